@@ -1,0 +1,30 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "pages/builders.h"
+
+namespace heartpage::cli {
+
+// A usage error: the message is printed and the program ends with status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// What `build`, `preview` and `publish` share: a style and the field values
+// for it, starting from the style's defaults.
+struct PageRequest {
+  int style = 0;
+  FieldMap fields;
+  std::string output;  // -o FILE; empty for standard output
+  std::string name;    // --name NAME
+};
+
+// Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]".
+// Throws UsageError for an unknown style or field, a malformed --set, a
+// check box on a style without one, or an unknown option.
+PageRequest ParsePageRequest(const std::vector<std::string>& args);
+
+}  // namespace heartpage::cli

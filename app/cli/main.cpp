@@ -1,0 +1,55 @@
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+
+namespace {
+
+constexpr std::string_view kUsage =
+    "usage: heartpage-cli COMMAND ...\n"
+    "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE]\n"
+    "        build style N (1 to 8) from its defaults and the given fields and write\n"
+    "        the page as the preview file holds it (GBK) to FILE or standard output\n"
+    "  preview --style N [--set ...] [--check]\n"
+    "        build the page and show it in the browser for five seconds\n"
+    "  encode TEXT      print the posted form of TEXT\n"
+    "  decode CODES     print the text that posted CODES stand for\n";
+
+struct Command {
+  std::string_view name;
+  int (*run)(const std::vector<std::string>&);
+};
+
+constexpr Command kCommands[] = {
+    {"build", heartpage::cli::Build},
+    {"preview", heartpage::cli::Preview},
+    {"encode", heartpage::cli::Encode},
+    {"decode", heartpage::cli::Decode},
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
+  const std::string_view name = argc >= 2 ? argv[1] : "";
+  if (name == "--help" || name == "-h" || name == "help") {
+    std::cout << kUsage;
+    return 0;
+  }
+  for (const Command& command : kCommands) {
+    if (command.name != name) continue;
+    try {
+      return command.run(args);
+    } catch (const heartpage::cli::UsageError& error) {
+      std::cerr << "heartpage-cli " << name << ": " << error.what() << '\n';
+      return 2;
+    }
+  }
+  std::cerr << (name.empty() ? "heartpage-cli: no command given\n"
+                             : "heartpage-cli: unknown command \"" + std::string(name) + "\"\n")
+            << kUsage;
+  return 2;
+}

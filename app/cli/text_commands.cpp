@@ -1,0 +1,31 @@
+#include <iostream>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+#include "net/gbk.h"
+#include "net/value_encoding.h"
+
+namespace heartpage::cli {
+namespace {
+
+const std::string& OnlyArgument(const std::vector<std::string>& args, const char* what) {
+  if (args.size() != 1) throw UsageError(std::string("expected exactly one ") + what);
+  return args.front();
+}
+
+}  // namespace
+
+int Encode(const std::vector<std::string>& args) {
+  std::cout << EncodeValue(OnlyArgument(args, "TEXT")) << '\n';
+  return 0;
+}
+
+int Decode(const std::vector<std::string>& args) {
+  std::string error;
+  const auto bytes = DecodeValue(OnlyArgument(args, "CODES"), &error);
+  if (!bytes) throw UsageError("cannot decode: " + error);
+  std::cout << FromGbk(*bytes) << '\n';
+  return 0;
+}
+
+}  // namespace heartpage::cli

@@ -1,0 +1,229 @@
+#include "net/gbk.h"
+
+#include <memory>
+
+#include <unicode/ucnv.h>
+
+#include "net/gbk_tables.h"
+
+namespace heartpage {
+namespace detail {
+namespace {
+
+struct ConverterCloser {
+  void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterCloser>;
+
+// Converters that report unmappable input instead of substituting, so the
+// tables can tell a real mapping from a substitution character.
+Converter OpenStrict(const char* name) {
+  UErrorCode status = U_ZERO_ERROR;
+  Converter converter(ucnv_open(name, &status));
+  if (U_FAILURE(status)) return nullptr;
+  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                      &status);
+  ucnv_setFallback(converter.get(), false);
+  return U_SUCCESS(status) ? std::move(converter) : nullptr;
+}
+
+// Bytes of one UTF-16 sequence through `converter`; size 0 when unmappable.
+GbBytes Convert(UConverter* converter, const UChar* units, int32_t count) {
+  char buffer[8];
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t size = ucnv_fromUChars(converter, buffer, sizeof buffer, units, count, &status);
+  GbBytes out;
+  if (U_FAILURE(status) || size < 1 || size > 4) return out;
+  out.size = static_cast<std::uint8_t>(size);
+  std::copy(buffer, buffer + size, out.bytes.begin());
+  return out;
+}
+
+// The one character that `bytes` decode to through `converter`, or kInvalid.
+char32_t Decode(UConverter* converter, std::string_view bytes) {
+  UChar units[4];
+  UErrorCode status = U_ZERO_ERROR;
+  const int32_t count = ucnv_toUChars(converter, units, 4, bytes.data(),
+                                      static_cast<int32_t>(bytes.size()), &status);
+  if (U_FAILURE(status)) return kInvalid;
+  if (count == 1 && !U16_IS_SURROGATE(units[0])) return units[0];
+  if (count == 2 && U16_IS_LEAD(units[0]) && U16_IS_TRAIL(units[1]))
+    return U16_GET_SUPPLEMENTARY(units[0], units[1]);
+  return kInvalid;
+}
+
+GbBytes QuestionMark() {
+  GbBytes out;
+  out.size = 1;
+  out.bytes[0] = '?';
+  return out;
+}
+
+std::unique_ptr<GbkTables> BuildTables() {
+  auto tables = std::make_unique<GbkTables>();
+  Converter gbk = OpenStrict("windows-936");
+  Converter gb18030 = OpenStrict("gb18030");
+
+  for (char32_t cp = 0; cp < 0x10000; ++cp) {
+    GbBytes& slot = tables->from_bmp[cp];
+    if (U16_IS_SURROGATE(cp)) {
+      slot = QuestionMark();
+      continue;
+    }
+    const UChar unit = static_cast<UChar>(cp);
+    slot = Convert(gbk.get(), &unit, 1);
+    if (slot.size == 0) slot = Convert(gb18030.get(), &unit, 1);
+    if (slot.size == 0) slot = QuestionMark();
+  }
+
+  tables->from_pair.fill(kInvalid);
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      char32_t cp = Decode(gbk.get(), {pair, 2});
+      if (cp == kInvalid) cp = Decode(gb18030.get(), {pair, 2});
+      tables->from_pair[lead * 256 + trail] = cp;
+    }
+  }
+  return tables;
+}
+
+UConverter* ThreadGb18030() {
+  thread_local Converter converter = OpenStrict("gb18030");
+  return converter.get();
+}
+
+}  // namespace
+
+const GbkTables& Tables() {
+  static const std::unique_ptr<GbkTables> tables = BuildTables();
+  return *tables;
+}
+
+GbBytes SupplementaryBytes(char32_t code_point) {
+  if (code_point < 0x10000 || code_point > 0x10FFFF) return QuestionMark();
+  const UChar units[2] = {U16_LEAD(code_point), U16_TRAIL(code_point)};
+  GbBytes out = Convert(ThreadGb18030(), units, 2);
+  return out.size == 0 ? QuestionMark() : out;
+}
+
+char32_t FourByteCodePoint(std::string_view four_bytes) {
+  return Decode(ThreadGb18030(), four_bytes);
+}
+
+Utf8Step NextCodePoint(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return {lead, 1};
+  const std::size_t left = text.size() - pos;
+  const auto continuation = [&](std::size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
+    return i < left && byte(pos + i) >= low && byte(pos + i) <= high;
+  };
+  if (lead >= 0xC2 && lead <= 0xDF && continuation(1))
+    return {static_cast<char32_t>((lead & 0x1F) << 6 | (byte(pos + 1) & 0x3F)), 2};
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // 0xED followed by A0..BF is a surrogate written as UTF-8; it is kept as
+    // one (unpaired) character so that it becomes a single "?".
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+    if (continuation(1, low) && continuation(2))
+      return {static_cast<char32_t>((lead & 0x0F) << 12 | (byte(pos + 1) & 0x3F) << 6 |
+                                    (byte(pos + 2) & 0x3F)),
+              3};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+    if (continuation(1, low, high) && continuation(2) && continuation(3))
+      return {static_cast<char32_t>((lead & 0x07) << 18 | (byte(pos + 1) & 0x3F) << 12 |
+                                    (byte(pos + 2) & 0x3F) << 6 | (byte(pos + 3) & 0x3F)),
+              4};
+  }
+  return {kInvalid, 1};
+}
+
+}  // namespace detail
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | cp >> 6));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | cp >> 12));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | cp >> 18));
+    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::string ToGbk(std::string_view utf8) {
+  const detail::GbkTables& tables = detail::Tables();
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const auto [cp, length] = detail::NextCodePoint(utf8, pos);
+    pos += length;
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+      continue;
+    }
+    const detail::GbBytes unit =
+        cp < 0x10000 ? tables.from_bmp[cp] : detail::SupplementaryBytes(cp);
+    out.append(unit.bytes.data(), unit.size);
+  }
+  return out;
+}
+
+std::string FromGbk(std::string_view bytes) {
+  const detail::GbkTables& tables = detail::Tables();
+  constexpr char32_t kReplacement = 0xFFFD;
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 2);
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const unsigned char lead = at(pos);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++pos;
+      continue;
+    }
+    if (lead == 0x80) {  // the euro sign, a single byte in code page 936
+      AppendUtf8(out, 0x20AC);
+      ++pos;
+      continue;
+    }
+    if (lead == 0xFF || pos + 1 == bytes.size()) {
+      AppendUtf8(out, kReplacement);
+      ++pos;
+      continue;
+    }
+    const unsigned char second = at(pos + 1);
+    if (second >= 0x30 && second <= 0x39) {
+      const char32_t cp = pos + 4 <= bytes.size() ? detail::FourByteCodePoint(bytes.substr(pos, 4))
+                                                  : detail::kInvalid;
+      if (cp != detail::kInvalid) {
+        AppendUtf8(out, cp);
+        pos += 4;
+      } else {
+        AppendUtf8(out, kReplacement);
+        ++pos;  // the digit is ASCII and is read again on its own
+      }
+      continue;
+    }
+    const char32_t cp = tables.from_pair[lead * 256 + second];
+    AppendUtf8(out, cp == detail::kInvalid ? kReplacement : cp);
+    // An ASCII byte after a bad lead byte stays readable as itself.
+    pos += (cp == detail::kInvalid && second < 0x80) ? 1 : 2;
+  }
+  return out;
+}
+
+}  // namespace heartpage

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+namespace heartpage {
+
+struct Style;
+
+// Where a builder reads the fields of its style: the editor window, or a map
+// for the command line and the tests.
+class FieldSource {
+ public:
+  virtual ~FieldSource() = default;
+  // The text of the field named like "Text1(3)", exactly as typed.
+  virtual std::string Value(std::string_view field) const = 0;
+  // Whether the window's check box Check1 is ticked.
+  virtual bool Checked() const = 0;
+};
+
+// Field values by name; a field that is not in the map is empty.
+class FieldMap : public FieldSource {
+ public:
+  FieldMap() = default;
+  // Every field of `style` with its default value.
+  static FieldMap Defaults(const Style& style);
+
+  std::string Value(std::string_view field) const override;
+  bool Checked() const override { return checked; }
+
+  std::map<std::string, std::string, std::less<>> values;
+  bool checked = false;
+};
+
+// Each builds its style from `fields` and leaves the page in GGCT's FGN.
+void BuildStyle1(const FieldSource& fields);
+void BuildStyle2(const FieldSource& fields);
+void BuildStyle3(const FieldSource& fields);
+void BuildStyle4(const FieldSource& fields);
+void BuildStyle5(const FieldSource& fields);
+void BuildStyle6(const FieldSource& fields);
+void BuildStyle7(const FieldSource& fields);
+void BuildStyle8(const FieldSource& fields);
+
+// The builder of style 1 ... 8; throws std::out_of_range for any other.
+void BuildStyle(int style, const FieldSource& fields);
+
+}  // namespace heartpage

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The eight page styles as data: which field fills which placeholder, in the
+// order the builder substitutes them. The editor windows are laid out from the
+// same tables, so nothing here knows how a page is built.
+namespace heartpage {
+
+inline constexpr int kStyleCount = 8;
+
+struct FieldRow {
+  std::string control;   // control array of the editor window, e.g. "Text1"
+  int index = 0;         // index in that array
+  std::string caption;   // label beside the box on the editor window
+  std::string default_text;  // design-time text; may name the publishing host by its token
+  std::string key;       // placeholder replaced by the field's value
+  int times = 0;         // occurrences in the start text outside earlier keys
+                         // (with the check box ticked where the style has one)
+
+  // "Text1(3)"
+  std::string Name() const;
+  // The design-time text with the configured publishing host in place.
+  std::string DefaultValue() const;
+};
+
+struct Style {
+  int number = 0;
+  std::string window;   // "FG1" ... "FG8"
+  std::string caption;  // the editor window's caption
+  bool has_check = false;  // Check1 puts the floating picture in front
+  std::vector<FieldRow> rows;  // in substitution order
+};
+
+// Style 1 ... 8; throws std::out_of_range for any other number.
+const Style& GetStyle(int number);
+
+// The row of `style` for the field named like "Text1(3)", or nullptr.
+const FieldRow* FindField(const Style& style, std::string_view name);
+
+}  // namespace heartpage

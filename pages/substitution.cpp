@@ -1,0 +1,31 @@
+#include "pages/substitution.h"
+
+namespace heartpage {
+
+std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value) {
+  const std::string_view source = text;
+  std::size_t hit = key.empty() ? std::string_view::npos : source.find(key);
+  if (hit == std::string_view::npos) return 0;
+  std::string out;
+  out.reserve(text.size() + (value.size() > key.size() ? 2 * (value.size() - key.size()) : 0));
+  std::size_t count = 0;
+  std::size_t pos = 0;
+  for (; hit != std::string_view::npos; hit = source.find(key, pos), ++count) {
+    out.append(source.substr(pos, hit - pos)).append(value);
+    pos = hit + key.size();
+  }
+  out.append(source.substr(pos));
+  text.swap(out);
+  return count;
+}
+
+std::size_t CountOccurrences(std::string_view text, std::string_view key) {
+  if (key.empty()) return 0;
+  std::size_t count = 0;
+  for (std::size_t hit = text.find(key); hit != std::string_view::npos;
+       hit = text.find(key, hit + key.size()))
+    ++count;
+  return count;
+}
+
+}  // namespace heartpage

@@ -1,0 +1,38 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "preview/preview.h"
+
+namespace heartpage {
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                       nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  return wide;
+}
+
+}  // namespace
+
+std::filesystem::path TempDirectory() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, buffer);
+  // 0 is a failure and a length above the buffer means the path did not fit;
+  // either way the preview goes to the current directory.
+  if (length <= 1 || length > MAX_PATH) return {};
+  return std::filesystem::path(std::wstring(buffer, length));
+}
+
+bool OpenTarget(const std::string& target) {
+  const std::wstring wide = Widen(target);
+  const auto result = reinterpret_cast<INT_PTR>(
+      ShellExecuteW(nullptr, nullptr, wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+  return result > 32;
+}
+
+}  // namespace heartpage
