@@ -7,6 +7,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config
   libicu-dev
+  libcurl4-openssl-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
 )
