@@ -8,6 +8,8 @@ packages=(
   g++ cmake ninja-build pkg-config
   libicu-dev
   libcurl4-openssl-dev
+  # heartpage-server: Beast/Asio (header-only) and its database
+  libboost-dev libsqlite3-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
 )
