@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+// The one way the program talks to the publishing server: a form POST whose
+// answer comes back as text. The caller's event loop keeps running while a
+// request waits, through the wait hook.
+namespace heartpage {
+
+struct PostResult {
+  std::string text;  // the answer body decoded from GBK; empty when none could be read
+  bool ok = false;   // the exchange completed with a 2xx status
+  long status = 0;   // the HTTP status; 0 when no answer arrived
+};
+
+// How long a request may take before it is given up: a server that accepts
+// the connection and never answers must not hang the program.
+struct PostLimits {
+  std::chrono::milliseconds connect{10'000};
+  std::chrono::milliseconds total{60'000};
+};
+
+// Posts `body` (already encoded, ASCII) to `address` and waits for the whole
+// answer. An error status still returns its body; a transport failure or a
+// time-out returns the empty text.
+PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits = {});
+
+// The same, for callers that only read the answer text.
+std::string PostForm(std::string address, std::string body);
+
+// Installs the function called repeatedly while a request waits (the windows
+// install one that processes pending events once); an empty function restores
+// the default, which only waits on the network. Answers the previous hook.
+// Every request owns its transfer, so the hook may start another request.
+std::function<void()> SetWaitHook(std::function<void()> hook);
+
+}  // namespace heartpage

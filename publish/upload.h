@@ -1,0 +1,71 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "net/server_requests.h"
+
+// What the upload dialog decides, without its window: which typed characters
+// a file name takes, the lookup, claim and store of a page, and the texts the
+// dialog shows. The dialog supplies the poster and the machine identifier, so
+// the decisions run without network or disk in the tests.
+namespace heartpage {
+
+inline constexpr std::size_t kMaxNameLength = 30;
+
+// The texts of the status label and the note label.
+namespace upload_text {
+inline constexpr std::string_view kEmptyName = "文件名不能为空！";
+inline constexpr std::string_view kNameTaken = "文件名已存在！";
+inline constexpr std::string_view kUploaded = "上传成功！";
+inline constexpr std::string_view kNameRule = "文件名只能为字母或数字，不能是中文或带有标点符号！";
+inline constexpr std::string_view kCopyFirst =
+    "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!";
+inline constexpr std::string_view kCopied = "网址已复制,去发给您的TA展示一下吧!";
+// Failures the server or the machine report; nothing is shown as a success
+// that did not succeed.
+inline constexpr std::string_view kServerUnreachable = "上传失败：无法连接服务器，请稍后再试！";
+inline constexpr std::string_view kClaimFailed = "上传失败：文件名登记未成功，请稍后再试！";
+inline constexpr std::string_view kStoreFailed = "上传失败：网页未能保存到服务器，请稍后再试！";
+inline constexpr std::string_view kNoMachineId = "上传失败：无法读取本机硬盘序列号！";
+}  // namespace upload_text
+
+// The key filter of the name box, on a typed character's code: letters and
+// digits pass, capitals as small letters, backspace (8) passes; anything else
+// answers 0, which cancels the key.
+int FilterNameKey(int code);
+
+// A name the server accepts: 1 to 30 ASCII letters or digits. Pasted text
+// skips the key filter, so the name is checked again before anything is sent.
+bool IsValidName(std::string_view name);
+
+// The note under the name box: the public address prefix and a placeholder.
+std::string NoteText();
+
+struct UploadServices {
+  Poster post = PostToEndpoint;
+  // The machine identifier; throws when it cannot be read.
+  std::function<std::string()> machine_id;
+};
+
+struct UploadOutcome {
+  bool uploaded = false;   // the page is on the server under the name
+  std::string status;      // the text for the status label
+  std::string address;     // the public address; empty unless uploaded
+  std::string owned_name;  // the name this machine owns afterwards; empty when none
+};
+
+// "确认上传": publishes `page` under `name`. Unless `name_owned` (the machine
+// owns the name already, so only the page is stored), the name is looked up
+// and, when free, claimed for this machine first. A claim that succeeds makes
+// the name owned even when the store then fails, so that a retry stores again
+// instead of finding the name taken.
+UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view page,
+                     const UploadServices& services);
+
+// "点击复制": the status after a copy request; `address` is what the address
+// box holds, and only a non-empty one is copied.
+std::string_view CopyStatus(std::string_view address);
+
+}  // namespace heartpage
