@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -20,6 +21,16 @@ bool OpenTarget(const std::string& target);
 // The platform's directory for temporary files; empty when the platform names
 // none, in which case the preview goes to the current directory.
 std::filesystem::path TempDirectory();
+
+// One written version of a file: a later write, by this process or another,
+// gives the file another stamp.
+struct FileStamp {
+  std::uint64_t volume = 0;
+  std::uint64_t file = 0;
+  std::int64_t modified = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> StampFile(const std::filesystem::path& path);
 
 inline constexpr std::chrono::seconds kPreviewLifetime{5};
 inline constexpr std::string_view kPreviewFileName = "yl.htm";

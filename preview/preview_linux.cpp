@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,14 @@ std::filesystem::path TempDirectory() {
   const char* configured = std::getenv("TMPDIR");
   if (configured != nullptr && *configured != '\0') return configured;
   return "/tmp";
+}
+
+std::optional<FileStamp> StampFile(const std::filesystem::path& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) return std::nullopt;
+  return FileStamp{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                   static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 +
+                       status.st_mtim.tv_nsec};
 }
 
 bool OpenTarget(const std::string& target) {

@@ -28,6 +28,21 @@ std::filesystem::path TempDirectory() {
   return std::filesystem::path(std::wstring(buffer, length));
 }
 
+std::optional<FileStamp> StampFile(const std::filesystem::path& path) {
+  const HANDLE handle =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const BOOL ok = GetFileInformationByHandle(handle, &info);
+  CloseHandle(handle);
+  if (!ok) return std::nullopt;
+  return FileStamp{info.dwVolumeSerialNumber,
+                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                   static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                             info.ftLastWriteTime.dwLowDateTime)};
+}
+
 bool OpenTarget(const std::string& target) {
   const std::wstring wide = Widen(target);
   const auto result = reinterpret_cast<INT_PTR>(

@@ -1,1 +1,152 @@
+#include "preview/preview.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "pages/holder.h"
+
+namespace heartpage {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class PreviewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    directory_ = fs::temp_directory_path() /
+                 ("heartpage-preview-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(directory_);
+  }
+  void TearDown() override {
+    fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(directory_);
+  }
+
+  // Hooks that record what was opened and what the file held meanwhile,
+  // without a browser and without waiting.
+  PreviewHooks Recording(const fs::path& directory) {
+    PreviewHooks hooks;
+    hooks.directory = [directory] { return directory; };
+    hooks.open = [this](const std::string& target) {
+      opened_.push_back(target);
+      return true;
+    };
+    hooks.wait = [this](std::chrono::milliseconds duration) {
+      waited_.push_back(duration);
+      seen_during_wait_.push_back(ReadFile(opened_.back()));
+      if (during_wait_) std::exchange(during_wait_, nullptr)();
+    };
+    return hooks;
+  }
+
+  fs::path directory_;
+  std::vector<std::string> opened_;
+  std::vector<std::chrono::milliseconds> waited_;
+  std::vector<std::string> seen_during_wait_;
+  std::function<void()> during_wait_;
+};
+
+TEST(PreviewBytes, GbkWithExactlyOneCrLf) {
+  EXPECT_EQ(PreviewBytes("中a"), "\xD6\xD0" "a\r\n");
+  EXPECT_EQ(PreviewBytes("line\r\n"), "line\r\n\r\n");
+  EXPECT_EQ(PreviewBytes(""), "\r\n");
+  // What GBK lacks keeps its GB18030 bytes instead of becoming "?".
+  EXPECT_EQ(PreviewBytes("❤"), "\x81\x37\xC5\x38\r\n");
+}
+
+TEST_F(PreviewTest, WritesOpensWaitsFiveSecondsAndDeletes) {
+  GGCT::Get().FGN = "<p>我爱你</p>";
+  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  const fs::path file = directory_ / "yl.htm";
+  ASSERT_EQ(opened_, std::vector<std::string>{file.string()});
+  EXPECT_EQ(waited_, std::vector<std::chrono::milliseconds>{std::chrono::seconds(5)});
+  EXPECT_EQ(seen_during_wait_.at(0), "<p>\xCE\xD2\xB0\xAE\xC4\xE3</p>\r\n");
+  EXPECT_FALSE(fs::exists(file));
+}
+
+TEST_F(PreviewTest, WorksInADirectoryWithAChineseName) {
+  const fs::path chinese = directory_ / "临时文件夹";
+  fs::create_directories(chinese);
+  GGCT::Get().FGN = "x";
+  EXPECT_EQ(WritePreview(Recording(chinese)), std::nullopt);
+  EXPECT_EQ(opened_.at(0), (chinese / "yl.htm").string());
+  EXPECT_EQ(seen_during_wait_.at(0), "x\r\n");
+}
+
+TEST_F(PreviewTest, TruncatesAnOlderFile) {
+  std::ofstream(directory_ / "yl.htm") << std::string(1000, 'o');
+  GGCT::Get().FGN = "new";
+  WritePreview(Recording(directory_));
+  EXPECT_EQ(seen_during_wait_.at(0), "new\r\n");
+}
+
+TEST_F(PreviewTest, APreviewStartedDuringTheWaitKeepsItsFileUntilItsOwnWaitEnds) {
+  GGCT::Get().FGN = "first";
+  during_wait_ = [this] {
+    GGCT::Get().FGN = "second";
+    EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  };
+  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  ASSERT_EQ(seen_during_wait_.size(), 2u);
+  EXPECT_EQ(seen_during_wait_[1], "second\r\n");
+  EXPECT_FALSE(fs::exists(directory_ / "yl.htm"));
+}
+
+TEST_F(PreviewTest, APreviewOfAnotherProgramWrittenDuringTheWaitIsNotDeleted) {
+  const fs::path file = directory_ / "yl.htm";
+  during_wait_ = [&] {
+    // Another program's preview replaces the file, as ours do.
+    std::ofstream(directory_ / "other.tmp") << "other";
+    fs::rename(directory_ / "other.tmp", file);
+  };
+  GGCT::Get().FGN = "first";
+  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  EXPECT_EQ(ReadFile(file), "other");
+}
+
+TEST_F(PreviewTest, LeavesNoTemporaryFilesBehind) {
+  GGCT::Get().FGN = "page";
+  WritePreview(Recording(directory_));
+  WritePreview(Recording(directory_));
+  EXPECT_TRUE(fs::is_empty(directory_));
+}
+
+TEST_F(PreviewTest, AnUnwritableDirectoryStopsThePreviewWithAMessage) {
+  GGCT::Get().FGN = "page";
+  const fs::path missing = directory_ / "does-not-exist";
+  const auto error = WritePreview(Recording(missing));
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->find("yl.htm"), std::string::npos) << *error;
+  EXPECT_TRUE(opened_.empty());
+  EXPECT_TRUE(waited_.empty());
+
+  if (::geteuid() != 0) {  // root writes anywhere
+    fs::permissions(directory_, fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_TRUE(WritePreview(Recording(directory_)).has_value());
+  }
+}
+
+TEST(TempDirectory, FollowsTmpdir) {
+  const char* saved = std::getenv("TMPDIR");
+  const std::string previous = saved ? saved : "";
+  setenv("TMPDIR", "/some/where", 1);
+  EXPECT_EQ(TempDirectory(), fs::path("/some/where"));
+  if (saved) {
+    setenv("TMPDIR", previous.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+}
+
+}  // namespace
+}  // namespace heartpage
