@@ -1,1 +1,116 @@
+// Runs heartpage-cli as a user would and checks what it prints and writes.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "net/gbk.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("heartpage-cli-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  CliRun Cli(const std::vector<std::string>& args) {
+    std::string command = Quote(HEARTPAGE_CLI);
+    for (const std::string& arg : args) command += " " + Quote(arg);
+    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
+    CliRun run;
+    const int raw = std::system(command.c_str());
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadFile(dir_ / "out");
+    run.err = ReadFile(dir_ / "err");
+    return run;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(CliTest, BuildWritesTheGbkPageEndingInOneCrLf) {
+  const fs::path page = dir_ / "page.htm";
+  const CliRun run = Cli({"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤",
+                       "--set", "Text1(16)=a=b", "-o", page.string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const std::string bytes = ReadFile(page);
+  EXPECT_TRUE(bytes.starts_with("<script"));
+  EXPECT_TRUE(bytes.ends_with("</html>\r\n\r\n"));
+  EXPECT_NE(bytes.find(heartpage::ToGbk("子墨❤")), std::string::npos);
+  EXPECT_NE(bytes.find("a=b"), std::string::npos);
+
+  const CliRun to_stdout = Cli({"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤",
+                             "--set", "Text1(16)=a=b"});
+  EXPECT_EQ(to_stdout.out, bytes);
+}
+
+TEST_F(CliTest, EveryStyleBuildsFromItsDefaults) {
+  for (int style = 1; style <= 8; ++style) {
+    const CliRun run = Cli({"build", "--style", std::to_string(style)});
+    EXPECT_EQ(run.status, 0) << style << ": " << run.err;
+    EXPECT_GT(run.out.size(), 500u) << style;
+  }
+}
+
+TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"build", "--style", "9"},
+      {"build", "--style", "x"},
+      {"build"},
+      {"build", "--style", "1", "--set", "Text1(99)=x"},
+      {"build", "--style", "1", "--set", "Text1(1)"},
+      {"build", "--style", "1", "--check"},
+      {"build", "--style", "1", "--bogus"},
+      {"build", "--style"},
+      {"decode", "12A"},
+      {"encode"},
+      {"frobnicate"},
+      {},
+  };
+  for (const auto& args : bad) {
+    const CliRun run = Cli(args);
+    std::string joined;
+    for (const auto& arg : args) joined += arg + " ";
+    EXPECT_EQ(run.status, 2) << joined;
+    EXPECT_FALSE(run.err.empty()) << joined;
+    EXPECT_TRUE(run.out.empty()) << joined;
+  }
+}
+
+TEST_F(CliTest, EncodeAndDecodeAreInverse) {
+  const CliRun encoded = Cli({"encode", "你好 ❤"});
+  ASSERT_EQ(encoded.status, 0);
+  EXPECT_EQ(encoded.out, "-15133A-17725A32A-32457A-15048\n");
+  const CliRun decoded = Cli({"decode", "-15133A-17725A32A-32457A-15048"});
+  ASSERT_EQ(decoded.status, 0);
+  EXPECT_EQ(decoded.out, "你好 ❤\n");
+}
+
+}  // namespace
