@@ -1,0 +1,145 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace heartpage::testing {
+
+// A one-thread HTTP listener on a free loopback port that records every raw
+// request it reads and answers with the raw bytes the test's handler gives;
+// a handler answering std::nullopt leaves the connection open and silent.
+class LoopbackListener {
+ public:
+  using Handler = std::function<std::optional<std::string>(const std::string& request)>;
+
+  explicit LoopbackListener(Handler handler) : handler_(std::move(handler)) {
+    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listen_fd_, 16) != 0 ||
+        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
+        pipe(stop_pipe_) != 0)
+      throw std::runtime_error("cannot listen on loopback");
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  ~LoopbackListener() {
+    const char byte = 0;
+    (void)!write(stop_pipe_[1], &byte, 1);
+    thread_.join();
+    for (const int fd : silent_) close(fd);
+    close(listen_fd_);
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+  }
+
+  int port() const { return port_; }
+  std::string Address(const std::string& path = "/asp/index.asp") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  std::vector<std::string> Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+  // A port on which nothing listens: bound once, then released.
+  static int ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    close(fd);
+    return ntohs(addr.sin_port);
+  }
+
+  // "HTTP/1.1 <status>" with a Content-Length for `body`.
+  static std::string Response(const std::string& status, const std::string& body) {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+  }
+
+ private:
+  void Serve() {
+    while (true) {
+      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) return;
+      const int fd = accept(listen_fd_, nullptr, nullptr);
+      if (fd < 0) continue;
+      const std::optional<std::string> request = ReadRequest(fd);
+      if (!request) {
+        close(fd);
+        continue;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        requests_.push_back(*request);
+      }
+      const std::optional<std::string> response = handler_(*request);
+      if (!response) {
+        silent_.push_back(fd);
+        continue;
+      }
+      for (std::size_t sent = 0; sent < response->size();) {
+        const ssize_t n = send(fd, response->data() + sent, response->size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<std::size_t>(n);
+      }
+      close(fd);
+    }
+  }
+
+  // The head up to the blank line and as many body bytes as Content-Length says.
+  static std::optional<std::string> ReadRequest(int fd) {
+    std::string data;
+    std::size_t wanted = std::string::npos;
+    char buffer[65536];
+    while (wanted == std::string::npos || data.size() < wanted) {
+      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) return std::nullopt;
+      data.append(buffer, static_cast<std::size_t>(n));
+      const std::size_t head_end = data.find("\r\n\r\n");
+      if (wanted == std::string::npos && head_end != std::string::npos)
+        wanted = head_end + 4 + ContentLength(data.substr(0, head_end));
+    }
+    return data;
+  }
+
+  static std::size_t ContentLength(std::string head) {
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::size_t at = head.find("\r\ncontent-length:");
+    return at == std::string::npos ? 0 : std::stoul(head.substr(at + 17));
+  }
+
+  Handler handler_;
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::vector<int> silent_;
+  std::thread thread_;
+};
+
+}  // namespace heartpage::testing

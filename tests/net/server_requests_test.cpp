@@ -1,0 +1,142 @@
+#include "net/server_requests.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/gbk.h"
+#include "net/value_encoding.h"
+
+namespace heartpage {
+namespace {
+
+using Fields = std::vector<std::string>;
+
+// The statement a body carries, read back the way the server reads it.
+std::string StatementOf(const std::string& body) {
+  const std::size_t at = body.find("&sql=");
+  const auto bytes = DecodeValue(body.substr(at + 5));
+  return bytes ? FromGbk(*bytes) : "<undecodable>";
+}
+
+TEST(ServerRequestsTest, StatementsWithPlainValuesAreExactlyTheFixedOnes) {
+  EXPECT_EQ(SettingsStatement(), "select * from 系统设置");
+  EXPECT_EQ(OwnershipLookupStatement("abc123"), "select * from 免费 where 硬盘ID='abc123'");
+  EXPECT_EQ(NameLookupStatement("mine"), "select * from 免费 where 文件名='mine'");
+  EXPECT_EQ(NameClaimStatement("X", "y1"), "insert into 免费 (硬盘ID,文件名) values ('X', 'y1')");
+}
+
+TEST(ServerRequestsTest, BodiesAreCodeThenStatementOrNameThenPage) {
+  EXPECT_EQ(SettingsRequest(),
+            "zc=49&sql=115A101A108A101A99A116A32A42A32A102A114A111A109A32A-12363A-12877A-13848A-"
+            "10557");
+  EXPECT_EQ(NameLookupRequest("ab"),
+            "zc=49&sql=" + EncodeValue("select * from 免费 where 文件名='ab'"));
+  EXPECT_EQ(OwnershipLookupRequest("S1"),
+            "zc=49&sql=" + EncodeValue("select * from 免费 where 硬盘ID='S1'"));
+  EXPECT_EQ(NameClaimRequest("S1", "ab"),
+            "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('S1', 'ab')"));
+  EXPECT_EQ(PageStoreRequest("abc", "<p>中</p>"),
+            "zc=52&File=97A98A99&data=60A112A62A-10544A60A47A112A62");
+  EXPECT_EQ(PageStoreRequest("abc", ""), "zc=52&File=97A98A99&data=");
+}
+
+TEST(ServerRequestsTest, QuotesInsideValuesAreDoubled) {
+  EXPECT_EQ(QuoteValue(""), "");
+  EXPECT_EQ(QuoteValue("'"), "''");
+  EXPECT_EQ(QuoteValue("a''b"), "a''''b");
+  EXPECT_EQ(NameLookupStatement("x' or '1'='1"),
+            "select * from 免费 where 文件名='x'' or ''1''=''1'");
+  EXPECT_EQ(OwnershipLookupStatement("'; delete from 免费; --"),
+            "select * from 免费 where 硬盘ID='''; delete from 免费; --'");
+  EXPECT_EQ(NameClaimStatement("O'Brien", "it's"),
+            "insert into 免费 (硬盘ID,文件名) values ('O''Brien', 'it''s')");
+  // What goes over the wire is the doubled statement.
+  EXPECT_EQ(StatementOf(NameClaimRequest("a'b", "c")),
+            "insert into 免费 (硬盘ID,文件名) values ('a''b', 'c')");
+}
+
+TEST(ServerRequestsTest, FirstRecordIsTheTextBetweenTheFirstTwoRecordSeparators) {
+  EXPECT_EQ(FirstRecord(""), std::nullopt);
+  EXPECT_EQ(FirstRecord("abc123いmine"), std::nullopt);
+  EXPECT_EQ(FirstRecord("いゼ"), Fields{});
+  EXPECT_EQ(FirstRecord("headいゼaいbいいゼcいd"), (Fields{"a", "b", ""}));
+  EXPECT_EQ(FirstRecord("いゼ1いHeartPageいhomeい欢迎使用いV1.0いhttp://dl/い"),
+            (Fields{"1", "HeartPage", "home", "欢迎使用", "V1.0", "http://dl/", ""}));
+  // "ゼ" alone is an ordinary character.
+  EXPECT_EQ(FirstRecord("ゼaいb"), std::nullopt);
+}
+
+TEST(ServerRequestsTest, OwnershipAnswersForMachineAbc123) {
+  struct Case {
+    const char* answer;
+    const char* owned;
+  };
+  const Case cases[] = {
+      {"いゼabc123いmine", "mine"},
+      {"headerいゼabc123いmineいいゼotherいrow", "mine"},
+      {"abc123いmine", ""},
+      {"いゼxyz789いmine", ""},
+      {"", ""},
+      {"いゼabc123", ""},
+      {"いゼABC123いmine", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(OwnedNameIn(c.answer, "abc123"), c.owned) << c.answer;
+}
+
+TEST(ServerRequestsTest, ANameIsTakenOnlyWhenTheFirstRowCarriesItExactly) {
+  EXPECT_TRUE(NameTakenIn("いゼS1いabc", "abc"));
+  EXPECT_TRUE(NameTakenIn("いゼS1いabcいいゼS2いother", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼS1いABC", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼS1いabc ", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼS1いother", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼS1", "abc"));
+  EXPECT_FALSE(NameTakenIn("", "abc"));
+  EXPECT_FALSE(NameTakenIn("S1いabc", "abc"));
+}
+
+TEST(ServerRequestsTest, FetchSettingsSendsTheSettingsQueryAndReadsRecordOne) {
+  std::vector<std::string> sent;
+  PostResult answer{"いゼ1いsiteいhomeい公告いV1.0いhttp://dl/い", true, 200};
+  const Poster post = [&](const std::string& body) {
+    sent.push_back(body);
+    return answer;
+  };
+
+  const auto settings = FetchSettings(post);
+  ASSERT_TRUE(settings.has_value());
+  ASSERT_GE(settings->size(), 6u);
+  EXPECT_EQ((*settings)[3], "公告");
+  EXPECT_EQ((*settings)[4], "V1.0");
+  EXPECT_EQ((*settings)[5], "http://dl/");
+  EXPECT_EQ(sent, std::vector<std::string>{SettingsRequest()});
+
+  // Nothing is kept: every call asks again.
+  FetchSettings(post);
+  EXPECT_EQ(sent.size(), 2u);
+
+  answer = {"", true, 200};
+  EXPECT_EQ(FetchSettings(post), std::nullopt);
+  answer = {"", false, 0};
+  EXPECT_EQ(FetchSettings(post), std::nullopt);
+  answer = {"いゼ1い2い3い4い5い6", false, 500};  // an error page is not a record set
+  EXPECT_EQ(FetchSettings(post), std::nullopt);
+}
+
+TEST(ServerRequestsTest, FetchOwnedNameAsksByMachineIdentifier) {
+  std::string sent;
+  PostResult answer{"いゼabc123いmine", true, 200};
+  const Poster post = [&](const std::string& body) {
+    sent = body;
+    return answer;
+  };
+  EXPECT_EQ(FetchOwnedName("abc123", post), "mine");
+  EXPECT_EQ(sent, OwnershipLookupRequest("abc123"));
+  answer.ok = false;
+  EXPECT_EQ(FetchOwnedName("abc123", post), "");
+}
+
+}  // namespace
+}  // namespace heartpage
