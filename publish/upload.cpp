@@ -45,9 +45,14 @@ UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view pa
   if (!IsValidName(name)) return Failure(upload_text::kNameRule);
 
   UploadOutcome outcome;
-  if (!name_owned) {
+  if (name_owned) {
+    outcome.owned_name = name;
+  } else {
     const PostResult lookup = services.post(NameLookupRequest(name));
-    if (!lookup.ok) return Failure(upload_text::kServerUnreachable);
+    if (!lookup.ok) {
+      return Failure(lookup.status == 0 ? upload_text::kServerUnreachable
+                                        : upload_text::kServerError);
+    }
     if (NameTakenIn(lookup.text, name)) return Failure(upload_text::kNameTaken);
 
     std::string machine_id;
@@ -76,7 +81,6 @@ UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view pa
   outcome.uploaded = true;
   outcome.status = upload_text::kUploaded;
   outcome.address = PageAddress(name);
-  outcome.owned_name = name;
   return outcome;
 }
 

@@ -26,6 +26,7 @@ inline constexpr std::string_view kCopied = "网址已复制,去发给您的TA�
 // Failures the server or the machine report; nothing is shown as a success
 // that did not succeed.
 inline constexpr std::string_view kServerUnreachable = "上传失败：无法连接服务器，请稍后再试！";
+inline constexpr std::string_view kServerError = "上传失败：服务器出错，请稍后再试！";
 inline constexpr std::string_view kClaimFailed = "上传失败：文件名登记未成功，请稍后再试！";
 inline constexpr std::string_view kStoreFailed = "上传失败：网页未能保存到服务器，请稍后再试！";
 inline constexpr std::string_view kNoMachineId = "上传失败：无法读取本机硬盘序列号！";

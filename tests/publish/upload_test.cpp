@@ -1,0 +1,218 @@
+#include "publish/upload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <initializer_list>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "net/host.h"
+
+namespace heartpage {
+namespace {
+
+// Answers each kind of request with what the test sets, and keeps every body
+// it was sent. An unexpected body answers as an unreachable server would.
+struct FakeServer {
+  std::map<std::string, PostResult> answers;
+  std::vector<std::string> sent;
+
+  UploadServices Services(std::string machine_id = "S1") {
+    return {[this](const std::string& body) {
+              sent.push_back(body);
+              const auto it = answers.find(body);
+              return it == answers.end() ? PostResult{} : it->second;
+            },
+            [machine_id] { return machine_id; }};
+  }
+};
+
+const PostResult kEmpty200{"", true, 200};
+constexpr std::string_view kPage = "<html>心</html>";
+
+class UploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("HEARTPAGE_HOST", "pages.test:81", 1); }
+  void TearDown() override { unsetenv("HEARTPAGE_HOST"); }
+
+  // A server on which "abc" is free and every step succeeds.
+  FakeServer Willing() {
+    FakeServer server;
+    server.answers[NameLookupRequest("abc")] = kEmpty200;
+    server.answers[NameClaimRequest("S1", "abc")] = kEmpty200;
+    server.answers[PageStoreRequest("abc", kPage)] = kEmpty200;
+    return server;
+  }
+};
+
+TEST(NameRulesTest, TypedKeysPassAsSmallLettersAndDigitsOnly) {
+  EXPECT_EQ(FilterNameKey('A'), 'a');
+  EXPECT_EQ(FilterNameKey('Z'), 'z');
+  EXPECT_EQ(FilterNameKey('a'), 'a');
+  EXPECT_EQ(FilterNameKey('z'), 'z');
+  EXPECT_EQ(FilterNameKey('0'), '0');
+  EXPECT_EQ(FilterNameKey('9'), '9');
+  EXPECT_EQ(FilterNameKey(8), 8);  // backspace
+  // Neighbours of the ranges, space, Enter, copy and paste keys, an input
+  // method's double-byte character.
+  for (const int code : std::initializer_list<int>{'/', ':', '@', '[', '`', '{', ' ', '-', '\'', 13,
+                                                   3, 22, 127, -10544})
+    EXPECT_EQ(FilterNameKey(code), 0) << code;
+}
+
+TEST(NameRulesTest, NamesAreOneToThirtyLettersOrDigits) {
+  EXPECT_TRUE(IsValidName("a"));
+  EXPECT_TRUE(IsValidName("Abc123"));
+  EXPECT_TRUE(IsValidName(std::string(30, 'x')));
+  EXPECT_FALSE(IsValidName(""));
+  EXPECT_FALSE(IsValidName(std::string(31, 'x')));
+  for (const char* name : {"a b", "a'b", "a.b", "../a", "a/b", "a\\b", "a%20", "中文", "a-b"})
+    EXPECT_FALSE(IsValidName(name)) << name;
+  EXPECT_FALSE(IsValidName(std::string("a\0b", 3)));
+}
+
+TEST_F(UploadTest, AFreeNameIsLookedUpClaimedAndStored) {
+  FakeServer server = Willing();
+  const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
+
+  EXPECT_EQ(server.sent,
+            (std::vector<std::string>{NameLookupRequest("abc"), NameClaimRequest("S1", "abc"),
+                                      PageStoreRequest("abc", kPage)}));
+  EXPECT_TRUE(outcome.uploaded);
+  EXPECT_EQ(outcome.status, "上传成功！");
+  EXPECT_EQ(outcome.address, "http://pages.test:81/Test/abc");
+  EXPECT_EQ(outcome.owned_name, "abc");
+}
+
+TEST_F(UploadTest, AnOwnedNameIsOnlyStored) {
+  FakeServer server = Willing();
+  const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
+  EXPECT_EQ(server.sent, std::vector<std::string>{PageStoreRequest("abc", kPage)});
+  EXPECT_TRUE(outcome.uploaded);
+  EXPECT_EQ(outcome.address, "http://pages.test:81/Test/abc");
+  EXPECT_EQ(outcome.owned_name, "abc");
+}
+
+TEST_F(UploadTest, ATakenNameStopsAfterTheLookup) {
+  FakeServer server = Willing();
+  server.answers[NameLookupRequest("abc")] = {"いゼS2いabcい2026-01-01", true, 200};
+  const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
+  EXPECT_EQ(server.sent.size(), 1u);
+  EXPECT_FALSE(outcome.uploaded);
+  EXPECT_EQ(outcome.status, "文件名已存在！");
+  EXPECT_EQ(outcome.address, "");
+  EXPECT_EQ(outcome.owned_name, "");
+
+  // A row whose name differs in letter case leaves the name free.
+  server.answers[NameLookupRequest("abc")] = {"いゼS2いABC", true, 200};
+  server.sent.clear();
+  EXPECT_TRUE(Upload("abc", false, kPage, server.Services()).uploaded);
+  EXPECT_EQ(server.sent.size(), 3u);
+}
+
+TEST_F(UploadTest, NamesTheServerWouldRefuseSendNothing) {
+  FakeServer server = Willing();
+  EXPECT_EQ(Upload("", false, kPage, server.Services()).status, "文件名不能为空！");
+  EXPECT_EQ(Upload("", true, kPage, server.Services()).status, "文件名不能为空！");
+  for (const char* pasted : {"a'b", "a b", "中文", "../x"}) {
+    const UploadOutcome outcome = Upload(pasted, false, kPage, server.Services());
+    EXPECT_EQ(outcome.status, "文件名只能为字母或数字，不能是中文或带有标点符号！") << pasted;
+    EXPECT_FALSE(outcome.uploaded);
+  }
+  EXPECT_TRUE(server.sent.empty());
+}
+
+// Each failing step: what the user is told, and whether the name ends up owned.
+TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
+  struct Case {
+    const char* what;
+    std::string failing_body;
+    PostResult answer;
+    std::size_t requests;
+    std::string_view status;
+    const char* owned;
+  };
+  const Case cases[] = {
+      {"lookup unreachable", NameLookupRequest("abc"), {}, 1, upload_text::kServerUnreachable, ""},
+      {"lookup refused",
+       NameLookupRequest("abc"),
+       {"bad", false, 400},
+       1,
+       upload_text::kServerError,
+       ""},
+      {"claimed meanwhile",
+       NameClaimRequest("S1", "abc"),
+       {"taken", false, 409},
+       2,
+       upload_text::kNameTaken,
+       ""},
+      {"claim refused",
+       NameClaimRequest("S1", "abc"),
+       {"", false, 500},
+       2,
+       upload_text::kClaimFailed,
+       ""},
+      {"claim unreachable",
+       NameClaimRequest("S1", "abc"),
+       {},
+       2,
+       upload_text::kServerUnreachable,
+       ""},
+      {"store refused",
+       PageStoreRequest("abc", kPage),
+       {"", false, 403},
+       3,
+       upload_text::kStoreFailed,
+       "abc"},
+      {"store unreachable",
+       PageStoreRequest("abc", kPage),
+       {},
+       3,
+       upload_text::kServerUnreachable,
+       "abc"},
+  };
+  for (const Case& c : cases) {
+    FakeServer server = Willing();
+    server.answers[c.failing_body] = c.answer;
+    const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
+    EXPECT_FALSE(outcome.uploaded) << c.what;
+    EXPECT_EQ(outcome.status, c.status) << c.what;
+    EXPECT_EQ(outcome.address, "") << c.what;
+    EXPECT_EQ(outcome.owned_name, c.owned) << c.what;
+    EXPECT_EQ(server.sent.size(), c.requests) << c.what;
+  }
+
+  // A failed store of an owned name leaves it owned.
+  FakeServer server;
+  const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
+  EXPECT_FALSE(outcome.uploaded);
+  EXPECT_EQ(outcome.owned_name, "abc");
+}
+
+TEST_F(UploadTest, AnUnreadableMachineIdentifierStopsBeforeTheClaim) {
+  FakeServer server = Willing();
+  UploadServices services = server.Services();
+  services.machine_id = []() -> std::string { throw std::runtime_error("no disk"); };
+  const UploadOutcome outcome = Upload("abc", false, kPage, services);
+  EXPECT_EQ(outcome.status, upload_text::kNoMachineId);
+  EXPECT_EQ(server.sent, std::vector<std::string>{NameLookupRequest("abc")});
+}
+
+TEST_F(UploadTest, TheClaimCarriesAMachineIdentifierWithQuotesSafely) {
+  FakeServer server = Willing();
+  server.answers[NameClaimRequest("W-'1'", "abc")] = kEmpty200;
+  EXPECT_TRUE(Upload("abc", false, kPage, server.Services("W-'1'")).uploaded);
+  EXPECT_EQ(server.sent.at(1), NameClaimRequest("W-'1'", "abc"));
+}
+
+TEST_F(UploadTest, CopyNeedsAnAddressAndTheNoteNamesTheHost) {
+  EXPECT_EQ(CopyStatus(""), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+  EXPECT_EQ(CopyStatus("http://pages.test:81/Test/abc"), "网址已复制,去发给您的TA展示一下吧!");
+  EXPECT_EQ(NoteText(), "注释：上传文件名即http://pages.test:81/Test/（您的文件名）");
+}
+
+}  // namespace
+}  // namespace heartpage
