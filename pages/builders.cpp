@@ -15,7 +15,8 @@ void Build(int number, const FieldSource& fields) {
   std::string page;
   if (style.has_check && fields.Checked()) page = holder.PF();
   page += holder.FG(number);
-  for (const FieldRow& row : style.rows) ReplaceAll(page, row.key, fields.Value(row.Name()));
+  std::string scratch;
+  for (const FieldRow& row : style.rows) ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
   holder.FGN = std::move(page);
 }
 

@@ -3,10 +3,16 @@
 namespace heartpage {
 
 std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value) {
+  std::string scratch;
+  return ReplaceAll(text, key, value, scratch);
+}
+
+std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value,
+                       std::string& out) {
   const std::string_view source = text;
   std::size_t hit = key.empty() ? std::string_view::npos : source.find(key);
   if (hit == std::string_view::npos) return 0;
-  std::string out;
+  out.clear();
   out.reserve(text.size() + (value.size() > key.size() ? 2 * (value.size() - key.size()) : 0));
   std::size_t count = 0;
   std::size_t pos = 0;

@@ -11,6 +11,10 @@ namespace heartpage {
 // the text is left untouched when the key does not occur. An empty key changes
 // nothing. Answers the number of replacements.
 std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value);
+// The same, building the result in `scratch` (which receives the old text),
+// so that a run of replacements reuses two buffers instead of allocating.
+std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value,
+                       std::string& scratch);
 
 // Counts the non-overlapping occurrences of `key` in `text`.
 std::size_t CountOccurrences(std::string_view text, std::string_view key);
