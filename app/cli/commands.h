@@ -10,5 +10,6 @@ int Build(const std::vector<std::string>& args);
 int Preview(const std::vector<std::string>& args);
 int Encode(const std::vector<std::string>& args);
 int Decode(const std::vector<std::string>& args);
+int MachineId(const std::vector<std::string>& args);
 
 }  // namespace heartpage::cli

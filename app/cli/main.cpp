@@ -16,7 +16,9 @@ constexpr std::string_view kUsage =
     "  preview --style N [--set ...] [--check]\n"
     "        build the page and show it in the browser for five seconds\n"
     "  encode TEXT      print the posted form of TEXT\n"
-    "  decode CODES     print the text that posted CODES stand for\n";
+    "  decode CODES     print the text that posted CODES stand for\n"
+    "  machine-id       print the identifier that this machine's published names are\n"
+    "                   kept under\n";
 
 struct Command {
   std::string_view name;
@@ -28,6 +30,7 @@ constexpr Command kCommands[] = {
     {"preview", heartpage::cli::Preview},
     {"encode", heartpage::cli::Encode},
     {"decode", heartpage::cli::Decode},
+    {"machine-id", heartpage::cli::MachineId},
 };
 
 }  // namespace
