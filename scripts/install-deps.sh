@@ -12,6 +12,8 @@ packages=(
   libboost-dev libsqlite3-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
+  # running: the preview opens pages with the desktop's default browser
+  xdg-utils
 )
 
 missing=()
