@@ -11,5 +11,7 @@ int Preview(const std::vector<std::string>& args);
 int Encode(const std::vector<std::string>& args);
 int Decode(const std::vector<std::string>& args);
 int MachineId(const std::vector<std::string>& args);
+int Publish(const std::vector<std::string>& args);
+int Settings(const std::vector<std::string>& args);
 
 }  // namespace heartpage::cli

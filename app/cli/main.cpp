@@ -18,7 +18,11 @@ constexpr std::string_view kUsage =
     "  encode TEXT      print the posted form of TEXT\n"
     "  decode CODES     print the text that posted CODES stand for\n"
     "  machine-id       print the identifier that this machine's published names are\n"
-    "                   kept under\n";
+    "                   kept under\n"
+    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
+    "        build the page and publish it on the publishing host under NAME (letters\n"
+    "        and digits; the name this machine owns when left out); print its address\n"
+    "  settings         print the publishing server's settings fields with their index\n";
 
 struct Command {
   std::string_view name;
@@ -31,6 +35,8 @@ constexpr Command kCommands[] = {
     {"encode", heartpage::cli::Encode},
     {"decode", heartpage::cli::Decode},
     {"machine-id", heartpage::cli::MachineId},
+    {"publish", heartpage::cli::Publish},
+    {"settings", heartpage::cli::Settings},
 };
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include <iostream>
+#include <stdexcept>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+#include "machine/disk_serial.h"
+#include "net/host.h"
+#include "net/server_requests.h"
+#include "pages/holder.h"
+#include "publish/upload.h"
+
+namespace heartpage::cli {
+namespace {
+
+// The page options plus "--machine-id ID", which stands in for the disk
+// serial on machines that have none readable (containers, some VMs).
+struct PublishRequest {
+  PageRequest page;
+  std::string machine_id;
+};
+
+PublishRequest ParsePublishRequest(const std::vector<std::string>& args) {
+  PublishRequest request;
+  std::vector<std::string> page_args;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--machine-id") {
+      page_args.push_back(args[i]);
+      continue;
+    }
+    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError("--machine-id needs a value");
+    request.machine_id = args[++i];
+  }
+  request.page = ParsePageRequest(page_args);
+  if (!request.page.output.empty())
+    throw UsageError("publish sends the page to the server; -o does not apply");
+  return request;
+}
+
+// Capitals become small letters, as the upload dialog's name box enters them.
+std::string LowerAscii(std::string name) {
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
+}  // namespace
+
+int Publish(const std::vector<std::string>& args) {
+  const PublishRequest request = ParsePublishRequest(args);
+  std::string machine_id = request.machine_id;
+  if (machine_id.empty()) {
+    try {
+      machine_id = GetDiskSerial();
+    } catch (const std::runtime_error& error) {
+      std::cerr << "heartpage-cli publish: " << error.what()
+                << "\n(give one with --machine-id ID)\n";
+      return 1;
+    }
+  }
+
+  // Like the program at start-up: a machine keeps the name it owns and
+  // publishes again only under that one.
+  const std::string owned = FetchOwnedName(machine_id);
+  std::string name = LowerAscii(request.page.name);
+  if (name.empty()) {
+    if (owned.empty()) throw UsageError("--name NAME is required; this machine owns no name yet");
+    name = owned;
+  } else if (!owned.empty() && owned != name) {
+    std::cerr << "heartpage-cli publish: this machine publishes under the name \"" << owned
+              << "\"; publish again under that name, or leave out --name\n";
+    return 1;
+  }
+
+  BuildStyle(request.page.style, request.page.fields);
+  const UploadServices services{PostToEndpoint, [&machine_id] { return machine_id; }};
+  const UploadOutcome outcome = Upload(name, name == owned, GGCT::Get().FGN, services);
+  if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
+  if (!outcome.uploaded) {
+    std::cerr << "heartpage-cli publish: " << outcome.status << " (" << EndpointAddress() << ")\n";
+    return 1;
+  }
+  std::cout << outcome.address << '\n';
+  return 0;
+}
+
+int Settings(const std::vector<std::string>& args) {
+  if (!args.empty()) throw UsageError("settings takes no arguments");
+  const auto fields = FetchSettings();
+  if (!fields) {
+    std::cerr << "heartpage-cli settings: no settings row from " << EndpointAddress()
+              << " (the server is unreachable or answered with an error)\n";
+    return 1;
+  }
+  for (std::size_t i = 0; i < fields->size(); ++i) std::cout << i << '\t' << (*fields)[i] << '\n';
+  return 0;
+}
+
+}  // namespace heartpage::cli
