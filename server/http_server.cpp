@@ -1,0 +1,556 @@
+#include "server/http_server.h"
+
+#include <boost/asio/bind_executor.hpp>
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+#include "server/assets.h"
+#include "server/endpoint.h"
+#include "server/http_util.h"
+#include "server/names.h"
+#include "server/site.h"
+
+namespace heartpage::server {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr auto kIdleTimeout = std::chrono::seconds(60);
+constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr std::size_t kHeaderLimit = 16 * 1024;
+constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
+constexpr std::string_view kServerName = "heartpage-server";
+constexpr std::string_view kPageSecurityPolicy = "sandbox allow-scripts allow-popups allow-modals";
+
+using Request = http::request<http::string_body>;
+using StringResponse = http::response<http::string_body>;
+using FileResponse = http::response<http::file_body>;
+
+bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() &&
+         std::ranges::equal(text.substr(0, prefix.size()), prefix, [](char a, char b) {
+           return std::tolower(static_cast<unsigned char>(a)) ==
+                  std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// The Date header, formatted at most once a second per thread.
+const std::string& CurrentDate() {
+  thread_local std::time_t cached_at = 0;
+  thread_local std::string text;
+  const std::time_t now = std::time(nullptr);
+  if (now != cached_at) {
+    cached_at = now;
+    text = FormatHttpDate(now);
+  }
+  return text;
+}
+
+struct Endpoint {
+  tcp::endpoint address;
+  std::string text;
+};
+
+// "host:port", "[v6]:port" or "host" (port 80).
+tcp::endpoint ResolveListen(asio::io_context& ioc, const std::string& listen) {
+  std::string host = listen;
+  std::string port = "80";
+  if (listen.starts_with('[')) {
+    const std::size_t close = listen.find(']');
+    if (close == std::string::npos) throw std::runtime_error("malformed address " + listen);
+    host = listen.substr(1, close - 1);
+    if (close + 1 < listen.size()) {
+      if (listen[close + 1] != ':') throw std::runtime_error("malformed address " + listen);
+      port = listen.substr(close + 2);
+    }
+  } else if (const std::size_t colon = listen.rfind(':'); colon != std::string::npos) {
+    host = listen.substr(0, colon);
+    port = listen.substr(colon + 1);
+  }
+  if (host.empty() || port.empty() ||
+      !std::ranges::all_of(port, [](char c) { return c >= '0' && c <= '9'; }) || port.size() > 5 ||
+      std::stoi(port) > 65535)
+    throw std::runtime_error("malformed address " + listen);
+  tcp::resolver resolver(ioc);
+  beast::error_code ec;
+  const auto results = resolver.resolve(host, port, tcp::resolver::numeric_service, ec);
+  if (ec || results.empty())
+    throw std::runtime_error("cannot resolve " + host + ": " + ec.message());
+  return results.begin()->endpoint();
+}
+
+}  // namespace
+
+class Session;
+
+struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
+  Impl(ServerConfig config, Storage& storage)
+      : config(std::move(config)),
+        storage(storage),
+        control(asio::make_strand(ioc)),
+        acceptor(control),
+        signals(control, SIGINT, SIGTERM),
+        deadline(control) {}
+
+  void Accept();
+  void BeginStop();
+  void Log(std::string_view method, std::string_view target, unsigned status, std::size_t bytes,
+           Clock::time_point started);
+  void Forget(Session* session);
+
+  ServerConfig config;
+  Storage& storage;
+  asio::io_context ioc;
+  asio::strand<asio::io_context::executor_type> control;
+  tcp::acceptor acceptor;
+  asio::signal_set signals;
+  asio::steady_timer deadline;
+  std::atomic<bool> stopping{false};
+
+  std::mutex sessions_mutex;
+  std::unordered_map<Session*, std::weak_ptr<Session>> sessions;
+  std::mutex log_mutex;
+};
+
+namespace {
+
+StringResponse TextResponse(const Request& request, http::status status, std::string body,
+                            std::string_view content_type) {
+  StringResponse response(status, request.version());
+  response.set(http::field::server, kServerName);
+  response.set(http::field::date, CurrentDate());
+  response.set(http::field::content_type, content_type);
+  response.body() = std::move(body);
+  response.keep_alive(request.keep_alive());
+  response.prepare_payload();
+  return response;
+}
+
+StringResponse Plain(const Request& request, http::status status, std::string_view message) {
+  return TextResponse(request, status, std::string(message) + "\n", "text/plain; charset=utf-8");
+}
+
+StringResponse MethodNotAllowed(const Request& request, std::string_view allowed) {
+  StringResponse response = Plain(request, http::status::method_not_allowed, "method not allowed");
+  response.set(http::field::allow, allowed);
+  return response;
+}
+
+// HEAD gets the headers of the GET, with its Content-Length, and no body.
+void StripBodyForHead(const Request& request, StringResponse& response) {
+  if (request.method() != http::verb::head) return;
+  const std::size_t size = response.body().size();
+  response.body().clear();
+  response.content_length(size);
+}
+
+}  // namespace
+
+// One connection: reads requests one after another and answers each in turn.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket&& socket, std::shared_ptr<HttpServer::Impl> server)
+      : stream_(std::move(socket)), server_(std::move(server)) {}
+  ~Session() { server_->Forget(this); }
+
+  void Start() {
+    {
+      std::lock_guard lock(server_->sessions_mutex);
+      server_->sessions.emplace(this, weak_from_this());
+    }
+    asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->Read(); });
+  }
+
+  // On the session's strand: a connection waiting for its next request is
+  // closed at once; one in the middle of a request finishes it first.
+  void StopIfIdle() {
+    if (reading_ && parser_ && !parser_->got_some()) Close();
+  }
+
+  asio::any_io_executor Executor() { return stream_.get_executor(); }
+
+ private:
+  void Read() {
+    if (server_->stopping) return Close();
+    parser_.emplace();
+    parser_->body_limit(server_->config.max_body);
+    parser_->header_limit(kHeaderLimit);
+    reading_ = true;
+    stream_.expires_after(kIdleTimeout);
+    http::async_read_header(stream_, buffer_, *parser_,
+                            beast::bind_front_handler(&Session::OnHeader, shared_from_this()));
+  }
+
+  void OnHeader(beast::error_code ec, std::size_t) {
+    if (ec) return OnRead(ec, 0);
+    started_ = Clock::now();
+    // Clients that ask before sending a body are told to go ahead, unless
+    // the body is refused anyway.
+    const auto& header = parser_->get();
+    if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
+      auto continue_line = std::make_shared<std::string>("HTTP/1.1 100 Continue\r\n\r\n");
+      asio::async_write(
+          stream_, asio::buffer(*continue_line),
+          [self = shared_from_this(), continue_line](beast::error_code ec, std::size_t) {
+            if (ec) return self->Close();
+            self->ReadBody();
+          });
+      return;
+    }
+    ReadBody();
+  }
+
+  void ReadBody() {
+    http::async_read(stream_, buffer_, *parser_,
+                     beast::bind_front_handler(&Session::OnRead, shared_from_this()));
+  }
+
+  void OnRead(beast::error_code ec, std::size_t) {
+    reading_ = false;
+    if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted) return Close();
+    if (ec == http::error::body_limit) {
+      const auto& header = parser_->get();
+      Request request;
+      request.version(header.version());
+      request.keep_alive(false);
+      method_ = std::string(header.method_string());
+      target_ = std::string(header.target());
+      return Send(Plain(request, http::status::payload_too_large, "request body too large"), true);
+    }
+    if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
+        ec != http::error::partial_message) {
+      // Malformed HTTP: answer once, then hang up.
+      Request request;
+      request.keep_alive(false);
+      method_ = "-";
+      target_ = "-";
+      return Send(Plain(request, http::status::bad_request, "malformed request"), true);
+    }
+    if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
+    if (started_ == Clock::time_point{}) started_ = Clock::now();
+    Request request = parser_->release();
+    method_ = std::string(request.method_string());
+    target_ = std::string(request.target());
+    Handle(request);
+  }
+
+  void Handle(const Request& request);
+  void ServePage(const Request& request, std::string_view name);
+  void ServeAsset(const Request& request, std::string_view path);
+
+  template <typename Body>
+  void Send(http::response<Body>&& response, bool drain = false) {
+    if (server_->stopping) response.keep_alive(false);
+    auto message = std::make_shared<http::response<Body>>(std::move(response));
+    status_ = message->result_int();
+    body_bytes_ = 0;
+    if constexpr (std::is_same_v<Body, http::string_body>) {
+      body_bytes_ = message->body().size();
+    } else {
+      body_bytes_ = static_cast<std::size_t>(message->body().size());
+    }
+    const bool keep_alive = message->keep_alive();
+    http::async_write(
+        stream_, *message,
+        [self = shared_from_this(), message, keep_alive, drain](beast::error_code ec, std::size_t) {
+          self->OnWrite(ec, keep_alive, drain);
+        });
+  }
+
+  void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
+    server_->Log(method_, target_, status_, body_bytes_, started_);
+    started_ = {};
+    if (ec) return Close();
+    if (drain) return Drain();
+    if (!keep_alive) return Close();
+    Read();
+  }
+
+  // After refusing a request whose body is still arriving: stop sending and
+  // swallow what comes for a moment, so the client reads our answer instead
+  // of a connection reset.
+  void Drain() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    stream_.expires_after(std::chrono::seconds(2));
+    drain_buffer_.resize(64 * 1024);
+    DrainSome();
+  }
+  void DrainSome() {
+    stream_.async_read_some(asio::buffer(drain_buffer_),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
+                              self->drained_ += bytes;
+                              if (ec || self->drained_ > kDrainLimit) return self->Close();
+                              self->DrainSome();
+                            });
+  }
+
+  void Close() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.close();
+  }
+
+  beast::tcp_stream stream_;
+  std::shared_ptr<HttpServer::Impl> server_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  bool reading_ = false;
+  Clock::time_point started_{};
+  std::string method_;
+  std::string target_;
+  unsigned status_ = 0;
+  std::size_t body_bytes_ = 0;
+  std::vector<char> drain_buffer_;
+  std::size_t drained_ = 0;
+};
+
+void Session::Handle(const Request& request) {
+  const std::string_view target = request.target();
+  const std::string_view path = target.substr(0, target.find('?'));
+  const bool read_only =
+      request.method() == http::verb::get || request.method() == http::verb::head;
+
+  if (beast::iequals(path, "/asp/index.asp")) {
+    if (request.method() != http::verb::post) return Send(MethodNotAllowed(request, "POST"));
+    EndpointReply reply;
+    try {
+      reply = HandleEndpoint(server_->storage, request.body(), server_->config.public_host);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "heartpage-server: storage error: %s\n", error.what());
+      return Send(Plain(request, http::status::internal_server_error, "storage error"));
+    }
+    const std::string_view type =
+        reply.status == 200 ? "text/plain; charset=gbk" : "text/plain; charset=utf-8";
+    StringResponse response =
+        TextResponse(request, static_cast<http::status>(reply.status), std::move(reply.body), type);
+    response.set(http::field::cache_control, "no-store");
+    return Send(std::move(response));
+  }
+  if (StartsWithIgnoringCase(path, "/Test/")) {
+    if (!read_only) return Send(MethodNotAllowed(request, "GET, HEAD"));
+    return ServePage(request, path.substr(6));
+  }
+  if (StartsWithIgnoringCase(path, "/biaobai/")) {
+    if (!read_only) return Send(MethodNotAllowed(request, "GET, HEAD"));
+    return ServeAsset(request, path.substr(9));
+  }
+  if (path == "/" || path == "/index.html" || path == "/download") {
+    if (!read_only) return Send(MethodNotAllowed(request, "GET, HEAD"));
+    SiteSettings settings;
+    try {
+      settings = server_->storage.LoadSettings();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "heartpage-server: storage error: %s\n", error.what());
+      return Send(Plain(request, http::status::internal_server_error, "storage error"));
+    }
+    const std::string& host = server_->config.public_host;
+    StringResponse response =
+        TextResponse(request, http::status::ok,
+                     path == "/download" ? DownloadPage(settings, host) : HomePage(settings, host),
+                     "text/html; charset=utf-8");
+    response.set(http::field::cache_control, "no-cache");
+    StripBodyForHead(request, response);
+    return Send(std::move(response));
+  }
+  Send(Plain(request, http::status::not_found, "not found"));
+}
+
+void Session::ServePage(const Request& request, std::string_view name) {
+  if (!IsValidPageName(name)) return Send(Plain(request, http::status::not_found, "no such page"));
+  std::optional<StoredPage> page;
+  try {
+    page = server_->storage.LoadPage(name);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "heartpage-server: storage error: %s\n", error.what());
+    return Send(Plain(request, http::status::internal_server_error, "storage error"));
+  }
+  if (!page) return Send(Plain(request, http::status::not_found, "no such page"));
+
+  const bool not_modified =
+      NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
+                  page->etag, page->modified);
+  StringResponse response =
+      not_modified ? TextResponse(request, http::status::not_modified, "", "text/html; charset=gbk")
+                   : TextResponse(request, http::status::ok, std::move(page->bytes),
+                                  "text/html; charset=gbk");
+  if (not_modified) {
+    response.erase(http::field::content_length);
+    response.erase(http::field::content_type);
+  }
+  response.set(http::field::etag, page->etag);
+  response.set(http::field::last_modified, FormatHttpDate(page->modified));
+  response.set(http::field::cache_control, "no-cache");
+  response.set("X-Content-Type-Options", "nosniff");
+  // The page runs in an origin of its own: its scripts work, but cannot
+  // touch the publishing site or other people's pages.
+  response.set("Content-Security-Policy", kPageSecurityPolicy);
+  StripBodyForHead(request, response);
+  Send(std::move(response));
+}
+
+void Session::ServeAsset(const Request& request, std::string_view path) {
+  const std::optional<std::filesystem::path> file = ResolveAsset(server_->config.asset_dirs, path);
+  if (!file) return Send(Plain(request, http::status::not_found, "not found"));
+  std::error_code fs_error;
+  const auto write_time = std::filesystem::last_write_time(*file, fs_error);
+  const auto size = std::filesystem::file_size(*file, fs_error);
+  if (fs_error) return Send(Plain(request, http::status::not_found, "not found"));
+  const std::int64_t modified = std::chrono::duration_cast<std::chrono::seconds>(
+                                    std::chrono::file_clock::to_sys(write_time).time_since_epoch())
+                                    .count();
+  char etag[48];
+  std::snprintf(etag, sizeof etag, "\"%jx-%jx\"", static_cast<std::uintmax_t>(size),
+                static_cast<std::uintmax_t>(write_time.time_since_epoch().count()));
+
+  const auto with_headers = [&](auto& response) {
+    response.set(http::field::server, kServerName);
+    response.set(http::field::date, CurrentDate());
+    response.set(http::field::etag, etag);
+    response.set(http::field::last_modified, FormatHttpDate(modified));
+    response.set(http::field::cache_control, "public, max-age=86400");
+    response.set("X-Content-Type-Options", "nosniff");
+    response.keep_alive(request.keep_alive());
+  };
+  if (NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
+                  etag, modified)) {
+    StringResponse response(http::status::not_modified, request.version());
+    with_headers(response);
+    return Send(std::move(response));
+  }
+  if (request.method() == http::verb::head) {
+    StringResponse response(http::status::ok, request.version());
+    with_headers(response);
+    response.set(http::field::content_type, MimeTypeOf(*file));
+    response.content_length(size);
+    return Send(std::move(response));
+  }
+  http::file_body::value_type body;
+  beast::error_code ec;
+  body.open(file->c_str(), beast::file_mode::scan, ec);
+  if (ec) return Send(Plain(request, http::status::not_found, "not found"));
+  FileResponse response(std::piecewise_construct, std::make_tuple(std::move(body)),
+                        std::make_tuple(http::status::ok, request.version()));
+  with_headers(response);
+  response.set(http::field::content_type, MimeTypeOf(*file));
+  response.prepare_payload();
+  Send(std::move(response));
+}
+
+void HttpServer::Impl::Accept() {
+  acceptor.async_accept(asio::make_strand(ioc),
+                        [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+                          if (ec == asio::error::operation_aborted || !self->acceptor.is_open())
+                            return;
+                          if (!ec) {
+                            beast::error_code ignored;
+                            socket.set_option(tcp::no_delay(true), ignored);
+                            std::make_shared<Session>(std::move(socket), self)->Start();
+                          }
+                          self->Accept();
+                        });
+}
+
+void HttpServer::Impl::BeginStop() {
+  if (stopping.exchange(true)) return;
+  beast::error_code ignored;
+  acceptor.close(ignored);
+  signals.cancel(ignored);
+  std::vector<std::shared_ptr<Session>> open;
+  {
+    std::lock_guard lock(sessions_mutex);
+    for (auto& [raw, weak] : sessions)
+      if (auto session = weak.lock()) open.push_back(std::move(session));
+  }
+  if (open.empty()) return;
+  deadline.expires_after(kStopGrace);
+  deadline.async_wait([self = shared_from_this()](beast::error_code ec) {
+    if (!ec) self->ioc.stop();
+  });
+  for (auto& session : open) asio::post(session->Executor(), [session] { session->StopIfIdle(); });
+}
+
+void HttpServer::Impl::Forget(Session* session) {
+  std::lock_guard lock(sessions_mutex);
+  sessions.erase(session);
+  if (stopping && sessions.empty())
+    asio::post(control, [self = shared_from_this()] { self->deadline.cancel(); });
+}
+
+void HttpServer::Impl::Log(std::string_view method, std::string_view target, unsigned status,
+                           std::size_t bytes, Clock::time_point started) {
+  const double ms = started == Clock::time_point{}
+                        ? 0.0
+                        : std::chrono::duration<double, std::milli>(Clock::now() - started).count();
+  char line[512];
+  std::snprintf(line, sizeof line, "%.*s %.300s %u %zu %.2fms\n", static_cast<int>(method.size()),
+                method.data(), LoggablePath(target).c_str(), status, bytes, ms);
+  std::lock_guard lock(log_mutex);
+  std::fputs(line, stderr);
+}
+
+HttpServer::HttpServer(ServerConfig config, Storage& storage)
+    : impl_(std::make_shared<Impl>(std::move(config), storage)) {
+  const tcp::endpoint endpoint = ResolveListen(impl_->ioc, impl_->config.listen);
+  beast::error_code ec;
+  impl_->acceptor.open(endpoint.protocol(), ec);
+  if (!ec) impl_->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) impl_->acceptor.bind(endpoint, ec);
+  if (!ec) impl_->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (ec)
+    throw std::runtime_error("cannot listen on " + impl_->config.listen + ": " + ec.message());
+  if (impl_->config.public_host.empty()) impl_->config.public_host = LocalAddress();
+}
+
+HttpServer::~HttpServer() = default;
+
+std::string HttpServer::LocalAddress() const {
+  const tcp::endpoint endpoint = impl_->acceptor.local_endpoint();
+  const std::string host = endpoint.address().to_string();
+  return (endpoint.address().is_v6() ? "[" + host + "]" : host) + ":" +
+         std::to_string(endpoint.port());
+}
+
+void HttpServer::Run() {
+  impl_->signals.async_wait([impl = impl_](beast::error_code ec, int) {
+    if (!ec) impl->BeginStop();
+  });
+  asio::dispatch(impl_->control, [impl = impl_] {
+    if (!impl->stopping) impl->Accept();
+  });
+  unsigned threads = impl_->config.threads;
+  if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+  std::vector<std::thread> workers;
+  for (unsigned i = 1; i < threads; ++i) workers.emplace_back([this] { impl_->ioc.run(); });
+  impl_->ioc.run();
+  for (std::thread& worker : workers) worker.join();
+}
+
+void HttpServer::Stop() {
+  asio::post(impl_->control, [impl = impl_] { impl->BeginStop(); });
+}
+
+}  // namespace heartpage::server

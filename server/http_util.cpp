@@ -1,0 +1,104 @@
+#include "server/http_util.h"
+
+#include <array>
+#include <cstdio>
+#include <ctime>
+
+namespace heartpage::server {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string_view WithoutWeakPrefix(std::string_view tag) {
+  if (tag.starts_with("W/")) tag.remove_prefix(2);
+  return tag;
+}
+
+}  // namespace
+
+std::string FormatHttpDate(std::int64_t seconds_since_epoch) {
+  const std::time_t time = static_cast<std::time_t>(seconds_since_epoch);
+  std::tm tm{};
+  gmtime_r(&time, &tm);
+  char text[40];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return text;
+}
+
+std::optional<std::int64_t> ParseHttpDate(std::string_view text) {
+  const std::string value(Trim(text));
+  char weekday[16] = {};
+  char month[4] = {};
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  int used = 0;
+  // IMF-fixdate, then RFC 850, then asctime.
+  bool parsed = std::sscanf(value.c_str(), "%15[A-Za-z], %2d %3s %4d %2d:%2d:%2d GMT%n", weekday,
+                            &day, month, &year, &hour, &minute, &second, &used) == 7;
+  if (!parsed) {
+    parsed = std::sscanf(value.c_str(), "%15[A-Za-z], %2d-%3s-%2d %2d:%2d:%2d GMT%n", weekday, &day,
+                         month, &year, &hour, &minute, &second, &used) == 7;
+    if (parsed) year += year < 70 ? 2000 : 1900;
+  }
+  if (!parsed) {
+    parsed = std::sscanf(value.c_str(), "%15[A-Za-z] %3s %2d %2d:%2d:%2d %4d%n", weekday, month,
+                         &day, &hour, &minute, &second, &year, &used) == 7;
+  }
+  if (!parsed || static_cast<std::size_t>(used) != value.size()) return std::nullopt;
+  int month_index = -1;
+  for (std::size_t i = 0; i < kMonths.size(); ++i)
+    if (kMonths[i] == month) month_index = static_cast<int>(i);
+  if (month_index < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return std::nullopt;
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month_index;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return static_cast<std::int64_t>(timegm(&tm));
+}
+
+bool EtagMatches(std::string_view if_none_match, std::string_view etag) {
+  if (Trim(if_none_match) == "*") return true;
+  for (std::size_t pos = 0; pos <= if_none_match.size();) {
+    const std::size_t end = std::min(if_none_match.find(',', pos), if_none_match.size());
+    if (WithoutWeakPrefix(Trim(if_none_match.substr(pos, end - pos))) == WithoutWeakPrefix(etag))
+      return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
+bool NotModified(std::string_view if_none_match, std::string_view if_modified_since,
+                 std::string_view etag, std::int64_t modified) {
+  if (!if_none_match.empty()) return EtagMatches(if_none_match, etag);
+  if (if_modified_since.empty()) return false;
+  const std::optional<std::int64_t> since = ParseHttpDate(if_modified_since);
+  return since && modified <= *since;
+}
+
+std::string LoggablePath(std::string_view target) {
+  std::string out;
+  out.reserve(target.size());
+  for (const char c : target) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x21 || byte >= 0x7F || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "server/http_server.h"
+#include "server/storage.h"
+
+namespace heartpage::server {
+
+struct Options {
+  ServerConfig server;
+  std::filesystem::path data_dir;
+  SiteSettings settings;  // the fields given on the command line
+  bool help = false;
+};
+
+struct OptionsError {
+  std::string message;
+};
+
+extern const char* const kUsage;
+
+// `environment` looks a variable up (std::getenv in the program), so that the
+// defaults can be tested. The default assets folder is compiled in.
+std::variant<Options, OptionsError> ParseOptions(
+    const std::vector<std::string>& args,
+    const std::function<const char*(const char*)>& environment);
+
+// The host:port that clients reach a server listening on `listen` at: the
+// publishing host when `listen` is a wildcard address, otherwise empty, which
+// stands for the bound address itself.
+std::string PublicHost(const std::string& listen, const std::string& publishing_host);
+
+}  // namespace heartpage::server

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace heartpage::server {
+
+// UTF-8 forms of the answer separators; on the wire they are GBK A4A4 A5BC
+// and A4A4.
+inline constexpr std::string_view kRecordMark = "いゼ";
+inline constexpr std::string_view kFieldMark = "い";
+
+using Row = std::vector<std::string>;
+
+// The answer to a query, as GBK bytes: each row opens with "いゼ" and each
+// field is followed by "い". No rows give the empty answer.
+std::string FormatRecords(const std::vector<Row>& rows);
+
+// A value that would split a record where it should not.
+inline bool ContainsFieldMark(std::string_view utf8) {
+  return utf8.find(kFieldMark) != std::string_view::npos;
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "server/storage.h"
+
+struct sqlite3;
+
+namespace heartpage::server {
+
+// Storage in one SQLite file (WAL journal, full synchronisation so that an
+// acknowledged write survives a crash). Pages live in the database too, which
+// makes a store one transaction: atomic with no temporary files to clean up.
+// Each thread borrows a connection of its own from a small pool.
+class SqliteStorage final : public Storage {
+ public:
+  // Opens or creates the database, creating the schema on first use. Throws
+  // StorageError when the file cannot be opened or is not our database.
+  explicit SqliteStorage(std::filesystem::path file);
+  ~SqliteStorage() override;
+
+  SqliteStorage(const SqliteStorage&) = delete;
+  SqliteStorage& operator=(const SqliteStorage&) = delete;
+
+  SiteSettings LoadSettings() override;
+  void UpdateSettings(const SiteSettings& changes) override;
+  std::vector<Claim> ClaimsOfMachine(std::string_view machine_id) override;
+  std::vector<Claim> ClaimsOfName(std::string_view name) override;
+  ClaimResult ClaimName(std::string_view machine_id, std::string_view name) override;
+  StoreResult StorePage(std::string_view name, std::string_view bytes) override;
+  std::optional<StoredPage> LoadPage(std::string_view name) override;
+
+  // "ok" or SQLite's list of problems.
+  std::string IntegrityCheck();
+
+  class Connection;
+
+ private:
+  class Lease;
+  Lease Acquire();
+  void Release(std::unique_ptr<Connection> connection);
+
+  std::filesystem::path file_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Connection>> idle_;
+};
+
+}  // namespace heartpage::server
