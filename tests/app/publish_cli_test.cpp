@@ -1,0 +1,134 @@
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/server_process.h"
+
+namespace heartpage {
+namespace {
+
+using testing::RunProgram;
+using testing::RunResult;
+using testing::ServerProcess;
+using testing::TempDir;
+
+// The body of a GET, or "<failed>".
+std::string Get(const std::string& address) {
+  CURL* curl = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXY, "");
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* target) {
+        static_cast<std::string*>(target)->append(data, size * count);
+        return size * count;
+      });
+  const CURLcode result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return result == CURLE_OK ? body : "<failed>";
+}
+
+class PublishCliTest : public ::testing::Test {
+ protected:
+  PublishCliTest() : server_(HEARTPAGE_SERVER, data_.path()) {}
+
+  std::vector<std::string> Env() const { return {"HEARTPAGE_HOST=" + server_.host()}; }
+
+  RunResult Cli(std::vector<std::string> args) const {
+    args.insert(args.begin(), HEARTPAGE_CLI);
+    return RunProgram(args, Env());
+  }
+
+  // The page bytes as the client sends them: the build output without the
+  // line end that only the preview file carries.
+  std::string PageBytes(const std::vector<std::string>& page_args) const {
+    std::vector<std::string> args = {"build"};
+    args.insert(args.end(), page_args.begin(), page_args.end());
+    const RunResult built = Cli(args);
+    EXPECT_EQ(built.status, 0) << built.err;
+    EXPECT_TRUE(built.out.ends_with("\r\n"));
+    return built.out.substr(0, built.out.size() - 2);
+  }
+
+  std::string PageAddress(const std::string& name) const {
+    return "http://" + server_.host() + "/Test/" + name;
+  }
+
+  TempDir data_;
+  ServerProcess server_;
+};
+
+TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
+  // A quote, Chinese text and a character outside GBK in the page.
+  const std::vector<std::string> page = {"--style", "3", "--check", "--set",
+                                         "Text1(14)=子墨's ❤ page"};
+  std::vector<std::string> publish = {"publish", "--name", "Love520", "--machine-id", "pc'1"};
+  publish.insert(publish.end(), page.begin(), page.end());
+
+  const RunResult published = Cli(publish);
+  ASSERT_EQ(published.status, 0) << published.err;
+  EXPECT_EQ(published.out, PageAddress("love520") + "\n");
+  const std::string sent = PageBytes(page);
+  const std::string served = Get(PageAddress("love520"));
+  EXPECT_EQ(served.size(), sent.size());
+  EXPECT_TRUE(served == sent) << "the served page differs from the page sent";
+
+  // The owner publishes again under its name, with or without naming it:
+  // only the page is replaced.
+  const RunResult again = Cli({"publish", "--style", "5", "--machine-id", "pc'1"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_EQ(again.out, PageAddress("love520") + "\n");
+  EXPECT_TRUE(Get(PageAddress("love520")) == PageBytes({"--style", "5"}));
+}
+
+TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
+  ASSERT_EQ(Cli({"publish", "--style", "1", "--name", "ours", "--machine-id", "A"}).status, 0);
+
+  const RunResult other = Cli({"publish", "--style", "2", "--name", "ours", "--machine-id", "B"});
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.err.find("文件名已存在！"), std::string::npos) << other.err;
+
+  const RunResult second_name =
+      Cli({"publish", "--style", "1", "--name", "another", "--machine-id", "A"});
+  EXPECT_EQ(second_name.status, 1);
+  EXPECT_NE(second_name.err.find("\"ours\""), std::string::npos) << second_name.err;
+
+  const RunResult bad = Cli({"publish", "--style", "1", "--name", "a.b", "--machine-id", "C"});
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.err.find("文件名只能为字母或数字"), std::string::npos) << bad.err;
+
+  const RunResult unnamed = Cli({"publish", "--style", "1", "--machine-id", "C"});
+  EXPECT_EQ(unnamed.status, 2) << unnamed.err;
+
+  EXPECT_TRUE(Get(PageAddress("ours")) == PageBytes({"--style", "1"}));
+  EXPECT_EQ(Get(PageAddress("another")), "<failed>");
+}
+
+TEST_F(PublishCliTest, SettingsArePrintedWithTheirIndex) {
+  const RunResult settings = Cli({"settings"});
+  ASSERT_EQ(settings.status, 0) << settings.err;
+  EXPECT_TRUE(settings.out.starts_with("0\t")) << settings.out;
+  EXPECT_NE(settings.out.find("\n4\tV1.0\n"), std::string::npos) << settings.out;
+  EXPECT_NE(settings.out.find("\n5\thttp"), std::string::npos) << settings.out;
+}
+
+TEST(PublishCliUnreachableTest, FailuresEndWithAMessageAndStatusOne) {
+  const std::vector<std::string> env = {"HEARTPAGE_HOST=127.0.0.1:1"};
+  const RunResult publish = RunProgram(
+      {HEARTPAGE_CLI, "publish", "--style", "1", "--name", "abc", "--machine-id", "A"}, env);
+  EXPECT_EQ(publish.status, 1);
+  EXPECT_EQ(publish.out, "");
+  EXPECT_NE(publish.err.find("无法连接服务器"), std::string::npos) << publish.err;
+
+  const RunResult settings = RunProgram({HEARTPAGE_CLI, "settings"}, env);
+  EXPECT_EQ(settings.status, 1);
+  EXPECT_EQ(settings.out, "");
+}
+
+}  // namespace
+}  // namespace heartpage
