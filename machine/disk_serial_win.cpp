@@ -110,7 +110,8 @@ HRESULT Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<V
 MediaSerial SerialNumberOf(IDispatch* medium) {
   Variant value;
   std::vector<VARIANTARG> none;
-  const HRESULT status = Invoke(medium, L"SerialNumber", DISPATCH_PROPERTYGET, none, value.get());
+  const HRESULT status =
+      Invoke(medium, L"SerialNumber", DISPATCH_METHOD | DISPATCH_PROPERTYGET, none, value.get());
   if (FAILED(status)) Fail("read a serial number", status);
   if (value->vt == VT_NULL || value->vt == VT_EMPTY) return std::nullopt;
   if (value->vt != VT_BSTR) {
