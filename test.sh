@@ -7,3 +7,5 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --parallel
 ctest --test-dir build --output-on-failure --parallel "$(nproc)"
+# The Windows files of machine/, cross-compiled and tested under wine.
+scripts/cross-windows.sh build/windows-machine
