@@ -16,7 +16,8 @@ namespace {
 const std::string& MixedText() {
   static const std::string text = [] {
     std::string out;
-    while (out.size() < (1 << 20)) out += "<p>亲爱的，我想和你一起看日出，一起变老。</p>\r\n<br>I love you 520 ";
+    while (out.size() < (1 << 20))
+      out += "<p>亲爱的，我想和你一起看日出，一起变老。</p>\r\n<br>I love you 520 ";
     return out;
   }();
   return text;
@@ -47,14 +48,15 @@ void BM_IcuRawConversion(benchmark::State& state) {
   u_strFromUTF8(nullptr, 0, &units, text.data(), static_cast<int32_t>(text.size()), &status);
   std::vector<UChar> utf16(static_cast<std::size_t>(units));
   status = U_ZERO_ERROR;
-  u_strFromUTF8(utf16.data(), units, nullptr, text.data(), static_cast<int32_t>(text.size()), &status);
+  u_strFromUTF8(utf16.data(), units, nullptr, text.data(), static_cast<int32_t>(text.size()),
+                &status);
   status = U_ZERO_ERROR;
   UConverter* converter = ucnv_open("windows-936", &status);
   std::vector<char> out(text.size() * 2);
   for (auto _ : state) {
     status = U_ZERO_ERROR;
-    benchmark::DoNotOptimize(ucnv_fromUChars(converter, out.data(), static_cast<int32_t>(out.size()),
-                                             utf16.data(), units, &status));
+    benchmark::DoNotOptimize(ucnv_fromUChars(
+        converter, out.data(), static_cast<int32_t>(out.size()), utf16.data(), units, &status));
   }
   ucnv_close(converter);
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));

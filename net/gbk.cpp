@@ -23,8 +23,7 @@ Converter OpenStrict(const char* name) {
   if (U_FAILURE(status)) return nullptr;
   ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
                         &status);
-  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                      &status);
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
   ucnv_setFallback(converter.get(), false);
   return U_SUCCESS(status) ? std::move(converter) : nullptr;
 }
@@ -45,8 +44,8 @@ GbBytes Convert(UConverter* converter, const UChar* units, int32_t count) {
 char32_t Decode(UConverter* converter, std::string_view bytes) {
   UChar units[4];
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t count = ucnv_toUChars(converter, units, 4, bytes.data(),
-                                      static_cast<int32_t>(bytes.size()), &status);
+  const int32_t count =
+      ucnv_toUChars(converter, units, 4, bytes.data(), static_cast<int32_t>(bytes.size()), &status);
   if (U_FAILURE(status)) return kInvalid;
   if (count == 1 && !U16_IS_SURROGATE(units[0])) return units[0];
   if (count == 2 && U16_IS_LEAD(units[0]) && U16_IS_TRAIL(units[1]))
@@ -119,7 +118,8 @@ Utf8Step NextCodePoint(std::string_view text, std::size_t pos) {
   const unsigned char lead = byte(pos);
   if (lead < 0x80) return {lead, 1};
   const std::size_t left = text.size() - pos;
-  const auto continuation = [&](std::size_t i, unsigned char low = 0x80, unsigned char high = 0xBF) {
+  const auto continuation = [&](std::size_t i, unsigned char low = 0x80,
+                                unsigned char high = 0xBF) {
     return i < left && byte(pos + i) >= low && byte(pos + i) <= high;
   };
   if (lead >= 0xC2 && lead <= 0xDF && continuation(1))

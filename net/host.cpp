@@ -10,13 +10,17 @@ std::string PublishingHost() {
   return HEARTPAGE_DEFAULT_HOST;
 }
 
-std::string EndpointAddress() { return "http://" + PublishingHost() + "/asp/index.asp"; }
+std::string EndpointAddress() {
+  return "http://" + PublishingHost() + "/asp/index.asp";
+}
 
 std::string PageAddress(std::string_view name) {
   return "http://" + PublishingHost() + "/Test/" + std::string(name);
 }
 
-std::string HomeAddress() { return "http://" + PublishingHost() + "/"; }
+std::string HomeAddress() {
+  return "http://" + PublishingHost() + "/";
+}
 
 std::string BindHost(std::string_view text) {
   const std::string host = PublishingHost();

@@ -21,7 +21,8 @@ struct CodeText {
 CodeText ToCodeText(const detail::GbBytes& unit) {
   CodeText out;
   const auto append = [&](int code) {
-    auto [end, ec] = std::to_chars(out.text.data() + out.size, out.text.data() + out.text.size(), code);
+    auto [end, ec] =
+        std::to_chars(out.text.data() + out.size, out.text.data() + out.text.size(), code);
     out.size = static_cast<std::uint8_t>(end - out.text.data());
     out.text[out.size++] = 'A';
   };
@@ -44,7 +45,8 @@ const std::array<CodeText, 0x10000>& CodeTable() {
   static const auto table = [] {
     auto built = std::make_unique<std::array<CodeText, 0x10000>>();
     const detail::GbkTables& tables = detail::Tables();
-    for (std::size_t cp = 0; cp < built->size(); ++cp) (*built)[cp] = ToCodeText(tables.from_bmp[cp]);
+    for (std::size_t cp = 0; cp < built->size(); ++cp)
+      (*built)[cp] = ToCodeText(tables.from_bmp[cp]);
     return built;
   }();
   return *table;
@@ -66,7 +68,9 @@ std::string EncodeValue(std::string_view text) {
   return out;
 }
 
-std::string EncodeValue(long long number) { return EncodeValue(std::to_string(number)); }
+std::string EncodeValue(long long number) {
+  return EncodeValue(std::to_string(number));
+}
 
 std::optional<std::string> DecodeValue(std::string_view codes, std::string* error) {
   std::string bytes;

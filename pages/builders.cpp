@@ -16,7 +16,8 @@ void Build(int number, const FieldSource& fields) {
   if (style.has_check && fields.Checked()) page = holder.PF();
   page += holder.FG(number);
   std::string scratch;
-  for (const FieldRow& row : style.rows) ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
+  for (const FieldRow& row : style.rows)
+    ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
   holder.FGN = std::move(page);
 }
 
@@ -33,15 +34,33 @@ std::string FieldMap::Value(std::string_view field) const {
   return it == values.end() ? std::string() : it->second;
 }
 
-void BuildStyle1(const FieldSource& fields) { Build(1, fields); }
-void BuildStyle2(const FieldSource& fields) { Build(2, fields); }
-void BuildStyle3(const FieldSource& fields) { Build(3, fields); }
-void BuildStyle4(const FieldSource& fields) { Build(4, fields); }
-void BuildStyle5(const FieldSource& fields) { Build(5, fields); }
-void BuildStyle6(const FieldSource& fields) { Build(6, fields); }
-void BuildStyle7(const FieldSource& fields) { Build(7, fields); }
-void BuildStyle8(const FieldSource& fields) { Build(8, fields); }
+void BuildStyle1(const FieldSource& fields) {
+  Build(1, fields);
+}
+void BuildStyle2(const FieldSource& fields) {
+  Build(2, fields);
+}
+void BuildStyle3(const FieldSource& fields) {
+  Build(3, fields);
+}
+void BuildStyle4(const FieldSource& fields) {
+  Build(4, fields);
+}
+void BuildStyle5(const FieldSource& fields) {
+  Build(5, fields);
+}
+void BuildStyle6(const FieldSource& fields) {
+  Build(6, fields);
+}
+void BuildStyle7(const FieldSource& fields) {
+  Build(7, fields);
+}
+void BuildStyle8(const FieldSource& fields) {
+  Build(8, fields);
+}
 
-void BuildStyle(int style, const FieldSource& fields) { Build(style, fields); }
+void BuildStyle(int style, const FieldSource& fields) {
+  Build(style, fields);
+}
 
 }  // namespace heartpage

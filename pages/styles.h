@@ -11,13 +11,13 @@ namespace heartpage {
 inline constexpr int kStyleCount = 8;
 
 struct FieldRow {
-  std::string control;   // control array of the editor window, e.g. "Text1"
-  int index = 0;         // index in that array
-  std::string caption;   // label beside the box on the editor window
+  std::string control;       // control array of the editor window, e.g. "Text1"
+  int index = 0;             // index in that array
+  std::string caption;       // label beside the box on the editor window
   std::string default_text;  // design-time text; may name the publishing host by its token
-  std::string key;       // placeholder replaced by the field's value
-  int times = 0;         // occurrences in the start text outside earlier keys
-                         // (with the check box ticked where the style has one)
+  std::string key;           // placeholder replaced by the field's value
+  int times = 0;             // occurrences in the start text outside earlier keys
+                             // (with the check box ticked where the style has one)
 
   // "Text1(3)"
   std::string Name() const;
@@ -27,9 +27,9 @@ struct FieldRow {
 
 struct Style {
   int number = 0;
-  std::string window;   // "FG1" ... "FG8"
-  std::string caption;  // the editor window's caption
-  bool has_check = false;  // Check1 puts the floating picture in front
+  std::string window;          // "FG1" ... "FG8"
+  std::string caption;         // the editor window's caption
+  bool has_check = false;      // Check1 puts the floating picture in front
   std::vector<FieldRow> rows;  // in substitution order
 };
 

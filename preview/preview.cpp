@@ -48,7 +48,9 @@ bool WriteFresh(const fs::path& file, const std::string& bytes) {
 
 }  // namespace
 
-std::string PreviewBytes(std::string_view page) { return ToGbk(page) + "\r\n"; }
+std::string PreviewBytes(std::string_view page) {
+  return ToGbk(page) + "\r\n";
+}
 
 std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
   const fs::path directory = hooks.directory ? hooks.directory() : TempDirectory();

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <string>
 
@@ -10,8 +10,8 @@ namespace {
 
 std::wstring Widen(const std::string& utf8) {
   if (utf8.empty()) return {};
-  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                       nullptr, 0);
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
   return wide;
@@ -37,10 +37,10 @@ std::optional<FileStamp> StampFile(const std::filesystem::path& path) {
   const BOOL ok = GetFileInformationByHandle(handle, &info);
   CloseHandle(handle);
   if (!ok) return std::nullopt;
-  return FileStamp{info.dwVolumeSerialNumber,
-                   (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-                   static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                             info.ftLastWriteTime.dwLowDateTime)};
+  return FileStamp{
+      info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+      static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                info.ftLastWriteTime.dwLowDateTime)};
 }
 
 bool OpenTarget(const std::string& target) {

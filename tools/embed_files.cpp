@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
       std::cerr << "heartpage_embed: cannot read " << spec.substr(eq + 1) << '\n';
       return 1;
     }
-    const std::string text =
-        NormaliseLineEndings({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+    const std::string text = NormaliseLineEndings(
+        {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
     out << "constexpr unsigned char kFile" << names.size() << "[] = {\n";
     WriteArray(out, text);
     out << "0};\n";
@@ -68,7 +68,8 @@ int main(int argc, char** argv) {
   const std::string function = argv[2];
   const auto colons = function.rfind("::");
   const std::string space = colons == std::string::npos ? "" : function.substr(0, colons);
-  const std::string unqualified = colons == std::string::npos ? function : function.substr(colons + 2);
+  const std::string unqualified =
+      colons == std::string::npos ? function : function.substr(colons + 2);
   out << "}  // namespace\n\n";
   if (!space.empty()) out << "namespace " << space << " {\n";
   out << "std::string_view " << unqualified << "(std::string_view name);\n"

@@ -53,7 +53,8 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
     // contain any text, "=" included.
     const auto eq = set.find('=');
     if (eq == std::string::npos)
-      throw UsageError("malformed --set \"" + set + "\"; expected FIELD=VALUE, e.g. 'Text1(3)=你好'");
+      throw UsageError("malformed --set \"" + set +
+                       "\"; expected FIELD=VALUE, e.g. 'Text1(3)=你好'");
     const std::string field = set.substr(0, eq);
     if (FindField(style, field) == nullptr)
       throw UsageError("style " + std::to_string(style.number) + " has no field \"" + field + "\"");

@@ -57,8 +57,8 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, BuildWritesTheGbkPageEndingInOneCrLf) {
   const fs::path page = dir_ / "page.htm";
-  const CliRun run = Cli({"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤",
-                       "--set", "Text1(16)=a=b", "-o", page.string()});
+  const CliRun run = Cli({"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤", "--set",
+                          "Text1(16)=a=b", "-o", page.string()});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string bytes = ReadFile(page);
   EXPECT_TRUE(bytes.starts_with("<script"));
@@ -66,8 +66,8 @@ TEST_F(CliTest, BuildWritesTheGbkPageEndingInOneCrLf) {
   EXPECT_NE(bytes.find(heartpage::ToGbk("子墨❤")), std::string::npos);
   EXPECT_NE(bytes.find("a=b"), std::string::npos);
 
-  const CliRun to_stdout = Cli({"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤",
-                             "--set", "Text1(16)=a=b"});
+  const CliRun to_stdout = Cli(
+      {"build", "--style", "3", "--check", "--set", "Text1(14)=子墨❤", "--set", "Text1(16)=a=b"});
   EXPECT_EQ(to_stdout.out, bytes);
 }
 

@@ -17,7 +17,7 @@ TEST(Gbk, WritesCodePage936Bytes) {
 TEST(Gbk, WritesGb18030ForWhatCodePage936Lacks) {
   EXPECT_EQ(ToGbk("❤"), "\x81\x37\xC5\x38");
   EXPECT_EQ(ToGbk("😀"), "\x94\x39\xFC\x36");
-  EXPECT_EQ(ToGbk("\xED\xB0\x80"), "?");  // a lone surrogate
+  EXPECT_EQ(ToGbk("\xED\xB0\x80"), "?");   // a lone surrogate
   EXPECT_EQ(ToGbk("x\xC0\xAFy"), "x??y");  // an overlong form is not UTF-8
 }
 
@@ -31,9 +31,12 @@ TEST(Gbk, ReadsCodePage936AndGb18030) {
 
 TEST(Gbk, MarksUnreadableBytesWithoutSwallowingText) {
   EXPECT_EQ(FromGbk("\xFF"), "\xEF\xBF\xBD");
-  EXPECT_EQ(FromGbk("ab\xD6"), "ab\xEF\xBF\xBD");         // cut after a lead byte
+  EXPECT_EQ(FromGbk("ab\xD6"), "ab\xEF\xBF\xBD");      // cut after a lead byte
   EXPECT_EQ(FromGbk("\x81\x7F"), "\xEF\xBF\xBD\x7F");  // ASCII after a lead byte survives
-  EXPECT_EQ(FromGbk("\x81\x30" "z"), "\xEF\xBF\xBD" "0z");  // a cut-off four-byte form
+  EXPECT_EQ(FromGbk("\x81\x30"
+                    "z"),
+            "\xEF\xBF\xBD"
+            "0z");  // a cut-off four-byte form
 }
 
 }  // namespace

@@ -48,17 +48,19 @@ TEST(EncodeValue, CodePage936SingleByteEuro) {
 TEST(EncodeValue, CharactersOutsideGbkKeepTheirGb18030Bytes) {
   // ❤ and emoji are what people type most in a love letter; they must not
   // turn into "?".
-  EXPECT_EQ(EncodeValue("❤"), "-32457A-15048");       // 81 37 C5 38
-  EXPECT_EQ(EncodeValue("♥"), "-32457A-21453");       // 81 37 AC 33
-  EXPECT_EQ(EncodeValue("★"), "-24081");              // in GBK: one code, as before
-  EXPECT_EQ(EncodeValue("😀"), "-27591A-970");         // 94 39 FC 36
+  EXPECT_EQ(EncodeValue("❤"), "-32457A-15048");  // 81 37 C5 38
+  EXPECT_EQ(EncodeValue("♥"), "-32457A-21453");  // 81 37 AC 33
+  EXPECT_EQ(EncodeValue("★"), "-24081");         // in GBK: one code, as before
+  EXPECT_EQ(EncodeValue("😀"), "-27591A-970");    // 94 39 FC 36
   EXPECT_EQ(EncodeValue("a😀b"), "97A-27591A-970A98");
 }
 
 TEST(EncodeValue, BrokenTextBecomesQuestionMarks) {
-  EXPECT_EQ(EncodeValue("\xED\xA0\x80"), "63");         // a lone surrogate
-  EXPECT_EQ(EncodeValue("a\xFF" "b"), "97A63A98");      // not UTF-8 at all
-  EXPECT_EQ(EncodeValue("\xE4\xB8"), "63A63");          // cut-off character
+  EXPECT_EQ(EncodeValue("\xED\xA0\x80"), "63");  // a lone surrogate
+  EXPECT_EQ(EncodeValue("a\xFF"
+                        "b"),
+            "97A63A98");                        // not UTF-8 at all
+  EXPECT_EQ(EncodeValue("\xE4\xB8"), "63A63");  // cut-off character
 }
 
 TEST(EncodeValue, EveryCharacterRoundTripsThroughTheServersDecoding) {

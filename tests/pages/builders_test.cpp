@@ -14,10 +14,14 @@ std::string Build(int style, const FieldMap& fields) {
   return GGCT::Get().FGN;
 }
 
-FieldMap Defaults(int style) { return FieldMap::Defaults(GetStyle(style)); }
+FieldMap Defaults(int style) {
+  return FieldMap::Defaults(GetStyle(style));
+}
 
 // A value that no template, key or other marker contains.
-std::string Marker(std::size_t row) { return "\x01" + std::to_string(row) + "\x02"; }
+std::string Marker(std::size_t row) {
+  return "\x01" + std::to_string(row) + "\x02";
+}
 
 TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
   for (int n = 1; n <= kStyleCount; ++n) {
@@ -26,7 +30,8 @@ TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
       if (ticked && !style.has_check) continue;
       FieldMap fields;
       fields.checked = ticked;
-      for (std::size_t i = 0; i < style.rows.size(); ++i) fields.values[style.rows[i].Name()] = Marker(i);
+      for (std::size_t i = 0; i < style.rows.size(); ++i)
+        fields.values[style.rows[i].Name()] = Marker(i);
       const std::string page = Build(n, fields);
       for (std::size_t i = 0; i < style.rows.size(); ++i) {
         const FieldRow& row = style.rows[i];
@@ -94,9 +99,9 @@ TEST(Builders, LaterRowsRewriteWhatEarlierValuesInserted) {
 
 TEST(Builders, ValuesReachThePageAsTyped) {
   FieldMap fields = Defaults(1);
-  fields.values["Text1(5)"] = "say \"hi\"\r\nnow";    // lands in a script string
-  fields.values["Text1(6)"] = "鼠标右键提示";           // its own key: not expanded again
-  fields.values["Text1(9)"] = "";                      // an empty field removes the key
+  fields.values["Text1(5)"] = "say \"hi\"\r\nnow";  // lands in a script string
+  fields.values["Text1(6)"] = "鼠标右键提示";       // its own key: not expanded again
+  fields.values["Text1(9)"] = "";                   // an empty field removes the key
   const std::string page = Build(1, fields);
   EXPECT_NE(page.find("\"say \"hi\"\r\nnow  \""), std::string::npos);
   EXPECT_EQ(CountOccurrences(page, "鼠标右键提示"), 1u);

@@ -57,7 +57,9 @@ class PreviewTest : public ::testing::Test {
 };
 
 TEST(PreviewBytes, GbkWithExactlyOneCrLf) {
-  EXPECT_EQ(PreviewBytes("中a"), "\xD6\xD0" "a\r\n");
+  EXPECT_EQ(PreviewBytes("中a"),
+            "\xD6\xD0"
+            "a\r\n");
   EXPECT_EQ(PreviewBytes("line\r\n"), "line\r\n\r\n");
   EXPECT_EQ(PreviewBytes(""), "\r\n");
   // What GBK lacks keeps its GB18030 bytes instead of becoming "?".
