@@ -140,8 +140,8 @@ void LinuxSerialSources::ForEachPhysicalMedium(
     if (!visit(serial)) return;
   }
   if (any) return;
-  // Stable for the life of the installation, which is as long as the claim
-  // on a published name can be expected to last without a disk serial.
+  // Virtual machines and containers often show no disk serial at all; the
+  // machine-id at least stays the same for the life of the installation.
   const std::string machine_id = ReadValue(paths_.machine_id);
   if (machine_id.empty()) {
     throw std::runtime_error(
