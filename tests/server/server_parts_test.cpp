@@ -1,0 +1,216 @@
+// The server's pieces on their own: statement shapes, form parsing, answers,
+// HTTP dates and validators, asset paths, command line.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "net/gbk.h"
+#include "server/assets.h"
+#include "server/form.h"
+#include "server/http_util.h"
+#include "server/options.h"
+#include "server/records.h"
+#include "server/statement.h"
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+TEST(StatementTest, AcceptsExactlyTheFourShapes) {
+  EXPECT_TRUE(std::holds_alternative<SettingsQuery>(ParseStatement("select * from 系统设置")));
+
+  auto machine = ParseStatement("select * from 免费 where 硬盘ID='WD-1 2'");
+  ASSERT_TRUE(std::holds_alternative<MachineLookup>(machine));
+  EXPECT_EQ(std::get<MachineLookup>(machine).machine_id, "WD-1 2");
+
+  auto name = ParseStatement("select * from 免费 where 文件名='abc'");
+  ASSERT_TRUE(std::holds_alternative<NameLookup>(name));
+  EXPECT_EQ(std::get<NameLookup>(name).name, "abc");
+
+  auto claim = ParseStatement("insert into 免费 (硬盘ID,文件名) values ('X', 'y1')");
+  ASSERT_TRUE(std::holds_alternative<NameClaim>(claim));
+  EXPECT_EQ(std::get<NameClaim>(claim).machine_id, "X");
+  EXPECT_EQ(std::get<NameClaim>(claim).name, "y1");
+}
+
+TEST(StatementTest, DoubledQuotesAreOneQuoteOfTheValue) {
+  auto claim = ParseStatement("insert into 免费 (硬盘ID,文件名) values ('a'', ''b', '''')");
+  ASSERT_TRUE(std::holds_alternative<NameClaim>(claim));
+  EXPECT_EQ(std::get<NameClaim>(claim).machine_id, "a', 'b");
+  EXPECT_EQ(std::get<NameClaim>(claim).name, "'");
+
+  auto lookup = ParseStatement("select * from 免费 where 硬盘ID='x'' or ''1''=''1'");
+  ASSERT_TRUE(std::holds_alternative<MachineLookup>(lookup));
+  EXPECT_EQ(std::get<MachineLookup>(lookup).machine_id, "x' or '1'='1");
+
+  auto empty = ParseStatement("select * from 免费 where 文件名=''");
+  ASSERT_TRUE(std::holds_alternative<NameLookup>(empty));
+  EXPECT_EQ(std::get<NameLookup>(empty).name, "");
+}
+
+TEST(StatementTest, RefusesEverythingElse) {
+  for (const char* text : {
+           "select * from 系统设置 ",
+           " select * from 系统设置",
+           "select * from 系统设置;",
+           "select * from 系统设置 -- x",
+           "SELECT * FROM 系统设置",
+           "select * from 免费",
+           "select * from 免费 where 文件名='a",
+           "select * from 免费 where 文件名='a''",
+           "select * from 免费 where 文件名='a' ",
+           "select * from 免费 where 文件名='a';",
+           "select * from 免费 where 文件名='a' or '1'='1'",
+           "select * from 免费 where 文件名=\"a\"",
+           "select * from 免费 where 硬盘ID='a' union select * from 页面",
+           "insert into 免费 (硬盘ID,文件名) values ('X','y')",
+           "insert into 免费 (硬盘ID,文件名) values ('X', 'y'",
+           "insert into 免费 (硬盘ID,文件名) values ('X', 'y'); --",
+           "insert into 免费 (硬盘ID,文件名) values ('X', 'y'), ('Z', 'w')",
+           "insert into 免费 (文件名,硬盘ID) values ('X', 'y')",
+           "insert into 页面 (硬盘ID,文件名) values ('X', 'y')",
+           "delete from 免费",
+           "",
+       }) {
+    EXPECT_TRUE(std::holds_alternative<StatementError>(ParseStatement(text))) << text;
+  }
+}
+
+TEST(FormTest, SplitsAndDecodesFields) {
+  auto parsed = ParseForm("zc=52&File=97A98&data=-10544A13A10");
+  ASSERT_TRUE(std::holds_alternative<FormFields>(parsed));
+  const FormFields& fields = std::get<FormFields>(parsed);
+  EXPECT_EQ(fields.at("zc"), "4");
+  EXPECT_EQ(fields.at("File"), "ab");
+  EXPECT_EQ(fields.at("data"), "\xD6\xD0\r\n");
+  // An empty value is an empty text, not an error.
+  ASSERT_TRUE(std::holds_alternative<FormFields>(ParseForm("zc=49&sql=")));
+}
+
+TEST(FormTest, RefusesMalformedBodies) {
+  for (const char* body : {"", "zc", "=49", "zc=49&", "&zc=49", "zc=49&&sql=97", "zc=49&zc=50",
+                           "zc=4 9", "zc=49A", "zc=0x31", "zc=%34%39", "zc=49;sql=1"}) {
+    EXPECT_TRUE(std::holds_alternative<FormError>(ParseForm(body))) << body;
+  }
+}
+
+TEST(RecordsTest, FormatsRowsAsTheClientSplitsThem) {
+  EXPECT_EQ(FormatRecords({}), "");
+  EXPECT_EQ(FromGbk(FormatRecords({{"abc123", "mine", "2026-01-01 00:00:00"}})),
+            "いゼabc123いmineい2026-01-01 00:00:00い");
+  EXPECT_EQ(FormatRecords({{"中"}, {""}}),
+            "\xA4\xA4\xA5\xBC\xD6\xD0\xA4\xA4\xA4\xA4\xA5\xBC\xA4\xA4");
+}
+
+TEST(HttpUtilTest, DatesRoundTripInEveryForm) {
+  EXPECT_EQ(FormatHttpDate(784111777), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+  EXPECT_EQ(ParseHttpDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
+  EXPECT_EQ(ParseHttpDate("Sun Nov  6 08:49:37 1994"), 784111777);
+  for (const char* bad :
+       {"", "yesterday", "Sun, 06 Nov 1994 08:49:37", "Sun, 06 Foo 1994 08:49:37 GMT",
+        "Sun, 06 Nov 1994 25:49:37 GMT", "Sun, 06 Nov 1994 08:49:37 GMT junk"})
+    EXPECT_FALSE(ParseHttpDate(bad).has_value()) << bad;
+}
+
+TEST(HttpUtilTest, ConditionalRequests) {
+  EXPECT_TRUE(EtagMatches("\"a\"", "\"a\""));
+  EXPECT_TRUE(EtagMatches("\"x\", W/\"a\"", "\"a\""));
+  EXPECT_TRUE(EtagMatches("*", "\"a\""));
+  EXPECT_FALSE(EtagMatches("\"ab\"", "\"a\""));
+  EXPECT_FALSE(EtagMatches("a", "\"a\""));
+
+  const std::int64_t modified = 784111777;
+  const std::string at = FormatHttpDate(modified);
+  EXPECT_TRUE(NotModified("", at, "\"a\"", modified));
+  EXPECT_FALSE(NotModified("", FormatHttpDate(modified - 1), "\"a\"", modified));
+  EXPECT_FALSE(NotModified("", "garbage", "\"a\"", modified));
+  EXPECT_FALSE(NotModified("\"b\"", at, "\"a\"", modified));
+  EXPECT_FALSE(NotModified("", "", "\"a\"", modified));
+}
+
+TEST(HttpUtilTest, LogLinesCannotBeForged) {
+  EXPECT_EQ(LoggablePath("/Test/abc"), "/Test/abc");
+  EXPECT_EQ(LoggablePath("/a\r\nGET /b 200"), "/a\\x0D\\x0AGET\\x20/b\\x20200");
+}
+
+class AssetsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directories(root_.path() / "fg2" / "Img");
+    std::filesystem::create_directories(second_.path() / "fg2");
+    std::ofstream(root_.path() / "fg2" / "Img" / "Heart.PNG") << "png";
+    std::ofstream(root_.path() / "fg2" / "a b.css") << "css";
+    std::ofstream(second_.path() / "fg2" / "jquery.js") << "jq";
+    std::ofstream(outside_.path() / "secret") << "secret";
+    std::filesystem::create_symlink(outside_.path() / "secret", root_.path() / "fg2" / "link");
+    std::filesystem::create_symlink(outside_.path(), root_.path() / "fg2" / "dirlink");
+    std::filesystem::create_symlink(root_.path() / "fg2" / "a b.css", root_.path() / "inside");
+  }
+  std::optional<std::filesystem::path> Resolve(std::string_view path) {
+    return ResolveAsset({root_.path(), second_.path()}, path);
+  }
+  testing::ScratchDir root_, second_, outside_;
+};
+
+TEST_F(AssetsTest, FindsFilesWhateverTheCaseAndInTheSecondFolder) {
+  const auto image = Resolve("FG2/img/heart.png");
+  ASSERT_TRUE(image.has_value());
+  EXPECT_EQ(image->filename(), "Heart.PNG");
+  EXPECT_EQ(MimeTypeOf(*image), "image/png");
+  EXPECT_TRUE(Resolve("fg2/a%20b.css").has_value());
+  EXPECT_TRUE(Resolve("inside").has_value());  // a link that stays inside
+  const auto vendor = Resolve("fg2/jquery.js");
+  ASSERT_TRUE(vendor.has_value());
+  EXPECT_EQ(MimeTypeOf(*vendor), "text/javascript");
+  EXPECT_EQ(MimeTypeOf("x.unknown"), "application/octet-stream");
+}
+
+TEST_F(AssetsTest, NeverLeavesTheFolder) {
+  for (const char* path : {"../", "fg2/../../secret", "..", ".", "fg2/./Img/Heart.PNG",
+                           "fg2/%2e%2e/%2e%2e/secret", "fg2%2fImg%2fHeart.PNG", "fg2%5cImg",
+                           "fg2/Img/Heart.PNG%00", "fg2/link", "fg2/dirlink/secret", "fg2/Img",
+                           "fg2//Img/Heart.PNG", "", "fg2/%zz", "fg2/%2", "/etc/passwd"})
+    EXPECT_FALSE(Resolve(path).has_value()) << path;
+}
+
+TEST(OptionsTest, DefaultsAndErrors) {
+  const auto env = [](const char* name) -> const char* {
+    return std::string_view(name) == "HOME" ? "/home/someone" : nullptr;
+  };
+  auto parsed = ParseOptions({}, env);
+  ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+  const Options& options = std::get<Options>(parsed);
+  EXPECT_EQ(options.data_dir, "/home/someone/.local/share/heartpage-server");
+  EXPECT_EQ(options.server.max_body, 8u * 1024 * 1024);
+  EXPECT_EQ(options.server.asset_dirs.size(), 2u);
+
+  const auto xdg = [](const char* name) -> const char* {
+    return std::string_view(name) == "XDG_DATA_HOME" ? "/xdg" : "/home/someone";
+  };
+  EXPECT_EQ(std::get<Options>(ParseOptions({}, xdg)).data_dir, "/xdg/heartpage-server");
+  auto sized = ParseOptions({"--max-body", "2M", "--assets", "/a", "--listen", "0.0.0.0:80"}, env);
+  ASSERT_TRUE(std::holds_alternative<Options>(sized));
+  EXPECT_EQ(std::get<Options>(sized).server.max_body, 2u * 1024 * 1024);
+  EXPECT_EQ(std::get<Options>(sized).server.asset_dirs.size(), 1u);
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--data"},
+                                               {"--max-body", "0"},
+                                               {"--max-body", "-1"},
+                                               {"--threads", "many"},
+                                               {"--assets", "a", "--assets", "b", "--assets", "c"},
+                                               {"--version-label", "V\n1"},
+                                               {"stray"}}) {
+    EXPECT_TRUE(std::holds_alternative<OptionsError>(ParseOptions(args, env))) << args[0];
+  }
+  const auto nothing = [](const char*) -> const char* { return nullptr; };
+  EXPECT_TRUE(std::holds_alternative<OptionsError>(ParseOptions({}, nothing)));
+
+  EXPECT_EQ(PublicHost("0.0.0.0:80", "pages.example.org"), "pages.example.org");
+  EXPECT_EQ(PublicHost("[::]:8936", "pages.example.org"), "pages.example.org");
+  EXPECT_EQ(PublicHost("127.0.0.1:0", "pages.example.org"), "");
+}
+
+}  // namespace
+}  // namespace heartpage::server

@@ -1,0 +1,472 @@
+// The server as clients meet it: the real binary on a loopback port.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <latch>
+#include <set>
+
+#include "net/gbk.h"
+#include "net/value_encoding.h"
+#include "server/sqlite_storage.h"
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+using testing::DumpDatabase;
+using testing::Exchange;
+using testing::Get;
+using testing::GetRequest;
+using testing::HttpConnection;
+using testing::Post;
+using testing::PostRequest;
+using testing::ScratchDir;
+using testing::ServerProcess;
+
+std::string Quoted(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+std::string QueryBody(std::string_view sql) {
+  return "zc=49&sql=" + EncodeValue(sql);
+}
+std::string ClaimBody(std::string_view machine, std::string_view name) {
+  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
+                                    "', '" + Quoted(name) + "')");
+}
+std::string StoreBody(std::string_view name, std::string_view page) {
+  return "zc=52&File=" + EncodeValue(name) + "&data=" + EncodeValue(page);
+}
+std::string NameLookup(std::string_view name) {
+  return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
+}
+
+// Answer text split into records and fields the way the client reads it.
+std::vector<std::vector<std::string>> Rows(const testing::HttpResponse& response) {
+  const std::string text = FromGbk(response.body);
+  std::vector<std::vector<std::string>> rows;
+  std::size_t pos = text.find("いゼ");
+  while (pos != std::string::npos) {
+    pos += std::string_view("いゼ").size();
+    const std::size_t next = text.find("いゼ", pos);
+    const std::string record = text.substr(pos, next - pos);
+    std::vector<std::string> fields;
+    for (std::size_t start = 0, end; (end = record.find("い", start)) != std::string::npos;
+         start = end + std::string_view("い").size())
+      fields.push_back(record.substr(start, end - start));
+    rows.push_back(fields);
+    pos = next;
+  }
+  return rows;
+}
+
+std::string SamplePage(std::size_t size, char seed) {
+  std::string page = "<html><head><title>我爱你</title></head><body>";
+  while (page.size() < size) {
+    page += "亲爱的";
+    page += seed;
+    page += " ❤ 第1行 'quote' \"double\" & < > \r\n";
+  }
+  return page + "</body></html>";
+}
+
+class ServerTest : public ::testing::Test {
+ protected:
+  ScratchDir data_;
+};
+
+TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  EXPECT_TRUE(Rows(Post(port, NameLookup("abc1"))).empty());
+  ASSERT_EQ(Post(port, ClaimBody("WD-123 456", "abc1")).status, 200);
+
+  const auto lookup = Rows(Post(port, NameLookup("abc1")));
+  ASSERT_EQ(lookup.size(), 1u);
+  ASSERT_EQ(lookup[0].size(), 3u);
+  EXPECT_EQ(lookup[0][0], "WD-123 456");
+  EXPECT_EQ(lookup[0][1], "abc1");
+  const auto owned = Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-123 456'")));
+  ASSERT_EQ(owned.size(), 1u);
+  EXPECT_EQ(owned[0][1], "abc1");
+
+  const std::string page = SamplePage(25 * 1024, 'a');
+  ASSERT_EQ(Post(port, StoreBody("abc1", page)).status, 200);
+  const auto served = Get(port, "/Test/abc1");
+  EXPECT_EQ(served.status, 200);
+  EXPECT_EQ(served.body, ToGbk(page));
+  EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
+  EXPECT_EQ(served.Header("x-content-type-options"), "nosniff");
+  EXPECT_EQ(served.Header("content-security-policy"),
+            "sandbox allow-scripts allow-popups allow-modals");
+
+  // A second store replaces the page.
+  ASSERT_EQ(Post(port, StoreBody("abc1", "<p>新的</p>")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk("<p>新的</p>"));
+
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 200 ") && line.ends_with("ms");
+  }));
+  EXPECT_TRUE(server.WaitForLog(
+      [](const std::string& line) { return line.starts_with("GET /Test/abc1 200 "); }));
+}
+
+TEST_F(ServerTest, TwoMegabytePageRoundTripsByteForByte) {
+  ServerProcess server(data_.path());
+  std::string page;
+  std::mt19937 random(7);
+  const char* pieces[] = {"中", "文", "a", "\r\n", "'", "❤", "い", "€", "<", "\t", "😀"};
+  while (page.size() < 2 * 1024 * 1024) page += pieces[random() % std::size(pieces)];
+  ASSERT_EQ(Post(server.port(), ClaimBody("m", "big")).status, 200);
+  ASSERT_EQ(Post(server.port(), StoreBody("big", page)).status, 200);
+  const auto served = Get(server.port(), "/Test/big");
+  ASSERT_EQ(served.status, 200);
+  EXPECT_TRUE(served.body == ToGbk(page));
+}
+
+TEST_F(ServerTest, SettingsHaveDefaultsAndPersistWhatTheOperatorSets) {
+  {
+    ServerProcess server(data_.path());
+    const auto rows = Rows(Post(server.port(), QueryBody("select * from 系统设置")));
+    ASSERT_EQ(rows.size(), 1u);
+    ASSERT_EQ(rows[0].size(), 6u);
+    EXPECT_FALSE(rows[0][3].empty());
+    EXPECT_EQ(rows[0][4], "V1.0");
+    EXPECT_EQ(rows[0][5], "http://127.0.0.1:" + std::to_string(server.port()) + "/download");
+    EXPECT_EQ(Get(server.port(), "/download").status, 200);
+    const auto home = Get(server.port(), "/");
+    EXPECT_EQ(home.status, 200);
+    EXPECT_NE(home.body.find("href=\"/download\""), std::string::npos);
+  }
+  {
+    ServerProcess server(data_.path(), {"--announcement", "新年快乐 <3", "--version-label", "V2.0",
+                                        "--download-url", "http://example.invalid/get"});
+  }
+  ServerProcess server(data_.path(), {"--version-label", "V2.1"});
+  const auto rows = Rows(Post(server.port(), QueryBody("select * from 系统设置")));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][3], "新年快乐 <3");
+  EXPECT_EQ(rows[0][4], "V2.1");
+  EXPECT_EQ(rows[0][5], "http://example.invalid/get");
+}
+
+TEST_F(ServerTest, QuotesInValuesAreDataNotStatement) {
+  ServerProcess server(data_.path());
+  const std::string machine = "O'Brien'); delete from 免费; --";
+  ASSERT_EQ(Post(server.port(), ClaimBody(machine, "mine")).status, 200);
+  const auto rows = Rows(
+      Post(server.port(), QueryBody("select * from 免费 where 硬盘ID='" + Quoted(machine) + "'")));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], machine);
+  EXPECT_EQ(rows[0][1], "mine");
+  EXPECT_TRUE(
+      Rows(Post(server.port(), QueryBody("select * from 免费 where 硬盘ID='x'' or ''1''=''1'")))
+          .empty());
+}
+
+// Every refused request leaves the database as it was and the server running.
+TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m1", "taken")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("taken", "<p>original</p>")).status, 200);
+  const std::string before = DumpDatabase(data_.path());
+
+  const std::string long_name(31, 'a');
+  const std::string nul_name("a\0b", 3);
+  struct Case {
+    std::string label;
+    std::string body;
+    int status;
+  };
+  std::vector<Case> cases = {
+      {"second statement", QueryBody("select * from 系统设置; delete from 免费"), 400},
+      {"comment after query", QueryBody("select * from 系统设置 -- x"), 400},
+      {"injected or", QueryBody("select * from 免费 where 文件名='a' or '1'='1'"), 400},
+      {"injected delete", QueryBody("select * from 免费 where 文件名='a'; delete from 免费; --'"),
+       400},
+      {"block comment", QueryBody("select * from 免费 where 硬盘ID='x' /* */"), 400},
+      {"unbalanced quote", QueryBody("select * from 免费 where 文件名='abc"), 400},
+      {"claim plus delete",
+       "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('x', 'y'); delete "
+                                  "from 页面 --')"),
+       400},
+      {"two rows",
+       "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('x', 'y'), ('z', 'w')"),
+       400},
+      {"claim with trailing comment",
+       "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('x', 'y') --"), 400},
+      {"other table", QueryBody("select * from 页面"), 400},
+      {"schema table", QueryBody("select * from sqlite_master"), 400},
+      {"other column list", QueryBody("select 文件名 from 免费"), 400},
+      {"other where column", QueryBody("select * from 免费 where 认领时间='x'"), 400},
+      {"update", "zc=50&sql=" + EncodeValue("update 免费 set 文件名='x'"), 400},
+      {"delete", "zc=50&sql=" + EncodeValue("delete from 免费"), 400},
+      {"drop", "zc=50&sql=" + EncodeValue("drop table 免费"), 400},
+      {"query as statement", "zc=50&sql=" + EncodeValue("select * from 系统设置"), 400},
+      {"claim as query", QueryBody("insert into 免费 (硬盘ID,文件名) values ('x', 'y')"), 400},
+      {"upper-case keywords", QueryBody("SELECT * FROM 系统设置"), 400},
+      {"second claim of a name", ClaimBody("m2", "taken"), 409},
+      {"store for an unclaimed name", StoreBody("free", "<p>x</p>"), 403},
+      {"empty machine identifier", ClaimBody("", "newname"), 400},
+      {"separator in machine identifier", ClaimBody("aいb", "newname"), 400},
+      {"control character in machine identifier", ClaimBody("a\nb", "newname"), 400},
+      {"no zc", "sql=" + EncodeValue("select * from 系统设置"), 400},
+      {"unknown operation", "zc=51&sql=" + EncodeValue("select * from 系统设置"), 400},
+      {"operation 1 with extra field", QueryBody("select * from 系统设置") + "&File=97", 400},
+      {"store without data", "zc=52&File=" + EncodeValue("taken"), 400},
+      {"store with sql", StoreBody("taken", "x") + "&sql=97", 400},
+      {"field given twice", StoreBody("taken", "x") + "&data=97", 400},
+      {"body cut inside a field name", "zc=52&File=" + EncodeValue("taken") + "&da", 400},
+      {"body ends with a separator", StoreBody("taken", "x") + "A", 400},
+      {"body ends with an ampersand", StoreBody("taken", "x") + "&", 400},
+      {"empty body", "", 400},
+      {"percent-encoded form", "zc=1&sql=select+*+from+%E7%B3%BB", 400},
+      {"invalid GBK in the statement", "zc=49&sql=115A-1", 400},
+  };
+  for (const std::string_view number : {"12A", "A", "-", "99999", "1e3", "", "+1", "0x31", " 49"}) {
+    const std::string n(number);
+    if (!n.empty()) cases.push_back({"zc \"" + n + "\"", "zc=" + n + "&File=97&data=97", 400});
+    cases.push_back({"File \"" + n + "\"", "zc=52&File=" + n + "&data=97", 400});
+    cases.push_back({"data \"" + n + "\"",
+                     "zc=52&File=" + EncodeValue("taken") + "&data=" + n + (n.empty() ? "A" : ""),
+                     400});
+    cases.push_back({"sql \"" + n + "\"", "zc=49&sql=" + n, 400});
+  }
+  cases.push_back({"empty zc", "zc=&File=97&data=97", 400});
+  for (const std::string& name :
+       {std::string(".."), std::string("a/b"), std::string("a\\b"), std::string("a%2e"), nul_name,
+        std::string("中文"), long_name, std::string("a.b"), std::string(" a"), std::string("")}) {
+    cases.push_back({"claim of name \"" + name + "\"", ClaimBody("m3", name), 400});
+    cases.push_back({"lookup of name \"" + name + "\"", NameLookup(name), 400});
+    cases.push_back({"store of name \"" + name + "\"", StoreBody(name, "<p>x</p>"), 400});
+  }
+
+  for (const Case& c : cases) {
+    const auto response = Post(port, c.body);
+    EXPECT_EQ(response.status, c.status) << c.label << ": " << response.body;
+    EXPECT_FALSE(response.body.empty()) << c.label;
+    EXPECT_LT(response.body.size(), 200u) << c.label;
+  }
+  EXPECT_EQ(DumpDatabase(data_.path()), before);
+  EXPECT_EQ(Get(port, "/Test/taken").body, "<p>original</p>");
+}
+
+TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m", "page")).status, 200);
+  const std::string before = DumpDatabase(data_.path());
+
+  // Just over the default limit of 8 MB.
+  std::string huge = StoreBody("page", "x");
+  huge += std::string(8 * 1024 * 1024 + 1 - huge.size(), '0');
+  huge.back() = '9';
+  const auto refused = Post(port, huge);
+  EXPECT_EQ(refused.status, 413);
+
+  // Announced length, then half the body, then the client gives up.
+  {
+    const std::string body = StoreBody("page", "<p>half</p>");
+    HttpConnection connection(port);
+    std::string request = PostRequest(body);
+    request.resize(request.size() - body.size() / 2);
+    connection.Send(request);
+    connection.ShutdownWrite();
+    EXPECT_FALSE(connection.Read().has_value());
+  }
+  EXPECT_TRUE(server.WaitForLog(
+      [](const std::string& line) { return line.starts_with("POST /asp/index.asp 413 "); }));
+  EXPECT_EQ(DumpDatabase(data_.path()), before);
+  EXPECT_EQ(Get(port, "/Test/page").status, 404);
+}
+
+TEST_F(ServerTest, MaxBodyIsConfigurable) {
+  ServerProcess server(data_.path(), {"--max-body", "1K"});
+  ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
+  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(100, 'x'))).status, 200);
+  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(400, 'x'))).status, 413);
+  EXPECT_EQ(Get(server.port(), "/Test/p").body, std::string(100, 'x'));
+}
+
+TEST_F(ServerTest, ExactlyOneOfFiftyConcurrentClaimsSucceeds) {
+  ServerProcess server(data_.path());
+  constexpr int kClaims = 50;
+  std::latch start(kClaims);
+  std::atomic<int> claimed = 0;
+  std::atomic<int> conflicts = 0;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClaims; ++i) {
+    threads.emplace_back([&, i] {
+      HttpConnection connection(server.port());
+      const std::string request = PostRequest(ClaimBody("machine" + std::to_string(i), "popular"));
+      start.arrive_and_wait();
+      connection.Send(request);
+      const int status = connection.Read().value_or(testing::HttpResponse{}).status;
+      if (status == 200) ++claimed;
+      if (status == 409) ++conflicts;
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(claimed, 1);
+  EXPECT_EQ(conflicts, kClaims - 1);
+  EXPECT_EQ(Rows(Post(server.port(), NameLookup("popular"))).size(), 1u);
+}
+
+TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
+  std::map<std::string, std::string> acknowledged;
+  {
+    ServerProcess server(data_.path());
+    std::mutex mutex;
+    std::condition_variable enough;
+    std::thread writer([&] {
+      for (int i = 0;; ++i) {
+        try {
+          HttpConnection connection(server.port());
+          const std::string name = "k" + std::to_string(i);
+          const std::string page = SamplePage(8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
+          if (!connection.Send(PostRequest(ClaimBody("m", name)))) return;
+          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return;
+          if (!connection.Send(PostRequest(StoreBody(name, page)))) return;
+          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return;
+          std::lock_guard lock(mutex);
+          acknowledged[name] = page;
+          enough.notify_all();
+        } catch (const std::exception&) {
+          return;  // the server is gone
+        }
+      }
+    });
+    {
+      std::unique_lock lock(mutex);
+      enough.wait(lock, [&] { return acknowledged.size() >= 40; });
+    }
+    server.Signal(SIGKILL);
+    writer.join();
+    EXPECT_TRUE(WIFSIGNALED(server.Wait()));
+  }
+  ServerProcess restarted(data_.path());
+  EXPECT_EQ(SqliteStorage(data_.path() / "heartpage.sqlite3").IntegrityCheck(), "ok");
+  for (const auto& [name, page] : acknowledged) {
+    const auto served = Get(restarted.port(), "/Test/" + name);
+    EXPECT_EQ(served.status, 200) << name;
+    EXPECT_TRUE(served.body == ToGbk(page)) << name;
+  }
+}
+
+TEST_F(ServerTest, ConditionalAndHeadRequests) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m", "cond")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("cond", "<p>one</p>")).status, 200);
+  const auto first = Get(port, "/Test/cond");
+  const std::string etag = first.Header("etag");
+  const std::string modified = first.Header("last-modified");
+  ASSERT_FALSE(etag.empty());
+  ASSERT_FALSE(modified.empty());
+
+  EXPECT_EQ(Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n").status, 304);
+  EXPECT_EQ(Get(port, "/Test/cond", "If-None-Match: \"other\", W/" + etag + "\r\n").status, 304);
+  EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: " + modified + "\r\n").status, 304);
+  EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: Thu, 01 Jan 1998 00:00:00 GMT\r\n").status,
+            200);
+  // If-None-Match decides alone when both are present.
+  EXPECT_EQ(
+      Get(port, "/Test/cond", "If-None-Match: \"other\"\r\nIf-Modified-Since: " + modified + "\r\n")
+          .status,
+      200);
+
+  const auto head = Exchange(port, GetRequest("/Test/cond", "", "HEAD"), true);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.Header("content-length"), "10");
+  EXPECT_EQ(head.Header("etag"), etag);
+
+  ASSERT_EQ(Post(port, StoreBody("cond", "<p>two</p>")).status, 200);
+  const auto changed = Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n");
+  EXPECT_EQ(changed.status, 200);
+  EXPECT_EQ(changed.body, "<p>two</p>");
+}
+
+TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  for (const char* target : {"/Test/nothere", "/Test/..", "/Test/a%2Fb", "/Test/", "/nowhere",
+                             "/Test/aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"})
+    EXPECT_EQ(Get(port, target).status, 404) << target;
+  EXPECT_EQ(Get(port, "/asp/index.asp").status, 405);
+  EXPECT_EQ(Post(port, "zc=49").status, 400);
+  EXPECT_EQ(Exchange(port, PostRequest("x", "/Test/abc")).status, 405);
+  EXPECT_EQ(Exchange(port, "NONSENSE\r\n\r\n").status, 400);
+
+  // Several requests on one connection.
+  HttpConnection connection(port);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(connection.Send(PostRequest(QueryBody("select * from 系统设置"))));
+    const auto response = connection.Read();
+    ASSERT_TRUE(response.has_value());
+    EXPECT_EQ(response->status, 200);
+  }
+}
+
+TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
+  ScratchDir assets;
+  ScratchDir vendor;
+  std::filesystem::create_directories(assets.path() / "fg2" / "js");
+  std::filesystem::create_directories(vendor.path() / "FG3");
+  const auto write = [](const std::filesystem::path& file, std::string_view text) {
+    std::ofstream(file, std::ios::binary) << text;
+  };
+  write(assets.path() / "fg2" / "js" / "love.js", "var love = 1;");
+  write(assets.path() / "secret.txt", "inside");
+  write(vendor.path() / "FG3" / "jquery.min.js", "/* jquery */");
+  std::filesystem::create_symlink("/etc/passwd", assets.path() / "fg2" / "out");
+
+  ServerProcess server(data_.path(),
+                       {"--assets", assets.path().string(), "--assets", vendor.path().string()});
+  const int port = server.port();
+  const auto script = Get(port, "/biaobai/FG2/JS/Love.js?v=3");
+  EXPECT_EQ(script.status, 200);
+  EXPECT_EQ(script.body, "var love = 1;");
+  EXPECT_EQ(script.Header("content-type"), "text/javascript");
+  EXPECT_FALSE(script.Header("cache-control").empty());
+  EXPECT_EQ(Get(port, "/biaobai/fg2/js/love.js", "If-None-Match: " + script.Header("etag") + "\r\n")
+                .status,
+            304);
+  EXPECT_EQ(Get(port, "/biaobai/fg3/jquery.min.js").body, "/* jquery */");
+  for (const char* target : {"/biaobai/fg2/../secret.txt", "/biaobai/fg2/../../../../etc/passwd",
+                             "/biaobai/fg2/%2e%2e/secret.txt", "/biaobai/fg2%2Fjs/love.js",
+                             "/biaobai/fg2/js/love.js%00.png", "/biaobai/fg2/out",
+                             "/biaobai/fg2\\js\\love.js", "/biaobai/fg2/js/", "/biaobai/"})
+    EXPECT_EQ(Get(port, target).status, 404) << target;
+}
+
+TEST_F(ServerTest, StopsCleanlyOnSigterm) {
+  ServerProcess server(data_.path());
+  HttpConnection idle(server.port());
+  ASSERT_TRUE(idle.Send(PostRequest(QueryBody("select * from 系统设置"))));
+  ASSERT_TRUE(idle.Read().has_value());
+  server.Signal(SIGTERM);
+  EXPECT_TRUE(idle.ClosedByServer());
+  const int status = server.Wait();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(ServerTest, RefusesBadCommandLines) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--max-body", "lots"},
+                                               {"--frobnicate", "1"},
+                                               {"--threads", "0"},
+                                               {"--announcement", "has い inside"}}) {
+    EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
+  }
+}
+
+}  // namespace
+}  // namespace heartpage::server
