@@ -16,18 +16,30 @@ packages=(
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # running: the preview opens pages with the desktop's default browser
   xdg-utils
+  # pages: jQuery for the templates that name it; browser tests in Chromium,
+  # with a font for the pages' Chinese text
+  libjs-jquery chromium fonts-wqy-microhei
 )
+# Node.js runs the browser tests; a newer one already present is kept.
+command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
 
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
   [[ "$status" == "install ok installed" ]] || missing+=("$package")
 done
-[[ ${#missing[@]} -eq 0 ]] && exit 0
+if [[ ${#missing[@]} -gt 0 ]]; then
+  echo "Installing: ${missing[*]}"
+  sudo=()
+  [[ $(id -u) -eq 0 ]] || sudo=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "Installing: ${missing[*]}"
-sudo=()
-[[ $(id -u) -eq 0 ]] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The browser tests' npm packages, exactly as the lock file pins them.
+browser="$(dirname "$0")/../tests/browser"
+installed="$browser/node_modules/.package-lock.json"
+if [[ ! -f "$installed" || "$browser/package-lock.json" -nt "$installed" ]]; then
+  (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error)
+fi

@@ -1,0 +1,241 @@
+// Shared helpers of the browser tests: a real heartpage-server on a free
+// loopback port, pages published to it with heartpage-cli, and Chromium
+// watching everything that goes wrong while a page runs.
+//
+// Environment (set by CTest, see CMakeLists.txt):
+//   HEARTPAGE_SERVER     heartpage-server binary
+//   HEARTPAGE_CLI        heartpage-cli binary
+//   HEARTPAGE_ASSETS     pages/assets of the source tree
+//   HEARTPAGE_VENDOR     <build>/pages/assets-vendor (third-party scripts)
+//   HEARTPAGE_ARTEFACTS  folder for screenshots (created when missing)
+//   CHROMIUM             browser binary, /usr/bin/chromium by default
+import { spawn, execFile } from 'node:child_process';
+import { appendFileSync, mkdtempSync, mkdirSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import { promisify } from 'node:util';
+import assert from 'node:assert/strict';
+import { chromium } from 'playwright-core';
+
+const run = promisify(execFile);
+
+function required(name) {
+  const value = process.env[name];
+  if (!value) throw new Error(`${name} is not set; run the browser tests through ctest`);
+  return value;
+}
+
+export const viewports = [
+  { name: 'desktop', width: 1280, height: 800, isMobile: false, hasTouch: false },
+  { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true },
+];
+
+// Chromium as CI runs it: root, no network beyond loopback. Audible autoplay
+// is refused until the visitor interacts, as in every current browser.
+export const chromiumArgs = [
+  '--no-sandbox',
+  '--disable-background-networking',
+  '--disable-component-update',
+  '--disable-sync',
+  '--no-first-run',
+  '--disable-quic',
+  '--disable-gpu',
+  '--autoplay-policy=document-user-activation-required',
+];
+
+// Starts heartpage-server with a fresh data folder on a port the kernel picks.
+export async function startServer() {
+  const data = mkdtempSync(path.join(tmpdir(), 'heartpage-browser-'));
+  const child = spawn(
+    required('HEARTPAGE_SERVER'),
+    ['--data', data, '--listen', '127.0.0.1:0', '--assets', required('HEARTPAGE_ASSETS'),
+      '--assets', required('HEARTPAGE_VENDOR')],
+    { stdio: ['ignore', 'ignore', 'pipe'] });
+  let log = '';
+  const host = await new Promise((resolve, reject) => {
+    child.stderr.setEncoding('utf8');
+    child.stderr.on('data', (chunk) => {
+      log += chunk;
+      const match = /listening on http:\/\/([^/\s]+)\//.exec(log);
+      if (match) resolve(match[1]);
+    });
+    child.on('exit', (code) => reject(new Error(`heartpage-server ended (${code}): ${log}`)));
+    child.on('error', reject);
+  });
+  return {
+    host,
+    log: () => log,
+    async stop() {
+      if (child.exitCode === null) {
+        const ended = new Promise((resolve) => child.once('exit', resolve));
+        child.kill('SIGTERM');
+        await ended;
+      }
+      rmSync(data, { recursive: true, force: true });
+    },
+  };
+}
+
+let published = 0;
+
+// Builds a style with heartpage-cli and publishes it under a fresh name;
+// answers the page's address. `set` maps fields ("Text1(3)") to values.
+export async function publish(server, style, { check = false, set = {} } = {}) {
+  const name = `s${style}${check ? 'c' : ''}p${process.pid}n${++published}`;
+  const args = ['publish', '--style', String(style), '--name', name, '--machine-id', `browser-${name}`];
+  if (check) args.push('--check');
+  for (const [field, value] of Object.entries(set)) args.push('--set', `${field}=${value}`);
+  const env = { ...process.env, HEARTPAGE_HOST: server.host };
+  const { stdout } = await run(required('HEARTPAGE_CLI'), args, { env });
+  const address = `http://${server.host}/Test/${name}`;
+  assert.ok(stdout.includes(address), `publish printed ${stdout}`);
+  return address;
+}
+
+export async function launchBrowser() {
+  return chromium.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    args: chromiumArgs,
+  });
+}
+
+// Opens `address` in a new context of the given viewport and records every
+// console error, uncaught error and failed or non-200 request to the
+// publishing host. Long main-thread tasks are observed from the first script.
+// With `clock`, the page's timers run on Playwright's clock, so that a test
+// can run minutes of animation in moments (page.clock.runFor).
+export async function openPage(browser, server, address, viewport, { clock = false } = {}) {
+  const context = await browser.newContext({
+    viewport: { width: viewport.width, height: viewport.height },
+    isMobile: viewport.isMobile,
+    hasTouch: viewport.hasTouch,
+    deviceScaleFactor: 1,
+  });
+  await context.addInitScript(() => {
+    window.__longTasks = [];
+    try {
+      new PerformanceObserver((list) => {
+        for (const entry of list.getEntries())
+          window.__longTasks.push({ start: entry.startTime, duration: entry.duration });
+      }).observe({ type: 'longtask', buffered: true });
+    } catch (e) { /* no long-task observer: nothing recorded */ }
+  });
+  if (clock) await context.clock.install();
+  const page = await context.newPage();
+  const problems = [];
+  const requests = [];
+  // A page without an icon link makes the browser ask for /favicon.ico, a
+  // 404 in the console; templates name an empty icon ("data:,") instead.
+  page.on('console', (message) => {
+    if (message.type() === 'error')
+      problems.push(`console error: ${message.text()} (${message.location().url || 'page'})`);
+  });
+  page.on('pageerror', (error) => problems.push(`uncaught: ${error.message}`));
+  page.on('dialog', (dialog) => dialog.dismiss().catch(() => {}));
+  const toHost = (url) => new URL(url).host === server.host;
+  page.on('requestfailed', (request) => {
+    if (!toHost(request.url())) return;
+    const reason = request.failure()?.errorText ?? '';
+    // Media elements drop a connection they no longer need; that is no fault.
+    if (reason === 'net::ERR_ABORTED' && ['media'].includes(request.resourceType())) return;
+    problems.push(`request failed: ${request.url()} ${reason}`);
+  });
+  page.on('response', async (response) => {
+    const request = response.request();
+    if (!toHost(request.url())) return;
+    requests.push(request);
+    const status = response.status();
+    // A range request (audio, video) is rightly answered 206.
+    const ranged = status === 206 && (await request.allHeaders()).range !== undefined;
+    if (status !== 200 && !ranged) problems.push(`HTTP ${status}: ${request.url()}`);
+  });
+  await page.goto(address, { waitUntil: 'load' });
+  return { context, page, problems, requests };
+}
+
+// Opens the page on the real clock for `ms`, with `act` run after the load
+// event, and records its first-load figures and its long tasks after the
+// first second (for the report; timing is not asserted). Answers both, after
+// asserting that nothing went wrong.
+export async function measure(browser, server, address, viewport, name, { ms = 4000, act } = {}) {
+  const { context, page, problems, requests } = await openPage(browser, server, address, viewport);
+  try {
+    const load = await loadFigures(page, requests);
+    if (act) await act(page);
+    await page.waitForTimeout(ms);
+    const longTasks = await longTasksAfterFirstSecond(page);
+    recordFigures(`${name}-${viewport.name}`, {
+      ...load,
+      longTasksOver50ms: longTasks.length,
+      longestTaskMs: Math.round(Math.max(0, ...longTasks.map((t) => t.duration))),
+    });
+    assertClean(problems);
+    return { load, longTasks };
+  } finally {
+    await context.close();
+  }
+}
+
+// Fails with every problem seen so far, one per line.
+export function assertClean(problems) {
+  assert.deepEqual(problems, [], problems.join('\n'));
+}
+
+// Waits until `text` stands, visible, in the page's rendered text.
+export async function waitForText(page, text, timeout = 20000) {
+  const wanted = text.replace(/\s+/g, ' ').trim();
+  try {
+    await page.waitForFunction(
+      (t) => document.body && document.body.innerText.replace(/\s+/g, ' ').includes(t),
+      wanted, { timeout, polling: 100 });
+  } catch (error) {
+    const shown = await page.evaluate(() => document.body?.innerText.replace(/\s+/g, ' '));
+    throw new Error(`"${wanted}" did not appear; the page shows: ${shown}`, { cause: error });
+  }
+}
+
+export async function screenshot(page, name) {
+  const folder = process.env.HEARTPAGE_ARTEFACTS || path.join(tmpdir(), 'heartpage-artefacts');
+  mkdirSync(folder, { recursive: true });
+  const file = path.join(folder, `${name}.png`);
+  await page.screenshot({ path: file });
+  return file;
+}
+
+// Long tasks after the first second of the page's life.
+export async function longTasksAfterFirstSecond(page) {
+  return page.evaluate(() => window.__longTasks.filter((t) => t.start > 1000));
+}
+
+// First-load figures: bytes received from the publishing host (headers and
+// bodies, all but audio and video) and the time to the load event. The page
+// runs in a sandbox, so its own resource timings hide cross-origin sizes;
+// the browser's side of each request tells them.
+export async function loadFigures(page, requests) {
+  let bytes = 0;
+  for (const request of requests) {
+    if (request.resourceType() === 'media' || /\.(mp3|mp4|webm|ogg|wav|m4a)(\?|$)/i.test(request.url()))
+      continue;
+    const sizes = await request.sizes();
+    bytes += sizes.responseHeadersSize + sizes.responseBodySize;
+  }
+  const loadMs = await page.evaluate(() =>
+    Math.round(performance.getEntriesByType('navigation')[0].loadEventStart));
+  return { bytes, loadMs };
+}
+
+// Appends one line of figures for the report to <artefacts>/figures.jsonl.
+export function recordFigures(name, figures) {
+  const folder = process.env.HEARTPAGE_ARTEFACTS || path.join(tmpdir(), 'heartpage-artefacts');
+  mkdirSync(folder, { recursive: true });
+  appendFileSync(path.join(folder, 'figures.jsonl'), JSON.stringify({ name, ...figures }) + '\n');
+}
+
+// True once every audio element of the page is playing.
+export async function musicPlaying(page) {
+  return page.evaluate(() => {
+    const all = [...document.querySelectorAll('audio')];
+    return all.length > 0 && all.every((a) => !a.paused);
+  });
+}
