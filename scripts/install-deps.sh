@@ -22,6 +22,8 @@ packages=(
   # pages: jQuery for the templates that name it; browser tests in Chromium,
   # with a font for the pages' Chinese text
   libjs-jquery chromium fonts-wqy-microhei
+  # style 8's easing plugin
+  libjs-jquery-easing
 )
 # Node.js runs the browser tests; a newer one already present is kept.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
@@ -45,4 +47,12 @@ browser="$(dirname "$0")/../tests/browser"
 installed="$browser/node_modules/.package-lock.json"
 if [[ ! -f "$installed" || "$browser/package-lock.json" -nt "$installed" ]]; then
   (cd "$browser" && npm ci --no-audit --no-fund --loglevel=error)
+fi
+
+# Page scripts that Debian does not package, pinned by their lock file; the
+# build copies them into assets-vendor.
+vendor="$(dirname "$0")/../pages/vendor"
+installed="$vendor/node_modules/.package-lock.json"
+if [[ ! -f "$installed" || "$vendor/package-lock.json" -nt "$installed" ]]; then
+  (cd "$vendor" && npm ci --no-audit --no-fund --loglevel=error)
 fi
