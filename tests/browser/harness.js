@@ -151,6 +151,8 @@ export async function openPage(browser, server, address, viewport, { clock = fal
     if (status !== 200 && !ranged) problems.push(`HTTP ${status}: ${request.url()}`);
   });
   await page.goto(address, { waitUntil: 'load' });
+  // From here on the page's time moves only when the test says so.
+  if (clock) await page.clock.pauseAt(await page.evaluate(() => Date.now() + 10));
   return { context, page, problems, requests };
 }
 

@@ -1,0 +1,101 @@
+// Style 2: snow, the typed letter, the heart of flowers after 5 s with the
+// words and the clock inside, the music, and the floating picture.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
+  viewports, waitForText,
+} from './harness.js';
+import { checkFloatingPicture } from './floating.js';
+
+const texts = ['//亲爱的XXX：', '// 亲爱的，在遇见你之前', '// 所有的断点都停在你的笑容里', '// 我爱你，永远',
+  'XXX我们已经（相识、相知、相爱）了', '－－爱你的XXX'];
+
+// Pixels painted on the garden canvas.
+const painted = (page) => page.locator('#garden').evaluate((canvas) => {
+  const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+  let count = 0;
+  for (let i = 3; i < data.length; i += 4) if (data[i] > 0) ++count;
+  return count;
+});
+
+describe('style 2', () => {
+  let server;
+  let browser;
+  before(async () => {
+    server = await startServer();
+    browser = await launchBrowser();
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+
+  for (const viewport of viewports) {
+    test(`letter, heart and clock at ${viewport.name} size`, async () => {
+      const address = await publish(server, 2);
+      await measure(browser, server, address, viewport, 'style2', { ms: 9000 });
+
+      const { context, page, problems } = await openPage(browser, server, address, viewport,
+        { clock: true });
+      try {
+        assert.equal(await page.evaluate(() => document.title), '风格2');
+        assert.equal(await page.locator('#words').isVisible(), false, 'the words wait for the heart');
+        await page.clock.runFor(4000);
+        assert.equal(await painted(page), 0, 'the heart started before 5 s');
+        assert.ok(await page.locator('.snowflake').count() > 10, 'no snow');
+
+        await page.clock.runFor(60000);
+        for (const text of texts) await waitForText(page, text, 5000);
+        assert.ok(await painted(page) > 1000, 'no heart on the canvas');
+
+        // The clock counts from 2013, month 5 counted from 0 (June), day 20.
+        const clock = page.locator('#elapseClock');
+        const days = await page.evaluate(() =>
+          String(Math.floor((Date.now() - new Date(2013, 5, 20).getTime()) / 86400000)));
+        const shown = await clock.innerText();
+        assert.ok(shown.startsWith(`${days} 天`), shown);
+        await page.clock.runFor(1000);
+        assert.notEqual(await clock.innerText(), shown, 'the clock stood still');
+
+        // Music refused at first starts on the first tap.
+        assert.equal(await musicPlaying(page), false);
+        await page.mouse.click(5, 5);
+        await page.waitForFunction(() => !document.querySelector('audio').paused);
+        await screenshot(page, `style2-${viewport.name}`);
+        assertClean(problems);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test(`floating picture in front at ${viewport.name} size`, async () => {
+      const address = await publish(server, 2, { check: true });
+      await measure(browser, server, address, viewport, 'style2-check', { ms: 3000 });
+      const { context, page, problems } = await openPage(browser, server, address, viewport,
+        { clock: true });
+      try {
+        await checkFloatingPicture(page, viewport);
+        await page.clock.runFor(70000);
+        for (const text of texts) await waitForText(page, text, 5000);
+        assertClean(problems);
+      } finally {
+        await context.close();
+      }
+    });
+  }
+
+  test('a canvas-less browser gets the message and no animation', async () => {
+    const address = await publish(server, 2);
+    const context = await browser.newContext();
+    await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
+    const page = await context.newPage();
+    try {
+      await page.goto(address);
+      await waitForText(page, 'Please use a current browser');
+      assert.equal(await page.locator('#garden').count(), 0);
+    } finally {
+      await context.close();
+    }
+  });
+});
