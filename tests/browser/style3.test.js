@@ -1,0 +1,125 @@
+// Style 3: the seed waits for a click, the tree grows and blooms, slides,
+// and the text column and the clock line appear; blossoms keep falling.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
+  viewports, waitForText,
+} from './harness.js';
+import { checkFloatingPicture } from './floating.js';
+
+const lines = ['* Our Story', 'Our Story 我们的故事', '// 不经意相识, 或许是缘分，或许是注定的。',
+  '// 以后不管有怎么样，我都会在。', '// 就算全世界都都抛弃你，记得还有我。', '// 再累都不用害怕，因为你有我。',
+  '// 记得在你最需要的时候想起我', '// 我会一直陪着你。', '// You are my only girl..永远..',
+  '// 所以我继续等待，我有信心，你会。', '子墨'];
+const clockLine = '子墨与思雨已经相识了';
+
+// The seed is in the middle of the canvas.
+async function clickSeed(page) {
+  const box = await page.locator('#canvas').boundingBox();
+  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  assert.equal(await page.locator('#canvas').evaluate((c) => c.style.cursor), 'pointer');
+  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+}
+
+async function growAndShowText(page) {
+  await page.clock.runFor(60000);
+  for (const line of lines) await waitForText(page, line, 5000);
+  await waitForText(page, clockLine, 5000);
+}
+
+describe('style 3', () => {
+  let server;
+  let browser;
+  before(async () => {
+    server = await startServer();
+    browser = await launchBrowser();
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+
+  for (const viewport of viewports) {
+    test(`seed, tree, text and clock at ${viewport.name} size`, async () => {
+      const address = await publish(server, 3);
+      await measure(browser, server, address, viewport, 'style3', { ms: 12000, act: clickSeed });
+
+      const { context, page, problems } = await openPage(browser, server, address, viewport,
+        { clock: true });
+      try {
+        assert.equal(await page.evaluate(() => document.title), '风格3');
+        await waitForText(page, 'Varnel软件');
+        assert.equal(await page.locator('#error').isVisible(), false);
+
+        // Nothing grows before the seed is clicked; a click beside it does nothing.
+        await page.clock.runFor(20000);
+        assert.equal(await page.locator('#code').isVisible(), false);
+        const box = await page.locator('#canvas').boundingBox();
+        await page.mouse.click(box.x + 5, box.y + 5);
+        await page.clock.runFor(20000);
+        assert.equal(await page.locator('#code').isVisible(), false);
+        assert.equal(await musicPlaying(page), true, 'the first click starts the music');
+
+        await clickSeed(page);
+        await growAndShowText(page);
+        // 2013, month 10 counted from 0 (November), day 1.
+        const days = await page.evaluate(() =>
+          String(Math.floor((Date.now() - new Date(2013, 10, 1).getTime()) / 86400000)));
+        const clock = page.locator('#clock');
+        const shown = await clock.innerText();
+        assert.ok(shown.includes(` ${days} 天`), shown);
+        await page.clock.runFor(1000);
+        assert.notEqual(await clock.innerText(), shown, 'the clock stood still');
+        assert.ok(await page.locator('canvas.falling').isVisible(), 'no falling blossoms');
+        await screenshot(page, `style3-${viewport.name}`);
+        assertClean(problems);
+      } finally {
+        await context.close();
+      }
+    });
+
+    test(`floating picture in front at ${viewport.name} size`, async () => {
+      const address = await publish(server, 3, { check: true });
+      const { context, page, problems } = await openPage(browser, server, address, viewport,
+        { clock: true });
+      try {
+        await checkFloatingPicture(page, viewport);
+        await clickSeed(page);
+        await growAndShowText(page);
+        await screenshot(page, `style3-${viewport.name}-check`);
+        assertClean(problems);
+      } finally {
+        await context.close();
+      }
+    });
+  }
+
+  test('年, 月 and 日 anywhere in the values become the date', async () => {
+    const address = await publish(server, 3, { set: { 'Text1(2)': '生日快乐' } });
+    const { context, page, problems } = await openPage(browser, server, address, viewports[0],
+      { clock: true });
+    try {
+      await clickSeed(page);
+      await growAndShowText(page).catch(() => {});
+      await waitForText(page, '生1快乐', 5000);
+      assertClean(problems);
+    } finally {
+      await context.close();
+    }
+  });
+
+  test('a canvas-less browser gets the message and no tree', async () => {
+    const address = await publish(server, 3);
+    const context = await browser.newContext();
+    await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
+    const page = await context.newPage();
+    try {
+      await page.goto(address);
+      assert.ok(await page.locator('#error').isVisible());
+      assert.equal(await page.locator('#canvas').isVisible(), false);
+    } finally {
+      await context.close();
+    }
+  });
+});
