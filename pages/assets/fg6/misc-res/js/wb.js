@@ -1,0 +1,187 @@
+/* The walk-through photo room: twelve pictures on the four walls of a square
+   room, seen from its middle. Dragging turns the view; a tap on a picture
+   walks up to it, a second tap (or a tap beside it) walks back. */
+(function () {
+  "use strict";
+
+  var canvas = document.getElementById("screen");
+  if (!canvas || !canvas.getContext || !window.ge1doot || !window.walls) return;
+  var ctx = canvas.getContext("2d");
+  var G = window.ge1doot, camera = new G.Camera();
+  var memory = window.visitMemory || { load: function () { return {}; }, save: function () {} };
+
+  // Pictures are 640 x 386; on the walls they are 800 wide, 3 per 3000-wide wall.
+  var PICTURE_W = 800, PICTURE_H = 482, CLOSE = 760;
+  var pictures = [];
+  for (var i = 0; i < walls.length; i++) {
+    var w = walls[i];
+    var plane = new G.Plane(w.x, w.y || 0, w.z, PICTURE_W, PICTURE_H, w.facing);
+    var picture = { number: i + 1, plane: plane, image: null };
+    if (w.src) {
+      picture.image = new Image();
+      picture.image.onload = invalidate;
+      picture.image.onerror = function () { this.failed = true; invalidate(); };
+      picture.image.src = w.src;
+    }
+    pictures.push(picture);
+  }
+
+  var remembered = memory.load();
+  var state = {
+    yaw: typeof remembered.yaw === "number" ? remembered.yaw : 0,
+    targetYaw: typeof remembered.yaw === "number" ? remembered.yaw : 0,
+    x: 0, z: 0, targetX: 0, targetZ: 0,
+    spin: 0, dragging: false, focus: null, idleSince: Date.now(), dirty: true
+  };
+  camera.yaw = state.yaw;
+
+  function invalidate() { state.dirty = true; }
+
+  var ratio = 1;
+  function resize() {
+    ratio = Math.min(window.devicePixelRatio || 1, 2);
+    var width = window.innerWidth, height = window.innerHeight;
+    canvas.width = Math.round(width * ratio);
+    canvas.height = Math.round(height * ratio);
+    canvas.style.width = width + "px";
+    canvas.style.height = height + "px";
+    camera.resize(canvas.width, canvas.height);
+    invalidate();
+  }
+  window.addEventListener("resize", resize);
+  resize();
+
+  function publish() {
+    var degrees = ((state.yaw * 180) / Math.PI) % 360;
+    if (degrees < 0) degrees += 360;
+    canvas.setAttribute("data-yaw", degrees.toFixed(1));
+    canvas.setAttribute("data-focus", state.focus ? String(state.focus.number) : "");
+  }
+
+  function walkTo(picture) {
+    state.focus = picture;
+    if (picture) {
+      var p = picture.plane;
+      state.targetX = p.x + p.nx * CLOSE;
+      state.targetZ = p.z + p.nz * CLOSE;
+      // Face the picture: look along the opposite of its normal.
+      var want = Math.atan2(-p.nx, -p.nz);
+      state.targetYaw = state.yaw + G.turn(state.yaw, want);
+      memory.save({ focus: picture.number });
+    } else {
+      state.targetX = 0;
+      state.targetZ = 0;
+      state.targetYaw = state.yaw;
+    }
+    state.spin = 0;
+    publish();
+    invalidate();
+  }
+
+  G.Pointer(canvas, {
+    start: function () { state.dragging = true; state.spin = 0; canvas.className = "dragging"; hideHint(); },
+    drag: function (dx) {
+      var turn = (-dx * ratio) / camera.focal;
+      state.yaw += turn;
+      state.targetYaw = state.yaw;
+      state.spin = turn;
+      invalidate();
+    },
+    end: function () {
+      state.dragging = false;
+      state.idleSince = Date.now();
+      canvas.className = "";
+      memory.save({ yaw: state.yaw });
+      publish();
+    },
+    tap: function (x, y) {
+      var hit = pick(x * ratio, y * ratio);
+      walkTo(hit && hit !== state.focus ? hit : null);
+    }
+  });
+
+  function pick(x, y) {
+    var order = visibleOrder(), best = null;
+    for (var i = 0; i < order.length; i++) if (order[i].plane.contains(camera, x, y)) best = order[i];
+    return best;
+  }
+
+  // Far pictures first, so that near ones are painted over them.
+  function visibleOrder() {
+    var list = [];
+    for (var i = 0; i < pictures.length; i++) {
+      var p = pictures[i];
+      if (p.plane.facesCamera(camera) && p.plane.depth(camera) > -PICTURE_W) list.push(p);
+    }
+    list.sort(function (a, b) { return b.plane.depth(camera) - a.plane.depth(camera); });
+    return list;
+  }
+
+  var hint = document.getElementById("hint");
+  function hideHint() { if (hint) hint.className = "gone"; }
+  setTimeout(hideHint, 8000);
+
+  function draw() {
+    ctx.clearRect(0, 0, canvas.width, canvas.height);
+    // A soft floor below the pictures gives the room its depth.
+    var floor = ctx.createLinearGradient(0, canvas.height * 0.55, 0, canvas.height);
+    floor.addColorStop(0, "rgba(0,0,0,0)");
+    floor.addColorStop(1, "rgba(0,0,0,0.12)");
+    ctx.fillStyle = floor;
+    ctx.fillRect(0, canvas.height * 0.55, canvas.width, canvas.height * 0.45);
+    var order = visibleOrder();
+    for (var i = 0; i < order.length; i++) {
+      var p = order[i];
+      if (!p.image) continue;  // a wall place without a picture stays blank
+      ctx.shadowColor = "rgba(0,0,0,0.25)";
+      ctx.shadowBlur = 0;
+      p.plane.draw(ctx, camera, p.image.failed ? null : p.image,
+                   { frame: 16, frameColour: p === state.focus ? "#fff6d5" : "#ffffff", stripPx: 5 * ratio });
+    }
+  }
+
+  var last = performance.now();
+  function frame(now) {
+    var dt = Math.min(64, now - last);
+    last = now;
+    var moving = false;
+    if (!state.dragging) {
+      if (Math.abs(state.spin) > 0.0002) {
+        // A flicked drag keeps turning for a moment.
+        state.yaw += state.spin;
+        state.spin *= Math.pow(0.92, dt / 16.7);
+        state.targetYaw = state.yaw;
+        moving = true;
+      } else if (!state.focus && Date.now() - state.idleSince > 4000) {
+        // Left alone, the room turns slowly by itself.
+        state.yaw += 0.00025 * dt;
+        state.targetYaw = state.yaw;
+        moving = true;
+      }
+    }
+    var nx = G.ease(state.x, state.targetX, 0.08, dt), nz = G.ease(state.z, state.targetZ, 0.08, dt);
+    var ny = G.ease(state.yaw, state.targetYaw, 0.1, dt);
+    if (Math.abs(nx - state.x) + Math.abs(nz - state.z) > 0.05 || Math.abs(ny - state.yaw) > 0.00005) moving = true;
+    state.x = nx; state.z = nz; state.yaw = ny;
+    camera.x = state.x; camera.z = state.z; camera.yaw = state.yaw;
+    if (moving || state.dirty) {
+      state.dirty = false;
+      draw();
+      publish();
+    }
+    requestAnimationFrame(frame);
+  }
+  // How wide picture n stands on the screen now, in CSS pixels (0 when it is
+  // out of sight): lets a page's owner check the room from the console.
+  window.photoRoom = {
+    widthOnScreen: function (n) {
+      var p = pictures[n - 1];
+      var c = p && p.plane.facesCamera(camera) ? p.plane.corners(camera) : null;
+      if (!c) return 0;
+      var left = Math.max(0, Math.min(c[0].x, c[3].x)), right = Math.min(canvas.width, Math.max(c[1].x, c[2].x));
+      return Math.max(0, right - left) / ratio;
+    }
+  };
+  publish();
+  requestAnimationFrame(frame);
+})();

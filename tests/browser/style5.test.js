@@ -1,0 +1,125 @@
+// Style 5: green text effects around a typed message, a video and the
+// pointer-following letters.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import {
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
+  viewports, waitForText,
+} from './harness.js';
+
+const lines = ['自从你出现后,我才知道原来有人爱是那么的美好',
+  '感谢上天让我遇见了你,知道吗？遇见你是我最大的幸福,遇见你是我永远的快乐',
+  '我愿意把我最美好的回忆送给你,我要你开开心心每一天',
+  '这辈子有你，我很开心，如果你愿意，我们一起走入婚礼殿堂',
+  '我手持鲜花，单膝下跪，说“嫁给我吧~”我在想那天你一定幸福死了',
+  '我，即便是50年之后也不会改变，我仍然会象现在这样爱你！',
+  '我爱你，不需要太多的言语去修饰，我要你幸福'];
+
+describe('style 5', () => {
+  let server;
+  let browser;
+  before(async () => {
+    server = await startServer();
+    browser = await launchBrowser();
+  });
+  after(async () => {
+    await browser?.close();
+    await server?.stop();
+  });
+
+  for (const viewport of viewports) {
+    test(`typed message, texts, video, follow letters, music at ${viewport.name} size`, async () => {
+      const address = await publish(server, 5);
+      await measure(browser, server, address, viewport, 'style5');
+
+      const { context, page, problems } = await openPage(browser, server, address, viewport,
+        { clock: true });
+      const dialogs = [];
+      page.on('dialog', (dialog) => dialogs.push(dialog.message()));
+      try {
+        assert.equal(await page.evaluate(() => document.title), '风格5');
+        await waitForText(page, '喂，我爱你');
+        await waitForText(page, '思雨，我永远保护好你，不让你受欺负.');
+        await waitForText(page, '你一定要幸福“思雨”');
+        await waitForText(page, '思雨，这辈有你我真的很幸福');
+        const link = page.locator('a', { hasText: '“思雨”' });
+        assert.equal(await link.getAttribute('href'), 'http://123456789.qzone.qq.com/');
+        assert.equal(await page.locator('#chat img').getAttribute('title'), '我爱你“思雨”');
+        assert.ok(await page.locator('#chat img').evaluate((img) => img.complete && img.naturalWidth > 0));
+
+        // One character every 50 ms: about twenty in the first second.
+        const box = page.locator('#message');
+        assert.equal(await box.getAttribute('readonly'), '');
+        assert.deepEqual(await box.evaluate((b) => [b.rows, b.cols]), [25, 100]);
+        const before = [...(await box.inputValue())].length;
+        await page.clock.runFor(1000);
+        const typed = [...(await box.inputValue())].length - before;
+        assert.ok(typed >= 19 && typed <= 21, `${typed} characters typed in one second`);
+        await page.clock.runFor(30000);
+        const message = await box.inputValue();
+        assert.equal(await box.getAttribute('data-typed'), 'done');
+        assert.ok(message.startsWith('“一直以来我不懂的什么是爱”\n      遇到你我才懂的爱\n'), message);
+        assert.ok(message.includes('■思雨■'), 'the two name characters sit in the heart');
+        for (const line of lines) assert.ok(message.includes(`→${line}\n`), `message lacks ${line}`);
+        assert.ok(message.endsWith('永远爱你的：子墨←←←'));
+
+        // The default video address names a file: a video element of 460 x 372.
+        const video = page.locator('#mv video');
+        assert.match(await video.getAttribute('src'), /\/biaobai\/fg5\/mv\.mp4$/);
+        if (viewport.name === 'desktop') {
+          const size = await video.boundingBox();
+          assert.deepEqual([Math.round(size.width), Math.round(size.height)], [460, 372]);
+        }
+        assert.equal(await page.locator('#shareRow a').count(), 3);
+
+        // The follow letters gather round the pointer.
+        assert.equal(await page.locator('#follow span').allInnerTexts().then((t) => t.join('')), '喂，我爱你');
+        await page.mouse.move(300, 500);
+        await page.clock.runFor(2000);
+        const centre = await page.locator('#follow span').evaluateAll((spans) => {
+          const boxes = spans.map((s) => s.getBoundingClientRect());
+          return [boxes.reduce((a, b) => a + b.x + b.width / 2, 0) / boxes.length,
+            boxes.reduce((a, b) => a + b.y + b.height / 2, 0) / boxes.length];
+        });
+        const scrollY = await page.evaluate(() => window.scrollY);
+        assert.ok(Math.abs(centre[0] - 300) < 60 && Math.abs(centre[1] - (500 - scrollY)) < 60,
+          `letters centred at ${centre}`);
+        await screenshot(page, `style5-${viewport.name}`);
+
+        // Both background sounds wait for the first interaction; right-click says "我爱你".
+        assert.equal(await musicPlaying(page), false, 'autoplay with sound should be refused');
+        await page.mouse.click(viewport.width / 2, 20, { button: 'right' });
+        await page.clock.runFor(500);
+        assert.deepEqual(dialogs, ['我爱你']);
+        await page.mouse.click(viewport.width / 2, 20);
+        await page.waitForFunction(() => [...document.querySelectorAll('audio')].every((a) => !a.paused));
+        assert.equal(await page.locator('audio').count(), 2);
+        for (const src of await page.locator('audio').evaluateAll((a) => a.map((x) => x.src)))
+          assert.ok(src.startsWith(`http://${server.host}/biaobai/fg5/`), `${src} is not ours`);
+        assertClean(problems);
+      } finally {
+        await context.close();
+      }
+    });
+  }
+
+  test('a video address that is no file plays in a frame of the same size; the user\'s HTML follows the footer', async () => {
+    const player = `http://${server.host}/`;
+    const address = await publish(server, 5, {
+      set: { 'Text11(13)': player, 'Text11(17)': '<p id="mine">我自己的话</p>' },
+    });
+    const { context, page, problems } = await openPage(browser, server, address, viewports[0]);
+    try {
+      assert.equal(await page.locator('#mv video').count(), 0);
+      assert.equal(await page.locator('#mv iframe').getAttribute('src'), player);
+      const size = await page.locator('#mv iframe').boundingBox();
+      assert.deepEqual([Math.round(size.width), Math.round(size.height)], [460, 372]);
+      const after = await page.evaluate(() => document.getElementById('footer').nextElementSibling.id);
+      assert.equal(after, 'mine');
+      await waitForText(page, '我自己的话');
+      assertClean(problems);
+    } finally {
+      await context.close();
+    }
+  });
+});
