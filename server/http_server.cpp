@@ -1,5 +1,7 @@
 #include "server/http_server.h"
 
+#include <sys/socket.h>
+
 #include <boost/asio/bind_executor.hpp>
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/io_context.hpp>
@@ -7,12 +9,12 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -26,6 +28,7 @@
 #include "server/endpoint.h"
 #include "server/http_util.h"
 #include "server/names.h"
+#include "server/request_log.h"
 #include "server/site.h"
 
 namespace heartpage::server {
@@ -48,6 +51,7 @@ constexpr std::string_view kPageSecurityPolicy = "sandbox allow-scripts allow-po
 using Request = http::request<http::string_body>;
 using StringResponse = http::response<http::string_body>;
 using FileResponse = http::response<http::file_body>;
+using PageResponse = http::response<http::span_body<const char>>;
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -107,13 +111,26 @@ tcp::endpoint ResolveListen(asio::io_context& ioc, const std::string& listen) {
 class Session;
 
 struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
+  // One io_context per worker thread, each connection living on one of them:
+  // no strands, and no handing of a connection's work between threads.
+  // The first context also runs the acceptor, the signals and the stop.
+  static std::vector<std::unique_ptr<asio::io_context>> MakeContexts(unsigned threads) {
+    if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+    std::vector<std::unique_ptr<asio::io_context>> contexts;
+    for (unsigned i = 0; i < threads; ++i)
+      contexts.push_back(std::make_unique<asio::io_context>(1));
+    return contexts;
+  }
+
   Impl(ServerConfig config, Storage& storage)
       : config(std::move(config)),
         storage(storage),
-        control(asio::make_strand(ioc)),
-        acceptor(control),
-        signals(control, SIGINT, SIGTERM),
-        deadline(control) {}
+        contexts(MakeContexts(this->config.threads)),
+        acceptor(*contexts[0]),
+        signals(*contexts[0], SIGINT, SIGTERM),
+        deadline(*contexts[0]) {
+    for (auto& context : contexts) guards.emplace_back(context->get_executor());
+  }
 
   void Accept();
   void BeginStop();
@@ -123,8 +140,9 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
 
   ServerConfig config;
   Storage& storage;
-  asio::io_context ioc;
-  asio::strand<asio::io_context::executor_type> control;
+  std::vector<std::unique_ptr<asio::io_context>> contexts;
+  std::vector<asio::executor_work_guard<asio::io_context::executor_type>> guards;
+  std::size_t next_context = 0;
   tcp::acceptor acceptor;
   asio::signal_set signals;
   asio::steady_timer deadline;
@@ -132,7 +150,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
 
   std::mutex sessions_mutex;
   std::unordered_map<Session*, std::weak_ptr<Session>> sessions;
-  std::mutex log_mutex;
+  RequestLog log{2};
 };
 
 namespace {
@@ -184,7 +202,7 @@ class Session : public std::enable_shared_from_this<Session> {
     asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->Read(); });
   }
 
-  // On the session's strand: a connection waiting for its next request is
+  // On the session's thread: a connection waiting for its next request is
   // closed at once; one in the middle of a request finishes it first.
   void StopIfIdle() {
     if (reading_ && parser_ && !parser_->got_some()) Close();
@@ -261,23 +279,74 @@ class Session : public std::enable_shared_from_this<Session> {
   void ServePage(const Request& request, std::string_view name);
   void ServeAsset(const Request& request, std::string_view path);
 
+  // `owner` keeps alive what the body points into until it has been sent.
   template <typename Body>
-  void Send(http::response<Body>&& response, bool drain = false) {
+  void Send(http::response<Body>&& response, bool drain = false,
+            std::shared_ptr<const void> owner = nullptr) {
     if (server_->stopping) response.keep_alive(false);
     auto message = std::make_shared<http::response<Body>>(std::move(response));
     status_ = message->result_int();
-    body_bytes_ = 0;
-    if constexpr (std::is_same_v<Body, http::string_body>) {
-      body_bytes_ = message->body().size();
-    } else {
-      body_bytes_ = static_cast<std::size_t>(message->body().size());
-    }
+    body_bytes_ = static_cast<std::size_t>(message->body().size());
     const bool keep_alive = message->keep_alive();
     http::async_write(
         stream_, *message,
-        [self = shared_from_this(), message, keep_alive, drain](beast::error_code ec, std::size_t) {
-          self->OnWrite(ec, keep_alive, drain);
-        });
+        [self = shared_from_this(), message, owner = std::move(owner), keep_alive, drain](
+            beast::error_code ec, std::size_t) { self->OnWrite(ec, keep_alive, drain); });
+  }
+
+  // A page that has a file is sent by the kernel straight from that file,
+  // after its header: no copy of the page passes through this process.
+  void SendPage(const PageResponse& header, std::shared_ptr<const StoredPage> page) {
+    const http::fields::writer fields(header, header.version(), header.result_int());
+    page_head_ = beast::buffers_to_string(fields.get());
+    page_head_sent_ = 0;
+    page_offset_ = 0;
+    page_ = std::move(page);
+    page_keep_alive_ = header.keep_alive() && !server_->stopping;
+    status_ = header.result_int();
+    body_bytes_ = page_->bytes.size();
+    if (!stream_.socket().native_non_blocking()) {
+      beast::error_code ec;
+      stream_.socket().native_non_blocking(true, ec);
+      if (ec) return FinishPage(ec);
+    }
+    page_timer_.expires_after(kIdleTimeout);
+    page_timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
+      if (!ec) self->stream_.socket().cancel();
+    });
+    PumpPage();
+  }
+
+  void PumpPage() {
+    const int socket = stream_.socket().native_handle();
+    while (page_head_sent_ < page_head_.size()) {
+      const ssize_t sent = ::send(socket, page_head_.data() + page_head_sent_,
+                                  page_head_.size() - page_head_sent_, MSG_MORE | MSG_NOSIGNAL);
+      if (sent < 0 && (errno == EAGAIN || errno == EINTR)) return WaitWritable();
+      if (sent <= 0) return FinishPage(beast::error_code(errno, beast::system_category()));
+      page_head_sent_ += static_cast<std::size_t>(sent);
+    }
+    const std::size_t size = page_->bytes.size();
+    while (page_offset_ < size) {
+      const long sent = page_->file.SendTo(socket, page_offset_, size - page_offset_);
+      if (sent < 0 && (errno == EAGAIN || errno == EINTR)) return WaitWritable();
+      if (sent <= 0) return FinishPage(beast::error_code(errno, beast::system_category()));
+    }
+    FinishPage({});
+  }
+
+  void WaitWritable() {
+    stream_.socket().async_wait(tcp::socket::wait_write,
+                                [self = shared_from_this()](beast::error_code ec) {
+                                  if (ec) return self->FinishPage(ec);
+                                  self->PumpPage();
+                                });
+  }
+
+  void FinishPage(beast::error_code ec) {
+    page_timer_.cancel();
+    page_.reset();
+    OnWrite(ec ? ec : beast::error_code(), page_keep_alive_, false);
   }
 
   void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
@@ -325,6 +394,12 @@ class Session : public std::enable_shared_from_this<Session> {
   unsigned status_ = 0;
   std::size_t body_bytes_ = 0;
   std::vector<char> drain_buffer_;
+  asio::steady_timer page_timer_{stream_.get_executor()};
+  std::shared_ptr<const StoredPage> page_;
+  std::string page_head_;
+  std::size_t page_head_sent_ = 0;
+  std::size_t page_offset_ = 0;
+  bool page_keep_alive_ = false;
   std::size_t drained_ = 0;
 };
 
@@ -381,7 +456,7 @@ void Session::Handle(const Request& request) {
 
 void Session::ServePage(const Request& request, std::string_view name) {
   if (!IsValidPageName(name)) return Send(Plain(request, http::status::not_found, "no such page"));
-  std::optional<StoredPage> page;
+  std::shared_ptr<const StoredPage> page;
   try {
     page = server_->storage.LoadPage(name);
   } catch (const std::exception& error) {
@@ -390,26 +465,39 @@ void Session::ServePage(const Request& request, std::string_view name) {
   }
   if (!page) return Send(Plain(request, http::status::not_found, "no such page"));
 
-  const bool not_modified =
-      NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
-                  page->etag, page->modified);
-  StringResponse response =
-      not_modified ? TextResponse(request, http::status::not_modified, "", "text/html; charset=gbk")
-                   : TextResponse(request, http::status::ok, std::move(page->bytes),
-                                  "text/html; charset=gbk");
-  if (not_modified) {
-    response.erase(http::field::content_length);
-    response.erase(http::field::content_type);
+  const auto with_headers = [&](auto& response) {
+    response.set(http::field::server, kServerName);
+    response.set(http::field::date, CurrentDate());
+    response.set(http::field::etag, page->etag);
+    response.set(http::field::last_modified, FormatHttpDate(page->modified));
+    response.set(http::field::cache_control, "no-cache");
+    response.set("X-Content-Type-Options", "nosniff");
+    // The page runs in an origin of its own: its scripts work, but cannot
+    // touch the publishing site or other people's pages.
+    response.set("Content-Security-Policy", kPageSecurityPolicy);
+    response.keep_alive(request.keep_alive());
+  };
+  if (NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
+                  page->etag, page->modified)) {
+    StringResponse response(http::status::not_modified, request.version());
+    with_headers(response);
+    return Send(std::move(response));
   }
-  response.set(http::field::etag, page->etag);
-  response.set(http::field::last_modified, FormatHttpDate(page->modified));
-  response.set(http::field::cache_control, "no-cache");
-  response.set("X-Content-Type-Options", "nosniff");
-  // The page runs in an origin of its own: its scripts work, but cannot
-  // touch the publishing site or other people's pages.
-  response.set("Content-Security-Policy", kPageSecurityPolicy);
-  StripBodyForHead(request, response);
-  Send(std::move(response));
+  PageResponse response(http::status::ok, request.version());
+  with_headers(response);
+  response.set(http::field::content_type, "text/html; charset=gbk");
+  if (request.method() == http::verb::head) {
+    response.content_length(page->bytes.size());
+    return Send(std::move(response));
+  }
+  if (page->file.valid()) {
+    response.content_length(page->bytes.size());
+    return SendPage(response, std::move(page));
+  }
+  // The body points into the page, which `page` keeps alive while it is sent.
+  response.body() = {page->bytes.data(), page->bytes.size()};
+  response.prepare_payload();
+  Send(std::move(response), false, std::move(page));
 }
 
 void Session::ServeAsset(const Request& request, std::string_view path) {
@@ -461,7 +549,8 @@ void Session::ServeAsset(const Request& request, std::string_view path) {
 }
 
 void HttpServer::Impl::Accept() {
-  acceptor.async_accept(asio::make_strand(ioc),
+  asio::io_context& context = *contexts[next_context++ % contexts.size()];
+  acceptor.async_accept(context,
                         [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
                           if (ec == asio::error::operation_aborted || !self->acceptor.is_open())
                             return;
@@ -479,6 +568,8 @@ void HttpServer::Impl::BeginStop() {
   beast::error_code ignored;
   acceptor.close(ignored);
   signals.cancel(ignored);
+  // Contexts end when their last connection has gone.
+  for (auto& guard : guards) guard.reset();
   std::vector<std::shared_ptr<Session>> open;
   {
     std::lock_guard lock(sessions_mutex);
@@ -488,7 +579,8 @@ void HttpServer::Impl::BeginStop() {
   if (open.empty()) return;
   deadline.expires_after(kStopGrace);
   deadline.async_wait([self = shared_from_this()](beast::error_code ec) {
-    if (!ec) self->ioc.stop();
+    if (!ec)
+      for (auto& context : self->contexts) context->stop();
   });
   for (auto& session : open) asio::post(session->Executor(), [session] { session->StopIfIdle(); });
 }
@@ -497,7 +589,7 @@ void HttpServer::Impl::Forget(Session* session) {
   std::lock_guard lock(sessions_mutex);
   sessions.erase(session);
   if (stopping && sessions.empty())
-    asio::post(control, [self = shared_from_this()] { self->deadline.cancel(); });
+    asio::post(*contexts[0], [self = shared_from_this()] { self->deadline.cancel(); });
 }
 
 void HttpServer::Impl::Log(std::string_view method, std::string_view target, unsigned status,
@@ -508,13 +600,12 @@ void HttpServer::Impl::Log(std::string_view method, std::string_view target, uns
   char line[512];
   std::snprintf(line, sizeof line, "%.*s %.300s %u %zu %.2fms\n", static_cast<int>(method.size()),
                 method.data(), LoggablePath(target).c_str(), status, bytes, ms);
-  std::lock_guard lock(log_mutex);
-  std::fputs(line, stderr);
+  log.Write(line);
 }
 
 HttpServer::HttpServer(ServerConfig config, Storage& storage)
     : impl_(std::make_shared<Impl>(std::move(config), storage)) {
-  const tcp::endpoint endpoint = ResolveListen(impl_->ioc, impl_->config.listen);
+  const tcp::endpoint endpoint = ResolveListen(*impl_->contexts[0], impl_->config.listen);
   beast::error_code ec;
   impl_->acceptor.open(endpoint.protocol(), ec);
   if (!ec) impl_->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
@@ -538,19 +629,19 @@ void HttpServer::Run() {
   impl_->signals.async_wait([impl = impl_](beast::error_code ec, int) {
     if (!ec) impl->BeginStop();
   });
-  asio::dispatch(impl_->control, [impl = impl_] {
+  asio::dispatch(*impl_->contexts[0], [impl = impl_] {
     if (!impl->stopping) impl->Accept();
   });
-  unsigned threads = impl_->config.threads;
-  if (threads == 0) threads = std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
   std::vector<std::thread> workers;
-  for (unsigned i = 1; i < threads; ++i) workers.emplace_back([this] { impl_->ioc.run(); });
-  impl_->ioc.run();
+  for (std::size_t i = 1; i < impl_->contexts.size(); ++i)
+    workers.emplace_back([context = impl_->contexts[i].get()] { context->run(); });
+  impl_->contexts[0]->run();
   for (std::thread& worker : workers) worker.join();
+  impl_->log.Flush();
 }
 
 void HttpServer::Stop() {
-  asio::post(impl_->control, [impl = impl_] { impl->BeginStop(); });
+  asio::post(*impl_->contexts[0], [impl = impl_] { impl->BeginStop(); });
 }
 
 }  // namespace heartpage::server

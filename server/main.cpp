@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -7,11 +11,21 @@
 #include <vector>
 
 #include "net/host.h"
+#include "server/caching_storage.h"
 #include "server/http_server.h"
 #include "server/options.h"
 #include "server/sqlite_storage.h"
 
 namespace {
+
+constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
+
+// One server per data directory: the page cache relies on being the only
+// writer. The lock goes with the process, however it ends.
+bool LockDataDir(const std::filesystem::path& dir) {
+  const int fd = open((dir / "heartpage.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "heartpage-server: %s\n", message.c_str());
@@ -36,10 +50,13 @@ int main(int argc, char** argv) {
   try {
     std::filesystem::create_directories(options.data_dir);
     const std::filesystem::path database = options.data_dir / "heartpage.sqlite3";
-    SqliteStorage storage(database);
+    if (!LockDataDir(options.data_dir))
+      return Fail(options.data_dir.string() + " is in use by another heartpage-server");
+    SqliteStorage database_storage(database);
     if (options.settings.announcement || options.settings.version_label ||
         options.settings.download_url)
-      storage.UpdateSettings(options.settings);
+      database_storage.UpdateSettings(options.settings);
+    CachingStorage storage(database_storage, kPageCacheBytes);
 
     options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
     HttpServer server(options.server, storage);

@@ -317,12 +317,13 @@ StoreResult SqliteStorage::StorePage(std::string_view name, std::string_view byt
   });
 }
 
-std::optional<StoredPage> SqliteStorage::LoadPage(std::string_view name) {
+std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {
   Lease db = Acquire();
   auto query = db->Prepare("SELECT 内容, 修改时间, 标签 FROM 页面 WHERE 文件名 = ?");
   query.Bind(1, name);
-  if (!query.Step()) return std::nullopt;
-  return StoredPage{query.Blob(0), query.Int(1), query.Text(2)};
+  if (!query.Step()) return nullptr;
+  return std::make_shared<const StoredPage>(
+      StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}});
 }
 
 std::string SqliteStorage::IntegrityCheck() {

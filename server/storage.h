@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "server/page_file.h"
 
 // Everything the server keeps: the settings row, the name claims and the
 // published pages. Implementations must be safe to call from several threads
@@ -29,6 +32,7 @@ struct StoredPage {
   std::string bytes;
   std::int64_t modified = 0;  // seconds since the epoch
   std::string etag;           // quoted, ready for the header
+  PageFile file;              // the same bytes, when a cache made them a file
 };
 
 // Settings the operator chose; an empty field means "use the default",
@@ -60,7 +64,8 @@ class Storage {
   // page survives a crash of the process, and a reader never sees a mix of
   // the old and the new bytes.
   virtual StoreResult StorePage(std::string_view name, std::string_view bytes) = 0;
-  virtual std::optional<StoredPage> LoadPage(std::string_view name) = 0;
+  // Null when there is no such page.
+  virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
 };
 
 }  // namespace heartpage::server

@@ -459,6 +459,12 @@ TEST_F(ServerTest, StopsCleanlyOnSigterm) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
+TEST_F(ServerTest, OneServerPerDataDirectory) {
+  ServerProcess first(data_.path());
+  EXPECT_THROW(ServerProcess second(data_.path()), std::runtime_error);
+  EXPECT_EQ(Post(first.port(), QueryBody("select * from 系统设置")).status, 200);
+}
+
 TEST_F(ServerTest, RefusesBadCommandLines) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--max-body", "lots"},
                                                {"--frobnicate", "1"},

@@ -7,6 +7,7 @@
 #include <latch>
 #include <thread>
 
+#include "server/caching_storage.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/server_harness.h"
 
@@ -41,11 +42,11 @@ TEST_F(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
   EXPECT_TRUE(storage.ClaimsOfName("First").empty());
 
   const auto page = storage.LoadPage("first");
-  ASSERT_TRUE(page.has_value());
+  ASSERT_NE(page, nullptr);
   EXPECT_EQ(page->bytes, std::string("a\0b", 3));
   EXPECT_FALSE(page->etag.empty());
-  EXPECT_FALSE(storage.LoadPage("second").has_value());
-  EXPECT_FALSE(storage.LoadPage("nobody").has_value());
+  EXPECT_EQ(storage.LoadPage("second"), nullptr);
+  EXPECT_EQ(storage.LoadPage("nobody"), nullptr);
 
   const SiteSettings settings = storage.LoadSettings();
   EXPECT_EQ(settings.announcement, "hello");
@@ -97,6 +98,68 @@ TEST_F(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
 TEST_F(StorageTest, RefusesAFileThatIsNotADatabase) {
   std::ofstream(File()) << "this is not a database, just some text that is long enough";
   EXPECT_THROW(SqliteStorage{File()}, StorageError);
+}
+
+}  // namespace
+}  // namespace heartpage::server
+
+namespace heartpage::server {
+namespace {
+
+std::string FileContents(const PageFile& file, std::size_t size) {
+  std::string bytes(size, '\0');
+  EXPECT_EQ(pread(file.fd(), bytes.data(), size, 0), static_cast<ssize_t>(size));
+  return bytes;
+}
+
+TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldThePage) {
+  SqliteStorage database(File());
+  CachingStorage cache(database, 1024 * 1024);
+  ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(cache.StorePage("p", "one"), StoreResult::kStored);
+  const auto first = cache.LoadPage("p");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(cache.LoadPage("p"), first);  // now from memory
+  ASSERT_TRUE(first->file.valid());
+  EXPECT_EQ(FileContents(first->file, 3), "one");
+
+  ASSERT_EQ(cache.StorePage("p", "two"), StoreResult::kStored);
+  EXPECT_EQ(cache.LoadPage("p")->bytes, "two");
+  EXPECT_EQ(first->bytes, "one");  // a reader still sending the old page keeps it whole
+
+  // Too large to cache: read from the database every time, still correct.
+  const std::string big(200 * 1024, 'b');
+  ASSERT_EQ(cache.StorePage("p", big), StoreResult::kStored);
+  EXPECT_EQ(cache.LoadPage("p")->bytes, big);
+  EXPECT_FALSE(cache.LoadPage("p")->file.valid());
+  EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
+}
+
+TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
+  SqliteStorage database(File());
+  CachingStorage cache(database, 1024 * 1024);
+  ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(cache.StorePage("p", "0"), StoreResult::kStored);
+  std::atomic<int> acknowledged = 0;
+  std::atomic<bool> stale = false;
+  std::atomic<bool> done = false;
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 3; ++r) {
+    readers.emplace_back([&] {
+      while (!done) {
+        const int floor = acknowledged;
+        if (std::stoi(cache.LoadPage("p")->bytes) < floor) stale = true;
+      }
+    });
+  }
+  for (int i = 1; i <= 200; ++i) {
+    ASSERT_EQ(cache.StorePage("p", std::to_string(i)), StoreResult::kStored);
+    acknowledged = i;
+  }
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_FALSE(stale);
+  EXPECT_EQ(cache.LoadPage("p")->bytes, "200");
 }
 
 }  // namespace

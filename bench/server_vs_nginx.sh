@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# heartpage-server against nginx on loopback, plus store rate and memory.
+#
+#   bench/server_vs_nginx.sh [BUILD_DIR]     (default: build)
+#
+# Serves the same 25 KB page from both servers (ours from its database under
+# /Test/, nginx from a file) and runs wrk with the same threads, connections
+# and duration against each; prints requests per second and the ratio. Then
+# measures stores per second and heartpage-server's resident memory at rest
+# and under load. Needs wrk and nginx (nginx-light is enough); installs them
+# when run as root and they are missing. Not part of ./test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+server=$build/server/heartpage-server
+load=$build/bench/server_load
+[[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
+
+if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null; then
+  if [[ $(id -u) -eq 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wrk nginx-light >/dev/null
+  else
+    echo "needs wrk and nginx: sudo apt-get install wrk nginx-light" >&2
+    exit 1
+  fi
+fi
+
+threads=${WRK_THREADS:-2}
+connections=${WRK_CONNECTIONS:-50}
+duration=${WRK_DURATION:-5s}
+rounds=${ROUNDS:-3}
+server_threads=${SERVER_THREADS:-2}
+
+work=$(mktemp -d)
+server_pid='' nginx_pid='' sampler_pid=''
+cleanup() {
+  [[ -n $sampler_pid ]] && kill "$sampler_pid" 2>/dev/null
+  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  [[ -n $nginx_pid ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 20000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+}
+wait_for_port() {
+  for _ in $(seq 100); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "nothing answers on port $1" >&2
+  return 1
+}
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+requests_per_second() { awk '/^Requests\/sec:/ {print $2}'; }
+
+# heartpage-server, one request log line per request into a file as deployed.
+port=$(free_port)
+"$server" --data "$work/data" --listen "127.0.0.1:$port" --threads "$server_threads" \
+  2>"$work/server.log" &
+server_pid=$!
+wait_for_port "$port"
+"$load" seed "$port" bench 25600 "$work/page.html"
+rss_rest=$(rss_kb "$server_pid")
+
+# nginx serving the same bytes from a file, as many workers as we have threads.
+nginx_port=$(free_port)
+mkdir -p "$work/nginx/Test" "$work/nginx/logs"
+cp "$work/page.html" "$work/nginx/Test/bench"
+cat >"$work/nginx.conf" <<CONF
+daemon off;
+worker_processes $server_threads;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  tcp_nodelay on;
+  keepalive_requests 1000000;
+  default_type "text/html; charset=gbk";
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/nginx;
+  }
+}
+CONF
+nginx -p "$work/nginx" -c "$work/nginx.conf" &
+nginx_pid=$!
+wait_for_port "$nginx_port"
+
+cmp -s "$work/page.html" "$work/nginx/Test/bench"
+wrk_args=(-t"$threads" -c"$connections" -d"$duration")
+echo "GET of a 25 KB page, wrk ${wrk_args[*]}, $rounds rounds each, $server_threads server threads / nginx workers"
+
+# Peak memory of heartpage-server while wrk runs against it.
+( peak=0
+  while kill -0 "$server_pid" 2>/dev/null; do
+    now=$(rss_kb "$server_pid"); ((now > peak)) && peak=$now && echo "$peak" >"$work/peak"
+    sleep 0.2
+  done ) &
+sampler_pid=$!
+# Alternating rounds, so that whatever else the machine does falls on both.
+ours_all=() theirs_all=()
+for _ in $(seq "$rounds"); do
+  ours_all+=("$(wrk "${wrk_args[@]}" "http://127.0.0.1:$port/Test/bench" | requests_per_second)")
+  theirs_all+=("$(wrk "${wrk_args[@]}" "http://127.0.0.1:$nginx_port/Test/bench" | requests_per_second)")
+done
+kill "$sampler_pid" 2>/dev/null; wait "$sampler_pid" 2>/dev/null || true; sampler_pid=''
+rss_load=$(cat "$work/peak")
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ours=$(median "${ours_all[@]}")
+theirs=$(median "${theirs_all[@]}")
+
+echo "  rounds: heartpage-server ${ours_all[*]}; nginx ${theirs_all[*]}"
+printf '  heartpage-server  %10.0f requests/s (median)\n' "$ours"
+printf '  nginx             %10.0f requests/s (median)\n' "$theirs"
+awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "  ratio             %10.2f (target >= 0.80)\n", a / b }'
+
+stores=${STORES:-500}
+echo "Stores of a 25 KB page (WAL, synchronous=FULL), $stores in all"
+for c in 1 4; do
+  printf '  %d connection(s)   %10s stores/s\n' "$c" "$("$load" stores "$port" "$stores" 25600 "$c")"
+done
+
+echo "heartpage-server resident memory"
+printf '  at rest           %10d KB\n' "$rss_rest"
+printf '  under GET load    %10d KB (peak)\n' "$rss_load"
+printf '  after the stores  %10d KB\n' "$(rss_kb "$server_pid")"
