@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <cmath>
 
+#include "controls/chinese_font.h"
 #include "controls/ole_color.h"
 
 namespace heartpage {
@@ -115,21 +116,12 @@ short KeyCode(const QKeyEvent& event) {
   }
 }
 
-QFont DefaultFont() {
-  QFont font;
-  font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
-                    QStringLiteral("Noto Serif CJK SC"), QStringLiteral("Noto Sans CJK SC")});
-  font.setPointSizeF(9);
-  font.setWeight(QFont::Normal);
-  return font;
-}
-
 }  // namespace
 
 iButton::iButton(QWidget* parent) : QWidget(parent), timer_(new QTimer(this)) {
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);
-  setFont(DefaultFont());
+  setFont(ChineseFont(ChineseFace::kSongTi, 9));
   image_ = QImage(size(), QImage::Format_ARGB32_Premultiplied);
   timer_->setObjectName(QStringLiteral("Timer1"));
   timer_->setInterval(kHoverIntervalMs);

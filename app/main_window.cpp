@@ -1,0 +1,274 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+#include <cmath>
+
+#include "app/editor_factory.h"
+#include "app/gallery_widgets.h"
+#include "controls/chinese_font.h"
+#include "controls/ole_color.h"
+#include "machine/disk_serial.h"
+#include "net/host.h"
+#include "net/server_requests.h"
+#include "pages/holder.h"
+#include "preview/preview.h"
+
+namespace heartpage {
+namespace {
+
+// The window was laid out in twips, 15 to the pixel.
+int Px(int twips) {
+  return static_cast<int>(std::nearbyint(twips / 15.0));
+}
+QRect PxRect(int left, int top, int width, int height) {
+  return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+constexpr int kScrollIntervalMs = 250;
+constexpr int kBorder = 1;  // the one-pixel frame of the panel and the tiles
+
+struct TileDesign {
+  int left;
+  int top;
+  const char* caption;
+};
+constexpr TileDesign kTiles[12] = {
+    {120, 240, "文字+MV效果"},    {2720, 240, "心形+图片飘浮"}, {5320, 240, "心形树+漂浮图片"},
+    {7920, 240, "文本切换效果"},  {120, 2400, "打字特效+MV"},   {2715, 2400, "3D画册效果"},
+    {5325, 2400, "阿狸心形表白"}, {7920, 2400, "数字时钟效果"}, {120, 4560, "敬请期待"},
+    {2715, 4560, "敬请期待"},     {5325, 4560, "敬请期待"},     {7920, 4560, "敬请期待"},
+};
+constexpr int kStyleTiles = 8;
+
+QImage Resource(const QString& name) {
+  return QImage(QStringLiteral(":/heartpage/") + name);
+}
+
+QImage Thumbnail(int index) {
+  if (index < kStyleTiles) {
+    QImage own = Resource(QStringLiteral("thumbnails/style%1.jpg").arg(index + 1));
+    if (!own.isNull()) return own;
+  }
+  return Resource(QStringLiteral("placeholder.jpg"));
+}
+
+void ShowMessageBox(const Notice& notice) {
+  QMessageBox box(
+      notice.icon == NoticeIcon::kExclamation ? QMessageBox::Warning : QMessageBox::Information,
+      QString::fromStdString(notice.title), QString::fromStdString(notice.text), QMessageBox::Ok);
+  box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
+  box.exec();
+}
+
+void FillDefaults(MainWindowHooks& hooks) {
+  if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
+  if (!hooks.show_notice) hooks.show_notice = ShowMessageBox;
+  if (!hooks.create_editor) hooks.create_editor = CreateEditor;
+  if (!hooks.post) hooks.post = PostToEndpoint;
+  if (!hooks.fetch_settings)
+    hooks.fetch_settings = [post = hooks.post] { return FetchSettings(post); };
+  if (!hooks.disk_serial) hooks.disk_serial = GetDiskSerial;
+  if (hooks.lock_directory.isEmpty()) hooks.lock_directory = InstanceLock::DefaultDirectory();
+}
+
+}  // namespace
+
+std::string SupportAddress() {
+  return HomeAddress() + "support";
+}
+
+MainWindow::MainWindow(MainWindowHooks hooks)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      hooks_(std::move(hooks)),
+      background_(Resource(QStringLiteral("background.jpg"))),
+      timer_(new QTimer(this)) {
+  FillDefaults(hooks_);
+  setObjectName(QStringLiteral("Main"));
+  // No title bar shows it; the task bar does.
+  setWindowTitle(QStringLiteral("HeartPage"));
+  setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
+  setFixedSize(Px(10710), Px(9375));
+  QPalette black = palette();
+  black.setColor(QPalette::Window, Qt::black);
+  setPalette(black);
+
+  timer_->setObjectName(QStringLiteral("Timer1"));
+  timer_->setInterval(kScrollIntervalMs);
+  connect(timer_, &QTimer::timeout, this, &MainWindow::Scroll);
+  timer_->start();
+
+  BuildGallery();
+
+  announcement_ = new InertLabel(QStringLiteral("公告"), this);
+  announcement_->setObjectName(QStringLiteral("GongG"));
+  announcement_->setFont(ChineseFont(ChineseFace::kHeiTi, 12));
+  announcement_->setAlignment(Qt::AlignCenter);
+  QPalette text_colour = announcement_->palette();
+  text_colour.setColor(QPalette::WindowText, ToQColor(OleColor{0x008080FF}, palette()));
+  announcement_->setPalette(text_colour);
+  announcement_->move(Px(5160), Px(1320));
+  announcement_->adjustSize();
+
+  auto* service = new ImageControl(this);
+  service->setObjectName(QStringLiteral("Image3"));
+  service->setGeometry(PxRect(360, 8400, 4695, 855));
+  connect(service, &ImageControl::Clicked, this, [this] { hooks_.open_target(SupportAddress()); });
+
+  close_button_ = new iButton(this);
+  close_button_->setObjectName(QStringLiteral("iButton1"));
+  close_button_->setGeometry(PxRect(10080, 120, 495, 495));
+  PropertyBag design;
+  design.WriteProperty("BackPicture", Resource(QStringLiteral("close.jpg")));
+  design.WriteProperty("AutoSize", false);
+  design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
+  design.WriteProperty("cDrawMode", std::int16_t{13});
+  design.WriteProperty("cForeColor", OleColor{0x80000012});
+  close_button_->ReadProperties(design);
+  connect(close_button_, &iButton::Click, this, &MainWindow::UnloadAll);
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildGallery() {
+  const QRect panel_rect = PxRect(120, 1680, 10480, 6615);
+  // What lies behind the panel's inside: the panel and every tile show it
+  // from its top-left corner.
+  const QImage patch = background_.copy(QRect(panel_rect.topLeft() + QPoint(kBorder, kBorder),
+                                              panel_rect.size() - QSize(2 * kBorder, 2 * kBorder)));
+  auto* panel = new SeeThroughBox(this, patch, false);
+  panel->setObjectName(QStringLiteral("FGZS"));
+  panel->setGeometry(panel_rect);
+
+  const QFont caption_font = ChineseFont(ChineseFace::kHeiTi, 14.25);
+  for (int i = 0; i < 12; ++i) {
+    auto* tile = new SeeThroughBox(panel, patch, true);
+    tile->setObjectName(QStringLiteral("FG(%1)").arg(i));
+    tile->setGeometry(
+        QRect(QPoint(kBorder, kBorder) + PxRect(kTiles[i].left, kTiles[i].top, 0, 0).topLeft(),
+              PxRect(0, 0, 2415, 1815).size()));
+    const int inside_width = tile->width() - 2 * kBorder;
+
+    auto* image = new ImageControl(tile, Thumbnail(i));
+    image->setObjectName(QStringLiteral("Image1(%1)").arg(i));
+    image->setGeometry(PxRect(0, 480, 2385, 1335).translated(kBorder, kBorder));
+    connect(image, &ImageControl::Clicked, this, [this, i] { ThumbnailClicked(i); });
+
+    auto* label = new InertLabel(QString::fromUtf8(kTiles[i].caption), tile);
+    label->setObjectName(QStringLiteral("Label1(%1)").arg(i));
+    label->setFont(caption_font);
+    label->setAlignment(Qt::AlignCenter);
+    QPalette red = label->palette();
+    red.setColor(QPalette::WindowText, ToQColor(OleColor{0x000000FF}, palette()));
+    label->setPalette(red);
+    label->adjustSize();
+    const int width = label->width();
+    label->setGeometry(kBorder + (inside_width - width) / 2, kBorder + Px(120), width,
+                       std::max(Px(285), label->height()));
+  }
+}
+
+bool MainWindow::Load() {
+  StartupServices services;
+  services.claim_instance = [this] {
+    lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
+    return lock_->TryClaim();
+  };
+  services.fetch_settings = hooks_.fetch_settings;
+  services.post = hooks_.post;
+  services.disk_serial = hooks_.disk_serial;
+  services.show_notice = hooks_.show_notice;
+  services.open_target = hooks_.open_target;
+  const StartupResult result = RunStartup(services);
+  if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
+  if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
+  if (!result.show_main) {
+    // Never shown, and nothing else of this copy has opened yet: the
+    // caller ends the program.
+    unloading_ = true;
+    timer_->stop();
+    return false;
+  }
+  return true;
+}
+
+QWidget* MainWindow::Editor(int style) const {
+  if (style < 1 || style > kStyleTiles) return nullptr;
+  return editors_[static_cast<std::size_t>(style - 1)].data();
+}
+
+void MainWindow::SetAnnouncement(const QString& caption) {
+  announcement_->setText(caption);
+  announcement_->adjustSize();
+}
+
+void MainWindow::Scroll() {
+  SetAnnouncement(QString::fromStdString(ScrollOnce(announcement_->text().toStdString())));
+}
+
+void MainWindow::ThumbnailClicked(int index) {
+  if (index >= 0 && index < kStyleTiles) {
+    QPointer<QWidget>& editor = editors_[static_cast<std::size_t>(index)];
+    if (!editor) editor = hooks_.create_editor(index + 1);
+    editor->show();
+    editor->raise();
+    editor->activateWindow();
+    return;
+  }
+  const SettingsFields fields = hooks_.fetch_settings();
+  if (fields && fields->size() > kDownloadField) {
+    hooks_.open_target((*fields)[kDownloadField]);
+  } else {
+    hooks_.show_notice(
+        {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+  }
+}
+
+void MainWindow::UnloadAll() {
+  if (unloading_) return;
+  unloading_ = true;
+  timer_->stop();
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+    if (*it != this) (*it)->close();
+  close();
+  QCoreApplication::quit();
+}
+
+void MainWindow::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.drawImage(0, 0, background_);
+}
+
+// Any button moves the window. The window system runs the move where it
+// can; where it refuses, the window follows the pointer itself.
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+  if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
+  dragging_ = true;
+  drag_offset_ = event->globalPosition().toPoint() - pos();
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+  if (dragging_) move(event->globalPosition().toPoint() - drag_offset_);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->buttons() == Qt::NoButton) dragging_ = false;
+}
+
+// Closed by the window system (Alt+F4, the task bar): the same end as the
+// close button, so that no hidden window keeps the program alive.
+void MainWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  UnloadAll();
+}
+
+}  // namespace heartpage

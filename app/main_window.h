@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QImage>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/single_instance.h"
+#include "app/startup.h"
+#include "controls/ibutton.h"
+
+namespace heartpage {
+
+// Everything the main window reaches outside itself; each has a default
+// that the program uses and tests replace.
+struct MainWindowHooks {
+  std::function<void(const std::string&)> open_target;  // the desktop's opener
+  std::function<void(const Notice&)> show_notice;       // a message box
+  std::function<QWidget*(int style)> create_editor;     // CreateEditor
+  std::function<SettingsFields()> fetch_settings;       // FetchSettings
+  Poster post;                                          // the server endpoint
+  std::function<std::string()> disk_serial;             // GetDiskSerial
+  QString lock_directory;                               // InstanceLock's default
+};
+
+// The address of our customer-service page on the publishing host.
+std::string SupportAddress();
+
+// The start window "Main": borderless artwork with the gallery of twelve
+// styles, the scrolling announcement, the close button and the customer
+// service hot-spot. Dragged by its background and by the gallery panel.
+class MainWindow : public QWidget {
+  Q_OBJECT
+ public:
+  explicit MainWindow(MainWindowHooks hooks = {});
+  ~MainWindow() override;
+
+  // The loading: start-up. True when the window may be shown; false when the
+  // program is to end (another copy runs, a newer version exists, the server
+  // cannot be reached).
+  bool Load();
+
+  // The open editor of style 1 ... 8; null when none is open.
+  QWidget* Editor(int style) const;
+
+  // Closes every window of the program and ends its event loop.
+  void UnloadAll();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildGallery();
+  void Scroll();
+  void ThumbnailClicked(int index);
+  void SetAnnouncement(const QString& caption);
+
+  MainWindowHooks hooks_;
+  std::unique_ptr<InstanceLock> lock_;
+  QImage background_;
+  QTimer* timer_;
+  iButton* close_button_;
+  QLabel* announcement_;
+  std::array<QPointer<QWidget>, 8> editors_;
+  bool dragging_ = false;
+  QPoint drag_offset_;
+  bool unloading_ = false;
+};
+
+}  // namespace heartpage

@@ -1,0 +1,98 @@
+#include "app/startup.h"
+
+#include <stdexcept>
+
+#include "machine/disk_serial.h"
+#include "net/server_requests.h"
+
+namespace heartpage {
+namespace {
+
+std::optional<std::string> Field(const SettingsFields& fields, std::size_t index) {
+  if (!fields || fields->size() <= index) return std::nullopt;
+  return (*fields)[index];
+}
+
+std::optional<std::string> SerialOrNone(const StartupServices& services) {
+  try {
+    return services.disk_serial();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+StartupResult RunStartup(const StartupServices& services) {
+  StartupResult result;
+  if (!services.claim_instance()) {
+    services.show_notice(
+        {std::string(kAlreadyRunningText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    return result;
+  }
+
+  if (auto announcement = Field(services.fetch_settings(), kAnnouncementField))
+    result.announcement = *announcement + std::string(kAnnouncementGap);
+
+  const std::optional<std::string> version = Field(services.fetch_settings(), kVersionField);
+  if (!version) {
+    // No settings at all is a broken connection, not a newer client.
+    services.show_notice(
+        {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    return result;
+  }
+  if (*version != kClientVersion) {
+    services.show_notice(
+        {std::string(kNewVersionText), std::string(kNoticeTitle), NoticeIcon::kInformation});
+    if (auto download = Field(services.fetch_settings(), kDownloadField))
+      services.open_target(*download);
+    return result;
+  }
+
+  result.show_main = true;
+  const std::optional<std::string> machine_id = SerialOrNone(services);
+  if (!machine_id) return result;
+  const PostResult answer = services.post(OwnershipLookupRequest(*machine_id));
+  if (!answer.ok) return result;
+  // The identifier is read again for the comparison: the answer must name
+  // the machine as it is now.
+  const std::optional<std::string> compared_id = SerialOrNone(services);
+  if (!compared_id) return result;
+  const auto record = FirstRecord(answer.text);
+  if (record && record->size() >= 2 && (*record)[0] == *compared_id)
+    result.owned_name = (*record)[1];
+  return result;
+}
+
+StartupServices ServerStartupServices() {
+  StartupServices services;
+  services.fetch_settings = [] { return FetchSettings(); };
+  services.post = PostToEndpoint;
+  services.disk_serial = GetDiskSerial;
+  return services;
+}
+
+std::string ScrollOnce(std::string_view caption) {
+  if (caption.empty()) return {};
+  const auto lead = static_cast<unsigned char>(caption[0]);
+  std::size_t length = 1;
+  if (lead >= 0xF0 && lead < 0xF8) {
+    length = 4;
+  } else if (lead >= 0xE0) {
+    length = 3;
+  } else if (lead >= 0xC0) {
+    length = 2;
+  }
+  if (length > caption.size()) length = 1;
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((static_cast<unsigned char>(caption[i]) & 0xC0) != 0x80) {
+      length = 1;
+      break;
+    }
+  }
+  std::string scrolled(caption.substr(length));
+  scrolled.append(caption.substr(0, length));
+  return scrolled;
+}
+
+}  // namespace heartpage

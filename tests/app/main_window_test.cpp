@@ -1,0 +1,303 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+#include "app/editor_factory.h"
+#include "app/gallery_widgets.h"
+#include "net/server_requests.h"
+#include "pages/holder.h"
+#include "tests/app/server_process.h"
+#include "tests/controls/qt_environment.h"
+
+namespace heartpage {
+namespace {
+
+bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 3000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!condition()) {
+    if (clock.elapsed() > timeout_ms) return false;
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+std::vector<std::string> Settings(const std::string& version = "V1.0") {
+  return {"1", "HeartPage", "http://home/", "ab", version, "http://dl.example/new"};
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  MainWindowHooks Hooks() {
+    MainWindowHooks hooks;
+    hooks.open_target = [this](const std::string& target) { opened.push_back(target); };
+    hooks.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
+    hooks.create_editor = [this](int style) {
+      created.push_back(style);
+      return CreateEditor(style);
+    };
+    hooks.fetch_settings = [this]() -> SettingsFields { return settings; };
+    hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
+    hooks.disk_serial = [] { return std::string("DISK-1"); };
+    hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
+    return hooks;
+  }
+
+  void SetUp() override {
+    window = std::make_unique<MainWindow>(Hooks());
+    ASSERT_TRUE(window->Load());
+    window->show();
+    ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
+  }
+
+  void TearDown() override {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top != window.get()) top->close();
+    window.reset();
+  }
+
+  template <typename T = QWidget>
+  T* Find(const QString& name) const {
+    T* found = window->findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name.toStdString();
+    return found;
+  }
+  void Click(QWidget* widget, QPoint at = {}) {
+    QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+  }
+
+  testing::TempDir lock_dir;
+  SettingsFields settings = Settings();
+  std::vector<std::string> opened;
+  std::vector<Notice> notices;
+  std::vector<int> created;
+  std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
+  for (int i = 0; i < 8; ++i) {
+    Click(Find(QStringLiteral("Image1(%1)").arg(i)));
+    QWidget* editor = window->Editor(i + 1);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->objectName(), QStringLiteral("FG%1").arg(i + 1));
+    EXPECT_TRUE(editor->isVisible());
+    EXPECT_EQ(editor->parentWidget(), nullptr) << "modeless, without owner";
+  }
+  EXPECT_EQ(created, std::vector<int>({1, 2, 3, 4, 5, 6, 7, 8}));
+
+  QWidget* third = window->Editor(3);
+  third->hide();
+  Click(Find(QStringLiteral("Image1(2)")));
+  EXPECT_EQ(window->Editor(3), third) << "a second click shows the same window";
+  EXPECT_TRUE(third->isVisible());
+  EXPECT_EQ(created.size(), 8u);
+
+  // A closed editor is discarded; the next click loads a fresh one.
+  third->close();
+  ASSERT_TRUE(WaitUntil([&] { return window->Editor(3) == nullptr; }));
+  Click(Find(QStringLiteral("Image1(2)")));
+  EXPECT_EQ(created.back(), 3);
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
+  for (int i = 8; i < 12; ++i) Click(Find(QStringLiteral("Image1(%1)").arg(i)));
+  EXPECT_EQ(opened, std::vector<std::string>(4, "http://dl.example/new"));
+  EXPECT_TRUE(created.empty());
+
+  settings.reset();
+  Click(Find(QStringLiteral("Image1(9)")));
+  EXPECT_EQ(opened.size(), 4u);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text, "无法连接服务器,请检查网络后重试!");
+  EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
+  for (int i = 0; i < 12; ++i) {
+    Click(Find(QStringLiteral("Label1(%1)").arg(i)));
+    Click(Find(QStringLiteral("FG(%1)").arg(i)), QPoint(3, 25));  // margin above the picture
+  }
+  Click(Find(QStringLiteral("FGZS")), QPoint(4, 4));
+  Click(Find(QStringLiteral("GongG")));
+  EXPECT_TRUE(created.empty());
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(MainWindowTest, TheServiceHotSpotOpensOurSupportPage) {
+  Click(Find(QStringLiteral("Image3")));
+  EXPECT_EQ(opened, std::vector<std::string>({SupportAddress()}));
+}
+
+TEST_F(MainWindowTest, TheHandShowsOverThumbnailsAndTheHotSpotOnly) {
+  auto hand = [&](const QString& name) {
+    return Find(name)->cursor().shape() == Qt::PointingHandCursor;
+  };
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_TRUE(hand(QStringLiteral("Image1(%1)").arg(i)));
+    EXPECT_FALSE(hand(QStringLiteral("Label1(%1)").arg(i)));
+    EXPECT_FALSE(hand(QStringLiteral("FG(%1)").arg(i)));
+  }
+  EXPECT_TRUE(hand(QStringLiteral("Image3")));
+  EXPECT_FALSE(hand(QStringLiteral("FGZS")));
+  EXPECT_FALSE(hand(QStringLiteral("iButton1")));
+  EXPECT_NE(window->cursor().shape(), Qt::PointingHandCursor);
+}
+
+TEST_F(MainWindowTest, TheAnnouncementScrollsOneCharacterPerTick) {
+  auto* label = Find<QLabel>(QStringLiteral("GongG"));
+  const QString start = QStringLiteral("ab          ");
+  ASSERT_TRUE(WaitUntil([&] { return label->text() == start; }));
+  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("b          a"); }));
+  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("          ab"); }));
+}
+
+TEST_F(MainWindowTest, WithoutStartUpTheDesignCaptionSwapsItsTwoCharacters) {
+  MainWindow fresh(Hooks());
+  auto* label = fresh.findChild<QLabel*>(QStringLiteral("GongG"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_EQ(label->text(), QStringLiteral("公告"));
+  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("告公"); }));
+  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("公告"); }));
+}
+
+// The panel and every tile show the artwork that lies behind the panel's
+// inside, from its top-left corner.
+TEST_F(MainWindowTest, PanelAndTilesShowTheArtworkBehindThePanel) {
+  const QImage window_image = window->grab().toImage();
+  QWidget* panel = Find(QStringLiteral("FGZS"));
+  const QImage panel_image = panel->grab().toImage();
+  const QPoint inside = panel->geometry().topLeft() + QPoint(1, 1);
+  const QImage background(QStringLiteral(":/heartpage/background.jpg"));
+  EXPECT_EQ(panel_image.pixelColor(1, 1), background.pixelColor(inside));
+  EXPECT_EQ(panel_image.pixelColor(0, 0), QColor(Qt::black)) << "the one-pixel frame";
+  for (int i : {0, 5, 11}) {
+    const QImage tile = Find(QStringLiteral("FG(%1)").arg(i))->grab().toImage();
+    EXPECT_EQ(tile.pixelColor(1, 1), background.pixelColor(inside)) << i;
+    EXPECT_EQ(tile.pixelColor(20, 20), background.pixelColor(inside + QPoint(19, 19))) << i;
+  }
+  EXPECT_EQ(window_image.pixelColor(3, 3), background.pixelColor(3, 3));
+}
+
+TEST_F(MainWindowTest, AnyButtonOnTheBackgroundOrPanelDragsTheWindow) {
+  const QPoint start = window->pos();
+  auto drag = [&](QWidget* on, QPoint at, Qt::MouseButton button) {
+    const QPoint global = on->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, button, button, Qt::NoModifier);
+    QApplication::sendEvent(on, &press);
+    QMouseEvent move(QEvent::MouseMove, at + QPoint(30, 20), global + QPoint(30, 20), Qt::NoButton,
+                     button, Qt::NoModifier);
+    QApplication::sendEvent(on, &move);
+    QMouseEvent release(QEvent::MouseButtonRelease, at + QPoint(30, 20), global + QPoint(30, 20),
+                        button, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &release);
+  };
+  drag(window.get(), QPoint(300, 20), Qt::RightButton);
+  EXPECT_EQ(window->pos(), start + QPoint(30, 20));
+  drag(Find(QStringLiteral("FGZS")), QPoint(3, 3), Qt::MiddleButton);
+  EXPECT_EQ(window->pos(), start + QPoint(60, 40));
+  drag(Find(QStringLiteral("FG(4)")), QPoint(3, 3), Qt::LeftButton);
+  drag(Find(QStringLiteral("Image1(4)")), QPoint(3, 3), Qt::LeftButton);
+  drag(Find(QStringLiteral("Label1(4)")), QPoint(3, 3), Qt::LeftButton);
+  drag(Find(QStringLiteral("GongG")), QPoint(3, 3), Qt::LeftButton);
+  EXPECT_EQ(window->pos(), start + QPoint(60, 40));
+}
+
+// The close button, and the window system's close, unload every window and
+// end the event loop.
+TEST_F(MainWindowTest, TheCloseButtonUnloadsEveryWindowAndEndsTheProgram) {
+  for (bool by_system : {false, true}) {
+    if (by_system) {
+      window = std::make_unique<MainWindow>(Hooks());
+      ASSERT_TRUE(window->Load());
+      window->show();
+    }
+    Click(Find(QStringLiteral("Image1(0)")));
+    Click(Find(QStringLiteral("Image1(6)")));
+    QWidget hidden;  // a loaded window nobody sees
+    QTimer::singleShot(0, window.get(), [&] {
+      if (by_system) {
+        window->close();
+      } else {
+        Click(Find(QStringLiteral("iButton1")));
+      }
+    });
+    QTimer::singleShot(10'000, [] { QCoreApplication::exit(99); });
+    EXPECT_EQ(QApplication::exec(), 0) << (by_system ? "system close" : "close button");
+    QApplication::processEvents();
+    for (QWidget* top : QApplication::topLevelWidgets())
+      EXPECT_FALSE(top->isVisible()) << top->objectName().toStdString();
+    EXPECT_EQ(window->Editor(1), nullptr);
+    EXPECT_EQ(window->Editor(7), nullptr);
+  }
+}
+
+TEST_F(MainWindowTest, ASecondCopyIsRefusedWhileTheFirstRuns) {
+  int requests = 0;
+  MainWindowHooks hooks = Hooks();
+  hooks.fetch_settings = [&]() -> SettingsFields {
+    ++requests;
+    return settings;
+  };
+  MainWindow second(hooks);
+  EXPECT_FALSE(second.Load());
+  EXPECT_EQ(requests, 0);
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text, "程序已经运行,不能再次装载！");
+  EXPECT_EQ(notices[0].icon, NoticeIcon::kExclamation);
+  EXPECT_TRUE(window->isVisible()) << "the first copy is not affected";
+}
+
+TEST(MainWindowLoad, AnOutdatedClientIsNeverShown) {
+  testing::TempDir lock_dir;
+  std::vector<std::string> opened;
+  MainWindowHooks hooks;
+  hooks.open_target = [&](const std::string& target) { opened.push_back(target); };
+  hooks.show_notice = [](const Notice&) {};
+  hooks.fetch_settings = [] { return SettingsFields(Settings("V1.1")); };
+  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
+  auto window = std::make_unique<MainWindow>(hooks);
+  EXPECT_FALSE(window->Load());
+  EXPECT_FALSE(window->isVisible());
+  EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/new"}));
+  // The lock goes with the refused copy: a later start runs.
+  window.reset();
+  hooks.fetch_settings = [] { return SettingsFields(Settings()); };
+  hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
+  hooks.disk_serial = [] { return std::string("D"); };
+  window = std::make_unique<MainWindow>(hooks);
+  EXPECT_TRUE(window->Load());
+}
+
+// The real server, through the environment's publishing host, as the
+// program reaches it.
+TEST(MainWindowLoad, ShowsTheServersAnnouncementAndKeepsTheOwnedName) {
+  testing::TempDir data;
+  testing::ServerProcess server(HEARTPAGE_SERVER, data.path());
+  setenv("HEARTPAGE_HOST", server.host().c_str(), 1);
+  ASSERT_TRUE(PostToEndpoint(NameClaimRequest("DISK-9", "ninth")).ok);
+  testing::TempDir lock_dir;
+  MainWindowHooks hooks;
+  hooks.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
+  hooks.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
+  hooks.disk_serial = [] { return std::string("DISK-9"); };
+  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
+  MainWindow window(hooks);
+  EXPECT_TRUE(window.Load());
+  unsetenv("HEARTPAGE_HOST");
+  const QString caption = window.findChild<QLabel*>(QStringLiteral("GongG"))->text();
+  EXPECT_TRUE(caption.endsWith(QStringLiteral("          ")));
+  EXPECT_GT(caption.size(), 10);
+  EXPECT_EQ(GGCT::Get().ZCYN, "ninth");
+}
+
+}  // namespace
+}  // namespace heartpage

@@ -1,0 +1,257 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "net/gbk.h"
+#include "net/host.h"
+#include "net/server_requests.h"
+#include "tests/app/server_process.h"
+#include "tests/net/loopback_listener.h"
+
+namespace heartpage {
+namespace {
+
+using testing::LoopbackListener;
+
+const std::string kMachine = "WD-WCC4N1234567";
+
+// A record set as the server writes it, in GBK.
+std::string Rows(const std::vector<std::string>& fields) {
+  std::string text = "いゼ";
+  for (const std::string& field : fields) text += field + "い";
+  return ToGbk(text);
+}
+
+// The same row without the separator after its last field: a row of exactly
+// this many fields.
+std::string Exactly(const std::vector<std::string>& fields) {
+  std::string text = "いゼ";
+  for (std::size_t i = 0; i < fields.size(); ++i) text += (i ? "い" : "") + fields[i];
+  return ToGbk(text);
+}
+
+std::vector<std::string> Settings(const std::string& announcement, const std::string& version,
+                                  const std::string& download = "http://dl.example/heartpage") {
+  return {"1", "HeartPage", "http://home.example/", announcement, version, download};
+}
+
+// A fake publishing server: settings and ownership answers as the test sets
+// them; every request body is kept, in order.
+class FakeServer {
+ public:
+  FakeServer()
+      : listener_([this](const std::string& request) -> std::optional<std::string> {
+          const std::string body = request.substr(request.find("\r\n\r\n") + 4);
+          if (body == SettingsRequest()) return settings_answer;
+          if (body == OwnershipLookupRequest(kMachine)) return ownership_answer;
+          return LoopbackListener::Response("200 OK", "");
+        }) {}
+
+  std::vector<std::string> Bodies() const {
+    std::vector<std::string> bodies;
+    for (const std::string& request : listener_.Requests())
+      bodies.push_back(request.substr(request.find("\r\n\r\n") + 4));
+    return bodies;
+  }
+  std::string Address() const { return listener_.Address(); }
+
+  std::string settings_answer =
+      LoopbackListener::Response("200 OK", Rows(Settings("你好", "V1.0")));
+  std::string ownership_answer = LoopbackListener::Response("200 OK", "");
+
+ private:
+  LoopbackListener listener_;
+};
+
+void AnswerSettings(FakeServer& server, const std::vector<std::string>& fields) {
+  server.settings_answer = LoopbackListener::Response("200 OK", Rows(fields));
+}
+
+class StartupTest : public ::testing::Test {
+ protected:
+  StartupServices Services(const std::string& address) {
+    StartupServices services;
+    services.claim_instance = [this] { return !another_instance; };
+    services.post = [address](const std::string& body) {
+      return PostFormChecked(address, body,
+                             PostLimits{std::chrono::seconds(5), std::chrono::seconds(5)});
+    };
+    services.fetch_settings = [post = services.post] { return FetchSettings(post); };
+    services.disk_serial = [this] {
+      if (serials.empty()) throw std::runtime_error("no disk");
+      std::string serial = serials.front();
+      if (serials.size() > 1) serials.erase(serials.begin());
+      return serial;
+    };
+    services.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
+    services.open_target = [this](const std::string& target) { opened.push_back(target); };
+    return services;
+  }
+
+  StartupResult Run() { return RunStartup(Services(server.Address())); }
+
+  FakeServer server;
+  bool another_instance = false;
+  std::vector<std::string> serials{kMachine};
+  std::vector<Notice> notices;
+  std::vector<std::string> opened;
+};
+
+const Notice kNewVersion{"发现最新版本!", "提示", NoticeIcon::kInformation};
+const Notice kUnreachable{"无法连接服务器,请检查网络后重试!", "提示", NoticeIcon::kExclamation};
+
+TEST_F(StartupTest, CurrentVersionWithARowForThisMachineShowsTheWindowAndTheOwnedName) {
+  server.ownership_answer =
+      LoopbackListener::Response("200 OK", Rows({kMachine, "mine", "2024-01-01"}));
+  const StartupResult result = Run();
+  EXPECT_TRUE(result.show_main);
+  EXPECT_EQ(result.announcement, "你好          ");
+  EXPECT_EQ(result.owned_name, "mine");
+  EXPECT_TRUE(notices.empty());
+  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(server.Bodies(), std::vector<std::string>({SettingsRequest(), SettingsRequest(),
+                                                       OwnershipLookupRequest(kMachine)}));
+}
+
+TEST_F(StartupTest, NoRowOrAnotherMachinesRowOwnsNothing) {
+  for (const std::string& answer : {std::string(), Rows({"OTHER-DISK", "theirs"}),
+                                    ToGbk(kMachine + "いmine"), Exactly({kMachine})}) {
+    server.ownership_answer = LoopbackListener::Response("200 OK", answer);
+    const StartupResult result = Run();
+    EXPECT_TRUE(result.show_main);
+    EXPECT_EQ(result.owned_name, std::nullopt) << answer;
+  }
+  server.ownership_answer =
+      LoopbackListener::Response("500 Internal Server Error", Rows({kMachine, "mine"}));
+  EXPECT_EQ(Run().owned_name, std::nullopt) << "an error page is no record set";
+}
+
+TEST_F(StartupTest, TheIdentifierIsReadAgainForTheComparison) {
+  server.ownership_answer = LoopbackListener::Response("200 OK", Rows({kMachine, "mine"}));
+  serials = {kMachine, "ANOTHER-DISK"};
+  EXPECT_EQ(Run().owned_name, std::nullopt);
+
+  serials.clear();  // no identifier at all: no lookup, the window still shows
+  const StartupResult result = Run();
+  EXPECT_TRUE(result.show_main);
+  EXPECT_EQ(result.owned_name, std::nullopt);
+  EXPECT_EQ(server.Bodies().back(), SettingsRequest());
+}
+
+TEST_F(StartupTest, AnyOtherVersionLabelSendsTheUserToTheDownloadAndEnds) {
+  for (const std::string label : {"V1.1", "v1.0", "V1.0 ", "V0.9", ""}) {
+    opened.clear();
+    notices.clear();
+    AnswerSettings(server, Settings("公告文字", label, "http://dl.example/new"));
+    const std::size_t before = server.Bodies().size();
+    const StartupResult result = Run();
+    EXPECT_FALSE(result.show_main) << "label \"" << label << "\"";
+    EXPECT_EQ(notices, std::vector<Notice>({kNewVersion}));
+    EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/new"}));
+    EXPECT_EQ(result.announcement, "公告文字          ");
+    // Three settings reads, no ownership lookup.
+    EXPECT_EQ(server.Bodies().size() - before, 3u);
+    EXPECT_EQ(server.Bodies().back(), SettingsRequest());
+  }
+}
+
+TEST_F(StartupTest, ANewVersionWithoutDownloadAddressOpensNothing) {
+  std::vector<std::string> fields = Settings("a", "V2.0");
+  fields.pop_back();
+  server.settings_answer = LoopbackListener::Response("200 OK", Exactly(fields));
+  EXPECT_FALSE(Run().show_main);
+  EXPECT_EQ(notices, std::vector<Notice>({kNewVersion}));
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(StartupTest, AnEmptyAnnouncementLeavesTheTenSpaces) {
+  AnswerSettings(server, Settings("", "V1.0"));
+  EXPECT_EQ(Run().announcement, "          ");
+}
+
+TEST_F(StartupTest, UnreadableSettingsAreReportedAsNoConnectionNotAsANewVersion) {
+  const std::vector<std::string> answers = {
+      LoopbackListener::Response("200 OK", ""),                         // no rows
+      LoopbackListener::Response("200 OK", ToGbk("1い2い3い4い5い6")),  // no record 1
+      LoopbackListener::Response("200 OK", Exactly({"1", "2", "3"})),   // too few fields
+      LoopbackListener::Response("503 Service Unavailable", Rows(Settings("a", "V1.0"))),
+  };
+  for (const std::string& answer : answers) {
+    notices.clear();
+    server.settings_answer = answer;
+    const StartupResult result = Run();
+    EXPECT_FALSE(result.show_main) << answer;
+    EXPECT_EQ(result.announcement, std::nullopt) << answer;
+    EXPECT_EQ(notices, std::vector<Notice>({kUnreachable})) << answer;
+  }
+  EXPECT_TRUE(opened.empty());
+
+  // The announcement readable but no version field: still no connection.
+  notices.clear();
+  server.settings_answer =
+      LoopbackListener::Response("200 OK", Exactly({"1", "2", "3", "only the announcement"}));
+  const StartupResult result = Run();
+  EXPECT_EQ(result.announcement, "only the announcement          ");
+  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+}
+
+TEST_F(StartupTest, AnUnreachableServerEndsWithOneMessageAndOpensNothing) {
+  const std::string nowhere =
+      "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort()) + "/asp/index.asp";
+  const StartupResult result = RunStartup(Services(nowhere));
+  EXPECT_FALSE(result.show_main);
+  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+  EXPECT_TRUE(opened.empty());
+}
+
+TEST_F(StartupTest, ASecondInstanceSaysSoAndAsksNothing) {
+  another_instance = true;
+  const StartupResult result = Run();
+  EXPECT_FALSE(result.show_main);
+  EXPECT_EQ(notices, std::vector<Notice>(
+                         {{"程序已经运行,不能再次装载！", "提示", NoticeIcon::kExclamation}}));
+  EXPECT_TRUE(server.Bodies().empty());
+}
+
+// Against the real publishing server: its own settings row and a name this
+// machine claimed.
+TEST(StartupAgainstServer, ReadsTheAnnouncementAndTheClaimedName) {
+  testing::TempDir data;
+  testing::ServerProcess server(HEARTPAGE_SERVER, data.path());
+  const std::string endpoint = "http://" + server.host() + "/asp/index.asp";
+  ASSERT_TRUE(PostFormChecked(endpoint, NameClaimRequest(kMachine, "ours")).ok);
+
+  StartupServices services;
+  services.claim_instance = [] { return true; };
+  services.post = [&](const std::string& body) { return PostFormChecked(endpoint, body); };
+  services.fetch_settings = [&] { return FetchSettings(services.post); };
+  services.disk_serial = [] { return kMachine; };
+  services.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
+  services.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
+  const StartupResult result = RunStartup(services);
+  EXPECT_TRUE(result.show_main);
+  ASSERT_TRUE(result.announcement);
+  EXPECT_GT(result.announcement->size(), kAnnouncementGap.size());
+  EXPECT_TRUE(result.announcement->ends_with(kAnnouncementGap));
+  EXPECT_EQ(result.owned_name, "ours");
+}
+
+TEST(ScrollOnce, MovesOneCharacterToTheEnd) {
+  EXPECT_EQ(ScrollOnce("xyz"), "yzx");
+  EXPECT_EQ(ScrollOnce(ScrollOnce("xyz")), "zxy");
+  EXPECT_EQ(ScrollOnce("公告"), "告公");
+  EXPECT_EQ(ScrollOnce("x"), "x");
+  EXPECT_EQ(ScrollOnce(""), "");
+  EXPECT_EQ(ScrollOnce("😀表白"), "表白😀") << "outside the BMP: one character";
+  EXPECT_EQ(ScrollOnce("\xE5\x85"
+                       "ab"),
+            "\x85"
+            "ab\xE5")
+      << "broken UTF-8 moves bytewise";
+}
+
+}  // namespace
+}  // namespace heartpage
