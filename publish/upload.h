@@ -23,13 +23,10 @@ inline constexpr std::string_view kNameRule = "文件名只能为字母或数字
 inline constexpr std::string_view kCopyFirst =
     "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!";
 inline constexpr std::string_view kCopied = "网址已复制,去发给您的TA展示一下吧!";
-// Failures the server or the machine report; nothing is shown as a success
-// that did not succeed.
-inline constexpr std::string_view kServerUnreachable = "上传失败：无法连接服务器，请稍后再试！";
-inline constexpr std::string_view kServerError = "上传失败：服务器出错，请稍后再试！";
-inline constexpr std::string_view kClaimFailed = "上传失败：文件名登记未成功，请稍后再试！";
-inline constexpr std::string_view kStoreFailed = "上传失败：网页未能保存到服务器，请稍后再试！";
-inline constexpr std::string_view kNoMachineId = "上传失败：无法读取本机硬盘序列号！";
+// A lookup, claim or store that did not complete with success: an
+// unreachable server, a refused request, a time-out.
+inline constexpr std::string_view kUploadFailed = "上传失败,请检查网络后重试!";
+inline constexpr std::string_view kNoMachineId = "无法读取本机标识,不能上传!";
 }  // namespace upload_text
 
 // The key filter of the name box, on a typed character's code: letters and
@@ -40,6 +37,9 @@ int FilterNameKey(int code);
 // A name the server accepts: 1 to 30 ASCII letters or digits. Pasted text
 // skips the key filter, so the name is checked again before anything is sent.
 bool IsValidName(std::string_view name);
+
+// The name as the key filter would have let it in: capitals made small.
+std::string NormalizeName(std::string_view name);
 
 // The note under the name box: the public address prefix and a placeholder.
 std::string NoteText();
@@ -52,16 +52,19 @@ struct UploadServices {
 
 struct UploadOutcome {
   bool uploaded = false;   // the page is on the server under the name
+  std::string name;        // the name as sent, capitals made small
   std::string status;      // the text for the status label
   std::string address;     // the public address; empty unless uploaded
   std::string owned_name;  // the name this machine owns afterwards; empty when none
 };
 
-// "确认上传": publishes `page` under `name`. Unless `name_owned` (the machine
-// owns the name already, so only the page is stored), the name is looked up
-// and, when free, claimed for this machine first. A claim that succeeds makes
-// the name owned even when the store then fails, so that a retry stores again
-// instead of finding the name taken.
+// "确认上传": publishes `page` under `name` (capitals made small first).
+// Unless `name_owned` (the machine owns the name already, so only the page is
+// stored), the machine identifier is read, the name is looked up and, when
+// free, claimed for this machine. A name whose row already carries this
+// machine's identifier (a claim whose store failed) is not claimed again.
+// The name becomes owned only when the page is stored: any step that did not
+// complete with success leaves it as it was.
 UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view page,
                      const UploadServices& services);
 

@@ -87,6 +87,26 @@ TEST_F(UploadTest, AFreeNameIsLookedUpClaimedAndStored) {
   EXPECT_EQ(outcome.owned_name, "abc");
 }
 
+TEST_F(UploadTest, PastedCapitalsAreSentAsSmallLetters) {
+  FakeServer server = Willing();
+  const UploadOutcome outcome = Upload("AbC", false, kPage, server.Services());
+  EXPECT_TRUE(outcome.uploaded);
+  EXPECT_EQ(outcome.name, "abc");
+  EXPECT_EQ(outcome.address, "http://pages.test:81/Test/abc");
+  EXPECT_EQ(server.sent.front(), NameLookupRequest("abc"));
+}
+
+// The store of an earlier attempt failed after our claim got through: the
+// name is ours, not taken, and only the page is sent again.
+TEST_F(UploadTest, OurOwnEarlierClaimIsNotClaimedAgain) {
+  FakeServer server = Willing();
+  server.answers[NameLookupRequest("abc")] = {"いゼS1いabcい2026-01-01", true, 200};
+  const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
+  EXPECT_TRUE(outcome.uploaded);
+  EXPECT_EQ(server.sent,
+            (std::vector<std::string>{NameLookupRequest("abc"), PageStoreRequest("abc", kPage)}));
+}
+
 TEST_F(UploadTest, AnOwnedNameIsOnlyStored) {
   FakeServer server = Willing();
   const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
@@ -125,7 +145,8 @@ TEST_F(UploadTest, NamesTheServerWouldRefuseSendNothing) {
   EXPECT_TRUE(server.sent.empty());
 }
 
-// Each failing step: what the user is told, and whether the name ends up owned.
+// Each failing step: the user is told that the upload failed (a refused claim
+// that it is taken), no address is given and the name stays unowned.
 TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
   struct Case {
     const char* what;
@@ -133,46 +154,31 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
     PostResult answer;
     std::size_t requests;
     std::string_view status;
-    const char* owned;
   };
   const Case cases[] = {
-      {"lookup unreachable", NameLookupRequest("abc"), {}, 1, upload_text::kServerUnreachable, ""},
+      {"lookup unreachable", NameLookupRequest("abc"), {}, 1, upload_text::kUploadFailed},
       {"lookup refused",
        NameLookupRequest("abc"),
        {"bad", false, 400},
        1,
-       upload_text::kServerError,
-       ""},
+       upload_text::kUploadFailed},
       {"claimed meanwhile",
        NameClaimRequest("S1", "abc"),
        {"taken", false, 409},
        2,
-       upload_text::kNameTaken,
-       ""},
+       upload_text::kNameTaken},
       {"claim refused",
        NameClaimRequest("S1", "abc"),
        {"", false, 500},
        2,
-       upload_text::kClaimFailed,
-       ""},
-      {"claim unreachable",
-       NameClaimRequest("S1", "abc"),
-       {},
-       2,
-       upload_text::kServerUnreachable,
-       ""},
+       upload_text::kUploadFailed},
+      {"claim unreachable", NameClaimRequest("S1", "abc"), {}, 2, upload_text::kUploadFailed},
       {"store refused",
        PageStoreRequest("abc", kPage),
        {"", false, 403},
        3,
-       upload_text::kStoreFailed,
-       "abc"},
-      {"store unreachable",
-       PageStoreRequest("abc", kPage),
-       {},
-       3,
-       upload_text::kServerUnreachable,
-       "abc"},
+       upload_text::kUploadFailed},
+      {"store unreachable", PageStoreRequest("abc", kPage), {}, 3, upload_text::kUploadFailed},
   };
   for (const Case& c : cases) {
     FakeServer server = Willing();
@@ -181,24 +187,29 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
     EXPECT_FALSE(outcome.uploaded) << c.what;
     EXPECT_EQ(outcome.status, c.status) << c.what;
     EXPECT_EQ(outcome.address, "") << c.what;
-    EXPECT_EQ(outcome.owned_name, c.owned) << c.what;
+    EXPECT_EQ(outcome.owned_name, "") << c.what;
     EXPECT_EQ(server.sent.size(), c.requests) << c.what;
   }
+  EXPECT_EQ(upload_text::kUploadFailed, "上传失败,请检查网络后重试!");
 
   // A failed store of an owned name leaves it owned.
   FakeServer server;
   const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
   EXPECT_FALSE(outcome.uploaded);
+  EXPECT_EQ(outcome.status, "上传失败,请检查网络后重试!");
   EXPECT_EQ(outcome.owned_name, "abc");
 }
 
-TEST_F(UploadTest, AnUnreadableMachineIdentifierStopsBeforeTheClaim) {
+TEST_F(UploadTest, AnUnreadableMachineIdentifierSendsNothing) {
   FakeServer server = Willing();
   UploadServices services = server.Services();
   services.machine_id = []() -> std::string { throw std::runtime_error("no disk"); };
   const UploadOutcome outcome = Upload("abc", false, kPage, services);
-  EXPECT_EQ(outcome.status, upload_text::kNoMachineId);
-  EXPECT_EQ(server.sent, std::vector<std::string>{NameLookupRequest("abc")});
+  EXPECT_EQ(outcome.status, "无法读取本机标识,不能上传!");
+  EXPECT_FALSE(outcome.uploaded);
+  EXPECT_TRUE(server.sent.empty());
+  // An owned name needs no identifier: its page is stored.
+  EXPECT_TRUE(Upload("abc", true, kPage, services).uploaded);
 }
 
 TEST_F(UploadTest, TheClaimCarriesAMachineIdentifierWithQuotesSafely) {
