@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows a page made by HeartPage.
+# Installs what is missing, builds, and opens HeartPage.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,6 +19,12 @@ if ! answers; then
   for _ in $(seq 50); do answers && break; sleep 0.1; done
 fi
 
-# Until the windows arrive, a demo: style 1 from its defaults, shown in the
-# browser for five seconds.
-exec build/app/heartpage-cli preview --style 1 "$@"
+# The desktop program. Without a display the window cannot open: the
+# command-line demo instead, style 1 from its defaults, shown in the browser
+# for five seconds.
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+  echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are empty), so the window cannot open;" >&2
+  echo "run.sh: running the demo instead: heartpage-cli preview --style 1" >&2
+  exec build/app/heartpage-cli preview --style 1
+fi
+exec build/app/heartpage "$@"
