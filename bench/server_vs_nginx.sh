@@ -57,7 +57,10 @@ wait_for_port() {
   return 1
 }
 rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
-requests_per_second() { awk '/^Requests\/sec:/ {print $2}'; }
+requests_per_second() { awk '/^Requests\/sec:/ {print $2}' "$1"; }
+requests() { awk '/requests in/ {print $1}' "$1"; }
+# CPU time (clock ticks) used so far by the given processes.
+cpu_ticks() { local t=0 p; for p in "$@"; do t=$((t + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo "$t"; }
 
 # heartpage-server, one request log line per request into a file as deployed.
 port=$(free_port)
@@ -107,10 +110,21 @@ echo "GET of a 25 KB page, wrk ${wrk_args[*]}, $rounds rounds each, $server_thre
   done ) &
 sampler_pid=$!
 # Alternating rounds, so that whatever else the machine does falls on both.
-ours_all=() theirs_all=()
+# Besides requests per second, which depend on what else runs, the CPU time
+# each server spends per request.
+nginx_workers=($(pgrep -P "$nginx_pid"))
+ours_all=() theirs_all=() ours_ticks=0 theirs_ticks=0 ours_requests=0 theirs_requests=0
 for _ in $(seq "$rounds"); do
-  ours_all+=("$(wrk "${wrk_args[@]}" "http://127.0.0.1:$port/Test/bench" | requests_per_second)")
-  theirs_all+=("$(wrk "${wrk_args[@]}" "http://127.0.0.1:$nginx_port/Test/bench" | requests_per_second)")
+  before=$(cpu_ticks "$server_pid")
+  wrk "${wrk_args[@]}" "http://127.0.0.1:$port/Test/bench" >"$work/wrk"
+  ours_ticks=$((ours_ticks + $(cpu_ticks "$server_pid") - before))
+  ours_requests=$((ours_requests + $(requests "$work/wrk")))
+  ours_all+=("$(requests_per_second "$work/wrk")")
+  before=$(cpu_ticks "${nginx_workers[@]}")
+  wrk "${wrk_args[@]}" "http://127.0.0.1:$nginx_port/Test/bench" >"$work/wrk"
+  theirs_ticks=$((theirs_ticks + $(cpu_ticks "${nginx_workers[@]}") - before))
+  theirs_requests=$((theirs_requests + $(requests "$work/wrk")))
+  theirs_all+=("$(requests_per_second "$work/wrk")")
 done
 kill "$sampler_pid" 2>/dev/null; wait "$sampler_pid" 2>/dev/null || true; sampler_pid=''
 rss_load=$(cat "$work/peak")
@@ -122,6 +136,10 @@ echo "  rounds: heartpage-server ${ours_all[*]}; nginx ${theirs_all[*]}"
 printf '  heartpage-server  %10.0f requests/s (median)\n' "$ours"
 printf '  nginx             %10.0f requests/s (median)\n' "$theirs"
 awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "  ratio             %10.2f (target >= 0.80)\n", a / b }'
+hz=$(getconf CLK_TCK)
+awk -v ot="$ours_ticks" -v on="$ours_requests" -v tt="$theirs_ticks" -v tn="$theirs_requests" -v hz="$hz" 'BEGIN {
+  o = ot / hz / on * 1e6; t = tt / hz / tn * 1e6
+  printf "  CPU per request   %10.1f us ours, %.1f us nginx: nginx/ours %.2f\n", o, t, t / o }'
 
 stores=${STORES:-500}
 echo "Stores of a 25 KB page (WAL, synchronous=FULL), $stores in all"

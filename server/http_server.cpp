@@ -73,10 +73,16 @@ const std::string& CurrentDate() {
   return text;
 }
 
-struct Endpoint {
-  tcp::endpoint address;
-  std::string text;
-};
+// Pages are mostly asked for again and again: format their date once.
+const std::string& LastModified(std::int64_t modified) {
+  thread_local std::int64_t cached_for = -1;
+  thread_local std::string text;
+  if (modified != cached_for) {
+    cached_for = modified;
+    text = FormatHttpDate(modified);
+  }
+  return text;
+}
 
 // "host:port", "[v6]:port" or "host" (port 80).
 tcp::endpoint ResolveListen(asio::io_context& ioc, const std::string& listen) {
@@ -242,6 +248,9 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void ReadBody() {
+    // Most requests (every GET) have no body: answer without another round
+    // through the reactor.
+    if (parser_->is_done()) return OnRead({}, 0);
     http::async_read(stream_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, shared_from_this()));
   }
@@ -296,14 +305,13 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // A page that has a file is sent by the kernel straight from that file,
   // after its header: no copy of the page passes through this process.
-  void SendPage(const PageResponse& header, std::shared_ptr<const StoredPage> page) {
-    const http::fields::writer fields(header, header.version(), header.result_int());
-    page_head_ = beast::buffers_to_string(fields.get());
+  // `page_head_` holds the header.
+  void SendPage(bool keep_alive, std::shared_ptr<const StoredPage> page) {
     page_head_sent_ = 0;
     page_offset_ = 0;
     page_ = std::move(page);
-    page_keep_alive_ = header.keep_alive() && !server_->stopping;
-    status_ = header.result_int();
+    page_keep_alive_ = keep_alive;
+    status_ = 200;
     body_bytes_ = page_->bytes.size();
     if (!stream_.socket().native_non_blocking()) {
       beast::error_code ec;
@@ -483,16 +491,36 @@ void Session::ServePage(const Request& request, std::string_view name) {
     with_headers(response);
     return Send(std::move(response));
   }
+  if (request.method() == http::verb::get && page->file.valid()) {
+    // The busiest answer of the site, so its header is written directly,
+    // the same fields as below.
+    const bool keep_alive = request.keep_alive() && !server_->stopping;
+    std::string& head = page_head_;
+    head.clear();
+    head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
+    head += "Server: heartpage-server\r\nDate: ";
+    head += CurrentDate();
+    head += "\r\nETag: ";
+    head += page->etag;
+    head += "\r\nLast-Modified: ";
+    head += LastModified(page->modified);
+    head +=
+        "\r\nCache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
+        "Content-Security-Policy: ";
+    head += kPageSecurityPolicy;
+    head += "\r\nContent-Type: text/html; charset=gbk\r\nContent-Length: ";
+    head += std::to_string(page->bytes.size());
+    if (!keep_alive) head += "\r\nConnection: close";
+    if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
+    head += "\r\n\r\n";
+    return SendPage(keep_alive, std::move(page));
+  }
   PageResponse response(http::status::ok, request.version());
   with_headers(response);
   response.set(http::field::content_type, "text/html; charset=gbk");
   if (request.method() == http::verb::head) {
     response.content_length(page->bytes.size());
     return Send(std::move(response));
-  }
-  if (page->file.valid()) {
-    response.content_length(page->bytes.size());
-    return SendPage(response, std::move(page));
   }
   // The body points into the page, which `page` keeps alive while it is sent.
   response.body() = {page->bytes.data(), page->bytes.size()};

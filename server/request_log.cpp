@@ -3,11 +3,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace heartpage::server {
 namespace {
 
 constexpr std::size_t kMaxPending = 4 * 1024 * 1024;
+// How long the writer gathers lines after the first one arrives. Waking it
+// for every line would cost a context switch per request.
+constexpr auto kGather = std::chrono::milliseconds(20);
 
 void WriteAll(int fd, std::string_view text) {
   while (!text.empty()) {
@@ -32,20 +36,25 @@ RequestLog::~RequestLog() {
 }
 
 void RequestLog::Write(std::string_view line) {
+  bool first;
   {
     std::lock_guard lock(mutex_);
     if (pending_.size() + line.size() > kMaxPending) {
       ++dropped_;
       return;
     }
+    first = pending_.empty();
     pending_.append(line);
   }
-  wake_.notify_one();
+  if (first) wake_.notify_one();
 }
 
 void RequestLog::Flush() {
   std::unique_lock lock(mutex_);
+  flushing_ = true;
+  wake_.notify_one();
   written_.wait(lock, [this] { return pending_.empty() && !writing_; });
+  flushing_ = false;
 }
 
 void RequestLog::Run() {
@@ -54,6 +63,7 @@ void RequestLog::Run() {
   for (;;) {
     wake_.wait(lock, [this] { return done_ || !pending_.empty(); });
     if (pending_.empty() && done_) return;
+    wake_.wait_for(lock, kGather, [this] { return done_ || flushing_; });
     batch.swap(pending_);
     if (dropped_ > 0) {
       batch += "heartpage-server: " + std::to_string(dropped_) + " log lines dropped\n";

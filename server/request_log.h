@@ -35,6 +35,7 @@ class RequestLog {
   std::string pending_;
   std::size_t dropped_ = 0;
   bool writing_ = false;
+  bool flushing_ = false;
   bool done_ = false;
   std::thread thread_;
 };

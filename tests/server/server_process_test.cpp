@@ -405,8 +405,36 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
   EXPECT_EQ(Exchange(port, PostRequest("x", "/Test/abc")).status, 405);
   EXPECT_EQ(Exchange(port, "NONSENSE\r\n\r\n").status, 400);
 
-  // Several requests on one connection.
+  // A page answer honours the connection's wishes like any other.
+  ASSERT_EQ(Post(port, ClaimBody("m", "alive")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("alive", "<p>alive</p>")).status, 200);
+  for (const char* request : {"GET /Test/alive HTTP/1.0\r\n\r\n",
+                              "GET /Test/alive HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"}) {
+    HttpConnection once(port);
+    ASSERT_TRUE(once.Send(request));
+    const auto response = once.Read();
+    ASSERT_TRUE(response.has_value()) << request;
+    EXPECT_EQ(response->body, "<p>alive</p>");
+    EXPECT_TRUE(once.ClosedByServer()) << request;
+  }
+  {
+    HttpConnection old_client(port);
+    ASSERT_TRUE(old_client.Send("GET /Test/alive HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
+    const auto response = old_client.Read();
+    ASSERT_TRUE(response.has_value());
+    EXPECT_EQ(response->Header("connection"), "keep-alive");
+    ASSERT_TRUE(old_client.Send(GetRequest("/Test/alive")));
+    EXPECT_EQ(old_client.Read().value_or(testing::HttpResponse{}).body, "<p>alive</p>");
+  }
+
+  // Several requests on one connection, pages among them.
   HttpConnection connection(port);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(connection.Send(GetRequest("/Test/alive")));
+    const auto response = connection.Read();
+    ASSERT_TRUE(response.has_value());
+    EXPECT_EQ(response->body, "<p>alive</p>");
+  }
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(connection.Send(PostRequest(QueryBody("select * from 系统设置"))));
     const auto response = connection.Read();
