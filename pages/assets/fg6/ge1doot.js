@@ -91,7 +91,11 @@
       ctx.fill();
     }
     if (!image || !image.complete || !image.naturalWidth) return true;
-    var count = Math.max(2, Math.min(160, Math.ceil(width / strip)));
+    // Only the change of height across the picture needs strips: a picture
+    // seen face on is one plain copy, an oblique one gets enough strips to
+    // keep each step of its top edge under a pixel.
+    var slant = Math.abs((b.bottom - b.top) - (a.bottom - a.top));
+    var count = Math.max(1, Math.min(Math.ceil(width / strip), Math.ceil(slant / 1.5), 120));
     var iw = image.naturalWidth, ih = image.naturalHeight;
     // Equal steps on screen are unequal steps on the picture: interpolate
     // 1/d linearly across the screen to find the picture column of each step.

@@ -16,7 +16,8 @@
   $(function () {
     var $slider = $("#slider");
     var ready = false;
-    $("body").attr("data-slide", "1").attr("data-changes", "0");
+    // The slide shown and when the slider started, for whoever inspects the page.
+    $("body").attr("data-slide", "1").attr("data-changes", "0").attr("data-started", String(Date.now()));
     global.XES.music(document.getElementById("bgm"));
     if (!$.fn.cycle) return;
 

@@ -123,20 +123,12 @@
 
   function draw() {
     ctx.clearRect(0, 0, canvas.width, canvas.height);
-    // A soft floor below the pictures gives the room its depth.
-    var floor = ctx.createLinearGradient(0, canvas.height * 0.55, 0, canvas.height);
-    floor.addColorStop(0, "rgba(0,0,0,0)");
-    floor.addColorStop(1, "rgba(0,0,0,0.12)");
-    ctx.fillStyle = floor;
-    ctx.fillRect(0, canvas.height * 0.55, canvas.width, canvas.height * 0.45);
     var order = visibleOrder();
     for (var i = 0; i < order.length; i++) {
       var p = order[i];
       if (!p.image) continue;  // a wall place without a picture stays blank
-      ctx.shadowColor = "rgba(0,0,0,0.25)";
-      ctx.shadowBlur = 0;
       p.plane.draw(ctx, camera, p.image.failed ? null : p.image,
-                   { frame: 16, frameColour: p === state.focus ? "#fff6d5" : "#ffffff", stripPx: 5 * ratio });
+                   { frame: 16, frameColour: p === state.focus ? "#fff6d5" : "#ffffff", stripPx: 4 * ratio });
     }
   }
 
