@@ -199,6 +199,7 @@ class SqliteStorage::Lease {
 };
 
 SqliteStorage::SqliteStorage(std::filesystem::path file) : file_(std::move(file)) {
+  std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   db->Write([&] {
     db->Exec(kSchema);
@@ -244,6 +245,7 @@ SiteSettings SqliteStorage::LoadSettings() {
 }
 
 void SqliteStorage::UpdateSettings(const SiteSettings& changes) {
+  std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   db->Write([&] {
     auto update = db->Prepare(
@@ -285,6 +287,7 @@ std::vector<Claim> SqliteStorage::ClaimsOfName(std::string_view name) {
 }
 
 ClaimResult SqliteStorage::ClaimName(std::string_view machine_id, std::string_view name) {
+  std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   return db->Write([&] {
     // Checked inside the write transaction, so no other claim can slip in
@@ -303,6 +306,7 @@ ClaimResult SqliteStorage::ClaimName(std::string_view machine_id, std::string_vi
 StoreResult SqliteStorage::StorePage(std::string_view name, std::string_view bytes) {
   const std::string etag = EtagOf(bytes);
   const std::int64_t now = std::time(nullptr);
+  std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   return db->Write([&] {
     auto claimed = db->Prepare("SELECT 1 FROM 免费 WHERE 文件名 = ?");

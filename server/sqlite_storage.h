@@ -46,6 +46,9 @@ class SqliteStorage final : public Storage {
   std::filesystem::path file_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
+  // Writers of this process queue here rather than in SQLite's busy handler,
+  // which polls with sleeps; the busy timeout still covers other processes.
+  std::mutex write_mutex_;
 };
 
 }  // namespace heartpage::server

@@ -288,6 +288,24 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
   EXPECT_EQ(Get(port, "/Test/page").status, 404);
 }
 
+TEST_F(ServerTest, AnswersClientsThatWaitForContinue) {
+  ServerProcess server(data_.path(), {"--max-body", "1K"});
+  const std::string body = QueryBody("select * from 系统设置");
+  HttpConnection connection(server.port());
+  ASSERT_TRUE(connection.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                              "Content-Length: " +
+                              std::to_string(body.size()) + "\r\n\r\n"));
+  EXPECT_EQ(connection.Read().value_or(testing::HttpResponse{}).status, 100);
+  ASSERT_TRUE(connection.Send(body));
+  EXPECT_EQ(Rows(connection.Read().value_or(testing::HttpResponse{})).size(), 1u);
+
+  // Too large: refused before the body is sent.
+  HttpConnection large(server.port());
+  ASSERT_TRUE(large.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                         "Content-Length: 5000\r\n\r\n"));
+  EXPECT_EQ(large.Read().value_or(testing::HttpResponse{}).status, 413);
+}
+
 TEST_F(ServerTest, MaxBodyIsConfigurable) {
   ServerProcess server(data_.path(), {"--max-body", "1K"});
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
