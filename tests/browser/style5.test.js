@@ -66,6 +66,12 @@ describe('style 5', () => {
         // The default video address names a file: a video element of 460 x 372.
         const video = page.locator('#mv video');
         assert.match(await video.getAttribute('src'), /\/biaobai\/fg5\/mv\.mp4$/);
+        const duration = await video.evaluate((v) => new Promise((resolve, reject) => {
+          if (v.readyState >= 1) resolve(v.duration);
+          v.addEventListener('loadedmetadata', () => resolve(v.duration));
+          v.addEventListener('error', () => reject(new Error(`video error ${v.error?.code}`)));
+        }));
+        assert.ok(duration > 2 && duration < 10, `the video lasts ${duration} s`);
         if (viewport.name === 'desktop') {
           const size = await video.boundingBox();
           assert.deepEqual([Math.round(size.width), Math.round(size.height)], [460, 372]);

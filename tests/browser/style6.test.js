@@ -71,6 +71,9 @@ describe('style 6', () => {
         assert.deepEqual([canvas.width, canvas.height], [viewport.width, viewport.height]);
         assert.match(await page.locator('#screen').textContent(), /不支持画布/);
         await picturesLoaded(page, requests);
+        // Published pages run sandboxed, where local storage throws: the
+        // room's memory falls back to this visit only.
+        assert.equal(await page.evaluate(() => visitMemory.persistent()), false);
         await screenshot(page, `style6-${viewport.name}`);
 
         // Facing north from the middle: picture 2 straight ahead, 4 to 12 out of sight.
