@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
   # heartpage-server: Beast/Asio (header-only) and its database
