@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -45,6 +46,7 @@ constexpr auto kIdleTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(5);
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
+constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
 constexpr std::string_view kServerName = "heartpage-server";
 constexpr std::string_view kPageSecurityPolicy = "sandbox allow-scripts allow-popups allow-modals";
 
@@ -548,6 +550,7 @@ void Session::ServeAsset(const Request& request, std::string_view path) {
     response.set(http::field::etag, etag);
     response.set(http::field::last_modified, FormatHttpDate(modified));
     response.set(http::field::cache_control, "public, max-age=86400");
+    response.set(http::field::accept_ranges, "bytes");
     response.set("X-Content-Type-Options", "nosniff");
     response.keep_alive(request.keep_alive());
   };
@@ -562,6 +565,38 @@ void Session::ServeAsset(const Request& request, std::string_view path) {
     with_headers(response);
     response.set(http::field::content_type, MimeTypeOf(*file));
     response.content_length(size);
+    return Send(std::move(response));
+  }
+  // Players of music and video ask for parts of a file. A stale If-Range
+  // gets the whole file instead.
+  const std::string_view if_range = request[http::field::if_range];
+  const RangeRequest range = if_range.empty() || if_range == etag
+                                 ? ParseRange(request[http::field::range], size)
+                                 : RangeRequest{};
+  if (range.kind != RangeRequest::Kind::kWhole) {
+    const bool part = range.kind == RangeRequest::Kind::kPart;
+    // At most kMaxRange bytes at a time; players ask again for the rest.
+    const std::uint64_t last =
+        part ? std::min(range.range.last, range.range.first + kMaxRange - 1) : 0;
+    std::string bytes;
+    if (part) {
+      bytes.resize(last - range.range.first + 1);
+      std::ifstream in(*file, std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(range.range.first));
+      if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+        return Send(Plain(request, http::status::not_found, "not found"));
+    }
+    StringResponse response(
+        part ? http::status::partial_content : http::status::range_not_satisfiable,
+        request.version());
+    with_headers(response);
+    response.set(http::field::content_type, MimeTypeOf(*file));
+    response.set(http::field::content_range, part ? "bytes " + std::to_string(range.range.first) +
+                                                        "-" + std::to_string(last) + "/" +
+                                                        std::to_string(size)
+                                                  : "bytes */" + std::to_string(size));
+    response.body() = std::move(bytes);
+    response.prepare_payload();
     return Send(std::move(response));
   }
   http::file_body::value_type body;

@@ -85,6 +85,45 @@ bool NotModified(std::string_view if_none_match, std::string_view if_modified_si
   return since && modified <= *since;
 }
 
+namespace {
+
+std::optional<std::uint64_t> ParseNumber(std::string_view text) {
+  if (text.empty() || text.size() > 19) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
+}
+
+}  // namespace
+
+RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
+  header = Trim(header);
+  if (!header.starts_with("bytes=")) return {};
+  const std::string_view spec = Trim(header.substr(6));
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return {};
+  const std::string_view from = Trim(spec.substr(0, dash));
+  const std::string_view to = Trim(spec.substr(dash + 1));
+  RangeRequest request{RangeRequest::Kind::kPart, {}};
+  if (from.empty()) {  // the last N bytes
+    const std::optional<std::uint64_t> suffix = ParseNumber(to);
+    if (!suffix) return {};
+    if (*suffix == 0 || size == 0) return {RangeRequest::Kind::kUnsatisfiable, {}};
+    request.range = {size - std::min(*suffix, size), size - 1};
+    return request;
+  }
+  const std::optional<std::uint64_t> first = ParseNumber(from);
+  const std::optional<std::uint64_t> last =
+      to.empty() ? std::optional<std::uint64_t>(UINT64_MAX) : ParseNumber(to);
+  if (!first || !last || *last < *first) return {};
+  if (*first >= size) return {RangeRequest::Kind::kUnsatisfiable, {}};
+  request.range = {*first, std::min(*last, size - 1)};
+  return request;
+}
+
 std::string LoggablePath(std::string_view target) {
   std::string out;
   out.reserve(target.size());

@@ -21,6 +21,20 @@ bool EtagMatches(std::string_view if_none_match, std::string_view etag);
 bool NotModified(std::string_view if_none_match, std::string_view if_modified_since,
                  std::string_view etag, std::int64_t modified);
 
+// A single byte range of a Range header, resolved against a file of `size`
+// bytes: first and last byte, both included.
+struct ByteRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+};
+struct RangeRequest {
+  enum class Kind { kWhole, kPart, kUnsatisfiable } kind = Kind::kWhole;
+  ByteRange range;
+};
+// Anything but one well-formed "bytes=" range (several ranges, other units,
+// nonsense) asks for the whole file, as if there were no header.
+RangeRequest ParseRange(std::string_view header, std::uint64_t size);
+
 // A request path for the log: control characters and non-ASCII bytes escaped,
 // so that a request cannot forge log lines.
 std::string LoggablePath(std::string_view target);

@@ -130,6 +130,27 @@ TEST(HttpUtilTest, ConditionalRequests) {
   EXPECT_FALSE(NotModified("", "", "\"a\"", modified));
 }
 
+using Span = std::pair<std::uint64_t, std::uint64_t>;
+
+TEST(HttpUtilTest, ByteRanges) {
+  using Kind = RangeRequest::Kind;
+  const auto part = [](std::string_view header, std::uint64_t size) {
+    const RangeRequest range = ParseRange(header, size);
+    EXPECT_EQ(range.kind, Kind::kPart) << header;
+    return std::pair(range.range.first, range.range.last);
+  };
+  EXPECT_EQ(part("bytes=0-99", 1000), Span(0, 99));
+  EXPECT_EQ(part("bytes=900-", 1000), Span(900, 999));
+  EXPECT_EQ(part("bytes=900-5000", 1000), Span(900, 999));
+  EXPECT_EQ(part("bytes=-100", 1000), Span(900, 999));
+  EXPECT_EQ(part("bytes=-5000", 1000), Span(0, 999));
+  for (const char* header : {"bytes=1000-", "bytes=5000-6000", "bytes=-0"})
+    EXPECT_EQ(ParseRange(header, 1000).kind, Kind::kUnsatisfiable) << header;
+  for (const char* header : {"", "bytes=0-1,5-6", "items=0-1", "bytes=5-1", "bytes=a-b", "bytes=-",
+                             "bytes=0x10-", "bytes=99999999999999999999-"})
+    EXPECT_EQ(ParseRange(header, 1000).kind, Kind::kWhole) << header;
+}
+
 TEST(HttpUtilTest, LogLinesCannotBeForged) {
   EXPECT_EQ(LoggablePath("/Test/abc"), "/Test/abc");
   EXPECT_EQ(LoggablePath("/a\r\nGET /b 200"), "/a\\x0D\\x0AGET\\x20/b\\x20200");

@@ -292,17 +292,19 @@ TEST_F(ServerTest, AnswersClientsThatWaitForContinue) {
   ServerProcess server(data_.path(), {"--max-body", "1K"});
   const std::string body = QueryBody("select * from 系统设置");
   HttpConnection connection(server.port());
-  ASSERT_TRUE(connection.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
-                              "Content-Length: " +
-                              std::to_string(body.size()) + "\r\n\r\n"));
+  ASSERT_TRUE(
+      connection.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                      "Content-Length: " +
+                      std::to_string(body.size()) + "\r\n\r\n"));
   EXPECT_EQ(connection.Read().value_or(testing::HttpResponse{}).status, 100);
   ASSERT_TRUE(connection.Send(body));
   EXPECT_EQ(Rows(connection.Read().value_or(testing::HttpResponse{})).size(), 1u);
 
   // Too large: refused before the body is sent.
   HttpConnection large(server.port());
-  ASSERT_TRUE(large.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
-                         "Content-Length: 5000\r\n\r\n"));
+  ASSERT_TRUE(
+      large.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                 "Content-Length: 5000\r\n\r\n"));
   EXPECT_EQ(large.Read().value_or(testing::HttpResponse{}).status, 413);
 }
 
@@ -486,6 +488,16 @@ TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
                 .status,
             304);
   EXPECT_EQ(Get(port, "/biaobai/fg3/jquery.min.js").body, "/* jquery */");
+
+  const auto part = Get(port, "/biaobai/fg2/js/love.js", "Range: bytes=4-7\r\n");
+  EXPECT_EQ(part.status, 206);
+  EXPECT_EQ(part.body, "love");
+  EXPECT_EQ(part.Header("content-range"), "bytes 4-7/13");
+  EXPECT_EQ(Get(port, "/biaobai/fg2/js/love.js", "Range: bytes=13-\r\n").status, 416);
+  const auto stale =
+      Get(port, "/biaobai/fg2/js/love.js", "Range: bytes=4-7\r\nIf-Range: \"old\"\r\n");
+  EXPECT_EQ(stale.status, 200);
+  EXPECT_EQ(stale.body, "var love = 1;");
   for (const char* target : {"/biaobai/fg2/../secret.txt", "/biaobai/fg2/../../../../etc/passwd",
                              "/biaobai/fg2/%2e%2e/secret.txt", "/biaobai/fg2%2Fjs/love.js",
                              "/biaobai/fg2/js/love.js%00.png", "/biaobai/fg2/out",
