@@ -1,0 +1,296 @@
+#include "editors/editor_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QString>
+#include <limits>
+#include <vector>
+
+#include "controls/chinese_font.h"
+#include "editors/editor_internal.h"
+#include "editors/layout.h"
+#include "pages/styles.h"
+#include "publish/upload_dialog.h"
+
+namespace heartpage {
+namespace {
+
+int Px(int twips) {
+  return twips / kTwipsPerPixel;
+}
+
+QRect PxRect(const Rect& rect) {
+  return {Px(rect.left), Px(rect.top), Px(rect.width), Px(rect.height)};
+}
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// The program's font, set in full: a frame with a caption font of its own
+// must not pass that font on to what it holds.
+QFont ApplicationFont() {
+  QFont font = QApplication::font();
+  font.setResolveMask(QFont::AllPropertiesResolved);
+  return font;
+}
+
+QFont FontOf(Face face, double points) {
+  if (face == Face::kHeiTi) return ChineseFont(ChineseFace::kHeiTi, points);
+  if (face == Face::kSongTi) return ChineseFont(ChineseFace::kSongTi, points);
+  QFont font = ApplicationFont();
+  if (points > 0) font.setPointSizeF(points);
+  return font;
+}
+
+void PaintText(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+  QPalette palette = widget->palette();
+  palette.setColor(role, color);
+  widget->setPalette(palette);
+}
+
+// The frames' ground on FG5 and FG6: &H00FFC0C0& (blue, green, red).
+const QColor kTint(0xC0, 0xC0, 0xFF);
+
+// A multi-line box hands its line breaks out as CR LF, the way they were
+// typed on the system the pages are made for.
+std::string WithCrLf(const QString& text) {
+  std::string out;
+  const std::string utf8 = text.toStdString();
+  out.reserve(utf8.size());
+  for (const char c : utf8) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+QString WithoutCr(const std::string& text) {
+  QString out = Q(text);
+  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return out;
+}
+
+}  // namespace
+
+EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style) {
+  const WindowLayout& layout = GetLayout(style);
+  const Style& definition = GetStyle(style);
+  setObjectName(Q(definition.window));
+  setWindowTitle(Q(definition.caption));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(Px(layout.client_width), Px(layout.client_height));
+  if (!layout.icon) {
+    // No icon of its own, and not the program's either.
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    setWindowIcon(QIcon(blank));
+  }
+  Build(layout);
+  FillDefaults();
+  if (style == 7) NumberLabels();
+}
+
+void EditorWindow::Build(const WindowLayout& layout) {
+  const Style& definition = GetStyle(style_);
+  std::vector<QGroupBox*> frames;
+  for (std::size_t i = 0; i < layout.frames.size(); ++i) {
+    const FrameSpec& spec = layout.frames[i];
+    QWidget* parent = spec.parent < 0 ? static_cast<QWidget*>(this)
+                                      : frames[static_cast<std::size_t>(spec.parent)];
+    auto* frame = new QGroupBox(Q(spec.caption), parent);
+    frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
+    frame->setGeometry(PxRect(spec.rect));
+    if (layout.tinted) {
+      frame->setAutoFillBackground(true);
+      PaintText(frame, QPalette::Window, kTint);
+      if (spec.parent < 0) {
+        // The outer frame's caption; what it holds keeps the ordinary look.
+        frame->setFont(ChineseFont(ChineseFace::kSongTi, 12));
+        PaintText(frame, QPalette::WindowText, Qt::red);
+      } else {
+        frame->setFont(ApplicationFont());
+        PaintText(frame, QPalette::WindowText, Qt::black);
+      }
+    }
+    frames.push_back(frame);
+  }
+  const auto parent_of = [&](int frame) -> QWidget* {
+    if (frame >= 0) return frames[static_cast<std::size_t>(frame)];
+    // Controls of a window covered by its frame stand on that frame.
+    return layout.tinted ? static_cast<QWidget*>(frames.front()) : this;
+  };
+
+  std::map<std::string, int> next_index;
+  const auto add_label = [&](const std::string& array, const QString& text, QWidget* parent,
+                             const QFont& font) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(Q(array + "(" + std::to_string(next_index[array]++) + ")"));
+    label->setFont(font);
+    label->adjustSize();
+    return label;
+  };
+
+  const QFont label1_font = ChineseFont(ChineseFace::kHeiTi, layout.label1_points);
+  for (const BoxSpec& spec : layout.boxes) {
+    const FieldRow& row = *FindField(
+        definition, definition.rows.front().control + "(" + std::to_string(spec.index) + ")");
+    QWidget* parent = parent_of(spec.frame);
+    QRect geometry = PxRect(spec.rect);
+    if (spec.rect.height == 0) geometry.setHeight(Px(kSingleLineHeight));
+    QWidget* box = nullptr;
+    if (spec.multiline) {
+      auto* edit = new QPlainTextEdit(parent);
+      edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+      edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+      box = edit;
+    } else {
+      auto* edit = new QLineEdit(parent);
+      // Fields take pages of text; nothing typed or pasted is cut off.
+      edit->setMaxLength(std::numeric_limits<int>::max());
+      box = edit;
+    }
+    box->setObjectName(Q(row.Name()));
+    box->setGeometry(geometry);
+    box->setFont(FontOf(spec.face, spec.points));
+    if (spec.red) PaintText(box, QPalette::Text, Qt::red);
+    boxes_[row.Name()] = box;
+
+    if (spec.caption == CaptionKind::kNone || row.caption.empty()) continue;
+    const bool first_array = spec.caption == CaptionKind::kLabel1;
+    QLabel* label = add_label(first_array ? "Label1" : "Label2", Q(row.caption), parent,
+                              first_array ? label1_font : ApplicationFont());
+    if (spec.caption_above) {
+      label->move(geometry.left(), geometry.top() - label->height() - 2);
+    } else {
+      const int top = spec.multiline ? geometry.top()
+                                     : geometry.top() + (geometry.height() - label->height()) / 2;
+      label->move(std::max(2, geometry.left() - label->width() - 4), top);
+    }
+  }
+
+  for (const TextSpec& spec : layout.texts) {
+    QWidget* parent = parent_of(spec.frame);
+    QLabel* label = add_label(spec.array, Q(spec.text), parent, FontOf(spec.face, spec.points));
+    label->setWordWrap(spec.wrap);
+    if (spec.centred) label->setAlignment(Qt::AlignCenter);
+    if (spec.red) PaintText(label, QPalette::WindowText, Qt::red);
+    QRect geometry = PxRect(spec.rect);
+    if (spec.rect.width == 0) geometry.setWidth(label->width());
+    if (spec.rect.height == 0) geometry.setHeight(label->height());
+    label->setGeometry(geometry);
+  }
+
+  if (layout.check) {
+    check_ = new QCheckBox(Q(layout.check->text), parent_of(-1));
+    check_->setObjectName(QStringLiteral("Check1"));
+    check_->setFont(ChineseFont(ChineseFace::kHeiTi, 10.5));
+    check_->setGeometry(PxRect(layout.check->rect));
+  }
+
+  auto* preview = new QPushButton(QStringLiteral("预览网页"), parent_of(-1));
+  preview->setObjectName(QStringLiteral("Command1"));
+  preview->setGeometry(PxRect(layout.command1));
+  preview->setFont(ApplicationFont());
+  connect(preview, &QPushButton::clicked, this, &EditorWindow::Preview);
+  auto* upload = new QPushButton(QStringLiteral("上传网页"), parent_of(-1));
+  upload->setObjectName(QStringLiteral("Command2"));
+  upload->setGeometry(PxRect(layout.command2));
+  upload->setFont(ApplicationFont());
+  connect(upload, &QPushButton::clicked, this, &EditorWindow::UploadPage);
+}
+
+void EditorWindow::FillDefaults() {
+  for (const FieldRow& row : GetStyle(style_).rows) {
+    QWidget* box = boxes_.at(row.Name());
+    if (auto* edit = qobject_cast<QLineEdit*>(box)) {
+      edit->setText(Q(row.DefaultValue()));
+      edit->setCursorPosition(0);
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
+      text->setPlainText(WithoutCr(row.DefaultValue()));
+    }
+  }
+  if (check_ != nullptr) check_->setChecked(false);
+}
+
+void EditorWindow::NumberLabels() {
+  for (int i = 0; i <= 54; ++i) {
+    if (auto* label = findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i)))
+      label->setText(QStringLiteral("第%1张图").arg(i + 1));
+  }
+}
+
+std::string EditorWindow::Value(std::string_view field) const {
+  const auto it = boxes_.find(field);
+  if (it == boxes_.end()) return {};
+  if (const auto* edit = qobject_cast<const QLineEdit*>(it->second))
+    return edit->text().toStdString();
+  return WithCrLf(static_cast<const QPlainTextEdit*>(it->second)->toPlainText());
+}
+
+bool EditorWindow::Checked() const {
+  return check_ != nullptr && check_->isChecked();
+}
+
+void EditorWindow::Preview() {
+  BuildStyle(style_, *this);
+  // The wait keeps events flowing: the user may close this window meanwhile,
+  // which then waits for the preview to end before the window goes.
+  ++previews_waiting_;
+  const std::optional<std::string> error = WritePreview(internal::ConfiguredPreviewHooks());
+  --previews_waiting_;
+  if (error) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),
+                                QMessageBox::Ok, isVisible() ? this : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("PreviewError"));
+    box->open();
+  }
+  if (close_pending_ && previews_waiting_ == 0) {
+    internal::ForgetEditor(this);
+    deleteLater();
+  }
+}
+
+void EditorWindow::UploadPage() {
+  BuildStyle(style_, *this);
+  ShowUploadDialog();
+}
+
+void EditorWindow::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (previews_waiting_ > 0) {
+    // Goes once its preview ends; opened again before, it shows the defaults
+    // as a new window would.
+    close_pending_ = true;
+    FillDefaults();
+  } else {
+    internal::ForgetEditor(this);
+    deleteLater();
+  }
+}
+
+void EditorWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  close_pending_ = false;
+  if (placed_) return;
+  placed_ = true;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+}  // namespace heartpage

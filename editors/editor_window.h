@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QWidget>
+#include <map>
+#include <string>
+
+#include "pages/builders.h"
+
+class QCheckBox;
+
+namespace heartpage {
+
+struct WindowLayout;
+
+// Editor window FGn: the style's fields in boxes named like "Text1(3)", the
+// check box Check1 where the style has one, Command1 "预览网页" and Command2
+// "上传网页". The builder reads the fields straight from the boxes.
+class EditorWindow : public QWidget, public FieldSource {
+  Q_OBJECT
+
+ public:
+  explicit EditorWindow(int style);
+
+  int style() const { return style_; }
+
+  // The box's text exactly as typed; multi-line boxes give their line breaks
+  // as CR LF.
+  std::string Value(std::string_view field) const override;
+  bool Checked() const override;
+
+  // Command1: builds the page and previews it.
+  void Preview();
+  // Command2: builds the page and shows the upload dialog.
+  void UploadPage();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Build(const WindowLayout& layout);
+  void FillDefaults();
+  void NumberLabels();
+
+  int style_;
+  std::map<std::string, QWidget*, std::less<>> boxes_;
+  QCheckBox* check_ = nullptr;
+  int previews_waiting_ = 0;
+  bool close_pending_ = false;
+  bool placed_ = false;
+};
+
+}  // namespace heartpage

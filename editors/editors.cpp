@@ -1,0 +1,78 @@
+#include "editors/editors.h"
+
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+#include <array>
+#include <stdexcept>
+
+#include "editors/editor_internal.h"
+#include "editors/editor_window.h"
+#include "pages/styles.h"
+
+namespace heartpage {
+namespace {
+
+std::array<QPointer<EditorWindow>, kStyleCount>& Registry() {
+  static std::array<QPointer<EditorWindow>, kStyleCount> editors;
+  return editors;
+}
+
+PreviewHooks& Hooks() {
+  static PreviewHooks hooks;
+  return hooks;
+}
+
+// The preview's wait: the windows stay alive, timers fire, buttons answer.
+void WaitWithEvents(std::chrono::milliseconds duration) {
+  QEventLoop loop;
+  QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+std::size_t Slot(int style) {
+  if (style < 1 || style > kStyleCount)
+    throw std::out_of_range("no editor for style " + std::to_string(style));
+  return static_cast<std::size_t>(style - 1);
+}
+
+}  // namespace
+
+EditorWindow* CreateEditorWindow(int style) {
+  QPointer<EditorWindow>& open = Registry()[Slot(style)];
+  open = new EditorWindow(style);
+  return open;
+}
+
+EditorWindow* ShowEditor(int style) {
+  QPointer<EditorWindow>& editor = Registry()[Slot(style)];
+  if (!editor) editor = CreateEditorWindow(style);
+  editor->show();
+  editor->raise();
+  editor->activateWindow();
+  return editor;
+}
+
+EditorWindow* OpenEditor(int style) {
+  return Registry()[Slot(style)];
+}
+
+void SetPreviewHooks(PreviewHooks hooks) {
+  Hooks() = std::move(hooks);
+}
+
+namespace internal {
+
+PreviewHooks ConfiguredPreviewHooks() {
+  PreviewHooks hooks = Hooks();
+  if (!hooks.wait) hooks.wait = WaitWithEvents;
+  return hooks;
+}
+
+void ForgetEditor(const EditorWindow* editor) {
+  for (QPointer<EditorWindow>& open : Registry())
+    if (open == editor) open = nullptr;
+}
+
+}  // namespace internal
+}  // namespace heartpage

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Where everything stands on the eight editor windows. The fields themselves
+// (captions, defaults) come from the style tables; this adds the geometry,
+// the frames, the fixed texts and the buttons. All measures are in twips
+// (15 to a pixel), as the windows were designed.
+namespace heartpage {
+
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int width = 0;   // 0: sized to its text
+  int height = 0;  // 0: sized to its text
+};
+
+enum class Face { kDefault, kHeiTi, kSongTi };
+
+// Which label array captions a box: Label1 in 黑体 (12 pt, 10.5 pt on FG7 and
+// FG8), Label2 in the window's default font, or none.
+enum class CaptionKind { kLabel1, kLabel2, kNone };
+
+struct FrameSpec {
+  std::string caption;
+  Rect rect;        // in its parent's coordinates
+  int parent = -1;  // index of the enclosing frame; -1 for the window
+};
+
+struct BoxSpec {
+  int index = 0;  // in the style's control array
+  Rect rect;      // height 0 means the single-line height
+  int frame = -1;
+  bool multiline = false;  // with both scroll bars; keeps CR LF
+  bool red = false;
+  Face face = Face::kDefault;
+  double points = 0;  // 0: the window's default size
+  CaptionKind caption = CaptionKind::kLabel1;
+  bool caption_above = false;  // the caption stands above the box, not left of it
+};
+
+// A label that is not simply the caption left of one box: hints, headings,
+// units, FG7's numbered captions, FG8's block captions.
+struct TextSpec {
+  std::string array;  // "Label1", "Label2", "Label3"; indices count up per array
+  std::string text;
+  Rect rect;
+  int frame = -1;
+  bool red = false;
+  Face face = Face::kDefault;
+  double points = 0;
+  bool wrap = false;
+  bool centred = false;
+};
+
+struct CheckSpec {
+  Rect rect;
+  std::string text;
+};
+
+struct WindowLayout {
+  int style = 0;
+  int client_width = 0;
+  int client_height = 0;
+  std::vector<FrameSpec> frames;
+  std::vector<BoxSpec> boxes;
+  std::vector<TextSpec> texts;
+  std::optional<CheckSpec> check;
+  Rect command1;
+  Rect command2;
+  bool icon = true;     // FG8 has none
+  bool tinted = false;  // FG5 and FG6: frames on a light blue ground
+  double label1_points = 12;
+};
+
+inline constexpr int kTwipsPerPixel = 15;
+inline constexpr int kSingleLineHeight = 270;
+
+// The layout of editor 1 ... 8; throws std::out_of_range for any other.
+const WindowLayout& GetLayout(int style);
+
+}  // namespace heartpage

@@ -1,0 +1,246 @@
+#include "publish/upload_dialog.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+
+#include "controls/chinese_font.h"
+#include "machine/disk_serial.h"
+#include "pages/holder.h"
+
+namespace heartpage {
+namespace {
+
+constexpr int kTwipsPerPixel = 15;
+
+QRect PxRect(int left, int top, int width, int height) {
+  return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+          height / kTwipsPerPixel};
+}
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+UploadServices& ConfiguredServices() {
+  static UploadServices services = DefaultUploadServices();
+  return services;
+}
+
+QPointer<UploadDialog>& OpenDialog() {
+  static QPointer<UploadDialog> dialog;
+  return dialog;
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+                 const QFont& font) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(font);
+  label->setAlignment(Qt::AlignCenter);
+  label->setGeometry(geometry);
+  return label;
+}
+
+// A centred label whose text is wider than its place grows on both sides,
+// within the window, rather than losing its ends.
+void WidenToText(QLabel* label, int window_width) {
+  const QSize wanted = label->sizeHint();
+  QRect geometry = label->geometry();
+  if (wanted.height() > geometry.height()) geometry.setHeight(wanted.height());
+  if (wanted.width() > geometry.width()) {
+    const int centre = geometry.center().x();
+    const int width = std::min(wanted.width(), window_width);
+    geometry.setLeft(std::clamp(centre - width / 2, 0, window_width - width));
+    geometry.setWidth(width);
+  }
+  label->setGeometry(geometry);
+}
+
+}  // namespace
+
+UploadDialog::UploadDialog(UploadServices services)
+    : QWidget(nullptr), services_(std::move(services)) {
+  setObjectName(QStringLiteral("SCCT"));
+  setWindowTitle(QStringLiteral("网页上传"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(7845 / kTwipsPerPixel, 4725 / kTwipsPerPixel);
+
+  const QFont hei12 = ChineseFont(ChineseFace::kHeiTi, 12);
+  const QFont hei10 = ChineseFont(ChineseFace::kHeiTi, 10.5);
+
+  QLabel* prompt = AddLabel(this, "Label1(0)", QStringLiteral("请输入上传文件名："),
+                            PxRect(600, 960, 2160, 240), hei12);
+  prompt->adjustSize();
+
+  name_ = new QLineEdit(this);
+  name_->setObjectName(QStringLiteral("Text1"));
+  name_->setGeometry(PxRect(2880, 960, 2535, 270));
+  name_->setMaxLength(static_cast<int>(kMaxNameLength));
+  // Names are ASCII: an input method has nothing to offer here.
+  name_->setAttribute(Qt::WA_InputMethodEnabled, false);
+  name_->installEventFilter(this);
+
+  auto* confirm = new QPushButton(QStringLiteral("确认上传"), this);
+  confirm->setObjectName(QStringLiteral("Command1"));
+  confirm->setGeometry(PxRect(5640, 840, 1455, 495));
+  connect(confirm, &QPushButton::clicked, this, &UploadDialog::Confirm);
+
+  for (const auto& [name, text, geometry] :
+       {std::tuple{"Label1(1)", Q(NoteText()), PxRect(840, 1680, 5880, 210)},
+        std::tuple{"Label1(2)", Q(upload_text::kNameRule), PxRect(1440, 2160, 5250, 210)}}) {
+    QLabel* label = AddLabel(this, name, text, geometry, hei10);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(palette);
+    WidenToText(label, width());
+  }
+
+  status_ = AddLabel(this, "ts", QString(), PxRect(3720, 2640, 0, 0), font());
+
+  QLabel* address_label = AddLabel(this, "Label1(3)", QStringLiteral("您的专属页面网址为："),
+                                   PxRect(600, 3120, 2400, 240), hei12);
+  address_label->adjustSize();
+
+  address_ = new QPlainTextEdit(this);
+  address_->setObjectName(QStringLiteral("Text3"));
+  address_->setGeometry(PxRect(3000, 3000, 4215, 495));
+  address_->setFont(hei12);
+  // Shown for copying, not for editing: what is copied is what was published.
+  address_->setReadOnly(true);
+  address_->setFocusPolicy(Qt::ClickFocus);
+  address_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  address_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QPalette palette = address_->palette();
+  palette.setColor(QPalette::Base, QColor(0xE0, 0xE0, 0xE0));
+  address_->setPalette(palette);
+
+  auto* copy = new QPushButton(QStringLiteral("点击复制"), this);
+  copy->setObjectName(QStringLiteral("Command2"));
+  copy->setGeometry(PxRect(5160, 3720, 2055, 495));
+  connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
+
+  setTabOrder(name_, confirm);
+  setTabOrder(confirm, copy);
+  Load();
+}
+
+void UploadDialog::Load() {
+  const std::string& owned = GGCT::Get().ZCYN;
+  name_->setText(Q(owned));
+  // A machine that owns a name publishes under that one only.
+  name_->setEnabled(owned.empty());
+}
+
+bool UploadDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != name_) return QWidget::eventFilter(watched, event);
+  if (event->type() == QEvent::InputMethod) return true;
+  if (event->type() != QEvent::KeyPress) return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  const QString text = key->text();
+  // Keys without a character (arrows, Home, Delete) move and delete as usual.
+  if (text.isEmpty() || key->key() == Qt::Key_Delete) return false;
+  if (text.size() != 1) return true;
+  const int code = text.at(0).unicode();
+  const int passed = FilterNameKey(code);
+  if (passed == 0) return true;
+  if (passed != code) {
+    name_->insert(QString(QChar(passed)));
+    return true;
+  }
+  return false;
+}
+
+void UploadDialog::Confirm() {
+  // The requests keep the event loop running, so this button can be clicked
+  // again before the first upload has its answer.
+  if (uploading_) return;
+  uploading_ = true;
+  const std::string page = GGCT::Get().FGN;  // a preview meanwhile rewrites FGN
+  const UploadOutcome outcome =
+      Upload(name_->text().toStdString(), !name_->isEnabled(), page, services_);
+  uploading_ = false;
+
+  if (outcome.uploaded) {
+    name_->setText(Q(outcome.name));
+    name_->setEnabled(false);
+    address_->setPlainText(Q(outcome.address));
+  }
+  if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
+  ShowStatus(outcome.status);
+  if (close_pending_) deleteLater();
+}
+
+void UploadDialog::Copy() {
+  const std::string address = address_->toPlainText().toStdString();
+  if (!address.empty()) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(Q(address));
+  }
+  ShowStatus(CopyStatus(address));
+}
+
+void UploadDialog::ShowStatus(std::string_view text) {
+  status_->setText(Q(text));
+  status_->adjustSize();
+  // From its designed place, moved left only as far as a long message needs.
+  const int left = std::clamp(width() - status_->width() - 8, 0, 3720 / kTwipsPerPixel);
+  status_->move(left, 2640 / kTwipsPerPixel);
+}
+
+void UploadDialog::closeEvent(QCloseEvent* event) {
+  event->accept();
+  if (OpenDialog() == this) OpenDialog() = nullptr;
+  // An upload that is waiting finishes first: its outcome still counts.
+  if (uploading_) {
+    close_pending_ = true;
+  } else {
+    deleteLater();
+  }
+}
+
+void UploadDialog::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (placed_) return;
+  placed_ = true;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+UploadServices DefaultUploadServices() {
+  return {PostToEndpoint, [] { return GetDiskSerial(); }};
+}
+
+void SetUploadServices(UploadServices services) {
+  UploadServices defaults = DefaultUploadServices();
+  if (!services.post) services.post = defaults.post;
+  if (!services.machine_id) services.machine_id = defaults.machine_id;
+  ConfiguredServices() = std::move(services);
+}
+
+UploadDialog* ShowUploadDialog() {
+  QPointer<UploadDialog>& dialog = OpenDialog();
+  if (!dialog) dialog = new UploadDialog(ConfiguredServices());
+  dialog->show();
+  dialog->raise();
+  dialog->activateWindow();
+  return dialog;
+}
+
+UploadDialog* OpenUploadDialog() {
+  return OpenDialog();
+}
+
+}  // namespace heartpage

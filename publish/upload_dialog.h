@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QWidget>
+
+#include "publish/upload.h"
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace heartpage {
+
+// The upload dialog SCCT: the file name Text1, Command1 "确认上传", the status
+// label ts, the address box Text3 and Command2 "点击复制". What to send and
+// what to say is decided by Upload and CopyStatus; the dialog only binds them
+// to its controls, to the working page and to the owned name.
+class UploadDialog : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit UploadDialog(UploadServices services);
+
+  // Command1: uploads the page built last under the name in Text1. Ignored
+  // while an upload of this dialog is still waiting for the server.
+  void Confirm();
+  // Command2: copies the address to the clipboard.
+  void Copy();
+
+  bool uploading() const { return uploading_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Load();
+  void ShowStatus(std::string_view text);
+
+  UploadServices services_;
+  QLineEdit* name_ = nullptr;
+  QLabel* status_ = nullptr;
+  QPlainTextEdit* address_ = nullptr;
+  bool uploading_ = false;
+  bool close_pending_ = false;
+  bool placed_ = false;
+};
+
+// The services of a real upload: the publishing server's endpoint and this
+// machine's disk serial number.
+UploadServices DefaultUploadServices();
+
+// Replaces the services of dialogs created from now on (the tests' servers
+// and machine identifiers); an empty poster or identifier keeps the default.
+void SetUploadServices(UploadServices services);
+
+// Shows the one upload dialog: a new one (loaded from the owned name) when
+// none is open, else the open one with its present contents.
+UploadDialog* ShowUploadDialog();
+
+// The open upload dialog, or nullptr.
+UploadDialog* OpenUploadDialog();
+
+}  // namespace heartpage
