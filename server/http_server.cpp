@@ -185,14 +185,6 @@ StringResponse MethodNotAllowed(const Request& request, std::string_view allowed
   return response;
 }
 
-// HEAD gets the headers of the GET, with its Content-Length, and no body.
-void StripBodyForHead(const Request& request, StringResponse& response) {
-  if (request.method() != http::verb::head) return;
-  const std::size_t size = response.body().size();
-  response.body().clear();
-  response.content_length(size);
-}
-
 }  // namespace
 
 // One connection: reads requests one after another and answers each in turn.
@@ -225,6 +217,7 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(server_->config.max_body);
     parser_->header_limit(kHeaderLimit);
     reading_ = true;
+    head_request_ = false;
     stream_.expires_after(kIdleTimeout);
     http::async_read_header(stream_, buffer_, *parser_,
                             beast::bind_front_handler(&Session::OnHeader, shared_from_this()));
@@ -281,6 +274,7 @@ class Session : public std::enable_shared_from_this<Session> {
     if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
     if (started_ == Clock::time_point{}) started_ = Clock::now();
     Request request = parser_->release();
+    head_request_ = request.method() == http::verb::head;
     method_ = std::string(request.method_string());
     target_ = std::string(request.target());
     Handle(request);
@@ -295,6 +289,14 @@ class Session : public std::enable_shared_from_this<Session> {
   void Send(http::response<Body>&& response, bool drain = false,
             std::shared_ptr<const void> owner = nullptr) {
     if (server_->stopping) response.keep_alive(false);
+    if constexpr (std::is_same_v<Body, http::string_body>) {
+      // Whatever answers a HEAD, errors included, goes without its body.
+      if (head_request_ && !response.body().empty()) {
+        const std::size_t size = response.body().size();
+        response.body().clear();
+        response.content_length(size);
+      }
+    }
     auto message = std::make_shared<http::response<Body>>(std::move(response));
     status_ = message->result_int();
     body_bytes_ = static_cast<std::size_t>(message->body().size());
@@ -398,6 +400,7 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   bool reading_ = false;
+  bool head_request_ = false;
   Clock::time_point started_{};
   std::string method_;
   std::string target_;
@@ -458,7 +461,6 @@ void Session::Handle(const Request& request) {
                      path == "/download" ? DownloadPage(settings, host) : HomePage(settings, host),
                      "text/html; charset=utf-8");
     response.set(http::field::cache_control, "no-cache");
-    StripBodyForHead(request, response);
     return Send(std::move(response));
   }
   Send(Plain(request, http::status::not_found, "not found"));

@@ -425,6 +425,21 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
   EXPECT_EQ(Exchange(port, PostRequest("x", "/Test/abc")).status, 405);
   EXPECT_EQ(Exchange(port, "NONSENSE\r\n\r\n").status, 400);
 
+  // HEAD answers carry no body, whatever the answer; the connection goes on.
+  {
+    HttpConnection connection(port);
+    for (const char* target : {"/Test/nothere", "/", "/download", "/nowhere"}) {
+      ASSERT_TRUE(connection.Send(GetRequest(target, "", "HEAD")));
+      const auto response = connection.Read(true);
+      ASSERT_TRUE(response.has_value()) << target;
+      EXPECT_NE(response->Header("content-length"), "0") << target;
+    }
+    ASSERT_TRUE(connection.Send(GetRequest("/")));
+    const auto after = connection.Read();
+    ASSERT_TRUE(after.has_value());
+    EXPECT_TRUE(after->body.starts_with("<!DOCTYPE html>"));
+  }
+
   // A page answer honours the connection's wishes like any other.
   ASSERT_EQ(Post(port, ClaimBody("m", "alive")).status, 200);
   ASSERT_EQ(Post(port, StoreBody("alive", "<p>alive</p>")).status, 200);
