@@ -17,12 +17,7 @@
     var w = walls[i];
     var plane = new G.Plane(w.x, w.y || 0, w.z, PICTURE_W, PICTURE_H, w.facing);
     var picture = { number: i + 1, plane: plane, image: null };
-    if (w.src) {
-      picture.image = new Image();
-      picture.image.onload = invalidate;
-      picture.image.onerror = function () { this.failed = true; invalidate(); };
-      picture.image.src = w.src;
-    }
+    if (w.src) load(picture, w.src);
     pictures.push(picture);
   }
 
@@ -36,6 +31,20 @@
   camera.yaw = state.yaw;
 
   function invalidate() { state.dirty = true; }
+
+  // A picture joins the walls once decoded: decoding off the main thread
+  // keeps the first turn towards a wall from stalling on it.
+  function load(picture, src) {
+    var image = new Image();
+    picture.image = image;
+    function ready() { image.ready = true; invalidate(); }
+    image.onerror = function () { image.failed = true; invalidate(); };
+    image.onload = function () {
+      if (image.decode) image.decode().then(ready, ready);
+      else ready();
+    };
+    image.src = src;
+  }
 
   var ratio = 1;
   function resize() {
@@ -127,7 +136,7 @@
     for (var i = 0; i < order.length; i++) {
       var p = order[i];
       if (!p.image) continue;  // a wall place without a picture stays blank
-      p.plane.draw(ctx, camera, p.image.failed ? null : p.image,
+      p.plane.draw(ctx, camera, p.image.ready && !p.image.failed ? p.image : null,
                    { frame: 16, frameColour: p === state.focus ? "#fff6d5" : "#ffffff", stripPx: 4 * ratio });
     }
   }
