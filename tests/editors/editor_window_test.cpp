@@ -1,0 +1,271 @@
+#include "editors/editor_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "editors/editors.h"
+#include "editors/layout.h"
+#include "pages/builders.h"
+#include "pages/holder.h"
+#include "pages/styles.h"
+#include "tests/editors/gui_support.h"
+
+namespace heartpage {
+namespace {
+
+using testing::App;
+using testing::CloseAllWindows;
+
+class EditorTest : public ::testing::Test {
+ protected:
+  void SetUp() override { App(); }
+  void TearDown() override {
+    CloseAllWindows();
+    SetPreviewHooks({});
+  }
+};
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+// The field boxes of an editor: line and multi-line boxes named like "Text1(3)".
+std::vector<QWidget*> FieldBoxes(QWidget* editor) {
+  std::vector<QWidget*> boxes;
+  for (QWidget* child : editor->findChildren<QWidget*>()) {
+    if ((qobject_cast<QLineEdit*>(child) || qobject_cast<QPlainTextEdit*>(child)) &&
+        child->objectName().contains('('))
+      boxes.push_back(child);
+  }
+  return boxes;
+}
+
+QRect InWindow(QWidget* widget, QWidget* window) {
+  return {widget->mapTo(window, QPoint(0, 0)), widget->size()};
+}
+
+std::string Build(int style, const FieldSource& fields) {
+  BuildStyle(style, fields);
+  return GGCT::Get().FGN;
+}
+
+TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
+  for (int number = 1; number <= kStyleCount; ++number) {
+    SCOPED_TRACE(number);
+    const Style& style = GetStyle(number);
+    const WindowLayout& layout = GetLayout(number);
+    EditorWindow* editor = ShowEditor(number);
+    EXPECT_EQ(editor->objectName(), Q(style.window));
+    EXPECT_EQ(editor->windowTitle(), Q(style.caption));
+    EXPECT_EQ(editor->size(), QSize(layout.client_width / 15, layout.client_height / 15));
+    EXPECT_EQ(editor->parentWidget(), nullptr);
+    EXPECT_FALSE(editor->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(editor->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(editor->minimumSize(), editor->maximumSize()) << "fixed border";
+
+    const std::vector<QWidget*> boxes = FieldBoxes(editor);
+    EXPECT_EQ(boxes.size(), style.rows.size());
+    for (const FieldRow& row : style.rows) {
+      EXPECT_NE(editor->findChild<QWidget*>(Q(row.Name())), nullptr) << row.Name();
+      EXPECT_EQ(editor->Value(row.Name()), row.DefaultValue()) << row.Name();
+    }
+    EXPECT_EQ(Build(number, *editor), Build(number, FieldMap::Defaults(style)));
+
+    auto* preview = editor->findChild<QPushButton*>("Command1");
+    auto* upload = editor->findChild<QPushButton*>("Command2");
+    ASSERT_TRUE(preview && upload);
+    EXPECT_EQ(preview->text(), "预览网页");
+    EXPECT_EQ(upload->text(), "上传网页");
+    EXPECT_EQ(InWindow(preview, editor).topLeft(),
+              QPoint(layout.command1.left / 15, layout.command1.top / 15));
+    EXPECT_EQ(InWindow(upload, editor).topLeft(),
+              QPoint(layout.command2.left / 15, layout.command2.top / 15));
+
+    auto* check = editor->findChild<QCheckBox*>("Check1");
+    EXPECT_EQ(check != nullptr, style.has_check);
+    if (check != nullptr) {
+      EXPECT_FALSE(check->isChecked());
+      EXPECT_EQ(check->text(), "启用图片漂浮" + QString(number == 2 ? 70 : 80, '-'));
+    }
+
+    // Every box and button is whole inside the window and clear of the
+    // others; side-by-side boxes may share their one-pixel border.
+    std::vector<QWidget*> placed = boxes;
+    placed.push_back(preview);
+    placed.push_back(upload);
+    for (std::size_t i = 0; i < placed.size(); ++i) {
+      const QRect a = InWindow(placed[i], editor);
+      EXPECT_TRUE(editor->rect().contains(a)) << placed[i]->objectName().toStdString();
+      for (std::size_t j = i + 1; j < placed.size(); ++j) {
+        EXPECT_FALSE(a.adjusted(1, 1, -1, -1).intersects(InWindow(placed[j], editor)))
+            << placed[i]->objectName().toStdString() << " / "
+            << placed[j]->objectName().toStdString();
+      }
+    }
+  }
+}
+
+TEST_F(EditorTest, MultiLineBoxesAreTheLetterOfStyleTwoAndTheHtmlOfStyleFive) {
+  EXPECT_NE(ShowEditor(2)->findChild<QPlainTextEdit*>("Text1(2)"), nullptr);
+  EXPECT_NE(ShowEditor(5)->findChild<QPlainTextEdit*>("Text11(17)"), nullptr);
+  for (int number : {1, 3, 4, 6, 7, 8})
+    EXPECT_TRUE(ShowEditor(number)->findChildren<QPlainTextEdit*>().isEmpty()) << number;
+}
+
+TEST_F(EditorTest, SevenNumbersItsPictureCaptionsWhenItLoads) {
+  EditorWindow* editor = ShowEditor(7);
+  for (int i = 0; i <= 54; ++i) {
+    auto* label = editor->findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i));
+    ASSERT_NE(label, nullptr) << i;
+    EXPECT_EQ(label->text(), QStringLiteral("第%1张图").arg(i + 1));
+  }
+  EXPECT_EQ(editor->findChild<QLabel*>("Label1(55)")->text(), "标题");
+  EXPECT_EQ(editor->findChild<QLabel*>("Label1(56)"), nullptr);
+}
+
+TEST_F(EditorTest, ASecondOpenShowsTheSameWindowAndClosingDiscardsTheEdits) {
+  EditorWindow* first = ShowEditor(1);
+  first->findChild<QLineEdit*>("Text1(1)")->setText("改过的名字");
+  EXPECT_EQ(ShowEditor(1), first);
+  EXPECT_EQ(first->Value("Text1(1)"), "改过的名字");
+
+  QPointer<EditorWindow> closed = first;
+  first->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(closed.isNull());
+  EXPECT_EQ(OpenEditor(1), nullptr);
+  EditorWindow* again = ShowEditor(1);
+  EXPECT_EQ(again->Value("Text1(1)"), GetStyle(1).rows.front().DefaultValue());
+
+  // The check box too starts unticked again.
+  EditorWindow* two = ShowEditor(2);
+  two->findChild<QCheckBox*>("Check1")->setChecked(true);
+  EXPECT_TRUE(two->Checked());
+  two->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(ShowEditor(2)->Checked());
+}
+
+TEST_F(EditorTest, FieldsGiveTheirTextExactlyAsTyped) {
+  EditorWindow* editor = ShowEditor(2);
+  auto* line = editor->findChild<QLineEdit*>("Text1(3)");
+  line->clear();
+  QTest::keyClicks(line, "a \"quoted\" 'word'  ");
+  line->insert(QStringLiteral("心❤😀"));
+  EXPECT_EQ(editor->Value("Text1(3)"), "a \"quoted\" 'word'  心❤😀");
+
+  auto* letter = editor->findChild<QPlainTextEdit*>("Text1(2)");
+  letter->clear();
+  QTest::keyClicks(letter, "first<br>");
+  QTest::keyClick(letter, Qt::Key_Return);
+  QTest::keyClicks(letter, "second");
+  QTest::keyClick(letter, Qt::Key_Return);
+  EXPECT_EQ(editor->Value("Text1(2)"), "first<br>\r\nsecond\r\n");
+
+  // Nothing pasted is cut short.
+  const std::string long_text(40000, 'x');
+  line->setText(Q(long_text));
+  EXPECT_EQ(editor->Value("Text1(3)"), long_text);
+}
+
+TEST_F(EditorTest, TheCheckBoxPutsTheFloatingPictureInFront) {
+  for (int number : {2, 3}) {
+    SCOPED_TRACE(number);
+    EditorWindow* editor = ShowEditor(number);
+    FieldMap fields = FieldMap::Defaults(GetStyle(number));
+    const std::string start(GGCT::Get().PF().substr(0, 40));
+    editor->findChild<QCheckBox*>("Check1")->setChecked(true);
+    fields.checked = true;
+    const std::string ticked = Build(number, *editor);
+    EXPECT_TRUE(ticked.starts_with(start));
+    EXPECT_EQ(ticked, Build(number, fields));
+    editor->findChild<QCheckBox*>("Check1")->setChecked(false);
+    fields.checked = false;
+    const std::string unticked = Build(number, *editor);
+    EXPECT_FALSE(unticked.starts_with(start));
+    EXPECT_EQ(unticked, Build(number, fields));
+  }
+}
+
+TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
+  testing::TempDir directory;
+  std::vector<std::string> opened;
+  std::string bytes_when_opened;
+  bool file_during_wait = false;
+  SetPreviewHooks({[&](const std::string& path) {
+                     opened.push_back(path);
+                     std::ifstream in(path, std::ios::binary);
+                     bytes_when_opened.assign(std::istreambuf_iterator<char>(in), {});
+                     return true;
+                   },
+                   [&](std::chrono::milliseconds wait) {
+                     EXPECT_EQ(wait, std::chrono::seconds(5));
+                     file_during_wait = std::filesystem::exists(directory.path() / "yl.htm");
+                   },
+                   [&] { return directory.path(); }});
+  EditorWindow* editor = ShowEditor(4);
+  editor->findChild<QLineEdit*>("Text8(0)")->setText("预览😀");
+  FieldMap fields = FieldMap::Defaults(GetStyle(4));
+  fields.values["Text8(0)"] = "预览😀";
+  const std::string expected = Build(4, fields);
+  GGCT::Get().FGN.clear();
+
+  editor->findChild<QPushButton*>("Command1")->click();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(opened[0]), directory.path() / "yl.htm");
+  EXPECT_EQ(bytes_when_opened, PreviewBytes(expected));
+  EXPECT_TRUE(file_during_wait);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
+  EXPECT_EQ(GGCT::Get().FGN, expected);
+}
+
+TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
+  testing::TempDir directory;
+  bool opened = false;
+  SetPreviewHooks({[&](const std::string&) { return opened = true; },
+                   {},
+                   [&] { return directory.path() / "missing" / "deeper"; }});
+  EditorWindow* editor = ShowEditor(1);
+  editor->findChild<QPushButton*>("Command1")->click();
+  EXPECT_FALSE(opened);
+  auto* message = editor->findChild<QMessageBox*>("PreviewError");
+  ASSERT_NE(message, nullptr);
+  EXPECT_EQ(message->windowTitle(), "提示");
+  EXPECT_TRUE(message->text().contains("yl.htm"));
+}
+
+// The wait keeps events flowing, so the window can be closed while its own
+// preview waits: it goes once the wait is over, not under the running click.
+TEST_F(EditorTest, AnEditorClosedDuringItsPreviewGoesAfterTheWait) {
+  testing::TempDir directory;
+  QPointer<EditorWindow> editor = ShowEditor(6);
+  editor->findChild<QLineEdit*>("Text7(12)")->setText("edited");
+  bool alive_after_close = false;
+  SetPreviewHooks({[](const std::string&) { return true; },
+                   [&](std::chrono::milliseconds) {
+                     editor->close();
+                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                     alive_after_close = !editor.isNull();
+                     // Opened again meanwhile, it shows the defaults.
+                     EXPECT_EQ(editor->Value("Text7(12)"), GetStyle(6).rows[12].DefaultValue());
+                   },
+                   [&] { return directory.path(); }});
+  editor->findChild<QPushButton*>("Command1")->click();
+  EXPECT_TRUE(alive_after_close);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(editor.isNull());
+  EXPECT_EQ(OpenEditor(6), nullptr);
+}
+
+}  // namespace
+}  // namespace heartpage

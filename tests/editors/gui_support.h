@@ -1,0 +1,108 @@
+#pragma once
+
+// What the window tests share: one QApplication on the offscreen platform, one
+// heartpage-server on a free loopback port for the whole test program (the
+// publishing host points at it before any page is built), pages read back
+// over HTTP, and a poster that records what the dialog sends.
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QWidget>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/server_requests.h"
+#include "publish/upload.h"
+#include "publish/upload_dialog.h"
+#include "tests/app/server_process.h"
+
+namespace heartpage::testing {
+
+inline QApplication& App() {
+  static int argc = 1;
+  static char name[] = "heartpage-window-tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+class ServerEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    data_ = std::make_unique<TempDir>();
+    server_ = std::make_unique<ServerProcess>(HEARTPAGE_SERVER, data_->path());
+    setenv("HEARTPAGE_HOST", server_->host().c_str(), 1);
+    App();
+  }
+  void TearDown() override {
+    server_.reset();
+    data_.reset();
+  }
+
+ private:
+  std::unique_ptr<TempDir> data_;
+  std::unique_ptr<ServerProcess> server_;
+};
+
+// The bytes a GET of `address` answers, or "<failed>".
+inline std::string Fetch(const std::string& address) {
+  std::string body;
+  CURL* curl = curl_easy_init();
+  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROXY, "");
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
+  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* target) {
+        static_cast<std::string*>(target)->append(data, size * count);
+        return size * count;
+      });
+  const CURLcode result = curl_easy_perform(curl);
+  curl_easy_cleanup(curl);
+  return result == CURLE_OK ? body : "<failed>";
+}
+
+// A loopback address where nothing listens.
+inline std::string DeadEndpoint() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  close(fd);
+  return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/asp/index.asp";
+}
+
+// Sends to the real server and keeps every body; `before` runs ahead of each
+// request, so a test can act while the dialog waits for its answer.
+struct RecordingServices {
+  std::vector<std::string> sent;
+  std::function<void(const std::string& body)> before;
+  std::string machine_id = "test-machine";
+
+  void Install() {
+    SetUploadServices({[this](const std::string& body) {
+                         sent.push_back(body);
+                         if (before) before(body);
+                         return PostToEndpoint(body);
+                       },
+                       [this] { return machine_id; }});
+  }
+};
+
+// Closes every window and lets Qt delete them.
+inline void CloseAllWindows() {
+  for (QWidget* window : QApplication::topLevelWidgets()) window->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace heartpage::testing

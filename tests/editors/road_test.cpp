@@ -1,0 +1,193 @@
+// The road of a page through the windows, against a real heartpage-server:
+// edit, preview, upload under a new name, read the published page back, copy
+// its address, and publish again under the name now owned.
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <fstream>
+
+#include "editors/editor_window.h"
+#include "editors/editors.h"
+#include "net/gbk.h"
+#include "net/host.h"
+#include "pages/builders.h"
+#include "pages/holder.h"
+#include "pages/styles.h"
+#include "tests/editors/gui_support.h"
+
+namespace heartpage {
+namespace {
+
+::testing::Environment* const kServer =
+    ::testing::AddGlobalTestEnvironment(new testing::ServerEnvironment);
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+class RoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GGCT::Get().ZCYN.clear();
+    SetPreviewHooks({[this](const std::string& path) {
+                       std::ifstream in(path, std::ios::binary);
+                       previewed.assign(std::istreambuf_iterator<char>(in), {});
+                       return true;
+                     },
+                     [](std::chrono::milliseconds) {}, [this] { return directory.path(); }});
+  }
+  void TearDown() override {
+    testing::CloseAllWindows();
+    SetPreviewHooks({});
+    SetUploadServices({});
+    GGCT::Get().ZCYN.clear();
+  }
+
+  testing::TempDir directory;
+  std::string previewed;
+};
+
+// A few fields of each style, typed as a user would: a quote, an emoji, and
+// where the style has one, a multi-line box with a line break.
+struct Edit {
+  std::string field;
+  std::string typed;
+};
+// The first field that reaches the page whether or not the check box is
+// ticked (the floating picture's fields come first where there is one).
+const FieldRow& FirstShown(const Style& style) {
+  return style.rows[style.has_check ? 2 : 0];
+}
+
+std::vector<Edit> EditsFor(const Style& style) {
+  std::vector<Edit> edits = {{FirstShown(style).Name(), "她说\"好\"😀"},
+                             {style.rows.back().Name(), "it's ❤ 爱"}};
+  if (style.number == 2) edits.push_back({"Text1(2)", "第一行<br>\r\n第二行"});
+  if (style.number == 5) edits.push_back({"Text11(17)", "<p>我的</p>\r\n<b>代码</b>"});
+  return edits;
+}
+
+void Type(EditorWindow* editor, const Edit& edit) {
+  QWidget* box = editor->findChild<QWidget*>(Q(edit.field));
+  ASSERT_NE(box, nullptr) << edit.field;
+  if (auto* line = qobject_cast<QLineEdit*>(box)) {
+    line->clear();
+    line->insert(Q(edit.typed));
+    return;
+  }
+  auto* text = qobject_cast<QPlainTextEdit*>(box);
+  text->clear();
+  // Line by line, with the Enter key between.
+  QString rest = Q(edit.typed);
+  const QStringList lines = rest.split(QStringLiteral("\r\n"));
+  for (qsizetype i = 0; i < lines.size(); ++i) {
+    if (i > 0) QTest::keyClick(text, Qt::Key_Return);
+    text->insertPlainText(lines[i]);
+  }
+}
+
+QString Status(QWidget* dialog) {
+  return dialog->findChild<QLabel*>("ts")->text();
+}
+
+TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
+  for (int number = 1; number <= kStyleCount; ++number) {
+    SCOPED_TRACE(number);
+    const Style& style = GetStyle(number);
+    testing::RecordingServices services;
+    services.machine_id = "road-machine-" + std::to_string(number);
+    services.Install();
+    GGCT::Get().ZCYN.clear();
+
+    EditorWindow* editor = ShowEditor(number);
+    FieldMap expected_fields = FieldMap::Defaults(style);
+    for (const Edit& edit : EditsFor(style)) {
+      Type(editor, edit);
+      expected_fields.values[edit.field] = edit.typed;
+    }
+    BuildStyle(number, expected_fields);
+    const std::string page = GGCT::Get().FGN;
+    GGCT::Get().FGN.clear();
+
+    editor->findChild<QPushButton*>("Command1")->click();
+    EXPECT_EQ(previewed, PreviewBytes(page));
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
+
+    editor->findChild<QPushButton*>("Command2")->click();
+    UploadDialog* dialog = OpenUploadDialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    auto* name = dialog->findChild<QLineEdit*>("Text1");
+    EXPECT_TRUE(name->isEnabled());
+    QTest::keyClicks(name, "Road-" + QString::number(number) + "X");
+    EXPECT_EQ(name->text(), "road" + QString::number(number) + "x");
+    dialog->findChild<QPushButton*>("Command1")->click();
+
+    const std::string published = "road" + std::to_string(number) + "x";
+    EXPECT_EQ(Status(dialog), "上传成功！");
+    EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText(),
+              Q(PageAddress(published)));
+    EXPECT_FALSE(name->isEnabled());
+    EXPECT_EQ(GGCT::Get().ZCYN, published);
+    EXPECT_EQ(services.sent.size(), 3u);
+    EXPECT_EQ(testing::Fetch(PageAddress(published)), ToGbk(page));
+
+    dialog->findChild<QPushButton*>("Command2")->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Q(PageAddress(published)));
+    EXPECT_EQ(Status(dialog), "网址已复制,去发给您的TA展示一下吧!");
+
+    // Opened again, the dialog shows the owned name locked and only stores.
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    editor->findChild<QLineEdit*>(Q(FirstShown(style).Name()))->setText("再来一次");
+    editor->findChild<QPushButton*>("Command2")->click();
+    dialog = OpenUploadDialog();
+    name = dialog->findChild<QLineEdit*>("Text1");
+    EXPECT_EQ(name->text(), Q(published));
+    EXPECT_FALSE(name->isEnabled());
+    EXPECT_TRUE(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText().isEmpty());
+    services.sent.clear();
+    dialog->findChild<QPushButton*>("Command1")->click();
+    EXPECT_EQ(Status(dialog), "上传成功！");
+    ASSERT_EQ(services.sent.size(), 1u);
+    EXPECT_EQ(services.sent[0], PageStoreRequest(published, GGCT::Get().FGN));
+    EXPECT_NE(testing::Fetch(PageAddress(published)).find(ToGbk("再来一次")), std::string::npos);
+
+    testing::CloseAllWindows();
+  }
+}
+
+// Upload from FG3, preview from FG5 with the dialog open, then confirm: the
+// page built last is the one published.
+TEST_F(RoadTest, TheDialogSendsThePageBuiltLastByAnyEditor) {
+  testing::RecordingServices services;
+  services.machine_id = "road-machine-35";
+  services.Install();
+  ShowEditor(3)->findChild<QPushButton*>("Command2")->click();
+  UploadDialog* dialog = OpenUploadDialog();
+  ASSERT_NE(dialog, nullptr);
+  // Still the one dialog: showing it again keeps what it holds.
+  QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "mixed35");
+  ShowEditor(3)->findChild<QPushButton*>("Command2")->click();
+  EXPECT_EQ(OpenUploadDialog(), dialog);
+  EXPECT_EQ(dialog->findChild<QLineEdit*>("Text1")->text(), "mixed35");
+
+  EditorWindow* five = ShowEditor(5);
+  five->findChild<QLineEdit*>("Text11(15)")->setText("风格五的标题");
+  five->findChild<QPushButton*>("Command1")->click();
+  const std::string page = GGCT::Get().FGN;
+  EXPECT_NE(page.find("风格五的标题"), std::string::npos);
+
+  dialog->findChild<QPushButton*>("Command1")->click();
+  EXPECT_EQ(Status(dialog), "上传成功！");
+  EXPECT_EQ(testing::Fetch(PageAddress("mixed35")), ToGbk(page));
+}
+
+}  // namespace
+}  // namespace heartpage

@@ -1,0 +1,265 @@
+// The upload dialog against a real heartpage-server: what it shows and sends
+// for each kind of name, for a server that is down or refuses, and for clicks
+// that arrive while an upload still waits.
+#include "publish/upload_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <stdexcept>
+
+#include "net/gbk.h"
+#include "net/host.h"
+#include "pages/holder.h"
+#include "tests/editors/gui_support.h"
+
+namespace heartpage {
+namespace {
+
+::testing::Environment* const kServer =
+    ::testing::AddGlobalTestEnvironment(new testing::ServerEnvironment);
+
+constexpr std::string_view kPage = "<html><body>对话框的页面 😀 \"引号\"</body></html>";
+
+class UploadDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    GGCT::Get().ZCYN.clear();
+    GGCT::Get().FGN = kPage;
+    services.machine_id = "dialog-machine-" + std::to_string(++machines);
+    services.Install();
+  }
+  void TearDown() override {
+    testing::CloseAllWindows();
+    SetUploadServices({});
+    GGCT::Get().ZCYN.clear();
+  }
+
+  UploadDialog* Open() {
+    dialog = ShowUploadDialog();
+    name = dialog->findChild<QLineEdit*>("Text1");
+    address = dialog->findChild<QPlainTextEdit*>("Text3");
+    return dialog;
+  }
+  void Confirm() { dialog->findChild<QPushButton*>("Command1")->click(); }
+  void Copy() { dialog->findChild<QPushButton*>("Command2")->click(); }
+  QString Status() const { return dialog->findChild<QLabel*>("ts")->text(); }
+  void Reopen() {
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Open();
+  }
+  // Another machine takes `taken` first.
+  static void ClaimElsewhere(const std::string& taken) {
+    ASSERT_TRUE(PostToEndpoint(NameClaimRequest("someone-else", taken)).ok);
+  }
+  // Nothing changed: no address, the name still open, nothing owned.
+  void ExpectNothingPublished() {
+    EXPECT_TRUE(address->toPlainText().isEmpty());
+    EXPECT_TRUE(name->isEnabled());
+    EXPECT_EQ(GGCT::Get().ZCYN, "");
+  }
+
+  static inline int machines = 0;
+  testing::RecordingServices services;
+  UploadDialog* dialog = nullptr;
+  QLineEdit* name = nullptr;
+  QPlainTextEdit* address = nullptr;
+};
+
+TEST_F(UploadDialogTest, ItsControlsStandWhereDesigned) {
+  Open();
+  EXPECT_EQ(dialog->objectName(), "SCCT");
+  EXPECT_EQ(dialog->windowTitle(), "网页上传");
+  EXPECT_EQ(dialog->size(), QSize(7845 / 15, 4725 / 15));
+  EXPECT_EQ(dialog->parentWidget(), nullptr);
+  EXPECT_EQ(name->geometry(), QRect(192, 64, 169, 18));
+  EXPECT_EQ(name->maxLength(), 30);
+  EXPECT_EQ(dialog->findChild<QPushButton*>("Command1")->text(), "确认上传");
+  EXPECT_EQ(dialog->findChild<QPushButton*>("Command2")->text(), "点击复制");
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(1)")->text(),
+            QString::fromStdString("注释：上传文件名即http://" + PublishingHost() +
+                                   "/Test/（您的文件名）"));
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(2)")->text(),
+            "文件名只能为字母或数字，不能是中文或带有标点符号！");
+  EXPECT_TRUE(Status().isEmpty());
+  EXPECT_TRUE(name->isEnabled());
+  EXPECT_EQ(ShowUploadDialog(), dialog) << "one dialog at a time";
+}
+
+TEST_F(UploadDialogTest, TheNameBoxTakesSmallLettersAndDigitsOnly) {
+  Open();
+  QTest::keyClicks(name, "Ab-1 .Z_9");
+  EXPECT_EQ(name->text(), "ab1z9");
+  QTest::keyClick(name, Qt::Key_Backspace);
+  EXPECT_EQ(name->text(), "ab1z");
+  QTest::keyClick(name, Qt::Key_Home);
+  QTest::keyClick(name, Qt::Key_Delete);
+  EXPECT_EQ(name->text(), "b1z");
+  // A character from an input method, and a committed composition.
+  QKeyEvent chinese(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("中"));
+  QApplication::sendEvent(name, &chinese);
+  QInputMethodEvent composed;
+  composed.setCommitString(QStringLiteral("文"));
+  QApplication::sendEvent(name, &composed);
+  EXPECT_EQ(name->text(), "b1z");
+  name->clear();
+  QTest::keyClicks(name, QString(35, 'q'));
+  EXPECT_EQ(name->text(), QString(30, 'q'));
+}
+
+TEST_F(UploadDialogTest, ANameIsNeededAndAPastedNameIsCheckedBeforeSending) {
+  Open();
+  Confirm();
+  EXPECT_EQ(Status(), "文件名不能为空！");
+  for (const char* pasted : {"ab-c", "a b", "名字", "x'--"}) {
+    name->setText(QString::fromUtf8(pasted));
+    Confirm();
+    EXPECT_EQ(Status(), "文件名只能为字母或数字，不能是中文或带有标点符号！") << pasted;
+  }
+  EXPECT_TRUE(services.sent.empty());
+  ExpectNothingPublished();
+
+  // Pasted capitals are what the key filter would have made them.
+  name->setText("PastedCaps");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(name->text(), "pastedcaps");
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("pastedcaps")));
+}
+
+TEST_F(UploadDialogTest, ATakenNameIsRefusedOneDifferingInCaseIsFree) {
+  ClaimElsewhere("taken1");
+  Open();
+  QTest::keyClicks(name, "taken1");
+  Confirm();
+  EXPECT_EQ(Status(), "文件名已存在！");
+  EXPECT_EQ(services.sent.size(), 1u) << "nothing after the lookup";
+  ExpectNothingPublished();
+
+  ClaimElsewhere("Upper1");
+  name->setText("upper1");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(testing::Fetch(PageAddress("upper1")), ToGbk(kPage));
+}
+
+TEST_F(UploadDialogTest, AClaimLostToAConcurrentClaimSaysTheNameIsTaken) {
+  Open();
+  QTest::keyClicks(name, "race1");
+  services.before = [](const std::string& body) {
+    if (body == NameClaimRequest("dialog-machine-" + std::to_string(machines), "race1"))
+      ClaimElsewhere("race1");
+  };
+  Confirm();
+  EXPECT_EQ(Status(), "文件名已存在！");
+  EXPECT_EQ(services.sent.size(), 2u);
+  ExpectNothingPublished();
+}
+
+TEST_F(UploadDialogTest, AServerThatIsDownIsNeverReportedAsSuccess) {
+  const std::string dead = testing::DeadEndpoint();
+  SetUploadServices({[&](const std::string& body) { return PostFormChecked(dead, body); },
+                     [] { return std::string("dialog-machine-down"); }});
+  Open();
+  QTest::keyClicks(name, "down1");
+  Confirm();
+  EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
+  ExpectNothingPublished();
+  Copy();
+  EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+}
+
+TEST_F(UploadDialogTest, AStoreTheServerRefusesIsAFailure) {
+  // Owned by the start-up's account, yet unknown to the server: the store is
+  // refused, and the dialog says so.
+  GGCT::Get().ZCYN = "ghost1";
+  Open();
+  EXPECT_FALSE(name->isEnabled());
+  Confirm();
+  EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
+  EXPECT_TRUE(address->toPlainText().isEmpty());
+  EXPECT_EQ(services.sent, std::vector<std::string>{PageStoreRequest("ghost1", kPage)});
+}
+
+TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
+  SetUploadServices({[&](const std::string& body) {
+                       services.sent.push_back(body);
+                       return PostToEndpoint(body);
+                     },
+                     []() -> std::string { throw std::runtime_error("no disk"); }});
+  Open();
+  QTest::keyClicks(name, "noid1");
+  Confirm();
+  EXPECT_EQ(Status(), "无法读取本机标识,不能上传!");
+  EXPECT_TRUE(services.sent.empty());
+  ExpectNothingPublished();
+}
+
+TEST_F(UploadDialogTest, ClicksWhileAnUploadWaitsAreIgnored) {
+  Open();
+  QTest::keyClicks(name, "twice1");
+  int nested = 0;
+  services.before = [&](const std::string&) {
+    // As if the user clicked again while each request waits.
+    if (++nested <= 3) Confirm();
+  };
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(services.sent.size(), 3u) << "one lookup, one claim, one store";
+  // Afterwards the button answers again: a store under the owned name.
+  services.before = nullptr;
+  Confirm();
+  EXPECT_EQ(services.sent.size(), 4u);
+}
+
+TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
+  Open();
+  QTest::keyClicks(name, "closed1");
+  QPointer<UploadDialog> watched = dialog;
+  services.before = [&](const std::string& body) {
+    if (!body.starts_with("zc=4")) return;
+    dialog->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(watched.isNull()) << "not deleted under its own click";
+  };
+  Confirm();
+  EXPECT_EQ(GGCT::Get().ZCYN, "closed1");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(watched.isNull());
+  EXPECT_EQ(OpenUploadDialog(), nullptr);
+}
+
+TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {
+  QGuiApplication::clipboard()->setText("untouched");
+  Open();
+  Copy();
+  EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "untouched");
+
+  QTest::keyClicks(name, "copy1");
+  Confirm();
+  Copy();
+  EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(PageAddress("copy1")));
+  EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith("/Test/copy1"));
+
+  // Reopened, the name is owned but this opening has uploaded nothing yet.
+  Reopen();
+  EXPECT_EQ(name->text(), "copy1");
+  EXPECT_FALSE(name->isEnabled());
+  Copy();
+  EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+}
+
+}  // namespace
+}  // namespace heartpage
