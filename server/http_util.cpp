@@ -102,11 +102,11 @@ std::optional<std::uint64_t> ParseNumber(std::string_view text) {
 RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   header = Trim(header);
   if (!header.starts_with("bytes=")) return {};
-  const std::string_view spec = Trim(header.substr(6));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos) return {};
-  const std::string_view from = Trim(spec.substr(0, dash));
-  const std::string_view to = Trim(spec.substr(dash + 1));
+  const std::string_view bounds = Trim(header.substr(6));
+  const std::size_t dash = bounds.find('-');
+  if (dash == std::string_view::npos || bounds.find(',') != std::string_view::npos) return {};
+  const std::string_view from = Trim(bounds.substr(0, dash));
+  const std::string_view to = Trim(bounds.substr(dash + 1));
   RangeRequest request{RangeRequest::Kind::kPart, {}};
   if (from.empty()) {  // the last N bytes
     const std::optional<std::uint64_t> suffix = ParseNumber(to);
