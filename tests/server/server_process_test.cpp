@@ -346,27 +346,34 @@ TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
     ServerProcess server(data_.path());
     std::mutex mutex;
     std::condition_variable enough;
+    bool writer_stopped = false;
     std::thread writer([&] {
+      const auto stop = [&] {
+        std::lock_guard lock(mutex);
+        writer_stopped = true;
+        enough.notify_all();
+      };
       for (int i = 0;; ++i) {
         try {
           HttpConnection connection(server.port());
           const std::string name = "k" + std::to_string(i);
           const std::string page = SamplePage(8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
-          if (!connection.Send(PostRequest(ClaimBody("m", name)))) return;
-          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return;
-          if (!connection.Send(PostRequest(StoreBody(name, page)))) return;
-          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return;
+          if (!connection.Send(PostRequest(ClaimBody("m", name)))) return stop();
+          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
+          if (!connection.Send(PostRequest(StoreBody(name, page)))) return stop();
+          if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
           std::lock_guard lock(mutex);
           acknowledged[name] = page;
           enough.notify_all();
         } catch (const std::exception&) {
-          return;  // the server is gone
+          return stop();  // the server is gone
         }
       }
     });
     {
       std::unique_lock lock(mutex);
-      enough.wait(lock, [&] { return acknowledged.size() >= 40; });
+      enough.wait(lock, [&] { return acknowledged.size() >= 40 || writer_stopped; });
+      EXPECT_FALSE(writer_stopped) << "stores failed before the kill";
     }
     server.Signal(SIGKILL);
     writer.join();
