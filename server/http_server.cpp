@@ -39,11 +39,13 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using Clock = std::chrono::steady_clock;
+// Each connection lives on one io_context: no type-erased executor needed.
+using Socket = asio::basic_stream_socket<tcp, asio::io_context::executor_type>;
 
 namespace {
 
-constexpr auto kIdleTimeout = std::chrono::seconds(60);
 constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr auto kSweepInterval = std::chrono::seconds(1);
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
 constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
@@ -136,11 +138,13 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
         contexts(MakeContexts(this->config.threads)),
         acceptor(*contexts[0]),
         signals(*contexts[0], SIGINT, SIGTERM),
-        deadline(*contexts[0]) {
+        deadline(*contexts[0]),
+        sweep(*contexts[0]) {
     for (auto& context : contexts) guards.emplace_back(context->get_executor());
   }
 
   void Accept();
+  void Sweep();
   void BeginStop();
   void Log(std::string_view method, std::string_view target, unsigned status, std::size_t bytes,
            Clock::time_point started);
@@ -154,6 +158,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   tcp::acceptor acceptor;
   asio::signal_set signals;
   asio::steady_timer deadline;
+  asio::steady_timer sweep;
   std::atomic<bool> stopping{false};
 
   std::mutex sessions_mutex;
@@ -190,8 +195,8 @@ StringResponse MethodNotAllowed(const Request& request, std::string_view allowed
 // One connection: reads requests one after another and answers each in turn.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(tcp::socket&& socket, std::shared_ptr<HttpServer::Impl> server)
-      : stream_(std::move(socket)), server_(std::move(server)) {}
+  Session(Socket&& socket, std::shared_ptr<HttpServer::Impl> server)
+      : socket_(std::move(socket)), server_(std::move(server)) {}
   ~Session() { server_->Forget(this); }
 
   void Start() {
@@ -199,7 +204,7 @@ class Session : public std::enable_shared_from_this<Session> {
       std::lock_guard lock(server_->sessions_mutex);
       server_->sessions.emplace(this, weak_from_this());
     }
-    asio::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->Read(); });
+    asio::dispatch(socket_.get_executor(), [self = shared_from_this()] { self->Read(); });
   }
 
   // On the session's thread: a connection waiting for its next request is
@@ -208,7 +213,17 @@ class Session : public std::enable_shared_from_this<Session> {
     if (reading_ && parser_ && !parser_->got_some()) Close();
   }
 
-  asio::any_io_executor Executor() { return stream_.get_executor(); }
+  // On the session's thread: a connection that has waited too long for the
+  // client (idle, slow to send its request, slow to read our answer) ends.
+  void CloseIfExpired(Clock::time_point now) {
+    if (now > deadline_) Close();
+  }
+
+  asio::io_context::executor_type Executor() { return socket_.get_executor(); }
+
+  std::chrono::seconds IdleTimeout() const {
+    return std::chrono::seconds(server_->config.idle_timeout_seconds);
+  }
 
  private:
   void Read() {
@@ -218,8 +233,8 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->header_limit(kHeaderLimit);
     reading_ = true;
     head_request_ = false;
-    stream_.expires_after(kIdleTimeout);
-    http::async_read_header(stream_, buffer_, *parser_,
+    deadline_ = Clock::now() + IdleTimeout();
+    http::async_read_header(socket_, buffer_, *parser_,
                             beast::bind_front_handler(&Session::OnHeader, shared_from_this()));
   }
 
@@ -232,7 +247,7 @@ class Session : public std::enable_shared_from_this<Session> {
     if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
       auto continue_line = std::make_shared<std::string>("HTTP/1.1 100 Continue\r\n\r\n");
       asio::async_write(
-          stream_, asio::buffer(*continue_line),
+          socket_, asio::buffer(*continue_line),
           [self = shared_from_this(), continue_line](beast::error_code ec, std::size_t) {
             if (ec) return self->Close();
             self->ReadBody();
@@ -246,7 +261,7 @@ class Session : public std::enable_shared_from_this<Session> {
     // Most requests (every GET) have no body: answer without another round
     // through the reactor.
     if (parser_->is_done()) return OnRead({}, 0);
-    http::async_read(stream_, buffer_, *parser_,
+    http::async_read(socket_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, shared_from_this()));
   }
 
@@ -301,8 +316,9 @@ class Session : public std::enable_shared_from_this<Session> {
     status_ = message->result_int();
     body_bytes_ = static_cast<std::size_t>(message->body().size());
     const bool keep_alive = message->keep_alive();
+    deadline_ = Clock::now() + IdleTimeout();
     http::async_write(
-        stream_, *message,
+        socket_, *message,
         [self = shared_from_this(), message, owner = std::move(owner), keep_alive, drain](
             beast::error_code ec, std::size_t) { self->OnWrite(ec, keep_alive, drain); });
   }
@@ -317,20 +333,17 @@ class Session : public std::enable_shared_from_this<Session> {
     page_keep_alive_ = keep_alive;
     status_ = 200;
     body_bytes_ = page_->bytes.size();
-    if (!stream_.socket().native_non_blocking()) {
+    if (!socket_.native_non_blocking()) {
       beast::error_code ec;
-      stream_.socket().native_non_blocking(true, ec);
+      socket_.native_non_blocking(true, ec);
       if (ec) return FinishPage(ec);
     }
-    page_timer_.expires_after(kIdleTimeout);
-    page_timer_.async_wait([self = shared_from_this()](beast::error_code ec) {
-      if (!ec) self->stream_.socket().cancel();
-    });
+    deadline_ = Clock::now() + IdleTimeout();
     PumpPage();
   }
 
   void PumpPage() {
-    const int socket = stream_.socket().native_handle();
+    const int socket = socket_.native_handle();
     while (page_head_sent_ < page_head_.size()) {
       const ssize_t sent = ::send(socket, page_head_.data() + page_head_sent_,
                                   page_head_.size() - page_head_sent_, MSG_MORE | MSG_NOSIGNAL);
@@ -348,15 +361,13 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void WaitWritable() {
-    stream_.socket().async_wait(tcp::socket::wait_write,
-                                [self = shared_from_this()](beast::error_code ec) {
-                                  if (ec) return self->FinishPage(ec);
-                                  self->PumpPage();
-                                });
+    socket_.async_wait(tcp::socket::wait_write, [self = shared_from_this()](beast::error_code ec) {
+      if (ec) return self->FinishPage(ec);
+      self->PumpPage();
+    });
   }
 
   void FinishPage(beast::error_code ec) {
-    page_timer_.cancel();
     page_.reset();
     OnWrite(ec ? ec : beast::error_code(), page_keep_alive_, false);
   }
@@ -375,13 +386,13 @@ class Session : public std::enable_shared_from_this<Session> {
   // of a connection reset.
   void Drain() {
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
-    stream_.expires_after(std::chrono::seconds(2));
+    socket_.shutdown(tcp::socket::shutdown_send, ignored);
+    deadline_ = Clock::now() + std::chrono::seconds(2);
     drain_buffer_.resize(64 * 1024);
     DrainSome();
   }
   void DrainSome() {
-    stream_.async_read_some(asio::buffer(drain_buffer_),
+    socket_.async_read_some(asio::buffer(drain_buffer_),
                             [self = shared_from_this()](beast::error_code ec, std::size_t bytes) {
                               self->drained_ += bytes;
                               if (ec || self->drained_ > kDrainLimit) return self->Close();
@@ -391,15 +402,16 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void Close() {
     beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.close();
+    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    socket_.close(ignored);
   }
 
-  beast::tcp_stream stream_;
+  Socket socket_;
   std::shared_ptr<HttpServer::Impl> server_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   bool reading_ = false;
+  Clock::time_point deadline_ = Clock::time_point::max();
   bool head_request_ = false;
   Clock::time_point started_{};
   std::string method_;
@@ -407,7 +419,6 @@ class Session : public std::enable_shared_from_this<Session> {
   unsigned status_ = 0;
   std::size_t body_bytes_ = 0;
   std::vector<char> drain_buffer_;
-  asio::steady_timer page_timer_{stream_.get_executor()};
   std::shared_ptr<const StoredPage> page_;
   std::string page_head_;
   std::size_t page_head_sent_ = 0;
@@ -615,17 +626,35 @@ void Session::ServeAsset(const Request& request, std::string_view path) {
 
 void HttpServer::Impl::Accept() {
   asio::io_context& context = *contexts[next_context++ % contexts.size()];
-  acceptor.async_accept(context,
-                        [self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
-                          if (ec == asio::error::operation_aborted || !self->acceptor.is_open())
-                            return;
-                          if (!ec) {
-                            beast::error_code ignored;
-                            socket.set_option(tcp::no_delay(true), ignored);
-                            std::make_shared<Session>(std::move(socket), self)->Start();
-                          }
-                          self->Accept();
-                        });
+  auto socket = std::make_shared<Socket>(context.get_executor());
+  acceptor.async_accept(*socket, [self = shared_from_this(), socket](beast::error_code ec) {
+    if (ec == asio::error::operation_aborted || !self->acceptor.is_open()) return;
+    if (!ec) {
+      beast::error_code ignored;
+      socket->set_option(tcp::no_delay(true), ignored);
+      std::make_shared<Session>(std::move(*socket), self)->Start();
+    }
+    self->Accept();
+  });
+}
+
+// Once a second, every connection past its deadline is closed: cheaper than
+// a timer armed and cancelled for every read and write.
+void HttpServer::Impl::Sweep() {
+  sweep.expires_after(kSweepInterval);
+  sweep.async_wait([self = shared_from_this()](beast::error_code ec) {
+    if (ec || self->stopping) return;
+    std::vector<std::shared_ptr<Session>> open;
+    {
+      std::lock_guard lock(self->sessions_mutex);
+      for (auto& [raw, weak] : self->sessions)
+        if (auto session = weak.lock()) open.push_back(std::move(session));
+    }
+    const Clock::time_point now = Clock::now();
+    for (auto& session : open)
+      asio::post(session->Executor(), [session, now] { session->CloseIfExpired(now); });
+    self->Sweep();
+  });
 }
 
 void HttpServer::Impl::BeginStop() {
@@ -633,6 +662,7 @@ void HttpServer::Impl::BeginStop() {
   beast::error_code ignored;
   acceptor.close(ignored);
   signals.cancel(ignored);
+  sweep.cancel();
   // Contexts end when their last connection has gone.
   for (auto& guard : guards) guard.reset();
   std::vector<std::shared_ptr<Session>> open;
@@ -695,7 +725,9 @@ void HttpServer::Run() {
     if (!ec) impl->BeginStop();
   });
   asio::dispatch(*impl_->contexts[0], [impl = impl_] {
-    if (!impl->stopping) impl->Accept();
+    if (impl->stopping) return;
+    impl->Accept();
+    impl->Sweep();
   });
   std::vector<std::thread> workers;
   for (std::size_t i = 1; i < impl_->contexts.size(); ++i)

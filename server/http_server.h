@@ -15,6 +15,9 @@ struct ServerConfig {
   std::string public_host;  // host:port that clients reach us at; empty: the bound address
   std::size_t max_body = 8 * 1024 * 1024;
   unsigned threads = 0;  // 0: one per core, at least 2 and at most 8
+  // How long a connection may wait for the client: idle between requests,
+  // sending one request, or reading one answer.
+  unsigned idle_timeout_seconds = 60;
   std::vector<std::filesystem::path> asset_dirs;
 };
 

@@ -22,6 +22,7 @@ const char* const kUsage =
     "                        folder searched after the first\n"
     "  --max-body BYTES      largest request body accepted (default 8388608; K and M suffixes)\n"
     "  --threads N           worker threads (default: one per core, 2 to 8)\n"
+    "  --idle-timeout SECONDS  how long a connection may keep us waiting (default 60)\n"
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
@@ -87,6 +88,12 @@ std::variant<Options, OptionsError> ParseOptions(
       const std::optional<std::size_t> size = ParseSize(value);
       if (!size) return OptionsError{"--max-body needs a positive number of bytes"};
       options.server.max_body = *size;
+    } else if (arg == "--idle-timeout") {
+      unsigned seconds = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+      if (ec != std::errc() || end != value.data() + value.size() || seconds == 0 || seconds > 3600)
+        return OptionsError{"--idle-timeout needs a number of seconds from 1 to 3600"};
+      options.server.idle_timeout_seconds = seconds;
     } else if (arg == "--threads") {
       unsigned threads = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), threads);

@@ -527,6 +527,17 @@ TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
     EXPECT_EQ(Get(port, target).status, 404) << target;
 }
 
+TEST_F(ServerTest, ClosesConnectionsThatKeepItWaiting) {
+  ServerProcess server(data_.path(), {"--idle-timeout", "1"});
+  HttpConnection idle(server.port());
+  HttpConnection half(server.port());
+  ASSERT_TRUE(half.Send("POST /asp/index.asp HTTP/1.1\r\nContent-Length: 100\r\n\r\nzc=4"));
+  EXPECT_TRUE(idle.ClosedByServer());
+  EXPECT_TRUE(half.ClosedByServer());
+  // Meanwhile the server goes on answering.
+  EXPECT_EQ(Post(server.port(), QueryBody("select * from 系统设置")).status, 200);
+}
+
 TEST_F(ServerTest, StopsCleanlyOnSigterm) {
   ServerProcess server(data_.path());
   HttpConnection idle(server.port());
@@ -549,6 +560,7 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--max-body", "lots"},
                                                {"--frobnicate", "1"},
                                                {"--threads", "0"},
+                                               {"--idle-timeout", "0"},
                                                {"--announcement", "has い inside"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
