@@ -138,7 +138,7 @@ WindowLayout Layout5() {
   WindowLayout layout = Window(5, 11670, 6870);
   layout.tinted = true;
   layout.frames.push_back({"风格5", {0, 0, 11670, 6870}});
-  layout.frames.push_back({"您要对她（他）说的七句话", {0, 240, 11655, 5895}, 0});
+  layout.frames.push_back({"您要对她（他）说的七句话", {0, 330, 11655, 5895}, 0});
   layout.frames.push_back({"其他设置", {5640, 0, 6015, 2535}, 1});
   layout.frames.push_back({"您最想对她（他）说的两句话", {0, 3480, 5415, 2295}, 1});
   Column(layout, 0, 6, 840, 4575, 360, 360, 1, CaptionKind::kLabel2);
@@ -169,7 +169,7 @@ WindowLayout Layout6() {
   layout.tinted = true;
   layout.frames.push_back({"风格6－3D相册", {0, 0, 10365, 6150}});
   layout.frames.push_back(
-      {"共12张图片（建议尺寸大小：640px * 386px 切勿偏差太多）", {15, 240, 10335, 5340}, 0});
+      {"共12张图片（建议尺寸大小：640px * 386px 切勿偏差太多）", {15, 330, 10335, 5295}, 0});
   layout.frames.push_back({"其他", {0, 3240, 10335, 2055}, 1});
   Column(layout, 0, 5, 1080, 3615, 360, 480, 1, CaptionKind::kLabel2);
   Column(layout, 6, 11, 6240, 3615, 360, 480, 1, CaptionKind::kLabel2);

@@ -2,6 +2,7 @@
 
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextDocument>
 
 #include "controls/chinese_font.h"
 #include "machine/disk_serial.h"
@@ -116,6 +118,8 @@ UploadDialog::UploadDialog(UploadServices services)
   address_->setFont(hei12);
   // Shown for copying, not for editing: what is copied is what was published.
   address_->setReadOnly(true);
+  address_->setWordWrapMode(QTextOption::WrapAnywhere);
+  address_->document()->setDocumentMargin(1);
   address_->setFocusPolicy(Qt::ClickFocus);
   address_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   address_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -172,11 +176,28 @@ void UploadDialog::Confirm() {
   if (outcome.uploaded) {
     name_->setText(Q(outcome.name));
     name_->setEnabled(false);
-    address_->setPlainText(Q(outcome.address));
+    ShowAddress(Q(outcome.address));
   }
   if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
   ShowStatus(outcome.status);
   if (close_pending_) deleteLater();
+}
+
+// A long host and name do not fit the box in its designed font: the font
+// shrinks until the whole address shows, wrapped anywhere if it must be.
+void UploadDialog::ShowAddress(const QString& address) {
+  const int margin = static_cast<int>(address_->document()->documentMargin());
+  const int width = address_->viewport()->width() - 2 * margin;
+  const int height = address_->viewport()->height() - 2 * margin;
+  QFont font = address_->font();
+  for (double points = 12; points > 6; points -= 0.5) {
+    font.setPointSizeF(points);
+    const QFontMetrics metrics(font);
+    const int lines = metrics.horizontalAdvance(address) / std::max(1, width) + 1;
+    if (lines * metrics.lineSpacing() <= height) break;
+  }
+  address_->setFont(font);
+  address_->setPlainText(address);
 }
 
 void UploadDialog::Copy() {

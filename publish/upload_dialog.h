@@ -37,6 +37,7 @@ class UploadDialog : public QWidget {
  private:
   void Load();
   void ShowStatus(std::string_view text);
+  void ShowAddress(const QString& address);
 
   UploadServices services_;
   QLineEdit* name_ = nullptr;

@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <stdexcept>
 
@@ -237,6 +238,17 @@ TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(watched.isNull());
   EXPECT_EQ(OpenUploadDialog(), nullptr);
+}
+
+TEST_F(UploadDialogTest, TheWholeAddressShowsEvenForTheLongestName) {
+  Open();
+  const std::string longest(30, 'w');
+  name->setText(QString::fromStdString(longest));
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress(longest)));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(address->verticalScrollBar()->maximum(), 0) << "no line hidden below the box";
 }
 
 TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {

@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Needs: xvfb, xdotool and imagemagick (Debian packages; not needed by the
+# build or CI).
+# Screenshots of two style editors and the upload dialog for the README:
+# starts heartpage-server and the program on a virtual display, opens styles
+# 2 and 5 from the gallery, types a title, publishes under a name and copies
+# the address, as a person would.
+# Usage: tools/make-editor-screenshots.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+if [[ -z ${HEARTPAGE_SHOTS_ON_DISPLAY:-} ]]; then
+  exec env HEARTPAGE_SHOTS_ON_DISPLAY=1 xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+fi
+
+out="$root/docs/screenshots"
+work=$(mktemp -d)
+server_pid=""
+app_pid=""
+cleanup() {
+  [[ -n $app_pid ]] && kill "$app_pid" 2>/dev/null || true
+  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/server/heartpage-server" --data "$work/data" --listen 127.0.0.1:0 2>"$work/server.log" &
+server_pid=$!
+for _ in $(seq 100); do grep -q "listening on http://" "$work/server.log" && break; sleep 0.1; done
+export HEARTPAGE_HOST=$(grep -o "listening on http://[^/]*" "$work/server.log" | sed 's|.*http://||')
+"$build/app/heartpage" >"$work/app.log" 2>&1 &
+app_pid=$!
+
+# Waits for a visible window whose name matches, and prints its id.
+window() {
+  for _ in $(seq 50); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+    [[ -n $id ]] && { echo "$id"; return; }
+    sleep 0.2
+  done
+  echo "no window named $1" >&2
+  exit 1
+}
+click() {  # window x y (inside the window)
+  xdotool windowraise "$1"
+  sleep 0.2
+  xdotool mousemove --window "$1" "$2" "$3" click 1
+  sleep 0.5
+}
+
+main=$(window '^HeartPage$')
+# Thumbnails of the gallery, inside the main window: style 2, then style 5.
+click "$main" 270 208
+fg2=$(window '^心形\+文字\+图片漂浮$')
+xdotool mousemove --window "$fg2" 208 33 click --repeat 3 1
+xdotool type --delay 20 "给思雨的信"
+sleep 0.3
+import -window "$fg2" "$out/editor-style2.png"
+
+click "$main" 97 353
+fg5=$(window '^打字特效\+文字漂浮\+MV$')
+import -window "$fg5" "$out/editor-style5.png"
+
+# Upload from style 2: name, confirm, copy.
+click "$fg2" 516 480
+dialog=$(window '^网页上传$')
+click "$dialog" 276 73
+xdotool type --delay 20 "siyu520"
+click "$dialog" 424 72
+click "$dialog" 412 264
+import -window "$dialog" "$out/upload-dialog.png"
+ls "$out"/editor-style2.png "$out"/editor-style5.png "$out"/upload-dialog.png
