@@ -457,7 +457,7 @@ void Session::Handle(const Request& request) {
     if (!read_only) return Send(MethodNotAllowed(request, "GET, HEAD"));
     return ServeAsset(request, path.substr(9));
   }
-  if (path == "/" || path == "/index.html" || path == "/download") {
+  if (path == "/" || path == "/index.html" || path == "/download" || path == "/support") {
     if (!read_only) return Send(MethodNotAllowed(request, "GET, HEAD"));
     SiteSettings settings;
     try {
@@ -467,10 +467,11 @@ void Session::Handle(const Request& request) {
       return Send(Plain(request, http::status::internal_server_error, "storage error"));
     }
     const std::string& host = server_->config.public_host;
-    StringResponse response =
-        TextResponse(request, http::status::ok,
-                     path == "/download" ? DownloadPage(settings, host) : HomePage(settings, host),
-                     "text/html; charset=utf-8");
+    StringResponse response = TextResponse(request, http::status::ok,
+                                           path == "/download"  ? DownloadPage(settings, host)
+                                           : path == "/support" ? SupportPage(settings, host)
+                                                                : HomePage(settings, host),
+                                           "text/html; charset=utf-8");
     response.set(http::field::cache_control, "no-cache");
     return Send(std::move(response));
   }

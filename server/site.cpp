@@ -91,4 +91,22 @@ std::string DownloadPage(const SiteSettings& settings, std::string_view public_h
   return Page("下载 HeartPage 客户端", body);
 }
 
+std::string SupportPage(const SiteSettings& settings, std::string_view public_host) {
+  const std::vector<std::string> row = SettingsRow(settings, public_host);
+  const std::string body =
+      "<h1>HeartPage 在线客服</h1>\n"
+      "<p>常见问题：</p>\n<ul>\n"
+      "<li>文件名只能用字母或数字，大写字母会自动变成小写；每台电脑可以拥有一个文件名，"
+      "以后上传会覆盖同一个网页。</li>\n"
+      "<li>上传成功后，网页地址是 <code>http://" +
+      EscapeHtml(public_host) +
+      "/Test/您的文件名</code>，点击“点击复制”即可发给对方。</li>\n"
+      "<li>网页里的音乐会在对方第一次点击或触摸页面时开始播放。</li>\n"
+      "<li>提示“发现最新版本”时，请到下载页面取得 " +
+      EscapeHtml(row[4]) +
+      " 版客户端。</li>\n</ul>\n"
+      "<p><a href=\"/download\">下载客户端</a> · <a href=\"/\">返回首页</a></p>\n";
+  return Page("HeartPage 在线客服", body);
+}
+
 }  // namespace heartpage::server

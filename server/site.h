@@ -18,9 +18,11 @@ inline constexpr std::string_view kSiteName = "HeartPage";
 // "host:port" that clients reach this server at.
 std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_view public_host);
 
-// The home page and the download page, UTF-8 HTML.
+// The home page, the download page and the customer-service page that the
+// program's hot-spot opens; UTF-8 HTML.
 std::string HomePage(const SiteSettings& settings, std::string_view public_host);
 std::string DownloadPage(const SiteSettings& settings, std::string_view public_host);
+std::string SupportPage(const SiteSettings& settings, std::string_view public_host);
 
 // Text safe inside HTML element content and quoted attribute values.
 std::string EscapeHtml(std::string_view text);

@@ -141,6 +141,9 @@ TEST_F(ServerTest, SettingsHaveDefaultsAndPersistWhatTheOperatorSets) {
     EXPECT_EQ(rows[0][4], "V1.0");
     EXPECT_EQ(rows[0][5], "http://127.0.0.1:" + std::to_string(server.port()) + "/download");
     EXPECT_EQ(Get(server.port(), "/download").status, 200);
+    const auto support = Get(server.port(), "/support");  // the program's customer-service link
+    EXPECT_EQ(support.status, 200);
+    EXPECT_NE(support.body.find("href=\"/download\""), std::string::npos);
     const auto home = Get(server.port(), "/");
     EXPECT_EQ(home.status, 200);
     EXPECT_NE(home.body.find("href=\"/download\""), std::string::npos);
