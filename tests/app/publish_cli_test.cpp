@@ -123,7 +123,7 @@ TEST(PublishCliUnreachableTest, FailuresEndWithAMessageAndStatusOne) {
       {HEARTPAGE_CLI, "publish", "--style", "1", "--name", "abc", "--machine-id", "A"}, env);
   EXPECT_EQ(publish.status, 1);
   EXPECT_EQ(publish.out, "");
-  EXPECT_NE(publish.err.find("无法连接服务器"), std::string::npos) << publish.err;
+  EXPECT_NE(publish.err.find("上传失败,请检查网络后重试!"), std::string::npos) << publish.err;
 
   const RunResult settings = RunProgram({HEARTPAGE_CLI, "settings"}, env);
   EXPECT_EQ(settings.status, 1);

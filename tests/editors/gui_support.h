@@ -24,12 +24,14 @@
 
 namespace heartpage::testing {
 
+// The application object, made on first use and ended by the environment
+// below: left to the static destructors, it would outlive parts of Qt.
 inline QApplication& App() {
   static int argc = 1;
   static char name[] = "heartpage-window-tests";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  if (qApp == nullptr) new QApplication(argc, argv);
+  return *static_cast<QApplication*>(QCoreApplication::instance());
 }
 
 class ServerEnvironment : public ::testing::Environment {
@@ -41,6 +43,8 @@ class ServerEnvironment : public ::testing::Environment {
     App();
   }
   void TearDown() override {
+    for (QWidget* window : QApplication::topLevelWidgets()) delete window;
+    delete &App();
     server_.reset();
     data_.reset();
   }
