@@ -105,16 +105,16 @@ void EditorWindow::Build(const WindowLayout& layout) {
   const Style& definition = GetStyle(style_);
   std::vector<QGroupBox*> frames;
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
-    const FrameSpec& spec = layout.frames[i];
-    QWidget* parent = spec.parent < 0 ? static_cast<QWidget*>(this)
-                                      : frames[static_cast<std::size_t>(spec.parent)];
-    auto* frame = new QGroupBox(Q(spec.caption), parent);
+    const FramePlacement& placed = layout.frames[i];
+    QWidget* parent = placed.parent < 0 ? static_cast<QWidget*>(this)
+                                        : frames[static_cast<std::size_t>(placed.parent)];
+    auto* frame = new QGroupBox(Q(placed.caption), parent);
     frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
-    frame->setGeometry(PxRect(spec.rect));
+    frame->setGeometry(PxRect(placed.rect));
     if (layout.tinted) {
       frame->setAutoFillBackground(true);
       PaintText(frame, QPalette::Window, kTint);
-      if (spec.parent < 0) {
+      if (placed.parent < 0) {
         // The outer frame's caption; what it holds keeps the ordinary look.
         frame->setFont(ChineseFont(ChineseFace::kSongTi, 12));
         PaintText(frame, QPalette::WindowText, Qt::red);
@@ -142,14 +142,14 @@ void EditorWindow::Build(const WindowLayout& layout) {
   };
 
   const QFont label1_font = ChineseFont(ChineseFace::kHeiTi, layout.label1_points);
-  for (const BoxSpec& spec : layout.boxes) {
+  for (const BoxPlacement& placed : layout.boxes) {
     const FieldRow& row = *FindField(
-        definition, definition.rows.front().control + "(" + std::to_string(spec.index) + ")");
-    QWidget* parent = parent_of(spec.frame);
-    QRect geometry = PxRect(spec.rect);
-    if (spec.rect.height == 0) geometry.setHeight(Px(kSingleLineHeight));
+        definition, definition.rows.front().control + "(" + std::to_string(placed.index) + ")");
+    QWidget* parent = parent_of(placed.frame);
+    QRect geometry = PxRect(placed.rect);
+    if (placed.rect.height == 0) geometry.setHeight(Px(kSingleLineHeight));
     QWidget* box = nullptr;
-    if (spec.multiline) {
+    if (placed.multiline) {
       auto* edit = new QPlainTextEdit(parent);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -163,32 +163,33 @@ void EditorWindow::Build(const WindowLayout& layout) {
     }
     box->setObjectName(Q(row.Name()));
     box->setGeometry(geometry);
-    box->setFont(FontOf(spec.face, spec.points));
-    if (spec.red) PaintText(box, QPalette::Text, Qt::red);
+    box->setFont(FontOf(placed.face, placed.points));
+    if (placed.red) PaintText(box, QPalette::Text, Qt::red);
     boxes_[row.Name()] = box;
 
-    if (spec.caption == CaptionKind::kNone || row.caption.empty()) continue;
-    const bool first_array = spec.caption == CaptionKind::kLabel1;
+    if (placed.caption == CaptionKind::kNone || row.caption.empty()) continue;
+    const bool first_array = placed.caption == CaptionKind::kLabel1;
     QLabel* label = add_label(first_array ? "Label1" : "Label2", Q(row.caption), parent,
                               first_array ? label1_font : ApplicationFont());
-    if (spec.caption_above) {
+    if (placed.caption_above) {
       label->move(geometry.left(), geometry.top() - label->height() - 2);
     } else {
-      const int top = spec.multiline ? geometry.top()
-                                     : geometry.top() + (geometry.height() - label->height()) / 2;
+      const int top = placed.multiline ? geometry.top()
+                                       : geometry.top() + (geometry.height() - label->height()) / 2;
       label->move(std::max(2, geometry.left() - label->width() - 4), top);
     }
   }
 
-  for (const TextSpec& spec : layout.texts) {
-    QWidget* parent = parent_of(spec.frame);
-    QLabel* label = add_label(spec.array, Q(spec.text), parent, FontOf(spec.face, spec.points));
-    label->setWordWrap(spec.wrap);
-    if (spec.centred) label->setAlignment(Qt::AlignCenter);
-    if (spec.red) PaintText(label, QPalette::WindowText, Qt::red);
-    QRect geometry = PxRect(spec.rect);
-    if (spec.rect.width == 0) geometry.setWidth(label->width());
-    if (spec.rect.height == 0) geometry.setHeight(label->height());
+  for (const TextPlacement& placed : layout.texts) {
+    QWidget* parent = parent_of(placed.frame);
+    QLabel* label =
+        add_label(placed.array, Q(placed.text), parent, FontOf(placed.face, placed.points));
+    label->setWordWrap(placed.wrap);
+    if (placed.centred) label->setAlignment(Qt::AlignCenter);
+    if (placed.red) PaintText(label, QPalette::WindowText, Qt::red);
+    QRect geometry = PxRect(placed.rect);
+    if (placed.rect.width == 0) geometry.setWidth(label->width());
+    if (placed.rect.height == 0) geometry.setHeight(label->height());
     label->setGeometry(geometry);
   }
 

@@ -14,30 +14,30 @@ constexpr int kLine = kSingleLineHeight;
 void Column(WindowLayout& layout, int first, int last, int left, int width, int top, int step,
             int frame = -1, CaptionKind caption = CaptionKind::kLabel1, bool red = false) {
   for (int index = first; index <= last; ++index, top += step) {
-    BoxSpec box{index, {left, top, width, kLine}, frame};
+    BoxPlacement box{index, {left, top, width, kLine}, frame};
     box.caption = caption;
     box.red = red;
     layout.boxes.push_back(box);
   }
 }
 
-BoxSpec Box(int index, int left, int top, int width, int frame = -1,
-            CaptionKind caption = CaptionKind::kLabel1) {
-  BoxSpec box{index, {left, top, width, kLine}, frame};
+BoxPlacement Box(int index, int left, int top, int width, int frame = -1,
+                 CaptionKind caption = CaptionKind::kLabel1) {
+  BoxPlacement box{index, {left, top, width, kLine}, frame};
   box.caption = caption;
   return box;
 }
 
-TextSpec RedHint(std::string text, Rect rect, int frame = -1) {
+TextPlacement RedHint(std::string text, Rect rect, int frame = -1) {
   return {"Label3", std::move(text), rect, frame, true, Face::kHeiTi, 10.5};
 }
 
-TextSpec Unit(std::string text, int left, int top, int frame = -1, Face face = Face::kDefault,
-              double points = 0) {
+TextPlacement Unit(std::string text, int left, int top, int frame = -1, Face face = Face::kDefault,
+                   double points = 0) {
   return {"Label3", std::move(text), {left, top + 30, 0, 0}, frame, false, face, points};
 }
 
-CheckSpec FloatingPictureCheck(int width, int dashes) {
+CheckPlacement FloatingPictureCheck(int width, int dashes) {
   return {{720, 5520, width, 255},
           "启用图片漂浮" + std::string(static_cast<std::size_t>(dashes), '-')};
 }
@@ -67,7 +67,7 @@ WindowLayout Layout2() {
   WindowLayout layout = Window(2, 10560, 7500);
   layout.boxes.push_back(Box(0, 1920, 360, 2415));
   layout.boxes.push_back(Box(1, 6960, 360, 2415));
-  BoxSpec letter{2, {3840, 1080, 5655, 2535}};
+  BoxPlacement letter{2, {3840, 1080, 5655, 2535}};
   letter.multiline = true;
   layout.boxes.push_back(letter);
   layout.texts.push_back({"Label3",
@@ -144,7 +144,7 @@ WindowLayout Layout5() {
   Column(layout, 0, 6, 840, 4575, 360, 360, 1, CaptionKind::kLabel2);
   layout.boxes.push_back(Box(7, 1080, 3000, 1215, 1, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(8, 3240, 3000, 2175, 1, CaptionKind::kLabel2));
-  BoxSpec own_html{17, {5880, 3240, 5535, 2415}, 1};
+  BoxPlacement own_html{17, {5880, 3240, 5535, 2415}, 1};
   own_html.multiline = true;
   own_html.caption = CaptionKind::kLabel2;
   own_html.caption_above = true;
@@ -153,7 +153,7 @@ WindowLayout Layout5() {
   Column(layout, 9, 10, 840, 3855, 360, 480, 3, CaptionKind::kNone);
   // The beloved's name, one character in each box.
   for (const auto& [index, left] : {std::pair{11, 2880}, std::pair{12, 4080}}) {
-    BoxSpec box{index, {left, 1440, 615, 375}, 3};
+    BoxPlacement box{index, {left, 1440, 615, 375}, 3};
     box.face = Face::kSongTi;
     box.points = 14.25;
     box.caption = CaptionKind::kLabel2;

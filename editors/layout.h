@@ -23,13 +23,13 @@ enum class Face { kDefault, kHeiTi, kSongTi };
 // FG8), Label2 in the window's default font, or none.
 enum class CaptionKind { kLabel1, kLabel2, kNone };
 
-struct FrameSpec {
+struct FramePlacement {
   std::string caption;
   Rect rect;        // in its parent's coordinates
   int parent = -1;  // index of the enclosing frame; -1 for the window
 };
 
-struct BoxSpec {
+struct BoxPlacement {
   int index = 0;  // in the style's control array
   Rect rect;      // height 0 means the single-line height
   int frame = -1;
@@ -43,7 +43,7 @@ struct BoxSpec {
 
 // A label that is not simply the caption left of one box: hints, headings,
 // units, FG7's numbered captions, FG8's block captions.
-struct TextSpec {
+struct TextPlacement {
   std::string array;  // "Label1", "Label2", "Label3"; indices count up per array
   std::string text;
   Rect rect;
@@ -55,7 +55,7 @@ struct TextSpec {
   bool centred = false;
 };
 
-struct CheckSpec {
+struct CheckPlacement {
   Rect rect;
   std::string text;
 };
@@ -64,10 +64,10 @@ struct WindowLayout {
   int style = 0;
   int client_width = 0;
   int client_height = 0;
-  std::vector<FrameSpec> frames;
-  std::vector<BoxSpec> boxes;
-  std::vector<TextSpec> texts;
-  std::optional<CheckSpec> check;
+  std::vector<FramePlacement> frames;
+  std::vector<BoxPlacement> boxes;
+  std::vector<TextPlacement> texts;
+  std::optional<CheckPlacement> check;
   Rect command1;
   Rect command2;
   bool icon = true;     // FG8 has none

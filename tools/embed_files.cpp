@@ -46,15 +46,15 @@ int main(int argc, char** argv) {
          "#include <string_view>\n\nnamespace {\n";
   std::vector<std::string> names;
   for (int i = 3; i < argc; ++i) {
-    const std::string spec = argv[i];
-    const auto eq = spec.find('=');
+    const std::string argument = argv[i];
+    const auto eq = argument.find('=');
     if (eq == std::string::npos) {
-      std::cerr << "heartpage_embed: expected NAME=PATH, got " << spec << '\n';
+      std::cerr << "heartpage_embed: expected NAME=PATH, got " << argument << '\n';
       return 2;
     }
-    std::ifstream in(spec.substr(eq + 1), std::ios::binary);
+    std::ifstream in(argument.substr(eq + 1), std::ios::binary);
     if (!in) {
-      std::cerr << "heartpage_embed: cannot read " << spec.substr(eq + 1) << '\n';
+      std::cerr << "heartpage_embed: cannot read " << argument.substr(eq + 1) << '\n';
       return 1;
     }
     const std::string text = NormaliseLineEndings(
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     out << "constexpr unsigned char kFile" << names.size() << "[] = {\n";
     WriteArray(out, text);
     out << "0};\n";
-    names.push_back(spec.substr(0, eq));
+    names.push_back(argument.substr(0, eq));
   }
   // A qualified FUNCTION ("a::b::F") is defined inside its namespace.
   const std::string function = argv[2];

@@ -24,10 +24,10 @@ draw_heart() {  # x y scale colour blur
 # through, and every tile shows the patch at the panel's top-left, so that
 # part stays calm; the hearts sit around it.
 hearts=()
-for spec in "60 60 0.45 #ff8fb1 1" "640 610 0.6 #ff8fb1 2" "700 120 0.3 #ffc2d4 1" \
+for bubble in "60 60 0.45 #ff8fb1 1" "640 610 0.6 #ff8fb1 2" "700 120 0.3 #ffc2d4 1" \
             "20 590 0.35 #ffc2d4 1" "470 40 0.22 #ffd6e2 0" "560 58 0.16 #ffd6e2 0" \
             "380 600 0.3 #ff9fbf 3" "250 20 0.18 #ffd6e2 0"; do
-  read -r x y s c b <<<"$spec"
+  read -r x y s c b <<<"$bubble"
   hearts+=( \( -size 714x625 xc:none -fill "$c" \
              -draw "translate $x,$y scale $s,$s path '$heart'" -blur "0x$b" \) -composite )
 done
