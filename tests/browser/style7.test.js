@@ -30,6 +30,10 @@ const twoPictures = new Set([20, 41, 50]);
 const current = (page) => page.evaluate(() => Number(document.body.dataset.page));
 const currentText = (page) => page.locator('.slide.current').innerText();
 
+// The current page has finished fading in, so a screenshot shows it whole.
+const settled = (page) => page.waitForFunction(
+  () => getComputedStyle(document.querySelector('.slide.current')).opacity === '1');
+
 describe('style 7', () => {
   let server;
   let browser;
@@ -80,10 +84,14 @@ describe('style 7', () => {
             await page.waitForFunction(() => !document.getElementById('music').paused, null, { timeout: 5000 });
             await screenshot(page, `style7-${viewport.name}-page2`);
           }
-          if (number === 20) await screenshot(page, `style7-${viewport.name}-page20`);
+          if (number === 20) {
+            await settled(page);
+            await screenshot(page, `style7-${viewport.name}-page20`);
+          }
         }
         assert.equal(field, 78);
         await waitForText(page, '按 Esc 键');
+        await settled(page);
         await screenshot(page, `style7-${viewport.name}-page55`);
         await page.keyboard.press('ArrowDown');
         assert.equal(await current(page), 55, 'the last page stays');
