@@ -1,9 +1,9 @@
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "tests/app/http_get.h"
 #include "tests/app/server_process.h"
 
 namespace heartpage {
@@ -14,24 +14,7 @@ using testing::RunResult;
 using testing::ServerProcess;
 using testing::TempDir;
 
-// The body of a GET, or "<failed>".
-std::string Get(const std::string& address) {
-  CURL* curl = curl_easy_init();
-  std::string body;
-  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(
-      curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* target) {
-        static_cast<std::string*>(target)->append(data, size * count);
-        return size * count;
-      });
-  const CURLcode result = curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
-  return result == CURLE_OK ? body : "<failed>";
-}
+using testing_support::Fetch;
 
 class PublishCliTest : public ::testing::Test {
  protected:
@@ -74,7 +57,7 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
   ASSERT_EQ(published.status, 0) << published.err;
   EXPECT_EQ(published.out, PageAddress("love520") + "\n");
   const std::string sent = PageBytes(page);
-  const std::string served = Get(PageAddress("love520"));
+  const std::string served = Fetch(PageAddress("love520"));
   EXPECT_EQ(served.size(), sent.size());
   EXPECT_TRUE(served == sent) << "the served page differs from the page sent";
 
@@ -83,7 +66,7 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
   const RunResult again = Cli({"publish", "--style", "5", "--machine-id", "pc'1"});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, PageAddress("love520") + "\n");
-  EXPECT_TRUE(Get(PageAddress("love520")) == PageBytes({"--style", "5"}));
+  EXPECT_TRUE(Fetch(PageAddress("love520")) == PageBytes({"--style", "5"}));
 }
 
 TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
@@ -105,8 +88,8 @@ TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
   const RunResult unnamed = Cli({"publish", "--style", "1", "--machine-id", "C"});
   EXPECT_EQ(unnamed.status, 2) << unnamed.err;
 
-  EXPECT_TRUE(Get(PageAddress("ours")) == PageBytes({"--style", "1"}));
-  EXPECT_EQ(Get(PageAddress("another")), "<failed>");
+  EXPECT_TRUE(Fetch(PageAddress("ours")) == PageBytes({"--style", "1"}));
+  EXPECT_EQ(Fetch(PageAddress("another")), "<failed>");
 }
 
 TEST_F(PublishCliTest, SettingsArePrintedWithTheirIndex) {

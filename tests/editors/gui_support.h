@@ -4,7 +4,6 @@
 // heartpage-server on a free loopback port for the whole test program (the
 // publishing host points at it before any page is built), pages read back
 // over HTTP, and a poster that records what the dialog sends.
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,6 +19,7 @@
 #include "net/server_requests.h"
 #include "publish/upload.h"
 #include "publish/upload_dialog.h"
+#include "tests/app/http_get.h"
 #include "tests/app/server_process.h"
 
 namespace heartpage::testing {
@@ -54,24 +54,7 @@ class ServerEnvironment : public ::testing::Environment {
   std::unique_ptr<ServerProcess> server_;
 };
 
-// The bytes a GET of `address` answers, or "<failed>".
-inline std::string Fetch(const std::string& address) {
-  std::string body;
-  CURL* curl = curl_easy_init();
-  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROXY, "");
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(
-      curl, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* target) {
-        static_cast<std::string*>(target)->append(data, size * count);
-        return size * count;
-      });
-  const CURLcode result = curl_easy_perform(curl);
-  curl_easy_cleanup(curl);
-  return result == CURLE_OK ? body : "<failed>";
-}
+using testing_support::Fetch;
 
 // A loopback address where nothing listens.
 inline std::string DeadEndpoint() {
