@@ -29,7 +29,8 @@ class CachingStorage final : public Storage {
   ClaimResult ClaimName(std::string_view machine_id, std::string_view name) override {
     return backing_.ClaimName(machine_id, name);
   }
-  StoreResult StorePage(std::string_view name, std::string_view bytes) override;
+  StoreResult StorePage(std::string_view machine_id, std::string_view name,
+                        std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
 
  private:

@@ -1,5 +1,6 @@
 #include "server/endpoint.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <variant>
 
@@ -32,6 +33,17 @@ bool HasOnly(const FormFields& fields, std::initializer_list<std::string_view> n
   for (const std::string_view name : names)
     if (!fields.contains(name)) return false;
   return true;
+}
+
+// Names the first field missing from, or not belonging to, an operation, so
+// that a client of another version learns what to send.
+std::optional<std::string> FieldProblem(const FormFields& fields,
+                                        std::initializer_list<std::string_view> names) {
+  for (const std::string_view name : names)
+    if (!fields.contains(name)) return "missing field " + std::string(name);
+  for (const auto& [name, value] : fields)
+    if (std::ranges::find(names, name) == names.end()) return "unexpected field " + name;
+  return std::nullopt;
 }
 
 std::optional<std::string> CheckMachineId(std::string_view machine_id) {
@@ -81,13 +93,22 @@ EndpointReply RunClaim(Storage& storage, const Statement& statement) {
 }
 
 EndpointReply RunStore(Storage& storage, const FormFields& fields) {
-  if (!HasOnly(fields, {"zc", "File", "data"}))
-    return Refuse(400, "operation 4 takes the fields zc, File and data");
+  if (auto problem = FieldProblem(fields, {"zc", "File", "ID", "data"}))
+    return Refuse(400, "operation 4: " + *problem);
   const std::string& name = fields.find("File")->second;
   if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
-  if (storage.StorePage(name, fields.find("data")->second) == StoreResult::kUnclaimed)
-    return Refuse(403, "file name not claimed");
-  return {200, "", false};
+  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
+  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  switch (storage.StorePage(*machine_id, name, fields.find("data")->second)) {
+    case StoreResult::kStored:
+      return {200, "", false};
+    case StoreResult::kUnclaimed:
+      return Refuse(403, "file name not claimed");
+    case StoreResult::kNotOwner:
+      return Refuse(403, "file name claimed by another machine");
+  }
+  return Refuse(500, "unexpected store result");
 }
 
 }  // namespace

@@ -315,15 +315,17 @@ ClaimResult SqliteStorage::ClaimName(std::string_view machine_id, std::string_vi
       /*synced=*/false);
 }
 
-StoreResult SqliteStorage::StorePage(std::string_view name, std::string_view bytes) {
+StoreResult SqliteStorage::StorePage(std::string_view machine_id, std::string_view name,
+                                     std::string_view bytes) {
   const std::string etag = EtagOf(bytes);
   const std::int64_t now = std::time(nullptr);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   return db->Write([&] {
-    auto claimed = db->Prepare("SELECT 1 FROM 免费 WHERE 文件名 = ?");
-    claimed.Bind(1, name);
+    auto claimed = db->Prepare("SELECT 硬盘ID = ?2 FROM 免费 WHERE 文件名 = ?1");
+    claimed.Bind(1, name).Bind(2, machine_id);
     if (!claimed.Step()) return StoreResult::kUnclaimed;
+    if (claimed.Int(0) == 0) return StoreResult::kNotOwner;
     auto upsert = db->Prepare(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");

@@ -30,7 +30,8 @@ class SqliteStorage final : public Storage {
   std::vector<Claim> ClaimsOfMachine(std::string_view machine_id) override;
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(std::string_view machine_id, std::string_view name) override;
-  StoreResult StorePage(std::string_view name, std::string_view bytes) override;
+  StoreResult StorePage(std::string_view machine_id, std::string_view name,
+                        std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
 
   // "ok" or SQLite's list of problems.

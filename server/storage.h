@@ -44,7 +44,7 @@ struct SiteSettings {
 };
 
 enum class ClaimResult { kClaimed, kTaken };
-enum class StoreResult { kStored, kUnclaimed };
+enum class StoreResult { kStored, kUnclaimed, kNotOwner };
 
 class Storage {
  public:
@@ -60,10 +60,12 @@ class Storage {
   // Of any number of concurrent claims of one name exactly one succeeds.
   virtual ClaimResult ClaimName(std::string_view machine_id, std::string_view name) = 0;
 
-  // Replaces the page atomically and durably: once this returns kStored the
-  // page survives a crash of the process, and a reader never sees a mix of
-  // the old and the new bytes.
-  virtual StoreResult StorePage(std::string_view name, std::string_view bytes) = 0;
+  // Replaces the page atomically and durably when `name` is claimed by
+  // `machine_id`: once this returns kStored the page survives a crash of the
+  // process, and a reader never sees a mix of the old and the new bytes.
+  // Otherwise nothing changes.
+  virtual StoreResult StorePage(std::string_view machine_id, std::string_view name,
+                                std::string_view bytes) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
 };

@@ -41,8 +41,9 @@ std::string ClaimBody(std::string_view machine, std::string_view name) {
   return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
                                     "', '" + Quoted(name) + "')");
 }
-std::string StoreBody(std::string_view name, std::string_view page) {
-  return "zc=52&File=" + EncodeValue(name) + "&data=" + EncodeValue(page);
+std::string StoreBody(std::string_view machine, std::string_view name, std::string_view page) {
+  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
+         "&data=" + EncodeValue(page);
 }
 std::string NameLookup(std::string_view name) {
   return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
@@ -98,7 +99,7 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(owned[0][1], "abc1");
 
   const std::string page = SamplePage(25 * 1024, 'a');
-  ASSERT_EQ(Post(port, StoreBody("abc1", page)).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", page)).status, 200);
   const auto served = Get(port, "/Test/abc1");
   EXPECT_EQ(served.status, 200);
   EXPECT_EQ(served.body, ToGbk(page));
@@ -108,7 +109,7 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
             "sandbox allow-scripts allow-popups allow-modals");
 
   // A second store replaces the page.
-  ASSERT_EQ(Post(port, StoreBody("abc1", "<p>新的</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", "<p>新的</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk("<p>新的</p>"));
 
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
@@ -125,7 +126,7 @@ TEST_F(ServerTest, TwoMegabytePageRoundTripsByteForByte) {
   const char* pieces[] = {"中", "文", "a", "\r\n", "'", "❤", "い", "€", "<", "\t", "😀"};
   while (page.size() < 2 * 1024 * 1024) page += pieces[random() % std::size(pieces)];
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "big")).status, 200);
-  ASSERT_EQ(Post(server.port(), StoreBody("big", page)).status, 200);
+  ASSERT_EQ(Post(server.port(), StoreBody("m", "big", page)).status, 200);
   const auto served = Get(server.port(), "/Test/big");
   ASSERT_EQ(served.status, 200);
   EXPECT_TRUE(served.body == ToGbk(page));
@@ -179,7 +180,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m1", "taken")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("taken", "<p>original</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m1", "taken", "<p>original</p>")).status, 200);
   const std::string before = DumpDatabase(data_.path());
 
   const std::string long_name(31, 'a');
@@ -217,7 +218,13 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
       {"claim as query", QueryBody("insert into 免费 (硬盘ID,文件名) values ('x', 'y')"), 400},
       {"upper-case keywords", QueryBody("SELECT * FROM 系统设置"), 400},
       {"second claim of a name", ClaimBody("m2", "taken"), 409},
-      {"store for an unclaimed name", StoreBody("free", "<p>x</p>"), 403},
+      {"store for an unclaimed name", StoreBody("m1", "free", "<p>x</p>"), 403},
+      {"store by another machine", StoreBody("m2", "taken", "<p>x</p>"), 403},
+      {"store by a machine differing in case", StoreBody("M1", "taken", "<p>x</p>"), 403},
+      {"store without ID", "zc=52&File=" + EncodeValue("taken") + "&data=97", 400},
+      {"store with an empty ID", "zc=52&File=" + EncodeValue("taken") + "&ID=&data=97", 400},
+      {"store with an ID that is not GBK", "zc=52&File=" + EncodeValue("taken") + "&ID=-1&data=97",
+       400},
       {"empty machine identifier", ClaimBody("", "newname"), 400},
       {"separator in machine identifier", ClaimBody("aいb", "newname"), 400},
       {"control character in machine identifier", ClaimBody("a\nb", "newname"), 400},
@@ -225,11 +232,11 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
       {"unknown operation", "zc=51&sql=" + EncodeValue("select * from 系统设置"), 400},
       {"operation 1 with extra field", QueryBody("select * from 系统设置") + "&File=97", 400},
       {"store without data", "zc=52&File=" + EncodeValue("taken"), 400},
-      {"store with sql", StoreBody("taken", "x") + "&sql=97", 400},
-      {"field given twice", StoreBody("taken", "x") + "&data=97", 400},
+      {"store with sql", StoreBody("m1", "taken", "x") + "&sql=97", 400},
+      {"field given twice", StoreBody("m1", "taken", "x") + "&data=97", 400},
       {"body cut inside a field name", "zc=52&File=" + EncodeValue("taken") + "&da", 400},
-      {"body ends with a separator", StoreBody("taken", "x") + "A", 400},
-      {"body ends with an ampersand", StoreBody("taken", "x") + "&", 400},
+      {"body ends with a separator", StoreBody("m1", "taken", "x") + "A", 400},
+      {"body ends with an ampersand", StoreBody("m1", "taken", "x") + "&", 400},
       {"empty body", "", 400},
       {"percent-encoded form", "zc=1&sql=select+*+from+%E7%B3%BB", 400},
       {"invalid GBK in the statement", "zc=49&sql=115A-1", 400},
@@ -249,7 +256,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
         std::string("中文"), long_name, std::string("a.b"), std::string(" a"), std::string("")}) {
     cases.push_back({"claim of name \"" + name + "\"", ClaimBody("m3", name), 400});
     cases.push_back({"lookup of name \"" + name + "\"", NameLookup(name), 400});
-    cases.push_back({"store of name \"" + name + "\"", StoreBody(name, "<p>x</p>"), 400});
+    cases.push_back({"store of name \"" + name + "\"", StoreBody("m3", name, "<p>x</p>"), 400});
   }
 
   for (const Case& c : cases) {
@@ -258,6 +265,9 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
     EXPECT_FALSE(response.body.empty()) << c.label;
     EXPECT_LT(response.body.size(), 200u) << c.label;
   }
+  // An older client learns what it lacks.
+  EXPECT_EQ(Post(port, "zc=52&File=" + EncodeValue("taken") + "&data=97").body,
+            "operation 4: missing field ID\n");
   EXPECT_EQ(DumpDatabase(data_.path()), before);
   EXPECT_EQ(Get(port, "/Test/taken").body, "<p>original</p>");
 }
@@ -269,7 +279,7 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
   const std::string before = DumpDatabase(data_.path());
 
   // Just over the default limit of 8 MB.
-  std::string huge = StoreBody("page", "x");
+  std::string huge = StoreBody("m", "page", "x");
   huge += std::string(8 * 1024 * 1024 + 1 - huge.size(), '0');
   huge.back() = '9';
   const auto refused = Post(port, huge);
@@ -277,7 +287,7 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
 
   // Announced length, then half the body, then the client gives up.
   {
-    const std::string body = StoreBody("page", "<p>half</p>");
+    const std::string body = StoreBody("m", "page", "<p>half</p>");
     HttpConnection connection(port);
     std::string request = PostRequest(body);
     request.resize(request.size() - body.size() / 2);
@@ -314,8 +324,8 @@ TEST_F(ServerTest, AnswersClientsThatWaitForContinue) {
 TEST_F(ServerTest, MaxBodyIsConfigurable) {
   ServerProcess server(data_.path(), {"--max-body", "1K"});
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(100, 'x'))).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(400, 'x'))).status, 413);
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(100, 'x'))).status, 200);
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(400, 'x'))).status, 413);
   EXPECT_EQ(Get(server.port(), "/Test/p").body, std::string(100, 'x'));
 }
 
@@ -363,7 +373,7 @@ TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
           const std::string page = SamplePage(8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
           if (!connection.Send(PostRequest(ClaimBody("m", name)))) return stop();
           if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
-          if (!connection.Send(PostRequest(StoreBody(name, page)))) return stop();
+          if (!connection.Send(PostRequest(StoreBody("m", name, page)))) return stop();
           if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
           std::lock_guard lock(mutex);
           acknowledged[name] = page;
@@ -395,7 +405,7 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "cond")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("cond", "<p>one</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>one</p>")).status, 200);
   const auto first = Get(port, "/Test/cond");
   const std::string etag = first.Header("etag");
   const std::string modified = first.Header("last-modified");
@@ -418,7 +428,7 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   EXPECT_EQ(head.Header("content-length"), "10");
   EXPECT_EQ(head.Header("etag"), etag);
 
-  ASSERT_EQ(Post(port, StoreBody("cond", "<p>two</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>two</p>")).status, 200);
   const auto changed = Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "<p>two</p>");
@@ -452,7 +462,7 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
 
   // A page answer honours the connection's wishes like any other.
   ASSERT_EQ(Post(port, ClaimBody("m", "alive")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("alive", "<p>alive</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "alive", "<p>alive</p>")).status, 200);
   for (const char* request : {"GET /Test/alive HTTP/1.0\r\n\r\n",
                               "GET /Test/alive HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"}) {
     HttpConnection once(port);

@@ -26,8 +26,9 @@ TEST_F(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
     EXPECT_EQ(storage.ClaimName("m1", "first"), ClaimResult::kClaimed);
     EXPECT_EQ(storage.ClaimName("m1", "second"), ClaimResult::kClaimed);
     EXPECT_EQ(storage.ClaimName("m2", "first"), ClaimResult::kTaken);
-    EXPECT_EQ(storage.StorePage("first", std::string("a\0b", 3)), StoreResult::kStored);
-    EXPECT_EQ(storage.StorePage("nobody", "x"), StoreResult::kUnclaimed);
+    EXPECT_EQ(storage.StorePage("m1", "first", std::string("a\0b", 3)), StoreResult::kStored);
+    EXPECT_EQ(storage.StorePage("m1", "nobody", "x"), StoreResult::kUnclaimed);
+    EXPECT_EQ(storage.StorePage("m2", "first", "x"), StoreResult::kNotOwner);
     storage.UpdateSettings(
         {.announcement = "hello", .version_label = std::nullopt, .download_url = std::nullopt});
   }
@@ -68,9 +69,9 @@ TEST_F(StorageTest, SettingsChangeOnlyTheGivenFields) {
 TEST_F(StorageTest, ReplacingAPageChangesItsValidator) {
   SqliteStorage storage(File());
   ASSERT_EQ(storage.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(storage.StorePage("p", "one"), StoreResult::kStored);
+  ASSERT_EQ(storage.StorePage("m", "p", "one"), StoreResult::kStored);
   const std::string first = storage.LoadPage("p")->etag;
-  ASSERT_EQ(storage.StorePage("p", "two"), StoreResult::kStored);
+  ASSERT_EQ(storage.StorePage("m", "p", "two"), StoreResult::kStored);
   EXPECT_NE(storage.LoadPage("p")->etag, first);
   EXPECT_EQ(storage.LoadPage("p")->bytes, "two");
 }
@@ -116,20 +117,20 @@ TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldThePage) {
   SqliteStorage database(File());
   CachingStorage cache(database, 1024 * 1024);
   ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage("p", "one"), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage("m", "p", "one"), StoreResult::kStored);
   const auto first = cache.LoadPage("p");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(cache.LoadPage("p"), first);  // now from memory
   ASSERT_TRUE(first->file.valid());
   EXPECT_EQ(FileContents(first->file, 3), "one");
 
-  ASSERT_EQ(cache.StorePage("p", "two"), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage("m", "p", "two"), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "two");
   EXPECT_EQ(first->bytes, "one");  // a reader still sending the old page keeps it whole
 
   // Too large to cache: read from the database every time, still correct.
   const std::string big(200 * 1024, 'b');
-  ASSERT_EQ(cache.StorePage("p", big), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage("m", "p", big), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, big);
   EXPECT_FALSE(cache.LoadPage("p")->file.valid());
   EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
@@ -139,7 +140,7 @@ TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   SqliteStorage database(File());
   CachingStorage cache(database, 1024 * 1024);
   ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage("p", "0"), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage("m", "p", "0"), StoreResult::kStored);
   std::atomic<int> acknowledged = 0;
   std::atomic<bool> stale = false;
   std::atomic<bool> done = false;
@@ -153,7 +154,7 @@ TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
     });
   }
   for (int i = 1; i <= 200; ++i) {
-    ASSERT_EQ(cache.StorePage("p", std::to_string(i)), StoreResult::kStored);
+    ASSERT_EQ(cache.StorePage("m", "p", std::to_string(i)), StoreResult::kStored);
     acknowledged = i;
   }
   done = true;
