@@ -19,14 +19,18 @@ class FakeStorage final : public Storage {
 
   SiteSettings LoadSettings() override { return Check(SiteSettings{}); }
   void UpdateSettings(const SiteSettings&) override { Check(0); }
-  std::vector<Claim> ClaimsOfMachine(std::string_view) override {
+  MachineIdHash HashMachineId(std::string_view machine_id) override {
+    return MachineIdHash(std::string(machine_id));
+  }
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash&) override {
     return Check(std::vector<Claim>{});
   }
   std::vector<Claim> ClaimsOfName(std::string_view) override { return Check(std::vector<Claim>{}); }
-  ClaimResult ClaimName(std::string_view, std::string_view) override {
+  ClaimResult ClaimName(const MachineIdHash&, std::string_view) override {
     return Check(ClaimResult::kClaimed);
   }
-  StoreResult StorePage(std::string_view name, std::string_view bytes) override {
+  StoreResult StorePage(const MachineIdHash&, std::string_view name,
+                        std::string_view bytes) override {
     Check(0);
     auto page = std::make_shared<StoredPage>();
     page->bytes = bytes;
@@ -60,7 +64,7 @@ Request Make(http::verb method, std::string_view target, std::string body = {}) 
 TEST(RoutingTest, AnswersPagesRefusesWhatDoesNotFitAndTurnsStorageFailuresInto500) {
   FakeStorage storage;
   const Site site{storage, "pages.example:80", {}};
-  storage.StorePage("abc", "<p>page</p>");
+  storage.StorePage(MachineIdHash("m1"), "abc", "<p>page</p>");
 
   const Response page = HandleRequest(Make(http::verb::get, "/Test/abc"), site);
   ASSERT_TRUE(std::holds_alternative<PageResponse>(page));
