@@ -3,15 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <future>
 
 #include "net/gbk.h"
 #include "server/assets.h"
 #include "server/form.h"
 #include "server/http_util.h"
 #include "server/options.h"
+#include "server/rate_limit.h"
 #include "server/records.h"
 #include "server/statement.h"
+#include "server/storage_workers.h"
 #include "tests/server/server_harness.h"
 
 namespace heartpage::server {
@@ -194,6 +198,50 @@ TEST_F(AssetsTest, NeverLeavesTheFolder) {
                            "fg2/Img/Heart.PNG%00", "fg2/link", "fg2/dirlink/secret", "fg2/Img",
                            "fg2//Img/Heart.PNG", "", "fg2/%zz", "fg2/%2", "/etc/passwd"})
     EXPECT_FALSE(Resolve(path).has_value()) << path;
+}
+
+TEST(RateLimiterTest, BurstThenSteadyRatePerAddress) {
+  using namespace std::chrono_literals;
+  RateLimiter limiter(/*per_minute=*/10, /*burst=*/3, /*max_addresses=*/4);
+  const auto t0 = RateLimiter::Clock::time_point{} + 1h;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(limiter.Take("127.0.0.2", t0), 0s);
+  // Out of tokens: one comes back every six seconds.
+  EXPECT_EQ(limiter.Take("127.0.0.2", t0), 6s);
+  EXPECT_EQ(limiter.Take("127.0.0.2", t0 + 5s), 1s);
+  EXPECT_EQ(limiter.Take("127.0.0.2", t0 + 6s), 0s);
+  // Another address has its own bucket.
+  EXPECT_EQ(limiter.Take("127.0.0.3", t0), 0s);
+  // A flood of new addresses keeps the table bounded; an address that has
+  // rested is forgotten first and loses nothing by it.
+  for (int i = 0; i < 100; ++i) limiter.Take("10.0.0." + std::to_string(i), t0 + 10min);
+  EXPECT_LE(limiter.Size(), 4u);
+}
+
+TEST(StorageWorkersTest, FullQueueRefusesAndReadsPassQueuedWrites) {
+  StorageWorkers workers({.readers = 1, .writers = 1, .queued_reads = 4, .queued_writes = 2});
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::promise<void> writer_busy;
+  ASSERT_TRUE(workers.Submit(StorageWorkers::Lane::kWrite, [&, released] {
+    writer_busy.set_value();
+    released.wait();
+  }));
+  writer_busy.get_future().wait();
+  std::atomic<int> writes{0};
+  EXPECT_TRUE(workers.Submit(StorageWorkers::Lane::kWrite, [&] { ++writes; }));
+  EXPECT_TRUE(workers.Submit(StorageWorkers::Lane::kWrite, [&] { ++writes; }));
+  EXPECT_FALSE(workers.Submit(StorageWorkers::Lane::kWrite, [&] { ++writes; }));
+  // The writer is stuck, yet a read completes.
+  std::promise<void> read;
+  ASSERT_TRUE(workers.Submit(StorageWorkers::Lane::kRead, [&] { read.set_value(); }));
+  read.get_future().wait();
+  release.set_value();
+  std::promise<void> last;
+  while (!workers.Submit(StorageWorkers::Lane::kWrite, [&] { last.set_value(); })) {
+    std::this_thread::yield();
+  }
+  last.get_future().wait();
+  EXPECT_EQ(writes, 2);
 }
 
 TEST(OptionsTest, DefaultsAndErrors) {
