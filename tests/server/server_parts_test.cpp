@@ -9,6 +9,7 @@
 
 #include "net/gbk.h"
 #include "server/assets.h"
+#include "server/client_address.h"
 #include "server/form.h"
 #include "server/http_util.h"
 #include "server/options.h"
@@ -215,6 +216,19 @@ TEST(RateLimiterTest, BurstThenSteadyRatePerAddress) {
   // rested is forgotten first and loses nothing by it.
   for (int i = 0; i < 100; ++i) limiter.Take("10.0.0." + std::to_string(i), t0 + 10min);
   EXPECT_LE(limiter.Size(), 4u);
+}
+
+TEST(ClientAddressTest, ForwardedForIsBelievedOnlyFromTrustedProxies) {
+  const std::vector<std::string> proxies = {"127.0.0.1", "10.0.0.2"};
+  // A stranger cannot choose its address.
+  EXPECT_EQ(ClientAddress("203.0.113.9", "1.2.3.4", proxies), "203.0.113.9");
+  EXPECT_EQ(ClientAddress("127.0.0.1", "", proxies), "127.0.0.1");
+  EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.7", proxies), "198.51.100.7");
+  // Entries the client wrote itself sit left of what our proxies appended.
+  EXPECT_EQ(ClientAddress("127.0.0.1", "6.6.6.6, 198.51.100.7, 10.0.0.2", proxies), "198.51.100.7");
+  EXPECT_EQ(ClientAddress("127.0.0.1", "junk, 198.51.100.7", proxies), "198.51.100.7");
+  EXPECT_EQ(ClientAddress("127.0.0.1", "198.51.100.7:80", proxies), "127.0.0.1");
+  EXPECT_EQ(ClientAddress("::ffff:127.0.0.1", "2001:db8::1", proxies), "2001:db8::1");
 }
 
 TEST(StorageWorkersTest, FullQueueRefusesAndReadsPassQueuedWrites) {
