@@ -27,6 +27,11 @@ StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_vi
   return result;
 }
 
+bool CachingStorage::HasInMemory(std::string_view name) {
+  std::shared_lock lock(mutex_);
+  return pages_.contains(name);
+}
+
 std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
   std::uint64_t stores_before;
   {

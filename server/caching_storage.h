@@ -35,6 +35,7 @@ class CachingStorage final : public Storage {
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  bool HasInMemory(std::string_view name) override;
 
  private:
   Storage& backing_;

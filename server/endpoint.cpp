@@ -106,22 +106,58 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
       return Refuse(403, "file name not claimed");
     case StoreResult::kNotOwner:
       return Refuse(403, "file name claimed by another machine");
+    case StoreResult::kOverQuota:
+      return Refuse(507, "the server is out of room for pages");
   }
   return Refuse(500, "unexpected store result");
 }
 
+std::string_view OperationOf(const Statement& statement) {
+  if (std::holds_alternative<SettingsQuery>(statement)) return "settings";
+  if (std::holds_alternative<MachineLookup>(statement)) return "ownership lookup";
+  if (std::holds_alternative<NameLookup>(statement)) return "name lookup";
+  if (std::holds_alternative<NameClaim>(statement)) return "claim";
+  return {};
+}
+
+std::string NameOf(const Statement& statement) {
+  if (const auto* lookup = std::get_if<NameLookup>(&statement)) return lookup->name;
+  if (const auto* claim = std::get_if<NameClaim>(&statement)) return claim->name;
+  return {};
+}
+
 }  // namespace
 
-EndpointReply HandleEndpoint(Storage& storage, std::string_view body,
-                             std::string_view public_host) {
+EndpointWork PeekEndpointWork(std::string_view body) {
+  // The program sends zc first; anything else is read like a query, whose
+  // lane refuses nothing it should not.
+  for (std::size_t start = 0; start < body.size();) {
+    const std::size_t end = std::min(body.find('&', start), body.size());
+    const std::string_view field = body.substr(start, end - start);
+    if (field == "zc=50") return EndpointWork::kClaim;  // "2"
+    if (field == "zc=52") return EndpointWork::kStore;  // "4"
+    if (field.starts_with("zc=")) return EndpointWork::kRead;
+    start = end + 1;
+  }
+  return EndpointWork::kRead;
+}
+
+EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host,
+                             Audit* audit) {
+  Audit ignored;
+  std::string_view& operation = (audit != nullptr ? *audit : ignored).operation;
+  std::string& name = (audit != nullptr ? *audit : ignored).name;
   auto parsed = ParseForm(body);
   if (auto* error = std::get_if<FormError>(&parsed)) return Refuse(400, error->message);
   const FormFields& fields = std::get<FormFields>(parsed);
   const auto zc = fields.find("zc");
   if (zc == fields.end()) return Refuse(400, "missing field zc");
-  const std::string& operation = zc->second;
-  if (operation == "4") return RunStore(storage, fields);
-  if (operation != "1" && operation != "2") return Refuse(400, "unknown operation");
+  if (zc->second == "4") {
+    operation = "store";
+    if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
+    return RunStore(storage, fields);
+  }
+  if (zc->second != "1" && zc->second != "2") return Refuse(400, "unknown operation");
 
   if (!HasOnly(fields, {"zc", "sql"}))
     return Refuse(400, "operations 1 and 2 take the fields zc and sql");
@@ -130,8 +166,10 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body,
   const Statement statement = ParseStatement(*sql);
   if (const auto* error = std::get_if<StatementError>(&statement))
     return Refuse(400, error->message);
-  return operation == "1" ? RunQuery(storage, statement, public_host)
-                          : RunClaim(storage, statement);
+  operation = OperationOf(statement);
+  name = NameOf(statement);
+  return zc->second == "1" ? RunQuery(storage, statement, public_host)
+                           : RunClaim(storage, statement);
 }
 
 }  // namespace heartpage::server

@@ -15,8 +15,24 @@ struct EndpointReply {
   bool records = false;  // body is a GBK record set
 };
 
+// For the log: what a request asked ("settings", "ownership lookup", "name
+// lookup", "claim", "store"; empty until the body says) and of which page
+// name, as sent. Never the machine identifier.
+struct Audit {
+  std::string_view operation;
+  std::string name;
+};
+
+// What a body asks for, told from its "zc" field alone, so that a request can
+// be queued, limited or refused before the whole body is decoded.
+enum class EndpointWork { kRead, kClaim, kStore };
+EndpointWork PeekEndpointWork(std::string_view body);
+
 // Operations 1 (query), 2 (claim) and 4 (store page). Whatever the body, it
 // either runs completely or changes nothing.
-EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host);
+// `audit`, when given, is filled in as soon as the body is understood, so it
+// tells what was asked even when the storage then fails.
+EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host,
+                             Audit* audit = nullptr);
 
 }  // namespace heartpage::server

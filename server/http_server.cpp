@@ -49,6 +49,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
         deadline(*contexts[0]),
         sweep(*contexts[0]) {
     for (auto& context : contexts) guards.emplace_back(context->get_executor());
+    shared->workers = &workers;
   }
 
   void Accept();
@@ -63,6 +64,9 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   asio::signal_set signals;
   asio::steady_timer deadline;
   asio::steady_timer sweep;
+  // Declared after the contexts, so it is gone first: its last jobs post
+  // their answers to contexts that still exist.
+  StorageWorkers workers{{}};
 };
 
 void HttpServer::Impl::Accept() {

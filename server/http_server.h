@@ -19,6 +19,14 @@ struct ServerConfig {
   // sending one request, or reading one answer.
   unsigned idle_timeout_seconds = 60;
   std::vector<std::filesystem::path> asset_dirs;
+  // Peers whose X-Forwarded-For names the real client (our reverse proxies).
+  std::vector<std::string> trusted_proxies;
+  // Per client address: claims and stores a minute, and how many may come at
+  // once. A rate of 0 means no limit.
+  unsigned claims_per_minute = 10;
+  unsigned claim_burst = 20;
+  unsigned stores_per_minute = 60;
+  unsigned store_burst = 60;
 };
 
 // HTTP/1.1 server of the publishing site: the form endpoint, published pages,

@@ -82,7 +82,9 @@ bool NotModified(std::string_view if_none_match, std::string_view if_modified_si
   if (!if_none_match.empty()) return EtagMatches(if_none_match, etag);
   if (if_modified_since.empty()) return false;
   const std::optional<std::int64_t> since = ParseHttpDate(if_modified_since);
-  return since && modified <= *since;
+  // Dates count whole seconds: a page replaced within the second the client's
+  // date names may be newer than its copy, so only a later date vouches.
+  return since && modified < *since;
 }
 
 namespace {

@@ -17,7 +17,8 @@ std::optional<std::int64_t> ParseHttpDate(std::string_view text);
 bool EtagMatches(std::string_view if_none_match, std::string_view etag);
 
 // Whether a conditional GET can be answered 304: If-None-Match when present
-// decides alone, otherwise If-Modified-Since.
+// decides alone, otherwise If-Modified-Since, which must name a second after
+// the one the page was last replaced in.
 bool NotModified(std::string_view if_none_match, std::string_view if_modified_since,
                  std::string_view etag, std::int64_t modified);
 

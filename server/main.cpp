@@ -66,6 +66,7 @@ int main(int argc, char** argv) {
     if (options.settings.announcement || options.settings.version_label ||
         options.settings.download_url)
       database_storage.UpdateSettings(options.settings);
+    database_storage.LimitPageBytes(options.max_storage);
     CachingStorage storage(database_storage, kPageCacheBytes);
 
     options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());

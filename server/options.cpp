@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "net/host.h"
+#include "server/client_address.h"
 #include "server/records.h"
 
 namespace heartpage::server {
@@ -23,6 +24,14 @@ const char* const kUsage =
     "  --max-body BYTES      largest request body accepted (default 8388608; K and M suffixes)\n"
     "  --threads N           worker threads (default: one per core, 2 to 8)\n"
     "  --idle-timeout SECONDS  how long a connection may keep us waiting (default 60)\n"
+    "  --max-storage BYTES   room for pages in all; a store past it gets 507 (default 1G)\n"
+    "  --claims-per-minute N, --claim-burst N\n"
+    "                        name claims one client address may make (default 10 a minute,\n"
+    "                        20 at once); beyond them 429 with Retry-After; 0: no limit\n"
+    "  --stores-per-minute N, --store-burst N\n"
+    "                        page stores one client address may make (default 60 and 60)\n"
+    "  --trusted-proxy ADDRESS  a reverse proxy in front of this server, whose\n"
+    "                        X-Forwarded-For names the client; may be repeated\n"
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
@@ -34,6 +43,7 @@ std::optional<std::size_t> ParseSize(std::string_view text) {
   std::size_t multiplier = 1;
   if (text.ends_with('K') || text.ends_with('k')) multiplier = 1024;
   if (text.ends_with('M') || text.ends_with('m')) multiplier = 1024 * 1024;
+  if (text.ends_with('G') || text.ends_with('g')) multiplier = 1024 * 1024 * 1024;
   if (multiplier != 1) text.remove_suffix(1);
   std::size_t value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -88,6 +98,27 @@ std::variant<Options, OptionsError> ParseOptions(
       const std::optional<std::size_t> size = ParseSize(value);
       if (!size) return OptionsError{"--max-body needs a positive number of bytes"};
       options.server.max_body = *size;
+    } else if (arg == "--max-storage") {
+      const std::optional<std::size_t> size = ParseSize(value);
+      if (!size) return OptionsError{"--max-storage needs a positive number of bytes"};
+      options.max_storage = *size;
+    } else if (arg == "--claims-per-minute" || arg == "--claim-burst" ||
+               arg == "--stores-per-minute" || arg == "--store-burst") {
+      unsigned number = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+      const bool burst = arg.ends_with("burst");
+      if (ec != std::errc() || end != value.data() + value.size() || number > 1000000 ||
+          (burst && number == 0))
+        return OptionsError{arg + (burst ? " needs a number from 1 to 1000000"
+                                         : " needs a number from 0 (no limit) to 1000000")};
+      if (arg == "--claims-per-minute") options.server.claims_per_minute = number;
+      if (arg == "--claim-burst") options.server.claim_burst = number;
+      if (arg == "--stores-per-minute") options.server.stores_per_minute = number;
+      if (arg == "--store-burst") options.server.store_burst = number;
+    } else if (arg == "--trusted-proxy") {
+      const std::string address = CanonicalAddress(value);
+      if (address.empty()) return OptionsError{"--trusted-proxy needs an IP address"};
+      options.server.trusted_proxies.push_back(address);
     } else if (arg == "--idle-timeout") {
       unsigned seconds = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);

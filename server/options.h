@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -16,6 +17,7 @@ struct Options {
   ServerConfig server;
   std::filesystem::path data_dir;
   SiteSettings settings;  // the fields given on the command line
+  std::uint64_t max_storage = std::uint64_t{1} << 30;  // pages' bytes in all
   bool help = false;
 };
 

@@ -23,6 +23,8 @@ namespace http = beast::http;
 
 namespace {
 
+// A write that found the database locked may well get in a moment later.
+constexpr std::chrono::seconds kBusyRetry{2};
 constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
 constexpr std::string_view kServerName = "heartpage-server";
 // Scripts run, in an origin of their own; the page can neither send anything
@@ -83,11 +85,11 @@ StringResponse MethodNotAllowed(const Request& request, std::string_view allowed
   return response;
 }
 
-Response Endpoint(const Request& request, const Site& site) {
+Response Endpoint(const Request& request, const Site& site, Audit* audit) {
   if (request.method() != http::verb::post) return MethodNotAllowed(request, "POST");
   if (SentByWebPage(request))
     return Plain(request, http::status::forbidden, "requests from web pages are refused");
-  EndpointReply reply = HandleEndpoint(site.storage, request.body(), site.public_host);
+  EndpointReply reply = HandleEndpoint(site.storage, request.body(), site.public_host, audit);
   const std::string_view type =
       reply.status == 200 ? "text/plain; charset=gbk" : "text/plain; charset=utf-8";
   StringResponse response =
@@ -246,13 +248,13 @@ Response Asset(const Request& request, std::string_view path, const Site& site) 
   return response;
 }
 
-Response Route(const Request& request, const Site& site) {
+Response Route(const Request& request, const Site& site, Audit* audit) {
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
 
-  if (beast::iequals(path, "/asp/index.asp")) return Endpoint(request, site);
+  if (beast::iequals(path, "/asp/index.asp")) return Endpoint(request, site, audit);
   if (StartsWithIgnoringCase(path, "/Test/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return PublishedPage(request, path.substr(6), site);
@@ -270,10 +272,13 @@ Response Route(const Request& request, const Site& site) {
 
 }  // namespace
 
-Response HandleRequest(const Request& request, const Site& site) {
+Response HandleRequest(const Request& request, const Site& site, Audit* audit) {
   Response response;
   try {
-    response = Route(request, site);
+    response = Route(request, site, audit);
+  } catch (const StorageBusy& error) {
+    std::fprintf(stderr, "heartpage-server: storage busy: %s\n", error.what());
+    response = TryLater(request, http::status::service_unavailable, kBusyRetry, "server busy");
   } catch (const std::exception& error) {
     std::fprintf(stderr, "heartpage-server: storage error: %s\n", error.what());
     response = Plain(request, http::status::internal_server_error, "storage error");
@@ -285,6 +290,40 @@ Response HandleRequest(const Request& request, const Site& site) {
     text->body().clear();
     text->content_length(size);
   }
+  return response;
+}
+
+Work WorkOf(const Request& request, const Site& site) {
+  const std::string_view target = request.target();
+  const std::string_view path = target.substr(0, target.find('?'));
+  const bool read_only =
+      request.method() == http::verb::get || request.method() == http::verb::head;
+  if (beast::iequals(path, "/asp/index.asp")) {
+    if (request.method() != http::verb::post || SentByWebPage(request)) return Work::kAtOnce;
+    switch (PeekEndpointWork(request.body())) {
+      case EndpointWork::kClaim:
+        return Work::kClaim;
+      case EndpointWork::kStore:
+        return Work::kStore;
+      case EndpointWork::kRead:
+        return Work::kRead;
+    }
+  }
+  if (!read_only) return Work::kAtOnce;
+  if (StartsWithIgnoringCase(path, "/Test/")) {
+    const std::string_view name = path.substr(6);
+    return !IsValidPageName(name) || site.storage.HasInMemory(PageNameKey(name)) ? Work::kAtOnce
+                                                                                 : Work::kRead;
+  }
+  if (path == "/" || path == "/index.html" || path == "/download" || path == "/support")
+    return Work::kRead;
+  return Work::kAtOnce;
+}
+
+StringResponse TryLater(const Request& request, http::status status,
+                        std::chrono::seconds retry_after, std::string_view message) {
+  StringResponse response = Plain(request, status, message);
+  response.set(http::field::retry_after, std::to_string(retry_after.count()));
   return response;
 }
 

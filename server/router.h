@@ -4,6 +4,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "server/endpoint.h"
 #include "server/storage.h"
 
 namespace heartpage::server {
@@ -42,7 +44,18 @@ struct Site {
 // pages, page assets and the site pages. This is the one place where a
 // failing storage becomes a 500. Answers keep the connection open when the
 // request allows it, and answers to HEAD carry no body.
-Response HandleRequest(const Request& request, const Site& site);
+// `audit`, when given, learns what an endpoint request asked, for the log.
+Response HandleRequest(const Request& request, const Site& site, Audit* audit = nullptr);
+
+// Where a request is answered: at once on the network thread, because
+// nothing in it waits on the database (assets, pages held in memory,
+// refusals), or on a storage worker, reading or writing.
+enum class Work { kAtOnce, kRead, kClaim, kStore };
+Work WorkOf(const Request& request, const Site& site);
+
+// "Not now": 429 or 503 with Retry-After, the connection kept.
+StringResponse TryLater(const Request& request, boost::beast::http::status status,
+                        std::chrono::seconds retry_after, std::string_view message);
 
 // A short plain-text answer, for what the connection refuses by itself.
 StringResponse PlainResponse(unsigned version, bool keep_alive, boost::beast::http::status status,

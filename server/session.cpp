@@ -1,6 +1,8 @@
 #include "server/session.h"
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -11,6 +13,7 @@
 #include <string>
 #include <type_traits>
 
+#include "server/client_address.h"
 #include "server/http_util.h"
 #include "server/page_file.h"
 
@@ -24,6 +27,9 @@ namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
+// The storage queue was full: by the time the client asks again it has most
+// likely moved on.
+constexpr std::chrono::seconds kQueueFullRetry{1};
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
@@ -35,6 +41,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   ~Session() override { shared_->Forget(this); }
 
   void Start() {
+    beast::error_code ec;
+    const auto peer = Lowest().remote_endpoint(ec);
+    peer_ = ec ? "-" : CanonicalAddress(peer.address().to_string());
     shared_->Add(this, this->weak_from_this());
     asio::dispatch(Executor(), [self = this->shared_from_this()] { self->Read(); });
   }
@@ -123,7 +132,35 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     target_ = std::string(request.target());
     // A stopping server answers what it has read, then hangs up.
     if (shared_->stopping) request.keep_alive(false);
-    Send(HandleRequest(request, shared_->site));
+    client_ = ClientAddress(peer_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
+    Dispatch(std::move(request));
+  }
+
+  // Answers at once what needs no database; hands the rest to a storage
+  // worker, and the answer comes back to this connection's thread.
+  void Dispatch(Request&& request) {
+    audit_ = {};
+    const Work work = WorkOf(request, shared_->site);
+    if (work == Work::kAtOnce) return Send(HandleRequest(request, shared_->site, &audit_));
+    if (const auto wait = shared_->Throttle(work, client_); wait.count() > 0) {
+      audit_.operation = work == Work::kClaim ? "claim" : "store";
+      return Send(TryLater(request, http::status::too_many_requests, wait, "too many requests"));
+    }
+    auto job = std::make_shared<Request>(std::move(request));
+    // Keeps this connection's thread running until the answer is back, also
+    // while the server stops.
+    auto busy =
+        std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(Executor());
+    const auto lane =
+        work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
+    const bool queued = shared_->workers->Submit(lane, [self = this->shared_from_this(), job,
+                                                        busy] {
+      auto response =
+          std::make_shared<Response>(HandleRequest(*job, self->shared_->site, &self->audit_));
+      asio::post(self->Executor(), [self, response, busy] { self->Send(std::move(*response)); });
+    });
+    if (!queued)
+      Send(TryLater(*job, http::status::service_unavailable, kQueueFullRetry, "server busy"));
   }
 
   // `drain`: the request's body may still be arriving; swallow it for a
@@ -131,6 +168,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Send(Response&& response, bool drain = false) {
     status_ = StatusOf(response);
     body_bytes_ = BodyBytesOf(response);
+    outcome_.clear();
+    if (const auto* text = std::get_if<StringResponse>(&response);
+        text != nullptr && status_ >= 400)
+      outcome_ = text->body().substr(0, text->body().find('\n'));
     deadline_ = Clock::now() + IdleTimeout();
     std::visit([this, drain](auto& message) { Write(std::move(message), drain); }, response);
   }
@@ -188,7 +229,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
 
   void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
-    shared_->Log(method_, target_, status_, body_bytes_, started_);
+    const bool endpoint = !audit_.operation.empty() || beast::iequals(target_, "/asp/index.asp");
+    shared_->Log({method_, target_, status_, body_bytes_, started_, client_,
+                  endpoint ? &audit_ : nullptr, outcome_});
     started_ = {};
     if (ec) return Close();
     if (drain) return Drain();
@@ -233,6 +276,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::string target_;
   unsigned status_ = 0;
   std::size_t body_bytes_ = 0;
+  std::string peer_;    // the connection's own peer
+  std::string client_;  // who the request is from, proxies seen through
+  Audit audit_;
+  std::string outcome_;
   PageResponse page_;
   PageSender page_sender_;
   std::vector<char> drain_buffer_;
@@ -241,8 +288,34 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 }  // namespace
 
+namespace {
+
+// A reason for the log, in quotes: spaces stay, and whatever could end the
+// quotes or the line is escaped.
+std::string LoggableText(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte >= 0x7F || c == '\\' || c == '"') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
-    : config(std::move(config)), site{storage, this->config.public_host, this->config.asset_dirs} {}
+    : config(std::move(config)), site{storage, this->config.public_host, this->config.asset_dirs} {
+  if (this->config.claims_per_minute > 0)
+    claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
+  if (this->config.stores_per_minute > 0)
+    stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
+}
 
 void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle) {
   std::lock_guard lock(mutex_);
@@ -268,14 +341,35 @@ std::vector<std::shared_ptr<Connection>> ServerShared::Open() {
   return open;
 }
 
-void ServerShared::Log(std::string_view method, std::string_view target, unsigned status,
-                       std::size_t bytes, Clock::time_point started) {
-  const double ms = started == Clock::time_point{}
-                        ? 0.0
-                        : std::chrono::duration<double, std::milli>(Clock::now() - started).count();
-  char line[512];
-  std::snprintf(line, sizeof line, "%.*s %.300s %u %zu %.2fms\n", static_cast<int>(method.size()),
-                method.data(), LoggablePath(target).c_str(), status, bytes, ms);
+std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client) {
+  RateLimiter* limiter = nullptr;
+  if (work == Work::kClaim && claims_) limiter = &*claims_;
+  if (work == Work::kStore && stores_) limiter = &*stores_;
+  return limiter != nullptr ? limiter->Take(client) : std::chrono::seconds(0);
+}
+
+void ServerShared::Log(const LogEntry& entry) {
+  const double ms =
+      entry.started == Clock::time_point{}
+          ? 0.0
+          : std::chrono::duration<double, std::milli>(Clock::now() - entry.started).count();
+  // Every part that a client chose is escaped: no request can write a line
+  // of its own into the log.
+  std::string line = std::string(entry.method) + " " + LoggablePath(entry.target).substr(0, 300);
+  char numbers[96];
+  std::snprintf(numbers, sizeof numbers, " %u %zu %.2fms ", entry.status, entry.bytes, ms);
+  line += numbers;
+  line += LoggablePath(entry.client).substr(0, 64);
+  if (entry.audit != nullptr) {
+    line += ' ';
+    line += entry.audit->operation.empty() ? std::string_view("-")
+                                           : std::string_view(entry.audit->operation);
+    line += ' ';
+    line += entry.audit->name.empty() ? "-" : LoggablePath(entry.audit->name).substr(0, 64);
+    line += ' ';
+    line += entry.outcome.empty() ? "ok" : "\"" + LoggableText(entry.outcome.substr(0, 100)) + "\"";
+  }
+  line += '\n';
   log_.Write(line);
 }
 

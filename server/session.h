@@ -9,13 +9,17 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "server/http_server.h"
+#include "server/rate_limit.h"
 #include "server/request_log.h"
 #include "server/router.h"
+#include "server/storage_workers.h"
 
 namespace heartpage::server {
 
@@ -53,14 +57,33 @@ class ServerShared {
   void Forget(Connection* connection);
   std::vector<std::shared_ptr<Connection>> Open();
 
-  // One line of the request log.
-  void Log(std::string_view method, std::string_view target, unsigned status, std::size_t bytes,
-           Clock::time_point started);
+  // The storage workers that requests needing the database are handed to;
+  // owned by the listener, which outlives every use.
+  StorageWorkers* workers = nullptr;
+
+  // Zero when `work` from `client` may go ahead now; otherwise how long the
+  // client should wait before asking again.
+  std::chrono::seconds Throttle(Work work, const std::string& client);
+
+  // One line of the request log: who asked what, and how it ended.
+  struct LogEntry {
+    std::string_view method;
+    std::string_view target;
+    unsigned status = 0;
+    std::size_t bytes = 0;
+    Clock::time_point started;
+    std::string_view client;
+    const Audit* audit = nullptr;  // endpoint requests only
+    std::string_view outcome;      // the refusal's reason, for errors
+  };
+  void Log(const LogEntry& entry);
   void FlushLog() { log_.Flush(); }
 
  private:
   std::mutex mutex_;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
+  std::optional<RateLimiter> claims_;
+  std::optional<RateLimiter> stores_;
   RequestLog log_{2};
 };
 

@@ -14,7 +14,9 @@
 
 namespace heartpage::server {
 
-inline constexpr int kBusyTimeoutMs = 10000;
+// How long a statement waits for another process's write lock. Short: a
+// request that cannot get in is better answered "busy" than left hanging.
+inline constexpr int kBusyTimeoutMs = 2000;
 
 // One open database handle with its prepared statements.
 class SqliteStorage::Connection {
@@ -40,12 +42,19 @@ class SqliteStorage::Connection {
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
+  // A lock that outlasted the busy timeout is worth telling apart: the
+  // request may be asked again, the database is fine.
+  [[noreturn]] static void Throw(int rc, const std::string& why) {
+    if ((rc & 0xff) == SQLITE_BUSY) throw StorageBusy(why);
+    throw StorageError(why);
+  }
+
   void Exec(const char* sql) {
     char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    if (const int rc = sqlite3_exec(db_, sql, nullptr, nullptr, &message); rc != SQLITE_OK) {
       const std::string why = message != nullptr ? message : sqlite3_errmsg(db_);
       sqlite3_free(message);
-      throw StorageError(why);
+      Throw(rc, why);
     }
   }
 
@@ -85,7 +94,7 @@ class SqliteStorage::Connection {
       const int rc = sqlite3_step(statement_);
       if (rc == SQLITE_ROW) return true;
       if (rc == SQLITE_DONE) return false;
-      throw StorageError(sqlite3_errmsg(connection_.db_));
+      connection_.Throw(rc, sqlite3_errmsg(connection_.db_));
     }
     std::string Text(int column) {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));

@@ -203,11 +203,21 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
   const std::int64_t now = std::time(nullptr);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
-  return db->Write([&] {
+  std::uint64_t total_after = page_bytes_;
+  const StoreResult result = db->Write([&] {
     auto claimed = db->Prepare("SELECT 硬盘ID摘要 = ?2 FROM 免费 WHERE 文件名 = ?1");
     claimed.Bind(1, name).Bind(2, owner.hex());
     if (!claimed.Step()) return StoreResult::kUnclaimed;
     if (claimed.Int(0) == 0) return StoreResult::kNotOwner;
+    if (page_limit_) {
+      auto previous = db->Prepare("SELECT LENGTH(内容) FROM 页面 WHERE 文件名 = ?");
+      previous.Bind(1, name);
+      const std::uint64_t before = previous.Step() ? previous.Int(0) : 0;
+      total_after = page_bytes_ - before + bytes.size();
+      // A page that does not grow may always be replaced: an owner can
+      // still make room, or fix a page, on a full server.
+      if (bytes.size() > before && total_after > *page_limit_) return StoreResult::kOverQuota;
+    }
     auto upsert = db->Prepare(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");
@@ -215,6 +225,17 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
     upsert.Step();
     return StoreResult::kStored;
   });
+  if (result == StoreResult::kStored) page_bytes_ = total_after;
+  return result;
+}
+
+void SqliteStorage::LimitPageBytes(std::uint64_t bytes) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
+  total.Step();
+  page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
+  page_limit_ = bytes;
 }
 
 std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "server/storage.h"
@@ -41,6 +42,10 @@ class SqliteStorage final : public Storage {
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
 
+  // Stores that would take the pages past `bytes` in all are refused
+  // (kOverQuota). No limit until this is called.
+  void LimitPageBytes(std::uint64_t bytes);
+
   // "ok" or SQLite's list of problems.
   std::string IntegrityCheck();
 
@@ -58,6 +63,9 @@ class SqliteStorage final : public Storage {
   // Writers of this process queue here rather than in SQLite's busy handler,
   // which polls with sleeps; the busy timeout still covers other processes.
   std::mutex write_mutex_;
+  // Under write_mutex_: the pages' bytes in all, known once a limit is set.
+  std::optional<std::uint64_t> page_limit_;
+  std::uint64_t page_bytes_ = 0;
 };
 
 }  // namespace heartpage::server

@@ -26,6 +26,12 @@ struct StorageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The database stayed locked by another writer for longer than a request may
+// wait: nothing changed, and asking again shortly may well succeed.
+struct StorageBusy : StorageError {
+  using StorageError::StorageError;
+};
+
 struct Claim {
   MachineIdHash owner;
   std::string name;
@@ -48,7 +54,7 @@ struct SiteSettings {
 };
 
 enum class ClaimResult { kClaimed, kTaken };
-enum class StoreResult { kStored, kUnclaimed, kNotOwner };
+enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
 
 class Storage {
  public:
@@ -75,6 +81,9 @@ class Storage {
                                 std::string_view bytes) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
+  // Whether LoadPage(name) would answer from memory, without waiting on the
+  // database.
+  virtual bool HasInMemory(std::string_view /*name*/) { return false; }
 };
 
 }  // namespace heartpage::server

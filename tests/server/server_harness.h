@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/value_encoding.h"
+
 extern char** environ;
 
 namespace heartpage::server::testing {
@@ -108,14 +110,16 @@ class ServerProcess {
   }
 
   // Blocks until a log line satisfies `match` (true) or the log ends (false).
+  // False when the server ends, or says nothing that matches for a long
+  // while, which a test must not mistake for a hang of its own.
   bool WaitForLog(const std::function<bool(const std::string&)>& match) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     std::unique_lock lock(mutex_);
     std::size_t seen = 0;
     for (;;) {
       for (; seen < lines_.size(); ++seen)
         if (match(lines_[seen])) return true;
-      if (closed_) return false;
-      changed_.wait(lock);
+      if (closed_ || changed_.wait_until(lock, give_up) == std::cv_status::timeout) return false;
     }
   }
 
@@ -170,8 +174,17 @@ struct HttpResponse {
 // One keep-alive connection to the server.
 class HttpConnection {
  public:
-  explicit HttpConnection(int port) {
+  // `from`: the loopback address to connect from (127.0.0.x), so that one
+  // test can play several clients.
+  explicit HttpConnection(int port, const char* from = nullptr) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 && from != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      if (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
+          bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+        throw std::runtime_error(std::string("cannot connect from ") + from);
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -264,8 +277,9 @@ inline std::string GetRequest(std::string_view target, std::string_view extra_he
 }
 
 // One request on a fresh connection; a status of 0 when no answer came.
-inline HttpResponse Exchange(int port, const std::string& request, bool head_request = false) {
-  HttpConnection connection(port);
+inline HttpResponse Exchange(int port, const std::string& request, bool head_request = false,
+                             const char* from = nullptr) {
+  HttpConnection connection(port, from);
   connection.Send(request);
   return connection.Read(head_request).value_or(HttpResponse{});
 }
@@ -276,6 +290,32 @@ inline HttpResponse Post(int port, std::string_view body) {
 
 inline HttpResponse Get(int port, std::string_view target, std::string_view extra_headers = "") {
   return Exchange(port, GetRequest(target, extra_headers));
+}
+
+// Request bodies, written by hand as the program would send them.
+inline std::string Quoted(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+
+inline std::string QueryBody(std::string_view sql) {
+  return "zc=49&sql=" + EncodeValue(sql);
+}
+inline std::string ClaimBody(std::string_view machine, std::string_view name) {
+  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
+                                    "', '" + Quoted(name) + "')");
+}
+inline std::string StoreBody(std::string_view machine, std::string_view name,
+                             std::string_view page) {
+  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
+         "&data=" + EncodeValue(page);
+}
+inline std::string NameLookup(std::string_view name) {
+  return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
 }
 
 // Everything the server keeps, as text: claims, and pages by size and hash.

@@ -10,45 +10,27 @@
 
 #include "net/gbk.h"
 #include "net/value_encoding.h"
+#include "server/http_util.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/server_harness.h"
 
 namespace heartpage::server {
 namespace {
 
+using testing::ClaimBody;
 using testing::DumpDatabase;
 using testing::Exchange;
 using testing::Get;
 using testing::GetRequest;
 using testing::HttpConnection;
+using testing::NameLookup;
 using testing::Post;
 using testing::PostRequest;
+using testing::QueryBody;
+using testing::Quoted;
 using testing::ScratchDir;
 using testing::ServerProcess;
-
-std::string Quoted(std::string_view value) {
-  std::string out;
-  for (const char c : value) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out;
-}
-
-std::string QueryBody(std::string_view sql) {
-  return "zc=49&sql=" + EncodeValue(sql);
-}
-std::string ClaimBody(std::string_view machine, std::string_view name) {
-  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
-                                    "', '" + Quoted(name) + "')");
-}
-std::string StoreBody(std::string_view machine, std::string_view name, std::string_view page) {
-  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
-         "&data=" + EncodeValue(page);
-}
-std::string NameLookup(std::string_view name) {
-  return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
-}
+using testing::StoreBody;
 
 // Answer text split into records and fields the way the client reads it.
 std::vector<std::vector<std::string>> Rows(const testing::HttpResponse& response) {
@@ -78,6 +60,11 @@ std::string SamplePage(std::size_t size, char seed) {
   }
   return page + "</body></html>";
 }
+
+// For tests that send far more claims or stores from one address than any
+// client would; the limits themselves are tested on their own.
+const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0", "--stores-per-minute",
+                                                "0"};
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -116,7 +103,8 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk("<p>新的</p>"));
 
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 200 ") && line.ends_with("ms");
+    return line.starts_with("POST /asp/index.asp 200 ") &&
+           line.ends_with("ms 127.0.0.1 store abc1 ok");
   }));
   EXPECT_TRUE(server.WaitForLog(
       [](const std::string& line) { return line.starts_with("GET /Test/abc1 200 "); }));
@@ -307,7 +295,7 @@ TEST_F(ServerTest, QuotesInValuesAreDataNotStatement) {
 
 // Every refused request leaves the database as it was and the server running.
 TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
-  ServerProcess server(data_.path());
+  ServerProcess server(data_.path(), kNoRateLimits);
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m1", "taken")).status, 200);
   ASSERT_EQ(Post(port, StoreBody("m1", "taken", "<p>original</p>")).status, 200);
@@ -463,11 +451,12 @@ TEST_F(ServerTest, MaxBodyIsConfigurable) {
 }
 
 TEST_F(ServerTest, ExactlyOneOfFiftyConcurrentClaimsSucceeds) {
-  ServerProcess server(data_.path());
+  ServerProcess server(data_.path(), kNoRateLimits);
   constexpr int kClaims = 50;
   std::latch start(kClaims);
   std::atomic<int> claimed = 0;
   std::atomic<int> conflicts = 0;
+  std::atomic<int> busy = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < kClaims; ++i) {
     threads.emplace_back([&, i] {
@@ -478,18 +467,22 @@ TEST_F(ServerTest, ExactlyOneOfFiftyConcurrentClaimsSucceeds) {
       const int status = connection.Read().value_or(testing::HttpResponse{}).status;
       if (status == 200) ++claimed;
       if (status == 409) ++conflicts;
+      // More writes at once than the server queues: the rest are told to
+      // come back, with nothing changed.
+      if (status == 503) ++busy;
     });
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(claimed, 1);
-  EXPECT_EQ(conflicts, kClaims - 1);
+  EXPECT_GT(conflicts, 0);
+  EXPECT_EQ(conflicts + busy, kClaims - 1);
   EXPECT_EQ(Rows(Post(server.port(), NameLookup("popular"))).size(), 1u);
 }
 
 TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
   std::map<std::string, std::string> acknowledged;
   {
-    ServerProcess server(data_.path());
+    ServerProcess server(data_.path(), kNoRateLimits);
     std::mutex mutex;
     std::condition_variable enough;
     bool writer_stopped = false;
@@ -549,12 +542,15 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
 
   EXPECT_EQ(Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n").status, 304);
   EXPECT_EQ(Get(port, "/Test/cond", "If-None-Match: \"other\", W/" + etag + "\r\n").status, 304);
-  EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: " + modified + "\r\n").status, 304);
+  // By date alone only a later second vouches for the copy: the page may
+  // have been replaced again within the second it names.
+  const std::string later = FormatHttpDate(*ParseHttpDate(modified) + 1);
+  EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: " + later + "\r\n").status, 304);
   EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: Thu, 01 Jan 1998 00:00:00 GMT\r\n").status,
             200);
   // If-None-Match decides alone when both are present.
   EXPECT_EQ(
-      Get(port, "/Test/cond", "If-None-Match: \"other\"\r\nIf-Modified-Since: " + modified + "\r\n")
+      Get(port, "/Test/cond", "If-None-Match: \"other\"\r\nIf-Modified-Since: " + later + "\r\n")
           .status,
       200);
 
@@ -567,6 +563,8 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   const auto changed = Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "<p>two</p>");
+  // Most likely replaced within the same second: the old date must not pass.
+  EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: " + modified + "\r\n").status, 200);
 }
 
 TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {

@@ -1,0 +1,110 @@
+// The server's limits, against the real process: per-client rates, the room
+// for pages, a database locked by someone else, and the log that tells who
+// did what.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <future>
+
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+using namespace testing;
+
+HttpResponse PostFrom(int port, const char* from, std::string_view body,
+                      std::string_view extra_headers = "") {
+  std::string request = PostRequest(body);
+  request.insert(request.find("\r\n") + 2, extra_headers);
+  return Exchange(port, request, false, from);
+}
+
+class ServerLimitsTest : public ::testing::Test {
+ protected:
+  ScratchDir data_;
+};
+
+TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
+  ServerProcess server(
+      data_.path(), {"--claims-per-minute", "1", "--claim-burst", "2", "--stores-per-minute", "1",
+                     "--store-burst", "2", "--trusted-proxy", "127.0.0.1", "--max-storage", "1K"});
+  const int port = server.port();
+  const std::string secret = "WD-SECRET 9";
+  ASSERT_EQ(PostFrom(port, "127.0.0.2", ClaimBody(secret, "a1")).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.2", ClaimBody(secret, "a2")).status, 200);
+  const std::string before = DumpDatabase(data_.path());
+  const HttpResponse refused = PostFrom(port, "127.0.0.2", ClaimBody(secret, "a3"));
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
+  EXPECT_EQ(DumpDatabase(data_.path()), before);
+  // Only our own proxy may say whom it speaks for.
+  EXPECT_EQ(
+      PostFrom(port, "127.0.0.2", ClaimBody(secret, "a3"), "X-Forwarded-For: 10.9.9.9\r\n").status,
+      429);
+  EXPECT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("other", "b1")).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.1", ClaimBody("third", "c1"),
+                     "X-Forwarded-For: 6.6.6.6, 198.51.100.7\r\n")
+                .status,
+            200);
+
+  // Stores have buckets of their own, and the whole server a room for pages.
+  const std::string page(600, 'x');
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a1", page)).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", page)).status, 507);
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", "small")).status, 429);
+  EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("other", "b1", "<p>b1</p>")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/a2").status, 404);
+
+  // One line per endpoint request: who, what, which name, how it ended; the
+  // identifier never, and nothing a client wrote can start a line.
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 429 ") &&
+           line.ends_with(" 127.0.0.2 claim - \"too many requests\"");
+  }));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 200 ") &&
+           line.ends_with(" 198.51.100.7 claim c1 ok");
+  }));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 507 ") &&
+           line.ends_with(" 127.0.0.2 store a2 \"the server is out of room for pages\"");
+  }));
+  EXPECT_EQ(server.Log().find(secret), std::string::npos);
+}
+
+TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m", "kept")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "kept", "<p>kept</p>")).status, 200);
+  ASSERT_EQ(Get(port, "/Test/kept").status, 200);
+
+  // Another program takes the write lock and keeps it.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((data_.path() / "heartpage.sqlite3").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+  auto store = std::async(std::launch::async,
+                          [&] { return Post(port, StoreBody("m", "kept", "<p>new</p>")); });
+  auto claim = std::async(std::launch::async, [&] { return Post(port, ClaimBody("m", "late")); });
+  // While the writes wait for the lock, reading is not held up behind them.
+  const HttpResponse page = Get(port, "/Test/kept");
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.body, "<p>kept</p>");
+  EXPECT_EQ(Post(port, NameLookup("kept")).status, 200);
+  for (auto* waiting : {&store, &claim}) {
+    const HttpResponse busy = waiting->get();
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_EQ(busy.Header("retry-after"), "2");
+  }
+
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  EXPECT_EQ(Post(port, StoreBody("m", "kept", "<p>new</p>")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/kept").body, "<p>new</p>");
+}
+
+}  // namespace
+}  // namespace heartpage::server
