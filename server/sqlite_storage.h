@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "server/storage.h"
@@ -19,7 +20,9 @@ class SqliteStorage final : public Storage {
  public:
   // Opens or creates the database, creating the schema on first use. Throws
   // StorageError when the file cannot be opened or is not our database.
-  explicit SqliteStorage(std::filesystem::path file);
+  // `vfs` names a registered SQLite VFS to open the file through (tests put
+  // one between the database and the disk); empty means SQLite's default.
+  explicit SqliteStorage(std::filesystem::path file, std::string vfs = {});
   ~SqliteStorage() override;
 
   SqliteStorage(const SqliteStorage&) = delete;
@@ -45,6 +48,7 @@ class SqliteStorage final : public Storage {
   void Release(std::unique_ptr<Connection> connection);
 
   std::filesystem::path file_;
+  std::string vfs_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
   // Writers of this process queue here rather than in SQLite's busy handler,
