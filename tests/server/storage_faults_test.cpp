@@ -19,6 +19,17 @@ namespace {
 
 using testing::FaultVfs;
 
+const std::string kKey(MachineIdHasher::kKeyBytes, 'k');
+
+MachineIdHash Id(std::string_view machine_id) {
+  return MachineIdHasher(kKey)(machine_id);
+}
+
+// The storage, through the faulty disk.
+void OpenStorage(std::optional<SqliteStorage>& storage, const std::filesystem::path& file) {
+  storage.emplace(file, kKey, nullptr, FaultVfs::kName);
+}
+
 std::string ClaimBody(std::string_view machine, std::string_view name) {
   return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" +
                                     std::string(machine) + "', '" + std::string(name) + "')");
@@ -79,12 +90,13 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
     // On a disk failing from the start the storage cannot be made, and
     // leaves no file open behind it.
     vfs_.FailNth(fault.op, 1, fault.code, /*lasting=*/true);
-    EXPECT_THROW(SqliteStorage(file, FaultVfs::kName), StorageError);
+    EXPECT_THROW(SqliteStorage(file, kKey, nullptr, FaultVfs::kName), StorageError);
     EXPECT_EQ(vfs_.OpenFiles(), 0);
     vfs_.Clear();
 
     std::map<std::string, std::string> acknowledged;
-    std::optional<SqliteStorage> storage(std::in_place, file, FaultVfs::kName);
+    std::optional<SqliteStorage> storage;
+    OpenStorage(storage, file);
     // The endpoint lets StorageError through; the HTTP side answers it with 500.
     const auto post = [&](const std::string& body) {
       return HandleEndpoint(*storage, body, "example.com").status;
@@ -131,7 +143,7 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
       acknowledged["kept"] = PageText("kept", nth);
       ASSERT_EQ(post(StoreBody("m", "kept", acknowledged["kept"])), 200u);
       LosePower(storage);
-      storage.emplace(file, FaultVfs::kName);
+      OpenStorage(storage, file);
       EXPECT_EQ(storage->IntegrityCheck(), "ok");
       for (const auto& [acknowledged_name, bytes] : acknowledged) {
         const auto found = storage->LoadPage(acknowledged_name);
@@ -176,7 +188,8 @@ TEST_F(StorageFaultTest, PowerLossKeepsEveryAcknowledgedPageAndItsClaim) {
     std::size_t durable_claims = 0;  // those before the last acknowledged store
     std::set<std::string> attempted_claims;
 
-    std::optional<SqliteStorage> storage(std::in_place, file, FaultVfs::kName);
+    std::optional<SqliteStorage> storage;
+    OpenStorage(storage, file);
     vfs_.PowerOffAt(nth);
     bool completed = false;
     try {
@@ -184,11 +197,11 @@ TEST_F(StorageFaultTest, PowerLossKeepsEveryAcknowledgedPageAndItsClaim) {
         const Step& step = steps[i];
         if (step.kind == Kind::kClaim) {
           attempted_claims.insert(step.name);
-          ASSERT_EQ(storage->ClaimName(step.machine, step.name), ClaimResult::kClaimed);
+          ASSERT_EQ(storage->ClaimName(Id(step.machine), step.name), ClaimResult::kClaimed);
           claims.emplace_back(step.machine, step.name);
         } else if (step.kind == Kind::kStore) {
           const std::string page = PageText(step.name, static_cast<int>(i));
-          ASSERT_EQ(storage->StorePage(step.machine, step.name, page), StoreResult::kStored);
+          ASSERT_EQ(storage->StorePage(Id(step.machine), step.name, page), StoreResult::kStored);
           pages[step.name] = page;
           durable_claims = claims.size();
         } else {
@@ -209,7 +222,7 @@ TEST_F(StorageFaultTest, PowerLossKeepsEveryAcknowledgedPageAndItsClaim) {
     }
 
     LosePower(storage);
-    storage.emplace(file, FaultVfs::kName);
+    OpenStorage(storage, file);
     EXPECT_EQ(storage->IntegrityCheck(), "ok");
     for (const auto& [name, bytes] : pages) {
       const auto page = storage->LoadPage(name);
@@ -219,10 +232,10 @@ TEST_F(StorageFaultTest, PowerLossKeepsEveryAcknowledgedPageAndItsClaim) {
     for (std::size_t i = 0; i < durable_claims; ++i) {
       const auto found = storage->ClaimsOfName(claims[i].second);
       ASSERT_EQ(found.size(), 1u) << claims[i].second;
-      EXPECT_EQ(found[0].machine_id, claims[i].first);
+      EXPECT_EQ(found[0].owner, Id(claims[i].first));
     }
     for (const char* machine : {"m1", "m2"})
-      for (const Claim& claim : storage->ClaimsOfMachine(machine))
+      for (const Claim& claim : storage->ClaimsOfMachine(Id(machine)))
         EXPECT_TRUE(attempted_claims.contains(claim.name)) << claim.name;
     for (const Step& step : steps) {
       if (step.kind == Kind::kStore && !pages.contains(step.name)) {
@@ -230,8 +243,8 @@ TEST_F(StorageFaultTest, PowerLossKeepsEveryAcknowledgedPageAndItsClaim) {
       }
     }
     // And the storage takes new work.
-    EXPECT_EQ(storage->ClaimName("m3", "after"), ClaimResult::kClaimed);
-    EXPECT_EQ(storage->StorePage("m3", "after", "x"), StoreResult::kStored);
+    EXPECT_EQ(storage->ClaimName(Id("m3"), "after"), ClaimResult::kClaimed);
+    EXPECT_EQ(storage->StorePage(Id("m3"), "after", "x"), StoreResult::kStored);
     if (completed) break;
   }
 }
