@@ -91,7 +91,10 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
       MigrateToHashedIdsAndSmallNames(
           *db, hash_, note ? note : [](const std::string&) {});
     db->Exec(kSchema);
-    db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    // Written only when it changes: a start that writes nothing still starts,
+    // and serves what it has, on a full disk.
+    if (found != kSchemaVersion)
+      db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
     return old;
   });
   if (migrated) ForgetClearMachineIds(*db);

@@ -135,6 +135,10 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
         if (fault.lasting) {
           EXPECT_THROW(post(StoreBody("m", "kept", "lost")), StorageError);
           EXPECT_THROW(post(ClaimBody("m", name + "x")), StorageError);
+          // A server restarted on the full disk still serves what it has.
+          storage.reset();
+          OpenStorage(storage, file);
+          EXPECT_TRUE(storage->LoadPage("kept")->bytes == acknowledged["kept"]);
         }
       }
 
