@@ -72,9 +72,11 @@ std::string NameClaimRequest(std::string_view machine_id, std::string_view name)
   return StatementBody(kStatement, NameClaimStatement(machine_id, name));
 }
 
-std::string PageStoreRequest(std::string_view name, std::string_view page) {
+std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
+                             std::string_view page) {
   std::string data = EncodeValue(page);
-  std::string body = "zc=" + EncodeValue("4") + "&File=" + EncodeValue(name) + "&data=";
+  std::string body = "zc=" + EncodeValue("4") + "&File=" + EncodeValue(name) +
+                     "&ID=" + EncodeValue(machine_id) + "&data=";
   body.reserve(body.size() + data.size());
   body += data;
   return body;

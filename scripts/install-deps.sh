@@ -8,6 +8,8 @@ packages=(
   g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
+  # tests: certificates made at test time and a TLS listener of their own
+  openssl libssl-dev
   # heartpage-server: Beast/Asio (header-only) and its database
   libboost-dev libsqlite3-dev
   # tests and benchmarks
