@@ -8,10 +8,11 @@ packages=(
   g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
-  # tests: certificates made at test time and a TLS listener of their own
-  openssl libssl-dev
-  # heartpage-server: Beast/Asio (header-only) and its database
-  libboost-dev libsqlite3-dev
+  # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL
+  # for the keyed hash of machine identifiers
+  libboost-dev libsqlite3-dev libssl-dev
+  # tests: certificates made at test time for a TLS listener of their own
+  openssl
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
   # the Windows cross build of machine/ and its tests, run under wine

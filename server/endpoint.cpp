@@ -46,18 +46,13 @@ std::optional<std::string> FieldProblem(const FormFields& fields,
   return std::nullopt;
 }
 
+// Whatever a disk's serial field holds comes through: zero padding, tabs and
+// spaces included. Only what would split the answer is refused.
 std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   if (machine_id.empty()) return "empty machine identifier";
-  if (machine_id.size() > kMaxMachineIdBytes) return "machine identifier too long";
-  for (const char c : machine_id)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-      return "control character in machine identifier";
+  if (ToGbk(machine_id).size() > kMaxMachineIdBytes) return "machine identifier too long";
   if (ContainsFieldMark(machine_id)) return "machine identifier contains a record separator";
   return std::nullopt;
-}
-
-Row RowOf(const Claim& claim) {
-  return {claim.machine_id, claim.name, claim.claimed_at};
 }
 
 EndpointReply Records(const std::vector<Row>& rows) {
@@ -67,18 +62,20 @@ EndpointReply Records(const std::vector<Row>& rows) {
 EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string_view public_host) {
   if (std::holds_alternative<SettingsQuery>(statement))
     return Records({SettingsRow(storage.LoadSettings(), public_host)});
-  std::vector<Claim> claims;
+  std::vector<Row> rows;
   if (const auto* lookup = std::get_if<MachineLookup>(&statement)) {
     if (auto problem = CheckMachineId(lookup->machine_id)) return Refuse(400, *problem);
-    claims = storage.ClaimsOfMachine(lookup->machine_id);
+    // The asker already knows the identifier: echoing it gives nothing away.
+    for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id)))
+      rows.push_back({lookup->machine_id, claim.name, claim.claimed_at});
   } else if (const auto* lookup = std::get_if<NameLookup>(&statement)) {
     if (!IsValidPageName(lookup->name)) return Refuse(400, "malformed file name");
-    claims = storage.ClaimsOfName(lookup->name);
+    // Whether a name is taken is public; whose it is is not.
+    for (const Claim& claim : storage.ClaimsOfName(PageNameKey(lookup->name)))
+      rows.push_back({"", claim.name, claim.claimed_at});
   } else {
     return Refuse(400, "operation 1 takes a query");
   }
-  std::vector<Row> rows;
-  for (const Claim& claim : claims) rows.push_back(RowOf(claim));
   return Records(rows);
 }
 
@@ -87,7 +84,8 @@ EndpointReply RunClaim(Storage& storage, const Statement& statement) {
   if (claim == nullptr) return Refuse(400, "operation 2 takes a name claim");
   if (auto problem = CheckMachineId(claim->machine_id)) return Refuse(400, *problem);
   if (!IsValidPageName(claim->name)) return Refuse(400, "malformed file name");
-  if (storage.ClaimName(claim->machine_id, claim->name) == ClaimResult::kTaken)
+  if (storage.ClaimName(storage.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
+      ClaimResult::kTaken)
     return Refuse(409, "file name already claimed");
   return {200, "", false};
 }
@@ -100,7 +98,8 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
   const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
   if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
   if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
-  switch (storage.StorePage(*machine_id, name, fields.find("data")->second)) {
+  switch (storage.StorePage(storage.HashMachineId(*machine_id), PageNameKey(name),
+                            fields.find("data")->second)) {
     case StoreResult::kStored:
       return {200, "", false};
     case StoreResult::kUnclaimed:
