@@ -1,5 +1,7 @@
 #include "net/server_requests.h"
 
+#include <algorithm>
+
 #include "net/host.h"
 #include "net/value_encoding.h"
 
@@ -99,7 +101,10 @@ std::string OwnedNameIn(std::string_view answer, std::string_view machine_id) {
 
 bool NameTakenIn(std::string_view answer, std::string_view name) {
   const auto record = FirstRecord(answer);
-  return record && record->size() >= 2 && (*record)[1] == name;
+  if (!record || record->size() < 2 || (*record)[1].size() != name.size()) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::equal(name.begin(), name.end(), (*record)[1].begin(),
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 PostResult PostToEndpoint(const std::string& body) {

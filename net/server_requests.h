@@ -53,8 +53,8 @@ std::optional<std::vector<std::string>> FirstRecord(std::string_view answer);
 std::string OwnedNameIn(std::string_view answer, std::string_view machine_id);
 
 // Whether a name lookup answer shows `name` as taken: field 1 of record 1 is
-// exactly `name` (case-sensitive, untrimmed). Field 0 is not read: the server
-// does not say whose a name is.
+// `name`, untrimmed, in any letter case (names are one namespace whatever
+// their case). Field 0 is not read: the server does not say whose a name is.
 bool NameTakenIn(std::string_view answer, std::string_view name);
 
 // Sends one body to the publishing server's endpoint.

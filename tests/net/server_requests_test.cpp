@@ -109,10 +109,11 @@ TEST(ServerRequestsTest, OwnershipAnswersForMachineAbc123) {
   for (const Case& c : cases) EXPECT_EQ(OwnedNameIn(c.answer, "abc123"), c.owned) << c.answer;
 }
 
-TEST(ServerRequestsTest, ANameIsTakenOnlyWhenTheFirstRowCarriesItExactly) {
+TEST(ServerRequestsTest, ANameIsTakenOnlyWhenTheFirstRowCarriesItInAnyCase) {
   EXPECT_TRUE(NameTakenIn("いゼS1いabc", "abc"));
-  EXPECT_TRUE(NameTakenIn("いゼS1いabcいいゼS2いother", "abc"));
-  EXPECT_FALSE(NameTakenIn("いゼS1いABC", "abc"));
+  EXPECT_TRUE(NameTakenIn("いゼいabcいいゼS2いother", "abc"));
+  EXPECT_TRUE(NameTakenIn("いゼいABC", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼいab1", "aB2"));
   EXPECT_FALSE(NameTakenIn("いゼS1いabc ", "abc"));
   EXPECT_FALSE(NameTakenIn("いゼS1いother", "abc"));
   EXPECT_FALSE(NameTakenIn("いゼS1", "abc"));

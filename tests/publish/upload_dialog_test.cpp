@@ -138,7 +138,7 @@ TEST_F(UploadDialogTest, ANameIsNeededAndAPastedNameIsCheckedBeforeSending) {
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("pastedcaps")));
 }
 
-TEST_F(UploadDialogTest, ATakenNameIsRefusedOneDifferingInCaseIsFree) {
+TEST_F(UploadDialogTest, ATakenNameIsRefusedWhateverItsCase) {
   ClaimElsewhere("taken1");
   Open();
   QTest::keyClicks(name, "taken1");
@@ -152,8 +152,8 @@ TEST_F(UploadDialogTest, ATakenNameIsRefusedOneDifferingInCaseIsFree) {
   ClaimElsewhere("Upper1");
   name->setText("upper1");
   Confirm();
-  EXPECT_EQ(Status(), "上传成功！");
-  EXPECT_EQ(testing::Fetch(PageAddress("upper1")), ToGbk(kPage));
+  EXPECT_EQ(Status(), "文件名已存在！");
+  ExpectNothingPublished();
 }
 
 TEST_F(UploadDialogTest, AClaimLostToAConcurrentClaimSaysTheNameIsTaken) {
