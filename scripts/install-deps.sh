@@ -11,6 +11,8 @@ packages=(
   # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL
   # for the keyed hash of machine identifiers
   libboost-dev libsqlite3-dev libssl-dev
+  # tests: certificates made at test time for a TLS listener of their own
+  openssl
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
   # the Windows cross build of machine/ and its tests, run under wine
