@@ -8,10 +8,12 @@ packages=(
   g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
-  # heartpage-server: Beast/Asio (header-only) and its database
-  libboost-dev libsqlite3-dev
-  # tests and benchmarks
-  libgtest-dev libbenchmark-dev
+  # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL for
+  # serving HTTPS itself
+  libboost-dev libsqlite3-dev libssl-dev
+  # tests and benchmarks; nginx runs in front of the server in a test, as
+  # the README's reverse proxy
+  libgtest-dev libbenchmark-dev nginx
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # the desktop program: Qt 6 Widgets, and a Chinese font so that no text

@@ -60,8 +60,9 @@ int main(int argc, char** argv) {
 
     options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
     HttpServer server(options.server, storage);
-    std::fprintf(stderr, "heartpage-server: listening on http://%s/ (database %s)\n",
-                 server.LocalAddress().c_str(), database.c_str());
+    std::fprintf(stderr, "heartpage-server: listening on %s://%s/ (database %s)\n",
+                 std::string(server.Scheme()).c_str(), server.LocalAddress().c_str(),
+                 database.c_str());
     server.Run();
     std::fprintf(stderr, "heartpage-server: stopped\n");
   } catch (const std::exception& error) {

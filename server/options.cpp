@@ -23,6 +23,9 @@ const char* const kUsage =
     "  --max-body BYTES      largest request body accepted (default 8388608; K and M suffixes)\n"
     "  --threads N           worker threads (default: one per core, 2 to 8)\n"
     "  --idle-timeout SECONDS  how long a connection may keep us waiting (default 60)\n"
+    "  --tls-cert FILE       serve HTTPS with this certificate chain (PEM), read again on\n"
+    "                        SIGHUP; needs --tls-key\n"
+    "  --tls-key FILE        the certificate's private key (PEM)\n"
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
@@ -100,6 +103,10 @@ std::variant<Options, OptionsError> ParseOptions(
       if (ec != std::errc() || end != value.data() + value.size() || threads == 0 || threads > 64)
         return OptionsError{"--threads needs a number from 1 to 64"};
       options.server.threads = threads;
+    } else if (arg == "--tls-cert") {
+      options.server.tls_certificate = value;
+    } else if (arg == "--tls-key") {
+      options.server.tls_key = value;
     } else if (arg == "--announcement" || arg == "--version-label" || arg == "--download-url") {
       if (auto problem = CheckSetting(arg, value)) return OptionsError{*problem};
       if (arg == "--announcement") options.settings.announcement = value;
@@ -109,6 +116,8 @@ std::variant<Options, OptionsError> ParseOptions(
       return OptionsError{"unknown option \"" + arg + "\""};
     }
   }
+  if (options.server.tls_certificate.empty() != options.server.tls_key.empty())
+    return OptionsError{"--tls-cert and --tls-key go together"};
   if (options.data_dir.empty()) {
     const char* xdg = environment("XDG_DATA_HOME");
     const char* home = environment("HOME");

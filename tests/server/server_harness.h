@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "net/value_encoding.h"
+
 extern char** environ;
 
 namespace heartpage::server::testing {
@@ -75,7 +77,7 @@ class ServerProcess {
       throw std::runtime_error("cannot start " + args[0]);
     }
     reader_ = std::thread([this, fd = err[0]] { ReadLog(fd); });
-    const std::regex listening(R"(listening on http://127\.0\.0\.1:(\d+)/)");
+    const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
     std::smatch match;
     WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
     if (match.empty()) {
@@ -167,7 +169,7 @@ struct HttpResponse {
   }
 };
 
-// One keep-alive connection to the server.
+// One keep-alive connection to the server; a subclass may put TLS between.
 class HttpConnection {
  public:
   explicit HttpConnection(int port) {
@@ -181,7 +183,7 @@ class HttpConnection {
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
-  ~HttpConnection() {
+  virtual ~HttpConnection() {
     if (fd_ >= 0) close(fd_);
   }
   HttpConnection(const HttpConnection&) = delete;
@@ -190,7 +192,7 @@ class HttpConnection {
   // False when the server has closed the connection.
   bool Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      const long sent = Transmit(bytes.data(), bytes.size());
       if (sent <= 0) return false;
       bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
@@ -237,10 +239,17 @@ class HttpConnection {
   // True when the server closed the connection without sending anything more.
   bool ClosedByServer() { return buffer_.empty() && !Fill(); }
 
+ protected:
+  int fd() const { return fd_; }
+  virtual long Transmit(const char* data, std::size_t size) {
+    return send(fd_, data, size, MSG_NOSIGNAL);
+  }
+  virtual long Receive(char* data, std::size_t size) { return recv(fd_, data, size, 0); }
+
  private:
   bool Fill() {
     char chunk[65536];
-    const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+    const long got = Receive(chunk, sizeof chunk);
     if (got <= 0) return false;
     buffer_.append(chunk, static_cast<std::size_t>(got));
     return true;
@@ -276,6 +285,29 @@ inline HttpResponse Post(int port, std::string_view body) {
 
 inline HttpResponse Get(int port, std::string_view target, std::string_view extra_headers = "") {
   return Exchange(port, GetRequest(target, extra_headers));
+}
+
+// The endpoint bodies as the client composes them.
+inline std::string Quoted(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out;
+}
+inline std::string QueryBody(std::string_view sql) {
+  return "zc=49&sql=" + EncodeValue(sql);
+}
+inline std::string ClaimBody(std::string_view machine, std::string_view name) {
+  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
+                                    "', '" + Quoted(name) + "')");
+}
+inline std::string StoreBody(std::string_view name, std::string_view page) {
+  return "zc=52&File=" + EncodeValue(name) + "&data=" + EncodeValue(page);
+}
+inline std::string NameLookup(std::string_view name) {
+  return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
 }
 
 // Everything the server keeps, as text: claims, and pages by size and hash.
