@@ -13,7 +13,9 @@ namespace heartpage::server {
 
 struct ServerConfig {
   std::string listen = "127.0.0.1:8936";  // "host:port", "[v6]:port" or "host"; port 0 picks one
-  std::string public_host;  // host:port that clients reach us at; empty: the bound address
+  // host:port that clients reach us at, after "https://" when they reach us
+  // over HTTPS (implied when we serve it); empty: the bound address
+  std::string public_host;
   std::size_t max_body = 8 * 1024 * 1024;
   unsigned threads = 0;  // 0: one per core, at least 2 and at most 8
   // How long a connection may wait for the client: idle between requests,

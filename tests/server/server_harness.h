@@ -54,12 +54,11 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-class ServerProcess {
+// A program run for a test, its standard error gathered line by line; it is
+// killed when the object goes.
+class ChildProcess {
  public:
-  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
-                                     "127.0.0.1:0"};
-    args.insert(args.end(), extra.begin(), extra.end());
+  explicit ChildProcess(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -77,27 +76,18 @@ class ServerProcess {
       throw std::runtime_error("cannot start " + args[0]);
     }
     reader_ = std::thread([this, fd = err[0]] { ReadLog(fd); });
-    const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
-    std::smatch match;
-    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
-    if (match.empty()) {
-      Wait();
-      throw std::runtime_error("server did not start: " + Log());
-    }
-    port_ = std::stoi(match[1]);
   }
 
-  ~ServerProcess() {
+  virtual ~ChildProcess() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       Wait();
     }
     if (reader_.joinable()) reader_.join();
   }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  int port() const { return port_; }
   void Signal(int signal) { kill(pid_, signal); }
 
   // The raw wait status, once the process has ended.
@@ -150,12 +140,40 @@ class ServerProcess {
   }
 
   pid_t pid_ = -1;
-  int port_ = 0;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> lines_;
   bool closed_ = false;
+};
+
+// The real heartpage-server on a free loopback port.
+class ServerProcess : public ChildProcess {
+ public:
+  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {})
+      : ChildProcess(Arguments(data, std::move(extra))) {
+    const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
+    std::smatch match;
+    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
+    if (match.empty()) {
+      Wait();
+      throw std::runtime_error("server did not start: " + Log());
+    }
+    port_ = std::stoi(match[1]);
+  }
+
+  int port() const { return port_; }
+
+ private:
+  static std::vector<std::string> Arguments(const std::filesystem::path& data,
+                                            std::vector<std::string> extra) {
+    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
+                                     "127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  int port_ = 0;
 };
 
 struct HttpResponse {
