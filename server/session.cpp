@@ -40,6 +40,9 @@ constexpr std::string_view kPlainHttpRefusal =
     "HTTP/1.1 400 Bad Request\r\nServer: heartpage-server\r\n"
     "Content-Type: text/plain; charset=utf-8\r\nContent-Length: 26\r\n"
     "Connection: close\r\n\r\nthis address speaks HTTPS\n";
+constexpr std::string_view kPlainHttpRefusalBody =
+    kPlainHttpRefusal.substr(kPlainHttpRefusal.find("\r\n\r\n") + 4);
+static_assert(kPlainHttpRefusalBody.size() == 26, "Content-Length of the refusal");
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
@@ -104,7 +107,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     deadline_ = Clock::now() + IdleTimeout();
     asio::async_write(Lowest(), asio::buffer(kPlainHttpRefusal),
                       [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->shared_->Log("-", "-", 400, 26, {});
+                        self->shared_->Log("-", "-", 400, kPlainHttpRefusalBody.size(), {});
                         if (ec) return self->Close();
                         self->drain_raw_ = true;
                         self->Drain();

@@ -88,6 +88,7 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
+  pid_t pid() const { return pid_; }
   void Signal(int signal) { kill(pid_, signal); }
 
   // The raw wait status, once the process has ended.
