@@ -17,6 +17,10 @@
 #include "server/request_log.h"
 #include "server/router.h"
 
+namespace boost::asio::ssl {
+class context;
+}
+
 namespace heartpage::server {
 
 using Clock = std::chrono::steady_clock;
@@ -64,7 +68,10 @@ class ServerShared {
   RequestLog log_{2};
 };
 
-// Serves a freshly accepted connection until it ends.
+// Serve a freshly accepted connection until it ends, in plain HTTP or, after
+// a TLS handshake with the certificate of `tls`, in HTTPS.
 void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared);
+void StartTlsSession(Socket&& socket, std::shared_ptr<boost::asio::ssl::context> tls,
+                     std::shared_ptr<ServerShared> shared);
 
 }  // namespace heartpage::server

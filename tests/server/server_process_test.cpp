@@ -16,39 +16,20 @@
 namespace heartpage::server {
 namespace {
 
+using testing::ClaimBody;
 using testing::DumpDatabase;
 using testing::Exchange;
 using testing::Get;
 using testing::GetRequest;
 using testing::HttpConnection;
+using testing::NameLookup;
 using testing::Post;
 using testing::PostRequest;
+using testing::QueryBody;
+using testing::Quoted;
 using testing::ScratchDir;
 using testing::ServerProcess;
-
-std::string Quoted(std::string_view value) {
-  std::string out;
-  for (const char c : value) {
-    out += c;
-    if (c == '\'') out += '\'';
-  }
-  return out;
-}
-
-std::string QueryBody(std::string_view sql) {
-  return "zc=49&sql=" + EncodeValue(sql);
-}
-std::string ClaimBody(std::string_view machine, std::string_view name) {
-  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
-                                    "', '" + Quoted(name) + "')");
-}
-std::string StoreBody(std::string_view machine, std::string_view name, std::string_view page) {
-  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
-         "&data=" + EncodeValue(page);
-}
-std::string NameLookup(std::string_view name) {
-  return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
-}
+using testing::StoreBody;
 
 // Answer text split into records and fields the way the client reads it.
 std::vector<std::vector<std::string>> Rows(const testing::HttpResponse& response) {
@@ -715,7 +696,9 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
                                                {"--frobnicate", "1"},
                                                {"--threads", "0"},
                                                {"--idle-timeout", "0"},
-                                               {"--announcement", "has い inside"}}) {
+                                               {"--announcement", "has い inside"},
+                                               {"--tls-cert", "/dev/null"},
+                                               {"--tls-cert", "/none", "--tls-key", "/none"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
 }
