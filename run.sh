@@ -11,10 +11,15 @@ cmake --build build --parallel
 # server already answers there. Its log goes to build/heartpage-server.log.
 host=${HEARTPAGE_HOST:-$(sed -n 's/^HEARTPAGE_DEFAULT_HOST:[A-Z]*=//p' build/CMakeCache.txt)}
 host=${host:-127.0.0.1:8936}
+# An https host is someone's site with its own certificate: it is used, not
+# started here. A plain one may carry "http://".
+scheme=http
+[[ ${host,,} == https://* ]] && scheme=https
+host=${host#*://} host=${host%/}
 address=${host%:*} port=${host##*:}
-[[ $host == *:* ]] || port=80
+[[ $host == *:* ]] || port=$([[ $scheme == https ]] && echo 443 || echo 80)
 answers() { (exec 3<>"/dev/tcp/$address/$port") 2>/dev/null; }
-if ! answers; then
+if [[ $scheme == http ]] && ! answers; then
   nohup build/server/heartpage-server --listen "$host" >>build/heartpage-server.log 2>&1 &
   for _ in $(seq 50); do answers && break; sleep 0.1; done
 fi

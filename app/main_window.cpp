@@ -118,7 +118,10 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   auto* service = new ImageControl(this);
   service->setObjectName(QStringLiteral("Image3"));
   service->setGeometry(PxRect(360, 8400, 4695, 855));
-  connect(service, &ImageControl::Clicked, this, [this] { hooks_.open_target(SupportAddress()); });
+  connect(service, &ImageControl::Clicked, this, [this] {
+    const std::string support = SupportAddress();
+    if (IsWebAddress(support)) hooks_.open_target(support);
+  });
 
   close_button_ = new iButton(this);
   close_button_->setObjectName(QStringLiteral("iButton1"));
@@ -224,7 +227,7 @@ void MainWindow::ThumbnailClicked(int index) {
     return;
   }
   const SettingsFields fields = hooks_.fetch_settings();
-  if (fields && fields->size() > kDownloadField) {
+  if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
     hooks_.open_target((*fields)[kDownloadField]);
   } else {
     hooks_.show_notice(

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "machine/disk_serial.h"
+#include "net/host.h"
 #include "net/server_requests.h"
 
 namespace heartpage {
@@ -44,8 +45,15 @@ StartupResult RunStartup(const StartupServices& services) {
   if (*version != kClientVersion) {
     services.show_notice(
         {std::string(kNewVersionText), std::string(kNoticeTitle), NoticeIcon::kInformation});
-    if (auto download = Field(services.fetch_settings(), kDownloadField))
+    const std::optional<std::string> download = Field(services.fetch_settings(), kDownloadField);
+    if (download && IsWebAddress(*download)) {
       services.open_target(*download);
+    } else if (download) {
+      // Only a web address goes to the desktop's opener: anything else from
+      // the answer (a file, a program's scheme) is treated as no answer.
+      services.show_notice(
+          {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    }
     return result;
   }
 

@@ -24,7 +24,9 @@ struct PostLimits {
 
 // Posts `body` (already encoded, ASCII) to `address` and waits for the whole
 // answer. An error status still returns its body; a transport failure or a
-// time-out returns the empty text.
+// time-out returns the empty text. An https address is reached only when its
+// certificate verifies against the system's authorities or those in the file
+// named by HEARTPAGE_CA_FILE; one that does not is a transport failure.
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits = {});
 
 // The same, for callers that only read the answer text.

@@ -5,21 +5,47 @@
 
 // The publishing host that every address of the program is derived from: the
 // compiled-in default, unless the environment variable HEARTPAGE_HOST names
-// another one ("host" or "host:port").
+// another one. Either is "host[:port]", reached over http, or
+// "https://host[:port]" (also "http://host[:port]").
 namespace heartpage {
 
-std::string PublishingHost();
+struct HostAddress {
+  std::string scheme;     // "http" or "https"
+  std::string authority;  // "host" or "host:port"
+  bool operator==(const HostAddress&) const = default;
+};
 
-// "http://" + host + "/asp/index.asp"
+// Splits a configured host. Only the two web schemes are recognised (in any
+// letter case); without one the host is reached over http. A trailing "/"
+// is dropped.
+HostAddress ParseHost(std::string_view configured);
+
+// The configured host without its scheme: "host" or "host:port".
+std::string PublishingHost();
+// The scheme and host every address starts with, "http://host:port" or
+// "https://host:port".
+std::string PublishingOrigin();
+
+// origin + "/asp/index.asp"
 std::string EndpointAddress();
-// "http://" + host + "/Test/" + name
+// origin + "/Test/" + name
 std::string PageAddress(std::string_view name);
-// "http://" + host + "/"
+// origin + "/"
 std::string HomeAddress();
 
-// Templates and default field values name the publishing host with this token;
-// BindHost puts the configured host in its place.
+// Templates and default field values name the publishing host with this
+// token, always as "http://{publishing-host}/…": BindHost puts the configured
+// origin in the place of "http://" and the token together, so a page names
+// its addresses over https when the host is an https one and is unchanged,
+// byte for byte, when it is a plain one. A token without that prefix becomes
+// the host alone.
 inline constexpr std::string_view kHostToken = "{publishing-host}";
 std::string BindHost(std::string_view text);
+
+// Whether `address` is a web address the desktop may be asked to open: an
+// http or https URL with a host, optionally a port, and nothing in it that
+// is blank or a control character. Anything else (a file, a program's own
+// scheme, a relative path) is not.
+bool IsWebAddress(std::string_view address);
 
 }  // namespace heartpage

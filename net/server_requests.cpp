@@ -1,5 +1,7 @@
 #include "net/server_requests.h"
 
+#include <algorithm>
+
 #include "net/host.h"
 #include "net/value_encoding.h"
 
@@ -72,9 +74,11 @@ std::string NameClaimRequest(std::string_view machine_id, std::string_view name)
   return StatementBody(kStatement, NameClaimStatement(machine_id, name));
 }
 
-std::string PageStoreRequest(std::string_view name, std::string_view page) {
+std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
+                             std::string_view page) {
   std::string data = EncodeValue(page);
-  std::string body = "zc=" + EncodeValue("4") + "&File=" + EncodeValue(name) + "&data=";
+  std::string body = "zc=" + EncodeValue("4") + "&File=" + EncodeValue(name) +
+                     "&ID=" + EncodeValue(machine_id) + "&data=";
   body.reserve(body.size() + data.size());
   body += data;
   return body;
@@ -97,7 +101,10 @@ std::string OwnedNameIn(std::string_view answer, std::string_view machine_id) {
 
 bool NameTakenIn(std::string_view answer, std::string_view name) {
   const auto record = FirstRecord(answer);
-  return record && record->size() >= 2 && (*record)[1] == name;
+  if (!record || record->size() < 2 || (*record)[1].size() != name.size()) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return std::equal(name.begin(), name.end(), (*record)[1].begin(),
+                    [&](char a, char b) { return lower(a) == lower(b); });
 }
 
 PostResult PostToEndpoint(const std::string& body) {

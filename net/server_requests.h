@@ -31,13 +31,17 @@ std::string OwnershipLookupStatement(std::string_view machine_id);
 std::string NameLookupStatement(std::string_view name);
 std::string NameClaimStatement(std::string_view machine_id, std::string_view name);
 
-// Form bodies: "zc=…&sql=…" and "zc=…&File=…&data=…", every value encoded.
+// Form bodies: "zc=…&sql=…" and "zc=…&File=…&ID=…&data=…", every value
+// encoded. The store names the machine so that the server can refuse a page
+// for a name that another machine claimed. Identifiers travel whole: zero
+// bytes, tabs and spaces are characters like any other.
 std::string StatementBody(int operation, std::string_view statement);
 std::string SettingsRequest();
 std::string OwnershipLookupRequest(std::string_view machine_id);
 std::string NameLookupRequest(std::string_view name);
 std::string NameClaimRequest(std::string_view machine_id, std::string_view name);
-std::string PageStoreRequest(std::string_view name, std::string_view page);
+std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
+                             std::string_view page);
 
 // The fields of record 1 (the first row) of an answer; std::nullopt when the
 // answer has no record 1, which is how a query that matched nothing reads.
@@ -49,7 +53,8 @@ std::optional<std::vector<std::string>> FirstRecord(std::string_view answer);
 std::string OwnedNameIn(std::string_view answer, std::string_view machine_id);
 
 // Whether a name lookup answer shows `name` as taken: field 1 of record 1 is
-// exactly `name` (case-sensitive, untrimmed).
+// `name`, untrimmed, in any letter case (names are one namespace whatever
+// their case). Field 0 is not read: the server does not say whose a name is.
 bool NameTakenIn(std::string_view answer, std::string_view name);
 
 // Sends one body to the publishing server's endpoint.

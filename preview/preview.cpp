@@ -1,7 +1,5 @@
 #include "preview/preview.h"
 
-#include <fstream>
-#include <random>
 #include <system_error>
 #include <thread>
 
@@ -22,30 +20,6 @@ std::string Utf8(const fs::path& path) {
   return {text.begin(), text.end()};
 }
 
-bool WriteBytes(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (out) out.close();
-  return static_cast<bool>(out);
-}
-
-// Writes the file as a new one moved into place, so that every preview's file
-// is a file of its own, distinguishable from another preview's (also one of
-// another process). Where the old file cannot be replaced (a browser on
-// Windows may hold it), it is rewritten in place.
-bool WriteFresh(const fs::path& file, const std::string& bytes) {
-  std::random_device random;
-  fs::path fresh = file;
-  fresh += "." + std::to_string(random()) + ".tmp";
-  std::error_code error;
-  if (WriteBytes(fresh, bytes)) {
-    fs::rename(fresh, file, error);
-    if (!error) return true;
-  }
-  fs::remove(fresh, error);
-  return WriteBytes(file, bytes);
-}
-
 }  // namespace
 
 std::string PreviewBytes(std::string_view page) {
@@ -53,9 +27,16 @@ std::string PreviewBytes(std::string_view page) {
 }
 
 std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
-  const fs::path directory = hooks.directory ? hooks.directory() : TempDirectory();
+  const fs::path directory = hooks.directory ? hooks.directory() : PreviewDirectory();
   const fs::path file = directory / fs::path(kPreviewFileName);
-  if (!WriteFresh(file, PreviewBytes(GGCT::Get().FGN))) return "无法写入预览文件：" + Utf8(file);
+  switch (WritePrivateFile(directory, kPreviewFileName, PreviewBytes(GGCT::Get().FGN))) {
+    case PrivateWrite::kWritten:
+      break;
+    case PrivateWrite::kUnsafeFolder:
+      return "预览文件夹不安全(不属于本用户或他人可写),未预览：" + Utf8(directory);
+    case PrivateWrite::kFailed:
+      return "无法写入预览文件：" + Utf8(file);
+  }
   const std::uint64_t mine = ++g_previews_written;
   const std::optional<FileStamp> written = StampFile(file);
 

@@ -22,6 +22,22 @@ bool OpenTarget(const std::string& target);
 // none, in which case the preview goes to the current directory.
 std::filesystem::path TempDirectory();
 
+// Where the preview goes: a folder that only this user can write. On Linux
+// $XDG_RUNTIME_DIR when set, else "heartpage-<uid>" in TempDirectory(),
+// created 0700 when missing; on Windows the user's own temporary folder.
+std::filesystem::path PreviewDirectory();
+
+enum class PrivateWrite { kWritten, kUnsafeFolder, kFailed };
+
+// Writes `bytes` as the file `name` in `directory`, for this user's eyes only:
+// created fresh under a temporary name (never through a link, mode 0600) and
+// renamed into place, so whatever stood at the name (a link planted by
+// someone else included) is replaced, never written through. On Linux the
+// folder must be a real folder of this user's that no one else can write
+// (kUnsafeFolder otherwise); nothing is written then.
+PrivateWrite WritePrivateFile(const std::filesystem::path& directory, std::string_view name,
+                              std::string_view bytes);
+
 // One written version of a file: a later write, by this process or another,
 // gives the file another stamp.
 struct FileStamp {
@@ -41,15 +57,15 @@ struct PreviewHooks {
   // Waits for the given time while the caller's event loop keeps running;
   // sleeps by default. The windows install one that processes events.
   std::function<void(std::chrono::milliseconds)> wait;
-  // Where the file goes; TempDirectory by default.
+  // Where the file goes; PreviewDirectory by default.
   std::function<std::filesystem::path()> directory;
 };
 
-// Writes the page built last (GGCT's FGN) to "yl.htm" in the temporary
-// directory, opens it, waits five seconds and deletes it, unless a later
+// Writes the page built last (GGCT's FGN) to "yl.htm" in the preview
+// folder (WritePrivateFile), opens it, waits five seconds and deletes it, unless a later
 // preview has written the file meanwhile: the last preview deletes it.
-// Answers an error message, for the user, when the file cannot be written;
-// nothing is opened then.
+// Answers an error message, for the user, when the file cannot be written or
+// the folder is not private; nothing is opened then.
 std::optional<std::string> WritePreview(const PreviewHooks& hooks = {});
 
 }  // namespace heartpage

@@ -1,7 +1,12 @@
-#include <shellapi.h>
+// shellapi.h needs the types that windows.h defines first.
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include <fstream>
+#include <random>
 #include <string>
+#include <system_error>
 
 #include "preview/preview.h"
 
@@ -26,6 +31,33 @@ std::filesystem::path TempDirectory() {
   // either way the preview goes to the current directory.
   if (length <= 1 || length > MAX_PATH) return {};
   return std::filesystem::path(std::wstring(buffer, length));
+}
+
+std::filesystem::path PreviewDirectory() {
+  // The user's own temporary folder, which other users cannot write.
+  return TempDirectory();
+}
+
+PrivateWrite WritePrivateFile(const std::filesystem::path& directory, std::string_view name,
+                              std::string_view bytes) {
+  std::random_device random;
+  const std::filesystem::path file = directory / std::filesystem::path(std::string(name));
+  std::filesystem::path fresh = file;
+  fresh += "." + std::to_string(random()) + ".tmp";
+  {
+    std::ofstream out(fresh, std::ios::binary | std::ios::trunc);
+    if (out) out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (out) out.close();
+    std::error_code error;
+    if (out) {
+      std::filesystem::rename(fresh, file, error);
+      if (!error) return PrivateWrite::kWritten;
+    }
+    // A browser that still holds the old file keeps it from being replaced:
+    // the preview fails rather than writing through it.
+    std::filesystem::remove(fresh, error);
+  }
+  return PrivateWrite::kFailed;
 }
 
 std::optional<FileStamp> StampFile(const std::filesystem::path& path) {

@@ -1,6 +1,7 @@
 #include "publish/upload.h"
 
 #include <exception>
+#include <optional>
 
 #include "net/host.h"
 
@@ -8,7 +9,9 @@ namespace heartpage {
 namespace {
 
 constexpr int kBackspace = 8;
-constexpr long kConflict = 409;
+// The answers the upload tells apart; every other failure reads as one.
+constexpr long kForbidden = 403;  // the name belongs to another machine
+constexpr long kConflict = 409;   // the name was claimed first by another machine
 
 bool IsAsciiAlnum(int code) {
   return (code >= '0' && code <= '9') || (code >= 'a' && code <= 'z') ||
@@ -19,11 +22,14 @@ UploadOutcome Failure(std::string name, std::string_view status) {
   return {false, std::move(name), std::string(status), {}, {}};
 }
 
-// Whether a lookup answer's first row is this machine's own claim of `name`,
-// left behind by an upload whose store did not get through.
-bool OwnClaimIn(std::string_view answer, std::string_view name, std::string_view machine_id) {
-  const auto fields = FirstRecord(answer);
-  return fields && fields->size() > 1 && (*fields)[0] == machine_id && (*fields)[1] == name;
+// Whether this machine already holds the claim of `name`: an earlier upload
+// whose store did not get through. The name lookup does not say whose a name
+// is, so the machine asks which name it owns.
+std::optional<bool> OwnsName(std::string_view name, std::string_view machine_id,
+                             const UploadServices& services) {
+  const PostResult owned = services.post(OwnershipLookupRequest(machine_id));
+  if (!owned.ok) return std::nullopt;
+  return OwnedNameIn(owned.text, machine_id) == name;
 }
 
 }  // namespace
@@ -57,36 +63,46 @@ std::string NoteText() {
 UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view page,
                      const UploadServices& services) {
   const std::string name = NormalizeName(typed);
-  if (name.empty()) return Failure(name, upload_text::kEmptyName);
-  if (!IsValidName(name)) return Failure(name, upload_text::kNameRule);
+  // A failure leaves an owned name owned: only the server's word that the
+  // name is another machine's takes it away.
+  const auto failure = [&](std::string_view status) {
+    UploadOutcome outcome = Failure(name, status);
+    if (name_owned) outcome.owned_name = name;
+    return outcome;
+  };
+  if (name.empty()) return failure(upload_text::kEmptyName);
+  if (!IsValidName(name)) return failure(upload_text::kNameRule);
+
+  // Read before anything is sent: every store names the machine, and without
+  // the identifier a lookup alone would only waste the user's wait.
+  std::string machine_id;
+  try {
+    machine_id = services.machine_id();
+  } catch (const std::exception&) {
+    return failure(upload_text::kNoMachineId);
+  }
 
   if (!name_owned) {
-    // Read before anything is sent: without it the name cannot be claimed,
-    // and a lookup alone would only waste the user's wait.
-    std::string machine_id;
-    try {
-      machine_id = services.machine_id();
-    } catch (const std::exception&) {
-      return Failure(name, upload_text::kNoMachineId);
-    }
     const PostResult lookup = services.post(NameLookupRequest(name));
-    if (!lookup.ok) return Failure(name, upload_text::kUploadFailed);
-    if (!OwnClaimIn(lookup.text, name, machine_id)) {
-      if (NameTakenIn(lookup.text, name)) return Failure(name, upload_text::kNameTaken);
+    if (!lookup.ok) return failure(upload_text::kUploadFailed);
+    if (NameTakenIn(lookup.text, name)) {
+      const std::optional<bool> ours = OwnsName(name, machine_id, services);
+      if (!ours) return failure(upload_text::kUploadFailed);
+      if (!*ours) return failure(upload_text::kNameTaken);
+    } else {
       const PostResult claim = services.post(NameClaimRequest(machine_id, name));
       // Another machine may claim the name between our lookup and our claim;
       // the server lets only one of the two through.
-      if (claim.status == kConflict) return Failure(name, upload_text::kNameTaken);
-      if (!claim.ok) return Failure(name, upload_text::kUploadFailed);
+      if (claim.status == kConflict) return failure(upload_text::kNameTaken);
+      if (!claim.ok) return failure(upload_text::kUploadFailed);
     }
   }
 
-  const PostResult store = services.post(PageStoreRequest(name, page));
-  if (!store.ok) {
-    UploadOutcome outcome = Failure(name, upload_text::kUploadFailed);
-    if (name_owned) outcome.owned_name = name;
-    return outcome;
-  }
+  const PostResult store = services.post(PageStoreRequest(name, machine_id, page));
+  // The server gives the name to another machine: it is taken, whatever this
+  // machine believed it owned, and the user may choose another.
+  if (store.status == kForbidden) return Failure(name, upload_text::kNameTaken);
+  if (!store.ok) return failure(upload_text::kUploadFailed);
   return {true, name, std::string(upload_text::kUploaded), PageAddress(name), name};
 }
 

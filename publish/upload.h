@@ -58,13 +58,15 @@ struct UploadOutcome {
   std::string owned_name;  // the name this machine owns afterwards; empty when none
 };
 
-// "确认上传": publishes `page` under `name` (capitals made small first).
-// Unless `name_owned` (the machine owns the name already, so only the page is
-// stored), the machine identifier is read, the name is looked up and, when
-// free, claimed for this machine. A name whose row already carries this
-// machine's identifier (a claim whose store failed) is not claimed again.
-// The name becomes owned only when the page is stored: any step that did not
-// complete with success leaves it as it was.
+// "确认上传": publishes `page` under `name` (capitals made small first). The
+// machine identifier is read first; every store carries it. Unless
+// `name_owned` (the machine owns the name already, so only the page is
+// stored), the name is looked up and, when free, claimed for this machine. A
+// taken name that the ownership lookup shows as this machine's own (a claim
+// whose store failed) is not claimed again. The name becomes owned only when
+// the page is stored: any step that did not complete with success leaves it
+// as it was, except that a store the server refuses because the name belongs
+// to another machine (403) reads as a taken name and leaves none owned.
 UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view page,
                      const UploadServices& services);
 

@@ -175,10 +175,12 @@ void UploadDialog::Confirm() {
 
   if (outcome.uploaded) {
     name_->setText(Q(outcome.name));
-    name_->setEnabled(false);
     ShowAddress(Q(outcome.address));
   }
-  if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
+  // A name the server gives to another machine is no longer this one's: the
+  // box opens for another.
+  GGCT::Get().ZCYN = outcome.owned_name;
+  name_->setEnabled(outcome.owned_name.empty());
   ShowStatus(outcome.status);
   if (close_pending_) deleteLater();
 }

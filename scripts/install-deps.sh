@@ -9,10 +9,13 @@ packages=(
   libicu-dev
   libcurl4-openssl-dev
   # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL
-  # for the keyed hash of machine identifiers
+  # for serving HTTPS and for the keyed hash of machine identifiers
   libboost-dev libsqlite3-dev libssl-dev
-  # tests and benchmarks
-  libgtest-dev libbenchmark-dev
+  # tests: certificates made at test time for TLS listeners
+  openssl
+  # tests and benchmarks; nginx runs in front of the server in a test, as
+  # the README's reverse proxy
+  libgtest-dev libbenchmark-dev nginx
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # the desktop program: Qt 6 Widgets, and a Chinese font so that no text

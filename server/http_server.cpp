@@ -5,15 +5,18 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/ssl/context.hpp>
 #include <boost/asio/steady_timer.hpp>
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
 #include "server/listen_address.h"
 #include "server/session.h"
+#include "server/tls.h"
 
 namespace heartpage::server {
 
@@ -46,6 +49,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
         contexts(MakeContexts(shared->config.threads)),
         acceptor(*contexts[0]),
         signals(*contexts[0], SIGINT, SIGTERM),
+        reload(*contexts[0]),
         deadline(*contexts[0]),
         sweep(*contexts[0]) {
     for (auto& context : contexts) guards.emplace_back(context->get_executor());
@@ -54,6 +58,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
 
   void Accept();
   void Sweep();
+  void AwaitReload();
   void BeginStop();
 
   std::shared_ptr<ServerShared> shared;
@@ -62,6 +67,10 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   std::size_t next_context = 0;
   tcp::acceptor acceptor;
   asio::signal_set signals;
+  asio::signal_set reload;
+  // Null for plain HTTP. Used and replaced on the first context only; a
+  // connection keeps the one it started with.
+  std::shared_ptr<asio::ssl::context> tls;
   asio::steady_timer deadline;
   asio::steady_timer sweep;
   // Declared after the contexts, so it is gone first: its last jobs post
@@ -77,7 +86,10 @@ void HttpServer::Impl::Accept() {
     if (!ec) {
       error_code ignored;
       socket->set_option(tcp::no_delay(true), ignored);
-      StartSession(std::move(*socket), self->shared);
+      if (self->tls)
+        StartTlsSession(std::move(*socket), self->tls, self->shared);
+      else
+        StartSession(std::move(*socket), self->shared);
     }
     self->Accept();
   });
@@ -96,11 +108,27 @@ void HttpServer::Impl::Sweep() {
   });
 }
 
+void HttpServer::Impl::AwaitReload() {
+  reload.async_wait([self = shared_from_this()](error_code ec, int) {
+    if (ec) return;
+    const ServerConfig& config = self->shared->config;
+    try {
+      self->tls = LoadTlsContext(config.tls_certificate, config.tls_key);
+      std::fprintf(stderr, "heartpage-server: certificate %s reloaded\n",
+                   config.tls_certificate.c_str());
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "heartpage-server: keeping the current certificate: %s\n", error.what());
+    }
+    self->AwaitReload();
+  });
+}
+
 void HttpServer::Impl::BeginStop() {
   if (shared->stopping.exchange(true)) return;
   error_code ignored;
   acceptor.close(ignored);
   signals.cancel(ignored);
+  reload.cancel(ignored);
   sweep.cancel();
   // Contexts end when their last connection has gone.
   for (auto& guard : guards) guard.reset();
@@ -118,6 +146,11 @@ void HttpServer::Impl::BeginStop() {
 HttpServer::HttpServer(ServerConfig config, Storage& storage)
     : impl_(std::make_shared<Impl>(std::move(config), storage)) {
   ServerShared& shared = *impl_->shared;
+  if (!shared.config.tls_certificate.empty()) {
+    impl_->tls = LoadTlsContext(shared.config.tls_certificate, shared.config.tls_key);
+    // From here on SIGHUP waits for Run() instead of ending the process.
+    impl_->reload.add(SIGHUP);
+  }
   const tcp::endpoint endpoint = ResolveListen(*impl_->contexts[0], shared.config.listen);
   error_code ec;
   impl_->acceptor.open(endpoint.protocol(), ec);
@@ -127,6 +160,9 @@ HttpServer::HttpServer(ServerConfig config, Storage& storage)
   if (ec)
     throw std::runtime_error("cannot listen on " + shared.config.listen + ": " + ec.message());
   if (shared.config.public_host.empty()) shared.config.public_host = LocalAddress();
+  // Addresses we hand out name the scheme clients reach us with.
+  if (impl_->tls && shared.config.public_host.find("://") == std::string::npos)
+    shared.config.public_host = "https://" + shared.config.public_host;
   shared.site.public_host = shared.config.public_host;
   shared.on_all_gone = [weak = std::weak_ptr<Impl>(impl_)] {
     if (auto impl = weak.lock())
@@ -143,10 +179,15 @@ std::string HttpServer::LocalAddress() const {
          std::to_string(endpoint.port());
 }
 
+std::string_view HttpServer::Scheme() const {
+  return impl_->tls ? "https" : "http";
+}
+
 void HttpServer::Run() {
   impl_->signals.async_wait([impl = impl_](error_code ec, int) {
     if (!ec) impl->BeginStop();
   });
+  if (impl_->tls) impl_->AwaitReload();
   asio::dispatch(*impl_->contexts[0], [impl = impl_] {
     if (impl->shared->stopping) return;
     impl->Accept();

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/storage.h"
@@ -12,7 +13,9 @@ namespace heartpage::server {
 
 struct ServerConfig {
   std::string listen = "127.0.0.1:8936";  // "host:port", "[v6]:port" or "host"; port 0 picks one
-  std::string public_host;  // host:port that clients reach us at; empty: the bound address
+  // host:port that clients reach us at, after "https://" when they reach us
+  // over HTTPS (implied when we serve it); empty: the bound address
+  std::string public_host;
   std::size_t max_body = 8 * 1024 * 1024;
   unsigned threads = 0;  // 0: one per core, at least 2 and at most 8
   // How long a connection may wait for the client: idle between requests,
@@ -27,6 +30,10 @@ struct ServerConfig {
   unsigned claim_burst = 20;
   unsigned stores_per_minute = 60;
   unsigned store_burst = 60;
+  // Both set: HTTPS with this certificate chain and key (PEM), read again on
+  // SIGHUP.
+  std::filesystem::path tls_certificate;
+  std::filesystem::path tls_key;
 };
 
 // HTTP/1.1 server of the publishing site: the form endpoint, published pages,
@@ -41,9 +48,13 @@ class HttpServer {
 
   // The bound address, "host:port", with the real port when 0 was asked for.
   std::string LocalAddress() const;
+  // "https" or "http".
+  std::string_view Scheme() const;
 
   // Serves until Stop() or SIGINT/SIGTERM, then lets requests in progress
-  // finish (for at most a few seconds) and returns.
+  // finish (for at most a few seconds) and returns. Over HTTPS, SIGHUP reads
+  // the certificate and key again for the connections that follow; a pair
+  // that does not work is refused with a log line and the current one kept.
   void Run();
   // Thread-safe; may be called before Run().
   void Stop();

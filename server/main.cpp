@@ -69,10 +69,12 @@ int main(int argc, char** argv) {
     database_storage.LimitPageBytes(options.max_storage);
     CachingStorage storage(database_storage, kPageCacheBytes);
 
-    options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
+    if (options.server.public_host.empty())
+      options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
     HttpServer server(options.server, storage);
-    std::fprintf(stderr, "heartpage-server: listening on http://%s/ (database %s)\n",
-                 server.LocalAddress().c_str(), database.c_str());
+    std::fprintf(stderr, "heartpage-server: listening on %s://%s/ (database %s)\n",
+                 std::string(server.Scheme()).c_str(), server.LocalAddress().c_str(),
+                 database.c_str());
     server.Run();
     std::fprintf(stderr, "heartpage-server: stopped\n");
   } catch (const std::exception& error) {

@@ -1,5 +1,6 @@
 #include "server/options.h"
 
+#include <cctype>
 #include <charconv>
 
 #include "net/host.h"
@@ -32,6 +33,12 @@ const char* const kUsage =
     "                        page stores one client address may make (default 60 and 60)\n"
     "  --trusted-proxy ADDRESS  a reverse proxy in front of this server, whose\n"
     "                        X-Forwarded-For names the client; may be repeated\n"
+    "  --public-host HOST    the host[:port] clients reach us at, https://HOST[:PORT] when a\n"
+    "                        proxy in front serves HTTPS (default: the publishing host when\n"
+    "                        listening on a wildcard address, else the address listened on)\n"
+    "  --tls-cert FILE       serve HTTPS with this certificate chain (PEM), read again on\n"
+    "                        SIGHUP; needs --tls-key\n"
+    "  --tls-key FILE        the certificate's private key (PEM)\n"
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
@@ -59,6 +66,23 @@ std::optional<std::string> CheckSetting(const std::string& option, const std::st
     if (static_cast<unsigned char>(c) < 0x20)
       return option + " must not contain control characters";
   return std::nullopt;
+}
+
+// "host", "host:port" or "[v6]:port", after an optional http:// or https://.
+std::optional<std::string> ParsePublicHost(std::string_view value) {
+  std::string scheme;
+  if (value.starts_with("https://")) {
+    scheme = "https://";
+    value.remove_prefix(8);
+  } else if (value.starts_with("http://")) {
+    value.remove_prefix(7);  // plain HTTP goes without saying
+  }
+  if (value.empty()) return std::nullopt;
+  for (const char c : value)
+    if (!std::isalnum(static_cast<unsigned char>(c)) &&
+        std::string_view(".-:[]").find(c) == std::string_view::npos)
+      return std::nullopt;
+  return scheme + std::string(value);
 }
 
 }  // namespace
@@ -131,6 +155,14 @@ std::variant<Options, OptionsError> ParseOptions(
       if (ec != std::errc() || end != value.data() + value.size() || threads == 0 || threads > 64)
         return OptionsError{"--threads needs a number from 1 to 64"};
       options.server.threads = threads;
+    } else if (arg == "--public-host") {
+      std::optional<std::string> host = ParsePublicHost(value);
+      if (!host) return OptionsError{"--public-host needs host[:port], optionally after https://"};
+      options.server.public_host = std::move(*host);
+    } else if (arg == "--tls-cert") {
+      options.server.tls_certificate = value;
+    } else if (arg == "--tls-key") {
+      options.server.tls_key = value;
     } else if (arg == "--announcement" || arg == "--version-label" || arg == "--download-url") {
       if (auto problem = CheckSetting(arg, value)) return OptionsError{*problem};
       if (arg == "--announcement") options.settings.announcement = value;
@@ -140,6 +172,8 @@ std::variant<Options, OptionsError> ParseOptions(
       return OptionsError{"unknown option \"" + arg + "\""};
     }
   }
+  if (options.server.tls_certificate.empty() != options.server.tls_key.empty())
+    return OptionsError{"--tls-cert and --tls-key go together"};
   if (options.data_dir.empty()) {
     const char* xdg = environment("XDG_DATA_HOME");
     const char* home = environment("HOME");

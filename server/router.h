@@ -36,7 +36,7 @@ using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 // What answering needs to know of the site.
 struct Site {
   Storage& storage;
-  std::string public_host;  // "host:port" that clients reach us at
+  std::string public_host;  // "host:port" or "https://host:port" that clients reach us at
   std::vector<std::filesystem::path> asset_dirs;
 };
 

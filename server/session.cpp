@@ -1,12 +1,19 @@
 #include "server/session.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/ssl/error.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <optional>
@@ -30,14 +37,28 @@ constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
 // The storage queue was full: by the time the client asks again it has most
 // likely moved on.
 constexpr std::chrono::seconds kQueueFullRetry{1};
+constexpr auto kClosingTime = std::chrono::seconds(2);
+
+using TlsStream = asio::ssl::stream<Socket>;
+
+// What a client that speaks plain HTTP to the HTTPS port reads.
+constexpr std::string_view kPlainHttpRefusal =
+    "HTTP/1.1 400 Bad Request\r\nServer: heartpage-server\r\n"
+    "Content-Type: text/plain; charset=utf-8\r\nContent-Length: 26\r\n"
+    "Connection: close\r\n\r\nthis address speaks HTTPS\n";
+constexpr std::string_view kPlainHttpRefusalBody =
+    kPlainHttpRefusal.substr(kPlainHttpRefusal.find("\r\n\r\n") + 4);
+static_assert(kPlainHttpRefusalBody.size() == 26, "Content-Length of the refusal");
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
 template <class Stream>
 class Session final : public Connection, public std::enable_shared_from_this<Session<Stream>> {
  public:
-  Session(Stream&& stream, std::shared_ptr<ServerShared> shared)
-      : stream_(std::move(stream)), shared_(std::move(shared)) {}
+  // `keep` is kept alive as long as the stream, which is made of `args`.
+  template <class... Args>
+  Session(std::shared_ptr<ServerShared> shared, std::shared_ptr<const void> keep, Args&&... args)
+      : keep_(std::move(keep)), stream_(std::forward<Args>(args)...), shared_(std::move(shared)) {}
   ~Session() override { shared_->Forget(this); }
 
   void Start() {
@@ -45,11 +66,16 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     const auto peer = Lowest().remote_endpoint(ec);
     peer_ = ec ? "-" : CanonicalAddress(peer.address().to_string());
     shared_->Add(this, this->weak_from_this());
-    asio::dispatch(Executor(), [self = this->shared_from_this()] { self->Read(); });
+    asio::dispatch(Executor(), [self = this->shared_from_this()] {
+      if constexpr (kTls)
+        self->Handshake();
+      else
+        self->Read();
+    });
   }
 
   void StopIfIdle() override {
-    if (reading_ && parser_ && !parser_->got_some()) Close();
+    if (handshaking_ || (reading_ && parser_ && !parser_->got_some())) Close();
   }
 
   void CloseIfExpired(Clock::time_point now) override {
@@ -62,6 +88,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // Pages go from their file to the socket inside the kernel only where
   // the bytes are written to the socket as they are.
   static constexpr bool kZeroCopy = std::is_same_v<Stream, Socket>;
+  static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
   Socket& Lowest() { return beast::get_lowest_layer(stream_); }
 
@@ -69,8 +96,35 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     return std::chrono::seconds(shared_->config.idle_timeout_seconds);
   }
 
+  // The handshake has the same deadline as a request.
+  void Handshake() {
+    handshaking_ = true;
+    deadline_ = Clock::now() + IdleTimeout();
+    stream_.async_handshake(asio::ssl::stream_base::server,
+                            [self = this->shared_from_this()](beast::error_code ec) {
+                              self->handshaking_ = false;
+                              if (!ec) return self->Read();
+                              if (ec.category() == asio::error::get_ssl_category() &&
+                                  ERR_GET_REASON(ec.value()) == SSL_R_HTTP_REQUEST)
+                                return self->RefusePlainHttp();
+                              self->Close();
+                            });
+  }
+
+  // A browser sent to http:// on this port learns why nothing works.
+  void RefusePlainHttp() {
+    deadline_ = Clock::now() + IdleTimeout();
+    asio::async_write(Lowest(), asio::buffer(kPlainHttpRefusal),
+                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                        self->shared_->Log("-", "-", 400, kPlainHttpRefusalBody.size(), {});
+                        if (ec) return self->Close();
+                        self->drain_raw_ = true;
+                        self->Drain();
+                      });
+  }
+
   void Read() {
-    if (shared_->stopping) return Close();
+    if (shared_->stopping) return Finish();
     parser_.emplace();
     parser_->body_limit(shared_->config.max_body);
     parser_->header_limit(kHeaderLimit);
@@ -235,8 +289,22 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     started_ = {};
     if (ec) return Close();
     if (drain) return Drain();
-    if (!keep_alive) return Close();
+    if (!keep_alive) return Finish();
     Read();
+  }
+
+  // The connection ends with nothing in flight: over TLS the client is told
+  // so (close_notify) and given a moment to say it back.
+  void Finish() {
+    if constexpr (kTls) {
+      if (!shared_->stopping) {
+        deadline_ = Clock::now() + kClosingTime;
+        stream_.async_shutdown(
+            [self = this->shared_from_this()](beast::error_code) { self->Close(); });
+        return;
+      }
+    }
+    Close();
   }
 
   // After refusing a request whose body is still arriving: stop sending and
@@ -245,18 +313,20 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Drain() {
     beast::error_code ignored;
     Lowest().shutdown(Socket::shutdown_send, ignored);
-    deadline_ = Clock::now() + std::chrono::seconds(2);
+    deadline_ = Clock::now() + kClosingTime;
     drain_buffer_.resize(64 * 1024);
     DrainSome();
   }
   void DrainSome() {
-    stream_.async_read_some(
-        asio::buffer(drain_buffer_),
-        [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
-          self->drained_ += bytes;
-          if (ec || self->drained_ > kDrainLimit) return self->Close();
-          self->DrainSome();
-        });
+    auto on_read = [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
+      self->drained_ += bytes;
+      if (ec || self->drained_ > kDrainLimit) return self->Close();
+      self->DrainSome();
+    };
+    // What a client sent instead of a TLS handshake is not TLS either.
+    if (drain_raw_)
+      return Lowest().async_read_some(asio::buffer(drain_buffer_), std::move(on_read));
+    stream_.async_read_some(asio::buffer(drain_buffer_), std::move(on_read));
   }
 
   void Close() {
@@ -265,8 +335,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     Lowest().close(ignored);
   }
 
+  std::shared_ptr<const void> keep_;
   Stream stream_;
   std::shared_ptr<ServerShared> shared_;
+  bool handshaking_ = false;
+  bool drain_raw_ = false;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   bool reading_ = false;
@@ -374,7 +447,15 @@ void ServerShared::Log(const LogEntry& entry) {
 }
 
 void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared) {
-  std::make_shared<Session<Socket>>(std::move(socket), std::move(shared))->Start();
+  std::make_shared<Session<Socket>>(std::move(shared), nullptr, std::move(socket))->Start();
+}
+
+void StartTlsSession(Socket&& socket, std::shared_ptr<asio::ssl::context> tls,
+                     std::shared_ptr<ServerShared> shared) {
+  asio::ssl::context& context = *tls;
+  std::make_shared<Session<TlsStream>>(std::move(shared), std::move(tls), std::move(socket),
+                                       context)
+      ->Start();
 }
 
 }  // namespace heartpage::server

@@ -21,6 +21,10 @@
 #include "server/router.h"
 #include "server/storage_workers.h"
 
+namespace boost::asio::ssl {
+class context;
+}
+
 namespace heartpage::server {
 
 using Clock = std::chrono::steady_clock;
@@ -87,7 +91,10 @@ class ServerShared {
   RequestLog log_{2};
 };
 
-// Serves a freshly accepted connection until it ends.
+// Serve a freshly accepted connection until it ends, in plain HTTP or, after
+// a TLS handshake with the certificate of `tls`, in HTTPS.
 void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared);
+void StartTlsSession(Socket&& socket, std::shared_ptr<boost::asio::ssl::context> tls,
+                     std::shared_ptr<ServerShared> shared);
 
 }  // namespace heartpage::server

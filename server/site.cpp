@@ -3,9 +3,16 @@
 namespace heartpage::server {
 namespace {
 
+// The site's address without the final slash: the public host names its
+// scheme when it is not plain HTTP.
+std::string Origin(std::string_view public_host) {
+  return public_host.find("://") != std::string_view::npos ? std::string(public_host)
+                                                           : "http://" + std::string(public_host);
+}
+
 std::string DownloadAddress(const SiteSettings& settings, std::string_view public_host) {
   if (settings.download_url) return *settings.download_url;
-  return "http://" + std::string(public_host) + "/download";
+  return Origin(public_host) + "/download";
 }
 
 std::string Page(std::string_view title, std::string_view body) {
@@ -55,7 +62,7 @@ std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_v
   return {
       "1",
       std::string(kSiteName),
-      "http://" + std::string(public_host) + "/",
+      Origin(public_host) + "/",
       settings.announcement.value_or(std::string(kDefaultAnnouncement)),
       settings.version_label.value_or(std::string(kDefaultVersionLabel)),
       DownloadAddress(settings, public_host),
@@ -68,8 +75,8 @@ std::string HomePage(const SiteSettings& settings, std::string_view public_host)
       "<h1>HeartPage 表白网页</h1>\n<p class=\"note\">" + EscapeHtml(row[3]) +
       "</p>\n"
       "<p>用 HeartPage 客户端选一个样式，填上名字和想说的话，就能生成一张专属的表白网页，"
-      "发布在本站的 <code>http://" +
-      EscapeHtml(public_host) +
+      "发布在本站的 <code>" +
+      EscapeHtml(Origin(public_host)) +
       "/Test/您的文件名</code>。</p>\n"
       "<p><a href=\"/download\">下载客户端</a></p>\n";
   return Page("HeartPage 表白网页", body);
@@ -86,7 +93,7 @@ std::string DownloadPage(const SiteSettings& settings, std::string_view public_h
         "<p>客户端随源代码一起发布：在 Debian 12 上取得源代码后运行 <code>./run.sh</code>，"
         "即可安装依赖、编译并启动程序。</p>\n";
   }
-  body += "<p>本站地址：<code>http://" + EscapeHtml(public_host) +
+  body += "<p>本站地址：<code>" + EscapeHtml(Origin(public_host)) +
           "/</code></p>\n<p><a href=\"/\">返回首页</a></p>\n";
   return Page("下载 HeartPage 客户端", body);
 }
@@ -98,8 +105,8 @@ std::string SupportPage(const SiteSettings& settings, std::string_view public_ho
       "<p>常见问题：</p>\n<ul>\n"
       "<li>文件名只能用字母或数字，大写字母会自动变成小写；每台电脑可以拥有一个文件名，"
       "以后上传会覆盖同一个网页。</li>\n"
-      "<li>上传成功后，网页地址是 <code>http://" +
-      EscapeHtml(public_host) +
+      "<li>上传成功后，网页地址是 <code>" +
+      EscapeHtml(Origin(public_host)) +
       "/Test/您的文件名</code>，点击“点击复制”即可发给对方。</li>\n"
       "<li>网页里的音乐会在对方第一次点击或触摸页面时开始播放。</li>\n"
       "<li>提示“发现最新版本”时，请到下载页面取得 " +

@@ -15,7 +15,8 @@ inline constexpr std::string_view kSiteName = "HeartPage";
 
 // The settings row as clients read it: id, site name, home address,
 // announcement, version label, download address. `public_host` is the
-// "host:port" that clients reach this server at.
+// "host:port" that clients reach this server at, or "https://host:port" when
+// they reach it over HTTPS.
 std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_view public_host);
 
 // The home page, the download page and the customer-service page that the

@@ -21,10 +21,10 @@ inline constexpr int kBusyTimeoutMs = 2000;
 // One open database handle with its prepared statements.
 class SqliteStorage::Connection {
  public:
-  explicit Connection(const std::filesystem::path& file) {
-    const int rc =
-        sqlite3_open_v2(file.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  Connection(const std::filesystem::path& file, const std::string& vfs) {
+    const int rc = sqlite3_open_v2(file.c_str(), &db_,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   vfs.empty() ? nullptr : vfs.c_str());
     if (rc != SQLITE_OK) {
       const std::string why = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       sqlite3_close(db_);
@@ -33,7 +33,12 @@ class SqliteStorage::Connection {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // FULL: the WAL is synced at every commit, so an acknowledged store is on
     // disk even if the machine, not only the process, goes down.
-    Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    try {
+      Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    } catch (...) {
+      sqlite3_close(db_);  // a full disk refuses a new file's journal mode
+      throw;
+    }
   }
   ~Connection() {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
@@ -142,8 +147,11 @@ class SqliteStorage::Connection {
   template <typename Work>
   auto Write(Work&& work, bool synced = true) {
     if (!synced) Exec("PRAGMA synchronous=NORMAL");
-    Exec("BEGIN IMMEDIATE");
+    // BEGIN too can fail (a lock held too long, an I/O error); the connection
+    // must still go back to the pool synced in full, or the next store made
+    // on it would be acknowledged before it is on the disk.
     try {
+      Exec("BEGIN IMMEDIATE");
       auto result = work();
       Exec("COMMIT");
       if (!synced) Exec("PRAGMA synchronous=FULL");

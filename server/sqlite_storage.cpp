@@ -73,8 +73,8 @@ class SqliteStorage::Lease {
 };
 
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
-                             const std::function<void(const std::string&)>& note)
-    : file_(std::move(file)), hash_(std::move(key)) {
+                             const std::function<void(const std::string&)>& note, std::string vfs)
+    : file_(std::move(file)), hash_(std::move(key)), vfs_(std::move(vfs)) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   const bool migrated = db->Write([&] {
@@ -91,7 +91,10 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
       MigrateToHashedIdsAndSmallNames(
           *db, hash_, note ? note : [](const std::string&) {});
     db->Exec(kSchema);
-    db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    // Written only when it changes: a start that writes nothing still starts,
+    // and serves what it has, on a full disk.
+    if (found != kSchemaVersion)
+      db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
     return old;
   });
   if (migrated) ForgetClearMachineIds(*db);
@@ -108,7 +111,7 @@ SqliteStorage::Lease SqliteStorage::Acquire() {
       return Lease(*this, std::move(connection));
     }
   }
-  return Lease(*this, std::make_unique<Connection>(file_));
+  return Lease(*this, std::make_unique<Connection>(file_, vfs_));
 }
 
 void SqliteStorage::Release(std::unique_ptr<Connection> connection) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "server/storage.h"
@@ -24,9 +25,11 @@ class SqliteStorage final : public Storage {
   // about. Machine identifiers are hashed under `key` (kept apart from the
   // database, so that a copy of the database alone gives nothing away).
   // Throws StorageError when the file cannot be opened or is not our
-  // database.
+  // database. `vfs` names a registered SQLite VFS to open the file through
+  // (tests put one between the database and the disk); empty means SQLite's
+  // default.
   SqliteStorage(std::filesystem::path file, std::string key,
-                const std::function<void(const std::string&)>& note = {});
+                const std::function<void(const std::string&)>& note = {}, std::string vfs = {});
   ~SqliteStorage() override;
 
   SqliteStorage(const SqliteStorage&) = delete;
@@ -58,6 +61,7 @@ class SqliteStorage final : public Storage {
 
   std::filesystem::path file_;
   const MachineIdHasher hash_;
+  std::string vfs_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
   // Writers of this process queue here rather than in SQLite's busy handler,

@@ -119,6 +119,14 @@ TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text, "无法连接服务器,请检查网络后重试!");
   EXPECT_TRUE(window->isVisible());
+
+  // Only web addresses go to the desktop's opener.
+  settings = Settings();
+  (*settings)[5] = "file:///etc/passwd";
+  Click(Find(QStringLiteral("Image1(10)")));
+  EXPECT_EQ(opened.size(), 4u);
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_EQ(notices[1].text, "无法连接服务器,请检查网络后重试!");
 }
 
 TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
@@ -135,6 +143,12 @@ TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
 TEST_F(MainWindowTest, TheServiceHotSpotOpensOurSupportPage) {
   Click(Find(QStringLiteral("Image3")));
   EXPECT_EQ(opened, std::vector<std::string>({SupportAddress()}));
+
+  // A host that makes no web address of it: the hot-spot does nothing.
+  setenv("HEARTPAGE_HOST", "evil host", 1);
+  Click(Find(QStringLiteral("Image3")));
+  unsetenv("HEARTPAGE_HOST");
+  EXPECT_EQ(opened.size(), 1u);
 }
 
 TEST_F(MainWindowTest, TheHandShowsOverThumbnailsAndTheHotSpotOnly) {

@@ -47,10 +47,12 @@ class PublishCliTest : public ::testing::Test {
 };
 
 TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
-  // A quote, Chinese text and a character outside GBK in the page.
+  // A quote, Chinese text and a character outside GBK in the page; a quote,
+  // a tab and a space in the machine identifier.
+  const std::string machine = "pc'\t 1";
   const std::vector<std::string> page = {"--style", "3", "--check", "--set",
                                          "Text1(14)=子墨's ❤ page"};
-  std::vector<std::string> publish = {"publish", "--name", "Love520", "--machine-id", "pc'1"};
+  std::vector<std::string> publish = {"publish", "--name", "Love520", "--machine-id", machine};
   publish.insert(publish.end(), page.begin(), page.end());
 
   const RunResult published = Cli(publish);
@@ -63,7 +65,7 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
 
   // The owner publishes again under its name, with or without naming it:
   // only the page is replaced.
-  const RunResult again = Cli({"publish", "--style", "5", "--machine-id", "pc'1"});
+  const RunResult again = Cli({"publish", "--style", "5", "--machine-id", machine});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, PageAddress("love520") + "\n");
   EXPECT_TRUE(Fetch(PageAddress("love520")) == PageBytes({"--style", "5"}));

@@ -8,6 +8,7 @@
 #include "net/gbk.h"
 #include "net/host.h"
 #include "net/server_requests.h"
+#include "publish/upload.h"
 #include "tests/app/server_process.h"
 #include "tests/net/loopback_listener.h"
 
@@ -158,6 +159,20 @@ TEST_F(StartupTest, AnyOtherVersionLabelSendsTheUserToTheDownloadAndEnds) {
   }
 }
 
+// A download address that is not a web address (a file, a program's own
+// scheme, a bare path) is never handed to the desktop's opener.
+TEST_F(StartupTest, ADownloadAddressThatIsNoWebAddressIsNotOpened) {
+  for (const std::string download :
+       {"file:///etc/passwd", "javascript:alert(1)", "/usr/bin/xterm", "smb://host/x"}) {
+    opened.clear();
+    notices.clear();
+    AnswerSettings(server, Settings("a", "V2.0", download));
+    EXPECT_FALSE(Run().show_main) << download;
+    EXPECT_TRUE(opened.empty()) << download;
+    EXPECT_EQ(notices, std::vector<Notice>({kNewVersion, kUnreachable})) << download;
+  }
+}
+
 TEST_F(StartupTest, ANewVersionWithoutDownloadAddressOpensNothing) {
   std::vector<std::string> fields = Settings("a", "V2.0");
   fields.pop_back();
@@ -216,27 +231,37 @@ TEST_F(StartupTest, ASecondInstanceSaysSoAndAsksNothing) {
   EXPECT_TRUE(server.Bodies().empty());
 }
 
-// Against the real publishing server: its own settings row and a name this
-// machine claimed.
-TEST(StartupAgainstServer, ReadsTheAnnouncementAndTheClaimedName) {
+// Against the real publishing server: its own settings row, and the name
+// each machine published under, whatever its identifier holds (zero padding,
+// tabs, spaces, quotes), recognised at the next start.
+TEST(StartupAgainstServer, ReadsTheAnnouncementAndThePublishedName) {
   testing::TempDir data;
   testing::ServerProcess server(HEARTPAGE_SERVER, data.path());
   const std::string endpoint = "http://" + server.host() + "/asp/index.asp";
-  ASSERT_TRUE(PostFormChecked(endpoint, NameClaimRequest(kMachine, "ours")).ok);
+  const Poster post = [&](const std::string& body) { return PostFormChecked(endpoint, body); };
+  const std::string machines[] = {kMachine, std::string("WD-WX41\0\0\0\0\0\0", 13), "VB\t1 '2'",
+                                  std::string(199, ' ') + "\0"};
+  int published = 0;
+  for (const std::string& machine : machines) {
+    const std::string name = "ours" + std::to_string(++published);
+    const UploadOutcome upload =
+        Upload(name, false, "<p>page</p>", {post, [&] { return machine; }});
+    ASSERT_TRUE(upload.uploaded) << upload.status << " for machine " << published;
 
-  StartupServices services;
-  services.claim_instance = [] { return true; };
-  services.post = [&](const std::string& body) { return PostFormChecked(endpoint, body); };
-  services.fetch_settings = [&] { return FetchSettings(services.post); };
-  services.disk_serial = [] { return kMachine; };
-  services.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
-  services.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
-  const StartupResult result = RunStartup(services);
-  EXPECT_TRUE(result.show_main);
-  ASSERT_TRUE(result.announcement);
-  EXPECT_GT(result.announcement->size(), kAnnouncementGap.size());
-  EXPECT_TRUE(result.announcement->ends_with(kAnnouncementGap));
-  EXPECT_EQ(result.owned_name, "ours");
+    StartupServices services;
+    services.claim_instance = [] { return true; };
+    services.post = post;
+    services.fetch_settings = [&] { return FetchSettings(post); };
+    services.disk_serial = [&] { return machine; };
+    services.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
+    services.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
+    const StartupResult result = RunStartup(services);
+    EXPECT_TRUE(result.show_main);
+    ASSERT_TRUE(result.announcement);
+    EXPECT_GT(result.announcement->size(), kAnnouncementGap.size());
+    EXPECT_TRUE(result.announcement->ends_with(kAnnouncementGap));
+    EXPECT_EQ(result.owned_name, name) << "machine " << published;
+  }
 }
 
 TEST(ScrollOnce, MovesOneCharacterToTheEnd) {

@@ -156,7 +156,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     dialog->findChild<QPushButton*>("Command1")->click();
     EXPECT_EQ(Status(dialog), "上传成功！");
     ASSERT_EQ(services.sent.size(), 1u);
-    EXPECT_EQ(services.sent[0], PageStoreRequest(published, GGCT::Get().FGN));
+    EXPECT_EQ(services.sent[0], PageStoreRequest(published, services.machine_id, GGCT::Get().FGN));
     EXPECT_NE(testing::Fetch(PageAddress(published)).find(ToGbk("再来一次")), std::string::npos);
 
     testing::CloseAllWindows();

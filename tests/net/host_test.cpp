@@ -25,6 +25,18 @@ TEST_F(HostTest, AddressesFollowTheConfiguredHost) {
 
   setenv("HEARTPAGE_HOST", "", 1);  // empty means not set
   EXPECT_EQ(PublishingHost(), compiled);
+
+  // An https host keeps its scheme in every address; the host alone is
+  // what a server listens on.
+  setenv("HEARTPAGE_HOST", "HTTPS://pages.example.test:8443/", 1);
+  EXPECT_EQ(PublishingHost(), "pages.example.test:8443");
+  EXPECT_EQ(EndpointAddress(), "https://pages.example.test:8443/asp/index.asp");
+  EXPECT_EQ(PageAddress("mine"), "https://pages.example.test:8443/Test/mine");
+  EXPECT_EQ(HomeAddress(), "https://pages.example.test:8443/");
+  setenv("HEARTPAGE_HOST", "http://pages.example.test", 1);
+  EXPECT_EQ(EndpointAddress(), "http://pages.example.test/asp/index.asp");
+  EXPECT_EQ(ParseHost("h:1"), (HostAddress{"http", "h:1"}));
+  EXPECT_EQ(ParseHost("https://h"), (HostAddress{"https", "h"}));
 }
 
 TEST_F(HostTest, BindHostReplacesEveryToken) {
@@ -33,6 +45,25 @@ TEST_F(HostTest, BindHostReplacesEveryToken) {
             "http://h:1/a http://h:1/b");
   EXPECT_EQ(BindHost("no token"), "no token");
   EXPECT_EQ(BindHost(""), "");
+  EXPECT_EQ(BindHost("{publishing-host}"), "h:1");
+
+  setenv("HEARTPAGE_HOST", "https://h:2", 1);
+  EXPECT_EQ(BindHost("src=\"http://{publishing-host}/biaobai/x.js\" {publishing-host}"),
+            "src=\"https://h:2/biaobai/x.js\" h:2");
+}
+
+TEST(WebAddress, OnlyHttpAndHttpsAddressesWithAHostAreOpened) {
+  for (const char* address :
+       {"http://dl.example/new", "https://dl.example:8443/a?b=1#c", "HTTP://127.0.0.1:8936/",
+        "http://[::1]:80/download", "https://例子.测试/下载", "http://h"})
+    EXPECT_TRUE(IsWebAddress(address)) << address;
+  for (const char* address :
+       {"file:///etc/passwd", "FILE:///home/u/a.desktop", "javascript:alert(1)",
+        "ftp://dl.example/x", "smb://host/share", "/usr/bin/xterm", "dl.example/new",
+        "http:/dl.example", "http://", "http:///etc/passwd", "http://user@evil.example/",
+        "http://a b/", "http://dl.example/\n", "http://h:/x", "http://h:123456/",
+        " http://dl.example/", "-http://x", "http://[::1/", ""})
+    EXPECT_FALSE(IsWebAddress(address)) << address;
 }
 
 }  // namespace

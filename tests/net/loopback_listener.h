@@ -109,13 +109,22 @@ class LoopbackListener {
     }
   }
 
-  // The head up to the blank line and as many body bytes as Content-Length says.
   static std::optional<std::string> ReadRequest(int fd) {
+    return ReadRequestWith([fd](char* buffer, std::size_t size) {
+      return static_cast<long>(recv(fd, buffer, size, 0));
+    });
+  }
+
+ public:
+  // The head up to the blank line and as many body bytes as Content-Length
+  // says, read through `read` (recv's contract: bytes read, 0 or less at the end).
+  template <typename Read>
+  static std::optional<std::string> ReadRequestWith(Read read) {
     std::string data;
     std::size_t wanted = std::string::npos;
     char buffer[65536];
     while (wanted == std::string::npos || data.size() < wanted) {
-      const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+      const long n = read(buffer, sizeof buffer);
       if (n <= 0) return std::nullopt;
       data.append(buffer, static_cast<std::size_t>(n));
       const std::size_t head_end = data.find("\r\n\r\n");
@@ -125,6 +134,7 @@ class LoopbackListener {
     return data;
   }
 
+ private:
   static std::size_t ContentLength(std::string head) {
     std::transform(head.begin(), head.end(), head.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

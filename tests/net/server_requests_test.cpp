@@ -38,9 +38,32 @@ TEST(ServerRequestsTest, BodiesAreCodeThenStatementOrNameThenPage) {
             "zc=49&sql=" + EncodeValue("select * from 免费 where 硬盘ID='S1'"));
   EXPECT_EQ(NameClaimRequest("S1", "ab"),
             "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('S1', 'ab')"));
-  EXPECT_EQ(PageStoreRequest("abc", "<p>中</p>"),
-            "zc=52&File=97A98A99&data=60A112A62A-10544A60A47A112A62");
-  EXPECT_EQ(PageStoreRequest("abc", ""), "zc=52&File=97A98A99&data=");
+  EXPECT_EQ(PageStoreRequest("abc", "S1", "<p>中</p>"),
+            "zc=52&File=97A98A99&ID=83A49&data=60A112A62A-10544A60A47A112A62");
+  EXPECT_EQ(PageStoreRequest("abc", "S1", ""), "zc=52&File=97A98A99&ID=83A49&data=");
+}
+
+// What the machine code produces: zero padding, tabs, spaces, quotes and
+// Chinese, up to 200 bytes. The server reads back exactly that identifier
+// from every request that carries one, and an answer that echoes it is
+// recognised as this machine's.
+TEST(ServerRequestsTest, EveryIdentifierTravelsWhole) {
+  const std::string ids[] = {
+      std::string("WD-123\0\0\0\0", 10), "a\tb", " spaced ", "盘'1\t", std::string(199, '\0') + "z",
+  };
+  for (const std::string& id : ids) {
+    const std::string shown = "\"" + id + "\" (" + std::to_string(id.size()) + " bytes)";
+    EXPECT_EQ(StatementOf(OwnershipLookupRequest(id)), OwnershipLookupStatement(id)) << shown;
+    EXPECT_NE(StatementOf(NameClaimRequest(id, "n")).find("('" + QuoteValue(id) + "', 'n')"),
+              std::string::npos)
+        << shown;
+    const std::string store = PageStoreRequest("n", id, "p");
+    const std::size_t from = store.find("&ID=") + 4;
+    const auto stored = DecodeValue(store.substr(from, store.find("&data=") - from));
+    ASSERT_TRUE(stored.has_value()) << shown;
+    EXPECT_EQ(FromGbk(*stored), id) << shown;
+    EXPECT_EQ(OwnedNameIn(FromGbk(ToGbk("いゼ" + id + "いmineい")), id), "mine") << shown;
+  }
 }
 
 TEST(ServerRequestsTest, QuotesInsideValuesAreDoubled) {
@@ -86,10 +109,11 @@ TEST(ServerRequestsTest, OwnershipAnswersForMachineAbc123) {
   for (const Case& c : cases) EXPECT_EQ(OwnedNameIn(c.answer, "abc123"), c.owned) << c.answer;
 }
 
-TEST(ServerRequestsTest, ANameIsTakenOnlyWhenTheFirstRowCarriesItExactly) {
+TEST(ServerRequestsTest, ANameIsTakenOnlyWhenTheFirstRowCarriesItInAnyCase) {
   EXPECT_TRUE(NameTakenIn("いゼS1いabc", "abc"));
-  EXPECT_TRUE(NameTakenIn("いゼS1いabcいいゼS2いother", "abc"));
-  EXPECT_FALSE(NameTakenIn("いゼS1いABC", "abc"));
+  EXPECT_TRUE(NameTakenIn("いゼいabcいいゼS2いother", "abc"));
+  EXPECT_TRUE(NameTakenIn("いゼいABC", "abc"));
+  EXPECT_FALSE(NameTakenIn("いゼいab1", "aB2"));
   EXPECT_FALSE(NameTakenIn("いゼS1いabc ", "abc"));
   EXPECT_FALSE(NameTakenIn("いゼS1いother", "abc"));
   EXPECT_FALSE(NameTakenIn("いゼS1", "abc"));

@@ -1,10 +1,12 @@
 #include "preview/preview.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include "pages/holder.h"
@@ -136,6 +138,73 @@ TEST_F(PreviewTest, AnUnwritableDirectoryStopsThePreviewWithAMessage) {
     fs::permissions(directory_, fs::perms::owner_write, fs::perm_options::remove);
     EXPECT_TRUE(WritePreview(Recording(directory_)).has_value());
   }
+}
+
+// Sets an environment variable (or unsets it, for nullptr) for one scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* saved = std::getenv(name)) saved_ = saved;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~ScopedEnv() { saved_ ? setenv(name_, saved_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// Another local user plants "yl.htm" in the shared temporary folder as a
+// link to a file of ours: no preview writes through it. The shared folder is
+// refused outright; by default the preview goes to a folder of this user's
+// own in it, where even a link at the name is replaced, not followed; and
+// that folder is refused when it is a link or someone else's.
+TEST_F(PreviewTest, APlantedLinkIsNeverFollowed) {
+  const fs::path shared = directory_ / "tmp";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  const fs::path victim = directory_ / "victim.txt";
+  std::ofstream(victim) << "precious";
+  fs::create_symlink(victim, shared / "yl.htm");
+  GGCT::Get().FGN = "page";
+
+  const auto refused = WritePreview(Recording(shared));
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find(shared.string()), std::string::npos) << *refused;
+  EXPECT_TRUE(opened_.empty());
+
+  const ScopedEnv tmpdir("TMPDIR", shared.c_str());
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", nullptr);
+  PreviewHooks hooks = Recording(shared);
+  hooks.directory = nullptr;
+  const fs::path own = shared / ("heartpage-" + std::to_string(::geteuid()));
+  const fs::path file = own / "yl.htm";
+  during_wait_ = [&] {
+    EXPECT_EQ(fs::status(own).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::symlink_status(file).type(), fs::file_type::regular);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  };
+  EXPECT_EQ(WritePreview(hooks), std::nullopt);
+  EXPECT_EQ(opened_.back(), file.string());
+  fs::create_symlink(victim, file);
+  EXPECT_EQ(WritePreview(hooks), std::nullopt);
+  EXPECT_EQ(seen_during_wait_.back(), "page\r\n");
+  EXPECT_EQ(ReadFile(victim), "precious");
+  EXPECT_TRUE(fs::is_symlink(shared / "yl.htm"));
+
+  fs::remove_all(own);
+  fs::create_directory(directory_ / "elsewhere");
+  fs::create_directory_symlink(directory_ / "elsewhere", own);
+  EXPECT_TRUE(WritePreview(hooks).has_value());
+  if (::geteuid() == 0) {  // only root can give a folder away
+    fs::remove(own);
+    fs::create_directory(own);
+    ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
+    EXPECT_TRUE(WritePreview(hooks).has_value());
+  }
+  EXPECT_EQ(opened_.size(), 2u);
+  EXPECT_TRUE(fs::is_empty(directory_ / "elsewhere"));
+  EXPECT_EQ(ReadFile(victim), "precious");
 }
 
 TEST(TempDirectory, FollowsTmpdir) {

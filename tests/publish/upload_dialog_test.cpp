@@ -138,20 +138,22 @@ TEST_F(UploadDialogTest, ANameIsNeededAndAPastedNameIsCheckedBeforeSending) {
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("pastedcaps")));
 }
 
-TEST_F(UploadDialogTest, ATakenNameIsRefusedOneDifferingInCaseIsFree) {
+TEST_F(UploadDialogTest, ATakenNameIsRefusedWhateverItsCase) {
   ClaimElsewhere("taken1");
   Open();
   QTest::keyClicks(name, "taken1");
   Confirm();
   EXPECT_EQ(Status(), "文件名已存在！");
-  EXPECT_EQ(services.sent.size(), 1u) << "nothing after the lookup";
+  EXPECT_EQ(services.sent, (std::vector<std::string>{NameLookupRequest("taken1"),
+                                                     OwnershipLookupRequest(services.machine_id)}))
+      << "no claim, no store";
   ExpectNothingPublished();
 
   ClaimElsewhere("Upper1");
   name->setText("upper1");
   Confirm();
-  EXPECT_EQ(Status(), "上传成功！");
-  EXPECT_EQ(testing::Fetch(PageAddress("upper1")), ToGbk(kPage));
+  EXPECT_EQ(Status(), "文件名已存在！");
+  ExpectNothingPublished();
 }
 
 TEST_F(UploadDialogTest, AClaimLostToAConcurrentClaimSaysTheNameIsTaken) {
@@ -180,16 +182,45 @@ TEST_F(UploadDialogTest, AServerThatIsDownIsNeverReportedAsSuccess) {
   EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
 }
 
-TEST_F(UploadDialogTest, AStoreTheServerRefusesIsAFailure) {
-  // Owned by the start-up's account, yet unknown to the server: the store is
-  // refused, and the dialog says so.
+TEST_F(UploadDialogTest, AStoreUnderAnotherMachinesNameIsRefusedAndFreesTheBox) {
+  // Owned by the start-up's account, yet another machine's on the server:
+  // its page stays, and this machine may choose another name.
+  ClaimElsewhere("ghost1");
+  ASSERT_TRUE(PostToEndpoint(PageStoreRequest("ghost1", "someone-else", "theirs")).ok);
   GGCT::Get().ZCYN = "ghost1";
   Open();
   EXPECT_FALSE(name->isEnabled());
   Confirm();
-  EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
-  EXPECT_TRUE(address->toPlainText().isEmpty());
-  EXPECT_EQ(services.sent, std::vector<std::string>{PageStoreRequest("ghost1", kPage)});
+  EXPECT_EQ(Status(), "文件名已存在！");
+  EXPECT_EQ(services.sent,
+            std::vector<std::string>{PageStoreRequest("ghost1", services.machine_id, kPage)});
+  EXPECT_EQ(testing::Fetch(PageAddress("ghost1")), "theirs");
+  ExpectNothingPublished();
+
+  name->setText("ghost2");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(GGCT::Get().ZCYN, "ghost2");
+}
+
+// An earlier upload of this machine claimed the name and its store failed:
+// the name is this machine's, though the server does not say whose a name
+// is, and the page is stored. The identifier is zero-padded and holds a tab,
+// as disk serial numbers do.
+TEST_F(UploadDialogTest, AClaimOfThisMachineWhoseStoreFailedIsStoredUnderLater) {
+  services.machine_id = std::string("WD-\t7\0\0\0\0", 9);
+  services.Install();
+  ASSERT_TRUE(PostToEndpoint(NameClaimRequest(services.machine_id, "again1")).ok);
+  Open();
+  QTest::keyClicks(name, "again1");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(services.sent,
+            (std::vector<std::string>{NameLookupRequest("again1"),
+                                      OwnershipLookupRequest(services.machine_id),
+                                      PageStoreRequest("again1", services.machine_id, kPage)}));
+  EXPECT_EQ(testing::Fetch(PageAddress("again1")), ToGbk(kPage));
+  EXPECT_EQ(FetchOwnedName(services.machine_id), "again1");
 }
 
 TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {

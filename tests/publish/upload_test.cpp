@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/host.h"
+#include "tests/net/tls_listener.h"
 
 namespace heartpage {
 namespace {
@@ -43,7 +44,7 @@ class UploadTest : public ::testing::Test {
     FakeServer server;
     server.answers[NameLookupRequest("abc")] = kEmpty200;
     server.answers[NameClaimRequest("S1", "abc")] = kEmpty200;
-    server.answers[PageStoreRequest("abc", kPage)] = kEmpty200;
+    server.answers[PageStoreRequest("abc", "S1", kPage)] = kEmpty200;
     return server;
   }
 };
@@ -80,7 +81,7 @@ TEST_F(UploadTest, AFreeNameIsLookedUpClaimedAndStored) {
 
   EXPECT_EQ(server.sent,
             (std::vector<std::string>{NameLookupRequest("abc"), NameClaimRequest("S1", "abc"),
-                                      PageStoreRequest("abc", kPage)}));
+                                      PageStoreRequest("abc", "S1", kPage)}));
   EXPECT_TRUE(outcome.uploaded);
   EXPECT_EQ(outcome.status, "上传成功！");
   EXPECT_EQ(outcome.address, "http://pages.test:81/Test/abc");
@@ -97,40 +98,49 @@ TEST_F(UploadTest, PastedCapitalsAreSentAsSmallLetters) {
 }
 
 // The store of an earlier attempt failed after our claim got through: the
-// name is ours, not taken, and only the page is sent again.
+// name lookup says only that the name is taken, the ownership lookup that it
+// is ours, and only the page is sent again.
 TEST_F(UploadTest, OurOwnEarlierClaimIsNotClaimedAgain) {
   FakeServer server = Willing();
-  server.answers[NameLookupRequest("abc")] = {"いゼS1いabcい2026-01-01", true, 200};
+  server.answers[NameLookupRequest("abc")] = {"いゼいabcい2026-01-01", true, 200};
+  server.answers[OwnershipLookupRequest("S1")] = {"いゼS1いabcい2026-01-01", true, 200};
   const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
   EXPECT_TRUE(outcome.uploaded);
   EXPECT_EQ(server.sent,
-            (std::vector<std::string>{NameLookupRequest("abc"), PageStoreRequest("abc", kPage)}));
+            (std::vector<std::string>{NameLookupRequest("abc"), OwnershipLookupRequest("S1"),
+                                      PageStoreRequest("abc", "S1", kPage)}));
+
+  // Owning another name, or an ownership lookup that fails, is no claim of
+  // this one.
+  server.answers[OwnershipLookupRequest("S1")] = {"いゼS1いxyzい", true, 200};
+  EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "文件名已存在！");
+  server.answers[OwnershipLookupRequest("S1")] = {"", false, 503};
+  EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "上传失败,请检查网络后重试!");
 }
 
 TEST_F(UploadTest, AnOwnedNameIsOnlyStored) {
   FakeServer server = Willing();
   const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
-  EXPECT_EQ(server.sent, std::vector<std::string>{PageStoreRequest("abc", kPage)});
+  EXPECT_EQ(server.sent, std::vector<std::string>{PageStoreRequest("abc", "S1", kPage)});
   EXPECT_TRUE(outcome.uploaded);
   EXPECT_EQ(outcome.address, "http://pages.test:81/Test/abc");
   EXPECT_EQ(outcome.owned_name, "abc");
 }
 
-TEST_F(UploadTest, ATakenNameStopsAfterTheLookup) {
+TEST_F(UploadTest, ATakenNameStopsAfterTheLookups) {
   FakeServer server = Willing();
-  server.answers[NameLookupRequest("abc")] = {"いゼS2いabcい2026-01-01", true, 200};
+  server.answers[NameLookupRequest("abc")] = {"いゼいabcい2026-01-01", true, 200};
+  server.answers[OwnershipLookupRequest("S1")] = kEmpty200;
   const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
-  EXPECT_EQ(server.sent.size(), 1u);
+  EXPECT_EQ(server.sent.size(), 2u);
   EXPECT_FALSE(outcome.uploaded);
   EXPECT_EQ(outcome.status, "文件名已存在！");
   EXPECT_EQ(outcome.address, "");
   EXPECT_EQ(outcome.owned_name, "");
 
-  // A row whose name differs in letter case leaves the name free.
-  server.answers[NameLookupRequest("abc")] = {"いゼS2いABC", true, 200};
-  server.sent.clear();
-  EXPECT_TRUE(Upload("abc", false, kPage, server.Services()).uploaded);
-  EXPECT_EQ(server.sent.size(), 3u);
+  // Names are one namespace whatever their case.
+  server.answers[NameLookupRequest("abc")] = {"いゼいABC", true, 200};
+  EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "文件名已存在！");
 }
 
 TEST_F(UploadTest, NamesTheServerWouldRefuseSendNothing) {
@@ -145,8 +155,9 @@ TEST_F(UploadTest, NamesTheServerWouldRefuseSendNothing) {
   EXPECT_TRUE(server.sent.empty());
 }
 
-// Each failing step: the user is told that the upload failed (a refused claim
-// that it is taken), no address is given and the name stays unowned.
+// Each failing step: the user is told that the upload failed (a lost claim
+// or a store refused as another machine's, that the name is taken), no
+// address is given and the name stays unowned.
 TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
   struct Case {
     const char* what;
@@ -173,12 +184,21 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
        2,
        upload_text::kUploadFailed},
       {"claim unreachable", NameClaimRequest("S1", "abc"), {}, 2, upload_text::kUploadFailed},
-      {"store refused",
-       PageStoreRequest("abc", kPage),
-       {"", false, 403},
+      {"store malformed",
+       PageStoreRequest("abc", "S1", kPage),
+       {"missing field ID", false, 400},
        3,
        upload_text::kUploadFailed},
-      {"store unreachable", PageStoreRequest("abc", kPage), {}, 3, upload_text::kUploadFailed},
+      {"store given to another machine",
+       PageStoreRequest("abc", "S1", kPage),
+       {"", false, 403},
+       3,
+       upload_text::kNameTaken},
+      {"store unreachable",
+       PageStoreRequest("abc", "S1", kPage),
+       {},
+       3,
+       upload_text::kUploadFailed},
   };
   for (const Case& c : cases) {
     FakeServer server = Willing();
@@ -192,12 +212,17 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
   }
   EXPECT_EQ(upload_text::kUploadFailed, "上传失败,请检查网络后重试!");
 
-  // A failed store of an owned name leaves it owned.
+  // A failed store of an owned name leaves it owned, unless the server says
+  // the name is another machine's.
   FakeServer server;
   const UploadOutcome outcome = Upload("abc", true, kPage, server.Services());
   EXPECT_FALSE(outcome.uploaded);
   EXPECT_EQ(outcome.status, "上传失败,请检查网络后重试!");
   EXPECT_EQ(outcome.owned_name, "abc");
+  server.answers[PageStoreRequest("abc", "S1", kPage)] = {"", false, 403};
+  const UploadOutcome refused = Upload("abc", true, kPage, server.Services());
+  EXPECT_EQ(refused.status, "文件名已存在！");
+  EXPECT_EQ(refused.owned_name, "");
 }
 
 TEST_F(UploadTest, AnUnreadableMachineIdentifierSendsNothing) {
@@ -208,15 +233,48 @@ TEST_F(UploadTest, AnUnreadableMachineIdentifierSendsNothing) {
   EXPECT_EQ(outcome.status, "无法读取本机标识,不能上传!");
   EXPECT_FALSE(outcome.uploaded);
   EXPECT_TRUE(server.sent.empty());
-  // An owned name needs no identifier: its page is stored.
-  EXPECT_TRUE(Upload("abc", true, kPage, services).uploaded);
+  // Every store names the machine: an owned name is kept, but not stored.
+  const UploadOutcome owned = Upload("abc", true, kPage, services);
+  EXPECT_EQ(owned.status, "无法读取本机标识,不能上传!");
+  EXPECT_EQ(owned.owned_name, "abc");
+  EXPECT_TRUE(server.sent.empty());
 }
 
-TEST_F(UploadTest, TheClaimCarriesAMachineIdentifierWithQuotesSafely) {
+TEST_F(UploadTest, TheClaimAndTheStoreCarryTheMachineIdentifier) {
   FakeServer server = Willing();
   server.answers[NameClaimRequest("W-'1'", "abc")] = kEmpty200;
+  server.answers[PageStoreRequest("abc", "W-'1'", kPage)] = kEmpty200;
   EXPECT_TRUE(Upload("abc", false, kPage, server.Services("W-'1'")).uploaded);
   EXPECT_EQ(server.sent.at(1), NameClaimRequest("W-'1'", "abc"));
+  EXPECT_EQ(server.sent.at(2), PageStoreRequest("abc", "W-'1'", kPage));
+}
+
+// Over HTTPS, the certificate decides: trusted through HEARTPAGE_CA_FILE the
+// page is published at an https address; untrusted, or with a trust file
+// that cannot be read, nothing reaches the server and the upload fails.
+TEST_F(UploadTest, PublishesOverHttpsOnlyToATrustedCertificate) {
+  const testing::TestCertificate certificate;
+  testing::TlsLoopbackListener server(certificate, [](const std::string&) {
+    return std::optional<std::string>(testing::LoopbackListener::Response("200 OK", ""));
+  });
+  setenv("HEARTPAGE_HOST", server.Host().c_str(), 1);
+  const UploadServices services{PostToEndpoint, [] { return std::string("S1"); }};
+
+  unsetenv("HEARTPAGE_CA_FILE");
+  EXPECT_EQ(Upload("abc", false, kPage, services).status, "上传失败,请检查网络后重试!");
+  setenv("HEARTPAGE_CA_FILE", (certificate.certificate().string() + ".missing").c_str(), 1);
+  EXPECT_EQ(Upload("abc", false, kPage, services).status, "上传失败,请检查网络后重试!");
+  EXPECT_TRUE(server.Requests().empty());
+
+  setenv("HEARTPAGE_CA_FILE", certificate.certificate().c_str(), 1);
+  const UploadOutcome outcome = Upload("abc", false, kPage, services);
+  unsetenv("HEARTPAGE_CA_FILE");
+  EXPECT_TRUE(outcome.uploaded) << outcome.status;
+  EXPECT_EQ(outcome.address, server.Host() + "/Test/abc");
+  const std::vector<std::string> requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_TRUE(requests[2].starts_with("POST /asp/index.asp HTTP/1.1\r\n"));
+  EXPECT_TRUE(requests[2].ends_with(PageStoreRequest("abc", "S1", kPage)));
 }
 
 TEST_F(UploadTest, CopyNeedsAnAddressAndTheNoteNamesTheHost) {

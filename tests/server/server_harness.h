@@ -54,12 +54,11 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
-class ServerProcess {
+// A program run for a test, its standard error gathered line by line; it is
+// killed when the object goes.
+class ChildProcess {
  public:
-  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
-                                     "127.0.0.1:0"};
-    args.insert(args.end(), extra.begin(), extra.end());
+  explicit ChildProcess(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -77,27 +76,19 @@ class ServerProcess {
       throw std::runtime_error("cannot start " + args[0]);
     }
     reader_ = std::thread([this, fd = err[0]] { ReadLog(fd); });
-    const std::regex listening(R"(listening on http://127\.0\.0\.1:(\d+)/)");
-    std::smatch match;
-    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
-    if (match.empty()) {
-      Wait();
-      throw std::runtime_error("server did not start: " + Log());
-    }
-    port_ = std::stoi(match[1]);
   }
 
-  ~ServerProcess() {
+  virtual ~ChildProcess() {
     if (pid_ > 0) {
       kill(pid_, SIGKILL);
       Wait();
     }
     if (reader_.joinable()) reader_.join();
   }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  int port() const { return port_; }
+  pid_t pid() const { return pid_; }
   void Signal(int signal) { kill(pid_, signal); }
 
   // The raw wait status, once the process has ended.
@@ -152,12 +143,40 @@ class ServerProcess {
   }
 
   pid_t pid_ = -1;
-  int port_ = 0;
   std::thread reader_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::string> lines_;
   bool closed_ = false;
+};
+
+// The real heartpage-server on a free loopback port.
+class ServerProcess : public ChildProcess {
+ public:
+  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {})
+      : ChildProcess(Arguments(data, std::move(extra))) {
+    const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
+    std::smatch match;
+    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
+    if (match.empty()) {
+      Wait();
+      throw std::runtime_error("server did not start: " + Log());
+    }
+    port_ = std::stoi(match[1]);
+  }
+
+  int port() const { return port_; }
+
+ private:
+  static std::vector<std::string> Arguments(const std::filesystem::path& data,
+                                            std::vector<std::string> extra) {
+    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
+                                     "127.0.0.1:0"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  int port_ = 0;
 };
 
 struct HttpResponse {
@@ -171,7 +190,7 @@ struct HttpResponse {
   }
 };
 
-// One keep-alive connection to the server.
+// One keep-alive connection to the server; a subclass may put TLS between.
 class HttpConnection {
  public:
   // `from`: the loopback address to connect from (127.0.0.x), so that one
@@ -194,7 +213,7 @@ class HttpConnection {
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   }
-  ~HttpConnection() {
+  virtual ~HttpConnection() {
     if (fd_ >= 0) close(fd_);
   }
   HttpConnection(const HttpConnection&) = delete;
@@ -203,7 +222,7 @@ class HttpConnection {
   // False when the server has closed the connection.
   bool Send(std::string_view bytes) {
     while (!bytes.empty()) {
-      const ssize_t sent = send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      const long sent = Transmit(bytes.data(), bytes.size());
       if (sent <= 0) return false;
       bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
@@ -250,10 +269,17 @@ class HttpConnection {
   // True when the server closed the connection without sending anything more.
   bool ClosedByServer() { return buffer_.empty() && !Fill(); }
 
+ protected:
+  int fd() const { return fd_; }
+  virtual long Transmit(const char* data, std::size_t size) {
+    return send(fd_, data, size, MSG_NOSIGNAL);
+  }
+  virtual long Receive(char* data, std::size_t size) { return recv(fd_, data, size, 0); }
+
  private:
   bool Fill() {
     char chunk[65536];
-    const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+    const long got = Receive(chunk, sizeof chunk);
     if (got <= 0) return false;
     buffer_.append(chunk, static_cast<std::size_t>(got));
     return true;
@@ -292,7 +318,7 @@ inline HttpResponse Get(int port, std::string_view target, std::string_view extr
   return Exchange(port, GetRequest(target, extra_headers));
 }
 
-// Request bodies, written by hand as the program would send them.
+// The endpoint bodies as the client composes them.
 inline std::string Quoted(std::string_view value) {
   std::string out;
   for (const char c : value) {
@@ -301,7 +327,6 @@ inline std::string Quoted(std::string_view value) {
   }
   return out;
 }
-
 inline std::string QueryBody(std::string_view sql) {
   return "zc=49&sql=" + EncodeValue(sql);
 }

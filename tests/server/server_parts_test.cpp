@@ -279,6 +279,11 @@ TEST(OptionsTest, DefaultsAndErrors) {
   ASSERT_TRUE(std::holds_alternative<Options>(sized));
   EXPECT_EQ(std::get<Options>(sized).server.max_body, 2u * 1024 * 1024);
   EXPECT_EQ(std::get<Options>(sized).server.asset_dirs.size(), 1u);
+  const auto public_host = [&](const char* value) {
+    return std::get<Options>(ParseOptions({"--public-host", value}, env)).server.public_host;
+  };
+  EXPECT_EQ(public_host("http://pages.example.org"), "pages.example.org");
+  EXPECT_EQ(public_host("https://[::1]:8443"), "https://[::1]:8443");
 
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--data"},
                                                {"--max-body", "0"},
@@ -286,6 +291,10 @@ TEST(OptionsTest, DefaultsAndErrors) {
                                                {"--threads", "many"},
                                                {"--assets", "a", "--assets", "b", "--assets", "c"},
                                                {"--version-label", "V\n1"},
+                                               {"--public-host", "https://"},
+                                               {"--public-host", "a.org/x"},
+                                               {"--public-host", "a.org\"><b"},
+                                               {"--tls-key", "k.pem"},
                                                {"stray"}}) {
     EXPECT_TRUE(std::holds_alternative<OptionsError>(ParseOptions(args, env))) << args[0];
   }

@@ -713,7 +713,9 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
                                                {"--frobnicate", "1"},
                                                {"--threads", "0"},
                                                {"--idle-timeout", "0"},
-                                               {"--announcement", "has い inside"}}) {
+                                               {"--announcement", "has い inside"},
+                                               {"--tls-cert", "/dev/null"},
+                                               {"--tls-cert", "/none", "--tls-key", "/none"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
 }

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/net/loopback_listener.h"
+
+namespace heartpage::testing {
+
+// A certificate for 127.0.0.1 and its key, made at test time in a folder of
+// their own (removed at the end); no other certificate signs it.
+class TestCertificate {
+ public:
+  TestCertificate() {
+    std::random_device random;
+    folder_ = std::filesystem::temp_directory_path() /
+              ("heartpage-tls-" + std::to_string(getpid()) + "-" + std::to_string(random()));
+    std::filesystem::create_directories(folder_);
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+        " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        key().string() + "' -out '" + certificate().string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
+  }
+  ~TestCertificate() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  std::filesystem::path certificate() const { return folder_ / "cert.pem"; }
+  std::filesystem::path key() const { return folder_ / "key.pem"; }
+
+ private:
+  std::filesystem::path folder_;
+};
+
+// LoopbackListener's HTTPS twin: one thread, a free loopback port, TLS with
+// the given certificate, every request that arrives through a completed
+// handshake recorded and answered by the handler.
+class TlsLoopbackListener {
+ public:
+  using Handler = LoopbackListener::Handler;
+
+  TlsLoopbackListener(const TestCertificate& identity, Handler handler)
+      : handler_(std::move(handler)), context_(SSL_CTX_new(TLS_server_method())) {
+    if (context_ == nullptr ||
+        SSL_CTX_use_certificate_chain_file(context_, identity.certificate().c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context_, identity.key().c_str(), SSL_FILETYPE_PEM) != 1)
+      throw std::runtime_error("cannot load the test certificate");
+    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listen_fd_, 16) != 0 ||
+        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
+        pipe(stop_pipe_) != 0)
+      throw std::runtime_error("cannot listen on loopback");
+    port_ = ntohs(addr.sin_port);
+    // A client that hangs up mid-answer must not end the test program.
+    std::signal(SIGPIPE, SIG_IGN);
+    thread_ = std::thread([this] { Serve(); });
+  }
+
+  ~TlsLoopbackListener() {
+    const char byte = 0;
+    (void)!write(stop_pipe_[1], &byte, 1);
+    thread_.join();
+    close(listen_fd_);
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+    SSL_CTX_free(context_);
+  }
+
+  // "https://127.0.0.1:port", the publishing host to configure.
+  std::string Host() const { return "https://127.0.0.1:" + std::to_string(port_); }
+  std::vector<std::string> Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  void Serve() {
+    while (true) {
+      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) return;
+      const int fd = accept(listen_fd_, nullptr, nullptr);
+      if (fd < 0) continue;
+      SSL* ssl = SSL_new(context_);
+      SSL_set_fd(ssl, fd);
+      // A client that refuses the certificate ends the handshake here.
+      if (SSL_accept(ssl) == 1) Exchange(ssl);
+      SSL_free(ssl);
+      ERR_clear_error();
+      close(fd);
+    }
+  }
+
+  void Exchange(SSL* ssl) {
+    const std::optional<std::string> request =
+        LoopbackListener::ReadRequestWith([ssl](char* buffer, std::size_t size) {
+          return static_cast<long>(SSL_read(ssl, buffer, static_cast<int>(size)));
+        });
+    if (!request) return;
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(*request);
+    }
+    const std::optional<std::string> response = handler_(*request);
+    if (!response) return;
+    SSL_write(ssl, response->data(), static_cast<int>(response->size()));
+    SSL_shutdown(ssl);
+  }
+
+  Handler handler_;
+  SSL_CTX* context_;
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+}  // namespace heartpage::testing

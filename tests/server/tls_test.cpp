@@ -1,0 +1,162 @@
+// HTTPS served by the server itself: answers over TLS, a plain-HTTP client
+// on the HTTPS port, and a renewed certificate taken up without a restart.
+
+#include <openssl/ssl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "net/gbk.h"
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+using testing::ClaimBody;
+using testing::GetRequest;
+using testing::HttpConnection;
+using testing::PostRequest;
+using testing::QueryBody;
+using testing::ScratchDir;
+using testing::ServerProcess;
+using testing::StoreBody;
+
+// A connection that trusts exactly one certificate: it works only when the
+// server presents that one.
+class TlsConnection final : public HttpConnection {
+ public:
+  TlsConnection(int port, const std::filesystem::path& trusted)
+      : HttpConnection(port), context_(SSL_CTX_new(TLS_client_method())) {
+    SSL_CTX_load_verify_locations(context_, trusted.c_str(), nullptr);
+    SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    ssl_ = SSL_new(context_);
+    SSL_set_fd(ssl_, fd());
+    if (SSL_connect(ssl_) != 1) throw std::runtime_error("TLS handshake failed");
+  }
+  ~TlsConnection() override {
+    SSL_free(ssl_);
+    SSL_CTX_free(context_);
+  }
+
+ private:
+  long Transmit(const char* data, std::size_t size) override {
+    return SSL_write(ssl_, data, static_cast<int>(size));
+  }
+  long Receive(char* data, std::size_t size) override {
+    return SSL_read(ssl_, data, static_cast<int>(size));
+  }
+
+  SSL_CTX* context_;
+  SSL* ssl_ = nullptr;
+};
+
+class TlsTest : public ::testing::Test {
+ protected:
+  // A fresh self-signed certificate and key under `name`.crt and `name`.key.
+  std::filesystem::path MakeCertificate(const std::string& name) {
+    const std::filesystem::path base = keys_.path() / name;
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=" +
+        name + " -keyout '" + base.string() + ".key' -out '" + base.string() + ".crt' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
+    return base;
+  }
+  // Where the server reads its certificate and key.
+  std::filesystem::path Cert() const { return keys_.path() / "server.crt"; }
+  std::filesystem::path Key() const { return keys_.path() / "server.key"; }
+  void Install(const std::filesystem::path& certificate, const std::filesystem::path& key) {
+    const auto overwrite = std::filesystem::copy_options::overwrite_existing;
+    std::filesystem::copy_file(certificate.string() + ".crt", Cert(), overwrite);
+    std::filesystem::copy_file(key.string() + ".key", Key(), overwrite);
+  }
+  std::vector<std::string> TlsFlags() const {
+    return {"--tls-cert", Cert().string(), "--tls-key", Key().string()};
+  }
+
+  ScratchDir data_;
+  ScratchDir keys_;
+};
+
+TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
+  const std::filesystem::path first = MakeCertificate("first");
+  Install(first, first);
+  std::vector<std::string> flags = TlsFlags();
+  flags.insert(flags.end(), {"--idle-timeout", "2"});
+  ServerProcess server(data_.path(), flags);
+  const int port = server.port();
+
+  // A large page goes through TLS records rather than from its file.
+  std::string page = "<p>";
+  while (page.size() < 200 * 1024) page += "亲爱的 ❤ 第1行 ";
+  {
+    TlsConnection tls(port, first.string() + ".crt");
+    for (const std::string& body : {QueryBody("select * from 系统设置"), ClaimBody("m-1", "secure"),
+                                    StoreBody("m-1", "secure", page)}) {
+      ASSERT_TRUE(tls.Send(PostRequest(body)));
+      const auto answer = tls.Read();
+      ASSERT_TRUE(answer.has_value());
+      EXPECT_EQ(answer->status, 200) << answer->body;
+      // Addresses handed out name the scheme clients came with.
+      if (body.starts_with("zc=49")) {
+        EXPECT_NE(answer->body.find("https://127.0.0.1:" + std::to_string(port) + "/"),
+                  std::string::npos);
+      }
+    }
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(tls.Send(GetRequest("/Test/secure")));
+      const auto served = tls.Read();
+      ASSERT_TRUE(served.has_value());
+      EXPECT_EQ(served->status, 200);
+      EXPECT_EQ(served->body, ToGbk(page));
+    }
+  }
+
+  // Plain HTTP on the HTTPS port: a short refusal, then the connection ends.
+  HttpConnection plain(port);
+  ASSERT_TRUE(plain.Send(GetRequest("/Test/secure")));
+  const auto refused = plain.Read();
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_EQ(refused->status, 400);
+  EXPECT_TRUE(plain.ClosedByServer());
+  // Nor can a client that never starts the handshake hold a connection.
+  HttpConnection silent(port);
+  EXPECT_TRUE(silent.ClosedByServer());
+
+  TlsConnection after(port, first.string() + ".crt");
+  ASSERT_TRUE(after.Send(GetRequest("/Test/secure", "Connection: close\r\n")));
+  EXPECT_EQ(after.Read().value_or(testing::HttpResponse{}).body, ToGbk(page));
+}
+
+TEST_F(TlsTest, SighupTakesUpARenewedCertificateAndKeepsTheOldOneForABadPair) {
+  const std::filesystem::path first = MakeCertificate("first");
+  const std::filesystem::path second = MakeCertificate("second");
+  Install(first, first);
+  ServerProcess server(data_.path(), TlsFlags());
+  const int port = server.port();
+  TlsConnection open(port, first.string() + ".crt");
+
+  // The renewed certificate with the old key: refused, the old pair kept.
+  Install(second, first);
+  server.Signal(SIGHUP);
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.find("keeping the current certificate") != std::string::npos;
+  }));
+  EXPECT_NO_THROW(TlsConnection(port, first.string() + ".crt"));
+
+  Install(second, second);
+  server.Signal(SIGHUP);
+  EXPECT_TRUE(server.WaitForLog(
+      [](const std::string& line) { return line.find("reloaded") != std::string::npos; }));
+  EXPECT_THROW(TlsConnection(port, first.string() + ".crt"), std::runtime_error);
+  TlsConnection renewed(port, second.string() + ".crt");
+  ASSERT_TRUE(renewed.Send(PostRequest(QueryBody("select * from 系统设置"))));
+  EXPECT_EQ(renewed.Read().value_or(testing::HttpResponse{}).status, 200);
+  // A connection made before goes on with the certificate it began with.
+  ASSERT_TRUE(open.Send(PostRequest(QueryBody("select * from 系统设置"))));
+  EXPECT_EQ(open.Read().value_or(testing::HttpResponse{}).status, 200);
+}
+
+}  // namespace
+}  // namespace heartpage::server
