@@ -116,7 +116,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     deadline_ = Clock::now() + IdleTimeout();
     asio::async_write(Lowest(), asio::buffer(kPlainHttpRefusal),
                       [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->shared_->Log("-", "-", 400, kPlainHttpRefusalBody.size(), {});
+                        self->shared_->Log({"-",
+                                            "-",
+                                            400,
+                                            kPlainHttpRefusalBody.size(),
+                                            {},
+                                            self->peer_,
+                                            nullptr,
+                                            "plain HTTP to the HTTPS port"});
                         if (ec) return self->Close();
                         self->drain_raw_ = true;
                         self->Drain();

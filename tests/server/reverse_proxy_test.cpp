@@ -107,7 +107,8 @@ TEST(ReverseProxyTest, PublishesAndServesThroughNginx) {
   EXPECT_EQ(served->status, 200);
   EXPECT_EQ(served->body, ToGbk(page));
   EXPECT_EQ(served->Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups allow-modals");
+            "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; "
+            "form-action 'none'");
   ASSERT_TRUE(browser.Send(testing::GetRequest("/biaobai/FG2/love.js")));
   const auto asset = browser.Read();
   ASSERT_TRUE(asset.has_value());
