@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -16,6 +17,8 @@ struct Options {
   ServerConfig server;
   std::filesystem::path data_dir;
   SiteSettings settings;  // the fields given on the command line
+  std::size_t page_cache_bytes = 64 * 1024 * 1024;
+  std::size_t page_files = 0;  // 0: sized from the descriptor limit
   bool help = false;
 };
 

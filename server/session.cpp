@@ -5,12 +5,17 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <type_traits>
 
+#include "server/descriptors.h"
 #include "server/http_util.h"
 #include "server/page_file.h"
 
@@ -24,32 +29,98 @@ namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
+// A body must keep coming: the minimum rate's worth of bytes in every such
+// window.
+constexpr auto kBodyWindow = std::chrono::seconds(5);
+// A reading buffer grown past this by a body is given back after it.
+constexpr std::size_t kKeptBuffer = 16 * 1024;
+constexpr std::string_view kRetryAfterSeconds = "5";
+constexpr std::string_view kBusy = "server busy, try again later";
+
+const beast::error_code kOverBudget = make_error_code(boost::system::errc::not_enough_memory);
+
+std::int64_t Ticks(Clock::time_point time) {
+  return time.time_since_epoch().count();
+}
+
+// What makes a request's length uncertain, or which a proxy in front of us
+// could read as a different request: refused, so that no request can hide in
+// another's body.
+std::optional<std::string_view> FramingProblem(const http::request_header<>& header) {
+  const auto encodings = header.equal_range(http::field::transfer_encoding);
+  if (const auto count = std::distance(encodings.first, encodings.second);
+      count > 1 || (count == 1 && !beast::iequals(encodings.first->value(), "chunked")))
+    return "unsupported transfer encoding";
+  const std::size_t hosts = header.count(http::field::host);
+  if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
+  return std::nullopt;
+}
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
 template <class Stream>
 class Session final : public Connection, public std::enable_shared_from_this<Session<Stream>> {
  public:
-  Session(Stream&& stream, std::shared_ptr<ServerShared> shared)
-      : stream_(std::move(stream)), shared_(std::move(shared)) {}
-  ~Session() override { shared_->Forget(this); }
+  Session(Stream&& stream, std::shared_ptr<ServerShared> shared,
+          const boost::asio::ip::address& peer)
+      : stream_(std::move(stream)),
+        shared_(std::move(shared)),
+        peer_(peer),
+        body_hold_(shared_->body_budget) {}
+  ~Session() override {
+    body_hold_.Release();
+    shared_->Forget(this);
+  }
 
   void Start() {
-    shared_->Add(this, this->weak_from_this());
-    asio::dispatch(Executor(), [self = this->shared_from_this()] { self->Read(); });
+    shared_->Add(this, this->weak_from_this(), peer_);
+    asio::dispatch(Executor(), [self = this->shared_from_this()] {
+      // The first request's header is due soon after the connection opens.
+      self->Read(Clock::now() + self->HeaderTimeout());
+    });
   }
 
   void StopIfIdle() override {
-    if (reading_ && parser_ && !parser_->got_some()) Close();
+    if (phase_ == Phase::kWaiting && parser_ && !parser_->got_some()) Close();
   }
 
   void CloseIfExpired(Clock::time_point now) override {
+    if (phase_ == Phase::kWaiting && !header_begun_ &&
+        (buffer_.size() > 0 || parser_->got_some())) {
+      // The next request has begun: its header is due soon.
+      header_begun_ = true;
+      deadline_ = std::min(deadline_, now + HeaderTimeout());
+    }
+    if (phase_ == Phase::kBody && now >= window_end_) {
+      const std::size_t received = parser_->get().body().size() + buffer_.size();
+      const std::size_t window_seconds = std::chrono::seconds(kBodyWindow).count();
+      if (received - window_start_bytes_ < shared_->config.min_body_rate * window_seconds)
+        return Close();
+      window_end_ = now + kBodyWindow;
+      window_start_bytes_ = received;
+    }
+    if (phase_ == Phase::kWriting) {
+      // The kernel holds megabytes for a connection and tells us only when
+      // half of it has gone: a slow reader moves the queue long before that.
+      const std::size_t queued = QueuedBytes(Lowest().native_handle());
+      if (queued < queued_) deadline_ = std::max(deadline_, now + IdleTimeout());
+      queued_ = queued;
+    }
     if (now > deadline_) Close();
+  }
+
+  void CloseIfPicked() override {
+    if (phase_ == Phase::kWaiting && waiting_since.load() == kPicked) Close();
   }
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
 
  private:
+  // Where the connection is, for the deadlines: waiting for a request (and
+  // its header), receiving a body, having it answered, sending the answer,
+  // swallowing what a refused client still sends.
+  enum class Phase { kWaiting, kBody, kAnswering, kWriting, kDraining };
+
   // Pages go from their file to the socket inside the kernel only where
   // the bytes are written to the socket as they are.
   static constexpr bool kZeroCopy = std::is_same_v<Stream, Socket>;
@@ -59,27 +130,47 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::chrono::seconds IdleTimeout() const {
     return std::chrono::seconds(shared_->config.idle_timeout_seconds);
   }
+  std::chrono::seconds HeaderTimeout() const {
+    return std::chrono::seconds(shared_->config.header_timeout_seconds);
+  }
 
-  void Read() {
+  void Read(Clock::time_point deadline) {
     if (shared_->stopping) return Close();
+    if (buffer_.size() == 0 && buffer_.capacity() > kKeptBuffer) buffer_.shrink_to_fit();
     parser_.emplace();
     parser_->body_limit(shared_->config.max_body);
     parser_->header_limit(kHeaderLimit);
-    reading_ = true;
-    deadline_ = Clock::now() + IdleTimeout();
+    phase_ = Phase::kWaiting;
+    header_begun_ = false;
+    deadline_ = deadline;
+    waiting_since.store(Ticks(Clock::now()), std::memory_order_relaxed);
     http::async_read_header(
         stream_, buffer_, *parser_,
         beast::bind_front_handler(&Session::OnHeader, this->shared_from_this()));
   }
 
   void OnHeader(beast::error_code ec, std::size_t) {
+    waiting_since.store(0, std::memory_order_relaxed);
     if (ec) return OnRead(ec, 0);
     started_ = Clock::now();
+    const auto& header = parser_->get();
+    if (const auto problem = FramingProblem(header))
+      return Refuse(http::status::bad_request, *problem);
+    if (!parser_->is_done()) {
+      // A declared body takes its room in the budget before any of it is
+      // read; a chunked one chunk by chunk.
+      if (const auto length = parser_->content_length()) {
+        if (!body_hold_.GrowTo(*length)) return Refuse(http::status::service_unavailable, kBusy);
+      } else {
+        parser_->on_chunk_header(on_chunk_);
+      }
+    }
     // Clients that ask before sending a body are told to go ahead, unless
     // the body is refused anyway.
-    const auto& header = parser_->get();
     if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+      phase_ = Phase::kWriting;
+      deadline_ = Clock::now() + IdleTimeout();
       asio::async_write(stream_, asio::buffer(kContinue),
                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                           if (ec) return self->Close();
@@ -94,21 +185,28 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     // Most requests (every GET) have no body: answer without another round
     // through the reactor.
     if (parser_->is_done()) return OnRead({}, 0);
+    phase_ = Phase::kBody;
+    deadline_ = Clock::time_point::max();
+    window_end_ = Clock::now() + kBodyWindow;
+    window_start_bytes_ = 0;
     http::async_read(stream_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, this->shared_from_this()));
   }
 
+  // Charges a chunked body's growth to the budget, as its string will grow:
+  // by doubling.
+  void OnChunk(std::uint64_t size, std::string_view, beast::error_code& ec) {
+    const std::uint64_t total = parser_->get().body().size() + size;
+    if (size > 0 && !body_hold_.GrowTo(std::bit_ceil(total))) ec = kOverBudget;
+  }
+
   void OnRead(beast::error_code ec, std::size_t) {
-    reading_ = false;
+    phase_ = Phase::kAnswering;
+    deadline_ = Clock::time_point::max();
     if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted) return Close();
-    if (ec == http::error::body_limit) {
-      const auto& header = parser_->get();
-      method_ = std::string(header.method_string());
-      target_ = std::string(header.target());
-      return Send(PlainResponse(header.version(), false, http::status::payload_too_large,
-                                "request body too large"),
-                  true);
-    }
+    if (ec == http::error::body_limit)
+      return Refuse(http::status::payload_too_large, "request body too large");
+    if (ec == kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
     if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
         ec != http::error::partial_message) {
       // Malformed HTTP: answer once, then hang up.
@@ -126,23 +224,57 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     Send(HandleRequest(request, shared_->site));
   }
 
+  // Answers the request whose header has been read without reading any more
+  // of it, and ends the connection.
+  void Refuse(http::status status, std::string_view message) {
+    const auto& header = parser_->get();
+    method_ = std::string(header.method_string());
+    target_ = std::string(header.target());
+    StringResponse response = PlainResponse(header.version(), false, status, message);
+    if (status == http::status::service_unavailable)
+      response.set(http::field::retry_after, kRetryAfterSeconds);
+    Send(std::move(response), true);
+  }
+
   // `drain`: the request's body may still be arriving; swallow it for a
   // moment after answering.
   void Send(Response&& response, bool drain = false) {
     status_ = StatusOf(response);
     body_bytes_ = BodyBytesOf(response);
+    phase_ = Phase::kWriting;
     deadline_ = Clock::now() + IdleTimeout();
+    queued_ = SIZE_MAX;
     std::visit([this, drain](auto& message) { Write(std::move(message), drain); }, response);
   }
 
+  // The send deadline counts from the last progress, not from the start: a
+  // large answer to a slow reader that keeps reading goes through.
+  void Progressed() { deadline_ = Clock::now() + IdleTimeout(); }
+
+  template <class Body>
+  struct Outgoing {
+    explicit Outgoing(http::response<Body>&& response) : message(std::move(response)) {}
+    http::response<Body> message;
+    http::response_serializer<Body> serializer{message};
+  };
+
   template <class Body>
   void Write(http::response<Body>&& response, bool drain) {
-    auto message = std::make_shared<http::response<Body>>(std::move(response));
-    const bool keep_alive = message->keep_alive();
-    http::async_write(
-        stream_, *message,
-        [self = this->shared_from_this(), message, keep_alive, drain](
-            beast::error_code ec, std::size_t) { self->OnWrite(ec, keep_alive, drain); });
+    const bool keep_alive = response.keep_alive();
+    WriteSome(std::make_shared<Outgoing<Body>>(std::move(response)), keep_alive, drain);
+  }
+
+  template <class Body>
+  void WriteSome(std::shared_ptr<Outgoing<Body>> out, bool keep_alive, bool drain) {
+    auto& serializer = out->serializer;
+    http::async_write_some(stream_, serializer,
+                           [self = this->shared_from_this(), out = std::move(out), keep_alive,
+                            drain](beast::error_code ec, std::size_t) mutable {
+                             if (ec || out->serializer.is_done())
+                               return self->OnWrite(ec, keep_alive, drain);
+                             self->Progressed();
+                             self->WriteSome(std::move(out), keep_alive, drain);
+                           });
   }
 
   void Write(PageResponse&& response, bool) {
@@ -161,10 +293,15 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     }
     const std::array<asio::const_buffer, 2> buffers = {asio::buffer(page_.head),
                                                        asio::buffer(page_.page->bytes)};
-    asio::async_write(stream_, buffers,
-                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->FinishPage(ec);
-                      });
+    asio::async_write(
+        stream_, buffers,
+        [this](beast::error_code ec, std::size_t sent) {
+          if (sent > 0) Progressed();
+          return asio::transfer_all()(ec, sent);
+        },
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+          self->FinishPage(ec);
+        });
   }
 
   void PumpPage() {
@@ -173,6 +310,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       Lowest().async_wait(Socket::wait_write,
                           [self = this->shared_from_this()](beast::error_code ec) {
                             if (ec) return self->FinishPage(ec);
+                            self->Progressed();
                             self->PumpPage();
                           });
       return;
@@ -190,10 +328,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
     shared_->Log(method_, target_, status_, body_bytes_, started_);
     started_ = {};
+    body_hold_.Release();
     if (ec) return Close();
     if (drain) return Drain();
     if (!keep_alive) return Close();
-    Read();
+    Read(Clock::now() + IdleTimeout());
   }
 
   // After refusing a request whose body is still arriving: stop sending and
@@ -202,6 +341,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Drain() {
     beast::error_code ignored;
     Lowest().shutdown(Socket::shutdown_send, ignored);
+    phase_ = Phase::kDraining;
     deadline_ = Clock::now() + std::chrono::seconds(2);
     drain_buffer_.resize(64 * 1024);
     DrainSome();
@@ -224,10 +364,20 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   Stream stream_;
   std::shared_ptr<ServerShared> shared_;
+  const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  bool reading_ = false;
+  std::function<void(std::uint64_t, std::string_view, beast::error_code&)> on_chunk_ =
+      [this](std::uint64_t size, std::string_view extensions, beast::error_code& ec) {
+        OnChunk(size, extensions, ec);
+      };
+  BodyHold body_hold_;
+  Phase phase_ = Phase::kWaiting;
+  bool header_begun_ = false;
   Clock::time_point deadline_ = Clock::time_point::max();
+  Clock::time_point window_end_{};
+  std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
+  std::size_t window_start_bytes_ = 0;
   Clock::time_point started_{};
   std::string method_;
   std::string target_;
@@ -242,30 +392,23 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 }  // namespace
 
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
-    : config(std::move(config)), site{storage, this->config.public_host, this->config.asset_dirs} {}
+    : config(std::move(config)),
+      site{storage, this->config.public_host, this->config.asset_dirs},
+      connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
+                  this->config.max_connections_per_address),
+      body_budget(this->config.max_body_memory) {}
 
-void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle) {
-  std::lock_guard lock(mutex_);
-  connections_.emplace(connection, std::move(handle));
+void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
+                       const boost::asio::ip::address& peer) {
+  connections.Add(connection, std::move(handle), peer);
 }
 
 void ServerShared::Forget(Connection* connection) {
-  bool all_gone = false;
-  {
-    std::lock_guard lock(mutex_);
-    connections_.erase(connection);
-    all_gone = stopping && connections_.empty();
-  }
-  if (all_gone && on_all_gone) on_all_gone();
+  if (connections.Forget(connection) == 0 && stopping && on_all_gone) on_all_gone();
 }
 
-std::vector<std::shared_ptr<Connection>> ServerShared::Open() {
-  std::vector<std::shared_ptr<Connection>> open;
-  std::lock_guard lock(mutex_);
-  open.reserve(connections_.size());
-  for (auto& [raw, weak] : connections_)
-    if (auto connection = weak.lock()) open.push_back(std::move(connection));
-  return open;
+void ServerShared::Note(std::string_view text) {
+  log_.Write("heartpage-server: " + std::string(text) + "\n");
 }
 
 void ServerShared::Log(std::string_view method, std::string_view target, unsigned status,
@@ -279,8 +422,9 @@ void ServerShared::Log(std::string_view method, std::string_view target, unsigne
   log_.Write(line);
 }
 
-void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared) {
-  std::make_shared<Session<Socket>>(std::move(socket), std::move(shared))->Start();
+void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared,
+                  const boost::asio::ip::address& peer) {
+  std::make_shared<Session<Socket>>(std::move(socket), std::move(shared), peer)->Start();
 }
 
 }  // namespace heartpage::server
