@@ -220,6 +220,9 @@ TEST(OptionsTest, DefaultsAndErrors) {
                                                {"--max-body", "0"},
                                                {"--max-body", "-1"},
                                                {"--threads", "many"},
+                                               {"--max-connections", "0"},
+                                               {"--header-timeout", "0"},
+                                               {"--max-body-memory", "lots"},
                                                {"--assets", "a", "--assets", "b", "--assets", "c"},
                                                {"--version-label", "V\n1"},
                                                {"stray"}}) {
