@@ -29,6 +29,8 @@ constexpr auto kSweepInterval = std::chrono::seconds(1);
 // How long accepting pauses when descriptors (or memory) run out, rather
 // than retry at once and spin.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(50);
+// Clients turned away in one go, so that a flood cannot hold up the thread.
+constexpr int kTurnAwayBatch = 256;
 
 // The whole answer to a connection over a limit, sent as it is accepted.
 constexpr std::string_view kTooManyConnections =
@@ -102,7 +104,9 @@ void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& so
       // Out of descriptors: the spare one makes room to take the waiting
       // clients one at a time and tell them, instead of leaving them queued.
       spare.Release();
-      while (TurnAway(acceptor.native_handle(), kTooManyConnections)) ++shared->refused;
+      for (int i = 0; i < kTurnAwayBatch && TurnAway(acceptor.native_handle(), kTooManyConnections);
+           ++i)
+        ++shared->refused;
       spare.Retake();
     }
     backoff.expires_after(kAcceptBackoff);

@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
     Say("--max-connections " + std::to_string(options.server.max_connections) +
         " is more than the descriptor limit of " + std::to_string(descriptors) +
         " allows; connections past it are turned away as they come");
+  if (options.server.max_body > options.server.max_body_memory / 8 * 7)
+    Say("--max-body is more than a page may take of --max-body-memory (seven eighths); "
+        "bodies past that get 503");
   try {
     // Whatever the server creates (the database and its journal among it) is
     // for its own user alone.

@@ -85,7 +85,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
 
   void CloseIfExpired(Clock::time_point now) override {
-    if (phase_ == Phase::kWaiting && !header_begun_ &&
+    if (phase_ == Phase::kWaiting && parser_ && !header_begun_ &&
         (buffer_.size() > 0 || parser_->got_some())) {
       // The next request has begun: its header is due soon.
       header_begun_ = true;
