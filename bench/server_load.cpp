@@ -5,6 +5,19 @@
 //                                         COUNT stores of SIZE bytes over
 //                                         CONNECTIONS keep-alive connections;
 //                                         prints stores per second
+//   server_load idle PORT COUNT           keeps COUNT connections open that
+//                                         send nothing, from 40 to a source
+//                                         address (127.0.10.x), reopening
+//                                         those the server closes; until killed
+//   server_load slow-bodies PORT COUNT SIZE
+//                                         keeps COUNT uploads of SIZE bytes
+//                                         going, each from its own address
+//                                         (127.0.11.x): half the body at once,
+//                                         then 2.5 KB a second, never the end;
+//                                         a refused one tries again after 5 s;
+//                                         until killed
+#include <poll.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -85,6 +98,85 @@ int Stores(int port, int count, std::size_t size, int connections) {
   return failures == 0 ? 0 : 1;
 }
 
+// A plain blocking connection from `source`, or -1.
+int ConnectFrom(int port, const std::string& source) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Whether the server has answered or closed the connection.
+bool Answered(int fd) {
+  pollfd poll_fd{fd, POLLIN, 0};
+  return poll(&poll_fd, 1, 0) > 0;
+}
+
+int Idle(int port, int count) {
+  std::vector<int> fds(static_cast<std::size_t>(count), -1);
+  std::vector<pollfd> polled(fds.size());
+  for (;;) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (fds[i] < 0) fds[i] = ConnectFrom(port, "127.0.10." + std::to_string(i / 40 + 1));
+      polled[i] = {fds[i], POLLIN, 0};
+    }
+    if (poll(polled.data(), polled.size(), 1000) <= 0) continue;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      if (polled[i].revents == 0) continue;
+      close(fds[i]);
+      fds[i] = -1;
+    }
+  }
+}
+
+int SlowBodies(int port, int count, std::size_t size) {
+  using Clock = std::chrono::steady_clock;
+  struct Upload {
+    int fd = -1;
+    std::size_t sent = 0;
+    Clock::time_point again{};
+  };
+  std::vector<Upload> uploads(static_cast<std::size_t>(count));
+  const std::string header =
+      "POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nContent-Length: " + std::to_string(size) +
+      "\r\n\r\n";
+  const std::string burst(512 * 1024, '7');
+  constexpr auto kTick = std::chrono::milliseconds(100);
+  constexpr std::size_t kTrickle = 256;  // a tick: 2.5 KB a second
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    for (std::size_t i = 0; i < uploads.size(); ++i) {
+      Upload& upload = uploads[i];
+      if (upload.fd >= 0 && Answered(upload.fd)) {
+        close(upload.fd);
+        upload = {-1, 0, now + std::chrono::seconds(5)};
+      }
+      if (upload.fd < 0 && now >= upload.again) {
+        upload.fd = ConnectFrom(port, "127.0.11." + std::to_string(i + 1));
+        upload.sent = 0;
+        if (upload.fd >= 0) send(upload.fd, header.data(), header.size(), MSG_NOSIGNAL);
+        continue;  // the server may refuse it as the header arrives
+      }
+      if (upload.fd < 0) continue;
+      const std::size_t want =
+          upload.sent < size / 2 ? burst.size() : std::min(kTrickle, size - 1 - upload.sent);
+      const ssize_t sent = send(upload.fd, burst.data(), want, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent > 0) upload.sent += static_cast<std::size_t>(sent);
+    }
+    std::this_thread::sleep_until(now + kTick);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +185,10 @@ int main(int argc, char** argv) {
     return Seed(std::stoi(args[1]), args[2], std::stoul(args[3]), args[4]);
   if (args.size() == 5 && args[0] == "stores")
     return Stores(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), std::stoi(args[4]));
-  std::cerr << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS\n";
+  if (args.size() == 3 && args[0] == "idle") return Idle(std::stoi(args[1]), std::stoi(args[2]));
+  if (args.size() == 4 && args[0] == "slow-bodies")
+    return SlowBodies(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
+  std::cerr << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
+               " | idle PORT COUNT | slow-bodies PORT COUNT SIZE\n";
   return 2;
 }

@@ -5,15 +5,23 @@
 namespace heartpage::server {
 namespace {
 
-// Memory a cached page takes: its bytes, and again as many in its file.
+// What a cached page costs besides its bytes: its entry, name, validator and
+// the bookkeeping of its file.
+constexpr std::size_t kEntryCost = 1024;
+constexpr std::size_t kFilePage = 4096;
+
+// Memory a cached page takes: its bytes, and again as many in its file,
+// which the kernel keeps in whole pages.
 std::size_t Footprint(const StoredPage& page) {
-  return page.bytes.size() * (page.file.valid() ? 2 : 1);
+  const std::size_t size = page.bytes.size();
+  return kEntryCost + size +
+         (page.file.valid() ? (size + kFilePage - 1) / kFilePage * kFilePage : 0);
 }
 
 }  // namespace
 
-CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes)
-    : backing_(backing), capacity_(capacity_bytes) {}
+CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files)
+    : backing_(backing), capacity_(capacity_bytes), max_files_(max_files) {}
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                       std::string_view bytes) {
@@ -22,6 +30,7 @@ StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_vi
   ++stores_;
   if (const auto it = pages_.find(name); it != pages_.end()) {
     cached_bytes_ -= Footprint(*it->second);
+    cached_files_ -= it->second->file.valid() ? 1 : 0;
     pages_.erase(it);
   }
   return result;
@@ -34,23 +43,32 @@ bool CachingStorage::HasInMemory(std::string_view name) {
 
 std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
   std::uint64_t stores_before;
+  bool file_allowed;
   {
     std::shared_lock lock(mutex_);
     if (const auto it = pages_.find(name); it != pages_.end()) return it->second;
     stores_before = stores_;
+    // Loads at the same moment may pass the limit by a few, never by more.
+    file_allowed = cached_files_ < max_files_;
   }
   std::shared_ptr<const StoredPage> page = backing_.LoadPage(name);
   if (!page || page->bytes.size() > capacity_ / 8) return page;
+  const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
   page = std::make_shared<const StoredPage>(
-      StoredPage{page->bytes, page->modified, page->etag, PageFile::Create(page->bytes)});
+      StoredPage{page->bytes, page->modified, page->etag,
+                 with_file ? PageFile::Create(page->bytes) : PageFile()});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before) return page;
   // Crude but bounded: when full, start again from empty.
   if (cached_bytes_ + Footprint(*page) > capacity_) {
     pages_.clear();
     cached_bytes_ = 0;
+    cached_files_ = 0;
   }
-  if (pages_.emplace(std::string(name), page).second) cached_bytes_ += Footprint(*page);
+  if (pages_.emplace(std::string(name), page).second) {
+    cached_bytes_ += Footprint(*page);
+    cached_files_ += page->file.valid() ? 1 : 0;
+  }
   return page;
 }
 

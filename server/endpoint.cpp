@@ -16,7 +16,16 @@ namespace {
 
 constexpr std::size_t kMaxMachineIdBytes = 200;
 
+constexpr std::size_t kMaxRefusalBytes = 160;
+
+// Refusals stay one short line, however long a value they quote.
 EndpointReply Refuse(unsigned status, std::string message) {
+  if (message.size() > kMaxRefusalBytes) {
+    std::size_t cut = kMaxRefusalBytes;
+    while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
+    message.resize(cut);
+    message += "...";
+  }
   return {status, std::move(message) + "\n", false};
 }
 

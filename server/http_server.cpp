@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "server/descriptors.h"
 #include "server/listen_address.h"
 #include "server/session.h"
 #include "server/tls.h"
@@ -28,6 +29,23 @@ namespace {
 
 constexpr auto kStopGrace = std::chrono::seconds(5);
 constexpr auto kSweepInterval = std::chrono::seconds(1);
+// How long accepting pauses when descriptors (or memory) run out, rather
+// than retry at once and spin.
+constexpr auto kAcceptBackoff = std::chrono::milliseconds(50);
+// Clients turned away in one go, so that a flood cannot hold up the thread.
+constexpr int kTurnAwayBatch = 256;
+
+// The whole answer to a connection over a limit, sent as it is accepted.
+constexpr std::string_view kTooManyConnections =
+    "HTTP/1.1 503 Service Unavailable\r\n"
+    "Server: heartpage-server\r\n"
+    "Content-Type: text/plain; charset=utf-8\r\n"
+    "X-Content-Type-Options: nosniff\r\n"
+    "Retry-After: 5\r\n"
+    "Connection: close\r\n"
+    "Content-Length: 21\r\n"
+    "\r\n"
+    "too many connections\n";
 
 // One io_context per worker thread, each connection living on one of them:
 // no strands, and no handing of a connection's work between threads.
@@ -51,12 +69,14 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
         signals(*contexts[0], SIGINT, SIGTERM),
         reload(*contexts[0]),
         deadline(*contexts[0]),
-        sweep(*contexts[0]) {
+        sweep(*contexts[0]),
+        backoff(*contexts[0]) {
     for (auto& context : contexts) guards.emplace_back(context->get_executor());
     shared->workers = &workers;
   }
 
   void Accept();
+  void OnAccept(error_code ec, const std::shared_ptr<Socket>& socket);
   void Sweep();
   void AwaitReload();
   void BeginStop();
@@ -76,23 +96,56 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   // Declared after the contexts, so it is gone first: its last jobs post
   // their answers to contexts that still exist.
   StorageWorkers workers{{}};
+  asio::steady_timer backoff;
+  tcp::endpoint peer;  // of the connection being accepted
+  SpareDescriptor spare;
 };
 
 void HttpServer::Impl::Accept() {
   asio::io_context& context = *contexts[next_context++ % contexts.size()];
   auto socket = std::make_shared<Socket>(context.get_executor());
-  acceptor.async_accept(*socket, [self = shared_from_this(), socket](error_code ec) {
+  acceptor.async_accept(*socket, peer, [self = shared_from_this(), socket](error_code ec) {
     if (ec == asio::error::operation_aborted || !self->acceptor.is_open()) return;
-    if (!ec) {
-      error_code ignored;
-      socket->set_option(tcp::no_delay(true), ignored);
-      if (self->tls)
-        StartTlsSession(std::move(*socket), self->tls, self->shared);
-      else
-        StartSession(std::move(*socket), self->shared);
-    }
-    self->Accept();
+    self->OnAccept(ec, socket);
   });
+}
+
+void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& socket) {
+  if (ec) {
+    if (ec == asio::error::no_descriptors ||
+        ec == boost::system::errc::too_many_files_open_in_system) {
+      // Out of descriptors: the spare one makes room to take the waiting
+      // clients one at a time and tell them, instead of leaving them queued.
+      spare.Release();
+      for (int i = 0; i < kTurnAwayBatch && TurnAway(acceptor.native_handle(), kTooManyConnections);
+           ++i)
+        ++shared->refused;
+      spare.Retake();
+    }
+    backoff.expires_after(kAcceptBackoff);
+    backoff.async_wait([self = shared_from_this()](error_code ec) {
+      if (!ec && self->acceptor.is_open()) self->Accept();
+    });
+    return;
+  }
+  const ConnectionTable::Admission admission = shared->connections.Admit(peer.address());
+  if (admission.verdict != ConnectionTable::Verdict::kAdmitted) {
+    SendNow(socket->native_handle(), kTooManyConnections);
+    error_code ignored;
+    socket->close(ignored);
+    ++shared->refused;
+  } else {
+    if (admission.evict)
+      asio::post(admission.evict->Executor(),
+                 [evict = admission.evict] { evict->CloseIfPicked(); });
+    error_code ignored;
+    socket->set_option(tcp::no_delay(true), ignored);
+    if (tls)
+      StartTlsSession(std::move(*socket), tls, shared, peer.address());
+    else
+      StartSession(std::move(*socket), shared, peer.address());
+  }
+  Accept();
 }
 
 // Once a second, every connection past its deadline is closed: cheaper than
@@ -101,6 +154,9 @@ void HttpServer::Impl::Sweep() {
   sweep.expires_after(kSweepInterval);
   sweep.async_wait([self = shared_from_this()](error_code ec) {
     if (ec || self->shared->stopping) return;
+    if (const std::uint64_t refused = self->shared->refused.exchange(0))
+      self->shared->Note("turned away " + std::to_string(refused) +
+                         " connection(s): over a connection limit, or out of descriptors");
     const Clock::time_point now = Clock::now();
     for (auto& connection : self->shared->Open())
       asio::post(connection->Executor(), [connection, now] { connection->CloseIfExpired(now); });
@@ -130,6 +186,7 @@ void HttpServer::Impl::BeginStop() {
   signals.cancel(ignored);
   reload.cancel(ignored);
   sweep.cancel();
+  backoff.cancel();
   // Contexts end when their last connection has gone.
   for (auto& guard : guards) guard.reset();
   const std::vector<std::shared_ptr<Connection>> open = shared->Open();
@@ -157,6 +214,8 @@ HttpServer::HttpServer(ServerConfig config, Storage& storage)
   if (!ec) impl_->acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (!ec) impl_->acceptor.bind(endpoint, ec);
   if (!ec) impl_->acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  // Turning clients away takes them from the queue without waiting.
+  if (!ec) impl_->acceptor.native_non_blocking(true, ec);
   if (ec)
     throw std::runtime_error("cannot listen on " + shared.config.listen + ": " + ec.message());
   if (shared.config.public_host.empty()) shared.config.public_host = LocalAddress();

@@ -17,10 +17,20 @@ struct ServerConfig {
   // over HTTPS (implied when we serve it); empty: the bound address
   std::string public_host;
   std::size_t max_body = 8 * 1024 * 1024;
-  unsigned threads = 0;  // 0: one per core, at least 2 and at most 8
-  // How long a connection may wait for the client: idle between requests,
-  // sending one request, or reading one answer.
+  // What the bodies being received may take together, all connections'.
+  std::size_t max_body_memory = 64 * 1024 * 1024;
+  unsigned threads = 0;             // 0: one per core, at least 2 and at most 8
+  std::size_t max_connections = 0;  // 0: as many as there are descriptors
+  std::size_t max_connections_per_address = 64;
+  // How long a connection may wait idle for its next request, and for the
+  // client to take more of an answer.
   unsigned idle_timeout_seconds = 60;
+  // How long a request's header may take to arrive, from the connection's
+  // start or from the first byte of a later request.
+  unsigned header_timeout_seconds = 10;
+  // A body slower than this on average over a few seconds ends the
+  // connection.
+  std::size_t min_body_rate = 1024;  // bytes per second
   std::vector<std::filesystem::path> asset_dirs;
   // Peers whose X-Forwarded-For names the real client (our reverse proxies).
   std::vector<std::string> trusted_proxies;

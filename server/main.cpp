@@ -14,13 +14,12 @@
 #include "net/host.h"
 #include "server/caching_storage.h"
 #include "server/data_dir.h"
+#include "server/descriptors.h"
 #include "server/http_server.h"
 #include "server/options.h"
 #include "server/sqlite_storage.h"
 
 namespace {
-
-constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 
 // One server per data directory: the page cache relies on being the only
 // writer. The lock goes with the process, however it ends.
@@ -53,6 +52,17 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  const std::size_t descriptors = RaiseDescriptorLimit();
+  if (options.page_files == 0) options.page_files = DefaultPageFiles(descriptors);
+  if (options.server.max_connections == 0)
+    options.server.max_connections = DefaultMaxConnections(descriptors, options.page_files);
+  else if (options.server.max_connections + options.page_files >= descriptors)
+    Say("--max-connections " + std::to_string(options.server.max_connections) +
+        " is more than the descriptor limit of " + std::to_string(descriptors) +
+        " allows; connections past it are turned away as they come");
+  if (options.server.max_body > options.server.max_body_memory / 8 * 7)
+    Say("--max-body is more than a page may take of --max-body-memory (seven eighths); "
+        "bodies past that get 503");
   try {
     // Whatever the server creates (the database and its journal among it) is
     // for its own user alone.
@@ -67,7 +77,7 @@ int main(int argc, char** argv) {
         options.settings.download_url)
       database_storage.UpdateSettings(options.settings);
     database_storage.LimitPageBytes(options.max_storage);
-    CachingStorage storage(database_storage, kPageCacheBytes);
+    CachingStorage storage(database_storage, options.page_cache_bytes, options.page_files);
 
     if (options.server.public_host.empty())
       options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());

@@ -23,8 +23,9 @@ const char* const kUsage =
     "                        the build's pages/assets-vendor); give it twice for a second\n"
     "                        folder searched after the first\n"
     "  --max-body BYTES      largest request body accepted (default 8388608; K and M suffixes)\n"
+    "  --max-body-memory BYTES  what all bodies being received may take together\n"
+    "                        (default 64M); past it requests get 503\n"
     "  --threads N           worker threads (default: one per core, 2 to 8)\n"
-    "  --idle-timeout SECONDS  how long a connection may keep us waiting (default 60)\n"
     "  --max-storage BYTES   room for pages in all; a store past it gets 507 (default 1G)\n"
     "  --claims-per-minute N, --claim-burst N\n"
     "                        name claims one client address may make (default 10 a minute,\n"
@@ -39,6 +40,19 @@ const char* const kUsage =
     "  --tls-cert FILE       serve HTTPS with this certificate chain (PEM), read again on\n"
     "                        SIGHUP; needs --tls-key\n"
     "  --tls-key FILE        the certificate's private key (PEM)\n"
+    "  --max-connections N   open connections at most (default: sized from the descriptor\n"
+    "                        limit, which the server raises to its hard limit)\n"
+    "  --max-connections-per-address N  open connections from one client address at\n"
+    "                        most (default 64; IPv6 by /64)\n"
+    "  --idle-timeout SECONDS  how long a connection may wait idle for its next request,\n"
+    "                        or for the client to take more of an answer (default 60)\n"
+    "  --header-timeout SECONDS  how long a request's header may take to arrive\n"
+    "                        (default 10)\n"
+    "  --min-body-rate BYTES  bytes a second that a body must at least average over\n"
+    "                        every 5 seconds (default 1K)\n"
+    "  --page-cache BYTES    memory for published pages kept in memory (default 64M)\n"
+    "  --page-files N        cached pages sent from in-memory files at most (default: an\n"
+    "                        eighth of the descriptor limit, at most 1024)\n"
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
@@ -57,6 +71,15 @@ std::optional<std::size_t> ParseSize(std::string_view text) {
   if (ec != std::errc() || end != text.data() + text.size() || value == 0) return std::nullopt;
   if (value > (std::size_t{1} << 40) / multiplier) return std::nullopt;
   return value * multiplier;
+}
+
+// A whole number from 1 to `most`.
+std::optional<std::size_t> ParseCount(std::string_view text, std::size_t most) {
+  std::size_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value == 0 || value > most)
+    return std::nullopt;
+  return value;
 }
 
 std::optional<std::string> CheckSetting(const std::string& option, const std::string& value) {
@@ -143,12 +166,18 @@ std::variant<Options, OptionsError> ParseOptions(
       const std::string address = CanonicalAddress(value);
       if (address.empty()) return OptionsError{"--trusted-proxy needs an IP address"};
       options.server.trusted_proxies.push_back(address);
-    } else if (arg == "--idle-timeout") {
-      unsigned seconds = 0;
-      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-      if (ec != std::errc() || end != value.data() + value.size() || seconds == 0 || seconds > 3600)
-        return OptionsError{"--idle-timeout needs a number of seconds from 1 to 3600"};
-      options.server.idle_timeout_seconds = seconds;
+    } else if (arg == "--max-body-memory" || arg == "--min-body-rate" || arg == "--page-cache") {
+      const std::optional<std::size_t> size = ParseSize(value);
+      if (!size) return OptionsError{arg + " needs a positive number of bytes"};
+      if (arg == "--max-body-memory") options.server.max_body_memory = *size;
+      if (arg == "--min-body-rate") options.server.min_body_rate = *size;
+      if (arg == "--page-cache") options.page_cache_bytes = *size;
+    } else if (arg == "--idle-timeout" || arg == "--header-timeout") {
+      const std::optional<std::size_t> seconds = ParseCount(value, 3600);
+      if (!seconds) return OptionsError{arg + " needs a number of seconds from 1 to 3600"};
+      (arg == "--idle-timeout" ? options.server.idle_timeout_seconds
+                               : options.server.header_timeout_seconds) =
+          static_cast<unsigned>(*seconds);
     } else if (arg == "--threads") {
       unsigned threads = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), threads);
@@ -163,6 +192,14 @@ std::variant<Options, OptionsError> ParseOptions(
       options.server.tls_certificate = value;
     } else if (arg == "--tls-key") {
       options.server.tls_key = value;
+    } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
+               arg == "--page-files") {
+      const std::optional<std::size_t> count = ParseCount(value, std::size_t{1} << 24);
+      if (!count) return OptionsError{arg + " needs a positive number"};
+      if (arg == "--max-connections") options.server.max_connections = *count;
+      if (arg == "--max-connections-per-address")
+        options.server.max_connections_per_address = *count;
+      if (arg == "--page-files") options.page_files = *count;
     } else if (arg == "--announcement" || arg == "--version-label" || arg == "--download-url") {
       if (auto problem = CheckSetting(arg, value)) return OptionsError{*problem};
       if (arg == "--announcement") options.settings.announcement = value;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -18,6 +19,8 @@ struct Options {
   std::filesystem::path data_dir;
   SiteSettings settings;  // the fields given on the command line
   std::uint64_t max_storage = std::uint64_t{1} << 30;  // pages' bytes in all
+  std::size_t page_cache_bytes = 64 * 1024 * 1024;
+  std::size_t page_files = 0;  // 0: sized from the descriptor limit
   bool help = false;
 };
 

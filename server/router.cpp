@@ -69,6 +69,7 @@ StringResponse TextResponse(const Request& request, http::status status, std::st
   response.set(http::field::server, kServerName);
   response.set(http::field::date, CurrentDate());
   response.set(http::field::content_type, content_type);
+  response.set("X-Content-Type-Options", "nosniff");
   response.body() = std::move(body);
   response.keep_alive(request.keep_alive());
   response.prepare_payload();

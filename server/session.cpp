@@ -14,13 +14,18 @@
 #include <boost/beast/http.hpp>
 
 #include <array>
+#include <algorithm>
+#include <bit>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <type_traits>
 
 #include "server/client_address.h"
+#include "server/descriptors.h"
 #include "server/http_util.h"
 #include "server/page_file.h"
 
@@ -49,6 +54,32 @@ constexpr std::string_view kPlainHttpRefusal =
 constexpr std::string_view kPlainHttpRefusalBody =
     kPlainHttpRefusal.substr(kPlainHttpRefusal.find("\r\n\r\n") + 4);
 static_assert(kPlainHttpRefusalBody.size() == 26, "Content-Length of the refusal");
+// A body must keep coming: the minimum rate's worth of bytes in every such
+// window.
+constexpr auto kBodyWindow = std::chrono::seconds(5);
+// A reading buffer grown past this by a body is given back after it.
+constexpr std::size_t kKeptBuffer = 16 * 1024;
+constexpr std::string_view kRetryAfterSeconds = "5";
+constexpr std::string_view kBusy = "server busy, try again later";
+
+const beast::error_code kOverBudget = make_error_code(boost::system::errc::not_enough_memory);
+
+std::int64_t Ticks(Clock::time_point time) {
+  return time.time_since_epoch().count();
+}
+
+// What makes a request's length uncertain, or which a proxy in front of us
+// could read as a different request: refused, so that no request can hide in
+// another's body.
+std::optional<std::string_view> FramingProblem(const http::request_header<>& header) {
+  const auto encodings = header.equal_range(http::field::transfer_encoding);
+  if (const auto count = std::distance(encodings.first, encodings.second);
+      count > 1 || (count == 1 && !beast::iequals(encodings.first->value(), "chunked")))
+    return "unsupported transfer encoding";
+  const std::size_t hosts = header.count(http::field::host);
+  if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
+  return std::nullopt;
+}
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
@@ -57,34 +88,72 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
  public:
   // `keep` is kept alive as long as the stream, which is made of `args`.
   template <class... Args>
-  Session(std::shared_ptr<ServerShared> shared, std::shared_ptr<const void> keep, Args&&... args)
-      : keep_(std::move(keep)), stream_(std::forward<Args>(args)...), shared_(std::move(shared)) {}
-  ~Session() override { shared_->Forget(this); }
+  Session(std::shared_ptr<ServerShared> shared, const boost::asio::ip::address& peer,
+          std::shared_ptr<const void> keep, Args&&... args)
+      : keep_(std::move(keep)),
+        stream_(std::forward<Args>(args)...),
+        shared_(std::move(shared)),
+        peer_(peer),
+        body_hold_(shared_->body_budget),
+        peer_text_(CanonicalAddress(peer.to_string())) {}
+  ~Session() override {
+    body_hold_.Release();
+    shared_->Forget(this);
+  }
 
   void Start() {
-    beast::error_code ec;
-    const auto peer = Lowest().remote_endpoint(ec);
-    peer_ = ec ? "-" : CanonicalAddress(peer.address().to_string());
-    shared_->Add(this, this->weak_from_this());
+    shared_->Add(this, this->weak_from_this(), peer_);
     asio::dispatch(Executor(), [self = this->shared_from_this()] {
+      // The first request's header (and before it, over TLS, the handshake)
+      // is due soon after the connection opens.
       if constexpr (kTls)
         self->Handshake();
       else
-        self->Read();
+        self->Read(Clock::now() + self->HeaderTimeout());
     });
   }
 
   void StopIfIdle() override {
-    if (handshaking_ || (reading_ && parser_ && !parser_->got_some())) Close();
+    if (handshaking_ || (phase_ == Phase::kWaiting && parser_ && !parser_->got_some())) Close();
   }
 
   void CloseIfExpired(Clock::time_point now) override {
+    if (phase_ == Phase::kWaiting && parser_ && !header_begun_ &&
+        (buffer_.size() > 0 || parser_->got_some())) {
+      // The next request has begun: its header is due soon.
+      header_begun_ = true;
+      deadline_ = std::min(deadline_, now + HeaderTimeout());
+    }
+    if (phase_ == Phase::kBody && now >= window_end_) {
+      const std::size_t received = parser_->get().body().size() + buffer_.size();
+      const std::size_t window_seconds = std::chrono::seconds(kBodyWindow).count();
+      if (received - window_start_bytes_ < shared_->config.min_body_rate * window_seconds)
+        return Close();
+      window_end_ = now + kBodyWindow;
+      window_start_bytes_ = received;
+    }
+    if (phase_ == Phase::kWriting) {
+      // The kernel holds megabytes for a connection and tells us only when
+      // half of it has gone: a slow reader moves the queue long before that.
+      const std::size_t queued = QueuedBytes(Lowest().native_handle());
+      if (queued < queued_) deadline_ = std::max(deadline_, now + IdleTimeout());
+      queued_ = queued;
+    }
     if (now > deadline_) Close();
+  }
+
+  void CloseIfPicked() override {
+    if (phase_ == Phase::kWaiting && waiting_since.load() == kPicked) Close();
   }
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
 
  private:
+  // Where the connection is, for the deadlines: waiting for a request (and
+  // its header), receiving a body, having it answered, sending the answer,
+  // swallowing what a refused client still sends.
+  enum class Phase { kWaiting, kBody, kAnswering, kWriting, kDraining };
+
   // Pages go from their file to the socket inside the kernel only where
   // the bytes are written to the socket as they are.
   static constexpr bool kZeroCopy = std::is_same_v<Stream, Socket>;
@@ -95,15 +164,18 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::chrono::seconds IdleTimeout() const {
     return std::chrono::seconds(shared_->config.idle_timeout_seconds);
   }
+  std::chrono::seconds HeaderTimeout() const {
+    return std::chrono::seconds(shared_->config.header_timeout_seconds);
+  }
 
   // The handshake has the same deadline as a request.
   void Handshake() {
     handshaking_ = true;
-    deadline_ = Clock::now() + IdleTimeout();
+    deadline_ = Clock::now() + HeaderTimeout();
     stream_.async_handshake(asio::ssl::stream_base::server,
                             [self = this->shared_from_this()](beast::error_code ec) {
                               self->handshaking_ = false;
-                              if (!ec) return self->Read();
+                              if (!ec) return self->Read(self->deadline_);
                               if (ec.category() == asio::error::get_ssl_category() &&
                                   ERR_GET_REASON(ec.value()) == SSL_R_HTTP_REQUEST)
                                 return self->RefusePlainHttp();
@@ -121,7 +193,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
                                             400,
                                             kPlainHttpRefusalBody.size(),
                                             {},
-                                            self->peer_,
+                                            self->peer_text_,
                                             nullptr,
                                             "plain HTTP to the HTTPS port"});
                         if (ec) return self->Close();
@@ -130,26 +202,43 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
                       });
   }
 
-  void Read() {
+  void Read(Clock::time_point deadline) {
     if (shared_->stopping) return Finish();
+    if (buffer_.size() == 0 && buffer_.capacity() > kKeptBuffer) buffer_.shrink_to_fit();
     parser_.emplace();
     parser_->body_limit(shared_->config.max_body);
     parser_->header_limit(kHeaderLimit);
-    reading_ = true;
-    deadline_ = Clock::now() + IdleTimeout();
+    phase_ = Phase::kWaiting;
+    header_begun_ = false;
+    deadline_ = deadline;
+    waiting_since.store(Ticks(Clock::now()), std::memory_order_relaxed);
     http::async_read_header(
         stream_, buffer_, *parser_,
         beast::bind_front_handler(&Session::OnHeader, this->shared_from_this()));
   }
 
   void OnHeader(beast::error_code ec, std::size_t) {
+    waiting_since.store(0, std::memory_order_relaxed);
     if (ec) return OnRead(ec, 0);
     started_ = Clock::now();
+    const auto& header = parser_->get();
+    if (const auto problem = FramingProblem(header))
+      return Refuse(http::status::bad_request, *problem);
+    if (!parser_->is_done()) {
+      // A declared body takes its room in the budget before any of it is
+      // read; a chunked one chunk by chunk.
+      if (const auto length = parser_->content_length()) {
+        if (!body_hold_.GrowTo(*length)) return Refuse(http::status::service_unavailable, kBusy);
+      } else {
+        parser_->on_chunk_header(on_chunk_);
+      }
+    }
     // Clients that ask before sending a body are told to go ahead, unless
     // the body is refused anyway.
-    const auto& header = parser_->get();
     if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+      phase_ = Phase::kWriting;
+      deadline_ = Clock::now() + IdleTimeout();
       asio::async_write(stream_, asio::buffer(kContinue),
                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                           if (ec) return self->Close();
@@ -164,21 +253,28 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     // Most requests (every GET) have no body: answer without another round
     // through the reactor.
     if (parser_->is_done()) return OnRead({}, 0);
+    phase_ = Phase::kBody;
+    deadline_ = Clock::time_point::max();
+    window_end_ = Clock::now() + kBodyWindow;
+    window_start_bytes_ = 0;
     http::async_read(stream_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, this->shared_from_this()));
   }
 
+  // Charges a chunked body's growth to the budget, as its string will grow:
+  // by doubling.
+  void OnChunk(std::uint64_t size, std::string_view, beast::error_code& ec) {
+    const std::uint64_t total = parser_->get().body().size() + size;
+    if (size > 0 && !body_hold_.GrowTo(std::bit_ceil(total))) ec = kOverBudget;
+  }
+
   void OnRead(beast::error_code ec, std::size_t) {
-    reading_ = false;
+    phase_ = Phase::kAnswering;
+    deadline_ = Clock::time_point::max();
     if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted) return Close();
-    if (ec == http::error::body_limit) {
-      const auto& header = parser_->get();
-      method_ = std::string(header.method_string());
-      target_ = std::string(header.target());
-      return Send(PlainResponse(header.version(), false, http::status::payload_too_large,
-                                "request body too large"),
-                  true);
-    }
+    if (ec == http::error::body_limit)
+      return Refuse(http::status::payload_too_large, "request body too large");
+    if (ec == kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
     if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
         ec != http::error::partial_message) {
       // Malformed HTTP: answer once, then hang up.
@@ -193,7 +289,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     target_ = std::string(request.target());
     // A stopping server answers what it has read, then hangs up.
     if (shared_->stopping) request.keep_alive(false);
-    client_ = ClientAddress(peer_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
+    client_ = ClientAddress(peer_text_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
     Dispatch(std::move(request));
   }
 
@@ -224,6 +320,18 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       Send(TryLater(*job, http::status::service_unavailable, kQueueFullRetry, "server busy"));
   }
 
+  // Answers the request whose header has been read without reading any more
+  // of it, and ends the connection.
+  void Refuse(http::status status, std::string_view message) {
+    const auto& header = parser_->get();
+    method_ = std::string(header.method_string());
+    target_ = std::string(header.target());
+    StringResponse response = PlainResponse(header.version(), false, status, message);
+    if (status == http::status::service_unavailable)
+      response.set(http::field::retry_after, kRetryAfterSeconds);
+    Send(std::move(response), true);
+  }
+
   // `drain`: the request's body may still be arriving; swallow it for a
   // moment after answering.
   void Send(Response&& response, bool drain = false) {
@@ -233,18 +341,40 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (const auto* text = std::get_if<StringResponse>(&response);
         text != nullptr && status_ >= 400)
       outcome_ = text->body().substr(0, text->body().find('\n'));
+    phase_ = Phase::kWriting;
     deadline_ = Clock::now() + IdleTimeout();
+    queued_ = SIZE_MAX;
     std::visit([this, drain](auto& message) { Write(std::move(message), drain); }, response);
   }
 
+  // The send deadline counts from the last progress, not from the start: a
+  // large answer to a slow reader that keeps reading goes through.
+  void Progressed() { deadline_ = Clock::now() + IdleTimeout(); }
+
+  template <class Body>
+  struct Outgoing {
+    explicit Outgoing(http::response<Body>&& response) : message(std::move(response)) {}
+    http::response<Body> message;
+    http::response_serializer<Body> serializer{message};
+  };
+
   template <class Body>
   void Write(http::response<Body>&& response, bool drain) {
-    auto message = std::make_shared<http::response<Body>>(std::move(response));
-    const bool keep_alive = message->keep_alive();
-    http::async_write(
-        stream_, *message,
-        [self = this->shared_from_this(), message, keep_alive, drain](
-            beast::error_code ec, std::size_t) { self->OnWrite(ec, keep_alive, drain); });
+    const bool keep_alive = response.keep_alive();
+    WriteSome(std::make_shared<Outgoing<Body>>(std::move(response)), keep_alive, drain);
+  }
+
+  template <class Body>
+  void WriteSome(std::shared_ptr<Outgoing<Body>> out, bool keep_alive, bool drain) {
+    auto& serializer = out->serializer;
+    http::async_write_some(stream_, serializer,
+                           [self = this->shared_from_this(), out = std::move(out), keep_alive,
+                            drain](beast::error_code ec, std::size_t) mutable {
+                             if (ec || out->serializer.is_done())
+                               return self->OnWrite(ec, keep_alive, drain);
+                             self->Progressed();
+                             self->WriteSome(std::move(out), keep_alive, drain);
+                           });
   }
 
   void Write(PageResponse&& response, bool) {
@@ -263,10 +393,15 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     }
     const std::array<asio::const_buffer, 2> buffers = {asio::buffer(page_.head),
                                                        asio::buffer(page_.page->bytes)};
-    asio::async_write(stream_, buffers,
-                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->FinishPage(ec);
-                      });
+    asio::async_write(
+        stream_, buffers,
+        [this](beast::error_code ec, std::size_t sent) {
+          if (sent > 0) Progressed();
+          return asio::transfer_all()(ec, sent);
+        },
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+          self->FinishPage(ec);
+        });
   }
 
   void PumpPage() {
@@ -275,6 +410,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       Lowest().async_wait(Socket::wait_write,
                           [self = this->shared_from_this()](beast::error_code ec) {
                             if (ec) return self->FinishPage(ec);
+                            self->Progressed();
                             self->PumpPage();
                           });
       return;
@@ -294,10 +430,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     shared_->Log({method_, target_, status_, body_bytes_, started_, client_,
                   endpoint ? &audit_ : nullptr, outcome_});
     started_ = {};
+    body_hold_.Release();
     if (ec) return Close();
     if (drain) return Drain();
     if (!keep_alive) return Finish();
-    Read();
+    Read(Clock::now() + IdleTimeout());
   }
 
   // The connection ends with nothing in flight: over TLS the client is told
@@ -320,6 +457,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Drain() {
     beast::error_code ignored;
     Lowest().shutdown(Socket::shutdown_send, ignored);
+    phase_ = Phase::kDraining;
     deadline_ = Clock::now() + kClosingTime;
     drain_buffer_.resize(64 * 1024);
     DrainSome();
@@ -347,16 +485,26 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::shared_ptr<ServerShared> shared_;
   bool handshaking_ = false;
   bool drain_raw_ = false;
+  const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
-  bool reading_ = false;
+  std::function<void(std::uint64_t, std::string_view, beast::error_code&)> on_chunk_ =
+      [this](std::uint64_t size, std::string_view extensions, beast::error_code& ec) {
+        OnChunk(size, extensions, ec);
+      };
+  BodyHold body_hold_;
+  Phase phase_ = Phase::kWaiting;
+  bool header_begun_ = false;
   Clock::time_point deadline_ = Clock::time_point::max();
+  Clock::time_point window_end_{};
+  std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
+  std::size_t window_start_bytes_ = 0;
   Clock::time_point started_{};
   std::string method_;
   std::string target_;
   unsigned status_ = 0;
   std::size_t body_bytes_ = 0;
-  std::string peer_;    // the connection's own peer
+  std::string peer_text_;  // the connection's own peer, for the log
   std::string client_;  // who the request is from, proxies seen through
   Audit audit_;
   std::string outcome_;
@@ -390,35 +538,28 @@ std::string LoggableText(std::string_view text) {
 }  // namespace
 
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
-    : config(std::move(config)), site{storage, this->config.public_host, this->config.asset_dirs} {
+    : config(std::move(config)),
+      site{storage, this->config.public_host, this->config.asset_dirs},
+      connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
+                  this->config.max_connections_per_address),
+      body_budget(this->config.max_body_memory) {
   if (this->config.claims_per_minute > 0)
     claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
   if (this->config.stores_per_minute > 0)
     stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
 }
 
-void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle) {
-  std::lock_guard lock(mutex_);
-  connections_.emplace(connection, std::move(handle));
+void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
+                       const boost::asio::ip::address& peer) {
+  connections.Add(connection, std::move(handle), peer);
 }
 
 void ServerShared::Forget(Connection* connection) {
-  bool all_gone = false;
-  {
-    std::lock_guard lock(mutex_);
-    connections_.erase(connection);
-    all_gone = stopping && connections_.empty();
-  }
-  if (all_gone && on_all_gone) on_all_gone();
+  if (connections.Forget(connection) == 0 && stopping && on_all_gone) on_all_gone();
 }
 
-std::vector<std::shared_ptr<Connection>> ServerShared::Open() {
-  std::vector<std::shared_ptr<Connection>> open;
-  std::lock_guard lock(mutex_);
-  open.reserve(connections_.size());
-  for (auto& [raw, weak] : connections_)
-    if (auto connection = weak.lock()) open.push_back(std::move(connection));
-  return open;
+void ServerShared::Note(std::string_view text) {
+  log_.Write("heartpage-server: " + std::string(text) + "\n");
 }
 
 std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client) {
@@ -453,14 +594,15 @@ void ServerShared::Log(const LogEntry& entry) {
   log_.Write(line);
 }
 
-void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared) {
-  std::make_shared<Session<Socket>>(std::move(shared), nullptr, std::move(socket))->Start();
+void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared,
+                  const boost::asio::ip::address& peer) {
+  std::make_shared<Session<Socket>>(std::move(shared), peer, nullptr, std::move(socket))->Start();
 }
 
 void StartTlsSession(Socket&& socket, std::shared_ptr<asio::ssl::context> tls,
-                     std::shared_ptr<ServerShared> shared) {
+                     std::shared_ptr<ServerShared> shared, const boost::asio::ip::address& peer) {
   asio::ssl::context& context = *tls;
-  std::make_shared<Session<TlsStream>>(std::move(shared), std::move(tls), std::move(socket),
+  std::make_shared<Session<TlsStream>>(std::move(shared), peer, std::move(tls), std::move(socket),
                                        context)
       ->Start();
 }

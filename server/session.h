@@ -6,15 +6,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "server/body_budget.h"
+#include "server/connection_table.h"
 #include "server/http_server.h"
 #include "server/rate_limit.h"
 #include "server/request_log.h"
@@ -43,7 +45,15 @@ class Connection {
   // A connection that has waited too long for its client (idle, slow to send
   // its request, slow to read our answer) ends.
   virtual void CloseIfExpired(Clock::time_point now) = 0;
+  // Closes a connection picked to make room, unless its next request has
+  // begun meanwhile.
+  virtual void CloseIfPicked() = 0;
   virtual boost::asio::io_context::executor_type Executor() = 0;
+
+  // Since when (steady clock, in its ticks) the connection has been waiting
+  // for a request; 0 while it has one, kPicked once chosen to make room.
+  std::atomic<std::int64_t> waiting_since{0};
+  static constexpr std::int64_t kPicked = -1;
 };
 
 // What the listener shares with its connections, which may outlive a Run().
@@ -57,9 +67,15 @@ class ServerShared {
   // Called on whichever thread forgets the last connection once stopping.
   std::function<void()> on_all_gone;
 
-  void Add(Connection* connection, std::weak_ptr<Connection> handle);
+  ConnectionTable connections;
+  BodyBudget body_budget;
+  // Connections turned away since the last note in the log.
+  std::atomic<std::uint64_t> refused{0};
+
+  void Add(Connection* connection, std::weak_ptr<Connection> handle,
+           const boost::asio::ip::address& peer);
   void Forget(Connection* connection);
-  std::vector<std::shared_ptr<Connection>> Open();
+  std::vector<std::shared_ptr<Connection>> Open() { return connections.Open(); }
 
   // The storage workers that requests needing the database are handed to;
   // owned by the listener, which outlives every use.
@@ -81,20 +97,21 @@ class ServerShared {
     std::string_view outcome;      // the refusal's reason, for errors
   };
   void Log(const LogEntry& entry);
+  // A line of the server's own in the same log.
+  void Note(std::string_view text);
   void FlushLog() { log_.Flush(); }
 
  private:
-  std::mutex mutex_;
-  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
   std::optional<RateLimiter> claims_;
   std::optional<RateLimiter> stores_;
   RequestLog log_{2};
 };
 
-// Serve a freshly accepted connection until it ends, in plain HTTP or, after
-// a TLS handshake with the certificate of `tls`, in HTTPS.
-void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared);
+// Serve a freshly accepted and admitted connection until it ends, in plain
+// HTTP or, after a TLS handshake with the certificate of `tls`, in HTTPS.
+void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared,
+                  const boost::asio::ip::address& peer);
 void StartTlsSession(Socket&& socket, std::shared_ptr<boost::asio::ssl::context> tls,
-                     std::shared_ptr<ServerShared> shared);
+                     std::shared_ptr<ServerShared> shared, const boost::asio::ip::address& peer);
 
 }  // namespace heartpage::server

@@ -10,11 +10,14 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
@@ -153,8 +156,11 @@ class ChildProcess {
 // The real heartpage-server on a free loopback port.
 class ServerProcess : public ChildProcess {
  public:
-  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {})
-      : ChildProcess(Arguments(data, std::move(extra))) {
+  // `descriptor_limit`: when not 0, the server runs with at most so many
+  // open descriptors (soft and hard limit).
+  ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {},
+                int descriptor_limit = 0)
+      : ChildProcess(Arguments(data, std::move(extra), descriptor_limit)) {
     const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
     std::smatch match;
     WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
@@ -169,10 +175,14 @@ class ServerProcess : public ChildProcess {
 
  private:
   static std::vector<std::string> Arguments(const std::filesystem::path& data,
-                                            std::vector<std::string> extra) {
+                                            std::vector<std::string> extra, int descriptor_limit) {
     std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
                                      "127.0.0.1:0"};
     args.insert(args.end(), extra.begin(), extra.end());
+    if (descriptor_limit > 0)
+      args.insert(args.begin(),
+                  {"/bin/sh", "-c",
+                   "ulimit -n " + std::to_string(descriptor_limit) + " && exec \"$0\" \"$@\""});
     return args;
   }
 
@@ -193,22 +203,19 @@ struct HttpResponse {
 // One keep-alive connection to the server; a subclass may put TLS between.
 class HttpConnection {
  public:
-  // `from`: the loopback address to connect from (127.0.0.x), so that one
-  // test can play several clients.
-  explicit HttpConnection(int port, const char* from = nullptr) {
+  // `source`: the loopback address (127.x.y.z) to connect from, so that one
+  // test can be many clients.
+  explicit HttpConnection(int port, const std::string& source = "127.0.0.1") {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ >= 0 && from != nullptr) {
-      sockaddr_in local{};
-      local.sin_family = AF_INET;
-      if (inet_pton(AF_INET, from, &local.sin_addr) != 1 ||
-          bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-        throw std::runtime_error(std::string("cannot connect from ") + from);
-    }
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &from.sin_addr);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd_ < 0 || connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
       throw std::runtime_error("cannot connect to the server");
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -275,18 +282,43 @@ class HttpConnection {
     return send(fd_, data, size, MSG_NOSIGNAL);
   }
   virtual long Receive(char* data, std::size_t size) { return recv(fd_, data, size, 0); }
+  // Reads give up after `seconds`, and TimedOut() says so.
+  void LimitWaiting(int seconds) {
+    const timeval limit{seconds, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  }
+  bool TimedOut() const { return timed_out_; }
+  // Bytes sent but not yet taken by the server.
+  int Unsent() const {
+    int unsent = 0;
+    ioctl(fd_, TIOCOUTQ, &unsent);
+    return unsent;
+  }
+  // From now on reads take at most `piece` bytes at a time and call
+  // `between` after each: a reader as slow as a test likes.
+  void Pace(std::size_t piece, std::function<void()> between) {
+    const int buffer = static_cast<int>(piece);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    piece_ = piece;
+    between_ = std::move(between);
+  }
 
  private:
   bool Fill() {
     char chunk[65536];
-    const long got = Receive(chunk, sizeof chunk);
+    const long got = Receive(chunk, std::min(piece_, sizeof chunk));
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) timed_out_ = true;
     if (got <= 0) return false;
     buffer_.append(chunk, static_cast<std::size_t>(got));
+    if (between_) between_();
     return true;
   }
 
   int fd_ = -1;
   std::string buffer_;
+  bool timed_out_ = false;
+  std::size_t piece_ = 65536;
+  std::function<void()> between_;
 };
 
 inline std::string PostRequest(std::string_view body, std::string_view path = "/asp/index.asp") {
@@ -304,8 +336,8 @@ inline std::string GetRequest(std::string_view target, std::string_view extra_he
 
 // One request on a fresh connection; a status of 0 when no answer came.
 inline HttpResponse Exchange(int port, const std::string& request, bool head_request = false,
-                             const char* from = nullptr) {
-  HttpConnection connection(port, from);
+                             const std::string& source = "127.0.0.1") {
+  HttpConnection connection(port, source);
   connection.Send(request);
   return connection.Read(head_request).value_or(HttpResponse{});
 }

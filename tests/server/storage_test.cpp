@@ -205,20 +205,29 @@ std::string FileContents(const PageFile& file, std::size_t size) {
   return bytes;
 }
 
-TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldThePage) {
+TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToTheirLimit) {
   SqliteStorage database(File(), kKey);
-  CachingStorage cache(database, 1024 * 1024);
+  CachingStorage cache(database, 1024 * 1024, 1);
   ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage(Id("m"), "p", "one"), StoreResult::kStored);
+  ASSERT_EQ(cache.ClaimName(Id("m"), "q"), ClaimResult::kClaimed);
+  const std::string one(CachingStorage::kSmallPage, '1');
+  ASSERT_EQ(cache.StorePage(Id("m"), "p", one), StoreResult::kStored);
   const auto first = cache.LoadPage("p");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(cache.LoadPage("p"), first);  // now from memory
   ASSERT_TRUE(first->file.valid());
-  EXPECT_EQ(FileContents(first->file, 3), "one");
+  EXPECT_EQ(FileContents(first->file, one.size()), one);
+
+  // Past the limit of files, and small pages always: sent from memory.
+  ASSERT_EQ(cache.StorePage(Id("m"), "q", std::string(CachingStorage::kSmallPage, 'q')),
+            StoreResult::kStored);
+  EXPECT_FALSE(cache.LoadPage("q")->file.valid());
+  EXPECT_EQ(cache.LoadPage("q")->bytes, std::string(CachingStorage::kSmallPage, 'q'));
 
   ASSERT_EQ(cache.StorePage(Id("m"), "p", "two"), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "two");
-  EXPECT_EQ(first->bytes, "one");  // a reader still sending the old page keeps it whole
+  EXPECT_FALSE(cache.LoadPage("p")->file.valid());
+  EXPECT_EQ(first->bytes, one);  // a reader still sending the old page keeps it whole
 
   // Too large to cache: read from the database every time, still correct.
   const std::string big(200 * 1024, 'b');
@@ -230,7 +239,7 @@ TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldThePage) {
 
 TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   SqliteStorage database(File(), kKey);
-  CachingStorage cache(database, 1024 * 1024);
+  CachingStorage cache(database, 1024 * 1024, 16);
   ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
   ASSERT_EQ(cache.StorePage(Id("m"), "p", "0"), StoreResult::kStored);
   std::atomic<int> acknowledged = 0;

@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# heartpage-server beside hostile crowds on loopback: wrk on a published 25 KB
+# page alone, beside 1,000 idle connections, beside 40 slow uploads of 8 MB
+# that never finish, and beside both. Prints requests per second, p99 latency
+# and the server's resident memory in each case.
+#
+#   bench/server_storms.sh [BUILD_DIR]     (default: build)
+#
+# The server runs with its defaults (--max-body-memory 64M among them). Needs
+# wrk; installs it when run as root and it is missing. Not part of ./test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+server=$build/server/heartpage-server
+load=$build/bench/server_load
+[[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
+if ! command -v wrk >/dev/null; then
+  if [[ $(id -u) -eq 0 ]]; then
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wrk >/dev/null
+  else
+    echo "needs wrk: sudo apt-get install wrk" >&2
+    exit 1
+  fi
+fi
+
+threads=${WRK_THREADS:-2}
+connections=${WRK_CONNECTIONS:-50}
+duration=${WRK_DURATION:-5s}
+rounds=${ROUNDS:-3}
+server_threads=${SERVER_THREADS:-2}
+idle=${IDLE:-1000}
+uploads=${UPLOADS:-40}
+
+work=$(mktemp -d)
+server_pid='' sampler_pid='' storm_pids=()
+stop_storms() {
+  local pid
+  for pid in "${storm_pids[@]}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null || true; done
+  storm_pids=()
+}
+cleanup() {
+  stop_storms
+  [[ -n $sampler_pid ]] && kill "$sampler_pid" 2>/dev/null
+  [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 20000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+}
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+descriptors() { ls "/proc/$1/fd" | wc -l; }
+# p99 from wrk --latency, in milliseconds.
+p99_ms() {
+  awk '$1 == "99%" { v = $2; u = v; sub(/[0-9.]+/, "", u); sub(/[a-z]+$/, "", v)
+    print (u == "us" ? v / 1000 : u == "s" ? v * 1000 : v) }' "$1"
+}
+
+port=$(free_port)
+"$server" --data "$work/data" --listen "127.0.0.1:$port" --threads "$server_threads" \
+  2>"$work/server.log" &
+server_pid=$!
+for attempt in $(seq 200); do
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+  ((attempt < 200)) || { echo "nothing answers on port $port" >&2; exit 1; }
+  sleep 0.05
+done
+"$load" seed "$port" bench 25600 "$work/page.html"
+rss_rest=$(rss_kb "$server_pid")
+
+start_storm() {
+  case $1 in
+    idle) "$load" idle "$port" "$idle" & storm_pids+=($!) ;;
+    slow) "$load" slow-bodies "$port" "$uploads" $((8 * 1024 * 1024)) & storm_pids+=($!) ;;
+  esac
+}
+# Until the crowd is there: the idle connections open, the uploads' first
+# halves sent.
+settle() {
+  case $1 in
+    *idle*) for _ in $(seq 200); do (($(descriptors "$server_pid") >= idle)) && break; sleep 0.05; done ;;
+  esac
+  case $1 in *slow*) sleep 3 ;; esac
+}
+
+declare -A rps p99 peak
+phases=(alone idle slow "idle+slow")
+echo "GET of a 25 KB page, wrk -t$threads -c$connections -d$duration --latency, $rounds rounds," \
+  "$server_threads server threads; beside it $idle idle connections, $uploads slow uploads of 8 MB"
+for round in $(seq "$rounds"); do
+  for phase in "${phases[@]}"; do
+    [[ $phase == *idle* ]] && start_storm idle
+    [[ $phase == *slow* ]] && start_storm slow
+    settle "$phase"
+    ( top=0
+      while kill -0 "$server_pid" 2>/dev/null; do
+        now=$(rss_kb "$server_pid"); ((now > top)) && top=$now && echo "$top" >"$work/peak"
+        sleep 0.1
+      done ) &
+    sampler_pid=$!
+    wrk -t"$threads" -c"$connections" -d"$duration" --latency \
+      "http://127.0.0.1:$port/Test/bench" >"$work/wrk"
+    kill "$sampler_pid" 2>/dev/null; wait "$sampler_pid" 2>/dev/null || true; sampler_pid=''
+    rps[$phase]+="$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk") "
+    p99[$phase]+="$(p99_ms "$work/wrk") "
+    # Memory freed is kept by the allocator for reuse: the first round
+    # tells what each crowd takes.
+    [[ $round == 1 ]] && peak[$phase]=$(cat "$work/peak")
+    stop_storms
+  done
+done
+
+median() { printf '%s\n' $1 | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+alone=$(median "${rps[alone]}")
+printf '  %-10s %12s %12s %12s %16s\n' "beside" "requests/s" "of alone" "p99 ms" "peak RSS KB"
+for phase in "${phases[@]}"; do
+  r=$(median "${rps[$phase]}")
+  printf '  %-10s %12.0f %11.0f%% %12.2f %16d\n' "$phase" "$r" \
+    "$(awk -v a="$r" -v b="$alone" 'BEGIN { print 100 * a / b }')" \
+    "$(median "${p99[$phase]}")" "${peak[$phase]}"
+done
+echo "  (medians of $rounds rounds; peak RSS in the first round; at rest $rss_rest KB," \
+  "body budget 65536 KB; goal: over half of alone, p99 under 100 ms)"
+grep -c ' 503 ' "$work/server.log" | xargs printf '  uploads refused with 503: %s\n'
