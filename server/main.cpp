@@ -18,6 +18,7 @@
 #include "server/http_server.h"
 #include "server/options.h"
 #include "server/sqlite_storage.h"
+#include "server/storage_workers.h"
 
 namespace {
 
@@ -77,6 +78,10 @@ int main(int argc, char** argv) {
         options.settings.download_url)
       database_storage.UpdateSettings(options.settings);
     database_storage.LimitPageBytes(options.max_storage);
+    // One connection for each storage thread, opened before any client can
+    // hold the descriptors they need.
+    const StorageWorkers::Limits workers;
+    database_storage.OpenConnections(workers.readers + workers.writers);
     CachingStorage storage(database_storage, options.page_cache_bytes, options.page_files);
 
     if (options.server.public_host.empty())

@@ -13,8 +13,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include <array>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
@@ -289,7 +289,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     target_ = std::string(request.target());
     // A stopping server answers what it has read, then hangs up.
     if (shared_->stopping) request.keep_alive(false);
-    client_ = ClientAddress(peer_text_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
+    client_ =
+        ClientAddress(peer_text_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
     Dispatch(std::move(request));
   }
 
@@ -505,7 +506,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   unsigned status_ = 0;
   std::size_t body_bytes_ = 0;
   std::string peer_text_;  // the connection's own peer, for the log
-  std::string client_;  // who the request is from, proxies seen through
+  std::string client_;     // who the request is from, proxies seen through
   Audit audit_;
   std::string outcome_;
   PageResponse page_;

@@ -114,6 +114,16 @@ SqliteStorage::Lease SqliteStorage::Acquire() {
   return Lease(*this, std::make_unique<Connection>(file_, vfs_));
 }
 
+void SqliteStorage::OpenConnections(std::size_t count) {
+  std::vector<Lease> leases;
+  for (std::size_t i = 0; i < count; ++i) {
+    leases.push_back(Acquire());
+    // A connection opens its journal files on first use.
+    auto ready = leases.back()->Prepare("SELECT 1 FROM 系统设置");
+    ready.Step();
+  }
+}
+
 void SqliteStorage::Release(std::unique_ptr<Connection> connection) {
   std::lock_guard lock(mutex_);
   idle_.push_back(std::move(connection));

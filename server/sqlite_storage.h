@@ -49,6 +49,10 @@ class SqliteStorage final : public Storage {
   // (kOverQuota). No limit until this is called.
   void LimitPageBytes(std::uint64_t bytes);
 
+  // Opens `count` connections now, so that serving does not need new
+  // descriptors for the database at a moment when clients may hold them all.
+  void OpenConnections(std::size_t count);
+
   // "ok" or SQLite's list of problems.
   std::string IntegrityCheck();
 

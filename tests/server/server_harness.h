@@ -276,12 +276,6 @@ class HttpConnection {
   // True when the server closed the connection without sending anything more.
   bool ClosedByServer() { return buffer_.empty() && !Fill(); }
 
- protected:
-  int fd() const { return fd_; }
-  virtual long Transmit(const char* data, std::size_t size) {
-    return send(fd_, data, size, MSG_NOSIGNAL);
-  }
-  virtual long Receive(char* data, std::size_t size) { return recv(fd_, data, size, 0); }
   // Reads give up after `seconds`, and TimedOut() says so.
   void LimitWaiting(int seconds) {
     const timeval limit{seconds, 0};
@@ -302,6 +296,13 @@ class HttpConnection {
     piece_ = piece;
     between_ = std::move(between);
   }
+
+ protected:
+  int fd() const { return fd_; }
+  virtual long Transmit(const char* data, std::size_t size) {
+    return send(fd_, data, size, MSG_NOSIGNAL);
+  }
+  virtual long Receive(char* data, std::size_t size) { return recv(fd_, data, size, 0); }
 
  private:
   bool Fill() {
