@@ -126,12 +126,16 @@ RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   return request;
 }
 
-std::string LoggablePath(std::string_view target) {
+namespace {
+
+// Everything but plain printable ASCII (and `also`) as \xNN.
+std::string Escaped(std::string_view text, std::string_view also, bool keep_spaces) {
   std::string out;
-  out.reserve(target.size());
-  for (const char c : target) {
+  out.reserve(text.size());
+  for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x21 || byte >= 0x7F || c == '\\') {
+    const bool plain = byte >= 0x21 || (keep_spaces && byte == 0x20);
+    if (!plain || byte >= 0x7F || c == '\\' || also.find(c) != std::string_view::npos) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
       out += escaped;
@@ -140,6 +144,16 @@ std::string LoggablePath(std::string_view target) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string LoggablePath(std::string_view target) {
+  return Escaped(target, "", false);
+}
+
+std::string LoggableText(std::string_view text) {
+  return Escaped(text, "\"", true);
 }
 
 }  // namespace heartpage::server

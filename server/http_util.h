@@ -39,5 +39,8 @@ RangeRequest ParseRange(std::string_view header, std::uint64_t size);
 // A request path for the log: control characters and non-ASCII bytes escaped,
 // so that a request cannot forge log lines.
 std::string LoggablePath(std::string_view target);
+// A reason for the log, to stand between double quotes: spaces stay,
+// whatever could end the quotes or the line is escaped.
+std::string LoggableText(std::string_view text);
 
 }  // namespace heartpage::server

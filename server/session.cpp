@@ -517,26 +517,6 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 }  // namespace
 
-namespace {
-
-// A reason for the log, in quotes: spaces stay, and whatever could end the
-// quotes or the line is escaped.
-std::string LoggableText(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F || c == '\\' || c == '"') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
     : config(std::move(config)),
