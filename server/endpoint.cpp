@@ -40,7 +40,7 @@ std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   for (const char c : machine_id)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
       return "control character in machine identifier";
-  if (ContainsFieldMark(machine_id)) return "machine identifier contains a record separator";
+  if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
   return std::nullopt;
 }
 

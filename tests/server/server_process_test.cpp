@@ -564,7 +564,8 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
                                                {"--frobnicate", "1"},
                                                {"--threads", "0"},
                                                {"--idle-timeout", "0"},
-                                               {"--announcement", "has い inside"}}) {
+                                               {"--announcement", "has い inside"},
+                                               {"--version-label", "ゼ first"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
 }
