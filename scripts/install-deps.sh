@@ -12,6 +12,8 @@ packages=(
   libboost-dev libsqlite3-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
+  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-dev
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # the desktop program: Qt 6 Widgets, and a Chinese font so that no text
