@@ -69,7 +69,12 @@ class SqliteStorage::Connection {
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     // FULL: the WAL is synced at every commit, so an acknowledged store is on
     // disk even if the machine, not only the process, goes down.
-    Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    try {
+      Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;");
+    } catch (const StorageError&) {
+      sqlite3_close(db_);  // no destructor runs for a constructor that throws
+      throw;
+    }
   }
   ~Connection() {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
