@@ -34,8 +34,10 @@ std::string ClaimBody(const std::string& machine, const std::string& name) {
                                                machine + "', '" + name + "')");
 }
 
-std::string StoreBody(const std::string& name, const std::string& page) {
-  return "zc=52&File=" + heartpage::EncodeValue(name) + "&data=" + heartpage::EncodeValue(page);
+std::string StoreBody(const std::string& machine, const std::string& name,
+                      const std::string& page) {
+  return "zc=52&File=" + heartpage::EncodeValue(name) + "&ID=" + heartpage::EncodeValue(machine) +
+         "&data=" + heartpage::EncodeValue(page);
 }
 
 int Status(HttpConnection& connection, const std::string& body) {
@@ -49,7 +51,7 @@ int Seed(int port, const std::string& name, std::size_t size, const std::string&
   HttpConnection connection(port);
   const int claimed = Status(connection, ClaimBody("bench", name));
   if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
-  if (const int stored = Status(connection, StoreBody(name, page)); stored != 200)
+  if (const int stored = Status(connection, StoreBody("bench", name, page)); stored != 200)
     return std::fprintf(stderr, "store: %d\n", stored), 1;
   std::ofstream(out, std::ios::binary) << heartpage::ToGbk(page);
   return 0;
@@ -63,7 +65,7 @@ int Stores(int port, int count, std::size_t size, int connections) {
     for (int c = 0; c < connections; ++c) {
       const std::string name = "store" + std::to_string(c);
       Status(connection, ClaimBody("bench", name));
-      bodies.push_back(StoreBody(name, page));
+      bodies.push_back(StoreBody("bench", name, page));
     }
   }
   std::atomic<int> failures = 0;

@@ -8,8 +8,9 @@ packages=(
   g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
-  # heartpage-server: Beast/Asio (header-only) and its database
-  libboost-dev libsqlite3-dev
+  # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL
+  # for the keyed hash of machine identifiers
+  libboost-dev libsqlite3-dev libssl-dev
   # tests and benchmarks
   libgtest-dev libbenchmark-dev
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes

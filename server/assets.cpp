@@ -51,8 +51,11 @@ std::optional<std::filesystem::path> ResolveUnder(const std::filesystem::path& r
   // Symbolic links may point anywhere; only their final target counts.
   const std::filesystem::path real = std::filesystem::canonical(current, ec);
   if (ec) return std::nullopt;
-  const auto [root_end, real_it] = std::ranges::mismatch(real_root, real);
+  const auto [root_end, inside] = std::ranges::mismatch(real_root, real);
   if (root_end != real_root.end()) return std::nullopt;
+  // Nor may they lead to what is hidden.
+  for (auto part = inside; part != real.end(); ++part)
+    if (part->string().starts_with('.')) return std::nullopt;
   if (!std::filesystem::is_regular_file(real, ec)) return std::nullopt;
   return real;
 }
@@ -85,7 +88,9 @@ std::optional<std::filesystem::path> ResolveAsset(const std::vector<std::filesys
   for (std::size_t pos = 0; pos <= path.size();) {
     const std::size_t end = std::min(path.find('/', pos), path.size());
     std::optional<std::string> segment = PercentDecode(path.substr(pos, end - pos));
-    if (!segment || segment->empty() || *segment == "." || *segment == "..") return std::nullopt;
+    // Dot-files and dot-folders (version control, editors' leftovers) are
+    // never part of a page; "." and ".." fall here too.
+    if (!segment || segment->empty() || segment->starts_with('.')) return std::nullopt;
     if (segment->find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
       return std::nullopt;
     segments.push_back(std::move(*segment));

@@ -12,7 +12,8 @@ namespace heartpage::server {
 // percent-encoded, without query. Letter case is ignored segment by segment
 // (the templates spell one folder both fg2 and FG2). Nothing outside a root is
 // ever returned: "." and ".." segments, encoded slashes or backslashes, NUL,
-// and symbolic links leading out of the root are refused.
+// and symbolic links leading out of the root are refused, and so is anything
+// whose name, or whose folder's name, starts with a dot.
 std::optional<std::filesystem::path> ResolveAsset(const std::vector<std::filesystem::path>& roots,
                                                   std::string_view path);
 

@@ -15,8 +15,9 @@ std::size_t Footprint(const StoredPage& page) {
 CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes)
     : backing_(backing), capacity_(capacity_bytes) {}
 
-StoreResult CachingStorage::StorePage(std::string_view name, std::string_view bytes) {
-  const StoreResult result = backing_.StorePage(name, bytes);
+StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
+                                      std::string_view bytes) {
+  const StoreResult result = backing_.StorePage(owner, name, bytes);
   std::unique_lock lock(mutex_);
   ++stores_;
   if (const auto it = pages_.find(name); it != pages_.end()) {

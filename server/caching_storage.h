@@ -20,16 +20,20 @@ class CachingStorage final : public Storage {
 
   SiteSettings LoadSettings() override { return backing_.LoadSettings(); }
   void UpdateSettings(const SiteSettings& changes) override { backing_.UpdateSettings(changes); }
-  std::vector<Claim> ClaimsOfMachine(std::string_view machine_id) override {
-    return backing_.ClaimsOfMachine(machine_id);
+  MachineIdHash HashMachineId(std::string_view machine_id) override {
+    return backing_.HashMachineId(machine_id);
+  }
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override {
+    return backing_.ClaimsOfMachine(owner);
   }
   std::vector<Claim> ClaimsOfName(std::string_view name) override {
     return backing_.ClaimsOfName(name);
   }
-  ClaimResult ClaimName(std::string_view machine_id, std::string_view name) override {
-    return backing_.ClaimName(machine_id, name);
+  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override {
+    return backing_.ClaimName(owner, name);
   }
-  StoreResult StorePage(std::string_view name, std::string_view bytes) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                        std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
 
  private:

@@ -1,5 +1,6 @@
 #include "server/endpoint.h"
 
+#include <algorithm>
 #include <initializer_list>
 #include <variant>
 
@@ -34,18 +35,24 @@ bool HasOnly(const FormFields& fields, std::initializer_list<std::string_view> n
   return true;
 }
 
-std::optional<std::string> CheckMachineId(std::string_view machine_id) {
-  if (machine_id.empty()) return "empty machine identifier";
-  if (machine_id.size() > kMaxMachineIdBytes) return "machine identifier too long";
-  for (const char c : machine_id)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-      return "control character in machine identifier";
-  if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
+// Names the first field missing from, or not belonging to, an operation, so
+// that a client of another version learns what to send.
+std::optional<std::string> FieldProblem(const FormFields& fields,
+                                        std::initializer_list<std::string_view> names) {
+  for (const std::string_view name : names)
+    if (!fields.contains(name)) return "missing field " + std::string(name);
+  for (const auto& [name, value] : fields)
+    if (std::ranges::find(names, name) == names.end()) return "unexpected field " + name;
   return std::nullopt;
 }
 
-Row RowOf(const Claim& claim) {
-  return {claim.machine_id, claim.name, claim.claimed_at};
+// Whatever a disk's serial field holds comes through: zero padding, tabs and
+// spaces included. Only what would split the answer is refused.
+std::optional<std::string> CheckMachineId(std::string_view machine_id) {
+  if (machine_id.empty()) return "empty machine identifier";
+  if (ToGbk(machine_id).size() > kMaxMachineIdBytes) return "machine identifier too long";
+  if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
+  return std::nullopt;
 }
 
 EndpointReply Records(const std::vector<Row>& rows) {
@@ -55,18 +62,20 @@ EndpointReply Records(const std::vector<Row>& rows) {
 EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string_view public_host) {
   if (std::holds_alternative<SettingsQuery>(statement))
     return Records({SettingsRow(storage.LoadSettings(), public_host)});
-  std::vector<Claim> claims;
+  std::vector<Row> rows;
   if (const auto* lookup = std::get_if<MachineLookup>(&statement)) {
     if (auto problem = CheckMachineId(lookup->machine_id)) return Refuse(400, *problem);
-    claims = storage.ClaimsOfMachine(lookup->machine_id);
+    // The asker already knows the identifier: echoing it gives nothing away.
+    for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id)))
+      rows.push_back({lookup->machine_id, claim.name, claim.claimed_at});
   } else if (const auto* lookup = std::get_if<NameLookup>(&statement)) {
     if (!IsValidPageName(lookup->name)) return Refuse(400, "malformed file name");
-    claims = storage.ClaimsOfName(lookup->name);
+    // Whether a name is taken is public; whose it is is not.
+    for (const Claim& claim : storage.ClaimsOfName(PageNameKey(lookup->name)))
+      rows.push_back({"", claim.name, claim.claimed_at});
   } else {
     return Refuse(400, "operation 1 takes a query");
   }
-  std::vector<Row> rows;
-  for (const Claim& claim : claims) rows.push_back(RowOf(claim));
   return Records(rows);
 }
 
@@ -75,19 +84,30 @@ EndpointReply RunClaim(Storage& storage, const Statement& statement) {
   if (claim == nullptr) return Refuse(400, "operation 2 takes a name claim");
   if (auto problem = CheckMachineId(claim->machine_id)) return Refuse(400, *problem);
   if (!IsValidPageName(claim->name)) return Refuse(400, "malformed file name");
-  if (storage.ClaimName(claim->machine_id, claim->name) == ClaimResult::kTaken)
+  if (storage.ClaimName(storage.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
+      ClaimResult::kTaken)
     return Refuse(409, "file name already claimed");
   return {200, "", false};
 }
 
 EndpointReply RunStore(Storage& storage, const FormFields& fields) {
-  if (!HasOnly(fields, {"zc", "File", "data"}))
-    return Refuse(400, "operation 4 takes the fields zc, File and data");
+  if (auto problem = FieldProblem(fields, {"zc", "File", "ID", "data"}))
+    return Refuse(400, "operation 4: " + *problem);
   const std::string& name = fields.find("File")->second;
   if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
-  if (storage.StorePage(name, fields.find("data")->second) == StoreResult::kUnclaimed)
-    return Refuse(403, "file name not claimed");
-  return {200, "", false};
+  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
+  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  switch (storage.StorePage(storage.HashMachineId(*machine_id), PageNameKey(name),
+                            fields.find("data")->second)) {
+    case StoreResult::kStored:
+      return {200, "", false};
+    case StoreResult::kUnclaimed:
+      return Refuse(403, "file name not claimed");
+    case StoreResult::kNotOwner:
+      return Refuse(403, "file name claimed by another machine");
+  }
+  return Refuse(500, "unexpected store result");
 }
 
 }  // namespace

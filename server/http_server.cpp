@@ -29,6 +29,7 @@
 #include "server/endpoint.h"
 #include "server/http_util.h"
 #include "server/names.h"
+#include "server/origin_check.h"
 #include "server/request_log.h"
 #include "server/site.h"
 
@@ -50,7 +51,10 @@ constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
 constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
 constexpr std::string_view kServerName = "heartpage-server";
-constexpr std::string_view kPageSecurityPolicy = "sandbox allow-scripts allow-popups allow-modals";
+// Scripts run, in an origin of their own; the page can neither send anything
+// anywhere by script nor post a form.
+constexpr std::string_view kPageSecurityPolicy =
+    "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
 
 using Request = http::request<http::string_body>;
 using StringResponse = http::response<http::string_body>;
@@ -435,6 +439,8 @@ void Session::Handle(const Request& request) {
 
   if (beast::iequals(path, "/asp/index.asp")) {
     if (request.method() != http::verb::post) return Send(MethodNotAllowed(request, "POST"));
+    if (SentByWebPage(request))
+      return Send(Plain(request, http::status::forbidden, "requests from web pages are refused"));
     EndpointReply reply;
     try {
       reply = HandleEndpoint(server_->storage, request.body(), server_->config.public_host);
@@ -482,7 +488,7 @@ void Session::ServePage(const Request& request, std::string_view name) {
   if (!IsValidPageName(name)) return Send(Plain(request, http::status::not_found, "no such page"));
   std::shared_ptr<const StoredPage> page;
   try {
-    page = server_->storage.LoadPage(name);
+    page = server_->storage.LoadPage(PageNameKey(name));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "heartpage-server: storage error: %s\n", error.what());
     return Send(Plain(request, http::status::internal_server_error, "storage error"));

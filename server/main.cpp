@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,6 +13,7 @@
 
 #include "net/host.h"
 #include "server/caching_storage.h"
+#include "server/data_dir.h"
 #include "server/http_server.h"
 #include "server/options.h"
 #include "server/sqlite_storage.h"
@@ -23,12 +25,16 @@ constexpr std::size_t kPageCacheBytes = 64 * 1024 * 1024;
 // One server per data directory: the page cache relies on being the only
 // writer. The lock goes with the process, however it ends.
 bool LockDataDir(const std::filesystem::path& dir) {
-  const int fd = open((dir / "heartpage.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const int fd = open((dir / "heartpage.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   return fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-int Fail(const std::string& message) {
+void Say(const std::string& message) {
   std::fprintf(stderr, "heartpage-server: %s\n", message.c_str());
+}
+
+int Fail(const std::string& message) {
+  Say(message);
   return 1;
 }
 
@@ -48,11 +54,15 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    std::filesystem::create_directories(options.data_dir);
+    // Whatever the server creates (the database and its journal among it) is
+    // for its own user alone.
+    umask(0077);
+    MakePrivateDataDir(options.data_dir, Say);
     const std::filesystem::path database = options.data_dir / "heartpage.sqlite3";
     if (!LockDataDir(options.data_dir))
       return Fail(options.data_dir.string() + " is in use by another heartpage-server");
-    SqliteStorage database_storage(database);
+    SqliteStorage database_storage(database,
+                                   LoadOrCreateKey(options.data_dir / "machine-id.key", Say), Say);
     if (options.settings.announcement || options.settings.version_label ||
         options.settings.download_url)
       database_storage.UpdateSettings(options.settings);

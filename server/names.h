@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace heartpage::server {
@@ -16,6 +17,15 @@ constexpr bool IsValidPageName(std::string_view name) {
     if (!alnum) return false;
   }
   return true;
+}
+
+// The one spelling a name is kept and compared in: small letters, so that
+// "Alice" and "alice" are the same page and can have only one owner.
+inline std::string PageNameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return key;
 }
 
 }  // namespace heartpage::server

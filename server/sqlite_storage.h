@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -17,9 +18,14 @@ namespace heartpage::server {
 // Each thread borrows a connection of its own from a small pool.
 class SqliteStorage final : public Storage {
  public:
-  // Opens or creates the database, creating the schema on first use. Throws
-  // StorageError when the file cannot be opened or is not our database.
-  explicit SqliteStorage(std::filesystem::path file);
+  // Opens or creates the database, creating the schema on first use and
+  // bringing a database of an older server up to date, which `note` is told
+  // about. Machine identifiers are hashed under `key` (kept apart from the
+  // database, so that a copy of the database alone gives nothing away).
+  // Throws StorageError when the file cannot be opened or is not our
+  // database.
+  SqliteStorage(std::filesystem::path file, std::string key,
+                const std::function<void(const std::string&)>& note = {});
   ~SqliteStorage() override;
 
   SqliteStorage(const SqliteStorage&) = delete;
@@ -27,10 +33,12 @@ class SqliteStorage final : public Storage {
 
   SiteSettings LoadSettings() override;
   void UpdateSettings(const SiteSettings& changes) override;
-  std::vector<Claim> ClaimsOfMachine(std::string_view machine_id) override;
+  MachineIdHash HashMachineId(std::string_view machine_id) override;
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
-  ClaimResult ClaimName(std::string_view machine_id, std::string_view name) override;
-  StoreResult StorePage(std::string_view name, std::string_view bytes) override;
+  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                        std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
 
   // "ok" or SQLite's list of problems.
@@ -44,6 +52,7 @@ class SqliteStorage final : public Storage {
   void Release(std::unique_ptr<Connection> connection);
 
   std::filesystem::path file_;
+  const MachineIdHasher hash_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
   // Writers of this process queue here rather than in SQLite's busy handler,

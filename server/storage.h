@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/machine_id_hash.h"
 #include "server/page_file.h"
 
 // Everything the server keeps: the settings row, the name claims and the
@@ -15,16 +16,19 @@
 // at once and, for a database shared by several server processes, from several
 // processes: uniqueness of names and atomicity of stores are the database's
 // job, not the caller's.
+//
+// Names arrive in small letters (PageNameKey), so that one name has one
+// owner however it is typed. Machines are known only by the hash of their
+// identifier (HashMachineId), never by the identifier itself.
 namespace heartpage::server {
 
 struct StorageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// One row of 免费, in table order.
 struct Claim {
-  std::string machine_id;  // 硬盘ID
-  std::string name;        // 文件名
+  MachineIdHash owner;
+  std::string name;
   std::string claimed_at;  // UTC, "YYYY-MM-DD HH:MM:SS"
 };
 
@@ -44,7 +48,7 @@ struct SiteSettings {
 };
 
 enum class ClaimResult { kClaimed, kTaken };
-enum class StoreResult { kStored, kUnclaimed };
+enum class StoreResult { kStored, kUnclaimed, kNotOwner };
 
 class Storage {
  public:
@@ -54,16 +58,21 @@ class Storage {
   // Changes only the fields that `changes` holds.
   virtual void UpdateSettings(const SiteSettings& changes) = 0;
 
+  // The identifier as this store knows it, under the store's own key.
+  virtual MachineIdHash HashMachineId(std::string_view machine_id) = 0;
+
   // Rows in the order they were claimed.
-  virtual std::vector<Claim> ClaimsOfMachine(std::string_view machine_id) = 0;
+  virtual std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) = 0;
   virtual std::vector<Claim> ClaimsOfName(std::string_view name) = 0;
   // Of any number of concurrent claims of one name exactly one succeeds.
-  virtual ClaimResult ClaimName(std::string_view machine_id, std::string_view name) = 0;
+  virtual ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) = 0;
 
-  // Replaces the page atomically and durably: once this returns kStored the
-  // page survives a crash of the process, and a reader never sees a mix of
-  // the old and the new bytes.
-  virtual StoreResult StorePage(std::string_view name, std::string_view bytes) = 0;
+  // Replaces the page atomically and durably when `name` is claimed by
+  // `owner`: once this returns kStored the page survives a crash of the
+  // process, and a reader never sees a mix of the old and the new bytes.
+  // Otherwise nothing changes.
+  virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                                std::string_view bytes) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
 };

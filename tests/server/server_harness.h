@@ -301,7 +301,7 @@ inline std::string DumpDatabase(const std::filesystem::path& data) {
     sqlite3_finalize(statement);
   };
   collect("SELECT * FROM 系统设置");
-  collect("SELECT 硬盘ID, 文件名 FROM 免费 ORDER BY rowid");
+  collect("SELECT 硬盘ID摘要, 文件名 FROM 免费 ORDER BY rowid");
   collect("SELECT 文件名, length(内容), 标签 FROM 页面 ORDER BY 文件名");
   sqlite3_close(db);
   return dump;

@@ -1,6 +1,7 @@
 // The server as clients meet it: the real binary on a loopback port.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <fstream>
@@ -41,8 +42,9 @@ std::string ClaimBody(std::string_view machine, std::string_view name) {
   return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" + Quoted(machine) +
                                     "', '" + Quoted(name) + "')");
 }
-std::string StoreBody(std::string_view name, std::string_view page) {
-  return "zc=52&File=" + EncodeValue(name) + "&data=" + EncodeValue(page);
+std::string StoreBody(std::string_view machine, std::string_view name, std::string_view page) {
+  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
+         "&data=" + EncodeValue(page);
 }
 std::string NameLookup(std::string_view name) {
   return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
@@ -88,27 +90,29 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_TRUE(Rows(Post(port, NameLookup("abc1"))).empty());
   ASSERT_EQ(Post(port, ClaimBody("WD-123 456", "abc1")).status, 200);
 
+  // Anyone may learn that the name is taken, nobody whose it is.
   const auto lookup = Rows(Post(port, NameLookup("abc1")));
   ASSERT_EQ(lookup.size(), 1u);
   ASSERT_EQ(lookup[0].size(), 3u);
-  EXPECT_EQ(lookup[0][0], "WD-123 456");
+  EXPECT_EQ(lookup[0][0], "");
   EXPECT_EQ(lookup[0][1], "abc1");
   const auto owned = Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-123 456'")));
   ASSERT_EQ(owned.size(), 1u);
   EXPECT_EQ(owned[0][1], "abc1");
 
   const std::string page = SamplePage(25 * 1024, 'a');
-  ASSERT_EQ(Post(port, StoreBody("abc1", page)).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", page)).status, 200);
   const auto served = Get(port, "/Test/abc1");
   EXPECT_EQ(served.status, 200);
   EXPECT_EQ(served.body, ToGbk(page));
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("x-content-type-options"), "nosniff");
   EXPECT_EQ(served.Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups allow-modals");
+            "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; "
+            "form-action 'none'");
 
   // A second store replaces the page.
-  ASSERT_EQ(Post(port, StoreBody("abc1", "<p>新的</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", "<p>新的</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk("<p>新的</p>"));
 
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
@@ -125,7 +129,7 @@ TEST_F(ServerTest, TwoMegabytePageRoundTripsByteForByte) {
   const char* pieces[] = {"中", "文", "a", "\r\n", "'", "❤", "い", "€", "<", "\t", "😀"};
   while (page.size() < 2 * 1024 * 1024) page += pieces[random() % std::size(pieces)];
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "big")).status, 200);
-  ASSERT_EQ(Post(server.port(), StoreBody("big", page)).status, 200);
+  ASSERT_EQ(Post(server.port(), StoreBody("m", "big", page)).status, 200);
   const auto served = Get(server.port(), "/Test/big");
   ASSERT_EQ(served.status, 200);
   EXPECT_TRUE(served.body == ToGbk(page));
@@ -160,6 +164,133 @@ TEST_F(ServerTest, SettingsHaveDefaultsAndPersistWhatTheOperatorSets) {
   EXPECT_EQ(rows[0][5], "http://example.invalid/get");
 }
 
+std::string FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string OwnershipLookup(std::string_view machine) {
+  return QueryBody("select * from 免费 where 硬盘ID='" + Quoted(machine) + "'");
+}
+
+// Identifiers as disks really give them, and only their owners ever see them.
+TEST_F(ServerTest, EveryIdentifierAMachineCanHavePublishesAndStaysPrivate) {
+  std::string wide;
+  for (int i = 0; i < 50; ++i) wide += "硬盘";  // 200 bytes in GBK, 300 in UTF-8
+  const std::vector<std::pair<std::string, std::string>> machines = {
+      {std::string("WD-WCAV1234\0\0\0\0\0\0\0\0\0", 20), "zero1"},
+      {"\tS3Z 9\t  x ", "tab1"},
+      {wide, "wide1"},
+  };
+  {
+    ServerProcess server(data_.path());
+    const int port = server.port();
+    for (const auto& [machine, name] : machines) {
+      ASSERT_EQ(Post(port, ClaimBody(machine, name)).status, 200) << name;
+      ASSERT_EQ(Post(port, StoreBody(machine, name, "<p>" + name + "</p>")).status, 200) << name;
+      EXPECT_EQ(Get(port, "/Test/" + name).body, "<p>" + name + "</p>");
+      const auto owned = Rows(Post(port, OwnershipLookup(machine)));
+      ASSERT_EQ(owned.size(), 1u) << name;
+      EXPECT_EQ(owned[0][0], machine);
+      EXPECT_EQ(owned[0][1], name);
+      EXPECT_EQ(Rows(Post(port, NameLookup(name))).at(0).at(0), "");
+    }
+    // A near miss is another machine.
+    EXPECT_EQ(Post(port, StoreBody("WD-WCAV1234", "zero1", "<p>x</p>")).status, 403);
+  }
+  std::string kept;
+  for (const auto& file : std::filesystem::directory_iterator(data_.path()))
+    kept += FileBytes(file.path());
+  EXPECT_EQ(kept.find("WD-WCAV"), std::string::npos);
+  EXPECT_EQ(kept.find("S3Z 9"), std::string::npos);
+  EXPECT_EQ(kept.find(ToGbk(wide)), std::string::npos);
+
+  // The key outlives the process: the machines are still known.
+  ServerProcess restarted(data_.path());
+  for (const auto& [machine, name] : machines)
+    EXPECT_EQ(Rows(Post(restarted.port(), OwnershipLookup(machine))).at(0).at(1), name);
+}
+
+TEST_F(ServerTest, NamesAreOneNamespaceWhateverTheirCase) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m1", "Alice")).status, 200);
+  EXPECT_EQ(Post(port, ClaimBody("m2", "alice")).status, 409);
+  EXPECT_EQ(Post(port, ClaimBody("m1", "ALICE")).status, 409);
+  EXPECT_EQ(Post(port, StoreBody("m2", "alice", "<p>theirs</p>")).status, 403);
+  ASSERT_EQ(Post(port, StoreBody("m1", "ALICE", "<p>mine</p>")).status, 200);
+  for (const char* address : {"/Test/alice", "/Test/Alice", "/test/ALICE"})
+    EXPECT_EQ(Get(port, address).body, "<p>mine</p>") << address;
+  EXPECT_EQ(Rows(Post(port, NameLookup("aLiCe"))).at(0).at(1), "alice");
+  EXPECT_EQ(Rows(Post(port, OwnershipLookup("m1"))).at(0).at(1), "alice");
+}
+
+// Neither a published page nor any other site can use its visitors' browsers
+// to claim names or replace pages.
+TEST_F(ServerTest, TheEndpointRefusesWebPages) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m", "web")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "web", "<p>mine</p>")).status, 200);
+  const std::string before = DumpDatabase(data_.path());
+  const auto with_header = [](const std::string& body, const std::string& header) {
+    std::string request = PostRequest(body);
+    return request.insert(request.find("\r\n") + 2, header + "\r\n");
+  };
+  for (const std::string& header :
+       std::vector<std::string>{"Origin: null", "Origin: http://127.0.0.1:" + std::to_string(port),
+                                "Sec-Fetch-Site: cross-site", "Sec-Fetch-Site: same-origin",
+                                "Sec-Fetch-Site: same-site"}) {
+    for (const std::string& body :
+         {StoreBody("m", "web", "<p>evil</p>"), ClaimBody("m", "web2"), NameLookup("web")}) {
+      const auto refused = Exchange(port, with_header(body, header));
+      EXPECT_EQ(refused.status, 403) << header;
+      EXPECT_LT(refused.body.size(), 100u);
+    }
+  }
+  EXPECT_EQ(DumpDatabase(data_.path()), before);
+  EXPECT_EQ(Exchange(port, with_header(NameLookup("web"), "Sec-Fetch-Site: none")).status, 200);
+}
+
+TEST_F(ServerTest, DataFolderIsForTheServersUserAlone) {
+  const auto mode = [](const std::filesystem::path& path) {
+    struct stat info {};
+    lstat(path.c_str(), &info);
+    return info.st_mode & 07777;
+  };
+  const auto expect_private = [&](const std::filesystem::path& dir) {
+    EXPECT_EQ(mode(dir), 0700u);
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+      files.insert(entry.path().filename());
+      EXPECT_EQ(mode(entry.path()), 0600u) << entry.path();
+    }
+    for (const char* file :
+         {"heartpage.sqlite3", "heartpage.sqlite3-wal", "machine-id.key", "heartpage.lock"})
+      EXPECT_TRUE(files.contains(file)) << file;
+  };
+  const std::filesystem::path fresh = data_.path() / "new" / "data";
+  {
+    ServerProcess server(fresh);
+    ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
+    expect_private(fresh);
+  }
+  // Left open by an older server or by hand: tightened at start, and said so.
+  std::filesystem::permissions(fresh, std::filesystem::perms(0755));
+  std::filesystem::permissions(fresh / "heartpage.sqlite3", std::filesystem::perms(0644));
+  ServerProcess server(fresh);
+  expect_private(fresh);
+  const std::string log = server.Log();
+  EXPECT_NE(log.find(fresh.string() + " was 0755, now 0700"), std::string::npos) << log;
+  EXPECT_NE(log.find("heartpage.sqlite3 was 0644, now 0600"), std::string::npos) << log;
+
+  // A folder every user shares is no place for it.
+  const std::filesystem::path shared = data_.path() / "shared";
+  std::filesystem::create_directory(shared);
+  std::filesystem::permissions(shared, std::filesystem::perms(01777));
+  EXPECT_THROW(ServerProcess{shared}, std::runtime_error);
+}
+
 TEST_F(ServerTest, QuotesInValuesAreDataNotStatement) {
   ServerProcess server(data_.path());
   const std::string machine = "O'Brien'); delete from 免费; --";
@@ -179,7 +310,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m1", "taken")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("taken", "<p>original</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m1", "taken", "<p>original</p>")).status, 200);
   const std::string before = DumpDatabase(data_.path());
 
   const std::string long_name(31, 'a');
@@ -217,19 +348,28 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
       {"claim as query", QueryBody("insert into 免费 (硬盘ID,文件名) values ('x', 'y')"), 400},
       {"upper-case keywords", QueryBody("SELECT * FROM 系统设置"), 400},
       {"second claim of a name", ClaimBody("m2", "taken"), 409},
-      {"store for an unclaimed name", StoreBody("free", "<p>x</p>"), 403},
+      {"store for an unclaimed name", StoreBody("m1", "free", "<p>x</p>"), 403},
+      {"store by another machine", StoreBody("m2", "taken", "<p>x</p>"), 403},
+      {"store by a machine differing in case", StoreBody("M1", "taken", "<p>x</p>"), 403},
+      {"store without ID", "zc=52&File=" + EncodeValue("taken") + "&data=97", 400},
+      {"store with an empty ID", "zc=52&File=" + EncodeValue("taken") + "&ID=&data=97", 400},
+      {"store with an ID that is not GBK", "zc=52&File=" + EncodeValue("taken") + "&ID=-1&data=97",
+       400},
       {"empty machine identifier", ClaimBody("", "newname"), 400},
       {"separator in machine identifier", ClaimBody("aいb", "newname"), 400},
-      {"control character in machine identifier", ClaimBody("a\nb", "newname"), 400},
+      {"machine identifier over 200 bytes",
+       ClaimBody(std::string(67, 'a') + "中" + std::string(132, 'a'), "newname"), 400},
+      {"lookup by a machine identifier over 200 bytes",
+       QueryBody("select * from 免费 where 硬盘ID='" + std::string(201, 'a') + "'"), 400},
       {"no zc", "sql=" + EncodeValue("select * from 系统设置"), 400},
       {"unknown operation", "zc=51&sql=" + EncodeValue("select * from 系统设置"), 400},
       {"operation 1 with extra field", QueryBody("select * from 系统设置") + "&File=97", 400},
       {"store without data", "zc=52&File=" + EncodeValue("taken"), 400},
-      {"store with sql", StoreBody("taken", "x") + "&sql=97", 400},
-      {"field given twice", StoreBody("taken", "x") + "&data=97", 400},
+      {"store with sql", StoreBody("m1", "taken", "x") + "&sql=97", 400},
+      {"field given twice", StoreBody("m1", "taken", "x") + "&data=97", 400},
       {"body cut inside a field name", "zc=52&File=" + EncodeValue("taken") + "&da", 400},
-      {"body ends with a separator", StoreBody("taken", "x") + "A", 400},
-      {"body ends with an ampersand", StoreBody("taken", "x") + "&", 400},
+      {"body ends with a separator", StoreBody("m1", "taken", "x") + "A", 400},
+      {"body ends with an ampersand", StoreBody("m1", "taken", "x") + "&", 400},
       {"empty body", "", 400},
       {"percent-encoded form", "zc=1&sql=select+*+from+%E7%B3%BB", 400},
       {"invalid GBK in the statement", "zc=49&sql=115A-1", 400},
@@ -249,7 +389,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
         std::string("中文"), long_name, std::string("a.b"), std::string(" a"), std::string("")}) {
     cases.push_back({"claim of name \"" + name + "\"", ClaimBody("m3", name), 400});
     cases.push_back({"lookup of name \"" + name + "\"", NameLookup(name), 400});
-    cases.push_back({"store of name \"" + name + "\"", StoreBody(name, "<p>x</p>"), 400});
+    cases.push_back({"store of name \"" + name + "\"", StoreBody("m3", name, "<p>x</p>"), 400});
   }
 
   for (const Case& c : cases) {
@@ -258,6 +398,9 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
     EXPECT_FALSE(response.body.empty()) << c.label;
     EXPECT_LT(response.body.size(), 200u) << c.label;
   }
+  // An older client learns what it lacks.
+  EXPECT_EQ(Post(port, "zc=52&File=" + EncodeValue("taken") + "&data=97").body,
+            "operation 4: missing field ID\n");
   EXPECT_EQ(DumpDatabase(data_.path()), before);
   EXPECT_EQ(Get(port, "/Test/taken").body, "<p>original</p>");
 }
@@ -269,7 +412,7 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
   const std::string before = DumpDatabase(data_.path());
 
   // Just over the default limit of 8 MB.
-  std::string huge = StoreBody("page", "x");
+  std::string huge = StoreBody("m", "page", "x");
   huge += std::string(8 * 1024 * 1024 + 1 - huge.size(), '0');
   huge.back() = '9';
   const auto refused = Post(port, huge);
@@ -277,7 +420,7 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
 
   // Announced length, then half the body, then the client gives up.
   {
-    const std::string body = StoreBody("page", "<p>half</p>");
+    const std::string body = StoreBody("m", "page", "<p>half</p>");
     HttpConnection connection(port);
     std::string request = PostRequest(body);
     request.resize(request.size() - body.size() / 2);
@@ -314,8 +457,8 @@ TEST_F(ServerTest, AnswersClientsThatWaitForContinue) {
 TEST_F(ServerTest, MaxBodyIsConfigurable) {
   ServerProcess server(data_.path(), {"--max-body", "1K"});
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(100, 'x'))).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("p", std::string(400, 'x'))).status, 413);
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(100, 'x'))).status, 200);
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(400, 'x'))).status, 413);
   EXPECT_EQ(Get(server.port(), "/Test/p").body, std::string(100, 'x'));
 }
 
@@ -363,7 +506,7 @@ TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
           const std::string page = SamplePage(8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
           if (!connection.Send(PostRequest(ClaimBody("m", name)))) return stop();
           if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
-          if (!connection.Send(PostRequest(StoreBody(name, page)))) return stop();
+          if (!connection.Send(PostRequest(StoreBody("m", name, page)))) return stop();
           if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
           std::lock_guard lock(mutex);
           acknowledged[name] = page;
@@ -383,7 +526,9 @@ TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
     EXPECT_TRUE(WIFSIGNALED(server.Wait()));
   }
   ServerProcess restarted(data_.path());
-  EXPECT_EQ(SqliteStorage(data_.path() / "heartpage.sqlite3").IntegrityCheck(), "ok");
+  EXPECT_EQ(
+      SqliteStorage(data_.path() / "heartpage.sqlite3", MachineIdHasher::NewKey()).IntegrityCheck(),
+      "ok");
   for (const auto& [name, page] : acknowledged) {
     const auto served = Get(restarted.port(), "/Test/" + name);
     EXPECT_EQ(served.status, 200) << name;
@@ -395,7 +540,7 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "cond")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("cond", "<p>one</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>one</p>")).status, 200);
   const auto first = Get(port, "/Test/cond");
   const std::string etag = first.Header("etag");
   const std::string modified = first.Header("last-modified");
@@ -418,7 +563,7 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   EXPECT_EQ(head.Header("content-length"), "10");
   EXPECT_EQ(head.Header("etag"), etag);
 
-  ASSERT_EQ(Post(port, StoreBody("cond", "<p>two</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>two</p>")).status, 200);
   const auto changed = Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
   EXPECT_EQ(changed.body, "<p>two</p>");
@@ -452,7 +597,7 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
 
   // A page answer honours the connection's wishes like any other.
   ASSERT_EQ(Post(port, ClaimBody("m", "alive")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("alive", "<p>alive</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "alive", "<p>alive</p>")).status, 200);
   for (const char* request : {"GET /Test/alive HTTP/1.0\r\n\r\n",
                               "GET /Test/alive HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"}) {
     HttpConnection once(port);
@@ -500,6 +645,10 @@ TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
   write(assets.path() / "secret.txt", "inside");
   write(vendor.path() / "FG3" / "jquery.min.js", "/* jquery */");
   std::filesystem::create_symlink("/etc/passwd", assets.path() / "fg2" / "out");
+  std::filesystem::create_directories(assets.path() / "fg2" / ".git");
+  write(assets.path() / "fg2" / ".git" / "config", "[remote]");
+  write(assets.path() / "fg2" / ".env", "SECRET=1");
+  std::filesystem::create_symlink("../.git/config", assets.path() / "fg2" / "js" / "peek");
 
   ServerProcess server(data_.path(),
                        {"--assets", assets.path().string(), "--assets", vendor.path().string()});
@@ -523,10 +672,12 @@ TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
       Get(port, "/biaobai/fg2/js/love.js", "Range: bytes=4-7\r\nIf-Range: \"old\"\r\n");
   EXPECT_EQ(stale.status, 200);
   EXPECT_EQ(stale.body, "var love = 1;");
-  for (const char* target : {"/biaobai/fg2/../secret.txt", "/biaobai/fg2/../../../../etc/passwd",
-                             "/biaobai/fg2/%2e%2e/secret.txt", "/biaobai/fg2%2Fjs/love.js",
-                             "/biaobai/fg2/js/love.js%00.png", "/biaobai/fg2/out",
-                             "/biaobai/fg2\\js\\love.js", "/biaobai/fg2/js/", "/biaobai/"})
+  for (const char* target :
+       {"/biaobai/fg2/../secret.txt", "/biaobai/fg2/../../../../etc/passwd",
+        "/biaobai/fg2/%2e%2e/secret.txt", "/biaobai/fg2%2Fjs/love.js",
+        "/biaobai/fg2/js/love.js%00.png", "/biaobai/fg2/out", "/biaobai/fg2\\js\\love.js",
+        "/biaobai/fg2/js/", "/biaobai/", "/biaobai/fg2/.git/config", "/biaobai/FG2/.Git/Config",
+        "/biaobai/fg2/.env", "/biaobai/fg2/%2Eenv", "/biaobai/fg2/js/peek"})
     EXPECT_EQ(Get(port, target).status, 404) << target;
 }
 

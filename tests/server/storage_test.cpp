@@ -1,6 +1,7 @@
 // The SQLite storage driven directly: what must hold whatever the HTTP side.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <fstream>
@@ -14,32 +15,48 @@
 namespace heartpage::server {
 namespace {
 
+const std::string kKey(MachineIdHasher::kKeyBytes, 'k');
+
+MachineIdHash Id(std::string_view machine_id) {
+  return MachineIdHasher(kKey)(machine_id);
+}
+
 class StorageTest : public ::testing::Test {
  protected:
   std::filesystem::path File() const { return dir_.path() / "test.sqlite3"; }
   testing::ScratchDir dir_;
 };
 
+// The hash is the one thing every store and every database must agree on:
+// HMAC-SHA-256 of the identifier's bytes, zero bytes and tabs included.
+TEST(MachineIdHashTest, IsHmacSha256UnderTheKey) {
+  EXPECT_EQ(Id(std::string_view("WD-1\0\0\tx", 8)).hex(),
+            "7ca0f9b0598a80614a0c964f58d02954c2f964b199ccb5887eb7caf3ef344628");
+  EXPECT_NE(MachineIdHasher(MachineIdHasher::NewKey())("WD-1"), Id("WD-1"));
+  EXPECT_NE(MachineIdHasher::NewKey(), MachineIdHasher::NewKey());
+  EXPECT_THROW(MachineIdHasher("short"), std::invalid_argument);
+}
+
 TEST_F(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
   {
-    SqliteStorage storage(File());
-    EXPECT_EQ(storage.ClaimName("m1", "first"), ClaimResult::kClaimed);
-    EXPECT_EQ(storage.ClaimName("m1", "second"), ClaimResult::kClaimed);
-    EXPECT_EQ(storage.ClaimName("m2", "first"), ClaimResult::kTaken);
-    EXPECT_EQ(storage.StorePage("first", std::string("a\0b", 3)), StoreResult::kStored);
-    EXPECT_EQ(storage.StorePage("nobody", "x"), StoreResult::kUnclaimed);
+    SqliteStorage storage(File(), kKey);
+    EXPECT_EQ(storage.ClaimName(Id("m1"), "first"), ClaimResult::kClaimed);
+    EXPECT_EQ(storage.ClaimName(Id("m1"), "second"), ClaimResult::kClaimed);
+    EXPECT_EQ(storage.ClaimName(Id("m2"), "first"), ClaimResult::kTaken);
+    EXPECT_EQ(storage.StorePage(Id("m1"), "first", std::string("a\0b", 3)), StoreResult::kStored);
+    EXPECT_EQ(storage.StorePage(Id("m1"), "nobody", "x"), StoreResult::kUnclaimed);
+    EXPECT_EQ(storage.StorePage(Id("m2"), "first", "x"), StoreResult::kNotOwner);
     storage.UpdateSettings(
         {.announcement = "hello", .version_label = std::nullopt, .download_url = std::nullopt});
   }
-  SqliteStorage storage(File());
-  const auto mine = storage.ClaimsOfMachine("m1");
+  SqliteStorage storage(File(), kKey);
+  const auto mine = storage.ClaimsOfMachine(Id("m1"));
   ASSERT_EQ(mine.size(), 2u);
   EXPECT_EQ(mine[0].name, "first");  // claim order
   EXPECT_EQ(mine[1].name, "second");
   EXPECT_EQ(mine[0].claimed_at.size(), 19u);
-  EXPECT_TRUE(storage.ClaimsOfMachine("m2").empty());
-  EXPECT_EQ(storage.ClaimsOfName("first").at(0).machine_id, "m1");
-  EXPECT_TRUE(storage.ClaimsOfName("First").empty());
+  EXPECT_TRUE(storage.ClaimsOfMachine(Id("m2")).empty());
+  EXPECT_EQ(storage.ClaimsOfName("first").at(0).owner, Id("m1"));
 
   const auto page = storage.LoadPage("first");
   ASSERT_NE(page, nullptr);
@@ -55,7 +72,7 @@ TEST_F(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
 }
 
 TEST_F(StorageTest, SettingsChangeOnlyTheGivenFields) {
-  SqliteStorage storage(File());
+  SqliteStorage storage(File(), kKey);
   storage.UpdateSettings({.announcement = "a", .version_label = "V2", .download_url = "u"});
   storage.UpdateSettings(
       {.announcement = std::nullopt, .version_label = "V3", .download_url = std::nullopt});
@@ -66,19 +83,19 @@ TEST_F(StorageTest, SettingsChangeOnlyTheGivenFields) {
 }
 
 TEST_F(StorageTest, ReplacingAPageChangesItsValidator) {
-  SqliteStorage storage(File());
-  ASSERT_EQ(storage.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(storage.StorePage("p", "one"), StoreResult::kStored);
+  SqliteStorage storage(File(), kKey);
+  ASSERT_EQ(storage.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage.StorePage(Id("m"), "p", "one"), StoreResult::kStored);
   const std::string first = storage.LoadPage("p")->etag;
-  ASSERT_EQ(storage.StorePage("p", "two"), StoreResult::kStored);
+  ASSERT_EQ(storage.StorePage(Id("m"), "p", "two"), StoreResult::kStored);
   EXPECT_NE(storage.LoadPage("p")->etag, first);
   EXPECT_EQ(storage.LoadPage("p")->bytes, "two");
 }
 
 // Two storages on one file stand for two server processes.
 TEST_F(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
-  SqliteStorage a(File());
-  SqliteStorage b(File());
+  SqliteStorage a(File(), kKey);
+  SqliteStorage b(File(), kKey);
   constexpr int kThreads = 16;
   std::latch start(kThreads);
   std::atomic<int> winners = 0;
@@ -87,7 +104,8 @@ TEST_F(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
     threads.emplace_back([&, i] {
       SqliteStorage& storage = i % 2 == 0 ? a : b;
       start.arrive_and_wait();
-      if (storage.ClaimName("m" + std::to_string(i), "same") == ClaimResult::kClaimed) ++winners;
+      if (storage.ClaimName(Id("m" + std::to_string(i)), "same") == ClaimResult::kClaimed)
+        ++winners;
     });
   }
   for (std::thread& thread : threads) thread.join();
@@ -95,9 +113,84 @@ TEST_F(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
   EXPECT_EQ(a.ClaimsOfName("same").size(), 1u);
 }
 
+std::string FileBytes(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A database written by a server that kept identifiers in the clear and names
+// as sent is brought up to date in place, once.
+TEST_F(StorageTest, OlderDatabaseIsMigratedInPlace) {
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, R"sql(
+      PRAGMA journal_mode=WAL;
+      CREATE TABLE 系统设置 (编号 INTEGER PRIMARY KEY CHECK (编号 = 1), 公告 TEXT, 版本号 TEXT,
+                            下载地址 TEXT);
+      INSERT INTO 系统设置 (编号, 公告) VALUES (1, 'kept');
+      CREATE TABLE 免费 (硬盘ID TEXT NOT NULL, 文件名 TEXT NOT NULL UNIQUE, 认领时间 TEXT NOT NULL);
+      CREATE INDEX 免费_硬盘ID ON 免费 (硬盘ID);
+      CREATE TABLE 页面 (文件名 TEXT PRIMARY KEY, 内容 BLOB NOT NULL, 修改时间 INTEGER NOT NULL,
+                         标签 TEXT NOT NULL);
+      INSERT INTO 免费 VALUES ('OTHER-SERIAL-2', 'alice', '2021-01-01 00:00:00');
+      INSERT INTO 免费 VALUES ('SECRET-SERIAL-1', 'Alice', '2020-01-01 00:00:00');
+      INSERT INTO 免费 VALUES ('SECRET-SERIAL-1', 'Bob9', '2020-06-01 00:00:00');
+      INSERT INTO 页面 VALUES ('alice', 'newer', 1, '"a"');
+      INSERT INTO 页面 VALUES ('Alice', 'older', 1, '"b"');
+      INSERT INTO 页面 VALUES ('Bob9', 'bob', 1, '"c"');
+      PRAGMA user_version=1;
+    )sql",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  std::vector<std::string> notes;
+  {
+    SqliteStorage storage(File(), kKey, [&](const std::string& line) { notes.push_back(line); });
+    for (const char* file : {"test.sqlite3", "test.sqlite3-wal"}) {
+      const std::string bytes = FileBytes(dir_.path() / file);
+      EXPECT_EQ(bytes.find("-SERIAL-"), std::string::npos) << file << " keeps an identifier";
+    }
+    const auto mine = storage.ClaimsOfMachine(Id("SECRET-SERIAL-1"));
+    ASSERT_EQ(mine.size(), 2u);
+    EXPECT_EQ(mine[0].name, "alice");  // the older of the two spellings
+    EXPECT_EQ(mine[1].name, "bob9");
+    EXPECT_TRUE(storage.ClaimsOfMachine(Id("OTHER-SERIAL-2")).empty());
+    EXPECT_EQ(storage.LoadPage("alice")->bytes, "older");
+    EXPECT_EQ(storage.LoadPage("bob9")->bytes, "bob");
+    EXPECT_EQ(storage.StorePage(Id("OTHER-SERIAL-2"), "alice", "x"), StoreResult::kNotOwner);
+    EXPECT_EQ(storage.StorePage(Id("SECRET-SERIAL-1"), "bob9", "new"), StoreResult::kStored);
+    EXPECT_EQ(storage.LoadSettings().announcement, "kept");
+  }
+  ASSERT_EQ(notes.size(), 3u);
+  EXPECT_NE(notes[0].find("claim of \"alice\" (2021-01-01 00:00:00) set aside"), std::string::npos)
+      << notes[0];
+  EXPECT_NE(notes[1].find("page \"alice\" set aside"), std::string::npos) << notes[1];
+  EXPECT_NE(notes[2].find("3 claims"), std::string::npos) << notes[2];
+
+  notes.clear();
+  SqliteStorage again(File(), kKey, [&](const std::string& line) { notes.push_back(line); });
+  EXPECT_TRUE(notes.empty());
+  EXPECT_EQ(again.LoadPage("bob9")->bytes, "new");
+  EXPECT_EQ(again.IntegrityCheck(), "ok");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(File().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* aside = nullptr;
+  sqlite3_prepare_v2(db, "SELECT 文件名, 内容 IS NULL FROM 迁移搁置 ORDER BY rowid", -1, &aside,
+                     nullptr);
+  std::string set_aside;
+  while (sqlite3_step(aside) == SQLITE_ROW)
+    set_aside += std::string(reinterpret_cast<const char*>(sqlite3_column_text(aside, 0))) +
+                 (sqlite3_column_int(aside, 1) ? " claim;" : " page;");
+  sqlite3_finalize(aside);
+  sqlite3_close(db);
+  EXPECT_EQ(set_aside, "alice claim;alice page;");
+}
+
 TEST_F(StorageTest, RefusesAFileThatIsNotADatabase) {
   std::ofstream(File()) << "this is not a database, just some text that is long enough";
-  EXPECT_THROW(SqliteStorage{File()}, StorageError);
+  EXPECT_THROW(SqliteStorage(File(), kKey), StorageError);
 }
 
 }  // namespace
@@ -113,33 +206,33 @@ std::string FileContents(const PageFile& file, std::size_t size) {
 }
 
 TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldThePage) {
-  SqliteStorage database(File());
+  SqliteStorage database(File(), kKey);
   CachingStorage cache(database, 1024 * 1024);
-  ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage("p", "one"), StoreResult::kStored);
+  ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(cache.StorePage(Id("m"), "p", "one"), StoreResult::kStored);
   const auto first = cache.LoadPage("p");
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(cache.LoadPage("p"), first);  // now from memory
   ASSERT_TRUE(first->file.valid());
   EXPECT_EQ(FileContents(first->file, 3), "one");
 
-  ASSERT_EQ(cache.StorePage("p", "two"), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage(Id("m"), "p", "two"), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "two");
   EXPECT_EQ(first->bytes, "one");  // a reader still sending the old page keeps it whole
 
   // Too large to cache: read from the database every time, still correct.
   const std::string big(200 * 1024, 'b');
-  ASSERT_EQ(cache.StorePage("p", big), StoreResult::kStored);
+  ASSERT_EQ(cache.StorePage(Id("m"), "p", big), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, big);
   EXPECT_FALSE(cache.LoadPage("p")->file.valid());
   EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
 }
 
 TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
-  SqliteStorage database(File());
+  SqliteStorage database(File(), kKey);
   CachingStorage cache(database, 1024 * 1024);
-  ASSERT_EQ(cache.ClaimName("m", "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage("p", "0"), StoreResult::kStored);
+  ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(cache.StorePage(Id("m"), "p", "0"), StoreResult::kStored);
   std::atomic<int> acknowledged = 0;
   std::atomic<bool> stale = false;
   std::atomic<bool> done = false;
@@ -153,7 +246,7 @@ TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
     });
   }
   for (int i = 1; i <= 200; ++i) {
-    ASSERT_EQ(cache.StorePage("p", std::to_string(i)), StoreResult::kStored);
+    ASSERT_EQ(cache.StorePage(Id("m"), "p", std::to_string(i)), StoreResult::kStored);
     acknowledged = i;
   }
   done = true;
