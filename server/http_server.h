@@ -40,7 +40,7 @@ class HttpServer {
   // Thread-safe; may be called before Run().
   void Stop();
 
-  struct Impl;  // shared with the connections, which may outlive a Run()
+  struct Impl;
 
  private:
   std::shared_ptr<Impl> impl_;

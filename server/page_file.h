@@ -36,4 +36,26 @@ class PageFile {
   int fd_ = -1;
 };
 
+// Writes an answer to a non-blocking socket: its header from memory, then
+// the page from its file, which the kernel sends without the bytes passing
+// through this process. Both must outlive the sending.
+class PageSender {
+ public:
+  PageSender() = default;
+  PageSender(std::string_view head, const PageFile& file, std::size_t size)
+      : head_(head), file_(&file), size_(size) {}
+
+  // Sends what the socket takes now: 0 once everything is sent; EAGAIN when
+  // the socket is full and this is to be called again once it is writable;
+  // otherwise the errno of the failure.
+  int SendSome(int socket);
+
+ private:
+  std::string_view head_;
+  const PageFile* file_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t head_sent_ = 0;
+  std::size_t offset_ = 0;
+};
+
 }  // namespace heartpage::server

@@ -1,7 +1,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "server/page_file.h"
 
@@ -29,6 +32,24 @@ PageFile PageFile::Create(std::string_view bytes) {
   // Sealed, so that what is sent is the page, whatever happens to the fd.
   fcntl(file.fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
   return file;
+}
+
+int PageSender::SendSome(int socket) {
+  // MSG_MORE: the header and the first bytes of the page share a packet.
+  while (head_sent_ < head_.size()) {
+    const ssize_t sent = ::send(socket, head_.data() + head_sent_, head_.size() - head_sent_,
+                                MSG_MORE | MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return errno;
+    head_sent_ += static_cast<std::size_t>(sent);
+  }
+  while (offset_ < size_) {
+    const long sent = file_->SendTo(socket, offset_, size_ - offset_);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) return errno;
+    if (sent == 0) return EIO;  // the file is shorter than the page
+  }
+  return 0;
 }
 
 }  // namespace heartpage::server
