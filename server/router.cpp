@@ -252,7 +252,7 @@ Response Route(const Request& request, const Site& site) {
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
 
-  if (beast::iequals(path, "/asp/index.asp")) return Endpoint(request, site);
+  if (EqualsIgnoringCase(path, "/asp/index.asp")) return Endpoint(request, site);
   if (StartsWithIgnoringCase(path, "/Test/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return PublishedPage(request, path.substr(6), site);

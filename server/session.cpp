@@ -78,7 +78,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     // Clients that ask before sending a body are told to go ahead, unless
     // the body is refused anyway.
     const auto& header = parser_->get();
-    if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
+    if (EqualsIgnoringCase(header[http::field::expect], "100-continue") && !parser_->is_done()) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       asio::async_write(stream_, asio::buffer(kContinue),
                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
