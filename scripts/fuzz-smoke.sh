@@ -39,6 +39,9 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus"
   options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$target-")
   [[ -f tests/fuzz/$target.dict ]] && options+=(-dict="tests/fuzz/$target.dict")
+  # Flags of the target's own, one a line (the session's request log goes to
+  # standard error, which it closes).
+  [[ -f tests/fuzz/$target.options ]] && mapfile -t -O "${#options[@]}" options <"tests/fuzz/$target.options"
   log=$scratch/$target.log
   if "$build/tests/fuzz/${target}_fuzz" "${options[@]}" "$corpus" "$seeds" >"$log" 2>&1; then
     stat() { sed -n "s/^stat::$1: *//p" "$log"; }
