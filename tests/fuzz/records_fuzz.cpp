@@ -37,5 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> expected = rows.front();
   if (!expected.empty()) expected.emplace_back();
   FUZZ_CHECK(*first == expected);
+  // What the client makes of a lookup's first row.
+  if (rows.front().size() >= 2) {
+    FUZZ_CHECK(heartpage::OwnedNameIn(answer, rows.front()[0]) == rows.front()[1]);
+    FUZZ_CHECK(heartpage::NameTakenIn(answer, rows.front()[1]));
+  }
   return 0;
 }
