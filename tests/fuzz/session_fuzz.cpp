@@ -8,6 +8,7 @@
 #include <boost/asio/buffer.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -64,10 +65,12 @@ struct Harness {
 };
 
 // One request as the session's parser reads it, or the malformed one that
-// ends the reading: what the session owes an answer to.
+// ends the reading. A whole request is owed an answer; a malformed one may
+// get one or not, since the parser finds some faults only once the header is
+// whole, and bytes delivered piecemeal may end before that.
 struct Expected {
   bool head = false;
-  bool last = false;  // nothing after it is read
+  bool whole = false;
 };
 
 std::vector<Expected> RequestsIn(std::string_view bytes) {
@@ -83,16 +86,16 @@ std::vector<Expected> RequestsIn(std::string_view bytes) {
       // The body or header was cut off by the end of the bytes: no answer,
       // unless the parser has already given up on the body's size.
       if (parser.is_header_done() && parser.content_length() && *parser.content_length() > kMaxBody)
-        requests.push_back({false, true});
+        requests.push_back({false, false});
       break;
     }
     if (ec) {
-      requests.push_back({false, true});
+      requests.push_back({false, false});
       break;
     }
     bytes.remove_prefix(used);
     const bool keep_alive = parser.get().keep_alive();
-    requests.push_back({parser.get().method() == http::verb::head, !keep_alive});
+    requests.push_back({parser.get().method() == http::verb::head, true});
     if (!keep_alive) break;
   }
   return requests;
@@ -184,8 +187,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(answers[i].status >= 200 && answers[i].status < 500);
     if (!answers[i].keep_alive) FUZZ_CHECK(i + 1 == answers.size());
   }
-  // A session that kept the connection open answered everything it read.
-  if (answers.empty() || answers.back().keep_alive) FUZZ_CHECK(answers.size() == requests.size());
+  // A session that kept the connection open answered every whole request.
+  if (answers.empty() || answers.back().keep_alive)
+    FUZZ_CHECK(std::ssize(answers) == std::ranges::count_if(requests, &Expected::whole));
   // The secret can reach an answer honestly only as the client's own bytes:
   // echoed in a refusal, or published in a page.
   bool planted = input.find(kSecret) != std::string_view::npos;
