@@ -7,5 +7,8 @@ scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build --parallel
 ctest --test-dir build --output-on-failure --parallel "$(nproc)"
+# The fuzz targets, built with clang in build-fuzz: seed corpora replayed and
+# each target fuzzed for a few seconds.
+scripts/fuzz-smoke.sh
 # The Windows files of machine/, cross-compiled and tested under wine.
 scripts/cross-windows.sh build/windows-machine

@@ -60,11 +60,52 @@ GbBytes QuestionMark() {
   return out;
 }
 
+bool IsPrivateUse(char32_t cp) {
+  return cp >= 0xE000 && cp <= 0xF8FF;
+}
+
+// Whether `unit` reads back as `cp` through the pair table (or GB18030 for
+// four bytes): the one test every written form must pass.
+bool ReadsBack(const GbkTables& tables, UConverter* gb18030, const GbBytes& unit, char32_t cp) {
+  const auto byte = [&](int i) { return static_cast<unsigned char>(unit.bytes[i]); };
+  switch (unit.size) {
+    case 1:
+      return byte(0) < 0x80 ? byte(0) == cp : byte(0) == 0x80 && cp == 0x20AC;
+    case 2:
+      return tables.from_pair[byte(0) * 256 + byte(1)] == cp;
+    case 4:
+      return Decode(gb18030, {unit.bytes.data(), 4}) == cp;
+    default:
+      return false;
+  }
+}
+
 std::unique_ptr<GbkTables> BuildTables() {
   auto tables = std::make_unique<GbkTables>();
   Converter gbk = OpenStrict("windows-936");
   Converter gb18030 = OpenStrict("gb18030");
 
+  // Where code page 936 has only a private-use character for a pair and
+  // GB18030 a real one (A8BC, the radicals and rare ideographs of FE50 to
+  // FE9F), the pair is read as GB18030 reads it, as browsers do on a page
+  // labelled GBK.
+  tables->from_pair.fill(kInvalid);
+  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      char32_t cp = Decode(gbk.get(), {pair, 2});
+      const char32_t standard = Decode(gb18030.get(), {pair, 2});
+      if (cp == kInvalid || (IsPrivateUse(cp) && standard != kInvalid && !IsPrivateUse(standard)))
+        cp = standard;
+      tables->from_pair[lead * 256 + trail] = cp;
+    }
+  }
+
+  // A character takes the bytes Windows writes for it when they read back as
+  // that character, otherwise its GB18030 form, so that text always survives
+  // the trip out and back (the private-use characters of the pairs above
+  // take four bytes, as does U+F8F5, which Windows writes as a lone 0xFF).
   for (char32_t cp = 0; cp < 0x10000; ++cp) {
     GbBytes& slot = tables->from_bmp[cp];
     if (U16_IS_SURROGATE(cp)) {
@@ -73,19 +114,8 @@ std::unique_ptr<GbkTables> BuildTables() {
     }
     const UChar unit = static_cast<UChar>(cp);
     slot = Convert(gbk.get(), &unit, 1);
-    if (slot.size == 0) slot = Convert(gb18030.get(), &unit, 1);
-    if (slot.size == 0) slot = QuestionMark();
-  }
-
-  tables->from_pair.fill(kInvalid);
-  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-      if (trail == 0x7F) continue;
-      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      char32_t cp = Decode(gbk.get(), {pair, 2});
-      if (cp == kInvalid) cp = Decode(gb18030.get(), {pair, 2});
-      tables->from_pair[lead * 256 + trail] = cp;
-    }
+    if (!ReadsBack(*tables, gb18030.get(), slot, cp)) slot = Convert(gb18030.get(), &unit, 1);
+    if (!ReadsBack(*tables, gb18030.get(), slot, cp)) slot = QuestionMark();
   }
   return tables;
 }

@@ -16,6 +16,8 @@ packages=(
   # tests and benchmarks; nginx runs in front of the server in a test, as
   # the README's reverse proxy
   libgtest-dev libbenchmark-dev nginx
+  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-dev
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # the desktop program: Qt 6 Widgets, and a Chinese font so that no text

@@ -60,7 +60,7 @@ std::optional<std::string> FieldProblem(const FormFields& fields,
 std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   if (machine_id.empty()) return "empty machine identifier";
   if (ToGbk(machine_id).size() > kMaxMachineIdBytes) return "machine identifier too long";
-  if (ContainsFieldMark(machine_id)) return "machine identifier contains a record separator";
+  if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
   return std::nullopt;
 }
 

@@ -126,6 +126,15 @@ RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   return request;
 }
 
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // Everything but plain printable ASCII (and `also`) as \xNN.

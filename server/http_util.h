@@ -36,6 +36,11 @@ struct RangeRequest {
 // nonsense) asks for the whole file, as if there were no header.
 RangeRequest ParseRange(std::string_view header, std::uint64_t size);
 
+// Whether two texts are equal but for the case of ASCII letters. Boost 1.74's
+// beast::iequals reads a byte past the end of both when they differ only in
+// case, so what clients send is compared with this instead.
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
 // A request path for the log: control characters and non-ASCII bytes escaped,
 // so that a request cannot forge log lines.
 std::string LoggablePath(std::string_view target);

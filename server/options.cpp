@@ -83,8 +83,10 @@ std::optional<std::size_t> ParseCount(std::string_view text, std::size_t most) {
 }
 
 std::optional<std::string> CheckSetting(const std::string& option, const std::string& value) {
-  if (ContainsFieldMark(value))
-    return option + " must not contain \"い\", which separates the fields of an answer";
+  if (SplitsRecord(value))
+    return option +
+           " must not contain \"い\" nor start with \"ゼ\", which separate the fields and rows"
+           " of an answer";
   for (const char c : value)
     if (static_cast<unsigned char>(c) < 0x20)
       return option + " must not contain control characters";

@@ -1,6 +1,6 @@
 #include "server/origin_check.h"
 
-#include <boost/beast/core/string.hpp>
+#include "server/http_util.h"
 
 namespace heartpage::server {
 
@@ -9,7 +9,7 @@ bool SentByWebPage(const boost::beast::http::fields& headers) {
   if (headers.find(http::field::origin) != headers.end()) return true;
   // "none" is a request the user made themself, such as an address typed in.
   const auto site = headers.find("Sec-Fetch-Site");
-  return site != headers.end() && !boost::beast::iequals(site->value(), "none");
+  return site != headers.end() && !EqualsIgnoringCase(site->value(), "none");
 }
 
 }  // namespace heartpage::server

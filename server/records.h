@@ -17,9 +17,12 @@ using Row = std::vector<std::string>;
 // field is followed by "い". No rows give the empty answer.
 std::string FormatRecords(const std::vector<Row>& rows);
 
-// A value that would split a record where it should not.
-inline bool ContainsFieldMark(std::string_view utf8) {
-  return utf8.find(kFieldMark) != std::string_view::npos;
+// A field that would split a record where it should not: one holding "い",
+// or one starting with "ゼ", which the mark of the field before it would turn
+// into the start of a new row.
+inline bool SplitsRecord(std::string_view utf8) {
+  return utf8.find(kFieldMark) != std::string_view::npos ||
+         utf8.starts_with(kRecordMark.substr(kFieldMark.size()));
 }
 
 }  // namespace heartpage::server

@@ -255,7 +255,7 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
 
-  if (beast::iequals(path, "/asp/index.asp")) return Endpoint(request, site, audit);
+  if (EqualsIgnoringCase(path, "/asp/index.asp")) return Endpoint(request, site, audit);
   if (StartsWithIgnoringCase(path, "/Test/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return PublishedPage(request, path.substr(6), site);
@@ -299,7 +299,7 @@ Work WorkOf(const Request& request, const Site& site) {
   const std::string_view path = target.substr(0, target.find('?'));
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
-  if (beast::iequals(path, "/asp/index.asp")) {
+  if (EqualsIgnoringCase(path, "/asp/index.asp")) {
     if (request.method() != http::verb::post || SentByWebPage(request)) return Work::kAtOnce;
     switch (PeekEndpointWork(request.body())) {
       case EndpointWork::kClaim:

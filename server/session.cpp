@@ -74,7 +74,7 @@ std::int64_t Ticks(Clock::time_point time) {
 std::optional<std::string_view> FramingProblem(const http::request_header<>& header) {
   const auto encodings = header.equal_range(http::field::transfer_encoding);
   if (const auto count = std::distance(encodings.first, encodings.second);
-      count > 1 || (count == 1 && !beast::iequals(encodings.first->value(), "chunked")))
+      count > 1 || (count == 1 && !EqualsIgnoringCase(encodings.first->value(), "chunked")))
     return "unsupported transfer encoding";
   const std::size_t hosts = header.count(http::field::host);
   if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
@@ -235,7 +235,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     }
     // Clients that ask before sending a body are told to go ahead, unless
     // the body is refused anyway.
-    if (beast::iequals(header[http::field::expect], "100-continue") && !parser_->is_done()) {
+    if (EqualsIgnoringCase(header[http::field::expect], "100-continue") && !parser_->is_done()) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       phase_ = Phase::kWriting;
       deadline_ = Clock::now() + IdleTimeout();
@@ -427,7 +427,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
 
   void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
-    const bool endpoint = !audit_.operation.empty() || beast::iequals(target_, "/asp/index.asp");
+    const bool endpoint =
+        !audit_.operation.empty() || EqualsIgnoringCase(target_, "/asp/index.asp");
     shared_->Log({method_, target_, status_, body_bytes_, started_, client_,
                   endpoint ? &audit_ : nullptr, outcome_});
     started_ = {};
@@ -516,7 +517,6 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 };
 
 }  // namespace
-
 
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
     : config(std::move(config)),

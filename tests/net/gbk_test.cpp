@@ -29,6 +29,19 @@ TEST(Gbk, ReadsCodePage936AndGb18030) {
   EXPECT_EQ(FromGbk(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
+TEST(Gbk, EveryCharacterReadsBackAsItself) {
+  // Pairs that code page 936 gives to private-use characters and GB18030 to
+  // real ones read as GB18030 reads them, as browsers do.
+  EXPECT_EQ(FromGbk("\xFE\x50"), "⺁");
+  EXPECT_EQ(FromGbk("\xA8\xBC"), "ḿ");
+  for (char32_t cp = 1; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp < 0xE000) continue;
+    std::string text;
+    AppendUtf8(text, cp);
+    ASSERT_EQ(FromGbk(ToGbk(text)), text) << "U+" << std::hex << static_cast<unsigned>(cp);
+  }
+}
+
 TEST(Gbk, MarksUnreadableBytesWithoutSwallowingText) {
   EXPECT_EQ(FromGbk("\xFF"), "\xEF\xBF\xBD");
   EXPECT_EQ(FromGbk("ab\xD6"), "ab\xEF\xBF\xBD");      // cut after a lead byte

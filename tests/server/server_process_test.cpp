@@ -802,7 +802,8 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
                                                {"--idle-timeout", "0"},
                                                {"--announcement", "has い inside"},
                                                {"--tls-cert", "/dev/null"},
-                                               {"--tls-cert", "/none", "--tls-key", "/none"}}) {
+                                               {"--tls-cert", "/none", "--tls-key", "/none"},
+                                               {"--version-label", "ゼ first"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
 }

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "server/machine_id_hash.h"
+#include "server/storage.h"
+
+namespace heartpage::fuzz {
+
+// Storage in memory, deterministic (times count up from a fixed second), with
+// a snapshot of everything it holds so that a target can tell whether a
+// request changed anything.
+class MemoryStorage final : public server::Storage {
+ public:
+  // `files`: pages also get a file, as the page cache gives them, so that
+  // answers take the zero-copy path.
+  explicit MemoryStorage(bool files = false) : files_(files) {}
+
+  struct Snapshot {
+    std::vector<std::tuple<std::string, std::string, std::string>> claims;
+    std::map<std::string, std::string> pages;
+    bool operator==(const Snapshot&) const = default;
+  };
+  Snapshot Contents() const {
+    Snapshot snapshot;
+    for (const server::Claim& claim : claims_)
+      snapshot.claims.emplace_back(claim.owner.hex(), claim.name, claim.claimed_at);
+    for (const auto& [name, page] : pages_) snapshot.pages.emplace(name, page->bytes);
+    return snapshot;
+  }
+
+  // Back to empty, as if just made.
+  void Clear() {
+    settings_ = {};
+    claims_.clear();
+    pages_.clear();
+    stores_ = 0;
+  }
+
+  server::SiteSettings LoadSettings() override { return settings_; }
+  void UpdateSettings(const server::SiteSettings& changes) override {
+    if (changes.announcement) settings_.announcement = changes.announcement;
+    if (changes.version_label) settings_.version_label = changes.version_label;
+    if (changes.download_url) settings_.download_url = changes.download_url;
+  }
+  server::MachineIdHash HashMachineId(std::string_view machine_id) override {
+    return hasher_(machine_id);
+  }
+  std::vector<server::Claim> ClaimsOfMachine(const server::MachineIdHash& owner) override {
+    std::vector<server::Claim> found;
+    for (const server::Claim& claim : claims_)
+      if (claim.owner == owner) found.push_back(claim);
+    return found;
+  }
+  std::vector<server::Claim> ClaimsOfName(std::string_view name) override {
+    std::vector<server::Claim> found;
+    for (const server::Claim& claim : claims_)
+      if (claim.name == name) found.push_back(claim);
+    return found;
+  }
+  server::ClaimResult ClaimName(const server::MachineIdHash& owner,
+                                std::string_view name) override {
+    if (!ClaimsOfName(name).empty()) return server::ClaimResult::kTaken;
+    claims_.push_back({owner, std::string(name), "2026-01-01 00:00:00"});
+    return server::ClaimResult::kClaimed;
+  }
+  server::StoreResult StorePage(const server::MachineIdHash& owner, std::string_view name,
+                                std::string_view bytes) override {
+    const std::vector<server::Claim> claims = ClaimsOfName(name);
+    if (claims.empty()) return server::StoreResult::kUnclaimed;
+    if (!(claims.front().owner == owner)) return server::StoreResult::kNotOwner;
+    auto page = std::make_shared<server::StoredPage>();
+    page->bytes = bytes;
+    page->modified = 1'700'000'000 + static_cast<std::int64_t>(++stores_);
+    page->etag = "\"" + std::to_string(stores_) + "\"";
+    if (files_) page->file = server::PageFile::Create(bytes);
+    pages_[std::string(name)] = std::move(page);
+    return server::StoreResult::kStored;
+  }
+  std::shared_ptr<const server::StoredPage> LoadPage(std::string_view name) override {
+    const auto it = pages_.find(std::string(name));
+    return it == pages_.end() ? nullptr : it->second;
+  }
+
+ private:
+  const bool files_;
+  server::MachineIdHasher hasher_{std::string(server::MachineIdHasher::kKeyBytes, 'k')};
+  server::SiteSettings settings_;
+  std::vector<server::Claim> claims_;
+  std::map<std::string, std::shared_ptr<const server::StoredPage>> pages_;
+  std::uint64_t stores_ = 0;
+};
+
+}  // namespace heartpage::fuzz
