@@ -277,7 +277,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (ec == kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
     if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
         ec != http::error::partial_message) {
-      // Malformed HTTP: answer once, then hang up.
+      // Malformed HTTP: answer once, then hang up; as the request's own
+      // answer when its header was whole (a HEAD gets no body).
+      if (parser_->is_header_done()) return Refuse(http::status::bad_request, "malformed request");
       method_ = "-";
       target_ = "-";
       return Send(PlainResponse(11, false, http::status::bad_request, "malformed request"), true);
@@ -330,6 +332,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     StringResponse response = PlainResponse(header.version(), false, status, message);
     if (status == http::status::service_unavailable)
       response.set(http::field::retry_after, kRetryAfterSeconds);
+    // An answer to HEAD has no body, refusals included: the client would
+    // read one as the start of the next answer.
+    if (header.method() == http::verb::head) {
+      const std::size_t size = response.body().size();
+      response.body().clear();
+      response.content_length(size);
+    }
     Send(std::move(response), true);
   }
 
@@ -345,7 +354,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     phase_ = Phase::kWriting;
     deadline_ = Clock::now() + IdleTimeout();
     queued_ = SIZE_MAX;
-    std::visit([this, drain](auto& message) { Write(std::move(message), drain); }, response);
+    std::visit([this, drain](auto& message) { this->Write(std::move(message), drain); }, response);
   }
 
   // The send deadline counts from the last progress, not from the start: a

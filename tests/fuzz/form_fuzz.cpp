@@ -50,10 +50,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzedDataProvider provider(data, size);
   const int operation = provider.ConsumeIntegral<int>();
   const std::string first = provider.ConsumeRandomLengthString();
+  const std::string machine_id = provider.ConsumeRandomLengthString();
   const std::string second = provider.ConsumeRemainingBytesAsString();
   FUZZ_CHECK(Parses(heartpage::StatementBody(operation, first),
                     {{"zc", std::to_string(operation)}, {"sql", ToGbk(first)}}));
-  FUZZ_CHECK(Parses(heartpage::PageStoreRequest(first, second),
-                    {{"zc", "4"}, {"File", ToGbk(first)}, {"data", ToGbk(second)}}));
+  FUZZ_CHECK(Parses(
+      heartpage::PageStoreRequest(first, machine_id, second),
+      {{"zc", "4"}, {"File", ToGbk(first)}, {"ID", ToGbk(machine_id)}, {"data", ToGbk(second)}}));
   return 0;
 }
