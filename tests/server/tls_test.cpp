@@ -32,7 +32,12 @@ class TlsConnection final : public HttpConnection {
     SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
     ssl_ = SSL_new(context_);
     SSL_set_fd(ssl_, fd());
-    if (SSL_connect(ssl_) != 1) throw std::runtime_error("TLS handshake failed");
+    if (SSL_connect(ssl_) != 1) {
+      // No destructor runs for a constructor that throws.
+      SSL_free(ssl_);
+      SSL_CTX_free(context_);
+      throw std::runtime_error("TLS handshake failed");
+    }
   }
   ~TlsConnection() override {
     SSL_free(ssl_);
