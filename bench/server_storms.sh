@@ -14,14 +14,9 @@ build=${1:-build}
 server=$build/server/heartpage-server
 load=$build/bench/server_load
 [[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
-if ! command -v wrk >/dev/null; then
-  if [[ $(id -u) -eq 0 ]]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wrk >/dev/null
-  else
-    echo "needs wrk: sudo apt-get install wrk" >&2
-    exit 1
-  fi
-fi
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
+need_commands wrk wrk
 
 threads=${WRK_THREADS:-2}
 connections=${WRK_CONNECTIONS:-50}
@@ -46,14 +41,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 20000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-  done
-}
-rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
 descriptors() { ls "/proc/$1/fd" | wc -l; }
 # p99 from wrk --latency, in milliseconds.
 p99_ms() {
@@ -62,14 +49,7 @@ p99_ms() {
 }
 
 port=$(free_port)
-"$server" --data "$work/data" --listen "127.0.0.1:$port" --threads "$server_threads" \
-  2>"$work/server.log" &
-server_pid=$!
-for attempt in $(seq 200); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  ((attempt < 200)) || { echo "nothing answers on port $port" >&2; exit 1; }
-  sleep 0.05
-done
+start_server
 "$load" seed "$port" bench 25600 "$work/page.html"
 rss_rest=$(rss_kb "$server_pid")
 
@@ -106,7 +86,7 @@ for round in $(seq "$rounds"); do
     wrk -t"$threads" -c"$connections" -d"$duration" --latency \
       "http://127.0.0.1:$port/Test/bench" >"$work/wrk"
     kill "$sampler_pid" 2>/dev/null; wait "$sampler_pid" 2>/dev/null || true; sampler_pid=''
-    rps[$phase]+="$(awk '/^Requests\/sec:/ {print $2}' "$work/wrk") "
+    rps[$phase]+="$(requests_per_second "$work/wrk") "
     p99[$phase]+="$(p99_ms "$work/wrk") "
     # Memory freed is kept by the allocator for reuse: the first round
     # tells what each crowd takes.

@@ -16,14 +16,9 @@ server=$build/server/heartpage-server
 load=$build/bench/server_load
 [[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
 
-if ! command -v wrk >/dev/null || ! command -v nginx >/dev/null; then
-  if [[ $(id -u) -eq 0 ]]; then
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends wrk nginx-light >/dev/null
-  else
-    echo "needs wrk and nginx: sudo apt-get install wrk nginx-light" >&2
-    exit 1
-  fi
-fi
+# shellcheck source=bench/lib.sh
+source bench/lib.sh
+need_commands "wrk nginx-light" wrk nginx
 
 threads=${WRK_THREADS:-2}
 connections=${WRK_CONNECTIONS:-50}
@@ -41,33 +36,14 @@ cleanup() {
 }
 trap cleanup EXIT
 
-free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 20000))
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
-  done
-}
-wait_for_port() {
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
-    sleep 0.05
-  done
-  echo "nothing answers on port $1" >&2
-  return 1
-}
-rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
-requests_per_second() { awk '/^Requests\/sec:/ {print $2}' "$1"; }
 requests() { awk '/requests in/ {print $1}' "$1"; }
 # CPU time (clock ticks) used so far by the given processes.
 cpu_ticks() { local t=0 p; for p in "$@"; do t=$((t + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo "$t"; }
 
-# heartpage-server, one request log line per request into a file as deployed.
+# heartpage-server, one request log line per request into a file as deployed;
+# without the per-client rates, which would cap the store rate measured below.
 port=$(free_port)
-"$server" --data "$work/data" --listen "127.0.0.1:$port" --threads "$server_threads" \
-  2>"$work/server.log" &
-server_pid=$!
-wait_for_port "$port"
+start_server --claims-per-minute 0 --stores-per-minute 0
 "$load" seed "$port" bench 25600 "$work/page.html"
 rss_rest=$(rss_kb "$server_pid")
 

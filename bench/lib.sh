@@ -1,0 +1,50 @@
+# Shared by the bench scripts that drive heartpage-server over loopback.
+# Sourced, not run.
+
+# Installs the Debian packages that provide the given commands when run as
+# root; otherwise says what is missing and fails.
+#   need_commands "wrk nginx-light" wrk nginx
+need_commands() {
+  local packages=$1 command
+  shift
+  for command in "$@"; do
+    command -v "$command" >/dev/null && continue
+    if [[ $(id -u) -eq 0 ]]; then
+      # shellcheck disable=SC2086
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $packages >/dev/null
+      return
+    fi
+    echo "needs $*: sudo apt-get install $packages" >&2
+    exit 1
+  done
+}
+
+free_port() {
+  local port
+  while :; do
+    port=$((20000 + RANDOM % 20000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+}
+
+wait_for_port() {
+  for _ in $(seq 200); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null && return 0
+    sleep 0.05
+  done
+  echo "nothing answers on port $1" >&2
+  return 1
+}
+
+rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+requests_per_second() { awk '/^Requests\/sec:/ {print $2}' "$1"; }
+
+# Starts $server (data in $work/data, log in $work/server.log) on port $port
+# with $server_threads threads and any further flags, sets server_pid and
+# waits until it answers.
+start_server() {
+  "$server" --data "$work/data" --listen "127.0.0.1:$port" --threads "$server_threads" "$@" \
+    2>"$work/server.log" &
+  server_pid=$!
+  wait_for_port "$port"
+}
