@@ -257,6 +257,10 @@ void HttpServer::Run() {
     workers.emplace_back([context = impl_->contexts[i].get()] { context->run(); });
   impl_->contexts[0]->run();
   for (std::thread& worker : workers) worker.join();
+  // A job finishing now would otherwise drop the last reference to a
+  // connection, and through it to this server, on a storage thread, after
+  // the storage itself is gone.
+  impl_->workers.Stop();
   impl_->shared->FlushLog();
 }
 

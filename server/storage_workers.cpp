@@ -14,13 +14,18 @@ StorageWorkers::StorageWorkers(Limits limits)
 }
 
 StorageWorkers::~StorageWorkers() {
+  Stop();
+}
+
+void StorageWorkers::Stop() {
   {
     std::lock_guard lock(mutex_);
     done_ = true;
   }
   reads_.ready.notify_all();
   writes_.ready.notify_all();
-  for (std::thread& thread : threads_) thread.join();
+  for (std::thread& thread : threads_)
+    if (thread.joinable()) thread.join();
 }
 
 bool StorageWorkers::Submit(Lane lane, std::function<void()> job) {

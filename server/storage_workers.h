@@ -28,7 +28,6 @@ class StorageWorkers {
   };
 
   explicit StorageWorkers(Limits limits);
-  // Runs what is queued, then joins.
   ~StorageWorkers();
   StorageWorkers(const StorageWorkers&) = delete;
   StorageWorkers& operator=(const StorageWorkers&) = delete;
@@ -36,6 +35,11 @@ class StorageWorkers {
   // False, without running `job`, when the lane's queue is full. `job` must
   // not throw.
   bool Submit(Lane lane, std::function<void()> job);
+
+  // Runs what is queued, then joins; later submissions are refused. The
+  // owner calls it before whatever the jobs refer to goes away, so that no
+  // job, nor the last reference it may hold, outlives it on a worker thread.
+  void Stop();
 
  private:
   struct Queue {

@@ -785,7 +785,7 @@ TEST_F(ServerTest, StopsCleanlyOnSigterm) {
   server.Signal(SIGTERM);
   EXPECT_TRUE(idle.ClosedByServer());
   const int status = server.Wait();
-  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status) << "\n" << server.Log();
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
