@@ -8,14 +8,17 @@ packages=(
   g++ cmake ninja-build pkg-config ca-certificates
   libicu-dev
   libcurl4-openssl-dev
-  # heartpage-server: Beast/Asio (header-only), its database, and OpenSSL
+  # heartpage-server: Beast/Asio (header-only), its databases (SQLite, and
+  # PostgreSQL's client library for sites of several servers), and OpenSSL
   # for serving HTTPS and for the keyed hash of machine identifiers
-  libboost-dev libsqlite3-dev libssl-dev
+  libboost-dev libsqlite3-dev libpq-dev libssl-dev
   # tests: certificates made at test time for TLS listeners
   openssl
   # tests and benchmarks; nginx runs in front of the server in a test, as
   # the README's reverse proxy
   libgtest-dev libbenchmark-dev nginx
+  # tests start throwaway PostgreSQL clusters of their own
+  postgresql
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-dev
   # the Windows cross build of machine/ and its tests, run under wine

@@ -21,22 +21,46 @@ std::size_t Footprint(const StoredPage& page) {
 }  // namespace
 
 CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files)
-    : backing_(backing), capacity_(capacity_bytes), max_files_(max_files) {}
+    : backing_(backing), capacity_(capacity_bytes), max_files_(max_files) {
+  backing_.WatchPages(this);
+}
 
-StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                      std::string_view bytes) {
-  const StoreResult result = backing_.StorePage(owner, name, bytes);
-  std::unique_lock lock(mutex_);
+CachingStorage::~CachingStorage() {
+  backing_.WatchPages(nullptr);
+}
+
+void CachingStorage::Forget(std::string_view name) {
   ++stores_;
   if (const auto it = pages_.find(name); it != pages_.end()) {
     cached_bytes_ -= Footprint(*it->second);
     cached_files_ -= it->second->file.valid() ? 1 : 0;
     pages_.erase(it);
   }
+}
+
+StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
+                                      std::string_view bytes) {
+  const StoreResult result = backing_.StorePage(owner, name, bytes);
+  std::unique_lock lock(mutex_);
+  Forget(name);
   return result;
 }
 
+void CachingStorage::PageChanged(std::string_view name) {
+  std::unique_lock lock(mutex_);
+  Forget(name);
+}
+
+void CachingStorage::AllPagesChanged() {
+  std::unique_lock lock(mutex_);
+  ++stores_;
+  pages_.clear();
+  cached_bytes_ = 0;
+  cached_files_ = 0;
+}
+
 bool CachingStorage::HasInMemory(std::string_view name) {
+  backing_.CatchUp();
   std::shared_lock lock(mutex_);
   return pages_.contains(name);
 }
@@ -44,6 +68,7 @@ bool CachingStorage::HasInMemory(std::string_view name) {
 std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
   std::uint64_t stores_before;
   bool file_allowed;
+  backing_.CatchUp();
   {
     std::shared_lock lock(mutex_);
     if (const auto it = pages_.find(name); it != pages_.end()) return it->second;
@@ -58,7 +83,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
       StoredPage{page->bytes, page->modified, page->etag,
                  with_file ? PageFile::Create(page->bytes) : PageFile()});
   std::unique_lock lock(mutex_);
-  if (stores_ != stores_before) return page;
+  if (stores_ != stores_before || !backing_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.
   if (cached_bytes_ + Footprint(*page) > capacity_) {
     pages_.clear();

@@ -10,16 +10,20 @@
 namespace heartpage::server {
 
 // Keeps published pages in memory in front of another storage, so that
-// reading a page costs no database round trip. Sound only while this process
-// is the database's one writer (main() makes sure of that with a lock on the
-// data directory); servers sharing one database run without it.
-class CachingStorage final : public Storage {
+// reading a page costs no database round trip. Sound while this process is
+// the database's one writer (SQLite: main() locks the data directory), or
+// while the storage reports the other writers' changes (PostgreSQL); pages
+// read while it cannot are not kept.
+class CachingStorage final : public Storage, private PageChangeSink {
  public:
   // Pages larger than an eighth of `capacity_bytes` are never cached. At
   // most `max_files` cached pages are kept in in-memory files (a descriptor
   // each) for sending without a copy; the others, and small pages, are sent
   // from memory.
   CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files);
+  ~CachingStorage() override;
+  CachingStorage(const CachingStorage&) = delete;
+  CachingStorage& operator=(const CachingStorage&) = delete;
 
   // Below this size a page is sent from memory and holds no descriptor:
   // copying it costs no more than sending it from a file (a 25 KB page costs
@@ -46,6 +50,11 @@ class CachingStorage final : public Storage {
   bool HasInMemory(std::string_view name) override;
 
  private:
+  void PageChanged(std::string_view name) override;
+  void AllPagesChanged() override;
+  // Under the unique lock.
+  void Forget(std::string_view name);
+
   Storage& backing_;
   const std::size_t capacity_;
   const std::size_t max_files_;
@@ -60,8 +69,9 @@ class CachingStorage final : public Storage {
       pages_;
   std::size_t cached_bytes_ = 0;
   std::size_t cached_files_ = 0;
-  // Counts completed stores; a page read from the database is cached only if
-  // no store completed meanwhile, so a stale page can never be cached.
+  // Counts completed stores, ours and those reported; a page read from the
+  // database is cached only if none completed meanwhile, so a stale page can
+  // never be cached.
   std::uint64_t stores_ = 0;
 };
 

@@ -44,6 +44,10 @@ struct ServerConfig {
   // SIGHUP.
   std::filesystem::path tls_certificate;
   std::filesystem::path tls_key;
+  // Threads that use the storage: reads, and writes. SQLite lets one writer
+  // in at a time; PostgreSQL lets the writes of different pages overlap.
+  unsigned storage_readers = 2;
+  unsigned storage_writers = 1;
 };
 
 // HTTP/1.1 server of the publishing site: the form endpoint, published pages,

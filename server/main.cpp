@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -17,8 +19,9 @@
 #include "server/descriptors.h"
 #include "server/http_server.h"
 #include "server/options.h"
+#include "server/pg_storage.h"
+#include "server/sqlite_import.h"
 #include "server/sqlite_storage.h"
-#include "server/storage_workers.h"
 
 namespace {
 
@@ -38,10 +41,64 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+using namespace heartpage::server;
+
+// The store of a data folder, which this process then holds alone.
+std::unique_ptr<SqliteStorage> OpenDataFolder(const std::filesystem::path& dir) {
+  MakePrivateDataDir(dir, Say);
+  if (!LockDataDir(dir))
+    throw StorageError(dir.string() + " is in use by another heartpage-server");
+  return std::make_unique<SqliteStorage>(dir / "heartpage.sqlite3",
+                                         LoadOrCreateKey(dir / "machine-id.key", Say), Say);
+}
+
+int Import(const Options& options) {
+  auto source = OpenDataFolder(options.import_sqlite);
+  const ImportCounts counts = ImportSqlite(*source, options.database, Say);
+  std::printf(
+      "imported %s into %s: %zu settings, %zu claims (%zu already there, %zu held there by "
+      "another machine and left out), %zu pages (%zu already there, %zu left out)\n",
+      options.import_sqlite.c_str(), RedactedUri(options.database).c_str(), counts.settings,
+      counts.claims, counts.claims_present, counts.claims_conflicting, counts.pages,
+      counts.pages_present, counts.pages_left);
+  return 0;
+}
+
+// The database the options name, ready to serve, and what to call it in the
+// log.
+std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
+  if (!options.database.empty()) {
+    // Half the connections read and half write: unlike SQLite, PostgreSQL
+    // lets stores of different pages proceed together.
+    const auto connections = static_cast<unsigned>(options.database_connections);
+    options.server.storage_writers = connections / 2;
+    options.server.storage_readers = connections - connections / 2;
+    auto storage =
+        std::make_unique<PostgresStorage>(options.database, options.database_connections, Say);
+    if (options.settings.announcement || options.settings.version_label ||
+        options.settings.download_url)
+      storage->UpdateSettings(options.settings);
+    storage->LimitPageBytes(options.max_storage);
+    storage->OpenConnections();
+    return {std::move(storage), RedactedUri(options.database)};
+  }
+  // Whatever the server creates (the database and its journal among it) is
+  // for its own user alone.
+  umask(0077);
+  auto storage = OpenDataFolder(options.data_dir);
+  if (options.settings.announcement || options.settings.version_label ||
+      options.settings.download_url)
+    storage->UpdateSettings(options.settings);
+  storage->LimitPageBytes(options.max_storage);
+  // One connection for each storage thread, opened before any client can
+  // hold the descriptors they need.
+  storage->OpenConnections(options.server.storage_readers + options.server.storage_writers);
+  return {std::move(storage), (options.data_dir / "heartpage.sqlite3").string()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace heartpage::server;
   std::signal(SIGPIPE, SIG_IGN);
   auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv);
   if (auto* error = std::get_if<OptionsError>(&parsed)) {
@@ -52,6 +109,11 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::fputs(kUsage, stdout);
     return 0;
+  }
+  try {
+    if (!options.import_sqlite.empty()) return Import(options);
+  } catch (const std::exception& error) {
+    return Fail(std::string("import failed, nothing was copied: ") + error.what());
   }
   const std::size_t descriptors = RaiseDescriptorLimit();
   if (options.page_files == 0) options.page_files = DefaultPageFiles(descriptors);
@@ -65,31 +127,15 @@ int main(int argc, char** argv) {
     Say("--max-body is more than a page may take of --max-body-memory (seven eighths); "
         "bodies past that get 503");
   try {
-    // Whatever the server creates (the database and its journal among it) is
-    // for its own user alone.
-    umask(0077);
-    MakePrivateDataDir(options.data_dir, Say);
-    const std::filesystem::path database = options.data_dir / "heartpage.sqlite3";
-    if (!LockDataDir(options.data_dir))
-      return Fail(options.data_dir.string() + " is in use by another heartpage-server");
-    SqliteStorage database_storage(database,
-                                   LoadOrCreateKey(options.data_dir / "machine-id.key", Say), Say);
-    if (options.settings.announcement || options.settings.version_label ||
-        options.settings.download_url)
-      database_storage.UpdateSettings(options.settings);
-    database_storage.LimitPageBytes(options.max_storage);
-    // One connection for each storage thread, opened before any client can
-    // hold the descriptors they need.
-    const StorageWorkers::Limits workers;
-    database_storage.OpenConnections(workers.readers + workers.writers);
-    CachingStorage storage(database_storage, options.page_cache_bytes, options.page_files);
+    auto [database, description] = OpenStorage(options);
+    CachingStorage storage(*database, options.page_cache_bytes, options.page_files);
 
     if (options.server.public_host.empty())
       options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
     HttpServer server(options.server, storage);
     std::fprintf(stderr, "heartpage-server: listening on %s://%s/ (database %s)\n",
                  std::string(server.Scheme()).c_str(), server.LocalAddress().c_str(),
-                 database.c_str());
+                 description.c_str());
     server.Run();
     std::fprintf(stderr, "heartpage-server: stopped\n");
   } catch (const std::exception& error) {

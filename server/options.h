@@ -16,7 +16,12 @@ namespace heartpage::server {
 
 struct Options {
   ServerConfig server;
-  std::filesystem::path data_dir;
+  std::filesystem::path data_dir;  // for SQLite; empty with a database
+  // A PostgreSQL database that several servers share, instead of SQLite.
+  std::string database;
+  std::size_t database_connections = 4;
+  // A SQLite data folder to copy into `database`, after which we end.
+  std::filesystem::path import_sqlite;
   SiteSettings settings;  // the fields given on the command line
   std::uint64_t max_storage = std::uint64_t{1} << 30;  // pages' bytes in all
   std::size_t page_cache_bytes = 64 * 1024 * 1024;

@@ -45,13 +45,6 @@ std::string UtcNow() {
   return text;
 }
 
-std::string EtagOf(std::string_view bytes) {
-  char text[40];
-  std::snprintf(text, sizeof text, "\"%zx-%zx\"", bytes.size(),
-                std::hash<std::string_view>{}(bytes));
-  return text;
-}
-
 }  // namespace
 
 // Returns its connection to the pool when done; a connection whose work threw
@@ -74,7 +67,7 @@ class SqliteStorage::Lease {
 
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
                              const std::function<void(const std::string&)>& note, std::string vfs)
-    : file_(std::move(file)), hash_(std::move(key)), vfs_(std::move(vfs)) {
+    : file_(std::move(file)), key_(std::move(key)), hash_(key_), vfs_(std::move(vfs)) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   const bool migrated = db->Write([&] {
@@ -212,7 +205,7 @@ ClaimResult SqliteStorage::ClaimName(const MachineIdHash& owner, std::string_vie
 
 StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                      std::string_view bytes) {
-  const std::string etag = EtagOf(bytes);
+  const std::string etag = PageEtag(bytes);
   const std::int64_t now = std::time(nullptr);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
@@ -258,6 +251,20 @@ std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name)
   if (!query.Step()) return nullptr;
   return std::make_shared<const StoredPage>(
       StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}});
+}
+
+void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 ORDER BY rowid");
+  while (query.Step()) take({MachineIdHash(query.Text(0)), query.Text(1), query.Text(2)});
+}
+
+void SqliteStorage::ForEachPage(
+    const std::function<void(const std::string& name, const StoredPage&)>& take) {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 文件名, 内容, 修改时间, 标签 FROM 页面 ORDER BY 文件名");
+  while (query.Step())
+    take(query.Text(0), StoredPage{query.Blob(1), query.Int(2), query.Text(3), {}});
 }
 
 std::string SqliteStorage::IntegrityCheck() {

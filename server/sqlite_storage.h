@@ -53,6 +53,12 @@ class SqliteStorage final : public Storage {
   // descriptors for the database at a moment when clients may hold them all.
   void OpenConnections(std::size_t count);
 
+  // Every claim in claim order, and every page, for copying elsewhere.
+  void ForEachClaim(const std::function<void(const Claim&)>& take);
+  void ForEachPage(const std::function<void(const std::string& name, const StoredPage&)>& take);
+  // The key machine identifiers are hashed under.
+  const std::string& Key() const { return key_; }
+
   // "ok" or SQLite's list of problems.
   std::string IntegrityCheck();
 
@@ -64,6 +70,7 @@ class SqliteStorage final : public Storage {
   void Release(std::unique_ptr<Connection> connection);
 
   std::filesystem::path file_;
+  const std::string key_;
   const MachineIdHasher hash_;
   std::string vfs_;
   std::mutex mutex_;

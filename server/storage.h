@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -54,6 +56,25 @@ struct SiteSettings {
 };
 
 enum class ClaimResult { kClaimed, kTaken };
+
+// The validator a page's answers carry: every store gives the same bytes the
+// same one, so that processes sharing a database agree on it.
+inline std::string PageEtag(std::string_view bytes) {
+  char text[40];
+  std::snprintf(text, sizeof text, "\"%zx-%zx\"", bytes.size(),
+                std::hash<std::string_view>{}(bytes));
+  return text;
+}
+
+// Told of pages changed by other processes sharing the database, so that
+// what a process keeps in memory never outlives an acknowledged store.
+class PageChangeSink {
+ public:
+  virtual ~PageChangeSink() = default;
+  virtual void PageChanged(std::string_view name) = 0;
+  // Changes may have gone unseen (the link that reports them broke).
+  virtual void AllPagesChanged() = 0;
+};
 enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
 
 class Storage {
@@ -84,6 +105,16 @@ class Storage {
   // Whether LoadPage(name) would answer from memory, without waiting on the
   // database.
   virtual bool HasInMemory(std::string_view /*name*/) { return false; }
+
+  // For a database that other processes write too. `sink` (null: nobody) is
+  // told of their changes, from a thread of the store's or from CatchUp().
+  virtual void WatchPages(PageChangeSink* /*sink*/) {}
+  // Whether a page read now may be kept: true while every later change will
+  // be reported, or while this process is the database's only writer.
+  virtual bool KeepingPagesIsSafe() { return true; }
+  // Reports the changes that have already arrived, without waiting: a cache
+  // calls it before it answers from memory.
+  virtual void CatchUp() {}
 };
 
 }  // namespace heartpage::server

@@ -176,8 +176,9 @@ class ServerProcess : public ChildProcess {
  private:
   static std::vector<std::string> Arguments(const std::filesystem::path& data,
                                             std::vector<std::string> extra, int descriptor_limit) {
-    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--data", data.string(), "--listen",
-                                     "127.0.0.1:0"};
+    // No data folder: the database is named among the extra arguments.
+    std::vector<std::string> args = {HEARTPAGE_SERVER_BINARY, "--listen", "127.0.0.1:0"};
+    if (!data.empty()) args.insert(args.end(), {"--data", data.string()});
     args.insert(args.end(), extra.begin(), extra.end());
     if (descriptor_limit > 0)
       args.insert(args.begin(),

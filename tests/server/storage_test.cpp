@@ -1,4 +1,4 @@
-// The SQLite storage driven directly: what must hold whatever the HTTP side.
+// The storages driven directly: what must hold whatever the HTTP side.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "server/caching_storage.h"
+#include "server/pg_storage.h"
 #include "server/sqlite_storage.h"
+#include "tests/server/pg_cluster.h"
 #include "tests/server/server_harness.h"
 
 namespace heartpage::server {
@@ -21,11 +23,38 @@ MachineIdHash Id(std::string_view machine_id) {
   return MachineIdHasher(kKey)(machine_id);
 }
 
-class StorageTest : public ::testing::Test {
+class SqliteStorageTest : public ::testing::Test {
  protected:
   std::filesystem::path File() const { return dir_.path() / "test.sqlite3"; }
   testing::ScratchDir dir_;
 };
+
+enum class Engine { kSqlite, kPostgres };
+
+// What every engine must do alike. Two storages opened on one database stand
+// for two server processes.
+class StorageTest : public ::testing::TestWithParam<Engine> {
+ protected:
+  std::unique_ptr<Storage> Open(std::uint64_t page_limit = UINT64_MAX) {
+    if (GetParam() == Engine::kSqlite) {
+      auto storage = std::make_unique<SqliteStorage>(dir_.path() / "test.sqlite3", kKey);
+      storage->LimitPageBytes(page_limit);
+      return storage;
+    }
+    if (uri_.empty()) uri_ = testing::PostgresCluster::Shared().NewDatabase();
+    auto storage = std::make_unique<PostgresStorage>(uri_, 4, nullptr);
+    storage->LimitPageBytes(page_limit);
+    return storage;
+  }
+  testing::ScratchDir dir_;
+  std::string uri_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
+                         ::testing::Values(Engine::kSqlite, Engine::kPostgres),
+                         [](const auto& info) {
+                           return info.param == Engine::kSqlite ? "Sqlite" : "Postgres";
+                         });
 
 // The hash is the one thing every store and every database must agree on:
 // HMAC-SHA-256 of the identifier's bytes, zero bytes and tabs included.
@@ -37,80 +66,99 @@ TEST(MachineIdHashTest, IsHmacSha256UnderTheKey) {
   EXPECT_THROW(MachineIdHasher("short"), std::invalid_argument);
 }
 
-TEST_F(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
+TEST_P(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
+  MachineIdHash m1, m2;
   {
-    SqliteStorage storage(File(), kKey);
-    EXPECT_EQ(storage.ClaimName(Id("m1"), "first"), ClaimResult::kClaimed);
-    EXPECT_EQ(storage.ClaimName(Id("m1"), "second"), ClaimResult::kClaimed);
-    EXPECT_EQ(storage.ClaimName(Id("m2"), "first"), ClaimResult::kTaken);
-    EXPECT_EQ(storage.StorePage(Id("m1"), "first", std::string("a\0b", 3)), StoreResult::kStored);
-    EXPECT_EQ(storage.StorePage(Id("m1"), "nobody", "x"), StoreResult::kUnclaimed);
-    EXPECT_EQ(storage.StorePage(Id("m2"), "first", "x"), StoreResult::kNotOwner);
-    storage.UpdateSettings(
+    auto storage = Open();
+    m1 = storage->HashMachineId("m1");
+    m2 = storage->HashMachineId("m2");
+    EXPECT_EQ(storage->ClaimName(m1, "first"), ClaimResult::kClaimed);
+    EXPECT_EQ(storage->ClaimName(m1, "second"), ClaimResult::kClaimed);
+    EXPECT_EQ(storage->ClaimName(m2, "first"), ClaimResult::kTaken);
+    EXPECT_EQ(storage->StorePage(m1, "first", std::string("a\0b", 3)), StoreResult::kStored);
+    EXPECT_EQ(storage->StorePage(m1, "nobody", "x"), StoreResult::kUnclaimed);
+    EXPECT_EQ(storage->StorePage(m2, "first", "x"), StoreResult::kNotOwner);
+    storage->UpdateSettings(
         {.announcement = "hello", .version_label = std::nullopt, .download_url = std::nullopt});
   }
-  SqliteStorage storage(File(), kKey);
-  const auto mine = storage.ClaimsOfMachine(Id("m1"));
+  auto storage = Open();
+  EXPECT_EQ(storage->HashMachineId("m1"), m1);  // the key persists too
+  const auto mine = storage->ClaimsOfMachine(m1);
   ASSERT_EQ(mine.size(), 2u);
   EXPECT_EQ(mine[0].name, "first");  // claim order
   EXPECT_EQ(mine[1].name, "second");
   EXPECT_EQ(mine[0].claimed_at.size(), 19u);
-  EXPECT_TRUE(storage.ClaimsOfMachine(Id("m2")).empty());
-  EXPECT_EQ(storage.ClaimsOfName("first").at(0).owner, Id("m1"));
+  EXPECT_TRUE(storage->ClaimsOfMachine(m2).empty());
+  EXPECT_EQ(storage->ClaimsOfName("first").at(0).owner, m1);
 
-  const auto page = storage.LoadPage("first");
+  const auto page = storage->LoadPage("first");
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(page->bytes, std::string("a\0b", 3));
-  EXPECT_FALSE(page->etag.empty());
-  EXPECT_EQ(storage.LoadPage("second"), nullptr);
-  EXPECT_EQ(storage.LoadPage("nobody"), nullptr);
+  EXPECT_EQ(page->etag, PageEtag(page->bytes));
+  EXPECT_NEAR(static_cast<double>(page->modified), static_cast<double>(std::time(nullptr)), 5);
+  EXPECT_EQ(storage->LoadPage("second"), nullptr);
+  EXPECT_EQ(storage->LoadPage("nobody"), nullptr);
 
-  const SiteSettings settings = storage.LoadSettings();
+  const SiteSettings settings = storage->LoadSettings();
   EXPECT_EQ(settings.announcement, "hello");
   EXPECT_FALSE(settings.version_label.has_value());
-  EXPECT_EQ(storage.IntegrityCheck(), "ok");
+  if (auto* sqlite = dynamic_cast<SqliteStorage*>(storage.get())) {
+    EXPECT_EQ(sqlite->IntegrityCheck(), "ok");
+  }
 }
 
-TEST_F(StorageTest, SettingsChangeOnlyTheGivenFields) {
-  SqliteStorage storage(File(), kKey);
-  storage.UpdateSettings({.announcement = "a", .version_label = "V2", .download_url = "u"});
-  storage.UpdateSettings(
+TEST_P(StorageTest, SettingsChangeOnlyTheGivenFields) {
+  auto storage = Open();
+  storage->UpdateSettings({.announcement = "a", .version_label = "V2", .download_url = "u"});
+  storage->UpdateSettings(
       {.announcement = std::nullopt, .version_label = "V3", .download_url = std::nullopt});
-  const SiteSettings settings = storage.LoadSettings();
+  const SiteSettings settings = storage->LoadSettings();
   EXPECT_EQ(settings.announcement, "a");
   EXPECT_EQ(settings.version_label, "V3");
   EXPECT_EQ(settings.download_url, "u");
 }
 
-TEST_F(StorageTest, ReplacingAPageChangesItsValidator) {
-  SqliteStorage storage(File(), kKey);
-  ASSERT_EQ(storage.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(storage.StorePage(Id("m"), "p", "one"), StoreResult::kStored);
-  const std::string first = storage.LoadPage("p")->etag;
-  ASSERT_EQ(storage.StorePage(Id("m"), "p", "two"), StoreResult::kStored);
-  EXPECT_NE(storage.LoadPage("p")->etag, first);
-  EXPECT_EQ(storage.LoadPage("p")->bytes, "two");
+// The quota counts the pages of every process: a page that grows past it is
+// refused, one that does not grow may always be replaced.
+TEST_P(StorageTest, ReplacingAPageChangesItsValidatorWithinTheQuota) {
+  auto storage = Open(10);
+  // A SQLite folder has one server, which keeps the count.
+  auto second = GetParam() == Engine::kPostgres ? Open(10) : nullptr;
+  Storage& other = second ? *second : *storage;
+  const MachineIdHash m = storage->HashMachineId("m");
+  ASSERT_EQ(storage->ClaimName(m, "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->ClaimName(m, "q"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->StorePage(m, "p", "one"), StoreResult::kStored);
+  const std::string first = storage->LoadPage("p")->etag;
+  ASSERT_EQ(other.StorePage(m, "p", "two"), StoreResult::kStored);
+  EXPECT_NE(storage->LoadPage("p")->etag, first);
+  EXPECT_EQ(storage->LoadPage("p")->bytes, "two");
+  EXPECT_EQ(other.StorePage(m, "q", "seven77"), StoreResult::kStored);  // 10 of 10
+  EXPECT_EQ(storage->StorePage(m, "p", "four"), StoreResult::kOverQuota);
+  EXPECT_EQ(storage->LoadPage("p")->bytes, "two");
+  EXPECT_EQ(storage->StorePage(m, "p", "200"), StoreResult::kStored);
+  EXPECT_EQ(storage->StorePage(m, "q", "x"), StoreResult::kStored);
+  EXPECT_EQ(other.StorePage(m, "p", "three"), StoreResult::kStored);  // room was made
 }
 
-// Two storages on one file stand for two server processes.
-TEST_F(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
-  SqliteStorage a(File(), kKey);
-  SqliteStorage b(File(), kKey);
+TEST_P(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
+  auto a = Open();
+  auto b = Open();
   constexpr int kThreads = 16;
   std::latch start(kThreads);
   std::atomic<int> winners = 0;
   std::vector<std::thread> threads;
   for (int i = 0; i < kThreads; ++i) {
     threads.emplace_back([&, i] {
-      SqliteStorage& storage = i % 2 == 0 ? a : b;
+      Storage& storage = i % 2 == 0 ? *a : *b;
+      const MachineIdHash owner = storage.HashMachineId("m" + std::to_string(i));
       start.arrive_and_wait();
-      if (storage.ClaimName(Id("m" + std::to_string(i)), "same") == ClaimResult::kClaimed)
-        ++winners;
+      if (storage.ClaimName(owner, "same") == ClaimResult::kClaimed) ++winners;
     });
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(winners, 1);
-  EXPECT_EQ(a.ClaimsOfName("same").size(), 1u);
+  EXPECT_EQ(a->ClaimsOfName("same").size(), 1u);
 }
 
 std::string FileBytes(const std::filesystem::path& file) {
@@ -120,7 +168,7 @@ std::string FileBytes(const std::filesystem::path& file) {
 
 // A database written by a server that kept identifiers in the clear and names
 // as sent is brought up to date in place, once.
-TEST_F(StorageTest, OlderDatabaseIsMigratedInPlace) {
+TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
@@ -188,7 +236,7 @@ TEST_F(StorageTest, OlderDatabaseIsMigratedInPlace) {
   EXPECT_EQ(set_aside, "alice claim;alice page;");
 }
 
-TEST_F(StorageTest, RefusesAFileThatIsNotADatabase) {
+TEST_F(SqliteStorageTest, RefusesAFileThatIsNotADatabase) {
   std::ofstream(File()) << "this is not a database, just some text that is long enough";
   EXPECT_THROW(SqliteStorage(File(), kKey), StorageError);
 }
@@ -205,7 +253,7 @@ std::string FileContents(const PageFile& file, std::size_t size) {
   return bytes;
 }
 
-TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToTheirLimit) {
+TEST_F(SqliteStorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToTheirLimit) {
   SqliteStorage database(File(), kKey);
   CachingStorage cache(database, 1024 * 1024, 1);
   ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
@@ -237,30 +285,31 @@ TEST_F(StorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToTheirLimi
   EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
 }
 
-TEST_F(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
+TEST_F(SqliteStorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   SqliteStorage database(File(), kKey);
   CachingStorage cache(database, 1024 * 1024, 16);
-  ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.StorePage(Id("m"), "p", "0"), StoreResult::kStored);
+  const MachineIdHash m = cache.HashMachineId("m");
+  ASSERT_EQ(cache.ClaimName(m, "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(cache.StorePage(m, "p", "0"), StoreResult::kStored);
   std::atomic<int> acknowledged = 0;
-  std::atomic<bool> stale = false;
+  std::atomic<int> stale = 0;
   std::atomic<bool> done = false;
   std::vector<std::thread> readers;
   for (int r = 0; r < 3; ++r) {
     readers.emplace_back([&] {
       while (!done) {
         const int floor = acknowledged;
-        if (std::stoi(cache.LoadPage("p")->bytes) < floor) stale = true;
+        if (std::stoi(cache.LoadPage("p")->bytes) < floor) ++stale;
       }
     });
   }
   for (int i = 1; i <= 200; ++i) {
-    ASSERT_EQ(cache.StorePage(Id("m"), "p", std::to_string(i)), StoreResult::kStored);
+    ASSERT_EQ(cache.StorePage(m, "p", std::to_string(i)), StoreResult::kStored);
     acknowledged = i;
   }
   done = true;
   for (std::thread& reader : readers) reader.join();
-  EXPECT_FALSE(stale);
+  EXPECT_EQ(stale, 0);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "200");
 }
 

@@ -1,0 +1,147 @@
+// Several servers on one PostgreSQL database, as a site behind a load
+// balancer runs them: the real binaries, a real cluster of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <mutex>
+#include <thread>
+
+#include "net/gbk.h"
+#include "tests/server/pg_cluster.h"
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+using namespace testing;
+
+const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0", "--stores-per-minute",
+                                                "0"};
+
+class PostgresTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Database(std::vector<std::string> extra = kNoRateLimits) {
+    extra.insert(extra.end(), {"--database", uri_});
+    return extra;
+  }
+  PostgresCluster& cluster_ = PostgresCluster::Shared();
+  std::string uri_ = cluster_.NewDatabase();
+};
+
+std::string Page(int version) {
+  return "<p>第" + std::to_string(version) + "版</p>";
+}
+
+TEST_F(PostgresTest, TwoServersShareClaimsAndEveryStoreIsServedByTheOtherAtOnce) {
+  ServerProcess a({}, Database());
+  ServerProcess b({}, Database());
+  constexpr int kClaims = 20;
+  std::latch start(kClaims);
+  std::atomic<int> won = 0, taken = 0;
+  std::vector<std::thread> claims;
+  for (int i = 0; i < kClaims; ++i)
+    claims.emplace_back([&, i] {
+      start.arrive_and_wait();
+      const int status =
+          Post(i % 2 == 0 ? a.port() : b.port(), ClaimBody("m" + std::to_string(i), "race")).status;
+      (status == 200 ? won : taken) += status == 200 || status == 409;
+    });
+  for (std::thread& claim : claims) claim.join();
+  EXPECT_EQ(won, 1);
+  EXPECT_EQ(taken, kClaims - 1);
+
+  ASSERT_EQ(Post(a.port(), ClaimBody("owner", "shared")).status, 200);
+  // Each server keeps the page in memory after its first answer; every store
+  // through the other must replace it there before it is acknowledged.
+  for (int version = 0; version < 60; ++version) {
+    ServerProcess& writer = version % 3 == 0 ? b : a;
+    ServerProcess& reader = &writer == &a ? b : a;
+    ASSERT_EQ(Post(writer.port(), StoreBody("owner", "shared", Page(version))).status, 200);
+    const HttpResponse served = Get(reader.port(), "/Test/shared");
+    ASSERT_EQ(served.status, 200);
+    ASSERT_EQ(FromGbk(served.body), Page(version)) << "stale after store " << version;
+    ASSERT_EQ(FromGbk(Get(writer.port(), "/Test/Shared").body), Page(version));
+  }
+  EXPECT_EQ(Post(b.port(), StoreBody("intruder", "shared", "x")).status, 403);
+}
+
+// A server killed in the middle of a stream of stores loses none that it
+// acknowledged: the other serves each, as acknowledged or newer.
+TEST_F(PostgresTest, AcknowledgedStoresSurviveAKilledServer) {
+  ServerProcess other({}, Database());
+  std::map<std::string, int> acknowledged;
+  std::mutex mutex;
+  {
+    ServerProcess doomed({}, Database());
+    for (int i = 0; i < 8; ++i)
+      ASSERT_EQ(Post(doomed.port(), ClaimBody("m", "p" + std::to_string(i))).status, 200);
+    std::atomic<bool> stop = false;
+    std::latch enough(40);
+    std::thread writer([&] {
+      for (int i = 0; !stop; ++i) {
+        const std::string name = "p" + std::to_string(i % 8);
+        try {
+          if (Post(doomed.port(), StoreBody("m", name, Page(i))).status != 200) return;
+        } catch (const std::exception&) {
+          return;  // the server is gone
+        }
+        std::lock_guard lock(mutex);
+        acknowledged[name] = i;
+        if (i < 40) enough.count_down();
+      }
+    });
+    enough.wait();
+    doomed.Signal(SIGKILL);
+    EXPECT_TRUE(WIFSIGNALED(doomed.Wait()));
+    stop = true;
+    writer.join();
+  }
+  ASSERT_EQ(acknowledged.size(), 8u);
+  for (const auto& [name, version] : acknowledged) {
+    const std::string served = FromGbk(Get(other.port(), "/Test/" + name).body);
+    const int found = std::stoi(served.substr(served.find("第") + 3));
+    EXPECT_GE(found, version) << name;
+  }
+}
+
+// While the database is down: the endpoint answers 503 and changes nothing,
+// pages in memory are still served, and a server that starts meanwhile says
+// why it cannot serve yet. Once it is back, everything works again and no
+// acknowledged store is lost.
+TEST_F(PostgresTest, RidesOutADatabaseRestart) {
+  ServerProcess a({}, Database());
+  ASSERT_EQ(Post(a.port(), ClaimBody("m", "kept")).status, 200);
+  ASSERT_EQ(Post(a.port(), StoreBody("m", "kept", Page(1))).status, 200);
+  ASSERT_EQ(Get(a.port(), "/Test/kept").status, 200);
+
+  cluster_.Stop();
+  ServerProcess late({}, Database());
+  EXPECT_TRUE(late.WaitForLog([](const std::string& line) {
+    return line.find("database unavailable") != std::string::npos &&
+           line.find("answering 503 until it can be reached") != std::string::npos;
+  }));
+  for (const int port : {a.port(), late.port()}) {
+    const HttpResponse busy = Post(port, StoreBody("m", "kept", Page(2)));
+    EXPECT_EQ(busy.status, 503);
+    EXPECT_FALSE(busy.Header("retry-after").empty());
+    EXPECT_EQ(Post(port, QueryBody("select * from 系统设置")).status, 503);
+  }
+  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(1));
+  EXPECT_EQ(Get(a.port(), "/Test/never").status, 503);
+
+  cluster_.Start();
+  for (ServerProcess* server : {&a, &late})
+    ASSERT_TRUE(server->WaitForLog([](const std::string& line) {
+      return line.find("watching page changes again") != std::string::npos;
+    }));
+  EXPECT_EQ(Post(a.port(), QueryBody("select * from 系统设置")).status, 200);
+  EXPECT_EQ(Post(late.port(), QueryBody("select * from 系统设置")).status, 200);
+  ASSERT_EQ(Post(late.port(), StoreBody("m", "kept", Page(3))).status, 200);
+  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(3));
+  EXPECT_EQ(Get(late.port(), "/Test/never").status, 404);
+}
+
+}  // namespace
+}  // namespace heartpage::server
