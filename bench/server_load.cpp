@@ -5,6 +5,12 @@
 //                                         COUNT stores of SIZE bytes over
 //                                         CONNECTIONS keep-alive connections;
 //                                         prints stores per second
+//   server_load publishes PORT COUNT SIZE
+//                                         COUNT publishes as the program makes
+//                                         them (name lookup, claim, store of
+//                                         SIZE bytes), one after the other on
+//                                         one connection; prints the median
+//                                         and the 99th percentile in ms
 //   server_load idle PORT COUNT           keeps COUNT connections open that
 //                                         send nothing, from 40 to a source
 //                                         address (127.0.10.x), reopening
@@ -18,6 +24,7 @@
 //                                         until killed
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -96,6 +103,32 @@ int Stores(int port, int count, std::size_t size, int connections) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("%.0f\n", count / seconds);
   return failures == 0 ? 0 : 1;
+}
+
+int Publishes(int port, int count, std::size_t size) {
+  const std::string page = Page(size);
+  const std::string run =
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  HttpConnection connection(port);
+  std::vector<double> milliseconds;
+  for (int i = 0; i < count; ++i) {
+    const std::string name = "p" + run.substr(run.size() - 8) + "x" + std::to_string(i);
+    const auto start = std::chrono::steady_clock::now();
+    const bool ok =
+        Status(connection, "zc=49&sql=" + heartpage::EncodeValue(
+                                              "select * from 免费 where 文件名='" + name + "'")) ==
+            200 &&
+        Status(connection, ClaimBody("bench", name)) == 200 &&
+        Status(connection, StoreBody("bench", name, page)) == 200;
+    if (!ok) return std::fprintf(stderr, "publish %d failed\n", i), 1;
+    milliseconds.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(milliseconds.begin(), milliseconds.end());
+  std::printf("%.2f %.2f\n", milliseconds[milliseconds.size() / 2],
+              milliseconds[milliseconds.size() * 99 / 100]);
+  return 0;
 }
 
 // A plain blocking connection from `source`, or -1.
@@ -185,10 +218,12 @@ int main(int argc, char** argv) {
     return Seed(std::stoi(args[1]), args[2], std::stoul(args[3]), args[4]);
   if (args.size() == 5 && args[0] == "stores")
     return Stores(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), std::stoi(args[4]));
+  if (args.size() == 4 && args[0] == "publishes")
+    return Publishes(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
   if (args.size() == 3 && args[0] == "idle") return Idle(std::stoi(args[1]), std::stoi(args[2]));
   if (args.size() == 4 && args[0] == "slow-bodies")
     return SlowBodies(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
   std::cerr << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
-               " | idle PORT COUNT | slow-bodies PORT COUNT SIZE\n";
+               " | publishes PORT COUNT SIZE | idle PORT COUNT | slow-bodies PORT COUNT SIZE\n";
   return 2;
 }

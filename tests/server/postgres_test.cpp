@@ -143,5 +143,54 @@ TEST_F(PostgresTest, RidesOutADatabaseRestart) {
   EXPECT_EQ(Get(late.port(), "/Test/never").status, 404);
 }
 
+// A site moves from its SQLite folder to PostgreSQL without its clients
+// noticing: every answer byte for byte as before, every name with its owner.
+// Importing again copies nothing twice.
+TEST_F(PostgresTest, ImportedSiteAnswersExactlyAsItDid) {
+  ScratchDir folder;
+  const std::vector<std::string> asked = {
+      QueryBody("select * from 系统设置"), QueryBody("select * from 免费 where 硬盘ID='M 1'"),
+      NameLookup("Alice"), NameLookup("nobody")};
+  const auto answers = [&](int port) {
+    std::vector<std::string> seen;
+    for (const std::string& body : asked) {
+      const HttpResponse answer = Post(port, body);
+      seen.push_back(std::to_string(answer.status) + " " + answer.body);
+    }
+    for (const char* page : {"/Test/alice", "/Test/BOB9", "/Test/nobody"}) {
+      const HttpResponse answer = Get(port, page);
+      seen.push_back(std::to_string(answer.status) + " " + answer.Header("etag") + " " +
+                     answer.Header("last-modified") + " " + answer.body);
+    }
+    return seen;
+  };
+  std::vector<std::string> before;
+  {
+    ServerProcess old(folder.path(), {"--announcement", "搬家了", "--public-host", "pages.test"});
+    ASSERT_EQ(Post(old.port(), ClaimBody("M 1", "alice")).status, 200);
+    ASSERT_EQ(Post(old.port(), StoreBody("M 1", "alice", "<p>爱丽丝</p>")).status, 200);
+    ASSERT_EQ(Post(old.port(), ClaimBody("M\t2", "bob9")).status, 200);
+    ASSERT_EQ(Post(old.port(), StoreBody("M\t2", "bob9", std::string(100000, 'b'))).status, 200);
+    before = answers(old.port());
+  }
+  const auto import = [&] {
+    ChildProcess run({"/bin/sh", "-c", "exec \"$0\" \"$@\" 1>&2", HEARTPAGE_SERVER_BINARY,
+                      "--import-sqlite", folder.path().string(), "--database", uri_});
+    EXPECT_EQ(run.Wait(), 0) << run.Log();
+    return run.Log();
+  };
+  EXPECT_NE(import().find(": 1 settings, 2 claims (0 already there, 0 held there by another "
+                          "machine and left out), 2 pages (0 already there, 0 left out)"),
+            std::string::npos);
+  EXPECT_NE(import().find(", 0 claims (2 already there, 0 held there by another machine and left "
+                          "out), 0 pages (2 already there, 0 left out)"),
+            std::string::npos);
+
+  ServerProcess moved({}, Database({"--public-host", "pages.test"}));
+  EXPECT_EQ(answers(moved.port()), before);
+  EXPECT_EQ(Post(moved.port(), StoreBody("M\t2", "alice", "x")).status, 403);
+  EXPECT_EQ(Post(moved.port(), StoreBody("M 1", "alice", "<p>新</p>")).status, 200);
+}
+
 }  // namespace
 }  // namespace heartpage::server

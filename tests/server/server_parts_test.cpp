@@ -13,6 +13,7 @@
 #include "server/form.h"
 #include "server/http_util.h"
 #include "server/options.h"
+#include "server/pg_connection.h"
 #include "server/rate_limit.h"
 #include "server/records.h"
 #include "server/statement.h"
@@ -298,11 +299,22 @@ TEST(OptionsTest, DefaultsAndErrors) {
                                                {"--public-host", "a.org/x"},
                                                {"--public-host", "a.org\"><b"},
                                                {"--tls-key", "k.pem"},
+                                               {"--database", "mysql://x/y"},
+                                               {"--database", "postgresql://h/d?nonsense=1"},
+                                               {"--database", "postgresql://h/d", "--data", "d"},
+                                               {"--database-connections", "1"},
+                                               {"--import-sqlite", "d"},
                                                {"stray"}}) {
     EXPECT_TRUE(std::holds_alternative<OptionsError>(ParseOptions(args, env))) << args[0];
   }
   const auto nothing = [](const char*) -> const char* { return nullptr; };
   EXPECT_TRUE(std::holds_alternative<OptionsError>(ParseOptions({}, nothing)));
+  // A database needs no folder, and its password stays out of the log.
+  const auto shared = ParseOptions({"--database", "postgresql://u:secret@h/d"}, nothing);
+  ASSERT_TRUE(std::holds_alternative<Options>(shared));
+  EXPECT_TRUE(std::get<Options>(shared).data_dir.empty());
+  EXPECT_EQ(RedactedUri("postgresql://u:secret@h/d?password=x&sslmode=require"),
+            "postgresql://u:***@h/d?password=***&sslmode=require");
 
   EXPECT_EQ(PublicHost("0.0.0.0:80", "pages.example.org"), "pages.example.org");
   EXPECT_EQ(PublicHost("[::]:8936", "pages.example.org"), "pages.example.org");
