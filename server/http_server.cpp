@@ -95,8 +95,8 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   asio::steady_timer sweep;
   // Declared after the contexts, so it is gone first: its last jobs post
   // their answers to contexts that still exist.
-  StorageWorkers workers{{.readers = shared->config.storage_readers,
-                          .writers = shared->config.storage_writers}};
+  StorageWorkers workers{
+      {.readers = shared->config.storage_readers, .writers = shared->config.storage_writers}};
   asio::steady_timer backoff;
   tcp::endpoint peer;  // of the connection being accepted
   SpareDescriptor spare;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -22,7 +22,7 @@ struct Options {
   std::size_t database_connections = 4;
   // A SQLite data folder to copy into `database`, after which we end.
   std::filesystem::path import_sqlite;
-  SiteSettings settings;  // the fields given on the command line
+  SiteSettings settings;                               // the fields given on the command line
   std::uint64_t max_storage = std::uint64_t{1} << 30;  // pages' bytes in all
   std::size_t page_cache_bytes = 64 * 1024 * 1024;
   std::size_t page_files = 0;  // 0: sized from the descriptor limit

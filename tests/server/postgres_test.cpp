@@ -148,9 +148,9 @@ TEST_F(PostgresTest, RidesOutADatabaseRestart) {
 // Importing again copies nothing twice.
 TEST_F(PostgresTest, ImportedSiteAnswersExactlyAsItDid) {
   ScratchDir folder;
-  const std::vector<std::string> asked = {
-      QueryBody("select * from 系统设置"), QueryBody("select * from 免费 where 硬盘ID='M 1'"),
-      NameLookup("Alice"), NameLookup("nobody")};
+  const std::vector<std::string> asked = {QueryBody("select * from 系统设置"),
+                                          QueryBody("select * from 免费 where 硬盘ID='M 1'"),
+                                          NameLookup("Alice"), NameLookup("nobody")};
   const auto answers = [&](int port) {
     std::vector<std::string> seen;
     for (const std::string& body : asked) {
