@@ -19,6 +19,15 @@ need_commands() {
   done
 }
 
+# Sets build, server and load to BUILD_DIR's heartpage-server and load
+# generator, or fails when they are not built.
+use_build() {
+  build=$1
+  server=$build/server/heartpage-server
+  load=$build/bench/server_load
+  [[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
+}
+
 free_port() {
   local port
   while :; do

@@ -11,13 +11,9 @@
 # when run as root and they are missing. Not part of ./test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=${1:-build}
-server=$build/server/heartpage-server
-load=$build/bench/server_load
-[[ -x $server && -x $load ]] || { echo "build first: cmake --build $build" >&2; exit 1; }
-
 # shellcheck source=bench/lib.sh
 source bench/lib.sh
+use_build "${1:-build}"
 need_commands "wrk nginx-light" wrk nginx
 
 threads=${WRK_THREADS:-2}
