@@ -60,7 +60,6 @@ void CachingStorage::AllPagesChanged() {
 }
 
 bool CachingStorage::HasInMemory(std::string_view name) {
-  backing_.CatchUp();
   std::shared_lock lock(mutex_);
   return pages_.contains(name);
 }
@@ -68,7 +67,6 @@ bool CachingStorage::HasInMemory(std::string_view name) {
 std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
   std::uint64_t stores_before;
   bool file_allowed;
-  backing_.CatchUp();
   {
     std::shared_lock lock(mutex_);
     if (const auto it = pages_.find(name); it != pages_.end()) return it->second;

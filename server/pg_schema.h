@@ -13,8 +13,10 @@ namespace heartpage::server {
 // refused rather than misread.
 inline constexpr int kPostgresSchemaVersion = 1;
 
-// The channel on which a store announces the name of the page it changed.
+// The channel on which a store announces the name of the page it changed,
+// and the one on which each server confirms it dropped that page.
 inline constexpr const char* kPageChannel = "heartpage_pages";
+inline constexpr const char* kDroppedChannel = "heartpage_dropped";
 
 // Applies, in one transaction, every migration the database lacks, after
 // taking a lock that makes any other server starting at the same moment wait

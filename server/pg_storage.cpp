@@ -10,8 +10,9 @@ constexpr auto kPoolWait = std::chrono::seconds(5);
 // How often a database that is down is tried again, unless the watch hears it
 // is back sooner.
 constexpr auto kRetryAfter = std::chrono::seconds(1);
-// How long an acknowledged store waits to be heard by its own server.
-constexpr auto kHearingWait = std::chrono::milliseconds(500);
+// How long a store waits for every server to drop the old page; a server
+// that takes longer is hung, and must not hang every store with it.
+constexpr auto kConfirmationWait = std::chrono::milliseconds(1000);
 
 std::vector<Claim> ReadClaims(const PgResult& rows) {
   std::vector<Claim> claims;
@@ -46,6 +47,9 @@ PostgresStorage::PostgresStorage(std::string uri, std::size_t connections, Note 
       watch_(uri_, note_, [this] { OpenGate(); }) {
   try {
     Hasher();
+    // Stores wait for the other servers' confirmations, which only a
+    // listening watch hears.
+    watch_.AwaitWatching(kConfirmationWait * 3);
   } catch (const DatabaseUnavailable& error) {
     note_(std::string(error.what()) + "; answering 503 until it can be reached");
   }
@@ -212,6 +216,7 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
   const std::string etag = PageEtag(bytes);
   Lease db = Acquire();
   std::string transaction;
+  std::vector<std::string> watches;
   const StoreResult result = db->Transaction([&]() -> StoreResult {
     const PgResult claim =
         db->Run("SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $1 FOR SHARE", {name});
@@ -236,15 +241,25 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
         "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = $2, 修改时间 = excluded.修改时间, 标签 = $3",
         {name, PgValue::Bytes(bytes), etag});
-    // Delivered to every listening server when, and only if, this commits.
+    // Delivered to every listening server when, and only if, this commits;
+    // those listening now are those that must confirm.
     transaction = db->Run(
                         "SELECT pg_current_xact_id()::text, "
                         "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text)",
                         {kPageChannel, name})
                       .Get(0, 0);
+    const PgResult listening = db->Run(
+        "SELECT pid::text FROM pg_stat_activity "
+        "WHERE application_name = $1 AND datname = current_database()",
+        {PageWatch::kSessionName});
+    for (int row = 0; row < listening.Rows(); ++row) watches.emplace_back(listening.Get(row, 0));
     return StoreResult::kStored;
   });
-  if (result == StoreResult::kStored) watch_.AwaitHeard(transaction, kHearingWait);
+  // With no server listening, none keeps pages it would have to drop.
+  if (result == StoreResult::kStored && !watches.empty() &&
+      !watch_.AwaitDropped(transaction, watches, kConfirmationWait))
+    note_("store of \"" + std::string(name) + "\" acknowledged before every server confirmed " +
+          "dropping the old page within " + std::to_string(kConfirmationWait.count()) + " ms");
   return result;
 }
 

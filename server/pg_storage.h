@@ -18,7 +18,8 @@ namespace heartpage::server {
 // Storage in a PostgreSQL database that several server processes share.
 // Names are unique by the database's constraint, a store is one transaction
 // acknowledged only once committed to disk, and every store is announced to
-// the other processes (PageWatch), so that their caches drop the old page.
+// the other processes (PageWatch): it is acknowledged once they all dropped
+// the old page.
 //
 // The database may be down when the server starts or go away later: requests
 // that need it then fail with DatabaseUnavailable (the caller answers 503)
@@ -48,7 +49,6 @@ class PostgresStorage final : public Storage {
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
   bool KeepingPagesIsSafe() override { return watch_.Watching(); }
-  void CatchUp() override { watch_.CatchUp(); }
 
   // Stores that would take the pages of the whole site past `bytes` are
   // refused (kOverQuota).

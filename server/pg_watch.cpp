@@ -11,6 +11,17 @@
 #include "server/pg_schema.h"
 
 namespace heartpage::server {
+namespace {
+
+// Confirmations kept for stores still being acknowledged.
+constexpr std::size_t kRemembered = 4096;
+
+bool IsNumber(std::string_view text) {
+  return !text.empty() && text.size() < 24 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
 
 PageWatch::PageWatch(std::string uri, Note note, std::function<void()> listening)
     : uri_(std::move(uri)), note_(std::move(note)), listening_(std::move(listening)) {
@@ -32,56 +43,75 @@ void PageWatch::SetSink(PageChangeSink* sink) {
   sink_ = sink;
 }
 
-void PageWatch::CatchUp() {
-  if (!watching_) return;
-  std::lock_guard lock(mutex_);
-  if (connection_ && !Drain()) Lost();
-}
-
-// A notice is the page's name and, after a space, its store's transaction.
-bool PageWatch::Drain() {
-  constexpr std::size_t kRecent = 4096;
-  PGconn* conn = connection_->raw();
-  if (PQconsumeInput(conn) == 0 || PQstatus(conn) != CONNECTION_OK) return false;
-  bool any = false;
-  while (PGnotify* notice = PQnotifies(conn)) {
-    const std::string_view text = notice->extra;
-    const std::size_t space = text.find(' ');
-    if (sink_ != nullptr) sink_->PageChanged(text.substr(0, space));
-    if (space != std::string_view::npos) {
-      if (recent_.size() == kRecent) recent_.pop_front();
-      recent_.emplace_back(text.substr(space + 1));
-      any = true;
-    }
-    PQfreemem(notice);
-  }
-  if (any) heard_.notify_all();
-  return true;
-}
-
-bool PageWatch::AwaitHeard(const std::string& transaction, std::chrono::milliseconds limit) {
+bool PageWatch::AwaitDropped(const std::string& transaction,
+                             const std::vector<std::string>& sessions,
+                             std::chrono::milliseconds limit) {
   std::unique_lock lock(mutex_);
-  return heard_.wait_for(lock, limit, [&] {
-    return !watching_ || std::find(recent_.rbegin(), recent_.rend(), transaction) != recent_.rend();
-  }) && watching_;
+  return confirmed_.wait_for(lock, limit, [&] {
+    const auto it = dropped_.find(transaction);
+    return it != dropped_.end() && std::ranges::all_of(sessions, [&](const std::string& session) {
+             return it->second.contains(session);
+           });
+  });
 }
 
-// Under mutex_. What the sink keeps stays until listening resumes: the
-// database is most likely down for every server, and then no page changes.
-void PageWatch::Lost() {
-  watching_ = false;
-  connection_.reset();
-  heard_.notify_all();
+bool PageWatch::AwaitWatching(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return confirmed_.wait_for(lock, limit, [&] { return watching_.load(); });
 }
 
-void PageWatch::Listen() {
+std::unique_ptr<PgConnection> PageWatch::Listen() {
   auto connection = std::make_unique<PgConnection>(uri_);
-  connection->Exec(std::string("LISTEN ") + kPageChannel);
-  std::lock_guard lock(mutex_);
-  connection_ = std::move(connection);
-  watching_ = true;
-  // What was read before this moment was read unwatched.
-  if (sink_ != nullptr) sink_->AllPagesChanged();
+  // Named only once listening: whoever finds a watch by its name can count
+  // on it to hear what is committed from then on.
+  connection->Exec(std::string("LISTEN ") + kPageChannel + "; LISTEN " + kDroppedChannel +
+                   "; SET application_name TO '" + kSessionName + "'");
+  return connection;
+}
+
+// A page notice is the page's name and, after a space, its store's
+// transaction; a confirmation is the transaction and the confirming session.
+bool PageWatch::Drain(PgConnection& connection) {
+  PGconn* conn = connection.raw();
+  if (PQconsumeInput(conn) == 0 || PQstatus(conn) != CONNECTION_OK) return false;
+  for (;;) {
+    std::string confirm;  // the transactions whose pages this server dropped
+    {
+      std::lock_guard lock(mutex_);
+      bool heard = false;
+      while (PGnotify* notice = PQnotifies(conn)) {
+        const std::string_view text = notice->extra;
+        const std::size_t space = text.find(' ');
+        const std::string_view first = text.substr(0, space);
+        const std::string_view second =
+            space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+        if (std::string_view(notice->relname) == kPageChannel) {
+          if (sink_ != nullptr) sink_->PageChanged(first);
+          if (IsNumber(second))
+            confirm += std::string(confirm.empty() ? "" : ",") + "'" + std::string(second) + "'";
+        } else if (IsNumber(first) && IsNumber(second)) {
+          auto [it, added] = dropped_.try_emplace(std::string(first));
+          if (added) transactions_.push_back(it->first);
+          it->second.emplace(second);
+          heard = true;
+        }
+        PQfreemem(notice);
+      }
+      while (transactions_.size() > kRemembered) {
+        dropped_.erase(transactions_.front());
+        transactions_.pop_front();
+      }
+      if (heard) confirmed_.notify_all();
+    }
+    if (confirm.empty()) return true;
+    // What arrives meanwhile is queued by libpq and read in the next round.
+    try {
+      connection.Exec(std::string("SELECT pg_notify('") + kDroppedChannel +
+                      "', t || ' ' || pg_backend_pid()) FROM unnest(ARRAY[" + confirm + "]) t");
+    } catch (const StorageError&) {
+      return false;
+    }
+  }
 }
 
 bool PageWatch::Wait(int fd, int timeout_ms) {
@@ -93,16 +123,12 @@ bool PageWatch::Wait(int fd, int timeout_ms) {
 }
 
 void PageWatch::Run() {
-  using namespace std::chrono;
   int delay_ms = 250;
   bool reported = false;
   while (!stopping_) {
+    std::unique_ptr<PgConnection> connection;
     try {
-      Listen();
-      if (listening_) listening_();
-      if (reported && note_) note_("watching page changes again");
-      reported = false;
-      delay_ms = 250;
+      connection = Listen();
     } catch (const StorageError& error) {
       if (!reported && note_)
         note_(std::string("not watching page changes, pages are read from the database: ") +
@@ -112,22 +138,26 @@ void PageWatch::Run() {
       delay_ms = std::min(delay_ms * 2, 5000);
       continue;
     }
-    for (;;) {
-      int fd;
-      {
-        std::lock_guard lock(mutex_);
-        if (!connection_) break;  // CatchUp() found it broken
-        fd = PQsocket(connection_->raw());
-      }
-      if (!Wait(fd, -1)) return;
+    {
       std::lock_guard lock(mutex_);
-      if (!connection_) break;
-      if (!Drain()) {
-        Lost();
-        break;
-      }
+      watching_ = true;
+      // What was read before this moment was read unwatched.
+      if (sink_ != nullptr) sink_->AllPagesChanged();
+      confirmed_.notify_all();
     }
-    if (note_ && !reported) note_("lost the database connection that watches page changes");
+    if (listening_) listening_();
+    if (reported && note_) note_("watching page changes again");
+    reported = false;
+    delay_ms = 250;
+    while (Wait(PQsocket(connection->raw()), -1) && Drain(*connection)) {
+    }
+    {
+      std::lock_guard lock(mutex_);
+      watching_ = false;
+      confirmed_.notify_all();
+    }
+    if (stopping_) return;
+    if (note_) note_("lost the database connection that watches page changes");
     reported = true;
   }
 }

@@ -107,14 +107,12 @@ class Storage {
   virtual bool HasInMemory(std::string_view /*name*/) { return false; }
 
   // For a database that other processes write too. `sink` (null: nobody) is
-  // told of their changes, from a thread of the store's or from CatchUp().
+  // told of their changes, from a thread of the store's, before those
+  // changes are acknowledged to whoever made them.
   virtual void WatchPages(PageChangeSink* /*sink*/) {}
   // Whether a page read now may be kept: true while every later change will
   // be reported, or while this process is the database's only writer.
   virtual bool KeepingPagesIsSafe() { return true; }
-  // Reports the changes that have already arrived, without waiting: a cache
-  // calls it before it answers from memory.
-  virtual void CatchUp() {}
 };
 
 }  // namespace heartpage::server
