@@ -3,6 +3,7 @@
 
 #include "app/main_window.h"
 #include "controls/chinese_font.h"
+#include "controls/qt_translations.h"
 #include "net/form_post.h"
 
 int main(int argc, char** argv) {
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   // The program ends when its main window is unloaded, not when the last
   // visible window happens to close (start-up's messages come before it).
   QApplication::setQuitOnLastWindowClosed(false);
+  heartpage::InstallQtChineseTranslations();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
   // Requests wait with the event loop running, so that windows keep
