@@ -138,6 +138,9 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
   design.WriteProperty("cDrawMode", std::int16_t{13});
   design.WriteProperty("cForeColor", OleColor{0x80000012});
+  // See-through where the artwork has the mask colour: only the round
+  // button shows over the window's own artwork.
+  design.WriteProperty("cBackStyle", std::int16_t{0});
   close_button_->ReadProperties(design);
   connect(close_button_, &iButton::Click, this, &MainWindow::UnloadAll);
 

@@ -222,6 +222,20 @@ TEST_F(MainWindowTest, PanelAndTilesShowTheArtworkBehindThePanel) {
   EXPECT_EQ(window_image.pixelColor(3, 3), background.pixelColor(3, 3));
 }
 
+// The close button shows only its round button: around it, the window's own
+// artwork shows through (its strip's ground is the mask colour).
+TEST_F(MainWindowTest, OnlyTheRoundCloseButtonShowsOverTheArtwork) {
+  QWidget* close = Find(QStringLiteral("iButton1"));
+  const QImage shown = window->grab().toImage();
+  const QImage background(QStringLiteral(":/heartpage/background.jpg"));
+  for (const QPoint corner : {QPoint(1, 1), QPoint(close->width() - 2, close->height() - 2)}) {
+    const QPoint at = close->geometry().topLeft() + corner;
+    EXPECT_EQ(shown.pixelColor(at), background.pixelColor(at)) << corner.x();
+  }
+  const QPoint centre = close->geometry().center();
+  EXPECT_NE(shown.pixelColor(centre), background.pixelColor(centre));
+}
+
 TEST_F(MainWindowTest, AnyButtonOnTheBackgroundOrPanelDragsTheWindow) {
   const QPoint start = window->pos();
   auto drag = [&](QWidget* on, QPoint at, Qt::MouseButton button) {
