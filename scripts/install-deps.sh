@@ -26,6 +26,8 @@ packages=(
   # the desktop program: Qt 6 Widgets, Qt's own Chinese texts (standard
   # menus and buttons), and a Chinese font so that no text shows as boxes
   qt6-base-dev qt6-translations-l10n fonts-noto-cjk
+  # hearts and faces typed into the fields, in colour
+  fonts-noto-color-emoji
   # running: the preview opens pages with the desktop's default browser
   xdg-utils
   # pages: jQuery for the templates that name it; browser tests in Chromium,
