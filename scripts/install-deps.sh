@@ -28,6 +28,8 @@ packages=(
   qt6-base-dev qt6-translations-l10n fonts-noto-cjk
   # hearts and faces typed into the fields, in colour
   fonts-noto-color-emoji
+  # the clipboard's keeper asks X whether a clipboard manager runs
+  libxcb1-dev
   # running: the preview opens pages with the desktop's default browser
   xdg-utils
   # pages: jQuery for the templates that name it; browser tests in Chromium,
