@@ -230,8 +230,7 @@ void MainWindow::ShowSplash() {
   splash->setAttribute(Qt::WA_DeleteOnClose);
   splash->setFont(ChineseFont(ChineseFace::kHeiTi, 12));
   splash->setCursor(Qt::BusyCursor);
-  splash->showMessage(QString::fromUtf8(kStartingText), Qt::AlignHCenter | Qt::AlignBottom,
-                      Qt::white);
+  splash->showMessage(QString::fromUtf8(kStartingText), Qt::AlignCenter, Qt::white);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     splash->move(screen->availableGeometry().center() - splash->rect().center());
   splash->show();

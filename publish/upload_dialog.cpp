@@ -304,6 +304,12 @@ void UploadDialog::ShowStatus(std::string_view text) {
                                                                         : QColor(Qt::black));
   status_->setPalette(palette);
   status_->setText(Q(text));
+  // The longest messages take the hints' smaller size rather than lose
+  // their ends.
+  QFont font = ChineseFont(ChineseFace::kHeiTi, 12);
+  if (QFontMetrics(font).horizontalAdvance(status_->text()) > width() - 16)
+    font.setPointSizeF(10.5);
+  status_->setFont(font);
   status_->adjustSize();
   // From its designed place, moved left only as far as a long message needs.
   const int left = std::clamp(width() - status_->width() - 8, 0, 3720 / kTwipsPerPixel);
