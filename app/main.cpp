@@ -1,15 +1,22 @@
 #include <QApplication>
 #include <QIcon>
+#include <string_view>
 
 #include "app/main_window.h"
 #include "controls/chinese_font.h"
+#include "controls/qt_translations.h"
 #include "net/form_post.h"
+#include "publish/clipboard_keeper.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  // Started by an ending copy of the program to keep the copied address.
+  if (argc == 3 && std::string_view(argv[1]) == heartpage::kHoldClipboardOption)
+    return heartpage::HoldClipboard(QString::fromLocal8Bit(argv[2]));
   // The program ends when its main window is unloaded, not when the last
   // visible window happens to close (start-up's messages come before it).
   QApplication::setQuitOnLastWindowClosed(false);
+  heartpage::InstallQtChineseTranslations();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
   // Requests wait with the event loop running, so that windows keep
@@ -19,5 +26,7 @@ int main(int argc, char** argv) {
   heartpage::MainWindow main_window;
   if (!main_window.Load()) return 0;
   main_window.show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  heartpage::KeepClipboardAfterExit();
+  return status;
 }

@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
+#include <QSplashScreen>
 #include <QWindow>
 #include <cmath>
 
@@ -13,6 +14,7 @@
 #include "app/gallery_widgets.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
+#include "controls/window_placement.h"
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "net/server_requests.h"
@@ -67,6 +69,7 @@ void ShowMessageBox(const Notice& notice) {
 }
 
 void FillDefaults(MainWindowHooks& hooks) {
+  if (!hooks.startup_post) hooks.startup_post = hooks.post ? hooks.post : StartupPoster();
   if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
   if (!hooks.show_notice) hooks.show_notice = ShowMessageBox;
   if (!hooks.create_editor) hooks.create_editor = CreateEditor;
@@ -88,7 +91,10 @@ MainWindow::MainWindow(MainWindowHooks hooks)
       hooks_(std::move(hooks)),
       background_(Resource(QStringLiteral("background.jpg"))),
       timer_(new QTimer(this)) {
+  startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
+  if (!startup_fetch_)
+    startup_fetch_ = [post = hooks_.startup_post] { return FetchSettings(post); };
   setObjectName(QStringLiteral("Main"));
   // No title bar shows it; the task bar does.
   setWindowTitle(QStringLiteral("HeartPage"));
@@ -132,11 +138,15 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
   design.WriteProperty("cDrawMode", std::int16_t{13});
   design.WriteProperty("cForeColor", OleColor{0x80000012});
+  // See-through where the artwork has the mask colour: only the round
+  // button shows over the window's own artwork.
+  design.WriteProperty("cBackStyle", std::int16_t{0});
   close_button_->ReadProperties(design);
   connect(close_button_, &iButton::Click, this, &MainWindow::UnloadAll);
 
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // Centred where it fits; on a smaller screen from its top-left, so that
+  // the close button is there and the window can be dragged.
+  PlaceOnScreen(this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -183,14 +193,21 @@ bool MainWindow::Load() {
   StartupServices services;
   services.claim_instance = [this] {
     lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
-    return lock_->TryClaim();
+    if (!lock_->TryClaim()) return false;
+    ShowSplash();
+    return true;
   };
-  services.fetch_settings = hooks_.fetch_settings;
-  services.post = hooks_.post;
+  services.fetch_settings = startup_fetch_;
+  services.post = hooks_.startup_post;
   services.disk_serial = hooks_.disk_serial;
-  services.show_notice = hooks_.show_notice;
+  // A message box must not open under the splash.
+  services.show_notice = [this](const Notice& notice) {
+    HideSplash();
+    hooks_.show_notice(notice);
+  };
   services.open_target = hooks_.open_target;
   const StartupResult result = RunStartup(services);
+  HideSplash();
   if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
   if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
   if (!result.show_main) {
@@ -201,6 +218,30 @@ bool MainWindow::Load() {
     return false;
   }
   return true;
+}
+
+// The artwork at half its size with a line saying that the program starts,
+// shown from the moment this copy knows it is the only one until start-up
+// has its answers (at most kStartupBudget).
+void MainWindow::ShowSplash() {
+  auto* splash = new QSplashScreen(QPixmap::fromImage(
+      background_.scaled(background_.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+  splash->setObjectName(QStringLiteral("Splash"));
+  splash->setAttribute(Qt::WA_DeleteOnClose);
+  splash->setFont(ChineseFont(ChineseFace::kHeiTi, 12));
+  splash->setCursor(Qt::BusyCursor);
+  splash->showMessage(QString::fromUtf8(kStartingText), Qt::AlignCenter, Qt::white);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    splash->move(screen->availableGeometry().center() - splash->rect().center());
+  splash->show();
+  splash_ = splash;
+  // Painted now: the requests that follow only pump events while they wait.
+  QCoreApplication::processEvents();
+}
+
+void MainWindow::HideSplash() {
+  if (splash_) splash_->close();
+  splash_ = nullptr;
 }
 
 QWidget* MainWindow::Editor(int style) const {

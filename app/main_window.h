@@ -24,8 +24,12 @@ struct MainWindowHooks {
   std::function<QWidget*(int style)> create_editor;     // CreateEditor
   std::function<SettingsFields()> fetch_settings;       // FetchSettings
   Poster post;                                          // the server endpoint
-  std::function<std::string()> disk_serial;             // GetDiskSerial
-  QString lock_directory;                               // InstanceLock's default
+  // Start-up's requests; by default the endpoint within kStartupBudget for
+  // all of them together. Unset, a given `post` or `fetch_settings` stands
+  // in for them.
+  Poster startup_post;
+  std::function<std::string()> disk_serial;  // GetDiskSerial
+  QString lock_directory;                    // InstanceLock's default
 };
 
 // The address of our customer-service page on the publishing host.
@@ -63,8 +67,14 @@ class MainWindow : public QWidget {
   void Scroll();
   void ThumbnailClicked(int index);
   void SetAnnouncement(const QString& caption);
+  void ShowSplash();
+  void HideSplash();
 
   MainWindowHooks hooks_;
+  std::function<SettingsFields()> startup_fetch_;
+  // What the user sees while start-up waits for the server; none before
+  // the single-instance check and after start-up.
+  QPointer<QWidget> splash_;
   std::unique_ptr<InstanceLock> lock_;
   QImage background_;
   QTimer* timer_;

@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "machine/disk_serial.h"
@@ -72,10 +74,23 @@ StartupResult RunStartup(const StartupServices& services) {
   return result;
 }
 
+Poster StartupPoster(std::chrono::milliseconds budget) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = std::make_shared<std::optional<Clock::time_point>>();
+  return [deadline, budget](const std::string& body) {
+    if (!*deadline) *deadline = Clock::now() + budget;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(**deadline - Clock::now());
+    if (left.count() <= 0) return PostResult{};
+    return PostFormChecked(EndpointAddress(), body,
+                           PostLimits{std::min(left, kStartupConnectLimit), left});
+  };
+}
+
 StartupServices ServerStartupServices() {
   StartupServices services;
-  services.fetch_settings = [] { return FetchSettings(); };
-  services.post = PostToEndpoint;
+  services.post = StartupPoster();
+  services.fetch_settings = [post = services.post] { return FetchSettings(post); };
   services.disk_serial = GetDiskSerial;
   return services;
 }

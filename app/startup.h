@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@ inline constexpr std::string_view kClientVersion = "V1.0";
 inline constexpr std::string_view kNoticeTitle = "提示";
 inline constexpr std::string_view kAlreadyRunningText = "程序已经运行,不能再次装载！";
 inline constexpr std::string_view kNewVersionText = "发现最新版本!";
+inline constexpr std::string_view kStartingText = "正在连接服务器…";
 inline constexpr std::string_view kUnreachableText = "无法连接服务器,请检查网络后重试!";
 // Between the announcement's end and its next start while it scrolls.
 inline constexpr std::string_view kAnnouncementGap = "          ";
@@ -28,6 +30,13 @@ inline constexpr std::string_view kAnnouncementGap = "          ";
 inline constexpr std::size_t kAnnouncementField = 3;
 inline constexpr std::size_t kVersionField = 4;
 inline constexpr std::size_t kDownloadField = 5;
+
+// How long start-up may wait for the publishing server, all of its requests
+// together: a server that accepts connections and never answers must not
+// keep the user looking at nothing. A request that finds the time spent is
+// not sent and reads as no answer.
+inline constexpr std::chrono::milliseconds kStartupBudget{5000};
+inline constexpr std::chrono::milliseconds kStartupConnectLimit{3000};
 
 enum class NoticeIcon { kExclamation, kInformation };
 
@@ -68,8 +77,14 @@ struct StartupResult {
 // (not as a new version) and ends the program.
 StartupResult RunStartup(const StartupServices& services);
 
-// The services that talk to the configured publishing server and read this
-// machine's identifier; the caller adds the lock, the notices and the opener.
+// Posts to the configured server's endpoint; every request made through the
+// returned poster (and its copies) shares one time budget, counted from the
+// first request.
+Poster StartupPoster(std::chrono::milliseconds budget = kStartupBudget);
+
+// The services that talk to the configured publishing server within
+// kStartupBudget and read this machine's identifier; the caller adds the
+// lock, the notices and the opener.
 StartupServices ServerStartupServices();
 
 // One step of the scrolling announcement: the first character moves to the

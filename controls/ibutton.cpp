@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
+#include <cstdlib>
 
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
@@ -46,6 +47,10 @@ short ButtonCode(Qt::MouseButton button) {
       return 0;
   }
 }
+
+// How far (per channel) a pixel may be from the mask colour and still count
+// as see-through.
+constexpr int kMaskTolerance = 24;
 
 short ButtonsMask(Qt::MouseButtons buttons) {
   short mask = 0;
@@ -301,7 +306,18 @@ void iButton::DrawCellPicture() {
   // See-through mode: the host shows wherever the drawn cell is the mask
   // colour. The caption is printed afterwards, inside the same mask.
   const QColor mask = ToQColor(mask_color_, palette());
-  const QImage opaque = image_.convertToFormat(QImage::Format_RGB32);
+  QImage opaque = image_.convertToFormat(QImage::Format_RGB32);
+  // A back picture that went through a lossy format (a JPEG strip) brings
+  // its mask-coloured ground back a few units off: still the ground.
+  for (int y = 0; y < opaque.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(opaque.scanLine(y));
+    for (int x = 0; x < opaque.width(); ++x) {
+      if (std::abs(qRed(line[x]) - mask.red()) <= kMaskTolerance &&
+          std::abs(qGreen(line[x]) - mask.green()) <= kMaskTolerance &&
+          std::abs(qBlue(line[x]) - mask.blue()) <= kMaskTolerance)
+        line[x] = mask.rgb();
+    }
+  }
   setMask(QBitmap::fromImage(opaque.createMaskFromColor(mask.rgb(), Qt::MaskInColor)));
 }
 

@@ -5,17 +5,22 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScreen>
+#include <QScrollArea>
 #include <QString>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
 #include <limits>
 #include <vector>
 
 #include "controls/chinese_font.h"
+#include "controls/window_placement.h"
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
 #include "pages/styles.h"
@@ -80,16 +85,43 @@ QString WithoutCr(const std::string& text) {
   return out;
 }
 
+// What a window's frame (title bar and borders) may add to its client area.
+const QSize kFrameAllowance(16, 48);
+
 }  // namespace
 
-EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style) {
+EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface_(this) {
   const WindowLayout& layout = GetLayout(style);
   const Style& definition = GetStyle(style);
   setObjectName(Q(definition.window));
   setWindowTitle(Q(definition.caption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(Px(layout.client_width), Px(layout.client_height));
+  const QSize designed(Px(layout.client_width), Px(layout.client_height));
+  const QRect available = AvailableArea();
+  const QSize framed = designed + kFrameAllowance;
+  if (available.isEmpty() ||
+      (framed.width() <= available.width() && framed.height() <= available.height())) {
+    setFixedSize(designed);
+  } else {
+    // Larger than the screen: the designed window scrolls inside one that
+    // fits, so that every field and both buttons can be reached.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("Scroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    surface_ = new QWidget;
+    surface_->setObjectName(QStringLiteral("Surface"));
+    surface_->setFixedSize(designed);
+    scroll->setWidget(surface_);
+    const int bar = QWidget::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize whole = designed + QSize(bar, bar);
+    setMaximumSize(whole);
+    resize(whole.boundedTo(available.size() - kFrameAllowance));
+    auto* fill = new QVBoxLayout(this);
+    fill->setContentsMargins(0, 0, 0, 0);
+    fill->addWidget(scroll);
+  }
   if (!layout.icon) {
     // No icon of its own, and not the program's either.
     QPixmap blank(16, 16);
@@ -106,8 +138,8 @@ void EditorWindow::Build(const WindowLayout& layout) {
   std::vector<QGroupBox*> frames;
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
     const FramePlacement& placed = layout.frames[i];
-    QWidget* parent = placed.parent < 0 ? static_cast<QWidget*>(this)
-                                        : frames[static_cast<std::size_t>(placed.parent)];
+    QWidget* parent =
+        placed.parent < 0 ? surface_ : frames[static_cast<std::size_t>(placed.parent)];
     auto* frame = new QGroupBox(Q(placed.caption), parent);
     frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
     frame->setGeometry(PxRect(placed.rect));
@@ -128,7 +160,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
   const auto parent_of = [&](int frame) -> QWidget* {
     if (frame >= 0) return frames[static_cast<std::size_t>(frame)];
     // Controls of a window covered by its frame stand on that frame.
-    return layout.tinted ? static_cast<QWidget*>(frames.front()) : this;
+    return layout.tinted ? static_cast<QWidget*>(frames.front()) : surface_;
   };
 
   std::map<std::string, int> next_index;
@@ -151,6 +183,9 @@ void EditorWindow::Build(const WindowLayout& layout) {
     QWidget* box = nullptr;
     if (placed.multiline) {
       auto* edit = new QPlainTextEdit(parent);
+      // Tab and Shift+Tab move on like everywhere else; Ctrl+Tab types a tab.
+      edit->setTabChangesFocus(true);
+      edit->installEventFilter(this);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
       edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -210,6 +245,44 @@ void EditorWindow::Build(const WindowLayout& layout) {
   upload->setGeometry(PxRect(layout.command2));
   upload->setFont(ApplicationFont());
   connect(upload, &QPushButton::clicked, this, &EditorWindow::UploadPage);
+  // Enter presses the focused button, as Space does.
+  preview->setAutoDefault(true);
+  upload->setAutoDefault(true);
+
+  // Tab follows the layout: the boxes, the check box where it stands, then
+  // the buttons.
+  std::vector<int> order = layout.tab_order;
+  if (order.empty()) {
+    for (const BoxPlacement& placed : layout.boxes) order.push_back(placed.index);
+  }
+  const std::string array = definition.rows.front().control;
+  std::vector<QWidget*> chain;
+  for (const int index : order) {
+    const BoxPlacement& placed =
+        *std::find_if(layout.boxes.begin(), layout.boxes.end(),
+                      [index](const BoxPlacement& box) { return box.index == index; });
+    if (check_ != nullptr && placed.frame < 0 && placed.rect.top > layout.check->rect.top &&
+        std::find(chain.begin(), chain.end(), check_) == chain.end())
+      chain.push_back(check_);
+    chain.push_back(boxes_.at(array + "(" + std::to_string(index) + ")"));
+  }
+  if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
+    chain.push_back(check_);
+  chain.push_back(preview);
+  chain.push_back(upload);
+  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    auto* edit = qobject_cast<QPlainTextEdit*>(watched);
+    if (edit != nullptr && key->key() == Qt::Key_Tab && key->modifiers() == Qt::ControlModifier) {
+      edit->insertPlainText(QStringLiteral("\t"));
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void EditorWindow::FillDefaults() {
@@ -287,11 +360,7 @@ void EditorWindow::showEvent(QShowEvent* event) {
   close_pending_ = false;
   if (placed_) return;
   placed_ = true;
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  PlaceOnScreen(this);
 }
 
 }  // namespace heartpage

@@ -34,6 +34,7 @@ class EditorWindow : public QWidget, public FieldSource {
   void UploadPage();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void showEvent(QShowEvent* event) override;
 
@@ -43,6 +44,9 @@ class EditorWindow : public QWidget, public FieldSource {
   void NumberLabels();
 
   int style_;
+  // Where the fields stand: the window itself, or the inside of a scroll
+  // area when the designed window is larger than the screen.
+  QWidget* surface_;
   std::map<std::string, QWidget*, std::less<>> boxes_;
   QCheckBox* check_ = nullptr;
   int previews_waiting_ = 0;

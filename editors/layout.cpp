@@ -159,6 +159,9 @@ WindowLayout Layout5() {
     box.caption = CaptionKind::kLabel2;
     layout.boxes.push_back(box);
   }
+  // Reading order: the seven lines, the settings beside them, the line under
+  // them, the own HTML on the right, then the two sentences below.
+  layout.tab_order = {0, 1, 2, 3, 4, 5, 6, 13, 14, 15, 16, 7, 8, 17, 9, 10, 11, 12};
   layout.command1 = {2400, 6240, 2535, 495};
   layout.command2 = {6840, 6240, 2535, 495};
   return layout;

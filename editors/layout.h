@@ -68,6 +68,9 @@ struct WindowLayout {
   std::vector<BoxPlacement> boxes;
   std::vector<TextPlacement> texts;
   std::optional<CheckPlacement> check;
+  // The order Tab visits the boxes in, by index; empty: the order of
+  // `boxes`. The check box comes before the first box of the window below it.
+  std::vector<int> tab_order;
   Rect command1;
   Rect command2;
   bool icon = true;     // FG8 has none

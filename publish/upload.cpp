@@ -106,6 +106,13 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
   return {true, name, std::string(upload_text::kUploaded), PageAddress(name), name};
 }
 
+StatusKind KindOfStatus(std::string_view status) {
+  if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
+  if (status == upload_text::kUploaded || status == upload_text::kCopied)
+    return StatusKind::kSuccess;
+  return StatusKind::kFailure;
+}
+
 std::string_view CopyStatus(std::string_view address) {
   return address.empty() ? upload_text::kCopyFirst : upload_text::kCopied;
 }

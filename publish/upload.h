@@ -27,7 +27,14 @@ inline constexpr std::string_view kCopied = "网址已复制,去发给您的TA�
 // unreachable server, a refused request, a time-out.
 inline constexpr std::string_view kUploadFailed = "上传失败,请检查网络后重试!";
 inline constexpr std::string_view kNoMachineId = "无法读取本机标识,不能上传!";
+// From the click on "确认上传" until the outcome.
+inline constexpr std::string_view kUploading = "正在上传…";
 }  // namespace upload_text
+
+// How the status label shows a text: failures in red, successes in green,
+// the progress text plain.
+enum class StatusKind { kProgress, kSuccess, kFailure };
+StatusKind KindOfStatus(std::string_view status);
 
 // The key filter of the name box, on a typed character's code: letters and
 // digits pass, capitals as small letters, backspace (8) passes; anything else

@@ -1,20 +1,25 @@
 #include "publish/upload_dialog.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QScreen>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include "controls/chinese_font.h"
+#include "controls/window_placement.h"
 #include "machine/disk_serial.h"
+#include "net/host.h"
 #include "pages/holder.h"
 
 namespace heartpage {
@@ -92,7 +97,9 @@ UploadDialog::UploadDialog(UploadServices services)
   name_->installEventFilter(this);
 
   auto* confirm = new QPushButton(QStringLiteral("确认上传"), this);
+  confirm_ = confirm;
   confirm->setObjectName(QStringLiteral("Command1"));
+  confirm->setAutoDefault(true);  // Enter presses the focused button
   confirm->setGeometry(PxRect(5640, 840, 1455, 495));
   connect(confirm, &QPushButton::clicked, this, &UploadDialog::Confirm);
 
@@ -106,7 +113,9 @@ UploadDialog::UploadDialog(UploadServices services)
     WidenToText(label, width());
   }
 
-  status_ = AddLabel(this, "ts", QString(), PxRect(3720, 2640, 0, 0), font());
+  // The window's own type and size, not the small serif of the program's
+  // default font: the status is what the user waits for.
+  status_ = AddLabel(this, "ts", QString(), PxRect(3720, 2640, 0, 0), hei12);
 
   QLabel* address_label = AddLabel(this, "Label1(3)", QStringLiteral("您的专属页面网址为："),
                                    PxRect(600, 3120, 2400, 240), hei12);
@@ -129,6 +138,7 @@ UploadDialog::UploadDialog(UploadServices services)
 
   auto* copy = new QPushButton(QStringLiteral("点击复制"), this);
   copy->setObjectName(QStringLiteral("Command2"));
+  copy->setAutoDefault(true);
   copy->setGeometry(PxRect(5160, 3720, 2055, 495));
   connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
 
@@ -139,16 +149,61 @@ UploadDialog::UploadDialog(UploadServices services)
 
 void UploadDialog::Load() {
   const std::string& owned = GGCT::Get().ZCYN;
-  name_->setText(Q(owned));
-  // A machine that owns a name publishes under that one only.
+  SetName(Q(owned));
+  // A machine that owns a name publishes under that one only; its page's
+  // address is known, ready to copy.
   name_->setEnabled(owned.empty());
+  if (!owned.empty()) ShowAddress(Q(PageAddress(owned)));
+}
+
+// The locked box shows the whole name: a long one in a smaller size.
+void UploadDialog::SetName(const QString& name) {
+  name_->setText(name);
+  QFont font = QApplication::font();
+  const int room = name_->width() - 8;
+  for (double points = std::max(font.pointSizeF(), 9.0); points > 6; points -= 0.5) {
+    font.setPointSizeF(points);
+    if (QFontMetrics(font).horizontalAdvance(name) <= room) break;
+  }
+  name_->setFont(font);
+  name_->setCursorPosition(0);
+}
+
+// The name box refuses the copy and paste keys (they are characters it does
+// not take), so its menu offers the commands without naming those keys, and
+// nothing that would type a control character.
+void UploadDialog::ShowNameMenu(const QPoint& global) {
+  QMenu* menu = name_->createStandardContextMenu();
+  menu->setObjectName(QStringLiteral("Text1Menu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  for (QAction* action : menu->actions()) {
+    if (action->menu() != nullptr) {
+      menu->removeAction(action);
+      continue;
+    }
+    QString text = action->text();
+    const qsizetype tab = text.indexOf(QLatin1Char('\t'));
+    if (tab >= 0) action->setText(text.left(tab));
+    action->setShortcut(QKeySequence());
+  }
+  menu->popup(global);
 }
 
 bool UploadDialog::eventFilter(QObject* watched, QEvent* event) {
   if (watched != name_) return QWidget::eventFilter(watched, event);
   if (event->type() == QEvent::InputMethod) return true;
+  if (event->type() == QEvent::ContextMenu) {
+    ShowNameMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
+  }
   if (event->type() != QEvent::KeyPress) return false;
   const auto* key = static_cast<QKeyEvent*>(event);
+  // Tab moves on; Enter confirms, as clicking "确认上传" would.
+  if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab) return false;
+  if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    confirm_->click();
+    return true;
+  }
   const QString text = key->text();
   // Keys without a character (arrows, Home, Delete) move and delete as usual.
   if (text.isEmpty() || key->key() == Qt::Key_Delete) return false;
@@ -168,36 +223,65 @@ void UploadDialog::Confirm() {
   // again before the first upload has its answer.
   if (uploading_) return;
   uploading_ = true;
+  ShowStatus(upload_text::kUploading);
+  setCursor(Qt::BusyCursor);
   const std::string page = GGCT::Get().FGN;  // a preview meanwhile rewrites FGN
   const UploadOutcome outcome =
       Upload(name_->text().toStdString(), !name_->isEnabled(), page, services_);
   uploading_ = false;
+  unsetCursor();
 
   if (outcome.uploaded) {
-    name_->setText(Q(outcome.name));
+    SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
   }
   // A name the server gives to another machine is no longer this one's: the
   // box opens for another.
   GGCT::Get().ZCYN = outcome.owned_name;
   name_->setEnabled(outcome.owned_name.empty());
+  // A name found to be another machine's has no address of this machine.
+  if (outcome.owned_name.empty()) address_->clear();
   ShowStatus(outcome.status);
   if (close_pending_) deleteLater();
 }
 
-// A long host and name do not fit the box in its designed font: the font
-// shrinks until the whole address shows, wrapped anywhere if it must be.
+// A long host and name do not fit the box in its designed font: the address
+// wraps over two lines first, the box growing towards the copy button if two
+// lines need it, and only then the font shrinks.
 void UploadDialog::ShowAddress(const QString& address) {
-  const int margin = static_cast<int>(address_->document()->documentMargin());
-  const int width = address_->viewport()->width() - 2 * margin;
-  const int height = address_->viewport()->height() - 2 * margin;
+  const QRect designed = PxRect(3000, 3000, 4215, 495);
+  const int room_below = PxRect(5160, 3720, 0, 0).top() - 4;  // above "点击复制"
+  // From the frame, not the viewport: the dialog may not have been shown yet.
+  const int chrome =
+      2 * address_->frameWidth() + 2 * static_cast<int>(address_->document()->documentMargin());
+  const int width = designed.width() - chrome;
   QFont font = address_->font();
-  for (double points = 12; points > 6; points -= 0.5) {
+  int height = designed.height();
+  for (double points = 12; points >= 6; points -= 0.5) {
     font.setPointSizeF(points);
     const QFontMetrics metrics(font);
-    const int lines = metrics.horizontalAdvance(address) / std::max(1, width) + 1;
-    if (lines * metrics.lineSpacing() <= height) break;
+    QTextLayout layout(address, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int lines = 0;
+    while (true) {
+      QTextLine line = layout.createLine();
+      if (!line.isValid()) break;
+      line.setLineWidth(width);
+      ++lines;
+    }
+    layout.endLayout();
+    // A line of the box takes a pixel more than the font's spacing, rounded.
+    const int needed = lines * (metrics.lineSpacing() + 1) + chrome + 1;
+    if (lines == 1 && needed <= designed.height()) break;
+    if (lines <= 2 && needed <= room_below - designed.top()) {
+      height = std::max(designed.height(), needed);
+      break;
+    }
   }
+  address_->setGeometry(designed.left(), designed.top(), designed.width(), height);
   address_->setFont(font);
   address_->setPlainText(address);
 }
@@ -213,7 +297,19 @@ void UploadDialog::Copy() {
 }
 
 void UploadDialog::ShowStatus(std::string_view text) {
+  QPalette palette = status_->palette();
+  const StatusKind kind = KindOfStatus(text);
+  palette.setColor(QPalette::WindowText, kind == StatusKind::kFailure   ? QColor(Qt::red)
+                                         : kind == StatusKind::kSuccess ? QColor(0, 0x80, 0)
+                                                                        : QColor(Qt::black));
+  status_->setPalette(palette);
   status_->setText(Q(text));
+  // The longest messages take the hints' smaller size rather than lose
+  // their ends.
+  QFont font = ChineseFont(ChineseFace::kHeiTi, 12);
+  if (QFontMetrics(font).horizontalAdvance(status_->text()) > width() - 16)
+    font.setPointSizeF(10.5);
+  status_->setFont(font);
   status_->adjustSize();
   // From its designed place, moved left only as far as a long message needs.
   const int left = std::clamp(width() - status_->width() - 8, 0, 3720 / kTwipsPerPixel);
@@ -235,11 +331,7 @@ void UploadDialog::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (placed_) return;
   placed_ = true;
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
-  }
+  PlaceOnScreen(this);
 }
 
 UploadServices DefaultUploadServices() {

@@ -38,9 +38,12 @@ class UploadDialog : public QWidget {
   void Load();
   void ShowStatus(std::string_view text);
   void ShowAddress(const QString& address);
+  void SetName(const QString& name);
+  void ShowNameMenu(const QPoint& global);
 
   UploadServices services_;
   QLineEdit* name_ = nullptr;
+  QPushButton* confirm_ = nullptr;
   QLabel* status_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   bool uploading_ = false;

@@ -23,9 +23,13 @@ packages=(
   clang libclang-rt-dev
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
-  # the desktop program: Qt 6 Widgets, and a Chinese font so that no text
-  # shows as boxes
-  qt6-base-dev fonts-noto-cjk
+  # the desktop program: Qt 6 Widgets, Qt's own Chinese texts (standard
+  # menus and buttons), and a Chinese font so that no text shows as boxes
+  qt6-base-dev qt6-translations-l10n fonts-noto-cjk
+  # hearts and faces typed into the fields, in colour
+  fonts-noto-color-emoji
+  # the clipboard's keeper asks X whether a clipboard manager runs
+  libxcb1-dev
   # running: the preview opens pages with the desktop's default browser
   xdg-utils
   # pages: jQuery for the templates that name it; browser tests in Chromium,

@@ -48,19 +48,23 @@ im -size 714x625 gradient:'#7a1038'-'#f27a9c' \
   -font "$regular" -pointsize 12 -fill '#ffd6e2' -annotate +560+604 '© HeartPage V1.0' \
   "${strip[@]}" -quality 90 background.jpg
 
-# The close button's strip: a round button with a cross per state.
+# The close button's strip: a round button with a cross per state, on the
+# button's mask colour (0x00FD00FF, #ff00fd) so that only the round button
+# shows over the window's artwork. Hard edges and a near-lossless JPEG keep
+# the ground exactly that colour up to the button's rim.
 cell() {  # fill ring cross dx
-  echo "-fill $1 -stroke $2 -strokewidth 2 -draw \"circle $((15 + $4)),$((15 + $4)) $((15 + $4)),$((3 + $4))\" -stroke $3 -strokewidth 3 -draw \"line $((10 + $4)),$((10 + $4)) $((20 + $4)),$((20 + $4))\" -draw \"line $((20 + $4)),$((10 + $4)) $((10 + $4)),$((20 + $4))\""
+  echo "+antialias -fill $1 -stroke $2 -strokewidth 2 -draw \"circle $((15 + $4)),$((15 + $4)) $((15 + $4)),$((3 + $4))\" -stroke $3 -strokewidth 3 -draw \"line $((10 + $4)),$((10 + $4)) $((20 + $4)),$((20 + $4))\" -draw \"line $((20 + $4)),$((10 + $4)) $((10 + $4)),$((20 + $4))\""
 }
 make_cell() {  # out fill ring cross dx
-  eval im -size 30x30 xc:'#b8345f' "$(cell "$2" "$3" "$4" "$5")" "$1"
+  eval im -size 30x30 xc:'#ff00fd' "$(cell "$2" "$3" "$4" "$5")" "$1"
 }
 make_cell /tmp/heartpage-cell0.png "'#d8436f'" "'#ffd6e2'" "'#ffffff'" 0
 make_cell /tmp/heartpage-cell1.png "'#f0577f'" "'#ffffff'" "'#ffffff'" 0
 make_cell /tmp/heartpage-cell2.png "'#a0264e'" "'#ffd6e2'" "'#ffe3ec'" 1
 make_cell /tmp/heartpage-cell3.png "'#a08890'" "'#c8b8bd'" "'#e0d8da'" 0
 make_cell /tmp/heartpage-cell4.png "'#d8436f'" "'#d8436f'" "'#ffd6e2'" 0
-im /tmp/heartpage-cell{0,1,2,3,4}.png +append "${strip[@]}" -quality 95 close.jpg
+im /tmp/heartpage-cell{0,1,2,3,4}.png +append "${strip[@]}" -sampling-factor 1x1 -quality 100 \
+  close.jpg
 rm -f /tmp/heartpage-cell{0,1,2,3,4}.png
 
 # The tile of a style still to come.

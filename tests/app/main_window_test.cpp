@@ -6,16 +6,20 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QSplashScreen>
 #include <QTest>
 #include <functional>
 #include <memory>
 
 #include "app/editor_factory.h"
 #include "app/gallery_widgets.h"
+#include "controls/window_placement.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "tests/app/server_process.h"
 #include "tests/controls/qt_environment.h"
+#include "tests/net/loopback_listener.h"
 
 namespace heartpage {
 namespace {
@@ -140,6 +144,16 @@ TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
   EXPECT_TRUE(opened.empty());
 }
 
+// Centred where the window fits; where it does not (a 1600 x 1200 screen at
+// twice the scale, less a panel), from the available area's top or left edge.
+TEST_F(MainWindowTest, TheWindowIsPlacedWithinTheAvailableArea) {
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  EXPECT_EQ(window->pos(), PlacedTopLeft(window->size(), available));
+  EXPECT_TRUE(available.contains(window->frameGeometry()));
+  EXPECT_EQ(PlacedTopLeft(QSize(714, 625), QRect(0, 28, 800, 572)), QPoint(43, 28));
+  EXPECT_EQ(PlacedTopLeft(QSize(1035, 519), QRect(64, 0, 736, 600)), QPoint(64, 40));
+}
+
 TEST_F(MainWindowTest, TheServiceHotSpotOpensOurSupportPage) {
   Click(Find(QStringLiteral("Image3")));
   EXPECT_EQ(opened, std::vector<std::string>({SupportAddress()}));
@@ -206,6 +220,20 @@ TEST_F(MainWindowTest, PanelAndTilesShowTheArtworkBehindThePanel) {
     EXPECT_EQ(tile.pixelColor(20, 20), background.pixelColor(inside + QPoint(19, 19))) << i;
   }
   EXPECT_EQ(window_image.pixelColor(3, 3), background.pixelColor(3, 3));
+}
+
+// The close button shows only its round button: around it, the window's own
+// artwork shows through (its strip's ground is the mask colour).
+TEST_F(MainWindowTest, OnlyTheRoundCloseButtonShowsOverTheArtwork) {
+  QWidget* close = Find(QStringLiteral("iButton1"));
+  const QImage shown = window->grab().toImage();
+  const QImage background(QStringLiteral(":/heartpage/background.jpg"));
+  for (const QPoint corner : {QPoint(1, 1), QPoint(close->width() - 2, close->height() - 2)}) {
+    const QPoint at = close->geometry().topLeft() + corner;
+    EXPECT_EQ(shown.pixelColor(at), background.pixelColor(at)) << corner.x();
+  }
+  const QPoint centre = close->geometry().center();
+  EXPECT_NE(shown.pixelColor(centre), background.pixelColor(centre));
 }
 
 TEST_F(MainWindowTest, AnyButtonOnTheBackgroundOrPanelDragsTheWindow) {
@@ -296,6 +324,50 @@ TEST(MainWindowLoad, AnOutdatedClientIsNeverShown) {
   hooks.disk_serial = [] { return std::string("D"); };
   window = std::make_unique<MainWindow>(hooks);
   EXPECT_TRUE(window->Load());
+}
+
+bool SplashShown() {
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (qobject_cast<QSplashScreen*>(top) && top->isVisible()) return true;
+  return false;
+}
+
+// A server that accepts the connection and never answers: the user sees
+// that the program starts, and within start-up's budget the notice says the
+// server cannot be reached (instead of a blank screen for two minutes).
+TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
+  testing::LoopbackListener silent([](const std::string&) { return std::nullopt; });
+  setenv("HEARTPAGE_HOST", ("127.0.0.1:" + std::to_string(silent.port())).c_str(), 1);
+  testing::TempDir lock_dir;
+  std::vector<Notice> notices;
+  bool splash_while_waiting = false;
+  bool splash_under_notice = false;
+  MainWindowHooks hooks;
+  hooks.show_notice = [&](const Notice& notice) {
+    notices.push_back(notice);
+    splash_under_notice = SplashShown();
+  };
+  hooks.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
+  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
+  const auto previous = SetWaitHook([&] {
+    QApplication::processEvents();
+    splash_while_waiting = splash_while_waiting || SplashShown();
+  });
+  QElapsedTimer clock;
+  clock.start();
+  MainWindow window(hooks);
+  EXPECT_FALSE(window.Load());
+  const qint64 elapsed = clock.elapsed();
+  SetWaitHook(previous);
+  unsetenv("HEARTPAGE_HOST");
+  EXPECT_EQ(notices, std::vector<Notice>({{std::string(kUnreachableText), std::string(kNoticeTitle),
+                                           NoticeIcon::kExclamation}}));
+  EXPECT_LT(elapsed, (kStartupBudget + std::chrono::seconds(5)).count());
+  EXPECT_EQ(silent.Requests().size(), 1u) << "the budget was spent on the first request";
+  EXPECT_TRUE(splash_while_waiting);
+  EXPECT_FALSE(splash_under_notice);
+  QApplication::processEvents();
+  EXPECT_FALSE(SplashShown());
 }
 
 // The real server, through the environment's publishing host, as the

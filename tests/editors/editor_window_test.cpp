@@ -9,7 +9,10 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -67,11 +70,18 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     EditorWindow* editor = ShowEditor(number);
     EXPECT_EQ(editor->objectName(), Q(style.window));
     EXPECT_EQ(editor->windowTitle(), Q(style.caption));
-    EXPECT_EQ(editor->size(), QSize(layout.client_width / 15, layout.client_height / 15));
+    // The designed client area: the window's own, or inside a scroll area
+    // where the screen is too small for it.
+    const QSize designed(layout.client_width / 15, layout.client_height / 15);
+    QWidget* surface = editor->findChild<QWidget*>("Surface");
+    if (surface == nullptr) surface = editor;
+    EXPECT_EQ(surface->size(), designed);
     EXPECT_EQ(editor->parentWidget(), nullptr);
     EXPECT_FALSE(editor->windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(editor->windowFlags() & Qt::WindowMaximizeButtonHint);
-    EXPECT_EQ(editor->minimumSize(), editor->maximumSize()) << "fixed border";
+    if (surface == editor) {
+      EXPECT_EQ(editor->minimumSize(), editor->maximumSize()) << "fixed border";
+    }
 
     const std::vector<QWidget*> boxes = FieldBoxes(editor);
     EXPECT_EQ(boxes.size(), style.rows.size());
@@ -86,9 +96,9 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     ASSERT_TRUE(preview && upload);
     EXPECT_EQ(preview->text(), "预览网页");
     EXPECT_EQ(upload->text(), "上传网页");
-    EXPECT_EQ(InWindow(preview, editor).topLeft(),
+    EXPECT_EQ(InWindow(preview, surface).topLeft(),
               QPoint(layout.command1.left / 15, layout.command1.top / 15));
-    EXPECT_EQ(InWindow(upload, editor).topLeft(),
+    EXPECT_EQ(InWindow(upload, surface).topLeft(),
               QPoint(layout.command2.left / 15, layout.command2.top / 15));
 
     auto* check = editor->findChild<QCheckBox*>("Check1");
@@ -104,14 +114,106 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     placed.push_back(preview);
     placed.push_back(upload);
     for (std::size_t i = 0; i < placed.size(); ++i) {
-      const QRect a = InWindow(placed[i], editor);
-      EXPECT_TRUE(editor->rect().contains(a)) << placed[i]->objectName().toStdString();
+      const QRect a = InWindow(placed[i], surface);
+      EXPECT_TRUE(surface->rect().contains(a)) << placed[i]->objectName().toStdString();
       for (std::size_t j = i + 1; j < placed.size(); ++j) {
-        EXPECT_FALSE(a.adjusted(1, 1, -1, -1).intersects(InWindow(placed[j], editor)))
+        EXPECT_FALSE(a.adjusted(1, 1, -1, -1).intersects(InWindow(placed[j], surface)))
             << placed[i]->objectName().toStdString() << " / "
             << placed[j]->objectName().toStdString();
       }
     }
+  }
+}
+
+// Tab visits every field, the check box where it stands, then the two
+// buttons, and comes round again; Shift+Tab goes back.
+TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
+  for (int number = 1; number <= kStyleCount; ++number) {
+    SCOPED_TRACE(number);
+    EditorWindow* editor = ShowEditor(number);
+    auto* last = editor->findChild<QWidget*>("Command2");
+    last->setFocus();
+    std::vector<QString> visited;
+    do {
+      QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
+      visited.push_back(editor->focusWidget()->objectName());
+    } while (editor->focusWidget() != last && visited.size() < 200);
+    const Style& style = GetStyle(number);
+    ASSERT_EQ(visited.size(), style.rows.size() + (style.has_check ? 3 : 2));
+    for (const FieldRow& row : style.rows)
+      EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
+          << row.Name();
+    EXPECT_EQ(visited[visited.size() - 2], "Command1");
+    QTest::keyClick(last, Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(editor->focusWidget()->objectName(), "Command1");
+    if (style.has_check) {
+      // The check box stands between the boxes above it and the two below.
+      const auto check = std::find(visited.begin(), visited.end(), "Check1");
+      EXPECT_EQ(*(check - 1), number == 2 ? "Text1(8)" : "Text1(19)");
+      EXPECT_EQ(*(check + 1), number == 2 ? "Text1(6)" : "Text1(20)");
+    }
+  }
+}
+
+// In the multi-line boxes Tab moves on too; Ctrl+Tab types a tab there.
+// Enter, or the keypad's, presses the focused button.
+TEST_F(EditorTest, TabLeavesMultiLineBoxesAndEnterPressesButtons) {
+  EditorWindow* two = ShowEditor(2);
+  auto* letter = two->findChild<QPlainTextEdit*>("Text1(2)");
+  const QString before = letter->toPlainText();
+  letter->setFocus();
+  QTest::keyClick(letter, Qt::Key_Tab);
+  EXPECT_EQ(two->focusWidget()->objectName(), "Text1(3)");
+  EXPECT_EQ(letter->toPlainText(), before);
+  letter->setFocus();
+  QTest::keyClick(letter, Qt::Key_Tab, Qt::ShiftModifier);
+  EXPECT_EQ(two->focusWidget()->objectName(), "Text1(1)");
+  auto* html = ShowEditor(5)->findChild<QPlainTextEdit*>("Text11(17)");
+  html->clear();
+  html->setFocus();
+  QTest::keyClick(html, Qt::Key_Tab, Qt::ControlModifier);
+  EXPECT_EQ(html->toPlainText(), "\t");
+
+  testing::TempDir directory;
+  int previews = 0;
+  SetPreviewHooks({[&](const std::string&) { return ++previews > 0; },
+                   [](std::chrono::milliseconds) {}, [&] { return directory.path(); }});
+  EditorWindow* four = ShowEditor(4);
+  QTest::keyClick(four->findChild<QPushButton*>("Command1"), Qt::Key_Return);
+  EXPECT_EQ(previews, 1);
+  QTest::keyClick(four->findChild<QPushButton*>("Command1"), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(previews, 2);
+  QTest::keyClick(four->findChild<QPushButton*>("Command2"), Qt::Key_Return);
+  EXPECT_NE(OpenUploadDialog(), nullptr);
+}
+
+// On a screen narrower than an editor (the offscreen screen is 800 pixels
+// wide) the window is made to fit the screen's available area and scrolls
+// to every control; an editor that fits keeps its fixed size. Both are
+// centred.
+TEST_F(EditorTest, EditorsLargerThanTheScreenScrollWithinIt) {
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  ASSERT_LT(available.width(), 15525 / 15) << "style 7 needs a small screen here";
+  for (int number : {7, 2}) {
+    SCOPED_TRACE(number);
+    EditorWindow* editor = ShowEditor(number);
+    const bool fits = number == 2;
+    EXPECT_TRUE(available.contains(editor->frameGeometry()));
+    EXPECT_LE((editor->frameGeometry().center() - available.center()).manhattanLength(), 2);
+    auto* scroll = editor->findChild<QScrollArea*>("Scroll");
+    ASSERT_EQ(scroll != nullptr, !fits);
+    if (fits) continue;
+    QWidget* upload = editor->findChild<QWidget*>("Command2");
+    scroll->ensureWidgetVisible(upload);
+    EXPECT_TRUE(scroll->viewport()->rect().contains(
+        QRect(upload->mapTo(scroll->viewport(), QPoint(0, 0)), upload->size())));
+    // Tab to a field out of sight scrolls it into view.
+    QWidget* first = editor->findChild<QWidget*>("Text1(0)");
+    upload->setFocus();
+    QTest::keyClick(upload, Qt::Key_Tab);
+    EXPECT_EQ(editor->focusWidget(), first);
+    EXPECT_TRUE(scroll->viewport()->rect().contains(
+        QRect(first->mapTo(scroll->viewport(), QPoint(0, 0)), first->size())));
   }
 }
 

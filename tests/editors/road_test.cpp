@@ -142,7 +142,8 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_EQ(QGuiApplication::clipboard()->text(), Q(PageAddress(published)));
     EXPECT_EQ(Status(dialog), "网址已复制,去发给您的TA展示一下吧!");
 
-    // Opened again, the dialog shows the owned name locked and only stores.
+    // Opened again, the dialog shows the owned name locked, its address,
+    // and only stores.
     dialog->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     editor->findChild<QLineEdit*>(Q(FirstShown(style).Name()))->setText("再来一次");
@@ -151,7 +152,8 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     name = dialog->findChild<QLineEdit*>("Text1");
     EXPECT_EQ(name->text(), Q(published));
     EXPECT_FALSE(name->isEnabled());
-    EXPECT_TRUE(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText().isEmpty());
+    EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText(),
+              Q(PageAddress(published)));
     services.sent.clear();
     dialog->findChild<QPushButton*>("Command1")->click();
     EXPECT_EQ(Status(dialog), "上传成功！");

@@ -5,23 +5,30 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <algorithm>
 #include <stdexcept>
 
+#include "controls/qt_translations.h"
 #include "net/gbk.h"
 #include "net/host.h"
 #include "pages/holder.h"
 #include "tests/editors/gui_support.h"
+#include "tests/net/loopback_listener.h"
 
 namespace heartpage {
 namespace {
@@ -54,6 +61,9 @@ class UploadDialogTest : public ::testing::Test {
   void Confirm() { dialog->findChild<QPushButton*>("Command1")->click(); }
   void Copy() { dialog->findChild<QPushButton*>("Command2")->click(); }
   QString Status() const { return dialog->findChild<QLabel*>("ts")->text(); }
+  QColor StatusColour() const {
+    return dialog->findChild<QLabel*>("ts")->palette().color(QPalette::WindowText);
+  }
   void Reopen() {
     dialog->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -134,6 +144,7 @@ TEST_F(UploadDialogTest, ANameIsNeededAndAPastedNameIsCheckedBeforeSending) {
   name->setText("PastedCaps");
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(StatusColour(), QColor(0, 0x80, 0));
   EXPECT_EQ(name->text(), "pastedcaps");
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("pastedcaps")));
 }
@@ -254,6 +265,43 @@ TEST_F(UploadDialogTest, ClicksWhileAnUploadWaitsAreIgnored) {
   EXPECT_EQ(services.sent.size(), 4u);
 }
 
+// A server that holds its answer: from the click to the outcome the status
+// says the upload runs (not the last outcome) under a busy cursor, a second
+// click starts nothing, and the outcome replaces the progress text.
+TEST_F(UploadDialogTest, AHeldUploadShowsItsProgressUntilTheOutcome) {
+  testing::LoopbackListener held([](const std::string&) { return std::nullopt; });
+  SetUploadServices({[&](const std::string& body) {
+                       return PostFormChecked(
+                           held.Address(), body,
+                           PostLimits{std::chrono::seconds(1), std::chrono::seconds(1)});
+                     },
+                     [] { return std::string("dialog-machine-held"); }});
+  Open();
+  Confirm();
+  ASSERT_EQ(Status(), "文件名不能为空！");
+  EXPECT_EQ(StatusColour(), QColor(Qt::red));
+  QTest::keyClicks(name, "held1");
+  std::vector<QString> during;
+  bool busy = true;
+  const auto previous = SetWaitHook([&] {
+    during.push_back(Status());
+    busy = busy && dialog->cursor().shape() == Qt::BusyCursor;
+    Confirm();
+  });
+  Confirm();
+  SetWaitHook(previous);
+  ASSERT_FALSE(during.empty());
+  EXPECT_EQ(during.front(), "正在上传…");
+  EXPECT_EQ(std::count(during.begin(), during.end(), QStringLiteral("正在上传…")),
+            static_cast<std::ptrdiff_t>(during.size()));
+  EXPECT_TRUE(busy);
+  EXPECT_EQ(held.Requests().size(), 1u) << "the second click sent nothing";
+  EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
+  EXPECT_EQ(StatusColour(), QColor(Qt::red));
+  EXPECT_NE(dialog->cursor().shape(), Qt::BusyCursor);
+  EXPECT_GE(dialog->findChild<QLabel*>("ts")->font().pointSizeF(), 12);
+}
+
 TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
   Open();
   QTest::keyClicks(name, "closed1");
@@ -271,15 +319,30 @@ TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
   EXPECT_EQ(OpenUploadDialog(), nullptr);
 }
 
+// The address wraps over two lines at a readable size rather than shrinking
+// into one, and the locked name box shows the whole name.
 TEST_F(UploadDialogTest, TheWholeAddressShowsEvenForTheLongestName) {
   Open();
-  const std::string longest(30, 'w');
+  const std::string longest = "woaini1314xiaohong520forever99";
   name->setText(QString::fromStdString(longest));
   Confirm();
   ASSERT_EQ(Status(), "上传成功！");
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress(longest)));
   QCoreApplication::processEvents();
   EXPECT_EQ(address->verticalScrollBar()->maximum(), 0) << "no line hidden below the box";
+  EXPECT_GE(address->font().pointSizeF(), 9);
+  EXPECT_EQ(address->document()->documentLayout()->documentSize().height(), 2) << "two lines";
+  EXPECT_LT(address->geometry().bottom(),
+            dialog->findChild<QPushButton*>("Command2")->geometry().top());
+  EXPECT_LE(QFontMetrics(name->font()).horizontalAdvance(name->text()), name->width() - 4);
+
+  // A short address keeps the designed box and size.
+  Reopen();
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress(longest)));
+  GGCT::Get().ZCYN = "ab";
+  Reopen();
+  EXPECT_EQ(address->font().pointSizeF(), 12);
+  EXPECT_EQ(address->geometry(), QRect(200, 200, 281, 33));
 }
 
 TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {
@@ -296,12 +359,69 @@ TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(PageAddress("copy1")));
   EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith("/Test/copy1"));
 
-  // Reopened, the name is owned but this opening has uploaded nothing yet.
+  // Reopened, the owned name's address is there to copy at once.
+  QGuiApplication::clipboard()->setText("untouched");
   Reopen();
   EXPECT_EQ(name->text(), "copy1");
   EXPECT_FALSE(name->isEnabled());
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("copy1")));
   Copy();
-  EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+  EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(PageAddress("copy1")));
+}
+
+// Tab leaves the name box for the buttons and Shift+Tab comes back; Enter
+// in the name box uploads as "确认上传" does, and Enter (or the keypad's)
+// presses the focused button.
+TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
+  Open();
+  auto* confirm = dialog->findChild<QPushButton*>("Command1");
+  auto* copy = dialog->findChild<QPushButton*>("Command2");
+  name->setFocus();
+  QTest::keyClick(name, Qt::Key_Tab);
+  EXPECT_EQ(dialog->focusWidget(), confirm);
+  QTest::keyClick(confirm, Qt::Key_Tab);
+  EXPECT_EQ(dialog->focusWidget(), copy);
+  QTest::keyClick(copy, Qt::Key_Tab, Qt::ShiftModifier);
+  QTest::keyClick(confirm, Qt::Key_Tab, Qt::ShiftModifier);
+  EXPECT_EQ(dialog->focusWidget(), name);
+  EXPECT_TRUE(name->text().isEmpty()) << "no tab typed into the name";
+
+  QTest::keyClicks(name, "enter1");
+  QTest::keyClick(name, Qt::Key_Return);
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(GGCT::Get().ZCYN, "enter1");
+  QTest::keyClick(copy, Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
+  const std::size_t sent = services.sent.size();
+  QTest::keyClick(confirm, Qt::Key_Return);
+  EXPECT_EQ(services.sent.size(), sent + 1) << "a store under the owned name";
+}
+
+// Qt's own texts read Chinese, and the name box's menu names no key that
+// the box refuses.
+TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuNamesNoKeys) {
+  ASSERT_TRUE(InstallQtChineseTranslations());
+  QMessageBox box(QMessageBox::Information, "提示", "x", QMessageBox::Ok);
+  EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
+
+  Open();
+  QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            name->mapToGlobal(QPoint(5, 5)));
+  QApplication::sendEvent(name, &request);
+  auto* menu = name->findChild<QMenu*>("Text1Menu");
+  ASSERT_NE(menu, nullptr);
+  QStringList texts;
+  for (QAction* action : menu->actions()) {
+    if (action->isSeparator()) continue;
+    texts << action->text();
+    EXPECT_FALSE(action->text().contains('\t')) << action->text().toStdString();
+    EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
+    EXPECT_EQ(action->menu(), nullptr);
+  }
+  EXPECT_TRUE(texts.join(' ').contains("粘贴")) << texts.join(' ').toStdString();
+  EXPECT_FALSE(texts.join(' ').contains("Paste"));
+  menu->close();
 }
 
 }  // namespace

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Needs: xvfb, xdotool and imagemagick (Debian packages; not needed by the
+# build or CI).
+# Screenshots of the windows as a person meets them: the splash while the
+# server keeps start-up waiting, the upload dialog with a 30-letter name (sent
+# with Enter), the Chinese menu of a field, and, on a 1600 x 1200 screen at
+# twice the scale, the main window and style 7's editor placed within it.
+# Usage: tools/make-window-screenshots.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$(cd "${1:-$root/build}" && pwd)"
+out="$root/docs/screenshots"
+if [[ -z ${HEARTPAGE_SHOTS_ON_DISPLAY:-} ]]; then
+  env HEARTPAGE_SHOTS_ON_DISPLAY=normal xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+  exec env HEARTPAGE_SHOTS_ON_DISPLAY=small QT_SCALE_FACTOR=2 \
+    xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "$build"
+fi
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export XDG_RUNTIME_DIR=$work
+
+window() {  # waits for a visible window whose name matches; prints its id
+  for _ in $(seq 50); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
+    [[ -n $id ]] && { echo "$id"; return; }
+    sleep 0.2
+  done
+  echo "no window named $1" >&2
+  exit 1
+}
+click() {  # window x y (inside the window)
+  xdotool windowraise "$1"
+  sleep 0.2
+  xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
+  sleep 0.5
+}
+
+if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
+  # A server that takes the connection and never answers.
+  python3 -c 'import socket, time
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(8)
+print(s.getsockname()[1], flush=True); time.sleep(30)' >"$work/silent.port" &
+  pids+=($!)
+  for _ in $(seq 50); do [[ -s $work/silent.port ]] && break; sleep 0.1; done
+  HEARTPAGE_HOST=127.0.0.1:$(cat "$work/silent.port") "$build/app/heartpage" >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1.5
+  import -window root -crop 460x420+410+190 "$out/splash.png"
+  sleep 5
+  xdotool key Return  # the notice
+  sleep 0.5
+fi
+
+"$build/server/heartpage-server" --data "$work/data" --listen 127.0.0.1:0 2>"$work/server.log" &
+pids+=($!)
+for _ in $(seq 100); do grep -q "listening on http://" "$work/server.log" && break; sleep 0.1; done
+export HEARTPAGE_HOST=$(grep -o "listening on http://[^/]*" "$work/server.log" | sed 's|.*http://||')
+"$build/app/heartpage" >"$work/app.log" 2>&1 &
+pids+=($!)
+main=$(window '^HeartPage$')
+
+if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
+  sleep 0.5
+  import -window "$main" "$out/main-window.png"
+  click "$main" 270 208
+  fg2=$(window '^心形\+文字\+图片漂浮$')
+  click "$fg2" 208 33 3
+  import -window root "$work/menu.png"
+  xdotool key Escape
+  geometry=$(xdotool getwindowgeometry --shell "$fg2")
+  eval "$geometry"
+  convert "$work/menu.png" -crop "520x300+$((X + 120))+$((Y))" "$out/field-menu.png"
+  click "$fg2" 516 480
+  dialog=$(window '^网页上传$')
+  click "$dialog" 276 73
+  xdotool type --delay 10 "woaini1314xiaohong520forever99"
+  xdotool key Return
+  sleep 1.5
+  click "$dialog" 412 264
+  import -window "$dialog" "$out/upload-dialog.png"
+else
+  import -window root "$out/small-screen-main.png"
+  click "$main" 886 690  # style 7's thumbnail, in pixels at twice the scale
+  fg7=$(window '^阿狸心形表白$')
+  sleep 0.5
+  import -window root "$out/small-screen-style7.png"
+fi
+ls -l "$out"
