@@ -58,7 +58,9 @@ try {
       const file = path.join(out, `style${style}-${name}.png`);
       await page.screenshot({ path: file });
       // 256 colours keep the pictures a quarter of their size (ImageMagick).
-      try { execFileSync('convert', [file, '-strip', '-quantize', 'Lab', '-colors', '256', 'PNG8:' + file]); } catch { /* kept as taken */ }
+      try {
+        execFileSync('convert', [file, '-strip', '-quantize', 'Lab', '-colors', '256', 'PNG8:' + file]);
+      } catch { /* kept as taken */ }
       await context.close();
     }
   }

@@ -4,8 +4,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
+  soundsPlaying, startServer, viewports, waitForText,
 } from './harness.js';
 
 const texts = ['To find out the inside beauty of yourself', '我爱你，这是个不能说的秘密',

@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying, startServer,
-  viewports, waitForText,
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 import { checkFloatingPicture } from './floating.js';
 

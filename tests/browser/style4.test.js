@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying, startServer,
-  viewports, waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
+  soundsPlaying, startServer, viewports, waitForText,
 } from './harness.js';
 
 // The editor's default texts: left and right part of each card.
@@ -45,6 +45,7 @@ describe('style 4', () => {
         await waitForText(page, left[0] + right[0]);
         assert.equal(await page.evaluate(() => document.title), '风格4');
         assert.equal(await page.locator('#prompt').innerText(), '轻触屏幕继续');
+        assert.deepEqual(await fixedCovering(page, '.card p'), []);
         await screenshot(page, `style4-${viewport.name}`);
 
         // The timer shows card 2 after 6 s.

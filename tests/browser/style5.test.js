@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
+  soundsPlaying, startServer, viewports, waitForText,
 } from './harness.js';
 
 const lines = ['自从你出现后,我才知道原来有人爱是那么的美好',
@@ -102,7 +102,8 @@ describe('style 5', () => {
             spans.map((s) => s.getBoundingClientRect()).map((r) => [r.x + r.width / 2, r.y + r.height / 2]));
           const centre = [0, 1].map((k) => boxes.reduce((a, b) => a + b[k], 0) / boxes.length);
           assert.ok(Math.abs(centre[0] - 300) < 30 && Math.abs(centre[1] - 500) < 30, `letters centred at ${centre}`);
-          const apart = Math.min(...boxes.flatMap((p, i) => boxes.slice(i + 1).map((q) => Math.hypot(p[0] - q[0], p[1] - q[1]))));
+          const apart = Math.min(...boxes.flatMap((p, i) =>
+            boxes.slice(i + 1).map((q) => Math.hypot(p[0] - q[0], p[1] - q[1]))));
           assert.ok(apart >= 24, `two letters only ${apart} px apart`);
           assert.equal(await follow.evaluate((f) => f.className), 'shown');
           await screenshot(page, `style5-${viewport.name}-pointer`);

@@ -2,8 +2,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying, startServer,
-  viewports, waitForText,
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 
 // Each slide's heading lines and its middle text, as the editor's defaults have them.

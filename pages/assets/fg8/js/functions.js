@@ -64,7 +64,8 @@
     $(document).on("keydown", function (e) {
       if (e.altKey || e.ctrlKey || e.metaKey) return;
       var key = e.key;
-      if (key === "ArrowDown" || key === "ArrowRight" || key === "PageDown" || key === " " || key === "Spacebar") go(true);
+      var forward = ["ArrowDown", "ArrowRight", "PageDown", " ", "Spacebar"];
+      if (forward.indexOf(key) >= 0) go(true);
       else if (key === "ArrowUp" || key === "ArrowLeft" || key === "PageUp") go(false);
       else return;
       e.preventDefault();
