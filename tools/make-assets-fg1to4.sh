@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Needs: imagemagick ffmpeg (Debian packages; not needed by the build or CI).
-# Makes the pictures, music and video of page styles 1 to 4 under
+# Makes the pictures and video of page styles 1 to 4 under
 # pages/assets/. Deterministic: the same tools give the same files, which are
 # committed. Run from anywhere: tools/make-assets-fg1to4.sh
 set -euo pipefail
@@ -36,28 +36,7 @@ im -size 260x200 xc:none \
   -fill '#ffffff' -draw "translate 88,70 scale 0.3,0.3 path '$heart_path'" \
   "${strip[@]}" fg4/1.png
 
-# Music: short loops of our own, each a gentle arpeggio over a soft bass.
-# aevalsrc picks note n of the list by time; each note fades in and out so
-# that the changes do not click, and the loop ends where it starts.
-song() { # file seconds beat(s) bass(Hz) notes(Hz)...
-  local file=$1 seconds=$2 beat=$3 bass=$4; shift 4
-  local count=$# expr="" i=0
-  for note in "$@"; do
-    expr+="eq(mod(floor(t/$beat),$count),$i)*$note+"
-    i=$((i + 1))
-  done
-  local freq="(${expr}0)"
-  local env="(1-exp(-60*mod(t,$beat)))*exp(-2.2*mod(t,$beat))"
-  ffmpeg -v error -y -f lavfi \
-    -i "aevalsrc='0.32*$env*sin(2*PI*t*$freq)+0.12*$env*sin(4*PI*t*$freq)+0.10*sin(2*PI*t*$bass)*(0.6+0.4*sin(2*PI*t/($beat*4))):s=22050:d=$seconds'" \
-    -ac 1 -c:a libmp3lame -b:a 48k -fflags +bitexact -flags:a +bitexact -map_metadata -1 \
-    -id3v2_version 0 -write_xing 0 "$file"
-}
-#    file          s   beat  bass   notes
-song fg1/bgm.mp3   16  0.5   110    440 554.37 659.25 554.37 493.88 587.33 739.99 587.33
-song fg2/bgm.mp3   16  0.4   130.81 523.25 659.25 783.99 659.25 587.33 698.46 880 698.46 523.25 659.25
-song fg3/bgm.mp3   18  0.45  98     392 493.88 587.33 783.99 659.25 587.33 493.88 440
-song fg4/bgm.mp3   15  0.5   87.31  349.23 440 523.25 440 392 493.88 587.33 493.88 523.25 659.25
+# The background music is rendered from note data by tools/make-music.py.
 
 # Style 1's video: five seconds of drifting colour with a heart that beats,
 # 640 x 512 (the player's 750 x 600 shape), H.264 and AAC in MP4.

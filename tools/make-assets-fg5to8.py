@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Makes the pictures, music and video of page styles 5 to 8 under pages/assets/.
+"""Makes the pictures and video of page styles 5 to 8 under pages/assets/.
 
 Needs Debian's python3, imagemagick, sox, lame, ffmpeg and fonts-droid-fallback
 (the Chinese glyphs of the chat button and the video). Run from anywhere:
@@ -555,7 +555,7 @@ def video(tmp):
          path])
 
 
-# --------------------------------------------------------------- music
+# ------------------------------------------------- the video's soundtrack
 
 def melody(path, notes, beat=0.35, pad=None, voice="pluck", volume=0.5):
     """Writes a WAV of `notes` (name, beats) over a soft held chord `pad`."""
@@ -587,34 +587,6 @@ def melody(path, notes, beat=0.35, pad=None, voice="pluck", volume=0.5):
         shutil.rmtree(tmp)
 
 
-def mp3(tmp, name, notes, **kw):
-    wav = os.path.join(tmp, os.path.basename(name) + ".wav")
-    melody(wav, notes, **kw)
-    out = os.path.join(ROOT, name)
-    os.makedirs(os.path.dirname(out), exist_ok=True)
-    run(["lame", "--silent", "-m", "m", "-b", "48", "--resample", "22.05", wav, out])
-
-
-def music(tmp):
-    q = 1
-    # Style 5 plays both of its background sounds at once: a melody and, in
-    # the same key and tempo, a slow bass, so that together they make one tune.
-    tune = [("E5", q), ("G5", q), ("A5", q), ("G5", q), ("E5", q), ("D5", q), ("C5", 2),
-            ("D5", q), ("E5", q), ("G5", q), ("E5", q), ("D5", 2), ("C5", 2)]
-    mp3(tmp, "fg5/bgm1.mp3", tune, beat=0.4)
-    bass = [("C3", 4), ("A2", 4), ("F2", 4), ("G2", 4)]
-    mp3(tmp, "fg5/bgm2.mp3", bass, beat=0.4, voice="sine", volume=0.35)
-    waltz = [("G4", q), ("B4", q), ("D5", q), ("C5", 2), ("B4", q), ("A4", 3), ("D5", q), ("C5", q),
-             ("B4", q), ("A4", q), ("G4", 2)]
-    mp3(tmp, "fg6/bgm.mp3", waltz * 2, beat=0.38, pad=["G3", "D4"])
-    lullaby = [("C5", q), ("C5", q), ("G5", q), ("G5", q), ("A5", q), ("A5", q), ("G5", 2),
-               ("F5", q), ("F5", q), ("E5", q), ("E5", q), ("D5", q), ("D5", q), ("C5", 2)]
-    mp3(tmp, "fg7/lovebgm.mp3", lullaby, beat=0.42, pad=["C4", "E4"])
-    ballad = [("A4", q), ("C5", q), ("E5", 2), ("D5", q), ("C5", q), ("B4", 2), ("G4", q), ("B4", q),
-              ("D5", 2), ("C5", q), ("B4", q), ("A4", 2)]
-    mp3(tmp, "fg8/bgm.mp3", ballad * 2, beat=0.4, pad=["A3", "E4"])
-
-
 def main():
     tmp = tempfile.mkdtemp()
     try:
@@ -622,7 +594,6 @@ def main():
         gallery_pictures()
         slider_pictures()
         chat_button()
-        music(tmp)
         video(tmp)
     finally:
         shutil.rmtree(tmp)

@@ -243,3 +243,35 @@ export async function musicPlaying(page) {
     return all.length > 0 && all.every((a) => !a.paused);
   });
 }
+
+// How many sounds play at this moment: audio elements, and video elements
+// playing with their sound on. A page should never play two at once.
+export async function soundsPlaying(page) {
+  return page.evaluate(() => [...document.querySelectorAll('audio, video')].filter((m) =>
+    !m.paused && !m.ended && (m.tagName === 'AUDIO' || (!m.muted && m.volume > 0))).length);
+}
+
+// Every visible fixed-position element (outside the elements matched by
+// `text`) whose box overlaps one of the boxes of `text`: what stands over the
+// words the visitor is meant to read. Answers short descriptions.
+export async function fixedCovering(page, text) {
+  return page.evaluate((selector) => {
+    const words = [...document.querySelectorAll(selector)].map((e) => e.getBoundingClientRect())
+      .filter((r) => r.width > 0 && r.height > 0);
+    const covering = [];
+    for (const element of document.querySelectorAll('body *')) {
+      const style = getComputedStyle(element);
+      if (style.position !== 'fixed' && style.position !== 'sticky') continue;
+      if (style.display === 'none' || style.visibility === 'hidden' || Number(style.opacity) === 0) continue;
+      if (element.closest(selector) || element.querySelector(selector)) continue;
+      // A fixed layer of no size may still carry visible children.
+      const boxes = [element, ...element.querySelectorAll('*')]
+        .filter((e) => e === element || Number(getComputedStyle(e).opacity) > 0)
+        .map((e) => e.getBoundingClientRect()).filter((b) => b.width > 0 && b.height > 0);
+      const hit = words.find((r) => boxes.some((box) =>
+        box.left < r.right && r.left < box.right && box.top < r.bottom && r.top < box.bottom));
+      if (hit) covering.push(`${element.tagName}#${element.id} over ${Math.round(hit.left)},${Math.round(hit.top)}`);
+    }
+    return covering;
+  }, text);
+}

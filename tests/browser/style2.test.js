@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 import { checkFloatingPicture } from './floating.js';
 
@@ -48,6 +48,12 @@ describe('style 2', () => {
         await page.clock.runFor(60000);
         for (const text of texts) await waitForText(page, text, 5000);
         assert.ok(await painted(page) > 1000, 'no heart on the canvas');
+        // However long the letter, the heart stays on the screen and the
+        // letter shows its last typed line.
+        const heart = await page.locator('#loveHeart').boundingBox();
+        assert.ok(heart.y >= 0 && heart.y + heart.height <= viewport.height + 1, `heart at ${heart.y}..${heart.y + heart.height}`);
+        const end = await page.locator('#code').evaluate((c) => c.scrollHeight - c.scrollTop - c.clientHeight);
+        assert.ok(end < 2, `the letter's end is ${end} px out of sight`);
 
         // The clock counts from 2013, month 5 counted from 0 (June), day 20.
         const clock = page.locator('#elapseClock');
@@ -62,6 +68,7 @@ describe('style 2', () => {
         assert.equal(await musicPlaying(page), false);
         await page.mouse.click(5, 5);
         await page.waitForFunction(() => !document.querySelector('audio').paused);
+        assert.equal(await soundsPlaying(page), 1);
         await screenshot(page, `style2-${viewport.name}`);
         assertClean(problems);
       } finally {

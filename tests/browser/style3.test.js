@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 import { checkFloatingPicture } from './floating.js';
 
@@ -14,12 +14,13 @@ const lines = ['* Our Story', 'Our Story 我们的故事', '// 不经意相识, 
   '// 所以我继续等待，我有信心，你会。', '子墨'];
 const clockLine = '子墨与思雨已经相识了';
 
-// The seed is in the middle of the canvas.
-async function clickSeed(page) {
+// The seed is in the middle of the canvas, large enough on a phone to be hit
+// by a finger a little beside its centre.
+async function clickSeed(page, beside = 0) {
   const box = await page.locator('#canvas').boundingBox();
-  await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.move(box.x + box.width / 2 + beside, box.y + box.height / 2);
   assert.equal(await page.locator('#canvas').evaluate((c) => c.style.cursor), 'pointer');
-  await page.mouse.click(box.x + box.width / 2, box.y + box.height / 2);
+  await page.mouse.click(box.x + box.width / 2 + beside, box.y + box.height / 2);
 }
 
 async function growAndShowText(page) {
@@ -60,8 +61,12 @@ describe('style 3', () => {
         await page.clock.runFor(20000);
         assert.equal(await page.locator('#code').isVisible(), false);
         assert.equal(await musicPlaying(page), true, 'the first click starts the music');
+        assert.equal(await soundsPlaying(page), 1);
+        // The footer stands at the foot of the window, not in the middle.
+        const footer = await page.locator('#footer').boundingBox();
+        assert.ok(Math.abs(footer.y + footer.height - viewport.height) < 2, `footer ends at ${footer.y + footer.height}`);
 
-        await clickSeed(page);
+        await clickSeed(page, viewport.name === 'phone' ? 35 : 0);
         await growAndShowText(page);
         // 2013, month 10 counted from 0 (November), day 1.
         const days = await page.evaluate(() =>
@@ -71,6 +76,10 @@ describe('style 3', () => {
         assert.ok(shown.includes(` ${days} 天`), shown);
         await page.clock.runFor(1000);
         assert.notEqual(await clock.innerText(), shown, 'the clock stood still');
+        // No number is parted from its unit by a line break.
+        const broken = await clock.locator('.unit').evaluateAll((units) =>
+          units.filter((u) => u.getClientRects().length > 1).map((u) => u.textContent));
+        assert.deepEqual(broken, []);
         assert.ok(await page.locator('canvas.falling').isVisible(), 'no falling blossoms');
         await screenshot(page, `style3-${viewport.name}`);
         assertClean(problems);

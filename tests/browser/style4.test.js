@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
+  soundsPlaying, startServer, viewports, waitForText,
 } from './harness.js';
 
 // The editor's default texts: left and right part of each card.
@@ -45,6 +45,7 @@ describe('style 4', () => {
         await waitForText(page, left[0] + right[0]);
         assert.equal(await page.evaluate(() => document.title), '风格4');
         assert.equal(await page.locator('#prompt').innerText(), '轻触屏幕继续');
+        assert.deepEqual(await fixedCovering(page, '.card p'), []);
         await screenshot(page, `style4-${viewport.name}`);
 
         // The timer shows card 2 after 6 s.
@@ -57,6 +58,7 @@ describe('style 4', () => {
         await page.mouse.click(viewport.width / 2, viewport.height / 2);
         await page.waitForFunction(() => !document.querySelector('audio').paused);
         assert.ok(await musicPlaying(page));
+        assert.equal(await soundsPlaying(page), 1);
         await page.clock.runFor(1600);
         await waitForText(page, right[2]);
 
@@ -79,13 +81,24 @@ describe('style 4', () => {
         assert.ok(await picture.evaluate((img) => img.complete && img.naturalWidth > 0));
         const pictureBox = await picture.boundingBox();
         assert.ok(Math.abs(pictureBox.x + pictureBox.width / 2 - viewport.width / 2) < 2, 'centred');
+        assert.match(await page.locator('#prompt').innerText(), /完.*从头再看/);
         await screenshot(page, `style4-${viewport.name}-last`);
 
         // One more advance goes to "#", even where local storage is refused
-        // (the published page runs in a sandbox).
+        // (the published page runs in a sandbox), and starts again.
         await page.mouse.click(10, 10);
         await page.clock.runFor(1600);
         assert.ok(page.url().endsWith('#'), page.url());
+        await waitForText(page, left[0] + right[0], 1000);
+        assert.equal(await page.locator('#prompt').innerText(), '轻触屏幕继续');
+
+        // Space and the arrow keys turn the cards.
+        for (const [key, card] of [[' ', 2], ['ArrowRight', 3], ['ArrowDown', 4], ['ArrowLeft', 3]]) {
+          await page.keyboard.press(key);
+          await page.clock.runFor(1600);
+          text = await visibleText(page);
+          assert.ok(text.includes(right[card - 1]) && !text.includes(right[card]), `${key}: ${text}`);
+        }
         assertClean(problems);
       } finally {
         await context.close();

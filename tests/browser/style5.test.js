@@ -3,8 +3,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
+  soundsPlaying, startServer, viewports, waitForText,
 } from './harness.js';
 
 const lines = ['自从你出现后,我才知道原来有人爱是那么的美好',
@@ -78,18 +78,38 @@ describe('style 5', () => {
         }
         assert.equal(await page.locator('#shareRow a').count(), 3);
 
-        // The follow letters gather round the pointer.
-        assert.equal(await page.locator('#follow span').allInnerTexts().then((t) => t.join('')), '喂，我爱你');
-        await page.mouse.move(300, 500);
-        await page.clock.runFor(2000);
-        const centre = await page.locator('#follow span').evaluateAll((spans) => {
-          const boxes = spans.map((s) => s.getBoundingClientRect());
-          return [boxes.reduce((a, b) => a + b.x + b.width / 2, 0) / boxes.length,
-            boxes.reduce((a, b) => a + b.y + b.height / 2, 0) / boxes.length];
-        });
-        const scrollY = await page.evaluate(() => window.scrollY);
-        assert.ok(Math.abs(centre[0] - 300) < 60 && Math.abs(centre[1] - (500 - scrollY)) < 60,
-          `letters centred at ${centre}`);
+        // At rest nothing fixed stands over the words; the heart reads the
+        // same from both ends of every line and is centred, so it is
+        // symmetric whatever the font's widths.
+        assert.deepEqual(await fixedCovering(page, '#message, p.line, #heading'), []);
+        assert.equal(await box.evaluate((b) => getComputedStyle(b).textAlign), 'center');
+        const heart = message.split('\n').filter((l) => l.includes('■'));
+        for (const line of heart) assert.equal([...line].reverse().join(''), line.replace('思雨', '雨思'));
+        if (viewport.name === 'phone')
+          assert.ok(await box.evaluate((b) => parseFloat(getComputedStyle(b).fontSize)) >= 15);
+
+        // The follow letters: none for a finger; for a mouse they appear once
+        // it moves, spread round it, and fade away when it rests.
+        const follow = page.locator('#follow');
+        if (viewport.name === 'phone') {
+          assert.equal(await page.locator('#follow span').count(), 0);
+        } else {
+          assert.equal(await page.locator('#follow span').allInnerTexts().then((t) => t.join('')), '喂，我爱你');
+          assert.equal(await follow.evaluate((f) => getComputedStyle(f).opacity), '0');
+          await page.mouse.move(300, 500);
+          await page.clock.runFor(1000);
+          const boxes = await page.locator('#follow span').evaluateAll((spans) =>
+            spans.map((s) => s.getBoundingClientRect()).map((r) => [r.x + r.width / 2, r.y + r.height / 2]));
+          const centre = [0, 1].map((k) => boxes.reduce((a, b) => a + b[k], 0) / boxes.length);
+          assert.ok(Math.abs(centre[0] - 300) < 30 && Math.abs(centre[1] - 500) < 30, `letters centred at ${centre}`);
+          const apart = Math.min(...boxes.flatMap((p, i) =>
+            boxes.slice(i + 1).map((q) => Math.hypot(p[0] - q[0], p[1] - q[1]))));
+          assert.ok(apart >= 24, `two letters only ${apart} px apart`);
+          assert.equal(await follow.evaluate((f) => f.className), 'shown');
+          await screenshot(page, `style5-${viewport.name}-pointer`);
+          await page.clock.runFor(2500);
+          assert.equal(await follow.evaluate((f) => f.className), '');
+        }
         await screenshot(page, `style5-${viewport.name}`);
 
         // Both background sounds wait for the first interaction; right-click says "我爱你".
@@ -97,11 +117,25 @@ describe('style 5', () => {
         await page.mouse.click(viewport.width / 2, 20, { button: 'right' });
         await page.clock.runFor(500);
         assert.deepEqual(dialogs, ['我爱你']);
+        // One sound at a time: the two background pieces take turns, and a
+        // video playing with sound holds the music until it pauses.
         await page.mouse.click(viewport.width / 2, 20);
-        await page.waitForFunction(() => [...document.querySelectorAll('audio')].every((a) => !a.paused));
-        assert.equal(await page.locator('audio').count(), 2);
-        for (const src of await page.locator('audio').evaluateAll((a) => a.map((x) => x.src)))
+        const sounds = page.locator('audio');
+        assert.equal(await sounds.count(), 2);
+        for (const src of await sounds.evaluateAll((a) => a.map((x) => x.src)))
           assert.ok(src.startsWith(`http://${server.host}/biaobai/fg5/`), `${src} is not ours`);
+        await page.waitForFunction(() => !document.querySelectorAll('audio')[0].paused);
+        assert.equal(await soundsPlaying(page), 1);
+        await sounds.nth(0).evaluate((a) => a.dispatchEvent(new Event('ended')));
+        await page.waitForFunction(() => !document.querySelectorAll('audio')[1].paused);
+        await sounds.nth(0).evaluate((a) => a.pause());
+        assert.equal(await soundsPlaying(page), 1);
+        await video.evaluate((v) => v.play());
+        await page.waitForFunction(() => [...document.querySelectorAll('audio')].every((a) => a.paused));
+        assert.equal(await soundsPlaying(page), 1);
+        await video.evaluate((v) => v.pause());
+        await page.waitForFunction(() => !document.querySelectorAll('audio')[1].paused);
+        assert.equal(await soundsPlaying(page), 1);
         assertClean(problems);
       } finally {
         await context.close();

@@ -2,8 +2,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, openPage, publish, screenshot, startServer, viewports,
-  waitForText,
+  assertClean, fixedCovering, launchBrowser, measure, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 
 // The editor's default captions, field 0 to 78.
@@ -82,19 +82,29 @@ describe('style 7', () => {
           }
           if (number === 2) {
             await page.waitForFunction(() => !document.getElementById('music').paused, null, { timeout: 5000 });
+            assert.equal(await soundsPlaying(page), 1);
             await screenshot(page, `style7-${viewport.name}-page2`);
           }
           if (number === 20) {
             await settled(page);
+            assert.deepEqual(await fixedCovering(page, '.slide.current h1, .slide.current h2, .slide.current p'), []);
             await screenshot(page, `style7-${viewport.name}-page20`);
           }
         }
         assert.equal(field, 78);
-        await waitForText(page, '按 Esc 键');
+        // The last page says how to start again: Esc on a desktop, a tap on a phone.
+        await waitForText(page, viewport.hasTouch ? '轻点屏幕回到开头' : '按 Esc 键');
         await settled(page);
+        assert.deepEqual(await fixedCovering(page, '.slide.current h1, .slide.current h2, .slide.current p'), []);
         await screenshot(page, `style7-${viewport.name}-page55`);
         await page.keyboard.press('ArrowDown');
         assert.equal(await current(page), 55, 'the last page stays');
+        if (viewport.hasTouch) {
+          assert.ok(!(await page.evaluate(() => document.body.innerText)).includes('Esc'));
+          await page.touchscreen.tap(viewport.width / 2, viewport.height - 60);
+          assert.equal(await current(page), 1, 'a tap on the last page starts again');
+          await page.keyboard.press('End');
+        }
         await page.keyboard.press('Escape');
         assert.equal(await current(page), 1);
         await page.keyboard.press('End');

@@ -2,8 +2,8 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
+  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
+  startServer, viewports, waitForText,
 } from './harness.js';
 
 // Each slide's heading lines and its middle text, as the editor's defaults have them.
@@ -122,10 +122,46 @@ describe('style 8', () => {
         await page.clock.runFor(1200);
         await expectSlide(page, 6);
 
+        // The keys, the wheel (mouse) and a swipe (finger) move it one slide.
+        await page.keyboard.press('ArrowDown');
+        await page.clock.runFor(1200);
+        await expectSlide(page, 1);
+        await page.keyboard.press('ArrowUp');
+        await page.clock.runFor(1200);
+        await expectSlide(page, 6);
+        if (viewport.hasTouch) {
+          const cdp = await context.newCDPSession(page);
+          const swipe = async (fromY, toY) => {
+            const x = viewport.width / 2;
+            await cdp.send('Input.dispatchTouchEvent', { type: 'touchStart', touchPoints: [{ x, y: fromY }] });
+            await cdp.send('Input.dispatchTouchEvent', { type: 'touchMove', touchPoints: [{ x, y: (fromY + toY) / 2 }] });
+            await cdp.send('Input.dispatchTouchEvent', { type: 'touchMove', touchPoints: [{ x, y: toY }] });
+            await cdp.send('Input.dispatchTouchEvent', { type: 'touchEnd', touchPoints: [] });
+            await page.clock.runFor(1200);
+          };
+          await swipe(400, 200);
+          await expectSlide(page, 1);
+          await swipe(200, 400);
+          await expectSlide(page, 6);
+          // Every control is at least 44 x 44 px under a finger.
+          for (const box of await page.locator('#pager a, #nav .arrow').evaluateAll((all) =>
+            all.map((a) => a.getBoundingClientRect()).map((r) => [r.width, r.height])))
+            assert.ok(box[0] >= 44 && box[1] >= 44, `a control of ${box}`);
+        } else {
+          await page.mouse.move(viewport.width / 2, viewport.height / 2);
+          await page.mouse.wheel(0, 120);
+          await page.clock.runFor(1200);
+          await expectSlide(page, 1);
+          await page.mouse.wheel(0, -120);
+          await page.clock.runFor(1200);
+          await expectSlide(page, 6);
+        }
+
         // The music's address stands twice in its source; it starts on the first interaction.
         const source = await page.locator('audio source').evaluate((s) => [s.src, s.dataset.src]);
         assert.deepEqual(source, Array(2).fill(`http://${server.host}/biaobai/fg8/bgm.mp3`));
         await page.waitForFunction(() => !document.querySelector('audio').paused);
+        assert.equal(await soundsPlaying(page), 1);
         assertClean(problems);
       } finally {
         await context.close();

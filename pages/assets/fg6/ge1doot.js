@@ -1,6 +1,6 @@
 /* A small 3D kit for a canvas: a camera that turns about the vertical axis,
    perspective projection, and upright pictures drawn in vertical strips, so
-   that each strip is a plain scaled copy of a column of the image and the
+   that each strip is a sheared copy of a column of the image and the
    picture keeps its true perspective without any per-pixel work. */
 (function (global) {
   "use strict";
@@ -15,9 +15,13 @@
   }
   Camera.prototype.resize = function (width, height) {
     this.cx = width / 2;
-    this.cy = height / 2;
-    // Wide screens see about 90 degrees; tall phone screens a little less.
-    this.focal = Math.max(width, height * 0.8) * 0.5;
+    // On a tall screen the pictures stand a little above the middle, their
+    // reflections filling the floor under them.
+    this.cy = height > width * 1.2 ? height * 0.42 : height / 2;
+    // Wide screens see about 90 degrees. A tall phone screen sees a narrow
+    // angle instead, about one picture across, so that the picture fills its
+    // width rather than lying in a thin band across the middle.
+    this.focal = height > width * 1.2 ? width * 1.4 : Math.max(width, height * 0.8) * 0.5;
   };
   // Camera space: r to the right, d straight ahead.
   Camera.prototype.view = function (x, z) {
@@ -101,6 +105,31 @@
     // 1/d linearly across the screen to find the picture column of each step.
     var ia = 1 / camera.view(this.edge(u0).x, this.edge(u0).z).d;
     var ib = 1 / camera.view(this.edge(u1).x, this.edge(u1).z).d;
+    var mirror = !!(options && options.mirror);
+    // One strip: the picture columns sx .. sx + sw sheared onto the screen
+    // so that its top and bottom follow the picture's slanted edges, and
+    // clipped to its exact outline. Flat strips with their own top and
+    // bottom would show steps along the edges of a picture seen at a steep
+    // angle; sheared ones join into straight edges. A half pixel of overlap
+    // hides the seams.
+    function drawStrip(p, q, sx, sw) {
+      var dx = q.x - p.x;
+      if (Math.abs(dx) < 0.01) return;
+      var dir = dx > 0 ? 1 : -1, hp = p.bottom - p.top, hq = q.bottom - q.top;
+      var midP = (p.top + p.bottom) / 2, midQ = (q.top + q.bottom) / 2;
+      var a = dx / sw, b = (midQ - midP) / sw, d = ((hp + hq) / 2) / ih;
+      if (mirror) d = -d;
+      ctx.save();
+      ctx.beginPath();
+      ctx.moveTo(p.x - 0.5 * dir, p.top); ctx.lineTo(q.x + 0.5 * dir, q.top);
+      ctx.lineTo(q.x + 0.5 * dir, q.bottom); ctx.lineTo(p.x - 0.5 * dir, p.bottom);
+      ctx.closePath();
+      ctx.clip();
+      ctx.transform(a, b, 0, d, p.x - a * sx, midP - b * sx - (d * ih) / 2);
+      var pad = Math.min(0.75 / Math.abs(a), sw), from = Math.max(0, sx - pad), to = Math.min(iw, sx + sw + pad);
+      ctx.drawImage(image, from, 0, to - from, ih, from, 0, to - from, ih);
+      ctx.restore();
+    }
     var prev = { u: u0, s: a };
     for (var i = 1; i <= count; i++) {
       var t = i / count;
@@ -108,11 +137,8 @@
       var u = u0 + (u1 - u0) * ((t * ib) / inv);
       var s = at(u);
       var sx = prev.u * iw, sw = (u - prev.u) * iw;
-      var x0 = prev.s.x, x1 = s.x, top = (prev.s.top + s.top) / 2, bottom = (prev.s.bottom + s.bottom) / 2;
-      if (sw > 0 && x1 > -2 && x0 < maxX + 2) {
-        var left = Math.min(x0, x1), w = Math.abs(x1 - x0) + 0.6;
-        ctx.drawImage(image, sx, 0, Math.max(sw, 0.5), ih, left, top, w, bottom - top);
-      }
+      var x0 = prev.s.x, x1 = s.x;
+      if (sw > 0 && x1 > -2 && x0 < maxX + 2) drawStrip(prev.s, s, sx, sw);
       prev = { u: u, s: s };
     }
     return true;

@@ -16,6 +16,9 @@
         else progress++;
         var finished = progress >= html.length;
         element.html(html.substring(0, progress) + (finished || (progress & 1) ? "" : '<span class="caret">_</span>'));
+        // Where the letter scrolls in a box of its own (phones), the box
+        // follows the typing.
+        element[0].scrollTop = element[0].scrollHeight;
         if (finished) {
           clearInterval(timer);
           if (done) done();

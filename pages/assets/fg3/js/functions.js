@@ -26,9 +26,12 @@
 
   function pad(n) { return n < 10 ? "0" + n : String(n); }
 
-  // "Day N, HH hours MM minutes SS seconds" since `since`, in Chinese.
-  var clockTemplate = '\u7b2c <span class="digit">{days}</span> \u5929 <span class="digit">{hours}</span> ' +
-    '\u5c0f\u65f6 <span class="digit">{minutes}</span> \u5206\u949f <span class="digit">{seconds}</span> \u79d2';
+  // "Day N, HH hours MM minutes SS seconds" since `since`, in Chinese. Each
+  // number keeps its unit on its line when a narrow screen wraps the clock.
+  var clockTemplate = '<span class="unit">\u7b2c <span class="digit">{days}</span> \u5929</span> ' +
+    '<span class="unit"><span class="digit">{hours}</span> \u5c0f\u65f6</span> ' +
+    '<span class="unit"><span class="digit">{minutes}</span> \u5206\u949f</span> ' +
+    '<span class="unit"><span class="digit">{seconds}</span> \u79d2</span>';
   global.timeElapse = function (since) {
     var seconds = Math.max(0, Math.floor((Date.now() - since.getTime()) / 1000));
     var days = Math.floor(seconds / 86400);

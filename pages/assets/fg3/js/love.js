@@ -38,22 +38,31 @@
     this.x = SEED.x;
     this.y = SEED.y;
     this.scale = 1;
+    this.zoom = 1;
   }
+  // Where the canvas is shown scaled down (a phone), the seed and its label
+  // grow so that they stay about 100 px wide and 16 px high on the screen:
+  // something a finger can find and hit.
+  Seed.prototype.fit = function (shownWidth) {
+    var shown = shownWidth / WIDTH;
+    this.zoom = shown > 0 ? Math.min(3, Math.max(1, 0.92 / shown)) : 1;
+  };
   Seed.prototype.draw = function () {
-    var ctx = this.ctx, r = SEED.r * this.scale;
+    var ctx = this.ctx, r = SEED.r * this.scale * this.zoom;
     heartPath(ctx, this.x, this.y, r, 0);
     ctx.fillStyle = "#e8194a";
     ctx.fill();
     if (this.scale > 0.6) {
       ctx.fillStyle = "#fff";
-      ctx.font = Math.round(18 * this.scale) + "px sans-serif";
+      ctx.font = Math.round(18 * this.scale * this.zoom) + "px sans-serif";
       ctx.textAlign = "center";
-      ctx.fillText("\u70b9\u6211", this.x, this.y + 4);  // "click me"
+      ctx.fillText("\u70b9\u6211", this.x, this.y + 4 * this.zoom);  // "click me"
     }
   };
   Seed.prototype.hit = function (x, y) {
     var dx = x - this.x, dy = y - this.y;
-    return this.scale === 1 && dx * dx + dy * dy <= SEED.r * SEED.r * 1.1;
+    var r = SEED.r * this.zoom;
+    return this.scale === 1 && dx * dx + dy * dy <= r * r * 1.1;
   };
 
   // A branch is a quadratic curve painted as a row of dots that thin out;
@@ -156,6 +165,7 @@
   // The whole story, as steps read top to bottom.
   Story.prototype.run = J.compile("async", function* () {
     var story = this, canvas = this.canvas, seed = this.seed, ctx = this.ctx;
+    seed.fit(canvas.getBoundingClientRect().width);
     seed.draw();
     var hovering = function (event) {
       var p = story.point(event);

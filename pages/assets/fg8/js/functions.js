@@ -46,5 +46,47 @@
       }
     });
     ready = true;
+    bindGestures();
   });
+
+  // Besides the arrows and buttons: the wheel, the keys and a swipe move the
+  // slider one slide, through the arrows' own handlers so that the plugin
+  // keeps its timer and pager right. A gesture during a slide is ignored:
+  // one flick of a wheel sends dozens of events.
+  function bindGestures() {
+    var busyUntil = 0;
+    function go(forward) {
+      var now = Date.now();
+      if (now < busyUntil) return;
+      busyUntil = now + SPEED + 100;
+      $(forward ? "#down" : "#up").trigger("click");
+    }
+    $(document).on("keydown", function (e) {
+      if (e.altKey || e.ctrlKey || e.metaKey) return;
+      var key = e.key;
+      var forward = ["ArrowDown", "ArrowRight", "PageDown", " ", "Spacebar"];
+      if (forward.indexOf(key) >= 0) go(true);
+      else if (key === "ArrowUp" || key === "ArrowLeft" || key === "PageUp") go(false);
+      else return;
+      e.preventDefault();
+    });
+    global.addEventListener("wheel", function (e) {
+      if (Math.abs(e.deltaY) < 4) return;
+      e.preventDefault();
+      go(e.deltaY > 0);
+    }, { passive: false });
+    var start = null;
+    var stage = document.getElementById("stage") || document.body;
+    stage.addEventListener("touchstart", function (e) {
+      start = e.touches.length === 1 ? { x: e.touches[0].clientX, y: e.touches[0].clientY } : null;
+    }, { passive: true });
+    stage.addEventListener("touchend", function (e) {
+      if (!start || !e.changedTouches.length) return;
+      var dx = e.changedTouches[0].clientX - start.x, dy = e.changedTouches[0].clientY - start.y;
+      start = null;
+      // Up or left brings the next slide, as a finger pushes a page away.
+      if (Math.max(Math.abs(dx), Math.abs(dy)) < 40) return;
+      go(Math.abs(dy) >= Math.abs(dx) ? dy < 0 : dx < 0);
+    }, { passive: true });
+  }
 })(window, window.jQuery);

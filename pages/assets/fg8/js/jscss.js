@@ -5,7 +5,7 @@
 (function (global) {
   "use strict";
 
-  var WIDE = { width: 920, height: 560 }, TALL = { width: 640, height: 1000 };
+  var WIDE = { width: 920, height: 560 }, TALL = { width: 640, height: 1180 };
   var sheet = document.createElement("style");
   sheet.id = "jscss";
   (document.head || document.documentElement).appendChild(sheet);

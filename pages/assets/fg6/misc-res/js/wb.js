@@ -16,7 +16,9 @@
   for (var i = 0; i < walls.length; i++) {
     var w = walls[i];
     var plane = new G.Plane(w.x, w.y || 0, w.z, PICTURE_W, PICTURE_H, w.facing);
-    var picture = { number: i + 1, plane: plane, image: null };
+    // Its reflection in the polished floor, upside down under it.
+    var reflection = new G.Plane(w.x, (w.y || 0) - PICTURE_H - 60, w.z, PICTURE_W, PICTURE_H, w.facing);
+    var picture = { number: i + 1, plane: plane, reflection: reflection, image: null };
     if (w.src) load(picture, w.src);
     pictures.push(picture);
   }
@@ -71,8 +73,11 @@
     state.focus = picture;
     if (picture) {
       var p = picture.plane;
-      state.targetX = p.x + p.nx * CLOSE;
-      state.targetZ = p.z + p.nz * CLOSE;
+      // Close enough for the picture to fill most of the screen, and no
+      // closer than fits it whole on a narrow one.
+      var close = Math.max(CLOSE, (PICTURE_W * camera.focal) / (0.92 * canvas.width));
+      state.targetX = p.x + p.nx * close;
+      state.targetZ = p.z + p.nz * close;
       // Face the picture: look along the opposite of its normal.
       var want = Math.atan2(-p.nx, -p.nz);
       state.targetYaw = state.yaw + G.turn(state.yaw, want);
@@ -130,11 +135,37 @@
   function hideHint() { if (hint) hint.className = "gone"; }
   setTimeout(hideHint, 8000);
 
+  // The page's background colour, or null where it is none (then there is
+  // nothing to veil the reflections with, and the floor stays plain).
+  var floor;
+  function floorColour() {
+    if (floor === undefined) {
+      var c = getComputedStyle(canvas).backgroundColor || "";
+      floor = /^rgba\(.*,\s*0\)$/.test(c) || c === "transparent" || !c ? null : c;
+    }
+    return floor;
+  }
+
   function draw() {
     ctx.clearRect(0, 0, canvas.width, canvas.height);
-    var order = visibleOrder();
-    for (var i = 0; i < order.length; i++) {
-      var p = order[i];
+    var order = visibleOrder(), i, p;
+    // The reflections are painted whole and then veiled with the room's own
+    // colour: painting each one faint would darken every seam between its
+    // strips, where they overlap.
+    var veil = floorColour();
+    if (veil) {
+      for (i = 0; i < order.length; i++) {
+        p = order[i];
+        if (p.image && p.image.ready && !p.image.failed)
+          p.reflection.draw(ctx, camera, p.image, { mirror: true, stripPx: 4 * ratio });
+      }
+      ctx.globalAlpha = 0.8;
+      ctx.fillStyle = veil;
+      ctx.fillRect(0, 0, canvas.width, canvas.height);
+      ctx.globalAlpha = 1;
+    }
+    for (i = 0; i < order.length; i++) {
+      p = order[i];
       if (!p.image) continue;  // a wall place without a picture stays blank
       p.plane.draw(ctx, camera, p.image.ready && !p.image.failed ? p.image : null,
                    { frame: 16, frameColour: p === state.focus ? "#fff6d5" : "#ffffff", stripPx: 4 * ratio });
