@@ -31,22 +31,8 @@ export HEARTPAGE_HOST=$(grep -o "listening on http://[^/]*" "$work/server.log" |
 "$build/app/heartpage" >"$work/app.log" 2>&1 &
 app_pid=$!
 
-# Waits for a visible window whose name matches, and prints its id.
-window() {
-  for _ in $(seq 50); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-    [[ -n $id ]] && { echo "$id"; return; }
-    sleep 0.2
-  done
-  echo "no window named $1" >&2
-  exit 1
-}
-click() {  # window x y (inside the window)
-  xdotool windowraise "$1"
-  sleep 0.2
-  xdotool mousemove --window "$1" "$2" "$3" click 1
-  sleep 0.5
-}
+# shellcheck source=tools/x11-windows.sh
+source "$root/tools/x11-windows.sh"
 
 main=$(window '^HeartPage$')
 # Thumbnails of the gallery, inside the main window: style 2, then style 5.

@@ -25,21 +25,8 @@ cleanup() {
 trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work
 
-window() {  # waits for a visible window whose name matches; prints its id
-  for _ in $(seq 50); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -1 || true)
-    [[ -n $id ]] && { echo "$id"; return; }
-    sleep 0.2
-  done
-  echo "no window named $1" >&2
-  exit 1
-}
-click() {  # window x y (inside the window)
-  xdotool windowraise "$1"
-  sleep 0.2
-  xdotool mousemove --window "$1" "$2" "$3" click "${4:-1}"
-  sleep 0.5
-}
+# shellcheck source=tools/x11-windows.sh
+source "$root/tools/x11-windows.sh"
 
 if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   # A server that takes the connection and never answers.
