@@ -24,22 +24,6 @@ std::vector<Claim> ReadClaims(const PgResult& rows) {
 
 }  // namespace
 
-class PostgresStorage::Lease {
- public:
-  Lease(PostgresStorage& owner, std::unique_ptr<PgConnection> connection)
-      : owner_(owner), connection_(std::move(connection)) {}
-  ~Lease() {
-    if (connection_) owner_.Release(std::move(connection_));
-  }
-  Lease(Lease&&) = default;
-  PgConnection* operator->() { return connection_.get(); }
-  PgConnection& operator*() { return *connection_; }
-
- private:
-  PostgresStorage& owner_;
-  std::unique_ptr<PgConnection> connection_;
-};
-
 PostgresStorage::PostgresStorage(std::string uri, std::size_t connections, Note note)
     : uri_(std::move(uri)),
       capacity_(std::max<std::size_t>(1, connections)),

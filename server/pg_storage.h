@@ -11,6 +11,7 @@
 
 #include "server/pg_connection.h"
 #include "server/pg_watch.h"
+#include "server/pool_lease.h"
 #include "server/storage.h"
 
 namespace heartpage::server {
@@ -60,7 +61,8 @@ class PostgresStorage final : public Storage {
   // Whether the schema is in place and the key known.
   bool Ready();
 
-  class Lease;
+  friend class PoolLease<PostgresStorage, PgConnection>;
+  using Lease = PoolLease<PostgresStorage, PgConnection>;
 
  private:
   Lease Acquire();

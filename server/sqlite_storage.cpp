@@ -47,24 +47,6 @@ std::string UtcNow() {
 
 }  // namespace
 
-// Returns its connection to the pool when done; a connection whose work threw
-// is returned too, since every failure path above leaves it idle.
-class SqliteStorage::Lease {
- public:
-  Lease(SqliteStorage& owner, std::unique_ptr<Connection> connection)
-      : owner_(owner), connection_(std::move(connection)) {}
-  ~Lease() {
-    if (connection_) owner_.Release(std::move(connection_));
-  }
-  Lease(Lease&&) = default;
-  Connection* operator->() { return connection_.get(); }
-  Connection& operator*() { return *connection_; }
-
- private:
-  SqliteStorage& owner_;
-  std::unique_ptr<Connection> connection_;
-};
-
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
                              const std::function<void(const std::string&)>& note, std::string vfs)
     : file_(std::move(file)), key_(std::move(key)), hash_(key_), vfs_(std::move(vfs)) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "server/pool_lease.h"
 #include "server/storage.h"
 
 struct sqlite3;
@@ -65,7 +66,8 @@ class SqliteStorage final : public Storage {
   class Connection;
 
  private:
-  class Lease;
+  friend class PoolLease<SqliteStorage, Connection>;
+  using Lease = PoolLease<SqliteStorage, Connection>;
   Lease Acquire();
   void Release(std::unique_ptr<Connection> connection);
 

@@ -19,6 +19,20 @@
 
 namespace heartpage::testing {
 
+// A listening socket on a free loopback port, whose number goes to `port`.
+inline int ListenOnLoopback(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+    throw std::runtime_error("cannot listen on loopback");
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
 // A one-thread HTTP listener on a free loopback port that records every raw
 // request it reads and answers with the raw bytes the test's handler gives;
 // a handler answering std::nullopt leaves the connection open and silent.
@@ -27,17 +41,8 @@ class LoopbackListener {
   using Handler = std::function<std::optional<std::string>(const std::string& request)>;
 
   explicit LoopbackListener(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listen_fd_, 16) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-        pipe(stop_pipe_) != 0)
-      throw std::runtime_error("cannot listen on loopback");
-    port_ = ntohs(addr.sin_port);
+    listen_fd_ = ListenOnLoopback(port_);
+    if (pipe(stop_pipe_) != 0) throw std::runtime_error("cannot make a pipe");
     thread_ = std::thread([this] { Serve(); });
   }
 

@@ -59,17 +59,8 @@ class TlsLoopbackListener {
         SSL_CTX_use_certificate_chain_file(context_, identity.certificate().c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context_, identity.key().c_str(), SSL_FILETYPE_PEM) != 1)
       throw std::runtime_error("cannot load the test certificate");
-    listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listen_fd_, 16) != 0 ||
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
-        pipe(stop_pipe_) != 0)
-      throw std::runtime_error("cannot listen on loopback");
-    port_ = ntohs(addr.sin_port);
+    listen_fd_ = ListenOnLoopback(port_);
+    if (pipe(stop_pipe_) != 0) throw std::runtime_error("cannot make a pipe");
     // A client that hangs up mid-answer must not end the test program.
     std::signal(SIGPIPE, SIG_IGN);
     thread_ = std::thread([this] { Serve(); });
