@@ -75,9 +75,6 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
     options.server.storage_readers = connections - connections / 2;
     auto storage =
         std::make_unique<PostgresStorage>(options.database, options.database_connections, Say);
-    if (options.settings.announcement || options.settings.version_label ||
-        options.settings.download_url)
-      storage->UpdateSettings(options.settings);
     storage->LimitPageBytes(options.max_storage);
     storage->OpenConnections();
     return {std::move(storage), RedactedUri(options.database)};
@@ -86,9 +83,6 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
   // for its own user alone.
   umask(0077);
   auto storage = OpenDataFolder(options.data_dir);
-  if (options.settings.announcement || options.settings.version_label ||
-      options.settings.download_url)
-    storage->UpdateSettings(options.settings);
   storage->LimitPageBytes(options.max_storage);
   // One connection for each storage thread, opened before any client can
   // hold the descriptors they need.
@@ -128,6 +122,9 @@ int main(int argc, char** argv) {
         "bodies past that get 503");
   try {
     auto [database, description] = OpenStorage(options);
+    if (options.settings.announcement || options.settings.version_label ||
+        options.settings.download_url)
+      database->UpdateSettings(options.settings);
     CachingStorage storage(*database, options.page_cache_bytes, options.page_files);
 
     if (options.server.public_host.empty())
