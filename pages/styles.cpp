@@ -20,14 +20,26 @@ struct Row {
   const char* caption;
   std::string default_text;
   const char* key;
+  FieldKind kind = FieldKind::kText;
   int times = 1;
 };
+
+constexpr FieldKind kText = FieldKind::kText;
+constexpr FieldKind kPicture = FieldKind::kPicture;
+constexpr FieldKind kMusic = FieldKind::kMusic;
+constexpr FieldKind kVideo = FieldKind::kVideo;
+constexpr FieldKind kYear = FieldKind::kYear;
+constexpr FieldKind kMonth0 = FieldKind::kMonth0;
+constexpr FieldKind kDay = FieldKind::kDay;
+constexpr FieldKind kColour = FieldKind::kColour;
+constexpr FieldKind kAddress = FieldKind::kAddress;
 
 Style MakeStyle(int number, const char* caption, const char* control, bool has_check,
                 std::initializer_list<Row> rows) {
   Style style{number, "FG" + std::to_string(number), caption, has_check, {}};
   for (const Row& row : rows)
-    style.rows.push_back({control, row.index, row.caption, row.default_text, row.key, row.times});
+    style.rows.push_back(
+        {control, row.index, row.caption, row.default_text, row.key, row.times, row.kind});
   return style;
 }
 
@@ -43,8 +55,8 @@ Style Style1() {
            "中间第二行炫彩文字"},
           {5, "鼠标跟随文字：", "我们约好 这个世界一起逛 ", "鼠标跟随文字"},
           {6, "鼠标右键提示：", "我爱你", "鼠标右键提示"},
-          {7, "中间图片地址：", OnHost("/biaobai/fg1/center.jpg"), "中间图片地址", 2},
-          {8, "下方视频地址：", OnHost("/biaobai/fg1/mv.mp4"), "下方视频地址"},
+          {7, "中间图片地址：", OnHost("/biaobai/fg1/center.jpg"), "中间图片地址", kPicture, 2},
+          {8, "下方视频地址：", OnHost("/biaobai/fg1/mv.mp4"), "下方视频地址", kVideo},
           {9, "第一行：", "怎么办", "中间第一行"},
           {10, "第二行：", "怎么办我就是爱你", "中间第二行"},
           {11, "第三行：", "怎么办我就是想你", "中间第三行"},
@@ -59,46 +71,47 @@ Style Style2() {
   return MakeStyle(
       2, "心形+文字+图片漂浮", "Text1", true,
       {
-          {6, "漂浮图片地址：", OnHost("/biaobai/fg2/psb.jpg"), "图片地址1"},
-          {7, "点击图片跳转地址：", OnHost("/"), "链接地址1"},
-          {8, "背景音乐地址：", OnHost("/biaobai/fg2/bgm.mp3"), "音乐地址1"},
+          {6, "漂浮图片地址：", OnHost("/biaobai/fg2/psb.jpg"), "图片地址1", kPicture},
+          {7, "点击图片跳转地址：", OnHost("/"), "链接地址1", kAddress},
+          {8, "背景音乐地址：", OnHost("/biaobai/fg2/bgm.mp3"), "音乐地址1", kMusic},
           {0, "网页标题：", "风格2", "浏览器标题"},
           {1, "开头署名：", "//亲爱的XXX：", "对方名字"},
           {2, "中间想对她（他）说的话：", std::string(detail::kStyle2Letter), "中间内容"},
           {3, "心框内的话：", "XXX我们已经（相识、相知、相爱）了", "心框内容"},
-          {4, "相识时间：", "2013", "年年"},
-          {9, "年", "5", "月月"},
-          {10, "月", "20", "日日"},
+          {4, "相识时间：", "2013", "年年", kYear},
+          {9, "年", "5", "月月", kMonth0},
+          {10, "月", "20", "日日", kDay},
           {5, "结尾署名或一句话：", "－－爱你的XXX", "最后署名"},
       });
 }
 
 Style Style3() {
-  return MakeStyle(3, "心形树+图片漂浮+文字", "Text1", true,
-                   {
-                       {20, "漂浮图片地址：", OnHost("/biaobai/fg2/psb.jpg"), "图片地址1"},
-                       {21, "点击图片跳转地址：", OnHost("/"), "链接地址1"},
-                       {0, "第1行：", "* Our Story", "第1行"},
-                       {1, "第2行：", "Our Story 我们的故事", "第2行"},
-                       {2, "第3行：", "// 不经意相识, 或许是缘分，或许是注定的。", "第3行"},
-                       {3, "第4行：", "// 以后不管有怎么样，我都会在。", "第4行"},
-                       {4, "第5行：", "// 就算全世界都都抛弃你，记得还有我。", "第5行"},
-                       {5, "第6行：", "// 再累都不用害怕，因为你有我。", "第6行"},
-                       {6, "第7行：", "// 记得在你最需要的时候想起我", "第7行"},
-                       {7, "第8行：", "// 我会一直陪着你。", "第8行"},
-                       {8, "第9行：", "// You are my only girl..永远..", "第9行"},
-                       {9, "第10行：", "// 所以我继续等待，我有信心，你会。", "第10行"},
-                       {10, "你的署名：", "子墨", "你得署名"},
-                       {11, "背景音乐地址：", OnHost("/biaobai/FG3/bgm.mp3"), "背景音乐地址"},
-                       {12, "最下方署名：", "Varnel软件", "页面下方文字"},
-                       {13, "浏览器标题：", "风格3", "浏览器标题"},
-                       {14, "你的名字：", "子墨", "你的名字"},
-                       {15, "对方名字：", "思雨", "对方名字"},
-                       {16, "内容：", "已经相识了", "内容"},
-                       {17, "日期：", "2013", "年", 2},
-                       {18, "年", "10", "月", 2},
-                       {19, "月", "1", "日", 2},
-                   });
+  return MakeStyle(
+      3, "心形树+图片漂浮+文字", "Text1", true,
+      {
+          {20, "漂浮图片地址：", OnHost("/biaobai/fg2/psb.jpg"), "图片地址1", kPicture},
+          {21, "点击图片跳转地址：", OnHost("/"), "链接地址1", kAddress},
+          {0, "第1行：", "* Our Story", "第1行"},
+          {1, "第2行：", "Our Story 我们的故事", "第2行"},
+          {2, "第3行：", "// 不经意相识, 或许是缘分，或许是注定的。", "第3行"},
+          {3, "第4行：", "// 以后不管有怎么样，我都会在。", "第4行"},
+          {4, "第5行：", "// 就算全世界都都抛弃你，记得还有我。", "第5行"},
+          {5, "第6行：", "// 再累都不用害怕，因为你有我。", "第6行"},
+          {6, "第7行：", "// 记得在你最需要的时候想起我", "第7行"},
+          {7, "第8行：", "// 我会一直陪着你。", "第8行"},
+          {8, "第9行：", "// You are my only girl..永远..", "第9行"},
+          {9, "第10行：", "// 所以我继续等待，我有信心，你会。", "第10行"},
+          {10, "你的署名：", "子墨", "你得署名"},
+          {11, "背景音乐地址：", OnHost("/biaobai/FG3/bgm.mp3"), "背景音乐地址", kMusic},
+          {12, "最下方署名：", "Varnel软件", "页面下方文字"},
+          {13, "浏览器标题：", "风格3", "浏览器标题"},
+          {14, "你的名字：", "子墨", "你的名字"},
+          {15, "对方名字：", "思雨", "对方名字"},
+          {16, "内容：", "已经相识了", "内容"},
+          {17, "日期：", "2013", "年", kYear, 2},
+          {18, "年", "10", "月", kMonth0, 2},
+          {19, "月", "1", "日", kDay, 2},
+      });
 }
 
 Style Style4() {
@@ -147,10 +160,10 @@ Style Style4() {
           {38, "第19行：", "一生不变!", "右第19行"},
           {39, "第20行：", "爱你的：子墨", "右第20行"},
           {40, "浏览器标题：", "风格4", "浏览器标题"},
-          {41, "尾页顶部图：", OnHost("/biaobai/fg4/1.png"), "尾面顶部图"},
-          {42, "背景音乐：", OnHost("/biaobai/fg4/bgm.mp3"), "背景音乐"},
-          {43, "文字颜色：", "#F3961C", "背景颜色", 2},
-          {44, "背景颜色：", "#FFF", "文字颜色"},
+          {41, "尾页顶部图：", OnHost("/biaobai/fg4/1.png"), "尾面顶部图", kPicture},
+          {42, "背景音乐：", OnHost("/biaobai/fg4/bgm.mp3"), "背景音乐", kMusic},
+          {43, "文字颜色：", "#F3961C", "背景颜色", kColour, 2},
+          {44, "背景颜色：", "#FFF", "文字颜色", kColour},
       });
 }
 
@@ -167,15 +180,15 @@ Style Style5() {
           {5, "第6行：", "我，即便是50年之后也不会改变，我仍然会象现在这样爱你！", "左第6行"},
           {6, "第7行：", "我爱你，不需要太多的言语去修饰，我要你幸福", "左第7行"},
           {7, "你的名字：", "子墨", "左第8行"},
-          {8, "Q Q：", "123456789", "左第9行", 2},
+          {8, "Q Q：", "123456789", "左第9行", kText, 2},
           {9, "", "一直以来我不懂的什么是爱", "左第10行"},
           {10, "", "      遇到你我才懂的爱", "左第11行"},
-          {11, "您爱人的姓名或小名（限两个字）", "思", "左第12行", 6},
-          {12, "+", "雨", "左第13行", 6},
-          {13, "Flash视频地址：", OnHost("/biaobai/fg5/mv.mp4"), "左第14行"},
+          {11, "您爱人的姓名或小名（限两个字）", "思", "左第12行", kText, 6},
+          {12, "+", "雨", "左第13行", kText, 6},
+          {13, "Flash视频地址：", OnHost("/biaobai/fg5/mv.mp4"), "左第14行", kVideo},
           {14, "鼠标跟随文字：", "喂，我爱你", "左第15行"},
           {15, "网站标题：", "风格5", "左第16行"},
-          {16, "首行标题：", "喂，我爱你", "左第17行", 2},
+          {16, "首行标题：", "喂，我爱你", "左第17行", kText, 2},
           {17, "添加自己的HTML代码：", "", "左第18行"},
       });
 }
@@ -184,18 +197,18 @@ Style Style6() {
   Style style = MakeStyle(6, "3D画册", "Text7", false, {});
   for (int i = 0; i < 12; ++i) {
     const std::string n = std::to_string(i + 1);
-    style.rows.push_back(
-        {"Text7", i, "第" + n + "张：", OnHost("/biaobai/fg6/" + n + ".jpg"), "第" + n + "张", 1});
+    style.rows.push_back({"Text7", i, "第" + n + "张：", OnHost("/biaobai/fg6/" + n + ".jpg"),
+                          "第" + n + "张", 1, FieldKind::kPicture});
   }
   const Style rest =
       MakeStyle(6, "", "Text7", false,
                 {
                     {12, "浏览器标题：", "风格6--3D相册", "浏览器标题"},
-                    {13, "背景音乐地址：", OnHost("/biaobai/fg6/bgm.mp3"), "背景音乐地址"},
+                    {13, "背景音乐地址：", OnHost("/biaobai/fg6/bgm.mp3"), "背景音乐地址", kMusic},
                     {14, "顶部话语大字：", "谨以此页来纪念我们之间的爱", "大字"},
                     {15, "顶部话语小字：", "思雨，我们约好 这个世界一起逛 ......by:子墨", "小字"},
                     {16, "鼠标右键提示语：", "向全世界宣布我爱你！", "鼠标右键"},
-                    {17, "背景颜色：", "#FFCBB3", "背景颜色", 2},
+                    {17, "背景颜色：", "#FFCBB3", "背景颜色", kColour, 2},
                 });
   style.rows.insert(style.rows.end(), rest.rows.begin(), rest.rows.end());
   return style;
@@ -258,8 +271,8 @@ Style Style8() {
       caption = std::string("第") + kPages[page] + (middle ? "页中间内容：" : "页左侧文字：");
     }
     std::string default_text = i == 1 ? OnHost("/biaobai/fg8/bgm.mp3") : kDefaults[i];
-    style.rows.push_back(
-        {"Text1", i, caption, default_text, "第" + std::to_string(i) + "张", i == 1 ? 2 : 1});
+    style.rows.push_back({"Text1", i, caption, default_text, "第" + std::to_string(i) + "张",
+                          i == 1 ? 2 : 1, i == 1 ? FieldKind::kMusic : FieldKind::kText});
   }
   return style;
 }

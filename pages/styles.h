@@ -10,6 +10,21 @@ namespace heartpage {
 
 inline constexpr int kStyleCount = 8;
 
+// What a field holds. The builders never look at it; the editors offer a
+// picker that writes the right form, and the checks before preview and upload
+// know what an address must lead to.
+enum class FieldKind {
+  kText,
+  kPicture,  // address of a picture
+  kMusic,    // address of an audio file
+  kVideo,    // address of a video
+  kYear,     // date part: the year
+  kMonth0,   // date part: the month counted from 0, as the pages' scripts count it
+  kDay,      // date part: the day of the month
+  kColour,   // CSS colour, "#RGB" or "#RRGGBB"
+  kAddress,  // any other web address, e.g. where a click on a picture leads
+};
+
 struct FieldRow {
   std::string control;       // control array of the editor window, e.g. "Text1"
   int index = 0;             // index in that array
@@ -18,6 +33,7 @@ struct FieldRow {
   std::string key;           // placeholder replaced by the field's value
   int times = 0;             // occurrences in the start text outside earlier keys
                              // (with the check box ticked where the style has one)
+  FieldKind kind = FieldKind::kText;
 
   // "Text1(3)"
   std::string Name() const;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
 #include <set>
 #include <stdexcept>
 
@@ -88,6 +90,46 @@ TEST(Styles, EveryDefaultIsFilledAndAddressesStayOnThePublishingHost) {
       }
     }
   }
+}
+
+// Each row's kind is what its default actually is, so the pickers and the
+// address checks never meet a default they would call wrong; and the styles
+// that ask for a date ask for all three parts of it.
+TEST(Styles, EveryDefaultFitsItsFieldKind) {
+  const std::string host = "http://" + PublishingHost() + "/";
+  const std::map<FieldKind, std::regex> shapes = {
+      {FieldKind::kPicture, std::regex(R"(http://\S+\.(jpg|png))")},
+      {FieldKind::kMusic, std::regex(R"(http://\S+\.mp3)")},
+      {FieldKind::kVideo, std::regex(R"(http://\S+\.mp4)")},
+      {FieldKind::kAddress, std::regex(R"(http://\S+)")},
+      {FieldKind::kYear, std::regex(R"((19|20)\d\d)")},
+      {FieldKind::kMonth0, std::regex(R"(\d|1[01])")},
+      {FieldKind::kDay, std::regex(R"([1-9]|[12]\d|3[01])")},
+      {FieldKind::kColour, std::regex(R"(#([0-9A-Fa-f]{3}){1,2})")},
+  };
+  std::map<FieldKind, int> seen;
+  for (int n = 1; n <= kStyleCount; ++n) {
+    std::map<FieldKind, int> dates;
+    for (const FieldRow& row : GetStyle(n).rows) {
+      ++seen[row.kind];
+      const std::string value = row.DefaultValue();
+      if (row.kind == FieldKind::kText) {
+        EXPECT_FALSE(value.starts_with("http")) << n << " " << row.Name() << " is an address";
+        continue;
+      }
+      EXPECT_TRUE(std::regex_match(value, shapes.at(row.kind)))
+          << n << " " << row.Name() << ": " << value;
+      if (row.kind == FieldKind::kYear || row.kind == FieldKind::kMonth0 ||
+          row.kind == FieldKind::kDay)
+        ++dates[row.kind];
+    }
+    EXPECT_TRUE(dates.empty() || (dates.size() == 3 && dates.begin()->second == 1)) << n;
+  }
+  EXPECT_EQ(seen[FieldKind::kPicture], 16);
+  EXPECT_EQ(seen[FieldKind::kMusic], 5);
+  EXPECT_EQ(seen[FieldKind::kVideo], 2);
+  EXPECT_EQ(seen[FieldKind::kColour], 3);
+  EXPECT_EQ(seen[FieldKind::kMonth0], 2);
 }
 
 TEST(Templates, DeclareTheirCharacterSetAndUseCrLf) {
