@@ -130,10 +130,10 @@ WindowLayout Layout4() {
   layout.boxes.push_back(Box(41, 4680, 480, 6855, 0, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(42, 1320, 960, 5415, 0, CaptionKind::kLabel2));
   // The colour boxes leave room for their choosers' buttons.
-  layout.boxes.push_back(Box(43, 8160, 960, 660, 0, CaptionKind::kLabel2));
-  layout.boxes.push_back(Box(44, 10560, 960, 660, 0, CaptionKind::kLabel2));
-  layout.pickers.push_back({PickerKind::kColour, 43, {8835, 930, 330, 330}, 0});
-  layout.pickers.push_back({PickerKind::kColour, 44, {11235, 930, 330, 330}, 0});
+  layout.boxes.push_back(Box(43, 8160, 960, 855, 0, CaptionKind::kLabel2));
+  layout.boxes.push_back(Box(44, 10395, 960, 825, 0, CaptionKind::kLabel2));
+  layout.pickers.push_back({PickerKind::kColour, 43, {9030, 930, 330, 330}, 0});
+  layout.pickers.push_back({PickerKind::kColour, 44, {11250, 930, 330, 330}, 0});
   layout.command1 = {2520, 5760, 2535, 495};
   layout.command2 = {6960, 5760, 2535, 495};
   return layout;
