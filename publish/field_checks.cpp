@@ -260,9 +260,8 @@ class AddressChecker {
       pending_gets_.push_back(index);
       return;
     }
-    if (status >= 300 && status < 400) {
-      reasons_[index] = "跳转次数过多";
-    } else if (status >= 400 || status < 200) {
+    // A redirect that is still one here led nowhere (no Location, or 304).
+    if (status >= 300 || status < 200) {
       reasons_[index] = "服务器回答 " + std::to_string(status);
     } else if (const auto wrong = WrongType(addresses_[index].kind, type ? type : "")) {
       reasons_[index] = *wrong;

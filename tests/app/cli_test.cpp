@@ -123,8 +123,8 @@ TEST_F(CliTest, PageCommandsPrintTheFindingsAndStrictStopsAtThem) {
   EXPECT_EQ(quiet.err, "");
 
   std::vector<std::string> wrong = fine;
-  for (const std::string set : {"Text1(6)=" + server.Url("/gone.jpg"), std::string("Text1(10)=31"),
-                                std::string("Text1(9)=10")}) {
+  for (const std::string& set : {"Text1(6)=" + server.Url("/gone.jpg"), std::string("Text1(10)=31"),
+                                 std::string("Text1(9)=10")}) {
     wrong.push_back("--set");
     wrong.push_back(set);
   }
