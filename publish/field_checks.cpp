@@ -215,6 +215,9 @@ class AddressChecker {
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, static_cast<long>(options_.max_redirects));
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(left.count()));
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A name lookup that hangs past the limit is left to finish on its own
+    // thread rather than waited for when the transfer is given up.
+    curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
     curl_easy_setopt(e, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; HeartPage address check)");
     // Loopback and the local network are reached directly even where a proxy
     // is configured for the rest.
