@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "net/gbk.h"
+#include "net/tls_trust.h"
 
 namespace heartpage {
 namespace {
@@ -109,6 +110,8 @@ std::optional<std::string> ReadSmallFile(const char* path) {
   return content;
 }
 
+}  // namespace
+
 // Certificates are verified against the system's authorities and, when
 // HEARTPAGE_CA_FILE names a file, the authorities in it as well. libcurl
 // replaces its default bundle with any bundle it is given (a file or a blob),
@@ -132,8 +135,6 @@ bool TrustExtraAuthorities(CURL* easy) {
   curl_blob blob{bundle.data(), bundle.size(), CURL_BLOB_COPY};
   return curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
 }
-
-}  // namespace
 
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits) {
   InitCurlOnce();
