@@ -20,8 +20,12 @@ constexpr std::string_view kUsage =
     "  machine-id       print the identifier that this machine's published names are\n"
     "                   kept under\n"
     "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
+    "          [--qr FILE.png]\n"
     "        build the page and publish it on the publishing host under NAME (letters\n"
     "        and digits; the name this machine owns when left out); print its address\n"
+    "        and, with --qr, write the address's QR code to FILE.png\n"
+    "  qr TEXT [-o FILE.png]\n"
+    "        print the QR code of TEXT in the terminal, or write it as a PNG\n"
     "  settings         print the publishing server's settings fields with their index\n";
 
 struct Command {
@@ -37,6 +41,7 @@ constexpr Command kCommands[] = {
     {"machine-id", heartpage::cli::MachineId},
     {"publish", heartpage::cli::Publish},
     {"settings", heartpage::cli::Settings},
+    {"qr", heartpage::cli::Qr},
 };
 
 }  // namespace
