@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -110,9 +111,21 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
 
     // Every box and button is whole inside the window and clear of the
     // others; side-by-side boxes may share their one-pixel border.
+    // "手机预览" and "扫码预览" stand beside "预览网页", their texts whole.
+    auto* phone = editor->findChild<QPushButton*>("Command3");
+    auto* scan = editor->findChild<QPushButton*>("Command4");
+    ASSERT_TRUE(phone && scan);
+    EXPECT_EQ(phone->text(), "手机预览");
+    EXPECT_EQ(scan->text(), "扫码预览");
+    for (QPushButton* button : {phone, scan})
+      EXPECT_GE(button->width(), QFontMetrics(button->font()).horizontalAdvance(button->text()) + 4)
+          << button->objectName().toStdString();
+
     std::vector<QWidget*> placed = boxes;
     placed.push_back(preview);
     placed.push_back(upload);
+    placed.push_back(phone);
+    placed.push_back(scan);
     for (std::size_t i = 0; i < placed.size(); ++i) {
       const QRect a = InWindow(placed[i], surface);
       EXPECT_TRUE(surface->rect().contains(a)) << placed[i]->objectName().toStdString();
@@ -139,13 +152,14 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
       visited.push_back(editor->focusWidget()->objectName());
     } while (editor->focusWidget() != last && visited.size() < 200);
     const Style& style = GetStyle(number);
-    ASSERT_EQ(visited.size(), style.rows.size() + (style.has_check ? 3 : 2));
+    ASSERT_EQ(visited.size(), style.rows.size() + (style.has_check ? 5 : 4));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
           << row.Name();
-    EXPECT_EQ(visited[visited.size() - 2], "Command1");
+    EXPECT_EQ(std::vector<QString>(visited.end() - 4, visited.end()),
+              (std::vector<QString>{"Command1", "Command3", "Command4", "Command2"}));
     QTest::keyClick(last, Qt::Key_Tab, Qt::ShiftModifier);
-    EXPECT_EQ(editor->focusWidget()->objectName(), "Command1");
+    EXPECT_EQ(editor->focusWidget()->objectName(), "Command4");
     if (style.has_check) {
       // The check box stands between the boxes above it and the two below.
       const auto check = std::find(visited.begin(), visited.end(), "Check1");
@@ -329,6 +343,14 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   EXPECT_TRUE(file_during_wait);
   EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
   EXPECT_EQ(GGCT::Get().FGN, expected);
+
+  // "手机预览" opens the phone frame beside the same page, for as long.
+  editor->findChild<QPushButton*>("Command3")->click();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(std::filesystem::path(opened[1]), directory.path() / "yl-phone.htm");
+  EXPECT_NE(bytes_when_opened.find("src=\"yl.htm\""), std::string::npos);
+  EXPECT_TRUE(file_during_wait);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl-phone.htm"));
 }
 
 TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
