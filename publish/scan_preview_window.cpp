@@ -28,7 +28,8 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   setWindowTitle(Q(scan_text::kTitle));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setAttribute(Qt::WA_DeleteOnClose);
+  // Closing only hides it: a store waiting for the server (which keeps
+  // events flowing) still has its window to report to.
   auto* layout = new QVBoxLayout(this);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   qr_ = new QLabel(this);
@@ -52,12 +53,16 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
 }
 
 void ScanPreviewWindow::Show(const std::string& page) {
+  // A press while the last store still waits adds nothing.
+  if (storing_) return;
+  storing_ = true;
   address_.clear();
   qr_->clear();
   address_label_->clear();
   hint_->setText(Q(scan_text::kStoring));
   setCursor(Qt::BusyCursor);
   const ScanPreviewOutcome outcome = StoreScanPreview(page, ConfiguredUploadServices());
+  storing_ = false;
   unsetCursor();
   QPalette palette = hint_->palette();
   palette.setColor(QPalette::WindowText, outcome.stored ? QColor(Qt::black) : QColor(Qt::red));

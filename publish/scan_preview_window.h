@@ -16,7 +16,7 @@ class ScanPreviewWindow : public QWidget {
   ScanPreviewWindow();
 
   // Stores `page` as a temporary preview with the upload dialog's services
-  // and shows its code, or the failure.
+  // and shows its code, or the failure. Ignored while a store still waits.
   void Show(const std::string& page);
 
   const std::string& address() const { return address_; }
@@ -26,6 +26,7 @@ class ScanPreviewWindow : public QWidget {
   QLabel* address_label_ = nullptr;
   QLabel* hint_ = nullptr;
   std::string address_;
+  bool storing_ = false;
 };
 
 // 扫码预览 of `page`: the one window, shown with a new address each time.
