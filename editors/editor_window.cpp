@@ -28,7 +28,9 @@
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
 #include "editors/pickers.h"
+#include "pages/holder.h"
 #include "pages/styles.h"
+#include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
 
 namespace heartpage {
@@ -88,6 +90,30 @@ QString WithoutCr(const std::string& text) {
   QString out = Q(text);
   out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   return out;
+}
+
+// Where "手机预览" and "扫码预览" stand: side by side in the gap between the
+// two designed buttons when they stand in a row, one above the other in it
+// when they stand in a column, else (no gap wide enough) under the two.
+std::pair<Rect, Rect> PhoneButtons(const WindowLayout& layout) {
+  constexpr int kMargin = 90;
+  const Rect& one = layout.command1;
+  const Rect& two = layout.command2;
+  const int row_gap = two.left - (one.left + one.width);
+  if (row_gap >= 1800) {
+    const int width = (row_gap - 3 * kMargin) / 2;
+    const Rect phone{one.left + one.width + kMargin, one.top, width, one.height};
+    return {phone, {phone.left + width + kMargin, one.top, width, one.height}};
+  }
+  const int column_gap = two.top - (one.top + one.height);
+  if (column_gap >= 900) {
+    const int height = (column_gap - 3 * kMargin) / 2;
+    const Rect phone{one.left, one.top + one.height + kMargin, one.width, height};
+    return {phone, {one.left, phone.top + height + kMargin, one.width, height}};
+  }
+  const int top = std::max(one.top + one.height, two.top + two.height) + kMargin / 2;
+  const int height = layout.client_height - top - kMargin / 2;
+  return {{one.left, top, one.width, height}, {two.left, top, two.width, height}};
 }
 
 // What a window's frame (title bar and borders) may add to its client area.
@@ -272,9 +298,19 @@ void EditorWindow::Build(const WindowLayout& layout) {
   upload->setGeometry(PxRect(layout.command2));
   upload->setFont(ApplicationFont());
   connect(upload, &QPushButton::clicked, this, &EditorWindow::UploadPage);
+  const auto [phone_rect, scan_rect] = PhoneButtons(layout);
+  auto* phone = new QPushButton(QStringLiteral("手机预览"), parent_of(-1));
+  phone->setObjectName(QStringLiteral("Command3"));
+  phone->setGeometry(PxRect(phone_rect));
+  phone->setFont(ApplicationFont());
+  connect(phone, &QPushButton::clicked, this, &EditorWindow::PhonePreview);
+  auto* scan = new QPushButton(QStringLiteral("扫码预览"), parent_of(-1));
+  scan->setObjectName(QStringLiteral("Command4"));
+  scan->setGeometry(PxRect(scan_rect));
+  scan->setFont(ApplicationFont());
+  connect(scan, &QPushButton::clicked, this, &EditorWindow::ScanPreview);
   // Enter presses the focused button, as Space does.
-  preview->setAutoDefault(true);
-  upload->setAutoDefault(true);
+  for (QPushButton* button : {preview, phone, scan, upload}) button->setAutoDefault(true);
 
   // Tab follows the layout: the boxes, the check box where it stands, then
   // the buttons.
@@ -298,6 +334,8 @@ void EditorWindow::Build(const WindowLayout& layout) {
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
   chain.push_back(preview);
+  chain.push_back(phone);
+  chain.push_back(scan);
   chain.push_back(upload);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 }
@@ -374,12 +412,27 @@ void EditorWindow::GoIfClosed() {
 }
 
 void EditorWindow::Preview() {
+  RunPreview(/*phone=*/false);
+}
+
+void EditorWindow::PhonePreview() {
+  RunPreview(/*phone=*/true);
+}
+
+void EditorWindow::ScanPreview() {
+  if (!FieldsLookUsable()) return;
+  BuildStyle(style_, *this);
+  ShowScanPreview(GGCT::Get().FGN);
+}
+
+void EditorWindow::RunPreview(bool phone) {
   if (!FieldsLookUsable()) return;
   BuildStyle(style_, *this);
   // The wait keeps events flowing: the user may close this window meanwhile,
   // which then waits for the preview to end before the window goes.
   ++previews_waiting_;
-  const std::optional<std::string> error = WritePreview(internal::ConfiguredPreviewHooks());
+  const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
+  const std::optional<std::string> error = phone ? WritePhonePreview(hooks) : WritePreview(hooks);
   --previews_waiting_;
   if (error) {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),

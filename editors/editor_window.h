@@ -32,6 +32,11 @@ class EditorWindow : public QWidget, public FieldSource {
   void Preview();
   // Command2: checks the fields, builds the page and shows the upload dialog.
   void UploadPage();
+  // Command3 "手机预览": builds the page and previews it in a phone-sized frame.
+  void PhonePreview();
+  // Command4 "扫码预览": builds the page, stores it at a temporary address and
+  // shows that address's QR code.
+  void ScanPreview();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -49,6 +54,7 @@ class EditorWindow : public QWidget, public FieldSource {
   bool FieldsLookUsable();
   // Lets a window closed while it waited go.
   void GoIfClosed();
+  void RunPreview(bool phone);
 
   int style_;
   // Where the fields stand: the window itself, or the inside of a scroll

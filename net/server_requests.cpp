@@ -84,6 +84,15 @@ std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
   return body;
 }
 
+std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page) {
+  std::string data = EncodeValue(page);
+  std::string body = "zc=" + EncodeValue(std::to_string(kPreviewStoreOperation)) +
+                     "&ID=" + EncodeValue(machine_id) + "&data=";
+  body.reserve(body.size() + data.size());
+  body += data;
+  return body;
+}
+
 std::optional<std::vector<std::string>> FirstRecord(std::string_view answer) {
   const std::size_t start = answer.find(kRecordSeparator);
   if (start == std::string_view::npos) return std::nullopt;

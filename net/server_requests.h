@@ -42,6 +42,10 @@ std::string NameLookupRequest(std::string_view name);
 std::string NameClaimRequest(std::string_view machine_id, std::string_view name);
 std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
                              std::string_view page);
+// Operation 5, a temporary preview: "zc=…&ID=…&data=…". The answer is the
+// preview's address.
+inline constexpr int kPreviewStoreOperation = 5;
+std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page);
 
 // The fields of record 1 (the first row) of an answer; std::nullopt when the
 // answer has no record 1, which is how a query that matched nothing reads.

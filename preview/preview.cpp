@@ -1,7 +1,9 @@
 #include "preview/preview.h"
 
+#include <map>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "net/gbk.h"
 #include "pages/holder.h"
@@ -11,9 +13,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Counts the previews written by this process, so that a preview can tell
-// whether a later one has rewritten the file during its wait.
-std::uint64_t g_previews_written = 0;
+// Counts the writes of each preview file by this process, so that a preview
+// can tell whether a later one has rewritten a file during its wait.
+std::map<std::string, std::uint64_t, std::less<>>& WritesOf() {
+  static std::map<std::string, std::uint64_t, std::less<>> writes;
+  return writes;
+}
 
 std::string Utf8(const fs::path& path) {
   const std::u8string text = path.u8string();
@@ -26,24 +31,35 @@ std::string PreviewBytes(std::string_view page) {
   return ToGbk(page) + "\r\n";
 }
 
-std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
+std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
+                                            const std::vector<PreviewFile>& files) {
   const fs::path directory = hooks.directory ? hooks.directory() : PreviewDirectory();
-  const fs::path file = directory / fs::path(kPreviewFileName);
-  switch (WritePrivateFile(directory, kPreviewFileName, PreviewBytes(GGCT::Get().FGN))) {
-    case PrivateWrite::kWritten:
-      break;
-    case PrivateWrite::kUnsafeFolder:
-      return "预览文件夹不安全(不属于本用户或他人可写),未预览：" + Utf8(directory);
-    case PrivateWrite::kFailed:
-      return "无法写入预览文件：" + Utf8(file);
+  struct Written {
+    fs::path path;
+    std::uint64_t write = 0;
+    std::optional<FileStamp> stamp;
+  };
+  std::vector<Written> written;
+  for (const PreviewFile& preview : files) {
+    const fs::path file = directory / fs::path(preview.name);
+    switch (WritePrivateFile(directory, preview.name, preview.bytes)) {
+      case PrivateWrite::kWritten:
+        break;
+      case PrivateWrite::kUnsafeFolder:
+        return "预览文件夹不安全(不属于本用户或他人可写),未预览：" + Utf8(directory);
+      case PrivateWrite::kFailed:
+        return "无法写入预览文件：" + Utf8(file);
+    }
+    auto [count, fresh] = WritesOf().try_emplace(std::string(preview.name), 0);
+    written.push_back({file, ++count->second, StampFile(file)});
   }
-  const std::uint64_t mine = ++g_previews_written;
-  const std::optional<FileStamp> written = StampFile(file);
+  if (written.empty()) return std::nullopt;
 
+  const std::string opened = Utf8(written.back().path);
   if (hooks.open) {
-    hooks.open(Utf8(file));
+    hooks.open(opened);
   } else {
-    OpenTarget(Utf8(file));
+    OpenTarget(opened);
   }
   if (hooks.wait) {
     hooks.wait(kPreviewLifetime);
@@ -51,13 +67,21 @@ std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
     std::this_thread::sleep_for(kPreviewLifetime);
   }
 
-  // The last preview deletes the file; an earlier one leaves a later one's
+  // The last preview deletes a file; an earlier one leaves a later one's
   // file to its own deletion.
-  if (mine == g_previews_written && written && StampFile(file) == written) {
-    std::error_code ignored;  // a browser that still holds the file keeps it
-    fs::remove(file, ignored);
+  for (const Written& file : written) {
+    const auto count = WritesOf().find(Utf8(file.path.filename()));
+    if (count != WritesOf().end() && count->second == file.write && file.stamp &&
+        StampFile(file.path) == file.stamp) {
+      std::error_code ignored;  // a browser that still holds the file keeps it
+      fs::remove(file.path, ignored);
+    }
   }
   return std::nullopt;
+}
+
+std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
+  return ShowPreviewFiles(hooks, {{kPreviewFileName, PreviewBytes(GGCT::Get().FGN)}});
 }
 
 }  // namespace heartpage

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace heartpage {
 
@@ -67,5 +68,29 @@ struct PreviewHooks {
 // Answers an error message, for the user, when the file cannot be written or
 // the folder is not private; nothing is opened then.
 std::optional<std::string> WritePreview(const PreviewHooks& hooks = {});
+
+struct PreviewFile {
+  std::string_view name;
+  std::string bytes;
+};
+
+// What every preview does: writes `files` in the preview folder
+// (WritePrivateFile), opens the last of them, waits five seconds and deletes
+// each file that no later preview has written meanwhile. Answers an error
+// message, for the user, when a file cannot be written or the folder is not
+// private; nothing is opened then.
+std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
+                                            const std::vector<PreviewFile>& files);
+
+// 手机预览: the page built last as the preview file, inside a phone-sized
+// frame (kPhoneWidth × kPhoneHeight CSS pixels) of a page of its own beside
+// it, which is what the browser opens. Both files live as long as a preview.
+inline constexpr std::string_view kPhoneFrameFileName = "yl-phone.htm";
+inline constexpr int kPhoneWidth = 390;
+inline constexpr int kPhoneHeight = 844;
+std::optional<std::string> WritePhonePreview(const PreviewHooks& hooks = {});
+
+// The frame page: UTF-8, embedding `page_file` (a name in the same folder).
+std::string PhoneFrameHtml(std::string_view page_file);
 
 }  // namespace heartpage

@@ -108,7 +108,8 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
 
 StatusKind KindOfStatus(std::string_view status) {
   if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
-  if (status == upload_text::kUploaded || status == upload_text::kCopied)
+  if (status == upload_text::kUploaded || status == upload_text::kCopied ||
+      status == qr_text::kSaved)
     return StatusKind::kSuccess;
   return StatusKind::kFailure;
 }

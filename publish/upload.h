@@ -31,6 +31,12 @@ inline constexpr std::string_view kNoMachineId = "无法读取本机标识,不�
 inline constexpr std::string_view kUploading = "正在上传…";
 }  // namespace upload_text
 
+// The texts about the address's QR code.
+namespace qr_text {
+inline constexpr std::string_view kSaved = "二维码已保存！";
+inline constexpr std::string_view kNotSaved = "二维码保存失败！";
+}  // namespace qr_text
+
 // How the status label shows a text: failures in red, successes in green,
 // the progress text plain.
 enum class StatusKind { kProgress, kSuccess, kFailure };

@@ -4,12 +4,14 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -21,11 +23,18 @@
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "pages/holder.h"
+#include "publish/qr_image.h"
 
 namespace heartpage {
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
+// The designed client area; the QR code, once there, goes below it.
+constexpr int kDesignedWidth = 7845 / kTwipsPerPixel;
+constexpr int kDesignedHeight = 4725 / kTwipsPerPixel;
+// About this many pixels square, quiet zone included: large enough for a
+// phone held at arm's length to read off the screen.
+constexpr int kQrPixels = 176;
 
 QRect PxRect(int left, int top, int width, int height) {
   return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
@@ -79,7 +88,7 @@ UploadDialog::UploadDialog(UploadServices services)
   setWindowTitle(QStringLiteral("网页上传"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(7845 / kTwipsPerPixel, 4725 / kTwipsPerPixel);
+  setFixedSize(kDesignedWidth, kDesignedHeight);
 
   const QFont hei12 = ChineseFont(ChineseFace::kHeiTi, 12);
   const QFont hei10 = ChineseFont(ChineseFace::kHeiTi, 10.5);
@@ -142,8 +151,20 @@ UploadDialog::UploadDialog(UploadServices services)
   copy->setGeometry(PxRect(5160, 3720, 2055, 495));
   connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
 
+  // Below the designed controls, hidden until an upload succeeds: the code
+  // on the left under the address's caption, its button under "点击复制".
+  qr_ = new QLabel(this);
+  qr_->setObjectName(QStringLiteral("QrCode"));
+  qr_->hide();
+  save_qr_ = new QPushButton(QStringLiteral("保存二维码"), this);
+  save_qr_->setObjectName(QStringLiteral("SaveQrCode"));
+  save_qr_->setAutoDefault(true);
+  save_qr_->hide();
+  connect(save_qr_, &QPushButton::clicked, this, &UploadDialog::SaveQrCode);
+
   setTabOrder(name_, confirm);
   setTabOrder(confirm, copy);
+  setTabOrder(copy, save_qr_);
   Load();
 }
 
@@ -234,13 +255,20 @@ void UploadDialog::Confirm() {
   if (outcome.uploaded) {
     SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
+    ShowQrCode(outcome.address, outcome.name);
   }
   // A name the server gives to another machine is no longer this one's: the
   // box opens for another.
   GGCT::Get().ZCYN = outcome.owned_name;
   name_->setEnabled(outcome.owned_name.empty());
   // A name found to be another machine's has no address of this machine.
-  if (outcome.owned_name.empty()) address_->clear();
+  if (outcome.owned_name.empty()) {
+    address_->clear();
+    qr_->hide();
+    save_qr_->hide();
+    qr_address_.clear();
+    setFixedSize(kDesignedWidth, kDesignedHeight);
+  }
   ShowStatus(outcome.status);
   if (close_pending_) deleteLater();
 }
@@ -284,6 +312,43 @@ void UploadDialog::ShowAddress(const QString& address) {
   address_->setGeometry(designed.left(), designed.top(), designed.width(), height);
   address_->setFont(font);
   address_->setPlainText(address);
+}
+
+// The window grows downwards to make room; nothing designed moves.
+void UploadDialog::ShowQrCode(const std::string& address, const std::string& name) {
+  const std::optional<QrCode> code = QrCode::Encode(address);
+  if (!code) return;
+  qr_address_ = address;
+  qr_name_ = name;
+  const QImage image = QrImage(*code, QrScaleFor(*code, kQrPixels));
+  qr_->setPixmap(QPixmap::fromImage(image));
+  const int top = kDesignedHeight;
+  qr_->setGeometry(600 / kTwipsPerPixel, top, image.width(), image.height());
+  const QRect copy = PxRect(5160, 3720, 2055, 495);
+  save_qr_->setGeometry(copy.left(), top + (image.height() - copy.height()) / 2, copy.width(),
+                        copy.height());
+  qr_->show();
+  save_qr_->show();
+  setFixedSize(kDesignedWidth, top + image.height() + 600 / kTwipsPerPixel / 2);
+}
+
+void UploadDialog::SaveQrCode() {
+  if (qr_address_.empty()) return;
+  // Not the platform's own dialog: one look everywhere, and one the tests can
+  // answer. Opened without blocking, like everything else here.
+  auto* chooser = new QFileDialog(this, QStringLiteral("保存二维码"), QString(),
+                                  QStringLiteral("PNG 图片 (*.png)"));
+  chooser->setObjectName(QStringLiteral("SaveQrCodeDialog"));
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  chooser->setOption(QFileDialog::DontUseNativeDialog);
+  chooser->setAcceptMode(QFileDialog::AcceptSave);
+  chooser->setDefaultSuffix(QStringLiteral("png"));
+  chooser->selectFile(Q(qr_name_ + ".png"));
+  const std::string address = qr_address_;
+  connect(chooser, &QFileDialog::fileSelected, this, [this, address](const QString& file) {
+    ShowStatus(SaveQrPng(address, file, 4 * kQrPixels) ? qr_text::kSaved : qr_text::kNotSaved);
+  });
+  chooser->open();
 }
 
 void UploadDialog::Copy() {
@@ -343,6 +408,10 @@ void SetUploadServices(UploadServices services) {
   if (!services.post) services.post = defaults.post;
   if (!services.machine_id) services.machine_id = defaults.machine_id;
   ConfiguredServices() = std::move(services);
+}
+
+const UploadServices& ConfiguredUploadServices() {
+  return ConfiguredServices();
 }
 
 UploadDialog* ShowUploadDialog() {

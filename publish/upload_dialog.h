@@ -26,6 +26,9 @@ class UploadDialog : public QWidget {
   void Confirm();
   // Command2: copies the address to the clipboard.
   void Copy();
+  // "保存二维码": asks where (a file dialog, the name's PNG proposed) and
+  // saves the QR code of the address shown.
+  void SaveQrCode();
 
   bool uploading() const { return uploading_; }
 
@@ -40,12 +43,17 @@ class UploadDialog : public QWidget {
   void ShowAddress(const QString& address);
   void SetName(const QString& name);
   void ShowNameMenu(const QPoint& global);
+  void ShowQrCode(const std::string& address, const std::string& name);
 
   UploadServices services_;
   QLineEdit* name_ = nullptr;
   QPushButton* confirm_ = nullptr;
   QLabel* status_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
+  QLabel* qr_ = nullptr;
+  QPushButton* save_qr_ = nullptr;
+  std::string qr_address_;
+  std::string qr_name_;
   bool uploading_ = false;
   bool close_pending_ = false;
   bool placed_ = false;
@@ -58,6 +66,9 @@ UploadServices DefaultUploadServices();
 // Replaces the services of dialogs created from now on (the tests' servers
 // and machine identifiers); an empty poster or identifier keeps the default.
 void SetUploadServices(UploadServices services);
+// The services in force (those of SetUploadServices, else the defaults);
+// 扫码预览 uses them too.
+const UploadServices& ConfiguredUploadServices();
 
 // Shows the one upload dialog: a new one (loaded from the owned name) when
 // none is open, else the open one with its present contents.

@@ -30,6 +30,9 @@ packages=(
   fonts-noto-color-emoji
   # the clipboard's keeper asks X whether a clipboard manager runs
   libxcb1-dev
+  # QR codes of public addresses (the upload dialog, the CLI, 扫码预览); the
+  # tests read them back with zbar
+  libqrencode-dev zbar-tools
   # running: the preview opens pages with the desktop's default browser
   xdg-utils
   # pages: jQuery for the templates that name it; browser tests in Chromium,

@@ -48,6 +48,15 @@ class CachingStorage final : public Storage, private PageChangeSink {
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view name) override;
+  // Previews pass straight through: they expire, so none is kept here.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now,
+                                  std::int64_t expires) override {
+    return backing_.StorePreview(owner, token, bytes, now, expires);
+  }
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override {
+    return backing_.LoadPreview(token, now);
+  }
 
  private:
   void PageChanged(std::string_view name) override;

@@ -5,14 +5,15 @@
 #include <variant>
 
 #include "net/gbk.h"
+#include "server/endpoint_checks.h"
 #include "server/form.h"
 #include "server/names.h"
+#include "server/previews.h"
 #include "server/records.h"
 #include "server/site.h"
 #include "server/statement.h"
 
 namespace heartpage::server {
-namespace {
 
 constexpr std::size_t kMaxMachineIdBytes = 200;
 
@@ -37,12 +38,16 @@ std::optional<std::string> TextOf(std::string_view bytes) {
   return text;
 }
 
+namespace {
+
 bool HasOnly(const FormFields& fields, std::initializer_list<std::string_view> names) {
   if (fields.size() != names.size()) return false;
   for (const std::string_view name : names)
     if (!fields.contains(name)) return false;
   return true;
 }
+
+}  // namespace
 
 // Names the first field missing from, or not belonging to, an operation, so
 // that a client of another version learns what to send.
@@ -63,6 +68,8 @@ std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
   return std::nullopt;
 }
+
+namespace {
 
 EndpointReply Records(const std::vector<Row>& rows) {
   return {200, FormatRecords(rows), true};
@@ -145,6 +152,8 @@ EndpointWork PeekEndpointWork(std::string_view body) {
     const std::string_view field = body.substr(start, end - start);
     if (field == "zc=50") return EndpointWork::kClaim;  // "2"
     if (field == "zc=52") return EndpointWork::kStore;  // "4"
+    // A preview takes room like a store, and counts against the same rate.
+    if (field == "zc=53") return EndpointWork::kStore;  // "5"
     if (field.starts_with("zc=")) return EndpointWork::kRead;
     start = end + 1;
   }
@@ -165,6 +174,10 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
     operation = "store";
     if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
     return RunStore(storage, fields);
+  }
+  if (zc->second == "5") {
+    operation = "preview store";
+    return RunPreviewStore(storage, fields, public_host);
   }
   if (zc->second != "1" && zc->second != "2") return Refuse(400, "unknown operation");
 

@@ -156,12 +156,16 @@ PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> value
   const char* data[kMost];
   int lengths[kMost];
   int formats[kMost];
+  // libpq reads text values up to their zero byte, which a view (a part of
+  // a request's path, say) need not have: text goes as a terminated copy.
+  std::string texts[kMost];
   int n = 0;
   for (const PgValue& value : values) {
     data[n] = value.kind == PgValue::Kind::kNull ? nullptr : value.data.data();
-    // libpq reads text values up to their zero byte; an empty view may not
-    // point at one.
-    if (value.kind == PgValue::Kind::kText && value.data.empty()) data[n] = "";
+    if (value.kind == PgValue::Kind::kText) {
+      texts[n] = value.data;
+      data[n] = texts[n].c_str();
+    }
     lengths[n] = static_cast<int>(value.data.size());
     formats[n] = value.kind == PgValue::Kind::kBytes ? 1 : 0;
     ++n;

@@ -48,6 +48,21 @@ CREATE TABLE 用量 (
 );
 INSERT INTO 用量 VALUES (1, 0);
 )sql",
+    // 2: temporary previews, under their random token, with the order they
+    // were stored in (a machine's oldest live one ends first).
+    R"sql(
+CREATE TABLE 预览 (
+  序号 bigint GENERATED ALWAYS AS IDENTITY,
+  令牌 text PRIMARY KEY,
+  硬盘ID摘要 text NOT NULL,
+  内容 bytea NOT NULL,
+  创建时间 bigint NOT NULL,
+  到期时间 bigint NOT NULL,
+  标签 text NOT NULL
+);
+CREATE INDEX 预览_硬盘ID摘要 ON 预览 (硬盘ID摘要, 到期时间);
+CREATE INDEX 预览_到期时间 ON 预览 (到期时间);
+)sql",
 };
 
 }  // namespace

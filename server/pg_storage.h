@@ -47,6 +47,11 @@ class PostgresStorage final : public Storage {
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  // In pg_previews.cpp. Their room is a share of LimitPageBytes's.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now,
+                                  std::int64_t expires) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
   bool KeepingPagesIsSafe() override { return watch_.Watching(); }

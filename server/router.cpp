@@ -14,6 +14,7 @@
 #include "server/http_util.h"
 #include "server/names.h"
 #include "server/origin_check.h"
+#include "server/previews.h"
 #include "server/site.h"
 
 namespace heartpage::server {
@@ -135,11 +136,31 @@ std::string PageHead(const Request& request, const StoredPage& page, bool keep_a
   return head;
 }
 
+Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page);
+
 Response PublishedPage(const Request& request, std::string_view name, const Site& site) {
   if (!IsValidPageName(name)) return Plain(request, http::status::not_found, "no such page");
   std::shared_ptr<const StoredPage> page = site.storage.LoadPage(PageNameKey(name));
   if (!page) return Plain(request, http::status::not_found, "no such page");
+  return ServePage(request, std::move(page));
+}
 
+// A temporary preview is served as a published page is; once expired its
+// address says so, in words a visitor reads.
+Response TemporaryPreview(const Request& request, std::string_view token, const Site& site) {
+  if (!IsValidPreviewToken(token)) return Plain(request, http::status::not_found, "no such page");
+  std::optional<PreviewPage> preview = site.storage.LoadPreview(token, std::time(nullptr));
+  if (!preview) return Plain(request, http::status::not_found, "no such page");
+  if (preview->expired) {
+    StringResponse response =
+        TextResponse(request, http::status::gone, ExpiredPreviewPage(), "text/html; charset=utf-8");
+    response.set(http::field::cache_control, "no-cache");
+    return response;
+  }
+  return ServePage(request, std::move(preview->page));
+}
+
+Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page) {
   const bool unchanged =
       NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
                   page->etag, page->modified);
@@ -264,6 +285,10 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return Asset(request, path.substr(9), site);
   }
+  if (path.starts_with(kPreviewPath)) {
+    if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
+    return TemporaryPreview(request, path.substr(kPreviewPath.size()), site);
+  }
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support") {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return SitePage(request, path, site);
@@ -317,6 +342,8 @@ Work WorkOf(const Request& request, const Site& site) {
                                                                                  : Work::kRead;
   }
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support")
+    return Work::kRead;
+  if (path.starts_with(kPreviewPath) && IsValidPreviewToken(path.substr(kPreviewPath.size())))
     return Work::kRead;
   return Work::kAtOnce;
 }

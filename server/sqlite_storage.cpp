@@ -11,8 +11,8 @@ namespace heartpage::server {
 namespace {
 
 // 1: identifiers in the clear, names as sent. 2: identifiers hashed, names in
-// small letters.
-constexpr int kSchemaVersion = 2;
+// small letters. 3: temporary previews.
+constexpr int kSchemaVersion = 3;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 系统设置 (
@@ -66,6 +66,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
       MigrateToHashedIdsAndSmallNames(
           *db, hash_, note ? note : [](const std::string&) {});
     db->Exec(kSchema);
+    if (found < 3) AddPreviewTable(*db);
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)

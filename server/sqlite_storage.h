@@ -45,6 +45,11 @@ class SqliteStorage final : public Storage {
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  // In sqlite_previews.cpp. Their room is a share of LimitPageBytes's.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now,
+                                  std::int64_t expires) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
 
   // Stores that would take the pages past `bytes` in all are refused
   // (kOverQuota). No limit until this is called.
@@ -84,5 +89,8 @@ class SqliteStorage final : public Storage {
   std::optional<std::uint64_t> page_limit_;
   std::uint64_t page_bytes_ = 0;
 };
+
+// Schema version 3: the table of temporary previews (sqlite_previews.cpp).
+void AddPreviewTable(SqliteStorage::Connection& db);
 
 }  // namespace heartpage::server

@@ -3,7 +3,7 @@
 # build or CI).
 # Screenshots of the windows as a person meets them: the splash while the
 # server keeps start-up waiting, the upload dialog with a 30-letter name (sent
-# with Enter), the Chinese menu of a field, and, on a 1600 x 1200 screen at
+# with Enter) and its QR code, the window of 扫码预览, the Chinese menu of a field, and, on a 1600 x 1200 screen at
 # twice the scale, the main window and style 7's editor placed within it.
 # Usage: tools/make-window-screenshots.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
@@ -71,6 +71,10 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   sleep 1.5
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"
+  click "$fg2" 394 480  # 扫码预览
+  scan=$(window '^扫码预览$')
+  sleep 0.5
+  import -window "$scan" "$out/scan-preview.png"
 else
   import -window root "$out/small-screen-main.png"
   click "$main" 886 690  # style 7's thumbnail, in pixels at twice the scale

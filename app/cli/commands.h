@@ -13,5 +13,9 @@ int Decode(const std::vector<std::string>& args);
 int MachineId(const std::vector<std::string>& args);
 int Publish(const std::vector<std::string>& args);
 int Settings(const std::vector<std::string>& args);
+int Qr(const std::vector<std::string>& args);
+
+// Writes the QR code of `text` as a PNG; says why on stderr when it cannot.
+bool WriteQrPng(const std::string& text, const std::string& file);
 
 }  // namespace heartpage::cli

@@ -13,15 +13,20 @@ constexpr std::string_view kUsage =
     "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--strict]\n"
     "        build style N (1 to 8) from its defaults and the given fields and write\n"
     "        the page as the preview file holds it (GBK) to FILE or standard output\n"
-    "  preview --style N [--set ...] [--check] [--strict]\n"
-    "        build the page and show it in the browser for five seconds\n"
+    "  preview --style N [--set ...] [--check] [--phone] [--strict]\n"
+    "        build the page and show it in the browser for five seconds; with\n"
+    "        --phone inside a phone-sized frame (390 x 844)\n"
     "  encode TEXT      print the posted form of TEXT\n"
     "  decode CODES     print the text that posted CODES stand for\n"
     "  machine-id       print the identifier that this machine's published names are\n"
     "                   kept under\n"
-    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID] [--strict]\n"
+    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
+    "          [--qr FILE.png] [--strict]\n"
     "        build the page and publish it on the publishing host under NAME (letters\n"
     "        and digits; the name this machine owns when left out); print its address\n"
+    "        and, with --qr, write the address's QR code to FILE.png\n"
+    "  qr TEXT [-o FILE.png]\n"
+    "        print the QR code of TEXT in the terminal, or write it as a PNG\n"
     "  settings         print the publishing server's settings fields with their index\n"
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
@@ -40,6 +45,7 @@ constexpr Command kCommands[] = {
     {"machine-id", heartpage::cli::MachineId},
     {"publish", heartpage::cli::Publish},
     {"settings", heartpage::cli::Settings},
+    {"qr", heartpage::cli::Qr},
 };
 
 }  // namespace

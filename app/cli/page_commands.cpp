@@ -29,11 +29,21 @@ int Build(const std::vector<std::string>& args) {
 }
 
 int Preview(const std::vector<std::string>& args) {
-  const PageRequest request = ParsePageRequest(args);
+  // --phone: in the phone-sized frame, as "手机预览" shows it.
+  std::vector<std::string> page_args;
+  bool phone = false;
+  for (const std::string& arg : args) {
+    if (arg == "--phone") {
+      phone = true;
+    } else {
+      page_args.push_back(arg);
+    }
+  }
+  const PageRequest request = ParsePageRequest(page_args);
   if (!request.output.empty()) throw UsageError("preview writes its own file; -o does not apply");
   if (!ReportFindings(request)) return 1;
   BuildStyle(request.style, request.fields);
-  if (const auto error = WritePreview()) {
+  if (const auto error = phone ? WritePhonePreview() : WritePreview()) {
     std::cerr << "heartpage-cli: " << *error << '\n';
     return 1;
   }

@@ -18,18 +18,20 @@ namespace {
 struct PublishRequest {
   PageRequest page;
   std::string machine_id;
+  std::string qr_file;  // --qr FILE.png
 };
 
 PublishRequest ParsePublishRequest(const std::vector<std::string>& args) {
   PublishRequest request;
   std::vector<std::string> page_args;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--machine-id") {
+    if (args[i] != "--machine-id" && args[i] != "--qr") {
       page_args.push_back(args[i]);
       continue;
     }
-    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError("--machine-id needs a value");
-    request.machine_id = args[++i];
+    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError(args[i] + " needs a value");
+    (args[i] == "--qr" ? request.qr_file : request.machine_id) = args[i + 1];
+    ++i;
   }
   request.page = ParsePageRequest(page_args);
   if (!request.page.output.empty())
@@ -83,6 +85,9 @@ int Publish(const std::vector<std::string>& args) {
     return 1;
   }
   std::cout << outcome.address << '\n';
+  // The page is published either way; a code that could not be written is
+  // still a failure of the command.
+  if (!request.qr_file.empty() && !WriteQrPng(outcome.address, request.qr_file)) return 1;
   return 0;
 }
 

@@ -3,11 +3,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "net/gbk.h"
 #include "tests/publish/address_server.h"
@@ -150,6 +152,53 @@ TEST_F(CliTest, EncodeAndDecodeAreInverse) {
   const CliRun decoded = Cli({"decode", "-15133A-17725A32A-32457A-15048"});
   ASSERT_EQ(decoded.status, 0);
   EXPECT_EQ(decoded.out, "你好 ❤\n");
+}
+
+TEST_F(CliTest, TheTerminalQrCodeReadsBackAsItsText) {
+  const std::string address = "http://pages.example.org:8936/Test/love520";
+  const CliRun run = Cli({"qr", address});
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Half blocks back to pixels (the terminal's ink is light, its ground
+  // dark), four pixels a module, as a picture that zbar reads.
+  std::vector<std::vector<bool>> light;
+  std::size_t line_start = 0;
+  while (line_start < run.out.size()) {
+    const std::size_t end = run.out.find('\n', line_start);
+    ASSERT_NE(end, std::string::npos);
+    std::vector<bool> upper, lower;
+    for (std::size_t i = line_start; i < end;) {
+      if (run.out[i] == ' ') {
+        upper.push_back(false), lower.push_back(false), ++i;
+        continue;
+      }
+      const std::string block = run.out.substr(i, 3);
+      ASSERT_TRUE(block == "█" || block == "▀" || block == "▄") << block;
+      upper.push_back(block != "▄");
+      lower.push_back(block != "▀");
+      i += 3;
+    }
+    light.push_back(upper);
+    light.push_back(lower);
+    line_start = end + 1;
+  }
+  ASSERT_GT(light.size(), 20u);
+  // The quiet zone: the outer four rows and columns are all light.
+  EXPECT_TRUE(std::ranges::all_of(light[0], [](bool b) { return b; }));
+  constexpr int kScale = 4;
+  const std::size_t width = light[0].size();
+  std::string pgm = "P5 " + std::to_string(width * kScale) + " " +
+                    std::to_string(light.size() * kScale) + " 255\n";
+  for (const auto& row : light)
+    for (int dy = 0; dy < kScale; ++dy)
+      for (const bool module : row) pgm.append(kScale, module ? '\xff' : '\0');
+  const fs::path picture = dir_ / "terminal.pgm";
+  std::ofstream(picture, std::ios::binary) << pgm;
+  const std::string decoded = dir_ / "decoded";
+  const int status = std::system(
+      ("zbarimg --quiet --raw " + Quote(picture.string()) + " >" + Quote(decoded) + " 2>/dev/null")
+          .c_str());
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadFile(decoded), address + "\n");
 }
 
 }  // namespace

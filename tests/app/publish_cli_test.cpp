@@ -64,11 +64,16 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
   EXPECT_TRUE(served == sent) << "the served page differs from the page sent";
 
   // The owner publishes again under its name, with or without naming it:
-  // only the page is replaced.
-  const RunResult again = Cli({"publish", "--style", "5", "--machine-id", machine});
+  // only the page is replaced. The QR code written alongside reads back, with
+  // an independent reader, as the address.
+  const std::string qr = (data_.path() / "love520.png").string();
+  const RunResult again = Cli({"publish", "--style", "5", "--machine-id", machine, "--qr", qr});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_EQ(again.out, PageAddress("love520") + "\n");
   EXPECT_TRUE(Fetch(PageAddress("love520")) == PageBytes({"--style", "5"}));
+  const RunResult decoded = RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", qr}, {});
+  EXPECT_EQ(decoded.status, 0) << decoded.err;
+  EXPECT_EQ(decoded.out, PageAddress("love520") + "\n");
 }
 
 TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {

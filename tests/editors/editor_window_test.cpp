@@ -5,6 +5,7 @@
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QColorDialog>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -123,10 +124,22 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
 
     // Every box and button is whole inside the window and clear of the
     // others; side-by-side boxes may share their one-pixel border.
+    // "手机预览" and "扫码预览" stand beside "预览网页", their texts whole.
+    auto* phone = editor->findChild<QPushButton*>("Command3");
+    auto* scan = editor->findChild<QPushButton*>("Command4");
+    ASSERT_TRUE(phone && scan);
+    EXPECT_EQ(phone->text(), "手机预览");
+    EXPECT_EQ(scan->text(), "扫码预览");
+    for (QPushButton* button : {phone, scan})
+      EXPECT_GE(button->width(), QFontMetrics(button->font()).horizontalAdvance(button->text()) + 4)
+          << button->objectName().toStdString();
+
     // The choosers' buttons are clear of the labels too, and inside their frame.
     std::vector<QWidget*> placed = boxes;
     placed.push_back(preview);
     placed.push_back(upload);
+    placed.push_back(phone);
+    placed.push_back(scan);
     const std::vector<QWidget*> pickers = Pickers(editor);
     EXPECT_EQ(pickers.size(), layout.pickers.size());
     placed.insert(placed.end(), pickers.begin(), pickers.end());
@@ -165,11 +178,12 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
     } while (editor->focusWidget() != last && visited.size() < 200);
     const Style& style = GetStyle(number);
     const std::size_t pickers = GetLayout(number).pickers.size();
-    ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 3 : 2));
+    ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 5 : 4));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
           << row.Name();
-    EXPECT_EQ(visited[visited.size() - 2], "Command1");
+    EXPECT_EQ(std::vector<QString>(visited.end() - 4, visited.end()),
+              (std::vector<QString>{"Command1", "Command3", "Command4", "Command2"}));
     // Each chooser's button follows what it fills.
     for (const PickerPlacement& picker : GetLayout(number).pickers) {
       const std::string box = style.rows.front().control + "(" + std::to_string(picker.index) + ")";
@@ -178,7 +192,7 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
       EXPECT_TRUE((at + 1)->contains("Picker")) << box;
     }
     QTest::keyClick(last, Qt::Key_Tab, Qt::ShiftModifier);
-    EXPECT_EQ(editor->focusWidget()->objectName(), "Command1");
+    EXPECT_EQ(editor->focusWidget()->objectName(), "Command4");
     if (style.has_check) {
       // The check box stands between the boxes above it and the two below.
       const auto check = std::find(visited.begin(), visited.end(), "Check1");
@@ -362,6 +376,14 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   EXPECT_TRUE(file_during_wait);
   EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
   EXPECT_EQ(GGCT::Get().FGN, expected);
+
+  // "手机预览" opens the phone frame beside the same page, for as long.
+  editor->findChild<QPushButton*>("Command3")->click();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(std::filesystem::path(opened[1]), directory.path() / "yl-phone.htm");
+  EXPECT_NE(bytes_when_opened.find("src=\"yl.htm\""), std::string::npos);
+  EXPECT_TRUE(file_during_wait);
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl-phone.htm"));
 }
 
 TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {

@@ -3,6 +3,7 @@
 // its address, and publish again under the name now owned.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <cstdio>
 #include <fstream>
 
 #include "editors/editor_window.h"
@@ -19,6 +21,7 @@
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
+#include "publish/scan_preview_window.h"
 #include "tests/editors/gui_support.h"
 
 namespace heartpage {
@@ -192,6 +195,43 @@ TEST_F(RoadTest, TheDialogSendsThePageBuiltLastByAnyEditor) {
   dialog->findChild<QPushButton*>("Command1")->click();
   EXPECT_EQ(Status(dialog), "上传成功！");
   EXPECT_EQ(testing::Fetch(PageAddress("mixed35")), ToGbk(page));
+}
+
+// 扫码预览: the page built from the editor is stored at a temporary address of
+// the server, whose QR code (read back with zbar) and text the window shows,
+// and which serves exactly that page; each press gives a new address.
+TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
+  testing::RecordingServices services;
+  services.machine_id = "road-machine-scan";
+  services.Install();
+  EditorWindow* editor = ShowEditor(2);
+  Type(editor, {"Text1(0)", "扫码😀"});
+  editor->findChild<QPushButton*>("Command4")->click();
+  const std::string page = GGCT::Get().FGN;
+  EXPECT_NE(page.find("扫码😀"), std::string::npos);
+  ScanPreviewWindow* window = nullptr;
+  for (QWidget* top : QApplication::topLevelWidgets())
+    if (auto* found = qobject_cast<ScanPreviewWindow*>(top)) window = found;
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->windowTitle(), "扫码预览");
+  const std::string address = window->address();
+  ASSERT_TRUE(address.starts_with(PublishingOrigin() + "/preview/")) << address;
+  EXPECT_EQ(window->findChild<QLabel*>("Address")->text(), Q(address));
+  EXPECT_EQ(window->findChild<QLabel*>("Hint")->text(), "用手机微信或浏览器扫一扫，30分钟内有效");
+  EXPECT_EQ(testing::Fetch(address), ToGbk(page));
+
+  const std::string png = (directory.path() / "scan.png").string();
+  ASSERT_TRUE(window->findChild<QLabel*>("QrCode")->pixmap().save(Q(png), "PNG"));
+  std::string decoded;
+  if (FILE* pipe = popen(("zbarimg --quiet --raw '" + png + "'").c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) decoded += buffer;
+    pclose(pipe);
+  }
+  EXPECT_EQ(decoded, address + "\n");
+
+  editor->findChild<QPushButton*>("Command4")->click();
+  EXPECT_NE(window->address(), address);
 }
 
 }  // namespace

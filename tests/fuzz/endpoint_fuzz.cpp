@@ -31,7 +31,7 @@ struct Body {
 };
 
 Body NextBody(FuzzedDataProvider& provider) {
-  switch (provider.ConsumeIntegralInRange(0, 6)) {
+  switch (provider.ConsumeIntegralInRange(0, 7)) {
     case 0:
       return {provider.ConsumeRandomLengthString(512)};
     case 1: {
@@ -49,6 +49,9 @@ Body NextBody(FuzzedDataProvider& provider) {
       return {heartpage::NameLookupRequest(NameOrIdentifier(provider, true)), true};
     case 5:
       return {heartpage::SettingsRequest(), true};
+    case 6:
+      return {heartpage::PreviewStoreRequest(NameOrIdentifier(provider, false),
+                                             provider.ConsumeRandomLengthString(200))};
     default: {
       const std::string name = NameOrIdentifier(provider, true);
       const std::string id = NameOrIdentifier(provider, false);

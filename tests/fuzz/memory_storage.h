@@ -23,6 +23,7 @@ class MemoryStorage final : public server::Storage {
   struct Snapshot {
     std::vector<std::tuple<std::string, std::string, std::string>> claims;
     std::map<std::string, std::string> pages;
+    std::map<std::string, std::string> previews;
     bool operator==(const Snapshot&) const = default;
   };
   Snapshot Contents() const {
@@ -30,6 +31,8 @@ class MemoryStorage final : public server::Storage {
     for (const server::Claim& claim : claims_)
       snapshot.claims.emplace_back(claim.owner.hex(), claim.name, claim.claimed_at);
     for (const auto& [name, page] : pages_) snapshot.pages.emplace(name, page->bytes);
+    for (const auto& [token, preview] : previews_)
+      snapshot.previews.emplace(token, preview.page->bytes);
     return snapshot;
   }
 
@@ -38,6 +41,7 @@ class MemoryStorage final : public server::Storage {
     settings_ = {};
     claims_.clear();
     pages_.clear();
+    previews_.clear();
     stores_ = 0;
   }
 
@@ -86,12 +90,38 @@ class MemoryStorage final : public server::Storage {
     return it == pages_.end() ? nullptr : it->second;
   }
 
+  // Kept whole, without the sweeps and bounds of the real engines (their
+  // own tests prove those).
+  server::PreviewStoreResult StorePreview(const server::MachineIdHash& owner,
+                                          std::string_view token, std::string_view bytes,
+                                          std::int64_t now, std::int64_t expires) override {
+    auto page = std::make_shared<server::StoredPage>();
+    page->bytes = bytes;
+    page->modified = now;
+    page->etag = server::PageEtag(bytes);
+    previews_[std::string(token)] = {owner, std::move(page), expires};
+    return server::PreviewStoreResult::kStored;
+  }
+  std::optional<server::PreviewPage> LoadPreview(std::string_view token,
+                                                 std::int64_t now) override {
+    const auto it = previews_.find(std::string(token));
+    if (it == previews_.end()) return std::nullopt;
+    if (it->second.expires <= now) return server::PreviewPage{true, nullptr};
+    return server::PreviewPage{false, it->second.page};
+  }
+
  private:
+  struct Preview {
+    server::MachineIdHash owner;
+    std::shared_ptr<const server::StoredPage> page;
+    std::int64_t expires = 0;
+  };
   const bool files_;
   server::MachineIdHasher hasher_{std::string(server::MachineIdHasher::kKeyBytes, 'k')};
   server::SiteSettings settings_;
   std::vector<server::Claim> claims_;
   std::map<std::string, std::shared_ptr<const server::StoredPage>> pages_;
+  std::map<std::string, Preview> previews_;
   std::uint64_t stores_ = 0;
 };
 

@@ -78,6 +78,25 @@ TEST_F(PreviewTest, WritesOpensWaitsFiveSecondsAndDeletes) {
   EXPECT_FALSE(fs::exists(file));
 }
 
+// The frame page is what opens; it holds the page file beside it in a
+// phone-sized frame, and both go when the wait ends.
+TEST_F(PreviewTest, ThePhonePreviewFramesThePageAtPhoneSizeAndCleansUp) {
+  GGCT::Get().FGN = "<p>我爱你</p>";
+  PreviewHooks hooks = Recording(directory_);
+  std::string page_during_wait;
+  during_wait_ = [&] { page_during_wait = ReadFile(directory_ / "yl.htm"); };
+  EXPECT_EQ(WritePhonePreview(hooks), std::nullopt);
+  ASSERT_EQ(opened_, std::vector<std::string>{(directory_ / "yl-phone.htm").string()});
+  EXPECT_EQ(page_during_wait, "<p>\xCE\xD2\xB0\xAE\xC4\xE3</p>\r\n");
+  const std::string& frame = seen_during_wait_.at(0);
+  EXPECT_NE(frame.find("<meta charset=\"utf-8\">"), std::string::npos);
+  EXPECT_NE(frame.find("src=\"yl.htm\""), std::string::npos) << frame;
+  EXPECT_NE(frame.find("width: 390px; height: 844px;"), std::string::npos) << frame;
+  EXPECT_EQ(waited_, std::vector<std::chrono::milliseconds>{std::chrono::seconds(5)});
+  EXPECT_FALSE(fs::exists(directory_ / "yl.htm"));
+  EXPECT_FALSE(fs::exists(directory_ / "yl-phone.htm"));
+}
+
 TEST_F(PreviewTest, WorksInADirectoryWithAChineseName) {
   const fs::path chinese = directory_ / "临时文件夹";
   fs::create_directories(chinese);

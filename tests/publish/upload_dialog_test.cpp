@@ -8,6 +8,9 @@
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -21,6 +24,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 
 #include "controls/qt_translations.h"
@@ -343,6 +347,57 @@ TEST_F(UploadDialogTest, TheWholeAddressShowsEvenForTheLongestName) {
   Reopen();
   EXPECT_EQ(address->font().pointSizeF(), 12);
   EXPECT_EQ(address->geometry(), QRect(200, 200, 281, 33));
+}
+
+// After a success the dialog grows to show the address's QR code, the
+// designed controls staying where they were; the saved PNG reads back, with
+// an independent reader, as the address.
+TEST_F(UploadDialogTest, AnUploadShowsTheAddresssQrCodeWhichSavesAsPng) {
+  Open();
+  auto* save = dialog->findChild<QPushButton*>("SaveQrCode");
+  auto* qr = dialog->findChild<QLabel*>("QrCode");
+  ASSERT_NE(save, nullptr);
+  EXPECT_FALSE(save->isVisibleTo(dialog));
+  EXPECT_FALSE(qr->isVisibleTo(dialog));
+  QTest::keyClicks(name, "qrcode1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  EXPECT_TRUE(qr->isVisibleTo(dialog));
+  EXPECT_EQ(save->text(), "保存二维码");
+  EXPECT_EQ(name->geometry(), QRect(192, 64, 169, 18));
+  const QRect copy = dialog->findChild<QPushButton*>("Command2")->geometry();
+  EXPECT_EQ(copy, QRect(344, 248, 137, 33));
+  EXPECT_EQ(dialog->width(), 7845 / 15);
+  EXPECT_GE(qr->geometry().top(), copy.bottom());
+  EXPECT_LE(qr->geometry().bottom(), dialog->height());
+  EXPECT_TRUE(dialog->rect().contains(save->geometry()));
+  // Crisp: only black and white.
+  const QImage shown = qr->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+  for (int x = 0; x < shown.width(); ++x) {
+    const QRgb pixel = shown.pixel(x, shown.height() / 2);
+    EXPECT_TRUE(pixel == qRgb(0, 0, 0) || pixel == qRgb(255, 255, 255)) << x;
+  }
+
+  save->click();
+  auto* chooser = dialog->findChild<QFileDialog*>("SaveQrCodeDialog");
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(chooser->acceptMode(), QFileDialog::AcceptSave);
+  ASSERT_EQ(chooser->selectedFiles().size(), 1);
+  EXPECT_EQ(QFileInfo(chooser->selectedFiles().front()).fileName(), "qrcode1.png");
+  const QString file = QDir::temp().filePath(
+      QStringLiteral("heartpage-qr-%1.png").arg(QCoreApplication::applicationPid()));
+  chooser->selectFile(file);
+  static_cast<QDialog*>(chooser)->accept();  // as the dialog's own button does
+  EXPECT_EQ(Status(), "二维码已保存！");
+  const std::string command = "zbarimg --quiet --raw '" + file.toStdString() + "'";
+  std::string decoded;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) decoded += buffer;
+    EXPECT_EQ(pclose(pipe), 0);
+  }
+  EXPECT_EQ(decoded, PageAddress("qrcode1") + "\n");
+  QFile::remove(file);
 }
 
 TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {

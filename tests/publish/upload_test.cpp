@@ -1,4 +1,5 @@
 #include "publish/upload.h"
+#include "publish/scan_preview.h"
 
 #include <gtest/gtest.h>
 
@@ -223,6 +224,36 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
   const UploadOutcome refused = Upload("abc", true, kPage, server.Services());
   EXPECT_EQ(refused.status, "文件名已存在！");
   EXPECT_EQ(refused.owned_name, "");
+}
+
+// The code a phone opens holds only an address of our host: the answer's
+// token, checked, on the configured origin; every failure has its words.
+TEST_F(UploadTest, AScanPreviewTakesOnlyATokenFromTheAnswer) {
+  FakeServer server;
+  const std::string body = PreviewStoreRequest("S1", kPage);
+  EXPECT_TRUE(body.starts_with("zc=53&ID="));
+  const auto outcome = [&](PostResult answer) {
+    server.answers[body] = std::move(answer);
+    return StoreScanPreview(kPage, server.Services());
+  };
+  const ScanPreviewOutcome stored =
+      outcome({"http://elsewhere.example/preview/abcdefghijklmnopqrstuvwx\n", true, 200});
+  EXPECT_TRUE(stored.stored);
+  EXPECT_EQ(stored.address, "http://pages.test:81/preview/abcdefghijklmnopqrstuvwx");
+  EXPECT_EQ(server.sent, std::vector<std::string>{body});
+  for (const char* bad : {"http://pages.test:81/preview/short", "javascript:alert(1)",
+                          "http://pages.test:81/preview/abcdefghijklmnop\"><b", ""}) {
+    const ScanPreviewOutcome refused = outcome({bad, true, 200});
+    EXPECT_FALSE(refused.stored) << bad;
+    EXPECT_EQ(refused.status, "预览地址生成失败,请检查网络后重试!") << bad;
+  }
+  EXPECT_EQ(outcome({"", false, 413}).status, "网页太大,无法预览!");
+  EXPECT_EQ(outcome({"", false, 429}).status, "操作太频繁,请稍后再试!");
+  EXPECT_EQ(outcome({"", false, 507}).status, "服务器空间不足,请稍后再试!");
+  EXPECT_EQ(outcome({}).status, "预览地址生成失败,请检查网络后重试!");
+  const UploadServices unreadable{server.Services().post,
+                                  []() -> std::string { throw std::runtime_error("no disk"); }};
+  EXPECT_EQ(StoreScanPreview(kPage, unreadable).status, "无法读取本机标识,不能上传!");
 }
 
 TEST_F(UploadTest, AnUnreadableMachineIdentifierSendsNothing) {

@@ -373,6 +373,9 @@ inline std::string StoreBody(std::string_view machine, std::string_view name,
   return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
          "&data=" + EncodeValue(page);
 }
+inline std::string PreviewBody(std::string_view machine, std::string_view page) {
+  return "zc=53&ID=" + EncodeValue(machine) + "&data=" + EncodeValue(page);
+}
 inline std::string NameLookup(std::string_view name) {
   return QueryBody("select * from 免费 where 文件名='" + Quoted(name) + "'");
 }

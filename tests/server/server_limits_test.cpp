@@ -54,6 +54,10 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a1", page)).status, 200);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", page)).status, 507);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", "small")).status, 429);
+  // Previews count as stores, and have an eighth of the room of their own.
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", PreviewBody(secret, "small")).status, 429);
+  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(129, 'x'))).status, 507);
+  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(128, 'x'))).status, 200);
   EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("other", "b1", "<p>b1</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/a2").status, 404);
 

@@ -27,6 +27,7 @@ using testing::HttpConnection;
 using testing::NameLookup;
 using testing::Post;
 using testing::PostRequest;
+using testing::PreviewBody;
 using testing::QueryBody;
 using testing::Quoted;
 using testing::ScratchDir;
@@ -109,6 +110,38 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   }));
   EXPECT_TRUE(server.WaitForLog(
       [](const std::string& line) { return line.starts_with("GET /Test/abc1 200 "); }));
+}
+
+// A temporary preview: any machine, no claim, an unguessable address of its
+// own served like a published page; a new address each time.
+TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  const std::string page = SamplePage(4 * 1024, 'p');
+  const auto stored = Post(port, PreviewBody("WD-77 预览", page));
+  ASSERT_EQ(stored.status, 200) << stored.body;
+  const std::string prefix = "http://127.0.0.1:" + std::to_string(port) + "/preview/";
+  ASSERT_TRUE(stored.body.starts_with(prefix)) << stored.body;
+  const std::string token = stored.body.substr(prefix.size());
+  EXPECT_EQ(token.size(), 24u);
+  EXPECT_EQ(token.find_first_not_of("abcdefghijklmnopqrstuvwxyz234567"), std::string::npos);
+  const auto again = Post(port, PreviewBody("WD-77 预览", page));
+  EXPECT_NE(again.body, stored.body);
+
+  const auto served = Get(port, "/preview/" + token);
+  EXPECT_EQ(served.status, 200);
+  EXPECT_EQ(served.body, ToGbk(page));
+  EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
+  EXPECT_EQ(served.Header("content-security-policy"),
+            "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; "
+            "form-action 'none'");
+  EXPECT_EQ(Get(port, "/preview/" + std::string(24, 'a')).status, 404);
+  EXPECT_EQ(Get(port, "/preview/../Test/x").status, 404);
+  EXPECT_TRUE(Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-77 预览'"))).empty());
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 200 ") &&
+           line.ends_with(" 127.0.0.1 preview store - ok");
+  }));
 }
 
 TEST_F(ServerTest, TwoMegabytePageRoundTripsByteForByte) {
@@ -344,6 +377,12 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
       {"store with an empty ID", "zc=52&File=" + EncodeValue("taken") + "&ID=&data=97", 400},
       {"store with an ID that is not GBK", "zc=52&File=" + EncodeValue("taken") + "&ID=-1&data=97",
        400},
+      {"preview without ID", "zc=53&data=97", 400},
+      {"preview without data", "zc=53&ID=" + EncodeValue("m1"), 400},
+      {"preview with a name", PreviewBody("m1", "x") + "&File=97", 400},
+      {"preview with an empty ID", "zc=53&ID=&data=97", 400},
+      {"preview with an ID that is not GBK", "zc=53&ID=-1&data=97", 400},
+      {"preview with a separator in its ID", PreviewBody("aいb", "x"), 400},
       {"empty machine identifier", ClaimBody("", "newname"), 400},
       {"separator in machine identifier", ClaimBody("aいb", "newname"), 400},
       {"machine identifier over 200 bytes",
@@ -393,6 +432,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
   // An older client learns what it lacks.
   EXPECT_EQ(Post(port, "zc=52&File=" + EncodeValue("taken") + "&data=97").body,
             "operation 4: missing field ID\n");
+  EXPECT_EQ(Post(port, "zc=53&ID=" + EncodeValue("m1")).body, "operation 5: missing field data\n");
 
   // Requests whose end is in doubt are refused once, and the connection
   // ends: whatever follows, a claim here, is never taken for a request.
@@ -504,6 +544,7 @@ TEST_F(ServerTest, MaxBodyIsConfigurable) {
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
   EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(100, 'x'))).status, 200);
   EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(400, 'x'))).status, 413);
+  EXPECT_EQ(Post(server.port(), PreviewBody("m", std::string(400, 'x'))).status, 413);
   EXPECT_EQ(Get(server.port(), "/Test/p").body, std::string(100, 'x'));
 }
 

@@ -10,6 +10,8 @@
 
 #include "server/caching_storage.h"
 #include "server/pg_storage.h"
+#include "server/previews.h"
+#include "server/router.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/server/server_harness.h"
@@ -139,6 +141,70 @@ TEST_P(StorageTest, ReplacingAPageChangesItsValidatorWithinTheQuota) {
   EXPECT_EQ(storage->StorePage(m, "p", "200"), StoreResult::kStored);
   EXPECT_EQ(storage->StorePage(m, "q", "x"), StoreResult::kStored);
   EXPECT_EQ(other.StorePage(m, "p", "three"), StoreResult::kStored);  // room was made
+}
+
+// Temporary previews live for their time, a machine keeps only its newest
+// few, their room is their own share, and an expired address says so (410,
+// served through the router) until it is forgotten (404).
+TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
+  auto storage = Open(8 * 100);  // room for previews: 100 bytes
+  auto second = GetParam() == Engine::kPostgres ? Open(8 * 100) : nullptr;
+  Storage& other = second ? *second : *storage;
+  const MachineIdHash m = storage->HashMachineId("m");
+  const std::int64_t t = 1'000'000'000;  // long before the router part below
+  ASSERT_EQ(storage->StorePreview(m, "token0", "zero", t, t + 1800), PreviewStoreResult::kStored);
+  auto live = other.LoadPreview("token0", t + 1799);
+  ASSERT_TRUE(live && !live->expired && live->page);
+  EXPECT_EQ(live->page->bytes, "zero");
+  EXPECT_EQ(live->page->etag, PageEtag("zero"));
+  EXPECT_TRUE(other.LoadPreview("token0", t + 1800)->expired);
+  EXPECT_EQ(other.LoadPreview("nosuchtoken", t), std::nullopt);
+  EXPECT_TRUE(storage->ClaimsOfMachine(m).empty()) << "a preview is not a claim";
+
+  // A machine's fourth live preview ends its oldest; another's stay.
+  const MachineIdHash n = storage->HashMachineId("n");
+  ASSERT_EQ(other.StorePreview(n, "other0", "n", t, t + 1800), PreviewStoreResult::kStored);
+  for (int i = 1; i <= kPreviewsPerMachine; ++i)
+    ASSERT_EQ(storage->StorePreview(m, "token" + std::to_string(i), "p", t + i, t + i + 1800),
+              PreviewStoreResult::kStored);
+  const std::int64_t later = t + kPreviewsPerMachine + 1;
+  EXPECT_TRUE(storage->LoadPreview("token0", later)->expired);
+  for (int i = 1; i <= kPreviewsPerMachine; ++i)
+    EXPECT_FALSE(storage->LoadPreview("token" + std::to_string(i), later)->expired) << i;
+  EXPECT_FALSE(storage->LoadPreview("other0", later)->expired);
+
+  // The live previews' bytes have their limit; expired ones give theirs back.
+  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), later, later + 1800),
+            PreviewStoreResult::kOverQuota);
+  EXPECT_EQ(other.LoadPreview("big", later), std::nullopt);
+  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), t + 1900, t + 3700),
+            PreviewStoreResult::kStored);
+
+  // Through the router: live, expired (410, in Chinese), forgotten (404).
+  const Site site{*storage, "pages.example.org", {}};
+  const auto get = [&](std::string_view token) {
+    Request request(boost::beast::http::verb::get, "/preview/" + std::string(token), 11);
+    return HandleRequest(request, site);
+  };
+  const std::int64_t now = std::time(nullptr);
+  const std::string fresh = NewPreviewToken(), gone = NewPreviewToken();
+  ASSERT_EQ(storage->StorePreview(m, fresh, "<p>hi</p>", now, now + 1800),
+            PreviewStoreResult::kStored);
+  ASSERT_EQ(storage->StorePreview(n, gone, "<p>old</p>", now - 1800, now - 1),
+            PreviewStoreResult::kStored);
+  const Response served = get(fresh);
+  ASSERT_TRUE(std::holds_alternative<PageResponse>(served)) << StatusOf(served);
+  EXPECT_NE(std::get<PageResponse>(served).head.find("Content-Security-Policy: sandbox"),
+            std::string::npos);
+  EXPECT_EQ(std::get<PageResponse>(served).page->bytes, "<p>hi</p>");
+  const Response expired = get(gone);
+  EXPECT_EQ(StatusOf(expired), 410u);
+  EXPECT_NE(std::get<StringResponse>(expired).body().find("已过期"), std::string::npos);
+  EXPECT_EQ(StatusOf(get(NewPreviewToken())), 404u);
+  // A day after expiring, the next store forgets the token.
+  ASSERT_EQ(storage->StorePreview(m, "t2", "x", now + kExpiredPreviewMemorySeconds, now + 99999),
+            PreviewStoreResult::kStored);
+  EXPECT_EQ(StatusOf(get(gone)), 404u);
 }
 
 TEST_P(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {

@@ -1,0 +1,40 @@
+#include "publish/scan_preview.h"
+
+#include <stdexcept>
+#include <string_view>
+
+#include "net/host.h"
+
+namespace heartpage {
+
+ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices& services) {
+  std::string machine_id;
+  try {
+    machine_id = services.machine_id();
+  } catch (const std::exception&) {
+    return {false, {}, std::string(upload_text::kNoMachineId)};
+  }
+  const PostResult answer = services.post(PreviewStoreRequest(machine_id, page));
+  if (!answer.ok) {
+    const std::string_view status = answer.status == 413   ? scan_text::kTooLarge
+                                    : answer.status == 507 ? scan_text::kServerFull
+                                    : answer.status == 429 ? scan_text::kTooMany
+                                                           : scan_text::kFailed;
+    return {false, {}, std::string(status)};
+  }
+  // The code shown is what a phone opens: only the token comes from the
+  // answer, and the address is made on our own host, as the page's is.
+  const std::string_view text = answer.text;
+  const std::size_t at = text.rfind(kPreviewPath);
+  std::string token(at == std::string_view::npos ? std::string_view()
+                                                 : text.substr(at + kPreviewPath.size()));
+  while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
+  const bool valid =
+      token.size() >= 16 && token.size() <= 64 &&
+      token.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") == std::string::npos;
+  if (!valid) return {false, {}, std::string(scan_text::kFailed)};
+  std::string address = PublishingOrigin() + std::string(kPreviewPath) + token;
+  return {true, std::move(address), {}};
+}
+
+}  // namespace heartpage

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "publish/upload.h"
+
+// 扫码预览 without its window: the page stored at a temporary address of the
+// publishing server, for the sender's own phone.
+namespace heartpage {
+
+namespace scan_text {
+inline constexpr std::string_view kTitle = "扫码预览";
+inline constexpr std::string_view kStoring = "正在生成预览地址…";
+inline constexpr std::string_view kHint = "用手机微信或浏览器扫一扫，30分钟内有效";
+inline constexpr std::string_view kFailed = "预览地址生成失败,请检查网络后重试!";
+inline constexpr std::string_view kTooLarge = "网页太大,无法预览!";
+inline constexpr std::string_view kServerFull = "服务器空间不足,请稍后再试!";
+inline constexpr std::string_view kTooMany = "操作太频繁,请稍后再试!";
+}  // namespace scan_text
+
+// Where temporary previews are served on the publishing host.
+inline constexpr std::string_view kPreviewPath = "/preview/";
+
+struct ScanPreviewOutcome {
+  bool stored = false;
+  std::string address;  // the temporary address when stored
+  std::string status;   // what to tell the user when not
+};
+
+// Stores `page` as a temporary preview of this machine and answers its
+// address; only an http(s) address of the publishing host is taken from
+// the server's answer.
+ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices& services);
+
+}  // namespace heartpage

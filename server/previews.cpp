@@ -1,0 +1,67 @@
+#include "server/previews.h"
+
+#include <openssl/rand.h>
+
+#include <ctime>
+#include <stdexcept>
+
+#include "net/gbk.h"
+#include "server/endpoint_checks.h"
+
+namespace heartpage::server {
+namespace {
+
+constexpr std::string_view kTokenAlphabet = "abcdefghijklmnopqrstuvwxyz234567";
+
+}  // namespace
+
+std::string NewPreviewToken() {
+  unsigned char random[kPreviewTokenLength];
+  if (RAND_bytes(random, sizeof random) != 1)
+    throw StorageError("no random bytes for a preview address");
+  std::string token;
+  // 32 letters: five bits of each byte, no bias.
+  for (const unsigned char byte : random) token += kTokenAlphabet[byte & 31];
+  return token;
+}
+
+bool IsValidPreviewToken(std::string_view token) {
+  if (token.size() != kPreviewTokenLength) return false;
+  for (const char c : token)
+    if (kTokenAlphabet.find(c) == std::string_view::npos) return false;
+  return true;
+}
+
+EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
+                              std::string_view public_host) {
+  if (auto problem = FieldProblem(fields, {"zc", "ID", "data"}))
+    return Refuse(400, "operation 5: " + *problem);
+  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
+  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  const std::string token = NewPreviewToken();
+  const std::int64_t now = std::time(nullptr);
+  switch (storage.StorePreview(storage.HashMachineId(*machine_id), token,
+                               fields.find("data")->second, now, now + kPreviewLifetimeSeconds)) {
+    case PreviewStoreResult::kStored:
+      break;
+    case PreviewStoreResult::kOverQuota:
+      return Refuse(507, "the server is out of room for previews");
+  }
+  const std::string origin = public_host.find("://") != std::string_view::npos
+                                 ? std::string(public_host)
+                                 : "http://" + std::string(public_host);
+  return {200, origin + std::string(kPreviewPath) + token, false};
+}
+
+std::string ExpiredPreviewPage() {
+  return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>预览已过期</title>\n</head>\n<body style=\"font-family: sans-serif; "
+         "text-align: center; padding: 3em 1em; color: #444\">\n"
+         "<h1 style=\"font-size: 1.4em\">这个预览地址已过期</h1>\n"
+         "<p>扫码预览的地址只保留30分钟。请在电脑上重新点击“扫码预览”。</p>\n"
+         "</body>\n</html>\n";
+}
+
+}  // namespace heartpage::server
