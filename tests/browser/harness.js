@@ -253,7 +253,9 @@ export async function soundsPlaying(page) {
 
 // Every visible fixed-position element (outside the elements matched by
 // `text`) whose box overlaps one of the boxes of `text`: what stands over the
-// words the visitor is meant to read. Answers short descriptions.
+// words the visitor is meant to read. Answers short descriptions. The shared
+// music button is left to music.test.js, which holds it against the words'
+// own line boxes (textUnder), not the boxes of whole paragraphs.
 export async function fixedCovering(page, text) {
   return page.evaluate((selector) => {
     const words = [...document.querySelectorAll(selector)].map((e) => e.getBoundingClientRect())
@@ -264,6 +266,7 @@ export async function fixedCovering(page, text) {
       if (style.position !== 'fixed' && style.position !== 'sticky') continue;
       if (style.display === 'none' || style.visibility === 'hidden' || Number(style.opacity) === 0) continue;
       if (element.closest(selector) || element.querySelector(selector)) continue;
+      if (element.classList.contains('music-button')) continue;
       // A fixed layer of no size may still carry visible children.
       const boxes = [element, ...element.querySelectorAll('*')]
         .filter((e) => e === element || Number(getComputedStyle(e).opacity) > 0)
@@ -274,4 +277,36 @@ export async function fixedCovering(page, text) {
     }
     return covering;
   }, text);
+}
+
+// The visible words of the page that `selector`'s box stands over: every
+// text outside it whose line boxes meet its box, unless hidden or wholly
+// transparent. Symbols alone (falling snowflakes, hearts) are no words.
+// Answers the first characters of each.
+export async function textUnder(page, selector) {
+  return page.evaluate((sel) => {
+    const target = document.querySelector(sel);
+    const box = target.getBoundingClientRect();
+    const shown = (element) => {
+      for (let e = element; e; e = e.parentElement) {
+        const style = getComputedStyle(e);
+        if (style.display === 'none' || style.visibility === 'hidden' || Number(style.opacity) === 0) return false;
+      }
+      return true;
+    };
+    const meets = (r) => r.width > 0 && r.height > 0 &&
+      r.left < box.right && box.left < r.right && r.top < box.bottom && box.top < r.bottom;
+    const found = [];
+    const range = document.createRange();
+    const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+    while (walker.nextNode()) {
+      const node = walker.currentNode;
+      const parent = node.parentElement;
+      if (!/[\p{L}\p{N}]/u.test(node.nodeValue) || target.contains(node) || !parent) continue;
+      if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA'].includes(parent.tagName)) continue;
+      range.selectNodeContents(node);
+      if ([...range.getClientRects()].some(meets) && shown(parent)) found.push(node.nodeValue.trim().slice(0, 24));
+    }
+    return found;
+  }, selector);
 }
