@@ -10,6 +10,7 @@
 //   HEARTPAGE_ARTEFACTS  folder for screenshots (created when missing)
 //   CHROMIUM             browser binary, /usr/bin/chromium by default
 import { spawn, execFile } from 'node:child_process';
+import { after, before } from 'node:test';
 import { appendFileSync, mkdtempSync, mkdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -98,6 +99,44 @@ export async function launchBrowser() {
     headless: true,
     args: chromiumArgs,
   });
+}
+
+// The set-up every browser test file shares: one heartpage-server and one
+// Chromium, started before the file's first test and ended after its last.
+// Answers the file's handle on them, whose `server` and `browser` are there
+// once started:
+//   publish(style, options)                  publish() on this server
+//   measure(address, viewport, name, options)  measure() in this browser
+//   visit(address, viewport, [options,] check)  opens the page (openPage),
+//     runs check({ page, problems, requests, context }), then fails with
+//     whatever went wrong on the page meanwhile; the page is closed always.
+export function sharedSetUp() {
+  const site = {
+    server: undefined,
+    browser: undefined,
+    publish: (style, options) => publish(site.server, style, options),
+    measure: (address, viewport, name, options) =>
+      measure(site.browser, site.server, address, viewport, name, options),
+    async visit(address, viewport, options, check) {
+      if (typeof options === 'function') [options, check] = [{}, options];
+      const opened = await openPage(site.browser, site.server, address, viewport, options);
+      try {
+        await check(opened);
+        assertClean(opened.problems);
+      } finally {
+        await opened.context.close();
+      }
+    },
+  };
+  before(async () => {
+    site.server = await startServer();
+    site.browser = await launchBrowser();
+  });
+  after(async () => {
+    await site.browser?.close();
+    await site.server?.stop();
+  });
+  return site;
 }
 
 // Opens `address` in a new context of the given viewport and records every

@@ -1,30 +1,19 @@
 // The background music that the pages play: pieces long enough not to be
 // heard going round, stereo, and small enough for a phone to fetch; and the
 // note button with which the visitor turns it off and on.
-import { after, before, test } from 'node:test';
+import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  assertClean, launchBrowser, openPage, publish, soundsPlaying, startServer, textUnder, viewports,
-} from './harness.js';
+import { sharedSetUp, soundsPlaying, textUnder, viewports } from './harness.js';
 
 const pieces = ['fg1/bgm.mp3', 'fg2/bgm.mp3', 'fg3/bgm.mp3', 'fg4/bgm.mp3', 'fg5/bgm1.mp3', 'fg5/bgm2.mp3',
   'fg6/bgm.mp3', 'fg7/lovebgm.mp3', 'fg8/bgm.mp3'];
 
-let server;
-let browser;
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-});
+const site = sharedSetUp();
 
 test('every piece of music lasts at least a minute, in stereo, under 1.5 MB', async () => {
-  const page = await browser.newPage();
+  const page = await site.browser.newPage();
   try {
-    await page.goto(`http://${server.host}/biaobai/fg4/1.png`);
+    await page.goto(`http://${site.server.host}/biaobai/fg4/1.png`);
     const found = await page.evaluate(async (paths) => Promise.all(paths.map(async (path) => {
       const url = `/biaobai/${path}`;
       const duration = await new Promise((resolve, reject) => {
@@ -50,7 +39,7 @@ test('every piece of music lasts at least a minute, in stereo, under 1.5 MB', as
 
 const addresses = new Map();
 async function published(style) {
-  if (!addresses.has(style)) addresses.set(style, await publish(server, style));
+  if (!addresses.has(style)) addresses.set(style, await site.publish(style));
   return addresses.get(style);
 }
 
@@ -85,8 +74,7 @@ for (const viewport of viewports) {
   test(`every style's music button at ${viewport.name} size: over no words, by keyboard, pauses and resumes`,
     async () => {
       for (let style = 1; style <= 8; ++style) {
-        const { context, page, problems } = await openPage(browser, server, await published(style), viewport);
-        try {
+        await site.visit(await published(style), viewport, async ({ page }) => {
           const button = page.locator('#musicSwitch');
           assert.deepEqual(
             await button.evaluate((b) => [b.tagName, b.type, b.getAttribute('aria-label'), b.tabIndex >= 0]),
@@ -104,33 +92,29 @@ for (const viewport of viewports) {
           await page.keyboard.press('Enter');
           await soundsAre(page, 1);
           assert.equal(await pressed(page), 'true');
-          assertClean(problems);
-        } finally {
-          await context.close();
-        }
+        });
       }
     });
 }
 
 test("music turned off stays off on that page: after a reload, a key press or WeChat's bridge", async () => {
   const viewport = viewports[1];
-  const { context, page, problems } = await openPage(browser, server, await published(4), viewport);
-  // Records what the page asks to play, and stands in for WeChat's bridge.
-  const watch = () => page.evaluate(() => {
-    window.__played = [];
-    window.__asked = [];
-    const play = HTMLMediaElement.prototype.play;
-    HTMLMediaElement.prototype.play = function () {
-      window.__played.push(this.tagName);
-      return play.call(this);
-    };
-    window.WeixinJSBridge = { invoke: (name, args, done) => { window.__asked.push(name); done({}); } };
-  });
-  const bridgeReady = () => page.evaluate(() => {
-    document.dispatchEvent(new Event('WeixinJSBridgeReady'));
-    return [window.__asked, window.__played];
-  });
-  try {
+  await site.visit(await published(4), viewport, async ({ page }) => {
+    // Records what the page asks to play, and stands in for WeChat's bridge.
+    const watch = () => page.evaluate(() => {
+      window.__played = [];
+      window.__asked = [];
+      const play = HTMLMediaElement.prototype.play;
+      HTMLMediaElement.prototype.play = function () {
+        window.__played.push(this.tagName);
+        return play.call(this);
+      };
+      window.WeixinJSBridge = { invoke: (name, args, done) => { window.__asked.push(name); done({}); } };
+    });
+    const bridgeReady = () => page.evaluate(() => {
+      document.dispatchEvent(new Event('WeixinJSBridgeReady'));
+      return [window.__asked, window.__played];
+    });
     await watch();
     assert.deepEqual(await bridgeReady(), [['getNetworkType'], ['AUDIO']], 'the ready bridge starts the music');
 
@@ -150,8 +134,5 @@ test("music turned off stays off on that page: after a reload, a key press or We
     await page.reload({ waitUntil: 'load' });
     await page.keyboard.press('x');
     await soundsAre(page, 1);
-    assertClean(problems);
-  } finally {
-    await context.close();
-  }
+  });
 });
