@@ -10,6 +10,7 @@
 //   HEARTPAGE_ARTEFACTS  folder for screenshots (created when missing)
 //   CHROMIUM             browser binary, /usr/bin/chromium by default
 import { spawn, execFile } from 'node:child_process';
+import { after, before } from 'node:test';
 import { appendFileSync, mkdtempSync, mkdirSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
@@ -98,6 +99,44 @@ export async function launchBrowser() {
     headless: true,
     args: chromiumArgs,
   });
+}
+
+// The set-up every browser test file shares: one heartpage-server and one
+// Chromium, started before the file's first test and ended after its last.
+// Answers the file's handle on them, whose `server` and `browser` are there
+// once started:
+//   publish(style, options)                  publish() on this server
+//   measure(address, viewport, name, options)  measure() in this browser
+//   visit(address, viewport, [options,] check)  opens the page (openPage),
+//     runs check({ page, problems, requests, context }), then fails with
+//     whatever went wrong on the page meanwhile; the page is closed always.
+export function sharedSetUp() {
+  const site = {
+    server: undefined,
+    browser: undefined,
+    publish: (style, options) => publish(site.server, style, options),
+    measure: (address, viewport, name, options) =>
+      measure(site.browser, site.server, address, viewport, name, options),
+    async visit(address, viewport, options, check) {
+      if (typeof options === 'function') [options, check] = [{}, options];
+      const opened = await openPage(site.browser, site.server, address, viewport, options);
+      try {
+        await check(opened);
+        assertClean(opened.problems);
+      } finally {
+        await opened.context.close();
+      }
+    },
+  };
+  before(async () => {
+    site.server = await startServer();
+    site.browser = await launchBrowser();
+  });
+  after(async () => {
+    await site.browser?.close();
+    await site.server?.stop();
+  });
+  return site;
 }
 
 // Opens `address` in a new context of the given viewport and records every
@@ -253,7 +292,9 @@ export async function soundsPlaying(page) {
 
 // Every visible fixed-position element (outside the elements matched by
 // `text`) whose box overlaps one of the boxes of `text`: what stands over the
-// words the visitor is meant to read. Answers short descriptions.
+// words the visitor is meant to read. Answers short descriptions. The shared
+// music button is left to music.test.js, which holds it against the words'
+// own line boxes (textUnder), not the boxes of whole paragraphs.
 export async function fixedCovering(page, text) {
   return page.evaluate((selector) => {
     const words = [...document.querySelectorAll(selector)].map((e) => e.getBoundingClientRect())
@@ -264,6 +305,7 @@ export async function fixedCovering(page, text) {
       if (style.position !== 'fixed' && style.position !== 'sticky') continue;
       if (style.display === 'none' || style.visibility === 'hidden' || Number(style.opacity) === 0) continue;
       if (element.closest(selector) || element.querySelector(selector)) continue;
+      if (element.classList.contains('music-button')) continue;
       // A fixed layer of no size may still carry visible children.
       const boxes = [element, ...element.querySelectorAll('*')]
         .filter((e) => e === element || Number(getComputedStyle(e).opacity) > 0)
@@ -274,4 +316,36 @@ export async function fixedCovering(page, text) {
     }
     return covering;
   }, text);
+}
+
+// The visible words of the page that `selector`'s box stands over: every
+// text outside it whose line boxes meet its box, unless hidden or wholly
+// transparent. Symbols alone (falling snowflakes, hearts) are no words.
+// Answers the first characters of each.
+export async function textUnder(page, selector) {
+  return page.evaluate((sel) => {
+    const target = document.querySelector(sel);
+    const box = target.getBoundingClientRect();
+    const shown = (element) => {
+      for (let e = element; e; e = e.parentElement) {
+        const style = getComputedStyle(e);
+        if (style.display === 'none' || style.visibility === 'hidden' || Number(style.opacity) === 0) return false;
+      }
+      return true;
+    };
+    const meets = (r) => r.width > 0 && r.height > 0 &&
+      r.left < box.right && box.left < r.right && r.top < box.bottom && box.top < r.bottom;
+    const found = [];
+    const range = document.createRange();
+    const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+    while (walker.nextNode()) {
+      const node = walker.currentNode;
+      const parent = node.parentElement;
+      if (!/[\p{L}\p{N}]/u.test(node.nodeValue) || target.contains(node) || !parent) continue;
+      if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA'].includes(parent.tagName)) continue;
+      range.selectNodeContents(node);
+      if ([...range.getClientRects()].some(meets) && shown(parent)) found.push(node.nodeValue.trim().slice(0, 24));
+    }
+    return found;
+  }, selector);
 }

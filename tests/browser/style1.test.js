@@ -1,11 +1,10 @@
 // Style 1: effects around a picture and a video: the oval of letters round
 // the pointer, the colour-cycling headlines, the neon message, the verses,
 // the video (a video element or a frame) and the background music.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
-  soundsPlaying, startServer, viewports, waitForText,
+  fixedCovering, musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText,
 } from './harness.js';
 
 const texts = ['To find out the inside beauty of yourself', '我爱你，这是个不能说的秘密',
@@ -20,24 +19,13 @@ const ovalCentre = (page) => page.locator('#follow span').evaluateAll((spans) =>
 });
 
 describe('style 1', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`effects, picture, video and music at ${viewport.name} size`, async () => {
-      const address = await publish(server, 1);
-      await measure(browser, server, address, viewport, 'style1');
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      const address = await site.publish(1);
+      await site.measure(address, viewport, 'style1');
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         assert.equal(await page.evaluate(() => document.title), '风格1');
         for (const text of texts) await waitForText(page, text, 5000);
         // Nothing fixed stands over the words before the pointer moves.
@@ -113,26 +101,19 @@ describe('style 1', () => {
         await page.mouse.move(viewport.width / 2 - 40, 300);
         await page.clock.runFor(500);
         await screenshot(page, `style1-${viewport.name}`);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('an address that is no video file is shown in a frame of the same size', async () => {
-    const player = `http://${server.host}/biaobai/fg1/center.jpg`;
-    const address = await publish(server, 1, { set: { 'Text1(8)': player } });
-    const { context, page, problems } = await openPage(browser, server, address, viewports[0]);
-    try {
+    const player = `http://${site.server.host}/biaobai/fg1/center.jpg`;
+    const address = await site.publish(1, { set: { 'Text1(8)': player } });
+    await site.visit(address, viewports[0], async ({ page }) => {
       const frame = page.locator('#mv iframe');
       assert.equal(await frame.getAttribute('src'), player);
       assert.equal(await page.locator('#mv video').count(), 0);
       const size = await page.locator('#mv').boundingBox();
       assert.deepEqual([size.width, size.height], [750, 600]);
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

@@ -1,11 +1,8 @@
 // Style 2: snow, the typed letter, the heart of flowers after 5 s with the
 // words and the clock inside, the music, and the floating picture.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
-} from './harness.js';
+import { musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText } from './harness.js';
 import { checkFloatingPicture } from './floating.js';
 
 const texts = ['//亲爱的XXX：', '// 亲爱的，在遇见你之前', '// 所有的断点都停在你的笑容里', '// 我爱你，永远',
@@ -20,25 +17,14 @@ const painted = (page) => page.locator('#garden').evaluate((canvas) => {
 });
 
 describe('style 2', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`letter, heart and clock at ${viewport.name} size`, async () => {
-      const address = await publish(server, 2);
-      await measure(browser, server, address, viewport, 'style2', { ms: 9000 });
+      const address = await site.publish(2);
+      await site.measure(address, viewport, 'style2', { ms: 9000 });
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         assert.equal(await page.evaluate(() => document.title), '风格2');
         assert.equal(await page.locator('#words').isVisible(), false, 'the words wait for the heart');
         await page.clock.runFor(4000);
@@ -70,31 +56,23 @@ describe('style 2', () => {
         await page.waitForFunction(() => !document.querySelector('audio').paused);
         assert.equal(await soundsPlaying(page), 1);
         await screenshot(page, `style2-${viewport.name}`);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
 
     test(`floating picture in front at ${viewport.name} size`, async () => {
-      const address = await publish(server, 2, { check: true });
-      await measure(browser, server, address, viewport, 'style2-check', { ms: 3000 });
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      const address = await site.publish(2, { check: true });
+      await site.measure(address, viewport, 'style2-check', { ms: 3000 });
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         await checkFloatingPicture(page, viewport);
         await page.clock.runFor(70000);
         for (const text of texts) await waitForText(page, text, 5000);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('a canvas-less browser gets the message and no animation', async () => {
-    const address = await publish(server, 2);
-    const context = await browser.newContext();
+    const address = await site.publish(2);
+    const context = await site.browser.newContext();
     await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
     const page = await context.newPage();
     try {

@@ -1,11 +1,8 @@
 // Style 3: the seed waits for a click, the tree grows and blooms, slides,
 // and the text column and the clock line appear; blossoms keep falling.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
-} from './harness.js';
+import { musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText } from './harness.js';
 import { checkFloatingPicture } from './floating.js';
 
 const lines = ['* Our Story', 'Our Story 我们的故事', '// 不经意相识, 或许是缘分，或许是注定的。',
@@ -30,25 +27,14 @@ async function growAndShowText(page) {
 }
 
 describe('style 3', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`seed, tree, text and clock at ${viewport.name} size`, async () => {
-      const address = await publish(server, 3);
-      await measure(browser, server, address, viewport, 'style3', { ms: 12000, act: clickSeed });
+      const address = await site.publish(3);
+      await site.measure(address, viewport, 'style3', { ms: 12000, act: clickSeed });
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         assert.equal(await page.evaluate(() => document.title), '风格3');
         await waitForText(page, 'Varnel软件');
         assert.equal(await page.locator('#error').isVisible(), false);
@@ -82,45 +68,32 @@ describe('style 3', () => {
         assert.deepEqual(broken, []);
         assert.ok(await page.locator('canvas.falling').isVisible(), 'no falling blossoms');
         await screenshot(page, `style3-${viewport.name}`);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
 
     test(`floating picture in front at ${viewport.name} size`, async () => {
-      const address = await publish(server, 3, { check: true });
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      const address = await site.publish(3, { check: true });
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         await checkFloatingPicture(page, viewport);
         await clickSeed(page);
         await growAndShowText(page);
         await screenshot(page, `style3-${viewport.name}-check`);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('年, 月 and 日 anywhere in the values become the date', async () => {
-    const address = await publish(server, 3, { set: { 'Text1(2)': '生日快乐' } });
-    const { context, page, problems } = await openPage(browser, server, address, viewports[0],
-      { clock: true });
-    try {
+    const address = await site.publish(3, { set: { 'Text1(2)': '生日快乐' } });
+    await site.visit(address, viewports[0], { clock: true }, async ({ page }) => {
       await clickSeed(page);
       await growAndShowText(page).catch(() => {});
       await waitForText(page, '生1快乐', 5000);
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 
   test('a canvas-less browser gets the message and no tree', async () => {
-    const address = await publish(server, 3);
-    const context = await browser.newContext();
+    const address = await site.publish(3);
+    const context = await site.browser.newContext();
     await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
     const page = await context.newPage();
     try {

@@ -1,10 +1,9 @@
 // Style 4: twenty full-screen cards, advanced by a timer until the first
 // click, then one card per click; the last advance leaves the cards.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
-  soundsPlaying, startServer, viewports, waitForText,
+  fixedCovering, musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText,
 } from './harness.js';
 
 // The editor's default texts: left and right part of each card.
@@ -23,25 +22,14 @@ const right = ['我喜欢你！你能做我的女朋友吗？如果可以就继�
 const visibleText = (page) => page.evaluate(() => document.body.innerText.replace(/\s+/g, ' '));
 
 describe('style 4', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`cards at ${viewport.name} size: timer, clicks, texts, music, the end`, async () => {
-      const address = await publish(server, 4);
-      await measure(browser, server, address, viewport, 'style4');
+      const address = await site.publish(4);
+      await site.measure(address, viewport, 'style4');
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      try {
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         await waitForText(page, left[0] + right[0]);
         assert.equal(await page.evaluate(() => document.title), '风格4');
         assert.equal(await page.locator('#prompt').innerText(), '轻触屏幕继续');
@@ -99,25 +87,17 @@ describe('style 4', () => {
           text = await visibleText(page);
           assert.ok(text.includes(right[card - 1]) && !text.includes(right[card]), `${key}: ${text}`);
         }
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('emphasis colour given without "#" applies', async () => {
-    const address = await publish(server, 4, { set: { 'Text8(44)': 'FF0000' } });
-    const { context, page, problems } = await openPage(browser, server, address, viewports[0],
-      { clock: true });
-    try {
+    const address = await site.publish(4, { set: { 'Text8(44)': 'FF0000' } });
+    await site.visit(address, viewports[0], { clock: true }, async ({ page }) => {
       const colour = await page.locator('.card em').first().evaluate((e) => getComputedStyle(e).color);
       assert.equal(colour, 'rgb(255, 0, 0)');
       const background = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
       assert.equal(background, 'rgb(243, 150, 28)');
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

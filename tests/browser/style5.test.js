@@ -1,10 +1,9 @@
 // Style 5: green text effects around a typed message, a video and the
 // pointer-following letters.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  assertClean, fixedCovering, launchBrowser, measure, musicPlaying, openPage, publish, screenshot,
-  soundsPlaying, startServer, viewports, waitForText,
+  fixedCovering, musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText,
 } from './harness.js';
 
 const lines = ['自从你出现后,我才知道原来有人爱是那么的美好',
@@ -16,27 +15,16 @@ const lines = ['自从你出现后,我才知道原来有人爱是那么的美好
   '我爱你，不需要太多的言语去修饰，我要你幸福'];
 
 describe('style 5', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`typed message, texts, video, follow letters, music at ${viewport.name} size`, async () => {
-      const address = await publish(server, 5);
-      await measure(browser, server, address, viewport, 'style5');
+      const address = await site.publish(5);
+      await site.measure(address, viewport, 'style5');
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport,
-        { clock: true });
-      const dialogs = [];
-      page.on('dialog', (dialog) => dialogs.push(dialog.message()));
-      try {
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
+        const dialogs = [];
+        page.on('dialog', (dialog) => dialogs.push(dialog.message()));
         assert.equal(await page.evaluate(() => document.title), '风格5');
         await waitForText(page, '喂，我爱你');
         await waitForText(page, '思雨，我永远保护好你，不让你受欺负.');
@@ -123,7 +111,7 @@ describe('style 5', () => {
         const sounds = page.locator('audio');
         assert.equal(await sounds.count(), 2);
         for (const src of await sounds.evaluateAll((a) => a.map((x) => x.src)))
-          assert.ok(src.startsWith(`http://${server.host}/biaobai/fg5/`), `${src} is not ours`);
+          assert.ok(src.startsWith(`http://${site.server.host}/biaobai/fg5/`), `${src} is not ours`);
         await page.waitForFunction(() => !document.querySelectorAll('audio')[0].paused);
         assert.equal(await soundsPlaying(page), 1);
         await sounds.nth(0).evaluate((a) => a.dispatchEvent(new Event('ended')));
@@ -136,20 +124,16 @@ describe('style 5', () => {
         await video.evaluate((v) => v.pause());
         await page.waitForFunction(() => !document.querySelectorAll('audio')[1].paused);
         assert.equal(await soundsPlaying(page), 1);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('a video address that is no file plays in a frame of the same size; the user\'s HTML follows the footer', async () => {
-    const player = `http://${server.host}/`;
-    const address = await publish(server, 5, {
+    const player = `http://${site.server.host}/`;
+    const address = await site.publish(5, {
       set: { 'Text11(13)': player, 'Text11(17)': '<p id="mine">我自己的话</p>' },
     });
-    const { context, page, problems } = await openPage(browser, server, address, viewports[0]);
-    try {
+    await site.visit(address, viewports[0], async ({ page }) => {
       assert.equal(await page.locator('#mv video').count(), 0);
       assert.equal(await page.locator('#mv iframe').getAttribute('src'), player);
       const size = await page.locator('#mv iframe').boundingBox();
@@ -157,9 +141,6 @@ describe('style 5', () => {
       const after = await page.evaluate(() => document.getElementById('footer').nextElementSibling.id);
       assert.equal(after, 'mine');
       await waitForText(page, '我自己的话');
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

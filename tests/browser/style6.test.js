@@ -1,15 +1,12 @@
 // Style 6: the walk-through room of twelve pictures on a canvas.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { promisify } from 'node:util';
-import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, startServer,
-  viewports, waitForText,
-} from './harness.js';
+import { musicPlaying, screenshot, sharedSetUp, viewports, waitForText } from './harness.js';
 
 const yaw = (page) => page.locator('#screen').evaluate((c) => Number(c.dataset.yaw));
 const focus = (page) => page.locator('#screen').evaluate((c) => c.dataset.focus);
@@ -35,32 +32,22 @@ async function picturesLoaded(page, requests) {
 }
 
 describe('style 6', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`room at ${viewport.name} size: texts, drag turns, a click walks up to a picture, music`, async () => {
-      const address = await publish(server, 6);
+      const address = await site.publish(6);
       // Dragging for three seconds while the figures are taken.
-      await measure(browser, server, address, viewport, 'style6', {
+      await site.measure(address, viewport, 'style6', {
         ms: 500,
         act: async (page) => {
           for (let i = 0; i < 6; ++i) await drag(page, viewport, i % 2 ? 240 : -240, 25);
         },
       });
 
-      const { context, page, problems, requests } = await openPage(browser, server, address, viewport);
-      const dialogs = [];
-      page.on('dialog', (dialog) => dialogs.push(dialog.message()));
-      try {
+      await site.visit(address, viewport, async ({ page, requests }) => {
+        const dialogs = [];
+        page.on('dialog', (dialog) => dialogs.push(dialog.message()));
         assert.equal(await page.evaluate(() => document.title), '风格6--3D相册');
         await waitForText(page, '谨以此页来纪念我们之间的爱');
         await waitForText(page, '思雨，我们约好 这个世界一起逛 ......by:子墨');
@@ -108,18 +95,14 @@ describe('style 6', () => {
         assert.ok(await musicPlaying(page), 'the clicks above should have started the music');
         const audio = page.locator('audio');
         assert.deepEqual(await audio.evaluate((a) => [a.loop, a.autoplay, a.src, getComputedStyle(a).display]),
-          [true, true, `http://${server.host}/biaobai/fg6/bgm.mp3`, 'none']);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+          [true, true, `http://${site.server.host}/biaobai/fg6/bgm.mp3`, 'none']);
+      });
     });
   }
 
   test('the music waits for the first interaction; walls without a picture stay blank', async () => {
-    const address = await publish(server, 6, { set: { 'Text7(4)': '', 'Text7(11)': '' } });
-    const { context, page, problems, requests } = await openPage(browser, server, address, viewports[0]);
-    try {
+    const address = await site.publish(6, { set: { 'Text7(4)': '', 'Text7(11)': '' } });
+    await site.visit(address, viewports[0], async ({ page, requests }) => {
       await page.waitForFunction(() => window.photoRoom !== undefined);
       await page.waitForTimeout(500);
       assert.equal(await musicPlaying(page), false, 'autoplay with sound should be refused');
@@ -127,10 +110,7 @@ describe('style 6', () => {
       await page.waitForFunction(() => !document.querySelector('audio').paused);
       const pictures = requests.map((r) => new URL(r.url()).pathname).filter((p) => /fg6\/\d+\.jpg$/.test(p));
       assert.equal(new Set(pictures).size, 10);
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 
   test('where local storage works the room reopens facing the way it was left', async () => {
@@ -140,9 +120,8 @@ describe('style 6', () => {
     try {
       const file = path.join(folder, 'yl.htm');
       await promisify(execFile)(process.env.HEARTPAGE_CLI, ['build', '--style', '6', '-o', file],
-        { env: { ...process.env, HEARTPAGE_HOST: server.host } });
-      const { context, page, problems } = await openPage(browser, server, `file://${file}`, viewports[0]);
-      try {
+        { env: { ...process.env, HEARTPAGE_HOST: site.server.host } });
+      await site.visit(`file://${file}`, viewports[0], async ({ page }) => {
         assert.equal(await page.evaluate(() => visitMemory.persistent()), true);
         await drag(page, viewports[0], -300);
         await page.waitForTimeout(1500);  // the flick's turn settles
@@ -151,10 +130,7 @@ describe('style 6', () => {
         await page.reload();
         await page.waitForFunction(() => window.photoRoom !== undefined);
         assert.ok(Math.abs((await yaw(page)) - left) < 1, `reopened at ${await yaw(page)}, left at ${left}`);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     } finally {
       rmSync(folder, { recursive: true, force: true });
     }

@@ -1,10 +1,7 @@
 // Style 7: the 55-page picture story moved by the keyboard.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  assertClean, fixedCovering, launchBrowser, measure, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
-} from './harness.js';
+import { fixedCovering, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText } from './harness.js';
 
 // The editor's default captions, field 0 to 78.
 const story = ['阿福', '桃桃', '一生一世', '从前，森林里住着一只小狐狸', '它的名字叫阿福', '阿福每天都在山坡上看云',
@@ -35,24 +32,14 @@ const settled = (page) => page.waitForFunction(
   () => getComputedStyle(document.querySelector('.slide.current')).opacity === '1');
 
 describe('style 7', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`story at ${viewport.name} size: every page by the down arrow, pictures, Esc, music switch`, async () => {
-      const address = await publish(server, 7);
-      await measure(browser, server, address, viewport, 'style7');
+      const address = await site.publish(7);
+      await site.measure(address, viewport, 'style7');
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport);
-      try {
+      await site.visit(address, viewport, async ({ page }) => {
         assert.equal(await page.evaluate(() => document.title), '风格7－阿福与桃桃');
         await waitForText(page, '阿福 & 桃桃');
         await waitForText(page, '一生一世');
@@ -128,17 +115,13 @@ describe('style 7', () => {
         await clickSwitch();
         await page.waitForFunction(() => !document.getElementById('music').paused);
         assert.equal(await toggle.getAttribute('title'), '点击暂停');
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('captions are editable in place; keys typed there do not turn the page; a tap does', async () => {
-    const address = await publish(server, 7, { set: { 'Text1(3)': '很久很久以前' } });
-    const { context, page, problems } = await openPage(browser, server, address, viewports[1]);
-    try {
+    const address = await site.publish(7, { set: { 'Text1(3)': '很久很久以前' } });
+    await site.visit(address, viewports[1], async ({ page }) => {
       // Every caption, the names' heading and the prompt's word.
       assert.equal(await page.locator('[contenteditable="true"]').count(), 78);
       await page.mouse.click(viewports[1].width / 2, viewports[1].height - 60);
@@ -154,15 +137,12 @@ describe('style 7', () => {
       assert.equal(await caption.innerText(), '很久很久以前，有一只狐狸');
       await page.keyboard.press('Escape');
       assert.equal(await current(page), 1);
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 
   test('without scripts the page says why it cannot be read', async () => {
-    const address = await publish(server, 7);
-    const context = await browser.newContext({ javaScriptEnabled: false });
+    const address = await site.publish(7);
+    const context = await site.browser.newContext({ javaScriptEnabled: false });
     try {
       const page = await context.newPage();
       await page.goto(address);

@@ -1,10 +1,7 @@
 // Style 8: the six-slide vertical slider with its side panel.
-import { after, before, describe, test } from 'node:test';
+import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import {
-  assertClean, launchBrowser, measure, musicPlaying, openPage, publish, screenshot, soundsPlaying,
-  startServer, viewports, waitForText,
-} from './harness.js';
+import { musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText } from './harness.js';
 
 // Each slide's heading lines and its middle text, as the editor's defaults have them.
 const slides = [
@@ -41,22 +38,13 @@ async function expectSlide(page, number) {
 }
 
 describe('style 8', () => {
-  let server;
-  let browser;
-  before(async () => {
-    server = await startServer();
-    browser = await launchBrowser();
-  });
-  after(async () => {
-    await browser?.close();
-    await server?.stop();
-  });
+  const site = sharedSetUp();
 
   for (const viewport of viewports) {
     test(`slider at ${viewport.name} size: by itself every 5 s, by the arrows and buttons, the bouncing panel`, async () => {
-      const address = await publish(server, 8);
+      const address = await site.publish(8);
       // Sliding by hand while the figures are taken.
-      await measure(browser, server, address, viewport, 'style8', {
+      await site.measure(address, viewport, 'style8', {
         ms: 500,
         act: async (page) => {
           for (let i = 0; i < 3; ++i) {
@@ -66,8 +54,7 @@ describe('style 8', () => {
         },
       });
 
-      const { context, page, problems } = await openPage(browser, server, address, viewport, { clock: true });
-      try {
+      await site.visit(address, viewport, { clock: true }, async ({ context, page }) => {
         assert.equal(await page.evaluate(() => document.title), '老婆我爱你（宣告你的爱情把）');
         await waitForText(page, '老婆 我爱你 (我要宣告我的爱!)');
         assert.equal(await sideText(page), '老婆 我爱你', 'the greeting before the first change');
@@ -159,27 +146,20 @@ describe('style 8', () => {
 
         // The music's address stands twice in its source; it starts on the first interaction.
         const source = await page.locator('audio source').evaluate((s) => [s.src, s.dataset.src]);
-        assert.deepEqual(source, Array(2).fill(`http://${server.host}/biaobai/fg8/bgm.mp3`));
+        assert.deepEqual(source, Array(2).fill(`http://${site.server.host}/biaobai/fg8/bgm.mp3`));
         await page.waitForFunction(() => !document.querySelector('audio').paused);
         assert.equal(await soundsPlaying(page), 1);
-        assertClean(problems);
-      } finally {
-        await context.close();
-      }
+      });
     });
   }
 
   test('music waits for the first interaction', async () => {
-    const address = await publish(server, 8);
-    const { context, page, problems } = await openPage(browser, server, address, viewports[1]);
-    try {
+    const address = await site.publish(8);
+    await site.visit(address, viewports[1], async ({ page }) => {
       await page.waitForTimeout(300);
       assert.equal(await musicPlaying(page), false, 'autoplay with sound should be refused');
       await page.mouse.click(5, 5);
       await page.waitForFunction(() => !document.querySelector('audio').paused);
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

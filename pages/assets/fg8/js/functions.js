@@ -18,7 +18,6 @@
     var ready = false;
     // The slide shown and when the slider started, for whoever inspects the page.
     $("body").attr("data-slide", "1").attr("data-changes", "0").attr("data-started", String(Date.now()));
-    global.XES.music(document.getElementById("bgm"));
     if (!$.fn.cycle) return;
 
     $slider.cycle({

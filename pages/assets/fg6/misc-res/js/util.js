@@ -1,5 +1,5 @@
-/* Page helpers of the photo room: rainbow words and music that starts even
-   where the browser refuses sound before the visitor has interacted. */
+/* Page helpers of the photo room: rainbow words. The music is
+   common/first-play.js's. */
 (function (global) {
   "use strict";
 
@@ -25,28 +25,9 @@
     return setInterval(paint, 120);
   }
 
-  // Keep the automatic start; when it is refused, start on the first click,
-  // tap or key press instead.
-  function music(audio) {
-    if (!audio || !audio.getAttribute("src")) return;
-    var events = ["pointerdown", "touchstart", "keydown"];
-    function retry() {
-      for (var i = 0; i < events.length; i++) document.removeEventListener(events[i], retry, true);
-      var again = audio.play();
-      if (again && again.catch) again.catch(function () {});
-    }
-    var started = audio.play();
-    if (started && started.catch) {
-      started.catch(function () {
-        for (var i = 0; i < events.length; i++) document.addEventListener(events[i], retry, true);
-      });
-    }
-  }
-
-  global.roomUtil = { rainbow: rainbow, music: music };
+  global.roomUtil = { rainbow: rainbow };
 
   var big = document.getElementById("big"), small = document.getElementById("small");
   rainbow(big, 10);
   rainbow(small, 6);
-  music(document.getElementById("bgm"));
 })(window);
