@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "net/curl_trust.h"
 #include "net/gbk.h"
 
 namespace heartpage {
@@ -116,6 +117,8 @@ std::optional<std::string> ReadSmallFile(const char* path) {
 // default folder of hashed certificates stays in use either way. False when
 // the extra file cannot be read: the request is not made with less trust
 // than was configured, nor with more.
+}  // namespace
+
 bool TrustExtraAuthorities(CURL* easy) {
   const char* extra_path = std::getenv("HEARTPAGE_CA_FILE");
   if (extra_path == nullptr || *extra_path == '\0') return true;
@@ -132,8 +135,6 @@ bool TrustExtraAuthorities(CURL* easy) {
   curl_blob blob{bundle.data(), bundle.size(), CURL_BLOB_COPY};
   return curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
 }
-
-}  // namespace
 
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits) {
   InitCurlOnce();

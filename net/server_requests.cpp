@@ -84,6 +84,10 @@ std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
   return body;
 }
 
+std::string TakeDownRequest(std::string_view name, std::string_view machine_id) {
+  return "zc=" + EncodeValue("6") + "&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine_id);
+}
+
 std::optional<std::vector<std::string>> FirstRecord(std::string_view answer) {
   const std::size_t start = answer.find(kRecordSeparator);
   if (start == std::string_view::npos) return std::nullopt;

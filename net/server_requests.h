@@ -42,6 +42,8 @@ std::string NameLookupRequest(std::string_view name);
 std::string NameClaimRequest(std::string_view machine_id, std::string_view name);
 std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
                              std::string_view page);
+// "zc=6&File=…&ID=…": takes the published page of `name` down; the claim stays.
+std::string TakeDownRequest(std::string_view name, std::string_view machine_id);
 
 // The fields of record 1 (the first row) of an answer; std::nullopt when the
 // answer has no record 1, which is how a query that matched nothing reads.

@@ -121,6 +121,25 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
   return Refuse(500, "unexpected store result");
 }
 
+EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
+  if (auto problem = FieldProblem(fields, {"zc", "File", "ID"}))
+    return Refuse(400, "operation 6: " + *problem);
+  const std::string& name = fields.find("File")->second;
+  if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
+  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
+  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  switch (storage.TakeDownPage(storage.HashMachineId(*machine_id), PageNameKey(name))) {
+    case TakeDownResult::kTakenDown:
+      return {200, "", false};
+    case TakeDownResult::kUnclaimed:
+      return Refuse(404, "file name not claimed");
+    case TakeDownResult::kNotOwner:
+      return Refuse(403, "file name claimed by another machine");
+  }
+  return Refuse(500, "unexpected take-down result");
+}
+
 std::string_view OperationOf(const Statement& statement) {
   if (std::holds_alternative<SettingsQuery>(statement)) return "settings";
   if (std::holds_alternative<MachineLookup>(statement)) return "ownership lookup";
@@ -145,6 +164,7 @@ EndpointWork PeekEndpointWork(std::string_view body) {
     const std::string_view field = body.substr(start, end - start);
     if (field == "zc=50") return EndpointWork::kClaim;  // "2"
     if (field == "zc=52") return EndpointWork::kStore;  // "4"
+    if (field == "zc=54") return EndpointWork::kStore;  // "6"
     if (field.starts_with("zc=")) return EndpointWork::kRead;
     start = end + 1;
   }
@@ -165,6 +185,11 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
     operation = "store";
     if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
     return RunStore(storage, fields);
+  }
+  if (zc->second == "6") {
+    operation = "take down";
+    if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
+    return RunTakeDown(storage, fields);
   }
   if (zc->second != "1" && zc->second != "2") return Refuse(400, "unknown operation");
 

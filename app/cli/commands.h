@@ -13,5 +13,7 @@ int Decode(const std::vector<std::string>& args);
 int MachineId(const std::vector<std::string>& args);
 int Publish(const std::vector<std::string>& args);
 int Settings(const std::vector<std::string>& args);
+int UploadFile(const std::vector<std::string>& args);
+int Unpublish(const std::vector<std::string>& args);
 
 }  // namespace heartpage::cli

@@ -22,7 +22,12 @@ constexpr std::string_view kUsage =
     "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
     "        build the page and publish it on the publishing host under NAME (letters\n"
     "        and digits; the name this machine owns when left out); print its address\n"
-    "  settings         print the publishing server's settings fields with their index\n";
+    "  settings         print the publishing server's settings fields with their index\n"
+    "  upload FILE [--machine-id ID]\n"
+    "        send a picture, music or video file of your own to the publishing host\n"
+    "        and print its public address\n"
+    "  unpublish [--machine-id ID]\n"
+    "        take down the page of the name this machine owns; the name stays its own\n";
 
 struct Command {
   std::string_view name;
@@ -30,13 +35,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"build", heartpage::cli::Build},
-    {"preview", heartpage::cli::Preview},
-    {"encode", heartpage::cli::Encode},
-    {"decode", heartpage::cli::Decode},
-    {"machine-id", heartpage::cli::MachineId},
-    {"publish", heartpage::cli::Publish},
-    {"settings", heartpage::cli::Settings},
+    {"build", heartpage::cli::Build},          {"preview", heartpage::cli::Preview},
+    {"encode", heartpage::cli::Encode},        {"decode", heartpage::cli::Decode},
+    {"machine-id", heartpage::cli::MachineId}, {"publish", heartpage::cli::Publish},
+    {"settings", heartpage::cli::Settings},    {"upload", heartpage::cli::UploadFile},
+    {"unpublish", heartpage::cli::Unpublish},
 };
 
 }  // namespace
