@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "pages/holder.h"
+#include "publish/take_down.h"
 
 namespace heartpage {
 namespace {
@@ -142,8 +144,16 @@ UploadDialog::UploadDialog(UploadServices services)
   copy->setGeometry(PxRect(5160, 3720, 2055, 495));
   connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
 
+  // Bottom left, level with "点击复制", below the address line.
+  take_down_ = new QPushButton(QStringLiteral("撤下网页"), this);
+  take_down_->setObjectName(QStringLiteral("Command3"));
+  take_down_->setAutoDefault(true);
+  take_down_->setGeometry(PxRect(600, 3720, 1455, 495));
+  connect(take_down_, &QPushButton::clicked, this, &UploadDialog::AskTakeDown);
+
   setTabOrder(name_, confirm);
   setTabOrder(confirm, copy);
+  setTabOrder(copy, take_down_);
   Load();
 }
 
@@ -153,7 +163,40 @@ void UploadDialog::Load() {
   // A machine that owns a name publishes under that one only; its page's
   // address is known, ready to copy.
   name_->setEnabled(owned.empty());
+  ShowOwned(!owned.empty());
   if (!owned.empty()) ShowAddress(Q(PageAddress(owned)));
+}
+
+void UploadDialog::ShowOwned(bool owned) {
+  take_down_->setVisible(owned);
+}
+
+void UploadDialog::AskTakeDown() {
+  if (uploading_ || GGCT::Get().ZCYN.empty()) return;
+  auto* box =
+      new QMessageBox(QMessageBox::Question, windowTitle(), Q(upload_text::kTakeDownQuestion),
+                      QMessageBox::Yes | QMessageBox::No, this);
+  box->setObjectName(QStringLiteral("TakeDownConfirm"));
+  box->setDefaultButton(QMessageBox::No);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, this, [this](int answer) {
+    if (answer == QMessageBox::Yes) TakeDownNow();
+  });
+  box->open();
+}
+
+void UploadDialog::TakeDownNow() {
+  if (uploading_) return;
+  uploading_ = true;
+  setCursor(Qt::BusyCursor);
+  const TakeDownOutcome outcome = TakeDown(GGCT::Get().ZCYN, services_);
+  uploading_ = false;
+  unsetCursor();
+  // The page is gone; its address would open the notice that it was taken
+  // down, so there is nothing to copy until a page is published again.
+  if (outcome.taken_down) address_->clear();
+  ShowStatus(outcome.status);
+  if (close_pending_) deleteLater();
 }
 
 // The locked box shows the whole name: a long one in a smaller size.
@@ -239,6 +282,7 @@ void UploadDialog::Confirm() {
   // box opens for another.
   GGCT::Get().ZCYN = outcome.owned_name;
   name_->setEnabled(outcome.owned_name.empty());
+  ShowOwned(!outcome.owned_name.empty());
   // A name found to be another machine's has no address of this machine.
   if (outcome.owned_name.empty()) address_->clear();
   ShowStatus(outcome.status);

@@ -26,6 +26,10 @@ class UploadDialog : public QWidget {
   void Confirm();
   // Command2: copies the address to the clipboard.
   void Copy();
+  // Command3 "撤下网页", shown while this machine owns a name: asks for
+  // confirmation (a window-modal box, "TakeDownConfirm"), then takes the
+  // page down; the name stays owned.
+  void AskTakeDown();
 
   bool uploading() const { return uploading_; }
 
@@ -40,10 +44,14 @@ class UploadDialog : public QWidget {
   void ShowAddress(const QString& address);
   void SetName(const QString& name);
   void ShowNameMenu(const QPoint& global);
+  void TakeDownNow();
+  // Command3 is there while a name is owned.
+  void ShowOwned(bool owned);
 
   UploadServices services_;
   QLineEdit* name_ = nullptr;
   QPushButton* confirm_ = nullptr;
+  QPushButton* take_down_ = nullptr;
   QLabel* status_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   bool uploading_ = false;

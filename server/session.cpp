@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -211,7 +212,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (buffer_.size() == 0 && buffer_.capacity() > kKeptBuffer) buffer_.shrink_to_fit();
     media_parser_.reset();
     parser_.emplace();
-    parser_->body_limit(shared_->config.max_body);
+    // The limit depends on what the header asks (a file may be larger than
+    // any other body): set once it is read, in OnHeader.
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     parser_->header_limit(kHeaderLimit);
     phase_ = Phase::kWaiting;
     header_begun_ = false;
@@ -230,6 +233,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (const auto problem = FramingProblem(header))
       return Refuse(http::status::bad_request, *problem);
     if (IsMediaUpload(header)) return StartMediaUpload();
+    if (const auto length = parser_->content_length(); length && *length > shared_->config.max_body)
+      return Refuse(http::status::payload_too_large, "request body too large");
+    parser_->body_limit(shared_->config.max_body);
     if (!parser_->is_done()) {
       // A declared body takes its room in the budget before any of it is
       // read; a chunked one chunk by chunk.
