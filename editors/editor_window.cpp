@@ -23,6 +23,7 @@
 #include "controls/window_placement.h"
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
+#include "editors/media_picker.h"
 #include "pages/styles.h"
 #include "publish/upload_dialog.h"
 
@@ -271,6 +272,8 @@ void EditorWindow::Build(const WindowLayout& layout) {
   chain.push_back(preview);
   chain.push_back(upload);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // Each after its box in the Tab order.
+  AddMediaPickers(definition, boxes_);
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -389,6 +389,10 @@ void SetUploadServices(UploadServices services) {
   ConfiguredServices() = std::move(services);
 }
 
+const UploadServices& ConfiguredUploadServices() {
+  return ConfiguredServices();
+}
+
 UploadDialog* ShowUploadDialog() {
   QPointer<UploadDialog>& dialog = OpenDialog();
   if (!dialog) dialog = new UploadDialog(ConfiguredServices());

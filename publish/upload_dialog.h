@@ -63,6 +63,10 @@ class UploadDialog : public QWidget {
 // machine's disk serial number.
 UploadServices DefaultUploadServices();
 
+// The services dialogs are created with now; the editors' file uploads use
+// its machine identifier too.
+const UploadServices& ConfiguredUploadServices();
+
 // Replaces the services of dialogs created from now on (the tests' servers
 // and machine identifiers); an empty poster or identifier keeps the default.
 void SetUploadServices(UploadServices services);

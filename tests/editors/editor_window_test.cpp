@@ -113,6 +113,16 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     std::vector<QWidget*> placed = boxes;
     placed.push_back(preview);
     placed.push_back(upload);
+    // "选择文件…" beside each picture, music and video box.
+    for (const FieldRow& row : style.rows) {
+      if (row.kind != FieldKind::kPicture && row.kind != FieldKind::kMusic &&
+          row.kind != FieldKind::kVideo)
+        continue;
+      auto* pick = editor->findChild<QPushButton*>(Q("Pick" + row.Name()));
+      ASSERT_NE(pick, nullptr) << row.Name();
+      EXPECT_EQ(pick->text(), "选择文件…");
+      placed.push_back(pick);
+    }
     for (std::size_t i = 0; i < placed.size(); ++i) {
       const QRect a = InWindow(placed[i], surface);
       EXPECT_TRUE(surface->rect().contains(a)) << placed[i]->objectName().toStdString();
@@ -139,6 +149,20 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
       visited.push_back(editor->focusWidget()->objectName());
     } while (editor->focusWidget() != last && visited.size() < 200);
     const Style& style = GetStyle(number);
+    // "选择文件…" comes right after its box; the rest is the layout's order.
+    std::vector<QString> pickers;
+    for (std::size_t i = 1; i < visited.size(); ++i) {
+      if (!visited[i].startsWith("Pick")) continue;
+      EXPECT_EQ(visited[i], "Pick" + visited[i - 1]);
+      pickers.push_back(visited[i]);
+    }
+    std::erase_if(visited, [](const QString& name) { return name.startsWith("Pick"); });
+    EXPECT_EQ(pickers.size(), static_cast<std::size_t>(std::count_if(
+                                  style.rows.begin(), style.rows.end(), [](const FieldRow& row) {
+                                    return row.kind == FieldKind::kPicture ||
+                                           row.kind == FieldKind::kMusic ||
+                                           row.kind == FieldKind::kVideo;
+                                  })));
     ASSERT_EQ(visited.size(), style.rows.size() + (style.has_check ? 3 : 2));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
