@@ -5,6 +5,7 @@
 #include <boost/beast/core/file.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include <charconv>
 #include <cstdio>
 
 #include "net/gbk.h"
@@ -86,11 +87,10 @@ std::optional<MediaRefusal> CheckMediaHeader(const http::request_header<>& heade
   const std::string_view id = header[kMachineIdHeader];
   if (id.empty()) return MediaRefusal{400, "missing header X-Machine-Id"};
   if (!MachineIdOf(id)) return MediaRefusal{400, "malformed X-Machine-Id"};
-  if (const auto length = header[http::field::content_length]; !length.empty()) {
+  if (const std::string_view length = header[http::field::content_length]; !length.empty()) {
     std::uint64_t size = 0;
-    if (std::sscanf(std::string(length).c_str(), "%ju", reinterpret_cast<std::uintmax_t*>(&size)) ==
-            1 &&
-        size > limits.Largest())
+    const auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), size);
+    if (ec == std::errc::result_out_of_range || (ec == std::errc() && size > limits.Largest()))
       return MediaRefusal{413, "file too large"};
   }
   return std::nullopt;

@@ -118,6 +118,9 @@ TEST(MediaTest, FilesAreCheckedByContentKeptOnceAndServedInRanges) {
   EXPECT_EQ(seek.headers.at("content-range"), "bytes 100-60000/61440");
   EXPECT_EQ(seek.body, picture.substr(100, 59901));
   EXPECT_EQ(Get(port, path, "If-None-Match: " + whole.headers.at("etag") + "\r\n").status, 304);
+  const HttpResponse head = Exchange(port, testing::GetRequest(path, "", "HEAD"), true);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.headers.at("content-length"), "61440");
   EXPECT_EQ(Get(port, path.substr(0, path.size() - 3) + "jpg").status, 404);
 
   // Text renamed to look like a picture; a picture over its kind's limit;
