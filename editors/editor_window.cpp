@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -14,6 +16,7 @@
 #include <QScrollArea>
 #include <QString>
 #include <QStyle>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <limits>
@@ -21,9 +24,11 @@
 
 #include "controls/chinese_font.h"
 #include "controls/window_placement.h"
+#include "editors/check_prompt.h"
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
 #include "editors/media_picker.h"
+#include "editors/pickers.h"
 #include "pages/styles.h"
 #include "publish/upload_dialog.h"
 
@@ -229,6 +234,28 @@ void EditorWindow::Build(const WindowLayout& layout) {
     label->setGeometry(geometry);
   }
 
+  // The choosers' buttons, each beside what it fills.
+  std::map<int, QWidget*> pickers;
+  const auto box_of_kind = [&](FieldKind kind) {
+    for (const FieldRow& row : definition.rows)
+      if (row.kind == kind) return qobject_cast<QLineEdit*>(boxes_.at(row.Name()));
+    return static_cast<QLineEdit*>(nullptr);
+  };
+  for (const PickerPlacement& placed : layout.pickers) {
+    QWidget* parent = parent_of(placed.frame);
+    QToolButton* button = nullptr;
+    if (placed.kind == PickerKind::kCalendar) {
+      button = MakeCalendarButton(parent, box_of_kind(FieldKind::kYear),
+                                  box_of_kind(FieldKind::kMonth0), box_of_kind(FieldKind::kDay));
+    } else {
+      const std::string name =
+          definition.rows.front().control + "(" + std::to_string(placed.index) + ")";
+      button = MakeColourButton(parent, qobject_cast<QLineEdit*>(boxes_.at(name)), placed.index);
+    }
+    button->setGeometry(PxRect(placed.rect));
+    pickers[placed.index] = button;
+  }
+
   if (layout.check) {
     check_ = new QCheckBox(Q(layout.check->text), parent_of(-1));
     check_->setObjectName(QStringLiteral("Check1"));
@@ -266,6 +293,8 @@ void EditorWindow::Build(const WindowLayout& layout) {
         std::find(chain.begin(), chain.end(), check_) == chain.end())
       chain.push_back(check_);
     chain.push_back(boxes_.at(array + "(" + std::to_string(index) + ")"));
+    if (const auto picker = pickers.find(index); picker != pickers.end())
+      chain.push_back(picker->second);
   }
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
@@ -320,7 +349,35 @@ bool EditorWindow::Checked() const {
   return check_ != nullptr && check_->isChecked();
 }
 
+bool EditorWindow::FieldsLookUsable() {
+  // The check serves events while it waits: a second click meanwhile, on
+  // either button, starts nothing.
+  if (checking_) return false;
+  checking_ = true;
+  ++previews_waiting_;
+  setCursor(Qt::BusyCursor);
+  CheckOptions options;
+  options.between = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); };
+  const std::vector<Finding> findings = CheckFields(GetStyle(style_), *this, options);
+  unsetCursor();
+  --previews_waiting_;
+  checking_ = false;
+  if (close_pending_) {
+    GoIfClosed();
+    return false;
+  }
+  return findings.empty() || ConfirmFindings(this, findings);
+}
+
+void EditorWindow::GoIfClosed() {
+  if (close_pending_ && previews_waiting_ == 0) {
+    internal::ForgetEditor(this);
+    deleteLater();
+  }
+}
+
 void EditorWindow::Preview() {
+  if (!FieldsLookUsable()) return;
   BuildStyle(style_, *this);
   // The wait keeps events flowing: the user may close this window meanwhile,
   // which then waits for the preview to end before the window goes.
@@ -334,13 +391,11 @@ void EditorWindow::Preview() {
     box->setObjectName(QStringLiteral("PreviewError"));
     box->open();
   }
-  if (close_pending_ && previews_waiting_ == 0) {
-    internal::ForgetEditor(this);
-    deleteLater();
-  }
+  GoIfClosed();
 }
 
 void EditorWindow::UploadPage() {
+  if (!FieldsLookUsable()) return;
   BuildStyle(style_, *this);
   ShowUploadDialog();
 }

@@ -28,9 +28,9 @@ class EditorWindow : public QWidget, public FieldSource {
   std::string Value(std::string_view field) const override;
   bool Checked() const override;
 
-  // Command1: builds the page and previews it.
+  // Command1: checks the fields, builds the page and previews it.
   void Preview();
-  // Command2: builds the page and shows the upload dialog.
+  // Command2: checks the fields, builds the page and shows the upload dialog.
   void UploadPage();
 
  protected:
@@ -42,6 +42,13 @@ class EditorWindow : public QWidget, public FieldSource {
   void Build(const WindowLayout& layout);
   void FillDefaults();
   void NumberLabels();
+  // Tries the addresses and dates (the window stays responsive meanwhile)
+  // and, when something looks wrong, asks whether to go on anyway. False:
+  // stop here (the user went back to the fields, the window was closed, or a
+  // check of this window is already running).
+  bool FieldsLookUsable();
+  // Lets a window closed while it waited go.
+  void GoIfClosed();
 
   int style_;
   // Where the fields stand: the window itself, or the inside of a scroll
@@ -50,6 +57,7 @@ class EditorWindow : public QWidget, public FieldSource {
   std::map<std::string, QWidget*, std::less<>> boxes_;
   QCheckBox* check_ = nullptr;
   int previews_waiting_ = 0;
+  bool checking_ = false;
   bool close_pending_ = false;
   bool placed_ = false;
 };

@@ -85,6 +85,7 @@ WindowLayout Layout2() {
   layout.boxes.push_back(Box(10, 9000, 3720, 615));
   layout.texts.push_back(Unit("日", 9675, 3720, -1, Face::kHeiTi, 12));
   layout.texts.push_back(RedHint("时间要提前一个月", {6840, 4080, 0, 0}));
+  layout.pickers.push_back({PickerKind::kCalendar, 10, {10005, 3690, 345, 330}});
   layout.boxes.push_back(Box(5, 2880, 4320, 3375));
   layout.boxes.push_back(Box(8, 2640, 4920, 5775));
   layout.check = FloatingPictureCheck(9375, 70);
@@ -107,6 +108,7 @@ WindowLayout Layout3() {
   for (int i = 0; i < 6; ++i)
     layout.boxes.push_back(Box(14 + i, line[i][0], 480, line[i][1], 1, CaptionKind::kLabel2));
   layout.texts.push_back(Unit("日", 10995, 480, 1));
+  layout.pickers.push_back({PickerKind::kCalendar, 19, {11190, 450, 285, 330}, 1});
   layout.check = FloatingPictureCheck(10095, 80);
   Column(layout, 20, 21, 4200, 5175, 6000, 480);
   layout.command1 = {2160, 6960, 2535, 495};
@@ -127,8 +129,11 @@ WindowLayout Layout4() {
   layout.boxes.push_back(Box(40, 1320, 480, 1815, 0, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(41, 4680, 480, 6855, 0, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(42, 1320, 960, 5415, 0, CaptionKind::kLabel2));
-  layout.boxes.push_back(Box(43, 8160, 960, 975, 0, CaptionKind::kLabel2));
-  layout.boxes.push_back(Box(44, 10560, 960, 975, 0, CaptionKind::kLabel2));
+  // The colour boxes leave room for their choosers' buttons.
+  layout.boxes.push_back(Box(43, 8160, 960, 855, 0, CaptionKind::kLabel2));
+  layout.boxes.push_back(Box(44, 10395, 960, 825, 0, CaptionKind::kLabel2));
+  layout.pickers.push_back({PickerKind::kColour, 43, {9030, 930, 330, 330}, 0});
+  layout.pickers.push_back({PickerKind::kColour, 44, {11250, 930, 330, 330}, 0});
   layout.command1 = {2520, 5760, 2535, 495};
   layout.command2 = {6960, 5760, 2535, 495};
   return layout;
@@ -179,6 +184,7 @@ WindowLayout Layout6() {
   layout.boxes.push_back(Box(12, 1560, 360, 2655, 2, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(16, 1560, 960, 2655, 2, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(17, 1560, 1560, 1575, 2, CaptionKind::kLabel2));
+  layout.pickers.push_back({PickerKind::kColour, 17, {3180, 1530, 330, 330}, 2});
   layout.boxes.push_back(Box(13, 6000, 360, 4215, 2, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(15, 6000, 960, 4215, 2, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(14, 6000, 1560, 4215, 2, CaptionKind::kLabel2));

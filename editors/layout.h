@@ -55,6 +55,19 @@ struct TextPlacement {
   bool centred = false;
 };
 
+// A button beside fields that fills them from a chooser: the calendar fills
+// the style's date parts (year, month counted from 0, day), the colour
+// chooser the colour box `index`. It follows its box in the Tab order (the
+// calendar follows the day).
+enum class PickerKind { kCalendar, kColour };
+
+struct PickerPlacement {
+  PickerKind kind = PickerKind::kCalendar;
+  int index = 0;  // the box it fills; for the calendar the day box
+  Rect rect;
+  int frame = -1;
+};
+
 struct CheckPlacement {
   Rect rect;
   std::string text;
@@ -68,6 +81,7 @@ struct WindowLayout {
   std::vector<BoxPlacement> boxes;
   std::vector<TextPlacement> texts;
   std::optional<CheckPlacement> check;
+  std::vector<PickerPlacement> pickers;
   // The order Tab visits the boxes in, by index; empty: the order of
   // `boxes`. The check box comes before the first box of the window below it.
   std::vector<int> tab_order;

@@ -11,6 +11,7 @@
 
 #include "net/curl_trust.h"
 #include "net/gbk.h"
+#include "net/tls_trust.h"
 
 namespace heartpage {
 namespace {
@@ -109,6 +110,8 @@ std::optional<std::string> ReadSmallFile(const char* path) {
   if (in.bad()) return std::nullopt;
   return content;
 }
+
+}  // namespace
 
 // Certificates are verified against the system's authorities and, when
 // HEARTPAGE_CA_FILE names a file, the authorities in it as well. libcurl

@@ -37,6 +37,8 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
       request.output = value();
     } else if (option == "--name") {
       request.name = value();
+    } else if (option == "--strict") {
+      request.strict = true;
     } else {
       throw UsageError("unknown option \"" + option + "\"");
     }

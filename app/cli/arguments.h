@@ -18,11 +18,13 @@ struct UsageError : std::runtime_error {
 struct PageRequest {
   int style = 0;
   FieldMap fields;
-  std::string output;  // -o FILE; empty for standard output
-  std::string name;    // --name NAME
+  std::string output;   // -o FILE; empty for standard output
+  std::string name;     // --name NAME
+  bool strict = false;  // --strict: findings of the field checks end the command
 };
 
-// Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]".
+// Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]
+// [--strict]".
 // Throws UsageError for an unknown style or field, a malformed --set, a
 // check box on a style without one, or an unknown option.
 PageRequest ParsePageRequest(const std::vector<std::string>& args);

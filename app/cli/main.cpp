@@ -10,16 +10,16 @@ namespace {
 
 constexpr std::string_view kUsage =
     "usage: heartpage-cli COMMAND ...\n"
-    "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE]\n"
+    "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--strict]\n"
     "        build style N (1 to 8) from its defaults and the given fields and write\n"
     "        the page as the preview file holds it (GBK) to FILE or standard output\n"
-    "  preview --style N [--set ...] [--check]\n"
+    "  preview --style N [--set ...] [--check] [--strict]\n"
     "        build the page and show it in the browser for five seconds\n"
     "  encode TEXT      print the posted form of TEXT\n"
     "  decode CODES     print the text that posted CODES stand for\n"
     "  machine-id       print the identifier that this machine's published names are\n"
     "                   kept under\n"
-    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
+    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID] [--strict]\n"
     "        build the page and publish it on the publishing host under NAME (letters\n"
     "        and digits; the name this machine owns when left out); print its address\n"
     "  settings         print the publishing server's settings fields with their index\n"
@@ -27,7 +27,10 @@ constexpr std::string_view kUsage =
     "        send a picture, music or video file of your own to the publishing host\n"
     "        and print its public address\n"
     "  unpublish [--machine-id ID]\n"
-    "        take down the page of the name this machine owns; the name stays its own\n";
+    "        take down the page of the name this machine owns; the name stays its own\n"
+    "build, preview and publish first try the page's picture, music and video\n"
+    "addresses and read its dates, and print what looks wrong on standard error;\n"
+    "with --strict that ends the command with status 1.\n";
 
 struct Command {
   std::string_view name;

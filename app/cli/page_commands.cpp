@@ -3,6 +3,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "app/cli/field_report.h"
 #include "pages/holder.h"
 #include "preview/preview.h"
 
@@ -10,6 +11,7 @@ namespace heartpage::cli {
 
 int Build(const std::vector<std::string>& args) {
   const PageRequest request = ParsePageRequest(args);
+  if (!ReportFindings(request)) return 1;
   BuildStyle(request.style, request.fields);
   const std::string bytes = PreviewBytes(GGCT::Get().FGN);
   if (request.output.empty()) {
@@ -29,6 +31,7 @@ int Build(const std::vector<std::string>& args) {
 int Preview(const std::vector<std::string>& args) {
   const PageRequest request = ParsePageRequest(args);
   if (!request.output.empty()) throw UsageError("preview writes its own file; -o does not apply");
+  if (!ReportFindings(request)) return 1;
   BuildStyle(request.style, request.fields);
   if (const auto error = WritePreview()) {
     std::cerr << "heartpage-cli: " << *error << '\n';

@@ -3,6 +3,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "app/cli/field_report.h"
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "net/server_requests.h"
@@ -48,6 +49,7 @@ std::string LowerAscii(std::string name) {
 
 int Publish(const std::vector<std::string>& args) {
   const PublishRequest request = ParsePublishRequest(args);
+  if (!ReportFindings(request.page)) return 1;
   std::string machine_id = request.machine_id;
   if (machine_id.empty()) {
     try {

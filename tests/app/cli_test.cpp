@@ -10,6 +10,7 @@
 #include <string>
 
 #include "net/gbk.h"
+#include "tests/publish/address_server.h"
 
 namespace {
 
@@ -102,6 +103,44 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
     EXPECT_FALSE(run.err.empty()) << joined;
     EXPECT_TRUE(run.out.empty()) << joined;
   }
+}
+
+// The checks print what looks wrong and let the command go on; --strict
+// makes that an error that writes nothing.
+TEST_F(CliTest, PageCommandsPrintTheFindingsAndStrictStopsAtThem) {
+  const heartpage::testing::AddressServer server;
+  const std::vector<std::string> fine = {"build",
+                                         "--style",
+                                         "2",
+                                         "--set",
+                                         "Text1(6)=" + server.Url("/good.jpg"),
+                                         "--set",
+                                         "Text1(8)=" + server.Url("/song.mp3"),
+                                         "--set",
+                                         "Text1(7)=" + server.Url("/page.html")};
+  const CliRun quiet = Cli(fine);
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err, "");
+
+  std::vector<std::string> wrong = fine;
+  for (const std::string& set : {"Text1(6)=" + server.Url("/gone.jpg"), std::string("Text1(10)=31"),
+                                 std::string("Text1(9)=10")}) {
+    wrong.push_back("--set");
+    wrong.push_back(set);
+  }
+  const CliRun warned = Cli(wrong);
+  EXPECT_EQ(warned.status, 0);
+  EXPECT_GT(warned.out.size(), 500u);
+  EXPECT_EQ(warned.err,
+            "heartpage-cli: 以下地址可能无法使用：\n"
+            "  漂浮图片地址：服务器回答 404\n"
+            "  相识时间：2013 年 11 月没有 31 日\n");
+
+  wrong.push_back("--strict");
+  const CliRun strict = Cli(wrong);
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_TRUE(strict.out.empty());
+  EXPECT_TRUE(strict.err.find("漂浮图片地址：服务器回答 404") != std::string::npos) << strict.err;
 }
 
 TEST_F(CliTest, EncodeAndDecodeAreInverse) {

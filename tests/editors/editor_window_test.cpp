@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCalendarWidget>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -12,6 +14,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +26,7 @@
 #include "pages/holder.h"
 #include "pages/styles.h"
 #include "tests/editors/gui_support.h"
+#include "tests/publish/address_server.h"
 
 namespace heartpage {
 namespace {
@@ -51,6 +56,14 @@ std::vector<QWidget*> FieldBoxes(QWidget* editor) {
       boxes.push_back(child);
   }
   return boxes;
+}
+
+// The buttons beside date parts and colour boxes.
+std::vector<QWidget*> Pickers(QWidget* editor) {
+  std::vector<QWidget*> found;
+  for (QToolButton* button : editor->findChildren<QToolButton*>())
+    if (button->objectName().contains("Picker")) found.push_back(button);
+  return found;
 }
 
 QRect InWindow(QWidget* widget, QWidget* window) {
@@ -110,6 +123,7 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
 
     // Every box and button is whole inside the window and clear of the
     // others; side-by-side boxes may share their one-pixel border.
+    // The choosers' buttons are clear of the labels too, and inside their frame.
     std::vector<QWidget*> placed = boxes;
     placed.push_back(preview);
     placed.push_back(upload);
@@ -123,6 +137,9 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
       EXPECT_EQ(pick->text(), "选择文件…");
       placed.push_back(pick);
     }
+    const std::vector<QWidget*> pickers = Pickers(editor);
+    EXPECT_EQ(pickers.size(), layout.pickers.size());
+    placed.insert(placed.end(), pickers.begin(), pickers.end());
     for (std::size_t i = 0; i < placed.size(); ++i) {
       const QRect a = InWindow(placed[i], surface);
       EXPECT_TRUE(surface->rect().contains(a)) << placed[i]->objectName().toStdString();
@@ -130,6 +147,14 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
         EXPECT_FALSE(a.adjusted(1, 1, -1, -1).intersects(InWindow(placed[j], surface)))
             << placed[i]->objectName().toStdString() << " / "
             << placed[j]->objectName().toStdString();
+      }
+    }
+    for (QWidget* picker : pickers) {
+      EXPECT_TRUE(picker->parentWidget()->rect().contains(picker->geometry()));
+      for (QLabel* label : editor->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) continue;
+        EXPECT_FALSE(InWindow(picker, surface).intersects(InWindow(label, surface)))
+            << picker->objectName().toStdString() << " / " << label->text().toStdString();
       }
     }
   }
@@ -163,17 +188,25 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
                                            row.kind == FieldKind::kMusic ||
                                            row.kind == FieldKind::kVideo;
                                   })));
-    ASSERT_EQ(visited.size(), style.rows.size() + (style.has_check ? 3 : 2));
+    const std::size_t pickers = GetLayout(number).pickers.size();
+    ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 3 : 2));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
           << row.Name();
     EXPECT_EQ(visited[visited.size() - 2], "Command1");
+    // Each chooser's button follows what it fills.
+    for (const PickerPlacement& picker : GetLayout(number).pickers) {
+      const std::string box = style.rows.front().control + "(" + std::to_string(picker.index) + ")";
+      const auto at = std::find(visited.begin(), visited.end(), Q(box));
+      ASSERT_NE(at, visited.end());
+      EXPECT_TRUE((at + 1)->contains("Picker")) << box;
+    }
     QTest::keyClick(last, Qt::Key_Tab, Qt::ShiftModifier);
     EXPECT_EQ(editor->focusWidget()->objectName(), "Command1");
     if (style.has_check) {
       // The check box stands between the boxes above it and the two below.
       const auto check = std::find(visited.begin(), visited.end(), "Check1");
-      EXPECT_EQ(*(check - 1), number == 2 ? "Text1(8)" : "Text1(19)");
+      EXPECT_EQ(*(check - 1), number == 2 ? "Text1(8)" : "DatePicker");
       EXPECT_EQ(*(check + 1), number == 2 ? "Text1(6)" : "Text1(20)");
     }
   }
@@ -391,6 +424,109 @@ TEST_F(EditorTest, AnEditorClosedDuringItsPreviewGoesAfterTheWait) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(editor.isNull());
   EXPECT_EQ(OpenEditor(6), nullptr);
+}
+
+// Both commands try the fields first; the window answers while they wait
+// (a second click starts nothing). What looks wrong is listed in one box:
+// "返回修改" stops, "仍然继续" goes on; a page whose fields are fine goes
+// on without a box.
+TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
+  const testing::AddressServer server;
+  testing::TempDir directory;
+  int opened = 0;
+  SetPreviewHooks({[&](const std::string&) { return ++opened > 0; },
+                   [](std::chrono::milliseconds) {}, [&] { return directory.path(); }});
+  EditorWindow* editor = ShowEditor(2);
+  const auto set = [&](const char* field, const std::string& text) {
+    editor->findChild<QLineEdit*>(field)->setText(Q(text));
+  };
+  auto* preview = editor->findChild<QPushButton*>("Command1");
+  auto* upload = editor->findChild<QPushButton*>("Command2");
+  testing::FindingsAnswerer box;
+
+  set("Text1(6)", server.Url("/hang"));       // the floating picture
+  set("Text1(8)", server.Url("/page.html"));  // the music
+  set("Text1(9)", "12");                      // the month, counted from 0
+  bool answered_meanwhile = false;
+  QTimer::singleShot(100, editor, [&] {
+    answered_meanwhile = true;
+    preview->click();
+    upload->click();
+  });
+  box.answer = "返回修改";
+  preview->click();
+  EXPECT_TRUE(answered_meanwhile);
+  ASSERT_EQ(box.texts.size(), 1u);
+  EXPECT_EQ(box.texts[0],
+            "以下地址可能无法使用：\n漂浮图片地址：3 秒内没有回应\n"
+            "背景音乐地址：不是音乐（text/html）\n"
+            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 12");
+  EXPECT_EQ(opened, 0);
+  EXPECT_EQ(OpenUploadDialog(), nullptr);
+
+  set("Text1(6)", server.Url("/good.jpg"));
+  box.answer = "仍然继续";
+  preview->click();
+  ASSERT_EQ(box.texts.size(), 2u);
+  EXPECT_FALSE(box.texts[1].contains("漂浮图片地址"));
+  EXPECT_EQ(opened, 1);
+
+  box.answer = "返回修改";
+  upload->click();
+  EXPECT_EQ(box.texts.size(), 3u);
+  EXPECT_EQ(OpenUploadDialog(), nullptr);
+
+  set("Text1(8)", server.Url("/song.mp3"));
+  set("Text1(9)", "1");
+  set("Text1(10)", "29");
+  set("Text1(4)", "2024");
+  preview->click();
+  upload->click();
+  EXPECT_EQ(box.texts.size(), 3u);
+  EXPECT_EQ(opened, 2);
+  EXPECT_NE(OpenUploadDialog(), nullptr);
+}
+
+// The calendar fills year, month (counted from 0) and day and leaves them
+// editable; the colour chooser opens on the box's colour and writes the one
+// chosen in the box's form.
+TEST_F(EditorTest, PickersFillTheDatePartsAndColoursInTheFormsThePagesUse) {
+  EditorWindow* two = ShowEditor(2);
+  two->findChild<QToolButton*>("DatePicker")->click();
+  QPointer<QWidget> popup = two->findChild<QWidget*>("CalendarPopup");
+  ASSERT_TRUE(popup && popup->isVisible());
+  auto* calendar = popup->findChild<QCalendarWidget*>("Calendar");
+  EXPECT_EQ(calendar->selectedDate(), QDate(2013, 6, 20)) << "the boxes' own date, month + 1";
+  emit calendar->clicked(QDate(2024, 2, 29));
+  EXPECT_EQ(two->Value("Text1(4)"), "2024");
+  EXPECT_EQ(two->Value("Text1(9)"), "1");
+  EXPECT_EQ(two->Value("Text1(10)"), "29");
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(popup.isNull());
+  auto* month = two->findChild<QLineEdit*>("Text1(9)");
+  EXPECT_TRUE(month->isEnabled() && !month->isReadOnly());
+  QTest::keyClicks(month, "0");
+  EXPECT_EQ(two->Value("Text1(9)"), "10");
+
+  EditorWindow* four = ShowEditor(4);
+  const auto choose = [&](const char* picker, const QColor& colour) {
+    four->findChild<QToolButton*>(picker)->click();
+    auto* chooser = four->findChild<QColorDialog*>("ColourChooser");
+    EXPECT_NE(chooser, nullptr);
+    if (chooser == nullptr) return QColor();
+    const QColor opened_on = chooser->currentColor();
+    chooser->setCurrentColor(colour);
+    chooser->accept();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return opened_on;
+  };
+  EXPECT_EQ(choose("ColourPicker(43)", QColor(0x12, 0xAB, 0xCD)), QColor(0xF3, 0x96, 0x1C));
+  EXPECT_EQ(four->Value("Text8(43)"), "#12ABCD");
+  EXPECT_EQ(choose("ColourPicker(44)", QColor(0x33, 0x66, 0x99)), QColor(0xFF, 0xFF, 0xFF));
+  EXPECT_EQ(four->Value("Text8(44)"), "#369") << "the short form where the box had it";
+  choose("ColourPicker(44)", QColor(0x12, 0x34, 0x56));
+  EXPECT_EQ(four->Value("Text8(44)"), "#123456");
+  EXPECT_EQ(four->findChild<QColorDialog*>("ColourChooser"), nullptr);
 }
 
 }  // namespace

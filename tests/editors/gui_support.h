@@ -9,7 +9,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
@@ -91,5 +94,26 @@ inline void CloseAllWindows() {
   for (QWidget* window : QApplication::topLevelWidgets()) window->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
+
+// Answers the box of findings of the checks before preview and upload
+// whenever one shows, with the button named, and keeps what each said.
+class FindingsAnswerer {
+ public:
+  FindingsAnswerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || box->objectName() != "FieldFindings") return;
+      texts.push_back(box->text());
+      for (QAbstractButton* button : box->buttons())
+        if (button->text() == answer) button->click();
+    });
+    timer_.start(10);
+  }
+  QString answer;
+  std::vector<QString> texts;
+
+ private:
+  QTimer timer_;
+};
 
 }  // namespace heartpage::testing

@@ -102,6 +102,9 @@ QString Status(QWidget* dialog) {
 }
 
 TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
+  // Some first fields are addresses, which the typed text is not.
+  testing::FindingsAnswerer findings;
+  findings.answer = "仍然继续";
   for (int number = 1; number <= kStyleCount; ++number) {
     SCOPED_TRACE(number);
     const Style& style = GetStyle(number);

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pages/builders.h"
+#include "pages/styles.h"
+
+// Before a page is previewed or published, the fields that a visitor's
+// browser will fetch are tried, and the date parts read as a calendar date,
+// so that a page does not go out with a dead picture, an HTML page as its
+// music or a 31st of February. Nothing here stops anything: the findings are
+// for the user (or the command line) to weigh.
+namespace heartpage {
+
+struct Finding {
+  std::string caption;  // the field's caption without its colon, e.g. "背景音乐地址"
+  std::string reason;   // what looks wrong, in Chinese
+};
+
+struct CheckOptions {
+  // All addresses together; what has not answered by then is reported as
+  // not answering.
+  std::chrono::milliseconds limit{3000};
+  int max_redirects = 5;
+  // Called over and over while the requests wait: the windows process their
+  // events there, so they stay responsive.
+  std::function<void()> between;
+};
+
+// The heading of the list of findings, before one line per finding.
+inline constexpr std::string_view kFindingsHeading = "以下地址可能无法使用：";
+
+// Tries every picture, music, video and other address of `style` at once
+// (each reachable with an http or https address, an answer without an error
+// status, and a content type that fits the field), and reads its date parts.
+// Empty address fields are left alone: an emptied field is the user's choice.
+// Findings come in the order of the style's rows; none when all is well.
+std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
+                                 const CheckOptions& options = {});
+
+// One address of the given kind (kPicture, kMusic, kVideo or kAddress), as
+// CheckFields tries it; the empty text when it looks usable.
+struct AddressCheck {
+  std::string caption;
+  FieldKind kind = FieldKind::kAddress;
+  std::string address;
+};
+std::vector<std::string> CheckAddresses(const std::vector<AddressCheck>& addresses,
+                                        const CheckOptions& options = {});
+
+// "背景音乐地址：不是音乐（text/html）"
+std::string FindingLine(const Finding& finding);
+
+}  // namespace heartpage

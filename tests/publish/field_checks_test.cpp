@@ -1,0 +1,92 @@
+#include "publish/field_checks.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/publish/address_server.h"
+
+namespace heartpage {
+namespace {
+
+using testing::AddressServer;
+using testing::LoopbackListener;
+
+// Every sort of address at once, one of them hanging: each gets its own
+// verdict, and the hanging one is reported as not answering rather than
+// holding up the rest.
+TEST(FieldChecks, EachAddressIsJudgedByItsAnswerAndItsKind) {
+  const AddressServer server;
+  const std::string closed = "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort());
+  const std::vector<AddressCheck> addresses = {
+      {"图", FieldKind::kPicture, server.Url("/good.jpg")},
+      {"跳转的图", FieldKind::kPicture, server.Url("/moved.jpg")},
+      {"拒绝 HEAD 的音乐", FieldKind::kMusic, server.Url("/song.mp3")},
+      {"视频", FieldKind::kVideo, server.Url("/clip.mp4")},
+      {"网页作链接", FieldKind::kAddress, server.Url("/page.html")},
+      {"不存在的图", FieldKind::kPicture, server.Url("/gone.jpg")},
+      {"网页作音乐", FieldKind::kMusic, server.Url("/page.html")},
+      {"图作视频", FieldKind::kVideo, server.Url("/good.jpg")},
+      {"没有回应", FieldKind::kMusic, server.Url("/hang")},
+      {"没人听", FieldKind::kPicture, closed + "/x.jpg"},
+      {"不是网址", FieldKind::kPicture, "ftp://127.0.0.1/x.jpg"},
+      {"相对地址", FieldKind::kPicture, "images/x.jpg"},
+  };
+  int polled = 0;
+  const std::vector<std::string> reasons =
+      CheckAddresses(addresses, {std::chrono::milliseconds(1500), 5, [&] { ++polled; }});
+  const std::vector<std::string> expected = {
+      "",
+      "",
+      "",
+      "",
+      "",
+      "服务器回答 404",
+      "不是音乐（text/html）",
+      "不是视频（image/jpeg）",
+      "2 秒内没有回应",
+      "无法连接",
+      "不是以 http:// 或 https:// 开头的网址",
+      "不是以 http:// 或 https:// 开头的网址",
+  };
+  ASSERT_EQ(reasons.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(reasons[i], expected[i]) << addresses[i].caption;
+  EXPECT_GT(polled, 0) << "the caller's events are served while the requests wait";
+}
+
+// A style's fields: addresses and the date parts together, in the order of
+// the rows, captioned without their colon; an emptied address is left alone.
+TEST(FieldChecks, AStylesFindingsFollowItsRowsAndDatesAreRealCalendarDates) {
+  const AddressServer server;
+  const Style& style = GetStyle(2);
+  FieldMap fields = FieldMap::Defaults(style);
+  fields.values["Text1(6)"] = "";                        // picture: emptied
+  fields.values["Text1(7)"] = server.Url("/page.html");  // where a click leads: any page
+  fields.values["Text1(8)"] = server.Url("/page.html");  // music
+  const auto date = [&](const std::string& year, const std::string& month0,
+                        const std::string& day) {
+    fields.values["Text1(4)"] = year;
+    fields.values["Text1(9)"] = month0;
+    fields.values["Text1(10)"] = day;
+    std::vector<std::string> lines;
+    for (const Finding& finding : CheckFields(style, fields)) lines.push_back(FindingLine(finding));
+    return lines;
+  };
+  const std::string music = "背景音乐地址：不是音乐（text/html）";
+  EXPECT_EQ(date("2013", "5", "20"), std::vector<std::string>{music});
+  EXPECT_EQ(date("2024", "1", "29"), std::vector<std::string>{music}) << "a leap year";
+  EXPECT_EQ(date("2023", "1", "29"),
+            (std::vector<std::string>{music, "相识时间：2023 年 2 月没有 29 日"}));
+  EXPECT_EQ(date("1900", "1", "29"),
+            (std::vector<std::string>{music, "相识时间：1900 年 2 月没有 29 日"}));
+  EXPECT_EQ(date("2013", "12", "1").back(),
+            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 12");
+  EXPECT_EQ(date("2013", "-1", "1").back(),
+            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 -1");
+  EXPECT_EQ(date("2013", "3", "31").back(), "相识时间：2013 年 4 月没有 31 日");
+  EXPECT_EQ(date("2013", "五", "1").back(), "相识时间：月份“五”不是数字");
+  EXPECT_EQ(date("二〇一三", "5", "1").back(), "相识时间：年份“二〇一三”不是数字");
+  EXPECT_EQ(date("2013", "5", "0").back(), "相识时间：2013 年 6 月没有 0 日");
+}
+
+}  // namespace
+}  // namespace heartpage
