@@ -120,8 +120,6 @@ std::optional<std::string> ReadSmallFile(const char* path) {
 // default folder of hashed certificates stays in use either way. False when
 // the extra file cannot be read: the request is not made with less trust
 // than was configured, nor with more.
-}  // namespace
-
 bool TrustExtraAuthorities(CURL* easy) {
   const char* extra_path = std::getenv("HEARTPAGE_CA_FILE");
   if (extra_path == nullptr || *extra_path == '\0') return true;

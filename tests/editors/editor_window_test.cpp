@@ -175,19 +175,19 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
     } while (editor->focusWidget() != last && visited.size() < 200);
     const Style& style = GetStyle(number);
     // "选择文件…" comes right after its box; the rest is the layout's order.
-    std::vector<QString> pickers;
+    std::vector<QString> file_pickers;
     for (std::size_t i = 1; i < visited.size(); ++i) {
       if (!visited[i].startsWith("Pick")) continue;
       EXPECT_EQ(visited[i], "Pick" + visited[i - 1]);
-      pickers.push_back(visited[i]);
+      file_pickers.push_back(visited[i]);
     }
     std::erase_if(visited, [](const QString& name) { return name.startsWith("Pick"); });
-    EXPECT_EQ(pickers.size(), static_cast<std::size_t>(std::count_if(
-                                  style.rows.begin(), style.rows.end(), [](const FieldRow& row) {
-                                    return row.kind == FieldKind::kPicture ||
-                                           row.kind == FieldKind::kMusic ||
-                                           row.kind == FieldKind::kVideo;
-                                  })));
+    EXPECT_EQ(file_pickers.size(),
+              static_cast<std::size_t>(
+                  std::count_if(style.rows.begin(), style.rows.end(), [](const FieldRow& row) {
+                    return row.kind == FieldKind::kPicture || row.kind == FieldKind::kMusic ||
+                           row.kind == FieldKind::kVideo;
+                  })));
     const std::size_t pickers = GetLayout(number).pickers.size();
     ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 3 : 2));
     for (const FieldRow& row : style.rows)
