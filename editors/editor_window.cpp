@@ -27,6 +27,7 @@
 #include "editors/check_prompt.h"
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
+#include "editors/media_picker.h"
 #include "editors/pickers.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
@@ -338,6 +339,8 @@ void EditorWindow::Build(const WindowLayout& layout) {
   chain.push_back(scan);
   chain.push_back(upload);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // Each after its box in the Tab order.
+  AddMediaPickers(definition, boxes_);
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "net/curl_trust.h"
 #include "net/gbk.h"
 #include "net/tls_trust.h"
 

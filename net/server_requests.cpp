@@ -93,6 +93,11 @@ std::string PreviewStoreRequest(std::string_view machine_id, std::string_view pa
   return body;
 }
 
+std::string TakeDownRequest(std::string_view name, std::string_view machine_id) {
+  return "zc=" + EncodeValue(std::to_string(kTakeDownOperation)) + "&File=" + EncodeValue(name) +
+         "&ID=" + EncodeValue(machine_id);
+}
+
 std::optional<std::vector<std::string>> FirstRecord(std::string_view answer) {
   const std::size_t start = answer.find(kRecordSeparator);
   if (start == std::string_view::npos) return std::nullopt;

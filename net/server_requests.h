@@ -46,6 +46,10 @@ std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
 // preview's address.
 inline constexpr int kPreviewStoreOperation = 5;
 std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page);
+// Operation 6: "zc=…&File=…&ID=…" takes the published page of `name` down;
+// the claim stays.
+inline constexpr int kTakeDownOperation = 6;
+std::string TakeDownRequest(std::string_view name, std::string_view machine_id);
 
 // The fields of record 1 (the first row) of an answer; std::nullopt when the
 // answer has no record 1, which is how a query that matched nothing reads.

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "net/host.h"
+#include "publish/take_down.h"
 
 namespace heartpage {
 namespace {
@@ -109,7 +110,7 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
 StatusKind KindOfStatus(std::string_view status) {
   if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
   if (status == upload_text::kUploaded || status == upload_text::kCopied ||
-      status == qr_text::kSaved)
+      status == qr_text::kSaved || status == upload_text::kTakenDown)
     return StatusKind::kSuccess;
   return StatusKind::kFailure;
 }

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -24,6 +25,7 @@
 #include "net/host.h"
 #include "pages/holder.h"
 #include "publish/qr_image.h"
+#include "publish/take_down.h"
 
 namespace heartpage {
 namespace {
@@ -151,6 +153,13 @@ UploadDialog::UploadDialog(UploadServices services)
   copy->setGeometry(PxRect(5160, 3720, 2055, 495));
   connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
 
+  // Bottom left, level with "点击复制", below the address line.
+  take_down_ = new QPushButton(QStringLiteral("撤下网页"), this);
+  take_down_->setObjectName(QStringLiteral("Command3"));
+  take_down_->setAutoDefault(true);
+  take_down_->setGeometry(PxRect(600, 3720, 1455, 495));
+  connect(take_down_, &QPushButton::clicked, this, &UploadDialog::AskTakeDown);
+
   // Below the designed controls, hidden until an upload succeeds: the code
   // on the left under the address's caption, its button under "点击复制".
   qr_ = new QLabel(this);
@@ -164,7 +173,8 @@ UploadDialog::UploadDialog(UploadServices services)
 
   setTabOrder(name_, confirm);
   setTabOrder(confirm, copy);
-  setTabOrder(copy, save_qr_);
+  setTabOrder(copy, take_down_);
+  setTabOrder(take_down_, save_qr_);
   Load();
 }
 
@@ -174,7 +184,43 @@ void UploadDialog::Load() {
   // A machine that owns a name publishes under that one only; its page's
   // address is known, ready to copy.
   name_->setEnabled(owned.empty());
+  ShowOwned(!owned.empty());
   if (!owned.empty()) ShowAddress(Q(PageAddress(owned)));
+}
+
+void UploadDialog::ShowOwned(bool owned) {
+  take_down_->setVisible(owned);
+}
+
+void UploadDialog::AskTakeDown() {
+  if (uploading_ || GGCT::Get().ZCYN.empty()) return;
+  auto* box =
+      new QMessageBox(QMessageBox::Question, windowTitle(), Q(upload_text::kTakeDownQuestion),
+                      QMessageBox::Yes | QMessageBox::No, this);
+  box->setObjectName(QStringLiteral("TakeDownConfirm"));
+  box->setDefaultButton(QMessageBox::No);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  connect(box, &QMessageBox::finished, this, [this](int answer) {
+    if (answer == QMessageBox::Yes) TakeDownNow();
+  });
+  box->open();
+}
+
+void UploadDialog::TakeDownNow() {
+  if (uploading_) return;
+  uploading_ = true;
+  setCursor(Qt::BusyCursor);
+  const TakeDownOutcome outcome = TakeDown(GGCT::Get().ZCYN, services_);
+  uploading_ = false;
+  unsetCursor();
+  // The page is gone; its address would open the notice that it was taken
+  // down, so there is nothing to copy until a page is published again.
+  if (outcome.taken_down) {
+    address_->clear();
+    HideQrCode();
+  }
+  ShowStatus(outcome.status);
+  if (close_pending_) deleteLater();
 }
 
 // The locked box shows the whole name: a long one in a smaller size.
@@ -261,13 +307,11 @@ void UploadDialog::Confirm() {
   // box opens for another.
   GGCT::Get().ZCYN = outcome.owned_name;
   name_->setEnabled(outcome.owned_name.empty());
+  ShowOwned(!outcome.owned_name.empty());
   // A name found to be another machine's has no address of this machine.
   if (outcome.owned_name.empty()) {
     address_->clear();
-    qr_->hide();
-    save_qr_->hide();
-    qr_address_.clear();
-    setFixedSize(kDesignedWidth, kDesignedHeight);
+    HideQrCode();
   }
   ShowStatus(outcome.status);
   if (close_pending_) deleteLater();
@@ -330,6 +374,13 @@ void UploadDialog::ShowQrCode(const std::string& address, const std::string& nam
   qr_->show();
   save_qr_->show();
   setFixedSize(kDesignedWidth, top + image.height() + 600 / kTwipsPerPixel / 2);
+}
+
+void UploadDialog::HideQrCode() {
+  qr_->hide();
+  save_qr_->hide();
+  qr_address_.clear();
+  setFixedSize(kDesignedWidth, kDesignedHeight);
 }
 
 void UploadDialog::SaveQrCode() {

@@ -29,6 +29,10 @@ class UploadDialog : public QWidget {
   // "保存二维码": asks where (a file dialog, the name's PNG proposed) and
   // saves the QR code of the address shown.
   void SaveQrCode();
+  // Command3 "撤下网页", shown while this machine owns a name: asks for
+  // confirmation (a window-modal box, "TakeDownConfirm"), then takes the
+  // page down; the name stays owned.
+  void AskTakeDown();
 
   bool uploading() const { return uploading_; }
 
@@ -44,10 +48,16 @@ class UploadDialog : public QWidget {
   void SetName(const QString& name);
   void ShowNameMenu(const QPoint& global);
   void ShowQrCode(const std::string& address, const std::string& name);
+  // The address it showed is gone (another machine's name, or taken down).
+  void HideQrCode();
+  void TakeDownNow();
+  // Command3 is there while a name is owned.
+  void ShowOwned(bool owned);
 
   UploadServices services_;
   QLineEdit* name_ = nullptr;
   QPushButton* confirm_ = nullptr;
+  QPushButton* take_down_ = nullptr;
   QLabel* status_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   QLabel* qr_ = nullptr;
@@ -62,6 +72,10 @@ class UploadDialog : public QWidget {
 // The services of a real upload: the publishing server's endpoint and this
 // machine's disk serial number.
 UploadServices DefaultUploadServices();
+
+// The services dialogs are created with now; the editors' file uploads use
+// its machine identifier too.
+const UploadServices& ConfiguredUploadServices();
 
 // Replaces the services of dialogs created from now on (the tests' servers
 // and machine identifiers); an empty poster or identifier keeps the default.

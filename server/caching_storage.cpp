@@ -46,6 +46,13 @@ StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_vi
   return result;
 }
 
+TakeDownResult CachingStorage::TakeDownPage(const MachineIdHash& owner, std::string_view name) {
+  const TakeDownResult result = backing_.TakeDownPage(owner, name);
+  std::unique_lock lock(mutex_);
+  Forget(name);
+  return result;
+}
+
 void CachingStorage::PageChanged(std::string_view name) {
   std::unique_lock lock(mutex_);
   Forget(name);

@@ -57,6 +57,22 @@ class CachingStorage final : public Storage, private PageChangeSink {
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override {
     return backing_.LoadPreview(token, now);
   }
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override { return backing_.WasTakenDown(name); }
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota) override {
+    return backing_.StoreMedia(owner, facts, read, owner_quota);
+  }
+  std::optional<MediaFacts> FindMedia(std::string_view name) override {
+    return backing_.FindMedia(name);
+  }
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override {
+    backing_.ReadMedia(name, offset, length, take);
+  }
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override {
+    return backing_.SweepMedia(uploaded_before);
+  }
 
  private:
   void PageChanged(std::string_view name) override;

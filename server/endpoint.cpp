@@ -128,6 +128,25 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
   return Refuse(500, "unexpected store result");
 }
 
+EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
+  if (auto problem = FieldProblem(fields, {"zc", "File", "ID"}))
+    return Refuse(400, "operation 6: " + *problem);
+  const std::string& name = fields.find("File")->second;
+  if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
+  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
+  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  switch (storage.TakeDownPage(storage.HashMachineId(*machine_id), PageNameKey(name))) {
+    case TakeDownResult::kTakenDown:
+      return {200, "", false};
+    case TakeDownResult::kUnclaimed:
+      return Refuse(404, "file name not claimed");
+    case TakeDownResult::kNotOwner:
+      return Refuse(403, "file name claimed by another machine");
+  }
+  return Refuse(500, "unexpected take-down result");
+}
+
 std::string_view OperationOf(const Statement& statement) {
   if (std::holds_alternative<SettingsQuery>(statement)) return "settings";
   if (std::holds_alternative<MachineLookup>(statement)) return "ownership lookup";
@@ -154,6 +173,7 @@ EndpointWork PeekEndpointWork(std::string_view body) {
     if (field == "zc=52") return EndpointWork::kStore;  // "4"
     // A preview takes room like a store, and counts against the same rate.
     if (field == "zc=53") return EndpointWork::kStore;  // "5"
+    if (field == "zc=54") return EndpointWork::kStore;  // "6"
     if (field.starts_with("zc=")) return EndpointWork::kRead;
     start = end + 1;
   }
@@ -178,6 +198,11 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
   if (zc->second == "5") {
     operation = "preview store";
     return RunPreviewStore(storage, fields, public_host);
+  }
+  if (zc->second == "6") {
+    operation = "take down";
+    if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
+    return RunTakeDown(storage, fields);
   }
   if (zc->second != "1" && zc->second != "2") return Refuse(400, "unknown operation");
 

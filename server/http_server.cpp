@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <stdexcept>
 #include <thread>
 
 #include "server/descriptors.h"
 #include "server/listen_address.h"
+#include "server/media.h"
 #include "server/session.h"
 #include "server/tls.h"
 
@@ -29,6 +31,10 @@ namespace {
 
 constexpr auto kStopGrace = std::chrono::seconds(5);
 constexpr auto kSweepInterval = std::chrono::seconds(1);
+// Files no page uses are looked for a minute after the start, then hourly,
+// on a storage thread.
+constexpr unsigned kFirstMediaSweep = 60;
+constexpr unsigned kMediaSweepEvery = 3600;
 // How long accepting pauses when descriptors (or memory) run out, rather
 // than retry at once and spin.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(50);
@@ -100,6 +106,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   asio::steady_timer backoff;
   tcp::endpoint peer;  // of the connection being accepted
   SpareDescriptor spare;
+  unsigned media_sweep_in = kFirstMediaSweep;  // seconds
 };
 
 void HttpServer::Impl::Accept() {
@@ -161,6 +168,17 @@ void HttpServer::Impl::Sweep() {
     const Clock::time_point now = Clock::now();
     for (auto& connection : self->shared->Open())
       asio::post(connection->Executor(), [connection, now] { connection->CloseIfExpired(now); });
+    if (--self->media_sweep_in == 0) {
+      self->media_sweep_in = kMediaSweepEvery;
+      self->workers.Submit(StorageWorkers::Lane::kWrite, [shared = self->shared] {
+        try {
+          shared->Note(
+              SweepUnusedMedia(shared->site.storage, shared->site.media, std::time(nullptr)));
+        } catch (const std::exception& error) {
+          shared->Note(std::string("media sweep failed, tried again later: ") + error.what());
+        }
+      });
+    }
     self->Sweep();
   });
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/media_limits.h"
 #include "server/storage.h"
 
 namespace heartpage::server {
@@ -48,6 +49,7 @@ struct ServerConfig {
   // in at a time; PostgreSQL lets the writes of different pages overlap.
   unsigned storage_readers = 2;
   unsigned storage_writers = 1;
+  MediaLimits media;
 };
 
 // HTTP/1.1 server of the publishing site: the form endpoint, published pages,

@@ -36,7 +36,18 @@ const char* const kUsage =
     "  --max-body-memory BYTES  what all bodies being received may take together\n"
     "                        (default 64M); past it requests get 503\n"
     "  --threads N           worker threads (default: one per core, 2 to 8)\n"
-    "  --max-storage BYTES   room for pages in all; a store past it gets 507 (default 1G)\n"
+    "  --max-storage BYTES   room for pages and media in all; a store past it gets 507\n"
+    "                        (default 1G)\n"
+    "  --max-picture BYTES, --max-music BYTES, --max-video BYTES\n"
+    "                        largest file of each kind sent to /api/media (default 10M,\n"
+    "                        20M, 50M); a larger one gets 413\n"
+    "  --media-per-machine BYTES  what the files one machine sent may take in all\n"
+    "                        (default 200M); past it 413\n"
+    "  --media-uploads N     files received at once at most (default 8); past it 503\n"
+    "  --media-spool DIR     where files wait while they arrive, unnamed (default: the\n"
+    "                        system's temporary folder); best on a disk, not in memory\n"
+    "  --keep-unused-media DAYS  a file no stored page of its sender names is removed\n"
+    "                        this many days after it was sent (default 30)\n"
     "  --claims-per-minute N, --claim-burst N\n"
     "                        name claims one client address may make (default 10 a minute,\n"
     "                        20 at once); beyond them 429 with Retry-After; 0: no limit\n"
@@ -166,6 +177,23 @@ std::variant<Options, OptionsError> ParseOptions(
       const std::optional<std::size_t> size = ParseSize(value);
       if (!size) return OptionsError{"--max-storage needs a positive number of bytes"};
       options.max_storage = *size;
+    } else if (arg == "--max-picture" || arg == "--max-music" || arg == "--max-video" ||
+               arg == "--media-per-machine") {
+      const std::optional<std::size_t> size = ParseSize(value);
+      if (!size) return OptionsError{arg + " needs a positive number of bytes"};
+      MediaLimits& media = options.server.media;
+      (arg == "--max-picture" ? media.picture
+       : arg == "--max-music" ? media.music
+       : arg == "--max-video" ? media.video
+                              : media.per_machine) = *size;
+    } else if (arg == "--media-uploads" || arg == "--keep-unused-media") {
+      const std::optional<std::size_t> count = ParseCount(value, 10000);
+      if (!count) return OptionsError{arg + " needs a number from 1 to 10000"};
+      (arg == "--media-uploads" ? options.server.media.uploads_at_once
+                                : options.server.media.keep_unused_days) =
+          static_cast<unsigned>(*count);
+    } else if (arg == "--media-spool") {
+      options.server.media.spool_dir = value;
     } else if (arg == "--claims-per-minute" || arg == "--claim-burst" ||
                arg == "--stores-per-minute" || arg == "--store-burst") {
       unsigned number = 0;

@@ -63,6 +63,35 @@ CREATE TABLE 预览 (
 CREATE INDEX 预览_硬盘ID摘要 ON 预览 (硬盘ID摘要, 到期时间);
 CREATE INDEX 预览_到期时间 ON 预览 (到期时间);
 )sql",
+    // 3: pages taken down, and the senders' own files in chunks (a range is
+    // read from the rows that hold it), who sent each, and their bytes in all
+    // beside the pages'.
+    R"sql(
+CREATE TABLE 撤下 (
+  文件名 text PRIMARY KEY,
+  撤下时间 bigint NOT NULL
+);
+CREATE TABLE 媒体 (
+  名称 text PRIMARY KEY,
+  类型 text NOT NULL,
+  大小 bigint NOT NULL
+);
+CREATE TABLE 媒体块 (
+  名称 text NOT NULL REFERENCES 媒体 ON DELETE CASCADE,
+  序号 bigint NOT NULL,
+  内容 bytea NOT NULL,
+  PRIMARY KEY (名称, 序号)
+);
+ALTER TABLE 媒体块 ALTER COLUMN 内容 SET STORAGE EXTERNAL;
+CREATE TABLE 媒体上传 (
+  名称 text NOT NULL REFERENCES 媒体 ON DELETE CASCADE,
+  硬盘ID摘要 text NOT NULL,
+  上传时间 bigint NOT NULL,
+  PRIMARY KEY (名称, 硬盘ID摘要)
+);
+CREATE INDEX 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
+ALTER TABLE 用量 ADD COLUMN 媒体字节 bigint NOT NULL DEFAULT 0;
+)sql",
 };
 
 }  // namespace

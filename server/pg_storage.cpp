@@ -199,8 +199,7 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
   Hasher();
   const std::string etag = PageEtag(bytes);
   Lease db = Acquire();
-  std::string transaction;
-  std::vector<std::string> watches;
+  Announcement announcement;
   const StoreResult result = db->Transaction([&]() -> StoreResult {
     const PgResult claim =
         db->Run("SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $1 FOR SHARE", {name});
@@ -214,7 +213,8 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
     // only while they commit. A page that does not grow may always be
     // replaced, so an owner can still make room, or fix a page, when full.
     if (growth != 0) {
-      const PgResult total = db->Run("SELECT 页面字节 FROM 用量 WHERE 编号 = 1 FOR UPDATE");
+      const PgResult total =
+          db->Run("SELECT 页面字节 + 媒体字节 FROM 用量 WHERE 编号 = 1 FOR UPDATE");
       if (growth > 0 && static_cast<std::uint64_t>(total.Int(0, 0) + growth) > page_limit_)
         return StoreResult::kOverQuota;
       db->Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1::bigint WHERE 编号 = 1",
@@ -225,26 +225,38 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
         "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = $2, 修改时间 = excluded.修改时间, 标签 = $3",
         {name, PgValue::Bytes(bytes), etag});
-    // Delivered to every listening server when, and only if, this commits;
-    // those listening now are those that must confirm.
-    transaction = db->Run(
-                        "SELECT pg_current_xact_id()::text, "
-                        "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text)",
-                        {kPageChannel, name})
-                      .Get(0, 0);
-    const PgResult listening = db->Run(
-        "SELECT pid::text FROM pg_stat_activity "
-        "WHERE application_name = $1 AND datname = current_database()",
-        {PageWatch::kSessionName});
-    for (int row = 0; row < listening.Rows(); ++row) watches.emplace_back(listening.Get(row, 0));
+    db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
+    announcement = Announce(*db, name);
     return StoreResult::kStored;
   });
-  // With no server listening, none keeps pages it would have to drop.
-  if (result == StoreResult::kStored && !watches.empty() &&
-      !watch_.AwaitDropped(transaction, watches, kConfirmationWait))
-    note_("store of \"" + std::string(name) + "\" acknowledged before every server confirmed " +
-          "dropping the old page within " + std::to_string(kConfirmationWait.count()) + " ms");
+  if (result == StoreResult::kStored) AwaitDropped(announcement, name);
   return result;
+}
+
+PostgresStorage::Announcement PostgresStorage::Announce(PgConnection& db, std::string_view name) {
+  Announcement announcement;
+  // Delivered to every listening server when, and only if, this commits;
+  // those listening now are those that must confirm.
+  announcement.transaction = db.Run(
+                                   "SELECT pg_current_xact_id()::text, "
+                                   "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text)",
+                                   {kPageChannel, name})
+                                 .Get(0, 0);
+  const PgResult listening = db.Run(
+      "SELECT pid::text FROM pg_stat_activity "
+      "WHERE application_name = $1 AND datname = current_database()",
+      {PageWatch::kSessionName});
+  for (int row = 0; row < listening.Rows(); ++row)
+    announcement.watches.emplace_back(listening.Get(row, 0));
+  return announcement;
+}
+
+void PostgresStorage::AwaitDropped(const Announcement& announcement, std::string_view name) {
+  // With no server listening, none keeps pages it would have to drop.
+  if (!announcement.watches.empty() &&
+      !watch_.AwaitDropped(announcement.transaction, announcement.watches, kConfirmationWait))
+    note_("change of \"" + std::string(name) + "\" acknowledged before every server confirmed " +
+          "dropping the old page within " + std::to_string(kConfirmationWait.count()) + " ms");
 }
 
 std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view name) {

@@ -52,6 +52,14 @@ class PostgresStorage final : public Storage {
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override;
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota) override;
+  std::optional<MediaFacts> FindMedia(std::string_view name) override;
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override;
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
   bool KeepingPagesIsSafe() override { return watch_.Watching(); }
@@ -70,6 +78,16 @@ class PostgresStorage final : public Storage {
   using Lease = PoolLease<PostgresStorage, PgConnection>;
 
  private:
+  // Inside the transaction that changes the page of `name`: announces the
+  // change to every server, and notes which watches must confirm it.
+  struct Announcement {
+    std::string transaction;
+    std::vector<std::string> watches;
+  };
+  Announcement Announce(PgConnection& db, std::string_view name);
+  // After the commit: waits for those confirmations.
+  void AwaitDropped(const Announcement& announcement, std::string_view name);
+
   Lease Acquire();
   void Release(std::unique_ptr<PgConnection> connection);
   // The hasher, once the database has been reached and brought up to date;

@@ -12,6 +12,7 @@
 #include "server/assets.h"
 #include "server/endpoint.h"
 #include "server/http_util.h"
+#include "server/media.h"
 #include "server/names.h"
 #include "server/origin_check.h"
 #include "server/previews.h"
@@ -28,10 +29,6 @@ namespace {
 constexpr std::chrono::seconds kBusyRetry{2};
 constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
 constexpr std::string_view kServerName = "heartpage-server";
-// Scripts run, in an origin of their own; the page can neither send anything
-// anywhere by script nor post a form.
-constexpr std::string_view kPageSecurityPolicy =
-    "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -136,11 +133,26 @@ std::string PageHead(const Request& request, const StoredPage& page, bool keep_a
   return head;
 }
 
+// What a visitor reads where a page was taken down by its owner.
+StringResponse TakenDown(const Request& request) {
+  StringResponse response = TextResponse(
+      request, http::status::gone,
+      "<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+      "<title>网页已撤下</title></head>\n<body style=\"font-family:sans-serif;text-align:center;"
+      "padding-top:20vh;color:#555\"><h1>网页已撤下</h1><p>这个网页已被它的主人撤下。</p>"
+      "</body></html>\n",
+      "text/html; charset=utf-8");
+  response.set(http::field::cache_control, "no-cache");
+  return response;
+}
+
 Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page);
 
 Response PublishedPage(const Request& request, std::string_view name, const Site& site) {
   if (!IsValidPageName(name)) return Plain(request, http::status::not_found, "no such page");
   std::shared_ptr<const StoredPage> page = site.storage.LoadPage(PageNameKey(name));
+  if (!page && site.storage.WasTakenDown(PageNameKey(name))) return TakenDown(request);
   if (!page) return Plain(request, http::status::not_found, "no such page");
   return ServePage(request, std::move(page));
 }
@@ -289,6 +301,13 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return TemporaryPreview(request, path.substr(kPreviewPath.size()), site);
   }
+  if (path.starts_with(kMediaPrefix)) {
+    if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
+    return ServeMedia(request, path.substr(kMediaPrefix.size()), site);
+  }
+  // A file arrives through the connection's own path (IsMediaUpload); what
+  // comes here is not one.
+  if (path == kMediaPath) return MethodNotAllowed(request, "POST");
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support") {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return SitePage(request, path, site);
@@ -343,7 +362,8 @@ Work WorkOf(const Request& request, const Site& site) {
   }
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support")
     return Work::kRead;
-  if (path.starts_with(kPreviewPath) && IsValidPreviewToken(path.substr(kPreviewPath.size())))
+  if ((path.starts_with(kPreviewPath) && IsValidPreviewToken(path.substr(kPreviewPath.size()))) ||
+      (path.starts_with(kMediaPrefix) && MediaTypeOfName(path.substr(kMediaPrefix.size()))))
     return Work::kRead;
   return Work::kAtOnce;
 }

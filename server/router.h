@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "server/endpoint.h"
+#include "server/media_limits.h"
 #include "server/storage.h"
 
 namespace heartpage::server {
@@ -33,11 +34,18 @@ struct PageResponse {
 
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 
+// Scripts run, in an origin of their own; the page can neither send anything
+// anywhere by script nor post a form. Media carry it too, so that a file
+// opened on its own address runs nothing with the site's rights.
+inline constexpr std::string_view kPageSecurityPolicy =
+    "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
+
 // What answering needs to know of the site.
 struct Site {
   Storage& storage;
   std::string public_host;  // "host:port" or "https://host:port" that clients reach us at
   std::vector<std::filesystem::path> asset_dirs;
+  MediaLimits media;
 };
 
 // Turns one whole request into its answer: the form endpoint, published

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -27,6 +28,8 @@
 #include "server/client_address.h"
 #include "server/descriptors.h"
 #include "server/http_util.h"
+#include "server/media.h"
+#include "server/media_body.h"
 #include "server/page_file.h"
 
 namespace heartpage::server {
@@ -125,7 +128,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       deadline_ = std::min(deadline_, now + HeaderTimeout());
     }
     if (phase_ == Phase::kBody && now >= window_end_) {
-      const std::size_t received = parser_->get().body().size() + buffer_.size();
+      const std::size_t received =
+          (media_parser_ ? media_parser_->get().body()->size() : parser_->get().body().size()) +
+          buffer_.size();
       const std::size_t window_seconds = std::chrono::seconds(kBodyWindow).count();
       if (received - window_start_bytes_ < shared_->config.min_body_rate * window_seconds)
         return Close();
@@ -205,8 +210,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Read(Clock::time_point deadline) {
     if (shared_->stopping) return Finish();
     if (buffer_.size() == 0 && buffer_.capacity() > kKeptBuffer) buffer_.shrink_to_fit();
+    media_parser_.reset();
     parser_.emplace();
-    parser_->body_limit(shared_->config.max_body);
+    // The limit depends on what the header asks (a file may be larger than
+    // any other body): set once it is read, in OnHeader.
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     parser_->header_limit(kHeaderLimit);
     phase_ = Phase::kWaiting;
     header_begun_ = false;
@@ -224,6 +232,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     const auto& header = parser_->get();
     if (const auto problem = FramingProblem(header))
       return Refuse(http::status::bad_request, *problem);
+    if (IsMediaUpload(header)) return StartMediaUpload();
+    if (const auto length = parser_->content_length(); length && *length > shared_->config.max_body)
+      return Refuse(http::status::payload_too_large, "request body too large");
+    parser_->body_limit(shared_->config.max_body);
     if (!parser_->is_done()) {
       // A declared body takes its room in the budget before any of it is
       // read; a chunked one chunk by chunk.
@@ -233,9 +245,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         parser_->on_chunk_header(on_chunk_);
       }
     }
-    // Clients that ask before sending a body are told to go ahead, unless
-    // the body is refused anyway.
-    if (EqualsIgnoringCase(header[http::field::expect], "100-continue") && !parser_->is_done()) {
+    ContinueThenReadBody();
+  }
+
+  // Clients that ask before sending a body are told to go ahead, unless the
+  // body is refused anyway.
+  void ContinueThenReadBody() {
+    const bool done = media_parser_ ? media_parser_->is_done() : parser_->is_done();
+    if (EqualsIgnoringCase(Header()[http::field::expect], "100-continue") && !done) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       phase_ = Phase::kWriting;
       deadline_ = Clock::now() + IdleTimeout();
@@ -250,15 +267,85 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
 
   void ReadBody() {
-    // Most requests (every GET) have no body: answer without another round
-    // through the reactor.
-    if (parser_->is_done()) return OnRead({}, 0);
     phase_ = Phase::kBody;
     deadline_ = Clock::time_point::max();
     window_end_ = Clock::now() + kBodyWindow;
     window_start_bytes_ = 0;
+    if (media_parser_) {
+      return http::async_read(
+          stream_, buffer_, *media_parser_,
+          beast::bind_front_handler(&Session::OnMediaRead, this->shared_from_this()));
+    }
+    // Most requests (every GET) have no body: answer without another round
+    // through the reactor.
+    if (parser_->is_done()) return OnRead({}, 0);
     http::async_read(stream_, buffer_, *parser_,
                      beast::bind_front_handler(&Session::OnRead, this->shared_from_this()));
+  }
+
+  // The header of the request being read, whichever parser has it.
+  const http::request_header<>& Header() {
+    if (media_parser_) return media_parser_->get().base();
+    return parser_->get().base();
+  }
+
+  // A file's body goes to a spool on disk as it arrives, never into memory;
+  // it takes no room in the body budget but one of the upload slots.
+  void StartMediaUpload() {
+    const MediaLimits& limits = shared_->site.media;
+    const auto& header = parser_->get();
+    if (const auto refusal = CheckMediaHeader(header, limits)) {
+      audit_ = {"media upload", {}};
+      return Refuse(static_cast<http::status>(refusal->status), refusal->message);
+    }
+    client_ = ClientAddress(peer_text_, header["X-Forwarded-For"], shared_->config.trusted_proxies);
+    if (const auto wait = shared_->Throttle(Work::kStore, client_); wait.count() > 0) {
+      audit_ = {"media upload", {}};
+      method_ = std::string(header.method_string());
+      target_ = std::string(header.target());
+      StringResponse response = PlainResponse(header.version(), false,
+                                              http::status::too_many_requests, "too many requests");
+      response.set(http::field::retry_after, std::to_string(wait.count()));
+      return Send(std::move(response), true);
+    }
+    if (shared_->media_uploads.fetch_add(1) >= limits.uploads_at_once) {
+      shared_->media_uploads.fetch_sub(1);
+      return Refuse(http::status::service_unavailable, kBusy);
+    }
+    std::shared_ptr<MediaSpool> spool;
+    try {
+      spool = std::make_shared<MediaSpool>(
+          limits.spool_dir, [shared = shared_] { shared->media_uploads.fetch_sub(1); });
+    } catch (const std::exception& error) {
+      shared_->Note(error.what());
+      return Refuse(http::status::service_unavailable, kBusy);
+    }
+    media_parser_.emplace(std::move(*parser_));
+    media_parser_->body_limit(limits.Largest());
+    media_parser_->get().body() = std::move(spool);
+    ContinueThenReadBody();
+  }
+
+  void OnMediaRead(beast::error_code ec, std::size_t) {
+    phase_ = Phase::kAnswering;
+    deadline_ = Clock::time_point::max();
+    if (ec == http::error::body_limit) {
+      audit_ = {"media upload", {}};
+      return Refuse(http::status::payload_too_large, "file too large");
+    }
+    if (ec == MediaBody::kDiskFull) return Refuse(http::status::insufficient_storage, "no room");
+    // Cut off, timed out or malformed: nothing was stored, and the spool
+    // goes with the connection.
+    if (ec) return Close();
+    if (started_ == Clock::time_point{}) started_ = Clock::now();
+    auto message = media_parser_->release();
+    std::shared_ptr<MediaSpool> spool = std::move(message.body());
+    media_parser_.reset();
+    Request request(std::move(message.base()));
+    method_ = std::string(request.method_string());
+    target_ = std::string(request.target());
+    if (shared_->stopping) request.keep_alive(false);
+    Dispatch(std::move(request), std::move(spool));
   }
 
   // Charges a chunked body's growth to the budget, as its string will grow:
@@ -298,11 +385,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   // Answers at once what needs no database; hands the rest to a storage
   // worker, and the answer comes back to this connection's thread.
-  void Dispatch(Request&& request) {
+  // `spool`: the request sent a file, which is stored (its rate was
+  // limited when it began).
+  void Dispatch(Request&& request, std::shared_ptr<MediaSpool> spool = nullptr) {
     audit_ = {};
-    const Work work = WorkOf(request, shared_->site);
+    const Work work = spool ? Work::kStore : WorkOf(request, shared_->site);
     if (work == Work::kAtOnce) return Send(HandleRequest(request, shared_->site, &audit_));
-    if (const auto wait = shared_->Throttle(work, client_); wait.count() > 0) {
+    if (const auto wait = spool ? std::chrono::seconds(0) : shared_->Throttle(work, client_);
+        wait.count() > 0) {
       audit_.operation = work == Work::kClaim ? "claim" : "store";
       return Send(TryLater(request, http::status::too_many_requests, wait, "too many requests"));
     }
@@ -313,10 +403,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(Executor());
     const auto lane =
         work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
-    const bool queued = shared_->workers->Submit(lane, [self = this->shared_from_this(), job,
-                                                        busy] {
-      auto response =
-          std::make_shared<Response>(HandleRequest(*job, self->shared_->site, &self->audit_));
+    const bool queued = shared_->workers->Submit(lane, [self = this->shared_from_this(), job, busy,
+                                                        spool] {
+      auto response = std::make_shared<Response>(
+          spool ? HandleMediaUpload(*job, *spool, self->shared_->site, &self->audit_)
+                : HandleRequest(*job, self->shared_->site, &self->audit_));
       asio::post(self->Executor(), [self, response, busy] { self->Send(std::move(*response)); });
     });
     if (!queued)
@@ -326,7 +417,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // Answers the request whose header has been read without reading any more
   // of it, and ends the connection.
   void Refuse(http::status status, std::string_view message) {
-    const auto& header = parser_->get();
+    const auto& header = Header();
     method_ = std::string(header.method_string());
     target_ = std::string(header.target());
     StringResponse response = PlainResponse(header.version(), false, status, message);
@@ -499,6 +590,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::request_parser<MediaBody>> media_parser_;
   std::function<void(std::uint64_t, std::string_view, beast::error_code&)> on_chunk_ =
       [this](std::uint64_t size, std::string_view extensions, beast::error_code& ec) {
         OnChunk(size, extensions, ec);
@@ -529,7 +621,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 ServerShared::ServerShared(ServerConfig config, Storage& storage)
     : config(std::move(config)),
-      site{storage, this->config.public_host, this->config.asset_dirs},
+      site{storage, this->config.public_host, this->config.asset_dirs, this->config.media},
       connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
                   this->config.max_connections_per_address),
       body_budget(this->config.max_body_memory) {

@@ -69,6 +69,8 @@ class ServerShared {
 
   ConnectionTable connections;
   BodyBudget body_budget;
+  // Files being received now (MediaLimits::uploads_at_once).
+  std::atomic<unsigned> media_uploads{0};
   // Connections turned away since the last note in the log.
   std::atomic<std::uint64_t> refused{0};
 

@@ -11,8 +11,9 @@ namespace heartpage::server {
 namespace {
 
 // 1: identifiers in the clear, names as sent. 2: identifiers hashed, names in
-// small letters. 3: temporary previews.
-constexpr int kSchemaVersion = 3;
+// small letters. 3: temporary previews. 4: pages taken down, and the senders'
+// own files.
+constexpr int kSchemaVersion = 4;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 系统设置 (
@@ -34,6 +35,34 @@ CREATE TABLE IF NOT EXISTS 页面 (
   修改时间 INTEGER NOT NULL,
   标签 TEXT NOT NULL
 );
+)sql";
+
+// Version 3. Files are kept in chunks of kMediaChunk bytes, so that reading
+// a range of one reads only the rows that hold it; who sent a file is kept
+// per sender, for their quota and for the sweep.
+constexpr const char* kMediaSchema = R"sql(
+CREATE TABLE IF NOT EXISTS 撤下 (
+  文件名 TEXT PRIMARY KEY,
+  撤下时间 INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS 媒体 (
+  名称 TEXT PRIMARY KEY,
+  类型 TEXT NOT NULL,
+  大小 INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS 媒体块 (
+  名称 TEXT NOT NULL,
+  序号 INTEGER NOT NULL,
+  内容 BLOB NOT NULL,
+  PRIMARY KEY (名称, 序号)
+);
+CREATE TABLE IF NOT EXISTS 媒体上传 (
+  名称 TEXT NOT NULL,
+  硬盘ID摘要 TEXT NOT NULL,
+  上传时间 INTEGER NOT NULL,
+  PRIMARY KEY (名称, 硬盘ID摘要)
+);
+CREATE INDEX IF NOT EXISTS 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
 )sql";
 
 std::string UtcNow() {
@@ -67,6 +96,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
           *db, hash_, note ? note : [](const std::string&) {});
     db->Exec(kSchema);
     if (found < 3) AddPreviewTable(*db);
+    db->Exec(kMediaSchema);
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)
@@ -205,13 +235,17 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
       total_after = page_bytes_ - before + bytes.size();
       // A page that does not grow may always be replaced: an owner can
       // still make room, or fix a page, on a full server.
-      if (bytes.size() > before && total_after > *page_limit_) return StoreResult::kOverQuota;
+      if (bytes.size() > before && total_after + media_bytes_ > *page_limit_)
+        return StoreResult::kOverQuota;
     }
     auto upsert = db->Prepare(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");
     upsert.Bind(1, name).BindBlob(2, bytes).Bind(3, now).Bind(4, etag);
     upsert.Step();
+    auto back = db->Prepare("DELETE FROM 撤下 WHERE 文件名 = ?");
+    back.Bind(1, name);
+    back.Step();
     return StoreResult::kStored;
   });
   if (result == StoreResult::kStored) page_bytes_ = total_after;
@@ -224,6 +258,9 @@ void SqliteStorage::LimitPageBytes(std::uint64_t bytes) {
   auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
   total.Step();
   page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
+  auto media = db->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
+  media.Step();
+  media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
   page_limit_ = bytes;
 }
 

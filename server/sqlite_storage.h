@@ -50,6 +50,14 @@ class SqliteStorage final : public Storage {
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override;
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota) override;
+  std::optional<MediaFacts> FindMedia(std::string_view name) override;
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override;
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
 
   // Stores that would take the pages past `bytes` in all are refused
   // (kOverQuota). No limit until this is called.
@@ -85,9 +93,11 @@ class SqliteStorage final : public Storage {
   // Writers of this process queue here rather than in SQLite's busy handler,
   // which polls with sleeps; the busy timeout still covers other processes.
   std::mutex write_mutex_;
-  // Under write_mutex_: the pages' bytes in all, known once a limit is set.
+  // Under write_mutex_: the pages' and the media's bytes in all, known once a
+  // limit is set.
   std::optional<std::uint64_t> page_limit_;
   std::uint64_t page_bytes_ = 0;
+  std::uint64_t media_bytes_ = 0;
 };
 
 // Schema version 3: the table of temporary previews (sqlite_previews.cpp).

@@ -76,6 +76,22 @@ class PageChangeSink {
   virtual void AllPagesChanged() = 0;
 };
 enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
+enum class TakeDownResult { kTakenDown, kUnclaimed, kNotOwner };
+
+// A file of the sender's own (picture, music, video), kept under the hex
+// SHA-256 of its bytes plus an extension of its detected type, so one file
+// is kept once however often it is sent.
+struct MediaFacts {
+  std::string name;          // "<64 hex>.<ext>"
+  std::string content_type;  // as served
+  std::uint64_t size = 0;
+};
+enum class MediaStoreResult { kStored, kOverOwnerQuota, kOverQuota };
+// Fills `buffer` with the next bytes of a file being stored; 0 at its end.
+using MediaReader = std::function<std::size_t(char* buffer, std::size_t size)>;
+// Media are kept and read in pieces of this size, so that neither storing
+// nor serving a large file holds more than this of it in memory.
+inline constexpr std::size_t kMediaChunk = 256 * 1024;
 
 // A temporary preview as a visitor finds it: live (with its page), or
 // expired, which its token still says for a while after.
@@ -149,6 +165,34 @@ class Storage {
   virtual std::optional<PreviewPage> LoadPreview(std::string_view /*token*/, std::int64_t /*now*/) {
     return std::nullopt;
   }
+
+  // Takes the published page of `name` down when `owner` claims it: the page
+  // and its bytes go, the claim stays, and WasTakenDown(name) holds until the
+  // page is stored again. Taking down a page that is already gone succeeds.
+  virtual TakeDownResult TakeDownPage(const MachineIdHash& /*owner*/, std::string_view /*name*/) {
+    throw StorageError("taking pages down is not supported here");
+  }
+  virtual bool WasTakenDown(std::string_view /*name*/) { return false; }
+
+  // Stores a file that `owner` sent, `facts.size` bytes read from `read`
+  // (not read at all when the bytes are kept already). Everything `owner`
+  // sent, this file included, may take at most `owner_quota` bytes; new
+  // bytes count against the site's storage limit too. Atomic: a failure
+  // leaves nothing of the file behind.
+  virtual MediaStoreResult StoreMedia(const MachineIdHash& /*owner*/, const MediaFacts& /*facts*/,
+                                      const MediaReader& /*read*/, std::uint64_t /*owner_quota*/) {
+    throw StorageError("media are not supported here");
+  }
+  virtual std::optional<MediaFacts> FindMedia(std::string_view /*name*/) { return std::nullopt; }
+  // Hands bytes [offset, offset + length) of a stored file to `take`, a
+  // chunk at a time, reading only the chunks that hold them.
+  virtual void ReadMedia(std::string_view /*name*/, std::uint64_t /*offset*/,
+                         std::uint64_t /*length*/,
+                         const std::function<void(std::string_view)>& /*take*/) {}
+  // Forgets each upload made before `uploaded_before` (seconds since the
+  // epoch) whose file no stored page of its uploader names, and removes the
+  // files no upload is left of. Answers the names of the files removed.
+  virtual std::vector<std::string> SweepMedia(std::int64_t /*uploaded_before*/) { return {}; }
 };
 
 }  // namespace heartpage::server

@@ -13,6 +13,8 @@ int Decode(const std::vector<std::string>& args);
 int MachineId(const std::vector<std::string>& args);
 int Publish(const std::vector<std::string>& args);
 int Settings(const std::vector<std::string>& args);
+int UploadFile(const std::vector<std::string>& args);
+int Unpublish(const std::vector<std::string>& args);
 int Qr(const std::vector<std::string>& args);
 
 // Writes the QR code of `text` as a PNG; says why on stderr when it cannot.

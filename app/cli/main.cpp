@@ -28,6 +28,11 @@ constexpr std::string_view kUsage =
     "  qr TEXT [-o FILE.png]\n"
     "        print the QR code of TEXT in the terminal, or write it as a PNG\n"
     "  settings         print the publishing server's settings fields with their index\n"
+    "  upload FILE [--machine-id ID]\n"
+    "        send a picture, music or video file of your own to the publishing host\n"
+    "        and print its public address\n"
+    "  unpublish [--machine-id ID]\n"
+    "        take down the page of the name this machine owns; the name stays its own\n"
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
     "with --strict that ends the command with status 1.\n";
@@ -38,14 +43,11 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"build", heartpage::cli::Build},
-    {"preview", heartpage::cli::Preview},
-    {"encode", heartpage::cli::Encode},
-    {"decode", heartpage::cli::Decode},
-    {"machine-id", heartpage::cli::MachineId},
-    {"publish", heartpage::cli::Publish},
-    {"settings", heartpage::cli::Settings},
-    {"qr", heartpage::cli::Qr},
+    {"build", heartpage::cli::Build},          {"preview", heartpage::cli::Preview},
+    {"encode", heartpage::cli::Encode},        {"decode", heartpage::cli::Decode},
+    {"machine-id", heartpage::cli::MachineId}, {"publish", heartpage::cli::Publish},
+    {"settings", heartpage::cli::Settings},    {"qr", heartpage::cli::Qr},
+    {"upload", heartpage::cli::UploadFile},    {"unpublish", heartpage::cli::Unpublish},
 };
 
 }  // namespace

@@ -140,6 +140,16 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     placed.push_back(upload);
     placed.push_back(phone);
     placed.push_back(scan);
+    // "选择文件…" beside each picture, music and video box.
+    for (const FieldRow& row : style.rows) {
+      if (row.kind != FieldKind::kPicture && row.kind != FieldKind::kMusic &&
+          row.kind != FieldKind::kVideo)
+        continue;
+      auto* pick = editor->findChild<QPushButton*>(Q("Pick" + row.Name()));
+      ASSERT_NE(pick, nullptr) << row.Name();
+      EXPECT_EQ(pick->text(), "选择文件…");
+      placed.push_back(pick);
+    }
     const std::vector<QWidget*> pickers = Pickers(editor);
     EXPECT_EQ(pickers.size(), layout.pickers.size());
     placed.insert(placed.end(), pickers.begin(), pickers.end());
@@ -177,6 +187,20 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
       visited.push_back(editor->focusWidget()->objectName());
     } while (editor->focusWidget() != last && visited.size() < 200);
     const Style& style = GetStyle(number);
+    // "选择文件…" comes right after its box; the rest is the layout's order.
+    std::vector<QString> file_pickers;
+    for (std::size_t i = 1; i < visited.size(); ++i) {
+      if (!visited[i].startsWith("Pick")) continue;
+      EXPECT_EQ(visited[i], "Pick" + visited[i - 1]);
+      file_pickers.push_back(visited[i]);
+    }
+    std::erase_if(visited, [](const QString& name) { return name.startsWith("Pick"); });
+    EXPECT_EQ(file_pickers.size(),
+              static_cast<std::size_t>(
+                  std::count_if(style.rows.begin(), style.rows.end(), [](const FieldRow& row) {
+                    return row.kind == FieldKind::kPicture || row.kind == FieldKind::kMusic ||
+                           row.kind == FieldKind::kVideo;
+                  })));
     const std::size_t pickers = GetLayout(number).pickers.size();
     ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 5 : 4));
     for (const FieldRow& row : style.rows)

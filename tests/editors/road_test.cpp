@@ -5,10 +5,14 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QGuiApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <cstdio>
@@ -16,6 +20,7 @@
 
 #include "editors/editor_window.h"
 #include "editors/editors.h"
+#include "editors/media_picker.h"
 #include "net/gbk.h"
 #include "net/host.h"
 #include "pages/builders.h"
@@ -232,6 +237,103 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
 
   editor->findChild<QPushButton*>("Command4")->click();
   EXPECT_NE(window->address(), address);
+}
+
+// A file of one's own on the road: chosen beside its field, checked by its
+// bytes, a large photo made light, sent, its address in the field and on the
+// published page; a wrong or oversized file refused; a cancelled upload
+// leaves nothing on the server.
+TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
+  testing::RecordingServices services;
+  services.machine_id = "road-media";
+  services.Install();
+  QString chosen;
+  SetMediaPickHooks({[&](QWidget*, FieldKind) { return chosen; }});
+  EditorWindow* editor = ShowEditor(1);
+  auto* picture = editor->findChild<QLineEdit*>("Text1(7)");
+  auto* video = editor->findChild<QLineEdit*>("Text1(8)");
+  const QString before = picture->text();
+  const auto pick = [&](const QString& file, const char* button) {
+    chosen = file;
+    editor->findChild<QPushButton*>(button)->click();
+  };
+  const auto refusal = [&]() -> QString {
+    QMessageBox* box = nullptr;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return (box = editor->findChild<QMessageBox*>("MediaError")); }, 60'000));
+    if (box == nullptr) return {};
+    const QString text = box->text();
+    box->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return text;
+  };
+  const auto done = [&] {
+    return QTest::qWaitFor([&] { return editor->findChild<QWidget*>("MediaProgress") == nullptr; },
+                           60'000);
+  };
+
+  // Text renamed to look like a photo; a song in the picture's field.
+  const QString fake = Q((directory.path() / "photo.jpg").string());
+  std::ofstream(fake.toStdString()) << "not a picture at all";
+  pick(fake, "PickText1(7)");
+  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片、音乐或视频文件！");
+  const QString song = Q((directory.path() / "song.mp3").string());
+  std::ofstream(song.toStdString(), std::ios::binary) << std::string("ID3\x04\0\0\0\0\0\0", 10);
+  pick(song, "PickText1(7)");
+  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片、音乐或视频文件！");
+  EXPECT_EQ(picture->text(), before);
+
+  // A 3000 x 2000 photo goes as a JPEG of 1920 x 1280.
+  QImage photo(3000, 2000, QImage::Format_RGB32);
+  photo.fill(QColor(200, 30, 60));
+  const QString photo_file = Q((directory.path() / "big.png").string());
+  ASSERT_TRUE(photo.save(photo_file));
+  pick(photo_file, "PickText1(7)");
+  ASSERT_TRUE(done());
+  ASSERT_TRUE(picture->text().startsWith(Q(PublishingOrigin() + "/media/")));
+  ASSERT_TRUE(picture->text().endsWith(".jpg"));
+  const std::string sent = testing::Fetch(picture->text().toStdString());
+  const QImage received = QImage::fromData(QByteArray(sent.data(), sent.size()), "JPEG");
+  EXPECT_EQ(received.size(), QSize(1920, 1280));
+
+  // Over the server's limit for a picture: the server's word, in Chinese.
+  std::string huge = "\x89PNG\r\n\x1A\n";
+  huge.resize(11 * 1024 * 1024, 'x');
+  const QString huge_file = Q((directory.path() / "huge.png").string());
+  std::ofstream(huge_file.toStdString(), std::ios::binary) << huge;
+  pick(huge_file, "PickText1(7)");
+  EXPECT_EQ(refusal(), "文件太大，超过了服务器允许的大小！");
+
+  // Cancelled at once: the field keeps its address, the server has nothing.
+  std::string clip = std::string(
+      "\0\0\0\x20"
+      "ftypisom\0\0\x02\0isomiso2avc1mp41",
+      32);
+  clip.resize(40 * 1024 * 1024, 'v');
+  const QString clip_file = Q((directory.path() / "clip.mp4").string());
+  std::ofstream(clip_file.toStdString(), std::ios::binary) << clip;
+  const QString video_before = video->text();
+  pick(clip_file, "PickText1(8)");
+  auto* progress = editor->findChild<QProgressDialog*>("MediaProgress");
+  ASSERT_NE(progress, nullptr);
+  progress->findChild<QPushButton*>()->click();  // "取消"
+  ASSERT_TRUE(done());
+  EXPECT_EQ(video->text(), video_before);
+  const QByteArray hash =
+      QCryptographicHash::hash(QByteArray(clip.data(), clip.size()), QCryptographicHash::Sha256)
+          .toHex();
+  EXPECT_TRUE(testing::Fetch(PublishingOrigin() + "/media/" + hash.toStdString() + ".mp4") ==
+              "<failed>");
+
+  // The published page names the picture.
+  editor->findChild<QPushButton*>("Command2")->click();
+  UploadDialog* dialog = OpenUploadDialog();
+  QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "roadmedia");
+  dialog->findChild<QPushButton*>("Command1")->click();
+  ASSERT_EQ(Status(dialog), "上传成功！");
+  EXPECT_NE(FromGbk(testing::Fetch(PageAddress("roadmedia"))).find(picture->text().toStdString()),
+            std::string::npos);
+  SetMediaPickHooks({});
 }
 
 }  // namespace

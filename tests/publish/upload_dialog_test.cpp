@@ -218,6 +218,47 @@ TEST_F(UploadDialogTest, AStoreUnderAnotherMachinesNameIsRefusedAndFreesTheBox) 
   EXPECT_EQ(GGCT::Get().ZCYN, "ghost2");
 }
 
+// "撤下网页" is there only while a name is owned, asks first, and leaves the
+// name owned: the page is gone from the server until it is published again.
+TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
+  Open();
+  auto* take_down = dialog->findChild<QPushButton*>("Command3");
+  EXPECT_EQ(take_down->text(), "撤下网页");
+  EXPECT_FALSE(take_down->isVisibleTo(dialog));
+  QTest::keyClicks(name, "down1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  EXPECT_TRUE(take_down->isVisibleTo(dialog));
+  EXPECT_FALSE(
+      take_down->geometry().intersects(dialog->findChild<QPushButton*>("Command2")->geometry()));
+  EXPECT_FALSE(take_down->geometry().intersects(address->geometry()));
+  const auto answer = [&](QMessageBox::StandardButton button) {
+    take_down->click();
+    auto* box = dialog->findChild<QMessageBox*>("TakeDownConfirm");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "确定撤下网页吗？撤下后对方将无法打开。");
+    box->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  services.sent.clear();
+  answer(QMessageBox::No);
+  EXPECT_TRUE(services.sent.empty());
+  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
+
+  answer(QMessageBox::Yes);
+  EXPECT_EQ(services.sent, std::vector<std::string>{TakeDownRequest("down1", services.machine_id)});
+  EXPECT_EQ(Status(), "网页已撤下！");
+  EXPECT_EQ(StatusColour(), QColor(0, 0x80, 0));
+  EXPECT_EQ(testing::Fetch(PageAddress("down1")), "<failed>");
+  EXPECT_EQ(GGCT::Get().ZCYN, "down1");
+  EXPECT_FALSE(name->isEnabled());
+  EXPECT_TRUE(address->toPlainText().isEmpty());
+
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
+}
+
 // An earlier upload of this machine claimed the name and its store failed:
 // the name is this machine's, though the server does not say whose a name
 // is, and the page is stored. The identifier is zero-padded and holds a tab,

@@ -63,7 +63,7 @@ Request Make(http::verb method, std::string_view target, std::string body = {}) 
 
 TEST(RoutingTest, AnswersPagesRefusesWhatDoesNotFitAndTurnsStorageFailuresInto500) {
   FakeStorage storage;
-  const Site site{storage, "pages.example:80", {}};
+  const Site site{storage, "pages.example:80", {}, {}};
   storage.StorePage(MachineIdHash("m1"), "abc", "<p>page</p>");
 
   const Response page = HandleRequest(Make(http::verb::get, "/Test/abc"), site);

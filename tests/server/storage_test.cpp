@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
+#include <ctime>
 #include <fstream>
 #include <latch>
 #include <thread>
@@ -181,7 +183,7 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
             PreviewStoreResult::kStored);
 
   // Through the router: live, expired (410, in Chinese), forgotten (404).
-  const Site site{*storage, "pages.example.org", {}};
+  const Site site{*storage, "pages.example.org", {}, {}};
   const auto get = [&](std::string_view token) {
     Request request(boost::beast::http::verb::get, "/preview/" + std::string(token), 11);
     return HandleRequest(request, site);
@@ -381,6 +383,92 @@ TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   for (std::thread& reader : readers) reader.join();
   EXPECT_EQ(stale, 0);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "200");
+}
+
+// Taking a page down frees its bytes and keeps its claim; a cache in front,
+// or in another process, stops serving it before the take-down returns.
+TEST_P(StorageTest, TakingAPageDownKeepsTheClaimAndEmptiesEveryCache) {
+  auto database = Open(/*page_limit=*/10);
+  CachingStorage cache(*database, 1024 * 1024, 16);
+  std::unique_ptr<Storage> other = GetParam() == Engine::kPostgres ? Open(10) : nullptr;
+  Storage& owner_side = other ? *other : cache;
+  const MachineIdHash m = owner_side.HashMachineId("m");
+  const MachineIdHash intruder = owner_side.HashMachineId("x");
+  ASSERT_EQ(owner_side.ClaimName(m, "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(owner_side.StorePage(m, "p", "0123456789"), StoreResult::kStored);
+  ASSERT_EQ(cache.LoadPage("p")->bytes, "0123456789");
+
+  EXPECT_EQ(owner_side.TakeDownPage(intruder, "p"), TakeDownResult::kNotOwner);
+  EXPECT_EQ(owner_side.TakeDownPage(m, "nobody"), TakeDownResult::kUnclaimed);
+  EXPECT_FALSE(cache.WasTakenDown("p"));
+  ASSERT_EQ(cache.LoadPage("p")->bytes, "0123456789");
+
+  EXPECT_EQ(owner_side.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(cache.LoadPage("p"), nullptr);
+  EXPECT_TRUE(cache.WasTakenDown("p"));
+  EXPECT_EQ(owner_side.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(owner_side.ClaimsOfName("p").size(), 1u);
+  // The freed bytes count: a full site takes the page again.
+  EXPECT_EQ(owner_side.StorePage(m, "p", "9876543210"), StoreResult::kStored);
+  EXPECT_FALSE(cache.WasTakenDown("p"));
+  EXPECT_EQ(cache.LoadPage("p")->bytes, "9876543210");
+}
+
+// Files are kept once whatever the number of senders, each sender's quota
+// counts what they sent, a range reads across chunk edges, and the sweep
+// removes only what no page of its sender names once it is old enough.
+TEST_P(StorageTest, MediaAreKeptOnceReadByRangeAndSweptWhenUnused) {
+  auto storage = Open(/*page_limit=*/2 * kMediaChunk + 1000);
+  const MachineIdHash a = storage->HashMachineId("a");
+  const MachineIdHash b = storage->HashMachineId("b");
+  std::string bytes(kMediaChunk * 2 + 100, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 % 251);
+  const auto from = [](std::string_view data) {
+    return MediaReader([data, at = std::size_t{0}](char* out, std::size_t size) mutable {
+      const std::size_t n = std::min(size, data.size() - at);
+      std::copy_n(data.data() + at, n, out);
+      at += n;
+      return n;
+    });
+  };
+  const MediaFacts big{std::string(64, 'a') + ".mp4", "video/mp4", bytes.size()};
+  const MediaFacts small{std::string(64, 'b') + ".png", "image/png", 5};
+  const std::uint64_t quota = bytes.size() + 4;
+
+  EXPECT_EQ(storage->StoreMedia(a, big, from(bytes), quota), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(a, big, from(""), quota), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(a, small, from("12345"), quota), MediaStoreResult::kOverOwnerQuota);
+  EXPECT_EQ(storage->StoreMedia(b, small, from("12345"), quota), MediaStoreResult::kStored);
+  // Kept once: a second sender's copy takes no more of the site's room.
+  EXPECT_EQ(storage->StoreMedia(b, big, from(""), quota * 2), MediaStoreResult::kStored);
+  const MediaFacts other{std::string(64, 'c') + ".mp4", "video/mp4", kMediaChunk};
+  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX),
+            MediaStoreResult::kOverQuota);
+  EXPECT_FALSE(storage->FindMedia(other.name));
+
+  const std::optional<MediaFacts> found = storage->FindMedia(big.name);
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->content_type, "video/mp4");
+  EXPECT_EQ(found->size, bytes.size());
+  std::string part;
+  storage->ReadMedia(big.name, kMediaChunk - 3, kMediaChunk + 10,
+                     [&](std::string_view piece) { part += piece; });
+  EXPECT_EQ(part, bytes.substr(kMediaChunk - 3, kMediaChunk + 10));
+
+  // a's page names the big file; b's pages name nothing.
+  ASSERT_EQ(storage->ClaimName(a, "pa"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->StorePage(a, "pa", "<video src=\"http://h/media/" + big.name + "\">"),
+            StoreResult::kStored);
+  const std::int64_t now = std::time(nullptr);
+  EXPECT_TRUE(storage->SweepMedia(now - 10).empty());  // all too young
+  EXPECT_EQ(storage->SweepMedia(now + 10), std::vector<std::string>{small.name});
+  EXPECT_FALSE(storage->FindMedia(small.name));
+  ASSERT_TRUE(storage->FindMedia(big.name));
+  // Taken down, the page names it no longer.
+  ASSERT_EQ(storage->TakeDownPage(a, "pa"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(storage->SweepMedia(now + 10), std::vector<std::string>{big.name});
+  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX),
+            MediaStoreResult::kStored);
 }
 
 }  // namespace

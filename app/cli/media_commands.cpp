@@ -1,0 +1,92 @@
+// Sending a file of one's own, and taking the published page down.
+#include <fstream>
+#include <iostream>
+#include <stdexcept>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+#include "machine/disk_serial.h"
+#include "net/host.h"
+#include "net/media_kind.h"
+#include "net/media_upload.h"
+#include "net/server_requests.h"
+#include "publish/answer_messages.h"
+
+namespace heartpage::cli {
+namespace {
+
+// "--machine-id ID" out of `args`; the rest is left in order.
+std::string TakeMachineId(std::vector<std::string>& args) {
+  std::string machine_id;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--machine-id") continue;
+    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError("--machine-id needs a value");
+    machine_id = args[i + 1];
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    break;
+  }
+  if (machine_id.empty()) machine_id = GetDiskSerial();  // throws when unreadable
+  return machine_id;
+}
+
+int Refused(std::string_view command, long status, std::string_view detail) {
+  std::cerr << "heartpage-cli " << command << ": " << MessageForStatus(status);
+  if (status != 0) std::cerr << " (" << status << (detail.empty() ? "" : ": ") << detail << ")";
+  std::cerr << '\n';
+  return 1;
+}
+
+}  // namespace
+
+int UploadFile(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  std::string machine_id;
+  try {
+    machine_id = TakeMachineId(args);
+  } catch (const std::runtime_error& error) {
+    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
+    std::cerr << "heartpage-cli upload: " << error.what() << "\n(give one with --machine-id ID)\n";
+    return 1;
+  }
+  if (args.size() != 1) throw UsageError("upload takes one FILE");
+  std::ifstream in(args[0], std::ios::binary);
+  if (!in) {
+    std::cerr << "heartpage-cli upload: cannot read " << args[0] << '\n';
+    return 1;
+  }
+  std::string head(kMediaSniffBytes, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<std::size_t>(in.gcount()));
+  if (!DetectMediaType(head)) return Refused("upload", 415, "checked here, nothing sent");
+  const MediaUploadResult result = UploadMedia(MediaUploadAddress(), args[0], {}, machine_id);
+  if (!result.ok()) return Refused("upload", result.status, result.text);
+  std::cout << result.text << '\n';
+  return 0;
+}
+
+int Unpublish(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  std::string machine_id;
+  try {
+    machine_id = TakeMachineId(args);
+  } catch (const std::runtime_error& error) {
+    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
+    std::cerr << "heartpage-cli unpublish: " << error.what()
+              << "\n(give one with --machine-id ID)\n";
+    return 1;
+  }
+  if (!args.empty()) throw UsageError("unpublish takes no arguments but --machine-id");
+  const std::string name = FetchOwnedName(machine_id);
+  if (name.empty()) {
+    std::cerr << "heartpage-cli unpublish: this machine owns no name on " << EndpointAddress()
+              << '\n';
+    return 1;
+  }
+  const PostResult answer = PostToEndpoint(TakeDownRequest(name, machine_id));
+  if (!answer.ok) return Refused("unpublish", answer.status, answer.text);
+  std::cout << "taken down: " << PageAddress(name) << '\n';
+  return 0;
+}
+
+}  // namespace heartpage::cli

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <curl/curl.h>
+
+namespace heartpage {
+
+// Adds the authorities of the file HEARTPAGE_CA_FILE names (if any) to those
+// `easy` trusts; false when that file cannot be read, and the request must
+// not be made.
+bool TrustExtraAuthorities(CURL* easy);
+
+}  // namespace heartpage

@@ -1,0 +1,165 @@
+// Taking a page down, and the senders' own files, against the real server.
+
+#include <gtest/gtest.h>
+
+#include "net/value_encoding.h"
+#include "tests/server/server_harness.h"
+
+namespace heartpage::server {
+namespace {
+
+using testing::ClaimBody;
+using testing::Exchange;
+using testing::Get;
+using testing::HttpConnection;
+using testing::HttpResponse;
+using testing::Post;
+using testing::ScratchDir;
+using testing::ServerProcess;
+using testing::StoreBody;
+
+std::string TakeDownBody(std::string_view machine, std::string_view name) {
+  return "zc=54&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine);
+}
+
+std::string MediaRequest(std::string_view machine, std::string_view bytes,
+                         std::string_view extra_headers = "") {
+  return "POST /api/media HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+         "application/octet-stream\r\nX-Machine-Id: " +
+         EncodeValue(machine) + "\r\n" + std::string(extra_headers) +
+         "Content-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" + std::string(bytes);
+}
+
+HttpResponse Upload(int port, std::string_view machine, std::string_view bytes,
+                    std::string_view extra_headers = "") {
+  return Exchange(port, MediaRequest(machine, bytes, extra_headers));
+}
+
+// A PNG as far as its signature goes, `size` bytes in all.
+std::string Png(std::size_t size, char fill) {
+  std::string bytes = "\x89PNG\r\n\x1A\n";
+  bytes.resize(size, fill);
+  return bytes;
+}
+
+std::string PathOf(const std::string& address) {
+  return address.substr(address.find("/media/"));
+}
+
+// Files stored, and their chunks, as the database holds them.
+std::string MediaRows(const std::filesystem::path& data) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2((data / "heartpage.sqlite3").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  std::string rows;
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT (SELECT count(*) FROM 媒体) || '/' || (SELECT count(*) FROM 媒体块) "
+                     "|| '/' || (SELECT count(*) FROM 媒体上传)",
+                     -1, &statement, nullptr);
+  if (sqlite3_step(statement) == SQLITE_ROW)
+    rows = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return rows;
+}
+
+TEST(TakeDownTest, OnlyTheOwnerTakesAPageDownAndMayPublishAgain) {
+  ScratchDir data;
+  ServerProcess server(data.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("owner", "love")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>page</p>")).status, 200);
+  ASSERT_EQ(Get(port, "/Test/love").status, 200);  // now kept in memory
+
+  EXPECT_EQ(Post(port, TakeDownBody("someone else", "love")).status, 403);
+  EXPECT_EQ(Post(port, TakeDownBody("owner", "nobody")).status, 404);
+  EXPECT_EQ(Post(port, TakeDownBody("owner", "../love")).status, 400);
+  const HttpResponse missing = Post(port, "zc=54&File=" + EncodeValue("love"));
+  EXPECT_EQ(missing.status, 400);
+  EXPECT_EQ(missing.body, "operation 6: missing field ID\n");
+  EXPECT_EQ(Get(port, "/Test/love").status, 200);
+
+  EXPECT_EQ(Post(port, TakeDownBody("owner", "LOVE")).status, 200);
+  const HttpResponse gone = Get(port, "/Test/love");
+  EXPECT_EQ(gone.status, 410);
+  EXPECT_NE(gone.body.find("这个网页已被它的主人撤下"), std::string::npos);
+  EXPECT_EQ(Get(port, "/Test/unknown").status, 404);
+  // The name stays the owner's.
+  EXPECT_EQ(Post(port, ClaimBody("someone else", "love")).status, 409);
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>again</p>")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/love").body, "<p>again</p>");
+}
+
+TEST(MediaTest, FilesAreCheckedByContentKeptOnceAndServedInRanges) {
+  ScratchDir data;
+  // Files are not bodies held in memory: --max-body does not bound them.
+  ServerProcess server(
+      data.path(), {"--max-picture", "100K", "--media-per-machine", "150K", "--max-body", "64K"});
+  const int port = server.port();
+
+  const std::string picture = Png(60 * 1024, 'p');
+  const HttpResponse stored = Upload(port, "m1", picture);
+  ASSERT_EQ(stored.status, 200) << stored.body;
+  EXPECT_TRUE(stored.body.ends_with(".png"));
+  EXPECT_EQ(Upload(port, "m1", picture).body, stored.body);  // same bytes, same file
+  const std::string path = PathOf(stored.body);
+
+  const HttpResponse whole = Get(port, path);
+  EXPECT_EQ(whole.status, 200);
+  EXPECT_EQ(whole.body, picture);
+  EXPECT_EQ(whole.headers.at("content-type"), "image/png");
+  EXPECT_EQ(whole.headers.at("x-content-type-options"), "nosniff");
+  EXPECT_EQ(whole.headers.at("cache-control"), "public, max-age=31536000, immutable");
+  EXPECT_NE(whole.headers.at("content-security-policy").find("sandbox"), std::string::npos);
+  const HttpResponse part = Get(port, path, "Range: bytes=262140-\r\n");
+  EXPECT_EQ(part.status, 416);
+  const HttpResponse seek = Get(port, path, "Range: bytes=100-60000\r\n");
+  EXPECT_EQ(seek.status, 206);
+  EXPECT_EQ(seek.headers.at("content-range"), "bytes 100-60000/61440");
+  EXPECT_EQ(seek.body, picture.substr(100, 59901));
+  EXPECT_EQ(Get(port, path, "If-None-Match: " + whole.headers.at("etag") + "\r\n").status, 304);
+  const HttpResponse head = Exchange(port, testing::GetRequest(path, "", "HEAD"), true);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_EQ(head.headers.at("content-length"), "61440");
+  EXPECT_EQ(Get(port, path.substr(0, path.size() - 3) + "jpg").status, 404);
+
+  // Text renamed to look like a picture; a picture over its kind's limit;
+  // a machine past its quota, while another still has its own.
+  EXPECT_EQ(Upload(port, "m1", "just some text, named photo.jpg").status, 415);
+  EXPECT_EQ(Upload(port, "m1", Png(101 * 1024, 'q')).status, 413);
+  EXPECT_EQ(Upload(port, "m1", Png(95 * 1024, 'r')).status, 413);
+  EXPECT_EQ(Upload(port, "m2", Png(95 * 1024, 'r')).status, 200);
+  // Refused from the header alone: no identifier, a malformed one, a web
+  // page's request, a declared length over every limit.
+  EXPECT_EQ(
+      Exchange(port, "POST /api/media HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc").status,
+      400);
+  EXPECT_EQ(Exchange(port,
+                     "POST /api/media HTTP/1.1\r\nHost: x\r\nX-Machine-Id: 12B\r\n"
+                     "Content-Length: 3\r\n\r\nabc")
+                .status,
+            400);
+  EXPECT_EQ(Upload(port, "m1", picture, "Origin: http://elsewhere\r\n").status, 403);
+  EXPECT_EQ(Exchange(port, "POST /api/media HTTP/1.1\r\nHost: x\r\nX-Machine-Id: " +
+                               EncodeValue("m1") + "\r\nContent-Length: 999999999\r\n\r\n")
+                .status,
+            413);
+  EXPECT_EQ(Get(port, "/api/media").status, 405);
+
+  // A client that gives up half-way leaves nothing behind.
+  const std::string before = MediaRows(data.path());
+  {
+    HttpConnection connection(port);
+    std::string request = MediaRequest("m3", Png(80 * 1024, 's'));
+    request.resize(request.size() - 40 * 1024);
+    connection.Send(request);
+    connection.ShutdownWrite();
+    EXPECT_FALSE(connection.Read().has_value());
+  }
+  EXPECT_EQ(Upload(port, "m3", Png(10, 't')).status, 200);  // served after the cut-off one
+  EXPECT_EQ(MediaRows(data.path()), "3/3/3");
+  EXPECT_EQ(before, "2/2/2");
+}
+
+}  // namespace
+}  // namespace heartpage::server
