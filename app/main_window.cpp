@@ -8,13 +8,14 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QWindow>
-#include <cmath>
 
-#include "app/editor_factory.h"
 #include "app/gallery_widgets.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
+#include "controls/twips.h"
 #include "controls/window_placement.h"
+#include "editors/editor_window.h"
+#include "editors/editors.h"
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "net/server_requests.h"
@@ -23,14 +24,6 @@
 
 namespace heartpage {
 namespace {
-
-// The window was laid out in twips, 15 to the pixel.
-int Px(int twips) {
-  return static_cast<int>(std::nearbyint(twips / 15.0));
-}
-QRect PxRect(int left, int top, int width, int height) {
-  return QRect(Px(left), Px(top), Px(width), Px(height));
-}
 
 constexpr int kScrollIntervalMs = 250;
 constexpr int kBorder = 1;  // the one-pixel frame of the panel and the tiles
@@ -72,7 +65,7 @@ void FillDefaults(MainWindowHooks& hooks) {
   if (!hooks.startup_post) hooks.startup_post = hooks.post ? hooks.post : StartupPoster();
   if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
   if (!hooks.show_notice) hooks.show_notice = ShowMessageBox;
-  if (!hooks.create_editor) hooks.create_editor = CreateEditor;
+  if (!hooks.create_editor) hooks.create_editor = CreateEditorWindow;
   if (!hooks.post) hooks.post = PostToEndpoint;
   if (!hooks.fetch_settings)
     hooks.fetch_settings = [post = hooks.post] { return FetchSettings(post); };
@@ -246,7 +239,7 @@ void MainWindow::HideSplash() {
 
 QWidget* MainWindow::Editor(int style) const {
   if (style < 1 || style > kStyleTiles) return nullptr;
-  return editors_[static_cast<std::size_t>(style - 1)].data();
+  return OpenEditor(style);
 }
 
 void MainWindow::SetAnnouncement(const QString& caption) {
@@ -260,11 +253,8 @@ void MainWindow::Scroll() {
 
 void MainWindow::ThumbnailClicked(int index) {
   if (index >= 0 && index < kStyleTiles) {
-    QPointer<QWidget>& editor = editors_[static_cast<std::size_t>(index)];
-    if (!editor) editor = hooks_.create_editor(index + 1);
-    editor->show();
-    editor->raise();
-    editor->activateWindow();
+    if (OpenEditor(index + 1) == nullptr) hooks_.create_editor(index + 1);
+    ShowEditor(index + 1);
     return;
   }
   const SettingsFields fields = hooks_.fetch_settings();

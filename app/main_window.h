@@ -21,9 +21,11 @@ namespace heartpage {
 struct MainWindowHooks {
   std::function<void(const std::string&)> open_target;  // the desktop's opener
   std::function<void(const Notice&)> show_notice;       // a message box
-  std::function<QWidget*(int style)> create_editor;     // CreateEditor
-  std::function<SettingsFields()> fetch_settings;       // FetchSettings
-  Poster post;                                          // the server endpoint
+  // A new editor of `style` when none is open; CreateEditorWindow, which
+  // makes it the open editor of its style.
+  std::function<QWidget*(int style)> create_editor;
+  std::function<SettingsFields()> fetch_settings;  // FetchSettings
+  Poster post;                                     // the server endpoint
   // Start-up's requests; by default the endpoint within kStartupBudget for
   // all of them together. Unset, a given `post` or `fetch_settings` stands
   // in for them.
@@ -80,7 +82,6 @@ class MainWindow : public QWidget {
   QTimer* timer_;
   iButton* close_button_;
   QLabel* announcement_;
-  std::array<QPointer<QWidget>, 8> editors_;
   bool dragging_ = false;
   QPoint drag_offset_;
   bool unloading_ = false;

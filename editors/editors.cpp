@@ -1,6 +1,6 @@
 #include "editors/editors.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 #include <array>
@@ -23,11 +23,10 @@ PreviewHooks& Hooks() {
   return hooks;
 }
 
-// The preview's wait: the windows stay alive, timers fire, buttons answer.
-void WaitWithEvents(std::chrono::milliseconds duration) {
-  QEventLoop loop;
-  QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-  loop.exec();
+// The preview's file goes from a timer: nothing waits for it, the window
+// that previewed included.
+void Later(std::chrono::milliseconds duration, std::function<void()> then) {
+  QTimer::singleShot(duration, QCoreApplication::instance(), std::move(then));
 }
 
 std::size_t Slot(int style) {
@@ -65,7 +64,7 @@ namespace internal {
 
 PreviewHooks ConfiguredPreviewHooks() {
   PreviewHooks hooks = Hooks();
-  if (!hooks.wait) hooks.wait = WaitWithEvents;
+  if (!hooks.wait) hooks.wait = Later;
   return hooks;
 }
 

@@ -12,9 +12,10 @@
 #include <functional>
 #include <memory>
 
-#include "app/editor_factory.h"
 #include "app/gallery_widgets.h"
 #include "controls/window_placement.h"
+#include "editors/editor_window.h"
+#include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "tests/app/server_process.h"
@@ -46,7 +47,7 @@ class MainWindowTest : public ::testing::Test {
     hooks.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
     hooks.create_editor = [this](int style) {
       created.push_back(style);
-      return CreateEditor(style);
+      return CreateEditorWindow(style);
     };
     hooks.fetch_settings = [this]() -> SettingsFields { return settings; };
     hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
