@@ -10,6 +10,7 @@
 #include <QWindow>
 
 #include "app/gallery_widgets.h"
+#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
 #include "controls/twips.h"
@@ -182,35 +183,50 @@ void MainWindow::BuildGallery() {
   }
 }
 
-bool MainWindow::Load() {
+void MainWindow::Load(std::function<void(bool show)> done) {
+  // Start-up runs on a thread of the pool, so that its requests never hold
+  // up this thread; what it does to the windows (the lock and the splash,
+  // notices, opening an address) it hands to this thread and waits for.
+  const auto here = [this](const std::function<void()>& effect) {
+    QMetaObject::invokeMethod(this, effect, Qt::BlockingQueuedConnection);
+  };
   StartupServices services;
-  services.claim_instance = [this] {
-    lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
-    if (!lock_->TryClaim()) return false;
-    ShowSplash();
-    return true;
+  services.claim_instance = [this, here] {
+    bool claimed = false;
+    here([&] {
+      lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
+      claimed = lock_->TryClaim();
+      if (claimed) ShowSplash();
+    });
+    return claimed;
   };
   services.fetch_settings = startup_fetch_;
   services.post = hooks_.startup_post;
   services.disk_serial = hooks_.disk_serial;
   // A message box must not open under the splash.
-  services.show_notice = [this](const Notice& notice) {
-    HideSplash();
-    hooks_.show_notice(notice);
+  services.show_notice = [this, here](const Notice& notice) {
+    here([&] {
+      HideSplash();
+      hooks_.show_notice(notice);
+    });
   };
-  services.open_target = hooks_.open_target;
-  const StartupResult result = RunStartup(services);
-  HideSplash();
-  if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
-  if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
-  if (!result.show_main) {
-    // Never shown, and nothing else of this copy has opened yet: the
-    // caller ends the program.
-    unloading_ = true;
-    timer_->stop();
-    return false;
-  }
-  return true;
+  services.open_target = [this, here](const std::string& target) {
+    here([&] { hooks_.open_target(target); });
+  };
+  RunInBackground(
+      this, [services] { return RunStartup(services); },
+      [this, done = std::move(done)](const StartupResult& result) {
+        HideSplash();
+        if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
+        if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
+        if (!result.show_main) {
+          // Never shown, and nothing else of this copy has opened yet: the
+          // caller ends the program.
+          unloading_ = true;
+          timer_->stop();
+        }
+        done(result.show_main);
+      });
 }
 
 // The artwork at half its size with a line saying that the program starts,
@@ -228,8 +244,6 @@ void MainWindow::ShowSplash() {
     splash->move(screen->availableGeometry().center() - splash->rect().center());
   splash->show();
   splash_ = splash;
-  // Painted now: the requests that follow only pump events while they wait.
-  QCoreApplication::processEvents();
 }
 
 void MainWindow::HideSplash() {
@@ -257,13 +271,14 @@ void MainWindow::ThumbnailClicked(int index) {
     ShowEditor(index + 1);
     return;
   }
-  const SettingsFields fields = hooks_.fetch_settings();
-  if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
-    hooks_.open_target((*fields)[kDownloadField]);
-  } else {
-    hooks_.show_notice(
-        {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
-  }
+  RunInBackground(this, hooks_.fetch_settings, [this](const SettingsFields& fields) {
+    if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
+      hooks_.open_target((*fields)[kDownloadField]);
+    } else {
+      hooks_.show_notice(
+          {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    }
+  });
 }
 
 void MainWindow::UnloadAll() {

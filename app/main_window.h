@@ -46,10 +46,11 @@ class MainWindow : public QWidget {
   explicit MainWindow(MainWindowHooks hooks = {});
   ~MainWindow() override;
 
-  // The loading: start-up. True when the window may be shown; false when the
-  // program is to end (another copy runs, a newer version exists, the server
-  // cannot be reached).
-  bool Load();
+  // The loading: start-up, off this thread; `done` comes on this thread
+  // with true when the window may be shown, false when the program is to
+  // end (another copy runs, a newer version exists, the server cannot be
+  // reached). The window lives until then: start-up reports to it.
+  void Load(std::function<void(bool show)> done);
 
   // The open editor of style 1 ... 8; null when none is open.
   QWidget* Editor(int style) const;

@@ -4,7 +4,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "editors/editor_internal.h"
 #include "editors/editor_window.h"
@@ -24,9 +26,19 @@ PreviewHooks& Hooks() {
 }
 
 // The preview's file goes from a timer: nothing waits for it, the window
-// that previewed included.
+// that previewed included. A program that ends first deletes it as it ends.
 void Later(std::chrono::milliseconds duration, std::function<void()> then) {
-  QTimer::singleShot(duration, QCoreApplication::instance(), std::move(then));
+  QCoreApplication* app = QCoreApplication::instance();
+  auto* timer = new QTimer(app);
+  timer->setSingleShot(true);
+  auto pending = std::make_shared<std::function<void()>>(std::move(then));
+  const auto run = [timer, pending] {
+    if (const std::function<void()> once = std::exchange(*pending, nullptr)) once();
+    timer->deleteLater();
+  };
+  QObject::connect(timer, &QTimer::timeout, timer, run);
+  QObject::connect(app, &QCoreApplication::aboutToQuit, timer, run);
+  timer->start(duration);
 }
 
 std::size_t Slot(int style) {
