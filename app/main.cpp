@@ -5,7 +5,6 @@
 #include "app/main_window.h"
 #include "controls/chinese_font.h"
 #include "controls/qt_translations.h"
-#include "net/form_post.h"
 #include "publish/clipboard_keeper.h"
 
 int main(int argc, char** argv) {
@@ -19,14 +18,17 @@ int main(int argc, char** argv) {
   heartpage::InstallQtChineseTranslations();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
-  // Requests wait with the event loop running, so that windows keep
-  // painting and timers keep firing.
-  heartpage::SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
-
   heartpage::MainWindow main_window;
-  if (!main_window.Load()) return 0;
-  main_window.show();
+  bool shown = false;
+  main_window.Load([&](bool show) {
+    shown = show;
+    if (show) {
+      main_window.show();
+    } else {
+      QCoreApplication::exit(0);
+    }
+  });
   const int status = QApplication::exec();
-  heartpage::KeepClipboardAfterExit();
+  if (shown) heartpage::KeepClipboardAfterExit();
   return status;
 }

@@ -8,13 +8,15 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QWindow>
-#include <cmath>
 
-#include "app/editor_factory.h"
 #include "app/gallery_widgets.h"
+#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
+#include "controls/twips.h"
 #include "controls/window_placement.h"
+#include "editors/editor_window.h"
+#include "editors/editors.h"
 #include "machine/disk_serial.h"
 #include "net/host.h"
 #include "net/server_requests.h"
@@ -23,14 +25,6 @@
 
 namespace heartpage {
 namespace {
-
-// The window was laid out in twips, 15 to the pixel.
-int Px(int twips) {
-  return static_cast<int>(std::nearbyint(twips / 15.0));
-}
-QRect PxRect(int left, int top, int width, int height) {
-  return QRect(Px(left), Px(top), Px(width), Px(height));
-}
 
 constexpr int kScrollIntervalMs = 250;
 constexpr int kBorder = 1;  // the one-pixel frame of the panel and the tiles
@@ -72,7 +66,7 @@ void FillDefaults(MainWindowHooks& hooks) {
   if (!hooks.startup_post) hooks.startup_post = hooks.post ? hooks.post : StartupPoster();
   if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
   if (!hooks.show_notice) hooks.show_notice = ShowMessageBox;
-  if (!hooks.create_editor) hooks.create_editor = CreateEditor;
+  if (!hooks.create_editor) hooks.create_editor = CreateEditorWindow;
   if (!hooks.post) hooks.post = PostToEndpoint;
   if (!hooks.fetch_settings)
     hooks.fetch_settings = [post = hooks.post] { return FetchSettings(post); };
@@ -189,35 +183,50 @@ void MainWindow::BuildGallery() {
   }
 }
 
-bool MainWindow::Load() {
+void MainWindow::Load(std::function<void(bool show)> done) {
+  // Start-up runs on a thread of the pool, so that its requests never hold
+  // up this thread; what it does to the windows (the lock and the splash,
+  // notices, opening an address) it hands to this thread and waits for.
+  const auto here = [this](const std::function<void()>& effect) {
+    QMetaObject::invokeMethod(this, effect, Qt::BlockingQueuedConnection);
+  };
   StartupServices services;
-  services.claim_instance = [this] {
-    lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
-    if (!lock_->TryClaim()) return false;
-    ShowSplash();
-    return true;
+  services.claim_instance = [this, here] {
+    bool claimed = false;
+    here([&] {
+      lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
+      claimed = lock_->TryClaim();
+      if (claimed) ShowSplash();
+    });
+    return claimed;
   };
   services.fetch_settings = startup_fetch_;
   services.post = hooks_.startup_post;
   services.disk_serial = hooks_.disk_serial;
   // A message box must not open under the splash.
-  services.show_notice = [this](const Notice& notice) {
-    HideSplash();
-    hooks_.show_notice(notice);
+  services.show_notice = [this, here](const Notice& notice) {
+    here([&] {
+      HideSplash();
+      hooks_.show_notice(notice);
+    });
   };
-  services.open_target = hooks_.open_target;
-  const StartupResult result = RunStartup(services);
-  HideSplash();
-  if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
-  if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
-  if (!result.show_main) {
-    // Never shown, and nothing else of this copy has opened yet: the
-    // caller ends the program.
-    unloading_ = true;
-    timer_->stop();
-    return false;
-  }
-  return true;
+  services.open_target = [this, here](const std::string& target) {
+    here([&] { hooks_.open_target(target); });
+  };
+  RunInBackground(
+      this, [services] { return RunStartup(services); },
+      [this, done = std::move(done)](const StartupResult& result) {
+        HideSplash();
+        if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
+        if (result.owned_name) GGCT::Get().ZCYN = *result.owned_name;
+        if (!result.show_main) {
+          // Never shown, and nothing else of this copy has opened yet: the
+          // caller ends the program.
+          unloading_ = true;
+          timer_->stop();
+        }
+        done(result.show_main);
+      });
 }
 
 // The artwork at half its size with a line saying that the program starts,
@@ -235,8 +244,6 @@ void MainWindow::ShowSplash() {
     splash->move(screen->availableGeometry().center() - splash->rect().center());
   splash->show();
   splash_ = splash;
-  // Painted now: the requests that follow only pump events while they wait.
-  QCoreApplication::processEvents();
 }
 
 void MainWindow::HideSplash() {
@@ -246,7 +253,7 @@ void MainWindow::HideSplash() {
 
 QWidget* MainWindow::Editor(int style) const {
   if (style < 1 || style > kStyleTiles) return nullptr;
-  return editors_[static_cast<std::size_t>(style - 1)].data();
+  return OpenEditor(style);
 }
 
 void MainWindow::SetAnnouncement(const QString& caption) {
@@ -260,20 +267,18 @@ void MainWindow::Scroll() {
 
 void MainWindow::ThumbnailClicked(int index) {
   if (index >= 0 && index < kStyleTiles) {
-    QPointer<QWidget>& editor = editors_[static_cast<std::size_t>(index)];
-    if (!editor) editor = hooks_.create_editor(index + 1);
-    editor->show();
-    editor->raise();
-    editor->activateWindow();
+    if (OpenEditor(index + 1) == nullptr) hooks_.create_editor(index + 1);
+    ShowEditor(index + 1);
     return;
   }
-  const SettingsFields fields = hooks_.fetch_settings();
-  if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
-    hooks_.open_target((*fields)[kDownloadField]);
-  } else {
-    hooks_.show_notice(
-        {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
-  }
+  RunInBackground(this, hooks_.fetch_settings, [this](const SettingsFields& fields) {
+    if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
+      hooks_.open_target((*fields)[kDownloadField]);
+    } else {
+      hooks_.show_notice(
+          {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    }
+  });
 }
 
 void MainWindow::UnloadAll() {

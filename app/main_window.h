@@ -21,9 +21,11 @@ namespace heartpage {
 struct MainWindowHooks {
   std::function<void(const std::string&)> open_target;  // the desktop's opener
   std::function<void(const Notice&)> show_notice;       // a message box
-  std::function<QWidget*(int style)> create_editor;     // CreateEditor
-  std::function<SettingsFields()> fetch_settings;       // FetchSettings
-  Poster post;                                          // the server endpoint
+  // A new editor of `style` when none is open; CreateEditorWindow, which
+  // makes it the open editor of its style.
+  std::function<QWidget*(int style)> create_editor;
+  std::function<SettingsFields()> fetch_settings;  // FetchSettings
+  Poster post;                                     // the server endpoint
   // Start-up's requests; by default the endpoint within kStartupBudget for
   // all of them together. Unset, a given `post` or `fetch_settings` stands
   // in for them.
@@ -44,10 +46,11 @@ class MainWindow : public QWidget {
   explicit MainWindow(MainWindowHooks hooks = {});
   ~MainWindow() override;
 
-  // The loading: start-up. True when the window may be shown; false when the
-  // program is to end (another copy runs, a newer version exists, the server
-  // cannot be reached).
-  bool Load();
+  // The loading: start-up, off this thread; `done` comes on this thread
+  // with true when the window may be shown, false when the program is to
+  // end (another copy runs, a newer version exists, the server cannot be
+  // reached). The window lives until then: start-up reports to it.
+  void Load(std::function<void(bool show)> done);
 
   // The open editor of style 1 ... 8; null when none is open.
   QWidget* Editor(int style) const;
@@ -80,7 +83,6 @@ class MainWindow : public QWidget {
   QTimer* timer_;
   iButton* close_button_;
   QLabel* announcement_;
-  std::array<QPointer<QWidget>, 8> editors_;
   bool dragging_ = false;
   QPoint drag_offset_;
   bool unloading_ = false;

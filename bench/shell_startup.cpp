@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
-  heartpage::SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 5); });
   const Clock::time_point at_app = Clock::now();
 
   std::vector<double> requests;
@@ -77,7 +77,10 @@ int main(int argc, char** argv) {
   hooks.lock_directory = lock_dir.path();
   heartpage::MainWindow window(hooks);
   const Clock::time_point at_built = Clock::now();
-  if (!window.Load()) {
+  std::optional<bool> shown;
+  window.Load([&](bool show) { shown = show; });
+  while (!shown) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  if (!*shown) {
     std::fprintf(stderr, "start-up refused to show the window (is the server running?)\n");
     return 1;
   }

@@ -12,11 +12,11 @@
 
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
+#include "controls/twips.h"
 
 namespace heartpage {
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
 constexpr double kHimetricPerPixel = 26.45836;
 constexpr int kHoverIntervalMs = 50;
 constexpr std::int16_t kEnter = 13;

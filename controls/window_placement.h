@@ -20,4 +20,8 @@ QRect AvailableArea();
 // Moves a top-level window there (its frame, when it has one).
 void PlaceOnScreen(QWidget* window);
 
+// Places `window` with PlaceOnScreen when it is first shown, once: where the
+// user moves it afterwards, it stays, hidden and shown again included.
+void PlaceOnFirstShow(QWidget* window);
+
 }  // namespace heartpage

@@ -3,8 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -22,7 +20,9 @@
 #include <limits>
 #include <vector>
 
+#include "controls/background.h"
 #include "controls/chinese_font.h"
+#include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "editors/check_prompt.h"
 #include "editors/editor_internal.h"
@@ -37,12 +37,8 @@
 namespace heartpage {
 namespace {
 
-int Px(int twips) {
-  return twips / kTwipsPerPixel;
-}
-
 QRect PxRect(const Rect& rect) {
-  return {Px(rect.left), Px(rect.top), Px(rect.width), Px(rect.height)};
+  return heartpage::PxRect(rect.left, rect.top, rect.width, rect.height);
 }
 
 QString Q(const std::string& text) {
@@ -162,6 +158,7 @@ EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface
   }
   Build(layout);
   FillDefaults();
+  PlaceOnFirstShow(this);
   if (style == 7) NumberLabels();
 }
 
@@ -387,56 +384,58 @@ bool EditorWindow::Checked() const {
   return check_ != nullptr && check_->isChecked();
 }
 
-bool EditorWindow::FieldsLookUsable() {
-  // The check serves events while it waits: a second click meanwhile, on
-  // either button, starts nothing.
-  if (checking_) return false;
-  checking_ = true;
-  ++previews_waiting_;
-  setCursor(Qt::BusyCursor);
-  CheckOptions options;
-  options.between = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); };
-  const std::vector<Finding> findings = CheckFields(GetStyle(style_), *this, options);
-  unsetCursor();
-  --previews_waiting_;
-  checking_ = false;
-  if (close_pending_) {
-    GoIfClosed();
-    return false;
-  }
-  return findings.empty() || ConfirmFindings(this, findings);
+FieldMap EditorWindow::Snapshot() const {
+  FieldMap fields;
+  for (const FieldRow& row : GetStyle(style_).rows) fields.values[row.Name()] = Value(row.Name());
+  fields.checked = Checked();
+  return fields;
 }
 
-void EditorWindow::GoIfClosed() {
-  if (close_pending_ && previews_waiting_ == 0) {
-    internal::ForgetEditor(this);
-    deleteLater();
-  }
+void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
+  // The window answers while the check waits: a second click meanwhile, on
+  // any of the buttons, starts nothing.
+  if (checking_) return;
+  checking_ = true;
+  setCursor(Qt::BusyCursor);
+  RunInBackground(
+      this, [style = style_, fields = Snapshot()] { return CheckFields(GetStyle(style), fields); },
+      [this, then](const std::vector<Finding>& findings) {
+        unsetCursor();
+        checking_ = false;
+        if (findings.empty() || ConfirmFindings(this, findings)) (this->*then)();
+      });
 }
 
 void EditorWindow::Preview() {
-  RunPreview(/*phone=*/false);
+  AfterChecks(&EditorWindow::ShowPreview);
 }
 
 void EditorWindow::PhonePreview() {
-  RunPreview(/*phone=*/true);
+  AfterChecks(&EditorWindow::ShowPhonePreview);
 }
 
 void EditorWindow::ScanPreview() {
-  if (!FieldsLookUsable()) return;
+  AfterChecks(&EditorWindow::ShowScanPreviewNow);
+}
+
+void EditorWindow::ShowScanPreviewNow() {
   BuildStyle(style_, *this);
   ShowScanPreview(GGCT::Get().FGN);
 }
 
+void EditorWindow::ShowPreview() {
+  RunPreview(/*phone=*/false);
+}
+
+void EditorWindow::ShowPhonePreview() {
+  RunPreview(/*phone=*/true);
+}
+
 void EditorWindow::RunPreview(bool phone) {
-  if (!FieldsLookUsable()) return;
   BuildStyle(style_, *this);
-  // The wait keeps events flowing: the user may close this window meanwhile,
-  // which then waits for the preview to end before the window goes.
-  ++previews_waiting_;
+  // The file goes from a timer: this window may close meanwhile.
   const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
   const std::optional<std::string> error = phone ? WritePhonePreview(hooks) : WritePreview(hooks);
-  --previews_waiting_;
   if (error) {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),
                                 QMessageBox::Ok, isVisible() ? this : nullptr);
@@ -444,34 +443,23 @@ void EditorWindow::RunPreview(bool phone) {
     box->setObjectName(QStringLiteral("PreviewError"));
     box->open();
   }
-  GoIfClosed();
 }
 
 void EditorWindow::UploadPage() {
-  if (!FieldsLookUsable()) return;
+  AfterChecks(&EditorWindow::ShowUpload);
+}
+
+void EditorWindow::ShowUpload() {
   BuildStyle(style_, *this);
   ShowUploadDialog();
 }
 
+// Goes at once, a check still waiting included: its answer is for this
+// window only and goes with it.
 void EditorWindow::closeEvent(QCloseEvent* event) {
   event->accept();
-  if (previews_waiting_ > 0) {
-    // Goes once its preview ends; opened again before, it shows the defaults
-    // as a new window would.
-    close_pending_ = true;
-    FillDefaults();
-  } else {
-    internal::ForgetEditor(this);
-    deleteLater();
-  }
-}
-
-void EditorWindow::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  close_pending_ = false;
-  if (placed_) return;
-  placed_ = true;
-  PlaceOnScreen(this);
+  internal::ForgetEditor(this);
+  deleteLater();
 }
 
 }  // namespace heartpage

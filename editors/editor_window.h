@@ -41,19 +41,22 @@ class EditorWindow : public QWidget, public FieldSource {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void Build(const WindowLayout& layout);
   void FillDefaults();
   void NumberLabels();
-  // Tries the addresses and dates (the window stays responsive meanwhile)
-  // and, when something looks wrong, asks whether to go on anyway. False:
-  // stop here (the user went back to the fields, the window was closed, or a
-  // check of this window is already running).
-  bool FieldsLookUsable();
-  // Lets a window closed while it waited go.
-  void GoIfClosed();
+  // Tries the addresses and dates off the windows' thread and, when
+  // something looks wrong, asks whether to go on anyway; then does `then`.
+  // Nothing is done when the user goes back to the fields, when the window
+  // closes first, or when a check of this window is already running.
+  void AfterChecks(void (EditorWindow::*then)());
+  // The fields as they are now, for the check to read on its own thread.
+  FieldMap Snapshot() const;
+  void ShowPreview();
+  void ShowPhonePreview();
+  void ShowScanPreviewNow();
+  void ShowUpload();
   void RunPreview(bool phone);
 
   int style_;
@@ -62,10 +65,7 @@ class EditorWindow : public QWidget, public FieldSource {
   QWidget* surface_;
   std::map<std::string, QWidget*, std::less<>> boxes_;
   QCheckBox* check_ = nullptr;
-  int previews_waiting_ = 0;
   bool checking_ = false;
-  bool close_pending_ = false;
-  bool placed_ = false;
 };
 
 }  // namespace heartpage

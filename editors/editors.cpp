@@ -1,10 +1,12 @@
 #include "editors/editors.h"
 
-#include <QEventLoop>
+#include <QCoreApplication>
 #include <QPointer>
 #include <QTimer>
 #include <array>
+#include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include "editors/editor_internal.h"
 #include "editors/editor_window.h"
@@ -23,11 +25,20 @@ PreviewHooks& Hooks() {
   return hooks;
 }
 
-// The preview's wait: the windows stay alive, timers fire, buttons answer.
-void WaitWithEvents(std::chrono::milliseconds duration) {
-  QEventLoop loop;
-  QTimer::singleShot(duration, &loop, &QEventLoop::quit);
-  loop.exec();
+// The preview's file goes from a timer: nothing waits for it, the window
+// that previewed included. A program that ends first deletes it as it ends.
+void Later(std::chrono::milliseconds duration, std::function<void()> then) {
+  QCoreApplication* app = QCoreApplication::instance();
+  auto* timer = new QTimer(app);
+  timer->setSingleShot(true);
+  auto pending = std::make_shared<std::function<void()>>(std::move(then));
+  const auto run = [timer, pending] {
+    if (const std::function<void()> once = std::exchange(*pending, nullptr)) once();
+    timer->deleteLater();
+  };
+  QObject::connect(timer, &QTimer::timeout, timer, run);
+  QObject::connect(app, &QCoreApplication::aboutToQuit, timer, run);
+  timer->start(duration);
 }
 
 std::size_t Slot(int style) {
@@ -65,7 +76,7 @@ namespace internal {
 
 PreviewHooks ConfiguredPreviewHooks() {
   PreviewHooks hooks = Hooks();
-  if (!hooks.wait) hooks.wait = WaitWithEvents;
+  if (!hooks.wait) hooks.wait = Later;
   return hooks;
 }
 

@@ -22,8 +22,8 @@ EditorWindow* ShowEditor(int style);
 EditorWindow* OpenEditor(int style);
 
 // How the preview command opens, waits and where it writes. An unset hook
-// keeps its default: the desktop opens the file, and the wait keeps the event
-// loop running for the five seconds. Tests set them so that no browser starts.
+// keeps its default: the desktop opens the file, and a timer deletes it five
+// seconds later. Tests set them so that no browser starts.
 void SetPreviewHooks(PreviewHooks hooks);
 
 }  // namespace heartpage

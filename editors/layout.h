@@ -92,7 +92,6 @@ struct WindowLayout {
   double label1_points = 12;
 };
 
-inline constexpr int kTwipsPerPixel = 15;
 inline constexpr int kSingleLineHeight = 270;
 
 // The layout of editor 1 ... 8; throws std::out_of_range for any other.

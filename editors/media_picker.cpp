@@ -3,16 +3,15 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFutureWatcher>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "net/media_kind.h"
 #include "net/media_upload.h"
@@ -58,16 +57,6 @@ void Warn(QWidget* parent, std::string_view text) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }
-
-// What the sending thread and the window share; the window only reads it
-// (on a timer), so that neither waits for the other and either may go first.
-struct Transfer {
-  std::atomic<bool> cancel = false;
-  std::atomic<std::uint64_t> sent = 0;
-  std::atomic<std::uint64_t> total = 0;
-  std::atomic<bool> done = false;
-  MediaUploadResult result;  // written before `done`
-};
 
 }  // namespace
 
@@ -140,38 +129,38 @@ void PickMedia(QLineEdit* field, FieldKind kind) {
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->setValue(0);
 
-  auto transfer = std::make_shared<Transfer>();
-  QObject::connect(progress, &QProgressDialog::canceled, progress,
-                   [transfer] { transfer->cancel = true; });
-  std::thread([transfer, path = path.toStdString(), bytes, machine_id] {
-    transfer->result =
-        UploadMedia(MediaUploadAddress(), path, std::string_view(bytes.constData(), bytes.size()),
-                    machine_id, [&](std::uint64_t sent, std::uint64_t total) {
-                      transfer->sent = sent;
-                      transfer->total = total;
-                      return !transfer->cancel;
-                    });
-    transfer->done = true;
-  }).detach();
-
-  auto* timer = new QTimer(progress);
-  timer->setInterval(50);
+  // The upload runs on a thread of the pool; its progress and its result
+  // come back to the progress window as signals of the watcher, which is
+  // that window's child: gone with the window, it reports nothing more, and
+  // the upload is told to stop.
+  auto cancel = std::make_shared<std::atomic<bool>>(false);
+  QObject::connect(progress, &QProgressDialog::canceled, progress, [cancel] { *cancel = true; });
+  QObject::connect(progress, &QObject::destroyed, [cancel] { *cancel = true; });
+  auto* watcher = new QFutureWatcher<MediaUploadResult>(progress);
+  QObject::connect(watcher, &QFutureWatcherBase::progressValueChanged, progress,
+                   &QProgressDialog::setValue);
   QPointer<QLineEdit> target(field);
-  QObject::connect(timer, &QTimer::timeout, progress, [transfer, progress, target, window] {
-    if (progress->wasCanceled()) transfer->cancel = true;
-    if (const std::uint64_t total = transfer->total; total > 0)
-      progress->setValue(static_cast<int>(transfer->sent * 1000 / total));
-    if (!transfer->done) return;
-    progress->close();
-    const MediaUploadResult& result = transfer->result;
-    if (result.cancelled) return;
-    if (!result.ok()) return Warn(window, MessageForStatus(result.status));
-    if (target) {
-      target->setText(QString::fromStdString(result.text));
-      target->setCursorPosition(0);
-    }
-  });
-  timer->start();
+  QObject::connect(watcher, &QFutureWatcherBase::finished, progress,
+                   [watcher, progress, target, window] {
+                     progress->close();
+                     const MediaUploadResult result = watcher->result();
+                     if (result.cancelled) return;
+                     if (!result.ok()) return Warn(window, MessageForStatus(result.status));
+                     if (target) {
+                       target->setText(QString::fromStdString(result.text));
+                       target->setCursorPosition(0);
+                     }
+                   });
+  watcher->setFuture(QtConcurrent::run(
+      [cancel, path = path.toStdString(), bytes, machine_id](QPromise<MediaUploadResult>& promise) {
+        promise.setProgressRange(0, 1000);
+        promise.addResult(UploadMedia(
+            MediaUploadAddress(), path, std::string_view(bytes.constData(), bytes.size()),
+            machine_id, [&](std::uint64_t sent, std::uint64_t total) {
+              if (total > 0) promise.setProgressValue(static_cast<int>(sent * 1000 / total));
+              return !*cancel;
+            }));
+      }));
 }
 
 }  // namespace heartpage

@@ -20,21 +20,9 @@ namespace {
 // an answer of ours and is not worth the memory.
 constexpr std::size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 
-// How long one wait may last before the hook runs again. Socket activity ends
-// a wait at once, so this bounds only the hook's rhythm, not the latency.
-constexpr int kHookIntervalMs = 10;
+// Socket activity ends a wait at once; this bounds only how often libcurl's
+// own timers (time-outs, retries) are looked at.
 constexpr int kIdleIntervalMs = 250;
-
-std::mutex hook_mutex;
-std::function<void()>& Hook() {
-  static std::function<void()> hook;
-  return hook;
-}
-
-std::function<void()> CurrentHook() {
-  std::lock_guard lock(hook_mutex);
-  return Hook();
-}
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -172,14 +160,12 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
   if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) return result;
   const Attachment attachment{multi.get(), e};
 
-  const std::function<void()> hook = CurrentHook();
   int running = 1;
   while (true) {
     if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return result;
     if (running == 0) break;
-    if (hook) hook();
-    const int interval = hook ? kHookIntervalMs : kIdleIntervalMs;
-    if (curl_multi_poll(multi.get(), nullptr, 0, interval, nullptr) != CURLM_OK) return result;
+    if (curl_multi_poll(multi.get(), nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK)
+      return result;
   }
 
   CURLcode outcome = CURLE_FAILED_INIT;
@@ -196,12 +182,6 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
 
 std::string PostForm(std::string address, std::string body) {
   return PostFormChecked(std::move(address), std::move(body)).text;
-}
-
-std::function<void()> SetWaitHook(std::function<void()> hook) {
-  std::lock_guard lock(hook_mutex);
-  std::swap(Hook(), hook);
-  return hook;
 }
 
 }  // namespace heartpage

@@ -5,8 +5,9 @@
 #include <string>
 
 // The one way the program talks to the publishing server: a form POST whose
-// answer comes back as text. The caller's event loop keeps running while a
-// request waits, through the wait hook.
+// answer comes back as text. A request blocks its thread until the answer is
+// there: the windows make theirs on threads of their own. Every request owns
+// its transfer, so requests on several threads run at once.
 namespace heartpage {
 
 struct PostResult {
@@ -31,11 +32,5 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
 
 // The same, for callers that only read the answer text.
 std::string PostForm(std::string address, std::string body);
-
-// Installs the function called repeatedly while a request waits (the windows
-// install one that processes pending events once); an empty function restores
-// the default, which only waits on the network. Answers the previous hook.
-// Every request owns its transfer, so the hook may start another request.
-std::function<void()> SetWaitHook(std::function<void()> hook);
 
 }  // namespace heartpage

@@ -61,21 +61,23 @@ std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
   } else {
     OpenTarget(opened);
   }
-  if (hooks.wait) {
-    hooks.wait(kPreviewLifetime);
-  } else {
-    std::this_thread::sleep_for(kPreviewLifetime);
-  }
-
   // The last preview deletes a file; an earlier one leaves a later one's
   // file to its own deletion.
-  for (const Written& file : written) {
-    const auto count = WritesOf().find(Utf8(file.path.filename()));
-    if (count != WritesOf().end() && count->second == file.write && file.stamp &&
-        StampFile(file.path) == file.stamp) {
-      std::error_code ignored;  // a browser that still holds the file keeps it
-      fs::remove(file.path, ignored);
+  auto remove = [written = std::move(written)] {
+    for (const Written& file : written) {
+      const auto count = WritesOf().find(Utf8(file.path.filename()));
+      if (count != WritesOf().end() && count->second == file.write && file.stamp &&
+          StampFile(file.path) == file.stamp) {
+        std::error_code ignored;  // a browser that still holds the file keeps it
+        fs::remove(file.path, ignored);
+      }
     }
+  };
+  if (hooks.wait) {
+    hooks.wait(kPreviewLifetime, std::move(remove));
+  } else {
+    std::this_thread::sleep_for(kPreviewLifetime);
+    remove();
   }
   return std::nullopt;
 }

@@ -55,16 +55,19 @@ inline constexpr std::string_view kPreviewFileName = "yl.htm";
 struct PreviewHooks {
   // Opens the written file; OpenTarget by default.
   std::function<bool(const std::string&)> open;
-  // Waits for the given time while the caller's event loop keeps running;
-  // sleeps by default. The windows install one that processes events.
-  std::function<void(std::chrono::milliseconds)> wait;
+  // Runs the second argument (the deletion) once the given time has
+  // passed. By default it sleeps and runs it before returning, as a program
+  // without an event loop must; the windows install a timer instead, so
+  // that nothing waits.
+  std::function<void(std::chrono::milliseconds, std::function<void()>)> wait;
   // Where the file goes; PreviewDirectory by default.
   std::function<std::filesystem::path()> directory;
 };
 
 // Writes the page built last (GGCT's FGN) to "yl.htm" in the preview
-// folder (WritePrivateFile), opens it, waits five seconds and deletes it, unless a later
-// preview has written the file meanwhile: the last preview deletes it.
+// folder (WritePrivateFile), opens it and deletes it five seconds later
+// (through the wait hook), unless a later preview has written the file
+// meanwhile: the last preview deletes it.
 // Answers an error message, for the user, when the file cannot be written or
 // the folder is not private; nothing is opened then.
 std::optional<std::string> WritePreview(const PreviewHooks& hooks = {});
@@ -75,7 +78,7 @@ struct PreviewFile {
 };
 
 // What every preview does: writes `files` in the preview folder
-// (WritePrivateFile), opens the last of them, waits five seconds and deletes
+// (WritePrivateFile), opens the last of them and, five seconds later, deletes
 // each file that no later preview has written meanwhile. Answers an error
 // message, for the user, when a file cannot be written or the folder is not
 // private; nothing is opened then.

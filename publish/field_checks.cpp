@@ -302,11 +302,9 @@ class AddressChecker {
         attempts_.clear();
         break;
       }
-      if (options_.between) options_.between();
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - now).count();
-      const long interval = options_.between ? 10 : 100;
-      curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::min<long>(left, interval)),
+      curl_multi_poll(multi_.get(), nullptr, 0, static_cast<int>(std::min<long>(left, 100)),
                       nullptr);
     }
   }

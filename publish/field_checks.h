@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +25,6 @@ struct CheckOptions {
   // not answering.
   std::chrono::milliseconds limit{3000};
   int max_redirects = 5;
-  // Called over and over while the requests wait: the windows process their
-  // events there, so they stay responsive.
-  std::function<void()> between;
 };
 
 // The heading of the list of findings, before one line per finding.

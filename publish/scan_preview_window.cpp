@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
+#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/window_placement.h"
 #include "publish/qr_image.h"
@@ -28,8 +29,8 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   setWindowTitle(Q(scan_text::kTitle));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  // Closing only hides it: a store waiting for the server (which keeps
-  // events flowing) still has its window to report to.
+  // Closing only hides it: a store waiting for the server still has its
+  // window to report to.
   auto* layout = new QVBoxLayout(this);
   layout->setSizeConstraint(QLayout::SetFixedSize);
   qr_ = new QLabel(this);
@@ -50,6 +51,7 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   layout->addWidget(qr_, 0, Qt::AlignHCenter);
   layout->addWidget(address_label_);
   layout->addWidget(hint_);
+  PlaceOnFirstShow(this);
 }
 
 void ScanPreviewWindow::Show(const std::string& page) {
@@ -61,7 +63,13 @@ void ScanPreviewWindow::Show(const std::string& page) {
   address_label_->clear();
   hint_->setText(Q(scan_text::kStoring));
   setCursor(Qt::BusyCursor);
-  const ScanPreviewOutcome outcome = StoreScanPreview(page, ConfiguredUploadServices());
+  RunInBackground(
+      this,
+      [page, services = ConfiguredUploadServices()] { return StoreScanPreview(page, services); },
+      [this](const ScanPreviewOutcome& outcome) { ShowOutcome(outcome); });
+}
+
+void ScanPreviewWindow::ShowOutcome(const ScanPreviewOutcome& outcome) {
   storing_ = false;
   unsetCursor();
   QPalette palette = hint_->palette();
@@ -84,13 +92,11 @@ void ScanPreviewWindow::Show(const std::string& page) {
 
 ScanPreviewWindow* ShowScanPreview(const std::string& page) {
   static QPointer<ScanPreviewWindow> window;
-  const bool fresh = window.isNull();
-  if (fresh) window = new ScanPreviewWindow;
+  if (window.isNull()) window = new ScanPreviewWindow;
   window->show();
   window->raise();
   window->activateWindow();
   window->Show(page);
-  if (fresh) PlaceOnScreen(window);
   return window;
 }
 

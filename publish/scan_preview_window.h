@@ -3,6 +3,8 @@
 #include <QWidget>
 #include <string>
 
+#include "publish/scan_preview.h"
+
 class QLabel;
 
 namespace heartpage {
@@ -16,12 +18,16 @@ class ScanPreviewWindow : public QWidget {
   ScanPreviewWindow();
 
   // Stores `page` as a temporary preview with the upload dialog's services
-  // and shows its code, or the failure. Ignored while a store still waits.
+  // and shows its code, or the failure, once the server has answered (the
+  // store runs off the windows' thread). Ignored while a store still waits.
   void Show(const std::string& page);
 
   const std::string& address() const { return address_; }
+  bool storing() const { return storing_; }
 
  private:
+  void ShowOutcome(const ScanPreviewOutcome& outcome);
+
   QLabel* qr_ = nullptr;
   QLabel* address_label_ = nullptr;
   QLabel* hint_ = nullptr;

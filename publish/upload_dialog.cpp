@@ -19,7 +19,9 @@
 #include <QTextDocument>
 #include <QTextLayout>
 
+#include "controls/background.h"
 #include "controls/chinese_font.h"
+#include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "machine/disk_serial.h"
 #include "net/host.h"
@@ -30,18 +32,12 @@
 namespace heartpage {
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
 // The designed client area; the QR code, once there, goes below it.
-constexpr int kDesignedWidth = 7845 / kTwipsPerPixel;
-constexpr int kDesignedHeight = 4725 / kTwipsPerPixel;
+constexpr int kDesignedWidth = Px(7845);
+constexpr int kDesignedHeight = Px(4725);
 // About this many pixels square, quiet zone included: large enough for a
 // phone held at arm's length to read off the screen.
 constexpr int kQrPixels = 176;
-
-QRect PxRect(int left, int top, int width, int height) {
-  return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-          height / kTwipsPerPixel};
-}
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -175,6 +171,7 @@ UploadDialog::UploadDialog(UploadServices services)
   setTabOrder(confirm, copy);
   setTabOrder(copy, take_down_);
   setTabOrder(take_down_, save_qr_);
+  PlaceOnFirstShow(this);
   Load();
 }
 
@@ -210,17 +207,21 @@ void UploadDialog::TakeDownNow() {
   if (uploading_) return;
   uploading_ = true;
   setCursor(Qt::BusyCursor);
-  const TakeDownOutcome outcome = TakeDown(GGCT::Get().ZCYN, services_);
-  uploading_ = false;
-  unsetCursor();
-  // The page is gone; its address would open the notice that it was taken
-  // down, so there is nothing to copy until a page is published again.
-  if (outcome.taken_down) {
-    address_->clear();
-    HideQrCode();
-  }
-  ShowStatus(outcome.status);
-  if (close_pending_) deleteLater();
+  RunInBackground(
+      this, [name = GGCT::Get().ZCYN, services = services_] { return TakeDown(name, services); },
+      [this](const TakeDownOutcome& outcome) {
+        uploading_ = false;
+        unsetCursor();
+        // The page is gone; its address would open the notice that it was
+        // taken down, so there is nothing to copy until a page is published
+        // again.
+        if (outcome.taken_down) {
+          address_->clear();
+          HideQrCode();
+        }
+        ShowStatus(outcome.status);
+        if (close_pending_) deleteLater();
+      });
 }
 
 // The locked box shows the whole name: a long one in a smaller size.
@@ -286,15 +287,21 @@ bool UploadDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void UploadDialog::Confirm() {
-  // The requests keep the event loop running, so this button can be clicked
-  // again before the first upload has its answer.
+  // The window answers while the upload waits for the server: a click
+  // meanwhile starts nothing.
   if (uploading_) return;
   uploading_ = true;
   ShowStatus(upload_text::kUploading);
   setCursor(Qt::BusyCursor);
-  const std::string page = GGCT::Get().FGN;  // a preview meanwhile rewrites FGN
-  const UploadOutcome outcome =
-      Upload(name_->text().toStdString(), !name_->isEnabled(), page, services_);
+  // Copies: a preview meanwhile rewrites FGN.
+  RunInBackground(
+      this,
+      [name = name_->text().toStdString(), locked = !name_->isEnabled(), page = GGCT::Get().FGN,
+       services = services_] { return Upload(name, locked, page, services); },
+      [this](const UploadOutcome& outcome) { Finish(outcome); });
+}
+
+void UploadDialog::Finish(const UploadOutcome& outcome) {
   uploading_ = false;
   unsetCursor();
 
@@ -367,13 +374,13 @@ void UploadDialog::ShowQrCode(const std::string& address, const std::string& nam
   const QImage image = QrImage(*code, QrScaleFor(*code, kQrPixels));
   qr_->setPixmap(QPixmap::fromImage(image));
   const int top = kDesignedHeight;
-  qr_->setGeometry(600 / kTwipsPerPixel, top, image.width(), image.height());
+  qr_->setGeometry(Px(600), top, image.width(), image.height());
   const QRect copy = PxRect(5160, 3720, 2055, 495);
   save_qr_->setGeometry(copy.left(), top + (image.height() - copy.height()) / 2, copy.width(),
                         copy.height());
   qr_->show();
   save_qr_->show();
-  setFixedSize(kDesignedWidth, top + image.height() + 600 / kTwipsPerPixel / 2);
+  setFixedSize(kDesignedWidth, top + image.height() + Px(600) / 2);
 }
 
 void UploadDialog::HideQrCode() {
@@ -428,8 +435,8 @@ void UploadDialog::ShowStatus(std::string_view text) {
   status_->setFont(font);
   status_->adjustSize();
   // From its designed place, moved left only as far as a long message needs.
-  const int left = std::clamp(width() - status_->width() - 8, 0, 3720 / kTwipsPerPixel);
-  status_->move(left, 2640 / kTwipsPerPixel);
+  const int left = std::clamp(width() - status_->width() - 8, 0, Px(3720));
+  status_->move(left, Px(2640));
 }
 
 void UploadDialog::closeEvent(QCloseEvent* event) {
@@ -441,13 +448,6 @@ void UploadDialog::closeEvent(QCloseEvent* event) {
   } else {
     deleteLater();
   }
-}
-
-void UploadDialog::showEvent(QShowEvent* event) {
-  QWidget::showEvent(event);
-  if (placed_) return;
-  placed_ = true;
-  PlaceOnScreen(this);
 }
 
 UploadServices DefaultUploadServices() {

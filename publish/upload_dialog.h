@@ -21,8 +21,9 @@ class UploadDialog : public QWidget {
  public:
   explicit UploadDialog(UploadServices services);
 
-  // Command1: uploads the page built last under the name in Text1. Ignored
-  // while an upload of this dialog is still waiting for the server.
+  // Command1: uploads the page built last under the name in Text1, off the
+  // windows' thread; the outcome shows when it comes. Ignored while an
+  // upload of this dialog is still waiting for the server.
   void Confirm();
   // Command2: copies the address to the clipboard.
   void Copy();
@@ -39,7 +40,6 @@ class UploadDialog : public QWidget {
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  void showEvent(QShowEvent* event) override;
 
  private:
   void Load();
@@ -51,6 +51,8 @@ class UploadDialog : public QWidget {
   // The address it showed is gone (another machine's name, or taken down).
   void HideQrCode();
   void TakeDownNow();
+  // The outcome of Confirm's upload, back from the server.
+  void Finish(const UploadOutcome& outcome);
   // Command3 is there while a name is owned.
   void ShowOwned(bool owned);
 
@@ -66,7 +68,6 @@ class UploadDialog : public QWidget {
   std::string qr_name_;
   bool uploading_ = false;
   bool close_pending_ = false;
-  bool placed_ = false;
 };
 
 // The services of a real upload: the publishing server's endpoint and this

@@ -9,12 +9,15 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QTest>
+#include <QThreadPool>
 #include <functional>
 #include <memory>
+#include <optional>
 
-#include "app/editor_factory.h"
 #include "app/gallery_widgets.h"
 #include "controls/window_placement.h"
+#include "editors/editor_window.h"
+#include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "tests/app/server_process.h"
@@ -34,6 +37,14 @@ bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 3000) {
   return true;
 }
 
+// Start-up runs in the background: its answer, once it is on the window.
+bool Loaded(MainWindow& window) {
+  auto shown = std::make_shared<std::optional<bool>>();
+  window.Load([shown](bool show) { *shown = show; });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown->has_value(); }, 30'000));
+  return shown->value_or(false);
+}
+
 std::vector<std::string> Settings(const std::string& version = "V1.0") {
   return {"1", "HeartPage", "http://home/", "ab", version, "http://dl.example/new"};
 }
@@ -46,7 +57,7 @@ class MainWindowTest : public ::testing::Test {
     hooks.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
     hooks.create_editor = [this](int style) {
       created.push_back(style);
-      return CreateEditor(style);
+      return CreateEditorWindow(style);
     };
     hooks.fetch_settings = [this]() -> SettingsFields { return settings; };
     hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
@@ -57,7 +68,7 @@ class MainWindowTest : public ::testing::Test {
 
   void SetUp() override {
     window = std::make_unique<MainWindow>(Hooks());
-    ASSERT_TRUE(window->Load());
+    ASSERT_TRUE(Loaded(*window));
     window->show();
     ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
   }
@@ -76,6 +87,12 @@ class MainWindowTest : public ::testing::Test {
   }
   void Click(QWidget* widget, QPoint at = {}) {
     QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
+  }
+  // What the clicks asked of the server in the background has had its
+  // answer on the window.
+  static void Settle() {
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::sendPostedEvents();
   }
 
   testing::TempDir lock_dir;
@@ -114,11 +131,13 @@ TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
 
 TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
   for (int i = 8; i < 12; ++i) Click(Find(QStringLiteral("Image1(%1)").arg(i)));
+  Settle();
   EXPECT_EQ(opened, std::vector<std::string>(4, "http://dl.example/new"));
   EXPECT_TRUE(created.empty());
 
   settings.reset();
   Click(Find(QStringLiteral("Image1(9)")));
+  Settle();
   EXPECT_EQ(opened.size(), 4u);
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text, "无法连接服务器,请检查网络后重试!");
@@ -128,6 +147,7 @@ TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
   settings = Settings();
   (*settings)[5] = "file:///etc/passwd";
   Click(Find(QStringLiteral("Image1(10)")));
+  Settle();
   EXPECT_EQ(opened.size(), 4u);
   ASSERT_EQ(notices.size(), 2u);
   EXPECT_EQ(notices[1].text, "无法连接服务器,请检查网络后重试!");
@@ -266,7 +286,7 @@ TEST_F(MainWindowTest, TheCloseButtonUnloadsEveryWindowAndEndsTheProgram) {
   for (bool by_system : {false, true}) {
     if (by_system) {
       window = std::make_unique<MainWindow>(Hooks());
-      ASSERT_TRUE(window->Load());
+      ASSERT_TRUE(Loaded(*window));
       window->show();
     }
     Click(Find(QStringLiteral("Image1(0)")));
@@ -297,7 +317,7 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedWhileTheFirstRuns) {
     return settings;
   };
   MainWindow second(hooks);
-  EXPECT_FALSE(second.Load());
+  EXPECT_FALSE(Loaded(second));
   EXPECT_EQ(requests, 0);
   ASSERT_EQ(notices.size(), 1u);
   EXPECT_EQ(notices[0].text, "程序已经运行,不能再次装载！");
@@ -314,7 +334,7 @@ TEST(MainWindowLoad, AnOutdatedClientIsNeverShown) {
   hooks.fetch_settings = [] { return SettingsFields(Settings("V1.1")); };
   hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
   auto window = std::make_unique<MainWindow>(hooks);
-  EXPECT_FALSE(window->Load());
+  EXPECT_FALSE(Loaded(*window));
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/new"}));
   // The lock goes with the refused copy: a later start runs.
@@ -323,7 +343,7 @@ TEST(MainWindowLoad, AnOutdatedClientIsNeverShown) {
   hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
   hooks.disk_serial = [] { return std::string("D"); };
   window = std::make_unique<MainWindow>(hooks);
-  EXPECT_TRUE(window->Load());
+  EXPECT_TRUE(Loaded(*window));
 }
 
 bool SplashShown() {
@@ -349,16 +369,19 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   };
   hooks.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
   hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
-  const auto previous = SetWaitHook([&] {
-    QApplication::processEvents();
-    splash_while_waiting = splash_while_waiting || SplashShown();
-  });
   QElapsedTimer clock;
   clock.start();
   MainWindow window(hooks);
-  EXPECT_FALSE(window.Load());
+  std::optional<bool> shown;
+  window.Load([&](bool show) { shown = show; });
+  EXPECT_TRUE(QTest::qWaitFor(
+      [&] {
+        splash_while_waiting = splash_while_waiting || SplashShown();
+        return shown.has_value();
+      },
+      30'000));
+  EXPECT_EQ(shown, false);
   const qint64 elapsed = clock.elapsed();
-  SetWaitHook(previous);
   unsetenv("HEARTPAGE_HOST");
   EXPECT_EQ(notices, std::vector<Notice>({{std::string(kUnreachableText), std::string(kNoticeTitle),
                                            NoticeIcon::kExclamation}}));
@@ -384,7 +407,7 @@ TEST(MainWindowLoad, ShowsTheServersAnnouncementAndKeepsTheOwnedName) {
   hooks.disk_serial = [] { return std::string("DISK-9"); };
   hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
   MainWindow window(hooks);
-  EXPECT_TRUE(window.Load());
+  EXPECT_TRUE(Loaded(window));
   unsetenv("HEARTPAGE_HOST");
   const QString caption = window.findChild<QLabel*>(QStringLiteral("GongG"))->text();
   EXPECT_TRUE(caption.endsWith(QStringLiteral("          ")));

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
@@ -248,13 +249,17 @@ TEST_F(EditorTest, TabLeavesMultiLineBoxesAndEnterPressesButtons) {
   testing::TempDir directory;
   int previews = 0;
   SetPreviewHooks({[&](const std::string&) { return ++previews > 0; },
-                   [](std::chrono::milliseconds) {}, [&] { return directory.path(); }});
+                   [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+                   [&] { return directory.path(); }});
   EditorWindow* four = ShowEditor(4);
   QTest::keyClick(four->findChild<QPushButton*>("Command1"), Qt::Key_Return);
+  EXPECT_TRUE(testing::Settle());
   EXPECT_EQ(previews, 1);
   QTest::keyClick(four->findChild<QPushButton*>("Command1"), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_TRUE(testing::Settle());
   EXPECT_EQ(previews, 2);
   QTest::keyClick(four->findChild<QPushButton*>("Command2"), Qt::Key_Return);
+  EXPECT_TRUE(testing::Settle());
   EXPECT_NE(OpenUploadDialog(), nullptr);
 }
 
@@ -381,9 +386,10 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
                      bytes_when_opened.assign(std::istreambuf_iterator<char>(in), {});
                      return true;
                    },
-                   [&](std::chrono::milliseconds wait) {
+                   [&](std::chrono::milliseconds wait, const std::function<void()>& then) {
                      EXPECT_EQ(wait, std::chrono::seconds(5));
                      file_during_wait = std::filesystem::exists(directory.path() / "yl.htm");
+                     then();
                    },
                    [&] { return directory.path(); }});
   EditorWindow* editor = ShowEditor(4);
@@ -393,7 +399,7 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   const std::string expected = Build(4, fields);
   GGCT::Get().FGN.clear();
 
-  editor->findChild<QPushButton*>("Command1")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command1"));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(std::filesystem::path(opened[0]), directory.path() / "yl.htm");
   EXPECT_EQ(bytes_when_opened, PreviewBytes(expected));
@@ -402,7 +408,7 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   EXPECT_EQ(GGCT::Get().FGN, expected);
 
   // "手机预览" opens the phone frame beside the same page, for as long.
-  editor->findChild<QPushButton*>("Command3")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command3"));
   ASSERT_EQ(opened.size(), 2u);
   EXPECT_EQ(std::filesystem::path(opened[1]), directory.path() / "yl-phone.htm");
   EXPECT_NE(bytes_when_opened.find("src=\"yl.htm\""), std::string::npos);
@@ -417,7 +423,7 @@ TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
                    {},
                    [&] { return directory.path() / "missing" / "deeper"; }});
   EditorWindow* editor = ShowEditor(1);
-  editor->findChild<QPushButton*>("Command1")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command1"));
   EXPECT_FALSE(opened);
   auto* message = editor->findChild<QMessageBox*>("PreviewError");
   ASSERT_NE(message, nullptr);
@@ -425,26 +431,44 @@ TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
   EXPECT_TRUE(message->text().contains("yl.htm"));
 }
 
-// The wait keeps events flowing, so the window can be closed while its own
-// preview waits: it goes once the wait is over, not under the running click.
-TEST_F(EditorTest, AnEditorClosedDuringItsPreviewGoesAfterTheWait) {
+// Nothing waits for the preview's file: the window closes at once, while its
+// preview's file waits for its timer, and the file still goes at the end; a
+// window closed while its check waits goes too, and the check's answer,
+// arriving later, finds nothing to do.
+TEST_F(EditorTest, AnEditorClosedDuringItsPreviewOrItsCheckGoesAtOnce) {
   testing::TempDir directory;
+  std::function<void()> deletion;
+  SetPreviewHooks(
+      {[](const std::string&) { return true; },
+       [&](std::chrono::milliseconds, std::function<void()> then) { deletion = std::move(then); },
+       [&] { return directory.path(); }});
   QPointer<EditorWindow> editor = ShowEditor(6);
   editor->findChild<QLineEdit*>("Text7(12)")->setText("edited");
-  bool alive_after_close = false;
-  SetPreviewHooks({[](const std::string&) { return true; },
-                   [&](std::chrono::milliseconds) {
-                     editor->close();
-                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                     alive_after_close = !editor.isNull();
-                     // Opened again meanwhile, it shows the defaults.
-                     EXPECT_EQ(editor->Value("Text7(12)"), GetStyle(6).rows[12].DefaultValue());
-                   },
-                   [&] { return directory.path(); }});
-  editor->findChild<QPushButton*>("Command1")->click();
-  EXPECT_TRUE(alive_after_close);
+  testing::Press(editor->findChild<QPushButton*>("Command1"));
+  ASSERT_TRUE(deletion);
+  EXPECT_TRUE(std::filesystem::exists(directory.path() / "yl.htm"));
+  editor->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(editor.isNull());
+  EXPECT_EQ(OpenEditor(6), nullptr);
+  // Opened again, it shows the defaults.
+  EXPECT_EQ(ShowEditor(6)->Value("Text7(12)"), GetStyle(6).rows[12].DefaultValue());
+  deletion();
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
+
+  const testing::AddressServer server;
+  editor = OpenEditor(6);
+  for (const FieldRow& row : GetStyle(6).rows) {
+    if (row.kind == FieldKind::kPicture)
+      editor->findChild<QLineEdit*>(Q(row.Name()))->setText(Q(server.Url("/hang")));
+  }
+  editor->findChild<QPushButton*>("Command1")->click();
+  editor->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(editor.isNull()) << "not kept for its check";
+  // The check's answer arrives for a window that is gone.
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
   EXPECT_EQ(OpenEditor(6), nullptr);
 }
 
@@ -457,7 +481,8 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   testing::TempDir directory;
   int opened = 0;
   SetPreviewHooks({[&](const std::string&) { return ++opened > 0; },
-                   [](std::chrono::milliseconds) {}, [&] { return directory.path(); }});
+                   [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+                   [&] { return directory.path(); }});
   EditorWindow* editor = ShowEditor(2);
   const auto set = [&](const char* field, const std::string& text) {
     editor->findChild<QLineEdit*>(field)->setText(Q(text));
@@ -476,7 +501,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
     upload->click();
   });
   box.answer = "返回修改";
-  preview->click();
+  testing::Press(preview);
   EXPECT_TRUE(answered_meanwhile);
   ASSERT_EQ(box.texts.size(), 1u);
   EXPECT_EQ(box.texts[0],
@@ -488,13 +513,13 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
 
   set("Text1(6)", server.Url("/good.jpg"));
   box.answer = "仍然继续";
-  preview->click();
+  testing::Press(preview);
   ASSERT_EQ(box.texts.size(), 2u);
   EXPECT_FALSE(box.texts[1].contains("漂浮图片地址"));
   EXPECT_EQ(opened, 1);
 
   box.answer = "返回修改";
-  upload->click();
+  testing::Press(upload);
   EXPECT_EQ(box.texts.size(), 3u);
   EXPECT_EQ(OpenUploadDialog(), nullptr);
 
@@ -502,8 +527,8 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   set("Text1(9)", "1");
   set("Text1(10)", "29");
   set("Text1(4)", "2024");
-  preview->click();
-  upload->click();
+  testing::Press(preview);
+  testing::Press(upload);
   EXPECT_EQ(box.texts.size(), 3u);
   EXPECT_EQ(opened, 2);
   EXPECT_NE(OpenUploadDialog(), nullptr);

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -88,6 +89,25 @@ struct RecordingServices {
                        [this] { return machine_id; }});
   }
 };
+
+// Until no window shows the busy cursor: what the windows asked of the
+// server in the background has had its answer on them.
+inline bool Settle(int timeout_ms = 20'000) {
+  return QTest::qWaitFor(
+      [] {
+        for (QWidget* window : QApplication::topLevelWidgets())
+          if (window->testAttribute(Qt::WA_SetCursor) && window->cursor().shape() == Qt::BusyCursor)
+            return false;
+        return true;
+      },
+      timeout_ms);
+}
+
+// Clicks and waits for what the click started.
+inline void Press(QAbstractButton* button) {
+  button->click();
+  EXPECT_TRUE(Settle());
+}
 
 // Closes every window and lets Qt delete them.
 inline void CloseAllWindows() {

@@ -48,7 +48,8 @@ class RoadTest : public ::testing::Test {
                        previewed.assign(std::istreambuf_iterator<char>(in), {});
                        return true;
                      },
-                     [](std::chrono::milliseconds) {}, [this] { return directory.path(); }});
+                     [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+                     [this] { return directory.path(); }});
   }
   void TearDown() override {
     testing::CloseAllWindows();
@@ -126,11 +127,11 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     const std::string page = GGCT::Get().FGN;
     GGCT::Get().FGN.clear();
 
-    editor->findChild<QPushButton*>("Command1")->click();
+    testing::Press(editor->findChild<QPushButton*>("Command1"));
     EXPECT_EQ(previewed, PreviewBytes(page));
     EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
 
-    editor->findChild<QPushButton*>("Command2")->click();
+    testing::Press(editor->findChild<QPushButton*>("Command2"));
     UploadDialog* dialog = OpenUploadDialog();
     ASSERT_NE(dialog, nullptr);
     EXPECT_TRUE(dialog->isVisible());
@@ -138,7 +139,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_TRUE(name->isEnabled());
     QTest::keyClicks(name, "Road-" + QString::number(number) + "X");
     EXPECT_EQ(name->text(), "road" + QString::number(number) + "x");
-    dialog->findChild<QPushButton*>("Command1")->click();
+    testing::Press(dialog->findChild<QPushButton*>("Command1"));
 
     const std::string published = "road" + std::to_string(number) + "x";
     EXPECT_EQ(Status(dialog), "上传成功！");
@@ -149,7 +150,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_EQ(services.sent.size(), 3u);
     EXPECT_EQ(testing::Fetch(PageAddress(published)), ToGbk(page));
 
-    dialog->findChild<QPushButton*>("Command2")->click();
+    testing::Press(dialog->findChild<QPushButton*>("Command2"));
     EXPECT_EQ(QGuiApplication::clipboard()->text(), Q(PageAddress(published)));
     EXPECT_EQ(Status(dialog), "网址已复制,去发给您的TA展示一下吧!");
 
@@ -158,7 +159,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     dialog->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     editor->findChild<QLineEdit*>(Q(FirstShown(style).Name()))->setText("再来一次");
-    editor->findChild<QPushButton*>("Command2")->click();
+    testing::Press(editor->findChild<QPushButton*>("Command2"));
     dialog = OpenUploadDialog();
     name = dialog->findChild<QLineEdit*>("Text1");
     EXPECT_EQ(name->text(), Q(published));
@@ -166,7 +167,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText(),
               Q(PageAddress(published)));
     services.sent.clear();
-    dialog->findChild<QPushButton*>("Command1")->click();
+    testing::Press(dialog->findChild<QPushButton*>("Command1"));
     EXPECT_EQ(Status(dialog), "上传成功！");
     ASSERT_EQ(services.sent.size(), 1u);
     EXPECT_EQ(services.sent[0], PageStoreRequest(published, services.machine_id, GGCT::Get().FGN));
@@ -182,22 +183,22 @@ TEST_F(RoadTest, TheDialogSendsThePageBuiltLastByAnyEditor) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-35";
   services.Install();
-  ShowEditor(3)->findChild<QPushButton*>("Command2")->click();
+  testing::Press(ShowEditor(3)->findChild<QPushButton*>("Command2"));
   UploadDialog* dialog = OpenUploadDialog();
   ASSERT_NE(dialog, nullptr);
   // Still the one dialog: showing it again keeps what it holds.
   QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "mixed35");
-  ShowEditor(3)->findChild<QPushButton*>("Command2")->click();
+  testing::Press(ShowEditor(3)->findChild<QPushButton*>("Command2"));
   EXPECT_EQ(OpenUploadDialog(), dialog);
   EXPECT_EQ(dialog->findChild<QLineEdit*>("Text1")->text(), "mixed35");
 
   EditorWindow* five = ShowEditor(5);
   five->findChild<QLineEdit*>("Text11(15)")->setText("风格五的标题");
-  five->findChild<QPushButton*>("Command1")->click();
+  testing::Press(five->findChild<QPushButton*>("Command1"));
   const std::string page = GGCT::Get().FGN;
   EXPECT_NE(page.find("风格五的标题"), std::string::npos);
 
-  dialog->findChild<QPushButton*>("Command1")->click();
+  testing::Press(dialog->findChild<QPushButton*>("Command1"));
   EXPECT_EQ(Status(dialog), "上传成功！");
   EXPECT_EQ(testing::Fetch(PageAddress("mixed35")), ToGbk(page));
 }
@@ -211,7 +212,7 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   services.Install();
   EditorWindow* editor = ShowEditor(2);
   Type(editor, {"Text1(0)", "扫码😀"});
-  editor->findChild<QPushButton*>("Command4")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command4"));
   const std::string page = GGCT::Get().FGN;
   EXPECT_NE(page.find("扫码😀"), std::string::npos);
   ScanPreviewWindow* window = nullptr;
@@ -235,7 +236,7 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   }
   EXPECT_EQ(decoded, address + "\n");
 
-  editor->findChild<QPushButton*>("Command4")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command4"));
   EXPECT_NE(window->address(), address);
 }
 
@@ -326,10 +327,10 @@ TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
               "<failed>");
 
   // The published page names the picture.
-  editor->findChild<QPushButton*>("Command2")->click();
+  testing::Press(editor->findChild<QPushButton*>("Command2"));
   UploadDialog* dialog = OpenUploadDialog();
   QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "roadmedia");
-  dialog->findChild<QPushButton*>("Command1")->click();
+  testing::Press(dialog->findChild<QPushButton*>("Command1"));
   ASSERT_EQ(Status(dialog), "上传成功！");
   EXPECT_NE(FromGbk(testing::Fetch(PageAddress("roadmedia"))).find(picture->text().toStdString()),
             std::string::npos);

@@ -43,10 +43,11 @@ class PreviewTest : public ::testing::Test {
       opened_.push_back(target);
       return true;
     };
-    hooks.wait = [this](std::chrono::milliseconds duration) {
+    hooks.wait = [this](std::chrono::milliseconds duration, const std::function<void()>& then) {
       waited_.push_back(duration);
       seen_during_wait_.push_back(ReadFile(opened_.back()));
       if (during_wait_) std::exchange(during_wait_, nullptr)();
+      then();
     };
     return hooks;
   }

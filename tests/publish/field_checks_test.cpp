@@ -30,9 +30,8 @@ TEST(FieldChecks, EachAddressIsJudgedByItsAnswerAndItsKind) {
       {"不是网址", FieldKind::kPicture, "ftp://127.0.0.1/x.jpg"},
       {"相对地址", FieldKind::kPicture, "images/x.jpg"},
   };
-  int polled = 0;
   const std::vector<std::string> reasons =
-      CheckAddresses(addresses, {std::chrono::milliseconds(1500), 5, [&] { ++polled; }});
+      CheckAddresses(addresses, {std::chrono::milliseconds(1500), 5});
   const std::vector<std::string> expected = {
       "",
       "",
@@ -50,7 +49,6 @@ TEST(FieldChecks, EachAddressIsJudgedByItsAnswerAndItsKind) {
   ASSERT_EQ(reasons.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i)
     EXPECT_EQ(reasons[i], expected[i]) << addresses[i].caption;
-  EXPECT_GT(polled, 0) << "the caller's events are served while the requests wait";
 }
 
 // A style's fields: addresses and the date parts together, in the order of

@@ -24,7 +24,9 @@
 #include <QScrollBar>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <semaphore>
 #include <stdexcept>
 
 #include "controls/qt_translations.h"
@@ -62,7 +64,16 @@ class UploadDialogTest : public ::testing::Test {
     address = dialog->findChild<QPlainTextEdit*>("Text3");
     return dialog;
   }
-  void Confirm() { dialog->findChild<QPushButton*>("Command1")->click(); }
+  // Clicks "确认上传" and waits for the outcome.
+  void Confirm() {
+    Click();
+    Settle();
+  }
+  void Click() { dialog->findChild<QPushButton*>("Command1")->click(); }
+  // Until the request running in the background has its answer on the window.
+  void Settle() {
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->uploading(); }, 20'000));
+  }
   void Copy() { dialog->findChild<QPushButton*>("Command2")->click(); }
   QString Status() const { return dialog->findChild<QLabel*>("ts")->text(); }
   QColor StatusColour() const {
@@ -239,6 +250,7 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
     EXPECT_EQ(box->text(), "确定撤下网页吗？撤下后对方将无法打开。");
     box->button(button)->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Settle();
   };
   services.sent.clear();
   answer(QMessageBox::No);
@@ -296,16 +308,23 @@ TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
 TEST_F(UploadDialogTest, ClicksWhileAnUploadWaitsAreIgnored) {
   Open();
   QTest::keyClicks(name, "twice1");
-  int nested = 0;
+  // The first request waits until the user has clicked three more times.
+  std::binary_semaphore clicked(0);
+  std::atomic<int> requests = 0;
   services.before = [&](const std::string&) {
-    // As if the user clicked again while each request waits.
-    if (++nested <= 3) Confirm();
+    if (requests++ == 0) clicked.acquire();
   };
-  Confirm();
+  Click();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(dialog->uploading());
+    Click();
+    QCoreApplication::processEvents();
+  }
+  clicked.release();
+  Settle();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_EQ(services.sent.size(), 3u) << "one lookup, one claim, one store";
   // Afterwards the button answers again: a store under the owned name.
-  services.before = nullptr;
   Confirm();
   EXPECT_EQ(services.sent.size(), 4u);
 }
@@ -328,13 +347,16 @@ TEST_F(UploadDialogTest, AHeldUploadShowsItsProgressUntilTheOutcome) {
   QTest::keyClicks(name, "held1");
   std::vector<QString> during;
   bool busy = true;
-  const auto previous = SetWaitHook([&] {
-    during.push_back(Status());
-    busy = busy && dialog->cursor().shape() == Qt::BusyCursor;
-    Confirm();
-  });
-  Confirm();
-  SetWaitHook(previous);
+  Click();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        if (!dialog->uploading()) return true;
+        during.push_back(Status());
+        busy = busy && dialog->cursor().shape() == Qt::BusyCursor;
+        Click();
+        return false;
+      },
+      20'000));
   ASSERT_FALSE(during.empty());
   EXPECT_EQ(during.front(), "正在上传…");
   EXPECT_EQ(std::count(during.begin(), during.end(), QStringLiteral("正在上传…")),
@@ -351,16 +373,20 @@ TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
   Open();
   QTest::keyClicks(name, "closed1");
   QPointer<UploadDialog> watched = dialog;
+  std::binary_semaphore closed(0);
   services.before = [&](const std::string& body) {
-    if (!body.starts_with("zc=4")) return;
-    dialog->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_FALSE(watched.isNull()) << "not deleted under its own click";
+    if (body.starts_with("zc=4")) closed.acquire();
   };
-  Confirm();
-  EXPECT_EQ(GGCT::Get().ZCYN, "closed1");
+  Click();
+  dialog->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(watched.isNull());
+  EXPECT_FALSE(watched.isNull()) << "not deleted while its upload waits";
+  closed.release();
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return watched.isNull();
+  }));
+  EXPECT_EQ(GGCT::Get().ZCYN, "closed1");
   EXPECT_EQ(OpenUploadDialog(), nullptr);
 }
 
@@ -485,12 +511,14 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
 
   QTest::keyClicks(name, "enter1");
   QTest::keyClick(name, Qt::Key_Return);
+  Settle();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_EQ(GGCT::Get().ZCYN, "enter1");
   QTest::keyClick(copy, Qt::Key_Enter, Qt::KeypadModifier);
   EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
   const std::size_t sent = services.sent.size();
   QTest::keyClick(confirm, Qt::Key_Return);
+  Settle();
   EXPECT_EQ(services.sent.size(), sent + 1) << "a store under the owned name";
 }
 
