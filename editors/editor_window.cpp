@@ -29,7 +29,6 @@
 #include "editors/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
-#include "pages/holder.h"
 #include "pages/styles.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
@@ -424,18 +423,18 @@ void EditorWindow::PhonePreview() {
 
 void EditorWindow::ScanPreview() {
   if (!FieldsLookUsable()) return;
-  BuildStyle(style_, *this);
-  ShowScanPreview(GGCT::Get().FGN);
+  ShowScanPreview(BuildStyle(style_, *this));
 }
 
 void EditorWindow::RunPreview(bool phone) {
   if (!FieldsLookUsable()) return;
-  BuildStyle(style_, *this);
+  const std::string page = BuildStyle(style_, *this);
   // The wait keeps events flowing: the user may close this window meanwhile,
   // which then waits for the preview to end before the window goes.
   ++previews_waiting_;
   const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
-  const std::optional<std::string> error = phone ? WritePhonePreview(hooks) : WritePreview(hooks);
+  const std::optional<std::string> error =
+      phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
   --previews_waiting_;
   if (error) {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),

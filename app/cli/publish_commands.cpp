@@ -76,9 +76,9 @@ int Publish(const std::vector<std::string>& args) {
     return 1;
   }
 
-  BuildStyle(request.page.style, request.page.fields);
+  const std::string page = BuildPage(request.page.style, request.page.fields);
   const UploadServices services{PostToEndpoint, [&machine_id] { return machine_id; }};
-  const UploadOutcome outcome = Upload(name, name == owned, GGCT::Get().FGN, services);
+  const UploadOutcome outcome = Upload(name, name == owned, page, services);
   if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
   if (!outcome.uploaded) {
     std::cerr << "heartpage-cli publish: " << outcome.status << " (" << EndpointAddress() << ")\n";

@@ -122,9 +122,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
       Type(editor, edit);
       expected_fields.values[edit.field] = edit.typed;
     }
-    BuildStyle(number, expected_fields);
-    const std::string page = GGCT::Get().FGN;
-    GGCT::Get().FGN.clear();
+    const std::string page = BuildPage(number, expected_fields);
 
     editor->findChild<QPushButton*>("Command1")->click();
     EXPECT_EQ(previewed, PreviewBytes(page));
