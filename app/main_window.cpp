@@ -16,10 +16,10 @@
 #include "controls/ole_color.h"
 #include "controls/window_placement.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "preview/preview.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {

@@ -8,10 +8,11 @@
 #include <charconv>
 #include <cstdio>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
+#include "protocol/wire.h"
 #include "server/http_util.h"
 #include "server/origin_check.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 
@@ -53,7 +54,7 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
 }
 
 Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
-  const std::optional<std::string> machine_id = MachineIdOf(request[kMachineIdHeader]);
+  const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
   if (!machine_id) return Text(request, 400, "malformed X-Machine-Id\n");
   const std::optional<MediaType> type = DetectMediaType(spool.head());
   if (!type) return Text(request, 415, "not a picture, music or video file of a known type\n");
@@ -65,7 +66,8 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
   switch (site.storage.StoreMedia(site.storage.HashMachineId(*machine_id), facts, spool.Reader(),
                                   site.media.per_machine)) {
     case MediaStoreResult::kStored:
-      return Text(request, 200, Origin(site.public_host) + std::string(kMediaPrefix) + facts.name);
+      return Text(request, 200,
+                  Origin(site.public_host) + std::string(wire::kMediaPrefix) + facts.name);
     case MediaStoreResult::kOverOwnerQuota:
       return Text(request, 413, "this machine's files take all the room it has\n");
     case MediaStoreResult::kOverQuota:
@@ -78,13 +80,14 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
 
 bool IsMediaUpload(const http::request_header<>& header) {
   const std::string_view target = header.target();
-  return header.method() == http::verb::post && target.substr(0, target.find('?')) == kMediaPath;
+  return header.method() == http::verb::post &&
+         target.substr(0, target.find('?')) == wire::kMediaPath;
 }
 
 std::optional<MediaRefusal> CheckMediaHeader(const http::request_header<>& header,
                                              const MediaLimits& limits) {
   if (SentByWebPage(header)) return MediaRefusal{403, "requests from web pages are refused"};
-  const std::string_view id = header[kMachineIdHeader];
+  const std::string_view id = header[wire::kMachineIdHeader];
   if (id.empty()) return MediaRefusal{400, "missing header X-Machine-Id"};
   if (!MachineIdOf(id)) return MediaRefusal{400, "malformed X-Machine-Id"};
   if (const std::string_view length = header[http::field::content_length]; !length.empty()) {

@@ -9,11 +9,12 @@
 #include <fstream>
 #include <optional>
 
+#include "protocol/page_name.h"
+#include "protocol/wire.h"
 #include "server/assets.h"
 #include "server/endpoint.h"
 #include "server/http_util.h"
 #include "server/media.h"
-#include "server/names.h"
 #include "server/origin_check.h"
 #include "server/previews.h"
 #include "server/site.h"
@@ -301,13 +302,13 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return TemporaryPreview(request, path.substr(kPreviewPath.size()), site);
   }
-  if (path.starts_with(kMediaPrefix)) {
+  if (path.starts_with(wire::kMediaPrefix)) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
-    return ServeMedia(request, path.substr(kMediaPrefix.size()), site);
+    return ServeMedia(request, path.substr(wire::kMediaPrefix.size()), site);
   }
   // A file arrives through the connection's own path (IsMediaUpload); what
   // comes here is not one.
-  if (path == kMediaPath) return MethodNotAllowed(request, "POST");
+  if (path == wire::kMediaPath) return MethodNotAllowed(request, "POST");
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support") {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return SitePage(request, path, site);
@@ -363,7 +364,8 @@ Work WorkOf(const Request& request, const Site& site) {
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support")
     return Work::kRead;
   if ((path.starts_with(kPreviewPath) && IsValidPreviewToken(path.substr(kPreviewPath.size()))) ||
-      (path.starts_with(kMediaPrefix) && MediaTypeOfName(path.substr(kMediaPrefix.size()))))
+      (path.starts_with(wire::kMediaPrefix) &&
+       MediaTypeOfName(path.substr(wire::kMediaPrefix.size()))))
     return Work::kRead;
   return Work::kAtOnce;
 }

@@ -5,9 +5,9 @@
 #include "app/cli/commands.h"
 #include "app/cli/field_report.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "protocol/host.h"
 #include "publish/upload.h"
 
 namespace heartpage::cli {
