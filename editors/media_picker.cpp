@@ -14,8 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "net/media_kind.h"
 #include "net/media_upload.h"
+#include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
 #include "publish/picture_scaling.h"
 #include "publish/upload.h"

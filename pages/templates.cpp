@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "net/host.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace detail {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {
