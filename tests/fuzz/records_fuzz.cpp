@@ -11,7 +11,7 @@
 #include "tests/fuzz/fuzz_check.h"
 #include "text/gbk.h"
 
-namespace server = heartpage::server;
+namespace wire = heartpage::wire;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
