@@ -289,10 +289,10 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
 
-  if (EqualsIgnoringCase(path, "/asp/index.asp")) return Endpoint(request, site, audit);
-  if (StartsWithIgnoringCase(path, "/Test/")) {
+  if (EqualsIgnoringCase(path, wire::kEndpointPath)) return Endpoint(request, site, audit);
+  if (StartsWithIgnoringCase(path, wire::kPagePrefix)) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
-    return PublishedPage(request, path.substr(6), site);
+    return PublishedPage(request, path.substr(wire::kPagePrefix.size()), site);
   }
   if (StartsWithIgnoringCase(path, "/biaobai/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
@@ -344,7 +344,7 @@ Work WorkOf(const Request& request, const Site& site) {
   const std::string_view path = target.substr(0, target.find('?'));
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
-  if (EqualsIgnoringCase(path, "/asp/index.asp")) {
+  if (EqualsIgnoringCase(path, wire::kEndpointPath)) {
     if (request.method() != http::verb::post || SentByWebPage(request)) return Work::kAtOnce;
     switch (PeekEndpointWork(request.body())) {
       case EndpointWork::kClaim:
@@ -356,8 +356,8 @@ Work WorkOf(const Request& request, const Site& site) {
     }
   }
   if (!read_only) return Work::kAtOnce;
-  if (StartsWithIgnoringCase(path, "/Test/")) {
-    const std::string_view name = path.substr(6);
+  if (StartsWithIgnoringCase(path, wire::kPagePrefix)) {
+    const std::string_view name = path.substr(wire::kPagePrefix.size());
     return !IsValidPageName(name) || site.storage.HasInMemory(PageNameKey(name)) ? Work::kAtOnce
                                                                                  : Work::kRead;
   }
