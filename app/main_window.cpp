@@ -18,10 +18,10 @@
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "preview/preview.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {

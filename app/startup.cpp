@@ -5,8 +5,8 @@
 #include <stdexcept>
 
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "net/server_requests.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {
@@ -68,7 +68,7 @@ StartupResult RunStartup(const StartupServices& services) {
   // the machine as it is now.
   const std::optional<std::string> compared_id = SerialOrNone(services);
   if (!compared_id) return result;
-  const auto record = FirstRecord(answer.text);
+  const auto record = wire::FirstRecord(answer.text);
   if (record && record->size() >= 2 && (*record)[0] == *compared_id)
     result.owned_name = (*record)[1];
   return result;

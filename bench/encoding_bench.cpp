@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace heartpage {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "net/gbk.h"
 #include "publish/upload.h"
 #include "tests/app/server_process.h"
+#include "text/gbk.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "net/gbk.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
 
 namespace {
 

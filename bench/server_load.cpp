@@ -32,9 +32,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace {
 

@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "net/form_post.h"
-#include "net/gbk.h"
 #include "pages/holder.h"
 #include "publish/upload_dialog.h"
 #include "tests/app/server_process.h"
+#include "text/gbk.h"
 
 namespace {
 

@@ -29,7 +29,6 @@
 #include "editors/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
-#include "pages/holder.h"
 #include "pages/styles.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
@@ -419,8 +418,7 @@ void EditorWindow::ScanPreview() {
 }
 
 void EditorWindow::ShowScanPreviewNow() {
-  BuildStyle(style_, *this);
-  ShowScanPreview(GGCT::Get().FGN);
+  ShowScanPreview(BuildStyle(style_, *this));
 }
 
 void EditorWindow::ShowPreview() {
@@ -432,10 +430,11 @@ void EditorWindow::ShowPhonePreview() {
 }
 
 void EditorWindow::RunPreview(bool phone) {
-  BuildStyle(style_, *this);
+  const std::string page = BuildStyle(style_, *this);
   // The file goes from a timer: this window may close meanwhile.
   const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
-  const std::optional<std::string> error = phone ? WritePhonePreview(hooks) : WritePreview(hooks);
+  const std::optional<std::string> error =
+      phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
   if (error) {
     auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),
                                 QMessageBox::Ok, isVisible() ? this : nullptr);

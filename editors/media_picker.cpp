@@ -13,8 +13,8 @@
 #include <atomic>
 #include <memory>
 
-#include "net/media_kind.h"
 #include "net/media_upload.h"
+#include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
 #include "publish/picture_scaling.h"
 #include "publish/upload.h"

@@ -14,7 +14,7 @@
 #include "machine/disk_serial.h"
 #include "machine/serial_core.h"
 #include "machine/sources_linux.h"
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace machine {

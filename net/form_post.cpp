@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "net/curl_trust.h"
-#include "net/gbk.h"
 #include "net/tls_trust.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {

@@ -7,9 +7,10 @@
 #include <mutex>
 
 #include "net/curl_trust.h"
-#include "net/host.h"
-#include "net/media_kind.h"
-#include "net/value_encoding.h"
+#include "protocol/host.h"
+#include "protocol/media_kind.h"
+#include "protocol/wire.h"
+#include "text/value_encoding.h"
 
 namespace heartpage {
 namespace {
@@ -69,7 +70,7 @@ struct ListCleanup {
 }  // namespace
 
 std::string MediaUploadAddress() {
-  return PublishingOrigin() + std::string(kMediaPath);
+  return PublishingOrigin() + std::string(wire::kMediaPath);
 }
 
 MediaUploadResult UploadMedia(const std::string& address, const std::filesystem::path& path,
@@ -98,7 +99,7 @@ MediaUploadResult UploadMedia(const std::string& address, const std::filesystem:
   if (!easy) return result;
   CURL* const e = easy.get();
   curl_slist* list = nullptr;
-  const std::string id_line = std::string(kMachineIdHeader) + ": " + EncodeValue(machine_id);
+  const std::string id_line = std::string(wire::kMachineIdHeader) + ": " + EncodeValue(machine_id);
   for (const char* line :
        {"Content-Type: application/octet-stream", "Expect:", "Accept: */*", id_line.c_str()})
     list = curl_slist_append(list, line);

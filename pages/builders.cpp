@@ -3,25 +3,32 @@
 #include "pages/holder.h"
 #include "pages/styles.h"
 #include "pages/substitution.h"
+#include "pages/templates.h"
 
 namespace heartpage {
 namespace {
 
-// Every build starts again from the unchanged template, then applies the
-// style's rows in order, each to the whole text as the earlier rows left it.
-void Build(int number, const FieldSource& fields) {
-  const Style& style = GetStyle(number);
-  GGCT& holder = GGCT::Get();
-  std::string page;
-  if (style.has_check && fields.Checked()) page = holder.PF();
-  page += holder.FG(number);
-  std::string scratch;
-  for (const FieldRow& row : style.rows)
-    ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
-  holder.FGN = std::move(page);
+// The windows' builders leave the page in the holder too, where the upload
+// dialog finds the page built last by any editor.
+std::string Keep(std::string page) {
+  GGCT::Get().FGN = page;
+  return page;
 }
 
 }  // namespace
+
+// Every build starts again from the unchanged template, then applies the
+// style's rows in order, each to the whole text as the earlier rows left it.
+std::string BuildPage(int number, const FieldSource& fields) {
+  const Style& style = GetStyle(number);
+  std::string page;
+  if (style.has_check && fields.Checked()) page = FloatingPictureTemplate();
+  page += StyleTemplate(number);
+  std::string scratch;
+  for (const FieldRow& row : style.rows)
+    ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
+  return page;
+}
 
 FieldMap FieldMap::Defaults(const Style& style) {
   FieldMap map;
@@ -34,33 +41,33 @@ std::string FieldMap::Value(std::string_view field) const {
   return it == values.end() ? std::string() : it->second;
 }
 
-void BuildStyle1(const FieldSource& fields) {
-  Build(1, fields);
+std::string BuildStyle1(const FieldSource& fields) {
+  return Keep(BuildPage(1, fields));
 }
-void BuildStyle2(const FieldSource& fields) {
-  Build(2, fields);
+std::string BuildStyle2(const FieldSource& fields) {
+  return Keep(BuildPage(2, fields));
 }
-void BuildStyle3(const FieldSource& fields) {
-  Build(3, fields);
+std::string BuildStyle3(const FieldSource& fields) {
+  return Keep(BuildPage(3, fields));
 }
-void BuildStyle4(const FieldSource& fields) {
-  Build(4, fields);
+std::string BuildStyle4(const FieldSource& fields) {
+  return Keep(BuildPage(4, fields));
 }
-void BuildStyle5(const FieldSource& fields) {
-  Build(5, fields);
+std::string BuildStyle5(const FieldSource& fields) {
+  return Keep(BuildPage(5, fields));
 }
-void BuildStyle6(const FieldSource& fields) {
-  Build(6, fields);
+std::string BuildStyle6(const FieldSource& fields) {
+  return Keep(BuildPage(6, fields));
 }
-void BuildStyle7(const FieldSource& fields) {
-  Build(7, fields);
+std::string BuildStyle7(const FieldSource& fields) {
+  return Keep(BuildPage(7, fields));
 }
-void BuildStyle8(const FieldSource& fields) {
-  Build(8, fields);
+std::string BuildStyle8(const FieldSource& fields) {
+  return Keep(BuildPage(8, fields));
 }
 
-void BuildStyle(int style, const FieldSource& fields) {
-  Build(style, fields);
+std::string BuildStyle(int style, const FieldSource& fields) {
+  return Keep(BuildPage(style, fields));
 }
 
 }  // namespace heartpage

@@ -33,17 +33,23 @@ class FieldMap : public FieldSource {
   bool checked = false;
 };
 
-// Each builds its style from `fields` and leaves the page in GGCT's FGN.
-void BuildStyle1(const FieldSource& fields);
-void BuildStyle2(const FieldSource& fields);
-void BuildStyle3(const FieldSource& fields);
-void BuildStyle4(const FieldSource& fields);
-void BuildStyle5(const FieldSource& fields);
-void BuildStyle6(const FieldSource& fields);
-void BuildStyle7(const FieldSource& fields);
-void BuildStyle8(const FieldSource& fields);
+// The page of style 1 ... 8 built from `fields`; throws std::out_of_range for
+// any other style. Touches no shared state.
+std::string BuildPage(int style, const FieldSource& fields);
+
+// The windows' builders: each builds its style with BuildPage, keeps the
+// page in GGCT's FGN (the page built last, which the upload dialog sends)
+// and returns it.
+std::string BuildStyle1(const FieldSource& fields);
+std::string BuildStyle2(const FieldSource& fields);
+std::string BuildStyle3(const FieldSource& fields);
+std::string BuildStyle4(const FieldSource& fields);
+std::string BuildStyle5(const FieldSource& fields);
+std::string BuildStyle6(const FieldSource& fields);
+std::string BuildStyle7(const FieldSource& fields);
+std::string BuildStyle8(const FieldSource& fields);
 
 // The builder of style 1 ... 8; throws std::out_of_range for any other.
-void BuildStyle(int style, const FieldSource& fields);
+std::string BuildStyle(int style, const FieldSource& fields);
 
 }  // namespace heartpage

@@ -3,8 +3,8 @@
 #include <array>
 #include <stdexcept>
 
-#include "net/host.h"
 #include "pages/style_texts.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {

@@ -1,6 +1,5 @@
 #include <string>
 
-#include "pages/holder.h"
 #include "preview/preview.h"
 
 namespace heartpage {
@@ -38,8 +37,8 @@ p { margin: 14px 0 0; }
 )";
 }
 
-std::optional<std::string> WritePhonePreview(const PreviewHooks& hooks) {
-  return ShowPreviewFiles(hooks, {{kPreviewFileName, PreviewBytes(GGCT::Get().FGN)},
+std::optional<std::string> WritePhonePreview(std::string_view page, const PreviewHooks& hooks) {
+  return ShowPreviewFiles(hooks, {{kPreviewFileName, PreviewBytes(page)},
                                   {kPhoneFrameFileName, PhoneFrameHtml(kPreviewFileName)}});
 }
 

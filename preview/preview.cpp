@@ -5,8 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/gbk.h"
-#include "pages/holder.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {
@@ -82,8 +81,8 @@ std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
   return std::nullopt;
 }
 
-std::optional<std::string> WritePreview(const PreviewHooks& hooks) {
-  return ShowPreviewFiles(hooks, {{kPreviewFileName, PreviewBytes(GGCT::Get().FGN)}});
+std::optional<std::string> WritePreview(std::string_view page, const PreviewHooks& hooks) {
+  return ShowPreviewFiles(hooks, {{kPreviewFileName, PreviewBytes(page)}});
 }
 
 }  // namespace heartpage

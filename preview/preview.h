@@ -64,13 +64,13 @@ struct PreviewHooks {
   std::function<std::filesystem::path()> directory;
 };
 
-// Writes the page built last (GGCT's FGN) to "yl.htm" in the preview
-// folder (WritePrivateFile), opens it and deletes it five seconds later
-// (through the wait hook), unless a later preview has written the file
-// meanwhile: the last preview deletes it.
+// Writes `page` (PreviewBytes) to "yl.htm" in the preview folder
+// (WritePrivateFile), opens it and deletes it five seconds later (from a
+// timer, through the hooks' wait), unless a later preview has written the
+// file meanwhile: the last preview deletes it.
 // Answers an error message, for the user, when the file cannot be written or
 // the folder is not private; nothing is opened then.
-std::optional<std::string> WritePreview(const PreviewHooks& hooks = {});
+std::optional<std::string> WritePreview(std::string_view page, const PreviewHooks& hooks = {});
 
 struct PreviewFile {
   std::string_view name;
@@ -85,13 +85,13 @@ struct PreviewFile {
 std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
                                             const std::vector<PreviewFile>& files);
 
-// 手机预览: the page built last as the preview file, inside a phone-sized
+// 手机预览: `page` as the preview file, inside a phone-sized
 // frame (kPhoneWidth × kPhoneHeight CSS pixels) of a page of its own beside
 // it, which is what the browser opens. Both files live as long as a preview.
 inline constexpr std::string_view kPhoneFrameFileName = "yl-phone.htm";
 inline constexpr int kPhoneWidth = 390;
 inline constexpr int kPhoneHeight = 844;
-std::optional<std::string> WritePhonePreview(const PreviewHooks& hooks = {});
+std::optional<std::string> WritePhonePreview(std::string_view page, const PreviewHooks& hooks = {});
 
 // The frame page: UTF-8, embedding `page_file` (a name in the same folder).
 std::string PhoneFrameHtml(std::string_view page_file);

@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "net/host.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 

@@ -3,7 +3,8 @@
 #include <exception>
 #include <optional>
 
-#include "net/host.h"
+#include "protocol/host.h"
+#include "protocol/page_name.h"
 #include "publish/take_down.h"
 
 namespace heartpage {
@@ -11,8 +12,8 @@ namespace {
 
 constexpr int kBackspace = 8;
 // The answers the upload tells apart; every other failure reads as one.
-constexpr long kForbidden = 403;  // the name belongs to another machine
-constexpr long kConflict = 409;   // the name was claimed first by another machine
+constexpr long kForbidden = wire::status::kNotYours;  // the name belongs to another machine
+constexpr long kConflict = wire::status::kTaken;      // claimed first by another machine
 
 bool IsAsciiAlnum(int code) {
   return (code >= '0' && code <= '9') || (code >= 'a' && code <= 'z') ||
@@ -41,29 +42,13 @@ int FilterNameKey(int code) {
   return code >= 'A' && code <= 'Z' ? code + ('a' - 'A') : code;
 }
 
-bool IsValidName(std::string_view name) {
-  if (name.empty() || name.size() > kMaxNameLength) return false;
-  for (const char c : name) {
-    if (!IsAsciiAlnum(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-std::string NormalizeName(std::string_view name) {
-  std::string small(name);
-  for (char& c : small) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return small;
-}
-
 std::string NoteText() {
   return "注释：上传文件名即" + PageAddress("") + "（您的文件名）";
 }
 
 UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view page,
                      const UploadServices& services) {
-  const std::string name = NormalizeName(typed);
+  const std::string name = PageNameKey(typed);
   // A failure leaves an owned name owned: only the server's word that the
   // name is another machine's takes it away.
   const auto failure = [&](std::string_view status) {
@@ -72,7 +57,7 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
     return outcome;
   };
   if (name.empty()) return failure(upload_text::kEmptyName);
-  if (!IsValidName(name)) return failure(upload_text::kNameRule);
+  if (!IsValidPageName(name)) return failure(upload_text::kNameRule);
 
   // Read before anything is sent: every store names the machine, and without
   // the identifier a lookup alone would only waste the user's wait.

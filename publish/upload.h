@@ -5,14 +5,13 @@
 #include <string_view>
 
 #include "net/server_requests.h"
+#include "protocol/page_name.h"
 
 // What the upload dialog decides, without its window: which typed characters
 // a file name takes, the lookup, claim and store of a page, and the texts the
 // dialog shows. The dialog supplies the poster and the machine identifier, so
 // the decisions run without network or disk in the tests.
 namespace heartpage {
-
-inline constexpr std::size_t kMaxNameLength = 30;
 
 // The texts of the status label and the note label.
 namespace upload_text {
@@ -46,13 +45,6 @@ StatusKind KindOfStatus(std::string_view status);
 // digits pass, capitals as small letters, backspace (8) passes; anything else
 // answers 0, which cancels the key.
 int FilterNameKey(int code);
-
-// A name the server accepts: 1 to 30 ASCII letters or digits. Pasted text
-// skips the key filter, so the name is checked again before anything is sent.
-bool IsValidName(std::string_view name);
-
-// The name as the key filter would have let it in: capitals made small.
-std::string NormalizeName(std::string_view name);
 
 // The note under the name box: the public address prefix and a placeholder.
 std::string NoteText();

@@ -24,8 +24,8 @@
 #include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "pages/holder.h"
+#include "protocol/host.h"
 #include "publish/qr_image.h"
 #include "publish/take_down.h"
 
@@ -98,7 +98,7 @@ UploadDialog::UploadDialog(UploadServices services)
   name_ = new QLineEdit(this);
   name_->setObjectName(QStringLiteral("Text1"));
   name_->setGeometry(PxRect(2880, 960, 2535, 270));
-  name_->setMaxLength(static_cast<int>(kMaxNameLength));
+  name_->setMaxLength(static_cast<int>(kMaxPageNameLength));
   // Names are ASCII: an input method has nothing to offer here.
   name_->setAttribute(Qt::WA_InputMethodEnabled, false);
   name_->installEventFilter(this);

@@ -4,14 +4,15 @@
 #include <initializer_list>
 #include <variant>
 
-#include "net/gbk.h"
+#include "protocol/page_name.h"
+#include "protocol/records.h"
+#include "protocol/wire.h"
 #include "server/endpoint_checks.h"
 #include "server/form.h"
-#include "server/names.h"
 #include "server/previews.h"
-#include "server/records.h"
 #include "server/site.h"
 #include "server/statement.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 
@@ -65,86 +66,99 @@ std::optional<std::string> FieldProblem(const FormFields& fields,
 std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   if (machine_id.empty()) return "empty machine identifier";
   if (ToGbk(machine_id).size() > kMaxMachineIdBytes) return "machine identifier too long";
-  if (SplitsRecord(machine_id)) return "machine identifier contains a record separator";
+  if (wire::SplitsRecord(machine_id)) return "machine identifier contains a record separator";
   return std::nullopt;
 }
 
 namespace {
 
-EndpointReply Records(const std::vector<Row>& rows) {
-  return {200, FormatRecords(rows), true};
+EndpointReply Records(const std::vector<wire::Record>& rows) {
+  return {wire::status::kOk, wire::FormatRecords(rows), true};
 }
 
 EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string_view public_host) {
   if (std::holds_alternative<SettingsQuery>(statement))
     return Records({SettingsRow(storage.LoadSettings(), public_host)});
-  std::vector<Row> rows;
+  std::vector<wire::Record> rows;
   if (const auto* lookup = std::get_if<MachineLookup>(&statement)) {
-    if (auto problem = CheckMachineId(lookup->machine_id)) return Refuse(400, *problem);
+    if (auto problem = CheckMachineId(lookup->machine_id))
+      return Refuse(wire::status::kMalformed, *problem);
     // The asker already knows the identifier: echoing it gives nothing away.
     for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id)))
       rows.push_back({lookup->machine_id, claim.name, claim.claimed_at});
   } else if (const auto* lookup = std::get_if<NameLookup>(&statement)) {
-    if (!IsValidPageName(lookup->name)) return Refuse(400, "malformed file name");
+    if (!IsValidPageName(lookup->name))
+      return Refuse(wire::status::kMalformed, "malformed file name");
     // Whether a name is taken is public; whose it is is not.
     for (const Claim& claim : storage.ClaimsOfName(PageNameKey(lookup->name)))
       rows.push_back({"", claim.name, claim.claimed_at});
   } else {
-    return Refuse(400, "operation 1 takes a query");
+    return Refuse(wire::status::kMalformed, "operation 1 takes a query");
   }
   return Records(rows);
 }
 
 EndpointReply RunClaim(Storage& storage, const Statement& statement) {
   const auto* claim = std::get_if<NameClaim>(&statement);
-  if (claim == nullptr) return Refuse(400, "operation 2 takes a name claim");
-  if (auto problem = CheckMachineId(claim->machine_id)) return Refuse(400, *problem);
-  if (!IsValidPageName(claim->name)) return Refuse(400, "malformed file name");
+  if (claim == nullptr) return Refuse(wire::status::kMalformed, "operation 2 takes a name claim");
+  if (auto problem = CheckMachineId(claim->machine_id))
+    return Refuse(wire::status::kMalformed, *problem);
+  if (!IsValidPageName(claim->name)) return Refuse(wire::status::kMalformed, "malformed file name");
   if (storage.ClaimName(storage.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
       ClaimResult::kTaken)
-    return Refuse(409, "file name already claimed");
-  return {200, "", false};
+    return Refuse(wire::status::kTaken, "file name already claimed");
+  return {wire::status::kOk, "", false};
 }
 
 EndpointReply RunStore(Storage& storage, const FormFields& fields) {
-  if (auto problem = FieldProblem(fields, {"zc", "File", "ID", "data"}))
-    return Refuse(400, "operation 4: " + *problem);
-  const std::string& name = fields.find("File")->second;
-  if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
-  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
-  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  if (auto problem = FieldProblem(fields, {wire::kOperationField, wire::kFileField,
+                                           wire::kMachineIdField, wire::kDataField}))
+    return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
+  const std::string& name = fields.find(wire::kFileField)->second;
+  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
+  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
+  if (!machine_id)
+    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
   switch (storage.StorePage(storage.HashMachineId(*machine_id), PageNameKey(name),
-                            fields.find("data")->second)) {
+                            fields.find(wire::kDataField)->second)) {
     case StoreResult::kStored:
-      return {200, "", false};
+      return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:
-      return Refuse(403, "file name not claimed");
+      return Refuse(wire::status::kNotYours, "file name not claimed");
     case StoreResult::kNotOwner:
-      return Refuse(403, "file name claimed by another machine");
+      return Refuse(wire::status::kNotYours, "file name claimed by another machine");
     case StoreResult::kOverQuota:
-      return Refuse(507, "the server is out of room for pages");
+      return Refuse(wire::status::kOutOfSpace, "the server is out of room for pages");
   }
   return Refuse(500, "unexpected store result");
 }
 
 EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
-  if (auto problem = FieldProblem(fields, {"zc", "File", "ID"}))
-    return Refuse(400, "operation 6: " + *problem);
-  const std::string& name = fields.find("File")->second;
-  if (!IsValidPageName(name)) return Refuse(400, "malformed file name");
-  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
-  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  if (auto problem =
+          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
+    return Refuse(wire::status::kMalformed, "operation 6: " + *problem);
+  const std::string& name = fields.find(wire::kFileField)->second;
+  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
+  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
+  if (!machine_id)
+    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
   switch (storage.TakeDownPage(storage.HashMachineId(*machine_id), PageNameKey(name))) {
     case TakeDownResult::kTakenDown:
-      return {200, "", false};
+      return {wire::status::kOk, "", false};
     case TakeDownResult::kUnclaimed:
-      return Refuse(404, "file name not claimed");
+      return Refuse(wire::status::kUnknown, "file name not claimed");
     case TakeDownResult::kNotOwner:
-      return Refuse(403, "file name claimed by another machine");
+      return Refuse(wire::status::kNotYours, "file name claimed by another machine");
   }
   return Refuse(500, "unexpected take-down result");
+}
+
+// The operation `zc` names: one digit, exactly as the program sends it; 0
+// for anything else.
+int OperationNumber(std::string_view zc) {
+  return zc.size() == 1 && zc[0] >= '1' && zc[0] <= '9' ? zc[0] - '0' : 0;
 }
 
 std::string_view OperationOf(const Statement& statement) {
@@ -186,37 +200,40 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
   std::string_view& operation = (audit != nullptr ? *audit : ignored).operation;
   std::string& name = (audit != nullptr ? *audit : ignored).name;
   auto parsed = ParseForm(body);
-  if (auto* error = std::get_if<FormError>(&parsed)) return Refuse(400, error->message);
+  if (auto* error = std::get_if<FormError>(&parsed))
+    return Refuse(wire::status::kMalformed, error->message);
   const FormFields& fields = std::get<FormFields>(parsed);
-  const auto zc = fields.find("zc");
-  if (zc == fields.end()) return Refuse(400, "missing field zc");
-  if (zc->second == "4") {
+  const auto zc = fields.find(wire::kOperationField);
+  if (zc == fields.end()) return Refuse(wire::status::kMalformed, "missing field zc");
+  const int number = OperationNumber(zc->second);
+  if (number == wire::kStorePage) {
     operation = "store";
-    if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
+    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
     return RunStore(storage, fields);
   }
-  if (zc->second == "5") {
+  if (number == wire::kStorePreview) {
     operation = "preview store";
     return RunPreviewStore(storage, fields, public_host);
   }
-  if (zc->second == "6") {
+  if (number == wire::kTakeDown) {
     operation = "take down";
-    if (const auto file = fields.find("File"); file != fields.end()) name = file->second;
+    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
     return RunTakeDown(storage, fields);
   }
-  if (zc->second != "1" && zc->second != "2") return Refuse(400, "unknown operation");
+  if (number != wire::kQuery && number != wire::kStatement)
+    return Refuse(wire::status::kMalformed, "unknown operation");
 
-  if (!HasOnly(fields, {"zc", "sql"}))
-    return Refuse(400, "operations 1 and 2 take the fields zc and sql");
-  const std::optional<std::string> sql = TextOf(fields.find("sql")->second);
-  if (!sql) return Refuse(400, "statement is not valid GBK text");
+  if (!HasOnly(fields, {wire::kOperationField, wire::kStatementField}))
+    return Refuse(wire::status::kMalformed, "operations 1 and 2 take the fields zc and sql");
+  const std::optional<std::string> sql = TextOf(fields.find(wire::kStatementField)->second);
+  if (!sql) return Refuse(wire::status::kMalformed, "statement is not valid GBK text");
   const Statement statement = ParseStatement(*sql);
   if (const auto* error = std::get_if<StatementError>(&statement))
-    return Refuse(400, error->message);
+    return Refuse(wire::status::kMalformed, error->message);
   operation = OperationOf(statement);
   name = NameOf(statement);
-  return zc->second == "1" ? RunQuery(storage, statement, public_host)
-                           : RunClaim(storage, statement);
+  return number == wire::kQuery ? RunQuery(storage, statement, public_host)
+                                : RunClaim(storage, statement);
 }
 
 }  // namespace heartpage::server

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "net/value_encoding.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 

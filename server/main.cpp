@@ -13,7 +13,7 @@
 #include <variant>
 #include <vector>
 
-#include "net/host.h"
+#include "protocol/host.h"
 #include "server/caching_storage.h"
 #include "server/data_dir.h"
 #include "server/descriptors.h"

@@ -8,10 +8,11 @@
 #include <charconv>
 #include <cstdio>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
+#include "protocol/wire.h"
 #include "server/http_util.h"
 #include "server/origin_check.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 
@@ -53,23 +54,27 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
 }
 
 Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
-  const std::optional<std::string> machine_id = MachineIdOf(request[kMachineIdHeader]);
-  if (!machine_id) return Text(request, 400, "malformed X-Machine-Id\n");
+  const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
+  if (!machine_id) return Text(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
   const std::optional<MediaType> type = DetectMediaType(spool.head());
-  if (!type) return Text(request, 415, "not a picture, music or video file of a known type\n");
+  if (!type)
+    return Text(request, wire::status::kWrongType,
+                "not a picture, music or video file of a known type\n");
   if (spool.size() > site.media.Of(type->kind))
-    return Text(request, 413, "file too large for its kind\n");
+    return Text(request, wire::status::kTooLarge, "file too large for its kind\n");
   MediaFacts facts{spool.HexDigest() + "." + std::string(type->extension),
                    std::string(type->content_type), spool.size()};
   if (audit != nullptr) audit->name = facts.name;
   switch (site.storage.StoreMedia(site.storage.HashMachineId(*machine_id), facts, spool.Reader(),
                                   site.media.per_machine)) {
     case MediaStoreResult::kStored:
-      return Text(request, 200, Origin(site.public_host) + std::string(kMediaPrefix) + facts.name);
+      return Text(request, wire::status::kOk,
+                  Origin(site.public_host) + std::string(wire::kMediaPrefix) + facts.name);
     case MediaStoreResult::kOverOwnerQuota:
-      return Text(request, 413, "this machine's files take all the room it has\n");
+      return Text(request, wire::status::kTooLarge,
+                  "this machine's files take all the room it has\n");
     case MediaStoreResult::kOverQuota:
-      return Text(request, 507, "the server is out of room for files\n");
+      return Text(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
   }
   return Text(request, 500, "unexpected store result\n");
 }
@@ -78,20 +83,22 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
 
 bool IsMediaUpload(const http::request_header<>& header) {
   const std::string_view target = header.target();
-  return header.method() == http::verb::post && target.substr(0, target.find('?')) == kMediaPath;
+  return header.method() == http::verb::post &&
+         target.substr(0, target.find('?')) == wire::kMediaPath;
 }
 
 std::optional<MediaRefusal> CheckMediaHeader(const http::request_header<>& header,
                                              const MediaLimits& limits) {
-  if (SentByWebPage(header)) return MediaRefusal{403, "requests from web pages are refused"};
-  const std::string_view id = header[kMachineIdHeader];
-  if (id.empty()) return MediaRefusal{400, "missing header X-Machine-Id"};
-  if (!MachineIdOf(id)) return MediaRefusal{400, "malformed X-Machine-Id"};
+  if (SentByWebPage(header))
+    return MediaRefusal{wire::status::kNotYours, "requests from web pages are refused"};
+  const std::string_view id = header[wire::kMachineIdHeader];
+  if (id.empty()) return MediaRefusal{wire::status::kMalformed, "missing header X-Machine-Id"};
+  if (!MachineIdOf(id)) return MediaRefusal{wire::status::kMalformed, "malformed X-Machine-Id"};
   if (const std::string_view length = header[http::field::content_length]; !length.empty()) {
     std::uint64_t size = 0;
     const auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), size);
     if (ec == std::errc::result_out_of_range || (ec == std::errc() && size > limits.Largest()))
-      return MediaRefusal{413, "file too large"};
+      return MediaRefusal{wire::status::kTooLarge, "file too large"};
   }
   return std::nullopt;
 }
@@ -114,7 +121,7 @@ Response ServeMedia(const Request& request, std::string_view name, const Site& s
   const std::optional<MediaType> type = MediaTypeOfName(name);
   const std::optional<MediaFacts> facts =
       type ? site.storage.FindMedia(name) : std::optional<MediaFacts>();
-  if (!facts) return Text(request, 404, "not found\n");
+  if (!facts) return Text(request, wire::status::kUnknown, "not found\n");
   // The name is the hash of the bytes: it validates them for ever.
   const std::string etag = "\"" + std::string(name.substr(0, 64)) + "\"";
   const std::uint64_t size = facts->size;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "net/media_kind.h"
+#include "protocol/media_kind.h"
 
 namespace heartpage::server {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "net/media_kind.h"
+#include "protocol/media_kind.h"
 
 namespace heartpage::server {
 

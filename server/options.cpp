@@ -3,10 +3,10 @@
 #include <cctype>
 #include <charconv>
 
-#include "net/host.h"
+#include "protocol/host.h"
+#include "protocol/records.h"
 #include "server/client_address.h"
 #include "server/pg_connection.h"
-#include "server/records.h"
 
 namespace heartpage::server {
 
@@ -104,7 +104,7 @@ std::optional<std::size_t> ParseCount(std::string_view text, std::size_t most) {
 }
 
 std::optional<std::string> CheckSetting(const std::string& option, const std::string& value) {
-  if (SplitsRecord(value))
+  if (wire::SplitsRecord(value))
     return option +
            " must not contain \"い\" nor start with \"ゼ\", which separate the fields and rows"
            " of an answer";

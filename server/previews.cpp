@@ -5,8 +5,9 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "net/gbk.h"
+#include "protocol/wire.h"
 #include "server/endpoint_checks.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
@@ -34,24 +35,27 @@ bool IsValidPreviewToken(std::string_view token) {
 
 EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
                               std::string_view public_host) {
-  if (auto problem = FieldProblem(fields, {"zc", "ID", "data"}))
-    return Refuse(400, "operation 5: " + *problem);
-  const std::optional<std::string> machine_id = TextOf(fields.find("ID")->second);
-  if (!machine_id) return Refuse(400, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(400, *problem);
+  if (auto problem =
+          FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
+    return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
+  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
+  if (!machine_id)
+    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
   switch (storage.StorePreview(storage.HashMachineId(*machine_id), token,
-                               fields.find("data")->second, now, now + kPreviewLifetimeSeconds)) {
+                               fields.find(wire::kDataField)->second, now,
+                               now + kPreviewLifetimeSeconds)) {
     case PreviewStoreResult::kStored:
       break;
     case PreviewStoreResult::kOverQuota:
-      return Refuse(507, "the server is out of room for previews");
+      return Refuse(wire::status::kOutOfSpace, "the server is out of room for previews");
   }
   const std::string origin = public_host.find("://") != std::string_view::npos
                                  ? std::string(public_host)
                                  : "http://" + std::string(public_host);
-  return {200, origin + std::string(kPreviewPath) + token, false};
+  return {wire::status::kOk, origin + std::string(kPreviewPath) + token, false};
 }
 
 std::string ExpiredPreviewPage() {

@@ -9,11 +9,12 @@
 #include <fstream>
 #include <optional>
 
+#include "protocol/page_name.h"
+#include "protocol/wire.h"
 #include "server/assets.h"
 #include "server/endpoint.h"
 #include "server/http_util.h"
 #include "server/media.h"
-#include "server/names.h"
 #include "server/origin_check.h"
 #include "server/previews.h"
 #include "server/site.h"
@@ -288,10 +289,10 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
 
-  if (EqualsIgnoringCase(path, "/asp/index.asp")) return Endpoint(request, site, audit);
-  if (StartsWithIgnoringCase(path, "/Test/")) {
+  if (EqualsIgnoringCase(path, wire::kEndpointPath)) return Endpoint(request, site, audit);
+  if (StartsWithIgnoringCase(path, wire::kPagePrefix)) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
-    return PublishedPage(request, path.substr(6), site);
+    return PublishedPage(request, path.substr(wire::kPagePrefix.size()), site);
   }
   if (StartsWithIgnoringCase(path, "/biaobai/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
@@ -301,13 +302,13 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return TemporaryPreview(request, path.substr(kPreviewPath.size()), site);
   }
-  if (path.starts_with(kMediaPrefix)) {
+  if (path.starts_with(wire::kMediaPrefix)) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
-    return ServeMedia(request, path.substr(kMediaPrefix.size()), site);
+    return ServeMedia(request, path.substr(wire::kMediaPrefix.size()), site);
   }
   // A file arrives through the connection's own path (IsMediaUpload); what
   // comes here is not one.
-  if (path == kMediaPath) return MethodNotAllowed(request, "POST");
+  if (path == wire::kMediaPath) return MethodNotAllowed(request, "POST");
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support") {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
     return SitePage(request, path, site);
@@ -343,7 +344,7 @@ Work WorkOf(const Request& request, const Site& site) {
   const std::string_view path = target.substr(0, target.find('?'));
   const bool read_only =
       request.method() == http::verb::get || request.method() == http::verb::head;
-  if (EqualsIgnoringCase(path, "/asp/index.asp")) {
+  if (EqualsIgnoringCase(path, wire::kEndpointPath)) {
     if (request.method() != http::verb::post || SentByWebPage(request)) return Work::kAtOnce;
     switch (PeekEndpointWork(request.body())) {
       case EndpointWork::kClaim:
@@ -355,15 +356,16 @@ Work WorkOf(const Request& request, const Site& site) {
     }
   }
   if (!read_only) return Work::kAtOnce;
-  if (StartsWithIgnoringCase(path, "/Test/")) {
-    const std::string_view name = path.substr(6);
+  if (StartsWithIgnoringCase(path, wire::kPagePrefix)) {
+    const std::string_view name = path.substr(wire::kPagePrefix.size());
     return !IsValidPageName(name) || site.storage.HasInMemory(PageNameKey(name)) ? Work::kAtOnce
                                                                                  : Work::kRead;
   }
   if (path == "/" || path == "/index.html" || path == "/download" || path == "/support")
     return Work::kRead;
   if ((path.starts_with(kPreviewPath) && IsValidPreviewToken(path.substr(kPreviewPath.size()))) ||
-      (path.starts_with(kMediaPrefix) && MediaTypeOfName(path.substr(kMediaPrefix.size()))))
+      (path.starts_with(wire::kMediaPrefix) &&
+       MediaTypeOfName(path.substr(wire::kMediaPrefix.size()))))
     return Work::kRead;
   return Work::kAtOnce;
 }

@@ -25,6 +25,7 @@
 #include <string>
 #include <type_traits>
 
+#include "protocol/wire.h"
 #include "server/client_address.h"
 #include "server/descriptors.h"
 #include "server/http_util.h"
@@ -528,7 +529,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
     const bool endpoint =
-        !audit_.operation.empty() || EqualsIgnoringCase(target_, "/asp/index.asp");
+        !audit_.operation.empty() || EqualsIgnoringCase(target_, wire::kEndpointPath);
     shared_->Log({method_, target_, status_, body_bytes_, started_, client_,
                   endpoint ? &audit_ : nullptr, outcome_});
     started_ = {};

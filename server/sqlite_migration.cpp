@@ -3,7 +3,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "server/names.h"
+#include "protocol/page_name.h"
 #include "server/sqlite_connection.h"
 
 namespace heartpage::server {

@@ -2,15 +2,17 @@
 
 #include <optional>
 
+#include "protocol/statements.h"
+
 namespace heartpage::server {
 namespace {
 
-constexpr std::string_view kSettings = "select * from 系统设置";
-constexpr std::string_view kMachineLookup = "select * from 免费 where 硬盘ID='";
-constexpr std::string_view kNameLookup = "select * from 免费 where 文件名='";
-constexpr std::string_view kClaimStart = "insert into 免费 (硬盘ID,文件名) values ('";
-constexpr std::string_view kClaimMiddle = "', '";
-constexpr std::string_view kClaimEnd = "')";
+constexpr std::string_view kSettings = wire::kSettingsQuery;
+constexpr std::string_view kMachineLookup = wire::kMachineLookupStart;
+constexpr std::string_view kNameLookup = wire::kNameLookupStart;
+using wire::kClaimEnd;
+using wire::kClaimMiddle;
+using wire::kClaimStart;
 
 // Reads a quoted value whose opening quote has been consumed, up to and
 // including its closing quote. Returns nothing for an unbalanced quote.

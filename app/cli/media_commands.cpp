@@ -6,10 +6,10 @@
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
-#include "net/media_kind.h"
 #include "net/media_upload.h"
 #include "net/server_requests.h"
+#include "protocol/host.h"
+#include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
 
 namespace heartpage::cli {

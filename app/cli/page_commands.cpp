@@ -4,7 +4,7 @@
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
 #include "app/cli/field_report.h"
-#include "pages/holder.h"
+#include "pages/builders.h"
 #include "preview/preview.h"
 
 namespace heartpage::cli {
@@ -12,8 +12,7 @@ namespace heartpage::cli {
 int Build(const std::vector<std::string>& args) {
   const PageRequest request = ParsePageRequest(args);
   if (!ReportFindings(request)) return 1;
-  BuildStyle(request.style, request.fields);
-  const std::string bytes = PreviewBytes(GGCT::Get().FGN);
+  const std::string bytes = PreviewBytes(BuildPage(request.style, request.fields));
   if (request.output.empty()) {
     std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return std::cout.flush() ? 0 : 1;
@@ -42,8 +41,8 @@ int Preview(const std::vector<std::string>& args) {
   const PageRequest request = ParsePageRequest(page_args);
   if (!request.output.empty()) throw UsageError("preview writes its own file; -o does not apply");
   if (!ReportFindings(request)) return 1;
-  BuildStyle(request.style, request.fields);
-  if (const auto error = phone ? WritePhonePreview() : WritePreview()) {
+  const std::string page = BuildPage(request.style, request.fields);
+  if (const auto error = phone ? WritePhonePreview(page) : WritePreview(page)) {
     std::cerr << "heartpage-cli: " << *error << '\n';
     return 1;
   }

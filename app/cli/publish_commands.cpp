@@ -5,9 +5,10 @@
 #include "app/cli/commands.h"
 #include "app/cli/field_report.h"
 #include "machine/disk_serial.h"
-#include "net/host.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "protocol/host.h"
+#include "protocol/page_name.h"
 #include "publish/upload.h"
 
 namespace heartpage::cli {
@@ -39,14 +40,6 @@ PublishRequest ParsePublishRequest(const std::vector<std::string>& args) {
   return request;
 }
 
-// Capitals become small letters, as the upload dialog's name box enters them.
-std::string LowerAscii(std::string name) {
-  for (char& c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return name;
-}
-
 }  // namespace
 
 int Publish(const std::vector<std::string>& args) {
@@ -66,7 +59,8 @@ int Publish(const std::vector<std::string>& args) {
   // Like the program at start-up: a machine keeps the name it owns and
   // publishes again only under that one.
   const std::string owned = FetchOwnedName(machine_id);
-  std::string name = LowerAscii(request.page.name);
+  // Capitals become small letters, as the upload dialog's name box enters them.
+  std::string name = PageNameKey(request.page.name);
   if (name.empty()) {
     if (owned.empty()) throw UsageError("--name NAME is required; this machine owns no name yet");
     name = owned;
@@ -76,9 +70,9 @@ int Publish(const std::vector<std::string>& args) {
     return 1;
   }
 
-  BuildStyle(request.page.style, request.page.fields);
+  const std::string page = BuildPage(request.page.style, request.page.fields);
   const UploadServices services{PostToEndpoint, [&machine_id] { return machine_id; }};
-  const UploadOutcome outcome = Upload(name, name == owned, GGCT::Get().FGN, services);
+  const UploadOutcome outcome = Upload(name, name == owned, page, services);
   if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
   if (!outcome.uploaded) {
     std::cerr << "heartpage-cli publish: " << outcome.status << " (" << EndpointAddress() << ")\n";

@@ -2,8 +2,8 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
-#include "net/gbk.h"
-#include "net/value_encoding.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::cli {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "net/gbk.h"
 #include "tests/publish/address_server.h"
+#include "text/gbk.h"
 
 namespace {
 

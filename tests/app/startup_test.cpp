@@ -5,12 +5,12 @@
 #include <map>
 #include <stdexcept>
 
-#include "net/gbk.h"
-#include "net/host.h"
 #include "net/server_requests.h"
+#include "protocol/host.h"
 #include "publish/upload.h"
 #include "tests/app/server_process.h"
 #include "tests/net/loopback_listener.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {

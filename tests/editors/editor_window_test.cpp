@@ -73,8 +73,7 @@ QRect InWindow(QWidget* widget, QWidget* window) {
 }
 
 std::string Build(int style, const FieldSource& fields) {
-  BuildStyle(style, fields);
-  return GGCT::Get().FGN;
+  return BuildPage(style, fields);
 }
 
 TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {

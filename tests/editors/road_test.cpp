@@ -21,13 +21,13 @@
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "editors/media_picker.h"
-#include "net/gbk.h"
-#include "net/host.h"
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
+#include "protocol/host.h"
 #include "publish/scan_preview_window.h"
 #include "tests/editors/gui_support.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {
@@ -123,9 +123,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
       Type(editor, edit);
       expected_fields.values[edit.field] = edit.typed;
     }
-    BuildStyle(number, expected_fields);
-    const std::string page = GGCT::Get().FGN;
-    GGCT::Get().FGN.clear();
+    const std::string page = BuildPage(number, expected_fields);
 
     testing::Press(editor->findChild<QPushButton*>("Command1"));
     EXPECT_EQ(previewed, PreviewBytes(page));

@@ -6,12 +6,12 @@
 #include <array>
 #include <string>
 
-#include "net/gbk.h"
-#include "net/server_requests.h"
-#include "net/value_encoding.h"
+#include "protocol/requests.h"
 #include "server/endpoint.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/memory_storage.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 using heartpage::EncodeValue;
 
@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (reply.records) {
       // Every row has its three fields (six for the settings), each closed
       // by its mark.
-      const auto first = heartpage::FirstRecord(heartpage::FromGbk(reply.body));
+      const auto first = heartpage::wire::FirstRecord(heartpage::FromGbk(reply.body));
       if (!reply.body.empty()) FUZZ_CHECK(first && (first->size() == 4 || first->size() == 7));
     }
   }

@@ -6,11 +6,11 @@
 #include <string>
 #include <variant>
 
-#include "net/gbk.h"
-#include "net/server_requests.h"
-#include "net/value_encoding.h"
+#include "protocol/requests.h"
 #include "server/form.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 using heartpage::ToGbk;
 using heartpage::server::FormError;

@@ -3,8 +3,8 @@
 // codec then reproduces.
 #include <string>
 
-#include "net/gbk.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "text/gbk.h"
 
 using heartpage::FromGbk;
 using heartpage::ToGbk;

@@ -6,27 +6,27 @@
 #include <string>
 #include <vector>
 
-#include "net/gbk.h"
-#include "net/server_requests.h"
-#include "server/records.h"
+#include "protocol/records.h"
+#include "protocol/requests.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "text/gbk.h"
 
-namespace server = heartpage::server;
+namespace wire = heartpage::wire;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzedDataProvider provider(data, size);
-  std::vector<server::Row> rows(provider.ConsumeIntegralInRange(0, 3));
-  for (server::Row& row : rows) {
+  std::vector<wire::Record> rows(provider.ConsumeIntegralInRange(0, 3));
+  for (wire::Record& row : rows) {
     row.resize(provider.ConsumeIntegralInRange(0, 6));
     for (std::string& field : row) {
       field = provider.ConsumeRandomLengthString(64);
-      if (!heartpage::fuzz::IsWellFormedUtf8(field) || server::SplitsRecord(field)) return -1;
+      if (!heartpage::fuzz::IsWellFormedUtf8(field) || wire::SplitsRecord(field)) return -1;
     }
   }
 
   // What the client reads is the answer decoded from GBK.
-  const std::string answer = heartpage::FromGbk(server::FormatRecords(rows));
-  const std::optional<std::vector<std::string>> first = heartpage::FirstRecord(answer);
+  const std::string answer = heartpage::FromGbk(wire::FormatRecords(rows));
+  const std::optional<std::vector<std::string>> first = heartpage::wire::FirstRecord(answer);
   if (rows.empty()) {
     FUZZ_CHECK(!first);
     return 0;

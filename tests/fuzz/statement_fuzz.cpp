@@ -6,7 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "net/server_requests.h"
+#include "protocol/requests.h"
 #include "server/statement.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -17,13 +17,13 @@ namespace {
 // The statement the client composes for a parsed one; empty for an error.
 std::string Recomposed(const server::Statement& statement) {
   if (std::holds_alternative<server::SettingsQuery>(statement))
-    return heartpage::SettingsStatement();
+    return heartpage::wire::SettingsStatement();
   if (const auto* lookup = std::get_if<server::MachineLookup>(&statement))
-    return heartpage::OwnershipLookupStatement(lookup->machine_id);
+    return heartpage::wire::OwnershipLookupStatement(lookup->machine_id);
   if (const auto* lookup = std::get_if<server::NameLookup>(&statement))
-    return heartpage::NameLookupStatement(lookup->name);
+    return heartpage::wire::NameLookupStatement(lookup->name);
   if (const auto* claim = std::get_if<server::NameClaim>(&statement))
-    return heartpage::NameClaimStatement(claim->machine_id, claim->name);
+    return heartpage::wire::NameClaimStatement(claim->machine_id, claim->name);
   FUZZ_CHECK(!std::get<server::StatementError>(statement).message.empty());
   return {};
 }
@@ -40,13 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string a = provider.ConsumeRandomLengthString();
   const std::string b = provider.ConsumeRemainingBytesAsString();
 
-  const server::Statement machine = server::ParseStatement(heartpage::OwnershipLookupStatement(a));
+  const server::Statement machine =
+      server::ParseStatement(heartpage::wire::OwnershipLookupStatement(a));
   FUZZ_CHECK(std::holds_alternative<server::MachineLookup>(machine) &&
              std::get<server::MachineLookup>(machine).machine_id == a);
-  const server::Statement name = server::ParseStatement(heartpage::NameLookupStatement(a));
+  const server::Statement name = server::ParseStatement(heartpage::wire::NameLookupStatement(a));
   FUZZ_CHECK(std::holds_alternative<server::NameLookup>(name) &&
              std::get<server::NameLookup>(name).name == a);
-  const server::Statement claim = server::ParseStatement(heartpage::NameClaimStatement(a, b));
+  const server::Statement claim = server::ParseStatement(heartpage::wire::NameClaimStatement(a, b));
   FUZZ_CHECK(std::holds_alternative<server::NameClaim>(claim) &&
              std::get<server::NameClaim>(claim).machine_id == a &&
              std::get<server::NameClaim>(claim).name == b);

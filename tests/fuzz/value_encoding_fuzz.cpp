@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
 #include "tests/fuzz/fuzz_check.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 using heartpage::DecodeValue;
 using heartpage::EncodeValue;

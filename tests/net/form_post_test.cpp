@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "net/gbk.h"
 #include "tests/net/loopback_listener.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {

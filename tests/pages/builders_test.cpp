@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "pages/holder.h"
 #include "pages/styles.h"
 #include "pages/substitution.h"
 
@@ -10,8 +9,7 @@ namespace heartpage {
 namespace {
 
 std::string Build(int style, const FieldMap& fields) {
-  BuildStyle(style, fields);
-  return GGCT::Get().FGN;
+  return BuildPage(style, fields);
 }
 
 FieldMap Defaults(int style) {
@@ -123,8 +121,8 @@ TEST(Builders, LongValuesAreCarriedWhole) {
 }
 
 TEST(Builders, UnknownStyleIsAnError) {
-  EXPECT_THROW(BuildStyle(0, FieldMap()), std::out_of_range);
-  EXPECT_THROW(BuildStyle(9, FieldMap()), std::out_of_range);
+  EXPECT_THROW(BuildPage(0, FieldMap()), std::out_of_range);
+  EXPECT_THROW(BuildPage(9, FieldMap()), std::out_of_range);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <set>
 #include <stdexcept>
 
-#include "net/host.h"
 #include "pages/holder.h"
 #include "pages/substitution.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {

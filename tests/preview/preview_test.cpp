@@ -9,8 +9,6 @@
 #include <optional>
 #include <vector>
 
-#include "pages/holder.h"
-
 namespace heartpage {
 namespace {
 
@@ -70,8 +68,7 @@ TEST(PreviewBytes, GbkWithExactlyOneCrLf) {
 }
 
 TEST_F(PreviewTest, WritesOpensWaitsFiveSecondsAndDeletes) {
-  GGCT::Get().FGN = "<p>我爱你</p>";
-  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  EXPECT_EQ(WritePreview("<p>我爱你</p>", Recording(directory_)), std::nullopt);
   const fs::path file = directory_ / "yl.htm";
   ASSERT_EQ(opened_, std::vector<std::string>{file.string()});
   EXPECT_EQ(waited_, std::vector<std::chrono::milliseconds>{std::chrono::seconds(5)});
@@ -82,11 +79,10 @@ TEST_F(PreviewTest, WritesOpensWaitsFiveSecondsAndDeletes) {
 // The frame page is what opens; it holds the page file beside it in a
 // phone-sized frame, and both go when the wait ends.
 TEST_F(PreviewTest, ThePhonePreviewFramesThePageAtPhoneSizeAndCleansUp) {
-  GGCT::Get().FGN = "<p>我爱你</p>";
   PreviewHooks hooks = Recording(directory_);
   std::string page_during_wait;
   during_wait_ = [&] { page_during_wait = ReadFile(directory_ / "yl.htm"); };
-  EXPECT_EQ(WritePhonePreview(hooks), std::nullopt);
+  EXPECT_EQ(WritePhonePreview("<p>我爱你</p>", hooks), std::nullopt);
   ASSERT_EQ(opened_, std::vector<std::string>{(directory_ / "yl-phone.htm").string()});
   EXPECT_EQ(page_during_wait, "<p>\xCE\xD2\xB0\xAE\xC4\xE3</p>\r\n");
   const std::string& frame = seen_during_wait_.at(0);
@@ -101,26 +97,20 @@ TEST_F(PreviewTest, ThePhonePreviewFramesThePageAtPhoneSizeAndCleansUp) {
 TEST_F(PreviewTest, WorksInADirectoryWithAChineseName) {
   const fs::path chinese = directory_ / "临时文件夹";
   fs::create_directories(chinese);
-  GGCT::Get().FGN = "x";
-  EXPECT_EQ(WritePreview(Recording(chinese)), std::nullopt);
+  EXPECT_EQ(WritePreview("x", Recording(chinese)), std::nullopt);
   EXPECT_EQ(opened_.at(0), (chinese / "yl.htm").string());
   EXPECT_EQ(seen_during_wait_.at(0), "x\r\n");
 }
 
 TEST_F(PreviewTest, TruncatesAnOlderFile) {
   std::ofstream(directory_ / "yl.htm") << std::string(1000, 'o');
-  GGCT::Get().FGN = "new";
-  WritePreview(Recording(directory_));
+  WritePreview("new", Recording(directory_));
   EXPECT_EQ(seen_during_wait_.at(0), "new\r\n");
 }
 
 TEST_F(PreviewTest, APreviewStartedDuringTheWaitKeepsItsFileUntilItsOwnWaitEnds) {
-  GGCT::Get().FGN = "first";
-  during_wait_ = [this] {
-    GGCT::Get().FGN = "second";
-    EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
-  };
-  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  during_wait_ = [this] { EXPECT_EQ(WritePreview("second", Recording(directory_)), std::nullopt); };
+  EXPECT_EQ(WritePreview("first", Recording(directory_)), std::nullopt);
   ASSERT_EQ(seen_during_wait_.size(), 2u);
   EXPECT_EQ(seen_during_wait_[1], "second\r\n");
   EXPECT_FALSE(fs::exists(directory_ / "yl.htm"));
@@ -133,22 +123,19 @@ TEST_F(PreviewTest, APreviewOfAnotherProgramWrittenDuringTheWaitIsNotDeleted) {
     std::ofstream(directory_ / "other.tmp") << "other";
     fs::rename(directory_ / "other.tmp", file);
   };
-  GGCT::Get().FGN = "first";
-  EXPECT_EQ(WritePreview(Recording(directory_)), std::nullopt);
+  EXPECT_EQ(WritePreview("first", Recording(directory_)), std::nullopt);
   EXPECT_EQ(ReadFile(file), "other");
 }
 
 TEST_F(PreviewTest, LeavesNoTemporaryFilesBehind) {
-  GGCT::Get().FGN = "page";
-  WritePreview(Recording(directory_));
-  WritePreview(Recording(directory_));
+  WritePreview("page", Recording(directory_));
+  WritePreview("page", Recording(directory_));
   EXPECT_TRUE(fs::is_empty(directory_));
 }
 
 TEST_F(PreviewTest, AnUnwritableDirectoryStopsThePreviewWithAMessage) {
-  GGCT::Get().FGN = "page";
   const fs::path missing = directory_ / "does-not-exist";
-  const auto error = WritePreview(Recording(missing));
+  const auto error = WritePreview("page", Recording(missing));
   ASSERT_TRUE(error.has_value());
   EXPECT_NE(error->find("yl.htm"), std::string::npos) << *error;
   EXPECT_TRUE(opened_.empty());
@@ -156,7 +143,7 @@ TEST_F(PreviewTest, AnUnwritableDirectoryStopsThePreviewWithAMessage) {
 
   if (::geteuid() != 0) {  // root writes anywhere
     fs::permissions(directory_, fs::perms::owner_write, fs::perm_options::remove);
-    EXPECT_TRUE(WritePreview(Recording(directory_)).has_value());
+    EXPECT_TRUE(WritePreview("page", Recording(directory_)).has_value());
   }
 }
 
@@ -186,9 +173,8 @@ TEST_F(PreviewTest, APlantedLinkIsNeverFollowed) {
   const fs::path victim = directory_ / "victim.txt";
   std::ofstream(victim) << "precious";
   fs::create_symlink(victim, shared / "yl.htm");
-  GGCT::Get().FGN = "page";
 
-  const auto refused = WritePreview(Recording(shared));
+  const auto refused = WritePreview("page", Recording(shared));
   ASSERT_TRUE(refused.has_value());
   EXPECT_NE(refused->find(shared.string()), std::string::npos) << *refused;
   EXPECT_TRUE(opened_.empty());
@@ -204,10 +190,10 @@ TEST_F(PreviewTest, APlantedLinkIsNeverFollowed) {
     EXPECT_EQ(fs::symlink_status(file).type(), fs::file_type::regular);
     EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   };
-  EXPECT_EQ(WritePreview(hooks), std::nullopt);
+  EXPECT_EQ(WritePreview("page", hooks), std::nullopt);
   EXPECT_EQ(opened_.back(), file.string());
   fs::create_symlink(victim, file);
-  EXPECT_EQ(WritePreview(hooks), std::nullopt);
+  EXPECT_EQ(WritePreview("page", hooks), std::nullopt);
   EXPECT_EQ(seen_during_wait_.back(), "page\r\n");
   EXPECT_EQ(ReadFile(victim), "precious");
   EXPECT_TRUE(fs::is_symlink(shared / "yl.htm"));
@@ -215,12 +201,12 @@ TEST_F(PreviewTest, APlantedLinkIsNeverFollowed) {
   fs::remove_all(own);
   fs::create_directory(directory_ / "elsewhere");
   fs::create_directory_symlink(directory_ / "elsewhere", own);
-  EXPECT_TRUE(WritePreview(hooks).has_value());
+  EXPECT_TRUE(WritePreview("page", hooks).has_value());
   if (::geteuid() == 0) {  // only root can give a folder away
     fs::remove(own);
     fs::create_directory(own);
     ASSERT_EQ(::chown(own.c_str(), 65534, 65534), 0);
-    EXPECT_TRUE(WritePreview(hooks).has_value());
+    EXPECT_TRUE(WritePreview("page", hooks).has_value());
   }
   EXPECT_EQ(opened_.size(), 2u);
   EXPECT_TRUE(fs::is_empty(directory_ / "elsewhere"));

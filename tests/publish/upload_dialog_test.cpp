@@ -30,11 +30,11 @@
 #include <stdexcept>
 
 #include "controls/qt_translations.h"
-#include "net/gbk.h"
-#include "net/host.h"
 #include "pages/holder.h"
+#include "protocol/host.h"
 #include "tests/editors/gui_support.h"
 #include "tests/net/loopback_listener.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {

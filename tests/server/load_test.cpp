@@ -9,8 +9,8 @@
 #include <memory>
 #include <thread>
 
-#include "net/value_encoding.h"
 #include "tests/server/server_harness.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {

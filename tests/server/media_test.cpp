@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "net/value_encoding.h"
 #include "tests/server/server_harness.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {

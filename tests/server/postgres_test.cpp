@@ -8,9 +8,9 @@
 #include <mutex>
 #include <thread>
 
-#include "net/gbk.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "net/gbk.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {

@@ -5,8 +5,8 @@
 
 #include <map>
 
-#include "net/value_encoding.h"
 #include "server/router.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {

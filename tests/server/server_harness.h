@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-#include "net/value_encoding.h"
+#include "text/value_encoding.h"
 
 extern char** environ;
 

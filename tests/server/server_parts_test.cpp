@@ -7,7 +7,6 @@
 #include <fstream>
 #include <future>
 
-#include "net/gbk.h"
 #include "server/assets.h"
 #include "server/client_address.h"
 #include "server/form.h"
@@ -15,10 +14,10 @@
 #include "server/options.h"
 #include "server/pg_connection.h"
 #include "server/rate_limit.h"
-#include "server/records.h"
 #include "server/statement.h"
 #include "server/storage_workers.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
@@ -99,14 +98,6 @@ TEST(FormTest, RefusesMalformedBodies) {
                            "zc=4 9", "zc=49A", "zc=0x31", "zc=%34%39", "zc=49;sql=1"}) {
     EXPECT_TRUE(std::holds_alternative<FormError>(ParseForm(body))) << body;
   }
-}
-
-TEST(RecordsTest, FormatsRowsAsTheClientSplitsThem) {
-  EXPECT_EQ(FormatRecords({}), "");
-  EXPECT_EQ(FromGbk(FormatRecords({{"abc123", "mine", "2026-01-01 00:00:00"}})),
-            "いゼabc123いmineい2026-01-01 00:00:00い");
-  EXPECT_EQ(FormatRecords({{"中"}, {""}}),
-            "\xA4\xA4\xA5\xBC\xD6\xD0\xA4\xA4\xA4\xA4\xA5\xBC\xA4\xA4");
 }
 
 TEST(HttpUtilTest, DatesRoundTripInEveryForm) {

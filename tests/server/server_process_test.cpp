@@ -9,11 +9,11 @@
 #include <set>
 #include <sstream>
 
-#include "net/gbk.h"
-#include "net/value_encoding.h"
 #include "server/http_util.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {

@@ -8,11 +8,11 @@
 #include <map>
 #include <set>
 
-#include "net/value_encoding.h"
 #include "server/endpoint.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/fault_vfs.h"
 #include "tests/server/server_harness.h"
+#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {

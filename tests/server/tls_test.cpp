@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 
-#include "net/gbk.h"
 #include "tests/server/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {

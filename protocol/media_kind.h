@@ -37,10 +37,4 @@ inline constexpr std::uint64_t kDefaultPictureLimit = 10 * 1024 * 1024;
 inline constexpr std::uint64_t kDefaultMusicLimit = 20 * 1024 * 1024;
 inline constexpr std::uint64_t kDefaultVideoLimit = 50 * 1024 * 1024;
 
-// The server's path for media, and the header that names the sender's
-// machine identifier, in the value encoding.
-inline constexpr std::string_view kMediaPath = "/api/media";
-inline constexpr std::string_view kMediaPrefix = "/media/";
-inline constexpr std::string_view kMachineIdHeader = "X-Machine-Id";
-
 }  // namespace heartpage

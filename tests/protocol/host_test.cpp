@@ -1,4 +1,4 @@
-#include "net/host.h"
+#include "protocol/host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "net/value_encoding.h"
+#include "text/value_encoding.h"
 
 #include <array>
 #include <charconv>
 #include <memory>
 
-#include "net/gbk_tables.h"
+#include "text/gbk_tables.h"
 
 namespace heartpage {
 namespace {

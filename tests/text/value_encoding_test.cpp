@@ -1,10 +1,10 @@
-#include "net/value_encoding.h"
+#include "text/value_encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {

@@ -1,6 +1,8 @@
-#include "net/host.h"
+#include "protocol/host.h"
 
 #include <cstdlib>
+
+#include "protocol/wire.h"
 
 namespace heartpage {
 namespace {
@@ -86,11 +88,11 @@ std::string PublishingOrigin() {
 }
 
 std::string EndpointAddress() {
-  return PublishingOrigin() + "/asp/index.asp";
+  return PublishingOrigin() + std::string(wire::kEndpointPath);
 }
 
 std::string PageAddress(std::string_view name) {
-  return PublishingOrigin() + "/Test/" + std::string(name);
+  return PublishingOrigin() + std::string(wire::kPagePrefix) + std::string(name);
 }
 
 std::string HomeAddress() {

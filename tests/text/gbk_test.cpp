@@ -1,4 +1,4 @@
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <gtest/gtest.h>
 

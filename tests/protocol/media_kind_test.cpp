@@ -1,4 +1,4 @@
-#include "net/media_kind.h"
+#include "protocol/media_kind.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "net/gbk.h"
+#include "text/gbk.h"
 
 #include <memory>
 
 #include <unicode/ucnv.h>
 
-#include "net/gbk_tables.h"
+#include "text/gbk_tables.h"
 
 namespace heartpage {
 namespace detail {

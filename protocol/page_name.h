@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace heartpage::server {
+namespace heartpage {
 
 inline constexpr std::size_t kMaxPageNameLength = 30;
 
@@ -28,4 +28,4 @@ inline std::string PageNameKey(std::string_view name) {
   return key;
 }
 
-}  // namespace heartpage::server
+}  // namespace heartpage

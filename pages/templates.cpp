@@ -1,0 +1,44 @@
+#include "pages/templates.h"
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+#include "protocol/host.h"
+
+namespace heartpage {
+namespace detail {
+std::string_view EmbeddedTemplate(std::string_view name);  // generated at build time
+}
+
+namespace {
+
+struct BoundTemplates {
+  BoundTemplates() {
+    for (std::size_t i = 0; i < styles.size(); ++i)
+      styles[i] = BindHost(detail::EmbeddedTemplate("FG" + std::to_string(i + 1)));
+    floating = BindHost(detail::EmbeddedTemplate("PF"));
+  }
+  std::array<std::string, 8> styles;
+  std::string floating;
+};
+
+const BoundTemplates& Templates() {
+  static const BoundTemplates templates;
+  return templates;
+}
+
+}  // namespace
+
+std::string_view StyleTemplate(int style) {
+  const auto& styles = Templates().styles;
+  if (style < 1 || style > static_cast<int>(styles.size()))
+    throw std::out_of_range("no template for style " + std::to_string(style));
+  return styles[static_cast<std::size_t>(style - 1)];
+}
+
+std::string_view FloatingPictureTemplate() {
+  return Templates().floating;
+}
+
+}  // namespace heartpage

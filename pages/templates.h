@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string_view>
+
+namespace heartpage {
+
+// The template of style 1 ... 8 with the publishing host bound; throws
+// std::out_of_range for any other style. Bound once, on first use, and fixed
+// for the program's life.
+std::string_view StyleTemplate(int style);
+
+// The floating-picture snippet that styles 2 and 3 put in front of their
+// template when the check box is ticked.
+std::string_view FloatingPictureTemplate();
+
+}  // namespace heartpage

@@ -1,0 +1,91 @@
+#include "protocol/requests.h"
+
+#include "protocol/page_name.h"
+#include "text/value_encoding.h"
+
+namespace heartpage {
+namespace {
+
+using namespace wire;
+
+// "&name=" followed by the encoded value.
+void AppendField(std::string& body, std::string_view name, std::string_view value) {
+  body += '&';
+  body += name;
+  body += '=';
+  body += EncodeValue(value);
+}
+
+std::string OperationField(int operation) {
+  return std::string(kOperationField) + "=" + EncodeValue(std::to_string(operation));
+}
+
+}  // namespace
+
+std::string StatementBody(int operation, std::string_view statement) {
+  std::string body = OperationField(operation);
+  AppendField(body, kStatementField, statement);
+  return body;
+}
+
+std::string SettingsRequest() {
+  return StatementBody(kQuery, SettingsStatement());
+}
+
+std::string OwnershipLookupRequest(std::string_view machine_id) {
+  return StatementBody(kQuery, OwnershipLookupStatement(machine_id));
+}
+
+std::string NameLookupRequest(std::string_view name) {
+  return StatementBody(kQuery, NameLookupStatement(name));
+}
+
+std::string NameClaimRequest(std::string_view machine_id, std::string_view name) {
+  return StatementBody(kStatement, NameClaimStatement(machine_id, name));
+}
+
+std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
+                             std::string_view page) {
+  std::string data = EncodeValue(page);
+  std::string body = OperationField(kStorePage);
+  AppendField(body, kFileField, name);
+  AppendField(body, kMachineIdField, machine_id);
+  body.reserve(body.size() + kDataField.size() + 2 + data.size());
+  body += '&';
+  body += kDataField;
+  body += '=';
+  body += data;
+  return body;
+}
+
+std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page) {
+  std::string data = EncodeValue(page);
+  std::string body = OperationField(kStorePreview);
+  AppendField(body, kMachineIdField, machine_id);
+  body.reserve(body.size() + kDataField.size() + 2 + data.size());
+  body += '&';
+  body += kDataField;
+  body += '=';
+  body += data;
+  return body;
+}
+
+std::string TakeDownRequest(std::string_view name, std::string_view machine_id) {
+  std::string body = OperationField(kTakeDown);
+  AppendField(body, kFileField, name);
+  AppendField(body, kMachineIdField, machine_id);
+  return body;
+}
+
+std::string OwnedNameIn(std::string_view answer, std::string_view machine_id) {
+  const auto record = FirstRecord(answer);
+  if (!record || record->size() < 2 || (*record)[0] != machine_id) return {};
+  return (*record)[1];
+}
+
+bool NameTakenIn(std::string_view answer, std::string_view name) {
+  const auto record = FirstRecord(answer);
+  return record && record->size() >= 2 && PageNameKey((*record)[1]) == PageNameKey(name);
+}
+
+}  // namespace heartpage

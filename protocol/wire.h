@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string_view>
+
+// The vocabulary of the publishing protocol, one definition for the program
+// and the server. Text operations are form posts to the endpoint, every value
+// in the decimal value encoding (text/value_encoding.h) and the operation
+// chosen by `zc`; files of the sender's own are the one exception, raw bytes
+// to the media path.
+namespace heartpage::wire {
+
+// Paths on the publishing host.
+inline constexpr std::string_view kEndpointPath = "/asp/index.asp";
+inline constexpr std::string_view kPagePrefix = "/Test/";
+inline constexpr std::string_view kPreviewPrefix = "/preview/";
+inline constexpr std::string_view kMediaPath = "/api/media";
+inline constexpr std::string_view kMediaPrefix = "/media/";
+// The header of a media post naming the sender's machine, in the value
+// encoding.
+inline constexpr std::string_view kMachineIdHeader = "X-Machine-Id";
+
+// The form fields of the endpoint.
+inline constexpr std::string_view kOperationField = "zc";
+inline constexpr std::string_view kStatementField = "sql";
+inline constexpr std::string_view kFileField = "File";
+inline constexpr std::string_view kMachineIdField = "ID";
+inline constexpr std::string_view kDataField = "data";
+
+// The operations, by their `zc` numbers.
+inline constexpr int kQuery = 1;         // sql: a lookup; answers records
+inline constexpr int kStatement = 2;     // sql: a name claim
+inline constexpr int kStorePage = 4;     // File, ID, data
+inline constexpr int kStorePreview = 5;  // ID, data; answers the preview's address
+inline constexpr int kTakeDown = 6;      // File, ID
+
+// The two tables the statements name, and their columns.
+inline constexpr std::string_view kSettingsTable = "系统设置";
+inline constexpr std::string_view kClaimsTable = "免费";
+inline constexpr std::string_view kMachineIdColumn = "硬盘ID";
+inline constexpr std::string_view kNameColumn = "文件名";
+
+// Separators of a record set, in UTF-8 (GBK A4A4 A5BC and A4A4 on the wire):
+// a record starts after "いゼ", each of its fields ends at "い".
+inline constexpr std::string_view kRecordSeparator = "いゼ";
+inline constexpr std::string_view kFieldSeparator = "い";
+
+// What each answer's status means, for every operation alike. Error bodies
+// are one short line.
+namespace status {
+inline constexpr int kOk = 200;          // a record set or a short text
+inline constexpr int kMalformed = 400;   // nothing changed; the line says what is wrong
+inline constexpr int kNotYours = 403;    // another machine's, or a refused origin
+inline constexpr int kUnknown = 404;     // no such name or page
+inline constexpr int kTaken = 409;       // the name is claimed already
+inline constexpr int kGone = 410;        // taken down or expired
+inline constexpr int kTooLarge = 413;    // over a size limit or quota
+inline constexpr int kWrongType = 415;   // not a kind of file the server keeps
+inline constexpr int kTooMany = 429;     // over a rate, with Retry-After
+inline constexpr int kBusy = 503;        // try again, with Retry-After
+inline constexpr int kOutOfSpace = 507;  // past the server's storage
+}  // namespace status
+
+}  // namespace heartpage::wire
