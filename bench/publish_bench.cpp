@@ -11,7 +11,7 @@
 
 #include "net/gbk.h"
 #include "publish/upload.h"
-#include "tests/app/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "net/gbk.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace {
 

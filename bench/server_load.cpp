@@ -34,7 +34,7 @@
 
 #include "net/gbk.h"
 #include "net/value_encoding.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace {
 

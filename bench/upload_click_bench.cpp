@@ -18,7 +18,7 @@
 #include "net/gbk.h"
 #include "pages/holder.h"
 #include "publish/upload_dialog.h"
-#include "tests/app/server_process.h"
+#include "tests/support/server_process.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "net/gbk.h"
-#include "tests/publish/address_server.h"
+#include "tests/support/address_server.h"
 
 namespace {
 

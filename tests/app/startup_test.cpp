@@ -9,8 +9,8 @@
 #include "net/host.h"
 #include "net/server_requests.h"
 #include "publish/upload.h"
-#include "tests/app/server_process.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/server_process.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage {
 namespace {

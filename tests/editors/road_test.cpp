@@ -27,7 +27,7 @@
 #include "pages/holder.h"
 #include "pages/styles.h"
 #include "publish/scan_preview_window.h"
-#include "tests/editors/gui_support.h"
+#include "tests/support/gui_support.h"
 
 namespace heartpage {
 namespace {

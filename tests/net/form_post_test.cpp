@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "net/gbk.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage {
 namespace {

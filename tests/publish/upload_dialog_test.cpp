@@ -31,8 +31,8 @@
 #include "net/gbk.h"
 #include "net/host.h"
 #include "pages/holder.h"
-#include "tests/editors/gui_support.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/gui_support.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "net/value_encoding.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

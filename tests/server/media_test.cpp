@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "net/value_encoding.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

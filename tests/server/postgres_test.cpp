@@ -10,7 +10,7 @@
 
 #include "net/gbk.h"
 #include "tests/server/pg_cluster.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

@@ -18,7 +18,7 @@
 #include "server/records.h"
 #include "server/statement.h"
 #include "server/storage_workers.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

@@ -13,7 +13,7 @@
 #include "net/value_encoding.h"
 #include "server/http_util.h"
 #include "server/sqlite_storage.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

@@ -16,7 +16,7 @@
 #include "server/router.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/pg_cluster.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

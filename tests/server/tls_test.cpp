@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "net/gbk.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

@@ -22,8 +22,8 @@
 #include "net/server_requests.h"
 #include "publish/upload.h"
 #include "publish/upload_dialog.h"
-#include "tests/app/http_get.h"
-#include "tests/app/server_process.h"
+#include "tests/support/http_get.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage::testing {
 
