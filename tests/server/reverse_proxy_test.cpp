@@ -71,7 +71,7 @@ TEST(ReverseProxyTest, PublishesAndServesThroughNginx) {
   ScratchDir prefix;
   std::filesystem::create_directories(assets.path() / "fg2");
   std::ofstream(assets.path() / "fg2" / "love.js") << "var love = 1;";
-  const int port = testing::LoopbackListener::ClosedPort();
+  const int port = heartpage::testing::LoopbackListener::ClosedPort();
   const std::string public_host = "127.0.0.1:" + std::to_string(port);
   ServerProcess server(data.path(),
                        {"--assets", assets.path().string(), "--public-host", public_host});
