@@ -51,7 +51,9 @@ QImage Thumbnail(int index) {
     QImage own = Resource(QStringLiteral("thumbnails/style%1.jpg").arg(index + 1));
     if (!own.isNull()) return own;
   }
-  return Resource(QStringLiteral("placeholder.jpg"));
+  // Decoded once for the four tiles that show it.
+  static const QImage placeholder = Resource(QStringLiteral("placeholder.jpg"));
+  return placeholder;
 }
 
 void ShowMessageBox(const Notice& notice) {
@@ -148,9 +150,17 @@ MainWindow::~MainWindow() = default;
 void MainWindow::BuildGallery() {
   const QRect panel_rect = PxRect(120, 1680, 10480, 6615);
   // What lies behind the panel's inside: the panel and every tile show it
-  // from its top-left corner.
-  const QImage patch = background_.copy(QRect(panel_rect.topLeft() + QPoint(kBorder, kBorder),
-                                              panel_rect.size() - QSize(2 * kBorder, 2 * kBorder)));
+  // from its top-left corner. A view into the artwork rather than a copy (a
+  // megabyte): the artwork is the window's and outlives every paint of its
+  // children.
+  const QRect inside(panel_rect.topLeft() + QPoint(kBorder, kBorder),
+                     panel_rect.size() - QSize(2 * kBorder, 2 * kBorder));
+  const QImage patch =
+      background_.rect().contains(inside)
+          ? QImage(
+                background_.constScanLine(inside.top()) + inside.left() * background_.depth() / 8,
+                inside.width(), inside.height(), background_.bytesPerLine(), background_.format())
+          : background_.copy(inside);
   auto* panel = new SeeThroughBox(this, patch, false);
   panel->setObjectName(QStringLiteral("FGZS"));
   panel->setGeometry(panel_rect);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "publish/field_checks.h"
-#include "tests/app/server_process.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/server_process.h"
+#include "tests/support/loopback_listener.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "publish/upload.h"
-#include "tests/app/server_process.h"
+#include "tests/support/server_process.h"
 #include "text/gbk.h"
 
 namespace {

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 
 namespace {

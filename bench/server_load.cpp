@@ -32,7 +32,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
 

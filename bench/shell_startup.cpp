@@ -5,6 +5,7 @@
 // just before exec) lets it count the time before main() too.
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdio>
@@ -15,42 +16,19 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "bench/startup_probe.h"
 #include "controls/chinese_font.h"
+#include "controls/qt_translations.h"
 #include "net/form_post.h"
 #include "net/server_requests.h"
 
 namespace {
 
-using Clock = std::chrono::system_clock;
-
-double MsBetween(Clock::time_point from, Clock::time_point to) {
-  return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string key;
-  long value = 0;
-  while (status >> key) {
-    if (key == "VmRSS:") {
-      status >> value;
-      return value;
-    }
-    status.ignore(1 << 12, '\n');
-  }
-  return -1;
-}
-
-class PaintWatch : public QObject {
- public:
-  bool painted = false;
-
- protected:
-  bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint) painted = true;
-    return false;
-  }
-};
+using heartpage::bench::Clock;
+using heartpage::bench::MsBetween;
+using heartpage::bench::ResidentKb;
+using heartpage::bench::SaveMappingsIfAsked;
+using heartpage::bench::ShowAndWaitForPaint;
 
 }  // namespace
 
@@ -60,8 +38,11 @@ int main(int argc, char** argv) {
   if (const char* t0 = std::getenv("HEARTPAGE_BENCH_T0"))
     at_exec = Clock::time_point(std::chrono::nanoseconds(std::strtoll(t0, nullptr, 10)));
 
+  // The same set-up as the program's main().
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
+  heartpage::InstallQtChineseTranslations();
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
   const Clock::time_point at_app = Clock::now();
 
@@ -85,12 +66,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const Clock::time_point at_loaded = Clock::now();
-  PaintWatch watch;
-  window.installEventFilter(&watch);
-  window.show();
-  while (!watch.painted) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  ShowAndWaitForPaint(window);
   const Clock::time_point at_shown = Clock::now();
 
+  SaveMappingsIfAsked();
   double request_total = 0;
   for (double ms : requests) request_total += ms;
   std::printf(

@@ -17,7 +17,7 @@
 #include "net/form_post.h"
 #include "pages/holder.h"
 #include "publish/upload_dialog.h"
-#include "tests/app/server_process.h"
+#include "tests/support/server_process.h"
 #include "text/gbk.h"
 
 namespace {

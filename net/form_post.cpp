@@ -10,7 +10,6 @@
 #include <string_view>
 
 #include "net/curl_trust.h"
-#include "net/tls_trust.h"
 #include "text/gbk.h"
 
 namespace heartpage {

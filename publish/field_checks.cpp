@@ -10,7 +10,7 @@
 #include <optional>
 #include <utility>
 
-#include "net/tls_trust.h"
+#include "net/curl_trust.h"
 
 namespace heartpage {
 namespace {

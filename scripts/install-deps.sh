@@ -19,8 +19,9 @@ packages=(
   libgtest-dev libbenchmark-dev nginx
   # tests start throwaway PostgreSQL clusters of their own
   postgresql
-  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
-  clang libclang-rt-dev
+  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes;
+  # clang-tidy for the checks of .clang-tidy
+  clang libclang-rt-dev clang-tidy
   # the Windows cross build of machine/ and its tests, run under wine
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix googletest wine wine64
   # the desktop program: Qt 6 Widgets, Qt's own Chinese texts (standard

@@ -86,11 +86,11 @@ EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string
     // The asker already knows the identifier: echoing it gives nothing away.
     for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id)))
       rows.push_back({lookup->machine_id, claim.name, claim.claimed_at});
-  } else if (const auto* lookup = std::get_if<NameLookup>(&statement)) {
-    if (!IsValidPageName(lookup->name))
+  } else if (const auto* name_lookup = std::get_if<NameLookup>(&statement)) {
+    if (!IsValidPageName(name_lookup->name))
       return Refuse(wire::status::kMalformed, "malformed file name");
     // Whether a name is taken is public; whose it is is not.
-    for (const Claim& claim : storage.ClaimsOfName(PageNameKey(lookup->name)))
+    for (const Claim& claim : storage.ClaimsOfName(PageNameKey(name_lookup->name)))
       rows.push_back({"", claim.name, claim.claimed_at});
   } else {
     return Refuse(wire::status::kMalformed, "operation 1 takes a query");

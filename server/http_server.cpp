@@ -131,8 +131,8 @@ void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& so
       spare.Retake();
     }
     backoff.expires_after(kAcceptBackoff);
-    backoff.async_wait([self = shared_from_this()](error_code ec) {
-      if (!ec && self->acceptor.is_open()) self->Accept();
+    backoff.async_wait([self = shared_from_this()](error_code wait_error) {
+      if (!wait_error && self->acceptor.is_open()) self->Accept();
     });
     return;
   }

@@ -620,8 +620,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 }  // namespace
 
-ServerShared::ServerShared(ServerConfig config, Storage& storage)
-    : config(std::move(config)),
+ServerShared::ServerShared(ServerConfig configuration, Storage& storage)
+    : config(std::move(configuration)),
       site{storage, this->config.public_host, this->config.asset_dirs, this->config.media},
       connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
                   this->config.max_connections_per_address),

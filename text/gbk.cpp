@@ -1,5 +1,8 @@
 #include "text/gbk.h"
 
+#include <array>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include <unicode/ucnv.h>
@@ -64,60 +67,9 @@ bool IsPrivateUse(char32_t cp) {
   return cp >= 0xE000 && cp <= 0xF8FF;
 }
 
-// Whether `unit` reads back as `cp` through the pair table (or GB18030 for
-// four bytes): the one test every written form must pass.
-bool ReadsBack(const GbkTables& tables, UConverter* gb18030, const GbBytes& unit, char32_t cp) {
-  const auto byte = [&](int i) { return static_cast<unsigned char>(unit.bytes[i]); };
-  switch (unit.size) {
-    case 1:
-      return byte(0) < 0x80 ? byte(0) == cp : byte(0) == 0x80 && cp == 0x20AC;
-    case 2:
-      return tables.from_pair[byte(0) * 256 + byte(1)] == cp;
-    case 4:
-      return Decode(gb18030, {unit.bytes.data(), 4}) == cp;
-    default:
-      return false;
-  }
-}
-
-std::unique_ptr<GbkTables> BuildTables() {
-  auto tables = std::make_unique<GbkTables>();
-  Converter gbk = OpenStrict("windows-936");
-  Converter gb18030 = OpenStrict("gb18030");
-
-  // Where code page 936 has only a private-use character for a pair and
-  // GB18030 a real one (A8BC, the radicals and rare ideographs of FE50 to
-  // FE9F), the pair is read as GB18030 reads it, as browsers do on a page
-  // labelled GBK.
-  tables->from_pair.fill(kInvalid);
-  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-      if (trail == 0x7F) continue;
-      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      char32_t cp = Decode(gbk.get(), {pair, 2});
-      const char32_t standard = Decode(gb18030.get(), {pair, 2});
-      if (cp == kInvalid || (IsPrivateUse(cp) && standard != kInvalid && !IsPrivateUse(standard)))
-        cp = standard;
-      tables->from_pair[lead * 256 + trail] = cp;
-    }
-  }
-
-  // A character takes the bytes Windows writes for it when they read back as
-  // that character, otherwise its GB18030 form, so that text always survives
-  // the trip out and back (the private-use characters of the pairs above
-  // take four bytes, as does U+F8F5, which Windows writes as a lone 0xFF).
-  for (char32_t cp = 0; cp < 0x10000; ++cp) {
-    GbBytes& slot = tables->from_bmp[cp];
-    if (U16_IS_SURROGATE(cp)) {
-      slot = QuestionMark();
-      continue;
-    }
-    const UChar unit = static_cast<UChar>(cp);
-    slot = Convert(gbk.get(), &unit, 1);
-    if (!ReadsBack(*tables, gb18030.get(), slot, cp)) slot = Convert(gb18030.get(), &unit, 1);
-    if (!ReadsBack(*tables, gb18030.get(), slot, cp)) slot = QuestionMark();
-  }
-  return tables;
+UConverter* ThreadGbk() {
+  thread_local Converter converter = OpenStrict("windows-936");
+  return converter.get();
 }
 
 UConverter* ThreadGb18030() {
@@ -125,11 +77,86 @@ UConverter* ThreadGb18030() {
   return converter.get();
 }
 
+// Answers are worked out per character on first use and remembered, rather
+// than tables of every character built up front: a whole table costs tens of
+// milliseconds and a megabyte or two, and start-up needs a dozen characters.
+// Zero means "not yet", so untouched parts stay in pages never written; two
+// threads working out the same entry store the same value.
+constexpr std::uint32_t kNoCharacter = 0xFFFFFFFF;          // stored for kInvalid
+std::array<std::atomic<std::uint32_t>, 0x10000> pair_memo;  // code point + 1
+std::array<std::atomic<std::uint64_t>, 0x10000> bmp_memo;   // 1, size, bytes
+
+// Whether `unit` reads back as `cp` through the pairs (or GB18030 for four
+// bytes): the one test every written form must pass.
+bool ReadsBack(const GbBytes& unit, char32_t cp) {
+  const auto byte = [&](int i) { return static_cast<unsigned char>(unit.bytes[i]); };
+  switch (unit.size) {
+    case 1:
+      return byte(0) < 0x80 ? byte(0) == cp : byte(0) == 0x80 && cp == 0x20AC;
+    case 2:
+      return PairCodePoint(byte(0), byte(1)) == cp;
+    case 4:
+      return Decode(ThreadGb18030(), {unit.bytes.data(), 4}) == cp;
+    default:
+      return false;
+  }
+}
+
+// Where code page 936 has only a private-use character for a pair and
+// GB18030 a real one (A8BC, the radicals and rare ideographs of FE50 to
+// FE9F), the pair is read as GB18030 reads it, as browsers do on a page
+// labelled GBK.
+char32_t WorkOutPair(unsigned char lead, unsigned char trail) {
+  const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+  char32_t cp = Decode(ThreadGbk(), {pair, 2});
+  const char32_t standard = Decode(ThreadGb18030(), {pair, 2});
+  if (cp == kInvalid || (IsPrivateUse(cp) && standard != kInvalid && !IsPrivateUse(standard)))
+    cp = standard;
+  return cp;
+}
+
+// A character takes the bytes Windows writes for it when they read back as
+// that character, otherwise its GB18030 form, so that text always survives
+// the trip out and back (the private-use characters of the pairs above
+// take four bytes, as does U+F8F5, which Windows writes as a lone 0xFF).
+GbBytes WorkOutBmp(char32_t cp) {
+  if (U16_IS_SURROGATE(cp)) return QuestionMark();
+  const UChar unit = static_cast<UChar>(cp);
+  GbBytes slot = Convert(ThreadGbk(), &unit, 1);
+  if (!ReadsBack(slot, cp)) slot = Convert(ThreadGb18030(), &unit, 1);
+  if (!ReadsBack(slot, cp)) slot = QuestionMark();
+  return slot;
+}
+
 }  // namespace
 
-const GbkTables& Tables() {
-  static const std::unique_ptr<GbkTables> tables = BuildTables();
-  return *tables;
+char32_t PairCodePoint(unsigned char lead, unsigned char trail) {
+  if (lead < 0x81 || lead > 0xFE || trail < 0x40 || trail > 0xFE || trail == 0x7F) return kInvalid;
+  std::atomic<std::uint32_t>& slot = pair_memo[lead * 256u + trail];
+  std::uint32_t known = slot.load(std::memory_order_relaxed);
+  if (known == 0) {
+    const char32_t cp = WorkOutPair(lead, trail);
+    known = cp == kInvalid ? kNoCharacter : static_cast<std::uint32_t>(cp) + 1;
+    slot.store(known, std::memory_order_relaxed);
+  }
+  return known == kNoCharacter ? kInvalid : static_cast<char32_t>(known - 1);
+}
+
+GbBytes BmpBytes(char32_t code_point) {
+  if (code_point >= 0x10000) return QuestionMark();
+  std::atomic<std::uint64_t>& slot = bmp_memo[code_point];
+  std::uint64_t known = slot.load(std::memory_order_relaxed);
+  if (known == 0) {
+    const GbBytes unit = WorkOutBmp(code_point);
+    known = std::uint64_t{1} << 40 | std::uint64_t{unit.size} << 32;
+    for (int i = 0; i < unit.size; ++i)
+      known |= std::uint64_t{static_cast<unsigned char>(unit.bytes[i])} << (8 * i);
+    slot.store(known, std::memory_order_relaxed);
+  }
+  GbBytes unit;
+  unit.size = static_cast<std::uint8_t>(known >> 32 & 0xFF);
+  for (int i = 0; i < unit.size; ++i) unit.bytes[i] = static_cast<char>(known >> (8 * i) & 0xFF);
+  return unit;
 }
 
 GbBytes SupplementaryBytes(char32_t code_point) {
@@ -195,7 +222,6 @@ void AppendUtf8(std::string& out, char32_t cp) {
 }
 
 std::string ToGbk(std::string_view utf8) {
-  const detail::GbkTables& tables = detail::Tables();
   std::string out;
   out.reserve(utf8.size());
   for (std::size_t pos = 0; pos < utf8.size();) {
@@ -206,14 +232,13 @@ std::string ToGbk(std::string_view utf8) {
       continue;
     }
     const detail::GbBytes unit =
-        cp < 0x10000 ? tables.from_bmp[cp] : detail::SupplementaryBytes(cp);
+        cp < 0x10000 ? detail::BmpBytes(cp) : detail::SupplementaryBytes(cp);
     out.append(unit.bytes.data(), unit.size);
   }
   return out;
 }
 
 std::string FromGbk(std::string_view bytes) {
-  const detail::GbkTables& tables = detail::Tables();
   constexpr char32_t kReplacement = 0xFFFD;
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
@@ -248,7 +273,7 @@ std::string FromGbk(std::string_view bytes) {
       }
       continue;
     }
-    const char32_t cp = tables.from_pair[lead * 256 + second];
+    const char32_t cp = detail::PairCodePoint(lead, second);
     AppendUtf8(out, cp == detail::kInvalid ? kReplacement : cp);
     // An ASCII byte after a bad lead byte stays readable as itself.
     pos += (cp == detail::kInvalid && second < 0x80) ? 1 : 2;

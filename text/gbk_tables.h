@@ -1,7 +1,7 @@
 #pragma once
 
-// Internal to net/: the conversion tables shared by the GBK codec and the
-// value encoding. Built once from ICU's converters on first use.
+// Internal to net/: the conversions shared by the GBK codec and the value
+// encoding, worked out from ICU's converters per character on first use.
 
 #include <array>
 #include <cstddef>
@@ -19,14 +19,11 @@ struct GbBytes {
 
 inline constexpr char32_t kInvalid = 0xFFFFFFFF;
 
-struct GbkTables {
-  // Indexed by BMP code point; surrogates map to "?".
-  std::array<GbBytes, 0x10000> from_bmp;
-  // Indexed by lead byte * 256 + trail byte; kInvalid where no character.
-  std::array<char32_t, 0x10000> from_pair;
-};
+// The bytes a BMP character becomes; surrogates become "?".
+GbBytes BmpBytes(char32_t code_point);
 
-const GbkTables& Tables();
+// The character a lead and a trail byte stand for; kInvalid where none.
+char32_t PairCodePoint(unsigned char lead, unsigned char trail);
 
 // The bytes of a character outside the BMP (always its GB18030 four bytes),
 // or of kInvalid ("?").

@@ -39,30 +39,17 @@ CodeText ToCodeText(const detail::GbBytes& unit) {
   return out;
 }
 
-// One table for the whole BMP, so encoding is a lookup and a copy per
-// character; only characters beyond the BMP go to the converter.
-const std::array<CodeText, 0x10000>& CodeTable() {
-  static const auto table = [] {
-    auto built = std::make_unique<std::array<CodeText, 0x10000>>();
-    const detail::GbkTables& tables = detail::Tables();
-    for (std::size_t cp = 0; cp < built->size(); ++cp)
-      (*built)[cp] = ToCodeText(tables.from_bmp[cp]);
-    return built;
-  }();
-  return *table;
-}
-
 }  // namespace
 
 std::string EncodeValue(std::string_view text) {
-  const auto& table = CodeTable();
   std::string out;
   out.reserve(text.size() * 4);
-  const auto append = [&out](const CodeText& code) { out.append(code.text.data(), code.size); };
   for (std::size_t pos = 0; pos < text.size();) {
     const auto [cp, length] = detail::NextCodePoint(text, pos);
     pos += length;
-    append(cp < 0x10000 ? table[cp] : ToCodeText(detail::SupplementaryBytes(cp)));
+    const CodeText code =
+        ToCodeText(cp < 0x10000 ? detail::BmpBytes(cp) : detail::SupplementaryBytes(cp));
+    out.append(code.text.data(), code.size);
   }
   if (!out.empty()) out.pop_back();  // the last "A"
   return out;

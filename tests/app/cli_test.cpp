@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/publish/address_server.h"
+#include "tests/support/address_server.h"
 #include "text/gbk.h"
 
 namespace {

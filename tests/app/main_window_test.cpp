@@ -20,9 +20,9 @@
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
-#include "tests/app/server_process.h"
-#include "tests/controls/qt_environment.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/server_process.h"
+#include "tests/support/qt_environment.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage {
 namespace {

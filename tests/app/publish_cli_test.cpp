@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/app/http_get.h"
-#include "tests/app/server_process.h"
+#include "tests/support/http_get.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage {
 namespace {

@@ -8,8 +8,8 @@
 #include "net/server_requests.h"
 #include "protocol/host.h"
 #include "publish/upload.h"
-#include "tests/app/server_process.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/loopback_listener.h"
+#include "tests/support/server_process.h"
 #include "text/gbk.h"
 
 namespace heartpage {

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "tests/controls/qt_environment.h"
+#include "tests/support/qt_environment.h"
 
 namespace heartpage {
 namespace {

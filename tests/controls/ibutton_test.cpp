@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "controls/ole_color.h"
-#include "tests/controls/qt_environment.h"
+#include "tests/support/qt_environment.h"
 
 namespace heartpage {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/controls/qt_environment.h"
+#include "tests/support/qt_environment.h"
 
 namespace heartpage {
 namespace {

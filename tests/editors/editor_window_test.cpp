@@ -27,8 +27,8 @@
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
-#include "tests/editors/gui_support.h"
-#include "tests/publish/address_server.h"
+#include "tests/support/gui_support.h"
+#include "tests/support/address_server.h"
 
 namespace heartpage {
 namespace {

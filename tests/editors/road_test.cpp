@@ -26,7 +26,7 @@
 #include "pages/styles.h"
 #include "protocol/host.h"
 #include "publish/scan_preview_window.h"
-#include "tests/editors/gui_support.h"
+#include "tests/support/gui_support.h"
 #include "text/gbk.h"
 
 namespace heartpage {

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/net/loopback_listener.h"
+#include "tests/support/loopback_listener.h"
 #include "text/gbk.h"
 
 namespace heartpage {

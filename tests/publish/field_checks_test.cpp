@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/publish/address_server.h"
+#include "tests/support/address_server.h"
 
 namespace heartpage {
 namespace {

@@ -32,8 +32,8 @@
 #include "controls/qt_translations.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
-#include "tests/editors/gui_support.h"
-#include "tests/net/loopback_listener.h"
+#include "tests/support/gui_support.h"
+#include "tests/support/loopback_listener.h"
 #include "text/gbk.h"
 
 namespace heartpage {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "protocol/host.h"
-#include "tests/net/tls_listener.h"
+#include "tests/support/tls_listener.h"
 
 namespace heartpage {
 namespace {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {

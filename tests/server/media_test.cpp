@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {

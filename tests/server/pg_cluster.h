@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "server/pg_connection.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server::testing {
 

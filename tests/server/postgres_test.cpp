@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "tests/server/pg_cluster.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {

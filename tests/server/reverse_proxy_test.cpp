@@ -6,7 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/loopback_listener.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {
@@ -23,19 +24,6 @@ using testing::QueryBody;
 using testing::ScratchDir;
 using testing::ServerProcess;
 using testing::StoreBody;
-
-// A loopback port nothing listens on right now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
 
 std::string Replace(std::string text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at; (at = text.find(placeholder)) != std::string::npos;)
@@ -83,7 +71,7 @@ TEST(ReverseProxyTest, PublishesAndServesThroughNginx) {
   ScratchDir prefix;
   std::filesystem::create_directories(assets.path() / "fg2");
   std::ofstream(assets.path() / "fg2" / "love.js") << "var love = 1;";
-  const int port = FreePort();
+  const int port = heartpage::testing::LoopbackListener::ClosedPort();
   const std::string public_host = "127.0.0.1:" + std::to_string(port);
   ServerProcess server(data.path(),
                        {"--assets", assets.path().string(), "--public-host", public_host});

@@ -7,7 +7,7 @@
 
 #include <future>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {

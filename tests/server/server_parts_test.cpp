@@ -16,7 +16,7 @@
 #include "server/rate_limit.h"
 #include "server/statement.h"
 #include "server/storage_workers.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {

@@ -11,7 +11,7 @@
 
 #include "server/http_util.h"
 #include "server/sqlite_storage.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
 

@@ -11,7 +11,7 @@
 #include "server/endpoint.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/fault_vfs.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {

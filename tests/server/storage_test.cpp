@@ -16,7 +16,7 @@
 #include "server/router.h"
 #include "server/sqlite_storage.h"
 #include "tests/server/pg_cluster.h"
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 
 namespace heartpage::server {
 namespace {
@@ -56,8 +56,8 @@ class StorageTest : public ::testing::TestWithParam<Engine> {
 
 INSTANTIATE_TEST_SUITE_P(Engines, StorageTest,
                          ::testing::Values(Engine::kSqlite, Engine::kPostgres),
-                         [](const auto& info) {
-                           return info.param == Engine::kSqlite ? "Sqlite" : "Postgres";
+                         [](const auto& engine) {
+                           return engine.param == Engine::kSqlite ? "Sqlite" : "Postgres";
                          });
 
 // The hash is the one thing every store and every database must agree on:

@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "tests/server/server_harness.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/net/loopback_listener.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage::testing {
 

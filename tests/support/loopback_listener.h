@@ -72,8 +72,12 @@ class LoopbackListener {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
+    // Port 0 would prove nothing about a port where nothing listens.
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+      close(fd);
+      throw std::runtime_error("no free loopback port");
+    }
     close(fd);
     return ntohs(addr.sin_port);
   }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "tests/net/loopback_listener.h"
+#include "tests/support/loopback_listener.h"
 
 namespace heartpage::testing {
 

@@ -23,8 +23,9 @@
 #include "net/server_requests.h"
 #include "publish/upload.h"
 #include "publish/upload_dialog.h"
-#include "tests/app/http_get.h"
-#include "tests/app/server_process.h"
+#include "tests/support/http_get.h"
+#include "tests/support/loopback_listener.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage::testing {
 
@@ -62,15 +63,7 @@ using testing_support::Fetch;
 
 // A loopback address where nothing listens.
 inline std::string DeadEndpoint() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  close(fd);
-  return "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/asp/index.asp";
+  return "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort()) + "/asp/index.asp";
 }
 
 // Sends to the real server and keeps every body; `before` runs ahead of each
