@@ -1,5 +1,7 @@
 #include "protocol/requests.h"
 
+#include <utility>
+
 #include "protocol/page_name.h"
 #include "text/value_encoding.h"
 
@@ -18,6 +20,18 @@ void AppendField(std::string& body, std::string_view name, std::string_view valu
 
 std::string OperationField(int operation) {
   return std::string(kOperationField) + "=" + EncodeValue(std::to_string(operation));
+}
+
+// The page goes last and is by far the longest field: encoded once, into a
+// body grown once.
+std::string WithPage(std::string body, std::string_view page) {
+  const std::string data = EncodeValue(page);
+  body.reserve(body.size() + kDataField.size() + 2 + data.size());
+  body += '&';
+  body += kDataField;
+  body += '=';
+  body += data;
+  return body;
 }
 
 }  // namespace
@@ -46,28 +60,16 @@ std::string NameClaimRequest(std::string_view machine_id, std::string_view name)
 
 std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
                              std::string_view page) {
-  std::string data = EncodeValue(page);
   std::string body = OperationField(kStorePage);
   AppendField(body, kFileField, name);
   AppendField(body, kMachineIdField, machine_id);
-  body.reserve(body.size() + kDataField.size() + 2 + data.size());
-  body += '&';
-  body += kDataField;
-  body += '=';
-  body += data;
-  return body;
+  return WithPage(std::move(body), page);
 }
 
 std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page) {
-  std::string data = EncodeValue(page);
   std::string body = OperationField(kStorePreview);
   AppendField(body, kMachineIdField, machine_id);
-  body.reserve(body.size() + kDataField.size() + 2 + data.size());
-  body += '&';
-  body += kDataField;
-  body += '=';
-  body += data;
-  return body;
+  return WithPage(std::move(body), page);
 }
 
 std::string TakeDownRequest(std::string_view name, std::string_view machine_id) {

@@ -70,6 +70,14 @@ std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   return std::nullopt;
 }
 
+std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormFields& fields) {
+  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
+  if (!machine_id)
+    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
+  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
+  return storage.HashMachineId(*machine_id);
+}
+
 namespace {
 
 EndpointReply Records(const std::vector<wire::Record>& rows) {
@@ -116,11 +124,9 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
-  if (!machine_id)
-    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
-  switch (storage.StorePage(storage.HashMachineId(*machine_id), PageNameKey(name),
+  const auto owner = OwnerOf(storage, fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  switch (storage.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
                             fields.find(wire::kDataField)->second)) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
@@ -140,11 +146,9 @@ EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
     return Refuse(wire::status::kMalformed, "operation 6: " + *problem);
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
-  if (!machine_id)
-    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
-  switch (storage.TakeDownPage(storage.HashMachineId(*machine_id), PageNameKey(name))) {
+  const auto owner = OwnerOf(storage, fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  switch (storage.TakeDownPage(std::get<MachineIdHash>(owner), PageNameKey(name))) {
     case TakeDownResult::kTakenDown:
       return {wire::status::kOk, "", false};
     case TakeDownResult::kUnclaimed:

@@ -4,9 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "server/endpoint.h"
 #include "server/form.h"
+#include "server/storage.h"
 
 // The checks every operation of the endpoint makes alike (endpoint.cpp).
 namespace heartpage::server {
@@ -23,5 +25,10 @@ std::optional<std::string> FieldProblem(const FormFields& fields,
 
 // Why a machine identifier is refused; std::nullopt when it is fine.
 std::optional<std::string> CheckMachineId(std::string_view machine_id);
+
+// Whom an operation that changes something acts for: the hash of the
+// identifier in its `ID` field (which FieldProblem found present), or the
+// refusal to answer when that identifier is not one.
+std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormFields& fields);
 
 }  // namespace heartpage::server

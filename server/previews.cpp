@@ -38,13 +38,11 @@ EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
-  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
-  if (!machine_id)
-    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
+  const auto owner = OwnerOf(storage, fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
-  switch (storage.StorePreview(storage.HashMachineId(*machine_id), token,
+  switch (storage.StorePreview(std::get<MachineIdHash>(owner), token,
                                fields.find(wire::kDataField)->second, now,
                                now + kPreviewLifetimeSeconds)) {
     case PreviewStoreResult::kStored:
