@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Needs: xvfb, xdotool and imagemagick (Debian packages; not needed by the
 # build or CI).
-# Screenshots of two style editors and the upload dialog for the README:
-# starts heartpage-server and the program on a virtual display, opens styles
-# 2 and 5 from the gallery, types a title, publishes under a name and copies
-# the address, as a person would.
+# Screenshots of two style editors, style 2's calendar picker and the upload
+# dialog for the README: starts heartpage-server and the program on a virtual
+# display, opens styles 2 and 5 from the gallery, types a title, opens the
+# calendar, publishes under a name and copies the address, as a person would.
 # Usage: tools/make-editor-screenshots.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -42,6 +42,14 @@ xdotool mousemove --window "$fg2" 208 33 click --repeat 3 1
 xdotool type --delay 20 "给思雨的信"
 sleep 0.3
 import -window "$fg2" "$out/editor-style2.png"
+# The calendar beside the date boxes is a popup, a window of its own: take
+# the screen where the editor is, then close it.
+click "$fg2" 678 257
+sleep 0.5
+eval "$(xdotool getwindowgeometry --shell "$fg2")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/editor-pickers.png"
+xdotool key Escape
+sleep 0.3
 
 click "$main" 97 353
 fg5=$(window '^打字特效\+文字漂浮\+MV$')
@@ -55,4 +63,4 @@ xdotool type --delay 20 "siyu520"
 click "$dialog" 424 72
 click "$dialog" 412 264
 import -window "$dialog" "$out/upload-dialog.png"
-ls "$out"/editor-style2.png "$out"/editor-style5.png "$out"/upload-dialog.png
+ls "$out"/editor-style2.png "$out"/editor-pickers.png "$out"/editor-style5.png "$out"/upload-dialog.png
