@@ -65,21 +65,10 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
         return MediaStoreResult::kOverQuota;
       db->Run("INSERT INTO 媒体 (名称, 类型, 大小) VALUES ($1, $2, $3::bigint)",
               {facts.name, facts.content_type, size});
-      std::vector<char> chunk(kMediaChunk);
-      std::uint64_t stored = 0;
-      for (std::uint64_t index = 0; stored < facts.size; ++index) {
-        std::size_t filled = 0;
-        while (filled < chunk.size() && stored + filled < facts.size) {
-          const std::size_t got = read(chunk.data() + filled, chunk.size() - filled);
-          if (got == 0) break;
-          filled += got;
-        }
-        if (filled == 0) throw StorageError("media file ended early");
+      ForEachMediaChunk(read, facts.size, [&](std::int64_t index, std::string_view bytes) {
         db->Run("INSERT INTO 媒体块 (名称, 序号, 内容) VALUES ($1, $2::bigint, $3)",
-                {facts.name, std::to_string(index),
-                 PgValue::Bytes(std::string_view(chunk.data(), filled))});
-        stored += filled;
-      }
+                {facts.name, std::to_string(index), PgValue::Bytes(bytes)});
+      });
       db->Run("UPDATE 用量 SET 媒体字节 = 媒体字节 + $1::bigint WHERE 编号 = 1", {size});
     }
     db->Run(

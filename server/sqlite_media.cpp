@@ -67,21 +67,11 @@ MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const Med
           .Bind(2, facts.content_type)
           .Bind(3, static_cast<std::int64_t>(facts.size));
       file.Step();
-      std::vector<char> chunk(kMediaChunk);
-      std::uint64_t stored = 0;
-      for (std::int64_t index = 0; stored < facts.size; ++index) {
-        std::size_t filled = 0;
-        while (filled < chunk.size() && stored + filled < facts.size) {
-          const std::size_t got = read(chunk.data() + filled, chunk.size() - filled);
-          if (got == 0) break;
-          filled += got;
-        }
-        if (filled == 0) throw StorageError("media file ended early");
+      ForEachMediaChunk(read, facts.size, [&](std::int64_t index, std::string_view bytes) {
         auto piece = db->Prepare("INSERT INTO 媒体块 (名称, 序号, 内容) VALUES (?, ?, ?)");
-        piece.Bind(1, facts.name).Bind(2, index).BindBlob(3, {chunk.data(), filled});
+        piece.Bind(1, facts.name).Bind(2, index).BindBlob(3, bytes);
         piece.Step();
-        stored += filled;
-      }
+      });
       added = true;
     }
     auto upload = db->Prepare(

@@ -93,6 +93,27 @@ using MediaReader = std::function<std::size_t(char* buffer, std::size_t size)>;
 // nor serving a large file holds more than this of it in memory.
 inline constexpr std::size_t kMediaChunk = 256 * 1024;
 
+// Reads the `size` bytes of a file being stored from `read` and hands them to
+// `put` a chunk at a time, numbered from 0: every chunk kMediaChunk long but
+// the last. Throws StorageError when `read` ends early, so that the caller's
+// transaction keeps nothing of the file.
+inline void ForEachMediaChunk(const MediaReader& read, std::uint64_t size,
+                              const std::function<void(std::int64_t, std::string_view)>& put) {
+  std::vector<char> chunk(kMediaChunk);
+  std::uint64_t stored = 0;
+  for (std::int64_t index = 0; stored < size; ++index) {
+    std::size_t filled = 0;
+    while (filled < chunk.size() && stored + filled < size) {
+      const std::size_t got = read(chunk.data() + filled, chunk.size() - filled);
+      if (got == 0) break;
+      filled += got;
+    }
+    if (filled == 0) throw StorageError("media file ended early");
+    put(index, std::string_view(chunk.data(), filled));
+    stored += filled;
+  }
+}
+
 // A temporary preview as a visitor finds it: live (with its page), or
 // expired, which its token still says for a while after.
 struct PreviewPage {
