@@ -28,6 +28,8 @@ namespace {
 
 constexpr int kScrollIntervalMs = 250;
 constexpr int kBorder = 1;  // the one-pixel frame of the panel and the tiles
+// How long start-up may take before the splash says that it is under way.
+constexpr std::chrono::milliseconds kSplashDelay{250};
 
 struct TileDesign {
   int left;
@@ -86,7 +88,8 @@ MainWindow::MainWindow(MainWindowHooks hooks)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
       hooks_(std::move(hooks)),
       background_(Resource(QStringLiteral("background.jpg"))),
-      timer_(new QTimer(this)) {
+      timer_(new QTimer(this)),
+      splash_timer_(new QTimer(this)) {
   startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
   if (!startup_fetch_)
@@ -104,6 +107,9 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   timer_->setInterval(kScrollIntervalMs);
   connect(timer_, &QTimer::timeout, this, &MainWindow::Scroll);
   timer_->start();
+  splash_timer_->setSingleShot(true);
+  splash_timer_->setInterval(kSplashDelay);
+  connect(splash_timer_, &QTimer::timeout, this, &MainWindow::ShowSplash);
 
   BuildGallery();
 
@@ -194,22 +200,21 @@ void MainWindow::BuildGallery() {
 }
 
 void MainWindow::Load(std::function<void(bool show)> done) {
-  // Start-up runs on a thread of the pool, so that its requests never hold
-  // up this thread; what it does to the windows (the lock and the splash,
-  // notices, opening an address) it hands to this thread and waits for.
+  // Start-up's requests run on a thread of the pool, so that they never
+  // hold up this thread; what they do to the windows (notices, opening an
+  // address) they hand to this thread and wait for. The lock is a local
+  // file and is taken here, before anything else of start-up runs.
   const auto here = [this](const std::function<void()>& effect) {
     QMetaObject::invokeMethod(this, effect, Qt::BlockingQueuedConnection);
   };
+  lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
+  const bool claimed = lock_->TryClaim();
+  // A server that answers at once never shows the splash: a window that
+  // flashes up for a tenth of a second says nothing and costs a map and an
+  // unmap on the display.
+  if (claimed) splash_timer_->start();
   StartupServices services;
-  services.claim_instance = [this, here] {
-    bool claimed = false;
-    here([&] {
-      lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
-      claimed = lock_->TryClaim();
-      if (claimed) ShowSplash();
-    });
-    return claimed;
-  };
+  services.claim_instance = [claimed] { return claimed; };
   services.fetch_settings = startup_fetch_;
   services.post = hooks_.startup_post;
   services.disk_serial = hooks_.disk_serial;
@@ -240,8 +245,8 @@ void MainWindow::Load(std::function<void(bool show)> done) {
 }
 
 // The artwork at half its size with a line saying that the program starts,
-// shown from the moment this copy knows it is the only one until start-up
-// has its answers (at most kStartupBudget).
+// shown once start-up of the only copy has waited kSplashDelay, until it has
+// its answers (at most kStartupBudget).
 void MainWindow::ShowSplash() {
   auto* splash = new QSplashScreen(QPixmap::fromImage(
       background_.scaled(background_.size() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
@@ -257,6 +262,7 @@ void MainWindow::ShowSplash() {
 }
 
 void MainWindow::HideSplash() {
+  splash_timer_->stop();
   if (splash_) splash_->close();
   splash_ = nullptr;
 }

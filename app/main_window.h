@@ -81,6 +81,7 @@ class MainWindow : public QWidget {
   std::unique_ptr<InstanceLock> lock_;
   QImage background_;
   QTimer* timer_;
+  QTimer* splash_timer_;  // shows the splash while start-up waits
   iButton* close_button_;
   QLabel* announcement_;
   bool dragging_ = false;
