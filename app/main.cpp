@@ -5,9 +5,12 @@
 #include "app/main_window.h"
 #include "controls/chinese_font.h"
 #include "controls/qt_translations.h"
+#include "net/curl_library.h"
 #include "publish/clipboard_keeper.h"
 
 int main(int argc, char** argv) {
+  // Ready by start-up's first request, opened while the window is built.
+  heartpage::OpenCurlInBackground();
   QApplication app(argc, argv);
   // Started by an ending copy of the program to keep the copied address.
   if (argc == 3 && std::string_view(argv[1]) == heartpage::kHoldClipboardOption)

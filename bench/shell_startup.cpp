@@ -19,6 +19,7 @@
 #include "bench/startup_probe.h"
 #include "controls/chinese_font.h"
 #include "controls/qt_translations.h"
+#include "net/curl_library.h"
 #include "net/form_post.h"
 #include "net/server_requests.h"
 
@@ -39,6 +40,7 @@ int main(int argc, char** argv) {
     at_exec = Clock::time_point(std::chrono::nanoseconds(std::strtoll(t0, nullptr, 10)));
 
   // The same set-up as the program's main().
+  heartpage::OpenCurlInBackground();
   QApplication app(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);
   heartpage::InstallQtChineseTranslations();

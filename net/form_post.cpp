@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -22,11 +21,6 @@ constexpr std::size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 // Socket activity ends a wait at once; this bounds only how often libcurl's
 // own timers (time-outs, retries) are looked at.
 constexpr int kIdleIntervalMs = 250;
-
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 struct EasyDeleter {
   void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -125,7 +119,6 @@ bool TrustExtraAuthorities(CURL* easy) {
 }
 
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits) {
-  InitCurlOnce();
   PostResult result;
   const EasyHandle easy(curl_easy_init());
   const MultiHandle multi(curl_multi_init());

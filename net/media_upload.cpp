@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <mutex>
 
 #include "net/curl_trust.h"
 #include "protocol/host.h"
@@ -91,10 +90,6 @@ MediaUploadResult UploadMedia(const std::string& address, const std::filesystem:
     if (error) return result;
     transfer.file = file.get();
   }
-  // Once for the process: uploads run on threads of their own, beside the
-  // other requests.
-  static std::once_flag curl_ready;
-  std::call_once(curl_ready, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
   const std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
   if (!easy) return result;
   CURL* const e = easy.get();

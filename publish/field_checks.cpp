@@ -6,7 +6,6 @@
 #include <cctype>
 #include <charconv>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -111,11 +110,6 @@ std::optional<std::string> WrongType(FieldKind kind, std::string_view content_ty
   }
 }
 
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // A ranged GET wants the answer's head only: the first body bytes end it.
 size_t StopAtBody(char*, size_t, size_t, void*) {
   return 0;
@@ -172,7 +166,6 @@ class AddressChecker {
         reasons_(addresses.size()) {}
 
   std::vector<std::string> Run() {
-    InitCurlOnce();
     multi_.reset(curl_multi_init());
     if (!multi_) {
       std::fill(reasons_.begin(), reasons_.end(), "无法读取");

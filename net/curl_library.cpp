@@ -1,0 +1,184 @@
+#include "net/curl_library.h"
+
+#include <curl/curl.h>
+
+#include <cstdarg>
+#include <future>
+
+// The forwarders below take the names these macros stand for.
+#undef curl_easy_setopt
+#undef curl_easy_getinfo
+
+namespace heartpage {
+namespace {
+
+// libcurl's functions that the program calls, found once; all null when
+// the library is missing or lacks one of them.
+struct Functions {
+  decltype(&curl_global_init) global_init = nullptr;
+  decltype(&curl_global_cleanup) global_cleanup = nullptr;
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  decltype(&curl_multi_init) multi_init = nullptr;
+  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
+  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
+  decltype(&curl_multi_perform) multi_perform = nullptr;
+  decltype(&curl_multi_poll) multi_poll = nullptr;
+  decltype(&curl_multi_info_read) multi_info_read = nullptr;
+  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
+  decltype(&curl_slist_append) slist_append = nullptr;
+  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+};
+
+template <typename Function>
+bool Find(void* library, const char* name, Function& target) {
+  target = reinterpret_cast<Function>(curl_library::Find(library, name));
+  return target != nullptr;
+}
+
+Functions OpenAndInitialise() {
+  void* library = curl_library::Open();
+  if (library == nullptr) return {};
+  Functions f;
+  const bool complete =
+      Find(library, "curl_global_init", f.global_init) &&
+      Find(library, "curl_global_cleanup", f.global_cleanup) &&
+      Find(library, "curl_easy_init", f.easy_init) &&
+      Find(library, "curl_easy_setopt", f.easy_setopt) &&
+      Find(library, "curl_easy_getinfo", f.easy_getinfo) &&
+      Find(library, "curl_easy_perform", f.easy_perform) &&
+      Find(library, "curl_easy_cleanup", f.easy_cleanup) &&
+      Find(library, "curl_multi_init", f.multi_init) &&
+      Find(library, "curl_multi_add_handle", f.multi_add_handle) &&
+      Find(library, "curl_multi_remove_handle", f.multi_remove_handle) &&
+      Find(library, "curl_multi_perform", f.multi_perform) &&
+      Find(library, "curl_multi_poll", f.multi_poll) &&
+      Find(library, "curl_multi_info_read", f.multi_info_read) &&
+      Find(library, "curl_multi_cleanup", f.multi_cleanup) &&
+      Find(library, "curl_slist_append", f.slist_append) &&
+      Find(library, "curl_slist_free_all", f.slist_free_all);
+  // Requests run on several threads at once (start-up, uploads, checks);
+  // libcurl is initialised once for the process, before any of them.
+  if (!complete || f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return {};
+  return f;
+}
+
+const Functions& Library() {
+  static const Functions functions = OpenAndInitialise();
+  return functions;
+}
+
+}  // namespace
+
+void OpenCurlInBackground() {
+  // Waited for, if still running, when the program ends.
+  static const std::future<void> opening = std::async(std::launch::async, [] { Library(); });
+}
+
+}  // namespace heartpage
+
+using heartpage::Library;
+
+extern "C" {
+
+CURLcode curl_global_init(long flags) {
+  // Opening the library made the first of the initialisations libcurl
+  // counts.
+  return Library().global_init ? Library().global_init(flags) : CURLE_FAILED_INIT;
+}
+
+void curl_global_cleanup() {
+  if (Library().global_cleanup) Library().global_cleanup();
+}
+
+CURL* curl_easy_init() {
+  return Library().easy_init ? Library().easy_init() : nullptr;
+}
+
+CURLcode curl_easy_setopt(CURL* easy, CURLoption option, ...) {
+  const auto setopt = Library().easy_setopt;
+  if (setopt == nullptr) return CURLE_FAILED_INIT;
+  // libcurl reads one argument, of the type that the option's number range
+  // names.
+  va_list args;
+  va_start(args, option);
+  CURLcode code;
+  if (option < CURLOPTTYPE_OBJECTPOINT) {
+    code = setopt(easy, option, va_arg(args, long));
+  } else if (option < CURLOPTTYPE_FUNCTIONPOINT) {
+    code = setopt(easy, option, va_arg(args, void*));
+  } else if (option < CURLOPTTYPE_OFF_T) {
+    code = setopt(easy, option, va_arg(args, void (*)()));
+  } else if (option < CURLOPTTYPE_BLOB) {
+    code = setopt(easy, option, va_arg(args, curl_off_t));
+  } else {
+    code = setopt(easy, option, va_arg(args, void*));
+  }
+  va_end(args);
+  return code;
+}
+
+CURLcode curl_easy_getinfo(CURL* easy, CURLINFO info, ...) {
+  const auto getinfo = Library().easy_getinfo;
+  if (getinfo == nullptr) return CURLE_FAILED_INIT;
+  va_list args;
+  va_start(args, info);
+  // Every kind of information is written through one pointer.
+  const CURLcode code = getinfo(easy, info, va_arg(args, void*));
+  va_end(args);
+  return code;
+}
+
+CURLcode curl_easy_perform(CURL* easy) {
+  return Library().easy_perform ? Library().easy_perform(easy) : CURLE_FAILED_INIT;
+}
+
+void curl_easy_cleanup(CURL* easy) {
+  if (Library().easy_cleanup) Library().easy_cleanup(easy);
+}
+
+CURLM* curl_multi_init() {
+  return Library().multi_init ? Library().multi_init() : nullptr;
+}
+
+CURLMcode curl_multi_add_handle(CURLM* multi, CURL* easy) {
+  return Library().multi_add_handle ? Library().multi_add_handle(multi, easy)
+                                    : CURLM_INTERNAL_ERROR;
+}
+
+CURLMcode curl_multi_remove_handle(CURLM* multi, CURL* easy) {
+  return Library().multi_remove_handle ? Library().multi_remove_handle(multi, easy)
+                                       : CURLM_INTERNAL_ERROR;
+}
+
+CURLMcode curl_multi_perform(CURLM* multi, int* running) {
+  return Library().multi_perform ? Library().multi_perform(multi, running)
+                                 : CURLM_INTERNAL_ERROR;
+}
+
+CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd* extra, unsigned int extra_count,
+                          int timeout_ms, int* ready) {
+  return Library().multi_poll ? Library().multi_poll(multi, extra, extra_count, timeout_ms, ready)
+                              : CURLM_INTERNAL_ERROR;
+}
+
+CURLMsg* curl_multi_info_read(CURLM* multi, int* queued) {
+  return Library().multi_info_read ? Library().multi_info_read(multi, queued) : nullptr;
+}
+
+CURLMcode curl_multi_cleanup(CURLM* multi) {
+  return Library().multi_cleanup ? Library().multi_cleanup(multi) : CURLM_INTERNAL_ERROR;
+}
+
+curl_slist* curl_slist_append(curl_slist* list, const char* text) {
+  return Library().slist_append ? Library().slist_append(list, text) : nullptr;
+}
+
+void curl_slist_free_all(curl_slist* list) {
+  if (Library().slist_free_all) Library().slist_free_all(list);
+}
+
+}  // extern "C"
