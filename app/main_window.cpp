@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentMap>
+#include <numeric>
 
 #include "app/gallery_widgets.h"
 #include "controls/background.h"
@@ -52,7 +54,7 @@ QImage Thumbnail(int index) {
     QImage own = Resource(QStringLiteral("thumbnails/style%1.jpg").arg(index + 1));
     if (!own.isNull()) return own;
   }
-  // Decoded once for the four tiles that show it.
+  // Decoded once for the four tiles that show it, whichever thread asks first.
   static const QImage placeholder = Resource(QStringLiteral("placeholder.jpg"));
   return placeholder;
 }
@@ -86,9 +88,14 @@ std::string SupportAddress() {
 MainWindow::MainWindow(MainWindowHooks hooks)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
       hooks_(std::move(hooks)),
-      background_(Resource(QStringLiteral("background.jpg"))),
       timer_(new QTimer(this)),
       splash_timer_(new QTimer(this)) {
+  // The tiles' pictures decode on the pool while this thread decodes the
+  // artwork: together they were the larger part of building the window.
+  std::array<int, std::size(kTiles)> tiles{};
+  std::iota(tiles.begin(), tiles.end(), 0);
+  QFuture<QImage> thumbnails = QtConcurrent::mapped(tiles, Thumbnail);
+  background_ = Resource(QStringLiteral("background.jpg"));
   startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
   if (!startup_fetch_)
@@ -111,7 +118,7 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   splash_timer_->setInterval(kSplashDelay);
   connect(splash_timer_, &QTimer::timeout, this, &MainWindow::ShowSplash);
 
-  BuildGallery();
+  BuildGallery(thumbnails.results());
 
   announcement_ = new InertLabel(QStringLiteral("公告"), this);
   announcement_->setObjectName(QStringLiteral("GongG"));
@@ -153,7 +160,7 @@ MainWindow::MainWindow(MainWindowHooks hooks)
 
 MainWindow::~MainWindow() = default;
 
-void MainWindow::BuildGallery() {
+void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
   const QRect panel_rect = PxRect(120, 1680, 10480, 6615);
   // What lies behind the panel's inside: the panel and every tile show it
   // from its top-left corner. A view into the artwork rather than a copy (a
@@ -180,7 +187,7 @@ void MainWindow::BuildGallery() {
               PxRect(0, 0, 2415, 1815).size()));
     const int inside_width = tile->width() - 2 * kBorder;
 
-    auto* image = new ImageControl(tile, Thumbnail(i));
+    auto* image = new ImageControl(tile, thumbnails[i]);
     image->setObjectName(QStringLiteral("Image1(%1)").arg(i));
     image->setGeometry(PxRect(0, 480, 2385, 1335).translated(kBorder, kBorder));
     connect(image, &ImageControl::Clicked, this, [this, i] { ThumbnailClicked(i); });

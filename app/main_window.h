@@ -66,7 +66,7 @@ class MainWindow : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  void BuildGallery();
+  void BuildGallery(const QList<QImage>& thumbnails);
   void Scroll();
   void ThumbnailClicked(int index);
   void SetAnnouncement(const QString& caption);

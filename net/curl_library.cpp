@@ -43,23 +43,22 @@ Functions OpenAndInitialise() {
   void* library = curl_library::Open();
   if (library == nullptr) return {};
   Functions f;
-  const bool complete =
-      Find(library, "curl_global_init", f.global_init) &&
-      Find(library, "curl_global_cleanup", f.global_cleanup) &&
-      Find(library, "curl_easy_init", f.easy_init) &&
-      Find(library, "curl_easy_setopt", f.easy_setopt) &&
-      Find(library, "curl_easy_getinfo", f.easy_getinfo) &&
-      Find(library, "curl_easy_perform", f.easy_perform) &&
-      Find(library, "curl_easy_cleanup", f.easy_cleanup) &&
-      Find(library, "curl_multi_init", f.multi_init) &&
-      Find(library, "curl_multi_add_handle", f.multi_add_handle) &&
-      Find(library, "curl_multi_remove_handle", f.multi_remove_handle) &&
-      Find(library, "curl_multi_perform", f.multi_perform) &&
-      Find(library, "curl_multi_poll", f.multi_poll) &&
-      Find(library, "curl_multi_info_read", f.multi_info_read) &&
-      Find(library, "curl_multi_cleanup", f.multi_cleanup) &&
-      Find(library, "curl_slist_append", f.slist_append) &&
-      Find(library, "curl_slist_free_all", f.slist_free_all);
+  const bool complete = Find(library, "curl_global_init", f.global_init) &&
+                        Find(library, "curl_global_cleanup", f.global_cleanup) &&
+                        Find(library, "curl_easy_init", f.easy_init) &&
+                        Find(library, "curl_easy_setopt", f.easy_setopt) &&
+                        Find(library, "curl_easy_getinfo", f.easy_getinfo) &&
+                        Find(library, "curl_easy_perform", f.easy_perform) &&
+                        Find(library, "curl_easy_cleanup", f.easy_cleanup) &&
+                        Find(library, "curl_multi_init", f.multi_init) &&
+                        Find(library, "curl_multi_add_handle", f.multi_add_handle) &&
+                        Find(library, "curl_multi_remove_handle", f.multi_remove_handle) &&
+                        Find(library, "curl_multi_perform", f.multi_perform) &&
+                        Find(library, "curl_multi_poll", f.multi_poll) &&
+                        Find(library, "curl_multi_info_read", f.multi_info_read) &&
+                        Find(library, "curl_multi_cleanup", f.multi_cleanup) &&
+                        Find(library, "curl_slist_append", f.slist_append) &&
+                        Find(library, "curl_slist_free_all", f.slist_free_all);
   // Requests run on several threads at once (start-up, uploads, checks);
   // libcurl is initialised once for the process, before any of them.
   if (!complete || f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return {};
@@ -155,8 +154,7 @@ CURLMcode curl_multi_remove_handle(CURLM* multi, CURL* easy) {
 }
 
 CURLMcode curl_multi_perform(CURLM* multi, int* running) {
-  return Library().multi_perform ? Library().multi_perform(multi, running)
-                                 : CURLM_INTERNAL_ERROR;
+  return Library().multi_perform ? Library().multi_perform(multi, running) : CURLM_INTERNAL_ERROR;
 }
 
 CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd* extra, unsigned int extra_count,
