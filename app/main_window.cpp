@@ -8,6 +8,7 @@
 #include <QSplashScreen>
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
 #include <numeric>
 
 #include "app/gallery_widgets.h"
@@ -90,12 +91,14 @@ MainWindow::MainWindow(MainWindowHooks hooks)
       hooks_(std::move(hooks)),
       timer_(new QTimer(this)),
       splash_timer_(new QTimer(this)) {
-  // The tiles' pictures decode on the pool while this thread decodes the
-  // artwork: together they were the larger part of building the window.
+  // Building the window is mostly decoding its pictures and looking up its
+  // first font. The pictures decode on the pool while this thread lays out
+  // the announcement, the window's first text.
+  QFuture<QImage> background = QtConcurrent::run(Resource, QStringLiteral("background.jpg"));
+  QFuture<QImage> close_picture = QtConcurrent::run(Resource, QStringLiteral("close.jpg"));
   std::array<int, std::size(kTiles)> tiles{};
   std::iota(tiles.begin(), tiles.end(), 0);
   QFuture<QImage> thumbnails = QtConcurrent::mapped(tiles, Thumbnail);
-  background_ = Resource(QStringLiteral("background.jpg"));
   startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
   if (!startup_fetch_)
@@ -118,8 +121,6 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   splash_timer_->setInterval(kSplashDelay);
   connect(splash_timer_, &QTimer::timeout, this, &MainWindow::ShowSplash);
 
-  BuildGallery(thumbnails.results());
-
   announcement_ = new InertLabel(QStringLiteral("公告"), this);
   announcement_->setObjectName(QStringLiteral("GongG"));
   announcement_->setFont(ChineseFont(ChineseFace::kHeiTi, 12));
@@ -129,6 +130,10 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   announcement_->setPalette(text_colour);
   announcement_->move(Px(5160), Px(1320));
   announcement_->adjustSize();
+
+  background_ = background.result();
+  BuildGallery(thumbnails.results());
+  announcement_->raise();  // over the gallery, which was made after it
 
   auto* service = new ImageControl(this);
   service->setObjectName(QStringLiteral("Image3"));
@@ -142,7 +147,7 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   close_button_->setObjectName(QStringLiteral("iButton1"));
   close_button_->setGeometry(PxRect(10080, 120, 495, 495));
   PropertyBag design;
-  design.WriteProperty("BackPicture", Resource(QStringLiteral("close.jpg")));
+  design.WriteProperty("BackPicture", close_picture.result());
   design.WriteProperty("AutoSize", false);
   design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
   design.WriteProperty("cDrawMode", std::int16_t{13});
