@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <future>
 
 // The forwarders below take the names these macros stand for.
@@ -61,7 +62,11 @@ Functions OpenAndInitialise() {
                         Find(library, "curl_slist_free_all", f.slist_free_all);
   // Requests run on several threads at once (start-up, uploads, checks);
   // libcurl is initialised once for the process, before any of them.
-  if (!complete || f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return {};
+  if (!complete || f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+    std::fprintf(stderr,
+                 "heartpage: libcurl lacks a function the program calls, or fails to start\n");
+    return {};
+  }
   return f;
 }
 
