@@ -10,7 +10,6 @@
 #include <QSplashScreen>
 #include <QTest>
 #include <QThreadPool>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -26,16 +25,6 @@
 
 namespace heartpage {
 namespace {
-
-bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 // Start-up runs in the background: its answer, once it is on the window.
 bool Loaded(MainWindow& window) {
@@ -70,7 +59,7 @@ class MainWindowTest : public ::testing::Test {
     window = std::make_unique<MainWindow>(Hooks());
     ASSERT_TRUE(Loaded(*window));
     window->show();
-    ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }));
   }
 
   void TearDown() override {
@@ -123,7 +112,7 @@ TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
 
   // A closed editor is discarded; the next click loads a fresh one.
   third->close();
-  ASSERT_TRUE(WaitUntil([&] { return window->Editor(3) == nullptr; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->Editor(3) == nullptr; }));
   Click(Find(QStringLiteral("Image1(2)")));
   EXPECT_EQ(created.back(), 3);
   EXPECT_TRUE(window->isVisible());
@@ -209,7 +198,7 @@ TEST_F(MainWindowTest, TheAnnouncementScrollsOneCharacterPerTick) {
   ASSERT_EQ(shown.size(), announcement.size());
   for (int tick = 0; tick < 3; ++tick) {
     const QString next = QString::fromStdString(ScrollOnce(shown.toStdString()));
-    ASSERT_TRUE(WaitUntil([&] { return label->text() == next; })) << next.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == next; })) << next.toStdString();
     shown = next;
   }
   EXPECT_EQ(label->width(), label->sizeHint().width()) << "the label fits its text";
@@ -220,8 +209,8 @@ TEST_F(MainWindowTest, WithoutStartUpTheDesignCaptionSwapsItsTwoCharacters) {
   auto* label = fresh.findChild<QLabel*>(QStringLiteral("GongG"));
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text(), QStringLiteral("公告"));
-  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("告公"); }));
-  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("公告"); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == QStringLiteral("告公"); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == QStringLiteral("公告"); }));
 }
 
 // The panel and every tile show the artwork that lies behind the panel's
