@@ -15,12 +15,7 @@
 namespace heartpage::server {
 namespace {
 
-using testing::ClaimBody;
-using testing::Get;
-using testing::HttpConnection;
-using testing::Post;
-using testing::ScratchDir;
-using testing::ServerProcess;
+using namespace testing;
 
 // The sanitizers' shadow memory counts in a process's resident size too.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

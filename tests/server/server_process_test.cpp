@@ -17,21 +17,7 @@
 namespace heartpage::server {
 namespace {
 
-using testing::ClaimBody;
-using testing::DumpDatabase;
-using testing::Exchange;
-using testing::Get;
-using testing::GetRequest;
-using testing::HttpConnection;
-using testing::NameLookup;
-using testing::Post;
-using testing::PostRequest;
-using testing::PreviewBody;
-using testing::QueryBody;
-using testing::Quoted;
-using testing::ScratchDir;
-using testing::ServerProcess;
-using testing::StoreBody;
+using namespace testing;
 
 // Answer text split into records and fields the way the client reads it.
 std::vector<std::vector<std::string>> Rows(const testing::HttpResponse& response) {
@@ -61,11 +47,6 @@ std::string SamplePage(std::size_t size, char seed) {
   }
   return page + "</body></html>";
 }
-
-// For tests that send far more claims or stores from one address than any
-// client would; the limits themselves are tested on their own.
-const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0", "--stores-per-minute",
-                                                "0"};
 
 class ServerTest : public ::testing::Test {
  protected:

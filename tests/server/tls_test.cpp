@@ -13,14 +13,7 @@ namespace heartpage::server {
 namespace {
 
 using heartpage::testing::TestCertificate;
-using testing::ClaimBody;
-using testing::GetRequest;
-using testing::HttpConnection;
-using testing::PostRequest;
-using testing::QueryBody;
-using testing::ScratchDir;
-using testing::ServerProcess;
-using testing::StoreBody;
+using namespace testing;
 
 // A connection that trusts exactly one certificate: it works only when the
 // server presents that one.
