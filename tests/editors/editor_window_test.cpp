@@ -102,8 +102,9 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     // The one multi-line box: the letter of style 2, the HTML of style 5.
     const QList<QPlainTextEdit*> multi_line = editor->findChildren<QPlainTextEdit*>();
     ASSERT_EQ(multi_line.size(), number == 2 || number == 5 ? 1 : 0);
-    if (!multi_line.isEmpty())
+    if (!multi_line.isEmpty()) {
       EXPECT_EQ(multi_line.front()->objectName(), number == 2 ? "Text1(2)" : "Text11(17)");
+    }
     for (const FieldRow& row : style.rows) {
       EXPECT_NE(editor->findChild<QWidget*>(Q(row.Name())), nullptr) << row.Name();
       EXPECT_EQ(editor->Value(row.Name()), row.DefaultValue()) << row.Name();
