@@ -20,7 +20,6 @@
 #include <QToolButton>
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
 #include "editors/editors.h"
 #include "editors/layout.h"
@@ -380,8 +379,7 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   bool file_during_wait = false;
   SetPreviewHooks({[&](const std::string& path) {
                      opened.push_back(path);
-                     std::ifstream in(path, std::ios::binary);
-                     bytes_when_opened.assign(std::istreambuf_iterator<char>(in), {});
+                     bytes_when_opened = testing::ReadFile(path);
                      return true;
                    },
                    [&](std::chrono::milliseconds wait, const std::function<void()>& then) {
