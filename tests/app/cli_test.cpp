@@ -1,61 +1,32 @@
 // Runs heartpage-cli as a user would and checks what it prints and writes.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "tests/support/address_server.h"
+#include "tests/support/server_process.h"
 #include "text/gbk.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
+using heartpage::testing::ReadFile;
+using CliRun = heartpage::testing::RunResult;
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("heartpage-cli-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  CliRun Cli(const std::vector<std::string>& args) {
-    std::string command = Quote(HEARTPAGE_CLI);
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string());
-    CliRun run;
-    const int raw = std::system(command.c_str());
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFile(dir_ / "out");
-    run.err = ReadFile(dir_ / "err");
-    return run;
+  static CliRun Cli(std::vector<std::string> args) {
+    args.insert(args.begin(), HEARTPAGE_CLI);
+    return heartpage::testing::RunProgram(args);
   }
 
-  fs::path dir_;
+  heartpage::testing::TempDir scratch_;
+  const fs::path dir_ = scratch_.path();
 };
 
 TEST_F(CliTest, BuildWritesTheGbkPageEndingInOneCrLf) {
@@ -193,12 +164,10 @@ TEST_F(CliTest, TheTerminalQrCodeReadsBackAsItsText) {
       for (const bool module : row) pgm.append(kScale, module ? '\xff' : '\0');
   const fs::path picture = dir_ / "terminal.pgm";
   std::ofstream(picture, std::ios::binary) << pgm;
-  const std::string decoded = dir_ / "decoded";
-  const int status = std::system(
-      ("zbarimg --quiet --raw " + Quote(picture.string()) + " >" + Quote(decoded) + " 2>/dev/null")
-          .c_str());
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(ReadFile(decoded), address + "\n");
+  const CliRun decoded =
+      heartpage::testing::RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", picture.string()});
+  EXPECT_EQ(decoded.status, 0);
+  EXPECT_EQ(decoded.out, address + "\n");
 }
 
 }  // namespace

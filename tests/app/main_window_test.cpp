@@ -10,7 +10,6 @@
 #include <QSplashScreen>
 #include <QTest>
 #include <QThreadPool>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,22 +19,12 @@
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
-#include "tests/support/server_process.h"
-#include "tests/support/qt_environment.h"
 #include "tests/support/loopback_listener.h"
+#include "tests/support/qt_environment.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage {
 namespace {
-
-bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 // Start-up runs in the background: its answer, once it is on the window.
 bool Loaded(MainWindow& window) {
@@ -70,7 +59,7 @@ class MainWindowTest : public ::testing::Test {
     window = std::make_unique<MainWindow>(Hooks());
     ASSERT_TRUE(Loaded(*window));
     window->show();
-    ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }));
   }
 
   void TearDown() override {
@@ -123,7 +112,7 @@ TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
 
   // A closed editor is discarded; the next click loads a fresh one.
   third->close();
-  ASSERT_TRUE(WaitUntil([&] { return window->Editor(3) == nullptr; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->Editor(3) == nullptr; }));
   Click(Find(QStringLiteral("Image1(2)")));
   EXPECT_EQ(created.back(), 3);
   EXPECT_TRUE(window->isVisible());
@@ -153,7 +142,7 @@ TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
   EXPECT_EQ(notices[1].text, "无法连接服务器,请检查网络后重试!");
 }
 
-TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
+TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothingAndShowNoHand) {
   for (int i = 0; i < 12; ++i) {
     Click(Find(QStringLiteral("Label1(%1)").arg(i)));
     Click(Find(QStringLiteral("FG(%1)").arg(i)), QPoint(3, 25));  // margin above the picture
@@ -162,6 +151,20 @@ TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothing) {
   Click(Find(QStringLiteral("GongG")));
   EXPECT_TRUE(created.empty());
   EXPECT_TRUE(opened.empty());
+
+  // The hand shows over the thumbnails and the hot-spot only.
+  auto hand = [&](const QString& name) {
+    return Find(name)->cursor().shape() == Qt::PointingHandCursor;
+  };
+  for (int i = 0; i < 12; ++i) {
+    EXPECT_TRUE(hand(QStringLiteral("Image1(%1)").arg(i)));
+    EXPECT_FALSE(hand(QStringLiteral("Label1(%1)").arg(i)));
+    EXPECT_FALSE(hand(QStringLiteral("FG(%1)").arg(i)));
+  }
+  EXPECT_TRUE(hand(QStringLiteral("Image3")));
+  EXPECT_FALSE(hand(QStringLiteral("FGZS")));
+  EXPECT_FALSE(hand(QStringLiteral("iButton1")));
+  EXPECT_NE(window->cursor().shape(), Qt::PointingHandCursor);
 }
 
 // Centred where the window fits; where it does not (a 1600 x 1200 screen at
@@ -185,21 +188,6 @@ TEST_F(MainWindowTest, TheServiceHotSpotOpensOurSupportPage) {
   EXPECT_EQ(opened.size(), 1u);
 }
 
-TEST_F(MainWindowTest, TheHandShowsOverThumbnailsAndTheHotSpotOnly) {
-  auto hand = [&](const QString& name) {
-    return Find(name)->cursor().shape() == Qt::PointingHandCursor;
-  };
-  for (int i = 0; i < 12; ++i) {
-    EXPECT_TRUE(hand(QStringLiteral("Image1(%1)").arg(i)));
-    EXPECT_FALSE(hand(QStringLiteral("Label1(%1)").arg(i)));
-    EXPECT_FALSE(hand(QStringLiteral("FG(%1)").arg(i)));
-  }
-  EXPECT_TRUE(hand(QStringLiteral("Image3")));
-  EXPECT_FALSE(hand(QStringLiteral("FGZS")));
-  EXPECT_FALSE(hand(QStringLiteral("iButton1")));
-  EXPECT_NE(window->cursor().shape(), Qt::PointingHandCursor);
-}
-
 TEST_F(MainWindowTest, TheAnnouncementScrollsOneCharacterPerTick) {
   auto* label = Find<QLabel>(QStringLiteral("GongG"));
   // Start-up left "ab" and the gap; some ticks may have passed since.
@@ -209,7 +197,7 @@ TEST_F(MainWindowTest, TheAnnouncementScrollsOneCharacterPerTick) {
   ASSERT_EQ(shown.size(), announcement.size());
   for (int tick = 0; tick < 3; ++tick) {
     const QString next = QString::fromStdString(ScrollOnce(shown.toStdString()));
-    ASSERT_TRUE(WaitUntil([&] { return label->text() == next; })) << next.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == next; })) << next.toStdString();
     shown = next;
   }
   EXPECT_EQ(label->width(), label->sizeHint().width()) << "the label fits its text";
@@ -220,8 +208,8 @@ TEST_F(MainWindowTest, WithoutStartUpTheDesignCaptionSwapsItsTwoCharacters) {
   auto* label = fresh.findChild<QLabel*>(QStringLiteral("GongG"));
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text(), QStringLiteral("公告"));
-  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("告公"); }));
-  ASSERT_TRUE(WaitUntil([&] { return label->text() == QStringLiteral("公告"); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == QStringLiteral("告公"); }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return label->text() == QStringLiteral("公告"); }));
 }
 
 // The panel and every tile show the artwork that lies behind the panel's

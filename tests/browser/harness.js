@@ -143,8 +143,10 @@ export function sharedSetUp() {
 // console error, uncaught error and failed or non-200 request to the
 // publishing host. Long main-thread tasks are observed from the first script.
 // With `clock`, the page's timers run on Playwright's clock, so that a test
-// can run minutes of animation in moments (page.clock.runFor).
-export async function openPage(browser, server, address, viewport, { clock = false } = {}) {
+// can run minutes of animation in moments (page.clock.runFor). With
+// `withoutCanvas`, the browser is one whose canvases cannot draw.
+export async function openPage(browser, server, address, viewport,
+  { clock = false, withoutCanvas = false } = {}) {
   const context = await browser.newContext({
     viewport: { width: viewport.width, height: viewport.height },
     isMobile: viewport.isMobile,
@@ -160,6 +162,7 @@ export async function openPage(browser, server, address, viewport, { clock = fal
       }).observe({ type: 'longtask', buffered: true });
     } catch (e) { /* no long-task observer: nothing recorded */ }
   });
+  if (withoutCanvas) await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
   if (clock) await context.clock.install();
   const page = await context.newPage();
   const problems = [];

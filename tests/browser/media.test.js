@@ -2,34 +2,23 @@
 // `heartpage-cli upload` shows in the page, and a song sent the same way plays
 // and seeks (range requests answered 206) in it. A page taken down answers
 // 410 until it is published again.
-import { after, before, test } from 'node:test';
+import { after, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { copyFileSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { promisify } from 'node:util';
-import { assertClean, launchBrowser, openPage, publish, startServer, viewports } from './harness.js';
+import { sharedSetUp, viewports } from './harness.js';
 
 const run = promisify(execFile);
-let server;
-let browser;
-let scratch;
-
-before(async () => {
-  server = await startServer();
-  browser = await launchBrowser();
-  scratch = mkdtempSync(path.join(tmpdir(), 'heartpage-media-'));
-});
-after(async () => {
-  await browser?.close();
-  await server?.stop();
-  if (scratch) rmSync(scratch, { recursive: true, force: true });
-});
+const site = sharedSetUp();
+const scratch = mkdtempSync(path.join(tmpdir(), 'heartpage-media-'));
+after(() => rmSync(scratch, { recursive: true, force: true }));
 
 // heartpage-cli upload, as a script would: the address, or the refusal.
 async function upload(file, machine = 'browser-media') {
-  const env = { ...process.env, HEARTPAGE_HOST: server.host };
+  const env = { ...process.env, HEARTPAGE_HOST: site.server.host };
   try {
     const { stdout } = await run(process.env.HEARTPAGE_CLI, ['upload', file, '--machine-id', machine], { env });
     return { address: stdout.trim() };
@@ -56,23 +45,14 @@ test('own picture and song show, play and seek in the published page', async () 
   assert.match(songAddress, /\/media\/[0-9a-f]{64}\.mp3$/);
 
   const viewport = viewports[0];
-  const shown = await publish(server, 1, { set: { 'Text1(7)': pictureAddress } });
-  {
-    const { context, page, problems } = await openPage(browser, server, shown, viewport);
-    try {
-      await page.waitForFunction((src) => {
-        const img = document.querySelector('#picture');
-        return img && img.src === src && img.complete && img.naturalWidth > 0;
-      }, pictureAddress, { timeout: 20000 });
-      assertClean(problems);
-    } finally {
-      await context.close();
-    }
-  }
+  const shown = await site.publish(1, { set: { 'Text1(7)': pictureAddress } });
+  await site.visit(shown, viewport, ({ page }) => page.waitForFunction((src) => {
+    const img = document.querySelector('#picture');
+    return img && img.src === src && img.complete && img.naturalWidth > 0;
+  }, pictureAddress, { timeout: 20000 }));
 
-  const played = await publish(server, 2, { set: { 'Text1(8)': songAddress } });
-  const { context, page, problems, requests } = await openPage(browser, server, played, viewport);
-  try {
+  const played = await site.publish(2, { set: { 'Text1(8)': songAddress } });
+  await site.visit(played, viewport, async ({ page, requests }) => {
     assert.equal(await page.evaluate(() => document.querySelector('audio source').src), songAddress);
     await page.mouse.click(5, 5);
     await page.waitForFunction(() => {
@@ -93,19 +73,16 @@ test('own picture and song show, play and seek in the published page', async () 
       if ((await request.allHeaders()).range && response?.status() === 206) ranged.push(request);
     }
     assert.ok(ranged.length > 0, 'the song was never asked for by range');
-    assertClean(problems);
-  } finally {
-    await context.close();
-  }
+  });
 });
 
 test('a page taken down answers 410 until it is published again', async () => {
-  const address = await publish(server, 3);
+  const address = await site.publish(3);
   const name = address.split('/').pop();
-  const env = { ...process.env, HEARTPAGE_HOST: server.host };
+  const env = { ...process.env, HEARTPAGE_HOST: site.server.host };
   const machine = ['--machine-id', `browser-${name}`];
   await run(process.env.HEARTPAGE_CLI, ['unpublish', ...machine], { env });
-  const page = await browser.newPage();
+  const page = await site.browser.newPage();
   try {
     const gone = await page.goto(address);
     assert.equal(gone.status(), 410);

@@ -72,15 +72,9 @@ describe('style 2', () => {
 
   test('a canvas-less browser gets the message and no animation', async () => {
     const address = await site.publish(2);
-    const context = await site.browser.newContext();
-    await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
-    const page = await context.newPage();
-    try {
-      await page.goto(address);
+    await site.visit(address, viewports[0], { withoutCanvas: true }, async ({ page }) => {
       await waitForText(page, 'Please use a current browser');
       assert.equal(await page.locator('#garden').count(), 0);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

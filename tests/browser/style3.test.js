@@ -93,15 +93,9 @@ describe('style 3', () => {
 
   test('a canvas-less browser gets the message and no tree', async () => {
     const address = await site.publish(3);
-    const context = await site.browser.newContext();
-    await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
-    const page = await context.newPage();
-    try {
-      await page.goto(address);
+    await site.visit(address, viewports[0], { withoutCanvas: true }, async ({ page }) => {
       assert.ok(await page.locator('#error').isVisible());
       assert.equal(await page.locator('#canvas').isVisible(), false);
-    } finally {
-      await context.close();
-    }
+    });
   });
 });

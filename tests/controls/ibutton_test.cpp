@@ -4,12 +4,11 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSignalSpy>
-#include <functional>
+#include <QTest>
 #include <memory>
 
 #include "controls/ole_color.h"
@@ -37,16 +36,6 @@ QImage ToggleStrip() {
   return strip;
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeout_ms = 2000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!condition()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
-
 class IButtonTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -55,7 +44,7 @@ class IButtonTest : public ::testing::Test {
     button_ = new iButton(host_.get());
     button_->setGeometry(10, 10, 33, 33);
     host_->show();
-    ASSERT_TRUE(WaitUntil([&] { return host_->isVisible() && button_->isVisible(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return host_->isVisible() && button_->isVisible(); }));
     PointerAway();
   }
 
@@ -194,7 +183,7 @@ TEST_F(IButtonTest, HoverShowsOverAndTheTimerNoticesTheLeave) {
   // The first tick after creation finds the pointer away: one MouseOut.
   QSignalSpy over(button_, &iButton::MouseOver);
   QSignalSpy out(button_, &iButton::MouseOut);
-  ASSERT_TRUE(WaitUntil([&] { return out.count() == 1; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return out.count() == 1; }));
   EXPECT_EQ(over.count(), 0);
 
   PointerOver();
@@ -205,7 +194,7 @@ TEST_F(IButtonTest, HoverShowsOverAndTheTimerNoticesTheLeave) {
   EXPECT_EQ(Shown(), kCellColors[iButton::kOver]);
 
   PointerAway();
-  ASSERT_TRUE(WaitUntil([&] { return out.count() == 2; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return out.count() == 2; }));
   EXPECT_FALSE(button_->PointerInside());
   EXPECT_EQ(Shown(), kCellColors[iButton::kNormal]);
   EXPECT_FALSE(button_->findChild<QTimer*>("Timer1")->isActive());
@@ -223,11 +212,11 @@ TEST_F(IButtonTest, PressDragOffAndBackThenReleaseOutsideGivesNoClick) {
 
   PointerAway();
   Move(Qt::LeftButton);
-  ASSERT_TRUE(WaitUntil([&] { return button_->ShownState() == iButton::kNormal; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return button_->ShownState() == iButton::kNormal; }));
   out.clear();
   PointerOver();
   Move(Qt::LeftButton);
-  ASSERT_TRUE(WaitUntil([&] { return button_->ShownState() == iButton::kPressed; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return button_->ShownState() == iButton::kPressed; }));
   PointerAway();
   Move(Qt::LeftButton);
   EXPECT_EQ(out.count(), 0) << "no MouseOut while the left button is held";
@@ -236,7 +225,7 @@ TEST_F(IButtonTest, PressDragOffAndBackThenReleaseOutsideGivesNoClick) {
   EXPECT_EQ(button_->ShownState(), iButton::kNormal);
   EXPECT_FALSE(button_->LeftDown());
   EXPECT_EQ(clicks.count(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return out.count() == 1; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return out.count() == 1; }));
 }
 
 TEST_F(IButtonTest, LeftClickRaisesItsEventsInOrderAndTogglesBeforeClick) {
@@ -346,13 +335,13 @@ TEST_F(IButtonTest, SpacePressesOnKeyDownAndClicksOnceOnTheRealRelease) {
 TEST_F(IButtonTest, DisabledWhileHoveringShowsCellThreeThenTheNextTickLetsGo) {
   button_->SetBackPicture(Strip());
   QSignalSpy out(button_, &iButton::MouseOut);
-  ASSERT_TRUE(WaitUntil([&] { return out.count() == 1; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return out.count() == 1; }));
   PointerOver();
   Move();
   ASSERT_TRUE(button_->PointerInside());
   button_->SetEnabled(false);
   EXPECT_EQ(Shown(), kCellColors[iButton::kDisabled]);
-  ASSERT_TRUE(WaitUntil([&] { return out.count() == 2; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return out.count() == 2; }));
   EXPECT_EQ(Shown(), kCellColors[iButton::kNormal]);
   // A forced redraw shows the disabled cell again.
   button_->cMouseAction(iButton::kDisabled, true);

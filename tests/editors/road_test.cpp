@@ -44,8 +44,7 @@ class RoadTest : public ::testing::Test {
   void SetUp() override {
     GGCT::Get().ZCYN.clear();
     SetPreviewHooks({[this](const std::string& path) {
-                       std::ifstream in(path, std::ios::binary);
-                       previewed.assign(std::istreambuf_iterator<char>(in), {});
+                       previewed = testing::ReadFile(path);
                        return true;
                      },
                      [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },

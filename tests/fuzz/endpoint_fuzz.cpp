@@ -9,7 +9,7 @@
 #include "protocol/requests.h"
 #include "server/endpoint.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/memory_storage.h"
+#include "tests/support/memory_storage.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
 

@@ -19,7 +19,7 @@
 #include "server/session.h"
 #include "server/storage_workers.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/memory_storage.h"
+#include "tests/support/memory_storage.h"
 
 namespace asio = boost::asio;
 namespace beast = boost::beast;

@@ -1,42 +1,18 @@
 // Runs `heartpage-cli machine-id` as start-up and the upload dialog rely on it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
+
+#include "tests/support/server_process.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using CliRun = heartpage::testing::RunResult;
 
-struct CliRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-CliRun MachineId(const std::string& extra = "") {
-  const fs::path dir =
-      fs::temp_directory_path() / ("heartpage-machine-cli-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  const std::string command = std::string(HEARTPAGE_CLI) + " machine-id" + extra + " >" +
-                              (dir / "out").string() + " 2>" + (dir / "err").string();
-  CliRun run;
-  const int raw = std::system(command.c_str());
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  run.out = ReadFile(dir / "out");
-  run.err = ReadFile(dir / "err");
-  fs::remove_all(dir);
-  return run;
+CliRun MachineId(std::vector<std::string> extra = {}) {
+  extra.insert(extra.begin(), {HEARTPAGE_CLI, "machine-id"});
+  return heartpage::testing::RunProgram(extra);
 }
 
 TEST(MachineIdCommand, PrintsTheSameIdentifierOnEveryRun) {
@@ -57,7 +33,7 @@ TEST(MachineIdCommand, PrintsTheSameIdentifierOnEveryRun) {
 }
 
 TEST(MachineIdCommand, TakesNoArguments) {
-  const CliRun run = MachineId(" extra");
+  const CliRun run = MachineId({"extra"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "");
   EXPECT_NE(run.err.find("machine-id"), std::string::npos) << run.err;

@@ -9,6 +9,7 @@
 
 #include "machine/disk_serial.h"
 #include "tests/machine/identify_samples.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage::machine {
 namespace {
@@ -24,17 +25,12 @@ void Write(const fs::path& path, const std::string& content) {
 class FakeSystem : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    root_ = fs::path(::testing::TempDir()) / "heartpage-machine" / info->name();
-    fs::remove_all(root_);
     paths_.sys_block = root_ / "sys/block";
     paths_.dev = root_ / "dev";
     paths_.udev_data = root_ / "run/udev/data";
     paths_.machine_id = root_ / "etc/machine-id";
     fs::create_directories(paths_.sys_block);
   }
-  void TearDown() override { fs::remove_all(root_); }
-
   // A whole disk backed by a device, fixed, without a serial number yet.
   fs::path AddDisk(const std::string& name) {
     const fs::path dir = paths_.sys_block / name;
@@ -55,7 +51,8 @@ class FakeSystem : public ::testing::Test {
     return serials;
   }
 
-  fs::path root_;
+  heartpage::testing::TempDir scratch_;
+  const fs::path root_ = scratch_.path();
   LinuxPaths paths_;
   int minor_ = 0;
 };

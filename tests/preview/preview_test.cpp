@@ -5,31 +5,23 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
+
+#include "tests/support/server_process.h"
 
 namespace heartpage {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using heartpage::testing::ReadFile;
 
 class PreviewTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = fs::temp_directory_path() /
-                 ("heartpage-preview-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(directory_);
-  }
+  // A test may take the folder's permissions away; the folder goes anyway.
   void TearDown() override {
     fs::permissions(directory_, fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(directory_);
   }
 
   // Hooks that record what was opened and what the file held meanwhile,
@@ -50,7 +42,8 @@ class PreviewTest : public ::testing::Test {
     return hooks;
   }
 
-  fs::path directory_;
+  heartpage::testing::TempDir scratch_;
+  const fs::path directory_ = scratch_.path();
   std::vector<std::string> opened_;
   std::vector<std::chrono::milliseconds> waited_;
   std::vector<std::string> seen_during_wait_;
@@ -211,18 +204,6 @@ TEST_F(PreviewTest, APlantedLinkIsNeverFollowed) {
   EXPECT_EQ(opened_.size(), 2u);
   EXPECT_TRUE(fs::is_empty(directory_ / "elsewhere"));
   EXPECT_EQ(ReadFile(victim), "precious");
-}
-
-TEST(TempDirectory, FollowsTmpdir) {
-  const char* saved = std::getenv("TMPDIR");
-  const std::string previous = saved ? saved : "";
-  setenv("TMPDIR", "/some/where", 1);
-  EXPECT_EQ(TempDirectory(), fs::path("/some/where"));
-  if (saved) {
-    setenv("TMPDIR", previous.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
 }
 
 }  // namespace

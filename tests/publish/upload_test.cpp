@@ -297,11 +297,5 @@ TEST_F(UploadTest, PublishesOverHttpsOnlyToATrustedCertificate) {
   EXPECT_TRUE(requests[2].ends_with(PageStoreRequest("abc", "S1", kPage)));
 }
 
-TEST_F(UploadTest, CopyNeedsAnAddressAndTheNoteNamesTheHost) {
-  EXPECT_EQ(CopyStatus(""), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
-  EXPECT_EQ(CopyStatus("http://pages.test:81/Test/abc"), "网址已复制,去发给您的TA展示一下吧!");
-  EXPECT_EQ(NoteText(), "注释：上传文件名即http://pages.test:81/Test/（您的文件名）");
-}
-
 }  // namespace
 }  // namespace heartpage

@@ -15,11 +15,7 @@
 namespace heartpage::server {
 namespace {
 
-using testing::Get;
-using testing::HttpConnection;
-using testing::Post;
-using testing::ScratchDir;
-using testing::ServerProcess;
+using namespace testing;
 
 // The sanitizers' shadow memory counts in a process's resident size too.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -44,11 +40,6 @@ std::size_t ResidentKb(pid_t pid) {
 std::size_t OpenDescriptors(pid_t pid) {
   const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
-}
-
-std::string ClaimBody(std::string_view machine, std::string_view name) {
-  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" +
-                                    std::string(machine) + "', '" + std::string(name) + "')");
 }
 
 // Waits for what no event announces, looking every few milliseconds.

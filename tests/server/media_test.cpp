@@ -8,15 +8,7 @@
 namespace heartpage::server {
 namespace {
 
-using testing::ClaimBody;
-using testing::Exchange;
-using testing::Get;
-using testing::HttpConnection;
-using testing::HttpResponse;
-using testing::Post;
-using testing::ScratchDir;
-using testing::ServerProcess;
-using testing::StoreBody;
+using namespace testing;
 
 std::string TakeDownBody(std::string_view machine, std::string_view name) {
   return "zc=54&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine);

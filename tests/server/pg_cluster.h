@@ -4,14 +4,8 @@
 // free loopback port, run by an unprivileged user when the tests run as root
 // (PostgreSQL refuses root), and removed afterwards.
 
-#include <netinet/in.h>
 #include <pwd.h>
-#include <spawn.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <atomic>
 #include <filesystem>
@@ -20,13 +14,15 @@
 #include <vector>
 
 #include "server/pg_connection.h"
+#include "tests/support/loopback_listener.h"
 #include "tests/support/server_harness.h"
 
 namespace heartpage::server::testing {
 
 class PostgresCluster {
  public:
-  PostgresCluster() : data_(dir_.path() / "data"), port_(FreePort()) {
+  PostgresCluster()
+      : data_(dir_.path() / "data"), port_(heartpage::testing::LoopbackListener::ClosedPort()) {
     if (geteuid() == 0) {
       const passwd* nobody = getpwnam("nobody");
       if (nobody == nullptr) throw std::runtime_error("no user nobody to run PostgreSQL as");
@@ -82,35 +78,13 @@ class PostgresCluster {
     return std::string(HEARTPAGE_PG_BINDIR) + "/" + name;
   }
 
-  static int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-      throw std::runtime_error("no free port");
-    close(fd);
-    return ntohs(address.sin_port);
-  }
-
   void Run(std::vector<std::string> args) const {
     if (user_ >= 0) args.insert(args.begin(), {"/usr/sbin/runuser", "-u", "nobody", "--"});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     // Quiet unless it fails; its log is in the folder.
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (rc != 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
-      throw std::runtime_error("failed: " + args[user_ >= 0 ? 4 : 0] + " " + args.back());
+    const heartpage::testing::RunResult run = heartpage::testing::RunProgram(args);
+    if (run.status != 0)
+      throw std::runtime_error("failed: " + args[user_ >= 0 ? 4 : 0] + " " + args.back() + ": " +
+                               run.err);
   }
 
   ScratchDir dir_;

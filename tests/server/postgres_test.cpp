@@ -17,9 +17,6 @@ namespace {
 
 using namespace testing;
 
-const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0", "--stores-per-minute",
-                                                "0"};
-
 class PostgresTest : public ::testing::Test {
  protected:
   std::vector<std::string> Database(std::vector<std::string> extra = kNoRateLimits) {

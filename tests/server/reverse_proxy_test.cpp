@@ -13,17 +13,7 @@
 namespace heartpage::server {
 namespace {
 
-using testing::ChildProcess;
-using testing::ClaimBody;
-using testing::Exchange;
-using testing::Get;
-using testing::HttpConnection;
-using testing::NameLookup;
-using testing::Post;
-using testing::QueryBody;
-using testing::ScratchDir;
-using testing::ServerProcess;
-using testing::StoreBody;
+using namespace testing;
 
 std::string Replace(std::string text, std::string_view placeholder, std::string_view value) {
   for (std::size_t at; (at = text.find(placeholder)) != std::string::npos;)

@@ -12,12 +12,11 @@
 #include "server/sqlite_storage.h"
 #include "tests/server/fault_vfs.h"
 #include "tests/support/server_harness.h"
-#include "text/value_encoding.h"
 
 namespace heartpage::server {
 namespace {
 
-using testing::FaultVfs;
+using namespace testing;
 
 const std::string kKey(MachineIdHasher::kKeyBytes, 'k');
 
@@ -28,18 +27,6 @@ MachineIdHash Id(std::string_view machine_id) {
 // The storage, through the faulty disk.
 void OpenStorage(std::optional<SqliteStorage>& storage, const std::filesystem::path& file) {
   storage.emplace(file, kKey, nullptr, FaultVfs::kName);
-}
-
-std::string ClaimBody(std::string_view machine, std::string_view name) {
-  return "zc=50&sql=" + EncodeValue("insert into 免费 (硬盘ID,文件名) values ('" +
-                                    std::string(machine) + "', '" + std::string(name) + "')");
-}
-std::string StoreBody(std::string_view machine, std::string_view name, std::string_view page) {
-  return "zc=52&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine) +
-         "&data=" + EncodeValue(page);
-}
-std::string NameLookupBody(std::string_view name) {
-  return "zc=49&sql=" + EncodeValue("select * from 免费 where 文件名='" + std::string(name) + "'");
 }
 
 // Larger than a database page, so that a store writes several.
@@ -131,7 +118,7 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
         EXPECT_EQ(storage->LoadPage(name), nullptr);
         ASSERT_NE(storage->LoadPage("kept"), nullptr);
         EXPECT_TRUE(storage->LoadPage("kept")->bytes == acknowledged["kept"]);
-        EXPECT_EQ(post(NameLookupBody("kept")), 200u);
+        EXPECT_EQ(post(NameLookup("kept")), 200u);
         if (fault.lasting) {
           EXPECT_THROW(post(StoreBody("m", "kept", "lost")), StorageError);
           EXPECT_THROW(post(ClaimBody("m", name + "x")), StorageError);

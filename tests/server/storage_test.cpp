@@ -229,11 +229,6 @@ TEST_P(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {
   EXPECT_EQ(a->ClaimsOfName("same").size(), 1u);
 }
 
-std::string FileBytes(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A database written by a server that kept identifiers in the clear and names
 // as sent is brought up to date in place, once.
 TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
@@ -265,7 +260,7 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   {
     SqliteStorage storage(File(), kKey, [&](const std::string& line) { notes.push_back(line); });
     for (const char* file : {"test.sqlite3", "test.sqlite3-wal"}) {
-      const std::string bytes = FileBytes(dir_.path() / file);
+      const std::string bytes = heartpage::testing::ReadFile(dir_.path() / file);
       EXPECT_EQ(bytes.find("-SERIAL-"), std::string::npos) << file << " keeps an identifier";
     }
     const auto mine = storage.ClaimsOfMachine(Id("SECRET-SERIAL-1"));
@@ -308,12 +303,6 @@ TEST_F(SqliteStorageTest, RefusesAFileThatIsNotADatabase) {
   std::ofstream(File()) << "this is not a database, just some text that is long enough";
   EXPECT_THROW(SqliteStorage(File(), kKey), StorageError);
 }
-
-}  // namespace
-}  // namespace heartpage::server
-
-namespace heartpage::server {
-namespace {
 
 std::string FileContents(const PageFile& file, std::size_t size) {
   std::string bytes(size, '\0');

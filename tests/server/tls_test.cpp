@@ -5,22 +5,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "tests/support/server_harness.h"
+#include "tests/support/tls_listener.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
 
-using testing::ClaimBody;
-using testing::GetRequest;
-using testing::HttpConnection;
-using testing::PostRequest;
-using testing::QueryBody;
-using testing::ScratchDir;
-using testing::ServerProcess;
-using testing::StoreBody;
+using heartpage::testing::TestCertificate;
+using namespace testing;
 
 // A connection that trusts exactly one certificate: it works only when the
 // server presents that one.
@@ -58,23 +51,13 @@ class TlsConnection final : public HttpConnection {
 
 class TlsTest : public ::testing::Test {
  protected:
-  // A fresh self-signed certificate and key under `name`.crt and `name`.key.
-  std::filesystem::path MakeCertificate(const std::string& name) {
-    const std::filesystem::path base = keys_.path() / name;
-    const std::string command =
-        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-        "-subj /CN=" +
-        name + " -keyout '" + base.string() + ".key' -out '" + base.string() + ".crt' 2>/dev/null";
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
-    return base;
-  }
   // Where the server reads its certificate and key.
   std::filesystem::path Cert() const { return keys_.path() / "server.crt"; }
   std::filesystem::path Key() const { return keys_.path() / "server.key"; }
-  void Install(const std::filesystem::path& certificate, const std::filesystem::path& key) {
+  void Install(const TestCertificate& certificate, const TestCertificate& key) {
     const auto overwrite = std::filesystem::copy_options::overwrite_existing;
-    std::filesystem::copy_file(certificate.string() + ".crt", Cert(), overwrite);
-    std::filesystem::copy_file(key.string() + ".key", Key(), overwrite);
+    std::filesystem::copy_file(certificate.certificate(), Cert(), overwrite);
+    std::filesystem::copy_file(key.key(), Key(), overwrite);
   }
   std::vector<std::string> TlsFlags() const {
     return {"--tls-cert", Cert().string(), "--tls-key", Key().string()};
@@ -85,7 +68,7 @@ class TlsTest : public ::testing::Test {
 };
 
 TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
-  const std::filesystem::path first = MakeCertificate("first");
+  const TestCertificate first;
   Install(first, first);
   std::vector<std::string> flags = TlsFlags();
   flags.insert(flags.end(), {"--idle-timeout", "2"});
@@ -96,7 +79,7 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
   std::string page = "<p>";
   while (page.size() < 200 * 1024) page += "亲爱的 ❤ 第1行 ";
   {
-    TlsConnection tls(port, first.string() + ".crt");
+    TlsConnection tls(port, first.certificate());
     for (const std::string& body : {QueryBody("select * from 系统设置"), ClaimBody("m-1", "secure"),
                                     StoreBody("m-1", "secure", page)}) {
       ASSERT_TRUE(tls.Send(PostRequest(body)));
@@ -129,18 +112,17 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
   HttpConnection silent(port);
   EXPECT_TRUE(silent.ClosedByServer());
 
-  TlsConnection after(port, first.string() + ".crt");
+  TlsConnection after(port, first.certificate());
   ASSERT_TRUE(after.Send(GetRequest("/Test/secure", "Connection: close\r\n")));
   EXPECT_EQ(after.Read().value_or(testing::HttpResponse{}).body, ToGbk(page));
 }
 
 TEST_F(TlsTest, SighupTakesUpARenewedCertificateAndKeepsTheOldOneForABadPair) {
-  const std::filesystem::path first = MakeCertificate("first");
-  const std::filesystem::path second = MakeCertificate("second");
+  const TestCertificate first, second;
   Install(first, first);
   ServerProcess server(data_.path(), TlsFlags());
   const int port = server.port();
-  TlsConnection open(port, first.string() + ".crt");
+  TlsConnection open(port, first.certificate());
 
   // The renewed certificate with the old key: refused, the old pair kept.
   Install(second, first);
@@ -148,14 +130,14 @@ TEST_F(TlsTest, SighupTakesUpARenewedCertificateAndKeepsTheOldOneForABadPair) {
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.find("keeping the current certificate") != std::string::npos;
   }));
-  EXPECT_NO_THROW(TlsConnection(port, first.string() + ".crt"));
+  EXPECT_NO_THROW(TlsConnection(port, first.certificate()));
 
   Install(second, second);
   server.Signal(SIGHUP);
   EXPECT_TRUE(server.WaitForLog(
       [](const std::string& line) { return line.find("reloaded") != std::string::npos; }));
-  EXPECT_THROW(TlsConnection(port, first.string() + ".crt"), std::runtime_error);
-  TlsConnection renewed(port, second.string() + ".crt");
+  EXPECT_THROW(TlsConnection(port, first.certificate()), std::runtime_error);
+  TlsConnection renewed(port, second.certificate());
   ASSERT_TRUE(renewed.Send(PostRequest(QueryBody("select * from 系统设置"))));
   EXPECT_EQ(renewed.Read().value_or(testing::HttpResponse{}).status, 200);
   // A connection made before goes on with the certificate it began with.

@@ -19,17 +19,26 @@
 
 namespace heartpage::testing {
 
-// A listening socket on a free loopback port, whose number goes to `port`.
-inline int ListenOnLoopback(int& port) {
+// A socket bound to a free loopback port, whose number goes to `port`.
+inline int BindLoopback(int& port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t length = sizeof addr;
   if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      listen(fd, 16) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
-    throw std::runtime_error("cannot listen on loopback");
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    if (fd >= 0) close(fd);
+    throw std::runtime_error("no free loopback port");
+  }
   port = ntohs(addr.sin_port);
+  return fd;
+}
+
+// A listening socket on a free loopback port, whose number goes to `port`.
+inline int ListenOnLoopback(int& port) {
+  const int fd = BindLoopback(port);
+  if (listen(fd, 16) != 0) throw std::runtime_error("cannot listen on loopback");
   return fd;
 }
 
@@ -65,21 +74,12 @@ class LoopbackListener {
     return requests_;
   }
 
-  // A port on which nothing listens: bound once, then released.
+  // A port on which nothing listens: bound once, then released (port 0
+  // would prove nothing about a port where nothing listens).
   static int ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    // Port 0 would prove nothing about a port where nothing listens.
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-      close(fd);
-      throw std::runtime_error("no free loopback port");
-    }
-    close(fd);
-    return ntohs(addr.sin_port);
+    int port = 0;
+    close(BindLoopback(port));
+    return port;
   }
 
   // "HTTP/1.1 <status>" with a Content-Length for `body`.

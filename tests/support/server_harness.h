@@ -4,174 +4,42 @@
 // it over plain sockets, so the tests see exactly what a client sees.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <random>
-#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/server_process.h"
 #include "text/value_encoding.h"
-
-extern char** environ;
 
 namespace heartpage::server::testing {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("heartpage-server-test-" + std::to_string(getpid()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-// A program run for a test, its standard error gathered line by line; it is
-// killed when the object goes.
-class ChildProcess {
- public:
-  explicit ChildProcess(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(err[1]);
-    if (rc != 0) {
-      close(err[0]);
-      throw std::runtime_error("cannot start " + args[0]);
-    }
-    reader_ = std::thread([this, fd = err[0]] { ReadLog(fd); });
-  }
-
-  virtual ~ChildProcess() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      Wait();
-    }
-    if (reader_.joinable()) reader_.join();
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  pid_t pid() const { return pid_; }
-  void Signal(int signal) { kill(pid_, signal); }
-
-  // The raw wait status, once the process has ended.
-  int Wait() {
-    int status = 0;
-    if (pid_ > 0) waitpid(pid_, &status, 0);
-    pid_ = -1;
-    if (reader_.joinable()) reader_.join();
-    return status;
-  }
-
-  // Blocks until a log line satisfies `match` (true) or the log ends (false).
-  // False when the server ends, or says nothing that matches for a long
-  // while, which a test must not mistake for a hang of its own.
-  bool WaitForLog(const std::function<bool(const std::string&)>& match) {
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    std::unique_lock lock(mutex_);
-    std::size_t seen = 0;
-    for (;;) {
-      for (; seen < lines_.size(); ++seen)
-        if (match(lines_[seen])) return true;
-      if (closed_ || changed_.wait_until(lock, give_up) == std::cv_status::timeout) return false;
-    }
-  }
-
-  std::string Log() {
-    std::lock_guard lock(mutex_);
-    std::string all;
-    for (const std::string& line : lines_) all += line + "\n";
-    return all;
-  }
-
- private:
-  void ReadLog(int fd) {
-    std::string pending;
-    char chunk[4096];
-    for (;;) {
-      const ssize_t got = read(fd, chunk, sizeof chunk);
-      if (got <= 0) break;
-      pending.append(chunk, static_cast<std::size_t>(got));
-      std::lock_guard lock(mutex_);
-      for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        lines_.push_back(pending.substr(0, end));
-        pending.erase(0, end + 1);
-      }
-      changed_.notify_all();
-    }
-    close(fd);
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    changed_.notify_all();
-  }
-
-  pid_t pid_ = -1;
-  std::thread reader_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
-  bool closed_ = false;
-};
+using ScratchDir = heartpage::testing::TempDir;
+using heartpage::testing::ChildProcess;
 
 // The real heartpage-server on a free loopback port.
-class ServerProcess : public ChildProcess {
+class ServerProcess : public heartpage::testing::ServerProcess {
  public:
   // `descriptor_limit`: when not 0, the server runs with at most so many
   // open descriptors (soft and hard limit).
   ServerProcess(const std::filesystem::path& data, std::vector<std::string> extra = {},
                 int descriptor_limit = 0)
-      : ChildProcess(Arguments(data, std::move(extra), descriptor_limit)) {
-    const std::regex listening(R"(listening on https?://127\.0\.0\.1:(\d+)/)");
-    std::smatch match;
-    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
-    if (match.empty()) {
-      Wait();
-      throw std::runtime_error("server did not start: " + Log());
-    }
-    port_ = std::stoi(match[1]);
-  }
-
-  int port() const { return port_; }
+      : heartpage::testing::ServerProcess(Arguments(data, std::move(extra), descriptor_limit)) {}
 
  private:
   static std::vector<std::string> Arguments(const std::filesystem::path& data,
@@ -186,9 +54,12 @@ class ServerProcess : public ChildProcess {
                    "ulimit -n " + std::to_string(descriptor_limit) + " && exec \"$0\" \"$@\""});
     return args;
   }
-
-  int port_ = 0;
 };
+
+// For tests that send far more claims or stores from one address than any
+// client would; the limits themselves are tested on their own.
+inline const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0",
+                                                       "--stores-per-minute", "0"};
 
 struct HttpResponse {
   int status = 0;

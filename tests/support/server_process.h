@@ -8,8 +8,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
 #include <random>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -22,6 +28,8 @@ namespace heartpage::testing {
 // A scratch directory, removed with everything in it.
 class TempDir {
  public:
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   TempDir() {
     std::random_device random;
     path_ = std::filesystem::temp_directory_path() /
@@ -38,8 +46,14 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A file's bytes; empty when it cannot be read.
+inline std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // Starts a program with extra environment entries ("NAME=value"), its output
-// on pipes.
+// on pipes (standard output left as it is when `out_fd` is null).
 inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env_extra,
                    int* out_fd, int* err_fd) {
   int out[2], err[2];
@@ -47,7 +61,7 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
     throw std::runtime_error("pipe failed");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  if (out_fd != nullptr) posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
@@ -71,7 +85,10 @@ inline pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::
     close(err[0]);
     throw std::runtime_error("cannot start " + argv[0]);
   }
-  *out_fd = out[0];
+  if (out_fd != nullptr)
+    *out_fd = out[0];
+  else
+    close(out[0]);
   *err_fd = err[0];
   return pid;
 }
@@ -84,7 +101,7 @@ struct RunResult {
 
 // Runs a program to its end and collects both outputs.
 inline RunResult RunProgram(const std::vector<std::string>& argv,
-                     const std::vector<std::string>& env_extra = {}) {
+                            const std::vector<std::string>& env_extra = {}) {
   int out_fd = -1, err_fd = -1;
   const pid_t pid = Spawn(argv, env_extra, &out_fd, &err_fd);
   RunResult result;
@@ -111,63 +128,113 @@ inline RunResult RunProgram(const std::vector<std::string>& argv,
   return result;
 }
 
-// heartpage-server on a free loopback port with its own data directory,
-// stopped with SIGTERM at the end. `host()` is its "127.0.0.1:port".
-class ServerProcess {
+// A program run for a test, its standard error gathered line by line; it is
+// killed when the object goes.
+class ChildProcess {
  public:
-  ServerProcess(const std::string& program, const std::filesystem::path& data_dir) {
-    int out_fd = -1;
-    pid_ = Spawn({program, "--data", data_dir.string(), "--listen", "127.0.0.1:0"}, {}, &out_fd,
-                 &err_fd_);
-    close(out_fd);
-    // The server names its address on its first line; everything after it
-    // is the request log, which is read and dropped so the pipe never fills.
-    std::string seen;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    constexpr std::string_view kMarker = "listening on http://";
-    std::size_t at = std::string::npos;
-    while ((at = seen.find(kMarker)) == std::string::npos ||
-           seen.find('/', at + kMarker.size()) == std::string::npos) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      pollfd fd{err_fd_, POLLIN, 0};
-      char buffer[4096];
-      ssize_t n = 0;
-      if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0 ||
-          (n = read(err_fd_, buffer, sizeof buffer)) <= 0) {
-        Stop();
-        throw std::runtime_error("heartpage-server did not start: " + seen);
-      }
-      seen.append(buffer, static_cast<std::size_t>(n));
-    }
-    const std::size_t start = at + kMarker.size();
-    host_ = seen.substr(start, seen.find('/', start) - start);
-    drain_ = std::thread([fd = err_fd_] {
-      char buffer[4096];
-      while (read(fd, buffer, sizeof buffer) > 0) {
-      }
-    });
+  explicit ChildProcess(const std::vector<std::string>& args) {
+    int err_fd = -1;
+    pid_ = Spawn(args, {}, nullptr, &err_fd);
+    reader_ = std::thread([this, err_fd] { ReadLog(err_fd); });
   }
-  ~ServerProcess() { Stop(); }
 
-  const std::string& host() const { return host_; }
+  virtual ~ChildProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (reader_.joinable()) reader_.join();
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void Signal(int signal) { kill(pid_, signal); }
+
+  // The raw wait status, once the process has ended.
+  int Wait() {
+    int status = 0;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
+    pid_ = -1;
+    if (reader_.joinable()) reader_.join();
+    return status;
+  }
+
+  // Blocks until a log line satisfies `match` (true) or the log ends (false).
+  // False when the server ends, or says nothing that matches for a long
+  // while, which a test must not mistake for a hang of its own.
+  bool WaitForLog(const std::function<bool(const std::string&)>& match) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    std::unique_lock lock(mutex_);
+    std::size_t seen = 0;
+    for (;;) {
+      for (; seen < lines_.size(); ++seen)
+        if (match(lines_[seen])) return true;
+      if (closed_ || changed_.wait_until(lock, give_up) == std::cv_status::timeout) return false;
+    }
+  }
+
+  std::string Log() {
+    std::lock_guard lock(mutex_);
+    std::string all;
+    for (const std::string& line : lines_) all += line + "\n";
+    return all;
+  }
 
  private:
-  void Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-      pid_ = -1;
+  void ReadLog(int fd) {
+    std::string pending;
+    char chunk[4096];
+    for (;;) {
+      const ssize_t got = read(fd, chunk, sizeof chunk);
+      if (got <= 0) break;
+      pending.append(chunk, static_cast<std::size_t>(got));
+      std::lock_guard lock(mutex_);
+      for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+        lines_.push_back(pending.substr(0, end));
+        pending.erase(0, end + 1);
+      }
+      changed_.notify_all();
     }
-    if (drain_.joinable()) drain_.join();
-    if (err_fd_ >= 0) close(err_fd_);
-    err_fd_ = -1;
+    close(fd);
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
   }
 
   pid_t pid_ = -1;
-  int err_fd_ = -1;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+  bool closed_ = false;
+};
+
+// heartpage-server started with `args` (the program first), once it has
+// named the loopback address it listens on: `host()` is "127.0.0.1:port".
+class ServerProcess : public ChildProcess {
+ public:
+  explicit ServerProcess(const std::vector<std::string>& args) : ChildProcess(args) {
+    const std::regex listening(R"(listening on https?://(127\.0\.0\.1:(\d+))/)");
+    std::smatch match;
+    WaitForLog([&](const std::string& line) { return std::regex_search(line, match, listening); });
+    if (match.empty()) {
+      Wait();
+      throw std::runtime_error("server did not start: " + Log());
+    }
+    host_ = match[1];
+    port_ = std::stoi(match[2]);
+  }
+  // Its own data directory, on a free loopback port.
+  ServerProcess(const std::string& program, const std::filesystem::path& data_dir)
+      : ServerProcess({program, "--data", data_dir.string(), "--listen", "127.0.0.1:0"}) {}
+
+  const std::string& host() const { return host_; }
+  int port() const { return port_; }
+
+ private:
   std::string host_;
-  std::thread drain_;
+  int port_ = 0;
 };
 
 }  // namespace heartpage::testing

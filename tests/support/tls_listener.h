@@ -10,13 +10,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/support/loopback_listener.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage::testing {
 
@@ -25,25 +25,17 @@ namespace heartpage::testing {
 class TestCertificate {
  public:
   TestCertificate() {
-    std::random_device random;
-    folder_ = std::filesystem::temp_directory_path() /
-              ("heartpage-tls-" + std::to_string(getpid()) + "-" + std::to_string(random()));
-    std::filesystem::create_directories(folder_);
     const std::string command =
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
         " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
         key().string() + "' -out '" + certificate().string() + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl req failed");
   }
-  ~TestCertificate() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  std::filesystem::path certificate() const { return folder_ / "cert.pem"; }
-  std::filesystem::path key() const { return folder_ / "key.pem"; }
+  std::filesystem::path certificate() const { return folder_.path() / "cert.pem"; }
+  std::filesystem::path key() const { return folder_.path() / "key.pem"; }
 
  private:
-  std::filesystem::path folder_;
+  TempDir folder_;
 };
 
 // LoopbackListener's HTTPS twin: one thread, a free loopback port, TLS with

@@ -5,16 +5,14 @@
 namespace heartpage {
 namespace {
 
-TEST(Gbk, WritesCodePage936Bytes) {
+TEST(Gbk, WritesCodePage936BytesAndGb18030ForWhatItLacks) {
   EXPECT_EQ(ToGbk("abc"), "abc");
   EXPECT_EQ(ToGbk("中啊"), "\xD6\xD0\xB0\xA1");
   EXPECT_EQ(ToGbk("€"), "\x80");
   EXPECT_EQ(ToGbk("，"), "\xA3\xAC");
   // The record separators of server answers.
   EXPECT_EQ(ToGbk("いゼ"), "\xA4\xA4\xA5\xBC");
-}
-
-TEST(Gbk, WritesGb18030ForWhatCodePage936Lacks) {
+  // GB18030 for what code page 936 lacks.
   EXPECT_EQ(ToGbk("❤"), "\x81\x37\xC5\x38");
   EXPECT_EQ(ToGbk("😀"), "\x94\x39\xFC\x36");
   EXPECT_EQ(ToGbk("\xED\xB0\x80"), "?");   // a lone surrogate

@@ -21,9 +21,6 @@ TEST(EncodeValue, WorkedExamples) {
   EXPECT_EQ(EncodeValue("'"), "39");
   EXPECT_EQ(EncodeValue("select * from 系统设置"),
             "115A101A108A101A99A116A32A42A32A102A114A111A109A32A-12363A-12877A-13848A-10557");
-}
-
-TEST(EncodeValue, SeparatorsAndSmallValues) {
   EXPECT_EQ(EncodeValue(""), "");
   EXPECT_EQ(EncodeValue("a"), "97");
   EXPECT_EQ(EncodeValue(" "), "32");
@@ -33,14 +30,6 @@ TEST(EncodeValue, SeparatorsAndSmallValues) {
   EXPECT_EQ(EncodeValue("a中"), "97A-10544");
   EXPECT_EQ(EncodeValue(std::string(1, '\0')), "0");
   EXPECT_EQ(EncodeValue(-12), "45A49A50");
-}
-
-TEST(EncodeValue, OutputHoldsOnlyDigitsMinusAndA) {
-  const std::string encoded = EncodeValue("a=b&c d?e%f，。“”❤😀\x80");
-  EXPECT_EQ(encoded.find_first_not_of("0123456789-A"), std::string::npos) << encoded;
-}
-
-TEST(EncodeValue, CodePage936SingleByteEuro) {
   // Code page 936 writes the euro sign as the single byte 0x80.
   EXPECT_EQ(EncodeValue("€"), "128");
 }
@@ -70,7 +59,6 @@ TEST(EncodeValue, EveryCharacterRoundTripsThroughTheServersDecoding) {
     if (cp < 0xD800 || cp > 0xDFFF) characters.push_back(cp);
   for (char32_t cp : {0x1F600, 0x1F496, 0x20000, 0x10FFFF}) characters.push_back(cp);
 
-  std::size_t read_back_differently = 0;
   for (char32_t cp : characters) {
     std::string text;
     AppendUtf8(text, cp);
@@ -78,14 +66,8 @@ TEST(EncodeValue, EveryCharacterRoundTripsThroughTheServersDecoding) {
     const auto code = static_cast<std::uint32_t>(cp);
     ASSERT_TRUE(bytes.has_value()) << std::hex << code;
     ASSERT_EQ(*bytes, ToGbk(text)) << std::hex << code;
-    if (FromGbk(*bytes) != text) ++read_back_differently;
-    if ((cp >= 0x4E00 && cp <= 0x9FA5) || cp < 0x80 || cp > 0xFFFF) {
-      EXPECT_EQ(FromGbk(*bytes), text) << std::hex << code;
-    }
+    ASSERT_EQ(FromGbk(*bytes), text) << std::hex << code;
   }
-  // A few compatibility characters share their bytes with another character
-  // in code page 936; they must stay a handful.
-  EXPECT_LT(read_back_differently, 100u);
 }
 
 TEST(DecodeValue, InvertsTheEncoding) {
