@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QWindow>
+#include <atomic>
 
 #include "app/gallery_widgets.h"
 #include "controls/background.h"
@@ -197,8 +198,19 @@ void MainWindow::Load(std::function<void(bool show)> done) {
   // Start-up runs on a thread of the pool, so that its requests never hold
   // up this thread; what it does to the windows (the lock and the splash,
   // notices, opening an address) it hands to this thread and waits for.
+  // Qt wakes the waiting thread through a futex semaphore that
+  // ThreadSanitizer cannot see; the flag states the same order (the effect's
+  // writes before the caller's reads of them) where it can.
   const auto here = [this](const std::function<void()>& effect) {
-    QMetaObject::invokeMethod(this, effect, Qt::BlockingQueuedConnection);
+    std::atomic<bool> ran{false};
+    QMetaObject::invokeMethod(
+        this,
+        [&] {
+          effect();
+          ran.store(true, std::memory_order_release);
+        },
+        Qt::BlockingQueuedConnection);
+    static_cast<void>(ran.load(std::memory_order_acquire));
   };
   StartupServices services;
   services.claim_instance = [this, here] {
