@@ -198,19 +198,22 @@ void MainWindow::Load(std::function<void(bool show)> done) {
   // Start-up runs on a thread of the pool, so that its requests never hold
   // up this thread; what it does to the windows (the lock and the splash,
   // notices, opening an address) it hands to this thread and waits for.
-  // Qt wakes the waiting thread through a futex semaphore that
-  // ThreadSanitizer cannot see; the flag states the same order (the effect's
-  // writes before the caller's reads of them) where it can.
+  // Qt posts the call and wakes the waiting thread through a futex mutex and
+  // semaphore that ThreadSanitizer cannot see; the counter states the same
+  // order both ways (what this thread did before the call, what the effect
+  // did before this thread goes on) where it can.
   const auto here = [this](const std::function<void()>& effect) {
-    std::atomic<bool> ran{false};
+    std::atomic<int> step{0};
+    step.store(1, std::memory_order_release);
     QMetaObject::invokeMethod(
         this,
         [&] {
+          static_cast<void>(step.load(std::memory_order_acquire));
           effect();
-          ran.store(true, std::memory_order_release);
+          step.store(2, std::memory_order_release);
         },
         Qt::BlockingQueuedConnection);
-    static_cast<void>(ran.load(std::memory_order_acquire));
+    static_cast<void>(step.load(std::memory_order_acquire));
   };
   StartupServices services;
   services.claim_instance = [this, here] {
