@@ -15,6 +15,7 @@
 #include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
+#include "controls/thread_order.h"
 #include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "editors/editor_window.h"
@@ -216,8 +217,19 @@ void MainWindow::Load(std::function<void(bool show)> done) {
   // hold up this thread; what they do to the windows (notices, opening an
   // address) they hand to this thread and wait for. The lock is a local
   // file and is taken here, before anything else of start-up runs.
+  // The hand-overs are Qt's, made under futexes that ThreadSanitizer cannot
+  // see; HandOver and TakeOver state them where it can.
   const auto here = [this](const std::function<void()>& effect) {
-    QMetaObject::invokeMethod(this, effect, Qt::BlockingQueuedConnection);
+    HandOver(&effect);
+    QMetaObject::invokeMethod(
+        this,
+        [&effect] {
+          TakeOver(&effect);
+          effect();
+          HandOver(&effect);
+        },
+        Qt::BlockingQueuedConnection);
+    TakeOver(&effect);
   };
   lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
   const bool claimed = lock_->TryClaim();

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the server's tests with AddressSanitizer + UndefinedBehaviorSanitizer
+# Builds every test program with AddressSanitizer + UndefinedBehaviorSanitizer
 # and with ThreadSanitizer (the presets of CMakePresets.json, in build-asan and
-# build-tsan) and runs them, the spawned heartpage-server instrumented too.
+# build-tsan) and runs every test but the browser suites, the programs they
+# start (heartpage-server, heartpage-cli) instrumented too. The suppressions
+# for libraries we do not build are in tools/sanitizers/.
 #
 #   bench/sanitizers.sh [asan|tsan]...    (default: both)
 #

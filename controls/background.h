@@ -3,8 +3,11 @@
 #include <QFutureWatcher>
 #include <QObject>
 #include <QtConcurrent/QtConcurrentRun>
+#include <memory>
 #include <type_traits>
 #include <utility>
+
+#include "controls/thread_order.h"
 
 namespace heartpage {
 
@@ -23,7 +26,15 @@ void RunInBackground(QObject* owner, Work work, Done done) {
                      watcher->deleteLater();
                      done(watcher->result());
                    });
-  watcher->setFuture(QtConcurrent::run(std::move(work)));
+  // Qt copies and moves the task on the pool's thread before it runs: only
+  // a pointer to `work` goes through its hands, and `work` itself is read
+  // after TakeOver.
+  auto handed = std::make_shared<Work>(std::move(work));
+  HandOver(handed.get());
+  watcher->setFuture(QtConcurrent::run([handed] {
+    TakeOver(handed.get());
+    return (*handed)();
+  }));
 }
 
 }  // namespace heartpage

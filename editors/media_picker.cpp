@@ -13,6 +13,7 @@
 #include <atomic>
 #include <memory>
 
+#include "controls/thread_order.h"
 #include "net/media_upload.h"
 #include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
@@ -151,16 +152,27 @@ void PickMedia(QLineEdit* field, FieldKind kind) {
                        target->setCursorPosition(0);
                      }
                    });
-  watcher->setFuture(QtConcurrent::run(
-      [cancel, path = path.toStdString(), bytes, machine_id](QPromise<MediaUploadResult>& promise) {
-        promise.setProgressRange(0, 1000);
-        promise.addResult(UploadMedia(
-            MediaUploadAddress(), path, std::string_view(bytes.constData(), bytes.size()),
-            machine_id, [&](std::uint64_t sent, std::uint64_t total) {
-              if (total > 0) promise.setProgressValue(static_cast<int>(sent * 1000 / total));
-              return !*cancel;
-            }));
-      }));
+  // Handed over as RunInBackground does: a pointer through Qt's hands, read
+  // after the hand-over.
+  struct Upload {
+    std::string path;
+    QByteArray bytes;
+    std::string machine_id;
+  };
+  auto upload = std::make_shared<const Upload>(Upload{path.toStdString(), bytes, machine_id});
+  HandOver(upload.get());
+  watcher->setFuture(QtConcurrent::run([cancel, upload](QPromise<MediaUploadResult>& promise) {
+    TakeOver(upload.get());
+    promise.setProgressRange(0, 1000);
+    promise.addResult(UploadMedia(MediaUploadAddress(), upload->path,
+                                  std::string_view(upload->bytes.constData(), upload->bytes.size()),
+                                  upload->machine_id, [&](std::uint64_t sent, std::uint64_t total) {
+                                    if (total > 0)
+                                      promise.setProgressValue(
+                                          static_cast<int>(sent * 1000 / total));
+                                    return !*cancel;
+                                  }));
+  }));
 }
 
 }  // namespace heartpage
