@@ -7,9 +7,7 @@
 #include <QScreen>
 #include <QSplashScreen>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
-#include <numeric>
 
 #include "app/gallery_widgets.h"
 #include "controls/background.h"
@@ -56,9 +54,15 @@ QImage Thumbnail(int index) {
     QImage own = Resource(QStringLiteral("thumbnails/style%1.jpg").arg(index + 1));
     if (!own.isNull()) return own;
   }
-  // Decoded once for the four tiles that show it, whichever thread asks first.
+  // Decoded once for the four tiles that show it.
   static const QImage placeholder = Resource(QStringLiteral("placeholder.jpg"));
   return placeholder;
+}
+
+QList<QImage> Thumbnails() {
+  QList<QImage> pictures;
+  for (int i = 0; i < static_cast<int>(std::size(kTiles)); ++i) pictures.append(Thumbnail(i));
+  return pictures;
 }
 
 void ShowMessageBox(const Notice& notice) {
@@ -96,10 +100,8 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   // first font. The pictures decode on the pool while this thread lays out
   // the announcement, the window's first text.
   QFuture<QImage> background = QtConcurrent::run(Resource, QStringLiteral("background.jpg"));
+  QFuture<QList<QImage>> thumbnails = QtConcurrent::run(Thumbnails);
   QFuture<QImage> close_picture = QtConcurrent::run(Resource, QStringLiteral("close.jpg"));
-  std::array<int, std::size(kTiles)> tiles{};
-  std::iota(tiles.begin(), tiles.end(), 0);
-  QFuture<QImage> thumbnails = QtConcurrent::mapped(tiles, Thumbnail);
   startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
   if (!startup_fetch_)
@@ -133,7 +135,7 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   announcement_->adjustSize();
 
   background_ = background.result();
-  BuildGallery(thumbnails.results());
+  BuildGallery(thumbnails.result());
   announcement_->raise();  // over the gallery, which was made after it
 
   auto* service = new ImageControl(this);
