@@ -86,6 +86,13 @@ void OpenCurlInBackground() {
 
 using heartpage::Library;
 
+// The forwarders take libcurl's own signatures, whose last named parameter
+// before the variable ones is an enum of int's size: promotion does not
+// change it, though clang warns that it might.
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+
 extern "C" {
 
 CURLcode curl_global_init(long flags) {
