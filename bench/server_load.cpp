@@ -38,6 +38,7 @@
 
 namespace {
 
+using heartpage::server::testing::ConnectFrom;
 using heartpage::server::testing::HttpConnection;
 using heartpage::server::testing::PostRequest;
 
@@ -129,24 +130,6 @@ int Publishes(int port, int count, std::size_t size) {
   std::printf("%.2f %.2f\n", milliseconds[milliseconds.size() / 2],
               milliseconds[milliseconds.size() * 99 / 100]);
   return 0;
-}
-
-// A plain blocking connection from `source`, or -1.
-int ConnectFrom(int port, const std::string& source) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-      connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    if (fd >= 0) close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 // Whether the server has answered or closed the connection.

@@ -42,6 +42,50 @@ inline int ListenOnLoopback(int& port) {
   return fd;
 }
 
+// Listens on a free loopback port and, once started, hands every connection
+// it accepts to `each` on a thread of its own until stopped. The listeners
+// below own what happens on a connection, closing it included.
+class AcceptLoop {
+ public:
+  AcceptLoop() {
+    listen_fd_ = ListenOnLoopback(port_);
+    if (pipe(stop_pipe_) != 0) throw std::runtime_error("cannot make a pipe");
+  }
+  ~AcceptLoop() {
+    Stop();
+    close(listen_fd_);
+    close(stop_pipe_[0]);
+    close(stop_pipe_[1]);
+  }
+  AcceptLoop(const AcceptLoop&) = delete;
+  AcceptLoop& operator=(const AcceptLoop&) = delete;
+
+  int port() const { return port_; }
+  void Start(std::function<void(int fd)> each) {
+    thread_ = std::thread([this, each = std::move(each)] {
+      while (true) {
+        pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) return;
+        const int fd = accept(listen_fd_, nullptr, nullptr);
+        if (fd >= 0) each(fd);
+      }
+    });
+  }
+  // Returns once no connection is being handled any more.
+  void Stop() {
+    if (!thread_.joinable()) return;
+    const char byte = 0;
+    (void)!write(stop_pipe_[1], &byte, 1);
+    thread_.join();
+  }
+
+ private:
+  int listen_fd_ = -1;
+  int stop_pipe_[2] = {-1, -1};
+  int port_ = 0;
+  std::thread thread_;
+};
+
 // A one-thread HTTP listener on a free loopback port that records every raw
 // request it reads and answers with the raw bytes the test's handler gives;
 // a handler answering std::nullopt leaves the connection open and silent.
@@ -50,24 +94,17 @@ class LoopbackListener {
   using Handler = std::function<std::optional<std::string>(const std::string& request)>;
 
   explicit LoopbackListener(Handler handler) : handler_(std::move(handler)) {
-    listen_fd_ = ListenOnLoopback(port_);
-    if (pipe(stop_pipe_) != 0) throw std::runtime_error("cannot make a pipe");
-    thread_ = std::thread([this] { Serve(); });
+    accepting_.Start([this](int fd) { Serve(fd); });
   }
 
   ~LoopbackListener() {
-    const char byte = 0;
-    (void)!write(stop_pipe_[1], &byte, 1);
-    thread_.join();
+    accepting_.Stop();
     for (const int fd : silent_) close(fd);
-    close(listen_fd_);
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
   }
 
-  int port() const { return port_; }
+  int port() const { return accepting_.port(); }
   std::string Address(const std::string& path = "/asp/index.asp") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    return "http://127.0.0.1:" + std::to_string(port()) + path;
   }
   std::vector<std::string> Requests() const {
     std::lock_guard lock(mutex_);
@@ -89,33 +126,27 @@ class LoopbackListener {
   }
 
  private:
-  void Serve() {
-    while (true) {
-      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) return;
-      const int fd = accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) continue;
-      const std::optional<std::string> request = ReadRequest(fd);
-      if (!request) {
-        close(fd);
-        continue;
-      }
-      {
-        std::lock_guard lock(mutex_);
-        requests_.push_back(*request);
-      }
-      const std::optional<std::string> response = handler_(*request);
-      if (!response) {
-        silent_.push_back(fd);
-        continue;
-      }
-      for (std::size_t sent = 0; sent < response->size();) {
-        const ssize_t n = send(fd, response->data() + sent, response->size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<std::size_t>(n);
-      }
+  void Serve(int fd) {
+    const std::optional<std::string> request = ReadRequest(fd);
+    if (!request) {
       close(fd);
+      return;
     }
+    {
+      std::lock_guard lock(mutex_);
+      requests_.push_back(*request);
+    }
+    const std::optional<std::string> response = handler_(*request);
+    if (!response) {
+      silent_.push_back(fd);
+      return;
+    }
+    for (std::size_t sent = 0; sent < response->size();) {
+      const ssize_t n = send(fd, response->data() + sent, response->size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    close(fd);
   }
 
   static std::optional<std::string> ReadRequest(int fd) {
@@ -152,13 +183,10 @@ class LoopbackListener {
   }
 
   Handler handler_;
-  int listen_fd_ = -1;
-  int stop_pipe_[2] = {-1, -1};
-  int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
   std::vector<int> silent_;
-  std::thread thread_;
+  AcceptLoop accepting_;
 };
 
 }  // namespace heartpage::testing

@@ -2,8 +2,6 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -12,7 +10,6 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/loopback_listener.h"
@@ -51,45 +48,32 @@ class TlsLoopbackListener {
         SSL_CTX_use_certificate_chain_file(context_, identity.certificate().c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context_, identity.key().c_str(), SSL_FILETYPE_PEM) != 1)
       throw std::runtime_error("cannot load the test certificate");
-    listen_fd_ = ListenOnLoopback(port_);
-    if (pipe(stop_pipe_) != 0) throw std::runtime_error("cannot make a pipe");
     // A client that hangs up mid-answer must not end the test program.
     std::signal(SIGPIPE, SIG_IGN);
-    thread_ = std::thread([this] { Serve(); });
+    accepting_.Start([this](int fd) { Serve(fd); });
   }
 
   ~TlsLoopbackListener() {
-    const char byte = 0;
-    (void)!write(stop_pipe_[1], &byte, 1);
-    thread_.join();
-    close(listen_fd_);
-    close(stop_pipe_[0]);
-    close(stop_pipe_[1]);
+    accepting_.Stop();
     SSL_CTX_free(context_);
   }
 
   // "https://127.0.0.1:port", the publishing host to configure.
-  std::string Host() const { return "https://127.0.0.1:" + std::to_string(port_); }
+  std::string Host() const { return "https://127.0.0.1:" + std::to_string(accepting_.port()); }
   std::vector<std::string> Requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
   }
 
  private:
-  void Serve() {
-    while (true) {
-      pollfd fds[] = {{listen_fd_, POLLIN, 0}, {stop_pipe_[0], POLLIN, 0}};
-      if (poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN)) return;
-      const int fd = accept(listen_fd_, nullptr, nullptr);
-      if (fd < 0) continue;
-      SSL* ssl = SSL_new(context_);
-      SSL_set_fd(ssl, fd);
-      // A client that refuses the certificate ends the handshake here.
-      if (SSL_accept(ssl) == 1) Exchange(ssl);
-      SSL_free(ssl);
-      ERR_clear_error();
-      close(fd);
-    }
+  void Serve(int fd) {
+    SSL* ssl = SSL_new(context_);
+    SSL_set_fd(ssl, fd);
+    // A client that refuses the certificate ends the handshake here.
+    if (SSL_accept(ssl) == 1) Exchange(ssl);
+    SSL_free(ssl);
+    ERR_clear_error();
+    close(fd);
   }
 
   void Exchange(SSL* ssl) {
@@ -110,12 +94,9 @@ class TlsLoopbackListener {
 
   Handler handler_;
   SSL_CTX* context_;
-  int listen_fd_ = -1;
-  int stop_pipe_[2] = {-1, -1};
-  int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<std::string> requests_;
-  std::thread thread_;
+  AcceptLoop accepting_;
 };
 
 }  // namespace heartpage::testing
