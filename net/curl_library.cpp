@@ -13,25 +13,40 @@
 namespace heartpage {
 namespace {
 
-// libcurl's functions that the program calls, found once; all null when
-// the library is missing or lacks one of them.
+// libcurl's functions that the program calls, found once. When the library
+// is missing or lacks one of them, every one keeps its stand-in, libcurl's
+// own failure answer, so that requests fail as though the network were down.
 struct Functions {
-  decltype(&curl_global_init) global_init = nullptr;
-  decltype(&curl_global_cleanup) global_cleanup = nullptr;
-  decltype(&curl_easy_init) easy_init = nullptr;
-  decltype(&curl_easy_setopt) easy_setopt = nullptr;
-  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
-  decltype(&curl_easy_perform) easy_perform = nullptr;
-  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
-  decltype(&curl_multi_init) multi_init = nullptr;
-  decltype(&curl_multi_add_handle) multi_add_handle = nullptr;
-  decltype(&curl_multi_remove_handle) multi_remove_handle = nullptr;
-  decltype(&curl_multi_perform) multi_perform = nullptr;
-  decltype(&curl_multi_poll) multi_poll = nullptr;
-  decltype(&curl_multi_info_read) multi_info_read = nullptr;
-  decltype(&curl_multi_cleanup) multi_cleanup = nullptr;
-  decltype(&curl_slist_append) slist_append = nullptr;
-  decltype(&curl_slist_free_all) slist_free_all = nullptr;
+  decltype(&curl_global_init) global_init = [](long) { return CURLE_FAILED_INIT; };
+  decltype(&curl_global_cleanup) global_cleanup = [] {};
+  decltype(&curl_easy_init) easy_init = []() -> CURL* { return nullptr; };
+  decltype(&curl_easy_setopt) easy_setopt = [](CURL*, CURLoption, ...) {
+    return CURLE_FAILED_INIT;
+  };
+  decltype(&curl_easy_getinfo) easy_getinfo = [](CURL*, CURLINFO, ...) {
+    return CURLE_FAILED_INIT;
+  };
+  decltype(&curl_easy_perform) easy_perform = [](CURL*) { return CURLE_FAILED_INIT; };
+  decltype(&curl_easy_cleanup) easy_cleanup = [](CURL*) {};
+  decltype(&curl_multi_init) multi_init = []() -> CURLM* { return nullptr; };
+  decltype(&curl_multi_add_handle) multi_add_handle = [](CURLM*, CURL*) {
+    return CURLM_INTERNAL_ERROR;
+  };
+  decltype(&curl_multi_remove_handle) multi_remove_handle = [](CURLM*, CURL*) {
+    return CURLM_INTERNAL_ERROR;
+  };
+  decltype(&curl_multi_perform) multi_perform = [](CURLM*, int*) { return CURLM_INTERNAL_ERROR; };
+  decltype(&curl_multi_poll) multi_poll = [](CURLM*, curl_waitfd*, unsigned int, int, int*) {
+    return CURLM_INTERNAL_ERROR;
+  };
+  decltype(&curl_multi_info_read) multi_info_read = [](CURLM*, int*) -> CURLMsg* {
+    return nullptr;
+  };
+  decltype(&curl_multi_cleanup) multi_cleanup = [](CURLM*) { return CURLM_INTERNAL_ERROR; };
+  decltype(&curl_slist_append) slist_append = [](curl_slist*, const char*) -> curl_slist* {
+    return nullptr;
+  };
+  decltype(&curl_slist_free_all) slist_free_all = [](curl_slist*) {};
 };
 
 template <typename Function>
@@ -42,7 +57,7 @@ bool Find(void* library, const char* name, Function& target) {
 
 Functions OpenAndInitialise() {
   void* library = curl_library::Open();
-  if (library == nullptr) return {};
+  if (library == nullptr) return Functions();
   Functions f;
   const bool complete = Find(library, "curl_global_init", f.global_init) &&
                         Find(library, "curl_global_cleanup", f.global_cleanup) &&
@@ -65,7 +80,7 @@ Functions OpenAndInitialise() {
   if (!complete || f.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
     std::fprintf(stderr,
                  "heartpage: libcurl lacks a function the program calls, or fails to start\n");
-    return {};
+    return Functions();
   }
   return f;
 }
@@ -98,20 +113,19 @@ extern "C" {
 CURLcode curl_global_init(long flags) {
   // Opening the library made the first of the initialisations libcurl
   // counts.
-  return Library().global_init ? Library().global_init(flags) : CURLE_FAILED_INIT;
+  return Library().global_init(flags);
 }
 
 void curl_global_cleanup() {
-  if (Library().global_cleanup) Library().global_cleanup();
+  Library().global_cleanup();
 }
 
 CURL* curl_easy_init() {
-  return Library().easy_init ? Library().easy_init() : nullptr;
+  return Library().easy_init();
 }
 
 CURLcode curl_easy_setopt(CURL* easy, CURLoption option, ...) {
   const auto setopt = Library().easy_setopt;
-  if (setopt == nullptr) return CURLE_FAILED_INIT;
   // libcurl reads one argument, of the type that the option's number range
   // names.
   va_list args;
@@ -133,62 +147,57 @@ CURLcode curl_easy_setopt(CURL* easy, CURLoption option, ...) {
 }
 
 CURLcode curl_easy_getinfo(CURL* easy, CURLINFO info, ...) {
-  const auto getinfo = Library().easy_getinfo;
-  if (getinfo == nullptr) return CURLE_FAILED_INIT;
   va_list args;
   va_start(args, info);
   // Every kind of information is written through one pointer.
-  const CURLcode code = getinfo(easy, info, va_arg(args, void*));
+  const CURLcode code = Library().easy_getinfo(easy, info, va_arg(args, void*));
   va_end(args);
   return code;
 }
 
 CURLcode curl_easy_perform(CURL* easy) {
-  return Library().easy_perform ? Library().easy_perform(easy) : CURLE_FAILED_INIT;
+  return Library().easy_perform(easy);
 }
 
 void curl_easy_cleanup(CURL* easy) {
-  if (Library().easy_cleanup) Library().easy_cleanup(easy);
+  Library().easy_cleanup(easy);
 }
 
 CURLM* curl_multi_init() {
-  return Library().multi_init ? Library().multi_init() : nullptr;
+  return Library().multi_init();
 }
 
 CURLMcode curl_multi_add_handle(CURLM* multi, CURL* easy) {
-  return Library().multi_add_handle ? Library().multi_add_handle(multi, easy)
-                                    : CURLM_INTERNAL_ERROR;
+  return Library().multi_add_handle(multi, easy);
 }
 
 CURLMcode curl_multi_remove_handle(CURLM* multi, CURL* easy) {
-  return Library().multi_remove_handle ? Library().multi_remove_handle(multi, easy)
-                                       : CURLM_INTERNAL_ERROR;
+  return Library().multi_remove_handle(multi, easy);
 }
 
 CURLMcode curl_multi_perform(CURLM* multi, int* running) {
-  return Library().multi_perform ? Library().multi_perform(multi, running) : CURLM_INTERNAL_ERROR;
+  return Library().multi_perform(multi, running);
 }
 
 CURLMcode curl_multi_poll(CURLM* multi, curl_waitfd* extra, unsigned int extra_count,
                           int timeout_ms, int* ready) {
-  return Library().multi_poll ? Library().multi_poll(multi, extra, extra_count, timeout_ms, ready)
-                              : CURLM_INTERNAL_ERROR;
+  return Library().multi_poll(multi, extra, extra_count, timeout_ms, ready);
 }
 
 CURLMsg* curl_multi_info_read(CURLM* multi, int* queued) {
-  return Library().multi_info_read ? Library().multi_info_read(multi, queued) : nullptr;
+  return Library().multi_info_read(multi, queued);
 }
 
 CURLMcode curl_multi_cleanup(CURLM* multi) {
-  return Library().multi_cleanup ? Library().multi_cleanup(multi) : CURLM_INTERNAL_ERROR;
+  return Library().multi_cleanup(multi);
 }
 
 curl_slist* curl_slist_append(curl_slist* list, const char* text) {
-  return Library().slist_append ? Library().slist_append(list, text) : nullptr;
+  return Library().slist_append(list, text);
 }
 
 void curl_slist_free_all(curl_slist* list) {
-  if (Library().slist_free_all) Library().slist_free_all(list);
+  Library().slist_free_all(list);
 }
 
 }  // extern "C"
