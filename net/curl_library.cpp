@@ -13,6 +13,15 @@
 namespace heartpage {
 namespace {
 
+// Stand-ins for the two functions with variable arguments, which no lambda
+// can be (GCC converts none that uses "..." to a function pointer).
+CURLcode FailedSetopt(CURL*, CURLoption, ...) {
+  return CURLE_FAILED_INIT;
+}
+CURLcode FailedGetinfo(CURL*, CURLINFO, ...) {
+  return CURLE_FAILED_INIT;
+}
+
 // libcurl's functions that the program calls, found once. When the library
 // is missing or lacks one of them, every one keeps its stand-in, libcurl's
 // own failure answer, so that requests fail as though the network were down.
@@ -20,12 +29,8 @@ struct Functions {
   decltype(&curl_global_init) global_init = [](long) { return CURLE_FAILED_INIT; };
   decltype(&curl_global_cleanup) global_cleanup = [] {};
   decltype(&curl_easy_init) easy_init = []() -> CURL* { return nullptr; };
-  decltype(&curl_easy_setopt) easy_setopt = [](CURL*, CURLoption, ...) {
-    return CURLE_FAILED_INIT;
-  };
-  decltype(&curl_easy_getinfo) easy_getinfo = [](CURL*, CURLINFO, ...) {
-    return CURLE_FAILED_INIT;
-  };
+  decltype(&curl_easy_setopt) easy_setopt = FailedSetopt;
+  decltype(&curl_easy_getinfo) easy_getinfo = FailedGetinfo;
   decltype(&curl_easy_perform) easy_perform = [](CURL*) { return CURLE_FAILED_INIT; };
   decltype(&curl_easy_cleanup) easy_cleanup = [](CURL*) {};
   decltype(&curl_multi_init) multi_init = []() -> CURLM* { return nullptr; };
