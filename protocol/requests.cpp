@@ -79,6 +79,13 @@ std::string TakeDownRequest(std::string_view name, std::string_view machine_id) 
   return body;
 }
 
+std::string ReleaseRequest(std::string_view name, std::string_view machine_id) {
+  std::string body = OperationField(kReleaseName);
+  AppendField(body, kFileField, name);
+  AppendField(body, kMachineIdField, machine_id);
+  return body;
+}
+
 std::string OwnedNameIn(std::string_view answer, std::string_view machine_id) {
   const auto record = FirstRecord(answer);
   if (!record || record->size() < 2 || (*record)[0] != machine_id) return {};

@@ -27,6 +27,9 @@ std::string PreviewStoreRequest(std::string_view machine_id, std::string_view pa
 // Operation 6: "zc=…&File=…&ID=…" takes the published page of `name` down;
 // the claim stays.
 std::string TakeDownRequest(std::string_view name, std::string_view machine_id);
+// Operation 7: "zc=…&File=…&ID=…" gives the name up: its page goes with the
+// claim, and the name is free for anyone.
+std::string ReleaseRequest(std::string_view name, std::string_view machine_id);
 
 // The name this machine owns according to an ownership lookup answer: field 1
 // of record 1 when its field 0 is exactly `machine_id`; empty otherwise.

@@ -32,6 +32,7 @@ inline constexpr int kStatement = 2;     // sql: a name claim
 inline constexpr int kStorePage = 4;     // File, ID, data
 inline constexpr int kStorePreview = 5;  // ID, data; answers the preview's address
 inline constexpr int kTakeDown = 6;      // File, ID
+inline constexpr int kReleaseName = 7;   // File, ID: the claim, its page and its record go
 
 // The two tables the statements name, and their columns.
 inline constexpr std::string_view kSettingsTable = "系统设置";

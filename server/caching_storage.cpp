@@ -53,6 +53,13 @@ TakeDownResult CachingStorage::TakeDownPage(const MachineIdHash& owner, std::str
   return result;
 }
 
+ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
+  const ReleaseResult result = backing_.ReleaseName(owner, name);
+  std::unique_lock lock(mutex_);
+  Forget(name);
+  return result;
+}
+
 void CachingStorage::PageChanged(std::string_view name) {
   std::unique_lock lock(mutex_);
   Forget(name);

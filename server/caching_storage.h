@@ -59,6 +59,7 @@ class CachingStorage final : public Storage, private PageChangeSink {
   }
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override { return backing_.WasTakenDown(name); }
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
   MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
                               const MediaReader& read, std::uint64_t owner_quota) override {
     return backing_.StoreMedia(owner, facts, read, owner_quota);

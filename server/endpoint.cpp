@@ -159,6 +159,25 @@ EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
   return Refuse(500, "unexpected take-down result");
 }
 
+EndpointReply RunRelease(Storage& storage, const FormFields& fields) {
+  if (auto problem =
+          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
+    return Refuse(wire::status::kMalformed, "operation 7: " + *problem);
+  const std::string& name = fields.find(wire::kFileField)->second;
+  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
+  const auto owner = OwnerOf(storage, fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  switch (storage.ReleaseName(std::get<MachineIdHash>(owner), PageNameKey(name))) {
+    case ReleaseResult::kReleased:
+      return {wire::status::kOk, "", false};
+    case ReleaseResult::kUnclaimed:
+      return Refuse(wire::status::kUnknown, "file name not claimed");
+    case ReleaseResult::kNotOwner:
+      return Refuse(wire::status::kNotYours, "file name claimed by another machine");
+  }
+  return Refuse(500, "unexpected release result");
+}
+
 // The operation `zc` names: one digit, exactly as the program sends it; 0
 // for anything else.
 int OperationNumber(std::string_view zc) {
@@ -188,6 +207,9 @@ EndpointWork PeekEndpointWork(std::string_view body) {
     const std::size_t end = std::min(body.find('&', start), body.size());
     const std::string_view field = body.substr(start, end - start);
     if (field == "zc=50") return EndpointWork::kClaim;  // "2"
+    // Giving a name up is limited like claiming one: together they could
+    // otherwise churn names without bound.
+    if (field == "zc=55") return EndpointWork::kClaim;  // "7"
     if (field == "zc=52") return EndpointWork::kStore;  // "4"
     // A preview takes room like a store, and counts against the same rate.
     if (field == "zc=53") return EndpointWork::kStore;  // "5"
@@ -223,6 +245,11 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
     operation = "take down";
     if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
     return RunTakeDown(storage, fields);
+  }
+  if (number == wire::kReleaseName) {
+    operation = "release";
+    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
+    return RunRelease(storage, fields);
   }
   if (number != wire::kQuery && number != wire::kStatement)
     return Refuse(wire::status::kMalformed, "unknown operation");

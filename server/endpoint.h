@@ -16,7 +16,7 @@ struct EndpointReply {
 };
 
 // For the log: what a request asked ("settings", "ownership lookup", "name
-// lookup", "claim", "store", "take down"; empty until the body says) and of which page
+// lookup", "claim", "store", "take down", "release"; empty until the body says) and of which page
 // name, as sent. Never the machine identifier.
 struct Audit {
   std::string_view operation;
@@ -28,7 +28,8 @@ struct Audit {
 enum class EndpointWork { kRead, kClaim, kStore };
 EndpointWork PeekEndpointWork(std::string_view body);
 
-// Operations 1 (query), 2 (claim), 4 (store page) and 6 (take a page down). Whatever the body, it
+// Operations 1 (query), 2 (claim), 4 (store page), 6 (take a page down) and 7
+// (release a name). Whatever the body, it
 // either runs completely or changes nothing.
 // `audit`, when given, is filled in as soon as the body is understood, so it
 // tells what was asked even when the storage then fails.

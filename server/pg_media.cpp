@@ -38,6 +38,31 @@ bool PostgresStorage::WasTakenDown(std::string_view name) {
   return db->Run("SELECT 1 FROM 撤下 WHERE 文件名 = $1", {name}).Rows() == 1;
 }
 
+ReleaseResult PostgresStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
+  Hasher();
+  Lease db = Acquire();
+  Announcement announcement;
+  const ReleaseResult result = db->Transaction([&] {
+    // FOR UPDATE: a store of the same name on another server waits for this
+    // and then finds the name unclaimed.
+    const PgResult claim =
+        db->Run("SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $1 FOR UPDATE", {name});
+    if (claim.Rows() == 0) return ReleaseResult::kUnclaimed;
+    if (claim.Get(0, 0) != owner.hex()) return ReleaseResult::kNotOwner;
+    const PgResult gone =
+        db->Run("DELETE FROM 页面 WHERE 文件名 = $1 RETURNING octet_length(内容)", {name});
+    if (gone.Rows() == 1)
+      db->Run("UPDATE 用量 SET 页面字节 = 页面字节 - $1::bigint WHERE 编号 = 1",
+              {std::string(gone.Get(0, 0))});
+    db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
+    db->Run("DELETE FROM 免费 WHERE 文件名 = $1", {name});
+    announcement = Announce(*db, name);
+    return ReleaseResult::kReleased;
+  });
+  if (result == ReleaseResult::kReleased) AwaitDropped(announcement, name);
+  return result;
+}
+
 MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
                                              const MediaReader& read, std::uint64_t owner_quota) {
   Hasher();

@@ -38,6 +38,31 @@ bool SqliteStorage::WasTakenDown(std::string_view name) {
   return query.Step();
 }
 
+ReleaseResult SqliteStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  std::uint64_t freed = 0;
+  const ReleaseResult result = db->Write([&] {
+    auto claimed = db->Prepare("SELECT 硬盘ID摘要 = ?2 FROM 免费 WHERE 文件名 = ?1");
+    claimed.Bind(1, name).Bind(2, owner.hex());
+    if (!claimed.Step()) return ReleaseResult::kUnclaimed;
+    if (claimed.Int(0) == 0) return ReleaseResult::kNotOwner;
+    auto size = db->Prepare("SELECT LENGTH(内容) FROM 页面 WHERE 文件名 = ?");
+    size.Bind(1, name);
+    freed = size.Step() ? static_cast<std::uint64_t>(size.Int(0)) : 0;
+    for (const char* sql :
+         {"DELETE FROM 页面 WHERE 文件名 = ?", "DELETE FROM 撤下 WHERE 文件名 = ?",
+          "DELETE FROM 免费 WHERE 文件名 = ?"}) {
+      auto remove = db->Prepare(sql);
+      remove.Bind(1, name);
+      remove.Step();
+    }
+    return ReleaseResult::kReleased;
+  });
+  if (result == ReleaseResult::kReleased && page_limit_) page_bytes_ -= freed;
+  return result;
+}
+
 MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
                                            const MediaReader& read, std::uint64_t owner_quota) {
   const std::int64_t now = std::time(nullptr);

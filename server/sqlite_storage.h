@@ -52,6 +52,7 @@ class SqliteStorage final : public Storage {
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override;
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
   MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
                               const MediaReader& read, std::uint64_t owner_quota) override;
   std::optional<MediaFacts> FindMedia(std::string_view name) override;

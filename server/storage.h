@@ -77,6 +77,7 @@ class PageChangeSink {
 };
 enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
 enum class TakeDownResult { kTakenDown, kUnclaimed, kNotOwner };
+enum class ReleaseResult { kReleased, kUnclaimed, kNotOwner };
 
 // A file of the sender's own (picture, music, video), kept under the hex
 // SHA-256 of its bytes plus an extension of its detected type, so one file
@@ -194,6 +195,13 @@ class Storage {
     throw StorageError("taking pages down is not supported here");
   }
   virtual bool WasTakenDown(std::string_view /*name*/) { return false; }
+
+  // Gives up the claim of `name` when `owner` holds it: the claim, the page
+  // and the record of its taking down go together, so the name answers as
+  // never published and anyone may claim it.
+  virtual ReleaseResult ReleaseName(const MachineIdHash& /*owner*/, std::string_view /*name*/) {
+    throw StorageError("releasing names is not supported here");
+  }
 
   // Stores a file that `owner` sent, `facts.size` bytes read from `read`
   // (not read at all when the bytes are kept already). Everything `owner`

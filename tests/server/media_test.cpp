@@ -14,6 +14,10 @@ std::string TakeDownBody(std::string_view machine, std::string_view name) {
   return "zc=54&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine);
 }
 
+std::string ReleaseBody(std::string_view machine, std::string_view name) {
+  return "zc=55&File=" + EncodeValue(name) + "&ID=" + EncodeValue(machine);
+}
+
 std::string MediaRequest(std::string_view machine, std::string_view bytes,
                          std::string_view extra_headers = "") {
   return "POST /api/media HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
@@ -80,6 +84,36 @@ TEST(TakeDownTest, OnlyTheOwnerTakesAPageDownAndMayPublishAgain) {
   EXPECT_EQ(Post(port, ClaimBody("someone else", "love")).status, 409);
   ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>again</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/love").body, "<p>again</p>");
+}
+
+// A name given up answers as never published, also where its page was kept
+// in memory, and is anyone's to claim.
+TEST(ReleaseTest, OnlyTheOwnerGivesANameUpAndItIsFreeForAnyone) {
+  ScratchDir data;
+  ServerProcess server(data.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("owner", "love")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>page</p>")).status, 200);
+  ASSERT_EQ(Get(port, "/Test/love").status, 200);
+
+  EXPECT_EQ(Post(port, ReleaseBody("someone else", "love")).status, 403);
+  EXPECT_EQ(Post(port, ReleaseBody("owner", "nobody")).status, 404);
+  EXPECT_EQ(Post(port, ReleaseBody("owner", "lo ve")).status, 400);
+  const HttpResponse missing = Post(port, "zc=55&ID=" + EncodeValue("owner"));
+  EXPECT_EQ(missing.status, 400);
+  EXPECT_EQ(missing.body, "operation 7: missing field File\n");
+  EXPECT_EQ(Get(port, "/Test/love").body, "<p>page</p>");
+
+  EXPECT_EQ(Post(port, ReleaseBody("owner", "Love")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/love").status, 404);
+  EXPECT_EQ(Post(port, ReleaseBody("owner", "love")).status, 404);
+  EXPECT_EQ(Post(port, StoreBody("owner", "love", "<p>mine?</p>")).status, 403);
+  ASSERT_EQ(Post(port, ClaimBody("someone else", "love")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("someone else", "love", "<p>new</p>")).status, 200);
+  EXPECT_EQ(Get(port, "/Test/love").body, "<p>new</p>");
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 200 ") && line.ends_with(" release Love ok");
+  }));
 }
 
 TEST(MediaTest, FilesAreCheckedByContentKeptOnceAndServedInRanges) {

@@ -38,6 +38,12 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   const HttpResponse refused = PostFrom(port, "127.0.0.2", ClaimBody(secret, "a3"));
   EXPECT_EQ(refused.status, 429);
   EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
+  // Giving a name up takes from the same bucket: claims and releases
+  // together cannot churn names.
+  EXPECT_EQ(
+      PostFrom(port, "127.0.0.2", "zc=55&File=" + EncodeValue("a1") + "&ID=" + EncodeValue(secret))
+          .status,
+      429);
   EXPECT_EQ(DumpDatabase(data_.path()), before);
   // Only our own proxy may say whom it speaks for.
   EXPECT_EQ(

@@ -374,9 +374,10 @@ TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   EXPECT_EQ(cache.LoadPage("p")->bytes, "200");
 }
 
-// Taking a page down frees its bytes and keeps its claim; a cache in front,
-// or in another process, stops serving it before the take-down returns.
-TEST_P(StorageTest, TakingAPageDownKeepsTheClaimAndEmptiesEveryCache) {
+// Taking a page down frees its bytes and keeps its claim; releasing the name
+// frees both; a cache in front, or in another process, stops serving the page
+// before either returns.
+TEST_P(StorageTest, TakingDownKeepsTheClaimReleasingGivesItUpAndBothEmptyEveryCache) {
   auto database = Open(/*page_limit=*/10);
   CachingStorage cache(*database, 1024 * 1024, 16);
   std::unique_ptr<Storage> other = GetParam() == Engine::kPostgres ? Open(10) : nullptr;
@@ -401,6 +402,21 @@ TEST_P(StorageTest, TakingAPageDownKeepsTheClaimAndEmptiesEveryCache) {
   EXPECT_EQ(owner_side.StorePage(m, "p", "9876543210"), StoreResult::kStored);
   EXPECT_FALSE(cache.WasTakenDown("p"));
   EXPECT_EQ(cache.LoadPage("p")->bytes, "9876543210");
+
+  // Released: no page, no claim, and its bytes are free for the next owner;
+  // released after a take-down, no record that it was taken down either.
+  EXPECT_EQ(owner_side.ReleaseName(intruder, "p"), ReleaseResult::kNotOwner);
+  EXPECT_EQ(owner_side.ReleaseName(m, "nobody"), ReleaseResult::kUnclaimed);
+  EXPECT_EQ(owner_side.ReleaseName(m, "p"), ReleaseResult::kReleased);
+  EXPECT_EQ(cache.LoadPage("p"), nullptr);
+  EXPECT_TRUE(owner_side.ClaimsOfName("p").empty());
+  EXPECT_EQ(owner_side.ReleaseName(m, "p"), ReleaseResult::kUnclaimed);
+  ASSERT_EQ(owner_side.ClaimName(intruder, "p"), ClaimResult::kClaimed);
+  EXPECT_EQ(owner_side.StorePage(intruder, "p", "abcdefghij"), StoreResult::kStored);
+  EXPECT_EQ(cache.LoadPage("p")->bytes, "abcdefghij");
+  ASSERT_EQ(owner_side.TakeDownPage(intruder, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(owner_side.ReleaseName(intruder, "p"), ReleaseResult::kReleased);
+  EXPECT_FALSE(cache.WasTakenDown("p"));
 }
 
 // Files are kept once whatever the number of senders, each sender's quota
