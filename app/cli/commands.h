@@ -15,6 +15,7 @@ int Publish(const std::vector<std::string>& args);
 int Settings(const std::vector<std::string>& args);
 int UploadFile(const std::vector<std::string>& args);
 int Unpublish(const std::vector<std::string>& args);
+int Release(const std::vector<std::string>& args);
 int Qr(const std::vector<std::string>& args);
 
 // Writes the QR code of `text` as a PNG; says why on stderr when it cannot.

@@ -33,6 +33,9 @@ constexpr std::string_view kUsage =
     "        and print its public address\n"
     "  unpublish [--machine-id ID]\n"
     "        take down the page of the name this machine owns; the name stays its own\n"
+    "  release [--machine-id ID]\n"
+    "        give up the name this machine owns: its page goes, its address answers\n"
+    "        404, and anyone may claim the name\n"
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
     "with --strict that ends the command with status 1.\n";
@@ -48,6 +51,7 @@ constexpr Command kCommands[] = {
     {"machine-id", heartpage::cli::MachineId}, {"publish", heartpage::cli::Publish},
     {"settings", heartpage::cli::Settings},    {"qr", heartpage::cli::Qr},
     {"upload", heartpage::cli::UploadFile},    {"unpublish", heartpage::cli::Unpublish},
+    {"release", heartpage::cli::Release},
 };
 
 }  // namespace

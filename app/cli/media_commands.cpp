@@ -1,4 +1,5 @@
-// Sending a file of one's own, and taking the published page down.
+// Sending a file of one's own, taking the published page down, and giving
+// the name up.
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -65,28 +66,45 @@ int UploadFile(const std::vector<std::string>& given) {
   return 0;
 }
 
-int Unpublish(const std::vector<std::string>& given) {
+namespace {
+
+// Sends `request` for the name this machine owns and prints `done` with the
+// page's address: the take-down and the release alike.
+int ActOnOwnedName(const std::vector<std::string>& given, std::string_view command,
+                   std::string (*request)(std::string_view, std::string_view),
+                   std::string_view done) {
   std::vector<std::string> args = given;
   std::string machine_id;
   try {
     machine_id = TakeMachineId(args);
   } catch (const std::runtime_error& error) {
     if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
-    std::cerr << "heartpage-cli unpublish: " << error.what()
+    std::cerr << "heartpage-cli " << command << ": " << error.what()
               << "\n(give one with --machine-id ID)\n";
     return 1;
   }
-  if (!args.empty()) throw UsageError("unpublish takes no arguments but --machine-id");
+  if (!args.empty())
+    throw UsageError(std::string(command) + " takes no arguments but --machine-id");
   const std::string name = FetchOwnedName(machine_id);
   if (name.empty()) {
-    std::cerr << "heartpage-cli unpublish: this machine owns no name on " << EndpointAddress()
-              << '\n';
+    std::cerr << "heartpage-cli " << command << ": this machine owns no name on "
+              << EndpointAddress() << '\n';
     return 1;
   }
-  const PostResult answer = PostToEndpoint(TakeDownRequest(name, machine_id));
-  if (!answer.ok) return Refused("unpublish", answer.status, answer.text);
-  std::cout << "taken down: " << PageAddress(name) << '\n';
+  const PostResult answer = PostToEndpoint(request(name, machine_id));
+  if (!answer.ok) return Refused(command, answer.status, answer.text);
+  std::cout << done << ": " << PageAddress(name) << '\n';
   return 0;
+}
+
+}  // namespace
+
+int Unpublish(const std::vector<std::string>& args) {
+  return ActOnOwnedName(args, "unpublish", TakeDownRequest, "taken down");
+}
+
+int Release(const std::vector<std::string>& args) {
+  return ActOnOwnedName(args, "release", ReleaseRequest, "released");
 }
 
 }  // namespace heartpage::cli

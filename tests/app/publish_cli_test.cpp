@@ -97,6 +97,19 @@ TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
 
   EXPECT_TRUE(Fetch(PageAddress("ours")) == PageBytes({"--style", "1"}));
   EXPECT_EQ(Fetch(PageAddress("another")), "<failed>");
+
+  // A mistyped name is given up; its page goes and the owner takes another,
+  // while anyone may now take the old one.
+  const RunResult released = Cli({"release", "--machine-id", "A"});
+  ASSERT_EQ(released.status, 0) << released.err;
+  EXPECT_EQ(released.out, "released: " + PageAddress("ours") + "\n");
+  EXPECT_EQ(Fetch(PageAddress("ours")), "<failed>");
+  EXPECT_EQ(Cli({"publish", "--style", "1", "--name", "another", "--machine-id", "A"}).status, 0);
+  EXPECT_EQ(Cli({"publish", "--style", "2", "--name", "ours", "--machine-id", "B"}).status, 0);
+  EXPECT_TRUE(Fetch(PageAddress("ours")) == PageBytes({"--style", "2"}));
+  const RunResult nothing = Cli({"release", "--machine-id", "C"});
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_NE(nothing.err.find("owns no name"), std::string::npos) << nothing.err;
 }
 
 TEST_F(PublishCliTest, SettingsArePrintedWithTheirIndex) {
