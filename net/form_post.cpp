@@ -2,12 +2,15 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string_view>
 
+#include "net/curl_stall.h"
 #include "net/curl_trust.h"
 #include "text/gbk.h"
 
@@ -94,6 +97,13 @@ std::optional<std::string> ReadSmallFile(const char* path) {
 
 }  // namespace
 
+// Under one byte a second for the whole stall time is no progress.
+void LimitStalls(CURL* easy, std::chrono::seconds stall) {
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                   static_cast<long>(std::max<std::int64_t>(1, stall.count())));
+}
+
 // Certificates are verified against the system's authorities and, when
 // HEARTPAGE_CA_FILE names a file, the authorities in it as well. libcurl
 // replaces its default bundle with any bundle it is given (a file or a blob),
@@ -138,6 +148,7 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
   curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total.count()));
+  LimitStalls(e, limits.stall);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   // The publishing host is reached directly, and nothing of one request (a
   // connection, a cookie) carries over into the next.

@@ -16,11 +16,20 @@ struct PostResult {
   long status = 0;   // the HTTP status; 0 when no answer arrived
 };
 
+// How long a transfer may make no progress at all before it is given up: a
+// server that died mid-answer or a proxy that stopped reading ends a request
+// long before its total limit would. The transport averages its speed over
+// the last five seconds, so a transfer that stops after moving much ends
+// up to five seconds after the limit.
+inline constexpr std::chrono::seconds kStallLimit{30};
+
 // How long a request may take before it is given up: a server that accepts
 // the connection and never answers must not hang the program.
 struct PostLimits {
   std::chrono::milliseconds connect{10'000};
   std::chrono::milliseconds total{60'000};
+  // Whole seconds: that is what the transport counts in.
+  std::chrono::seconds stall = kStallLimit;
 };
 
 // Posts `body` (already encoded, ASCII) to `address` and waits for the whole

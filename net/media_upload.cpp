@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "net/curl_stall.h"
 #include "net/curl_trust.h"
 #include "protocol/host.h"
 #include "protocol/media_kind.h"
@@ -74,8 +75,8 @@ std::string MediaUploadAddress() {
 
 MediaUploadResult UploadMedia(const std::string& address, const std::filesystem::path& path,
                               std::string_view bytes, std::string_view machine_id,
-                              const MediaProgress& progress,
-                              std::chrono::milliseconds total_limit) {
+                              const MediaProgress& progress, std::chrono::milliseconds total_limit,
+                              std::chrono::seconds stall_limit) {
   MediaUploadResult result;
   Transfer transfer;
   transfer.progress = &progress;
@@ -113,6 +114,7 @@ MediaUploadResult UploadMedia(const std::string& address, const std::filesystem:
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 10'000L);
   curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, static_cast<long>(total_limit.count()));
+  LimitStalls(e, stall_limit);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_PROXY, "");
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);

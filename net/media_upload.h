@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/form_post.h"
+
 // Sending a file of the sender's own to the publishing server: the raw bytes
 // to POST /api/media, the machine identifier in the X-Machine-Id header in
 // the value encoding. Blocks: the program calls it off its window's thread.
@@ -24,11 +26,14 @@ struct MediaUploadResult {
 using MediaProgress = std::function<bool(std::uint64_t sent, std::uint64_t total)>;
 
 // Sends `bytes` (held by the caller; a scaled picture) or, when `bytes` is
-// empty, the file at `path`, read as it goes.
+// empty, the file at `path`, read as it goes. A transfer that moves nothing
+// for `stall_limit` ends with no answer (status 0), as one past
+// `total_limit` does.
 MediaUploadResult UploadMedia(const std::string& address, const std::filesystem::path& path,
                               std::string_view bytes, std::string_view machine_id,
                               const MediaProgress& progress = {},
-                              std::chrono::milliseconds total_limit = std::chrono::minutes(10));
+                              std::chrono::milliseconds total_limit = std::chrono::minutes(10),
+                              std::chrono::seconds stall_limit = kStallLimit);
 
 // origin + "/api/media"
 std::string MediaUploadAddress();

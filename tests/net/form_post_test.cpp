@@ -1,14 +1,19 @@
 #include "net/form_post.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "net/media_upload.h"
 #include "tests/support/loopback_listener.h"
 #include "text/gbk.h"
 
@@ -136,6 +141,51 @@ TEST(PostFormTest, FailedExchangesGiveTheEmptyTextAndNoSuccess) {
   }
   expect_failed(PostFormChecked("file:///etc/passwd", "", quick), "not an http address");
   expect_failed(PostFormChecked("", "", quick), "no address");
+}
+
+// A server that takes the connection and then stops reading (it died, a
+// proxy in front of it stalled): neither a form post nor a file upload waits
+// for its total limit; each ends once nothing has moved for its stall limit.
+TEST(PostFormTest, ATransferThatStopsMovingEndsAfterItsStallLimit) {
+  std::mutex mutex;
+  std::vector<int> held;
+  testing::AcceptLoop stalled;
+  stalled.Start([&](int fd) {
+    char head[1024];
+    (void)!recv(fd, head, sizeof head, 0);
+    std::lock_guard lock(mutex);
+    held.push_back(fd);
+  });
+  const std::string address = "http://127.0.0.1:" + std::to_string(stalled.port());
+  // Far more than the loopback's buffers take in without a reader.
+  const std::string body(32 * 1024 * 1024, 'x');
+  const auto timed = [](auto request) {
+    const auto start = std::chrono::steady_clock::now();
+    request();
+    return std::chrono::steady_clock::now() - start;
+  };
+
+  // Both at once: each waits out libcurl's five-second speed average first.
+  PostResult post;
+  std::chrono::steady_clock::duration post_took{};
+  std::thread posting([&] {
+    post_took = timed([&] {
+      post = PostFormChecked(address + "/asp/index.asp", body, PostLimits{5s, 60s, 1s});
+    });
+  });
+  MediaUploadResult upload;
+  const auto upload_took =
+      timed([&] { upload = UploadMedia(address + "/api/media", {}, body, "DISK-1", {}, 60s, 1s); });
+  posting.join();
+  EXPECT_FALSE(post.ok);
+  EXPECT_EQ(post.status, 0);
+  EXPECT_EQ(upload.status, 0);
+  EXPECT_FALSE(upload.cancelled);
+  EXPECT_LT(post_took, 10s);
+  EXPECT_LT(upload_took, 10s);
+
+  stalled.Stop();
+  for (const int fd : held) close(fd);
 }
 
 TEST(PostFormTest, RequestsOnTwoThreadsRunAtOnce) {
