@@ -3,6 +3,8 @@
 // - browsers refuse music with sound until the visitor interacts, so it is
 //   started on the first click, tap or key press if the automatic start was
 //   refused; WeChat's own browser allows it once its bridge is ready;
+// - nothing is downloaded before it plays: a visitor who never hears it
+//   (autoplay refused, music turned off) never pays for it;
 // - a page with several background sounds plays them in turn, each to its
 //   end, never two together;
 // - while a video plays with its sound on, the music waits and goes on when
@@ -12,7 +14,10 @@
 // Texts are written as \u escapes: the script is read in the page's own
 // encoding (GBK), whatever this file is saved as.
 (function () {
-  var events = ["pointerdown", "touchend", "keydown", "click"];
+  // Only these events let a page start sound: a finger's pointerdown does
+  // not (activation comes as it lifts), so each of them is tried in turn
+  // until one play() has really begun.
+  var events = ["pointerup", "touchend", "click", "keydown"];
   // A music field left empty leaves an audio element without an address:
   // nothing to play, and no button.
   var sounds = Array.prototype.slice.call(document.getElementsByTagName("audio")).filter(function (audio) {
@@ -63,8 +68,8 @@
       refused = false;
       show();
     }
-    if (started && started.catch) {
-      started.catch(function (error) {
+    if (started && started.then) {
+      started.then(disarm, function (error) {
         if (error && error.name === "NotAllowedError" && audio.paused) {
           refused = true;
           show();
@@ -81,18 +86,18 @@
   }
 
   sounds.forEach(function (audio, i) {
-    if (!wanted) {
-      audio.autoplay = false;
-      if (!audio.paused) audio.pause();
-    }
+    // The attribute would make the browser fetch the whole piece at once;
+    // the script starts it below, as soon as the browser allows.
+    audio.autoplay = false;
+    audio.preload = "none";
+    if (!audio.paused) audio.pause();
     audio.addEventListener("play", function () {
       refused = false;
       show();
     });
+    audio.addEventListener("playing", disarm);
     if (sounds.length < 2) return;
     audio.loop = false;
-    audio.autoplay = wanted && i === 0;
-    if (i > 0 && !audio.paused) audio.pause();
     audio.addEventListener("ended", function () {
       current = (i + 1) % sounds.length;
       if (wanted && !videoAudible) start(sounds[current]);
@@ -180,14 +185,19 @@
     if (e.key === "Enter" || e.key === " " || e.key === "Spacebar") e.stopPropagation();
   });
 
+  // One gesture brings several of these events; play() is asked only while
+  // the piece is paused, so a tap starts one sound, once.
   function first(e) {
     if (e && e.target && e.target.nodeType === 1 && button.contains(e.target)) return; // it decides itself
-    disarm();
     play();
   }
+  var armed = false;
   function disarm() {
+    if (!armed) return;
+    armed = false;
     for (var i = 0; i < events.length; i++) document.removeEventListener(events[i], first, true);
   }
+  armed = true;
   for (var i = 0; i < events.length; i++) document.addEventListener(events[i], first, true);
 
   function bridgeReady() {
