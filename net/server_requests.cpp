@@ -21,4 +21,14 @@ std::string FetchOwnedName(std::string_view machine_id, const Poster& post) {
   return OwnedNameIn(answer.text, machine_id);
 }
 
+std::optional<OwnedPage> FetchOwnedPage(std::string_view machine_id, const Poster& post) {
+  const PostResult answer = post(OwnershipLookupRequest(machine_id));
+  if (!answer.ok) return std::nullopt;
+  OwnedPage owned{OwnedNameIn(answer.text, machine_id), {}};
+  if (const auto record = wire::FirstRecord(answer.text);
+      !owned.name.empty() && record && record->size() >= 4)
+    owned.stored_at = (*record)[3];
+  return owned;
+}
+
 }  // namespace heartpage

@@ -28,4 +28,15 @@ std::optional<std::vector<std::string>> FetchSettings(const Poster& post = PostT
 // server cannot be asked.
 std::string FetchOwnedName(std::string_view machine_id, const Poster& post = PostToEndpoint);
 
+// The name `machine_id` owns and when its page was last stored ("YYYY-MM-DD
+// HH:MM:SS", UTC; empty while it has no page, or from a server that does
+// not say). The name is empty when the machine owns none; std::nullopt when
+// the server cannot be asked.
+struct OwnedPage {
+  std::string name;
+  std::string stored_at;
+};
+std::optional<OwnedPage> FetchOwnedPage(std::string_view machine_id,
+                                        const Poster& post = PostToEndpoint);
+
 }  // namespace heartpage

@@ -1,6 +1,7 @@
 #include "server/endpoint.h"
 
 #include <algorithm>
+#include <ctime>
 #include <initializer_list>
 #include <variant>
 
@@ -80,6 +81,16 @@ std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormF
 
 namespace {
 
+// "YYYY-MM-DD HH:MM:SS" in UTC, as claim times are written.
+std::string UtcText(std::int64_t seconds) {
+  const std::time_t time = static_cast<std::time_t>(seconds);
+  std::tm tm{};
+  gmtime_r(&time, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
 EndpointReply Records(const std::vector<wire::Record>& rows) {
   return {wire::status::kOk, wire::FormatRecords(rows), true};
 }
@@ -92,8 +103,12 @@ EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string
     if (auto problem = CheckMachineId(lookup->machine_id))
       return Refuse(wire::status::kMalformed, *problem);
     // The asker already knows the identifier: echoing it gives nothing away.
-    for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id)))
-      rows.push_back({lookup->machine_id, claim.name, claim.claimed_at});
+    // The page's time lets the program tell its user which page is online.
+    for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id))) {
+      const auto page = storage.LoadPage(claim.name);
+      rows.push_back({lookup->machine_id, claim.name, claim.claimed_at,
+                      page ? UtcText(page->modified) : std::string()});
+    }
   } else if (const auto* name_lookup = std::get_if<NameLookup>(&statement)) {
     if (!IsValidPageName(name_lookup->name))
       return Refuse(wire::status::kMalformed, "malformed file name");

@@ -51,6 +51,19 @@ TEST(ServerRequestsTest, FetchOwnedNameAsksByMachineIdentifier) {
   EXPECT_EQ(sent, OwnershipLookupRequest("abc123"));
   answer.ok = false;
   EXPECT_EQ(FetchOwnedName("abc123", post), "");
+
+  // With the page's time when the server gives it; none from an older server.
+  answer = {"いゼabc123いmineい2026-01-02 03:04:05い2026-02-03 04:05:06い", true, 200};
+  const auto owned = FetchOwnedPage("abc123", post);
+  ASSERT_TRUE(owned);
+  EXPECT_EQ(owned->name, "mine");
+  EXPECT_EQ(owned->stored_at, "2026-02-03 04:05:06");
+  answer = {"いゼabc123いmineい2026-01-02 03:04:05い", true, 200};
+  EXPECT_EQ(FetchOwnedPage("abc123", post)->stored_at, "");
+  answer = {"いゼxyz789いmineい1い2い", true, 200};
+  EXPECT_EQ(FetchOwnedPage("abc123", post)->name, "");
+  answer = {"", false, 0};
+  EXPECT_FALSE(FetchOwnedPage("abc123", post));
 }
 
 }  // namespace

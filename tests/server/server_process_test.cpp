@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <latch>
@@ -67,7 +68,9 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(lookup[0][1], "abc1");
   const auto owned = Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-123 456'")));
   ASSERT_EQ(owned.size(), 1u);
+  ASSERT_EQ(owned[0].size(), 4u);
   EXPECT_EQ(owned[0][1], "abc1");
+  EXPECT_EQ(owned[0][3], "") << "no page yet";
 
   // Two megabytes of every character that is awkward somewhere on the way.
   std::string page;
@@ -76,6 +79,11 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
                           ">",  "❤",  "い", "€",    "<", "\t", "😀"};
   while (page.size() < 2 * 1024 * 1024) page += pieces[random() % std::size(pieces)];
   ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", page)).status, 200);
+  // The owner learns when its page was stored, in the claim time's form.
+  const auto stored = Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-123 456'")));
+  ASSERT_EQ(stored[0].size(), 4u);
+  EXPECT_EQ(stored[0][3].size(), 19u);
+  EXPECT_GE(stored[0][3], stored[0][2]);
   const auto served = Get(port, "/Test/abc1");
   EXPECT_EQ(served.status, 200);
   EXPECT_TRUE(served.body == ToGbk(page));
@@ -729,6 +737,91 @@ TEST_F(ServerTest, ServesAssetsCaseInsensitivelyAndNeverOutsideTheirFolders) {
         "/biaobai/fg2/js/", "/biaobai/", "/biaobai/fg2/.git/config", "/biaobai/FG2/.Git/Config",
         "/biaobai/fg2/.env", "/biaobai/fg2/%2Eenv", "/biaobai/fg2/js/peek"})
     EXPECT_EQ(Get(port, target).status, 404) << target;
+}
+
+// What a browser makes of a gzip body; "<not gzip>" when it is none.
+std::string Gunzip(std::string_view bytes) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "<not gzip>";
+  std::string out;
+  char chunk[16384];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  return result == Z_STREAM_END && stream.avail_in == 0 ? out : "<not gzip>";
+}
+
+TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
+  ScratchDir assets;
+  std::filesystem::create_directories(assets.path() / "fg2");
+  std::string script;
+  while (script.size() < 8000) script += "function f" + std::to_string(script.size()) + "() {}\n";
+  std::ofstream(assets.path() / "fg2" / "love.js", std::ios::binary) << script;
+  ServerProcess server(data_.path(), {"--assets", assets.path().string()});
+  const int port = server.port();
+  const std::string page = SamplePage(8 * 1024, 'z');
+  ASSERT_EQ(Post(port, ClaimBody("m", "zip")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "zip", page)).status, 200);
+  const auto preview = Post(port, PreviewBody("m", page));
+  ASSERT_EQ(preview.status, 200);
+  const std::string preview_path = preview.body.substr(preview.body.find("/preview/"));
+
+  constexpr std::string_view kAccepts = "Accept-Encoding: br, gzip;q=0.8, deflate\r\n";
+  const std::pair<std::string, std::string> resources[] = {
+      {"/Test/zip", ToGbk(page)}, {preview_path, ToGbk(page)}, {"/biaobai/FG2/love.js", script}};
+  for (const auto& [target, original] : resources) {
+    SCOPED_TRACE(target);
+    const auto zipped = Get(port, target, kAccepts);
+    EXPECT_EQ(zipped.status, 200);
+    EXPECT_EQ(zipped.Header("content-encoding"), "gzip");
+    EXPECT_EQ(zipped.Header("vary"), "Accept-Encoding");
+    EXPECT_LT(zipped.body.size(), original.size() / 2);
+    EXPECT_EQ(Gunzip(zipped.body), original);
+    for (const char* refusal : {"", "Accept-Encoding: gzip;q=0, *\r\n",
+                                "Accept-Encoding: *;q=0\r\n", "Accept-Encoding: identity\r\n"}) {
+      const auto plain = Get(port, target, refusal);
+      EXPECT_EQ(plain.body, original) << refusal;
+      EXPECT_EQ(plain.Header("content-encoding"), "") << refusal;
+      EXPECT_EQ(plain.Header("vary"), "Accept-Encoding") << refusal;
+      // The two are different bytes under one date; the rest of the
+      // header, the pages' sandbox included, is the same.
+      EXPECT_NE(plain.Header("etag"), zipped.Header("etag"));
+      for (const char* same : {"last-modified", "content-type", "content-security-policy",
+                               "cache-control", "x-content-type-options"})
+        EXPECT_EQ(plain.Header(same), zipped.Header(same)) << same;
+    }
+    // HEAD says what GET would send.
+    auto head = Exchange(port, GetRequest(target, kAccepts, "HEAD"), true);
+    EXPECT_EQ(head.Header("content-length"), std::to_string(zipped.body.size()));
+    head.headers.erase("date");
+    auto get_headers = zipped.headers;
+    get_headers.erase("date");
+    EXPECT_EQ(head.headers, get_headers);
+    // A validator names the bytes it came with.
+    const std::string has_zipped = "If-None-Match: " + zipped.Header("etag") + "\r\n";
+    const auto unchanged = Get(port, target, std::string(kAccepts) + has_zipped);
+    EXPECT_EQ(unchanged.status, 304);
+    EXPECT_EQ(unchanged.Header("etag"), zipped.Header("etag"));
+    EXPECT_EQ(Get(port, target, has_zipped).body, original);
+  }
+
+  // Ranges are of the bytes as they are.
+  const auto part =
+      Get(port, "/biaobai/fg2/love.js", std::string(kAccepts) + "Range: bytes=9-18\r\n");
+  EXPECT_EQ(part.status, 206);
+  EXPECT_EQ(part.body, script.substr(9, 10));
+  EXPECT_EQ(part.Header("content-encoding"), "");
+  // A page replaced is never sent compressed as it was.
+  const std::string replaced = SamplePage(8 * 1024, 'y');
+  ASSERT_EQ(Post(port, StoreBody("m", "zip", replaced)).status, 200);
+  EXPECT_EQ(Gunzip(Get(port, "/Test/zip", kAccepts).body), ToGbk(replaced));
 }
 
 // Clients that stall are dropped; a slow reader that keeps reading is not.
