@@ -10,8 +10,9 @@ packages=(
   libcurl4-openssl-dev
   # heartpage-server: Beast/Asio (header-only), its databases (SQLite, and
   # PostgreSQL's client library for sites of several servers), and OpenSSL
-  # for serving HTTPS and for the keyed hash of machine identifiers
-  libboost-dev libsqlite3-dev libpq-dev libssl-dev
+  # for serving HTTPS and for the keyed hash of machine identifiers; zlib
+  # for sending pages and assets gzip-compressed
+  libboost-dev libsqlite3-dev libpq-dev libssl-dev zlib1g-dev
   # tests: certificates made at test time for TLS listeners
   openssl
   # tests and benchmarks; nginx runs in front of the server in a test, as

@@ -48,8 +48,16 @@ std::optional<std::filesystem::path> ResolveUnder(const std::filesystem::path& r
     if (!next) return std::nullopt;
     current = *next;
   }
+  return InsideAssetRoot(real_root, current);
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> InsideAssetRoot(const std::filesystem::path& real_root,
+                                                     const std::filesystem::path& file) {
   // Symbolic links may point anywhere; only their final target counts.
-  const std::filesystem::path real = std::filesystem::canonical(current, ec);
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(file, ec);
   if (ec) return std::nullopt;
   const auto [root_end, inside] = std::ranges::mismatch(real_root, real);
   if (root_end != real_root.end()) return std::nullopt;
@@ -59,8 +67,6 @@ std::optional<std::filesystem::path> ResolveUnder(const std::filesystem::path& r
   if (!std::filesystem::is_regular_file(real, ec)) return std::nullopt;
   return real;
 }
-
-}  // namespace
 
 std::optional<std::string> PercentDecode(std::string_view text) {
   std::string out;

@@ -17,6 +17,11 @@ namespace heartpage::server {
 std::optional<std::filesystem::path> ResolveAsset(const std::vector<std::filesystem::path>& roots,
                                                   std::string_view path);
 
+// Where `file`, found under `real_root` (a canonical path), leads when it
+// may be served: inside the root, through nothing hidden, a regular file.
+std::optional<std::filesystem::path> InsideAssetRoot(const std::filesystem::path& real_root,
+                                                     const std::filesystem::path& file);
+
 // The Content-Type for a file name, by its extension.
 std::string_view MimeTypeOf(const std::filesystem::path& file);
 

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "server/gzip.h"
+
 namespace heartpage::server {
 namespace {
 
@@ -10,11 +12,11 @@ namespace {
 constexpr std::size_t kEntryCost = 1024;
 constexpr std::size_t kFilePage = 4096;
 
-// Memory a cached page takes: its bytes, and again as many in its file,
-// which the kernel keeps in whole pages.
+// Memory a cached page takes: its bytes, compressed too, and again as many
+// in its file, which the kernel keeps in whole pages.
 std::size_t Footprint(const StoredPage& page) {
   const std::size_t size = page.bytes.size();
-  return kEntryCost + size +
+  return kEntryCost + size + page.gzip.size() +
          (page.file.valid() ? (size + kFilePage - 1) / kFilePage * kFilePage : 0);
 }
 
@@ -89,11 +91,15 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
     file_allowed = cached_files_ < max_files_;
   }
   std::shared_ptr<const StoredPage> page = backing_.LoadPage(name);
-  if (!page || page->bytes.size() > capacity_ / 8) return page;
+  // A page that will not be kept is not compressed either: that would be
+  // done again for every request.
+  if (!page || page->bytes.size() > capacity_ / 8 || !backing_.KeepingPagesIsSafe()) return page;
   const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
-  page = std::make_shared<const StoredPage>(
-      StoredPage{page->bytes, page->modified, page->etag,
-                 with_file ? PageFile::Create(page->bytes) : PageFile()});
+  // Compressed here, on the storage thread that loads the page, once for as
+  // long as the page is kept.
+  page = std::make_shared<const StoredPage>(StoredPage{
+      page->bytes, page->modified, page->etag,
+      with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes)});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !backing_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.
@@ -107,6 +113,42 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
     cached_files_ += page->file.valid() ? 1 : 0;
   }
   return page;
+}
+
+std::optional<PreviewPage> CachingStorage::LoadPreview(std::string_view token, std::int64_t now) {
+  std::optional<PreviewPage> preview = backing_.LoadPreview(token, now);
+  if (!preview || !preview->page || preview->page->bytes.size() > capacity_ / 8) return preview;
+  const StoredPage& page = *preview->page;
+  std::optional<std::string> gzip;
+  {
+    std::lock_guard lock(previews_mutex_);
+    if (const auto it = previews_.find(token);
+        it != previews_.end() && it->second.etag == page.etag)
+      gzip = it->second.gzip;
+  }
+  if (!gzip) {
+    // On the storage thread that loaded the preview, once while it stays
+    // the same.
+    gzip = GzipIfWorthIt(page.bytes);
+    const std::size_t cost = kEntryCost + gzip->size();
+    std::lock_guard lock(previews_mutex_);
+    if (const auto it = previews_.find(token); it != previews_.end()) {
+      previews_bytes_ -= kEntryCost + it->second.gzip.size();
+      previews_.erase(it);
+    }
+    if (previews_bytes_ + cost > capacity_ / 8) {
+      previews_.clear();
+      previews_bytes_ = 0;
+    }
+    if (cost <= capacity_ / 8) {
+      previews_.emplace(std::string(token), CompressedPreview{page.etag, *gzip});
+      previews_bytes_ += cost;
+    }
+  }
+  if (gzip->empty()) return preview;
+  preview->page = std::make_shared<const StoredPage>(
+      StoredPage{page.bytes, page.modified, page.etag, PageFile(), std::move(*gzip)});
+  return preview;
 }
 
 }  // namespace heartpage::server

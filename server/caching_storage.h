@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -48,15 +49,14 @@ class CachingStorage final : public Storage, private PageChangeSink {
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view name) override;
-  // Previews pass straight through: they expire, so none is kept here.
+  // Previews expire, so each is read from the backing storage every time;
+  // only their compressed bytes are kept here, by token and validator.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override {
     return backing_.StorePreview(owner, token, bytes, now, expires);
   }
-  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override {
-    return backing_.LoadPreview(token, now);
-  }
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override { return backing_.WasTakenDown(name); }
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
@@ -95,6 +95,15 @@ class CachingStorage final : public Storage, private PageChangeSink {
       pages_;
   std::size_t cached_bytes_ = 0;
   std::size_t cached_files_ = 0;
+  // The compressed bytes of previews served lately (empty: not worth it),
+  // an eighth of the capacity at most.
+  struct CompressedPreview {
+    std::string etag;
+    std::string gzip;
+  };
+  std::mutex previews_mutex_;
+  std::unordered_map<std::string, CompressedPreview, NameHash, std::equal_to<>> previews_;
+  std::size_t previews_bytes_ = 0;
   // Counts completed stores, ours and those reported; a page read from the
   // database is cached only if none completed meanwhile, so a stale page can
   // never be cached.

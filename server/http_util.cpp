@@ -1,5 +1,6 @@
 #include "server/http_util.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -29,6 +30,17 @@ std::string FormatHttpDate(std::int64_t seconds_since_epoch) {
   gmtime_r(&time, &tm);
   char text[40];
   std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return text;
+}
+
+const std::string& CurrentHttpDate() {
+  thread_local std::time_t cached_at = 0;
+  thread_local std::string text;
+  const std::time_t now = std::time(nullptr);
+  if (now != cached_at) {
+    cached_at = now;
+    text = FormatHttpDate(now);
+  }
   return text;
 }
 
@@ -124,6 +136,66 @@ RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   if (*first >= size) return {RangeRequest::Kind::kUnsatisfiable, {}};
   request.range = {*first, std::min(*last, size - 1)};
   return request;
+}
+
+namespace {
+
+// A weight in thousandths: "0", "1", "0.5", "1.000"; nothing for anything else.
+std::optional<int> ParseWeight(std::string_view text) {
+  if (text.empty() || text.size() > 5 || (text[0] != '0' && text[0] != '1')) return std::nullopt;
+  if (text.size() > 1 && text[1] != '.') return std::nullopt;
+  int value = (text[0] - '0') * 1000;
+  int scale = 100;
+  for (const char c : text.substr(std::min<std::size_t>(2, text.size()))) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value += (c - '0') * scale;
+    scale /= 10;
+  }
+  if (value > 1000) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+bool AcceptsGzip(std::string_view accept_encoding) {
+  // Weights of gzip, identity and "*"; -1 while not named.
+  int gzip = -1, identity = -1, any = -1;
+  for (std::size_t pos = 0; pos < accept_encoding.size();) {
+    const std::size_t end = std::min(accept_encoding.find(',', pos), accept_encoding.size());
+    std::string_view element = accept_encoding.substr(pos, end - pos);
+    pos = end + 1;
+    const std::size_t semicolon = element.find(';');
+    const std::string_view coding = Trim(element.substr(0, semicolon));
+    int weight = 1000;
+    if (semicolon != std::string_view::npos) {
+      const std::string_view parameter = Trim(element.substr(semicolon + 1));
+      if (parameter.size() < 2 || (parameter[0] != 'q' && parameter[0] != 'Q') ||
+          parameter[1] != '=')
+        continue;
+      const std::optional<int> parsed = ParseWeight(parameter.substr(2));
+      if (!parsed) continue;
+      weight = *parsed;
+    }
+    int* slot = EqualsIgnoringCase(coding, "gzip") || EqualsIgnoringCase(coding, "x-gzip") ? &gzip
+                : EqualsIgnoringCase(coding, "identity") ? &identity
+                : coding == "*"                          ? &any
+                                                         : nullptr;
+    // Named twice, the more reluctant weight counts: "gzip;q=0" is never
+    // overruled by a later "gzip".
+    if (slot != nullptr) *slot = *slot < 0 ? weight : std::min(*slot, weight);
+  }
+  if (gzip < 0) gzip = std::max(any, 0);
+  if (identity < 0) identity = any;
+  return gzip > 0 && gzip >= identity;
+}
+
+std::string GzipEtag(std::string_view etag) {
+  std::string tag(etag);
+  if (tag.ends_with('"') && tag.size() >= 2)
+    tag.insert(tag.size() - 1, "-gz");
+  else
+    tag += "-gz";
+  return tag;
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {

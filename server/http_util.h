@@ -7,8 +7,12 @@
 
 namespace heartpage::server {
 
+inline constexpr std::string_view kServerName = "heartpage-server";
+
 // "Sun, 06 Nov 1994 08:49:37 GMT"
 std::string FormatHttpDate(std::int64_t seconds_since_epoch);
+// Now, for the Date header: formatted at most once a second per thread.
+const std::string& CurrentHttpDate();
 // The three date forms HTTP allows; nothing for anything else.
 std::optional<std::int64_t> ParseHttpDate(std::string_view text);
 
@@ -35,6 +39,17 @@ struct RangeRequest {
 // Anything but one well-formed "bytes=" range (several ranges, other units,
 // nonsense) asks for the whole file, as if there were no header.
 RangeRequest ParseRange(std::string_view header, std::uint64_t size);
+
+// Whether an answer may be gzip-compressed for a client that sent this
+// Accept-Encoding value: gzip (or x-gzip, or "*" when neither is named) has a
+// weight above 0 and no lower than the one identity is given, if any. A
+// coding named twice counts with its lower weight; an element whose weight
+// is malformed is ignored. No header at all means identity.
+bool AcceptsGzip(std::string_view accept_encoding);
+
+// The validator of the gzip-compressed form of what `etag` names: another
+// one, since the bytes differ.
+std::string GzipEtag(std::string_view etag);
 
 // Whether two texts are equal but for the case of ASCII letters. Boost 1.74's
 // beast::iequals reads a byte past the end of both when they differ only in

@@ -6,13 +6,13 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <optional>
 
 #include "protocol/page_name.h"
 #include "protocol/wire.h"
 #include "server/assets.h"
 #include "server/endpoint.h"
+#include "server/file_answers.h"
 #include "server/http_util.h"
 #include "server/media.h"
 #include "server/origin_check.h"
@@ -28,8 +28,6 @@ namespace {
 
 // A write that found the database locked may well get in a moment later.
 constexpr std::chrono::seconds kBusyRetry{2};
-constexpr std::uint64_t kMaxRange = 8 * 1024 * 1024;
-constexpr std::string_view kServerName = "heartpage-server";
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -39,34 +37,11 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
          });
 }
 
-// The Date header, formatted at most once a second per thread.
-const std::string& CurrentDate() {
-  thread_local std::time_t cached_at = 0;
-  thread_local std::string text;
-  const std::time_t now = std::time(nullptr);
-  if (now != cached_at) {
-    cached_at = now;
-    text = FormatHttpDate(now);
-  }
-  return text;
-}
-
-// Pages are mostly asked for again and again: format their date once.
-const std::string& LastModified(std::int64_t modified) {
-  thread_local std::int64_t cached_for = -1;
-  thread_local std::string text;
-  if (modified != cached_for) {
-    cached_for = modified;
-    text = FormatHttpDate(modified);
-  }
-  return text;
-}
-
 StringResponse TextResponse(const Request& request, http::status status, std::string body,
                             std::string_view content_type) {
   StringResponse response(status, request.version());
   response.set(http::field::server, kServerName);
-  response.set(http::field::date, CurrentDate());
+  response.set(http::field::date, CurrentHttpDate());
   response.set(http::field::content_type, content_type);
   response.set("X-Content-Type-Options", "nosniff");
   response.body() = std::move(body);
@@ -110,30 +85,6 @@ Response SitePage(const Request& request, std::string_view path, const Site& sit
   return response;
 }
 
-// The header of a page's 200 answer, written directly: the same fields as
-// the other answers of a page carry.
-std::string PageHead(const Request& request, const StoredPage& page, bool keep_alive) {
-  std::string head;
-  head.reserve(512);
-  head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
-  head += "Server: heartpage-server\r\nDate: ";
-  head += CurrentDate();
-  head += "\r\nETag: ";
-  head += page.etag;
-  head += "\r\nLast-Modified: ";
-  head += LastModified(page.modified);
-  head +=
-      "\r\nCache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
-      "Content-Security-Policy: ";
-  head += kPageSecurityPolicy;
-  head += "\r\nContent-Type: text/html; charset=gbk\r\nContent-Length: ";
-  head += std::to_string(page.bytes.size());
-  if (!keep_alive) head += "\r\nConnection: close";
-  if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
-  head += "\r\n\r\n";
-  return head;
-}
-
 // What a visitor reads where a page was taken down by its owner.
 StringResponse TakenDown(const Request& request) {
   StringResponse response = TextResponse(
@@ -147,8 +98,6 @@ StringResponse TakenDown(const Request& request) {
   response.set(http::field::cache_control, "no-cache");
   return response;
 }
-
-Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page);
 
 Response PublishedPage(const Request& request, std::string_view name, const Site& site) {
   if (!IsValidPageName(name)) return Plain(request, http::status::not_found, "no such page");
@@ -173,116 +122,6 @@ Response TemporaryPreview(const Request& request, std::string_view token, const 
   return ServePage(request, std::move(preview->page));
 }
 
-Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page) {
-  const bool unchanged =
-      NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
-                  page->etag, page->modified);
-  if (request.method() == http::verb::get && !unchanged) {
-    const bool keep_alive = request.keep_alive();
-    std::string head = PageHead(request, *page, keep_alive);
-    return PageResponse{std::move(head), std::move(page), keep_alive};
-  }
-  // 304, or the answer to HEAD: the page's header without the page.
-  StringResponse response(unchanged ? http::status::not_modified : http::status::ok,
-                          request.version());
-  response.set(http::field::server, kServerName);
-  response.set(http::field::date, CurrentDate());
-  response.set(http::field::etag, page->etag);
-  response.set(http::field::last_modified, FormatHttpDate(page->modified));
-  response.set(http::field::cache_control, "no-cache");
-  response.set("X-Content-Type-Options", "nosniff");
-  // The page runs in an origin of its own: its scripts work, but cannot
-  // touch the publishing site or other people's pages.
-  response.set("Content-Security-Policy", kPageSecurityPolicy);
-  response.keep_alive(request.keep_alive());
-  if (!unchanged) {
-    response.set(http::field::content_type, "text/html; charset=gbk");
-    response.content_length(page->bytes.size());
-  }
-  return response;
-}
-
-Response Asset(const Request& request, std::string_view path, const Site& site) {
-  const std::optional<std::filesystem::path> file = ResolveAsset(site.asset_dirs, path);
-  if (!file) return Plain(request, http::status::not_found, "not found");
-  std::error_code fs_error;
-  const auto write_time = std::filesystem::last_write_time(*file, fs_error);
-  const auto size = std::filesystem::file_size(*file, fs_error);
-  if (fs_error) return Plain(request, http::status::not_found, "not found");
-  const std::int64_t modified = std::chrono::duration_cast<std::chrono::seconds>(
-                                    std::chrono::file_clock::to_sys(write_time).time_since_epoch())
-                                    .count();
-  char etag[48];
-  std::snprintf(etag, sizeof etag, "\"%jx-%jx\"", static_cast<std::uintmax_t>(size),
-                static_cast<std::uintmax_t>(write_time.time_since_epoch().count()));
-
-  const auto with_headers = [&](auto& response) {
-    response.set(http::field::server, kServerName);
-    response.set(http::field::date, CurrentDate());
-    response.set(http::field::etag, etag);
-    response.set(http::field::last_modified, FormatHttpDate(modified));
-    response.set(http::field::cache_control, "public, max-age=86400");
-    response.set(http::field::accept_ranges, "bytes");
-    response.set("X-Content-Type-Options", "nosniff");
-    response.keep_alive(request.keep_alive());
-  };
-  if (NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
-                  etag, modified)) {
-    StringResponse response(http::status::not_modified, request.version());
-    with_headers(response);
-    return response;
-  }
-  if (request.method() == http::verb::head) {
-    StringResponse response(http::status::ok, request.version());
-    with_headers(response);
-    response.set(http::field::content_type, MimeTypeOf(*file));
-    response.content_length(size);
-    return response;
-  }
-  // Players of music and video ask for parts of a file. A stale If-Range
-  // gets the whole file instead.
-  const std::string_view if_range = request[http::field::if_range];
-  const RangeRequest range = if_range.empty() || if_range == etag
-                                 ? ParseRange(request[http::field::range], size)
-                                 : RangeRequest{};
-  if (range.kind != RangeRequest::Kind::kWhole) {
-    const bool part = range.kind == RangeRequest::Kind::kPart;
-    // At most kMaxRange bytes at a time; players ask again for the rest.
-    const std::uint64_t last =
-        part ? std::min(range.range.last, range.range.first + kMaxRange - 1) : 0;
-    std::string bytes;
-    if (part) {
-      bytes.resize(last - range.range.first + 1);
-      std::ifstream in(*file, std::ios::binary);
-      in.seekg(static_cast<std::streamoff>(range.range.first));
-      if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-        return Plain(request, http::status::not_found, "not found");
-    }
-    StringResponse response(
-        part ? http::status::partial_content : http::status::range_not_satisfiable,
-        request.version());
-    with_headers(response);
-    response.set(http::field::content_type, MimeTypeOf(*file));
-    response.set(http::field::content_range, part ? "bytes " + std::to_string(range.range.first) +
-                                                        "-" + std::to_string(last) + "/" +
-                                                        std::to_string(size)
-                                                  : "bytes */" + std::to_string(size));
-    response.body() = std::move(bytes);
-    response.prepare_payload();
-    return response;
-  }
-  http::file_body::value_type body;
-  beast::error_code ec;
-  body.open(file->c_str(), beast::file_mode::scan, ec);
-  if (ec) return Plain(request, http::status::not_found, "not found");
-  FileResponse response(std::piecewise_construct, std::make_tuple(std::move(body)),
-                        std::make_tuple(http::status::ok, request.version()));
-  with_headers(response);
-  response.set(http::field::content_type, MimeTypeOf(*file));
-  response.prepare_payload();
-  return response;
-}
-
 Response Route(const Request& request, const Site& site, Audit* audit) {
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
@@ -296,7 +135,7 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
   }
   if (StartsWithIgnoringCase(path, "/biaobai/")) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
-    return Asset(request, path.substr(9), site);
+    return ServeAsset(request, path.substr(9), site);
   }
   if (path.starts_with(kPreviewPath)) {
     if (!read_only) return MethodNotAllowed(request, "GET, HEAD");
@@ -400,7 +239,7 @@ std::size_t BodyBytesOf(const Response& response) {
   return std::visit(
       [](const auto& message) -> std::size_t {
         if constexpr (requires { message.page; })
-          return message.page->bytes.size();
+          return message.body().size();
         else
           return static_cast<std::size_t>(message.body().size());
       },

@@ -30,6 +30,9 @@ struct PageResponse {
   std::string head;
   std::shared_ptr<const StoredPage> page;
   bool keep_alive = false;
+  bool gzip = false;  // the page's compressed bytes are sent
+
+  std::string_view body() const { return gzip ? page->gzip : page->bytes; }
 };
 
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
@@ -40,12 +43,15 @@ using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 inline constexpr std::string_view kPageSecurityPolicy =
     "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
 
+class CompressedAssets;
+
 // What answering needs to know of the site.
 struct Site {
   Storage& storage;
   std::string public_host;  // "host:port" or "https://host:port" that clients reach us at
   std::vector<std::filesystem::path> asset_dirs;
   MediaLimits media;
+  const CompressedAssets* compressed_assets = nullptr;  // none: assets go uncompressed
 };
 
 // Turns one whole request into its answer: the form endpoint, published

@@ -481,8 +481,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   void Write(PageResponse&& response, bool) {
     page_ = std::move(response);
+    // Compressed bytes have no file of their own: they go from memory.
     if constexpr (kZeroCopy) {
-      if (page_.page->file.valid()) {
+      if (!page_.gzip && page_.page->file.valid()) {
         Socket& socket = Lowest();
         if (!socket.native_non_blocking()) {
           beast::error_code ec;
@@ -494,7 +495,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       }
     }
     const std::array<asio::const_buffer, 2> buffers = {asio::buffer(page_.head),
-                                                       asio::buffer(page_.page->bytes)};
+                                                       asio::buffer(page_.body())};
     asio::async_write(
         stream_, buffers,
         [this](beast::error_code ec, std::size_t sent) {
@@ -622,7 +623,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 ServerShared::ServerShared(ServerConfig configuration, Storage& storage)
     : config(std::move(configuration)),
-      site{storage, this->config.public_host, this->config.asset_dirs, this->config.media},
+      compressed_assets(this->config.asset_dirs),
+      site{storage, this->config.public_host, this->config.asset_dirs, this->config.media,
+           &compressed_assets},
       connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
                   this->config.max_connections_per_address),
       body_budget(this->config.max_body_memory) {

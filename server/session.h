@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/asset_gzip.h"
 #include "server/body_budget.h"
 #include "server/connection_table.h"
 #include "server/http_server.h"
@@ -62,6 +63,8 @@ class ServerShared {
   ServerShared(ServerConfig config, Storage& storage);
 
   ServerConfig config;
+  // Compressed before the first connection, and never changed after.
+  CompressedAssets compressed_assets;
   Site site;
   std::atomic<bool> stopping{false};
   // Called on whichever thread forgets the last connection once stopping.

@@ -45,6 +45,7 @@ struct StoredPage {
   std::int64_t modified = 0;  // seconds since the epoch
   std::string etag;           // quoted, ready for the header
   PageFile file;              // the same bytes, when a cache made them a file
+  std::string gzip{};         // the same bytes gzip-compressed, when a cache made them so
 };
 
 // Settings the operator chose; an empty field means "use the default",
