@@ -1,9 +1,16 @@
 #include "pages/builders.h"
 
+#include <algorithm>
+
+#include <utility>
+#include <vector>
+
+#include "pages/field_encoding.h"
 #include "pages/holder.h"
+#include "pages/placement.h"
 #include "pages/styles.h"
-#include "pages/substitution.h"
 #include "pages/templates.h"
+#include "text/markup.h"
 
 namespace heartpage {
 namespace {
@@ -15,10 +22,61 @@ std::string Keep(std::string page) {
   return page;
 }
 
+bool IsAddressKind(FieldKind kind) {
+  return kind == FieldKind::kPicture || kind == FieldKind::kMusic || kind == FieldKind::kVideo ||
+         kind == FieldKind::kAddress;
+}
+
+// What the field stands for, whatever was typed: a colour in the form the
+// pages' style rules read (or the default, when what was typed is none), an
+// address that can only be loaded or followed.
+std::string Meant(const FieldRow& row, std::string value) {
+  if (row.kind == FieldKind::kColour) {
+    if (auto colour = NormalColour(value)) return *colour;
+    return NormalColour(row.DefaultValue()).value_or(std::string());
+  }
+  if (IsAddressKind(row.kind)) return SafeAddress(value);
+  return value;
+}
+
+std::string Written(const FieldRow& row, const std::string& value, const Placement& place) {
+  if (row.kind == FieldKind::kMarkup && place.slot == Slot::kText) {
+    CleanMarkup clean = SanitizeMarkup(value);
+    return clean.holds_markup ? std::move(clean.html) : HtmlLineBreaks(clean.html);
+  }
+  return EncodeForPlacement(value, place);
+}
+
+// Replaces every occurrence of the row's key in `page`, left to right and
+// without looking into what it inserts, each written for where it stands.
+void Substitute(std::string& page, const FieldRow& row, const std::string& value,
+                std::string& out) {
+  std::size_t hit = page.find(row.key);
+  if (hit == std::string::npos) return;
+  // A key occurs at most a few times, in at most two kinds of place.
+  std::vector<std::pair<Placement, std::string>> written;
+  PageScanner scanner(page);
+  out.clear();
+  std::size_t pos = 0;
+  for (; hit != std::string::npos; hit = page.find(row.key, pos)) {
+    const Placement place = scanner.At(hit);
+    auto known = std::find_if(written.begin(), written.end(),
+                              [&](const auto& entry) { return entry.first == place; });
+    if (known == written.end())
+      known = written.insert(written.end(), {place, Written(row, value, place)});
+    out.append(page, pos, hit - pos).append(known->second);
+    pos = hit + row.key.size();
+  }
+  out.append(page, pos);
+  page.swap(out);
+}
+
 }  // namespace
 
 // Every build starts again from the unchanged template, then applies the
 // style's rows in order, each to the whole text as the earlier rows left it.
+// Where a later key turns up inside an earlier value, its value is written
+// for that value's place, which the scanner reads from the page as it is.
 std::string BuildPage(int number, const FieldSource& fields) {
   const Style& style = GetStyle(number);
   std::string page;
@@ -26,7 +84,7 @@ std::string BuildPage(int number, const FieldSource& fields) {
   page += StyleTemplate(number);
   std::string scratch;
   for (const FieldRow& row : style.rows)
-    ReplaceAll(page, row.key, fields.Value(row.Name()), scratch);
+    Substitute(page, row, Meant(row, fields.Value(row.Name())), scratch);
   return page;
 }
 

@@ -25,6 +25,7 @@ struct Row {
 };
 
 constexpr FieldKind kText = FieldKind::kText;
+constexpr FieldKind kMarkup = FieldKind::kMarkup;
 constexpr FieldKind kPicture = FieldKind::kPicture;
 constexpr FieldKind kMusic = FieldKind::kMusic;
 constexpr FieldKind kVideo = FieldKind::kVideo;
@@ -76,7 +77,7 @@ Style Style2() {
           {8, "背景音乐地址：", OnHost("/biaobai/fg2/bgm.mp3"), "音乐地址1", kMusic},
           {0, "网页标题：", "风格2", "浏览器标题"},
           {1, "开头署名：", "//亲爱的XXX：", "对方名字"},
-          {2, "中间想对她（他）说的话：", std::string(detail::kStyle2Letter), "中间内容"},
+          {2, "中间想对她（他）说的话：", std::string(detail::kStyle2Letter), "中间内容", kMarkup},
           {3, "心框内的话：", "XXX我们已经（相识、相知、相爱）了", "心框内容"},
           {4, "相识时间：", "2013", "年年", kYear},
           {9, "年", "5", "月月", kMonth0},
@@ -162,8 +163,8 @@ Style Style4() {
           {40, "浏览器标题：", "风格4", "浏览器标题"},
           {41, "尾页顶部图：", OnHost("/biaobai/fg4/1.png"), "尾面顶部图", kPicture},
           {42, "背景音乐：", OnHost("/biaobai/fg4/bgm.mp3"), "背景音乐", kMusic},
-          {43, "文字颜色：", "#F3961C", "背景颜色", kColour, 2},
-          {44, "背景颜色：", "#FFF", "文字颜色", kColour},
+          {43, "背景颜色：", "#F3961C", "背景颜色", kColour, 2},
+          {44, "文字颜色：", "#FFF", "文字颜色", kColour},
       });
 }
 
@@ -185,11 +186,11 @@ Style Style5() {
           {10, "", "      遇到你我才懂的爱", "左第11行"},
           {11, "您爱人的姓名或小名（限两个字）", "思", "左第12行", kText, 6},
           {12, "+", "雨", "左第13行", kText, 6},
-          {13, "Flash视频地址：", OnHost("/biaobai/fg5/mv.mp4"), "左第14行", kVideo},
+          {13, "视频地址：", OnHost("/biaobai/fg5/mv.mp4"), "左第14行", kVideo},
           {14, "鼠标跟随文字：", "喂，我爱你", "左第15行"},
           {15, "网站标题：", "风格5", "左第16行"},
           {16, "首行标题：", "喂，我爱你", "左第17行", kText, 2},
-          {17, "添加自己的HTML代码：", "", "左第18行"},
+          {17, "添加自己的HTML代码：", "", "左第18行", kMarkup},
       });
 }
 
@@ -257,7 +258,7 @@ Style Style8() {
                                                             "老公",
                                                             "一直白头到老"};
   static constexpr std::array<const char*, 6> kPages = {"一", "二", "三", "四", "五", "六"};
-  Style style{8, "FG8", "Form1", false, {}};
+  Style style{8, "FG8", "上下翻页+图片+文字", false, {}};
   for (int i = 0; i < static_cast<int>(kDefaults.size()); ++i) {
     std::string caption;
     if (i == 0) {

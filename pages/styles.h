@@ -10,18 +10,20 @@ namespace heartpage {
 
 inline constexpr int kStyleCount = 8;
 
-// What a field holds. The builders never look at it; the editors offer a
-// picker that writes the right form, and the checks before preview and upload
-// know what an address must lead to.
+// What a field holds. The editors offer a picker that writes the right form,
+// the checks before preview and upload know what an address must lead to, and
+// the builders write colours and addresses only in a form that can be meant
+// and keep the tags of markup.
 enum class FieldKind {
   kText,
+  kMarkup,   // HTML of the sender's own: a few formatting tags, see text/markup.h
   kPicture,  // address of a picture
   kMusic,    // address of an audio file
   kVideo,    // address of a video
   kYear,     // date part: the year
   kMonth0,   // date part: the month counted from 0, as the pages' scripts count it
   kDay,      // date part: the day of the month
-  kColour,   // CSS colour, "#RGB" or "#RRGGBB"
+  kColour,   // CSS colour, "#RGB" or "#RRGGBB" (the "#" may be left out)
   kAddress,  // any other web address, e.g. where a click on a picture leads
 };
 

@@ -4,6 +4,7 @@
 
 #include "pages/styles.h"
 #include "pages/substitution.h"
+#include "pages/templates.h"
 
 namespace heartpage {
 namespace {
@@ -16,9 +17,12 @@ FieldMap Defaults(int style) {
   return FieldMap::Defaults(GetStyle(style));
 }
 
-// A value that no template, key or other marker contains.
-std::string Marker(std::size_t row) {
-  return "\x01" + std::to_string(row) + "\x02";
+// A value that no template, key or other marker contains, and that every
+// place writes unchanged (a colour must be one to be written at all).
+std::string Marker(const FieldRow& row, std::size_t i) {
+  if (row.kind == FieldKind::kColour)
+    return "#5EED" + std::string(1, "0123456789ABCDEF"[i / 16]) + "0123456789ABCDEF"[i % 16];
+  return "zq" + std::to_string(i) + "qz";
 }
 
 TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
@@ -29,17 +33,53 @@ TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
       FieldMap fields;
       fields.checked = ticked;
       for (std::size_t i = 0; i < style.rows.size(); ++i)
-        fields.values[style.rows[i].Name()] = Marker(i);
+        fields.values[style.rows[i].Name()] = Marker(style.rows[i], i);
       const std::string page = Build(n, fields);
       for (std::size_t i = 0; i < style.rows.size(); ++i) {
         const FieldRow& row = style.rows[i];
         // The floating picture's two keys live in the snippet only.
         const bool in_snippet = style.has_check && i < 2;
         const int expected = in_snippet && !ticked ? 0 : row.times;
-        EXPECT_EQ(CountOccurrences(page, Marker(i)), static_cast<std::size_t>(expected))
+        EXPECT_EQ(CountOccurrences(page, Marker(row, i)), static_cast<std::size_t>(expected))
             << "style " << n << (ticked ? " ticked" : "") << ", key " << row.key;
         EXPECT_EQ(CountOccurrences(page, row.key), 0u) << "style " << n << " left " << row.key;
       }
+    }
+  }
+}
+
+// Written for their places, the defaults still come out as they were typed:
+// a default page is the template with its keys replaced, byte for byte.
+TEST(Builders, DefaultPagesAreTheTemplatesWithTheDefaultsAsTyped) {
+  for (int n = 1; n <= kStyleCount; ++n) {
+    for (bool ticked : {false, true}) {
+      const Style& style = GetStyle(n);
+      if (ticked && !style.has_check) continue;
+      FieldMap fields = Defaults(n);
+      fields.checked = ticked;
+      std::string raw = ticked ? std::string(FloatingPictureTemplate()) : std::string();
+      raw += StyleTemplate(n);
+      for (const FieldRow& row : style.rows) ReplaceAll(raw, row.key, row.DefaultValue());
+      EXPECT_EQ(Build(n, fields), raw) << "style " << n << (ticked ? " ticked" : "");
+    }
+  }
+}
+
+// Whatever a text field holds stays inside its place: no value ends a script
+// or an attribute or opens a tag, in any style, and the builder never fails.
+TEST(Builders, NoTextValueLeavesItsPlace) {
+  const std::string hostile = "他说\"我爱你\"，it's </script><b>\r\n\u2028`${x}` */ -->";
+  for (int n = 1; n <= kStyleCount; ++n) {
+    const Style& style = GetStyle(n);
+    const std::string base = Build(n, Defaults(n));
+    for (const FieldRow& row : style.rows) {
+      if (row.kind != FieldKind::kText) continue;
+      FieldMap fields = Defaults(n);
+      fields.values[row.Name()] = hostile;
+      const std::string page = Build(n, fields);
+      for (const char* token : {"</script", "<b>", "-->"})
+        EXPECT_EQ(CountOccurrences(page, token), CountOccurrences(base, token))
+            << "style " << n << " " << row.Name() << " adds " << token;
     }
   }
 }
@@ -74,7 +114,7 @@ TEST(Builders, LaterRowsRewriteWhatEarlierValuesInserted) {
   FieldMap one = Defaults(1);
   one.values["Text1(3)"] = "<中间第一行>";
   one.values["Text1(9)"] = "FIRST";
-  EXPECT_NE(Build(1, one).find("<FIRST>"), std::string::npos);
+  EXPECT_NE(Build(1, one).find("&lt;FIRST&gt;"), std::string::npos);
 
   // Style 2: "年年" typed into the letter becomes the year.
   FieldMap two = Defaults(2);
@@ -95,20 +135,63 @@ TEST(Builders, LaterRowsRewriteWhatEarlierValuesInserted) {
   EXPECT_NE(Build(8, eight).find("[five][第05张]"), std::string::npos);
 }
 
-TEST(Builders, ValuesReachThePageAsTyped) {
-  FieldMap fields = Defaults(1);
-  fields.values["Text1(5)"] = "say \"hi\"\r\nnow";  // lands in a script string
-  fields.values["Text1(6)"] = "鼠标右键提示";       // its own key: not expanded again
-  fields.values["Text1(9)"] = "";                   // an empty field removes the key
-  const std::string page = Build(1, fields);
-  EXPECT_NE(page.find("\"say \"hi\"\r\nnow  \""), std::string::npos);
-  EXPECT_EQ(CountOccurrences(page, "鼠标右键提示"), 1u);
-  EXPECT_EQ(page.find("中间第一行<"), std::string::npos);
+TEST(Builders, EachValueIsWrittenForItsPlace) {
+  FieldMap one = Defaults(1);
+  one.values["Text1(5)"] = "say \"hi\"\r\n</script>";  // a script string
+  one.values["Text1(6)"] = "it's";                     // a script string in an attribute
+  one.values["Text1(1)"] = "<i>A & B</i>\r\nC";        // HTML text
+  one.values["Text1(0)"] = "</title>";                 // the title
+  one.values["Text1(7)"] = "javascript:alert(1)";      // an address
+  one.values["Text1(8)"] = " https://example.org/a?b=1&c=\"2\" ";
+  const std::string page = Build(1, one);
+  EXPECT_NE(page.find("\"say \\u0022hi\\u0022\\r\\n\\u003c/script\\u003e  \""), std::string::npos);
+  EXPECT_NE(page.find("alert('it\\u0027s')"), std::string::npos);
+  EXPECT_NE(page.find("&lt;i&gt;A &amp; B&lt;/i&gt;<br>C，"), std::string::npos);
+  EXPECT_NE(page.find("<title>&lt;/title&gt;</title>"), std::string::npos);
+  EXPECT_NE(page.find("src=\"\" data-src=\"\""), std::string::npos);
+  EXPECT_NE(page.find("data-address=\"https://example.org/a?b=1&amp;c=&quot;2&quot;\""),
+            std::string::npos);
 
-  // Style 4: a colour without "#" is completed by the template.
+  // Style 5: the number is part of an address; the dates of style 2 are
+  // numbers of a script, or else a string that keeps the script running.
+  FieldMap five = Defaults(5);
+  five.values["Text11(8)"] = "1/2#x";
+  EXPECT_NE(Build(5, five).find("http://1%2F2%23x.qzone"), std::string::npos);
+  FieldMap two = Defaults(2);
+  two.values["Text1(4)"] = " 2014 ";
+  two.values["Text1(9)"] = "五);alert(1";
+  EXPECT_NE(Build(2, two).find("new Date(2014, \"五);alert(1\", 20)"), std::string::npos);
+}
+
+// Both colours of style 4 reach its style rules as "#RGB" or "#RRGGBB",
+// whether typed with their "#" or without; what is no colour keeps the
+// default.
+TEST(Builders, ColoursAreWrittenWithOneHash) {
   FieldMap four = Defaults(4);
-  four.values["Text8(44)"] = "FF0000";
-  EXPECT_NE(Build(4, four).find("color: #FF0000"), std::string::npos);
+  EXPECT_NE(Build(4, four).find("color: #FFF;"), std::string::npos);
+  four.values["Text8(43)"] = "00ff00";
+  four.values["Text8(44)"] = " #F00 ";
+  std::string page = Build(4, four);
+  EXPECT_EQ(CountOccurrences(page, "background: #00ff00;"), 2u);
+  EXPECT_NE(page.find("color: #F00;"), std::string::npos);
+  four.values["Text8(43)"] = "red; } body { display: none";
+  four.values["Text8(44)"] = "#12345";
+  page = Build(4, four);
+  EXPECT_EQ(CountOccurrences(page, "background: #F3961C;"), 2u);
+  EXPECT_NE(page.find("color: #FFF;"), std::string::npos);
+}
+
+// The boxes meant for HTML keep their formatting tags, closed; a text
+// typed without any has its lines kept as lines.
+TEST(Builders, MarkupBoxesKeepTheirTagsAndTheirLines) {
+  FieldMap two = Defaults(2);
+  two.values["Text1(2)"] = "第一行\r\n第二行 <3";
+  EXPECT_NE(Build(2, two).find("第一行<br>第二行 &lt;3"), std::string::npos);
+  FieldMap five = Defaults(5);
+  five.values["Text11(17)"] = "<b onclick=\"x()\">粗\r\n<script>x()</script><font color=red>红";
+  EXPECT_NE(Build(5, five).find(
+                "<b>粗\r\n&lt;script&gt;x()&lt;/script&gt;<font color=\"red\">红</font></b>"),
+            std::string::npos);
 }
 
 TEST(Builders, LongValuesAreCarriedWhole) {

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The little HTML a sender may write into the boxes meant for it: a few
+// formatting tags and attributes, kept; everything else shown as the text it
+// is. The program cleans what it puts into a page with it, and the server can
+// hold stored pages to the same list.
+namespace heartpage {
+
+struct CleanMarkup {
+  std::string html;
+  // Whether any tag was kept: text without one is plain text whose line
+  // ends the writer meant as line breaks.
+  bool holds_markup = false;
+};
+
+// Keeps <br>, <hr>, <b>, <i>, <u>, <s>, <em>, <strong>, <small>, <big>,
+// <sub>, <sup>, <span>, <div>, <center> and <font> with the attributes
+// color, size and face (font), align (div) and style (all but br), whose
+// declarations are kept only for formatting properties and plain values (no
+// url( or any other function but the colour ones). Tags are written again in
+// one form, tags left open are closed at the end, a closing tag without its
+// opening one is dropped, and nesting deeper than 32 is shown as text. Every
+// other "<", ">" and "&" (except a character reference) is escaped. Line
+// ends are kept as they are.
+CleanMarkup SanitizeMarkup(std::string_view text);
+
+}  // namespace heartpage
