@@ -1,8 +1,10 @@
-// Range, date and validator parsing of page requests: every range accepted
-// lies inside the file, every date read back is the date written, and a log
-// line cannot be forged through a request path.
+// Range, date, validator and Accept-Encoding parsing of page requests: every
+// range accepted lies inside the file, every date read back is the date
+// written, a refusal of gzip is never overruled, and a log line cannot be
+// forged through a request path.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cctype>
 #include <string>
 
 #include "server/http_util.h"
@@ -47,6 +49,21 @@ void CheckValidators(FuzzedDataProvider& provider, std::string_view if_none_matc
   }
 }
 
+void CheckAcceptEncoding(std::string_view accept_encoding) {
+  const std::string value(accept_encoding);
+  // However the list goes on, gzip;q=0 in it refuses gzip.
+  FUZZ_CHECK(!server::AcceptsGzip(value + ",gzip;q=0"));
+  FUZZ_CHECK(!server::AcceptsGzip("GZIP ; Q=0.000, " + value));
+  // And gzip named first with no weight is never refused by what follows,
+  // unless that names gzip too.
+  std::string lower = value;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (lower.find("gzip") == std::string::npos) FUZZ_CHECK(server::AcceptsGzip("gzip, " + value));
+  // The compressed form's validator never passes for the other.
+  const std::string etag = "\"" + value.substr(0, 16) + "\"";
+  FUZZ_CHECK(!server::EtagMatches(server::GzipEtag(etag), etag));
+}
+
 void CheckLogPath(std::string_view target) {
   for (const char c : server::LoggablePath(target))
     FUZZ_CHECK(static_cast<unsigned char>(c) > 0x20 && static_cast<unsigned char>(c) < 0x7F);
@@ -60,6 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckRange(provider, input);
   CheckDate(provider, input);
   CheckValidators(provider, input);
+  CheckAcceptEncoding(input);
   CheckLogPath(input);
   return 0;
 }
