@@ -10,7 +10,8 @@ namespace heartpage {
 
 // A picture stretched over its whole size that reports a click (press and
 // release over it); without a picture it is an invisible hot-spot. Shows the
-// hand cursor.
+// hand cursor. Given a focus policy, it shows a ring while it has the focus
+// and takes Enter and Space for a click.
 class ImageControl : public QWidget {
   Q_OBJECT
  public:
@@ -24,6 +25,9 @@ class ImageControl : public QWidget {
   void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   QImage picture_;
@@ -47,6 +51,9 @@ class SeeThroughBox : public QWidget {
  public:
   // `patch` is drawn unscaled at the inside's top-left corner and clipped.
   SeeThroughBox(QWidget* parent, QImage patch, bool swallow_presses);
+  // Lays `veil` over the top `height` pixels of the inside, under whatever
+  // stands there.
+  void SetBand(int height, QColor veil);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -55,6 +62,8 @@ class SeeThroughBox : public QWidget {
  private:
   QImage patch_;
   bool swallow_presses_;
+  int band_height_ = 0;
+  QColor band_veil_;
 };
 
 }  // namespace heartpage

@@ -1,7 +1,9 @@
 #include "app/main_window.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
@@ -18,11 +20,13 @@
 #include "controls/window_placement.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
+#include "editors/media_picker.h"
 #include "machine/disk_serial.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "preview/preview.h"
 #include "protocol/host.h"
+#include "publish/upload_dialog.h"
 
 namespace heartpage {
 namespace {
@@ -44,6 +48,15 @@ constexpr TileDesign kTiles[12] = {
     {2715, 4560, "敬请期待"},     {5325, 4560, "敬请期待"},     {7920, 4560, "敬请期待"},
 };
 constexpr int kStyleTiles = 8;
+constexpr int kGalleryColumns = 4;
+// Above each thumbnail: the caption's band, made light enough under the
+// artwork that the caption reads at 4.5:1 or better whatever lies behind.
+constexpr int kBandTwips = 480;
+const QColor kBandVeil(255, 255, 255, 230);
+// The design's pure red read at about 3:1 on its band; this red holds 4.5:1
+// on the veiled band.
+const QColor kCaptionRed(0xB0, 0x00, 0x00);
+constexpr std::string_view kQuitWhileUploadingText = "正在上传，确定退出吗？";
 
 QImage Resource(const QString& name) {
   return QImage(QStringLiteral(":/heartpage/") + name);
@@ -73,6 +86,24 @@ void ShowMessageBox(const Notice& notice) {
   box.exec();
 }
 
+bool AskToQuitWhileUploading() {
+  QMessageBox box(QMessageBox::Question,
+                  QString::fromUtf8(kNoticeTitle.data(), kNoticeTitle.size()),
+                  QString::fromUtf8(kQuitWhileUploadingText.data(), kQuitWhileUploadingText.size()),
+                  QMessageBox::Yes | QMessageBox::No);
+  box.setObjectName(QStringLiteral("QuitWhileUploading"));
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("退出"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("继续上传"));
+  box.setDefaultButton(QMessageBox::No);
+  box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool UploadRunning() {
+  const UploadDialog* dialog = OpenUploadDialog();
+  return MediaUploadsRunning() > 0 || (dialog != nullptr && dialog->uploading());
+}
+
 void FillDefaults(MainWindowHooks& hooks) {
   if (!hooks.startup_post) hooks.startup_post = hooks.post ? hooks.post : StartupPoster();
   if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
@@ -83,6 +114,8 @@ void FillDefaults(MainWindowHooks& hooks) {
     hooks.fetch_settings = [post = hooks.post] { return FetchSettings(post); };
   if (!hooks.disk_serial) hooks.disk_serial = GetDiskSerial;
   if (hooks.lock_directory.isEmpty()) hooks.lock_directory = InstanceLock::DefaultDirectory();
+  if (!hooks.uploading) hooks.uploading = UploadRunning;
+  if (!hooks.confirm_quit) hooks.confirm_quit = AskToQuitWhileUploading;
 }
 
 }  // namespace
@@ -159,7 +192,10 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   // button shows over the window's own artwork.
   design.WriteProperty("cBackStyle", std::int16_t{0});
   close_button_->ReadProperties(design);
-  connect(close_button_, &iButton::Click, this, &MainWindow::UnloadAll);
+  // Ended by the mouse only: a key meant for the gallery must never reach
+  // the one control that ends the program.
+  close_button_->setFocusPolicy(Qt::NoFocus);
+  connect(close_button_, &iButton::Click, this, &MainWindow::RequestQuit);
 
   // Centred where it fits; on a smaller screen from its top-left, so that
   // the close button is there and the window can be dragged.
@@ -189,6 +225,7 @@ void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
   const QFont caption_font = ChineseFont(ChineseFace::kHeiTi, 14.25);
   for (int i = 0; i < 12; ++i) {
     auto* tile = new SeeThroughBox(panel, patch, true);
+    tile->SetBand(Px(kBandTwips), kBandVeil);
     tile->setObjectName(QStringLiteral("FG(%1)").arg(i));
     tile->setGeometry(
         QRect(QPoint(kBorder, kBorder) + PxRect(kTiles[i].left, kTiles[i].top, 0, 0).topLeft(),
@@ -199,19 +236,25 @@ void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
     image->setObjectName(QStringLiteral("Image1(%1)").arg(i));
     image->setGeometry(PxRect(0, 480, 2385, 1335).translated(kBorder, kBorder));
     connect(image, &ImageControl::Clicked, this, [this, i] { ThumbnailClicked(i); });
+    image->setFocusPolicy(Qt::StrongFocus);
+    image->setAccessibleName(QString::fromUtf8(kTiles[i].caption));
+    if (!thumbnails_.isEmpty()) QWidget::setTabOrder(thumbnails_.back(), image);
+    thumbnails_.append(image);
 
     auto* label = new InertLabel(QString::fromUtf8(kTiles[i].caption), tile);
     label->setObjectName(QStringLiteral("Label1(%1)").arg(i));
     label->setFont(caption_font);
     label->setAlignment(Qt::AlignCenter);
     QPalette red = label->palette();
-    red.setColor(QPalette::WindowText, ToQColor(OleColor{0x000000FF}, palette()));
+    red.setColor(QPalette::WindowText, kCaptionRed);
     label->setPalette(red);
     label->adjustSize();
     const int width = label->width();
     label->setGeometry(kBorder + (inside_width - width) / 2, kBorder + Px(120), width,
                        std::max(Px(285), label->height()));
   }
+  // The keyboard starts in the gallery, never on the close button.
+  thumbnails_.front()->setFocus();
 }
 
 void MainWindow::Load(std::function<void(bool show)> done) {
@@ -235,12 +278,21 @@ void MainWindow::Load(std::function<void(bool show)> done) {
   };
   lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
   const bool claimed = lock_->TryClaim();
+  if (claimed) {
+    beacon_ = new InstanceBeacon(hooks_.lock_directory, this);
+    connect(beacon_, &InstanceBeacon::RaiseAsked, this, &MainWindow::ComeForward);
+  }
   // A server that answers at once never shows the splash: a window that
   // flashes up for a tenth of a second says nothing and costs a map and an
   // unmap on the display.
   if (claimed) splash_timer_->start();
   StartupServices services;
-  services.claim_instance = [claimed] { return claimed; };
+  // A refused copy also tells the running one to come forward, before its
+  // own notice.
+  services.claim_instance = [claimed, directory = hooks_.lock_directory] {
+    if (!claimed) InstanceBeacon::AskToRaise(directory);
+    return claimed;
+  };
   services.fetch_settings = startup_fetch_;
   services.post = hooks_.startup_post;
   services.disk_serial = hooks_.disk_serial;
@@ -323,6 +375,48 @@ void MainWindow::ThumbnailClicked(int index) {
   });
 }
 
+void MainWindow::ComeForward() {
+  // While start-up still runs there is no window to bring: it shows soon.
+  if (!isVisible() || unloading_) return;
+  if (isMinimized()) showNormal();
+  raise();
+  activateWindow();
+}
+
+bool MainWindow::RequestQuit() {
+  if (unloading_) return true;
+  if (hooks_.uploading() && !hooks_.confirm_quit()) return false;
+  UnloadAll();
+  return true;
+}
+
+// The arrows move through the gallery by row and column and stop at its
+// edges; Enter and Space are the thumbnails' own.
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  const int at = static_cast<int>(thumbnails_.indexOf(focusWidget()));
+  int step = 0;
+  switch (event->key()) {
+    case Qt::Key_Left:
+      step = at % kGalleryColumns == 0 ? 0 : -1;
+      break;
+    case Qt::Key_Right:
+      step = at % kGalleryColumns == kGalleryColumns - 1 ? 0 : 1;
+      break;
+    case Qt::Key_Up:
+      step = -kGalleryColumns;
+      break;
+    case Qt::Key_Down:
+      step = kGalleryColumns;
+      break;
+    default:
+      QWidget::keyPressEvent(event);
+      return;
+  }
+  const int next = at < 0 ? 0 : at + step;
+  if (next >= 0 && next < thumbnails_.size()) thumbnails_[next]->setFocus(Qt::OtherFocusReason);
+  event->accept();
+}
+
 void MainWindow::UnloadAll() {
   if (unloading_) return;
   unloading_ = true;
@@ -358,8 +452,11 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
 // Closed by the window system (Alt+F4, the task bar): the same end as the
 // close button, so that no hidden window keeps the program alive.
 void MainWindow::closeEvent(QCloseEvent* event) {
-  event->accept();
-  UnloadAll();
+  if (RequestQuit()) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
 }
 
 }  // namespace heartpage

@@ -32,6 +32,11 @@ struct MainWindowHooks {
   Poster startup_post;
   std::function<std::string()> disk_serial;  // GetDiskSerial
   QString lock_directory;                    // InstanceLock's default
+  // Whether an upload runs: the upload dialog's page or a file of the
+  // sender's own from an editor.
+  std::function<bool()> uploading;
+  // Asked before the program ends while an upload runs; true ends it.
+  std::function<bool()> confirm_quit;
 };
 
 // The address of our customer-service page on the publishing host.
@@ -57,6 +62,9 @@ class MainWindow : public QWidget {
 
   // Closes every window of the program and ends its event loop.
   void UnloadAll();
+  // The close button and the window system's close: UnloadAll, unless an
+  // upload runs and the user chooses to let it finish.
+  bool RequestQuit();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -64,6 +72,7 @@ class MainWindow : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildGallery(const QList<QImage>& thumbnails);
@@ -72,6 +81,8 @@ class MainWindow : public QWidget {
   void SetAnnouncement(const QString& caption);
   void ShowSplash();
   void HideSplash();
+  // A later start asked this copy to come forward.
+  void ComeForward();
 
   MainWindowHooks hooks_;
   std::function<SettingsFields()> startup_fetch_;
@@ -79,6 +90,10 @@ class MainWindow : public QWidget {
   // the single-instance check and after start-up.
   QPointer<QWidget> splash_;
   std::unique_ptr<InstanceLock> lock_;
+  InstanceBeacon* beacon_ = nullptr;
+  // The style thumbnails and placeholders in gallery order: the keyboard's
+  // way through the gallery.
+  QList<QWidget*> thumbnails_;
   QImage background_;
   QTimer* timer_;
   QTimer* splash_timer_;  // shows the splash while start-up waits

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QLockFile>
+#include <QObject>
 #include <QString>
 #include <memory>
+
+class QLocalServer;
 
 namespace heartpage {
 
@@ -20,6 +23,32 @@ class InstanceLock {
 
  private:
   std::unique_ptr<QLockFile> lock_;
+};
+
+// How a later start reaches the running copy: the holder of the lock in a
+// directory listens on a local socket named after that directory, and a
+// start that finds the lock taken connects to it. The lock stays the one
+// judge of which copy runs; the socket only carries the request to come
+// forward.
+class InstanceBeacon : public QObject {
+  Q_OBJECT
+ public:
+  // Listens for the copy holding the lock in `directory`; only that copy
+  // may create one (a socket left by a crashed copy is replaced).
+  explicit InstanceBeacon(const QString& directory, QObject* parent = nullptr);
+  ~InstanceBeacon() override;
+  bool Listening() const;
+
+  // Asks the copy that holds the lock in `directory` to bring its window
+  // forward; false when none listens. Waits at most a second: called off
+  // the windows' thread.
+  static bool AskToRaise(const QString& directory);
+
+ signals:
+  void RaiseAsked();
+
+ private:
+  QLocalServer* server_;
 };
 
 }  // namespace heartpage

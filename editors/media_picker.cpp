@@ -1,14 +1,21 @@
 #include "editors/media_picker.h"
 
-#include <QApplication>
+#include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFutureWatcher>
+#include <QIcon>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
 #include <atomic>
 #include <memory>
@@ -26,23 +33,60 @@ namespace {
 
 constexpr int kButtonWidth = 72;
 constexpr int kGap = 4;
+constexpr int kMarkSize = 16;
+constexpr char kPickText[] = "选择文件…";
+constexpr char kChosenMark[] = "ChosenFile";
+constexpr char kPickTip[] = "pickTip";  // the button's own tip, kept while a file's name shows
+
+int running_uploads = 0;
 
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString ChooseWithDialog(QWidget* parent, FieldKind kind) {
-  const QString filter =
-      kind == FieldKind::kPicture ? QStringLiteral("图片 (*.jpg *.jpeg *.png *.gif *.webp)")
-      : kind == FieldKind::kMusic ? QStringLiteral("音乐 (*.mp3 *.m4a *.aac *.ogg)")
-                                  : QStringLiteral("视频 (*.mp4 *.webm)");
-  return QFileDialog::getOpenFileName(parent, QStringLiteral("选择文件"), QString(),
-                                      filter + QStringLiteral(";;所有文件 (*)"));
+QString Filter(FieldKind kind) {
+  const QString own = kind == FieldKind::kPicture
+                          ? QStringLiteral("图片 (*.jpg *.jpeg *.png *.gif *.webp)")
+                      : kind == FieldKind::kMusic ? QStringLiteral("音乐 (*.mp3 *.m4a *.aac *.ogg)")
+                                                  : QStringLiteral("视频 (*.mp4 *.webm)");
+  return own + QStringLiteral(";;所有文件 (*)");
+}
+
+// Where the file dialog opens: the folder of the file chosen last, else the
+// user's folder for that kind of file.
+QString& LastFolder() {
+  static QString folder;
+  return folder;
+}
+
+QString StartFolder(FieldKind kind) {
+  if (!LastFolder().isEmpty() && QDir(LastFolder()).exists()) return LastFolder();
+  const auto location = kind == FieldKind::kPicture ? QStandardPaths::PicturesLocation
+                        : kind == FieldKind::kMusic ? QStandardPaths::MusicLocation
+                                                    : QStandardPaths::MoviesLocation;
+  const QString own = QStandardPaths::writableLocation(location);
+  return !own.isEmpty() && QDir(own).exists() ? own : QDir::homePath();
+}
+
+QStringList ChooseWithDialog(QWidget* parent, FieldKind kind, bool several) {
+  const QString title = several ? QStringLiteral("选择文件（可多选）") : QStringLiteral("选择文件");
+  if (several) return QFileDialog::getOpenFileNames(parent, title, StartFolder(kind), Filter(kind));
+  const QString one = QFileDialog::getOpenFileName(parent, title, StartFolder(kind), Filter(kind));
+  return one.isEmpty() ? QStringList() : QStringList{one};
 }
 
 MediaPickHooks& Hooks() {
   static MediaPickHooks hooks;
   return hooks;
+}
+
+QStringList Choose(QWidget* window, FieldKind kind, bool several) {
+  if (several && Hooks().choose_several) return Hooks().choose_several(window, kind);
+  if (Hooks().choose) {
+    const QString one = Hooks().choose(window, kind);
+    return one.isEmpty() ? QStringList() : QStringList{one};
+  }
+  return ChooseWithDialog(window, kind, several);
 }
 
 MediaKind KindOf(FieldKind kind) {
@@ -59,68 +103,131 @@ void Warn(QWidget* parent, std::string_view text) {
   box->open();
 }
 
-}  // namespace
-
-void SetMediaPickHooks(MediaPickHooks hooks) {
-  Hooks() = std::move(hooks);
+// A mark for a file that is no picture: a note for music, a play sign for
+// a video, white on a round ground.
+QIcon KindMark(FieldKind kind) {
+  QPixmap mark(kMarkSize * 2, kMarkSize * 2);
+  mark.setDevicePixelRatio(2);
+  mark.fill(Qt::transparent);
+  QPainter painter(&mark);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(kind == FieldKind::kMusic ? QColor(0xC0, 0x30, 0x60) : QColor(0x30, 0x50, 0xB0));
+  painter.drawEllipse(QRectF(0.5, 0.5, kMarkSize - 1, kMarkSize - 1));
+  painter.setBrush(Qt::white);
+  if (kind == FieldKind::kMusic) {
+    painter.drawEllipse(QRectF(4, 9.5, 4, 3));
+    painter.fillRect(QRectF(7, 3.5, 1.2, 7.5), Qt::white);
+    painter.fillRect(QRectF(7, 3.5, 4, 1.5), Qt::white);
+  } else {
+    const QPointF play[] = {{6, 4.5}, {12, 8}, {6, 11.5}};
+    painter.drawPolygon(play, 3);
+  }
+  return QIcon(mark);
 }
 
-void AddMediaPickers(const Style& style,
-                     const std::map<std::string, QWidget*, std::less<>>& boxes) {
-  for (const FieldRow& row : style.rows) {
-    if (row.kind != FieldKind::kPicture && row.kind != FieldKind::kMusic &&
-        row.kind != FieldKind::kVideo)
-      continue;
-    auto* field = qobject_cast<QLineEdit*>(boxes.at(row.Name()));
-    if (field == nullptr) continue;
-    // The button takes the right end of the box's place: nothing else on
-    // the window moves, so nothing can come to overlap.
-    QRect place = field->geometry();
-    const QRect button_place(place.right() - kButtonWidth + 1, place.top(), kButtonWidth,
-                             place.height());
-    place.setRight(button_place.left() - kGap - 1);
-    field->setGeometry(place);
-    auto* button = new QPushButton(QStringLiteral("选择文件…"), field->parentWidget());
-    button->setObjectName(QStringLiteral("Pick") + field->objectName());
-    button->setGeometry(button_place);
-    button->setFont(field->font());
-    button->setToolTip(row.kind == FieldKind::kPicture ? QStringLiteral("选择一张自己的图片上传")
-                       : row.kind == FieldKind::kMusic ? QStringLiteral("选择一首自己的音乐上传")
-                                                       : QStringLiteral("选择一段自己的视频上传"));
-    QWidget::setTabOrder(field, button);
-    const FieldKind kind = row.kind;
-    QObject::connect(button, &QPushButton::clicked, field,
-                     [field, kind] { PickMedia(field, kind); });
-  }
+// A small picture of the file itself, decoded no larger than it shows.
+QIcon Thumbnail(const QString& path) {
+  QImageReader reader(path);
+  reader.setAutoTransform(true);
+  const QSize full = reader.size();
+  if (full.isValid())
+    reader.setScaledSize(full.scaled(kMarkSize * 2, kMarkSize * 2, Qt::KeepAspectRatioByExpanding));
+  const QImage picture = reader.read();
+  if (picture.isNull()) return KindMark(FieldKind::kPicture);
+  constexpr int kSide = kMarkSize * 2;
+  QPixmap square = QPixmap::fromImage(
+      picture.copy((picture.width() - kSide) / 2, (picture.height() - kSide) / 2, kSide, kSide));
+  square.setDevicePixelRatio(2);
+  return QIcon(square);
 }
 
-void PickMedia(QLineEdit* field, FieldKind kind) {
-  QWidget* window = field->window();
-  const QString path =
-      Hooks().choose ? Hooks().choose(window, kind) : ChooseWithDialog(window, kind);
-  if (path.isEmpty()) return;
-
-  // By its bytes, never its name: a text renamed .jpg is no picture.
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return Warn(window, "无法读取这个文件！");
-  const QByteArray head = file.read(static_cast<qint64>(kMediaSniffBytes));
-  file.close();
-  const auto type = DetectMediaType(std::string_view(head.constData(), head.size()));
-  if (!type || type->kind != KindOf(kind)) return Warn(window, MessageForStatus(415));
-
-  std::string machine_id;
-  try {
-    machine_id = ConfiguredUploadServices().machine_id();
-  } catch (const std::exception&) {
-    return Warn(window, upload_text::kNoMachineId);
+// The field holds the address of the file `path`: it shows the file's
+// thumbnail or mark at its start, and its button the file's name, until the
+// address is changed by hand.
+void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path, const QString& address) {
+  const QString name = QFileInfo(path).fileName();
+  for (QAction* old : field->actions())
+    if (old->objectName() == QLatin1String(kChosenMark)) delete old;
+  auto* mark = field->addAction(kind == FieldKind::kPicture ? Thumbnail(path) : KindMark(kind),
+                                QLineEdit::LeadingPosition);
+  mark->setObjectName(QLatin1String(kChosenMark));
+  mark->setToolTip(QStringLiteral("本机文件：") + name);
+  field->setText(address);
+  field->setCursorPosition(0);
+  field->setToolTip(QStringLiteral("本机文件：") + name);
+  QPushButton* button =
+      field->parentWidget()->findChild<QPushButton*>(QStringLiteral("Pick") + field->objectName());
+  if (button != nullptr) {
+    button->setText(button->fontMetrics().elidedText(name, Qt::ElideMiddle, button->width() - 8));
+    button->setToolTip(name + QStringLiteral("（点击重新选择）"));
   }
+  // Typed over, the field no longer holds that file.
+  QObject::connect(field, &QLineEdit::textEdited, mark, [field, mark, button] {
+    field->setToolTip({});
+    if (button != nullptr) {
+      button->setText(QString::fromUtf8(kPickText));
+      button->setToolTip(button->property(kPickTip).toString());
+    }
+    mark->deleteLater();
+  });
+}
+
+// No answer, or a server that is busy or failing for now: trying the same
+// file again may well work. A refusal of the file itself would not.
+bool WorthRetrying(long status) {
+  return status == 0 || status == 429 || status >= 500;
+}
+
+// One choice of files on its way: each file fills its field in turn. Counts
+// as running while anything (a progress window, a retry question) still
+// holds it.
+struct Batch {
+  Batch() { ++running_uploads; }
+  ~Batch() { --running_uploads; }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+  QPointer<QWidget> window;
+  FieldKind kind = FieldKind::kPicture;
+  std::vector<std::pair<QPointer<QLineEdit>, QString>> files;
+  std::size_t next = 0;
+};
+
+// What goes to the server for one file, made once and sent again by "重试".
+struct Upload {
+  std::string path;
   QByteArray bytes;
-  if (kind == FieldKind::kPicture) {
-    if (const std::optional<QByteArray> scaled = ScaledPicture(path)) bytes = *scaled;
-  }
+  std::string machine_id;
+};
 
-  auto* progress =
-      new QProgressDialog(QStringLiteral("正在上传文件…"), QStringLiteral("取消"), 0, 1000, window);
+void SendNext(const std::shared_ptr<Batch>& batch);
+void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Upload>& upload);
+
+void AskRetry(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Upload>& upload,
+              long status) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"),
+                              Q(MessageForStatus(status)), QMessageBox::NoButton, batch->window);
+  box->setObjectName(QStringLiteral("MediaRetry"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  QPushButton* retry = box->addButton(QStringLiteral("重试"), QMessageBox::AcceptRole);
+  box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+  box->setDefaultButton(retry);
+  QObject::connect(box, &QMessageBox::buttonClicked, box,
+                   [batch, upload, retry](QAbstractButton* clicked) {
+                     if (clicked == retry) Send(batch, upload);
+                   });
+  box->open();
+}
+
+void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Upload>& upload) {
+  if (!batch->window) return;
+  QString text = QStringLiteral("正在上传文件…");
+  if (batch->files.size() > 1)
+    text = QStringLiteral("正在上传第 %1 个文件（共 %2 个）…")
+               .arg(batch->next + 1)
+               .arg(batch->files.size());
+  auto* progress = new QProgressDialog(text, QStringLiteral("取消"), 0, 1000, batch->window);
   progress->setObjectName(QStringLiteral("MediaProgress"));
   progress->setWindowTitle(QStringLiteral("上传文件"));
   progress->setWindowModality(Qt::WindowModal);
@@ -140,26 +247,23 @@ void PickMedia(QLineEdit* field, FieldKind kind) {
   auto* watcher = new QFutureWatcher<MediaUploadResult>(progress);
   QObject::connect(watcher, &QFutureWatcherBase::progressValueChanged, progress,
                    &QProgressDialog::setValue);
-  QPointer<QLineEdit> target(field);
   QObject::connect(watcher, &QFutureWatcherBase::finished, progress,
-                   [watcher, progress, target, window] {
+                   [watcher, progress, batch, upload] {
                      progress->close();
                      const MediaUploadResult result = watcher->result();
-                     if (result.cancelled) return;
-                     if (!result.ok()) return Warn(window, MessageForStatus(result.status));
-                     if (target) {
-                       target->setText(QString::fromStdString(result.text));
-                       target->setCursorPosition(0);
+                     if (result.cancelled || !batch->window) return;
+                     if (result.ok()) {
+                       const auto& [field, path] = batch->files[batch->next];
+                       if (field) ShowChosenFile(field, batch->kind, path, Q(result.text));
+                       ++batch->next;
+                       return SendNext(batch);
                      }
+                     if (WorthRetrying(result.status))
+                       return AskRetry(batch, upload, result.status);
+                     Warn(batch->window, MessageForStatus(result.status));
                    });
   // Handed over as RunInBackground does: a pointer through Qt's hands, read
   // after the hand-over.
-  struct Upload {
-    std::string path;
-    QByteArray bytes;
-    std::string machine_id;
-  };
-  auto upload = std::make_shared<const Upload>(Upload{path.toStdString(), bytes, machine_id});
   HandOver(upload.get());
   watcher->setFuture(QtConcurrent::run([cancel, upload](QPromise<MediaUploadResult>& promise) {
     TakeOver(upload.get());
@@ -173,6 +277,111 @@ void PickMedia(QLineEdit* field, FieldKind kind) {
                                     return !*cancel;
                                   }));
   }));
+}
+
+// Checks and prepares the batch's next file and sends it; a file that is
+// refused ends the batch, with the reason.
+void SendNext(const std::shared_ptr<Batch>& batch) {
+  QWidget* window = batch->window;
+  if (window == nullptr || batch->next >= batch->files.size()) return;
+  const QString& path = batch->files[batch->next].second;
+
+  // By its bytes, never its name: a text renamed .jpg is no picture.
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return Warn(window, "无法读取这个文件！");
+  const QByteArray head = file.read(static_cast<qint64>(kMediaSniffBytes));
+  file.close();
+  const auto type = DetectMediaType(std::string_view(head.constData(), head.size()));
+  if (!type || type->kind != KindOf(batch->kind)) return Warn(window, MessageForStatus(415));
+
+  auto upload = std::make_shared<Upload>();
+  try {
+    upload->machine_id = ConfiguredUploadServices().machine_id();
+  } catch (const std::exception&) {
+    return Warn(window, upload_text::kNoMachineId);
+  }
+  upload->path = path.toStdString();
+  if (batch->kind == FieldKind::kPicture) {
+    if (const std::optional<QByteArray> scaled = ScaledPicture(path)) upload->bytes = *scaled;
+  }
+  Send(batch, upload);
+}
+
+}  // namespace
+
+int MediaUploadsRunning() {
+  return running_uploads;
+}
+
+void SetMediaPickHooks(MediaPickHooks hooks) {
+  Hooks() = std::move(hooks);
+}
+
+void AddMediaPickers(const Style& style,
+                     const std::map<std::string, QWidget*, std::less<>>& boxes) {
+  const auto is_media = [](FieldKind kind) {
+    return kind == FieldKind::kPicture || kind == FieldKind::kMusic || kind == FieldKind::kVideo;
+  };
+  for (std::size_t r = 0; r < style.rows.size(); ++r) {
+    const FieldRow& row = style.rows[r];
+    if (!is_media(row.kind)) continue;
+    auto* field = qobject_cast<QLineEdit*>(boxes.at(row.Name()));
+    if (field == nullptr) continue;
+    // The album this field belongs to: the run of picture rows around it.
+    std::size_t first = r;
+    while (first > 0 && style.rows[first - 1].kind == FieldKind::kPicture &&
+           row.kind == FieldKind::kPicture)
+      --first;
+    std::size_t end = r + 1;
+    while (end < style.rows.size() && style.rows[end].kind == FieldKind::kPicture &&
+           row.kind == FieldKind::kPicture)
+      ++end;
+    const bool album = end - first > 1;
+    std::vector<QLineEdit*> fields = {field};
+    if (album) {
+      for (std::size_t after = r + 1; after < end; ++after)
+        if (auto* next = qobject_cast<QLineEdit*>(boxes.at(style.rows[after].Name())))
+          fields.push_back(next);
+    }
+
+    // The button takes the right end of the box's place: nothing else on
+    // the window moves, so nothing can come to overlap.
+    QRect place = field->geometry();
+    const QRect button_place(place.right() - kButtonWidth + 1, place.top(), kButtonWidth,
+                             place.height());
+    place.setRight(button_place.left() - kGap - 1);
+    field->setGeometry(place);
+    auto* button = new QPushButton(QString::fromUtf8(kPickText), field->parentWidget());
+    button->setObjectName(QStringLiteral("Pick") + field->objectName());
+    button->setGeometry(button_place);
+    button->setFont(field->font());
+    button->setToolTip(row.kind == FieldKind::kPicture
+                           ? (album ? QStringLiteral("选择自己的图片上传，可一次选多张依次填入")
+                                    : QStringLiteral("选择一张自己的图片上传"))
+                       : row.kind == FieldKind::kMusic ? QStringLiteral("选择一首自己的音乐上传")
+                                                       : QStringLiteral("选择一段自己的视频上传"));
+    button->setProperty(kPickTip, button->toolTip());
+    QWidget::setTabOrder(field, button);
+    const FieldKind kind = row.kind;
+    QObject::connect(button, &QPushButton::clicked, field,
+                     [fields, kind] { PickMedia(fields, kind); });
+  }
+}
+
+void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind) {
+  if (fields.empty()) return;
+  QWidget* window = fields.front()->window();
+  const QStringList chosen = Choose(window, kind, fields.size() > 1);
+  if (chosen.isEmpty()) return;
+  LastFolder() = QFileInfo(chosen.back()).absolutePath();
+
+  auto batch = std::make_shared<Batch>();
+  batch->window = window;
+  batch->kind = kind;
+  // More files than fields: the rest have no place and are left out.
+  for (qsizetype i = 0; i < chosen.size() && static_cast<std::size_t>(i) < fields.size(); ++i)
+    batch->files.emplace_back(fields[static_cast<std::size_t>(i)], chosen[i]);
+  SendNext(batch);
 }
 
 }  // namespace heartpage

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "pages/styles.h"
 
@@ -14,22 +16,33 @@ class QWidget;
 // file of their own, the program checks its type by its bytes, makes a
 // picture light for phones, sends it to the publishing server off the
 // window's thread (a progress bar with a cancel button meanwhile) and puts
-// its public address into the field.
+// its public address into the field, which then shows what the file is (its
+// name, and a thumbnail of a picture or a mark for music and video). An
+// upload that fails for want of an answer offers "重试".
 namespace heartpage {
 
 struct MediaPickHooks {
   // The file the user chose for a field of `kind`; empty when none.
   std::function<QString(QWidget* parent, FieldKind kind)> choose;
+  // The files chosen at once for an album's field; unset, `choose` picks one.
+  std::function<QStringList(QWidget* parent, FieldKind kind)> choose_several;
 };
 // Replaces how files are chosen (tests choose without a dialog); an empty
 // hook restores the file dialog.
 void SetMediaPickHooks(MediaPickHooks hooks);
 
 // Makes room at the right end of each such box of `boxes` (by field name)
-// for its button, named "Pick" + the field's name, e.g. "PickText1(7)".
+// for its button, named "Pick" + the field's name, e.g. "PickText1(7)". A
+// run of picture fields (an album) takes several files at once: the first
+// fills the field whose button was pressed, the rest the fields after it.
 void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, std::less<>>& boxes);
 
-// The button's work for `field`, a box of `kind`.
-void PickMedia(QLineEdit* field, FieldKind kind);
+// The button's work for `fields`: the first is the box whose button was
+// pressed, the others the album's boxes after it (none outside an album).
+void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind);
+
+// How many choices of files are still on their way to the server, waiting
+// for a retry included: ending the program now would lose them.
+int MediaUploadsRunning();
 
 }  // namespace heartpage
