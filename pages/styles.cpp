@@ -280,6 +280,32 @@ Style Style8() {
 
 }  // namespace
 
+std::string_view FieldKindName(FieldKind kind) {
+  switch (kind) {
+    case FieldKind::kText:
+      return "text";
+    case FieldKind::kMarkup:
+      return "markup";
+    case FieldKind::kPicture:
+      return "picture";
+    case FieldKind::kMusic:
+      return "music";
+    case FieldKind::kVideo:
+      return "video";
+    case FieldKind::kYear:
+      return "year";
+    case FieldKind::kMonth0:
+      return "month0";
+    case FieldKind::kDay:
+      return "day";
+    case FieldKind::kColour:
+      return "colour";
+    case FieldKind::kAddress:
+      return "address";
+  }
+  return "text";
+}
+
 std::string FieldRow::Name() const {
   return control + "(" + std::to_string(index) + ")";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The eight page styles as data: which field fills which placeholder, in the
@@ -26,6 +27,10 @@ enum class FieldKind {
   kColour,   // CSS colour, "#RGB" or "#RRGGBB" (the "#" may be left out)
   kAddress,  // any other web address, e.g. where a click on a picture leads
 };
+
+// "text", "markup", "picture", "music", "video", "year", "month0", "day",
+// "colour" or "address": the kind as the command line lists it.
+std::string_view FieldKindName(FieldKind kind);
 
 struct FieldRow {
   std::string control;       // control array of the editor window, e.g. "Text1"

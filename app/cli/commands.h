@@ -7,6 +7,7 @@ namespace heartpage::cli {
 
 // Each command takes the arguments after its name and answers the exit status.
 int Build(const std::vector<std::string>& args);
+int Fields(const std::vector<std::string>& args);
 int Preview(const std::vector<std::string>& args);
 int Encode(const std::vector<std::string>& args);
 int Decode(const std::vector<std::string>& args);

@@ -13,6 +13,8 @@ constexpr std::string_view kUsage =
     "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--strict]\n"
     "        build style N (1 to 8) from its defaults and the given fields and write\n"
     "        the page as the preview file holds it (GBK) to FILE or standard output\n"
+    "  fields --style N\n"
+    "        list style N's fields: the name --set takes, what it holds, its caption\n"
     "  preview --style N [--set ...] [--check] [--phone] [--strict]\n"
     "        build the page and show it in the browser for five seconds; with\n"
     "        --phone inside a phone-sized frame (390 x 844)\n"
@@ -46,11 +48,17 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"build", heartpage::cli::Build},          {"preview", heartpage::cli::Preview},
-    {"encode", heartpage::cli::Encode},        {"decode", heartpage::cli::Decode},
-    {"machine-id", heartpage::cli::MachineId}, {"publish", heartpage::cli::Publish},
-    {"settings", heartpage::cli::Settings},    {"qr", heartpage::cli::Qr},
-    {"upload", heartpage::cli::UploadFile},    {"unpublish", heartpage::cli::Unpublish},
+    {"build", heartpage::cli::Build},
+    {"fields", heartpage::cli::Fields},
+    {"preview", heartpage::cli::Preview},
+    {"encode", heartpage::cli::Encode},
+    {"decode", heartpage::cli::Decode},
+    {"machine-id", heartpage::cli::MachineId},
+    {"publish", heartpage::cli::Publish},
+    {"settings", heartpage::cli::Settings},
+    {"qr", heartpage::cli::Qr},
+    {"upload", heartpage::cli::UploadFile},
+    {"unpublish", heartpage::cli::Unpublish},
     {"release", heartpage::cli::Release},
 };
 
