@@ -41,7 +41,15 @@ bool PageScanner::LooksAt(std::string_view text) const {
 }
 
 Placement PageScanner::At(std::size_t offset) {
-  while (pos_ < offset && pos_ < page_.size()) Step();
+  while (pos_ < offset && pos_ < page_.size()) {
+    // Text between tags is most of a page, and the values written into it:
+    // nothing but a "<" changes anything there.
+    if (mode_ == Mode::kData) {
+      pos_ = std::min(page_.find('<', pos_), offset);
+      if (pos_ == offset) break;
+    }
+    Step();
+  }
   return Current();
 }
 
