@@ -18,14 +18,23 @@ struct TagRule {
 };
 
 constexpr TagRule kTags[] = {
-    {"br", true, {}},      {"hr", true, {}},
-    {"b", false, {}},      {"i", false, {}},
-    {"u", false, {}},      {"s", false, {}},
-    {"em", false, {}},     {"strong", false, {}},
-    {"small", false, {}},  {"big", false, {}},
-    {"sub", false, {}},    {"sup", false, {}},
-    {"span", false, {}},   {"div", false, {"align"}},
-    {"center", false, {}}, {"font", false, {"color", "size", "face"}},
+    {"br", true, {}},
+    {"hr", true, {}},
+    {"b", false, {}},
+    {"i", false, {}},
+    {"u", false, {}},
+    {"s", false, {}},
+    {"em", false, {}},
+    {"strong", false, {}},
+    {"small", false, {}},
+    {"big", false, {}},
+    {"sub", false, {}},
+    {"sup", false, {}},
+    {"span", false, {}},
+    {"p", false, {"align"}},
+    {"div", false, {"align"}},
+    {"center", false, {}},
+    {"font", false, {"color", "size", "face"}},
 };
 
 // Properties that only format text; nothing that places a box over the page
@@ -261,6 +270,14 @@ void AppendEscaped(std::string& out, char c) {
   }
 }
 
+// Closes the open tags until `keep` are left.
+void CloseDownTo(std::string& out, std::vector<std::string>& open, std::size_t keep) {
+  while (open.size() > keep) {
+    out.append("</").append(open.back()).append(">");
+    open.pop_back();
+  }
+}
+
 }  // namespace
 
 CleanMarkup SanitizeMarkup(std::string_view text) {
@@ -302,12 +319,15 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
       // open inside it; without one it is dropped.
       const auto match = std::find(open.rbegin(), open.rend(), tag->name);
       if (match == open.rend()) continue;
-      const std::size_t keep = static_cast<std::size_t>(open.rend() - match) - 1;
-      while (open.size() > keep) {
-        out.append("</").append(open.back()).append(">");
-        open.pop_back();
-      }
+      CloseDownTo(out, open, static_cast<std::size_t>(open.rend() - match) - 1);
       continue;
+    }
+    // A block inside a paragraph ends the paragraph, as browsers read it; so
+    // do the written tags, and the closing tags written later match.
+    if (tag->name == "p" || tag->name == "div" || tag->name == "center" || tag->name == "hr") {
+      const auto paragraph = std::find(open.rbegin(), open.rend(), std::string("p"));
+      if (paragraph != open.rend())
+        CloseDownTo(out, open, static_cast<std::size_t>(open.rend() - paragraph) - 1);
     }
     out.append("<").append(tag->name);
     for (const auto& [name, value] : tag->attributes) {
@@ -321,10 +341,7 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
     result.holds_markup = true;
     if (!rule->is_void) open.push_back(tag->name);
   }
-  while (!open.empty()) {
-    out.append("</").append(open.back()).append(">");
-    open.pop_back();
-  }
+  CloseDownTo(out, open, 0);
   return result;
 }
 

@@ -17,14 +17,15 @@ struct CleanMarkup {
 };
 
 // Keeps <br>, <hr>, <b>, <i>, <u>, <s>, <em>, <strong>, <small>, <big>,
-// <sub>, <sup>, <span>, <div>, <center> and <font> with the attributes
-// color, size and face (font), align (div) and style (all but br), whose
-// declarations are kept only for formatting properties and plain values (no
-// url( or any other function but the colour ones). Tags are written again in
-// one form, tags left open are closed at the end, a closing tag without its
-// opening one is dropped, and nesting deeper than 32 is shown as text. Every
-// other "<", ">" and "&" (except a character reference) is escaped. Line
-// ends are kept as they are.
+// <sub>, <sup>, <span>, <p>, <div>, <center> and <font> with the attributes
+// color, size and face (font), align (p, div) and style (all but the void
+// ones), whose declarations are kept only for formatting properties and plain
+// values (no url( or any other function but the colour ones). Tags are
+// written again in one form; tags left open are closed at the end (a block
+// closes an open paragraph first, as browsers do); a closing tag without its
+// opening one is dropped; nesting deeper than 32 is shown as text. Every
+// other "<", ">" and "&" (except a character reference) is escaped. Line ends
+// are kept as they are.
 CleanMarkup SanitizeMarkup(std::string_view text);
 
 }  // namespace heartpage

@@ -32,9 +32,10 @@ TEST(SanitizeMarkup, KeepsFormattingAndDisarmsTheRest) {
       {"&nbsp;&#23435;&#x1F496;&amp &lt", "&nbsp;&#23435;&#x1F496;&amp;amp &amp;lt"},
       {"a > b\r\nc", "a &gt; b\r\nc"},
       {"</div></div>x", "x"},
+      {"<p align=center>a<p>b<div>c</div></p>", "<p align=\"center\">a</p><p>b</p><div>c</div>"},
   };
   for (const auto& c : kCases) EXPECT_EQ(SanitizeMarkup(c.in).html, c.out) << c.in;
-  EXPECT_FALSE(SanitizeMarkup("<p>x</p> & <script>").holds_markup);
+  EXPECT_FALSE(SanitizeMarkup("<q>x</q> & <script>").holds_markup);
   EXPECT_TRUE(SanitizeMarkup("x<br>").holds_markup);
 }
 
