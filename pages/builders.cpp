@@ -79,9 +79,14 @@ void Substitute(std::string& page, const FieldRow& row, const std::string& value
 // for that value's place, which the scanner reads from the page as it is.
 std::string BuildPage(int number, const FieldSource& fields) {
   const Style& style = GetStyle(number);
-  std::string page;
-  if (style.has_check && fields.Checked()) page = FloatingPictureTemplate();
-  page += StyleTemplate(number);
+  std::string page(StyleTemplate(number));
+  // The floating picture closes the body: in front of the doctype it would
+  // put the page in quirks mode and push the charset past the part of the
+  // page a browser reads for it.
+  if (style.has_check && fields.Checked()) {
+    const std::size_t end = page.rfind("</body>");
+    page.insert(end == std::string::npos ? page.size() : end, FloatingPictureTemplate());
+  }
   std::string scratch;
   for (const FieldRow& row : style.rows)
     Substitute(page, row, Meant(row, fields.Value(row.Name())), scratch);

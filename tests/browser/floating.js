@@ -3,7 +3,10 @@
 import assert from 'node:assert/strict';
 
 async function position(page) {
-  return page.locator('#floatPicture').evaluate((e) => ({ x: e.offsetLeft, y: e.offsetTop }));
+  return page.locator('#floatPicture').evaluate((e) => {
+    const box = e.getBoundingClientRect();
+    return { x: box.left + scrollX, y: box.top + scrollY };
+  });
 }
 
 export async function checkFloatingPicture(page, viewport) {

@@ -161,6 +161,14 @@ export async function openPage(browser, server, address, viewport,
           window.__longTasks.push({ start: entry.startTime, duration: entry.duration });
       }).observe({ type: 'longtask', buffered: true });
     } catch (e) { /* no long-task observer: nothing recorded */ }
+    // Layout shifts that the visitor did not cause (the page's cumulative
+    // layout shift, without the browser's session windows: the sum of all).
+    window.__layoutShift = 0;
+    try {
+      new PerformanceObserver((list) => {
+        for (const entry of list.getEntries()) if (!entry.hadRecentInput) window.__layoutShift += entry.value;
+      }).observe({ type: 'layout-shift', buffered: true });
+    } catch (e) { /* no layout-shift observer: nothing recorded */ }
   });
   if (withoutCanvas) await context.addInitScript(() => { HTMLCanvasElement.prototype.getContext = undefined; });
   if (clock) await context.clock.install();
@@ -174,7 +182,12 @@ export async function openPage(browser, server, address, viewport,
       problems.push(`console error: ${message.text()} (${message.location().url || 'page'})`);
   });
   page.on('pageerror', (error) => problems.push(`uncaught: ${error.message}`));
-  page.on('dialog', (dialog) => dialog.dismiss().catch(() => {}));
+  // A dialog stops the page (and its music) until the visitor answers it:
+  // pages say what they have to say in the page itself.
+  page.on('dialog', (dialog) => {
+    problems.push(`dialog: ${dialog.message()}`);
+    dialog.dismiss().catch(() => {});
+  });
   const toHost = (url) => new URL(url).host === server.host;
   page.on('requestfailed', (request) => {
     if (!toHost(request.url())) return;
@@ -203,7 +216,8 @@ export async function openPage(browser, server, address, viewport,
 // Opens the page on the real clock for `ms`, with `act` run after the load
 // event, and records its first-load figures and its long tasks after the
 // first second (for the report; timing is not asserted). Answers both, after
-// asserting that nothing went wrong.
+// asserting that nothing went wrong and that nothing on the page moved
+// under the visitor's eyes (layout shifts below 0.1 in all).
 export async function measure(browser, server, address, viewport, name, { ms = 4000, act } = {}) {
   const { context, page, problems, requests } = await openPage(browser, server, address, viewport);
   try {
@@ -211,12 +225,15 @@ export async function measure(browser, server, address, viewport, name, { ms = 4
     if (act) await act(page);
     await page.waitForTimeout(ms);
     const longTasks = await longTasksAfterFirstSecond(page);
+    const layoutShift = await page.evaluate(() => window.__layoutShift);
     recordFigures(`${name}-${viewport.name}`, {
       ...load,
       longTasksOver50ms: longTasks.length,
       longestTaskMs: Math.round(Math.max(0, ...longTasks.map((t) => t.duration))),
+      layoutShift: Number(layoutShift.toFixed(3)),
     });
     assertClean(problems);
+    assert.ok(layoutShift < 0.1, `${name} at ${viewport.name} size: layout shifts of ${layoutShift.toFixed(3)} in all`);
     return { load, longTasks };
   } finally {
     await context.close();
@@ -226,6 +243,14 @@ export async function measure(browser, server, address, viewport, name, { ms = 4
 // Fails with every problem seen so far, one per line.
 export function assertClean(problems) {
   assert.deepEqual(problems, [], problems.join('\n'));
+}
+
+// Right-clicks at (x, y) and answers the note that the page shows for it.
+export async function rightClickNote(page, x, y) {
+  await page.mouse.click(x, y, { button: 'right' });
+  const note = page.locator('#note.shown');
+  await note.waitFor();
+  return note.innerText();
 }
 
 // Waits until `text` stands, visible, in the page's rendered text.

@@ -4,7 +4,7 @@
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  fixedCovering, musicPlaying, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText,
+  fixedCovering, musicPlaying, rightClickNote, screenshot, sharedSetUp, soundsPlaying, viewports, waitForText,
 } from './harness.js';
 
 const texts = ['To find out the inside beauty of yourself', '我爱你，这是个不能说的秘密',
@@ -94,9 +94,7 @@ describe('style 1', () => {
         assert.equal(await soundsPlaying(page), 1);
 
         // The right-click message, and no text selection.
-        const dialog = page.waitForEvent('dialog');
-        await page.locator('#beauty').dispatchEvent('contextmenu');
-        assert.equal((await dialog).message(), '我爱你');
+        assert.equal(await rightClickNote(page, viewport.width / 2, 40), '我爱你');
         assert.equal(await page.evaluate(() => getComputedStyle(document.body).userSelect), 'none');
         await page.mouse.move(viewport.width / 2 - 40, 300);
         await page.clock.runFor(500);

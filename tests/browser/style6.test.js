@@ -6,7 +6,7 @@ import { mkdtempSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { promisify } from 'node:util';
-import { musicPlaying, screenshot, sharedSetUp, viewports, waitForText } from './harness.js';
+import { musicPlaying, rightClickNote, screenshot, sharedSetUp, viewports, waitForText } from './harness.js';
 
 const yaw = (page) => page.locator('#screen').evaluate((c) => Number(c.dataset.yaw));
 const focus = (page) => page.locator('#screen').evaluate((c) => c.dataset.focus);
@@ -46,8 +46,6 @@ describe('style 6', () => {
       });
 
       await site.visit(address, viewport, async ({ page, requests }) => {
-        const dialogs = [];
-        page.on('dialog', (dialog) => dialogs.push(dialog.message()));
         assert.equal(await page.evaluate(() => document.title), '风格6--3D相册');
         await waitForText(page, '谨以此页来纪念我们之间的爱');
         await waitForText(page, '思雨，我们约好 这个世界一起逛 ......by:子墨');
@@ -89,9 +87,7 @@ describe('style 6', () => {
         await screenshot(page, `style6-${viewport.name}-turned`);
 
         // The right-click message; the hidden music starts on the first interaction.
-        await page.mouse.click(10, 10, { button: 'right' });
-        await page.waitForTimeout(200);
-        assert.deepEqual(dialogs, ['向全世界宣布我爱你！']);
+        assert.equal(await rightClickNote(page, 10, 10), '向全世界宣布我爱你！');
         assert.ok(await musicPlaying(page), 'the clicks above should have started the music');
         const audio = page.locator('audio');
         assert.deepEqual(await audio.evaluate((a) => [a.loop, a.src, getComputedStyle(a).display]),

@@ -8,7 +8,10 @@
   "use strict";
   $.fn.snow = function (options) {
     var settings = $.extend({ minSize: 10, maxSize: 20, newOn: 500, flakeColor: "#FFFFFF" }, options);
-    var template = $('<div class="snowflake">&#10052;</div>');
+    // Visitors who asked for less motion see no snow at all.
+    if (window.matchMedia && window.matchMedia("(prefers-reduced-motion: reduce)").matches) return { stop: function () {} };
+    // Decoration only: screen readers never read the flakes out.
+    var template = $('<div class="snowflake" aria-hidden="true">&#10052;</div>');
     var timer = setInterval(function () {
       var width = document.documentElement.clientWidth, height = window.innerHeight;
       var size = settings.minSize + Math.random() * (settings.maxSize - settings.minSize);

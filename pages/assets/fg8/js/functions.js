@@ -8,6 +8,23 @@
 
   var TIMEOUT = 5000, SPEED = 1000, BOUNCE = 800;
 
+  // The slider plugin moves the slides by their `top`; for the slides that
+  // becomes a transform, which moves them on the screen without laying the
+  // page out again, so the page never shifts under the visitor's eyes.
+  var plainTop = $.cssHooks.top;
+  $.cssHooks.top = {
+    get: function (elem, computed, extra) {
+      if ($(elem).hasClass("slide")) return (elem.slideTop || 0) + "px";
+      return plainTop && plainTop.get ? plainTop.get.call(plainTop, elem, computed, extra) : undefined;
+    },
+    set: function (elem, value) {
+      if (!$(elem).hasClass("slide")) return value;
+      elem.slideTop = parseFloat(value) || 0;
+      elem.style.transform = "translateY(" + elem.slideTop + "px)";
+      return undefined;
+    }
+  };
+
   function middleText(index) {
     var list = global.middleTexts || [];
     return index < list.length ? list[index] : "";

@@ -1,0 +1,82 @@
+// What every style owes a visitor on any screen: a page in standards mode,
+// marked Chinese, that the visitor may zoom, and that a long unbroken word
+// never pushes sideways out of the screen.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { sharedSetUp } from './harness.js';
+
+const site = sharedSetUp();
+
+// Fields that each style shows as words: names first, then a line or two.
+const wordFields = {
+  1: ['Text1(1)', 'Text1(3)', 'Text1(9)'],
+  2: ['Text1(1)', 'Text1(3)', 'Text1(5)'],
+  3: ['Text1(14)', 'Text1(15)', 'Text1(0)'],
+  4: ['Text8(0)', 'Text8(10)'],
+  5: ['Text11(7)', 'Text11(16)', 'Text11(0)'],
+  6: ['Text7(14)', 'Text7(15)'],
+  7: ['Text1(0)', 'Text1(1)', 'Text1(2)'],
+  8: ['Text1(2)', 'Text1(3)', 'Text1(4)'],
+};
+const longWord = 'Huang'.repeat(15);
+
+const screens = [
+  { name: 'small phone', width: 360, height: 640, isMobile: true, hasTouch: true },
+  { name: 'phone on its side', width: 844, height: 390, isMobile: true, hasTouch: true },
+];
+
+// Every word that stands, wholly or in part, outside the window's width,
+// and how far the page scrolls sideways.
+function sideways() {
+  const outside = [];
+  const range = document.createRange();
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  while (walker.nextNode()) {
+    const node = walker.currentNode;
+    // Symbols alone (falling snowflakes) are no words.
+    if (!/[\p{L}\p{N}]/u.test(node.nodeValue) || ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(node.parentElement?.tagName))
+      continue;
+    range.selectNodeContents(node);
+    for (const r of range.getClientRects()) {
+      if (r.width > 0 && (r.left < -1 || r.right > innerWidth + 1)) {
+        outside.push(`"${node.nodeValue.trim().slice(0, 16)}" from ${Math.round(r.left)} to ${Math.round(r.right)}`);
+        break;
+      }
+    }
+  }
+  return { scroll: document.documentElement.scrollWidth - document.documentElement.clientWidth, outside };
+}
+
+test('every style, also with the floating picture: standards mode, lang zh-CN, zoomable, long words wrap', async () => {
+  const pages = [];
+  for (let style = 1; style <= 8; ++style) {
+    const set = Object.fromEntries(wordFields[style].map((field) => [field, longWord]));
+    pages.push({ style, address: await site.publish(style, { set }) });
+    if (style === 2 || style === 3)
+      pages.push({ style: `${style} with the picture`, address: await site.publish(style, { set, check: true }) });
+  }
+  const faults = [];
+  for (const { style, address } of pages) {
+    for (const screen of screens) {
+      await site.visit(address, screen, { clock: true }, async ({ page }) => {
+        // Long enough for every style's typing and first turns.
+        await page.clock.runFor(30000);
+        const found = await page.evaluate(() => ({
+          mode: document.compatMode,
+          lang: document.documentElement.lang,
+          viewport: document.querySelector('meta[name=viewport]')?.content,
+        }));
+        const at = `style ${style} at ${screen.width} × ${screen.height}`;
+        if (found.mode !== 'CSS1Compat') faults.push(`${at}: quirks mode`);
+        if (found.lang !== 'zh-CN') faults.push(`${at}: lang "${found.lang}"`);
+        if (/user-scalable\s*=\s*(no|0)|maximum-scale\s*=\s*1(\.0*)?\b/.test(found.viewport))
+          faults.push(`${at}: no zooming (${found.viewport})`);
+        const { scroll, outside } = await page.evaluate(sideways);
+        if (scroll > 0) faults.push(`${at}: scrolls ${scroll} px sideways`);
+        for (const word of outside) faults.push(`${at}: ${word}`);
+      });
+    }
+  }
+  if (process.env.H2DEBUG) console.log(faults.join('\n'));
+  assert.deepEqual(faults, []);
+});
