@@ -77,6 +77,5 @@ test('every style, also with the floating picture: standards mode, lang zh-CN, z
       });
     }
   }
-  if (process.env.H2DEBUG) console.log(faults.join('\n'));
   assert.deepEqual(faults, []);
 });

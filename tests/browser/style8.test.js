@@ -153,4 +153,23 @@ describe('style 8', () => {
       });
     });
   }
+
+  test('a phone on its side: finger-sized controls, the greeting is the sender\'s, a long heading shrinks the picture',
+    async () => {
+      const long = '我们一起走过的每一个春夏秋冬都是我这辈子最珍贵的回忆，'.repeat(3);
+      const address = await site.publish(8, { set: { 'Text1(2)': '小宝 我想你', 'Text1(3)': long } });
+      const side = { name: 'phone on its side', width: 844, height: 390, isMobile: true, hasTouch: true };
+      await site.visit(address, side, { clock: true }, async ({ page }) => {
+        assert.equal(await sideText(page), '小宝 我想你');
+        for (const box of await page.locator('#pager a, #nav .arrow').evaluateAll((all) =>
+          all.map((a) => a.getBoundingClientRect()).map((r) => [Math.round(r.width), Math.round(r.height)])))
+          assert.ok(box[0] >= 44 && box[1] >= 44, `a control of ${box}`);
+        // The heading's last line and the picture's foot stay inside the slide.
+        const [heading, picture, slideBox] = await page.evaluate(() => ['#slide1 h2', '#slide1 img', '#slide1']
+          .map((s) => document.querySelector(s).getBoundingClientRect()).map((r) => [r.top, r.bottom]));
+        assert.ok(heading[1] <= picture[0] && picture[1] <= slideBox[1] + 1,
+          `heading ${heading}, picture ${picture}, slide ${slideBox}`);
+        await screenshot(page, 'style8-side');
+      });
+    });
 });

@@ -30,9 +30,20 @@
     return index < list.length ? list[index] : "";
   }
 
+  // The greeting in the side box before the first change is the sender's
+  // own first line of the first slide (the words before its first break).
+  function greeting() {
+    var heading = document.querySelector("#slide1 h2"), text = "";
+    if (!heading) return "";
+    for (var node = heading.firstChild; node && node.nodeName !== "BR"; node = node.nextSibling) text += node.textContent;
+    return $.trim(text);
+  }
+
   $(function () {
     var $slider = $("#slider");
     var ready = false;
+    var first = greeting();
+    if (first) $("#sideText").text(first);
     // The slide shown and when the slider started, for whoever inspects the page.
     $("body").attr("data-slide", "1").attr("data-changes", "0").attr("data-started", String(Date.now()));
     if (!$.fn.cycle) return;
@@ -40,7 +51,8 @@
     $slider.cycle({
       fx: "scrollVert",
       speed: SPEED,
-      timeout: TIMEOUT,
+      // Visitors who asked for less motion move the slides themselves.
+      timeout: global.matchMedia && global.matchMedia("(prefers-reduced-motion: reduce)").matches ? 0 : TIMEOUT,
       easing: "easeInOutCubic",
       next: "#down",
       prev: "#up",
