@@ -25,7 +25,7 @@ struct MediaPickHooks {
   // The file the user chose for a field of `kind`; empty when none.
   std::function<QString(QWidget* parent, FieldKind kind)> choose;
   // The files chosen at once for an album's field; unset, `choose` picks one.
-  std::function<QStringList(QWidget* parent, FieldKind kind)> choose_several;
+  std::function<QStringList(QWidget* parent, FieldKind kind)> choose_several = {};
 };
 // Replaces how files are chosen (tests choose without a dialog); an empty
 // hook restores the file dialog.

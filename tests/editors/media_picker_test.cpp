@@ -1,0 +1,152 @@
+// Files of the sender's own beside the editors' address fields, against the
+// test program's heartpage-server (see gui_support.h): several photos at
+// once into an album, what a field shows of its file, and "重试" after an
+// upload that got no answer.
+#include "editors/media_picker.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <cstdlib>
+
+#include "editors/draft_store.h"
+#include "editors/editor_window.h"
+#include "editors/editors.h"
+#include "protocol/host.h"
+#include "tests/support/gui_support.h"
+
+namespace heartpage {
+namespace {
+
+QString Q(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+class MediaPickerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDraftFolder(Q(drafts.path().string()));
+    services.machine_id = "picker-machine";
+    services.Install();
+  }
+  void TearDown() override {
+    testing::CloseAllWindows();
+    SetMediaPickHooks({});
+    SetUploadServices({});
+    SetDraftFolder({});
+  }
+
+  // A picture of `size` in a file of its own.
+  QString Picture(const std::string& name, QSize size) {
+    QImage picture(size, QImage::Format_RGB32);
+    picture.fill(QColor(40, 120, 200));
+    const QString path = Q((directory.path() / name).string());
+    EXPECT_TRUE(picture.save(path));
+    return path;
+  }
+
+  template <typename T>
+  T* Wait(QWidget* window, const char* name) {
+    T* found = nullptr;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return (found = window->findChild<T*>(name)); }, 30'000))
+        << name;
+    return found;
+  }
+
+  testing::TempDir directory;
+  testing::TempDir drafts;
+  testing::RecordingServices services;
+};
+
+QAction* ChosenMark(QLineEdit* field) {
+  for (QAction* action : field->actions())
+    if (action->objectName() == "ChosenFile") return action;
+  return nullptr;
+}
+
+// Three photos chosen at the album's third picture fill it and the next two
+// in the order chosen; each field then shows its file until typed over.
+TEST_F(MediaPickerTest, AnAlbumTakesSeveralPhotosInOrderAndEachFieldShowsItsFile) {
+  const std::vector<QSize> sizes = {{30, 40}, {40, 30}, {50, 50}};
+  QStringList files;
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    files << Picture("p" + std::to_string(i) + ".png", sizes[i]);
+  SetMediaPickHooks({nullptr, [&](QWidget*, FieldKind) { return files; }});
+  EditorWindow* editor = ShowEditor(6);
+  const QString untouched = editor->findChild<QLineEdit*>("Text7(5)")->text();
+  editor->findChild<QPushButton*>("PickText7(2)")->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 60'000));
+
+  for (int i = 0; i < 3; ++i) {
+    auto* field = editor->findChild<QLineEdit*>(QStringLiteral("Text7(%1)").arg(i + 2));
+    ASSERT_TRUE(field->text().startsWith(Q(PublishingOrigin() + "/media/"))) << i;
+    const std::string sent = testing::Fetch(field->text().toStdString());
+    EXPECT_EQ(QImage::fromData(QByteArray(sent.data(), static_cast<qsizetype>(sent.size()))).size(),
+              sizes[static_cast<std::size_t>(i)])
+        << i;
+    ASSERT_NE(ChosenMark(field), nullptr) << i;
+    EXPECT_TRUE(field->toolTip().endsWith(QStringLiteral("p%1.png").arg(i))) << i;
+  }
+  EXPECT_EQ(editor->findChild<QLineEdit*>("Text7(5)")->text(), untouched);
+  auto* button = editor->findChild<QPushButton*>("PickText7(2)");
+  EXPECT_EQ(button->text(), "p0.png");
+
+  auto* first = editor->findChild<QLineEdit*>("Text7(2)");
+  QTest::keyClick(first, Qt::Key_X);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(ChosenMark(first), nullptr);
+  EXPECT_EQ(button->text(), "选择文件…");
+}
+
+// An upload that gets no answer ends with the network message, "重试" and
+// "取消"; "重试" sends the same bytes again, and once the server answers the
+// field takes the address. The program counts the upload as running
+// throughout, so that closing it would ask first.
+TEST_F(MediaPickerTest, AnUploadWithoutAnswerOffersRetryOfTheSameFile) {
+  const std::string server_host = std::getenv("HEARTPAGE_HOST");
+  testing::LoopbackListener hangs_up([](const std::string&) { return std::string(); });
+  setenv("HEARTPAGE_HOST", ("127.0.0.1:" + std::to_string(hangs_up.port())).c_str(), 1);
+  const QString photo = Picture("retry.png", {60, 20});
+  SetMediaPickHooks({[&](QWidget*, FieldKind) { return photo; }, nullptr});
+  EditorWindow* editor = ShowEditor(1);
+  auto* field = editor->findChild<QLineEdit*>("Text1(7)");
+  const QString before = field->text();
+  editor->findChild<QPushButton*>("PickText1(7)")->click();
+
+  auto* box = Wait<QMessageBox>(editor, "MediaRetry");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), "上传失败,请检查网络后重试!");
+  QStringList answers;
+  for (QAbstractButton* button : box->buttons()) answers << button->text();
+  answers.sort();
+  EXPECT_EQ(answers, QStringList({"取消", "重试"}));
+  EXPECT_EQ(MediaUploadsRunning(), 1);
+  EXPECT_EQ(field->text(), before);
+
+  const auto retry = [&](QMessageBox* asking) {
+    for (QAbstractButton* button : asking->buttons())
+      if (button->text() == "重试") button->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  };
+  retry(box);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hangs_up.Requests().size() == 2; }, 30'000));
+  const auto body = [](const std::string& request) {
+    return request.substr(request.find("\r\n\r\n") + 4);
+  };
+  EXPECT_TRUE(body(hangs_up.Requests()[0]) == body(hangs_up.Requests()[1]));
+
+  box = Wait<QMessageBox>(editor, "MediaRetry");
+  ASSERT_NE(box, nullptr);
+  setenv("HEARTPAGE_HOST", server_host.c_str(), 1);
+  retry(box);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 30'000));
+  EXPECT_TRUE(field->text().startsWith(Q(PublishingOrigin() + "/media/")));
+}
+
+}  // namespace
+}  // namespace heartpage
