@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QString>
@@ -448,9 +449,11 @@ void EditorWindow::UploadPage() {
   AfterChecks(&EditorWindow::ShowUpload);
 }
 
+// The dialog builds this window's page from its fields when the upload is
+// confirmed, and knows when the window has gone.
 void EditorWindow::ShowUpload() {
-  BuildStyle(style_, *this);
-  ShowUploadDialog();
+  ShowUploadDialog(EditorPageSource(
+      style_, [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
 }
 
 // Goes at once, a check still waiting included: its answer is for this

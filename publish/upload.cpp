@@ -5,6 +5,7 @@
 
 #include "protocol/host.h"
 #include "protocol/page_name.h"
+#include "publish/release_name.h"
 #include "publish/take_down.h"
 
 namespace heartpage {
@@ -40,6 +41,10 @@ int FilterNameKey(int code) {
   if (code == kBackspace) return code;
   if (!IsAsciiAlnum(code)) return 0;
   return code >= 'A' && code <= 'Z' ? code + ('a' - 'A') : code;
+}
+
+std::string upload_text::NameQuestion(std::string_view name) {
+  return "网页地址将是 " + PageAddress(name) + " ，确认使用这个名字吗？";
 }
 
 std::string NoteText() {
@@ -95,7 +100,8 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
 StatusKind KindOfStatus(std::string_view status) {
   if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
   if (status == upload_text::kUploaded || status == upload_text::kCopied ||
-      status == qr_text::kSaved || status == upload_text::kTakenDown)
+      status == qr_text::kSaved || status == upload_text::kTakenDown ||
+      status == upload_text::kReleased)
     return StatusKind::kSuccess;
   return StatusKind::kFailure;
 }

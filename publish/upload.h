@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,14 @@ inline constexpr std::string_view kUploadFailed = "上传失败,请检查网络�
 inline constexpr std::string_view kNoMachineId = "无法读取本机标识,不能上传!";
 // From the click on "确认上传" until the outcome.
 inline constexpr std::string_view kUploading = "正在上传…";
+// The editor that opened the dialog is gone, and no page of it was built.
+inline constexpr std::string_view kNoPage = "没有可上传的网页，请在编辑窗口中点击“上传网页”。";
+// The question before a new name is claimed: its whole address.
+std::string NameQuestion(std::string_view name);
+// Above the address box: the outcome of an upload in this opening, or the
+// page online now.
+inline constexpr std::string_view kAddressCaption = "您的专属页面网址为：";
+inline constexpr std::string_view kCurrentPageCaption = "当前网页：";
 }  // namespace upload_text
 
 // The texts about the address's QR code.
@@ -53,6 +62,9 @@ struct UploadServices {
   Poster post = PostToEndpoint;
   // The machine identifier; throws when it cannot be read.
   std::function<std::string()> machine_id;
+  // The name a machine owns and when its page was stored, for the dialog
+  // to say which page is online; std::nullopt when it cannot be asked.
+  std::function<std::optional<OwnedPage>(const std::string& machine_id)> owned_page = {};
 };
 
 struct UploadOutcome {

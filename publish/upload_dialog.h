@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
+#include <functional>
+#include <optional>
 
+#include "publish/page_source.h"
 #include "publish/upload.h"
 
 class QLabel;
@@ -11,19 +15,28 @@ class QPushButton;
 
 namespace heartpage {
 
+class PageSummaryPanel;
+
 // The upload dialog SCCT: the file name Text1, Command1 "确认上传", the status
-// label ts, the address box Text3 and Command2 "点击复制". What to send and
-// what to say is decided by Upload and CopyStatus; the dialog only binds them
-// to its controls, to the working page and to the owned name.
+// label ts, the address box Text3 and Command2 "点击复制". It publishes the
+// page of the editor that showed it last, built from that editor's fields
+// when the upload is confirmed, and shows above the name what that page is.
+// What to send and what to say is decided by Upload and CopyStatus; the
+// dialog only binds them to its controls and to the owned name.
 class UploadDialog : public QWidget {
   Q_OBJECT
 
  public:
   explicit UploadDialog(UploadServices services);
 
-  // Command1: uploads the page built last under the name in Text1, off the
-  // windows' thread; the outcome shows when it comes. Ignored while an
-  // upload of this dialog is still waiting for the server.
+  // The page to publish from now on; the summary shows it at once.
+  void SetSource(PageSource source);
+
+  // Command1: uploads the page under the name in Text1, off the windows'
+  // thread; the outcome shows when it comes. A name this machine does not
+  // own yet is first confirmed with its whole address (a window-modal box,
+  // "NameConfirm"), once per name. Ignored while an upload or a question of
+  // this dialog is still waiting.
   void Confirm();
   // Command2: copies the address to the clipboard.
   void Copy();
@@ -34,39 +47,76 @@ class UploadDialog : public QWidget {
   // confirmation (a window-modal box, "TakeDownConfirm"), then takes the
   // page down; the name stays owned.
   void AskTakeDown();
+  // Command4 "更换名字", shown while this machine owns a name: asks for
+  // confirmation ("ReleaseConfirm"), then gives the name up with its page,
+  // and the name box opens for another.
+  void AskChangeName();
 
   bool uploading() const { return uploading_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void Load();
   void ShowStatus(std::string_view text);
+  void ShowStatus(std::string_view text, StatusKind kind);
   void ShowAddress(const QString& address);
+  // The owned page's address, labelled as the page online now (not as the
+  // outcome of an upload), with when it was stored where known.
+  void ShowCurrentPage(const std::string& name);
+  void ShowStoredAt(const std::string& utc);
+  void FetchStoredAt(const std::string& name);
   void SetName(const QString& name);
+  void PasteName(const QString& text);
   void ShowNameMenu(const QPoint& global);
   void ShowQrCode(const std::string& address, const std::string& name);
   // The address it showed is gone (another machine's name, or taken down).
   void HideQrCode();
+  // Keeps the whole window on its screen after it grew.
+  void KeepOnScreen();
+  // Builds the page from the source now; falls back on the page last shown
+  // when the editor is gone.
+  std::optional<BuiltPage> BuildNow();
+  void RefreshSummary();
+  void Upload(const std::string& typed);
   void TakeDownNow();
+  void ReleaseNow();
   // The outcome of Confirm's upload, back from the server.
   void Finish(const UploadOutcome& outcome);
-  // Command3 is there while a name is owned.
+  // Commands 3 and 4 are there while a name is owned.
   void ShowOwned(bool owned);
+  // A window-modal question; `yes` or `no` runs as it is answered.
+  void Ask(const char* name, const QString& text, bool yes_by_default, std::function<void()> yes,
+           std::function<void()> no = {});
+  void Done();
 
   UploadServices services_;
+  PageSource source_;
+  std::optional<BuiltPage> built_;
+  PageSummaryPanel* summary_ = nullptr;
   QLineEdit* name_ = nullptr;
   QPushButton* confirm_ = nullptr;
   QPushButton* take_down_ = nullptr;
+  QPushButton* change_name_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* address_caption_ = nullptr;
+  QLabel* stored_at_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   QLabel* qr_ = nullptr;
   QPushButton* save_qr_ = nullptr;
   std::string qr_address_;
   std::string qr_name_;
+  // The new name the user confirmed with its address.
+  std::string confirmed_name_;
+  // The last press of "确认上传" by the mouse: a second one within the
+  // double-click time is the second half of a double click.
+  QElapsedTimer last_press_;
   bool uploading_ = false;
+  bool asking_ = false;
   bool close_pending_ = false;
 };
 
@@ -74,20 +124,18 @@ class UploadDialog : public QWidget {
 // machine's disk serial number.
 UploadServices DefaultUploadServices();
 
-// The services dialogs are created with now; the editors' file uploads use
-// its machine identifier too.
-const UploadServices& ConfiguredUploadServices();
-
 // Replaces the services of dialogs created from now on (the tests' servers
-// and machine identifiers); an empty poster or identifier keeps the default.
+// and machine identifiers); an empty poster, identifier or page lookup
+// keeps the default.
 void SetUploadServices(UploadServices services);
 // The services in force (those of SetUploadServices, else the defaults);
-// 扫码预览 uses them too.
+// 扫码预览 and the editors' file uploads use them too.
 const UploadServices& ConfiguredUploadServices();
 
-// Shows the one upload dialog: a new one (loaded from the owned name) when
-// none is open, else the open one with its present contents.
-UploadDialog* ShowUploadDialog();
+// Shows the one upload dialog for the page of `source`: a new one (loaded
+// from the owned name) when none is open, else the open one with its
+// present contents, now for this page.
+UploadDialog* ShowUploadDialog(PageSource source);
 
 // The open upload dialog, or nullptr.
 UploadDialog* OpenUploadDialog();

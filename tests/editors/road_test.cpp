@@ -104,6 +104,14 @@ QString Status(QWidget* dialog) {
   return dialog->findChild<QLabel*>("ts")->text();
 }
 
+// "确认上传", yes to the question about a new name, and the outcome.
+void ConfirmUpload(QWidget* dialog) {
+  dialog->findChild<QPushButton*>("Command1")->click();
+  if (auto* question = dialog->findChild<QMessageBox*>("NameConfirm"))
+    question->button(QMessageBox::Yes)->click();
+  ASSERT_TRUE(testing::Settle());
+}
+
 TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
   // Some first fields are addresses, which the typed text is not.
   testing::FindingsAnswerer findings;
@@ -136,7 +144,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_TRUE(name->isEnabled());
     QTest::keyClicks(name, "Road-" + QString::number(number) + "X");
     EXPECT_EQ(name->text(), "road" + QString::number(number) + "x");
-    testing::Press(dialog->findChild<QPushButton*>("Command1"));
+    ConfirmUpload(dialog);
 
     const std::string published = "road" + std::to_string(number) + "x";
     EXPECT_EQ(Status(dialog), "上传成功！");
@@ -164,7 +172,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText(),
               Q(PageAddress(published)));
     services.sent.clear();
-    testing::Press(dialog->findChild<QPushButton*>("Command1"));
+    ConfirmUpload(dialog);
     EXPECT_EQ(Status(dialog), "上传成功！");
     ASSERT_EQ(services.sent.size(), 1u);
     EXPECT_EQ(services.sent[0], PageStoreRequest(published, services.machine_id, GGCT::Get().FGN));
@@ -174,30 +182,48 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
   }
 }
 
-// Upload from FG3, preview from FG5 with the dialog open, then confirm: the
-// page built last is the one published.
-TEST_F(RoadTest, TheDialogSendsThePageBuiltLastByAnyEditor) {
+// The dialog publishes the page of the editor that showed it, built from its
+// fields at the click: FG3's, though FG5 previewed another meanwhile. Shown
+// by FG5's "上传网页", it says so and publishes FG5's in place of the page
+// online.
+TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-35";
   services.Install();
-  testing::Press(ShowEditor(3)->findChild<QPushButton*>("Command2"));
+  EditorWindow* three = ShowEditor(3);
+  testing::Press(three->findChild<QPushButton*>("Command2"));
   UploadDialog* dialog = OpenUploadDialog();
   ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageStyle")->text(), "风格3 · 心形树+漂浮图片");
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageFirstLine")->text(), "第一行：* Our Story");
+  EXPECT_FALSE(dialog->findChild<QWidget*>("ReplacesPage")->isVisibleTo(dialog));
   // Still the one dialog: showing it again keeps what it holds.
   QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "mixed35");
-  testing::Press(ShowEditor(3)->findChild<QPushButton*>("Command2"));
+  testing::Press(three->findChild<QPushButton*>("Command2"));
   EXPECT_EQ(OpenUploadDialog(), dialog);
   EXPECT_EQ(dialog->findChild<QLineEdit*>("Text1")->text(), "mixed35");
 
+  three->findChild<QLineEdit*>("Text1(13)")->setText("风格三的标题");
   EditorWindow* five = ShowEditor(5);
   five->findChild<QLineEdit*>("Text11(15)")->setText("风格五的标题");
   testing::Press(five->findChild<QPushButton*>("Command1"));
-  const std::string page = GGCT::Get().FGN;
-  EXPECT_NE(page.find("风格五的标题"), std::string::npos);
-
-  testing::Press(dialog->findChild<QPushButton*>("Command1"));
+  EXPECT_NE(GGCT::Get().FGN.find("风格五的标题"), std::string::npos);
+  ConfirmUpload(dialog);
   EXPECT_EQ(Status(dialog), "上传成功！");
-  EXPECT_EQ(testing::Fetch(PageAddress("mixed35")), ToGbk(page));
+  const std::string published = FromGbk(testing::Fetch(PageAddress("mixed35")));
+  EXPECT_NE(published.find("<title>风格三的标题</title>"), std::string::npos);
+  EXPECT_EQ(published.find("风格五的标题"), std::string::npos);
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageTitle")->text(), "标题：风格三的标题");
+
+  testing::Press(five->findChild<QPushButton*>("Command2"));
+  EXPECT_EQ(OpenUploadDialog(), dialog);
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageStyle")->text(), "风格5 · 打字特效+MV");
+  EXPECT_EQ(Status(dialog), "已换成风格5 · 打字特效+MV的网页");
+  EXPECT_TRUE(dialog->findChild<QWidget*>("ReplacesPage")->isVisibleTo(dialog));
+  ConfirmUpload(dialog);
+  EXPECT_EQ(Status(dialog), "上传成功！");
+  EXPECT_NE(FromGbk(testing::Fetch(PageAddress("mixed35"))).find("<title>风格五的标题</title>"),
+            std::string::npos);
 }
 
 // 扫码预览: the page built from the editor is stored at a temporary address of
@@ -327,7 +353,7 @@ TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
   testing::Press(editor->findChild<QPushButton*>("Command2"));
   UploadDialog* dialog = OpenUploadDialog();
   QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "roadmedia");
-  testing::Press(dialog->findChild<QPushButton*>("Command1"));
+  ConfirmUpload(dialog);
   ASSERT_EQ(Status(dialog), "上传成功！");
   EXPECT_NE(FromGbk(testing::Fetch(PageAddress("roadmedia"))).find(picture->text().toStdString()),
             std::string::npos);

@@ -8,6 +8,7 @@
 #include <QAbstractTextDocumentLayout>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -30,6 +31,7 @@
 #include "controls/qt_translations.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
+#include "publish/page_source.h"
 #include "tests/support/gui_support.h"
 #include "tests/support/loopback_listener.h"
 #include "text/gbk.h"
@@ -46,7 +48,6 @@ class UploadDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
     GGCT::Get().ZCYN.clear();
-    GGCT::Get().FGN = kPage;
     services.machine_id = "dialog-machine-" + std::to_string(++machines);
     services.Install();
   }
@@ -57,7 +58,7 @@ class UploadDialogTest : public ::testing::Test {
   }
 
   UploadDialog* Open() {
-    dialog = ShowUploadDialog();
+    dialog = ShowUploadDialog(FixedPageSource(3, std::string(kPage), "第一行"));
     name = dialog->findChild<QLineEdit*>("Text1");
     address = dialog->findChild<QPlainTextEdit*>("Text3");
     return dialog;
@@ -67,7 +68,20 @@ class UploadDialogTest : public ::testing::Test {
     Click();
     Settle();
   }
-  void Click() { dialog->findChild<QPushButton*>("Command1")->click(); }
+  // Clicks "确认上传" and says yes to the question about a new name.
+  void Click() {
+    dialog->findChild<QPushButton*>("Command1")->click();
+    Answer("NameConfirm", QMessageBox::Yes);
+  }
+  // Answers the dialog's question `name`, when it asks one; its text.
+  QString Answer(const char* box_name, QMessageBox::StandardButton button) {
+    auto* box = dialog->findChild<QMessageBox*>(box_name);
+    if (box == nullptr) return {};
+    const QString text = box->text();
+    box->button(button)->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return text;
+  }
   // Until the request running in the background has its answer on the window.
   void Settle() {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->uploading(); }, 20'000));
@@ -117,9 +131,12 @@ TEST_F(UploadDialogTest, ItsControlsStandWhereDesigned) {
             "文件名只能为字母或数字，不能是中文或带有标点符号！");
   EXPECT_TRUE(Status().isEmpty());
   EXPECT_TRUE(name->isEnabled());
-  EXPECT_EQ(ShowUploadDialog(), dialog) << "one dialog at a time";
+  EXPECT_EQ(ShowUploadDialog(FixedPageSource(3, std::string(kPage))), dialog)
+      << "one dialog at a time";
 }
 
+// Typed or pasted, the box keeps letters and digits (capitals small) and
+// drops the rest, and answers the editing keys people expect.
 TEST_F(UploadDialogTest, TheNameBoxTakesSmallLettersAndDigitsOnly) {
   Open();
   QTest::keyClicks(name, "Ab-1 .Z_9");
@@ -129,37 +146,79 @@ TEST_F(UploadDialogTest, TheNameBoxTakesSmallLettersAndDigitsOnly) {
   QTest::keyClick(name, Qt::Key_Home);
   QTest::keyClick(name, Qt::Key_Delete);
   EXPECT_EQ(name->text(), "b1z");
+  QTest::keyClick(name, Qt::Key_End);
+  QTest::keyClick(name, 'Q');
+  EXPECT_EQ(name->text(), "b1zq");
   // A character from an input method, and a committed composition.
   QKeyEvent chinese(QEvent::KeyPress, 0, Qt::NoModifier, QStringLiteral("中"));
   QApplication::sendEvent(name, &chinese);
   QInputMethodEvent composed;
   composed.setCommitString(QStringLiteral("文"));
   QApplication::sendEvent(name, &composed);
-  EXPECT_EQ(name->text(), "b1z");
+  EXPECT_EQ(name->text(), "b1zq");
+
+  QTest::keyClick(name, Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(name->selectedText(), "b1zq");
+  QTest::keyClick(name, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(QGuiApplication::clipboard()->text(), "b1zq");
+  QGuiApplication::clipboard()->setText(QStringLiteral(" Love-520 名字!\t"));
+  QTest::keyClick(name, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(name->text(), "love520");
+  QTest::keyClick(name, Qt::Key_Home);
+  QTest::keyClick(name, Qt::Key_Insert, Qt::ShiftModifier);
+  EXPECT_EQ(name->text(), "love520love520");
+  EXPECT_EQ(name->cursorPosition(), 7);
+
   name->clear();
   QTest::keyClicks(name, QString(35, 'q'));
   EXPECT_EQ(name->text(), QString(30, 'q'));
 }
 
-TEST_F(UploadDialogTest, ANameIsNeededAndAPastedNameIsCheckedBeforeSending) {
+// A new name is claimed only after its whole address is shown and
+// confirmed: Escape goes back to the name, Enter confirms, and the same name
+// is not asked about again.
+TEST_F(UploadDialogTest, ANameIsNeededAndANewNameIsConfirmedWithItsAddress) {
   Open();
   Confirm();
   EXPECT_EQ(Status(), "文件名不能为空！");
-  for (const char* pasted : {"ab-c", "a b", "名字", "x'--"}) {
-    name->setText(QString::fromUtf8(pasted));
-    Confirm();
-    EXPECT_EQ(Status(), "文件名只能为字母或数字，不能是中文或带有标点符号！") << pasted;
-  }
+  EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
+
+  QTest::keyClicks(name, "Sure1");
+  dialog->findChild<QPushButton*>("Command1")->click();
+  auto* box = dialog->findChild<QMessageBox*>("NameConfirm");
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->text(), QString::fromStdString("网页地址将是 " + PageAddress("sure1") +
+                                                " ，确认使用这个名字吗？"));
+  EXPECT_TRUE(box->isModal());
+  dialog->findChild<QPushButton*>("Command1")->click();  // ignored while it asks
+  QTest::keyClick(box, Qt::Key_Escape);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
   EXPECT_TRUE(services.sent.empty());
+  EXPECT_EQ(dialog->focusWidget(), name);
   ExpectNothingPublished();
 
-  // Pasted capitals are what the key filter would have made them.
-  name->setText("PastedCaps");
+  // The server refuses the claim: the name the user confirmed is not asked
+  // about again.
+  ClaimElsewhere("sure1");
+  dialog->findChild<QPushButton*>("Command1")->click();
+  box = dialog->findChild<QMessageBox*>("NameConfirm");
+  ASSERT_NE(box, nullptr);
+  QTest::keyClick(box, Qt::Key_Return);
+  Settle();
+  EXPECT_EQ(Status(), "文件名已存在！");
+  dialog->findChild<QPushButton*>("Command1")->click();
+  EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
+  Settle();
+  EXPECT_EQ(Status(), "文件名已存在！");
+
+  name->setText("Sure2");
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_EQ(StatusColour(), QColor(0, 0x80, 0));
-  EXPECT_EQ(name->text(), "pastedcaps");
-  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("pastedcaps")));
+  EXPECT_EQ(name->text(), "sure2");
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("sure2")));
+  EXPECT_EQ(testing::Fetch(PageAddress("sure2")), ToGbk(kPage));
 }
 
 TEST_F(UploadDialogTest, ATakenNameIsRefusedWhateverItsCase) {
@@ -204,6 +263,14 @@ TEST_F(UploadDialogTest, AServerThatIsDownIsNeverReportedAsSuccess) {
   ExpectNothingPublished();
   Copy();
   EXPECT_EQ(Status(), "需要上传成功后,您才能复制专属网址喔!请先去上传网页吧!");
+
+  // An owned name's address beside the failure is the page from before.
+  GGCT::Get().ZCYN = "down2";
+  Reopen();
+  Confirm();
+  EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("down2")));
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(3)")->text(), "当前网页：");
 }
 
 TEST_F(UploadDialogTest, AStoreUnderAnotherMachinesNameIsRefusedAndFreesTheBox) {
@@ -267,6 +334,50 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
+}
+
+// A mistyped name is given up, after a question naming what goes with it,
+// and another is claimed; the old one is anyone's again.
+TEST_F(UploadDialogTest, AMistypedNameIsReleasedAndANewOneClaimed) {
+  Open();
+  auto* change = dialog->findChild<QPushButton*>("Command4");
+  EXPECT_EQ(change->text(), "更换名字");
+  EXPECT_FALSE(change->isVisibleTo(dialog));
+  QTest::keyClicks(name, "mistpyed1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  EXPECT_TRUE(change->isVisibleTo(dialog));
+  for (const char* other : {"Command2", "Command3"})
+    EXPECT_FALSE(change->geometry().intersects(dialog->findChild<QPushButton*>(other)->geometry()))
+        << other;
+
+  services.sent.clear();
+  change->click();
+  EXPECT_EQ(Answer("ReleaseConfirm", QMessageBox::No),
+            QString::fromStdString("更换名字将放弃“mistpyed1”：当前网页会被删除，" +
+                                   PageAddress("mistpyed1") +
+                                   " 将无法打开，这个名字也可能被别人使用。确定要更换吗？"));
+  EXPECT_TRUE(services.sent.empty());
+  change->click();
+  Answer("ReleaseConfirm", QMessageBox::Yes);
+  Settle();
+  EXPECT_EQ(services.sent,
+            std::vector<std::string>{ReleaseRequest("mistpyed1", services.machine_id)});
+  EXPECT_EQ(Status(), "原名字已放弃，请输入新的文件名。");
+  EXPECT_EQ(GGCT::Get().ZCYN, "");
+  EXPECT_TRUE(name->isEnabled());
+  EXPECT_EQ(name->selectedText(), "mistpyed1");
+  EXPECT_TRUE(address->toPlainText().isEmpty());
+  EXPECT_FALSE(change->isVisibleTo(dialog));
+  EXPECT_FALSE(dialog->findChild<QLabel*>("QrCode")->isVisibleTo(dialog));
+  EXPECT_EQ(testing::Fetch(PageAddress("mistpyed1")), "<failed>");
+
+  QTest::keyClicks(name, "mistyped1");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(GGCT::Get().ZCYN, "mistyped1");
+  EXPECT_EQ(FetchOwnedName(services.machine_id), "mistyped1");
+  EXPECT_TRUE(PostToEndpoint(NameClaimRequest("someone-else", "mistpyed1")).ok);
 }
 
 // An earlier upload of this machine claimed the name and its store failed:
@@ -451,12 +562,23 @@ TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(PageAddress("copy1")));
   EXPECT_TRUE(QGuiApplication::clipboard()->text().endsWith("/Test/copy1"));
 
-  // Reopened, the owned name's address is there to copy at once.
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(3)")->text(), "您的专属页面网址为：");
+
+  // Reopened, the owned name's address is there to copy at once, as the page
+  // online now and since when, not as the outcome of an upload.
   QGuiApplication::clipboard()->setText("untouched");
   Reopen();
   EXPECT_EQ(name->text(), "copy1");
   EXPECT_FALSE(name->isEnabled());
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("copy1")));
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(3)")->text(), "当前网页：");
+  EXPECT_TRUE(Status().isEmpty());
+  auto* stored_at = dialog->findChild<QLabel*>("StoredAt");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !stored_at->text().isEmpty(); }));
+  EXPECT_TRUE(stored_at->text().startsWith("发布于 " +
+                                           QDateTime::currentDateTime().toString("yyyy-MM-dd ")))
+      << stored_at->text().toStdString();
+  EXPECT_TRUE(dialog->findChild<QWidget*>("ReplacesPage")->isVisibleTo(dialog));
   Copy();
   EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
   EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(PageAddress("copy1")));
@@ -481,6 +603,9 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
 
   QTest::keyClicks(name, "enter1");
   QTest::keyClick(name, Qt::Key_Return);
+  auto* question = dialog->findChild<QMessageBox*>("NameConfirm");
+  ASSERT_NE(question, nullptr);
+  QTest::keyClick(question, Qt::Key_Return);
   Settle();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_EQ(GGCT::Get().ZCYN, "enter1");
@@ -490,11 +615,32 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
   QTest::keyClick(confirm, Qt::Key_Return);
   Settle();
   EXPECT_EQ(services.sent.size(), sent + 1) << "a store under the owned name";
+
+  // A double click stores once, however quick the first store.
+  const int interval = QApplication::doubleClickInterval();
+  QApplication::setDoubleClickInterval(60'000);
+  const QPoint middle = confirm->rect().center();
+  for (const QEvent::Type type :
+       {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+        QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+    QMouseEvent event(type, middle, confirm->mapToGlobal(middle), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(confirm, &event);
+    Settle();
+  }
+  QApplication::setDoubleClickInterval(interval);
+  EXPECT_EQ(services.sent.size(), sent + 2);
+
+  // Escape closes the dialog.
+  QTest::keyClick(dialog, Qt::Key_Escape);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(OpenUploadDialog(), nullptr);
 }
 
-// Qt's own texts read Chinese, and the name box's menu names no key that
-// the box refuses.
-TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuNamesNoKeys) {
+// Qt's own texts read Chinese, and the name box's menu pastes through the
+// name rule's filter, as the keys do.
+TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuPastesWhatTheRuleAllows) {
   ASSERT_TRUE(InstallQtChineseTranslations());
   QMessageBox box(QMessageBox::Information, "提示", "x", QMessageBox::Ok);
   EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
@@ -509,12 +655,15 @@ TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuNamesNoKeys) {
   for (QAction* action : menu->actions()) {
     if (action->isSeparator()) continue;
     texts << action->text();
-    EXPECT_FALSE(action->text().contains('\t')) << action->text().toStdString();
-    EXPECT_TRUE(action->shortcut().isEmpty()) << action->text().toStdString();
     EXPECT_EQ(action->menu(), nullptr);
   }
   EXPECT_TRUE(texts.join(' ').contains("粘贴")) << texts.join(' ').toStdString();
   EXPECT_FALSE(texts.join(' ').contains("Paste"));
+  QGuiApplication::clipboard()->setText(QStringLiteral("http://x/Test/Menu-1"));
+  auto* paste = menu->findChild<QAction*>("edit-paste");
+  ASSERT_NE(paste, nullptr);
+  paste->trigger();
+  EXPECT_EQ(name->text(), "httpxtestmenu1");
   menu->close();
 }
 

@@ -1,0 +1,98 @@
+#include "publish/page_source.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "pages/builders.h"
+#include "pages/styles.h"
+
+namespace heartpage {
+namespace {
+
+// As the gallery's tiles name the styles: the names the user chose from.
+constexpr std::array<std::string_view, 8> kStyleNames = {
+    "文字+MV效果", "心形+图片飘浮", "心形树+漂浮图片", "文本切换效果",
+    "打字特效+MV", "3D画册效果",    "阿狸心形表白",    "数字时钟效果"};
+
+std::string_view Trimmed(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const std::size_t start = text.find_first_not_of(kBlanks);
+  if (start == std::string_view::npos) return {};
+  return text.substr(start, text.find_last_not_of(kBlanks) - start + 1);
+}
+
+// The characters outside tags; a "<" without its ">" is kept as text.
+std::string WithoutMarkup(std::string_view text) {
+  std::string plain;
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t close = text[i] == '<' ? text.find('>', i) : std::string_view::npos;
+    if (close != std::string_view::npos) {
+      plain += ' ';
+      i = close + 1;
+    } else {
+      plain += text[i++];
+    }
+  }
+  return plain;
+}
+
+bool IsTitle(const FieldRow& row) {
+  return row.key == "浏览器标题" || row.caption.find("网站标题") != std::string::npos ||
+         row.caption == "标题";
+}
+
+}  // namespace
+
+PageSource EditorPageSource(int style, std::function<const FieldSource*()> fields) {
+  return {
+      style, [style, fields = std::move(fields)]() -> std::optional<BuiltPage> {
+        const FieldSource* source = fields();
+        if (source == nullptr) return std::nullopt;
+        // The builder keeps the page as the page built last, as every
+        // builder of the windows does.
+        return BuiltPage{BuildStyle(style, *source), FirstMessageLine(GetStyle(style), *source)};
+      }};
+}
+
+PageSource FixedPageSource(int style, std::string page, std::string first_line) {
+  return {style, [built = BuiltPage{std::move(page), std::move(first_line)}] {
+            return std::optional<BuiltPage>(built);
+          }};
+}
+
+std::string StyleDisplayName(int style) {
+  std::string name = "风格" + std::to_string(style);
+  if (style >= 1 && style <= static_cast<int>(kStyleNames.size()))
+    name += " · " + std::string(kStyleNames[static_cast<std::size_t>(style - 1)]);
+  return name;
+}
+
+std::string PageTitle(std::string_view page) {
+  const std::size_t open = page.find("<title>");
+  if (open == std::string_view::npos) return {};
+  const std::size_t start = open + std::string_view("<title>").size();
+  const std::size_t end = page.find("</title>", start);
+  if (end == std::string_view::npos) return {};
+  return std::string(Trimmed(page.substr(start, end - start)));
+}
+
+std::string FirstMessageLine(const Style& style, const FieldSource& fields) {
+  std::vector<const FieldRow*> rows;
+  for (const FieldRow& row : style.rows) rows.push_back(&row);
+  std::ranges::stable_sort(rows, {}, &FieldRow::index);
+  for (const FieldRow* row : rows) {
+    if (row->kind != FieldKind::kText || IsTitle(*row)) continue;
+    const std::string plain = WithoutMarkup(fields.Value(row->Name()));
+    std::string_view rest = plain;
+    while (!rest.empty()) {
+      const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.size());
+      const std::string_view line = Trimmed(rest.substr(0, end));
+      if (!line.empty()) return std::string(line);
+      rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+  }
+  return {};
+}
+
+}  // namespace heartpage

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "publish/upload.h"
+
+// "更换名字" in the upload dialog, without its window: the name this machine
+// owns is given up on the server, its page with it, so that another can be
+// chosen (a mistyped one, say).
+namespace heartpage {
+
+namespace upload_text {
+inline constexpr std::string_view kChangeName = "更换名字";
+inline constexpr std::string_view kReleased = "原名字已放弃，请输入新的文件名。";
+inline constexpr std::string_view kReleaseFailed = "更换失败,请检查网络后重试!";
+}  // namespace upload_text
+
+// The question before: what goes, and that the name is then anyone's.
+std::string ReleaseQuestion(std::string_view name);
+
+struct ReleaseOutcome {
+  bool released = false;  // this machine owns no name afterwards
+  std::string status;     // for the status label
+};
+
+// Asks the server to release `name` under this machine's identifier. A name
+// the server does not know (404) is owned no more either: it reads as
+// released.
+ReleaseOutcome ReleaseName(std::string_view name, const UploadServices& services);
+
+}  // namespace heartpage

@@ -1,0 +1,319 @@
+// The upload dialog's name box, address, QR code and status.
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include "controls/chinese_font.h"
+#include "publish/qr_image.h"
+#include "publish/upload_dialog.h"
+#include "publish/upload_dialog_parts.h"
+
+namespace heartpage {
+namespace upload_dialog {
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+                 const QFont& font) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setFont(font);
+  label->setAlignment(Qt::AlignCenter);
+  label->setGeometry(geometry);
+  return label;
+}
+
+void WidenToText(QLabel* label, int window_width) {
+  const QSize wanted = label->sizeHint();
+  QRect geometry = label->geometry();
+  if (wanted.height() > geometry.height()) geometry.setHeight(wanted.height());
+  if (wanted.width() > geometry.width()) {
+    const int centre = geometry.center().x();
+    const int width = std::min(wanted.width(), window_width);
+    geometry.setLeft(std::clamp(centre - width / 2, 0, window_width - width));
+    geometry.setWidth(width);
+  }
+  label->setGeometry(geometry);
+}
+
+QPlainTextEdit* MakeAddressBox(QWidget* parent, const QFont& font) {
+  auto* address = new QPlainTextEdit(parent);
+  address->setObjectName(QStringLiteral("Text3"));
+  address->setGeometry(PxRect(3000, 3000, 4215, 495));
+  address->setFont(font);
+  // Shown for copying, not for editing: what is copied is what was published.
+  address->setReadOnly(true);
+  address->setWordWrapMode(QTextOption::WrapAnywhere);
+  address->document()->setDocumentMargin(1);
+  address->setFocusPolicy(Qt::ClickFocus);
+  address->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  address->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  QPalette palette = address->palette();
+  palette.setColor(QPalette::Base, QColor(0xE0, 0xE0, 0xE0));
+  address->setPalette(palette);
+  return address;
+}
+
+QString FilteredName(const QString& text) {
+  QString name;
+  for (const QChar c : text) {
+    const char16_t code = c.unicode();
+    if ((code >= '0' && code <= '9') || (code >= 'a' && code <= 'z')) name += c;
+    if (code >= 'A' && code <= 'Z') name += QChar(code + ('a' - 'A'));
+  }
+  return name;
+}
+
+QValidator::State NameValidator::validate(QString& input, int& position) const {
+  const QString before = input.left(position);
+  input = FilteredName(input).left(static_cast<int>(kMaxPageNameLength));
+  position =
+      std::min(static_cast<int>(FilteredName(before).size()), static_cast<int>(input.size()));
+  return Acceptable;
+}
+
+}  // namespace upload_dialog
+
+namespace {
+
+using upload_dialog::kDesignedHeight;
+using upload_dialog::kDesignedWidth;
+using upload_dialog::Q;
+
+// About this many pixels square, quiet zone included: large enough for a
+// phone held at arm's length to read off the screen.
+constexpr int kQrPixels = 176;
+// Below the code, and the least a code is shrunk to where the screen is
+// small: still readable by a phone close up.
+constexpr int kQrMargin = Px(600) / 2;
+constexpr int kSmallestQrPixels = 96;
+
+}  // namespace
+
+// The locked box shows the whole name: a long one in a smaller size.
+void UploadDialog::SetName(const QString& name) {
+  name_->setText(name);
+  QFont font = QApplication::font();
+  const int room = name_->width() - 8;
+  for (double points = std::max(font.pointSizeF(), 9.0); points > 6; points -= 0.5) {
+    font.setPointSizeF(points);
+    if (QFontMetrics(font).horizontalAdvance(name) <= room) break;
+  }
+  name_->setFont(font);
+  name_->setCursorPosition(0);
+}
+
+// A paste keeps what the name rule allows, whatever else the copied text
+// held (a whole address, spaces around it).
+void UploadDialog::PasteName(const QString& text) {
+  name_->insert(upload_dialog::FilteredName(text));
+}
+
+// Nothing in the menu types a control character; its paste filters as the
+// keys' does.
+void UploadDialog::ShowNameMenu(const QPoint& global) {
+  QMenu* menu = name_->createStandardContextMenu();
+  menu->setObjectName(QStringLiteral("Text1Menu"));
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  // Known by the key it names; without it, the box's own paste still
+  // passes the filter, only cut short to the box's length first.
+  const QString paste_key = QKeySequence(QKeySequence::Paste).toString(QKeySequence::NativeText);
+  for (QAction* action : menu->actions()) {
+    if (action->menu() != nullptr) {
+      menu->removeAction(action);
+    } else if (action->text().section(QLatin1Char('\t'), 1) == paste_key) {
+      action->setObjectName(QStringLiteral("edit-paste"));
+      disconnect(action, &QAction::triggered, nullptr, nullptr);
+      connect(action, &QAction::triggered, this,
+              [this] { PasteName(QGuiApplication::clipboard()->text()); });
+    }
+  }
+  menu->popup(global);
+}
+
+bool UploadDialog::eventFilter(QObject* watched, QEvent* event) {
+  // A double click on "确认上传" is one click: its second press, which the
+  // system sends before the double click itself, would otherwise start a
+  // second upload once a quick first one is done.
+  if (watched == confirm_) {
+    if (event->type() == QEvent::MouseButtonDblClick) return true;
+    if (event->type() != QEvent::MouseButtonPress) return false;
+    const bool second =
+        last_press_.isValid() && last_press_.elapsed() < QApplication::doubleClickInterval();
+    last_press_.start();
+    return second;
+  }
+  if (watched != name_) return QWidget::eventFilter(watched, event);
+  if (event->type() == QEvent::InputMethod) return true;
+  if (event->type() == QEvent::ContextMenu) {
+    ShowNameMenu(static_cast<QContextMenuEvent*>(event)->globalPos());
+    return true;
+  }
+  if (event->type() != QEvent::KeyPress) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  // Enter confirms, as clicking "确认上传" would.
+  if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+    confirm_->click();
+    return true;
+  }
+  if (key->matches(QKeySequence::Paste)) {
+    PasteName(QGuiApplication::clipboard()->text());
+    return true;
+  }
+  // Everything else is the box's own: editing keys as everywhere, and
+  // characters through the name rule's filter.
+  return false;
+}
+
+// A long host and name do not fit the box in its designed font: the address
+// wraps over two lines first, the box growing towards the copy button if two
+// lines need it, and only then the font shrinks.
+void UploadDialog::ShowAddress(const QString& address) {
+  const QRect designed = PxRect(3000, 3000, 4215, 495);
+  const int room_below = PxRect(5160, 3720, 0, 0).top() - 4;  // above "点击复制"
+  // From the frame, not the viewport: the dialog may not have been shown yet.
+  const int chrome =
+      2 * address_->frameWidth() + 2 * static_cast<int>(address_->document()->documentMargin());
+  const int width = designed.width() - chrome;
+  QFont font = address_->font();
+  int height = designed.height();
+  for (double points = 12; points >= 6; points -= 0.5) {
+    font.setPointSizeF(points);
+    const QFontMetrics metrics(font);
+    QTextLayout layout(address, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    int lines = 0;
+    while (true) {
+      QTextLine line = layout.createLine();
+      if (!line.isValid()) break;
+      line.setLineWidth(width);
+      ++lines;
+    }
+    layout.endLayout();
+    // A line of the box takes a pixel more than the font's spacing, rounded.
+    const int needed = lines * (metrics.lineSpacing() + 1) + chrome + 1;
+    if (lines == 1 && needed <= designed.height()) break;
+    if (lines <= 2 && needed <= room_below - designed.top()) {
+      height = std::max(designed.height(), needed);
+      break;
+    }
+  }
+  address_->setGeometry(designed.left(), designed.top(), designed.width(), height);
+  address_->setFont(font);
+  address_->setPlainText(address);
+}
+
+// The window grows downwards to make room; nothing designed moves. On a
+// small screen (a large scale) the code shrinks rather than push the window
+// past the screen's bottom.
+void UploadDialog::ShowQrCode(const std::string& address, const std::string& name) {
+  const std::optional<QrCode> code = QrCode::Encode(address);
+  if (!code) return;
+  qr_address_ = address;
+  qr_name_ = name;
+  int pixels = kQrPixels;
+  if (const QScreen* shown_on = screen()) {
+    const int frame = isVisible() ? frameGeometry().height() - height() : 0;
+    pixels =
+        std::clamp(shown_on->availableGeometry().height() - frame - kDesignedHeight - kQrMargin,
+                   kSmallestQrPixels, kQrPixels);
+  }
+  const QImage image = QrImage(*code, QrScaleFor(*code, pixels));
+  qr_->setPixmap(QPixmap::fromImage(image));
+  const int top = kDesignedHeight;
+  qr_->setGeometry(Px(600), top, image.width(), image.height());
+  const QRect copy = PxRect(5160, 3720, 2055, 495);
+  save_qr_->setGeometry(copy.left(), top + (image.height() - copy.height()) / 2, copy.width(),
+                        copy.height());
+  qr_->show();
+  save_qr_->show();
+  setFixedSize(kDesignedWidth, top + image.height() + kQrMargin);
+  KeepOnScreen();
+}
+
+void UploadDialog::KeepOnScreen() {
+  const QScreen* shown_on = screen();
+  if (!isVisible() || shown_on == nullptr) return;
+  const QRect available = shown_on->availableGeometry();
+  QRect frame = frameGeometry();
+  // The frame grows with the window only once the system has seen the new
+  // size: count the growth here.
+  frame.setHeight(frame.height() - geometry().height() + height());
+  if (frame.bottom() > available.bottom()) frame.moveBottom(available.bottom());
+  if (frame.top() < available.top()) frame.moveTop(available.top());
+  move(frame.topLeft());
+}
+
+void UploadDialog::HideQrCode() {
+  qr_->hide();
+  save_qr_->hide();
+  qr_address_.clear();
+  setFixedSize(kDesignedWidth, kDesignedHeight);
+}
+
+void UploadDialog::SaveQrCode() {
+  if (qr_address_.empty()) return;
+  // Not the platform's own dialog: one look everywhere, and one the tests can
+  // answer. Opened without blocking, like everything else here.
+  auto* chooser = new QFileDialog(this, QStringLiteral("保存二维码"), QString(),
+                                  QStringLiteral("PNG 图片 (*.png)"));
+  chooser->setObjectName(QStringLiteral("SaveQrCodeDialog"));
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  chooser->setOption(QFileDialog::DontUseNativeDialog);
+  chooser->setAcceptMode(QFileDialog::AcceptSave);
+  chooser->setDefaultSuffix(QStringLiteral("png"));
+  chooser->selectFile(Q(qr_name_ + ".png"));
+  const std::string address = qr_address_;
+  connect(chooser, &QFileDialog::fileSelected, this, [this, address](const QString& file) {
+    ShowStatus(SaveQrPng(address, file, 4 * kQrPixels) ? qr_text::kSaved : qr_text::kNotSaved);
+  });
+  chooser->open();
+}
+
+void UploadDialog::Copy() {
+  const std::string address = address_->toPlainText().toStdString();
+  if (!address.empty()) {
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->clear();
+    clipboard->setText(Q(address));
+  }
+  ShowStatus(CopyStatus(address));
+}
+
+void UploadDialog::ShowStatus(std::string_view text) {
+  ShowStatus(text, KindOfStatus(text));
+}
+
+void UploadDialog::ShowStatus(std::string_view text, StatusKind kind) {
+  QPalette palette = status_->palette();
+  palette.setColor(QPalette::WindowText, kind == StatusKind::kFailure   ? QColor(Qt::red)
+                                         : kind == StatusKind::kSuccess ? QColor(0, 0x80, 0)
+                                                                        : QColor(Qt::black));
+  status_->setPalette(palette);
+  status_->setText(Q(text));
+  // The longest messages take the hints' smaller size rather than lose
+  // their ends.
+  QFont font = ChineseFont(ChineseFace::kHeiTi, 12);
+  if (QFontMetrics(font).horizontalAdvance(status_->text()) > width() - 16)
+    font.setPointSizeF(10.5);
+  status_->setFont(font);
+  status_->adjustSize();
+  // From its designed place, moved left only as far as a long message needs.
+  const int left = std::clamp(width() - status_->width() - 8, 0, Px(3720));
+  status_->move(left, Px(2640));
+}
+
+}  // namespace heartpage

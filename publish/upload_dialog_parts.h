@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QLabel>
+#include <QValidator>
+#include <string_view>
+
+#include "controls/twips.h"
+
+class QPlainTextEdit;
+
+// What the upload dialog's files share (upload_dialog.cpp, its display in
+// upload_dialog_display.cpp).
+namespace heartpage::upload_dialog {
+
+// The designed client area; the QR code, once there, goes below it.
+inline constexpr int kDesignedWidth = Px(7845);
+inline constexpr int kDesignedHeight = Px(4725);
+
+inline QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
+                 const QFont& font);
+
+// A centred label whose text is wider than its place grows on both sides,
+// within the window, rather than losing its ends.
+void WidenToText(QLabel* label, int window_width);
+
+// Text3: read-only, grey, wrapping anywhere.
+QPlainTextEdit* MakeAddressBox(QWidget* parent, const QFont& font);
+
+// The name rule as the box's filter: whatever arrives (typed, pasted,
+// dropped) keeps its letters and digits, capitals made small, and loses the
+// rest, rather than being refused whole.
+QString FilteredName(const QString& text);
+class NameValidator : public QValidator {
+ public:
+  using QValidator::QValidator;
+  State validate(QString& input, int& position) const override;
+};
+
+}  // namespace heartpage::upload_dialog
