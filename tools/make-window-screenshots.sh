@@ -68,6 +68,8 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   click "$dialog" 276 73
   xdotool type --delay 10 "woaini1314xiaohong520forever99"
   xdotool key Return
+  sleep 0.5
+  xdotool key Return  # yes to the new name's whole address
   sleep 1.5
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"

@@ -646,6 +646,7 @@ TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuPastesWhatTheRuleA
   EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "确定");
 
   Open();
+  QGuiApplication::clipboard()->setText(QStringLiteral("http://x/Test/Menu-1"));
   QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(5, 5),
                             name->mapToGlobal(QPoint(5, 5)));
   QApplication::sendEvent(name, &request);
@@ -659,7 +660,6 @@ TEST_F(UploadDialogTest, StandardTextsAreChineseAndTheNameMenuPastesWhatTheRuleA
   }
   EXPECT_TRUE(texts.join(' ').contains("粘贴")) << texts.join(' ').toStdString();
   EXPECT_FALSE(texts.join(' ').contains("Paste"));
-  QGuiApplication::clipboard()->setText(QStringLiteral("http://x/Test/Menu-1"));
   auto* paste = menu->findChild<QAction*>("edit-paste");
   ASSERT_NE(paste, nullptr);
   paste->trigger();
