@@ -152,6 +152,7 @@ export async function openPage(browser, server, address, viewport,
     isMobile: viewport.isMobile,
     hasTouch: viewport.hasTouch,
     deviceScaleFactor: 1,
+    reducedMotion: viewport.reducedMotion ?? 'no-preference',
   });
   await context.addInitScript(() => {
     window.__longTasks = [];

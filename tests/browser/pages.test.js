@@ -79,3 +79,35 @@ test('every style, also with the floating picture: standards mode, lang zh-CN, z
   }
   assert.deepEqual(faults, []);
 });
+
+// What moves by itself on each page, as a value that stays the same while
+// nothing moves: the rainbows' colours, the snow, the cards and slides that
+// turn by themselves, the spinning music switch.
+const motion = {
+  1: () => [...document.querySelectorAll('.rainbow span')].map((s) => s.style.color).join(),
+  2: () => document.querySelectorAll('.snowflake').length,
+  4: () => [...document.querySelectorAll('.card')].findIndex((c) => getComputedStyle(c).display !== 'none'),
+  6: () => [...document.querySelectorAll('.rainbow span')].map((s) => s.style.color).join() +
+    document.getElementById('screen').dataset.yaw,
+  7: () => getComputedStyle(document.getElementById('musicSwitch')).animationName,
+  8: () => document.body.dataset.slide,
+};
+
+test('a visitor who asked for less motion sees no rainbow flow, no snow, no spinning and no turning by itself',
+  async () => {
+    const faults = [];
+    const still = { ...screens[0], reducedMotion: 'reduce' };
+    for (const [style, now] of Object.entries(motion)) {
+      await site.visit(await site.publish(Number(style)), still, { clock: true }, async ({ page }) => {
+        // Style 7's switch spins only while the music plays.
+        if (style === '7') await page.keyboard.press('x');
+        await page.clock.runFor(1000);
+        const before = await page.evaluate(now);
+        await page.clock.runFor(12000);
+        const after = await page.evaluate(now);
+        if (after !== before) faults.push(`style ${style}: ${String(before).slice(0, 40)} became ${String(after).slice(0, 40)}`);
+        if ((style === '2' && after !== 0) || (style === '7' && after !== 'none')) faults.push(`style ${style}: ${after}`);
+      });
+    }
+    assert.deepEqual(faults, []);
+  });

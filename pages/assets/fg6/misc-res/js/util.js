@@ -19,11 +19,14 @@
     function paint() {
       phase = (phase + (speed || 8)) % 360;
       for (var i = 0; i < spans.length; i++)
-        spans[i].style.color = "hsl(" + ((phase + i * 24) % 360) + ",85%,50%)";
+        spans[i].style.color = "hsl(" + ((phase + i * 24) % 360) + ",85%,42%)";
     }
     paint();
+    // Visitors who asked for less motion get the colours standing still.
+    if (still) return null;
     return setInterval(paint, 120);
   }
+  var still = !!(global.matchMedia && global.matchMedia("(prefers-reduced-motion: reduce)").matches);
 
   global.roomUtil = { rainbow: rainbow };
 

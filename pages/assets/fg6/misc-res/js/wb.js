@@ -7,6 +7,11 @@
   var canvas = document.getElementById("screen");
   if (!canvas || !canvas.getContext || !window.ge1doot || !window.walls) return;
   var ctx = canvas.getContext("2d");
+  if (!ctx) return;
+  // The room is drawn: a screen reader hears what it is, not the fallback
+  // words for browsers without canvases.
+  canvas.setAttribute("role", "img");
+  canvas.setAttribute("aria-label", "\u5341\u4e8c\u5f20\u7167\u7247\u7684\u76f8\u518c");
   var G = window.ge1doot, camera = new G.Camera();
   var memory = window.visitMemory || { load: function () { return {}; }, save: function () {} };
 
@@ -172,6 +177,7 @@
     }
   }
 
+  var still = !!(window.matchMedia && window.matchMedia("(prefers-reduced-motion: reduce)").matches);
   var last = performance.now();
   function frame(now) {
     var dt = Math.min(64, now - last);
@@ -184,8 +190,9 @@
         state.spin *= Math.pow(0.92, dt / 16.7);
         state.targetYaw = state.yaw;
         moving = true;
-      } else if (!state.focus && Date.now() - state.idleSince > 4000) {
-        // Left alone, the room turns slowly by itself.
+      } else if (!state.focus && !still && Date.now() - state.idleSince > 4000) {
+        // Left alone, the room turns slowly by itself (unless the visitor
+        // asked for less motion).
         state.yaw += 0.00025 * dt;
         state.targetYaw = state.yaw;
         moving = true;
