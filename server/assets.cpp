@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -105,6 +106,27 @@ std::optional<std::filesystem::path> ResolveAsset(const std::vector<std::filesys
   for (const std::filesystem::path& root : roots)
     if (auto found = ResolveUnder(root, segments)) return found;
   return std::nullopt;
+}
+
+std::optional<std::filesystem::path> AssetPaths::Resolve(std::string_view path) {
+  const auto now = std::chrono::steady_clock::now();
+  {
+    std::shared_lock lock(mutex_);
+    if (const auto it = found_.find(path); it != found_.end() && now < it->second.until)
+      return it->second.file;
+  }
+  std::optional<std::filesystem::path> file = ResolveAsset(roots_, path);
+  if (!file) return file;
+  std::unique_lock lock(mutex_);
+  // Crude but bounded: when full, start again from empty.
+  if (found_.size() >= kRemembered) found_.clear();
+  found_.insert_or_assign(std::string(path), Found{*file, now + std::chrono::seconds(1)});
+  return file;
+}
+
+void AssetPaths::Forget(std::string_view path) {
+  std::unique_lock lock(mutex_);
+  if (const auto it = found_.find(path); it != found_.end()) found_.erase(it);
 }
 
 std::string_view MimeTypeOf(const std::filesystem::path& file) {

@@ -112,11 +112,22 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
     return PlainResponse(request.version(), request.keep_alive(), http::status::not_found,
                          "not found");
   };
-  const std::optional<std::filesystem::path> file = ResolveAsset(site.asset_dirs, path);
+  std::optional<std::filesystem::path> file = site.asset_paths != nullptr
+                                                  ? site.asset_paths->Resolve(path)
+                                                  : ResolveAsset(site.asset_dirs, path);
   if (!file) return not_found();
   std::error_code fs_error;
-  const auto write_time = std::filesystem::last_write_time(*file, fs_error);
-  const auto size = std::filesystem::file_size(*file, fs_error);
+  auto write_time = std::filesystem::last_write_time(*file, fs_error);
+  auto size = std::filesystem::file_size(*file, fs_error);
+  if (fs_error && site.asset_paths != nullptr) {
+    // Gone since it was found: where does the path lead now?
+    site.asset_paths->Forget(path);
+    file = site.asset_paths->Resolve(path);
+    if (!file) return not_found();
+    fs_error.clear();
+    write_time = std::filesystem::last_write_time(*file, fs_error);
+    size = std::filesystem::file_size(*file, fs_error);
+  }
   if (fs_error) return not_found();
   const std::int64_t modified = std::chrono::duration_cast<std::chrono::seconds>(
                                     std::chrono::file_clock::to_sys(write_time).time_since_epoch())

@@ -43,6 +43,7 @@ using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 inline constexpr std::string_view kPageSecurityPolicy =
     "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
 
+class AssetPaths;
 class CompressedAssets;
 
 // What answering needs to know of the site.
@@ -52,6 +53,7 @@ struct Site {
   std::vector<std::filesystem::path> asset_dirs;
   MediaLimits media;
   const CompressedAssets* compressed_assets = nullptr;  // none: assets go uncompressed
+  AssetPaths* asset_paths = nullptr;  // none: every asset request walks asset_dirs
 };
 
 // Turns one whole request into its answer: the form endpoint, published

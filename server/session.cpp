@@ -624,8 +624,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 ServerShared::ServerShared(ServerConfig configuration, Storage& storage)
     : config(std::move(configuration)),
       compressed_assets(this->config.asset_dirs),
-      site{storage, this->config.public_host, this->config.asset_dirs, this->config.media,
-           &compressed_assets},
+      asset_paths(this->config.asset_dirs),
+      site{storage,
+           this->config.public_host,
+           this->config.asset_dirs,
+           this->config.media,
+           &compressed_assets,
+           &asset_paths},
       connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
                   this->config.max_connections_per_address),
       body_budget(this->config.max_body_memory) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/asset_gzip.h"
+#include "server/assets.h"
 #include "server/body_budget.h"
 #include "server/connection_table.h"
 #include "server/http_server.h"
@@ -65,6 +66,7 @@ class ServerShared {
   ServerConfig config;
   // Compressed before the first connection, and never changed after.
   CompressedAssets compressed_assets;
+  AssetPaths asset_paths;
   Site site;
   std::atomic<bool> stopping{false};
   // Called on whichever thread forgets the last connection once stopping.
