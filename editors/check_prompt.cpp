@@ -5,11 +5,22 @@
 
 namespace heartpage {
 
+namespace {
+
+// A box taller than the screen hides its own buttons; the story of style 7
+// alone has dozens of sample captions.
+constexpr std::size_t kMaxLines = 15;
+
+}  // namespace
+
 bool ConfirmFindings(QWidget* parent, const std::vector<Finding>& findings) {
-  QString text =
-      QString::fromUtf8(kFindingsHeading.data(), static_cast<qsizetype>(kFindingsHeading.size()));
-  for (const Finding& finding : findings)
-    text += QLatin1Char('\n') + QString::fromStdString(FindingLine(finding));
+  const std::string_view heading = FindingsHeading(findings);
+  QString text = QString::fromUtf8(heading.data(), static_cast<qsizetype>(heading.size()));
+  const std::size_t shown = findings.size() > kMaxLines ? kMaxLines - 1 : findings.size();
+  for (std::size_t i = 0; i < shown; ++i)
+    text += QLatin1Char('\n') + QString::fromStdString(FindingLine(findings[i]));
+  if (shown < findings.size())
+    text += QStringLiteral("\n……另有 %1 项").arg(findings.size() - shown);
   QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"), text, QMessageBox::NoButton,
                   parent);
   box.setObjectName(QStringLiteral("FieldFindings"));

@@ -8,9 +8,10 @@ class QWidget;
 
 namespace heartpage {
 
-// Lists the findings in one message box, "以下地址可能无法使用：" and a line
-// per field, and asks whether to go on: true for "仍然继续", false for
-// "返回修改" (also Escape or closing the box).
+// Lists the findings in one message box, FindingsHeading() and a line per
+// field (the last of fifteen lines saying how many more there are), and asks
+// whether to go on: true for "仍然继续", false for "返回修改" (also Escape or
+// closing the box).
 bool ConfirmFindings(QWidget* parent, const std::vector<Finding>& findings);
 
 }  // namespace heartpage

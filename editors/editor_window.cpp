@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -133,7 +134,8 @@ EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface
     setFixedSize(designed);
   } else {
     // Larger than the screen: the designed window scrolls inside one that
-    // fits, so that every field and both buttons can be reached.
+    // fits, so that every field can be reached, and the commands stand in a
+    // bar under it, in sight however far the fields are scrolled.
     auto* scroll = new QScrollArea(this);
     scroll->setObjectName(QStringLiteral("Scroll"));
     scroll->setFrameShape(QFrame::NoFrame);
@@ -142,13 +144,15 @@ EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface
     surface_->setObjectName(QStringLiteral("Surface"));
     surface_->setFixedSize(designed);
     scroll->setWidget(surface_);
-    const int bar = QWidget::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
-    const QSize whole = designed + QSize(bar, bar);
-    setMaximumSize(whole);
-    resize(whole.boundedTo(available.size() - kFrameAllowance));
+    command_bar_ = new QWidget(this);
+    command_bar_->setObjectName(QStringLiteral("CommandBar"));
+    auto* row = new QHBoxLayout(command_bar_);
+    row->addStretch();
     auto* fill = new QVBoxLayout(this);
     fill->setContentsMargins(0, 0, 0, 0);
+    fill->setSpacing(0);
     fill->addWidget(scroll);
+    fill->addWidget(command_bar_);
   }
   if (!layout.icon) {
     // No icon of its own, and not the program's either.
@@ -157,7 +161,16 @@ EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface
     setWindowIcon(QIcon(blank));
   }
   Build(layout);
+  if (command_bar_ != nullptr) {
+    static_cast<QHBoxLayout*>(command_bar_->layout())->addStretch();
+    const int bar = QWidget::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const QSize whole = designed + QSize(bar, bar + command_bar_->sizeHint().height());
+    setMaximumSize(whole);
+    resize(whole.boundedTo(available.size() - kFrameAllowance));
+  }
   FillDefaults();
+  RestoreDraft();
+  Watch();
   PlaceOnFirstShow(this);
   if (style == 7) NumberLabels();
 }
@@ -286,29 +299,29 @@ void EditorWindow::Build(const WindowLayout& layout) {
     check_->setGeometry(PxRect(layout.check->rect));
   }
 
-  auto* preview = new QPushButton(QStringLiteral("预览网页"), parent_of(-1));
-  preview->setObjectName(QStringLiteral("Command1"));
-  preview->setGeometry(PxRect(layout.command1));
-  preview->setFont(ApplicationFont());
-  connect(preview, &QPushButton::clicked, this, &EditorWindow::Preview);
-  auto* upload = new QPushButton(QStringLiteral("上传网页"), parent_of(-1));
-  upload->setObjectName(QStringLiteral("Command2"));
-  upload->setGeometry(PxRect(layout.command2));
-  upload->setFont(ApplicationFont());
-  connect(upload, &QPushButton::clicked, this, &EditorWindow::UploadPage);
   const auto [phone_rect, scan_rect] = PhoneButtons(layout);
-  auto* phone = new QPushButton(QStringLiteral("手机预览"), parent_of(-1));
-  phone->setObjectName(QStringLiteral("Command3"));
-  phone->setGeometry(PxRect(phone_rect));
-  phone->setFont(ApplicationFont());
-  connect(phone, &QPushButton::clicked, this, &EditorWindow::PhonePreview);
-  auto* scan = new QPushButton(QStringLiteral("扫码预览"), parent_of(-1));
-  scan->setObjectName(QStringLiteral("Command4"));
-  scan->setGeometry(PxRect(scan_rect));
-  scan->setFont(ApplicationFont());
-  connect(scan, &QPushButton::clicked, this, &EditorWindow::ScanPreview);
-  // Enter presses the focused button, as Space does.
-  for (QPushButton* button : {preview, phone, scan, upload}) button->setAutoDefault(true);
+  const auto command = [&](const char* text, const char* name, const Rect& rect,
+                           void (EditorWindow::*run)()) {
+    auto* button = new QPushButton(QString::fromUtf8(text), parent_of(-1));
+    button->setObjectName(QString::fromUtf8(name));
+    button->setFont(ApplicationFont());
+    // Enter presses the focused button, as Space does.
+    button->setAutoDefault(true);
+    if (command_bar_ != nullptr) {
+      button->setFixedSize(PxRect(rect).size());
+      command_bar_->layout()->addWidget(button);
+    } else {
+      button->setGeometry(PxRect(rect));
+    }
+    connect(button, &QPushButton::clicked, this, run);
+    commands_.push_back(button);
+    return button;
+  };
+  // In reading order, which the bar keeps.
+  QPushButton* preview = command("预览网页", "Command1", layout.command1, &EditorWindow::Preview);
+  QPushButton* phone = command("手机预览", "Command3", phone_rect, &EditorWindow::PhonePreview);
+  QPushButton* scan = command("扫码预览", "Command4", scan_rect, &EditorWindow::ScanPreview);
+  QPushButton* upload = command("上传网页", "Command2", layout.command2, &EditorWindow::UploadPage);
 
   // Tab follows the layout: the boxes, the check box where it stands, then
   // the buttons.
@@ -341,6 +354,9 @@ void EditorWindow::Build(const WindowLayout& layout) {
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick &&
+      std::find(commands_.begin(), commands_.end(), watched) != commands_.end())
+    return true;
   if (event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     auto* edit = qobject_cast<QPlainTextEdit*>(watched);
@@ -353,6 +369,7 @@ bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void EditorWindow::FillDefaults() {
+  filling_ = true;
   for (const FieldRow& row : GetStyle(style_).rows) {
     QWidget* box = boxes_.at(row.Name());
     if (auto* edit = qobject_cast<QLineEdit*>(box)) {
@@ -363,6 +380,7 @@ void EditorWindow::FillDefaults() {
     }
   }
   if (check_ != nullptr) check_->setChecked(false);
+  filling_ = false;
 }
 
 void EditorWindow::NumberLabels() {
@@ -398,7 +416,12 @@ void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
   checking_ = true;
   setCursor(Qt::BusyCursor);
   RunInBackground(
-      this, [style = style_, fields = Snapshot()] { return CheckFields(GetStyle(style), fields); },
+      this,
+      [style = style_, fields = Snapshot()] {
+        CheckOptions options;
+        options.sample_text = true;
+        return CheckFields(GetStyle(style), fields, options);
+      },
       [this, then](const std::vector<Finding>& findings) {
         unsetCursor();
         checking_ = false;
@@ -453,12 +476,15 @@ void EditorWindow::UploadPage() {
 // confirmed, and knows when the window has gone.
 void EditorWindow::ShowUpload() {
   ShowUploadDialog(EditorPageSource(
-      style_, [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
+      style_,
+      [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
 }
 
 // Goes at once, a check still waiting included: its answer is for this
 // window only and goes with it.
 void EditorWindow::closeEvent(QCloseEvent* event) {
+  // Nothing to ask: what was typed stays as the draft.
+  SaveDraftNow();
   event->accept();
   internal::ForgetEditor(this);
   deleteLater();

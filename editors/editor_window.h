@@ -3,10 +3,14 @@
 #include <QWidget>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "pages/builders.h"
 
+class QAction;
 class QCheckBox;
+class QPushButton;
+class QTimer;
 
 namespace heartpage {
 
@@ -20,6 +24,7 @@ class EditorWindow : public QWidget, public FieldSource {
 
  public:
   explicit EditorWindow(int style);
+  ~EditorWindow() override;
 
   int style() const { return style_; }
 
@@ -37,6 +42,8 @@ class EditorWindow : public QWidget, public FieldSource {
   // Command4 "扫码预览": builds the page, stores it at a temporary address and
   // shows that address's QR code.
   void ScanPreview();
+  // "恢复默认": after a question, the defaults in every field and no draft.
+  void RestoreDefaults();
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -45,6 +52,15 @@ class EditorWindow : public QWidget, public FieldSource {
  private:
   void Build(const WindowLayout& layout);
   void FillDefaults();
+  // Fills in the saved draft, if any, over the defaults.
+  void RestoreDraft();
+  // Saves the fields as the style's draft when they changed since the last
+  // save (the debounce timer's end, closing, going).
+  void SaveDraftNow();
+  void FieldChanged();
+  // Every field box, the check box and the buttons report changes and keep
+  // to their limits; called once the boxes hold their first text.
+  void Watch();
   void NumberLabels();
   // Tries the addresses and dates off the windows' thread and, when
   // something looks wrong, asks whether to go on anyway; then does `then`.
@@ -65,7 +81,16 @@ class EditorWindow : public QWidget, public FieldSource {
   QWidget* surface_;
   std::map<std::string, QWidget*, std::less<>> boxes_;
   QCheckBox* check_ = nullptr;
+  // Where the four commands stand when the window scrolls: always in sight.
+  QWidget* command_bar_ = nullptr;
+  std::vector<QPushButton*> commands_;
+  QAction* restore_ = nullptr;
+  QTimer* draft_timer_ = nullptr;
   bool checking_ = false;
+  // The fields hold something no draft has yet.
+  bool unsaved_ = false;
+  // Text is being put in by the window itself, not typed.
+  bool filling_ = false;
 };
 
 }  // namespace heartpage

@@ -70,14 +70,6 @@ WindowLayout Layout2() {
   BoxPlacement letter{2, {3840, 1080, 5655, 2535}};
   letter.multiline = true;
   layout.boxes.push_back(letter);
-  layout.texts.push_back({"Label3",
-                          " 换行后加〈br〉否则无法换行",
-                          {1920, 1560, 1755, 720},
-                          -1,
-                          true,
-                          Face::kHeiTi,
-                          10.5,
-                          true});
   // The date line: the heart's text, then year, month and day with their units.
   layout.boxes.push_back(Box(3, 2160, 3720, 3375));
   layout.boxes.push_back(Box(4, 6840, 3720, 615));
@@ -164,6 +156,7 @@ WindowLayout Layout5() {
     box.caption = CaptionKind::kLabel2;
     layout.boxes.push_back(box);
   }
+  layout.two_characters = {11, 12};
   // Reading order: the seven lines, the settings beside them, the line under
   // them, the own HTML on the right, then the two sentences below.
   layout.tab_order = {0, 1, 2, 3, 4, 5, 6, 13, 14, 15, 16, 7, 8, 17, 9, 10, 11, 12};

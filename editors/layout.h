@@ -85,6 +85,9 @@ struct WindowLayout {
   // The order Tab visits the boxes in, by index; empty: the order of
   // `boxes`. The check box comes before the first box of the window below it.
   std::vector<int> tab_order;
+  // Boxes, by index, that hold one short name between them: two characters
+  // at most in all (FG5's beloved's name, which the page draws in a heart).
+  std::vector<int> two_characters;
   Rect command1;
   Rect command2;
   bool icon = true;     // FG8 has none

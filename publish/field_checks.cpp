@@ -349,11 +349,21 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
     if (!reasons[k].empty()) found.push_back({address_rows[k], {addresses[k].caption, reasons[k]}});
   }
   for (auto& [row, reason] : dates) found.push_back({row, {CaptionOf(style.rows[row]), reason}});
+  if (options.sample_text) {
+    for (const std::size_t row : SampleTextRows(style, fields))
+      found.push_back({row, {CaptionOf(style.rows[row]), std::string(kSampleTextReason)}});
+  }
   std::stable_sort(found.begin(), found.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<Finding> findings;
   for (auto& [row, finding] : found) findings.push_back(std::move(finding));
   return findings;
+}
+
+std::string_view FindingsHeading(const std::vector<Finding>& findings) {
+  for (const Finding& finding : findings)
+    if (finding.reason == kSampleTextReason) return kSampleTextHeading;
+  return kFindingsHeading;
 }
 
 std::string FindingLine(const Finding& finding) {

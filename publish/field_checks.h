@@ -25,16 +25,35 @@ struct CheckOptions {
   // not answering.
   std::chrono::milliseconds limit{3000};
   int max_redirects = 5;
+  // Also list the text fields that still hold the defaults' sample text.
+  bool sample_text = false;
 };
 
 // The heading of the list of findings, before one line per finding.
 inline constexpr std::string_view kFindingsHeading = "以下地址可能无法使用：";
+// The heading when some findings are not about addresses.
+inline constexpr std::string_view kSampleTextHeading = "请检查以下内容：";
+// The reason given for a field that still holds sample text.
+inline constexpr std::string_view kSampleTextReason = "还是示例文字";
+
+// kSampleTextHeading when one of `findings` is about sample text, else
+// kFindingsHeading.
+std::string_view FindingsHeading(const std::vector<Finding>& findings);
+
+// The rows of `style` (indices into style.rows) whose text fields still hold
+// sample text of the defaults: a placeholder ("XXX", "某某"), a sample name
+// that the field's default has, or a default that is only an example (the
+// instant-messenger number, the signature). Boxes joined by a "+" count as
+// one field, the first one's row. Addresses are not sample text: the site's
+// own pictures and music are there to be used.
+std::vector<std::size_t> SampleTextRows(const Style& style, const FieldSource& fields);
 
 // Tries every picture, music, video and other address of `style` at once
 // (each reachable with an http or https address, an answer without an error
 // status, and a content type that fits the field), and reads its date parts.
 // Empty address fields are left alone: an emptied field is the user's choice.
-// Findings come in the order of the style's rows; none when all is well.
+// With options.sample_text, also each field of SampleTextRows. Findings come
+// in the order of the style's rows; none when all is well.
 std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
                                  const CheckOptions& options = {});
 

@@ -4,8 +4,14 @@
 #include <string_view>
 
 #include "protocol/host.h"
+#include "protocol/preview_terms.h"
 
 namespace heartpage {
+
+std::string ScanHint(std::string_view until) {
+  return "用手机微信或浏览器扫一扫，" + wire::PreviewTerms() + "（本地址至 " + std::string(until) +
+         "）";
+}
 
 ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices& services) {
   std::string machine_id;

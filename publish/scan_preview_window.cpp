@@ -1,5 +1,6 @@
 #include "publish/scan_preview_window.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QPointer>
@@ -8,6 +9,7 @@
 #include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/window_placement.h"
+#include "protocol/preview_terms.h"
 #include "publish/qr_image.h"
 #include "publish/scan_preview.h"
 #include "publish/upload_dialog.h"
@@ -36,7 +38,9 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   qr_ = new QLabel(this);
   qr_->setObjectName(QStringLiteral("QrCode"));
   qr_->setAlignment(Qt::AlignCenter);
-  qr_->setMinimumSize(kQrPixels, kQrPixels);
+  qr_->setFixedSize(kQrPixels, kQrPixels);
+  qr_->setWordWrap(true);
+  qr_->setTextInteractionFlags(Qt::TextSelectableByMouse);
   address_label_ = new QLabel(this);
   address_label_->setObjectName(QStringLiteral("Address"));
   address_label_->setAlignment(Qt::AlignCenter);
@@ -58,10 +62,11 @@ void ScanPreviewWindow::Show(const std::string& page) {
   // A press while the last store still waits adds nothing.
   if (storing_) return;
   storing_ = true;
+  asked_ = QTime::currentTime();
   address_.clear();
-  qr_->clear();
   address_label_->clear();
-  hint_->setText(Q(scan_text::kStoring));
+  hint_->clear();
+  ShowInPlaceOfCode(scan_text::kStoring, false);
   setCursor(Qt::BusyCursor);
   RunInBackground(
       this,
@@ -69,25 +74,39 @@ void ScanPreviewWindow::Show(const std::string& page) {
       [this](const ScanPreviewOutcome& outcome) { ShowOutcome(outcome); });
 }
 
+void ScanPreviewWindow::ShowInPlaceOfCode(std::string_view text, bool failed) {
+  QPalette palette = qr_->palette();
+  palette.setColor(QPalette::WindowText, failed ? QColor(Qt::red) : QColor(Qt::black));
+  qr_->setPalette(palette);
+  qr_->setText(Q(text));
+}
+
 void ScanPreviewWindow::ShowOutcome(const ScanPreviewOutcome& outcome) {
   storing_ = false;
   unsetCursor();
-  QPalette palette = hint_->palette();
-  palette.setColor(QPalette::WindowText, outcome.stored ? QColor(Qt::black) : QColor(Qt::red));
-  hint_->setPalette(palette);
   if (!outcome.stored) {
-    hint_->setText(Q(outcome.status));
+    ShowInPlaceOfCode(outcome.status, true);
     return;
   }
   const std::optional<QrCode> code = QrCode::Encode(outcome.address);
   if (!code) {
-    hint_->setText(Q(scan_text::kFailed));
+    ShowInPlaceOfCode(scan_text::kFailed, true);
     return;
   }
   address_ = outcome.address;
   qr_->setPixmap(QPixmap::fromImage(QrImage(*code, QrScaleFor(*code, kQrPixels))));
   address_label_->setText(Q(outcome.address));
-  hint_->setText(Q(scan_text::kHint));
+  // Rounded down to the minute: the address lasts at least until then.
+  const QTime until = asked_.addSecs(wire::kPreviewLifetimeMinutes * 60);
+  hint_->setText(Q(ScanHint(until.toString(QStringLiteral("HH:mm")).toStdString())));
+}
+
+void ScanPreviewWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
 }
 
 ScanPreviewWindow* ShowScanPreview(const std::string& page) {

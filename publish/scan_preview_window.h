@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTime>
 #include <QWidget>
 #include <string>
 
@@ -10,7 +11,8 @@ class QLabel;
 namespace heartpage {
 
 // The small window of 扫码预览: the temporary address's QR code, the address
-// itself (selectable) and how long it lasts; or why there is none.
+// itself (selectable) and how long it lasts; or, where the code would be, why
+// there is none. Escape closes it.
 class ScanPreviewWindow : public QWidget {
   Q_OBJECT
 
@@ -25,14 +27,22 @@ class ScanPreviewWindow : public QWidget {
   const std::string& address() const { return address_; }
   bool storing() const { return storing_; }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void ShowOutcome(const ScanPreviewOutcome& outcome);
+  // A text in the code's place: what is happening, or (red) what went wrong.
+  void ShowInPlaceOfCode(std::string_view text, bool failed);
 
   QLabel* qr_ = nullptr;
   QLabel* address_label_ = nullptr;
   QLabel* hint_ = nullptr;
   std::string address_;
   bool storing_ = false;
+  // When the last store was asked for: its address ends no later than its
+  // lifetime after this.
+  QTime asked_;
 };
 
 // 扫码预览 of `page`: the one window, shown with a new address each time.

@@ -14,6 +14,9 @@ namespace {
 
 constexpr std::string_view kTokenAlphabet = "abcdefghijklmnopqrstuvwxyz234567";
 
+// The program tells the sender these terms; the storage must keep them.
+static_assert(kPreviewsPerMachine == wire::kPreviewsPerMachine);
+
 }  // namespace
 
 std::string NewPreviewToken() {
@@ -56,13 +59,17 @@ EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
   return {wire::status::kOk, origin + std::string(kPreviewPath) + token, false};
 }
 
+// Ended by its time or by newer previews of the same machine: the page
+// recalls both terms in the words the window gave them.
 std::string ExpiredPreviewPage() {
   return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
          "<title>预览已过期</title>\n</head>\n<body style=\"font-family: sans-serif; "
          "text-align: center; padding: 3em 1em; color: #444\">\n"
          "<h1 style=\"font-size: 1.4em\">这个预览地址已过期</h1>\n"
-         "<p>扫码预览的地址只保留30分钟。请在电脑上重新点击“扫码预览”。</p>\n"
+         "<p>扫码预览的地址" +
+         wire::PreviewTerms() +
+         "。请在电脑上重新点击“扫码预览”。</p>\n"
          "</body>\n</html>\n";
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/preview_terms.h"
 #include "server/endpoint.h"
 #include "server/form.h"
 #include "server/storage.h"
@@ -12,7 +13,7 @@
 // address, for the sender's own phone. Not a claim, never listed.
 namespace heartpage::server {
 
-inline constexpr std::int64_t kPreviewLifetimeSeconds = 30 * 60;
+inline constexpr std::int64_t kPreviewLifetimeSeconds = wire::kPreviewLifetimeMinutes * 60;
 inline constexpr std::string_view kPreviewPath = "/preview/";
 inline constexpr std::size_t kPreviewTokenLength = 24;
 

@@ -14,10 +14,12 @@
 #include <QPlainTextEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <cstdio>
 #include <fstream>
 
+#include "editors/draft_store.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "editors/media_picker.h"
@@ -25,6 +27,7 @@
 #include "pages/holder.h"
 #include "pages/styles.h"
 #include "protocol/host.h"
+#include "protocol/preview_terms.h"
 #include "publish/scan_preview_window.h"
 #include "tests/support/gui_support.h"
 #include "text/gbk.h"
@@ -42,6 +45,10 @@ QString Q(const std::string& text) {
 class RoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SetDraftFolder(Q(drafts.path().string()));
+    // Most defaults hold sample text, and some first fields are addresses,
+    // which the typed text is not: the checks' box is answered "go on".
+    findings.answer = "仍然继续";
     GGCT::Get().ZCYN.clear();
     SetPreviewHooks({[this](const std::string& path) {
                        previewed = testing::ReadFile(path);
@@ -54,10 +61,13 @@ class RoadTest : public ::testing::Test {
     testing::CloseAllWindows();
     SetPreviewHooks({});
     SetUploadServices({});
+    SetDraftFolder({});
     GGCT::Get().ZCYN.clear();
   }
 
   testing::TempDir directory;
+  testing::TempDir drafts;
+  testing::FindingsAnswerer findings;
   std::string previewed;
 };
 
@@ -113,9 +123,6 @@ void ConfirmUpload(QWidget* dialog) {
 }
 
 TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
-  // Some first fields are addresses, which the typed text is not.
-  testing::FindingsAnswerer findings;
-  findings.answer = "仍然继续";
   for (int number = 1; number <= kStyleCount; ++number) {
     SCOPED_TRACE(number);
     const Style& style = GetStyle(number);
@@ -228,7 +235,9 @@ TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
 
 // 扫码预览: the page built from the editor is stored at a temporary address of
 // the server, whose QR code (read back with zbar) and text the window shows,
-// and which serves exactly that page; each press gives a new address.
+// and which serves exactly that page; each press gives a new address, and an
+// address ended by newer ones says so in the terms the window gave. A store
+// that fails says why where the code would be. Escape closes the window.
 TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-scan";
@@ -246,7 +255,13 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   const std::string address = window->address();
   ASSERT_TRUE(address.starts_with(PublishingOrigin() + "/preview/")) << address;
   EXPECT_EQ(window->findChild<QLabel*>("Address")->text(), Q(address));
-  EXPECT_EQ(window->findChild<QLabel*>("Hint")->text(), "用手机微信或浏览器扫一扫，30分钟内有效");
+  const QString hint = window->findChild<QLabel*>("Hint")->text();
+  const QString terms = Q(wire::PreviewTerms());
+  EXPECT_TRUE(
+      QRegularExpression("^用手机微信或浏览器扫一扫，" + terms + "（本地址至 \\d\\d:\\d\\d）$")
+          .match(hint)
+          .hasMatch())
+      << hint.toStdString();
   EXPECT_EQ(testing::Fetch(address), ToGbk(page));
 
   const std::string png = (directory.path() / "scan.png").string();
@@ -259,8 +274,28 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   }
   EXPECT_EQ(decoded, address + "\n");
 
-  testing::Press(editor->findChild<QPushButton*>("Command4"));
+  auto* scan = editor->findChild<QPushButton*>("Command4");
+  testing::Press(scan);
   EXPECT_NE(window->address(), address);
+  testing::Press(scan);
+  testing::Press(scan);
+  const std::string ended = testing::Fetch(address, /*error_pages=*/true);
+  EXPECT_NE(ended.find("已过期"), std::string::npos) << ended;
+  EXPECT_NE(ended.find(wire::PreviewTerms()), std::string::npos) << ended;
+
+  SetUploadServices({[](const std::string&) {
+                       return PostResult{{}, false, 507};
+                     },
+                     [] { return std::string("road-machine-scan"); }});
+  testing::Press(scan);
+  auto* code = window->findChild<QLabel*>("QrCode");
+  EXPECT_EQ(code->text(), "服务器空间不足,请稍后再试!");
+  EXPECT_TRUE(code->pixmap().isNull());
+  EXPECT_EQ(window->findChild<QLabel*>("Address")->text(), "");
+  EXPECT_EQ(window->findChild<QLabel*>("Hint")->text(), "");
+  window->activateWindow();
+  QTest::keyClick(window, Qt::Key_Escape);
+  EXPECT_FALSE(window->isVisible());
 }
 
 // A file of one's own on the road: chosen beside its field, checked by its

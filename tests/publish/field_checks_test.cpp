@@ -86,5 +86,42 @@ TEST(FieldChecks, AStylesFindingsFollowItsRowsAndDatesAreRealCalendarDates) {
   EXPECT_EQ(date("2013", "5", "0").back(), "相识时间：2013 年 6 月没有 0 日");
 }
 
+// Sample text of the defaults: placeholders, the sample people where the
+// default named them, the example number and signature, and a sample name
+// split over two boxes (one finding under their one caption). A name the
+// default did not have, addresses and dates are no sample text.
+TEST(FieldChecks, SampleTextLeftInTheTextFieldsIsListedWhenAskedFor) {
+  CheckOptions options;
+  options.sample_text = true;
+  const auto lines = [&](int number, const FieldMap& fields) {
+    std::vector<std::string> found;
+    for (const Finding& finding : CheckFields(GetStyle(number), fields, options))
+      found.push_back(FindingLine(finding));
+    return found;
+  };
+  FieldMap five = FieldMap::Defaults(GetStyle(5));
+  five.values["Text11(13)"] = "";  // the video, not tried here
+  EXPECT_EQ(lines(5, five),
+            (std::vector<std::string>{"你的名字：还是示例文字", "Q Q：还是示例文字",
+                                      "您爱人的姓名或小名（限两个字）：还是示例文字"}));
+  EXPECT_EQ(CheckFields(GetStyle(5), five).size(), 0u) << "only when asked for";
+  five.values["Text11(7)"] = "小明";
+  five.values["Text11(8)"] = "987654321";
+  five.values["Text11(11)"] = "红";  // "红雨": the sample name no more
+  five.values["Text11(0)"] = "思雨，某某说";
+  EXPECT_EQ(lines(5, five), (std::vector<std::string>{"第1行：还是示例文字"}));
+  five.values["Text11(0)"] = "思雨，我爱你";
+  EXPECT_EQ(lines(5, five), std::vector<std::string>{});
+
+  FieldMap three = FieldMap::Defaults(GetStyle(3));
+  for (const char* address : {"Text1(20)", "Text1(21)", "Text1(11)"}) three.values[address] = "";
+  EXPECT_EQ(lines(3, three),
+            (std::vector<std::string>{"你的署名：还是示例文字", "最下方署名：还是示例文字",
+                                      "你的名字：还是示例文字", "对方名字：还是示例文字"}));
+  const std::vector<Finding> findings = CheckFields(GetStyle(3), three, options);
+  EXPECT_EQ(FindingsHeading(findings), "请检查以下内容：");
+  EXPECT_EQ(FindingsHeading({{"背景音乐地址", "服务器回答 404"}}), "以下地址可能无法使用：");
+}
+
 }  // namespace
 }  // namespace heartpage

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -35,7 +36,14 @@ inline QApplication& App() {
   static int argc = 1;
   static char name[] = "heartpage-window-tests";
   static char* argv[] = {name, nullptr};
-  if (qApp == nullptr) new QApplication(argc, argv);
+  if (qApp == nullptr) {
+    // What the windows keep for the user (the editors' drafts) goes to a
+    // data folder of this test program's own, not the user's, and goes
+    // with it.
+    static QTemporaryDir data;
+    setenv("XDG_DATA_HOME", data.path().toLocal8Bit().constData(), 1);
+    new QApplication(argc, argv);
+  }
   return *static_cast<QApplication*>(QCoreApplication::instance());
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <map>
+#include <optional>
+#include <string>
+
+// What the sender has typed into an editor, kept on disk so that closing the
+// window, ending the program or a crash loses nothing. Data only: the editor
+// window decides when to save and what to fill in; nothing here knows of
+// widgets.
+namespace heartpage {
+
+struct Draft {
+  // Field name ("Text1(3)") to its text exactly as Value() gives it. Fields
+  // left out keep their defaults.
+  std::map<std::string, std::string, std::less<>> fields;
+  bool checked = false;  // Check1, where the style has one
+};
+
+// The draft of `style`, or nothing when there is none. A file that cannot be
+// read as a draft is set aside under a name of its own (and a warning
+// logged), so that it neither blocks the editor nor gets overwritten.
+std::optional<Draft> LoadDraft(int style);
+
+// Writes the draft of `style` whole or not at all, readable by its owner
+// only. False (with a warning logged) when it could not be written.
+bool SaveDraft(int style, const Draft& draft);
+
+// Forgets the draft of `style`; true when none is left.
+bool RemoveDraft(int style);
+
+// Where the drafts live: the user's data folder, or the folder last set
+// here (tests point it at a folder of their own; empty: the user's again).
+QString DraftFolder();
+void SetDraftFolder(const QString& folder);
+
+// The file of `style`'s draft in DraftFolder().
+QString DraftFile(int style);
+
+}  // namespace heartpage

@@ -1,0 +1,183 @@
+// The editor window's drafts and limits: what is typed is kept as the
+// style's draft, comes back when the window opens again, and "恢复默认"
+// brings back the defaults.
+#include <QAction>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBoundaryFinder>
+#include <QTimer>
+#include <QValidator>
+#include <memory>
+
+#include "editors/draft_store.h"
+#include "editors/editor_window.h"
+#include "editors/layout.h"
+#include "pages/styles.h"
+
+namespace heartpage {
+namespace {
+
+// Long enough that a burst of typing is one write, short enough that a crash
+// loses a moment's typing at most.
+constexpr int kDraftDelayMs = 500;
+
+int Characters(const QString& text) {
+  QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+  int count = 0;
+  while (finder.toNextBoundary() >= 0) ++count;
+  return count;
+}
+
+// Boxes that share one short name between them: the page lays the name out
+// for so many characters, and one more breaks the picture it draws. Counts
+// characters as they are seen, a face or a flag being one.
+class SharedLimit : public QValidator {
+ public:
+  SharedLimit(int limit, std::vector<QLineEdit*> others, QObject* parent)
+      : QValidator(parent), limit_(limit), others_(std::move(others)) {}
+
+  State validate(QString& input, int&) const override {
+    int used = Characters(input);
+    for (const QLineEdit* other : others_) used += Characters(other->text());
+    return used <= limit_ ? Acceptable : Invalid;
+  }
+
+ private:
+  int limit_;
+  std::vector<QLineEdit*> others_;
+};
+
+QString WithoutCr(const std::string& text) {
+  QString out = QString::fromStdString(text);
+  out.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+  return out;
+}
+
+}  // namespace
+
+EditorWindow::~EditorWindow() {
+  // A window deleted without being closed (the program ending) keeps its
+  // edits too.
+  SaveDraftNow();
+}
+
+void EditorWindow::Watch() {
+  draft_timer_ = new QTimer(this);
+  draft_timer_->setSingleShot(true);
+  draft_timer_->setInterval(kDraftDelayMs);
+  connect(draft_timer_, &QTimer::timeout, this, &EditorWindow::SaveDraftNow);
+
+  restore_ = new QAction(QStringLiteral("恢复默认"), this);
+  restore_->setObjectName(QStringLiteral("RestoreDefaults"));
+  connect(restore_, &QAction::triggered, this, &EditorWindow::RestoreDefaults);
+  // On the window and on whatever stands on it without a menu of its own.
+  addAction(restore_);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+
+  for (const auto& [name, box] : boxes_) {
+    box->setContextMenuPolicy(Qt::CustomContextMenu);
+    if (auto* line = qobject_cast<QLineEdit*>(box)) {
+      connect(line, &QLineEdit::textChanged, this, &EditorWindow::FieldChanged);
+      connect(line, &QWidget::customContextMenuRequested, this, [this, line](const QPoint& at) {
+        std::unique_ptr<QMenu> menu(line->createStandardContextMenu());
+        menu->addSeparator();
+        menu->addAction(restore_);
+        menu->exec(line->mapToGlobal(at));
+      });
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
+      connect(text, &QPlainTextEdit::textChanged, this, &EditorWindow::FieldChanged);
+      connect(text, &QWidget::customContextMenuRequested, this, [this, text](const QPoint& at) {
+        std::unique_ptr<QMenu> menu(text->createStandardContextMenu(at));
+        menu->addSeparator();
+        menu->addAction(restore_);
+        menu->exec(text->mapToGlobal(at));
+      });
+    }
+  }
+  if (check_ != nullptr) connect(check_, &QCheckBox::toggled, this, &EditorWindow::FieldChanged);
+
+  // A double click is one press, not two: its second press would start the
+  // command again as soon as the first one's check has answered.
+  for (QPushButton* command : commands_) command->installEventFilter(this);
+
+  const std::vector<int>& shared = GetLayout(style_).two_characters;
+  const std::string array = GetStyle(style_).rows.front().control;
+  std::vector<QLineEdit*> named;
+  for (const int index : shared)
+    named.push_back(qobject_cast<QLineEdit*>(boxes_.at(array + "(" + std::to_string(index) + ")")));
+  for (QLineEdit* box : named) {
+    std::vector<QLineEdit*> others;
+    for (QLineEdit* other : named)
+      if (other != box) others.push_back(other);
+    box->setValidator(new SharedLimit(2, std::move(others), box));
+  }
+}
+
+void EditorWindow::FieldChanged() {
+  if (filling_) return;
+  unsaved_ = true;
+  draft_timer_->start();
+}
+
+void EditorWindow::RestoreDraft() {
+  const std::optional<Draft> draft = LoadDraft(style_);
+  if (!draft) return;
+  filling_ = true;
+  for (const auto& [name, value] : draft->fields) {
+    const auto box = boxes_.find(name);
+    if (box == boxes_.end()) continue;  // a field this version no longer has
+    if (auto* line = qobject_cast<QLineEdit*>(box->second)) {
+      line->setText(QString::fromStdString(value));
+      line->setCursorPosition(0);
+    } else if (auto* text = qobject_cast<QPlainTextEdit*>(box->second)) {
+      text->setPlainText(WithoutCr(value));
+    }
+  }
+  if (check_ != nullptr) check_->setChecked(draft->checked);
+  filling_ = false;
+}
+
+void EditorWindow::SaveDraftNow() {
+  if (draft_timer_ != nullptr) draft_timer_->stop();
+  if (!unsaved_) return;
+  // Only what differs from the defaults: a field left alone follows the
+  // defaults of whichever version of the program opens it.
+  Draft draft;
+  for (const FieldRow& row : GetStyle(style_).rows) {
+    std::string value = Value(row.Name());
+    if (value != row.DefaultValue()) draft.fields.emplace(row.Name(), std::move(value));
+  }
+  draft.checked = Checked();
+  // Kept unsaved on failure: the next change tries again.
+  if (SaveDraft(style_, draft)) unsaved_ = false;
+}
+
+void EditorWindow::RestoreDefaults() {
+  QMessageBox box(QMessageBox::Question, QStringLiteral("恢复默认"),
+                  QStringLiteral("所有栏目将换回示例内容，您填写的内容不再保留。要恢复默认吗？"),
+                  QMessageBox::NoButton, this);
+  box.setObjectName(QStringLiteral("RestoreQuestion"));
+  QPushButton* restore = box.addButton(QStringLiteral("恢复默认"), QMessageBox::DestructiveRole);
+  QPushButton* keep = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+  // Keeping one's work is the answer to a stray Enter.
+  box.setDefaultButton(keep);
+  box.setEscapeButton(keep);
+  box.exec();
+  if (box.clickedButton() != restore) return;
+  draft_timer_->stop();
+  FillDefaults();
+  unsaved_ = false;
+  // A draft that cannot go is overwritten by the defaults instead, so that
+  // it does not come back.
+  if (!RemoveDraft(style_)) {
+    unsaved_ = true;
+    SaveDraftNow();
+  }
+}
+
+}  // namespace heartpage
