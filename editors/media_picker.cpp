@@ -20,6 +20,7 @@
 #include <atomic>
 #include <memory>
 
+#include "controls/file_dialogs.h"
 #include "controls/thread_order.h"
 #include "net/media_upload.h"
 #include "protocol/media_kind.h"
@@ -69,10 +70,14 @@ QString StartFolder(FieldKind kind) {
 }
 
 QStringList ChooseWithDialog(QWidget* parent, FieldKind kind, bool several) {
-  const QString title = several ? QStringLiteral("选择文件（可多选）") : QStringLiteral("选择文件");
-  if (several) return QFileDialog::getOpenFileNames(parent, title, StartFolder(kind), Filter(kind));
-  const QString one = QFileDialog::getOpenFileName(parent, title, StartFolder(kind), Filter(kind));
-  return one.isEmpty() ? QStringList() : QStringList{one};
+  QFileDialog dialog(parent,
+                     several ? QStringLiteral("选择文件（可多选）") : QStringLiteral("选择文件"),
+                     StartFolder(kind), Filter(kind));
+  dialog.setObjectName(QStringLiteral("MediaFileDialog"));
+  dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  UseChineseFileView(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.selectedFiles();
 }
 
 MediaPickHooks& Hooks() {

@@ -16,6 +16,7 @@
 #include <QTextLayout>
 
 #include "controls/chinese_font.h"
+#include "controls/file_dialogs.h"
 #include "publish/qr_image.h"
 #include "publish/upload_dialog.h"
 #include "publish/upload_dialog_parts.h"
@@ -272,7 +273,7 @@ void UploadDialog::SaveQrCode() {
                                   QStringLiteral("PNG 图片 (*.png)"));
   chooser->setObjectName(QStringLiteral("SaveQrCodeDialog"));
   chooser->setAttribute(Qt::WA_DeleteOnClose);
-  chooser->setOption(QFileDialog::DontUseNativeDialog);
+  UseChineseFileView(chooser);
   chooser->setAcceptMode(QFileDialog::AcceptSave);
   chooser->setDefaultSuffix(QStringLiteral("png"));
   chooser->selectFile(Q(qr_name_ + ".png"));

@@ -2,10 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileDialog>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTreeView>
+#include <filesystem>
+#include <fstream>
 
+#include "controls/file_dialogs.h"
 #include "tests/support/qt_environment.h"
+#include "tests/support/server_process.h"
 
 namespace heartpage {
 namespace {
@@ -35,6 +43,35 @@ TEST(ChineseFont, HeartsAndFacesShowInColour) {
     EXPECT_TRUE(DrawsInColour(font, QStringLiteral("😘"))) << static_cast<int>(face);
     EXPECT_FALSE(DrawsInColour(font, QStringLiteral("520 表白"))) << "digits stay plain";
   }
+}
+
+// Where Qt's translation leaves English, the file dialog's list still reads
+// Chinese: a folder's type, a file's type by its suffix, and a short date.
+TEST(ChineseFileDialog, TypesAndDatesReadChinese) {
+  testing::TempDir folder;
+  std::filesystem::create_directory(folder.path() / "相册");
+  std::ofstream(folder.path() / "photo.png") << "x";
+  QFileDialog dialog(nullptr, QStringLiteral("选择文件"),
+                     QString::fromStdString(folder.path().string()));
+  UseChineseFileView(&dialog);
+  auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  ASSERT_NE(list, nullptr);
+  QAbstractItemModel* shown = list->model();
+  const auto row_of = [&](const QString& name) {
+    const QModelIndex top = list->rootIndex();
+    for (int row = 0; row < shown->rowCount(top); ++row)
+      if (shown->index(row, 0, top).data().toString() == name) return shown->index(row, 0, top);
+    return QModelIndex();
+  };
+  ASSERT_TRUE(QTest::qWaitFor([&] { return row_of(QStringLiteral("photo.png")).isValid(); }));
+  const QModelIndex photo = row_of(QStringLiteral("photo.png"));
+  EXPECT_EQ(photo.siblingAtColumn(2).data().toString(), QStringLiteral("PNG 文件"));
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}/\\d{1,2}/\\d{1,2} \\d{2}:\\d{2}$"))
+                  .match(photo.siblingAtColumn(3).data().toString())
+                  .hasMatch())
+      << photo.siblingAtColumn(3).data().toString().toStdString();
+  EXPECT_EQ(row_of(QStringLiteral("相册")).siblingAtColumn(2).data().toString(),
+            QStringLiteral("文件夹"));
 }
 
 }  // namespace

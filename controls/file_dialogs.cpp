@@ -1,0 +1,62 @@
+#include "controls/file_dialogs.h"
+
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
+#include <QLocale>
+#include <QTreeView>
+
+namespace heartpage {
+namespace {
+
+// The columns of Qt's file system model.
+constexpr int kSizeColumn = 1;
+constexpr int kTypeColumn = 2;
+constexpr int kDateColumn = 3;
+constexpr char kDateFormat[] = "yyyy/M/d HH:mm";
+
+// Qt's model names a folder's type in English whatever the translation, and
+// writes dates in the system's locale (often English, and clipped).
+class ChineseFileColumns : public QIdentityProxyModel {
+ public:
+  using QIdentityProxyModel::QIdentityProxyModel;
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files == nullptr || role != Qt::DisplayRole || index.column() < kSizeColumn ||
+        index.column() > kDateColumn)
+      return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    if (index.column() == kDateColumn)
+      return chinese.toString(files->lastModified(source), QString::fromLatin1(kDateFormat));
+    const QFileInfo info = files->fileInfo(source);
+    if (index.column() == kSizeColumn)
+      return info.isDir() ? QString()
+                          : chinese.formattedDataSize(files->size(source), 1,
+                                                      QLocale::DataSizeTraditionalFormat);
+    if (info.isDir()) return QStringLiteral("文件夹");
+    const QString suffix = info.suffix().toUpper();
+    return suffix.isEmpty() ? QStringLiteral("文件") : suffix + QStringLiteral(" 文件");
+  }
+};
+
+}  // namespace
+
+void UseChineseFileView(QFileDialog* dialog) {
+  dialog->setOption(QFileDialog::DontUseNativeDialog);
+  dialog->setLocale(QLocale(QLocale::Chinese, QLocale::China));
+  dialog->setProxyModel(new ChineseFileColumns(dialog));
+  // Wide enough for the longest size and date they can show.
+  if (auto* list = dialog->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    const QFontMetrics metrics(list->font());
+    const int padding = metrics.horizontalAdvance(QLatin1Char('M')) * 2;
+    list->header()->resizeSection(kSizeColumn,
+                                  metrics.horizontalAdvance(QStringLiteral("1023.9 MB")) + padding);
+    list->header()->resizeSection(
+        kDateColumn, metrics.horizontalAdvance(QStringLiteral("2026/12/28 23:59")) + padding);
+  }
+}
+
+}  // namespace heartpage
