@@ -91,6 +91,31 @@ describe('style 3', () => {
     });
   });
 
+  test('the seed is a button for the keyboard and screen readers; a phone shows a large tree, on its side the words beside it',
+    async () => {
+      const address = await site.publish(3);
+      const phone = viewports[1];
+      const side = { ...phone, name: 'phone on its side', width: 844, height: 390 };
+      for (const viewport of [phone, side]) {
+        await site.visit(address, viewport, { clock: true }, async ({ page }) => {
+          const seed = page.getByRole('button', { name: '点我' });
+          await page.keyboard.press('Tab');
+          assert.equal(await seed.evaluate((b) => b === document.activeElement), true, 'Tab reaches the seed');
+          const canvas = await page.locator('#canvas').boundingBox();
+          if (viewport === phone) assert.ok(canvas.height >= 0.5 * viewport.height, `a tree ${canvas.height} px tall`);
+          await page.keyboard.press('Enter');
+          await growAndShowText(page);
+          assert.equal(await seed.count(), 0, 'the seed stays a button after it was pressed');
+          if (viewport === side) {
+            // The words begin on the screen beside the tree.
+            const words = await page.locator('#code').boundingBox();
+            assert.ok(words.x >= canvas.x + canvas.width && words.y < viewport.height / 2, JSON.stringify(words));
+          }
+          await screenshot(page, `style3-${viewport.name}-keyboard`);
+        });
+      }
+    });
+
   test('a canvas-less browser gets the message and no tree', async () => {
     const address = await site.publish(3);
     await site.visit(address, viewports[0], { withoutCanvas: true }, async ({ page }) => {

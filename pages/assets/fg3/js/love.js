@@ -146,10 +146,43 @@
     this.tree = makeBranch(new Random(7), CENTER_X, GROUND, 0, 190, 11, 6);
     this.offset = 0;
   }
-  // Canvas coordinates of a pointer event (the canvas may be scaled down).
-  Story.prototype.point = function (event) {
+  // How the canvas stands on the screen: scaled down on smaller screens,
+  // and on phones cropped at its empty sides (the page's rules cover its
+  // box with it, keeping its shape).
+  Story.prototype.shown = function () {
     var box = this.canvas.getBoundingClientRect();
-    return [(event.clientX - box.left) * WIDTH / box.width, (event.clientY - box.top) * HEIGHT / box.height];
+    var scale = Math.max(box.width / WIDTH, box.height / HEIGHT) || 1;
+    return { scale: scale, left: box.left + (box.width - WIDTH * scale) / 2, top: box.top + (box.height - HEIGHT * scale) / 2 };
+  };
+  // Canvas coordinates of a pointer event.
+  Story.prototype.point = function (event) {
+    var m = this.shown();
+    return [(event.clientX - m.left) / m.scale, (event.clientY - m.top) / m.scale];
+  };
+  // The seed's button: a real button over the drawn seed, for the keyboard
+  // and screen readers (fingers and the mouse hit the canvas under it).
+  // Pressed, it clicks the seed's middle.
+  Story.prototype.placeSeedButton = function () {
+    var button = document.getElementById("seed");
+    if (!button || button.hidden) return;
+    var m = this.shown(), wrap = button.offsetParent || document.body, origin = wrap.getBoundingClientRect();
+    var r = SEED.r * this.seed.zoom * m.scale;
+    button.style.left = (m.left - origin.left + SEED.x * m.scale - r) + "px";
+    button.style.top = (m.top - origin.top + SEED.y * m.scale - r) + "px";
+    button.style.width = button.style.height = 2 * r + "px";
+  };
+  Story.prototype.bindSeedButton = function () {
+    var story = this, button = document.getElementById("seed");
+    if (!button) return;
+    button.hidden = false;
+    button.addEventListener("click", function () {
+      var m = story.shown();
+      story.canvas.dispatchEvent(new MouseEvent("click", {
+        bubbles: true, clientX: m.left + SEED.x * m.scale, clientY: m.top + SEED.y * m.scale
+      }));
+    });
+    story.placeSeedButton();
+    $(global).on("resize", function () { story.placeSeedButton(); });
   };
   Story.prototype.clear = function () { this.ctx.clearRect(0, 0, WIDTH, HEIGHT); };
   Story.prototype.drawGround = function (half) {
@@ -165,8 +198,9 @@
   // The whole story, as steps read top to bottom.
   Story.prototype.run = J.compile("async", function* () {
     var story = this, canvas = this.canvas, seed = this.seed, ctx = this.ctx;
-    seed.fit(canvas.getBoundingClientRect().width);
+    seed.fit(story.shown().scale * WIDTH);
     seed.draw();
+    story.bindSeedButton();
     var hovering = function (event) {
       var p = story.point(event);
       canvas.style.cursor = seed.hit(p[0], p[1]) ? "pointer" : "default";
@@ -178,6 +212,8 @@
     });
     canvas.removeEventListener("mousemove", hovering, false);
     canvas.style.cursor = "default";
+    var button = document.getElementById("seed");
+    if (button) button.hidden = true;
 
     // The seed shrinks, then drops to the ground.
     yield loop(function () {
