@@ -148,6 +148,8 @@ void UploadDialog::Load() {
   // address is known, ready to copy.
   name_->setEnabled(owned.empty());
   ShowOwned(!owned.empty());
+  // Until the server says otherwise, an owned name has its page.
+  page_online_ = !owned.empty();
   if (!owned.empty()) {
     ShowCurrentPage(owned);
     FetchStoredAt(owned);
@@ -174,7 +176,8 @@ void UploadDialog::RefreshSummary() {
   const std::optional<BuiltPage> built = BuildNow();
   if (!built) return summary_->ShowNothing();
   const std::string& owned = GGCT::Get().ZCYN;
-  summary_->Show(source_.style, *built, owned.empty() ? std::string() : PageAddress(owned));
+  summary_->Show(source_.style, *built,
+                 owned.empty() || !page_online_ ? std::string() : PageAddress(owned));
 }
 
 // Back from the editor, where the fields may have changed.
@@ -231,6 +234,8 @@ void UploadDialog::TakeDownNow() {
         // taken down, so there is nothing to copy until a page is published
         // again.
         if (outcome.taken_down) {
+          page_online_ = false;
+          address_caption_->setText(Q(upload_text::kAddressCaption));
           address_->clear();
           stored_at_->clear();
           HideQrCode();
@@ -252,6 +257,7 @@ void UploadDialog::ReleaseNow() {
           // The old name stays in the box, selected, for a typo to be
           // mended or the whole replaced.
           GGCT::Get().ZCYN.clear();
+          page_online_ = false;
           confirmed_name_.clear();
           name_->setEnabled(true);
           ShowOwned(false);
@@ -309,6 +315,7 @@ void UploadDialog::Upload(const std::string& typed) {
 
 void UploadDialog::Finish(const UploadOutcome& outcome) {
   if (outcome.uploaded) {
+    page_online_ = true;
     SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
     address_caption_->setText(Q(upload_text::kAddressCaption));
@@ -316,7 +323,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                      .toStdString());
     ShowQrCode(outcome.address, outcome.name);
-  } else if (!outcome.owned_name.empty()) {
+  } else if (!outcome.owned_name.empty() && page_online_) {
     // What is online is the page from before, not this upload's.
     ShowCurrentPage(outcome.owned_name);
   }
@@ -329,6 +336,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
   // particular no earlier address beside the failure as if it were its
   // outcome.
   if (outcome.owned_name.empty()) {
+    page_online_ = false;
     address_->clear();
     stored_at_->clear();
     address_caption_->setText(Q(upload_text::kAddressCaption));
@@ -364,8 +372,14 @@ void UploadDialog::FetchStoredAt(const std::string& name) {
       [this, name](const std::optional<OwnedPage>& owned) {
         // Only while the page it is about is still the one shown.
         if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
-            address_caption_->text() == Q(upload_text::kCurrentPageCaption))
+            address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
           ShowStoredAt(owned->stored_at);
+          // No time: the page was taken down (or the server does not say).
+          if (owned->stored_at.empty()) {
+            page_online_ = false;
+            RefreshSummary();
+          }
+        }
       });
 }
 

@@ -115,6 +115,8 @@ class UploadDialog : public QWidget {
   // The last press of "确认上传" by the mouse: a second one within the
   // double-click time is the second half of a double click.
   QElapsedTimer last_press_;
+  // Whether the owned name has a page that the next upload replaces.
+  bool page_online_ = false;
   bool uploading_ = false;
   bool asking_ = false;
   bool close_pending_ = false;

@@ -330,9 +330,16 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
   EXPECT_EQ(GGCT::Get().ZCYN, "down1");
   EXPECT_FALSE(name->isEnabled());
   EXPECT_TRUE(address->toPlainText().isEmpty());
+  auto* replaces = dialog->findChild<QWidget*>("ReplacesPage");
+  EXPECT_FALSE(replaces->isVisibleTo(dialog)) << "no page online to replace";
+  // Reopened, the server's ownership lookup says the same.
+  Reopen();
+  replaces = dialog->findChild<QWidget*>("ReplacesPage");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !replaces->isVisibleTo(dialog); }));
 
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_TRUE(replaces->isVisibleTo(dialog));
   EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
 }
 
