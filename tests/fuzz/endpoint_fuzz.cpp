@@ -31,7 +31,7 @@ struct Body {
 };
 
 Body NextBody(FuzzedDataProvider& provider) {
-  switch (provider.ConsumeIntegralInRange(0, 7)) {
+  switch (provider.ConsumeIntegralInRange(0, 8)) {
     case 0:
       return {provider.ConsumeRandomLengthString(512)};
     case 1: {
@@ -52,6 +52,10 @@ Body NextBody(FuzzedDataProvider& provider) {
     case 6:
       return {heartpage::PreviewStoreRequest(NameOrIdentifier(provider, false),
                                              provider.ConsumeRandomLengthString(200))};
+    case 7: {
+      const std::string name = NameOrIdentifier(provider, true);
+      return {heartpage::ReleaseRequest(name, NameOrIdentifier(provider, false))};
+    }
     default: {
       const std::string name = NameOrIdentifier(provider, true);
       const std::string id = NameOrIdentifier(provider, false);
@@ -77,10 +81,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (refused || body.query) FUZZ_CHECK(storage.Contents() == before);
     if (refused) FUZZ_CHECK(!reply.records && reply.body.ends_with('\n'));
     if (reply.records) {
-      // Every row has its three fields (six for the settings), each closed
-      // by its mark.
+      // Every row has its three fields (four for the owner's, which says
+      // when its page was stored; six for the settings), each closed by its
+      // mark.
       const auto first = heartpage::wire::FirstRecord(heartpage::FromGbk(reply.body));
-      if (!reply.body.empty()) FUZZ_CHECK(first && (first->size() == 4 || first->size() == 7));
+      if (!reply.body.empty())
+        FUZZ_CHECK(first && (first->size() == 4 || first->size() == 5 || first->size() == 7));
     }
   }
   return 0;

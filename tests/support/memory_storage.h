@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,6 +89,15 @@ class MemoryStorage : public server::Storage {
   std::shared_ptr<const server::StoredPage> LoadPage(std::string_view name) override {
     const auto it = pages_.find(std::string(name));
     return it == pages_.end() ? nullptr : it->second;
+  }
+  server::ReleaseResult ReleaseName(const server::MachineIdHash& owner,
+                                    std::string_view name) override {
+    const auto claim = std::ranges::find(claims_, name, &server::Claim::name);
+    if (claim == claims_.end()) return server::ReleaseResult::kUnclaimed;
+    if (!(claim->owner == owner)) return server::ReleaseResult::kNotOwner;
+    claims_.erase(claim);
+    pages_.erase(std::string(name));
+    return server::ReleaseResult::kReleased;
   }
 
   // Kept whole, without the sweeps and bounds of the real engines (their
