@@ -308,7 +308,9 @@ void EditorWindow::Build(const WindowLayout& layout) {
     // Enter presses the focused button, as Space does.
     button->setAutoDefault(true);
     if (command_bar_ != nullptr) {
-      button->setFixedSize(PxRect(rect).size());
+      // One row of one height, each as wide as designed or as its text.
+      button->setFixedSize(std::max(PxRect(rect).width(), button->sizeHint().width()),
+                           PxRect(layout.command1).height());
       command_bar_->layout()->addWidget(button);
     } else {
       button->setGeometry(PxRect(rect));

@@ -51,6 +51,7 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   hint_->setObjectName(QStringLiteral("Hint"));
   hint_->setAlignment(Qt::AlignCenter);
   hint_->setWordWrap(true);
+  hint_->setFixedWidth(kQrPixels + 40);
   hint_->setFont(ChineseFont(ChineseFace::kHeiTi, 10.5));
   layout->addWidget(qr_, 0, Qt::AlignHCenter);
   layout->addWidget(address_label_);

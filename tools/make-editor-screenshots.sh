@@ -23,6 +23,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The editors' drafts go with the rest.
+export XDG_DATA_HOME=$work/data-home
 
 "$build/server/heartpage-server" --data "$work/data" --listen 127.0.0.1:0 2>"$work/server.log" &
 server_pid=$!
@@ -57,6 +59,7 @@ import -window "$fg5" "$out/editor-style5.png"
 
 # Upload from style 2: name, confirm, copy.
 click "$fg2" 516 480
+go_on
 dialog=$(window '^网页上传$')
 click "$dialog" 276 73
 xdotool type --delay 20 "siyu520"

@@ -3,8 +3,10 @@
 # build or CI).
 # Screenshots of the windows as a person meets them: the splash while the
 # server keeps start-up waiting, the upload dialog with a 30-letter name (sent
-# with Enter) and its QR code, the window of 扫码预览, the Chinese menu of a field, and, on a 1600 x 1200 screen at
-# twice the scale, the main window and style 7's editor placed within it.
+# with Enter) and its QR code, the check's list of sample text left in, the
+# window of 扫码预览 with its code and with a failure, the Chinese menu of a
+# field, and, on a 1600 x 1200 screen at twice the scale, the main window and
+# style 7's editor placed within it.
 # Usage: tools/make-window-screenshots.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -24,6 +26,8 @@ cleanup() {
 }
 trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work
+# The editors' drafts go with the rest.
+export XDG_DATA_HOME=$work/data-home
 
 # shellcheck source=tools/x11-windows.sh
 source "$root/tools/x11-windows.sh"
@@ -64,6 +68,7 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   eval "$geometry"
   convert "$work/menu.png" -crop "520x300+$((X + 120))+$((Y))" "$out/field-menu.png"
   click "$fg2" 516 480
+  go_on "$out/check-sample-text.png"
   dialog=$(window '^网页上传$')
   click "$dialog" 276 73
   xdotool type --delay 10 "woaini1314xiaohong520forever99"
@@ -74,9 +79,15 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"
   click "$fg2" 394 480  # 扫码预览
+  go_on
   scan=$(window '^扫码预览$')
   sleep 0.5
   import -window "$scan" "$out/scan-preview.png"
+  kill "${pids[-2]}"  # the server
+  click "$fg2" 394 480
+  go_on
+  sleep 1
+  import -window "$scan" "$out/scan-preview-failed.png"
 else
   import -window root "$out/small-screen-main.png"
   click "$main" 886 690  # style 7's thumbnail, in pixels at twice the scale
