@@ -1,7 +1,6 @@
 #include "pages/builders.h"
 
 #include <algorithm>
-
 #include <utility>
 #include <vector>
 

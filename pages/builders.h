@@ -33,8 +33,9 @@ class FieldMap : public FieldSource {
   bool checked = false;
 };
 
-// The page of style 1 ... 8 built from `fields`; throws std::out_of_range for
-// any other style. Touches no shared state.
+// The page of style 1 ... 8 built from `fields`, each value written for the
+// place it lands (pages/field_encoding.h), so that it shows as typed; throws
+// std::out_of_range for any other style. Touches no shared state.
 std::string BuildPage(int style, const FieldSource& fields);
 
 // The windows' builders: each builds its style with BuildPage, keeps the
