@@ -9,7 +9,7 @@ namespace {
 
 // A ring that shows on light and dark pictures alike: a dark outer line
 // around a light inner one, inside the picture's edge.
-constexpr int kRingWidth = 3;
+constexpr int kRingWidth = 4;
 const QColor kRingOuter(0x10, 0x3C, 0xA0);
 const QColor kRingInner(Qt::white);
 

@@ -27,6 +27,9 @@ int main(int argc, char** argv) {
     shown = show;
     if (show) {
       main_window.show();
+      // The keyboard starts on the first tile, also where no window manager
+      // hands the new window the focus.
+      main_window.activateWindow();
     } else {
       QCoreApplication::exit(0);
     }

@@ -1,6 +1,7 @@
 #include "editors/media_picker.h"
 
 #include <QAction>
+#include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -376,8 +378,16 @@ void AddMediaPickers(const Style& style,
 void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind) {
   if (fields.empty()) return;
   QWidget* window = fields.front()->window();
-  const QStringList chosen = Choose(window, kind, fields.size() > 1);
+  QStringList chosen = Choose(window, kind, fields.size() > 1);
   if (chosen.isEmpty()) return;
+  // A dialog gives several files in no order the user can see: they fill
+  // the fields in the order of their names, numbers by their value (2
+  // before 10), as the folder lists them.
+  QCollator by_name(QLocale(QLocale::Chinese, QLocale::China));
+  by_name.setNumericMode(true);
+  std::stable_sort(chosen.begin(), chosen.end(), [&](const QString& a, const QString& b) {
+    return by_name.compare(QFileInfo(a).fileName(), QFileInfo(b).fileName()) < 0;
+  });
   LastFolder() = QFileInfo(chosen.back()).absolutePath();
 
   auto batch = std::make_shared<Batch>();

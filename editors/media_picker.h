@@ -33,8 +33,9 @@ void SetMediaPickHooks(MediaPickHooks hooks);
 
 // Makes room at the right end of each such box of `boxes` (by field name)
 // for its button, named "Pick" + the field's name, e.g. "PickText1(7)". A
-// run of picture fields (an album) takes several files at once: the first
-// fills the field whose button was pressed, the rest the fields after it.
+// run of picture fields (an album) takes several files at once: in the order
+// of their names, the first fills the field whose button was pressed, the
+// rest the fields after it.
 void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, std::less<>>& boxes);
 
 // The button's work for `fields`: the first is the box whose button was
