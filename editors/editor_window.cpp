@@ -9,9 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QString>
@@ -22,18 +20,14 @@
 #include <limits>
 #include <vector>
 
-#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
 #include "controls/window_placement.h"
-#include "editors/check_prompt.h"
 #include "editors/editor_internal.h"
 #include "editors/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
 #include "pages/styles.h"
-#include "publish/scan_preview_window.h"
-#include "publish/upload_dialog.h"
 
 namespace heartpage {
 namespace {
@@ -402,84 +396,6 @@ std::string EditorWindow::Value(std::string_view field) const {
 
 bool EditorWindow::Checked() const {
   return check_ != nullptr && check_->isChecked();
-}
-
-FieldMap EditorWindow::Snapshot() const {
-  FieldMap fields;
-  for (const FieldRow& row : GetStyle(style_).rows) fields.values[row.Name()] = Value(row.Name());
-  fields.checked = Checked();
-  return fields;
-}
-
-void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
-  // The window answers while the check waits: a second click meanwhile, on
-  // any of the buttons, starts nothing.
-  if (checking_) return;
-  checking_ = true;
-  setCursor(Qt::BusyCursor);
-  RunInBackground(
-      this,
-      [style = style_, fields = Snapshot()] {
-        CheckOptions options;
-        options.sample_text = true;
-        return CheckFields(GetStyle(style), fields, options);
-      },
-      [this, then](const std::vector<Finding>& findings) {
-        unsetCursor();
-        checking_ = false;
-        if (findings.empty() || ConfirmFindings(this, findings)) (this->*then)();
-      });
-}
-
-void EditorWindow::Preview() {
-  AfterChecks(&EditorWindow::ShowPreview);
-}
-
-void EditorWindow::PhonePreview() {
-  AfterChecks(&EditorWindow::ShowPhonePreview);
-}
-
-void EditorWindow::ScanPreview() {
-  AfterChecks(&EditorWindow::ShowScanPreviewNow);
-}
-
-void EditorWindow::ShowScanPreviewNow() {
-  ShowScanPreview(BuildStyle(style_, *this));
-}
-
-void EditorWindow::ShowPreview() {
-  RunPreview(/*phone=*/false);
-}
-
-void EditorWindow::ShowPhonePreview() {
-  RunPreview(/*phone=*/true);
-}
-
-void EditorWindow::RunPreview(bool phone) {
-  const std::string page = BuildStyle(style_, *this);
-  // The file goes from a timer: this window may close meanwhile.
-  const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
-  const std::optional<std::string> error =
-      phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
-  if (error) {
-    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"), Q(*error),
-                                QMessageBox::Ok, isVisible() ? this : nullptr);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("PreviewError"));
-    box->open();
-  }
-}
-
-void EditorWindow::UploadPage() {
-  AfterChecks(&EditorWindow::ShowUpload);
-}
-
-// The dialog builds this window's page from its fields when the upload is
-// confirmed, and knows when the window has gone.
-void EditorWindow::ShowUpload() {
-  ShowUploadDialog(EditorPageSource(
-      style_,
-      [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
 }
 
 // Goes at once, a check still waiting included: its answer is for this

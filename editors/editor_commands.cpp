@@ -1,0 +1,96 @@
+// The editor window's commands: the checks before them, the previews, 扫码预览
+// and the upload dialog.
+#include <QMessageBox>
+#include <QPointer>
+
+#include "controls/background.h"
+#include "editors/check_prompt.h"
+#include "editors/editor_internal.h"
+#include "editors/editor_window.h"
+#include "pages/styles.h"
+#include "publish/field_checks.h"
+#include "publish/scan_preview_window.h"
+#include "publish/upload_dialog.h"
+
+namespace heartpage {
+
+FieldMap EditorWindow::Snapshot() const {
+  FieldMap fields;
+  for (const FieldRow& row : GetStyle(style_).rows) fields.values[row.Name()] = Value(row.Name());
+  fields.checked = Checked();
+  return fields;
+}
+
+void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
+  // The window answers while the check waits: a second click meanwhile, on
+  // any of the buttons, starts nothing.
+  if (checking_) return;
+  checking_ = true;
+  setCursor(Qt::BusyCursor);
+  RunInBackground(
+      this,
+      [style = style_, fields = Snapshot()] {
+        CheckOptions options;
+        options.sample_text = true;
+        return CheckFields(GetStyle(style), fields, options);
+      },
+      [this, then](const std::vector<Finding>& findings) {
+        unsetCursor();
+        checking_ = false;
+        if (findings.empty() || ConfirmFindings(this, findings)) (this->*then)();
+      });
+}
+
+void EditorWindow::Preview() {
+  AfterChecks(&EditorWindow::ShowPreview);
+}
+
+void EditorWindow::PhonePreview() {
+  AfterChecks(&EditorWindow::ShowPhonePreview);
+}
+
+void EditorWindow::ScanPreview() {
+  AfterChecks(&EditorWindow::ShowScanPreviewNow);
+}
+
+void EditorWindow::ShowScanPreviewNow() {
+  ShowScanPreview(BuildStyle(style_, *this));
+}
+
+void EditorWindow::ShowPreview() {
+  RunPreview(/*phone=*/false);
+}
+
+void EditorWindow::ShowPhonePreview() {
+  RunPreview(/*phone=*/true);
+}
+
+void EditorWindow::RunPreview(bool phone) {
+  const std::string page = BuildStyle(style_, *this);
+  // The file goes from a timer: this window may close meanwhile.
+  const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
+  const std::optional<std::string> error =
+      phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
+  if (error) {
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"),
+                                QString::fromStdString(*error), QMessageBox::Ok,
+                                isVisible() ? this : nullptr);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("PreviewError"));
+    box->open();
+  }
+}
+
+void EditorWindow::UploadPage() {
+  AfterChecks(&EditorWindow::ShowUpload);
+}
+
+// The dialog builds this window's page from its fields when the upload is
+// confirmed, and knows when the window has gone.
+void EditorWindow::ShowUpload() {
+  ShowUploadDialog(EditorPageSource(
+      style_,
+      [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
+}
+
+}  // namespace heartpage
