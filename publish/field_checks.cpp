@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "net/curl_trust.h"
+#include "pages/field_encoding.h"
 
 namespace heartpage {
 namespace {
@@ -339,6 +340,10 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
       if (auto problem = DateProblem(fields.Value(row.Name()), fields.Value(month->Name()),
                                      fields.Value(day->Name())))
         dates.emplace_back(i, std::move(*problem));
+    } else if (const std::string colour = fields.Value(row.Name());
+               row.kind == FieldKind::kColour && !NormalColour(colour)) {
+      // The builder writes the default colour instead of what is no colour.
+      dates.emplace_back(i, "“" + colour + "”不是颜色（应为 #RGB 或 #RRGGBB），页面用默认颜色");
     }
   }
   const std::vector<std::string> reasons = CheckAddresses(addresses, options);

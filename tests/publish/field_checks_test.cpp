@@ -84,6 +84,15 @@ TEST(FieldChecks, AStylesFindingsFollowItsRowsAndDatesAreRealCalendarDates) {
   EXPECT_EQ(date("2013", "五", "1").back(), "相识时间：月份“五”不是数字");
   EXPECT_EQ(date("二〇一三", "5", "1").back(), "相识时间：年份“二〇一三”不是数字");
   EXPECT_EQ(date("2013", "5", "0").back(), "相识时间：2013 年 6 月没有 0 日");
+
+  // A colour may lack its "#"; what is no colour is named.
+  FieldMap four = FieldMap::Defaults(GetStyle(4));
+  four.values["Text8(41)"] = four.values["Text8(42)"] = "";
+  four.values["Text8(43)"] = "ff0000";
+  four.values["Text8(44)"] = "红色";
+  ASSERT_EQ(CheckFields(GetStyle(4), four).size(), 1u);
+  EXPECT_EQ(FindingLine(CheckFields(GetStyle(4), four)[0]),
+            "文字颜色：“红色”不是颜色（应为 #RGB 或 #RRGGBB），页面用默认颜色");
 }
 
 // Sample text of the defaults: placeholders, the sample people where the
