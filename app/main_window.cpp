@@ -99,9 +99,15 @@ bool AskToQuitWhileUploading() {
   return box.exec() == QMessageBox::Yes;
 }
 
+// A dialog closed while its upload waits stays, hidden, until the outcome:
+// it is looked for among all windows, not only as the open one.
 bool UploadRunning() {
-  const UploadDialog* dialog = OpenUploadDialog();
-  return MediaUploadsRunning() > 0 || (dialog != nullptr && dialog->uploading());
+  if (MediaUploadsRunning() > 0) return true;
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    const auto* dialog = qobject_cast<const UploadDialog*>(window);
+    if (dialog != nullptr && dialog->uploading()) return true;
+  }
+  return false;
 }
 
 void FillDefaults(MainWindowHooks& hooks) {
