@@ -41,6 +41,20 @@ describe('style 5', () => {
         await page.clock.runFor(1000);
         const typed = [...(await box.inputValue())].length - before;
         assert.ok(typed >= 19 && typed <= 21, `${typed} characters typed in one second`);
+        // The box follows the typing, but a visitor who scrolls back to read
+        // stays there while it types on (a low box scrolls early).
+        await box.evaluate((b) => { b.style.height = '90px'; });
+        await page.clock.runFor(3000);
+        assert.ok(await box.evaluate((b) => b.scrollTop > 0), 'the box does not follow the typing');
+        await box.evaluate((b) => { b.scrollTop = 0; });
+        await page.clock.runFor(1000);
+        assert.equal(await box.evaluate((b) => b.scrollTop), 0, 'the box jumped back to the end');
+        await box.evaluate((b) => { b.style.height = ''; });
+        assert.equal(await page.getByRole('textbox', { name: '写给你的信' }).count(), 1);
+        assert.ok(await box.evaluate((b) => parseFloat(getComputedStyle(b).fontSize)) >= 15);
+        for (const height of await page.locator('a:visible').evaluateAll((all) =>
+          all.map((a) => a.getBoundingClientRect().height)))
+          assert.ok(height >= 44, `a link ${height} px tall`);
         await page.clock.runFor(30000);
         const message = await box.inputValue();
         assert.equal(await box.getAttribute('data-typed'), 'done');
