@@ -23,8 +23,10 @@ namespace heartpage {
 namespace {
 
 // Long enough that a burst of typing is one write, short enough that a crash
-// loses a moment's typing at most.
+// loses a moment's typing at most; typing without a pause is saved as it
+// goes, every few seconds.
 constexpr int kDraftDelayMs = 500;
+constexpr int kLongestUnsavedMs = 5000;
 
 int Characters(const QString& text) {
   QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
@@ -120,8 +122,13 @@ void EditorWindow::Watch() {
 
 void EditorWindow::FieldChanged() {
   if (filling_) return;
+  if (!unsaved_) unsaved_since_.start();
   unsaved_ = true;
-  draft_timer_->start();
+  if (unsaved_since_.elapsed() >= kLongestUnsavedMs) {
+    SaveDraftNow();
+  } else {
+    draft_timer_->start();
+  }
 }
 
 void EditorWindow::RestoreDraft() {
@@ -153,8 +160,12 @@ void EditorWindow::SaveDraftNow() {
     if (value != row.DefaultValue()) draft.fields.emplace(row.Name(), std::move(value));
   }
   draft.checked = Checked();
-  // Kept unsaved on failure: the next change tries again.
-  if (SaveDraft(style_, draft)) unsaved_ = false;
+  // Kept unsaved on failure: a later change tries again, not every key.
+  if (SaveDraft(style_, draft)) {
+    unsaved_ = false;
+  } else {
+    unsaved_since_.start();
+  }
 }
 
 void EditorWindow::RestoreDefaults() {

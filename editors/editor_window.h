@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 #include <map>
 #include <string>
@@ -87,8 +88,9 @@ class EditorWindow : public QWidget, public FieldSource {
   QAction* restore_ = nullptr;
   QTimer* draft_timer_ = nullptr;
   bool checking_ = false;
-  // The fields hold something no draft has yet.
+  // The fields hold something no draft has yet, since when.
   bool unsaved_ = false;
+  QElapsedTimer unsaved_since_;
   // Text is being put in by the window itself, not typed.
   bool filling_ = false;
 };
