@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -98,6 +99,44 @@ std::size_t ReferenceLength(std::string_view text) {
     if (i == start || !IsAsciiAlpha(text[start])) return 0;
   }
   return i < text.size() && text[i] == ';' ? i + 1 : 0;
+}
+
+// An attribute's value as the browser reads it, as far as it matters here:
+// the references to ASCII characters decoded, so that "u&#114;l(" is judged
+// as "url(" and a value written again reads back the same. Any other
+// reference stays, and its "&" makes the value one that is not kept.
+std::string DecodedAttribute(std::string_view value) {
+  std::string out;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    const std::size_t length = value[i] == '&' ? ReferenceLength(value.substr(i)) : 0;
+    if (length == 0) {
+      out += value[i];
+      continue;
+    }
+    const std::string_view reference = value.substr(i + 1, length - 2);
+    long code = -1;
+    if (reference == "quot")
+      code = '"';
+    else if (reference == "amp")
+      code = '&';
+    else if (reference == "lt")
+      code = '<';
+    else if (reference == "gt")
+      code = '>';
+    else if (reference == "apos")
+      code = '\'';
+    else if (reference.size() > 1 && reference[0] == '#')
+      code = (reference[1] == 'x' || reference[1] == 'X')
+                 ? std::strtol(std::string(reference.substr(2)).c_str(), nullptr, 16)
+                 : std::strtol(std::string(reference.substr(1)).c_str(), nullptr, 10);
+    if (code >= 0 && code < 0x80) {
+      out += static_cast<char>(code);
+      i += length - 1;
+    } else {
+      out += value[i];
+    }
+  }
+  return out;
 }
 
 // One declaration's value: words, numbers, colours, quoted font names and
@@ -250,7 +289,7 @@ std::optional<Tag> ReadTag(std::string_view text) {
         value = text.substr(value_start, i - value_start);
       }
     }
-    tag.attributes.emplace_back(std::move(name), std::move(value));
+    tag.attributes.emplace_back(std::move(name), DecodedAttribute(value));
   }
 }
 

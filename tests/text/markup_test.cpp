@@ -32,6 +32,8 @@ TEST(SanitizeMarkup, KeepsFormattingAndDisarmsTheRest) {
       {"&nbsp;&#23435;&#x1F496;&amp &lt", "&nbsp;&#23435;&#x1F496;&amp;amp &amp;lt"},
       {"a > b\r\nc", "a &gt; b\r\nc"},
       {"</div></div>x", "x"},
+      {"<font face=\"&quot;楷体&quot;\" color=&#35;f00>x",
+       "<font face=\"&quot;楷体&quot;\" color=\"#f00\">x</font>"},
       {"<p align=center>a<p>b<div>c</div></p>", "<p align=\"center\">a</p><p>b</p><div>c</div>"},
   };
   for (const auto& c : kCases) EXPECT_EQ(SanitizeMarkup(c.in).html, c.out) << c.in;
