@@ -24,6 +24,7 @@
 #include "machine/disk_serial.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "pages/styles.h"
 #include "preview/preview.h"
 #include "protocol/host.h"
 #include "publish/upload_dialog.h"
@@ -39,15 +40,18 @@ constexpr std::chrono::milliseconds kSplashDelay{250};
 struct TileDesign {
   int left;
   int top;
-  const char* caption;
 };
 constexpr TileDesign kTiles[12] = {
-    {120, 240, "文字+MV效果"},    {2720, 240, "心形+图片飘浮"}, {5320, 240, "心形树+漂浮图片"},
-    {7920, 240, "文本切换效果"},  {120, 2400, "打字特效+MV"},   {2715, 2400, "3D画册效果"},
-    {5325, 2400, "阿狸心形表白"}, {7920, 2400, "数字时钟效果"}, {120, 4560, "敬请期待"},
-    {2715, 4560, "敬请期待"},     {5325, 4560, "敬请期待"},     {7920, 4560, "敬请期待"},
+    {120, 240},   {2720, 240},  {5320, 240}, {7920, 240},  {120, 2400},  {2715, 2400},
+    {5325, 2400}, {7920, 2400}, {120, 4560}, {2715, 4560}, {5325, 4560}, {7920, 4560},
 };
 constexpr int kStyleTiles = 8;
+// The tiles after the styles' promise more to come.
+QString TileCaption(int tile) {
+  if (tile >= kStyleTiles) return QStringLiteral("敬请期待");
+  const std::string_view name = GalleryName(tile + 1);
+  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+}
 constexpr int kGalleryColumns = 4;
 // Above each thumbnail: the caption's band, made light enough under the
 // artwork that the caption reads at 4.5:1 or better whatever lies behind.
@@ -243,11 +247,11 @@ void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
     image->setGeometry(PxRect(0, 480, 2385, 1335).translated(kBorder, kBorder));
     connect(image, &ImageControl::Clicked, this, [this, i] { ThumbnailClicked(i); });
     image->setFocusPolicy(Qt::StrongFocus);
-    image->setAccessibleName(QString::fromUtf8(kTiles[i].caption));
+    image->setAccessibleName(TileCaption(i));
     if (!thumbnails_.isEmpty()) QWidget::setTabOrder(thumbnails_.back(), image);
     thumbnails_.append(image);
 
-    auto* label = new InertLabel(QString::fromUtf8(kTiles[i].caption), tile);
+    auto* label = new InertLabel(TileCaption(i), tile);
     label->setObjectName(QStringLiteral("Label1(%1)").arg(i));
     label->setFont(caption_font);
     label->setAlignment(Qt::AlignCenter);

@@ -322,6 +322,15 @@ const Style& GetStyle(int number) {
   return styles[number - 1];
 }
 
+std::string_view GalleryName(int number) {
+  static constexpr std::array<std::string_view, kStyleCount> names = {
+      "文字+MV效果", "心形+图片飘浮", "心形树+漂浮图片", "文本切换效果",
+      "打字特效+MV", "3D画册效果",    "阿狸心形表白",    "数字时钟效果"};
+  if (number < 1 || number > kStyleCount)
+    throw std::out_of_range("no style " + std::to_string(number) + "; styles are 1 to 8");
+  return names[static_cast<std::size_t>(number - 1)];
+}
+
 const FieldRow* FindField(const Style& style, std::string_view name) {
   for (const FieldRow& row : style.rows)
     if (row.Name() == name) return &row;

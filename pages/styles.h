@@ -59,6 +59,10 @@ struct Style {
 // Style 1 ... 8; throws std::out_of_range for any other number.
 const Style& GetStyle(int number);
 
+// The name the gallery's tile gives style 1 ... 8, the name the user chose
+// the style by; throws std::out_of_range for any other number.
+std::string_view GalleryName(int number);
+
 // The row of `style` for the field named like "Text1(3)", or nullptr.
 const FieldRow* FindField(const Style& style, std::string_view name);
 

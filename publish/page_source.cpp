@@ -10,11 +10,6 @@
 namespace heartpage {
 namespace {
 
-// As the gallery's tiles name the styles: the names the user chose from.
-constexpr std::array<std::string_view, 8> kStyleNames = {
-    "文字+MV效果", "心形+图片飘浮", "心形树+漂浮图片", "文本切换效果",
-    "打字特效+MV", "3D画册效果",    "阿狸心形表白",    "数字时钟效果"};
-
 std::string_view Trimmed(std::string_view text) {
   constexpr std::string_view kBlanks = " \t\r\n";
   const std::size_t start = text.find_first_not_of(kBlanks);
@@ -63,8 +58,7 @@ PageSource FixedPageSource(int style, std::string page, std::string first_line) 
 
 std::string StyleDisplayName(int style) {
   std::string name = "风格" + std::to_string(style);
-  if (style >= 1 && style <= static_cast<int>(kStyleNames.size()))
-    name += " · " + std::string(kStyleNames[static_cast<std::size_t>(style - 1)]);
+  if (style >= 1 && style <= kStyleCount) name += " · " + std::string(GalleryName(style));
   return name;
 }
 
