@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "text/markup.h"
+
 namespace heartpage {
 namespace {
 
@@ -29,33 +31,6 @@ void AppendHex4(std::string& out, unsigned code) {
   static constexpr char kDigits[] = "0123456789abcdef";
   out += "\\u";
   for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(code >> shift) & 0xF];
-}
-
-std::string HtmlText(std::string_view value, bool quotes) {
-  std::string out;
-  out.reserve(value.size());
-  for (const char c : value) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += quotes ? "&quot;" : "\"";
-        break;
-      case '\'':
-        out += quotes ? "&#39;" : "'";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }
 
 std::string ScriptString(std::string_view value) {
@@ -151,13 +126,13 @@ std::optional<std::string> NormalColour(std::string_view value) {
 std::string EncodeForPlacement(std::string_view value, const Placement& placement) {
   switch (placement.slot) {
     case Slot::kText:
-      return HtmlLineBreaks(HtmlText(value, false));
+      return HtmlLineBreaks(EscapeHtml(value, false));
     case Slot::kTitle:
-      return HtmlText(value, false);
+      return EscapeHtml(value, false);
     case Slot::kAttribute:
-      return HtmlText(value, true);
+      return EscapeHtml(value, true);
     case Slot::kAddress:
-      return HtmlText(SafeAddress(value), true);
+      return EscapeHtml(SafeAddress(value), true);
     case Slot::kAddressPart: {
       static constexpr char kDigits[] = "0123456789ABCDEF";
       std::string out;

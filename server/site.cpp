@@ -1,5 +1,7 @@
 #include "server/site.h"
 
+#include "text/markup.h"
+
 namespace heartpage::server {
 namespace {
 
@@ -30,33 +32,6 @@ std::string Page(std::string_view title, std::string_view body) {
 }
 
 }  // namespace
-
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_view public_host) {
   return {

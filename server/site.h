@@ -25,7 +25,5 @@ std::string HomePage(const SiteSettings& settings, std::string_view public_host)
 std::string DownloadPage(const SiteSettings& settings, std::string_view public_host);
 std::string SupportPage(const SiteSettings& settings, std::string_view public_host);
 
-// Text safe inside HTML element content and quoted attribute values.
-std::string EscapeHtml(std::string_view text);
 
 }  // namespace heartpage::server

@@ -217,27 +217,6 @@ std::optional<std::string> CleanAttribute(const TagRule& tag, std::string_view n
   return std::nullopt;
 }
 
-void AppendAttributeValue(std::string& out, std::string_view value) {
-  for (const char c : value) {
-    switch (c) {
-      case '"':
-        out += "&quot;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
-  }
-}
-
 struct Tag {
   bool closing = false;
   std::string name;
@@ -373,7 +352,7 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
       const std::optional<std::string> kept = CleanAttribute(*rule, name, value);
       if (!kept) continue;
       out.append(" ").append(name).append("=\"");
-      AppendAttributeValue(out, *kept);
+      AppendEscapedHtml(out, *kept);
       out += '"';
     }
     out += '>';
@@ -382,6 +361,37 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
   }
   CloseDownTo(out, open, 0);
   return result;
+}
+
+void AppendEscapedHtml(std::string& out, std::string_view text, bool quotes) {
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += quotes ? "&quot;" : "\"";
+        break;
+      case '\'':
+        out += quotes ? "&#39;" : "'";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+std::string EscapeHtml(std::string_view text, bool quotes) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscapedHtml(out, text, quotes);
+  return out;
 }
 
 }  // namespace heartpage

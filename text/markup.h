@@ -28,4 +28,9 @@ struct CleanMarkup {
 // are kept as they are.
 CleanMarkup SanitizeMarkup(std::string_view text);
 
+// `text` as HTML text: "&", "<" and ">" escaped, and with `quotes` also both
+// quotes, so that it may stand in an attribute value of either quoting.
+void AppendEscapedHtml(std::string& out, std::string_view text, bool quotes = true);
+std::string EscapeHtml(std::string_view text, bool quotes = true);
+
 }  // namespace heartpage
