@@ -1,6 +1,7 @@
 #!/usr/bin/env node
 // Screenshots of the eight published pages as their recipient sees them, on
-// a phone (390 x 844, touch, device scale 2) and on a desktop (1280 x 800),
+// a phone (390 x 844, touch, device scale 2), on a phone on its side
+// (844 x 390) and on a desktop (1280 x 800),
 // into docs/screenshots/pages/. Uses the browser tests' tooling: a real
 // heartpage-server and heartpage-cli from the build, Chromium from Debian.
 // Usage: node tools/make-page-screenshots.mjs [BUILD_DIR]   (default: build)
@@ -20,6 +21,7 @@ const { launchBrowser, publish, startServer } = await import('../tests/browser/h
 
 const sizes = [
   { name: 'phone', viewport: { width: 390, height: 844 }, isMobile: true, hasTouch: true, deviceScaleFactor: 2 },
+  { name: 'phone-side', viewport: { width: 844, height: 390 }, isMobile: true, hasTouch: true, deviceScaleFactor: 2 },
   { name: 'desktop', viewport: { width: 1280, height: 800 }, isMobile: false, hasTouch: false, deviceScaleFactor: 1 },
 ];
 // What a visitor does before the picture is taken, and how long they watch.

@@ -1,0 +1,82 @@
+// What a phone makes of each published style: the layout shifts that add up
+// over 15 s at 390 x 844 on the real clock (cumulative layout shift, all
+// shifts the visitor did not cause), and, where bench/node_modules holds
+// Lighthouse (npm ci --prefix bench), its mobile scores for performance,
+// accessibility and best practices against Debian's Chromium.
+//
+//   node bench/page_audit.mjs [build dir] [--style N] [--ms N]
+//
+// HEARTPAGE_ASSETS may name another assets folder, to measure a changed page
+// against the tree's.
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const args = process.argv.slice(2);
+const option = (name, fallback) => {
+  const at = args.indexOf(name);
+  if (at < 0) return fallback;
+  const [, value] = args.splice(at, 2);
+  return Number(value);
+};
+const only = option('--style', 0);
+const ms = option('--ms', 15000);
+const build = path.resolve(args[0] ?? path.join(here, '..', 'build'));
+process.env.HEARTPAGE_SERVER ??= path.join(build, 'server', 'heartpage-server');
+process.env.HEARTPAGE_CLI ??= path.join(build, 'app', 'heartpage-cli');
+process.env.HEARTPAGE_ASSETS ??= path.join(here, '..', 'pages', 'assets');
+process.env.HEARTPAGE_VENDOR ??= path.join(build, 'pages', 'assets-vendor');
+
+const { chromiumArgs, launchBrowser, openPage, publish, startServer, viewports } =
+  await import('../tests/browser/harness.js');
+
+let lighthouse = null;
+try {
+  lighthouse = (await import(path.join(here, 'node_modules', 'lighthouse', 'core', 'index.js'))).default;
+} catch {
+  console.log('Lighthouse is not installed in bench/node_modules (npm ci --prefix bench): layout shifts only');
+}
+
+const phone = viewports.find((v) => v.name === 'phone');
+const server = await startServer();
+const browser = await launchBrowser();
+let chrome = null;
+try {
+  if (lighthouse) {
+    const { launch } = await import(path.join(here, 'node_modules', 'chrome-launcher', 'dist', 'index.js'));
+    chrome = await launch({
+      chromePath: process.env.CHROMIUM || '/usr/bin/chromium',
+      chromeFlags: ['--headless=new', ...chromiumArgs],
+    });
+  }
+  for (let style = 1; style <= 8; ++style) {
+    if (only && style !== only) continue;
+    const address = await publish(server, style);
+    const { context, page } = await openPage(browser, server, address, phone);
+    let shift;
+    try {
+      await page.waitForTimeout(ms);
+      shift = await page.evaluate(() => window.__layoutShift);
+    } finally {
+      await context.close();
+    }
+    const row = { style, layoutShift: Number(shift.toFixed(3)) };
+    if (chrome) {
+      const { lhr } = await lighthouse(address, {
+        port: chrome.port,
+        output: 'json',
+        logLevel: 'error',
+        onlyCategories: ['performance', 'accessibility', 'best-practices'],
+      });
+      for (const [name, category] of Object.entries(lhr.categories)) row[name] = Math.round(category.score * 100);
+      row.failing = Object.values(lhr.audits)
+        .filter((a) => a.score !== null && a.score < 0.9 && a.scoreDisplayMode === 'binary')
+        .map((a) => a.id);
+    }
+    console.log(JSON.stringify(row));
+  }
+} finally {
+  await chrome?.kill();
+  await browser.close();
+  await server.stop();
+}
