@@ -69,6 +69,8 @@ try {
         onlyCategories: ['performance', 'accessibility', 'best-practices'],
       });
       for (const [name, category] of Object.entries(lhr.categories)) row[name] = Math.round(category.score * 100);
+      for (const metric of ['first-contentful-paint', 'largest-contentful-paint', 'total-blocking-time', 'speed-index'])
+        row[metric] = Math.round(lhr.audits[metric].numericValue);
       row.failing = Object.values(lhr.audits)
         .filter((a) => a.score !== null && a.score < 0.9 && a.scoreDisplayMode === 'binary')
         .map((a) => a.id);
