@@ -100,7 +100,18 @@
     // keep each step of its top edge under a pixel.
     var slant = Math.abs((b.bottom - b.top) - (a.bottom - a.top));
     var count = Math.max(1, Math.min(Math.ceil(width / strip), Math.ceil(slant / 1.5), 120));
-    var iw = image.naturalWidth, ih = image.naturalHeight;
+    // The picture fills its frame cut around its centre, never stretched: a
+    // portrait photo in a landscape frame loses its top and bottom instead
+    // of being squashed.
+    var iw = image.naturalWidth, ih = image.naturalHeight, ox = 0, oy = 0;
+    var frameAspect = this.w / this.h;
+    if (iw / ih > frameAspect) {
+      ox = (iw - ih * frameAspect) / 2;
+      iw = ih * frameAspect;
+    } else {
+      oy = (ih - iw / frameAspect) / 2;
+      ih = iw / frameAspect;
+    }
     // Equal steps on screen are unequal steps on the picture: interpolate
     // 1/d linearly across the screen to find the picture column of each step.
     var ia = 1 / camera.view(this.edge(u0).x, this.edge(u0).z).d;
@@ -127,7 +138,7 @@
       ctx.clip();
       ctx.transform(a, b, 0, d, p.x - a * sx, midP - b * sx - (d * ih) / 2);
       var pad = Math.min(0.75 / Math.abs(a), sw), from = Math.max(0, sx - pad), to = Math.min(iw, sx + sw + pad);
-      ctx.drawImage(image, from, 0, to - from, ih, from, 0, to - from, ih);
+      ctx.drawImage(image, ox + from, oy, to - from, ih, from, 0, to - from, ih);
       ctx.restore();
     }
     var prev = { u: u0, s: a };
