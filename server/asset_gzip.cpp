@@ -1,5 +1,7 @@
 #include "server/asset_gzip.h"
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -15,8 +17,18 @@ constexpr std::uintmax_t kLargestFile = 16 * 1024 * 1024;
 
 }  // namespace
 
+std::string AssetEtag(const FileStamp& stamp) {
+  char text[48];
+  std::snprintf(text, sizeof text, "\"%jx-%jx\"", static_cast<std::uintmax_t>(stamp.size),
+                static_cast<std::uintmax_t>(stamp.written.time_since_epoch().count()));
+  return text;
+}
+
 CompressedAssets::CompressedAssets(const std::vector<std::filesystem::path>& roots,
                                    std::size_t max_bytes) {
+  std::size_t plain_bytes = 0;
+  std::vector<std::string_view> plain_pieces;
+  std::vector<std::string_view> gzip_pieces;
   for (const std::filesystem::path& root : roots) {
     std::error_code ec;
     const std::filesystem::path real_root = std::filesystem::canonical(root, ec);
@@ -33,29 +45,44 @@ CompressedAssets::CompressedAssets(const std::vector<std::filesystem::path>& roo
       if (!IsCompressibleType(MimeTypeOf(it->path()))) continue;
       // Symbolic links count by where they lead, as when serving.
       const std::optional<std::filesystem::path> real = InsideAssetRoot(real_root, it->path());
-      if (!real || entries_.contains(real->string())) continue;
-      std::error_code stat_error;
-      const std::uintmax_t size = std::filesystem::file_size(*real, stat_error);
-      const auto written = std::filesystem::last_write_time(*real, stat_error);
-      if (stat_error || size < kSmallestCompressed || size > kLargestFile) continue;
+      if (!real || entries_.contains(real->native())) continue;
+      const std::optional<FileStamp> stamp = StampOf(*real);
+      if (!stamp || stamp->size < kSmallestCompressed || stamp->size > kLargestFile) continue;
       std::ifstream in(*real, std::ios::binary);
-      const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+      std::string bytes{std::istreambuf_iterator<char>(in), {}};
       // Changed while read: it is served as it is until the next start.
-      if (bytes.size() != size) continue;
+      if (bytes.size() != stamp->size) continue;
       std::string gzip = GzipIfWorthIt(bytes);
       if (gzip.empty() || gzip.size() > max_bytes - bytes_) continue;
+      auto asset = std::make_shared<StoredPage>();
+      asset->modified = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::file_clock::to_sys(stamp->written).time_since_epoch())
+                            .count();
+      asset->etag = AssetEtag(*stamp);
+      Held held{*stamp, nullptr, plain_bytes, bytes_};
       bytes_ += gzip.size();
-      entries_.emplace(real->string(), Entry{size, written, std::move(gzip)});
+      asset->gzip = std::move(gzip);
+      gzip_pieces.push_back(asset->gzip);
+      if (bytes.size() <= max_bytes - plain_bytes) {
+        plain_bytes += bytes.size();
+        asset->bytes = std::move(bytes);
+        plain_pieces.push_back(asset->bytes);
+      }
+      held.asset = std::move(asset);
+      entries_.emplace(real->native(), std::move(held));
     }
   }
+  plain_file_ = PageFile::Create(plain_pieces);
+  gzip_file_ = PageFile::Create(gzip_pieces);
 }
 
-const std::string* CompressedAssets::Find(const std::filesystem::path& file, std::uintmax_t size,
-                                          std::filesystem::file_time_type written) const {
-  const auto it = entries_.find(file.string());
-  if (it == entries_.end() || it->second.size != size || it->second.written != written)
+const CompressedAssets::Held* CompressedAssets::Find(const std::filesystem::path& file,
+                                                     const FileStamp& stamp) const {
+  const auto it = entries_.find(std::string_view(file.native()));
+  if (it == entries_.end() || it->second.stamp.size != stamp.size ||
+      it->second.stamp.written != stamp.written)
     return nullptr;
-  return &it->second.gzip;
+  return &it->second;
 }
 
 }  // namespace heartpage::server

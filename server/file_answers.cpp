@@ -9,6 +9,7 @@
 
 #include "server/asset_gzip.h"
 #include "server/assets.h"
+#include "server/file_stamp.h"
 #include "server/http_util.h"
 
 namespace heartpage::server {
@@ -71,6 +72,37 @@ std::string PageHead(const Request& request, const StoredPage& page, std::string
   return head;
 }
 
+constexpr std::string_view kAssetCaching = "public, max-age=86400";
+
+// The header of an asset's 200 answer from memory, written directly: the
+// same fields as its other answers carry.
+std::string AssetHead(const Request& request, const StoredPage& asset, std::string_view etag,
+                      std::string_view type, bool gzip, bool keep_alive) {
+  std::string head;
+  head.reserve(384);
+  head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
+  head += "Server: heartpage-server\r\nDate: ";
+  head += CurrentHttpDate();
+  head += "\r\nETag: ";
+  head += etag;
+  head += "\r\nLast-Modified: ";
+  head += LastModified(asset.modified);
+  head += "\r\nCache-Control: ";
+  head += kAssetCaching;
+  head +=
+      "\r\nAccept-Ranges: bytes\r\nX-Content-Type-Options: nosniff\r\n"
+      "Vary: Accept-Encoding\r\nContent-Type: ";
+  head += type;
+  head += "\r\n";
+  if (gzip) head += "Content-Encoding: gzip\r\n";
+  head += "Content-Length: ";
+  head += std::to_string(gzip ? asset.gzip.size() : asset.bytes.size());
+  if (!keep_alive) head += "\r\nConnection: close";
+  if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
+  head += "\r\n\r\n";
+  return head;
+}
+
 }  // namespace
 
 Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page) {
@@ -116,43 +148,40 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
                                                   ? site.asset_paths->Resolve(path)
                                                   : ResolveAsset(site.asset_dirs, path);
   if (!file) return not_found();
-  std::error_code fs_error;
-  auto write_time = std::filesystem::last_write_time(*file, fs_error);
-  auto size = std::filesystem::file_size(*file, fs_error);
-  if (fs_error && site.asset_paths != nullptr) {
+  // The one look at the file each answer takes: whether it is still there,
+  // and still the version held in memory.
+  std::optional<FileStamp> stamp = StampOf(*file);
+  if (!stamp && site.asset_paths != nullptr) {
     // Gone since it was found: where does the path lead now?
     site.asset_paths->Forget(path);
     file = site.asset_paths->Resolve(path);
     if (!file) return not_found();
-    fs_error.clear();
-    write_time = std::filesystem::last_write_time(*file, fs_error);
-    size = std::filesystem::file_size(*file, fs_error);
+    stamp = StampOf(*file);
   }
-  if (fs_error) return not_found();
-  const std::int64_t modified = std::chrono::duration_cast<std::chrono::seconds>(
-                                    std::chrono::file_clock::to_sys(write_time).time_since_epoch())
-                                    .count();
-  char identity_etag[48];
-  std::snprintf(identity_etag, sizeof identity_etag, "\"%jx-%jx\"",
-                static_cast<std::uintmax_t>(size),
-                static_cast<std::uintmax_t>(write_time.time_since_epoch().count()));
-  const std::string* compressed = site.compressed_assets != nullptr
-                                      ? site.compressed_assets->Find(*file, size, write_time)
-                                      : nullptr;
+  if (!stamp) return not_found();
+  const std::uintmax_t size = stamp->size;
+  const std::int64_t modified =
+      std::chrono::duration_cast<std::chrono::seconds>(
+          std::chrono::file_clock::to_sys(stamp->written).time_since_epoch())
+          .count();
+  const std::string identity_etag = AssetEtag(*stamp);
+  const CompressedAssets::Held* held =
+      site.compressed_assets != nullptr ? site.compressed_assets->Find(*file, *stamp) : nullptr;
   // Ranges are of the uncompressed bytes, whatever else the client accepts.
   const bool ranged = request.count(http::field::range) > 0;
-  const bool gzip = compressed != nullptr && !ranged && ClientAcceptsGzip(request);
-  const std::string etag = gzip ? GzipEtag(identity_etag) : std::string(identity_etag);
+  const bool gzip = held != nullptr && !ranged && ClientAcceptsGzip(request);
+  const std::string etag = gzip ? GzipEtag(identity_etag) : identity_etag;
+  const std::string_view type = MimeTypeOf(*file);
 
   const auto with_headers = [&](auto& response) {
     response.set(http::field::server, kServerName);
     response.set(http::field::date, CurrentHttpDate());
     response.set(http::field::etag, etag);
     response.set(http::field::last_modified, FormatHttpDate(modified));
-    response.set(http::field::cache_control, "public, max-age=86400");
+    response.set(http::field::cache_control, kAssetCaching);
     response.set(http::field::accept_ranges, "bytes");
     response.set("X-Content-Type-Options", "nosniff");
-    if (compressed != nullptr) response.set(http::field::vary, "Accept-Encoding");
+    if (held != nullptr) response.set(http::field::vary, "Accept-Encoding");
     response.keep_alive(request.keep_alive());
   };
   if (NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
@@ -161,17 +190,25 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
     with_headers(response);
     return response;
   }
-  if (gzip || request.method() == http::verb::head) {
+  if (held != nullptr && !ranged && request.method() == http::verb::get &&
+      (gzip || held->asset->bytes.size() == size)) {
+    const bool keep_alive = request.keep_alive();
+    std::string head = AssetHead(request, *held->asset, etag, type, gzip, keep_alive);
+    const PageFile& shared =
+        gzip ? site.compressed_assets->gzip_file() : site.compressed_assets->plain_file();
+    return PageResponse{std::move(head),
+                        held->asset,
+                        keep_alive,
+                        gzip,
+                        shared.valid() ? &shared : nullptr,
+                        gzip ? held->gzip_at : held->plain_at};
+  }
+  if (request.method() == http::verb::head) {
     StringResponse response(http::status::ok, request.version());
     with_headers(response);
-    response.set(http::field::content_type, MimeTypeOf(*file));
+    response.set(http::field::content_type, type);
     if (gzip) response.set(http::field::content_encoding, "gzip");
-    if (request.method() == http::verb::head) {
-      response.content_length(gzip ? compressed->size() : size);
-    } else {
-      response.body() = *compressed;
-      response.prepare_payload();
-    }
+    response.content_length(gzip ? held->asset->gzip.size() : size);
     return response;
   }
   // Players of music and video ask for parts of a file. A stale If-Range
@@ -196,7 +233,7 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
         part ? http::status::partial_content : http::status::range_not_satisfiable,
         request.version());
     with_headers(response);
-    response.set(http::field::content_type, MimeTypeOf(*file));
+    response.set(http::field::content_type, type);
     response.set(http::field::content_range, part ? "bytes " + std::to_string(range.range.first) +
                                                         "-" + std::to_string(last) + "/" +
                                                         std::to_string(size)
@@ -212,7 +249,7 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
   FileResponse response(std::piecewise_construct, std::make_tuple(std::move(body)),
                         std::make_tuple(http::status::ok, request.version()));
   with_headers(response);
-  response.set(http::field::content_type, MimeTypeOf(*file));
+  response.set(http::field::content_type, type);
   response.prepare_payload();
   return response;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -23,6 +24,8 @@ class PageFile {
   // An invalid PageFile when the platform has no such files or they run out;
   // callers then send the bytes themselves.
   static PageFile Create(std::string_view bytes);
+  // One file holding `pieces` one after another.
+  static PageFile Create(std::span<const std::string_view> pieces);
 
   bool valid() const { return fd_ >= 0; }
 
@@ -42,8 +45,9 @@ class PageFile {
 class PageSender {
  public:
   PageSender() = default;
-  PageSender(std::string_view head, const PageFile& file, std::size_t size)
-      : head_(head), file_(&file), size_(size) {}
+  // The `size` bytes from `from` on in the file follow the header.
+  PageSender(std::string_view head, const PageFile& file, std::size_t size, std::size_t from = 0)
+      : head_(head), file_(&file), end_(from + size), offset_(from) {}
 
   // Sends what the socket takes now: 0 once everything is sent; EAGAIN when
   // the socket is full and this is to be called again once it is writable;
@@ -53,7 +57,7 @@ class PageSender {
  private:
   std::string_view head_;
   const PageFile* file_ = nullptr;
-  std::size_t size_ = 0;
+  std::size_t end_ = 0;
   std::size_t head_sent_ = 0;
   std::size_t offset_ = 0;
 };

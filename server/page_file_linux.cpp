@@ -22,12 +22,18 @@ long PageFile::SendTo(int socket, std::size_t& offset, std::size_t count) const 
 }
 
 PageFile PageFile::Create(std::string_view bytes) {
+  return Create(std::span<const std::string_view>(&bytes, 1));
+}
+
+PageFile PageFile::Create(std::span<const std::string_view> pieces) {
   PageFile file(memfd_create("heartpage-page", MFD_CLOEXEC | MFD_ALLOW_SEALING));
   if (!file.valid()) return file;
-  for (std::size_t written = 0; written < bytes.size();) {
-    const ssize_t n = write(file.fd_, bytes.data() + written, bytes.size() - written);
-    if (n <= 0) return PageFile();
-    written += static_cast<std::size_t>(n);
+  for (const std::string_view bytes : pieces) {
+    for (std::size_t written = 0; written < bytes.size();) {
+      const ssize_t n = write(file.fd_, bytes.data() + written, bytes.size() - written);
+      if (n <= 0) return PageFile();
+      written += static_cast<std::size_t>(n);
+    }
   }
   // Sealed, so that what is sent is the page, whatever happens to the fd.
   fcntl(file.fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
@@ -43,8 +49,8 @@ int PageSender::SendSome(int socket) {
     if (sent < 0) return errno;
     head_sent_ += static_cast<std::size_t>(sent);
   }
-  while (offset_ < size_) {
-    const long sent = file_->SendTo(socket, offset_, size_ - offset_);
+  while (offset_ < end_) {
+    const long sent = file_->SendTo(socket, offset_, end_ - offset_);
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0) return errno;
     if (sent == 0) return EIO;  // the file is shorter than the page

@@ -23,14 +23,18 @@ using Request = boost::beast::http::request<boost::beast::http::string_body>;
 using StringResponse = boost::beast::http::response<boost::beast::http::string_body>;
 using FileResponse = boost::beast::http::response<boost::beast::http::file_body>;
 
-// The 200 answer of a published page, the busiest answer of the site: its
-// header already written out, and the page, which the connection sends
-// straight from the page's file when it can.
+// The 200 answer of a published page, the busiest answer of the site, or of
+// an asset held in memory: its header already written out, and the bytes,
+// which the connection sends straight from their file when it can.
 struct PageResponse {
   std::string head;
   std::shared_ptr<const StoredPage> page;
   bool keep_alive = false;
   bool gzip = false;  // the page's compressed bytes are sent
+  // Where the bytes sent are in a file shared with others, when not in the
+  // page's own; it outlives every connection.
+  const PageFile* file = nullptr;
+  std::size_t file_offset = 0;
 
   std::string_view body() const { return gzip ? page->gzip : page->bytes; }
 };

@@ -481,16 +481,17 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   void Write(PageResponse&& response, bool) {
     page_ = std::move(response);
-    // Compressed bytes have no file of their own: they go from memory.
+    // A page's compressed form has no file of its own: it goes from memory.
     if constexpr (kZeroCopy) {
-      if (!page_.gzip && page_.page->file.valid()) {
+      const PageFile& file = page_.file != nullptr ? *page_.file : page_.page->file;
+      if (file.valid() && (page_.file != nullptr || !page_.gzip)) {
         Socket& socket = Lowest();
         if (!socket.native_non_blocking()) {
           beast::error_code ec;
           socket.native_non_blocking(true, ec);
           if (ec) return FinishPage(ec);
         }
-        page_sender_ = PageSender(page_.head, page_.page->file, page_.page->bytes.size());
+        page_sender_ = PageSender(page_.head, file, page_.body().size(), page_.file_offset);
         return PumpPage();
       }
     }

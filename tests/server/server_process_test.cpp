@@ -770,6 +770,10 @@ TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
   std::string script;
   while (script.size() < 8000) script += "function f" + std::to_string(script.size()) + "() {}\n";
   std::ofstream(assets.path() / "fg2" / "love.js", std::ios::binary) << script;
+  // A second file, so that each asset's bytes are its own, not another's.
+  std::string style;
+  while (style.size() < 6000) style += ".c" + std::to_string(style.size()) + " { margin: 0 }\n";
+  std::ofstream(assets.path() / "fg2" / "love.css", std::ios::binary) << style;
   ServerProcess server(data_.path(), {"--assets", assets.path().string()});
   const int port = server.port();
   const std::string page = SamplePage(8 * 1024, 'z');
@@ -780,8 +784,10 @@ TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
   const std::string preview_path = preview.body.substr(preview.body.find("/preview/"));
 
   constexpr std::string_view kAccepts = "Accept-Encoding: br, gzip;q=0.8, deflate\r\n";
-  const std::pair<std::string, std::string> resources[] = {
-      {"/Test/zip", ToGbk(page)}, {preview_path, ToGbk(page)}, {"/biaobai/FG2/love.js", script}};
+  const std::pair<std::string, std::string> resources[] = {{"/Test/zip", ToGbk(page)},
+                                                           {preview_path, ToGbk(page)},
+                                                           {"/biaobai/FG2/love.js", script},
+                                                           {"/biaobai/fg2/love.css", style}};
   for (const auto& [target, original] : resources) {
     SCOPED_TRACE(target);
     const auto zipped = Get(port, target, kAccepts);
