@@ -163,7 +163,7 @@ Style Style4() {
           {40, "浏览器标题：", "风格4", "浏览器标题"},
           {41, "尾页顶部图：", OnHost("/biaobai/fg4/1.png"), "尾面顶部图", kPicture},
           {42, "背景音乐：", OnHost("/biaobai/fg4/bgm.mp3"), "背景音乐", kMusic},
-          {43, "背景颜色：", "#F3961C", "背景颜色", kColour, 2},
+          {43, "背景颜色：", "#B85C00", "背景颜色", kColour, 2},
           {44, "文字颜色：", "#FFF", "文字颜色", kColour},
       });
 }

@@ -182,7 +182,7 @@ TEST(Builders, ColoursAreWrittenWithOneHash) {
   four.values["Text8(43)"] = "red; } body { display: none";
   four.values["Text8(44)"] = "#12345";
   page = Build(4, four);
-  EXPECT_EQ(CountOccurrences(page, "background: #F3961C;"), 2u);
+  EXPECT_EQ(CountOccurrences(page, "background: #B85C00;"), 2u);
   EXPECT_NE(page.find("color: #FFF;"), std::string::npos);
 }
 
