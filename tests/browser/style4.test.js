@@ -102,7 +102,7 @@ describe('style 4', () => {
       const colour = await page.locator('.card em').first().evaluate((e) => getComputedStyle(e).color);
       assert.equal(colour, 'rgb(255, 0, 0)');
       const background = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-      assert.equal(background, 'rgb(243, 150, 28)');
+      assert.equal(background, 'rgb(184, 92, 0)');
     });
   });
 });
