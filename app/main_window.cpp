@@ -3,7 +3,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
@@ -11,6 +10,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "app/gallery.h"
 #include "app/gallery_widgets.h"
 #include "controls/background.h"
 #include "controls/chinese_font.h"
@@ -24,7 +24,6 @@
 #include "machine/disk_serial.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
-#include "pages/styles.h"
 #include "preview/preview.h"
 #include "protocol/host.h"
 #include "publish/upload_dialog.h"
@@ -33,54 +32,10 @@ namespace heartpage {
 namespace {
 
 constexpr int kScrollIntervalMs = 250;
-constexpr int kBorder = 1;  // the one-pixel frame of the panel and the tiles
 // How long start-up may take before the splash says that it is under way.
 constexpr std::chrono::milliseconds kSplashDelay{250};
 
-struct TileDesign {
-  int left;
-  int top;
-};
-constexpr TileDesign kTiles[12] = {
-    {120, 240},   {2720, 240},  {5320, 240}, {7920, 240},  {120, 2400},  {2715, 2400},
-    {5325, 2400}, {7920, 2400}, {120, 4560}, {2715, 4560}, {5325, 4560}, {7920, 4560},
-};
-constexpr int kStyleTiles = 8;
-// The tiles after the styles' promise more to come.
-QString TileCaption(int tile) {
-  if (tile >= kStyleTiles) return QStringLiteral("敬请期待");
-  const std::string_view name = GalleryName(tile + 1);
-  return QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
-}
-constexpr int kGalleryColumns = 4;
-// Above each thumbnail: the caption's band, made light enough under the
-// artwork that the caption reads at 4.5:1 or better whatever lies behind.
-constexpr int kBandTwips = 480;
-const QColor kBandVeil(255, 255, 255, 230);
-// The design's pure red read at about 3:1 on its band; this red holds 4.5:1
-// on the veiled band.
-const QColor kCaptionRed(0xB0, 0x00, 0x00);
 constexpr std::string_view kQuitWhileUploadingText = "正在上传，确定退出吗？";
-
-QImage Resource(const QString& name) {
-  return QImage(QStringLiteral(":/heartpage/") + name);
-}
-
-QImage Thumbnail(int index) {
-  if (index < kStyleTiles) {
-    QImage own = Resource(QStringLiteral("thumbnails/style%1.jpg").arg(index + 1));
-    if (!own.isNull()) return own;
-  }
-  // Decoded once for the four tiles that show it.
-  static const QImage placeholder = Resource(QStringLiteral("placeholder.jpg"));
-  return placeholder;
-}
-
-QList<QImage> Thumbnails() {
-  QList<QImage> pictures;
-  for (int i = 0; i < static_cast<int>(std::size(kTiles)); ++i) pictures.append(Thumbnail(i));
-  return pictures;
-}
 
 void ShowMessageBox(const Notice& notice) {
   QMessageBox box(
@@ -142,9 +97,9 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   // Building the window is mostly decoding its pictures and looking up its
   // first font. The pictures decode on the pool while this thread lays out
   // the announcement, the window's first text.
-  QFuture<QImage> background = QtConcurrent::run(Resource, QStringLiteral("background.jpg"));
-  QFuture<QList<QImage>> thumbnails = QtConcurrent::run(Thumbnails);
-  QFuture<QImage> close_picture = QtConcurrent::run(Resource, QStringLiteral("close.jpg"));
+  QFuture<QImage> background = QtConcurrent::run(ArtworkResource, QStringLiteral("background.jpg"));
+  QFuture<QList<QImage>> thumbnails = QtConcurrent::run(GalleryThumbnails);
+  QFuture<QImage> close_picture = QtConcurrent::run(ArtworkResource, QStringLiteral("close.jpg"));
   startup_fetch_ = hooks_.fetch_settings;
   FillDefaults(hooks_);
   if (!startup_fetch_)
@@ -213,59 +168,6 @@ MainWindow::MainWindow(MainWindowHooks hooks)
 }
 
 MainWindow::~MainWindow() = default;
-
-void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
-  const QRect panel_rect = PxRect(120, 1680, 10480, 6615);
-  // What lies behind the panel's inside: the panel and every tile show it
-  // from its top-left corner. A view into the artwork rather than a copy (a
-  // megabyte): the artwork is the window's and outlives every paint of its
-  // children.
-  const QRect inside(panel_rect.topLeft() + QPoint(kBorder, kBorder),
-                     panel_rect.size() - QSize(2 * kBorder, 2 * kBorder));
-  const QImage patch =
-      background_.rect().contains(inside)
-          ? QImage(
-                background_.constScanLine(inside.top()) + inside.left() * background_.depth() / 8,
-                inside.width(), inside.height(), background_.bytesPerLine(), background_.format())
-          : background_.copy(inside);
-  auto* panel = new SeeThroughBox(this, patch, false);
-  panel->setObjectName(QStringLiteral("FGZS"));
-  panel->setGeometry(panel_rect);
-
-  const QFont caption_font = ChineseFont(ChineseFace::kHeiTi, 14.25);
-  for (int i = 0; i < 12; ++i) {
-    auto* tile = new SeeThroughBox(panel, patch, true);
-    tile->SetBand(Px(kBandTwips), kBandVeil);
-    tile->setObjectName(QStringLiteral("FG(%1)").arg(i));
-    tile->setGeometry(
-        QRect(QPoint(kBorder, kBorder) + PxRect(kTiles[i].left, kTiles[i].top, 0, 0).topLeft(),
-              PxRect(0, 0, 2415, 1815).size()));
-    const int inside_width = tile->width() - 2 * kBorder;
-
-    auto* image = new ImageControl(tile, thumbnails[i]);
-    image->setObjectName(QStringLiteral("Image1(%1)").arg(i));
-    image->setGeometry(PxRect(0, 480, 2385, 1335).translated(kBorder, kBorder));
-    connect(image, &ImageControl::Clicked, this, [this, i] { ThumbnailClicked(i); });
-    image->setFocusPolicy(Qt::StrongFocus);
-    image->setAccessibleName(TileCaption(i));
-    if (!thumbnails_.isEmpty()) QWidget::setTabOrder(thumbnails_.back(), image);
-    thumbnails_.append(image);
-
-    auto* label = new InertLabel(TileCaption(i), tile);
-    label->setObjectName(QStringLiteral("Label1(%1)").arg(i));
-    label->setFont(caption_font);
-    label->setAlignment(Qt::AlignCenter);
-    QPalette red = label->palette();
-    red.setColor(QPalette::WindowText, kCaptionRed);
-    label->setPalette(red);
-    label->adjustSize();
-    const int width = label->width();
-    label->setGeometry(kBorder + (inside_width - width) / 2, kBorder + Px(120), width,
-                       std::max(Px(285), label->height()));
-  }
-  // The keyboard starts in the gallery, never on the close button.
-  thumbnails_.front()->setFocus();
-}
 
 void MainWindow::Load(std::function<void(bool show)> done) {
   // Start-up's requests run on a thread of the pool, so that they never
@@ -369,22 +271,6 @@ void MainWindow::Scroll() {
   SetAnnouncement(QString::fromStdString(ScrollOnce(announcement_->text().toStdString())));
 }
 
-void MainWindow::ThumbnailClicked(int index) {
-  if (index >= 0 && index < kStyleTiles) {
-    if (OpenEditor(index + 1) == nullptr) hooks_.create_editor(index + 1);
-    ShowEditor(index + 1);
-    return;
-  }
-  RunInBackground(this, hooks_.fetch_settings, [this](const SettingsFields& fields) {
-    if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
-      hooks_.open_target((*fields)[kDownloadField]);
-    } else {
-      hooks_.show_notice(
-          {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
-    }
-  });
-}
-
 void MainWindow::ComeForward() {
   // While start-up still runs there is no window to bring: it shows soon.
   if (!isVisible() || unloading_) return;
@@ -398,33 +284,6 @@ bool MainWindow::RequestQuit() {
   if (hooks_.uploading() && !hooks_.confirm_quit()) return false;
   UnloadAll();
   return true;
-}
-
-// The arrows move through the gallery by row and column and stop at its
-// edges; Enter and Space are the thumbnails' own.
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-  const int at = static_cast<int>(thumbnails_.indexOf(focusWidget()));
-  int step = 0;
-  switch (event->key()) {
-    case Qt::Key_Left:
-      step = at % kGalleryColumns == 0 ? 0 : -1;
-      break;
-    case Qt::Key_Right:
-      step = at % kGalleryColumns == kGalleryColumns - 1 ? 0 : 1;
-      break;
-    case Qt::Key_Up:
-      step = -kGalleryColumns;
-      break;
-    case Qt::Key_Down:
-      step = kGalleryColumns;
-      break;
-    default:
-      QWidget::keyPressEvent(event);
-      return;
-  }
-  const int next = at < 0 ? 0 : at + step;
-  if (next >= 0 && next < thumbnails_.size()) thumbnails_[next]->setFocus(Qt::OtherFocusReason);
-  event->accept();
 }
 
 void MainWindow::UnloadAll() {
