@@ -35,7 +35,8 @@ TEST_F(CliTest, BuildWritesTheGbkPageEndingInOneCrLf) {
                           "Text1(16)=a=b", "-o", page.string()});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string bytes = ReadFile(page);
-  EXPECT_TRUE(bytes.starts_with("<script"));
+  EXPECT_NE(bytes.find("id=\"floatPicture\""), std::string::npos)
+      << "--check adds the floating picture";
   EXPECT_TRUE(bytes.ends_with("</html>\r\n\r\n"));
   EXPECT_NE(bytes.find(heartpage::ToGbk("子墨❤")), std::string::npos);
   EXPECT_NE(bytes.find("a=b"), std::string::npos);

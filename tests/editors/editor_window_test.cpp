@@ -686,7 +686,7 @@ TEST_F(EditorTest, PickersFillTheDatePartsAndColoursInTheFormsThePagesUse) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return opened_on;
   };
-  EXPECT_EQ(choose("ColourPicker(43)", QColor(0x12, 0xAB, 0xCD)), QColor(0xF3, 0x96, 0x1C));
+  EXPECT_EQ(choose("ColourPicker(43)", QColor(0x12, 0xAB, 0xCD)), QColor(0xB8, 0x5C, 0x00));
   EXPECT_EQ(four->Value("Text8(43)"), "#12ABCD");
   EXPECT_EQ(choose("ColourPicker(44)", QColor(0x33, 0x66, 0x99)), QColor(0xFF, 0xFF, 0xFF));
   EXPECT_EQ(four->Value("Text8(44)"), "#369") << "the short form where the box had it";
