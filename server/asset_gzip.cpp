@@ -1,5 +1,6 @@
 #include "server/asset_gzip.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -74,6 +75,41 @@ CompressedAssets::CompressedAssets(const std::vector<std::filesystem::path>& roo
   }
   plain_file_ = PageFile::Create(plain_pieces);
   gzip_file_ = PageFile::Create(gzip_pieces);
+
+  // Every folder from a root down to a file held, so that moving any of
+  // them counts as well.
+  std::vector<std::filesystem::path> folders;
+  for (const auto& [file, held] : entries_) {
+    for (std::filesystem::path folder = std::filesystem::path(file).parent_path();
+         std::find(folders.begin(), folders.end(), folder) == folders.end();
+         folder = folder.parent_path()) {
+      folders.push_back(folder);
+      if (std::ranges::any_of(roots,
+                              [&](const std::filesystem::path& root) {
+                                std::error_code ec;
+                                return std::filesystem::equivalent(root, folder, ec);
+                              }) ||
+          folder == folder.root_path())
+        break;
+    }
+  }
+  watch_ = std::make_unique<FolderWatch>(folders);
+  // What changed while being read, before the watch began, is never taken
+  // for unchanged.
+  for (const auto& [file, held] : entries_) {
+    const std::optional<FileStamp> now = StampOf(file);
+    if (!now || now->size != held.stamp.size || now->written != held.stamp.written) {
+      watch_.reset();
+      break;
+    }
+  }
+}
+
+const CompressedAssets::Held* CompressedAssets::FindUnchanged(
+    const std::filesystem::path& file) const {
+  if (watch_ == nullptr || watch_->Changed()) return nullptr;
+  const auto it = entries_.find(std::string_view(file.native()));
+  return it == entries_.end() ? nullptr : &it->second;
 }
 
 const CompressedAssets::Held* CompressedAssets::Find(const std::filesystem::path& file,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/file_stamp.h"
+#include "server/folder_watch.h"
 #include "server/storage.h"
 
 namespace heartpage::server {
@@ -43,6 +44,11 @@ class CompressedAssets {
   // was read: same size and time of writing. Nothing for a file changed
   // since, or not worth compressing.
   const Held* Find(const std::filesystem::path& file, const FileStamp& stamp) const;
+  // The same without a look at the file, while nothing in the folders of
+  // the files held has changed since they were read (as long as the site's
+  // files stay as installed): nothing when that cannot be known, and then
+  // the file's stamp decides.
+  const Held* FindUnchanged(const std::filesystem::path& file) const;
 
   // Invalid when the system gave no such file: the bytes go from memory.
   const PageFile& plain_file() const { return plain_file_; }
@@ -60,6 +66,7 @@ class CompressedAssets {
   std::unordered_map<std::string, Held, Hash, std::equal_to<>> entries_;
   PageFile plain_file_;
   PageFile gzip_file_;
+  std::unique_ptr<FolderWatch> watch_;
   std::size_t bytes_ = 0;
 };
 

@@ -148,9 +148,11 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
                                                   ? site.asset_paths->Resolve(path)
                                                   : ResolveAsset(site.asset_dirs, path);
   if (!file) return not_found();
-  // The one look at the file each answer takes: whether it is still there,
-  // and still the version held in memory.
-  std::optional<FileStamp> stamp = StampOf(*file);
+  // Files held in memory and known unchanged need no look at all; others
+  // one: whether the file is still there, and still the version held.
+  const CompressedAssets* assets = site.compressed_assets;
+  const CompressedAssets::Held* held = assets != nullptr ? assets->FindUnchanged(*file) : nullptr;
+  std::optional<FileStamp> stamp = held != nullptr ? held->stamp : StampOf(*file);
   if (!stamp && site.asset_paths != nullptr) {
     // Gone since it was found: where does the path lead now?
     site.asset_paths->Forget(path);
@@ -165,8 +167,7 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
           std::chrono::file_clock::to_sys(stamp->written).time_since_epoch())
           .count();
   const std::string identity_etag = AssetEtag(*stamp);
-  const CompressedAssets::Held* held =
-      site.compressed_assets != nullptr ? site.compressed_assets->Find(*file, *stamp) : nullptr;
+  if (held == nullptr && assets != nullptr) held = assets->Find(*file, *stamp);
   // Ranges are of the uncompressed bytes, whatever else the client accepts.
   const bool ranged = request.count(http::field::range) > 0;
   const bool gzip = held != nullptr && !ranged && ClientAcceptsGzip(request);
@@ -194,8 +195,7 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
       (gzip || held->asset->bytes.size() == size)) {
     const bool keep_alive = request.keep_alive();
     std::string head = AssetHead(request, *held->asset, etag, type, gzip, keep_alive);
-    const PageFile& shared =
-        gzip ? site.compressed_assets->gzip_file() : site.compressed_assets->plain_file();
+    const PageFile& shared = gzip ? assets->gzip_file() : assets->plain_file();
     return PageResponse{std::move(head),
                         held->asset,
                         keep_alive,

@@ -830,6 +830,9 @@ TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
   EXPECT_EQ(part.status, 206);
   EXPECT_EQ(part.body, script.substr(9, 10));
   EXPECT_EQ(part.Header("content-encoding"), "");
+  // Nor is an asset changed since the start.
+  std::ofstream(assets.path() / "fg2" / "love.css", std::ios::binary | std::ios::app) << "/**/";
+  EXPECT_EQ(Get(port, "/biaobai/fg2/love.css", kAccepts).body, style + "/**/");
   // A page replaced is never sent compressed as it was.
   const std::string replaced = SamplePage(8 * 1024, 'y');
   ASSERT_EQ(Post(port, StoreBody("m", "zip", replaced)).status, 200);
