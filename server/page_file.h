@@ -47,7 +47,10 @@ class PageSender {
   PageSender() = default;
   // The `size` bytes from `from` on in the file follow the header.
   PageSender(std::string_view head, const PageFile& file, std::size_t size, std::size_t from = 0)
-      : head_(head), file_(&file), end_(from + size), offset_(from) {}
+      : PageSender(head, file.fd(), size, from) {}
+  // The same from any open file that stays as it is while it is sent.
+  PageSender(std::string_view head, int file, std::size_t size, std::size_t from = 0)
+      : head_(head), file_(file), end_(from + size), offset_(from) {}
 
   // Sends what the socket takes now: 0 once everything is sent; EAGAIN when
   // the socket is full and this is to be called again once it is writable;
@@ -56,7 +59,7 @@ class PageSender {
 
  private:
   std::string_view head_;
-  const PageFile* file_ = nullptr;
+  int file_ = -1;
   std::size_t end_ = 0;
   std::size_t head_sent_ = 0;
   std::size_t offset_ = 0;

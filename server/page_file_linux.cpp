@@ -14,11 +14,19 @@ PageFile::~PageFile() {
   if (fd_ >= 0) close(fd_);
 }
 
-long PageFile::SendTo(int socket, std::size_t& offset, std::size_t count) const {
+namespace {
+
+long SendFileTo(int socket, int file, std::size_t& offset, std::size_t count) {
   off_t position = static_cast<off_t>(offset);
-  const ssize_t sent = sendfile(socket, fd_, &position, count);
+  const ssize_t sent = sendfile(socket, file, &position, count);
   if (sent > 0) offset = static_cast<std::size_t>(position);
   return sent;
+}
+
+}  // namespace
+
+long PageFile::SendTo(int socket, std::size_t& offset, std::size_t count) const {
+  return SendFileTo(socket, fd_, offset, count);
 }
 
 PageFile PageFile::Create(std::string_view bytes) {
@@ -50,10 +58,10 @@ int PageSender::SendSome(int socket) {
     head_sent_ += static_cast<std::size_t>(sent);
   }
   while (offset_ < end_) {
-    const long sent = file_->SendTo(socket, offset_, end_ - offset_);
+    const long sent = SendFileTo(socket, file_, offset_, end_ - offset_);
     if (sent < 0 && errno == EINTR) continue;
     if (sent < 0) return errno;
-    if (sent == 0) return EIO;  // the file is shorter than the page
+    if (sent == 0) return EIO;  // the file is shorter than it was
   }
   return 0;
 }

@@ -85,6 +85,21 @@ std::optional<std::string_view> FramingProblem(const http::request_header<>& hea
   return std::nullopt;
 }
 
+// The header as the serializer would write it.
+std::string HeaderText(const http::response_header<>& header) {
+  std::string text = "HTTP/1." + std::to_string(header.version() % 10) + " " +
+                     std::to_string(header.result_int()) + " " + std::string(header.reason()) +
+                     "\r\n";
+  for (const auto& field : header) {
+    text += field.name_string();
+    text += ": ";
+    text += field.value();
+    text += "\r\n";
+  }
+  text += "\r\n";
+  return text;
+}
+
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
 template <class Stream>
@@ -479,18 +494,39 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
                            });
   }
 
+  // A file (an asset not held in memory) goes to the socket inside the
+  // kernel too, instead of through a small buffer a piece at a time.
+  void Write(FileResponse&& response, bool drain) {
+    if constexpr (kZeroCopy) {
+      if (!drain && response.body().is_open()) {
+        if (!SocketNonBlocking()) return;
+        file_ = std::move(response.body());
+        page_ = PageResponse{HeaderText(response), nullptr, response.keep_alive(), false};
+        page_sender_ = PageSender(page_.head, static_cast<int>(file_.file().native_handle()),
+                                  static_cast<std::size_t>(file_.size()));
+        return PumpPage();
+      }
+    }
+    Write<http::file_body>(std::move(response), drain);
+  }
+
+  // False, and the connection finished, when the socket cannot be made so.
+  bool SocketNonBlocking() {
+    Socket& socket = Lowest();
+    if (socket.native_non_blocking()) return true;
+    beast::error_code ec;
+    socket.native_non_blocking(true, ec);
+    if (ec) FinishPage(ec);
+    return !ec;
+  }
+
   void Write(PageResponse&& response, bool) {
     page_ = std::move(response);
     // A page's compressed form has no file of its own: it goes from memory.
     if constexpr (kZeroCopy) {
       const PageFile& file = page_.file != nullptr ? *page_.file : page_.page->file;
       if (file.valid() && (page_.file != nullptr || !page_.gzip)) {
-        Socket& socket = Lowest();
-        if (!socket.native_non_blocking()) {
-          beast::error_code ec;
-          socket.native_non_blocking(true, ec);
-          if (ec) return FinishPage(ec);
-        }
+        if (!SocketNonBlocking()) return;
         page_sender_ = PageSender(page_.head, file, page_.body().size(), page_.file_offset);
         return PumpPage();
       }
@@ -526,6 +562,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void FinishPage(beast::error_code ec) {
     const bool keep_alive = page_.keep_alive;
     page_ = {};
+    file_ = {};
     OnWrite(ec, keep_alive, false);
   }
 
@@ -615,6 +652,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   Audit audit_;
   std::string outcome_;
   PageResponse page_;
+  http::file_body::value_type file_;
   PageSender page_sender_;
   std::vector<char> drain_buffer_;
   std::size_t drained_ = 0;
