@@ -45,9 +45,8 @@ class CompressedAssets {
   // since, or not worth compressing.
   const Held* Find(const std::filesystem::path& file, const FileStamp& stamp) const;
   // The same without a look at the file, while nothing in the folders of
-  // the files held has changed since they were read (as long as the site's
-  // files stay as installed): nothing when that cannot be known, and then
-  // the file's stamp decides.
+  // the files held has changed since they were read. Once anything has, or
+  // when that cannot be known: nothing, and the file's stamp decides.
   const Held* FindUnchanged(const std::filesystem::path& file) const;
 
   // Invalid when the system gave no such file: the bytes go from memory.
