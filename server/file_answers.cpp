@@ -45,10 +45,9 @@ bool ClientAcceptsGzip(const Request& request) {
   return AcceptsGzip(joined);
 }
 
-// The header of a page's 200 answer, written directly: the same fields as
-// the other answers of a page carry.
-std::string PageHead(const Request& request, const StoredPage& page, std::string_view etag,
-                     bool gzip, bool keep_alive) {
+// The headers of 200 answers written directly from memory carry the same
+// fields as the other answers of a page or an asset. Every one starts so:
+std::string HeadStart(const Request& request, std::string_view etag, const StoredPage& stored) {
   std::string head;
   head.reserve(512);
   head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
@@ -57,49 +56,48 @@ std::string PageHead(const Request& request, const StoredPage& page, std::string
   head += "\r\nETag: ";
   head += etag;
   head += "\r\nLast-Modified: ";
-  head += LastModified(page.modified);
-  head +=
-      "\r\nCache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
-      "Content-Security-Policy: ";
-  head += kPageSecurityPolicy;
-  head += "\r\nContent-Type: text/html; charset=gbk\r\n";
+  head += LastModified(stored.modified);
+  head += "\r\n";
+  return head;
+}
+
+// ... and ends with what the body is and whether the connection stays.
+void EndHead(std::string& head, const Request& request, std::string_view type,
+             const StoredPage& stored, bool gzip, bool keep_alive) {
+  head += "Vary: Accept-Encoding\r\nContent-Type: ";
+  head += type;
+  head += "\r\n";
   if (gzip) head += "Content-Encoding: gzip\r\n";
-  head += "Vary: Accept-Encoding\r\nContent-Length: ";
-  head += std::to_string(gzip ? page.gzip.size() : page.bytes.size());
+  head += "Content-Length: ";
+  head += std::to_string(gzip ? stored.gzip.size() : stored.bytes.size());
   if (!keep_alive) head += "\r\nConnection: close";
   if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
   head += "\r\n\r\n";
+}
+
+// A page's.
+std::string PageHead(const Request& request, const StoredPage& page, std::string_view etag,
+                     bool gzip, bool keep_alive) {
+  std::string head = HeadStart(request, etag, page);
+  head +=
+      "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
+      "Content-Security-Policy: ";
+  head += kPageSecurityPolicy;
+  head += "\r\n";
+  EndHead(head, request, "text/html; charset=gbk", page, gzip, keep_alive);
   return head;
 }
 
 constexpr std::string_view kAssetCaching = "public, max-age=86400";
 
-// The header of an asset's 200 answer from memory, written directly: the
-// same fields as its other answers carry.
+// An asset's.
 std::string AssetHead(const Request& request, const StoredPage& asset, std::string_view etag,
                       std::string_view type, bool gzip, bool keep_alive) {
-  std::string head;
-  head.reserve(384);
-  head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
-  head += "Server: heartpage-server\r\nDate: ";
-  head += CurrentHttpDate();
-  head += "\r\nETag: ";
-  head += etag;
-  head += "\r\nLast-Modified: ";
-  head += LastModified(asset.modified);
-  head += "\r\nCache-Control: ";
+  std::string head = HeadStart(request, etag, asset);
+  head += "Cache-Control: ";
   head += kAssetCaching;
-  head +=
-      "\r\nAccept-Ranges: bytes\r\nX-Content-Type-Options: nosniff\r\n"
-      "Vary: Accept-Encoding\r\nContent-Type: ";
-  head += type;
-  head += "\r\n";
-  if (gzip) head += "Content-Encoding: gzip\r\n";
-  head += "Content-Length: ";
-  head += std::to_string(gzip ? asset.gzip.size() : asset.bytes.size());
-  if (!keep_alive) head += "\r\nConnection: close";
-  if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
-  head += "\r\n\r\n";
+  head += "\r\nAccept-Ranges: bytes\r\nX-Content-Type-Options: nosniff\r\n";
+  EndHead(head, request, type, asset, gzip, keep_alive);
   return head;
 }
 
