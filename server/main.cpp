@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "protocol/host.h"
-#include "server/caching_storage.h"
-#include "server/data_dir.h"
-#include "server/descriptors.h"
-#include "server/http_server.h"
+#include "server/storage/caching_storage.h"
+#include "server/storage/data_dir.h"
+#include "server/http/descriptors.h"
+#include "server/http/http_server.h"
 #include "server/options.h"
-#include "server/pg_storage.h"
-#include "server/sqlite_import.h"
-#include "server/sqlite_storage.h"
+#include "server/storage/postgres/pg_storage.h"
+#include "server/storage/postgres/sqlite_import.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "protocol/host.h"
 #include "protocol/records.h"
-#include "server/client_address.h"
-#include "server/pg_connection.h"
+#include "server/http/client_address.h"
+#include "server/storage/postgres/pg_connection.h"
 
 namespace heartpage::server {
 

@@ -9,8 +9,8 @@
 #include <variant>
 #include <vector>
 
-#include "server/http_server.h"
-#include "server/storage.h"
+#include "server/http/http_server.h"
+#include "server/storage/storage.h"
 
 namespace heartpage::server {
 

@@ -7,7 +7,8 @@
 #include <cctype>
 #include <string>
 
-#include "server/http_util.h"
+#include "server/http/request_log.h"
+#include "server/site/http_util.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace server = heartpage::server;

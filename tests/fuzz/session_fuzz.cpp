@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "server/http_util.h"
-#include "server/session.h"
-#include "server/storage_workers.h"
+#include "server/http/session.h"
+#include "server/site/http_util.h"
+#include "server/storage/storage_workers.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/memory_storage.h"
 

@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "protocol/requests.h"
-#include "server/statement.h"
+#include "server/site/statement.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace server = heartpage::server;

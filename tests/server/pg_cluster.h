@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "server/pg_connection.h"
+#include "server/storage/postgres/pg_connection.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/server_harness.h"
 

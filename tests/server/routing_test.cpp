@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/router.h"
+#include "server/site/router.h"
 #include "tests/support/memory_storage.h"
 #include "text/value_encoding.h"
 

@@ -7,15 +7,16 @@
 #include <fstream>
 #include <future>
 
-#include "server/assets.h"
-#include "server/client_address.h"
-#include "server/form.h"
-#include "server/http_util.h"
+#include "server/http/client_address.h"
+#include "server/http/rate_limit.h"
+#include "server/http/request_log.h"
 #include "server/options.h"
-#include "server/pg_connection.h"
-#include "server/rate_limit.h"
-#include "server/statement.h"
-#include "server/storage_workers.h"
+#include "server/site/assets.h"
+#include "server/site/form.h"
+#include "server/site/http_util.h"
+#include "server/site/statement.h"
+#include "server/storage/postgres/pg_connection.h"
+#include "server/storage/storage_workers.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
 

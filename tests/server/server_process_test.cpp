@@ -9,8 +9,8 @@
 #include <set>
 #include <sstream>
 
-#include "server/http_util.h"
-#include "server/sqlite_storage.h"
+#include "server/site/http_util.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"

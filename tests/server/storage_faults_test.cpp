@@ -8,8 +8,8 @@
 #include <map>
 #include <set>
 
-#include "server/endpoint.h"
-#include "server/sqlite_storage.h"
+#include "server/site/endpoint.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/server/fault_vfs.h"
 #include "tests/support/server_harness.h"
 

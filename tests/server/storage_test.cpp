@@ -10,11 +10,11 @@
 #include <latch>
 #include <thread>
 
-#include "server/caching_storage.h"
-#include "server/pg_storage.h"
-#include "server/previews.h"
-#include "server/router.h"
-#include "server/sqlite_storage.h"
+#include "server/site/previews.h"
+#include "server/site/router.h"
+#include "server/storage/caching_storage.h"
+#include "server/storage/postgres/pg_storage.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/support/server_harness.h"
 

@@ -7,8 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "server/machine_id_hash.h"
-#include "server/storage.h"
+#include "server/storage/machine_id_hash.h"
+#include "server/storage/storage.h"
 
 namespace heartpage::fuzz {
 

@@ -1,0 +1,50 @@
+#include "server/http/client_address.h"
+
+#include <boost/asio/ip/address.hpp>
+
+#include <algorithm>
+
+namespace heartpage::server {
+namespace {
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool Trusted(const std::string& address, const std::vector<std::string>& trusted_proxies) {
+  return std::ranges::find(trusted_proxies, address) != trusted_proxies.end();
+}
+
+}  // namespace
+
+std::string CanonicalAddress(std::string_view text) {
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(std::string(text), ec);
+  if (ec) return {};
+  // A v4 client seen through a v6 socket is still the v4 client.
+  if (address.is_v6() && address.to_v6().is_v4_mapped())
+    return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, address.to_v6())
+        .to_string();
+  return address.to_string();
+}
+
+std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
+                          const std::vector<std::string>& trusted_proxies) {
+  std::string client = CanonicalAddress(peer);
+  if (client.empty()) client = std::string(peer);
+  while (Trusted(client, trusted_proxies) && !forwarded_for.empty()) {
+    const std::size_t comma = forwarded_for.rfind(',');
+    const std::string_view entry =
+        Trim(comma == std::string_view::npos ? forwarded_for : forwarded_for.substr(comma + 1));
+    forwarded_for =
+        comma == std::string_view::npos ? std::string_view() : forwarded_for.substr(0, comma);
+    std::string next = CanonicalAddress(entry);
+    if (next.empty()) break;
+    client = std::move(next);
+  }
+  return client;
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/site/media_limits.h"
+#include "server/storage/storage.h"
+
+namespace heartpage::server {
+
+struct ServerConfig {
+  std::string listen = "127.0.0.1:8936";  // "host:port", "[v6]:port" or "host"; port 0 picks one
+  // host:port that clients reach us at, after "https://" when they reach us
+  // over HTTPS (implied when we serve it); empty: the bound address
+  std::string public_host;
+  std::size_t max_body = 8 * 1024 * 1024;
+  // What the bodies being received may take together, all connections'.
+  std::size_t max_body_memory = 64 * 1024 * 1024;
+  unsigned threads = 0;             // 0: one per core, at least 2 and at most 8
+  std::size_t max_connections = 0;  // 0: as many as there are descriptors
+  std::size_t max_connections_per_address = 64;
+  // How long a connection may wait idle for its next request, and for the
+  // client to take more of an answer.
+  unsigned idle_timeout_seconds = 60;
+  // How long a request's header may take to arrive, from the connection's
+  // start or from the first byte of a later request.
+  unsigned header_timeout_seconds = 10;
+  // A body slower than this on average over a few seconds ends the
+  // connection.
+  std::size_t min_body_rate = 1024;  // bytes per second
+  std::vector<std::filesystem::path> asset_dirs;
+  // Peers whose X-Forwarded-For names the real client (our reverse proxies).
+  std::vector<std::string> trusted_proxies;
+  // Per client address: claims and stores a minute, and how many may come at
+  // once. A rate of 0 means no limit.
+  unsigned claims_per_minute = 10;
+  unsigned claim_burst = 20;
+  unsigned stores_per_minute = 60;
+  unsigned store_burst = 60;
+  // Both set: HTTPS with this certificate chain and key (PEM), read again on
+  // SIGHUP.
+  std::filesystem::path tls_certificate;
+  std::filesystem::path tls_key;
+  // Threads that use the storage: reads, and writes. SQLite lets one writer
+  // in at a time; PostgreSQL lets the writes of different pages overlap.
+  unsigned storage_readers = 2;
+  unsigned storage_writers = 1;
+  MediaLimits media;
+};
+
+// HTTP/1.1 server of the publishing site: the form endpoint, published pages,
+// page assets and the two site pages. Binds in the constructor (throwing
+// std::runtime_error when it cannot) and serves in Run().
+class HttpServer {
+ public:
+  HttpServer(ServerConfig config, Storage& storage);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // The bound address, "host:port", with the real port when 0 was asked for.
+  std::string LocalAddress() const;
+  // "https" or "http".
+  std::string_view Scheme() const;
+
+  // Serves until Stop() or SIGINT/SIGTERM, then lets requests in progress
+  // finish (for at most a few seconds) and returns. Over HTTPS, SIGHUP reads
+  // the certificate and key again for the connections that follow; a pair
+  // that does not work is refused with a log line and the current one kept.
+  void Run();
+  // Thread-safe; may be called before Run().
+  void Stop();
+
+  struct Impl;
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+
+}  // namespace heartpage::server

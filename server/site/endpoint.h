@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "server/storage/storage.h"
+
+namespace heartpage::server {
+
+// The answer to one POST of the endpoint. A record set is GBK; errors are
+// short plain ASCII texts.
+struct EndpointReply {
+  unsigned status = 200;
+  std::string body;
+  bool records = false;  // body is a GBK record set
+};
+
+// For the log: what a request asked ("settings", "ownership lookup", "name
+// lookup", "claim", "store", "take down", "release"; empty until the body says) and of which page
+// name, as sent. Never the machine identifier.
+struct Audit {
+  std::string_view operation;
+  std::string name;
+};
+
+// What a body asks for, told from its "zc" field alone, so that a request can
+// be queued, limited or refused before the whole body is decoded.
+enum class EndpointWork { kRead, kClaim, kStore };
+EndpointWork PeekEndpointWork(std::string_view body);
+
+// Operations 1 (query), 2 (claim), 4 (store page), 6 (take a page down) and 7
+// (release a name). Whatever the body, it
+// either runs completely or changes nothing.
+// `audit`, when given, is filled in as soon as the body is understood, so it
+// tells what was asked even when the storage then fails.
+EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host,
+                             Audit* audit = nullptr);
+
+}  // namespace heartpage::server

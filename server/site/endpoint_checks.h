@@ -1,0 +1,34 @@
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "server/site/endpoint.h"
+#include "server/site/form.h"
+#include "server/storage/storage.h"
+
+// The checks every operation of the endpoint makes alike (endpoint.cpp).
+namespace heartpage::server {
+
+// A refusal: one short line, however long a value it quotes.
+EndpointReply Refuse(unsigned status, std::string message);
+
+// Bytes to UTF-8, refusing bytes that are not GBK/GB18030.
+std::optional<std::string> TextOf(std::string_view bytes);
+
+// The first field missing from, or not belonging to, an operation.
+std::optional<std::string> FieldProblem(const FormFields& fields,
+                                        std::initializer_list<std::string_view> names);
+
+// Why a machine identifier is refused; std::nullopt when it is fine.
+std::optional<std::string> CheckMachineId(std::string_view machine_id);
+
+// Whom an operation that changes something acts for: the hash of the
+// identifier in its `ID` field (which FieldProblem found present), or the
+// refusal to answer when that identifier is not one.
+std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormFields& fields);
+
+}  // namespace heartpage::server

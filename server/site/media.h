@@ -1,0 +1,46 @@
+#pragma once
+
+#include <boost/beast/http/fields.hpp>
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/site/media_spool.h"
+#include "server/site/router.h"
+
+// The senders' own files: received at POST /api/media as raw bytes with the
+// machine identifier in a header, kept under the SHA-256 of their bytes,
+// served at /media/<name>.
+namespace heartpage::server {
+
+// Whether a request's header asks to send a file: the connection then writes
+// its body to a MediaSpool instead of memory.
+bool IsMediaUpload(const boost::beast::http::request_header<>& header);
+
+struct MediaRefusal {
+  unsigned status;
+  std::string_view message;
+};
+// What can be refused from the header alone, before any of the body is
+// taken: a request from a web page, no or a malformed identifier, a declared
+// length over the largest file allowed.
+std::optional<MediaRefusal> CheckMediaHeader(const boost::beast::http::request_header<>& header,
+                                             const MediaLimits& limits);
+
+// Stores the file received into `spool`: its type told again from its bytes
+// (415 when it is none we keep), the limit of its kind (413), the sender's
+// quota (413) and the site's room (507). 200 with the file's public address.
+Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site& site,
+                           Audit* audit);
+
+// GET and HEAD of /media/<name>: immutable, with single byte ranges and
+// validators; several ranges get the whole file.
+Response ServeMedia(const Request& request, std::string_view name, const Site& site);
+
+// One sweep of files that no page uses, for the log: how many were removed.
+std::string SweepUnusedMedia(Storage& storage, const MediaLimits& limits, std::time_t now);
+
+}  // namespace heartpage::server

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "server/storage/storage.h"
+
+typedef struct evp_md_ctx_st EVP_MD_CTX;
+
+namespace heartpage::server {
+
+// A file being received, kept on disk rather than in memory: its bytes go to
+// a file without a name (nothing of it outlives its last user, whatever
+// happens), their SHA-256 is taken as they arrive, and the first bytes are
+// kept for telling the type.
+class MediaSpool {
+ public:
+  // Throws std::runtime_error when no file can be made in `dir`.
+  // `on_close` runs when the spool goes.
+  MediaSpool(const std::filesystem::path& dir, std::function<void()> on_close);
+  ~MediaSpool();
+  MediaSpool(const MediaSpool&) = delete;
+  MediaSpool& operator=(const MediaSpool&) = delete;
+
+  // False when the disk took less.
+  bool Append(const char* data, std::size_t size);
+  std::uint64_t size() const { return size_; }
+  const std::string& head() const { return head_; }
+  // The small hex SHA-256 of everything appended; once, at the end.
+  std::string HexDigest();
+  // Reads the file from its start.
+  MediaReader Reader();
+
+  // The descriptor of the file, for a caller that hands it on; -1 after.
+  int Release();
+
+ private:
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+  std::uint64_t read_at_ = 0;
+  std::string head_;
+  EVP_MD_CTX* sha_ = nullptr;
+  std::function<void()> on_close_;
+};
+
+}  // namespace heartpage::server

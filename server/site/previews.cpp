@@ -1,0 +1,76 @@
+#include "server/site/previews.h"
+
+#include <openssl/rand.h>
+
+#include <ctime>
+#include <stdexcept>
+
+#include "protocol/wire.h"
+#include "server/site/endpoint_checks.h"
+#include "text/gbk.h"
+
+namespace heartpage::server {
+namespace {
+
+constexpr std::string_view kTokenAlphabet = "abcdefghijklmnopqrstuvwxyz234567";
+
+// The program tells the sender these terms; the storage must keep them.
+static_assert(kPreviewsPerMachine == wire::kPreviewsPerMachine);
+
+}  // namespace
+
+std::string NewPreviewToken() {
+  unsigned char random[kPreviewTokenLength];
+  if (RAND_bytes(random, sizeof random) != 1)
+    throw StorageError("no random bytes for a preview address");
+  std::string token;
+  // 32 letters: five bits of each byte, no bias.
+  for (const unsigned char byte : random) token += kTokenAlphabet[byte & 31];
+  return token;
+}
+
+bool IsValidPreviewToken(std::string_view token) {
+  if (token.size() != kPreviewTokenLength) return false;
+  for (const char c : token)
+    if (kTokenAlphabet.find(c) == std::string_view::npos) return false;
+  return true;
+}
+
+EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
+                              std::string_view public_host) {
+  if (auto problem =
+          FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
+    return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
+  const auto owner = OwnerOf(storage, fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  const std::string token = NewPreviewToken();
+  const std::int64_t now = std::time(nullptr);
+  switch (storage.StorePreview(std::get<MachineIdHash>(owner), token,
+                               fields.find(wire::kDataField)->second, now,
+                               now + kPreviewLifetimeSeconds)) {
+    case PreviewStoreResult::kStored:
+      break;
+    case PreviewStoreResult::kOverQuota:
+      return Refuse(wire::status::kOutOfSpace, "the server is out of room for previews");
+  }
+  const std::string origin = public_host.find("://") != std::string_view::npos
+                                 ? std::string(public_host)
+                                 : "http://" + std::string(public_host);
+  return {wire::status::kOk, origin + std::string(kPreviewPath) + token, false};
+}
+
+// Ended by its time or by newer previews of the same machine: the page
+// recalls both terms in the words the window gave them.
+std::string ExpiredPreviewPage() {
+  return "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+         "<title>预览已过期</title>\n</head>\n<body style=\"font-family: sans-serif; "
+         "text-align: center; padding: 3em 1em; color: #444\">\n"
+         "<h1 style=\"font-size: 1.4em\">这个预览地址已过期</h1>\n"
+         "<p>扫码预览的地址" +
+         wire::PreviewTerms() +
+         "。请在电脑上重新点击“扫码预览”。</p>\n"
+         "</body>\n</html>\n";
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <boost/beast/http/file_body.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "server/site/endpoint.h"
+#include "server/site/media_limits.h"
+#include "server/storage/storage.h"
+
+namespace heartpage::server {
+
+using Request = boost::beast::http::request<boost::beast::http::string_body>;
+using StringResponse = boost::beast::http::response<boost::beast::http::string_body>;
+using FileResponse = boost::beast::http::response<boost::beast::http::file_body>;
+
+// The 200 answer of a published page, the busiest answer of the site, or of
+// an asset held in memory: its header already written out, and the bytes,
+// which the connection sends straight from their file when it can.
+struct PageResponse {
+  std::string head;
+  std::shared_ptr<const StoredPage> page;
+  bool keep_alive = false;
+  bool gzip = false;  // the page's compressed bytes are sent
+  // Where the bytes sent are in a file shared with others, when not in the
+  // page's own; it outlives every connection.
+  const PageFile* file = nullptr;
+  std::size_t file_offset = 0;
+
+  std::string_view body() const { return gzip ? page->gzip : page->bytes; }
+};
+
+using Response = std::variant<StringResponse, FileResponse, PageResponse>;
+
+// Scripts run, in an origin of their own; the page can neither send anything
+// anywhere by script nor post a form. Media carry it too, so that a file
+// opened on its own address runs nothing with the site's rights.
+inline constexpr std::string_view kPageSecurityPolicy =
+    "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
+
+class AssetPaths;
+class CompressedAssets;
+
+// What answering needs to know of the site.
+struct Site {
+  Storage& storage;
+  std::string public_host;  // "host:port" or "https://host:port" that clients reach us at
+  std::vector<std::filesystem::path> asset_dirs;
+  MediaLimits media;
+  const CompressedAssets* compressed_assets = nullptr;  // none: assets go uncompressed
+  AssetPaths* asset_paths = nullptr;  // none: every asset request walks asset_dirs
+};
+
+// Turns one whole request into its answer: the form endpoint, published
+// pages, page assets and the site pages. This is the one place where a
+// failing storage becomes a 500. Answers keep the connection open when the
+// request allows it, and answers to HEAD carry no body.
+// `audit`, when given, learns what an endpoint request asked, for the log.
+Response HandleRequest(const Request& request, const Site& site, Audit* audit = nullptr);
+
+// Where a request is answered: at once on the network thread, because
+// nothing in it waits on the database (assets, pages held in memory,
+// refusals), or on a storage worker, reading or writing.
+enum class Work { kAtOnce, kRead, kClaim, kStore };
+Work WorkOf(const Request& request, const Site& site);
+
+// "Not now": 429 or 503 with Retry-After, the connection kept.
+StringResponse TryLater(const Request& request, boost::beast::http::status status,
+                        std::chrono::seconds retry_after, std::string_view message);
+
+// A short plain-text answer, for what the connection refuses by itself.
+StringResponse PlainResponse(unsigned version, bool keep_alive, boost::beast::http::status status,
+                             std::string_view message);
+
+unsigned StatusOf(const Response& response);
+std::size_t BodyBytesOf(const Response& response);
+
+}  // namespace heartpage::server

@@ -1,0 +1,154 @@
+#include "server/storage/caching_storage.h"
+
+#include <mutex>
+
+#include "server/storage/gzip.h"
+
+namespace heartpage::server {
+namespace {
+
+// What a cached page costs besides its bytes: its entry, name, validator and
+// the bookkeeping of its file.
+constexpr std::size_t kEntryCost = 1024;
+constexpr std::size_t kFilePage = 4096;
+
+// Memory a cached page takes: its bytes, compressed too, and again as many
+// in its file, which the kernel keeps in whole pages.
+std::size_t Footprint(const StoredPage& page) {
+  const std::size_t size = page.bytes.size();
+  return kEntryCost + size + page.gzip.size() +
+         (page.file.valid() ? (size + kFilePage - 1) / kFilePage * kFilePage : 0);
+}
+
+}  // namespace
+
+CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files)
+    : backing_(backing), capacity_(capacity_bytes), max_files_(max_files) {
+  backing_.WatchPages(this);
+}
+
+CachingStorage::~CachingStorage() {
+  backing_.WatchPages(nullptr);
+}
+
+void CachingStorage::Forget(std::string_view name) {
+  ++stores_;
+  if (const auto it = pages_.find(name); it != pages_.end()) {
+    cached_bytes_ -= Footprint(*it->second);
+    cached_files_ -= it->second->file.valid() ? 1 : 0;
+    pages_.erase(it);
+  }
+}
+
+StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
+                                      std::string_view bytes) {
+  const StoreResult result = backing_.StorePage(owner, name, bytes);
+  std::unique_lock lock(mutex_);
+  Forget(name);
+  return result;
+}
+
+TakeDownResult CachingStorage::TakeDownPage(const MachineIdHash& owner, std::string_view name) {
+  const TakeDownResult result = backing_.TakeDownPage(owner, name);
+  std::unique_lock lock(mutex_);
+  Forget(name);
+  return result;
+}
+
+ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
+  const ReleaseResult result = backing_.ReleaseName(owner, name);
+  std::unique_lock lock(mutex_);
+  Forget(name);
+  return result;
+}
+
+void CachingStorage::PageChanged(std::string_view name) {
+  std::unique_lock lock(mutex_);
+  Forget(name);
+}
+
+void CachingStorage::AllPagesChanged() {
+  std::unique_lock lock(mutex_);
+  ++stores_;
+  pages_.clear();
+  cached_bytes_ = 0;
+  cached_files_ = 0;
+}
+
+bool CachingStorage::HasInMemory(std::string_view name) {
+  std::shared_lock lock(mutex_);
+  return pages_.contains(name);
+}
+
+std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
+  std::uint64_t stores_before;
+  bool file_allowed;
+  {
+    std::shared_lock lock(mutex_);
+    if (const auto it = pages_.find(name); it != pages_.end()) return it->second;
+    stores_before = stores_;
+    // Loads at the same moment may pass the limit by a few, never by more.
+    file_allowed = cached_files_ < max_files_;
+  }
+  std::shared_ptr<const StoredPage> page = backing_.LoadPage(name);
+  // A page that will not be kept is not compressed either: that would be
+  // done again for every request.
+  if (!page || page->bytes.size() > capacity_ / 8 || !backing_.KeepingPagesIsSafe()) return page;
+  const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
+  // Compressed here, on the storage thread that loads the page, once for as
+  // long as the page is kept.
+  page = std::make_shared<const StoredPage>(StoredPage{
+      page->bytes, page->modified, page->etag,
+      with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes)});
+  std::unique_lock lock(mutex_);
+  if (stores_ != stores_before || !backing_.KeepingPagesIsSafe()) return page;
+  // Crude but bounded: when full, start again from empty.
+  if (cached_bytes_ + Footprint(*page) > capacity_) {
+    pages_.clear();
+    cached_bytes_ = 0;
+    cached_files_ = 0;
+  }
+  if (pages_.emplace(std::string(name), page).second) {
+    cached_bytes_ += Footprint(*page);
+    cached_files_ += page->file.valid() ? 1 : 0;
+  }
+  return page;
+}
+
+std::optional<PreviewPage> CachingStorage::LoadPreview(std::string_view token, std::int64_t now) {
+  std::optional<PreviewPage> preview = backing_.LoadPreview(token, now);
+  if (!preview || !preview->page || preview->page->bytes.size() > capacity_ / 8) return preview;
+  const StoredPage& page = *preview->page;
+  std::optional<std::string> gzip;
+  {
+    std::lock_guard lock(previews_mutex_);
+    if (const auto it = previews_.find(token);
+        it != previews_.end() && it->second.etag == page.etag)
+      gzip = it->second.gzip;
+  }
+  if (!gzip) {
+    // On the storage thread that loaded the preview, once while it stays
+    // the same.
+    gzip = GzipIfWorthIt(page.bytes);
+    const std::size_t cost = kEntryCost + gzip->size();
+    std::lock_guard lock(previews_mutex_);
+    if (const auto it = previews_.find(token); it != previews_.end()) {
+      previews_bytes_ -= kEntryCost + it->second.gzip.size();
+      previews_.erase(it);
+    }
+    if (previews_bytes_ + cost > capacity_ / 8) {
+      previews_.clear();
+      previews_bytes_ = 0;
+    }
+    if (cost <= capacity_ / 8) {
+      previews_.emplace(std::string(token), CompressedPreview{page.etag, *gzip});
+      previews_bytes_ += cost;
+    }
+  }
+  if (gzip->empty()) return preview;
+  preview->page = std::make_shared<const StoredPage>(
+      StoredPage{page.bytes, page.modified, page.etag, PageFile(), std::move(*gzip)});
+  return preview;
+}
+
+}  // namespace heartpage::server

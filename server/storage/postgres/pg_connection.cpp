@@ -1,0 +1,212 @@
+#include "server/storage/postgres/pg_connection.h"
+
+#include <libpq-fe.h>
+
+#include <sys/socket.h>
+
+#include <cstring>
+#include <regex>
+
+namespace heartpage::server {
+namespace {
+
+// Errors after which the same request may succeed shortly: the database is
+// going down or coming up, or a lock or a statement took too long.
+bool IsTransient(std::string_view state) {
+  return state.starts_with("08") || state == "57P01" || state == "57P02" || state == "57P03" ||
+         state == "53300";
+}
+bool IsBusy(std::string_view state) {
+  return state == "55P03" || state == "57014" || state == "40001" || state == "40P01";
+}
+
+// libpq's messages run over several lines; a log line is one.
+std::string Trimmed(const char* message) {
+  std::string text;
+  for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
+    const bool space = *c == '\n' || *c == '\t' || *c == ' ' || *c == '\r';
+    if (!space)
+      text += *c;
+    else if (!text.empty() && text.back() != ' ')
+      text += ' ';
+  }
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+// What the database says outside an answer (a notice, or the farewell of a
+// server going down) shows in the errors of what fails next, where it is one
+// line; printed as it comes it would break the log's lines.
+void IgnoreNotice(void*, const char*) {}
+
+}  // namespace
+
+PgResult::~PgResult() {
+  PQclear(result_);
+}
+
+int PgResult::Rows() const {
+  return PQntuples(result_);
+}
+
+bool PgResult::IsNull(int row, int column) const {
+  return PQgetisnull(result_, row, column) != 0;
+}
+
+std::string_view PgResult::Get(int row, int column) const {
+  return {PQgetvalue(result_, row, column),
+          static_cast<std::size_t>(PQgetlength(result_, row, column))};
+}
+
+std::optional<std::string> PgResult::Optional(int row, int column) const {
+  if (IsNull(row, column)) return std::nullopt;
+  return std::string(Get(row, column));
+}
+
+std::int64_t PgResult::Int(int row, int column) const {
+  return std::stoll(std::string(Get(row, column)));
+}
+
+std::int64_t PgResult::BinaryInt(int row, int column) const {
+  const std::string_view bytes = Get(row, column);
+  if (bytes.size() != 8) throw StorageError("expected a bigint in binary");
+  std::uint64_t value = 0;
+  for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
+  return static_cast<std::int64_t>(value);
+}
+
+PgConnection::PgConnection(const std::string& uri) {
+  // Our defaults come first, so that whatever the URI says wins. Without a
+  // connect timeout libpq waits as long as the network does; without the TCP
+  // limits a database that vanished from the network would hold a request
+  // for many minutes.
+  const char* keys[] = {
+      "connect_timeout",     "application_name", "keepalives_idle", "keepalives_count",
+      "keepalives_interval", "tcp_user_timeout", "dbname",          nullptr};
+  const char* values[] = {"3", "heartpage-server", "10", "3", "5", "10000", uri.c_str(), nullptr};
+  conn_ = PQconnectdbParams(keys, values, /*expand_dbname=*/1);
+  if (conn_ == nullptr) throw StorageError("out of memory connecting to the database");
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    const std::string why = Trimmed(PQerrorMessage(conn_));
+    // A server that answers and refuses (no such role or database, a wrong
+    // password) will not change its mind by itself; one that cannot be
+    // reached may come up.
+    const bool refused = why.find("authentication") != std::string::npos ||
+                         why.find("does not exist") != std::string::npos ||
+                         why.find("password") != std::string::npos;
+    PQfinish(conn_);
+    conn_ = nullptr;
+    if (refused) throw StorageError("database refused the connection: " + why);
+    throw DatabaseUnavailable("database unavailable: " + why);
+  }
+  PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
+  try {
+    Exec(
+        "SET synchronous_commit TO on; SET statement_timeout TO '15s'; "
+        "SET lock_timeout TO '2s'; SET client_min_messages TO warning");
+  } catch (...) {
+    PQfinish(conn_);
+    throw;
+  }
+}
+
+PgConnection::~PgConnection() {
+  PQfinish(conn_);
+}
+
+bool PgConnection::StillUp() {
+  if (PQconsumeInput(conn_) == 0) return false;
+  // A server that went down said goodbye and closed; the goodbye may have
+  // been all that one read took, so look whether the end follows.
+  char byte;
+  if (recv(PQsocket(conn_), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) return false;
+  return !Broken();
+}
+
+bool PgConnection::Broken() const {
+  return PQstatus(conn_) != CONNECTION_OK || PQtransactionStatus(conn_) != PQTRANS_IDLE;
+}
+
+void PgConnection::Throw(pg_result* result, std::string_view what) {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string why = std::string(what) + ": " +
+                          Trimmed(result != nullptr && *PQresultErrorMessage(result) != '\0'
+                                      ? PQresultErrorMessage(result)
+                                      : PQerrorMessage(conn_));
+  PQclear(result);
+  if (PQstatus(conn_) != CONNECTION_OK || (state != nullptr && IsTransient(state)))
+    throw DatabaseUnavailable("database unavailable: " + why);
+  if (state != nullptr && IsBusy(state)) throw StorageBusy(why);
+  throw StorageError(why);
+}
+
+PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> values, bool binary) {
+  auto [it, inserted] = prepared_.try_emplace(sql);
+  if (inserted) {
+    it->second = "s" + std::to_string(prepared_.size());
+    pg_result* prepared = PQprepare(conn_, it->second.c_str(), sql, 0, nullptr);
+    if (PQresultStatus(prepared) != PGRES_COMMAND_OK) {
+      prepared_.erase(it);
+      Throw(prepared, "preparing a statement");
+    }
+    PQclear(prepared);
+  }
+  constexpr std::size_t kMost = 8;
+  if (values.size() > kMost) throw StorageError("too many values for one statement");
+  const char* data[kMost];
+  int lengths[kMost];
+  int formats[kMost];
+  // libpq reads text values up to their zero byte, which a view (a part of
+  // a request's path, say) need not have: text goes as a terminated copy.
+  std::string texts[kMost];
+  int n = 0;
+  for (const PgValue& value : values) {
+    data[n] = value.kind == PgValue::Kind::kNull ? nullptr : value.data.data();
+    if (value.kind == PgValue::Kind::kText) {
+      texts[n] = value.data;
+      data[n] = texts[n].c_str();
+    }
+    lengths[n] = static_cast<int>(value.data.size());
+    formats[n] = value.kind == PgValue::Kind::kBytes ? 1 : 0;
+    ++n;
+  }
+  pg_result* result =
+      PQexecPrepared(conn_, it->second.c_str(), n, data, lengths, formats, binary ? 1 : 0);
+  const ExecStatusType status = PQresultStatus(result);
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Throw(result, "statement failed");
+  return PgResult(result);
+}
+
+void PgConnection::Exec(const std::string& sql) {
+  pg_result* result = PQexec(conn_, sql.c_str());
+  const ExecStatusType status = PQresultStatus(result);
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Throw(result, "statement failed");
+  PQclear(result);
+}
+
+void PgConnection::RollBackQuietly() {
+  if (PQstatus(conn_) == CONNECTION_OK) PQclear(PQexec(conn_, "ROLLBACK"));
+}
+
+std::optional<std::string> CheckDatabaseUri(const std::string& uri) {
+  if (!uri.starts_with("postgresql://") && !uri.starts_with("postgres://"))
+    return "--database needs a postgresql:// address";
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  if (options == nullptr) {
+    std::string why = Trimmed(error != nullptr ? error : "cannot read --database");
+    PQfreemem(error);
+    return why;
+  }
+  PQconninfoFree(options);
+  return std::nullopt;
+}
+
+std::string RedactedUri(const std::string& uri) {
+  // user:password@ → user:***@ ; a password in the query string likewise.
+  static const std::regex in_authority(R"(^([a-z]+://[^:/@]*):[^@/]*@)");
+  static const std::regex in_query(R"(([?&]password=)[^&]*)");
+  return std::regex_replace(std::regex_replace(uri, in_authority, "$1:***@"), in_query, "$1***");
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,131 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "server/storage/storage.h"
+
+struct pg_conn;
+struct pg_result;
+
+// A thin layer over libpq: one connection, statements with bound values,
+// results read by row and column, and libpq's failures turned into the
+// storage errors the rest of the server knows.
+namespace heartpage::server {
+
+// The database could not be reached, or the connection broke. Nothing can
+// be known to have changed; asking again later may well succeed.
+struct DatabaseUnavailable : StorageBusy {
+  using StorageBusy::StorageBusy;
+};
+
+// A value bound to a statement's $n. Text goes as text; bytes (for bytea)
+// go as they are, in binary.
+struct PgValue {
+  enum class Kind { kNull, kText, kBytes };
+  PgValue() = default;
+  PgValue(std::string_view text) : kind(Kind::kText), data(text) {}  // NOLINT: implicit on purpose
+  PgValue(const std::string& text) : kind(Kind::kText), data(text) {}  // NOLINT
+  PgValue(const char* text) : kind(Kind::kText), data(text) {}         // NOLINT
+  static PgValue Bytes(std::string_view bytes) {
+    PgValue value;
+    value.kind = Kind::kBytes;
+    value.data = bytes;
+    return value;
+  }
+  static PgValue Optional(const std::optional<std::string>& text) {
+    return text ? PgValue(*text) : PgValue();
+  }
+  Kind kind = Kind::kNull;
+  std::string_view data;
+};
+
+class PgResult {
+ public:
+  explicit PgResult(pg_result* result) : result_(result) {}
+  ~PgResult();
+  PgResult(PgResult&& other) noexcept : result_(std::exchange(other.result_, nullptr)) {}
+  PgResult& operator=(PgResult&&) = delete;
+  PgResult(const PgResult&) = delete;
+
+  int Rows() const;
+  bool IsNull(int row, int column) const;
+  // The column's bytes: text for text results, raw bytes for binary ones.
+  std::string_view Get(int row, int column) const;
+  std::optional<std::string> Optional(int row, int column) const;
+  // A bigint column of a text result.
+  std::int64_t Int(int row, int column) const;
+  // A bigint column of a binary result.
+  std::int64_t BinaryInt(int row, int column) const;
+
+ private:
+  pg_result* result_;
+};
+
+class PgConnection {
+ public:
+  // Connects and sets the session up for the server: durable commits, and
+  // limits on how long a statement or a lock may keep a request waiting.
+  // Throws DatabaseUnavailable when the server cannot be reached, and
+  // StorageError when it refuses us (a wrong password, no such database).
+  explicit PgConnection(const std::string& uri);
+  ~PgConnection();
+  PgConnection(const PgConnection&) = delete;
+  PgConnection& operator=(const PgConnection&) = delete;
+
+  // Runs one statement. `binary` asks for the result in binary (bytea as raw
+  // bytes, integers in network order). Statements given as literals are
+  // prepared once per connection: the pointer is the key.
+  PgResult Run(const char* sql, std::initializer_list<PgValue> values = {}, bool binary = false);
+  // Statements without values, several at once (schema, BEGIN, COMMIT).
+  void Exec(const std::string& sql);
+
+  // Runs `work` in a transaction; rolls back when it throws. A commit that
+  // need not reach the disk by itself (`synced` false) is acknowledged before
+  // it does: a crash of the database may lose it, the next synced commit of
+  // any session carries it to the disk with its own.
+  template <typename Work>
+  auto Transaction(Work&& work, bool synced = true) {
+    Exec(synced ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit TO off");
+    try {
+      auto result = work();
+      Exec("COMMIT");
+      return result;
+    } catch (...) {
+      RollBackQuietly();
+      throw;
+    }
+  }
+
+  // Whether the connection is beyond use (lost, or in a state we cannot
+  // trust); the pool drops such connections.
+  bool Broken() const;
+  // Reads what the server has said meanwhile, without waiting: whether a
+  // connection that sat idle can still be used.
+  bool StillUp();
+
+  pg_conn* raw() { return conn_; }
+
+  // Why a result failed, as the storage error it stands for.
+  [[noreturn]] void Throw(pg_result* result, std::string_view what);
+
+ private:
+  void RollBackQuietly();
+
+  pg_conn* conn_ = nullptr;
+  std::map<const char*, std::string> prepared_;
+};
+
+// Whether `uri` is something libpq can read; the reason otherwise.
+std::optional<std::string> CheckDatabaseUri(const std::string& uri);
+
+// The URI without its password, for logs and messages.
+std::string RedactedUri(const std::string& uri);
+
+}  // namespace heartpage::server

@@ -1,0 +1,125 @@
+#include "server/storage/postgres/pg_schema.h"
+
+#include <array>
+
+#include "server/storage/machine_id_hash.h"
+
+namespace heartpage::server {
+namespace {
+
+// Any number, the same in every server: the lock that orders migrations.
+constexpr const char* kMigrationLock = "SELECT pg_advisory_xact_lock(7236184511)";
+
+// Migration n takes the schema from version n to n + 1. Never edit one that
+// has shipped; add the next.
+constexpr std::array<const char*, kPostgresSchemaVersion> kMigrations = {
+    // 1: the tables SQLite keeps, with a claim order of their own (SQLite's
+    // rowid), a version per page, the bytes of all pages for the quota, and
+    // the key for machine identifiers, which lives with the data it protects
+    // since no server keeps a folder of its own.
+    R"sql(
+CREATE TABLE 系统设置 (
+  编号 integer PRIMARY KEY CHECK (编号 = 1),
+  公告 text,
+  版本号 text,
+  下载地址 text
+);
+INSERT INTO 系统设置 (编号) VALUES (1);
+CREATE TABLE 密钥 (
+  编号 integer PRIMARY KEY CHECK (编号 = 1),
+  硬盘ID bytea NOT NULL
+);
+CREATE TABLE 免费 (
+  序号 bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  硬盘ID摘要 text NOT NULL,
+  文件名 text NOT NULL UNIQUE CHECK (文件名 = lower(文件名)),
+  认领时间 text NOT NULL
+);
+CREATE INDEX 免费_硬盘ID摘要 ON 免费 (硬盘ID摘要);
+CREATE TABLE 页面 (
+  文件名 text PRIMARY KEY,
+  内容 bytea NOT NULL,
+  修改时间 bigint NOT NULL,
+  标签 text NOT NULL
+);
+CREATE TABLE 用量 (
+  编号 integer PRIMARY KEY CHECK (编号 = 1),
+  页面字节 bigint NOT NULL
+);
+INSERT INTO 用量 VALUES (1, 0);
+)sql",
+    // 2: temporary previews, under their random token, with the order they
+    // were stored in (a machine's oldest live one ends first).
+    R"sql(
+CREATE TABLE 预览 (
+  序号 bigint GENERATED ALWAYS AS IDENTITY,
+  令牌 text PRIMARY KEY,
+  硬盘ID摘要 text NOT NULL,
+  内容 bytea NOT NULL,
+  创建时间 bigint NOT NULL,
+  到期时间 bigint NOT NULL,
+  标签 text NOT NULL
+);
+CREATE INDEX 预览_硬盘ID摘要 ON 预览 (硬盘ID摘要, 到期时间);
+CREATE INDEX 预览_到期时间 ON 预览 (到期时间);
+)sql",
+    // 3: pages taken down, and the senders' own files in chunks (a range is
+    // read from the rows that hold it), who sent each, and their bytes in all
+    // beside the pages'.
+    R"sql(
+CREATE TABLE 撤下 (
+  文件名 text PRIMARY KEY,
+  撤下时间 bigint NOT NULL
+);
+CREATE TABLE 媒体 (
+  名称 text PRIMARY KEY,
+  类型 text NOT NULL,
+  大小 bigint NOT NULL
+);
+CREATE TABLE 媒体块 (
+  名称 text NOT NULL REFERENCES 媒体 ON DELETE CASCADE,
+  序号 bigint NOT NULL,
+  内容 bytea NOT NULL,
+  PRIMARY KEY (名称, 序号)
+);
+ALTER TABLE 媒体块 ALTER COLUMN 内容 SET STORAGE EXTERNAL;
+CREATE TABLE 媒体上传 (
+  名称 text NOT NULL REFERENCES 媒体 ON DELETE CASCADE,
+  硬盘ID摘要 text NOT NULL,
+  上传时间 bigint NOT NULL,
+  PRIMARY KEY (名称, 硬盘ID摘要)
+);
+CREATE INDEX 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
+ALTER TABLE 用量 ADD COLUMN 媒体字节 bigint NOT NULL DEFAULT 0;
+)sql",
+};
+
+}  // namespace
+
+std::string MigratePostgres(PgConnection& db, const std::function<void(const std::string&)>& note) {
+  return db.Transaction([&] {
+    db.Exec(kMigrationLock);
+    db.Exec(
+        "CREATE TABLE IF NOT EXISTS schema_version ("
+        "  one boolean PRIMARY KEY DEFAULT true CHECK (one), version integer NOT NULL);"
+        "INSERT INTO schema_version (version) VALUES (0) ON CONFLICT DO NOTHING");
+    const int found = static_cast<int>(db.Run("SELECT version FROM schema_version").Int(0, 0));
+    if (found > kPostgresSchemaVersion)
+      throw StorageError("the database was written by a newer heartpage-server (schema " +
+                         std::to_string(found) + ")");
+    for (int version = found; version < kPostgresSchemaVersion; ++version)
+      db.Exec(kMigrations[version]);
+    if (found != kPostgresSchemaVersion) {
+      db.Exec("UPDATE schema_version SET version = " + std::to_string(kPostgresSchemaVersion));
+      if (note)
+        note("database schema brought from version " + std::to_string(found) + " to " +
+             std::to_string(kPostgresSchemaVersion));
+    }
+    const std::string fresh = MachineIdHasher::NewKey();
+    db.Run("INSERT INTO 密钥 (编号, 硬盘ID) VALUES (1, $1) ON CONFLICT DO NOTHING",
+           {PgValue::Bytes(fresh)});
+    return std::string(db.Run("SELECT 硬盘ID FROM 密钥", {}, /*binary=*/true).Get(0, 0));
+  });
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/storage/postgres/pg_connection.h"
+#include "server/storage/postgres/pg_watch.h"
+#include "server/storage/pool_lease.h"
+#include "server/storage/storage.h"
+
+namespace heartpage::server {
+
+// Storage in a PostgreSQL database that several server processes share.
+// Names are unique by the database's constraint, a store is one transaction
+// acknowledged only once committed to disk, and every store is announced to
+// the other processes (PageWatch): it is acknowledged once they all dropped
+// the old page.
+//
+// The database may be down when the server starts or go away later: requests
+// that need it then fail with DatabaseUnavailable (the caller answers 503)
+// at once; the database is tried again a second later, or as soon as the
+// watch has it back.
+class PostgresStorage final : public Storage {
+ public:
+  using Note = std::function<void(const std::string&)>;
+
+  // Up to `connections` connections at once. Throws StorageError when the
+  // database refuses us or was written by a newer server; a database that
+  // cannot be reached yet is reported through `note` and tried again later.
+  PostgresStorage(std::string uri, std::size_t connections, Note note);
+  ~PostgresStorage() override;
+  PostgresStorage(const PostgresStorage&) = delete;
+  PostgresStorage& operator=(const PostgresStorage&) = delete;
+
+  SiteSettings LoadSettings() override;
+  void UpdateSettings(const SiteSettings& changes) override;
+  MachineIdHash HashMachineId(std::string_view machine_id) override;
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
+  std::vector<Claim> ClaimsOfName(std::string_view name) override;
+  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                        std::string_view bytes) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  // In pg_previews.cpp. Their room is a share of LimitPageBytes's.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now,
+                                  std::int64_t expires) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override;
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota) override;
+  std::optional<MediaFacts> FindMedia(std::string_view name) override;
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override;
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
+
+  void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
+  bool KeepingPagesIsSafe() override { return watch_.Watching(); }
+
+  // Stores that would take the pages of the whole site past `bytes` are
+  // refused (kOverQuota).
+  void LimitPageBytes(std::uint64_t bytes) { page_limit_ = bytes; }
+
+  // Opens connections up to the pool's size now, when the database is up.
+  void OpenConnections();
+
+  // Whether the schema is in place and the key known.
+  bool Ready();
+
+  friend class PoolLease<PostgresStorage, PgConnection>;
+  using Lease = PoolLease<PostgresStorage, PgConnection>;
+
+ private:
+  // Inside the transaction that changes the page of `name`: announces the
+  // change to every server, and notes which watches must confirm it.
+  struct Announcement {
+    std::string transaction;
+    std::vector<std::string> watches;
+  };
+  Announcement Announce(PgConnection& db, std::string_view name);
+  // After the commit: waits for those confirmations.
+  void AwaitDropped(const Announcement& announcement, std::string_view name);
+
+  Lease Acquire();
+  void Release(std::unique_ptr<PgConnection> connection);
+  // The hasher, once the database has been reached and brought up to date;
+  // throws DatabaseUnavailable before.
+  const MachineIdHasher& Hasher();
+  // After a failed attempt to reach the database, the next waits a while,
+  // so that requests fail fast instead of each waiting for a connection.
+  void CheckGate();
+  void CloseGate(const std::string& why);
+  void OpenGate();
+
+  const std::string uri_;
+  const std::size_t capacity_;
+  const Note note_;
+  std::uint64_t page_limit_ = UINT64_MAX;
+
+  std::mutex mutex_;
+  std::condition_variable returned_;
+  std::vector<std::unique_ptr<PgConnection>> idle_;
+  std::size_t open_ = 0;  // idle and lent
+
+  std::mutex setup_mutex_;
+  std::shared_ptr<const MachineIdHasher> hasher_;
+
+  std::mutex gate_mutex_;
+  std::chrono::steady_clock::time_point gate_opens_{};
+  std::string unavailable_;  // why the last attempt failed
+
+  PageWatch watch_;
+};
+
+}  // namespace heartpage::server

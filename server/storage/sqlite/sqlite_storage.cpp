@@ -1,0 +1,301 @@
+#include "server/storage/sqlite/sqlite_storage.h"
+
+#include <chrono>
+#include <ctime>
+#include <functional>
+
+#include "server/storage/sqlite/sqlite_connection.h"
+#include "server/storage/sqlite/sqlite_migration.h"
+
+namespace heartpage::server {
+namespace {
+
+// 1: identifiers in the clear, names as sent. 2: identifiers hashed, names in
+// small letters. 3: temporary previews. 4: pages taken down, and the senders'
+// own files.
+constexpr int kSchemaVersion = 4;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS 系统设置 (
+  编号 INTEGER PRIMARY KEY CHECK (编号 = 1),
+  公告 TEXT,
+  版本号 TEXT,
+  下载地址 TEXT
+);
+INSERT OR IGNORE INTO 系统设置 (编号) VALUES (1);
+CREATE TABLE IF NOT EXISTS 免费 (
+  硬盘ID摘要 TEXT NOT NULL,
+  文件名 TEXT NOT NULL UNIQUE CHECK (文件名 = lower(文件名)),
+  认领时间 TEXT NOT NULL
+);
+CREATE INDEX IF NOT EXISTS 免费_硬盘ID摘要 ON 免费 (硬盘ID摘要);
+CREATE TABLE IF NOT EXISTS 页面 (
+  文件名 TEXT PRIMARY KEY,
+  内容 BLOB NOT NULL,
+  修改时间 INTEGER NOT NULL,
+  标签 TEXT NOT NULL
+);
+)sql";
+
+// Version 3. Files are kept in chunks of kMediaChunk bytes, so that reading
+// a range of one reads only the rows that hold it; who sent a file is kept
+// per sender, for their quota and for the sweep.
+constexpr const char* kMediaSchema = R"sql(
+CREATE TABLE IF NOT EXISTS 撤下 (
+  文件名 TEXT PRIMARY KEY,
+  撤下时间 INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS 媒体 (
+  名称 TEXT PRIMARY KEY,
+  类型 TEXT NOT NULL,
+  大小 INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS 媒体块 (
+  名称 TEXT NOT NULL,
+  序号 INTEGER NOT NULL,
+  内容 BLOB NOT NULL,
+  PRIMARY KEY (名称, 序号)
+);
+CREATE TABLE IF NOT EXISTS 媒体上传 (
+  名称 TEXT NOT NULL,
+  硬盘ID摘要 TEXT NOT NULL,
+  上传时间 INTEGER NOT NULL,
+  PRIMARY KEY (名称, 硬盘ID摘要)
+);
+CREATE INDEX IF NOT EXISTS 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
+)sql";
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  gmtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
+}  // namespace
+
+SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
+                             const std::function<void(const std::string&)>& note, std::string vfs)
+    : file_(std::move(file)), key_(std::move(key)), hash_(key_), vfs_(std::move(vfs)) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  const bool migrated = db->Write([&] {
+    std::int64_t found = 0;
+    {
+      auto version = db->Prepare("PRAGMA user_version");
+      version.Step();
+      found = version.Int(0);
+    }
+    if (found > kSchemaVersion)
+      throw StorageError(file_.string() + " was written by a newer heartpage-server");
+    const bool old = HasClearMachineIds(*db);
+    if (old)
+      MigrateToHashedIdsAndSmallNames(
+          *db, hash_, note ? note : [](const std::string&) {});
+    db->Exec(kSchema);
+    if (found < 3) AddPreviewTable(*db);
+    db->Exec(kMediaSchema);
+    // Written only when it changes: a start that writes nothing still starts,
+    // and serves what it has, on a full disk.
+    if (found != kSchemaVersion)
+      db->Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+    return old;
+  });
+  if (migrated) ForgetClearMachineIds(*db);
+}
+
+SqliteStorage::~SqliteStorage() = default;
+
+SqliteStorage::Lease SqliteStorage::Acquire() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!idle_.empty()) {
+      auto connection = std::move(idle_.back());
+      idle_.pop_back();
+      return Lease(*this, std::move(connection));
+    }
+  }
+  return Lease(*this, std::make_unique<Connection>(file_, vfs_));
+}
+
+void SqliteStorage::OpenConnections(std::size_t count) {
+  std::vector<Lease> leases;
+  for (std::size_t i = 0; i < count; ++i) {
+    leases.push_back(Acquire());
+    // A connection opens its journal files on first use.
+    auto ready = leases.back()->Prepare("SELECT 1 FROM 系统设置");
+    ready.Step();
+  }
+}
+
+void SqliteStorage::Release(std::unique_ptr<Connection> connection) {
+  std::lock_guard lock(mutex_);
+  idle_.push_back(std::move(connection));
+}
+
+SiteSettings SqliteStorage::LoadSettings() {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 公告, 版本号, 下载地址 FROM 系统设置 WHERE 编号 = 1");
+  SiteSettings settings;
+  if (query.Step()) {
+    settings.announcement = query.OptionalText(0);
+    settings.version_label = query.OptionalText(1);
+    settings.download_url = query.OptionalText(2);
+  }
+  return settings;
+}
+
+void SqliteStorage::UpdateSettings(const SiteSettings& changes) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  db->Write([&] {
+    auto update = db->Prepare(
+        "UPDATE 系统设置 SET 公告 = IFNULL(?1, 公告), 版本号 = IFNULL(?2, 版本号), "
+        "下载地址 = IFNULL(?3, 下载地址) WHERE 编号 = 1");
+    update.BindOptional(1, changes.announcement)
+        .BindOptional(2, changes.version_label)
+        .BindOptional(3, changes.download_url);
+    update.Step();
+    return 0;
+  });
+}
+
+namespace {
+
+template <typename Query>
+std::vector<Claim> ReadClaims(Query& query) {
+  std::vector<Claim> claims;
+  while (query.Step())
+    claims.push_back({MachineIdHash(query.Text(0)), query.Text(1), query.Text(2)});
+  return claims;
+}
+
+}  // namespace
+
+MachineIdHash SqliteStorage::HashMachineId(std::string_view machine_id) {
+  return hash_(machine_id);
+}
+
+std::vector<Claim> SqliteStorage::ClaimsOfMachine(const MachineIdHash& owner) {
+  Lease db = Acquire();
+  auto query = db->Prepare(
+      "SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 硬盘ID摘要 = ? ORDER BY rowid");
+  query.Bind(1, owner.hex());
+  return ReadClaims(query);
+}
+
+std::vector<Claim> SqliteStorage::ClaimsOfName(std::string_view name) {
+  Lease db = Acquire();
+  auto query =
+      db->Prepare("SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 文件名 = ? ORDER BY rowid");
+  query.Bind(1, name);
+  return ReadClaims(query);
+}
+
+ClaimResult SqliteStorage::ClaimName(const MachineIdHash& owner, std::string_view name) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  return db->Write(
+      [&] {
+        // Checked inside the write transaction, so no other claim can slip in
+        // between; the UNIQUE constraint stays as the last line of defence.
+        auto taken = db->Prepare("SELECT 1 FROM 免费 WHERE 文件名 = ?");
+        taken.Bind(1, name);
+        if (taken.Step()) return ClaimResult::kTaken;
+        auto insert =
+            db->Prepare("INSERT INTO 免费 (硬盘ID摘要, 文件名, 认领时间) VALUES (?, ?, ?)");
+        const std::string now = UtcNow();
+        insert.Bind(1, owner.hex()).Bind(2, name).Bind(3, now);
+        insert.Step();
+        return ClaimResult::kClaimed;
+        // A claim is always followed by the store of its page, whose synced
+        // commit carries the claim to the disk too: one disk sync per publish.
+      },
+      /*synced=*/false);
+}
+
+StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,
+                                     std::string_view bytes) {
+  const std::string etag = PageEtag(bytes);
+  const std::int64_t now = std::time(nullptr);
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  std::uint64_t total_after = page_bytes_;
+  const StoreResult result = db->Write([&] {
+    auto claimed = db->Prepare("SELECT 硬盘ID摘要 = ?2 FROM 免费 WHERE 文件名 = ?1");
+    claimed.Bind(1, name).Bind(2, owner.hex());
+    if (!claimed.Step()) return StoreResult::kUnclaimed;
+    if (claimed.Int(0) == 0) return StoreResult::kNotOwner;
+    if (page_limit_) {
+      auto previous = db->Prepare("SELECT LENGTH(内容) FROM 页面 WHERE 文件名 = ?");
+      previous.Bind(1, name);
+      const std::uint64_t before = previous.Step() ? previous.Int(0) : 0;
+      total_after = page_bytes_ - before + bytes.size();
+      // A page that does not grow may always be replaced: an owner can
+      // still make room, or fix a page, on a full server.
+      if (bytes.size() > before && total_after + media_bytes_ > *page_limit_)
+        return StoreResult::kOverQuota;
+    }
+    auto upsert = db->Prepare(
+        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
+        "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");
+    upsert.Bind(1, name).BindBlob(2, bytes).Bind(3, now).Bind(4, etag);
+    upsert.Step();
+    auto back = db->Prepare("DELETE FROM 撤下 WHERE 文件名 = ?");
+    back.Bind(1, name);
+    back.Step();
+    return StoreResult::kStored;
+  });
+  if (result == StoreResult::kStored) page_bytes_ = total_after;
+  return result;
+}
+
+void SqliteStorage::LimitPageBytes(std::uint64_t bytes) {
+  std::lock_guard writer(write_mutex_);
+  Lease db = Acquire();
+  auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
+  total.Step();
+  page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
+  auto media = db->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
+  media.Step();
+  media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
+  page_limit_ = bytes;
+}
+
+std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 内容, 修改时间, 标签 FROM 页面 WHERE 文件名 = ?");
+  query.Bind(1, name);
+  if (!query.Step()) return nullptr;
+  return std::make_shared<const StoredPage>(
+      StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}});
+}
+
+void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 ORDER BY rowid");
+  while (query.Step()) take({MachineIdHash(query.Text(0)), query.Text(1), query.Text(2)});
+}
+
+void SqliteStorage::ForEachPage(
+    const std::function<void(const std::string& name, const StoredPage&)>& take) {
+  Lease db = Acquire();
+  auto query = db->Prepare("SELECT 文件名, 内容, 修改时间, 标签 FROM 页面 ORDER BY 文件名");
+  while (query.Step())
+    take(query.Text(0), StoredPage{query.Blob(1), query.Int(2), query.Text(3), {}});
+}
+
+std::string SqliteStorage::IntegrityCheck() {
+  Lease db = Acquire();
+  auto query = db->Prepare("PRAGMA integrity_check");
+  std::string result;
+  while (query.Step()) {
+    if (!result.empty()) result += '\n';
+    result += query.Text(0);
+  }
+  return result;
+}
+
+}  // namespace heartpage::server

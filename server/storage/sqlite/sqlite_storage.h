@@ -1,0 +1,107 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/storage/pool_lease.h"
+#include "server/storage/storage.h"
+
+struct sqlite3;
+
+namespace heartpage::server {
+
+// Storage in one SQLite file (WAL journal, full synchronisation so that an
+// acknowledged write survives a crash). Pages live in the database too, which
+// makes a store one transaction: atomic with no temporary files to clean up.
+// Each thread borrows a connection of its own from a small pool.
+class SqliteStorage final : public Storage {
+ public:
+  // Opens or creates the database, creating the schema on first use and
+  // bringing a database of an older server up to date, which `note` is told
+  // about. Machine identifiers are hashed under `key` (kept apart from the
+  // database, so that a copy of the database alone gives nothing away).
+  // Throws StorageError when the file cannot be opened or is not our
+  // database. `vfs` names a registered SQLite VFS to open the file through
+  // (tests put one between the database and the disk); empty means SQLite's
+  // default.
+  SqliteStorage(std::filesystem::path file, std::string key,
+                const std::function<void(const std::string&)>& note = {}, std::string vfs = {});
+  ~SqliteStorage() override;
+
+  SqliteStorage(const SqliteStorage&) = delete;
+  SqliteStorage& operator=(const SqliteStorage&) = delete;
+
+  SiteSettings LoadSettings() override;
+  void UpdateSettings(const SiteSettings& changes) override;
+  MachineIdHash HashMachineId(std::string_view machine_id) override;
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
+  std::vector<Claim> ClaimsOfName(std::string_view name) override;
+  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                        std::string_view bytes) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  // In sqlite_previews.cpp. Their room is a share of LimitPageBytes's.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now,
+                                  std::int64_t expires) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override;
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota) override;
+  std::optional<MediaFacts> FindMedia(std::string_view name) override;
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override;
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
+
+  // Stores that would take the pages past `bytes` in all are refused
+  // (kOverQuota). No limit until this is called.
+  void LimitPageBytes(std::uint64_t bytes);
+
+  // Opens `count` connections now, so that serving does not need new
+  // descriptors for the database at a moment when clients may hold them all.
+  void OpenConnections(std::size_t count);
+
+  // Every claim in claim order, and every page, for copying elsewhere.
+  void ForEachClaim(const std::function<void(const Claim&)>& take);
+  void ForEachPage(const std::function<void(const std::string& name, const StoredPage&)>& take);
+  // The key machine identifiers are hashed under.
+  const std::string& Key() const { return key_; }
+
+  // "ok" or SQLite's list of problems.
+  std::string IntegrityCheck();
+
+  class Connection;
+
+ private:
+  friend class PoolLease<SqliteStorage, Connection>;
+  using Lease = PoolLease<SqliteStorage, Connection>;
+  Lease Acquire();
+  void Release(std::unique_ptr<Connection> connection);
+
+  std::filesystem::path file_;
+  const std::string key_;
+  const MachineIdHasher hash_;
+  std::string vfs_;
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<Connection>> idle_;
+  // Writers of this process queue here rather than in SQLite's busy handler,
+  // which polls with sleeps; the busy timeout still covers other processes.
+  std::mutex write_mutex_;
+  // Under write_mutex_: the pages' and the media's bytes in all, known once a
+  // limit is set.
+  std::optional<std::uint64_t> page_limit_;
+  std::uint64_t page_bytes_ = 0;
+  std::uint64_t media_bytes_ = 0;
+};
+
+// Schema version 3: the table of temporary previews (sqlite_previews.cpp).
+void AddPreviewTable(SqliteStorage::Connection& db);
+
+}  // namespace heartpage::server
