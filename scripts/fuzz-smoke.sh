@@ -4,7 +4,7 @@
 #
 #   scripts/fuzz-smoke.sh [SECONDS] [TARGET...]    (default: 5 s, every target)
 #
-# ./test.sh runs it with the default; bench/fuzz.sh runs it for minutes.
+# ./test.sh runs it with the default; scripts/fuzz.sh runs it for minutes.
 # Inputs found on the way go to a scratch folder, or to FUZZ_CORPUS/TARGET
 # when FUZZ_CORPUS is set, so that longer runs build on each other. Prints one
 # line per target (executions, coverage, corpus size); on a crash or a broken
@@ -40,7 +40,7 @@ for target in "${targets[@]}"; do
   options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$findings/$target-")
   # The session target's model of what deserves an answer does not yet
   # follow every framing refusal of the server: in the short run it replays
-  # its corpus only, so that a test run stays deterministic; bench/fuzz.sh
+  # its corpus only, so that a test run stays deterministic; scripts/fuzz.sh
   # fuzzes it for real.
   if [[ $target == session && $seconds -le ${FUZZ_REPLAY_BELOW:-30} ]]; then options+=(-runs=0); fi
   [[ -f tests/fuzz/$target.dict ]] && options+=(-dict="tests/fuzz/$target.dict")

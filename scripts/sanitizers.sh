@@ -5,7 +5,7 @@
 # start (heartpage-server, heartpage-cli) instrumented too. The suppressions
 # for libraries we do not build are in tools/sanitizers/.
 #
-#   bench/sanitizers.sh [asan|tsan]...    (default: both)
+#   scripts/sanitizers.sh [asan|tsan]...    (default: both)
 #
 # A sanitizer report fails the run even when it came from a server process
 # that a test killed afterwards: every report is written under

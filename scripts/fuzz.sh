@@ -2,7 +2,7 @@
 # Fuzzes every target of tests/fuzz for a long while, by default 10 minutes
 # each, one after the other.
 #
-#   bench/fuzz.sh [SECONDS] [TARGET...]
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
 # The corpus grows in build-fuzz/corpus/TARGET and is kept, so each run
 # starts where the last one stopped; a crash or broken invariant is kept in
