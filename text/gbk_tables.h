@@ -1,7 +1,10 @@
 #pragma once
 
-// Internal to net/: the conversions shared by the GBK codec and the value
-// encoding, worked out from ICU's converters per character on first use.
+// Internal to text/: the conversions shared by the GBK codec and the value
+// encoding. The tables are worked out from ICU when the library is built
+// (text/make_gbk_tables.cpp) and carried as constant data: start-up builds
+// nothing, and a page of a table is read in only when a character on it is
+// first used.
 
 #include <array>
 #include <cstddef>
@@ -19,11 +22,49 @@ struct GbBytes {
 
 inline constexpr char32_t kInvalid = 0xFFFFFFFF;
 
+// Pairs: lead 0x81 to 0xFE, trail 0x40 to 0xFE but not 0x7F.
+inline constexpr std::size_t kPairCount = 126 * 191;
+constexpr std::size_t PairIndex(unsigned lead, unsigned trail) {
+  return (lead - 0x81) * 191 + (trail - 0x40);
+}
+constexpr bool IsPair(unsigned lead, unsigned trail) {
+  return lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F;
+}
+
+// The bytes each BMP character becomes, big-endian in one word: below 0x100
+// one byte, below 0x10000 a pair, otherwise four bytes. Surrogates become
+// "?".
+extern const std::array<std::uint32_t, 0x10000> kBmpBytes;
+
+// The character each pair stands for (kInvalid where none), by PairIndex.
+extern const std::array<char32_t, kPairCount> kPairCodePoints;
+
+// The value encoding's text of each pair's code ("-10544A"), by PairIndex.
+struct CodeText {
+  std::array<char, 7> text;
+  std::uint8_t size;
+};
+extern const std::array<CodeText, kPairCount> kPairCodeTexts;
+
 // The bytes a BMP character becomes; surrogates become "?".
-GbBytes BmpBytes(char32_t code_point);
+inline GbBytes BmpBytes(char32_t code_point) {
+  GbBytes out;
+  if (code_point >= 0x10000) {
+    out.size = 1;
+    out.bytes[0] = '?';
+    return out;
+  }
+  const std::uint32_t packed = kBmpBytes[code_point];
+  out.size = packed < 0x100 ? 1 : packed < 0x10000 ? 2 : 4;
+  for (int i = 0; i < out.size; ++i)
+    out.bytes[i] = static_cast<char>(packed >> (8 * (out.size - 1 - i)) & 0xFF);
+  return out;
+}
 
 // The character a lead and a trail byte stand for; kInvalid where none.
-char32_t PairCodePoint(unsigned char lead, unsigned char trail);
+inline char32_t PairCodePoint(unsigned char lead, unsigned char trail) {
+  return IsPair(lead, trail) ? kPairCodePoints[PairIndex(lead, trail)] : kInvalid;
+}
 
 // The bytes of a character outside the BMP (always its GB18030 four bytes),
 // or of kInvalid ("?").
@@ -39,6 +80,35 @@ struct Utf8Step {
   char32_t code_point;
   std::size_t length;
 };
-Utf8Step NextCodePoint(std::string_view text, std::size_t pos);
+inline Utf8Step NextCodePoint(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return {lead, 1};
+  const std::size_t left = text.size() - pos;
+  const auto continuation = [&](std::size_t i, unsigned char low = 0x80,
+                                unsigned char high = 0xBF) {
+    return i < left && byte(pos + i) >= low && byte(pos + i) <= high;
+  };
+  if (lead >= 0xC2 && lead <= 0xDF && continuation(1))
+    return {static_cast<char32_t>((lead & 0x1F) << 6 | (byte(pos + 1) & 0x3F)), 2};
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // 0xED followed by A0..BF is a surrogate written as UTF-8; it is kept as
+    // one (unpaired) character so that it becomes a single "?".
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+    if (continuation(1, low) && continuation(2))
+      return {static_cast<char32_t>((lead & 0x0F) << 12 | (byte(pos + 1) & 0x3F) << 6 |
+                                    (byte(pos + 2) & 0x3F)),
+              3};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+    if (continuation(1, low, high) && continuation(2) && continuation(3))
+      return {static_cast<char32_t>((lead & 0x07) << 18 | (byte(pos + 1) & 0x3F) << 12 |
+                                    (byte(pos + 2) & 0x3F) << 6 | (byte(pos + 3) & 0x3F)),
+              4};
+  }
+  return {kInvalid, 1};
+}
 
 }  // namespace heartpage::detail

@@ -2,55 +2,117 @@
 
 #include <array>
 #include <charconv>
-#include <memory>
+#include <cstring>
 
 #include "text/gbk_tables.h"
 
 namespace heartpage {
 namespace {
 
-// The encoded text of one character, each code followed by its "A".
-struct CodeText {
-  std::uint8_t size = 0;
-  std::array<char, 15> text{};
-};
+using detail::CodeText;
 
-// Splits a character's bytes into codes: a byte below 0x81 (or 0xFF) stands
-// alone, any other byte starts a pair. GBK characters are one unit, GB18030
-// four-byte characters two pairs.
-CodeText ToCodeText(const detail::GbBytes& unit) {
-  CodeText out;
-  const auto append = [&](int code) {
-    auto [end, ec] =
-        std::to_chars(out.text.data() + out.size, out.text.data() + out.text.size(), code);
-    out.size = static_cast<std::uint8_t>(end - out.text.data());
-    out.text[out.size++] = 'A';
-  };
-  for (int i = 0; i < unit.size;) {
-    const int lead = static_cast<unsigned char>(unit.bytes[i]);
-    if (lead < 0x81 || lead == 0xFF || i + 1 == unit.size) {
-      append(lead);
-      i += 1;
-    } else {
-      append(lead * 256 + static_cast<unsigned char>(unit.bytes[i + 1]) - 65536);
-      i += 2;
-    }
-  }
+// The text of a code that stands alone: a byte below 0x81 (or 0xFF).
+constexpr CodeText SingleCodeText(unsigned byte) {
+  CodeText out{};
+  char digits[3] = {};
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + byte % 10);
+    byte /= 10;
+  } while (byte != 0);
+  while (count > 0) out.text[out.size++] = digits[--count];
+  out.text[out.size++] = 'A';
   return out;
+}
+
+constexpr std::array<CodeText, 256> kSingleCodeTexts = [] {
+  std::array<CodeText, 256> table{};
+  for (unsigned byte = 0; byte < table.size(); ++byte) table[byte] = SingleCodeText(byte);
+  return table;
+}();
+
+static_assert(sizeof(CodeText) == 8, "codes are copied eight bytes at a time");
+
+// Writes the eight bytes of `code` at `cursor` and returns the end of its
+// text: a copy of fixed size is quicker than one of the text's own, and the
+// bytes past the text are overwritten by the next code or left out.
+inline char* Put(char* cursor, const CodeText& code) {
+  std::memcpy(cursor, &code, sizeof code);
+  return cursor + code.size;
+}
+
+// A character's bytes split into codes: a byte below 0x81 (or 0xFF) stands
+// alone, any other byte starts a pair. Four-byte GB18030 forms are two pairs
+// whose trails are digits, outside the table of pairs. At most 14 bytes.
+char* PutBytes(char* cursor, const detail::GbBytes& unit) {
+  for (int i = 0; i < unit.size;) {
+    const unsigned lead = static_cast<unsigned char>(unit.bytes[i]);
+    if (lead < 0x81 || lead == 0xFF || i + 1 == unit.size) {
+      cursor = Put(cursor, kSingleCodeTexts[lead]);
+      i += 1;
+      continue;
+    }
+    const unsigned trail = static_cast<unsigned char>(unit.bytes[i + 1]);
+    i += 2;
+    if (detail::IsPair(lead, trail)) {
+      cursor = Put(cursor, detail::kPairCodeTexts[detail::PairIndex(lead, trail)]);
+      continue;
+    }
+    const int code = static_cast<int>(lead * 256 + trail) - 65536;
+    cursor = std::to_chars(cursor, cursor + 7, code).ptr;
+    *cursor++ = 'A';
+  }
+  return cursor;
 }
 
 }  // namespace
 
 std::string EncodeValue(std::string_view text) {
   std::string out;
-  out.reserve(text.size() * 4);
+  // Chinese text gives about 2.3 characters per byte, ASCII about 3.
+  out.reserve(text.size() * 3);
+  // Codes go to a small buffer appended to the result when nearly full, so
+  // that no character needs a check of the result's room.
+  constexpr std::size_t kFlushAt = 4096;
+  std::array<char, kFlushAt + 32> buffer;
+  char* cursor = buffer.data();
   for (std::size_t pos = 0; pos < text.size();) {
-    const auto [cp, length] = detail::NextCodePoint(text, pos);
-    pos += length;
-    const CodeText code =
-        ToCodeText(cp < 0x10000 ? detail::BmpBytes(cp) : detail::SupplementaryBytes(cp));
-    out.append(code.text.data(), code.size);
+    if (cursor > buffer.data() + kFlushAt) {
+      out.append(buffer.data(), cursor);
+      cursor = buffer.data();
+    }
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte < 0x80) {
+      cursor = Put(cursor, kSingleCodeTexts[byte]);
+      ++pos;
+      continue;
+    }
+    char32_t cp = 0;
+    // Chinese is three bytes in UTF-8: read here what needs no check beyond
+    // its continuation bytes (neither a surrogate nor an overlong form).
+    if (byte >= 0xE1 && byte <= 0xEF && byte != 0xED && text.size() - pos >= 3 &&
+        (text[pos + 1] & 0xC0) == 0x80 && (text[pos + 2] & 0xC0) == 0x80) {
+      cp = static_cast<char32_t>((byte & 0x0F) << 12 | (text[pos + 1] & 0x3F) << 6 |
+                                 (text[pos + 2] & 0x3F));
+      pos += 3;
+    } else {
+      const detail::Utf8Step step = detail::NextCodePoint(text, pos);
+      cp = step.code_point;
+      pos += step.length;
+    }
+    if (cp >= 0x10000) {
+      cursor = PutBytes(cursor, detail::SupplementaryBytes(cp));
+      continue;
+    }
+    const std::uint32_t packed = detail::kBmpBytes[cp];
+    if (packed < 0x100)
+      cursor = Put(cursor, kSingleCodeTexts[packed]);
+    else if (packed < 0x10000)
+      cursor = Put(cursor, detail::kPairCodeTexts[detail::PairIndex(packed >> 8, packed & 0xFF)]);
+    else
+      cursor = PutBytes(cursor, detail::BmpBytes(cp));
   }
+  out.append(buffer.data(), cursor);
   if (!out.empty()) out.pop_back();  // the last "A"
   return out;
 }
