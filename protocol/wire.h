@@ -12,6 +12,8 @@ namespace heartpage::wire {
 // Paths on the publishing host.
 inline constexpr std::string_view kEndpointPath = "/asp/index.asp";
 inline constexpr std::string_view kPagePrefix = "/Test/";
+// The pages' scripts, style sheets, pictures and music, by style.
+inline constexpr std::string_view kAssetPrefix = "/biaobai/";
 inline constexpr std::string_view kPreviewPrefix = "/preview/";
 inline constexpr std::string_view kMediaPath = "/api/media";
 inline constexpr std::string_view kMediaPrefix = "/media/";

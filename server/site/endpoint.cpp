@@ -71,12 +71,17 @@ std::optional<std::string> CheckMachineId(std::string_view machine_id) {
   return std::nullopt;
 }
 
-std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormFields& fields) {
-  const std::optional<std::string> machine_id = TextOf(fields.find(wire::kMachineIdField)->second);
-  if (!machine_id)
-    return Refuse(wire::status::kMalformed, "machine identifier is not valid GBK text");
-  if (auto problem = CheckMachineId(*machine_id)) return Refuse(wire::status::kMalformed, *problem);
-  return storage.HashMachineId(*machine_id);
+MachineIdText ReadMachineId(std::string_view bytes) {
+  std::optional<std::string> text = TextOf(bytes);
+  if (!text) return {std::nullopt, "machine identifier is not valid GBK text"};
+  if (auto problem = CheckMachineId(*text)) return {std::nullopt, std::move(*problem)};
+  return {std::move(text), {}};
+}
+
+std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const FormFields& fields) {
+  MachineIdText machine_id = ReadMachineId(fields.find(wire::kMachineIdField)->second);
+  if (!machine_id.text) return Refuse(wire::status::kMalformed, std::move(machine_id.problem));
+  return claims.HashMachineId(*machine_id.text);
 }
 
 namespace {
@@ -95,17 +100,19 @@ EndpointReply Records(const std::vector<wire::Record>& rows) {
   return {wire::status::kOk, wire::FormatRecords(rows), true};
 }
 
-EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string_view public_host) {
+EndpointReply RunQuery(const Stores& storage, const Statement& statement,
+                       std::string_view public_host) {
   if (std::holds_alternative<SettingsQuery>(statement))
-    return Records({SettingsRow(storage.LoadSettings(), public_host)});
+    return Records({SettingsRow(storage.settings.LoadSettings(), public_host)});
   std::vector<wire::Record> rows;
   if (const auto* lookup = std::get_if<MachineLookup>(&statement)) {
     if (auto problem = CheckMachineId(lookup->machine_id))
       return Refuse(wire::status::kMalformed, *problem);
     // The asker already knows the identifier: echoing it gives nothing away.
     // The page's time lets the program tell its user which page is online.
-    for (const Claim& claim : storage.ClaimsOfMachine(storage.HashMachineId(lookup->machine_id))) {
-      const auto page = storage.LoadPage(claim.name);
+    for (const Claim& claim :
+         storage.claims.ClaimsOfMachine(storage.claims.HashMachineId(lookup->machine_id))) {
+      const auto page = storage.pages.LoadPage(claim.name);
       rows.push_back({lookup->machine_id, claim.name, claim.claimed_at,
                       page ? UtcText(page->modified) : std::string()});
     }
@@ -113,7 +120,7 @@ EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string
     if (!IsValidPageName(name_lookup->name))
       return Refuse(wire::status::kMalformed, "malformed file name");
     // Whether a name is taken is public; whose it is is not.
-    for (const Claim& claim : storage.ClaimsOfName(PageNameKey(name_lookup->name)))
+    for (const Claim& claim : storage.claims.ClaimsOfName(PageNameKey(name_lookup->name)))
       rows.push_back({"", claim.name, claim.claimed_at});
   } else {
     return Refuse(wire::status::kMalformed, "operation 1 takes a query");
@@ -121,28 +128,28 @@ EndpointReply RunQuery(Storage& storage, const Statement& statement, std::string
   return Records(rows);
 }
 
-EndpointReply RunClaim(Storage& storage, const Statement& statement) {
+EndpointReply RunClaim(ClaimStore& claims, const Statement& statement) {
   const auto* claim = std::get_if<NameClaim>(&statement);
   if (claim == nullptr) return Refuse(wire::status::kMalformed, "operation 2 takes a name claim");
   if (auto problem = CheckMachineId(claim->machine_id))
     return Refuse(wire::status::kMalformed, *problem);
   if (!IsValidPageName(claim->name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  if (storage.ClaimName(storage.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
+  if (claims.ClaimName(claims.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
       ClaimResult::kTaken)
     return Refuse(wire::status::kTaken, "file name already claimed");
   return {wire::status::kOk, "", false};
 }
 
-EndpointReply RunStore(Storage& storage, const FormFields& fields) {
+EndpointReply RunStore(const Stores& storage, const FormFields& fields) {
   if (auto problem = FieldProblem(fields, {wire::kOperationField, wire::kFileField,
                                            wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage, fields);
+  const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  switch (storage.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
-                            fields.find(wire::kDataField)->second)) {
+  switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
+                                  fields.find(wire::kDataField)->second)) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:
@@ -155,15 +162,15 @@ EndpointReply RunStore(Storage& storage, const FormFields& fields) {
   return Refuse(500, "unexpected store result");
 }
 
-EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
+EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields) {
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
     return Refuse(wire::status::kMalformed, "operation 6: " + *problem);
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage, fields);
+  const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  switch (storage.TakeDownPage(std::get<MachineIdHash>(owner), PageNameKey(name))) {
+  switch (storage.pages.TakeDownPage(std::get<MachineIdHash>(owner), PageNameKey(name))) {
     case TakeDownResult::kTakenDown:
       return {wire::status::kOk, "", false};
     case TakeDownResult::kUnclaimed:
@@ -174,15 +181,15 @@ EndpointReply RunTakeDown(Storage& storage, const FormFields& fields) {
   return Refuse(500, "unexpected take-down result");
 }
 
-EndpointReply RunRelease(Storage& storage, const FormFields& fields) {
+EndpointReply RunRelease(const Stores& storage, const FormFields& fields) {
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
     return Refuse(wire::status::kMalformed, "operation 7: " + *problem);
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage, fields);
+  const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  switch (storage.ReleaseName(std::get<MachineIdHash>(owner), PageNameKey(name))) {
+  switch (storage.pages.ReleaseName(std::get<MachineIdHash>(owner), PageNameKey(name))) {
     case ReleaseResult::kReleased:
       return {wire::status::kOk, "", false};
     case ReleaseResult::kUnclaimed:
@@ -235,8 +242,8 @@ EndpointWork PeekEndpointWork(std::string_view body) {
   return EndpointWork::kRead;
 }
 
-EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host,
-                             Audit* audit) {
+EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
+                             std::string_view public_host, Audit* audit) {
   Audit ignored;
   std::string_view& operation = (audit != nullptr ? *audit : ignored).operation;
   std::string& name = (audit != nullptr ? *audit : ignored).name;
@@ -279,7 +286,7 @@ EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::strin
   operation = OperationOf(statement);
   name = NameOf(statement);
   return number == wire::kQuery ? RunQuery(storage, statement, public_host)
-                                : RunClaim(storage, statement);
+                                : RunClaim(storage.claims, statement);
 }
 
 }  // namespace heartpage::server

@@ -21,6 +21,9 @@ struct EndpointReply {
 struct Audit {
   std::string_view operation;
   std::string name;
+  // Why the storage failed any request, whatever it asked: the client is
+  // told only that it did.
+  std::string failure = {};
 };
 
 // What a body asks for, told from its "zc" field alone, so that a request can
@@ -33,7 +36,7 @@ EndpointWork PeekEndpointWork(std::string_view body);
 // either runs completely or changes nothing.
 // `audit`, when given, is filled in as soon as the body is understood, so it
 // tells what was asked even when the storage then fails.
-EndpointReply HandleEndpoint(Storage& storage, std::string_view body, std::string_view public_host,
-                             Audit* audit = nullptr);
+EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
+                             std::string_view public_host, Audit* audit = nullptr);
 
 }  // namespace heartpage::server

@@ -26,9 +26,17 @@ std::optional<std::string> FieldProblem(const FormFields& fields,
 // Why a machine identifier is refused; std::nullopt when it is fine.
 std::optional<std::string> CheckMachineId(std::string_view machine_id);
 
+// An identifier as it came, in GBK bytes (the endpoint's ID field, a media
+// post's header), as text when it is one; otherwise why it is not.
+struct MachineIdText {
+  std::optional<std::string> text;
+  std::string problem;
+};
+MachineIdText ReadMachineId(std::string_view bytes);
+
 // Whom an operation that changes something acts for: the hash of the
 // identifier in its `ID` field (which FieldProblem found present), or the
 // refusal to answer when that identifier is not one.
-std::variant<MachineIdHash, EndpointReply> OwnerOf(Storage& storage, const FormFields& fields);
+std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const FormFields& fields);
 
 }  // namespace heartpage::server

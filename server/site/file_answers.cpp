@@ -9,8 +9,10 @@
 
 #include "server/site/asset_gzip.h"
 #include "server/site/assets.h"
+#include "server/site/file_range.h"
 #include "server/site/file_stamp.h"
 #include "server/site/http_util.h"
+#include "server/site/responses.h"
 
 namespace heartpage::server {
 
@@ -51,7 +53,9 @@ std::string HeadStart(const Request& request, std::string_view etag, const Store
   std::string head;
   head.reserve(512);
   head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
-  head += "Server: heartpage-server\r\nDate: ";
+  head += "Server: ";
+  head += kServerName;
+  head += "\r\nDate: ";
   head += CurrentHttpDate();
   head += "\r\nETag: ";
   head += etag;
@@ -137,10 +141,84 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   return response;
 }
 
+namespace {
+
+// An asset's fields, and its bytes: from memory when held there, from its
+// file otherwise.
+class AssetFile final : public FileHolder {
+ public:
+  AssetFile(const Request& request, const std::filesystem::path& file, std::string_view etag,
+            std::int64_t modified, std::uint64_t size, std::string_view type,
+            const CompressedAssets* assets, const CompressedAssets::Held* held, bool gzip)
+      : request_(request),
+        file_(file),
+        etag_(etag),
+        modified_(modified),
+        size_(size),
+        type_(type),
+        assets_(assets),
+        held_(held),
+        gzip_(gzip) {}
+
+  void SetFields(http::fields& fields) const override {
+    fields.set(http::field::server, kServerName);
+    fields.set(http::field::date, CurrentHttpDate());
+    fields.set(http::field::etag, etag_);
+    fields.set(http::field::last_modified, FormatHttpDate(modified_));
+    fields.set(http::field::cache_control, kAssetCaching);
+    fields.set(http::field::accept_ranges, "bytes");
+    fields.set("X-Content-Type-Options", "nosniff");
+    if (held_ != nullptr) fields.set(http::field::vary, "Accept-Encoding");
+  }
+
+  std::optional<Response> FromMemory() const override {
+    // Ranges are of the uncompressed bytes, whatever else the client accepts.
+    if (held_ == nullptr || request_.count(http::field::range) > 0 ||
+        (!gzip_ && held_->asset->bytes.size() != size_))
+      return std::nullopt;
+    const bool keep_alive = request_.keep_alive();
+    std::string head = AssetHead(request_, *held_->asset, etag_, type_, gzip_, keep_alive);
+    const PageFile& shared = gzip_ ? assets_->gzip_file() : assets_->plain_file();
+    return PageResponse{std::move(head),
+                        held_->asset,
+                        keep_alive,
+                        gzip_,
+                        shared.valid() ? &shared : nullptr,
+                        gzip_ ? held_->gzip_at : held_->plain_at};
+  }
+
+  std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {
+    if (!part) {
+      http::file_body::value_type body;
+      beast::error_code ec;
+      body.open(file_.c_str(), beast::file_mode::scan, ec);
+      if (ec) return std::nullopt;
+      return FileBytes(std::move(body));
+    }
+    std::string bytes(part->last - part->first + 1, '\0');
+    std::ifstream in(file_, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(part->first));
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+    return FileBytes(std::move(bytes));
+  }
+
+ private:
+  const Request& request_;
+  const std::filesystem::path& file_;
+  std::string_view etag_;
+  std::int64_t modified_;
+  std::uint64_t size_;
+  std::string_view type_;
+  const CompressedAssets* assets_;
+  const CompressedAssets::Held* held_;
+  bool gzip_;
+};
+
+}  // namespace
+
 Response ServeAsset(const Request& request, std::string_view path, const Site& site) {
   const auto not_found = [&] {
-    return PlainResponse(request.version(), request.keep_alive(), http::status::not_found,
-                         "not found");
+    return PlainResponse(request, http::status::not_found, "not found");
   };
   std::optional<std::filesystem::path> file = site.asset_paths != nullptr
                                                   ? site.asset_paths->Resolve(path)
@@ -159,7 +237,6 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
     stamp = StampOf(*file);
   }
   if (!stamp) return not_found();
-  const std::uintmax_t size = stamp->size;
   const std::int64_t modified =
       std::chrono::duration_cast<std::chrono::seconds>(
           std::chrono::file_clock::to_sys(stamp->written).time_since_epoch())
@@ -167,89 +244,22 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
   const std::string identity_etag = AssetEtag(*stamp);
   if (held == nullptr && assets != nullptr) held = assets->Find(*file, *stamp);
   // Ranges are of the uncompressed bytes, whatever else the client accepts.
-  const bool ranged = request.count(http::field::range) > 0;
-  const bool gzip = held != nullptr && !ranged && ClientAcceptsGzip(request);
+  const bool gzip =
+      held != nullptr && request.count(http::field::range) == 0 && ClientAcceptsGzip(request);
   const std::string etag = gzip ? GzipEtag(identity_etag) : identity_etag;
   const std::string_view type = MimeTypeOf(*file);
-
-  const auto with_headers = [&](auto& response) {
-    response.set(http::field::server, kServerName);
-    response.set(http::field::date, CurrentHttpDate());
-    response.set(http::field::etag, etag);
-    response.set(http::field::last_modified, FormatHttpDate(modified));
-    response.set(http::field::cache_control, kAssetCaching);
-    response.set(http::field::accept_ranges, "bytes");
-    response.set("X-Content-Type-Options", "nosniff");
-    if (held != nullptr) response.set(http::field::vary, "Accept-Encoding");
-    response.keep_alive(request.keep_alive());
-  };
-  if (NotModified(request[http::field::if_none_match], request[http::field::if_modified_since],
-                  etag, modified)) {
-    StringResponse response(http::status::not_modified, request.version());
-    with_headers(response);
-    return response;
-  }
-  if (held != nullptr && !ranged && request.method() == http::verb::get &&
-      (gzip || held->asset->bytes.size() == size)) {
-    const bool keep_alive = request.keep_alive();
-    std::string head = AssetHead(request, *held->asset, etag, type, gzip, keep_alive);
-    const PageFile& shared = gzip ? assets->gzip_file() : assets->plain_file();
-    return PageResponse{std::move(head),
-                        held->asset,
-                        keep_alive,
-                        gzip,
-                        shared.valid() ? &shared : nullptr,
-                        gzip ? held->gzip_at : held->plain_at};
-  }
-  if (request.method() == http::verb::head) {
-    StringResponse response(http::status::ok, request.version());
-    with_headers(response);
-    response.set(http::field::content_type, type);
-    if (gzip) response.set(http::field::content_encoding, "gzip");
-    response.content_length(gzip ? held->asset->gzip.size() : size);
-    return response;
-  }
-  // Players of music and video ask for parts of a file. A stale If-Range
-  // gets the whole file instead.
-  const std::string_view if_range = request[http::field::if_range];
-  const RangeRequest range = if_range.empty() || if_range == etag
-                                 ? ParseRange(request[http::field::range], size)
-                                 : RangeRequest{};
-  if (range.kind != RangeRequest::Kind::kWhole) {
-    const bool part = range.kind == RangeRequest::Kind::kPart;
-    // At most kMaxRange bytes at a time; players ask again for the rest.
-    const std::uint64_t last =
-        part ? std::min(range.range.last, range.range.first + kMaxRange - 1) : 0;
-    std::string bytes;
-    if (part) {
-      bytes.resize(last - range.range.first + 1);
-      std::ifstream in(*file, std::ios::binary);
-      in.seekg(static_cast<std::streamoff>(range.range.first));
-      if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return not_found();
-    }
-    StringResponse response(
-        part ? http::status::partial_content : http::status::range_not_satisfiable,
-        request.version());
-    with_headers(response);
-    response.set(http::field::content_type, type);
-    response.set(http::field::content_range, part ? "bytes " + std::to_string(range.range.first) +
-                                                        "-" + std::to_string(last) + "/" +
-                                                        std::to_string(size)
-                                                  : "bytes */" + std::to_string(size));
-    response.body() = std::move(bytes);
-    response.prepare_payload();
-    return response;
-  }
-  http::file_body::value_type body;
-  beast::error_code ec;
-  body.open(file->c_str(), beast::file_mode::scan, ec);
-  if (ec) return not_found();
-  FileResponse response(std::piecewise_construct, std::make_tuple(std::move(body)),
-                        std::make_tuple(http::status::ok, request.version()));
-  with_headers(response);
-  response.set(http::field::content_type, type);
-  response.prepare_payload();
-  return response;
+  // Players of music and video ask for parts of a file, at most kMaxRange
+  // bytes at a time; they ask again for the rest.
+  const RangedFile answer{gzip ? held->asset->gzip.size() : stamp->size,
+                          etag,
+                          modified,
+                          type,
+                          gzip ? "gzip" : "",
+                          kMaxRange,
+                          false};
+  return SendRangedFile(
+      request, answer,
+      AssetFile(request, *file, etag, modified, stamp->size, type, assets, held, gzip));
 }
 
 }  // namespace heartpage::server

@@ -9,8 +9,6 @@
 
 namespace heartpage::server {
 
-inline constexpr std::string_view kServerName = "heartpage-server";
-
 // "Sun, 06 Nov 1994 08:49:37 GMT"
 std::string FormatHttpDate(std::int64_t seconds_since_epoch);
 // Now, for the Date header: formatted at most once a second per thread.

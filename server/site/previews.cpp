@@ -7,6 +7,7 @@
 
 #include "protocol/wire.h"
 #include "server/site/endpoint_checks.h"
+#include "server/site/site.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {
@@ -36,27 +37,25 @@ bool IsValidPreviewToken(std::string_view token) {
   return true;
 }
 
-EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
+EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
                               std::string_view public_host) {
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
-  const auto owner = OwnerOf(storage, fields);
+  const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
-  switch (storage.StorePreview(std::get<MachineIdHash>(owner), token,
-                               fields.find(wire::kDataField)->second, now,
-                               now + kPreviewLifetimeSeconds)) {
+  switch (storage.previews.StorePreview(std::get<MachineIdHash>(owner), token,
+                                        fields.find(wire::kDataField)->second, now,
+                                        now + kPreviewLifetimeSeconds)) {
     case PreviewStoreResult::kStored:
       break;
     case PreviewStoreResult::kOverQuota:
       return Refuse(wire::status::kOutOfSpace, "the server is out of room for previews");
   }
-  const std::string origin = public_host.find("://") != std::string_view::npos
-                                 ? std::string(public_host)
-                                 : "http://" + std::string(public_host);
-  return {wire::status::kOk, origin + std::string(kPreviewPath) + token, false};
+  return {wire::status::kOk, PublicOrigin(public_host) + std::string(wire::kPreviewPrefix) + token,
+          false};
 }
 
 // Ended by its time or by newer previews of the same machine: the page

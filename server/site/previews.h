@@ -14,7 +14,6 @@
 namespace heartpage::server {
 
 inline constexpr std::int64_t kPreviewLifetimeSeconds = wire::kPreviewLifetimeMinutes * 60;
-inline constexpr std::string_view kPreviewPath = "/preview/";
 inline constexpr std::size_t kPreviewTokenLength = 24;
 
 // kPreviewTokenLength characters of a-z and 2-7 from the system's random
@@ -26,7 +25,7 @@ bool IsValidPreviewToken(std::string_view token);
 
 // Operation 5: fields zc, ID and data. Stores the page as a preview of the
 // machine and answers 200 with the preview's address.
-EndpointReply RunPreviewStore(Storage& storage, const FormFields& fields,
+EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
                               std::string_view public_host);
 
 // The short page of an expired address (UTF-8 HTML).

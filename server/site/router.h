@@ -1,10 +1,5 @@
 #pragma once
 
-#include <boost/beast/http/file_body.hpp>
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/string_body.hpp>
-
-#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -15,13 +10,10 @@
 
 #include "server/site/endpoint.h"
 #include "server/site/media_limits.h"
+#include "server/site/responses.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
-
-using Request = boost::beast::http::request<boost::beast::http::string_body>;
-using StringResponse = boost::beast::http::response<boost::beast::http::string_body>;
-using FileResponse = boost::beast::http::response<boost::beast::http::file_body>;
 
 // The 200 answer of a published page, the busiest answer of the site, or of
 // an asset held in memory: its header already written out, and the bytes,
@@ -52,7 +44,7 @@ class CompressedAssets;
 
 // What answering needs to know of the site.
 struct Site {
-  Storage& storage;
+  Stores storage;
   std::string public_host;  // "host:port" or "https://host:port" that clients reach us at
   std::vector<std::filesystem::path> asset_dirs;
   MediaLimits media;
@@ -61,10 +53,11 @@ struct Site {
 };
 
 // Turns one whole request into its answer: the form endpoint, published
-// pages, page assets and the site pages. This is the one place where a
-// failing storage becomes a 500. Answers keep the connection open when the
-// request allows it, and answers to HEAD carry no body.
-// `audit`, when given, learns what an endpoint request asked, for the log.
+// pages, page assets and the site pages. A failing storage becomes 503 or
+// 500 (StorageFailure). Answers keep the connection open when the request
+// allows it, and answers to HEAD carry no body.
+// `audit`, when given, learns what an endpoint request asked, and why the
+// storage failed any request, for the log.
 Response HandleRequest(const Request& request, const Site& site, Audit* audit = nullptr);
 
 // Where a request is answered: at once on the network thread, because
@@ -72,14 +65,6 @@ Response HandleRequest(const Request& request, const Site& site, Audit* audit = 
 // refusals), or on a storage worker, reading or writing.
 enum class Work { kAtOnce, kRead, kClaim, kStore };
 Work WorkOf(const Request& request, const Site& site);
-
-// "Not now": 429 or 503 with Retry-After, the connection kept.
-StringResponse TryLater(const Request& request, boost::beast::http::status status,
-                        std::chrono::seconds retry_after, std::string_view message);
-
-// A short plain-text answer, for what the connection refuses by itself.
-StringResponse PlainResponse(unsigned version, bool keep_alive, boost::beast::http::status status,
-                             std::string_view message);
 
 unsigned StatusOf(const Response& response);
 std::size_t BodyBytesOf(const Response& response);

@@ -3,18 +3,18 @@
 #include "text/markup.h"
 
 namespace heartpage::server {
-namespace {
 
-// The site's address without the final slash: the public host names its
-// scheme when it is not plain HTTP.
-std::string Origin(std::string_view public_host) {
+// The public host names its scheme when it is not plain HTTP.
+std::string PublicOrigin(std::string_view public_host) {
   return public_host.find("://") != std::string_view::npos ? std::string(public_host)
                                                            : "http://" + std::string(public_host);
 }
 
+namespace {
+
 std::string DownloadAddress(const SiteSettings& settings, std::string_view public_host) {
   if (settings.download_url) return *settings.download_url;
-  return Origin(public_host) + "/download";
+  return PublicOrigin(public_host) + "/download";
 }
 
 std::string Page(std::string_view title, std::string_view body) {
@@ -37,7 +37,7 @@ std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_v
   return {
       "1",
       std::string(kSiteName),
-      Origin(public_host) + "/",
+      PublicOrigin(public_host) + "/",
       settings.announcement.value_or(std::string(kDefaultAnnouncement)),
       settings.version_label.value_or(std::string(kDefaultVersionLabel)),
       DownloadAddress(settings, public_host),
@@ -51,7 +51,7 @@ std::string HomePage(const SiteSettings& settings, std::string_view public_host)
       "</p>\n"
       "<p>用 HeartPage 客户端选一个样式，填上名字和想说的话，就能生成一张专属的表白网页，"
       "发布在本站的 <code>" +
-      EscapeHtml(Origin(public_host)) +
+      EscapeHtml(PublicOrigin(public_host)) +
       "/Test/您的文件名</code>。</p>\n"
       "<p><a href=\"/download\">下载客户端</a></p>\n";
   return Page("HeartPage 表白网页", body);
@@ -68,7 +68,7 @@ std::string DownloadPage(const SiteSettings& settings, std::string_view public_h
         "<p>客户端随源代码一起发布：在 Debian 12 上取得源代码后运行 <code>./run.sh</code>，"
         "即可安装依赖、编译并启动程序。</p>\n";
   }
-  body += "<p>本站地址：<code>" + EscapeHtml(Origin(public_host)) +
+  body += "<p>本站地址：<code>" + EscapeHtml(PublicOrigin(public_host)) +
           "/</code></p>\n<p><a href=\"/\">返回首页</a></p>\n";
   return Page("下载 HeartPage 客户端", body);
 }
@@ -81,7 +81,7 @@ std::string SupportPage(const SiteSettings& settings, std::string_view public_ho
       "<li>文件名只能用字母或数字，大写字母会自动变成小写；每台电脑可以拥有一个文件名，"
       "以后上传会覆盖同一个网页。</li>\n"
       "<li>上传成功后，网页地址是 <code>" +
-      EscapeHtml(Origin(public_host)) +
+      EscapeHtml(PublicOrigin(public_host)) +
       "/Test/您的文件名</code>，点击“点击复制”即可发给对方。</li>\n"
       "<li>网页里的音乐会在对方第一次点击或触摸页面时开始播放。</li>\n"
       "<li>提示“发现最新版本”时，请到下载页面取得 " +

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "server/site/router.h"
 #include "tests/support/memory_storage.h"
 #include "text/value_encoding.h"
@@ -68,17 +70,56 @@ TEST(RoutingTest, AnswersPagesRefusesWhatDoesNotFitAndTurnsStorageFailuresInto50
   EXPECT_EQ(post_to_page.result_int(), 405);
   EXPECT_EQ(post_to_page[http::field::allow], "GET, HEAD");
 
+  // The client learns that the storage failed; the log learns why.
   storage.failing = true;
   for (const Request& request :
        {Make(http::verb::get, "/Test/abc"), Make(http::verb::get, "/download"),
         Make(http::verb::post, "/asp/index.asp",
              "zc=49&sql=" + EncodeValue("select * from 系统设置"))}) {
-    const StringResponse failed = text(request);
+    Audit audit;
+    Response response = HandleRequest(request, site, &audit);
+    ASSERT_TRUE(std::holds_alternative<StringResponse>(response)) << request.target();
+    const StringResponse& failed = std::get<StringResponse>(response);
     EXPECT_EQ(failed.result_int(), 500) << request.target();
+    EXPECT_EQ(failed.body(), "storage error\n");
     EXPECT_TRUE(failed.keep_alive()) << request.target();
+    EXPECT_EQ(audit.failure, "storage error: disk on fire") << request.target();
   }
   // Routing itself needs no storage.
   EXPECT_EQ(text(Make(http::verb::get, "/nowhere")).result_int(), 404);
+}
+
+// What needs the database goes to a storage worker's lane of its kind; what
+// is refused, or wants none, is answered at once on the network thread.
+TEST(RoutingTest, EachRequestGoesToTheLaneOfWhatItNeeds) {
+  fuzz::MemoryStorage storage;
+  const Site site{storage, "pages.example:80", {}, {}};
+  Request from_web_page = Make(http::verb::post, "/asp/index.asp", "zc=50&sql=1");
+  from_web_page.set(http::field::origin, "http://elsewhere.example");
+  const std::string media = "/media/" + std::string(64, 'a') + ".png";
+  const std::pair<Request, Work> cases[] = {
+      {Make(http::verb::post, "/asp/index.asp", "zc=50&sql=1"), Work::kClaim},
+      {Make(http::verb::post, "/ASP/Index.asp", "zc=55&File=1"), Work::kClaim},
+      {Make(http::verb::post, "/asp/index.asp", "zc=52&File=1"), Work::kStore},
+      {Make(http::verb::post, "/asp/index.asp", "zc=49&sql=1"), Work::kRead},
+      {Make(http::verb::get, "/asp/index.asp"), Work::kAtOnce},
+      {std::move(from_web_page), Work::kAtOnce},
+      {Make(http::verb::get, "/test/abc"), Work::kRead},
+      {Make(http::verb::get, "/Test/a.b"), Work::kAtOnce},
+      {Make(http::verb::post, "/Test/abc"), Work::kAtOnce},
+      {Make(http::verb::get, "/biaobai/fg2/love.js"), Work::kAtOnce},
+      {Make(http::verb::head, "/preview/" + std::string(24, 'a')), Work::kRead},
+      {Make(http::verb::get, "/preview/short"), Work::kAtOnce},
+      {Make(http::verb::get, media), Work::kRead},
+      {Make(http::verb::get, "/MEDIA" + media.substr(6)), Work::kAtOnce},
+      {Make(http::verb::get, "/media/notes.txt"), Work::kAtOnce},
+      {Make(http::verb::get, "/support?from=app"), Work::kRead},
+      {Make(http::verb::post, "/download"), Work::kAtOnce},
+      {Make(http::verb::get, "/api/media"), Work::kAtOnce},
+      {Make(http::verb::get, "/nowhere"), Work::kAtOnce},
+  };
+  for (const auto& [request, work] : cases)
+    EXPECT_EQ(WorkOf(request, site), work) << request.method_string() << " " << request.target();
 }
 
 }  // namespace

@@ -1,0 +1,58 @@
+#include "server/site/responses.h"
+
+#include "server/site/http_util.h"
+#include "server/storage/storage.h"
+
+namespace heartpage::server {
+
+namespace http = boost::beast::http;
+
+StringResponse TextResponse(const Request& request, http::status status, std::string body,
+                            std::string_view content_type, std::string_view cache_control) {
+  StringResponse response(status, request.version());
+  response.set(http::field::server, kServerName);
+  response.set(http::field::date, CurrentHttpDate());
+  response.set(http::field::content_type, content_type);
+  response.set("X-Content-Type-Options", "nosniff");
+  response.body() = std::move(body);
+  response.keep_alive(request.keep_alive());
+  response.prepare_payload();
+  if (!cache_control.empty()) response.set(http::field::cache_control, cache_control);
+  // The client would read a body as the start of the next answer.
+  if (request.method() == http::verb::head && !response.body().empty()) {
+    const std::size_t size = response.body().size();
+    response.body().clear();
+    response.content_length(size);
+  }
+  return response;
+}
+
+StringResponse PlainResponse(const Request& request, http::status status,
+                             std::string_view message) {
+  return TextResponse(request, status, std::string(message) + "\n", kPlainText);
+}
+
+StringResponse PlainResponse(unsigned version, bool keep_alive, http::status status,
+                             std::string_view message) {
+  Request request;
+  request.version(version);
+  request.keep_alive(keep_alive);
+  return PlainResponse(request, status, message);
+}
+
+StringResponse TryLater(const Request& request, http::status status,
+                        std::chrono::seconds retry_after, std::string_view message) {
+  StringResponse response = PlainResponse(request, status, message);
+  response.set(http::field::retry_after, std::to_string(retry_after.count()));
+  return response;
+}
+
+StringResponse StorageFailure(const Request& request, const std::exception& error, Audit* audit) {
+  const bool busy = dynamic_cast<const StorageBusy*>(&error) != nullptr;
+  if (audit != nullptr)
+    audit->failure = std::string(busy ? "storage busy: " : "storage error: ") + error.what();
+  if (busy) return TryLater(request, http::status::service_unavailable, kBusyRetry, "server busy");
+  return PlainResponse(request, http::status::internal_server_error, "storage error");
+}
+
+}  // namespace heartpage::server
