@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "protocol/host.h"
-#include "server/storage/caching_storage.h"
-#include "server/storage/data_dir.h"
 #include "server/http/descriptors.h"
 #include "server/http/http_server.h"
 #include "server/options.h"
+#include "server/storage/caching_storage.h"
+#include "server/storage/data_dir.h"
 #include "server/storage/postgres/pg_storage.h"
 #include "server/storage/postgres/sqlite_import.h"
 #include "server/storage/sqlite/sqlite_storage.h"
@@ -44,12 +44,14 @@ int Fail(const std::string& message) {
 using namespace heartpage::server;
 
 // The store of a data folder, which this process then holds alone.
-std::unique_ptr<SqliteStorage> OpenDataFolder(const std::filesystem::path& dir) {
+std::unique_ptr<SqliteStorage> OpenDataFolder(const std::filesystem::path& dir,
+                                              const StorageOptions& storage_options = {}) {
   MakePrivateDataDir(dir, Say);
   if (!LockDataDir(dir))
     throw StorageError(dir.string() + " is in use by another heartpage-server");
   return std::make_unique<SqliteStorage>(dir / "heartpage.sqlite3",
-                                         LoadOrCreateKey(dir / "machine-id.key", Say), Say);
+                                         LoadOrCreateKey(dir / "machine-id.key", Say),
+                                         storage_options, Say);
 }
 
 int Import(const Options& options) {
@@ -73,20 +75,21 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
     const auto connections = static_cast<unsigned>(options.database_connections);
     options.server.storage_writers = connections / 2;
     options.server.storage_readers = connections - connections / 2;
-    auto storage =
-        std::make_unique<PostgresStorage>(options.database, options.database_connections, Say);
-    storage->LimitPageBytes(options.max_storage);
-    storage->OpenConnections();
+    auto storage = std::make_unique<PostgresStorage>(
+        options.database,
+        StorageOptions{.page_byte_limit = options.max_storage,
+                       .connections = options.database_connections},
+        Say);
     return {std::move(storage), RedactedUri(options.database)};
   }
   // Whatever the server creates (the database and its journal among it) is
   // for its own user alone.
   umask(0077);
-  auto storage = OpenDataFolder(options.data_dir);
-  storage->LimitPageBytes(options.max_storage);
   // One connection for each storage thread, opened before any client can
   // hold the descriptors they need.
-  storage->OpenConnections(options.server.storage_readers + options.server.storage_writers);
+  auto storage = OpenDataFolder(options.data_dir, {.page_byte_limit = options.max_storage,
+                                                   .connections = options.server.storage_readers +
+                                                                  options.server.storage_writers});
   return {std::move(storage), (options.data_dir / "heartpage.sqlite3").string()};
 }
 
@@ -102,6 +105,10 @@ int main(int argc, char** argv) {
   Options& options = std::get<Options>(parsed);
   if (options.help) {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(kVersion, stdout);
     return 0;
   }
   try {
@@ -125,11 +132,11 @@ int main(int argc, char** argv) {
     if (options.settings.announcement || options.settings.version_label ||
         options.settings.download_url)
       database->UpdateSettings(options.settings);
-    CachingStorage storage(*database, options.page_cache_bytes, options.page_files);
+    CachingStorage cache(*database, options.page_cache_bytes, options.page_files);
 
     if (options.server.public_host.empty())
       options.server.public_host = PublicHost(options.server.listen, heartpage::PublishingHost());
-    HttpServer server(options.server, storage);
+    HttpServer server(options.server, cache.Serving());
     std::fprintf(stderr, "heartpage-server: listening on %s://%s/ (database %s)\n",
                  std::string(server.Scheme()).c_str(), server.LocalAddress().c_str(),
                  description.c_str());

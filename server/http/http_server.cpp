@@ -68,7 +68,7 @@ std::vector<std::unique_ptr<asio::io_context>> MakeContexts(unsigned threads) {
 // The listener: accepts connections and hands each to a context, closes those
 // past their deadline, and stops.
 struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
-  Impl(ServerConfig config, Storage& storage)
+  Impl(ServerConfig config, Stores storage)
       : shared(std::make_shared<ServerShared>(std::move(config), storage)),
         contexts(MakeContexts(shared->config.threads)),
         acceptor(*contexts[0]),
@@ -173,7 +173,7 @@ void HttpServer::Impl::Sweep() {
       self->workers.Submit(StorageWorkers::Lane::kWrite, [shared = self->shared] {
         try {
           shared->Note(
-              SweepUnusedMedia(shared->site.storage, shared->site.media, std::time(nullptr)));
+              SweepUnusedMedia(shared->site.storage.media, shared->site.media, std::time(nullptr)));
         } catch (const std::exception& error) {
           shared->Note(std::string("media sweep failed, tried again later: ") + error.what());
         }
@@ -219,7 +219,7 @@ void HttpServer::Impl::BeginStop() {
     asio::post(connection->Executor(), [connection] { connection->StopIfIdle(); });
 }
 
-HttpServer::HttpServer(ServerConfig config, Storage& storage)
+HttpServer::HttpServer(ServerConfig config, Stores storage)
     : impl_(std::make_shared<Impl>(std::move(config), storage)) {
   ServerShared& shared = *impl_->shared;
   if (!shared.config.tls_certificate.empty()) {

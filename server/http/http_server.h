@@ -57,7 +57,7 @@ struct ServerConfig {
 // std::runtime_error when it cannot) and serves in Run().
 class HttpServer {
  public:
-  HttpServer(ServerConfig config, Storage& storage);
+  HttpServer(ServerConfig config, Stores storage);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;

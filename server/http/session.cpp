@@ -660,7 +660,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
 }  // namespace
 
-ServerShared::ServerShared(ServerConfig configuration, Storage& storage)
+ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     : config(std::move(configuration)),
       compressed_assets(this->config.asset_dirs),
       asset_paths(this->config.asset_dirs),

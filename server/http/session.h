@@ -61,7 +61,7 @@ class Connection {
 // What the listener shares with its connections, which may outlive a Run().
 class ServerShared {
  public:
-  ServerShared(ServerConfig config, Storage& storage);
+  ServerShared(ServerConfig config, Stores storage);
 
   ServerConfig config;
   // Compressed before the first connection, and never changed after.

@@ -41,6 +41,6 @@ Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site
 Response ServeMedia(const Request& request, std::string_view name, const Site& site);
 
 // One sweep of files that no page uses, for the log: how many were removed.
-std::string SweepUnusedMedia(Storage& storage, const MediaLimits& limits, std::time_t now);
+std::string SweepUnusedMedia(MediaStore& media, const MediaLimits& limits, std::time_t now);
 
 }  // namespace heartpage::server

@@ -22,13 +22,13 @@ std::size_t Footprint(const StoredPage& page) {
 
 }  // namespace
 
-CachingStorage::CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files)
-    : backing_(backing), capacity_(capacity_bytes), max_files_(max_files) {
-  backing_.WatchPages(this);
+CachingStorage::CachingStorage(Storage& engine, std::size_t capacity_bytes, std::size_t max_files)
+    : engine_(engine), capacity_(capacity_bytes), max_files_(max_files) {
+  engine_.WatchPages(this);
 }
 
 CachingStorage::~CachingStorage() {
-  backing_.WatchPages(nullptr);
+  engine_.WatchPages(nullptr);
 }
 
 void CachingStorage::Forget(std::string_view name) {
@@ -42,21 +42,21 @@ void CachingStorage::Forget(std::string_view name) {
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                       std::string_view bytes) {
-  const StoreResult result = backing_.StorePage(owner, name, bytes);
+  const StoreResult result = engine_.StorePage(owner, name, bytes);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
 }
 
 TakeDownResult CachingStorage::TakeDownPage(const MachineIdHash& owner, std::string_view name) {
-  const TakeDownResult result = backing_.TakeDownPage(owner, name);
+  const TakeDownResult result = engine_.TakeDownPage(owner, name);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
 }
 
 ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
-  const ReleaseResult result = backing_.ReleaseName(owner, name);
+  const ReleaseResult result = engine_.ReleaseName(owner, name);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
@@ -90,10 +90,10 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
     // Loads at the same moment may pass the limit by a few, never by more.
     file_allowed = cached_files_ < max_files_;
   }
-  std::shared_ptr<const StoredPage> page = backing_.LoadPage(name);
+  std::shared_ptr<const StoredPage> page = engine_.LoadPage(name);
   // A page that will not be kept is not compressed either: that would be
   // done again for every request.
-  if (!page || page->bytes.size() > capacity_ / 8 || !backing_.KeepingPagesIsSafe()) return page;
+  if (!page || page->bytes.size() > capacity_ / 8 || !engine_.KeepingPagesIsSafe()) return page;
   const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
   // Compressed here, on the storage thread that loads the page, once for as
   // long as the page is kept.
@@ -101,7 +101,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
       page->bytes, page->modified, page->etag,
       with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes)});
   std::unique_lock lock(mutex_);
-  if (stores_ != stores_before || !backing_.KeepingPagesIsSafe()) return page;
+  if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.
   if (cached_bytes_ + Footprint(*page) > capacity_) {
     pages_.clear();
@@ -116,7 +116,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
 }
 
 std::optional<PreviewPage> CachingStorage::LoadPreview(std::string_view token, std::int64_t now) {
-  std::optional<PreviewPage> preview = backing_.LoadPreview(token, now);
+  std::optional<PreviewPage> preview = engine_.LoadPreview(token, now);
   if (!preview || !preview->page || preview->page->bytes.size() > capacity_ / 8) return preview;
   const StoredPage& page = *preview->page;
   std::optional<std::string> gzip;

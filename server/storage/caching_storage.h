@@ -10,18 +10,19 @@
 
 namespace heartpage::server {
 
-// Keeps published pages in memory in front of another storage, so that
-// reading a page costs no database round trip. Sound while this process is
-// the database's one writer (SQLite: main() locks the data directory), or
-// while the storage reports the other writers' changes (PostgreSQL); pages
-// read while it cannot are not kept.
-class CachingStorage final : public Storage, private PageChangeSink {
+// Keeps published pages in memory in front of an engine, so that reading a
+// page costs no database round trip, and the compressed bytes of previews
+// read lately. Sound while this process is the database's one writer
+// (SQLite: main() locks the data directory), or while the engine reports the
+// other writers' changes (PostgreSQL); pages read while it cannot are not
+// kept. Settings, claims and media it leaves to the engine (Serving).
+class CachingStorage final : public PageStore, public PreviewStore, private PageChangeSink {
  public:
   // Pages larger than an eighth of `capacity_bytes` are never cached. At
   // most `max_files` cached pages are kept in in-memory files (a descriptor
   // each) for sending without a copy; the others, and small pages, are sent
   // from memory.
-  CachingStorage(Storage& backing, std::size_t capacity_bytes, std::size_t max_files);
+  CachingStorage(Storage& engine, std::size_t capacity_bytes, std::size_t max_files);
   ~CachingStorage() override;
   CachingStorage(const CachingStorage&) = delete;
   CachingStorage& operator=(const CachingStorage&) = delete;
@@ -31,49 +32,25 @@ class CachingStorage final : public Storage, private PageChangeSink {
   // a tenth less CPU a request so).
   static constexpr std::size_t kSmallPage = 64 * 1024;
 
-  SiteSettings LoadSettings() override { return backing_.LoadSettings(); }
-  void UpdateSettings(const SiteSettings& changes) override { backing_.UpdateSettings(changes); }
-  MachineIdHash HashMachineId(std::string_view machine_id) override {
-    return backing_.HashMachineId(machine_id);
-  }
-  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override {
-    return backing_.ClaimsOfMachine(owner);
-  }
-  std::vector<Claim> ClaimsOfName(std::string_view name) override {
-    return backing_.ClaimsOfName(name);
-  }
-  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override {
-    return backing_.ClaimName(owner, name);
-  }
+  // The pages and previews from here, the rest from the engine.
+  Stores Serving() { return {engine_, engine_, *this, *this, engine_}; }
+
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view name) override;
-  // Previews expire, so each is read from the backing storage every time;
-  // only their compressed bytes are kept here, by token and validator.
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override { return engine_.WasTakenDown(name); }
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
+
+  // Previews expire, so each is read from the engine every time; only their
+  // compressed bytes are kept here, by token and validator.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override {
-    return backing_.StorePreview(owner, token, bytes, now, expires);
+    return engine_.StorePreview(owner, token, bytes, now, expires);
   }
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
-  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
-  bool WasTakenDown(std::string_view name) override { return backing_.WasTakenDown(name); }
-  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
-  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                              const MediaReader& read, std::uint64_t owner_quota) override {
-    return backing_.StoreMedia(owner, facts, read, owner_quota);
-  }
-  std::optional<MediaFacts> FindMedia(std::string_view name) override {
-    return backing_.FindMedia(name);
-  }
-  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
-                 const std::function<void(std::string_view)>& take) override {
-    backing_.ReadMedia(name, offset, length, take);
-  }
-  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override {
-    return backing_.SweepMedia(uploaded_before);
-  }
 
  private:
   void PageChanged(std::string_view name) override;
@@ -81,7 +58,7 @@ class CachingStorage final : public Storage, private PageChangeSink {
   // Under the unique lock.
   void Forget(std::string_view name);
 
-  Storage& backing_;
+  Storage& engine_;
   const std::size_t capacity_;
   const std::size_t max_files_;
   std::shared_mutex mutex_;

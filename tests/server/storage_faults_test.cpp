@@ -26,7 +26,7 @@ MachineIdHash Id(std::string_view machine_id) {
 
 // The storage, through the faulty disk.
 void OpenStorage(std::optional<SqliteStorage>& storage, const std::filesystem::path& file) {
-  storage.emplace(file, kKey, nullptr, FaultVfs::kName);
+  storage.emplace(file, kKey, StorageOptions{}, nullptr, FaultVfs::kName);
 }
 
 // Larger than a database page, so that a store writes several.
@@ -77,7 +77,7 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
     // On a disk failing from the start the storage cannot be made, and
     // leaves no file open behind it.
     vfs_.FailNth(fault.op, 1, fault.code, /*lasting=*/true);
-    EXPECT_THROW(SqliteStorage(file, kKey, nullptr, FaultVfs::kName), StorageError);
+    EXPECT_THROW(SqliteStorage(file, kKey, {}, nullptr, FaultVfs::kName), StorageError);
     EXPECT_EQ(vfs_.OpenFiles(), 0);
     vfs_.Clear();
 

@@ -41,14 +41,12 @@ class StorageTest : public ::testing::TestWithParam<Engine> {
  protected:
   std::unique_ptr<Storage> Open(std::uint64_t page_limit = UINT64_MAX) {
     if (GetParam() == Engine::kSqlite) {
-      auto storage = std::make_unique<SqliteStorage>(dir_.path() / "test.sqlite3", kKey);
-      storage->LimitPageBytes(page_limit);
-      return storage;
+      return std::make_unique<SqliteStorage>(dir_.path() / "test.sqlite3", kKey,
+                                             StorageOptions{.page_byte_limit = page_limit});
     }
     if (uri_.empty()) uri_ = testing::PostgresCluster::Shared().NewDatabase();
-    auto storage = std::make_unique<PostgresStorage>(uri_, 4, nullptr);
-    storage->LimitPageBytes(page_limit);
-    return storage;
+    return std::make_unique<PostgresStorage>(
+        uri_, StorageOptions{.page_byte_limit = page_limit, .connections = 4}, nullptr);
   }
   testing::ScratchDir dir_;
   std::string uri_;
@@ -258,7 +256,8 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   }
   std::vector<std::string> notes;
   {
-    SqliteStorage storage(File(), kKey, [&](const std::string& line) { notes.push_back(line); });
+    SqliteStorage storage(File(), kKey, {},
+                          [&](const std::string& line) { notes.push_back(line); });
     for (const char* file : {"test.sqlite3", "test.sqlite3-wal"}) {
       const std::string bytes = heartpage::testing::ReadFile(dir_.path() / file);
       EXPECT_EQ(bytes.find("-SERIAL-"), std::string::npos) << file << " keeps an identifier";
@@ -281,7 +280,7 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   EXPECT_NE(notes[2].find("3 claims"), std::string::npos) << notes[2];
 
   notes.clear();
-  SqliteStorage again(File(), kKey, [&](const std::string& line) { notes.push_back(line); });
+  SqliteStorage again(File(), kKey, {}, [&](const std::string& line) { notes.push_back(line); });
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(again.LoadPage("bob9")->bytes, "new");
   EXPECT_EQ(again.IntegrityCheck(), "ok");
@@ -313,8 +312,8 @@ std::string FileContents(const PageFile& file, std::size_t size) {
 TEST_F(SqliteStorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToTheirLimit) {
   SqliteStorage database(File(), kKey);
   CachingStorage cache(database, 1024 * 1024, 1);
-  ASSERT_EQ(cache.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(cache.ClaimName(Id("m"), "q"), ClaimResult::kClaimed);
+  ASSERT_EQ(database.ClaimName(Id("m"), "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(database.ClaimName(Id("m"), "q"), ClaimResult::kClaimed);
   const std::string one(CachingStorage::kSmallPage, '1');
   ASSERT_EQ(cache.StorePage(Id("m"), "p", one), StoreResult::kStored);
   const auto first = cache.LoadPage("p");
@@ -348,10 +347,10 @@ TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
   auto database = Open();
   CachingStorage cache(*database, 1024 * 1024, 16);
   std::unique_ptr<Storage> other = GetParam() == Engine::kPostgres ? Open() : nullptr;
-  Storage& writer = other ? *other : cache;
-  const MachineIdHash m = writer.HashMachineId("m");
-  ASSERT_EQ(writer.ClaimName(m, "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(writer.StorePage(m, "p", "0"), StoreResult::kStored);
+  const Stores writer = other ? Stores(*other) : cache.Serving();
+  const MachineIdHash m = writer.claims.HashMachineId("m");
+  ASSERT_EQ(writer.claims.ClaimName(m, "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(writer.pages.StorePage(m, "p", "0"), StoreResult::kStored);
   std::atomic<int> acknowledged = 0;
   std::atomic<int> stale = 0;
   std::atomic<bool> done = false;
@@ -365,7 +364,7 @@ TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
     });
   }
   for (int i = 1; i <= 200; ++i) {
-    ASSERT_EQ(writer.StorePage(m, "p", std::to_string(i)), StoreResult::kStored);
+    ASSERT_EQ(writer.pages.StorePage(m, "p", std::to_string(i)), StoreResult::kStored);
     acknowledged = i;
   }
   done = true;
@@ -381,41 +380,41 @@ TEST_P(StorageTest, TakingDownKeepsTheClaimReleasingGivesItUpAndBothEmptyEveryCa
   auto database = Open(/*page_limit=*/10);
   CachingStorage cache(*database, 1024 * 1024, 16);
   std::unique_ptr<Storage> other = GetParam() == Engine::kPostgres ? Open(10) : nullptr;
-  Storage& owner_side = other ? *other : cache;
-  const MachineIdHash m = owner_side.HashMachineId("m");
-  const MachineIdHash intruder = owner_side.HashMachineId("x");
-  ASSERT_EQ(owner_side.ClaimName(m, "p"), ClaimResult::kClaimed);
-  ASSERT_EQ(owner_side.StorePage(m, "p", "0123456789"), StoreResult::kStored);
+  const Stores owner_side = other ? Stores(*other) : cache.Serving();
+  const MachineIdHash m = owner_side.claims.HashMachineId("m");
+  const MachineIdHash intruder = owner_side.claims.HashMachineId("x");
+  ASSERT_EQ(owner_side.claims.ClaimName(m, "p"), ClaimResult::kClaimed);
+  ASSERT_EQ(owner_side.pages.StorePage(m, "p", "0123456789"), StoreResult::kStored);
   ASSERT_EQ(cache.LoadPage("p")->bytes, "0123456789");
 
-  EXPECT_EQ(owner_side.TakeDownPage(intruder, "p"), TakeDownResult::kNotOwner);
-  EXPECT_EQ(owner_side.TakeDownPage(m, "nobody"), TakeDownResult::kUnclaimed);
+  EXPECT_EQ(owner_side.pages.TakeDownPage(intruder, "p"), TakeDownResult::kNotOwner);
+  EXPECT_EQ(owner_side.pages.TakeDownPage(m, "nobody"), TakeDownResult::kUnclaimed);
   EXPECT_FALSE(cache.WasTakenDown("p"));
   ASSERT_EQ(cache.LoadPage("p")->bytes, "0123456789");
 
-  EXPECT_EQ(owner_side.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(owner_side.pages.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
   EXPECT_EQ(cache.LoadPage("p"), nullptr);
   EXPECT_TRUE(cache.WasTakenDown("p"));
-  EXPECT_EQ(owner_side.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
-  EXPECT_EQ(owner_side.ClaimsOfName("p").size(), 1u);
+  EXPECT_EQ(owner_side.pages.TakeDownPage(m, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(owner_side.claims.ClaimsOfName("p").size(), 1u);
   // The freed bytes count: a full site takes the page again.
-  EXPECT_EQ(owner_side.StorePage(m, "p", "9876543210"), StoreResult::kStored);
+  EXPECT_EQ(owner_side.pages.StorePage(m, "p", "9876543210"), StoreResult::kStored);
   EXPECT_FALSE(cache.WasTakenDown("p"));
   EXPECT_EQ(cache.LoadPage("p")->bytes, "9876543210");
 
   // Released: no page, no claim, and its bytes are free for the next owner;
   // released after a take-down, no record that it was taken down either.
-  EXPECT_EQ(owner_side.ReleaseName(intruder, "p"), ReleaseResult::kNotOwner);
-  EXPECT_EQ(owner_side.ReleaseName(m, "nobody"), ReleaseResult::kUnclaimed);
-  EXPECT_EQ(owner_side.ReleaseName(m, "p"), ReleaseResult::kReleased);
+  EXPECT_EQ(owner_side.pages.ReleaseName(intruder, "p"), ReleaseResult::kNotOwner);
+  EXPECT_EQ(owner_side.pages.ReleaseName(m, "nobody"), ReleaseResult::kUnclaimed);
+  EXPECT_EQ(owner_side.pages.ReleaseName(m, "p"), ReleaseResult::kReleased);
   EXPECT_EQ(cache.LoadPage("p"), nullptr);
-  EXPECT_TRUE(owner_side.ClaimsOfName("p").empty());
-  EXPECT_EQ(owner_side.ReleaseName(m, "p"), ReleaseResult::kUnclaimed);
-  ASSERT_EQ(owner_side.ClaimName(intruder, "p"), ClaimResult::kClaimed);
-  EXPECT_EQ(owner_side.StorePage(intruder, "p", "abcdefghij"), StoreResult::kStored);
+  EXPECT_TRUE(owner_side.claims.ClaimsOfName("p").empty());
+  EXPECT_EQ(owner_side.pages.ReleaseName(m, "p"), ReleaseResult::kUnclaimed);
+  ASSERT_EQ(owner_side.claims.ClaimName(intruder, "p"), ClaimResult::kClaimed);
+  EXPECT_EQ(owner_side.pages.StorePage(intruder, "p", "abcdefghij"), StoreResult::kStored);
   EXPECT_EQ(cache.LoadPage("p")->bytes, "abcdefghij");
-  ASSERT_EQ(owner_side.TakeDownPage(intruder, "p"), TakeDownResult::kTakenDown);
-  EXPECT_EQ(owner_side.ReleaseName(intruder, "p"), ReleaseResult::kReleased);
+  ASSERT_EQ(owner_side.pages.TakeDownPage(intruder, "p"), TakeDownResult::kTakenDown);
+  EXPECT_EQ(owner_side.pages.ReleaseName(intruder, "p"), ReleaseResult::kReleased);
   EXPECT_FALSE(cache.WasTakenDown("p"));
 }
 

@@ -9,13 +9,14 @@
 
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/storage.h"
+#include "tests/support/fake_storage.h"
 
 namespace heartpage::fuzz {
 
 // Storage in memory, deterministic (times count up from a fixed second), with
 // a snapshot of everything it holds so that a fuzz target can tell whether a
 // request changed anything; the routing tests make it fail.
-class MemoryStorage : public server::Storage {
+class MemoryStorage : public FakeStorage {
  public:
   // `files`: pages also get a file, as the page cache gives them, so that
   // answers take the zero-copy path.

@@ -24,10 +24,11 @@ std::vector<Claim> ReadClaims(const PgResult& rows) {
 
 }  // namespace
 
-PostgresStorage::PostgresStorage(std::string uri, std::size_t connections, Note note)
+PostgresStorage::PostgresStorage(std::string uri, const StorageOptions& options, Note note)
     : uri_(std::move(uri)),
-      capacity_(std::max<std::size_t>(1, connections)),
+      capacity_(std::max<std::size_t>(1, options.connections)),
       note_(note ? std::move(note) : [](const std::string&) {}),
+      page_limit_(options.page_byte_limit.value_or(UINT64_MAX)),
       watch_(uri_, note_, [this] { OpenGate(); }) {
   try {
     Hasher();
@@ -37,6 +38,7 @@ PostgresStorage::PostgresStorage(std::string uri, std::size_t connections, Note 
   } catch (const DatabaseUnavailable& error) {
     note_(std::string(error.what()) + "; answering 503 until it can be reached");
   }
+  OpenConnections();
 }
 
 PostgresStorage::~PostgresStorage() = default;

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "server/storage/pool_lease.h"
 #include "server/storage/postgres/pg_connection.h"
 #include "server/storage/postgres/pg_watch.h"
-#include "server/storage/pool_lease.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
@@ -30,10 +30,12 @@ class PostgresStorage final : public Storage {
  public:
   using Note = std::function<void(const std::string&)>;
 
-  // Up to `connections` connections at once. Throws StorageError when the
-  // database refuses us or was written by a newer server; a database that
-  // cannot be reached yet is reported through `note` and tried again later.
-  PostgresStorage(std::string uri, std::size_t connections, Note note);
+  // Up to `options.connections` connections at once, opened now when the
+  // database can be reached (the pool fills as requests need it otherwise).
+  // Throws StorageError when the database refuses us or was written by a
+  // newer server; a database that cannot be reached yet is reported through
+  // `note` and tried again later.
+  PostgresStorage(std::string uri, const StorageOptions& options, Note note);
   ~PostgresStorage() override;
   PostgresStorage(const PostgresStorage&) = delete;
   PostgresStorage& operator=(const PostgresStorage&) = delete;
@@ -47,7 +49,8 @@ class PostgresStorage final : public Storage {
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
-  // In pg_previews.cpp. Their room is a share of LimitPageBytes's.
+  bool HasInMemory(std::string_view /*name*/) override { return false; }
+  // In pg_previews.cpp. Their room is a share of the page byte limit.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override;
@@ -64,13 +67,6 @@ class PostgresStorage final : public Storage {
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
   bool KeepingPagesIsSafe() override { return watch_.Watching(); }
-
-  // Stores that would take the pages of the whole site past `bytes` are
-  // refused (kOverQuota).
-  void LimitPageBytes(std::uint64_t bytes) { page_limit_ = bytes; }
-
-  // Opens connections up to the pool's size now, when the database is up.
-  void OpenConnections();
 
   // Whether the schema is in place and the key known.
   bool Ready();
@@ -91,6 +87,8 @@ class PostgresStorage final : public Storage {
 
   Lease Acquire();
   void Release(std::unique_ptr<PgConnection> connection);
+  // Opens connections up to the pool's size, when the database is up.
+  void OpenConnections();
   // The hasher, once the database has been reached and brought up to date;
   // throws DatabaseUnavailable before.
   const MachineIdHasher& Hasher();
@@ -103,7 +101,7 @@ class PostgresStorage final : public Storage {
   const std::string uri_;
   const std::size_t capacity_;
   const Note note_;
-  std::uint64_t page_limit_ = UINT64_MAX;
+  const std::uint64_t page_limit_;  // of the whole site's pages and media
 
   std::mutex mutex_;
   std::condition_variable returned_;

@@ -77,8 +77,13 @@ std::string UtcNow() {
 }  // namespace
 
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
+                             const StorageOptions& options,
                              const std::function<void(const std::string&)>& note, std::string vfs)
-    : file_(std::move(file)), key_(std::move(key)), hash_(key_), vfs_(std::move(vfs)) {
+    : file_(std::move(file)),
+      key_(std::move(key)),
+      hash_(key_),
+      vfs_(std::move(vfs)),
+      page_limit_(options.page_byte_limit) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   const bool migrated = db->Write([&] {
@@ -104,6 +109,22 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     return old;
   });
   if (migrated) ForgetClearMachineIds(*db);
+  if (page_limit_) {
+    auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
+    total.Step();
+    page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
+    auto media = db->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
+    media.Step();
+    media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
+  }
+  // The connection that opened the database is the first of them.
+  std::vector<Lease> more;
+  for (std::size_t i = 1; i < options.connections; ++i) {
+    more.push_back(Acquire());
+    // A connection opens its journal files on first use.
+    auto ready = more.back()->Prepare("SELECT 1 FROM 系统设置");
+    ready.Step();
+  }
 }
 
 SqliteStorage::~SqliteStorage() = default;
@@ -118,16 +139,6 @@ SqliteStorage::Lease SqliteStorage::Acquire() {
     }
   }
   return Lease(*this, std::make_unique<Connection>(file_, vfs_));
-}
-
-void SqliteStorage::OpenConnections(std::size_t count) {
-  std::vector<Lease> leases;
-  for (std::size_t i = 0; i < count; ++i) {
-    leases.push_back(Acquire());
-    // A connection opens its journal files on first use.
-    auto ready = leases.back()->Prepare("SELECT 1 FROM 系统设置");
-    ready.Step();
-  }
 }
 
 void SqliteStorage::Release(std::unique_ptr<Connection> connection) {
@@ -250,18 +261,6 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
   });
   if (result == StoreResult::kStored) page_bytes_ = total_after;
   return result;
-}
-
-void SqliteStorage::LimitPageBytes(std::uint64_t bytes) {
-  std::lock_guard writer(write_mutex_);
-  Lease db = Acquire();
-  auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
-  total.Step();
-  page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
-  auto media = db->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
-  media.Step();
-  media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
-  page_limit_ = bytes;
 }
 
 std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {

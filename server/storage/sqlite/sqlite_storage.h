@@ -26,10 +26,10 @@ class SqliteStorage final : public Storage {
   // about. Machine identifiers are hashed under `key` (kept apart from the
   // database, so that a copy of the database alone gives nothing away).
   // Throws StorageError when the file cannot be opened or is not our
-  // database. `vfs` names a registered SQLite VFS to open the file through
-  // (tests put one between the database and the disk); empty means SQLite's
+  // database. `options.connections` are opened at once. `vfs` names a registered SQLite VFS to open
+  // the file through (tests put one between the database and the disk); empty means SQLite's
   // default.
-  SqliteStorage(std::filesystem::path file, std::string key,
+  SqliteStorage(std::filesystem::path file, std::string key, const StorageOptions& options = {},
                 const std::function<void(const std::string&)>& note = {}, std::string vfs = {});
   ~SqliteStorage() override;
 
@@ -45,7 +45,11 @@ class SqliteStorage final : public Storage {
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
-  // In sqlite_previews.cpp. Their room is a share of LimitPageBytes's.
+  bool HasInMemory(std::string_view /*name*/) override { return false; }
+  // A data folder has one server (main() locks it), which sees every change.
+  void WatchPages(PageChangeSink* /*sink*/) override {}
+  bool KeepingPagesIsSafe() override { return true; }
+  // In sqlite_previews.cpp. Their room is a share of the page byte limit.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
                                   std::int64_t expires) override;
@@ -59,14 +63,6 @@ class SqliteStorage final : public Storage {
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-
-  // Stores that would take the pages past `bytes` in all are refused
-  // (kOverQuota). No limit until this is called.
-  void LimitPageBytes(std::uint64_t bytes);
-
-  // Opens `count` connections now, so that serving does not need new
-  // descriptors for the database at a moment when clients may hold them all.
-  void OpenConnections(std::size_t count);
 
   // Every claim in claim order, and every page, for copying elsewhere.
   void ForEachClaim(const std::function<void(const Claim&)>& take);
@@ -94,9 +90,9 @@ class SqliteStorage final : public Storage {
   // Writers of this process queue here rather than in SQLite's busy handler,
   // which polls with sleeps; the busy timeout still covers other processes.
   std::mutex write_mutex_;
-  // Under write_mutex_: the pages' and the media's bytes in all, known once a
-  // limit is set.
-  std::optional<std::uint64_t> page_limit_;
+  // Under write_mutex_: the pages' and the media's bytes in all, counted only
+  // under a limit.
+  const std::optional<std::uint64_t> page_limit_;
   std::uint64_t page_bytes_ = 0;
   std::uint64_t media_bytes_ = 0;
 };

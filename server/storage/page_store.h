@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/storage/machine_id_hash.h"
+#include "server/storage/page_file.h"
+#include "server/storage/storage_error.h"
+
+namespace heartpage::server {
+
+struct StoredPage {
+  std::string bytes;
+  std::int64_t modified = 0;  // seconds since the epoch
+  std::string etag;           // quoted, ready for the header
+  PageFile file;              // the same bytes, when a cache made them a file
+  std::string gzip{};         // the same bytes gzip-compressed, when a cache made them so
+};
+
+// The validator a page's answers carry: every store gives the same bytes the
+// same one, so that processes sharing a database agree on it.
+inline std::string PageEtag(std::string_view bytes) {
+  char text[40];
+  std::snprintf(text, sizeof text, "\"%zx-%zx\"", bytes.size(),
+                std::hash<std::string_view>{}(bytes));
+  return text;
+}
+
+enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
+enum class TakeDownResult { kTakenDown, kUnclaimed, kNotOwner };
+enum class ReleaseResult { kReleased, kUnclaimed, kNotOwner };
+
+// The published pages. Every change of what a name's page answers passes
+// here, so that a cache in front of the pages sees each one.
+class PageStore {
+ public:
+  virtual ~PageStore() = default;
+
+  // Replaces the page atomically and durably when `name` is claimed by
+  // `owner`: once this returns kStored the page survives a crash of the
+  // process, and a reader never sees a mix of the old and the new bytes.
+  // Otherwise nothing changes.
+  virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
+                                std::string_view bytes) = 0;
+  // Null when there is no such page.
+  virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
+  // Whether LoadPage(name) would answer from memory, without waiting on the
+  // database.
+  virtual bool HasInMemory(std::string_view name) = 0;
+
+  // Takes the published page of `name` down when `owner` claims it: the page
+  // and its bytes go, the claim stays, and WasTakenDown(name) holds until the
+  // page is stored again. Taking down a page that is already gone succeeds.
+  virtual TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) = 0;
+  virtual bool WasTakenDown(std::string_view name) = 0;
+
+  // Gives up the claim of `name` when `owner` holds it: the claim, the page
+  // and the record of its taking down go together, so the name answers as
+  // never published and anyone may claim it.
+  virtual ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) = 0;
+};
+
+// Told of pages changed by other processes sharing the database, so that
+// what a process keeps in memory never outlives an acknowledged store.
+class PageChangeSink {
+ public:
+  virtual ~PageChangeSink() = default;
+  virtual void PageChanged(std::string_view name) = 0;
+  // Changes may have gone unseen (the link that reports them broke).
+  virtual void AllPagesChanged() = 0;
+};
+
+// What an engine tells a cache in front of its pages about keeping them.
+class PageChangeSource {
+ public:
+  virtual ~PageChangeSource() = default;
+
+  // For a database that other processes write too. `sink` (null: nobody) is
+  // told of their changes, from a thread of the store's, before those
+  // changes are acknowledged to whoever made them.
+  virtual void WatchPages(PageChangeSink* sink) = 0;
+  // Whether a page read now may be kept: true while every later change will
+  // be reported, or while this process is the database's only writer.
+  virtual bool KeepingPagesIsSafe() = 0;
+};
+
+}  // namespace heartpage::server
