@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "server/http/session.h"
+#include "server/http/connection.h"
 
 namespace heartpage::server {
 

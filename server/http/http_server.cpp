@@ -10,16 +10,15 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 #include <thread>
 
 #include "server/http/descriptors.h"
 #include "server/http/listen_address.h"
-#include "server/site/media.h"
 #include "server/http/session.h"
 #include "server/http/tls.h"
+#include "server/site/media.h"
 
 namespace heartpage::server {
 
@@ -189,10 +188,9 @@ void HttpServer::Impl::AwaitReload() {
     const ServerConfig& config = self->shared->config;
     try {
       self->tls = LoadTlsContext(config.tls_certificate, config.tls_key);
-      std::fprintf(stderr, "heartpage-server: certificate %s reloaded\n",
-                   config.tls_certificate.c_str());
+      self->shared->Note("certificate " + config.tls_certificate.string() + " reloaded");
     } catch (const std::exception& error) {
-      std::fprintf(stderr, "heartpage-server: keeping the current certificate: %s\n", error.what());
+      self->shared->Note(std::string("keeping the current certificate: ") + error.what());
     }
     self->AwaitReload();
   });

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "server/site/endpoint.h"
+
 namespace heartpage::server {
 namespace {
 
@@ -49,6 +51,30 @@ std::string LoggablePath(std::string_view target) {
 
 std::string LoggableText(std::string_view text) {
   return Escaped(text, "\"", true);
+}
+
+std::string FormatLogLine(const LogEntry& entry, std::chrono::steady_clock::time_point now) {
+  const double ms = entry.started == std::chrono::steady_clock::time_point{}
+                        ? 0.0
+                        : std::chrono::duration<double, std::milli>(now - entry.started).count();
+  // Every part that a client chose is escaped: no request can write a line
+  // of its own into the log.
+  std::string line = std::string(entry.method) + " " + LoggablePath(entry.target).substr(0, 300);
+  char numbers[96];
+  std::snprintf(numbers, sizeof numbers, " %u %zu %.2fms ", entry.status, entry.bytes, ms);
+  line += numbers;
+  line += LoggablePath(entry.client).substr(0, 64);
+  if (entry.audit != nullptr) {
+    line += ' ';
+    line += entry.audit->operation.empty() ? std::string_view("-")
+                                           : std::string_view(entry.audit->operation);
+    line += ' ';
+    line += entry.audit->name.empty() ? "-" : LoggablePath(entry.audit->name).substr(0, 64);
+    line += ' ';
+    line += entry.outcome.empty() ? "ok" : "\"" + LoggableText(entry.outcome.substr(0, 100)) + "\"";
+  }
+  line += '\n';
+  return line;
 }
 
 RequestLog::RequestLog(int fd) : fd_(fd), thread_([this] { Run(); }) {}

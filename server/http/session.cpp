@@ -4,8 +4,6 @@
 #include <openssl/ssl.h>
 
 #include <boost/asio/dispatch.hpp>
-#include <boost/asio/executor_work_guard.hpp>
-#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/ssl/stream.hpp>
@@ -14,24 +12,23 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
 
-#include "protocol/wire.h"
+#include "server/http/answer_writer.h"
 #include "server/http/client_address.h"
 #include "server/http/descriptors.h"
-#include "server/site/http_util.h"
+#include "server/http/dispatch.h"
+#include "server/http/http_message.h"
+#include "server/http/request_record.h"
 #include "server/site/media.h"
+#include "server/site/media_admission.h"
 #include "server/site/media_body.h"
-#include "server/http/page_sender.h"
+#include "text/ascii.h"
 
 namespace heartpage::server {
 
@@ -43,61 +40,21 @@ namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
 constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
-// The storage queue was full: by the time the client asks again it has most
-// likely moved on.
-constexpr std::chrono::seconds kQueueFullRetry{1};
 constexpr auto kClosingTime = std::chrono::seconds(2);
 
 using TlsStream = asio::ssl::stream<Socket>;
 
-// What a client that speaks plain HTTP to the HTTPS port reads.
-constexpr std::string_view kPlainHttpRefusal =
-    "HTTP/1.1 400 Bad Request\r\nServer: heartpage-server\r\n"
-    "Content-Type: text/plain; charset=utf-8\r\nContent-Length: 26\r\n"
-    "Connection: close\r\n\r\nthis address speaks HTTPS\n";
-constexpr std::string_view kPlainHttpRefusalBody =
-    kPlainHttpRefusal.substr(kPlainHttpRefusal.find("\r\n\r\n") + 4);
-static_assert(kPlainHttpRefusalBody.size() == 26, "Content-Length of the refusal");
 // A body must keep coming: the minimum rate's worth of bytes in every such
 // window.
 constexpr auto kBodyWindow = std::chrono::seconds(5);
 // A reading buffer grown past this by a body is given back after it.
 constexpr std::size_t kKeptBuffer = 16 * 1024;
-constexpr std::string_view kRetryAfterSeconds = "5";
 constexpr std::string_view kBusy = "server busy, try again later";
 
 const beast::error_code kOverBudget = make_error_code(boost::system::errc::not_enough_memory);
 
 std::int64_t Ticks(Clock::time_point time) {
   return time.time_since_epoch().count();
-}
-
-// What makes a request's length uncertain, or which a proxy in front of us
-// could read as a different request: refused, so that no request can hide in
-// another's body.
-std::optional<std::string_view> FramingProblem(const http::request_header<>& header) {
-  const auto encodings = header.equal_range(http::field::transfer_encoding);
-  if (const auto count = std::distance(encodings.first, encodings.second);
-      count > 1 || (count == 1 && !EqualsIgnoringCase(encodings.first->value(), "chunked")))
-    return "unsupported transfer encoding";
-  const std::size_t hosts = header.count(http::field::host);
-  if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
-  return std::nullopt;
-}
-
-// The header as the serializer would write it.
-std::string HeaderText(const http::response_header<>& header) {
-  std::string text = "HTTP/1." + std::to_string(header.version() % 10) + " " +
-                     std::to_string(header.result_int()) + " " + std::string(header.reason()) +
-                     "\r\n";
-  for (const auto& field : header) {
-    text += field.name_string();
-    text += ": ";
-    text += field.value();
-    text += "\r\n";
-  }
-  text += "\r\n";
-  return text;
 }
 
 // One connection: reads requests one after another, has each turned into an
@@ -169,17 +126,27 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
 
+  // Writes the answer to the request read last. `drain`: the request's body
+  // may still be arriving; swallow it for a moment after answering.
+  void Send(Response&& response, bool drain = false) {
+    record_.Answered(response);
+    phase_ = Phase::kWriting;
+    deadline_ = Clock::now() + IdleTimeout();
+    queued_ = SIZE_MAX;
+    writer_.Write(std::move(response), drain);
+  }
+
  private:
   // Where the connection is, for the deadlines: waiting for a request (and
   // its header), receiving a body, having it answered, sending the answer,
   // swallowing what a refused client still sends.
   enum class Phase { kWaiting, kBody, kAnswering, kWriting, kDraining };
 
-  // Pages go from their file to the socket inside the kernel only where
-  // the bytes are written to the socket as they are.
-  static constexpr bool kZeroCopy = std::is_same_v<Stream, Socket>;
+  friend class AnswerWriter<Session, Stream>;
+
   static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
+  Stream& stream() { return stream_; }
   Socket& Lowest() { return beast::get_lowest_layer(stream_); }
 
   std::chrono::seconds IdleTimeout() const {
@@ -207,20 +174,22 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // A browser sent to http:// on this port learns why nothing works.
   void RefusePlainHttp() {
     deadline_ = Clock::now() + IdleTimeout();
-    asio::async_write(Lowest(), asio::buffer(kPlainHttpRefusal),
-                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                        self->shared_->Log({"-",
-                                            "-",
-                                            400,
-                                            kPlainHttpRefusalBody.size(),
-                                            {},
-                                            self->peer_text_,
-                                            nullptr,
-                                            "plain HTTP to the HTTPS port"});
-                        if (ec) return self->Close();
-                        self->drain_raw_ = true;
-                        self->Drain();
-                      });
+    asio::async_write(
+        Lowest(), asio::buffer(kPlainHttpRefusal),
+        beast::bind_front_handler(&Session::OnPlainHttpRefused, this->shared_from_this()));
+  }
+  void OnPlainHttpRefused(beast::error_code ec, std::size_t) {
+    shared_->Log({"-",
+                  "-",
+                  400,
+                  kPlainHttpRefusalBody.size(),
+                  {},
+                  peer_text_,
+                  nullptr,
+                  "plain HTTP to the HTTPS port"});
+    if (ec) return Close();
+    drain_raw_ = true;
+    Drain();
   }
 
   void Read(Clock::time_point deadline) {
@@ -244,8 +213,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void OnHeader(beast::error_code ec, std::size_t) {
     waiting_since.store(0, std::memory_order_relaxed);
     if (ec) return OnRead(ec, 0);
-    started_ = Clock::now();
+    record_.started = Clock::now();
     const auto& header = parser_->get();
+    record_.client =
+        ClientAddress(peer_text_, header["X-Forwarded-For"], shared_->config.trusted_proxies);
     if (const auto problem = FramingProblem(header))
       return Refuse(http::status::bad_request, *problem);
     if (IsMediaUpload(header)) return StartMediaUpload();
@@ -309,36 +280,15 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // it takes no room in the body budget but one of the upload slots.
   void StartMediaUpload() {
     const MediaLimits& limits = shared_->site.media;
-    const auto& header = parser_->get();
-    if (const auto refusal = CheckMediaHeader(header, limits)) {
-      audit_ = {"media upload", {}};
-      return Refuse(static_cast<http::status>(refusal->status), refusal->message);
-    }
-    client_ = ClientAddress(peer_text_, header["X-Forwarded-For"], shared_->config.trusted_proxies);
-    if (const auto wait = shared_->Throttle(Work::kStore, client_); wait.count() > 0) {
-      audit_ = {"media upload", {}};
-      method_ = std::string(header.method_string());
-      target_ = std::string(header.target());
-      StringResponse response = PlainResponse(header.version(), false,
-                                              http::status::too_many_requests, "too many requests");
-      response.set(http::field::retry_after, std::to_string(wait.count()));
-      return Send(std::move(response), true);
-    }
-    if (shared_->media_uploads.fetch_add(1) >= limits.uploads_at_once) {
-      shared_->media_uploads.fetch_sub(1);
-      return Refuse(http::status::service_unavailable, kBusy);
-    }
-    std::shared_ptr<MediaSpool> spool;
-    try {
-      spool = std::make_shared<MediaSpool>(
-          limits.spool_dir, [shared = shared_] { shared->media_uploads.fetch_sub(1); });
-    } catch (const std::exception& error) {
-      shared_->Note(error.what());
-      return Refuse(http::status::service_unavailable, kBusy);
-    }
+    MediaAdmission admission =
+        AdmitMedia(parser_->get(), limits, record_.client, shared_, &record_.audit);
+    if (!admission.problem.empty()) shared_->Note(admission.problem);
+    if (!admission.spool)
+      return Refuse(static_cast<http::status>(admission.status), admission.message,
+                    admission.retry_after);
     media_parser_.emplace(std::move(*parser_));
     media_parser_->body_limit(limits.Largest());
-    media_parser_->get().body() = std::move(spool);
+    media_parser_->get().body() = std::move(admission.spool);
     ContinueThenReadBody();
   }
 
@@ -346,22 +296,20 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     phase_ = Phase::kAnswering;
     deadline_ = Clock::time_point::max();
     if (ec == http::error::body_limit) {
-      audit_ = {"media upload", {}};
+      record_.audit.operation = "media upload";
       return Refuse(http::status::payload_too_large, "file too large");
     }
     if (ec == MediaBody::kDiskFull) return Refuse(http::status::insufficient_storage, "no room");
     // Cut off, timed out or malformed: nothing was stored, and the spool
     // goes with the connection.
     if (ec) return Close();
-    if (started_ == Clock::time_point{}) started_ = Clock::now();
     auto message = media_parser_->release();
     std::shared_ptr<MediaSpool> spool = std::move(message.body());
     media_parser_.reset();
     Request request(std::move(message.base()));
-    method_ = std::string(request.method_string());
-    target_ = std::string(request.target());
+    record_.Name(request.method_string(), request.target());
     if (shared_->stopping) request.keep_alive(false);
-    Dispatch(std::move(request), std::move(spool));
+    Dispatch(*this, *shared_, std::move(request), std::move(spool), record_.client, &record_.audit);
   }
 
   // Charges a chunked body's growth to the budget, as its string will grow:
@@ -383,195 +331,33 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       // Malformed HTTP: answer once, then hang up; as the request's own
       // answer when its header was whole (a HEAD gets no body).
       if (parser_->is_header_done()) return Refuse(http::status::bad_request, "malformed request");
-      method_ = "-";
-      target_ = "-";
+      record_.Name("-", "-");
       return Send(PlainResponse(11, false, http::status::bad_request, "malformed request"), true);
     }
     if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
-    if (started_ == Clock::time_point{}) started_ = Clock::now();
     Request request = parser_->release();
-    method_ = std::string(request.method_string());
-    target_ = std::string(request.target());
+    record_.Name(request.method_string(), request.target());
     // A stopping server answers what it has read, then hangs up.
     if (shared_->stopping) request.keep_alive(false);
-    client_ =
-        ClientAddress(peer_text_, request["X-Forwarded-For"], shared_->config.trusted_proxies);
-    Dispatch(std::move(request));
-  }
-
-  // Answers at once what needs no database; hands the rest to a storage
-  // worker, and the answer comes back to this connection's thread.
-  // `spool`: the request sent a file, which is stored (its rate was
-  // limited when it began).
-  void Dispatch(Request&& request, std::shared_ptr<MediaSpool> spool = nullptr) {
-    audit_ = {};
-    const Work work = spool ? Work::kStore : WorkOf(request, shared_->site);
-    if (work == Work::kAtOnce) return Send(HandleRequest(request, shared_->site, &audit_));
-    if (const auto wait = spool ? std::chrono::seconds(0) : shared_->Throttle(work, client_);
-        wait.count() > 0) {
-      audit_.operation = work == Work::kClaim ? "claim" : "store";
-      return Send(TryLater(request, http::status::too_many_requests, wait, "too many requests"));
-    }
-    auto job = std::make_shared<Request>(std::move(request));
-    // Keeps this connection's thread running until the answer is back, also
-    // while the server stops.
-    auto busy =
-        std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(Executor());
-    const auto lane =
-        work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
-    const bool queued = shared_->workers->Submit(lane, [self = this->shared_from_this(), job, busy,
-                                                        spool] {
-      auto response = std::make_shared<Response>(
-          spool ? HandleMediaUpload(*job, *spool, self->shared_->site, &self->audit_)
-                : HandleRequest(*job, self->shared_->site, &self->audit_));
-      asio::post(self->Executor(), [self, response, busy] { self->Send(std::move(*response)); });
-    });
-    if (!queued)
-      Send(TryLater(*job, http::status::service_unavailable, kQueueFullRetry, "server busy"));
+    Dispatch(*this, *shared_, std::move(request), nullptr, record_.client, &record_.audit);
   }
 
   // Answers the request whose header has been read without reading any more
   // of it, and ends the connection.
-  void Refuse(http::status status, std::string_view message) {
+  void Refuse(http::status status, std::string_view message,
+              std::chrono::seconds retry_after = {}) {
     const auto& header = Header();
-    method_ = std::string(header.method_string());
-    target_ = std::string(header.target());
-    StringResponse response = PlainResponse(header.version(), false, status, message);
-    if (status == http::status::service_unavailable)
-      response.set(http::field::retry_after, kRetryAfterSeconds);
-    // An answer to HEAD has no body, refusals included: the client would
-    // read one as the start of the next answer.
-    if (header.method() == http::verb::head) {
-      const std::size_t size = response.body().size();
-      response.body().clear();
-      response.content_length(size);
-    }
-    Send(std::move(response), true);
-  }
-
-  // `drain`: the request's body may still be arriving; swallow it for a
-  // moment after answering.
-  void Send(Response&& response, bool drain = false) {
-    status_ = StatusOf(response);
-    body_bytes_ = BodyBytesOf(response);
-    outcome_.clear();
-    if (const auto* text = std::get_if<StringResponse>(&response);
-        text != nullptr && status_ >= 400)
-      outcome_ = text->body().substr(0, text->body().find('\n'));
-    phase_ = Phase::kWriting;
-    deadline_ = Clock::now() + IdleTimeout();
-    queued_ = SIZE_MAX;
-    std::visit([this, drain](auto& message) { this->Write(std::move(message), drain); }, response);
+    record_.Name(header.method_string(), header.target());
+    Send(Refusal(header, status, message, retry_after), true);
   }
 
   // The send deadline counts from the last progress, not from the start: a
   // large answer to a slow reader that keeps reading goes through.
   void Progressed() { deadline_ = Clock::now() + IdleTimeout(); }
 
-  template <class Body>
-  struct Outgoing {
-    explicit Outgoing(http::response<Body>&& response) : message(std::move(response)) {}
-    http::response<Body> message;
-    http::response_serializer<Body> serializer{message};
-  };
-
-  template <class Body>
-  void Write(http::response<Body>&& response, bool drain) {
-    const bool keep_alive = response.keep_alive();
-    WriteSome(std::make_shared<Outgoing<Body>>(std::move(response)), keep_alive, drain);
-  }
-
-  template <class Body>
-  void WriteSome(std::shared_ptr<Outgoing<Body>> out, bool keep_alive, bool drain) {
-    auto& serializer = out->serializer;
-    http::async_write_some(stream_, serializer,
-                           [self = this->shared_from_this(), out = std::move(out), keep_alive,
-                            drain](beast::error_code ec, std::size_t) mutable {
-                             if (ec || out->serializer.is_done())
-                               return self->OnWrite(ec, keep_alive, drain);
-                             self->Progressed();
-                             self->WriteSome(std::move(out), keep_alive, drain);
-                           });
-  }
-
-  // A file (an asset not held in memory) goes to the socket inside the
-  // kernel too, instead of through a small buffer a piece at a time.
-  void Write(FileResponse&& response, bool drain) {
-    if constexpr (kZeroCopy) {
-      if (!drain && response.body().is_open()) {
-        if (!SocketNonBlocking()) return;
-        file_ = std::move(response.body());
-        page_ = PageResponse{HeaderText(response), nullptr, response.keep_alive(), false};
-        page_sender_ = PageSender(page_.head, static_cast<int>(file_.file().native_handle()),
-                                  static_cast<std::size_t>(file_.size()));
-        return PumpPage();
-      }
-    }
-    Write<http::file_body>(std::move(response), drain);
-  }
-
-  // False, and the connection finished, when the socket cannot be made so.
-  bool SocketNonBlocking() {
-    Socket& socket = Lowest();
-    if (socket.native_non_blocking()) return true;
-    beast::error_code ec;
-    socket.native_non_blocking(true, ec);
-    if (ec) FinishPage(ec);
-    return !ec;
-  }
-
-  void Write(PageResponse&& response, bool) {
-    page_ = std::move(response);
-    // A page's compressed form has no file of its own: it goes from memory.
-    if constexpr (kZeroCopy) {
-      const PageFile& file = page_.file != nullptr ? *page_.file : page_.page->file;
-      if (file.valid() && (page_.file != nullptr || !page_.gzip)) {
-        if (!SocketNonBlocking()) return;
-        page_sender_ = PageSender(page_.head, file, page_.body().size(), page_.file_offset);
-        return PumpPage();
-      }
-    }
-    const std::array<asio::const_buffer, 2> buffers = {asio::buffer(page_.head),
-                                                       asio::buffer(page_.body())};
-    asio::async_write(
-        stream_, buffers,
-        [this](beast::error_code ec, std::size_t sent) {
-          if (sent > 0) Progressed();
-          return asio::transfer_all()(ec, sent);
-        },
-        [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-          self->FinishPage(ec);
-        });
-  }
-
-  void PumpPage() {
-    const int error = page_sender_.SendSome(Lowest().native_handle());
-    if (error == EAGAIN) {
-      Lowest().async_wait(Socket::wait_write,
-                          [self = this->shared_from_this()](beast::error_code ec) {
-                            if (ec) return self->FinishPage(ec);
-                            self->Progressed();
-                            self->PumpPage();
-                          });
-      return;
-    }
-    FinishPage(error == 0 ? beast::error_code()
-                          : beast::error_code(error, beast::system_category()));
-  }
-
-  void FinishPage(beast::error_code ec) {
-    const bool keep_alive = page_.keep_alive;
-    page_ = {};
-    file_ = {};
-    OnWrite(ec, keep_alive, false);
-  }
-
-  void OnWrite(beast::error_code ec, bool keep_alive, bool drain) {
-    const bool endpoint =
-        !audit_.operation.empty() || EqualsIgnoringCase(target_, wire::kEndpointPath);
-    shared_->Log({method_, target_, status_, body_bytes_, started_, client_,
-                  endpoint ? &audit_ : nullptr, outcome_});
-    started_ = {};
+  void Written(beast::error_code ec, bool keep_alive, bool drain) {
+    shared_->Log(record_.Entry());
+    record_.Clear();
     body_hold_.Release();
     if (ec) return Close();
     if (drain) return Drain();
@@ -642,87 +428,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   Clock::time_point window_end_{};
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
   std::size_t window_start_bytes_ = 0;
-  Clock::time_point started_{};
-  std::string method_;
-  std::string target_;
-  unsigned status_ = 0;
-  std::size_t body_bytes_ = 0;
   std::string peer_text_;  // the connection's own peer, for the log
-  std::string client_;     // who the request is from, proxies seen through
-  Audit audit_;
-  std::string outcome_;
-  PageResponse page_;
-  http::file_body::value_type file_;
-  PageSender page_sender_;
+  RequestRecord record_;
+  AnswerWriter<Session, Stream> writer_{*this};
   std::vector<char> drain_buffer_;
   std::size_t drained_ = 0;
 };
 
 }  // namespace
-
-ServerShared::ServerShared(ServerConfig configuration, Stores storage)
-    : config(std::move(configuration)),
-      compressed_assets(this->config.asset_dirs),
-      asset_paths(this->config.asset_dirs),
-      site{storage,
-           this->config.public_host,
-           this->config.asset_dirs,
-           this->config.media,
-           &compressed_assets,
-           &asset_paths},
-      connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
-                  this->config.max_connections_per_address),
-      body_budget(this->config.max_body_memory) {
-  if (this->config.claims_per_minute > 0)
-    claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
-  if (this->config.stores_per_minute > 0)
-    stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
-}
-
-void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
-                       const boost::asio::ip::address& peer) {
-  connections.Add(connection, std::move(handle), peer);
-}
-
-void ServerShared::Forget(Connection* connection) {
-  if (connections.Forget(connection) == 0 && stopping && on_all_gone) on_all_gone();
-}
-
-void ServerShared::Note(std::string_view text) {
-  log_.Write("heartpage-server: " + std::string(text) + "\n");
-}
-
-std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client) {
-  RateLimiter* limiter = nullptr;
-  if (work == Work::kClaim && claims_) limiter = &*claims_;
-  if (work == Work::kStore && stores_) limiter = &*stores_;
-  return limiter != nullptr ? limiter->Take(client) : std::chrono::seconds(0);
-}
-
-void ServerShared::Log(const LogEntry& entry) {
-  const double ms =
-      entry.started == Clock::time_point{}
-          ? 0.0
-          : std::chrono::duration<double, std::milli>(Clock::now() - entry.started).count();
-  // Every part that a client chose is escaped: no request can write a line
-  // of its own into the log.
-  std::string line = std::string(entry.method) + " " + LoggablePath(entry.target).substr(0, 300);
-  char numbers[96];
-  std::snprintf(numbers, sizeof numbers, " %u %zu %.2fms ", entry.status, entry.bytes, ms);
-  line += numbers;
-  line += LoggablePath(entry.client).substr(0, 64);
-  if (entry.audit != nullptr) {
-    line += ' ';
-    line += entry.audit->operation.empty() ? std::string_view("-")
-                                           : std::string_view(entry.audit->operation);
-    line += ' ';
-    line += entry.audit->name.empty() ? "-" : LoggablePath(entry.audit->name).substr(0, 64);
-    line += ' ';
-    line += entry.outcome.empty() ? "ok" : "\"" + LoggableText(entry.outcome.substr(0, 100)) + "\"";
-  }
-  line += '\n';
-  log_.Write(line);
-}
 
 void StartSession(Socket&& socket, std::shared_ptr<ServerShared> shared,
                   const boost::asio::ip::address& peer) {

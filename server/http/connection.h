@@ -1,0 +1,40 @@
+#pragma once
+
+#include <boost/asio/basic_stream_socket.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace heartpage::server {
+
+using Clock = std::chrono::steady_clock;
+// Each connection lives on one io_context: no type-erased executor needed.
+using Socket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
+
+// The listener's handle on one open connection. Each call is made on the
+// connection's own executor.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // A connection waiting for its next request is closed at once; one in the
+  // middle of a request finishes it first.
+  virtual void StopIfIdle() = 0;
+  // A connection that has waited too long for its client (idle, slow to send
+  // its request, slow to read our answer) ends.
+  virtual void CloseIfExpired(Clock::time_point now) = 0;
+  // Closes a connection picked to make room, unless its next request has
+  // begun meanwhile.
+  virtual void CloseIfPicked() = 0;
+  virtual boost::asio::io_context::executor_type Executor() = 0;
+
+  // Since when (steady clock, in its ticks) the connection has been waiting
+  // for a request; 0 while it has one, kPicked once chosen to make room.
+  std::atomic<std::int64_t> waiting_since{0};
+  static constexpr std::int64_t kPicked = -1;
+};
+
+}  // namespace heartpage::server

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/beast/http/status.hpp>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "server/http/server_shared.h"
+#include "server/site/media.h"
+#include "server/site/media_spool.h"
+#include "server/site/router.h"
+#include "server/storage/storage_workers.h"
+
+namespace heartpage::server {
+
+// The storage queue was full: by the time the client asks again it has most
+// likely moved on.
+inline constexpr std::chrono::seconds kQueueFullRetry{1};
+
+// Has the site answer `request` for `owner`, a connection, which sends the
+// answer with its Send(Response&&) on its own thread: at once what needs no
+// database; the rest on a storage worker, the owner's thread kept running
+// until the answer is back, also while the server stops. `spool`: the
+// request sent a file, which is stored (its rate was limited when it
+// began). `audit` learns what was asked; the owner keeps it alive.
+template <class Owner>
+void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
+              std::shared_ptr<MediaSpool> spool, const std::string& client, Audit* audit) {
+  namespace asio = boost::asio;
+  using boost::beast::http::status;
+  const Work work = spool ? Work::kStore : WorkOf(request, shared.site);
+  if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, shared.site, audit));
+  if (const auto wait = spool ? std::chrono::seconds(0) : shared.Throttle(work, client);
+      wait.count() > 0) {
+    audit->operation = work == Work::kClaim ? "claim" : "store";
+    return owner.Send(TryLater(request, status::too_many_requests, wait, "too many requests"));
+  }
+  auto job = std::make_shared<Request>(std::move(request));
+  auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
+      owner.Executor());
+  const auto lane =
+      work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
+  const bool queued = shared.workers->Submit(lane, [owner = owner.shared_from_this(),
+                                                    site = &shared.site, audit, job, busy, spool] {
+    auto response = std::make_shared<Response>(spool ? HandleMediaUpload(*job, *spool, *site, audit)
+                                                     : HandleRequest(*job, *site, audit));
+    asio::post(owner->Executor(), [owner, response, busy] { owner->Send(std::move(*response)); });
+  });
+  if (!queued)
+    owner.Send(TryLater(*job, status::service_unavailable, kQueueFullRetry, "server busy"));
+}
+
+}  // namespace heartpage::server

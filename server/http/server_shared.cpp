@@ -1,0 +1,50 @@
+#include "server/http/server_shared.h"
+
+namespace heartpage::server {
+
+ServerShared::ServerShared(ServerConfig configuration, Stores storage)
+    : config(std::move(configuration)),
+      compressed_assets(this->config.asset_dirs),
+      asset_paths(this->config.asset_dirs),
+      site{storage,
+           this->config.public_host,
+           this->config.asset_dirs,
+           this->config.media,
+           &compressed_assets,
+           &asset_paths},
+      connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
+                  this->config.max_connections_per_address),
+      body_budget(this->config.max_body_memory) {
+  if (this->config.claims_per_minute > 0)
+    claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
+  if (this->config.stores_per_minute > 0)
+    stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
+}
+
+void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
+                       const boost::asio::ip::address& peer) {
+  connections.Add(connection, std::move(handle), peer);
+}
+
+void ServerShared::Forget(Connection* connection) {
+  if (connections.Forget(connection) == 0 && stopping && on_all_gone) on_all_gone();
+}
+
+void ServerShared::Note(std::string_view text) {
+  log_.Write("heartpage-server: " + std::string(text) + "\n");
+}
+
+std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client) {
+  RateLimiter* limiter = nullptr;
+  if (work == Work::kClaim && claims_) limiter = &*claims_;
+  if (work == Work::kStore && stores_) limiter = &*stores_;
+  return limiter != nullptr ? limiter->Take(client) : std::chrono::seconds(0);
+}
+
+bool ServerShared::TakeUploadSlot(unsigned slots) {
+  if (media_uploads_.fetch_add(1) < slots) return true;
+  media_uploads_.fetch_sub(1);
+  return false;
+}
+
+}  // namespace heartpage::server

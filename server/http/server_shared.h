@@ -1,0 +1,81 @@
+#pragma once
+
+#include <boost/asio/ip/address.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/http/body_budget.h"
+#include "server/http/connection.h"
+#include "server/http/connection_table.h"
+#include "server/http/http_server.h"
+#include "server/http/rate_limit.h"
+#include "server/http/request_log.h"
+#include "server/site/asset_gzip.h"
+#include "server/site/assets.h"
+#include "server/site/media_admission.h"
+#include "server/site/router.h"
+#include "server/storage/storage_workers.h"
+
+namespace heartpage::server {
+
+// What the listener shares with its connections, which may outlive a Run().
+class ServerShared final : public UploadGate {
+ public:
+  ServerShared(ServerConfig config, Stores storage);
+
+  ServerConfig config;
+  // Compressed before the first connection, and never changed after.
+  CompressedAssets compressed_assets;
+  AssetPaths asset_paths;
+  Site site;
+  std::atomic<bool> stopping{false};
+  // Called on whichever thread forgets the last connection once stopping.
+  std::function<void()> on_all_gone;
+
+  ConnectionTable connections;
+  BodyBudget body_budget;
+  // Connections turned away since the last note in the log.
+  std::atomic<std::uint64_t> refused{0};
+
+  void Add(Connection* connection, std::weak_ptr<Connection> handle,
+           const boost::asio::ip::address& peer);
+  void Forget(Connection* connection);
+  std::vector<std::shared_ptr<Connection>> Open() { return connections.Open(); }
+
+  // The storage workers that requests needing the database are handed to;
+  // owned by the listener, which outlives every use.
+  StorageWorkers* workers = nullptr;
+
+  // Zero when `work` from `client` may go ahead now; otherwise how long the
+  // client should wait before asking again.
+  std::chrono::seconds Throttle(Work work, const std::string& client);
+
+  std::chrono::seconds StoreWait(const std::string& client) override {
+    return Throttle(Work::kStore, client);
+  }
+  bool TakeUploadSlot(unsigned slots) override;
+  void GiveUploadSlot() override { media_uploads_.fetch_sub(1); }
+
+  // One line of the request log.
+  void Log(const LogEntry& entry) { log_.Write(FormatLogLine(entry, Clock::now())); }
+  // A line of the server's own in the same log.
+  void Note(std::string_view text);
+  void FlushLog() { log_.Flush(); }
+
+ private:
+  std::optional<RateLimiter> claims_;
+  std::optional<RateLimiter> stores_;
+  // Files being received now (MediaLimits::uploads_at_once).
+  std::atomic<unsigned> media_uploads_{0};
+  RequestLog log_{2};
+};
+
+}  // namespace heartpage::server

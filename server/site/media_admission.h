@@ -1,0 +1,50 @@
+#pragma once
+
+#include <boost/beast/http/fields.hpp>
+#include <boost/beast/http/message.hpp>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/site/endpoint.h"
+#include "server/site/media_limits.h"
+#include "server/site/media_spool.h"
+
+namespace heartpage::server {
+
+// What every file being sent shares with the others, whichever connection
+// receives it: the rate at which a client may store, and the slots of the
+// files received at once.
+class UploadGate {
+ public:
+  virtual ~UploadGate() = default;
+  // Zero when `client` may store now; otherwise how long it should wait.
+  virtual std::chrono::seconds StoreWait(const std::string& client) = 0;
+  // Takes one of `slots` slots; false, taking none, when all are in use.
+  virtual bool TakeUploadSlot(unsigned slots) = 0;
+  virtual void GiveUploadSlot() = 0;
+};
+
+// Whether a file may start coming in: refused (`status` set, with its
+// message and, when above zero, how long to wait before asking again), or
+// to be written into `spool`.
+struct MediaAdmission {
+  unsigned status = 0;
+  std::string_view message;
+  std::chrono::seconds retry_after{0};
+  std::shared_ptr<MediaSpool> spool;
+  // For the server's own log: why no spool could be made.
+  std::string problem;
+};
+
+// Decides on a file from its header alone, before any of its body is read:
+// the header's own faults, then the client's store rate, then a free upload
+// slot, then a spool on disk, which holds the slot until it goes. `audit`
+// learns when the refusal is the upload's own, for the log.
+MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
+                          const MediaLimits& limits, const std::string& client,
+                          const std::shared_ptr<UploadGate>& gate, Audit* audit);
+
+}  // namespace heartpage::server
