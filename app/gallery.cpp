@@ -5,13 +5,13 @@
 #include "app/gallery_widgets.h"
 #include "app/main_window.h"
 #include "app/startup.h"
-#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/styles.h"
 #include "protocol/host.h"
+#include "tasks/background.h"
 
 // The gallery of the main window: its twelve tiles, their captions and
 // pictures, and how the mouse and the keyboard open them.
@@ -122,18 +122,19 @@ void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
 
 void MainWindow::ThumbnailClicked(int index) {
   if (index >= 0 && index < kStyleTiles) {
-    if (OpenEditor(index + 1) == nullptr) hooks_.create_editor(index + 1);
-    ShowEditor(index + 1);
+    ShowEditor(index + 1, services_);
     return;
   }
-  RunInBackground(this, hooks_.fetch_settings, [this](const SettingsFields& fields) {
-    if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
-      hooks_.open_target((*fields)[kDownloadField]);
-    } else {
-      hooks_.show_notice(
-          {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
-    }
-  });
+  RunInBackground(
+      this, [post = EndpointPoster(services_)] { return FetchSettings(post); },
+      [this](const SettingsFields& fields) {
+        if (fields && fields->size() > kDownloadField && IsWebAddress((*fields)[kDownloadField])) {
+          services_.open_target((*fields)[kDownloadField]);
+        } else {
+          services_.show_notice(
+              {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+        }
+      });
 }
 
 // The arrows move through the gallery by row and column and stop at its

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
 #include <string_view>
 
+#include "app/desktop_services.h"
 #include "app/main_window.h"
 #include "controls/chinese_font.h"
 #include "controls/qt_translations.h"
@@ -9,6 +11,11 @@
 #include "publish/clipboard_keeper.h"
 
 int main(int argc, char** argv) {
+  // Before anything that needs a display.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::puts("heartpage " HEARTPAGE_VERSION);
+    return 0;
+  }
   // Ready by start-up's first request, opened while the window is built.
   heartpage::OpenCurlInBackground();
   QApplication app(argc, argv);
@@ -20,8 +27,12 @@ int main(int argc, char** argv) {
   QApplication::setQuitOnLastWindowClosed(false);
   heartpage::InstallQtChineseTranslations();
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/heartpage/icon.ico")));
+  // The desktop entry's name, by which a Wayland desktop matches the window
+  // to its menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral(HEARTPAGE_APP_ID));
   QApplication::setFont(heartpage::ChineseFont(heartpage::ChineseFace::kSongTi, 9));
-  heartpage::MainWindow main_window;
+  // The one services object every window reaches the world through.
+  heartpage::MainWindow main_window(heartpage::DesktopServices());
   bool shown = false;
   main_window.Load([&](bool show) {
     shown = show;

@@ -1,9 +1,7 @@
 #include "app/main_window.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMessageBox>
 #include <QPainter>
 #include <QScreen>
 #include <QSplashScreen>
@@ -12,21 +10,18 @@
 
 #include "app/gallery.h"
 #include "app/gallery_widgets.h"
-#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/ole_color.h"
-#include "controls/thread_order.h"
 #include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "editors/media_picker.h"
-#include "machine/disk_serial.h"
-#include "net/server_requests.h"
 #include "pages/holder.h"
-#include "preview/preview.h"
 #include "protocol/host.h"
 #include "publish/upload_dialog.h"
+#include "tasks/background.h"
+#include "tasks/thread_order.h"
 
 namespace heartpage {
 namespace {
@@ -34,29 +29,6 @@ namespace {
 constexpr int kScrollIntervalMs = 250;
 // How long start-up may take before the splash says that it is under way.
 constexpr std::chrono::milliseconds kSplashDelay{250};
-
-constexpr std::string_view kQuitWhileUploadingText = "正在上传，确定退出吗？";
-
-void ShowMessageBox(const Notice& notice) {
-  QMessageBox box(
-      notice.icon == NoticeIcon::kExclamation ? QMessageBox::Warning : QMessageBox::Information,
-      QString::fromStdString(notice.title), QString::fromStdString(notice.text), QMessageBox::Ok);
-  box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
-  box.exec();
-}
-
-bool AskToQuitWhileUploading() {
-  QMessageBox box(QMessageBox::Question,
-                  QString::fromUtf8(kNoticeTitle.data(), kNoticeTitle.size()),
-                  QString::fromUtf8(kQuitWhileUploadingText.data(), kQuitWhileUploadingText.size()),
-                  QMessageBox::Yes | QMessageBox::No);
-  box.setObjectName(QStringLiteral("QuitWhileUploading"));
-  box.button(QMessageBox::Yes)->setText(QStringLiteral("退出"));
-  box.button(QMessageBox::No)->setText(QStringLiteral("继续上传"));
-  box.setDefaultButton(QMessageBox::No);
-  box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
-  return box.exec() == QMessageBox::Yes;
-}
 
 // A dialog closed while its upload waits stays, hidden, until the outcome:
 // it is looked for among all windows, not only as the open one.
@@ -69,29 +41,15 @@ bool UploadRunning() {
   return false;
 }
 
-void FillDefaults(MainWindowHooks& hooks) {
-  if (!hooks.startup_post) hooks.startup_post = hooks.post ? hooks.post : StartupPoster();
-  if (!hooks.open_target) hooks.open_target = [](const std::string& target) { OpenTarget(target); };
-  if (!hooks.show_notice) hooks.show_notice = ShowMessageBox;
-  if (!hooks.create_editor) hooks.create_editor = CreateEditorWindow;
-  if (!hooks.post) hooks.post = PostToEndpoint;
-  if (!hooks.fetch_settings)
-    hooks.fetch_settings = [post = hooks.post] { return FetchSettings(post); };
-  if (!hooks.disk_serial) hooks.disk_serial = GetDiskSerial;
-  if (hooks.lock_directory.isEmpty()) hooks.lock_directory = InstanceLock::DefaultDirectory();
-  if (!hooks.uploading) hooks.uploading = UploadRunning;
-  if (!hooks.confirm_quit) hooks.confirm_quit = AskToQuitWhileUploading;
-}
-
 }  // namespace
 
 std::string SupportAddress() {
   return HomeAddress() + "support";
 }
 
-MainWindow::MainWindow(MainWindowHooks hooks)
+MainWindow::MainWindow(const ClientServices& services)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
-      hooks_(std::move(hooks)),
+      services_(services),
       timer_(new QTimer(this)),
       splash_timer_(new QTimer(this)) {
   // Building the window is mostly decoding its pictures and looking up its
@@ -100,10 +58,6 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   QFuture<QImage> background = QtConcurrent::run(ArtworkResource, QStringLiteral("background.jpg"));
   QFuture<QList<QImage>> thumbnails = QtConcurrent::run(GalleryThumbnails);
   QFuture<QImage> close_picture = QtConcurrent::run(ArtworkResource, QStringLiteral("close.jpg"));
-  startup_fetch_ = hooks_.fetch_settings;
-  FillDefaults(hooks_);
-  if (!startup_fetch_)
-    startup_fetch_ = [post = hooks_.startup_post] { return FetchSettings(post); };
   setObjectName(QStringLiteral("Main"));
   // No title bar shows it; the task bar does, with the program's icon
   // (main() gives it to every window; a second decoding of its eight pictures
@@ -141,7 +95,7 @@ MainWindow::MainWindow(MainWindowHooks hooks)
   service->setGeometry(PxRect(360, 8400, 4695, 855));
   connect(service, &ImageControl::Clicked, this, [this] {
     const std::string support = SupportAddress();
-    if (IsWebAddress(support)) hooks_.open_target(support);
+    if (IsWebAddress(support)) services_.open_target(support);
   });
 
   close_button_ = new iButton(this);
@@ -188,38 +142,40 @@ void MainWindow::Load(std::function<void(bool show)> done) {
         Qt::BlockingQueuedConnection);
     TakeOver(&effect);
   };
-  lock_ = std::make_unique<InstanceLock>(hooks_.lock_directory);
+  const QString directory = QString::fromStdString(services_.instance_directory);
+  lock_ = std::make_unique<InstanceLock>(directory);
   const bool claimed = lock_->TryClaim();
   if (claimed) {
-    beacon_ = new InstanceBeacon(hooks_.lock_directory, this);
+    beacon_ = new InstanceBeacon(directory, this);
     connect(beacon_, &InstanceBeacon::RaiseAsked, this, &MainWindow::ComeForward);
   }
   // A server that answers at once never shows the splash: a window that
   // flashes up for a tenth of a second says nothing and costs a map and an
   // unmap on the display.
   if (claimed) splash_timer_->start();
-  StartupServices services;
   // A refused copy also tells the running one to come forward, before its
   // own notice.
-  services.claim_instance = [claimed, directory = hooks_.lock_directory] {
+  const auto claim = [claimed, directory] {
     if (!claimed) InstanceBeacon::AskToRaise(directory);
     return claimed;
   };
-  services.fetch_settings = startup_fetch_;
-  services.post = hooks_.startup_post;
-  services.disk_serial = hooks_.disk_serial;
+  // Start-up's requests share one budget; its effects happen on this thread.
+  ClientServices startup = services_;
+  startup.post = WithinBudget(services_.post);
   // A message box must not open under the splash.
-  services.show_notice = [this, here](const Notice& notice) {
+  startup.show_notice = [this, here](const Notice& notice) {
     here([&] {
       HideSplash();
-      hooks_.show_notice(notice);
+      services_.show_notice(notice);
     });
   };
-  services.open_target = [this, here](const std::string& target) {
-    here([&] { hooks_.open_target(target); });
+  startup.open_target = [this, here](const std::string& target) {
+    bool opened = false;
+    here([&] { opened = services_.open_target(target); });
+    return opened;
   };
   RunInBackground(
-      this, [services] { return RunStartup(services); },
+      this, [startup, claim] { return RunStartup(startup, claim); },
       [this, done = std::move(done)](const StartupResult& result) {
         HideSplash();
         if (result.announcement) SetAnnouncement(QString::fromStdString(*result.announcement));
@@ -281,7 +237,7 @@ void MainWindow::ComeForward() {
 
 bool MainWindow::RequestQuit() {
   if (unloading_) return true;
-  if (hooks_.uploading() && !hooks_.confirm_quit()) return false;
+  if (UploadRunning() && !services_.confirm_quit()) return false;
   UnloadAll();
   return true;
 }

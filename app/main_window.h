@@ -13,31 +13,9 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "controls/ibutton.h"
+#include "publish/client_services.h"
 
 namespace heartpage {
-
-// Everything the main window reaches outside itself; each has a default
-// that the program uses and tests replace.
-struct MainWindowHooks {
-  std::function<void(const std::string&)> open_target;  // the desktop's opener
-  std::function<void(const Notice&)> show_notice;       // a message box
-  // A new editor of `style` when none is open; CreateEditorWindow, which
-  // makes it the open editor of its style.
-  std::function<QWidget*(int style)> create_editor;
-  std::function<SettingsFields()> fetch_settings;  // FetchSettings
-  Poster post;                                     // the server endpoint
-  // Start-up's requests; by default the endpoint within kStartupBudget for
-  // all of them together. Unset, a given `post` or `fetch_settings` stands
-  // in for them.
-  Poster startup_post;
-  std::function<std::string()> disk_serial;  // GetDiskSerial
-  QString lock_directory;                    // InstanceLock's default
-  // Whether an upload runs: the upload dialog's page or a file of the
-  // sender's own from an editor.
-  std::function<bool()> uploading;
-  // Asked before the program ends while an upload runs; true ends it.
-  std::function<bool()> confirm_quit;
-};
 
 // The address of our customer-service page on the publishing host.
 std::string SupportAddress();
@@ -45,10 +23,12 @@ std::string SupportAddress();
 // The start window "Main": borderless artwork with the gallery of twelve
 // styles, the scrolling announcement, the close button and the customer
 // service hot-spot. Dragged by its background and by the gallery panel.
+// Reaches outside itself through `services`, which it hands on to the
+// editors it opens.
 class MainWindow : public QWidget {
   Q_OBJECT
  public:
-  explicit MainWindow(MainWindowHooks hooks = {});
+  explicit MainWindow(const ClientServices& services);
   ~MainWindow() override;
 
   // The loading: start-up, off this thread; `done` comes on this thread
@@ -84,8 +64,7 @@ class MainWindow : public QWidget {
   // A later start asked this copy to come forward.
   void ComeForward();
 
-  MainWindowHooks hooks_;
-  std::function<SettingsFields()> startup_fetch_;
+  ClientServices services_;
   // What the user sees while start-up waits for the server; none before
   // the single-instance check and after start-up.
   QPointer<QWidget> splash_;

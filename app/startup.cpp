@@ -4,7 +4,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "machine/disk_serial.h"
 #include "net/server_requests.h"
 #include "protocol/host.h"
 
@@ -16,9 +15,9 @@ std::optional<std::string> Field(const SettingsFields& fields, std::size_t index
   return (*fields)[index];
 }
 
-std::optional<std::string> SerialOrNone(const StartupServices& services) {
+std::optional<std::string> SerialOrNone(const ClientServices& services) {
   try {
-    return services.disk_serial();
+    return services.machine_id();
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -26,18 +25,20 @@ std::optional<std::string> SerialOrNone(const StartupServices& services) {
 
 }  // namespace
 
-StartupResult RunStartup(const StartupServices& services) {
+StartupResult RunStartup(const ClientServices& services,
+                         const std::function<bool()>& claim_instance) {
   StartupResult result;
-  if (!services.claim_instance()) {
+  if (!claim_instance()) {
     services.show_notice(
         {std::string(kAlreadyRunningText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
     return result;
   }
 
-  if (auto announcement = Field(services.fetch_settings(), kAnnouncementField))
+  const Poster post = EndpointPoster(services);
+  if (auto announcement = Field(FetchSettings(post), kAnnouncementField))
     result.announcement = *announcement + std::string(kAnnouncementGap);
 
-  const std::optional<std::string> version = Field(services.fetch_settings(), kVersionField);
+  const std::optional<std::string> version = Field(FetchSettings(post), kVersionField);
   if (!version) {
     // No settings at all is a broken connection, not a newer client.
     services.show_notice(
@@ -47,7 +48,7 @@ StartupResult RunStartup(const StartupServices& services) {
   if (*version != kClientVersion) {
     services.show_notice(
         {std::string(kNewVersionText), std::string(kNoticeTitle), NoticeIcon::kInformation});
-    const std::optional<std::string> download = Field(services.fetch_settings(), kDownloadField);
+    const std::optional<std::string> download = Field(FetchSettings(post), kDownloadField);
     if (download && IsWebAddress(*download)) {
       services.open_target(*download);
     } else if (download) {
@@ -62,7 +63,7 @@ StartupResult RunStartup(const StartupServices& services) {
   result.show_main = true;
   const std::optional<std::string> machine_id = SerialOrNone(services);
   if (!machine_id) return result;
-  const PostResult answer = services.post(OwnershipLookupRequest(*machine_id));
+  const PostResult answer = post(OwnershipLookupRequest(*machine_id));
   if (!answer.ok) return result;
   // The identifier is read again for the comparison: the answer must name
   // the machine as it is now.
@@ -74,25 +75,20 @@ StartupResult RunStartup(const StartupServices& services) {
   return result;
 }
 
-Poster StartupPoster(std::chrono::milliseconds budget) {
+EndpointPost WithinBudget(EndpointPost post, std::chrono::milliseconds budget) {
   using Clock = std::chrono::steady_clock;
   auto deadline = std::make_shared<std::optional<Clock::time_point>>();
-  return [deadline, budget](const std::string& body) {
+  return [post = std::move(post), deadline, budget](const std::string& body,
+                                                    const PostLimits& limits) {
     if (!*deadline) *deadline = Clock::now() + budget;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(**deadline - Clock::now());
     if (left.count() <= 0) return PostResult{};
-    return PostFormChecked(EndpointAddress(), body,
-                           PostLimits{std::min(left, kStartupConnectLimit), left});
+    PostLimits bounded = limits;
+    bounded.connect = std::min({limits.connect, kStartupConnectLimit, left});
+    bounded.total = std::min(limits.total, left);
+    return post(body, bounded);
   };
-}
-
-StartupServices ServerStartupServices() {
-  StartupServices services;
-  services.post = StartupPoster();
-  services.fetch_settings = [post = services.post] { return FetchSettings(post); };
-  services.disk_serial = GetDiskSerial;
-  return services;
 }
 
 std::string ScrollOnce(std::string_view caption) {

@@ -7,13 +7,13 @@
 #include <string_view>
 #include <vector>
 
-#include "net/server_requests.h"
+#include "publish/client_services.h"
 
 // What the program decides while its main window loads, before it is shown:
 // whether it may run at all, the announcement, whether this client is still
 // current, and the name this machine owns on the publishing server. The
-// window supplies the effects (messages, opening addresses); nothing here
-// knows about windows.
+// window supplies the effects (messages, opening addresses) through the
+// services; nothing here knows about windows.
 namespace heartpage {
 
 inline constexpr std::string_view kClientVersion = "V1.0";
@@ -38,31 +38,7 @@ inline constexpr std::size_t kDownloadField = 5;
 inline constexpr std::chrono::milliseconds kStartupBudget{5000};
 inline constexpr std::chrono::milliseconds kStartupConnectLimit{3000};
 
-enum class NoticeIcon { kExclamation, kInformation };
-
-struct Notice {
-  std::string text;
-  std::string title;
-  NoticeIcon icon = NoticeIcon::kInformation;
-  bool operator==(const Notice&) const = default;
-};
-
 using SettingsFields = std::optional<std::vector<std::string>>;
-
-struct StartupServices {
-  // Takes this program's single-instance lock; false when another instance
-  // holds it.
-  std::function<bool()> claim_instance;
-  // One settings request per call (FetchSettings).
-  std::function<SettingsFields()> fetch_settings;
-  // Posts a body to the server endpoint.
-  Poster post;
-  // The machine identifier; may throw std::runtime_error.
-  std::function<std::string()> disk_serial;
-  // A message box; returns when the user has closed it.
-  std::function<void(const Notice&)> show_notice;
-  std::function<void(const std::string&)> open_target;
-};
 
 struct StartupResult {
   bool show_main = false;
@@ -74,18 +50,17 @@ struct StartupResult {
 
 // Runs the start-up steps in order with continue-on-error, except that a
 // server whose settings cannot be read at all is reported as unreachable
-// (not as a new version) and ends the program.
-StartupResult RunStartup(const StartupServices& services);
+// (not as a new version) and ends the program. `claim_instance` takes this
+// program's single-instance lock: false when another copy holds it. Every
+// request goes through `services.post` as it is; the caller bounds it
+// (WithinBudget).
+StartupResult RunStartup(const ClientServices& services,
+                         const std::function<bool()>& claim_instance);
 
-// Posts to the configured server's endpoint; every request made through the
-// returned poster (and its copies) shares one time budget, counted from the
-// first request.
-Poster StartupPoster(std::chrono::milliseconds budget = kStartupBudget);
-
-// The services that talk to the configured publishing server within
-// kStartupBudget and read this machine's identifier; the caller adds the
-// lock, the notices and the opener.
-StartupServices ServerStartupServices();
+// `post`, with every request made through the result (and its copies)
+// sharing one time budget, counted from the first request: a request that
+// finds the time spent is not sent and reads as no answer.
+EndpointPost WithinBudget(EndpointPost post, std::chrono::milliseconds budget = kStartupBudget);
 
 // One step of the scrolling announcement: the first character moves to the
 // end. Characters, not bytes: a character outside the Basic Multilingual

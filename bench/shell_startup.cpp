@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/desktop_services.h"
 #include "app/main_window.h"
 #include "bench/startup_probe.h"
 #include "controls/chinese_font.h"
@@ -50,15 +51,16 @@ int main(int argc, char** argv) {
 
   std::vector<double> requests;
   QTemporaryDir lock_dir;
-  heartpage::MainWindowHooks hooks;
-  hooks.post = [&](const std::string& body) {
+  heartpage::ClientServices services = heartpage::DesktopServices();
+  services.post = [&, post = services.post](const std::string& body,
+                                            const heartpage::PostLimits& limits) {
     const Clock::time_point start = Clock::now();
-    heartpage::PostResult result = heartpage::PostToEndpoint(body);
+    heartpage::PostResult result = post(body, limits);
     requests.push_back(MsBetween(start, Clock::now()));
     return result;
   };
-  hooks.lock_directory = lock_dir.path();
-  heartpage::MainWindow window(hooks);
+  services.instance_directory = lock_dir.path().toStdString();
+  heartpage::MainWindow window(services);
   const Clock::time_point at_built = Clock::now();
   std::optional<bool> shown;
   window.Load([&](bool show) { shown = show; });

@@ -3,14 +3,14 @@
 #include <QMessageBox>
 #include <QPointer>
 
-#include "controls/background.h"
 #include "editors/check_prompt.h"
-#include "editors/editor_internal.h"
 #include "editors/editor_window.h"
 #include "pages/styles.h"
+#include "preview/preview.h"
 #include "publish/field_checks.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
+#include "tasks/background.h"
 
 namespace heartpage {
 
@@ -54,7 +54,7 @@ void EditorWindow::ScanPreview() {
 }
 
 void EditorWindow::ShowScanPreviewNow() {
-  ShowScanPreview(BuildStyle(style_, *this));
+  ShowScanPreview(BuildStyle(style_, *this), services_);
 }
 
 void EditorWindow::ShowPreview() {
@@ -67,8 +67,9 @@ void EditorWindow::ShowPhonePreview() {
 
 void EditorWindow::RunPreview(bool phone) {
   const std::string page = BuildStyle(style_, *this);
-  // The file goes from a timer: this window may close meanwhile.
-  const PreviewHooks hooks = internal::ConfiguredPreviewHooks();
+  // The file goes later, from the services' timer: this window may close
+  // meanwhile.
+  const PreviewHooks hooks{services_.open_target, services_.later, services_.preview_directory};
   const std::optional<std::string> error =
       phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
   if (error) {
@@ -88,9 +89,11 @@ void EditorWindow::UploadPage() {
 // The dialog builds this window's page from its fields when the upload is
 // confirmed, and knows when the window has gone.
 void EditorWindow::ShowUpload() {
-  ShowUploadDialog(EditorPageSource(
-      style_,
-      [self = QPointer<EditorWindow>(this)]() -> const FieldSource* { return self.data(); }));
+  ShowUploadDialog(EditorPageSource(style_,
+                                    [self = QPointer<EditorWindow>(this)]() -> const FieldSource* {
+                                      return self.data();
+                                    }),
+                   services_);
 }
 
 }  // namespace heartpage

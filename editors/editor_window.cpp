@@ -113,7 +113,8 @@ const QSize kFrameAllowance(16, 48);
 
 }  // namespace
 
-EditorWindow::EditorWindow(int style) : QWidget(nullptr), style_(style), surface_(this) {
+EditorWindow::EditorWindow(int style, const ClientServices& services)
+    : QWidget(nullptr), style_(style), services_(services), surface_(this) {
   const WindowLayout& layout = GetLayout(style);
   const Style& definition = GetStyle(style);
   setObjectName(Q(definition.window));
@@ -346,7 +347,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
   chain.push_back(upload);
   for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
   // Each after its box in the Tab order.
-  AddMediaPickers(definition, boxes_);
+  AddMediaPickers(definition, boxes_, services_);
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pages/builders.h"
+#include "publish/client_services.h"
 
 class QAction;
 class QCheckBox;
@@ -24,7 +25,7 @@ class EditorWindow : public QWidget, public FieldSource {
   Q_OBJECT
 
  public:
-  explicit EditorWindow(int style);
+  EditorWindow(int style, const ClientServices& services);
   ~EditorWindow() override;
 
   int style() const { return style_; }
@@ -77,6 +78,7 @@ class EditorWindow : public QWidget, public FieldSource {
   void RunPreview(bool phone);
 
   int style_;
+  ClientServices services_;
   // Where the fields stand: the window itself, or the inside of a scroll
   // area when the designed window is larger than the screen.
   QWidget* surface_;

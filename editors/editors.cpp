@@ -1,12 +1,8 @@
 #include "editors/editors.h"
 
-#include <QCoreApplication>
 #include <QPointer>
-#include <QTimer>
 #include <array>
-#include <memory>
 #include <stdexcept>
-#include <utility>
 
 #include "editors/editor_internal.h"
 #include "editors/editor_window.h"
@@ -20,27 +16,6 @@ std::array<QPointer<EditorWindow>, kStyleCount>& Registry() {
   return editors;
 }
 
-PreviewHooks& Hooks() {
-  static PreviewHooks hooks;
-  return hooks;
-}
-
-// The preview's file goes from a timer: nothing waits for it, the window
-// that previewed included. A program that ends first deletes it as it ends.
-void Later(std::chrono::milliseconds duration, std::function<void()> then) {
-  QCoreApplication* app = QCoreApplication::instance();
-  auto* timer = new QTimer(app);
-  timer->setSingleShot(true);
-  auto pending = std::make_shared<std::function<void()>>(std::move(then));
-  const auto run = [timer, pending] {
-    if (const std::function<void()> once = std::exchange(*pending, nullptr)) once();
-    timer->deleteLater();
-  };
-  QObject::connect(timer, &QTimer::timeout, timer, run);
-  QObject::connect(app, &QCoreApplication::aboutToQuit, timer, run);
-  timer->start(duration);
-}
-
 std::size_t Slot(int style) {
   if (style < 1 || style > kStyleCount)
     throw std::out_of_range("no editor for style " + std::to_string(style));
@@ -49,15 +24,15 @@ std::size_t Slot(int style) {
 
 }  // namespace
 
-EditorWindow* CreateEditorWindow(int style) {
+EditorWindow* CreateEditorWindow(int style, const ClientServices& services) {
   QPointer<EditorWindow>& open = Registry()[Slot(style)];
-  open = new EditorWindow(style);
+  open = new EditorWindow(style, services);
   return open;
 }
 
-EditorWindow* ShowEditor(int style) {
+EditorWindow* ShowEditor(int style, const ClientServices& services) {
   QPointer<EditorWindow>& editor = Registry()[Slot(style)];
-  if (!editor) editor = CreateEditorWindow(style);
+  if (!editor) editor = CreateEditorWindow(style, services);
   editor->show();
   editor->raise();
   editor->activateWindow();
@@ -68,17 +43,7 @@ EditorWindow* OpenEditor(int style) {
   return Registry()[Slot(style)];
 }
 
-void SetPreviewHooks(PreviewHooks hooks) {
-  Hooks() = std::move(hooks);
-}
-
 namespace internal {
-
-PreviewHooks ConfiguredPreviewHooks() {
-  PreviewHooks hooks = Hooks();
-  if (!hooks.wait) hooks.wait = Later;
-  return hooks;
-}
 
 void ForgetEditor(const EditorWindow* editor) {
   for (QPointer<EditorWindow>& open : Registry())

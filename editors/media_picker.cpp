@@ -1,12 +1,12 @@
 #include "editors/media_picker.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCollator>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QIcon>
 #include <QImageReader>
 #include <QLineEdit>
@@ -17,19 +17,16 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
-#include <atomic>
 #include <memory>
 
 #include "controls/file_dialogs.h"
-#include "controls/thread_order.h"
 #include "net/media_upload.h"
 #include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
 #include "publish/picture_scaling.h"
 #include "publish/upload.h"
-#include "publish/upload_dialog.h"
+#include "tasks/background.h"
 
 namespace heartpage {
 namespace {
@@ -47,10 +44,10 @@ QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString Filter(FieldKind kind) {
-  const QString own = kind == FieldKind::kPicture
+QString Filter(MediaKind kind) {
+  const QString own = kind == MediaKind::kPicture
                           ? QStringLiteral("图片 (*.jpg *.jpeg *.png *.gif *.webp)")
-                      : kind == FieldKind::kMusic ? QStringLiteral("音乐 (*.mp3 *.m4a *.aac *.ogg)")
+                      : kind == MediaKind::kMusic ? QStringLiteral("音乐 (*.mp3 *.m4a *.aac *.ogg)")
                                                   : QStringLiteral("视频 (*.mp4 *.webm)");
   return own + QStringLiteral(";;所有文件 (*)");
 }
@@ -62,38 +59,13 @@ QString& LastFolder() {
   return folder;
 }
 
-QString StartFolder(FieldKind kind) {
+QString StartFolder(MediaKind kind) {
   if (!LastFolder().isEmpty() && QDir(LastFolder()).exists()) return LastFolder();
-  const auto location = kind == FieldKind::kPicture ? QStandardPaths::PicturesLocation
-                        : kind == FieldKind::kMusic ? QStandardPaths::MusicLocation
+  const auto location = kind == MediaKind::kPicture ? QStandardPaths::PicturesLocation
+                        : kind == MediaKind::kMusic ? QStandardPaths::MusicLocation
                                                     : QStandardPaths::MoviesLocation;
   const QString own = QStandardPaths::writableLocation(location);
   return !own.isEmpty() && QDir(own).exists() ? own : QDir::homePath();
-}
-
-QStringList ChooseWithDialog(QWidget* parent, FieldKind kind, bool several) {
-  QFileDialog dialog(parent,
-                     several ? QStringLiteral("选择文件（可多选）") : QStringLiteral("选择文件"),
-                     StartFolder(kind), Filter(kind));
-  dialog.setObjectName(QStringLiteral("MediaFileDialog"));
-  dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
-  UseChineseFileView(&dialog);
-  if (dialog.exec() != QDialog::Accepted) return {};
-  return dialog.selectedFiles();
-}
-
-MediaPickHooks& Hooks() {
-  static MediaPickHooks hooks;
-  return hooks;
-}
-
-QStringList Choose(QWidget* window, FieldKind kind, bool several) {
-  if (several && Hooks().choose_several) return Hooks().choose_several(window, kind);
-  if (Hooks().choose) {
-    const QString one = Hooks().choose(window, kind);
-    return one.isEmpty() ? QStringList() : QStringList{one};
-  }
-  return ChooseWithDialog(window, kind, several);
 }
 
 MediaKind KindOf(FieldKind kind) {
@@ -190,11 +162,12 @@ bool WorthRetrying(long status) {
 // as running while anything (a progress window, a retry question) still
 // holds it.
 struct Batch {
-  Batch() { ++running_uploads; }
+  explicit Batch(const ClientServices& client) : services(client) { ++running_uploads; }
   ~Batch() { --running_uploads; }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
+  ClientServices services;
   QPointer<QWidget> window;
   FieldKind kind = FieldKind::kPicture;
   std::vector<std::pair<QPointer<QLineEdit>, QString>> files;
@@ -244,46 +217,33 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
   progress->setAttribute(Qt::WA_DeleteOnClose);
   progress->setValue(0);
 
-  // The upload runs on a thread of the pool; its progress and its result
-  // come back to the progress window as signals of the watcher, which is
-  // that window's child: gone with the window, it reports nothing more, and
-  // the upload is told to stop.
-  auto cancel = std::make_shared<std::atomic<bool>>(false);
-  QObject::connect(progress, &QProgressDialog::canceled, progress, [cancel] { *cancel = true; });
-  QObject::connect(progress, &QObject::destroyed, [cancel] { *cancel = true; });
-  auto* watcher = new QFutureWatcher<MediaUploadResult>(progress);
-  QObject::connect(watcher, &QFutureWatcherBase::progressValueChanged, progress,
-                   &QProgressDialog::setValue);
-  QObject::connect(watcher, &QFutureWatcherBase::finished, progress,
-                   [watcher, progress, batch, upload] {
-                     progress->close();
-                     const MediaUploadResult result = watcher->result();
-                     if (result.cancelled || !batch->window) return;
-                     if (result.ok()) {
-                       const auto& [field, path] = batch->files[batch->next];
-                       if (field) ShowChosenFile(field, batch->kind, path, Q(result.text));
-                       ++batch->next;
-                       return SendNext(batch);
-                     }
-                     if (WorthRetrying(result.status))
-                       return AskRetry(batch, upload, result.status);
-                     Warn(batch->window, MessageForStatus(result.status));
-                   });
-  // Handed over as RunInBackground does: a pointer through Qt's hands, read
-  // after the hand-over.
-  HandOver(upload.get());
-  watcher->setFuture(QtConcurrent::run([cancel, upload](QPromise<MediaUploadResult>& promise) {
-    TakeOver(upload.get());
-    promise.setProgressRange(0, 1000);
-    promise.addResult(UploadMedia(MediaUploadAddress(), upload->path,
-                                  std::string_view(upload->bytes.constData(), upload->bytes.size()),
-                                  upload->machine_id, [&](std::uint64_t sent, std::uint64_t total) {
-                                    if (total > 0)
-                                      promise.setProgressValue(
-                                          static_cast<int>(sent * 1000 / total));
-                                    return !*cancel;
-                                  }));
-  }));
+  // The upload runs on a thread of the pool for as long as the progress
+  // window stands: its cancel button, or its going, stops the upload.
+  const BackgroundTask task = RunInBackground(
+      progress,
+      [upload](TaskControl& control) {
+        return UploadMedia(MediaUploadAddress(), upload->path,
+                           std::string_view(upload->bytes.constData(), upload->bytes.size()),
+                           upload->machine_id, [&control](std::uint64_t sent, std::uint64_t total) {
+                             if (total > 0)
+                               control.ReportProgress(static_cast<int>(sent * 1000 / total));
+                             return !control.Cancelled();
+                           });
+      },
+      [progress, batch, upload](const MediaUploadResult& result) {
+        progress->close();
+        if (result.cancelled || !batch->window) return;
+        if (result.ok()) {
+          const auto& [field, path] = batch->files[batch->next];
+          if (field) ShowChosenFile(field, batch->kind, path, Q(result.text));
+          ++batch->next;
+          return SendNext(batch);
+        }
+        if (WorthRetrying(result.status)) return AskRetry(batch, upload, result.status);
+        Warn(batch->window, MessageForStatus(result.status));
+      },
+      [progress](int permille) { progress->setValue(permille); });
+  QObject::connect(progress, &QProgressDialog::canceled, progress, [task] { task.Cancel(); });
 }
 
 // Checks and prepares the batch's next file and sends it; a file that is
@@ -303,7 +263,7 @@ void SendNext(const std::shared_ptr<Batch>& batch) {
 
   auto upload = std::make_shared<Upload>();
   try {
-    upload->machine_id = ConfiguredUploadServices().machine_id();
+    upload->machine_id = batch->services.machine_id();
   } catch (const std::exception&) {
     return Warn(window, upload_text::kNoMachineId);
   }
@@ -320,12 +280,22 @@ int MediaUploadsRunning() {
   return running_uploads;
 }
 
-void SetMediaPickHooks(MediaPickHooks hooks) {
-  Hooks() = std::move(hooks);
+std::vector<std::string> ChooseMediaFiles(MediaKind kind, bool several) {
+  QFileDialog dialog(QApplication::activeWindow(),
+                     several ? QStringLiteral("选择文件（可多选）") : QStringLiteral("选择文件"),
+                     StartFolder(kind), Filter(kind));
+  dialog.setObjectName(QStringLiteral("MediaFileDialog"));
+  dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+  UseChineseFileView(&dialog);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  std::vector<std::string> chosen;
+  for (const QString& file : dialog.selectedFiles()) chosen.push_back(file.toStdString());
+  if (!chosen.empty()) LastFolder() = QFileInfo(dialog.selectedFiles().back()).absolutePath();
+  return chosen;
 }
 
-void AddMediaPickers(const Style& style,
-                     const std::map<std::string, QWidget*, std::less<>>& boxes) {
+void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, std::less<>>& boxes,
+                     const ClientServices& services) {
   const auto is_media = [](FieldKind kind) {
     return kind == FieldKind::kPicture || kind == FieldKind::kMusic || kind == FieldKind::kVideo;
   };
@@ -371,15 +341,19 @@ void AddMediaPickers(const Style& style,
     QWidget::setTabOrder(field, button);
     const FieldKind kind = row.kind;
     QObject::connect(button, &QPushButton::clicked, field,
-                     [fields, kind] { PickMedia(fields, kind); });
+                     [fields, kind, services] { PickMedia(fields, kind, services); });
   }
 }
 
-void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind) {
+void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind,
+               const ClientServices& services) {
   if (fields.empty()) return;
-  QWidget* window = fields.front()->window();
-  QStringList chosen = Choose(window, kind, fields.size() > 1);
-  if (chosen.isEmpty()) return;
+  QPointer<QWidget> window = fields.front()->window();
+  QStringList chosen;
+  for (const std::string& file : services.choose_files(KindOf(kind), fields.size() > 1))
+    chosen << QString::fromStdString(file);
+  // The dialog waited for the user: the window may have closed meanwhile.
+  if (chosen.isEmpty() || window.isNull()) return;
   // A dialog gives several files in no order the user can see: they fill
   // the fields in the order of their names, numbers by their value (2
   // before 10), as the folder lists them.
@@ -388,9 +362,8 @@ void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind) {
   std::stable_sort(chosen.begin(), chosen.end(), [&](const QString& a, const QString& b) {
     return by_name.compare(QFileInfo(a).fileName(), QFileInfo(b).fileName()) < 0;
   });
-  LastFolder() = QFileInfo(chosen.back()).absolutePath();
 
-  auto batch = std::make_shared<Batch>();
+  auto batch = std::make_shared<Batch>(services);
   batch->window = window;
   batch->kind = kind;
   // More files than fields: the rest have no place and are left out.

@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
-#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "pages/styles.h"
+#include "protocol/media_kind.h"
+#include "publish/client_services.h"
 
 class QLineEdit;
 class QWidget;
@@ -21,26 +20,23 @@ class QWidget;
 // upload that fails for want of an answer offers "重试".
 namespace heartpage {
 
-struct MediaPickHooks {
-  // The file the user chose for a field of `kind`; empty when none.
-  std::function<QString(QWidget* parent, FieldKind kind)> choose;
-  // The files chosen at once for an album's field; unset, `choose` picks one.
-  std::function<QStringList(QWidget* parent, FieldKind kind)> choose_several = {};
-};
-// Replaces how files are chosen (tests choose without a dialog); an empty
-// hook restores the file dialog.
-void SetMediaPickHooks(MediaPickHooks hooks);
+// The file dialog over the active window, in the folder of the file chosen
+// last (else the user's folder for `kind`): the files the user chose, UTF-8;
+// none when the dialog was cancelled. The desktop's ClientServices::choose_files.
+std::vector<std::string> ChooseMediaFiles(MediaKind kind, bool several);
 
 // Makes room at the right end of each such box of `boxes` (by field name)
 // for its button, named "Pick" + the field's name, e.g. "PickText1(7)". A
 // run of picture fields (an album) takes several files at once: in the order
 // of their names, the first fills the field whose button was pressed, the
-// rest the fields after it.
-void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, std::less<>>& boxes);
+// rest the fields after it. The files are chosen and sent through `services`.
+void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, std::less<>>& boxes,
+                     const ClientServices& services);
 
 // The button's work for `fields`: the first is the box whose button was
 // pressed, the others the album's boxes after it (none outside an album).
-void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind);
+void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind,
+               const ClientServices& services);
 
 // How many choices of files are still on their way to the server, waiting
 // for a retry included: ending the program now would lose them.

@@ -6,13 +6,12 @@
 #include <QPointer>
 #include <QVBoxLayout>
 
-#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/window_placement.h"
 #include "protocol/preview_terms.h"
 #include "publish/qr_image.h"
 #include "publish/scan_preview.h"
-#include "publish/upload_dialog.h"
+#include "tasks/background.h"
 
 namespace heartpage {
 namespace {
@@ -59,7 +58,7 @@ ScanPreviewWindow::ScanPreviewWindow() : QWidget(nullptr) {
   PlaceOnFirstShow(this);
 }
 
-void ScanPreviewWindow::Show(const std::string& page) {
+void ScanPreviewWindow::Show(const std::string& page, const ClientServices& services) {
   // A press while the last store still waits adds nothing.
   if (storing_) return;
   storing_ = true;
@@ -71,7 +70,7 @@ void ScanPreviewWindow::Show(const std::string& page) {
   setCursor(Qt::BusyCursor);
   RunInBackground(
       this,
-      [page, services = ConfiguredUploadServices()] { return StoreScanPreview(page, services); },
+      [page, upload = UploadServicesOf(services)] { return StoreScanPreview(page, upload); },
       [this](const ScanPreviewOutcome& outcome) { ShowOutcome(outcome); });
 }
 
@@ -110,13 +109,13 @@ void ScanPreviewWindow::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-ScanPreviewWindow* ShowScanPreview(const std::string& page) {
+ScanPreviewWindow* ShowScanPreview(const std::string& page, const ClientServices& services) {
   static QPointer<ScanPreviewWindow> window;
   if (window.isNull()) window = new ScanPreviewWindow;
   window->show();
   window->raise();
   window->activateWindow();
-  window->Show(page);
+  window->Show(page, services);
   return window;
 }
 

@@ -4,6 +4,7 @@
 #include <QWidget>
 #include <string>
 
+#include "publish/client_services.h"
 #include "publish/scan_preview.h"
 
 class QLabel;
@@ -19,10 +20,10 @@ class ScanPreviewWindow : public QWidget {
  public:
   ScanPreviewWindow();
 
-  // Stores `page` as a temporary preview with the upload dialog's services
-  // and shows its code, or the failure, once the server has answered (the
-  // store runs off the windows' thread). Ignored while a store still waits.
-  void Show(const std::string& page);
+  // Stores `page` as a temporary preview through `services` (those of the
+  // editor that asked) and shows its code, or the failure, once the server has
+  // answered (the store runs off the windows' thread). Ignored while a store still waits.
+  void Show(const std::string& page, const ClientServices& services);
 
   const std::string& address() const { return address_; }
   bool storing() const { return storing_; }
@@ -45,7 +46,8 @@ class ScanPreviewWindow : public QWidget {
   QTime asked_;
 };
 
-// 扫码预览 of `page`: the one window, shown with a new address each time.
-ScanPreviewWindow* ShowScanPreview(const std::string& page);
+// 扫码预览 of `page` through `services`: the one window, shown with a new
+// address each time.
+ScanPreviewWindow* ShowScanPreview(const std::string& page, const ClientServices& services);
 
 }  // namespace heartpage

@@ -62,9 +62,6 @@ struct UploadServices {
   Poster post = PostToEndpoint;
   // The machine identifier; throws when it cannot be read.
   std::function<std::string()> machine_id;
-  // The name a machine owns and when its page was stored, for the dialog
-  // to say which page is online; std::nullopt when it cannot be asked.
-  std::function<std::optional<OwnedPage>(const std::string& machine_id)> owned_page = {};
 };
 
 struct UploadOutcome {

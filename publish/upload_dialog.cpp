@@ -12,17 +12,16 @@
 #include <QTextDocument>
 #include <QTimeZone>
 
-#include "controls/background.h"
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
 #include "controls/window_placement.h"
-#include "machine/disk_serial.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "publish/page_summary_panel.h"
 #include "publish/release_name.h"
 #include "publish/take_down.h"
 #include "publish/upload_dialog_parts.h"
+#include "tasks/background.h"
 
 namespace heartpage {
 namespace {
@@ -30,11 +29,6 @@ namespace {
 using upload_dialog::kDesignedHeight;
 using upload_dialog::kDesignedWidth;
 using upload_dialog::Q;
-
-UploadServices& ConfiguredServices() {
-  static UploadServices services = DefaultUploadServices();
-  return services;
-}
 
 QPointer<UploadDialog>& OpenDialog() {
   static QPointer<UploadDialog> dialog;
@@ -52,8 +46,8 @@ QPushButton* AddButton(QWidget* parent, const char* name, const QString& text,
 
 }  // namespace
 
-UploadDialog::UploadDialog(UploadServices services)
-    : QWidget(nullptr), services_(std::move(services)) {
+UploadDialog::UploadDialog(const ClientServices& services)
+    : QWidget(nullptr), services_(UploadServicesOf(services)) {
   setObjectName(QStringLiteral("SCCT"));
   setWindowTitle(QStringLiteral("网页上传"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -359,12 +353,11 @@ void UploadDialog::ShowCurrentPage(const std::string& name) {
 }
 
 void UploadDialog::FetchStoredAt(const std::string& name) {
-  if (!services_.owned_page) return;
   RunInBackground(
       this,
       [services = services_]() -> std::optional<OwnedPage> {
         try {
-          return services.owned_page(services.machine_id());
+          return FetchOwnedPage(services.machine_id(), services.post);
         } catch (const std::exception&) {
           return std::nullopt;
         }
@@ -410,26 +403,9 @@ void UploadDialog::closeEvent(QCloseEvent* event) {
   }
 }
 
-UploadServices DefaultUploadServices() {
-  return {PostToEndpoint, [] { return GetDiskSerial(); },
-          [](const std::string& machine_id) { return FetchOwnedPage(machine_id); }};
-}
-
-void SetUploadServices(UploadServices services) {
-  UploadServices defaults = DefaultUploadServices();
-  if (!services.post) services.post = defaults.post;
-  if (!services.machine_id) services.machine_id = defaults.machine_id;
-  if (!services.owned_page) services.owned_page = defaults.owned_page;
-  ConfiguredServices() = std::move(services);
-}
-
-const UploadServices& ConfiguredUploadServices() {
-  return ConfiguredServices();
-}
-
-UploadDialog* ShowUploadDialog(PageSource source) {
+UploadDialog* ShowUploadDialog(PageSource source, const ClientServices& services) {
   QPointer<UploadDialog>& dialog = OpenDialog();
-  if (!dialog) dialog = new UploadDialog(ConfiguredServices());
+  if (!dialog) dialog = new UploadDialog(services);
   dialog->SetSource(std::move(source));
   dialog->show();
   dialog->raise();

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 
+#include "publish/client_services.h"
 #include "publish/page_source.h"
 #include "publish/upload.h"
 
@@ -27,7 +28,7 @@ class UploadDialog : public QWidget {
   Q_OBJECT
 
  public:
-  explicit UploadDialog(UploadServices services);
+  explicit UploadDialog(const ClientServices& services);
 
   // The page to publish from now on; the summary shows it at once.
   void SetSource(PageSource source);
@@ -122,22 +123,10 @@ class UploadDialog : public QWidget {
   bool close_pending_ = false;
 };
 
-// The services of a real upload: the publishing server's endpoint and this
-// machine's disk serial number.
-UploadServices DefaultUploadServices();
-
-// Replaces the services of dialogs created from now on (the tests' servers
-// and machine identifiers); an empty poster, identifier or page lookup
-// keeps the default.
-void SetUploadServices(UploadServices services);
-// The services in force (those of SetUploadServices, else the defaults);
-// 扫码预览 and the editors' file uploads use them too.
-const UploadServices& ConfiguredUploadServices();
-
 // Shows the one upload dialog for the page of `source`: a new one (loaded
-// from the owned name) when none is open, else the open one with its
-// present contents, now for this page.
-UploadDialog* ShowUploadDialog(PageSource source);
+// from the owned name) on `services` when none is open, else the open one
+// with its present contents, now for this page.
+UploadDialog* ShowUploadDialog(PageSource source, const ClientServices& services);
 
 // The open upload dialog, or nullptr.
 UploadDialog* OpenUploadDialog();

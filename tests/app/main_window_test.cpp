@@ -6,11 +6,13 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QSplashScreen>
 #include <QTest>
 #include <QThreadPool>
 #include <QWindow>
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -21,9 +23,13 @@
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "protocol/records.h"
+#include "publish/upload_dialog.h"
+#include "tests/support/client_services.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/qt_environment.h"
 #include "tests/support/server_process.h"
+#include "text/gbk.h"
 
 namespace heartpage {
 namespace {
@@ -40,25 +46,43 @@ std::vector<std::string> Settings(const std::string& version = "V1.0") {
   return {"1", "HeartPage", "http://home/", "ab", version, "http://dl.example/new"};
 }
 
+// A server that answers the settings query with `settings` (nothing when
+// there are none) and every other request with an empty success.
+PostResult Answer(const std::string& body, const SettingsFields& settings) {
+  if (body != SettingsRequest()) return {"", true, 200};
+  if (!settings) return {};
+  return {FromGbk(wire::FormatRecords({*settings})), true, 200};
+}
+
+// Services of a machine "DISK-1" whose server answers `settings`.
+ClientServices Answering(SettingsFields settings, const testing::TempDir& lock_dir) {
+  ClientServices services = testing::QuietServices();
+  services.post = [settings](const std::string& body, const PostLimits&) {
+    return Answer(body, settings);
+  };
+  services.machine_id = [] { return std::string("DISK-1"); };
+  services.instance_directory = lock_dir.path().string();
+  return services;
+}
+
 class MainWindowTest : public ::testing::Test {
  protected:
-  MainWindowHooks Hooks() {
-    MainWindowHooks hooks;
-    hooks.open_target = [this](const std::string& target) { opened.push_back(target); };
-    hooks.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
-    hooks.create_editor = [this](int style) {
-      created.push_back(style);
-      return CreateEditorWindow(style);
+  // The server answers the settings as they are at each request.
+  ClientServices Services() {
+    ClientServices services = Answering({}, lock_dir);
+    services.post = [this](const std::string& body, const PostLimits&) {
+      return Answer(body, settings);
     };
-    hooks.fetch_settings = [this]() -> SettingsFields { return settings; };
-    hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
-    hooks.disk_serial = [] { return std::string("DISK-1"); };
-    hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
-    return hooks;
+    services.open_target = [this](const std::string& target) {
+      opened.push_back(target);
+      return true;
+    };
+    services.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
+    return services;
   }
 
   void SetUp() override {
-    window = std::make_unique<MainWindow>(Hooks());
+    window = std::make_unique<MainWindow>(Services());
     ASSERT_TRUE(Loaded(*window));
     window->show();
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->isVisible(); }));
@@ -76,6 +100,11 @@ class MainWindowTest : public ::testing::Test {
     EXPECT_NE(found, nullptr) << name.toStdString();
     return found;
   }
+  bool NoEditorOpen() const {
+    for (int style = 1; style <= 8; ++style)
+      if (window->Editor(style) != nullptr) return false;
+    return true;
+  }
   void Click(QWidget* widget, QPoint at = {}) {
     QTest::mouseClick(widget, Qt::LeftButton, {}, at.isNull() ? widget->rect().center() : at);
   }
@@ -90,12 +119,12 @@ class MainWindowTest : public ::testing::Test {
   SettingsFields settings = Settings();
   std::vector<std::string> opened;
   std::vector<Notice> notices;
-  std::vector<int> created;
   std::unique_ptr<MainWindow> window;
 };
 
 TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
   for (int i = 0; i < 8; ++i) {
+    EXPECT_EQ(window->Editor(i + 1), nullptr);
     Click(Find(QStringLiteral("Image1(%1)").arg(i)));
     QWidget* editor = window->Editor(i + 1);
     ASSERT_NE(editor, nullptr);
@@ -103,20 +132,19 @@ TEST_F(MainWindowTest, EachStyleThumbnailOpensItsEditorOnce) {
     EXPECT_TRUE(editor->isVisible());
     EXPECT_EQ(editor->parentWidget(), nullptr) << "modeless, without owner";
   }
-  EXPECT_EQ(created, std::vector<int>({1, 2, 3, 4, 5, 6, 7, 8}));
 
-  QWidget* third = window->Editor(3);
+  QPointer<QWidget> third = window->Editor(3);
   third->hide();
   Click(Find(QStringLiteral("Image1(2)")));
   EXPECT_EQ(window->Editor(3), third) << "a second click shows the same window";
   EXPECT_TRUE(third->isVisible());
-  EXPECT_EQ(created.size(), 8u);
 
   // A closed editor is discarded; the next click loads a fresh one.
   third->close();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return window->Editor(3) == nullptr; }));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->Editor(3) == nullptr && third.isNull(); }));
   Click(Find(QStringLiteral("Image1(2)")));
-  EXPECT_EQ(created.back(), 3);
+  ASSERT_NE(window->Editor(3), nullptr);
+  EXPECT_TRUE(window->Editor(3)->isVisible());
   EXPECT_TRUE(window->isVisible());
 }
 
@@ -124,7 +152,7 @@ TEST_F(MainWindowTest, PlaceholdersOpenTheDownloadAddressOrSayTheServerIsAway) {
   for (int i = 8; i < 12; ++i) Click(Find(QStringLiteral("Image1(%1)").arg(i)));
   Settle();
   EXPECT_EQ(opened, std::vector<std::string>(4, "http://dl.example/new"));
-  EXPECT_TRUE(created.empty());
+  EXPECT_TRUE(NoEditorOpen());
 
   settings.reset();
   Click(Find(QStringLiteral("Image1(9)")));
@@ -166,7 +194,7 @@ TEST_F(MainWindowTest, TheKeyboardWalksTheGalleryAndNeverEndsTheProgram) {
   EXPECT_EQ(focused(), QStringLiteral("Image1(5)")) << "the edges stop the arrows";
   QTest::keyClick(keys, Qt::Key_Space);
   ASSERT_NE(window->Editor(6), nullptr);
-  EXPECT_EQ(created, std::vector<int>({1, 6}));
+  for (const int style : {1, 2, 3, 4, 5, 7, 8}) EXPECT_EQ(window->Editor(style), nullptr) << style;
   EXPECT_TRUE(window->isVisible());
 
   window->activateWindow();
@@ -211,7 +239,7 @@ TEST_F(MainWindowTest, LabelsMarginsAndThePanelOpenNothingAndShowNoHand) {
   }
   Click(Find(QStringLiteral("FGZS")), QPoint(4, 4));
   Click(Find(QStringLiteral("GongG")));
-  EXPECT_TRUE(created.empty());
+  EXPECT_TRUE(NoEditorOpen());
   EXPECT_TRUE(opened.empty());
 
   // The hand shows over the thumbnails and the hot-spot only.
@@ -266,7 +294,7 @@ TEST_F(MainWindowTest, TheAnnouncementScrollsOneCharacterPerTick) {
 }
 
 TEST_F(MainWindowTest, WithoutStartUpTheDesignCaptionSwapsItsTwoCharacters) {
-  MainWindow fresh(Hooks());
+  MainWindow fresh(Services());
   auto* label = fresh.findChild<QLabel*>(QStringLiteral("GongG"));
   ASSERT_NE(label, nullptr);
   EXPECT_EQ(label->text(), QStringLiteral("公告"));
@@ -344,7 +372,7 @@ TEST_F(MainWindowTest, AnyButtonOnTheBackgroundOrPanelDragsTheWindow) {
 TEST_F(MainWindowTest, TheCloseButtonUnloadsEveryWindowAndEndsTheProgram) {
   for (bool by_system : {false, true}) {
     if (by_system) {
-      window = std::make_unique<MainWindow>(Hooks());
+      window = std::make_unique<MainWindow>(Services());
       ASSERT_TRUE(Loaded(*window));
       window->show();
     }
@@ -370,31 +398,49 @@ TEST_F(MainWindowTest, TheCloseButtonUnloadsEveryWindowAndEndsTheProgram) {
 
 // While an upload runs, closing asks first; the user may let it finish.
 TEST_F(MainWindowTest, ClosingDuringAnUploadAsksFirst) {
-  MainWindowHooks hooks = Hooks();
+  // The page's store waits until the test lets it go.
+  const std::string store = PageStoreRequest("mine", "DISK-1", "<p>page</p>");
+  std::atomic<bool> released = false;
+  const auto release = [&] {
+    released = true;
+    released.notify_all();
+  };
+  ClientServices services = Services();
+  services.post = [&, answer = services.post](const std::string& body, const PostLimits& limits) {
+    if (body == store) released.wait(false);
+    return answer(body, limits);
+  };
   int asked = 0;
-  hooks.uploading = [] { return true; };
-  hooks.confirm_quit = [&] {
+  services.confirm_quit = [&] {
     ++asked;
     return false;
   };
-  window = std::make_unique<MainWindow>(hooks);
+  window = std::make_unique<MainWindow>(services);
   ASSERT_TRUE(Loaded(*window));
   window->show();
+  GGCT::Get().ZCYN = "mine";
+  QPointer<UploadDialog> dialog = ShowUploadDialog(FixedPageSource(1, "<p>page</p>"), services);
+  dialog->Confirm();
+  EXPECT_TRUE(dialog->uploading());
   Click(Find(QStringLiteral("iButton1")));
   EXPECT_FALSE(window->close());
   EXPECT_EQ(asked, 2);
   EXPECT_TRUE(window->isVisible());
+
+  release();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->uploading(); }));
+  GGCT::Get().ZCYN.clear();
 }
 
 TEST_F(MainWindowTest, ASecondCopyIsRefusedWhileTheFirstRuns) {
   window->showMinimized();
   int requests = 0;
-  MainWindowHooks hooks = Hooks();
-  hooks.fetch_settings = [&]() -> SettingsFields {
+  ClientServices services = Services();
+  services.post = [&, answer = services.post](const std::string& body, const PostLimits& limits) {
     ++requests;
-    return settings;
+    return answer(body, limits);
   };
-  MainWindow second(hooks);
+  MainWindow second(services);
   EXPECT_FALSE(Loaded(second));
   EXPECT_EQ(requests, 0);
   ASSERT_EQ(notices.size(), 1u);
@@ -407,21 +453,18 @@ TEST_F(MainWindowTest, ASecondCopyIsRefusedWhileTheFirstRuns) {
 TEST(MainWindowLoad, AnOutdatedClientIsNeverShown) {
   testing::TempDir lock_dir;
   std::vector<std::string> opened;
-  MainWindowHooks hooks;
-  hooks.open_target = [&](const std::string& target) { opened.push_back(target); };
-  hooks.show_notice = [](const Notice&) {};
-  hooks.fetch_settings = [] { return SettingsFields(Settings("V1.1")); };
-  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
-  auto window = std::make_unique<MainWindow>(hooks);
+  ClientServices services = Answering(Settings("V1.1"), lock_dir);
+  services.open_target = [&](const std::string& target) {
+    opened.push_back(target);
+    return true;
+  };
+  auto window = std::make_unique<MainWindow>(services);
   EXPECT_FALSE(Loaded(*window));
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/new"}));
   // The lock goes with the refused copy: a later start runs.
   window.reset();
-  hooks.fetch_settings = [] { return SettingsFields(Settings()); };
-  hooks.post = [](const std::string&) { return PostResult{"", true, 200}; };
-  hooks.disk_serial = [] { return std::string("D"); };
-  window = std::make_unique<MainWindow>(hooks);
+  window = std::make_unique<MainWindow>(Answering(Settings(), lock_dir));
   EXPECT_TRUE(Loaded(*window));
 }
 
@@ -441,16 +484,20 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   std::vector<Notice> notices;
   bool splash_while_waiting = false;
   bool splash_under_notice = false;
-  MainWindowHooks hooks;
-  hooks.show_notice = [&](const Notice& notice) {
+  ClientServices services = testing::QuietServices();
+  services.post = testing::RealEndpoint();
+  services.show_notice = [&](const Notice& notice) {
     notices.push_back(notice);
     splash_under_notice = SplashShown();
   };
-  hooks.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
-  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
+  services.open_target = [](const std::string& target) {
+    ADD_FAILURE() << target;
+    return false;
+  };
+  services.instance_directory = lock_dir.path().string();
   QElapsedTimer clock;
   clock.start();
-  MainWindow window(hooks);
+  MainWindow window(services);
   std::optional<bool> shown;
   window.Load([&](bool show) { shown = show; });
   EXPECT_TRUE(QTest::qWaitFor(
@@ -480,12 +527,16 @@ TEST(MainWindowLoad, ShowsTheServersAnnouncementAndKeepsTheOwnedName) {
   setenv("HEARTPAGE_HOST", server.host().c_str(), 1);
   ASSERT_TRUE(PostToEndpoint(NameClaimRequest("DISK-9", "ninth")).ok);
   testing::TempDir lock_dir;
-  MainWindowHooks hooks;
-  hooks.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
-  hooks.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
-  hooks.disk_serial = [] { return std::string("DISK-9"); };
-  hooks.lock_directory = QString::fromStdString(lock_dir.path().string());
-  MainWindow window(hooks);
+  ClientServices services = testing::QuietServices();
+  services.post = testing::RealEndpoint();
+  services.open_target = [](const std::string& target) {
+    ADD_FAILURE() << target;
+    return false;
+  };
+  services.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
+  services.machine_id = [] { return std::string("DISK-9"); };
+  services.instance_directory = lock_dir.path().string();
+  MainWindow window(services);
   EXPECT_TRUE(Loaded(window));
   unsetenv("HEARTPAGE_HOST");
   const QString caption = window.findChild<QLabel*>(QStringLiteral("GongG"))->text();

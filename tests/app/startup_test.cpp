@@ -73,26 +73,29 @@ void AnswerSettings(FakeServer& server, const std::vector<std::string>& fields) 
 
 class StartupTest : public ::testing::Test {
  protected:
-  StartupServices Services(const std::string& address) {
-    StartupServices services;
-    services.claim_instance = [this] { return !another_instance; };
-    services.post = [address](const std::string& body) {
+  ClientServices Services(const std::string& address) {
+    ClientServices services;
+    services.post = [address](const std::string& body, const PostLimits&) {
       return PostFormChecked(address, body,
                              PostLimits{std::chrono::seconds(5), std::chrono::seconds(5)});
     };
-    services.fetch_settings = [post = services.post] { return FetchSettings(post); };
-    services.disk_serial = [this] {
+    services.machine_id = [this] {
       if (serials.empty()) throw std::runtime_error("no disk");
       std::string serial = serials.front();
       if (serials.size() > 1) serials.erase(serials.begin());
       return serial;
     };
     services.show_notice = [this](const Notice& notice) { notices.push_back(notice); };
-    services.open_target = [this](const std::string& target) { opened.push_back(target); };
+    services.open_target = [this](const std::string& target) {
+      opened.push_back(target);
+      return true;
+    };
     return services;
   }
-
-  StartupResult Run() { return RunStartup(Services(server.Address())); }
+  StartupResult Run(const ClientServices& services) {
+    return RunStartup(services, [this] { return !another_instance; });
+  }
+  StartupResult Run() { return Run(Services(server.Address())); }
 
   FakeServer server;
   bool another_instance = false;
@@ -216,7 +219,7 @@ TEST_F(StartupTest, UnreadableSettingsAreReportedAsNoConnectionNotAsANewVersion)
 TEST_F(StartupTest, AnUnreachableServerEndsWithOneMessageAndOpensNothing) {
   const std::string nowhere =
       "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort()) + "/asp/index.asp";
-  const StartupResult result = RunStartup(Services(nowhere));
+  const StartupResult result = Run(Services(nowhere));
   EXPECT_FALSE(result.show_main);
   EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
   EXPECT_TRUE(opened.empty());
@@ -248,14 +251,15 @@ TEST(StartupAgainstServer, ReadsTheAnnouncementAndThePublishedName) {
         Upload(name, false, "<p>page</p>", {post, [&] { return machine; }});
     ASSERT_TRUE(upload.uploaded) << upload.status << " for machine " << published;
 
-    StartupServices services;
-    services.claim_instance = [] { return true; };
-    services.post = post;
-    services.fetch_settings = [&] { return FetchSettings(post); };
-    services.disk_serial = [&] { return machine; };
+    ClientServices services;
+    services.post = [&](const std::string& body, const PostLimits&) { return post(body); };
+    services.machine_id = [&] { return machine; };
     services.show_notice = [](const Notice& notice) { ADD_FAILURE() << notice.text; };
-    services.open_target = [](const std::string& target) { ADD_FAILURE() << target; };
-    const StartupResult result = RunStartup(services);
+    services.open_target = [](const std::string& target) {
+      ADD_FAILURE() << target;
+      return false;
+    };
+    const StartupResult result = RunStartup(services, [] { return true; });
     EXPECT_TRUE(result.show_main);
     ASSERT_TRUE(result.announcement);
     EXPECT_GT(result.announcement->size(), kAnnouncementGap.size());

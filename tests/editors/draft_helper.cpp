@@ -11,12 +11,14 @@
 #include "editors/draft_store.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
+#include "tests/support/client_services.h"
 
 int main(int argc, char** argv) {
   if (argc != 5) return 2;
   QApplication app(argc, argv);
   heartpage::SetDraftFolder(QString::fromLocal8Bit(argv[1]));
-  heartpage::EditorWindow* editor = heartpage::ShowEditor(std::atoi(argv[2]));
+  heartpage::EditorWindow* editor =
+      heartpage::ShowEditor(std::atoi(argv[2]), heartpage::testing::QuietServices());
   auto* box = editor->findChild<QLineEdit*>(QString::fromLocal8Bit(argv[3]));
   if (box == nullptr) return 3;
   box->clear();

@@ -48,11 +48,13 @@ class EditorTest : public ::testing::Test {
   }
   void TearDown() override {
     CloseAllWindows();
-    SetPreviewHooks({});
     SetDraftFolder({});
   }
 
   QApplication& app = App();
+  // The editors' services: quiet, unless a test says otherwise before it
+  // shows an editor.
+  ClientServices client = testing::QuietServices();
   // Each test starts without drafts.
   testing::TempDir drafts;
   // Most defaults hold sample text, which the checks list before every
@@ -96,7 +98,7 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     SCOPED_TRACE(number);
     const Style& style = GetStyle(number);
     const WindowLayout& layout = GetLayout(number);
-    EditorWindow* editor = ShowEditor(number);
+    EditorWindow* editor = ShowEditor(number, client);
     EXPECT_EQ(editor->objectName(), Q(style.window));
     EXPECT_EQ(editor->windowTitle(), Q(style.caption));
     // The designed client area: the window's own, or inside a scroll area
@@ -205,7 +207,7 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
 TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
   for (int number = 1; number <= kStyleCount; ++number) {
     SCOPED_TRACE(number);
-    EditorWindow* editor = ShowEditor(number);
+    EditorWindow* editor = ShowEditor(number, client);
     auto* last = editor->findChild<QWidget*>("Command2");
     last->setFocus();
     std::vector<QString> visited;
@@ -256,7 +258,7 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
 // In the multi-line boxes Tab moves on too; Ctrl+Tab types a tab there.
 // Enter, or the keypad's, presses the focused button.
 TEST_F(EditorTest, TabLeavesMultiLineBoxesAndEnterPressesButtons) {
-  EditorWindow* two = ShowEditor(2);
+  EditorWindow* two = ShowEditor(2, client);
   auto* letter = two->findChild<QPlainTextEdit*>("Text1(2)");
   const QString before = letter->toPlainText();
   letter->setFocus();
@@ -266,7 +268,7 @@ TEST_F(EditorTest, TabLeavesMultiLineBoxesAndEnterPressesButtons) {
   letter->setFocus();
   QTest::keyClick(letter, Qt::Key_Tab, Qt::ShiftModifier);
   EXPECT_EQ(two->focusWidget()->objectName(), "Text1(1)");
-  auto* html = ShowEditor(5)->findChild<QPlainTextEdit*>("Text11(17)");
+  auto* html = ShowEditor(5, client)->findChild<QPlainTextEdit*>("Text11(17)");
   html->clear();
   html->setFocus();
   QTest::keyClick(html, Qt::Key_Tab, Qt::ControlModifier);
@@ -274,10 +276,11 @@ TEST_F(EditorTest, TabLeavesMultiLineBoxesAndEnterPressesButtons) {
 
   testing::TempDir directory;
   int previews = 0;
-  SetPreviewHooks({[&](const std::string&) { return ++previews > 0; },
-                   [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
-                   [&] { return directory.path(); }});
-  EditorWindow* four = ShowEditor(4);
+  testing::UsePreview(client,
+                      {[&](const std::string&) { return ++previews > 0; },
+                       [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+                       [&] { return directory.path(); }});
+  EditorWindow* four = ShowEditor(4, client);
   auto* preview = four->findChild<QPushButton*>("Command1");
   QTest::keyClick(preview, Qt::Key_Return);
   EXPECT_TRUE(testing::Settle());
@@ -308,7 +311,7 @@ TEST_F(EditorTest, EditorsLargerThanTheScreenScrollWithinIt) {
   ASSERT_LT(available.width(), 15525 / 15) << "style 7 needs a small screen here";
   for (int number : {7, 2}) {
     SCOPED_TRACE(number);
-    EditorWindow* editor = ShowEditor(number);
+    EditorWindow* editor = ShowEditor(number, client);
     const bool fits = number == 2;
     EXPECT_TRUE(available.contains(editor->frameGeometry()));
     EXPECT_LE((editor->frameGeometry().center() - available.center()).manhattanLength(), 2);
@@ -332,7 +335,7 @@ TEST_F(EditorTest, EditorsLargerThanTheScreenScrollWithinIt) {
 }
 
 TEST_F(EditorTest, SevenNumbersItsPictureCaptionsWhenItLoads) {
-  EditorWindow* editor = ShowEditor(7);
+  EditorWindow* editor = ShowEditor(7, client);
   for (int i = 0; i <= 54; ++i) {
     auto* label = editor->findChild<QLabel*>(QStringLiteral("Label1(%1)").arg(i));
     ASSERT_NE(label, nullptr) << i;
@@ -348,8 +351,8 @@ TEST_F(EditorTest, SevenNumbersItsPictureCaptionsWhenItLoads) {
 // editor opens again. "恢复默认" asks first, then brings the defaults back
 // for good. A draft that cannot be read is set aside, and the editor opens.
 TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
-  EditorWindow* first = ShowEditor(2);
-  EXPECT_EQ(ShowEditor(2), first);
+  EditorWindow* first = ShowEditor(2, client);
+  EXPECT_EQ(ShowEditor(2, client), first);
   const std::filesystem::path file = DraftFile(2).toStdString();
   auto* title = first->findChild<QLineEdit*>("Text1(0)");
   title->end(false);
@@ -363,7 +366,7 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   first->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(OpenEditor(2), nullptr);
-  EditorWindow* again = ShowEditor(2);
+  EditorWindow* again = ShowEditor(2, client);
   EXPECT_EQ(again->Value("Text1(0)"), "风格2 title!");
   EXPECT_EQ(again->Value("Text1(2)"), "第一行\r\n第二行");
   EXPECT_TRUE(again->Checked());
@@ -385,11 +388,11 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   EXPECT_FALSE(std::filesystem::exists(file));
   again->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_EQ(ShowEditor(2)->Value("Text1(0)"), "风格2");
+  EXPECT_EQ(ShowEditor(2, client)->Value("Text1(0)"), "风格2");
 
   const std::filesystem::path broken = DraftFile(3).toStdString();
   std::ofstream(broken) << "{\"format\": 1, \"style\": 3, \"fields\": {\"Text1(0)\": ";
-  EXPECT_EQ(ShowEditor(3)->Value("Text1(0)"), GetStyle(3).rows[2].DefaultValue());
+  EXPECT_EQ(ShowEditor(3, client)->Value("Text1(0)"), GetStyle(3).rows[2].DefaultValue());
   EXPECT_FALSE(std::filesystem::exists(broken));
   std::vector<std::string> set_aside;
   for (const auto& entry : std::filesystem::directory_iterator(drafts.path()))
@@ -417,7 +420,7 @@ TEST_F(EditorTest, ADraftSurvivesACrash) {
   ::kill(static_cast<pid_t>(sender.processId()), SIGKILL);
   ASSERT_TRUE(sender.waitForFinished());
   EXPECT_EQ(sender.exitStatus(), QProcess::CrashExit);
-  EditorWindow* editor = ShowEditor(5);
+  EditorWindow* editor = ShowEditor(5, client);
   EXPECT_EQ(editor->Value("Text11(0)"), typed);
   EXPECT_EQ(editor->Value("Text11(1)"), GetStyle(5).rows[1].DefaultValue());
 }
@@ -426,7 +429,7 @@ TEST_F(EditorTest, ADraftSurvivesACrash) {
 // them, as the page's text heart is drawn for: a third is refused, typed or
 // inserted; a face counts as one.
 TEST_F(EditorTest, TheTwoNameBoxesOfStyleFiveHoldTwoCharacters) {
-  EditorWindow* five = ShowEditor(5);
+  EditorWindow* five = ShowEditor(5, client);
   auto* first = five->findChild<QLineEdit*>("Text11(11)");
   auto* second = five->findChild<QLineEdit*>("Text11(12)");
   QTest::keyClicks(first, "a");
@@ -443,7 +446,7 @@ TEST_F(EditorTest, TheTwoNameBoxesOfStyleFiveHoldTwoCharacters) {
 }
 
 TEST_F(EditorTest, FieldsGiveTheirTextExactlyAsTyped) {
-  EditorWindow* editor = ShowEditor(2);
+  EditorWindow* editor = ShowEditor(2, client);
   auto* line = editor->findChild<QLineEdit*>("Text1(3)");
   line->clear();
   QTest::keyClicks(line, "a \"quoted\" 'word'  ");
@@ -467,7 +470,7 @@ TEST_F(EditorTest, FieldsGiveTheirTextExactlyAsTyped) {
 TEST_F(EditorTest, TheCheckBoxAddsTheFloatingPicture) {
   for (int number : {2, 3}) {
     SCOPED_TRACE(number);
-    EditorWindow* editor = ShowEditor(number);
+    EditorWindow* editor = ShowEditor(number, client);
     FieldMap fields = FieldMap::Defaults(GetStyle(number));
     const std::string start(GGCT::Get().PF().substr(0, 40));
     editor->findChild<QCheckBox*>("Check1")->setChecked(true);
@@ -488,18 +491,19 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   std::vector<std::string> opened;
   std::string bytes_when_opened;
   bool file_during_wait = false;
-  SetPreviewHooks({[&](const std::string& path) {
-                     opened.push_back(path);
-                     bytes_when_opened = testing::ReadFile(path);
-                     return true;
-                   },
-                   [&](std::chrono::milliseconds wait, const std::function<void()>& then) {
-                     EXPECT_EQ(wait, std::chrono::seconds(5));
-                     file_during_wait = std::filesystem::exists(directory.path() / "yl.htm");
-                     then();
-                   },
-                   [&] { return directory.path(); }});
-  EditorWindow* editor = ShowEditor(4);
+  testing::UsePreview(client,
+                      {[&](const std::string& path) {
+                         opened.push_back(path);
+                         bytes_when_opened = testing::ReadFile(path);
+                         return true;
+                       },
+                       [&](std::chrono::milliseconds wait, const std::function<void()>& then) {
+                         EXPECT_EQ(wait, std::chrono::seconds(5));
+                         file_during_wait = std::filesystem::exists(directory.path() / "yl.htm");
+                         then();
+                       },
+                       [&] { return directory.path(); }});
+  EditorWindow* editor = ShowEditor(4, client);
   editor->findChild<QLineEdit*>("Text8(0)")->setText("预览😀");
   FieldMap fields = FieldMap::Defaults(GetStyle(4));
   fields.values["Text8(0)"] = "预览😀";
@@ -526,10 +530,10 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
 TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
   testing::TempDir directory;
   bool opened = false;
-  SetPreviewHooks({[&](const std::string&) { return opened = true; },
-                   {},
-                   [&] { return directory.path() / "missing" / "deeper"; }});
-  EditorWindow* editor = ShowEditor(1);
+  testing::UsePreview(client, {[&](const std::string&) { return opened = true; },
+                               {},
+                               [&] { return directory.path() / "missing" / "deeper"; }});
+  EditorWindow* editor = ShowEditor(1, client);
   testing::Press(editor->findChild<QPushButton*>("Command1"));
   EXPECT_FALSE(opened);
   auto* message = editor->findChild<QMessageBox*>("PreviewError");
@@ -545,11 +549,12 @@ TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
 TEST_F(EditorTest, AnEditorClosedDuringItsPreviewOrItsCheckGoesAtOnce) {
   testing::TempDir directory;
   std::function<void()> deletion;
-  SetPreviewHooks(
-      {[](const std::string&) { return true; },
-       [&](std::chrono::milliseconds, std::function<void()> then) { deletion = std::move(then); },
-       [&] { return directory.path(); }});
-  QPointer<EditorWindow> editor = ShowEditor(6);
+  testing::UsePreview(client, {[](const std::string&) { return true; },
+                               [&](std::chrono::milliseconds, std::function<void()> then) {
+                                 deletion = std::move(then);
+                               },
+                               [&] { return directory.path(); }});
+  QPointer<EditorWindow> editor = ShowEditor(6, client);
   editor->findChild<QLineEdit*>("Text7(12)")->setText("edited");
   testing::Press(editor->findChild<QPushButton*>("Command1"));
   ASSERT_TRUE(deletion);
@@ -558,7 +563,7 @@ TEST_F(EditorTest, AnEditorClosedDuringItsPreviewOrItsCheckGoesAtOnce) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(editor.isNull());
   EXPECT_EQ(OpenEditor(6), nullptr);
-  EXPECT_EQ(ShowEditor(6)->Value("Text7(12)"), "edited");
+  EXPECT_EQ(ShowEditor(6, client)->Value("Text7(12)"), "edited");
   deletion();
   EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
 
@@ -587,10 +592,11 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   const testing::AddressServer server;
   testing::TempDir directory;
   int opened = 0;
-  SetPreviewHooks({[&](const std::string&) { return ++opened > 0; },
-                   [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
-                   [&] { return directory.path(); }});
-  EditorWindow* editor = ShowEditor(2);
+  testing::UsePreview(client,
+                      {[&](const std::string&) { return ++opened > 0; },
+                       [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+                       [&] { return directory.path(); }});
+  EditorWindow* editor = ShowEditor(2, client);
   const auto set = [&](const char* field, const std::string& text) {
     editor->findChild<QLineEdit*>(field)->setText(Q(text));
   };
@@ -646,7 +652,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   EXPECT_NE(OpenUploadDialog(), nullptr);
 
   box.answer = "返回修改";
-  testing::Press(ShowEditor(7)->findChild<QPushButton*>("Command1"));
+  testing::Press(ShowEditor(7, client)->findChild<QPushButton*>("Command1"));
   ASSERT_EQ(box.texts.size(), 4u);
   const QStringList lines = box.texts[3].split('\n');
   EXPECT_EQ(lines.size(), 16);
@@ -657,7 +663,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
 // editable; the colour chooser opens on the box's colour and writes the one
 // chosen in the box's form.
 TEST_F(EditorTest, PickersFillTheDatePartsAndColoursInTheFormsThePagesUse) {
-  EditorWindow* two = ShowEditor(2);
+  EditorWindow* two = ShowEditor(2, client);
   two->findChild<QToolButton*>("DatePicker")->click();
   QPointer<QWidget> popup = two->findChild<QWidget*>("CalendarPopup");
   ASSERT_TRUE(popup && popup->isVisible());
@@ -674,7 +680,7 @@ TEST_F(EditorTest, PickersFillTheDatePartsAndColoursInTheFormsThePagesUse) {
   QTest::keyClicks(month, "0");
   EXPECT_EQ(two->Value("Text1(9)"), "10");
 
-  EditorWindow* four = ShowEditor(4);
+  EditorWindow* four = ShowEditor(4, client);
   const auto choose = [&](const char* picker, const QColor& colour) {
     four->findChild<QToolButton*>(picker)->click();
     auto* chooser = four->findChild<QColorDialog*>("ColourChooser");

@@ -12,12 +12,19 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
+#include <QThreadPool>
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <optional>
+#include <thread>
 
 #include "editors/draft_store.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "protocol/host.h"
+#include "tasks/background.h"
 #include "tests/support/gui_support.h"
 
 namespace heartpage {
@@ -32,12 +39,10 @@ class MediaPickerTest : public ::testing::Test {
   void SetUp() override {
     SetDraftFolder(Q(drafts.path().string()));
     services.machine_id = "picker-machine";
-    services.Install();
+    client = services.Services();
   }
   void TearDown() override {
     testing::CloseAllWindows();
-    SetMediaPickHooks({});
-    SetUploadServices({});
     SetDraftFolder({});
   }
 
@@ -61,7 +66,14 @@ class MediaPickerTest : public ::testing::Test {
   testing::TempDir directory;
   testing::TempDir drafts;
   testing::RecordingServices services;
+  ClientServices client;
 };
+
+std::vector<std::string> Paths(const QStringList& files) {
+  std::vector<std::string> paths;
+  for (const QString& file : files) paths.push_back(file.toStdString());
+  return paths;
+}
 
 QAction* ChosenMark(QLineEdit* field) {
   for (QAction* action : field->actions())
@@ -78,8 +90,12 @@ TEST_F(MediaPickerTest, AnAlbumTakesSeveralPhotosInOrderAndEachFieldShowsItsFile
   QStringList files;
   for (const std::size_t i : {2u, 0u, 1u})
     files << Picture("p" + std::to_string(numbers[i]) + ".png", sizes[i]);
-  SetMediaPickHooks({nullptr, [&](QWidget*, FieldKind) { return files; }});
-  EditorWindow* editor = ShowEditor(6);
+  client.choose_files = [&](MediaKind kind, bool several) {
+    EXPECT_EQ(kind, MediaKind::kPicture);
+    EXPECT_TRUE(several) << "an album's field takes several at once";
+    return Paths(files);
+  };
+  EditorWindow* editor = ShowEditor(6, client);
   const QString untouched = editor->findChild<QLineEdit*>("Text7(5)")->text();
   editor->findChild<QPushButton*>("PickText7(2)")->click();
   ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 60'000));
@@ -116,8 +132,8 @@ TEST_F(MediaPickerTest, AnUploadWithoutAnswerOffersRetryOfTheSameFile) {
   testing::LoopbackListener hangs_up([](const std::string&) { return std::string(); });
   setenv("HEARTPAGE_HOST", ("127.0.0.1:" + std::to_string(hangs_up.port())).c_str(), 1);
   const QString photo = Picture("retry.png", {60, 20});
-  SetMediaPickHooks({[&](QWidget*, FieldKind) { return photo; }, nullptr});
-  EditorWindow* editor = ShowEditor(1);
+  client.choose_files = [&](MediaKind, bool) { return Paths({photo}); };
+  EditorWindow* editor = ShowEditor(1, client);
   auto* field = editor->findChild<QLineEdit*>("Text1(7)");
   const QString before = field->text();
   editor->findChild<QPushButton*>("PickText1(7)")->click();
@@ -150,6 +166,56 @@ TEST_F(MediaPickerTest, AnUploadWithoutAnswerOffersRetryOfTheSameFile) {
   retry(box);
   ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 30'000));
   EXPECT_TRUE(field->text().startsWith(Q(PublishingOrigin() + "/media/")));
+}
+
+// What the picker's upload stands on: work off the windows' thread tells
+// how far it is, on its owner's thread, coalesced but never losing the
+// latest; Cancel() stops it and its result still comes; an owner that goes
+// stops it and hears nothing more.
+TEST(RunInBackground, ReportsProgressToItsOwnerAndStopsWhenCancelledOrOrphaned) {
+  constexpr int kSteps = 100'000;
+  QObject owner;
+  std::vector<int> heard;
+  bool on_owner_thread = true;
+  std::optional<int> result;
+  const BackgroundTask task = RunInBackground(
+      &owner,
+      [](TaskControl& control) {
+        for (int step = 1; step <= kSteps; ++step) control.ReportProgress(step);
+        while (!control.Cancelled()) std::this_thread::yield();
+        return kSteps;
+      },
+      [&](int steps) { result = steps; },
+      [&](int step) {
+        on_owner_thread = on_owner_thread && QThread::currentThread() == owner.thread();
+        heard.push_back(step);
+      });
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !heard.empty() && heard.back() == kSteps; }));
+  EXPECT_TRUE(on_owner_thread);
+  EXPECT_TRUE(std::is_sorted(heard.begin(), heard.end()));
+  EXPECT_LT(heard.size(), static_cast<std::size_t>(kSteps)) << "coalesced";
+  EXPECT_FALSE(result) << "runs until cancelled";
+  task.Cancel();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return result.has_value(); }));
+  EXPECT_EQ(result, kSteps);
+
+  auto orphan = std::make_unique<QObject>();
+  std::atomic<bool> stopped = false;
+  bool delivered = false;
+  RunInBackground(
+      orphan.get(),
+      [&stopped](TaskControl& control) {
+        control.ReportProgress(1);
+        while (!control.Cancelled()) std::this_thread::yield();
+        stopped = true;
+        return 0;
+      },
+      [&](int) { delivered = true; }, [&](int) { delivered = true; });
+  orphan.reset();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return stopped.load(); }));
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(delivered);
 }
 
 }  // namespace

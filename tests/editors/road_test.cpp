@@ -50,23 +50,29 @@ class RoadTest : public ::testing::Test {
     // which the typed text is not: the checks' box is answered "go on".
     findings.answer = "仍然继续";
     GGCT::Get().ZCYN.clear();
-    SetPreviewHooks({[this](const std::string& path) {
-                       previewed = testing::ReadFile(path);
-                       return true;
-                     },
-                     [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
-                     [this] { return directory.path(); }});
+    preview = {[this](const std::string& path) {
+                 previewed = testing::ReadFile(path);
+                 return true;
+               },
+               [](std::chrono::milliseconds, const std::function<void()>& then) { then(); },
+               [this] { return directory.path(); }};
   }
   void TearDown() override {
     testing::CloseAllWindows();
-    SetPreviewHooks({});
-    SetUploadServices({});
     SetDraftFolder({});
     GGCT::Get().ZCYN.clear();
   }
 
+  // The editors' services: those of `services`, previewing with `preview`.
+  ClientServices Client(testing::RecordingServices& services) const {
+    ClientServices client = services.Services();
+    testing::UsePreview(client, preview);
+    return client;
+  }
+
   testing::TempDir directory;
   testing::TempDir drafts;
+  PreviewHooks preview;
   testing::FindingsAnswerer findings;
   std::string previewed;
 };
@@ -128,10 +134,10 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     const Style& style = GetStyle(number);
     testing::RecordingServices services;
     services.machine_id = "road-machine-" + std::to_string(number);
-    services.Install();
+    const ClientServices client = Client(services);
     GGCT::Get().ZCYN.clear();
 
-    EditorWindow* editor = ShowEditor(number);
+    EditorWindow* editor = ShowEditor(number, client);
     FieldMap expected_fields = FieldMap::Defaults(style);
     for (const Edit& edit : EditsFor(style)) {
       Type(editor, edit);
@@ -178,6 +184,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     EXPECT_FALSE(name->isEnabled());
     EXPECT_EQ(dialog->findChild<QPlainTextEdit*>("Text3")->toPlainText(),
               Q(PageAddress(published)));
+    testing::Drain();  // the look at the page online, as the dialog opened
     services.sent.clear();
     ConfirmUpload(dialog);
     EXPECT_EQ(Status(dialog), "上传成功！");
@@ -196,8 +203,8 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
 TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-35";
-  services.Install();
-  EditorWindow* three = ShowEditor(3);
+  ClientServices client = Client(services);
+  EditorWindow* three = ShowEditor(3, client);
   testing::Press(three->findChild<QPushButton*>("Command2"));
   UploadDialog* dialog = OpenUploadDialog();
   ASSERT_NE(dialog, nullptr);
@@ -211,7 +218,7 @@ TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
   EXPECT_EQ(dialog->findChild<QLineEdit*>("Text1")->text(), "mixed35");
 
   three->findChild<QLineEdit*>("Text1(13)")->setText("风格三的标题");
-  EditorWindow* five = ShowEditor(5);
+  EditorWindow* five = ShowEditor(5, client);
   five->findChild<QLineEdit*>("Text11(15)")->setText("风格五的标题");
   testing::Press(five->findChild<QPushButton*>("Command1"));
   EXPECT_NE(GGCT::Get().FGN.find("风格五的标题"), std::string::npos);
@@ -241,8 +248,8 @@ TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
 TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-scan";
-  services.Install();
-  EditorWindow* editor = ShowEditor(2);
+  ClientServices client = Client(services);
+  EditorWindow* editor = ShowEditor(2, client);
   Type(editor, {"Text1(0)", "扫码😀"});
   testing::Press(editor->findChild<QPushButton*>("Command4"));
   const std::string page = GGCT::Get().FGN;
@@ -283,10 +290,7 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   EXPECT_NE(ended.find("已过期"), std::string::npos) << ended;
   EXPECT_NE(ended.find(wire::PreviewTerms()), std::string::npos) << ended;
 
-  SetUploadServices({[](const std::string&) {
-                       return PostResult{{}, false, 507};
-                     },
-                     [] { return std::string("road-machine-scan"); }});
+  services.answer = [](const std::string&) { return PostResult{{}, false, 507}; };
   testing::Press(scan);
   auto* code = window->findChild<QLabel*>("QrCode");
   EXPECT_EQ(code->text(), "服务器空间不足,请稍后再试!");
@@ -305,10 +309,12 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
 TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
   testing::RecordingServices services;
   services.machine_id = "road-media";
-  services.Install();
+  ClientServices client = Client(services);
   QString chosen;
-  SetMediaPickHooks({[&](QWidget*, FieldKind) { return chosen; }});
-  EditorWindow* editor = ShowEditor(1);
+  client.choose_files = [&](MediaKind, bool) {
+    return chosen.isEmpty() ? std::vector<std::string>() : std::vector{chosen.toStdString()};
+  };
+  EditorWindow* editor = ShowEditor(1, client);
   auto* picture = editor->findChild<QLineEdit*>("Text1(7)");
   auto* video = editor->findChild<QLineEdit*>("Text1(8)");
   const QString before = picture->text();
@@ -392,7 +398,6 @@ TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
   ASSERT_EQ(Status(dialog), "上传成功！");
   EXPECT_NE(FromGbk(testing::Fetch(PageAddress("roadmedia"))).find(picture->text().toStdString()),
             std::string::npos);
-  SetMediaPickHooks({});
 }
 
 }  // namespace

@@ -49,16 +49,17 @@ class UploadDialogTest : public ::testing::Test {
   void SetUp() override {
     GGCT::Get().ZCYN.clear();
     services.machine_id = "dialog-machine-" + std::to_string(++machines);
-    services.Install();
+    client = services.Services();
   }
   void TearDown() override {
     testing::CloseAllWindows();
-    SetUploadServices({});
     GGCT::Get().ZCYN.clear();
   }
 
   UploadDialog* Open() {
-    dialog = ShowUploadDialog(FixedPageSource(3, std::string(kPage), "第一行"));
+    dialog = ShowUploadDialog(FixedPageSource(3, std::string(kPage), "第一行"), client);
+    // An owned name's page online has been looked up (and that request sent).
+    testing::Drain();
     name = dialog->findChild<QLineEdit*>("Text1");
     address = dialog->findChild<QPlainTextEdit*>("Text3");
     return dialog;
@@ -109,6 +110,9 @@ class UploadDialogTest : public ::testing::Test {
 
   static inline int machines = 0;
   testing::RecordingServices services;
+  // The dialogs' services: the recording ones unless a test says otherwise
+  // before it opens the dialog.
+  ClientServices client;
   UploadDialog* dialog = nullptr;
   QLineEdit* name = nullptr;
   QPlainTextEdit* address = nullptr;
@@ -131,7 +135,7 @@ TEST_F(UploadDialogTest, ItsControlsStandWhereDesigned) {
             "文件名只能为字母或数字，不能是中文或带有标点符号！");
   EXPECT_TRUE(Status().isEmpty());
   EXPECT_TRUE(name->isEnabled());
-  EXPECT_EQ(ShowUploadDialog(FixedPageSource(3, std::string(kPage))), dialog)
+  EXPECT_EQ(ShowUploadDialog(FixedPageSource(3, std::string(kPage)), client), dialog)
       << "one dialog at a time";
 }
 
@@ -254,8 +258,10 @@ TEST_F(UploadDialogTest, AClaimLostToAConcurrentClaimSaysTheNameIsTaken) {
 
 TEST_F(UploadDialogTest, AServerThatIsDownIsNeverReportedAsSuccess) {
   const std::string dead = testing::DeadEndpoint();
-  SetUploadServices({[&](const std::string& body) { return PostFormChecked(dead, body); },
-                     [] { return std::string("dialog-machine-down"); }});
+  client.post = [&](const std::string& body, const PostLimits&) {
+    return PostFormChecked(dead, body);
+  };
+  client.machine_id = [] { return std::string("dialog-machine-down"); };
   Open();
   QTest::keyClicks(name, "down1");
   Confirm();
@@ -284,7 +290,9 @@ TEST_F(UploadDialogTest, AStoreUnderAnotherMachinesNameIsRefusedAndFreesTheBox) 
   Confirm();
   EXPECT_EQ(Status(), "文件名已存在！");
   EXPECT_EQ(services.sent,
-            std::vector<std::string>{PageStoreRequest("ghost1", services.machine_id, kPage)});
+            (std::vector<std::string>{OwnershipLookupRequest(services.machine_id),
+                                      PageStoreRequest("ghost1", services.machine_id, kPage)}))
+      << "the page online looked up as the dialog opened, then only stored";
   EXPECT_EQ(testing::Fetch(PageAddress("ghost1")), "theirs");
   ExpectNothingPublished();
 
@@ -393,7 +401,6 @@ TEST_F(UploadDialogTest, AMistypedNameIsReleasedAndANewOneClaimed) {
 // as disk serial numbers do.
 TEST_F(UploadDialogTest, AClaimOfThisMachineWhoseStoreFailedIsStoredUnderLater) {
   services.machine_id = std::string("WD-\t7\0\0\0\0", 9);
-  services.Install();
   ASSERT_TRUE(PostToEndpoint(NameClaimRequest(services.machine_id, "again1")).ok);
   Open();
   QTest::keyClicks(name, "again1");
@@ -408,11 +415,7 @@ TEST_F(UploadDialogTest, AClaimOfThisMachineWhoseStoreFailedIsStoredUnderLater) 
 }
 
 TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
-  SetUploadServices({[&](const std::string& body) {
-                       services.sent.push_back(body);
-                       return PostToEndpoint(body);
-                     },
-                     []() -> std::string { throw std::runtime_error("no disk"); }});
+  client.machine_id = []() -> std::string { throw std::runtime_error("no disk"); };
   Open();
   QTest::keyClicks(name, "noid1");
   Confirm();
@@ -426,12 +429,11 @@ TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
 // click starts nothing, and the outcome replaces the progress text.
 TEST_F(UploadDialogTest, AHeldUploadShowsItsProgressUntilTheOutcome) {
   testing::LoopbackListener held([](const std::string&) { return std::nullopt; });
-  SetUploadServices({[&](const std::string& body) {
-                       return PostFormChecked(
-                           held.Address(), body,
+  client.post = [&](const std::string& body, const PostLimits&) {
+    return PostFormChecked(held.Address(), body,
                            PostLimits{std::chrono::seconds(1), std::chrono::seconds(1)});
-                     },
-                     [] { return std::string("dialog-machine-held"); }});
+  };
+  client.machine_id = [] { return std::string("dialog-machine-held"); };
   Open();
   Confirm();
   ASSERT_EQ(Status(), "文件名不能为空！");

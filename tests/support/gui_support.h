@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -22,8 +23,9 @@
 #include <vector>
 
 #include "net/server_requests.h"
-#include "publish/upload.h"
+#include "publish/client_services.h"
 #include "publish/upload_dialog.h"
+#include "tests/support/client_services.h"
 #include "tests/support/http_get.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/server_process.h"
@@ -75,19 +77,27 @@ inline std::string DeadEndpoint() {
 }
 
 // Sends to the real server and keeps every body; `before` runs ahead of each
-// request, so a test can act while the dialog waits for its answer.
+// request, so a test can act while the dialog waits for its answer. Made
+// with these services, a window keeps them: a test steers them through
+// these members.
 struct RecordingServices {
   std::vector<std::string> sent;
   std::function<void(const std::string& body)> before;
+  // When set, answers in the server's place.
+  std::function<PostResult(const std::string& body)> answer;
   std::string machine_id = "test-machine";
 
-  void Install() {
-    SetUploadServices({[this](const std::string& body) {
-                         sent.push_back(body);
-                         if (before) before(body);
-                         return PostToEndpoint(body);
-                       },
-                       [this] { return machine_id; }});
+  // The quiet services, with these posts and this machine identifier.
+  ClientServices Services() {
+    ClientServices services = QuietServices();
+    services.post = [this](const std::string& body, const PostLimits& limits) {
+      sent.push_back(body);
+      if (before) before(body);
+      if (answer) return answer(body);
+      return PostFormChecked(EndpointAddress(), body, limits);
+    };
+    services.machine_id = [this] { return machine_id; };
+    return services;
   }
 };
 
@@ -102,6 +112,13 @@ inline bool Settle(int timeout_ms = 20'000) {
         return true;
       },
       timeout_ms);
+}
+
+// Until everything the windows started on the pool, a dialog's look at the
+// page online included, has finished and its answer is on them.
+inline void Drain() {
+  QThreadPool::globalInstance()->waitForDone();
+  QCoreApplication::sendPostedEvents();
 }
 
 // Clicks and waits for what the click started.

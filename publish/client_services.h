@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/server_requests.h"
+#include "protocol/media_kind.h"
+#include "publish/upload.h"
+
+// Everything the program's windows reach outside themselves, in one object:
+// made once by main() (DesktopServices), handed from the main window to the
+// editors and on to the upload dialog, 扫码预览 and the file pickers. Tests
+// make one of fakes. Nothing here knows about windows.
+namespace heartpage {
+
+enum class NoticeIcon { kExclamation, kInformation };
+
+struct Notice {
+  std::string text;
+  std::string title;
+  NoticeIcon icon = NoticeIcon::kInformation;
+  bool operator==(const Notice&) const = default;
+};
+
+// Sends one body to the publishing server's endpoint, answered within
+// `limits`.
+using EndpointPost = std::function<PostResult(const std::string& body, const PostLimits& limits)>;
+
+struct ClientServices {
+  // The publishing server: every request of the windows goes through it.
+  EndpointPost post;
+  // This machine's identifier (GetDiskSerial); throws std::runtime_error
+  // when it cannot be read. Read afresh at every use.
+  std::function<std::string()> machine_id;
+  // Hands a path or web address to the desktop, which opens it; false when
+  // nothing could be started.
+  std::function<bool(const std::string& target)> open_target;
+  // Tells the user something; returns once it has been read.
+  std::function<void(const Notice& notice)> show_notice;
+  // Asked before the program ends while an upload runs; true ends it.
+  std::function<bool()> confirm_quit;
+  // The files the user chooses for a field of `kind` (UTF-8 paths): one, or
+  // several at once for an album; none when the user chose none.
+  std::function<std::vector<std::string>(MediaKind kind, bool several)> choose_files;
+  // Runs `then` once `delay` has passed, without holding up the windows.
+  std::function<void(std::chrono::milliseconds delay, std::function<void()> then)> later;
+  // Where previews are written (PreviewDirectory).
+  std::function<std::filesystem::path()> preview_directory;
+  // Where the single-instance lock is kept (UTF-8).
+  std::string instance_directory;
+};
+
+// The endpoint with the usual limits, for the requests that take a Poster.
+Poster EndpointPoster(const ClientServices& services);
+
+// What the upload's decisions need of the services.
+UploadServices UploadServicesOf(const ClientServices& services);
+
+}  // namespace heartpage
