@@ -42,8 +42,9 @@ struct StorageOptions {
 // Where the site finds each concern: all in one engine, or the pages and the
 // previews in a cache in front of it (CachingStorage::Serving).
 struct Stores {
-  // One engine serves them all.
-  Stores(Storage& engine)  // NOLINT(google-explicit-constructor): an engine is all its stores
+  // One engine serves them all; implicit, so that an engine may be handed
+  // wherever the stores are asked for.
+  Stores(Storage& engine)  // NOLINT: implicit on purpose
       : settings(engine), claims(engine), pages(engine), previews(engine), media(engine) {}
   Stores(SettingsStore& settings_store, ClaimStore& claim_store, PageStore& page_store,
          PreviewStore& preview_store, MediaStore& media_store)
