@@ -5,6 +5,7 @@
 
 #include "protocol/host.h"
 #include "protocol/records.h"
+#include "server/executable_path.h"
 #include "server/http/client_address.h"
 #include "server/storage/postgres/pg_connection.h"
 
@@ -29,9 +30,11 @@ const char* const kUsage =
     "  --listen HOST:PORT    address to listen on (default: the publishing host, "
     "$HEARTPAGE_HOST\n"
     "                        or the compiled-in one); port 0 picks a free port\n"
-    "  --assets DIR          page assets folder (default: the source tree's pages/assets, then\n"
-    "                        the build's pages/assets-vendor); give it twice for a second\n"
-    "                        folder searched after the first\n"
+    "  --assets DIR          page assets folder (default: an installed server's\n"
+    "                        PREFIX/share/heartpage-server/assets and assets-vendor, else\n"
+    "                        the source tree's pages/assets, then the build's\n"
+    "                        pages/assets-vendor); give it twice for a second folder\n"
+    "                        searched after the first\n"
     "  --max-body BYTES      largest request body accepted (default 8388608; K and M suffixes)\n"
     "  --max-body-memory BYTES  what all bodies being received may take together\n"
     "                        (default 64M); past it requests get 503\n"
@@ -77,7 +80,10 @@ const char* const kUsage =
     "  --announcement TEXT   announcement shown by clients at start-up     } stored in the\n"
     "  --version-label TEXT  version label of the current client (V1.0)   } database; they\n"
     "  --download-url URL    where clients download the current version   } persist\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "  --version             print the version\n";
+
+const char* const kVersion = "heartpage-server " HEARTPAGE_VERSION "\n";
 
 namespace {
 
@@ -133,6 +139,17 @@ std::optional<std::string> ParsePublicHost(std::string_view value) {
 
 }  // namespace
 
+std::vector<std::filesystem::path> DefaultAssetDirs(const std::filesystem::path& executable) {
+  if (!executable.empty()) {
+    const std::filesystem::path installed =
+        executable.parent_path().parent_path() / "share" / "heartpage-server";
+    std::error_code ec;
+    if (std::filesystem::is_directory(installed / "assets", ec))
+      return {installed / "assets", installed / "assets-vendor"};
+  }
+  return {HEARTPAGE_ASSETS_DIR, HEARTPAGE_VENDOR_ASSETS_DIR};
+}
+
 std::string PublicHost(const std::string& listen, const std::string& publishing_host) {
   const bool wildcard = listen.starts_with("0.0.0.0") || listen.starts_with("[::]") ||
                         listen.starts_with(":") || listen.starts_with("*");
@@ -150,6 +167,10 @@ std::variant<Options, OptionsError> ParseOptions(
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+      return options;
+    }
+    if (arg == "--version") {
+      options.version = true;
       return options;
     }
     if (i + 1 >= args.size()) {
@@ -276,10 +297,7 @@ std::variant<Options, OptionsError> ParseOptions(
       return OptionsError{"no --data given and neither XDG_DATA_HOME nor HOME is set"};
     }
   }
-  if (assets.empty()) {
-    assets.emplace_back(HEARTPAGE_ASSETS_DIR);
-    assets.emplace_back(HEARTPAGE_VENDOR_ASSETS_DIR);
-  }
+  if (assets.empty()) assets = DefaultAssetDirs(ExecutablePath());
   options.server.asset_dirs = std::move(assets);
   return options;
 }

@@ -27,6 +27,7 @@ struct Options {
   std::size_t page_cache_bytes = 64 * 1024 * 1024;
   std::size_t page_files = 0;  // 0: sized from the descriptor limit
   bool help = false;
+  bool version = false;
 };
 
 struct OptionsError {
@@ -34,12 +35,20 @@ struct OptionsError {
 };
 
 extern const char* const kUsage;
+// "heartpage-server VERSION", the version of the packages.
+extern const char* const kVersion;
 
 // `environment` looks a variable up (std::getenv in the program), so that the
 // defaults can be tested. The default assets folder is compiled in.
 std::variant<Options, OptionsError> ParseOptions(
     const std::vector<std::string>& args,
     const std::function<const char*(const char*)>& environment);
+
+// The page assets' folders when no --assets is given: an installed server's,
+// PREFIX/share/heartpage-server/assets and assets-vendor beside its
+// PREFIX/bin/heartpage-server, when they are there; else those of the source
+// and build trees it was built in.
+std::vector<std::filesystem::path> DefaultAssetDirs(const std::filesystem::path& executable);
 
 // The host:port that clients reach a server listening on `listen` at: the
 // publishing host when `listen` is a wildcard address, otherwise empty, which

@@ -40,7 +40,8 @@ constexpr std::string_view kUsage =
     "        404, and anyone may claim the name\n"
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
-    "with --strict that ends the command with status 1.\n";
+    "with --strict that ends the command with status 1.\n"
+    "  --version        print the version\n";
 
 struct Command {
   std::string_view name;
@@ -69,6 +70,10 @@ int main(int argc, char** argv) {
   const std::string_view name = argc >= 2 ? argv[1] : "";
   if (name == "--help" || name == "-h" || name == "help") {
     std::cout << kUsage;
+    return 0;
+  }
+  if (name == "--version") {
+    std::cout << "heartpage-cli " HEARTPAGE_VERSION "\n";
     return 0;
   }
   for (const Command& command : kCommands) {
