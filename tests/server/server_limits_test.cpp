@@ -109,6 +109,11 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
     EXPECT_EQ(busy.status, 503);
     EXPECT_EQ(busy.Header("retry-after"), "2");
   }
+  // The client is told to wait; the log says what held it up.
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 503 ") &&
+           line.find(" store kept \"storage busy: ") != std::string::npos;
+  }));
 
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
