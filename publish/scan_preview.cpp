@@ -5,6 +5,7 @@
 
 #include "protocol/host.h"
 #include "protocol/preview_terms.h"
+#include "protocol/wire.h"
 
 namespace heartpage {
 
@@ -31,15 +32,15 @@ ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices&
   // The code shown is what a phone opens: only the token comes from the
   // answer, and the address is made on our own host, as the page's is.
   const std::string_view text = answer.text;
-  const std::size_t at = text.rfind(kPreviewPath);
+  const std::size_t at = text.rfind(wire::kPreviewPrefix);
   std::string token(at == std::string_view::npos ? std::string_view()
-                                                 : text.substr(at + kPreviewPath.size()));
+                                                 : text.substr(at + wire::kPreviewPrefix.size()));
   while (!token.empty() && (token.back() == '\n' || token.back() == '\r')) token.pop_back();
   const bool valid =
       token.size() >= 16 && token.size() <= 64 &&
       token.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") == std::string::npos;
   if (!valid) return {false, {}, std::string(scan_text::kFailed)};
-  std::string address = PublishingOrigin() + std::string(kPreviewPath) + token;
+  std::string address = PublishingOrigin() + std::string(wire::kPreviewPrefix) + token;
   return {true, std::move(address), {}};
 }
 

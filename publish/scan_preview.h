@@ -23,9 +23,6 @@ inline constexpr std::string_view kTooMany = "操作太频繁,请稍后再试!";
 // （本地址至 17:36）". The terms are the server's own.
 std::string ScanHint(std::string_view until);
 
-// Where temporary previews are served on the publishing host.
-inline constexpr std::string_view kPreviewPath = "/preview/";
-
 struct ScanPreviewOutcome {
   bool stored = false;
   std::string address;  // the temporary address when stored
