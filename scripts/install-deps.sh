@@ -42,6 +42,9 @@ packages=(
   libjs-jquery chromium fonts-wqy-microhei
   # style 8's easing plugin
   libjs-jquery-easing
+  # the Debian packages (cpack's DEB generator computes their dependencies
+  # with dpkg-shlibdeps) and their checks
+  dpkg-dev lintian desktop-file-utils appstream
 )
 # Node.js runs the browser tests; a newer one already present is kept.
 command -v node >/dev/null && command -v npm >/dev/null || packages+=(nodejs npm)
