@@ -179,6 +179,15 @@ struct Upload {
   std::string path;
   QByteArray bytes;
   std::string machine_id;
+  // A picture not yet made light: the first sending does it, off the
+  // windows' thread (decoding a large photo takes a while).
+  bool scale = false;
+};
+
+// One sending's outcome and the bytes it sent, which a retry sends again.
+struct Sent {
+  MediaUploadResult result;
+  QByteArray bytes;
 };
 
 void SendNext(const std::shared_ptr<Batch>& batch);
@@ -207,7 +216,10 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
     text = QStringLiteral("正在上传第 %1 个文件（共 %2 个）…")
                .arg(batch->next + 1)
                .arg(batch->files.size());
-  auto* progress = new QProgressDialog(text, QStringLiteral("取消"), 0, 1000, batch->window);
+  // While a picture is made light the bar only says that work goes on.
+  auto* progress =
+      new QProgressDialog(upload->scale ? QStringLiteral("正在处理图片…") : text,
+                          QStringLiteral("取消"), 0, upload->scale ? 0 : 1000, batch->window);
   progress->setObjectName(QStringLiteral("MediaProgress"));
   progress->setWindowTitle(QStringLiteral("上传文件"));
   progress->setWindowModality(Qt::WindowModal);
@@ -222,16 +234,30 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
   const BackgroundTask task = RunInBackground(
       progress,
       [upload](TaskControl& control) {
-        return UploadMedia(MediaUploadAddress(), upload->path,
-                           std::string_view(upload->bytes.constData(), upload->bytes.size()),
-                           upload->machine_id, [&control](std::uint64_t sent, std::uint64_t total) {
-                             if (total > 0)
-                               control.ReportProgress(static_cast<int>(sent * 1000 / total));
-                             return !control.Cancelled();
-                           });
+        Sent sent{{}, upload->bytes};
+        if (upload->scale) {
+          if (std::optional<QByteArray> scaled =
+                  ScaledPicture(QString::fromStdString(upload->path)))
+            sent.bytes = *scaled;
+          if (control.Cancelled()) {
+            sent.result.cancelled = true;
+            return sent;
+          }
+        }
+        control.ReportProgress(0);
+        sent.result =
+            UploadMedia(MediaUploadAddress(), upload->path,
+                        std::string_view(sent.bytes.constData(), sent.bytes.size()),
+                        upload->machine_id, [&control](std::uint64_t done, std::uint64_t total) {
+                          if (total > 0)
+                            control.ReportProgress(static_cast<int>(done * 1000 / total));
+                          return !control.Cancelled();
+                        });
+        return sent;
       },
-      [progress, batch, upload](const MediaUploadResult& result) {
+      [progress, batch, upload](const Sent& sent) {
         progress->close();
+        const MediaUploadResult& result = sent.result;
         if (result.cancelled || !batch->window) return;
         if (result.ok()) {
           const auto& [field, path] = batch->files[batch->next];
@@ -239,10 +265,21 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
           ++batch->next;
           return SendNext(batch);
         }
-        if (WorthRetrying(result.status)) return AskRetry(batch, upload, result.status);
+        if (WorthRetrying(result.status)) {
+          auto again = std::make_shared<Upload>(*upload);
+          again->bytes = sent.bytes;
+          again->scale = false;
+          return AskRetry(batch, again, result.status);
+        }
         Warn(batch->window, MessageForStatus(result.status));
       },
-      [progress](int permille) { progress->setValue(permille); });
+      [progress, text](int permille) {
+        if (progress->maximum() == 0) {
+          progress->setLabelText(text);
+          progress->setRange(0, 1000);
+        }
+        progress->setValue(permille);
+      });
   QObject::connect(progress, &QProgressDialog::canceled, progress, [task] { task.Cancel(); });
 }
 
@@ -268,9 +305,7 @@ void SendNext(const std::shared_ptr<Batch>& batch) {
     return Warn(window, upload_text::kNoMachineId);
   }
   upload->path = path.toStdString();
-  if (batch->kind == FieldKind::kPicture) {
-    if (const std::optional<QByteArray> scaled = ScaledPicture(path)) upload->bytes = *scaled;
-  }
+  upload->scale = batch->kind == FieldKind::kPicture;
   Send(batch, upload);
 }
 
