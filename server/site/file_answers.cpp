@@ -147,24 +147,21 @@ namespace {
 // file otherwise.
 class AssetFile final : public FileHolder {
  public:
-  AssetFile(const Request& request, const std::filesystem::path& file, std::string_view etag,
-            std::int64_t modified, std::uint64_t size, std::string_view type,
-            const CompressedAssets* assets, const CompressedAssets::Held* held, bool gzip)
+  // `answer` is what SendRangedFile is told; `size` the file's own.
+  AssetFile(const Request& request, const std::filesystem::path& path, const RangedFile& answer,
+            std::uint64_t size, const CompressedAssets* assets, const CompressedAssets::Held* held)
       : request_(request),
-        file_(file),
-        etag_(etag),
-        modified_(modified),
+        path_(path),
+        answer_(answer),
         size_(size),
-        type_(type),
         assets_(assets),
-        held_(held),
-        gzip_(gzip) {}
+        held_(held) {}
 
   void SetFields(http::fields& fields) const override {
     fields.set(http::field::server, kServerName);
     fields.set(http::field::date, CurrentHttpDate());
-    fields.set(http::field::etag, etag_);
-    fields.set(http::field::last_modified, FormatHttpDate(modified_));
+    fields.set(http::field::etag, answer_.etag);
+    fields.set(http::field::last_modified, FormatHttpDate(*answer_.modified));
     fields.set(http::field::cache_control, kAssetCaching);
     fields.set(http::field::accept_ranges, "bytes");
     fields.set("X-Content-Type-Options", "nosniff");
@@ -172,31 +169,34 @@ class AssetFile final : public FileHolder {
   }
 
   std::optional<Response> FromMemory() const override {
-    // Ranges are of the uncompressed bytes, whatever else the client accepts.
+    const bool gzip = !answer_.content_encoding.empty();
+    // Ranges are cut from the file, and so are the bytes as they are when
+    // their budget left them out of memory.
     if (held_ == nullptr || request_.count(http::field::range) > 0 ||
-        (!gzip_ && held_->asset->bytes.size() != size_))
+        (!gzip && held_->asset->bytes.size() != size_))
       return std::nullopt;
     const bool keep_alive = request_.keep_alive();
-    std::string head = AssetHead(request_, *held_->asset, etag_, type_, gzip_, keep_alive);
-    const PageFile& shared = gzip_ ? assets_->gzip_file() : assets_->plain_file();
+    std::string head =
+        AssetHead(request_, *held_->asset, answer_.etag, answer_.content_type, gzip, keep_alive);
+    const PageFile& shared = gzip ? assets_->gzip_file() : assets_->plain_file();
     return PageResponse{std::move(head),
                         held_->asset,
                         keep_alive,
-                        gzip_,
+                        gzip,
                         shared.valid() ? &shared : nullptr,
-                        gzip_ ? held_->gzip_at : held_->plain_at};
+                        gzip ? held_->gzip_at : held_->plain_at};
   }
 
   std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {
     if (!part) {
       http::file_body::value_type body;
       beast::error_code ec;
-      body.open(file_.c_str(), beast::file_mode::scan, ec);
+      body.open(path_.c_str(), beast::file_mode::scan, ec);
       if (ec) return std::nullopt;
       return FileBytes(std::move(body));
     }
     std::string bytes(part->last - part->first + 1, '\0');
-    std::ifstream in(file_, std::ios::binary);
+    std::ifstream in(path_, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(part->first));
     if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
     return FileBytes(std::move(bytes));
@@ -204,14 +204,11 @@ class AssetFile final : public FileHolder {
 
  private:
   const Request& request_;
-  const std::filesystem::path& file_;
-  std::string_view etag_;
-  std::int64_t modified_;
+  const std::filesystem::path& path_;
+  const RangedFile& answer_;
   std::uint64_t size_;
-  std::string_view type_;
   const CompressedAssets* assets_;
   const CompressedAssets::Held* held_;
-  bool gzip_;
 };
 
 }  // namespace
@@ -257,9 +254,8 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
                           gzip ? "gzip" : "",
                           kMaxRange,
                           false};
-  return SendRangedFile(
-      request, answer,
-      AssetFile(request, *file, etag, modified, stamp->size, type, assets, held, gzip));
+  return SendRangedFile(request, answer,
+                        AssetFile(request, *file, answer, stamp->size, assets, held));
 }
 
 }  // namespace heartpage::server

@@ -7,6 +7,13 @@ namespace heartpage::server {
 
 namespace http = boost::beast::http;
 
+namespace {
+
+// A write that found the database locked may well get in a moment later.
+constexpr std::chrono::seconds kBusyRetry{2};
+
+}  // namespace
+
 StringResponse TextResponse(const Request& request, http::status status, std::string body,
                             std::string_view content_type, std::string_view cache_control) {
   StringResponse response(status, request.version());

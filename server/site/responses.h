@@ -33,9 +33,6 @@ constexpr bool NamesTheServer(std::string_view answer) {
 }
 inline constexpr std::string_view kPlainText = "text/plain; charset=utf-8";
 
-// A write that found the database locked may well get in a moment later.
-inline constexpr std::chrono::seconds kBusyRetry{2};
-
 // `body` as an answer of `content_type`, kept from sniffing; the connection
 // stays open when the request allows it, and an answer to HEAD tells the
 // body's length without it. `cache_control`, when given, closes the header.
