@@ -11,6 +11,7 @@
 #include "app/single_instance.h"
 #include "app/startup.h"
 #include "controls/chinese_font.h"
+#include "editors/draft_store.h"
 #include "editors/media_picker.h"
 #include "machine/disk_serial.h"
 #include "preview/preview.h"
@@ -74,6 +75,7 @@ ClientServices DesktopServices() {
   services.choose_files = ChooseMediaFiles;
   services.later = Later;
   services.preview_directory = PreviewDirectory;
+  services.draft_directory = UserDraftFolder().toStdString();
   services.instance_directory = InstanceLock::DefaultDirectory().toStdString();
   return services;
 }

@@ -23,11 +23,6 @@ constexpr qint64 kMaxDraftBytes = 16 * 1024 * 1024;
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-QString& FolderOverride() {
-  static QString folder;
-  return folder;
-}
-
 // Moves an unusable file out of the way under a name that says so and is
 // not taken, keeping it for whoever wants to look at it.
 void SetAside(const QString& file, const QString& why) {
@@ -78,22 +73,17 @@ std::optional<Draft> Parse(const QByteArray& bytes, int style, QString& why) {
 
 }  // namespace
 
-QString DraftFolder() {
-  if (!FolderOverride().isEmpty()) return FolderOverride();
+QString UserDraftFolder() {
   return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
          QStringLiteral("/drafts");
 }
 
-void SetDraftFolder(const QString& folder) {
-  FolderOverride() = folder;
+QString DraftFile(const QString& folder, int style) {
+  return folder + QStringLiteral("/style%1.json").arg(style);
 }
 
-QString DraftFile(int style) {
-  return DraftFolder() + QStringLiteral("/style%1.json").arg(style);
-}
-
-std::optional<Draft> LoadDraft(int style) {
-  const QString path = DraftFile(style);
+std::optional<Draft> LoadDraft(const QString& folder, int style) {
+  const QString path = DraftFile(folder, style);
   QFile file(path);
   if (!file.exists()) return std::nullopt;
   if (file.size() > kMaxDraftBytes) {
@@ -112,8 +102,7 @@ std::optional<Draft> LoadDraft(int style) {
   return draft;
 }
 
-bool SaveDraft(int style, const Draft& draft) {
-  const QString folder = DraftFolder();
+bool SaveDraft(const QString& folder, int style, const Draft& draft) {
   if (!QDir().mkpath(folder)) {
     qCWarning(kDrafts, "draft folder %s cannot be made", qUtf8Printable(folder));
     return false;
@@ -128,7 +117,7 @@ bool SaveDraft(int style, const Draft& draft) {
                          {QStringLiteral("check"), draft.checked}};
   // Written beside the old draft and renamed over it: a crash mid-write
   // leaves the old draft, never half of the new one.
-  QSaveFile file(DraftFile(style));
+  QSaveFile file(DraftFile(folder, style));
   if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(kOwnerOnly) ||
       file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
     qCWarning(kDrafts, "draft %s cannot be written: %s", qUtf8Printable(file.fileName()),
@@ -138,8 +127,8 @@ bool SaveDraft(int style, const Draft& draft) {
   return true;
 }
 
-bool RemoveDraft(int style) {
-  const QString path = DraftFile(style);
+bool RemoveDraft(const QString& folder, int style) {
+  const QString path = DraftFile(folder, style);
   return !QFile::exists(path) || QFile::remove(path);
 }
 

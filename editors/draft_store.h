@@ -18,24 +18,25 @@ struct Draft {
   bool checked = false;  // Check1, where the style has one
 };
 
+// Every draft lives in a folder of drafts (`folder` below), made when the
+// first is saved.
+
 // The draft of `style`, or nothing when there is none. A file that cannot be
 // read as a draft is set aside under a name of its own (and a warning
 // logged), so that it neither blocks the editor nor gets overwritten.
-std::optional<Draft> LoadDraft(int style);
+std::optional<Draft> LoadDraft(const QString& folder, int style);
 
 // Writes the draft of `style` whole or not at all, readable by its owner
 // only. False (with a warning logged) when it could not be written.
-bool SaveDraft(int style, const Draft& draft);
+bool SaveDraft(const QString& folder, int style, const Draft& draft);
 
 // Forgets the draft of `style`; true when none is left.
-bool RemoveDraft(int style);
+bool RemoveDraft(const QString& folder, int style);
 
-// Where the drafts live: the user's data folder, or the folder last set
-// here (tests point it at a folder of their own; empty: the user's again).
-QString DraftFolder();
-void SetDraftFolder(const QString& folder);
+// The user's folder of drafts, in their data folder.
+QString UserDraftFolder();
 
-// The file of `style`'s draft in DraftFolder().
-QString DraftFile(int style);
+// The file of `style`'s draft in `folder`.
+QString DraftFile(const QString& folder, int style);
 
 }  // namespace heartpage

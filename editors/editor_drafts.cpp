@@ -132,7 +132,7 @@ void EditorWindow::FieldChanged() {
 }
 
 void EditorWindow::RestoreDraft() {
-  const std::optional<Draft> draft = LoadDraft(style_);
+  const std::optional<Draft> draft = LoadDraft(DraftFolder(), style_);
   if (!draft) return;
   filling_ = true;
   for (const auto& [name, value] : draft->fields) {
@@ -161,7 +161,7 @@ void EditorWindow::SaveDraftNow() {
   }
   draft.checked = Checked();
   // Kept unsaved on failure: a later change tries again, not every key.
-  if (SaveDraft(style_, draft)) {
+  if (SaveDraft(DraftFolder(), style_, draft)) {
     unsaved_ = false;
   } else {
     unsaved_since_.start();
@@ -185,7 +185,7 @@ void EditorWindow::RestoreDefaults() {
   unsaved_ = false;
   // A draft that cannot go is overwritten by the defaults instead, so that
   // it does not come back.
-  if (!RemoveDraft(style_)) {
+  if (!RemoveDraft(DraftFolder(), style_)) {
     unsaved_ = true;
     SaveDraftNow();
   }

@@ -59,6 +59,7 @@ class EditorWindow : public QWidget, public FieldSource {
   // Saves the fields as the style's draft when they changed since the last
   // save (the debounce timer's end, closing, going).
   void SaveDraftNow();
+  QString DraftFolder() const { return QString::fromStdString(services_.draft_directory); }
   void FieldChanged();
   // Every field box, the check box and the buttons report changes and keep
   // to their limits; called once the boxes hold their first text.

@@ -49,6 +49,8 @@ struct ClientServices {
   std::function<void(std::chrono::milliseconds delay, std::function<void()> then)> later;
   // Where previews are written (PreviewDirectory).
   std::function<std::filesystem::path()> preview_directory;
+  // Where the editors keep the drafts of what was typed (UTF-8).
+  std::string draft_directory;
   // Where the single-instance lock is kept (UTF-8).
   std::string instance_directory;
 };

@@ -8,7 +8,6 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "editors/draft_store.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "tests/support/client_services.h"
@@ -16,9 +15,9 @@
 int main(int argc, char** argv) {
   if (argc != 5) return 2;
   QApplication app(argc, argv);
-  heartpage::SetDraftFolder(QString::fromLocal8Bit(argv[1]));
-  heartpage::EditorWindow* editor =
-      heartpage::ShowEditor(std::atoi(argv[2]), heartpage::testing::QuietServices());
+  heartpage::ClientServices services = heartpage::testing::QuietServices();
+  services.draft_directory = QString::fromLocal8Bit(argv[1]).toStdString();
+  heartpage::EditorWindow* editor = heartpage::ShowEditor(std::atoi(argv[2]), services);
   auto* box = editor->findChild<QLineEdit*>(QString::fromLocal8Bit(argv[3]));
   if (box == nullptr) return 3;
   box->clear();

@@ -43,13 +43,10 @@ using testing::CloseAllWindows;
 class EditorTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDraftFolder(QString::fromStdString(drafts.path().string()));
+    client.draft_directory = drafts.path().string();
     findings.answer = "仍然继续";
   }
-  void TearDown() override {
-    CloseAllWindows();
-    SetDraftFolder({});
-  }
+  void TearDown() override { CloseAllWindows(); }
 
   QApplication& app = App();
   // The editors' services: quiet, unless a test says otherwise before it
@@ -353,7 +350,7 @@ TEST_F(EditorTest, SevenNumbersItsPictureCaptionsWhenItLoads) {
 TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   EditorWindow* first = ShowEditor(2, client);
   EXPECT_EQ(ShowEditor(2, client), first);
-  const std::filesystem::path file = DraftFile(2).toStdString();
+  const std::filesystem::path file = DraftFile(Q(drafts.path().string()), 2).toStdString();
   auto* title = first->findChild<QLineEdit*>("Text1(0)");
   title->end(false);
   QTest::keyClicks(title, " title");
@@ -390,7 +387,7 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(ShowEditor(2, client)->Value("Text1(0)"), "风格2");
 
-  const std::filesystem::path broken = DraftFile(3).toStdString();
+  const std::filesystem::path broken = DraftFile(Q(drafts.path().string()), 3).toStdString();
   std::ofstream(broken) << "{\"format\": 1, \"style\": 3, \"fields\": {\"Text1(0)\": ";
   EXPECT_EQ(ShowEditor(3, client)->Value("Text1(0)"), GetStyle(3).rows[2].DefaultValue());
   EXPECT_FALSE(std::filesystem::exists(broken));
@@ -414,7 +411,7 @@ TEST_F(EditorTest, ADraftSurvivesACrash) {
   sender.start(HEARTPAGE_DRAFT_HELPER,
                {QString::fromStdString(drafts.path().string()), "5", "Text11(0)", Q(typed)});
   ASSERT_TRUE(sender.waitForStarted());
-  const std::filesystem::path file = DraftFile(5).toStdString();
+  const std::filesystem::path file = DraftFile(Q(drafts.path().string()), 5).toStdString();
   EXPECT_TRUE(QTest::qWaitFor(
       [&] { return testing::ReadFile(file).find(typed) != std::string::npos; }, 20'000));
   ::kill(static_cast<pid_t>(sender.processId()), SIGKILL);

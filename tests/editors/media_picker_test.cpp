@@ -37,14 +37,11 @@ QString Q(const std::string& text) {
 class MediaPickerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDraftFolder(Q(drafts.path().string()));
     services.machine_id = "picker-machine";
     client = services.Services();
+    client.draft_directory = drafts.path().string();
   }
-  void TearDown() override {
-    testing::CloseAllWindows();
-    SetDraftFolder({});
-  }
+  void TearDown() override { testing::CloseAllWindows(); }
 
   // A picture of `size` in a file of its own.
   QString Picture(const std::string& name, QSize size) {

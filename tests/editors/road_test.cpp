@@ -45,7 +45,6 @@ QString Q(const std::string& text) {
 class RoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDraftFolder(Q(drafts.path().string()));
     // Most defaults hold sample text, and some first fields are addresses,
     // which the typed text is not: the checks' box is answered "go on".
     findings.answer = "仍然继续";
@@ -59,7 +58,6 @@ class RoadTest : public ::testing::Test {
   }
   void TearDown() override {
     testing::CloseAllWindows();
-    SetDraftFolder({});
     GGCT::Get().ZCYN.clear();
   }
 
@@ -67,6 +65,7 @@ class RoadTest : public ::testing::Test {
   ClientServices Client(testing::RecordingServices& services) const {
     ClientServices client = services.Services();
     testing::UsePreview(client, preview);
+    client.draft_directory = drafts.path().string();
     return client;
   }
 

@@ -2,6 +2,7 @@
 
 // The services object of the window tests: fakes that do nothing unless a
 // test gives them something to do.
+#include <QStandardPaths>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -17,7 +18,8 @@ namespace heartpage::testing {
 
 // No server answers, the machine is "test-machine", nothing opens, notices
 // go unread, the program may always end, no file is chosen, what is to
-// happen later happens at once, and previews have no folder of their own.
+// happen later happens at once, previews have no folder of their own, and
+// drafts go to the test program's data folder.
 inline ClientServices QuietServices() {
   ClientServices services;
   services.post = [](const std::string&, const PostLimits&) { return PostResult{}; };
@@ -28,6 +30,9 @@ inline ClientServices QuietServices() {
   services.choose_files = [](MediaKind, bool) { return std::vector<std::string>(); };
   services.later = [](std::chrono::milliseconds, std::function<void()> then) { then(); };
   services.preview_directory = [] { return std::filesystem::path(); };
+  // The test program's own data folder (see qt_environment.h).
+  services.draft_directory =
+      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString() + "/drafts";
   return services;
 }
 
