@@ -45,11 +45,17 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
       owner.Executor());
   const auto lane =
       work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
-  const bool queued = shared.workers->Submit(lane, [owner = owner.shared_from_this(),
-                                                    site = &shared.site, audit, job, busy, spool] {
+  const bool queued = shared.workers->Submit(lane, [self = owner.shared_from_this(),
+                                                    site = &shared.site, audit, job, busy,
+                                                    spool]() mutable {
     auto response = std::make_shared<Response>(spool ? HandleMediaUpload(*job, *spool, *site, audit)
                                                      : HandleRequest(*job, *site, audit));
-    asio::post(owner->Executor(), [owner, response, busy] { owner->Send(std::move(*response)); });
+    // The connection and its thread's keep-alive go together to that
+    // thread: a connection held here a moment longer could outlast the
+    // thread's last turn, and end on this one.
+    const auto executor = self->Executor();
+    asio::post(executor, [self = std::move(self), response = std::move(response),
+                          busy = std::move(busy)] { self->Send(std::move(*response)); });
   });
   if (!queued)
     owner.Send(TryLater(*job, status::service_unavailable, kQueueFullRetry, "server busy"));

@@ -12,11 +12,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "server/http/http_message.h"
 #include "server/http/session.h"
-#include "server/site/http_util.h"
 #include "server/storage/storage_workers.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/memory_storage.h"
@@ -80,44 +81,32 @@ struct Expected {
   bool whole = false;
 };
 
-// A header the server refuses for its framing (a length it cannot be sure
-// of, no single Host) as soon as it has it: one refusal, then the end.
-bool RefusedForFraming(const http::request_header<>& header) {
-  const auto encodings = header.equal_range(http::field::transfer_encoding);
-  const auto encoding_count = std::distance(encodings.first, encodings.second);
-  const std::size_t hosts = header.count(http::field::host);
-  return encoding_count > 1 ||
-         (encoding_count == 1 &&
-          !server::EqualsIgnoringCase(encodings.first->value(), "chunked")) ||
-         hosts > 1 || (hosts == 0 && header.version() >= 11);
-}
-
 std::vector<Expected> RequestsIn(std::string_view bytes) {
   std::vector<Expected> requests;
   while (!bytes.empty()) {
     http::request_parser<http::string_body> parser;
-    parser.body_limit(kMaxBody);
+    // The header first, as the server judges it before any body (whose
+    // trailer fields the parser would merge in, and whose declared length
+    // it would refuse before the header is whole).
+    parser.body_limit(std::numeric_limits<std::uint64_t>::max());
     parser.header_limit(kHeaderLimit);
     beast::error_code ec;
-    // The header first, as the server judges it before any body (whose
-    // trailer fields the parser would merge in).
     std::size_t used = parser.put(asio::buffer(bytes.data(), bytes.size()), ec);
     if (!ec && parser.is_header_done()) {
-      if (RefusedForFraming(parser.get())) {
+      // Refused for its framing or its declared length as soon as the
+      // server has the header: one refusal, then the end.
+      const auto length = parser.content_length();
+      if (server::FramingProblem(parser.get()) || (length && *length > kMaxBody)) {
         requests.push_back({parser.get().method() == http::verb::head, false});
         break;
       }
+      parser.body_limit(kMaxBody);
       parser.eager(true);
       if (!parser.is_done() && used < bytes.size())
         used += parser.put(asio::buffer(bytes.data() + used, bytes.size() - used), ec);
     }
-    if (ec == http::error::need_more || (!ec && !parser.is_done())) {
-      // The body or header was cut off by the end of the bytes: no answer,
-      // unless the parser has already given up on the body's size.
-      if (parser.is_header_done() && parser.content_length() && *parser.content_length() > kMaxBody)
-        requests.push_back({false, false});
-      break;
-    }
+    // The body or header was cut off by the end of the bytes: no answer.
+    if (ec == http::error::need_more || (!ec && !parser.is_done())) break;
     if (ec) {
       requests.push_back(
           {parser.is_header_done() && parser.get().method() == http::verb::head, false});
