@@ -23,6 +23,7 @@ inline constexpr std::string_view kPlainHttpRefusal =
 inline constexpr std::string_view kPlainHttpRefusalBody =
     kPlainHttpRefusal.substr(kPlainHttpRefusal.find("\r\n\r\n") + 4);
 static_assert(kPlainHttpRefusalBody.size() == 26, "Content-Length of the refusal");
+static_assert(NamesTheServer(kPlainHttpRefusal));
 
 // What makes a request's length uncertain, or which a proxy in front of us
 // could read as a different request: refused, so that no request can hide in

@@ -51,6 +51,7 @@ constexpr std::string_view kTooManyConnections =
     "Content-Length: 21\r\n"
     "\r\n"
     "too many connections\n";
+static_assert(NamesTheServer(kTooManyConnections));
 
 // One io_context per worker thread, each connection living on one of them:
 // no strands, and no handing of a connection's work between threads.
