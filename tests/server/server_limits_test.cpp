@@ -50,6 +50,8 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
       PostFrom(port, "127.0.0.2", ClaimBody(secret, "a3"), "X-Forwarded-For: 10.9.9.9\r\n").status,
       429);
   EXPECT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("other", "b1")).status, 200);
+  // Refused on its header alone, before it could be limited.
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", ClaimBody(secret, "a4"), "Host: twice\r\n").status, 400);
   EXPECT_EQ(PostFrom(port, "127.0.0.1", ClaimBody("third", "c1"),
                      "X-Forwarded-For: 6.6.6.6, 198.51.100.7\r\n")
                 .status,
@@ -76,6 +78,10 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.starts_with("POST /asp/index.asp 200 ") &&
            line.ends_with(" 198.51.100.7 claim c1 ok");
+  }));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 400 ") &&
+           line.ends_with(" 127.0.0.2 - - \"one Host header needed\"");
   }));
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.starts_with("POST /asp/index.asp 507 ") &&
