@@ -1,6 +1,8 @@
 #include "text/gbk.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <memory>
 
 #include <unicode/ucnv.h>
@@ -78,6 +80,37 @@ char32_t FourByteCodePoint(std::string_view four_bytes) {
   return Decode(ThreadGb18030(), four_bytes);
 }
 
+Utf8Step DecodeUtf8(std::string_view text, std::size_t pos) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(pos);
+  if (lead < 0x80) return {lead, 1};
+  const std::size_t left = text.size() - pos;
+  const auto continuation = [&](std::size_t i, unsigned char low = 0x80,
+                                unsigned char high = 0xBF) {
+    return i < left && byte(pos + i) >= low && byte(pos + i) <= high;
+  };
+  if (lead >= 0xC2 && lead <= 0xDF && continuation(1))
+    return {static_cast<char32_t>((lead & 0x1F) << 6 | (byte(pos + 1) & 0x3F)), 2};
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    // 0xED followed by A0..BF is a surrogate written as UTF-8; it is kept as
+    // one (unpaired) character so that it becomes a single "?".
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+    if (continuation(1, low) && continuation(2))
+      return {static_cast<char32_t>((lead & 0x0F) << 12 | (byte(pos + 1) & 0x3F) << 6 |
+                                    (byte(pos + 2) & 0x3F)),
+              3};
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+    if (continuation(1, low, high) && continuation(2) && continuation(3))
+      return {static_cast<char32_t>((lead & 0x07) << 18 | (byte(pos + 1) & 0x3F) << 12 |
+                                    (byte(pos + 2) & 0x3F) << 6 | (byte(pos + 3) & 0x3F)),
+              4};
+  }
+  return {kInvalid, 1};
+}
+
 }  // namespace detail
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -101,17 +134,34 @@ void AppendUtf8(std::string& out, char32_t cp) {
 std::string ToGbk(std::string_view utf8) {
   std::string out;
   out.reserve(utf8.size());
+  // Bytes go to a small buffer appended to the result when nearly full, so
+  // that no character needs a check of the result's room.
+  constexpr std::size_t kFlushAt = 4096;
+  std::array<char, kFlushAt + 8> buffer;
+  char* cursor = buffer.data();
+  const auto put = [&cursor](unsigned byte) { *cursor++ = static_cast<char>(byte); };
   for (std::size_t pos = 0; pos < utf8.size();) {
+    if (cursor > buffer.data() + kFlushAt) {
+      out.append(buffer.data(), cursor);
+      cursor = buffer.data();
+    }
     const auto [cp, length] = detail::NextCodePoint(utf8, pos);
     pos += length;
     if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-      continue;
+      put(cp);
+    } else if (cp >= 0x10000) {
+      const detail::GbBytes unit = detail::SupplementaryBytes(cp);
+      cursor = std::copy(unit.bytes.begin(), unit.bytes.begin() + unit.size, cursor);
+    } else if (const std::uint32_t packed = detail::kBmpBytes[cp]; packed < 0x100) {
+      put(packed);
+    } else if (packed < 0x10000) {
+      put(packed >> 8);
+      put(packed & 0xFF);
+    } else {
+      for (int shift = 24; shift >= 0; shift -= 8) put(packed >> shift & 0xFF);
     }
-    const detail::GbBytes unit =
-        cp < 0x10000 ? detail::BmpBytes(cp) : detail::SupplementaryBytes(cp);
-    out.append(unit.bytes.data(), unit.size);
   }
+  out.append(buffer.data(), cursor);
   return out;
 }
 

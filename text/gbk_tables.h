@@ -80,35 +80,22 @@ struct Utf8Step {
   char32_t code_point;
   std::size_t length;
 };
+Utf8Step DecodeUtf8(std::string_view text, std::size_t pos);
+
+// The same, with ASCII and the three-byte sequences of Chinese read inline:
+// those need no check beyond their continuation bytes (neither a surrogate
+// nor an overlong form starts with E1 to EF but ED).
 inline Utf8Step NextCodePoint(std::string_view text, std::size_t pos) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(pos);
+  const auto lead = static_cast<unsigned char>(text[pos]);
   if (lead < 0x80) return {lead, 1};
-  const std::size_t left = text.size() - pos;
-  const auto continuation = [&](std::size_t i, unsigned char low = 0x80,
-                                unsigned char high = 0xBF) {
-    return i < left && byte(pos + i) >= low && byte(pos + i) <= high;
-  };
-  if (lead >= 0xC2 && lead <= 0xDF && continuation(1))
-    return {static_cast<char32_t>((lead & 0x1F) << 6 | (byte(pos + 1) & 0x3F)), 2};
-  if (lead >= 0xE0 && lead <= 0xEF) {
-    // 0xED followed by A0..BF is a surrogate written as UTF-8; it is kept as
-    // one (unpaired) character so that it becomes a single "?".
-    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
-    if (continuation(1, low) && continuation(2))
-      return {static_cast<char32_t>((lead & 0x0F) << 12 | (byte(pos + 1) & 0x3F) << 6 |
-                                    (byte(pos + 2) & 0x3F)),
+  if (lead >= 0xE1 && lead <= 0xEF && lead != 0xED && text.size() - pos >= 3) {
+    const auto second = static_cast<unsigned char>(text[pos + 1]);
+    const auto third = static_cast<unsigned char>(text[pos + 2]);
+    if ((second & 0xC0) == 0x80 && (third & 0xC0) == 0x80)
+      return {static_cast<char32_t>((lead & 0x0F) << 12 | (second & 0x3F) << 6 | (third & 0x3F)),
               3};
   }
-  if (lead >= 0xF0 && lead <= 0xF4) {
-    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
-    if (continuation(1, low, high) && continuation(2) && continuation(3))
-      return {static_cast<char32_t>((lead & 0x07) << 18 | (byte(pos + 1) & 0x3F) << 12 |
-                                    (byte(pos + 2) & 0x3F) << 6 | (byte(pos + 3) & 0x3F)),
-              4};
-  }
-  return {kInvalid, 1};
+  return DecodeUtf8(text, pos);
 }
 
 }  // namespace heartpage::detail

@@ -87,19 +87,8 @@ std::string EncodeValue(std::string_view text) {
       ++pos;
       continue;
     }
-    char32_t cp = 0;
-    // Chinese is three bytes in UTF-8: read here what needs no check beyond
-    // its continuation bytes (neither a surrogate nor an overlong form).
-    if (byte >= 0xE1 && byte <= 0xEF && byte != 0xED && text.size() - pos >= 3 &&
-        (text[pos + 1] & 0xC0) == 0x80 && (text[pos + 2] & 0xC0) == 0x80) {
-      cp = static_cast<char32_t>((byte & 0x0F) << 12 | (text[pos + 1] & 0x3F) << 6 |
-                                 (text[pos + 2] & 0x3F));
-      pos += 3;
-    } else {
-      const detail::Utf8Step step = detail::NextCodePoint(text, pos);
-      cp = step.code_point;
-      pos += step.length;
-    }
+    const auto [cp, length] = detail::NextCodePoint(text, pos);
+    pos += length;
     if (cp >= 0x10000) {
       cursor = PutBytes(cursor, detail::SupplementaryBytes(cp));
       continue;
