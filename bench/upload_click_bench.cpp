@@ -60,18 +60,16 @@ bool TimedClick(benchmark::State& state, heartpage::UploadDialog* dialog, double
   return false;
 }
 
-// The dialogs' services: the server at HEARTPAGE_HOST, a machine of the
-// bench's own.
-const heartpage::ClientServices& Services() {
-  static const heartpage::ClientServices services = [] {
-    heartpage::ClientServices made;
-    made.post = [](const std::string& body, const heartpage::PostLimits& limits) {
-      return heartpage::PostFormChecked(heartpage::EndpointAddress(), body, limits);
-    };
-    made.machine_id = [] { return std::string("bench-click-machine"); };
-    return made;
-  }();
-  return services;
+// The dialogs' services: the server at HEARTPAGE_HOST, as `machine`. Each
+// new name is claimed by a machine of its own, as people publish: the dialog
+// takes a machine for the owner of one name, and reads its claims that way.
+heartpage::ClientServices Services(const std::string& machine) {
+  heartpage::ClientServices made;
+  made.post = [](const std::string& body, const heartpage::PostLimits& limits) {
+    return heartpage::PostFormChecked(heartpage::EndpointAddress(), body, limits);
+  };
+  made.machine_id = [machine] { return machine; };
+  return made;
 }
 
 void Close(heartpage::UploadDialog* dialog) {
@@ -85,10 +83,12 @@ void BM_ClickToUploadedNewName(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     heartpage::GGCT::Get().ZCYN.clear();
-    heartpage::UploadDialog* dialog =
-        heartpage::ShowUploadDialog(heartpage::FixedPageSource(1, Page()), Services());
+    const int click = next++;
+    heartpage::UploadDialog* dialog = heartpage::ShowUploadDialog(
+        heartpage::FixedPageSource(1, Page()),
+        Services("bench-click-" + std::to_string(getpid()) + "-" + std::to_string(click)));
     dialog->findChild<QLineEdit*>("Text1")->setText(
-        QStringLiteral("click%1x%2").arg(getpid()).arg(next++));
+        QStringLiteral("click%1x%2").arg(getpid()).arg(click));
     state.ResumeTiming();
     double ms = 0;
     if (!TimedClick(state, dialog, &ms)) {
@@ -106,8 +106,8 @@ BENCHMARK(BM_ClickToUploadedNewName)->Unit(benchmark::kMillisecond)->UseRealTime
 
 void BM_ClickToUploadedOwnedName(benchmark::State& state) {
   heartpage::GGCT::Get().ZCYN.clear();
-  heartpage::UploadDialog* dialog =
-      heartpage::ShowUploadDialog(heartpage::FixedPageSource(1, Page()), Services());
+  heartpage::UploadDialog* dialog = heartpage::ShowUploadDialog(
+      heartpage::FixedPageSource(1, Page()), Services("bench-click-owner"));
   dialog->findChild<QLineEdit*>("Text1")->setText(QStringLiteral("owned%1").arg(getpid()));
   double ms = 0;
   // Claims the name; every later click only stores.
