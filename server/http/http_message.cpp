@@ -40,18 +40,12 @@ std::string HeaderText(const http::response_header<>& header) {
 
 StringResponse Refusal(const http::request_header<>& header, http::status status,
                        std::string_view message, std::chrono::seconds retry_after) {
-  StringResponse response = PlainResponse(header.version(), false, status, message);
+  // An answer to HEAD has no body, refusals included.
+  StringResponse response = PlainResponse(header, false, status, message);
   if (retry_after.count() == 0 && status == http::status::service_unavailable)
     retry_after = kRefusalRetry;
   if (retry_after.count() > 0)
     response.set(http::field::retry_after, std::to_string(retry_after.count()));
-  // An answer to HEAD has no body, refusals included: the client would
-  // read one as the start of the next answer.
-  if (header.method() == http::verb::head) {
-    const std::size_t size = response.body().size();
-    response.body().clear();
-    response.content_length(size);
-  }
   return response;
 }
 

@@ -179,14 +179,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         beast::bind_front_handler(&Session::OnPlainHttpRefused, this->shared_from_this()));
   }
   void OnPlainHttpRefused(beast::error_code ec, std::size_t) {
-    shared_->Log({"-",
-                  "-",
-                  400,
-                  kPlainHttpRefusalBody.size(),
-                  {},
-                  peer_text_,
-                  nullptr,
-                  "plain HTTP to the HTTPS port"});
+    static constexpr std::string_view kWhy = "plain HTTP to the HTTPS port";
+    shared_->Log({"-", "-", 400, kPlainHttpRefusalBody.size(), {}, peer_text_, nullptr, kWhy});
     if (ec) return Close();
     drain_raw_ = true;
     Drain();
@@ -332,7 +326,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       // answer when its header was whole (a HEAD gets no body).
       if (parser_->is_header_done()) return Refuse(http::status::bad_request, "malformed request");
       record_.Name("-", "-");
-      return Send(PlainResponse(11, false, http::status::bad_request, "malformed request"), true);
+      return Send(PlainResponse({}, false, http::status::bad_request, "malformed request"), true);
     }
     if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
     Request request = parser_->release();

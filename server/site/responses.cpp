@@ -14,19 +14,22 @@ constexpr std::chrono::seconds kBusyRetry{2};
 
 }  // namespace
 
-StringResponse TextResponse(const Request& request, http::status status, std::string body,
-                            std::string_view content_type, std::string_view cache_control) {
-  StringResponse response(status, request.version());
+namespace {
+
+StringResponse Text(unsigned version, http::verb method, bool keep_alive, http::status status,
+                    std::string body, std::string_view content_type,
+                    std::string_view cache_control) {
+  StringResponse response(status, version);
   response.set(http::field::server, kServerName);
   response.set(http::field::date, CurrentHttpDate());
   response.set(http::field::content_type, content_type);
   response.set("X-Content-Type-Options", "nosniff");
   response.body() = std::move(body);
-  response.keep_alive(request.keep_alive());
+  response.keep_alive(keep_alive);
   response.prepare_payload();
   if (!cache_control.empty()) response.set(http::field::cache_control, cache_control);
   // The client would read a body as the start of the next answer.
-  if (request.method() == http::verb::head && !response.body().empty()) {
+  if (method == http::verb::head && !response.body().empty()) {
     const std::size_t size = response.body().size();
     response.body().clear();
     response.content_length(size);
@@ -34,17 +37,23 @@ StringResponse TextResponse(const Request& request, http::status status, std::st
   return response;
 }
 
+}  // namespace
+
+StringResponse TextResponse(const Request& request, http::status status, std::string body,
+                            std::string_view content_type, std::string_view cache_control) {
+  return Text(request.version(), request.method(), request.keep_alive(), status, std::move(body),
+              content_type, cache_control);
+}
+
 StringResponse PlainResponse(const Request& request, http::status status,
                              std::string_view message) {
   return TextResponse(request, status, std::string(message) + "\n", kPlainText);
 }
 
-StringResponse PlainResponse(unsigned version, bool keep_alive, http::status status,
-                             std::string_view message) {
-  Request request;
-  request.version(version);
-  request.keep_alive(keep_alive);
-  return PlainResponse(request, status, message);
+StringResponse PlainResponse(const http::request_header<>& header, bool keep_alive,
+                             http::status status, std::string_view message) {
+  return Text(header.version(), header.method(), keep_alive, status, std::string(message) + "\n",
+              kPlainText, {});
 }
 
 StringResponse TryLater(const Request& request, http::status status,

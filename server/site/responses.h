@@ -43,10 +43,11 @@ StringResponse TextResponse(const Request& request, boost::beast::http::status s
 // One line of plain text: `message` and its newline.
 StringResponse PlainResponse(const Request& request, boost::beast::http::status status,
                              std::string_view message);
-// The same for what the connection refuses by itself, before it has a
-// whole request to answer.
-StringResponse PlainResponse(unsigned version, bool keep_alive, boost::beast::http::status status,
-                             std::string_view message);
+// The same for what the connection refuses by itself, from the request's
+// header alone (none, when even that could not be read), keeping the
+// connection or not as it decides.
+StringResponse PlainResponse(const boost::beast::http::request_header<>& header, bool keep_alive,
+                             boost::beast::http::status status, std::string_view message);
 
 // "Not now": 429 or 503 with Retry-After, the connection kept.
 StringResponse TryLater(const Request& request, boost::beast::http::status status,
