@@ -67,6 +67,7 @@ set -a
 set +a
 eval "set -- $exec_start"
 echo "runs: $*"
+: >server.log
 umask 0077
 setpriv --reuid=heartpage-server --regid=heartpage-server --init-groups \
   env -i PATH=/usr/bin:/bin XDG_DATA_HOME=/var/lib HEARTPAGE_LISTEN="$HEARTPAGE_LISTEN" \

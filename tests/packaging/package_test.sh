@@ -120,6 +120,7 @@ packaged=(assets/common/first-play.js assets-vendor/fg8/js/jquery.cycle.all.js)
 for file in "${packaged[@]}"; do
   echo "/* unpacked $RANDOM */" >>"$work/root/usr/share/heartpage-server/$file"
 done
+: >"$work/server.log"
 "$work/root/usr/bin/heartpage-server" --listen 127.0.0.1:0 --data "$work/data" 2>"$work/server.log" &
 server_pid=$!
 address=
