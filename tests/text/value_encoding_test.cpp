@@ -59,6 +59,8 @@ TEST(EncodeValue, EveryCharacterRoundTripsThroughTheServersDecoding) {
     if (cp < 0xD800 || cp > 0xDFFF) characters.push_back(cp);
   for (char32_t cp : {0x1F600, 0x1F496, 0x20000, 0x10FFFF}) characters.push_back(cp);
 
+  std::string all;
+  std::string all_bytes;
   for (char32_t cp : characters) {
     std::string text;
     AppendUtf8(text, cp);
@@ -67,7 +69,14 @@ TEST(EncodeValue, EveryCharacterRoundTripsThroughTheServersDecoding) {
     ASSERT_TRUE(bytes.has_value()) << std::hex << code;
     ASSERT_EQ(*bytes, ToGbk(text)) << std::hex << code;
     ASSERT_EQ(FromGbk(*bytes), text) << std::hex << code;
+    all += text;
+    all_bytes += *bytes;
   }
+  // All of them as one value, as long as a page: written a piece at a time
+  // without a character lost or doubled where the pieces meet.
+  EXPECT_EQ(ToGbk(all), all_bytes);
+  EXPECT_EQ(DecodeValue(EncodeValue(all)), all_bytes);
+  EXPECT_EQ(FromGbk(all_bytes), all);
 }
 
 TEST(DecodeValue, InvertsTheEncoding) {
