@@ -24,7 +24,7 @@ namespace http = beast::http;
 namespace {
 
 // Nothing a sender is told of its file is for a cache to keep.
-StringResponse Text(const Request& request, unsigned status, std::string body) {
+StringResponse Unkept(const Request& request, unsigned status, std::string body) {
   return TextResponse(request, static_cast<http::status>(status), std::move(body), kPlainText,
                       "no-store");
 }
@@ -39,28 +39,28 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
 
 Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
   const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
-  if (!machine_id) return Text(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
+  if (!machine_id) return Unkept(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
   const std::optional<MediaType> type = DetectMediaType(spool.head());
   if (!type)
-    return Text(request, wire::status::kWrongType,
-                "not a picture, music or video file of a known type\n");
+    return Unkept(request, wire::status::kWrongType,
+                  "not a picture, music or video file of a known type\n");
   if (spool.size() > site.media.Of(type->kind))
-    return Text(request, wire::status::kTooLarge, "file too large for its kind\n");
+    return Unkept(request, wire::status::kTooLarge, "file too large for its kind\n");
   MediaFacts facts{spool.HexDigest() + "." + std::string(type->extension),
                    std::string(type->content_type), spool.size()};
   if (audit != nullptr) audit->name = facts.name;
   switch (site.storage.media.StoreMedia(site.storage.claims.HashMachineId(*machine_id), facts,
                                         spool.Reader(), site.media.per_machine)) {
     case MediaStoreResult::kStored:
-      return Text(request, wire::status::kOk,
-                  PublicOrigin(site.public_host) + std::string(wire::kMediaPrefix) + facts.name);
+      return Unkept(request, wire::status::kOk,
+                    PublicOrigin(site.public_host) + std::string(wire::kMediaPrefix) + facts.name);
     case MediaStoreResult::kOverOwnerQuota:
-      return Text(request, wire::status::kTooLarge,
-                  "this machine's files take all the room it has\n");
+      return Unkept(request, wire::status::kTooLarge,
+                    "this machine's files take all the room it has\n");
     case MediaStoreResult::kOverQuota:
-      return Text(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
+      return Unkept(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
   }
-  return Text(request, 500, "unexpected store result\n");
+  return Unkept(request, 500, "unexpected store result\n");
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ Response ServeMedia(const Request& request, std::string_view name, const Site& s
   const std::optional<MediaType> type = MediaTypeOfName(name);
   const std::optional<MediaFacts> facts =
       type ? site.storage.media.FindMedia(name) : std::optional<MediaFacts>();
-  if (!facts) return Text(request, wire::status::kUnknown, "not found\n");
+  if (!facts) return Unkept(request, wire::status::kUnknown, "not found\n");
   // The name is the hash of the bytes: it validates them for ever.
   const std::string etag = "\"" + std::string(name.substr(0, 64)) + "\"";
   RangedFile answer;
