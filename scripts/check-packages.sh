@@ -4,7 +4,10 @@
 # `apt-get install ./…` (recommendations left out, so that Depends alone must
 # do), builds a page with heartpage-cli, starts the server by its unit's own
 # ExecStart as the package's user, publishes a page to it and fetches it,
-# then removes and purges both and shows what is left.
+# then removes and purges both and shows what is left. Then the same under
+# systemd, in a second root booted with systemd-nspawn: installing starts the
+# service with its whole sandbox, a page and a file are published to it,
+# removing stops it and keeps its data, purging deletes them.
 # Not part of ./test.sh: it downloads a few hundred MB and takes minutes.
 # As root. usage: scripts/check-packages.sh [FOLDER_WITH_THE_DEBS]
 # (default: build-package/packages from scripts/package.sh, else
@@ -19,10 +22,21 @@ if [[ -z $debs ]]; then
 fi
 program=$(ls "$debs"/heartpage_*.deb)
 server=$(ls "$debs"/heartpage-server_*.deb)
-command -v mmdebstrap >/dev/null || apt-get install -y -qq --no-install-recommends mmdebstrap >/dev/null
+for tool in mmdebstrap:mmdebstrap systemd-nspawn:systemd-container; do
+  command -v "${tool%:*}" >/dev/null ||
+    apt-get install -y -qq --no-install-recommends "${tool#*:}" >/dev/null
+done
+mirrors=("deb http://deb.debian.org/debian bookworm main"
+  "deb http://deb.debian.org/debian bookworm-updates main"
+  "deb http://deb.debian.org/debian-security bookworm-security main")
 
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+nspawn=
+finish() {
+  [[ -n $nspawn ]] && kill "$nspawn" 2>/dev/null && wait "$nspawn" 2>/dev/null
+  rm -rf "$work"
+}
+trap finish EXIT
 mkdir "$work/check"
 cp "$program" "$server" "$work/check/"
 
@@ -81,7 +95,7 @@ done
 cat server.log
 host=$HEARTPAGE_LISTEN
 get() {  # PATH: the status line of GET PATH
-  exec 3<>"/dev/tcp/${host%:*}/${host##*:}"
+  exec 3<>"/dev/tcp/${host%:*}/${host##*:}" || return 1
   printf 'GET %s HTTP/1.1\r\nHost: %s\r\nConnection: close\r\n\r\n' "$1" "$host" >&3
   local status
   IFS= read -r status <&3
@@ -127,7 +141,61 @@ INSIDE
 mmdebstrap --variant=apt --quiet \
   --customize-hook="copy-in $work/check /tmp" \
   --customize-hook='chroot "$1" bash /tmp/check/inside.sh' \
-  bookworm "$work/root" \
-  "deb http://deb.debian.org/debian bookworm main" \
-  "deb http://deb.debian.org/debian bookworm-updates main" \
-  "deb http://deb.debian.org/debian-security bookworm-security main"
+  bookworm "$work/root" "${mirrors[@]}"
+rm -rf "$work/root"
+
+# What runs inside the booted root.
+cat >"$work/check/booted.sh" <<'BOOTED'
+set -euo pipefail
+cd /root/check
+step() { printf '\n== %s\n' "$*"; }
+get() {  # PATH: the status line of GET PATH on the service
+  exec 3<>/dev/tcp/127.0.0.1/8936 || return 1
+  printf 'GET %s HTTP/1.1\r\nHost: 127.0.0.1:8936\r\nConnection: close\r\n\r\n' "$1" >&3
+  local status
+  IFS= read -r status <&3
+  exec 3<&-
+  echo "GET $1: ${status%$'\r'}"
+}
+step "under systemd: apt-get install ./$(ls heartpage_*.deb) ./$(ls heartpage-server_*.deb)"
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends ./heartpage_*.deb ./heartpage-server_*.deb \
+  >install.log 2>&1 || { tail -40 install.log; exit 1; }
+for _ in $(seq 50); do
+  systemctl is-active --quiet heartpage-server && get / >/dev/null 2>&1 && break
+  sleep 0.1
+done
+systemctl status heartpage-server --no-pager --lines=2 | sed -n '1,6p;/listening/p'
+export HEARTPAGE_HOST=127.0.0.1:8936
+heartpage-cli publish --style 3 --name booted --machine-id check-packages
+get /Test/booted
+heartpage-cli upload /usr/share/icons/hicolor/256x256/apps/io.github.heartpage.HeartPage.png \
+  --machine-id check-packages
+systemd-analyze security heartpage-server --no-pager | tail -n 1
+step "under systemd: apt-get remove heartpage-server, then purge"
+apt-get remove -y -qq heartpage-server >remove.log 2>&1 || { cat remove.log; exit 1; }
+echo "removed: $(systemctl is-active heartpage-server), data kept: $(ls /var/lib/heartpage-server | tr '\n' ' ')"
+apt-get purge -y -qq heartpage-server >purge.log 2>&1 || { cat purge.log; exit 1; }
+echo "purged: $(ls -d /var/lib/heartpage-server /etc/default/heartpage-server \
+  /etc/systemd/system/multi-user.target.wants/heartpage-server.service 2>&1 | tr '\n' ' ')"
+BOOTED
+
+# In /root: the booted system mounts a fresh /tmp.
+mmdebstrap --variant=apt --quiet --include=systemd,systemd-sysv,dbus \
+  --customize-hook="copy-in $work/check /root" bookworm "$work/booted" "${mirrors[@]}"
+systemd-nspawn -D "$work/booted" --boot --register=no --keep-unit --console=pipe \
+  >"$work/nspawn.log" 2>&1 &
+nspawn=$!
+booted=
+for _ in $(seq 300); do
+  leader=$(ps -o pid= --ppid "$nspawn" | tr -d ' ' || true)
+  if [[ -n $leader ]] && nsenter -t "$leader" -a systemctl is-system-running 2>/dev/null |
+    grep -qE '^(running|degraded)$'; then
+    booted=yes
+    break
+  fi
+  sleep 0.2
+done
+[[ -n $booted ]] || { tail -20 "$work/nspawn.log"; echo "systemd-nspawn did not boot the root" >&2; exit 1; }
+nsenter -t "$leader" -a -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C.UTF-8 \
+  DEBIAN_FRONTEND=noninteractive bash /root/check/booted.sh
