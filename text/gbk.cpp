@@ -5,31 +5,17 @@
 #include <cstdint>
 #include <memory>
 
-#include <unicode/ucnv.h>
-
 #include "text/gbk_tables.h"
+#include "text/icu_converter.h"
 
 namespace heartpage {
 namespace detail {
 namespace {
 
-struct ConverterCloser {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
 // GB18030's four-byte forms beyond the BMP, the only conversion left to ICU
 // at run time; it reports unmappable input instead of substituting.
 UConverter* ThreadGb18030() {
-  thread_local Converter converter = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    Converter opened(ucnv_open("gb18030", &status));
-    if (U_FAILURE(status)) return Converter();
-    ucnv_setFromUCallBack(opened.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                          &status);
-    ucnv_setToUCallBack(opened.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-    return U_SUCCESS(status) ? std::move(opened) : Converter();
-  }();
+  thread_local const icu_text::Converter converter = icu_text::OpenStrict("gb18030");
   return converter.get();
 }
 
@@ -53,20 +39,6 @@ GbBytes Convert(UConverter* converter, const UChar* units, int32_t count) {
   return out;
 }
 
-// The one character that `bytes` decode to through `converter`, or kInvalid.
-char32_t Decode(UConverter* converter, std::string_view bytes) {
-  if (converter == nullptr) return kInvalid;
-  UChar units[4];
-  UErrorCode status = U_ZERO_ERROR;
-  const int32_t count =
-      ucnv_toUChars(converter, units, 4, bytes.data(), static_cast<int32_t>(bytes.size()), &status);
-  if (U_FAILURE(status)) return kInvalid;
-  if (count == 1 && !U16_IS_SURROGATE(units[0])) return units[0];
-  if (count == 2 && U16_IS_LEAD(units[0]) && U16_IS_TRAIL(units[1]))
-    return U16_GET_SUPPLEMENTARY(units[0], units[1]);
-  return kInvalid;
-}
-
 }  // namespace
 
 GbBytes SupplementaryBytes(char32_t code_point) {
@@ -77,7 +49,7 @@ GbBytes SupplementaryBytes(char32_t code_point) {
 }
 
 char32_t FourByteCodePoint(std::string_view four_bytes) {
-  return Decode(ThreadGb18030(), four_bytes);
+  return icu_text::DecodeOne(ThreadGb18030(), four_bytes, kInvalid);
 }
 
 Utf8Step DecodeUtf8(std::string_view text, std::size_t pos) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "text/gbk_tables.h"
+#include "text/icu_converter.h"
 
 namespace {
 
@@ -24,23 +25,8 @@ using heartpage::detail::kInvalid;
 using heartpage::detail::kPairCount;
 using heartpage::detail::PairIndex;
 
-struct ConverterCloser {
-  void operator()(UConverter* converter) const { ucnv_close(converter); }
-};
-using Converter = std::unique_ptr<UConverter, ConverterCloser>;
-
-// Converters that report unmappable input instead of substituting, so the
-// tables can tell a real mapping from a substitution character.
-Converter OpenStrict(const char* name) {
-  UErrorCode status = U_ZERO_ERROR;
-  Converter converter(ucnv_open(name, &status));
-  if (U_FAILURE(status)) return nullptr;
-  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
-                        &status);
-  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-  ucnv_setFallback(converter.get(), false);
-  return U_SUCCESS(status) ? std::move(converter) : nullptr;
-}
+using heartpage::icu_text::Converter;
+using heartpage::icu_text::OpenStrict;
 
 // The bytes of one BMP character through `converter`; empty when unmappable.
 std::string Encode(UConverter* converter, char32_t cp) {
@@ -52,17 +38,8 @@ std::string Encode(UConverter* converter, char32_t cp) {
   return std::string(buffer, static_cast<std::size_t>(size));
 }
 
-// The one character that `bytes` decode to through `converter`, or kInvalid.
 char32_t Decode(UConverter* converter, std::string_view bytes) {
-  UChar units[4];
-  UErrorCode status = U_ZERO_ERROR;
-  const int32_t count =
-      ucnv_toUChars(converter, units, 4, bytes.data(), static_cast<int32_t>(bytes.size()), &status);
-  if (U_FAILURE(status)) return kInvalid;
-  if (count == 1 && !U16_IS_SURROGATE(units[0])) return units[0];
-  if (count == 2 && U16_IS_LEAD(units[0]) && U16_IS_TRAIL(units[1]))
-    return U16_GET_SUPPLEMENTARY(units[0], units[1]);
-  return kInvalid;
+  return heartpage::icu_text::DecodeOne(converter, bytes, kInvalid);
 }
 
 bool IsPrivateUse(char32_t cp) {
