@@ -187,6 +187,12 @@ void HttpServer::Impl::AwaitReload() {
   reload.async_wait([self = shared_from_this()](error_code ec, int) {
     if (ec) return;
     const ServerConfig& config = self->shared->config;
+    if (!self->tls) {
+      // An operator's reload (or a stray hang-up) must never end a server
+      // that has nothing to read again.
+      self->shared->Note("SIGHUP: no certificate in use, nothing to read again");
+      return self->AwaitReload();
+    }
     try {
       self->tls = LoadTlsContext(config.tls_certificate, config.tls_key);
       self->shared->Note("certificate " + config.tls_certificate.string() + " reloaded");
@@ -221,11 +227,10 @@ void HttpServer::Impl::BeginStop() {
 HttpServer::HttpServer(ServerConfig config, Stores storage)
     : impl_(std::make_shared<Impl>(std::move(config), storage)) {
   ServerShared& shared = *impl_->shared;
-  if (!shared.config.tls_certificate.empty()) {
+  if (!shared.config.tls_certificate.empty())
     impl_->tls = LoadTlsContext(shared.config.tls_certificate, shared.config.tls_key);
-    // From here on SIGHUP waits for Run() instead of ending the process.
-    impl_->reload.add(SIGHUP);
-  }
+  // From here on SIGHUP waits for Run() instead of ending the process.
+  impl_->reload.add(SIGHUP);
   const tcp::endpoint endpoint = ResolveListen(*impl_->contexts[0], shared.config.listen);
   error_code ec;
   impl_->acceptor.open(endpoint.protocol(), ec);
@@ -264,7 +269,7 @@ void HttpServer::Run() {
   impl_->signals.async_wait([impl = impl_](error_code ec, int) {
     if (!ec) impl->BeginStop();
   });
-  if (impl_->tls) impl_->AwaitReload();
+  impl_->AwaitReload();
   asio::dispatch(*impl_->contexts[0], [impl = impl_] {
     if (impl->shared->stopping) return;
     impl->Accept();

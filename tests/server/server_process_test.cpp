@@ -880,10 +880,15 @@ TEST_F(ServerTest, ClosesConnectionsThatKeepItWaiting) {
   EXPECT_TRUE(slowly_read->body == page);
 }
 
-TEST_F(ServerTest, OneServerPerDataDirectoryStoppingCleanlyOnSigterm) {
+TEST_F(ServerTest, OneServerPerDataDirectorySurvivingSighupStoppingCleanlyOnSigterm) {
   ServerProcess server(data_.path());
   EXPECT_THROW(ServerProcess second(data_.path()), std::runtime_error);
   HttpConnection idle(server.port());
+  // A reload of a server without a certificate (systemctl reload) changes
+  // nothing and ends nothing.
+  server.Signal(SIGHUP);
+  EXPECT_TRUE(server.WaitForLog(
+      [](const std::string& line) { return line.find("SIGHUP") != std::string::npos; }));
   ASSERT_TRUE(idle.Send(PostRequest(QueryBody("select * from 系统设置"))));
   EXPECT_EQ(idle.Read().value_or(testing::HttpResponse{}).status, 200);
   server.Signal(SIGTERM);
