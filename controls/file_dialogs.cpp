@@ -36,6 +36,8 @@ class ChineseFileColumns : public QIdentityProxyModel {
       return info.isDir() ? QString()
                           : chinese.formattedDataSize(files->size(source), 1,
                                                       QLocale::DataSizeTraditionalFormat);
+    // The one column left between them is the type.
+    static_assert(kTypeColumn == kSizeColumn + 1 && kDateColumn == kTypeColumn + 1);
     if (info.isDir()) return QStringLiteral("文件夹");
     const QString suffix = info.suffix().toUpper();
     return suffix.isEmpty() ? QStringLiteral("文件") : suffix + QStringLiteral(" 文件");
