@@ -115,7 +115,7 @@ class StoredMedia final : public FileHolder {
     fields.set(http::field::accept_ranges, "bytes");
     fields.set(http::field::content_type, facts_.content_type);
     fields.set("X-Content-Type-Options", "nosniff");
-    fields.set("Content-Security-Policy", kPageSecurityPolicy);
+    fields.set("Content-Security-Policy", kMediaSecurityPolicy);
   }
 
   std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {

@@ -34,10 +34,18 @@ struct PageResponse {
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 
 // Scripts run, in an origin of their own; the page can neither send anything
-// anywhere by script nor post a form. Media carry it too, so that a file
-// opened on its own address runs nothing with the site's rights.
+// anywhere by script nor post a form.
 inline constexpr std::string_view kPageSecurityPolicy =
     "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
+
+// The senders' own files run nothing, whatever their bytes, yet a browser's
+// viewer shows or plays one opened at its own address: that viewer fetches
+// the file from the document it makes for it, so the document keeps the
+// site's origin (a sandbox would make it opaque and the fetch cross-origin)
+// and may load the file itself and style its controls.
+inline constexpr std::string_view kMediaSecurityPolicy =
+    "default-src 'none'; media-src 'self'; img-src 'self'; style-src 'unsafe-inline'; "
+    "form-action 'none'; base-uri 'none'";
 
 class AssetPaths;
 class CompressedAssets;
@@ -62,8 +70,9 @@ Response HandleRequest(const Request& request, const Site& site, Audit* audit = 
 
 // Where a request is answered: at once on the network thread, because
 // nothing in it waits on the database (assets, pages held in memory,
-// refusals), or on a storage worker, reading or writing.
-enum class Work { kAtOnce, kRead, kClaim, kStore };
+// refusals), or on a storage worker, reading or writing. A lookup by machine
+// identifier reads, at a rate of its own.
+enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore };
 Work WorkOf(const Request& request, const Site& site);
 
 unsigned StatusOf(const Response& response);
