@@ -1,11 +1,18 @@
 #include "server/site/media.h"
 
-#include <unistd.h>
-
 #include <boost/beast/core/file.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include <algorithm>
+#include <atomic>
 #include <charconv>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <vector>
 
 #include "protocol/wire.h"
 #include "server/site/endpoint_checks.h"
@@ -99,8 +106,116 @@ Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site
 
 namespace {
 
-// A stored file: its fields, and its bytes, which go through a file of their
-// own a chunk at a time, so that a large file never sits in memory.
+namespace fs = std::filesystem;
+
+// A range is answered from the stored chunks straight into memory, so a
+// longer one gets its first four chunks and the player asks on for the rest:
+// a client that never reads holds no more than this.
+constexpr std::uint64_t kMaxPart = 1024 * 1024;
+
+// Whole files go out from one copy per file, named by its hash and so never
+// stale, shared by every connection that asks for it: a client that never
+// reads holds a descriptor, not a copy. The copies used longest ago give way
+// past a few of the largest files; a connection still sending one keeps its
+// bytes until it is done.
+fs::path CopiesDir(const MediaLimits& limits) {
+  std::error_code ec;
+  const fs::path base = limits.spool_dir.empty() ? fs::temp_directory_path(ec) : limits.spool_dir;
+  return base / "heartpage-media-copies";
+}
+
+void MakeRoom(const fs::path& dir, std::uint64_t size, std::uint64_t room) {
+  std::vector<std::pair<fs::file_time_type, fs::directory_entry>> copies;
+  std::uint64_t total = 0;
+  std::error_code ec;
+  const auto stale = fs::file_time_type::clock::now() - std::chrono::hours(1);
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
+    if (!entry.is_regular_file(ec)) continue;
+    const fs::file_time_type used = entry.last_write_time(ec);
+    // A copy still being made starts with a dot; one left by a server that
+    // ended half-way is long out of use.
+    if (entry.path().filename().string().starts_with('.')) {
+      if (used < stale)
+        fs::remove(entry.path(), ec);
+      else
+        total += entry.file_size(ec);
+      continue;
+    }
+    total += entry.file_size(ec);
+    copies.emplace_back(used, entry);
+  }
+  std::sort(copies.begin(), copies.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& [used, entry] : copies) {
+    if (total + size <= room) break;
+    const std::uint64_t gone = entry.file_size(ec);
+    if (fs::remove(entry.path(), ec)) total -= std::min(total, gone);
+  }
+}
+
+std::optional<http::file_body::value_type> OpenCopy(const fs::path& path, std::uint64_t size) {
+  http::file_body::value_type body;
+  beast::error_code ec;
+  body.open(path.c_str(), beast::file_mode::scan, ec);
+  if (ec || body.size() != size) return std::nullopt;
+  return body;
+}
+
+http::file_body::value_type SharedCopy(std::string_view name, const MediaFacts& facts,
+                                       const Site& site) {
+  const fs::path dir = CopiesDir(site.media);
+  const fs::path path = dir / std::string(name);
+  std::error_code fs_ec;
+  if (std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size)) {
+    fs::last_write_time(path, fs::file_time_type::clock::now(), fs_ec);
+    return std::move(*body);
+  }
+  // One connection makes the copy while the others asking for the same file
+  // wait for it, rather than each making its own.
+  static std::mutex making_mutex;
+  static std::map<std::string, std::weak_ptr<std::mutex>, std::less<>> making;
+  std::shared_ptr<std::mutex> mine;
+  {
+    const std::lock_guard lock(making_mutex);
+    std::weak_ptr<std::mutex>& slot = making[std::string(name)];
+    mine = slot.lock();
+    if (!mine) slot = mine = std::make_shared<std::mutex>();
+    std::erase_if(making, [](const auto& entry) { return entry.second.expired(); });
+  }
+  const std::lock_guard made_once(*mine);
+  if (std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size))
+    return std::move(*body);
+  fs::create_directories(dir, fs_ec);
+  MakeRoom(dir, facts.size, 4 * site.media.Largest());
+  static std::atomic<std::uint64_t> made{0};
+  const fs::path part =
+      dir / ("." + std::string(name) + "." + std::to_string(std::random_device{}()) + "." +
+             std::to_string(++made));
+  try {
+    beast::file out;
+    beast::error_code ec;
+    out.open(part.c_str(), beast::file_mode::write_new, ec);
+    if (ec) throw StorageError("cannot send a file: " + ec.message());
+    std::uint64_t written = 0;
+    site.storage.media.ReadMedia(name, 0, facts.size, [&](std::string_view bytes) {
+      out.write(bytes.data(), bytes.size(), ec);
+      if (ec) throw StorageError("no room to send a file");
+      written += bytes.size();
+    });
+    if (written != facts.size) throw StorageError("stored file " + std::string(name) + " is short");
+    out.close(ec);
+    if (ec) throw StorageError("no room to send a file");
+    fs::rename(part, path);
+  } catch (...) {
+    fs::remove(part, fs_ec);
+    throw;
+  }
+  std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size);
+  if (!body) throw StorageError("cannot send a file " + std::string(name));
+  return std::move(*body);
+}
+
+// A stored file: its fields, and its bytes.
 class StoredMedia final : public FileHolder {
  public:
   StoredMedia(std::string_view name, const MediaFacts& facts, std::string_view etag,
@@ -119,23 +234,15 @@ class StoredMedia final : public FileHolder {
   }
 
   std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {
-    const std::uint64_t first = part ? part->first : 0;
-    const std::uint64_t length = part ? part->last - first + 1 : facts_.size;
-    MediaSpool copy(site_.media.spool_dir, {});
-    site_.storage.media.ReadMedia(name_, first, length, [&](std::string_view bytes) {
-      if (!copy.Append(bytes.data(), bytes.size())) throw StorageError("no room to send a file");
-    });
-    if (copy.size() != length)
+    if (!part) return FileBytes(SharedCopy(name_, facts_, site_));
+    const std::uint64_t length = part->last - part->first + 1;
+    std::string bytes;
+    bytes.reserve(length);
+    site_.storage.media.ReadMedia(name_, part->first, length,
+                                  [&](std::string_view chunk) { bytes += chunk; });
+    if (bytes.size() != length)
       throw StorageError("stored file " + std::string(name_) + " is short");
-    const int fd = copy.Release();
-    lseek(fd, 0, SEEK_SET);
-    beast::file file;
-    file.native_handle(fd);
-    http::file_body::value_type body;
-    beast::error_code ec;
-    body.reset(std::move(file), ec);
-    if (ec) throw StorageError("cannot send a file: " + ec.message());
-    return FileBytes(std::move(body));
+    return FileBytes(std::move(bytes));
   }
 
  private:
@@ -158,6 +265,7 @@ Response ServeMedia(const Request& request, std::string_view name, const Site& s
   answer.size = facts->size;
   answer.etag = etag;
   answer.head_ranges = true;
+  answer.max_part = kMaxPart;
   return SendRangedFile(request, answer, StoredMedia(name, *facts, etag, site));
 }
 
