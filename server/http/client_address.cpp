@@ -30,6 +30,24 @@ std::string CanonicalAddress(std::string_view text) {
   return address.to_string();
 }
 
+ClientKey LimitKeyOf(const boost::asio::ip::address& client) {
+  if (client.is_v4())
+    return boost::asio::ip::make_address_v6(boost::asio::ip::v4_mapped, client.to_v4()).to_bytes();
+  ClientKey key = client.to_v6().to_bytes();
+  if (!client.to_v6().is_v4_mapped()) std::fill(key.begin() + 8, key.end(), 0);
+  return key;
+}
+
+std::string LimitKey(std::string_view client) {
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(std::string(client), ec);
+  if (ec) return std::string(client);
+  const boost::asio::ip::address_v6 key(LimitKeyOf(address));
+  if (key.is_v4_mapped())
+    return boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, key).to_string();
+  return key.to_string() + "/64";
+}
+
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
                           const std::vector<std::string>& trusted_proxies) {
   std::string client = CanonicalAddress(peer);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <boost/asio/ip/address.hpp>
+
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +17,16 @@ namespace heartpage::server {
 // the last address that vouched for it.
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
                           const std::vector<std::string>& trusted_proxies);
+
+// What every per-client limit counts a client under: an IPv4 address whole
+// (as its v4-mapped form), an IPv6 one by its /64, since one subscriber is
+// handed a whole /64 and may pick any address in it.
+using ClientKey = std::array<unsigned char, 16>;
+ClientKey LimitKeyOf(const boost::asio::ip::address& client);
+
+// The same for `client` as text (a ClientAddress): "192.0.2.1",
+// "2001:db8:1:2::/64"; what is not an address, as it is.
+std::string LimitKey(std::string_view client);
 
 // An IPv4 or IPv6 address in its canonical text form; empty when `text` is
 // not one.

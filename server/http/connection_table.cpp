@@ -1,8 +1,8 @@
 #include "server/http/connection_table.h"
 
-#include <cstring>
 #include <string_view>
 
+#include "server/http/client_address.h"
 #include "server/http/connection.h"
 
 namespace heartpage::server {
@@ -19,19 +19,7 @@ ConnectionTable::ConnectionTable(std::size_t max_connections, std::size_t max_pe
     : max_connections_(max_connections), max_per_address_(max_per_address) {}
 
 ConnectionTable::AddressKey ConnectionTable::KeyOf(const boost::asio::ip::address& peer) {
-  AddressKey key{};
-  if (peer.is_v4()) {
-    const auto bytes = peer.to_v4().to_bytes();
-    std::memcpy(key.data() + 12, bytes.data(), bytes.size());
-    key[10] = key[11] = 0xff;
-    return key;
-  }
-  const boost::asio::ip::address_v6 v6 = peer.to_v6();
-  if (v6.is_v4_mapped())
-    return KeyOf(boost::asio::ip::make_address_v4(boost::asio::ip::v4_mapped, v6));
-  const auto bytes = v6.to_bytes();
-  std::memcpy(key.data(), bytes.data(), 8);
-  return key;
+  return LimitKeyOf(peer);
 }
 
 std::size_t ConnectionTable::KeyHash::operator()(const AddressKey& key) const {
