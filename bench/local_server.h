@@ -23,7 +23,8 @@ class LocalServer {
  public:
   explicit LocalServer(const std::string& program)
       : server_({program, "--data", data_.path().string(), "--listen", "127.0.0.1:0",
-                 "--claims-per-minute", "0", "--stores-per-minute", "0"}) {
+                 "--claims-per-minute", "0", "--stores-per-minute", "0", "--lookups-per-minute",
+                 "0"}) {
     setenv("HEARTPAGE_HOST", server_.host().c_str(), 1);
   }
 

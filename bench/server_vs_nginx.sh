@@ -46,7 +46,7 @@ cpu_ticks() { local t=0 p; for p in "$@"; do t=$((t + $(awk '{print $14 + $15}' 
 # heartpage-server, one request log line per request into a file as deployed;
 # without the per-client rates, which would cap the store rate measured below.
 port=$(free_port)
-start_server --claims-per-minute 0 --stores-per-minute 0
+start_server --claims-per-minute 0 --stores-per-minute 0 --lookups-per-minute 0
 "$load" seed "$port" bench 25600 "$work/page.html"
 rss_rest=$(rss_kb "$server_pid")
 

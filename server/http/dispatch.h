@@ -37,26 +37,30 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, shared.site, audit));
   if (const auto wait = spool ? std::chrono::seconds(0) : shared.Throttle(work, client);
       wait.count() > 0) {
-    audit->operation = work == Work::kClaim ? "claim" : "store";
+    audit->operation = work == Work::kClaim    ? "claim"
+                       : work == Work::kLookup ? "ownership lookup"
+                                               : "store";
     return owner.Send(TryLater(request, status::too_many_requests, wait, "too many requests"));
   }
   auto job = std::make_shared<Request>(std::move(request));
   auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
       owner.Executor());
-  const auto lane =
-      work == Work::kRead ? StorageWorkers::Lane::kRead : StorageWorkers::Lane::kWrite;
-  const bool queued = shared.workers->Submit(lane, [self = owner.shared_from_this(),
-                                                    site = &shared.site, audit, job, busy,
-                                                    spool]() mutable {
-    auto response = std::make_shared<Response>(spool ? HandleMediaUpload(*job, *spool, *site, audit)
-                                                     : HandleRequest(*job, *site, audit));
-    // The connection and its thread's keep-alive go together to that
-    // thread: a connection held here a moment longer could outlast the
-    // thread's last turn, and end on this one.
-    const auto executor = self->Executor();
-    asio::post(executor, [self = std::move(self), response = std::move(response),
-                          busy = std::move(busy)] { self->Send(std::move(*response)); });
-  });
+  const auto lane = work == Work::kRead || work == Work::kLookup ? StorageWorkers::Lane::kRead
+                                                                 : StorageWorkers::Lane::kWrite;
+  const bool queued =
+      shared.workers->Submit(lane, [self = owner.shared_from_this(), shared = &shared, audit, job,
+                                    busy, spool, client]() mutable {
+        auto response =
+            std::make_shared<Response>(spool ? HandleMediaUpload(*job, *spool, shared->site, audit)
+                                             : HandleRequest(*job, shared->site, audit));
+        shared->Settle(client, audit->operation, StatusOf(*response));
+        // The connection and its thread's keep-alive go together to that
+        // thread: a connection held here a moment longer could outlast the
+        // thread's last turn, and end on this one.
+        const auto executor = self->Executor();
+        asio::post(executor, [self = std::move(self), response = std::move(response),
+                              busy = std::move(busy)] { self->Send(std::move(*response)); });
+      });
   if (!queued)
     owner.Send(TryLater(*job, status::service_unavailable, kQueueFullRetry, "server busy"));
 }

@@ -43,6 +43,16 @@ std::chrono::seconds RateLimiter::Take(std::string_view address, Clock::time_poi
   return std::chrono::seconds(0);
 }
 
+void RateLimiter::Charge(std::string_view address, unsigned tokens, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  auto it = full_at_.find(std::string(address));
+  if (it == full_at_.end()) {
+    if (full_at_.size() >= max_addresses_) Prune(now);
+    it = full_at_.emplace(std::string(address), now).first;
+  }
+  it->second = std::max(it->second, now) + interval_ * tokens;
+}
+
 std::size_t RateLimiter::Size() {
   std::lock_guard lock(mutex_);
   return full_at_.size();

@@ -23,6 +23,11 @@ class RateLimiter {
   // otherwise how long until it would (at least one second, for Retry-After).
   std::chrono::seconds Take(std::string_view address, Clock::time_point now = Clock::now());
 
+  // Charges `address` `tokens` more, whatever it has left: for what cost
+  // more than the request that was let through. Only ever after a Take that
+  // went ahead, so the debt stays bounded.
+  void Charge(std::string_view address, unsigned tokens, Clock::time_point now = Clock::now());
+
   // Addresses currently tracked.
   std::size_t Size();
 

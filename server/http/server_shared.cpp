@@ -1,5 +1,8 @@
 #include "server/http/server_shared.h"
 
+#include "protocol/wire.h"
+#include "server/http/client_address.h"
+
 namespace heartpage::server {
 
 ServerShared::ServerShared(ServerConfig configuration, Stores storage)
@@ -19,6 +22,8 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
   if (this->config.stores_per_minute > 0)
     stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
+  if (this->config.lookups_per_minute > 0)
+    lookups_.emplace(this->config.lookups_per_minute, this->config.lookups_per_minute);
 }
 
 void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
@@ -38,7 +43,17 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   RateLimiter* limiter = nullptr;
   if (work == Work::kClaim && claims_) limiter = &*claims_;
   if (work == Work::kStore && stores_) limiter = &*stores_;
-  return limiter != nullptr ? limiter->Take(client) : std::chrono::seconds(0);
+  if (work == Work::kLookup && lookups_) limiter = &*lookups_;
+  return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
+}
+
+void ServerShared::Settle(const std::string& client, std::string_view operation, unsigned status) {
+  if (status != wire::status::kNotYours || !stores_) return;
+  // A store or take-down has paid once already; a release paid the claims.
+  if (operation == "store" || operation == "take down")
+    stores_->Charge(LimitKey(client), 1);
+  else if (operation == "release")
+    stores_->Charge(LimitKey(client), 2);
 }
 
 bool ServerShared::TakeUploadSlot(unsigned slots) {

@@ -55,8 +55,13 @@ class ServerShared final : public UploadGate {
   StorageWorkers* workers = nullptr;
 
   // Zero when `work` from `client` may go ahead now; otherwise how long the
-  // client should wait before asking again.
+  // client should wait before asking again. Every rate counts a client by its
+  // LimitKey.
   std::chrono::seconds Throttle(Work work, const std::string& client);
+  // After `operation` from `client` was answered with `status`: a refused
+  // ownership check costs the client's store rate twice, so that guessing
+  // which identifier owns a name goes at half the speed of storing.
+  void Settle(const std::string& client, std::string_view operation, unsigned status);
 
   std::chrono::seconds StoreWait(const std::string& client) override {
     return Throttle(Work::kStore, client);
@@ -73,6 +78,7 @@ class ServerShared final : public UploadGate {
  private:
   std::optional<RateLimiter> claims_;
   std::optional<RateLimiter> stores_;
+  std::optional<RateLimiter> lookups_;
   // Files being received now (MediaLimits::uploads_at_once).
   std::atomic<unsigned> media_uploads_{0};
   RequestLog log_{2};

@@ -220,6 +220,18 @@ std::string NameOf(const Statement& statement) {
   return {};
 }
 
+// A lookup of what a machine identifier owns: a hit names a page that the
+// same identifier may replace, so these are how identifiers would be guessed.
+bool LooksUpMachine(std::string_view body) {
+  const auto parsed = ParseForm(body);
+  const auto* fields = std::get_if<FormFields>(&parsed);
+  if (fields == nullptr) return false;
+  const auto sql = fields->find(wire::kStatementField);
+  if (sql == fields->end()) return false;
+  const std::optional<std::string> text = TextOf(sql->second);
+  return text && std::holds_alternative<MachineLookup>(ParseStatement(*text));
+}
+
 }  // namespace
 
 EndpointWork PeekEndpointWork(std::string_view body) {
@@ -228,6 +240,8 @@ EndpointWork PeekEndpointWork(std::string_view body) {
   for (std::size_t start = 0; start < body.size();) {
     const std::size_t end = std::min(body.find('&', start), body.size());
     const std::string_view field = body.substr(start, end - start);
+    if (field == "zc=49")  // "1"
+      return LooksUpMachine(body) ? EndpointWork::kLookup : EndpointWork::kRead;
     if (field == "zc=50") return EndpointWork::kClaim;  // "2"
     // Giving a name up is limited like claiming one: together they could
     // otherwise churn names without bound.

@@ -26,9 +26,9 @@ struct Audit {
   std::string failure = {};
 };
 
-// What a body asks for, told from its "zc" field alone, so that a request can
-// be queued, limited or refused before the whole body is decoded.
-enum class EndpointWork { kRead, kClaim, kStore };
+// What a body asks for, told from its "zc" field (and a lookup's statement),
+// so that a request can be queued, limited or refused before it is run.
+enum class EndpointWork { kRead, kLookup, kClaim, kStore };
 EndpointWork PeekEndpointWork(std::string_view body);
 
 // Operations 1 (query), 2 (claim), 4 (store page), 6 (take a page down) and 7

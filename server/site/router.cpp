@@ -101,6 +101,8 @@ Response NotAnUpload(const Request& request, std::string_view, const Site&, Audi
 Work EndpointLane(const Request& request, std::string_view, const Site&) {
   if (SentByWebPage(request)) return Work::kAtOnce;
   switch (PeekEndpointWork(request.body())) {
+    case EndpointWork::kLookup:
+      return Work::kLookup;
     case EndpointWork::kClaim:
       return Work::kClaim;
     case EndpointWork::kStore:

@@ -58,8 +58,8 @@ class ServerProcess : public heartpage::testing::ServerProcess {
 
 // For tests that send far more claims or stores from one address than any
 // client would; the limits themselves are tested on their own.
-inline const std::vector<std::string> kNoRateLimits = {"--claims-per-minute", "0",
-                                                       "--stores-per-minute", "0"};
+inline const std::vector<std::string> kNoRateLimits = {
+    "--claims-per-minute", "0", "--stores-per-minute", "0", "--lookups-per-minute", "0"};
 
 struct HttpResponse {
   int status = 0;
