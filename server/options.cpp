@@ -55,7 +55,11 @@ const char* const kUsage =
     "                        name claims one client address may make (default 10 a minute,\n"
     "                        20 at once); beyond them 429 with Retry-After; 0: no limit\n"
     "  --stores-per-minute N, --store-burst N\n"
-    "                        page stores one client address may make (default 60 and 60)\n"
+    "                        page stores one client address may make (default 60 and 60);\n"
+    "                        a store, take-down or release of another machine's name\n"
+    "                        counts twice\n"
+    "  --lookups-per-minute N  lookups of what a machine identifier owns that one client\n"
+    "                        address may make (default 30 a minute, 30 at once); 0: no limit\n"
     "  --trusted-proxy ADDRESS  a reverse proxy in front of this server, whose\n"
     "                        X-Forwarded-For names the client; may be repeated\n"
     "  --public-host HOST    the host[:port] clients reach us at, https://HOST[:PORT] when a\n"
@@ -64,6 +68,8 @@ const char* const kUsage =
     "  --tls-cert FILE       serve HTTPS with this certificate chain (PEM), read again on\n"
     "                        SIGHUP; needs --tls-key\n"
     "  --tls-key FILE        the certificate's private key (PEM)\n"
+    "  --hsts SECONDS        over HTTPS, answers tell browsers to come only over HTTPS for\n"
+    "                        this long (Strict-Transport-Security; default: not told)\n"
     "  --max-connections N   open connections at most (default: sized from the descriptor\n"
     "                        limit, which the server raises to its hard limit)\n"
     "  --max-connections-per-address N  open connections from one client address at\n"
@@ -216,7 +222,8 @@ std::variant<Options, OptionsError> ParseOptions(
     } else if (arg == "--media-spool") {
       options.server.media.spool_dir = value;
     } else if (arg == "--claims-per-minute" || arg == "--claim-burst" ||
-               arg == "--stores-per-minute" || arg == "--store-burst") {
+               arg == "--stores-per-minute" || arg == "--store-burst" ||
+               arg == "--lookups-per-minute") {
       unsigned number = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
       const bool burst = arg.ends_with("burst");
@@ -228,6 +235,7 @@ std::variant<Options, OptionsError> ParseOptions(
       if (arg == "--claim-burst") options.server.claim_burst = number;
       if (arg == "--stores-per-minute") options.server.stores_per_minute = number;
       if (arg == "--store-burst") options.server.store_burst = number;
+      if (arg == "--lookups-per-minute") options.server.lookups_per_minute = number;
     } else if (arg == "--trusted-proxy") {
       const std::string address = CanonicalAddress(value);
       if (address.empty()) return OptionsError{"--trusted-proxy needs an IP address"};
@@ -258,6 +266,11 @@ std::variant<Options, OptionsError> ParseOptions(
       options.server.tls_certificate = value;
     } else if (arg == "--tls-key") {
       options.server.tls_key = value;
+    } else if (arg == "--hsts") {
+      // Two years is what browsers' preload lists ask for; more is a typo.
+      const std::optional<std::size_t> seconds = ParseCount(value, 63'072'000);
+      if (!seconds) return OptionsError{"--hsts needs a number of seconds from 1 to 63072000"};
+      options.server.hsts_seconds = static_cast<unsigned>(*seconds);
     } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
                arg == "--page-files" || arg == "--database-connections") {
       const std::optional<std::size_t> count = ParseCount(value, std::size_t{1} << 24);
@@ -282,6 +295,9 @@ std::variant<Options, OptionsError> ParseOptions(
   }
   if (options.server.tls_certificate.empty() != options.server.tls_key.empty())
     return OptionsError{"--tls-cert and --tls-key go together"};
+  // Behind a proxy that serves HTTPS, the proxy is the one to tell browsers.
+  if (options.server.hsts_seconds > 0 && options.server.tls_certificate.empty())
+    return OptionsError{"--hsts needs --tls-cert and --tls-key"};
   if (!options.database.empty() && !options.data_dir.empty())
     return OptionsError{"--data and --database exclude each other"};
   if (!options.import_sqlite.empty() && options.database.empty())

@@ -1,6 +1,8 @@
 #include "server/http/http_message.h"
 
 #include <iterator>
+#include <type_traits>
+#include <variant>
 
 #include "text/ascii.h"
 
@@ -19,9 +21,39 @@ std::optional<std::string_view> FramingProblem(const http::request_header<>& hea
   if (const auto count = std::distance(encodings.first, encodings.second);
       count > 1 || (count == 1 && !EqualsIgnoringCase(encodings.first->value(), "chunked")))
     return "unsupported transfer encoding";
+  // Two lengths, even equal ones: a proxy in front may have kept either, or
+  // only the first, and read the body differently.
+  if (header.count(http::field::content_length) > 1) return "more than one Content-Length";
   const std::size_t hosts = header.count(http::field::host);
   if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
   return std::nullopt;
+}
+
+void HeaderBuffer::consume(std::size_t n) {
+  if (armed_ && n > 0) {
+    armed_ = false;
+    const std::string_view header(static_cast<const char*>(buffer_.data().data()), n);
+    for (std::size_t end = header.find("\r\n"); end != std::string_view::npos;
+         end = header.find("\r\n", end + 2))
+      if (end + 2 < header.size() && (header[end + 2] == ' ' || header[end + 2] == '\t'))
+        folded_ = true;
+  }
+  buffer_.consume(n);
+}
+
+void AddStrictTransport(Response& response, unsigned seconds) {
+  const std::string value = "max-age=" + std::to_string(seconds);
+  if (auto* page = std::get_if<PageResponse>(&response)) {
+    // The head ends with the blank line.
+    page->head.insert(page->head.size() - 2, "Strict-Transport-Security: " + value + "\r\n");
+    return;
+  }
+  std::visit(
+      [&](auto& message) {
+        if constexpr (!std::is_same_v<std::decay_t<decltype(message)>, PageResponse>)
+          message.set(http::field::strict_transport_security, value);
+      },
+      response);
 }
 
 std::string HeaderText(const http::response_header<>& header) {

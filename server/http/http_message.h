@@ -1,5 +1,6 @@
 #pragma once
 
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/fields.hpp>
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/status.hpp>
@@ -30,6 +31,42 @@ static_assert(NamesTheServer(kPlainHttpRefusal));
 // could read as a different request: refused, so that no request can hide in
 // another's body.
 std::optional<std::string_view> FramingProblem(const boost::beast::http::request_header<>& header);
+
+// Tells the browser to come back only over HTTPS for `seconds`
+// (Strict-Transport-Security), whichever form the answer takes.
+void AddStrictTransport(Response& response, unsigned seconds);
+
+// The connection's buffer as the header parser sees it, noting whether the
+// header it takes holds obsolete line folding (a line that begins with a
+// space or tab), which the parser would quietly join to the line before: a
+// proxy in front may read such a header otherwise, so it is refused.
+class HeaderBuffer {
+ public:
+  using const_buffers_type = boost::beast::flat_buffer::const_buffers_type;
+  using mutable_buffers_type = boost::beast::flat_buffer::mutable_buffers_type;
+
+  explicit HeaderBuffer(boost::beast::flat_buffer& buffer) : buffer_(buffer) {}
+
+  // Before a header is read: the next bytes the parser takes are that header.
+  void Arm() {
+    armed_ = true;
+    folded_ = false;
+  }
+  bool Folded() const { return folded_; }
+
+  std::size_t size() const { return buffer_.size(); }
+  std::size_t max_size() const { return buffer_.max_size(); }
+  std::size_t capacity() const { return buffer_.capacity(); }
+  const_buffers_type data() const { return buffer_.data(); }
+  mutable_buffers_type prepare(std::size_t n) { return buffer_.prepare(n); }
+  void commit(std::size_t n) { buffer_.commit(n); }
+  void consume(std::size_t n);
+
+ private:
+  boost::beast::flat_buffer& buffer_;
+  bool armed_ = false;
+  bool folded_ = false;
+};
 
 // The header as the serializer would write it.
 std::string HeaderText(const boost::beast::http::response_header<>& header);

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "server/http/client_address.h"
 #include "server/http/descriptors.h"
 #include "server/http/listen_address.h"
 #include "server/http/session.h"
@@ -142,6 +143,15 @@ void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& so
     error_code ignored;
     socket->close(ignored);
     ++shared->refused;
+    static constexpr std::string_view kWhy = "too many connections";
+    shared->Log({"-",
+                 "-",
+                 503,
+                 kWhy.size() + 1,
+                 {},
+                 CanonicalAddress(peer.address().to_string()),
+                 nullptr,
+                 kWhy});
   } else {
     if (admission.evict)
       asio::post(admission.evict->Executor(),

@@ -41,6 +41,12 @@ struct ServerConfig {
   unsigned claim_burst = 20;
   unsigned stores_per_minute = 60;
   unsigned store_burst = 60;
+  // Lookups of what a machine identifier owns, a minute and at once: they
+  // are how identifiers would be guessed.
+  unsigned lookups_per_minute = 30;
+  // Over HTTPS, answers tell browsers to use only HTTPS for this long; 0:
+  // they are not told.
+  unsigned hsts_seconds = 0;
   // Both set: HTTPS with this certificate chain and key (PEM), read again on
   // SIGHUP.
   std::filesystem::path tls_certificate;

@@ -129,6 +129,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // Writes the answer to the request read last. `drain`: the request's body
   // may still be arriving; swallow it for a moment after answering.
   void Send(Response&& response, bool drain = false) {
+    if constexpr (kTls) {
+      if (shared_->config.hsts_seconds > 0)
+        AddStrictTransport(response, shared_->config.hsts_seconds);
+    }
     record_.Answered(response);
     phase_ = Phase::kWriting;
     deadline_ = Clock::now() + IdleTimeout();
@@ -199,8 +203,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     header_begun_ = false;
     deadline_ = deadline;
     waiting_since.store(Ticks(Clock::now()), std::memory_order_relaxed);
+    header_buffer_.Arm();
     http::async_read_header(
-        stream_, buffer_, *parser_,
+        stream_, header_buffer_, *parser_,
         beast::bind_front_handler(&Session::OnHeader, this->shared_from_this()));
   }
 
@@ -213,6 +218,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         ClientAddress(peer_text_, header["X-Forwarded-For"], shared_->config.trusted_proxies);
     if (const auto problem = FramingProblem(header))
       return Refuse(http::status::bad_request, *problem);
+    if (header_buffer_.Folded()) return Refuse(http::status::bad_request, "obsolete line folding");
     if (IsMediaUpload(header)) return StartMediaUpload();
     if (const auto length = parser_->content_length(); length && *length > shared_->config.max_body)
       return Refuse(http::status::payload_too_large, "request body too large");
@@ -350,6 +356,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void Progressed() { deadline_ = Clock::now() + IdleTimeout(); }
 
   void Written(beast::error_code ec, bool keep_alive, bool drain) {
+    // Refused before its header could be read: the connection's peer is
+    // all there is to name.
+    if (record_.client.empty()) record_.client = peer_text_;
     shared_->Log(record_.Entry());
     record_.Clear();
     body_hold_.Release();
@@ -409,6 +418,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   bool drain_raw_ = false;
   const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
+  HeaderBuffer header_buffer_{buffer_};
   std::optional<http::request_parser<http::string_body>> parser_;
   std::optional<http::request_parser<MediaBody>> media_parser_;
   std::function<void(std::uint64_t, std::string_view, beast::error_code&)> on_chunk_ =

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <future>
+#include <memory>
+#include <vector>
 
 #include "tests/support/server_harness.h"
 
@@ -88,6 +92,64 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
            line.ends_with(" 127.0.0.2 store a2 \"the server is out of room for pages\"");
   }));
   EXPECT_EQ(server.Log().find(secret), std::string::npos);
+}
+
+// A client that changes its address within its own /64, or the identifier
+// it guesses, is still one client; whatever is refused before it is read
+// still names who sent it.
+TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) {
+  ServerProcess server(
+      data_.path(), {"--trusted-proxy", "127.0.0.1", "--claims-per-minute", "1", "--claim-burst",
+                     "20", "--lookups-per-minute", "3", "--stores-per-minute", "1", "--store-burst",
+                     "3", "--max-connections-per-address", "16"});
+  const int port = server.port();
+  std::vector<int> statuses;
+  for (int i = 1; i <= 40; ++i) {
+    char forwarded[64];
+    std::snprintf(forwarded, sizeof forwarded, "X-Forwarded-For: 2001:db8:1:2:%x::%x\r\n", i, i);
+    statuses.push_back(
+        PostFrom(port, "127.0.0.1", ClaimBody("v6", "v" + std::to_string(i)), forwarded).status);
+  }
+  EXPECT_EQ(std::ranges::count(statuses, 200), 20);
+  EXPECT_EQ(std::ranges::count(statuses, 429), 20);
+  EXPECT_EQ(
+      PostFrom(port, "127.0.0.1", ClaimBody("v6", "w1"), "X-Forwarded-For: 2001:db8:1:3::1\r\n")
+          .status,
+      200);
+
+  // Asking what an identifier owns has a rate of its own; asking about a
+  // name does not spend it.
+  const std::string guess = QueryBody("select * from 免费 where 硬盘ID='QM00001'");
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(PostFrom(port, "127.0.0.5", guess).status, 200);
+  const HttpResponse guessed = PostFrom(port, "127.0.0.5", guess);
+  EXPECT_EQ(guessed.status, 429);
+  EXPECT_GE(std::stoi(guessed.Header("retry-after")), 1);
+  EXPECT_EQ(PostFrom(port, "127.0.0.5", NameLookup("v1")).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.6", guess).status, 200);
+
+  // Storing over another machine's name costs two stores.
+  ASSERT_EQ(PostFrom(port, "127.0.0.7", ClaimBody("owner", "mine")).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00001", "mine", "x")).status, 403);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00002", "mine", "x")).status, 403);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00003", "mine", "x")).status, 429);
+
+  // Refused before a request could be read: a malformed one, and one
+  // connection too many from an address.
+  EXPECT_EQ(Exchange(port, "\x01\x02\r\n\r\n", false, "127.0.0.9").status, 400);
+  std::vector<std::unique_ptr<HttpConnection>> held;
+  for (int i = 0; i < 16; ++i) held.push_back(std::make_unique<HttpConnection>(port, "127.0.0.10"));
+  HttpConnection over(port, "127.0.0.10");
+  const auto refusal = over.Read();
+  ASSERT_TRUE(refusal.has_value());
+  EXPECT_EQ(refusal->status, 503);
+  for (const std::string client : {"127.0.0.9", "127.0.0.10"})
+    EXPECT_TRUE(server.WaitForLog([&](const std::string& line) {
+      return line.starts_with("- - ") && line.ends_with(" " + client);
+    })) << client;
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 429 ") &&
+           line.ends_with(" 127.0.0.5 ownership lookup - \"too many requests\"");
+  }));
 }
 
 TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed) {

@@ -418,6 +418,13 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
            {"chunked and a length",
             framed("Host: x\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n", chunked)},
            {"two lengths", framed("Host: x\r\nContent-Length: 0\r\nContent-Length: 5\r\n")},
+           // A proxy in front may keep only the first of two equal lengths, or
+           // read a folded line as a header of its own.
+           {"two equal lengths",
+            framed("Host: x\r\nContent-Length: " + std::to_string(hidden.size()) +
+                       "\r\nContent-Length: " + std::to_string(hidden.size()) + "\r\n",
+                   hidden)},
+           {"a folded encoding", framed("Host: x\r\nTransfer-Encoding:\r\n chunked\r\n", chunked)},
            {"no Host", framed("Content-Length: 0\r\n")},
            {"two Hosts", framed("Host: x\r\nHost: y\r\nContent-Length: 0\r\n")},
            {"a header of 2 MB", framed("Host: x\r\nX-Long: " + std::string(2 << 20, 'v') +

@@ -16,11 +16,16 @@ using heartpage::testing::TestCertificate;
 using namespace testing;
 
 // A connection that trusts exactly one certificate: it works only when the
-// server presents that one.
+// server presents that one. `tls12_ciphers`: speak TLS 1.2, offering these
+// in this order.
 class TlsConnection final : public HttpConnection {
  public:
-  TlsConnection(int port, const std::filesystem::path& trusted)
+  TlsConnection(int port, const std::filesystem::path& trusted, const char* tls12_ciphers = nullptr)
       : HttpConnection(port), context_(SSL_CTX_new(TLS_client_method())) {
+    if (tls12_ciphers != nullptr) {
+      SSL_CTX_set_max_proto_version(context_, TLS1_2_VERSION);
+      SSL_CTX_set_cipher_list(context_, tls12_ciphers);
+    }
     SSL_CTX_load_verify_locations(context_, trusted.c_str(), nullptr);
     SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
     ssl_ = SSL_new(context_);
@@ -36,6 +41,8 @@ class TlsConnection final : public HttpConnection {
     SSL_free(ssl_);
     SSL_CTX_free(context_);
   }
+
+  std::string Cipher() const { return SSL_get_cipher_name(ssl_); }
 
  private:
   long Transmit(const char* data, std::size_t size) override {
@@ -71,7 +78,7 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
   const TestCertificate first;
   Install(first, first);
   std::vector<std::string> flags = TlsFlags();
-  flags.insert(flags.end(), {"--idle-timeout", "2"});
+  flags.insert(flags.end(), {"--idle-timeout", "2", "--hsts", "600"});
   ServerProcess server(data_.path(), flags);
   const int port = server.port();
 
@@ -86,6 +93,7 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
       const auto answer = tls.Read();
       ASSERT_TRUE(answer.has_value());
       EXPECT_EQ(answer->status, 200) << answer->body;
+      EXPECT_EQ(answer->Header("strict-transport-security"), "max-age=600");
       // Addresses handed out name the scheme clients came with.
       if (body.starts_with("zc=49")) {
         EXPECT_NE(answer->body.find("https://127.0.0.1:" + std::to_string(port) + "/"),
@@ -98,8 +106,16 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
       ASSERT_TRUE(served.has_value());
       EXPECT_EQ(served->status, 200);
       EXPECT_EQ(served->body, ToGbk(page));
+      EXPECT_EQ(served->Header("strict-transport-security"), "max-age=600");
     }
   }
+  // The server's order of ciphers wins over the client's.
+  EXPECT_NE(TlsConnection(port, first.certificate(),
+                          "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305:"
+                          "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256")
+                .Cipher()
+                .find("AES128-GCM"),
+            std::string::npos);
 
   // Plain HTTP on the HTTPS port: a short refusal, then the connection ends.
   HttpConnection plain(port);
@@ -107,6 +123,7 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
   const auto refused = plain.Read();
   ASSERT_TRUE(refused.has_value());
   EXPECT_EQ(refused->status, 400);
+  EXPECT_EQ(refused->Header("strict-transport-security"), "");
   EXPECT_TRUE(plain.ClosedByServer());
   // Nor can a client that never starts the handshake hold a connection.
   HttpConnection silent(port);
