@@ -250,8 +250,8 @@ TEST(MediaTest, FilesAreCheckedByContentKeptOnceAndServedInRanges) {
 TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
   ScratchDir data;
   ScratchDir spool;
-  ServerProcess server(data.path(),
-                       {"--max-picture", "9M", "--media-spool", spool.path().string()});
+  ServerProcess server(data.path(), {"--max-picture", "9M", "--max-music", "1M", "--max-video",
+                                     "1M", "--media-spool", spool.path().string()});
   const int port = server.port();
   const std::size_t size = 8 * 1024 * 1024;
   const HttpResponse stored = Upload(port, "m1", Png(size, 'v'));
@@ -270,6 +270,19 @@ TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(Post(port, QueryBody("select * from 系统设置")).status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+
+  // The shared copies stay within four of the largest files allowed, the
+  // oldest giving way, and a file whose copy went is copied again whole.
+  for (const char fill : {'w', 'x', 'y', 'z'}) {
+    const HttpResponse other = Upload(port, "m2", Png(size, fill));
+    ASSERT_EQ(other.status, 200) << other.body;
+    EXPECT_EQ(Get(port, PathOf(other.body)).body.size(), size);
+  }
+  std::uintmax_t copies = 0;
+  for (const auto& file : std::filesystem::recursive_directory_iterator(spool.path()))
+    if (file.is_regular_file()) copies += file.file_size();
+  EXPECT_LE(copies, 4 * 9 * 1024 * 1024);
+  EXPECT_EQ(Get(port, path).body, Png(size, 'v'));
 }
 
 }  // namespace
