@@ -9,7 +9,7 @@ import { copyFileSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import { promisify } from 'node:util';
-import { sharedSetUp, viewports } from './harness.js';
+import { screenshot, sharedSetUp, viewports } from './harness.js';
 
 const run = promisify(execFile);
 const site = sharedSetUp();
@@ -117,6 +117,7 @@ test('own files opened at their own addresses show and play', async () => {
         await page.evaluate((selector) => document.querySelector(selector).play(), viewer);
         await page.waitForFunction((selector) => document.querySelector(selector).currentTime > 0.2,
           viewer, { timeout: 20000 });
+        await screenshot(page, `media-opened-${path.extname(asset).slice(1)}`);
       }
       const headers = answer.headers();
       assert.equal(headers['x-content-type-options'], 'nosniff');
