@@ -913,6 +913,7 @@ TEST_F(ServerTest, RefusesBadCommandLines) {
                                                {"--announcement", "has い inside"},
                                                {"--tls-cert", "/dev/null"},
                                                {"--tls-cert", "/none", "--tls-key", "/none"},
+                                               {"--hsts", "600"},
                                                {"--version-label", "ゼ first"}}) {
     EXPECT_THROW(ServerProcess(data_.path(), args), std::runtime_error) << args[0];
   }
