@@ -81,6 +81,25 @@ template <typename Work>
 using WorkResult =
     std::decay_t<decltype(Invoke(std::declval<Work&>(), std::declval<TaskControl&>()))>;
 
+// Qt copies and moves the task on the pool's thread before it runs: only
+// pointers to the work and to the shared state go through its hands, and the
+// work itself is read after TakeOver; the result likewise comes back after a
+// HandOver. The work arrives type-erased, so that what runs on the pool is
+// one type per result, whose name ThreadSanitizer can still print (and its
+// suppressions of Qt's own hand-overs match).
+template <typename Result>
+QFuture<Result> StartOnPool(std::shared_ptr<std::function<Result(TaskControl&)>> work,
+                            std::shared_ptr<TaskState> state) {
+  HandOver(work.get());
+  return QtConcurrent::run([work = std::move(work), state = std::move(state)] {
+    TakeOver(work.get());
+    TaskControl control(state);
+    Result result = (*work)(control);
+    HandOver(state.get());
+    return result;
+  });
+}
+
 }  // namespace detail
 
 // Runs `work` on a thread of the pool, away from the windows' thread, and
@@ -104,19 +123,11 @@ BackgroundTask RunInBackground(QObject* owner, Work work, Done done, Progress pr
                      watcher->deleteLater();
                      done(watcher->result());
                    });
-  // Qt copies and moves the task on the pool's thread before it runs: only
-  // pointers to `work` and to the shared state go through its hands, and
-  // `work` itself is read after TakeOver; the result likewise comes back
-  // after a HandOver.
-  auto handed = std::make_shared<Work>(std::move(work));
-  HandOver(handed.get());
-  watcher->setFuture(QtConcurrent::run([handed, state] {
-    TakeOver(handed.get());
-    TaskControl control(state);
-    Result result = detail::Invoke(*handed, control);
-    HandOver(state.get());
-    return result;
-  }));
+  auto handed = std::make_shared<std::function<Result(TaskControl&)>>(
+      [work = std::move(work)](TaskControl& control) mutable {
+        return detail::Invoke(work, control);
+      });
+  watcher->setFuture(detail::StartOnPool<Result>(std::move(handed), state));
   return BackgroundTask(state);
 }
 
