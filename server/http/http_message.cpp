@@ -29,14 +29,17 @@ std::optional<std::string_view> FramingProblem(const http::request_header<>& hea
   return std::nullopt;
 }
 
+bool HasFoldedLine(std::string_view header) {
+  for (std::size_t end = header.find("\r\n"); end != std::string_view::npos;
+       end = header.find("\r\n", end + 2))
+    if (end + 2 < header.size() && (header[end + 2] == ' ' || header[end + 2] == '\t')) return true;
+  return false;
+}
+
 void HeaderBuffer::consume(std::size_t n) {
   if (armed_ && n > 0) {
     armed_ = false;
-    const std::string_view header(static_cast<const char*>(buffer_.data().data()), n);
-    for (std::size_t end = header.find("\r\n"); end != std::string_view::npos;
-         end = header.find("\r\n", end + 2))
-      if (end + 2 < header.size() && (header[end + 2] == ' ' || header[end + 2] == '\t'))
-        folded_ = true;
+    folded_ = HasFoldedLine({static_cast<const char*>(buffer_.data().data()), n});
   }
   buffer_.consume(n);
 }

@@ -36,6 +36,10 @@ std::optional<std::string_view> FramingProblem(const boost::beast::http::request
 // (Strict-Transport-Security), whichever form the answer takes.
 void AddStrictTransport(Response& response, unsigned seconds);
 
+// Whether a request's header bytes hold obsolete line folding: a line that
+// begins with a space or tab.
+bool HasFoldedLine(std::string_view header);
+
 // The connection's buffer as the header parser sees it, noting whether the
 // header it takes holds obsolete line folding (a line that begins with a
 // space or tab), which the parser would quietly join to the line before: a

@@ -93,10 +93,12 @@ std::vector<Expected> RequestsIn(std::string_view bytes) {
     beast::error_code ec;
     std::size_t used = parser.put(asio::buffer(bytes.data(), bytes.size()), ec);
     if (!ec && parser.is_header_done()) {
-      // Refused for its framing or its declared length as soon as the
-      // server has the header: one refusal, then the end.
+      // Refused for its framing (folded lines among it) or its declared
+      // length as soon as the server has the header: one refusal, then the
+      // end.
       const auto length = parser.content_length();
-      if (server::FramingProblem(parser.get()) || (length && *length > kMaxBody)) {
+      if (server::FramingProblem(parser.get()) || server::HasFoldedLine(bytes.substr(0, used)) ||
+          (length && *length > kMaxBody)) {
         requests.push_back({parser.get().method() == http::verb::head, false});
         break;
       }
