@@ -37,9 +37,17 @@ bool HasFoldedLine(std::string_view header) {
 }
 
 void HeaderBuffer::consume(std::size_t n) {
-  if (armed_ && n > 0) {
-    armed_ = false;
-    folded_ = HasFoldedLine({static_cast<const char*>(buffer_.data().data()), n});
+  if (n > 0 && !folded_) {
+    // The parser takes a long header in pieces (the request line as soon as
+    // it is whole): a line's end and the next line's start may lie in two.
+    const std::string_view piece(static_cast<const char*>(buffer_.data().data()), n);
+    seam_.append(piece.substr(0, 3));
+    folded_ = HasFoldedLine(seam_) || HasFoldedLine(piece);
+    // What the next piece's start joins: the last two bytes so far.
+    if (n >= 2)
+      seam_.assign(piece.substr(n - 2));
+    else
+      seam_.erase(0, seam_.size() > 2 ? seam_.size() - 2 : 0);
   }
   buffer_.consume(n);
 }

@@ -53,7 +53,7 @@ class HeaderBuffer {
 
   // Before a header is read: the next bytes the parser takes are that header.
   void Arm() {
-    armed_ = true;
+    seam_.clear();
     folded_ = false;
   }
   bool Folded() const { return folded_; }
@@ -68,7 +68,7 @@ class HeaderBuffer {
 
  private:
   boost::beast::flat_buffer& buffer_;
-  bool armed_ = false;
+  std::string seam_;  // the last two bytes of the header taken so far
   bool folded_ = false;
 };
 
