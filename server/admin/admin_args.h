@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <initializer_list>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/admin/admin.h"
+
+namespace heartpage::server {
+
+// A subcommand's words: its operands, and the values of the flags it takes
+// (each "--flag VALUE"). `problem` names the first word that does not fit.
+struct AdminArgs {
+  std::vector<std::string> operands;
+  std::map<std::string, std::string, std::less<>> flags;
+  std::string problem;
+
+  std::optional<std::string> Flag(std::string_view name) const {
+    const auto it = flags.find(name);
+    if (it == flags.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+AdminArgs ParseAdminArgs(std::span<const std::string> args,
+                         std::initializer_list<std::string_view> flags);
+
+// Reasons go into the log as the operator gave them, bounded so that the log
+// stays readable.
+inline constexpr std::size_t kMaxReasonBytes = 500;
+
+// A line on the context's error stream; answers `code`.
+int AdminSay(AdminContext& context, int code, const std::string& line);
+
+// Checks a subcommand's words: exactly `operands` operands and valid flags.
+// Otherwise says why and answers false.
+bool ExpectOperands(AdminContext& context, const AdminArgs& args, std::size_t operands);
+
+// The reason of an action: --reason, required or not; a line says what is
+// wrong and std::nullopt comes back when it is missing or too long.
+std::optional<std::string> ReasonOf(AdminContext& context, const AdminArgs& args, bool required);
+
+// "YYYY-MM-DD HH:MM:SS" in UTC.
+std::string AdminTime(std::int64_t seconds);
+
+// A page name as the site keys it, or std::nullopt (with a line) for one the
+// site could not have.
+std::optional<std::string> NameOperand(AdminContext& context, std::string_view name);
+
+}  // namespace heartpage::server
