@@ -26,10 +26,10 @@ bool IsAddressKind(FieldKind kind) {
          kind == FieldKind::kAddress;
 }
 
-// What the field stands for, whatever was typed: a colour in the form the
-// pages' style rules read (or the default, when what was typed is none), an
-// address that can only be loaded or followed.
-std::string Meant(const FieldRow& row, std::string value) {
+}  // namespace
+
+// A colour typed as none is the default colour.
+std::string MeantValue(const FieldRow& row, std::string value) {
   if (row.kind == FieldKind::kColour) {
     if (auto colour = NormalColour(value)) return *colour;
     return NormalColour(row.DefaultValue()).value_or(std::string());
@@ -38,13 +38,15 @@ std::string Meant(const FieldRow& row, std::string value) {
   return value;
 }
 
-std::string Written(const FieldRow& row, const std::string& value, const Placement& place) {
+std::string WrittenValue(const FieldRow& row, const std::string& value, const Placement& place) {
   if (row.kind == FieldKind::kMarkup && place.slot == Slot::kText) {
     CleanMarkup clean = SanitizeMarkup(value);
     return clean.holds_markup ? std::move(clean.html) : HtmlLineBreaks(clean.html);
   }
   return EncodeForPlacement(value, place);
 }
+
+namespace {
 
 // Replaces every occurrence of the row's key in `page`, left to right and
 // without looking into what it inserts, each written for where it stands.
@@ -62,7 +64,7 @@ void Substitute(std::string& page, const FieldRow& row, const std::string& value
     auto known = std::find_if(written.begin(), written.end(),
                               [&](const auto& entry) { return entry.first == place; });
     if (known == written.end())
-      known = written.insert(written.end(), {place, Written(row, value, place)});
+      known = written.insert(written.end(), {place, WrittenValue(row, value, place)});
     out.append(page, pos, hit - pos).append(known->second);
     pos = hit + row.key.size();
   }
@@ -77,18 +79,23 @@ void Substitute(std::string& page, const FieldRow& row, const std::string& value
 // Where a later key turns up inside an earlier value, its value is written
 // for that value's place, which the scanner reads from the page as it is.
 std::string BuildPage(int number, const FieldSource& fields) {
+  return BuildPage(number, fields, StyleTemplate(number), FloatingPictureTemplate());
+}
+
+std::string BuildPage(int number, const FieldSource& fields, std::string_view style_template,
+                      std::string_view floating_template) {
   const Style& style = GetStyle(number);
-  std::string page(StyleTemplate(number));
+  std::string page(style_template);
   // The floating picture closes the body: in front of the doctype it would
   // put the page in quirks mode and push the charset past the part of the
   // page a browser reads for it.
   if (style.has_check && fields.Checked()) {
     const std::size_t end = page.rfind("</body>");
-    page.insert(end == std::string::npos ? page.size() : end, FloatingPictureTemplate());
+    page.insert(end == std::string::npos ? page.size() : end, floating_template);
   }
   std::string scratch;
   for (const FieldRow& row : style.rows)
-    Substitute(page, row, Meant(row, fields.Value(row.Name())), scratch);
+    Substitute(page, row, MeantValue(row, fields.Value(row.Name())), scratch);
   return page;
 }
 

@@ -7,6 +7,8 @@
 namespace heartpage {
 
 struct Style;
+struct FieldRow;
+struct Placement;
 
 // Where a builder reads the fields of its style: the editor window, or a map
 // for the command line and the tests.
@@ -37,6 +39,15 @@ class FieldMap : public FieldSource {
 // place it lands (pages/field_encoding.h), so that it shows as typed; throws
 // std::out_of_range for any other style. Touches no shared state.
 std::string BuildPage(int style, const FieldSource& fields);
+// The same from templates bound by the caller, to a host of its own.
+std::string BuildPage(int style, const FieldSource& fields, std::string_view style_template,
+                      std::string_view floating_template);
+
+// What a field stands for, whatever was typed: a colour in the form the
+// pages' style rules read, an address that can only be loaded or followed.
+std::string MeantValue(const FieldRow& row, std::string typed);
+// A meant value as the builders write it where `place` says.
+std::string WrittenValue(const FieldRow& row, const std::string& meant, const Placement& place);
 
 // The windows' builders: each builds its style with BuildPage, keeps the
 // page in GGCT's FGN (the page built last, which the upload dialog sends)

@@ -41,4 +41,10 @@ std::string_view FloatingPictureTemplate() {
   return Templates().floating;
 }
 
+std::string_view UnboundTemplate(int style) {
+  if (style < 0 || style > 8)
+    throw std::out_of_range("no template for style " + std::to_string(style));
+  return detail::EmbeddedTemplate(style == 0 ? std::string("PF") : "FG" + std::to_string(style));
+}
+
 }  // namespace heartpage

@@ -100,8 +100,12 @@ std::string HomeAddress() {
 }
 
 std::string BindHost(std::string_view text) {
-  const std::string origin = PublishingOrigin();
-  const std::string host = PublishingHost();
+  return BindHost(text, ConfiguredHost());
+}
+
+std::string BindHost(std::string_view text, const HostAddress& address) {
+  const std::string origin = address.scheme + "://" + address.authority;
+  const std::string& host = address.authority;
   std::string out;
   out.reserve(text.size());
   for (std::size_t pos = 0;;) {

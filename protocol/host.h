@@ -41,6 +41,9 @@ std::string HomeAddress();
 // the host alone.
 inline constexpr std::string_view kHostToken = "{publishing-host}";
 std::string BindHost(std::string_view text);
+// The same for a host given, as the server binds the templates to the address
+// it is reached at.
+std::string BindHost(std::string_view text, const HostAddress& host);
 
 // Whether `address` is a web address the desktop may be asked to open: an
 // http or https URL with a host, optionally a port, and nothing in it that

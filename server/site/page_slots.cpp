@@ -1,0 +1,297 @@
+#include "server/site/page_slots.h"
+
+#include <cstdlib>
+
+namespace heartpage::server {
+namespace {
+
+bool IsAlnum(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool IsNonAscii(char c) {
+  return static_cast<unsigned char>(c) >= 0x80;
+}
+bool IsControl(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+}
+bool IsIn(char c, std::string_view set) {
+  return set.find(c) != std::string_view::npos;
+}
+
+void AppendUtf8(std::string& out, unsigned long code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The references the builders write for the characters they escape.
+constexpr std::pair<std::string_view, char> kReferences[] = {
+    {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&#39;", '\''}};
+
+// Length of the reference at `at` when it is one of the first `count`.
+std::size_t ReferenceAt(std::string_view text, std::size_t at, std::size_t count, char* meant) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (text.substr(at, kReferences[i].first.size()) == kReferences[i].first) {
+      if (meant != nullptr) *meant = kReferences[i].second;
+      return kReferences[i].first.size();
+    }
+  }
+  return 0;
+}
+
+// HTML text with the builders' references, and <br> for line ends where
+// `breaks`; nothing when anything else is escaped or a tag.
+std::optional<std::string> ReadHtml(std::string_view text, std::size_t references, bool breaks) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '&') {
+      char meant = 0;
+      const std::size_t length = ReferenceAt(text, i, references, &meant);
+      if (length == 0) return std::nullopt;
+      out += meant;
+      i += length - 1;
+    } else if (c == '<' && breaks && text.substr(i, 4) == "<br>") {
+      out += '\n';
+      i += 3;
+    } else if (c == '<' || c == '>' || (references == 5 && (c == '"' || c == '\''))) {
+      return std::nullopt;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// A script string literal's content as the builders write it.
+std::optional<std::string> ReadScriptString(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    if (++i >= text.size()) return std::nullopt;
+    switch (text[i]) {
+      case '\\':
+        out += '\\';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 'u': {
+        if (text.size() - i < 5) return std::nullopt;
+        const std::string_view hex = text.substr(i + 1, 4);
+        for (const char h : hex)
+          if (!IsHexDigit(h)) return std::nullopt;
+        AppendUtf8(out, std::strtoul(std::string(hex).c_str(), nullptr, 16));
+        i += 4;
+        break;
+      }
+      default:
+        return std::nullopt;
+    }
+  }
+  return out;
+}
+
+bool IsNumberCharacter(char c) {
+  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
+}
+
+std::size_t HtmlExtent(std::string_view page, std::size_t i, std::size_t references, bool breaks,
+                       std::string_view stops) {
+  while (i < page.size()) {
+    const char c = page[i];
+    if (c == '&') {
+      const std::size_t length = ReferenceAt(page, i, references, nullptr);
+      if (length == 0) break;
+      i += length;
+    } else if (c == '<' && breaks && page.substr(i, 4) == "<br>") {
+      i += 4;
+    } else if (IsIn(c, stops)) {
+      break;
+    } else {
+      ++i;
+    }
+  }
+  return i;
+}
+
+std::size_t StringExtent(std::string_view page, std::size_t i) {
+  while (i < page.size()) {
+    const char c = page[i];
+    if (c == '\\') {
+      i += 2;
+      continue;
+    }
+    if (IsControl(c) || IsIn(c, "\"'<>&`")) break;
+    ++i;
+  }
+  return std::min(i, page.size());
+}
+
+template <typename Allowed>
+std::size_t CharactersExtent(std::string_view page, std::size_t i, Allowed allowed) {
+  while (i < page.size() && allowed(page[i])) ++i;
+  return i;
+}
+
+}  // namespace
+
+std::size_t SlotExtent(std::string_view page, std::size_t start, const SlotKind& kind) {
+  switch (kind.place.slot) {
+    case Slot::kText:
+      return kind.markup ? page.size() : HtmlExtent(page, start, 3, true, "<>");
+    case Slot::kTitle:
+      return HtmlExtent(page, start, 3, false, "<>");
+    case Slot::kAttribute:
+    case Slot::kAddress:
+      return HtmlExtent(page, start, 5, false, "<>\"'");
+    case Slot::kAddressPart:
+      return CharactersExtent(
+          page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c) || IsIn(c, "-._~%"); });
+    case Slot::kScriptString:
+      return StringExtent(page, start);
+    case Slot::kScriptCode: {
+      if (start < page.size() && (page[start] == '"' || page[start] == '\'')) {
+        const std::size_t end = StringExtent(page, start + 1);
+        return end < page.size() && page[end] == page[start] ? end + 1 : end;
+      }
+      return CharactersExtent(page, start, IsNumberCharacter);
+    }
+    case Slot::kScriptComment:
+      return CharactersExtent(page, start, [](char c) { return !IsIn(c, "\r\n<*"); });
+    case Slot::kStyleSheet:
+      return CharactersExtent(
+          page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c) || IsIn(c, "#.%,- "); });
+    case Slot::kOther:
+      return CharactersExtent(page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c); });
+  }
+  return start;
+}
+
+std::optional<std::string> ReadSlot(std::string_view written, const SlotKind& kind) {
+  switch (kind.place.slot) {
+    case Slot::kText:
+      if (kind.markup) return std::string(written);
+      return ReadHtml(written, 3, true);
+    case Slot::kTitle:
+      return ReadHtml(written, 3, false);
+    case Slot::kAttribute:
+    case Slot::kAddress:
+      return ReadHtml(written, 5, false);
+    case Slot::kAddressPart: {
+      std::string out;
+      for (std::size_t i = 0; i < written.size(); ++i) {
+        if (written[i] != '%') {
+          out += written[i];
+          continue;
+        }
+        if (written.size() - i < 3) return std::nullopt;
+        const std::string hex(written.substr(i + 1, 2));
+        if (!IsHexDigit(hex[0]) || !IsHexDigit(hex[1])) return std::nullopt;
+        out += static_cast<char>(std::strtoul(hex.c_str(), nullptr, 16));
+        i += 2;
+      }
+      return out;
+    }
+    case Slot::kScriptString:
+      return ReadScriptString(written);
+    case Slot::kScriptCode:
+      if (written.size() >= 2 && (written.front() == '"' || written.front() == '\'') &&
+          written.back() == written.front())
+        return ReadScriptString(written.substr(1, written.size() - 2));
+      return std::string(written);
+    case Slot::kScriptComment: {
+      std::string out;
+      for (std::size_t i = 0; i < written.size(); ++i) {
+        if (written.substr(i, 6) == "\\u003c") {
+          out += '<';
+          i += 5;
+        } else if (written.substr(i, 6) == "\\u002a") {
+          out += '*';
+          i += 5;
+        } else {
+          out += written[i];
+        }
+      }
+      return out;
+    }
+    case Slot::kStyleSheet:
+    case Slot::kOther:
+      return std::string(written);
+  }
+  return std::nullopt;
+}
+
+std::string ShownText(std::string_view html) {
+  std::string out;
+  out.reserve(html.size());
+  for (std::size_t i = 0; i < html.size(); ++i) {
+    const char c = html[i];
+    if (c == '<') {
+      const std::size_t close = html.find('>', i);
+      if (close == std::string_view::npos) break;
+      if (html.substr(i, 4) == "<br>" || html.substr(i, 3) == "<p>" || html.substr(i, 4) == "<div")
+        out += '\n';
+      i = close;
+    } else if (c == '&') {
+      const std::size_t semicolon = html.find(';', i);
+      if (semicolon == std::string_view::npos || semicolon - i > 12) {
+        out += c;
+        continue;
+      }
+      const std::string_view name = html.substr(i + 1, semicolon - i - 1);
+      unsigned long code = 0;
+      if (name.size() > 1 && name[0] == '#')
+        code = (name[1] == 'x' || name[1] == 'X')
+                   ? std::strtoul(std::string(name.substr(2)).c_str(), nullptr, 16)
+                   : std::strtoul(std::string(name.substr(1)).c_str(), nullptr, 10);
+      else if (name == "amp")
+        code = '&';
+      else if (name == "lt")
+        code = '<';
+      else if (name == "gt")
+        code = '>';
+      else if (name == "quot")
+        code = '"';
+      else if (name == "apos")
+        code = '\'';
+      else if (name == "nbsp")
+        code = 0xA0;
+      if (code == 0 || code > 0x10FFFF) {
+        out += c;
+        continue;
+      }
+      AppendUtf8(out, code);
+      i = semicolon;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace heartpage::server

@@ -1,0 +1,138 @@
+// Which pages the site publishes: every page the program builds, for this
+// site's address, and nothing a sender made up around it.
+
+#include "server/site/page_check.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "pages/builders.h"
+#include "pages/styles.h"
+#include "pages/templates.h"
+#include "protocol/host.h"
+#include "server/site/site.h"
+
+namespace heartpage::server {
+namespace {
+
+std::string Build(int style, const FieldMap& fields, std::string_view host) {
+  const HostAddress address = ParseHost(host);
+  return BuildPage(style, fields, BindHost(UnboundTemplate(style), address),
+                   BindHost(UnboundTemplate(0), address));
+}
+
+// Text as senders type it, markup characters, quotes, line ends, escapes,
+// CJK, emoji and the line separators of scripts included.
+std::string RandomText(std::mt19937& random) {
+  static const std::vector<std::string> kPieces = {
+      "a",   "Z",  "7",           " ",       "<",      ">",  "&",     "\"",  "'",    "`",
+      "\\",  "/",  "*",           "\n",      "\r\n",   "\t", "&amp;", "<b>", "</b>", "<br>",
+      "爱",  "心", "思雨",        "😀",       "\u2028", "#",  "%",     "%41", ";",    "</script>",
+      "-->", "${", "javascript:", "http://", "(",      ")",  "{",     "}",   "=",    "?"};
+  std::string text;
+  const int length = std::uniform_int_distribution<int>(0, 12)(random);
+  for (int i = 0; i < length; ++i)
+    text += kPieces[std::uniform_int_distribution<std::size_t>(0, kPieces.size() - 1)(random)];
+  return text;
+}
+
+TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
+  std::mt19937 random(20261208);
+  for (const std::string host : {"127.0.0.1:8080", "https://pages.example.test"}) {
+    for (int n = 1; n <= kStyleCount; ++n) {
+      const Style& style = GetStyle(n);
+      for (const bool floating : {false, true}) {
+        if (floating && !style.has_check) continue;
+        std::vector<std::pair<std::string, FieldMap>> cases;
+        FieldMap defaults = FieldMap::Defaults(style);
+        defaults.checked = floating;
+        cases.emplace_back("defaults", defaults);
+        FieldMap own = defaults;
+        for (const FieldRow& row : style.rows)
+          if (row.kind == FieldKind::kPicture || row.kind == FieldKind::kMusic ||
+              row.kind == FieldKind::kVideo)
+            own.values[row.Name()] = PublicOrigin(host) + "/media/" + std::string(64, 'c') + ".jpg";
+        cases.emplace_back("own files", own);
+        for (int round = 0; round < 12; ++round) {
+          FieldMap typed;
+          typed.checked = floating;
+          for (const FieldRow& row : style.rows) typed.values[row.Name()] = RandomText(random);
+          cases.emplace_back("random " + std::to_string(round), typed);
+        }
+        for (const auto& [what, fields] : cases) {
+          const std::string page = Build(n, fields, host);
+          const PageCheck check = CheckPage(page, host);
+          ASSERT_TRUE(check.genuine) << "style " << n << (floating ? " floating, " : ", ") << what
+                                     << " for " << host << ": " << check.refusal;
+          EXPECT_EQ(check.style, n);
+          ASSERT_EQ(check.values.size(), style.rows.size());
+          // Every plain text typed is among the values the check reads out
+          // (fields side by side may come out as one, and a line end that
+          // stands between two as where they part).
+          std::string all;
+          for (const std::string& value : check.values) all += value + '\x01';
+          for (const FieldRow& row : style.rows) {
+            const std::string typed = fields.Value(row.Name());
+            if (row.kind == FieldKind::kText && typed.find_first_of("\r\n") == std::string::npos) {
+              EXPECT_NE(all.find(typed), std::string::npos)
+                  << "style " << n << ", " << what << ", " << row.Name();
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(PageCheck, AnythingElseIsRefusedWithOneLine) {
+  const std::string host = "127.0.0.1:8080";
+  FieldMap fields = FieldMap::Defaults(GetStyle(5));
+  fields.values["Text11(17)"] = "<b>加粗</b>";
+  const std::string page = Build(5, fields, host);
+  const PageCheck genuine = CheckPage(page, host);
+  ASSERT_TRUE(genuine.genuine);
+  // A markup box's value is the text it shows, as a deny list reads it.
+  EXPECT_EQ(genuine.values.back(), "加粗");
+  const auto replaced = [&](std::string_view from, std::string_view to) {
+    std::string changed = page;
+    const std::size_t at = changed.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return changed.replace(at, from.size(), to);
+  };
+  FieldMap default_fields = FieldMap::Defaults(GetStyle(1));
+  const struct {
+    std::string what;
+    std::string page;
+    std::string says;
+  } cases[] = {
+      {"inline script", replaced("</body>", "<script>alert(1)</script></body>"), "differs"},
+      {"remote script", replaced("</head>", "<script src=\"http://x.test/m.js\"></script></head>"),
+       "differs"},
+      {"frame", replaced("</body>", "<iframe src=\"http://x.test/\"></iframe></body>"), "differs"},
+      {"meta refresh",
+       replaced("</head>", "<meta http-equiv=\"refresh\" content=\"0;url=http://x.test/\"></head>"),
+       "differs"},
+      {"event attribute", replaced("<body", "<body onload=\"alert(1)\""), "differs"},
+      {"script address", replaced("/biaobai/fg5/mv.mp4", "x\" src=\"javascript:alert(1)"),
+       "differs"},
+      {"script in markup", replaced("<b>加粗</b>", "<img src=x onerror=alert(1)>"), "Text11(17)"},
+      {"script as a value",
+       replaced("<title>风格5</title>", "<title>风格5</title><script>alert(1)</script>"),
+       "differs"},
+      {"another site", "<!DOCTYPE html>\n<html><body>微信登录已过期</body></html>", "not one"},
+      {"another host", Build(1, default_fields, "elsewhere.test"), "another publishing host"},
+      {"cut short", page.substr(0, page.size() / 2), "differs"},
+      {"empty", "", "not one"},
+  };
+  for (const auto& c : cases) {
+    const PageCheck check = CheckPage(c.page, host);
+    EXPECT_FALSE(check.genuine) << c.what;
+    EXPECT_NE(check.refusal.find(c.says), std::string::npos) << c.what << ": " << check.refusal;
+    EXPECT_EQ(check.refusal.find('\n'), std::string::npos) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace heartpage::server
