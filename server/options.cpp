@@ -47,6 +47,14 @@ const char* const kUsage =
     "  --media-per-machine BYTES  what the files one machine sent may take in all\n"
     "                        (default 200M); past it 413\n"
     "  --media-uploads N     files received at once at most (default 8); past it 503\n"
+    "  --media-uploads-per-address N  of those, from one client address (default 2);\n"
+    "                        past it 429\n"
+    "  --min-media-rate BYTES  bytes a second a file must average after its first 5\n"
+    "                        seconds, else it ends unstored (default: the largest file\n"
+    "                        allowed within an hour, 14.2K with the default limits)\n"
+    "  --media-per-address BYTES  what the files and previews one client address sends\n"
+    "                        may take a day, whatever identifiers it sends (default 500M);\n"
+    "                        past it 429\n"
     "  --media-spool DIR     where files wait while they arrive, unnamed (default: the\n"
     "                        system's temporary folder); best on a disk, not in memory\n"
     "  --keep-unused-media DAYS  a file no stored page of its sender names is removed\n"
@@ -60,6 +68,11 @@ const char* const kUsage =
     "                        counts twice\n"
     "  --lookups-per-minute N  lookups of what a machine identifier owns that one client\n"
     "                        address may make (default 30 a minute, 30 at once); 0: no limit\n"
+    "  --reports-per-minute N  reports of pages (/report) one client address may send\n"
+    "                        (default 5 a minute, 5 at once); 0: no limit\n"
+    "  --abuse-contact URI   the operator's address for abuse, mailto:ADDRESS or\n"
+    "                        https://ADDRESS, named by /.well-known/security.txt and the\n"
+    "                        report form (default: the form alone)\n"
     "  --trusted-proxy ADDRESS  a reverse proxy in front of this server, whose\n"
     "                        X-Forwarded-For names the client; may be repeated\n"
     "  --public-host HOST    the host[:port] clients reach us at, https://HOST[:PORT] when a\n"
@@ -74,6 +87,10 @@ const char* const kUsage =
     "                        limit, which the server raises to its hard limit)\n"
     "  --max-connections-per-address N  open connections from one client address at\n"
     "                        most (default 64; IPv6 by /64)\n"
+    "  --max-handshakes-per-address N, --max-bodies-per-address N\n"
+    "                        of those, in a TLS handshake or receiving a body at once\n"
+    "                        (default 8 and 8)\n"
+    "  --handshake-timeout SECONDS  how long a TLS handshake may take (default 5)\n"
     "  --idle-timeout SECONDS  how long a connection may wait idle for its next request,\n"
     "                        or for the client to take more of an answer (default 60)\n"
     "  --header-timeout SECONDS  how long a request's header may take to arrive\n"
@@ -123,6 +140,18 @@ std::optional<std::string> CheckSetting(const std::string& option, const std::st
   for (const char c : value)
     if (static_cast<unsigned char>(c) < 0x20)
       return option + " must not contain control characters";
+  return std::nullopt;
+}
+
+// The operator's address as security.txt and the report form name it: an
+// e-mail address or a web page, that a page of ours can show as a link.
+std::optional<std::string> CheckAbuseContact(std::string_view value) {
+  if (!value.starts_with("mailto:") && !value.starts_with("https://"))
+    return "--abuse-contact needs mailto:ADDRESS or https://ADDRESS";
+  if (value.size() > 200) return "--abuse-contact is too long";
+  for (const char c : value)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '"' || c == '<' || c == '>')
+      return "--abuse-contact must not contain spaces, control characters, quotes or <>";
   return std::nullopt;
 }
 
@@ -204,6 +233,11 @@ std::variant<Options, OptionsError> ParseOptions(
       const std::optional<std::size_t> size = ParseSize(value);
       if (!size) return OptionsError{"--max-storage needs a positive number of bytes"};
       options.max_storage = *size;
+    } else if (arg == "--min-media-rate" || arg == "--media-per-address") {
+      const std::optional<std::size_t> size = ParseSize(value);
+      if (!size) return OptionsError{arg + " needs a positive number of bytes"};
+      (arg == "--min-media-rate" ? options.server.media.min_rate
+                                 : options.server.media.per_address_daily) = *size;
     } else if (arg == "--max-picture" || arg == "--max-music" || arg == "--max-video" ||
                arg == "--media-per-machine") {
       const std::optional<std::size_t> size = ParseSize(value);
@@ -213,17 +247,19 @@ std::variant<Options, OptionsError> ParseOptions(
        : arg == "--max-music" ? media.music
        : arg == "--max-video" ? media.video
                               : media.per_machine) = *size;
-    } else if (arg == "--media-uploads" || arg == "--keep-unused-media") {
+    } else if (arg == "--media-uploads" || arg == "--keep-unused-media" ||
+               arg == "--media-uploads-per-address") {
       const std::optional<std::size_t> count = ParseCount(value, 10000);
       if (!count) return OptionsError{arg + " needs a number from 1 to 10000"};
-      (arg == "--media-uploads" ? options.server.media.uploads_at_once
-                                : options.server.media.keep_unused_days) =
+      (arg == "--media-uploads"       ? options.server.media.uploads_at_once
+       : arg == "--keep-unused-media" ? options.server.media.keep_unused_days
+                                      : options.server.media.uploads_per_address) =
           static_cast<unsigned>(*count);
     } else if (arg == "--media-spool") {
       options.server.media.spool_dir = value;
     } else if (arg == "--claims-per-minute" || arg == "--claim-burst" ||
                arg == "--stores-per-minute" || arg == "--store-burst" ||
-               arg == "--lookups-per-minute") {
+               arg == "--lookups-per-minute" || arg == "--reports-per-minute") {
       unsigned number = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
       const bool burst = arg.ends_with("burst");
@@ -236,6 +272,7 @@ std::variant<Options, OptionsError> ParseOptions(
       if (arg == "--stores-per-minute") options.server.stores_per_minute = number;
       if (arg == "--store-burst") options.server.store_burst = number;
       if (arg == "--lookups-per-minute") options.server.lookups_per_minute = number;
+      if (arg == "--reports-per-minute") options.server.reports_per_minute = number;
     } else if (arg == "--trusted-proxy") {
       const std::string address = CanonicalAddress(value);
       if (address.empty()) return OptionsError{"--trusted-proxy needs an IP address"};
@@ -246,11 +283,13 @@ std::variant<Options, OptionsError> ParseOptions(
       if (arg == "--max-body-memory") options.server.max_body_memory = *size;
       if (arg == "--min-body-rate") options.server.min_body_rate = *size;
       if (arg == "--page-cache") options.page_cache_bytes = *size;
-    } else if (arg == "--idle-timeout" || arg == "--header-timeout") {
+    } else if (arg == "--idle-timeout" || arg == "--header-timeout" ||
+               arg == "--handshake-timeout") {
       const std::optional<std::size_t> seconds = ParseCount(value, 3600);
       if (!seconds) return OptionsError{arg + " needs a number of seconds from 1 to 3600"};
-      (arg == "--idle-timeout" ? options.server.idle_timeout_seconds
-                               : options.server.header_timeout_seconds) =
+      (arg == "--idle-timeout"     ? options.server.idle_timeout_seconds
+       : arg == "--header-timeout" ? options.server.header_timeout_seconds
+                                   : options.server.handshake_timeout_seconds) =
           static_cast<unsigned>(*seconds);
     } else if (arg == "--threads") {
       unsigned threads = 0;
@@ -262,6 +301,9 @@ std::variant<Options, OptionsError> ParseOptions(
       std::optional<std::string> host = ParsePublicHost(value);
       if (!host) return OptionsError{"--public-host needs host[:port], optionally after https://"};
       options.server.public_host = std::move(*host);
+    } else if (arg == "--abuse-contact") {
+      if (auto problem = CheckAbuseContact(value)) return OptionsError{*problem};
+      options.server.abuse_contact = value;
     } else if (arg == "--tls-cert") {
       options.server.tls_certificate = value;
     } else if (arg == "--tls-key") {
@@ -272,12 +314,15 @@ std::variant<Options, OptionsError> ParseOptions(
       if (!seconds) return OptionsError{"--hsts needs a number of seconds from 1 to 63072000"};
       options.server.hsts_seconds = static_cast<unsigned>(*seconds);
     } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
+               arg == "--max-handshakes-per-address" || arg == "--max-bodies-per-address" ||
                arg == "--page-files" || arg == "--database-connections") {
       const std::optional<std::size_t> count = ParseCount(value, std::size_t{1} << 24);
       if (!count) return OptionsError{arg + " needs a positive number"};
       if (arg == "--max-connections") options.server.max_connections = *count;
       if (arg == "--max-connections-per-address")
         options.server.max_connections_per_address = *count;
+      if (arg == "--max-handshakes-per-address") options.server.max_handshakes_per_address = *count;
+      if (arg == "--max-bodies-per-address") options.server.max_bodies_per_address = *count;
       if (arg == "--page-files") options.page_files = *count;
       if (arg == "--database-connections") {
         if (*count < 2 || *count > 1000)

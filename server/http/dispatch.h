@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "server/http/client_address.h"
 #include "server/http/server_shared.h"
 #include "server/site/media.h"
 #include "server/site/media_spool.h"
@@ -39,9 +40,12 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
       wait.count() > 0) {
     audit->operation = work == Work::kClaim    ? "claim"
                        : work == Work::kLookup ? "ownership lookup"
+                       : work == Work::kReport ? "report"
                                                : "store";
     return owner.Send(TryLater(request, status::too_many_requests, wait, "too many requests"));
   }
+  // What is stored counts against the budgets of the client's address.
+  audit->sender = {LimitKey(client), shared.site.media.per_address_daily};
   auto job = std::make_shared<Request>(std::move(request));
   auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
       owner.Executor());

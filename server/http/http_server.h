@@ -23,6 +23,12 @@ struct ServerConfig {
   unsigned threads = 0;             // 0: one per core, at least 2 and at most 8
   std::size_t max_connections = 0;  // 0: as many as there are descriptors
   std::size_t max_connections_per_address = 64;
+  // Of one address's connections, how many may be in a TLS handshake, and
+  // how many receiving a body, at once: the states a client can make last.
+  std::size_t max_handshakes_per_address = 8;
+  std::size_t max_bodies_per_address = 8;
+  // How long a client may take to finish its TLS handshake.
+  unsigned handshake_timeout_seconds = 5;
   // How long a connection may wait idle for its next request, and for the
   // client to take more of an answer.
   unsigned idle_timeout_seconds = 60;
@@ -44,6 +50,11 @@ struct ServerConfig {
   // Lookups of what a machine identifier owns, a minute and at once: they
   // are how identifiers would be guessed.
   unsigned lookups_per_minute = 30;
+  // Reports of pages a minute, and at once: anyone may send one.
+  unsigned reports_per_minute = 5;
+  // The operator's address for abuse, named by security.txt and the report
+  // form ("mailto:…" or "https://…"); empty: the form alone.
+  std::string abuse_contact;
   // Over HTTPS, answers tell browsers to use only HTTPS for this long; 0:
   // they are not told.
   unsigned hsts_seconds = 0;

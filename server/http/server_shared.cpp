@@ -14,9 +14,13 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
            this->config.asset_dirs,
            this->config.media,
            &compressed_assets,
-           &asset_paths},
-      connections(this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
-                  this->config.max_connections_per_address),
+           &asset_paths,
+           this->config.abuse_contact},
+      connections({.connections =
+                       this->config.max_connections == 0 ? SIZE_MAX : this->config.max_connections,
+                   .per_address = this->config.max_connections_per_address,
+                   .handshakes_per_address = this->config.max_handshakes_per_address,
+                   .bodies_per_address = this->config.max_bodies_per_address}),
       body_budget(this->config.max_body_memory) {
   if (this->config.claims_per_minute > 0)
     claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
@@ -24,11 +28,13 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
   if (this->config.lookups_per_minute > 0)
     lookups_.emplace(this->config.lookups_per_minute, this->config.lookups_per_minute);
+  if (this->config.reports_per_minute > 0)
+    reports_.emplace(this->config.reports_per_minute, this->config.reports_per_minute);
 }
 
 void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
-                       const boost::asio::ip::address& peer) {
-  connections.Add(connection, std::move(handle), peer);
+                       const boost::asio::ip::address& peer, bool handshake) {
+  connections.Add(connection, std::move(handle), peer, handshake);
 }
 
 void ServerShared::Forget(Connection* connection) {
@@ -44,6 +50,7 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   if (work == Work::kClaim && claims_) limiter = &*claims_;
   if (work == Work::kStore && stores_) limiter = &*stores_;
   if (work == Work::kLookup && lookups_) limiter = &*lookups_;
+  if (work == Work::kReport && reports_) limiter = &*reports_;
   return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 

@@ -46,7 +46,7 @@ class ServerShared final : public UploadGate {
   std::atomic<std::uint64_t> refused{0};
 
   void Add(Connection* connection, std::weak_ptr<Connection> handle,
-           const boost::asio::ip::address& peer);
+           const boost::asio::ip::address& peer, bool handshake);
   void Forget(Connection* connection);
   std::vector<std::shared_ptr<Connection>> Open() { return connections.Open(); }
 
@@ -79,6 +79,7 @@ class ServerShared final : public UploadGate {
   std::optional<RateLimiter> claims_;
   std::optional<RateLimiter> stores_;
   std::optional<RateLimiter> lookups_;
+  std::optional<RateLimiter> reports_;
   // Files being received now (MediaLimits::uploads_at_once).
   std::atomic<unsigned> media_uploads_{0};
   RequestLog log_{2};

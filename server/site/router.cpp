@@ -11,6 +11,8 @@
 #include "server/site/media.h"
 #include "server/site/origin_check.h"
 #include "server/site/previews.h"
+#include "server/site/report.h"
+#include "server/site/security_txt.h"
 #include "server/site/site.h"
 
 namespace heartpage::server {
@@ -54,7 +56,20 @@ StringResponse TakenDown(const Request& request) {
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
       "<title>网页已撤下</title></head>\n<body style=\"font-family:sans-serif;text-align:center;"
       "padding-top:20vh;color:#555\"><h1>网页已撤下</h1><p>这个网页已被它的主人撤下。</p>"
-      "</body></html>\n",
+      "<p><a href=\"/report\" style=\"color:#888\">举报违规网页</a></p></body></html>\n",
+      "text/html; charset=utf-8", "no-cache");
+}
+
+// What a visitor reads where the site's operator took a page down. The
+// answer's own status says why, for whatever reads it without a person.
+StringResponse Withdrawn(const Request& request) {
+  return TextResponse(
+      request, static_cast<http::status>(wire::status::kWithdrawn),
+      "<!DOCTYPE html>\n<html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+      "<title>网页已被撤下</title></head>\n<body style=\"font-family:sans-serif;text-align:center;"
+      "padding-top:20vh;color:#555\"><h1>网页已被撤下</h1><p>该网页因违反使用规则已被撤下</p>"
+      "<p><a href=\"/report\" style=\"color:#888\">举报违规网页</a></p></body></html>\n",
       "text/html; charset=utf-8", "no-cache");
 }
 
@@ -64,6 +79,7 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(PageNameKey(name));
   if (!page && site.storage.pages.WasTakenDown(PageNameKey(name))) return TakenDown(request);
   if (!page) return PlainResponse(request, http::status::not_found, "no such page");
+  if (page->withheld) return Withdrawn(request);
   return ServePage(request, std::move(page));
 }
 
@@ -87,6 +103,16 @@ Response Asset(const Request& request, std::string_view path, const Site& site, 
 
 Response Media(const Request& request, std::string_view name, const Site& site, Audit*) {
   return ServeMedia(request, name, site);
+}
+
+Response Report(const Request& request, std::string_view, const Site& site, Audit* audit) {
+  return AnswerReport(request, site, audit);
+}
+
+Response SecurityContacts(const Request& request, std::string_view, const Site& site, Audit*) {
+  return TextResponse(request, http::status::ok,
+                      SecurityTxt(site.public_host, site.abuse_contact, std::time(nullptr)),
+                      kPlainText, "max-age=86400");
 }
 
 // A file arrives through the connection's own path (IsMediaUpload); what
@@ -126,6 +152,10 @@ Work MediaLane(const Request&, std::string_view name, const Site&) {
   return MediaTypeOfName(name) ? Work::kRead : Work::kAtOnce;
 }
 
+Work ReportWork(const Request& request, std::string_view, const Site& site) {
+  return ReportLane(request, site);
+}
+
 Work Reads(const Request&, std::string_view, const Site&) {
   return Work::kRead;
 }
@@ -135,7 +165,7 @@ Work AtOnce(const Request&, std::string_view, const Site&) {
 
 enum class Span { kPath, kPrefix };
 enum class Case { kExact, kIgnored };
-enum class Methods { kGetHead, kPost };  // any other gets 405 naming these
+enum class Methods { kGetHead, kPost, kGetHeadPost };  // any other gets 405 naming these
 
 struct RouteEntry {
   std::string_view path;
@@ -159,6 +189,9 @@ constexpr RouteEntry kRoutes[] = {
     {"/index.html", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/download", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/support", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
+    {"/report", Span::kPath, Case::kExact, Methods::kGetHeadPost, ReportWork, Report},
+    {"/.well-known/security.txt", Span::kPath, Case::kExact, Methods::kGetHead, AtOnce,
+     SecurityContacts},
 };
 
 struct Found {
@@ -178,9 +211,9 @@ Found Find(const Request& request) {
       continue;
     const http::verb method = request.method();
     return {&route, route.span == Span::kPrefix ? path.substr(route.path.size()) : path,
-            route.methods == Methods::kPost
-                ? method == http::verb::post
-                : method == http::verb::get || method == http::verb::head};
+            (route.methods != Methods::kGetHead && method == http::verb::post) ||
+                (route.methods != Methods::kPost &&
+                 (method == http::verb::get || method == http::verb::head))};
   }
   return {};
 }
@@ -189,7 +222,10 @@ Response Route(const Request& request, const Site& site, Audit* audit) {
   const Found found = Find(request);
   if (found.route == nullptr) return PlainResponse(request, http::status::not_found, "not found");
   if (!found.allowed)
-    return MethodNotAllowed(request, found.route->methods == Methods::kPost ? "POST" : "GET, HEAD");
+    return MethodNotAllowed(request, found.route->methods == Methods::kPost ? "POST"
+                                     : found.route->methods == Methods::kGetHead
+                                         ? "GET, HEAD"
+                                         : "GET, HEAD, POST");
   return found.route->answer(request, found.rest, site, audit);
 }
 

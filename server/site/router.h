@@ -58,6 +58,9 @@ struct Site {
   MediaLimits media;
   const CompressedAssets* compressed_assets = nullptr;  // none: assets go uncompressed
   AssetPaths* asset_paths = nullptr;  // none: every asset request walks asset_dirs
+  // The operator's address for abuse ("mailto:…" or "https://…"); empty: the
+  // report form alone.
+  std::string abuse_contact = {};
 };
 
 // Turns one whole request into its answer: the form endpoint, published
@@ -71,8 +74,8 @@ Response HandleRequest(const Request& request, const Site& site, Audit* audit = 
 // Where a request is answered: at once on the network thread, because
 // nothing in it waits on the database (assets, pages held in memory,
 // refusals), or on a storage worker, reading or writing. A lookup by machine
-// identifier reads, at a rate of its own.
-enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore };
+// identifier reads, at a rate of its own; so does a visitor's report write.
+enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport };
 Work WorkOf(const Request& request, const Site& site);
 
 unsigned StatusOf(const Response& response);

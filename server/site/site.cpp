@@ -17,7 +17,9 @@ std::string DownloadAddress(const SiteSettings& settings, std::string_view publi
   return PublicOrigin(public_host) + "/download";
 }
 
-std::string Page(std::string_view title, std::string_view body) {
+}  // namespace
+
+std::string SiteHtml(std::string_view title, std::string_view body) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
@@ -30,8 +32,6 @@ std::string Page(std::string_view title, std::string_view body) {
   html += "</body>\n</html>\n";
   return html;
 }
-
-}  // namespace
 
 std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_view public_host) {
   return {
@@ -53,8 +53,8 @@ std::string HomePage(const SiteSettings& settings, std::string_view public_host)
       "发布在本站的 <code>" +
       EscapeHtml(PublicOrigin(public_host)) +
       "/Test/您的文件名</code>。</p>\n"
-      "<p><a href=\"/download\">下载客户端</a></p>\n";
-  return Page("HeartPage 表白网页", body);
+      "<p><a href=\"/download\">下载客户端</a> · <a href=\"/report\">举报违规网页</a></p>\n";
+  return SiteHtml("HeartPage 表白网页", body);
 }
 
 std::string DownloadPage(const SiteSettings& settings, std::string_view public_host) {
@@ -70,7 +70,7 @@ std::string DownloadPage(const SiteSettings& settings, std::string_view public_h
   }
   body += "<p>本站地址：<code>" + EscapeHtml(PublicOrigin(public_host)) +
           "/</code></p>\n<p><a href=\"/\">返回首页</a></p>\n";
-  return Page("下载 HeartPage 客户端", body);
+  return SiteHtml("下载 HeartPage 客户端", body);
 }
 
 std::string SupportPage(const SiteSettings& settings, std::string_view public_host) {
@@ -88,7 +88,7 @@ std::string SupportPage(const SiteSettings& settings, std::string_view public_ho
       EscapeHtml(row[4]) +
       " 版客户端。</li>\n</ul>\n"
       "<p><a href=\"/download\">下载客户端</a> · <a href=\"/\">返回首页</a></p>\n";
-  return Page("HeartPage 在线客服", body);
+  return SiteHtml("HeartPage 在线客服", body);
 }
 
 }  // namespace heartpage::server

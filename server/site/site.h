@@ -23,6 +23,9 @@ std::string PublicOrigin(std::string_view public_host);
 // they reach it over HTTPS.
 std::vector<std::string> SettingsRow(const SiteSettings& settings, std::string_view public_host);
 
+// A page of the site's own look: `body` is HTML, `title` text.
+std::string SiteHtml(std::string_view title, std::string_view body);
+
 // The home page, the download page and the customer-service page that the
 // program's hot-spot opens; UTF-8 HTML.
 std::string HomePage(const SiteSettings& settings, std::string_view public_host);

@@ -33,7 +33,7 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   static constexpr std::size_t kSmallPage = 64 * 1024;
 
   // The pages and previews from here, the rest from the engine.
-  Stores Serving() { return {engine_, engine_, *this, *this, engine_}; }
+  Stores Serving() { return {engine_, *this, *this}; }
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes) override;
@@ -47,8 +47,8 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   // compressed bytes are kept here, by token and validator.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
-                                  std::int64_t expires) override {
-    return engine_.StorePreview(owner, token, bytes, now, expires);
+                                  std::int64_t expires, const AddressBudget& sender) override {
+    return engine_.StorePreview(owner, token, bytes, now, expires, sender);
   }
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
 

@@ -4,14 +4,18 @@
 #include <cstdint>
 #include <optional>
 
+#include "server/storage/admin_store.h"
 #include "server/storage/claim_store.h"
+#include "server/storage/deny_store.h"
 #include "server/storage/media_store.h"
 #include "server/storage/page_store.h"
 #include "server/storage/preview_store.h"
+#include "server/storage/report_store.h"
 #include "server/storage/settings_store.h"
 
 // Everything the server keeps: the settings row, the name claims, the
-// published pages, the previews and the media. Implementations must be safe
+// published pages, the previews, the media, visitors' reports and the
+// operator's deny list. Implementations must be safe
 // to call from several threads at once and, for a database shared by several
 // server processes, from several processes: uniqueness of names and
 // atomicity of stores are the database's job, not the caller's.
@@ -24,7 +28,10 @@ class Storage : public SettingsStore,
                 public PageStore,
                 public PageChangeSource,
                 public PreviewStore,
-                public MediaStore {};
+                public MediaStore,
+                public ReportStore,
+                public DenyStore,
+                public AdminStore {};
 
 // What every engine is built with.
 struct StorageOptions {
@@ -45,20 +52,34 @@ struct Stores {
   // One engine serves them all; implicit, so that an engine may be handed
   // wherever the stores are asked for.
   Stores(Storage& engine)  // NOLINT: implicit on purpose
-      : settings(engine), claims(engine), pages(engine), previews(engine), media(engine) {}
-  Stores(SettingsStore& settings_store, ClaimStore& claim_store, PageStore& page_store,
-         PreviewStore& preview_store, MediaStore& media_store)
-      : settings(settings_store),
-        claims(claim_store),
+      : settings(engine),
+        claims(engine),
+        pages(engine),
+        previews(engine),
+        media(engine),
+        reports(engine),
+        deny(engine),
+        admin(engine) {}
+  // The pages and previews from `page_store` and `preview_store`, the rest
+  // from `engine`.
+  Stores(Storage& engine, PageStore& page_store, PreviewStore& preview_store)
+      : settings(engine),
+        claims(engine),
         pages(page_store),
         previews(preview_store),
-        media(media_store) {}
+        media(engine),
+        reports(engine),
+        deny(engine),
+        admin(engine) {}
 
   SettingsStore& settings;
   ClaimStore& claims;
   PageStore& pages;
   PreviewStore& previews;
   MediaStore& media;
+  ReportStore& reports;
+  DenyStore& deny;
+  AdminStore& admin;
 };
 
 }  // namespace heartpage::server

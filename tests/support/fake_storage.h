@@ -31,7 +31,8 @@ class FakeStorage : public server::Storage {
 
   server::PreviewStoreResult StorePreview(const server::MachineIdHash& /*owner*/,
                                           std::string_view /*token*/, std::string_view /*bytes*/,
-                                          std::int64_t /*now*/, std::int64_t /*expires*/) override {
+                                          std::int64_t /*now*/, std::int64_t /*expires*/,
+                                          const server::AddressBudget& /*sender*/) override {
     throw server::StorageError("this storage keeps no previews");
   }
   std::optional<server::PreviewPage> LoadPreview(std::string_view /*token*/,
@@ -42,7 +43,8 @@ class FakeStorage : public server::Storage {
   server::MediaStoreResult StoreMedia(const server::MachineIdHash& /*owner*/,
                                       const server::MediaFacts& /*facts*/,
                                       const server::MediaReader& /*read*/,
-                                      std::uint64_t /*owner_quota*/) override {
+                                      std::uint64_t /*owner_quota*/,
+                                      const server::AddressBudget& /*sender*/) override {
     throw server::StorageError("media are not supported here");
   }
   std::optional<server::MediaFacts> FindMedia(std::string_view /*name*/) override {
@@ -51,6 +53,56 @@ class FakeStorage : public server::Storage {
   void ReadMedia(std::string_view /*name*/, std::uint64_t /*offset*/, std::uint64_t /*length*/,
                  const std::function<void(std::string_view)>& /*take*/) override {}
   std::vector<std::string> SweepMedia(std::int64_t /*uploaded_before*/) override { return {}; }
+
+  server::ReportResult AddReport(std::string_view /*page*/, std::string_view /*reason*/,
+                                 std::int64_t /*now*/) override {
+    throw server::StorageError("reports are not supported here");
+  }
+  std::vector<server::Report> ListReports(std::string_view /*page*/,
+                                          std::size_t /*limit*/) override {
+    return {};
+  }
+  bool DismissReport(std::int64_t /*id*/) override { return false; }
+  // Nothing denied: every page a fake is given goes through.
+  bool AddDenied(const server::DenyEntry& /*entry*/, std::int64_t /*now*/) override {
+    throw server::StorageError("the deny list is not supported here");
+  }
+  bool RemoveDenied(const server::DenyEntry& /*entry*/) override { return false; }
+  std::vector<server::DenyEntry> DeniedList() override { return {}; }
+
+  // Nothing decided by an operator: nobody blocked, nothing withheld.
+  bool OwnerBlocked(const server::MachineIdHash& /*owner*/) override { return false; }
+  bool PageWithheld(std::string_view /*name*/) override { return false; }
+  bool MediaRemoved(std::string_view /*sha256*/) override { return false; }
+  std::vector<server::NameRecord> ListNames(std::int64_t /*since*/) override { return {}; }
+  std::optional<server::NameRecord> FindName(std::string_view /*name*/) override { return {}; }
+  server::AdminResult WithholdPage(std::string_view, std::string_view) override {
+    return Unsupported();
+  }
+  server::AdminResult RestorePage(std::string_view, std::string_view) override {
+    return Unsupported();
+  }
+  server::AdminResult BlockOwner(std::string_view, std::string_view) override {
+    return Unsupported();
+  }
+  server::AdminResult UnblockOwner(std::string_view, std::string_view) override {
+    return Unsupported();
+  }
+  server::AdminResult RemoveMedia(std::string_view, std::string_view) override {
+    return Unsupported();
+  }
+  server::SiteFigures Figures(int /*days*/) override { return {}; }
+  std::vector<server::AddressUsage> BusiestAddresses(int, std::size_t) override { return {}; }
+  std::vector<server::AdminLogEntry> AdminLog(std::size_t /*limit*/) override { return {}; }
+  void LogAdminAction(std::string_view, std::string_view, std::string_view) override {
+    Unsupported();
+  }
+  void Backup(const std::filesystem::path& /*file*/) override { Unsupported(); }
+
+ private:
+  [[noreturn]] static server::AdminResult Unsupported() {
+    throw server::StorageError("the operator's tools are not supported here");
+  }
 };
 
 }  // namespace heartpage::fuzz

@@ -92,6 +92,65 @@ CREATE TABLE 媒体上传 (
 CREATE INDEX 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
 ALTER TABLE 用量 ADD COLUMN 媒体字节 bigint NOT NULL DEFAULT 0;
 )sql",
+    // Visitors' reports, in the order they came, and the operator's deny
+    // list of hosts and words.
+    R"sql(
+CREATE TABLE 举报 (
+  编号 bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  页面 text NOT NULL,
+  理由 text NOT NULL,
+  举报时间 bigint NOT NULL
+);
+CREATE INDEX 举报_页面 ON 举报 (页面, 编号);
+CREATE TABLE 禁止 (
+  类别 text NOT NULL CHECK (类别 IN ('host', 'word')),
+  内容 text NOT NULL,
+  添加时间 bigint NOT NULL,
+  PRIMARY KEY (类别, 内容)
+);
+)sql",
+    // The bytes each client address sent, by day, and the address each
+    // preview came from: budgets by address, which identifiers do not evade.
+    R"sql(
+CREATE TABLE 地址用量 (
+  地址 text NOT NULL,
+  日 bigint NOT NULL,
+  媒体字节 bigint NOT NULL DEFAULT 0,
+  预览字节 bigint NOT NULL DEFAULT 0,
+  PRIMARY KEY (地址, 日)
+);
+CREATE INDEX 地址用量_日 ON 地址用量 (日);
+ALTER TABLE 预览 ADD COLUMN 地址 text NOT NULL DEFAULT '';
+CREATE INDEX 预览_地址 ON 预览 (地址, 到期时间);
+)sql",
+    // The operator's decisions (pages taken down, owners blocked, files
+    // refused) and the log of every action with its reason.
+    R"sql(
+CREATE TABLE admin_log (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  at bigint NOT NULL,
+  action text NOT NULL,
+  target text NOT NULL,
+  reason text NOT NULL
+);
+CREATE TABLE admin_withheld (
+  name text PRIMARY KEY,
+  at bigint NOT NULL,
+  reason text NOT NULL
+);
+CREATE TABLE admin_blocked (
+  owner text PRIMARY KEY,
+  name text NOT NULL,
+  at bigint NOT NULL,
+  reason text NOT NULL
+);
+CREATE INDEX admin_blocked_name ON admin_blocked (name);
+CREATE TABLE admin_removed_media (
+  sha256 text PRIMARY KEY,
+  at bigint NOT NULL,
+  reason text NOT NULL
+);
+)sql",
 };
 
 }  // namespace

@@ -53,17 +53,45 @@ class PostgresStorage final : public Storage {
   // In pg_previews.cpp. Their room is a share of the page byte limit.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
-                                  std::int64_t expires) override;
+                                  std::int64_t expires, const AddressBudget& sender) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override;
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
   MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                              const MediaReader& read, std::uint64_t owner_quota) override;
+                              const MediaReader& read, std::uint64_t owner_quota,
+                              const AddressBudget& sender) override;
   std::optional<MediaFacts> FindMedia(std::string_view name) override;
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
+  // In pg_reports.cpp.
+  ReportResult AddReport(std::string_view page, std::string_view reason,
+                         std::int64_t now) override;
+  std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
+  bool DismissReport(std::int64_t id) override;
+  bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
+  bool RemoveDenied(const DenyEntry& entry) override;
+  std::vector<DenyEntry> DeniedList() override;
+
+  // In pg_admin.cpp. The operator's changes are announced as stores are.
+  bool OwnerBlocked(const MachineIdHash& owner) override;
+  bool PageWithheld(std::string_view name) override;
+  bool MediaRemoved(std::string_view sha256) override;
+  std::vector<NameRecord> ListNames(std::int64_t since) override;
+  std::optional<NameRecord> FindName(std::string_view name) override;
+  AdminResult WithholdPage(std::string_view name, std::string_view reason) override;
+  AdminResult RestorePage(std::string_view name, std::string_view reason) override;
+  AdminResult BlockOwner(std::string_view name, std::string_view reason) override;
+  AdminResult UnblockOwner(std::string_view name, std::string_view reason) override;
+  AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
+  SiteFigures Figures(int days) override;
+  std::vector<AddressUsage> BusiestAddresses(int days, std::size_t count) override;
+  std::vector<AdminLogEntry> AdminLog(std::size_t limit) override;
+  void LogAdminAction(std::string_view action, std::string_view target,
+                      std::string_view reason) override;
+  // pg_dump does it; this says so.
+  void Backup(const std::filesystem::path& file) override;
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
   bool KeepingPagesIsSafe() override { return watch_.Watching(); }

@@ -102,6 +102,9 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     db->Exec(kSchema);
     if (found < 3) AddPreviewTable(*db);
     db->Exec(kMediaSchema);
+    AddAddressUsage(*db);
+    AddReportTables(*db);
+    AddAdminTables(*db);
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)
@@ -265,11 +268,13 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
 
 std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {
   Lease db = Acquire();
-  auto query = db->Prepare("SELECT 内容, 修改时间, 标签 FROM 页面 WHERE 文件名 = ?");
+  auto query = db->Prepare(
+      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = ?1) "
+      "FROM 页面 WHERE 文件名 = ?1");
   query.Bind(1, name);
   if (!query.Step()) return nullptr;
   return std::make_shared<const StoredPage>(
-      StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}});
+      StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}, {}, query.Int(3) != 0});
 }
 
 void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) {

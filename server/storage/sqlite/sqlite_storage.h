@@ -46,23 +46,52 @@ class SqliteStorage final : public Storage {
                         std::string_view bytes) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
-  // A data folder has one server (main() locks it), which sees every change.
-  void WatchPages(PageChangeSink* /*sink*/) override {}
+  // A data folder has one server (main() locks it); the operator's tools
+  // change it beside that server, which hears of their changes through a
+  // table of them (sqlite_admin.cpp).
+  void WatchPages(PageChangeSink* sink) override;
   bool KeepingPagesIsSafe() override { return true; }
   // In sqlite_previews.cpp. Their room is a share of the page byte limit.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now,
-                                  std::int64_t expires) override;
+                                  std::int64_t expires, const AddressBudget& sender) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override;
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
   MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                              const MediaReader& read, std::uint64_t owner_quota) override;
+                              const MediaReader& read, std::uint64_t owner_quota,
+                              const AddressBudget& sender) override;
   std::optional<MediaFacts> FindMedia(std::string_view name) override;
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
+  // In sqlite_reports.cpp.
+  ReportResult AddReport(std::string_view page, std::string_view reason,
+                         std::int64_t now) override;
+  std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
+  bool DismissReport(std::int64_t id) override;
+  bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
+  bool RemoveDenied(const DenyEntry& entry) override;
+  std::vector<DenyEntry> DeniedList() override;
+
+  // In sqlite_admin.cpp.
+  bool OwnerBlocked(const MachineIdHash& owner) override;
+  bool PageWithheld(std::string_view name) override;
+  bool MediaRemoved(std::string_view sha256) override;
+  std::vector<NameRecord> ListNames(std::int64_t since) override;
+  std::optional<NameRecord> FindName(std::string_view name) override;
+  AdminResult WithholdPage(std::string_view name, std::string_view reason) override;
+  AdminResult RestorePage(std::string_view name, std::string_view reason) override;
+  AdminResult BlockOwner(std::string_view name, std::string_view reason) override;
+  AdminResult UnblockOwner(std::string_view name, std::string_view reason) override;
+  AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
+  SiteFigures Figures(int days) override;
+  std::vector<AddressUsage> BusiestAddresses(int days, std::size_t count) override;
+  std::vector<AdminLogEntry> AdminLog(std::size_t limit) override;
+  void LogAdminAction(std::string_view action, std::string_view target,
+                      std::string_view reason) override;
+  void Backup(const std::filesystem::path& file) override;
 
   // Every claim in claim order, and every page, for copying elsewhere.
   void ForEachClaim(const std::function<void(const Claim&)>& take);
@@ -95,9 +124,22 @@ class SqliteStorage final : public Storage {
   const std::optional<std::uint64_t> page_limit_;
   std::uint64_t page_bytes_ = 0;
   std::uint64_t media_bytes_ = 0;
+  // Hears the operator's changes while a sink wants them (sqlite_admin.cpp).
+  class ChangeWatch;
+  friend class ChangeWatch;
+  std::mutex watch_mutex_;
+  std::shared_ptr<ChangeWatch> change_watch_;
 };
 
 // Schema version 3: the table of temporary previews (sqlite_previews.cpp).
 void AddPreviewTable(SqliteStorage::Connection& db);
+// The bytes each client address sent, and each preview's address
+// (sqlite_address_usage.cpp).
+void AddAddressUsage(SqliteStorage::Connection& db);
+// The tables of visitors' reports and of the deny list (sqlite_reports.cpp).
+void AddReportTables(SqliteStorage::Connection& db);
+// The operator's decisions, their log, and the changes servers must hear of
+// (sqlite_admin.cpp).
+void AddAdminTables(SqliteStorage::Connection& db);
 
 }  // namespace heartpage::server
