@@ -120,12 +120,13 @@ TEST_F(ReportTest, HostileReportsAreRefusedAndNoneIsKept) {
   EXPECT_EQ(SendReport(port, good).status, 429);
 }
 
-// A page of style 2 bound to the server, with `title` and `link` in its
-// fields, as the program builds it.
+// A page of style 2 bound to the server, with `title` and, behind its
+// floating picture, `link` in its fields, as the program builds it.
 std::string Style2Page(int port, std::string_view title, std::string_view link) {
   FieldMap fields = FieldMap::Defaults(GetStyle(2));
   fields.values["Text1(0)"] = title;
   fields.values["Text1(7)"] = link;
+  fields.checked = true;  // the floating picture, and its link
   const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
   return BuildPage(2, fields, BindHost(UnboundTemplate(2), host),
                    BindHost(UnboundTemplate(0), host));
