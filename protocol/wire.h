@@ -58,7 +58,9 @@ inline constexpr int kTaken = 409;       // the name is claimed already
 inline constexpr int kGone = 410;        // taken down or expired
 inline constexpr int kTooLarge = 413;    // over a size limit or quota
 inline constexpr int kWrongType = 415;   // not a kind of file the server keeps
+inline constexpr int kUnacceptable = 422;  // well-formed, but not a page the program builds
 inline constexpr int kTooMany = 429;     // over a rate, with Retry-After
+inline constexpr int kWithdrawn = 451;   // taken down by the site's operator
 inline constexpr int kBusy = 503;        // try again, with Retry-After
 inline constexpr int kOutOfSpace = 507;  // past the server's storage
 }  // namespace status

@@ -23,8 +23,12 @@ std::string_view MessageForStatus(long status) {
       return "文件太大，超过了服务器允许的大小！";
     case wire::status::kWrongType:
       return "文件类型不支持，请选择图片、音乐或视频文件！";
+    case wire::status::kUnacceptable:
+      return "不是本程序生成的网页";
     case wire::status::kTooMany:
       return "操作太频繁，请稍后再试！";
+    case wire::status::kWithdrawn:
+      return "该网页因违反使用规则已被撤下！";
     case wire::status::kBusy:
       return "服务器繁忙，请稍后再试！";
     case wire::status::kOutOfSpace:

@@ -9,11 +9,13 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "protocol/host.h"
+#include "server/admin/admin.h"
 #include "server/http/descriptors.h"
 #include "server/http/http_server.h"
 #include "server/options.h"
@@ -97,6 +99,8 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (argc > 1 && std::string_view(argv[1]) == "admin")
+    return RunAdmin(std::vector<std::string>(argv + 2, argv + argc), std::getenv);
   auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv);
   if (auto* error = std::get_if<OptionsError>(&parsed)) {
     std::fprintf(stderr, "heartpage-server: %s\n%s", error->message.c_str(), kUsage);

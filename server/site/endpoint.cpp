@@ -84,6 +84,11 @@ std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const For
   return claims.HashMachineId(*machine_id.text);
 }
 
+std::optional<EndpointReply> RefuseBlocked(AdminStore& admin, const MachineIdHash& owner) {
+  if (!admin.OwnerBlocked(owner)) return std::nullopt;
+  return Refuse(wire::status::kNotYours, std::string(kBlockedRefusal));
+}
+
 namespace {
 
 // "YYYY-MM-DD HH:MM:SS" in UTC, as claim times are written.
@@ -128,14 +133,15 @@ EndpointReply RunQuery(const Stores& storage, const Statement& statement,
   return Records(rows);
 }
 
-EndpointReply RunClaim(ClaimStore& claims, const Statement& statement) {
+EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
   const auto* claim = std::get_if<NameClaim>(&statement);
   if (claim == nullptr) return Refuse(wire::status::kMalformed, "operation 2 takes a name claim");
   if (auto problem = CheckMachineId(claim->machine_id))
     return Refuse(wire::status::kMalformed, *problem);
   if (!IsValidPageName(claim->name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  if (claims.ClaimName(claims.HashMachineId(claim->machine_id), PageNameKey(claim->name)) ==
-      ClaimResult::kTaken)
+  const MachineIdHash owner = storage.claims.HashMachineId(claim->machine_id);
+  if (auto refusal = RefuseBlocked(storage.admin, owner)) return *refusal;
+  if (storage.claims.ClaimName(owner, PageNameKey(claim->name)) == ClaimResult::kTaken)
     return Refuse(wire::status::kTaken, "file name already claimed");
   return {wire::status::kOk, "", false};
 }
@@ -148,6 +154,11 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields) {
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
   const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  if (auto refusal = RefuseBlocked(storage.admin, std::get<MachineIdHash>(owner))) return *refusal;
+  // Until the operator restores it, a page taken down stays down whoever
+  // sends it.
+  if (storage.admin.PageWithheld(PageNameKey(name)))
+    return Refuse(wire::status::kWithdrawn, "this page was taken down by the site's operator");
   switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
                                   fields.find(wire::kDataField)->second)) {
     case StoreResult::kStored:
@@ -300,7 +311,7 @@ EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
   operation = OperationOf(statement);
   name = NameOf(statement);
   return number == wire::kQuery ? RunQuery(storage, statement, public_host)
-                                : RunClaim(storage.claims, statement);
+                                : RunClaim(storage, statement);
 }
 
 }  // namespace heartpage::server

@@ -39,4 +39,10 @@ MachineIdText ReadMachineId(std::string_view bytes);
 // refusal to answer when that identifier is not one.
 std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const FormFields& fields);
 
+// The refusal of a machine the operator blocked (AdminStore::BlockOwner),
+// which claims, stores, uploads and previews answer alike.
+inline constexpr std::string_view kBlockedRefusal =
+    "this machine may no longer publish on this site (blocked by its operator)";
+std::optional<EndpointReply> RefuseBlocked(AdminStore& admin, const MachineIdHash& owner);
+
 }  // namespace heartpage::server

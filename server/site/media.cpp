@@ -56,6 +56,11 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
   MediaFacts facts{spool.HexDigest() + "." + std::string(type->extension),
                    std::string(type->content_type), spool.size()};
   if (audit != nullptr) audit->name = facts.name;
+  if (site.storage.admin.OwnerBlocked(site.storage.claims.HashMachineId(*machine_id)))
+    return Unkept(request, wire::status::kNotYours, std::string(kBlockedRefusal) + "\n");
+  if (site.storage.admin.MediaRemoved(facts.name.substr(0, 64)))
+    return Unkept(request, wire::status::kWithdrawn,
+                  "this file was removed by the site's operator\n");
   switch (site.storage.media.StoreMedia(site.storage.claims.HashMachineId(*machine_id), facts,
                                         spool.Reader(), site.media.per_machine)) {
     case MediaStoreResult::kStored:

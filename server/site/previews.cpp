@@ -44,6 +44,7 @@ EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
     return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
   const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  if (auto refusal = RefuseBlocked(storage.admin, std::get<MachineIdHash>(owner))) return *refusal;
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
   switch (storage.previews.StorePreview(std::get<MachineIdHash>(owner), token,

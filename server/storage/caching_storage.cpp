@@ -99,7 +99,8 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
   // long as the page is kept.
   page = std::make_shared<const StoredPage>(StoredPage{
       page->bytes, page->modified, page->etag,
-      with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes)});
+      with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes),
+      page->withheld});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.

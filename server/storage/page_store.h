@@ -19,6 +19,9 @@ struct StoredPage {
   std::string etag;           // quoted, ready for the header
   PageFile file;              // the same bytes, when a cache made them a file
   std::string gzip{};         // the same bytes gzip-compressed, when a cache made them so
+  // Taken down by the operator (AdminStore::WithholdPage): visitors are told
+  // so instead of being shown the bytes.
+  bool withheld = false;
 };
 
 // The validator a page's answers carry: every store gives the same bytes the

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/server/built_page.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
@@ -187,6 +188,34 @@ TEST_F(PostgresTest, ImportedSiteAnswersExactlyAsItDid) {
   EXPECT_EQ(answers(moved.port()), before);
   EXPECT_EQ(Post(moved.port(), StoreBody("M\t2", "alice", "x")).status, 403);
   EXPECT_EQ(Post(moved.port(), StoreBody("M 1", "alice", "<p>新</p>")).status, 200);
+}
+
+// The operator's takedown is acknowledged once every server dropped the page
+// it kept: both answer 451 the moment the tool returns, and the page again
+// once restored.
+TEST_F(PostgresTest, ATakedownIsFollowedByEveryServerBeforeTheToolReturns) {
+  ServerProcess a({}, Database());
+  ServerProcess b({}, Database());
+  const std::string page = BuiltPage(a.host(), "撤下测试");
+  ASSERT_EQ(Post(a.port(), ClaimBody("m", "gone")).status, 200);
+  ASSERT_EQ(Post(a.port(), StoreBody("m", "gone", page)).status, 200);
+  for (ServerProcess* server : {&a, &b}) ASSERT_EQ(Get(server->port(), "/Test/gone").status, 200);
+
+  const auto admin = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {HEARTPAGE_SERVER_BINARY, "admin", "--database", uri_});
+    return heartpage::testing::RunProgram(args);
+  };
+  const auto taken = admin({"takedown", "gone", "--reason", "abuse"});
+  ASSERT_EQ(taken.status, 0) << taken.err;
+  for (ServerProcess* server : {&a, &b}) EXPECT_EQ(Get(server->port(), "/Test/gone").status, 451);
+  EXPECT_EQ(Post(b.port(), StoreBody("m", "gone", page)).status, 451);
+  ASSERT_EQ(admin({"restore", "gone"}).status, 0);
+  for (ServerProcess* server : {&a, &b})
+    EXPECT_EQ(Get(server->port(), "/Test/gone").body, ToGbk(page));
+
+  const auto backup = admin({"backup", "/nonexistent/copy"});
+  EXPECT_NE(backup.status, 0);
+  EXPECT_NE(backup.err.find("pg_dump"), std::string::npos) << backup.err;
 }
 
 }  // namespace

@@ -264,11 +264,17 @@ void PostgresStorage::AwaitDropped(const Announcement& announcement, std::string
 std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view name) {
   Hasher();
   Lease db = Acquire();
-  const PgResult row = db->Run("SELECT 内容, 修改时间, 标签 FROM 页面 WHERE 文件名 = $1", {name},
-                               /*binary=*/true);
+  const PgResult row = db->Run(
+      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1) "
+      "FROM 页面 WHERE 文件名 = $1",
+      {name}, /*binary=*/true);
   if (row.Rows() == 0) return nullptr;
-  return std::make_shared<const StoredPage>(
-      StoredPage{std::string(row.Get(0, 0)), row.BinaryInt(0, 1), std::string(row.Get(0, 2)), {}});
+  return std::make_shared<const StoredPage>(StoredPage{std::string(row.Get(0, 0)),
+                                                       row.BinaryInt(0, 1),
+                                                       std::string(row.Get(0, 2)),
+                                                       {},
+                                                       {},
+                                                       row.Get(0, 3) == std::string_view("\1", 1)});
 }
 
 }  // namespace heartpage::server

@@ -1,0 +1,30 @@
+#pragma once
+
+// A page as the program builds it for a server, the only kind a server
+// publishes.
+
+#include <string>
+
+#include "pages/builders.h"
+#include "pages/styles.h"
+#include "pages/templates.h"
+#include "protocol/host.h"
+
+namespace heartpage::server::testing {
+
+// Style 1 for the site at `host` ("127.0.0.1:port"), its first text saying
+// `words`.
+inline std::string BuiltPage(const std::string& host, const std::string& words) {
+  const Style& style = GetStyle(1);
+  FieldMap fields = FieldMap::Defaults(style);
+  for (const FieldRow& row : style.rows)
+    if (row.kind == FieldKind::kText) {
+      fields.values[row.Name()] = words;
+      break;
+    }
+  const HostAddress address = ParseHost(host);
+  return BuildPage(1, fields, BindHost(UnboundTemplate(1), address),
+                   BindHost(UnboundTemplate(0), address));
+}
+
+}  // namespace heartpage::server::testing
