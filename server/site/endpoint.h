@@ -24,6 +24,9 @@ struct Audit {
   // Why the storage failed any request, whatever it asked: the client is
   // told only that it did.
   std::string failure = {};
+  // Who asked, by limit key, and what that address may send: the stores
+  // that count by address take it from here. Not logged.
+  AddressBudget sender = {};
 };
 
 // What a body asks for, told from its "zc" field (and a lookup's statement),

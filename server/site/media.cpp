@@ -44,6 +44,12 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
   return ReadMachineId(*bytes).text;
 }
 
+// Seconds to the next day of the usage by address, at midnight UTC.
+std::chrono::seconds UntilTomorrow() {
+  const std::int64_t now = std::time(nullptr);
+  return std::chrono::seconds((UsageDay(now) + 1) * 24 * 60 * 60 - now);
+}
+
 Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
   const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
   if (!machine_id) return Unkept(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
@@ -61,8 +67,9 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
   if (site.storage.admin.MediaRemoved(facts.name.substr(0, 64)))
     return Unkept(request, wire::status::kWithdrawn,
                   "this file was removed by the site's operator\n");
+  const AddressBudget sender{spool.sender(), site.media.per_address_daily};
   switch (site.storage.media.StoreMedia(site.storage.claims.HashMachineId(*machine_id), facts,
-                                        spool.Reader(), site.media.per_machine)) {
+                                        spool.Reader(), site.media.per_machine, sender)) {
     case MediaStoreResult::kStored:
       return Unkept(request, wire::status::kOk,
                     PublicOrigin(site.public_host) + std::string(wire::kMediaPrefix) + facts.name);
@@ -71,6 +78,13 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
                     "this machine's files take all the room it has\n");
     case MediaStoreResult::kOverQuota:
       return Unkept(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
+    // Nothing changes for the address before the day does.
+    case MediaStoreResult::kOverAddressDaily:
+      return TryLater(request, http::status::too_many_requests, UntilTomorrow(),
+                      kAddressDailyRefusal);
+    case MediaStoreResult::kOverAddressShare:
+      return TryLater(request, http::status::too_many_requests, UntilTomorrow(),
+                      "files sent from this address take all the room one address may have");
   }
   return Unkept(request, 500, "unexpected store result\n");
 }

@@ -20,6 +20,11 @@ namespace heartpage::server {
 // its body to a MediaSpool instead of memory.
 bool IsMediaUpload(const boost::beast::http::request_header<>& header);
 
+// What an address is told that has sent its day's worth of files and
+// previews (MediaLimits::per_address_daily).
+inline constexpr std::string_view kAddressDailyRefusal =
+    "this address has sent all the files and previews it may send today";
+
 struct MediaRefusal {
   unsigned status;
   std::string_view message;
@@ -32,7 +37,8 @@ std::optional<MediaRefusal> CheckMediaHeader(const boost::beast::http::request_h
 
 // Stores the file received into `spool`: its type told again from its bytes
 // (415 when it is none we keep), the limit of its kind (413), the sender's
-// quota (413) and the site's room (507). 200 with the file's public address.
+// quota (413), its address's budgets (429) and the site's room (507). 200
+// with the file's public address.
 Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site& site,
                            Audit* audit);
 

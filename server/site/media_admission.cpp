@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "protocol/wire.h"
+#include "server/http/client_address.h"
 #include "server/site/media.h"
 
 namespace heartpage::server {
@@ -11,6 +12,9 @@ namespace {
 
 constexpr std::string_view kUploadOperation = "media upload";
 constexpr std::string_view kBusy = "server busy, try again later";
+// An address's own uploads end within the hour at the latest; by then one
+// of them most likely has.
+constexpr std::chrono::seconds kAddressSlotRetry{30};
 
 MediaAdmission Refused(unsigned status, std::string_view message,
                        std::chrono::seconds retry_after = {}) {
@@ -23,6 +27,23 @@ MediaAdmission Refused(unsigned status, std::string_view message,
 
 }  // namespace
 
+bool UploadGate::TakeAddressSlot(const std::string& key, unsigned slots) {
+  const std::lock_guard lock(address_mutex_);
+  unsigned& taken = address_uploads_[key];
+  if (taken >= slots) {
+    if (taken == 0) address_uploads_.erase(key);
+    return false;
+  }
+  ++taken;
+  return true;
+}
+
+void UploadGate::GiveAddressSlot(const std::string& key) {
+  const std::lock_guard lock(address_mutex_);
+  const auto it = address_uploads_.find(key);
+  if (it != address_uploads_.end() && --it->second == 0) address_uploads_.erase(it);
+}
+
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
                           const MediaLimits& limits, const std::string& client,
                           const std::shared_ptr<UploadGate>& gate, Audit* audit) {
@@ -34,16 +55,30 @@ MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
     audit->operation = kUploadOperation;
     return Refused(wire::status::kTooMany, "too many requests", wait);
   }
-  if (!gate->TakeUploadSlot(limits.uploads_at_once)) return Refused(wire::status::kBusy, kBusy);
+  std::string key = LimitKey(client);
+  if (!gate->TakeAddressSlot(key, limits.uploads_per_address)) {
+    audit->operation = kUploadOperation;
+    return Refused(wire::status::kTooMany, "too many files being sent from this address at once",
+                   kAddressSlotRetry);
+  }
+  if (!gate->TakeUploadSlot(limits.uploads_at_once)) {
+    gate->GiveAddressSlot(key);
+    return Refused(wire::status::kBusy, kBusy);
+  }
   MediaAdmission admission;
   try {
-    admission.spool =
-        std::make_shared<MediaSpool>(limits.spool_dir, [gate] { gate->GiveUploadSlot(); });
+    admission.spool = std::make_shared<MediaSpool>(limits.spool_dir, [gate, key] {
+      gate->GiveUploadSlot();
+      gate->GiveAddressSlot(key);
+    });
   } catch (const std::exception& error) {
-    // The spool has given its slot back as it failed.
+    // The spool has given its slots back as it failed.
     admission = Refused(wire::status::kBusy, kBusy);
     admission.problem = error.what();
+    return admission;
   }
+  admission.spool->SetSender(std::move(key));
+  admission.spool->KeepPace(limits.MinRate());
   return admission;
 }
 

@@ -4,7 +4,9 @@
 #include <boost/beast/http/message.hpp>
 
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,15 @@ class UploadGate {
   // Takes one of `slots` slots; false, taking none, when all are in use.
   virtual bool TakeUploadSlot(unsigned slots) = 0;
   virtual void GiveUploadSlot() = 0;
+
+  // The same for the slots of one client address (its limit key), so that
+  // no one address holds every slot.
+  bool TakeAddressSlot(const std::string& key, unsigned slots);
+  void GiveAddressSlot(const std::string& key);
+
+ private:
+  std::mutex address_mutex_;
+  std::map<std::string, unsigned, std::less<>> address_uploads_;
 };
 
 // Whether a file may start coming in: refused (`status` set, with its
@@ -41,7 +52,8 @@ struct MediaAdmission {
 
 // Decides on a file from its header alone, before any of its body is read:
 // the header's own faults, then the client's store rate, then a free upload
-// slot, then a spool on disk, which holds the slot until it goes. `audit`
+// slot of its address and of the server, then a spool on disk, which holds
+// the slots until it goes and must be filled at the limits' pace. `audit`
 // learns when the refusal is the upload's own, for the log.
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
                           const MediaLimits& limits, const std::string& client,

@@ -6,6 +6,7 @@
 #include <boost/optional.hpp>
 #include <boost/system/error_code.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -21,6 +22,10 @@ struct MediaBody {
   // The spool's disk took less than it was given.
   static inline const boost::beast::error_code kDiskFull =
       make_error_code(boost::system::errc::no_space_on_device);
+  // The file fell behind the pace it must keep (MediaSpool::KeepPace): it
+  // ends, and nothing of it is kept.
+  static inline const boost::beast::error_code kTooSlow =
+      make_error_code(boost::system::errc::timed_out);
 
   class reader {
    public:
@@ -31,6 +36,10 @@ struct MediaBody {
 
     template <class ConstBufferSequence>
     std::size_t put(const ConstBufferSequence& buffers, boost::beast::error_code& ec) {
+      if (body_->BehindPace(std::chrono::steady_clock::now())) {
+        ec = kTooSlow;
+        return 0;
+      }
       std::size_t taken = 0;
       for (const auto buffer : boost::beast::buffers_range_ref(buffers)) {
         if (!body_->Append(static_cast<const char*>(buffer.data()), buffer.size())) {

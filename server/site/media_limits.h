@@ -17,6 +17,15 @@ struct MediaLimits {
   // (in `spool_dir`, the system's temporary folder when empty) until it is
   // whole and can be stored in one step.
   unsigned uploads_at_once = 8;
+  // Of those, the files one client address sends at once.
+  unsigned uploads_per_address = 2;
+  // Bytes a second a file must average once it has had kMediaPaceGrace;
+  // 0: enough to send the largest file allowed within an hour, so that no
+  // upload holds its slot for longer.
+  std::uint64_t min_rate = 0;
+  // What the files and previews sent from one client address may take in a
+  // day, whatever identifiers it sends.
+  std::uint64_t per_address_daily = std::uint64_t{500} * 1024 * 1024;
   std::filesystem::path spool_dir;
   // A file that no stored page of its sender names is removed once it is
   // this old.
@@ -28,6 +37,7 @@ struct MediaLimits {
   std::uint64_t Largest() const {
     return picture > music ? (picture > video ? picture : video) : (music > video ? music : video);
   }
+  std::uint64_t MinRate() const { return min_rate > 0 ? min_rate : Largest() / 3600 + 1; }
 };
 
 }  // namespace heartpage::server

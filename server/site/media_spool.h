@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -38,6 +39,16 @@ class MediaSpool {
   // The descriptor of the file, for a caller that hands it on; -1 after.
   int Release();
 
+  // The limit key of the client sending it, whose budgets it counts in.
+  void SetSender(std::string key) { sender_ = std::move(key); }
+  const std::string& sender() const { return sender_; }
+  // From now on the file must arrive at `min_rate` bytes a second on
+  // average, after a grace of kMediaPaceGrace for the connection to get
+  // going.
+  void KeepPace(std::uint64_t min_rate);
+  // Whether the bytes so far are behind that pace as of `now`.
+  bool BehindPace(std::chrono::steady_clock::time_point now) const;
+
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
@@ -45,6 +56,11 @@ class MediaSpool {
   std::string head_;
   EVP_MD_CTX* sha_ = nullptr;
   std::function<void()> on_close_;
+  std::string sender_;
+  std::uint64_t min_rate_ = 0;
+  std::chrono::steady_clock::time_point paced_from_{};
 };
+
+inline constexpr std::chrono::seconds kMediaPaceGrace{5};
 
 }  // namespace heartpage::server

@@ -76,6 +76,18 @@ MediaReader MediaSpool::Reader() {
   };
 }
 
+void MediaSpool::KeepPace(std::uint64_t min_rate) {
+  min_rate_ = min_rate;
+  paced_from_ = std::chrono::steady_clock::now() + kMediaPaceGrace;
+}
+
+bool MediaSpool::BehindPace(std::chrono::steady_clock::time_point now) const {
+  if (min_rate_ == 0 || now <= paced_from_) return false;
+  const auto paced = std::chrono::duration_cast<std::chrono::milliseconds>(now - paced_from_);
+  return static_cast<double>(size_) <
+         static_cast<double>(min_rate_) * static_cast<double>(paced.count()) / 1000;
+}
+
 int MediaSpool::Release() {
   const int fd = fd_;
   fd_ = -1;

@@ -6,7 +6,10 @@
 #include <stdexcept>
 
 #include "protocol/wire.h"
+#include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
+#include "server/site/media.h"
+#include "server/site/page_check.h"
 #include "server/site/site.h"
 #include "text/gbk.h"
 
@@ -38,22 +41,33 @@ bool IsValidPreviewToken(std::string_view token) {
 }
 
 EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
-                              std::string_view public_host) {
+                              std::string_view public_host, const AddressBudget& sender) {
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
   const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
   if (auto refusal = RefuseBlocked(storage.admin, std::get<MachineIdHash>(owner))) return *refusal;
+  // A preview is served like a page, from the same site: it is held to the
+  // same check.
+  const PageCheck page = CheckSentPage(fields.find(wire::kDataField)->second, public_host);
+  if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
+  if (auto denied = DeniedIn(page.values, storage.deny.DeniedList()))
+    return Refuse(wire::status::kUnacceptable, std::move(*denied));
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
   switch (storage.previews.StorePreview(std::get<MachineIdHash>(owner), token,
                                         fields.find(wire::kDataField)->second, now,
-                                        now + kPreviewLifetimeSeconds)) {
+                                        now + kPreviewLifetimeSeconds, sender)) {
     case PreviewStoreResult::kStored:
       break;
     case PreviewStoreResult::kOverQuota:
       return Refuse(wire::status::kOutOfSpace, "the server is out of room for previews");
+    case PreviewStoreResult::kOverAddressDaily:
+      return Refuse(wire::status::kTooMany, std::string(kAddressDailyRefusal));
+    case PreviewStoreResult::kOverAddressShare:
+      return Refuse(wire::status::kTooMany,
+                    "previews from this address take all the room one address may have");
   }
   return {wire::status::kOk, PublicOrigin(public_host) + std::string(wire::kPreviewPrefix) + token,
           false};

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/storage/address_usage.h"
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/storage_error.h"
 
@@ -21,7 +22,16 @@ struct MediaFacts {
   std::string content_type;  // as served
   std::uint64_t size = 0;
 };
-enum class MediaStoreResult { kStored, kOverOwnerQuota, kOverQuota };
+// kOverAddressDaily: the sender's address used its AddressBudget::daily;
+// kOverAddressShare: its files of the last kAddressUsageDays days would pass
+// its share of the media's room.
+enum class MediaStoreResult {
+  kStored,
+  kOverOwnerQuota,
+  kOverQuota,
+  kOverAddressDaily,
+  kOverAddressShare
+};
 // Fills `buffer` with the next bytes of a file being stored; 0 at its end.
 using MediaReader = std::function<std::size_t(char* buffer, std::size_t size)>;
 // Media are kept and read in pieces of this size, so that neither storing
@@ -57,10 +67,12 @@ class MediaStore {
   // Stores a file that `owner` sent, `facts.size` bytes read from `read`
   // (not read at all when the bytes are kept already). Everything `owner`
   // sent, this file included, may take at most `owner_quota` bytes; new
-  // bytes count against the site's storage limit too. Atomic: a failure
-  // leaves nothing of the file behind.
+  // bytes count against the site's storage limit (all but the pages'
+  // reserve of it) and against `sender`'s budgets, and are added to its
+  // usage. Atomic: a failure leaves nothing of the file behind.
   virtual MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                                      const MediaReader& read, std::uint64_t owner_quota) = 0;
+                                      const MediaReader& read, std::uint64_t owner_quota,
+                                      const AddressBudget& sender) = 0;
   virtual std::optional<MediaFacts> FindMedia(std::string_view name) = 0;
   // Hands bytes [offset, offset + length) of a stored file to `take`, a
   // chunk at a time, reading only the chunks that hold them.
@@ -68,7 +80,8 @@ class MediaStore {
                          const std::function<void(std::string_view)>& take) = 0;
   // Forgets each upload made before `uploaded_before` (seconds since the
   // epoch) whose file no stored page of its uploader names, and removes the
-  // files no upload is left of. Answers the names of the files removed.
+  // files no upload is left of, and the usage of addresses older than
+  // kAddressUsageDays. Answers the names of the files removed.
   virtual std::vector<std::string> SweepMedia(std::int64_t uploaded_before) = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string_view>
 
+#include "server/storage/address_usage.h"
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/page_store.h"
 
@@ -16,7 +17,9 @@ struct PreviewPage {
   bool expired = false;
   std::shared_ptr<const StoredPage> page;  // null when expired
 };
-enum class PreviewStoreResult { kStored, kOverQuota };
+// kOverAddressDaily: the sender's address used its AddressBudget::daily;
+// kOverAddressShare: its live previews would pass their share of the room.
+enum class PreviewStoreResult { kStored, kOverQuota, kOverAddressDaily, kOverAddressShare };
 
 // The bounds of temporary previews, which both engines keep alike.
 // Live previews a machine may have; a new one ends the oldest.
@@ -39,10 +42,11 @@ class PreviewStore {
   // "expired" for kExpiredPreviewMemorySeconds, then goes), and of the
   // owner's live previews only the newest kPreviewsPerMachine - 1 stay beside
   // the new one (the older ones expire now). kOverQuota, storing nothing,
-  // when the live previews would pass their room.
+  // when the live previews would pass their room; the kOverAddress results
+  // when `sender`'s would pass theirs. The bytes count in `sender`'s usage.
   virtual PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                           std::string_view bytes, std::int64_t now,
-                                          std::int64_t expires) = 0;
+                                          std::int64_t expires, const AddressBudget& sender) = 0;
   // std::nullopt when `token` names no preview (never stored, or forgotten).
   virtual std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) = 0;
 };

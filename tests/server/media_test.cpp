@@ -4,10 +4,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "tests/support/server_harness.h"
 #include "text/value_encoding.h"
@@ -283,6 +286,68 @@ TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
     if (file.is_regular_file()) copies += file.file_size();
   EXPECT_LE(copies, 4 * 9 * 1024 * 1024);
   EXPECT_EQ(Get(port, path).body, Png(size, 'v'));
+}
+
+// One address sending files under ever new identifiers fills only its part
+// of the room for files, and never the pages' own: another address still
+// publishes.
+TEST(MediaTest, OneAddressCannotFillTheServerWithNewIdentifiers) {
+  ScratchDir data;
+  ServerProcess server(data.path(), {"--max-storage", "2M"});
+  const int port = server.port();
+  HttpResponse refused;
+  int stored = 0;
+  for (; stored < 20; ++stored) {
+    const std::string file = Png(110 * 1024, static_cast<char>('a' + stored));
+    refused = Exchange(port, MediaRequest("id" + std::to_string(stored), file), false, "127.0.0.2");
+    if (refused.status != 200) break;
+  }
+  EXPECT_EQ(stored, 3);  // 2M less the pages' quarter, of which an address has a quarter
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.body, "files sent from this address take all the room one address may have\n");
+  EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
+  ASSERT_EQ(Exchange(port, PostRequest(ClaimBody("other", "page")), false, "127.0.0.3").status,
+            200);
+  EXPECT_EQ(Exchange(port, PostRequest(StoreBody("other", "page", std::string(20 * 1024, 'p'))),
+                     false, "127.0.0.3")
+                .status,
+            200);
+}
+
+// Files trickling in hold their address's two slots and no more, and only
+// for as long as they keep the pace; one that falls behind ends unstored and
+// gives its slot back.
+TEST(MediaTest, SlowFilesHoldOnlyTheirAddresssSlotsAndNotForLong) {
+  ScratchDir data;
+  ServerProcess server(data.path(), {"--media-uploads", "3", "--min-media-rate", "64K"});
+  const int port = server.port();
+  const std::string file = Png(200 * 1024, 's');
+  const std::string request = MediaRequest("slow", file, "Expect: 100-continue\r\n");
+  const std::string head = request.substr(0, request.size() - file.size());
+  std::vector<std::unique_ptr<HttpConnection>> slow;
+  for (int i = 0; i < 2; ++i) {
+    slow.push_back(std::make_unique<HttpConnection>(port, "127.0.0.2"));
+    slow.back()->Send(head);
+    ASSERT_EQ(slow.back()->Read().value_or(HttpResponse{}).status, 100);
+  }
+  EXPECT_EQ(Exchange(port, MediaRequest("slow", Png(1000, 't')), false, "127.0.0.2").status, 429);
+  EXPECT_EQ(Exchange(port, MediaRequest("quick", Png(1000, 'q')), false, "127.0.0.3").status, 200);
+
+  // 4K a second: well above --min-body-rate, far below the files' pace.
+  const auto start = std::chrono::steady_clock::now();
+  std::size_t sent = 0;
+  std::vector<bool> open(slow.size(), true);
+  while (std::ranges::count(open, true) > 0 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(15)) {
+    for (std::size_t i = 0; i < slow.size(); ++i)
+      open[i] = open[i] && slow[i]->Send(file.substr(sent, 2048));
+    sent += 2048;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_EQ(std::ranges::count(open, true), 0);
+  EXPECT_LT(sent, file.size() / 2);
+  EXPECT_EQ(Exchange(port, MediaRequest("slow", Png(1000, 't')), false, "127.0.0.2").status, 200);
+  EXPECT_EQ(MediaRows(data.path()), "2/2/2");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <future>
 #include <memory>
@@ -66,10 +67,11 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a1", page)).status, 200);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", page)).status, 507);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", "small")).status, 429);
-  // Previews count as stores, and have an eighth of the room of their own.
+  // Previews count as stores, and have an eighth of the room of their own,
+  // of which one address may take an eighth.
   EXPECT_EQ(PostFrom(port, "127.0.0.2", PreviewBody(secret, "small")).status, 429);
   EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(129, 'x'))).status, 507);
-  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(128, 'x'))).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(16, 'x'))).status, 200);
   EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("other", "b1", "<p>b1</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/a2").status, 404);
 
@@ -152,6 +154,37 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
   }));
 }
 
+// Bodies that trickle hold a share of their address's connections, and at
+// the connection limit the slowest of them makes way for a newcomer.
+TEST_F(ServerLimitsTest, SlowBodiesKeepToTheirShareAndTheSlowestMakesWay) {
+  ServerProcess server(data_.path(), {"--max-connections", "8", "--max-bodies-per-address", "4"});
+  const int port = server.port();
+  std::vector<std::unique_ptr<HttpConnection>> bodies;
+  // Begins a body of 1 MB, of which `sent` bytes come now.
+  const auto begin = [&](const char* from, std::size_t sent) {
+    bodies.push_back(std::make_unique<HttpConnection>(port, from));
+    bodies.back()->Send(
+        "POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+        "Content-Length: 1048576\r\n\r\n");
+    const HttpResponse answer = bodies.back()->Read().value_or(HttpResponse{});
+    if (answer.status == 100) bodies.back()->Send(std::string(sent, '7'));
+    return answer;
+  };
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(begin("127.0.0.2", 100).status, 100);
+  const HttpResponse over_share = begin("127.0.0.2", 0);
+  EXPECT_EQ(over_share.status, 429);
+  EXPECT_FALSE(over_share.Header("retry-after").empty());
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(begin("127.0.0.3", 256 * 1024).status, 100);
+
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Get(port, "/").status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  // The faster bodies were left to finish.
+  HttpConnection& fast = *bodies.back();
+  ASSERT_TRUE(fast.Send(std::string(1048576 - 256 * 1024, '7')));
+  EXPECT_GT(fast.Read().value_or(HttpResponse{}).status, 0);
+}
+
 TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed) {
   ServerProcess server(data_.path());
   const int port = server.port();
@@ -187,6 +220,27 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
   sqlite3_close(other);
   EXPECT_EQ(Post(port, StoreBody("m", "kept", "<p>new</p>")).status, 200);
   EXPECT_EQ(Get(port, "/Test/kept").body, "<p>new</p>");
+}
+
+// Previews from one address under ever new identifiers fill only that
+// address's part of their room: the others' previews still find theirs.
+TEST_F(ServerLimitsTest, OneAddressCannotTakeThePreviewsRoomWithNewIdentifiers) {
+  std::vector<std::string> options = kNoRateLimits;
+  options.insert(options.end(), {"--max-storage", "4M"});  // previews: 512K, an address 64K
+  ServerProcess server(data_.path(), options);
+  const int port = server.port();
+  const std::string page(4000, 'p');
+  HttpResponse refused;
+  int stored = 0;
+  for (; stored < 64; ++stored) {
+    refused = PostFrom(port, "127.0.0.2", PreviewBody("rotating" + std::to_string(stored), page));
+    if (refused.status != 200) break;
+  }
+  EXPECT_GT(stored, 0);
+  EXPECT_LT(stored, 17);
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.body, "previews from this address take all the room one address may have\n");
+  EXPECT_EQ(PostFrom(port, "127.0.0.3", PreviewBody("someone-else", page)).status, 200);
 }
 
 }  // namespace

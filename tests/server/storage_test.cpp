@@ -152,7 +152,8 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
   Storage& other = second ? *second : *storage;
   const MachineIdHash m = storage->HashMachineId("m");
   const std::int64_t t = 1'000'000'000;  // long before the router part below
-  ASSERT_EQ(storage->StorePreview(m, "token0", "zero", t, t + 1800), PreviewStoreResult::kStored);
+  ASSERT_EQ(storage->StorePreview(m, "token0", "zero", t, t + 1800, {}),
+            PreviewStoreResult::kStored);
   auto live = other.LoadPreview("token0", t + 1799);
   ASSERT_TRUE(live && !live->expired && live->page);
   EXPECT_EQ(live->page->bytes, "zero");
@@ -163,9 +164,9 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
 
   // A machine's fourth live preview ends its oldest; another's stay.
   const MachineIdHash n = storage->HashMachineId("n");
-  ASSERT_EQ(other.StorePreview(n, "other0", "n", t, t + 1800), PreviewStoreResult::kStored);
+  ASSERT_EQ(other.StorePreview(n, "other0", "n", t, t + 1800, {}), PreviewStoreResult::kStored);
   for (int i = 1; i <= kPreviewsPerMachine; ++i)
-    ASSERT_EQ(storage->StorePreview(m, "token" + std::to_string(i), "p", t + i, t + i + 1800),
+    ASSERT_EQ(storage->StorePreview(m, "token" + std::to_string(i), "p", t + i, t + i + 1800, {}),
               PreviewStoreResult::kStored);
   const std::int64_t later = t + kPreviewsPerMachine + 1;
   EXPECT_TRUE(storage->LoadPreview("token0", later)->expired);
@@ -174,10 +175,10 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
   EXPECT_FALSE(storage->LoadPreview("other0", later)->expired);
 
   // The live previews' bytes have their limit; expired ones give theirs back.
-  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), later, later + 1800),
+  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), later, later + 1800, {}),
             PreviewStoreResult::kOverQuota);
   EXPECT_EQ(other.LoadPreview("big", later), std::nullopt);
-  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), t + 1900, t + 3700),
+  EXPECT_EQ(other.StorePreview(n, "big", std::string(97, 'b'), t + 1900, t + 3700, {}),
             PreviewStoreResult::kStored);
 
   // Through the router: live, expired (410, in Chinese), forgotten (404).
@@ -188,9 +189,9 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
   };
   const std::int64_t now = std::time(nullptr);
   const std::string fresh = NewPreviewToken(), gone = NewPreviewToken();
-  ASSERT_EQ(storage->StorePreview(m, fresh, "<p>hi</p>", now, now + 1800),
+  ASSERT_EQ(storage->StorePreview(m, fresh, "<p>hi</p>", now, now + 1800, {}),
             PreviewStoreResult::kStored);
-  ASSERT_EQ(storage->StorePreview(n, gone, "<p>old</p>", now - 1800, now - 1),
+  ASSERT_EQ(storage->StorePreview(n, gone, "<p>old</p>", now - 1800, now - 1, {}),
             PreviewStoreResult::kStored);
   const Response served = get(fresh);
   ASSERT_TRUE(std::holds_alternative<PageResponse>(served)) << StatusOf(served);
@@ -202,8 +203,9 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
   EXPECT_NE(std::get<StringResponse>(expired).body().find("已过期"), std::string::npos);
   EXPECT_EQ(StatusOf(get(NewPreviewToken())), 404u);
   // A day after expiring, the next store forgets the token.
-  ASSERT_EQ(storage->StorePreview(m, "t2", "x", now + kExpiredPreviewMemorySeconds, now + 99999),
-            PreviewStoreResult::kStored);
+  ASSERT_EQ(
+      storage->StorePreview(m, "t2", "x", now + kExpiredPreviewMemorySeconds, now + 99999, {}),
+      PreviewStoreResult::kStored);
   EXPECT_EQ(StatusOf(get(gone)), 404u);
 }
 
@@ -422,7 +424,8 @@ TEST_P(StorageTest, TakingDownKeepsTheClaimReleasingGivesItUpAndBothEmptyEveryCa
 // counts what they sent, a range reads across chunk edges, and the sweep
 // removes only what no page of its sender names once it is old enough.
 TEST_P(StorageTest, MediaAreKeptOnceReadByRangeAndSweptWhenUnused) {
-  auto storage = Open(/*page_limit=*/2 * kMediaChunk + 1000);
+  // Media may take three quarters of the limit: the rest is the pages'.
+  auto storage = Open(/*page_limit=*/(2 * kMediaChunk + 1000) * 4 / 3);
   const MachineIdHash a = storage->HashMachineId("a");
   const MachineIdHash b = storage->HashMachineId("b");
   std::string bytes(kMediaChunk * 2 + 100, '\0');
@@ -439,14 +442,15 @@ TEST_P(StorageTest, MediaAreKeptOnceReadByRangeAndSweptWhenUnused) {
   const MediaFacts small{std::string(64, 'b') + ".png", "image/png", 5};
   const std::uint64_t quota = bytes.size() + 4;
 
-  EXPECT_EQ(storage->StoreMedia(a, big, from(bytes), quota), MediaStoreResult::kStored);
-  EXPECT_EQ(storage->StoreMedia(a, big, from(""), quota), MediaStoreResult::kStored);
-  EXPECT_EQ(storage->StoreMedia(a, small, from("12345"), quota), MediaStoreResult::kOverOwnerQuota);
-  EXPECT_EQ(storage->StoreMedia(b, small, from("12345"), quota), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(a, big, from(bytes), quota, {}), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(a, big, from(""), quota, {}), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(a, small, from("12345"), quota, {}),
+            MediaStoreResult::kOverOwnerQuota);
+  EXPECT_EQ(storage->StoreMedia(b, small, from("12345"), quota, {}), MediaStoreResult::kStored);
   // Kept once: a second sender's copy takes no more of the site's room.
-  EXPECT_EQ(storage->StoreMedia(b, big, from(""), quota * 2), MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(b, big, from(""), quota * 2, {}), MediaStoreResult::kStored);
   const MediaFacts other{std::string(64, 'c') + ".mp4", "video/mp4", kMediaChunk};
-  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX),
+  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX, {}),
             MediaStoreResult::kOverQuota);
   EXPECT_FALSE(storage->FindMedia(other.name));
 
@@ -471,8 +475,22 @@ TEST_P(StorageTest, MediaAreKeptOnceReadByRangeAndSweptWhenUnused) {
   // Taken down, the page names it no longer.
   ASSERT_EQ(storage->TakeDownPage(a, "pa"), TakeDownResult::kTakenDown);
   EXPECT_EQ(storage->SweepMedia(now + 10), std::vector<std::string>{big.name});
-  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX),
+  EXPECT_EQ(storage->StoreMedia(b, other, from(std::string(kMediaChunk, 'x')), UINT64_MAX, {}),
             MediaStoreResult::kStored);
+
+  // An address has a quarter of the media's room whatever identifiers it
+  // sends, and its day's budget.
+  const AddressBudget sender{"192.0.2.1", UINT64_MAX};
+  const MediaFacts first{std::string(64, 'd') + ".png", "image/png", 100'000};
+  const MediaFacts second{std::string(64, 'e') + ".png", "image/png", 40'000};
+  EXPECT_EQ(storage->StoreMedia(a, first, from(std::string(100'000, 'd')), UINT64_MAX, sender),
+            MediaStoreResult::kStored);
+  EXPECT_EQ(storage->StoreMedia(b, second, from(std::string(40'000, 'e')), UINT64_MAX, sender),
+            MediaStoreResult::kOverAddressShare);
+  EXPECT_EQ(storage->StoreMedia(b, second, from(std::string(40'000, 'e')), UINT64_MAX,
+                                {"192.0.2.2", 39'999}),
+            MediaStoreResult::kOverAddressDaily);
+  EXPECT_FALSE(storage->FindMedia(second.name));
 }
 
 }  // namespace

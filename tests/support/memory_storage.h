@@ -105,7 +105,8 @@ class MemoryStorage : public FakeStorage {
   // own tests prove those).
   server::PreviewStoreResult StorePreview(const server::MachineIdHash& owner,
                                           std::string_view token, std::string_view bytes,
-                                          std::int64_t now, std::int64_t expires) override {
+                                          std::int64_t now, std::int64_t expires,
+                                          const server::AddressBudget& /*sender*/) override {
     auto page = std::make_shared<server::StoredPage>();
     page->bytes = bytes;
     page->modified = now;

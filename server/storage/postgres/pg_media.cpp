@@ -1,7 +1,9 @@
 // Pages taken down and the senders' own files, in the PostgreSQL store.
 #include <algorithm>
+#include <ctime>
 #include <vector>
 
+#include "server/storage/postgres/pg_address_usage.h"
 #include "server/storage/postgres/pg_storage.h"
 
 namespace heartpage::server {
@@ -64,8 +66,10 @@ ReleaseResult PostgresStorage::ReleaseName(const MachineIdHash& owner, std::stri
 }
 
 MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                                             const MediaReader& read, std::uint64_t owner_quota) {
+                                             const MediaReader& read, std::uint64_t owner_quota,
+                                             const AddressBudget& sender) {
   Hasher();
+  const std::int64_t day = UsageDay(std::time(nullptr));
   Lease db = Acquire();
   const std::string size = std::to_string(facts.size);
   return db->Transaction([&] {
@@ -73,7 +77,7 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
     // so that neither a sender's quota nor the site's can be passed by two
     // stores at once.
     const PgResult total =
-        db->Run("SELECT 页面字节 + 媒体字节 FROM 用量 WHERE 编号 = 1 FOR UPDATE");
+        db->Run("SELECT 页面字节 + 媒体字节, 媒体字节 FROM 用量 WHERE 编号 = 1 FOR UPDATE");
     const bool sent_before = db->Run("SELECT 1 FROM 媒体上传 WHERE 名称 = $1 AND 硬盘ID摘要 = $2",
                                      {facts.name, owner.hex()})
                                  .Rows() == 1;
@@ -86,8 +90,18 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
         return MediaStoreResult::kOverOwnerQuota;
     }
     if (db->Run("SELECT 1 FROM 媒体 WHERE 名称 = $1", {facts.name}).Rows() == 0) {
-      if (static_cast<std::uint64_t>(total.Int(0, 0)) + facts.size > page_limit_)
+      const bool limited = page_limit_ != UINT64_MAX;
+      const std::uint64_t media = static_cast<std::uint64_t>(total.Int(0, 1));
+      if (static_cast<std::uint64_t>(total.Int(0, 0)) + facts.size > page_limit_ ||
+          (limited && media + facts.size > MediaRoomOf(page_limit_)))
         return MediaStoreResult::kOverQuota;
+      if (!sender.key.empty()) {
+        if (limited && MediaSince(*db, sender.key, day - kAddressUsageDays + 1) + facts.size >
+                           MediaRoomOf(page_limit_) / kAddressShareOfMediaRoom)
+          return MediaStoreResult::kOverAddressShare;
+        if (LockUsage(*db, sender.key, day) + facts.size > sender.daily)
+          return MediaStoreResult::kOverAddressDaily;
+      }
       db->Run("INSERT INTO 媒体 (名称, 类型, 大小) VALUES ($1, $2, $3::bigint)",
               {facts.name, facts.content_type, size});
       ForEachMediaChunk(read, facts.size, [&](std::int64_t index, std::string_view bytes) {
@@ -95,6 +109,7 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
                 {facts.name, std::to_string(index), PgValue::Bytes(bytes)});
       });
       db->Run("UPDATE 用量 SET 媒体字节 = 媒体字节 + $1::bigint WHERE 编号 = 1", {size});
+      AddUsage(*db, sender.key, day, facts.size, 0);
     }
     db->Run(
         "INSERT INTO 媒体上传 (名称, 硬盘ID摘要, 上传时间) "
@@ -158,6 +173,7 @@ std::vector<std::string> PostgresStorage::SweepMedia(std::int64_t uploaded_befor
     if (freed > 0)
       db->Run("UPDATE 用量 SET 媒体字节 = 媒体字节 - $1::bigint WHERE 编号 = 1",
               {std::to_string(freed)});
+    PruneUsage(*db, UsageDay(std::time(nullptr)) - kAddressUsageDays + 1);
     return removed;
   });
 }

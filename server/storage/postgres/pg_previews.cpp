@@ -1,11 +1,13 @@
 // Temporary previews in PostgreSQL, in the table that schema version 2 adds.
+#include "server/storage/postgres/pg_address_usage.h"
 #include "server/storage/postgres/pg_storage.h"
 
 namespace heartpage::server {
 
 PreviewStoreResult PostgresStorage::StorePreview(const MachineIdHash& owner, std::string_view token,
                                                  std::string_view bytes, std::int64_t now,
-                                                 std::int64_t expires) {
+                                                 std::int64_t expires,
+                                                 const AddressBudget& sender) {
   Hasher();
   const std::string etag = PageEtag(bytes);
   const std::string now_text = std::to_string(now);
@@ -31,10 +33,24 @@ PreviewStoreResult PostgresStorage::StorePreview(const MachineIdHash& owner, std
         "FROM 预览 WHERE 到期时间 > $1::bigint",
         {now_text, std::to_string(bytes.size()), room});
     if (live.Int(0, 0) != 0) return PreviewStoreResult::kOverQuota;
+    const std::int64_t day = UsageDay(now);
+    if (!sender.key.empty()) {
+      // Taken first: another server storing for the same address waits.
+      const std::uint64_t today = LockUsage(*db, sender.key, day);
+      const PgResult theirs = db->Run(
+          "SELECT (COALESCE(SUM(octet_length(内容)), 0) + $3::bigint > $4::numeric)::int "
+          "FROM 预览 WHERE 地址 = $1 AND 到期时间 > $2::bigint",
+          {sender.key, now_text, std::to_string(bytes.size()),
+           std::to_string(page_limit_ / kPreviewShareOfPageLimit / kAddressShareOfPreviewRoom)});
+      if (theirs.Int(0, 0) != 0) return PreviewStoreResult::kOverAddressShare;
+      if (today + bytes.size() > sender.daily) return PreviewStoreResult::kOverAddressDaily;
+    }
     db->Run(
-        "INSERT INTO 预览 (令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签) "
-        "VALUES ($1, $2, $3, $4::bigint, $5::bigint, $6)",
-        {token, owner.hex(), PgValue::Bytes(bytes), now_text, std::to_string(expires), etag});
+        "INSERT INTO 预览 (令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签, 地址) "
+        "VALUES ($1, $2, $3, $4::bigint, $5::bigint, $6, $7)",
+        {token, owner.hex(), PgValue::Bytes(bytes), now_text, std::to_string(expires), etag,
+         sender.key});
+    AddUsage(*db, sender.key, day, 0, bytes.size());
     return PreviewStoreResult::kStored;
   });
 }

@@ -2,6 +2,7 @@
 #include <ctime>
 #include <vector>
 
+#include "server/storage/sqlite/sqlite_address_usage.h"
 #include "server/storage/sqlite/sqlite_connection.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 
@@ -64,8 +65,10 @@ ReleaseResult SqliteStorage::ReleaseName(const MachineIdHash& owner, std::string
 }
 
 MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                                           const MediaReader& read, std::uint64_t owner_quota) {
+                                           const MediaReader& read, std::uint64_t owner_quota,
+                                           const AddressBudget& sender) {
   const std::int64_t now = std::time(nullptr);
+  const std::int64_t day = UsageDay(now);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   bool added = false;
@@ -85,8 +88,17 @@ MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const Med
     auto kept = db->Prepare("SELECT 1 FROM 媒体 WHERE 名称 = ?");
     kept.Bind(1, facts.name);
     if (!kept.Step()) {
-      if (page_limit_ && page_bytes_ + media_bytes_ + facts.size > *page_limit_)
+      if (page_limit_ && (page_bytes_ + media_bytes_ + facts.size > *page_limit_ ||
+                          media_bytes_ + facts.size > MediaRoomOf(*page_limit_)))
         return MediaStoreResult::kOverQuota;
+      if (!sender.key.empty()) {
+        if (page_limit_ && MediaSince(*db, sender.key, day - kAddressUsageDays + 1) + facts.size >
+                               MediaRoomOf(*page_limit_) / kAddressShareOfMediaRoom)
+          return MediaStoreResult::kOverAddressShare;
+        const AddressDay today = UsageOn(*db, sender.key, day);
+        if (today.media + today.previews + facts.size > sender.daily)
+          return MediaStoreResult::kOverAddressDaily;
+      }
       auto file = db->Prepare("INSERT INTO 媒体 (名称, 类型, 大小) VALUES (?, ?, ?)");
       file.Bind(1, facts.name)
           .Bind(2, facts.content_type)
@@ -97,6 +109,7 @@ MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const Med
         piece.Bind(1, facts.name).Bind(2, index).BindBlob(3, bytes);
         piece.Step();
       });
+      AddUsage(*db, sender.key, day, facts.size, 0);
       added = true;
     }
     auto upload = db->Prepare(
@@ -160,6 +173,7 @@ std::vector<std::string> SqliteStorage::SweepMedia(std::int64_t uploaded_before)
       removed.push_back(orphans.Text(0));
       freed += static_cast<std::uint64_t>(orphans.Int(1));
     }
+    PruneUsage(*db, UsageDay(std::time(nullptr)) - kAddressUsageDays + 1);
     for (const std::string& name : removed) {
       auto chunks = db->Prepare("DELETE FROM 媒体块 WHERE 名称 = ?");
       chunks.Bind(1, name);

@@ -1,5 +1,6 @@
 // Temporary previews in SQLite: their table, added by schema version 3, and
 // their store and load.
+#include "server/storage/sqlite/sqlite_address_usage.h"
 #include "server/storage/sqlite/sqlite_connection.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 
@@ -22,7 +23,7 @@ CREATE INDEX IF NOT EXISTS 预览_到期时间 ON 预览 (到期时间);
 
 PreviewStoreResult SqliteStorage::StorePreview(const MachineIdHash& owner, std::string_view token,
                                                std::string_view bytes, std::int64_t now,
-                                               std::int64_t expires) {
+                                               std::int64_t expires, const AddressBudget& sender) {
   const std::string etag = PageEtag(bytes);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
@@ -42,20 +43,36 @@ PreviewStoreResult SqliteStorage::StorePreview(const MachineIdHash& owner, std::
         "ORDER BY 创建时间 DESC, rowid DESC LIMIT ?3)");
     end.Bind(1, owner.hex()).Bind(2, now).Bind(3, std::int64_t{kPreviewsPerMachine - 1});
     end.Step();
+    const std::int64_t day = UsageDay(now);
     if (page_limit_) {
+      const std::uint64_t room = *page_limit_ / kPreviewShareOfPageLimit;
       auto live = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 预览 WHERE 到期时间 > ?");
       live.Bind(1, now);
       live.Step();
-      if (static_cast<std::uint64_t>(live.Int(0)) + bytes.size() >
-          *page_limit_ / kPreviewShareOfPageLimit)
+      if (static_cast<std::uint64_t>(live.Int(0)) + bytes.size() > room)
         return PreviewStoreResult::kOverQuota;
+      if (!sender.key.empty()) {
+        auto theirs = db->Prepare(
+            "SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 预览 WHERE 地址 = ? AND 到期时间 > ?");
+        theirs.Bind(1, sender.key).Bind(2, now);
+        theirs.Step();
+        if (static_cast<std::uint64_t>(theirs.Int(0)) + bytes.size() >
+            room / kAddressShareOfPreviewRoom)
+          return PreviewStoreResult::kOverAddressShare;
+      }
+    }
+    if (!sender.key.empty()) {
+      const AddressDay today = UsageOn(*db, sender.key, day);
+      if (today.media + today.previews + bytes.size() > sender.daily)
+        return PreviewStoreResult::kOverAddressDaily;
     }
     auto insert = db->Prepare(
-        "INSERT INTO 预览 (令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+        "INSERT INTO 预览 (令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签, 地址) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
     insert.Bind(1, token).Bind(2, owner.hex()).BindBlob(3, bytes).Bind(4, now).Bind(5, expires);
-    insert.Bind(6, etag);
+    insert.Bind(6, etag).Bind(7, sender.key);
     insert.Step();
+    AddUsage(*db, sender.key, day, 0, bytes.size());
     return PreviewStoreResult::kStored;
   });
 }

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "server/storage/address_usage.h"
+#include "server/storage/postgres/pg_connection.h"
+
+// The bytes each client address sent (address_usage.h), as the PostgreSQL
+// store keeps them; called inside its transactions.
+namespace heartpage::server {
+
+// Locks the row of `key` and `day` until the transaction ends, so that two
+// servers storing for one address take turns, and answers the files' and
+// previews' bytes in it.
+std::uint64_t LockUsage(PgConnection& db, std::string_view key, std::int64_t day);
+// New files' bytes from `key` on `first_day` and after.
+std::uint64_t MediaSince(PgConnection& db, std::string_view key, std::int64_t first_day);
+void AddUsage(PgConnection& db, std::string_view key, std::int64_t day, std::uint64_t media,
+              std::uint64_t previews);
+// Forgets the days before `first_day`.
+void PruneUsage(PgConnection& db, std::int64_t first_day);
+
+}  // namespace heartpage::server
