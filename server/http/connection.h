@@ -26,14 +26,22 @@ class Connection {
   // A connection that has waited too long for its client (idle, slow to send
   // its request, slow to read our answer) ends.
   virtual void CloseIfExpired(Clock::time_point now) = 0;
-  // Closes a connection picked to make room, unless its next request has
-  // begun meanwhile.
+  // Closes a connection picked to make room, unless it has moved on since
+  // (its next request, or its body, has come meanwhile).
   virtual void CloseIfPicked() = 0;
   virtual boost::asio::io_context::executor_type Executor() = 0;
 
+  // Read by the connection table on the listener's thread, to choose who
+  // makes room, and written by the connection's own.
+  //
   // Since when (steady clock, in its ticks) the connection has been waiting
-  // for a request; 0 while it has one, kPicked once chosen to make room.
+  // for a request or for the client's TLS handshake; 0 while it has neither,
+  // kPicked once chosen to make room.
   std::atomic<std::int64_t> waiting_since{0};
+  // Since when a body held against its address's share has been arriving,
+  // and how many bytes of it have; 0 when none is, kPicked once chosen.
+  std::atomic<std::int64_t> body_since{0};
+  std::atomic<std::uint64_t> body_bytes{0};
   static constexpr std::int64_t kPicked = -1;
 };
 

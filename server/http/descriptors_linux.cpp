@@ -58,6 +58,7 @@ void SpareDescriptor::Retake() {
 }
 
 void SendNow(int socket, std::string_view answer) {
+  if (answer.empty()) return;
   // Best effort: a fresh socket's buffer takes a short answer whole.
   [[maybe_unused]] const ssize_t sent =
       send(socket, answer.data(), answer.size(), MSG_DONTWAIT | MSG_NOSIGNAL);

@@ -82,6 +82,10 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
     shared->workers = &workers;
   }
 
+  // What a connection over a limit is told as it is accepted. A TLS client
+  // could not read plain text (it would see a broken handshake): it is only
+  // closed.
+  std::string_view Refusal() const { return tls ? std::string_view() : kTooManyConnections; }
   void Accept();
   void OnAccept(error_code ec, const std::shared_ptr<Socket>& socket);
   void Sweep();
@@ -126,8 +130,7 @@ void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& so
       // Out of descriptors: the spare one makes room to take the waiting
       // clients one at a time and tell them, instead of leaving them queued.
       spare.Release();
-      for (int i = 0; i < kTurnAwayBatch && TurnAway(acceptor.native_handle(), kTooManyConnections);
-           ++i)
+      for (int i = 0; i < kTurnAwayBatch && TurnAway(acceptor.native_handle(), Refusal()); ++i)
         ++shared->refused;
       spare.Retake();
     }
@@ -137,21 +140,25 @@ void HttpServer::Impl::OnAccept(error_code ec, const std::shared_ptr<Socket>& so
     });
     return;
   }
-  const ConnectionTable::Admission admission = shared->connections.Admit(peer.address());
+  const ConnectionTable::Admission admission =
+      shared->connections.Admit(peer.address(), tls != nullptr);
   if (admission.verdict != ConnectionTable::Verdict::kAdmitted) {
-    SendNow(socket->native_handle(), kTooManyConnections);
+    const std::string_view refusal = Refusal();
+    SendNow(socket->native_handle(), refusal);
     error_code ignored;
     socket->close(ignored);
     ++shared->refused;
-    static constexpr std::string_view kWhy = "too many connections";
+    const std::string_view why = admission.verdict == ConnectionTable::Verdict::kTooManyHandshakes
+                                     ? "too many TLS handshakes"
+                                     : "too many connections";
     shared->Log({"-",
                  "-",
                  503,
-                 kWhy.size() + 1,
+                 refusal.empty() ? 0 : why.size() + 1,
                  {},
                  CanonicalAddress(peer.address().to_string()),
                  nullptr,
-                 kWhy});
+                 why});
   } else {
     if (admission.evict)
       asio::post(admission.evict->Executor(),

@@ -12,7 +12,6 @@
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -20,6 +19,7 @@
 #include <type_traits>
 
 #include "server/http/answer_writer.h"
+#include "server/http/body_reader.h"
 #include "server/http/client_address.h"
 #include "server/http/descriptors.h"
 #include "server/http/dispatch.h"
@@ -44,14 +44,9 @@ constexpr auto kClosingTime = std::chrono::seconds(2);
 
 using TlsStream = asio::ssl::stream<Socket>;
 
-// A body must keep coming: the minimum rate's worth of bytes in every such
-// window.
-constexpr auto kBodyWindow = std::chrono::seconds(5);
 // A reading buffer grown past this by a body is given back after it.
 constexpr std::size_t kKeptBuffer = 16 * 1024;
 constexpr std::string_view kBusy = "server busy, try again later";
-
-const beast::error_code kOverBudget = make_error_code(boost::system::errc::not_enough_memory);
 
 std::int64_t Ticks(Clock::time_point time) {
   return time.time_since_epoch().count();
@@ -70,15 +65,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         stream_(std::forward<Args>(args)...),
         shared_(std::move(shared)),
         peer_(peer),
-        body_hold_(shared_->body_budget),
-        peer_text_(CanonicalAddress(peer.to_string())) {}
-  ~Session() override {
-    body_hold_.Release();
-    shared_->Forget(this);
-  }
+        peer_text_(CanonicalAddress(peer.to_string())),
+        body_(*this, *shared_,
+              std::ranges::count(shared_->config.trusted_proxies, peer_text_) > 0) {}
+  ~Session() override { shared_->Forget(this); }
 
   void Start() {
-    shared_->Add(this, this->weak_from_this(), peer_);
+    shared_->Add(this, this->weak_from_this(), peer_, kTls);
     asio::dispatch(Executor(), [self = this->shared_from_this()] {
       // The first request's header (and before it, over TLS, the handshake)
       // is due soon after the connection opens.
@@ -100,16 +93,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       header_begun_ = true;
       deadline_ = std::min(deadline_, now + HeaderTimeout());
     }
-    if (phase_ == Phase::kBody && now >= window_end_) {
-      const std::size_t received =
-          (media_parser_ ? media_parser_->get().body()->size() : parser_->get().body().size()) +
-          buffer_.size();
-      const std::size_t window_seconds = std::chrono::seconds(kBodyWindow).count();
-      if (received - window_start_bytes_ < shared_->config.min_body_rate * window_seconds)
-        return Close();
-      window_end_ = now + kBodyWindow;
-      window_start_bytes_ = received;
-    }
+    if (phase_ == Phase::kBody && !body_.KeepsPace(now)) return Close();
     if (phase_ == Phase::kWriting) {
       // The kernel holds megabytes for a connection and tells us only when
       // half of it has gone: a slow reader moves the queue long before that.
@@ -121,7 +105,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
 
   void CloseIfPicked() override {
-    if (phase_ == Phase::kWaiting && waiting_since.load() == kPicked) Close();
+    if ((phase_ == Phase::kWaiting && waiting_since.load() == kPicked) ||
+        (phase_ == Phase::kBody && body_.Picked()))
+      Close();
   }
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
@@ -160,14 +146,20 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     return std::chrono::seconds(shared_->config.header_timeout_seconds);
   }
 
-  // The handshake has the same deadline as a request.
+  // A handshake has a short deadline of its own, and waits like an idle
+  // connection: the oldest gives way to a newcomer when the server is full.
+  // The first request's header is still due from the connection's start.
   void Handshake() {
     handshaking_ = true;
-    deadline_ = Clock::now() + HeaderTimeout();
+    const Clock::time_point start = Clock::now();
+    deadline_ = start + std::chrono::seconds(shared_->config.handshake_timeout_seconds);
+    waiting_since.store(Ticks(start), std::memory_order_relaxed);
     stream_.async_handshake(asio::ssl::stream_base::server,
-                            [self = this->shared_from_this()](beast::error_code ec) {
+                            [self = this->shared_from_this(), start](beast::error_code ec) {
                               self->handshaking_ = false;
-                              if (!ec) return self->Read(self->deadline_);
+                              self->waiting_since.store(0, std::memory_order_relaxed);
+                              self->shared_->connections.HandshakeDone(self.get());
+                              if (!ec) return self->Read(start + self->HeaderTimeout());
                               if (ec.category() == asio::error::get_ssl_category() &&
                                   ERR_GET_REASON(ec.value()) == SSL_R_HTTP_REQUEST)
                                 return self->RefusePlainHttp();
@@ -224,12 +216,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       return Refuse(http::status::payload_too_large, "request body too large");
     parser_->body_limit(shared_->config.max_body);
     if (!parser_->is_done()) {
-      // A declared body takes its room in the budget before any of it is
-      // read; a chunked one chunk by chunk.
+      if (!ClaimBody()) return;
       if (const auto length = parser_->content_length()) {
-        if (!body_hold_.GrowTo(*length)) return Refuse(http::status::service_unavailable, kBusy);
+        if (!body_.Reserve(*length)) return Refuse(http::status::service_unavailable, kBusy);
       } else {
-        parser_->on_chunk_header(on_chunk_);
+        body_.ChargeChunks(*parser_);
       }
     }
     ContinueThenReadBody();
@@ -253,21 +244,29 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     ReadBody();
   }
 
+  // A client sends as many bodies at once as its address's share: past it,
+  // told to come back rather than hold a connection the server cannot end.
+  bool ClaimBody() {
+    const auto length = parser_->content_length();
+    if (body_.Claim(length && *length <= buffer_.size())) return true;
+    Refuse(http::status::too_many_requests, "too many uploads at once from this address",
+           std::chrono::seconds(5));
+    return false;
+  }
+
   void ReadBody() {
     phase_ = Phase::kBody;
     deadline_ = Clock::time_point::max();
-    window_end_ = Clock::now() + kBodyWindow;
-    window_start_bytes_ = 0;
     if (media_parser_) {
-      return http::async_read(
+      return body_.Read(
           stream_, buffer_, *media_parser_,
-          beast::bind_front_handler(&Session::OnMediaRead, this->shared_from_this()));
+          [self = this->shared_from_this()](beast::error_code ec) { self->OnMediaRead(ec, 0); });
     }
     // Most requests (every GET) have no body: answer without another round
     // through the reactor.
     if (parser_->is_done()) return OnRead({}, 0);
-    http::async_read(stream_, buffer_, *parser_,
-                     beast::bind_front_handler(&Session::OnRead, this->shared_from_this()));
+    body_.Read(stream_, buffer_, *parser_,
+               [self = this->shared_from_this()](beast::error_code ec) { self->OnRead(ec, 0); });
   }
 
   // The header of the request being read, whichever parser has it.
@@ -279,6 +278,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   // A file's body goes to a spool on disk as it arrives, never into memory;
   // it takes no room in the body budget but one of the upload slots.
   void StartMediaUpload() {
+    if (!ClaimBody()) return;
     const MediaLimits& limits = shared_->site.media;
     MediaAdmission admission =
         AdmitMedia(parser_->get(), limits, record_.client, shared_, &record_.audit);
@@ -312,20 +312,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     Dispatch(*this, *shared_, std::move(request), std::move(spool), record_.client, &record_.audit);
   }
 
-  // Charges a chunked body's growth to the budget, as its string will grow:
-  // by doubling.
-  void OnChunk(std::uint64_t size, std::string_view, beast::error_code& ec) {
-    const std::uint64_t total = parser_->get().body().size() + size;
-    if (size > 0 && !body_hold_.GrowTo(std::bit_ceil(total))) ec = kOverBudget;
-  }
-
   void OnRead(beast::error_code ec, std::size_t) {
     phase_ = Phase::kAnswering;
     deadline_ = Clock::time_point::max();
     if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted) return Close();
     if (ec == http::error::body_limit)
       return Refuse(http::status::payload_too_large, "request body too large");
-    if (ec == kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
+    if (ec == BodyReader::kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
     if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
         ec != http::error::partial_message) {
       // Malformed HTTP: answer once, then hang up; as the request's own
@@ -361,7 +354,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (record_.client.empty()) record_.client = peer_text_;
     shared_->Log(record_.Entry());
     record_.Clear();
-    body_hold_.Release();
+    body_.Release();
     if (ec) return Close();
     if (drain) return Drain();
     if (!keep_alive) return Finish();
@@ -421,18 +414,12 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   HeaderBuffer header_buffer_{buffer_};
   std::optional<http::request_parser<http::string_body>> parser_;
   std::optional<http::request_parser<MediaBody>> media_parser_;
-  std::function<void(std::uint64_t, std::string_view, beast::error_code&)> on_chunk_ =
-      [this](std::uint64_t size, std::string_view extensions, beast::error_code& ec) {
-        OnChunk(size, extensions, ec);
-      };
-  BodyHold body_hold_;
   Phase phase_ = Phase::kWaiting;
   bool header_begun_ = false;
   Clock::time_point deadline_ = Clock::time_point::max();
-  Clock::time_point window_end_{};
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
-  std::size_t window_start_bytes_ = 0;
-  std::string peer_text_;  // the connection's own peer, for the log
+  const std::string peer_text_;    // the connection's own peer, for the log
+  BodyReader body_;
   RequestRecord record_;
   AnswerWriter<Session, Stream> writer_{*this};
   std::vector<char> drain_buffer_;

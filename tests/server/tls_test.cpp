@@ -1,9 +1,14 @@
 // HTTPS served by the server itself: answers over TLS, a plain-HTTP client
-// on the HTTPS port, and a renewed certificate taken up without a restart.
+// on the HTTPS port, a renewed certificate taken up without a restart, and
+// clients that never finish their handshakes or bodies.
 
 #include <openssl/ssl.h>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <vector>
 
 #include "tests/support/server_harness.h"
 #include "tests/support/tls_listener.h"
@@ -20,8 +25,9 @@ using namespace testing;
 // in this order.
 class TlsConnection final : public HttpConnection {
  public:
-  TlsConnection(int port, const std::filesystem::path& trusted, const char* tls12_ciphers = nullptr)
-      : HttpConnection(port), context_(SSL_CTX_new(TLS_client_method())) {
+  TlsConnection(int port, const std::filesystem::path& trusted, const char* tls12_ciphers = nullptr,
+                const std::string& source = "127.0.0.1")
+      : HttpConnection(port, source), context_(SSL_CTX_new(TLS_client_method())) {
     if (tls12_ciphers != nullptr) {
       SSL_CTX_set_max_proto_version(context_, TLS1_2_VERSION);
       SSL_CTX_set_cipher_list(context_, tls12_ciphers);
@@ -160,6 +166,49 @@ TEST_F(TlsTest, SighupTakesUpARenewedCertificateAndKeepsTheOldOneForABadPair) {
   // A connection made before goes on with the certificate it began with.
   ASSERT_TRUE(open.Send(PostRequest(QueryBody("select * from 系统设置"))));
   EXPECT_EQ(open.Read().value_or(testing::HttpResponse{}).status, 200);
+}
+
+// At the connection limit, clients that never start their handshakes and
+// clients that send their bodies at a trickle make way for one that asks
+// for a page; none of them is ever answered in plain text.
+TEST_F(TlsTest, AFreshClientIsServedBesideStalledHandshakesAndBodiesAtTheCap) {
+  const TestCertificate certificate;
+  Install(certificate, certificate);
+  std::vector<std::string> flags = TlsFlags();
+  flags.insert(flags.end(), {"--max-connections", "32", "--max-connections-per-address", "8",
+                             "--max-handshakes-per-address", "4"});
+  ServerProcess server(data_.path(), flags);
+  const int port = server.port();
+  // Past its share of handshakes, an address is closed without a word: a
+  // TLS client could not read plain text.
+  std::vector<std::unique_ptr<HttpConnection>> crowd;
+  for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<HttpConnection>(port, "127.0.0.6"));
+  HttpConnection over_share(port, "127.0.0.6");
+  EXPECT_TRUE(over_share.ClosedByServer());
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("- - 503 0 ") && line.ends_with(" 127.0.0.6");
+  }));
+
+  for (int address = 2; address <= 5; ++address) {
+    const std::string from = "127.0.0." + std::to_string(address);
+    for (int i = 0; i < 4; ++i) {
+      crowd.push_back(
+          std::make_unique<TlsConnection>(port, certificate.certificate(), nullptr, from));
+      // Told to go on, the body has begun: the server waits for the rest.
+      ASSERT_TRUE(
+          crowd.back()->Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+                             "Content-Length: 1048576\r\n\r\n"));
+      ASSERT_EQ(crowd.back()->Read().value_or(HttpResponse{}).status, 100);
+      ASSERT_TRUE(crowd.back()->Send(std::string(100, '7')));
+    }
+    for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<HttpConnection>(port, from));
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  TlsConnection fresh(port, certificate.certificate(), nullptr, "127.0.0.9");
+  ASSERT_TRUE(fresh.Send(GetRequest("/")));
+  EXPECT_EQ(fresh.Read().value_or(HttpResponse{}).status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 }  // namespace

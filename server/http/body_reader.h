@@ -1,0 +1,140 @@
+#pragma once
+
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include <bit>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <utility>
+
+#include "server/http/body_budget.h"
+#include "server/http/connection.h"
+#include "server/http/server_shared.h"
+
+namespace heartpage::server {
+
+// The receiving of one connection's request bodies: their room in the body
+// budget, their address's share of bodies arriving at once, and their pace,
+// which must keep up with the minimum rate and which the connection table
+// reads to choose the slowest body to give way when the server is full.
+class BodyReader {
+ public:
+  static constexpr auto kWindow = std::chrono::seconds(5);
+  // A chunked body that outgrows the budget.
+  static inline const boost::beast::error_code kOverBudget =
+      make_error_code(boost::system::errc::not_enough_memory);
+
+  // `connection` is the one whose bodies these are, and outlives this.
+  BodyReader(Connection& connection, ServerShared& shared, bool proxied)
+      : connection_(connection), shared_(shared), hold_(shared.body_budget), proxied_(proxied) {}
+  ~BodyReader() { Done(); }
+  BodyReader(const BodyReader&) = delete;
+  BodyReader& operator=(const BodyReader&) = delete;
+
+  // Before a body that is still to come is read: holds it against its
+  // address's share. False, holding nothing, when the share is taken. A body
+  // that has arrived `whole` with its header, or is relayed by one of our
+  // own proxies (which read requests whole before passing them on), waits
+  // on no client.
+  bool Claim(bool whole) {
+    if (claimed_ || proxied_ || whole) return true;
+    claimed_ = shared_.connections.BeginBody(&connection_);
+    return claimed_;
+  }
+
+  // A declared body's room in the budget, taken before any of it is read.
+  bool Reserve(std::uint64_t length) { return hold_.GrowTo(length); }
+  // A chunked body's room, taken chunk by chunk as its string will grow: by
+  // doubling.
+  void ChargeChunks(boost::beast::http::request_parser<boost::beast::http::string_body>& parser) {
+    on_chunk_ = [this, &parser](std::uint64_t size, std::string_view,
+                                boost::beast::error_code& ec) {
+      const std::uint64_t total = parser.get().body().size() + size;
+      if (size > 0 && !hold_.GrowTo(std::bit_ceil(total))) ec = kOverBudget;
+    };
+    parser.on_chunk_header(on_chunk_);
+  }
+
+  // Reads the rest of the body into `parser` a piece at a time, then calls
+  // `then(ec)`; `then` keeps the connection alive meanwhile.
+  template <class Stream, class Parser, class Then>
+  void Read(Stream& stream, boost::beast::flat_buffer& buffer, Parser& parser, Then then) {
+    const Clock::time_point now = Clock::now();
+    window_end_ = now + kWindow;
+    received_ = buffer.size();
+    window_start_ = received_;
+    if (claimed_) {
+      connection_.body_bytes.store(received_, std::memory_order_relaxed);
+      connection_.body_since.store(now.time_since_epoch().count(), std::memory_order_relaxed);
+    }
+    ReadSome(stream, buffer, parser, std::move(then));
+  }
+
+  // Called once a second while a body arrives: false once it has fallen
+  // behind the minimum rate over the last window.
+  bool KeepsPace(Clock::time_point now) {
+    if (now < window_end_) return true;
+    const std::size_t window_seconds = std::chrono::seconds(kWindow).count();
+    if (received_ - window_start_ < shared_.config.min_body_rate * window_seconds) return false;
+    window_end_ = now + kWindow;
+    window_start_ = received_;
+    return true;
+  }
+
+  // Picked to make room for a newcomer.
+  bool Picked() const {
+    return connection_.body_since.load(std::memory_order_relaxed) == Connection::kPicked;
+  }
+
+  // The body has arrived, or will not: its share is free for another.
+  void Done() {
+    if (!claimed_) return;
+    claimed_ = false;
+    connection_.body_since.store(0, std::memory_order_relaxed);
+    shared_.connections.EndBody(&connection_);
+  }
+  // The request is answered: its body's room is free too.
+  void Release() {
+    Done();
+    hold_.Release();
+  }
+
+ private:
+  template <class Stream, class Parser, class Then>
+  void ReadSome(Stream& stream, boost::beast::flat_buffer& buffer, Parser& parser, Then then) {
+    if (parser.is_done()) {
+      Done();
+      return then(boost::beast::error_code());
+    }
+    boost::beast::http::async_read_some(
+        stream, buffer, parser,
+        [this, &stream, &buffer, &parser, then = std::move(then)](boost::beast::error_code ec,
+                                                                  std::size_t bytes) mutable {
+          received_ += bytes;
+          if (claimed_) connection_.body_bytes.store(received_, std::memory_order_relaxed);
+          if (ec) {
+            Done();
+            return then(ec);
+          }
+          ReadSome(stream, buffer, parser, std::move(then));
+        });
+  }
+
+  Connection& connection_;
+  ServerShared& shared_;
+  BodyHold hold_;
+  const bool proxied_;
+  bool claimed_ = false;
+  std::function<void(std::uint64_t, std::string_view, boost::beast::error_code&)> on_chunk_;
+  Clock::time_point window_end_{};
+  std::size_t received_ = 0;
+  std::size_t window_start_ = 0;
+};
+
+}  // namespace heartpage::server
