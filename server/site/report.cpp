@@ -199,11 +199,11 @@ std::string FormPage(const Site& site, std::string_view problem, std::string_vie
   body +=
       "<form method=\"post\" action=\"/report\">\n"
       "<p><label>网页地址<br><input name=\"page\" type=\"text\" maxlength=\"300\" required "
-      "style=\"width:100%\" placeholder=\"" +
+      "style=\"width:100%;box-sizing:border-box\" placeholder=\"" +
       EscapeHtml(PublicOrigin(site.public_host)) + "/Test/文件名\" value=\"" + EscapeHtml(address) +
       "\"></label></p>\n"
       "<p><label>举报理由（最多 600 字）<br><textarea name=\"reason\" rows=\"6\" "
-      "maxlength=\"600\" required style=\"width:100%\">" +
+      "maxlength=\"600\" required style=\"width:100%;box-sizing:border-box\">" +
       EscapeHtml(reason) +
       "</textarea></label></p>\n"
       "<p><button type=\"submit\">提交举报</button></p>\n</form>\n";
@@ -216,7 +216,9 @@ StringResponse Html(const Request& request, http::status status, std::string htm
   StringResponse response =
       TextResponse(request, status, std::move(html), "text/html; charset=utf-8", "no-store");
   response.set("Content-Security-Policy", kFormPolicy);
-  response.set("Referrer-Policy", "no-referrer");
+  // Not no-referrer: a browser then names no origin on the form's post
+  // ("Origin: null"), and the post could not be told from another site's.
+  response.set("Referrer-Policy", "same-origin");
   return response;
 }
 
