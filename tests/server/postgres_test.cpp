@@ -218,5 +218,28 @@ TEST_F(PostgresTest, ATakedownIsFollowedByEveryServerBeforeTheToolReturns) {
   EXPECT_NE(backup.err.find("pg_dump"), std::string::npos) << backup.err;
 }
 
+// A report sent to a server is read by the operator's tool, a second
+// process; a word that tool denies refuses the next store on the server.
+TEST_F(PostgresTest, ReportsAndTheDenyListAreSharedWithTheOperatorsTool) {
+  ServerProcess server({}, Database());
+  const int port = server.port();
+  ASSERT_EQ(Exchange(port, PostRequest("page=shared&reason=%E9%AA%97%E5%AD%90", "/report")).status,
+            200);
+  const auto admin = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {HEARTPAGE_SERVER_BINARY, "admin", "--database", uri_});
+    const auto run = heartpage::testing::RunProgram(args);
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  EXPECT_NE(admin({"reports"}).find("shared\n    骗子\n"), std::string::npos);
+
+  ASSERT_EQ(Post(port, ClaimBody("m", "shared")).status, 200);
+  const std::string page = BuiltPage("127.0.0.1:" + std::to_string(port), "点这里领红包");
+  admin({"deny", "add", "word", "领红包"});
+  EXPECT_EQ(Post(port, StoreBody("m", "shared", page)).status, 422);
+  admin({"deny", "remove", "word", "领红包"});
+  EXPECT_EQ(Post(port, StoreBody("m", "shared", page)).status, 200);
+}
+
 }  // namespace
 }  // namespace heartpage::server
