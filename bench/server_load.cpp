@@ -11,14 +11,17 @@
 //                                         SIZE bytes), one after the other on
 //                                         one connection; prints the median
 //                                         and the 99th percentile in ms
-//   server_load idle PORT COUNT           keeps COUNT connections open that
+//   server_load idle PORT COUNT [AFTER]   keeps COUNT connections open that
 //                                         send nothing, from 40 to a source
 //                                         address (127.0.10.x), reopening
-//                                         those the server closes; until killed
+//                                         those the server closes (AFTER
+//                                         seconds later; default at once);
+//                                         until killed
 //   server_load slow-bodies PORT COUNT SIZE
 //                                         keeps COUNT uploads of SIZE bytes
 //                                         going, each from its own address
-//                                         (127.0.11.x): half the body at once,
+//                                         (127.0.11.x, then 127.0.12.x, …,
+//                                         250 to each): half the body at once,
 //                                         then 2.5 KB a second, never the end;
 //                                         a refused one tries again after 5 s;
 //                                         until killed
@@ -138,19 +141,25 @@ bool Answered(int fd) {
   return poll(&poll_fd, 1, 0) > 0;
 }
 
-int Idle(int port, int count) {
+int Idle(int port, int count, int reopen_after) {
+  using Clock = std::chrono::steady_clock;
   std::vector<int> fds(static_cast<std::size_t>(count), -1);
+  std::vector<Clock::time_point> again(fds.size());
   std::vector<pollfd> polled(fds.size());
   for (;;) {
+    const Clock::time_point now = Clock::now();
     for (std::size_t i = 0; i < fds.size(); ++i) {
-      if (fds[i] < 0) fds[i] = ConnectFrom(port, "127.0.10." + std::to_string(i / 40 + 1));
+      if (fds[i] < 0 && now >= again[i])
+        fds[i] = ConnectFrom(port, "127.0.10." + std::to_string(i / 40 + 1));
+      // A negative descriptor is left out of the poll.
       polled[i] = {fds[i], POLLIN, 0};
     }
-    if (poll(polled.data(), polled.size(), 1000) <= 0) continue;
+    if (poll(polled.data(), polled.size(), reopen_after > 0 ? 100 : 1000) <= 0) continue;
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (polled[i].revents == 0) continue;
       close(fds[i]);
       fds[i] = -1;
+      again[i] = Clock::now() + std::chrono::seconds(reopen_after);
     }
   }
 }
@@ -178,14 +187,16 @@ int SlowBodies(int port, int count, std::size_t size) {
         upload = {-1, 0, now + std::chrono::seconds(5)};
       }
       if (upload.fd < 0 && now >= upload.again) {
-        upload.fd = ConnectFrom(port, "127.0.11." + std::to_string(i + 1));
+        upload.fd = ConnectFrom(
+            port, "127.0." + std::to_string(11 + i / 250) + "." + std::to_string(i % 250 + 1));
         upload.sent = 0;
         if (upload.fd >= 0) send(upload.fd, header.data(), header.size(), MSG_NOSIGNAL);
         continue;  // the server may refuse it as the header arrives
       }
       if (upload.fd < 0) continue;
-      const std::size_t want =
-          upload.sent < size / 2 ? burst.size() : std::min(kTrickle, size - 1 - upload.sent);
+      const std::size_t want = upload.sent < size / 2
+                                   ? std::min(burst.size(), size / 2 - upload.sent)
+                                   : std::min(kTrickle, size - 1 - upload.sent);
       const ssize_t sent = send(upload.fd, burst.data(), want, MSG_DONTWAIT | MSG_NOSIGNAL);
       if (sent > 0) upload.sent += static_cast<std::size_t>(sent);
     }
@@ -203,10 +214,12 @@ int main(int argc, char** argv) {
     return Stores(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), std::stoi(args[4]));
   if (args.size() == 4 && args[0] == "publishes")
     return Publishes(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
-  if (args.size() == 3 && args[0] == "idle") return Idle(std::stoi(args[1]), std::stoi(args[2]));
+  if ((args.size() == 3 || args.size() == 4) && args[0] == "idle")
+    return Idle(std::stoi(args[1]), std::stoi(args[2]), args.size() == 4 ? std::stoi(args[3]) : 0);
   if (args.size() == 4 && args[0] == "slow-bodies")
     return SlowBodies(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
-  std::cerr << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
-               " | publishes PORT COUNT SIZE | idle PORT COUNT | slow-bodies PORT COUNT SIZE\n";
+  std::cerr
+      << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
+         " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE\n";
   return 2;
 }

@@ -4,16 +4,26 @@
 # that never finish, and beside both. Prints requests per second, p99 latency
 # and the server's resident memory in each case.
 #
+# Then two crowds larger than --max-connections (CAP, 256), each from more
+# addresses than their shares fill: clients that never begin their TLS
+# handshakes (HANDSHAKERS, 2,000 from 50 addresses, each reopened a second
+# after the server closes it), and bodies sent at 2.5 KB a second (TRICKLES,
+# 320, one address each). Beside each, a fresh client (curl, a new
+# connection each time, PROBES times) asks for the home page; prints how many
+# were served and their p99.
+#
 #   bench/server_storms.sh [BUILD_DIR]     (default: build)
 #
 # The server runs with its defaults (--max-body-memory 64M among them). Needs
-# wrk; installs it when run as root and it is missing. Not part of ./test.sh.
+# wrk, curl and openssl; installs them when run as root and they are missing.
+# Not part of ./test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/lib.sh
 source bench/lib.sh
 use_build "${1:-build}"
 need_commands wrk wrk
+need_commands "curl openssl" curl openssl
 
 threads=${WRK_THREADS:-2}
 connections=${WRK_CONNECTIONS:-50}
@@ -104,3 +114,50 @@ done
 echo "  (medians of $rounds rounds; peak RSS in the first round; at rest $rss_rest KB," \
   "body budget 65536 KB; goal: over half of alone, p99 under 100 ms)"
 grep -c ' 503 ' "$work/server.log" | xargs printf '  uploads refused with 503: %s\n'
+
+cap=${CAP:-256}
+probes=${PROBES:-200}
+handshakers=${HANDSHAKERS:-2000}
+trickles=${TRICKLES:-320}
+
+stop_server() { kill "$server_pid"; wait "$server_pid" 2>/dev/null || true; server_pid=''; }
+# Until the server holds as many connections as it may (or 10 s have gone).
+fill() {
+  for _ in $(seq 200); do (($(descriptors "$server_pid") >= cap)) && break; sleep 0.05; done
+}
+# $probes GETs of URL, each on a new connection: the share answered 200 (%)
+# and the p99 of the time each took (ms), a failure counting as 2 s.
+probe() {
+  local i
+  for i in $(seq "$probes"); do
+    curl -sk -o /dev/null --max-time 2 -w '%{http_code} %{time_total}\n' "$1" || true
+  done >"$work/probe"
+  awk '$1 == 200 { n++ } END { printf "%.1f ", 100 * n / NR }' "$work/probe"
+  awk '{ print ($1 == 200 ? $2 * 1000 : 2000) }' "$work/probe" | sort -g |
+    awk '{ v[NR] = $1 } END { i = int(NR * 0.99); if (i < NR * 0.99) i++; printf "%.1f\n", v[i] }'
+}
+
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 \
+  -subj /CN=127.0.0.1 -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+echo "At --max-connections $cap, a fresh client beside each crowd ($probes GETs, a new connection each)"
+printf '  %-40s %10s %12s\n' "beside" "served" "p99 ms"
+
+stop_server
+start_server --max-connections "$cap" --tls-cert "$work/cert.pem" --tls-key "$work/key.pem"
+"$load" idle "$port" "$handshakers" 1 &
+storm_pids+=($!)
+fill
+read -r served p99 < <(probe "https://127.0.0.1:$port/")
+printf '  %-40s %9s%% %12s\n' "$handshakers unstarted TLS handshakes" "$served" "$p99"
+stop_storms
+
+stop_server
+start_server --max-connections "$cap"
+"$load" slow-bodies "$port" "$trickles" $((128 * 1024)) &
+storm_pids+=($!)
+fill
+sleep 1 # every body under way long enough for its pace to tell
+read -r served p99 < <(probe "http://127.0.0.1:$port/")
+printf '  %-40s %9s%% %12s\n' "$trickles bodies at 2.5 KB/s" "$served" "$p99"
+stop_storms
+echo "  (goal: at least 99% served, p99 under 100 ms)"
