@@ -21,6 +21,7 @@
 #include "server/http/answer_writer.h"
 #include "server/http/body_reader.h"
 #include "server/http/client_address.h"
+#include "server/http/connection_ending.h"
 #include "server/http/descriptors.h"
 #include "server/http/dispatch.h"
 #include "server/http/http_message.h"
@@ -39,8 +40,6 @@ namespace http = beast::http;
 namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
-constexpr std::size_t kDrainLimit = 64 * 1024 * 1024;
-constexpr auto kClosingTime = std::chrono::seconds(2);
 
 using TlsStream = asio::ssl::stream<Socket>;
 
@@ -133,6 +132,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   enum class Phase { kWaiting, kBody, kAnswering, kWriting, kDraining };
 
   friend class AnswerWriter<Session, Stream>;
+  friend class ConnectionEnding<Session, Stream>;
 
   static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
 
@@ -169,17 +169,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
 
   // A browser sent to http:// on this port learns why nothing works.
   void RefusePlainHttp() {
-    deadline_ = Clock::now() + IdleTimeout();
-    asio::async_write(
-        Lowest(), asio::buffer(kPlainHttpRefusal),
-        beast::bind_front_handler(&Session::OnPlainHttpRefused, this->shared_from_this()));
-  }
-  void OnPlainHttpRefused(beast::error_code ec, std::size_t) {
-    static constexpr std::string_view kWhy = "plain HTTP to the HTTPS port";
-    shared_->Log({"-", "-", 400, kPlainHttpRefusalBody.size(), {}, peer_text_, nullptr, kWhy});
-    if (ec) return Close();
-    drain_raw_ = true;
-    Drain();
+    ending_.RefusePlainHttp(IdleTimeout(), [this](beast::error_code) {
+      static constexpr std::string_view kWhy = "plain HTTP to the HTTPS port";
+      shared_->Log({"-", "-", 400, kPlainHttpRefusalBody.size(), {}, peer_text_, nullptr, kWhy});
+    });
   }
 
   void Read(Clock::time_point deadline) {
@@ -356,59 +349,23 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     record_.Clear();
     body_.Release();
     if (ec) return Close();
-    if (drain) return Drain();
+    if (drain) return ending_.Drain();
     if (!keep_alive) return Finish();
     Read(Clock::now() + IdleTimeout());
   }
 
-  // The connection ends with nothing in flight: over TLS the client is told
-  // so (close_notify) and given a moment to say it back.
-  void Finish() {
-    if constexpr (kTls) {
-      if (!shared_->stopping) {
-        deadline_ = Clock::now() + kClosingTime;
-        stream_.async_shutdown(
-            [self = this->shared_from_this()](beast::error_code) { self->Close(); });
-        return;
-      }
-    }
-    Close();
-  }
-
-  // After refusing a request whose body is still arriving: stop sending and
-  // swallow what comes for a moment, so the client reads our answer instead
-  // of a connection reset.
-  void Drain() {
-    beast::error_code ignored;
-    Lowest().shutdown(Socket::shutdown_send, ignored);
-    phase_ = Phase::kDraining;
-    deadline_ = Clock::now() + kClosingTime;
-    drain_buffer_.resize(64 * 1024);
-    DrainSome();
-  }
-  void DrainSome() {
-    auto on_read = [self = this->shared_from_this()](beast::error_code ec, std::size_t bytes) {
-      self->drained_ += bytes;
-      if (ec || self->drained_ > kDrainLimit) return self->Close();
-      self->DrainSome();
-    };
-    // What a client sent instead of a TLS handshake is not TLS either.
-    if (drain_raw_)
-      return Lowest().async_read_some(asio::buffer(drain_buffer_), std::move(on_read));
-    stream_.async_read_some(asio::buffer(drain_buffer_), std::move(on_read));
-  }
-
-  void Close() {
-    beast::error_code ignored;
-    Lowest().shutdown(Socket::shutdown_both, ignored);
-    Lowest().close(ignored);
+  void Finish() { ending_.Finish(shared_->stopping); }
+  void Close() { ending_.Close(); }
+  // The end has begun; the connection is done with by `deadline`.
+  void Ending(Clock::time_point deadline, bool draining) {
+    if (draining) phase_ = Phase::kDraining;
+    deadline_ = deadline;
   }
 
   std::shared_ptr<const void> keep_;
   Stream stream_;
   std::shared_ptr<ServerShared> shared_;
   bool handshaking_ = false;
-  bool drain_raw_ = false;
   const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
   HeaderBuffer header_buffer_{buffer_};
@@ -422,8 +379,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   BodyReader body_;
   RequestRecord record_;
   AnswerWriter<Session, Stream> writer_{*this};
-  std::vector<char> drain_buffer_;
-  std::size_t drained_ = 0;
+  ConnectionEnding<Session, Stream> ending_{*this};
 };
 
 }  // namespace
