@@ -12,8 +12,8 @@ namespace {
 
 constexpr std::string_view kUploadOperation = "media upload";
 constexpr std::string_view kBusy = "server busy, try again later";
-// An address's own uploads end within the hour at the latest; by then one
-// of them most likely has.
+// The address's own uploads either finish or fall behind their pace and
+// end: a slot is soon free again.
 constexpr std::chrono::seconds kAddressSlotRetry{30};
 
 MediaAdmission Refused(unsigned status, std::string_view message,
