@@ -6,6 +6,7 @@
 #include "protocol/host.h"
 #include "protocol/preview_terms.h"
 #include "protocol/wire.h"
+#include "publish/answer_messages.h"
 
 namespace heartpage {
 
@@ -26,7 +27,9 @@ ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices&
     const std::string_view status = answer.status == 413   ? scan_text::kTooLarge
                                     : answer.status == 507 ? scan_text::kServerFull
                                     : answer.status == 429 ? scan_text::kTooMany
-                                                           : scan_text::kFailed;
+                                    : answer.status == wire::status::kUnacceptable
+                                        ? MessageForStatus(wire::status::kUnacceptable)
+                                        : scan_text::kFailed;
     return {false, {}, std::string(status)};
   }
   // The code shown is what a phone opens: only the token comes from the

@@ -5,6 +5,7 @@
 
 #include "protocol/host.h"
 #include "protocol/page_name.h"
+#include "publish/answer_messages.h"
 #include "publish/release_name.h"
 #include "publish/take_down.h"
 
@@ -93,6 +94,10 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
   // The server gives the name to another machine: it is taken, whatever this
   // machine believed it owned, and the user may choose another.
   if (store.status == kForbidden) return Failure(name, upload_text::kNameTaken);
+  // The server publishes only what the program builds; the sender learns
+  // that this page is not, whatever made it.
+  if (store.status == wire::status::kUnacceptable)
+    return failure(MessageForStatus(wire::status::kUnacceptable));
   if (!store.ok) return failure(upload_text::kUploadFailed);
   return {true, name, std::string(upload_text::kUploaded), PageAddress(name), name};
 }

@@ -73,6 +73,8 @@ const char* const kUsage =
     "  --abuse-contact URI   the operator's address for abuse, mailto:ADDRESS or\n"
     "                        https://ADDRESS, named by /.well-known/security.txt and the\n"
     "                        report form (default: the form alone)\n"
+    "  --frame-ancestors SOURCES  who may show the site's pages in a frame: 'none' (the\n"
+    "                        default), or CSP sources such as 'self' https://HOST\n"
     "  --trusted-proxy ADDRESS  a reverse proxy in front of this server, whose\n"
     "                        X-Forwarded-For names the client; may be repeated\n"
     "  --public-host HOST    the host[:port] clients reach us at, https://HOST[:PORT] when a\n"
@@ -152,6 +154,36 @@ std::optional<std::string> CheckAbuseContact(std::string_view value) {
   for (const char c : value)
     if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '"' || c == '<' || c == '>')
       return "--abuse-contact must not contain spaces, control characters, quotes or <>";
+  return std::nullopt;
+}
+
+// Who may frame the site's pages, as the page policy's frame-ancestors takes
+// it: 'none', or sources such as 'self', https://example.org or
+// https://*.example.org, separated by spaces. Nothing that could end the
+// directive or the header gets through.
+std::optional<std::string> CheckFrameAncestors(std::string_view value) {
+  const std::string problem =
+      "--frame-ancestors needs 'none', or sources such as 'self' and https://HOST "
+      "separated by spaces";
+  if (value.empty() || value.size() > 500) return problem;
+  std::size_t words = 0;
+  bool none = false;
+  for (std::size_t start = 0; start < value.size();) {
+    const std::size_t end = std::min(value.find(' ', start), value.size());
+    const std::string_view word = value.substr(start, end - start);
+    start = end + 1;
+    if (word.empty()) continue;
+    ++words;
+    if (word == "'none'" || word == "'self'") {
+      none = none || word == "'none'";
+      continue;
+    }
+    for (const char c : word)
+      if (!std::isalnum(static_cast<unsigned char>(c)) &&
+          std::string_view(".:/*-_").find(c) == std::string_view::npos)
+        return problem;
+  }
+  if (words == 0 || (none && words > 1)) return problem;
   return std::nullopt;
 }
 
@@ -301,6 +333,9 @@ std::variant<Options, OptionsError> ParseOptions(
       std::optional<std::string> host = ParsePublicHost(value);
       if (!host) return OptionsError{"--public-host needs host[:port], optionally after https://"};
       options.server.public_host = std::move(*host);
+    } else if (arg == "--frame-ancestors") {
+      if (auto problem = CheckFrameAncestors(value)) return OptionsError{*problem};
+      options.server.frame_ancestors = value;
     } else if (arg == "--abuse-contact") {
       if (auto problem = CheckAbuseContact(value)) return OptionsError{*problem};
       options.server.abuse_contact = value;

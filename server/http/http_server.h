@@ -55,6 +55,8 @@ struct ServerConfig {
   // The operator's address for abuse, named by security.txt and the report
   // form ("mailto:…" or "https://…"); empty: the form alone.
   std::string abuse_contact;
+  // Who may frame the site's pages (the page policy's frame-ancestors).
+  std::string frame_ancestors = "'none'";
   // Over HTTPS, answers tell browsers to use only HTTPS for this long; 0:
   // they are not told.
   unsigned hsts_seconds = 0;

@@ -8,8 +8,10 @@
 #include "protocol/page_name.h"
 #include "protocol/records.h"
 #include "protocol/wire.h"
+#include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
 #include "server/site/form.h"
+#include "server/site/page_check.h"
 #include "server/site/previews.h"
 #include "server/site/site.h"
 #include "server/site/statement.h"
@@ -146,7 +148,8 @@ EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
   return {wire::status::kOk, "", false};
 }
 
-EndpointReply RunStore(const Stores& storage, const FormFields& fields) {
+EndpointReply RunStore(const Stores& storage, const FormFields& fields,
+                       std::string_view public_host) {
   if (auto problem = FieldProblem(fields, {wire::kOperationField, wire::kFileField,
                                            wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
@@ -159,6 +162,10 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields) {
   // sends it.
   if (storage.admin.PageWithheld(PageNameKey(name)))
     return Refuse(wire::status::kWithdrawn, "this page was taken down by the site's operator");
+  const PageCheck page = CheckSentPage(fields.find(wire::kDataField)->second, public_host);
+  if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
+  if (auto denied = DeniedIn(page.values, storage.deny.DeniedList()))
+    return Refuse(wire::status::kUnacceptable, std::move(*denied));
   switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
                                   fields.find(wire::kDataField)->second)) {
     case StoreResult::kStored:
@@ -282,11 +289,12 @@ EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
   if (number == wire::kStorePage) {
     operation = "store";
     if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
-    return RunStore(storage, fields);
+    return RunStore(storage, fields, public_host);
   }
   if (number == wire::kStorePreview) {
     operation = "preview store";
-    return RunPreviewStore(storage, fields, public_host);
+    return RunPreviewStore(storage, fields, public_host,
+                           audit != nullptr ? audit->sender : AddressBudget{});
   }
   if (number == wire::kTakeDown) {
     operation = "take down";

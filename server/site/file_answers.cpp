@@ -13,6 +13,7 @@
 #include "server/site/file_stamp.h"
 #include "server/site/http_util.h"
 #include "server/site/responses.h"
+#include "server/site/site.h"
 
 namespace heartpage::server {
 
@@ -79,14 +80,25 @@ void EndHead(std::string& head, const Request& request, std::string_view type,
   head += "\r\n\r\n";
 }
 
+// The policy of the site's pages, written once for each thread and site.
+const std::string& PagePolicy(const Site& site) {
+  thread_local std::string host, ancestors, policy;
+  if (policy.empty() || host != site.public_host || ancestors != site.frame_ancestors) {
+    host = site.public_host;
+    ancestors = site.frame_ancestors;
+    policy = PageSecurityPolicy(host, ancestors);
+  }
+  return policy;
+}
+
 // A page's.
 std::string PageHead(const Request& request, const StoredPage& page, std::string_view etag,
-                     bool gzip, bool keep_alive) {
+                     bool gzip, bool keep_alive, const Site& site) {
   std::string head = HeadStart(request, etag, page);
   head +=
       "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
-      "Content-Security-Policy: ";
-  head += kPageSecurityPolicy;
+      "Referrer-Policy: no-referrer\r\nContent-Security-Policy: ";
+  head += PagePolicy(site);
   head += "\r\n";
   EndHead(head, request, "text/html; charset=gbk", page, gzip, keep_alive);
   return head;
@@ -107,7 +119,16 @@ std::string AssetHead(const Request& request, const StoredPage& asset, std::stri
 
 }  // namespace
 
-Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page) {
+std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors) {
+  return "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' " +
+         PublicOrigin(public_host) +
+         "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+         "object-src 'none'; base-uri 'none'; frame-ancestors " +
+         std::string(frame_ancestors);
+}
+
+Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page,
+                   const Site& site) {
   // Pages have no ranges: a Range header gets the whole page, compressed
   // like any other answer.
   const bool gzip = !page->gzip.empty() && ClientAcceptsGzip(request);
@@ -116,7 +137,7 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
                                      request[http::field::if_modified_since], etag, page->modified);
   if (request.method() == http::verb::get && !unchanged) {
     const bool keep_alive = request.keep_alive();
-    std::string head = PageHead(request, *page, etag, gzip, keep_alive);
+    std::string head = PageHead(request, *page, etag, gzip, keep_alive, site);
     return PageResponse{std::move(head), std::move(page), keep_alive, gzip};
   }
   // 304, or the answer to HEAD: the page's header without the page.
@@ -130,7 +151,8 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   response.set("X-Content-Type-Options", "nosniff");
   // The page runs in an origin of its own: its scripts work, but cannot
   // touch the publishing site or other people's pages.
-  response.set("Content-Security-Policy", kPageSecurityPolicy);
+  response.set("Content-Security-Policy", PagePolicy(site));
+  response.set("Referrer-Policy", "no-referrer");
   response.set(http::field::vary, "Accept-Encoding");
   response.keep_alive(request.keep_alive());
   if (!unchanged) {

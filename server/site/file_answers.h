@@ -12,7 +12,8 @@ namespace heartpage::server {
 // to clients that accept it when compressed bytes are at hand (a page as its
 // cache keeps it, an asset as compressed at start); nothing is compressed
 // here. A request with a Range header gets ranges of the uncompressed bytes.
-Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page);
+Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page,
+                   const Site& site);
 Response ServeAsset(const Request& request, std::string_view path, const Site& site);
 
 }  // namespace heartpage::server

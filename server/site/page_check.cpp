@@ -12,6 +12,7 @@
 #include "pages/templates.h"
 #include "protocol/host.h"
 #include "server/site/page_slots.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
@@ -303,6 +304,12 @@ PageCheck CheckPage(std::string_view html, std::string_view public_host) {
     check.refusal = "page differs from style " + std::to_string(best->style) + " at byte " +
                     std::to_string(furthest) + ": \"" + Near(html, furthest) + "\"";
   return check;
+}
+
+PageCheck CheckSentPage(std::string_view bytes, std::string_view public_host) {
+  std::string text = FromGbk(bytes);
+  if (ToGbk(text) != bytes) return {false, "page is not GBK text", 0, {}};
+  return CheckPage(text, public_host);
 }
 
 }  // namespace heartpage::server

@@ -26,4 +26,8 @@ struct PageCheck {
 // "https://host:port", as the site tells clients in its settings.
 PageCheck CheckPage(std::string_view html, std::string_view public_host);
 
+// The same for a page as a store or a preview sends it, in GBK bytes; bytes
+// that are no GBK text are no page.
+PageCheck CheckSentPage(std::string_view bytes, std::string_view public_host);
+
 }  // namespace heartpage::server

@@ -80,7 +80,7 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   if (!page && site.storage.pages.WasTakenDown(PageNameKey(name))) return TakenDown(request);
   if (!page) return PlainResponse(request, http::status::not_found, "no such page");
   if (page->withheld) return Withdrawn(request);
-  return ServePage(request, std::move(page));
+  return ServePage(request, std::move(page), site);
 }
 
 // A temporary preview is served as a published page is; once expired its
@@ -94,7 +94,7 @@ Response TemporaryPreview(const Request& request, std::string_view token, const 
   if (preview->expired)
     return TextResponse(request, http::status::gone, ExpiredPreviewPage(),
                         "text/html; charset=utf-8", "no-cache");
-  return ServePage(request, std::move(preview->page));
+  return ServePage(request, std::move(preview->page), site);
 }
 
 Response Asset(const Request& request, std::string_view path, const Site& site, Audit*) {

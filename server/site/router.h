@@ -33,10 +33,16 @@ struct PageResponse {
 
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 
-// Scripts run, in an origin of their own; the page can neither send anything
-// anywhere by script nor post a form.
-inline constexpr std::string_view kPageSecurityPolicy =
-    "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; form-action 'none'";
+// What a published page or a preview may do. Its scripts run in an origin of
+// their own, with no cookies or storage, and can send nothing anywhere, post
+// no form, download nothing and open no dialog. Only the site's own
+// /biaobai/ scripts and inline ones run: the site stores only pages the
+// program builds, so every inline script is a template's. Nothing is framed
+// or embedded and no base moves the page's addresses; the templates' links
+// may open a new tab, sandboxed as the page is. `frame_ancestors` says who
+// may frame the page itself (CSP source expressions).
+std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors);
+inline constexpr std::string_view kDefaultFrameAncestors = "'none'";
 
 // The senders' own files run nothing, whatever their bytes, yet a browser's
 // viewer shows or plays one opened at its own address: that viewer fetches
@@ -61,6 +67,8 @@ struct Site {
   // The operator's address for abuse ("mailto:…" or "https://…"); empty: the
   // report form alone.
   std::string abuse_contact = {};
+  // Who may frame a page: CSP source expressions, or 'none'.
+  std::string frame_ancestors = std::string(kDefaultFrameAncestors);
 };
 
 // Turns one whole request into its answer: the form endpoint, published

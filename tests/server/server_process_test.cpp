@@ -11,6 +11,7 @@
 
 #include "server/site/http_util.h"
 #include "server/storage/sqlite/sqlite_storage.h"
+#include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
@@ -39,14 +40,15 @@ std::vector<std::vector<std::string>> Rows(const testing::HttpResponse& response
   return rows;
 }
 
-std::string SamplePage(std::size_t size, char seed) {
-  std::string page = "<html><head><title>我爱你</title></head><body>";
-  while (page.size() < size) {
-    page += "亲爱的";
-    page += seed;
-    page += " ❤ 第1行 'quote' \"double\" & < > \r\n";
+// A page of the site at `host`, about `size` bytes, its words told by `seed`.
+std::string SamplePage(const std::string& host, std::size_t size, char seed) {
+  std::string words;
+  while (words.size() + 8 * 1024 < size) {
+    words += "亲爱的";
+    words += seed;
+    words += " ❤ 第1行 'quote' \"double\" & < > \r\n";
   }
-  return page + "</body></html>";
+  return BuiltPage(host, words);
 }
 
 class ServerTest : public ::testing::Test {
@@ -72,12 +74,13 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(owned[0][1], "abc1");
   EXPECT_EQ(owned[0][3], "") << "no page yet";
 
-  // Two megabytes of every character that is awkward somewhere on the way.
+  // A megabyte of every character that is awkward somewhere on the way.
   std::string page;
   std::mt19937 random(7);
   const char* pieces[] = {"中", "文", "a",  "\r\n", "'", "\"", "&",
                           ">",  "❤",  "い", "€",    "<", "\t", "😀"};
-  while (page.size() < 2 * 1024 * 1024) page += pieces[random() % std::size(pieces)];
+  while (page.size() < 1024 * 1024) page += pieces[random() % std::size(pieces)];
+  page = BuiltPage(server.host(), page);
   ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", page)).status, 200);
   // The owner learns when its page was stored, in the claim time's form.
   const auto stored = Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-123 456'")));
@@ -90,12 +93,16 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("x-content-type-options"), "nosniff");
   EXPECT_EQ(served.Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; "
-            "form-action 'none'");
+            "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
+                server.host() +
+                "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+                "object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
+  EXPECT_EQ(served.Header("referrer-policy"), "no-referrer");
 
   // A second store replaces the page.
-  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", "<p>新的</p>")).status, 200);
-  EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk("<p>新的</p>"));
+  const std::string renewed = BuiltPage(server.host(), "新的");
+  ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", renewed)).status, 200);
+  EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk(renewed));
 
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.starts_with("POST /asp/index.asp 200 ") &&
@@ -110,7 +117,7 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
 TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
   ServerProcess server(data_.path());
   const int port = server.port();
-  const std::string page = SamplePage(4 * 1024, 'p');
+  const std::string page = SamplePage(server.host(), 4 * 1024, 'p');
   const auto stored = Post(port, PreviewBody("WD-77 预览", page));
   ASSERT_EQ(stored.status, 200) << stored.body;
   const std::string prefix = "http://127.0.0.1:" + std::to_string(port) + "/preview/";
@@ -126,8 +133,11 @@ TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
   EXPECT_EQ(served.body, ToGbk(page));
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups allow-modals; connect-src 'none'; "
-            "form-action 'none'");
+            "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
+                server.host() +
+                "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+                "object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
+  EXPECT_EQ(served.Header("referrer-policy"), "no-referrer");
   EXPECT_EQ(Get(port, "/preview/" + std::string(24, 'a')).status, 404);
   EXPECT_EQ(Get(port, "/preview/../Test/x").status, 404);
   EXPECT_TRUE(Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-77 预览'"))).empty());
@@ -185,8 +195,9 @@ TEST_F(ServerTest, EveryIdentifierAMachineCanHavePublishesAndStaysPrivate) {
     const int port = server.port();
     for (const auto& [machine, name] : machines) {
       ASSERT_EQ(Post(port, ClaimBody(machine, name)).status, 200) << name;
-      ASSERT_EQ(Post(port, StoreBody(machine, name, "<p>" + name + "</p>")).status, 200) << name;
-      EXPECT_EQ(Get(port, "/Test/" + name).body, "<p>" + name + "</p>");
+      const std::string page = BuiltPage(server.host(), name);
+      ASSERT_EQ(Post(port, StoreBody(machine, name, page)).status, 200) << name;
+      EXPECT_EQ(Get(port, "/Test/" + name).body, ToGbk(page));
       const auto owned = Rows(Post(port, OwnershipLookup(machine)));
       ASSERT_EQ(owned.size(), 1u) << name;
       EXPECT_EQ(owned[0][0], machine);
@@ -194,7 +205,8 @@ TEST_F(ServerTest, EveryIdentifierAMachineCanHavePublishesAndStaysPrivate) {
       EXPECT_EQ(Rows(Post(port, NameLookup(name))).at(0).at(0), "");
     }
     // A near miss is another machine.
-    EXPECT_EQ(Post(port, StoreBody("WD-WCAV1234", "zero1", "<p>x</p>")).status, 403);
+    EXPECT_EQ(Post(port, StoreBody("WD-WCAV1234", "zero1", BuiltPage(server.host(), "x"))).status,
+              403);
     EXPECT_TRUE(
         Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='x'' or ''1''=''1'"))).empty());
   }
@@ -217,10 +229,11 @@ TEST_F(ServerTest, NamesAreOneNamespaceWhateverTheirCase) {
   ASSERT_EQ(Post(port, ClaimBody("m1", "Alice")).status, 200);
   EXPECT_EQ(Post(port, ClaimBody("m2", "alice")).status, 409);
   EXPECT_EQ(Post(port, ClaimBody("m1", "ALICE")).status, 409);
-  EXPECT_EQ(Post(port, StoreBody("m2", "alice", "<p>theirs</p>")).status, 403);
-  ASSERT_EQ(Post(port, StoreBody("m1", "ALICE", "<p>mine</p>")).status, 200);
+  EXPECT_EQ(Post(port, StoreBody("m2", "alice", BuiltPage(server.host(), "theirs"))).status, 403);
+  const std::string mine = BuiltPage(server.host(), "mine");
+  ASSERT_EQ(Post(port, StoreBody("m1", "ALICE", mine)).status, 200);
   for (const char* address : {"/Test/alice", "/Test/Alice", "/test/ALICE"})
-    EXPECT_EQ(Get(port, address).body, "<p>mine</p>") << address;
+    EXPECT_EQ(Get(port, address).body, ToGbk(mine)) << address;
   EXPECT_EQ(Rows(Post(port, NameLookup("aLiCe"))).at(0).at(1), "alice");
   EXPECT_EQ(Rows(Post(port, OwnershipLookup("m1"))).at(0).at(1), "alice");
 }
@@ -231,7 +244,7 @@ TEST_F(ServerTest, TheEndpointRefusesWebPages) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "web")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("m", "web", "<p>mine</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "web", BuiltPage(server.host(), "mine"))).status, 200);
   const std::string before = DumpDatabase(data_.path());
   const auto with_header = [](const std::string& body, const std::string& header) {
     std::string request = PostRequest(body);
@@ -296,7 +309,8 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
   ServerProcess server(data_.path(), kNoRateLimits);
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m1", "taken")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("m1", "taken", "<p>original</p>")).status, 200);
+  const std::string page = BuiltPage(server.host(), "original");
+  ASSERT_EQ(Post(port, StoreBody("m1", "taken", page)).status, 200);
   const std::string before = DumpDatabase(data_.path());
 
   const std::string long_name(31, 'a');
@@ -334,9 +348,11 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
       {"claim as query", QueryBody("insert into 免费 (硬盘ID,文件名) values ('x', 'y')"), 400},
       {"upper-case keywords", QueryBody("SELECT * FROM 系统设置"), 400},
       {"second claim of a name", ClaimBody("m2", "taken"), 409},
-      {"store for an unclaimed name", StoreBody("m1", "free", "<p>x</p>"), 403},
-      {"store by another machine", StoreBody("m2", "taken", "<p>x</p>"), 403},
-      {"store by a machine differing in case", StoreBody("M1", "taken", "<p>x</p>"), 403},
+      {"store for an unclaimed name", StoreBody("m1", "free", page), 403},
+      {"store by another machine", StoreBody("m2", "taken", page), 403},
+      {"store by a machine differing in case", StoreBody("M1", "taken", page), 403},
+      {"store of a page the program would not build", StoreBody("m1", "taken", "<p>x</p>"), 422},
+      {"preview of a page the program would not build", PreviewBody("m1", "<p>x</p>"), 422},
       {"store without ID", "zc=52&File=" + EncodeValue("taken") + "&data=97", 400},
       {"store with an empty ID", "zc=52&File=" + EncodeValue("taken") + "&ID=&data=97", 400},
       {"store with an ID that is not GBK", "zc=52&File=" + EncodeValue("taken") + "&ID=-1&data=97",
@@ -458,7 +474,7 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
     EXPECT_TRUE(connection.ClosedByServer());
   }
   EXPECT_EQ(DumpDatabase(data_.path()), before);
-  EXPECT_EQ(Get(port, "/Test/taken").body, "<p>original</p>");
+  EXPECT_EQ(Get(port, "/Test/taken").body, ToGbk(page));
 }
 
 TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
@@ -492,12 +508,14 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
 
 // A configured limit, also for clients that wait for 100-continue.
 TEST_F(ServerTest, MaxBodyIsConfigurableAndAnswersClientsThatWaitForContinue) {
-  ServerProcess server(data_.path(), {"--max-body", "1K"});
+  ServerProcess server(data_.path(), {"--max-body", "64K"});
   ASSERT_EQ(Post(server.port(), ClaimBody("m", "p")).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(100, 'x'))).status, 200);
-  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", std::string(400, 'x'))).status, 413);
-  EXPECT_EQ(Post(server.port(), PreviewBody("m", std::string(400, 'x'))).status, 413);
-  EXPECT_EQ(Get(server.port(), "/Test/p").body, std::string(100, 'x'));
+  const std::string page = BuiltPage(server.host(), "x");
+  const std::string over = BuiltPage(server.host(), std::string(16 * 1024, 'x'));
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", page)).status, 200);
+  EXPECT_EQ(Post(server.port(), StoreBody("m", "p", over)).status, 413);
+  EXPECT_EQ(Post(server.port(), PreviewBody("m", over)).status, 413);
+  EXPECT_EQ(Get(server.port(), "/Test/p").body, ToGbk(page));
 
   const std::string body = QueryBody("select * from 系统设置");
   HttpConnection connection(server.port());
@@ -513,7 +531,7 @@ TEST_F(ServerTest, MaxBodyIsConfigurableAndAnswersClientsThatWaitForContinue) {
   HttpConnection large(server.port());
   ASSERT_TRUE(
       large.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
-                 "Content-Length: 5000\r\n\r\n"));
+                 "Content-Length: 100000\r\n\r\n"));
   EXPECT_EQ(large.Read().value_or(testing::HttpResponse{}).status, 413);
 }
 
@@ -563,7 +581,8 @@ TEST_F(ServerTest, AcknowledgedStoresSurviveSigkill) {
         try {
           HttpConnection connection(server.port());
           const std::string name = "k" + std::to_string(i);
-          const std::string page = SamplePage(8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
+          const std::string page =
+              SamplePage(server.host(), 8 * 1024 + i * 97, static_cast<char>('a' + i % 26));
           if (!connection.Send(PostRequest(ClaimBody("m", name)))) return stop();
           if (connection.Read().value_or(testing::HttpResponse{}).status != 200) return stop();
           if (!connection.Send(PostRequest(StoreBody("m", name, page)))) return stop();
@@ -600,7 +619,9 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "cond")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>one</p>")).status, 200);
+  const std::string one = ToGbk(BuiltPage(server.host(), "one"));
+  const std::string two = BuiltPage(server.host(), "two");
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", BuiltPage(server.host(), "one"))).status, 200);
   const auto first = Get(port, "/Test/cond");
   const std::string etag = first.Header("etag");
   const std::string modified = first.Header("last-modified");
@@ -623,13 +644,13 @@ TEST_F(ServerTest, ConditionalAndHeadRequests) {
 
   const auto head = Exchange(port, GetRequest("/Test/cond", "", "HEAD"), true);
   EXPECT_EQ(head.status, 200);
-  EXPECT_EQ(head.Header("content-length"), "10");
+  EXPECT_EQ(head.Header("content-length"), std::to_string(one.size()));
   EXPECT_EQ(head.Header("etag"), etag);
 
-  ASSERT_EQ(Post(port, StoreBody("m", "cond", "<p>two</p>")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m", "cond", two)).status, 200);
   const auto changed = Get(port, "/Test/cond", "If-None-Match: " + etag + "\r\n");
   EXPECT_EQ(changed.status, 200);
-  EXPECT_EQ(changed.body, "<p>two</p>");
+  EXPECT_EQ(changed.body, ToGbk(two));
   // Most likely replaced within the same second: the old date must not pass.
   EXPECT_EQ(Get(port, "/Test/cond", "If-Modified-Since: " + modified + "\r\n").status, 200);
 }
@@ -662,14 +683,15 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
 
   // A page answer honours the connection's wishes like any other.
   ASSERT_EQ(Post(port, ClaimBody("m", "alive")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("m", "alive", "<p>alive</p>")).status, 200);
+  const std::string alive = BuiltPage(server.host(), "alive");
+  ASSERT_EQ(Post(port, StoreBody("m", "alive", alive)).status, 200);
   for (const char* request : {"GET /Test/alive HTTP/1.0\r\n\r\n",
                               "GET /Test/alive HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"}) {
     HttpConnection once(port);
     ASSERT_TRUE(once.Send(request));
     const auto response = once.Read();
     ASSERT_TRUE(response.has_value()) << request;
-    EXPECT_EQ(response->body, "<p>alive</p>");
+    EXPECT_EQ(response->body, ToGbk(alive));
     EXPECT_TRUE(once.ClosedByServer()) << request;
   }
   {
@@ -679,7 +701,7 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
     ASSERT_TRUE(response.has_value());
     EXPECT_EQ(response->Header("connection"), "keep-alive");
     ASSERT_TRUE(old_client.Send(GetRequest("/Test/alive")));
-    EXPECT_EQ(old_client.Read().value_or(testing::HttpResponse{}).body, "<p>alive</p>");
+    EXPECT_EQ(old_client.Read().value_or(testing::HttpResponse{}).body, ToGbk(alive));
   }
 
   // Several requests on one connection, pages among them.
@@ -688,7 +710,7 @@ TEST_F(ServerTest, RoutesMethodsAndKeepAlive) {
     ASSERT_TRUE(connection.Send(GetRequest("/Test/alive")));
     const auto response = connection.Read();
     ASSERT_TRUE(response.has_value());
-    EXPECT_EQ(response->body, "<p>alive</p>");
+    EXPECT_EQ(response->body, ToGbk(alive));
   }
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(connection.Send(PostRequest(QueryBody("select * from 系统设置"))));
@@ -783,7 +805,7 @@ TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
   std::ofstream(assets.path() / "fg2" / "love.css", std::ios::binary) << style;
   ServerProcess server(data_.path(), {"--assets", assets.path().string()});
   const int port = server.port();
-  const std::string page = SamplePage(8 * 1024, 'z');
+  const std::string page = SamplePage(server.host(), 16 * 1024, 'z');
   ASSERT_EQ(Post(port, ClaimBody("m", "zip")).status, 200);
   ASSERT_EQ(Post(port, StoreBody("m", "zip", page)).status, 200);
   const auto preview = Post(port, PreviewBody("m", page));
@@ -841,7 +863,7 @@ TEST_F(ServerTest, PagesPreviewsAndTextAssetsGoGzipOnlyToClientsThatAcceptIt) {
   std::ofstream(assets.path() / "fg2" / "love.css", std::ios::binary | std::ios::app) << "/**/";
   EXPECT_EQ(Get(port, "/biaobai/fg2/love.css", kAccepts).body, style + "/**/");
   // A page replaced is never sent compressed as it was.
-  const std::string replaced = SamplePage(8 * 1024, 'y');
+  const std::string replaced = SamplePage(server.host(), 16 * 1024, 'y');
   ASSERT_EQ(Post(port, StoreBody("m", "zip", replaced)).status, 200);
   EXPECT_EQ(Gunzip(Get(port, "/Test/zip", kAccepts).body), ToGbk(replaced));
 }
@@ -853,8 +875,9 @@ TEST_F(ServerTest, ClosesConnectionsThatKeepItWaiting) {
   const int port = server.port();
   // Larger than what the kernel buffers for a connection (4 MB at most,
   // unless tuned), so that the server has to wait for the reader.
-  std::string page;
-  while (page.size() < 6 * 1024 * 1024) page += "<p>slowly does it</p>\r\n";
+  std::string words;
+  while (words.size() < 6 * 1024 * 1024) words += "slowly does it ";
+  const std::string page = BuiltPage(server.host(), words);
   ASSERT_EQ(Post(port, ClaimBody("m", "large")).status, 200);
   ASSERT_EQ(Post(port, StoreBody("m", "large", page)).status, 200);
 
@@ -884,7 +907,7 @@ TEST_F(ServerTest, ClosesConnectionsThatKeepItWaiting) {
   reader.join();
   ASSERT_TRUE(slowly_read.has_value());
   EXPECT_EQ(slowly_read->status, 200);
-  EXPECT_TRUE(slowly_read->body == page);
+  EXPECT_TRUE(slowly_read->body == ToGbk(page));
 }
 
 TEST_F(ServerTest, OneServerPerDataDirectorySurvivingSighupStoppingCleanlyOnSigterm) {
