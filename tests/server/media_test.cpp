@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
 #include "text/value_encoding.h"
 
@@ -308,7 +309,9 @@ TEST(MediaTest, OneAddressCannotFillTheServerWithNewIdentifiers) {
   EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
   ASSERT_EQ(Exchange(port, PostRequest(ClaimBody("other", "page")), false, "127.0.0.3").status,
             200);
-  EXPECT_EQ(Exchange(port, PostRequest(StoreBody("other", "page", std::string(20 * 1024, 'p'))),
+  EXPECT_EQ(Exchange(port,
+                     PostRequest(StoreBody("other", "page",
+                                           BuiltPage(server.host(), std::string(12 * 1024, 'p')))),
                      false, "127.0.0.3")
                 .status,
             200);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
 
 namespace heartpage::server {
@@ -229,7 +230,7 @@ TEST_F(ServerLimitsTest, OneAddressCannotTakeThePreviewsRoomWithNewIdentifiers) 
   options.insert(options.end(), {"--max-storage", "4M"});  // previews: 512K, an address 64K
   ServerProcess server(data_.path(), options);
   const int port = server.port();
-  const std::string page(4000, 'p');
+  const std::string page = BuiltPage(server.host(), std::string(4000, 'p'));
   HttpResponse refused;
   int stored = 0;
   for (; stored < 64; ++stored) {
