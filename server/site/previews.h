@@ -27,7 +27,7 @@ bool IsValidPreviewToken(std::string_view token);
 // machine, sent from `sender`, and answers 200 with the preview's address;
 // 429 past the sender's budgets, 507 past the previews' room.
 EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
-                              std::string_view public_host, const AddressBudget& sender = {});
+                              std::string_view public_host, const AddressBudget& sender);
 
 // The short page of an expired address (UTF-8 HTML).
 std::string ExpiredPreviewPage();
