@@ -1,6 +1,8 @@
 #include "server/admin/admin.h"
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <exception>
 #include <filesystem>
@@ -56,6 +58,16 @@ std::unique_ptr<Storage> OpenDataFolder(const std::filesystem::path& dir) {
   std::error_code ec;
   if (!std::filesystem::exists(file, ec))
     throw StorageError("no database in " + dir.string() + " (give --data or --database)");
+  // A new key would hash every identifier differently from the database.
+  if (!std::filesystem::exists(dir / "machine-id.key", ec))
+    throw StorageError("no machine-id.key in " + dir.string() + "; restore it from the backup");
+  // Run by root on the service's folder, the tools become the folder's
+  // owner first: a journal file they created as root would lock the server
+  // out of its own database.
+  struct stat folder {};
+  if (geteuid() == 0 && stat(dir.c_str(), &folder) == 0 && folder.st_uid != 0 &&
+      (setgroups(0, nullptr) != 0 || setgid(folder.st_gid) != 0 || setuid(folder.st_uid) != 0))
+    throw StorageError("cannot become the owner of " + dir.string());
   // Anything SQLite creates beside the database (its journal) stays private
   // as the server's own files are.
   umask(0077);

@@ -5,7 +5,9 @@ namespace heartpage::server {
 std::span<const AdminSubcommand> AdminSubcommands() {
   static const AdminSubcommand kTable[] = {
       {"list", "list [--since YYYY-MM-DD] [--sort time|size]",
-       "claimed names with their pages, oldest claim first (or largest page first)", AdminList},
+       "claimed names with their pages, oldest claim first (or largest page first); the "
+       "server counts no views, so there is no order by them",
+       AdminList},
       {"show", "show NAME",
        "one name: its claim, page, style, media, the owner's other names, reports", AdminShow},
       {"takedown", "takedown NAME --reason TEXT",

@@ -12,6 +12,8 @@
 namespace heartpage::server {
 namespace {
 
+constexpr std::size_t kReportsShown = 10;
+
 // Midnight UTC of "YYYY-MM-DD", in seconds since the epoch.
 std::optional<std::int64_t> DayStart(std::string_view text) {
   int year = 0, month = 0, day = 0;
@@ -160,6 +162,23 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
                    facts ? (std::to_string(facts->size) + " bytes, " + facts->content_type).c_str()
                          : "not stored");
     }
+  }
+  // Visitors' words: each report's first line, cut short; `admin reports
+  // --page NAME` shows them whole.
+  const std::vector<Report> reports = context.storage.ListReports(*name, kReportsShown);
+  std::fprintf(out, "reports:      %s\n", reports.empty() ? "none" : "");
+  for (const Report& report : reports) {
+    std::string line = report.reason.substr(0, report.reason.find_first_of("\r\n"));
+    if (line.size() > 100) {
+      std::size_t cut = 100;
+      while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+      line = line.substr(0, cut) + "...";
+    }
+    // A stranger's text never drives the operator's terminal.
+    for (char& c : line)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    std::fprintf(out, "  #%lld  %s  %s\n", static_cast<long long>(report.id),
+                 AdminTime(report.reported_at).c_str(), line.c_str());
   }
   return kAdminDone;
 }

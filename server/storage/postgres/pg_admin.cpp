@@ -214,8 +214,20 @@ SiteFigures PostgresStorage::Figures(int days) {
   return figures;
 }
 
-std::vector<AddressUsage> PostgresStorage::BusiestAddresses(int /*days*/, std::size_t /*count*/) {
-  return {};
+std::vector<AddressUsage> PostgresStorage::BusiestAddresses(int days, std::size_t count) {
+  Hasher();
+  Lease db = Acquire();
+  // Days since the epoch, UTC, as the usage by address is kept.
+  const std::int64_t first = std::time(nullptr) / 86400 - (days - 1);
+  const PgResult rows = db->Run(
+      "SELECT 地址, SUM(媒体字节 + 预览字节) AS 字节 FROM 地址用量 WHERE 日 >= $1::bigint "
+      "GROUP BY 地址 ORDER BY 字节 DESC, 地址 LIMIT $2::bigint",
+      {std::to_string(first), std::to_string(count)});
+  std::vector<AddressUsage> busiest;
+  for (int row = 0; row < rows.Rows(); ++row)
+    busiest.push_back(
+        {std::string(rows.Get(row, 0)), static_cast<std::uint64_t>(rows.Int(row, 1))});
+  return busiest;
 }
 
 std::vector<AdminLogEntry> PostgresStorage::AdminLog(std::size_t limit) {

@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <ctime>
 #include <thread>
 
@@ -13,9 +12,6 @@
 namespace heartpage::server {
 namespace {
 
-// How often the server looks for the operator's changes: well within the
-// second in which every server must follow one.
-constexpr auto kChangePoll = std::chrono::milliseconds(200);
 // Changes kept for servers to read; a server that missed more was stopped,
 // and starts with nothing in memory.
 constexpr std::int64_t kChangesKept = 1000;
@@ -114,96 +110,6 @@ CREATE TABLE IF NOT EXISTS admin_changes (
   name TEXT NOT NULL
 );
 )sql");
-}
-
-// A thread with a connection of its own that asks SQLite, a few times a
-// second, whether anyone else wrote the file (data_version, which costs no
-// read), and only then reads the changes the operator's tools recorded.
-class SqliteStorage::ChangeWatch {
- public:
-  ChangeWatch(SqliteStorage& storage, PageChangeSink* sink)
-      : storage_(storage), sink_(sink), db_(storage.file_, storage.vfs_) {
-    version_ = DataVersion();
-    auto last = db_.Prepare("SELECT COALESCE(MAX(seq), 0) FROM admin_changes");
-    last.Step();
-    last_ = last.Int(0);
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~ChangeWatch() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    stop_.notify_all();
-    thread_.join();
-  }
-  ChangeWatch(const ChangeWatch&) = delete;
-  ChangeWatch& operator=(const ChangeWatch&) = delete;
-
- private:
-  std::int64_t DataVersion() {
-    auto version = db_.Prepare("PRAGMA data_version");
-    version.Step();
-    return version.Int(0);
-  }
-
-  void Run() {
-    std::unique_lock lock(mutex_);
-    while (!stop_.wait_for(lock, kChangePoll, [this] { return stopping_; })) {
-      lock.unlock();
-      try {
-        Poll();
-      } catch (const StorageError&) {
-        // Busy or failing now: the changes stay in the table for the next
-        // look.
-      }
-      lock.lock();
-    }
-  }
-
-  void Poll() {
-    const std::int64_t version = DataVersion();
-    if (version == version_) return;
-    std::vector<std::string> names;
-    bool totals = false;
-    {
-      auto changes = db_.Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
-      changes.Bind(1, last_);
-      while (changes.Step()) {
-        last_ = changes.Int(0);
-        std::string name = changes.Text(1);
-        if (name.empty())
-          totals = true;
-        else
-          names.push_back(std::move(name));
-      }
-    }
-    version_ = version;
-    for (const std::string& name : names) sink_->PageChanged(name);
-    // Files the operator removed no longer count against the site's limit.
-    if (totals && storage_.page_limit_) {
-      auto media = db_.Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
-      media.Step();
-      const std::lock_guard writer(storage_.write_mutex_);
-      storage_.media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
-    }
-  }
-
-  SqliteStorage& storage_;
-  PageChangeSink* const sink_;
-  Connection db_;
-  std::int64_t version_ = 0;
-  std::int64_t last_ = 0;
-  std::mutex mutex_;
-  std::condition_variable stop_;
-  bool stopping_ = false;
-  std::thread thread_;
-};
-
-void SqliteStorage::WatchPages(PageChangeSink* sink) {
-  const std::lock_guard lock(watch_mutex_);
-  change_watch_.reset();
-  if (sink != nullptr) change_watch_ = std::make_shared<ChangeWatch>(*this, sink);
 }
 
 bool SqliteStorage::OwnerBlocked(const MachineIdHash& owner) {
@@ -382,8 +288,17 @@ SiteFigures SqliteStorage::Figures(int days) {
   return figures;
 }
 
-std::vector<AddressUsage> SqliteStorage::BusiestAddresses(int /*days*/, std::size_t /*count*/) {
-  return {};
+std::vector<AddressUsage> SqliteStorage::BusiestAddresses(int days, std::size_t count) {
+  Lease db = Acquire();
+  // Days since the epoch, UTC, as the usage by address is kept.
+  const std::int64_t first = std::time(nullptr) / 86400 - (days - 1);
+  auto query = db->Prepare(
+      "SELECT 地址, SUM(媒体字节 + 预览字节) AS 字节 FROM 地址用量 WHERE 日 >= ? "
+      "GROUP BY 地址 ORDER BY 字节 DESC, 地址 LIMIT ?");
+  query.Bind(1, first).Bind(2, static_cast<std::int64_t>(count));
+  std::vector<AddressUsage> busiest;
+  while (query.Step()) busiest.push_back({query.Text(0), static_cast<std::uint64_t>(query.Int(1))});
+  return busiest;
 }
 
 std::vector<AdminLogEntry> SqliteStorage::AdminLog(std::size_t limit) {

@@ -1,0 +1,109 @@
+// How a server on a data folder hears of the changes the operator's tools
+// make beside it, from the table of them that sqlite_admin.cpp writes.
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "server/storage/sqlite/sqlite_connection.h"
+#include "server/storage/sqlite/sqlite_storage.h"
+
+namespace heartpage::server {
+namespace {
+
+// How often the server looks for the operator's changes: well within the
+// second in which every server must follow one.
+constexpr auto kChangePoll = std::chrono::milliseconds(200);
+}  // namespace
+
+// A thread with a connection of its own that asks SQLite, a few times a
+// second, whether anyone else wrote the file (data_version, which costs no
+// read), and only then reads the changes the operator's tools recorded.
+class SqliteStorage::ChangeWatch {
+ public:
+  ChangeWatch(SqliteStorage& storage, PageChangeSink* sink)
+      : storage_(storage), sink_(sink), db_(storage.file_, storage.vfs_) {
+    version_ = DataVersion();
+    auto last = db_.Prepare("SELECT COALESCE(MAX(seq), 0) FROM admin_changes");
+    last.Step();
+    last_ = last.Int(0);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~ChangeWatch() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    stop_.notify_all();
+    thread_.join();
+  }
+  ChangeWatch(const ChangeWatch&) = delete;
+  ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+ private:
+  std::int64_t DataVersion() {
+    auto version = db_.Prepare("PRAGMA data_version");
+    version.Step();
+    return version.Int(0);
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex_);
+    while (!stop_.wait_for(lock, kChangePoll, [this] { return stopping_; })) {
+      lock.unlock();
+      try {
+        Poll();
+      } catch (const StorageError&) {
+        // Busy or failing now: the changes stay in the table for the next
+        // look.
+      }
+      lock.lock();
+    }
+  }
+
+  void Poll() {
+    const std::int64_t version = DataVersion();
+    if (version == version_) return;
+    std::vector<std::string> names;
+    bool totals = false;
+    {
+      auto changes = db_.Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
+      changes.Bind(1, last_);
+      while (changes.Step()) {
+        last_ = changes.Int(0);
+        std::string name = changes.Text(1);
+        if (name.empty())
+          totals = true;
+        else
+          names.push_back(std::move(name));
+      }
+    }
+    version_ = version;
+    for (const std::string& name : names) sink_->PageChanged(name);
+    // Files the operator removed no longer count against the site's limit.
+    if (totals && storage_.page_limit_) {
+      auto media = db_.Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
+      media.Step();
+      const std::lock_guard writer(storage_.write_mutex_);
+      storage_.media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
+    }
+  }
+
+  SqliteStorage& storage_;
+  PageChangeSink* const sink_;
+  Connection db_;
+  std::int64_t version_ = 0;
+  std::int64_t last_ = 0;
+  std::mutex mutex_;
+  std::condition_variable stop_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+void SqliteStorage::WatchPages(PageChangeSink* sink) {
+  const std::lock_guard lock(watch_mutex_);
+  change_watch_.reset();
+  if (sink != nullptr) change_watch_ = std::make_shared<ChangeWatch>(*this, sink);
+}
+
+}  // namespace heartpage::server
