@@ -34,6 +34,14 @@ std::string WithPage(std::string body, std::string_view page) {
   return body;
 }
 
+// An operation on one page for its owner: "zc=…&File=…&ID=…".
+std::string OwnerRequest(int operation, std::string_view name, std::string_view machine_id) {
+  std::string body = OperationField(operation);
+  AppendField(body, kFileField, name);
+  AppendField(body, kMachineIdField, machine_id);
+  return body;
+}
+
 }  // namespace
 
 std::string StatementBody(int operation, std::string_view statement) {
@@ -73,17 +81,15 @@ std::string PreviewStoreRequest(std::string_view machine_id, std::string_view pa
 }
 
 std::string TakeDownRequest(std::string_view name, std::string_view machine_id) {
-  std::string body = OperationField(kTakeDown);
-  AppendField(body, kFileField, name);
-  AppendField(body, kMachineIdField, machine_id);
-  return body;
+  return OwnerRequest(kTakeDown, name, machine_id);
 }
 
 std::string ReleaseRequest(std::string_view name, std::string_view machine_id) {
-  std::string body = OperationField(kReleaseName);
-  AppendField(body, kFileField, name);
-  AppendField(body, kMachineIdField, machine_id);
-  return body;
+  return OwnerRequest(kReleaseName, name, machine_id);
+}
+
+std::string ReceiptsRequest(std::string_view name, std::string_view machine_id) {
+  return OwnerRequest(kReceipts, name, machine_id);
 }
 
 std::string OwnedNameIn(std::string_view answer, std::string_view machine_id) {

@@ -30,6 +30,9 @@ std::string TakeDownRequest(std::string_view name, std::string_view machine_id);
 // Operation 7: "zc=…&File=…&ID=…" gives the name up: its page goes with the
 // claim, and the name is free for anyone.
 std::string ReleaseRequest(std::string_view name, std::string_view machine_id);
+// Operation 8: "zc=…&File=…&ID=…" asks for the receipts of `name`, which
+// wire::ReceiptIn reads; 403 to an identifier that does not own it.
+std::string ReceiptsRequest(std::string_view name, std::string_view machine_id);
 
 // The name this machine owns according to an ownership lookup answer: field 1
 // of record 1 when its field 0 is exactly `machine_id`; empty otherwise.

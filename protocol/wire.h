@@ -17,6 +17,13 @@ inline constexpr std::string_view kAssetPrefix = "/biaobai/";
 inline constexpr std::string_view kPreviewPrefix = "/preview/";
 inline constexpr std::string_view kMediaPath = "/api/media";
 inline constexpr std::string_view kMediaPrefix = "/media/";
+// A published page's script posts here, followed by the page's name: an
+// opening with an empty body, an answer with "answer=1" or "answer=2" as
+// text/plain. Both stay CORS-simple requests, which a sandboxed page may send
+// without a preflight.
+inline constexpr std::string_view kOpenedPrefix = "/api/opened/";
+inline constexpr std::string_view kAnswerPrefix = "/api/answer/";
+inline constexpr std::string_view kAnswerField = "answer";
 // The header of a media post naming the sender's machine, in the value
 // encoding.
 inline constexpr std::string_view kMachineIdHeader = "X-Machine-Id";
@@ -35,6 +42,7 @@ inline constexpr int kStorePage = 4;     // File, ID, data
 inline constexpr int kStorePreview = 5;  // ID, data; answers the preview's address
 inline constexpr int kTakeDown = 6;      // File, ID
 inline constexpr int kReleaseName = 7;   // File, ID: the claim, its page and its record go
+inline constexpr int kReceipts = 8;  // File, ID: what came back from the page (protocol/receipts.h)
 
 // The two tables the statements name, and their columns.
 inline constexpr std::string_view kSettingsTable = "系统设置";
@@ -50,19 +58,19 @@ inline constexpr std::string_view kFieldSeparator = "い";
 // What each answer's status means, for every operation alike. Error bodies
 // are one short line.
 namespace status {
-inline constexpr int kOk = 200;          // a record set or a short text
-inline constexpr int kMalformed = 400;   // nothing changed; the line says what is wrong
-inline constexpr int kNotYours = 403;    // another machine's, or a refused origin
-inline constexpr int kUnknown = 404;     // no such name or page
-inline constexpr int kTaken = 409;       // the name is claimed already
-inline constexpr int kGone = 410;        // taken down or expired
-inline constexpr int kTooLarge = 413;    // over a size limit or quota
-inline constexpr int kWrongType = 415;   // not a kind of file the server keeps
+inline constexpr int kOk = 200;            // a record set or a short text
+inline constexpr int kMalformed = 400;     // nothing changed; the line says what is wrong
+inline constexpr int kNotYours = 403;      // another machine's, or a refused origin
+inline constexpr int kUnknown = 404;       // no such name or page
+inline constexpr int kTaken = 409;         // the name is claimed already
+inline constexpr int kGone = 410;          // taken down or expired
+inline constexpr int kTooLarge = 413;      // over a size limit or quota
+inline constexpr int kWrongType = 415;     // not a kind of file the server keeps
 inline constexpr int kUnacceptable = 422;  // well-formed, but not a page the program builds
-inline constexpr int kTooMany = 429;     // over a rate, with Retry-After
-inline constexpr int kWithdrawn = 451;   // taken down by the site's operator
-inline constexpr int kBusy = 503;        // try again, with Retry-After
-inline constexpr int kOutOfSpace = 507;  // past the server's storage
+inline constexpr int kTooMany = 429;       // over a rate, with Retry-After
+inline constexpr int kWithdrawn = 451;     // taken down by the site's operator
+inline constexpr int kBusy = 503;          // try again, with Retry-After
+inline constexpr int kOutOfSpace = 507;    // past the server's storage
 }  // namespace status
 
 }  // namespace heartpage::wire

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/records.h"
+
+// What comes back from a published page that asks its question, defined once
+// for the program and the server: the visitors' two paths, and the owner's
+// receipts operation (kReceipts in protocol/wire.h, its request in
+// protocol/requests.h) with the record shape of its answer.
+namespace heartpage::wire {
+
+// The server keeps this many answers per page, dropping the oldest.
+inline constexpr std::size_t kReceiptAnswersKept = 20;
+
+// Times are "YYYY-MM-DD HH:MM:SS" in UTC, like claim times; empty for never.
+struct ReceiptAnswer {
+  int choice = 0;    // 1 or 2: which button was tapped
+  std::string text;  // that button's text on the page as stored
+  std::string time;
+};
+
+struct Receipt {
+  // Empty when the stored page asks nothing; then nothing below ever grows.
+  std::string question;
+  std::array<std::string, 2> choices;
+  long long opened = 0;
+  std::string first_opened;
+  std::string last_opened;
+  // Oldest first, at most kReceiptAnswersKept: the last one is the one that counts.
+  std::vector<ReceiptAnswer> answers;
+};
+
+// The answer of operation 8 as records:
+//   record 1: question, choice 1, choice 2, opened count, first opened, last opened
+//   records 2…: choice number, its text, time — one per answer, oldest first
+// The server drops the separators from texts that would split a record.
+std::vector<Record> ReceiptRecords(const Receipt& receipt);
+
+// The program's side, on the answer in UTF-8; std::nullopt when the answer
+// is not a receipt (no record 1, or a count that is no number).
+std::optional<Receipt> ReceiptIn(std::string_view answer);
+
+}  // namespace heartpage::wire
