@@ -14,6 +14,7 @@
 
 #include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
+#include "text/gbk.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {
@@ -121,7 +122,8 @@ TEST(TakeDownTest, OnlyTheOwnerTakesAPageDownAndMayPublishAgain) {
   ServerProcess server(data.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("owner", "love")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>page</p>")).status, 200);
+  const std::string page = BuiltPage(server.host(), "page");
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", page)).status, 200);
   ASSERT_EQ(Get(port, "/Test/love").status, 200);  // now kept in memory
 
   EXPECT_EQ(Post(port, TakeDownBody("someone else", "love")).status, 403);
@@ -139,8 +141,9 @@ TEST(TakeDownTest, OnlyTheOwnerTakesAPageDownAndMayPublishAgain) {
   EXPECT_EQ(Get(port, "/Test/unknown").status, 404);
   // The name stays the owner's.
   EXPECT_EQ(Post(port, ClaimBody("someone else", "love")).status, 409);
-  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>again</p>")).status, 200);
-  EXPECT_EQ(Get(port, "/Test/love").body, "<p>again</p>");
+  const std::string again = BuiltPage(server.host(), "again");
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", again)).status, 200);
+  EXPECT_EQ(Get(port, "/Test/love").body, ToGbk(again));
 }
 
 // A name given up answers as never published, also where its page was kept
@@ -150,7 +153,8 @@ TEST(ReleaseTest, OnlyTheOwnerGivesANameUpAndItIsFreeForAnyone) {
   ServerProcess server(data.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("owner", "love")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("owner", "love", "<p>page</p>")).status, 200);
+  const std::string page = BuiltPage(server.host(), "page");
+  ASSERT_EQ(Post(port, StoreBody("owner", "love", page)).status, 200);
   ASSERT_EQ(Get(port, "/Test/love").status, 200);
 
   EXPECT_EQ(Post(port, ReleaseBody("someone else", "love")).status, 403);
@@ -159,15 +163,16 @@ TEST(ReleaseTest, OnlyTheOwnerGivesANameUpAndItIsFreeForAnyone) {
   const HttpResponse missing = Post(port, "zc=55&ID=" + EncodeValue("owner"));
   EXPECT_EQ(missing.status, 400);
   EXPECT_EQ(missing.body, "operation 7: missing field File\n");
-  EXPECT_EQ(Get(port, "/Test/love").body, "<p>page</p>");
+  EXPECT_EQ(Get(port, "/Test/love").body, ToGbk(page));
 
   EXPECT_EQ(Post(port, ReleaseBody("owner", "Love")).status, 200);
   EXPECT_EQ(Get(port, "/Test/love").status, 404);
   EXPECT_EQ(Post(port, ReleaseBody("owner", "love")).status, 404);
-  EXPECT_EQ(Post(port, StoreBody("owner", "love", "<p>mine?</p>")).status, 403);
+  EXPECT_EQ(Post(port, StoreBody("owner", "love", page)).status, 403);
   ASSERT_EQ(Post(port, ClaimBody("someone else", "love")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("someone else", "love", "<p>new</p>")).status, 200);
-  EXPECT_EQ(Get(port, "/Test/love").body, "<p>new</p>");
+  const std::string theirs = BuiltPage(server.host(), "new");
+  ASSERT_EQ(Post(port, StoreBody("someone else", "love", theirs)).status, 200);
+  EXPECT_EQ(Get(port, "/Test/love").body, ToGbk(theirs));
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.starts_with("POST /asp/index.asp 200 ") && line.ends_with(" release Love ok");
   }));

@@ -28,8 +28,9 @@ class PostgresTest : public ::testing::Test {
   std::string uri_ = cluster_.NewDatabase();
 };
 
-std::string Page(int version) {
-  return "<p>第" + std::to_string(version) + "版</p>";
+// Version `version` of a page of the site at `host`.
+std::string Page(const std::string& host, int version) {
+  return BuiltPage(host, "版本" + std::to_string(version));
 }
 
 TEST_F(PostgresTest, TwoServersShareClaimsAndEveryStoreIsServedByTheOtherAtOnce) {
@@ -56,13 +57,14 @@ TEST_F(PostgresTest, TwoServersShareClaimsAndEveryStoreIsServedByTheOtherAtOnce)
   for (int version = 0; version < 60; ++version) {
     ServerProcess& writer = version % 3 == 0 ? b : a;
     ServerProcess& reader = &writer == &a ? b : a;
-    ASSERT_EQ(Post(writer.port(), StoreBody("owner", "shared", Page(version))).status, 200);
+    const std::string page = Page(writer.host(), version);
+    ASSERT_EQ(Post(writer.port(), StoreBody("owner", "shared", page)).status, 200);
     const HttpResponse served = Get(reader.port(), "/Test/shared");
     ASSERT_EQ(served.status, 200);
-    ASSERT_EQ(FromGbk(served.body), Page(version)) << "stale after store " << version;
-    ASSERT_EQ(FromGbk(Get(writer.port(), "/Test/Shared").body), Page(version));
+    ASSERT_EQ(FromGbk(served.body), page) << "stale after store " << version;
+    ASSERT_EQ(FromGbk(Get(writer.port(), "/Test/Shared").body), page);
   }
-  EXPECT_EQ(Post(b.port(), StoreBody("intruder", "shared", "x")).status, 403);
+  EXPECT_EQ(Post(b.port(), StoreBody("intruder", "shared", Page(b.host(), 0))).status, 403);
 }
 
 // A server killed in the middle of a stream of stores loses none that it
@@ -81,7 +83,8 @@ TEST_F(PostgresTest, AcknowledgedStoresSurviveAKilledServer) {
       for (int i = 0; !stop; ++i) {
         const std::string name = "p" + std::to_string(i % 8);
         try {
-          if (Post(doomed.port(), StoreBody("m", name, Page(i))).status != 200) return;
+          if (Post(doomed.port(), StoreBody("m", name, Page(doomed.host(), i))).status != 200)
+            return;
         } catch (const std::exception&) {
           return;  // the server is gone
         }
@@ -99,7 +102,7 @@ TEST_F(PostgresTest, AcknowledgedStoresSurviveAKilledServer) {
   ASSERT_EQ(acknowledged.size(), 8u);
   for (const auto& [name, version] : acknowledged) {
     const std::string served = FromGbk(Get(other.port(), "/Test/" + name).body);
-    const int found = std::stoi(served.substr(served.find("第") + 3));
+    const int found = std::stoi(served.substr(served.find("版本") + 6));
     EXPECT_GE(found, version) << name;
   }
 }
@@ -111,7 +114,7 @@ TEST_F(PostgresTest, AcknowledgedStoresSurviveAKilledServer) {
 TEST_F(PostgresTest, RidesOutADatabaseRestart) {
   ServerProcess a({}, Database());
   ASSERT_EQ(Post(a.port(), ClaimBody("m", "kept")).status, 200);
-  ASSERT_EQ(Post(a.port(), StoreBody("m", "kept", Page(1))).status, 200);
+  ASSERT_EQ(Post(a.port(), StoreBody("m", "kept", Page(a.host(), 1))).status, 200);
   ASSERT_EQ(Get(a.port(), "/Test/kept").status, 200);
 
   cluster_.Stop();
@@ -121,12 +124,12 @@ TEST_F(PostgresTest, RidesOutADatabaseRestart) {
            line.find("answering 503 until it can be reached") != std::string::npos;
   }));
   for (const int port : {a.port(), late.port()}) {
-    const HttpResponse busy = Post(port, StoreBody("m", "kept", Page(2)));
+    const HttpResponse busy = Post(port, StoreBody("m", "kept", Page(a.host(), 2)));
     EXPECT_EQ(busy.status, 503);
     EXPECT_FALSE(busy.Header("retry-after").empty());
     EXPECT_EQ(Post(port, QueryBody("select * from 系统设置")).status, 503);
   }
-  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(1));
+  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(a.host(), 1));
   EXPECT_EQ(Get(a.port(), "/Test/never").status, 503);
 
   cluster_.Start();
@@ -136,8 +139,8 @@ TEST_F(PostgresTest, RidesOutADatabaseRestart) {
     }));
   EXPECT_EQ(Post(a.port(), QueryBody("select * from 系统设置")).status, 200);
   EXPECT_EQ(Post(late.port(), QueryBody("select * from 系统设置")).status, 200);
-  ASSERT_EQ(Post(late.port(), StoreBody("m", "kept", Page(3))).status, 200);
-  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(3));
+  ASSERT_EQ(Post(late.port(), StoreBody("m", "kept", Page(late.host(), 3))).status, 200);
+  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/kept").body), Page(late.host(), 3));
   EXPECT_EQ(Get(late.port(), "/Test/never").status, 404);
 }
 
@@ -166,9 +169,13 @@ TEST_F(PostgresTest, ImportedSiteAnswersExactlyAsItDid) {
   {
     ServerProcess old(folder.path(), {"--announcement", "搬家了", "--public-host", "pages.test"});
     ASSERT_EQ(Post(old.port(), ClaimBody("M 1", "alice")).status, 200);
-    ASSERT_EQ(Post(old.port(), StoreBody("M 1", "alice", "<p>爱丽丝</p>")).status, 200);
+    ASSERT_EQ(Post(old.port(), StoreBody("M 1", "alice", BuiltPage("pages.test", "爱丽丝"))).status,
+              200);
     ASSERT_EQ(Post(old.port(), ClaimBody("M\t2", "bob9")).status, 200);
-    ASSERT_EQ(Post(old.port(), StoreBody("M\t2", "bob9", std::string(100000, 'b'))).status, 200);
+    ASSERT_EQ(Post(old.port(),
+                   StoreBody("M\t2", "bob9", BuiltPage("pages.test", std::string(100000, 'b'))))
+                  .status,
+              200);
     before = answers(old.port());
   }
   const auto import = [&] {
@@ -186,8 +193,10 @@ TEST_F(PostgresTest, ImportedSiteAnswersExactlyAsItDid) {
 
   ServerProcess moved({}, Database({"--public-host", "pages.test"}));
   EXPECT_EQ(answers(moved.port()), before);
-  EXPECT_EQ(Post(moved.port(), StoreBody("M\t2", "alice", "x")).status, 403);
-  EXPECT_EQ(Post(moved.port(), StoreBody("M 1", "alice", "<p>新</p>")).status, 200);
+  EXPECT_EQ(Post(moved.port(), StoreBody("M\t2", "alice", BuiltPage("pages.test", "x"))).status,
+            403);
+  EXPECT_EQ(Post(moved.port(), StoreBody("M 1", "alice", BuiltPage("pages.test", "新"))).status,
+            200);
 }
 
 // The operator's takedown is acknowledged once every server dropped the page

@@ -14,6 +14,7 @@
 
 #include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
@@ -35,7 +36,7 @@ class ServerLimitsTest : public ::testing::Test {
 TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   ServerProcess server(
       data_.path(), {"--claims-per-minute", "1", "--claim-burst", "2", "--stores-per-minute", "1",
-                     "--store-burst", "2", "--trusted-proxy", "127.0.0.1", "--max-storage", "1K"});
+                     "--store-burst", "2", "--trusted-proxy", "127.0.0.1", "--max-storage", "1M"});
   const int port = server.port();
   const std::string secret = "WD-SECRET 9";
   ASSERT_EQ(PostFrom(port, "127.0.0.2", ClaimBody(secret, "a1")).status, 200);
@@ -64,16 +65,23 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
             200);
 
   // Stores have buckets of their own, and the whole server a room for pages.
-  const std::string page(600, 'x');
+  const std::string page = BuiltPage(server.host(), std::string(600 * 1024, 'x'));
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a1", page)).status, 200);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", page)).status, 507);
   EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody(secret, "a2", "small")).status, 429);
   // Previews count as stores, and have an eighth of the room of their own,
   // of which one address may take an eighth.
   EXPECT_EQ(PostFrom(port, "127.0.0.2", PreviewBody(secret, "small")).status, 429);
-  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(129, 'x'))).status, 507);
-  EXPECT_EQ(PostFrom(port, "127.0.0.4", PreviewBody("fourth", std::string(16, 'x'))).status, 200);
-  EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("other", "b1", "<p>b1</p>")).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.4",
+                     PreviewBody("fourth", BuiltPage(server.host(), std::string(129 * 1024, 'x'))))
+                .status,
+            507);
+  EXPECT_EQ(
+      PostFrom(port, "127.0.0.4", PreviewBody("fourth", BuiltPage(server.host(), "x"))).status,
+      200);
+  EXPECT_EQ(
+      PostFrom(port, "127.0.0.3", StoreBody("other", "b1", BuiltPage(server.host(), "b1"))).status,
+      200);
   EXPECT_EQ(Get(port, "/Test/a2").status, 404);
 
   // One line per endpoint request: who, what, which name, how it ended; the
@@ -132,9 +140,10 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
 
   // Storing over another machine's name costs two stores.
   ASSERT_EQ(PostFrom(port, "127.0.0.7", ClaimBody("owner", "mine")).status, 200);
-  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00001", "mine", "x")).status, 403);
-  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00002", "mine", "x")).status, 403);
-  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00003", "mine", "x")).status, 429);
+  const std::string theirs = BuiltPage(server.host(), "x");
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00001", "mine", theirs)).status, 403);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00002", "mine", theirs)).status, 403);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00003", "mine", theirs)).status, 429);
 
   // Refused before a request could be read: a malformed one, and one
   // connection too many from an address.
@@ -190,7 +199,9 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
   ServerProcess server(data_.path());
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "kept")).status, 200);
-  ASSERT_EQ(Post(port, StoreBody("m", "kept", "<p>kept</p>")).status, 200);
+  const std::string kept = BuiltPage(server.host(), "kept");
+  const std::string renewed = BuiltPage(server.host(), "new");
+  ASSERT_EQ(Post(port, StoreBody("m", "kept", kept)).status, 200);
   ASSERT_EQ(Get(port, "/Test/kept").status, 200);
 
   // Another program takes the write lock and keeps it.
@@ -198,13 +209,13 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
   ASSERT_EQ(sqlite3_open((data_.path() / "heartpage.sqlite3").c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
 
-  auto store = std::async(std::launch::async,
-                          [&] { return Post(port, StoreBody("m", "kept", "<p>new</p>")); });
+  auto store =
+      std::async(std::launch::async, [&] { return Post(port, StoreBody("m", "kept", renewed)); });
   auto claim = std::async(std::launch::async, [&] { return Post(port, ClaimBody("m", "late")); });
   // While the writes wait for the lock, reading is not held up behind them.
   const HttpResponse page = Get(port, "/Test/kept");
   EXPECT_EQ(page.status, 200);
-  EXPECT_EQ(page.body, "<p>kept</p>");
+  EXPECT_EQ(page.body, ToGbk(kept));
   EXPECT_EQ(Post(port, NameLookup("kept")).status, 200);
   for (auto* waiting : {&store, &claim}) {
     const HttpResponse busy = waiting->get();
@@ -219,8 +230,8 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
 
   sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(other);
-  EXPECT_EQ(Post(port, StoreBody("m", "kept", "<p>new</p>")).status, 200);
-  EXPECT_EQ(Get(port, "/Test/kept").body, "<p>new</p>");
+  EXPECT_EQ(Post(port, StoreBody("m", "kept", renewed)).status, 200);
+  EXPECT_EQ(Get(port, "/Test/kept").body, ToGbk(renewed));
 }
 
 // Previews from one address under ever new identifiers fill only that

@@ -10,8 +10,10 @@
 
 #include "server/site/endpoint.h"
 #include "server/storage/sqlite/sqlite_storage.h"
+#include "tests/server/built_page.h"
 #include "tests/server/fault_vfs.h"
 #include "tests/support/server_harness.h"
+#include "text/gbk.h"
 
 namespace heartpage::server {
 namespace {
@@ -30,9 +32,10 @@ void OpenStorage(std::optional<SqliteStorage>& storage, const std::filesystem::p
 }
 
 // Larger than a database page, so that a store writes several.
+// A page of the site at example.com, as the endpoint below knows it.
 std::string PageText(std::string_view name, int version) {
-  return std::string(name) + " " + std::to_string(version) + " " +
-         std::string(6000, static_cast<char>('a' + version % 26));
+  return BuiltPage("example.com", std::string(name) + " " + std::to_string(version) + " " +
+                                      std::string(6000, static_cast<char>('a' + version % 26)));
 }
 
 class StorageFaultTest : public ::testing::Test {
@@ -117,15 +120,15 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
         EXPECT_EQ(storage->ClaimsOfName(name).size(), claimed ? 1u : 0u);
         EXPECT_EQ(storage->LoadPage(name), nullptr);
         ASSERT_NE(storage->LoadPage("kept"), nullptr);
-        EXPECT_TRUE(storage->LoadPage("kept")->bytes == acknowledged["kept"]);
+        EXPECT_TRUE(storage->LoadPage("kept")->bytes == ToGbk(acknowledged["kept"]));
         EXPECT_EQ(post(NameLookup("kept")), 200u);
         if (fault.lasting) {
-          EXPECT_THROW(post(StoreBody("m", "kept", "lost")), StorageError);
+          EXPECT_THROW(post(StoreBody("m", "kept", PageText("lost", 0))), StorageError);
           EXPECT_THROW(post(ClaimBody("m", name + "x")), StorageError);
           // A server restarted on the full disk still serves what it has.
           storage.reset();
           OpenStorage(storage, file);
-          EXPECT_TRUE(storage->LoadPage("kept")->bytes == acknowledged["kept"]);
+          EXPECT_TRUE(storage->LoadPage("kept")->bytes == ToGbk(acknowledged["kept"]));
         }
       }
 
@@ -139,7 +142,7 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
       for (const auto& [acknowledged_name, bytes] : acknowledged) {
         const auto found = storage->LoadPage(acknowledged_name);
         ASSERT_NE(found, nullptr) << acknowledged_name;
-        EXPECT_TRUE(found->bytes == bytes) << acknowledged_name;
+        EXPECT_TRUE(found->bytes == ToGbk(bytes)) << acknowledged_name;
       }
       EXPECT_EQ(storage->ClaimsOfName(name).size(), claimed ? 1u : 0u);
       if (!stored) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
 #include "tests/support/tls_listener.h"
 #include "text/gbk.h"
@@ -89,8 +90,9 @@ TEST_F(TlsTest, PublishesAndServesOverHttpsAndRefusesPlainHttpCleanly) {
   const int port = server.port();
 
   // A large page goes through TLS records rather than from its file.
-  std::string page = "<p>";
-  while (page.size() < 200 * 1024) page += "亲爱的 ❤ 第1行 ";
+  std::string words;
+  while (words.size() < 200 * 1024) words += "亲爱的 ❤ 第1行 ";
+  const std::string page = BuiltPage("https://127.0.0.1:" + std::to_string(port), words);
   {
     TlsConnection tls(port, first.certificate());
     for (const std::string& body : {QueryBody("select * from 系统设置"), ClaimBody("m-1", "secure"),
