@@ -87,6 +87,13 @@ TEST_F(AdminTest, ATakedownReachesTheRunningServerWithinASecondAndHoldsUntilRest
   EXPECT_NE(shown.out.find("[taken down]"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("other1"), std::string::npos) << shown.out;
   EXPECT_NE(shown.out.find("style 1"), std::string::npos) << shown.out;
+  const RunResult listed = Admin({"list", "--sort", "size"}, data_.path());
+  EXPECT_NE(listed.out.find("abuse "), std::string::npos) << listed.out;
+  EXPECT_NE(listed.out.find("[taken down]"), std::string::npos) << listed.out;
+  const RunResult figures = Admin({"stats"}, data_.path());
+  EXPECT_NE(figures.out.find("names claimed:  2"), std::string::npos) << figures.out;
+  EXPECT_NE(figures.out.find("        2        1\n"), std::string::npos)  // today's claims, stores
+      << figures.out;
 
   ASSERT_EQ(Admin({"restore", "abuse", "--reason", "申诉通过"}, data_.path()).status, 0);
   EXPECT_TRUE(Within(std::chrono::milliseconds(1000), [&] {

@@ -132,7 +132,9 @@ std::vector<NameRecord> SqliteStorage::ListNames(std::int64_t since) {
       std::string(kNameColumns) + "WHERE f.认领时间 >= ? ORDER BY f.rowid";
   Lease db = Acquire();
   auto query = db->Prepare(sql.c_str());
-  query.Bind(1, UtcText(since));
+  // Bound, not copied: the text must outlive the query.
+  const std::string claimed_since = UtcText(since);
+  query.Bind(1, claimed_since);
   std::vector<NameRecord> names;
   while (query.Step()) names.push_back(ReadName(query));
   return names;
@@ -277,7 +279,8 @@ SiteFigures SqliteStorage::Figures(int days) {
   const std::int64_t first = (now / 86400 - (days - 1)) * 86400;
   auto claims = db->Prepare(
       "SELECT substr(认领时间, 1, 10), COUNT(*) FROM 免费 WHERE 认领时间 >= ? GROUP BY 1");
-  claims.Bind(1, UtcText(first));
+  const std::string first_claim = UtcText(first);
+  claims.Bind(1, first_claim);
   while (claims.Step())
     AddDayCount(figures.days, claims.Text(0), static_cast<std::uint64_t>(claims.Int(1)), true);
   auto stores = db->Prepare(
