@@ -2,6 +2,7 @@
 // make beside it, from the table of them that sqlite_admin.cpp writes.
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -22,13 +23,7 @@ constexpr auto kChangePoll = std::chrono::milliseconds(200);
 class SqliteStorage::ChangeWatch {
  public:
   ChangeWatch(SqliteStorage& storage, PageChangeSink* sink)
-      : storage_(storage), sink_(sink), db_(storage.file_, storage.vfs_) {
-    version_ = DataVersion();
-    auto last = db_.Prepare("SELECT COALESCE(MAX(seq), 0) FROM admin_changes");
-    last.Step();
-    last_ = last.Int(0);
-    thread_ = std::thread([this] { Run(); });
-  }
+      : storage_(storage), sink_(sink), thread_([this] { Run(); }) {}
   ~ChangeWatch() {
     {
       const std::lock_guard lock(mutex_);
@@ -42,7 +37,7 @@ class SqliteStorage::ChangeWatch {
 
  private:
   std::int64_t DataVersion() {
-    auto version = db_.Prepare("PRAGMA data_version");
+    auto version = db_->Prepare("PRAGMA data_version");
     version.Step();
     return version.Int(0);
   }
@@ -52,13 +47,34 @@ class SqliteStorage::ChangeWatch {
     while (!stop_.wait_for(lock, kChangePoll, [this] { return stopping_; })) {
       lock.unlock();
       try {
-        Poll();
+        if (db_)
+          Poll();
+        else
+          Start();
       } catch (const StorageError&) {
         // Busy or failing now: the changes stay in the table for the next
-        // look.
+        // look, and a connection that could not be opened is tried again.
       }
       lock.lock();
     }
+  }
+
+  // Opened here rather than at the start of serving, which a database that
+  // is busy for a moment must not stop.
+  void Start() {
+    auto db = std::make_unique<Connection>(storage_.file_, storage_.vfs_);
+    db_ = std::move(db);
+    try {
+      version_ = DataVersion();
+      auto last = db_->Prepare("SELECT COALESCE(MAX(seq), 0) FROM admin_changes");
+      last.Step();
+      last_ = last.Int(0);
+    } catch (...) {
+      db_.reset();
+      throw;
+    }
+    // Whatever was kept before this first look may predate a change.
+    sink_->AllPagesChanged();
   }
 
   void Poll() {
@@ -67,7 +83,7 @@ class SqliteStorage::ChangeWatch {
     std::vector<std::string> names;
     bool totals = false;
     {
-      auto changes = db_.Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
+      auto changes = db_->Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
       changes.Bind(1, last_);
       while (changes.Step()) {
         last_ = changes.Int(0);
@@ -80,24 +96,26 @@ class SqliteStorage::ChangeWatch {
     }
     version_ = version;
     for (const std::string& name : names) sink_->PageChanged(name);
-    // Files the operator removed no longer count against the site's limit.
+    // Files the operator removed no longer count against the site's limit;
+    // counted under the writers' lock, so that no store of this process
+    // falls between the count and its use.
     if (totals && storage_.page_limit_) {
-      auto media = db_.Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
-      media.Step();
       const std::lock_guard writer(storage_.write_mutex_);
+      auto media = db_->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
+      media.Step();
       storage_.media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
     }
   }
 
   SqliteStorage& storage_;
   PageChangeSink* const sink_;
-  Connection db_;
+  std::unique_ptr<Connection> db_;  // used by the thread alone
   std::int64_t version_ = 0;
   std::int64_t last_ = 0;
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
-  std::thread thread_;
+  std::thread thread_;  // last: it starts once everything above is made
 };
 
 void SqliteStorage::WatchPages(PageChangeSink* sink) {
