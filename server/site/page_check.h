@@ -20,6 +20,10 @@ struct PageCheck {
   // where it stands: text as typed (a markup box as the text it shows),
   // addresses as they are followed. Fields the page does not show are empty.
   std::vector<std::string> values;
+  // The question the page asks its reader, and its two answers, as typed;
+  // empty when it asks none.
+  std::string question;
+  std::vector<std::string> answers;
 };
 
 // `html` is the page as UTF-8 text; `public_host` is "host:port" or
