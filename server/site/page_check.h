@@ -22,8 +22,8 @@ struct PageCheck {
   std::vector<std::string> values;
   // The question the page asks its reader, and its two answers, as typed;
   // empty when it asks none.
-  std::string question;
-  std::vector<std::string> answers;
+  std::string question = {};
+  std::vector<std::string> answers = {};
 };
 
 // `html` is the page as UTF-8 text; `public_host` is "host:port" or
