@@ -22,7 +22,8 @@ struct Audit {
   std::string_view operation;
   std::string name;
   // Why the storage failed any request, whatever it asked: the client is
-  // told only that it did.
+  // told only that it did. Also why a refusal written as a page for a person
+  // (the report form's) was made, which its first line cannot say.
   std::string failure = {};
   // Who asked, by limit key, and what that address may send: the stores
   // that count by address take it from here. Not logged.

@@ -273,7 +273,14 @@ struct Checked {
 
 // Everything that can be told without the database; a refusal is the
 // answer.
-std::variant<Checked, StringResponse> Check(const Request& request, const Site& site) {
+std::variant<Checked, StringResponse> Check(const Request& request, const Site& site,
+                                            Audit* audit = nullptr) {
+  // The log's reason for a refusal made as a page, whose first line says none.
+  const auto mend = [&](std::string_view why, std::string_view problem, const Fields& fields) {
+    if (audit != nullptr) audit->failure = why;
+    return Html(request, http::status::unprocessable_entity,
+                FormPage(site, problem, fields.address, fields.reason));
+  };
   if (const auto problem = PostProblem(request))
     return PlainResponse(request, problem->status, problem->line);
   auto read = ReadFields(request.body());
@@ -282,28 +289,26 @@ std::variant<Checked, StringResponse> Check(const Request& request, const Site& 
   Fields& fields = std::get<Fields>(read);
   std::optional<std::string> page = ReportedPage(fields.address, site);
   if (!page)
-    return Html(
-        request, http::status::unprocessable_entity,
-        FormPage(site,
-                 "请填写本站网页的地址，例如 " + PublicOrigin(site.public_host) + "/Test/文件名",
-                 fields.address, fields.reason));
-  if (Trim(fields.reason).empty())
-    return Html(request, http::status::unprocessable_entity,
-                FormPage(site, "请写下举报的理由", fields.address, fields.reason));
+    return mend("not an address of this site",
+                "请填写本站网页的地址，例如 " + PublicOrigin(site.public_host) + "/Test/文件名",
+                fields);
+  if (Trim(fields.reason).empty()) return mend("no reason given", "请写下举报的理由", fields);
   return Checked{std::move(*page), std::move(fields)};
 }
 
 Response Post(const Request& request, const Site& site, Audit* audit) {
   if (audit != nullptr) audit->operation = "report";
-  auto checked = Check(request, site);
+  auto checked = Check(request, site, audit);
   if (auto* refusal = std::get_if<StringResponse>(&checked)) return std::move(*refusal);
   const Checked& report = std::get<Checked>(checked);
   if (audit != nullptr) audit->name = report.page;
   if (site.storage.reports.AddReport(report.page, Trim(report.fields.reason), std::time(nullptr)) ==
-      ReportResult::kFull)
+      ReportResult::kFull) {
+    if (audit != nullptr) audit->failure = "too many reports wait";
     return Html(request, http::status::insufficient_storage,
                 FormPage(site, "待处理的举报太多，暂时无法收下，请稍后再试", report.fields.address,
                          report.fields.reason));
+  }
   return Html(request, http::status::ok, ThanksPage());
 }
 
