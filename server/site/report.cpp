@@ -222,32 +222,29 @@ StringResponse Html(const Request& request, http::status status, std::string htm
   return response;
 }
 
-bool SameAuthority(std::string_view origin, std::string_view host) {
+// Whether a browser's Origin names this site: its host as the request was
+// sent to it, or as the site is known. Ports are not compared: a proxy in
+// front may pass the host on without the port the browser used.
+bool FromThisSite(std::string_view origin, std::string_view host, std::string_view public_host) {
   const std::size_t scheme = origin.find("://");
   if (scheme == std::string_view::npos) return false;
-  const std::string_view name = origin.substr(0, scheme);
-  origin.remove_prefix(scheme + 3);
-  // A browser leaves the scheme's own port out of Origin, a client may
-  // still write it in Host.
-  const auto strip = [&](std::string_view authority) {
-    if (EqualsIgnoringCase(name, "http") && authority.ends_with(":80")) authority.remove_suffix(3);
-    if (EqualsIgnoringCase(name, "https") && authority.ends_with(":443"))
-      authority.remove_suffix(4);
-    return authority;
-  };
-  return !origin.empty() && EqualsIgnoringCase(strip(origin), strip(host));
+  const std::string ours = HostOfAuthority(origin.substr(scheme + 3));
+  if (const std::size_t at = public_host.find("://"); at != std::string_view::npos)
+    public_host.remove_prefix(at + 3);
+  return !ours.empty() && (ours == HostOfAuthority(host) || ours == HostOfAuthority(public_host));
 }
 
 // What no browser posting this site's own form would send: another site's
 // page behind it (a report in a visitor's name, unseen), another type, a
 // body past what the two fields can take.
-std::optional<Refusal> PostProblem(const Request& request) {
+std::optional<Refusal> PostProblem(const Request& request, const Site& site) {
   const auto fetch_site = request.find("Sec-Fetch-Site");
   if (fetch_site != request.end() && !EqualsIgnoringCase(fetch_site->value(), "same-origin") &&
       !EqualsIgnoringCase(fetch_site->value(), "none"))
     return Refusal{http::status::forbidden, "reports are taken from this site's own form"};
   const auto origin = request.find(http::field::origin);
-  if (origin != request.end() && !SameAuthority(origin->value(), request[http::field::host]))
+  if (origin != request.end() &&
+      !FromThisSite(origin->value(), request[http::field::host], site.public_host))
     return Refusal{http::status::forbidden, "reports are taken from this site's own form"};
   std::string_view type = request[http::field::content_type];
   type = Trim(type.substr(0, type.find(';')));
@@ -281,7 +278,7 @@ std::variant<Checked, StringResponse> Check(const Request& request, const Site& 
     return Html(request, http::status::unprocessable_entity,
                 FormPage(site, problem, fields.address, fields.reason));
   };
-  if (const auto problem = PostProblem(request))
+  if (const auto problem = PostProblem(request, site))
     return PlainResponse(request, problem->status, problem->line);
   auto read = ReadFields(request.body());
   if (const auto* refusal = std::get_if<Refusal>(&read))
