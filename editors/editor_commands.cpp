@@ -8,6 +8,7 @@
 #include "pages/styles.h"
 #include "preview/preview.h"
 #include "publish/field_checks.h"
+#include "publish/question_fields.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
 #include "tasks/background.h"
@@ -17,6 +18,8 @@ namespace heartpage {
 FieldMap EditorWindow::Snapshot() const {
   FieldMap fields;
   for (const FieldRow& row : GetStyle(style_).rows) fields.values[row.Name()] = Value(row.Name());
+  for (const auto& [field, standard] : question::kDefaults)
+    fields.values[std::string(field)] = Value(field);
   fields.checked = Checked();
   return fields;
 }

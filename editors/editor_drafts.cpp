@@ -18,6 +18,7 @@
 #include "editors/editor_window.h"
 #include "editors/layout.h"
 #include "pages/styles.h"
+#include "publish/question_fields.h"
 
 namespace heartpage {
 namespace {
@@ -158,6 +159,10 @@ void EditorWindow::SaveDraftNow() {
   for (const FieldRow& row : GetStyle(style_).rows) {
     std::string value = Value(row.Name());
     if (value != row.DefaultValue()) draft.fields.emplace(row.Name(), std::move(value));
+  }
+  for (const auto& [field, standard] : question::kDefaults) {
+    std::string value = Value(field);
+    if (value != standard) draft.fields.emplace(field, std::move(value));
   }
   draft.checked = Checked();
   // Kept unsaved on failure: a later change tries again, not every key.

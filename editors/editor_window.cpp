@@ -27,7 +27,9 @@
 #include "editors/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
+#include "editors/question_bar.h"
 #include "pages/styles.h"
+#include "publish/question_fields.h"
 
 namespace heartpage {
 namespace {
@@ -121,7 +123,8 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
   setWindowTitle(Q(definition.caption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  const QSize designed(Px(layout.client_width), Px(layout.client_height));
+  // The question's strip stands under what each window was designed to hold.
+  const QSize designed(Px(layout.client_width), Px(layout.client_height + kQuestionBarHeight));
   const QRect available = AvailableArea();
   const QSize framed = designed + kFrameAllowance;
   if (available.isEmpty() ||
@@ -341,6 +344,11 @@ void EditorWindow::Build(const WindowLayout& layout) {
   }
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
+  for (QLineEdit* box :
+       AddQuestionBar(surface_, Px(layout.client_height), Px(layout.client_width))) {
+    boxes_[box->objectName().toStdString()] = box;
+    chain.push_back(box);
+  }
   chain.push_back(preview);
   chain.push_back(phone);
   chain.push_back(scan);
@@ -376,6 +384,8 @@ void EditorWindow::FillDefaults() {
       text->setPlainText(WithoutCr(row.DefaultValue()));
     }
   }
+  for (const auto& [field, value] : question::kDefaults)
+    qobject_cast<QLineEdit*>(boxes_.find(field)->second)->setText(Q(std::string(value)));
   if (check_ != nullptr) check_->setChecked(false);
   filling_ = false;
 }
@@ -390,8 +400,14 @@ void EditorWindow::NumberLabels() {
 std::string EditorWindow::Value(std::string_view field) const {
   const auto it = boxes_.find(field);
   if (it == boxes_.end()) return {};
-  if (const auto* edit = qobject_cast<const QLineEdit*>(it->second))
+  if (const auto* edit = qobject_cast<const QLineEdit*>(it->second)) {
+    if (edit->text().trimmed().isEmpty()) {
+      // A page offers two answers always: one left empty keeps its default.
+      for (const auto& [name, value] : question::kDefaults)
+        if (name == field) return std::string(value);
+    }
     return edit->text().toStdString();
+  }
   return WithCrLf(static_cast<const QPlainTextEdit*>(it->second)->toPlainText());
 }
 

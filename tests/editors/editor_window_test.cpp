@@ -30,6 +30,7 @@
 #include "editors/draft_store.h"
 #include "editors/editors.h"
 #include "editors/layout.h"
+#include "editors/question_bar.h"
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
@@ -101,9 +102,10 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     EditorWindow* editor = ShowEditor(number, client);
     EXPECT_EQ(editor->objectName(), Q(style.window));
     EXPECT_EQ(editor->windowTitle(), Q(style.caption));
-    // The designed client area: the window's own, or inside a scroll area
-    // where the screen is too small for it.
-    const QSize designed(layout.client_width / 15, layout.client_height / 15);
+    // The designed client area with the question's strip under it: the
+    // window's own, or inside a scroll area where the screen is too small.
+    const QSize designed(layout.client_width / 15,
+                         (layout.client_height + kQuestionBarHeight) / 15);
     QWidget* surface = editor->findChild<QWidget*>("Surface");
     QWidget* bar = editor->findChild<QWidget*>("CommandBar");
     EXPECT_EQ(surface != nullptr, bar != nullptr) << "the commands stay in sight of a scroll";
@@ -231,7 +233,10 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
                            row.kind == FieldKind::kVideo;
                   })));
     const std::size_t pickers = GetLayout(number).pickers.size();
-    ASSERT_EQ(visited.size(), style.rows.size() + pickers + (style.has_check ? 5 : 4));
+    // The question and its two answers come just before the commands.
+    ASSERT_EQ(visited.size(), style.rows.size() + pickers + 3 + (style.has_check ? 5 : 4));
+    EXPECT_EQ(std::vector<QString>(visited.end() - 7, visited.end() - 4),
+              (std::vector<QString>{"Question", "Answer1", "Answer2"}));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
           << row.Name();
@@ -359,6 +364,8 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   QTest::keyClicks(title, " title");
   first->findChild<QCheckBox*>("Check1")->setChecked(true);
   first->findChild<QPlainTextEdit*>("Text1(2)")->setPlainText("第一行\n第二行");
+  first->findChild<QLineEdit*>("Question")->insert("做我女朋友好吗？");
+  first->findChild<QLineEdit*>("Answer1")->setText("好呀");
   ASSERT_TRUE(QTest::qWaitFor([&] { return std::filesystem::exists(file); }, 5000));
   EXPECT_EQ(std::filesystem::status(file).permissions(),
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -371,6 +378,11 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   EXPECT_EQ(again->Value("Text1(2)"), "第一行\r\n第二行");
   EXPECT_TRUE(again->Checked());
   EXPECT_EQ(again->Value("Text1(3)"), GetStyle(2).rows[6].DefaultValue());
+  EXPECT_EQ(again->Value("Question"), "做我女朋友好吗？");
+  EXPECT_EQ(again->Value("Answer1"), "好呀");
+  // An answer emptied keeps offering its default.
+  again->findChild<QLineEdit*>("Answer2")->clear();
+  EXPECT_EQ(again->Value("Answer2"), "让我想想");
 
   const auto restore = [&](const char* answer) {
     QTimer::singleShot(0, again, [answer] {
@@ -385,6 +397,7 @@ TEST_F(EditorTest, EditsStayAsTheStylesDraftUntilTheDefaultsAreRestored) {
   EXPECT_EQ(again->Value("Text1(0)"), "风格2 title!");
   restore("恢复默认");
   EXPECT_EQ(Build(2, *again), Build(2, FieldMap::Defaults(GetStyle(2))));
+  EXPECT_EQ(again->Value("Question"), "");
   EXPECT_FALSE(std::filesystem::exists(file));
   again->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
