@@ -100,6 +100,18 @@ TEST(ReverseProxyTest, PublishesAndServesThroughNginx) {
       Exchange(port, "POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 8388609\r\n\r\n")
           .status,
       413);
+
+  // The report form's post, as a browser sends it: nginx passes the host on
+  // without the port the browser names in Origin.
+  const std::string report = "page=proxied&reason=spam";
+  EXPECT_EQ(Exchange(port, "POST /report HTTP/1.1\r\nHost: " + public_host + "\r\nOrigin: http://" +
+                               public_host +
+                               "\r\nSec-Fetch-Site: same-origin\r\n"
+                               "Content-Type: application/x-www-form-urlencoded\r\n"
+                               "Content-Length: " +
+                               std::to_string(report.size()) + "\r\n\r\n" + report)
+                .status,
+            200);
 }
 
 }  // namespace
