@@ -13,6 +13,7 @@ namespace heartpage::server {
 
 const char* const kUsage =
     "usage: heartpage-server [OPTIONS]\n"
+    "       heartpage-server admin SUBCOMMAND ... (the operator's tools; admin --help)\n"
     "Serves the HeartPage publishing site: the form endpoint /asp/index.asp, published\n"
     "pages under /Test/, page assets under /biaobai/, and the home and download pages.\n"
     "\n"

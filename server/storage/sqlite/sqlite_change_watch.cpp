@@ -14,7 +14,7 @@ namespace {
 
 // How often the server looks for the operator's changes: well within the
 // second in which every server must follow one.
-constexpr auto kChangePoll = std::chrono::milliseconds(200);
+constexpr auto kChangePoll = std::chrono::milliseconds(100);
 }  // namespace
 
 // A thread with a connection of its own that asks SQLite, a few times a
