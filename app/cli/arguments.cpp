@@ -1,8 +1,11 @@
 #include "app/cli/arguments.h"
 
 #include <charconv>
+#include <optional>
+#include <utility>
 
 #include "pages/styles.h"
+#include "publish/question_fields.h"
 
 namespace heartpage::cli {
 namespace {
@@ -15,12 +18,55 @@ int ParseStyle(const std::string& text) {
   return style;
 }
 
+std::size_t Characters(const std::string& utf8) {
+  // Counts code points: every byte but a continuation byte starts one.
+  std::size_t count = 0;
+  for (const char c : utf8)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+  return count;
+}
+
+bool Blank(const std::string& text) {
+  return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+// "A,B": exactly two answers, each with something in it; a Chinese comma
+// separates them as well, as it is what such a list is typed with.
+std::pair<std::string, std::string> ParseAnswers(const std::string& text) {
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == ',') {
+      parts.emplace_back();
+    } else if (text.compare(i, 3, "，") == 0) {
+      parts.emplace_back();
+      i += 2;
+    } else {
+      parts.back() += text[i];
+    }
+  }
+  const auto bad = [&](const std::string& why) {
+    return UsageError("--answers \"" + text + "\": " + why + "; expected two answers, e.g. '" +
+                      std::string(question::kDefaultAnswer1) + "," +
+                      std::string(question::kDefaultAnswer2) + "'");
+  };
+  if (parts.size() != 2) throw bad("not two answers separated by a comma");
+  for (const std::string& part : parts) {
+    if (Blank(part)) throw bad("an answer is empty");
+    if (Characters(part) > question::kMaxAnswerLength)
+      throw bad("an answer is longer than " + std::to_string(question::kMaxAnswerLength) +
+                " characters");
+  }
+  return {parts[0], parts[1]};
+}
+
 }  // namespace
 
 PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   PageRequest request;
   std::vector<std::string> sets;
   bool checked = false;
+  std::optional<std::string> asked;
+  std::optional<std::string> answers;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     const auto value = [&]() -> const std::string& {
@@ -39,6 +85,10 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
       request.name = value();
     } else if (option == "--strict") {
       request.strict = true;
+    } else if (option == "--question") {
+      asked = value();
+    } else if (option == "--answers") {
+      answers = value();
     } else {
       throw UsageError("unknown option \"" + option + "\"");
     }
@@ -62,6 +112,19 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
       throw UsageError("style " + std::to_string(style.number) + " has no field \"" + field + "\"");
     request.fields.values[field] = set.substr(eq + 1);
   }
+
+  // Without a question the page asks nothing; the answers then mean nothing.
+  if (answers && (!asked || Blank(*asked)))
+    throw UsageError("--answers needs a --question to answer");
+  if (asked && Characters(*asked) > question::kMaxQuestionLength)
+    throw UsageError("--question is longer than " + std::to_string(question::kMaxQuestionLength) +
+                     " characters");
+  const auto [first, second] = answers ? ParseAnswers(*answers)
+                                       : std::pair{std::string(question::kDefaultAnswer1),
+                                                   std::string(question::kDefaultAnswer2)};
+  request.fields.values[std::string(question::kQuestionField)] = asked.value_or("");
+  request.fields.values[std::string(question::kAnswer1Field)] = first;
+  request.fields.values[std::string(question::kAnswer2Field)] = second;
   return request;
 }
 

@@ -24,9 +24,10 @@ struct PageRequest {
 };
 
 // Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]
-// [--strict]".
+// [--strict] [--question TEXT [--answers 'A,B']]".
 // Throws UsageError for an unknown style or field, a malformed --set, a
-// check box on a style without one, or an unknown option.
+// check box on a style without one, a question or answers too long, answers
+// that are not two or without a question, or an unknown option.
 PageRequest ParsePageRequest(const std::vector<std::string>& args);
 
 }  // namespace heartpage::cli
