@@ -12,17 +12,24 @@
 #include <vector>
 
 #include "bench/local_server.h"
+#include "pages/builders.h"
+#include "pages/styles.h"
 #include "publish/upload.h"
 #include "text/gbk.h"
 
 namespace {
 
-// About 25 KB once in GBK: a page of Chinese and ASCII like the styles make.
+// About 25 KB once in GBK: style 1 as the program builds it for the local
+// server, its first text grown with Chinese and ASCII.
 std::string Page() {
-  std::string page = "<html><head><meta charset=\"gbk\"><title>表白</title></head><body>\n";
-  while (heartpage::ToGbk(page).size() < 25 * 1024)
-    page += "<p class=\"line\">亲爱的，遇见你是我这辈子最美好的事 520 ❤</p>\n";
-  return page + "</body></html>\n";
+  heartpage::FieldMap fields = heartpage::FieldMap::Defaults(heartpage::GetStyle(1));
+  std::string& words = fields.values[heartpage::GetStyle(1).rows.front().Name()];
+  std::string page = heartpage::BuildPage(1, fields);
+  while (heartpage::ToGbk(page).size() < 25 * 1024) {
+    words += "亲爱的，遇见你是我这辈子最美好的事 520 ❤ ";
+    page = heartpage::BuildPage(1, fields);
+  }
+  return page;
 }
 
 double Median(std::vector<double> samples) {

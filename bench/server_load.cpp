@@ -35,6 +35,10 @@
 #include <thread>
 #include <vector>
 
+#include "pages/builders.h"
+#include "pages/styles.h"
+#include "pages/templates.h"
+#include "protocol/host.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
@@ -45,12 +49,22 @@ using heartpage::server::testing::ConnectFrom;
 using heartpage::server::testing::HttpConnection;
 using heartpage::server::testing::PostRequest;
 
-std::string Page(std::size_t size) {
-  std::string page = "<html><head><meta charset=\"gbk\"><title>我爱你</title></head><body>\r\n";
-  for (int line = 0; heartpage::ToGbk(page).size() < size; ++line)
-    page += "<p>第" + std::to_string(line) + "行：亲爱的，今天也想你。I love you.</p>\r\n";
-  page = heartpage::FromGbk(heartpage::ToGbk(page).substr(0, size));
-  return page;
+// Style 1 as the program builds it for the server at 127.0.0.1:`port` (the
+// server takes no other page), its first text grown to make the page about
+// `size` bytes in GBK.
+std::string Page(int port, std::size_t size) {
+  using namespace heartpage;
+  const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
+  const std::string style = BindHost(UnboundTemplate(1), host);
+  const std::string floating = BindHost(UnboundTemplate(0), host);
+  FieldMap fields = FieldMap::Defaults(GetStyle(1));
+  const std::string field = GetStyle(1).rows.front().Name();
+  const std::size_t base = ToGbk(BuildPage(1, fields, style, floating)).size();
+  std::string words = fields.values[field];
+  for (int line = 0; base + ToGbk(words).size() < size; ++line)
+    words += "第" + std::to_string(line) + "行：亲爱的，今天也想你。I love you. ";
+  fields.values[field] = words;
+  return BuildPage(1, fields, style, floating);
 }
 
 std::string ClaimBody(const std::string& machine, const std::string& name) {
@@ -71,7 +85,7 @@ int Status(HttpConnection& connection, const std::string& body) {
 }
 
 int Seed(int port, const std::string& name, std::size_t size, const std::string& out) {
-  const std::string page = Page(size);
+  const std::string page = Page(port, size);
   HttpConnection connection(port);
   const int claimed = Status(connection, ClaimBody("bench", name));
   if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
@@ -82,7 +96,7 @@ int Seed(int port, const std::string& name, std::size_t size, const std::string&
 }
 
 int Stores(int port, int count, std::size_t size, int connections) {
-  const std::string page = Page(size);
+  const std::string page = Page(port, size);
   std::vector<std::string> bodies;
   {
     HttpConnection connection(port);
@@ -110,7 +124,7 @@ int Stores(int port, int count, std::size_t size, int connections) {
 }
 
 int Publishes(int port, int count, std::size_t size) {
-  const std::string page = Page(size);
+  const std::string page = Page(port, size);
   const std::string run =
       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
   HttpConnection connection(port);
