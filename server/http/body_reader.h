@@ -5,11 +5,13 @@
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -30,18 +32,21 @@ class BodyReader {
   static inline const boost::beast::error_code kOverBudget =
       make_error_code(boost::system::errc::not_enough_memory);
 
-  // `connection` is the one whose bodies these are, and outlives this.
-  BodyReader(Connection& connection, ServerShared& shared, bool proxied)
-      : connection_(connection), shared_(shared), hold_(shared.body_budget), proxied_(proxied) {}
+  // `connection`, from `peer`, is the one whose bodies these are, and
+  // outlives this.
+  BodyReader(Connection& connection, ServerShared& shared, const std::string& peer)
+      : connection_(connection),
+        shared_(shared),
+        hold_(shared.body_budget),
+        proxied_(std::ranges::count(shared.config.trusted_proxies, peer) > 0) {}
   ~BodyReader() { Done(); }
   BodyReader(const BodyReader&) = delete;
   BodyReader& operator=(const BodyReader&) = delete;
 
   // Before a body that is still to come is read: holds it against its
   // address's share. False, holding nothing, when the share is taken. A body
-  // that has arrived `whole` with its header, or is relayed by one of our
-  // own proxies (which read requests whole before passing them on), waits
-  // on no client.
+  // that has arrived `whole`, or is relayed by one of our own proxies (which
+  // read requests whole before passing them on), waits on no client.
   bool Claim(bool whole) {
     if (claimed_ || proxied_ || whole) return true;
     claimed_ = shared_.connections.BeginBody(&connection_);
@@ -61,29 +66,34 @@ class BodyReader {
     parser.on_chunk_header(on_chunk_);
   }
 
-  // Reads the rest of the body into `parser` a piece at a time, then calls
-  // `then(ec)`; `then` keeps the connection alive meanwhile.
+  // Reads the rest of the body into `parser`, then calls `then(ec)`; `then`
+  // keeps the connection alive meanwhile. A body held against the share is
+  // read a piece at a time, its progress told to the connection table.
   template <class Stream, class Parser, class Then>
   void Read(Stream& stream, boost::beast::flat_buffer& buffer, Parser& parser, Then then) {
     const Clock::time_point now = Clock::now();
     window_end_ = now + kWindow;
-    received_ = buffer.size();
-    window_start_ = received_;
-    if (claimed_) {
-      connection_.body_bytes.store(received_, std::memory_order_relaxed);
-      connection_.body_since.store(now.time_since_epoch().count(), std::memory_order_relaxed);
+    window_start_ = 0;
+    if (!claimed_) {
+      return boost::beast::http::async_read(
+          stream, buffer, parser,
+          [then = std::move(then)](boost::beast::error_code ec, std::size_t) mutable { then(ec); });
     }
+    received_ = buffer.size();
+    connection_.body_bytes.store(received_, std::memory_order_relaxed);
+    connection_.body_since.store(Ticks(now), std::memory_order_relaxed);
     ReadSome(stream, buffer, parser, std::move(then));
   }
 
-  // Called once a second while a body arrives: false once it has fallen
-  // behind the minimum rate over the last window.
-  bool KeepsPace(Clock::time_point now) {
+  // Called once a second while a body arrives, of which `received` bytes
+  // have: false once it has fallen behind the minimum rate over the last
+  // window.
+  bool KeepsPace(Clock::time_point now, std::size_t received) {
     if (now < window_end_) return true;
     const std::size_t window_seconds = std::chrono::seconds(kWindow).count();
-    if (received_ - window_start_ < shared_.config.min_body_rate * window_seconds) return false;
+    if (received - window_start_ < shared_.config.min_body_rate * window_seconds) return false;
     window_end_ = now + kWindow;
-    window_start_ = received_;
+    window_start_ = received;
     return true;
   }
 
@@ -117,7 +127,7 @@ class BodyReader {
         [this, &stream, &buffer, &parser, then = std::move(then)](boost::beast::error_code ec,
                                                                   std::size_t bytes) mutable {
           received_ += bytes;
-          if (claimed_) connection_.body_bytes.store(received_, std::memory_order_relaxed);
+          connection_.body_bytes.store(received_, std::memory_order_relaxed);
           if (ec) {
             Done();
             return then(ec);

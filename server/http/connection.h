@@ -15,6 +15,11 @@ using Clock = std::chrono::steady_clock;
 using Socket =
     boost::asio::basic_stream_socket<boost::asio::ip::tcp, boost::asio::io_context::executor_type>;
 
+// A time as the atomics below hold it.
+inline std::int64_t Ticks(Clock::time_point time) {
+  return time.time_since_epoch().count();
+}
+
 // The listener's handle on one open connection. Each call is made on the
 // connection's own executor.
 class Connection {

@@ -56,7 +56,7 @@ ConnectionTable::Admission ConnectionTable::Admit(const boost::asio::ip::address
 
 std::shared_ptr<Connection> ConnectionTable::PickToClose() {
   if (slots_.empty()) return nullptr;
-  const std::int64_t now = Clock::now().time_since_epoch().count();
+  const std::int64_t now = Ticks(Clock::now());
   Slot* waiting = nullptr;
   std::int64_t waiting_since = 0;
   Slot* body = nullptr;

@@ -47,10 +47,6 @@ using TlsStream = asio::ssl::stream<Socket>;
 constexpr std::size_t kKeptBuffer = 16 * 1024;
 constexpr std::string_view kBusy = "server busy, try again later";
 
-std::int64_t Ticks(Clock::time_point time) {
-  return time.time_since_epoch().count();
-}
-
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
 template <class Stream>
@@ -65,8 +61,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         shared_(std::move(shared)),
         peer_(peer),
         peer_text_(CanonicalAddress(peer.to_string())),
-        body_(*this, *shared_,
-              std::ranges::count(shared_->config.trusted_proxies, peer_text_) > 0) {}
+        body_(*this, *shared_, peer_text_) {}
   ~Session() override { shared_->Forget(this); }
 
   void Start() {
@@ -92,7 +87,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       header_begun_ = true;
       deadline_ = std::min(deadline_, now + HeaderTimeout());
     }
-    if (phase_ == Phase::kBody && !body_.KeepsPace(now)) return Close();
+    if (phase_ == Phase::kBody &&
+        !body_.KeepsPace(now, (media_parser_ ? media_parser_->get().body()->size()
+                                             : parser_->get().body().size()) +
+                                  buffer_.size()))
+      return Close();
     if (phase_ == Phase::kWriting) {
       // The kernel holds megabytes for a connection and tells us only when
       // half of it has gone: a slow reader moves the queue long before that.
@@ -237,11 +236,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     ReadBody();
   }
 
-  // A client sends as many bodies at once as its address's share: past it,
-  // told to come back rather than hold a connection the server cannot end.
+  // Past its address's share of bodies, a client is told to come back. One
+  // here already (in our buffer, or a plain socket's) waits on no client.
   bool ClaimBody() {
     const auto length = parser_->content_length();
-    if (body_.Claim(length && *length <= buffer_.size())) return true;
+    beast::error_code ignored;
+    const std::size_t here = buffer_.size() + (kTls ? 0 : Lowest().available(ignored));
+    if (body_.Claim(length && *length <= here)) return true;
     Refuse(http::status::too_many_requests, "too many uploads at once from this address",
            std::chrono::seconds(5));
     return false;
@@ -250,16 +251,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void ReadBody() {
     phase_ = Phase::kBody;
     deadline_ = Clock::time_point::max();
-    if (media_parser_) {
-      return body_.Read(
-          stream_, buffer_, *media_parser_,
-          [self = this->shared_from_this()](beast::error_code ec) { self->OnMediaRead(ec, 0); });
-    }
     // Most requests (every GET) have no body: answer without another round
     // through the reactor.
-    if (parser_->is_done()) return OnRead({}, 0);
-    body_.Read(stream_, buffer_, *parser_,
-               [self = this->shared_from_this()](beast::error_code ec) { self->OnRead(ec, 0); });
+    if (!media_parser_ && parser_->is_done()) return OnRead({}, 0);
+    const auto then = [self = this->shared_from_this()](beast::error_code ec) {
+      self->media_parser_ ? self->OnMediaRead(ec, 0) : self->OnRead(ec, 0);
+    };
+    if (media_parser_) return body_.Read(stream_, buffer_, *media_parser_, then);
+    body_.Read(stream_, buffer_, *parser_, then);
   }
 
   // The header of the request being read, whichever parser has it.
