@@ -6,6 +6,9 @@
 #include <stdexcept>
 
 #include "net/server_requests.h"
+#include "pages/builders.h"
+#include "pages/styles.h"
+#include "pages/templates.h"
 #include "protocol/host.h"
 #include "publish/upload.h"
 #include "tests/support/loopback_listener.h"
@@ -244,11 +247,15 @@ TEST(StartupAgainstServer, ReadsTheAnnouncementAndThePublishedName) {
   const Poster post = [&](const std::string& body) { return PostFormChecked(endpoint, body); };
   const std::string machines[] = {kMachine, std::string("WD-WX41\0\0\0\0\0\0", 13), "VB\t1 '2'",
                                   std::string(199, ' ') + "\0"};
+  // The server publishes only pages the program builds for its address.
+  const HostAddress host = ParseHost(server.host());
+  const std::string page =
+      BuildPage(1, FieldMap::Defaults(GetStyle(1)), BindHost(UnboundTemplate(1), host),
+                BindHost(UnboundTemplate(0), host));
   int published = 0;
   for (const std::string& machine : machines) {
     const std::string name = "ours" + std::to_string(++published);
-    const UploadOutcome upload =
-        Upload(name, false, "<p>page</p>", {post, [&] { return machine; }});
+    const UploadOutcome upload = Upload(name, false, page, {post, [&] { return machine; }});
     ASSERT_TRUE(upload.uploaded) << upload.status << " for machine " << published;
 
     ClientServices services;
