@@ -11,7 +11,9 @@ int AdminDeny(AdminContext& context, std::span<const std::string> words) {
   if (!args.problem.empty()) return AdminSay(context, kAdminMisused, args.problem);
   const std::vector<std::string>& operands = args.operands;
   if (operands.size() == 1 && operands[0] == "list") {
-    for (const DenyEntry& entry : context.storage.DeniedList())
+    const std::vector<DenyEntry> list = context.storage.DeniedList();
+    if (list.empty()) std::fputs("nothing is denied\n", context.out);
+    for (const DenyEntry& entry : list)
       std::fprintf(context.out, "%s %s\n", std::string(DenyKindName(entry.kind)).c_str(),
                    entry.value.c_str());
     return kAdminDone;
