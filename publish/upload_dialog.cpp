@@ -18,6 +18,7 @@
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "publish/page_summary_panel.h"
+#include "publish/receipt_label.h"
 #include "publish/release_name.h"
 #include "publish/take_down.h"
 #include "publish/upload_dialog_parts.h"
@@ -104,6 +105,9 @@ UploadDialog::UploadDialog(const ClientServices& services)
   stored_at_->setPalette(grey);
 
   address_ = upload_dialog::MakeAddressBox(this, hei12);
+  // Under the address and its buttons: what came back from the page.
+  receipt_ = new ReceiptLabel(this);
+  receipt_->setGeometry(PxRect(360, 4260, 7125, 420));
 
   auto* copy =
       AddButton(this, "Command2", QStringLiteral("点击复制"), PxRect(5160, 3720, 2055, 495));
@@ -147,6 +151,7 @@ void UploadDialog::Load() {
   if (!owned.empty()) {
     ShowCurrentPage(owned);
     FetchStoredAt(owned);
+    receipt_->Fetch(owned, services_);
   }
 }
 
@@ -232,6 +237,7 @@ void UploadDialog::TakeDownNow() {
           address_caption_->setText(Q(upload_text::kAddressCaption));
           address_->clear();
           stored_at_->clear();
+          receipt_->Forget();
           HideQrCode();
           RefreshSummary();
         }
@@ -257,6 +263,7 @@ void UploadDialog::ReleaseNow() {
           ShowOwned(false);
           address_->clear();
           stored_at_->clear();
+          receipt_->Forget();
           address_caption_->setText(Q(upload_text::kAddressCaption));
           HideQrCode();
           RefreshSummary();
@@ -317,6 +324,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                      .toStdString());
     ShowQrCode(outcome.address, outcome.name);
+    receipt_->Fetch(outcome.name, services_);
   } else if (!outcome.owned_name.empty() && page_online_) {
     // What is online is the page from before, not this upload's.
     ShowCurrentPage(outcome.owned_name);
@@ -333,6 +341,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
     page_online_ = false;
     address_->clear();
     stored_at_->clear();
+    receipt_->Forget();
     address_caption_->setText(Q(upload_text::kAddressCaption));
     HideQrCode();
   }

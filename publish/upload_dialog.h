@@ -17,6 +17,7 @@ class QPushButton;
 namespace heartpage {
 
 class PageSummaryPanel;
+class ReceiptLabel;
 
 // The upload dialog SCCT: the file name Text1, Command1 "确认上传", the status
 // label ts, the address box Text3 and Command2 "点击复制". It publishes the
@@ -106,6 +107,7 @@ class UploadDialog : public QWidget {
   QLabel* status_ = nullptr;
   QLabel* address_caption_ = nullptr;
   QLabel* stored_at_ = nullptr;
+  ReceiptLabel* receipt_ = nullptr;
   QPlainTextEdit* address_ = nullptr;
   QLabel* qr_ = nullptr;
   QPushButton* save_qr_ = nullptr;

@@ -38,6 +38,12 @@ constexpr std::string_view kUsage =
     "  release [--machine-id ID]\n"
     "        give up the name this machine owns: its page goes, its address answers\n"
     "        404, and anyone may claim the name\n"
+    "  status [--machine-id ID]\n"
+    "        print the address of the page this machine owns and what came back from\n"
+    "        it: how often it was opened, when last, and the answer to its question\n"
+    "build, preview and publish take --question TEXT [--answers 'A,B']: the page\n"
+    "asks TEXT once its story is told and offers the two answers (我愿意 and\n"
+    "让我想想 unless given); the answer tapped shows in status.\n"
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
     "with --strict that ends the command with status 1.\n"
@@ -61,6 +67,7 @@ constexpr Command kCommands[] = {
     {"upload", heartpage::cli::UploadFile},
     {"unpublish", heartpage::cli::Unpublish},
     {"release", heartpage::cli::Release},
+    {"status", heartpage::cli::Status},
 };
 
 }  // namespace

@@ -14,9 +14,7 @@
 #include "publish/answer_messages.h"
 
 namespace heartpage::cli {
-namespace {
 
-// "--machine-id ID" out of `args`; the rest is left in order.
 std::string TakeMachineId(std::vector<std::string>& args) {
   std::string machine_id;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -30,6 +28,8 @@ std::string TakeMachineId(std::vector<std::string>& args) {
   if (machine_id.empty()) machine_id = GetDiskSerial();  // throws when unreadable
   return machine_id;
 }
+
+namespace {
 
 int Refused(std::string_view command, long status, std::string_view detail) {
   std::cerr << "heartpage-cli " << command << ": " << MessageForStatus(status);

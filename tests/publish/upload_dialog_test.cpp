@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimeZone>
 #include <algorithm>
 #include <semaphore>
 #include <stdexcept>
@@ -31,7 +32,10 @@
 #include "controls/qt_translations.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
+#include "protocol/receipts.h"
 #include "publish/page_source.h"
+#include "publish/receipt_label.h"
+#include "tests/server/built_page.h"
 #include "tests/support/gui_support.h"
 #include "tests/support/loopback_listener.h"
 #include "text/gbk.h"
@@ -42,7 +46,13 @@ namespace {
 ::testing::Environment* const kServer =
     ::testing::AddGlobalTestEnvironment(new testing::ServerEnvironment);
 
-constexpr std::string_view kPage = "<html><body>对话框的页面 😀 \"引号\"</body></html>";
+// A page as the program builds it for the test's server, the only kind a
+// server keeps.
+const std::string& Page() {
+  static const std::string page =
+      server::testing::BuiltPage(std::getenv("HEARTPAGE_HOST"), "对话框的页面 😀 \"引号\"");
+  return page;
+}
 
 class UploadDialogTest : public ::testing::Test {
  protected:
@@ -57,7 +67,7 @@ class UploadDialogTest : public ::testing::Test {
   }
 
   UploadDialog* Open() {
-    dialog = ShowUploadDialog(FixedPageSource(3, std::string(kPage), "第一行"), client);
+    dialog = ShowUploadDialog(FixedPageSource(3, Page(), "第一行"), client);
     // An owned name's page online has been looked up (and that request sent).
     testing::Drain();
     name = dialog->findChild<QLineEdit*>("Text1");
@@ -85,7 +95,23 @@ class UploadDialogTest : public ::testing::Test {
   }
   // Until the request running in the background has its answer on the window.
   void Settle() {
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->uploading(); }, 20'000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !dialog->uploading() && !Receipt()->fetching(); }, 20'000));
+  }
+  void ClearSent() {
+    Sent();
+    services.sent.clear();
+  }
+  ReceiptLabel* Receipt() const { return dialog->findChild<ReceiptLabel*>("Receipt"); }
+  // What the dialog sent, once its receipt has come, but for that receipt's
+  // request, which follows every load and upload of an owned page.
+  std::vector<std::string> Sent() {
+    if (dialog != nullptr) Settle();
+    const std::string receipts = ReceiptsRequest("", "").substr(0, 6);
+    std::vector<std::string> sent;
+    for (const std::string& body : services.sent)
+      if (!body.starts_with(receipts)) sent.push_back(body);
+    return sent;
   }
   void Copy() { dialog->findChild<QPushButton*>("Command2")->click(); }
   QString Status() const { return dialog->findChild<QLabel*>("ts")->text(); }
@@ -135,8 +161,7 @@ TEST_F(UploadDialogTest, ItsControlsStandWhereDesigned) {
             "文件名只能为字母或数字，不能是中文或带有标点符号！");
   EXPECT_TRUE(Status().isEmpty());
   EXPECT_TRUE(name->isEnabled());
-  EXPECT_EQ(ShowUploadDialog(FixedPageSource(3, std::string(kPage)), client), dialog)
-      << "one dialog at a time";
+  EXPECT_EQ(ShowUploadDialog(FixedPageSource(3, Page()), client), dialog) << "one dialog at a time";
 }
 
 // Typed or pasted, the box keeps letters and digits (capitals small) and
@@ -198,7 +223,7 @@ TEST_F(UploadDialogTest, ANameIsNeededAndANewNameIsConfirmedWithItsAddress) {
   QTest::keyClick(box, Qt::Key_Escape);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
-  EXPECT_TRUE(services.sent.empty());
+  EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(dialog->focusWidget(), name);
   ExpectNothingPublished();
 
@@ -222,7 +247,7 @@ TEST_F(UploadDialogTest, ANameIsNeededAndANewNameIsConfirmedWithItsAddress) {
   EXPECT_EQ(StatusColour(), QColor(0, 0x80, 0));
   EXPECT_EQ(name->text(), "sure2");
   EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("sure2")));
-  EXPECT_EQ(testing::Fetch(PageAddress("sure2")), ToGbk(kPage));
+  EXPECT_EQ(testing::Fetch(PageAddress("sure2")), ToGbk(Page()));
 }
 
 TEST_F(UploadDialogTest, ATakenNameIsRefusedWhateverItsCase) {
@@ -231,8 +256,8 @@ TEST_F(UploadDialogTest, ATakenNameIsRefusedWhateverItsCase) {
   QTest::keyClicks(name, "taken1");
   Confirm();
   EXPECT_EQ(Status(), "文件名已存在！");
-  EXPECT_EQ(services.sent, (std::vector<std::string>{NameLookupRequest("taken1"),
-                                                     OwnershipLookupRequest(services.machine_id)}))
+  EXPECT_EQ(Sent(), (std::vector<std::string>{NameLookupRequest("taken1"),
+                                              OwnershipLookupRequest(services.machine_id)}))
       << "no claim, no store";
   ExpectNothingPublished();
 
@@ -252,7 +277,7 @@ TEST_F(UploadDialogTest, AClaimLostToAConcurrentClaimSaysTheNameIsTaken) {
   };
   Confirm();
   EXPECT_EQ(Status(), "文件名已存在！");
-  EXPECT_EQ(services.sent.size(), 2u);
+  EXPECT_EQ(Sent().size(), 2u);
   ExpectNothingPublished();
 }
 
@@ -283,17 +308,18 @@ TEST_F(UploadDialogTest, AStoreUnderAnotherMachinesNameIsRefusedAndFreesTheBox) 
   // Owned by the start-up's account, yet another machine's on the server:
   // its page stays, and this machine may choose another name.
   ClaimElsewhere("ghost1");
-  ASSERT_TRUE(PostToEndpoint(PageStoreRequest("ghost1", "someone-else", "theirs")).ok);
+  const std::string theirs = server::testing::BuiltPage(std::getenv("HEARTPAGE_HOST"), "theirs");
+  ASSERT_TRUE(PostToEndpoint(PageStoreRequest("ghost1", "someone-else", theirs)).ok);
   GGCT::Get().ZCYN = "ghost1";
   Open();
   EXPECT_FALSE(name->isEnabled());
   Confirm();
   EXPECT_EQ(Status(), "文件名已存在！");
-  EXPECT_EQ(services.sent,
+  EXPECT_EQ(Sent(),
             (std::vector<std::string>{OwnershipLookupRequest(services.machine_id),
-                                      PageStoreRequest("ghost1", services.machine_id, kPage)}))
+                                      PageStoreRequest("ghost1", services.machine_id, Page())}))
       << "the page online looked up as the dialog opened, then only stored";
-  EXPECT_EQ(testing::Fetch(PageAddress("ghost1")), "theirs");
+  EXPECT_EQ(testing::Fetch(PageAddress("ghost1")), ToGbk(theirs));
   ExpectNothingPublished();
 
   name->setText("ghost2");
@@ -325,13 +351,13 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     Settle();
   };
-  services.sent.clear();
+  ClearSent();
   answer(QMessageBox::No);
-  EXPECT_TRUE(services.sent.empty());
-  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(Page()));
 
   answer(QMessageBox::Yes);
-  EXPECT_EQ(services.sent, std::vector<std::string>{TakeDownRequest("down1", services.machine_id)});
+  EXPECT_EQ(Sent(), std::vector<std::string>{TakeDownRequest("down1", services.machine_id)});
   EXPECT_EQ(Status(), "网页已撤下！");
   EXPECT_EQ(StatusColour(), QColor(0, 0x80, 0));
   EXPECT_EQ(testing::Fetch(PageAddress("down1")), "<failed>");
@@ -348,7 +374,7 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
   EXPECT_TRUE(replaces->isVisibleTo(dialog));
-  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(kPage));
+  EXPECT_EQ(testing::Fetch(PageAddress("down1")), ToGbk(Page()));
 }
 
 // A mistyped name is given up, after a question naming what goes with it,
@@ -366,18 +392,17 @@ TEST_F(UploadDialogTest, AMistypedNameIsReleasedAndANewOneClaimed) {
     EXPECT_FALSE(change->geometry().intersects(dialog->findChild<QPushButton*>(other)->geometry()))
         << other;
 
-  services.sent.clear();
+  ClearSent();
   change->click();
   EXPECT_EQ(Answer("ReleaseConfirm", QMessageBox::No),
             QString::fromStdString("更换名字将放弃“mistpyed1”：当前网页会被删除，" +
                                    PageAddress("mistpyed1") +
                                    " 将无法打开，这个名字也可能被别人使用。确定要更换吗？"));
-  EXPECT_TRUE(services.sent.empty());
+  EXPECT_TRUE(Sent().empty());
   change->click();
   Answer("ReleaseConfirm", QMessageBox::Yes);
   Settle();
-  EXPECT_EQ(services.sent,
-            std::vector<std::string>{ReleaseRequest("mistpyed1", services.machine_id)});
+  EXPECT_EQ(Sent(), std::vector<std::string>{ReleaseRequest("mistpyed1", services.machine_id)});
   EXPECT_EQ(Status(), "原名字已放弃，请输入新的文件名。");
   EXPECT_EQ(GGCT::Get().ZCYN, "");
   EXPECT_TRUE(name->isEnabled());
@@ -395,6 +420,52 @@ TEST_F(UploadDialogTest, AMistypedNameIsReleasedAndANewOneClaimed) {
   EXPECT_TRUE(PostToEndpoint(NameClaimRequest("someone-else", "mistpyed1")).ok);
 }
 
+// Under the address, what came back from the page online: asked for after
+// an upload and as the dialog opens on the owned name, the last answer
+// counting; a page nobody opened, and a refusal, say so.
+TEST_F(UploadDialogTest, TheReceiptOfThePageOnlineShowsUnderItsAddress) {
+  wire::Receipt receipt;
+  receipt.question = "做我女朋友好吗？";
+  receipt.choices = {"我愿意", "让我想想"};
+  receipt.opened = 3;
+  receipt.first_opened = "2026-12-08 12:00:00";
+  receipt.last_opened = "2026-12-08 13:03:00";
+  receipt.answers = {{2, "让我想想", "2026-12-08 13:01:00"}, {1, "我愿意", "2026-12-08 13:05:00"}};
+  long refusal = 0;
+  services.answer = [&](const std::string& body) {
+    if (body != ReceiptsRequest("asked1", services.machine_id))
+      return PostFormChecked(EndpointAddress(), body, PostLimits{});
+    if (refusal != 0) return PostResult{"refused", false, refusal};
+    return PostResult{FromGbk(wire::FormatRecords(wire::ReceiptRecords(receipt))), true, 200};
+  };
+  const auto local = [](const char* utc) {
+    QDateTime time = QDateTime::fromString(utc, "yyyy-MM-dd HH:mm:ss");
+    time.setTimeZone(QTimeZone::utc());
+    return time.toLocalTime();
+  };
+  const auto shown = [&] { return Receipt()->text().toStdString(); };
+
+  Open();
+  EXPECT_EQ(shown(), "") << "nothing owned, nothing to tell";
+  QTest::keyClicks(name, "asked1");
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  const std::string told =
+      "已打开 3 次 · 最近 " + local("2026-12-08 13:03:00").toString("M月d日 HH:mm").toStdString() +
+      " · TA的回答：我愿意（" + local("2026-12-08 13:05:00").toString("HH:mm").toStdString() + "）";
+  EXPECT_EQ(shown(), told);
+  EXPECT_TRUE(Receipt()->isVisible());
+
+  receipt = wire::Receipt{};
+  Reopen();
+  Settle();
+  EXPECT_EQ(shown(), "还没有人打开");
+  refusal = wire::status::kNotYours;
+  Reopen();
+  Settle();
+  EXPECT_EQ(shown(), "这个网页属于另一台电脑，不能修改！");
+}
+
 // An earlier upload of this machine claimed the name and its store failed:
 // the name is this machine's, though the server does not say whose a name
 // is, and the page is stored. The identifier is zero-padded and holds a tab,
@@ -406,11 +477,10 @@ TEST_F(UploadDialogTest, AClaimOfThisMachineWhoseStoreFailedIsStoredUnderLater) 
   QTest::keyClicks(name, "again1");
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
-  EXPECT_EQ(services.sent,
-            (std::vector<std::string>{NameLookupRequest("again1"),
-                                      OwnershipLookupRequest(services.machine_id),
-                                      PageStoreRequest("again1", services.machine_id, kPage)}));
-  EXPECT_EQ(testing::Fetch(PageAddress("again1")), ToGbk(kPage));
+  EXPECT_EQ(Sent(), (std::vector<std::string>{
+                        NameLookupRequest("again1"), OwnershipLookupRequest(services.machine_id),
+                        PageStoreRequest("again1", services.machine_id, Page())}));
+  EXPECT_EQ(testing::Fetch(PageAddress("again1")), ToGbk(Page()));
   EXPECT_EQ(FetchOwnedName(services.machine_id), "again1");
 }
 
@@ -420,7 +490,7 @@ TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
   QTest::keyClicks(name, "noid1");
   Confirm();
   EXPECT_EQ(Status(), "无法读取本机标识,不能上传!");
-  EXPECT_TRUE(services.sent.empty());
+  EXPECT_TRUE(Sent().empty());
   ExpectNothingPublished();
 }
 
@@ -620,10 +690,10 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
   EXPECT_EQ(GGCT::Get().ZCYN, "enter1");
   QTest::keyClick(copy, Qt::Key_Enter, Qt::KeypadModifier);
   EXPECT_EQ(Status(), "网址已复制,去发给您的TA展示一下吧!");
-  const std::size_t sent = services.sent.size();
+  const std::size_t sent = Sent().size();
   QTest::keyClick(confirm, Qt::Key_Return);
   Settle();
-  EXPECT_EQ(services.sent.size(), sent + 1) << "a store under the owned name";
+  EXPECT_EQ(Sent().size(), sent + 1) << "a store under the owned name";
 
   // A double click stores once, however quick the first store.
   const int interval = QApplication::doubleClickInterval();
@@ -639,7 +709,7 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
     Settle();
   }
   QApplication::setDoubleClickInterval(interval);
-  EXPECT_EQ(services.sent.size(), sent + 2);
+  EXPECT_EQ(Sent().size(), sent + 2);
 
   // Escape closes the dialog, from the name box too.
   QTest::keyClick(name, Qt::Key_Escape);

@@ -1,0 +1,46 @@
+// What came back from the published page: openings and the reader's answer.
+#include <iostream>
+#include <stdexcept>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+#include "net/server_requests.h"
+#include "protocol/host.h"
+#include "publish/answer_messages.h"
+#include "publish/receipts.h"
+
+namespace heartpage::cli {
+
+int Status(const std::vector<std::string>& given) {
+  std::vector<std::string> args = given;
+  std::string machine_id;
+  try {
+    machine_id = TakeMachineId(args);
+  } catch (const std::runtime_error& error) {
+    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
+    std::cerr << "heartpage-cli status: " << error.what() << "\n(give one with --machine-id ID)\n";
+    return 1;
+  }
+  if (!args.empty()) throw UsageError("status takes no arguments but --machine-id");
+  const std::optional<OwnedPage> owned = FetchOwnedPage(machine_id);
+  if (!owned) {
+    std::cerr << "heartpage-cli status: " << MessageForStatus(0) << " (" << EndpointAddress()
+              << ")\n";
+    return 1;
+  }
+  // Owning nothing is a state like any other, not a failure.
+  if (owned->name.empty()) {
+    std::cout << "this machine owns no name on " << EndpointAddress() << '\n';
+    return 0;
+  }
+  const UploadServices services{PostToEndpoint, [&machine_id] { return machine_id; }};
+  const ReceiptOutcome outcome = FetchReceipt(owned->name, services);
+  if (!outcome.receipt) {
+    std::cerr << "heartpage-cli status: " << outcome.error << '\n';
+    return 1;
+  }
+  std::cout << PageAddress(owned->name) << '\t' << ReceiptText(*outcome.receipt) << '\n';
+  return 0;
+}
+
+}  // namespace heartpage::cli

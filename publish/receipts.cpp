@@ -1,0 +1,69 @@
+#include "publish/receipts.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+#include <stdexcept>
+
+#include "publish/answer_messages.h"
+
+namespace heartpage {
+namespace {
+
+QDateTime LocalTime(std::string_view utc) {
+  QDateTime time =
+      QDateTime::fromString(QString::fromUtf8(utc.data(), static_cast<qsizetype>(utc.size())),
+                            QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  if (!time.isValid()) return {};
+  time.setTimeZone(QTimeZone::utc());
+  return time.toLocalTime();
+}
+
+}  // namespace
+
+ReceiptOutcome FetchReceipt(std::string_view name, const UploadServices& services) {
+  std::string machine_id;
+  try {
+    machine_id = services.machine_id();
+  } catch (const std::exception&) {
+    return {std::nullopt, std::string(upload_text::kNoMachineId)};
+  }
+  const PostResult answer = services.post(ReceiptsRequest(name, machine_id));
+  if (!answer.ok) return {std::nullopt, std::string(MessageForStatus(answer.status))};
+  std::optional<wire::Receipt> receipt = wire::ReceiptIn(answer.text);
+  // An answer that reads as no receipt comes from a server of another kind.
+  if (!receipt) return {std::nullopt, std::string(MessageForStatus(wire::status::kMalformed))};
+  return {std::move(receipt), {}};
+}
+
+const wire::ReceiptAnswer* LastAnswer(const wire::Receipt& receipt) {
+  return receipt.answers.empty() ? nullptr : &receipt.answers.back();
+}
+
+std::string LocalTimeText(std::string_view utc) {
+  const QDateTime time = LocalTime(utc);
+  if (!time.isValid()) return std::string(utc);
+  return time.toString(QStringLiteral("M月d日 HH:mm")).toStdString();
+}
+
+std::string AnswerText(const wire::ReceiptAnswer& answer) {
+  return "TA的回答：" + answer.text + "（" + LocalTimeText(answer.time) + "）";
+}
+
+std::string ReceiptText(const wire::Receipt& receipt) {
+  if (receipt.opened == 0 && receipt.answers.empty()) return std::string(upload_text::kNotOpened);
+  std::string text = "已打开 " + std::to_string(receipt.opened) + " 次";
+  if (!receipt.last_opened.empty()) text += " · 最近 " + LocalTimeText(receipt.last_opened);
+  if (receipt.question.empty()) return text;
+  const wire::ReceiptAnswer* last = LastAnswer(receipt);
+  if (last == nullptr) return text + " · TA还没有回答";
+  // The answer's day goes without saying when it is the last opening's.
+  const QDateTime answered = LocalTime(last->time);
+  const QDateTime opened = LocalTime(receipt.last_opened);
+  const std::string when =
+      answered.isValid() && opened.isValid() && answered.date() == opened.date()
+          ? answered.toString(QStringLiteral("HH:mm")).toStdString()
+          : LocalTimeText(last->time);
+  return text + " · TA的回答：" + last->text + "（" + when + "）";
+}
+
+}  // namespace heartpage

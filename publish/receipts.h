@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "protocol/receipts.h"
+#include "publish/upload.h"
+
+// What came back from the page this machine published: how often it was
+// opened and what the reader answered, as the upload dialog, the command
+// line and the program's watch over new answers read it. No window here.
+namespace heartpage {
+
+namespace upload_text {
+inline constexpr std::string_view kNotOpened = "还没有人打开";
+}  // namespace upload_text
+
+struct ReceiptOutcome {
+  // The page's receipt; none when the server could not say.
+  std::optional<wire::Receipt> receipt;
+  // Why not, for the user: the server's status as it reads in Chinese.
+  std::string error;
+};
+
+// Asks the server for the receipt of `name` under this machine's identifier:
+// one request.
+ReceiptOutcome FetchReceipt(std::string_view name, const UploadServices& services);
+
+// The answer that counts (the last one), if any.
+const wire::ReceiptAnswer* LastAnswer(const wire::Receipt& receipt);
+
+// The receipt in one line, times in the local time zone:
+// "已打开 3 次 · 最近 12月8日 21:03 · TA的回答：我愿意（21:05）"; "TA还没有回答" in place
+// of the answer while there is none, nothing of answers on a page that asks
+// nothing, and upload_text::kNotOpened while nobody has opened the page.
+std::string ReceiptText(const wire::Receipt& receipt);
+
+// An answer as the notice of its arrival says it: "TA的回答：我愿意（12月8日 21:05）".
+std::string AnswerText(const wire::ReceiptAnswer& answer);
+
+// The local "M月d日 HH:mm" of a UTC "YYYY-MM-DD HH:MM:SS"; the text as it is
+// when it is not such a time.
+std::string LocalTimeText(std::string_view utc);
+
+}  // namespace heartpage
