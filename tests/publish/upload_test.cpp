@@ -184,6 +184,11 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
        {"", false, 403},
        3,
        upload_text::kNameTaken},
+      {"store of a page the server does not take",
+       PageStoreRequest("abc", "S1", kPage),
+       {"page is not one of the eight styles", false, 422},
+       3,
+       "不是本程序生成的网页"},
       {"store unreachable",
        PageStoreRequest("abc", "S1", kPage),
        {},
@@ -239,6 +244,7 @@ TEST_F(UploadTest, AScanPreviewTakesOnlyATokenFromTheAnswer) {
   EXPECT_EQ(outcome({"", false, 413}).status, "网页太大,无法预览!");
   EXPECT_EQ(outcome({"", false, 429}).status, "操作太频繁,请稍后再试!");
   EXPECT_EQ(outcome({"", false, 507}).status, "服务器空间不足,请稍后再试!");
+  EXPECT_EQ(outcome({"", false, 422}).status, "不是本程序生成的网页");
   EXPECT_EQ(outcome({}).status, "预览地址生成失败,请检查网络后重试!");
   const UploadServices unreadable{server.Services().post,
                                   []() -> std::string { throw std::runtime_error("no disk"); }};
