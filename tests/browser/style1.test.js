@@ -1,6 +1,6 @@
 // Style 1: effects around a picture and a video: the oval of letters round
 // the pointer, the colour-cycling headlines, the neon message, the verses,
-// the video (a video element or a frame) and the background music.
+// the video (a video element or a link) and the background music.
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import {
@@ -103,14 +103,15 @@ describe('style 1', () => {
     });
   }
 
-  test('an address that is no video file is shown in a frame of the same size', async () => {
+  test('an address that is no video file opens from a link that fills the box', async () => {
     const player = `http://${site.server.host}/biaobai/fg1/center.jpg`;
     const address = await site.publish(1, { set: { 'Text1(8)': player } });
     await site.visit(address, viewports[0], async ({ page }) => {
-      const frame = page.locator('#mv iframe');
-      assert.equal(await frame.getAttribute('src'), player);
+      const link = page.locator('#mv a');
+      assert.equal(await link.getAttribute('href'), player);
+      assert.equal(await link.getAttribute('target'), '_blank');
       assert.equal(await page.locator('#mv video').count(), 0);
-      const size = await page.locator('#mv').boundingBox();
+      const size = await link.boundingBox();
       assert.deepEqual([size.width, size.height], [750, 600]);
     });
   });

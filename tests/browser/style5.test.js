@@ -138,15 +138,15 @@ describe('style 5', () => {
     });
   }
 
-  test('a video address that is no file plays in a frame of the same size; the user\'s HTML follows the footer', async () => {
+  test('a video address that is no file opens from a link that fills the box; the user\'s HTML follows the footer', async () => {
     const player = `http://${site.server.host}/`;
     const address = await site.publish(5, {
       set: { 'Text11(13)': player, 'Text11(17)': '<p style="color: #f00">我自己的话</p>' },
     });
     await site.visit(address, viewports[0], async ({ page }) => {
       assert.equal(await page.locator('#mv video').count(), 0);
-      assert.equal(await page.locator('#mv iframe').getAttribute('src'), player);
-      const size = await page.locator('#mv iframe').boundingBox();
+      assert.equal(await page.locator('#mv a').getAttribute('href'), player);
+      const size = await page.locator('#mv a').boundingBox();
       assert.deepEqual([Math.round(size.width), Math.round(size.height)], [460, 372]);
       const after = await page.evaluate(() => document.getElementById('footer').nextElementSibling.outerHTML);
       assert.equal(after, '<p style="color: #f00">我自己的话</p>');
