@@ -151,6 +151,8 @@ describe('style 5', () => {
       const after = await page.evaluate(() => document.getElementById('footer').nextElementSibling.outerHTML);
       assert.equal(after, '<p style="color: #f00">我自己的话</p>');
       await waitForText(page, '我自己的话');
+      await page.locator('#mv').scrollIntoViewIfNeeded();
+      await screenshot(page, 'style5-video-link');
     });
   });
 });
