@@ -8,6 +8,7 @@
 #include <QWindow>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include "app/answer_watch.h"
 #include "app/gallery.h"
 #include "app/gallery_widgets.h"
 #include "controls/chinese_font.h"
@@ -185,6 +186,8 @@ void MainWindow::Load(std::function<void(bool show)> done) {
           // caller ends the program.
           unloading_ = true;
           timer_->stop();
+        } else {
+          WatchAnswers();
         }
         done(result.show_main);
       });
@@ -211,6 +214,10 @@ void MainWindow::HideSplash() {
   splash_timer_->stop();
   if (splash_) splash_->close();
   splash_ = nullptr;
+}
+
+void MainWindow::WatchAnswers() {
+  (new AnswerWatch(services_, this))->Start();
 }
 
 QWidget* MainWindow::Editor(int style) const {

@@ -63,6 +63,8 @@ class MainWindow : public QWidget {
   void HideSplash();
   // A later start asked this copy to come forward.
   void ComeForward();
+  // Asks after the page's answers once the window shows.
+  void WatchAnswers();
 
   ClientServices services_;
   // What the user sees while start-up waits for the server; none before

@@ -2,12 +2,15 @@
 
 #include <QDateTime>
 #include <QTimeZone>
+#include <atomic>
 #include <stdexcept>
 
 #include "publish/answer_messages.h"
 
 namespace heartpage {
 namespace {
+
+std::atomic<unsigned> pages_published{0};
 
 QDateTime LocalTime(std::string_view utc) {
   QDateTime time =
@@ -19,6 +22,14 @@ QDateTime LocalTime(std::string_view utc) {
 }
 
 }  // namespace
+
+void NotePagePublished() {
+  ++pages_published;
+}
+
+unsigned PagesPublished() {
+  return pages_published.load();
+}
 
 ReceiptOutcome FetchReceipt(std::string_view name, const UploadServices& services) {
   std::string machine_id;

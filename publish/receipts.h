@@ -39,6 +39,11 @@ std::string ReceiptText(const wire::Receipt& receipt);
 // An answer as the notice of its arrival says it: "TA的回答：我愿意（12月8日 21:05）".
 std::string AnswerText(const wire::ReceiptAnswer& answer);
 
+// Counts the pages this program published since it started: what a page
+// said of itself (whether it asks anything) holds until the next one.
+void NotePagePublished();
+unsigned PagesPublished();
+
 // The local "M月d日 HH:mm" of a UTC "YYYY-MM-DD HH:MM:SS"; the text as it is
 // when it is not such a time.
 std::string LocalTimeText(std::string_view utc);

@@ -19,6 +19,7 @@
 #include "protocol/host.h"
 #include "publish/page_summary_panel.h"
 #include "publish/receipt_label.h"
+#include "publish/receipts.h"
 #include "publish/release_name.h"
 #include "publish/take_down.h"
 #include "publish/upload_dialog_parts.h"
@@ -324,6 +325,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                      .toStdString());
     ShowQrCode(outcome.address, outcome.name);
+    NotePagePublished();
     receipt_->Fetch(outcome.name, services_);
   } else if (!outcome.owned_name.empty() && page_online_) {
     // What is online is the page from before, not this upload's.

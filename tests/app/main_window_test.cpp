@@ -15,14 +15,17 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <optional>
 
+#include "app/answer_watch.h"
 #include "app/gallery_widgets.h"
 #include "controls/window_placement.h"
 #include "editors/editor_window.h"
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "protocol/receipts.h"
 #include "protocol/records.h"
 #include "publish/upload_dialog.h"
 #include "tests/support/client_services.h"
@@ -517,6 +520,75 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   EXPECT_FALSE(splash_under_notice);
   QApplication::processEvents();
   EXPECT_FALSE(SplashShown());
+}
+
+// While the program runs it asks after its page's answers, one request at a
+// time, and a new answer shows as a heart on the window (the offscreen
+// desktop has no tray); answers there before are not news. A page that asks
+// nothing is asked about once, and a machine that owns none never.
+TEST(MainWindowLoad, ANewAnswerShowsAsAHeartWhereThereIsNoTray) {
+  testing::TempDir lock_dir;
+  std::mutex mutex;
+  wire::Receipt receipt;
+  receipt.question = "做我女朋友好吗？";
+  receipt.opened = 1;
+  receipt.answers = {{2, "让我想想", "2026-12-08 13:01:00"}};
+  std::string owned = "mine";
+  int asked = 0;
+  ClientServices services = Answering(Settings(), lock_dir);
+  services.post = [&](const std::string& body, const PostLimits&) -> PostResult {
+    const std::lock_guard lock(mutex);
+    if (body == OwnershipLookupRequest("DISK-1"))
+      return {FromGbk(wire::FormatRecords({{"DISK-1", owned}})), true, 200};
+    if (!body.starts_with(ReceiptsRequest("", "").substr(0, 6))) return Answer(body, Settings());
+    ++asked;
+    if (body != ReceiptsRequest(owned, "DISK-1")) return {"no such page", false, 404};
+    return {FromGbk(wire::FormatRecords(wire::ReceiptRecords(receipt))), true, 200};
+  };
+  const auto window = std::make_unique<MainWindow>(services);
+  ASSERT_TRUE(Loaded(*window));
+  window->show();
+  auto* watch = window->findChild<AnswerWatch*>("AnswerWatch");
+  ASSERT_NE(watch, nullptr);
+  const auto settle = [&] { EXPECT_TRUE(QTest::qWaitFor([&] { return !watch->asking(); })); };
+  settle();
+  EXPECT_EQ(asked, 1);
+  watch->PollNow();
+  settle();
+  EXPECT_EQ(window->findChild<QLabel*>("AnswerHeart"), nullptr) << "the answer was there before";
+
+  {
+    const std::lock_guard lock(mutex);
+    receipt.answers.push_back({1, "我愿意", "2026-12-08 13:05:00"});
+  }
+  watch->PollNow();
+  settle();
+  auto* heart = window->findChild<QLabel*>("AnswerHeart");
+  ASSERT_NE(heart, nullptr);
+  EXPECT_TRUE(heart->isVisible());
+  EXPECT_TRUE(heart->text().contains("TA的回答：我愿意（")) << heart->text().toStdString();
+  EXPECT_TRUE(window->rect().contains(heart->geometry()));
+  QTest::mouseClick(heart, Qt::LeftButton);
+  EXPECT_FALSE(heart->isVisible());
+
+  {
+    const std::lock_guard lock(mutex);
+    receipt.question.clear();
+  }
+  watch->PollNow();
+  settle();
+  const int before = asked;
+  watch->PollNow();
+  settle();
+  EXPECT_EQ(asked, before) << "a page that asks nothing is not asked about again";
+  GGCT::Get().ZCYN.clear();
+  {
+    const std::lock_guard lock(mutex);
+    receipt.question = "还在吗？";
+  }
+  watch->PollNow();
+  settle();
+  EXPECT_EQ(asked, before) << "no page, nothing asked";
 }
 
 // The real server, through the environment's publishing host, as the

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <string>
+
+#include "publish/client_services.h"
+
+class QLabel;
+class QSystemTrayIcon;
+class QTimer;
+class QWidget;
+
+namespace heartpage {
+
+// How often the program asks what came back from its page.
+inline constexpr int kAnswerPollMs = 60'000;
+
+// While the program runs: every minute one request, off the windows'
+// thread, for the receipt of the page this machine owns; an answer newer
+// than the last one seen is told to the sender through the desktop's tray,
+// or, where there is none, as a heart on `window`. Nothing is asked while
+// the machine owns no name, nor again for a page that asks no question
+// until a page is published anew.
+class AnswerWatch : public QObject {
+  Q_OBJECT
+
+ public:
+  AnswerWatch(const ClientServices& services, QWidget* window);
+
+  // From now on every kAnswerPollMs, starting with one ask now.
+  void Start();
+  // One ask now, unless one is still out or there is nothing to ask about.
+  void PollNow();
+  bool asking() const { return asking_; }
+
+ private:
+  void Tell(const QString& answer);
+
+  ClientServices services_;
+  QWidget* window_;
+  QTimer* timer_;
+  bool asking_ = false;
+  // The page the answers below are of; answers already there when the
+  // program first sees a page are not news.
+  std::string watched_;
+  bool seen_any_ = false;
+  std::string last_seen_;
+  // A page that asks nothing, as of which publication.
+  std::string silent_;
+  unsigned silent_since_ = 0;
+  QPointer<QSystemTrayIcon> tray_;
+  QPointer<QLabel> heart_;
+};
+
+}  // namespace heartpage
