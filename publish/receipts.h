@@ -14,6 +14,8 @@ namespace heartpage {
 
 namespace upload_text {
 inline constexpr std::string_view kNotOpened = "还没有人打开";
+// Nothing to upload here: the server could not be reached at all.
+inline constexpr std::string_view kNoServer = "无法连接服务器,请检查网络后重试!";
 }  // namespace upload_text
 
 struct ReceiptOutcome {

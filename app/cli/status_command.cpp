@@ -6,7 +6,6 @@
 #include "app/cli/commands.h"
 #include "net/server_requests.h"
 #include "protocol/host.h"
-#include "publish/answer_messages.h"
 #include "publish/receipts.h"
 
 namespace heartpage::cli {
@@ -24,7 +23,7 @@ int Status(const std::vector<std::string>& given) {
   if (!args.empty()) throw UsageError("status takes no arguments but --machine-id");
   const std::optional<OwnedPage> owned = FetchOwnedPage(machine_id);
   if (!owned) {
-    std::cerr << "heartpage-cli status: " << MessageForStatus(0) << " (" << EndpointAddress()
+    std::cerr << "heartpage-cli status: " << upload_text::kNoServer << " (" << EndpointAddress()
               << ")\n";
     return 1;
   }

@@ -112,6 +112,38 @@ TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
   EXPECT_NE(nothing.err.find("owns no name"), std::string::npos) << nothing.err;
 }
 
+// status tells what came back from the page: nobody yet, then the openings
+// the page reported, then, for a page that asks, the answer that counts.
+TEST_F(PublishCliTest, StatusPrintsWhatCameBackFromThePage) {
+  const RunResult none = Cli({"status", "--machine-id", "S"});
+  EXPECT_EQ(none.status, 0) << none.err;
+  EXPECT_NE(none.out.find("owns no name"), std::string::npos) << none.out;
+
+  ASSERT_EQ(Cli({"publish", "--style", "2", "--name", "asked", "--machine-id", "S", "--question",
+                 "做我女朋友好吗？", "--answers", "好呀,再想想"})
+                .status,
+            0);
+  const RunResult fresh = Cli({"status", "--machine-id", "S"});
+  EXPECT_EQ(fresh.status, 0) << fresh.err;
+  EXPECT_EQ(fresh.out, PageAddress("asked") + "\t还没有人打开\n");
+
+  // As the page's script sends them.
+  const auto visit = [&](const std::string& path, const std::string& body) {
+    return testing::RunProgram({"/usr/bin/curl", "-s", "-o", "/dev/null", "-w", "%{http_code}",
+                                "--noproxy", "*", "-H", "Content-Type: text/plain;charset=UTF-8",
+                                "--data-raw", body, "http://" + server_.host() + path})
+        .out;
+  };
+  EXPECT_EQ(visit("/api/opened/asked", ""), "204");
+  EXPECT_EQ(visit("/api/answer/asked", "answer=2"), "204");
+  EXPECT_EQ(visit("/api/answer/asked", "answer=1"), "204");
+  const RunResult answered = Cli({"status", "--machine-id", "S"});
+  EXPECT_EQ(answered.status, 0) << answered.err;
+  EXPECT_TRUE(answered.out.starts_with(PageAddress("asked") + "\t已打开 1 次 · 最近 "))
+      << answered.out;
+  EXPECT_NE(answered.out.find(" · TA的回答：好呀（"), std::string::npos) << answered.out;
+}
+
 TEST_F(PublishCliTest, SettingsArePrintedWithTheirIndex) {
   const RunResult settings = Cli({"settings"});
   ASSERT_EQ(settings.status, 0) << settings.err;
@@ -131,6 +163,10 @@ TEST(PublishCliUnreachableTest, FailuresEndWithAMessageAndStatusOne) {
   const RunResult settings = RunProgram({HEARTPAGE_CLI, "settings"}, env);
   EXPECT_EQ(settings.status, 1);
   EXPECT_EQ(settings.out, "");
+
+  const RunResult status = RunProgram({HEARTPAGE_CLI, "status", "--machine-id", "A"}, env);
+  EXPECT_EQ(status.status, 1);
+  EXPECT_NE(status.err.find("无法连接服务器,请检查网络后重试!"), std::string::npos) << status.err;
 }
 
 }  // namespace
