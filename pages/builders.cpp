@@ -1,12 +1,14 @@
 #include "pages/builders.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "pages/field_encoding.h"
 #include "pages/holder.h"
 #include "pages/placement.h"
+#include "pages/question.h"
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "text/markup.h"
@@ -72,6 +74,30 @@ void Substitute(std::string& page, const FieldRow& row, const std::string& value
   page.swap(out);
 }
 
+// The question part with its texts in, each key replaced in one pass over
+// the part as written: an answer may read like the other's key and still be
+// itself.
+std::string QuestionPart(int style, const AskedQuestion& asked) {
+  const std::string_view part = QuestionTemplate(style);
+  const std::vector<FieldRow>& rows = QuestionRows();
+  const std::string* values[] = {&asked.question, &asked.answer1, &asked.answer2};
+  std::vector<std::pair<std::size_t, std::size_t>> hits;  // offset, row
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    for (std::size_t at = part.find(rows[i].key); at != std::string_view::npos;
+         at = part.find(rows[i].key, at + rows[i].key.size()))
+      hits.emplace_back(at, i);
+  std::sort(hits.begin(), hits.end());
+  PageScanner scanner(part);
+  std::string out;
+  std::size_t pos = 0;
+  for (const auto& [at, i] : hits) {
+    out.append(part, pos, at - pos).append(WrittenValue(rows[i], *values[i], scanner.At(at)));
+    pos = at + rows[i].key.size();
+  }
+  out.append(part, pos);
+  return out;
+}
+
 }  // namespace
 
 // Every build starts again from the unchanged template, then applies the
@@ -96,6 +122,11 @@ std::string BuildPage(int number, const FieldSource& fields, std::string_view st
   std::string scratch;
   for (const FieldRow& row : style.rows)
     Substitute(page, row, MeantValue(row, fields.Value(row.Name())), scratch);
+  // The question is filled apart and added last: no style's key reaches into
+  // it and none of its values into the page, and a page asking nothing is
+  // the style's own.
+  if (const std::optional<AskedQuestion> asked = QuestionOf(fields))
+    page.insert(QuestionPartAt(page), QuestionPart(number, *asked));
   return page;
 }
 

@@ -13,6 +13,10 @@ std::string_view StyleTemplate(int style);
 // template when the check box is ticked.
 std::string_view FloatingPictureTemplate();
 
+// The question part (pages/question.h) as written, for every style alike
+// until bound to one. It names no host.
+std::string_view QuestionPartTemplate();
+
 // The template of style 1 ... 8, or the floating-picture snippet for 0, as
 // written: the publishing host still its token, for binding to a host that
 // is not the program's own (the server's). Throws std::out_of_range for any

@@ -8,6 +8,7 @@
 
 #include "pages/builders.h"
 #include "pages/placement.h"
+#include "pages/question.h"
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
@@ -24,37 +25,60 @@ struct SlotRef {
 
 // A style's template cut at its placeholders as the builder replaces them,
 // row by row and never inside an earlier row's value: literals[i] stands
-// before slots[i], and the last literal ends the page.
+// before slots[i], and the last literal ends the page. A page that asks its
+// question has the question's rows after the style's.
 struct Skeleton {
   int style = 0;
   bool floating = false;
+  bool asking = false;
   std::string page_template;
   std::string floating_template;
+  std::vector<FieldRow> rows;
+  std::vector<std::string> names;  // the field each row is read from
   std::vector<std::string> literals;
   std::vector<SlotRef> slots;
 };
 
+constexpr int kTemplateText = -1;
+constexpr int kQuestionText = -2;  // the question part's own text
+
 struct Piece {
   std::size_t start = 0;
   std::size_t end = 0;
-  int row = -1;  // -1 for the template's own text
+  int row = kTemplateText;  // or the row whose key stands here
 };
 
-Skeleton MakeSkeleton(int number, bool floating, const std::string& page_template,
+Skeleton MakeSkeleton(int number, bool floating, bool asking, const std::string& page_template,
                       const std::string& floating_template) {
   const Style& style = GetStyle(number);
-  Skeleton skeleton{number, floating, page_template, floating_template, {}, {}};
+  Skeleton skeleton{number, floating, asking, page_template, floating_template, style.rows,
+                    {},     {},       {}};
+  for (const FieldRow& row : style.rows) skeleton.names.push_back(row.Name());
   std::string text = page_template;
   if (floating) {
     const std::size_t end = text.rfind("</body>");
     text.insert(end == std::string::npos ? text.size() : end, floating_template);
   }
-  std::vector<Piece> pieces = {{0, text.size(), -1}};
-  for (std::size_t r = 0; r < style.rows.size(); ++r) {
-    const std::string_view key = style.rows[r].key;
+  std::vector<Piece> pieces = {{0, text.size(), kTemplateText}};
+  // The builder fills the question apart from the style's keys, and adds it
+  // before the end of the body, which no value written can hold.
+  if (asking) {
+    const std::size_t at = QuestionPartAt(text);
+    const std::string_view part = QuestionTemplate(number);
+    text.insert(at, part);
+    pieces = {{0, at, kTemplateText},
+              {at, at + part.size(), kQuestionText},
+              {at + part.size(), text.size(), kTemplateText}};
+    skeleton.rows.insert(skeleton.rows.end(), QuestionRows().begin(), QuestionRows().end());
+    skeleton.names.insert(skeleton.names.end(), QuestionFieldNames().begin(),
+                          QuestionFieldNames().end());
+  }
+  for (std::size_t r = 0; r < skeleton.rows.size(); ++r) {
+    const std::string_view key = skeleton.rows[r].key;
+    const int own_text = r < style.rows.size() ? kTemplateText : kQuestionText;
     std::vector<Piece> next;
     for (const Piece& piece : pieces) {
-      if (piece.row >= 0) {
+      if (piece.row != own_text) {
         next.push_back(piece);
         continue;
       }
@@ -62,11 +86,11 @@ Skeleton MakeSkeleton(int number, bool floating, const std::string& page_templat
       std::size_t pos = 0;
       for (std::size_t hit = literal.find(key); hit != std::string_view::npos;
            hit = literal.find(key, pos)) {
-        next.push_back({piece.start + pos, piece.start + hit, -1});
+        next.push_back({piece.start + pos, piece.start + hit, own_text});
         next.push_back({piece.start + hit, piece.start + hit + key.size(), static_cast<int>(r)});
         pos = hit + key.size();
       }
-      next.push_back({piece.start + pos, piece.end, -1});
+      next.push_back({piece.start + pos, piece.end, own_text});
     }
     pieces = std::move(next);
   }
@@ -80,7 +104,7 @@ Skeleton MakeSkeleton(int number, bool floating, const std::string& page_templat
     const auto row = static_cast<std::size_t>(piece.row);
     const Placement place = scanner.At(piece.start);
     skeleton.slots.push_back(
-        {row, {place, style.rows[row].kind == FieldKind::kMarkup && place.slot == Slot::kText}});
+        {row, {place, skeleton.rows[row].kind == FieldKind::kMarkup && place.slot == Slot::kText}});
     skeleton.literals.emplace_back();
   }
   return skeleton;
@@ -100,15 +124,19 @@ std::shared_ptr<const Skeletons> SkeletonsFor(std::string_view public_host) {
   const std::string floating = BindHost(UnboundTemplate(0), host);
   for (int number = 1; number <= kStyleCount; ++number) {
     const std::string bound = BindHost(UnboundTemplate(number), host);
-    skeletons->push_back(MakeSkeleton(number, false, bound, floating));
-    if (GetStyle(number).has_check)
-      skeletons->push_back(MakeSkeleton(number, true, bound, floating));
+    for (const bool asking : {false, true}) {
+      skeletons->push_back(MakeSkeleton(number, false, asking, bound, floating));
+      if (GetStyle(number).has_check)
+        skeletons->push_back(MakeSkeleton(number, true, asking, bound, floating));
+    }
   }
   // A server has one address; tests start many.
   if (made.size() >= 8) made.clear();
   made.emplace(std::string(public_host), skeletons);
   return skeletons;
 }
+
+constexpr int kMaxSplits = 4;
 
 // Reads the values out of a page laid over a skeleton, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
@@ -118,11 +146,11 @@ class Reading {
  public:
   Reading(const Skeleton& skeleton, std::string_view page)
       : skeleton_(skeleton),
-        style_(GetStyle(skeleton.style)),
+        rows_(skeleton.rows),
         page_(page),
-        values_(style_.rows.size()),
-        seen_(style_.rows.size()),
-        budget_(page.size() * 64 + (1u << 20)) {}
+        values_(rows_.size()),
+        seen_(rows_.size()),
+        budget_(page.size() * 8 + (1u << 18)) {}
 
   bool Run() {
     const std::string& first = skeleton_.literals.front();
@@ -159,7 +187,7 @@ class Reading {
     if (k == skeleton_.slots.size())
       return pos == page_.size() || Fail(pos, "the page goes on after its end");
     const SlotRef& slot = skeleton_.slots[k];
-    const FieldRow& row = style_.rows[slot.row];
+    const FieldRow& row = rows_[slot.row];
     const std::string& next = skeleton_.literals[k + 1];
     if (const std::optional<std::string>& value = values_[slot.row]) {
       const std::string written = WrittenValue(row, *value, slot.kind.place);
@@ -173,12 +201,18 @@ class Reading {
     // spaces in a script, a line end in a comment): whatever is read here
     // must also give what the field's earlier places hold.
     const std::size_t limit = SlotExtent(page_, pos, slot.kind);
+    // Two fields side by side (style 5's two halves of a name) read alike
+    // however the text between them is split: a few splits are enough, and
+    // trying every one would cost the square of a long value.
+    int splits = 0;
     for (std::size_t end = pos; end <= limit; ++end) {
       if (!next.empty()) {
         end = page_.find(next, end);
         if (end == std::string_view::npos || end > limit) break;
       } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
         continue;
+      } else if (++splits > kMaxSplits) {
+        break;
       }
       if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
       const std::string_view written = page_.substr(pos, end - pos);
@@ -187,7 +221,8 @@ class Reading {
       std::string meant = MeantValue(row, std::move(*read));
       if (WrittenValue(row, meant, slot.kind.place) != written) {
         if (slot.kind.markup)
-          Fail(pos, "field " + row.Name() + " holds markup beyond the few formatting tags kept");
+          Fail(pos, "field " + skeleton_.names[slot.row] +
+                        " holds markup beyond the few formatting tags kept");
         continue;
       }
       if (!AgreesWithEarlier(slot.row, meant)) continue;
@@ -212,13 +247,13 @@ class Reading {
   bool AgreesWithEarlier(std::size_t row, const std::string& value) {
     for (const auto& [place, written] : seen_[row]) {
       if (!Spend(written.size())) return false;
-      if (WrittenValue(style_.rows[row], value, place) != written) return false;
+      if (WrittenValue(rows_[row], value, place) != written) return false;
     }
     return true;
   }
 
   const Skeleton& skeleton_;
-  const Style& style_;
+  const std::vector<FieldRow>& rows_;
   std::string_view page_;
   std::vector<std::optional<std::string>> values_;
   // Where each field was read so far: its place and what stands there.
@@ -231,18 +266,18 @@ class Reading {
 
 class ReadFields : public FieldSource {
  public:
-  ReadFields(const Style& style, const std::vector<std::optional<std::string>>& values,
-             bool checked)
-      : style_(style), values_(values), checked_(checked) {}
+  ReadFields(const std::vector<std::string>& names,
+             const std::vector<std::optional<std::string>>& values, bool checked)
+      : names_(names), values_(values), checked_(checked) {}
   std::string Value(std::string_view field) const override {
-    for (std::size_t i = 0; i < style_.rows.size(); ++i)
-      if (style_.rows[i].Name() == field) return values_[i].value_or(std::string());
+    for (std::size_t i = 0; i < names_.size(); ++i)
+      if (names_[i] == field) return values_[i].value_or(std::string());
     return {};
   }
   bool Checked() const override { return checked_; }
 
  private:
-  const Style& style_;
+  const std::vector<std::string>& names_;
   const std::vector<std::optional<std::string>>& values_;
   bool checked_;
 };
@@ -266,14 +301,22 @@ std::string Near(std::string_view page, std::size_t at) {
 
 PageCheck CheckPage(std::string_view html, std::string_view public_host) {
   const std::shared_ptr<const Skeletons> skeletons = SkeletonsFor(public_host);
+  // A page is read against the skeletons that ask a question first when it
+  // seems to, and last otherwise: a genuine page then takes one reading.
+  const bool seems_asking = html.find(QuestionTemplate(1).substr(0, 12)) != std::string_view::npos;
+  std::vector<const Skeleton*> order;
+  for (const bool asking : {seems_asking, !seems_asking})
+    for (const Skeleton& skeleton : *skeletons)
+      if (skeleton.asking == asking) order.push_back(&skeleton);
   const Skeleton* best = nullptr;
   std::size_t furthest = 0;
   std::string why;
-  for (const Skeleton& skeleton : *skeletons) {
+  for (const Skeleton* candidate : order) {
+    const Skeleton& skeleton = *candidate;
     Reading reading(skeleton, html);
     if (reading.Run()) {
       const Style& style = GetStyle(skeleton.style);
-      const ReadFields fields(style, reading.values(), skeleton.floating);
+      const ReadFields fields(skeleton.names, reading.values(), skeleton.floating);
       if (BuildPage(skeleton.style, fields, skeleton.page_template, skeleton.floating_template) !=
           html)
         continue;
@@ -281,6 +324,10 @@ PageCheck CheckPage(std::string_view html, std::string_view public_host) {
       for (std::size_t i = 0; i < style.rows.size(); ++i) {
         const std::string value = reading.values()[i].value_or(std::string());
         check.values.push_back(style.rows[i].kind == FieldKind::kMarkup ? ShownText(value) : value);
+      }
+      if (const std::optional<AskedQuestion> asked = QuestionOf(fields)) {
+        check.question = asked->question;
+        check.answers = {asked->answer1, asked->answer2};
       }
       return check;
     }

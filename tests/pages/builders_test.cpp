@@ -114,6 +114,42 @@ TEST(Builders, CheckBoxPutsTheFloatingPictureAtTheEndOfTheBody) {
   EXPECT_EQ(Build(1, fields), unticked);
 }
 
+// A question adds its part before the end of the body and changes nothing
+// else; a blank one adds nothing. Its texts stay in their place, whatever
+// they hold, and no style's key reaches into them, nor theirs into the page.
+TEST(Builders, AQuestionAddsOnlyItsPartAndABlankOneNothing) {
+  const std::string hostile = "</script><b>第1行 问TA一句\"'";
+  for (int n = 1; n <= kStyleCount; ++n) {
+    for (bool ticked : {false, true}) {
+      if (ticked && !GetStyle(n).has_check) continue;
+      FieldMap plain = Defaults(n);
+      plain.checked = ticked;
+      const std::string page = Build(n, plain);
+      FieldMap blank = plain;
+      blank.values["Question"] = " \t\u3000 ";
+      blank.values["Answer1"] = "好";
+      EXPECT_EQ(Build(n, blank), page) << "style " << n;
+
+      FieldMap asking = plain;
+      asking.values["Question"] = "  " + hostile + " ";
+      asking.values["Answer1"] = "TA的回答二";
+      asking.values["Answer2"] = "";
+      const std::string asked = Build(n, asking);
+      const std::size_t at = asked.find("<div id=\"hpq\"");
+      ASSERT_NE(at, std::string::npos) << "style " << n;
+      const std::size_t end = asked.rfind("</body>");
+      EXPECT_EQ(std::string(asked).erase(at, end - at), page) << "style " << n;
+      const std::string part = asked.substr(at, end - at);
+      EXPECT_NE(part.find("data-style=\"" + std::to_string(n) + "\""), std::string::npos);
+      EXPECT_NE(part.find(">&lt;/script&gt;&lt;b&gt;第1行 问TA一句\"'</p>"), std::string::npos)
+          << "style " << n;
+      EXPECT_NE(part.find("aria-pressed=\"false\">TA的回答二</button>"), std::string::npos);
+      EXPECT_NE(part.find("aria-pressed=\"false\">让我想想</button>"), std::string::npos);
+      EXPECT_EQ(CountOccurrences(part, "</script"), 1u) << "style " << n;
+    }
+  }
+}
+
 TEST(Builders, LaterRowsRewriteWhatEarlierValuesInserted) {
   // Style 1: row 4's value holds row 10's key.
   FieldMap one = Defaults(1);

@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <random>
 
 #include "pages/builders.h"
+#include "pages/question.h"
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
@@ -55,10 +57,17 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
               row.kind == FieldKind::kVideo)
             own.values[row.Name()] = PublicOrigin(host) + "/media/" + std::string(64, 'c') + ".jpg";
         cases.emplace_back("own files", own);
+        FieldMap asking = defaults;
+        asking.values["Question"] = "做我女朋友好吗？";
+        cases.emplace_back("asking", asking);
         for (int round = 0; round < 12; ++round) {
           FieldMap typed;
           typed.checked = floating;
           for (const FieldRow& row : style.rows) typed.values[row.Name()] = RandomText(random);
+          // Half of them ask a question, with answers as random as the rest.
+          if (round % 2 == 1)
+            for (const char* field : {"Question", "Answer1", "Answer2"})
+              typed.values[field] = RandomText(random);
           cases.emplace_back("random " + std::to_string(round), typed);
         }
         for (const auto& [what, fields] : cases) {
@@ -68,6 +77,12 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
                                      << " for " << host << ": " << check.refusal;
           EXPECT_EQ(check.style, n);
           ASSERT_EQ(check.values.size(), style.rows.size());
+          const std::optional<AskedQuestion> asked = QuestionOf(fields);
+          EXPECT_EQ(check.question, asked ? asked->question : "") << what;
+          const std::vector<std::string> answers =
+              asked ? std::vector<std::string>{asked->answer1, asked->answer2}
+                    : std::vector<std::string>{};
+          EXPECT_EQ(check.answers, answers) << what;
           // Every plain text typed is among the values the check reads out
           // (fields side by side may come out as one, and a line end that
           // stands between two as where they part).
@@ -102,6 +117,17 @@ TEST(PageCheck, AnythingElseIsRefusedWithOneLine) {
     return changed.replace(at, from.size(), to);
   };
   FieldMap default_fields = FieldMap::Defaults(GetStyle(1));
+  // A page asking its question, and the same with its part changed.
+  FieldMap asking_fields = default_fields;
+  asking_fields.values["Question"] = "做我女朋友好吗？";
+  const std::string asking = Build(1, asking_fields, host);
+  ASSERT_TRUE(CheckPage(asking, host).genuine);
+  const auto changed = [&](std::string_view from, std::string_view to) {
+    std::string tampered = asking;
+    const std::size_t at = tampered.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return tampered.replace(at, from.size(), to);
+  };
   const struct {
     std::string what;
     std::string page;
@@ -122,6 +148,14 @@ TEST(PageCheck, AnythingElseIsRefusedWithOneLine) {
        replaced("<title>风格5</title>", "<title>风格5</title><script>alert(1)</script>"),
        "differs"},
       {"another site", "<!DOCTYPE html>\n<html><body>微信登录已过期</body></html>", "not one"},
+      {"markup in the question", changed("做我女朋友好吗？", "<img src=x onerror=alert(1)>"),
+       "differs"},
+      {"the question's script changed", changed("post(\"/api/answer/\"", "post(\"/api/x/\""),
+       "differs"},
+      {"an answer sent elsewhere", changed("data-answer=\"1\"", "data-answer=\"3\""), "differs"},
+      {"the part of another style", changed("data-style=\"1\"", "data-style=\"7\""), "differs"},
+      {"the part in the head", changed("</head>", std::string(QuestionTemplate(1)) + "</head>"),
+       "differs"},
       {"another host", Build(1, default_fields, "elsewhere.test"), "another publishing host"},
       {"cut short", page.substr(0, page.size() / 2), "differs"},
       {"empty", "", "not one"},
