@@ -5,6 +5,7 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
@@ -102,8 +103,10 @@ void AnswerWatch::Tell(const QString& answer) {
   if (!heart_) heart_ = new Heart(window_);
   heart_->setText(QStringLiteral("❤ ") + answer);
   heart_->adjustSize();
-  // Centred under the close button's row, above the announcement.
-  heart_->move((window_->width() - heart_->width()) / 2, Px(450));
+  // In the bottom band, right of the service hot spot: over nothing the
+  // user needs.
+  heart_->move(std::max(0, window_->width() - heart_->width() - Px(360)),
+               window_->height() - heart_->height() - Px(270));
   heart_->show();
   heart_->raise();
 }
