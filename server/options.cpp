@@ -71,6 +71,9 @@ const char* const kUsage =
     "                        address may make (default 30 a minute, 30 at once); 0: no limit\n"
     "  --reports-per-minute N  reports of pages (/report) one client address may send\n"
     "                        (default 5 a minute, 5 at once); 0: no limit\n"
+    "  --visits-per-minute N  openings and answers that published pages may send back\n"
+    "                        from one client address (default 20 a minute, 20 at once);\n"
+    "                        0: no limit\n"
     "  --abuse-contact URI   the operator's address for abuse, mailto:ADDRESS or\n"
     "                        https://ADDRESS, named by /.well-known/security.txt and the\n"
     "                        report form (default: the form alone)\n"
@@ -292,7 +295,8 @@ std::variant<Options, OptionsError> ParseOptions(
       options.server.media.spool_dir = value;
     } else if (arg == "--claims-per-minute" || arg == "--claim-burst" ||
                arg == "--stores-per-minute" || arg == "--store-burst" ||
-               arg == "--lookups-per-minute" || arg == "--reports-per-minute") {
+               arg == "--lookups-per-minute" || arg == "--reports-per-minute" ||
+               arg == "--visits-per-minute") {
       unsigned number = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
       const bool burst = arg.ends_with("burst");
@@ -306,6 +310,7 @@ std::variant<Options, OptionsError> ParseOptions(
       if (arg == "--store-burst") options.server.store_burst = number;
       if (arg == "--lookups-per-minute") options.server.lookups_per_minute = number;
       if (arg == "--reports-per-minute") options.server.reports_per_minute = number;
+      if (arg == "--visits-per-minute") options.server.visits_per_minute = number;
     } else if (arg == "--trusted-proxy") {
       const std::string address = CanonicalAddress(value);
       if (address.empty()) return OptionsError{"--trusted-proxy needs an IP address"};

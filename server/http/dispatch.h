@@ -41,8 +41,13 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
     audit->operation = work == Work::kClaim    ? "claim"
                        : work == Work::kLookup ? "ownership lookup"
                        : work == Work::kReport ? "report"
+                       : work == Work::kVisit  ? "visit"
                                                : "store";
-    return owner.Send(TryLater(request, status::too_many_requests, wait, "too many requests"));
+    auto refusal = TryLater(request, status::too_many_requests, wait, "too many requests");
+    // A published page's script reads the answer from an origin of its own.
+    if (work == Work::kVisit)
+      refusal.set(boost::beast::http::field::access_control_allow_origin, "null");
+    return owner.Send(std::move(refusal));
   }
   // What is stored counts against the budgets of the client's address.
   audit->sender = {LimitKey(client), shared.site.media.per_address_daily};

@@ -52,6 +52,9 @@ struct ServerConfig {
   unsigned lookups_per_minute = 30;
   // Reports of pages a minute, and at once: anyone may send one.
   unsigned reports_per_minute = 5;
+  // Openings and answers from published pages a minute, and at once: a
+  // visit sends one opening and an answer or two.
+  unsigned visits_per_minute = 20;
   // The operator's address for abuse, named by security.txt and the report
   // form ("mailto:…" or "https://…"); empty: the form alone.
   std::string abuse_contact;

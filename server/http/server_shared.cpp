@@ -30,6 +30,8 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     lookups_.emplace(this->config.lookups_per_minute, this->config.lookups_per_minute);
   if (this->config.reports_per_minute > 0)
     reports_.emplace(this->config.reports_per_minute, this->config.reports_per_minute);
+  if (this->config.visits_per_minute > 0)
+    visits_.emplace(this->config.visits_per_minute, this->config.visits_per_minute);
 }
 
 void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
@@ -51,6 +53,7 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   if (work == Work::kStore && stores_) limiter = &*stores_;
   if (work == Work::kLookup && lookups_) limiter = &*lookups_;
   if (work == Work::kReport && reports_) limiter = &*reports_;
+  if (work == Work::kVisit && visits_) limiter = &*visits_;
   return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 

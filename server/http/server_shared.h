@@ -80,6 +80,7 @@ class ServerShared final : public UploadGate {
   std::optional<RateLimiter> stores_;
   std::optional<RateLimiter> lookups_;
   std::optional<RateLimiter> reports_;
+  std::optional<RateLimiter> visits_;
   // Files being received now (MediaLimits::uploads_at_once).
   std::atomic<unsigned> media_uploads_{0};
   RequestLog log_{2};

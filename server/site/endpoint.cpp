@@ -13,6 +13,7 @@
 #include "server/site/form.h"
 #include "server/site/page_check.h"
 #include "server/site/previews.h"
+#include "server/site/receipts.h"
 #include "server/site/site.h"
 #include "server/site/statement.h"
 #include "text/gbk.h"
@@ -268,6 +269,9 @@ EndpointWork PeekEndpointWork(std::string_view body) {
     // A preview takes room like a store, and counts against the same rate.
     if (field == "zc=53") return EndpointWork::kStore;  // "5"
     if (field == "zc=54") return EndpointWork::kStore;  // "6"
+    // Reading a page's receipts names an identifier and a name: a hit tells
+    // which identifier owns the name.
+    if (field == "zc=56") return EndpointWork::kLookup;  // "8"
     if (field.starts_with("zc=")) return EndpointWork::kRead;
     start = end + 1;
   }
@@ -305,6 +309,11 @@ EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
     operation = "release";
     if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
     return RunRelease(storage, fields);
+  }
+  if (number == wire::kReceipts) {
+    operation = "receipts";
+    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
+    return RunReceipts(storage, fields, public_host);
   }
   if (number != wire::kQuery && number != wire::kStatement)
     return Refuse(wire::status::kMalformed, "unknown operation");

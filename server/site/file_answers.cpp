@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 
+#include "protocol/wire.h"
 #include "server/site/asset_gzip.h"
 #include "server/site/assets.h"
 #include "server/site/file_range.h"
@@ -120,9 +121,13 @@ std::string AssetHead(const Request& request, const StoredPage& asset, std::stri
 }  // namespace
 
 std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors) {
-  return "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' " +
-         PublicOrigin(public_host) +
-         "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+  const std::string origin = PublicOrigin(public_host);
+  // The sandboxed page has no origin that 'self' could name: the site's
+  // address with the paths, which match by prefix.
+  return "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' " + origin +
+         "/biaobai/; connect-src " + origin + std::string(wire::kOpenedPrefix) + " " + origin +
+         std::string(wire::kAnswerPrefix) +
+         "; form-action 'none'; frame-src 'none'; "
          "object-src 'none'; base-uri 'none'; frame-ancestors " +
          std::string(frame_ancestors);
 }

@@ -11,6 +11,7 @@
 #include "server/site/media.h"
 #include "server/site/origin_check.h"
 #include "server/site/previews.h"
+#include "server/site/receipts.h"
 #include "server/site/report.h"
 #include "server/site/security_txt.h"
 #include "server/site/site.h"
@@ -109,6 +110,14 @@ Response Report(const Request& request, std::string_view, const Site& site, Audi
   return AnswerReport(request, site, audit);
 }
 
+Response Opened(const Request& request, std::string_view name, const Site& site, Audit* audit) {
+  return AnswerVisit(Visit::kOpened, request, name, site, audit);
+}
+
+Response Answered(const Request& request, std::string_view name, const Site& site, Audit* audit) {
+  return AnswerVisit(Visit::kAnswer, request, name, site, audit);
+}
+
 Response SecurityContacts(const Request& request, std::string_view, const Site& site, Audit*) {
   return TextResponse(request, http::status::ok,
                       SecurityTxt(site.public_host, site.abuse_contact, std::time(nullptr)),
@@ -156,6 +165,14 @@ Work ReportWork(const Request& request, std::string_view, const Site& site) {
   return ReportLane(request, site);
 }
 
+Work OpenedLane(const Request& request, std::string_view name, const Site&) {
+  return VisitLane(Visit::kOpened, request, name);
+}
+
+Work AnsweredLane(const Request& request, std::string_view name, const Site&) {
+  return VisitLane(Visit::kAnswer, request, name);
+}
+
 Work Reads(const Request&, std::string_view, const Site&) {
   return Work::kRead;
 }
@@ -185,6 +202,8 @@ constexpr RouteEntry kRoutes[] = {
      TemporaryPreview},
     {wire::kMediaPrefix, Span::kPrefix, Case::kExact, Methods::kGetHead, MediaLane, Media},
     {wire::kMediaPath, Span::kPath, Case::kExact, Methods::kPost, AtOnce, NotAnUpload},
+    {wire::kOpenedPrefix, Span::kPrefix, Case::kExact, Methods::kPost, OpenedLane, Opened},
+    {wire::kAnswerPrefix, Span::kPrefix, Case::kExact, Methods::kPost, AnsweredLane, Answered},
     {"/", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/index.html", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/download", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},

@@ -34,8 +34,9 @@ struct PageResponse {
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
 
 // What a published page or a preview may do. Its scripts run in an origin of
-// their own, with no cookies or storage, and can send nothing anywhere, post
-// no form, download nothing and open no dialog. Only the site's own
+// their own, with no cookies or storage, and can send nothing anywhere but
+// an opening and an answer to this site's two paths for them, post no form,
+// download nothing and open no dialog. Only the site's own
 // /biaobai/ scripts and inline ones run: the site stores only pages the
 // program builds, so every inline script is a template's. Nothing is framed
 // or embedded and no base moves the page's addresses; the templates' links
@@ -82,8 +83,9 @@ Response HandleRequest(const Request& request, const Site& site, Audit* audit = 
 // Where a request is answered: at once on the network thread, because
 // nothing in it waits on the database (assets, pages held in memory,
 // refusals), or on a storage worker, reading or writing. A lookup by machine
-// identifier reads, at a rate of its own; so does a visitor's report write.
-enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport };
+// identifier reads, at a rate of its own; so does a visitor's report write,
+// and what a published page's script sends back (an opening, an answer).
+enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport, kVisit };
 Work WorkOf(const Request& request, const Site& site);
 
 unsigned StatusOf(const Response& response);

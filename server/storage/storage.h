@@ -10,12 +10,13 @@
 #include "server/storage/media_store.h"
 #include "server/storage/page_store.h"
 #include "server/storage/preview_store.h"
+#include "server/storage/receipt_store.h"
 #include "server/storage/report_store.h"
 #include "server/storage/settings_store.h"
 
 // Everything the server keeps: the settings row, the name claims, the
-// published pages, the previews, the media, visitors' reports and the
-// operator's deny list. Implementations must be safe
+// published pages, the previews, the media, visitors' reports, what came
+// back from the pages and the operator's deny list. Implementations must be safe
 // to call from several threads at once and, for a database shared by several
 // server processes, from several processes: uniqueness of names and
 // atomicity of stores are the database's job, not the caller's.
@@ -30,6 +31,7 @@ class Storage : public SettingsStore,
                 public PreviewStore,
                 public MediaStore,
                 public ReportStore,
+                public ReceiptStore,
                 public DenyStore,
                 public AdminStore {};
 
@@ -58,6 +60,7 @@ struct Stores {
         previews(engine),
         media(engine),
         reports(engine),
+        receipts(engine),
         deny(engine),
         admin(engine) {}
   // The pages and previews from `page_store` and `preview_store`, the rest
@@ -69,6 +72,7 @@ struct Stores {
         previews(preview_store),
         media(engine),
         reports(engine),
+        receipts(engine),
         deny(engine),
         admin(engine) {}
 
@@ -78,6 +82,7 @@ struct Stores {
   PreviewStore& previews;
   MediaStore& media;
   ReportStore& reports;
+  ReceiptStore& receipts;
   DenyStore& deny;
   AdminStore& admin;
 };

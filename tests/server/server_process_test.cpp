@@ -94,8 +94,9 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(served.Header("x-content-type-options"), "nosniff");
   EXPECT_EQ(served.Header("content-security-policy"),
             "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
-                server.host() +
-                "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+                server.host() + "/biaobai/; connect-src http://" + server.host() +
+                "/api/opened/ http://" + server.host() +
+                "/api/answer/; form-action 'none'; frame-src 'none'; "
                 "object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
   EXPECT_EQ(served.Header("referrer-policy"), "no-referrer");
 
@@ -134,8 +135,9 @@ TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("content-security-policy"),
             "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
-                server.host() +
-                "/biaobai/; connect-src 'none'; form-action 'none'; frame-src 'none'; "
+                server.host() + "/biaobai/; connect-src http://" + server.host() +
+                "/api/opened/ http://" + server.host() +
+                "/api/answer/; form-action 'none'; frame-src 'none'; "
                 "object-src 'none'; base-uri 'none'; frame-ancestors 'none'");
   EXPECT_EQ(served.Header("referrer-policy"), "no-referrer");
   EXPECT_EQ(Get(port, "/preview/" + std::string(24, 'a')).status, 404);

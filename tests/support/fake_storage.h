@@ -70,6 +70,21 @@ class FakeStorage : public server::Storage {
   bool RemoveDenied(const server::DenyEntry& /*entry*/) override { return false; }
   std::vector<server::DenyEntry> DeniedList() override { return {}; }
 
+  // Nothing came back from any page.
+  void BindQuestion(std::string_view, const server::PageVersion&,
+                    const server::PageQuestion&) override {
+    throw server::StorageError("receipts are not supported here");
+  }
+  server::VisitResult CountOpening(std::string_view, std::string_view, std::int64_t) override {
+    throw server::StorageError("receipts are not supported here");
+  }
+  server::VisitResult AddAnswer(std::string_view, std::string_view, int, std::int64_t) override {
+    throw server::StorageError("receipts are not supported here");
+  }
+  std::optional<server::PageReceipts> LoadReceipts(std::string_view /*name*/) override {
+    return std::nullopt;
+  }
+
   // Nothing decided by an operator: nobody blocked, nothing withheld.
   bool OwnerBlocked(const server::MachineIdHash& /*owner*/) override { return false; }
   bool PageWithheld(std::string_view /*name*/) override { return false; }

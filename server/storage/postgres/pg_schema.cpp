@@ -151,6 +151,31 @@ CREATE TABLE admin_removed_media (
   reason text NOT NULL
 );
 )sql",
+    // What came back from published pages: a row per page bound to one
+    // version of it, and its last answers. Both go with the name's claim,
+    // however it goes, and never reach whoever claims the name next.
+    R"sql(
+CREATE TABLE receipts (
+  name text PRIMARY KEY REFERENCES 免费 (文件名) ON DELETE CASCADE,
+  modified bigint NOT NULL,
+  etag text NOT NULL,
+  question text NOT NULL,
+  choice1 text NOT NULL,
+  choice2 text NOT NULL,
+  opened bigint NOT NULL DEFAULT 0,
+  first_opened bigint NOT NULL DEFAULT 0,
+  last_opened bigint NOT NULL DEFAULT 0,
+  opened_minute bigint NOT NULL DEFAULT 0,
+  opened_in_minute bigint NOT NULL DEFAULT 0
+);
+CREATE TABLE receipt_answers (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  name text NOT NULL REFERENCES receipts ON DELETE CASCADE,
+  choice integer NOT NULL CHECK (choice IN (1, 2)),
+  at bigint NOT NULL
+);
+CREATE INDEX receipt_answers_name ON receipt_answers (name, id);
+)sql",
 };
 
 }  // namespace

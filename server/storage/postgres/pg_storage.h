@@ -73,6 +73,14 @@ class PostgresStorage final : public Storage {
   bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
   bool RemoveDenied(const DenyEntry& entry) override;
   std::vector<DenyEntry> DeniedList() override;
+  // In pg_receipts.cpp.
+  void BindQuestion(std::string_view name, const PageVersion& version,
+                    const PageQuestion& question) override;
+  VisitResult CountOpening(std::string_view name, std::string_view etag,
+                           std::int64_t now) override;
+  VisitResult AddAnswer(std::string_view name, std::string_view etag, int choice,
+                        std::int64_t now) override;
+  std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
 
   // In pg_admin.cpp. The operator's changes are announced as stores are.
   bool OwnerBlocked(const MachineIdHash& owner) override;

@@ -104,6 +104,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     db->Exec(kMediaSchema);
     AddAddressUsage(*db);
     AddReportTables(*db);
+    AddReceiptTables(*db);
     AddAdminTables(*db);
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.

@@ -74,6 +74,14 @@ class SqliteStorage final : public Storage {
   bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
   bool RemoveDenied(const DenyEntry& entry) override;
   std::vector<DenyEntry> DeniedList() override;
+  // In sqlite_receipts.cpp.
+  void BindQuestion(std::string_view name, const PageVersion& version,
+                    const PageQuestion& question) override;
+  VisitResult CountOpening(std::string_view name, std::string_view etag,
+                           std::int64_t now) override;
+  VisitResult AddAnswer(std::string_view name, std::string_view etag, int choice,
+                        std::int64_t now) override;
+  std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
 
   // In sqlite_admin.cpp.
   bool OwnerBlocked(const MachineIdHash& owner) override;
@@ -138,6 +146,8 @@ void AddPreviewTable(SqliteStorage::Connection& db);
 void AddAddressUsage(SqliteStorage::Connection& db);
 // The tables of visitors' reports and of the deny list (sqlite_reports.cpp).
 void AddReportTables(SqliteStorage::Connection& db);
+// What came back from published pages (sqlite_receipts.cpp).
+void AddReceiptTables(SqliteStorage::Connection& db);
 // The operator's decisions, their log, and the changes servers must hear of
 // (sqlite_admin.cpp).
 void AddAdminTables(SqliteStorage::Connection& db);

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "protocol/receipts.h"
+#include "server/storage/storage_error.h"
+
+namespace heartpage::server {
+
+// The question a page asks, as the page check reads it out of the page;
+// empty text when it asks none.
+struct PageQuestion {
+  std::string text;
+  std::array<std::string, 2> choices;
+  bool operator==(const PageQuestion&) const = default;
+};
+
+// One version of a page's bytes (StoredPage::modified and etag): receipts
+// belong to the question of one version.
+struct PageVersion {
+  std::int64_t modified = 0;
+  std::string etag;
+};
+
+// What came back from a page: how often it was opened, and its last answers.
+// Nothing about who sent them. Times are seconds since the epoch, 0 for never.
+struct PageReceipts {
+  std::string etag;  // of the version bound to
+  PageQuestion question;
+  std::int64_t opened = 0;
+  std::int64_t first_opened = 0;
+  std::int64_t last_opened = 0;
+  struct Answer {
+    int choice = 0;  // 1 or 2
+    std::int64_t at = 0;
+  };
+  std::vector<Answer> answers;  // oldest first, at most kReceiptAnswersKept
+};
+
+// What one page takes a minute from all its visitors together, beside what
+// each address may send: the answers kept cannot all be from the last
+// minute, and openings are counted, not kept, so they may come faster.
+inline constexpr std::int64_t kPageAnswersPerMinute = wire::kReceiptAnswersKept;
+inline constexpr std::int64_t kPageOpeningsPerMinute = 60;
+
+enum class VisitResult {
+  kCounted,
+  kNoQuestion,  // the version bound to asks nothing
+  kUnbound,     // bound to no version, or to another than the visitor's
+  kTooMany,     // past the page's rate this minute; nothing counted
+};
+
+// The receipts of published pages. Both engines keep them by page name; a
+// release of the name takes them along, whichever way the claim goes.
+class ReceiptStore {
+ public:
+  virtual ~ReceiptStore() = default;
+
+  // Binds the receipts of `name` to `version`, which asks `question`. What
+  // came back is kept when the version bound before asked the same question
+  // with the same two answers, and begins afresh otherwise: the answers
+  // would belong to another question. A version older than the one bound
+  // changes nothing, so that a reader holding the page from before a store
+  // cannot undo what the store bound. Nothing for a name nobody claims.
+  virtual void BindQuestion(std::string_view name, const PageVersion& version,
+                            const PageQuestion& question) = 0;
+
+  // An opening, or answer `choice` (1 or 2), at `now`, from a visitor of
+  // version `etag`; counted only while the receipts are bound to it. An
+  // empty `etag` counts for whatever version is bound. Answers beyond
+  // kReceiptAnswersKept push the oldest out. The page's rates hold in every
+  // process sharing the database, since they are counted in it.
+  virtual VisitResult CountOpening(std::string_view name, std::string_view etag,
+                                   std::int64_t now) = 0;
+  virtual VisitResult AddAnswer(std::string_view name, std::string_view etag, int choice,
+                                std::int64_t now) = 0;
+
+  // Nothing while the receipts of `name` are bound to no version.
+  virtual std::optional<PageReceipts> LoadReceipts(std::string_view name) = 0;
+};
+
+}  // namespace heartpage::server
