@@ -44,13 +44,14 @@ export const chromiumArgs = [
   '--autoplay-policy=document-user-activation-required',
 ];
 
-// Starts heartpage-server with a fresh data folder on a port the kernel picks.
-export async function startServer() {
+// Starts heartpage-server with a fresh data folder on a port the kernel
+// picks, and `args` besides.
+export async function startServer(args = []) {
   const data = mkdtempSync(path.join(tmpdir(), 'heartpage-browser-'));
   const child = spawn(
     required('HEARTPAGE_SERVER'),
     ['--data', data, '--listen', '127.0.0.1:0', '--assets', required('HEARTPAGE_ASSETS'),
-      '--assets', required('HEARTPAGE_VENDOR')],
+      '--assets', required('HEARTPAGE_VENDOR'), ...args],
     { stdio: ['ignore', 'ignore', 'pipe'] });
   let log = '';
   const host = await new Promise((resolve, reject) => {
@@ -80,12 +81,16 @@ export async function startServer() {
 let published = 0;
 
 // Builds a style with heartpage-cli and publishes it under a fresh name;
-// answers the page's address. `set` maps fields ("Text1(3)") to values.
-export async function publish(server, style, { check = false, set = {} } = {}) {
+// answers the page's address. `set` maps fields ("Text1(3)") to values;
+// `question` and `answers` ('A,B') are what the page asks. The page is
+// published from the machine `browser-NAME`, NAME being its address's end.
+export async function publish(server, style, { check = false, set = {}, question, answers } = {}) {
   const name = `s${style}${check ? 'c' : ''}p${process.pid}n${++published}`;
   const args = ['publish', '--style', String(style), '--name', name, '--machine-id', `browser-${name}`];
   if (check) args.push('--check');
   for (const [field, value] of Object.entries(set)) args.push('--set', `${field}=${value}`);
+  if (question !== undefined) args.push('--question', question);
+  if (answers !== undefined) args.push('--answers', answers);
   const env = { ...process.env, HEARTPAGE_HOST: server.host };
   const { stdout } = await run(required('HEARTPAGE_CLI'), args, { env });
   const address = `http://${server.host}/Test/${name}`;
@@ -102,7 +107,8 @@ export async function launchBrowser() {
 }
 
 // The set-up every browser test file shares: one heartpage-server and one
-// Chromium, started before the file's first test and ended after its last.
+// Chromium, started before the file's first test and ended after its last;
+// `serverArgs` go to heartpage-server.
 // Answers the file's handle on them, whose `server` and `browser` are there
 // once started:
 //   publish(style, options)                  publish() on this server
@@ -110,7 +116,7 @@ export async function launchBrowser() {
 //   visit(address, viewport, [options,] check)  opens the page (openPage),
 //     runs check({ page, problems, requests, context }), then fails with
 //     whatever went wrong on the page meanwhile; the page is closed always.
-export function sharedSetUp() {
+export function sharedSetUp({ serverArgs = [] } = {}) {
   const site = {
     server: undefined,
     browser: undefined,
@@ -129,7 +135,7 @@ export function sharedSetUp() {
     },
   };
   before(async () => {
-    site.server = await startServer();
+    site.server = await startServer(serverArgs);
     site.browser = await launchBrowser();
   });
   after(async () => {
@@ -212,7 +218,8 @@ export async function openPage(browser, server, address, viewport,
         return;
       }
     }
-    if (status !== 200 && !ranged) problems.push(`HTTP ${status}: ${request.url()}`);
+    // A page's opening or answer, kept, is answered with nothing: 204.
+    if (status !== 200 && status !== 204 && !ranged) problems.push(`HTTP ${status}: ${request.url()}`);
   });
   await page.goto(address, { waitUntil: 'load' });
   // From here on the page's time moves only when the test says so. The

@@ -1,0 +1,162 @@
+// The question a page asks its reader: on every style it comes up once the
+// story has been told, its answers are real buttons a finger or the keyboard
+// can press, the answer reaches the site (the last one counting), and only a
+// visit that runs the page for three seconds counts as an opening.
+import { describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { sharedSetUp, screenshot } from './harness.js';
+
+const question = '做我女朋友好吗？';
+const answers = ['我愿意', '让我想想'];
+const phone = { name: 'small phone', width: 360, height: 640, isMobile: true, hasTouch: true };
+const desktop = { name: 'desktop', width: 1280, height: 800, isMobile: false, hasTouch: false };
+
+// What tells each story to its end, beyond time passing: the seed of style 3
+// waits for a tap, the 55 pages of style 7 for the visitor to turn them.
+const storyActions = {
+  3: (page, viewport) => (viewport.hasTouch ? page.locator('#canvas').tap() : page.locator('#canvas').click()),
+  7: (page) => page.keyboard.press('End'),
+};
+
+// The receipts of a page as its owner's program reads them (operation 8),
+// each value in the site's decimal encoding of its characters.
+async function receiptsOf(host, name) {
+  const encode = (text) => [...text].map((c) => c.charCodeAt(0)).join('A');
+  const response = await fetch(`http://${host}/asp/index.asp`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+    body: `zc=${encode('8')}&File=${encode(name)}&ID=${encode(`browser-${name}`)}`,
+  });
+  const text = new TextDecoder('gbk').decode(await response.arrayBuffer());
+  assert.equal(response.status, 200, text);
+  const records = text.split('いゼ').slice(1).map((record) => record.split('い'));
+  return {
+    question: records[0][0],
+    opened: Number(records[0][3]),
+    answers: records.slice(1).map((record) => record[1]),
+  };
+}
+
+// Runs the page's clock until the question is open, in steps, so that each
+// style's own moment is what opens it; fails after ten minutes of its time.
+async function waitForQuestion(page, style) {
+  for (let waited = 0; waited < 600000; waited += 2000) {
+    if (await page.locator('#hpq.hpq-open').count()) return;
+    await page.clock.runFor(2000);
+  }
+  assert.fail(`style ${style}: the question never opened`);
+}
+
+// Each answer button: big enough for a finger, inside the window, readable
+// and the topmost thing where it stands.
+async function assertButtonsReachable(page, at) {
+  const found = await page.evaluate(() => [...document.querySelectorAll('#hpq .hpq-answer')].map((b) => {
+    const r = b.getBoundingClientRect();
+    const look = getComputedStyle(b);
+    return {
+      text: b.textContent, tag: b.tagName, width: r.width, height: r.height,
+      inside: r.left >= 0 && r.top >= 0 && r.right <= innerWidth && r.bottom <= innerHeight,
+      topmost: document.elementFromPoint(r.left + r.width / 2, r.top + r.height / 2) === b,
+      fontSize: parseFloat(look.fontSize),
+    };
+  }));
+  assert.equal(found.length, 2, at);
+  for (const b of found) {
+    assert.equal(b.tag, 'BUTTON', at);
+    assert.ok(b.width >= 44 && b.height >= 44, `${at}: "${b.text}" is ${b.width} × ${b.height}`);
+    assert.ok(b.inside && b.topmost, `${at}: "${b.text}" is hidden or outside the window`);
+    assert.ok(b.fontSize >= 16, `${at}: "${b.text}" in ${b.fontSize} px`);
+  }
+}
+
+// Waits until the question says `text`, failing with what it says instead.
+async function waitForSaid(page, text, at) {
+  try {
+    await page.locator('#hpq-said', { hasText: text }).waitFor({ timeout: 5000 });
+  } catch (error) {
+    throw new Error(`${at}: the question says "${await page.locator('#hpq-said').innerText()}"`, { cause: error });
+  }
+}
+
+describe('the question', () => {
+  // One loopback address plays every visitor here: the site's limit of
+  // visits by address would soon refuse them.
+  const site = sharedSetUp({ serverArgs: ['--visits-per-minute', '0'] });
+
+  test('on every style at phone size it opens when the story is told; a tap answers, and a second tap changes the answer', async () => {
+    for (let style = 1; style <= 8; ++style) {
+      const address = await site.publish(style, { question });
+      const name = address.split('/').pop();
+      await site.visit(address, phone, { clock: true }, async ({ page }) => {
+        const at = `style ${style}`;
+        const opened = page.waitForResponse((r) => r.url().endsWith(`/api/opened/${name}`));
+        assert.equal(await page.locator('#hpq').isVisible(), false, `${at}: asked before the story`);
+        await storyActions[style]?.(page, phone);
+        await waitForQuestion(page, style);
+        await assertButtonsReachable(page, at);
+        await screenshot(page, `question-style${style}`);
+        for (const [index, text] of answers.entries()) {
+          const sent = page.waitForResponse((r) => r.url().endsWith(`/api/answer/${name}`));
+          await page.getByRole('button', { name: text }).tap();
+          assert.ok((await sent).ok(), `${at}: answer ${index + 1} refused`);
+          await waitForSaid(page, '已经告诉TA啦 ❤', at);
+          assert.equal(await page.getByRole('button', { name: text }).getAttribute('aria-pressed'), 'true');
+        }
+        // Three seconds in view make the one opening of the visit.
+        await page.clock.runFor(3000);
+        assert.equal((await opened).status(), 204, `${at}: opening refused`);
+        await page.clock.runFor(10000);
+        const receipts = await receiptsOf(site.server.host, name);
+        assert.equal(receipts.question, question, at);
+        assert.deepEqual(receipts.answers, answers, at);
+        assert.equal(receipts.opened, 1, `${at}: opened ${receipts.opened} times`);
+      });
+    }
+  });
+
+  test('at desktop size the keyboard answers without turning the story, and the question folds into a bar', async () => {
+    for (let style = 1; style <= 8; ++style) {
+      const address = await site.publish(style, { question, answers: '好呀,不要' });
+      await site.visit(address, desktop, { clock: true }, async ({ page }) => {
+        const at = `style ${style} at desktop size`;
+        await storyActions[style]?.(page, desktop);
+        await waitForQuestion(page, style);
+        await assertButtonsReachable(page, at);
+        // Where styles 4 and 7 stand in their stories, which Enter and Space turn.
+        const story = () => page.evaluate(() =>
+          [document.body.getAttribute('data-page'), document.getElementById('prompt')?.className].join());
+        const before = await story();
+        await page.locator('.hpq-answer[data-answer="2"]').focus();
+        await page.keyboard.press('Enter');
+        await waitForSaid(page, '已经告诉TA啦 ❤', at);
+        await page.keyboard.press('Space');
+        await page.clock.runFor(2000);
+        assert.equal(await page.locator('#hpq.hpq-open').count(), 1, `${at}: the keys left the question`);
+        assert.equal(await story(), before, `${at}: the keys turned the story`);
+        await page.getByRole('button', { name: '收起问题' }).click();
+        const bar = page.locator('#hpq-bar');
+        assert.ok(await bar.isVisible(), at);
+        assert.equal(await bar.evaluate((b) => b === document.activeElement), true, `${at}: focus left the bar`);
+        assert.match(await bar.innerText(), /做我女朋友好吗/);
+        await page.keyboard.press('Enter');
+        assert.equal(await page.locator('.hpq-answer[data-answer="2"]').evaluate((b) => b === document.activeElement),
+          true, `${at}: focus is not on the answer given`);
+      });
+    }
+  });
+
+  test('a fetch of the page that runs no script is no opening; a page asking nothing has no question', async () => {
+    const address = await site.publish(5, { question });
+    const name = address.split('/').pop();
+    const fetched = await fetch(address);
+    assert.equal(fetched.status, 200);
+    assert.ok(new TextDecoder('gbk').decode(await fetched.arrayBuffer()).includes(question));
+    assert.equal((await receiptsOf(site.server.host, name)).opened, 0);
+
+    const plain = await site.publish(5, {});
+    await site.visit(plain, phone, { clock: true }, async ({ page }) => {
+      await page.clock.runFor(120000);
+      assert.equal(await page.locator('#hpq').count(), 0);
+    });
+  });
+});
