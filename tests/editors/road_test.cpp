@@ -125,6 +125,9 @@ void ConfirmUpload(QWidget* dialog) {
   if (auto* question = dialog->findChild<QMessageBox*>("NameConfirm"))
     question->button(QMessageBox::Yes)->click();
   ASSERT_TRUE(testing::Settle());
+  // The receipt of the page online, which the dialog asks for after each
+  // upload.
+  testing::Drain();
 }
 
 TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
@@ -164,7 +167,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
               Q(PageAddress(published)));
     EXPECT_FALSE(name->isEnabled());
     EXPECT_EQ(GGCT::Get().ZCYN, published);
-    EXPECT_EQ(services.sent.size(), 3u);
+    EXPECT_EQ(services.sent.size(), 4u) << "lookup, claim, store and the page's receipt";
     EXPECT_EQ(testing::Fetch(PageAddress(published)), ToGbk(page));
 
     testing::Press(dialog->findChild<QPushButton*>("Command2"));
@@ -187,8 +190,9 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
     services.sent.clear();
     ConfirmUpload(dialog);
     EXPECT_EQ(Status(dialog), "上传成功！");
-    ASSERT_EQ(services.sent.size(), 1u);
+    ASSERT_EQ(services.sent.size(), 2u);
     EXPECT_EQ(services.sent[0], PageStoreRequest(published, services.machine_id, GGCT::Get().FGN));
+    EXPECT_EQ(services.sent[1], ReceiptsRequest(published, services.machine_id));
     EXPECT_NE(testing::Fetch(PageAddress(published)).find(ToGbk("再来一次")), std::string::npos);
 
     testing::CloseAllWindows();
