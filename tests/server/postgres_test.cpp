@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "protocol/receipts.h"
 #include "tests/server/built_page.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/support/server_harness.h"
@@ -248,6 +249,52 @@ TEST_F(PostgresTest, ReportsAndTheDenyListAreSharedWithTheOperatorsTool) {
   EXPECT_EQ(Post(port, StoreBody("m", "shared", page)).status, 422);
   admin({"deny", "remove", "word", "领红包"});
   EXPECT_EQ(Post(port, StoreBody("m", "shared", page)).status, 200);
+}
+
+// What one server's visitors send back, the other server's owner reads; a
+// page's rate holds for both servers together.
+TEST_F(PostgresTest, AnswersSentToOneServerAreReadThroughTheOther) {
+  ServerProcess a({}, Database());
+  ServerProcess b({}, Database());
+  ASSERT_EQ(Post(a.port(), ClaimBody("m", "asks")).status, 200);
+  ASSERT_EQ(
+      Post(a.port(), StoreBody("m", "asks", AskingPage(a.host(), "第一行", "在一起吗？"))).status,
+      200);
+  const auto answer = [](int port, std::string_view path, std::string_view body,
+                         const std::string& source) {
+    return Exchange(port,
+                    "POST " + std::string(path) +
+                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: null\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + std::string(body),
+                    false, source)
+        .status;
+  };
+  EXPECT_EQ(answer(a.port(), "/api/opened/asks", "", "127.0.0.1"), 204);
+  int answered = 0;
+  for (int i = 0; i < 24; ++i)
+    answered += answer(i % 2 == 0 ? a.port() : b.port(), "/api/answer/asks", "answer=1",
+                       "127.0.0." + std::to_string(10 + i)) == 204;
+  EXPECT_EQ(answered, 20);
+
+  const HttpResponse read =
+      Post(b.port(), "zc=56&File=" + EncodeValue("asks") + "&ID=" + EncodeValue("m"));
+  ASSERT_EQ(read.status, 200);
+  const auto receipt = wire::ReceiptIn(FromGbk(read.body));
+  ASSERT_TRUE(receipt);
+  EXPECT_EQ(receipt->question, "在一起吗？");
+  EXPECT_EQ(receipt->opened, 1);
+  EXPECT_EQ(receipt->answers.size(), 20u);
+
+  // The name given up, nothing of it reaches its next owner.
+  ASSERT_EQ(Post(b.port(), "zc=55&File=" + EncodeValue("asks") + "&ID=" + EncodeValue("m")).status,
+            200);
+  ASSERT_EQ(Post(b.port(), ClaimBody("next", "asks")).status, 200);
+  ASSERT_EQ(Post(b.port(), StoreBody("next", "asks", AskingPage(b.host(), "第一行", "在一起吗？")))
+                .status,
+            200);
+  const HttpResponse next =
+      Post(a.port(), "zc=56&File=" + EncodeValue("asks") + "&ID=" + EncodeValue("next"));
+  EXPECT_TRUE(wire::ReceiptIn(FromGbk(next.body))->answers.empty());
 }
 
 }  // namespace
