@@ -66,9 +66,15 @@ void AnswerWatch::PollNow() {
       this, [name, services = UploadServicesOf(services_)] { return FetchReceipt(name, services); },
       [this, name, published](const ReceiptOutcome& outcome) {
         asking_ = false;
-        // No answer this time: the next minute asks again.
-        if (!outcome.receipt) return;
-        if (outcome.receipt->question.empty()) {
+        // A page that takes no answers: gone, taken down, or not this
+        // machine's after all. Asking again changes nothing until another
+        // page is published.
+        const bool closed =
+            outcome.status == wire::status::kNotYours || outcome.status == wire::status::kUnknown ||
+            outcome.status == wire::status::kGone || outcome.status == wire::status::kWithdrawn;
+        // No answer this time otherwise: the next minute asks again.
+        if (!outcome.receipt && !closed) return;
+        if (closed || outcome.receipt->question.empty()) {
           silent_ = name;
           silent_since_ = published;
           return;

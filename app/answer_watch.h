@@ -21,8 +21,8 @@ inline constexpr int kAnswerPollMs = 60'000;
 // thread, for the receipt of the page this machine owns; an answer newer
 // than the last one seen is told to the sender through the desktop's tray,
 // or, where there is none, as a heart on `window`. Nothing is asked while
-// the machine owns no name, nor again for a page that asks no question
-// until a page is published anew.
+// the machine owns no name, nor again for a page that asks no question (or
+// that the server no longer keeps) until a page is published anew.
 class AnswerWatch : public QObject {
   Q_OBJECT
 
@@ -47,7 +47,7 @@ class AnswerWatch : public QObject {
   std::string watched_;
   bool seen_any_ = false;
   std::string last_seen_;
-  // A page that asks nothing, as of which publication.
+  // A page that asks nothing or takes no answers, as of which publication.
   std::string silent_;
   unsigned silent_since_ = 0;
   QPointer<QSystemTrayIcon> tray_;

@@ -39,12 +39,14 @@ ReceiptOutcome FetchReceipt(std::string_view name, const UploadServices& service
     return {std::nullopt, std::string(upload_text::kNoMachineId)};
   }
   const PostResult answer = services.post(ReceiptsRequest(name, machine_id));
-  if (answer.status == 0) return {std::nullopt, std::string(upload_text::kNoServer)};
-  if (!answer.ok) return {std::nullopt, std::string(MessageForStatus(answer.status))};
+  if (answer.status == 0) return {std::nullopt, std::string(upload_text::kNoServer), 0};
+  if (!answer.ok)
+    return {std::nullopt, std::string(MessageForStatus(answer.status)), answer.status};
   std::optional<wire::Receipt> receipt = wire::ReceiptIn(answer.text);
   // An answer that reads as no receipt comes from a server of another kind.
-  if (!receipt) return {std::nullopt, std::string(MessageForStatus(wire::status::kMalformed))};
-  return {std::move(receipt), {}};
+  if (!receipt)
+    return {std::nullopt, std::string(MessageForStatus(wire::status::kMalformed)), answer.status};
+  return {std::move(receipt), {}, answer.status};
 }
 
 const wire::ReceiptAnswer* LastAnswer(const wire::Receipt& receipt) {

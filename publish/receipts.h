@@ -23,6 +23,8 @@ struct ReceiptOutcome {
   std::optional<wire::Receipt> receipt;
   // Why not, for the user: the server's status as it reads in Chinese.
   std::string error;
+  // The server's status; 0 when none answered.
+  long status = 0;
 };
 
 // Asks the server for the receipt of `name` under this machine's identifier:

@@ -116,6 +116,10 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   // Without a question the page asks nothing; the answers then mean nothing.
   if (answers && (!asked || Blank(*asked)))
     throw UsageError("--answers needs a --question to answer");
+  // The page shows each on one line, as the editors' boxes take them.
+  for (const std::optional<std::string>* text : {&asked, &answers})
+    if (*text && (*text)->find_first_of("\r\n") != std::string::npos)
+      throw UsageError("--question and --answers are one line each");
   if (asked && Characters(*asked) > question::kMaxQuestionLength)
     throw UsageError("--question is longer than " + std::to_string(question::kMaxQuestionLength) +
                      " characters");

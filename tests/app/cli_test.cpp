@@ -68,6 +68,7 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
       {"build", "--style", "1", "--question", "嫁给我？", "--answers", "好,,不"},
       {"build", "--style", "1", "--question", "嫁给我？", "--answers", "好, "},
       {"build", "--style", "1", "--answers", "好,不好"},
+      {"build", "--style", "1", "--question", "嫁给我？\n"},
       {"preview", "--style", "1", "--question", "嫁给我？", "--answers", "好"},
       {"publish", "--style", "1", "--question", "嫁给我？", "--answers", "好"},
       {"decode", "12A"},
