@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTextDocument>
-#include <QTimeZone>
 
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
@@ -356,43 +355,6 @@ void UploadDialog::Done() {
   uploading_ = false;
   unsetCursor();
   if (close_pending_) deleteLater();
-}
-
-void UploadDialog::ShowCurrentPage(const std::string& name) {
-  address_caption_->setText(Q(upload_text::kCurrentPageCaption));
-  ShowAddress(Q(PageAddress(name)));
-}
-
-void UploadDialog::FetchStoredAt(const std::string& name) {
-  RunInBackground(
-      this,
-      [services = services_]() -> std::optional<OwnedPage> {
-        try {
-          return FetchOwnedPage(services.machine_id(), services.post);
-        } catch (const std::exception&) {
-          return std::nullopt;
-        }
-      },
-      [this, name](const std::optional<OwnedPage>& owned) {
-        // Only while the page it is about is still the one shown.
-        if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
-            address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
-          ShowStoredAt(owned->stored_at);
-          // No time: the page was taken down (or the server does not say).
-          if (owned->stored_at.empty()) {
-            page_online_ = false;
-            RefreshSummary();
-          }
-        }
-      });
-}
-
-void UploadDialog::ShowStoredAt(const std::string& utc) {
-  QDateTime time = QDateTime::fromString(Q(utc), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-  if (!time.isValid()) return stored_at_->clear();
-  time.setTimeZone(QTimeZone::utc());
-  stored_at_->setText(QStringLiteral("发布于 ") +
-                      time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
 void UploadDialog::keyPressEvent(QKeyEvent* event) {

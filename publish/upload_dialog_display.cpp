@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -14,12 +15,16 @@
 #include <QScreen>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QTimeZone>
 
 #include "controls/chinese_font.h"
 #include "controls/file_dialogs.h"
+#include "pages/holder.h"
+#include "protocol/host.h"
 #include "publish/qr_image.h"
 #include "publish/upload_dialog.h"
 #include "publish/upload_dialog_parts.h"
+#include "tasks/background.h"
 
 namespace heartpage {
 namespace upload_dialog {
@@ -315,6 +320,44 @@ void UploadDialog::ShowStatus(std::string_view text, StatusKind kind) {
   // From its designed place, moved left only as far as a long message needs.
   const int left = std::clamp(width() - status_->width() - 8, 0, Px(3720));
   status_->move(left, Px(2640));
+}
+
+// The page online now, as the server tells of it.
+void UploadDialog::ShowCurrentPage(const std::string& name) {
+  address_caption_->setText(Q(upload_text::kCurrentPageCaption));
+  ShowAddress(Q(PageAddress(name)));
+}
+
+void UploadDialog::FetchStoredAt(const std::string& name) {
+  RunInBackground(
+      this,
+      [services = services_]() -> std::optional<OwnedPage> {
+        try {
+          return FetchOwnedPage(services.machine_id(), services.post);
+        } catch (const std::exception&) {
+          return std::nullopt;
+        }
+      },
+      [this, name](const std::optional<OwnedPage>& owned) {
+        // Only while the page it is about is still the one shown.
+        if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
+            address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
+          ShowStoredAt(owned->stored_at);
+          // No time: the page was taken down (or the server does not say).
+          if (owned->stored_at.empty()) {
+            page_online_ = false;
+            RefreshSummary();
+          }
+        }
+      });
+}
+
+void UploadDialog::ShowStoredAt(const std::string& utc) {
+  QDateTime time = QDateTime::fromString(Q(utc), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  if (!time.isValid()) return stored_at_->clear();
+  time.setTimeZone(QTimeZone::utc());
+  stored_at_->setText(QStringLiteral("发布于 ") +
+                      time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
 }  // namespace heartpage
