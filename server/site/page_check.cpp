@@ -1,5 +1,6 @@
 #include "server/site/page_check.h"
 
+#include <algorithm>
 #include <array>
 #include <map>
 #include <memory>
@@ -150,7 +151,7 @@ class Reading {
         page_(page),
         values_(rows_.size()),
         seen_(rows_.size()),
-        budget_(page.size() * 8 + (1u << 18)) {}
+        budget_(page.size() * 4 + (1u << 18)) {}
 
   bool Run() {
     const std::string& first = skeleton_.literals.front();
@@ -194,20 +195,28 @@ class Reading {
       if (!Spend(written.size() + next.size())) return false;
       const std::size_t end = pos + written.size();
       if (page_.compare(pos, written.size(), written) == 0 &&
-          page_.compare(end, next.size(), next) == 0)
-        return Take(k, pos, end, *value);
+          page_.compare(end, next.size(), next) == 0 && Take(k, pos, end, *value))
+        return true;
+      if (spent_ > budget_) return false;
+      // Read only where it is written alike, another reading would be
+      // written here alike too: nothing else to try.
+      if (std::all_of(seen_[slot.row].begin(), seen_[slot.row].end(),
+                      [&](const auto& seen) { return seen.first == slot.kind.place; }))
+        return Fail(pos, "field " + row.Name() + " differs where it stands again");
     }
     // Unread so far, or read where its writing loses something (a number's
     // spaces in a script, a line end in a comment): whatever is read here
     // must also give what the field's earlier places hold.
     const std::size_t limit = SlotExtent(page_, pos, slot.kind);
+    if (!Spend(limit - pos)) return Fail(pos, "too costly to read");
+    const std::string_view reach = page_.substr(0, std::min(page_.size(), limit + next.size()));
     // Two fields side by side (style 5's two halves of a name) read alike
     // however the text between them is split: a few splits are enough, and
     // trying every one would cost the square of a long value.
     int splits = 0;
     for (std::size_t end = pos; end <= limit; ++end) {
       if (!next.empty()) {
-        end = page_.find(next, end);
+        end = reach.find(next, end);
         if (end == std::string_view::npos || end > limit) break;
       } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
         continue;
