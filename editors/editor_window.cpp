@@ -86,30 +86,6 @@ QString WithoutCr(const std::string& text) {
   return out;
 }
 
-// Where "手机预览" and "扫码预览" stand: side by side in the gap between the
-// two designed buttons when they stand in a row, one above the other in it
-// when they stand in a column, else (no gap wide enough) under the two.
-std::pair<Rect, Rect> PhoneButtons(const WindowLayout& layout) {
-  constexpr int kMargin = 90;
-  const Rect& one = layout.command1;
-  const Rect& two = layout.command2;
-  const int row_gap = two.left - (one.left + one.width);
-  if (row_gap >= 1800) {
-    const int width = (row_gap - 3 * kMargin) / 2;
-    const Rect phone{one.left + one.width + kMargin, one.top, width, one.height};
-    return {phone, {phone.left + width + kMargin, one.top, width, one.height}};
-  }
-  const int column_gap = two.top - (one.top + one.height);
-  if (column_gap >= 900) {
-    const int height = (column_gap - 3 * kMargin) / 2;
-    const Rect phone{one.left, one.top + one.height + kMargin, one.width, height};
-    return {phone, {one.left, phone.top + height + kMargin, one.width, height}};
-  }
-  const int top = std::max(one.top + one.height, two.top + two.height) + kMargin / 2;
-  const int height = layout.client_height - top - kMargin / 2;
-  return {{one.left, top, one.width, height}, {two.left, top, two.width, height}};
-}
-
 // What a window's frame (title bar and borders) may add to its client area.
 const QSize kFrameAllowance(16, 48);
 

@@ -1,5 +1,6 @@
 #include "editors/layout.h"
 
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 
@@ -272,6 +273,30 @@ const WindowLayout& GetLayout(int style) {
   if (style < 1 || style > kStyleCount)
     throw std::out_of_range("no editor for style " + std::to_string(style));
   return layouts[static_cast<std::size_t>(style - 1)];
+}
+
+// Where "手机预览" and "扫码预览" stand: side by side in the gap between the
+// two designed buttons when they stand in a row, one above the other in it
+// when they stand in a column, else (no gap wide enough) under the two.
+std::pair<Rect, Rect> PhoneButtons(const WindowLayout& layout) {
+  constexpr int kMargin = 90;
+  const Rect& one = layout.command1;
+  const Rect& two = layout.command2;
+  const int row_gap = two.left - (one.left + one.width);
+  if (row_gap >= 1800) {
+    const int width = (row_gap - 3 * kMargin) / 2;
+    const Rect phone{one.left + one.width + kMargin, one.top, width, one.height};
+    return {phone, {phone.left + width + kMargin, one.top, width, one.height}};
+  }
+  const int column_gap = two.top - (one.top + one.height);
+  if (column_gap >= 900) {
+    const int height = (column_gap - 3 * kMargin) / 2;
+    const Rect phone{one.left, one.top + one.height + kMargin, one.width, height};
+    return {phone, {one.left, phone.top + height + kMargin, one.width, height}};
+  }
+  const int top = std::max(one.top + one.height, two.top + two.height) + kMargin / 2;
+  const int height = layout.client_height - top - kMargin / 2;
+  return {{one.left, top, one.width, height}, {two.left, top, two.width, height}};
 }
 
 }  // namespace heartpage

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Where everything stands on the eight editor windows. The fields themselves
@@ -99,5 +100,9 @@ inline constexpr int kSingleLineHeight = 270;
 
 // The layout of editor 1 ... 8; throws std::out_of_range for any other.
 const WindowLayout& GetLayout(int style);
+
+// Where the two buttons beside the designed pair stand ("手机预览" first, then
+// "扫码预览").
+std::pair<Rect, Rect> PhoneButtons(const WindowLayout& layout);
 
 }  // namespace heartpage
