@@ -1,5 +1,6 @@
-// The operator's decisions in SQLite, and how the server on the data folder
-// hears of those the operator's tools make beside it.
+// The operator's decisions in SQLite, each with its line in the log and,
+// where a page changes, a row for the server on the folder to hear of
+// (sqlite_change_watch.cpp).
 #include <sqlite3.h>
 
 #include <chrono>
