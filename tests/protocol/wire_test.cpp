@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol/page_name.h"
+#include "protocol/receipts.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
 
@@ -130,6 +132,28 @@ TEST(WireTest, FormatsRowsAsTheClientSplitsThem) {
   EXPECT_EQ(FormatRecords({{"中"}, {""}}),
             "\xA4\xA4\xA5\xBC\xD6\xD0\xA4\xA4\xA4\xA4\xA5\xBC\xA4\xA4");
 }
+// A page's texts are whatever its sender typed: one that holds a separator
+// must not split the owner's answer into records that were never sent.
+TEST(WireTest, AReceiptReadsBackWhateverItsTextsHold) {
+  Receipt sent;
+  sent.question = "いゼ做我女朋友好吗い？";
+  sent.choices = {"ゼゼ我愿意", "让我想想い"};
+  sent.opened = 3;
+  sent.first_opened = "2026-12-08 21:00:00";
+  sent.answers = {{1, "ゼゼ我愿意", "2026-12-08 21:05:00"}, {2, "让我想想い", ""}};
+  const std::optional<Receipt> read = ReceiptIn(FromGbk(FormatRecords(ReceiptRecords(sent))));
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->question, "做我女朋友好吗？");
+  EXPECT_EQ(read->choices, (std::array<std::string, 2>{"我愿意", "让我想想"}));
+  EXPECT_EQ(read->opened, 3);
+  EXPECT_EQ(read->first_opened, "2026-12-08 21:00:00");
+  EXPECT_EQ(read->last_opened, "");
+  ASSERT_EQ(read->answers.size(), 2u);
+  EXPECT_EQ(read->answers[0].text, "我愿意");
+  EXPECT_EQ(read->answers[1].choice, 2);
+  EXPECT_EQ(ReceiptIn("いゼ问题いAいBいmanyい"), std::nullopt);
+}
+
 // One rule for the upload dialog, the command line and the server.
 TEST(PageNameTest, NamesAreOneToThirtyLettersOrDigitsKeptInSmallLetters) {
   EXPECT_TRUE(IsValidPageName("a"));
