@@ -72,6 +72,11 @@ StringResponse Reply(const Request& request, http::status status, std::string_vi
                                 ? TextResponse(request, status, {}, kPlainText, "no-store")
                                 : PlainResponse(request, status, line);
   response.set(http::field::cache_control, "no-store");
+  // A 204 has no body, so it says nothing of one.
+  if (status == http::status::no_content) {
+    response.erase(http::field::content_type);
+    response.erase(http::field::content_length);
+  }
   // The page runs in an origin of its own: without this its script could
   // not tell a kept answer from a refused one.
   response.set(http::field::access_control_allow_origin, "null");
