@@ -292,6 +292,11 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       return Refuse(http::status::payload_too_large, "file too large");
     }
     if (ec == MediaBody::kDiskFull) return Refuse(http::status::insufficient_storage, "no room");
+    // Said and logged, though the sender may be too busy sending to read it.
+    if (ec == MediaBody::kTooSlow) {
+      record_.audit.operation = "media upload";
+      return Refuse(http::status::request_timeout, "file sent too slowly");
+    }
     // Cut off, timed out or malformed: nothing was stored, and the spool
     // goes with the connection.
     if (ec) return Close();
