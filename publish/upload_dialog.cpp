@@ -325,7 +325,8 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
                      .toStdString());
     ShowQrCode(outcome.address, outcome.name);
     NotePagePublished();
-    receipt_->Fetch(outcome.name, services_);
+    // A dialog closed during its upload has nobody to show the receipt to.
+    if (isVisible()) receipt_->Fetch(outcome.name, services_);
   } else if (!outcome.owned_name.empty() && page_online_) {
     // What is online is the page from before, not this upload's.
     ShowCurrentPage(outcome.owned_name);

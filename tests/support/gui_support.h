@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -86,12 +87,18 @@ struct RecordingServices {
   // When set, answers in the server's place.
   std::function<PostResult(const std::string& body)> answer;
   std::string machine_id = "test-machine";
+  std::mutex sent_lock;
 
   // The quiet services, with these posts and this machine identifier.
   ClientServices Services() {
     ClientServices services = QuietServices();
     services.post = [this](const std::string& body, const PostLimits& limits) {
-      sent.push_back(body);
+      {
+        // A window may ask two things at once (its page online and what
+        // came back from it), each from a thread of the pool.
+        const std::lock_guard hold(sent_lock);
+        sent.push_back(body);
+      }
       if (before) before(body);
       if (answer) return answer(body);
       return PostFormChecked(EndpointAddress(), body, limits);
