@@ -183,50 +183,59 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
   return kAdminDone;
 }
 
-int AdminTakedown(AdminContext& context, std::span<const std::string> words) {
+namespace {
+
+// The four actions on one name share their words: NAME [--reason TEXT].
+template <typename Act>
+int ActOnName(AdminContext& context, std::span<const std::string> words, bool reason_required,
+              Act act) {
   const AdminArgs args = ParseAdminArgs(words, {"--reason"});
   if (!ExpectOperands(context, args, 1)) return kAdminMisused;
-  const auto reason = ReasonOf(context, args, /*required=*/true);
+  const auto reason = ReasonOf(context, args, reason_required);
   if (!reason) return kAdminMisused;
   const auto name = NameOperand(context, args.operands[0]);
   if (!name) return kAdminFailed;
-  return Outcome(context, context.storage.WithholdPage(*name, *reason), *name + " taken down",
-                 *name + " was taken down already", "no such name: " + *name);
+  return act(*name, *reason);
+}
+
+}  // namespace
+
+int AdminTakedown(AdminContext& context, std::span<const std::string> words) {
+  return ActOnName(context, words, /*reason_required=*/true,
+                   [&](const std::string& name, const std::string& reason) {
+                     return Outcome(context, context.storage.WithholdPage(name, reason),
+                                    name + " taken down", name + " was taken down already",
+                                    "no such name: " + name);
+                   });
 }
 
 int AdminRestore(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
-  if (!ExpectOperands(context, args, 1)) return kAdminMisused;
-  const auto reason = ReasonOf(context, args, /*required=*/false);
-  if (!reason) return kAdminMisused;
-  const auto name = NameOperand(context, args.operands[0]);
-  if (!name) return kAdminFailed;
-  return Outcome(context, context.storage.RestorePage(*name, *reason), *name + " restored",
-                 *name + " was not taken down", *name + " was not taken down");
+  return ActOnName(context, words, /*reason_required=*/false,
+                   [&](const std::string& name, const std::string& reason) {
+                     return Outcome(context, context.storage.RestorePage(name, reason),
+                                    name + " restored", name + " was not taken down",
+                                    name + " was not taken down");
+                   });
 }
 
 int AdminBlockOwner(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
-  if (!ExpectOperands(context, args, 1)) return kAdminMisused;
-  const auto reason = ReasonOf(context, args, /*required=*/false);
-  if (!reason) return kAdminMisused;
-  const auto name = NameOperand(context, args.operands[0]);
-  if (!name) return kAdminFailed;
-  return Outcome(context, context.storage.BlockOwner(*name, *reason),
-                 "the owner of " + *name + " is blocked",
-                 "the owner of " + *name + " was blocked already", "no such name: " + *name);
+  return ActOnName(context, words, /*reason_required=*/false,
+                   [&](const std::string& name, const std::string& reason) {
+                     return Outcome(context, context.storage.BlockOwner(name, reason),
+                                    "the owner of " + name + " is blocked",
+                                    "the owner of " + name + " was blocked already",
+                                    "no such name: " + name);
+                   });
 }
 
 int AdminUnblockOwner(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
-  if (!ExpectOperands(context, args, 1)) return kAdminMisused;
-  const auto reason = ReasonOf(context, args, /*required=*/false);
-  if (!reason) return kAdminMisused;
-  const auto name = NameOperand(context, args.operands[0]);
-  if (!name) return kAdminFailed;
-  return Outcome(context, context.storage.UnblockOwner(*name, *reason),
-                 "the owner of " + *name + " is no longer blocked",
-                 "the owner of " + *name + " was not blocked", "no such name: " + *name);
+  return ActOnName(context, words, /*reason_required=*/false,
+                   [&](const std::string& name, const std::string& reason) {
+                     return Outcome(context, context.storage.UnblockOwner(name, reason),
+                                    "the owner of " + name + " is no longer blocked",
+                                    "the owner of " + name + " was not blocked",
+                                    "no such name: " + name);
+                   });
 }
 
 }  // namespace heartpage::server
