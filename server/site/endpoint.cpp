@@ -87,6 +87,18 @@ std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const For
   return claims.HashMachineId(*machine_id.text);
 }
 
+std::variant<OwnedName, EndpointReply> ReadOwnedName(ClaimStore& claims, const FormFields& fields,
+                                                     std::string_view operation) {
+  if (auto problem =
+          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
+    return Refuse(wire::status::kMalformed, std::string(operation) + ": " + *problem);
+  const std::string& name = fields.find(wire::kFileField)->second;
+  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
+  auto owner = OwnerOf(claims, fields);
+  if (auto* refusal = std::get_if<EndpointReply>(&owner)) return std::move(*refusal);
+  return OwnedName{name, std::get<MachineIdHash>(std::move(owner))};
+}
+
 std::optional<EndpointReply> RefuseBlocked(AdminStore& admin, const MachineIdHash& owner) {
   if (!admin.OwnerBlocked(owner)) return std::nullopt;
   return Refuse(wire::status::kNotYours, std::string(kBlockedRefusal));
@@ -182,14 +194,10 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
 }
 
 EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields) {
-  if (auto problem =
-          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
-    return Refuse(wire::status::kMalformed, "operation 6: " + *problem);
-  const std::string& name = fields.find(wire::kFileField)->second;
-  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage.claims, fields);
-  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  switch (storage.pages.TakeDownPage(std::get<MachineIdHash>(owner), PageNameKey(name))) {
+  const auto request = ReadOwnedName(storage.claims, fields, "operation 6");
+  if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
+  const auto& [name, owner] = std::get<OwnedName>(request);
+  switch (storage.pages.TakeDownPage(owner, PageNameKey(name))) {
     case TakeDownResult::kTakenDown:
       return {wire::status::kOk, "", false};
     case TakeDownResult::kUnclaimed:
@@ -201,14 +209,10 @@ EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields) {
 }
 
 EndpointReply RunRelease(const Stores& storage, const FormFields& fields) {
-  if (auto problem =
-          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
-    return Refuse(wire::status::kMalformed, "operation 7: " + *problem);
-  const std::string& name = fields.find(wire::kFileField)->second;
-  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage.claims, fields);
-  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  switch (storage.pages.ReleaseName(std::get<MachineIdHash>(owner), PageNameKey(name))) {
+  const auto request = ReadOwnedName(storage.claims, fields, "operation 7");
+  if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
+  const auto& [name, owner] = std::get<OwnedName>(request);
+  switch (storage.pages.ReleaseName(owner, PageNameKey(name))) {
     case ReleaseResult::kReleased:
       return {wire::status::kOk, "", false};
     case ReleaseResult::kUnclaimed:

@@ -39,6 +39,16 @@ MachineIdText ReadMachineId(std::string_view bytes);
 // refusal to answer when that identifier is not one.
 std::variant<MachineIdHash, EndpointReply> OwnerOf(ClaimStore& claims, const FormFields& fields);
 
+// An operation on one name for its owner (take-down, release, receipts):
+// its fields whole, the name well formed and the identifier one, else the
+// refusal; `operation` names it in a refusal ("operation 6").
+struct OwnedName {
+  std::string name;
+  MachineIdHash owner;
+};
+std::variant<OwnedName, EndpointReply> ReadOwnedName(ClaimStore& claims, const FormFields& fields,
+                                                     std::string_view operation);
+
 // The refusal of a machine the operator blocked (AdminStore::BlockOwner),
 // which claims, stores, uploads and previews answer alike.
 inline constexpr std::string_view kBlockedRefusal =

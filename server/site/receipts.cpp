@@ -174,17 +174,13 @@ Work VisitLane(Visit visit, const Request& request, std::string_view name) {
 
 EndpointReply RunReceipts(const Stores& storage, const FormFields& fields,
                           std::string_view public_host) {
-  if (auto problem =
-          FieldProblem(fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField}))
-    return Refuse(wire::status::kMalformed, "operation 8: " + *problem);
-  const std::string& name = fields.find(wire::kFileField)->second;
-  if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
-  const auto owner = OwnerOf(storage.claims, fields);
-  if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
+  const auto request = ReadOwnedName(storage.claims, fields, "operation 8");
+  if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
+  const auto& [name, owner] = std::get<OwnedName>(request);
   const std::string key = PageNameKey(name);
   const std::vector<Claim> claims = storage.claims.ClaimsOfName(key);
   if (claims.empty()) return Refuse(wire::status::kUnknown, "file name not claimed");
-  if (claims.front().owner != std::get<MachineIdHash>(owner))
+  if (claims.front().owner != owner)
     return Refuse(wire::status::kNotYours, "file name claimed by another machine");
   // A page republished since the last visit shows its own question, and
   // whether what came back still counts, before anyone visits it.
