@@ -36,8 +36,10 @@ function(heartpage_gzipped source output)
   configure_file(${source} ${output}.in @ONLY)
   execute_process(COMMAND gzip -9nc ${output}.in OUTPUT_FILE ${output} COMMAND_ERROR_IS_FATAL ANY)
 endfunction()
-foreach(page heartpage heartpage-cli heartpage-server)
-  heartpage_gzipped(${packaging}/man/${page}.1 ${generated}/${page}.1.gz)
+# The server is a daemon with its operator's commands: section 8, as Debian
+# files them.
+foreach(page heartpage.1 heartpage-cli.1 heartpage-server.8)
+  heartpage_gzipped(${packaging}/man/${page} ${generated}/${page}.gz)
 endforeach()
 heartpage_gzipped(${packaging}/changelog ${generated}/changelog.gz)
 configure_file(${packaging}/${HEARTPAGE_APP_ID}.metainfo.xml.in
@@ -63,8 +65,8 @@ install(FILES ${packaging}/copyright ${generated}/changelog.gz
 
 # heartpage-server: the executable is installed by server/, the page assets
 # by pages/.
-install(FILES ${generated}/heartpage-server.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT server)
+install(FILES ${generated}/heartpage-server.8.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT server)
 install(FILES ${PROJECT_SOURCE_DIR}/server/deploy/nginx.conf
               ${PROJECT_SOURCE_DIR}/server/deploy/nginx-balanced.conf
               ${PROJECT_SOURCE_DIR}/server/deploy/heartpage-server@.service

@@ -43,7 +43,7 @@ for size in 16 22 24 32 48 64 128 256; do
   expected_program+=("usr/share/icons/hicolor/${size}x$size/apps/$app_id.png")
 done
 expected_server=(usr/bin/heartpage-server usr/lib/systemd/system/heartpage-server.service
-  etc/default/heartpage-server usr/share/man/man1/heartpage-server.1.gz
+  etc/default/heartpage-server usr/share/man/man8/heartpage-server.8.gz
   usr/share/doc/heartpage-server/copyright usr/share/doc/heartpage-server/changelog.gz
   usr/share/doc/heartpage-server/examples/nginx.conf
   usr/share/doc/heartpage-server/examples/nginx-balanced.conf
@@ -65,7 +65,7 @@ done
 # Nothing else: no library, header, test program or stray file of the build.
 grep -vE '^usr/(bin/heartpage(-cli)?|share/(applications|metainfo|icons/hicolor|man/man1|doc/heartpage)/.*)$' \
   "$work/program.list" && fail "heartpage holds the files above, which it should not"
-grep -vE '^(usr/bin/heartpage-server|usr/lib/systemd/system/heartpage-server\.service|etc/default/heartpage-server|usr/share/(heartpage-server/assets(-vendor)?|man/man1|doc/heartpage-server|lintian/overrides)/.*)$' \
+grep -vE '^(usr/bin/heartpage-server|usr/lib/systemd/system/heartpage-server\.service|etc/default/heartpage-server|usr/share/(heartpage-server/assets(-vendor)?|man/man8|doc/heartpage-server|lintian/overrides)/.*)$' \
   "$work/server.list" && fail "heartpage-server holds the files above, which it should not"
 dpkg-deb -I "$server" conffiles | grep -qxF /etc/default/heartpage-server ||
   fail "/etc/default/heartpage-server is not a conffile"
@@ -102,11 +102,17 @@ changelog=$(zcat "$work/root/usr/share/doc/heartpage/changelog.gz" | sed -n 1p)
 [[ $changelog == "heartpage ($version) "* ]] || fail "the changelog starts \"$changelog\", not $version"
 
 echo "== manual pages"
-for page in heartpage-server heartpage-cli; do
-  zcat "$work/root/usr/share/man/man1/$page.1.gz" | sed 's/\\-/-/g' >"$work/$page.man"
+for page in heartpage-server.8 heartpage-cli.1; do
+  zcat "$work/root/usr/share/man/man${page##*.}/$page.gz" | sed 's/\\-/-/g' >"$work/${page%.*}.man"
 done
-for option in $("$work/root/usr/bin/heartpage-server" --help | grep -oE -- '--[a-z][a-z-]+' | sort -u); do
-  grep -qF -- "$option" "$work/heartpage-server.man" || fail "heartpage-server(1) does not name $option"
+server="$work/root/usr/bin/heartpage-server"
+for option in $({ "$server" --help; "$server" admin --help; } | grep -oE -- '--[a-z][a-z-]+' | sort -u); do
+  grep -qF -- "$option" "$work/heartpage-server.man" || fail "heartpage-server(8) does not name $option"
+done
+# Each subcommand of the operator's tools opens an entry of its own.
+for command in $("$server" admin --help | sed -nE 's/^  ([a-z-]+).*/\1/p'); do
+  grep -qE "^(\.BI? |\\\\fB)\"?$command\b" "$work/heartpage-server.man" ||
+    fail "heartpage-server(8) does not name the admin command $command"
 done
 for command in $("$work/root/usr/bin/heartpage-cli" --help | sed -nE 's/^  ([a-z-]+).*/\1/p'); do
   grep -qE "^\.(B|BR) .*$command" "$work/heartpage-cli.man" ||
