@@ -16,7 +16,7 @@ packages=(
   # tests: certificates made at test time for TLS listeners
   openssl
   # tests and benchmarks; nginx runs in front of the server in a test, as
-  # the README's reverse proxy
+  # the operator's guide's reverse proxy
   libgtest-dev libbenchmark-dev nginx
   # tests start throwaway PostgreSQL clusters of their own
   postgresql

@@ -2,7 +2,7 @@
 # Needs: xvfb, xdotool and imagemagick (Debian packages; not needed by the
 # build or CI).
 # Screenshots of two style editors, style 2's calendar picker and the upload
-# dialog for the README: starts heartpage-server and the program on a virtual
+# dialog for the user's guide: starts heartpage-server and the program on a virtual
 # display, opens styles 2 and 5 from the gallery, types a title, opens the
 # calendar, publishes under a name and copies the address, as a person would.
 # Usage: tools/make-editor-screenshots.sh [BUILD_DIR]   (default: build)

@@ -1,5 +1,5 @@
-// The server behind nginx, configured by the file the README tells operators
-// to install: publishing and reading pages through the proxy.
+// The server behind nginx, configured by the file the operator's guide tells
+// operators to install: publishing and reading pages through the proxy.
 
 #include <gtest/gtest.h>
 
