@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --parallel
+# The build is configured one way, by the presets, whoever starts it.
+cmake --preset dev >/dev/null
+cmake --build --preset dev --parallel
 
 # Our publishing server, in the background on the publishing host, unless a
 # server already answers there. Its log goes to build/heartpage-server.log.

@@ -4,9 +4,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build --parallel
-ctest --test-dir build --output-on-failure --parallel "$(nproc)"
+# The build is configured one way, by the presets, whoever starts it.
+cmake --preset dev
+cmake --build --preset dev --parallel
+ctest --preset dev --parallel "$(nproc)"
 # The fuzz targets, built with clang in build-fuzz: seed corpora replayed and
 # each target fuzzed for a few seconds.
 scripts/fuzz-smoke.sh
