@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,23 @@ struct HostAddress {
 // letter case); without one the host is reached over http. A trailing "/"
 // is dropped.
 HostAddress ParseHost(std::string_view configured);
+
+// What is wrong with a configured host, for the person who set it, in
+// English (for standard error) and in Chinese (for the program's windows);
+// none for a host every address can be made of. Judged once, where the
+// program starts: the addresses themselves are made of whatever is set.
+struct HostProblem {
+  std::string english;
+  std::string chinese;
+};
+std::optional<HostProblem> CheckHost(std::string_view configured);
+
+// The name of the environment variable that sets the host.
+inline constexpr std::string_view kHostVariable = "HEARTPAGE_HOST";
+
+// CheckHost of the host in effect, said as one line naming where it was set:
+// "HEARTPAGE_HOST=htp://h: …". The English line and the Chinese one.
+std::optional<HostProblem> ConfiguredHostProblem();
 
 // The configured host without its scheme: "host" or "host:port".
 std::string PublishingHost();

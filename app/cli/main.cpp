@@ -5,6 +5,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "protocol/host.h"
 
 namespace {
 
@@ -52,21 +53,17 @@ constexpr std::string_view kUsage =
 struct Command {
   std::string_view name;
   int (*run)(const std::vector<std::string>&);
+  // Makes addresses of the publishing host: pages name it, requests go to it.
+  bool uses_host = true;
 };
 
 constexpr Command kCommands[] = {
-    {"build", heartpage::cli::Build},
-    {"fields", heartpage::cli::Fields},
-    {"preview", heartpage::cli::Preview},
-    {"encode", heartpage::cli::Encode},
-    {"decode", heartpage::cli::Decode},
-    {"machine-id", heartpage::cli::MachineId},
-    {"publish", heartpage::cli::Publish},
-    {"settings", heartpage::cli::Settings},
-    {"qr", heartpage::cli::Qr},
-    {"upload", heartpage::cli::UploadFile},
-    {"unpublish", heartpage::cli::Unpublish},
-    {"release", heartpage::cli::Release},
+    {"build", heartpage::cli::Build},          {"fields", heartpage::cli::Fields},
+    {"preview", heartpage::cli::Preview},      {"encode", heartpage::cli::Encode, false},
+    {"decode", heartpage::cli::Decode, false}, {"machine-id", heartpage::cli::MachineId, false},
+    {"publish", heartpage::cli::Publish},      {"settings", heartpage::cli::Settings},
+    {"qr", heartpage::cli::Qr, false},         {"upload", heartpage::cli::UploadFile},
+    {"unpublish", heartpage::cli::Unpublish},  {"release", heartpage::cli::Release},
     {"status", heartpage::cli::Status},
 };
 
@@ -85,6 +82,12 @@ int main(int argc, char** argv) {
   }
   for (const Command& command : kCommands) {
     if (command.name != name) continue;
+    if (command.uses_host) {
+      if (const auto problem = heartpage::ConfiguredHostProblem()) {
+        std::cerr << "heartpage-cli: " << problem->english << '\n';
+        return 2;
+      }
+    }
     try {
       return command.run(args);
     } catch (const heartpage::cli::UsageError& error) {

@@ -86,6 +86,30 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
   }
 }
 
+// A mistyped host is named with what is wrong before anything is built or
+// sent; commands that make no address of it are not held up by it.
+TEST_F(CliTest, AMalformedHostIsNamedAndEndsWithStatusTwo) {
+  const std::vector<std::pair<std::string, std::string>> hosts = {
+      {"htp://127.0.0.1:8936", "\"htp://\" is no scheme"},
+      {"127.0.0.1:89360", "port must be a number from 1 to 65535"},
+      {"127.0.0.l:8936", "\"127.0.0.l\" is no IPv4 address"},
+  };
+  for (const auto& [host, reason] : hosts) {
+    for (const char* command : {"settings", "build"}) {
+      const CliRun run = heartpage::testing::RunProgram({HEARTPAGE_CLI, command, "--style", "1"},
+                                                        {"HEARTPAGE_HOST=" + host});
+      EXPECT_EQ(run.status, 2) << host;
+      EXPECT_TRUE(run.out.empty()) << host;
+      EXPECT_EQ(run.err.find("heartpage-cli: HEARTPAGE_HOST=" + host + ": "), 0u) << run.err;
+      EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+      EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+  }
+  const CliRun encoded =
+      heartpage::testing::RunProgram({HEARTPAGE_CLI, "encode", "a"}, {"HEARTPAGE_HOST=htp://x"});
+  EXPECT_EQ(encoded.status, 0);
+}
+
 // The checks print what looks wrong and let the command go on; --strict
 // makes that an error that writes nothing.
 TEST_F(CliTest, PageCommandsPrintTheFindingsAndStrictStopsAtThem) {

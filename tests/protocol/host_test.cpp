@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 namespace heartpage {
 namespace {
@@ -50,6 +52,40 @@ TEST_F(HostTest, BindHostReplacesEveryToken) {
   setenv("HEARTPAGE_HOST", "https://h:2", 1);
   EXPECT_EQ(BindHost("src=\"http://{publishing-host}/biaobai/x.js\" {publishing-host}"),
             "src=\"https://h:2/biaobai/x.js\" h:2");
+}
+
+// Every host a server can be reached at passes; each slip says what is wrong
+// with it rather than making an address nobody answers at.
+TEST(CheckHost, NamesWhatIsWrongWithAHostAndPassesEveryUsableOne) {
+  for (const char* host : {"127.0.0.1:8936", "localhost", "pages.example.test:65535",
+                           "https://Pages.Example/", "HTTP://10.0.0.2:1", "[::1]:8936", "[fe80::1]",
+                           "例子.测试:80", "my_host-2.lan", "1.2.3.example.com", "v1.0.host"})
+    EXPECT_FALSE(CheckHost(host)) << host;
+  const std::vector<std::pair<const char*, const char*>> bad = {
+      {"htp://127.0.0.1:8936", "scheme"},
+      {"ftp://h", "scheme"},
+      {"127.0.0.1:89360", "port"},
+      {"h:0", "port"},
+      {"h:", "port"},
+      {"h:80a", "port"},
+      {"127.0.0.l:8936", "IPv4"},
+      {"127.0.0.256", "IPv4"},
+      {"10.0.1", "IPv4"},
+      {"127.0.0.1.1", "IPv4"},
+      {"evil host", "letters"},
+      {"h/asp", "follow"},
+      {"user@h", "follow"},
+      {"::1", "brackets"},
+      {"[::1:80", "brackets"},
+      {"", "no host"},
+      {"https://", "no host"},
+  };
+  for (const auto& [host, reason] : bad) {
+    const auto problem = CheckHost(host);
+    ASSERT_TRUE(problem) << host;
+    EXPECT_NE(problem->english.find(reason), std::string::npos) << host << ": " << problem->english;
+    EXPECT_FALSE(problem->chinese.empty());
+  }
 }
 
 TEST(WebAddress, OnlyHttpAndHttpsAddressesWithAHostAreOpened) {
