@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <memory>
 #include <string_view>
@@ -32,6 +33,21 @@ void ShowMessageBox(const Notice& notice) {
       QString::fromStdString(notice.title), QString::fromStdString(notice.text), QMessageBox::Ok);
   box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
   box.exec();
+}
+
+// The choice is what the user most likely came for, so Enter takes it;
+// Escape and the plain button end as the notice alone would.
+bool OfferChoice(const Notice& notice, const std::string& choice) {
+  QMessageBox box(
+      notice.icon == NoticeIcon::kExclamation ? QMessageBox::Warning : QMessageBox::Information,
+      QString::fromStdString(notice.title), QString::fromStdString(notice.text), QMessageBox::Ok);
+  box.setObjectName(QStringLiteral("NoticeWithChoice"));
+  QPushButton* chosen = box.addButton(QString::fromStdString(choice), QMessageBox::AcceptRole);
+  box.setDefaultButton(chosen);
+  box.setEscapeButton(QMessageBox::Ok);
+  box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
+  box.exec();
+  return box.clickedButton() == chosen;
 }
 
 bool AskToQuitWhileUploading() {
@@ -71,6 +87,7 @@ ClientServices DesktopServices() {
   services.machine_id = [] { return GetDiskSerial(); };
   services.open_target = [](const std::string& target) { return OpenTarget(target); };
   services.show_notice = ShowMessageBox;
+  services.offer_choice = OfferChoice;
   services.confirm_quit = AskToQuitWhileUploading;
   services.choose_files = ChooseMediaFiles;
   services.later = Later;

@@ -1,5 +1,6 @@
 #include <QKeyEvent>
 #include <QPalette>
+#include <QScrollArea>
 
 #include "app/gallery.h"
 #include "app/gallery_widgets.h"
@@ -81,7 +82,7 @@ void MainWindow::BuildGallery(const QList<QImage>& thumbnails) {
                 background_.constScanLine(inside.top()) + inside.left() * background_.depth() / 8,
                 inside.width(), inside.height(), background_.bytesPerLine(), background_.format())
           : background_.copy(inside);
-  auto* panel = new SeeThroughBox(this, patch, false);
+  auto* panel = new SeeThroughBox(surface_, patch, false);
   panel->setObjectName(QStringLiteral("FGZS"));
   panel->setGeometry(panel_rect);
 
@@ -160,7 +161,12 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
       return;
   }
   const int next = at < 0 ? 0 : at + step;
-  if (next >= 0 && next < thumbnails_.size()) thumbnails_[next]->setFocus(Qt::OtherFocusReason);
+  if (next >= 0 && next < thumbnails_.size()) {
+    thumbnails_[next]->setFocus(Qt::OtherFocusReason);
+    // Where the window scrolls, the tile comes into sight (Tab does so by
+    // itself).
+    if (scroll_ != nullptr) scroll_->ensureWidgetVisible(thumbnails_[next]);
+  }
   event->accept();
 }
 

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       // hands the new window the focus.
       main_window.activateWindow();
     } else {
-      QCoreApplication::exit(0);
+      QCoreApplication::exit(main_window.ExitStatus());
     }
   });
   const int status = QApplication::exec();

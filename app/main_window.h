@@ -3,9 +3,12 @@
 #include <QImage>
 #include <QLabel>
 #include <QPointer>
+#include <QScrollArea>
 #include <QTimer>
 #include <QWidget>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,6 +40,12 @@ class MainWindow : public QWidget {
   // reached). The window lives until then: start-up reports to it.
   void Load(std::function<void(bool show)> done);
 
+  // The status for the program's end when start-up did not show the window
+  // (2 for a host configured wrongly).
+  int ExitStatus() const { return exit_status_; }
+  // Runs without its server, asking it again from time to time.
+  bool Offline() const { return offline_->load(); }
+
   // The open editor of style 1 ... 8; null when none is open.
   QWidget* Editor(int style) const;
 
@@ -53,9 +62,12 @@ class MainWindow : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildGallery(const QList<QImage>& thumbnails);
+  void PinCloseButton();
   void Scroll();
   void ThumbnailClicked(int index);
   void SetAnnouncement(const QString& caption);
@@ -65,6 +77,13 @@ class MainWindow : public QWidget {
   void ComeForward();
   // Asks after the page's answers once the window shows.
   void WatchAnswers();
+  // The services for start-up's steps: one time budget for their requests,
+  // their notices and openings made on this thread.
+  ClientServices StartupServices();
+  void GoOffline();
+  // Asks the server again after the current wait; each failure doubles it.
+  void ScheduleReconnect();
+  void ReconnectNow();
 
   ClientServices services_;
   // What the user sees while start-up waits for the server; none before
@@ -76,6 +95,10 @@ class MainWindow : public QWidget {
   // way through the gallery.
   QList<QWidget*> thumbnails_;
   QImage background_;
+  // What the artwork and all on it stand on: the window itself, or, where
+  // the window is larger than the screen, a surface that scrolls in it.
+  QWidget* surface_ = this;
+  QScrollArea* scroll_ = nullptr;
   QTimer* timer_;
   QTimer* splash_timer_;  // shows the splash while start-up waits
   iButton* close_button_;
@@ -83,6 +106,12 @@ class MainWindow : public QWidget {
   bool dragging_ = false;
   QPoint drag_offset_;
   bool unloading_ = false;
+  int exit_status_ = 0;
+  // Read by the previews of the editors, on their own copies of the services.
+  std::shared_ptr<std::atomic<bool>> offline_ = std::make_shared<std::atomic<bool>>(false);
+  QTimer* reconnect_timer_;
+  std::chrono::milliseconds reconnect_wait_{};
+  bool reconnecting_ = false;
 };
 
 }  // namespace heartpage

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <stdexcept>
 
@@ -23,26 +24,62 @@ std::optional<std::string> SerialOrNone(const ClientServices& services) {
   }
 }
 
+StartupResult ServerSteps(const ClientServices& services, bool at_start);
+
 }  // namespace
 
 StartupResult RunStartup(const ClientServices& services,
                          const std::function<bool()>& claim_instance) {
   StartupResult result;
+  // Judged before anything is asked: a mistyped host otherwise reads as a
+  // server that cannot be reached, and the user looks for the fault in the
+  // network.
+  if (const auto problem = ConfiguredHostProblem()) {
+    std::cerr << "heartpage: " << problem->english << '\n';
+    services.show_notice({problem->chinese, std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    result.exit_status = 2;
+    return result;
+  }
   if (!claim_instance()) {
     services.show_notice(
         {std::string(kAlreadyRunningText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
     return result;
   }
 
+  return ServerSteps(services, /*at_start=*/true);
+}
+
+StartupResult Reconnect(const ClientServices& services) {
+  return ServerSteps(services, /*at_start=*/false);
+}
+
+namespace {
+
+StartupResult ServerSteps(const ClientServices& services, bool at_start) {
+  StartupResult result;
   const Poster post = EndpointPoster(services);
   if (auto announcement = Field(FetchSettings(post), kAnnouncementField))
     result.announcement = *announcement + std::string(kAnnouncementGap);
 
   const std::optional<std::string> version = Field(FetchSettings(post), kVersionField);
   if (!version) {
+    if (!at_start) {
+      // The window keeps saying that the server is not reached.
+      result.announcement.reset();
+      result.show_main = true;
+      result.offline = true;
+      return result;
+    }
     // No settings at all is a broken connection, not a newer client.
-    services.show_notice(
-        {std::string(kUnreachableText), std::string(kNoticeTitle), NoticeIcon::kExclamation});
+    const Notice unreachable{std::string(kUnreachableText), std::string(kNoticeTitle),
+                             NoticeIcon::kExclamation};
+    if (!services.offer_choice) {
+      services.show_notice(unreachable);
+    } else if (services.offer_choice(unreachable, std::string(kOfflineChoice))) {
+      result.show_main = true;
+      result.offline = true;
+      result.announcement = std::string(kOfflineAnnouncement) + std::string(kAnnouncementGap);
+    }
     return result;
   }
   if (*version != kClientVersion) {
@@ -74,6 +111,8 @@ StartupResult RunStartup(const ClientServices& services,
     result.owned_name = (*record)[1];
   return result;
 }
+
+}  // namespace
 
 EndpointPost WithinBudget(EndpointPost post, std::chrono::milliseconds budget) {
   using Clock = std::chrono::steady_clock;

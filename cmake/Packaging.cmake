@@ -62,6 +62,9 @@ install(FILES ${packaging}/icons/heartpage.svg
         RENAME ${HEARTPAGE_APP_ID}.svg COMPONENT program)
 install(FILES ${packaging}/copyright ${generated}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/heartpage COMPONENT program EXCLUDE_FROM_ALL)
+install(FILES ${packaging}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME heartpage
+        COMPONENT program EXCLUDE_FROM_ALL)
 
 # heartpage-server: the executable is installed by server/, the page assets
 # by pages/.

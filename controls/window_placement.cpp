@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QWidget>
 
 namespace heartpage {
@@ -47,6 +49,33 @@ void PlaceOnScreen(QWidget* window) {
 
 void PlaceOnFirstShow(QWidget* window) {
   new FirstShowPlacer(window);
+}
+
+bool FitsAvailableArea(QSize designed, QSize frame) {
+  const QRect available = AvailableArea();
+  const QSize framed = designed + frame;
+  return available.isEmpty() ||
+         (framed.width() <= available.width() && framed.height() <= available.height());
+}
+
+QScrollArea* ScrollInside(QWidget* window, QWidget* surface, QSize designed) {
+  auto* scroll = new QScrollArea(window);
+  scroll->setObjectName(QStringLiteral("Scroll"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);
+  surface->setFixedSize(designed);
+  scroll->setWidget(surface);
+  auto* fill = new QVBoxLayout(window);
+  fill->setContentsMargins(0, 0, 0, 0);
+  fill->setSpacing(0);
+  fill->addWidget(scroll);
+  return scroll;
+}
+
+void FitToAvailableArea(QWidget* window, QSize whole, QSize frame) {
+  window->setMaximumSize(whole);
+  const QRect available = AvailableArea();
+  window->resize(available.isEmpty() ? whole : whole.boundedTo(available.size() - frame));
 }
 
 }  // namespace heartpage

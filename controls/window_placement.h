@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QSize>
 
+class QScrollArea;
 class QWidget;
 
 namespace heartpage {
@@ -23,5 +24,20 @@ void PlaceOnScreen(QWidget* window);
 // Places `window` with PlaceOnScreen when it is first shown, once: where the
 // user moves it afterwards, it stays, hidden and shown again included.
 void PlaceOnFirstShow(QWidget* window);
+
+// Whether a window whose client area is `designed`, with `frame` for its title
+// bar and borders, fits the available area (also where none is known).
+bool FitsAvailableArea(QSize designed, QSize frame);
+
+// For a window that does not fit: `surface`, fixed at `designed`, scrolls
+// inside a frameless scroll area that fills `window` in a column (no
+// margins, no spacing), to which the caller may add what is to stay in
+// sight. The scroll area takes no focus of its own.
+QScrollArea* ScrollInside(QWidget* window, QWidget* surface, QSize designed);
+
+// Sizes such a window: `whole` where that fits (what shows everything
+// without scrolling, and the most it may grow to), else as large as the
+// available area allows, less `frame`.
+void FitToAvailableArea(QWidget* window, QSize whole, QSize frame);
 
 }  // namespace heartpage

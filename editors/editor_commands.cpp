@@ -69,7 +69,8 @@ void EditorWindow::ShowPhonePreview() {
 }
 
 void EditorWindow::RunPreview(bool phone) {
-  const std::string page = BuildStyle(style_, *this);
+  std::string page = BuildStyle(style_, *this);
+  if (services_.preview_page) page = services_.preview_page(page);
   // The file goes later, from the services' timer: this window may close
   // meanwhile.
   const PreviewHooks hooks{services_.open_target, services_.later, services_.preview_directory};

@@ -101,32 +101,20 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   // The question's strip stands under what each window was designed to hold.
   const QSize designed(Px(layout.client_width), Px(layout.client_height + kQuestionBarHeight));
-  const QRect available = AvailableArea();
-  const QSize framed = designed + kFrameAllowance;
-  if (available.isEmpty() ||
-      (framed.width() <= available.width() && framed.height() <= available.height())) {
+  if (FitsAvailableArea(designed, kFrameAllowance)) {
     setFixedSize(designed);
   } else {
     // Larger than the screen: the designed window scrolls inside one that
     // fits, so that every field can be reached, and the commands stand in a
     // bar under it, in sight however far the fields are scrolled.
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("Scroll"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setFocusPolicy(Qt::NoFocus);
     surface_ = new QWidget;
     surface_->setObjectName(QStringLiteral("Surface"));
-    surface_->setFixedSize(designed);
-    scroll->setWidget(surface_);
+    ScrollInside(this, surface_, designed);
     command_bar_ = new QWidget(this);
     command_bar_->setObjectName(QStringLiteral("CommandBar"));
     auto* row = new QHBoxLayout(command_bar_);
     row->addStretch();
-    auto* fill = new QVBoxLayout(this);
-    fill->setContentsMargins(0, 0, 0, 0);
-    fill->setSpacing(0);
-    fill->addWidget(scroll);
-    fill->addWidget(command_bar_);
+    QWidget::layout()->addWidget(command_bar_);
   }
   if (!layout.icon) {
     // No icon of its own, and not the program's either.
@@ -139,8 +127,7 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
     static_cast<QHBoxLayout*>(command_bar_->layout())->addStretch();
     const int bar = QWidget::style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     const QSize whole = designed + QSize(bar, bar + command_bar_->sizeHint().height());
-    setMaximumSize(whole);
-    resize(whole.boundedTo(available.size() - kFrameAllowance));
+    FitToAvailableArea(this, whole, kFrameAllowance);
   }
   FillDefaults();
   RestoreDraft();

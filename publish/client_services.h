@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/server_requests.h"
@@ -40,6 +41,9 @@ struct ClientServices {
   std::function<bool(const std::string& target)> open_target;
   // Tells the user something; returns once it has been read.
   std::function<void(const Notice& notice)> show_notice;
+  // Tells the user something and offers `choice` beside the plain close;
+  // true when the user took `choice`. Unset: show_notice, and false.
+  std::function<bool(const Notice& notice, const std::string& choice)> offer_choice;
   // Asked before the program ends while an upload runs; true ends it.
   std::function<bool()> confirm_quit;
   // The files the user chooses for a field of `kind` (UTF-8 paths): one, or
@@ -49,6 +53,8 @@ struct ClientServices {
   std::function<void(std::chrono::milliseconds delay, std::function<void()> then)> later;
   // Where previews are written (PreviewDirectory).
   std::function<std::filesystem::path()> preview_directory;
+  // What a preview gives the browser of a page; unset, the page itself.
+  std::function<std::string(std::string_view page)> preview_page;
   // Where the editors keep the drafts of what was typed (UTF-8).
   std::string draft_directory;
   // Where the single-instance lock is kept (UTF-8).

@@ -5,9 +5,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSplashScreen>
 #include <QTest>
 #include <QThreadPool>
@@ -29,6 +33,7 @@
 #include "protocol/records.h"
 #include "publish/upload_dialog.h"
 #include "tests/support/client_services.h"
+#include "tests/support/gui_support.h"
 #include "tests/support/loopback_listener.h"
 #include "tests/support/qt_environment.h"
 #include "tests/support/server_process.h"
@@ -268,6 +273,28 @@ TEST_F(MainWindowTest, TheWindowIsPlacedWithinTheAvailableArea) {
   EXPECT_TRUE(available.contains(window->frameGeometry()));
   EXPECT_EQ(PlacedTopLeft(QSize(714, 625), QRect(0, 28, 800, 572)), QPoint(43, 28));
   EXPECT_EQ(PlacedTopLeft(QSize(1035, 519), QRect(64, 0, 736, 600)), QPoint(64, 40));
+
+  // Taller than the screen (run at twice the scale, as on 1600 x 1200), the
+  // window fits and its artwork scrolls: the close button stays in its
+  // corner, and the tile the keyboard reaches, and the support bubble, are
+  // scrolled into sight. Where it fits, nothing scrolls.
+  auto* scroll = window->findChild<QScrollArea*>(QStringLiteral("Scroll"));
+  ASSERT_EQ(scroll == nullptr, available.height() >= 625);
+  if (scroll == nullptr) return;
+  EXPECT_TRUE(window->rect().contains(Find(QStringLiteral("iButton1"))->geometry()));
+  const auto in_sight = [&](QWidget* widget) {
+    return scroll->viewport()->rect().contains(
+        QRect(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size()));
+  };
+  QWidget* last = Find(QStringLiteral("Image1(11)"));
+  QWidget* above = Find(QStringLiteral("Image1(7)"));
+  above->setFocus();
+  QTest::keyClick(above, Qt::Key_Down);
+  EXPECT_EQ(window->focusWidget(), last);
+  EXPECT_TRUE(in_sight(last));
+  scroll->ensureWidgetVisible(Find(QStringLiteral("Image3")), 0, 0);
+  EXPECT_TRUE(in_sight(Find(QStringLiteral("Image3"))));
+  EXPECT_TRUE(window->rect().contains(Find(QStringLiteral("iButton1"))->geometry()));
 }
 
 TEST_F(MainWindowTest, TheServiceHotSpotOpensOurSupportPage) {
@@ -615,6 +642,92 @@ TEST(MainWindowLoad, ShowsTheServersAnnouncementAndKeepsTheOwnedName) {
   EXPECT_TRUE(caption.endsWith(QStringLiteral("          ")));
   EXPECT_GT(caption.size(), 10);
   EXPECT_EQ(GGCT::Get().ZCYN, "ninth");
+}
+
+// Without its server the program opens for editing when the user chooses
+// so: an editor's preview runs on the carried copies of the host's scripts,
+// and once the server answers the program is itself again (its
+// announcement, the name it owns) and publishes.
+TEST(MainWindowLoad, WithoutTheServerItEditsAndPreviewsOfflineAndPublishesOnceTheServerComes) {
+  testing::TempDir data;
+  testing::ServerProcess server(HEARTPAGE_SERVER, data.path());
+  setenv("HEARTPAGE_HOST", server.host().c_str(), 1);
+  testing::TempDir lock_dir;
+  testing::TempDir previews;
+  std::atomic<bool> up{false};
+  const EndpointPost real = testing::RealEndpoint();
+  ClientServices services = testing::QuietServices();
+  services.post = [&](const std::string& body, const PostLimits& limits) {
+    return up ? real(body, limits) : PostResult{};
+  };
+  std::vector<std::string> offered;
+  services.offer_choice = [&](const Notice& notice, const std::string& choice) {
+    offered.push_back(notice.text + "|" + choice);
+    return true;
+  };
+  services.machine_id = [] { return std::string("DISK-AWAY"); };
+  GGCT::Get().ZCYN.clear();
+  services.instance_directory = lock_dir.path().string();
+  services.preview_directory = [&] { return previews.path(); };
+  std::string previewed;
+  services.open_target = [&](const std::string& target) {
+    previewed = testing::ReadFile(target);
+    return true;
+  };
+  MainWindow window(services);
+  ASSERT_TRUE(Loaded(window));
+  window.show();
+  EXPECT_EQ(offered, std::vector<std::string>(
+                         {std::string(kUnreachableText) + "|" + std::string(kOfflineChoice)}));
+  EXPECT_TRUE(window.Offline());
+  auto* announcement = window.findChild<QLabel*>(QStringLiteral("GongG"));
+  EXPECT_TRUE(announcement->text().contains(QStringLiteral("未连接服务器")));
+
+  testing::FindingsAnswerer findings;
+  findings.answer = QStringLiteral("仍然继续");
+  window.findChild<ImageControl*>(QStringLiteral("Image1(1)"))->Clicked();
+  QWidget* editor = window.Editor(2);
+  ASSERT_NE(editor, nullptr);
+  const auto preview = [&] {
+    previewed.clear();
+    editor->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !previewed.empty(); }, 20'000));
+  };
+  preview();
+  const std::string host_scripts = "http://" + server.host() + "/biaobai/FG2/js/garden.js";
+  EXPECT_EQ(previewed.find(host_scripts), std::string::npos);
+  EXPECT_NE(previewed.find("file://"), std::string::npos);
+  EXPECT_NE(previewed.find("/fg2/js/garden.js"), std::string::npos);
+
+  up = true;
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Offline(); }, 20'000));
+  EXPECT_FALSE(announcement->text().contains(QStringLiteral("未连接服务器")));
+  preview();
+  EXPECT_NE(previewed.find(host_scripts), std::string::npos) << "online, the host's own";
+
+  editor->findChild<QPushButton*>(QStringLiteral("Command2"))->click();
+  UploadDialog* dialog = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if ((dialog = qobject_cast<UploadDialog*>(top)) != nullptr && dialog->isVisible())
+        return true;
+    return false;
+  }));
+  QTest::keyClicks(dialog->findChild<QLineEdit*>(QStringLiteral("Text1")), "backonline");
+  dialog->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        if (auto* question = dialog->findChild<QMessageBox*>(QStringLiteral("NameConfirm")))
+          question->button(QMessageBox::Yes)->click();
+        return !dialog->uploading() && GGCT::Get().ZCYN == "backonline";
+      },
+      20'000));
+  testing::Drain();
+  EXPECT_EQ(dialog->findChild<QLabel*>(QStringLiteral("ts"))->text(), QStringLiteral("上传成功！"));
+  const std::string online = testing::Fetch(PageAddress("backonline"));
+  EXPECT_NE(online.find(host_scripts), std::string::npos) << online.substr(0, 400);
+  unsetenv("HEARTPAGE_HOST");
+  testing::CloseAllWindows();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 #include <stdexcept>
 
@@ -226,6 +227,74 @@ TEST_F(StartupTest, AnUnreachableServerEndsWithOneMessageAndOpensNothing) {
   EXPECT_FALSE(result.show_main);
   EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
   EXPECT_TRUE(opened.empty());
+}
+
+// Offered the choice, the user goes on without the server: the window shows
+// and says so. Asked again later, a server still away changes nothing and
+// says nothing; one that answers gets the same checks as at start-up.
+TEST_F(StartupTest, WithoutTheServerTheUserMayGoOnOfflineUntilItAnswers) {
+  const std::string nowhere =
+      "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort()) + "/asp/index.asp";
+  ClientServices services = Services(nowhere);
+  std::vector<std::string> choices;
+  services.offer_choice = [&](const Notice& notice, const std::string& choice) {
+    notices.push_back(notice);
+    choices.push_back(choice);
+    return true;
+  };
+  StartupResult result = Run(services);
+  EXPECT_TRUE(result.show_main);
+  EXPECT_TRUE(result.offline);
+  EXPECT_EQ(result.announcement, std::string(kOfflineAnnouncement) + "          ");
+  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+  EXPECT_EQ(choices, std::vector<std::string>({"离线编辑"}));
+
+  result = Reconnect(services);
+  EXPECT_TRUE(result.offline);
+  EXPECT_TRUE(result.show_main);
+  EXPECT_EQ(result.announcement, std::nullopt);
+  EXPECT_EQ(notices.size(), 1u);
+
+  server.ownership_answer = LoopbackListener::Response("200 OK", Rows({kMachine, "mine"}));
+  result = Reconnect(Services(server.Address()));
+  EXPECT_FALSE(result.offline);
+  EXPECT_TRUE(result.show_main);
+  EXPECT_EQ(result.announcement, "你好          ");
+  EXPECT_EQ(result.owned_name, "mine");
+
+  AnswerSettings(server, Settings("你好", "V2.0"));
+  result = Reconnect(Services(server.Address()));
+  EXPECT_FALSE(result.show_main);
+  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable, kNewVersion}));
+  EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/heartpage"}));
+
+  // Declined, the program ends as it did before the choice was offered.
+  services.offer_choice = [](const Notice&, const std::string&) { return false; };
+  EXPECT_FALSE(Run(services).show_main);
+}
+
+// A mistyped host is told as such, before anything is sent or locked.
+TEST_F(StartupTest, AMalformedHostIsNamedAndNothingIsAsked) {
+  for (const char* host : {"htp://127.0.0.1:8936", "127.0.0.1:89360", "127.0.0.l:8936"}) {
+    notices.clear();
+    setenv("HEARTPAGE_HOST", host, 1);
+    bool claimed = false;
+    ::testing::internal::CaptureStderr();
+    const StartupResult result = RunStartup(Services(server.Address()), [&] {
+      claimed = true;
+      return true;
+    });
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    unsetenv("HEARTPAGE_HOST");
+    EXPECT_FALSE(result.show_main) << host;
+    EXPECT_EQ(result.exit_status, 2) << host;
+    EXPECT_FALSE(claimed) << host;
+    EXPECT_EQ(err.find("heartpage: HEARTPAGE_HOST=" + std::string(host) + ": "), 0u) << err;
+    ASSERT_EQ(notices.size(), 1u) << host;
+    EXPECT_NE(notices[0].text.find("HEARTPAGE_HOST"), std::string::npos);
+    EXPECT_NE(notices[0].text.find(host), std::string::npos);
+  }
+  EXPECT_TRUE(server.Bodies().empty());
 }
 
 TEST_F(StartupTest, ASecondInstanceSaysSoAndAsksNothing) {

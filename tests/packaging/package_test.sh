@@ -56,6 +56,14 @@ for file in fg2/js/jquery.js fg6/misc-res/js/jquery-1.7.2.min.js fg8/js/jquery.c
             fg8/js/jquery.easing.1.3.js; do
   expected_server+=("usr/share/heartpage-server/assets-vendor/$file")
 done
+# The offline previews' copies: everything but music and video.
+while read -r file; do
+  expected_program+=("usr/share/heartpage/assets/$file")
+done < <(cd "$source/pages/assets" && find . -type f ! -name '.*' ! -name '*.mp3' ! -name '*.mp4' |
+           sed 's|^\./||')
+expected_program+=(usr/share/heartpage/assets-vendor/fg2/js/jquery.js
+  usr/share/lintian/overrides/heartpage)
+grep -E '\.(mp3|mp4)$' "$work/program.list" && fail "heartpage carries music or video"
 for file in "${expected_program[@]}"; do
   grep -qxF "$file" "$work/program.list" || fail "heartpage lacks $file"
 done
@@ -63,7 +71,7 @@ for file in "${expected_server[@]}"; do
   grep -qxF "$file" "$work/server.list" || fail "heartpage-server lacks $file"
 done
 # Nothing else: no library, header, test program or stray file of the build.
-grep -vE '^usr/(bin/heartpage(-cli)?|share/(applications|metainfo|icons/hicolor|man/man1|doc/heartpage)/.*)$' \
+grep -vE '^usr/(bin/heartpage(-cli)?|share/(applications|metainfo|icons/hicolor|man/man1|doc/heartpage|heartpage/assets(-vendor)?)/.*|share/lintian/overrides/heartpage)$' \
   "$work/program.list" && fail "heartpage holds the files above, which it should not"
 grep -vE '^(usr/bin/heartpage-server|usr/lib/systemd/system/heartpage-server\.service|etc/default/heartpage-server|usr/share/(heartpage-server/assets(-vendor)?|man/man8|doc/heartpage-server|lintian/overrides)/.*)$' \
   "$work/server.list" && fail "heartpage-server holds the files above, which it should not"
