@@ -2,7 +2,8 @@
 # Needs: xvfb, xdotool and imagemagick (Debian packages; not needed by the
 # build or CI).
 # Screenshots of the windows as a person meets them: the splash while the
-# server keeps start-up waiting, the upload dialog with a 30-letter name (sent
+# server keeps start-up waiting, the notice when it never answers with its
+# choice of 离线编辑 and the main window that choice opens, the upload dialog with a 30-letter name (sent
 # with Enter) and its QR code, the check's list of sample text left in, the
 # window of 扫码预览 with its code and with a failure, the Chinese menu of a
 # field, and, on a 1600 x 1200 screen at twice the scale, the main window and
@@ -44,7 +45,14 @@ print(s.getsockname()[1], flush=True); time.sleep(30)' >"$work/silent.port" &
   sleep 1.5
   import -window root -crop 460x420+410+190 "$out/splash.png"
   sleep 5
-  xdotool key Return  # the notice
+  # The notice, with its second choice, which Return takes: the main window
+  # without its server.
+  import -window "$(window '^提示$')" "$out/offline-choice.png"
+  xdotool key Return
+  offline=$(window '^HeartPage$')
+  sleep 1
+  import -window "$offline" "$out/main-window-offline.png"
+  click "$offline" 688 24  # the close button
   sleep 0.5
 fi
 
