@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QCollator>
 #include <QDir>
 #include <QFile>
@@ -37,6 +38,8 @@ constexpr int kMarkSize = 16;
 constexpr char kPickText[] = "选择文件…";
 constexpr char kChosenMark[] = "ChosenFile";
 constexpr char kPickTip[] = "pickTip";  // the button's own tip, kept while a file's name shows
+constexpr char kChosenPath[] = "chosenFile";  // the field's property: the file it holds
+constexpr char kUnreadablePicture[] = "无法读取这张图片，文件可能已损坏，请换一张！";
 
 int running_uploads = 0;
 
@@ -105,9 +108,18 @@ QIcon KindMark(FieldKind kind) {
   return QIcon(mark);
 }
 
-// A small picture of the file itself, decoded no larger than it shows.
-QIcon Thumbnail(const QString& path) {
-  QImageReader reader(path);
+// A small picture of the file itself, decoded no larger than it shows:
+// from the light copy that was sent where there is one, which reads quickly
+// whatever the original was.
+QIcon Thumbnail(const QString& path, const QByteArray& sent) {
+  QBuffer light;
+  light.setData(sent);
+  QImageReader reader;
+  if (sent.isEmpty()) {
+    reader.setFileName(path);
+  } else {
+    reader.setDevice(&light);
+  }
   reader.setAutoTransform(true);
   const QSize full = reader.size();
   if (full.isValid())
@@ -122,17 +134,20 @@ QIcon Thumbnail(const QString& path) {
 }
 
 // The field holds the address of the file `path`: it shows the file's
-// thumbnail or mark at its start, and its button the file's name, until the
-// address is changed by hand.
-void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path, const QString& address) {
+// thumbnail or mark at its start, and its button the file's name, until its
+// text is changed.
+void MarkChosenFile(QLineEdit* field, FieldKind kind, const QString& path,
+                    const QByteArray& sent = {}) {
   const QString name = QFileInfo(path).fileName();
+  const QString address = field->text();
   for (QAction* old : field->actions())
     if (old->objectName() == QLatin1String(kChosenMark)) delete old;
-  auto* mark = field->addAction(kind == FieldKind::kPicture ? Thumbnail(path) : KindMark(kind),
-                                QLineEdit::LeadingPosition);
+  auto* mark =
+      field->addAction(kind == FieldKind::kPicture ? Thumbnail(path, sent) : KindMark(kind),
+                       QLineEdit::LeadingPosition);
   mark->setObjectName(QLatin1String(kChosenMark));
   mark->setToolTip(QStringLiteral("本机文件：") + name);
-  field->setText(address);
+  field->setProperty(kChosenPath, path);
   field->setCursorPosition(0);
   field->setToolTip(QStringLiteral("本机文件：") + name);
   QPushButton* button =
@@ -141,15 +156,25 @@ void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path, const
     button->setText(button->fontMetrics().elidedText(name, Qt::ElideMiddle, button->width() - 8));
     button->setToolTip(name + QStringLiteral("（点击重新选择）"));
   }
-  // Typed over, the field no longer holds that file.
-  QObject::connect(field, &QLineEdit::textEdited, mark, [field, mark, button] {
+  // Typed over, or filled anew, the field no longer holds that file.
+  QObject::connect(field, &QLineEdit::textChanged, mark, [field, mark, button, address] {
+    if (field->text() == address) return;
     field->setToolTip({});
+    field->setProperty(kChosenPath, QVariant());
     if (button != nullptr) {
       button->setText(QString::fromUtf8(kPickText));
       button->setToolTip(button->property(kPickTip).toString());
     }
     mark->deleteLater();
   });
+}
+
+void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path, const QString& address,
+                    const QByteArray& sent) {
+  for (QAction* old : field->actions())
+    if (old->objectName() == QLatin1String(kChosenMark)) delete old;
+  field->setText(address);
+  MarkChosenFile(field, kind, path, sent);
 }
 
 // No answer, or a server that is busy or failing for now: trying the same
@@ -188,6 +213,7 @@ struct Upload {
 struct Sent {
   MediaUploadResult result;
   QByteArray bytes;
+  bool unreadable = false;  // a picture that could not be decoded: nothing was sent
 };
 
 void SendNext(const std::shared_ptr<Batch>& batch);
@@ -236,9 +262,12 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
       [upload](TaskControl& control) {
         Sent sent{{}, upload->bytes};
         if (upload->scale) {
-          if (std::optional<QByteArray> scaled =
-                  ScaledPicture(QString::fromStdString(upload->path)))
-            sent.bytes = *scaled;
+          LightPicture light = MakeLight(QString::fromStdString(upload->path));
+          if (light.outcome == LightPicture::kUnreadable) {
+            sent.unreadable = true;
+            return sent;
+          }
+          if (light.outcome == LightPicture::kMadeLight) sent.bytes = std::move(light.bytes);
           if (control.Cancelled()) {
             sent.result.cancelled = true;
             return sent;
@@ -259,9 +288,10 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
         progress->close();
         const MediaUploadResult& result = sent.result;
         if (result.cancelled || !batch->window) return;
+        if (sent.unreadable) return Warn(batch->window, kUnreadablePicture);
         if (result.ok()) {
           const auto& [field, path] = batch->files[batch->next];
-          if (field) ShowChosenFile(field, batch->kind, path, Q(result.text));
+          if (field) ShowChosenFile(field, batch->kind, path, Q(result.text), sent.bytes);
           ++batch->next;
           return SendNext(batch);
         }
@@ -296,7 +326,12 @@ void SendNext(const std::shared_ptr<Batch>& batch) {
   const QByteArray head = file.read(static_cast<qint64>(kMediaSniffBytes));
   file.close();
   const auto type = DetectMediaType(std::string_view(head.constData(), head.size()));
-  if (!type || type->kind != KindOf(batch->kind)) return Warn(window, MessageForStatus(415));
+  if (!type || type->kind != KindOf(batch->kind)) {
+    const std::string_view wanted = batch->kind == FieldKind::kPicture ? "图片"
+                                    : batch->kind == FieldKind::kMusic ? "音乐"
+                                                                       : "视频";
+    return Warn(window, "文件类型不支持，请选择" + std::string(wanted) + "文件！");
+  }
 
   auto upload = std::make_shared<Upload>();
   try {
@@ -313,6 +348,14 @@ void SendNext(const std::shared_ptr<Batch>& batch) {
 
 int MediaUploadsRunning() {
   return running_uploads;
+}
+
+QString ChosenFile(const QLineEdit* field) {
+  return field->property(kChosenPath).toString();
+}
+
+void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path) {
+  MarkChosenFile(field, kind, path);
 }
 
 std::vector<std::string> ChooseMediaFiles(MediaKind kind, bool several) {

@@ -9,6 +9,7 @@
 #include "publish/client_services.h"
 
 class QLineEdit;
+class QString;
 class QWidget;
 
 // "选择文件…" beside every picture, music and video field: the user picks a
@@ -37,6 +38,15 @@ void AddMediaPickers(const Style& style, const std::map<std::string, QWidget*, s
 // pressed, the others the album's boxes after it (none outside an album).
 void PickMedia(const std::vector<QLineEdit*>& fields, FieldKind kind,
                const ClientServices& services);
+
+// The file of the sender's own whose address `field` holds, as chosen with
+// its button; empty when the field holds none (or was changed since).
+QString ChosenFile(const QLineEdit* field);
+
+// Shows `field`, which holds the address of the sender's file `path`, as it
+// did when that file was chosen: its thumbnail or mark and its name. The
+// file may be gone since; its name still shows.
+void ShowChosenFile(QLineEdit* field, FieldKind kind, const QString& path);
 
 // How many choices of files are still on their way to the server, waiting
 // for a retry included: ending the program now would lose them.

@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBuffer>
+#include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -80,7 +84,7 @@ QAction* ChosenMark(QLineEdit* field) {
 
 // Three photos chosen at the album's third picture fill it and the next two
 // in the order of their names (numbers by value); each field then shows its
-// file until typed over.
+// file, also when the editor opens again, until typed over.
 TEST_F(MediaPickerTest, AnAlbumTakesSeveralPhotosInOrderAndEachFieldShowsItsFile) {
   const std::vector<int> numbers = {2, 9, 10};
   const std::vector<QSize> sizes = {{30, 40}, {40, 30}, {50, 50}};
@@ -110,8 +114,19 @@ TEST_F(MediaPickerTest, AnAlbumTakesSeveralPhotosInOrderAndEachFieldShowsItsFile
         << i;
   }
   EXPECT_EQ(editor->findChild<QLineEdit*>("Text7(5)")->text(), untouched);
+  EXPECT_EQ(editor->findChild<QPushButton*>("PickText7(2)")->text(), "p2.png");
+
+  // Opened again, the editor shows the files it holds as before.
+  editor->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  editor = ShowEditor(6, client);
   auto* button = editor->findChild<QPushButton*>("PickText7(2)");
   EXPECT_EQ(button->text(), "p2.png");
+  for (int i = 2; i < 5; ++i)
+    EXPECT_NE(ChosenMark(editor->findChild<QLineEdit*>(QStringLiteral("Text7(%1)").arg(i))),
+              nullptr)
+        << i;
+  EXPECT_EQ(ChosenMark(editor->findChild<QLineEdit*>("Text7(5)")), nullptr);
 
   auto* first = editor->findChild<QLineEdit*>("Text7(2)");
   QTest::keyClick(first, Qt::Key_X);
@@ -163,6 +178,54 @@ TEST_F(MediaPickerTest, AnUploadWithoutAnswerOffersRetryOfTheSameFile) {
   retry(box);
   ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 30'000));
   EXPECT_TRUE(field->text().startsWith(Q(PublishingOrigin() + "/media/")));
+}
+
+// A photo far beyond what Qt decodes at once (5000 × 4000 at 16 bits a
+// channel) still goes as a light JPEG, never as the original; a picture
+// whose bytes end early says it cannot be read and sends nothing.
+TEST_F(MediaPickerTest, AHugeSixteenBitPhotoIsMadeLightAndABrokenOneSaysSo) {
+  QImage huge(5000, 4000, QImage::Format_RGBX64);
+  ASSERT_GT(huge.sizeInBytes() >> 20, QImageReader::allocationLimit()) << "decodes in one go";
+  for (int y = 0; y < huge.height(); ++y) {
+    auto* line = reinterpret_cast<quint64*>(huge.scanLine(y));
+    const quint64 grey = quint64(y * 16) & 0xFFFF;
+    std::fill(line, line + huge.width(), 0xFFFF000000000000ULL | grey << 32 | grey << 16 | grey);
+  }
+  const QString photo = Q((directory.path() / "huge.png").string());
+  QImageWriter writer(photo, "png");
+  writer.setQuality(80);  // the fastest compression: written quickly
+  ASSERT_TRUE(writer.write(huge));
+  huge = {};
+  QFile whole(photo);
+  ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+  const QString broken = Q((directory.path() / "broken.png").string());
+  QFile cut(broken);
+  ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+  cut.write(whole.read(64 * 1024));
+  cut.close();
+
+  QString chosen = photo;
+  client.choose_files = [&](MediaKind, bool) { return Paths({chosen}); };
+  EditorWindow* editor = ShowEditor(1, client);
+  auto* field = editor->findChild<QLineEdit*>("Text1(7)");
+  editor->findChild<QPushButton*>("PickText1(7)")->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return MediaUploadsRunning() == 0; }, 60'000));
+  ASSERT_TRUE(field->text().startsWith(Q(PublishingOrigin() + "/media/")))
+      << field->text().toStdString();
+  const std::string sent = testing::Fetch(field->text().toStdString());
+  const QByteArray bytes(sent.data(), static_cast<qsizetype>(sent.size()));
+  QBuffer buffer;
+  buffer.setData(bytes);
+  EXPECT_EQ(QImageReader(&buffer).format(), "jpeg");
+  EXPECT_EQ(QImage::fromData(bytes).size(), QSize(1920, 1536));
+
+  chosen = broken;
+  const QString before = field->text();
+  editor->findChild<QPushButton*>("PickText1(7)")->click();
+  auto* box = Wait<QMessageBox>(editor, "MediaError");
+  ASSERT_NE(box, nullptr);
+  EXPECT_TRUE(box->text().startsWith("无法读取这张图片")) << box->text().toStdString();
+  EXPECT_EQ(field->text(), before);
 }
 
 // What the picker's upload stands on: work off the windows' thread tells

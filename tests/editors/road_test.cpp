@@ -344,11 +344,11 @@ TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
   const QString fake = Q((directory.path() / "photo.jpg").string());
   std::ofstream(fake.toStdString()) << "not a picture at all";
   pick(fake, "PickText1(7)");
-  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片、音乐或视频文件！");
+  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片文件！");
   const QString song = Q((directory.path() / "song.mp3").string());
   std::ofstream(song.toStdString(), std::ios::binary) << std::string("ID3\x04\0\0\0\0\0\0", 10);
   pick(song, "PickText1(7)");
-  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片、音乐或视频文件！");
+  EXPECT_EQ(refusal(), "文件类型不支持，请选择图片文件！");
   EXPECT_EQ(picture->text(), before);
 
   // A 3000 x 2000 photo goes as a JPEG of 1920 x 1280.
