@@ -68,6 +68,12 @@ std::optional<Draft> Parse(const QByteArray& bytes, int style, QString& why) {
     }
     draft.fields.emplace(it.key().toStdString(), it.value().toString().toStdString());
   }
+  // Which fields hold files of the sender's own only dresses them: a draft
+  // without it, or with some of it unreadable, is still the draft.
+  const QJsonObject files = root.value(QStringLiteral("files")).toObject();
+  for (auto it = files.begin(); it != files.end(); ++it)
+    if (it.value().isString())
+      draft.files.emplace(it.key().toStdString(), it.value().toString().toStdString());
   return draft;
 }
 
@@ -111,10 +117,16 @@ bool SaveDraft(const QString& folder, int style, const Draft& draft) {
   QJsonObject fields;
   for (const auto& [name, value] : draft.fields)
     fields.insert(QString::fromStdString(name), QString::fromStdString(value));
-  const QJsonObject root{{QStringLiteral("format"), kFormat},
-                         {QStringLiteral("style"), style},
-                         {QStringLiteral("fields"), fields},
-                         {QStringLiteral("check"), draft.checked}};
+  QJsonObject root{{QStringLiteral("format"), kFormat},
+                   {QStringLiteral("style"), style},
+                   {QStringLiteral("fields"), fields},
+                   {QStringLiteral("check"), draft.checked}};
+  if (!draft.files.empty()) {
+    QJsonObject files;
+    for (const auto& [name, path] : draft.files)
+      files.insert(QString::fromStdString(name), QString::fromStdString(path));
+    root.insert(QStringLiteral("files"), files);
+  }
   // Written beside the old draft and renamed over it: a crash mid-write
   // leaves the old draft, never half of the new one.
   QSaveFile file(DraftFile(folder, style));

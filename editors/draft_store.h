@@ -16,6 +16,9 @@ struct Draft {
   // left out keep their defaults.
   std::map<std::string, std::string, std::less<>> fields;
   bool checked = false;  // Check1, where the style has one
+  // Field name to the path of the sender's own file whose address it holds,
+  // so that the field shows that file again.
+  std::map<std::string, std::string, std::less<>> files;
 };
 
 // Every draft lives in a folder of drafts (`folder` below), made when the

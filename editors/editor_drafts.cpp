@@ -17,6 +17,7 @@
 #include "editors/draft_store.h"
 #include "editors/editor_window.h"
 #include "editors/layout.h"
+#include "editors/media_picker.h"
 #include "pages/styles.h"
 #include "publish/question_fields.h"
 
@@ -140,13 +141,20 @@ void EditorWindow::RestoreDraft() {
     const auto box = boxes_.find(name);
     if (box == boxes_.end()) continue;  // a field this version no longer has
     if (auto* line = qobject_cast<QLineEdit*>(box->second)) {
-      line->setText(QString::fromStdString(value));
+      line->setText(Shown(name, value));
       line->setCursorPosition(0);
     } else if (auto* text = qobject_cast<QPlainTextEdit*>(box->second)) {
       text->setPlainText(WithoutCr(value));
     }
   }
   if (check_ != nullptr) check_->setChecked(draft->checked);
+  for (const auto& [name, path] : draft->files) {
+    const FieldRow* row = FindField(GetStyle(style_), name);
+    const auto box = boxes_.find(name);
+    auto* line = box == boxes_.end() ? nullptr : qobject_cast<QLineEdit*>(box->second);
+    if (row != nullptr && line != nullptr && !line->text().isEmpty())
+      ShowChosenFile(line, row->kind, QString::fromStdString(path));
+  }
   filling_ = false;
 }
 
@@ -165,6 +173,10 @@ void EditorWindow::SaveDraftNow() {
     if (value != standard) draft.fields.emplace(field, std::move(value));
   }
   draft.checked = Checked();
+  for (const auto& [name, box] : boxes_)
+    if (const auto* line = qobject_cast<const QLineEdit*>(box); line != nullptr)
+      if (const QString file = ChosenFile(line); !file.isEmpty())
+        draft.files.emplace(name, file.toStdString());
   // Kept unsaved on failure: a later change tries again, not every key.
   if (SaveDraft(DraftFolder(), style_, draft)) {
     unsaved_ = false;

@@ -10,10 +10,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QString>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -86,6 +89,19 @@ QString WithoutCr(const std::string& text) {
   return out;
 }
 
+// A month box shows the month as the calendar numbers it; its field's value
+// is the month as the pages' scripts count it, from 0, which is what the
+// builders and the drafts take, so that a draft kept before the boxes
+// counted so builds the very page it built then. Anything but a whole
+// number is the same text both ways.
+QString ShiftedMonth(const QString& text, int by) {
+  static const QRegularExpression number(QStringLiteral("^(\\s*)(-?[0-9]{1,9})(\\s*)$"));
+  const QRegularExpressionMatch match = number.match(text);
+  if (!match.hasMatch()) return text;
+  return match.captured(1) + QString::number(match.captured(2).toLongLong() + by) +
+         match.captured(3);
+}
+
 // What a window's frame (title bar and borders) may add to its client area.
 const QSize kFrameAllowance(16, 48);
 
@@ -109,12 +125,28 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
     // bar under it, in sight however far the fields are scrolled.
     surface_ = new QWidget;
     surface_->setObjectName(QStringLiteral("Surface"));
-    ScrollInside(this, surface_, designed);
+    QScrollArea* scroll = ScrollInside(this, surface_, designed);
     command_bar_ = new QWidget(this);
     command_bar_->setObjectName(QStringLiteral("CommandBar"));
     auto* row = new QHBoxLayout(command_bar_);
     row->addStretch();
     QWidget::layout()->addWidget(command_bar_);
+    // The scroll brings a field reached by Tab into sight; its caption on
+    // its left comes with it, or the sender sees a box without knowing
+    // what it is for.
+    connect(qApp, &QApplication::focusChanged, scroll, [this, scroll](QWidget*, QWidget* now) {
+      if (now == nullptr || !surface_->isAncestorOf(now)) return;
+      QTimer::singleShot(0, scroll, [this, scroll, focused = QPointer<QWidget>(now)] {
+        if (!focused) return;
+        QRect shown(focused->mapTo(surface_, QPoint(0, 0)), focused->size());
+        for (const QLabel* label : surface_->findChildren<QLabel*>())
+          if (label->buddy() == focused)
+            shown |= QRect(label->mapTo(surface_, QPoint(0, 0)), label->size());
+        constexpr int kMargin = 8;
+        scroll->ensureVisible(shown.center().x(), shown.center().y(), shown.width() / 2 + kMargin,
+                              shown.height() / 2 + kMargin);
+      });
+    });
   }
   if (!layout.icon) {
     // No icon of its own, and not the program's either.
@@ -138,6 +170,17 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
 
 void EditorWindow::Build(const WindowLayout& layout) {
   const Style& definition = GetStyle(style_);
+  // The question belongs with the fields: where the commands stand in a row
+  // under them it takes that row's place and the row moves down under it;
+  // where they stand beside the fields it stands under the fields.
+  WindowLayout commands = layout;
+  commands.client_height += kQuestionBarHeight;
+  int question_top = layout.client_height;
+  if (layout.command1.top == layout.command2.top) {
+    question_top = layout.command1.top;
+    commands.command1.top += kQuestionBarHeight;
+    commands.command2.top += kQuestionBarHeight;
+  }
   std::vector<QGroupBox*> frames;
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
     const FramePlacement& placed = layout.frames[i];
@@ -145,7 +188,11 @@ void EditorWindow::Build(const WindowLayout& layout) {
         placed.parent < 0 ? surface_ : frames[static_cast<std::size_t>(placed.parent)];
     auto* frame = new QGroupBox(Q(placed.caption), parent);
     frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
-    frame->setGeometry(PxRect(placed.rect));
+    QRect area = PxRect(placed.rect);
+    // A frame covering the window covers the question's strip too.
+    if (placed.parent < 0 && placed.rect.height == layout.client_height)
+      area.setHeight(area.height() + Px(kQuestionBarHeight));
+    frame->setGeometry(area);
     if (layout.tinted) {
       frame->setAutoFillBackground(true);
       PaintText(frame, QPalette::Window, kTint);
@@ -209,6 +256,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
     const bool first_array = placed.caption == CaptionKind::kLabel1;
     QLabel* label = add_label(first_array ? "Label1" : "Label2", Q(row.caption), parent,
                               first_array ? label1_font : ApplicationFont());
+    label->setBuddy(box);
     if (placed.caption_above) {
       label->move(geometry.left(), geometry.top() - label->height() - 2);
     } else {
@@ -260,7 +308,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
     check_->setGeometry(PxRect(layout.check->rect));
   }
 
-  const auto [phone_rect, scan_rect] = PhoneButtons(layout);
+  const auto [phone_rect, scan_rect] = PhoneButtons(commands);
   const auto command = [&](const char* text, const char* name, const Rect& rect,
                            void (EditorWindow::*run)()) {
     auto* button = new QPushButton(QString::fromUtf8(text), parent_of(-1));
@@ -271,7 +319,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
     if (command_bar_ != nullptr) {
       // One row of one height, each as wide as designed or as its text.
       button->setFixedSize(std::max(PxRect(rect).width(), button->sizeHint().width()),
-                           PxRect(layout.command1).height());
+                           PxRect(commands.command1).height());
       command_bar_->layout()->addWidget(button);
     } else {
       button->setGeometry(PxRect(rect));
@@ -281,10 +329,11 @@ void EditorWindow::Build(const WindowLayout& layout) {
     return button;
   };
   // In reading order, which the bar keeps.
-  QPushButton* preview = command("预览网页", "Command1", layout.command1, &EditorWindow::Preview);
+  QPushButton* preview = command("预览网页", "Command1", commands.command1, &EditorWindow::Preview);
   QPushButton* phone = command("手机预览", "Command3", phone_rect, &EditorWindow::PhonePreview);
   QPushButton* scan = command("扫码预览", "Command4", scan_rect, &EditorWindow::ScanPreview);
-  QPushButton* upload = command("上传网页", "Command2", layout.command2, &EditorWindow::UploadPage);
+  QPushButton* upload =
+      command("上传网页", "Command2", commands.command2, &EditorWindow::UploadPage);
 
   // Tab follows the layout: the boxes, the check box where it stands, then
   // the buttons.
@@ -307,8 +356,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
   }
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
-  for (QLineEdit* box :
-       AddQuestionBar(surface_, Px(layout.client_height), Px(layout.client_width))) {
+  for (QLineEdit* box : AddQuestionBar(parent_of(-1), Px(question_top), Px(layout.client_width))) {
     boxes_[box->objectName().toStdString()] = box;
     chain.push_back(box);
   }
@@ -341,7 +389,7 @@ void EditorWindow::FillDefaults() {
   for (const FieldRow& row : GetStyle(style_).rows) {
     QWidget* box = boxes_.at(row.Name());
     if (auto* edit = qobject_cast<QLineEdit*>(box)) {
-      edit->setText(Q(row.DefaultValue()));
+      edit->setText(Shown(row.Name(), row.DefaultValue()));
       edit->setCursorPosition(0);
     } else if (auto* text = qobject_cast<QPlainTextEdit*>(box)) {
       text->setPlainText(WithoutCr(row.DefaultValue()));
@@ -369,9 +417,19 @@ std::string EditorWindow::Value(std::string_view field) const {
       for (const auto& [name, value] : question::kDefaults)
         if (name == field) return std::string(value);
     }
+    if (IsMonth(field)) return ShiftedMonth(edit->text(), -1).toStdString();
     return edit->text().toStdString();
   }
   return WithCrLf(static_cast<const QPlainTextEdit*>(it->second)->toPlainText());
+}
+
+bool EditorWindow::IsMonth(std::string_view field) const {
+  const FieldRow* row = FindField(GetStyle(style_), field);
+  return row != nullptr && row->kind == FieldKind::kMonth0;
+}
+
+QString EditorWindow::Shown(std::string_view field, const std::string& value) const {
+  return IsMonth(field) ? ShiftedMonth(Q(value), 1) : Q(value);
 }
 
 bool EditorWindow::Checked() const {

@@ -31,7 +31,8 @@ class EditorWindow : public QWidget, public FieldSource {
   int style() const { return style_; }
 
   // The box's text exactly as typed; multi-line boxes give their line breaks
-  // as CR LF.
+  // as CR LF. A month box takes the month as the calendar numbers it and
+  // gives it as the pages count it, from 0.
   std::string Value(std::string_view field) const override;
   bool Checked() const override;
 
@@ -54,6 +55,9 @@ class EditorWindow : public QWidget, public FieldSource {
  private:
   void Build(const WindowLayout& layout);
   void FillDefaults();
+  bool IsMonth(std::string_view field) const;
+  // What the box of `field` shows for the field's value `value`.
+  QString Shown(std::string_view field, const std::string& value) const;
   // Fills in the saved draft, if any, over the defaults.
   void RestoreDraft();
   // Saves the fields as the style's draft when they changed since the last

@@ -77,7 +77,6 @@ WindowLayout Layout2() {
   layout.boxes.push_back(Box(9, 7920, 3720, 615));
   layout.boxes.push_back(Box(10, 9000, 3720, 615));
   layout.texts.push_back(Unit("日", 9675, 3720, -1, Face::kHeiTi, 12));
-  layout.texts.push_back(RedHint("时间要提前一个月", {6840, 4080, 0, 0}));
   layout.pickers.push_back({PickerKind::kCalendar, 10, {10005, 3690, 345, 330}});
   layout.boxes.push_back(Box(5, 2880, 4320, 3375));
   layout.boxes.push_back(Box(8, 2640, 4920, 5775));
@@ -121,12 +120,13 @@ WindowLayout Layout4() {
   layout.frames.push_back({"其他", {0, 4200, 11655, 1455}});
   layout.boxes.push_back(Box(40, 1320, 480, 1815, 0, CaptionKind::kLabel2));
   layout.boxes.push_back(Box(41, 4680, 480, 6855, 0, CaptionKind::kLabel2));
-  layout.boxes.push_back(Box(42, 1320, 960, 5415, 0, CaptionKind::kLabel2));
-  // The colour boxes leave room for their choosers' buttons.
-  layout.boxes.push_back(Box(43, 8160, 960, 855, 0, CaptionKind::kLabel2));
-  layout.boxes.push_back(Box(44, 10395, 960, 825, 0, CaptionKind::kLabel2));
-  layout.pickers.push_back({PickerKind::kColour, 43, {9030, 930, 330, 330}, 0});
-  layout.pickers.push_back({PickerKind::kColour, 44, {11250, 930, 330, 330}, 0});
+  layout.boxes.push_back(Box(42, 1320, 960, 4815, 0, CaptionKind::kLabel2));
+  // The colour boxes hold a whole "#RRGGBB" and leave room for their
+  // choosers' buttons.
+  layout.boxes.push_back(Box(43, 7500, 960, 1140, 0, CaptionKind::kLabel2));
+  layout.boxes.push_back(Box(44, 10110, 960, 1140, 0, CaptionKind::kLabel2));
+  layout.pickers.push_back({PickerKind::kColour, 43, {8655, 930, 330, 330}, 0});
+  layout.pickers.push_back({PickerKind::kColour, 44, {11265, 930, 330, 330}, 0});
   layout.command1 = {2520, 5760, 2535, 495};
   layout.command2 = {6960, 5760, 2535, 495};
   return layout;

@@ -57,7 +57,7 @@ struct TextPlacement {
 };
 
 // A button beside fields that fills them from a chooser: the calendar fills
-// the style's date parts (year, month counted from 0, day), the colour
+// the style's date parts (year, month, day), the colour
 // chooser the colour box `index`. It follows its box in the Tab order (the
 // calendar follows the day).
 enum class PickerKind { kCalendar, kColour };

@@ -52,23 +52,23 @@ QToolButton* PickerButton(QWidget* parent, const QString& name, const QString& t
 }
 
 // The date the boxes hold, if they hold a real one.
-QDate DateIn(const QLineEdit* year, const QLineEdit* month0, const QLineEdit* day) {
+QDate DateIn(const QLineEdit* year, const QLineEdit* month, const QLineEdit* day) {
   bool ok[3] = {};
   const int y = year->text().trimmed().toInt(&ok[0]);
-  const int m = month0->text().trimmed().toInt(&ok[1]);
+  const int m = month->text().trimmed().toInt(&ok[1]);
   const int d = day->text().trimmed().toInt(&ok[2]);
   if (!ok[0] || !ok[1] || !ok[2]) return {};
-  return QDate(y, m + 1, d);
+  return QDate(y, m, d);
 }
 
 }  // namespace
 
-QToolButton* MakeCalendarButton(QWidget* parent, QLineEdit* year, QLineEdit* month0,
+QToolButton* MakeCalendarButton(QWidget* parent, QLineEdit* year, QLineEdit* month,
                                 QLineEdit* day) {
   QToolButton* button =
       PickerButton(parent, QStringLiteral("DatePicker"), QStringLiteral("选择日期"));
   button->setIcon(CalendarIcon());
-  QObject::connect(button, &QToolButton::clicked, button, [button, year, month0, day] {
+  QObject::connect(button, &QToolButton::clicked, button, [button, year, month, day] {
     // A small popup under the button; a click elsewhere closes it unchanged.
     auto* popup = new QWidget(button, Qt::Popup);
     popup->setObjectName(QStringLiteral("CalendarPopup"));
@@ -78,15 +78,15 @@ QToolButton* MakeCalendarButton(QWidget* parent, QLineEdit* year, QLineEdit* mon
     calendar->setLocale(QLocale(QLocale::Chinese, QLocale::China));
     calendar->setVerticalHeaderFormat(QCalendarWidget::NoVerticalHeader);
     calendar->setGridVisible(true);
-    const QDate held = DateIn(year, month0, day);
+    const QDate held = DateIn(year, month, day);
     calendar->setSelectedDate(held.isValid() ? held : QDate::currentDate());
     auto* fill = new QVBoxLayout(popup);
     fill->setContentsMargins(1, 1, 1, 1);
     fill->addWidget(calendar);
     QObject::connect(calendar, &QCalendarWidget::clicked, popup,
-                     [popup, year, month0, day](const QDate& date) {
+                     [popup, year, month, day](const QDate& date) {
                        year->setText(QString::number(date.year()));
-                       month0->setText(QString::number(date.month() - 1));
+                       month->setText(QString::number(date.month()));
                        day->setText(QString::number(date.day()));
                        popup->close();
                      });

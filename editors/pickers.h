@@ -13,9 +13,8 @@ namespace heartpage {
 
 // "DatePicker": opens a calendar on the date the boxes hold (today when they
 // hold none); a day picked there fills the three boxes, the month as the
-// pages count it (January is 0).
-QToolButton* MakeCalendarButton(QWidget* parent, QLineEdit* year, QLineEdit* month0,
-                                QLineEdit* day);
+// calendar numbers it.
+QToolButton* MakeCalendarButton(QWidget* parent, QLineEdit* year, QLineEdit* month, QLineEdit* day);
 
 // "ColourPicker(N)" for the box Text…(N): shows the box's colour and opens
 // the colour chooser on it; a colour chosen there is written into the box.

@@ -17,11 +17,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string CaptionOf(const FieldRow& row) {
+// The field's caption without its colon. Where boxes share a caption (a
+// line of style 4 has a short and a long box, a picture of style 7 several
+// captions), each is named by its place among them, as they stand on the
+// window from left to right.
+std::string CaptionOf(const Style& style, const FieldRow& row) {
   std::string caption = row.caption.empty() ? row.Name() : row.caption;
   for (const std::string_view colon : {"：", ":"}) {
     if (caption.ends_with(colon)) caption.resize(caption.size() - colon.size());
   }
+  if (row.caption.empty()) return caption;
+  int place = 0;
+  int sharing = 0;
+  for (const FieldRow& other : style.rows) {
+    if (other.caption != row.caption) continue;
+    ++sharing;
+    if (other.index <= row.index) ++place;
+  }
+  if (sharing > 1) caption += "（第" + std::to_string(place) + "个框）";
   return caption;
 }
 
@@ -55,8 +68,9 @@ int DaysIn(int year, int month0) {
   return month0 == 1 && leap ? 29 : kDays[month0];
 }
 
-// What is wrong with the date the three boxes make; nothing when they make
-// a real one. The month box counts from 0, as the pages' scripts do.
+// What is wrong with the date the three fields make; nothing when they make
+// a real one. The month's value counts from 0, as the pages' scripts do; the
+// sender is told of it as the calendar numbers it, as the editors show it.
 std::optional<std::string> DateProblem(const std::string& year_text, const std::string& month_text,
                                        const std::string& day_text) {
   const auto quoted = [](const std::string& text) { return "“" + text + "”"; };
@@ -65,7 +79,7 @@ std::optional<std::string> DateProblem(const std::string& year_text, const std::
   const std::optional<int> month0 = WholeNumber(month_text);
   if (!month0) return "月份" + quoted(month_text) + "不是数字";
   if (*month0 < 0 || *month0 > 11)
-    return "月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 " + std::to_string(*month0);
+    return "没有 " + std::to_string(*month0 + 1) + " 月（月份填 1–12）";
   const std::optional<int> day = WholeNumber(day_text);
   if (!day) return "日" + quoted(day_text) + "不是数字";
   if (*day < 1 || *day > DaysIn(*year, *month0))
@@ -331,7 +345,7 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
     if (IsAddressKind(row.kind)) {
       std::string address(Trim(fields.Value(row.Name())));
       if (address.empty()) continue;
-      addresses.push_back({CaptionOf(row), row.kind, std::move(address)});
+      addresses.push_back({CaptionOf(style, row), row.kind, std::move(address)});
       address_rows.push_back(i);
     } else if (row.kind == FieldKind::kYear) {
       const FieldRow* month = NextOfKind(style, i, FieldKind::kMonth0);
@@ -353,10 +367,11 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
   for (std::size_t k = 0; k < addresses.size(); ++k) {
     if (!reasons[k].empty()) found.push_back({address_rows[k], {addresses[k].caption, reasons[k]}});
   }
-  for (auto& [row, reason] : dates) found.push_back({row, {CaptionOf(style.rows[row]), reason}});
+  for (auto& [row, reason] : dates)
+    found.push_back({row, {CaptionOf(style, style.rows[row]), reason}});
   if (options.sample_text) {
     for (const std::size_t row : SampleTextRows(style, fields))
-      found.push_back({row, {CaptionOf(style.rows[row]), std::string(kSampleTextReason)}});
+      found.push_back({row, {CaptionOf(style, style.rows[row]), std::string(kSampleTextReason)}});
   }
   std::stable_sort(found.begin(), found.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });

@@ -11,9 +11,17 @@ const answers = ['我愿意', '让我想想'];
 const phone = { name: 'small phone', width: 360, height: 640, isMobile: true, hasTouch: true };
 const desktop = { name: 'desktop', width: 1280, height: 800, isMobile: false, hasTouch: false };
 
-// What tells each story to its end, beyond time passing: the seed of style 3
-// waits for a tap, the 55 pages of style 7 for the visitor to turn them.
+// What tells each story to its end, beyond time passing: style 1's lines
+// wait to be scrolled to, the seed of style 3 for a tap, the 55 pages of
+// style 7 for the visitor to turn them.
 const storyActions = {
+  // The seven lines of style 1 stand under the picture, below a phone's
+  // first screen: the question waits while the visitor has not read them.
+  1: async (page, viewport) => {
+    await page.clock.runFor(5000);
+    assert.equal(await page.locator('#hpq.hpq-open').count(), 0, `style 1 at ${viewport.name}: asked before the lines`);
+    await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
+  },
   3: (page, viewport) => (viewport.hasTouch ? page.locator('#canvas').tap() : page.locator('#canvas').click()),
   7: (page) => page.keyboard.press('End'),
 };

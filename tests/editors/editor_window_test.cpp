@@ -26,6 +26,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "editors/draft_store.h"
 #include "editors/editors.h"
@@ -129,6 +130,12 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     for (const FieldRow& row : style.rows) {
       EXPECT_NE(editor->findChild<QWidget*>(Q(row.Name())), nullptr) << row.Name();
       EXPECT_EQ(editor->Value(row.Name()), row.DefaultValue()) << row.Name();
+      // A colour box shows a whole colour.
+      if (const auto* colour = editor->findChild<QLineEdit*>(Q(row.Name()));
+          row.kind == FieldKind::kColour) {
+        EXPECT_LE(QFontMetrics(colour->font()).horizontalAdvance("#FFCC00"), colour->width() - 10)
+            << row.Name();
+      }
     }
     EXPECT_EQ(Build(number, *editor), Build(number, FieldMap::Defaults(style)));
 
@@ -137,11 +144,21 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     ASSERT_TRUE(preview && upload);
     EXPECT_EQ(preview->text(), "预览网页");
     EXPECT_EQ(upload->text(), "上传网页");
+    // The question stands with the fields: under every one of them, and
+    // where the commands stand in a row under the fields, between the two.
+    const bool in_row = layout.command1.top == layout.command2.top;
+    const QRect question = InWindow(editor->findChild<QWidget*>("QuestionBar"), surface);
+    for (QWidget* box : FieldBoxes(editor))
+      EXPECT_LE(InWindow(box, surface).bottom(), question.top()) << box->objectName().toStdString();
     if (bar == nullptr) {
+      const int below = in_row ? kQuestionBarHeight : 0;
       EXPECT_EQ(InWindow(preview, surface).topLeft(),
-                QPoint(layout.command1.left / 15, layout.command1.top / 15));
+                QPoint(layout.command1.left / 15, (layout.command1.top + below) / 15));
       EXPECT_EQ(InWindow(upload, surface).topLeft(),
-                QPoint(layout.command2.left / 15, layout.command2.top / 15));
+                QPoint(layout.command2.left / 15, (layout.command2.top + below) / 15));
+      if (in_row) {
+        EXPECT_LE(question.bottom(), InWindow(preview, surface).top());
+      }
     }
 
     auto* check = editor->findChild<QCheckBox*>("Check1");
@@ -328,6 +345,18 @@ TEST_F(EditorTest, EditorsLargerThanTheScreenScrollWithinIt) {
       EXPECT_FALSE(scroll->isAncestorOf(command)) << name;
       EXPECT_TRUE(editor->rect().contains(InWindow(command, editor))) << name;
     }
+    // Tab to the question brings its caption into sight with it.
+    editor->findChild<QWidget*>("Text1(78)")->setFocus();
+    QTest::keyClick(editor->focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(editor->focusWidget()->objectName(), "Question");
+    QLabel* caption = nullptr;
+    for (QLabel* label : editor->findChild<QWidget*>("QuestionBar")->findChildren<QLabel*>())
+      if (label->buddy() == editor->focusWidget()) caption = label;
+    ASSERT_NE(caption, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+      return scroll->viewport()->rect().contains(
+          QRect(caption->mapTo(scroll->viewport(), QPoint(0, 0)), caption->size()));
+    }));
     QWidget* upload = editor->findChild<QWidget*>("Command2");
     // Tab to a field out of sight scrolls it into view.
     QWidget* first = editor->findChild<QWidget*>("Text1(0)");
@@ -620,7 +649,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
 
   set("Text1(6)", server.Url("/hang"));       // the floating picture
   set("Text1(8)", server.Url("/page.html"));  // the music
-  set("Text1(9)", "12");                      // the month, counted from 0
+  set("Text1(9)", "13");                      // the month
   bool answered_meanwhile = false;
   QTimer::singleShot(100, editor, [&] {
     answered_meanwhile = true;
@@ -635,7 +664,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
             "请检查以下内容：\n漂浮图片地址：3 秒内没有回应\n"
             "背景音乐地址：不是音乐（text/html）\n开头署名：还是示例文字\n"
             "心框内的话：还是示例文字\n"
-            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 12\n"
+            "相识时间：没有 13 月（月份填 1–12）\n"
             "结尾署名或一句话：还是示例文字");
   EXPECT_EQ(opened, 0);
   EXPECT_EQ(OpenUploadDialog(), nullptr);
@@ -653,7 +682,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   EXPECT_EQ(OpenUploadDialog(), nullptr);
 
   set("Text1(8)", server.Url("/song.mp3"));
-  set("Text1(9)", "1");
+  set("Text1(9)", "2");
   set("Text1(10)", "29");
   set("Text1(4)", "2024");
   set("Text1(1)", "//亲爱的小红：");
@@ -673,26 +702,57 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   EXPECT_TRUE(lines.back().startsWith("……另有 ")) << lines.back().toStdString();
 }
 
-// The calendar fills year, month (counted from 0) and day and leaves them
-// editable; the colour chooser opens on the box's colour and writes the one
+// Styles 2 and 3 take the month as the calendar numbers it, typed or picked,
+// and write the page's own (counted from 0); a draft kept when the box held
+// the page's month opens showing the calendar's and builds the very page it
+// built. The colour chooser opens on the box's colour and writes the one
 // chosen in the box's form.
-TEST_F(EditorTest, PickersFillTheDatePartsAndColoursInTheFormsThePagesUse) {
-  EditorWindow* two = ShowEditor(2, client);
-  two->findChild<QToolButton*>("DatePicker")->click();
-  QPointer<QWidget> popup = two->findChild<QWidget*>("CalendarPopup");
-  ASSERT_TRUE(popup && popup->isVisible());
-  auto* calendar = popup->findChild<QCalendarWidget*>("Calendar");
-  EXPECT_EQ(calendar->selectedDate(), QDate(2013, 6, 20)) << "the boxes' own date, month + 1";
-  emit calendar->clicked(QDate(2024, 2, 29));
-  EXPECT_EQ(two->Value("Text1(4)"), "2024");
-  EXPECT_EQ(two->Value("Text1(9)"), "1");
-  EXPECT_EQ(two->Value("Text1(10)"), "29");
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  EXPECT_TRUE(popup.isNull());
-  auto* month = two->findChild<QLineEdit*>("Text1(9)");
-  EXPECT_TRUE(month->isEnabled() && !month->isReadOnly());
-  QTest::keyClicks(month, "0");
-  EXPECT_EQ(two->Value("Text1(9)"), "10");
+TEST_F(EditorTest, DatesAreTakenAsTheCalendarNumbersThemAndColoursInTheBoxsForm) {
+  const QString folder = Q(drafts.path().string());
+  for (const auto& [number, month_field, day_field] :
+       {std::tuple{2, "Text1(9)", "Text1(10)"}, std::tuple{3, "Text1(18)", "Text1(19)"}}) {
+    SCOPED_TRACE(number);
+    // The month as the box held it before: 6 for July.
+    FieldMap kept = FieldMap::Defaults(GetStyle(number));
+    kept.values[month_field] = "6";
+    kept.values[day_field] = "15";
+    ASSERT_TRUE(SaveDraft(folder, number, {{{month_field, "6"}, {day_field, "15"}}, false, {}}));
+    EditorWindow* editor = ShowEditor(number, client);
+    auto* month = editor->findChild<QLineEdit*>(month_field);
+    EXPECT_EQ(month->text(), "7");
+    EXPECT_EQ(Build(number, *editor), Build(number, kept));
+
+    month->clear();
+    QTest::keyClicks(month, "12");
+    EXPECT_EQ(editor->Value(month_field), "11") << "December, as the pages count it";
+    month->setText("六月");
+    EXPECT_EQ(editor->Value(month_field), "六月") << "anything else as typed";
+
+    editor->findChild<QToolButton*>("DatePicker")->click();
+    QPointer<QWidget> popup = editor->findChild<QWidget*>("CalendarPopup");
+    ASSERT_TRUE(popup && popup->isVisible());
+    auto* calendar = popup->findChild<QCalendarWidget*>("Calendar");
+    EXPECT_EQ(calendar->selectedDate(), QDate::currentDate()) << "the boxes hold no date";
+    emit calendar->clicked(QDate(2024, 2, 29));
+    EXPECT_EQ(month->text(), "2");
+    EXPECT_EQ(editor->Value(month_field), "1");
+    EXPECT_EQ(editor->Value(day_field), "29");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(popup.isNull());
+    editor->findChild<QToolButton*>("DatePicker")->click();
+    popup = editor->findChild<QWidget*>("CalendarPopup");
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(popup->findChild<QCalendarWidget*>("Calendar")->selectedDate(), QDate(2024, 2, 29));
+    popup->close();
+    editor->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(LoadDraft(folder, number)->fields.at(month_field), "1") << "kept as the page counts";
+  }
+  // The defaults show their months as the calendar numbers them.
+  RemoveDraft(folder, 2);
+  RemoveDraft(folder, 3);
+  EXPECT_EQ(ShowEditor(2, client)->findChild<QLineEdit*>("Text1(9)")->text(), "6");
+  EXPECT_EQ(ShowEditor(3, client)->findChild<QLineEdit*>("Text1(18)")->text(), "11");
 
   EditorWindow* four = ShowEditor(4, client);
   const auto choose = [&](const char* picker, const QColor& colour) {

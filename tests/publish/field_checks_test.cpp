@@ -76,10 +76,8 @@ TEST(FieldChecks, AStylesFindingsFollowItsRowsAndDatesAreRealCalendarDates) {
             (std::vector<std::string>{music, "相识时间：2023 年 2 月没有 29 日"}));
   EXPECT_EQ(date("1900", "1", "29"),
             (std::vector<std::string>{music, "相识时间：1900 年 2 月没有 29 日"}));
-  EXPECT_EQ(date("2013", "12", "1").back(),
-            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 12");
-  EXPECT_EQ(date("2013", "-1", "1").back(),
-            "相识时间：月份框应填 0–11（页面的月份从 0 数起，1 月填 0），现为 -1");
+  EXPECT_EQ(date("2013", "12", "1").back(), "相识时间：没有 13 月（月份填 1–12）");
+  EXPECT_EQ(date("2013", "-1", "1").back(), "相识时间：没有 0 月（月份填 1–12）");
   EXPECT_EQ(date("2013", "3", "31").back(), "相识时间：2013 年 4 月没有 31 日");
   EXPECT_EQ(date("2013", "五", "1").back(), "相识时间：月份“五”不是数字");
   EXPECT_EQ(date("二〇一三", "5", "1").back(), "相识时间：年份“二〇一三”不是数字");
@@ -127,6 +125,18 @@ TEST(FieldChecks, SampleTextLeftInTheTextFieldsIsListedWhenAskedFor) {
   EXPECT_EQ(lines(3, three),
             (std::vector<std::string>{"你的署名：还是示例文字", "最下方署名：还是示例文字",
                                       "你的名字：还是示例文字", "对方名字：还是示例文字"}));
+  // Boxes that share a caption are told apart by their place on the line.
+  FieldMap four = FieldMap::Defaults(GetStyle(4));
+  four.values["Text8(41)"] = four.values["Text8(42)"] = "";
+  four.values["Text8(0)"] = "小红";
+  four.values["Text8(39)"] = "XXX";
+  EXPECT_EQ(lines(4, four), (std::vector<std::string>{"第20行（第1个框）：还是示例文字",
+                                                      "第20行（第2个框）：还是示例文字"}));
+  FieldMap seven = FieldMap::Defaults(GetStyle(7));
+  for (auto& [field, value] : seven.values) value = "小红";
+  seven.values["Text1(20)"] = "XXX";
+  EXPECT_EQ(lines(7, seven), std::vector<std::string>{"第16张图（第2个框）：还是示例文字"});
+
   const std::vector<Finding> findings = CheckFields(GetStyle(3), three, options);
   EXPECT_EQ(FindingsHeading(findings), "请检查以下内容：");
   EXPECT_EQ(FindingsHeading({{"背景音乐地址", "服务器回答 404"}}), "以下地址可能无法使用：");
