@@ -101,6 +101,8 @@ const char* const kUsage =
     "                        or for the client to take more of an answer (default 60)\n"
     "  --header-timeout SECONDS  how long a request's header may take to arrive\n"
     "                        (default 10)\n"
+    "  --max-requests-per-connection N  requests one connection may carry; the last\n"
+    "                        answer closes it (default 1000)\n"
     "  --min-body-rate BYTES  bytes a second that a body must at least average over\n"
     "                        every 5 seconds (default 1K)\n"
     "  --page-cache BYTES    memory for published pages kept in memory (default 64M)\n"
@@ -356,7 +358,8 @@ std::variant<Options, OptionsError> ParseOptions(
       options.server.hsts_seconds = static_cast<unsigned>(*seconds);
     } else if (arg == "--max-connections" || arg == "--max-connections-per-address" ||
                arg == "--max-handshakes-per-address" || arg == "--max-bodies-per-address" ||
-               arg == "--page-files" || arg == "--database-connections") {
+               arg == "--page-files" || arg == "--database-connections" ||
+               arg == "--max-requests-per-connection") {
       const std::optional<std::size_t> count = ParseCount(value, std::size_t{1} << 24);
       if (!count) return OptionsError{arg + " needs a positive number"};
       if (arg == "--max-connections") options.server.max_connections = *count;
@@ -365,6 +368,8 @@ std::variant<Options, OptionsError> ParseOptions(
       if (arg == "--max-handshakes-per-address") options.server.max_handshakes_per_address = *count;
       if (arg == "--max-bodies-per-address") options.server.max_bodies_per_address = *count;
       if (arg == "--page-files") options.page_files = *count;
+      if (arg == "--max-requests-per-connection")
+        options.server.max_requests_per_connection = *count;
       if (arg == "--database-connections") {
         if (*count < 2 || *count > 1000)
           return OptionsError{"--database-connections needs a number from 2 to 1000"};

@@ -35,6 +35,9 @@ struct ServerConfig {
   // How long a request's header may take to arrive, from the connection's
   // start or from the first byte of a later request.
   unsigned header_timeout_seconds = 10;
+  // Requests one connection may carry; its last answer closes it, so that
+  // no client holds one connection and its worker's attention for ever.
+  std::size_t max_requests_per_connection = 1000;
   // A body slower than this on average over a few seconds ends the
   // connection.
   std::size_t min_body_rate = 1024;  // bytes per second

@@ -305,7 +305,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     media_parser_.reset();
     Request request(std::move(message.base()));
     record_.Name(request.method_string(), request.target());
-    if (shared_->stopping) request.keep_alive(false);
+    if (LastRequest()) request.keep_alive(false);
     Dispatch(*this, *shared_, std::move(request), std::move(spool), record_.client, &record_.audit);
   }
 
@@ -327,9 +327,14 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
     Request request = parser_->release();
     record_.Name(request.method_string(), request.target());
-    // A stopping server answers what it has read, then hangs up.
-    if (shared_->stopping) request.keep_alive(false);
+    if (LastRequest()) request.keep_alive(false);
     Dispatch(*this, *shared_, std::move(request), nullptr, record_.client, &record_.audit);
+  }
+
+  // A stopping server answers what it has read, then hangs up; so does any
+  // server once a connection has carried its share of requests.
+  bool LastRequest() {
+    return shared_->stopping || ++requests_ >= shared_->config.max_requests_per_connection;
   }
 
   // Answers the request whose header has been read without reading any more
@@ -377,6 +382,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::optional<http::request_parser<MediaBody>> media_parser_;
   Phase phase_ = Phase::kWaiting;
   bool header_begun_ = false;
+  std::size_t requests_ = 0;  // read on this connection so far
   Clock::time_point deadline_ = Clock::time_point::max();
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
   const std::string peer_text_;    // the connection's own peer, for the log

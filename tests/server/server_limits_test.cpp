@@ -197,6 +197,23 @@ TEST_F(ServerLimitsTest, SlowBodiesKeepToTheirShareAndTheSlowestMakesWay) {
   EXPECT_GT(fast.Read().value_or(HttpResponse{}).status, 0);
 }
 
+// However fast a client asks, one connection carries only so many requests:
+// the last answer says so and the connection ends, even with more asked.
+TEST_F(ServerLimitsTest, AConnectionEndsAfterItsShareOfRequests) {
+  ServerProcess server(data_.path(), {"--max-requests-per-connection", "3"});
+  HttpConnection connection(server.port());
+  const std::string get = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+  ASSERT_TRUE(connection.Send(get + get + get + get));
+  for (int i = 1; i <= 3; ++i) {
+    const std::optional<HttpResponse> answer = connection.Read();
+    ASSERT_TRUE(answer.has_value()) << i;
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(answer->Header("connection"), i < 3 ? "" : "close") << i;
+  }
+  EXPECT_FALSE(connection.Read().has_value());
+  EXPECT_EQ(Get(server.port(), "/").status, 200);
+}
+
 TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed) {
   ServerProcess server(data_.path());
   const int port = server.port();
