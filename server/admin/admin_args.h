@@ -46,6 +46,14 @@ bool ExpectOperands(AdminContext& context, const AdminArgs& args, std::size_t op
 // wrong and std::nullopt comes back when it is missing or too long.
 std::optional<std::string> ReasonOf(AdminContext& context, const AdminArgs& args, bool required);
 
+// Text from the database as the tools print it: every control character
+// (C0, DEL, C1), every character that turns the direction of text, a line
+// or paragraph separator and every byte that is no UTF-8 written as an
+// escape (\r, \x1b, \u202e), and the backslash doubled, so that nothing a
+// stranger wrote can move the operator's cursor, reorder a line or pass for
+// an escape.
+std::string Printable(std::string_view text);
+
 // "YYYY-MM-DD HH:MM:SS" in UTC.
 std::string AdminTime(std::int64_t seconds);
 

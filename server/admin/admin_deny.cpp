@@ -15,7 +15,7 @@ int AdminDeny(AdminContext& context, std::span<const std::string> words) {
     if (list.empty()) std::fputs("nothing is denied\n", context.out);
     for (const DenyEntry& entry : list)
       std::fprintf(context.out, "%s %s\n", std::string(DenyKindName(entry.kind)).c_str(),
-                   entry.value.c_str());
+                   Printable(entry.value).c_str());
     return kAdminDone;
   }
   if (operands.size() != 3 || (operands[0] != "add" && operands[0] != "remove"))

@@ -124,8 +124,8 @@ int AdminList(AdminContext& context, std::span<const std::string> words) {
   std::fprintf(context.out, "%-30s  %-19s  %-19s  %9s\n", "NAME", "CLAIMED (UTC)", "STORED (UTC)",
                "BYTES");
   for (const NameRecord& record : names)
-    std::fprintf(context.out, "%-30s  %-19s  %-19s  %9llu%s\n", record.name.c_str(),
-                 record.claimed_at.c_str(), Stored(record).c_str(),
+    std::fprintf(context.out, "%-30s  %-19s  %-19s  %9llu%s\n", Printable(record.name).c_str(),
+                 Printable(record.claimed_at).c_str(), Stored(record).c_str(),
                  static_cast<unsigned long long>(record.size), Marks(record).c_str());
   return kAdminDone;
 }
@@ -138,8 +138,9 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
   const std::optional<NameRecord> record = context.storage.FindName(*name);
   if (!record) return AdminSay(context, kAdminFailed, "no such name: " + *name);
   std::FILE* out = context.out;
-  std::fprintf(out, "name:         %s%s\n", record->name.c_str(), Marks(*record).c_str());
-  std::fprintf(out, "claimed:      %s UTC\n", record->claimed_at.c_str());
+  std::fprintf(out, "name:         %s%s\n", Printable(record->name).c_str(),
+               Marks(*record).c_str());
+  std::fprintf(out, "claimed:      %s UTC\n", Printable(record->claimed_at).c_str());
   std::fprintf(out, "owner:        %s\n", record->owner.hex().c_str());
   if (record->stored_at) {
     std::fprintf(out, "last stored:  %s UTC\n", AdminTime(*record->stored_at).c_str());
@@ -150,7 +151,7 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
   }
   std::string other;
   for (const Claim& claim : context.storage.ClaimsOfMachine(record->owner))
-    if (claim.name != record->name) other += " " + claim.name;
+    if (claim.name != record->name) other += " " + Printable(claim.name);
   std::fprintf(out, "owner's other names:%s\n", other.empty() ? " none" : other.c_str());
   if (const auto page = context.storage.LoadPage(*name)) {
     std::fprintf(out, "style:        %s\n", StyleOf(page->bytes).c_str());
@@ -158,9 +159,10 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
     std::fprintf(out, "media:        %s\n", media.empty() ? "none" : "");
     for (const std::string& file : media) {
       const auto facts = context.storage.FindMedia(file);
-      std::fprintf(out, "  %s  %s\n", file.c_str(),
-                   facts ? (std::to_string(facts->size) + " bytes, " + facts->content_type).c_str()
-                         : "not stored");
+      std::fprintf(
+          out, "  %s  %s\n", Printable(file).c_str(),
+          facts ? Printable(std::to_string(facts->size) + " bytes, " + facts->content_type).c_str()
+                : "not stored");
     }
   }
   // Visitors' words: each report's first line, cut short; `admin reports
@@ -174,11 +176,8 @@ int AdminShow(AdminContext& context, std::span<const std::string> words) {
       while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
       line = line.substr(0, cut) + "...";
     }
-    // A stranger's text never drives the operator's terminal.
-    for (char& c : line)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
     std::fprintf(out, "  #%lld  %s  %s\n", static_cast<long long>(report.id),
-                 AdminTime(report.reported_at).c_str(), line.c_str());
+                 AdminTime(report.reported_at).c_str(), Printable(line).c_str());
   }
   return kAdminDone;
 }

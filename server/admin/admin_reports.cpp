@@ -25,7 +25,7 @@ void PrintReason(std::FILE* out, std::string_view reason) {
     if (end == std::string_view::npos) end = reason.size();
     std::string_view line = reason.substr(start, end - start);
     if (line.ends_with('\r')) line.remove_suffix(1);
-    std::fprintf(out, "    %.*s\n", static_cast<int>(line.size()), line.data());
+    std::fprintf(out, "    %s\n", Printable(line).c_str());
     start = end + 1;
   }
 }
@@ -60,7 +60,7 @@ int AdminReports(AdminContext& context, std::span<const std::string> words) {
   }
   for (const Report& report : reports) {
     std::fprintf(context.out, "#%lld  %s  %s\n", static_cast<long long>(report.id),
-                 AdminTime(report.reported_at).c_str(), report.page.c_str());
+                 AdminTime(report.reported_at).c_str(), Printable(report.page).c_str());
     PrintReason(context.out, report.reason);
   }
   return kAdminDone;

@@ -86,7 +86,8 @@ int AdminStats(AdminContext& context, std::span<const std::string> words) {
   if (!busiest.empty()) {
     std::fprintf(out, "busiest client addresses (media and preview bytes):\n");
     for (const AddressUsage& usage : busiest)
-      std::fprintf(out, "  %-40s  %s\n", usage.address.c_str(), Bytes(usage.bytes).c_str());
+      std::fprintf(out, "  %-40s  %s\n", Printable(usage.address).c_str(),
+                   Bytes(usage.bytes).c_str());
   }
   return kAdminDone;
 }
@@ -102,7 +103,8 @@ int AdminLogCommand(AdminContext& context, std::span<const std::string> words) {
   }
   for (const AdminLogEntry& entry : context.storage.AdminLog(static_cast<std::size_t>(limit)))
     std::fprintf(context.out, "%s  %-14s %-30s %s\n", AdminTime(entry.at).c_str(),
-                 entry.action.c_str(), entry.target.c_str(), entry.reason.c_str());
+                 Printable(entry.action).c_str(), Printable(entry.target).c_str(),
+                 Printable(entry.reason).c_str());
   return kAdminDone;
 }
 

@@ -118,6 +118,39 @@ TEST_F(AdminTest, ATakedownReachesTheRunningServerWithinASecondAndHoldsUntilRest
   EXPECT_NE(unknown.err.find("no such name: nobody"), std::string::npos) << unknown.err;
 }
 
+// What strangers and operators wrote reaches the operator's terminal with
+// every control and direction character spelled out: a report cannot draw
+// over the screen or pass for another line.
+TEST_F(AdminTest, TheToolsPrintNoControlOrDirectionCharacter) {
+  ServerProcess server(data_.path(), kNoRateLimits);
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("m1", "drawn")).status, 200);
+  ASSERT_EQ(Post(port, StoreBody("m1", "drawn", Page(port, "x"))).status, 200);
+  // "ok\r#9 fine", CSI "2J", OSC, a right-to-left override, a tab.
+  const std::string body =
+      "page=drawn&reason=ok%0D%239+fine%C2%9B2J%C2%9D0%3Bx%E2%80%AEtxt%09end%5Cr";
+  const HttpResponse sent =
+      Exchange(port,
+               "POST /report HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\n"
+               "Sec-Fetch-Site: same-origin\r\nContent-Type: "
+               "application/x-www-form-urlencoded\r\nContent-Length: " +
+                   std::to_string(body.size()) + "\r\n\r\n" + body);
+  ASSERT_EQ(sent.status, 200) << sent.body;
+  ASSERT_EQ(Admin({"takedown", "drawn", "--reason", "see\r\x1b[1Aabove\xff"}, data_.path()).status,
+            0);
+  const std::string escaped = "ok\\r#9 fine\\u009b2J\\u009d0;x\\u202etxt\\tend\\\\r";
+  for (const std::vector<std::string>& command :
+       std::vector<std::vector<std::string>>{{"reports"}, {"show", "drawn"}, {"log"}}) {
+    const RunResult run = Admin(command, data_.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const std::string_view raw :
+         {"\r", "\x1b", "\xc2\x9b", "\xc2\x9d", "\xe2\x80\xae", "\t", "\xff"})
+      EXPECT_EQ(run.out.find(raw), std::string::npos) << command[0] << ": " << run.out;
+  }
+  EXPECT_NE(Admin({"reports"}, data_.path()).out.find("    " + escaped + "\n"), std::string::npos);
+  EXPECT_NE(Admin({"log"}, data_.path()).out.find("see\\r\\x1b[1Aabove\\xff"), std::string::npos);
+}
+
 TEST_F(AdminTest, ABlockedOwnerIsRefusedEveryChangeUntilUnblocked) {
   ServerProcess server(data_.path(), kNoRateLimits);
   const int port = server.port();
