@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <initializer_list>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace heartpage {
@@ -38,16 +40,16 @@ constexpr TagRule kTags[] = {
     {"font", false, {"color", "size", "face"}},
 };
 
-// Properties that only format text; nothing that places a box over the page
-// or fetches anything.
+// Properties that only format the text itself, none of which can place a
+// box, or anything it draws, beyond the box the text stands in.
 constexpr std::string_view kProperties[] = {
-    "color",          "background-color", "font-size",       "font-weight",   "font-style",
-    "font-family",    "font-variant",     "text-decoration", "text-align",    "text-indent",
-    "text-shadow",    "letter-spacing",   "word-spacing",    "line-height",   "vertical-align",
-    "white-space",    "margin",           "margin-left",     "margin-right",  "margin-top",
-    "margin-bottom",  "padding",          "padding-left",    "padding-right", "padding-top",
-    "padding-bottom", "border",           "border-radius",   "opacity",
+    "color",      "background-color", "font-size",       "font-weight",
+    "font-style", "font-family",      "text-decoration", "text-align",
 };
+
+// <big> makes its text a size larger than around it: a few inside each
+// other still format text, dozens grow letters over the whole page.
+constexpr std::size_t kMaxBigDepth = 3;
 
 bool IsAsciiAlpha(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -100,6 +102,54 @@ std::size_t ReferenceLength(std::string_view text) {
   }
   return i < text.size() && text[i] == ';' ? i + 1 : 0;
 }
+
+// The names a sender may use for characters: the ones typed in text (marks,
+// dashes, quotes, spaces, arrows, symbols), and the few invisible ones, which
+// a reader of the text must see to remove.
+constexpr std::pair<std::string_view, char32_t> kNamedCharacters[] = {
+    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},        {"quot", '"'},      {"apos", '\''},
+    {"nbsp", 0xA0},    {"shy", 0xAD},     {"zwnj", 0x200C},   {"zwj", 0x200D},    {"lrm", 0x200E},
+    {"rlm", 0x200F},   {"ensp", 0x2002},  {"emsp", 0x2003},   {"thinsp", 0x2009}, {"copy", 0xA9},
+    {"reg", 0xAE},     {"trade", 0x2122}, {"hellip", 0x2026}, {"mdash", 0x2014},  {"ndash", 0x2013},
+    {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"ldquo", 0x201C},  {"rdquo", 0x201D},  {"laquo", 0xAB},
+    {"raquo", 0xBB},   {"middot", 0xB7},  {"bull", 0x2022},   {"deg", 0xB0},      {"plusmn", 0xB1},
+    {"times", 0xD7},   {"divide", 0xF7},  {"micro", 0xB5},    {"para", 0xB6},     {"sect", 0xA7},
+    {"cent", 0xA2},    {"pound", 0xA3},   {"yen", 0xA5},      {"euro", 0x20AC},   {"iexcl", 0xA1},
+    {"iquest", 0xBF},  {"sup1", 0xB9},    {"sup2", 0xB2},     {"sup3", 0xB3},     {"frac12", 0xBD},
+    {"frac14", 0xBC},  {"frac34", 0xBE},  {"larr", 0x2190},   {"uarr", 0x2191},   {"rarr", 0x2192},
+    {"darr", 0x2193},  {"harr", 0x2194},  {"hearts", 0x2665}, {"spades", 0x2660}, {"clubs", 0x2663},
+    {"diams", 0x2666}, {"star", 0x2606},  {"starf", 0x2605},  {"infin", 0x221E},  {"ne", 0x2260},
+    {"le", 0x2264},    {"ge", 0x2265},    {"permil", 0x2030}, {"dagger", 0x2020}, {"check", 0x2713},
+    {"cross", 0x2717},
+};
+
+// What browsers make of the numbers 128 to 159, which they read as the
+// Windows code page's characters.
+constexpr char32_t kWindows1252[32] = {
+    0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+
+}  // namespace
+
+CharacterReference ReferenceAt(std::string_view text) {
+  const std::size_t length = text.starts_with('&') ? ReferenceLength(text) : 0;
+  if (length == 0) return {};
+  const std::string_view name = text.substr(1, length - 2);
+  if (name.front() != '#') {
+    for (const auto& [known, character] : kNamedCharacters)
+      if (known == name) return {length, character};
+    return {};
+  }
+  const bool hex = name.size() > 1 && (name[1] == 'x' || name[1] == 'X');
+  const unsigned long code =
+      std::strtoul(std::string(name.substr(hex ? 2 : 1)).c_str(), nullptr, hex ? 16 : 10);
+  if (code >= 0x80 && code <= 0x9F) return {length, kWindows1252[code - 0x80]};
+  if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {length, 0xFFFD};
+  return {length, static_cast<char32_t>(code)};
+}
+
+namespace {
 
 // An attribute's value as the browser reads it, as far as it matters here:
 // the references to ASCII characters decoded, so that "u&#114;l(" is judged
@@ -160,6 +210,81 @@ bool PlainCssValue(std::string_view value) {
   return true;
 }
 
+// A number written with digits and at most one point, and its value.
+std::optional<double> Number(std::string_view text) {
+  if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789.") != text.npos ||
+      std::count(text.begin(), text.end(), '.') > 1 || text == ".")
+    return std::nullopt;
+  return std::strtod(std::string(text).c_str(), nullptr);
+}
+
+bool OneOf(std::string_view word, std::initializer_list<std::string_view> words) {
+  return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// A colour as one word: "#" and hex digits, a colour's name, or one of the
+// colour functions holding only numbers.
+bool CssColour(std::string_view value) {
+  if (value.starts_with('#'))
+    return (value.size() == 4 || value.size() == 5 || value.size() == 7 || value.size() == 9) &&
+           std::all_of(value.begin() + 1, value.end(),
+                       [](char c) { return IsAsciiDigit(c) || (c >= 'a' && c <= 'f'); });
+  const std::size_t open = value.find('(');
+  if (open == std::string_view::npos)
+    return !value.empty() && value.size() <= 32 &&
+           std::all_of(value.begin(), value.end(), IsAsciiAlpha);
+  return OneOf(value.substr(0, open), {"rgb", "rgba", "hsl", "hsla"}) && value.ends_with(')') &&
+         value.substr(open + 1, value.size() - open - 2).find_first_not_of("0123456789.%, ") ==
+             std::string_view::npos;
+}
+
+// A size that does not grow with what it stands in (em, % and "larger" do,
+// and nested they would reach any size): a named one, or pixels, points or
+// the page's own size within what a heading takes.
+bool CssFontSize(std::string_view value) {
+  if (OneOf(value, {"xx-small", "x-small", "small", "medium", "large", "x-large", "xx-large",
+                    "xxx-large"}))
+    return true;
+  const std::size_t unit = value.find_first_not_of("0123456789.");
+  if (unit == std::string_view::npos) return false;
+  const std::optional<double> number = Number(value.substr(0, unit));
+  const std::string_view name = value.substr(unit);
+  if (!number) return false;
+  if (name == "px") return *number <= 72;
+  if (name == "pt") return *number <= 54;
+  if (name == "rem") return *number <= 4.5;
+  return false;
+}
+
+// Whether `value` (small letters, trimmed) is one the property may keep: a
+// text decoration only as lines, their style and colour, never a thickness.
+bool FormattingValue(std::string_view property, std::string_view value) {
+  if (property == "color" || property == "background-color") return CssColour(value);
+  if (property == "font-size") return CssFontSize(value);
+  if (property == "font-weight") {
+    const std::optional<double> weight = Number(value);
+    return OneOf(value, {"normal", "bold", "bolder", "lighter"}) ||
+           (weight && *weight >= 1 && *weight <= 1000);
+  }
+  if (property == "font-style") return OneOf(value, {"normal", "italic", "oblique"});
+  if (property == "text-align")
+    return OneOf(value, {"left", "right", "center", "justify", "start", "end"});
+  if (property == "font-family")
+    return value.size() <= 100 && value.find('(') == std::string_view::npos;
+  if (property == "text-decoration") {
+    std::size_t start = 0;
+    while (start < value.size()) {
+      std::size_t end = value.find(' ', start);
+      if (end == std::string_view::npos) end = value.size();
+      const std::string_view word = value.substr(start, end - start);
+      if (!word.empty() && !CssColour(word)) return false;
+      start = end + 1;
+    }
+    return true;
+  }
+  return false;
+}
+
 // The declarations of a style attribute that are kept, joined again.
 std::string CleanStyle(std::string_view style) {
   std::string out;
@@ -173,7 +298,7 @@ std::string CleanStyle(std::string_view style) {
     const std::string_view value = Trimmed(declaration.substr(colon + 1));
     if (std::find(std::begin(kProperties), std::end(kProperties), property) ==
             std::end(kProperties) ||
-        !PlainCssValue(value))
+        !PlainCssValue(value) || !FormattingValue(property, Lowered(value)))
       continue;
     if (!out.empty()) out += "; ";
     out.append(property).append(": ").append(value);
@@ -307,7 +432,7 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
   while (i < text.size()) {
     const char c = text[i];
     if (c == '&') {
-      const std::size_t reference = ReferenceLength(text.substr(i));
+      const std::size_t reference = ReferenceAt(text.substr(i)).length;
       if (reference > 0) {
         out.append(text.substr(i, reference));
         i += reference;
@@ -326,7 +451,9 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
     // quotes costs no more than their length.
     const std::optional<Tag> tag = ReadTag(text.substr(i, kMaxTagLength));
     const TagRule* rule = tag ? FindTag(tag->name) : nullptr;
-    if (rule == nullptr || (!tag->closing && !rule->is_void && open.size() >= kMaxDepth)) {
+    if (rule == nullptr || (!tag->closing && !rule->is_void && open.size() >= kMaxDepth) ||
+        (!tag->closing && tag->name == "big" &&
+         static_cast<std::size_t>(std::count(open.begin(), open.end(), "big")) >= kMaxBigDepth)) {
       out += "&lt;";
       ++i;
       continue;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,20 @@ struct CleanMarkup {
 // closes an open paragraph first, as browsers do); a closing tag without its
 // opening one is dropped; nesting deeper than 32 is shown as text. Every
 // other "<", ">" and "&" (except a character reference) is escaped. Line ends
-// are kept as they are.
+// are kept as they are. Character references are kept when ReferenceAt reads
+// them.
 CleanMarkup SanitizeMarkup(std::string_view text);
+
+// The character reference at the start of `text` ("&amp;", "&#23435;",
+// "&shy;") as browsers read it in HTML text: its length and the character
+// it stands for. Length 0 when it is none, or names a character outside the
+// few names kept: SanitizeMarkup keeps only these, so that what a page
+// shows can be read back exactly.
+struct CharacterReference {
+  std::size_t length = 0;
+  char32_t character = 0;
+};
+CharacterReference ReferenceAt(std::string_view text);
 
 // `text` as HTML text: "&", "<" and ">" escaped, and with `quotes` also both
 // quotes, so that it may stand in an attribute value of either quoting.

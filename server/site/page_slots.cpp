@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "text/markup.h"
+
 namespace heartpage::server {
 namespace {
 
@@ -257,36 +259,10 @@ std::string ShownText(std::string_view html) {
       if (html.substr(i, 4) == "<br>" || html.substr(i, 3) == "<p>" || html.substr(i, 4) == "<div")
         out += '\n';
       i = close;
-    } else if (c == '&') {
-      const std::size_t semicolon = html.find(';', i);
-      if (semicolon == std::string_view::npos || semicolon - i > 12) {
-        out += c;
-        continue;
-      }
-      const std::string_view name = html.substr(i + 1, semicolon - i - 1);
-      unsigned long code = 0;
-      if (name.size() > 1 && name[0] == '#')
-        code = (name[1] == 'x' || name[1] == 'X')
-                   ? std::strtoul(std::string(name.substr(2)).c_str(), nullptr, 16)
-                   : std::strtoul(std::string(name.substr(1)).c_str(), nullptr, 10);
-      else if (name == "amp")
-        code = '&';
-      else if (name == "lt")
-        code = '<';
-      else if (name == "gt")
-        code = '>';
-      else if (name == "quot")
-        code = '"';
-      else if (name == "apos")
-        code = '\'';
-      else if (name == "nbsp")
-        code = 0xA0;
-      if (code == 0 || code > 0x10FFFF) {
-        out += c;
-        continue;
-      }
-      AppendUtf8(out, code);
-      i = semicolon;
+    } else if (const CharacterReference reference = heartpage::ReferenceAt(html.substr(i));
+               reference.length > 0) {
+      AppendUtf8(out, reference.character);
+      i += reference.length - 1;
     } else {
       out += c;
     }

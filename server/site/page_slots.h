@@ -25,7 +25,7 @@ std::size_t SlotExtent(std::string_view page, std::size_t start, const SlotKind&
 std::optional<std::string> ReadSlot(std::string_view written, const SlotKind& kind);
 
 // The text a markup box shows: tags left out, line breaks as line ends and
-// character references as the characters they stand for.
+// character references as the characters browsers show for them.
 std::string ShownText(std::string_view html);
 
 }  // namespace heartpage::server

@@ -23,6 +23,14 @@ TEST(SanitizeMarkup, KeepsFormattingAndDisarmsTheRest) {
       {"<span style=\"background-color: rgb(1,2,3); color: url(x)\">x",
        "<span style=\"background-color: rgb(1,2,3)\">x</span>"},
       {"<span style=\"color: u&#114;l(x); font-family: \\75 rl(x)\">x", "<span>x</span>"},
+      // Nothing that places a box, or what it draws, beyond the box.
+      {"<div style=\"opacity:0.99; background-color:#fff; margin:-1400px -3000px 0 -3000px; "
+       "padding:1400px 3000px; border: 900px solid; font-size: 4em; text-decoration: underline "
+       "red; font-weight: bold; font-size: 20pt; line-height: 900px; text-indent: -900px\">x",
+       "<div style=\"background-color: #fff; text-decoration: underline red; font-weight: bold; "
+       "font-size: 20pt\">x</div>"},
+      {"<big><big><big><big>x", "<big><big><big>&lt;big&gt;x</big></big></big>"},
+      {"&shy;&zwj;&alpha;&#150;", "&shy;&zwj;&amp;alpha;&#150;"},
       {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
       {"<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
       {"<a href=\"javascript:x()\">x</a>", "&lt;a href=\"javascript:x()\"&gt;x&lt;/a&gt;"},
