@@ -104,6 +104,11 @@ std::string SafeAddress(std::string_view value) {
   if (std::any_of(value.begin(), value.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
     return {};
+  // Two slashes, either way round, lead to another host with the page's
+  // scheme: that is no address relative to the page.
+  if (value.size() >= 2 && (value[0] == '/' || value[0] == '\\') &&
+      (value[1] == '/' || value[1] == '\\'))
+    return {};
   const std::size_t end = value.find_first_of(":/?#");
   if (end != std::string_view::npos && value[end] == ':') {
     std::string scheme(value.substr(0, end));

@@ -30,8 +30,8 @@ std::string EncodeForPlacement(std::string_view value, const Placement& placemen
 std::string HtmlLineBreaks(std::string_view html);
 
 // An address a page may load or follow: http, https, or one without a scheme
-// (relative to the page), with surrounding spaces trimmed. Anything else,
-// javascript: and data: included, gives the empty text.
+// and host (relative to the page), with surrounding spaces trimmed. Anything
+// else, javascript:, data: and "//host/…" included, gives the empty text.
 std::string SafeAddress(std::string_view value);
 
 // "#RGB" or "#RRGGBB" from a colour typed with or without its "#"; nothing

@@ -189,6 +189,11 @@ class AddressChecker {
     for (std::size_t i = 0; i < addresses_.size(); ++i) {
       const std::string& address = addresses_[i].address;
       const std::string scheme = Lower(address.substr(0, address.find(':')));
+      if (address.size() >= 2 && (address[0] == '/' || address[0] == '\\') &&
+          (address[1] == '/' || address[1] == '\\')) {
+        reasons_[i] = std::string(kOtherHostReason);
+        continue;
+      }
       if (address.find("://") == std::string::npos || (scheme != "http" && scheme != "https")) {
         reasons_[i] = "不是以 http:// 或 https:// 开头的网址";
         continue;

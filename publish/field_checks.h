@@ -33,6 +33,10 @@ struct CheckOptions {
 inline constexpr std::string_view kFindingsHeading = "以下地址可能无法使用：";
 // The heading when some findings are not about addresses.
 inline constexpr std::string_view kSampleTextHeading = "请检查以下内容：";
+// The reason given for an address that starts with "//": the page leaves
+// it out, as it would lead to another site under the page's own scheme.
+inline constexpr std::string_view kOtherHostReason =
+    "以 // 开头的地址不会放进网页，请写完整的 http:// 或 https:// 网址";
 // The reason given for a field that still holds sample text.
 inline constexpr std::string_view kSampleTextReason = "还是示例文字";
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/site/page_check.h"
 #include "server/storage/deny_store.h"
 
 namespace heartpage::server {
@@ -21,5 +22,8 @@ std::optional<std::string> NormalizeDenied(DenyKind kind, std::string_view value
 // contain a denied word (anywhere, in any letters); nothing when none does.
 std::optional<std::string> DeniedIn(const std::vector<std::string>& values,
                                     const std::vector<DenyEntry>& denied);
+// The same for a page as the check read it: its fields, and the question it
+// asks with its two answers, which its reader sees as well.
+std::optional<std::string> DeniedIn(const PageCheck& page, const std::vector<DenyEntry>& denied);
 
 }  // namespace heartpage::server

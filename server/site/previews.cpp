@@ -52,7 +52,7 @@ EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
   // same check.
   const PageCheck page = CheckSentPage(fields.find(wire::kDataField)->second, public_host);
   if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
-  if (auto denied = DeniedIn(page.values, storage.deny.DeniedList()))
+  if (auto denied = DeniedIn(page, storage.deny.DeniedList()))
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);

@@ -192,6 +192,9 @@ TEST(Builders, EachValueIsWrittenForItsPlace) {
   EXPECT_NE(page.find("src=\"\" data-src=\"\""), std::string::npos);
   EXPECT_NE(page.find("data-address=\"https://example.org/a?b=1&amp;c=&quot;2&quot;\""),
             std::string::npos);
+  // Two slashes either way round lead to another host, not into this site.
+  one.values["Text1(8)"] = " /\\evil.example/";
+  EXPECT_NE(Build(1, one).find("data-address=\"\""), std::string::npos);
 
   // Style 5: the number is part of an address; the dates of style 2 are
   // numbers of a script, or else a string that keeps the script running.

@@ -29,6 +29,7 @@ TEST(FieldChecks, EachAddressIsJudgedByItsAnswerAndItsKind) {
       {"没人听", FieldKind::kPicture, closed + "/x.jpg"},
       {"不是网址", FieldKind::kPicture, "ftp://127.0.0.1/x.jpg"},
       {"相对地址", FieldKind::kPicture, "images/x.jpg"},
+      {"另一网站", FieldKind::kPicture, "//127.0.0.1/x.jpg"},
   };
   const std::vector<std::string> reasons =
       CheckAddresses(addresses, {std::chrono::milliseconds(1500), 5});
@@ -45,6 +46,7 @@ TEST(FieldChecks, EachAddressIsJudgedByItsAnswerAndItsKind) {
       "无法连接",
       "不是以 http:// 或 https:// 开头的网址",
       "不是以 http:// 或 https:// 开头的网址",
+      std::string(kOtherHostReason),
   };
   ASSERT_EQ(reasons.size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i)

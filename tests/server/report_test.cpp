@@ -9,6 +9,7 @@
 #include "protocol/host.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
+#include "text/markup.h"
 
 namespace heartpage::server {
 namespace {
@@ -120,12 +121,15 @@ TEST_F(ReportTest, HostileReportsAreRefusedAndNoneIsKept) {
   EXPECT_EQ(SendReport(port, good).status, 429);
 }
 
-// A page of style 2 bound to the server, with `title` and, behind its
-// floating picture, `link` in its fields, as the program builds it.
-std::string Style2Page(int port, std::string_view title, std::string_view link) {
+// A page of style 2 bound to the server, with `title`, behind its floating
+// picture `link`, and unless empty `letter` in its markup box, as the
+// program builds it.
+std::string Style2Page(int port, std::string_view title, std::string_view link,
+                       std::string_view letter = {}) {
   FieldMap fields = FieldMap::Defaults(GetStyle(2));
   fields.values["Text1(0)"] = title;
   fields.values["Text1(7)"] = link;
+  if (!letter.empty()) fields.values["Text1(2)"] = letter;
   fields.checked = true;  // the floating picture, and its link
   const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
   return BuildPage(2, fields, BindHost(UnboundTemplate(2), host),
@@ -165,6 +169,44 @@ TEST_F(ReportTest, TheDenyListRefusesPagesNamingADeniedHostOrWord) {
   Admin(data_.path(), {"deny", "remove", "host", "phish.example"});
   EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1", worded)).status, 200);
   EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1", linked)).status, 200);
+}
+
+// Hosts are read as a browser reads them and words as a reader does: no
+// spelling of a denied host or word gets a page past the list, written by
+// hand as a hostile client would, while an ordinary page still passes.
+TEST_F(ReportTest, NoSpellingOfADeniedHostOrWordPasses) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  ASSERT_EQ(Post(port, ClaimBody("WD-1", "abc1")).status, 200);
+  Admin(data_.path(), {"deny", "add", "host", "evil.example"});
+  Admin(data_.path(), {"deny", "add", "word", "phish"});
+  const std::string marker = "https://marker.invalid/";
+  const std::string marked = Style2Page(port, "给你的信", marker);
+  const auto linking = [&](std::string_view link) {
+    std::string page = marked;
+    return page.replace(page.find(marker), marker.size(), EscapeHtml(link));
+  };
+  const std::string pages[] = {
+      linking("//evil.example/"),
+      linking("/\\evil.example/"),
+      linking("https:evil.example"),
+      linking("http:\\\\evil.example\\"),
+      linking("http:/\\evil.example/"),
+      linking("http://evil%2Eexample/"),
+      linking("http://evil.exampl%65/"),
+      linking("http://evil.example%E3%80%82/"),
+      linking("http://ｅｖｉｌ.example/"),
+      linking("http://evil。example/"),
+      linking("https://login.EVIL.example:443/x"),
+      Style2Page(port, "给你的信", "", "ph&shy;ish"),
+      Style2Page(port, "给你的信", "", "ph&#8203;ish"),
+      Style2Page(port, "ph\u200bish", ""),
+      Style2Page(port, "ｐｈｉｓｈ", ""),
+  };
+  for (std::size_t i = 0; i < std::size(pages); ++i)
+    EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1", pages[i])).status, 422) << i;
+  EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1", linking("https://notevil.example/p"))).status,
+            200);
 }
 
 }  // namespace
