@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <vector>
 
@@ -356,7 +357,15 @@ void EditorWindow::Build(const WindowLayout& layout) {
   }
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
-  for (QLineEdit* box : AddQuestionBar(parent_of(-1), Px(question_top), Px(layout.client_width))) {
+  const std::array<QLineEdit*, 3> question =
+      AddQuestionBar(parent_of(-1), Px(question_top), Px(layout.client_width));
+  if (layout.tinted) {
+    // On the outer frame, whose caption's font and colour are its own.
+    QWidget* strip = question.front()->parentWidget();
+    strip->setFont(ApplicationFont());
+    PaintText(strip, QPalette::WindowText, Qt::black);
+  }
+  for (QLineEdit* box : question) {
     boxes_[box->objectName().toStdString()] = box;
     chain.push_back(box);
   }

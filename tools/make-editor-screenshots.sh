@@ -58,7 +58,7 @@ fg5=$(window '^打字特效\+文字漂浮\+MV$')
 import -window "$fg5" "$out/editor-style5.png"
 
 # Upload from style 2: name, confirm, copy.
-click "$fg2" 516 480
+click "$fg2" 516 520
 go_on
 dialog=$(window '^网页上传$')
 click "$dialog" 276 73

@@ -75,7 +75,7 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   geometry=$(xdotool getwindowgeometry --shell "$fg2")
   eval "$geometry"
   convert "$work/menu.png" -crop "520x300+$((X + 120))+$((Y))" "$out/field-menu.png"
-  click "$fg2" 516 480
+  click "$fg2" 516 520
   go_on "$out/check-sample-text.png"
   dialog=$(window '^网页上传$')
   click "$dialog" 276 73
@@ -86,13 +86,13 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   sleep 1.5
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"
-  click "$fg2" 394 480  # 扫码预览
+  click "$fg2" 394 520  # 扫码预览
   go_on
   scan=$(window '^扫码预览$')
   sleep 0.5
   import -window "$scan" "$out/scan-preview.png"
   kill "${pids[-2]}"  # the server
-  click "$fg2" 394 480
+  click "$fg2" 394 520
   go_on
   sleep 1
   import -window "$scan" "$out/scan-preview-failed.png"
