@@ -103,12 +103,12 @@ int main(int argc, char** argv) {
     return RunAdmin(std::vector<std::string>(argv + 2, argv + argc), std::getenv);
   auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv);
   if (auto* error = std::get_if<OptionsError>(&parsed)) {
-    std::fprintf(stderr, "heartpage-server: %s\n%s", error->message.c_str(), kUsage);
+    std::fprintf(stderr, "heartpage-server: %s\n%s", error->message.c_str(), Usage().c_str());
     return 2;
   }
   Options& options = std::get<Options>(parsed);
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(Usage().c_str(), stdout);
     return 0;
   }
   if (options.version) {

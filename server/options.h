@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -34,7 +35,13 @@ struct OptionsError {
   std::string message;
 };
 
-extern const char* const kUsage;
+// --help's text, made from the table of options.
+const std::string& Usage();
+// Every option's name ("--data" …), in the order the usage lists them.
+std::vector<std::string_view> OptionNames();
+// Whether the option says where the database is, which the operator's tools
+// take as the server does.
+bool IsStorageOption(std::string_view name);
 // "heartpage-server VERSION", the version of the packages.
 extern const char* const kVersion;
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <variant>
 
+#include "server/admin/admin_args.h"
 #include "server/options.h"
 #include "server/storage/data_dir.h"
 #include "server/storage/postgres/pg_connection.h"
@@ -33,8 +34,7 @@ Split SplitStorageOptions(const std::vector<std::string>& args) {
   Split split;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if ((arg == "--data" || arg == "--database" || arg == "--database-connections") &&
-        i + 1 < args.size()) {
+    if (IsStorageOption(arg) && i + 1 < args.size()) {
       split.storage.push_back(arg);
       split.storage.push_back(args[++i]);
     } else {
@@ -127,7 +127,7 @@ int RunAdmin(const std::vector<std::string>& args,
     }
     AdminContext context{*storage, description, !options.database.empty()};
     const std::vector<std::string> rest(split.words.begin() + 1, split.words.end());
-    const int code = subcommand->run(context, rest);
+    const int code = subcommand->run(context, ParseAdminArgs(rest, subcommand->synopsis));
     if (code == kAdminMisused)
       std::fprintf(stderr, "usage: heartpage-server admin %s\n",
                    std::string(subcommand->synopsis).c_str());

@@ -23,15 +23,18 @@ struct AdminContext {
   std::FILE* err = stderr;
 };
 
-// A subcommand's words after its name. The exit codes: 0 done, 1 refused or
-// failed (a line on `err` says why), 2 wrong use (the caller then prints the
-// usage).
-using AdminRun = int (*)(AdminContext& context, std::span<const std::string> args);
+struct AdminArgs;
+
+// A subcommand's words after its name, read by its synopsis. The exit codes:
+// 0 done, 1 refused or failed (a line on `err` says why), 2 wrong use (the
+// caller then prints the usage).
+using AdminRun = int (*)(AdminContext& context, const AdminArgs& args);
 
 struct AdminSubcommand {
   std::string_view name;
   // The synopsis line after "heartpage-server admin ", and one line of what
-  // it does; the usage is made of these.
+  // it does; the usage is made of these, and the options the subcommand
+  // takes are those its synopsis names.
   std::string_view synopsis;
   std::string_view summary;
   AdminRun run;

@@ -1,14 +1,27 @@
 #include "server/admin/admin_args.h"
 
-#include <algorithm>
 #include <ctime>
 
 #include "protocol/page_name.h"
 
 namespace heartpage::server {
 
-AdminArgs ParseAdminArgs(std::span<const std::string> args,
-                         std::initializer_list<std::string_view> flags) {
+namespace {
+
+bool NamesFlag(std::string_view synopsis, std::string_view flag) {
+  for (std::size_t at = synopsis.find(flag); at != std::string_view::npos;
+       at = synopsis.find(flag, at + 1)) {
+    const std::size_t end = at + flag.size();
+    const bool starts = at == 0 || synopsis[at - 1] == ' ' || synopsis[at - 1] == '[';
+    const bool ends = end == synopsis.size() || synopsis[end] == ' ' || synopsis[end] == ']';
+    if (starts && ends) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+AdminArgs ParseAdminArgs(std::span<const std::string> args, std::string_view synopsis) {
   AdminArgs parsed;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -16,7 +29,7 @@ AdminArgs ParseAdminArgs(std::span<const std::string> args,
       parsed.operands.push_back(arg);
       continue;
     }
-    if (std::ranges::find(flags, std::string_view(arg)) == flags.end()) {
+    if (!NamesFlag(synopsis, arg)) {
       if (parsed.problem.empty()) parsed.problem = "unknown option " + arg;
       continue;
     }

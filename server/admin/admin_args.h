@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <initializer_list>
 #include <map>
 #include <optional>
 #include <span>
@@ -28,8 +27,9 @@ struct AdminArgs {
   }
 };
 
-AdminArgs ParseAdminArgs(std::span<const std::string> args,
-                         std::initializer_list<std::string_view> flags);
+// The flags a subcommand takes are the "--flag" words of its synopsis, so
+// that its usage line cannot promise one it refuses, nor hide one it takes.
+AdminArgs ParseAdminArgs(std::span<const std::string> args, std::string_view synopsis);
 
 // Reasons go into the log as the operator gave them, bounded so that the log
 // stays readable.

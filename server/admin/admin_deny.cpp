@@ -6,8 +6,7 @@
 
 namespace heartpage::server {
 
-int AdminDeny(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
+int AdminDeny(AdminContext& context, const AdminArgs& args) {
   if (!args.problem.empty()) return AdminSay(context, kAdminMisused, args.problem);
   const std::vector<std::string>& operands = args.operands;
   if (operands.size() == 1 && operands[0] == "list") {

@@ -104,8 +104,7 @@ int Outcome(AdminContext& context, AdminResult result, const std::string& done,
 
 }  // namespace
 
-int AdminList(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--since", "--sort"});
+int AdminList(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 0)) return kAdminMisused;
   std::int64_t since = 0;
   if (const auto text = args.Flag("--since")) {
@@ -130,8 +129,7 @@ int AdminList(AdminContext& context, std::span<const std::string> words) {
   return kAdminDone;
 }
 
-int AdminShow(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {});
+int AdminShow(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 1)) return kAdminMisused;
   const auto name = NameOperand(context, args.operands[0]);
   if (!name) return kAdminFailed;
@@ -186,9 +184,7 @@ namespace {
 
 // The four actions on one name share their words: NAME [--reason TEXT].
 template <typename Act>
-int ActOnName(AdminContext& context, std::span<const std::string> words, bool reason_required,
-              Act act) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
+int ActOnName(AdminContext& context, const AdminArgs& args, bool reason_required, Act act) {
   if (!ExpectOperands(context, args, 1)) return kAdminMisused;
   const auto reason = ReasonOf(context, args, reason_required);
   if (!reason) return kAdminMisused;
@@ -199,8 +195,8 @@ int ActOnName(AdminContext& context, std::span<const std::string> words, bool re
 
 }  // namespace
 
-int AdminTakedown(AdminContext& context, std::span<const std::string> words) {
-  return ActOnName(context, words, /*reason_required=*/true,
+int AdminTakedown(AdminContext& context, const AdminArgs& args) {
+  return ActOnName(context, args, /*reason_required=*/true,
                    [&](const std::string& name, const std::string& reason) {
                      return Outcome(context, context.storage.WithholdPage(name, reason),
                                     name + " taken down", name + " was taken down already",
@@ -208,8 +204,8 @@ int AdminTakedown(AdminContext& context, std::span<const std::string> words) {
                    });
 }
 
-int AdminRestore(AdminContext& context, std::span<const std::string> words) {
-  return ActOnName(context, words, /*reason_required=*/false,
+int AdminRestore(AdminContext& context, const AdminArgs& args) {
+  return ActOnName(context, args, /*reason_required=*/false,
                    [&](const std::string& name, const std::string& reason) {
                      return Outcome(context, context.storage.RestorePage(name, reason),
                                     name + " restored", name + " was not taken down",
@@ -217,8 +213,8 @@ int AdminRestore(AdminContext& context, std::span<const std::string> words) {
                    });
 }
 
-int AdminBlockOwner(AdminContext& context, std::span<const std::string> words) {
-  return ActOnName(context, words, /*reason_required=*/false,
+int AdminBlockOwner(AdminContext& context, const AdminArgs& args) {
+  return ActOnName(context, args, /*reason_required=*/false,
                    [&](const std::string& name, const std::string& reason) {
                      return Outcome(context, context.storage.BlockOwner(name, reason),
                                     "the owner of " + name + " is blocked",
@@ -227,8 +223,8 @@ int AdminBlockOwner(AdminContext& context, std::span<const std::string> words) {
                    });
 }
 
-int AdminUnblockOwner(AdminContext& context, std::span<const std::string> words) {
-  return ActOnName(context, words, /*reason_required=*/false,
+int AdminUnblockOwner(AdminContext& context, const AdminArgs& args) {
+  return ActOnName(context, args, /*reason_required=*/false,
                    [&](const std::string& name, const std::string& reason) {
                      return Outcome(context, context.storage.UnblockOwner(name, reason),
                                     "the owner of " + name + " is no longer blocked",

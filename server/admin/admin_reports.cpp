@@ -32,8 +32,7 @@ void PrintReason(std::FILE* out, std::string_view reason) {
 
 }  // namespace
 
-int AdminReports(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--page", "--limit", "--dismiss"});
+int AdminReports(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 0)) return kAdminMisused;
   if (const auto dismiss = args.Flag("--dismiss")) {
     const auto id = Number(*dismiss);

@@ -25,8 +25,7 @@ std::string Bytes(std::uint64_t bytes) {
 
 }  // namespace
 
-int AdminRemoveMedia(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--reason"});
+int AdminRemoveMedia(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 1)) return kAdminMisused;
   const auto reason = ReasonOf(context, args, /*required=*/false);
   if (!reason) return kAdminMisused;
@@ -53,8 +52,7 @@ int AdminRemoveMedia(AdminContext& context, std::span<const std::string> words) 
   return kAdminFailed;
 }
 
-int AdminStats(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--days"});
+int AdminStats(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 0)) return kAdminMisused;
   int days = 14;
   if (const auto text = args.Flag("--days")) {
@@ -92,8 +90,7 @@ int AdminStats(AdminContext& context, std::span<const std::string> words) {
   return kAdminDone;
 }
 
-int AdminLogCommand(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {"--limit"});
+int AdminLogCommand(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 0)) return kAdminMisused;
   int limit = 50;
   if (const auto text = args.Flag("--limit")) {
@@ -108,8 +105,7 @@ int AdminLogCommand(AdminContext& context, std::span<const std::string> words) {
   return kAdminDone;
 }
 
-int AdminBackup(AdminContext& context, std::span<const std::string> words) {
-  const AdminArgs args = ParseAdminArgs(words, {});
+int AdminBackup(AdminContext& context, const AdminArgs& args) {
   if (!ExpectOperands(context, args, 1)) return kAdminMisused;
   if (context.postgres)
     return AdminSay(context, kAdminFailed,

@@ -107,8 +107,12 @@ TEST_F(AdminTest, ATakedownReachesTheRunningServerWithinASecondAndHoldsUntilRest
   EXPECT_NE(log.out.find("钓鱼 phishing"), std::string::npos) << log.out;
 
   // Wrong use says how to use it (2); a name nobody has says so (1).
-  for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-           {}, {"tekedown", "abuse"}, {"takedown", "abuse"}, {"list", "--sort", "views"}}) {
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{},
+                                             {"tekedown", "abuse"},
+                                             {"takedown", "abuse"},
+                                             {"list", "--sort", "views"},
+                                             {"show", "abuse", "--reason", "x"}}) {
     const RunResult refused = Admin(wrong, data_.path());
     EXPECT_EQ(refused.status, 2) << refused.err;
     EXPECT_NE(refused.err.find("usage: heartpage-server admin"), std::string::npos) << refused.err;

@@ -6,6 +6,9 @@
 #include <atomic>
 #include <fstream>
 #include <future>
+#include <iterator>
+#include <regex>
+#include <set>
 
 #include "server/http/client_address.h"
 #include "server/http/rate_limit.h"
@@ -311,6 +314,30 @@ TEST(OptionsTest, DefaultsAndErrors) {
   EXPECT_EQ(PublicHost("0.0.0.0:80", "pages.example.org"), "pages.example.org");
   EXPECT_EQ(PublicHost("[::]:8936", "pages.example.org"), "pages.example.org");
   EXPECT_EQ(PublicHost("127.0.0.1:0", "pages.example.org"), "");
+}
+
+// The manual and the table of options cannot drift apart: every option is
+// described there, and the manual's options are all the server's.
+TEST(OptionsTest, TheManualDescribesExactlyTheServersOptions) {
+  std::ifstream file(HEARTPAGE_SERVER_MANUAL);
+  std::string manual((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(manual.empty()) << HEARTPAGE_SERVER_MANUAL;
+  for (std::size_t at; (at = manual.find("\\-")) != std::string::npos;) manual.erase(at, 1);
+  const std::size_t start = manual.find("\n.SH OPTIONS");
+  const std::size_t end = manual.find("\n.SH ", start + 1);
+  ASSERT_NE(start, std::string::npos);
+  const std::string options = manual.substr(start, end - start);
+
+  const std::regex option("--[a-z][a-z-]*[a-z]");
+  std::set<std::string> described;
+  for (auto it = std::sregex_iterator(options.begin(), options.end(), option);
+       it != std::sregex_iterator(); ++it)
+    described.insert(it->str());
+  std::set<std::string> table;
+  for (const std::string_view name : OptionNames()) table.emplace(name);
+  EXPECT_EQ(described, table);
+  for (const std::string_view name : OptionNames())
+    EXPECT_NE(Usage().find(std::string(name) + ' '), std::string::npos) << name;
 }
 
 }  // namespace
