@@ -60,6 +60,15 @@ std::vector<Record> ReceiptRecords(const Receipt& receipt) {
                      std::to_string(receipt.opened), receipt.first_opened, receipt.last_opened});
   for (const ReceiptAnswer& answer : receipt.answers)
     records.push_back({std::to_string(answer.choice), Whole(answer.text), answer.time});
+  for (const Receipt& earlier : receipt.earlier) {
+    records.push_back({std::string(kEarlierMark), Whole(earlier.question),
+                       Whole(earlier.choices[0]), Whole(earlier.choices[1]),
+                       std::to_string(earlier.opened), earlier.first_opened, earlier.last_opened,
+                       earlier.replaced});
+    for (const ReceiptAnswer& answer : earlier.answers)
+      records.push_back({std::string(kEarlierAnswerMark), std::to_string(answer.choice),
+                         Whole(answer.text), answer.time});
+  }
   return records;
 }
 
@@ -76,11 +85,31 @@ std::optional<Receipt> ReceiptIn(std::string_view answer) {
   receipt.opened = *opened;
   receipt.first_opened = FieldOr(head, 4);
   receipt.last_opened = FieldOr(head, 5);
+  // The version the answers read belong to; none after an unreadable one.
+  bool in_earlier = false;
   for (std::size_t i = 1; i < records.size(); ++i) {
-    const auto choice = Count(FieldOr(records[i], 0));
+    const Record& record = records[i];
+    if (FieldOr(record, 0) == kEarlierMark) {
+      const auto earlier_opened = Count(FieldOr(record, 4));
+      in_earlier = earlier_opened.has_value();
+      if (!in_earlier) continue;
+      Receipt& earlier = receipt.earlier.emplace_back();
+      earlier.question = FieldOr(record, 1);
+      earlier.choices = {FieldOr(record, 2), FieldOr(record, 3)};
+      earlier.opened = *earlier_opened;
+      earlier.first_opened = FieldOr(record, 5);
+      earlier.last_opened = FieldOr(record, 6);
+      earlier.replaced = FieldOr(record, 7);
+      continue;
+    }
+    // An earlier version's answer belongs to the version before it.
+    const bool of_earlier = FieldOr(record, 0) == kEarlierAnswerMark;
+    const std::size_t at = of_earlier ? 1 : 0;
+    const auto choice = Count(FieldOr(record, at));
     if (!choice || (*choice != 1 && *choice != 2)) continue;
-    receipt.answers.push_back(
-        {static_cast<int>(*choice), FieldOr(records[i], 1), FieldOr(records[i], 2)});
+    if (of_earlier && !in_earlier) continue;
+    (of_earlier ? receipt.earlier.back().answers : receipt.answers)
+        .push_back({static_cast<int>(*choice), FieldOr(record, at + 1), FieldOr(record, at + 2)});
   }
   return receipt;
 }

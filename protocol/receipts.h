@@ -22,6 +22,7 @@ struct ReceiptAnswer {
   int choice = 0;    // 1 or 2: which button was tapped
   std::string text;  // that button's text on the page as stored
   std::string time;
+  bool operator==(const ReceiptAnswer&) const = default;
 };
 
 struct Receipt {
@@ -33,12 +34,26 @@ struct Receipt {
   std::string last_opened;
   // Oldest first, at most kReceiptAnswersKept: the last one is the one that counts.
   std::vector<ReceiptAnswer> answers;
+  // Of an earlier version: when the page after it was stored.
+  std::string replaced;
+  // Of the page online: what came back from its versions that asked another
+  // question, newest first; each has no earlier versions of its own.
+  std::vector<Receipt> earlier;
+  bool operator==(const Receipt&) const = default;
 };
 
 // The answer of operation 8 as records:
 //   record 1: question, choice 1, choice 2, opened count, first opened, last opened
 //   records 2…: choice number, its text, time — one per answer, oldest first
-// The server drops the separators from texts that would split a record.
+//   then for each earlier version, newest first:
+//     kEarlierMark, question, choice 1, choice 2, opened count, first opened,
+//       last opened, replaced
+//     kEarlierAnswerMark, choice number, its text, time — one per answer
+// A reader that knows no earlier versions skips their records, whose first
+// field is no choice number. The server drops the separators from texts
+// that would split a record.
+inline constexpr std::string_view kEarlierMark = "earlier";
+inline constexpr std::string_view kEarlierAnswerMark = "earlier-answer";
 std::vector<Record> ReceiptRecords(const Receipt& receipt);
 
 // The program's side, on the answer in UTF-8; std::nullopt when the answer

@@ -94,9 +94,9 @@ StringResponse TooMany(const Request& request) {
 constexpr std::string_view kAnyVersion = "";
 
 VisitResult Count(Visit visit, ReceiptStore& receipts, std::string_view key, std::string_view etag,
-                  int choice, std::int64_t now) {
-  return visit == Visit::kOpened ? receipts.CountOpening(key, etag, now)
-                                 : receipts.AddAnswer(key, etag, choice, now);
+                  std::string_view visitor, int choice, std::int64_t now) {
+  return visit == Visit::kOpened ? receipts.CountOpening(key, etag, visitor, now)
+                                 : receipts.AddAnswer(key, etag, visitor, choice, now);
 }
 
 std::string TimeText(std::int64_t seconds) {
@@ -109,18 +109,28 @@ std::string TimeText(std::int64_t seconds) {
   return text;
 }
 
-wire::Receipt ReceiptOf(const PageReceipts& stored) {
+template <class Stored>
+wire::Receipt ReceiptOf(const Stored& stored) {
   wire::Receipt receipt;
   receipt.question = stored.question.text;
   receipt.choices = stored.question.choices;
   receipt.opened = stored.opened;
   receipt.first_opened = TimeText(stored.first_opened);
   receipt.last_opened = TimeText(stored.last_opened);
-  for (const PageReceipts::Answer& answer : stored.answers)
+  for (const ReceiptAnswerAt& answer : stored.answers)
     receipt.answers.push_back(
         {answer.choice,
          answer.choice == 1 ? stored.question.choices[0] : stored.question.choices[1],
          TimeText(answer.at)});
+  return receipt;
+}
+
+wire::Receipt ReceiptWithEarlier(const PageReceipts& stored) {
+  wire::Receipt receipt = ReceiptOf(stored);
+  for (const EarlierReceipts& version : stored.earlier) {
+    wire::Receipt& earlier = receipt.earlier.emplace_back(ReceiptOf(version));
+    earlier.replaced = TimeText(version.replaced);
+  }
   return receipt;
 }
 
@@ -147,13 +157,16 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
                  "taken down by the site's operator");
   const int choice = request.body() == "answer=2" ? 2 : 1;
   const std::int64_t now = std::time(nullptr);
-  VisitResult result = Count(visit, site.storage.receipts, key, page->etag, choice, now);
+  // Counted by address as well as by page: a few addresses cannot spend the
+  // page's minute and shut its reader out.
+  const std::string_view visitor = audit != nullptr ? audit->sender.key : std::string_view();
+  VisitResult result = Count(visit, site.storage.receipts, key, page->etag, visitor, choice, now);
   if (result == VisitResult::kUnbound) {
     BindToPage(site.storage.receipts, key, *page, site.public_host);
     // Whatever version is bound now: a newer one than this visitor's page
     // may have been bound meanwhile, and it asks the question on screen as
     // well as any.
-    result = Count(visit, site.storage.receipts, key, kAnyVersion, choice, now);
+    result = Count(visit, site.storage.receipts, key, kAnyVersion, visitor, choice, now);
   }
   switch (result) {
     case VisitResult::kCounted:
@@ -191,7 +204,8 @@ EndpointReply RunReceipts(const Stores& storage, const FormFields& fields,
     stored = storage.receipts.LoadReceipts(key);
   }
   return {wire::status::kOk,
-          wire::FormatRecords(wire::ReceiptRecords(stored ? ReceiptOf(*stored) : wire::Receipt{})),
+          wire::FormatRecords(
+              wire::ReceiptRecords(stored ? ReceiptWithEarlier(*stored) : wire::Receipt{})),
           true};
 }
 

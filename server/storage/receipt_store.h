@@ -27,6 +27,26 @@ struct PageVersion {
   std::string etag;
 };
 
+struct ReceiptAnswerAt {
+  int choice = 0;  // 1 or 2
+  std::int64_t at = 0;
+};
+
+// What came back from a version of a page that asked another question than
+// the one online now, kept when a store replaced it.
+struct EarlierReceipts {
+  PageQuestion question;
+  std::int64_t opened = 0;
+  std::int64_t first_opened = 0;
+  std::int64_t last_opened = 0;
+  std::int64_t replaced = 0;             // when the version after it was stored
+  std::vector<ReceiptAnswerAt> answers;  // oldest first
+};
+
+// Versions of a page whose receipts outlive them: a republished page never
+// takes her answer along unseen, and what is kept stays bounded.
+inline constexpr std::size_t kEarlierVersionsKept = 5;
+
 // What came back from a page: how often it was opened, and its last answers.
 // Nothing about who sent them. Times are seconds since the epoch, 0 for never.
 struct PageReceipts {
@@ -35,11 +55,10 @@ struct PageReceipts {
   std::int64_t opened = 0;
   std::int64_t first_opened = 0;
   std::int64_t last_opened = 0;
-  struct Answer {
-    int choice = 0;  // 1 or 2
-    std::int64_t at = 0;
-  };
+  using Answer = ReceiptAnswerAt;
   std::vector<Answer> answers;  // oldest first, at most kReceiptAnswersKept
+  // Newest first, at most kEarlierVersionsKept, only those that were opened.
+  std::vector<EarlierReceipts> earlier;
 };
 
 // What one page takes a minute from all its visitors together, beside what
@@ -47,12 +66,19 @@ struct PageReceipts {
 // minute, and openings are counted, not kept, so they may come faster.
 inline constexpr std::int64_t kPageAnswersPerMinute = wire::kReceiptAnswersKept;
 inline constexpr std::int64_t kPageOpeningsPerMinute = 60;
+// What one visitor's address may send one page in a minute: a few addresses
+// cannot spend the page's minute and shut its real reader out. Past the
+// page's budget, an address that has sent this page nothing this minute is
+// still counted once, up to kNewcomerRoom times the budget in all.
+inline constexpr std::int64_t kVisitorAnswersPerMinute = 3;
+inline constexpr std::int64_t kVisitorOpeningsPerMinute = 6;
+inline constexpr std::int64_t kNewcomerRoom = 2;
 
 enum class VisitResult {
   kCounted,
   kNoQuestion,  // the version bound to asks nothing
   kUnbound,     // bound to no version, or to another than the visitor's
-  kTooMany,     // past the page's rate this minute; nothing counted
+  kTooMany,     // past the page's or the visitor's rate this minute; nothing counted
 };
 
 // The receipts of published pages. Both engines keep them by page name; a
@@ -67,18 +93,23 @@ class ReceiptStore {
   // would belong to another question. A version older than the one bound
   // changes nothing, so that a reader holding the page from before a store
   // cannot undo what the store bound. Nothing for a name nobody claims.
+  // Receipts that begin afresh keep what came back before, if anything did,
+  // among the earlier versions (replaced at version.modified), the oldest
+  // beyond kEarlierVersionsKept let go.
   virtual void BindQuestion(std::string_view name, const PageVersion& version,
                             const PageQuestion& question) = 0;
 
   // An opening, or answer `choice` (1 or 2), at `now`, from a visitor of
   // version `etag`; counted only while the receipts are bound to it. An
   // empty `etag` counts for whatever version is bound. Answers beyond
-  // kReceiptAnswersKept push the oldest out. The page's rates hold in every
-  // process sharing the database, since they are counted in it.
+  // kReceiptAnswersKept push the oldest out. `visitor` is the sender's
+  // limit key, kept only as a keyed hash and only for the minute it counts
+  // in; empty counts under no address. The rates hold in every process
+  // sharing the database, since they are counted in it.
   virtual VisitResult CountOpening(std::string_view name, std::string_view etag,
-                                   std::int64_t now) = 0;
-  virtual VisitResult AddAnswer(std::string_view name, std::string_view etag, int choice,
-                                std::int64_t now) = 0;
+                                   std::string_view visitor, std::int64_t now) = 0;
+  virtual VisitResult AddAnswer(std::string_view name, std::string_view etag,
+                                std::string_view visitor, int choice, std::int64_t now) = 0;
 
   // Nothing while the receipts of `name` are bound to no version.
   virtual std::optional<PageReceipts> LoadReceipts(std::string_view name) = 0;

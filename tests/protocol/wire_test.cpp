@@ -141,6 +141,12 @@ TEST(WireTest, AReceiptReadsBackWhateverItsTextsHold) {
   sent.opened = 3;
   sent.first_opened = "2026-12-08 21:00:00";
   sent.answers = {{1, "ゼゼ我愿意", "2026-12-08 21:05:00"}, {2, "让我想想い", ""}};
+  Receipt earlier;
+  earlier.question = "还记得我吗？";
+  earlier.opened = 2;
+  earlier.answers = {{1, "记得", "2026-12-07 20:00:00"}};
+  earlier.replaced = "2026-12-08 09:00:00";
+  sent.earlier = {earlier, Receipt{}};
   const std::optional<Receipt> read = ReceiptIn(FromGbk(FormatRecords(ReceiptRecords(sent))));
   ASSERT_TRUE(read);
   EXPECT_EQ(read->question, "做我女朋友好吗？");
@@ -151,6 +157,11 @@ TEST(WireTest, AReceiptReadsBackWhateverItsTextsHold) {
   ASSERT_EQ(read->answers.size(), 2u);
   EXPECT_EQ(read->answers[0].text, "我愿意");
   EXPECT_EQ(read->answers[1].choice, 2);
+  // Earlier versions come after, in records a reader of the page online
+  // alone passes over.
+  ASSERT_EQ(read->earlier.size(), 2u);
+  EXPECT_EQ(read->earlier[0], earlier);
+  EXPECT_TRUE(read->earlier[1].answers.empty());
   EXPECT_EQ(ReceiptIn("いゼ问题いAいBいmanyい"), std::nullopt);
 }
 

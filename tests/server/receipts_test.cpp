@@ -115,10 +115,27 @@ TEST_F(ReceiptsTest, WhatCameBackFollowsTheQuestionAndTheName) {
   EXPECT_EQ(AnswerTexts(*Receipts(port, "m", "q").receipt),
             (std::vector<std::string>{"我愿意", "让我想想"}));
 
+  // Another question: what came back before is the earlier version's, kept
+  // for its owner, and a few of them at most.
   Publish(server, "m", "q", "那吃火锅呢？");
   const Read fresh = Receipts(port, "m", "q");
   EXPECT_EQ(fresh.receipt->question, "那吃火锅呢？");
   EXPECT_TRUE(fresh.receipt->answers.empty());
+  ASSERT_EQ(fresh.receipt->earlier.size(), 1u);
+  EXPECT_EQ(fresh.receipt->earlier[0].question, "周末一起看电影吗？");
+  EXPECT_EQ(AnswerTexts(fresh.receipt->earlier[0]),
+            (std::vector<std::string>{"我愿意", "让我想想"}));
+  EXPECT_EQ(fresh.receipt->earlier[0].replaced.size(), 19u);
+  for (int i = 0; i < 7; ++i) {
+    ASSERT_EQ(
+        Visit(port, "/api/answer/q", "answer=1", "null", "127.0.1." + std::to_string(i)).status,
+        204);
+    Publish(server, "m", "q", "第" + std::to_string(i) + "个问题？");
+  }
+  const Read many = Receipts(port, "m", "q");
+  ASSERT_EQ(many.receipt->earlier.size(), 5u);
+  EXPECT_EQ(many.receipt->earlier[0].question, "第5个问题？") << "newest first";
+  EXPECT_EQ(many.receipt->earlier[0].answers.size(), 1u);
 
   ASSERT_EQ(Post(port, "zc=54&File=" + EncodeValue("q") + "&ID=" + EncodeValue("m")).status, 200);
   EXPECT_EQ(Visit(port, "/api/answer/q", "answer=1").status, 410);
@@ -129,36 +146,58 @@ TEST_F(ReceiptsTest, WhatCameBackFollowsTheQuestionAndTheName) {
   ASSERT_EQ(Visit(port, "/api/answer/gone", "answer=1").status, 204);
   ASSERT_EQ(Post(port, "zc=55&File=" + EncodeValue("gone") + "&ID=" + EncodeValue("m")).status,
             200);
+  Publish(server, "m", "gone", "换个问题？");
+  ASSERT_EQ(Post(port, "zc=55&File=" + EncodeValue("gone") + "&ID=" + EncodeValue("m")).status,
+            200);
   Publish(server, "other", "gone", "还记得我吗？");
-  EXPECT_TRUE(Receipts(port, "other", "gone").receipt->answers.empty());
+  const Read theirs = Receipts(port, "other", "gone");
+  EXPECT_TRUE(theirs.receipt->answers.empty());
+  EXPECT_TRUE(theirs.receipt->earlier.empty());
 }
 
-// One address, or many at one page, cannot run the counts up without bound;
-// a refusal tells the page when to try again, in words its script can read.
+// One address, or many at one page, cannot run the counts up without bound,
+// and none takes the page's whole minute: its real reader, from another
+// address, is still counted. A refusal tells the page when to try again, in
+// words its script can read.
 TEST_F(ReceiptsTest, FloodsAreBoundedByAddressAndByPage) {
   ServerProcess server(data_.path());
   const int port = server.port();
   Publish(server, "m", "busy", "今晚有空吗？");
-  int counted = 0;
-  HttpResponse refused;
-  for (int i = 0; i < 30 && refused.status == 0; ++i) {
-    HttpResponse opened = Visit(port, "/api/opened/busy");
-    if (opened.status == 204)
-      ++counted;
-    else
-      refused = std::move(opened);
-  }
-  EXPECT_EQ(counted, 20);
-  EXPECT_EQ(refused.status, 429);
-  EXPECT_FALSE(refused.Header("retry-after").empty());
-  EXPECT_EQ(refused.Header("access-control-allow-origin"), "null");
+  const auto flood = [&](std::string_view path, std::string_view body, const std::string& from) {
+    int counted = 0;
+    HttpResponse refused;
+    for (int i = 0; i < 30 && refused.status == 0; ++i) {
+      HttpResponse sent = Visit(port, path, body, "null", from);
+      if (sent.status == 204)
+        ++counted;
+      else
+        refused = std::move(sent);
+    }
+    EXPECT_EQ(refused.status, 429) << path;
+    EXPECT_FALSE(refused.Header("retry-after").empty());
+    EXPECT_EQ(refused.Header("access-control-allow-origin"), "null");
+    return counted;
+  };
+  const int opened = flood("/api/opened/busy", "", "127.0.0.1");
+  EXPECT_GT(opened, 0);
+  EXPECT_LT(opened, 20) << "the page's share, before the address's own limit";
+  EXPECT_EQ(Visit(port, "/api/opened/busy", "", "null", "127.0.0.2").status, 204);
+  const int answered = flood("/api/answer/busy", "answer=2", "127.0.0.3");
+  EXPECT_GT(answered, 0);
+  EXPECT_LT(answered, 20);
+  EXPECT_EQ(Visit(port, "/api/answer/busy", "answer=1", "null", "127.0.0.4").status, 204);
+  const Read read = Receipts(port, "m", "busy");
+  EXPECT_EQ(read.receipt->opened, opened + 1);
+  EXPECT_EQ(read.receipt->answers.back().text, "我愿意") << "the real reader's answer counts";
 
-  int answered = 0;
-  for (int i = 0; i < 30; ++i)
-    answered +=
+  // Many addresses together: the page's minute, and room for newcomers
+  // beyond it, and no more.
+  int together = 0;
+  for (int i = 0; i < 50; ++i)
+    together +=
         Visit(port, "/api/answer/busy", "answer=1", "null", "127.0.0." + std::to_string(10 + i))
             .status == 204;
-  EXPECT_EQ(answered, 20);
+  EXPECT_EQ(together + answered + 1, 40);
   EXPECT_EQ(Receipts(port, "m", "busy").receipt->answers.size(), 20u);
 }
 

@@ -75,10 +75,12 @@ class FakeStorage : public server::Storage {
                     const server::PageQuestion&) override {
     throw server::StorageError("receipts are not supported here");
   }
-  server::VisitResult CountOpening(std::string_view, std::string_view, std::int64_t) override {
+  server::VisitResult CountOpening(std::string_view, std::string_view, std::string_view,
+                                   std::int64_t) override {
     throw server::StorageError("receipts are not supported here");
   }
-  server::VisitResult AddAnswer(std::string_view, std::string_view, int, std::int64_t) override {
+  server::VisitResult AddAnswer(std::string_view, std::string_view, std::string_view, int,
+                                std::int64_t) override {
     throw server::StorageError("receipts are not supported here");
   }
   std::optional<server::PageReceipts> LoadReceipts(std::string_view /*name*/) override {

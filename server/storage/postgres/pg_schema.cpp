@@ -176,6 +176,39 @@ CREATE TABLE receipt_answers (
 );
 CREATE INDEX receipt_answers_name ON receipt_answers (name, id);
 )sql",
+    // What came back from the versions of a page that asked another
+    // question, and what each visitor's address sent a page in the minute
+    // that counts (a keyed hash of it), both going with the page's receipts.
+    R"sql(
+CREATE TABLE receipt_earlier (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  name text NOT NULL REFERENCES receipts ON DELETE CASCADE,
+  question text NOT NULL,
+  choice1 text NOT NULL,
+  choice2 text NOT NULL,
+  opened bigint NOT NULL,
+  first_opened bigint NOT NULL,
+  last_opened bigint NOT NULL,
+  replaced bigint NOT NULL
+);
+CREATE INDEX receipt_earlier_name ON receipt_earlier (name, id);
+CREATE TABLE receipt_earlier_answers (
+  id bigint GENERATED ALWAYS AS IDENTITY PRIMARY KEY,
+  earlier bigint NOT NULL REFERENCES receipt_earlier ON DELETE CASCADE,
+  choice integer NOT NULL CHECK (choice IN (1, 2)),
+  at bigint NOT NULL
+);
+CREATE INDEX receipt_earlier_answers_of ON receipt_earlier_answers (earlier, id);
+CREATE TABLE receipt_visitors (
+  name text NOT NULL REFERENCES receipts ON DELETE CASCADE,
+  visitor text NOT NULL,
+  minute bigint NOT NULL,
+  opened bigint NOT NULL DEFAULT 0,
+  answers bigint NOT NULL DEFAULT 0,
+  PRIMARY KEY (name, visitor)
+);
+CREATE INDEX receipt_visitors_minute ON receipt_visitors (minute);
+)sql",
 };
 
 }  // namespace

@@ -52,8 +52,8 @@ class PostgresStorage final : public Storage {
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // In pg_previews.cpp. Their room is a share of the page byte limit.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
-                                  std::string_view bytes, std::int64_t now,
-                                  std::int64_t expires, const AddressBudget& sender) override;
+                                  std::string_view bytes, std::int64_t now, std::int64_t expires,
+                                  const AddressBudget& sender) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override;
@@ -66,8 +66,7 @@ class PostgresStorage final : public Storage {
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
   // In pg_reports.cpp.
-  ReportResult AddReport(std::string_view page, std::string_view reason,
-                         std::int64_t now) override;
+  ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
   std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
   bool DismissReport(std::int64_t id) override;
   bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
@@ -76,10 +75,10 @@ class PostgresStorage final : public Storage {
   // In pg_receipts.cpp.
   void BindQuestion(std::string_view name, const PageVersion& version,
                     const PageQuestion& question) override;
-  VisitResult CountOpening(std::string_view name, std::string_view etag,
+  VisitResult CountOpening(std::string_view name, std::string_view etag, std::string_view visitor,
                            std::int64_t now) override;
-  VisitResult AddAnswer(std::string_view name, std::string_view etag, int choice,
-                        std::int64_t now) override;
+  VisitResult AddAnswer(std::string_view name, std::string_view etag, std::string_view visitor,
+                        int choice, std::int64_t now) override;
   std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
 
   // In pg_admin.cpp. The operator's changes are announced as stores are.
