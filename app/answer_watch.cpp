@@ -10,6 +10,7 @@
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
 #include "pages/holder.h"
+#include "publish/receipt_news.h"
 #include "publish/receipts.h"
 #include "tasks/background.h"
 
@@ -48,6 +49,7 @@ AnswerWatch::AnswerWatch(const ClientServices& services, QWidget* window)
   setObjectName(QStringLiteral("AnswerWatch"));
   timer_->setInterval(kAnswerPollMs);
   connect(timer_, &QTimer::timeout, this, &AnswerWatch::PollNow);
+  connect(&ReceiptNews::Get(), &ReceiptNews::Changed, this, &AnswerWatch::Learnt);
 }
 
 void AnswerWatch::Start() {
@@ -72,6 +74,7 @@ void AnswerWatch::PollNow() {
         const bool closed =
             outcome.status == wire::status::kNotYours || outcome.status == wire::status::kUnknown ||
             outcome.status == wire::status::kGone || outcome.status == wire::status::kWithdrawn;
+        ReceiptNews::Get().Learn(name, outcome);
         // No answer this time otherwise: the next minute asks again.
         if (!outcome.receipt && !closed) return;
         if (closed || outcome.receipt->question.empty()) {
@@ -80,14 +83,29 @@ void AnswerWatch::PollNow() {
           return;
         }
         silent_.clear();
-        const wire::ReceiptAnswer* last = LastAnswer(*outcome.receipt);
-        const std::string key = last == nullptr ? std::string() : AnswerKey(*last);
-        const bool news = name == watched_ && seen_any_ && key != last_seen_ && last != nullptr;
-        watched_ = name;
-        seen_any_ = true;
-        last_seen_ = key;
-        if (news) Tell(QString::fromStdString(AnswerText(*last)));
       });
+}
+
+void AnswerWatch::Learnt() {
+  const ReceiptNews& news = ReceiptNews::Get();
+  const std::optional<wire::Receipt>& receipt = news.receipt();
+  // The heart says what the upload dialog says, also once the page it told
+  // of was replaced.
+  if (heart_ && heart_->isVisible()) {
+    const std::string newest = receipt ? NewestAnswerText(*receipt) : std::string();
+    if (newest.empty()) {
+      heart_->hide();
+    } else {
+      ShowHeart(QString::fromStdString(newest));
+    }
+  }
+  const wire::ReceiptAnswer* last = receipt ? LastAnswer(*receipt) : nullptr;
+  const std::string key = last == nullptr ? std::string() : AnswerKey(*last);
+  const bool fresh = news.name() == watched_ && seen_any_ && key != last_seen_ && last != nullptr;
+  watched_ = news.name();
+  seen_any_ = receipt.has_value();
+  last_seen_ = key;
+  if (fresh) Tell(QString::fromStdString(AnswerText(*last)));
 }
 
 void AnswerWatch::Tell(const QString& answer) {
@@ -106,6 +124,10 @@ void AnswerWatch::Tell(const QString& answer) {
     tray_->showMessage(QString::fromUtf8(kNoticeTitle), answer, QSystemTrayIcon::Information);
     return;
   }
+  ShowHeart(answer);
+}
+
+void AnswerWatch::ShowHeart(const QString& answer) {
   if (!heart_) heart_ = new Heart(window_);
   heart_->setText(QStringLiteral("❤ ") + answer);
   heart_->adjustSize();

@@ -18,11 +18,13 @@ namespace heartpage {
 inline constexpr int kAnswerPollMs = 60'000;
 
 // While the program runs: every minute one request, off the windows'
-// thread, for the receipt of the page this machine owns; an answer newer
-// than the last one seen is told to the sender through the desktop's tray,
-// or, where there is none, as a heart on `window`. Nothing is asked while
-// the machine owns no name, nor again for a page that asks no question (or
-// that the server no longer keeps) until a page is published anew.
+// thread, for the receipt of the page this machine owns, told to
+// ReceiptNews; an answer newer than the last one seen there, whoever asked,
+// is told to the sender through the desktop's tray, or, where there is
+// none, as a heart on `window`, which from then on says what the upload
+// dialog says of the newest answer. Nothing is asked while the machine owns
+// no name, nor again for a page that asks no question (or that the server
+// no longer keeps) until a page is published anew.
 class AnswerWatch : public QObject {
   Q_OBJECT
 
@@ -37,6 +39,9 @@ class AnswerWatch : public QObject {
 
  private:
   void Tell(const QString& answer);
+  // What ReceiptNews learnt.
+  void Learnt();
+  void ShowHeart(const QString& answer);
 
   ClientServices services_;
   QWidget* window_;

@@ -34,6 +34,8 @@ std::string_view MessageForStatus(long status) {
     case wire::status::kOutOfSpace:
       return "服务器空间不足，请稍后再试！";
     default:
+      // The server answered, so its network is not what failed.
+      if (status >= 500) return "服务器出错，请稍后再试！";
       return upload_text::kUploadFailed;
   }
 }

@@ -62,7 +62,8 @@ PageSummaryPanel::PageSummaryPanel(QWidget* parent) : QWidget(parent) {
   replaces_->hide();
 }
 
-void PageSummaryPanel::Show(int style, const BuiltPage& page, const std::string& replaced) {
+void PageSummaryPanel::Show(int style, const BuiltPage& page, const std::string& replaced,
+                            const std::string& note) {
   // The gallery's picture of the style, where the program carries it.
   const QPixmap picture(QStringLiteral(":/heartpage/thumbnails/style%1.jpg").arg(style));
   picture_->setPixmap(picture.isNull() ? QPixmap()
@@ -73,8 +74,16 @@ void PageSummaryPanel::Show(int style, const BuiltPage& page, const std::string&
   SetElided(title_, QStringLiteral("标题：") + Q(title.empty() ? "（无）" : title));
   SetElided(first_line_,
             QStringLiteral("第一行：") + Q(page.first_line.empty() ? "（无）" : page.first_line));
+  replaces_->setText(
+      QStringLiteral("将替换当前网页") +
+      (note.empty() ? QString() : QStringLiteral("（") + Q(note) + QStringLiteral("）")));
+  replaces_->adjustSize();
+  replaces_->move(width() - replaces_->width(), 0);
   replaces_->setVisible(!replaced.empty());
-  replaces_->setToolTip(Q(replaced));
+  replaces_->setToolTip(
+      Q(replaced) +
+      (note.empty() ? QString()
+                    : QStringLiteral("\n问题不变则继续累计；换了问题，原来的记录留作“上一版”")));
   show();
 }
 

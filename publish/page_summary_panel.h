@@ -17,7 +17,9 @@ class PageSummaryPanel : public QWidget {
   explicit PageSummaryPanel(QWidget* parent);
 
   // `replaced`: the address of the page this one replaces; empty for none.
-  void Show(int style, const BuiltPage& page, const std::string& replaced);
+  // `note`: what becomes of what came back from it, said with it.
+  void Show(int style, const BuiltPage& page, const std::string& replaced,
+            const std::string& note = {});
   void ShowNothing();
 
  private:

@@ -80,4 +80,30 @@ std::string ReceiptText(const wire::Receipt& receipt) {
   return text + " · TA的回答：" + last->text + "（" + when + "）";
 }
 
+std::vector<std::string> EarlierLines(const wire::Receipt& receipt) {
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < receipt.earlier.size(); ++i) {
+    const wire::Receipt& version = receipt.earlier[i];
+    const char* which = i == 0 ? "上一版：" : i == 1 ? "上上版：" : "更早：";
+    const wire::ReceiptAnswer* last = LastAnswer(version);
+    lines.push_back(which + (last != nullptr ? AnswerText(*last)
+                                             : "已打开 " + std::to_string(version.opened) + " 次"));
+  }
+  return lines;
+}
+
+std::string NewestAnswerText(const wire::Receipt& receipt) {
+  if (const wire::ReceiptAnswer* last = LastAnswer(receipt)) return AnswerText(*last);
+  for (std::size_t i = 0; i < receipt.earlier.size(); ++i) {
+    if (const wire::ReceiptAnswer* last = LastAnswer(receipt.earlier[i]))
+      return (i == 0 ? "上一版：" : "更早：") + AnswerText(*last);
+  }
+  return {};
+}
+
+std::string ReplaceNote(const wire::Receipt& receipt) {
+  if (receipt.question.empty() || (receipt.opened == 0 && receipt.answers.empty())) return {};
+  return receipt.answers.empty() ? "打开记录会保留" : "TA的回答会保留";
+}
+
 }  // namespace heartpage

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "protocol/receipts.h"
 #include "publish/upload.h"
@@ -42,6 +43,20 @@ std::string ReceiptText(const wire::Receipt& receipt);
 
 // An answer as the notice of its arrival says it: "TA的回答：我愿意（12月8日 21:05）".
 std::string AnswerText(const wire::ReceiptAnswer& answer);
+
+// The page's earlier versions in a line each, newest first:
+// "上一版：TA的回答：好的（12月8日 23:01）", "上上版：已打开 2 次", "更早：…".
+std::vector<std::string> EarlierLines(const wire::Receipt& receipt);
+
+// The newest answer the page has had, of any version, as the heart tells
+// it: AnswerText, "上一版：" before it when an earlier version had it; empty
+// when nothing was ever answered.
+std::string NewestAnswerText(const wire::Receipt& receipt);
+
+// Said before "确认上传" replaces a page that came back with something:
+// that it stays (the same question goes on counting it; another keeps it as
+// the earlier version). Empty when nothing came back.
+std::string ReplaceNote(const wire::Receipt& receipt);
 
 // Counts the pages this program published since it started: what a page
 // said of itself (whether it asks anything) holds until the next one.

@@ -24,12 +24,12 @@ ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices&
   }
   const PostResult answer = services.post(PreviewStoreRequest(machine_id, page));
   if (!answer.ok) {
-    const std::string_view status = answer.status == 413   ? scan_text::kTooLarge
-                                    : answer.status == 507 ? scan_text::kServerFull
-                                    : answer.status == 429 ? scan_text::kTooMany
-                                    : answer.status == wire::status::kUnacceptable
-                                        ? MessageForStatus(wire::status::kUnacceptable)
-                                        : scan_text::kFailed;
+    // The server's refusals read as everywhere else; only silence is the
+    // preview's own failure.
+    const std::string_view status = answer.status == 0 ? scan_text::kFailed
+                                    : answer.status == wire::status::kTooLarge
+                                        ? scan_text::kTooLarge
+                                        : MessageForStatus(answer.status);
     return {false, {}, std::string(status)};
   }
   // The code shown is what a phone opens: only the token comes from the

@@ -14,8 +14,6 @@ inline constexpr std::string_view kTitle = "扫码预览";
 inline constexpr std::string_view kStoring = "正在生成预览地址…";
 inline constexpr std::string_view kFailed = "预览地址生成失败,请检查网络后重试!";
 inline constexpr std::string_view kTooLarge = "网页太大,无法预览!";
-inline constexpr std::string_view kServerFull = "服务器空间不足,请稍后再试!";
-inline constexpr std::string_view kTooMany = "操作太频繁,请稍后再试!";
 }  // namespace scan_text
 
 // What the window says under a code, with the time its address ends

@@ -69,8 +69,7 @@ void ScanPreviewWindow::Show(const std::string& page, const ClientServices& serv
   ShowInPlaceOfCode(scan_text::kStoring, false);
   setCursor(Qt::BusyCursor);
   RunInBackground(
-      this,
-      [page, upload = UploadServicesOf(services)] { return StoreScanPreview(page, upload); },
+      this, [page, upload = UploadServicesOf(services)] { return StoreScanPreview(page, upload); },
       [this](const ScanPreviewOutcome& outcome) { ShowOutcome(outcome); });
 }
 

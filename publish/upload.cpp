@@ -15,7 +15,6 @@ namespace {
 constexpr int kBackspace = 8;
 // The answers the upload tells apart; every other failure reads as one.
 constexpr long kForbidden = wire::status::kNotYours;  // the name belongs to another machine
-constexpr long kConflict = wire::status::kTaken;      // claimed first by another machine
 
 bool IsAsciiAlnum(int code) {
   return (code >= '0' && code <= '9') || (code >= 'a' && code <= 'z') ||
@@ -23,20 +22,24 @@ bool IsAsciiAlnum(int code) {
 }
 
 UploadOutcome Failure(std::string name, std::string_view status) {
-  return {false, std::move(name), std::string(status), {}, {}};
-}
-
-// Whether this machine already holds the claim of `name`: an earlier upload
-// whose store did not get through. The name lookup does not say whose a name
-// is, so the machine asks which name it owns.
-std::optional<bool> OwnsName(std::string_view name, std::string_view machine_id,
-                             const UploadServices& services) {
-  const PostResult owned = services.post(OwnershipLookupRequest(machine_id));
-  if (!owned.ok) return std::nullopt;
-  return OwnedNameIn(owned.text, machine_id) == name;
+  return {false, std::move(name), std::string(status), {}, {}, false};
 }
 
 }  // namespace
+
+NameCheck CheckName(std::string_view name, std::string_view machine_id,
+                    const UploadServices& services) {
+  const PostResult lookup = services.post(NameLookupRequest(name));
+  if (!lookup.ok) return {false, false, std::string(MessageForStatus(lookup.status))};
+  if (!NameTakenIn(lookup.text, name)) return {true, false, {}};
+  // Whether this machine already holds the claim: an earlier upload whose
+  // store did not get through. The name lookup does not say whose a name
+  // is, so the machine asks which name it owns.
+  const PostResult owned = services.post(OwnershipLookupRequest(machine_id));
+  if (!owned.ok) return {false, false, std::string(MessageForStatus(owned.status))};
+  if (OwnedNameIn(owned.text, machine_id) == name) return {false, true, {}};
+  return {false, false, std::string(upload_text::kNameTaken)};
+}
 
 int FilterNameKey(int code) {
   if (code == kBackspace) return code;
@@ -48,12 +51,16 @@ std::string upload_text::NameQuestion(std::string_view name) {
   return "网页地址将是 " + PageAddress(name) + " ，确认使用这个名字吗？";
 }
 
+std::string upload_text::OnlineSince(std::string_view local_time) {
+  return "（服务器上的网页发布于 " + std::string(local_time) + "）";
+}
+
 std::string NoteText() {
   return "注释：上传文件名即" + PageAddress("") + "（您的文件名）";
 }
 
 UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view page,
-                     const UploadServices& services) {
+                     const UploadServices& services, const NameCheck* checked) {
   const std::string name = PageNameKey(typed);
   // A failure leaves an owned name owned: only the server's word that the
   // name is another machine's takes it away.
@@ -75,18 +82,17 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
   }
 
   if (!name_owned) {
-    const PostResult lookup = services.post(NameLookupRequest(name));
-    if (!lookup.ok) return failure(upload_text::kUploadFailed);
-    if (NameTakenIn(lookup.text, name)) {
-      const std::optional<bool> ours = OwnsName(name, machine_id, services);
-      if (!ours) return failure(upload_text::kUploadFailed);
-      if (!*ours) return failure(upload_text::kNameTaken);
-    } else {
+    const NameCheck check = checked != nullptr ? *checked : CheckName(name, machine_id, services);
+    if (!check.free && !check.ours) return failure(check.status);
+    if (!check.ours) {
       const PostResult claim = services.post(NameClaimRequest(machine_id, name));
       // Another machine may claim the name between our lookup and our claim;
       // the server lets only one of the two through.
-      if (claim.status == kConflict) return failure(upload_text::kNameTaken);
-      if (!claim.ok) return failure(upload_text::kUploadFailed);
+      if (!claim.ok) {
+        UploadOutcome outcome = failure(MessageForStatus(claim.status));
+        outcome.unanswered = claim.status == 0;
+        return outcome;
+      }
     }
   }
 
@@ -96,10 +102,12 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
   if (store.status == kForbidden) return Failure(name, upload_text::kNameTaken);
   // The server publishes only what the program builds; the sender learns
   // that this page is not, whatever made it.
-  if (store.status == wire::status::kUnacceptable)
-    return failure(MessageForStatus(wire::status::kUnacceptable));
-  if (!store.ok) return failure(upload_text::kUploadFailed);
-  return {true, name, std::string(upload_text::kUploaded), PageAddress(name), name};
+  if (!store.ok) {
+    UploadOutcome outcome = failure(MessageForStatus(store.status));
+    outcome.unanswered = store.status == 0;
+    return outcome;
+  }
+  return {true, name, std::string(upload_text::kUploaded), PageAddress(name), name, false};
 }
 
 StatusKind KindOfStatus(std::string_view status) {

@@ -33,6 +33,15 @@ inline constexpr std::string_view kUploading = "正在上传…";
 inline constexpr std::string_view kNoPage = "没有可上传的网页，请在编辑窗口中点击“上传网页”。";
 // The question before a new name is claimed: its whole address.
 std::string NameQuestion(std::string_view name);
+// While a new name is looked up, before that question.
+inline constexpr std::string_view kCheckingName = "正在查询这个名字…";
+// After an upload that went unanswered, what the server has: said after the
+// failure.
+inline constexpr std::string_view kNothingOnline = "（服务器上没有这个网页）";
+inline constexpr std::string_view kBeforeStillOnline = "（服务器上仍是之前的网页）";
+inline constexpr std::string_view kNameKeptNoPage = "（名字已属于本机，网页还没有上传）";
+// "（服务器上的网页发布于 12月8日 23:01）"
+std::string OnlineSince(std::string_view local_time);
 // Above the address box: the outcome of an upload in this opening, or the
 // page online now.
 inline constexpr std::string_view kAddressCaption = "您的专属页面网址为：";
@@ -70,7 +79,22 @@ struct UploadOutcome {
   std::string status;      // the text for the status label
   std::string address;     // the public address; empty unless uploaded
   std::string owned_name;  // the name this machine owns afterwards; empty when none
+  // A claim or store went unanswered: the server may have done it all the
+  // same, and only asking it again tells.
+  bool unanswered = false;
 };
+
+// Whether `name` can be claimed by this machine: free, or held by it
+// already (`ours`: a claim whose store did not get through). Otherwise
+// `status` says why not, a taken name as kNameTaken, a server that did not
+// answer as the other refusals do. Two requests at most.
+struct NameCheck {
+  bool free = false;
+  bool ours = false;
+  std::string status;
+};
+NameCheck CheckName(std::string_view name, std::string_view machine_id,
+                    const UploadServices& services);
 
 // "确认上传": publishes `page` under `name` (capitals made small first). The
 // machine identifier is read first; every store carries it. Unless
@@ -81,8 +105,10 @@ struct UploadOutcome {
 // the page is stored: any step that did not complete with success leaves it
 // as it was, except that a store the server refuses because the name belongs
 // to another machine (403) reads as a taken name and leaves none owned.
+// `checked`: the name was found free or this machine's just now (CheckName),
+// so it is not looked up again.
 UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view page,
-                     const UploadServices& services);
+                     const UploadServices& services, const NameCheck* checked = nullptr);
 
 // "点击复制": the status after a copy request; `address` is what the address
 // box holds, and only a non-empty one is copied.

@@ -18,6 +18,7 @@
 #include "protocol/host.h"
 #include "publish/page_summary_panel.h"
 #include "publish/receipt_label.h"
+#include "publish/receipt_news.h"
 #include "publish/receipts.h"
 #include "publish/release_name.h"
 #include "publish/take_down.h"
@@ -107,7 +108,12 @@ UploadDialog::UploadDialog(const ClientServices& services)
   address_ = upload_dialog::MakeAddressBox(this, hei12);
   // Under the address and its buttons: what came back from the page.
   receipt_ = new ReceiptLabel(this);
-  receipt_->setGeometry(PxRect(360, 4260, 7125, 420));
+  receipt_->setGeometry(upload_dialog::kReceiptPlace);
+  connect(receipt_, &ReceiptLabel::Shown, this, &UploadDialog::Relayout);
+  // Whoever learnt it, what came back decides what replacing the page does.
+  connect(&ReceiptNews::Get(), &ReceiptNews::Changed, this, [this] {
+    if (!uploading_) RefreshSummary();
+  });
 
   auto* copy =
       AddButton(this, "Command2", QStringLiteral("点击复制"), PxRect(5160, 3720, 2055, 495));
@@ -157,11 +163,17 @@ void UploadDialog::Load() {
 
 void UploadDialog::SetSource(PageSource source) {
   const bool switched = source_.build && source.style != source_.style;
+  const bool again = static_cast<bool>(source_.build);
   source_ = std::move(source);
   built_.reset();
   RefreshSummary();
   if (switched && !uploading_)
     ShowStatus("已换成" + StyleDisplayName(source_.style) + "的网页", StatusKind::kProgress);
+  // Shown again from an editor: what came back meanwhile, asked now rather
+  // than at the watch's next minute.
+  const std::string& owned = GGCT::Get().ZCYN;
+  if (again && !owned.empty() && page_online_ && !uploading_ && !receipt_->fetching())
+    receipt_->Fetch(owned, services_);
 }
 
 std::optional<BuiltPage> UploadDialog::BuildNow() {
@@ -175,8 +187,12 @@ void UploadDialog::RefreshSummary() {
   const std::optional<BuiltPage> built = BuildNow();
   if (!built) return summary_->ShowNothing();
   const std::string& owned = GGCT::Get().ZCYN;
-  summary_->Show(source_.style, *built,
-                 owned.empty() || !page_online_ ? std::string() : PageAddress(owned));
+  const bool replaces = !owned.empty() && page_online_;
+  const ReceiptNews& news = ReceiptNews::Get();
+  const std::string note = replaces && news.name() == owned && news.receipt()
+                               ? ReplaceNote(*news.receipt())
+                               : std::string();
+  summary_->Show(source_.style, *built, replaces ? PageAddress(owned) : std::string(), note);
 }
 
 // Back from the editor, where the fields may have changed.
@@ -237,6 +253,7 @@ void UploadDialog::TakeDownNow() {
           address_caption_->setText(Q(upload_text::kAddressCaption));
           address_->clear();
           stored_at_->clear();
+          server_stored_at_ = std::string();
           receipt_->Forget();
           HideQrCode();
           RefreshSummary();
@@ -257,12 +274,15 @@ void UploadDialog::ReleaseNow() {
           // The old name stays in the box, selected, for a typo to be
           // mended or the whole replaced.
           GGCT::Get().ZCYN.clear();
+          // What came back went with the name: the heart too forgets it.
+          ReceiptNews::Get().Forget();
           page_online_ = false;
           confirmed_name_.clear();
           name_->setEnabled(true);
           ShowOwned(false);
           address_->clear();
           stored_at_->clear();
+          server_stored_at_ = std::string();
           receipt_->Forget();
           address_caption_->setText(Q(upload_text::kAddressCaption));
           HideQrCode();
@@ -283,20 +303,47 @@ void UploadDialog::Confirm() {
   const std::string name = PageNameKey(typed);
   // A name that is not ours yet is claimed for good: first the whole address
   // it gives, once per name. Empty and malformed names go on to be refused.
-  if (name_->isEnabled() && IsValidPageName(name) && name != confirmed_name_) {
-    Ask(
-        "NameConfirm", Q(upload_text::NameQuestion(name)), true,
-        [this, name, typed] {
-          confirmed_name_ = name;
-          Upload(typed);
-        },
-        [this] { name_->setFocus(); });
-    return;
-  }
+  if (name_->isEnabled() && IsValidPageName(name) && name != confirmed_name_)
+    return CheckThenAsk(name, typed);
   Upload(typed);
 }
 
-void UploadDialog::Upload(const std::string& typed) {
+void UploadDialog::CheckThenAsk(const std::string& name, const std::string& typed) {
+  // Nobody is asked to confirm a name that the server would then refuse.
+  checking_name_ = true;
+  asking_ = true;
+  ShowStatus(upload_text::kCheckingName, StatusKind::kProgress);
+  setCursor(Qt::BusyCursor);
+  RunInBackground(
+      this,
+      [name, services = services_]() -> NameCheck {
+        try {
+          return CheckName(name, services.machine_id(), services);
+        } catch (const std::exception&) {
+          return {false, false, std::string(upload_text::kNoMachineId)};
+        }
+      },
+      [this, name, typed](const NameCheck& check) {
+        checking_name_ = false;
+        asking_ = false;
+        unsetCursor();
+        if (!check.free && !check.ours) {
+          ShowStatus(check.status);
+          name_->setFocus();
+          return;
+        }
+        ShowStatus({});
+        Ask(
+            "NameConfirm", Q(upload_text::NameQuestion(name)), true,
+            [this, name, typed, check] {
+              confirmed_name_ = name;
+              Upload(typed, check);
+            },
+            [this] { name_->setFocus(); });
+      });
+}
+
+void UploadDialog::Upload(const std::string& typed, std::optional<NameCheck> checked) {
   if (uploading_) return;
   // Built now from the editor's fields: what was typed since "上传网页" goes
   // too, and what another editor built meanwhile does not.
@@ -306,12 +353,61 @@ void UploadDialog::Upload(const std::string& typed) {
   uploading_ = true;
   ShowStatus(upload_text::kUploading);
   setCursor(Qt::BusyCursor);
+  const bool locked = !name_->isEnabled();
   RunInBackground(
       this,
-      [typed, locked = !name_->isEnabled(), page = built->page, services = services_] {
-        return heartpage::Upload(typed, locked, page, services);
+      [typed, locked, page = built->page, services = services_, checked] {
+        return heartpage::Upload(typed, locked, page, services, checked ? &*checked : nullptr);
       },
-      [this](const UploadOutcome& outcome) { Finish(outcome); });
+      [this, stored_before = locked ? server_stored_at_ : std::optional<std::string>("")](
+          const UploadOutcome& outcome) {
+        Finish(outcome);
+        if (outcome.unanswered && !close_pending_)
+          AskWhatIsOnline(outcome.name, stored_before, outcome.status);
+      });
+}
+
+void UploadDialog::AskWhatIsOnline(const std::string& name,
+                                   const std::optional<std::string>& stored_before,
+                                   const std::string& failure) {
+  verifying_ = true;
+  RunInBackground(
+      this,
+      [services = services_]() -> std::optional<OwnedPage> {
+        try {
+          return FetchOwnedPage(services.machine_id(), services.post);
+        } catch (const std::exception&) {
+          return std::nullopt;
+        }
+      },
+      [this, name, stored_before, failure](const std::optional<OwnedPage>& owned) {
+        verifying_ = false;
+        // Not reached again, or the user has moved on: nothing more is known.
+        if (!owned || uploading_ || asking_) return;
+        if (owned->name != name)
+          return ShowStatus(failure + std::string(upload_text::kNothingOnline));
+        if (stored_before && !owned->stored_at.empty() && owned->stored_at != *stored_before) {
+          // The store got there after all: this upload's page is online.
+          Finish({true, name, std::string(upload_text::kUploaded), PageAddress(name), name, false});
+          server_stored_at_ = owned->stored_at;
+          return;
+        }
+        // The claim got there, or a page from before is online.
+        GGCT::Get().ZCYN = name;
+        name_->setEnabled(false);
+        ShowOwned(true);
+        server_stored_at_ = owned->stored_at;
+        page_online_ = !owned->stored_at.empty();
+        std::string said(upload_text::kNameKeptNoPage);
+        if (page_online_) {
+          ShowCurrentPage(name);
+          ShowStoredAt(owned->stored_at);
+          said = stored_before ? std::string(upload_text::kBeforeStillOnline)
+                               : upload_text::OnlineSince(LocalTimeText(owned->stored_at));
+        }
+        RefreshSummary();
+        ShowStatus(failure + said);
+      });
 }
 
 void UploadDialog::Finish(const UploadOutcome& outcome) {
@@ -324,6 +420,8 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                      .toStdString());
     ShowQrCode(outcome.address, outcome.name);
+    // The server's own time of this store is not known here.
+    server_stored_at_.reset();
     NotePagePublished();
     // A dialog closed during its upload has nobody to show the receipt to.
     if (isVisible()) receipt_->Fetch(outcome.name, services_);
@@ -343,6 +441,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
     page_online_ = false;
     address_->clear();
     stored_at_->clear();
+    server_stored_at_ = std::string();
     receipt_->Forget();
     address_caption_->setText(Q(upload_text::kAddressCaption));
     HideQrCode();

@@ -55,6 +55,9 @@ class UploadDialog : public QWidget {
   void AskChangeName();
 
   bool uploading() const { return uploading_; }
+  // A name is being looked up before its question, or the server asked what
+  // is online after an upload that went unanswered.
+  bool checking() const { return checking_name_ || verifying_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,11 +83,27 @@ class UploadDialog : public QWidget {
   void HideQrCode();
   // Keeps the whole window on its screen after it grew.
   void KeepOnScreen();
+  // The title bar and borders the system adds, as far as known.
+  int FrameHeight() const;
+  // The height of the designed controls and the receipt under them, which
+  // grows with the lines of earlier versions; the QR code goes below.
+  int BaseHeight() const;
+  // The receipt, the QR code and the window's size, after either changed.
+  void Relayout();
+  // Looks `name` up, then asks about it only when it is free (or this
+  // machine's already).
+  void CheckThenAsk(const std::string& name, const std::string& typed);
+  // After an upload that went unanswered: what the server has under `name`
+  // now, said beside `failure`; a store that got through all the same is
+  // the success it was.
+  void AskWhatIsOnline(const std::string& name, const std::optional<std::string>& stored_before,
+                       const std::string& failure);
   // Builds the page from the source now; falls back on the page last shown
   // when the editor is gone.
   std::optional<BuiltPage> BuildNow();
   void RefreshSummary();
-  void Upload(const std::string& typed);
+  // `checked`: what CheckThenAsk found of the name a moment ago.
+  void Upload(const std::string& typed, std::optional<NameCheck> checked = std::nullopt);
   void TakeDownNow();
   void ReleaseNow();
   // The outcome of Confirm's upload, back from the server.
@@ -122,6 +141,12 @@ class UploadDialog : public QWidget {
   bool page_online_ = false;
   bool uploading_ = false;
   bool asking_ = false;
+  bool checking_name_ = false;
+  bool verifying_ = false;
+  // When the page online was stored, as the server last said ("YYYY-MM-DD
+  // HH:MM:SS", UTC; empty for no page); std::nullopt when not known, as
+  // after an upload of this opening.
+  std::optional<std::string> server_stored_at_;
   bool close_pending_ = false;
 };
 

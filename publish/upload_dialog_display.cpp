@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QTimeZone>
@@ -22,6 +23,7 @@
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "publish/qr_image.h"
+#include "publish/receipt_label.h"
 #include "publish/upload_dialog.h"
 #include "publish/upload_dialog_parts.h"
 #include "tasks/background.h"
@@ -222,6 +224,29 @@ void UploadDialog::ShowAddress(const QString& address) {
   address_->setPlainText(address);
 }
 
+int UploadDialog::FrameHeight() const {
+  // Until the system has framed the window it reports no frame, which a
+  // title bar then pushes past the screen's bottom.
+  const int reported = isVisible() ? frameGeometry().height() - geometry().height() : 0;
+  return std::max(reported, style()->pixelMetric(QStyle::PM_TitleBarHeight) +
+                                2 * style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth));
+}
+
+int UploadDialog::BaseHeight() const {
+  const QRect place = upload_dialog::kReceiptPlace;
+  const int needed = receipt_->text().isEmpty() ? 0 : receipt_->heightForWidth(place.width());
+  return std::max(kDesignedHeight, place.top() + needed + 2);
+}
+
+void UploadDialog::Relayout() {
+  const QRect place = upload_dialog::kReceiptPlace;
+  receipt_->setGeometry(place.left(), place.top(), place.width(),
+                        std::max(place.height(), BaseHeight() - place.top() - 2));
+  if (!qr_address_.empty()) return ShowQrCode(qr_address_, qr_name_);
+  setFixedSize(kDesignedWidth, BaseHeight());
+  KeepOnScreen();
+}
+
 // The window grows downwards to make room; nothing designed moves. On a
 // small screen (a large scale) the code shrinks rather than push the window
 // past the screen's bottom.
@@ -230,16 +255,13 @@ void UploadDialog::ShowQrCode(const std::string& address, const std::string& nam
   if (!code) return;
   qr_address_ = address;
   qr_name_ = name;
+  const int top = BaseHeight();
   int pixels = kQrPixels;
-  if (const QScreen* shown_on = screen()) {
-    const int frame = isVisible() ? frameGeometry().height() - height() : 0;
-    pixels =
-        std::clamp(shown_on->availableGeometry().height() - frame - kDesignedHeight - kQrMargin,
-                   kSmallestQrPixels, kQrPixels);
-  }
+  if (const QScreen* shown_on = screen())
+    pixels = std::clamp(shown_on->availableGeometry().height() - FrameHeight() - top - kQrMargin,
+                        kSmallestQrPixels, kQrPixels);
   const QImage image = QrImage(*code, QrScaleFor(*code, pixels));
   qr_->setPixmap(QPixmap::fromImage(image));
-  const int top = kDesignedHeight;
   qr_->setGeometry(Px(600), top, image.width(), image.height());
   const QRect copy = PxRect(5160, 3720, 2055, 495);
   save_qr_->setGeometry(copy.left(), top + (image.height() - copy.height()) / 2, copy.width(),
@@ -254,10 +276,9 @@ void UploadDialog::KeepOnScreen() {
   const QScreen* shown_on = screen();
   if (!isVisible() || shown_on == nullptr) return;
   const QRect available = shown_on->availableGeometry();
-  QRect frame = frameGeometry();
   // The frame grows with the window only once the system has seen the new
-  // size: count the growth here.
-  frame.setHeight(frame.height() - geometry().height() + height());
+  // size: counted from the window's own height.
+  QRect frame(frameGeometry().topLeft(), QSize(frameGeometry().width(), height() + FrameHeight()));
   if (frame.bottom() > available.bottom()) frame.moveBottom(available.bottom());
   if (frame.top() < available.top()) frame.moveTop(available.top());
   move(frame.topLeft());
@@ -267,7 +288,7 @@ void UploadDialog::HideQrCode() {
   qr_->hide();
   save_qr_->hide();
   qr_address_.clear();
-  setFixedSize(kDesignedWidth, kDesignedHeight);
+  setFixedSize(kDesignedWidth, BaseHeight());
 }
 
 void UploadDialog::SaveQrCode() {
@@ -342,6 +363,7 @@ void UploadDialog::FetchStoredAt(const std::string& name) {
         // Only while the page it is about is still the one shown.
         if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
             address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
+          server_stored_at_ = owned->stored_at;
           ShowStoredAt(owned->stored_at);
           // No time: the page was taken down (or the server does not say).
           if (owned->stored_at.empty()) {

@@ -15,6 +15,9 @@ namespace heartpage::upload_dialog {
 // The designed client area; the QR code, once there, goes below it.
 inline constexpr int kDesignedWidth = Px(7845);
 inline constexpr int kDesignedHeight = Px(4725);
+// Under the address and its buttons: what came back from the page, taller
+// when earlier versions have lines of their own.
+inline const QRect kReceiptPlace = PxRect(360, 4260, 7125, 420);
 
 inline QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));

@@ -6,6 +6,7 @@
 #include "app/cli/commands.h"
 #include "net/server_requests.h"
 #include "protocol/host.h"
+#include "publish/answer_messages.h"
 #include "publish/receipts.h"
 
 namespace heartpage::cli {
@@ -21,12 +22,15 @@ int Status(const std::vector<std::string>& given) {
     return 1;
   }
   if (!args.empty()) throw UsageError("status takes no arguments but --machine-id");
-  const std::optional<OwnedPage> owned = FetchOwnedPage(machine_id);
-  if (!owned) {
-    std::cerr << "heartpage-cli status: " << upload_text::kNoServer << " (" << EndpointAddress()
-              << ")\n";
+  const PostResult lookup = PostToEndpoint(OwnershipLookupRequest(machine_id));
+  if (!lookup.ok) {
+    std::cerr << "heartpage-cli status: "
+              << (lookup.status == 0 ? upload_text::kNoServer : MessageForStatus(lookup.status))
+              << " (" << EndpointAddress() << ")\n";
     return 1;
   }
+  const std::optional<OwnedPage> owned =
+      FetchOwnedPage(machine_id, [&lookup](const std::string&) { return lookup; });
   // Owning nothing is a state like any other, not a failure.
   if (owned->name.empty()) {
     std::cout << "this machine owns no name on " << EndpointAddress() << '\n';
@@ -39,6 +43,8 @@ int Status(const std::vector<std::string>& given) {
     return 1;
   }
   std::cout << PageAddress(owned->name) << '\t' << ReceiptText(*outcome.receipt) << '\n';
+  // What came back from the versions it replaced, a line each under it.
+  for (const std::string& line : EarlierLines(*outcome.receipt)) std::cout << '\t' << line << '\n';
   return 0;
 }
 

@@ -31,6 +31,7 @@
 #include "pages/holder.h"
 #include "protocol/receipts.h"
 #include "protocol/records.h"
+#include "publish/page_source.h"
 #include "publish/upload_dialog.h"
 #include "tests/support/client_services.h"
 #include "tests/support/gui_support.h"
@@ -595,6 +596,27 @@ TEST(MainWindowLoad, ANewAnswerShowsAsAHeartWhereThereIsNoTray) {
   EXPECT_TRUE(heart->isVisible());
   EXPECT_TRUE(heart->text().contains("TA的回答：我愿意（")) << heart->text().toStdString();
   EXPECT_TRUE(window->rect().contains(heart->geometry()));
+
+  // The upload dialog, open meanwhile, says what the heart says, also once
+  // the page is republished with another question and her answer belongs to
+  // the version before.
+  UploadDialog* dialog = ShowUploadDialog(FixedPageSource(1, "<html></html>"), services);
+  auto* shown = dialog->findChild<QLabel*>("Receipt");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return shown->text().contains("TA的回答：我愿意（"); }));
+  {
+    const std::lock_guard lock(mutex);
+    wire::Receipt earlier = receipt;
+    earlier.replaced = "2026-12-08 14:00:00";
+    receipt = wire::Receipt{};
+    receipt.question = "那周末呢？";
+    receipt.earlier = {earlier};
+  }
+  watch->PollNow();
+  settle();
+  EXPECT_TRUE(heart->text().contains("上一版：TA的回答：我愿意（")) << heart->text().toStdString();
+  EXPECT_TRUE(shown->text().contains("\n上一版：TA的回答：我愿意（"))
+      << shown->text().toStdString();
+  dialog->close();
   QTest::mouseClick(heart, Qt::LeftButton);
   EXPECT_FALSE(heart->isVisible());
 

@@ -122,6 +122,8 @@ QString Status(QWidget* dialog) {
 // "确认上传", yes to the question about a new name, and the outcome.
 void ConfirmUpload(QWidget* dialog) {
   dialog->findChild<QPushButton*>("Command1")->click();
+  // A new name is looked up before it is asked about.
+  ASSERT_TRUE(testing::Settle());
   if (auto* question = dialog->findChild<QMessageBox*>("NameConfirm"))
     question->button(QMessageBox::Yes)->click();
   ASSERT_TRUE(testing::Settle());
@@ -296,7 +298,7 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   services.answer = [](const std::string&) { return PostResult{{}, false, 507}; };
   testing::Press(scan);
   auto* code = window->findChild<QLabel*>("QrCode");
-  EXPECT_EQ(code->text(), "服务器空间不足,请稍后再试!");
+  EXPECT_EQ(code->text(), "服务器空间不足，请稍后再试！");
   EXPECT_TRUE(code->pixmap().isNull());
   EXPECT_EQ(window->findChild<QLabel*>("Address")->text(), "");
   EXPECT_EQ(window->findChild<QLabel*>("Hint")->text(), "");

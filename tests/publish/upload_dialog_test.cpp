@@ -84,9 +84,16 @@ class UploadDialogTest : public ::testing::Test {
     dialog->findChild<QPushButton*>("Command1")->click();
     Answer("NameConfirm", QMessageBox::Yes);
   }
+  // The question about a new name, once the name was looked up.
+  QMessageBox* Asked() {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog->checking(); }, 20'000));
+    return dialog->findChild<QMessageBox*>("NameConfirm");
+  }
   // Answers the dialog's question `name`, when it asks one; its text.
   QString Answer(const char* box_name, QMessageBox::StandardButton button) {
-    auto* box = dialog->findChild<QMessageBox*>(box_name);
+    auto* box = std::string_view(box_name) == "NameConfirm"
+                    ? Asked()
+                    : dialog->findChild<QMessageBox*>(box_name);
     if (box == nullptr) return {};
     const QString text = box->text();
     box->button(button)->click();
@@ -95,8 +102,9 @@ class UploadDialogTest : public ::testing::Test {
   }
   // Until the request running in the background has its answer on the window.
   void Settle() {
-    ASSERT_TRUE(
-        QTest::qWaitFor([&] { return !dialog->uploading() && !Receipt()->fetching(); }, 20'000));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !dialog->uploading() && !dialog->checking() && !Receipt()->fetching(); },
+        20'000));
   }
   void ClearSent() {
     Sent();
@@ -214,7 +222,7 @@ TEST_F(UploadDialogTest, ANameIsNeededAndANewNameIsConfirmedWithItsAddress) {
 
   QTest::keyClicks(name, "Sure1");
   dialog->findChild<QPushButton*>("Command1")->click();
-  auto* box = dialog->findChild<QMessageBox*>("NameConfirm");
+  auto* box = Asked();
   ASSERT_NE(box, nullptr);
   EXPECT_EQ(box->text(), QString::fromStdString("网页地址将是 " + PageAddress("sure1") +
                                                 " ，确认使用这个名字吗？"));
@@ -223,23 +231,16 @@ TEST_F(UploadDialogTest, ANameIsNeededAndANewNameIsConfirmedWithItsAddress) {
   QTest::keyClick(box, Qt::Key_Escape);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
-  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(Sent(), std::vector<std::string>{NameLookupRequest("sure1")}) << "only looked up";
   EXPECT_EQ(dialog->focusWidget(), name);
   ExpectNothingPublished();
 
-  // The server refuses the claim: the name the user confirmed is not asked
-  // about again.
+  // Taken meanwhile: said at once, with no question about it.
   ClaimElsewhere("sure1");
   dialog->findChild<QPushButton*>("Command1")->click();
-  box = dialog->findChild<QMessageBox*>("NameConfirm");
-  ASSERT_NE(box, nullptr);
-  QTest::keyClick(box, Qt::Key_Return);
-  Settle();
+  EXPECT_EQ(Asked(), nullptr);
   EXPECT_EQ(Status(), "文件名已存在！");
-  dialog->findChild<QPushButton*>("Command1")->click();
-  EXPECT_EQ(dialog->findChild<QMessageBox*>("NameConfirm"), nullptr);
-  Settle();
-  EXPECT_EQ(Status(), "文件名已存在！");
+  EXPECT_EQ(dialog->focusWidget(), name);
 
   name->setText("Sure2");
   Confirm();
@@ -466,6 +467,62 @@ TEST_F(UploadDialogTest, TheReceiptOfThePageOnlineShowsUnderItsAddress) {
   EXPECT_EQ(shown(), "这个网页属于另一台电脑，不能修改！");
 }
 
+// A republished page that asks another question keeps what came back from
+// the one it replaced: said before the click, and in the receipt after it,
+// which the dialog asks for again when an editor shows it.
+TEST_F(UploadDialogTest, ARepublishKeepsTheAnswerToTheQuestionItReplaced) {
+  const std::string host = std::getenv("HEARTPAGE_HOST");
+  const auto asking = [&](const std::string& question) {
+    return FixedPageSource(1, server::testing::AskingPage(host, "第一行", question), "第一行");
+  };
+  dialog = ShowUploadDialog(asking("做我女朋友好吗？"), client);
+  name = dialog->findChild<QLineEdit*>("Text1");
+  address = dialog->findChild<QPlainTextEdit*>("Text3");
+  QTest::keyClicks(name, "again2");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  ASSERT_EQ(PostFormChecked(PublishingOrigin() + "/api/answer/again2", "answer=1").status, 204);
+
+  ShowUploadDialog(asking("那周末一起看电影？"), client);
+  Settle();
+  EXPECT_TRUE(Receipt()->text().contains("TA的回答：我愿意")) << Receipt()->text().toStdString();
+  EXPECT_EQ(dialog->findChild<QLabel*>("ReplacesPage")->text(), "将替换当前网页（TA的回答会保留）");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  const QStringList lines = Receipt()->text().split(QLatin1Char('\n'));
+  ASSERT_EQ(lines.size(), 2) << Receipt()->text().toStdString();
+  EXPECT_EQ(lines[0], "还没有人打开");
+  EXPECT_TRUE(lines[1].startsWith("上一版：TA的回答：我愿意（")) << lines[1].toStdString();
+  EXPECT_TRUE(dialog->rect().contains(Receipt()->geometry()));
+  EXPECT_GE(dialog->findChild<QLabel*>("QrCode")->y(), Receipt()->geometry().bottom());
+}
+
+// A refusal says what the server said, not that the network failed; an
+// upload whose answer was lost on the way asks what is online, and a page
+// that got there is the success it was.
+TEST_F(UploadDialogTest, TheServersAnswerOrItsSilenceIsToldAsItIs) {
+  const std::string store = PageStoreRequest("", "", "").substr(0, 5);
+  bool lose = false;
+  services.answer = [&](const std::string& body) {
+    if (body.starts_with(store) && !lose) return PostResult{"too many requests", false, 429};
+    const PostResult real = PostFormChecked(EndpointAddress(), body, PostLimits{});
+    return body.starts_with(store) ? PostResult{} : real;
+  };
+  Open();
+  QTest::keyClicks(name, "busy1");
+  Confirm();
+  EXPECT_EQ(Status(), "操作太频繁，请稍后再试！");
+  EXPECT_EQ(StatusColour(), QColor(Qt::red));
+  ExpectNothingPublished();
+
+  lose = true;
+  Confirm();
+  EXPECT_EQ(Status(), "上传成功！");
+  EXPECT_EQ(address->toPlainText(), QString::fromStdString(PageAddress("busy1")));
+  EXPECT_EQ(GGCT::Get().ZCYN, "busy1");
+  EXPECT_EQ(testing::Fetch(PageAddress("busy1")), ToGbk(Page()));
+}
+
 // An earlier upload of this machine claimed the name and its store failed:
 // the name is this machine's, though the server does not say whose a name
 // is, and the page is stored. The identifier is zero-padded and holds a tab,
@@ -498,7 +555,12 @@ TEST_F(UploadDialogTest, WithoutAMachineIdentifierNothingIsSent) {
 // says the upload runs (not the last outcome) under a busy cursor, a second
 // click starts nothing, and the outcome replaces the progress text.
 TEST_F(UploadDialogTest, AHeldUploadShowsItsProgressUntilTheOutcome) {
-  testing::LoopbackListener held([](const std::string&) { return std::nullopt; });
+  // The name is looked up and found free; everything after that is held.
+  testing::LoopbackListener held([](const std::string& request) -> std::optional<std::string> {
+    if (request.ends_with(NameLookupRequest("held1")))
+      return testing::LoopbackListener::Response("200 OK", "");
+    return std::nullopt;
+  });
   client.post = [&](const std::string& body, const PostLimits&) {
     return PostFormChecked(held.Address(), body,
                            PostLimits{std::chrono::seconds(1), std::chrono::seconds(1)});
@@ -526,7 +588,14 @@ TEST_F(UploadDialogTest, AHeldUploadShowsItsProgressUntilTheOutcome) {
   EXPECT_EQ(std::count(during.begin(), during.end(), QStringLiteral("正在上传…")),
             static_cast<std::ptrdiff_t>(during.size()));
   EXPECT_TRUE(busy);
-  EXPECT_EQ(held.Requests().size(), 1u) << "the second click sent nothing";
+  const std::vector<std::string> requests = held.Requests();
+  EXPECT_EQ(
+      std::count_if(requests.begin(), requests.end(),
+                    [](const std::string& request) {
+                      return request.ends_with(NameClaimRequest("dialog-machine-held", "held1"));
+                    }),
+      1)
+      << "the second click sent nothing";
   EXPECT_EQ(Status(), "上传失败,请检查网络后重试!");
   EXPECT_EQ(StatusColour(), QColor(Qt::red));
   EXPECT_NE(dialog->cursor().shape(), Qt::BusyCursor);
@@ -539,7 +608,7 @@ TEST_F(UploadDialogTest, ADialogClosedDuringItsUploadStillRecordsTheOutcome) {
   QPointer<UploadDialog> watched = dialog;
   std::binary_semaphore closed(0);
   services.before = [&](const std::string& body) {
-    if (body.starts_with("zc=4")) closed.acquire();
+    if (body.starts_with(PageStoreRequest("", "", "").substr(0, 5))) closed.acquire();
   };
   Click();
   dialog->close();
@@ -682,7 +751,7 @@ TEST_F(UploadDialogTest, TabMovesOnAndEnterConfirmsOrPressesTheFocusedButton) {
 
   QTest::keyClicks(name, "enter1");
   QTest::keyClick(name, Qt::Key_Return);
-  auto* question = dialog->findChild<QMessageBox*>("NameConfirm");
+  auto* question = Asked();
   ASSERT_NE(question, nullptr);
   QTest::keyClick(question, Qt::Key_Return);
   Settle();

@@ -105,7 +105,7 @@ TEST_F(UploadTest, OurOwnEarlierClaimIsNotClaimedAgain) {
   server.answers[OwnershipLookupRequest("S1")] = {"いゼS1いxyzい", true, 200};
   EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "文件名已存在！");
   server.answers[OwnershipLookupRequest("S1")] = {"", false, 503};
-  EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "上传失败,请检查网络后重试!");
+  EXPECT_EQ(Upload("abc", false, kPage, server.Services()).status, "服务器繁忙，请稍后再试！");
 }
 
 TEST_F(UploadTest, AnOwnedNameIsOnlyStored) {
@@ -145,9 +145,10 @@ TEST_F(UploadTest, NamesTheServerWouldRefuseSendNothing) {
   EXPECT_TRUE(server.sent.empty());
 }
 
-// Each failing step: the user is told that the upload failed (a lost claim
-// or a store refused as another machine's, that the name is taken), no
-// address is given and the name stays unowned.
+// Each failing step: the user is told why the upload failed, in the
+// server's words where it answered (a lost claim or a store refused as
+// another machine's: that the name is taken), no address is given and the
+// name stays unowned.
 TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
   struct Case {
     const char* what;
@@ -162,7 +163,7 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
        NameLookupRequest("abc"),
        {"bad", false, 400},
        1,
-       upload_text::kUploadFailed},
+       "请求有误，请升级程序后重试！"},
       {"claimed meanwhile",
        NameClaimRequest("S1", "abc"),
        {"taken", false, 409},
@@ -172,13 +173,18 @@ TEST_F(UploadTest, AFailedStepIsReportedAsAFailureNeverAsSuccess) {
        NameClaimRequest("S1", "abc"),
        {"", false, 500},
        2,
-       upload_text::kUploadFailed},
+       "服务器出错，请稍后再试！"},
       {"claim unreachable", NameClaimRequest("S1", "abc"), {}, 2, upload_text::kUploadFailed},
       {"store malformed",
        PageStoreRequest("abc", "S1", kPage),
        {"missing field ID", false, 400},
        3,
-       upload_text::kUploadFailed},
+       "请求有误，请升级程序后重试！"},
+      {"store too often",
+       PageStoreRequest("abc", "S1", kPage),
+       {"too many requests", false, 429},
+       3,
+       "操作太频繁，请稍后再试！"},
       {"store given to another machine",
        PageStoreRequest("abc", "S1", kPage),
        {"", false, 403},
@@ -242,8 +248,8 @@ TEST_F(UploadTest, AScanPreviewTakesOnlyATokenFromTheAnswer) {
     EXPECT_EQ(refused.status, "预览地址生成失败,请检查网络后重试!") << bad;
   }
   EXPECT_EQ(outcome({"", false, 413}).status, "网页太大,无法预览!");
-  EXPECT_EQ(outcome({"", false, 429}).status, "操作太频繁,请稍后再试!");
-  EXPECT_EQ(outcome({"", false, 507}).status, "服务器空间不足,请稍后再试!");
+  EXPECT_EQ(outcome({"", false, 429}).status, "操作太频繁，请稍后再试！");
+  EXPECT_EQ(outcome({"", false, 507}).status, "服务器空间不足，请稍后再试！");
   EXPECT_EQ(outcome({"", false, 422}).status, "不是本程序生成的网页");
   EXPECT_EQ(outcome({}).status, "预览地址生成失败,请检查网络后重试!");
   const UploadServices unreadable{server.Services().post,
