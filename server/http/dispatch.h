@@ -34,15 +34,16 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
               std::shared_ptr<MediaSpool> spool, const std::string& client, Audit* audit) {
   namespace asio = boost::asio;
   using boost::beast::http::status;
-  const Work work = spool ? Work::kStore : WorkOf(request, shared.site);
-  if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, shared.site, audit));
+  Routed routed;
+  if (spool)
+    routed.work = Work::kStore;
+  else
+    routed = WorkOf(request, shared.site);
+  const Work work = routed.work;
+  if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, routed, shared.site, audit));
   if (const auto wait = spool ? std::chrono::seconds(0) : shared.Throttle(work, client);
       wait.count() > 0) {
-    audit->operation = work == Work::kClaim    ? "claim"
-                       : work == Work::kLookup ? "ownership lookup"
-                       : work == Work::kReport ? "report"
-                       : work == Work::kVisit  ? "visit"
-                                               : "store";
+    audit->operation = routed.operation;
     auto refusal = TryLater(request, status::too_many_requests, wait, "too many requests");
     // A published page's script reads the answer from an origin of its own.
     if (work == Work::kVisit)
@@ -51,7 +52,11 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   }
   // What is stored counts against the budgets of the client's address.
   audit->sender = {LimitKey(client), shared.site.media.per_address_daily};
-  auto job = std::make_shared<Request>(std::move(request));
+  struct Job {
+    Request request;
+    Routed routed;
+  };
+  auto job = std::make_shared<Job>(Job{std::move(request), std::move(routed)});
   auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
       owner.Executor());
   const auto lane = work == Work::kRead || work == Work::kLookup ? StorageWorkers::Lane::kRead
@@ -59,10 +64,11 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   const bool queued =
       shared.workers->Submit(lane, [self = owner.shared_from_this(), shared = &shared, audit, job,
                                     busy, spool, client]() mutable {
-        auto response =
-            std::make_shared<Response>(spool ? HandleMediaUpload(*job, *spool, shared->site, audit)
-                                             : HandleRequest(*job, shared->site, audit));
-        shared->Settle(client, audit->operation, StatusOf(*response));
+        auto response = std::make_shared<Response>(
+            spool ? HandleMediaUpload(job->request, *spool, shared->site, audit)
+                  : HandleRequest(job->request, job->routed, shared->site, audit));
+        shared->Settle(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
+                       StatusOf(*response));
         // The connection and its thread's keep-alive go together to that
         // thread: a connection held here a moment longer could outlast the
         // thread's last turn, and end on this one.
@@ -71,7 +77,7 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
                               busy = std::move(busy)] { self->Send(std::move(*response)); });
       });
   if (!queued)
-    owner.Send(TryLater(*job, status::service_unavailable, kQueueFullRetry, "server busy"));
+    owner.Send(TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
 }
 
 }  // namespace heartpage::server

@@ -57,13 +57,12 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 
-void ServerShared::Settle(const std::string& client, std::string_view operation, unsigned status) {
-  if (status != wire::status::kNotYours || !stores_) return;
-  // A store or take-down has paid once already; a release paid the claims.
-  if (operation == "store" || operation == "take down")
-    stores_->Charge(LimitKey(client), 1);
-  else if (operation == "release")
-    stores_->Charge(LimitKey(client), 2);
+void ServerShared::Settle(const std::string& client, const EndpointOperation* operation,
+                          unsigned status) {
+  if (operation == nullptr || !operation->for_owner || status != wire::status::kNotYours ||
+      operation->guessed_stores == 0 || !stores_)
+    return;
+  stores_->Charge(LimitKey(client), operation->guessed_stores);
 }
 
 bool ServerShared::TakeUploadSlot(unsigned slots) {

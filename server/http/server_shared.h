@@ -58,10 +58,11 @@ class ServerShared final : public UploadGate {
   // client should wait before asking again. Every rate counts a client by its
   // LimitKey.
   std::chrono::seconds Throttle(Work work, const std::string& client);
-  // After `operation` from `client` was answered with `status`: a refused
-  // ownership check costs the client's store rate twice, so that guessing
-  // which identifier owns a name goes at half the speed of storing.
-  void Settle(const std::string& client, std::string_view operation, unsigned status);
+  // After `operation` of the endpoint from `client` (none: another request)
+  // was answered with `status`: a refused ownership check costs the
+  // client's store rate twice, so that guessing which identifier owns a name
+  // goes at half the speed of storing.
+  void Settle(const std::string& client, const EndpointOperation* operation, unsigned status);
 
   std::chrono::seconds StoreWait(const std::string& client) override {
     return Throttle(Work::kStore, client);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 #include <initializer_list>
+#include <iterator>
+#include <type_traits>
 #include <variant>
 
 #include "protocol/page_name.h"
@@ -223,116 +225,156 @@ EndpointReply RunRelease(const Stores& storage, const FormFields& fields) {
   return Refuse(500, "unexpected release result");
 }
 
-// The operation `zc` names: one digit, exactly as the program sends it; 0
-// for anything else.
-int OperationNumber(std::string_view zc) {
-  return zc.size() == 1 && zc[0] >= '1' && zc[0] <= '9' ? zc[0] - '0' : 0;
+// Operations 1 and 2 take their statement and nothing else.
+std::optional<EndpointReply> StatementProblem(const EndpointRequest& request) {
+  if (!HasOnly(request.fields, {wire::kOperationField, wire::kStatementField}))
+    return Refuse(wire::status::kMalformed, "operations 1 and 2 take the fields zc and sql");
+  if (const auto* error = std::get_if<StatementError>(&request.statement))
+    return Refuse(wire::status::kMalformed, error->message);
+  return std::nullopt;
 }
 
-std::string_view OperationOf(const Statement& statement) {
-  if (std::holds_alternative<SettingsQuery>(statement)) return "settings";
-  if (std::holds_alternative<MachineLookup>(statement)) return "ownership lookup";
-  if (std::holds_alternative<NameLookup>(statement)) return "name lookup";
-  if (std::holds_alternative<NameClaim>(statement)) return "claim";
+EndpointReply Query(const EndpointCall& call) {
+  if (auto problem = StatementProblem(call.request)) return *problem;
+  return RunQuery(call.storage, call.request.statement, call.public_host);
+}
+
+EndpointReply Claim(const EndpointCall& call) {
+  if (auto problem = StatementProblem(call.request)) return *problem;
+  return RunClaim(call.storage, call.request.statement);
+}
+
+EndpointReply Store(const EndpointCall& call) {
+  return RunStore(call.storage, call.request.fields, call.public_host);
+}
+
+EndpointReply PreviewStore(const EndpointCall& call) {
+  return RunPreviewStore(call.storage, call.request.fields, call.public_host, call.sender);
+}
+
+EndpointReply TakeDown(const EndpointCall& call) {
+  return RunTakeDown(call.storage, call.request.fields);
+}
+
+EndpointReply Release(const EndpointCall& call) {
+  return RunRelease(call.storage, call.request.fields);
+}
+
+EndpointReply Receipts(const EndpointCall& call) {
+  return RunReceipts(call.storage, call.request.fields, call.public_host);
+}
+
+// Every operation of the endpoint. A store or take-down refused as another
+// machine's has paid one store already, a release paid a claim: each such
+// guess comes to about two stores.
+constexpr EndpointOperation kOperations[] = {
+    // number, name, work, statement, for_owner, guessed_stores, run
+    {wire::kQuery, "query", Work::kRead, true, false, 0, Query},
+    {wire::kStatement, "claim", Work::kClaim, true, false, 0, Claim},
+    {wire::kStorePage, "store", Work::kStore, false, true, 1, Store},
+    // A preview takes room like a store, and counts against the same rate.
+    {wire::kStorePreview, "preview store", Work::kStore, false, true, 0, PreviewStore},
+    {wire::kTakeDown, "take down", Work::kStore, false, true, 1, TakeDown},
+    // Giving a name up is limited like claiming one: together they could
+    // otherwise churn names without bound.
+    {wire::kReleaseName, "release", Work::kClaim, false, true, 2, Release},
+    // Reading a page's receipts names an identifier and a name: a hit tells
+    // which identifier owns the name.
+    {wire::kReceipts, "receipts", Work::kLookup, false, true, 0, Receipts},
+};
+
+// The statements operations 1 and 2 carry, in the order of Statement's
+// alternatives: which operation sends each, its name in the log and its
+// lane. A lookup of what an identifier owns has the lookups' rate: a hit
+// names a page that the same identifier may replace, so these are how
+// identifiers would be guessed.
+struct StatementUse {
+  int operation;
+  std::string_view name;
+  Work work;
+};
+constexpr StatementUse kStatementUses[] = {
+    {wire::kQuery, "settings", Work::kRead},
+    {wire::kQuery, "ownership lookup", Work::kLookup},
+    {wire::kQuery, "name lookup", Work::kRead},
+    {wire::kStatement, "claim", Work::kClaim},
+};
+static_assert(std::size(kStatementUses) + 1 == std::variant_size_v<Statement> &&
+              std::is_same_v<std::variant_alternative_t<std::size(kStatementUses), Statement>,
+                             StatementError>);
+
+// The operation a decoded `zc` names: one digit, as the program sends it.
+const EndpointOperation* OperationNamed(std::string_view zc) {
+  if (zc.size() != 1) return nullptr;
+  for (const EndpointOperation& operation : kOperations)
+    if (zc[0] == '0' + operation.number) return &operation;
+  return nullptr;
+}
+
+// The page name a request is about, as sent.
+std::string NameOf(const EndpointRequest& request) {
+  if (const auto* lookup = std::get_if<NameLookup>(&request.statement)) return lookup->name;
+  if (const auto* claim = std::get_if<NameClaim>(&request.statement)) return claim->name;
+  if (const auto file = request.fields.find(wire::kFileField); file != request.fields.end())
+    return file->second;
   return {};
-}
-
-std::string NameOf(const Statement& statement) {
-  if (const auto* lookup = std::get_if<NameLookup>(&statement)) return lookup->name;
-  if (const auto* claim = std::get_if<NameClaim>(&statement)) return claim->name;
-  return {};
-}
-
-// A lookup of what a machine identifier owns: a hit names a page that the
-// same identifier may replace, so these are how identifiers would be guessed.
-bool LooksUpMachine(std::string_view body) {
-  const auto parsed = ParseForm(body);
-  const auto* fields = std::get_if<FormFields>(&parsed);
-  if (fields == nullptr) return false;
-  const auto sql = fields->find(wire::kStatementField);
-  if (sql == fields->end()) return false;
-  const std::optional<std::string> text = TextOf(sql->second);
-  return text && std::holds_alternative<MachineLookup>(ParseStatement(*text));
 }
 
 }  // namespace
 
-EndpointWork PeekEndpointWork(std::string_view body) {
-  // The program sends zc first; anything else is read like a query, whose
-  // lane refuses nothing it should not.
-  for (std::size_t start = 0; start < body.size();) {
-    const std::size_t end = std::min(body.find('&', start), body.size());
-    const std::string_view field = body.substr(start, end - start);
-    if (field == "zc=49")  // "1"
-      return LooksUpMachine(body) ? EndpointWork::kLookup : EndpointWork::kRead;
-    if (field == "zc=50") return EndpointWork::kClaim;  // "2"
-    // Giving a name up is limited like claiming one: together they could
-    // otherwise churn names without bound.
-    if (field == "zc=55") return EndpointWork::kClaim;  // "7"
-    if (field == "zc=52") return EndpointWork::kStore;  // "4"
-    // A preview takes room like a store, and counts against the same rate.
-    if (field == "zc=53") return EndpointWork::kStore;  // "5"
-    if (field == "zc=54") return EndpointWork::kStore;  // "6"
-    // Reading a page's receipts names an identifier and a name: a hit tells
-    // which identifier owns the name.
-    if (field == "zc=56") return EndpointWork::kLookup;  // "8"
-    if (field.starts_with("zc=")) return EndpointWork::kRead;
-    start = end + 1;
+EndpointRequest ReadEndpoint(std::string_view body) {
+  EndpointRequest request;
+  auto parsed = ParseForm(body);
+  if (auto* error = std::get_if<FormError>(&parsed)) {
+    request.refusal = std::move(error->message);
+    return request;
   }
-  return EndpointWork::kRead;
+  request.fields = std::get<FormFields>(std::move(parsed));
+  const auto zc = request.fields.find(wire::kOperationField);
+  if (zc == request.fields.end()) {
+    request.refusal = "missing field zc";
+    return request;
+  }
+  request.operation = OperationNamed(zc->second);
+  if (request.operation == nullptr) {
+    request.refusal = "unknown operation";
+    return request;
+  }
+  request.name = request.operation->name;
+  request.work = request.operation->work;
+  const auto sql = request.fields.find(wire::kStatementField);
+  // Without its statement the operation's handler says what is missing.
+  if (!request.operation->statement || sql == request.fields.end()) return request;
+  const std::optional<std::string> text = TextOf(sql->second);
+  if (!text) {
+    request.statement = StatementError{"statement is not valid GBK text"};
+    return request;
+  }
+  request.statement = ParseStatement(*text);
+  const std::size_t kind = request.statement.index();
+  if (kind < std::size(kStatementUses) &&
+      kStatementUses[kind].operation == request.operation->number) {
+    request.name = kStatementUses[kind].name;
+    request.work = kStatementUses[kind].work;
+  }
+  return request;
+}
+
+EndpointReply HandleEndpoint(const Stores& storage, const EndpointRequest& request,
+                             std::string_view public_host, Audit* audit) {
+  if (audit != nullptr) {
+    audit->operation = request.name;
+    audit->name = NameOf(request);
+  }
+  if (request.operation == nullptr) return Refuse(wire::status::kMalformed, request.refusal);
+  const AddressBudget unknown_sender;
+  return request.operation->run(
+      {storage, request, public_host, audit != nullptr ? audit->sender : unknown_sender});
 }
 
 EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
                              std::string_view public_host, Audit* audit) {
-  Audit ignored;
-  std::string_view& operation = (audit != nullptr ? *audit : ignored).operation;
-  std::string& name = (audit != nullptr ? *audit : ignored).name;
-  auto parsed = ParseForm(body);
-  if (auto* error = std::get_if<FormError>(&parsed))
-    return Refuse(wire::status::kMalformed, error->message);
-  const FormFields& fields = std::get<FormFields>(parsed);
-  const auto zc = fields.find(wire::kOperationField);
-  if (zc == fields.end()) return Refuse(wire::status::kMalformed, "missing field zc");
-  const int number = OperationNumber(zc->second);
-  if (number == wire::kStorePage) {
-    operation = "store";
-    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
-    return RunStore(storage, fields, public_host);
-  }
-  if (number == wire::kStorePreview) {
-    operation = "preview store";
-    return RunPreviewStore(storage, fields, public_host,
-                           audit != nullptr ? audit->sender : AddressBudget{});
-  }
-  if (number == wire::kTakeDown) {
-    operation = "take down";
-    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
-    return RunTakeDown(storage, fields);
-  }
-  if (number == wire::kReleaseName) {
-    operation = "release";
-    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
-    return RunRelease(storage, fields);
-  }
-  if (number == wire::kReceipts) {
-    operation = "receipts";
-    if (const auto file = fields.find(wire::kFileField); file != fields.end()) name = file->second;
-    return RunReceipts(storage, fields, public_host);
-  }
-  if (number != wire::kQuery && number != wire::kStatement)
-    return Refuse(wire::status::kMalformed, "unknown operation");
-
-  if (!HasOnly(fields, {wire::kOperationField, wire::kStatementField}))
-    return Refuse(wire::status::kMalformed, "operations 1 and 2 take the fields zc and sql");
-  const std::optional<std::string> sql = TextOf(fields.find(wire::kStatementField)->second);
-  if (!sql) return Refuse(wire::status::kMalformed, "statement is not valid GBK text");
-  const Statement statement = ParseStatement(*sql);
-  if (const auto* error = std::get_if<StatementError>(&statement))
-    return Refuse(wire::status::kMalformed, error->message);
-  operation = OperationOf(statement);
-  name = NameOf(statement);
-  return number == wire::kQuery ? RunQuery(storage, statement, public_host)
-                                : RunClaim(storage, statement);
+  return HandleEndpoint(storage, ReadEndpoint(body), public_host, audit);
 }
 
 }  // namespace heartpage::server

@@ -3,6 +3,9 @@
 #include <string>
 #include <string_view>
 
+#include "server/site/form.h"
+#include "server/site/statement.h"
+#include "server/site/work.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
@@ -15,9 +18,9 @@ struct EndpointReply {
   bool records = false;  // body is a GBK record set
 };
 
-// For the log: what a request asked ("settings", "ownership lookup", "name
-// lookup", "claim", "store", "take down", "release"; empty until the body says) and of which page
-// name, as sent. Never the machine identifier.
+// For the log: what a request asked (an operation's name: "settings",
+// "store" …; empty until the body says) and of which page name, as sent.
+// Never the machine identifier.
 struct Audit {
   std::string_view operation;
   std::string name;
@@ -30,16 +33,52 @@ struct Audit {
   AddressBudget sender = {};
 };
 
-// What a body asks for, told from its "zc" field (and a lookup's statement),
-// so that a request can be queued, limited or refused before it is run.
-enum class EndpointWork { kRead, kLookup, kClaim, kStore };
-EndpointWork PeekEndpointWork(std::string_view body);
+struct EndpointRequest;
 
-// Operations 1 (query), 2 (claim), 4 (store page), 6 (take a page down) and 7
-// (release a name). Whatever the body, it
-// either runs completely or changes nothing.
-// `audit`, when given, is filled in as soon as the body is understood, so it
-// tells what was asked even when the storage then fails.
+// What an operation runs with.
+struct EndpointCall {
+  const Stores& storage;
+  const EndpointRequest& request;
+  std::string_view public_host;
+  // Whose address sent it, for what counts by address.
+  const AddressBudget& sender;
+};
+
+// One operation of the endpoint, as the lanes, the limits, the log and the
+// handler all know it.
+struct EndpointOperation {
+  int number;             // its "zc"
+  std::string_view name;  // in the log; one that carries a statement is named by it
+  Work work;              // its lane, and the rate it counts against
+  bool statement;         // carries a statement in "sql"
+  // Acts for a page's owner: answers 403 to any identifier but the owner's.
+  // Such a refusal was a guess at whose a name is, and costs the client
+  // `guessed_stores` stores more than it paid already.
+  bool for_owner;
+  unsigned guessed_stores;
+  EndpointReply (*run)(const EndpointCall& call);
+};
+
+// A body of the endpoint, read once into what every later step decides by:
+// its fields decoded, the operation its "zc" names, and the statement an
+// operation that carries one sent. Any spelling the value decoding accepts
+// means what its plain form means.
+struct EndpointRequest {
+  const EndpointOperation* operation = nullptr;  // none: `refusal` says why
+  std::string refusal;
+  FormFields fields;
+  Statement statement = StatementError{};
+  std::string_view name;      // of what was asked, for the log
+  Work work = Work::kAtOnce;  // a refusal needs no database
+};
+EndpointRequest ReadEndpoint(std::string_view body);
+
+// Runs what `request` asks. Whatever the body, it either runs completely or
+// changes nothing. `audit`, when given, is filled in before anything runs,
+// so it tells what was asked even when the storage then fails.
+EndpointReply HandleEndpoint(const Stores& storage, const EndpointRequest& request,
+                             std::string_view public_host, Audit* audit = nullptr);
+// Both steps at once.
 EndpointReply HandleEndpoint(const Stores& storage, std::string_view body,
                              std::string_view public_host, Audit* audit = nullptr);
 

@@ -32,15 +32,20 @@ StringResponse MethodNotAllowed(const Request& request, std::string_view allowed
 // The answers, each given what follows its route's prefix (an exact route:
 // the path itself).
 
-Response Endpoint(const Request& request, std::string_view, const Site& site, Audit* audit) {
+Response Endpoint(const Request& request, std::string_view, const Site& site, const Routed& routed,
+                  Audit* audit) {
   if (SentByWebPage(request))
     return PlainResponse(request, http::status::forbidden, "requests from web pages are refused");
-  EndpointReply reply = HandleEndpoint(site.storage, request.body(), site.public_host, audit);
+  // Its lane read the body; one routed without it is read here.
+  EndpointReply reply =
+      routed.endpoint ? HandleEndpoint(site.storage, *routed.endpoint, site.public_host, audit)
+                      : HandleEndpoint(site.storage, request.body(), site.public_host, audit);
   return TextResponse(request, static_cast<http::status>(reply.status), std::move(reply.body),
                       reply.status == 200 ? "text/plain; charset=gbk" : kPlainText, "no-store");
 }
 
-Response SitePage(const Request& request, std::string_view path, const Site& site, Audit*) {
+Response SitePage(const Request& request, std::string_view path, const Site& site, const Routed&,
+                  Audit*) {
   const SiteSettings settings = site.storage.settings.LoadSettings();
   return TextResponse(request, http::status::ok,
                       path == "/download"  ? DownloadPage(settings, site.public_host)
@@ -74,7 +79,8 @@ StringResponse Withdrawn(const Request& request) {
       "text/html; charset=utf-8", "no-cache");
 }
 
-Response PublishedPage(const Request& request, std::string_view name, const Site& site, Audit*) {
+Response PublishedPage(const Request& request, std::string_view name, const Site& site,
+                       const Routed&, Audit*) {
   if (!IsValidPageName(name))
     return PlainResponse(request, http::status::not_found, "no such page");
   std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(PageNameKey(name));
@@ -87,7 +93,7 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
 // A temporary preview is served as a published page is; once expired its
 // address says so, in words a visitor reads.
 Response TemporaryPreview(const Request& request, std::string_view token, const Site& site,
-                          Audit*) {
+                          const Routed&, Audit*) {
   if (!IsValidPreviewToken(token))
     return PlainResponse(request, http::status::not_found, "no such page");
   std::optional<PreviewPage> preview = site.storage.previews.LoadPreview(token, std::time(nullptr));
@@ -98,27 +104,33 @@ Response TemporaryPreview(const Request& request, std::string_view token, const 
   return ServePage(request, std::move(preview->page), site);
 }
 
-Response Asset(const Request& request, std::string_view path, const Site& site, Audit*) {
+Response Asset(const Request& request, std::string_view path, const Site& site, const Routed&,
+               Audit*) {
   return ServeAsset(request, path, site);
 }
 
-Response Media(const Request& request, std::string_view name, const Site& site, Audit*) {
+Response Media(const Request& request, std::string_view name, const Site& site, const Routed&,
+               Audit*) {
   return ServeMedia(request, name, site);
 }
 
-Response Report(const Request& request, std::string_view, const Site& site, Audit* audit) {
+Response Report(const Request& request, std::string_view, const Site& site, const Routed&,
+                Audit* audit) {
   return AnswerReport(request, site, audit);
 }
 
-Response Opened(const Request& request, std::string_view name, const Site& site, Audit* audit) {
+Response Opened(const Request& request, std::string_view name, const Site& site, const Routed&,
+                Audit* audit) {
   return AnswerVisit(Visit::kOpened, request, name, site, audit);
 }
 
-Response Answered(const Request& request, std::string_view name, const Site& site, Audit* audit) {
+Response Answered(const Request& request, std::string_view name, const Site& site, const Routed&,
+                  Audit* audit) {
   return AnswerVisit(Visit::kAnswer, request, name, site, audit);
 }
 
-Response SecurityContacts(const Request& request, std::string_view, const Site& site, Audit*) {
+Response SecurityContacts(const Request& request, std::string_view, const Site& site, const Routed&,
+                          Audit*) {
   return TextResponse(request, http::status::ok,
                       SecurityTxt(site.public_host, site.abuse_contact, std::time(nullptr)),
                       kPlainText, "max-age=86400");
@@ -126,57 +138,52 @@ Response SecurityContacts(const Request& request, std::string_view, const Site& 
 
 // A file arrives through the connection's own path (IsMediaUpload); what
 // comes here is not one.
-Response NotAnUpload(const Request& request, std::string_view, const Site&, Audit*) {
+Response NotAnUpload(const Request& request, std::string_view, const Site&, const Routed&, Audit*) {
   return MethodNotAllowed(request, "POST");
 }
 
 // The lanes, told without a look at the database: what is refused, or held
 // in memory, is answered at once.
 
-Work EndpointLane(const Request& request, std::string_view, const Site&) {
+Work EndpointLane(const Request& request, std::string_view, const Site&, Routed& routed) {
   if (SentByWebPage(request)) return Work::kAtOnce;
-  switch (PeekEndpointWork(request.body())) {
-    case EndpointWork::kLookup:
-      return Work::kLookup;
-    case EndpointWork::kClaim:
-      return Work::kClaim;
-    case EndpointWork::kStore:
-      return Work::kStore;
-    case EndpointWork::kRead:
-      break;
-  }
-  return Work::kRead;
+  routed.endpoint = ReadEndpoint(request.body());
+  routed.operation = routed.endpoint->name;
+  return routed.endpoint->work;
 }
 
-Work PageLane(const Request&, std::string_view name, const Site& site) {
+Work PageLane(const Request&, std::string_view name, const Site& site, Routed&) {
   return !IsValidPageName(name) || site.storage.pages.HasInMemory(PageNameKey(name)) ? Work::kAtOnce
                                                                                      : Work::kRead;
 }
 
-Work PreviewLane(const Request&, std::string_view token, const Site&) {
+Work PreviewLane(const Request&, std::string_view token, const Site&, Routed&) {
   return IsValidPreviewToken(token) ? Work::kRead : Work::kAtOnce;
 }
 
-Work MediaLane(const Request&, std::string_view name, const Site&) {
+Work MediaLane(const Request&, std::string_view name, const Site&, Routed&) {
   return MediaTypeOfName(name) ? Work::kRead : Work::kAtOnce;
 }
 
-Work ReportWork(const Request& request, std::string_view, const Site& site) {
+Work ReportWork(const Request& request, std::string_view, const Site& site, Routed& routed) {
+  routed.operation = "report";
   return ReportLane(request, site);
 }
 
-Work OpenedLane(const Request& request, std::string_view name, const Site&) {
+Work OpenedLane(const Request& request, std::string_view name, const Site&, Routed& routed) {
+  routed.operation = "visit";
   return VisitLane(Visit::kOpened, request, name);
 }
 
-Work AnsweredLane(const Request& request, std::string_view name, const Site&) {
+Work AnsweredLane(const Request& request, std::string_view name, const Site&, Routed& routed) {
+  routed.operation = "visit";
   return VisitLane(Visit::kAnswer, request, name);
 }
 
-Work Reads(const Request&, std::string_view, const Site&) {
+Work Reads(const Request&, std::string_view, const Site&, Routed&) {
   return Work::kRead;
 }
-Work AtOnce(const Request&, std::string_view, const Site&) {
+Work AtOnce(const Request&, std::string_view, const Site&, Routed&) {
   return Work::kAtOnce;
 }
 
@@ -184,14 +191,19 @@ enum class Span { kPath, kPrefix };
 enum class Case { kExact, kIgnored };
 enum class Methods { kGetHead, kPost, kGetHeadPost };  // any other gets 405 naming these
 
+}  // namespace
+
 struct RouteEntry {
   std::string_view path;
   Span span;
   Case letters;
   Methods methods;
-  Work (*lane)(const Request&, std::string_view rest, const Site&);
-  Response (*answer)(const Request&, std::string_view rest, const Site&, Audit*);
+  // Also leaves in `Routed` what answering will need again.
+  Work (*lane)(const Request&, std::string_view rest, const Site&, Routed&);
+  Response (*answer)(const Request&, std::string_view rest, const Site&, const Routed&, Audit*);
 };
+
+namespace {
 
 // Every address the site answers, the first that fits taking the request.
 constexpr RouteEntry kRoutes[] = {
@@ -213,13 +225,7 @@ constexpr RouteEntry kRoutes[] = {
      SecurityContacts},
 };
 
-struct Found {
-  const RouteEntry* route = nullptr;  // none: 404
-  std::string_view rest;
-  bool allowed = false;
-};
-
-Found Find(const Request& request) {
+void Find(const Request& request, Routed& routed) {
   const std::string_view target = request.target();
   const std::string_view path = target.substr(0, target.find('?'));
   for (const RouteEntry& route : kRoutes) {
@@ -229,39 +235,56 @@ Found Find(const Request& request) {
                                         : head != route.path)
       continue;
     const http::verb method = request.method();
-    return {&route, route.span == Span::kPrefix ? path.substr(route.path.size()) : path,
-            (route.methods != Methods::kGetHead && method == http::verb::post) ||
-                (route.methods != Methods::kPost &&
-                 (method == http::verb::get || method == http::verb::head))};
+    routed.route = &route;
+    routed.rest_at = route.span == Span::kPrefix ? route.path.size() : 0;
+    routed.rest_size = path.size() - routed.rest_at;
+    routed.allowed = (route.methods != Methods::kGetHead && method == http::verb::post) ||
+                     (route.methods != Methods::kPost &&
+                      (method == http::verb::get || method == http::verb::head));
+    return;
   }
-  return {};
 }
 
-Response Route(const Request& request, const Site& site, Audit* audit) {
-  const Found found = Find(request);
-  if (found.route == nullptr) return PlainResponse(request, http::status::not_found, "not found");
-  if (!found.allowed)
-    return MethodNotAllowed(request, found.route->methods == Methods::kPost ? "POST"
-                                     : found.route->methods == Methods::kGetHead
-                                         ? "GET, HEAD"
-                                         : "GET, HEAD, POST");
-  return found.route->answer(request, found.rest, site, audit);
+Response Route(const Request& request, const Routed& routed, const Site& site, Audit* audit) {
+  const RouteEntry* route = routed.route;
+  if (route == nullptr) return PlainResponse(request, http::status::not_found, "not found");
+  if (!routed.allowed)
+    return MethodNotAllowed(request, route->methods == Methods::kPost      ? "POST"
+                                     : route->methods == Methods::kGetHead ? "GET, HEAD"
+                                                                           : "GET, HEAD, POST");
+  const std::string_view rest = request.target().substr(routed.rest_at, routed.rest_size);
+  return route->answer(request, rest, site, routed, audit);
 }
 
 }  // namespace
 
-Response HandleRequest(const Request& request, const Site& site, Audit* audit) {
+Response HandleRequest(const Request& request, const Routed& routed, const Site& site,
+                       Audit* audit) {
   try {
-    return Route(request, site, audit);
+    return Route(request, routed, site, audit);
   } catch (const std::exception& error) {
     return StorageFailure(request, error, audit);
   }
 }
 
-Work WorkOf(const Request& request, const Site& site) {
-  const Found found = Find(request);
-  if (found.route == nullptr || !found.allowed) return Work::kAtOnce;
-  return found.route->lane(request, found.rest, site);
+Response HandleRequest(const Request& request, const Site& site, Audit* audit) {
+  Routed routed;
+  try {
+    routed = WorkOf(request, site);
+  } catch (const std::exception& error) {
+    return StorageFailure(request, error, audit);
+  }
+  return HandleRequest(request, routed, site, audit);
+}
+
+Routed WorkOf(const Request& request, const Site& site) {
+  Routed routed;
+  Find(request, routed);
+  if (routed.route != nullptr && routed.allowed) {
+    const std::string_view rest = request.target().substr(routed.rest_at, routed.rest_size);
+    routed.work = routed.route->lane(request, rest, site, routed);
+  }
+  return routed;
 }
 
 unsigned StatusOf(const Response& response) {

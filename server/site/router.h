@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -11,6 +12,7 @@
 #include "server/site/endpoint.h"
 #include "server/site/media_limits.h"
 #include "server/site/responses.h"
+#include "server/site/work.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
@@ -72,21 +74,35 @@ struct Site {
   std::string frame_ancestors = std::string(kDefaultFrameAncestors);
 };
 
+struct RouteEntry;
+
+// A request as the site read it, once: where it is answered, and what
+// answering it needs again (its route, and the endpoint's form decoded), so
+// that nothing is matched or decoded twice.
+struct Routed {
+  Work work = Work::kAtOnce;
+  // What a limit that refuses the request calls it in the log.
+  std::string_view operation;
+  const RouteEntry* route = nullptr;  // none: no address of the site's
+  bool allowed = false;               // the route takes the request's method
+  // What follows the route's prefix (an exact route: the whole path), as a
+  // span of the target, which outlives a move of the request.
+  std::size_t rest_at = 0;
+  std::size_t rest_size = 0;
+  std::optional<EndpointRequest> endpoint;
+};
+Routed WorkOf(const Request& request, const Site& site);
+
 // Turns one whole request into its answer: the form endpoint, published
 // pages, page assets and the site pages. A failing storage becomes 503 or
 // 500 (StorageFailure). Answers keep the connection open when the request
 // allows it, and answers to HEAD carry no body.
 // `audit`, when given, learns what an endpoint request asked, and why the
 // storage failed any request, for the log.
+Response HandleRequest(const Request& request, const Routed& routed, const Site& site,
+                       Audit* audit = nullptr);
+// Both steps at once, for a caller that has nothing to do between them.
 Response HandleRequest(const Request& request, const Site& site, Audit* audit = nullptr);
-
-// Where a request is answered: at once on the network thread, because
-// nothing in it waits on the database (assets, pages held in memory,
-// refusals), or on a storage worker, reading or writing. A lookup by machine
-// identifier reads, at a rate of its own; so does a visitor's report write,
-// and what a published page's script sends back (an opening, an answer).
-enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport, kVisit };
-Work WorkOf(const Request& request, const Site& site);
 
 unsigned StatusOf(const Response& response);
 std::size_t BodyBytesOf(const Response& response);

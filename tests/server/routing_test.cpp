@@ -119,7 +119,46 @@ TEST(RoutingTest, EachRequestGoesToTheLaneOfWhatItNeeds) {
       {Make(http::verb::get, "/nowhere"), Work::kAtOnce},
   };
   for (const auto& [request, work] : cases)
-    EXPECT_EQ(WorkOf(request, site), work) << request.method_string() << " " << request.target();
+    EXPECT_EQ(WorkOf(request, site).work, work)
+        << request.method_string() << " " << request.target();
+
+  // An operation is what its decoded "zc" says, however many zeros lead
+  // its code: lane, rate and name alike. A "zc" that names no one
+  // operation is refused before anything else is looked at.
+  const std::string lookup = "&sql=" + EncodeValue("select * from 免费 where 硬盘ID='QM1'");
+  const struct {
+    std::string_view code;
+    std::string fields;
+    Work work;
+    std::string_view name;
+  } operations[] = {
+      {"49", "&sql=1", Work::kRead, "query"},
+      {"49", lookup, Work::kLookup, "ownership lookup"},
+      {"50", "&sql=1", Work::kClaim, "claim"},
+      {"52", "&File=1", Work::kStore, "store"},
+      {"53", "&ID=1", Work::kStore, "preview store"},
+      {"54", "&File=1", Work::kStore, "take down"},
+      {"55", "&File=1", Work::kClaim, "release"},
+      {"56", "&File=1", Work::kLookup, "receipts"},
+  };
+  for (const auto& operation : operations)
+    for (const std::string zeros : {"", "0", "00", "0000"}) {
+      const Routed routed =
+          WorkOf(Make(http::verb::post, "/asp/index.asp",
+                      "zc=" + zeros + std::string(operation.code) + operation.fields),
+                 site);
+      EXPECT_EQ(routed.work, operation.work) << zeros << operation.code;
+      EXPECT_EQ(routed.operation, operation.name) << zeros << operation.code;
+    }
+  for (const std::string body : {"zc=51&File=1", "zc=0052&zc=52&File=1", "zc=&File=1",
+                                 "zc=48A52&File=1", "zc=0000052&File=1", "File=1"}) {
+    const Request request = Make(http::verb::post, "/asp/index.asp", body);
+    EXPECT_EQ(WorkOf(request, site).work, Work::kAtOnce) << body;
+    Audit audit;
+    const Response refusal = HandleRequest(request, site, &audit);
+    EXPECT_EQ(StatusOf(refusal), 400u) << body;
+    EXPECT_TRUE(audit.operation.empty()) << body;
+  }
 }
 
 }  // namespace

@@ -28,6 +28,12 @@ HttpResponse PostFrom(int port, const char* from, std::string_view body,
   return Exchange(port, request, false, from);
 }
 
+// `body` with its operation's code written with `zeros` in front, as the
+// value decoding takes it too.
+std::string Spelled(std::string body, std::string_view zeros) {
+  return body.insert(3, zeros);
+}
+
 class ServerLimitsTest : public ::testing::Test {
  protected:
   ScratchDir data_;
@@ -105,9 +111,9 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   EXPECT_EQ(server.Log().find(secret), std::string::npos);
 }
 
-// A client that changes its address within its own /64, or the identifier
-// it guesses, is still one client; whatever is refused before it is read
-// still names who sent it.
+// A client that changes its address within its own /64, the identifier it
+// guesses or how it spells an operation is still one client; whatever is
+// refused before it is read still names who sent it.
 TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) {
   ServerProcess server(
       data_.path(), {"--trusted-proxy", "127.0.0.1", "--claims-per-minute", "1", "--claim-burst",
@@ -118,8 +124,9 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
   for (int i = 1; i <= 40; ++i) {
     char forwarded[64];
     std::snprintf(forwarded, sizeof forwarded, "X-Forwarded-For: 2001:db8:1:2:%x::%x\r\n", i, i);
+    const std::string claim = ClaimBody("v6", "v" + std::to_string(i));
     statuses.push_back(
-        PostFrom(port, "127.0.0.1", ClaimBody("v6", "v" + std::to_string(i)), forwarded).status);
+        PostFrom(port, "127.0.0.1", i % 2 == 0 ? Spelled(claim, "0") : claim, forwarded).status);
   }
   EXPECT_EQ(std::ranges::count(statuses, 200), 20);
   EXPECT_EQ(std::ranges::count(statuses, 429), 20);
@@ -131,18 +138,29 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
   // Asking what an identifier owns has a rate of its own; asking about a
   // name does not spend it.
   const std::string guess = QueryBody("select * from 免费 where 硬盘ID='QM00001'");
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(PostFrom(port, "127.0.0.5", guess).status, 200);
+  for (const std::string_view zeros : {"", "0", "0000"})
+    ASSERT_EQ(PostFrom(port, "127.0.0.5", Spelled(guess, zeros)).status, 200);
   const HttpResponse guessed = PostFrom(port, "127.0.0.5", guess);
   EXPECT_EQ(guessed.status, 429);
   EXPECT_GE(std::stoi(guessed.Header("retry-after")), 1);
+  EXPECT_EQ(PostFrom(port, "127.0.0.5",
+                     "zc=0056&File=" + EncodeValue("v1") + "&ID=" + EncodeValue("QM00001"))
+                .status,
+            429);
   EXPECT_EQ(PostFrom(port, "127.0.0.5", NameLookup("v1")).status, 200);
+  // A "zc" that names no one operation is refused, whatever it would spend.
+  for (const std::string& body :
+       std::vector<std::string>{Spelled(guess, "00000"), "zc=049&" + guess,
+                                "zc=48A" + guess.substr(3), "zc=51&File=1", "zc=&File=1"})
+    EXPECT_EQ(PostFrom(port, "127.0.0.5", body).status, 400) << body;
   EXPECT_EQ(PostFrom(port, "127.0.0.6", guess).status, 200);
 
   // Storing over another machine's name costs two stores.
   ASSERT_EQ(PostFrom(port, "127.0.0.7", ClaimBody("owner", "mine")).status, 200);
   const std::string theirs = BuiltPage(server.host(), "x");
   EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00001", "mine", theirs)).status, 403);
-  EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00002", "mine", theirs)).status, 403);
+  EXPECT_EQ(PostFrom(port, "127.0.0.8", Spelled(StoreBody("QM00002", "mine", theirs), "00")).status,
+            403);
   EXPECT_EQ(PostFrom(port, "127.0.0.8", StoreBody("QM00003", "mine", theirs)).status, 429);
 
   // Refused before a request could be read: a malformed one, and one
@@ -161,6 +179,14 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
   EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
     return line.starts_with("POST /asp/index.asp 429 ") &&
            line.ends_with(" 127.0.0.5 ownership lookup - \"too many requests\"");
+  }));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 429 ") &&
+           line.ends_with(" 127.0.0.5 receipts - \"too many requests\"");
+  }));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("POST /asp/index.asp 403 ") &&
+           line.ends_with(" 127.0.0.8 store mine \"file name claimed by another machine\"");
   }));
 }
 

@@ -121,7 +121,7 @@ TEST_F(StorageFaultTest, AFailingDiskRefusesWritesKeepsReadsAndRecovers) {
         EXPECT_EQ(storage->LoadPage(name), nullptr);
         ASSERT_NE(storage->LoadPage("kept"), nullptr);
         EXPECT_TRUE(storage->LoadPage("kept")->bytes == ToGbk(acknowledged["kept"]));
-        EXPECT_EQ(post(NameLookup("kept")), 200u);
+        EXPECT_EQ(post(testing::NameLookup("kept")), 200u);
         if (fault.lasting) {
           EXPECT_THROW(post(StoreBody("m", "kept", PageText("lost", 0))), StorageError);
           EXPECT_THROW(post(ClaimBody("m", name + "x")), StorageError);
