@@ -25,12 +25,41 @@
 //                                         then 2.5 KB a second, never the end;
 //                                         a refused one tries again after 5 s;
 //                                         until killed
+//   server_load trickles PORT COUNT SIZE RATE ADDRESSES
+//                                         keeps COUNT bodies declaring SIZE
+//                                         bytes going from ADDRESSES addresses
+//                                         (127.0.13.x), each sending RATE
+//                                         bytes a second from the start, never
+//                                         the end; until killed
+//   server_load media-seed PORT COUNT SIZE OUT
+//                                         sends COUNT files of SIZE bytes from
+//                                         4 addresses, writes their paths to OUT
+//   server_load slow-readers PORT COUNT PATHS
+//                                         keeps COUNT GETs of the files listed
+//                                         in PATHS going, each reading a byte
+//                                         every 5 s; until killed
+//   server_load slow-media PORT COUNT SIZE RATE ADDRESSES
+//                                         keeps COUNT files of SIZE bytes
+//                                         coming at RATE bytes a second from
+//                                         ADDRESSES addresses (127.0.14.x);
+//                                         until killed
+//   server_load probe PORT KIND COUNT [PATH]
+//                                         COUNT fresh clients, each on a new
+//                                         connection from a new address
+//                                         (127.0.20.x on): KIND store (claim
+//                                         and store a 20 KB page), media (send
+//                                         a 1 KB picture) or get (PATH); prints
+//                                         the share that succeeded (%) and the
+//                                         p99 in ms, a failure counting as 2 s
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <thread>
 #include <vector>
@@ -218,6 +247,137 @@ int SlowBodies(int port, int count, std::size_t size) {
   }
 }
 
+using Clock = std::chrono::steady_clock;
+
+std::string Address(int block, std::size_t i) {
+  return "127.0." + std::to_string(block) + "." + std::to_string(i + 1);
+}
+
+std::string MediaHeader(const std::string& machine, std::size_t size) {
+  return "POST /api/media HTTP/1.1\r\nHost: x\r\nContent-Type: application/octet-stream\r\n"
+         "X-Machine-Id: " +
+         heartpage::EncodeValue(machine) + "\r\nContent-Length: " + std::to_string(size) +
+         "\r\n\r\n";
+}
+
+std::string Png(std::size_t size, char fill) {
+  std::string bytes = "\x89PNG\r\n\x1A\n";
+  bytes.resize(size, fill);
+  return bytes;
+}
+
+// Keeps `count` requests going that send `header` and then `rate` bytes a
+// second, never the end, each from one of `addresses` addresses of `block`;
+// those the server answers or closes start again 5 s later.
+int Trickle(int port, int count, const std::function<std::string(int)>& header, std::size_t rate,
+            int addresses, int block) {
+  struct Sender {
+    int fd = -1;
+    double owed = 0;
+    Clock::time_point again{};
+  };
+  std::vector<Sender> senders(static_cast<std::size_t>(count));
+  const std::string filler(64 * 1024, '7');
+  constexpr auto kTick = std::chrono::milliseconds(100);
+  for (;;) {
+    const Clock::time_point now = Clock::now();
+    for (std::size_t i = 0; i < senders.size(); ++i) {
+      Sender& sender = senders[i];
+      if (sender.fd >= 0 && Answered(sender.fd)) {
+        close(sender.fd);
+        sender = {-1, 0, now + std::chrono::seconds(5)};
+      }
+      if (sender.fd < 0 && now >= sender.again) {
+        sender.fd = ConnectFrom(port, Address(block, i % static_cast<std::size_t>(addresses)));
+        const std::string head = header(static_cast<int>(i));
+        if (sender.fd >= 0) send(sender.fd, head.data(), head.size(), MSG_NOSIGNAL);
+        sender.owed = 0;
+        continue;
+      }
+      if (sender.fd < 0) continue;
+      sender.owed += static_cast<double>(rate) / 10;
+      const auto want = std::min(filler.size(), static_cast<std::size_t>(sender.owed));
+      const ssize_t sent = send(sender.fd, filler.data(), want, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent > 0) sender.owed -= static_cast<double>(sent);
+    }
+    std::this_thread::sleep_until(now + kTick);
+  }
+}
+
+int MediaSeed(int port, int count, std::size_t size, const std::string& out) {
+  std::ofstream paths(out);
+  for (int i = 0; i < count; ++i) {
+    HttpConnection connection(port, Address(15, static_cast<std::size_t>(i % 4)));
+    const std::string machine = "seed" + std::to_string(i);
+    if (!connection.Send(MediaHeader(machine, size) + Png(size, static_cast<char>('a' + i))))
+      return 1;
+    const auto answer = connection.Read();
+    if (!answer || answer->status != 200)
+      return std::fprintf(stderr, "file %d: %d\n", i, answer ? answer->status : 0), 1;
+    paths << answer->body.substr(answer->body.find("/media/")) << "\n";
+  }
+  return 0;
+}
+
+int SlowReaders(int port, int count, const std::string& list) {
+  std::vector<std::string> paths;
+  std::ifstream in(list);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) paths.push_back(line);
+  if (paths.empty()) return 1;
+  std::vector<int> fds(static_cast<std::size_t>(count), -1);
+  for (;;) {
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      char byte = 0;
+      if (fds[i] >= 0 && recv(fds[i], &byte, 1, MSG_DONTWAIT) == 0) {
+        close(fds[i]);
+        fds[i] = -1;
+      }
+      if (fds[i] >= 0) continue;
+      fds[i] = ConnectFrom(port, Address(16, i % 16));
+      const int smallest = 1;
+      if (fds[i] >= 0) setsockopt(fds[i], SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
+      const std::string request = "GET " + paths[i % paths.size()] + " HTTP/1.1\r\nHost: x\r\n\r\n";
+      if (fds[i] >= 0) send(fds[i], request.data(), request.size(), MSG_NOSIGNAL);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+  }
+}
+
+int Probe(int port, const std::string& kind, int count, const std::string& path) {
+  const std::string page = Page(port, 20 * 1024);
+  std::vector<double> milliseconds;
+  int served = 0;
+  for (int i = 0; i < count; ++i) {
+    const auto start = Clock::now();
+    bool ok = false;
+    try {
+      HttpConnection connection(port, Address(20 + i / 250, static_cast<std::size_t>(i % 250)));
+      connection.LimitWaiting(2);
+      const std::string name = "probe" + std::to_string(i);
+      if (kind == "store") {
+        const int claimed = Status(connection, ClaimBody("probe", name));
+        ok = (claimed == 200 || claimed == 409) &&
+             Status(connection, StoreBody("probe", name, page)) == 200;
+      } else if (kind == "media") {
+        ok = connection.Send(MediaHeader(name, 1024) + Png(1024, static_cast<char>(i))) &&
+             connection.Read().value_or(heartpage::server::testing::HttpResponse{}).status == 200;
+      } else {
+        ok = connection.Send("GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n") &&
+             connection.Read().value_or(heartpage::server::testing::HttpResponse{}).status == 200;
+      }
+    } catch (const std::exception&) {
+    }
+    const double took = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    served += ok ? 1 : 0;
+    milliseconds.push_back(ok ? took : 2000);
+  }
+  std::sort(milliseconds.begin(), milliseconds.end());
+  const std::size_t at = (milliseconds.size() * 99 + 99) / 100 - 1;
+  std::printf("%.1f %.1f\n", 100.0 * served / count, milliseconds[at]);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -232,8 +392,29 @@ int main(int argc, char** argv) {
     return Idle(std::stoi(args[1]), std::stoi(args[2]), args.size() == 4 ? std::stoi(args[3]) : 0);
   if (args.size() == 4 && args[0] == "slow-bodies")
     return SlowBodies(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
+  if (args.size() == 6 && (args[0] == "trickles" || args[0] == "slow-media")) {
+    const std::size_t size = std::stoul(args[3]);
+    const bool media = args[0] == "slow-media";
+    return Trickle(
+        std::stoi(args[1]), std::stoi(args[2]),
+        [media, size](int i) {
+          return media ? MediaHeader("slow" + std::to_string(i), size) + Png(8, 's')
+                       : "POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nContent-Length: " +
+                             std::to_string(size) + "\r\n\r\n";
+        },
+        std::stoul(args[4]), std::stoi(args[5]), media ? 14 : 13);
+  }
+  if (args.size() == 5 && args[0] == "media-seed")
+    return MediaSeed(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), args[4]);
+  if (args.size() == 4 && args[0] == "slow-readers")
+    return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
+  if ((args.size() == 4 || args.size() == 5) && args[0] == "probe")
+    return Probe(std::stoi(args[1]), args[2], std::stoi(args[3]), args.size() == 5 ? args[4] : "");
   std::cerr
       << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
-         " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE\n";
+         " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE"
+         " | trickles PORT COUNT SIZE RATE ADDRESSES | media-seed PORT COUNT SIZE OUT"
+         " | slow-readers PORT COUNT PATHS | slow-media PORT COUNT SIZE RATE ADDRESSES"
+         " | probe PORT KIND COUNT [PATH]\n";
   return 2;
 }

@@ -12,6 +12,15 @@
 # connection each time, PROBES times) asks for the home page; prints how many
 # were served and their p99.
 #
+# Last, three crowds that would hold what every client needs: bodies that
+# declare 8 MB and send 1.1 KB a second (7 from one address, and 64 from 16),
+# beside which a fresh client publishes a 20 KB page (claim and store); 64
+# GETs reading a byte every 5 s of 12 files of 50 MB sent from 4 addresses,
+# beside which a fresh client fetches a small file, with the most disk the
+# copies took (open or listed); and 8 files trickling in at 16 KB a second
+# from 4 addresses, beside which a fresh client sends a file. Each fresh
+# client comes from an address of its own (FRESH times).
+#
 #   bench/server_storms.sh [BUILD_DIR]     (default: build)
 #
 # The server runs with its defaults (--max-body-memory 64M among them). Needs
@@ -161,3 +170,54 @@ read -r served p99 < <(probe "http://127.0.0.1:$port/")
 printf '  %-40s %9s%% %12s\n' "$trickles bodies at 2.5 KB/s" "$served" "$p99"
 stop_storms
 echo "  (goal: at least 99% served, p99 under 100 ms)"
+
+fresh=${FRESH:-100}
+echo "Beside crowds holding bodies, copies and upload slots, a fresh client ($fresh, a new" \
+  "connection and address each)"
+printf '  %-52s %10s %12s\n' "beside" "served" "p99 ms"
+crowd() { printf '  %-52s %9s%% %12s\n' "$1" "$2" "$3"; }
+
+stop_server
+start_server
+for crowd_size in "7 1" "64 16"; do
+  read -r bodies addresses <<<"$crowd_size"
+  "$load" trickles "$port" "$bodies" $((8 * 1024 * 1024)) 1126 "$addresses" &
+  storm_pids+=($!)
+  sleep 3
+  read -r served p99 < <("$load" probe "$port" store "$fresh")
+  crowd "$bodies bodies of 8 MB at 1.1 KB/s from $addresses address(es)" "$served" "$p99"
+  stop_storms
+done
+
+# Real disk use of the copies: files listed in the spool and files the
+# server holds open there (deleted or not), each once, in KB.
+spool_kb() {
+  { find "$work/spool" -type f -print0 | xargs -0r stat -c '%d:%i %b'
+    for fd in /proc/"$server_pid"/fd/*; do
+      [[ $(readlink "$fd") == "$work/spool"* ]] && stat -L -c '%d:%i %b' "$fd"
+    done 2>/dev/null; } | sort -u | awk '{ kb += $2 / 2 } END { print kb + 0 }'
+}
+stop_server
+mkdir -p "$work/spool"
+start_server --max-picture 50M --media-spool "$work/spool"
+"$load" media-seed "$port" 12 $((50 * 1024 * 1024)) "$work/files"
+"$load" media-seed "$port" 1 $((100 * 1024)) "$work/small"
+"$load" slow-readers "$port" 64 "$work/files" &
+storm_pids+=($!)
+top=0
+for _ in $(seq 30); do now=$(spool_kb); ((now > top)) && top=$now; sleep 1; done
+read -r served p99 < <("$load" probe "$port" get "$fresh" "$(cat "$work/small")")
+now=$(spool_kb); ((now > top)) && top=$now
+crowd "64 readers of 12 files of 50 MB, a byte every 5 s" "$served" "$p99"
+echo "    copies took at most $((top / 1024)) MB of disk (room: 200 MB)"
+stop_storms
+
+stop_server
+start_server --max-picture 50M
+"$load" slow-media "$port" 8 $((50 * 1024 * 1024)) $((16 * 1024)) 4 &
+storm_pids+=($!)
+sleep 3
+read -r served p99 < <("$load" probe "$port" media "$fresh")
+crowd "8 files at 16 KB/s from 4 addresses" "$served" "$p99"
+stop_storms
+echo "  (goal: every fresh client served, p99 under 100 ms; the copies within their room)"

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -99,6 +100,10 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  // Bodies grow and go all the time: their buffers are mapped on their own
+  // and given back to the system when freed, instead of staying with the
+  // allocator, so that the body budget bounds what the process holds.
+  mallopt(M_MMAP_THRESHOLD, 64 * 1024);
   if (argc > 1 && std::string_view(argv[1]) == "admin")
     return RunAdmin(std::vector<std::string>(argv + 2, argv + argc), std::getenv);
   auto parsed = ParseOptions(std::vector<std::string>(argv + 1, argv + argc), std::getenv);

@@ -249,8 +249,14 @@ constexpr OptionRow kOptions[] = {
      [](Given& g) { return Bytes(g, g.options.server.max_body); }},
     {"--max-body-memory", "BYTES",
      "what all bodies being received may take together\n"
-     "(default 64M); past it requests get 503",
+     "(default 64M); past it the slowest body gives way, or\n"
+     "the request gets 503",
      [](Given& g) { return Bytes(g, g.options.server.max_body_memory); }},
+    {"--max-body-memory-per-address", "BYTES",
+     "what the bodies from one client address may\n"
+     "take of it (default: a quarter, at least --max-body); past it\n"
+     "429",
+     [](Given& g) { return Bytes(g, g.options.server.max_body_memory_per_address); }},
     {"--threads", "N", "worker threads (default: one per core, 2 to 8)",
      [](Given& g) {
        return Count(g, g.options.server.threads, 64, " needs a number from 1 to 64");
@@ -270,7 +276,8 @@ constexpr OptionRow kOptions[] = {
      "what the files one machine sent may take in all\n"
      "(default 200M); past it 413",
      [](Given& g) { return Bytes(g, g.options.server.media.per_machine); }},
-    {"--media-uploads", "N", "files received at once at most (default 8); past it 503",
+    {"--media-uploads", "N", "files received at once at most (default 8); past it the\n"
+     "slowest from another address gives way, else 503",
      [](Given& g) {
        return Count(g, g.options.server.media.uploads_at_once, 10000,
                     " needs a number from 1 to 10000");
@@ -283,7 +290,7 @@ constexpr OptionRow kOptions[] = {
                     " needs a number from 1 to 10000");
      }},
     {"--min-media-rate", "BYTES",
-     "bytes a second a file must average after its first 5\n"
+     "bytes a second a file must average after its first 2\n"
      "seconds, else it ends unstored (default: the largest file\n"
      "allowed within an hour, 14.2K with the default limits)",
      [](Given& g) { return Bytes(g, g.options.server.media.min_rate); }},
@@ -411,6 +418,14 @@ constexpr OptionRow kOptions[] = {
      "bytes a second that a body must at least average over\n"
      "every 5 seconds (default 1K)",
      [](Given& g) { return Bytes(g, g.options.server.min_body_rate); }},
+    {"--body-timeout", "SECONDS",
+     "how long a body may take to arrive whole after its\n"
+     "header, however steadily it comes (default 300)",
+     [](Given& g) { return Seconds(g, g.options.server.body_timeout_seconds); }},
+    {"--min-send-rate", "BYTES",
+     "bytes a second that a client must at least take of an\n"
+     "answer over every 10 seconds, else it is cut off (default 1K)",
+     [](Given& g) { return Bytes(g, g.options.server.min_send_rate); }},
     {"--page-cache", "BYTES", "memory for published pages kept in memory (default 64M)",
      [](Given& g) { return Bytes(g, g.options.page_cache_bytes); }},
     {"--page-files", "N",

@@ -1,13 +1,18 @@
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <cstddef>
+#include <mutex>
+#include <string>
+#include <unordered_map>
 
 namespace heartpage::server {
 
 // The memory that request bodies being received may take, across all
-// connections: however many clients upload at once, slowly or never
-// finishing, bodies never hold more than this.
+// connections and for each client address: however many clients upload at
+// once, slowly or never finishing, bodies never hold more than this, and no
+// one address more than its share of it. A body is charged for what it
+// holds, never for what its header declares.
 class BodyBudget {
  public:
   // Bodies up to this size are the short requests of the endpoint (lookups,
@@ -16,25 +21,49 @@ class BodyBudget {
   // claims and lookups.
   static constexpr std::size_t kSmallBody = 64 * 1024;
 
-  explicit BodyBudget(std::size_t bytes) : limit_(bytes) {}
+  enum class Taken { kTaken, kFull, kOverShare };
 
-  // Takes `more` bytes for a body that holds `held` already; false, taking
-  // nothing, when they do not fit.
-  bool Take(std::size_t held, std::size_t more) {
-    const std::size_t limit = held + more <= kSmallBody ? limit_ : limit_ - limit_ / 8;
-    std::size_t used = used_.load(std::memory_order_relaxed);
-    do {
-      if (more > limit || used > limit - more) return false;
-    } while (!used_.compare_exchange_weak(used, used + more, std::memory_order_relaxed));
-    return true;
+  BodyBudget(std::size_t bytes, std::size_t per_address)
+      : limit_(bytes), per_address_(per_address) {}
+
+  // Takes `more` bytes for a body of `address`'s (its limit key) that holds
+  // `held` already. Nothing is taken unless kTaken. `force`: a body holding
+  // at least as much has been picked to give way.
+  Taken Take(const std::string& address, std::size_t held, std::size_t more, bool force = false) {
+    // A body let in beside one giving way may use the last eighth, never
+    // more: the budget bounds memory even while the slowest are leaving.
+    const std::size_t limit = held + more <= kSmallBody || force ? limit_ : limit_ - limit_ / 8;
+    const std::lock_guard lock(mutex_);
+    std::size_t& mine = by_address_[address];
+    if (more > per_address_ || mine > per_address_ - more) {
+      if (mine == 0) by_address_.erase(address);
+      return Taken::kOverShare;
+    }
+    if (more > limit || used_ > limit - more) {
+      if (mine == 0) by_address_.erase(address);
+      return Taken::kFull;
+    }
+    mine += more;
+    used_ += more;
+    return Taken::kTaken;
   }
-  void Give(std::size_t bytes) { used_.fetch_sub(bytes, std::memory_order_relaxed); }
+  void Give(const std::string& address, std::size_t bytes) {
+    const std::lock_guard lock(mutex_);
+    used_ -= bytes;
+    const auto it = by_address_.find(address);
+    if (it == by_address_.end()) return;
+    it->second -= std::min(it->second, bytes);
+    if (it->second == 0) by_address_.erase(it);
+  }
 
   std::size_t limit() const { return limit_; }
 
  private:
   const std::size_t limit_;
-  std::atomic<std::size_t> used_{0};
+  const std::size_t per_address_;
+  std::mutex mutex_;
+  std::size_t used_ = 0;
+  std::unordered_map<std::string, std::size_t> by_address_;
 };
 
 // What one request's body holds of the budget, given back when the request
@@ -46,21 +75,27 @@ class BodyHold {
   BodyHold(const BodyHold&) = delete;
   BodyHold& operator=(const BodyHold&) = delete;
 
-  // Grows the hold to `total` bytes; false when the budget has no room.
-  bool GrowTo(std::size_t total) {
-    if (total <= held_) return true;
-    if (!budget_.Take(held_, total - held_)) return false;
-    held_ = total;
-    return true;
+  // Whose share the body counts in; set before it grows.
+  void SetAddress(std::string key) {
+    if (held_ == 0) address_ = std::move(key);
+  }
+
+  // Grows the hold to `total` bytes.
+  BodyBudget::Taken GrowTo(std::size_t total, bool force = false) {
+    if (total <= held_) return BodyBudget::Taken::kTaken;
+    const BodyBudget::Taken taken = budget_.Take(address_, held_, total - held_, force);
+    if (taken == BodyBudget::Taken::kTaken) held_ = total;
+    return taken;
   }
   void Release() {
-    if (held_ > 0) budget_.Give(held_);
+    if (held_ > 0) budget_.Give(address_, held_);
     held_ = 0;
   }
   std::size_t held() const { return held_; }
 
  private:
   BodyBudget& budget_;
+  std::string address_;
   std::size_t held_ = 0;
 };
 

@@ -1,21 +1,19 @@
 #pragma once
 
+#include <boost/asio/post.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/string_body.hpp>
 
 #include <algorithm>
-#include <bit>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "server/http/body_budget.h"
+#include "server/http/budgeted_body.h"
 #include "server/http/connection.h"
 #include "server/http/server_shared.h"
 
@@ -23,14 +21,17 @@ namespace heartpage::server {
 
 // The receiving of one connection's request bodies: their room in the body
 // budget, their address's share of bodies arriving at once, and their pace,
-// which must keep up with the minimum rate and which the connection table
-// reads to choose the slowest body to give way when the server is full.
-class BodyReader {
+// which must keep up with the minimum rate, end within the body timeout, and
+// which the connection table reads to choose the slowest body to give way
+// when the server or the body budget is full.
+class BodyReader final : public BodyCharge {
  public:
   static constexpr auto kWindow = std::chrono::seconds(5);
-  // A chunked body that outgrows the budget.
+  // A body that outgrows the budget, or its address's share of it.
   static inline const boost::beast::error_code kOverBudget =
       make_error_code(boost::system::errc::not_enough_memory);
+  static inline const boost::beast::error_code kOverShare =
+      make_error_code(boost::system::errc::resource_unavailable_try_again);
 
   // `connection`, from `peer`, is the one whose bodies these are, and
   // outlives this.
@@ -53,17 +54,28 @@ class BodyReader {
     return claimed_;
   }
 
-  // A declared body's room in the budget, taken before any of it is read.
-  bool Reserve(std::uint64_t length) { return hold_.GrowTo(length); }
-  // A chunked body's room, taken chunk by chunk as its string will grow: by
-  // doubling.
-  void ChargeChunks(boost::beast::http::request_parser<boost::beast::http::string_body>& parser) {
-    on_chunk_ = [this, &parser](std::uint64_t size, std::string_view,
-                                boost::beast::error_code& ec) {
-      const std::uint64_t total = parser.get().body().size() + size;
-      if (size > 0 && !hold_.GrowTo(std::bit_ceil(total))) ec = kOverBudget;
-    };
-    parser.on_chunk_header(on_chunk_);
+  // Charges the body to come in `body` to the client with limit key
+  // `address`, as it grows.
+  void Charge(BudgetedBody::value_type& body, std::string address) {
+    hold_.SetAddress(std::move(address));
+    body.charge = this;
+  }
+
+  boost::beast::error_code Grow(std::size_t total) override {
+    BodyBudget::Taken taken = hold_.GrowTo(total);
+    if (taken == BodyBudget::Taken::kFull) {
+      // The slowest body gives way rather than the newcomer: a crowd of
+      // trickling bodies never keeps a page out.
+      if (const auto slowest =
+              shared_.connections.PickSlowestBody(&connection_, total - hold_.held())) {
+        boost::asio::post(slowest->Executor(), [slowest] { slowest->CloseIfPicked(); });
+        taken = hold_.GrowTo(total, true);
+      }
+    }
+    connection_.body_held.store(hold_.held(), std::memory_order_relaxed);
+    if (taken == BodyBudget::Taken::kFull) return kOverBudget;
+    if (taken == BodyBudget::Taken::kOverShare) return kOverShare;
+    return {};
   }
 
   // Reads the rest of the body into `parser`, then calls `then(ec)`; `then`
@@ -72,6 +84,7 @@ class BodyReader {
   template <class Stream, class Parser, class Then>
   void Read(Stream& stream, boost::beast::flat_buffer& buffer, Parser& parser, Then then) {
     const Clock::time_point now = Clock::now();
+    due_ = now + std::chrono::seconds(shared_.config.body_timeout_seconds);
     window_end_ = now + kWindow;
     window_start_ = 0;
     if (!claimed_) {
@@ -87,8 +100,9 @@ class BodyReader {
 
   // Called once a second while a body arrives, of which `received` bytes
   // have: false once it has fallen behind the minimum rate over the last
-  // window.
+  // window, or is not whole by the body timeout, however steadily it comes.
   bool KeepsPace(Clock::time_point now, std::size_t received) {
+    if (now > due_) return false;
     if (now < window_end_) return true;
     const std::size_t window_seconds = std::chrono::seconds(kWindow).count();
     if (received - window_start_ < shared_.config.min_body_rate * window_seconds) return false;
@@ -113,6 +127,7 @@ class BodyReader {
   void Release() {
     Done();
     hold_.Release();
+    connection_.body_held.store(0, std::memory_order_relaxed);
   }
 
  private:
@@ -141,7 +156,7 @@ class BodyReader {
   BodyHold hold_;
   const bool proxied_;
   bool claimed_ = false;
-  std::function<void(std::uint64_t, std::string_view, boost::beast::error_code&)> on_chunk_;
+  Clock::time_point due_{};
   Clock::time_point window_end_{};
   std::size_t received_ = 0;
   std::size_t window_start_ = 0;

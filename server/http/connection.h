@@ -47,6 +47,8 @@ class Connection {
   // and how many bytes of it have; 0 when none is, kPicked once chosen.
   std::atomic<std::int64_t> body_since{0};
   std::atomic<std::uint64_t> body_bytes{0};
+  // The memory its body holds of the body budget.
+  std::atomic<std::uint64_t> body_held{0};
   static constexpr std::int64_t kPicked = -1;
 };
 

@@ -136,6 +136,39 @@ bool ConnectionTable::BeginBody(Connection* connection) {
   return true;
 }
 
+std::shared_ptr<Connection> ConnectionTable::PickSlowestBody(const Connection* asking,
+                                                             std::size_t held) {
+  const std::int64_t now = Ticks(Clock::now());
+  std::lock_guard lock(mutex_);
+  // Every body is looked at: this happens only when the budget is full, and
+  // bodies are a few per address.
+  for (int tries = 0; tries < 2; ++tries) {
+    Slot* slowest = nullptr;
+    std::int64_t slowest_since = 0;
+    double slowest_pace = 0;
+    for (Slot& slot : slots_) {
+      const Connection& candidate = *slot.connection;
+      if (!slot.body || slot.connection == asking ||
+          candidate.body_held.load(std::memory_order_relaxed) < held)
+        continue;
+      const std::int64_t began = candidate.body_since.load(std::memory_order_relaxed);
+      if (began <= 0) continue;
+      const double pace =
+          static_cast<double>(candidate.body_bytes.load(std::memory_order_relaxed)) /
+          static_cast<double>(std::max(now - began, kShortestPace));
+      if (slowest == nullptr || pace < slowest_pace) {
+        slowest = &slot;
+        slowest_since = began;
+        slowest_pace = pace;
+      }
+    }
+    if (slowest == nullptr) return nullptr;
+    if (slowest->connection->body_since.compare_exchange_strong(slowest_since, Connection::kPicked))
+      return slowest->handle.lock();
+  }
+  return nullptr;
+}
+
 void ConnectionTable::EndBody(Connection* connection) {
   std::lock_guard lock(mutex_);
   Slot* slot = Find(connection);

@@ -56,6 +56,10 @@ class ConnectionTable {
   // address has its share of bodies arriving already.
   bool BeginBody(Connection* connection);
   void EndBody(Connection* connection);
+  // The body budget is full: the slowest body under way that holds at
+  // least `held` bytes of it, not `asking`'s own, picked to give way
+  // (see Admission::evict); none when there is no such body.
+  std::shared_ptr<Connection> PickSlowestBody(const Connection* asking, std::size_t held);
   // Returns how many connections are left.
   std::size_t Forget(Connection* connection);
   std::vector<std::shared_ptr<Connection>> Open();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace heartpage::server {
@@ -41,6 +42,8 @@ void SendNow(int socket, std::string_view answer);
 // Bytes written to a connected socket that the kernel still holds, not yet
 // taken by the other end.
 std::size_t QueuedBytes(int socket);
+// Bytes the other end of a connected TCP socket has taken since it opened.
+std::uint64_t TakenBytes(int socket);
 
 // Takes one connection waiting on the non-blocking `listener`, sends it
 // `answer` and closes it. False when none was waiting or it could not be

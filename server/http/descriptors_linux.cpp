@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <linux/sockios.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
 
 #include "server/http/descriptors.h"
 
@@ -68,6 +71,15 @@ std::size_t QueuedBytes(int socket) {
   int queued = 0;
   if (ioctl(socket, SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
   return static_cast<std::size_t>(queued);
+}
+
+std::uint64_t TakenBytes(int socket) {
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  if (getsockopt(socket, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+      size < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked)
+    return 0;
+  return info.tcpi_bytes_acked;
 }
 
 bool TurnAway(int listener, std::string_view answer) {

@@ -20,6 +20,9 @@ struct ServerConfig {
   std::size_t max_body = 8 * 1024 * 1024;
   // What the bodies being received may take together, all connections'.
   std::size_t max_body_memory = 64 * 1024 * 1024;
+  // What one client address's bodies may take of it; 0: a quarter, and at
+  // least max_body.
+  std::size_t max_body_memory_per_address = 0;
   unsigned threads = 0;             // 0: one per core, at least 2 and at most 8
   std::size_t max_connections = 0;  // 0: as many as there are descriptors
   std::size_t max_connections_per_address = 64;
@@ -41,6 +44,12 @@ struct ServerConfig {
   // A body slower than this on average over a few seconds ends the
   // connection.
   std::size_t min_body_rate = 1024;  // bytes per second
+  // However steadily it comes, a body not whole this long after its header
+  // ends the connection.
+  unsigned body_timeout_seconds = 300;
+  // A client that takes less of an answer than this a second, over every
+  // ten seconds, is cut off.
+  std::size_t min_send_rate = 1024;
   std::vector<std::filesystem::path> asset_dirs;
   // Peers whose X-Forwarded-For names the real client (our reverse proxies).
   std::vector<std::string> trusted_proxies;

@@ -1,5 +1,7 @@
 #include "server/http/server_shared.h"
 
+#include <algorithm>
+
 #include "protocol/wire.h"
 #include "server/http/client_address.h"
 
@@ -21,7 +23,10 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
                    .per_address = this->config.max_connections_per_address,
                    .handshakes_per_address = this->config.max_handshakes_per_address,
                    .bodies_per_address = this->config.max_bodies_per_address}),
-      body_budget(this->config.max_body_memory) {
+      body_budget(this->config.max_body_memory,
+                  this->config.max_body_memory_per_address > 0
+                      ? this->config.max_body_memory_per_address
+                      : std::max(this->config.max_body, this->config.max_body_memory / 4)) {
   if (this->config.claims_per_minute > 0)
     claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
   if (this->config.stores_per_minute > 0)

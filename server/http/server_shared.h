@@ -69,6 +69,7 @@ class ServerShared final : public UploadGate {
   }
   bool TakeUploadSlot(unsigned slots) override;
   void GiveUploadSlot() override { media_uploads_.fetch_sub(1); }
+  void ForceUploadSlot() override { media_uploads_.fetch_add(1); }
 
   // One line of the request log.
   void Log(const LogEntry& entry) { log_.Write(FormatLogLine(entry, Clock::now())); }

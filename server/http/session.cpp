@@ -40,12 +40,16 @@ namespace http = beast::http;
 namespace {
 
 constexpr std::size_t kHeaderLimit = 16 * 1024;
+// Long enough for a connection's retransmissions to recover, short enough
+// that a client reading nothing gives its answer back soon.
+constexpr std::chrono::seconds kSendWindow{10};
 
 using TlsStream = asio::ssl::stream<Socket>;
 
 // A reading buffer grown past this by a body is given back after it.
 constexpr std::size_t kKeptBuffer = 16 * 1024;
 constexpr std::string_view kBusy = "server busy, try again later";
+constexpr std::string_view kAddressShare = "too many uploads at once from this address";
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
@@ -87,6 +91,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       header_begun_ = true;
       deadline_ = std::min(deadline_, now + HeaderTimeout());
     }
+    // A file that gave way to a newcomer while its sender sends nothing.
+    if (phase_ == Phase::kBody && media_parser_ && media_parser_->get().body() &&
+        media_parser_->get().body()->GivingWay())
+      return GiveWay();
     if (phase_ == Phase::kBody &&
         !body_.KeepsPace(now, (media_parser_ ? media_parser_->get().body()->size()
                                              : parser_->get().body().size()) +
@@ -98,14 +106,22 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       const std::size_t queued = QueuedBytes(Lowest().native_handle());
       if (queued < queued_) deadline_ = std::max(deadline_, now + IdleTimeout());
       queued_ = queued;
+      // Moving at all is not enough: a client that takes a byte now and
+      // then would hold its answer (a file's copy among it) for ever.
+      if (now >= send_window_end_) {
+        const std::uint64_t taken = TakenBytes(Lowest().native_handle());
+        const std::uint64_t least = shared_->config.min_send_rate * kSendWindow.count();
+        if (queued > 0 && taken - send_taken_ < least) return Close();
+        send_window_end_ = now + kSendWindow;
+        send_taken_ = taken;
+      }
     }
     if (now > deadline_) Close();
   }
 
   void CloseIfPicked() override {
-    if ((phase_ == Phase::kWaiting && waiting_since.load() == kPicked) ||
-        (phase_ == Phase::kBody && body_.Picked()))
-      Close();
+    if (phase_ == Phase::kWaiting && waiting_since.load() == kPicked) return Close();
+    if (phase_ == Phase::kBody && body_.Picked()) GiveWay();
   }
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
@@ -118,9 +134,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         AddStrictTransport(response, shared_->config.hsts_seconds);
     }
     record_.Answered(response);
-    phase_ = Phase::kWriting;
-    deadline_ = Clock::now() + IdleTimeout();
-    queued_ = SIZE_MAX;
+    StartWriting();
     writer_.Write(std::move(response), drain);
   }
 
@@ -143,6 +157,38 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   }
   std::chrono::seconds HeaderTimeout() const {
     return std::chrono::seconds(shared_->config.header_timeout_seconds);
+  }
+
+  void StartWriting() {
+    phase_ = Phase::kWriting;
+    const Clock::time_point now = Clock::now();
+    deadline_ = now + IdleTimeout();
+    queued_ = SIZE_MAX;
+    send_window_end_ = now + kSendWindow;
+    send_taken_ = TakenBytes(Lowest().native_handle());
+  }
+
+  // A body that makes room for a newcomer stops being read, and is answered
+  // and logged as refused once its read has ended.
+  void GiveWay() {
+    gave_way_ = true;
+    beast::error_code ignored;
+    Lowest().cancel(ignored);
+  }
+  // Its memory is free at once, not once the refusal has gone.
+  bool GaveWay() {
+    if (!gave_way_) return false;
+    gave_way_ = false;
+    if (media_parser_) {
+      record_.audit.operation = "media upload";
+      // Its upload slots too.
+      media_parser_->get().body().reset();
+    } else if (parser_) {
+      parser_->get().body().text = std::string();
+    }
+    body_.Release();
+    Refuse(http::status::service_unavailable, kBusy, std::chrono::seconds(5));
+    return true;
   }
 
   // A handshake has a short deadline of its own, and waits like an idle
@@ -209,11 +255,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     parser_->body_limit(shared_->config.max_body);
     if (!parser_->is_done()) {
       if (!ClaimBody()) return;
-      if (const auto length = parser_->content_length()) {
-        if (!body_.Reserve(*length)) return Refuse(http::status::service_unavailable, kBusy);
-      } else {
-        body_.ChargeChunks(*parser_);
-      }
+      body_.Charge(parser_->get().body(), LimitKey(record_.client));
     }
     ContinueThenReadBody();
   }
@@ -224,8 +266,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     const bool done = media_parser_ ? media_parser_->is_done() : parser_->is_done();
     if (EqualsIgnoringCase(Header()[http::field::expect], "100-continue") && !done) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-      phase_ = Phase::kWriting;
-      deadline_ = Clock::now() + IdleTimeout();
+      StartWriting();
       asio::async_write(stream_, asio::buffer(kContinue),
                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
                           if (ec) return self->Close();
@@ -243,8 +284,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     beast::error_code ignored;
     const std::size_t here = buffer_.size() + (kTls ? 0 : Lowest().available(ignored));
     if (body_.Claim(length && *length <= here)) return true;
-    Refuse(http::status::too_many_requests, "too many uploads at once from this address",
-           std::chrono::seconds(5));
+    Refuse(http::status::too_many_requests, kAddressShare, std::chrono::seconds(5));
     return false;
   }
 
@@ -287,11 +327,16 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void OnMediaRead(beast::error_code ec, std::size_t) {
     phase_ = Phase::kAnswering;
     deadline_ = Clock::time_point::max();
+    if (GaveWay()) return;
     if (ec == http::error::body_limit) {
       record_.audit.operation = "media upload";
       return Refuse(http::status::payload_too_large, "file too large");
     }
     if (ec == MediaBody::kDiskFull) return Refuse(http::status::insufficient_storage, "no room");
+    if (ec == MediaBody::kGaveWay) {
+      record_.audit.operation = "media upload";
+      return Refuse(http::status::service_unavailable, kBusy, std::chrono::seconds(5));
+    }
     // Said and logged, though the sender may be too busy sending to read it.
     if (ec == MediaBody::kTooSlow) {
       record_.audit.operation = "media upload";
@@ -312,10 +357,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void OnRead(beast::error_code ec, std::size_t) {
     phase_ = Phase::kAnswering;
     deadline_ = Clock::time_point::max();
+    if (GaveWay()) return;
     if (ec == http::error::end_of_stream || ec == asio::error::operation_aborted) return Close();
     if (ec == http::error::body_limit)
       return Refuse(http::status::payload_too_large, "request body too large");
     if (ec == BodyReader::kOverBudget) return Refuse(http::status::service_unavailable, kBusy);
+    if (ec == BodyReader::kOverShare)
+      return Refuse(http::status::too_many_requests, kAddressShare, std::chrono::seconds(5));
     if (ec && ec.category() == http::make_error_code(http::error::bad_target).category() &&
         ec != http::error::partial_message) {
       // Malformed HTTP: answer once, then hang up; as the request's own
@@ -325,7 +373,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       return Send(PlainResponse({}, false, http::status::bad_request, "malformed request"), true);
     }
     if (ec) return Close();  // timeout, reset, a body cut off: nothing to answer
-    Request request = parser_->release();
+    auto message = parser_->release();
+    Request request(std::move(message.base()), std::move(message.body().text));
     record_.Name(request.method_string(), request.target());
     if (LastRequest()) request.keep_alive(false);
     Dispatch(*this, *shared_, std::move(request), nullptr, record_.client, &record_.audit);
@@ -344,6 +393,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     const auto& header = Header();
     record_.Name(header.method_string(), header.target());
     Send(Refusal(header, status, message, retry_after), true);
+    // What came of a refused body is of no more use while the rest drains.
+    if (parser_ && !media_parser_) parser_->get().body().text = std::string();
   }
 
   // The send deadline counts from the last progress, not from the start: a
@@ -378,14 +429,19 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   const boost::asio::ip::address peer_;
   beast::flat_buffer buffer_;
   HeaderBuffer header_buffer_{buffer_};
-  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::request_parser<BudgetedBody>> parser_;
   std::optional<http::request_parser<MediaBody>> media_parser_;
   Phase phase_ = Phase::kWaiting;
   bool header_begun_ = false;
   std::size_t requests_ = 0;  // read on this connection so far
+  bool gave_way_ = false;  // the body being read makes room for another
   Clock::time_point deadline_ = Clock::time_point::max();
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
-  const std::string peer_text_;    // the connection's own peer, for the log
+  // The client must take shared_->config.min_send_rate bytes a second of
+  // each kSendWindow while an answer is sent: taken by the window's start.
+  Clock::time_point send_window_end_{};
+  std::uint64_t send_taken_ = 0;
+  const std::string peer_text_;  // the connection's own peer, for the log
   BodyReader body_;
   RequestRecord record_;
   AnswerWriter<Session, Stream> writer_{*this};

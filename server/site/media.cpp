@@ -1,5 +1,10 @@
 #include "server/site/media.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <boost/beast/core/file.hpp>
 #include <boost/beast/http/verb.hpp>
 
@@ -134,16 +139,31 @@ constexpr std::uint64_t kMaxPart = 1024 * 1024;
 
 // Whole files go out from one copy per file, named by its hash and so never
 // stale, shared by every connection that asks for it: a client that never
-// reads holds a descriptor, not a copy. The copies used longest ago give way
-// past a few of the largest files; a connection still sending one keeps its
-// bytes until it is done.
+// reads holds a descriptor, not a copy. Each connection sending a copy holds
+// a shared lock on it, so that the copies used longest ago give way past a
+// few of the largest files while none that is being sent does: the folder
+// lists every byte the copies take, and an evicted copy never lives on with
+// its readers. With every copy in use, a file that has none is refused for
+// a moment; readers that do not keep up are cut off soon.
 fs::path CopiesDir(const MediaLimits& limits) {
   std::error_code ec;
   const fs::path base = limits.spool_dir.empty() ? fs::temp_directory_path(ec) : limits.spool_dir;
   return base / "heartpage-media-copies";
 }
 
-void MakeRoom(const fs::path& dir, std::uint64_t size, std::uint64_t room) {
+// Unlinks the copy at `path` unless someone is sending it; false when in use.
+bool RemoveUnused(const fs::path& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool unused = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  if (unused) unlink(path.c_str());
+  close(fd);
+  return unused;
+}
+
+// Whether `size` more bytes fit within `room`, once the copies not in use
+// have given way, oldest first.
+bool MakeRoom(const fs::path& dir, std::uint64_t size, std::uint64_t room) {
   std::vector<std::pair<fs::file_time_type, fs::directory_entry>> copies;
   std::uint64_t total = 0;
   std::error_code ec;
@@ -168,15 +188,22 @@ void MakeRoom(const fs::path& dir, std::uint64_t size, std::uint64_t room) {
   for (const auto& [used, entry] : copies) {
     if (total + size <= room) break;
     const std::uint64_t gone = entry.file_size(ec);
-    if (fs::remove(entry.path(), ec)) total -= std::min(total, gone);
+    if (RemoveUnused(entry.path())) total -= std::min(total, gone);
   }
+  return total + size <= room;
 }
 
+// The copy at `path`, locked for sending; nothing when there is none whole,
+// or it has just been removed.
 std::optional<http::file_body::value_type> OpenCopy(const fs::path& path, std::uint64_t size) {
   http::file_body::value_type body;
   beast::error_code ec;
   body.open(path.c_str(), beast::file_mode::scan, ec);
   if (ec || body.size() != size) return std::nullopt;
+  const int fd = static_cast<int>(body.file().native_handle());
+  struct stat facts {};
+  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &facts) != 0 || facts.st_nlink == 0)
+    return std::nullopt;
   return body;
 }
 
@@ -205,7 +232,6 @@ http::file_body::value_type SharedCopy(std::string_view name, const MediaFacts& 
   if (std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size))
     return std::move(*body);
   fs::create_directories(dir, fs_ec);
-  MakeRoom(dir, facts.size, 4 * site.media.Largest());
   static std::atomic<std::uint64_t> made{0};
   const fs::path part =
       dir / ("." + std::string(name) + "." + std::to_string(std::random_device{}()) + "." +
@@ -213,8 +239,19 @@ http::file_body::value_type SharedCopy(std::string_view name, const MediaFacts& 
   try {
     beast::file out;
     beast::error_code ec;
-    out.open(part.c_str(), beast::file_mode::write_new, ec);
-    if (ec) throw StorageError("cannot send a file: " + ec.message());
+    {
+      // The copy's blocks are taken before the next file's room is
+      // reckoned: two files copied at once never count on the same room.
+      static std::mutex room_mutex;
+      const std::lock_guard lock(room_mutex);
+      if (!MakeRoom(dir, facts.size, 4 * site.media.Largest()))
+        throw StorageBusy("every copy of the files being sent is in use");
+      out.open(part.c_str(), beast::file_mode::write_new, ec);
+      if (ec) throw StorageError("cannot send a file: " + ec.message());
+      if (posix_fallocate(static_cast<int>(out.native_handle()), 0,
+                          static_cast<off_t>(facts.size)) != 0)
+        throw StorageError("no room to send a file");
+    }
     std::uint64_t written = 0;
     site.storage.media.ReadMedia(name, 0, facts.size, [&](std::string_view bytes) {
       out.write(bytes.data(), bytes.size(), ec);
@@ -224,14 +261,15 @@ http::file_body::value_type SharedCopy(std::string_view name, const MediaFacts& 
     if (written != facts.size) throw StorageError("stored file " + std::string(name) + " is short");
     out.close(ec);
     if (ec) throw StorageError("no room to send a file");
+    // Locked before it is named, so that it is never taken for unused.
+    std::optional<http::file_body::value_type> body = OpenCopy(part, facts.size);
+    if (!body) throw StorageError("cannot send a file " + std::string(name));
     fs::rename(part, path);
+    return std::move(*body);
   } catch (...) {
     fs::remove(part, fs_ec);
     throw;
   }
-  std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size);
-  if (!body) throw StorageError("cannot send a file " + std::string(name));
-  return std::move(*body);
 }
 
 // A stored file: its fields, and its bytes.
@@ -253,7 +291,12 @@ class StoredMedia final : public FileHolder {
   }
 
   std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {
-    if (!part) return FileBytes(SharedCopy(name_, facts_, site_));
+    // A file no larger than a range answer goes from memory as a range
+    // does: it takes none of the copies' room, which slow readers of large
+    // files may hold.
+    if (!part && facts_.size > kMaxPart) return FileBytes(SharedCopy(name_, facts_, site_));
+    if (!part && facts_.size == 0) return FileBytes(std::string());
+    if (!part) part = ByteRange{0, facts_.size - 1};
     const std::uint64_t length = part->last - part->first + 1;
     std::string bytes;
     bytes.reserve(length);

@@ -44,6 +44,32 @@ void UploadGate::GiveAddressSlot(const std::string& key) {
   if (it != address_uploads_.end() && --it->second == 0) address_uploads_.erase(it);
 }
 
+bool UploadGate::MakeWayFor(const std::string& key) {
+  const auto now = std::chrono::steady_clock::now();
+  const std::lock_guard lock(address_mutex_);
+  MediaSpool* slowest = nullptr;
+  double slowest_pace = 0;
+  for (MediaSpool* spool : under_way_) {
+    if (spool->sender() == key || spool->GivingWay()) continue;
+    const std::optional<double> pace = spool->Pace(now);
+    if (pace && (slowest == nullptr || *pace < slowest_pace)) {
+      slowest = spool;
+      slowest_pace = *pace;
+    }
+  }
+  return slowest != nullptr && slowest->GiveWay();
+}
+
+void UploadGate::Track(MediaSpool* spool) {
+  const std::lock_guard lock(address_mutex_);
+  under_way_.push_back(spool);
+}
+
+void UploadGate::Untrack(MediaSpool* spool) {
+  const std::lock_guard lock(address_mutex_);
+  std::erase(under_way_, spool);
+}
+
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
                           const MediaLimits& limits, const std::string& client,
                           const std::shared_ptr<UploadGate>& gate, Audit* audit) {
@@ -62,12 +88,18 @@ MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
                    kAddressSlotRetry);
   }
   if (!gate->TakeUploadSlot(limits.uploads_at_once)) {
-    gate->GiveAddressSlot(key);
-    return Refused(wire::status::kBusy, kBusy);
+    if (!gate->MakeWayFor(key)) {
+      gate->GiveAddressSlot(key);
+      return Refused(wire::status::kBusy, kBusy);
+    }
+    gate->ForceUploadSlot();
   }
   MediaAdmission admission;
+  // Known once the spool is made; it is tracked only after that.
+  auto tracked = std::make_shared<MediaSpool*>(nullptr);
   try {
-    admission.spool = std::make_shared<MediaSpool>(limits.spool_dir, [gate, key] {
+    admission.spool = std::make_shared<MediaSpool>(limits.spool_dir, [gate, key, tracked] {
+      if (*tracked != nullptr) gate->Untrack(*tracked);
       gate->GiveUploadSlot();
       gate->GiveAddressSlot(key);
     });
@@ -79,6 +111,8 @@ MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
   }
   admission.spool->SetSender(std::move(key));
   admission.spool->KeepPace(limits.MinRate());
+  *tracked = admission.spool.get();
+  gate->Track(admission.spool.get());
   return admission;
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/site/endpoint.h"
 #include "server/site/media_limits.h"
@@ -33,9 +34,21 @@ class UploadGate {
   bool TakeAddressSlot(const std::string& key, unsigned slots);
   void GiveAddressSlot(const std::string& key);
 
+  // Every slot is taken: the slowest file under way from another address
+  // than `key`, past its grace, is told to give way to the newcomer, who may
+  // then take a slot beside the others (ForceUploadSlot), since that file's
+  // is as good as free. False when there is none.
+  bool MakeWayFor(const std::string& key);
+  virtual void ForceUploadSlot() = 0;
+
+  // The files under way, that MakeWayFor chooses among.
+  void Track(MediaSpool* spool);
+  void Untrack(MediaSpool* spool);
+
  private:
   std::mutex address_mutex_;
   std::map<std::string, unsigned, std::less<>> address_uploads_;
+  std::vector<MediaSpool*> under_way_;
 };
 
 // Whether a file may start coming in: refused (`status` set, with its
@@ -52,7 +65,8 @@ struct MediaAdmission {
 
 // Decides on a file from its header alone, before any of its body is read:
 // the header's own faults, then the client's store rate, then a free upload
-// slot of its address and of the server, then a spool on disk, which holds
+// slot of its address and of the server (the slowest file from elsewhere
+// giving way when they are all taken), then a spool on disk, which holds
 // the slots until it goes and must be filled at the limits' pace. `audit`
 // learns when the refusal is the upload's own, for the log.
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,

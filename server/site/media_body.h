@@ -27,6 +27,11 @@ struct MediaBody {
   static inline const boost::beast::error_code kTooSlow =
       make_error_code(boost::system::errc::timed_out);
 
+  // Every upload slot was taken and this file, the slowest, gave way to a
+  // newcomer: it ends, and nothing of it is kept.
+  static inline const boost::beast::error_code kGaveWay =
+      make_error_code(boost::system::errc::connection_aborted);
+
   class reader {
    public:
     template <bool isRequest, class Fields>
@@ -36,6 +41,10 @@ struct MediaBody {
 
     template <class ConstBufferSequence>
     std::size_t put(const ConstBufferSequence& buffers, boost::beast::error_code& ec) {
+      if (body_->GivingWay()) {
+        ec = kGaveWay;
+        return 0;
+      }
       if (body_->BehindPace(std::chrono::steady_clock::now())) {
         ec = kTooSlow;
         return 0;

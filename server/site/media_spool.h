@@ -1,11 +1,13 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "server/storage/storage.h"
@@ -49,9 +51,19 @@ class MediaSpool {
   // Whether the bytes so far are behind that pace as of `now`.
   bool BehindPace(std::chrono::steady_clock::time_point now) const;
 
+  // Read from other threads, to choose the slowest file to give way to a
+  // newcomer when every upload slot is taken: bytes a second since it began
+  // (none before it has had the grace), and whether it was so chosen, after
+  // which it ends unstored.
+  std::optional<double> Pace(std::chrono::steady_clock::time_point now) const;
+  bool GiveWay() { return !give_way_.exchange(true); }
+  bool GivingWay() const { return give_way_.load(std::memory_order_relaxed); }
+
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
+  std::atomic<std::uint64_t> arrived_{0};
+  std::atomic<bool> give_way_{false};
   std::uint64_t read_at_ = 0;
   std::string head_;
   EVP_MD_CTX* sha_ = nullptr;
@@ -61,6 +73,7 @@ class MediaSpool {
   std::chrono::steady_clock::time_point paced_from_{};
 };
 
-inline constexpr std::chrono::seconds kMediaPaceGrace{5};
+// Enough for the first bytes to come after the header, over TLS too.
+inline constexpr std::chrono::seconds kMediaPaceGrace{2};
 
 }  // namespace heartpage::server

@@ -47,6 +47,7 @@ bool MediaSpool::Append(const char* data, std::size_t size) {
     done += static_cast<std::size_t>(wrote);
   }
   size_ += size;
+  arrived_.store(size_, std::memory_order_relaxed);
   return true;
 }
 
@@ -86,6 +87,14 @@ bool MediaSpool::BehindPace(std::chrono::steady_clock::time_point now) const {
   const auto paced = std::chrono::duration_cast<std::chrono::milliseconds>(now - paced_from_);
   return static_cast<double>(size_) <
          static_cast<double>(min_rate_) * static_cast<double>(paced.count()) / 1000;
+}
+
+std::optional<double> MediaSpool::Pace(std::chrono::steady_clock::time_point now) const {
+  if (now <= paced_from_) return std::nullopt;
+  const auto since =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now - (paced_from_ - kMediaPaceGrace));
+  return static_cast<double>(arrived_.load(std::memory_order_relaxed)) * 1000 /
+         static_cast<double>(since.count());
 }
 
 int MediaSpool::Release() {

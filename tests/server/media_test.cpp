@@ -294,6 +294,81 @@ TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
   EXPECT_EQ(Get(port, path).body, Png(size, 'v'));
 }
 
+// Slow readers of more files than the copies' room holds: the copies open
+// and the copies listed together stay within that room, a file whose copy
+// cannot be made is refused for a moment, and readers that take too little
+// are cut off, giving their copies back.
+TEST(MediaTest, SlowReadersOfManyFilesKeepTheCopiesWithinTheirRoom) {
+  ScratchDir data;
+  ScratchDir spool;
+  ServerProcess server(data.path(), {"--max-picture", "6M", "--max-music", "1M", "--max-video",
+                                     "1M", "--media-spool", spool.path().string()});
+  const int port = server.port();
+  // Larger than all the kernel holds for a connection: a reader that takes
+  // nothing keeps its copy open.
+  const std::size_t size = 6 * 1024 * 1024;
+  const std::uintmax_t room = 4 * size;
+  std::vector<std::string> paths;
+  for (const char fill : {'a', 'b', 'c', 'd', 'e', 'f'}) {
+    const std::string from = std::string("127.0.0.") + std::to_string(2 + fill % 3);
+    const HttpResponse stored =
+        Exchange(port, MediaRequest(std::string("m") + fill, Png(size, fill)), false, from);
+    ASSERT_EQ(stored.status, 200) << stored.body;
+    paths.push_back(PathOf(stored.body));
+  }
+  std::vector<std::unique_ptr<StalledReader>> readers;
+  int refused = 0;
+  for (int round = 0; round < 3; ++round)
+    for (const std::string& path : paths) {
+      readers.push_back(std::make_unique<StalledReader>(port, GetRequest(path)));
+      const std::string start = readers.back()->Start();
+      if (start.starts_with("HTTP/1.1 503"))
+        ++refused;
+      else
+        EXPECT_TRUE(start.starts_with("HTTP/1.1 200")) << start;
+      EXPECT_LE(HeldUnder(server.pid(), spool.path()), room);
+    }
+  EXPECT_EQ(refused, 6);  // two files' readers, every round
+
+  // Taking next to nothing for ten seconds, the readers are cut off and give
+  // their copies back: a file refused is served again.
+  const auto start = std::chrono::steady_clock::now();
+  HttpResponse again;
+  while ((again = Get(port, paths.back())).status != 200 &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(30))
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(again.body, Png(size, 'f'));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(25));
+  EXPECT_LE(HeldUnder(server.pid(), spool.path()), room);
+}
+
+// At the upload slots' limit, the slowest file from another address gives
+// way to a newcomer, ending unstored, while a faster one goes on.
+TEST(MediaTest, TheSlowestUploadGivesWayToANewcomerFromElsewhere) {
+  ScratchDir data;
+  ServerProcess server(data.path(), {"--media-uploads", "4", "--min-media-rate", "1K"});
+  const int port = server.port();
+  const std::string file = Png(200 * 1024, 's');
+  const std::string request = MediaRequest("slow", file, "Expect: 100-continue\r\n");
+  const std::string head = request.substr(0, request.size() - file.size());
+  std::vector<std::unique_ptr<HttpConnection>> slow;
+  const std::size_t sent[] = {4096, 16384, 32768, 65536};
+  for (int i = 0; i < 4; ++i) {
+    slow.push_back(std::make_unique<HttpConnection>(port, i < 2 ? "127.0.0.2" : "127.0.0.3"));
+    slow.back()->Send(head);
+    ASSERT_EQ(slow.back()->Read().value_or(HttpResponse{}).status, 100);
+    slow.back()->Send(file.substr(0, sent[i]));
+  }
+  // Past the grace, where every one of them still keeps the pace.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  EXPECT_EQ(Exchange(port, MediaRequest("new", Png(1000, 'n')), false, "127.0.0.4").status, 200);
+  slow.front()->LimitWaiting(5);
+  EXPECT_NE(slow.front()->Read().value_or(HttpResponse{}).status, 200);
+  EXPECT_FALSE(slow.front()->TimedOut());
+  ASSERT_TRUE(slow.back()->Send(file.substr(sent[3])));
+  EXPECT_EQ(slow.back()->Read().value_or(HttpResponse{}).status, 200);
+}
+
 // One address sending files under ever new identifiers fills only its part
 // of the room for files, and never the pages' own: another address still
 // publishes.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "tests/server/built_page.h"
@@ -238,6 +239,53 @@ TEST_F(ServerLimitsTest, AConnectionEndsAfterItsShareOfRequests) {
   }
   EXPECT_FALSE(connection.Read().has_value());
   EXPECT_EQ(Get(server.port(), "/").status, 200);
+}
+
+// Bodies that declare much and send little hold what they sent, one
+// address no more than its share; when the memory is full the slowest gives
+// way, so that a stranger's page always finds room; and however steadily a
+// body trickles, it ends at the body timeout.
+TEST_F(ServerLimitsTest, TricklingBodiesNeverKeepAStrangersPageOut) {
+  ServerProcess server(data_.path(),
+                       {"--max-body-memory", "1800K", "--max-body", "1M",
+                        "--max-body-memory-per-address", "600K", "--body-timeout", "4"});
+  const int port = server.port();
+  std::vector<std::unique_ptr<HttpConnection>> bodies;
+  const auto begin = [&](const std::string& from, std::size_t sent) {
+    bodies.push_back(std::make_unique<HttpConnection>(port, from));
+    bodies.back()->Send(
+        "POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+        "Content-Length: 1048576\r\n\r\n");
+    const HttpResponse answer = bodies.back()->Read().value_or(HttpResponse{});
+    if (answer.status == 100) bodies.back()->Send(std::string(sent, '7'));
+    return answer;
+  };
+  // Each holds 256K once its 200K have come: six take all the room pages
+  // may have; a seventh from the same address is past its share.
+  for (const char* from : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(begin(from, 200 * 1024).status, 100);
+  ASSERT_EQ(begin("127.0.0.2", 200 * 1024).status, 100);
+  const HttpResponse over_share = bodies.back()->Read().value_or(HttpResponse{});
+  EXPECT_EQ(over_share.status, 429);
+  EXPECT_FALSE(over_share.Header("retry-after").empty());
+
+  const std::string stranger = "127.0.0.9";
+  ASSERT_EQ(Exchange(port, PostRequest(ClaimBody("stranger", "love")), false, stranger).status,
+            200);
+  const std::string page =
+      StoreBody("stranger", "love", BuiltPage(server.host(), std::string(20 * 1024, 'p')));
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Exchange(port, PostRequest(page), false, stranger).status, 200) << i;
+
+  // 4K a second is four times the minimum rate, and still too slow for 1M
+  // within the body timeout.
+  HttpConnection steady(port, "127.0.0.5");
+  steady.Send("POST /asp/index.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 1048576\r\n\r\n");
+  const auto start = std::chrono::steady_clock::now();
+  while (steady.Send(std::string(2048, '7')) &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(12))
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
 }
 
 TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed) {
