@@ -299,6 +299,14 @@ constexpr OptionRow kOptions[] = {
      "may take a day, whatever identifiers it sends (default 500M);\n"
      "past it 429",
      [](Given& g) { return Bytes(g, g.options.server.media.per_address_daily); }},
+    {"--pages-per-address", "BYTES",
+     "what the pages stored from one client address may\n"
+     "grow by in a day, whatever identifiers it sends (default\n"
+     "16M); past it 429; a page replaced by one no larger is\n"
+     "never refused",
+     [](Given& g) { return Bytes(g, g.options.server.pages.per_address_daily); }},
+    {"--pages-per-address-30-days", "BYTES", "the same over the last 30 days (default 64M)",
+     [](Given& g) { return Bytes(g, g.options.server.pages.per_address_recent); }},
     {"--media-spool", "DIR",
      "where files wait while they arrive, unnamed (default: the\n"
      "system's temporary folder); best on a disk, not in memory",

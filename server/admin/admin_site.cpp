@@ -82,7 +82,7 @@ int AdminStats(AdminContext& context, const AdminArgs& args) {
                  static_cast<unsigned long long>(day.stores));
   const std::vector<AddressUsage> busiest = context.storage.BusiestAddresses(days, 10);
   if (!busiest.empty()) {
-    std::fprintf(out, "busiest client addresses (media and preview bytes):\n");
+    std::fprintf(out, "busiest client addresses (bytes of media, previews and pages):\n");
     for (const AddressUsage& usage : busiest)
       std::fprintf(out, "  %-40s  %s\n", Printable(usage.address).c_str(),
                    Bytes(usage.bytes).c_str());

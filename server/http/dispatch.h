@@ -51,7 +51,7 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
     return owner.Send(std::move(refusal));
   }
   // What is stored counts against the budgets of the client's address.
-  audit->sender = {LimitKey(client), shared.site.media.per_address_daily};
+  audit->sender = SenderBudget(shared.site, LimitKey(client));
   struct Job {
     Request request;
     Routed routed;

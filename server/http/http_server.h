@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/site/media_limits.h"
+#include "server/site/page_limits.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
@@ -84,6 +85,7 @@ struct ServerConfig {
   unsigned storage_readers = 2;
   unsigned storage_writers = 1;
   MediaLimits media;
+  PageLimits pages;
 };
 
 // HTTP/1.1 server of the publishing site: the form endpoint, published pages,

@@ -101,6 +101,12 @@ std::variant<OwnedName, EndpointReply> ReadOwnedName(ClaimStore& claims, const F
   return OwnedName{name, std::get<MachineIdHash>(std::move(owner))};
 }
 
+EndpointReply TryTomorrow(std::string message) {
+  EndpointReply reply = Refuse(wire::status::kTooMany, std::move(message));
+  reply.retry_after = SecondsToNextUsageDay(std::time(nullptr));
+  return reply;
+}
+
 std::optional<EndpointReply> RefuseBlocked(AdminStore& admin, const MachineIdHash& owner) {
   if (!admin.OwnerBlocked(owner)) return std::nullopt;
   return Refuse(wire::status::kNotYours, std::string(kBlockedRefusal));
@@ -164,7 +170,7 @@ EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
 }
 
 EndpointReply RunStore(const Stores& storage, const FormFields& fields,
-                       std::string_view public_host) {
+                       std::string_view public_host, const AddressBudget& sender) {
   if (auto problem = FieldProblem(fields, {wire::kOperationField, wire::kFileField,
                                            wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
@@ -179,10 +185,10 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
     return Refuse(wire::status::kWithdrawn, "this page was taken down by the site's operator");
   const PageCheck page = CheckSentPage(fields.find(wire::kDataField)->second, public_host);
   if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
-  if (auto denied = DeniedIn(page.values, storage.deny.DeniedList()))
+  if (auto denied = DeniedIn(page, storage.deny.DeniedList()))
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
   switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
-                                  fields.find(wire::kDataField)->second)) {
+                                  fields.find(wire::kDataField)->second, sender)) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:
@@ -191,6 +197,11 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
       return Refuse(wire::status::kNotYours, "file name claimed by another machine");
     case StoreResult::kOverQuota:
       return Refuse(wire::status::kOutOfSpace, "the server is out of room for pages");
+    // The server has room; this address has used its part of it for now.
+    case StoreResult::kOverAddressDaily:
+      return TryTomorrow("pages sent from this address have grown all they may today");
+    case StoreResult::kOverAddressShare:
+      return TryTomorrow("pages sent from this address take all the room one address may have");
   }
   return Refuse(500, "unexpected store result");
 }
@@ -245,7 +256,7 @@ EndpointReply Claim(const EndpointCall& call) {
 }
 
 EndpointReply Store(const EndpointCall& call) {
-  return RunStore(call.storage, call.request.fields, call.public_host);
+  return RunStore(call.storage, call.request.fields, call.public_host, call.sender);
 }
 
 EndpointReply PreviewStore(const EndpointCall& call) {

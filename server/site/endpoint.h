@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,8 @@ struct EndpointReply {
   unsigned status = 200;
   std::string body;
   bool records = false;  // body is a GBK record set
+  // For 429: when the client may ask again (Retry-After); 0: not said.
+  std::int64_t retry_after = 0;
 };
 
 // For the log: what a request asked (an operation's name: "settings",

@@ -15,6 +15,9 @@ namespace heartpage::server {
 
 // A refusal: one short line, however long a value it quotes.
 EndpointReply Refuse(unsigned status, std::string message);
+// 429 for what an address may send again once the usage day turns, with
+// the wait until then.
+EndpointReply TryTomorrow(std::string message);
 
 // Bytes to UTF-8, refusing bytes that are not GBK/GB18030.
 std::optional<std::string> TextOf(std::string_view bytes);

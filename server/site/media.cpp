@@ -49,12 +49,6 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
   return ReadMachineId(*bytes).text;
 }
 
-// Seconds to the next day of the usage by address, at midnight UTC.
-std::chrono::seconds UntilTomorrow() {
-  const std::int64_t now = std::time(nullptr);
-  return std::chrono::seconds((UsageDay(now) + 1) * 24 * 60 * 60 - now);
-}
-
 Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
   const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
   if (!machine_id) return Unkept(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
@@ -72,7 +66,7 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
   if (site.storage.admin.MediaRemoved(facts.name.substr(0, 64)))
     return Unkept(request, wire::status::kWithdrawn,
                   "this file was removed by the site's operator\n");
-  const AddressBudget sender{spool.sender(), site.media.per_address_daily};
+  const AddressBudget sender = SenderBudget(site, spool.sender());
   switch (site.storage.media.StoreMedia(site.storage.claims.HashMachineId(*machine_id), facts,
                                         spool.Reader(), site.media.per_machine, sender)) {
     case MediaStoreResult::kStored:
@@ -85,10 +79,10 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
       return Unkept(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
     // Nothing changes for the address before the day does.
     case MediaStoreResult::kOverAddressDaily:
-      return TryLater(request, http::status::too_many_requests, UntilTomorrow(),
+      return TryLater(request, http::status::too_many_requests, std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
                       kAddressDailyRefusal);
     case MediaStoreResult::kOverAddressShare:
-      return TryLater(request, http::status::too_many_requests, UntilTomorrow(),
+      return TryLater(request, http::status::too_many_requests, std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
                       "files sent from this address take all the room one address may have");
   }
   return Unkept(request, 500, "unexpected store result\n");

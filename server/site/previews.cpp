@@ -64,10 +64,9 @@ EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
     case PreviewStoreResult::kOverQuota:
       return Refuse(wire::status::kOutOfSpace, "the server is out of room for previews");
     case PreviewStoreResult::kOverAddressDaily:
-      return Refuse(wire::status::kTooMany, std::string(kAddressDailyRefusal));
+      return TryTomorrow(std::string(kAddressDailyRefusal));
     case PreviewStoreResult::kOverAddressShare:
-      return Refuse(wire::status::kTooMany,
-                    "previews from this address take all the room one address may have");
+      return TryTomorrow("previews from this address take all the room one address may have");
   }
   return {wire::status::kOk, PublicOrigin(public_host) + std::string(wire::kPreviewPrefix) + token,
           false};

@@ -40,8 +40,12 @@ Response Endpoint(const Request& request, std::string_view, const Site& site, co
   EndpointReply reply =
       routed.endpoint ? HandleEndpoint(site.storage, *routed.endpoint, site.public_host, audit)
                       : HandleEndpoint(site.storage, request.body(), site.public_host, audit);
-  return TextResponse(request, static_cast<http::status>(reply.status), std::move(reply.body),
-                      reply.status == 200 ? "text/plain; charset=gbk" : kPlainText, "no-store");
+  StringResponse response =
+      TextResponse(request, static_cast<http::status>(reply.status), std::move(reply.body),
+                   reply.status == 200 ? "text/plain; charset=gbk" : kPlainText, "no-store");
+  if (reply.retry_after > 0)
+    response.set(http::field::retry_after, std::to_string(reply.retry_after));
+  return response;
 }
 
 Response SitePage(const Request& request, std::string_view path, const Site& site, const Routed&,

@@ -11,6 +11,7 @@
 
 #include "server/site/endpoint.h"
 #include "server/site/media_limits.h"
+#include "server/site/page_limits.h"
 #include "server/site/responses.h"
 #include "server/site/work.h"
 #include "server/storage/storage.h"
@@ -72,6 +73,7 @@ struct Site {
   std::string abuse_contact = {};
   // Who may frame a page: CSP source expressions, or 'none'.
   std::string frame_ancestors = std::string(kDefaultFrameAncestors);
+  PageLimits pages = {};
 };
 
 struct RouteEntry;
@@ -92,6 +94,12 @@ struct Routed {
   std::optional<EndpointRequest> endpoint;
 };
 Routed WorkOf(const Request& request, const Site& site);
+
+// What the client of limit key `key` may store, by its address.
+inline AddressBudget SenderBudget(const Site& site, std::string key) {
+  return {std::move(key), site.media.per_address_daily, site.pages.per_address_daily,
+          site.pages.per_address_recent};
+}
 
 // Turns one whole request into its answer: the form endpoint, published
 // pages, page assets and the site pages. A failing storage becomes 503 or

@@ -40,8 +40,8 @@ struct DayActivity {
   std::uint64_t stores = 0;  // pages last stored that day
 };
 
-// Bytes of media and previews a client address took on one day, when the
-// server counts them.
+// Bytes of media, previews and pages' growth a client address sent over the
+// days asked for, when the server counts them.
 struct AddressUsage {
   std::string address;
   std::uint64_t bytes = 0;

@@ -41,8 +41,8 @@ void CachingStorage::Forget(std::string_view name) {
 }
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                      std::string_view bytes) {
-  const StoreResult result = engine_.StorePage(owner, name, bytes);
+                                      std::string_view bytes, const AddressBudget& sender) {
+  const StoreResult result = engine_.StorePage(owner, name, bytes, sender);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/storage/address_usage.h"
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/page_file.h"
 #include "server/storage/storage_error.h"
@@ -33,7 +34,30 @@ inline std::string PageEtag(std::string_view bytes) {
   return text;
 }
 
-enum class StoreResult { kStored, kUnclaimed, kNotOwner, kOverQuota };
+// kOverAddressDaily, kOverAddressShare: the pages stored from the sender's
+// address grew by its AddressBudget::pages_daily today, or by its
+// pages_recent over the last kAddressUsageDays days.
+enum class StoreResult {
+  kStored,
+  kUnclaimed,
+  kNotOwner,
+  kOverQuota,
+  kOverAddressDaily,
+  kOverAddressShare
+};
+
+// The pages' share of one address, for both engines alike: `growth` more
+// bytes of pages from `sender`, whose pages grew by `today` bytes today and
+// by `recent` over the usage days (today included). A store that does not grow the pages is never
+// refused by its address, so a page can always be fixed or made smaller.
+// kStored when it may go ahead.
+inline StoreResult PageShareVerdict(const AddressBudget& sender, std::uint64_t growth,
+                                    std::uint64_t today, std::uint64_t recent) {
+  if (growth == 0 || sender.key.empty()) return StoreResult::kStored;
+  if (recent + growth > sender.pages_recent) return StoreResult::kOverAddressShare;
+  if (today + growth > sender.pages_daily) return StoreResult::kOverAddressDaily;
+  return StoreResult::kStored;
+}
 enum class TakeDownResult { kTakenDown, kUnclaimed, kNotOwner };
 enum class ReleaseResult { kReleased, kUnclaimed, kNotOwner };
 
@@ -46,9 +70,10 @@ class PageStore {
   // Replaces the page atomically and durably when `name` is claimed by
   // `owner`: once this returns kStored the page survives a crash of the
   // process, and a reader never sees a mix of the old and the new bytes.
-  // Otherwise nothing changes.
+  // Otherwise nothing changes. What the page grows by counts against
+  // `sender`'s share (PageShareVerdict) and is added to its usage.
   virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                                std::string_view bytes) = 0;
+                                std::string_view bytes, const AddressBudget& sender = {}) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
   // Whether LoadPage(name) would answer from memory, without waiting on the

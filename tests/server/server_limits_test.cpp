@@ -327,6 +327,36 @@ TEST_F(ServerLimitsTest, ALockedDatabaseMakesWritesBusyWhilePagesAreStillServed)
   EXPECT_EQ(Get(port, "/Test/kept").body, ToGbk(renewed));
 }
 
+// Pages from one address under ever new identifiers and names are refused,
+// told when to come back, once they have grown by that address's share; it
+// may still replace its pages with ones no larger, and a stranger still
+// publishes.
+TEST_F(ServerLimitsTest, OneAddressCannotFillThePagesRoomWithNewIdentifiers) {
+  std::vector<std::string> options = kNoRateLimits;
+  options.insert(options.end(), {"--pages-per-address", "100K"});
+  ServerProcess server(data_.path(), options);
+  const int port = server.port();
+  const std::string page = BuiltPage(server.host(), std::string(20 * 1024, 'p'));
+  HttpResponse refused;
+  int stored = 0;
+  for (; stored < 20; ++stored) {
+    const std::string id = "rotating" + std::to_string(stored);
+    const std::string name = "r" + std::to_string(stored);
+    ASSERT_EQ(PostFrom(port, "127.0.0.2", ClaimBody(id, name)).status, 200);
+    refused = PostFrom(port, "127.0.0.2", StoreBody(id, name, page));
+    if (refused.status != 200) break;
+  }
+  EXPECT_GE(stored, 2);
+  EXPECT_LE(stored, 5);
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.body, "pages sent from this address have grown all they may today\n");
+  EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
+  EXPECT_EQ(Get(port, "/Test/r" + std::to_string(stored)).status, 404);
+  EXPECT_EQ(PostFrom(port, "127.0.0.2", StoreBody("rotating0", "r0", page)).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("stranger", "mine")).status, 200);
+  EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("stranger", "mine", page)).status, 200);
+}
+
 // Previews from one address under ever new identifiers fill only that
 // address's part of their room: the others' previews still find theirs.
 TEST_F(ServerLimitsTest, OneAddressCannotTakeThePreviewsRoomWithNewIdentifiers) {

@@ -328,7 +328,7 @@ TEST(OptionsTest, TheManualDescribesExactlyTheServersOptions) {
   ASSERT_NE(start, std::string::npos);
   const std::string options = manual.substr(start, end - start);
 
-  const std::regex option("--[a-z][a-z-]*[a-z]");
+  const std::regex option("--[a-z][a-z0-9-]*[a-z]");
   std::set<std::string> described;
   for (auto it = std::sregex_iterator(options.begin(), options.end(), option);
        it != std::sregex_iterator(); ++it)

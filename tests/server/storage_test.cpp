@@ -143,6 +143,32 @@ TEST_P(StorageTest, ReplacingAPageChangesItsValidatorWithinTheQuota) {
   EXPECT_EQ(other.StorePage(m, "p", "three"), StoreResult::kStored);  // room was made
 }
 
+// What the pages of one address grew by is counted in the database every
+// server shares, whichever identifiers stored them: by the day and over the
+// usage days, against its own budget only. Replacing a page with one no
+// larger always goes, and a refused store changes nothing.
+TEST_P(StorageTest, PagesOfOneAddressGrowOnlyByItsShare) {
+  auto storage = Open();
+  auto second = GetParam() == Engine::kPostgres ? Open() : nullptr;
+  Storage& other = second ? *second : *storage;
+  const MachineIdHash a = Id("a"), b = Id("b"), c = Id("c");
+  ASSERT_EQ(storage->ClaimName(a, "a"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->ClaimName(b, "b"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->ClaimName(c, "c"), ClaimResult::kClaimed);
+  const AddressBudget daily{.key = "192.0.2.1", .pages_daily = 10};
+  const AddressBudget recent{.key = "192.0.2.1", .pages_recent = 10};
+  EXPECT_EQ(storage->StorePage(a, "a", "123456", daily), StoreResult::kStored);
+  EXPECT_EQ(other.StorePage(b, "b", "12345", daily), StoreResult::kOverAddressDaily);
+  EXPECT_EQ(other.StorePage(b, "b", "1234", recent), StoreResult::kStored);  // 10 of 10
+  EXPECT_EQ(storage->StorePage(a, "a", "654321", recent), StoreResult::kStored);
+  EXPECT_EQ(storage->StorePage(a, "a", "12", recent), StoreResult::kStored);
+  EXPECT_EQ(other.StorePage(a, "a", "123", recent), StoreResult::kOverAddressShare);
+  EXPECT_EQ(storage->LoadPage("a")->bytes, "12");
+  EXPECT_EQ(storage->LoadPage("b")->bytes, "1234");
+  EXPECT_EQ(storage->StorePage(c, "c", "12345678901", {.key = "192.0.2.2", .pages_daily = 11}),
+            StoreResult::kStored);
+}
+
 // Temporary previews live for their time, a machine keeps only its newest
 // few, their room is their own share, and an expired address says so (410,
 // served through the router) until it is forgotten (404).

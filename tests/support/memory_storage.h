@@ -75,7 +75,8 @@ class MemoryStorage : public FakeStorage {
     return server::ClaimResult::kClaimed;
   }
   server::StoreResult StorePage(const server::MachineIdHash& owner, std::string_view name,
-                                std::string_view bytes) override {
+                                std::string_view bytes,
+                                const server::AddressBudget& /*sender*/ = {}) override {
     const std::vector<server::Claim> claims = ClaimsOfName(name);
     if (claims.empty()) return server::StoreResult::kUnclaimed;
     if (!(claims.front().owner == owner)) return server::StoreResult::kNotOwner;

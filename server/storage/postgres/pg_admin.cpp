@@ -220,7 +220,7 @@ std::vector<AddressUsage> PostgresStorage::BusiestAddresses(int days, std::size_
   // Days since the epoch, UTC, as the usage by address is kept.
   const std::int64_t first = std::time(nullptr) / 86400 - (days - 1);
   const PgResult rows = db->Run(
-      "SELECT 地址, SUM(媒体字节 + 预览字节) AS 字节 FROM 地址用量 WHERE 日 >= $1::bigint "
+      "SELECT 地址, SUM(媒体字节 + 预览字节 + 页面字节) AS 字节 FROM 地址用量 WHERE 日 >= $1::bigint "
       "GROUP BY 地址 ORDER BY 字节 DESC, 地址 LIMIT $2::bigint",
       {std::to_string(first), std::to_string(count)});
   std::vector<AddressUsage> busiest;

@@ -99,7 +99,8 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
         if (limited && MediaSince(*db, sender.key, day - kAddressUsageDays + 1) + facts.size >
                            MediaRoomOf(page_limit_) / kAddressShareOfMediaRoom)
           return MediaStoreResult::kOverAddressShare;
-        if (LockUsage(*db, sender.key, day) + facts.size > sender.daily)
+        const AddressDay today = LockUsage(*db, sender.key, day);
+        if (today.media + today.previews + facts.size > sender.daily)
           return MediaStoreResult::kOverAddressDaily;
       }
       db->Run("INSERT INTO 媒体 (名称, 类型, 大小) VALUES ($1, $2, $3::bigint)",
@@ -109,7 +110,7 @@ MediaStoreResult PostgresStorage::StoreMedia(const MachineIdHash& owner, const M
                 {facts.name, std::to_string(index), PgValue::Bytes(bytes)});
       });
       db->Run("UPDATE 用量 SET 媒体字节 = 媒体字节 + $1::bigint WHERE 编号 = 1", {size});
-      AddUsage(*db, sender.key, day, facts.size, 0);
+      AddUsage(*db, sender.key, day, {.media = facts.size});
     }
     db->Run(
         "INSERT INTO 媒体上传 (名称, 硬盘ID摘要, 上传时间) "

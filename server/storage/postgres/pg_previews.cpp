@@ -36,7 +36,8 @@ PreviewStoreResult PostgresStorage::StorePreview(const MachineIdHash& owner, std
     const std::int64_t day = UsageDay(now);
     if (!sender.key.empty()) {
       // Taken first: another server storing for the same address waits.
-      const std::uint64_t today = LockUsage(*db, sender.key, day);
+      const AddressDay locked = LockUsage(*db, sender.key, day);
+      const std::uint64_t today = locked.media + locked.previews;
       const PgResult theirs = db->Run(
           "SELECT (COALESCE(SUM(octet_length(内容)), 0) + $3::bigint > $4::numeric)::int "
           "FROM 预览 WHERE 地址 = $1 AND 到期时间 > $2::bigint",
@@ -50,7 +51,7 @@ PreviewStoreResult PostgresStorage::StorePreview(const MachineIdHash& owner, std
         "VALUES ($1, $2, $3, $4::bigint, $5::bigint, $6, $7)",
         {token, owner.hex(), PgValue::Bytes(bytes), now_text, std::to_string(expires), etag,
          sender.key});
-    AddUsage(*db, sender.key, day, 0, bytes.size());
+    AddUsage(*db, sender.key, day, {.previews = bytes.size()});
     return PreviewStoreResult::kStored;
   });
 }

@@ -209,6 +209,10 @@ CREATE TABLE receipt_visitors (
 );
 CREATE INDEX receipt_visitors_minute ON receipt_visitors (minute);
 )sql",
+    // What the pages stored from each address grew by, for its share.
+    R"sql(
+ALTER TABLE 地址用量 ADD COLUMN 页面字节 bigint NOT NULL DEFAULT 0;
+)sql",
 };
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "server/storage/postgres/pg_storage.h"
 
+#include <ctime>
+
+#include "server/storage/postgres/pg_address_usage.h"
 #include "server/storage/postgres/pg_schema.h"
 
 namespace heartpage::server {
@@ -197,9 +200,10 @@ ClaimResult PostgresStorage::ClaimName(const MachineIdHash& owner, std::string_v
 }
 
 StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                       std::string_view bytes) {
+                                       std::string_view bytes, const AddressBudget& sender) {
   Hasher();
   const std::string etag = PageEtag(bytes);
+  const std::int64_t day = UsageDay(std::time(nullptr));
   Lease db = Acquire();
   Announcement announcement;
   const StoreResult result = db->Transaction([&]() -> StoreResult {
@@ -219,9 +223,20 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
           db->Run("SELECT 页面字节 + 媒体字节 FROM 用量 WHERE 编号 = 1 FOR UPDATE");
       if (growth > 0 && static_cast<std::uint64_t>(total.Int(0, 0) + growth) > page_limit_)
         return StoreResult::kOverQuota;
+    }
+    if (growth > 0 && !sender.key.empty()) {
+      // After the total, as media lock them: another server storing for the
+      // same address waits for this one's count.
+      const AddressDay today = LockUsage(*db, sender.key, day);
+      const std::uint64_t grown = static_cast<std::uint64_t>(growth);
+      const StoreResult share = PageShareVerdict(
+          sender, grown, today.pages, PagesSince(*db, sender.key, day - kAddressUsageDays + 1));
+      if (share != StoreResult::kStored) return share;
+      AddUsage(*db, sender.key, day, {.pages = grown});
+    }
+    if (growth != 0)
       db->Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1::bigint WHERE 编号 = 1",
               {std::to_string(growth)});
-    }
     db->Run(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) "
         "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3) "

@@ -47,7 +47,7 @@ class PostgresStorage final : public Storage {
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes) override;
+                        std::string_view bytes, const AddressBudget& sender = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // In pg_previews.cpp. Their room is a share of the page byte limit.

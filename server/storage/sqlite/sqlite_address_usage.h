@@ -10,17 +10,16 @@
 // keeps them; called inside its write transactions.
 namespace heartpage::server {
 
-// Files and previews from `key` on `day`.
-struct AddressDay {
-  std::uint64_t media = 0;
-  std::uint64_t previews = 0;
-};
+// Files, previews and the pages' growth from `key` on `day`.
 AddressDay UsageOn(SqliteStorage::Connection& db, std::string_view key, std::int64_t day);
 // New files' bytes from `key` on `first_day` and after.
 std::uint64_t MediaSince(SqliteStorage::Connection& db, std::string_view key,
                          std::int64_t first_day);
+// What the pages of `key` grew by on `first_day` and after.
+std::uint64_t PagesSince(SqliteStorage::Connection& db, std::string_view key,
+                         std::int64_t first_day);
 void AddUsage(SqliteStorage::Connection& db, std::string_view key, std::int64_t day,
-              std::uint64_t media, std::uint64_t previews);
+              const AddressDay& added);
 // Forgets the days before `first_day`.
 void PruneUsage(SqliteStorage::Connection& db, std::int64_t first_day);
 

@@ -297,7 +297,7 @@ std::vector<AddressUsage> SqliteStorage::BusiestAddresses(int days, std::size_t 
   // Days since the epoch, UTC, as the usage by address is kept.
   const std::int64_t first = std::time(nullptr) / 86400 - (days - 1);
   auto query = db->Prepare(
-      "SELECT 地址, SUM(媒体字节 + 预览字节) AS 字节 FROM 地址用量 WHERE 日 >= ? "
+      "SELECT 地址, SUM(媒体字节 + 预览字节 + 页面字节) AS 字节 FROM 地址用量 WHERE 日 >= ? "
       "GROUP BY 地址 ORDER BY 字节 DESC, 地址 LIMIT ?");
   query.Bind(1, first).Bind(2, static_cast<std::int64_t>(count));
   std::vector<AddressUsage> busiest;

@@ -109,7 +109,7 @@ MediaStoreResult SqliteStorage::StoreMedia(const MachineIdHash& owner, const Med
         piece.Bind(1, facts.name).Bind(2, index).BindBlob(3, bytes);
         piece.Step();
       });
-      AddUsage(*db, sender.key, day, facts.size, 0);
+      AddUsage(*db, sender.key, day, {.media = facts.size});
       added = true;
     }
     auto upload = db->Prepare(

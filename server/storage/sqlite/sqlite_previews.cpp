@@ -72,7 +72,7 @@ PreviewStoreResult SqliteStorage::StorePreview(const MachineIdHash& owner, std::
     insert.Bind(1, token).Bind(2, owner.hex()).BindBlob(3, bytes).Bind(4, now).Bind(5, expires);
     insert.Bind(6, etag).Bind(7, sender.key);
     insert.Step();
-    AddUsage(*db, sender.key, day, 0, bytes.size());
+    AddUsage(*db, sender.key, day, {.previews = bytes.size()});
     return PreviewStoreResult::kStored;
   });
 }

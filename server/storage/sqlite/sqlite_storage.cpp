@@ -4,6 +4,7 @@
 #include <ctime>
 #include <functional>
 
+#include "server/storage/sqlite/sqlite_address_usage.h"
 #include "server/storage/sqlite/sqlite_connection.h"
 #include "server/storage/sqlite/sqlite_migration.h"
 
@@ -232,9 +233,10 @@ ClaimResult SqliteStorage::ClaimName(const MachineIdHash& owner, std::string_vie
 }
 
 StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                     std::string_view bytes) {
+                                     std::string_view bytes, const AddressBudget& sender) {
   const std::string etag = PageEtag(bytes);
   const std::int64_t now = std::time(nullptr);
+  const std::int64_t day = UsageDay(now);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   std::uint64_t total_after = page_bytes_;
@@ -243,15 +245,21 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
     claimed.Bind(1, name).Bind(2, owner.hex());
     if (!claimed.Step()) return StoreResult::kUnclaimed;
     if (claimed.Int(0) == 0) return StoreResult::kNotOwner;
+    auto previous = db->Prepare("SELECT LENGTH(内容) FROM 页面 WHERE 文件名 = ?");
+    previous.Bind(1, name);
+    const std::uint64_t before = previous.Step() ? previous.Int(0) : 0;
+    const std::uint64_t growth = bytes.size() > before ? bytes.size() - before : 0;
     if (page_limit_) {
-      auto previous = db->Prepare("SELECT LENGTH(内容) FROM 页面 WHERE 文件名 = ?");
-      previous.Bind(1, name);
-      const std::uint64_t before = previous.Step() ? previous.Int(0) : 0;
       total_after = page_bytes_ - before + bytes.size();
       // A page that does not grow may always be replaced: an owner can
       // still make room, or fix a page, on a full server.
-      if (bytes.size() > before && total_after + media_bytes_ > *page_limit_)
-        return StoreResult::kOverQuota;
+      if (growth > 0 && total_after + media_bytes_ > *page_limit_) return StoreResult::kOverQuota;
+    }
+    if (growth > 0 && !sender.key.empty()) {
+      const StoreResult share =
+          PageShareVerdict(sender, growth, UsageOn(*db, sender.key, day).pages,
+                           PagesSince(*db, sender.key, day - kAddressUsageDays + 1));
+      if (share != StoreResult::kStored) return share;
     }
     auto upsert = db->Prepare(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
@@ -261,6 +269,7 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
     auto back = db->Prepare("DELETE FROM 撤下 WHERE 文件名 = ?");
     back.Bind(1, name);
     back.Step();
+    AddUsage(*db, sender.key, day, {.pages = growth});
     return StoreResult::kStored;
   });
   if (result == StoreResult::kStored) page_bytes_ = total_after;

@@ -43,7 +43,7 @@ class SqliteStorage final : public Storage {
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes) override;
+                        std::string_view bytes, const AddressBudget& sender = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // A data folder has one server (main() locks it); the operator's tools
