@@ -5,10 +5,10 @@
 
 #include "editors/check_prompt.h"
 #include "editors/editor_window.h"
+#include "pages/question.h"
 #include "pages/styles.h"
 #include "preview/preview.h"
 #include "publish/field_checks.h"
-#include "publish/question_fields.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
 #include "tasks/background.h"

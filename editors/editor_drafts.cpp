@@ -18,8 +18,8 @@
 #include "editors/editor_window.h"
 #include "editors/layout.h"
 #include "editors/media_picker.h"
+#include "pages/question.h"
 #include "pages/styles.h"
-#include "publish/question_fields.h"
 
 namespace heartpage {
 namespace {

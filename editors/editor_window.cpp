@@ -32,8 +32,8 @@
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
 #include "editors/question_bar.h"
+#include "pages/question.h"
 #include "pages/styles.h"
-#include "publish/question_fields.h"
 
 namespace heartpage {
 namespace {

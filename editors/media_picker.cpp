@@ -22,9 +22,9 @@
 #include <memory>
 
 #include "controls/file_dialogs.h"
-#include "net/media_upload.h"
 #include "protocol/media_kind.h"
 #include "publish/answer_messages.h"
+#include "publish/file_upload.h"
 #include "publish/picture_scaling.h"
 #include "publish/upload.h"
 #include "tasks/background.h"
@@ -275,8 +275,7 @@ void Send(const std::shared_ptr<Batch>& batch, const std::shared_ptr<const Uploa
         }
         control.ReportProgress(0);
         sent.result =
-            UploadMedia(MediaUploadAddress(), upload->path,
-                        std::string_view(sent.bytes.constData(), sent.bytes.size()),
+            SendOwnFile(upload->path, std::string_view(sent.bytes.constData(), sent.bytes.size()),
                         upload->machine_id, [&control](std::uint64_t done, std::uint64_t total) {
                           if (total > 0)
                             control.ReportProgress(static_cast<int>(done * 1000 / total));

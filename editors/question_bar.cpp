@@ -6,7 +6,7 @@
 
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
-#include "publish/question_fields.h"
+#include "pages/question.h"
 
 namespace heartpage {
 namespace {

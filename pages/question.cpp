@@ -6,7 +6,6 @@
 #include "pages/builders.h"
 #include "pages/substitution.h"
 #include "pages/templates.h"
-#include "publish/question_fields.h"
 
 namespace heartpage {
 namespace {

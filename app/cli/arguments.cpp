@@ -4,8 +4,8 @@
 #include <optional>
 #include <utility>
 
+#include "pages/question.h"
 #include "pages/styles.h"
-#include "publish/question_fields.h"
 
 namespace heartpage::cli {
 namespace {

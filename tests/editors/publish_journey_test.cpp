@@ -1,4 +1,4 @@
-// The road of a page through the windows, against a real heartpage-server:
+// The journey of a page through the windows, against a real heartpage-server:
 // edit, preview, upload under a new name, read the published page back, copy
 // its address, and publish again under the name now owned.
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
 
-class RoadTest : public ::testing::Test {
+class PublishJourneyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Most defaults hold sample text, and some first fields are addresses,
@@ -132,7 +132,7 @@ void ConfirmUpload(QWidget* dialog) {
   testing::Drain();
 }
 
-TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
+TEST_F(PublishJourneyTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
   for (int number = 1; number <= kStyleCount; ++number) {
     SCOPED_TRACE(number);
     const Style& style = GetStyle(number);
@@ -205,7 +205,7 @@ TEST_F(RoadTest, EveryStyleIsPreviewedPublishedCopiedAndPublishedAgain) {
 // fields at the click: FG3's, though FG5 previewed another meanwhile. Shown
 // by FG5's "上传网页", it says so and publishes FG5's in place of the page
 // online.
-TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
+TEST_F(PublishJourneyTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-35";
   ClientServices client = Client(services);
@@ -250,7 +250,7 @@ TEST_F(RoadTest, TheDialogPublishesThePageOfTheEditorThatShowedIt) {
 // and which serves exactly that page; each press gives a new address, and an
 // address ended by newer ones says so in the terms the window gave. A store
 // that fails says why where the code would be. Escape closes the window.
-TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
+TEST_F(PublishJourneyTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   testing::RecordingServices services;
   services.machine_id = "road-machine-scan";
   ClientServices client = Client(services);
@@ -307,11 +307,11 @@ TEST_F(RoadTest, ScanPreviewShowsTheQrCodeOfATemporaryAddressServingThePage) {
   EXPECT_FALSE(window->isVisible());
 }
 
-// A file of one's own on the road: chosen beside its field, checked by its
+// A file of one's own on the journey: chosen beside its field, checked by its
 // bytes, a large photo made light, sent, its address in the field and on the
 // published page; a wrong or oversized file refused; a cancelled upload
 // leaves nothing on the server.
-TEST_F(RoadTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
+TEST_F(PublishJourneyTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished) {
   testing::RecordingServices services;
   services.machine_id = "road-media";
   ClientServices client = Client(services);
