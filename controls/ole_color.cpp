@@ -50,10 +50,4 @@ QColor ToQColor(OleColor color, const QPalette& palette) {
   return QColor(color.value & 0xFF, (color.value >> 8) & 0xFF, (color.value >> 16) & 0xFF);
 }
 
-OleColor FromQColor(const QColor& color) {
-  return OleColor{static_cast<std::uint32_t>(color.red()) |
-                  static_cast<std::uint32_t>(color.green()) << 8 |
-                  static_cast<std::uint32_t>(color.blue()) << 16};
-}
-
 }  // namespace heartpage

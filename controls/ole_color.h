@@ -12,7 +12,4 @@ namespace heartpage {
 // background, 8 window text, ...).
 QColor ToQColor(OleColor color, const QPalette& palette);
 
-// 0x00BBGGRR for a QColor (alpha dropped).
-OleColor FromQColor(const QColor& color);
-
 }  // namespace heartpage

@@ -46,8 +46,6 @@ void PrepareCommandBlock(CommandBlock& block, std::uint8_t command, std::uint8_t
 std::optional<DiskDevice> DiskDeviceFor(std::uint32_t platform_family, std::uint8_t drive) {
   constexpr std::uint32_t kGenericReadWrite = 0xC0000000;
   switch (platform_family) {
-    case kPlatformWin9x:
-      return DiskDevice{R"(\\.\SMARTVSD)", 0};
     case kPlatformNt:
       if (drive >= 4) return std::nullopt;
       return DiskDevice{R"(\\.\PhysicalDrive)" + std::to_string(drive), kGenericReadWrite};

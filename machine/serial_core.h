@@ -78,7 +78,6 @@ using CommandBlock = std::array<std::uint8_t, kCommandBlockSize>;
 void PrepareCommandBlock(CommandBlock& block, std::uint8_t command, std::uint8_t drive);
 
 // Operating-system families as the version record reports them.
-inline constexpr std::uint32_t kPlatformWin9x = 1;
 inline constexpr std::uint32_t kPlatformNt = 2;
 
 struct DiskDevice {

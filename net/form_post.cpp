@@ -183,8 +183,4 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
   return result;
 }
 
-std::string PostForm(std::string address, std::string body) {
-  return PostFormChecked(std::move(address), std::move(body)).text;
-}
-
 }  // namespace heartpage

@@ -39,7 +39,4 @@ struct PostLimits {
 // named by HEARTPAGE_CA_FILE; one that does not is a transport failure.
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits = {});
 
-// The same, for callers that only read the answer text.
-std::string PostForm(std::string address, std::string body);
-
 }  // namespace heartpage

@@ -12,14 +12,8 @@
 namespace heartpage {
 namespace {
 
-constexpr int kBackspace = 8;
 // The answers the upload tells apart; every other failure reads as one.
 constexpr long kForbidden = wire::status::kNotYours;  // the name belongs to another machine
-
-bool IsAsciiAlnum(int code) {
-  return (code >= '0' && code <= '9') || (code >= 'a' && code <= 'z') ||
-         (code >= 'A' && code <= 'Z');
-}
 
 UploadOutcome Failure(std::string name, std::string_view status) {
   return {false, std::move(name), std::string(status), {}, {}, false};
@@ -39,12 +33,6 @@ NameCheck CheckName(std::string_view name, std::string_view machine_id,
   if (!owned.ok) return {false, false, std::string(MessageForStatus(owned.status))};
   if (OwnedNameIn(owned.text, machine_id) == name) return {false, true, {}};
   return {false, false, std::string(upload_text::kNameTaken)};
-}
-
-int FilterNameKey(int code) {
-  if (code == kBackspace) return code;
-  if (!IsAsciiAlnum(code)) return 0;
-  return code >= 'A' && code <= 'Z' ? code + ('a' - 'A') : code;
 }
 
 std::string upload_text::NameQuestion(std::string_view name) {

@@ -59,11 +59,6 @@ inline constexpr std::string_view kNotSaved = "二维码保存失败！";
 enum class StatusKind { kProgress, kSuccess, kFailure };
 StatusKind KindOfStatus(std::string_view status);
 
-// The key filter of the name box, on a typed character's code: letters and
-// digits pass, capitals as small letters, backspace (8) passes; anything else
-// answers 0, which cancels the key.
-int FilterNameKey(int code);
-
 // The note under the name box: the public address prefix and a placeholder.
 std::string NoteText();
 

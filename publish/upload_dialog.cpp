@@ -249,13 +249,7 @@ void UploadDialog::TakeDownNow() {
         // taken down, so there is nothing to copy until a page is published
         // again.
         if (outcome.taken_down) {
-          page_online_ = false;
-          address_caption_->setText(Q(upload_text::kAddressCaption));
-          address_->clear();
-          stored_at_->clear();
-          server_stored_at_ = std::string();
-          receipt_->Forget();
-          HideQrCode();
+          ForgetPageOnline();
           RefreshSummary();
         }
         ShowStatus(outcome.status);
@@ -276,16 +270,10 @@ void UploadDialog::ReleaseNow() {
           GGCT::Get().ZCYN.clear();
           // What came back went with the name: the heart too forgets it.
           ReceiptNews::Get().Forget();
-          page_online_ = false;
           confirmed_name_.clear();
           name_->setEnabled(true);
           ShowOwned(false);
-          address_->clear();
-          stored_at_->clear();
-          server_stored_at_ = std::string();
-          receipt_->Forget();
-          address_caption_->setText(Q(upload_text::kAddressCaption));
-          HideQrCode();
+          ForgetPageOnline();
           RefreshSummary();
           name_->setFocus();
           name_->selectAll();
@@ -437,18 +425,20 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
   // Without a name owned there is no page of this machine's to show: in
   // particular no earlier address beside the failure as if it were its
   // outcome.
-  if (outcome.owned_name.empty()) {
-    page_online_ = false;
-    address_->clear();
-    stored_at_->clear();
-    server_stored_at_ = std::string();
-    receipt_->Forget();
-    address_caption_->setText(Q(upload_text::kAddressCaption));
-    HideQrCode();
-  }
+  if (outcome.owned_name.empty()) ForgetPageOnline();
   RefreshSummary();
   ShowStatus(outcome.status);
   Done();
+}
+
+void UploadDialog::ForgetPageOnline() {
+  page_online_ = false;
+  address_caption_->setText(Q(upload_text::kAddressCaption));
+  address_->clear();
+  stored_at_->clear();
+  server_stored_at_ = std::string();
+  receipt_->Forget();
+  HideQrCode();
 }
 
 void UploadDialog::Done() {

@@ -113,6 +113,9 @@ class UploadDialog : public QWidget {
   // A window-modal question; `yes` or `no` runs as it is answered.
   void Ask(const char* name, const QString& text, bool yes_by_default, std::function<void()> yes,
            std::function<void()> no = {});
+  // No page of this machine's is online any more (taken down, its name given
+  // up or owned by another): its address, time, receipt and QR code go.
+  void ForgetPageOnline();
   void Done();
 
   UploadServices services_;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace heartpage::cli {
@@ -20,10 +22,13 @@ int Release(const std::vector<std::string>& args);
 int Qr(const std::vector<std::string>& args);
 int Status(const std::vector<std::string>& args);
 
-// "--machine-id ID" out of `args`, the rest left in order; without one, this
-// machine's disk serial. Throws UsageError for a flag without its value,
-// std::runtime_error when the serial cannot be read.
-std::string TakeMachineId(std::vector<std::string>& args);
+// The identifier `command` publishes under: `given` (its --machine-id), else
+// this machine's disk serial; nothing, said on stderr, when that cannot be
+// read.
+std::optional<std::string> MachineIdFor(std::string_view command, std::string given);
+// MachineIdFor of "--machine-id ID" taken out of `args`, the rest left in
+// order. Throws UsageError for the flag without its value.
+std::optional<std::string> TakeMachineId(std::string_view command, std::vector<std::string>& args);
 
 // Writes the QR code of `text` as a PNG; says why on stderr when it cannot.
 bool WriteQrPng(const std::string& text, const std::string& file);

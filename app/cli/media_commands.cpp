@@ -6,7 +6,6 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
-#include "machine/disk_serial.h"
 #include "net/media_upload.h"
 #include "net/server_requests.h"
 #include "protocol/host.h"
@@ -14,20 +13,6 @@
 #include "publish/answer_messages.h"
 
 namespace heartpage::cli {
-
-std::string TakeMachineId(std::vector<std::string>& args) {
-  std::string machine_id;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--machine-id") continue;
-    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError("--machine-id needs a value");
-    machine_id = args[i + 1];
-    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
-               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-    break;
-  }
-  if (machine_id.empty()) machine_id = GetDiskSerial();  // throws when unreadable
-  return machine_id;
-}
 
 namespace {
 
@@ -42,14 +27,8 @@ int Refused(std::string_view command, long status, std::string_view detail) {
 
 int UploadFile(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
-  std::string machine_id;
-  try {
-    machine_id = TakeMachineId(args);
-  } catch (const std::runtime_error& error) {
-    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
-    std::cerr << "heartpage-cli upload: " << error.what() << "\n(give one with --machine-id ID)\n";
-    return 1;
-  }
+  const std::optional<std::string> machine_id = TakeMachineId("upload", args);
+  if (!machine_id) return 1;
   if (args.size() != 1) throw UsageError("upload takes one FILE");
   std::ifstream in(args[0], std::ios::binary);
   if (!in) {
@@ -60,7 +39,7 @@ int UploadFile(const std::vector<std::string>& given) {
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<std::size_t>(in.gcount()));
   if (!DetectMediaType(head)) return Refused("upload", 415, "checked here, nothing sent");
-  const MediaUploadResult result = UploadMedia(MediaUploadAddress(), args[0], {}, machine_id);
+  const MediaUploadResult result = UploadMedia(MediaUploadAddress(), args[0], {}, *machine_id);
   if (!result.ok()) return Refused("upload", result.status, result.text);
   std::cout << result.text << '\n';
   return 0;
@@ -74,24 +53,17 @@ int ActOnOwnedName(const std::vector<std::string>& given, std::string_view comma
                    std::string (*request)(std::string_view, std::string_view),
                    std::string_view done) {
   std::vector<std::string> args = given;
-  std::string machine_id;
-  try {
-    machine_id = TakeMachineId(args);
-  } catch (const std::runtime_error& error) {
-    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
-    std::cerr << "heartpage-cli " << command << ": " << error.what()
-              << "\n(give one with --machine-id ID)\n";
-    return 1;
-  }
+  const std::optional<std::string> machine_id = TakeMachineId(command, args);
+  if (!machine_id) return 1;
   if (!args.empty())
     throw UsageError(std::string(command) + " takes no arguments but --machine-id");
-  const std::string name = FetchOwnedName(machine_id);
+  const std::string name = FetchOwnedName(*machine_id);
   if (name.empty()) {
     std::cerr << "heartpage-cli " << command << ": this machine owns no name on "
               << EndpointAddress() << '\n';
     return 1;
   }
-  const PostResult answer = PostToEndpoint(request(name, machine_id));
+  const PostResult answer = PostToEndpoint(request(name, *machine_id));
   if (!answer.ok) return Refused(command, answer.status, answer.text);
   std::cout << done << ": " << PageAddress(name) << '\n';
   return 0;

@@ -4,7 +4,6 @@
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
 #include "app/cli/field_report.h"
-#include "machine/disk_serial.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
@@ -45,16 +44,9 @@ PublishRequest ParsePublishRequest(const std::vector<std::string>& args) {
 int Publish(const std::vector<std::string>& args) {
   const PublishRequest request = ParsePublishRequest(args);
   if (!ReportFindings(request.page)) return 1;
-  std::string machine_id = request.machine_id;
-  if (machine_id.empty()) {
-    try {
-      machine_id = GetDiskSerial();
-    } catch (const std::runtime_error& error) {
-      std::cerr << "heartpage-cli publish: " << error.what()
-                << "\n(give one with --machine-id ID)\n";
-      return 1;
-    }
-  }
+  const std::optional<std::string> id = MachineIdFor("publish", request.machine_id);
+  if (!id) return 1;
+  const std::string& machine_id = *id;
 
   // Like the program at start-up: a machine keeps the name it owns and
   // publishes again only under that one.

@@ -13,14 +13,9 @@ namespace heartpage::cli {
 
 int Status(const std::vector<std::string>& given) {
   std::vector<std::string> args = given;
-  std::string machine_id;
-  try {
-    machine_id = TakeMachineId(args);
-  } catch (const std::runtime_error& error) {
-    if (dynamic_cast<const UsageError*>(&error) != nullptr) throw;
-    std::cerr << "heartpage-cli status: " << error.what() << "\n(give one with --machine-id ID)\n";
-    return 1;
-  }
+  const std::optional<std::string> id = TakeMachineId("status", args);
+  if (!id) return 1;
+  const std::string& machine_id = *id;
   if (!args.empty()) throw UsageError("status takes no arguments but --machine-id");
   const PostResult lookup = PostToEndpoint(OwnershipLookupRequest(machine_id));
   if (!lookup.ok) {

@@ -162,12 +162,6 @@ TEST(SmartRequest, SetsExactlyThreeBytesOfTheCommandBlock) {
 }
 
 TEST(SmartRequest, DeviceDependsOnPlatformFamily) {
-  const auto win9x = DiskDeviceFor(kPlatformWin9x, 0);
-  ASSERT_TRUE(win9x);
-  EXPECT_EQ(win9x->path, R"(\\.\SMARTVSD)");
-  EXPECT_EQ(win9x->access, 0u);
-  ASSERT_TRUE(DiskDeviceFor(kPlatformWin9x, 7));  // the drive plays no part in the open
-
   const auto nt = DiskDeviceFor(kPlatformNt, 0);
   ASSERT_TRUE(nt);
   EXPECT_EQ(nt->path, R"(\\.\PhysicalDrive0)");

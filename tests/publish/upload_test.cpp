@@ -50,21 +50,6 @@ class UploadTest : public ::testing::Test {
   }
 };
 
-TEST(NameRulesTest, TypedKeysPassAsSmallLettersAndDigitsOnly) {
-  EXPECT_EQ(FilterNameKey('A'), 'a');
-  EXPECT_EQ(FilterNameKey('Z'), 'z');
-  EXPECT_EQ(FilterNameKey('a'), 'a');
-  EXPECT_EQ(FilterNameKey('z'), 'z');
-  EXPECT_EQ(FilterNameKey('0'), '0');
-  EXPECT_EQ(FilterNameKey('9'), '9');
-  EXPECT_EQ(FilterNameKey(8), 8);  // backspace
-  // Neighbours of the ranges, space, Enter, copy and paste keys, an input
-  // method's double-byte character.
-  for (const int code : std::initializer_list<int>{'/', ':', '@', '[', '`', '{', ' ', '-', '\'', 13,
-                                                   3, 22, 127, -10544})
-    EXPECT_EQ(FilterNameKey(code), 0) << code;
-}
-
 TEST_F(UploadTest, AFreeNameIsLookedUpClaimedAndStored) {
   FakeServer server = Willing();
   const UploadOutcome outcome = Upload("abc", false, kPage, server.Services());
