@@ -128,22 +128,30 @@ bool TrustExtraAuthorities(CURL* easy) {
   return curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob) == CURLE_OK;
 }
 
-PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits) {
-  PostResult result;
+namespace {
+
+// One exchange with `address`: a form post of `*body`, or a GET without one.
+// False for a transport failure or a cut-off answer; otherwise `status` is
+// the answer's and `answer` its body as it came.
+bool Exchange(const std::string& address, const std::string* body, const PostLimits& limits,
+              std::string& answer, long& status) {
   const EasyHandle easy(curl_easy_init());
   const MultiHandle multi(curl_multi_init());
-  const HeaderList headers = RequestHeaders(body.size());
-  if (!easy || !multi || !headers) return result;
+  const HeaderList headers = body != nullptr ? RequestHeaders(body->size()) : nullptr;
+  if (!easy || !multi || (body != nullptr && !headers)) return false;
 
-  std::string answer;
   CURL* const e = easy.get();
   curl_easy_setopt(e, CURLOPT_URL, address.c_str());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(e, CURLOPT_POST, 1L);
-  curl_easy_setopt(e, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  if (body != nullptr) {
+    curl_easy_setopt(e, CURLOPT_POST, 1L);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, body->data());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->size()));
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+  } else {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  }
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, CollectAnswer);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, &answer);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits.connect.count()));
@@ -158,17 +166,17 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
   // transport failure.
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (address.starts_with("https:") && !TrustExtraAuthorities(e)) return result;
+  if (address.starts_with("https:") && !TrustExtraAuthorities(e)) return false;
 
-  if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) return result;
+  if (curl_multi_add_handle(multi.get(), e) != CURLM_OK) return false;
   const Attachment attachment{multi.get(), e};
 
   int running = 1;
   while (true) {
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return result;
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) return false;
     if (running == 0) break;
     if (curl_multi_poll(multi.get(), nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK)
-      return result;
+      return false;
   }
 
   CURLcode outcome = CURLE_FAILED_INIT;
@@ -176,10 +184,29 @@ PostResult PostFormChecked(std::string address, std::string body, const PostLimi
   while (const CURLMsg* message = curl_multi_info_read(multi.get(), &queued)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == e) outcome = message->data.result;
   }
-  if (outcome != CURLE_OK) return result;  // a cut-off answer is no answer
-  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &result.status);
+  if (outcome != CURLE_OK) return false;  // a cut-off answer is no answer
+  curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+  return true;
+}
+
+}  // namespace
+
+PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits) {
+  PostResult result;
+  std::string answer;
+  if (!Exchange(address, &body, limits, answer, result.status)) {
+    result.status = 0;
+    return result;
+  }
   result.ok = result.status >= 200 && result.status < 300;
   result.text = FromGbk(answer);
+  return result;
+}
+
+FetchResult FetchAddress(const std::string& address, const PostLimits& limits) {
+  FetchResult result;
+  if (!Exchange(address, nullptr, limits, result.bytes, result.status)) return {};
+  result.ok = result.status >= 200 && result.status < 300;
   return result;
 }
 

@@ -39,4 +39,14 @@ struct PostLimits {
 // named by HEARTPAGE_CA_FILE; one that does not is a transport failure.
 PostResult PostFormChecked(std::string address, std::string body, const PostLimits& limits = {});
 
+struct FetchResult {
+  std::string bytes;  // the answer body as it came; empty when none could be read
+  bool ok = false;    // the exchange completed with a 2xx status
+  long status = 0;    // the HTTP status; 0 when no answer arrived
+};
+
+// GETs `address` (a page, a file of the site) within `limits`, as the posts
+// are made: the same trust, the same size bound on the answer.
+FetchResult FetchAddress(const std::string& address, const PostLimits& limits = {});
+
 }  // namespace heartpage

@@ -102,7 +102,8 @@ StatusKind KindOfStatus(std::string_view status) {
   if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
   if (status == upload_text::kUploaded || status == upload_text::kCopied ||
       status == qr_text::kSaved || status == upload_text::kTakenDown ||
-      status == upload_text::kReleased)
+      status == upload_text::kReleased || status == poster_text::kSaved ||
+      status == poster_text::kCopied)
     return StatusKind::kSuccess;
   return StatusKind::kFailure;
 }

@@ -54,6 +54,16 @@ inline constexpr std::string_view kSaved = "二维码已保存！";
 inline constexpr std::string_view kNotSaved = "二维码保存失败！";
 }  // namespace qr_text
 
+// The poster's buttons and what they say.
+namespace poster_text {
+inline constexpr std::string_view kSave = "保存海报";
+inline constexpr std::string_view kCopy = "复制海报";
+inline constexpr std::string_view kMaking = "正在制作海报…";
+inline constexpr std::string_view kSaved = "海报已保存！";
+inline constexpr std::string_view kNotSaved = "海报保存失败！";
+inline constexpr std::string_view kCopied = "海报已复制，粘贴到聊天里发给TA吧！";
+}  // namespace poster_text
+
 // How the status label shows a text: failures in red, successes in green,
 // the progress text plain.
 enum class StatusKind { kProgress, kSuccess, kFailure };

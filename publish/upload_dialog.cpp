@@ -17,6 +17,7 @@
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "publish/page_summary_panel.h"
+#include "publish/poster.h"
 #include "publish/receipt_label.h"
 #include "publish/receipt_news.h"
 #include "publish/receipts.h"
@@ -135,12 +136,20 @@ UploadDialog::UploadDialog(const ClientServices& services)
   save_qr_ = AddButton(this, "SaveQrCode", QStringLiteral("保存二维码"), QRect());
   save_qr_->hide();
   connect(save_qr_, &QPushButton::clicked, this, &UploadDialog::SaveQrCode);
+  save_poster_ = AddButton(this, "SavePoster", Q(poster_text::kSave), QRect());
+  save_poster_->hide();
+  connect(save_poster_, &QPushButton::clicked, this, &UploadDialog::SavePoster);
+  copy_poster_ = AddButton(this, "CopyPoster", Q(poster_text::kCopy), QRect());
+  copy_poster_->hide();
+  connect(copy_poster_, &QPushButton::clicked, this, &UploadDialog::CopyPoster);
 
   setTabOrder(name_, confirm_);
   setTabOrder(confirm_, copy);
   setTabOrder(copy, take_down_);
   setTabOrder(take_down_, change_name_);
   setTabOrder(change_name_, save_qr_);
+  setTabOrder(save_qr_, save_poster_);
+  setTabOrder(save_poster_, copy_poster_);
   PlaceOnFirstShow(this);
   Load();
 }
@@ -339,6 +348,7 @@ void UploadDialog::Upload(const std::string& typed, std::optional<NameCheck> che
   if (!built) return ShowStatus(upload_text::kNoPage);
   RefreshSummary();
   uploading_ = true;
+  uploading_page_ = *built;
   ShowStatus(upload_text::kUploading);
   setCursor(Qt::BusyCursor);
   const bool locked = !name_->isEnabled();
@@ -401,6 +411,7 @@ void UploadDialog::AskWhatIsOnline(const std::string& name,
 void UploadDialog::Finish(const UploadOutcome& outcome) {
   if (outcome.uploaded) {
     page_online_ = true;
+    published_page_ = uploading_page_;
     SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
     address_caption_->setText(Q(upload_text::kAddressCaption));

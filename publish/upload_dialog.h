@@ -9,6 +9,7 @@
 #include "publish/page_source.h"
 #include "publish/upload.h"
 
+class QImage;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -45,6 +46,14 @@ class UploadDialog : public QWidget {
   // "保存二维码": asks where (a file dialog, the name's PNG proposed) and
   // saves the QR code of the address shown.
   void SaveQrCode();
+  // "保存海报" and "复制海报", beside the QR code after a page is published:
+  // the poster of that page (its picture, its first line or else its title,
+  // the QR code of its address), saved where the user says (a file dialog,
+  // "SavePosterDialog") or put on the clipboard as an image. Made off the
+  // windows' thread; `making_poster()` meanwhile.
+  void SavePoster();
+  void CopyPoster();
+  bool making_poster() const { return making_poster_; }
   // Command3 "撤下网页", shown while this machine owns a name: asks for
   // confirmation (a window-modal box, "TakeDownConfirm"), then takes the
   // page down; the name stays owned.
@@ -81,6 +90,8 @@ class UploadDialog : public QWidget {
   void ShowQrCode(const std::string& address, const std::string& name);
   // The address it showed is gone (another machine's name, or taken down).
   void HideQrCode();
+  // Makes the poster of the page published last and hands it to `then`.
+  void MakePoster(std::function<void(const QImage& poster)> then);
   // Keeps the whole window on its screen after it grew.
   void KeepOnScreen();
   // The title bar and borders the system adds, as far as known.
@@ -135,6 +146,12 @@ class UploadDialog : public QWidget {
   QPushButton* save_qr_ = nullptr;
   std::string qr_address_;
   std::string qr_name_;
+  QPushButton* save_poster_ = nullptr;
+  QPushButton* copy_poster_ = nullptr;
+  // The page of the upload under way, and of the one that got through last.
+  BuiltPage uploading_page_;
+  BuiltPage published_page_;
+  bool making_poster_ = false;
   // The new name the user confirmed with its address.
   std::string confirmed_name_;
   // The last press of "确认上传" by the mouse: a second one within the

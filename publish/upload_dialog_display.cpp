@@ -20,8 +20,10 @@
 
 #include "controls/chinese_font.h"
 #include "controls/file_dialogs.h"
+#include "net/form_post.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
+#include "publish/poster.h"
 #include "publish/qr_image.h"
 #include "publish/receipt_label.h"
 #include "publish/upload_dialog.h"
@@ -263,11 +265,17 @@ void UploadDialog::ShowQrCode(const std::string& address, const std::string& nam
   const QImage image = QrImage(*code, QrScaleFor(*code, pixels));
   qr_->setPixmap(QPixmap::fromImage(image));
   qr_->setGeometry(Px(600), top, image.width(), image.height());
+  // Beside the code, the three buttons about it, as wide as "点击复制" above
+  // them, centred on the code's height.
   const QRect copy = PxRect(5160, 3720, 2055, 495);
-  save_qr_->setGeometry(copy.left(), top + (image.height() - copy.height()) / 2, copy.width(),
-                        copy.height());
+  const int gap = copy.height() / 3;
+  int button_top = top + (image.height() - 3 * copy.height() - 2 * gap) / 2;
+  for (QPushButton* button : {save_qr_, save_poster_, copy_poster_}) {
+    button->setGeometry(copy.left(), std::max(top, button_top), copy.width(), copy.height());
+    button_top += copy.height() + gap;
+    button->show();
+  }
   qr_->show();
-  save_qr_->show();
   setFixedSize(kDesignedWidth, top + image.height() + kQrMargin);
   KeepOnScreen();
 }
@@ -287,6 +295,8 @@ void UploadDialog::KeepOnScreen() {
 void UploadDialog::HideQrCode() {
   qr_->hide();
   save_qr_->hide();
+  save_poster_->hide();
+  copy_poster_->hide();
   qr_address_.clear();
   setFixedSize(kDesignedWidth, BaseHeight());
 }
@@ -308,6 +318,56 @@ void UploadDialog::SaveQrCode() {
     ShowStatus(SaveQrPng(address, file, 4 * kQrPixels) ? qr_text::kSaved : qr_text::kNotSaved);
   });
   chooser->open();
+}
+
+void UploadDialog::MakePoster(std::function<void(const QImage& poster)> then) {
+  if (qr_address_.empty() || making_poster_) return;
+  making_poster_ = true;
+  ShowStatus(poster_text::kMaking, StatusKind::kProgress);
+  RunInBackground(
+      this,
+      [page = published_page_, address = qr_address_] {
+        // The sender's own pictures are on the server already: the poster
+        // takes the first that comes within a few seconds.
+        const PictureFetch fetch = [](const std::string& picture) -> std::optional<std::string> {
+          PostLimits limits;
+          limits.total = std::chrono::seconds(20);
+          FetchResult got = FetchAddress(picture, limits);
+          if (!got.ok) return std::nullopt;
+          return std::move(got.bytes);
+        };
+        return DrawPoster(PosterContentOf(page.page, address, Q(page.first_line), fetch));
+      },
+      [this, then = std::move(then)](const QImage& poster) {
+        making_poster_ = false;
+        if (poster.isNull()) return ShowStatus(poster_text::kNotSaved);
+        then(poster);
+      });
+}
+
+void UploadDialog::SavePoster() {
+  if (qr_address_.empty() || making_poster_) return;
+  auto* chooser =
+      new QFileDialog(this, Q(poster_text::kSave), QString(), QStringLiteral("PNG 图片 (*.png)"));
+  chooser->setObjectName(QStringLiteral("SavePosterDialog"));
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  UseChineseFileView(chooser);
+  chooser->setAcceptMode(QFileDialog::AcceptSave);
+  chooser->setDefaultSuffix(QStringLiteral("png"));
+  chooser->selectFile(Q(qr_name_ + "-poster.png"));
+  connect(chooser, &QFileDialog::fileSelected, this, [this](const QString& file) {
+    MakePoster([this, file](const QImage& poster) {
+      ShowStatus(poster.save(file, "PNG") ? poster_text::kSaved : poster_text::kNotSaved);
+    });
+  });
+  chooser->open();
+}
+
+void UploadDialog::CopyPoster() {
+  MakePoster([this](const QImage& poster) {
+    QGuiApplication::clipboard()->setImage(poster);
+    ShowStatus(poster_text::kCopied);
+  });
 }
 
 void UploadDialog::Copy() {

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Needs: imagemagick (Debian package; not needed by the build or CI).
 # Turns the browser tests' desktop screenshots into the gallery thumbnails
-# (300 x 155 JPEG, the top of the page) under app/resources/thumbnails/.
+# (300 x 155 JPEG, the top of the page) under publish/artwork/ (the gallery's
+# thumbnails and the posters' artwork).
 # Usage: tools/make-thumbnails.sh ARTEFACTS_DIR STYLE...
 #   e.g. tools/make-thumbnails.sh build/tests/browser/artefacts 1 2 3 4
 set -euo pipefail
 [[ $# -ge 2 ]] || { echo "usage: $0 ARTEFACTS_DIR STYLE..." >&2; exit 2; }
 artefacts=$1
 shift
-out="$(dirname "$0")/../app/resources/thumbnails"
+out="$(dirname "$0")/../publish/artwork"
 mkdir -p "$out"
 for style in "$@"; do
   shot="$artefacts/style$style-desktop.png"

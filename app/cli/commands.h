@@ -21,6 +21,7 @@ int Unpublish(const std::vector<std::string>& args);
 int Release(const std::vector<std::string>& args);
 int Qr(const std::vector<std::string>& args);
 int Status(const std::vector<std::string>& args);
+int Poster(const std::vector<std::string>& args);
 
 // The identifier `command` publishes under: `given` (its --machine-id), else
 // this machine's disk serial; nothing, said on stderr, when that cannot be

@@ -42,6 +42,10 @@ constexpr std::string_view kUsage =
     "  status [--machine-id ID]\n"
     "        print the address of the page this machine owns and what came back from\n"
     "        it: how often it was opened, when last, and the answer to its question\n"
+    "  poster [--name NAME] [--machine-id ID] [--line TEXT] -o FILE.png\n"
+    "        draw the poster of the page online under NAME (the name this machine\n"
+    "        owns when left out): its picture, TEXT or else its title, and the QR\n"
+    "        code of its address, 1080 x 1920, to send in a chat\n"
     "build, preview and publish take --question TEXT [--answers 'A,B']: the page\n"
     "asks TEXT once its story is told and offers the two answers (我愿意 and\n"
     "让我想想 unless given); the answer tapped shows in status.\n"
@@ -64,7 +68,7 @@ constexpr Command kCommands[] = {
     {"publish", heartpage::cli::Publish},      {"settings", heartpage::cli::Settings},
     {"qr", heartpage::cli::Qr, false},         {"upload", heartpage::cli::UploadFile},
     {"unpublish", heartpage::cli::Unpublish},  {"release", heartpage::cli::Release},
-    {"status", heartpage::cli::Status},
+    {"status", heartpage::cli::Status},        {"poster", heartpage::cli::Poster},
 };
 
 }  // namespace

@@ -74,6 +74,15 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
   const RunResult decoded = RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", qr}, {});
   EXPECT_EQ(decoded.status, 0) << decoded.err;
   EXPECT_EQ(decoded.out, PageAddress("love520") + "\n");
+
+  // The poster of the page online, without a display, opens it too.
+  const std::string poster = (data_.path() / "poster.png").string();
+  const RunResult drawn =
+      RunProgram({HEARTPAGE_CLI, "poster", "--machine-id", machine, "-o", poster},
+                 {"HEARTPAGE_HOST=" + server_.host(), "DISPLAY="});
+  ASSERT_EQ(drawn.status, 0) << drawn.err;
+  const RunResult read = RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", poster}, {});
+  EXPECT_EQ(read.out, PageAddress("love520") + "\n") << read.err;
 }
 
 TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {

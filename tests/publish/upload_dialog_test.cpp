@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -34,6 +35,7 @@
 #include "protocol/host.h"
 #include "protocol/receipts.h"
 #include "publish/page_source.h"
+#include "publish/poster.h"
 #include "publish/receipt_label.h"
 #include "tests/server/built_page.h"
 #include "tests/support/gui_support.h"
@@ -694,6 +696,62 @@ TEST_F(UploadDialogTest, AnUploadShowsTheAddresssQrCodeWhichSavesAsPng) {
   EXPECT_EQ(decoded.status, 0);
   EXPECT_EQ(decoded.out, PageAddress("qrcode1") + "\n");
   QFile::remove(file);
+}
+
+// The poster of the page just published: saved and copied alike, tall
+// enough for a chat, its QR code read back by an independent reader as the
+// address, and a line far longer than one row set whole.
+TEST_F(UploadDialogTest, ThePosterCarriesTheAddressAndTheWholeLine) {
+  const std::string line =
+      "从第一次见到你的那天起，我就知道这辈子想和你一起看遍春夏秋冬，走过每一条小路，"
+      "Every single morning I want to wake up next to you, 永远在一起❤";
+  dialog = ShowUploadDialog(FixedPageSource(1, Page(), line), client);
+  testing::Drain();
+  name = dialog->findChild<QLineEdit*>("Text1");
+  auto* save = dialog->findChild<QPushButton*>("SavePoster");
+  auto* copy = dialog->findChild<QPushButton*>("CopyPoster");
+  EXPECT_FALSE(save->isVisibleTo(dialog));
+  QTest::keyClicks(name, "poster1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  ASSERT_TRUE(save->isVisibleTo(dialog) && copy->isVisibleTo(dialog));
+  EXPECT_EQ(save->text(), "保存海报");
+  EXPECT_EQ(copy->text(), "复制海报");
+  EXPECT_TRUE(dialog->rect().contains(copy->geometry()));
+
+  save->click();
+  auto* chooser = dialog->findChild<QFileDialog*>("SavePosterDialog");
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_EQ(QFileInfo(chooser->selectedFiles().front()).fileName(), "poster1-poster.png");
+  const QString file = QDir::temp().filePath(
+      QStringLiteral("heartpage-poster-%1.png").arg(QCoreApplication::applicationPid()));
+  chooser->selectFile(file);
+  static_cast<QDialog*>(chooser)->accept();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->making_poster(); }, 20'000));
+  EXPECT_EQ(Status(), "海报已保存！");
+  const QImage saved(file);
+  EXPECT_EQ(saved.size(), QSize(1080, 1920));
+  const testing::RunResult decoded =
+      testing::RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", file.toStdString()});
+  EXPECT_EQ(decoded.status, 0) << decoded.err;
+  EXPECT_EQ(decoded.out, PageAddress("poster1") + "\n");
+  QFile::remove(file);
+
+  copy->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->making_poster(); }, 20'000));
+  EXPECT_EQ(Status(), "海报已复制，粘贴到聊天里发给TA吧！");
+  EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32),
+            saved.convertToFormat(QImage::Format_RGB32));
+
+  // Every character of the line is set, in rows that fit the poster's room.
+  const FittedLine fitted =
+      FitPosterLine(QString::fromStdString(line), kPosterLineWidth, kPosterLineHeight);
+  EXPECT_GT(fitted.lines.size(), 1);
+  EXPECT_EQ(fitted.lines.join(QString()), QString::fromStdString(line));
+  EXPECT_LE(fitted.lines.size() * fitted.line_height, kPosterLineHeight);
+  const QFontMetrics metrics(fitted.font);
+  for (const QString& row : fitted.lines)
+    EXPECT_LE(metrics.horizontalAdvance(row.trimmed()), kPosterLineWidth) << row.toStdString();
 }
 
 TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {

@@ -1,0 +1,82 @@
+// The poster of the page online: what the upload dialog's "保存海报" makes.
+#include <QGuiApplication>
+#include <QImage>
+#include <iostream>
+#include <optional>
+
+#include "app/cli/arguments.h"
+#include "app/cli/commands.h"
+#include "net/form_post.h"
+#include "net/server_requests.h"
+#include "protocol/host.h"
+#include "protocol/page_name.h"
+#include "publish/poster.h"
+#include "text/gbk.h"
+
+namespace heartpage::cli {
+namespace {
+
+std::optional<std::string> Fetched(const std::string& address) {
+  FetchResult got = FetchAddress(address);
+  if (!got.ok) return std::nullopt;
+  return std::move(got.bytes);
+}
+
+}  // namespace
+
+int Poster(const std::vector<std::string>& args) {
+  std::string name;
+  std::string machine_id;
+  std::string line;
+  std::string output;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& flag = args[i];
+    std::string* value = flag == "--name"         ? &name
+                         : flag == "--machine-id" ? &machine_id
+                         : flag == "--line"       ? &line
+                         : flag == "-o"           ? &output
+                                                  : nullptr;
+    if (value == nullptr) throw UsageError("poster takes no argument \"" + flag + "\"");
+    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError(flag + " needs a value");
+    *value = args[++i];
+  }
+  if (output.empty()) throw UsageError("poster needs -o FILE.png");
+
+  name = PageNameKey(name);
+  if (name.empty()) {
+    const std::optional<std::string> id = MachineIdFor("poster", machine_id);
+    if (!id) return 1;
+    name = FetchOwnedName(*id);
+    if (name.empty()) {
+      std::cerr << "heartpage-cli poster: this machine owns no name on " << EndpointAddress()
+                << "; give one with --name NAME\n";
+      return 1;
+    }
+  }
+  const std::string address = PageAddress(name);
+  const FetchResult page = FetchAddress(address);
+  if (!page.ok) {
+    std::cerr << "heartpage-cli poster: no page online at " << address;
+    if (page.status != 0) std::cerr << " (" << page.status << ')';
+    std::cerr << '\n';
+    return 1;
+  }
+
+  // Text is set in the program's faces, and nothing is shown: no display is
+  // needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char program[] = "heartpage-cli";
+  char* argv[] = {program, nullptr};
+  const QGuiApplication application(argc, argv);
+  const QImage poster = DrawPoster(
+      PosterContentOf(FromGbk(page.bytes), address, QString::fromStdString(line), Fetched));
+  if (poster.isNull() || !poster.save(QString::fromStdString(output), "PNG")) {
+    std::cerr << "heartpage-cli poster: cannot write the poster to " << output << '\n';
+    return 1;
+  }
+  std::cout << output << '\n';
+  return 0;
+}
+
+}  // namespace heartpage::cli

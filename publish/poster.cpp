@@ -1,0 +1,239 @@
+#include "publish/poster.h"
+
+#include <QFontMetrics>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+#include <algorithm>
+#include <cctype>
+
+#include "controls/chinese_font.h"
+#include "protocol/host.h"
+#include "protocol/media_kind.h"
+#include "protocol/wire.h"
+#include "publish/page_source.h"
+#include "publish/qr_code.h"
+#include "publish/qr_image.h"
+
+namespace heartpage {
+namespace {
+
+constexpr int kMargin = 60;
+constexpr int kPictureTop = 80;
+constexpr int kPictureWidth = kPosterWidth - 2 * kMargin;
+// A portrait photo is cut to this; the artwork is wider than tall and keeps
+// its shape, at least this high.
+constexpr int kTallestPicture = 760;
+constexpr int kLowestPicture = 420;
+// About 14 pixels a module for an address: read from a phone's screen
+// photographed by another phone, quiet zone kept.
+constexpr int kQrPixels = 520;
+constexpr int kQrPadding = 28;
+constexpr int kLineGap = 44;
+constexpr int kLargestLinePixels = 68;
+constexpr int kHintPixels = 40;
+constexpr int kSitePixels = 26;
+const QColor kInk(0xB0, 0x00, 0x2A);
+const QColor kQuiet(0x66, 0x55, 0x5A);
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QFont FaceOfPixels(int pixels) {
+  QFont font = ChineseFont(ChineseFace::kHeiTi, 12);
+  font.setPixelSize(pixels);
+  return font;
+}
+
+// The lines of `text` at `font` within `width`, wrapped at words where
+// there are any and between any two characters of Chinese.
+QStringList Wrapped(const QString& text, const QFont& font, int width) {
+  QTextLayout layout(text, font);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(width);
+    lines.append(text.mid(line.textStart(), line.textLength()));
+  }
+  layout.endLayout();
+  return lines;
+}
+
+// `picture` cut to fill `size`, its middle kept.
+QImage Covering(const QImage& picture, QSize size) {
+  const QImage scaled =
+      picture.scaled(size, Qt::KeepAspectRatioByExpanding, Qt::SmoothTransformation);
+  return scaled.copy((scaled.width() - size.width()) / 2, (scaled.height() - size.height()) / 2,
+                     size.width(), size.height());
+}
+
+void DrawHeart(QPainter& painter, QPointF centre, double size, const QColor& colour) {
+  QPainterPath heart;
+  const double s = size / 2;
+  heart.moveTo(centre.x(), centre.y() + s);
+  heart.cubicTo(centre.x() - 2.2 * s, centre.y() - 0.2 * s, centre.x() - 0.9 * s,
+                centre.y() - 1.6 * s, centre.x(), centre.y() - 0.6 * s);
+  heart.cubicTo(centre.x() + 0.9 * s, centre.y() - 1.6 * s, centre.x() + 2.2 * s,
+                centre.y() - 0.2 * s, centre.x(), centre.y() + s);
+  painter.fillPath(heart, colour);
+}
+
+}  // namespace
+
+FittedLine FitPosterLine(const QString& text, int width, int height) {
+  FittedLine fitted;
+  // Past the smallest size meant for it a long line still shows whole, only
+  // smaller, rather than lose a character.
+  for (int pixels = kLargestLinePixels;; pixels -= 2) {
+    fitted.font = FaceOfPixels(pixels);
+    fitted.line_height = QFontMetrics(fitted.font).lineSpacing();
+    fitted.lines = Wrapped(text, fitted.font, width);
+    if (static_cast<int>(fitted.lines.size()) * fitted.line_height <= height || pixels <= 8)
+      return fitted;
+  }
+}
+
+QImage DrawPoster(const PosterContent& content) {
+  const std::optional<QrCode> code = QrCode::Encode(content.address);
+  if (!code) return {};
+  QImage poster(kPosterWidth, kPosterHeight, QImage::Format_RGB32);
+  QPainter painter(&poster);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+
+  QLinearGradient ground(0, 0, 0, kPosterHeight);
+  ground.setColorAt(0, QColor(0xFF, 0xE6, 0xEE));
+  ground.setColorAt(1, QColor(0xFF, 0xC4, 0xD6));
+  painter.fillRect(poster.rect(), ground);
+  DrawHeart(painter, {110, 1010}, 70, QColor(255, 255, 255, 120));
+  DrawHeart(painter, {980, 1060}, 50, QColor(255, 255, 255, 140));
+  DrawHeart(painter, {150, 1700}, 44, QColor(255, 255, 255, 110));
+  DrawHeart(painter, {950, 1620}, 80, QColor(255, 255, 255, 100));
+
+  // The picture, as wide as the poster less its margins, its corners round.
+  int below_picture = kPictureTop;
+  if (!content.picture.isNull()) {
+    const int shaped = kPictureWidth * content.picture.height() / content.picture.width();
+    const int height = std::clamp(shaped, kLowestPicture, kTallestPicture);
+    const QRect frame(kMargin, kPictureTop, kPictureWidth, height);
+    QPainterPath rounded;
+    rounded.addRoundedRect(frame, 36, 36);
+    painter.save();
+    painter.setClipPath(rounded);
+    painter.drawImage(frame.topLeft(), Covering(content.picture, frame.size()));
+    painter.restore();
+    painter.setPen(QPen(QColor(255, 255, 255), 8));
+    painter.drawPath(rounded);
+    below_picture = frame.bottom();
+  }
+
+  // From the foot up: the site's name, the hint, the QR code on its card.
+  const QFont site_font = FaceOfPixels(kSitePixels);
+  const int site_top = kPosterHeight - 56 - QFontMetrics(site_font).height();
+  painter.setFont(site_font);
+  painter.setPen(kQuiet);
+  painter.drawText(QRect(0, site_top, kPosterWidth, QFontMetrics(site_font).height()),
+                   Qt::AlignHCenter | Qt::AlignVCenter, content.site);
+
+  const QFont hint_font = FaceOfPixels(kHintPixels);
+  const int hint_height = QFontMetrics(hint_font).height();
+  const int hint_top = site_top - 36 - hint_height;
+  painter.setFont(hint_font);
+  painter.setPen(QColor(0x44, 0x33, 0x38));
+  painter.drawText(QRect(0, hint_top, kPosterWidth, hint_height),
+                   Qt::AlignHCenter | Qt::AlignVCenter, Q(kPosterScanHint));
+
+  // Whole pixels a module and no smoothing: every edge sharp.
+  const QImage qr = QrImage(*code, QrScaleFor(*code, kQrPixels));
+  const int card_side = qr.width() + 2 * kQrPadding;
+  const QRect card((kPosterWidth - card_side) / 2, hint_top - 24 - card_side, card_side, card_side);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(Qt::white);
+  painter.drawRoundedRect(card, 28, 28);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.drawImage(card.left() + kQrPadding, card.top() + kQrPadding, qr);
+
+  // The line between the picture and the card, each of its lines centred.
+  const int room_top = below_picture + kLineGap;
+  const int room = std::min(kPosterLineHeight, card.top() - kLineGap - room_top);
+  const FittedLine fitted = FitPosterLine(content.line, kPosterLineWidth, room);
+  const int block = static_cast<int>(fitted.lines.size()) * fitted.line_height;
+  int y = room_top + (card.top() - kLineGap - room_top - block) / 2;
+  painter.setFont(fitted.font);
+  painter.setPen(kInk);
+  for (const QString& line : fitted.lines) {
+    painter.drawText(QRect(kMargin, y, kPosterWidth - 2 * kMargin, fitted.line_height),
+                     Qt::AlignHCenter | Qt::AlignVCenter, line.trimmed());
+    y += fitted.line_height;
+  }
+  painter.end();
+  return poster;
+}
+
+QImage StyleArtwork(int style) {
+  if (style < 1 || style > 8) return {};
+  return QImage(QStringLiteral(":/heartpage/thumbnails/style%1.jpg").arg(style));
+}
+
+int StyleOfPage(std::string_view page) {
+  static constexpr std::string_view kAssets = "/biaobai/fg";
+  for (std::size_t at = 0; at + kAssets.size() < page.size(); ++at) {
+    bool same = true;
+    for (std::size_t i = 0; i < kAssets.size() && same; ++i)
+      same = std::tolower(static_cast<unsigned char>(page[at + i])) == kAssets[i];
+    const char digit = page[at + kAssets.size()];
+    if (same && digit >= '1' && digit <= '8') return digit - '0';
+  }
+  return 0;
+}
+
+std::vector<std::string> OwnPictureAddresses(std::string_view page) {
+  const std::string prefix = PublishingOrigin() + std::string(wire::kMediaPrefix);
+  std::vector<std::string> found;
+  for (std::size_t at = page.find(prefix); at != std::string_view::npos;
+       at = page.find(prefix, at + prefix.size())) {
+    std::size_t end = at + prefix.size();
+    while (end < page.size() &&
+           (std::isalnum(static_cast<unsigned char>(page[end])) != 0 || page[end] == '.'))
+      ++end;
+    const std::string_view name = page.substr(at + prefix.size(), end - at - prefix.size());
+    const std::optional<MediaType> type = MediaTypeOfName(name);
+    if (!type || type->kind != MediaKind::kPicture) continue;
+    std::string address(page.substr(at, end - at));
+    if (std::find(found.begin(), found.end(), address) == found.end())
+      found.push_back(std::move(address));
+  }
+  return found;
+}
+
+QImage PosterPicture(std::string_view page, const PictureFetch& fetch) {
+  if (fetch) {
+    for (const std::string& address : OwnPictureAddresses(page)) {
+      const std::optional<std::string> bytes = fetch(address);
+      if (!bytes) continue;
+      QImage picture = QImage::fromData(reinterpret_cast<const uchar*>(bytes->data()),
+                                        static_cast<int>(bytes->size()));
+      if (!picture.isNull()) return picture;
+    }
+  }
+  return StyleArtwork(StyleOfPage(page));
+}
+
+QString PosterSiteName() {
+  return QStringLiteral("HeartPage 表白网页 · ") + QString::fromStdString(PublishingHost());
+}
+
+PosterContent PosterContentOf(std::string_view page, const std::string& address,
+                              const QString& line, const PictureFetch& fetch) {
+  QString words = line.trimmed();
+  if (words.isEmpty()) words = Q(PageTitle(page));
+  words.replace(QLatin1Char('\n'), QLatin1Char(' '));
+  return {PosterPicture(page, fetch), words, address, PosterSiteName()};
+}
+
+}  // namespace heartpage
