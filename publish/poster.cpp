@@ -211,14 +211,17 @@ std::vector<std::string> OwnPictureAddresses(std::string_view page) {
   return found;
 }
 
-QImage PosterPicture(std::string_view page, const PictureFetch& fetch) {
+QImage PosterPicture(std::string_view page, const PictureFetch& fetch, std::string& address) {
+  address.clear();
   if (fetch) {
-    for (const std::string& address : OwnPictureAddresses(page)) {
-      const std::optional<std::string> bytes = fetch(address);
+    for (const std::string& own : OwnPictureAddresses(page)) {
+      const std::optional<std::string> bytes = fetch(own);
       if (!bytes) continue;
       QImage picture = QImage::fromData(reinterpret_cast<const uchar*>(bytes->data()),
                                         static_cast<int>(bytes->size()));
-      if (!picture.isNull()) return picture;
+      if (picture.isNull()) continue;
+      address = own;
+      return picture;
     }
   }
   return StyleArtwork(StyleOfPage(page));
@@ -233,7 +236,9 @@ PosterContent PosterContentOf(std::string_view page, const std::string& address,
   QString words = line.trimmed();
   if (words.isEmpty()) words = Q(PageTitle(page));
   words.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  return {PosterPicture(page, fetch), words, address, PosterSiteName()};
+  PosterContent content{{}, words, address, PosterSiteName(), {}};
+  content.picture = PosterPicture(page, fetch, content.picture_address);
+  return content;
 }
 
 }  // namespace heartpage

@@ -27,6 +27,8 @@ struct PosterContent {
   QString line;         // the sender's line, else the page's title
   std::string address;  // what the QR code opens
   QString site;         // the site's name, set small at the foot
+  // The sender's photo that `picture` is; empty for the style's artwork.
+  std::string picture_address;
 };
 
 // The poster of `content`; null when the address has no QR code.
@@ -56,9 +58,10 @@ int StyleOfPage(std::string_view page);
 std::vector<std::string> OwnPictureAddresses(std::string_view page);
 
 // The picture of the poster: the first of the sender's own pictures that
-// `fetch` brings and that decodes, else the style's artwork.
+// `fetch` brings and that decodes (its address in `address`), else the
+// style's artwork (`address` left empty).
 using PictureFetch = std::function<std::optional<std::string>(const std::string& address)>;
-QImage PosterPicture(std::string_view page, const PictureFetch& fetch);
+QImage PosterPicture(std::string_view page, const PictureFetch& fetch, std::string& address);
 
 // The name set at the poster's foot: the site and its host.
 QString PosterSiteName();

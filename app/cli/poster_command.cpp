@@ -69,13 +69,20 @@ int Poster(const std::vector<std::string>& args) {
   char program[] = "heartpage-cli";
   char* argv[] = {program, nullptr};
   const QGuiApplication application(argc, argv);
-  const QImage poster = DrawPoster(
-      PosterContentOf(FromGbk(page.bytes), address, QString::fromStdString(line), Fetched));
+  const std::string html = FromGbk(page.bytes);
+  const PosterContent content =
+      PosterContentOf(html, address, QString::fromStdString(line), Fetched);
+  const QImage poster = DrawPoster(content);
   if (poster.isNull() || !poster.save(QString::fromStdString(output), "PNG")) {
     std::cerr << "heartpage-cli poster: cannot write the poster to " << output << '\n';
     return 1;
   }
+  // What it shows, for a sender who expected another picture.
   std::cout << output << '\n';
+  if (!content.picture_address.empty())
+    std::cout << "picture: " << content.picture_address << '\n';
+  else if (const int style = StyleOfPage(html); style != 0)
+    std::cout << "picture: the artwork of style " << style << '\n';
   return 0;
 }
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/http_get.h"
@@ -75,14 +77,32 @@ TEST_F(PublishCliTest, APublishedPageIsServedExactlyAsSent) {
   EXPECT_EQ(decoded.status, 0) << decoded.err;
   EXPECT_EQ(decoded.out, PageAddress("love520") + "\n");
 
-  // The poster of the page online, without a display, opens it too.
+  // The poster of the page online, without a display, opens it too; it
+  // shows the style's artwork until the page has a photo of the sender's.
   const std::string poster = (data_.path() / "poster.png").string();
-  const RunResult drawn =
-      RunProgram({HEARTPAGE_CLI, "poster", "--machine-id", machine, "-o", poster},
-                 {"HEARTPAGE_HOST=" + server_.host(), "DISPLAY="});
+  const auto draw = [&] {
+    return RunProgram({HEARTPAGE_CLI, "poster", "--machine-id", machine, "-o", poster},
+                      {"HEARTPAGE_HOST=" + server_.host(), "DISPLAY="});
+  };
+  const RunResult drawn = draw();
   ASSERT_EQ(drawn.status, 0) << drawn.err;
+  EXPECT_EQ(drawn.out, poster + "\npicture: the artwork of style 5\n");
   const RunResult read = RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", poster}, {});
   EXPECT_EQ(read.out, PageAddress("love520") + "\n") << read.err;
+
+  const std::string gif = (data_.path() / "dot.gif").string();
+  std::ofstream(gif, std::ios::binary) << std::string_view(
+      "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00!\xf9\x04\x00\x00\x00\x00"
+      "\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02"
+      "D\x01\x00;",
+      43);
+  const RunResult uploaded = Cli({"upload", gif, "--machine-id", machine});
+  ASSERT_EQ(uploaded.status, 0) << uploaded.err;
+  const std::string photo = uploaded.out.substr(0, uploaded.out.size() - 1);
+  ASSERT_EQ(Cli({"publish", "--style", "6", "--machine-id", machine, "--set", "Text7(1)=" + photo})
+                .status,
+            0);
+  EXPECT_EQ(draw().out, poster + "\npicture: " + photo + "\n");
 }
 
 TEST_F(PublishCliTest, NamesAreKeptByTheirOwners) {
