@@ -21,9 +21,14 @@ std::optional<std::string_view> FramingProblem(const http::request_header<>& hea
   if (const auto count = std::distance(encodings.first, encodings.second);
       count > 1 || (count == 1 && !EqualsIgnoringCase(encodings.first->value(), "chunked")))
     return "unsupported transfer encoding";
-  // Two lengths, even equal ones: a proxy in front may have kept either, or
-  // only the first, and read the body differently.
-  if (header.count(http::field::content_length) > 1) return "more than one Content-Length";
+  // Two lengths, even equal ones, in two headers or as a list in one: a proxy
+  // in front may have kept either, or only the first, and read the body
+  // differently.
+  const auto lengths = header.equal_range(http::field::content_length);
+  if (std::distance(lengths.first, lengths.second) > 1 ||
+      (lengths.first != lengths.second &&
+       lengths.first->value().find(',') != std::string_view::npos))
+    return "more than one Content-Length";
   const std::size_t hosts = header.count(http::field::host);
   if (hosts > 1 || (hosts == 0 && header.version() >= 11)) return "one Host header needed";
   return std::nullopt;

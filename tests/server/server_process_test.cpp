@@ -442,6 +442,10 @@ TEST_F(ServerTest, BadInputIsRefusedAndChangesNothing) {
             framed("Host: x\r\nContent-Length: " + std::to_string(hidden.size()) +
                        "\r\nContent-Length: " + std::to_string(hidden.size()) + "\r\n",
                    hidden)},
+           {"a list of equal lengths",
+            framed("Host: x\r\nContent-Length: " + std::to_string(hidden.size()) + ", " +
+                       std::to_string(hidden.size()) + "\r\n",
+                   hidden)},
            {"a folded encoding", framed("Host: x\r\nTransfer-Encoding:\r\n chunked\r\n", chunked)},
            {"no Host", framed("Content-Length: 0\r\n")},
            {"two Hosts", framed("Host: x\r\nHost: y\r\nContent-Length: 0\r\n")},
