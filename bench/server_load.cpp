@@ -84,16 +84,14 @@ using heartpage::server::testing::PostRequest;
 std::string Page(int port, std::size_t size) {
   using namespace heartpage;
   const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
-  const std::string style = BindHost(UnboundTemplate(1), host);
-  const std::string floating = BindHost(UnboundTemplate(0), host);
   FieldMap fields = FieldMap::Defaults(GetStyle(1));
   const std::string field = GetStyle(1).rows.front().Name();
-  const std::size_t base = ToGbk(BuildPage(1, fields, style, floating)).size();
+  const std::size_t base = ToGbk(BuildPage(1, fields, host)).size();
   std::string words = fields.values[field];
   for (int line = 0; base + ToGbk(words).size() < size; ++line)
     words += "第" + std::to_string(line) + "行：亲爱的，今天也想你。I love you. ";
   fields.values[field] = words;
-  return BuildPage(1, fields, style, floating);
+  return BuildPage(1, fields, host);
 }
 
 std::string ClaimBody(const std::string& machine, const std::string& name) {

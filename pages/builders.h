@@ -6,6 +6,8 @@
 
 namespace heartpage {
 
+struct HostAddress;
+
 struct Style;
 struct FieldRow;
 struct Placement;
@@ -35,13 +37,13 @@ class FieldMap : public FieldSource {
   bool checked = false;
 };
 
-// The page of style 1 ... 8 built from `fields`, each value written for the
-// place it lands (pages/field_encoding.h), so that it shows as typed; throws
-// std::out_of_range for any other style. Touches no shared state.
+// The page of style 1 ... 8 built from `fields` by the style's builder
+// below, each value written for the place it lands (pages/field_encoding.h),
+// so that it shows as typed; throws std::out_of_range for any other style.
 std::string BuildPage(int style, const FieldSource& fields);
-// The same from templates bound by the caller, to a host of its own.
-std::string BuildPage(int style, const FieldSource& fields, std::string_view style_template,
-                      std::string_view floating_template);
+// The same from the templates bound to a host of the caller's (the server's
+// address). Touches no shared state.
+std::string BuildPage(int style, const FieldSource& fields, const HostAddress& host);
 
 // What a field stands for, whatever was typed: a colour in the form the
 // pages' style rules read, an address that can only be loaded or followed.
@@ -49,9 +51,9 @@ std::string MeantValue(const FieldRow& row, std::string typed);
 // A meant value as the builders write it where `place` says.
 std::string WrittenValue(const FieldRow& row, const std::string& meant, const Placement& place);
 
-// The windows' builders: each builds its style with BuildPage, keeps the
-// page in GGCT's FGN (the page built last, which the upload dialog sends)
-// and returns it.
+// The builders of the eight styles, from the plan of their templates made
+// at first use (pages/page_plan.h): each keeps the page in GGCT's FGN (the
+// page built last, which the upload dialog sends) and returns it.
 std::string BuildStyle1(const FieldSource& fields);
 std::string BuildStyle2(const FieldSource& fields);
 std::string BuildStyle3(const FieldSource& fields);

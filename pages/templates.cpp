@@ -45,6 +45,10 @@ std::string_view QuestionPartTemplate() {
   return detail::EmbeddedTemplate("QA");
 }
 
+std::string_view LinkCardTemplate() {
+  return detail::EmbeddedTemplate("LC");
+}
+
 std::string_view UnboundTemplate(int style) {
   if (style < 0 || style > 8)
     throw std::out_of_range("no template for style " + std::to_string(style));

@@ -17,6 +17,10 @@ std::string_view FloatingPictureTemplate();
 // until bound to one. It names no host.
 std::string_view QuestionPartTemplate();
 
+// The link card's lines (pages/link_card.h) as written, for every style
+// alike. They name no host.
+std::string_view LinkCardTemplate();
+
 // The template of style 1 ... 8, or the floating-picture snippet for 0, as
 // written: the publishing host still its token, for binding to a host that
 // is not the program's own (the server's). Throws std::out_of_range for any

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pages/builders.h"
+#include "pages/link_card.h"
 #include "pages/styles.h"
 
 namespace heartpage {
@@ -15,26 +16,6 @@ std::string_view Trimmed(std::string_view text) {
   const std::size_t start = text.find_first_not_of(kBlanks);
   if (start == std::string_view::npos) return {};
   return text.substr(start, text.find_last_not_of(kBlanks) - start + 1);
-}
-
-// The characters outside tags; a "<" without its ">" is kept as text.
-std::string WithoutMarkup(std::string_view text) {
-  std::string plain;
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t close = text[i] == '<' ? text.find('>', i) : std::string_view::npos;
-    if (close != std::string_view::npos) {
-      plain += ' ';
-      i = close + 1;
-    } else {
-      plain += text[i++];
-    }
-  }
-  return plain;
-}
-
-bool IsTitle(const FieldRow& row) {
-  return row.key == "浏览器标题" || row.caption.find("网站标题") != std::string::npos ||
-         row.caption == "标题";
 }
 
 }  // namespace
@@ -69,24 +50,6 @@ std::string PageTitle(std::string_view page) {
   const std::size_t end = page.find("</title>", start);
   if (end == std::string_view::npos) return {};
   return std::string(Trimmed(page.substr(start, end - start)));
-}
-
-std::string FirstMessageLine(const Style& style, const FieldSource& fields) {
-  std::vector<const FieldRow*> rows;
-  for (const FieldRow& row : style.rows) rows.push_back(&row);
-  std::ranges::stable_sort(rows, {}, &FieldRow::index);
-  for (const FieldRow* row : rows) {
-    if (row->kind != FieldKind::kText || IsTitle(*row)) continue;
-    const std::string plain = WithoutMarkup(fields.Value(row->Name()));
-    std::string_view rest = plain;
-    while (!rest.empty()) {
-      const std::size_t end = std::min(rest.find_first_of("\r\n"), rest.size());
-      const std::string_view line = Trimmed(rest.substr(0, end));
-      if (!line.empty()) return std::string(line);
-      rest.remove_prefix(std::min(end + 1, rest.size()));
-    }
-  }
-  return {};
 }
 
 }  // namespace heartpage

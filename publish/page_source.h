@@ -38,9 +38,4 @@ std::string StyleDisplayName(int style);
 // The text of the page's first <title>, blanks trimmed; empty when none.
 std::string PageTitle(std::string_view page);
 
-// The first line of the message: the first field, in the editor's order, that
-// is text and not the title, holds more than blanks, and is not all markup;
-// its first line, without markup, trimmed.
-std::string FirstMessageLine(const Style& style, const FieldSource& fields);
-
 }  // namespace heartpage

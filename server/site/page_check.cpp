@@ -8,6 +8,8 @@
 #include <optional>
 
 #include "pages/builders.h"
+#include "pages/link_card.h"
+#include "pages/page_plan.h"
 #include "pages/placement.h"
 #include "pages/question.h"
 #include "pages/styles.h"
@@ -19,142 +21,57 @@
 namespace heartpage::server {
 namespace {
 
-struct SlotRef {
-  std::size_t row = 0;  // index into the style's rows
-  SlotKind kind;
-};
-
-// A style's template cut at its placeholders as the builder replaces them,
-// row by row and never inside an earlier row's value: literals[i] stands
-// before slots[i], and the last literal ends the page. A page that asks its
-// question has the question's rows after the style's.
-struct Skeleton {
-  int style = 0;
-  bool floating = false;
-  bool asking = false;
-  std::string page_template;
-  std::string floating_template;
-  std::vector<FieldRow> rows;
-  std::vector<std::string> names;  // the field each row is read from
-  std::vector<std::string> literals;
-  std::vector<SlotRef> slots;
-};
-
-constexpr int kTemplateText = -1;
-constexpr int kQuestionText = -2;  // the question part's own text
-
-struct Piece {
-  std::size_t start = 0;
-  std::size_t end = 0;
-  int row = kTemplateText;  // or the row whose key stands here
-};
-
-Skeleton MakeSkeleton(int number, bool floating, bool asking, const std::string& page_template,
-                      const std::string& floating_template) {
-  const Style& style = GetStyle(number);
-  Skeleton skeleton{number, floating, asking, page_template, floating_template, style.rows,
-                    {},     {},       {}};
-  for (const FieldRow& row : style.rows) skeleton.names.push_back(row.Name());
-  std::string text = page_template;
-  if (floating) {
-    const std::size_t end = text.rfind("</body>");
-    text.insert(end == std::string::npos ? text.size() : end, floating_template);
-  }
-  std::vector<Piece> pieces = {{0, text.size(), kTemplateText}};
-  // The builder fills the question apart from the style's keys, and adds it
-  // before the end of the body, which no value written can hold.
-  if (asking) {
-    const std::size_t at = QuestionPartAt(text);
-    const std::string_view part = QuestionTemplate(number);
-    text.insert(at, part);
-    pieces = {{0, at, kTemplateText},
-              {at, at + part.size(), kQuestionText},
-              {at + part.size(), text.size(), kTemplateText}};
-    skeleton.rows.insert(skeleton.rows.end(), QuestionRows().begin(), QuestionRows().end());
-    skeleton.names.insert(skeleton.names.end(), QuestionFieldNames().begin(),
-                          QuestionFieldNames().end());
-  }
-  for (std::size_t r = 0; r < skeleton.rows.size(); ++r) {
-    const std::string_view key = skeleton.rows[r].key;
-    const int own_text = r < style.rows.size() ? kTemplateText : kQuestionText;
-    std::vector<Piece> next;
-    for (const Piece& piece : pieces) {
-      if (piece.row != own_text) {
-        next.push_back(piece);
-        continue;
-      }
-      const std::string_view literal(text.data() + piece.start, piece.end - piece.start);
-      std::size_t pos = 0;
-      for (std::size_t hit = literal.find(key); hit != std::string_view::npos;
-           hit = literal.find(key, pos)) {
-        next.push_back({piece.start + pos, piece.start + hit, own_text});
-        next.push_back({piece.start + hit, piece.start + hit + key.size(), static_cast<int>(r)});
-        pos = hit + key.size();
-      }
-      next.push_back({piece.start + pos, piece.end, own_text});
-    }
-    pieces = std::move(next);
-  }
-  PageScanner scanner(text);
-  skeleton.literals.emplace_back();
-  for (const Piece& piece : pieces) {
-    if (piece.row < 0) {
-      skeleton.literals.back().append(text, piece.start, piece.end - piece.start);
-      continue;
-    }
-    const auto row = static_cast<std::size_t>(piece.row);
-    const Placement place = scanner.At(piece.start);
-    skeleton.slots.push_back(
-        {row, {place, skeleton.rows[row].kind == FieldKind::kMarkup && place.slot == Slot::kText}});
-    skeleton.literals.emplace_back();
-  }
-  return skeleton;
+SlotKind KindOf(const PageLayout& layout, std::size_t k) {
+  const PlanSlot& slot = layout.slot(k);
+  return {slot.place,
+          layout.rows()[slot.row].kind == FieldKind::kMarkup && slot.place.slot == Slot::kText};
 }
 
-using Skeletons = std::vector<Skeleton>;
-
-// Every style, with and without the floating picture where it has one, bound
-// to `public_host`; made once per host and shared.
-std::shared_ptr<const Skeletons> SkeletonsFor(std::string_view public_host) {
-  static std::mutex mutex;
-  static std::map<std::string, std::shared_ptr<const Skeletons>, std::less<>> made;
-  const std::lock_guard lock(mutex);
-  if (const auto it = made.find(public_host); it != made.end()) return it->second;
-  const HostAddress host = ParseHost(public_host);
-  auto skeletons = std::make_shared<Skeletons>();
-  const std::string floating = BindHost(UnboundTemplate(0), host);
-  for (int number = 1; number <= kStyleCount; ++number) {
-    const std::string bound = BindHost(UnboundTemplate(number), host);
-    for (const bool asking : {false, true}) {
-      skeletons->push_back(MakeSkeleton(number, false, asking, bound, floating));
-      if (GetStyle(number).has_check)
-        skeletons->push_back(MakeSkeleton(number, true, asking, bound, floating));
-    }
+class ReadFields : public FieldSource {
+ public:
+  ReadFields(const std::vector<std::string>& names,
+             const std::vector<std::optional<std::string>>& values, bool checked)
+      : names_(names), values_(values), checked_(checked) {}
+  std::string Value(std::string_view field) const override {
+    for (std::size_t i = 0; i < names_.size(); ++i)
+      if (names_[i] == field) return values_[i].value_or(std::string());
+    return {};
   }
-  // A server has one address; tests start many.
-  if (made.size() >= 8) made.clear();
-  made.emplace(std::string(public_host), skeletons);
-  return skeletons;
-}
+  bool Checked() const override { return checked_; }
+
+ private:
+  const std::vector<std::string>& names_;
+  const std::vector<std::optional<std::string>>& values_;
+  bool checked_;
+};
 
 constexpr int kMaxSplits = 4;
 
-// Reads the values out of a page laid over a skeleton, trying the shortest
+// Reads the values out of a page laid over a layout of its style, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
 // Every byte it looks at counts against a budget, so that no page, however
 // made, keeps a worker busy for long.
 class Reading {
  public:
-  Reading(const Skeleton& skeleton, std::string_view page)
-      : skeleton_(skeleton),
-        rows_(skeleton.rows),
+  Reading(const StylePlan& plan, const PageLayout& layout, std::string_view page)
+      : plan_(plan),
+        layout_(layout),
+        rows_(layout.rows()),
         page_(page),
         values_(rows_.size()),
         seen_(rows_.size()),
-        budget_(page.size() * 4 + (1u << 18)) {}
+        budget_(page.size() * 4 + (1u << 18)) {
+    const Style& style = GetStyle(layout.style());
+    own_ = style.rows.size();
+    const FieldRow* title = &TitleRow(style);
+    for (std::size_t r = 0; r < own_; ++r)
+      if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title) text_rows_.push_back(r);
+    std::stable_sort(text_rows_.begin(), text_rows_.end(),
+                     [&](std::size_t a, std::size_t b) { return rows_[a].index < rows_[b].index; });
+  }
 
   bool Run() {
-    const std::string& first = skeleton_.literals.front();
+    const std::string_view first = layout_.literal(0);
     if (!page_.starts_with(first)) return Fail(Mismatch(0, first), "");
     return From(0, first.size());
   }
@@ -185,11 +102,25 @@ class Reading {
   }
 
   bool From(std::size_t k, std::size_t pos) {
-    if (k == skeleton_.slots.size())
-      return pos == page_.size() || Fail(pos, "the page goes on after its end");
-    const SlotRef& slot = skeleton_.slots[k];
+    if (k == layout_.slot_count()) {
+      if (pos != page_.size()) return Fail(pos, "the page goes on after its end");
+      // Values read alike in more than one way (two fields side by side)
+      // give the same page only where the link card agrees too.
+      if (!Spend(page_.size())) return Fail(pos, "too costly to read");
+      const ReadFields fields(layout_.names(), values_, layout_.floating());
+      const std::string again = plan_.Build(fields);
+      if (again == page_) return true;
+      std::size_t at = 0;
+      while (at < again.size() && at < page_.size() && again[at] == page_[at]) ++at;
+      return Fail(at, "");
+    }
+    const PlanSlot& plan_slot = layout_.slot(k);
+    const struct {
+      std::size_t row;
+      SlotKind kind;
+    } slot{plan_slot.row, KindOf(layout_, k)};
     const FieldRow& row = rows_[slot.row];
-    const std::string& next = skeleton_.literals[k + 1];
+    const std::string_view next = layout_.literal(k + 1);
     if (const std::optional<std::string>& value = values_[slot.row]) {
       const std::string written = WrittenValue(row, *value, slot.kind.place);
       if (!Spend(written.size() + next.size())) return false;
@@ -202,7 +133,7 @@ class Reading {
       // written here alike too: nothing else to try.
       if (std::all_of(seen_[slot.row].begin(), seen_[slot.row].end(),
                       [&](const auto& seen) { return seen.first == slot.kind.place; }))
-        return Fail(pos, "field " + row.Name() + " differs where it stands again");
+        return Fail(pos, "field " + FieldName(slot.row) + " differs where it stands again");
     }
     // Unread so far, or read where its writing loses something (a number's
     // spaces in a script, a line end in a comment): whatever is read here
@@ -230,7 +161,7 @@ class Reading {
       std::string meant = MeantValue(row, std::move(*read));
       if (WrittenValue(row, meant, slot.kind.place) != written) {
         if (slot.kind.markup)
-          Fail(pos, "field " + skeleton_.names[slot.row] +
+          Fail(pos, "field " + FieldName(slot.row) +
                         " holds markup beyond the few formatting tags kept");
         continue;
       }
@@ -243,11 +174,14 @@ class Reading {
 
   // Reads slot k as `value`, written from `pos` to `end`, and goes on.
   bool Take(std::size_t k, std::size_t pos, std::size_t end, std::string value) {
-    const SlotRef& slot = skeleton_.slots[k];
+    const PlanSlot& slot = layout_.slot(k);
     std::optional<std::string> before = std::move(values_[slot.row]);
     values_[slot.row] = std::move(value);
-    seen_[slot.row].push_back({slot.kind.place, page_.substr(pos, end - pos)});
-    if (From(k + 1, end + skeleton_.literals[k + 1].size())) return true;
+    seen_[slot.row].push_back({slot.place, page_.substr(pos, end - pos)});
+    const bool tells_card = slot.row == own_ + 1 || std::find(text_rows_.begin(), text_rows_.end(),
+                                                              slot.row) != text_rows_.end();
+    if ((!tells_card || CardLineAgrees()) && From(k + 1, end + layout_.literal(k + 1).size()))
+      return true;
     seen_[slot.row].pop_back();
     values_[slot.row] = std::move(before);
     return false;
@@ -261,7 +195,29 @@ class Reading {
     return true;
   }
 
-  const Skeleton& skeleton_;
+  // The field a row is read from, or what the link card's rows tell of.
+  std::string FieldName(std::size_t row) const {
+    const std::string& name = layout_.names()[row];
+    return name.empty() ? "link card " + rows_[row].key : name;
+  }
+
+  // Whether the card's line, once read, is the first line of the fields read
+  // so far: where two fields stand side by side, it tells where one ends.
+  bool CardLineAgrees() const {
+    const std::optional<std::string>& card = values_[own_ + 1];
+    if (!card) return true;
+    for (const std::size_t r : text_rows_) {
+      if (!values_[r]) return true;
+      const std::string line = CardLineOf(*values_[r]);
+      if (!line.empty()) return line == *card;
+    }
+    return card->empty();
+  }
+
+  const StylePlan& plan_;
+  const PageLayout& layout_;
+  std::size_t own_ = 0;
+  std::vector<std::size_t> text_rows_;  // text fields but the title, in the editor's order
   const std::vector<FieldRow>& rows_;
   std::string_view page_;
   std::vector<std::optional<std::string>> values_;
@@ -271,24 +227,6 @@ class Reading {
   std::size_t spent_ = 0;
   std::size_t furthest_ = 0;
   std::string why_;
-};
-
-class ReadFields : public FieldSource {
- public:
-  ReadFields(const std::vector<std::string>& names,
-             const std::vector<std::optional<std::string>>& values, bool checked)
-      : names_(names), values_(values), checked_(checked) {}
-  std::string Value(std::string_view field) const override {
-    for (std::size_t i = 0; i < names_.size(); ++i)
-      if (names_[i] == field) return values_[i].value_or(std::string());
-    return {};
-  }
-  bool Checked() const override { return checked_; }
-
- private:
-  const std::vector<std::string>& names_;
-  const std::vector<std::optional<std::string>>& values_;
-  bool checked_;
 };
 
 // Every style starts alike up to its title: a page that leaves them before
@@ -309,27 +247,25 @@ std::string Near(std::string_view page, std::size_t at) {
 }  // namespace
 
 PageCheck CheckPage(std::string_view html, std::string_view public_host) {
-  const std::shared_ptr<const Skeletons> skeletons = SkeletonsFor(public_host);
-  // A page is read against the skeletons that ask a question first when it
+  const std::shared_ptr<const std::vector<StylePlan>> plans = PlansFor(ParseHost(public_host));
+  // A page is read against the layouts that ask a question first when it
   // seems to, and last otherwise: a genuine page then takes one reading.
   const bool seems_asking = html.find(QuestionTemplate(1).substr(0, 12)) != std::string_view::npos;
-  std::vector<const Skeleton*> order;
+  std::vector<std::pair<const StylePlan*, const PageLayout*>> order;
   for (const bool asking : {seems_asking, !seems_asking})
-    for (const Skeleton& skeleton : *skeletons)
-      if (skeleton.asking == asking) order.push_back(&skeleton);
-  const Skeleton* best = nullptr;
+    for (const StylePlan& plan : *plans)
+      for (const PageLayout& layout : plan.layouts())
+        if (layout.asking() == asking) order.emplace_back(&plan, &layout);
+  const PageLayout* best = nullptr;
   std::size_t furthest = 0;
   std::string why;
-  for (const Skeleton* candidate : order) {
-    const Skeleton& skeleton = *candidate;
-    Reading reading(skeleton, html);
+  for (const auto& [plan, layout] : order) {
+    // Read until what the values build is this very page, byte for byte.
+    Reading reading(*plan, *layout, html);
     if (reading.Run()) {
-      const Style& style = GetStyle(skeleton.style);
-      const ReadFields fields(skeleton.names, reading.values(), skeleton.floating);
-      if (BuildPage(skeleton.style, fields, skeleton.page_template, skeleton.floating_template) !=
-          html)
-        continue;
-      PageCheck check{true, {}, skeleton.style, {}};
+      const Style& style = GetStyle(layout->style());
+      const ReadFields fields(layout->names(), reading.values(), layout->floating());
+      PageCheck check{true, {}, layout->style(), {}};
       for (std::size_t i = 0; i < style.rows.size(); ++i) {
         const std::string value = reading.values()[i].value_or(std::string());
         check.values.push_back(style.rows[i].kind == FieldKind::kMarkup ? ShownText(value) : value);
@@ -341,7 +277,7 @@ PageCheck CheckPage(std::string_view html, std::string_view public_host) {
       return check;
     }
     if (best == nullptr || reading.furthest() > furthest) {
-      best = &skeleton;
+      best = layout;
       furthest = reading.furthest();
       why = reading.why();
     }
@@ -355,9 +291,9 @@ PageCheck CheckPage(std::string_view html, std::string_view public_host) {
   else if (best == nullptr || furthest < kSharedStart)
     check.refusal = "page is not one of the eight styles";
   else if (!why.empty())
-    check.refusal = "page of style " + std::to_string(best->style) + ": " + why;
+    check.refusal = "page of style " + std::to_string(best->style()) + ": " + why;
   else
-    check.refusal = "page differs from style " + std::to_string(best->style) + " at byte " +
+    check.refusal = "page differs from style " + std::to_string(best->style()) + " at byte " +
                     std::to_string(furthest) + ": \"" + Near(html, furthest) + "\"";
   return check;
 }

@@ -65,8 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (in.ConsumeBool()) fields.values["Answer1"] = Text(in);
     if (in.ConsumeBool()) fields.values["Answer2"] = Text(in);
     const std::string page =
-        BuildPage(style.number, fields, BindHost(UnboundTemplate(style.number), host),
-                  BindHost(UnboundTemplate(0), host));
+        BuildPage(style.number, fields, host);
     const server::PageCheck check = server::CheckPage(page, kHost);
     if (NamesAKey(style, fields)) return 0;
     FUZZ_CHECK(check.genuine);

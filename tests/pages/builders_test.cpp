@@ -5,6 +5,7 @@
 #include "pages/styles.h"
 #include "pages/substitution.h"
 #include "pages/templates.h"
+#include "protocol/host.h"
 
 namespace heartpage {
 namespace {
@@ -15,6 +16,14 @@ std::string Build(int style, const FieldMap& fields) {
 
 FieldMap Defaults(int style) {
   return FieldMap::Defaults(GetStyle(style));
+}
+
+// The page without its link card's lines, which tell of the fields again.
+std::string WithoutCard(std::string page) {
+  const std::size_t start = page.find("<meta name=\"description\"");
+  const std::size_t image = page.find("<meta property=\"og:image\"", start);
+  if (start == std::string::npos || image == std::string::npos) return page;
+  return page.erase(start, page.find('\n', image) + 1 - start);
 }
 
 // A value that no template, key or other marker contains, and that every
@@ -34,7 +43,7 @@ TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
       fields.checked = ticked;
       for (std::size_t i = 0; i < style.rows.size(); ++i)
         fields.values[style.rows[i].Name()] = Marker(style.rows[i], i);
-      const std::string page = Build(n, fields);
+      const std::string page = WithoutCard(Build(n, fields));
       for (std::size_t i = 0; i < style.rows.size(); ++i) {
         const FieldRow& row = style.rows[i];
         // The floating picture's two keys live in the snippet only.
@@ -50,7 +59,8 @@ TEST(Builders, EveryKeyOccursAsOftenAsItsTableSaysAndNoneRemains) {
 
 // Written for their places, the defaults still come out as they were typed:
 // a default page is the template with its keys replaced, byte for byte, and
-// so is the floating picture where it is added.
+// so is the floating picture where it is added; the link card's lines before
+// the end of the head are all a default page adds.
 TEST(Builders, DefaultPagesAreTheTemplatesWithTheDefaultsAsTyped) {
   for (int n = 1; n <= kStyleCount; ++n) {
     const Style& style = GetStyle(n);
@@ -60,7 +70,9 @@ TEST(Builders, DefaultPagesAreTheTemplatesWithTheDefaultsAsTyped) {
       ReplaceAll(snippet, row.key, row.DefaultValue());
     }
     FieldMap fields = Defaults(n);
-    EXPECT_EQ(Build(n, fields), raw) << "style " << n;
+    const std::string page = Build(n, fields);
+    EXPECT_EQ(WithoutCard(page), raw) << "style " << n;
+    EXPECT_EQ(page.find("<meta name=\"description\""), raw.find("</head>")) << "style " << n;
     if (!style.has_check) continue;
     fields.checked = true;
     EXPECT_NE(Build(n, fields).find(snippet), std::string::npos) << "style " << n << " ticked";
@@ -236,6 +248,43 @@ TEST(Builders, MarkupBoxesKeepTheirTagsAndTheirLines) {
   EXPECT_NE(Build(5, five).find(
                 "<b>粗\r\n&lt;script&gt;x()&lt;/script&gt;<font color=\"red\">红</font></b>"),
             std::string::npos);
+}
+
+// A chat's card: the title, the first line of the message (escaped for an
+// attribute, at most 100 characters), the first picture shown when it can
+// be loaded from anywhere, else the style's artwork on the site.
+TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
+  const auto card = [](const std::string& page) {
+    const std::size_t start = page.find("<meta name=\"description\"");
+    return page.substr(start, page.find("</head>") - start);
+  };
+  const std::string site = BindHost("http://{publishing-host}");
+  FieldMap one = Defaults(1);
+  one.values["Text1(0)"] = "给\"你\"";
+  one.values["Text1(1)"] = "  \r\n<b>A & B</b>\r\nnext";
+  EXPECT_EQ(card(Build(1, one)),
+            "<meta name=\"description\" content=\"A &amp; B\">\r\n"
+            "<meta property=\"og:type\" content=\"website\">\r\n"
+            "<meta property=\"og:title\" content=\"给&quot;你&quot;\">\r\n"
+            "<meta property=\"og:description\" content=\"A &amp; B\">\r\n"
+            "<meta property=\"og:image\" content=\"" +
+                site + "/biaobai/fg1/center.jpg\">\r\n");
+  one.values["Text1(7)"] = "me.jpg";
+  one.values["Text1(1)"] = std::string(120, 'x');
+  const std::string relative = card(Build(1, one));
+  EXPECT_NE(relative.find("og:image\" content=\"" + site + "/biaobai/cards/style1.jpg\""),
+            std::string::npos);
+  EXPECT_NE(relative.find("content=\"" + std::string(100, 'x') + "\""), std::string::npos);
+  // Style 2 shows its picture only with the check box ticked.
+  FieldMap two = Defaults(2);
+  two.values["Text1(6)"] = "https://pic.example/a.jpg";
+  EXPECT_NE(card(Build(2, two)).find("/biaobai/cards/style2.jpg"), std::string::npos);
+  two.checked = true;
+  EXPECT_NE(card(Build(2, two)).find("content=\"https://pic.example/a.jpg\""), std::string::npos);
+  // A value naming a card's key is itself there, as in the page.
+  FieldMap seven = Defaults(7);
+  seven.values["Text1(78)"] = "卡片文字";
+  EXPECT_NE(card(Build(7, seven)).find("og:title\" content=\"卡片文字\""), std::string::npos);
 }
 
 TEST(Builders, LongValuesAreCarriedWhole) {

@@ -23,8 +23,7 @@ inline std::string BuiltPage(const std::string& host, const std::string& words) 
       break;
     }
   const HostAddress address = ParseHost(host);
-  return BuildPage(1, fields, BindHost(UnboundTemplate(1), address),
-                   BindHost(UnboundTemplate(0), address));
+  return BuildPage(1, fields, address);
 }
 
 // The same asking `question`, with the page's two answers.
@@ -42,8 +41,7 @@ inline std::string AskingPage(const std::string& host, const std::string& words,
   fields.values["Answer1"] = answers.substr(0, answers.find(','));
   fields.values["Answer2"] = answers.substr(answers.find(',') + 1);
   const HostAddress address = ParseHost(host);
-  return BuildPage(1, fields, BindHost(UnboundTemplate(1), address),
-                   BindHost(UnboundTemplate(0), address));
+  return BuildPage(1, fields, address);
 }
 
 }  // namespace heartpage::server::testing

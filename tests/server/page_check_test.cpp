@@ -21,8 +21,7 @@ namespace {
 
 std::string Build(int style, const FieldMap& fields, std::string_view host) {
   const HostAddress address = ParseHost(host);
-  return BuildPage(style, fields, BindHost(UnboundTemplate(style), address),
-                   BindHost(UnboundTemplate(0), address));
+  return BuildPage(style, fields, address);
 }
 
 // Text as senders type it, markup characters, quotes, line ends, escapes,

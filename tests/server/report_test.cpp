@@ -132,8 +132,7 @@ std::string Style2Page(int port, std::string_view title, std::string_view link,
   if (!letter.empty()) fields.values["Text1(2)"] = letter;
   fields.checked = true;  // the floating picture, and its link
   const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
-  return BuildPage(2, fields, BindHost(UnboundTemplate(2), host),
-                   BindHost(UnboundTemplate(0), host));
+  return BuildPage(2, fields, host);
 }
 
 // The operator's deny list reaches the running server: a word in any letters

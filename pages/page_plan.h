@@ -1,0 +1,127 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pages/placement.h"
+#include "pages/styles.h"
+#include "protocol/host.h"
+
+// Where every value of a style's page goes and how it is written there,
+// found once from the style's templates: a build then only writes the values
+// in, and the server's check reads them back from the same cuts.
+namespace heartpage {
+
+class FieldSource;
+
+// One place a value is written: the row it comes from, and how it is written
+// where it stands.
+struct PlanSlot {
+  std::size_t row = 0;
+  Placement place;
+};
+
+// A page of one style cut where the builder writes values, row by row and
+// never inside an earlier row's value: literal(k) stands before slot(k), and
+// literal(slot_count()) ends the page.
+class PageLayout {
+ public:
+  int style() const { return style_; }
+  bool floating() const { return floating_; }  // with the floating picture
+  bool asking() const { return asking_; }      // with the question part
+
+  // The rows it writes, in the order the builder fills them: the style's,
+  // the link card's, then the question's when it asks one.
+  const std::vector<FieldRow>& rows() const { return rows_; }
+  // The field each row is read from; empty for the link card's rows, whose
+  // values follow from the others.
+  const std::vector<std::string>& names() const { return names_; }
+
+  std::size_t slot_count() const { return slots_.size(); }
+  const PlanSlot& slot(std::size_t k) const { return slots_[k]; }
+  std::string_view literal(std::size_t k) const {
+    const std::size_t start = k == 0 ? 0 : ends_[k - 1];
+    return std::string_view(text_).substr(start, ends_[k] - start);
+  }
+
+ private:
+  friend class StylePlan;
+  std::string text_;               // the literals one after the other
+  std::vector<std::size_t> ends_;  // where each literal ends in text_
+  std::vector<PlanSlot> slots_;
+  std::vector<FieldRow> rows_;
+  std::vector<std::string> names_;
+  std::vector<bool> empty_joins_;  // per slot: an empty value there may join a later key
+  int style_ = 0;
+  bool floating_ = false;
+  bool asking_ = false;
+};
+
+// What the pages of one style start from, bound to one publishing host.
+struct PageTemplates {
+  std::string style;     // the style's template
+  std::string floating;  // the floating-picture snippet (styles 2 and 3)
+  std::string card;      // the link card's lines, put in front of </head>
+  std::string question;  // the question part, put in front of the last </body>
+  std::string artwork;   // the address of the style's artwork on the site
+};
+
+// Every layout of one style (with and without the floating picture and the
+// question), made once; builds any page of the style from its fields.
+class StylePlan {
+ public:
+  StylePlan(int style, const PageTemplates& templates);
+
+  int style() const { return style_; }
+  const std::vector<PageLayout>& layouts() const { return layouts_; }
+
+  // The page of the style from `fields`: each value written for the place
+  // it lands (pages/field_encoding.h), the link card from the fields it
+  // tells of. Where a value holds a later row's key the page is made step by
+  // step, each row over the whole page as the earlier ones left it.
+  std::string Build(const FieldSource& fields) const;
+
+ private:
+  struct Written;
+  const PageLayout& LayoutFor(bool floating, bool asking) const;
+  bool MayJoinLaterKey(std::size_t row, std::string_view written) const;
+  std::string StepByStep(const PageLayout& layout, const std::vector<std::string>& meant) const;
+
+  int style_;
+  PageTemplates templates_;
+  std::vector<PageLayout> layouts_;
+  // For the style's keys, by character: where a key holds it after its
+  // first character, where before its last one (row, offset in the key,
+  // length of the character), and the rows whose key starts with it.
+  struct KeyChar {
+    struct At {
+      std::size_t row;
+      std::size_t offset;
+      std::size_t length;
+    };
+    char32_t c = 0;
+    std::vector<At> after_first;
+    std::vector<At> before_last;
+    std::vector<std::size_t> starting;
+  };
+  std::vector<KeyChar> key_chars_;   // sorted by character
+  std::vector<bool> key_char_seen_;  // by character of the first plane: whether a key holds it
+  const KeyChar* FindKeyChar(char32_t c) const;
+};
+
+// The plan of style 1 ... 8 for the program's own host and templates, made
+// at first use; throws std::out_of_range for any other style.
+const StylePlan& OwnPlan(int style);
+
+// The plans of the eight styles bound to `host` (the server's, the tests'),
+// made once per host and shared.
+std::shared_ptr<const std::vector<StylePlan>> PlansFor(const HostAddress& host);
+
+// The address of the artwork of style 1 ... 8 on the publishing host, the
+// host still its token.
+std::string UnboundArtwork(int style);
+
+}  // namespace heartpage
