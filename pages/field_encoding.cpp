@@ -86,13 +86,14 @@ std::string Filtered(std::string_view value, std::string_view also) {
 std::string HtmlLineBreaks(std::string_view html) {
   std::string out;
   out.reserve(html.size());
-  for (std::size_t i = 0; i < html.size(); ++i) {
-    if (html[i] == '\r' || html[i] == '\n') {
-      if (html[i] == '\r' && i + 1 < html.size() && html[i + 1] == '\n') ++i;
-      out += "<br>";
-    } else {
-      out += html[i];
-    }
+  // Most values are one line: whole runs between line ends at a time.
+  for (std::size_t pos = 0; pos < html.size();) {
+    std::size_t end = std::min(html.find('\r', pos), html.find('\n', pos));
+    if (end == std::string_view::npos) end = html.size();
+    out.append(html, pos, end - pos);
+    if (end == html.size()) break;
+    out += "<br>";
+    pos = end + (html[end] == '\r' && end + 1 < html.size() && html[end + 1] == '\n' ? 2 : 1);
   }
   return out;
 }

@@ -491,7 +491,14 @@ CleanMarkup SanitizeMarkup(std::string_view text) {
 }
 
 void AppendEscapedHtml(std::string& out, std::string_view text, bool quotes) {
-  for (const char c : text) {
+  // Whole runs of plain text at a time: most of a value needs no reference.
+  const std::string_view special = quotes ? std::string_view("&<>\"'") : std::string_view("&<>");
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '&' && c != '<' && c != '>' && c != '"' && c != '\'') continue;
+    if (special.find(c) == std::string_view::npos) continue;
+    out.append(text, pos, i - pos);
     switch (c) {
       case '&':
         out += "&amp;";
@@ -503,15 +510,14 @@ void AppendEscapedHtml(std::string& out, std::string_view text, bool quotes) {
         out += "&gt;";
         break;
       case '"':
-        out += quotes ? "&quot;" : "\"";
-        break;
-      case '\'':
-        out += quotes ? "&#39;" : "'";
+        out += "&quot;";
         break;
       default:
-        out += c;
+        out += "&#39;";
     }
+    pos = i + 1;
   }
+  out.append(text, pos, text.size() - pos);
 }
 
 std::string EscapeHtml(std::string_view text, bool quotes) {
