@@ -37,6 +37,19 @@ std::string ScriptString(std::string_view value) {
   std::string out;
   out.reserve(value.size());
   for (std::size_t i = 0; i < value.size(); ++i) {
+    // Characters written as they are, a run at a time.
+    std::size_t plain = i;
+    while (plain < value.size()) {
+      const char p = value[plain];
+      const auto b = static_cast<unsigned char>(p);
+      if (b < 0x20 || b == 0x7F || b == 0xE2 || p == '\\' || p == '"' || p == '\'' || p == '<' ||
+          p == '>' || p == '&' || p == '`')
+        break;
+      ++plain;
+    }
+    out.append(value, i, plain - i);
+    if (plain == value.size()) break;
+    i = plain;
     const char c = value[i];
     const auto byte = static_cast<unsigned char>(c);
     // U+2028 and U+2029 end a line, and so a string literal, in older engines.

@@ -299,8 +299,19 @@ bool StylePlan::MayJoinLaterKey(std::size_t row, std::string_view written) const
     }
   }
   for (std::size_t at = 0; at < written.size();) {
+    // No key starts with a character of the ASCII range but a few: those
+    // the first plane's table says.
+    const auto lead = static_cast<unsigned char>(written[at]);
+    if (lead < 0x80 && !key_char_seen_[lead]) {
+      ++at;
+      continue;
+    }
     const auto [c, length] = CharAt(written, at);
     if (length == 0) return true;
+    if (c < key_char_seen_.size() && !key_char_seen_[c]) {
+      at += length;
+      continue;
+    }
     if (const KeyChar* key_char = FindKeyChar(c))
       for (const std::size_t later : key_char->starting)
         if (later > row && written.compare(at, rows[later].key.size(), rows[later].key) == 0)

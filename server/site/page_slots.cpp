@@ -1,5 +1,6 @@
 #include "server/site/page_slots.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "text/markup.h"
@@ -62,6 +63,15 @@ std::optional<std::string> ReadHtml(std::string_view text, std::size_t reference
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // Plain text a run at a time, up to the next character that is written
+    // otherwise.
+    std::size_t plain = i;
+    while (plain < text.size() && text[plain] != '&' && text[plain] != '<' && text[plain] != '>' &&
+           text[plain] != '"' && text[plain] != '\'')
+      ++plain;
+    out.append(text, i, plain - i);
+    if (plain == text.size()) break;
+    i = plain;
     const char c = text[i];
     if (c == '&') {
       char meant = 0;
@@ -86,11 +96,10 @@ std::optional<std::string> ReadScriptString(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
+    const std::size_t escape = std::min(text.find('\\', i), text.size());
+    out.append(text, i, escape - i);
+    if (escape == text.size()) break;
+    i = escape;
     if (++i >= text.size()) return std::nullopt;
     switch (text[i]) {
       case '\\':
