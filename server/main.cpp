@@ -23,7 +23,7 @@
 #include "server/storage/caching_storage.h"
 #include "server/storage/data_dir.h"
 #include "server/storage/postgres/pg_storage.h"
-#include "server/storage/postgres/sqlite_import.h"
+#include "server/sqlite_import.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "server/storage/postgres/sqlite_import.h"
+#include "server/sqlite_import.h"
 
 #include "server/storage/postgres/pg_connection.h"
 #include "server/storage/postgres/pg_schema.h"
