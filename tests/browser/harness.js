@@ -98,6 +98,25 @@ export async function publish(server, style, { check = false, set = {}, question
   return address;
 }
 
+// The receipts of a page as its owner's program reads them (operation 8),
+// each value in the site's decimal encoding of its characters.
+export async function receiptsOf(host, name) {
+  const encode = (text) => [...text].map((c) => c.charCodeAt(0)).join('A');
+  const response = await fetch(`http://${host}/asp/index.asp`, {
+    method: 'POST',
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+    body: `zc=${encode('8')}&File=${encode(name)}&ID=${encode(`browser-${name}`)}`,
+  });
+  const text = new TextDecoder('gbk').decode(await response.arrayBuffer());
+  assert.equal(response.status, 200, text);
+  const records = text.split('いゼ').slice(1).map((record) => record.split('い'));
+  return {
+    question: records[0][0],
+    opened: Number(records[0][3]),
+    answers: records.slice(1).map((record) => record[1]),
+  };
+}
+
 export async function launchBrowser() {
   return chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',

@@ -4,7 +4,7 @@
 // visit that runs the page for three seconds counts as an opening.
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { sharedSetUp, screenshot } from './harness.js';
+import { receiptsOf, sharedSetUp, screenshot } from './harness.js';
 
 const question = '做我女朋友好吗？';
 const answers = ['我愿意', '让我想想'];
@@ -25,25 +25,6 @@ const storyActions = {
   3: (page, viewport) => (viewport.hasTouch ? page.locator('#canvas').tap() : page.locator('#canvas').click()),
   7: (page) => page.keyboard.press('End'),
 };
-
-// The receipts of a page as its owner's program reads them (operation 8),
-// each value in the site's decimal encoding of its characters.
-async function receiptsOf(host, name) {
-  const encode = (text) => [...text].map((c) => c.charCodeAt(0)).join('A');
-  const response = await fetch(`http://${host}/asp/index.asp`, {
-    method: 'POST',
-    headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
-    body: `zc=${encode('8')}&File=${encode(name)}&ID=${encode(`browser-${name}`)}`,
-  });
-  const text = new TextDecoder('gbk').decode(await response.arrayBuffer());
-  assert.equal(response.status, 200, text);
-  const records = text.split('いゼ').slice(1).map((record) => record.split('い'));
-  return {
-    question: records[0][0],
-    opened: Number(records[0][3]),
-    answers: records.slice(1).map((record) => record[1]),
-  };
-}
 
 // Runs the page's clock until the question is open, in steps, so that each
 // style's own moment is what opens it; fails after ten minutes of its time.

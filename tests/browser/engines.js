@@ -1,0 +1,344 @@
+// The engines besides Chromium that recipients open pages with: WebKit (the
+// engine of every iPhone browser and of WeChat on iOS) through
+// WebKitWebDriver and its MiniBrowser under Xvfb, and Firefox through
+// WebDriver BiDi. Both drive the same small page handle:
+//   evaluate(fn, ...args)   runs fn in the page, answers its value
+//   tap(x, y)               a finger's tap (a click where the engine has none)
+//   press(key)              a key press: 'End'
+//   problems()              everything that went wrong on the page so far
+//   screenshot(name)        a PNG into the artefacts folder
+//
+// Neither engine tells a classic WebDriver client of the page's errors, so
+// the pages are served through a recorder: a proxy in front of
+// heartpage-server that answers every request as the server did, notes each
+// status that is no success, and puts first into every page a script that
+// keeps its uncaught errors, refused promises, console errors, failed
+// resources and policy violations.
+import { spawn } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import http from 'node:http';
+import net from 'node:net';
+import { tmpdir } from 'node:os';
+import path from 'node:path';
+import assert from 'node:assert/strict';
+import { after, before, test } from 'node:test';
+import puppeteer from 'puppeteer-core';
+import { publish, receiptsOf, startServer } from './harness.js';
+
+// The phone every engine plays, as the recipient holds it or on its side.
+export const phone = { width: 390, height: 844 };
+
+const recorder = `<script>(function () {
+  var seen = window.__problems = [];
+  function note(text) { seen.push(String(text).slice(0, 300)); }
+  addEventListener("error", function (e) {
+    var t = e.target;
+    if (t && t !== window && t.tagName) {
+      var media = t.tagName === "SOURCE" ? t.parentNode : t, why = media && media.error;
+      note("failed " + t.tagName + " " + (t.src || t.href || "") + (why ? " (" + why.code + " " + why.message + ")" : ""));
+    }
+    else note("uncaught: " + (e.error && e.error.message || e.message));
+  }, true);
+  addEventListener("unhandledrejection", function (e) { note("unhandled rejection: " + (e.reason && e.reason.message || e.reason)); });
+  document.addEventListener("securitypolicyviolation", function (e) { note("refused by policy: " + e.violatedDirective + " " + e.blockedURI); });
+  var error = console.error;
+  console.error = function () { note("console error: " + Array.prototype.join.call(arguments, " ")); return error.apply(console, arguments); };
+})();</script>`;
+
+// The proxy: answers at its own address for the server at `proxy.target`
+// (host:port, set once the server runs), and keeps in `statuses` each answer
+// that is no success.
+function startRecorder(statuses) {
+  const proxy = http.createServer((request, response) => {
+    const target = proxy.target;
+    const headers = { ...request.headers, host: target };
+    delete headers['accept-encoding'];
+    const forwarded = http.request({ host: target.split(':')[0], port: target.split(':')[1], method: request.method,
+      path: request.url, headers }, (answer) => {
+      const status = answer.statusCode;
+      if (![200, 204, 206, 304].includes(status)) statuses.push(`HTTP ${status}: ${request.url}`);
+      if (!/text\/html/.test(answer.headers['content-type'] ?? '')) {
+        response.writeHead(status, answer.headers);
+        answer.pipe(response);
+        return;
+      }
+      const chunks = [];
+      answer.on('data', (chunk) => chunks.push(chunk));
+      answer.on('end', () => {
+        // Pages are GBK: the recorder, ASCII, goes in as bytes after <head>.
+        const page = Buffer.concat(chunks);
+        const at = page.toString('latin1').search(/<head[^>]*>/i);
+        const end = at < 0 ? 0 : page.indexOf('>', at) + 1;
+        const body = Buffer.concat([page.subarray(0, end), Buffer.from(recorder), page.subarray(end)]);
+        response.writeHead(status, { ...answer.headers, 'content-length': body.length });
+        response.end(body);
+      });
+    });
+    forwarded.on('error', (error) => { statuses.push(`proxy: ${error.message}`); response.destroy(); });
+    request.pipe(forwarded);
+  });
+  return new Promise((resolve) => proxy.listen(0, '127.0.0.1', () => resolve(proxy)));
+}
+
+function artefact(name) {
+  const folder = process.env.HEARTPAGE_ARTEFACTS || path.join(tmpdir(), 'heartpage-artefacts');
+  mkdirSync(folder, { recursive: true });
+  return path.join(folder, `${name}.png`);
+}
+
+const freePort = () => new Promise((resolve) => {
+  const probe = net.createServer().listen(0, '127.0.0.1', () => {
+    const { port } = probe.address();
+    probe.close(() => resolve(port));
+  });
+});
+
+// Starts Xvfb on a display number of its choosing, a screen of the given
+// size; answers the child and the display.
+function startXvfb(width, height) {
+  const child = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', `${width}x${height}x24`, '-nolisten', 'tcp'],
+    { stdio: ['ignore', 'ignore', 'pipe', 'pipe'] });
+  let told = '', log = '';
+  child.stderr.on('data', (chunk) => { log += chunk; });
+  return new Promise((resolve, reject) => {
+    child.stdio[3].on('data', (chunk) => {
+      told += chunk;
+      if (told.endsWith('\n')) resolve({ child, display: `:${told.trim()}` });
+    });
+    child.on('error', reject);
+    child.on('exit', (code) => reject(new Error(`Xvfb ended (${code}): ${log}`)));
+  });
+}
+
+function ended(child) {
+  if (!child || child.exitCode !== null) return Promise.resolve();
+  const gone = new Promise((resolve) => child.once('exit', resolve));
+  child.kill('SIGTERM');
+  return gone;
+}
+
+// WebKit: one MiniBrowser session, full screen on an Xvfb screen of the
+// phone's size (its window is never narrower than 447 px otherwise).
+async function startWebKit({ width, height }) {
+  const xvfb = await startXvfb(width, height);
+  const port = await freePort();
+  const driver = spawn('WebKitWebDriver', [`--port=${port}`],
+    { env: { ...process.env, DISPLAY: xvfb.display }, stdio: 'ignore' });
+  const call = async (method, where, body) => {
+    for (let attempt = 0; ; ++attempt) {
+      try {
+        const response = await fetch(`http://127.0.0.1:${port}${where}`, {
+          method, headers: { 'Content-Type': 'application/json' }, body: body && JSON.stringify(body) });
+        const answer = await response.json();
+        if (!response.ok) throw new Error(`${method} ${where}: ${JSON.stringify(answer.value)}`);
+        return answer.value;
+      } catch (error) {
+        // The driver may still be opening its port.
+        if (attempt > 50 || error.cause?.code !== 'ECONNREFUSED') throw error;
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+    }
+  };
+  const { sessionId } = await call('POST', '/session', { capabilities: { alwaysMatch: {
+    'webkitgtk:browserOptions': { binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', args: ['--automation'] } } } });
+  const session = `/session/${sessionId}`;
+  await call('POST', `${session}/window/rect`, { x: 0, y: 0, width, height });
+  await call('POST', `${session}/window/fullscreen`, {});
+  const pointer = (x, y) => call('POST', `${session}/actions`, { actions: [{ type: 'pointer', id: 'finger',
+    parameters: { pointerType: 'touch' }, actions: [{ type: 'pointerMove', x: Math.round(x), y: Math.round(y) },
+      { type: 'pointerDown', button: 0 }, { type: 'pointerUp', button: 0 }] }] });
+  const keys = { End: '\uE010' };
+  return {
+    name: 'webkit',
+    async open(address) {
+      await call('POST', `${session}/url`, { url: address });
+      const evaluate = (fn, ...args) => call('POST', `${session}/execute/sync`,
+        { script: `return (${fn}).apply(null, arguments)`, args });
+      return {
+        evaluate,
+        tap: pointer,
+        press: (key) => call('POST', `${session}/actions`, { actions: [{ type: 'key', id: 'keys',
+          actions: [{ type: 'keyDown', value: keys[key] }, { type: 'keyUp', value: keys[key] }] }] }),
+        problems: () => evaluate(() => window.__problems ?? ['the page has no recorder']),
+        async screenshot(name) {
+          writeFileSync(artefact(name), Buffer.from(await call('GET', `${session}/screenshot`), 'base64'));
+        },
+        close: () => call('POST', `${session}/url`, { url: 'about:blank' }),
+      };
+    },
+    async stop() {
+      await call('DELETE', session).catch(() => {});
+      await ended(driver);
+      await ended(xvfb.child);
+    },
+  };
+}
+
+// A PulseAudio server of the suite's own with one null sink: without a
+// sound device Firefox fails every audio element it plays ("decode error"),
+// and music is half of what the pages do.
+async function startSoundSink() {
+  const folder = mkdtempSync(path.join(tmpdir(), 'heartpage-pulse-'));
+  const socket = path.join(folder, 'native');
+  const child = spawn('pulseaudio', ['-n', '--daemonize=no', '--exit-idle-time=-1', '--use-pid-file=no',
+    '--load=module-null-sink', `--load=module-native-protocol-unix socket=${socket} auth-anonymous=1`],
+  { env: { ...process.env, HOME: folder, XDG_RUNTIME_DIR: folder }, stdio: 'ignore' });
+  for (let waited = 0; !existsSync(socket); waited += 50) {
+    if (waited > 10000 || child.exitCode !== null) throw new Error('pulseaudio did not start');
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  return {
+    server: `unix:${socket}`,
+    async stop() {
+      await ended(child);
+      rmSync(folder, { recursive: true, force: true });
+    },
+  };
+}
+
+// Firefox, headless, as a touch phone; its own reports of errors count too.
+async function startFirefox({ width, height }) {
+  const sound = await startSoundSink();
+  const browser = await puppeteer.launch({
+    browser: 'firefox',
+    executablePath: process.env.FIREFOX || '/usr/bin/firefox-esr',
+    headless: true,
+    env: { ...process.env, PULSE_SERVER: sound.server },
+    extraPrefsFirefox: {
+      // Audible autoplay only after the visitor's gesture, as on phones.
+      'media.autoplay.default': 1,
+      'media.autoplay.blocking_policy': 0,
+    },
+  });
+  return {
+    name: 'firefox',
+    async open(address) {
+      const page = await browser.newPage();
+      await page.setViewport({ width, height, isMobile: true, hasTouch: true });
+      const own = [];
+      page.on('pageerror', (error) => own.push(`uncaught: ${error.message}`));
+      page.on('console', (message) => { if (message.type() === 'error') own.push(`console error: ${message.text()}`); });
+      page.on('dialog', (dialog) => { own.push(`dialog: ${dialog.message()}`); dialog.dismiss().catch(() => {}); });
+      await page.goto(address, { waitUntil: 'load' });
+      return {
+        evaluate: (fn, ...args) => page.evaluate(fn, ...args),
+        tap: (x, y) => page.touchscreen.tap(x, y),
+        press: (key) => page.keyboard.press(key),
+        problems: async () => [...own, ...await page.evaluate(() => window.__problems ?? ['the page has no recorder'])],
+        screenshot: (name) => page.screenshot({ path: artefact(name) }),
+        close: () => page.close(),
+      };
+    },
+    async stop() {
+      await browser.close();
+      await sound.stop();
+    },
+  };
+}
+
+// One heartpage-server behind the recorder and one browser of `engine`
+// ('webkit' or 'firefox') for a test file; like harness.js's sharedSetUp,
+// answers its handle: publish(style, options), and visit(address, check)
+// that opens the page, runs check(page), then fails with what went wrong.
+export function engineSetUp(engine, { serverArgs = [] } = {}) {
+  const statuses = [];
+  let proxy;
+  const site = {
+    server: undefined,
+    browser: undefined,
+    publish: (style, options) => publish(site.server, style, options),
+    async visit(address, check) {
+      const page = await site.browser.open(address);
+      try {
+        await check(page);
+        const problems = [...await page.problems(), ...statuses.splice(0)];
+        if (problems.length) throw new Error(`${engine}: ${problems.join('\n')}`);
+      } finally {
+        await page.close();
+      }
+    },
+  };
+  before(async () => {
+    // The server names the recorder's address as its own, so that the
+    // page's policy lets it load what the recorder serves.
+    proxy = await startRecorder(statuses);
+    const host = `127.0.0.1:${proxy.address().port}`;
+    const server = await startServer(['--public-host', host, ...serverArgs]);
+    proxy.target = server.host;
+    site.server = { ...server, host };
+    site.browser = await (engine === 'webkit' ? startWebKit : startFirefox)(phone);
+  });
+  after(async () => {
+    await site.browser?.stop();
+    proxy?.close();
+    await site.server?.stop();
+  });
+  return site;
+}
+
+// Waits until fn, run in the page, answers true; fails saying `what`.
+async function until(page, fn, what, timeout = 15000) {
+  for (const start = Date.now(); Date.now() - start < timeout;) {
+    if (await page.evaluate(fn)) return;
+    await new Promise((resolve) => setTimeout(resolve, 200));
+  }
+  throw new Error(`${what} within ${timeout / 1000} s`);
+}
+
+const audible = () => [...document.querySelectorAll('audio, video')].filter((m) =>
+  !m.paused && !m.ended && (m.tagName === 'AUDIO' || (!m.muted && m.volume > 0))).length;
+const centre = (selector) => {
+  const box = document.querySelector(selector).getBoundingClientRect();
+  return [box.left + box.width / 2, box.top + box.height / 2];
+};
+
+// The suite each engine runs: what a recipient meets first on every style,
+// text that would break out of its place, and the question answered.
+export function engineSuite(engine) {
+  const site = engineSetUp(engine, { serverArgs: ['--visits-per-minute', '0'] });
+
+  test(`${engine}: every style loads in standards mode with no fault, the first tap starts one sound and the button stops it`,
+    async () => {
+      const faults = [];
+      for (let style = 1; style <= 8; ++style) {
+        try {
+          await site.visit(await site.publish(style), async (page) => {
+            if (await page.evaluate(() => document.compatMode) !== 'CSS1Compat') faults.push(`style ${style}: quirks mode`);
+            // Where no link or button stands.
+            await page.tap(phone.width * 0.08, phone.height * 0.45);
+            await until(page, audible, 'no sound began');
+            if (await page.evaluate(audible) !== 1) faults.push(`style ${style}: ${await page.evaluate(audible)} sounds`);
+            await page.screenshot(`${engine}-style${style}`);
+            await page.tap(...await page.evaluate(centre, '#musicSwitch'));
+            await until(page, () => [...document.querySelectorAll('audio')].every((a) => a.paused),
+              'the button did not stop the music');
+          });
+        } catch (error) {
+          faults.push(`style ${style}: ${error.message}`);
+        }
+      }
+      assert.deepEqual(faults, []);
+    });
+
+  test(`${engine}: quotes, </script> and <b> typed into a page show as typed`, async () => {
+    const typed = '他说"我爱你"，it\'s </script><b>';
+    await site.visit(await site.publish(4, { set: { 'Text8(0)': typed } }), async (page) => {
+      const shown = await page.evaluate(() => [document.querySelector('.card em')?.textContent,
+        document.querySelectorAll('b').length]);
+      assert.deepEqual(shown, [typed, 0]);
+    });
+  });
+
+  test(`${engine}: the question, once the story is told, takes a tap and the answer reaches the site`, async () => {
+    const address = await site.publish(7, { question: '做我女朋友好吗？', answers: '我愿意,让我想想' });
+    await site.visit(address, async (page) => {
+      await page.press('End');
+      await until(page, () => !!document.querySelector('#hpq.hpq-open'), 'the question did not open', 30000);
+      await page.screenshot(`${engine}-question`);
+      await page.tap(...await page.evaluate(centre, '#hpq .hpq-answer[data-answer="1"]'));
+      await until(page, () => document.getElementById('hpq-said').textContent === '已经告诉TA啦 ❤', 'no answer told');
+    });
+    const receipts = await receiptsOf(site.server.host, address.split('/').pop());
+    assert.deepEqual(receipts.answers, ['我愿意']);
+  });
+}
