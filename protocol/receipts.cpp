@@ -69,6 +69,9 @@ std::vector<Record> ReceiptRecords(const Receipt& receipt) {
       records.push_back({std::string(kEarlierAnswerMark), std::to_string(answer.choice),
                          Whole(answer.text), answer.time});
   }
+  if (!receipt.opens.empty() || receipt.has_code || !receipt.hint.empty())
+    records.push_back({std::string(kSettingsMark), receipt.opens, receipt.has_code ? "1" : "0",
+                       Whole(receipt.hint)});
   return records;
 }
 
@@ -89,6 +92,12 @@ std::optional<Receipt> ReceiptIn(std::string_view answer) {
   bool in_earlier = false;
   for (std::size_t i = 1; i < records.size(); ++i) {
     const Record& record = records[i];
+    if (FieldOr(record, 0) == kSettingsMark) {
+      receipt.opens = FieldOr(record, 1);
+      receipt.has_code = FieldOr(record, 2) == "1";
+      receipt.hint = FieldOr(record, 3);
+      continue;
+    }
     if (FieldOr(record, 0) == kEarlierMark) {
       const auto earlier_opened = Count(FieldOr(record, 4));
       in_earlier = earlier_opened.has_value();

@@ -39,6 +39,11 @@ struct Receipt {
   // Of the page online: what came back from its versions that asked another
   // question, newest first; each has no earlier versions of its own.
   std::vector<Receipt> earlier;
+  // Of the page online: its settings as stored, the code never, only whether
+  // one is set.
+  std::string opens;
+  bool has_code = false;
+  std::string hint;
   bool operator==(const Receipt&) const = default;
 };
 
@@ -49,11 +54,14 @@ struct Receipt {
 //     kEarlierMark, question, choice 1, choice 2, opened count, first opened,
 //       last opened, replaced
 //     kEarlierAnswerMark, choice number, its text, time — one per answer
+//   last, when the page has settings: kSettingsMark, opens, "1" or "0" for a
+//     code, hint
 // A reader that knows no earlier versions skips their records, whose first
 // field is no choice number. The server drops the separators from texts
 // that would split a record.
 inline constexpr std::string_view kEarlierMark = "earlier";
 inline constexpr std::string_view kEarlierAnswerMark = "earlier-answer";
+inline constexpr std::string_view kSettingsMark = "settings";
 std::vector<Record> ReceiptRecords(const Receipt& receipt);
 
 // The program's side, on the answer in UTF-8; std::nullopt when the answer

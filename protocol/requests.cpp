@@ -67,10 +67,13 @@ std::string NameClaimRequest(std::string_view machine_id, std::string_view name)
 }
 
 std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
-                             std::string_view page) {
+                             std::string_view page, const PageSettings& settings) {
   std::string body = OperationField(kStorePage);
   AppendField(body, kFileField, name);
   AppendField(body, kMachineIdField, machine_id);
+  if (!settings.opens.empty()) AppendField(body, kOpensField, settings.opens);
+  if (!settings.code.empty()) AppendField(body, kCodeField, settings.code);
+  if (!settings.hint.empty()) AppendField(body, kHintField, settings.hint);
   return WithPage(std::move(body), page);
 }
 

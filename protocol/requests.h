@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/page_settings.h"
 #include "protocol/records.h"
 #include "protocol/statements.h"
 
@@ -19,8 +20,10 @@ std::string SettingsRequest();
 std::string OwnershipLookupRequest(std::string_view machine_id);
 std::string NameLookupRequest(std::string_view name);
 std::string NameClaimRequest(std::string_view machine_id, std::string_view name);
+// The settings travel only where they are set, so a page without any is
+// stored as an old client stores it.
 std::string PageStoreRequest(std::string_view name, std::string_view machine_id,
-                             std::string_view page);
+                             std::string_view page, const wire::PageSettings& settings = {});
 // Operation 5, a temporary preview: "zc=…&ID=…&data=…". The answer is the
 // preview's address.
 std::string PreviewStoreRequest(std::string_view machine_id, std::string_view page);

@@ -34,6 +34,11 @@ inline constexpr std::string_view kStatementField = "sql";
 inline constexpr std::string_view kFileField = "File";
 inline constexpr std::string_view kMachineIdField = "ID";
 inline constexpr std::string_view kDataField = "data";
+// A store's optional settings (protocol/page_settings.h): the moment the page
+// opens, in UTC, and the code it asks for with the hint it shows.
+inline constexpr std::string_view kOpensField = "opens";
+inline constexpr std::string_view kCodeField = "code";
+inline constexpr std::string_view kHintField = "hint";
 
 // The operations, by their `zc` numbers.
 inline constexpr int kQuery = 1;         // sql: a lookup; answers records

@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "protocol/page_name.h"
@@ -17,6 +18,14 @@ namespace {
 
 using namespace wire;
 using Fields = std::vector<std::string>;
+
+PageSettings Settings(std::string opens, std::string code, std::string hint) {
+  PageSettings settings;
+  settings.opens = std::move(opens);
+  settings.code = std::move(code);
+  settings.hint = std::move(hint);
+  return settings;
+}
 
 // The statement a body carries, read back the way the server reads it.
 std::string StatementOf(const std::string& body) {
@@ -38,6 +47,12 @@ TEST(RequestsTest, BodiesAreCodeThenStatementOrNameThenPage) {
   EXPECT_EQ(PageStoreRequest("abc", "S1", "<p>中</p>"),
             "zc=52&File=97A98A99&ID=83A49&data=60A112A62A-10544A60A47A112A62");
   EXPECT_EQ(PageStoreRequest("abc", "S1", ""), "zc=52&File=97A98A99&ID=83A49&data=");
+  // Settings go before the page, and only those that are set.
+  EXPECT_EQ(PageStoreRequest("abc", "S1", "", Settings("2027-02-14 12:00:00", "", "")),
+            "zc=52&File=97A98A99&ID=83A49&opens=" + EncodeValue("2027-02-14 12:00:00") + "&data=");
+  EXPECT_EQ(PageStoreRequest("abc", "S1", "", Settings("", "上海", "城市？")),
+            "zc=52&File=97A98A99&ID=83A49&code=" + EncodeValue("上海") +
+                "&hint=" + EncodeValue("城市？") + "&data=");
   // Quotes in values go over the wire doubled.
   EXPECT_EQ(StatementOf(NameClaimRequest("a'b", "c")),
             "insert into 免费 (硬盘ID,文件名) values ('a''b', 'c')");
@@ -147,6 +162,9 @@ TEST(WireTest, AReceiptReadsBackWhateverItsTextsHold) {
   earlier.answers = {{1, "记得", "2026-12-07 20:00:00"}};
   earlier.replaced = "2026-12-08 09:00:00";
   sent.earlier = {earlier, Receipt{}};
+  sent.opens = "2027-02-14 12:00:00";
+  sent.has_code = true;
+  sent.hint = "我们第一次见面的城市い？";
   const std::optional<Receipt> read = ReceiptIn(FromGbk(FormatRecords(ReceiptRecords(sent))));
   ASSERT_TRUE(read);
   EXPECT_EQ(read->question, "做我女朋友好吗？");
@@ -162,7 +180,29 @@ TEST(WireTest, AReceiptReadsBackWhateverItsTextsHold) {
   ASSERT_EQ(read->earlier.size(), 2u);
   EXPECT_EQ(read->earlier[0], earlier);
   EXPECT_TRUE(read->earlier[1].answers.empty());
+  EXPECT_EQ(read->opens, sent.opens);
+  EXPECT_TRUE(read->has_code);
+  EXPECT_EQ(read->hint, "我们第一次见面的城市？");
   EXPECT_EQ(ReceiptIn("いゼ问题いAいBいmanyい"), std::nullopt);
+}
+
+// One rule for the program's check before upload and the server's refusal.
+TEST(WireTest, PageSettingsAreAMomentThatExistsAndACodeWithItsHint) {
+  EXPECT_EQ(PageSettingsProblem({}), "");
+  EXPECT_EQ(PageSettingsProblem(Settings("2028-02-29 23:59:59", "上海", "城市")), "");
+  for (const char* opens : {"2027-02-29 12:00:00", "2027-02-14T12:00:00", "2027-02-14 24:00:00",
+                            "2027-2-14 12:00:00", "1969-12-31 23:59:59", "2027-02-14 12:00"})
+    EXPECT_NE(PageSettingsProblem(Settings(opens, "", "")), "") << opens;
+  EXPECT_EQ(PageSettingsProblem(Settings("", "上海", "")), "a code without a hint");
+  EXPECT_EQ(PageSettingsProblem(Settings("", "", "城市")), "a hint without a code");
+  EXPECT_EQ(PageSettingsProblem(Settings("", std::string(32, 'a'), "h")), "");
+  EXPECT_NE(PageSettingsProblem(Settings("", std::string(33, 'a'), "h")), "");
+  std::string chinese;
+  for (int i = 0; i < 41; ++i) chinese += "城";
+  EXPECT_NE(PageSettingsProblem(Settings("", "a", chinese)), "");
+  EXPECT_EQ(PageSettingsProblem(Settings("", "a", chinese.substr(3))), "");
+  EXPECT_NE(PageSettingsProblem(Settings("", "a\nb", "h")), "");
+  EXPECT_NE(PageSettingsProblem(Settings("", "a", "\xC2\x9B")), "");
 }
 
 // One rule for the upload dialog, the command line and the server.
