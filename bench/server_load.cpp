@@ -43,6 +43,13 @@
 //                                         coming at RATE bytes a second from
 //                                         ADDRESSES addresses (127.0.14.x);
 //                                         until killed
+//   server_load gates PORT COUNT        a page of 20 KB three ways: open,
+//                                         held until 2030, behind a code; the
+//                                         median and p99 in ms of COUNT GETs of
+//                                         each on one keep-alive connection,
+//                                         then of COUNT unlocks with the right
+//                                         code, each from a fresh address
+//                                         (127.0.30.x on), a line apiece
 //   server_load probe PORT KIND COUNT [PATH]
 //                                         COUNT fresh clients, each on a new
 //                                         connection from a new address
@@ -376,6 +383,79 @@ int Probe(int port, const std::string& kind, int count, const std::string& path)
   return 0;
 }
 
+// Median and 99th percentile of `count` runs of `once`, which answers
+// whether it succeeded; a line "NAME median p99" in ms.
+bool Timed(const char* name, int count, const std::function<bool(int)>& once) {
+  std::vector<double> milliseconds;
+  for (int i = 0; i < count; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    if (!once(i)) return std::fprintf(stderr, "%s %d failed\n", name, i), false;
+    milliseconds.push_back(
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+            .count());
+  }
+  std::sort(milliseconds.begin(), milliseconds.end());
+  std::printf("%s %.3f %.3f\n", name, milliseconds[milliseconds.size() / 2],
+              milliseconds[milliseconds.size() * 99 / 100]);
+  return true;
+}
+
+int Gates(int port, int count) {
+  const std::string page = Page(port, 20 * 1024);
+  const std::string run =
+      std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()).substr(10);
+  const std::string open = "o" + run, later = "l" + run, locked = "c" + run;
+  {
+    HttpConnection connection(port);
+    const std::string settings[] = {
+        "", "&opens=" + heartpage::EncodeValue("2030-02-14 12:00:00"),
+        "&code=" + heartpage::EncodeValue("520") + "&hint=" + heartpage::EncodeValue("那一天")};
+    const std::string* name_of[] = {&open, &later, &locked};
+    for (int i = 0; i < 3; ++i)
+      if (Status(connection, ClaimBody("bench", *name_of[i])) != 200 ||
+          Status(connection, StoreBody("bench", *name_of[i], page) + settings[i]) != 200)
+        return std::fprintf(stderr, "publishing %s failed\n", name_of[i]->c_str()), 1;
+  }
+  HttpConnection connection(port);
+  const auto get = [&](const std::string& name, int status) {
+    return [&connection, name, status](int) {
+      if (!connection.Send("GET /Test/" + name + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"))
+        return false;
+      const auto answer = connection.Read();
+      return answer && answer->status == status;
+    };
+  };
+  std::string cookie;
+  const bool ok =
+      Timed("plain-get", count, get(open, 200)) && Timed("held-get", count, get(later, 200)) &&
+      Timed("asking-get", count, get(locked, 200)) && Timed("unlock", count, [&](int i) {
+        const std::string body = "code=520";
+        HttpConnection from(
+            port, "127.0." + std::to_string(30 + i / 250) + "." + std::to_string(i % 250 + 1));
+        if (!from.Send("POST /api/unlock/" + locked +
+                       " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                       "application/x-www-form-urlencoded\r\nContent-Length: " +
+                       std::to_string(body.size()) + "\r\n\r\n" + body))
+          return false;
+        const auto answer = from.Read();
+        if (!answer || answer->status != 204) return false;
+        cookie = answer->Header("set-cookie").substr(0, answer->Header("set-cookie").find(';'));
+        return true;
+      });
+  if (!ok) return 1;
+  return Timed("unlocked-get", count,
+               [&](int) {
+                 if (!connection.Send("GET /Test/" + locked +
+                                      " HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + cookie +
+                                      "\r\n\r\n"))
+                   return false;
+                 const auto answer = connection.Read();
+                 return answer && answer->status == 200 && answer->body.size() > 10000;
+               })
+             ? 0
+             : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -406,6 +486,7 @@ int main(int argc, char** argv) {
     return MediaSeed(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), args[4]);
   if (args.size() == 4 && args[0] == "slow-readers")
     return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
+  if (args.size() == 3 && args[0] == "gates") return Gates(std::stoi(args[1]), std::stoi(args[2]));
   if ((args.size() == 4 || args.size() == 5) && args[0] == "probe")
     return Probe(std::stoi(args[1]), args[2], std::stoi(args[3]), args.size() == 5 ? args[4] : "");
   std::cerr
@@ -413,6 +494,6 @@ int main(int argc, char** argv) {
          " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE"
          " | trickles PORT COUNT SIZE RATE ADDRESSES | media-seed PORT COUNT SIZE OUT"
          " | slow-readers PORT COUNT PATHS | slow-media PORT COUNT SIZE RATE ADDRESSES"
-         " | probe PORT KIND COUNT [PATH]\n";
+         " | gates PORT COUNT | probe PORT KIND COUNT [PATH]\n";
   return 2;
 }

@@ -340,9 +340,9 @@ constexpr OptionRow kOptions[] = {
      "(default 5 a minute, 5 at once); 0: no limit",
      [](Given& g) { return Rate(g, g.options.server.reports_per_minute); }},
     {"--visits-per-minute", "N",
-     "openings and answers that published pages may send back\n"
-     "from one client address (default 20 a minute, 20 at once);\n"
-     "0: no limit",
+     "openings and answers that published pages may send back,\n"
+     "and tries at pages' codes, from one client address (default\n"
+     "20 a minute, 20 at once); 0: no limit",
      [](Given& g) { return Rate(g, g.options.server.visits_per_minute); }},
     {"--abuse-contact", "URI",
      "the operator's address for abuse, mailto:ADDRESS or\n"

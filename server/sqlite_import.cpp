@@ -2,6 +2,7 @@
 
 #include "server/storage/postgres/pg_connection.h"
 #include "server/storage/postgres/pg_schema.h"
+#include "server/storage/postgres/pg_storage.h"
 
 namespace heartpage::server {
 namespace {
@@ -71,6 +72,8 @@ ImportCounts ImportSqlite(SqliteStorage& source, const std::string& uri,
         return;
       }
       ++counts.pages;
+      // A page held back until its moment or its code stays held back there.
+      StoreGate(db, name, page.gate);
       db.Run("SELECT pg_notify($1, $2)", {kPageChannel, name});
     });
     db.Exec(

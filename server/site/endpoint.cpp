@@ -8,12 +8,14 @@
 #include <variant>
 
 #include "protocol/page_name.h"
+#include "protocol/page_settings.h"
 #include "protocol/records.h"
 #include "protocol/wire.h"
 #include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
 #include "server/site/form.h"
 #include "server/site/page_check.h"
+#include "server/site/page_gate.h"
 #include "server/site/previews.h"
 #include "server/site/receipts.h"
 #include "server/site/site.h"
@@ -169,11 +171,35 @@ EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
   return {wire::status::kOk, "", false};
 }
 
+// A store's settings as sent, the fields that are not there empty; why not,
+// when a value is no text.
+std::variant<wire::PageSettings, EndpointReply> SentSettings(const FormFields& fields) {
+  wire::PageSettings settings;
+  for (auto [name, into] : {std::pair{wire::kOpensField, &settings.opens},
+                            std::pair{wire::kCodeField, &settings.code},
+                            std::pair{wire::kHintField, &settings.hint}}) {
+    const auto field = fields.find(name);
+    if (field == fields.end()) continue;
+    std::optional<std::string> text = TextOf(field->second);
+    if (!text) return Refuse(wire::status::kMalformed, std::string(name) + " is not valid GBK text");
+    *into = std::move(*text);
+  }
+  if (std::string problem = wire::PageSettingsProblem(settings); !problem.empty())
+    return Refuse(wire::status::kMalformed, std::move(problem));
+  return settings;
+}
+
 EndpointReply RunStore(const Stores& storage, const FormFields& fields,
                        std::string_view public_host, const AddressBudget& sender) {
-  if (auto problem = FieldProblem(fields, {wire::kOperationField, wire::kFileField,
-                                           wire::kMachineIdField, wire::kDataField}))
+  // The settings are optional: an older client sends none of them.
+  FormFields required = fields;
+  for (const std::string_view optional : {wire::kOpensField, wire::kCodeField, wire::kHintField})
+    if (const auto field = required.find(optional); field != required.end()) required.erase(field);
+  if (auto problem = FieldProblem(required, {wire::kOperationField, wire::kFileField,
+                                             wire::kMachineIdField, wire::kDataField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
+  auto settings = SentSettings(fields);
+  if (const auto* refusal = std::get_if<EndpointReply>(&settings)) return *refusal;
   const std::string& name = fields.find(wire::kFileField)->second;
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
   const auto owner = OwnerOf(storage.claims, fields);
@@ -187,8 +213,15 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
   if (auto denied = DeniedIn(page, storage.deny.DeniedList()))
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
+  // The code is hashed only for its name's owner: the hash costs CPU, and
+  // the store checks the owner again as it writes.
+  const std::vector<Claim> claims = storage.claims.ClaimsOfName(PageNameKey(name));
+  if (claims.empty()) return Refuse(wire::status::kNotYours, "file name not claimed");
+  if (claims.front().owner != std::get<MachineIdHash>(owner))
+    return Refuse(wire::status::kNotYours, "file name claimed by another machine");
+  const PageGate gate = GateOf(std::get<wire::PageSettings>(settings));
   switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
-                                  fields.find(wire::kDataField)->second, sender)) {
+                                  fields.find(wire::kDataField)->second, sender, gate)) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:

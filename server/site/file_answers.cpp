@@ -92,12 +92,20 @@ const std::string& PagePolicy(const Site& site) {
   return policy;
 }
 
+// A page behind a code is its reader's: no cache between her and the site
+// may keep it for whoever asks next.
+std::string_view PageCaching(const StoredPage& page) {
+  return page.gate.code_hash.empty() ? "no-cache" : "private, no-cache";
+}
+
 // A page's.
 std::string PageHead(const Request& request, const StoredPage& page, std::string_view etag,
                      bool gzip, bool keep_alive, const Site& site) {
   std::string head = HeadStart(request, etag, page);
+  head += "Cache-Control: ";
+  head += PageCaching(page);
   head +=
-      "Cache-Control: no-cache\r\nX-Content-Type-Options: nosniff\r\n"
+      "\r\nX-Content-Type-Options: nosniff\r\n"
       "Referrer-Policy: no-referrer\r\nContent-Security-Policy: ";
   head += PagePolicy(site);
   head += "\r\n";
@@ -152,7 +160,7 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   response.set(http::field::date, CurrentHttpDate());
   response.set(http::field::etag, etag);
   response.set(http::field::last_modified, FormatHttpDate(page->modified));
-  response.set(http::field::cache_control, "no-cache");
+  response.set(http::field::cache_control, PageCaching(*page));
   response.set("X-Content-Type-Options", "nosniff");
   // The page runs in an origin of its own: its scripts work, but cannot
   // touch the publishing site or other people's pages.

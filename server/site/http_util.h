@@ -51,4 +51,8 @@ bool AcceptsGzip(std::string_view accept_encoding);
 // one, since the bytes differ.
 std::string GzipEtag(std::string_view etag);
 
+// One value of an application/x-www-form-urlencoded body, as its bytes;
+// nothing when a percent sign is not followed by two hexadecimal digits.
+std::optional<std::string> UnescapeFormValue(std::string_view text);
+
 }  // namespace heartpage::server

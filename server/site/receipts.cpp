@@ -11,6 +11,7 @@
 #include "server/site/endpoint_checks.h"
 #include "server/site/http_util.h"
 #include "server/site/page_check.h"
+#include "server/site/page_gate.h"
 
 namespace heartpage::server {
 
@@ -155,8 +156,11 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
   if (page->withheld)
     return Reply(request, static_cast<http::status>(wire::status::kWithdrawn),
                  "taken down by the site's operator");
-  const int choice = request.body() == "answer=2" ? 2 : 1;
   const std::int64_t now = std::time(nullptr);
+  // Nobody has seen the page before its moment: what claims to come from it
+  // then counts for nothing.
+  if (page->gate.opens > now) return Reply(request, http::status::conflict, "not open yet");
+  const int choice = request.body() == "answer=2" ? 2 : 1;
   // Counted by address as well as by page: a few addresses cannot spend the
   // page's minute and shut its reader out.
   const std::string_view visitor = audit != nullptr ? audit->sender.key : std::string_view();
@@ -198,15 +202,19 @@ EndpointReply RunReceipts(const Stores& storage, const FormFields& fields,
   // A page republished since the last visit shows its own question, and
   // whether what came back still counts, before anyone visits it.
   std::optional<PageReceipts> stored = storage.receipts.LoadReceipts(key);
-  if (const auto page = storage.pages.LoadPage(key);
-      page && (!stored || stored->etag != page->etag)) {
+  const auto page = storage.pages.LoadPage(key);
+  if (page && (!stored || stored->etag != page->etag)) {
     BindToPage(storage.receipts, key, *page, public_host);
     stored = storage.receipts.LoadReceipts(key);
   }
-  return {wire::status::kOk,
-          wire::FormatRecords(
-              wire::ReceiptRecords(stored ? ReceiptWithEarlier(*stored) : wire::Receipt{})),
-          true};
+  wire::Receipt receipt = stored ? ReceiptWithEarlier(*stored) : wire::Receipt{};
+  if (page) {
+    GateSettings settings = SettingsOf(page->gate);
+    receipt.opens = std::move(settings.opens);
+    receipt.has_code = settings.has_code;
+    receipt.hint = std::move(settings.hint);
+  }
+  return {wire::status::kOk, wire::FormatRecords(wire::ReceiptRecords(receipt)), true};
 }
 
 }  // namespace heartpage::server

@@ -9,6 +9,7 @@
 #include "protocol/page_name.h"
 #include "protocol/wire.h"
 #include "server/site/http_util.h"
+#include "server/site/origin_check.h"
 #include "server/site/previews.h"
 #include "server/site/site.h"
 #include "text/markup.h"
@@ -34,34 +35,6 @@ struct Fields {
   std::string address;
   std::string reason;
 };
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// One value of an application/x-www-form-urlencoded body.
-std::optional<std::string> Unescape(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = HexDigit(text[i + 1]);
-      const int low = HexDigit(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
 
 // Well-formed UTF-8 that is text: line ends and tabs, no other control
 // character, which no one types into a form.
@@ -108,7 +81,7 @@ std::variant<Fields, Refusal> ReadFields(std::string_view body) {
                                                           : nullptr;
     if (slot == nullptr) return Refusal{http::status::bad_request, "unexpected form field"};
     if (slot->has_value()) return Refusal{http::status::bad_request, "repeated form field"};
-    *slot = Unescape(piece.substr(equals + 1));
+    *slot = UnescapeFormValue(piece.substr(equals + 1));
     if (!slot->has_value()) return Refusal{http::status::bad_request, "malformed form"};
     if (!IsText(**slot)) return Refusal{http::status::bad_request, "form value is not text"};
   }
@@ -125,18 +98,6 @@ std::string_view Trim(std::string_view text) {
   while (!text.empty() && space(text.front())) text.remove_prefix(1);
   while (!text.empty() && space(text.back())) text.remove_suffix(1);
   return text;
-}
-
-// The host of "host", "host:port" or "[v6]:port", small letters.
-std::string HostOfAuthority(std::string_view authority) {
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
-  authority = authority.starts_with('[') ? authority.substr(0, authority.find(']') + 1)
-                                         : authority.substr(0, authority.find(':'));
-  std::string host(authority);
-  for (char& c : host)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return host;
 }
 
 // What a report is about, from the address a visitor pasted: a published
@@ -222,29 +183,11 @@ StringResponse Html(const Request& request, http::status status, std::string htm
   return response;
 }
 
-// Whether a browser's Origin names this site: its host as the request was
-// sent to it, or as the site is known. Ports are not compared: a proxy in
-// front may pass the host on without the port the browser used.
-bool FromThisSite(std::string_view origin, std::string_view host, std::string_view public_host) {
-  const std::size_t scheme = origin.find("://");
-  if (scheme == std::string_view::npos) return false;
-  const std::string ours = HostOfAuthority(origin.substr(scheme + 3));
-  if (const std::size_t at = public_host.find("://"); at != std::string_view::npos)
-    public_host.remove_prefix(at + 3);
-  return !ours.empty() && (ours == HostOfAuthority(host) || ours == HostOfAuthority(public_host));
-}
-
 // What no browser posting this site's own form would send: another site's
 // page behind it (a report in a visitor's name, unseen), another type, a
 // body past what the two fields can take.
 std::optional<Refusal> PostProblem(const Request& request, const Site& site) {
-  const auto fetch_site = request.find("Sec-Fetch-Site");
-  if (fetch_site != request.end() && !EqualsIgnoringCase(fetch_site->value(), "same-origin") &&
-      !EqualsIgnoringCase(fetch_site->value(), "none"))
-    return Refusal{http::status::forbidden, "reports are taken from this site's own form"};
-  const auto origin = request.find(http::field::origin);
-  if (origin != request.end() &&
-      !FromThisSite(origin->value(), request[http::field::host], site.public_host))
+  if (!PostedByThisSite(request, site.public_host))
     return Refusal{http::status::forbidden, "reports are taken from this site's own form"};
   std::string_view type = request[http::field::content_type];
   type = Trim(type.substr(0, type.find(';')));
@@ -318,7 +261,7 @@ Response AnswerReport(const Request& request, const Site& site, Audit* audit) {
   if (const std::size_t query = target.find('?'); query != std::string_view::npos) {
     const std::string_view rest = target.substr(query + 1);
     if (rest.starts_with("page=")) {
-      std::optional<std::string> given = Unescape(rest.substr(5, rest.find('&') - 5));
+      std::optional<std::string> given = UnescapeFormValue(rest.substr(5, rest.find('&') - 5));
       if (given && IsText(*given) && given->size() <= kMaxReportAddressBytes)
         address = std::move(*given);
     }

@@ -10,6 +10,7 @@
 #include "server/site/http_util.h"
 #include "server/site/media.h"
 #include "server/site/origin_check.h"
+#include "server/site/page_gate.h"
 #include "server/site/previews.h"
 #include "server/site/receipts.h"
 #include "server/site/report.h"
@@ -91,6 +92,10 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   if (!page && site.storage.pages.WasTakenDown(PageNameKey(name))) return TakenDown(request);
   if (!page) return PlainResponse(request, http::status::not_found, "no such page");
   if (page->withheld) return Withdrawn(request);
+  if (!page->gate.empty()) {
+    if (auto held = HeldBack(request, PageNameKey(name), *page, site, std::time(nullptr)))
+      return std::move(*held);
+  }
   return ServePage(request, std::move(page), site);
 }
 
@@ -131,6 +136,11 @@ Response Opened(const Request& request, std::string_view name, const Site& site,
 Response Answered(const Request& request, std::string_view name, const Site& site, const Routed&,
                   Audit* audit) {
   return AnswerVisit(Visit::kAnswer, request, name, site, audit);
+}
+
+Response Unlock(const Request& request, std::string_view name, const Site& site, const Routed&,
+              Audit* audit) {
+  return AnswerUnlock(request, name, site, audit);
 }
 
 Response SecurityContacts(const Request& request, std::string_view, const Site& site, const Routed&,
@@ -184,6 +194,11 @@ Work AnsweredLane(const Request& request, std::string_view name, const Site&, Ro
   return VisitLane(Visit::kAnswer, request, name);
 }
 
+Work UnlockWork(const Request& request, std::string_view name, const Site& site, Routed& routed) {
+  routed.operation = "unlock";
+  return UnlockLane(request, name, site);
+}
+
 Work Reads(const Request&, std::string_view, const Site&, Routed&) {
   return Work::kRead;
 }
@@ -220,6 +235,7 @@ constexpr RouteEntry kRoutes[] = {
     {wire::kMediaPath, Span::kPath, Case::kExact, Methods::kPost, AtOnce, NotAnUpload},
     {wire::kOpenedPrefix, Span::kPrefix, Case::kExact, Methods::kPost, OpenedLane, Opened},
     {wire::kAnswerPrefix, Span::kPrefix, Case::kExact, Methods::kPost, AnsweredLane, Answered},
+    {kUnlockPrefix, Span::kPrefix, Case::kExact, Methods::kPost, UnlockWork, Unlock},
     {"/", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/index.html", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/download", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},

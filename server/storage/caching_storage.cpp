@@ -41,8 +41,9 @@ void CachingStorage::Forget(std::string_view name) {
 }
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                      std::string_view bytes, const AddressBudget& sender) {
-  const StoreResult result = engine_.StorePage(owner, name, bytes, sender);
+                                      std::string_view bytes, const AddressBudget& sender,
+                                      const PageGate& gate) {
+  const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
@@ -100,7 +101,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
   page = std::make_shared<const StoredPage>(StoredPage{
       page->bytes, page->modified, page->etag,
       with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes),
-      page->withheld});
+      page->withheld, page->gate});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.

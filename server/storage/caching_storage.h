@@ -36,7 +36,8 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   Stores Serving() { return {engine_, *this, *this}; }
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {}) override;
+                        std::string_view bytes, const AddressBudget& sender = {},
+                        const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view name) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;

@@ -14,6 +14,18 @@
 
 namespace heartpage::server {
 
+// What a page's visitor must wait for or give before its bytes are shown:
+// the moment it opens, and a code, kept only as its salted slow hash
+// (page_code.h), with the hint shown where it is asked for. The default opens
+// at once to anyone with the address, as pages of older clients do.
+struct PageGate {
+  std::int64_t opens = 0;  // seconds since the epoch; 0: at once
+  std::string code_hash;   // empty: no code
+  std::string hint;
+  bool empty() const { return opens == 0 && code_hash.empty() && hint.empty(); }
+  bool operator==(const PageGate&) const = default;
+};
+
 struct StoredPage {
   std::string bytes;
   std::int64_t modified = 0;  // seconds since the epoch
@@ -23,6 +35,8 @@ struct StoredPage {
   // Taken down by the operator (AdminStore::WithholdPage): visitors are told
   // so instead of being shown the bytes.
   bool withheld = false;
+  // Kept with the bytes, so that wherever the page is kept its gate is too.
+  PageGate gate{};
 };
 
 // The validator a page's answers carry: every store gives the same bytes the
@@ -71,9 +85,11 @@ class PageStore {
   // `owner`: once this returns kStored the page survives a crash of the
   // process, and a reader never sees a mix of the old and the new bytes.
   // Otherwise nothing changes. What the page grows by counts against
-  // `sender`'s share (PageShareVerdict) and is added to its usage.
+  // `sender`'s share (PageShareVerdict) and is added to its usage. `gate`
+  // replaces the page's gate with the bytes.
   virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                                std::string_view bytes, const AddressBudget& sender = {}) = 0;
+                                std::string_view bytes, const AddressBudget& sender = {},
+                                const PageGate& gate = {}) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
   // Whether LoadPage(name) would answer from memory, without waiting on the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -74,6 +75,51 @@ inline constexpr std::int64_t kVisitorAnswersPerMinute = 3;
 inline constexpr std::int64_t kVisitorOpeningsPerMinute = 6;
 inline constexpr std::int64_t kNewcomerRoom = 2;
 
+// Tries at a page's code: each address has a few in a window that begins at
+// its first, and the page a budget over all addresses. Past the page's
+// budget an address that has not tried in its window still has its first
+// try, so that a guesser's failures slow her but never shut her out; what
+// guessing costs in all is bounded by the addresses it takes.
+inline constexpr std::int64_t kUnlockWindowSeconds = 600;
+inline constexpr std::int64_t kUnlockTriesPerAddress = 5;
+inline constexpr std::int64_t kUnlockTriesPerPage = 30;
+
+// One window's tries: of an address at a page, or of the page in all.
+struct UnlockTries {
+  std::int64_t since = 0;  // when the window began
+  std::int64_t tries = 0;
+};
+
+// Whether a try at `now` may go ahead, and the windows it leaves; when not,
+// after how many seconds it would. Both engines decide by this, inside the
+// transaction that reads and writes the windows. An `address` of no visitor
+// (an empty key) counts only in the page's window, as one that has tried.
+struct UnlockVerdict {
+  bool allowed = false;
+  std::int64_t retry_after = 0;
+  UnlockTries address;
+  UnlockTries page;
+};
+inline UnlockVerdict DecideUnlockTry(UnlockTries address, UnlockTries page, bool known_address,
+                                     std::int64_t now) {
+  const auto current = [now](UnlockTries window) {
+    return now - window.since >= kUnlockWindowSeconds || window.since > now ? UnlockTries{now, 0}
+                                                                             : window;
+  };
+  address = current(address);
+  page = current(page);
+  const auto ends = [now](const UnlockTries& window) {
+    return std::max<std::int64_t>(1, window.since + kUnlockWindowSeconds - now);
+  };
+  if (address.tries >= kUnlockTriesPerAddress) return {false, ends(address), address, page};
+  if (page.tries >= kUnlockTriesPerPage && (address.tries > 0 || !known_address))
+    return {false, known_address ? std::min(ends(address), ends(page)) : ends(page), address,
+            page};
+  ++address.tries;
+  ++page.tries;
+  return {true, 0, address, page};
+}
+
 enum class VisitResult {
   kCounted,
   kNoQuestion,  // the version bound to asks nothing
@@ -113,6 +159,12 @@ class ReceiptStore {
 
   // Nothing while the receipts of `name` are bound to no version.
   virtual std::optional<PageReceipts> LoadReceipts(std::string_view name) = 0;
+
+  // Takes a try at the code of `name` for `visitor` (a limit key, kept only
+  // as a keyed hash and only for its window) at `now`, by DecideUnlockTry;
+  // every process sharing the database counts in the same windows.
+  virtual UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
+                                      std::int64_t now) = 0;
 };
 
 }  // namespace heartpage::server

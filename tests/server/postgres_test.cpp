@@ -311,5 +311,46 @@ TEST_F(PostgresTest, AnswersSentToOneServerAreReadThroughTheOther) {
   EXPECT_TRUE(wire::ReceiptIn(FromGbk(next.body))->earlier.empty());
 }
 
+// A page's moment and code hold on every server alike: one that kept the
+// page in memory holds it back the moment another stores a later moment;
+// an address's tries at the code are counted across the servers, and the
+// cookie one gives opens the page on the other.
+TEST_F(PostgresTest, EveryServerHoldsAPageBackAlikeAndCountsTriesTogether) {
+  ServerProcess a({}, Database());
+  ServerProcess b({}, Database());
+  const std::string page = Page(a.host(), 1);
+  // Through one server: the other's pages name its own address.
+  const auto store = [&](ServerProcess& server, std::string settings) {
+    return Post(server.port(), StoreBody("m", "gate", page) + settings).status;
+  };
+  ASSERT_EQ(Post(a.port(), ClaimBody("m", "gate")).status, 200);
+  ASSERT_EQ(store(a, "&opens=" + EncodeValue("2020-01-01 00:00:00")), 200);
+  ASSERT_EQ(FromGbk(Get(b.port(), "/Test/gate").body), page);
+  ASSERT_EQ(store(a, "&opens=" + EncodeValue("2030-02-14 12:00:00")), 200);
+  EXPECT_NE(Get(b.port(), "/Test/gate").body.find("2030年2月14日 20:00"), std::string::npos);
+
+  ASSERT_EQ(store(a, "&code=" + EncodeValue("520") + "&hint=" + EncodeValue("那一天")), 200);
+  EXPECT_NE(Get(b.port(), "/Test/gate").body.find("提示：那一天"), std::string::npos);
+  const auto unlock = [](ServerProcess& server, std::string_view code, const std::string& from) {
+    const std::string body = "code=" + std::string(code);
+    return Exchange(server.port(),
+                    "POST /api/unlock/gate HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                    "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body,
+                    false, from);
+  };
+  for (int i = 0; i < 5; ++i)
+    ASSERT_EQ(unlock(i % 2 == 0 ? a : b, "521", "127.0.0.2").status, 403);
+  EXPECT_EQ(unlock(a, "521", "127.0.0.2").status, 429);
+  EXPECT_EQ(unlock(b, "521", "127.0.0.2").status, 429);
+  const HttpResponse right = unlock(b, "520", "127.0.0.3");
+  ASSERT_EQ(right.status, 204);
+  const std::string cookie = right.Header("set-cookie");
+  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/gate", "Cookie: " + cookie.substr(0, cookie.find(';')) +
+                                                    "\r\n")
+                        .body),
+            page);
+}
+
 }  // namespace
 }  // namespace heartpage::server

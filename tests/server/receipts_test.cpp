@@ -201,5 +201,188 @@ TEST_F(ReceiptsTest, FloodsAreBoundedByAddressAndByPage) {
   EXPECT_EQ(Receipts(port, "m", "busy").receipt->answers.size(), 20u);
 }
 
+// A page's settings as the program sends them with its store.
+std::string WithSettings(std::string body, std::string_view opens, std::string_view code = "",
+                         std::string_view hint = "") {
+  if (!opens.empty()) body += "&opens=" + EncodeValue(opens);
+  if (!code.empty()) body += "&code=" + EncodeValue(code);
+  if (!hint.empty()) body += "&hint=" + EncodeValue(hint);
+  return body;
+}
+
+// A code as the page that asks for it posts it, from `source`.
+HttpResponse Unlock(int port, std::string_view name, std::string_view code,
+                    const std::string& source = "127.0.0.1",
+                    std::string_view origin = "http://127.0.0.1") {
+  const std::string body = "code=" + std::string(code);
+  return Exchange(port,
+                  "POST /api/unlock/" + std::string(name) +
+                      " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                      "Content-Type: application/x-www-form-urlencoded\r\n"
+                      "Sec-Fetch-Site: same-origin\r\nOrigin: " +
+                      std::string(origin) + "\r\nContent-Length: " + std::to_string(body.size()) +
+                      "\r\n\r\n" + body,
+                  false, source);
+}
+
+// Before its moment a page is the site's own small page: it says when, in
+// China's time and with the year when not this one, never caches, carries
+// the site's card and no byte of the sender's; what claims to come from the
+// page counts for nothing. Once the moment has passed, the page itself. A
+// store without settings, as an older client sends, opens at once again;
+// settings that are no settings change nothing.
+TEST_F(ReceiptsTest, APageHeldUntilItsMomentSaysWhenAndNothingMore) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  const std::string page = AskingPage(server.host(), "只给你看的第一行", "做我女朋友好吗？");
+  const std::string served = ToGbk(page);
+  Post(port, ClaimBody("m", "later"));
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "later", page), "2030-02-14 12:00:00")).status,
+            200);
+
+  for (const std::string target : {"/Test/later", "/Test/LATER"}) {
+    const HttpResponse held = Get(port, target);
+    ASSERT_EQ(held.status, 200);
+    EXPECT_EQ(held.Header("cache-control"), "no-store");
+    EXPECT_NE(held.Header("content-security-policy").find("script-src 'sha256-"),
+              std::string::npos);
+    EXPECT_NE(held.body.find("有一份心意将于 <time datetime=\"2030-02-14 12:00:00Z\">"
+                             "2030年2月14日 20:00</time> 为你开启"),
+              std::string::npos)
+        << held.body;
+    EXPECT_NE(held.body.find("北京时间"), std::string::npos);
+    EXPECT_NE(held.body.find("<meta property=\"og:title\" content=\"有一份心意在等你\">"),
+              std::string::npos);
+    for (const std::string_view sent : {"只给你看的第一行", "做我女朋友好吗", "我愿意"})
+      EXPECT_EQ(held.body.find(sent), std::string::npos) << sent;
+  }
+  EXPECT_EQ(Exchange(port, GetRequest("/Test/later", "If-None-Match: \"x\"\r\n", "HEAD"), true)
+                .status,
+            200);
+  EXPECT_EQ(Visit(port, "/api/opened/later").status, 409);
+  const Read settings = Receipts(port, "m", "later");
+  ASSERT_TRUE(settings.receipt);
+  EXPECT_EQ(settings.receipt->opens, "2030-02-14 12:00:00");
+  EXPECT_FALSE(settings.receipt->has_code);
+  EXPECT_EQ(settings.receipt->opened, 0);
+
+  // Settings that are none: nothing changes.
+  for (const std::string& bad :
+       {WithSettings(StoreBody("m", "later", page), "2030-02-30 12:00:00"),
+        WithSettings(StoreBody("m", "later", page), "2030-02-14 20:00"),
+        WithSettings(StoreBody("m", "later", page), "", "上海"),
+        WithSettings(StoreBody("m", "later", page), "", "", "城市"),
+        StoreBody("m", "later", page) + "&opens=" + EncodeValue("2031-01-01 00:00:00") +
+            "&color=" + EncodeValue("red")}) {
+    const HttpResponse refused = Post(port, bad);
+    EXPECT_EQ(refused.status, 400) << bad;
+    EXPECT_EQ(refused.body.find('\n'), refused.body.size() - 1);
+  }
+  EXPECT_EQ(Post(port, WithSettings(StoreBody("m", "later", page), "", "上海")).body,
+            "a code without a hint\n");
+  EXPECT_NE(Get(port, "/Test/later").body.find("2030年2月14日"), std::string::npos);
+
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "later", page), "2020-05-20 05:20:00")).status,
+            200);
+  const HttpResponse open = Get(port, "/Test/later");
+  EXPECT_EQ(open.body, served);
+  EXPECT_EQ(Visit(port, "/api/opened/later").status, 204);
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "later", page), "2030-02-14 12:00:00")).status,
+            200);
+  ASSERT_NE(Get(port, "/Test/later").body, served) << "held back again, though it was in memory";
+  ASSERT_EQ(Post(port, StoreBody("m", "later", page)).status, 200);
+  EXPECT_EQ(Get(port, "/Test/later").body, served);
+  const Read none = Receipts(port, "m", "later");
+  EXPECT_TRUE(none.receipt->opens.empty());
+  EXPECT_EQ(none.receipt->opened, 1) << "counted when the page itself was shown";
+}
+
+// A page behind a code asks for it with its hint. Wrong codes are refused
+// and, past a few from one address, slowed; the page's budget over all
+// addresses slows them further, yet another address always has its first
+// try, and the right code from there lets that reader in with a cookie for
+// this page alone, which a republish with a new code no longer opens. The
+// code is never sent back nor logged; the moment comes before the code.
+TEST_F(ReceiptsTest, ACodePageLetsInOnlyItsReaderAndSlowsGuessers) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  const std::string page = BuiltPage(server.host(), "只有你知道的话");
+  const std::string served = ToGbk(page);
+  Post(port, ClaimBody("m", "lock"));
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "lock", page), "", "Shanghai",
+                                    "我们第一次见面的<城市>？"))
+                .status,
+            200);
+  const HttpResponse asking = Get(port, "/Test/lock");
+  ASSERT_EQ(asking.status, 200);
+  EXPECT_EQ(asking.Header("cache-control"), "no-store");
+  EXPECT_NE(asking.body.find("提示：我们第一次见面的&lt;城市&gt;？"), std::string::npos);
+  EXPECT_NE(asking.body.find("action=\"/api/unlock/lock\""), std::string::npos);
+  EXPECT_EQ(asking.body.find("只有你知道的话"), std::string::npos);
+
+  // Not from another site's page, nor from a published page's sandbox.
+  EXPECT_EQ(Unlock(port, "lock", "Shanghai", "127.0.0.9", "https://evil.example").status, 403);
+  EXPECT_EQ(Unlock(port, "lock", "Shanghai", "127.0.0.9", "null").status, 403);
+  EXPECT_EQ(Unlock(port, "lock", "", "127.0.0.9").status, 400);
+  EXPECT_EQ(Unlock(port, "nobody", "x", "127.0.0.9").status, 404);
+
+  for (int i = 0; i < 5; ++i) {
+    const HttpResponse wrong = Unlock(port, "lock", "Beijing", "127.0.0.2");
+    ASSERT_EQ(wrong.status, 403);
+    EXPECT_EQ(wrong.body, "wrong code\n");
+    EXPECT_TRUE(wrong.Header("set-cookie").empty());
+  }
+  const HttpResponse slowed = Unlock(port, "lock", "Shanghai", "127.0.0.2");
+  EXPECT_EQ(slowed.status, 429) << "even the right code, past the address's tries";
+  EXPECT_GT(std::stoi(slowed.Header("retry-after")), 500);
+  // The page's budget, spent by more addresses: each newcomer has one try.
+  for (int from = 3; from < 8; ++from)
+    for (int i = 0; i < 5; ++i)
+      ASSERT_EQ(Unlock(port, "lock", "Hangzhou", "127.0.0." + std::to_string(from)).status, 403);
+  EXPECT_EQ(Unlock(port, "lock", "Suzhou", "127.0.1.1").status, 403);
+  EXPECT_EQ(Unlock(port, "lock", "Suzhou", "127.0.1.1").status, 429);
+
+  const HttpResponse right = Unlock(port, "lock", "%20shanghai", "127.0.1.2");
+  ASSERT_EQ(right.status, 204);
+  const std::string cookie = right.Header("set-cookie");
+  for (const std::string_view part :
+       {"hp_unlock=", "; Path=/Test/lock", "; Max-Age=2592000", "; HttpOnly", "; SameSite=Lax"})
+    EXPECT_NE(cookie.find(part), std::string::npos) << cookie;
+  EXPECT_EQ(cookie.find("Secure"), std::string::npos) << "the site is plain HTTP here";
+  const std::string pair = cookie.substr(0, cookie.find(';'));
+  const HttpResponse shown = Get(port, "/Test/lock", "Cookie: a=b; " + pair + "\r\n");
+  EXPECT_EQ(shown.body, served);
+  EXPECT_EQ(shown.Header("cache-control"), "private, no-cache");
+  std::string forged = pair;
+  forged.back() = forged.back() == '0' ? '1' : '0';
+  EXPECT_NE(Get(port, "/Test/lock", "Cookie: " + forged + "\r\n").body, served);
+  EXPECT_NE(Get(port, "/Test/lock").body, served);
+
+  const Read settings = Receipts(port, "m", "lock");
+  EXPECT_TRUE(settings.receipt->has_code);
+  EXPECT_EQ(settings.receipt->hint, "我们第一次见面的<城市>？");
+  EXPECT_EQ(Post(port, "zc=56&File=" + EncodeValue("lock") + "&ID=" + EncodeValue("m"))
+                .body.find("hanghai"),
+            std::string::npos);
+
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "lock", page), "", "Hangzhou", "城市")).status,
+            200);
+  EXPECT_NE(Get(port, "/Test/lock", "Cookie: " + pair + "\r\n").body, served) << "asks again";
+  EXPECT_EQ(Unlock(port, "lock", "hangzhou", "127.0.1.3").status, 204);
+
+  // The moment first, then the code.
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "lock", page), "2030-02-14 12:00:00",
+                                    "Hangzhou", "城市"))
+                .status,
+            200);
+  EXPECT_NE(Get(port, "/Test/lock").body.find("为你开启"), std::string::npos);
+  EXPECT_EQ(Unlock(port, "lock", "Hangzhou", "127.0.1.4").status, 409);
+
+  const std::string log = server.Log();
+  EXPECT_NE(log.find("unlock lock \"wrong code\""), std::string::npos) << log;
+  for (const std::string_view code : {"hanghai", "angzhou", "Beijing", "Suzhou"})
+    EXPECT_EQ(log.find(code), std::string::npos) << code;
+}
+
 }  // namespace
 }  // namespace heartpage::server

@@ -86,6 +86,9 @@ class FakeStorage : public server::Storage {
   std::optional<server::PageReceipts> LoadReceipts(std::string_view /*name*/) override {
     return std::nullopt;
   }
+  server::UnlockVerdict TakeUnlockTry(std::string_view, std::string_view, std::int64_t) override {
+    throw server::StorageError("codes are not supported here");
+  }
 
   // Nothing decided by an operator: nobody blocked, nothing withheld.
   bool OwnerBlocked(const server::MachineIdHash& /*owner*/) override { return false; }

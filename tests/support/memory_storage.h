@@ -76,7 +76,8 @@ class MemoryStorage : public FakeStorage {
   }
   server::StoreResult StorePage(const server::MachineIdHash& owner, std::string_view name,
                                 std::string_view bytes,
-                                const server::AddressBudget& /*sender*/ = {}) override {
+                                const server::AddressBudget& /*sender*/ = {},
+                                const server::PageGate& gate = {}) override {
     const std::vector<server::Claim> claims = ClaimsOfName(name);
     if (claims.empty()) return server::StoreResult::kUnclaimed;
     if (!(claims.front().owner == owner)) return server::StoreResult::kNotOwner;
@@ -85,6 +86,7 @@ class MemoryStorage : public FakeStorage {
     page->modified = 1'700'000'000 + static_cast<std::int64_t>(++stores_);
     page->etag = "\"" + std::to_string(stores_) + "\"";
     if (files_) page->file = server::PageFile::Create(bytes);
+    page->gate = gate;
     pages_[std::string(name)] = std::move(page);
     return server::StoreResult::kStored;
   }

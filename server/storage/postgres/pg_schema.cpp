@@ -213,6 +213,25 @@ CREATE INDEX receipt_visitors_minute ON receipt_visitors (minute);
     R"sql(
 ALTER TABLE 地址用量 ADD COLUMN 页面字节 bigint NOT NULL DEFAULT 0;
 )sql",
+    // Pages that open at a moment or to a code, their gate going with the
+    // page; and the tries at each code in the window that counts, by a keyed
+    // hash of the address ('' for the page's own).
+    R"sql(
+CREATE TABLE page_gates (
+  name text PRIMARY KEY REFERENCES 页面 (文件名) ON DELETE CASCADE,
+  opens bigint NOT NULL,
+  code_hash text NOT NULL,
+  hint text NOT NULL
+);
+CREATE TABLE unlock_tries (
+  name text NOT NULL,
+  visitor text NOT NULL,
+  since bigint NOT NULL,
+  tries bigint NOT NULL,
+  PRIMARY KEY (name, visitor)
+);
+CREATE INDEX unlock_tries_since ON unlock_tries (since);
+)sql",
 };
 
 }  // namespace

@@ -200,7 +200,8 @@ ClaimResult PostgresStorage::ClaimName(const MachineIdHash& owner, std::string_v
 }
 
 StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                       std::string_view bytes, const AddressBudget& sender) {
+                                       std::string_view bytes, const AddressBudget& sender,
+                                       const PageGate& gate) {
   Hasher();
   const std::string etag = PageEtag(bytes);
   const std::int64_t day = UsageDay(std::time(nullptr));
@@ -242,6 +243,7 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
         "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = $2, 修改时间 = excluded.修改时间, 标签 = $3",
         {name, PgValue::Bytes(bytes), etag});
+    StoreGate(*db, name, gate);
     db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
     announcement = Announce(*db, name);
     return StoreResult::kStored;
@@ -280,16 +282,19 @@ std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view nam
   Hasher();
   Lease db = Acquire();
   const PgResult row = db->Run(
-      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1) "
-      "FROM 页面 WHERE 文件名 = $1",
+      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1), "
+      "COALESCE(g.opens, 0), COALESCE(g.code_hash, ''), COALESCE(g.hint, '') "
+      "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = $1",
       {name}, /*binary=*/true);
   if (row.Rows() == 0) return nullptr;
-  return std::make_shared<const StoredPage>(StoredPage{std::string(row.Get(0, 0)),
-                                                       row.BinaryInt(0, 1),
-                                                       std::string(row.Get(0, 2)),
-                                                       {},
-                                                       {},
-                                                       row.Get(0, 3) == std::string_view("\1", 1)});
+  return std::make_shared<const StoredPage>(
+      StoredPage{std::string(row.Get(0, 0)),
+                 row.BinaryInt(0, 1),
+                 std::string(row.Get(0, 2)),
+                 {},
+                 {},
+                 row.Get(0, 3) == std::string_view("\1", 1),
+                 {row.BinaryInt(0, 4), std::string(row.Get(0, 5)), std::string(row.Get(0, 6))}});
 }
 
 }  // namespace heartpage::server

@@ -47,7 +47,8 @@ class PostgresStorage final : public Storage {
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {}) override;
+                        std::string_view bytes, const AddressBudget& sender = {},
+                        const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // In pg_previews.cpp. Their room is a share of the page byte limit.
@@ -80,6 +81,9 @@ class PostgresStorage final : public Storage {
   VisitResult AddAnswer(std::string_view name, std::string_view etag, std::string_view visitor,
                         int choice, std::int64_t now) override;
   std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
+  // In pg_gates.cpp.
+  UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
+                              std::int64_t now) override;
 
   // In pg_admin.cpp. The operator's changes are announced as stores are.
   bool OwnerBlocked(const MachineIdHash& owner) override;
@@ -152,5 +156,9 @@ class PostgresStorage final : public Storage {
 
   PageWatch watch_;
 };
+
+// Replaces the gate of `name`'s page, inside the transaction that stores it
+// (pg_gates.cpp).
+void StoreGate(PgConnection& db, std::string_view name, const PageGate& gate);
 
 }  // namespace heartpage::server

@@ -13,8 +13,9 @@ namespace {
 
 // 1: identifiers in the clear, names as sent. 2: identifiers hashed, names in
 // small letters. 3: temporary previews. 4: pages taken down, and the senders'
-// own files.
-constexpr int kSchemaVersion = 4;
+// own files. 5: pages that open at a moment or to a code, which an older
+// server would show to anyone at once.
+constexpr int kSchemaVersion = 5;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 系统设置 (
@@ -107,6 +108,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     AddReportTables(*db);
     AddReceiptTables(*db);
     AddAdminTables(*db);
+    AddGateTables(*db);
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)
@@ -233,7 +235,8 @@ ClaimResult SqliteStorage::ClaimName(const MachineIdHash& owner, std::string_vie
 }
 
 StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,
-                                     std::string_view bytes, const AddressBudget& sender) {
+                                     std::string_view bytes, const AddressBudget& sender,
+                                     const PageGate& gate) {
   const std::string etag = PageEtag(bytes);
   const std::int64_t now = std::time(nullptr);
   const std::int64_t day = UsageDay(now);
@@ -266,6 +269,7 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");
     upsert.Bind(1, name).BindBlob(2, bytes).Bind(3, now).Bind(4, etag);
     upsert.Step();
+    StoreGate(*db, name, gate);
     auto back = db->Prepare("DELETE FROM 撤下 WHERE 文件名 = ?");
     back.Bind(1, name);
     back.Step();
@@ -279,12 +283,19 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
 std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {
   Lease db = Acquire();
   auto query = db->Prepare(
-      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = ?1) "
-      "FROM 页面 WHERE 文件名 = ?1");
+      "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = ?1), "
+      "IFNULL(g.opens, 0), IFNULL(g.code_hash, ''), IFNULL(g.hint, '') "
+      "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = ?1");
   query.Bind(1, name);
   if (!query.Step()) return nullptr;
   return std::make_shared<const StoredPage>(
-      StoredPage{query.Blob(0), query.Int(1), query.Text(2), {}, {}, query.Int(3) != 0});
+      StoredPage{query.Blob(0),
+                 query.Int(1),
+                 query.Text(2),
+                 {},
+                 {},
+                 query.Int(3) != 0,
+                 {query.Int(4), query.Text(5), query.Text(6)}});
 }
 
 void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) {
@@ -296,9 +307,17 @@ void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) 
 void SqliteStorage::ForEachPage(
     const std::function<void(const std::string& name, const StoredPage&)>& take) {
   Lease db = Acquire();
-  auto query = db->Prepare("SELECT 文件名, 内容, 修改时间, 标签 FROM 页面 ORDER BY 文件名");
+  auto query = db->Prepare(
+      "SELECT 文件名, 内容, 修改时间, 标签, IFNULL(g.opens, 0), IFNULL(g.code_hash, ''), "
+      "IFNULL(g.hint, '') FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 ORDER BY 文件名");
   while (query.Step())
-    take(query.Text(0), StoredPage{query.Blob(1), query.Int(2), query.Text(3), {}});
+    take(query.Text(0), StoredPage{query.Blob(1),
+                                   query.Int(2),
+                                   query.Text(3),
+                                   {},
+                                   {},
+                                   false,
+                                   {query.Int(4), query.Text(5), query.Text(6)}});
 }
 
 std::string SqliteStorage::IntegrityCheck() {

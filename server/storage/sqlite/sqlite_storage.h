@@ -43,7 +43,8 @@ class SqliteStorage final : public Storage {
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {}) override;
+                        std::string_view bytes, const AddressBudget& sender = {},
+                        const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // A data folder has one server (main() locks it); the operator's tools
@@ -81,6 +82,9 @@ class SqliteStorage final : public Storage {
   VisitResult AddAnswer(std::string_view name, std::string_view etag, std::string_view visitor,
                         int choice, std::int64_t now) override;
   std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
+  // In sqlite_gates.cpp.
+  UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
+                              std::int64_t now) override;
 
   // In sqlite_admin.cpp.
   bool OwnerBlocked(const MachineIdHash& owner) override;
@@ -150,5 +154,10 @@ void AddReceiptTables(SqliteStorage::Connection& db);
 // The operator's decisions, their log, and the changes servers must hear of
 // (sqlite_admin.cpp).
 void AddAdminTables(SqliteStorage::Connection& db);
+// Schema version 5: the pages' gates and the tries at their codes
+// (sqlite_gates.cpp).
+void AddGateTables(SqliteStorage::Connection& db);
+// Replaces the gate of `name`'s page, inside the write that stores it.
+void StoreGate(SqliteStorage::Connection& db, std::string_view name, const PageGate& gate);
 
 }  // namespace heartpage::server

@@ -1,0 +1,115 @@
+// A page held back until its moment or its code, on a phone: the waiting
+// page counts down by the page's clock and loads the page itself once the
+// site lets it, and the page that asks for the code shows its hint, says a
+// wrong code is wrong and lets the right one in.
+import { describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { sharedSetUp, screenshot, waitForText } from './harness.js';
+
+const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
+const words = '只给你一个人看的话';
+
+// The site's decimal encoding of bytes: the page as it is, texts by their
+// code page 936 bytes.
+const encodeBytes = (bytes) => [...bytes].join('A');
+const encodeText = (text) => encodeBytes(gbk(text));
+// Node decodes GBK but does not encode it: each character's two bytes are
+// found by decoding.
+function gbk(text) {
+  const decoder = new TextDecoder('gbk');
+  const bytes = [];
+  for (const c of text) {
+    if (c.charCodeAt(0) < 0x80) {
+      bytes.push(c.charCodeAt(0));
+      continue;
+    }
+    const found = (() => {
+      for (let hi = 0x81; hi <= 0xfe; ++hi)
+        for (let lo = 0x40; lo <= 0xfe; ++lo)
+          if (decoder.decode(new Uint8Array([hi, lo])) === c) return [hi, lo];
+      return undefined;
+    })();
+    assert.ok(found, `no GBK bytes for ${c}`);
+    bytes.push(...found);
+  }
+  return bytes;
+}
+
+// "YYYY-MM-DD HH:MM:SS" in UTC, as the store takes the moment.
+const utc = (ms) => new Date(ms).toISOString().slice(0, 19).replace('T', ' ');
+
+describe('a page held back', () => {
+  const site = sharedSetUp({ serverArgs: ['--visits-per-minute', '0'] });
+
+  // Publishes style 1 with the program, then stores the same page again with
+  // `settings` as the program sends them.
+  async function publishWith(settings) {
+    const address = await site.publish(1, { set: { 'Text1(0)': words } });
+    const name = address.split('/').pop();
+    const page = new Uint8Array(await (await fetch(address)).arrayBuffer());
+    let body = `zc=${encodeText('4')}&File=${encodeText(name)}&ID=${encodeText(`browser-${name}`)}`;
+    for (const [field, value] of Object.entries(settings)) body += `&${field}=${encodeText(value)}`;
+    body += `&data=${encodeBytes(page)}`;
+    const stored = await fetch(`http://${site.server.host}/asp/index.asp`, {
+      method: 'POST', headers: { 'Content-Type': 'application/x-www-form-urlencoded' }, body,
+    });
+    assert.equal(stored.status, 200, await stored.text());
+    return address;
+  }
+
+  test('the waiting page counts down and loads the page at its moment', async () => {
+    const opens = Math.ceil(Date.now() / 1000) * 1000 + 8000;
+    const address = await publishWith({ opens: utc(opens) });
+    await site.visit(address, phone, { clock: true }, async ({ page }) => {
+      await waitForText(page, '为你开启');
+      assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d+月\d+日 \d\d:\d\d 为你开启$/);
+      assert.equal((await page.content()).includes(words), false);
+      const left = async () => page.locator('#count').innerText();
+      const first = await left();
+      assert.match(first, /^00:00:0\d$/);
+      await screenshot(page, 'gate-waiting');
+      await page.clock.runFor(3000);
+      const later = await left();
+      assert.equal(Number(first.slice(-2)) - Number(later.slice(-2)), 3, `${first} then ${later}`);
+      // The page's clock may run ahead of the site's: it loads the page
+      // only once the site serves it, which the test awaits on the site.
+      for (;;) {
+        const served = await (await fetch(address)).arrayBuffer();
+        if (!new TextDecoder().decode(served).includes('id="gate"')) break;
+        await new Promise((resolve) => setTimeout(resolve, 250));
+      }
+      const loaded = page.waitForEvent('load');
+      await page.clock.runFor(Math.max(0, opens - await page.evaluate(() => Date.now())) + 2000);
+      await loaded;
+      assert.equal(await page.title(), words);
+      assert.equal(await page.locator('#gate').count(), 0);
+    });
+  });
+
+  test('the page that asks for the code shows its hint and opens to the right code only', async () => {
+    const address = await publishWith({ code: 'Shanghai', hint: '我们第一次见面的城市？' });
+    await site.visit(address, phone, async ({ page, problems }) => {
+      await waitForText(page, '提示：我们第一次见面的城市？');
+      await screenshot(page, 'gate-code');
+      const box = page.getByRole('textbox', { name: '口令' });
+      await box.fill('beijing');
+      const refused = page.waitForResponse((r) => r.url().includes('/api/unlock/'));
+      await page.getByRole('button', { name: '打开' }).tap();
+      assert.equal((await refused).status(), 403);
+      await waitForText(page, '口令不对，再想想？');
+      // The one refusal the test asked for, as the response and in the console.
+      const refusals = problems.splice(0);
+      assert.ok(refusals.length > 0 && refusals.every((p) => p.includes('403') && p.includes('/api/unlock/')),
+        refusals.join('\n'));
+      await box.fill('shanghai ');
+      await page.getByRole('button', { name: '打开' }).tap();
+      await page.waitForFunction((title) => document.title === title, words);
+      const cookies = await page.context().cookies();
+      assert.equal(cookies.length, 1);
+      assert.equal(cookies[0].httpOnly, true);
+      assert.equal(cookies[0].sameSite, 'Lax');
+      await page.reload();
+      assert.equal(await page.title(), words);
+    });
+  });
+});
