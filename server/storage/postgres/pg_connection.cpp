@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cstring>
 #include <regex>
 
@@ -19,6 +20,15 @@ bool IsTransient(std::string_view state) {
 bool IsBusy(std::string_view state) {
   return state == "55P03" || state == "57014" || state == "40001" || state == "40P01";
 }
+
+// The types of the columns the rules read, and of the values they bind
+// (PostgreSQL's pg_type).
+constexpr Oid kBoolOid = 16;
+constexpr Oid kByteaOid = 17;
+constexpr Oid kInt8Oid = 20;
+constexpr Oid kInt2Oid = 21;
+constexpr Oid kInt4Oid = 23;
+constexpr Oid kNumericOid = 1700;
 
 // libpq's messages run over several lines; a log line is one.
 std::string Trimmed(const char* message) {
@@ -69,10 +79,66 @@ std::int64_t PgResult::Int(int row, int column) const {
 
 std::int64_t PgResult::BinaryInt(int row, int column) const {
   const std::string_view bytes = Get(row, column);
-  if (bytes.size() != 8) throw StorageError("expected a bigint in binary");
-  std::uint64_t value = 0;
-  for (const char byte : bytes) value = value << 8 | static_cast<unsigned char>(byte);
-  return static_cast<std::int64_t>(value);
+  const auto word = [&](std::size_t at, std::size_t size) {
+    std::uint64_t value = 0;
+    for (std::size_t i = at; i < at + size; ++i)
+      value = value << 8 | static_cast<unsigned char>(bytes[i]);
+    return value;
+  };
+  switch (PQftype(result_, column)) {
+    case kBoolOid:
+      return bytes.size() == 1 && bytes[0] != 0;
+    case kInt2Oid:
+      if (bytes.size() == 2) return static_cast<std::int16_t>(word(0, 2));
+      break;
+    case kInt4Oid:
+      if (bytes.size() == 4) return static_cast<std::int32_t>(word(0, 4));
+      break;
+    case kInt8Oid:
+      if (bytes.size() == 8) return static_cast<std::int64_t>(word(0, 8));
+      break;
+    case kNumericOid: {
+      // Sums of bigints: base-10000 digits after a header of the digits'
+      // count, the first one's weight, the sign and the scale.
+      if (bytes.size() < 8) break;
+      const auto digits = static_cast<std::int16_t>(word(0, 2));
+      const auto weight = static_cast<std::int16_t>(word(2, 2));
+      if (bytes.size() < 8 + 2 * static_cast<std::size_t>(std::max<int>(digits, 0))) break;
+      std::int64_t value = 0;
+      for (int i = 0; i <= weight; ++i)
+        value =
+            value * 10000 +
+            (i < digits ? static_cast<std::int64_t>(word(8 + 2 * static_cast<std::size_t>(i), 2))
+                        : 0);
+      return word(4, 2) == 0x4000 ? -value : value;
+    }
+    default:
+      break;
+  }
+  throw StorageError("expected an integer in binary");
+}
+
+namespace {
+
+// The rows of one statement, as the rules read them.
+class PgCursor final : public SqlCursor {
+ public:
+  explicit PgCursor(PgResult result) : result_(std::move(result)) {}
+  bool Next() override { return ++row_ < result_.Rows(); }
+  bool IsNull(int column) override { return result_.IsNull(row_, column); }
+  std::string_view Bytes(int column) override { return result_.Get(row_, column); }
+  std::int64_t Int(int column) override { return result_.BinaryInt(row_, column); }
+
+ private:
+  PgResult result_;
+  int row_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<SqlCursor> PgConnection::Start(const char* sql,
+                                               std::initializer_list<SqlValue> values) {
+  return std::make_unique<PgCursor>(Run(sql, values, /*binary=*/true));
 }
 
 PgConnection::PgConnection(const std::string& uri) {
@@ -141,18 +207,26 @@ void PgConnection::Throw(pg_result* result, std::string_view what) {
 }
 
 PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> values, bool binary) {
+  constexpr std::size_t kMost = 8;
+  if (values.size() > kMost) throw StorageError("too many values for one statement");
   auto [it, inserted] = prepared_.try_emplace(sql);
   if (inserted) {
     it->second = "s" + std::to_string(prepared_.size());
-    pg_result* prepared = PQprepare(conn_, it->second.c_str(), sql, 0, nullptr);
+    // Numbers are bigints and bytes bytea; text takes the type its place
+    // in the statement gives it.
+    Oid types[kMost] = {};
+    int count = 0;
+    for (const PgValue& value : values)
+      types[count++] = value.kind == PgValue::Kind::kInt     ? kInt8Oid
+                       : value.kind == PgValue::Kind::kBytes ? kByteaOid
+                                                             : 0;
+    pg_result* prepared = PQprepare(conn_, it->second.c_str(), sql, count, types);
     if (PQresultStatus(prepared) != PGRES_COMMAND_OK) {
       prepared_.erase(it);
       Throw(prepared, "preparing a statement");
     }
     PQclear(prepared);
   }
-  constexpr std::size_t kMost = 8;
-  if (values.size() > kMost) throw StorageError("too many values for one statement");
   const char* data[kMost];
   int lengths[kMost];
   int formats[kMost];
@@ -162,11 +236,13 @@ PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> value
   int n = 0;
   for (const PgValue& value : values) {
     data[n] = value.kind == PgValue::Kind::kNull ? nullptr : value.data.data();
-    if (value.kind == PgValue::Kind::kText) {
-      texts[n] = value.data;
+    if (value.kind == PgValue::Kind::kText || value.kind == PgValue::Kind::kInt) {
+      texts[n] = value.kind == PgValue::Kind::kInt ? std::to_string(value.number)
+                                                   : std::string(value.data);
       data[n] = texts[n].c_str();
     }
-    lengths[n] = static_cast<int>(value.data.size());
+    lengths[n] =
+        static_cast<int>(value.kind == PgValue::Kind::kInt ? texts[n].size() : value.data.size());
     formats[n] = value.kind == PgValue::Kind::kBytes ? 1 : 0;
     ++n;
   }

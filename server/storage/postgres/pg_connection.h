@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "server/storage/sql/sql_session.h"
 #include "server/storage/storage.h"
 
 struct pg_conn;
@@ -25,26 +26,9 @@ struct DatabaseUnavailable : StorageBusy {
   using StorageBusy::StorageBusy;
 };
 
-// A value bound to a statement's $n. Text goes as text; bytes (for bytea)
-// go as they are, in binary.
-struct PgValue {
-  enum class Kind { kNull, kText, kBytes };
-  PgValue() = default;
-  PgValue(std::string_view text) : kind(Kind::kText), data(text) {}  // NOLINT: implicit on purpose
-  PgValue(const std::string& text) : kind(Kind::kText), data(text) {}  // NOLINT
-  PgValue(const char* text) : kind(Kind::kText), data(text) {}         // NOLINT
-  static PgValue Bytes(std::string_view bytes) {
-    PgValue value;
-    value.kind = Kind::kBytes;
-    value.data = bytes;
-    return value;
-  }
-  static PgValue Optional(const std::optional<std::string>& text) {
-    return text ? PgValue(*text) : PgValue();
-  }
-  Kind kind = Kind::kNull;
-  std::string_view data;
-};
+// A value bound to a statement's $n. Text and numbers go as text; bytes (for
+// bytea) go as they are, in binary.
+using PgValue = SqlValue;
 
 class PgResult {
  public:
@@ -61,25 +45,36 @@ class PgResult {
   std::optional<std::string> Optional(int row, int column) const;
   // A bigint column of a text result.
   std::int64_t Int(int row, int column) const;
-  // A bigint column of a binary result.
+  // An integer, numeric or boolean column of a binary result.
   std::int64_t BinaryInt(int row, int column) const;
 
  private:
   pg_result* result_;
 };
 
-class PgConnection {
+// A store's announcement that the page of `name` changed, made in the
+// transaction `transaction`, which the watches listening then must confirm.
+struct PgAnnouncement {
+  std::string name;
+  std::string transaction;
+  std::vector<std::string> watches;
+};
+
+class PgConnection final : public SqlSession {
  public:
   // Connects and sets the session up for the server: durable commits, and
   // limits on how long a statement or a lock may keep a request waiting.
   // Throws DatabaseUnavailable when the server cannot be reached, and
   // StorageError when it refuses us (a wrong password, no such database).
   explicit PgConnection(const std::string& uri);
-  ~PgConnection();
+  ~PgConnection() override;
   PgConnection(const PgConnection&) = delete;
   PgConnection& operator=(const PgConnection&) = delete;
 
-  // Runs one statement. `binary` asks for the result in binary (bytea as raw
+  SqlDialect Dialect() const override { return SqlDialect::kPostgres; }
+
+  // Runs one statement (the rules' Run, which this hides, answers in
+  // binary). `binary` asks for the result in binary (bytea as raw
   // bytes, integers in network order). Statements given as literals are
   // prepared once per connection: the pointer is the key.
   PgResult Run(const char* sql, std::initializer_list<PgValue> values = {}, bool binary = false);
@@ -112,10 +107,15 @@ class PgConnection {
 
   pg_conn* raw() { return conn_; }
 
+  // Made in the transaction under way, to be awaited once it commits.
+  std::vector<PgAnnouncement> announced;
+
   // Why a result failed, as the storage error it stands for.
   [[noreturn]] void Throw(pg_result* result, std::string_view what);
 
  private:
+  std::unique_ptr<SqlCursor> Start(const char* sql,
+                                   std::initializer_list<SqlValue> values) override;
   void RollBackQuietly();
 
   pg_conn* conn_ = nullptr;

@@ -1,4 +1,5 @@
-// Pages taken down and the senders' own files, in the PostgreSQL store.
+// Pages taken down and the senders' own files, in the PostgreSQL store, and
+// the operator's removal of files.
 #include <algorithm>
 #include <ctime>
 #include <vector>
@@ -11,7 +12,7 @@ namespace heartpage::server {
 TakeDownResult PostgresStorage::TakeDownPage(const MachineIdHash& owner, std::string_view name) {
   Hasher();
   Lease db = Acquire();
-  Announcement announcement;
+  PgAnnouncement announcement;
   const TakeDownResult result = db->Transaction([&] {
     const PgResult claim =
         db->Run("SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $1 FOR SHARE", {name});
@@ -27,10 +28,10 @@ TakeDownResult PostgresStorage::TakeDownPage(const MachineIdHash& owner, std::st
         "ON CONFLICT (文件名) DO UPDATE SET 撤下时间 = excluded.撤下时间",
         {name});
     // Every server drops the page it keeps, as after a store.
-    announcement = Announce(*db, name);
+    announcement = AnnounceIn(*db, name);
     return TakeDownResult::kTakenDown;
   });
-  if (result == TakeDownResult::kTakenDown) AwaitDropped(announcement, name);
+  if (result == TakeDownResult::kTakenDown) AwaitDropped(announcement);
   return result;
 }
 
@@ -43,7 +44,7 @@ bool PostgresStorage::WasTakenDown(std::string_view name) {
 ReleaseResult PostgresStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
   Hasher();
   Lease db = Acquire();
-  Announcement announcement;
+  PgAnnouncement announcement;
   const ReleaseResult result = db->Transaction([&] {
     // FOR UPDATE: a store of the same name on another server waits for this
     // and then finds the name unclaimed.
@@ -58,10 +59,10 @@ ReleaseResult PostgresStorage::ReleaseName(const MachineIdHash& owner, std::stri
               {std::string(gone.Get(0, 0))});
     db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
     db->Run("DELETE FROM 免费 WHERE 文件名 = $1", {name});
-    announcement = Announce(*db, name);
+    announcement = AnnounceIn(*db, name);
     return ReleaseResult::kReleased;
   });
-  if (result == ReleaseResult::kReleased) AwaitDropped(announcement, name);
+  if (result == ReleaseResult::kReleased) AwaitDropped(announcement);
   return result;
 }
 
@@ -177,6 +178,37 @@ std::vector<std::string> PostgresStorage::SweepMedia(std::int64_t uploaded_befor
     PruneUsage(*db, UsageDay(std::time(nullptr)) - kAddressUsageDays + 1);
     return removed;
   });
+}
+
+AdminResult PostgresStorage::RemoveMedia(std::string_view sha256, std::string_view reason) {
+  Hasher();
+  Lease db = Acquire();
+  const std::string prefix = std::string(sha256) + ".";
+  return db->Transaction([&] {
+    // The chunks and the uploads go with the file (ON DELETE CASCADE).
+    const PgResult removed = db->Run(
+        "WITH gone AS (DELETE FROM 媒体 WHERE left(名称, 65) = $1 RETURNING 大小) "
+        "SELECT COUNT(*), COALESCE(SUM(大小), 0) FROM gone",
+        {prefix});
+    const bool stored = removed.Int(0, 0) > 0;
+    if (stored)
+      db->Run("UPDATE 用量 SET 媒体字节 = 媒体字节 - $1::bigint WHERE 编号 = 1",
+              {std::string(removed.Get(0, 1))});
+    const bool refused_now =
+        (0 <
+         db->Run("INSERT INTO admin_removed_media (sha256, at, reason) "
+                 "VALUES ($1, $2::bigint, $3) ON CONFLICT (sha256) DO NOTHING RETURNING 1",
+                 {sha256, std::to_string(static_cast<std::int64_t>(std::time(nullptr))), reason})
+             .Rows());
+    if (!stored && !refused_now) return AdminResult::kAlready;
+    db->Run("INSERT INTO admin_log (at, action, target, reason) VALUES ($1, $2, $3, $4)",
+            {static_cast<std::int64_t>(std::time(nullptr)), "remove-media", sha256, reason});
+    return stored ? AdminResult::kDone : AdminResult::kUnknown;
+  });
+}
+
+void PostgresStorage::Backup(const std::filesystem::path& /*file*/) {
+  throw StorageError("a PostgreSQL database is copied with pg_dump");
 }
 
 }  // namespace heartpage::server

@@ -17,14 +17,6 @@ constexpr auto kRetryAfter = std::chrono::seconds(1);
 // that takes longer is hung, and must not hang every store with it.
 constexpr auto kConfirmationWait = std::chrono::milliseconds(1000);
 
-std::vector<Claim> ReadClaims(const PgResult& rows) {
-  std::vector<Claim> claims;
-  for (int row = 0; row < rows.Rows(); ++row)
-    claims.push_back({MachineIdHash(std::string(rows.Get(row, 0))), std::string(rows.Get(row, 1)),
-                      std::string(rows.Get(row, 2))});
-  return claims;
-}
-
 }  // namespace
 
 PostgresStorage::PostgresStorage(std::string uri, const StorageOptions& options, Note note)
@@ -139,64 +131,29 @@ void PostgresStorage::OpenConnections() {
   }
 }
 
-SiteSettings PostgresStorage::LoadSettings() {
+void PostgresStorage::Borrow(const Work& work) {
   Hasher();
   Lease db = Acquire();
-  const PgResult row = db->Run("SELECT 公告, 版本号, 下载地址 FROM 系统设置 WHERE 编号 = 1");
-  SiteSettings settings;
-  if (row.Rows() == 1) {
-    settings.announcement = row.Optional(0, 0);
-    settings.version_label = row.Optional(0, 1);
-    settings.download_url = row.Optional(0, 2);
-  }
-  return settings;
+  work(*db);
 }
 
-void PostgresStorage::UpdateSettings(const SiteSettings& changes) {
+void PostgresStorage::Transact(const Work& work, bool synced) {
   Hasher();
   Lease db = Acquire();
-  db->Run(
-      "UPDATE 系统设置 SET 公告 = COALESCE($1, 公告), 版本号 = COALESCE($2, 版本号), "
-      "下载地址 = COALESCE($3, 下载地址) WHERE 编号 = 1",
-      {PgValue::Optional(changes.announcement), PgValue::Optional(changes.version_label),
-       PgValue::Optional(changes.download_url)});
-}
-
-MachineIdHash PostgresStorage::HashMachineId(std::string_view machine_id) {
-  return Hasher()(machine_id);
-}
-
-std::vector<Claim> PostgresStorage::ClaimsOfMachine(const MachineIdHash& owner) {
-  Hasher();
-  Lease db = Acquire();
-  return ReadClaims(
-      db->Run("SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 硬盘ID摘要 = $1 ORDER BY 序号",
-              {owner.hex()}));
-}
-
-std::vector<Claim> PostgresStorage::ClaimsOfName(std::string_view name) {
-  Hasher();
-  Lease db = Acquire();
-  return ReadClaims(db->Run(
-      "SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 文件名 = $1 ORDER BY 序号", {name}));
-}
-
-ClaimResult PostgresStorage::ClaimName(const MachineIdHash& owner, std::string_view name) {
-  Hasher();
-  Lease db = Acquire();
-  // The unique constraint decides between claims racing on several servers.
-  return db->Transaction(
+  db->announced.clear();
+  db->Transaction(
       [&] {
-        const PgResult inserted = db->Run(
-            "INSERT INTO 免费 (硬盘ID摘要, 文件名, 认领时间) VALUES ($1, $2, "
-            "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS')) "
-            "ON CONFLICT (文件名) DO NOTHING RETURNING 1",
-            {owner.hex(), name});
-        return inserted.Rows() == 1 ? ClaimResult::kClaimed : ClaimResult::kTaken;
+        work(*db);
+        return 0;
       },
-      // As with SQLite: the store that follows a claim makes both durable
-      // with one flush of the log.
-      /*synced=*/false);
+      synced);
+  for (const PgAnnouncement& announcement : db->announced) AwaitDropped(announcement);
+  db->announced.clear();
+}
+
+void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy /*by*/) {
+  auto& connection = static_cast<PgConnection&>(db);
+  connection.announced.push_back(AnnounceIn(connection, name));
 }
 
 StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_view name,
@@ -206,7 +163,7 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
   const std::string etag = PageEtag(bytes);
   const std::int64_t day = UsageDay(std::time(nullptr));
   Lease db = Acquire();
-  Announcement announcement;
+  PgAnnouncement announcement;
   const StoreResult result = db->Transaction([&]() -> StoreResult {
     const PgResult claim =
         db->Run("SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $1 FOR SHARE", {name});
@@ -245,15 +202,16 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
         {name, PgValue::Bytes(bytes), etag});
     StoreGate(*db, name, gate);
     db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
-    announcement = Announce(*db, name);
+    announcement = AnnounceIn(*db, name);
     return StoreResult::kStored;
   });
-  if (result == StoreResult::kStored) AwaitDropped(announcement, name);
+  if (result == StoreResult::kStored) AwaitDropped(announcement);
   return result;
 }
 
-PostgresStorage::Announcement PostgresStorage::Announce(PgConnection& db, std::string_view name) {
-  Announcement announcement;
+PgAnnouncement PostgresStorage::AnnounceIn(PgConnection& db, std::string_view name) {
+  PgAnnouncement announcement;
+  announcement.name = name;
   // Delivered to every listening server when, and only if, this commits;
   // those listening now are those that must confirm.
   announcement.transaction = db.Run(
@@ -270,11 +228,12 @@ PostgresStorage::Announcement PostgresStorage::Announce(PgConnection& db, std::s
   return announcement;
 }
 
-void PostgresStorage::AwaitDropped(const Announcement& announcement, std::string_view name) {
+void PostgresStorage::AwaitDropped(const PgAnnouncement& announcement) {
+  const std::string& name = announcement.name;
   // With no server listening, none keeps pages it would have to drop.
   if (!announcement.watches.empty() &&
       !watch_.AwaitDropped(announcement.transaction, announcement.watches, kConfirmationWait))
-    note_("change of \"" + std::string(name) + "\" acknowledged before every server confirmed " +
+    note_("change of \"" + name + "\" acknowledged before every server confirmed " +
           "dropping the old page within " + std::to_string(kConfirmationWait.count()) + " ms");
 }
 

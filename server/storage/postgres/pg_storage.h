@@ -12,6 +12,7 @@
 #include "server/storage/pool_lease.h"
 #include "server/storage/postgres/pg_connection.h"
 #include "server/storage/postgres/pg_watch.h"
+#include "server/storage/sql/sql_storage.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
@@ -26,7 +27,7 @@ namespace heartpage::server {
 // that need it then fail with DatabaseUnavailable (the caller answers 503)
 // at once; the database is tried again a second later, or as soon as the
 // watch has it back.
-class PostgresStorage final : public Storage {
+class PostgresStorage final : public SqlStorage {
  public:
   using Note = std::function<void(const std::string&)>;
 
@@ -40,12 +41,6 @@ class PostgresStorage final : public Storage {
   PostgresStorage(const PostgresStorage&) = delete;
   PostgresStorage& operator=(const PostgresStorage&) = delete;
 
-  SiteSettings LoadSettings() override;
-  void UpdateSettings(const SiteSettings& changes) override;
-  MachineIdHash HashMachineId(std::string_view machine_id) override;
-  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
-  std::vector<Claim> ClaimsOfName(std::string_view name) override;
-  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes, const AddressBudget& sender = {},
                         const PageGate& gate = {}) override;
@@ -66,13 +61,6 @@ class PostgresStorage final : public Storage {
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-  // In pg_reports.cpp.
-  ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
-  std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
-  bool DismissReport(std::int64_t id) override;
-  bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
-  bool RemoveDenied(const DenyEntry& entry) override;
-  std::vector<DenyEntry> DeniedList() override;
   // In pg_receipts.cpp.
   void BindQuestion(std::string_view name, const PageVersion& version,
                     const PageQuestion& question) override;
@@ -85,22 +73,8 @@ class PostgresStorage final : public Storage {
   UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
                               std::int64_t now) override;
 
-  // In pg_admin.cpp. The operator's changes are announced as stores are.
-  bool OwnerBlocked(const MachineIdHash& owner) override;
-  bool PageWithheld(std::string_view name) override;
-  bool MediaRemoved(std::string_view sha256) override;
-  std::vector<NameRecord> ListNames(std::int64_t since) override;
-  std::optional<NameRecord> FindName(std::string_view name) override;
-  AdminResult WithholdPage(std::string_view name, std::string_view reason) override;
-  AdminResult RestorePage(std::string_view name, std::string_view reason) override;
-  AdminResult BlockOwner(std::string_view name, std::string_view reason) override;
-  AdminResult UnblockOwner(std::string_view name, std::string_view reason) override;
+  // In pg_media.cpp.
   AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
-  SiteFigures Figures(int days) override;
-  std::vector<AddressUsage> BusiestAddresses(int days, std::size_t count) override;
-  std::vector<AdminLogEntry> AdminLog(std::size_t limit) override;
-  void LogAdminAction(std::string_view action, std::string_view target,
-                      std::string_view reason) override;
   // pg_dump does it; this says so.
   void Backup(const std::filesystem::path& file) override;
 
@@ -114,15 +88,14 @@ class PostgresStorage final : public Storage {
   using Lease = PoolLease<PostgresStorage, PgConnection>;
 
  private:
+  void Borrow(const Work& work) override;
+  void Transact(const Work& work, bool synced) override;
+  void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;
   // Inside the transaction that changes the page of `name`: announces the
   // change to every server, and notes which watches must confirm it.
-  struct Announcement {
-    std::string transaction;
-    std::vector<std::string> watches;
-  };
-  Announcement Announce(PgConnection& db, std::string_view name);
+  PgAnnouncement AnnounceIn(PgConnection& db, std::string_view name);
   // After the commit: waits for those confirmations.
-  void AwaitDropped(const Announcement& announcement, std::string_view name);
+  void AwaitDropped(const PgAnnouncement& announcement);
 
   Lease Acquire();
   void Release(std::unique_ptr<PgConnection> connection);
@@ -130,7 +103,7 @@ class PostgresStorage final : public Storage {
   void OpenConnections();
   // The hasher, once the database has been reached and brought up to date;
   // throws DatabaseUnavailable before.
-  const MachineIdHasher& Hasher();
+  const MachineIdHasher& Hasher() override;
   // After a failed attempt to reach the database, the next waits a while,
   // so that requests fail fast instead of each waiting for a connection.
   void CheckGate();

@@ -32,7 +32,8 @@ CREATE INDEX IF NOT EXISTS 地址用量_日 ON 地址用量 (日);
     auto column = db.Prepare("SELECT 1 FROM pragma_table_info('地址用量') WHERE name = '页面字节'");
     pages_counted = column.Step();
   }
-  if (!pages_counted) db.Exec("ALTER TABLE 地址用量 ADD COLUMN 页面字节 INTEGER NOT NULL DEFAULT 0");
+  if (!pages_counted)
+    db.Exec("ALTER TABLE 地址用量 ADD COLUMN 页面字节 INTEGER NOT NULL DEFAULT 0");
 }
 
 AddressDay UsageOn(SqliteStorage::Connection& db, std::string_view key, std::int64_t day) {

@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "server/storage/sql/sql_session.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 
 namespace heartpage::server {
@@ -18,8 +20,12 @@ namespace heartpage::server {
 // request that cannot get in is better answered "busy" than left hanging.
 inline constexpr int kBusyTimeoutMs = 2000;
 
+// The rules' statements as SQLite spells them: ?n for $n, and no lock words,
+// since a write transaction here holds the whole file.
+std::string SqliteSpelling(std::string_view sql);
+
 // One open database handle with its prepared statements.
-class SqliteStorage::Connection {
+class SqliteStorage::Connection final : public SqlSession {
  public:
   Connection(const std::filesystem::path& file, const std::string& vfs) {
     const int rc = sqlite3_open_v2(file.c_str(), &db_,
@@ -40,7 +46,7 @@ class SqliteStorage::Connection {
       throw;
     }
   }
-  ~Connection() {
+  ~Connection() override {
     for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
     sqlite3_close(db_);
   }
@@ -163,7 +169,13 @@ class SqliteStorage::Connection {
     }
   }
 
+  SqlDialect Dialect() const override { return SqlDialect::kSqlite; }
+
  private:
+  class Cursor;
+  std::unique_ptr<SqlCursor> Start(const char* sql,
+                                   std::initializer_list<SqlValue> values) override;
+
   sqlite3* db_ = nullptr;
   std::map<const char*, sqlite3_stmt*> statements_;
 };

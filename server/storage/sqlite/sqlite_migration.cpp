@@ -39,9 +39,31 @@ void SetPageAside(SqliteStorage::Connection& db, const std::string& name,
 
 }  // namespace
 
+bool HasColumn(SqliteStorage::Connection& db, std::string_view table, std::string_view column) {
+  return static_cast<bool>(
+      db.Run("SELECT 1 FROM pragma_table_info($1) WHERE name = $2", {table, column}));
+}
+
+void NumberClaims(SqliteStorage::Connection& db) {
+  // The triggers on the old table go with it; the schema makes them again.
+  db.Exec(R"sql(
+DROP TRIGGER IF EXISTS receipts_go_with_claim;
+DROP TRIGGER IF EXISTS receipt_history_goes_with_claim;
+CREATE TABLE 免费_编号 (
+  序号 INTEGER PRIMARY KEY,
+  硬盘ID摘要 TEXT NOT NULL,
+  文件名 TEXT NOT NULL UNIQUE CHECK (文件名 = lower(文件名)),
+  认领时间 TEXT NOT NULL
+);
+INSERT INTO 免费_编号 SELECT rowid, 硬盘ID摘要, 文件名, 认领时间 FROM 免费;
+DROP TABLE 免费;
+ALTER TABLE 免费_编号 RENAME TO 免费;
+CREATE INDEX 免费_硬盘ID摘要 ON 免费 (硬盘ID摘要);
+)sql");
+}
+
 bool HasClearMachineIds(SqliteStorage::Connection& db) {
-  auto column = db.Prepare("SELECT 1 FROM pragma_table_info('免费') WHERE name = '硬盘ID'");
-  return column.Step();
+  return HasColumn(db, "免费", "硬盘ID");
 }
 
 void MigrateToHashedIdsAndSmallNames(SqliteStorage::Connection& db, const MachineIdHasher& hash,

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/sqlite/sqlite_storage.h"
@@ -9,6 +10,13 @@
 // Bringing a database of an older server up to date, inside the write
 // transaction that opens the storage.
 namespace heartpage::server {
+
+// Whether `table` has `column`.
+bool HasColumn(SqliteStorage::Connection& db, std::string_view table, std::string_view column);
+
+// Gives the claims their order in a column of their own (it was SQLite's
+// rowid), which the statements of every engine name alike.
+void NumberClaims(SqliteStorage::Connection& db);
 
 // Whether the claims still hold machine identifiers in the clear.
 bool HasClearMachineIds(SqliteStorage::Connection& db);

@@ -1,6 +1,5 @@
 #include "server/storage/sqlite/sqlite_storage.h"
 
-#include <chrono>
 #include <ctime>
 #include <functional>
 
@@ -14,8 +13,9 @@ namespace {
 // 1: identifiers in the clear, names as sent. 2: identifiers hashed, names in
 // small letters. 3: temporary previews. 4: pages taken down, and the senders'
 // own files. 5: pages that open at a moment or to a code, which an older
-// server would show to anyone at once.
-constexpr int kSchemaVersion = 5;
+// server would show to anyone at once. 6: claims numbered in a column of
+// their own.
+constexpr int kSchemaVersion = 6;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 系统设置 (
@@ -26,6 +26,7 @@ CREATE TABLE IF NOT EXISTS 系统设置 (
 );
 INSERT OR IGNORE INTO 系统设置 (编号) VALUES (1);
 CREATE TABLE IF NOT EXISTS 免费 (
+  序号 INTEGER PRIMARY KEY,
   硬盘ID摘要 TEXT NOT NULL,
   文件名 TEXT NOT NULL UNIQUE CHECK (文件名 = lower(文件名)),
   认领时间 TEXT NOT NULL
@@ -67,15 +68,6 @@ CREATE TABLE IF NOT EXISTS 媒体上传 (
 CREATE INDEX IF NOT EXISTS 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
 )sql";
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
-
 }  // namespace
 
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
@@ -102,6 +94,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
       MigrateToHashedIdsAndSmallNames(
           *db, hash_, note ? note : [](const std::string&) {});
     db->Exec(kSchema);
+    if (!HasColumn(*db, "免费", "序号")) NumberClaims(*db);
     if (found < 3) AddPreviewTable(*db);
     db->Exec(kMediaSchema);
     AddAddressUsage(*db);
@@ -153,85 +146,20 @@ void SqliteStorage::Release(std::unique_ptr<Connection> connection) {
   idle_.push_back(std::move(connection));
 }
 
-SiteSettings SqliteStorage::LoadSettings() {
+void SqliteStorage::Borrow(const Work& work) {
   Lease db = Acquire();
-  auto query = db->Prepare("SELECT 公告, 版本号, 下载地址 FROM 系统设置 WHERE 编号 = 1");
-  SiteSettings settings;
-  if (query.Step()) {
-    settings.announcement = query.OptionalText(0);
-    settings.version_label = query.OptionalText(1);
-    settings.download_url = query.OptionalText(2);
-  }
-  return settings;
+  work(*db);
 }
 
-void SqliteStorage::UpdateSettings(const SiteSettings& changes) {
+void SqliteStorage::Transact(const Work& work, bool synced) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
-  db->Write([&] {
-    auto update = db->Prepare(
-        "UPDATE 系统设置 SET 公告 = IFNULL(?1, 公告), 版本号 = IFNULL(?2, 版本号), "
-        "下载地址 = IFNULL(?3, 下载地址) WHERE 编号 = 1");
-    update.BindOptional(1, changes.announcement)
-        .BindOptional(2, changes.version_label)
-        .BindOptional(3, changes.download_url);
-    update.Step();
-    return 0;
-  });
-}
-
-namespace {
-
-template <typename Query>
-std::vector<Claim> ReadClaims(Query& query) {
-  std::vector<Claim> claims;
-  while (query.Step())
-    claims.push_back({MachineIdHash(query.Text(0)), query.Text(1), query.Text(2)});
-  return claims;
-}
-
-}  // namespace
-
-MachineIdHash SqliteStorage::HashMachineId(std::string_view machine_id) {
-  return hash_(machine_id);
-}
-
-std::vector<Claim> SqliteStorage::ClaimsOfMachine(const MachineIdHash& owner) {
-  Lease db = Acquire();
-  auto query = db->Prepare(
-      "SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 硬盘ID摘要 = ? ORDER BY rowid");
-  query.Bind(1, owner.hex());
-  return ReadClaims(query);
-}
-
-std::vector<Claim> SqliteStorage::ClaimsOfName(std::string_view name) {
-  Lease db = Acquire();
-  auto query =
-      db->Prepare("SELECT 硬盘ID摘要, 文件名, 认领时间 FROM 免费 WHERE 文件名 = ? ORDER BY rowid");
-  query.Bind(1, name);
-  return ReadClaims(query);
-}
-
-ClaimResult SqliteStorage::ClaimName(const MachineIdHash& owner, std::string_view name) {
-  std::lock_guard writer(write_mutex_);
-  Lease db = Acquire();
-  return db->Write(
+  db->Write(
       [&] {
-        // Checked inside the write transaction, so no other claim can slip in
-        // between; the UNIQUE constraint stays as the last line of defence.
-        auto taken = db->Prepare("SELECT 1 FROM 免费 WHERE 文件名 = ?");
-        taken.Bind(1, name);
-        if (taken.Step()) return ClaimResult::kTaken;
-        auto insert =
-            db->Prepare("INSERT INTO 免费 (硬盘ID摘要, 文件名, 认领时间) VALUES (?, ?, ?)");
-        const std::string now = UtcNow();
-        insert.Bind(1, owner.hex()).Bind(2, name).Bind(3, now);
-        insert.Step();
-        return ClaimResult::kClaimed;
-        // A claim is always followed by the store of its page, whose synced
-        // commit carries the claim to the disk too: one disk sync per publish.
+        work(*db);
+        return 0;
       },
-      /*synced=*/false);
+      synced);
 }
 
 StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,

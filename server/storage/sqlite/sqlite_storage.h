@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "server/storage/pool_lease.h"
+#include "server/storage/sql/sql_storage.h"
 #include "server/storage/storage.h"
 
 struct sqlite3;
@@ -19,7 +20,7 @@ namespace heartpage::server {
 // acknowledged write survives a crash). Pages live in the database too, which
 // makes a store one transaction: atomic with no temporary files to clean up.
 // Each thread borrows a connection of its own from a small pool.
-class SqliteStorage final : public Storage {
+class SqliteStorage final : public SqlStorage {
  public:
   // Opens or creates the database, creating the schema on first use and
   // bringing a database of an older server up to date, which `note` is told
@@ -36,12 +37,6 @@ class SqliteStorage final : public Storage {
   SqliteStorage(const SqliteStorage&) = delete;
   SqliteStorage& operator=(const SqliteStorage&) = delete;
 
-  SiteSettings LoadSettings() override;
-  void UpdateSettings(const SiteSettings& changes) override;
-  MachineIdHash HashMachineId(std::string_view machine_id) override;
-  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
-  std::vector<Claim> ClaimsOfName(std::string_view name) override;
-  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                         std::string_view bytes, const AddressBudget& sender = {},
                         const PageGate& gate = {}) override;
@@ -67,13 +62,6 @@ class SqliteStorage final : public Storage {
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-  // In sqlite_reports.cpp.
-  ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
-  std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
-  bool DismissReport(std::int64_t id) override;
-  bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
-  bool RemoveDenied(const DenyEntry& entry) override;
-  std::vector<DenyEntry> DeniedList() override;
   // In sqlite_receipts.cpp.
   void BindQuestion(std::string_view name, const PageVersion& version,
                     const PageQuestion& question) override;
@@ -87,21 +75,7 @@ class SqliteStorage final : public Storage {
                               std::int64_t now) override;
 
   // In sqlite_admin.cpp.
-  bool OwnerBlocked(const MachineIdHash& owner) override;
-  bool PageWithheld(std::string_view name) override;
-  bool MediaRemoved(std::string_view sha256) override;
-  std::vector<NameRecord> ListNames(std::int64_t since) override;
-  std::optional<NameRecord> FindName(std::string_view name) override;
-  AdminResult WithholdPage(std::string_view name, std::string_view reason) override;
-  AdminResult RestorePage(std::string_view name, std::string_view reason) override;
-  AdminResult BlockOwner(std::string_view name, std::string_view reason) override;
-  AdminResult UnblockOwner(std::string_view name, std::string_view reason) override;
   AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
-  SiteFigures Figures(int days) override;
-  std::vector<AddressUsage> BusiestAddresses(int days, std::size_t count) override;
-  std::vector<AdminLogEntry> AdminLog(std::size_t limit) override;
-  void LogAdminAction(std::string_view action, std::string_view target,
-                      std::string_view reason) override;
   void Backup(const std::filesystem::path& file) override;
 
   // Every claim in claim order, and every page, for copying elsewhere.
@@ -116,6 +90,13 @@ class SqliteStorage final : public Storage {
   class Connection;
 
  private:
+  void Borrow(const Work& work) override;
+  void Transact(const Work& work, bool synced) override;
+  // Only the operator's changes: the server on the folder makes its owners'
+  // changes itself.
+  void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;
+  const MachineIdHasher& Hasher() override { return hash_; }
+
   friend class PoolLease<SqliteStorage, Connection>;
   using Lease = PoolLease<SqliteStorage, Connection>;
   Lease Acquire();

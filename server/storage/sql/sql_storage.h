@@ -1,0 +1,99 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "server/storage/sql/sql_session.h"
+#include "server/storage/storage.h"
+
+// The storage rules, written once for every SQL engine: who may claim and
+// store what, how much room each may take, what visitors may send and what
+// the operator decides. An engine below them keeps only its connections, its
+// schema and how the other processes on its database hear of changes.
+namespace heartpage::server {
+
+class SqlStorage : public Storage {
+ public:
+  MachineIdHash HashMachineId(std::string_view machine_id) override;
+
+  // In sql_storage.cpp.
+  SiteSettings LoadSettings() override;
+  void UpdateSettings(const SiteSettings& changes) override;
+  std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
+  std::vector<Claim> ClaimsOfName(std::string_view name) override;
+  ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+
+  // In sql_reports.cpp.
+  ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
+  std::vector<Report> ListReports(std::string_view page, std::size_t limit) override;
+  bool DismissReport(std::int64_t id) override;
+  bool AddDenied(const DenyEntry& entry, std::int64_t now) override;
+  bool RemoveDenied(const DenyEntry& entry) override;
+  std::vector<DenyEntry> DeniedList() override;
+
+  // In sql_admin.cpp.
+  bool OwnerBlocked(const MachineIdHash& owner) override;
+  bool PageWithheld(std::string_view name) override;
+  bool MediaRemoved(std::string_view sha256) override;
+  std::vector<NameRecord> ListNames(std::int64_t since) override;
+  std::optional<NameRecord> FindName(std::string_view name) override;
+  AdminResult WithholdPage(std::string_view name, std::string_view reason) override;
+  AdminResult RestorePage(std::string_view name, std::string_view reason) override;
+  AdminResult BlockOwner(std::string_view name, std::string_view reason) override;
+  AdminResult UnblockOwner(std::string_view name, std::string_view reason) override;
+  SiteFigures Figures(int days) override;
+  std::vector<AddressUsage> BusiestAddresses(int days, std::size_t count) override;
+  std::vector<AdminLogEntry> AdminLog(std::size_t limit) override;
+  void LogAdminAction(std::string_view action, std::string_view target,
+                      std::string_view reason) override;
+
+ protected:
+  using Work = std::function<void(SqlSession&)>;
+  // Who changed a page: its owner, through the server, or the operator,
+  // with a tool of its own beside the servers.
+  enum class ChangedBy { kOwner, kOperator };
+
+  // Lends a connection to `work`, for reads (and writes of one statement
+  // where the engine allows them outside a transaction).
+  virtual void Borrow(const Work& work) = 0;
+  // Runs `work` in one transaction, taken for writing. A commit that need
+  // not reach the disk by itself (`synced` false) is acknowledged before it
+  // does; the next synced commit carries it there with its own.
+  virtual void Transact(const Work& work, bool synced) = 0;
+  // Inside the transaction that changes what the page of `name` answers:
+  // every server that keeps that page must drop it, by the time the
+  // transaction has been acknowledged.
+  virtual void Announce(SqlSession& db, std::string_view name, ChangedBy by) = 0;
+  virtual const MachineIdHasher& Hasher() = 0;
+
+  template <typename Step>
+  auto Read(Step&& step) {
+    return Carry([&](const Work& work) { Borrow(work); }, step);
+  }
+  template <typename Step>
+  auto Write(Step&& step, bool synced = true) {
+    return Carry([&](const Work& work) { Transact(work, synced); }, step);
+  }
+
+ private:
+  // Hands `step` to `run` and gives back what it answered.
+  template <typename Run, typename Step>
+  static auto Carry(Run&& run, Step& step) {
+    using Result = std::invoke_result_t<Step&, SqlSession&>;
+    if constexpr (std::is_void_v<Result>) {
+      run([&](SqlSession& db) { step(db); });
+    } else {
+      std::optional<Result> result;
+      run([&](SqlSession& db) { result.emplace(step(db)); });
+      return std::move(*result);
+    }
+  }
+};
+
+// "YYYY-MM-DD HH:MM:SS" in UTC, as claim times are written.
+std::string UtcText(std::int64_t seconds);
+
+}  // namespace heartpage::server
