@@ -34,6 +34,17 @@ class SqlStorage : public Storage {
   bool RemoveDenied(const DenyEntry& entry) override;
   std::vector<DenyEntry> DeniedList() override;
 
+  // In sql_receipts.cpp.
+  void BindQuestion(std::string_view name, const PageVersion& version,
+                    const PageQuestion& question) override;
+  VisitResult CountOpening(std::string_view name, std::string_view etag, std::string_view visitor,
+                           std::int64_t now) override;
+  VisitResult AddAnswer(std::string_view name, std::string_view etag, std::string_view visitor,
+                        int choice, std::int64_t now) override;
+  std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
+  UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
+                              std::int64_t now) override;
+
   // In sql_admin.cpp.
   bool OwnerBlocked(const MachineIdHash& owner) override;
   bool PageWithheld(std::string_view name) override;

@@ -62,17 +62,6 @@ class SqliteStorage final : public SqlStorage {
   void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
                  const std::function<void(std::string_view)>& take) override;
   std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-  // In sqlite_receipts.cpp.
-  void BindQuestion(std::string_view name, const PageVersion& version,
-                    const PageQuestion& question) override;
-  VisitResult CountOpening(std::string_view name, std::string_view etag, std::string_view visitor,
-                           std::int64_t now) override;
-  VisitResult AddAnswer(std::string_view name, std::string_view etag, std::string_view visitor,
-                        int choice, std::int64_t now) override;
-  std::optional<PageReceipts> LoadReceipts(std::string_view name) override;
-  // In sqlite_gates.cpp.
-  UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
-                              std::int64_t now) override;
 
   // In sqlite_admin.cpp.
   AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
