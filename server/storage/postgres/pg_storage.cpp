@@ -2,8 +2,8 @@
 
 #include <ctime>
 
-#include "server/storage/postgres/pg_address_usage.h"
 #include "server/storage/postgres/pg_schema.h"
+#include "server/storage/sql/sql_address_usage.h"
 
 namespace heartpage::server {
 namespace {
@@ -20,10 +20,10 @@ constexpr auto kConfirmationWait = std::chrono::milliseconds(1000);
 }  // namespace
 
 PostgresStorage::PostgresStorage(std::string uri, const StorageOptions& options, Note note)
-    : uri_(std::move(uri)),
+    : SqlStorage(options),
+      uri_(std::move(uri)),
       capacity_(std::max<std::size_t>(1, options.connections)),
       note_(note ? std::move(note) : [](const std::string&) {}),
-      page_limit_(options.page_byte_limit.value_or(UINT64_MAX)),
       watch_(uri_, note_, [this] { OpenGate(); }) {
   try {
     Hasher();
@@ -254,6 +254,10 @@ std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view nam
                  {},
                  row.Get(0, 3) == std::string_view("\1", 1),
                  {row.BinaryInt(0, 4), std::string(row.Get(0, 5)), std::string(row.Get(0, 6))}});
+}
+
+void PostgresStorage::Backup(const std::filesystem::path& /*file*/) {
+  throw StorageError("a PostgreSQL database is copied with pg_dump");
 }
 
 }  // namespace heartpage::server

@@ -41,29 +41,10 @@ class PostgresStorage final : public SqlStorage {
   PostgresStorage(const PostgresStorage&) = delete;
   PostgresStorage& operator=(const PostgresStorage&) = delete;
 
-  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {},
-                        const PageGate& gate = {}) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
+                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
-  // In pg_previews.cpp. Their room is a share of the page byte limit.
-  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
-                                  std::string_view bytes, std::int64_t now, std::int64_t expires,
-                                  const AddressBudget& sender) override;
-  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
-  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
-  bool WasTakenDown(std::string_view name) override;
-  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
-  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                              const MediaReader& read, std::uint64_t owner_quota,
-                              const AddressBudget& sender) override;
-  std::optional<MediaFacts> FindMedia(std::string_view name) override;
-  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
-                 const std::function<void(std::string_view)>& take) override;
-  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-
-  // In pg_media.cpp.
-  AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
   // pg_dump does it; this says so.
   void Backup(const std::filesystem::path& file) override;
 
@@ -102,7 +83,6 @@ class PostgresStorage final : public SqlStorage {
   const std::string uri_;
   const std::size_t capacity_;
   const Note note_;
-  const std::uint64_t page_limit_;  // of the whole site's pages and media
 
   std::mutex mutex_;
   std::condition_variable returned_;

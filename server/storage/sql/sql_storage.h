@@ -34,6 +34,25 @@ class SqlStorage : public Storage {
   bool RemoveDenied(const DenyEntry& entry) override;
   std::vector<DenyEntry> DeniedList() override;
 
+  // In sql_media.cpp.
+  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
+  bool WasTakenDown(std::string_view name) override;
+  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
+  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
+                              const MediaReader& read, std::uint64_t owner_quota,
+                              const AddressBudget& sender) override;
+  std::optional<MediaFacts> FindMedia(std::string_view name) override;
+  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
+                 const std::function<void(std::string_view)>& take) override;
+  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
+  AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
+
+  // In sql_previews.cpp.
+  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
+                                  std::string_view bytes, std::int64_t now, std::int64_t expires,
+                                  const AddressBudget& sender) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+
   // In sql_receipts.cpp.
   void BindQuestion(std::string_view name, const PageVersion& version,
                     const PageQuestion& question) override;
@@ -62,6 +81,9 @@ class SqlStorage : public Storage {
                       std::string_view reason) override;
 
  protected:
+  explicit SqlStorage(const StorageOptions& options)
+      : page_limit_(options.page_byte_limit.value_or(UINT64_MAX)) {}
+
   using Work = std::function<void(SqlSession&)>;
   // Who changed a page: its owner, through the server, or the operator,
   // with a tool of its own beside the servers.
@@ -79,6 +101,9 @@ class SqlStorage : public Storage {
   // transaction has been acknowledged.
   virtual void Announce(SqlSession& db, std::string_view name, ChangedBy by) = 0;
   virtual const MachineIdHasher& Hasher() = 0;
+
+  // Of the whole site's pages and media; UINT64_MAX: none.
+  const std::uint64_t page_limit_;
 
   template <typename Step>
   auto Read(Step&& step) {

@@ -19,19 +19,7 @@ constexpr std::int64_t kChangesKept = 1000;
 
 using Connection = SqliteStorage::Connection;
 
-void Log(Connection& db, std::string_view action, std::string_view target,
-         std::string_view reason) {
-  auto insert =
-      db.Prepare("INSERT INTO admin_log (at, action, target, reason) VALUES (?, ?, ?, ?)");
-  insert.Bind(1, static_cast<std::int64_t>(std::time(nullptr)))
-      .Bind(2, action)
-      .Bind(3, target)
-      .Bind(4, reason);
-  insert.Step();
-}
-
-// Tells the servers on the file: the page of `name` changed, or (empty) the
-// bytes in all did.
+// Tells the server on the file: the page of `name` changed.
 void RecordChange(Connection& db, std::string_view name) {
   auto insert = db.Prepare("INSERT INTO admin_changes (name) VALUES (?)");
   insert.Bind(1, name);
@@ -79,43 +67,6 @@ CREATE TABLE IF NOT EXISTS admin_changes (
   name TEXT NOT NULL
 );
 )sql");
-}
-
-AdminResult SqliteStorage::RemoveMedia(std::string_view sha256, std::string_view reason) {
-  std::lock_guard writer(write_mutex_);
-  Lease db = Acquire();
-  const std::string prefix = std::string(sha256) + ".";
-  std::uint64_t removed_bytes = 0;
-  const AdminResult result = db->Write([&] {
-    bool stored = false;
-    {
-      auto files = db->Prepare(
-          "SELECT COUNT(*), COALESCE(SUM(大小), 0) FROM 媒体 "
-          "WHERE substr(名称, 1, 65) = ?");
-      files.Bind(1, prefix);
-      files.Step();
-      stored = files.Int(0) > 0;
-      removed_bytes = static_cast<std::uint64_t>(files.Int(1));
-    }
-    for (const char* sql : {"DELETE FROM 媒体块 WHERE substr(名称, 1, 65) = ?",
-                            "DELETE FROM 媒体上传 WHERE substr(名称, 1, 65) = ?",
-                            "DELETE FROM 媒体 WHERE substr(名称, 1, 65) = ?"}) {
-      auto remove = db->Prepare(sql);
-      remove.Bind(1, prefix);
-      remove.Step();
-    }
-    auto refuse = db->Prepare(
-        "INSERT INTO admin_removed_media (sha256, at, reason) VALUES (?, ?, ?) "
-        "ON CONFLICT (sha256) DO NOTHING RETURNING 1");
-    refuse.Bind(1, sha256).Bind(2, static_cast<std::int64_t>(std::time(nullptr))).Bind(3, reason);
-    const bool refused_now = refuse.Step();
-    if (!stored && !refused_now) return AdminResult::kAlready;
-    Log(*db, "remove-media", sha256, reason);
-    if (stored) RecordChange(*db, "");
-    return stored ? AdminResult::kDone : AdminResult::kUnknown;
-  });
-  media_bytes_ -= std::min(media_bytes_, removed_bytes);
-  return result;
 }
 
 void SqliteStorage::Backup(const std::filesystem::path& file) {

@@ -81,30 +81,18 @@ class SqliteStorage::ChangeWatch {
     const std::int64_t version = DataVersion();
     if (version == version_) return;
     std::vector<std::string> names;
-    bool totals = false;
     {
       auto changes = db_->Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
       changes.Bind(1, last_);
       while (changes.Step()) {
         last_ = changes.Int(0);
-        std::string name = changes.Text(1);
-        if (name.empty())
-          totals = true;
-        else
-          names.push_back(std::move(name));
+        // Older tools told of the bytes in all with an empty name; they are
+        // kept in a row now.
+        if (std::string name = changes.Text(1); !name.empty()) names.push_back(std::move(name));
       }
     }
     version_ = version;
     for (const std::string& name : names) sink_->PageChanged(name);
-    // Files the operator removed no longer count against the site's limit;
-    // counted under the writers' lock, so that no store of this process
-    // falls between the count and its use.
-    if (totals && storage_.page_limit_) {
-      const std::lock_guard writer(storage_.write_mutex_);
-      auto media = db_->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
-      media.Step();
-      storage_.media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
-    }
   }
 
   SqliteStorage& storage_;

@@ -62,6 +62,29 @@ CREATE INDEX 免费_硬盘ID摘要 ON 免费 (硬盘ID摘要);
 )sql");
 }
 
+void NumberPreviews(SqliteStorage::Connection& db) {
+  // Numbered in the order they were made, which their order was.
+  db.Exec(R"sql(
+CREATE TABLE 预览_编号 (
+  序号 INTEGER PRIMARY KEY,
+  令牌 TEXT NOT NULL UNIQUE,
+  硬盘ID摘要 TEXT NOT NULL,
+  内容 BLOB NOT NULL,
+  创建时间 INTEGER NOT NULL,
+  到期时间 INTEGER NOT NULL,
+  标签 TEXT NOT NULL,
+  地址 TEXT NOT NULL DEFAULT ''
+);
+INSERT INTO 预览_编号 (令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签, 地址)
+  SELECT 令牌, 硬盘ID摘要, 内容, 创建时间, 到期时间, 标签, 地址 FROM 预览 ORDER BY 创建时间, rowid;
+DROP TABLE 预览;
+ALTER TABLE 预览_编号 RENAME TO 预览;
+CREATE INDEX 预览_硬盘ID摘要 ON 预览 (硬盘ID摘要, 到期时间);
+CREATE INDEX 预览_到期时间 ON 预览 (到期时间);
+CREATE INDEX 预览_地址 ON 预览 (地址, 到期时间);
+)sql");
+}
+
 bool HasClearMachineIds(SqliteStorage::Connection& db) {
   return HasColumn(db, "免费", "硬盘ID");
 }

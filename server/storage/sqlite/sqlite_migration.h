@@ -18,6 +18,9 @@ bool HasColumn(SqliteStorage::Connection& db, std::string_view table, std::strin
 // rowid), which the statements of every engine name alike.
 void NumberClaims(SqliteStorage::Connection& db);
 
+// Gives the previews their order in a column of their own, likewise.
+void NumberPreviews(SqliteStorage::Connection& db);
+
 // Whether the claims still hold machine identifiers in the clear.
 bool HasClearMachineIds(SqliteStorage::Connection& db);
 

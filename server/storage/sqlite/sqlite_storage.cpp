@@ -3,7 +3,7 @@
 #include <ctime>
 #include <functional>
 
-#include "server/storage/sqlite/sqlite_address_usage.h"
+#include "server/storage/sql/sql_address_usage.h"
 #include "server/storage/sqlite/sqlite_connection.h"
 #include "server/storage/sqlite/sqlite_migration.h"
 
@@ -42,7 +42,8 @@ CREATE TABLE IF NOT EXISTS 页面 (
 
 // Version 3. Files are kept in chunks of kMediaChunk bytes, so that reading
 // a range of one reads only the rows that hold it; who sent a file is kept
-// per sender, for their quota and for the sweep.
+// per sender, for their quota and for the sweep. Version 6: the bytes of all
+// pages and media in one row, counted from what is there when it is made.
 constexpr const char* kMediaSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 撤下 (
   文件名 TEXT PRIMARY KEY,
@@ -66,6 +67,13 @@ CREATE TABLE IF NOT EXISTS 媒体上传 (
   PRIMARY KEY (名称, 硬盘ID摘要)
 );
 CREATE INDEX IF NOT EXISTS 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID摘要);
+CREATE TABLE IF NOT EXISTS 用量 (
+  编号 INTEGER PRIMARY KEY CHECK (编号 = 1),
+  页面字节 INTEGER NOT NULL,
+  媒体字节 INTEGER NOT NULL
+);
+INSERT OR IGNORE INTO 用量 SELECT 1, (SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面),
+  (SELECT COALESCE(SUM(大小), 0) FROM 媒体);
 )sql";
 
 }  // namespace
@@ -73,11 +81,11 @@ CREATE INDEX IF NOT EXISTS 媒体上传_硬盘ID摘要 ON 媒体上传 (硬盘ID
 SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
                              const StorageOptions& options,
                              const std::function<void(const std::string&)>& note, std::string vfs)
-    : file_(std::move(file)),
+    : SqlStorage(options),
+      file_(std::move(file)),
       key_(std::move(key)),
       hash_(key_),
-      vfs_(std::move(vfs)),
-      page_limit_(options.page_byte_limit) {
+      vfs_(std::move(vfs)) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   const bool migrated = db->Write([&] {
@@ -98,6 +106,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     if (found < 3) AddPreviewTable(*db);
     db->Exec(kMediaSchema);
     AddAddressUsage(*db);
+    if (!HasColumn(*db, "预览", "序号")) NumberPreviews(*db);
     AddReportTables(*db);
     AddReceiptTables(*db);
     AddAdminTables(*db);
@@ -109,14 +118,6 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     return old;
   });
   if (migrated) ForgetClearMachineIds(*db);
-  if (page_limit_) {
-    auto total = db->Prepare("SELECT COALESCE(SUM(LENGTH(内容)), 0) FROM 页面");
-    total.Step();
-    page_bytes_ = static_cast<std::uint64_t>(total.Int(0));
-    auto media = db->Prepare("SELECT COALESCE(SUM(大小), 0) FROM 媒体");
-    media.Step();
-    media_bytes_ = static_cast<std::uint64_t>(media.Int(0));
-  }
   // The connection that opened the database is the first of them.
   std::vector<Lease> more;
   for (std::size_t i = 1; i < options.connections; ++i) {
@@ -170,8 +171,7 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
   const std::int64_t day = UsageDay(now);
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
-  std::uint64_t total_after = page_bytes_;
-  const StoreResult result = db->Write([&] {
+  return db->Write([&] {
     auto claimed = db->Prepare("SELECT 硬盘ID摘要 = ?2 FROM 免费 WHERE 文件名 = ?1");
     claimed.Bind(1, name).Bind(2, owner.hex());
     if (!claimed.Step()) return StoreResult::kUnclaimed;
@@ -180,15 +180,15 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
     previous.Bind(1, name);
     const std::uint64_t before = previous.Step() ? previous.Int(0) : 0;
     const std::uint64_t growth = bytes.size() > before ? bytes.size() - before : 0;
-    if (page_limit_) {
-      total_after = page_bytes_ - before + bytes.size();
-      // A page that does not grow may always be replaced: an owner can
-      // still make room, or fix a page, on a full server.
-      if (growth > 0 && total_after + media_bytes_ > *page_limit_) return StoreResult::kOverQuota;
-    }
+    // A page that does not grow may always be replaced: an owner can still
+    // make room, or fix a page, on a full server.
+    if (growth > 0 &&
+        db->Run("SELECT 页面字节 + 媒体字节 FROM 用量 WHERE 编号 = 1").Count(0) + growth >
+            page_limit_)
+      return StoreResult::kOverQuota;
     if (growth > 0 && !sender.key.empty()) {
       const StoreResult share =
-          PageShareVerdict(sender, growth, UsageOn(*db, sender.key, day).pages,
+          PageShareVerdict(sender, growth, LockUsage(*db, sender.key, day).pages,
                            PagesSince(*db, sender.key, day - kAddressUsageDays + 1));
       if (share != StoreResult::kStored) return share;
     }
@@ -202,10 +202,9 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
     back.Bind(1, name);
     back.Step();
     AddUsage(*db, sender.key, day, {.pages = growth});
+    db->Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1 - $2 WHERE 编号 = 1", {bytes.size(), before});
     return StoreResult::kStored;
   });
-  if (result == StoreResult::kStored) page_bytes_ = total_after;
-  return result;
 }
 
 std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name) {

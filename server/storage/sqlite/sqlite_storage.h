@@ -37,9 +37,8 @@ class SqliteStorage final : public SqlStorage {
   SqliteStorage(const SqliteStorage&) = delete;
   SqliteStorage& operator=(const SqliteStorage&) = delete;
 
-  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {},
-                        const PageGate& gate = {}) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
+                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // A data folder has one server (main() locks it); the operator's tools
@@ -47,24 +46,7 @@ class SqliteStorage final : public SqlStorage {
   // table of them (sqlite_admin.cpp).
   void WatchPages(PageChangeSink* sink) override;
   bool KeepingPagesIsSafe() override { return true; }
-  // In sqlite_previews.cpp. Their room is a share of the page byte limit.
-  PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
-                                  std::string_view bytes, std::int64_t now, std::int64_t expires,
-                                  const AddressBudget& sender) override;
-  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
-  TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
-  bool WasTakenDown(std::string_view name) override;
-  ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
-  MediaStoreResult StoreMedia(const MachineIdHash& owner, const MediaFacts& facts,
-                              const MediaReader& read, std::uint64_t owner_quota,
-                              const AddressBudget& sender) override;
-  std::optional<MediaFacts> FindMedia(std::string_view name) override;
-  void ReadMedia(std::string_view name, std::uint64_t offset, std::uint64_t length,
-                 const std::function<void(std::string_view)>& take) override;
-  std::vector<std::string> SweepMedia(std::int64_t uploaded_before) override;
-
   // In sqlite_admin.cpp.
-  AdminResult RemoveMedia(std::string_view sha256, std::string_view reason) override;
   void Backup(const std::filesystem::path& file) override;
 
   // Every claim in claim order, and every page, for copying elsewhere.
@@ -100,11 +82,6 @@ class SqliteStorage final : public SqlStorage {
   // Writers of this process queue here rather than in SQLite's busy handler,
   // which polls with sleeps; the busy timeout still covers other processes.
   std::mutex write_mutex_;
-  // Under write_mutex_: the pages' and the media's bytes in all, counted only
-  // under a limit.
-  const std::optional<std::uint64_t> page_limit_;
-  std::uint64_t page_bytes_ = 0;
-  std::uint64_t media_bytes_ = 0;
   // Hears the operator's changes while a sink wants them (sqlite_admin.cpp).
   class ChangeWatch;
   friend class ChangeWatch;
