@@ -312,6 +312,11 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   EXPECT_TRUE(notes.empty());
   EXPECT_EQ(again.LoadPage("bob9")->bytes, "new");
   EXPECT_EQ(again.IntegrityCheck(), "ok");
+  // The bytes in all were counted from the pages already there ("older",
+  // "new"), and hold the limit from the first store on.
+  SqliteStorage limited(File(), kKey, {.page_byte_limit = 10});
+  EXPECT_EQ(limited.StorePage(Id("SECRET-SERIAL-1"), "bob9", "longer"), StoreResult::kOverQuota);
+  EXPECT_EQ(limited.StorePage(Id("SECRET-SERIAL-1"), "bob9", "newer"), StoreResult::kStored);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(File().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* aside = nullptr;
