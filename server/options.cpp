@@ -276,7 +276,8 @@ constexpr OptionRow kOptions[] = {
      "what the files one machine sent may take in all\n"
      "(default 200M); past it 413",
      [](Given& g) { return Bytes(g, g.options.server.media.per_machine); }},
-    {"--media-uploads", "N", "files received at once at most (default 8); past it the\n"
+    {"--media-uploads", "N",
+     "files received at once at most (default 8); past it the\n"
      "slowest from another address gives way, else 503",
      [](Given& g) {
        return Count(g, g.options.server.media.uploads_at_once, 10000,

@@ -175,13 +175,14 @@ EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
 // when a value is no text.
 std::variant<wire::PageSettings, EndpointReply> SentSettings(const FormFields& fields) {
   wire::PageSettings settings;
-  for (auto [name, into] : {std::pair{wire::kOpensField, &settings.opens},
-                            std::pair{wire::kCodeField, &settings.code},
-                            std::pair{wire::kHintField, &settings.hint}}) {
+  for (auto [name, into] :
+       {std::pair{wire::kOpensField, &settings.opens}, std::pair{wire::kCodeField, &settings.code},
+        std::pair{wire::kHintField, &settings.hint}}) {
     const auto field = fields.find(name);
     if (field == fields.end()) continue;
     std::optional<std::string> text = TextOf(field->second);
-    if (!text) return Refuse(wire::status::kMalformed, std::string(name) + " is not valid GBK text");
+    if (!text)
+      return Refuse(wire::status::kMalformed, std::string(name) + " is not valid GBK text");
     *into = std::move(*text);
   }
   if (std::string problem = wire::PageSettingsProblem(settings); !problem.empty())

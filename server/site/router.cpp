@@ -139,7 +139,7 @@ Response Answered(const Request& request, std::string_view name, const Site& sit
 }
 
 Response Unlock(const Request& request, std::string_view name, const Site& site, const Routed&,
-              Audit* audit) {
+                Audit* audit) {
   return AnswerUnlock(request, name, site, audit);
 }
 

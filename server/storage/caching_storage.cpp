@@ -98,10 +98,10 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
   const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
   // Compressed here, on the storage thread that loads the page, once for as
   // long as the page is kept.
-  page = std::make_shared<const StoredPage>(StoredPage{
-      page->bytes, page->modified, page->etag,
-      with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes),
-      page->withheld, page->gate});
+  page = std::make_shared<const StoredPage>(
+      StoredPage{page->bytes, page->modified, page->etag,
+                 with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes),
+                 page->withheld, page->gate});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.

@@ -35,9 +35,8 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   // The pages and previews from here, the rest from the engine.
   Stores Serving() { return {engine_, *this, *this}; }
 
-  StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
-                        std::string_view bytes, const AddressBudget& sender = {},
-                        const PageGate& gate = {}) override;
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
+                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view name) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
@@ -47,8 +46,8 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   // Previews expire, so each is read from the engine every time; only their
   // compressed bytes are kept here, by token and validator.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
-                                  std::string_view bytes, std::int64_t now,
-                                  std::int64_t expires, const AddressBudget& sender) override {
+                                  std::string_view bytes, std::int64_t now, std::int64_t expires,
+                                  const AddressBudget& sender) override {
     return engine_.StorePreview(owner, token, bytes, now, expires, sender);
   }
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;

@@ -104,7 +104,7 @@ inline UnlockVerdict DecideUnlockTry(UnlockTries address, UnlockTries page, bool
                                      std::int64_t now) {
   const auto current = [now](UnlockTries window) {
     return now - window.since >= kUnlockWindowSeconds || window.since > now ? UnlockTries{now, 0}
-                                                                             : window;
+                                                                            : window;
   };
   address = current(address);
   page = current(page);
@@ -113,8 +113,7 @@ inline UnlockVerdict DecideUnlockTry(UnlockTries address, UnlockTries page, bool
   };
   if (address.tries >= kUnlockTriesPerAddress) return {false, ends(address), address, page};
   if (page.tries >= kUnlockTriesPerPage && (address.tries > 0 || !known_address))
-    return {false, known_address ? std::min(ends(address), ends(page)) : ends(page), address,
-            page};
+    return {false, known_address ? std::min(ends(address), ends(page)) : ends(page), address, page};
   ++address.tries;
   ++page.tries;
   return {true, 0, address, page};

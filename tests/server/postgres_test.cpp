@@ -339,17 +339,16 @@ TEST_F(PostgresTest, EveryServerHoldsAPageBackAlikeAndCountsTriesTogether) {
                         std::to_string(body.size()) + "\r\n\r\n" + body,
                     false, from);
   };
-  for (int i = 0; i < 5; ++i)
-    ASSERT_EQ(unlock(i % 2 == 0 ? a : b, "521", "127.0.0.2").status, 403);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(unlock(i % 2 == 0 ? a : b, "521", "127.0.0.2").status, 403);
   EXPECT_EQ(unlock(a, "521", "127.0.0.2").status, 429);
   EXPECT_EQ(unlock(b, "521", "127.0.0.2").status, 429);
   const HttpResponse right = unlock(b, "520", "127.0.0.3");
   ASSERT_EQ(right.status, 204);
   const std::string cookie = right.Header("set-cookie");
-  EXPECT_EQ(FromGbk(Get(a.port(), "/Test/gate", "Cookie: " + cookie.substr(0, cookie.find(';')) +
-                                                    "\r\n")
-                        .body),
-            page);
+  EXPECT_EQ(
+      FromGbk(Get(a.port(), "/Test/gate", "Cookie: " + cookie.substr(0, cookie.find(';')) + "\r\n")
+                  .body),
+      page);
 }
 
 }  // namespace

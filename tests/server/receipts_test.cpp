@@ -256,9 +256,9 @@ TEST_F(ReceiptsTest, APageHeldUntilItsMomentSaysWhenAndNothingMore) {
     for (const std::string_view sent : {"只给你看的第一行", "做我女朋友好吗", "我愿意"})
       EXPECT_EQ(held.body.find(sent), std::string::npos) << sent;
   }
-  EXPECT_EQ(Exchange(port, GetRequest("/Test/later", "If-None-Match: \"x\"\r\n", "HEAD"), true)
-                .status,
-            200);
+  EXPECT_EQ(
+      Exchange(port, GetRequest("/Test/later", "If-None-Match: \"x\"\r\n", "HEAD"), true).status,
+      200);
   EXPECT_EQ(Visit(port, "/api/opened/later").status, 409);
   const Read settings = Receipts(port, "m", "later");
   ASSERT_TRUE(settings.receipt);
@@ -371,8 +371,8 @@ TEST_F(ReceiptsTest, ACodePageLetsInOnlyItsReaderAndSlowsGuessers) {
   EXPECT_EQ(Unlock(port, "lock", "hangzhou", "127.0.1.3").status, 204);
 
   // The moment first, then the code.
-  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "lock", page), "2030-02-14 12:00:00",
-                                    "Hangzhou", "城市"))
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "lock", page), "2030-02-14 12:00:00", "Hangzhou",
+                                    "城市"))
                 .status,
             200);
   EXPECT_NE(Get(port, "/Test/lock").body.find("为你开启"), std::string::npos);
