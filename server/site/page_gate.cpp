@@ -154,7 +154,8 @@ const std::string& GatePolicy() {
     const int length = EVP_EncodeBlock(base64, digest, static_cast<int>(size));
     return "default-src 'none'; script-src 'sha256-" +
            std::string(reinterpret_cast<const char*>(base64), static_cast<std::size_t>(length)) +
-           "'; style-src 'unsafe-inline'; connect-src 'self'; form-action 'self'; "
+           "'; style-src 'unsafe-inline'; img-src data:; connect-src 'self'; "
+           "form-action 'self'; "
            "frame-ancestors 'none'; base-uri 'none'";
   }();
   return policy;
@@ -190,7 +191,9 @@ constexpr std::string_view kCardLine =
 std::string GateHtml(std::string_view title, std::string_view attributes, std::string_view body) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>";
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      // No icon to ask the site for: the policy would refuse it.
+      "<link rel=\"icon\" href=\"data:,\">\n<title>";
   html += title;
   html += "</title>\n<meta name=\"description\" content=\"";
   html += kCardLine;

@@ -4,62 +4,20 @@
 // wrong code is wrong and lets the right one in.
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { sharedSetUp, screenshot, waitForText } from './harness.js';
+import { publishWithSettings, sharedSetUp, screenshot, utcText, waitForText } from './harness.js';
 
 const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
 const words = '只给你一个人看的话';
 
-// The site's decimal encoding of bytes: the page as it is, texts by their
-// code page 936 bytes.
-const encodeBytes = (bytes) => [...bytes].join('A');
-const encodeText = (text) => encodeBytes(gbk(text));
-// Node decodes GBK but does not encode it: each character's two bytes are
-// found by decoding.
-function gbk(text) {
-  const decoder = new TextDecoder('gbk');
-  const bytes = [];
-  for (const c of text) {
-    if (c.charCodeAt(0) < 0x80) {
-      bytes.push(c.charCodeAt(0));
-      continue;
-    }
-    const found = (() => {
-      for (let hi = 0x81; hi <= 0xfe; ++hi)
-        for (let lo = 0x40; lo <= 0xfe; ++lo)
-          if (decoder.decode(new Uint8Array([hi, lo])) === c) return [hi, lo];
-      return undefined;
-    })();
-    assert.ok(found, `no GBK bytes for ${c}`);
-    bytes.push(...found);
-  }
-  return bytes;
-}
-
-// "YYYY-MM-DD HH:MM:SS" in UTC, as the store takes the moment.
-const utc = (ms) => new Date(ms).toISOString().slice(0, 19).replace('T', ' ');
-
 describe('a page held back', () => {
   const site = sharedSetUp({ serverArgs: ['--visits-per-minute', '0'] });
 
-  // Publishes style 1 with the program, then stores the same page again with
-  // `settings` as the program sends them.
-  async function publishWith(settings) {
-    const address = await site.publish(1, { set: { 'Text1(0)': words } });
-    const name = address.split('/').pop();
-    const page = new Uint8Array(await (await fetch(address)).arrayBuffer());
-    let body = `zc=${encodeText('4')}&File=${encodeText(name)}&ID=${encodeText(`browser-${name}`)}`;
-    for (const [field, value] of Object.entries(settings)) body += `&${field}=${encodeText(value)}`;
-    body += `&data=${encodeBytes(page)}`;
-    const stored = await fetch(`http://${site.server.host}/asp/index.asp`, {
-      method: 'POST', headers: { 'Content-Type': 'application/x-www-form-urlencoded' }, body,
-    });
-    assert.equal(stored.status, 200, await stored.text());
-    return address;
-  }
+  const publishWith = (settings) =>
+    publishWithSettings(site.server, 1, settings, { set: { 'Text1(0)': words } });
 
   test('the waiting page counts down and loads the page at its moment', async () => {
     const opens = Math.ceil(Date.now() / 1000) * 1000 + 8000;
-    const address = await publishWith({ opens: utc(opens) });
+    const address = await publishWith({ opens: utcText(opens) });
     await site.visit(address, phone, { clock: true }, async ({ page }) => {
       await waitForText(page, '为你开启');
       assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d+月\d+日 \d\d:\d\d 为你开启$/);

@@ -98,6 +98,31 @@ export async function publish(server, style, { check = false, set = {}, question
   return address;
 }
 
+// publish(), then the same page stored again with `settings` ({ opens,
+// code, hint }) as the program sends them, each encoded by heartpage-cli;
+// answers the page's address.
+export async function publishWithSettings(server, style, settings, options = {}) {
+  const address = await publish(server, style, options);
+  const name = address.split('/').pop();
+  const cli = required('HEARTPAGE_CLI');
+  // The bytes as stored, from the server itself (`direct`: behind a proxy
+  // that changes what it serves).
+  const page = new Uint8Array(await (await fetch(
+    `http://${server.direct ?? server.host}/Test/${name}`)).arrayBuffer());
+  const encode = async (text) => (await run(cli, ['encode', text])).stdout.trim();
+  let body = `zc=${await encode('4')}&File=${await encode(name)}&ID=${await encode(`browser-${name}`)}`;
+  for (const [field, value] of Object.entries(settings)) body += `&${field}=${await encode(value)}`;
+  body += `&data=${[...page].join('A')}`;
+  const stored = await fetch(`http://${server.host}/asp/index.asp`, {
+    method: 'POST', headers: { 'Content-Type': 'application/x-www-form-urlencoded' }, body,
+  });
+  assert.equal(stored.status, 200, await stored.text());
+  return address;
+}
+
+// "YYYY-MM-DD HH:MM:SS" in UTC, as a store takes a page's moment.
+export const utcText = (ms) => new Date(ms).toISOString().slice(0, 19).replace('T', ' ');
+
 // The receipts of a page as its owner's program reads them (operation 8),
 // each value in the site's decimal encoding of its characters.
 export async function receiptsOf(host, name) {
