@@ -131,14 +131,20 @@ std::string WithFloatingPicture(std::string page, std::string_view floating) {
 
 }  // namespace
 
-// What a value is written as, once per place it stands in.
+// What a value is written as, once per place it stands in: written here, or
+// what the caller saw it written as.
 struct StylePlan::Written {
-  std::deque<std::pair<Placement, std::string>> forms;  // stays where it is as it grows
-  const std::string& For(const FieldRow& row, const std::string& meant, const Placement& place) {
+  std::deque<std::pair<Placement, std::string_view>> forms;
+  std::deque<std::string> made;  // stays where it is as it grows
+  std::string_view For(const FieldRow& row, std::size_t r, const std::string& meant,
+                       const Placement& place, const SeenWriting* seen) {
     for (const auto& [known, text] : forms)
       if (known == place) return text;
-    forms.emplace_back(place, WrittenValue(row, meant, place));
-    return forms.back().second;
+    std::optional<std::string_view> text;
+    if (seen != nullptr) text = seen->Find(r, meant, place);
+    if (!text) text = made.emplace_back(WrittenValue(row, meant, place));
+    forms.emplace_back(place, *text);
+    return *text;
   }
 };
 
@@ -163,8 +169,12 @@ StylePlan::StylePlan(int number, const PageTemplates& templates)
   }
 
   key_char_seen_.assign(0x10000, false);
-  for (const KeyChar& key_char : key_chars_)
-    if (key_char.c < key_char_seen_.size()) key_char_seen_[key_char.c] = true;
+  key_start_seen_.assign(0x10000, false);
+  for (const KeyChar& key_char : key_chars_) {
+    if (key_char.c >= key_char_seen_.size()) continue;
+    key_char_seen_[key_char.c] = true;
+    if (!key_char.starting.empty()) key_start_seen_[key_char.c] = true;
+  }
 
   for (const bool floating : {false, true}) {
     if (floating && !style.has_check) continue;
@@ -298,37 +308,57 @@ bool StylePlan::MayJoinLaterKey(std::size_t row, std::string_view written) const
         return true;
     }
   }
+  // A key inside the value starts with one of the few characters that start
+  // a key: most of a long value is passed over a table look-up at a time.
   for (std::size_t at = 0; at < written.size();) {
-    // No key starts with a character of the ASCII range but a few: those
-    // the first plane's table says.
     const auto lead = static_cast<unsigned char>(written[at]);
-    if (lead < 0x80 && !key_char_seen_[lead]) {
+    if (lead < 0x80) {
+      if (key_start_seen_[lead] && StartsLaterKey(row, written, at, lead)) return true;
       ++at;
       continue;
     }
     const auto [c, length] = CharAt(written, at);
     if (length == 0) return true;
-    if (c < key_char_seen_.size() && !key_char_seen_[c]) {
-      at += length;
-      continue;
-    }
-    if (const KeyChar* key_char = FindKeyChar(c))
-      for (const std::size_t later : key_char->starting)
-        if (later > row && written.compare(at, rows[later].key.size(), rows[later].key) == 0)
-          return true;
+    if ((c >= key_start_seen_.size() || key_start_seen_[c]) && StartsLaterKey(row, written, at, c))
+      return true;
     at += length;
   }
   return false;
 }
 
-std::string StylePlan::Build(const FieldSource& fields) const {
+bool StylePlan::StartsLaterKey(std::size_t row, std::string_view written, std::size_t at,
+                               char32_t c) const {
+  const std::vector<FieldRow>& rows = GetStyle(style_).rows;
+  if (const KeyChar* key_char = FindKeyChar(c))
+    for (const std::size_t later : key_char->starting)
+      if (later > row && written.compare(at, rows[later].key.size(), rows[later].key) == 0)
+        return true;
+  return false;
+}
+
+// The values of a page of the style from its fields, each written where it
+// goes; or, where a value may hold or join a later row's key, the meant
+// values for a build step by step.
+struct StylePlan::Filled {
+  const PageLayout* layout = nullptr;
+  std::vector<std::string> meant;
+  std::vector<Written> written;
+  std::vector<std::string_view> values;  // by slot
+  std::size_t size = 0;
+  bool step_by_step = false;
+};
+
+StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* seen) const {
   const Style& style = GetStyle(style_);
   const bool floating = style.has_check && fields.Checked();
   const std::optional<AskedQuestion> asked = QuestionOf(fields);
-  const PageLayout& layout = LayoutFor(floating, asked.has_value());
+  Filled filled;
+  filled.layout = &LayoutFor(floating, asked.has_value());
+  const PageLayout& layout = *filled.layout;
   const std::size_t own = style.rows.size();
 
-  std::vector<std::string> meant(layout.rows_.size());
+  std::vector<std::string>& meant = filled.meant;
+  meant.resize(layout.rows_.size());
   for (std::size_t r = 0; r < own; ++r)
     meant[r] = MeantValue(layout.rows_[r], fields.Value(layout.names_[r]));
   // The card tells of the page as its fields make it: the first picture the
@@ -355,26 +385,54 @@ std::string StylePlan::Build(const FieldSource& fields) const {
     meant[own + 5] = asked->answer2;
   }
 
-  std::vector<Written> written(layout.rows_.size());
-  std::vector<const std::string*> values(layout.slots_.size());
-  std::size_t size = layout.text_.size();
+  filled.written.resize(layout.rows_.size());
+  filled.values.resize(layout.slots_.size());
+  filled.size = layout.text_.size();
   for (std::size_t k = 0; k < layout.slots_.size(); ++k) {
     const PlanSlot& slot = layout.slots_[k];
-    const std::size_t forms = written[slot.row].forms.size();
-    values[k] = &written[slot.row].For(layout.rows_[slot.row], meant[slot.row], slot.place);
-    size += values[k]->size();
+    Written& written = filled.written[slot.row];
+    const std::size_t forms = written.forms.size();
+    const std::string_view value =
+        written.For(layout.rows_[slot.row], slot.row, meant[slot.row], slot.place, seen);
+    filled.values[k] = value;
+    filled.size += value.size();
     if (slot.row >= own) continue;
-    if (values[k]->empty()
-            ? layout.empty_joins_[k]
-            : forms != written[slot.row].forms.size() && MayJoinLaterKey(slot.row, *values[k]))
-      return StepByStep(layout, meant);
+    if (value.empty() ? layout.empty_joins_[k]
+                      : forms != written.forms.size() && MayJoinLaterKey(slot.row, value)) {
+      filled.step_by_step = true;
+      return filled;
+    }
   }
+  return filled;
+}
+
+std::string StylePlan::Build(const FieldSource& fields) const {
+  const Filled filled = Fill(fields, nullptr);
+  const PageLayout& layout = *filled.layout;
+  if (filled.step_by_step) return StepByStep(layout, filled.meant);
   std::string page;
-  page.reserve(size);
+  page.reserve(filled.size);
   for (std::size_t k = 0; k < layout.slots_.size(); ++k)
-    page.append(layout.literal(k)).append(*values[k]);
+    page.append(layout.literal(k)).append(filled.values[k]);
   page.append(layout.literal(layout.slots_.size()));
   return page;
+}
+
+bool StylePlan::Builds(const FieldSource& fields, std::string_view page,
+                       const SeenWriting* seen) const {
+  const Filled filled = Fill(fields, seen);
+  const PageLayout& layout = *filled.layout;
+  if (filled.step_by_step) return StepByStep(layout, filled.meant) == page;
+  if (filled.size != page.size()) return false;
+  std::size_t at = 0;
+  const auto next = [&](std::string_view part) {
+    if (page.compare(at, part.size(), part) != 0) return false;
+    at += part.size();
+    return true;
+  };
+  for (std::size_t k = 0; k < layout.slots_.size(); ++k)
+    if (!next(layout.literal(k)) || !next(filled.values[k])) return false;
+  return next(layout.literal(layout.slots_.size()));
 }
 
 // Every row in order over the whole page as the earlier rows left it, so

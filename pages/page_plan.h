@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -69,6 +70,18 @@ struct PageTemplates {
   std::string artwork;   // the address of the style's artwork on the site
 };
 
+// What a caller has seen a value written as already, so that a build need
+// not write it again.
+class SeenWriting {
+ public:
+  virtual ~SeenWriting() = default;
+  // What `meant`, the value of the layout's row `row`, is written as at
+  // `place`: nothing when not seen. What it gives must be exactly what
+  // WrittenValue gives.
+  virtual std::optional<std::string_view> Find(std::size_t row, const std::string& meant,
+                                               const Placement& place) const = 0;
+};
+
 // Every layout of one style (with and without the floating picture and the
 // question), made once; builds any page of the style from its fields.
 class StylePlan {
@@ -83,11 +96,19 @@ class StylePlan {
   // tells of. Where a value holds a later row's key the page is made step by
   // step, each row over the whole page as the earlier ones left it.
   std::string Build(const FieldSource& fields) const;
+  // Whether Build(fields) gives exactly `page`, found without making it
+  // where it can be: what `seen` gives stands for a value written again.
+  bool Builds(const FieldSource& fields, std::string_view page, const SeenWriting* seen) const;
 
  private:
   struct Written;
+  struct Filled;
+  Filled Fill(const FieldSource& fields, const SeenWriting* seen) const;
   const PageLayout& LayoutFor(bool floating, bool asking) const;
   bool MayJoinLaterKey(std::size_t row, std::string_view written) const;
+  // Whether a key of a row after `row` starts at `at` of `written`, where
+  // the character `c` stands.
+  bool StartsLaterKey(std::size_t row, std::string_view written, std::size_t at, char32_t c) const;
   std::string StepByStep(const PageLayout& layout, const std::vector<std::string>& meant) const;
 
   int style_;
@@ -107,8 +128,9 @@ class StylePlan {
     std::vector<At> before_last;
     std::vector<std::size_t> starting;
   };
-  std::vector<KeyChar> key_chars_;   // sorted by character
-  std::vector<bool> key_char_seen_;  // by character of the first plane: whether a key holds it
+  std::vector<KeyChar> key_chars_;    // sorted by character
+  std::vector<bool> key_char_seen_;   // by character of the first plane: whether a key holds it
+  std::vector<bool> key_start_seen_;  // the same for the characters that start a key
   const KeyChar* FindKeyChar(char32_t c) const;
 };
 

@@ -85,6 +85,39 @@ Utf8Step DecodeUtf8(std::string_view text, std::size_t pos) {
 
 }  // namespace detail
 
+std::optional<std::string> FromGbkExactly(std::string_view bytes) {
+  // ToGbk writes a character at a time, so text whose every character gives
+  // back the bytes it was read from gives back all of them. Where one does
+  // not, or is not a pair or ASCII, the round trip itself decides.
+  std::string out;
+  out.resize(bytes.size() + bytes.size() / 2);
+  char* cursor = out.data();
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  for (std::size_t pos = 0; pos < bytes.size();) {
+    const unsigned char lead = at(pos);
+    if (lead < 0x80) {
+      *cursor++ = static_cast<char>(lead);
+      ++pos;
+      continue;
+    }
+    const char32_t cp = pos + 1 < bytes.size() && lead != 0xFF
+                            ? detail::PairCodePoint(lead, at(pos + 1))
+                            : detail::kInvalid;
+    if (cp == detail::kInvalid || cp < 0x800 || cp >= 0x10000 ||
+        detail::kBmpBytes[cp] != (static_cast<std::uint32_t>(lead) << 8 | at(pos + 1))) {
+      std::string text = FromGbk(bytes);
+      if (ToGbk(text) != bytes) return std::nullopt;
+      return text;
+    }
+    *cursor++ = static_cast<char>(0xE0 | cp >> 12);
+    *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    *cursor++ = static_cast<char>(0x80 | (cp & 0x3F));
+    pos += 2;
+  }
+  out.resize(static_cast<std::size_t>(cursor - out.data()));
+  return out;
+}
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -141,21 +174,51 @@ std::string FromGbk(std::string_view bytes) {
   constexpr char32_t kReplacement = 0xFFFD;
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 2);
+  // As in ToGbk: characters go to a small buffer, appended when nearly full,
+  // and ASCII a run at a time; a page is read this way on every store.
+  constexpr std::size_t kFlushAt = 4096;
+  std::array<char, kFlushAt + 8> buffer;
+  char* cursor = buffer.data();
+  const auto put = [&cursor](char32_t cp) {
+    if (cp < 0x80) {
+      *cursor++ = static_cast<char>(cp);
+      return;
+    }
+    if (cp < 0x800) {
+      *cursor++ = static_cast<char>(0xC0 | cp >> 6);
+    } else if (cp < 0x10000) {
+      *cursor++ = static_cast<char>(0xE0 | cp >> 12);
+      *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    } else {
+      *cursor++ = static_cast<char>(0xF0 | cp >> 18);
+      *cursor++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+      *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    }
+    *cursor++ = static_cast<char>(0x80 | (cp & 0x3F));
+  };
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   for (std::size_t pos = 0; pos < bytes.size();) {
-    const unsigned char lead = at(pos);
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++pos;
+    if (at(pos) < 0x80) {
+      std::size_t end = pos + 1;
+      while (end < bytes.size() && at(end) < 0x80) ++end;
+      out.append(buffer.data(), cursor);
+      cursor = buffer.data();
+      out.append(bytes, pos, end - pos);
+      pos = end;
       continue;
     }
+    if (cursor > buffer.data() + kFlushAt) {
+      out.append(buffer.data(), cursor);
+      cursor = buffer.data();
+    }
+    const unsigned char lead = at(pos);
     if (lead == 0x80) {  // the euro sign, a single byte in code page 936
-      AppendUtf8(out, 0x20AC);
+      put(0x20AC);
       ++pos;
       continue;
     }
     if (lead == 0xFF || pos + 1 == bytes.size()) {
-      AppendUtf8(out, kReplacement);
+      put(kReplacement);
       ++pos;
       continue;
     }
@@ -164,19 +227,20 @@ std::string FromGbk(std::string_view bytes) {
       const char32_t cp = pos + 4 <= bytes.size() ? detail::FourByteCodePoint(bytes.substr(pos, 4))
                                                   : detail::kInvalid;
       if (cp != detail::kInvalid) {
-        AppendUtf8(out, cp);
+        put(cp);
         pos += 4;
       } else {
-        AppendUtf8(out, kReplacement);
+        put(kReplacement);
         ++pos;  // the digit is ASCII and is read again on its own
       }
       continue;
     }
     const char32_t cp = detail::PairCodePoint(lead, second);
-    AppendUtf8(out, cp == detail::kInvalid ? kReplacement : cp);
+    put(cp == detail::kInvalid ? kReplacement : cp);
     // An ASCII byte after a bad lead byte stays readable as itself.
     pos += (cp == detail::kInvalid && second < 0x80) ? 1 : 2;
   }
+  out.append(buffer.data(), cursor);
   return out;
 }
 

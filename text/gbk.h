@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,11 @@ std::string ToGbk(std::string_view utf8);
 // Bytes in code page 936 or GB18030 to UTF-8. A byte sequence that neither
 // defines becomes U+FFFD.
 std::string FromGbk(std::string_view bytes);
+
+// FromGbk(bytes) when ToGbk gives `bytes` back from it exactly, nothing
+// otherwise: the bytes are text as this program writes it. One pass over
+// text of ASCII and GBK's pairs, which is what pages are.
+std::optional<std::string> FromGbkExactly(std::string_view bytes);
 
 // Appends the UTF-8 form of one code point.
 void AppendUtf8(std::string& out, char32_t code_point);

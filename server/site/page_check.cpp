@@ -51,7 +51,7 @@ constexpr int kMaxSplits = 4;
 // reading of each slot first and going back when a later part disagrees.
 // Every byte it looks at counts against a budget, so that no page, however
 // made, keeps a worker busy for long.
-class Reading {
+class Reading : public SeenWriting {
  public:
   Reading(const StylePlan& plan, const PageLayout& layout, std::string_view page)
       : plan_(plan),
@@ -74,6 +74,16 @@ class Reading {
     const std::string_view first = layout_.literal(0);
     if (!page_.starts_with(first)) return Fail(Mismatch(0, first), "");
     return From(0, first.size());
+  }
+
+  // What the reading holds the row's value written as at `place`: each place
+  // read is written so from the row's present value.
+  std::optional<std::string_view> Find(std::size_t row, const std::string& meant,
+                                       const Placement& place) const override {
+    if (row >= values_.size() || !values_[row] || *values_[row] != meant) return std::nullopt;
+    for (const auto& [where, written] : seen_[row])
+      if (where == place) return written;
+    return std::nullopt;
   }
 
   std::size_t furthest() const { return furthest_; }
@@ -108,8 +118,10 @@ class Reading {
       // give the same page only where the link card agrees too.
       if (!Spend(page_.size())) return Fail(pos, "too costly to read");
       const ReadFields fields(layout_.names(), values_, layout_.floating());
+      // Every value stands where it was read as the build writes it: the
+      // build takes those writings rather than making them again.
+      if (plan_.Builds(fields, page_, this)) return true;
       const std::string again = plan_.Build(fields);
-      if (again == page_) return true;
       std::size_t at = 0;
       while (at < again.size() && at < page_.size() && again[at] == page_[at]) ++at;
       return Fail(at, "");
@@ -299,9 +311,9 @@ PageCheck CheckPage(std::string_view html, std::string_view public_host) {
 }
 
 PageCheck CheckSentPage(std::string_view bytes, std::string_view public_host) {
-  std::string text = FromGbk(bytes);
-  if (ToGbk(text) != bytes) return {false, "page is not GBK text", 0, {}};
-  return CheckPage(text, public_host);
+  const std::optional<std::string> text = FromGbkExactly(bytes);
+  if (!text) return {false, "page is not GBK text", 0, {}};
+  return CheckPage(*text, public_host);
 }
 
 }  // namespace heartpage::server

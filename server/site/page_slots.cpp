@@ -8,21 +8,42 @@
 namespace heartpage::server {
 namespace {
 
-bool IsAlnum(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-bool IsNonAscii(char c) {
-  return static_cast<unsigned char>(c) >= 0x80;
+
+// A set of bytes looked up in one step: the extents below test every byte of
+// a value that may be the whole page, where a search of the set's string per
+// byte was most of a check's time.
+class ByteSet {
+ public:
+  constexpr ByteSet(std::string_view members, bool (*also)(char) = nullptr) {
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      in_[b] = (also != nullptr && also(c)) || members.find(c) != std::string_view::npos;
+    }
+  }
+  constexpr bool operator()(char c) const { return in_[static_cast<unsigned char>(c)]; }
+
+ private:
+  bool in_[256] = {};
+};
+
+constexpr bool IsAlnumOrNonAscii(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsControl(char c) {
+constexpr bool IsControlByte(char c) {
   return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
-bool IsIn(char c, std::string_view set) {
-  return set.find(c) != std::string_view::npos;
-}
+constexpr ByteSet kHtmlTextStops("<>");
+constexpr ByteSet kAttributeStops("<>\"'");
+constexpr ByteSet kStringStops("\"'<>&`", IsControlByte);
+constexpr ByteSet kAddressPartBytes("-._~%", IsAlnumOrNonAscii);
+constexpr ByteSet kNumberBytes("0123456789.+-");
+constexpr ByteSet kCommentStops("\r\n<*");
+constexpr ByteSet kStyleSheetBytes("#.%,- ", IsAlnumOrNonAscii);
+constexpr ByteSet kWordBytes("", IsAlnumOrNonAscii);
 
 void AppendUtf8(std::string& out, unsigned long code) {
   if (code < 0x80) {
@@ -127,24 +148,20 @@ std::optional<std::string> ReadScriptString(std::string_view text) {
   return out;
 }
 
-bool IsNumberCharacter(char c) {
-  return (c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-';
-}
-
 std::size_t HtmlExtent(std::string_view page, std::size_t i, std::size_t references, bool breaks,
-                       std::string_view stops) {
+                       const ByteSet& stops) {
   while (i < page.size()) {
     const char c = page[i];
-    if (c == '&') {
+    if (c != '&' && c != '<' && !stops(c)) {
+      ++i;
+    } else if (c == '&') {
       const std::size_t length = ReferenceAt(page, i, references, nullptr);
       if (length == 0) break;
       i += length;
     } else if (c == '<' && breaks && page.substr(i, 4) == "<br>") {
       i += 4;
-    } else if (IsIn(c, stops)) {
-      break;
     } else {
-      ++i;
+      break;
     }
   }
   return i;
@@ -157,14 +174,13 @@ std::size_t StringExtent(std::string_view page, std::size_t i) {
       i += 2;
       continue;
     }
-    if (IsControl(c) || IsIn(c, "\"'<>&`")) break;
+    if (kStringStops(c)) break;
     ++i;
   }
   return std::min(i, page.size());
 }
 
-template <typename Allowed>
-std::size_t CharactersExtent(std::string_view page, std::size_t i, Allowed allowed) {
+std::size_t CharactersExtent(std::string_view page, std::size_t i, const ByteSet& allowed) {
   while (i < page.size() && allowed(page[i])) ++i;
   return i;
 }
@@ -174,15 +190,14 @@ std::size_t CharactersExtent(std::string_view page, std::size_t i, Allowed allow
 std::size_t SlotExtent(std::string_view page, std::size_t start, const SlotKind& kind) {
   switch (kind.place.slot) {
     case Slot::kText:
-      return kind.markup ? page.size() : HtmlExtent(page, start, 3, true, "<>");
+      return kind.markup ? page.size() : HtmlExtent(page, start, 3, true, kHtmlTextStops);
     case Slot::kTitle:
-      return HtmlExtent(page, start, 3, false, "<>");
+      return HtmlExtent(page, start, 3, false, kHtmlTextStops);
     case Slot::kAttribute:
     case Slot::kAddress:
-      return HtmlExtent(page, start, 5, false, "<>\"'");
+      return HtmlExtent(page, start, 5, false, kAttributeStops);
     case Slot::kAddressPart:
-      return CharactersExtent(
-          page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c) || IsIn(c, "-._~%"); });
+      return CharactersExtent(page, start, kAddressPartBytes);
     case Slot::kScriptString:
       return StringExtent(page, start);
     case Slot::kScriptCode: {
@@ -190,15 +205,17 @@ std::size_t SlotExtent(std::string_view page, std::size_t start, const SlotKind&
         const std::size_t end = StringExtent(page, start + 1);
         return end < page.size() && page[end] == page[start] ? end + 1 : end;
       }
-      return CharactersExtent(page, start, IsNumberCharacter);
+      return CharactersExtent(page, start, kNumberBytes);
     }
-    case Slot::kScriptComment:
-      return CharactersExtent(page, start, [](char c) { return !IsIn(c, "\r\n<*"); });
+    case Slot::kScriptComment: {
+      std::size_t i = start;
+      while (i < page.size() && !kCommentStops(page[i])) ++i;
+      return i;
+    }
     case Slot::kStyleSheet:
-      return CharactersExtent(
-          page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c) || IsIn(c, "#.%,- "); });
+      return CharactersExtent(page, start, kStyleSheetBytes);
     case Slot::kOther:
-      return CharactersExtent(page, start, [](char c) { return IsAlnum(c) || IsNonAscii(c); });
+      return CharactersExtent(page, start, kWordBytes);
   }
   return start;
 }

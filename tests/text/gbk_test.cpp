@@ -5,6 +5,9 @@
 #include <unicode/ustring.h>
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace heartpage {
 namespace {
@@ -87,6 +90,32 @@ TEST(Gbk, MarksUnreadableBytesWithoutSwallowingText) {
                     "z"),
             "\xEF\xBF\xBD"
             "0z");  // a cut-off four-byte form
+}
+
+// FromGbkExactly is the round trip's answer, however the bytes are made.
+TEST(Gbk, ReadsExactlyWhatItWouldWriteAndNothingElse) {
+  const auto round_trip = [](const std::string& bytes) -> std::optional<std::string> {
+    std::string text = FromGbk(bytes);
+    if (ToGbk(text) != bytes) return std::nullopt;
+    return text;
+  };
+  std::vector<std::string> inputs = {"",
+                                     "abc",
+                                     "\x80",
+                                     "\xFF",
+                                     "ab\xD6",
+                                     "\x81\x7F",
+                                     "\x81\x30z",
+                                     "\x81\x37\xC5\x38",
+                                     "\xA1\xA1",
+                                     "\xD6\xD0\x80x",
+                                     "\x94\x39\xFC\x36"};
+  for (unsigned lead = 0x80; lead <= 0xFF; ++lead)
+    for (unsigned trail = 0x30; trail <= 0xFF; ++trail)
+      inputs.push_back("a" + std::string{static_cast<char>(lead), static_cast<char>(trail)} +
+                       "\xD6\xD0");
+  for (const std::string& bytes : inputs)
+    ASSERT_EQ(FromGbkExactly(bytes), round_trip(bytes)) << ::testing::PrintToString(bytes);
 }
 
 }  // namespace
