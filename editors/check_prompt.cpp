@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <algorithm>
 
 namespace heartpage {
 
@@ -24,13 +25,18 @@ bool ConfirmFindings(QWidget* parent, const std::vector<Finding>& findings) {
   QMessageBox box(QMessageBox::Warning, QStringLiteral("提示"), text, QMessageBox::NoButton,
                   parent);
   box.setObjectName(QStringLiteral("FieldFindings"));
-  QPushButton* go_on = box.addButton(QStringLiteral("仍然继续"), QMessageBox::AcceptRole);
+  // A finding the server would refuse the page for leaves nothing to go on
+  // with.
+  const bool blocked = std::any_of(findings.begin(), findings.end(),
+                                   [](const Finding& finding) { return finding.blocks; });
+  QPushButton* go_on =
+      blocked ? nullptr : box.addButton(QStringLiteral("仍然继续"), QMessageBox::AcceptRole);
   QPushButton* back = box.addButton(QStringLiteral("返回修改"), QMessageBox::RejectRole);
   // Going back to fix a field is the safe answer to a stray Enter.
   box.setDefaultButton(back);
   box.setEscapeButton(back);
   box.exec();
-  return box.clickedButton() == go_on;
+  return go_on != nullptr && box.clickedButton() == go_on;
 }
 
 }  // namespace heartpage

@@ -9,6 +9,7 @@
 #include "pages/styles.h"
 #include "preview/preview.h"
 #include "publish/field_checks.h"
+#include "publish/page_gate.h"
 #include "publish/scan_preview_window.h"
 #include "publish/upload_dialog.h"
 #include "tasks/background.h"
@@ -19,6 +20,8 @@ FieldMap EditorWindow::Snapshot() const {
   FieldMap fields;
   for (const FieldRow& row : GetStyle(style_).rows) fields.values[row.Name()] = Value(row.Name());
   for (const auto& [field, standard] : question::kDefaults)
+    fields.values[std::string(field)] = Value(field);
+  for (const std::string_view field : gate::kFields)
     fields.values[std::string(field)] = Value(field);
   fields.checked = Checked();
   return fields;
@@ -32,10 +35,17 @@ void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
   setCursor(Qt::BusyCursor);
   RunInBackground(
       this,
-      [style = style_, fields = Snapshot()] {
+      [style = style_, fields = Snapshot(), upload = then == &EditorWindow::ShowUpload] {
         CheckOptions options;
         options.sample_text = true;
-        return CheckFields(GetStyle(style), fields, options);
+        std::vector<Finding> findings = CheckFields(GetStyle(style), fields, options);
+        // How the page opens matters to its publication only; a preview
+        // shows the page whatever its moment or code.
+        if (upload) {
+          std::vector<Finding> gate = GateFindings(fields, std::chrono::system_clock::now());
+          findings.insert(findings.end(), gate.begin(), gate.end());
+        }
+        return findings;
       },
       [this, then](const std::vector<Finding>& findings) {
         unsetCursor();

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -20,6 +21,7 @@
 #include "editors/media_picker.h"
 #include "pages/question.h"
 #include "pages/styles.h"
+#include "publish/page_gate.h"
 
 namespace heartpage {
 namespace {
@@ -104,6 +106,8 @@ void EditorWindow::Watch() {
     }
   }
   if (check_ != nullptr) connect(check_, &QCheckBox::toggled, this, &EditorWindow::FieldChanged);
+  connect(opens_set_, &QCheckBox::toggled, this, &EditorWindow::FieldChanged);
+  connect(opens_, &QDateTimeEdit::dateTimeChanged, this, &EditorWindow::FieldChanged);
 
   // A double click is one press, not two: its second press would start the
   // command again as soon as the first one's check has answered.
@@ -138,6 +142,7 @@ void EditorWindow::RestoreDraft() {
   if (!draft) return;
   filling_ = true;
   for (const auto& [name, value] : draft->fields) {
+    if (name == gate::kOpensField) ShowOpens(value);
     const auto box = boxes_.find(name);
     if (box == boxes_.end()) continue;  // a field this version no longer has
     if (auto* line = qobject_cast<QLineEdit*>(box->second)) {
@@ -172,6 +177,9 @@ void EditorWindow::SaveDraftNow() {
     std::string value = Value(field);
     if (value != standard) draft.fields.emplace(field, std::move(value));
   }
+  for (const std::string_view field : gate::kFields)
+    if (std::string value = Value(field); !value.empty())
+      draft.fields.emplace(field, std::move(value));
   draft.checked = Checked();
   for (const auto& [name, box] : boxes_)
     if (const auto* line = qobject_cast<const QLineEdit*>(box); line != nullptr)

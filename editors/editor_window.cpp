@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDateTimeEdit>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -28,12 +29,14 @@
 #include "controls/twips.h"
 #include "controls/window_placement.h"
 #include "editors/editor_internal.h"
+#include "editors/gate_bar.h"
 #include "editors/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
 #include "editors/question_bar.h"
 #include "pages/question.h"
 #include "pages/styles.h"
+#include "publish/page_gate.h"
 
 namespace heartpage {
 namespace {
@@ -116,8 +119,9 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
   setWindowTitle(Q(definition.caption));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  // The question's strip stands under what each window was designed to hold.
-  const QSize designed(Px(layout.client_width), Px(layout.client_height + kQuestionBarHeight));
+  // The question's strip and the opening's stand under what each window was
+  // designed to hold.
+  const QSize designed(Px(layout.client_width), Px(layout.client_height + kUnderFieldsHeight));
   if (FitsAvailableArea(designed, kFrameAllowance)) {
     setFixedSize(designed);
   } else {
@@ -175,12 +179,12 @@ void EditorWindow::Build(const WindowLayout& layout) {
   // under them it takes that row's place and the row moves down under it;
   // where they stand beside the fields it stands under the fields.
   WindowLayout commands = layout;
-  commands.client_height += kQuestionBarHeight;
+  commands.client_height += kUnderFieldsHeight;
   int question_top = layout.client_height;
   if (layout.command1.top == layout.command2.top) {
     question_top = layout.command1.top;
-    commands.command1.top += kQuestionBarHeight;
-    commands.command2.top += kQuestionBarHeight;
+    commands.command1.top += kUnderFieldsHeight;
+    commands.command2.top += kUnderFieldsHeight;
   }
   std::vector<QGroupBox*> frames;
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
@@ -190,9 +194,9 @@ void EditorWindow::Build(const WindowLayout& layout) {
     auto* frame = new QGroupBox(Q(placed.caption), parent);
     frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
     QRect area = PxRect(placed.rect);
-    // A frame covering the window covers the question's strip too.
+    // A frame covering the window covers the strips under the fields too.
     if (placed.parent < 0 && placed.rect.height == layout.client_height)
-      area.setHeight(area.height() + Px(kQuestionBarHeight));
+      area.setHeight(area.height() + Px(kUnderFieldsHeight));
     frame->setGeometry(area);
     if (layout.tinted) {
       frame->setAutoFillBackground(true);
@@ -359,13 +363,24 @@ void EditorWindow::Build(const WindowLayout& layout) {
     chain.push_back(check_);
   const std::array<QLineEdit*, 3> question =
       AddQuestionBar(parent_of(-1), Px(question_top), Px(layout.client_width));
+  const GateBar gate =
+      AddGateBar(parent_of(-1), Px(question_top + kQuestionBarHeight), Px(layout.client_width));
   if (layout.tinted) {
     // On the outer frame, whose caption's font and colour are its own.
-    QWidget* strip = question.front()->parentWidget();
-    strip->setFont(ApplicationFont());
-    PaintText(strip, QPalette::WindowText, Qt::black);
+    for (QWidget* strip : {question.front()->parentWidget(), gate.code->parentWidget()}) {
+      strip->setFont(ApplicationFont());
+      PaintText(strip, QPalette::WindowText, Qt::black);
+    }
   }
   for (QLineEdit* box : question) {
+    boxes_[box->objectName().toStdString()] = box;
+    chain.push_back(box);
+  }
+  opens_set_ = gate.opens_set;
+  opens_ = gate.opens;
+  chain.push_back(opens_set_);
+  chain.push_back(opens_);
+  for (QLineEdit* box : {gate.code, gate.hint}) {
     boxes_[box->objectName().toStdString()] = box;
     chain.push_back(box);
   }
@@ -406,6 +421,10 @@ void EditorWindow::FillDefaults() {
   }
   for (const auto& [field, value] : question::kDefaults)
     qobject_cast<QLineEdit*>(boxes_.find(field)->second)->setText(Q(std::string(value)));
+  // A page opens at once to anyone unless the sender says otherwise.
+  ShowOpens({});
+  for (const std::string_view field : {gate::kCodeField, gate::kHintField})
+    qobject_cast<QLineEdit*>(boxes_.find(field)->second)->clear();
   if (check_ != nullptr) check_->setChecked(false);
   filling_ = false;
 }
@@ -418,6 +437,10 @@ void EditorWindow::NumberLabels() {
 }
 
 std::string EditorWindow::Value(std::string_view field) const {
+  if (field == gate::kOpensField) {
+    if (!opens_set_->isChecked()) return {};
+    return opens_->dateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")).toStdString();
+  }
   const auto it = boxes_.find(field);
   if (it == boxes_.end()) return {};
   if (const auto* edit = qobject_cast<const QLineEdit*>(it->second)) {
@@ -430,6 +453,13 @@ std::string EditorWindow::Value(std::string_view field) const {
     return edit->text().toStdString();
   }
   return WithCrLf(static_cast<const QPlainTextEdit*>(it->second)->toPlainText());
+}
+
+void EditorWindow::ShowOpens(const std::string& local) {
+  const QDateTime moment =
+      QDateTime::fromString(Q(local).trimmed(), QStringLiteral("yyyy-MM-dd HH:mm"));
+  opens_set_->setChecked(moment.isValid());
+  if (moment.isValid()) opens_->setDateTime(moment);
 }
 
 bool EditorWindow::IsMonth(std::string_view field) const {

@@ -11,6 +11,7 @@
 
 class QAction;
 class QCheckBox;
+class QDateTimeEdit;
 class QPushButton;
 class QTimer;
 
@@ -31,7 +32,8 @@ class EditorWindow : public QWidget, public FieldSource {
   int style() const { return style_; }
 
   // The box's text exactly as typed; multi-line boxes give their line breaks
-  // as CR LF. A month box takes the month as the calendar numbers it and
+  // as CR LF. The opening moment is "YYYY-MM-DD HH:MM" in local time while
+  // "定时开启：" is ticked, else empty. A month box takes the month as the calendar numbers it and
   // gives it as the pages count it, from 0.
   std::string Value(std::string_view field) const override;
   bool Checked() const override;
@@ -56,6 +58,9 @@ class EditorWindow : public QWidget, public FieldSource {
   void Build(const WindowLayout& layout);
   void FillDefaults();
   bool IsMonth(std::string_view field) const;
+  // Ticks "定时开启：" with the moment of `local` ("YYYY-MM-DD HH:MM"), or
+  // leaves it unticked when that is no moment.
+  void ShowOpens(const std::string& local);
   // What the box of `field` shows for the field's value `value`.
   QString Shown(std::string_view field, const std::string& value) const;
   // Fills in the saved draft, if any, over the defaults.
@@ -89,6 +94,8 @@ class EditorWindow : public QWidget, public FieldSource {
   QWidget* surface_;
   std::map<std::string, QWidget*, std::less<>> boxes_;
   QCheckBox* check_ = nullptr;
+  QCheckBox* opens_set_ = nullptr;
+  QDateTimeEdit* opens_ = nullptr;
   // Where the four commands stand when the window scrolls: always in sight.
   QWidget* command_bar_ = nullptr;
   std::vector<QPushButton*> commands_;

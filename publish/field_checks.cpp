@@ -387,7 +387,7 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
 
 std::string_view FindingsHeading(const std::vector<Finding>& findings) {
   for (const Finding& finding : findings)
-    if (finding.reason == kSampleTextReason) return kSampleTextHeading;
+    if (finding.reason == kSampleTextReason || finding.setting) return kSampleTextHeading;
   return kFindingsHeading;
 }
 

@@ -18,6 +18,10 @@ namespace heartpage {
 struct Finding {
   std::string caption;  // the field's caption without its colon, e.g. "背景音乐地址"
   std::string reason;   // what looks wrong, in Chinese
+  // About how the page opens (its moment, its code), not one of its fields.
+  bool setting = false;
+  // Going on regardless is not offered: the server would refuse the page.
+  bool blocks = false;
 };
 
 struct CheckOptions {
@@ -40,8 +44,8 @@ inline constexpr std::string_view kOtherHostReason =
 // The reason given for a field that still holds sample text.
 inline constexpr std::string_view kSampleTextReason = "还是示例文字";
 
-// kSampleTextHeading when one of `findings` is about sample text, else
-// kFindingsHeading.
+// kSampleTextHeading when one of `findings` is about sample text or a
+// setting, else kFindingsHeading.
 std::string_view FindingsHeading(const std::vector<Finding>& findings);
 
 // The rows of `style` (indices into style.rows) whose text fields still hold

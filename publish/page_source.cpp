@@ -7,6 +7,7 @@
 #include "pages/builders.h"
 #include "pages/link_card.h"
 #include "pages/styles.h"
+#include "publish/page_gate.h"
 
 namespace heartpage {
 namespace {
@@ -21,18 +22,19 @@ std::string_view Trimmed(std::string_view text) {
 }  // namespace
 
 PageSource EditorPageSource(int style, std::function<const FieldSource*()> fields) {
-  return {
-      style, [style, fields = std::move(fields)]() -> std::optional<BuiltPage> {
-        const FieldSource* source = fields();
-        if (source == nullptr) return std::nullopt;
-        // The builder keeps the page as the page built last, as every
-        // builder of the windows does.
-        return BuiltPage{BuildStyle(style, *source), FirstMessageLine(GetStyle(style), *source)};
-      }};
+  return {style, [style, fields = std::move(fields)]() -> std::optional<BuiltPage> {
+            const FieldSource* source = fields();
+            if (source == nullptr) return std::nullopt;
+            // The builder keeps the page as the page built last, as every
+            // builder of the windows does.
+            return BuiltPage{BuildStyle(style, *source), FirstMessageLine(GetStyle(style), *source),
+                             GateOf(*source)};
+          }};
 }
 
-PageSource FixedPageSource(int style, std::string page, std::string first_line) {
-  return {style, [built = BuiltPage{std::move(page), std::move(first_line)}] {
+PageSource FixedPageSource(int style, std::string page, std::string first_line,
+                           wire::PageSettings settings) {
+  return {style, [built = BuiltPage{std::move(page), std::move(first_line), std::move(settings)}] {
             return std::optional<BuiltPage>(built);
           }};
 }

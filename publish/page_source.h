@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/page_settings.h"
+
 namespace heartpage {
 
 class FieldSource;
@@ -16,6 +18,8 @@ struct Style;
 struct BuiltPage {
   std::string page;
   std::string first_line;  // of the message, for the dialog to show
+  // How it opens, sent with its store; the page itself is the same either way.
+  wire::PageSettings settings = {};
 };
 
 struct PageSource {
@@ -30,7 +34,8 @@ struct PageSource {
 PageSource EditorPageSource(int style, std::function<const FieldSource*()> fields);
 
 // A page already built, for the command line's and the tests' dialogs.
-PageSource FixedPageSource(int style, std::string page, std::string first_line = {});
+PageSource FixedPageSource(int style, std::string page, std::string first_line = {},
+                           wire::PageSettings settings = {});
 
 // "风格3 · 心形树+漂浮图片": the number and the name the gallery shows.
 std::string StyleDisplayName(int style);

@@ -12,6 +12,7 @@
 #include "protocol/host.h"
 #include "protocol/media_kind.h"
 #include "protocol/wire.h"
+#include "publish/page_gate.h"
 #include "publish/page_source.h"
 #include "publish/qr_code.h"
 #include "publish/qr_image.h"
@@ -33,6 +34,7 @@ constexpr int kQrPadding = 28;
 constexpr int kLineGap = 44;
 constexpr int kLargestLinePixels = 68;
 constexpr int kHintPixels = 40;
+constexpr int kOpeningPixels = 48;
 constexpr int kSitePixels = 26;
 const QColor kInk(0xB0, 0x00, 0x2A);
 const QColor kQuiet(0x66, 0x55, 0x5A);
@@ -130,6 +132,12 @@ QImage DrawPoster(const PosterContent& content) {
     painter.setPen(QPen(QColor(255, 255, 255), 8));
     painter.drawPath(rounded);
     below_picture = frame.bottom();
+  } else if (content.held_back) {
+    // No artwork known (the page online shows only the site's own page
+    // before it opens): a heart in the picture's place.
+    DrawHeart(painter, {kPosterWidth / 2.0, kPictureTop + kLowestPicture / 2.0 + 40},
+              kLowestPicture * 0.55, QColor(0xE8, 0x3A, 0x6A));
+    below_picture = kPictureTop + kLowestPicture;
   }
 
   // From the foot up: the site's name, the hint, the QR code on its card.
@@ -158,12 +166,24 @@ QImage DrawPoster(const PosterContent& content) {
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   painter.drawImage(card.left() + kQrPadding, card.top() + kQrPadding, qr);
 
+  // Over the card, when the page opens at a moment: when.
+  int above_card = card.top();
+  if (!content.opening.isEmpty()) {
+    const QFont opening_font = FaceOfPixels(kOpeningPixels);
+    const int opening_height = QFontMetrics(opening_font).height();
+    above_card = card.top() - 24 - opening_height;
+    painter.setFont(opening_font);
+    painter.setPen(kInk);
+    painter.drawText(QRect(0, above_card, kPosterWidth, opening_height),
+                     Qt::AlignHCenter | Qt::AlignVCenter, content.opening);
+  }
+
   // The line between the picture and the card, each of its lines centred.
   const int room_top = below_picture + kLineGap;
-  const int room = std::min(kPosterLineHeight, card.top() - kLineGap - room_top);
+  const int room = std::min(kPosterLineHeight, above_card - kLineGap - room_top);
   const FittedLine fitted = FitPosterLine(content.line, kPosterLineWidth, room);
   const int block = static_cast<int>(fitted.lines.size()) * fitted.line_height;
-  int y = room_top + (card.top() - kLineGap - room_top - block) / 2;
+  int y = room_top + (above_card - kLineGap - room_top - block) / 2;
   painter.setFont(fitted.font);
   painter.setPen(kInk);
   for (const QString& line : fitted.lines) {
@@ -231,13 +251,27 @@ QString PosterSiteName() {
   return QStringLiteral("HeartPage 表白网页 · ") + QString::fromStdString(PublishingHost());
 }
 
+bool HeldBack(std::string_view opens_utc, bool has_code) {
+  if (has_code) return true;
+  const std::vector<std::string> gate =
+      GateLines(opens_utc, false, std::chrono::system_clock::now());
+  // A moment passed holds nothing back: "已于 … 开启".
+  return !gate.empty() && gate.front().starts_with("将于");
+}
+
 PosterContent PosterContentOf(std::string_view page, const std::string& address,
-                              const QString& line, const PictureFetch& fetch) {
+                              const QString& line, const PictureFetch& fetch,
+                              std::string_view opens_utc, bool has_code) {
+  const bool waits = HeldBack(opens_utc, false);
+  const bool held_back = waits || has_code;
   QString words = line.trimmed();
-  if (words.isEmpty()) words = Q(PageTitle(page));
+  if (words.isEmpty()) words = held_back ? Q(kPosterHeldBackLine) : Q(PageTitle(page));
   words.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  PosterContent content{{}, words, address, PosterSiteName(), {}};
-  content.picture = PosterPicture(page, fetch, content.picture_address);
+  PosterContent content{{}, words, address, PosterSiteName(), {}, {}, held_back};
+  if (waits) content.opening = Q(OpeningText(opens_utc)) + QStringLiteral(" 开启");
+  // No photo of the sender's: it is the page's to show, when it opens.
+  content.picture = held_back ? StyleArtwork(StyleOfPage(page))
+                              : PosterPicture(page, fetch, content.picture_address);
   return content;
 }
 

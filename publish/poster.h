@@ -21,6 +21,9 @@ inline constexpr int kPosterHeight = 1920;
 
 // Under the QR code.
 inline constexpr std::string_view kPosterScanHint = "长按识别二维码";
+// The line of a page held back until its moment or its code, in place of
+// any words of the page's own.
+inline constexpr std::string_view kPosterHeldBackLine = "有一份心意，等你打开";
 
 struct PosterContent {
   QImage picture;       // the page's picture; null for none
@@ -29,6 +32,11 @@ struct PosterContent {
   QString site;         // the site's name, set small at the foot
   // The sender's photo that `picture` is; empty for the style's artwork.
   std::string picture_address;
+  // "2月14日 20:00 开启" over the QR code, for a page that opens at a moment.
+  QString opening;
+  // The page keeps its content back until its moment or code: the poster
+  // shows none of it, and a heart where no artwork is known.
+  bool held_back = false;
 };
 
 // The poster of `content`; null when the address has no QR code.
@@ -66,9 +74,17 @@ QImage PosterPicture(std::string_view page, const PictureFetch& fetch, std::stri
 // The name set at the poster's foot: the site and its host.
 QString PosterSiteName();
 
+// Whether a page that opens at `opens_utc` (empty for at once), and with a
+// code or not, keeps its content back now.
+bool HeldBack(std::string_view opens_utc, bool has_code);
+
 // Everything from the built page: its picture (through `fetch`), `line` or
-// else its title, and the QR code of `address`.
+// else its title, and the QR code of `address`. A page that opens at
+// `opens_utc` still to come, or to a code, shows the style's artwork and,
+// unless `line` is given, kPosterHeldBackLine; a page that opens at a moment
+// says when.
 PosterContent PosterContentOf(std::string_view page, const std::string& address,
-                              const QString& line, const PictureFetch& fetch);
+                              const QString& line, const PictureFetch& fetch,
+                              std::string_view opens_utc = {}, bool has_code = false);
 
 }  // namespace heartpage

@@ -48,7 +48,8 @@ std::string NoteText() {
 }
 
 UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view page,
-                     const UploadServices& services, const NameCheck* checked) {
+                     const UploadServices& services, const NameCheck* checked,
+                     const wire::PageSettings& settings) {
   const std::string name = PageNameKey(typed);
   // A failure leaves an owned name owned: only the server's word that the
   // name is another machine's takes it away.
@@ -84,7 +85,7 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
     }
   }
 
-  const PostResult store = services.post(PageStoreRequest(name, machine_id, page));
+  const PostResult store = services.post(PageStoreRequest(name, machine_id, page, settings));
   // The server gives the name to another machine: it is taken, whatever this
   // machine believed it owned, and the user may choose another.
   if (store.status == kForbidden) return Failure(name, upload_text::kNameTaken);

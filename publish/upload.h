@@ -7,6 +7,7 @@
 
 #include "net/server_requests.h"
 #include "protocol/page_name.h"
+#include "protocol/page_settings.h"
 
 // What the upload dialog decides, without its window: which typed characters
 // a file name takes, the lookup, claim and store of a page, and the texts the
@@ -111,9 +112,11 @@ NameCheck CheckName(std::string_view name, std::string_view machine_id,
 // as it was, except that a store the server refuses because the name belongs
 // to another machine (403) reads as a taken name and leaves none owned.
 // `checked`: the name was found free or this machine's just now (CheckName),
-// so it is not looked up again.
+// so it is not looked up again. `settings` go with the store, the moment in
+// UTC; none, and the page opens at once to anyone.
 UploadOutcome Upload(std::string_view name, bool name_owned, std::string_view page,
-                     const UploadServices& services, const NameCheck* checked = nullptr);
+                     const UploadServices& services, const NameCheck* checked = nullptr,
+                     const wire::PageSettings& settings = {});
 
 // "点击复制": the status after a copy request; `address` is what the address
 // box holds, and only a non-empty one is copied.

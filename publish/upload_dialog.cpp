@@ -16,6 +16,7 @@
 #include "controls/window_placement.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
+#include "publish/page_gate.h"
 #include "publish/page_summary_panel.h"
 #include "publish/poster.h"
 #include "publish/receipt_label.h"
@@ -107,12 +108,21 @@ UploadDialog::UploadDialog(const ClientServices& services)
   stored_at_->setPalette(grey);
 
   address_ = upload_dialog::MakeAddressBox(this, hei12);
+  // Under the address and its buttons, over what came back: what the
+  // visitor meets before the page.
+  gate_ = upload_dialog::AddLabel(this, "PageGate", QString(), upload_dialog::kReceiptPlace, hei10);
+  gate_->setWordWrap(true);
+  gate_->setTextFormat(Qt::PlainText);
+  QPalette ink = gate_->palette();
+  ink.setColor(QPalette::WindowText, QColor(0x20, 0x48, 0x98));
+  gate_->setPalette(ink);
   // Under the address and its buttons: what came back from the page.
   receipt_ = new ReceiptLabel(this);
   receipt_->setGeometry(upload_dialog::kReceiptPlace);
   connect(receipt_, &ReceiptLabel::Shown, this, &UploadDialog::Relayout);
   // Whoever learnt it, what came back decides what replacing the page does.
   connect(&ReceiptNews::Get(), &ReceiptNews::Changed, this, [this] {
+    ShowGateOfReceipt();
     if (!uploading_) RefreshSummary();
   });
 
@@ -166,8 +176,28 @@ void UploadDialog::Load() {
   if (!owned.empty()) {
     ShowCurrentPage(owned);
     FetchStoredAt(owned);
+    ShowGateOfReceipt();
     receipt_->Fetch(owned, services_);
   }
+}
+
+void UploadDialog::ShowGateOfReceipt() {
+  const ReceiptNews& news = ReceiptNews::Get();
+  const std::string& owned = GGCT::Get().ZCYN;
+  if (published_settings_ || owned.empty() || news.name() != owned || !news.receipt()) return;
+  ShowGate(news.receipt()->opens, news.receipt()->has_code);
+}
+
+void UploadDialog::ShowGate(const std::string& opens_utc, bool has_code) {
+  const std::vector<std::string> lines =
+      GateLines(opens_utc, has_code, std::chrono::system_clock::now());
+  QString text;
+  if (!lines.empty()) text = QStringLiteral("TA打开时：");
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    text += (i == 0 ? QString() : QStringLiteral(" · ")) + Q(lines[i]);
+  if (text == gate_->text()) return;
+  gate_->setText(text);
+  Relayout();
 }
 
 void UploadDialog::SetSource(PageSource source) {
@@ -354,8 +384,10 @@ void UploadDialog::Upload(const std::string& typed, std::optional<NameCheck> che
   const bool locked = !name_->isEnabled();
   RunInBackground(
       this,
-      [typed, locked, page = built->page, services = services_, checked] {
-        return heartpage::Upload(typed, locked, page, services, checked ? &*checked : nullptr);
+      [typed, locked, page = built->page, settings = built->settings, services = services_,
+       checked] {
+        return heartpage::Upload(typed, locked, page, services, checked ? &*checked : nullptr,
+                                 settings);
       },
       [this, stored_before = locked ? server_stored_at_ : std::optional<std::string>("")](
           const UploadOutcome& outcome) {
@@ -418,6 +450,8 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
     ShowStoredAt(QDateTime::currentDateTimeUtc()
                      .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
                      .toStdString());
+    published_settings_ = uploading_page_.settings;
+    ShowGate(published_settings_->opens, !published_settings_->code.empty());
     ShowQrCode(outcome.address, outcome.name);
     // The server's own time of this store is not known here.
     server_stored_at_.reset();
@@ -449,6 +483,8 @@ void UploadDialog::ForgetPageOnline() {
   stored_at_->clear();
   server_stored_at_ = std::string();
   receipt_->Forget();
+  published_settings_.reset();
+  gate_->clear();
   HideQrCode();
 }
 

@@ -101,6 +101,13 @@ class UploadDialog : public QWidget {
   int BaseHeight() const;
   // The receipt, the QR code and the window's size, after either changed.
   void Relayout();
+  // What the visitor of the page online meets before it: its moment, its
+  // code. After an upload of this opening, as it was sent; else as the
+  // receipt tells, once it has come.
+  void ShowGate(const std::string& opens_utc, bool has_code);
+  void ShowGateOfReceipt();
+  // The height that line takes under the buttons; 0 without one.
+  int GateHeight() const;
   // Looks `name` up, then asks about it only when it is free (or this
   // machine's already).
   void CheckThenAsk(const std::string& name, const std::string& typed);
@@ -141,6 +148,10 @@ class UploadDialog : public QWidget {
   QLabel* address_caption_ = nullptr;
   QLabel* stored_at_ = nullptr;
   ReceiptLabel* receipt_ = nullptr;
+  QLabel* gate_ = nullptr;
+  // The settings of the page published in this opening, which the receipt
+  // of an older server does not tell.
+  std::optional<wire::PageSettings> published_settings_;
   QPlainTextEdit* address_ = nullptr;
   QLabel* qr_ = nullptr;
   QPushButton* save_qr_ = nullptr;

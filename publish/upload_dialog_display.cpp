@@ -234,16 +234,26 @@ int UploadDialog::FrameHeight() const {
                                 2 * style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth));
 }
 
+int UploadDialog::GateHeight() const {
+  return gate_->text().isEmpty() ? 0 : gate_->heightForWidth(upload_dialog::kReceiptPlace.width());
+}
+
 int UploadDialog::BaseHeight() const {
   const QRect place = upload_dialog::kReceiptPlace;
   const int needed = receipt_->text().isEmpty() ? 0 : receipt_->heightForWidth(place.width());
-  return std::max(kDesignedHeight, place.top() + needed + 2);
+  const int gate = GateHeight();
+  // Under the line of what the reader meets, the receipt keeps its
+  // designed height; the QR code goes below both.
+  const int receipt = gate == 0 ? needed : std::max(needed, place.height());
+  return std::max(kDesignedHeight, place.top() + gate + receipt + 2);
 }
 
 void UploadDialog::Relayout() {
   const QRect place = upload_dialog::kReceiptPlace;
-  receipt_->setGeometry(place.left(), place.top(), place.width(),
-                        std::max(place.height(), BaseHeight() - place.top() - 2));
+  const int gate = GateHeight();
+  gate_->setGeometry(place.left(), place.top(), place.width(), gate);
+  receipt_->setGeometry(place.left(), place.top() + gate, place.width(),
+                        std::max(place.height(), BaseHeight() - place.top() - gate - 2));
   if (!qr_address_.empty()) return ShowQrCode(qr_address_, qr_name_);
   setFixedSize(kDesignedWidth, BaseHeight());
   KeepOnScreen();
@@ -336,7 +346,12 @@ void UploadDialog::MakePoster(std::function<void(const QImage& poster)> then) {
           if (!got.ok) return std::nullopt;
           return std::move(got.bytes);
         };
-        return DrawPoster(PosterContentOf(page.page, address, Q(page.first_line), fetch));
+        // The first line is the page's own words, which a page held back
+        // keeps to itself until it opens.
+        const wire::PageSettings& gate = page.settings;
+        const bool code = !gate.code.empty();
+        const QString line = HeldBack(gate.opens, code) ? QString() : Q(page.first_line);
+        return DrawPoster(PosterContentOf(page.page, address, line, fetch, gate.opens, code));
       },
       [this, then = std::move(then)](const QImage& poster) {
         making_poster_ = false;

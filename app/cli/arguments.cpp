@@ -1,11 +1,14 @@
 #include "app/cli/arguments.h"
 
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "pages/question.h"
 #include "pages/styles.h"
+#include "publish/page_gate.h"
 
 namespace heartpage::cli {
 namespace {
@@ -59,7 +62,46 @@ std::pair<std::string, std::string> ParseAnswers(const std::string& text) {
   return {parts[0], parts[1]};
 }
 
+// The moment in UTC, the code and the hint, as the store sends them.
+wire::PageSettings ParseGate(const std::optional<std::string>& opens, const std::string& code,
+                             const std::string& hint) {
+  wire::PageSettings settings;
+  // An empty moment is none: the page opens at once.
+  if (opens && !Blank(*opens)) {
+    const std::optional<std::string> utc = UtcOfLocalMinute(*opens);
+    if (!utc)
+      throw UsageError("--opens \"" + *opens +
+                       "\" is no local time; expected 'YYYY-MM-DD HH:MM', e.g. '2027-02-14 20:00'");
+    if (*utc <= NowUtc())
+      throw UsageError("--opens \"" + *opens +
+                       "\" has passed; leave it out (or give '') to open the page at once");
+    settings.opens = *utc;
+  }
+  settings.code = code;
+  settings.hint = hint;
+  if (!code.empty() && hint.empty())
+    throw UsageError("--code needs a --hint, which the reader sees where the code is asked");
+  if (code.empty() && !hint.empty()) throw UsageError("--hint needs a --code to be the hint of");
+  if (const std::string problem = wire::PageSettingsProblem(settings); !problem.empty())
+    throw UsageError("--code and --hint: " + problem);
+  return settings;
+}
+
 }  // namespace
+
+std::string NowUtc() {
+  using namespace std::chrono;
+  const auto now = floor<seconds>(system_clock::now());
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss time{now - day};
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
+  return text;
+}
 
 PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   PageRequest request;
@@ -67,6 +109,9 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   bool checked = false;
   std::optional<std::string> asked;
   std::optional<std::string> answers;
+  std::optional<std::string> opens;
+  std::string code;
+  std::string hint;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& option = args[i];
     const auto value = [&]() -> const std::string& {
@@ -89,6 +134,12 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
       asked = value();
     } else if (option == "--answers") {
       answers = value();
+    } else if (option == "--opens") {
+      opens = value();
+    } else if (option == "--code") {
+      code = value();
+    } else if (option == "--hint") {
+      hint = value();
     } else {
       throw UsageError("unknown option \"" + option + "\"");
     }
@@ -129,6 +180,7 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   request.fields.values[std::string(question::kQuestionField)] = asked.value_or("");
   request.fields.values[std::string(question::kAnswer1Field)] = first;
   request.fields.values[std::string(question::kAnswer2Field)] = second;
+  request.settings = ParseGate(opens, code, hint);
   return request;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "pages/builders.h"
+#include "protocol/page_settings.h"
 
 namespace heartpage::cli {
 
@@ -21,13 +22,21 @@ struct PageRequest {
   std::string output;   // -o FILE; empty for standard output
   std::string name;     // --name NAME
   bool strict = false;  // --strict: findings of the field checks end the command
+  // --opens 'YYYY-MM-DD HH:MM' (local time, here in UTC), --code, --hint
+  wire::PageSettings settings;
 };
 
 // Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]
-// [--strict] [--question TEXT [--answers 'A,B']]".
+// [--strict] [--question TEXT [--answers 'A,B']] [--opens 'YYYY-MM-DD HH:MM']
+// [--code TEXT --hint TEXT]".
 // Throws UsageError for an unknown style or field, a malformed --set, a
 // check box on a style without one, a question or answers too long, answers
-// that are not two or without a question, or an unknown option.
+// that are not two or without a question, a moment that is no local time or
+// has passed, a code without a hint or a hint without a code, or an unknown
+// option.
 PageRequest ParsePageRequest(const std::vector<std::string>& args);
+
+// Now in UTC, "YYYY-MM-DD HH:MM:SS", which orders as the time does.
+std::string NowUtc();
 
 }  // namespace heartpage::cli

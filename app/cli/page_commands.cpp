@@ -40,6 +40,8 @@ int Preview(const std::vector<std::string>& args) {
   }
   const PageRequest request = ParsePageRequest(page_args);
   if (!request.output.empty()) throw UsageError("preview writes its own file; -o does not apply");
+  if (request.settings != wire::PageSettings{})
+    throw UsageError("preview shows the page at once; --opens, --code and --hint are for publish");
   if (!ReportFindings(request)) return 1;
   const std::string page = BuildPage(request.style, request.fields);
   if (const auto error = phone ? WritePhonePreview(page) : WritePreview(page)) {

@@ -11,6 +11,7 @@
 #include "protocol/host.h"
 #include "protocol/page_name.h"
 #include "publish/poster.h"
+#include "publish/receipts.h"
 #include "text/gbk.h"
 
 namespace heartpage::cli {
@@ -43,8 +44,9 @@ int Poster(const std::vector<std::string>& args) {
   if (output.empty()) throw UsageError("poster needs -o FILE.png");
 
   name = PageNameKey(name);
+  std::optional<std::string> id;
   if (name.empty()) {
-    const std::optional<std::string> id = MachineIdFor("poster", machine_id);
+    id = MachineIdFor("poster", machine_id);
     if (!id) return 1;
     name = FetchOwnedName(*id);
     if (name.empty()) {
@@ -69,9 +71,18 @@ int Poster(const std::vector<std::string>& args) {
   char program[] = "heartpage-cli";
   char* argv[] = {program, nullptr};
   const QGuiApplication application(argc, argv);
+  // How the page opens, which its receipt tells its owner: a page held back
+  // until its moment or its code shows none of itself on its poster.
+  if (!id && !machine_id.empty()) id = machine_id;
+  wire::Receipt gate;
+  if (id) {
+    const UploadServices services{PostToEndpoint, [&id] { return *id; }};
+    if (ReceiptOutcome outcome = FetchReceipt(name, services); outcome.receipt)
+      gate = std::move(*outcome.receipt);
+  }
   const std::string html = FromGbk(page.bytes);
-  const PosterContent content =
-      PosterContentOf(html, address, QString::fromStdString(line), Fetched);
+  const PosterContent content = PosterContentOf(html, address, QString::fromStdString(line),
+                                                Fetched, gate.opens, gate.has_code);
   const QImage poster = DrawPoster(content);
   if (poster.isNull() || !poster.save(QString::fromStdString(output), "PNG")) {
     std::cerr << "heartpage-cli poster: cannot write the poster to " << output << '\n';
@@ -83,6 +94,11 @@ int Poster(const std::vector<std::string>& args) {
     std::cout << "picture: " << content.picture_address << '\n';
   else if (const int style = StyleOfPage(html); style != 0)
     std::cout << "picture: the artwork of style " << style << '\n';
+  else if (content.held_back)
+    std::cout << "picture: a heart (the page online shows nothing of itself yet)\n";
+  if (content.held_back)
+    std::cout << "held back: " << content.line.toStdString()
+              << (content.opening.isEmpty() ? "" : ", " + content.opening.toStdString()) << '\n';
   return 0;
 }
 

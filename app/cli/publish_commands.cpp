@@ -8,6 +8,7 @@
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "protocol/page_name.h"
+#include "publish/page_gate.h"
 #include "publish/upload.h"
 
 namespace heartpage::cli {
@@ -64,13 +65,19 @@ int Publish(const std::vector<std::string>& args) {
 
   const std::string page = BuildPage(request.page.style, request.page.fields);
   const UploadServices services{PostToEndpoint, [&machine_id] { return machine_id; }};
-  const UploadOutcome outcome = Upload(name, name == owned, page, services);
+  const UploadOutcome outcome =
+      Upload(name, name == owned, page, services, nullptr, request.page.settings);
   if (!outcome.owned_name.empty()) GGCT::Get().ZCYN = outcome.owned_name;
   if (!outcome.uploaded) {
     std::cerr << "heartpage-cli publish: " << outcome.status << " (" << EndpointAddress() << ")\n";
     return 1;
   }
   std::cout << outcome.address << '\n';
+  // What the reader meets before the page, a line each under its address.
+  for (const std::string& line :
+       GateLines(request.page.settings.opens, !request.page.settings.code.empty(),
+                 std::chrono::system_clock::now()))
+    std::cout << '\t' << line << '\n';
   // The page is published either way; a code that could not be written is
   // still a failure of the command.
   if (!request.qr_file.empty() && !WriteQrPng(outcome.address, request.qr_file)) return 1;

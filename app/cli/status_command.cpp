@@ -7,6 +7,7 @@
 #include "net/server_requests.h"
 #include "protocol/host.h"
 #include "publish/answer_messages.h"
+#include "publish/page_gate.h"
 #include "publish/receipts.h"
 
 namespace heartpage::cli {
@@ -37,9 +38,15 @@ int Status(const std::vector<std::string>& given) {
     std::cerr << "heartpage-cli status: " << outcome.error << '\n';
     return 1;
   }
-  std::cout << PageAddress(owned->name) << '\t' << ReceiptText(*outcome.receipt) << '\n';
+  const wire::Receipt& receipt = *outcome.receipt;
+  std::cout << PageAddress(owned->name) << '\t' << ReceiptText(receipt) << '\n';
+  // How it opens, the code only as set or not: the server keeps no more.
+  std::cout << "\topens: "
+            << (receipt.opens.empty() ? "at once" : LocalMinuteOfUtc(receipt.opens) + " local time")
+            << (!receipt.opens.empty() && receipt.opens <= NowUtc() ? " (passed)" : "") << '\n';
+  std::cout << "\tcode: " << (receipt.has_code ? "set, hint: " + receipt.hint : "not set") << '\n';
   // What came back from the versions it replaced, a line each under it.
-  for (const std::string& line : EarlierLines(*outcome.receipt)) std::cout << '\t' << line << '\n';
+  for (const std::string& line : EarlierLines(receipt)) std::cout << '\t' << line << '\n';
   return 0;
 }
 

@@ -71,6 +71,15 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
       {"build", "--style", "1", "--question", "嫁给我？\n"},
       {"preview", "--style", "1", "--question", "嫁给我？", "--answers", "好"},
       {"publish", "--style", "1", "--question", "嫁给我？", "--answers", "好"},
+      // How the page opens: a moment past or no time at all, a code without
+      // its hint and the other way round, and none of them for a preview.
+      {"build", "--style", "1", "--opens", "2020-01-01 08:00"},
+      {"build", "--style", "1", "--opens", "2099-02-30 20:00"},
+      {"build", "--style", "1", "--opens", "明天晚上"},
+      {"publish", "--style", "1", "--code", "上海"},
+      {"build", "--style", "1", "--hint", "我们第一次见面的城市？"},
+      {"build", "--style", "1", "--code", std::string(33, 'x'), "--hint", "?"},
+      {"preview", "--style", "1", "--opens", "2099-02-14 20:00"},
       {"decode", "12A"},
       {"encode"},
       {"frobnicate"},
@@ -84,6 +93,21 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
     EXPECT_FALSE(run.err.empty()) << joined;
     EXPECT_TRUE(run.out.empty()) << joined;
   }
+}
+
+// A page held back is the same page: build checks the settings and writes
+// what it writes without them; an empty moment is none.
+TEST_F(CliTest, BuildTakesTheMomentAndTheCodeAndWritesTheSamePage) {
+  const CliRun plain = Cli({"build", "--style", "2"});
+  const CliRun held = Cli({"build", "--style", "2", "--opens", "2099-02-14 20:00", "--code", "上海",
+                           "--hint", "我们第一次见面的城市？"});
+  ASSERT_EQ(held.status, 0) << held.err;
+  EXPECT_EQ(held.out, plain.out);
+  const CliRun cleared = Cli({"build", "--style", "2", "--opens", ""});
+  EXPECT_EQ(cleared.status, 0) << cleared.err;
+  const CliRun past = Cli({"build", "--style", "2", "--opens", "2020-01-01 08:00"});
+  EXPECT_EQ(std::count(past.err.begin(), past.err.end(), '\n'), 1) << past.err;
+  EXPECT_NE(past.err.find("has passed"), std::string::npos) << past.err;
 }
 
 // A mistyped host is named with what is wrong before anything is built or

@@ -154,7 +154,8 @@ TEST_F(PublishCliTest, StatusPrintsWhatCameBackFromThePage) {
             0);
   const RunResult fresh = Cli({"status", "--machine-id", "S"});
   EXPECT_EQ(fresh.status, 0) << fresh.err;
-  EXPECT_EQ(fresh.out, PageAddress("asked") + "\t还没有人打开\n");
+  EXPECT_EQ(fresh.out,
+            PageAddress("asked") + "\t还没有人打开\n\topens: at once\n\tcode: not set\n");
 
   // As the page's script sends them.
   const auto visit = [&](const std::string& path, const std::string& body) {

@@ -318,8 +318,7 @@ TEST(StartupAgainstServer, ReadsTheAnnouncementAndThePublishedName) {
                                   std::string(199, ' ') + "\0"};
   // The server publishes only pages the program builds for its address.
   const HostAddress host = ParseHost(server.host());
-  const std::string page =
-      BuildPage(1, FieldMap::Defaults(GetStyle(1)), host);
+  const std::string page = BuildPage(1, FieldMap::Defaults(GetStyle(1)), host);
   int published = 0;
   for (const std::string& machine : machines) {
     const std::string name = "ours" + std::to_string(++published);

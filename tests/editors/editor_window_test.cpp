@@ -30,8 +30,8 @@
 
 #include "editors/draft_store.h"
 #include "editors/editors.h"
+#include "editors/gate_bar.h"
 #include "editors/layout.h"
-#include "editors/question_bar.h"
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
@@ -103,10 +103,10 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     EditorWindow* editor = ShowEditor(number, client);
     EXPECT_EQ(editor->objectName(), Q(style.window));
     EXPECT_EQ(editor->windowTitle(), Q(style.caption));
-    // The designed client area with the question's strip under it: the
+    // The designed client area with the two strips under it: the
     // window's own, or inside a scroll area where the screen is too small.
     const QSize designed(layout.client_width / 15,
-                         (layout.client_height + kQuestionBarHeight) / 15);
+                         (layout.client_height + kUnderFieldsHeight) / 15);
     QWidget* surface = editor->findChild<QWidget*>("Surface");
     QWidget* bar = editor->findChild<QWidget*>("CommandBar");
     EXPECT_EQ(surface != nullptr, bar != nullptr) << "the commands stay in sight of a scroll";
@@ -151,7 +151,7 @@ TEST_F(EditorTest, EachEditorIsBuiltFromItsStyleTable) {
     for (QWidget* box : FieldBoxes(editor))
       EXPECT_LE(InWindow(box, surface).bottom(), question.top()) << box->objectName().toStdString();
     if (bar == nullptr) {
-      const int below = in_row ? kQuestionBarHeight : 0;
+      const int below = in_row ? kUnderFieldsHeight : 0;
       EXPECT_EQ(InWindow(preview, surface).topLeft(),
                 QPoint(layout.command1.left / 15, (layout.command1.top + below) / 15));
       EXPECT_EQ(InWindow(upload, surface).topLeft(),
@@ -250,10 +250,11 @@ TEST_F(EditorTest, TabReachesEveryFieldInLayoutOrder) {
                            row.kind == FieldKind::kVideo;
                   })));
     const std::size_t pickers = GetLayout(number).pickers.size();
-    // The question and its two answers come just before the commands.
-    ASSERT_EQ(visited.size(), style.rows.size() + pickers + 3 + (style.has_check ? 5 : 4));
-    EXPECT_EQ(std::vector<QString>(visited.end() - 7, visited.end() - 4),
-              (std::vector<QString>{"Question", "Answer1", "Answer2"}));
+    // The question and its two answers, then how the page opens (the moment
+    // only once ticked), come just before the commands.
+    ASSERT_EQ(visited.size(), style.rows.size() + pickers + 6 + (style.has_check ? 5 : 4));
+    EXPECT_EQ(std::vector<QString>(visited.end() - 10, visited.end() - 4),
+              (std::vector<QString>{"Question", "Answer1", "Answer2", "OpensSet", "Code", "Hint"}));
     for (const FieldRow& row : style.rows)
       EXPECT_NE(std::find(visited.begin(), visited.end(), Q(row.Name())), visited.end())
           << row.Name();

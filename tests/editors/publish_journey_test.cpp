@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QCryptographicHash>
+#include <QDateTimeEdit>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -16,7 +18,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 #include "editors/draft_store.h"
@@ -28,6 +33,7 @@
 #include "pages/styles.h"
 #include "protocol/host.h"
 #include "protocol/preview_terms.h"
+#include "protocol/requests.h"
 #include "publish/scan_preview_window.h"
 #include "tests/support/gui_support.h"
 #include "text/gbk.h"
@@ -403,6 +409,105 @@ TEST_F(PublishJourneyTest, OwnFilesAreCheckedScaledSentAndTheirAddressPublished)
   ASSERT_EQ(Status(dialog), "上传成功！");
   EXPECT_NE(FromGbk(testing::Fetch(PageAddress("roadmedia"))).find(picture->text().toStdString()),
             std::string::npos);
+}
+
+// Read in the zone a sender in China has: POSIX rules, no zone files needed.
+class ZoneOfChina {
+ public:
+  ZoneOfChina() : before_(std::getenv("TZ") ? std::getenv("TZ") : "") {
+    setenv("TZ", "CST-8", 1);
+    tzset();
+  }
+  ~ZoneOfChina() {
+    if (before_.empty()) {
+      unsetenv("TZ");
+    } else {
+      setenv("TZ", before_.c_str(), 1);
+    }
+    tzset();
+  }
+
+ private:
+  std::string before_;
+};
+
+// A page held back until a moment and behind a code: the three settings
+// stay in the style's draft, the check before the upload names a moment
+// past (which may go on) and a code without its hint (which may not), the
+// store carries them with the moment in UTC, and the dialog says what the
+// reader will meet.
+TEST_F(PublishJourneyTest, AMomentAndACodeStayInTheDraftAndGoWithTheStoreInUtc) {
+  const ZoneOfChina zone;
+  testing::RecordingServices services;
+  services.machine_id = "gate-machine";
+  // The store with settings is answered here: what a server makes of them
+  // is the server's own tests' concern.
+  services.answer = [](const std::string& body) {
+    if (body.find("&opens=") != std::string::npos) return PostResult{"", true, 200};
+    return PostFormChecked(EndpointAddress(), body, PostLimits{});
+  };
+  ClientServices client = Client(services);
+  EditorWindow* editor = ShowEditor(4, client);
+  auto* opens_set = editor->findChild<QCheckBox*>("OpensSet");
+  auto* opens = editor->findChild<QDateTimeEdit*>("Opens");
+  auto* code = editor->findChild<QLineEdit*>("Code");
+  auto* hint = editor->findChild<QLineEdit*>("Hint");
+  ASSERT_TRUE(opens_set && opens && code && hint);
+  EXPECT_EQ(editor->Value("Opens"), "") << "opens at once until ticked";
+  EXPECT_FALSE(opens->isEnabled());
+  EXPECT_EQ(hint->placeholderText(), "我们第一次见面的城市？");
+  EXPECT_EQ(editor->findChild<QLabel*>("OpensZone")->text(), "本机时间 UTC+08:00");
+  opens_set->setChecked(true);
+  opens->setDateTime(QDateTime(QDate(2030, 2, 14), QTime(20, 0)));
+  code->setText("上海");
+  hint->setText("我们第一次见面的城市？");
+  editor->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  editor = ShowEditor(4, client);
+  EXPECT_EQ(editor->Value("Opens"), "2030-02-14 20:00");
+  EXPECT_EQ(editor->Value("Code"), "上海");
+  EXPECT_EQ(editor->Value("Hint"), "我们第一次见面的城市？");
+  EXPECT_TRUE(editor->findChild<QDateTimeEdit*>("Opens")->isEnabled());
+
+  auto* upload = editor->findChild<QPushButton*>("Command2");
+  findings.answer = "返回修改";
+  editor->findChild<QDateTimeEdit*>("Opens")->setDateTime(
+      QDateTime(QDate(2020, 1, 1), QTime(8, 0)));
+  editor->findChild<QLineEdit*>("Hint")->clear();
+  testing::Press(upload);
+  ASSERT_EQ(findings.texts.size(), 1u);
+  EXPECT_TRUE(findings.texts[0].startsWith("请检查以下内容：\n"))
+      << findings.texts[0].toStdString();
+  EXPECT_TRUE(
+      findings.texts[0].endsWith("\n定时开启：2020年1月1日 08:00 已经过去，网页会立即开启\n"
+                                 "开启口令：设了口令就要写口令提示，TA才知道该填什么"))
+      << findings.texts[0].toStdString();
+  EXPECT_EQ(findings.choices[0], QStringList{"返回修改"}) << "the server would refuse it";
+  EXPECT_EQ(OpenUploadDialog(), nullptr);
+  // A moment past alone may go: the page then opens at once.
+  editor->findChild<QLineEdit*>("Hint")->setText("我们第一次见面的城市？");
+  testing::Press(upload);
+  ASSERT_EQ(findings.texts.size(), 2u);
+  EXPECT_TRUE(findings.choices[1].contains("仍然继续"));
+  EXPECT_TRUE(findings.texts[1].contains("定时开启：2020年1月1日 08:00 已经过去"));
+
+  findings.answer = "仍然继续";
+  editor->findChild<QDateTimeEdit*>("Opens")->setDateTime(
+      QDateTime(QDate(2030, 2, 14), QTime(20, 0)));
+  testing::Press(upload);
+  UploadDialog* dialog = OpenUploadDialog();
+  ASSERT_NE(dialog, nullptr);
+  QTest::keyClicks(dialog->findChild<QLineEdit*>("Text1"), "gate1");
+  services.sent.clear();
+  ConfirmUpload(dialog);
+  EXPECT_EQ(Status(dialog), "上传成功！");
+  const std::string store =
+      PageStoreRequest("gate1", "gate-machine", BuildStyle(4, *editor),
+                       {"2030-02-14 12:00:00", "上海", "我们第一次见面的城市？"});
+  EXPECT_EQ(std::count(services.sent.begin(), services.sent.end(), store), 1);
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageGate")->text(),
+            "TA打开时：将于 2030年2月14日 20:00 开启 · 需要口令才能打开");
+  EXPECT_TRUE(dialog->findChild<QLabel*>("PageGate")->isVisible());
 }
 
 }  // namespace

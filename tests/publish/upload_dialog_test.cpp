@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractTextDocumentLayout>
+#include <QBuffer>
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QDateTime>
@@ -34,6 +35,7 @@
 #include "pages/holder.h"
 #include "protocol/host.h"
 #include "protocol/receipts.h"
+#include "protocol/wire.h"
 #include "publish/page_source.h"
 #include "publish/poster.h"
 #include "publish/receipt_label.h"
@@ -752,6 +754,74 @@ TEST_F(UploadDialogTest, ThePosterCarriesTheAddressAndTheWholeLine) {
   const QFontMetrics metrics(fitted.font);
   for (const QString& row : fitted.lines)
     EXPECT_LE(metrics.horizontalAdvance(row.trimmed()), kPosterLineWidth) << row.toStdString();
+}
+
+// A page held back says beside its address what its reader meets: as it
+// was sent after an upload, as its receipt tells when the dialog opens
+// again. Its poster shows nothing the page keeps back: the style's artwork
+// for the sender's photo, a line of its own for the page's, and when it
+// opens; its QR code still reads as the address.
+TEST_F(UploadDialogTest, APageHeldBackSaysWhatItsReaderMeetsAndItsPosterKeepsItBack) {
+  const wire::PageSettings settings{"2030-02-14 12:00:00", "上海", "我们第一次见面的城市？"};
+  wire::Receipt receipt;
+  receipt.opens = settings.opens;
+  receipt.has_code = true;
+  receipt.hint = settings.hint;
+  services.answer = [&](const std::string& body) {
+    if (body == ReceiptsRequest("held1", services.machine_id))
+      return PostResult{FromGbk(wire::FormatRecords(wire::ReceiptRecords(receipt))), true, 200};
+    // The store with settings, which the server's own tests take further.
+    if (body.find("&opens=") != std::string::npos) return PostResult{"", true, 200};
+    return PostFormChecked(EndpointAddress(), body, PostLimits{});
+  };
+  dialog = ShowUploadDialog(FixedPageSource(1, Page(), "第一行", settings), client);
+  testing::Drain();
+  name = dialog->findChild<QLineEdit*>("Text1");
+  QTest::keyClicks(name, "held1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  QDateTime opens = QDateTime::fromString("2030-02-14 12:00:00", "yyyy-MM-dd HH:mm:ss");
+  opens.setTimeZone(QTimeZone::utc());
+  const QString told = "TA打开时：将于 " + opens.toLocalTime().toString("yyyy年M月d日 HH:mm") +
+                       " 开启 · 需要口令才能打开";
+  auto* gate = dialog->findChild<QLabel*>("PageGate");
+  EXPECT_EQ(gate->text(), told);
+  EXPECT_LE(gate->geometry().bottom(), Receipt()->geometry().top());
+  EXPECT_LE(Receipt()->geometry().bottom(), dialog->findChild<QLabel*>("QrCode")->geometry().top());
+  receipt.has_code = false;
+  Reopen();
+  Settle();
+  EXPECT_EQ(dialog->findChild<QLabel*>("PageGate")->text(),
+            "TA打开时：将于 " + opens.toLocalTime().toString("yyyy年M月d日 HH:mm") + " 开启");
+
+  // The sender's own photo, which an open page's poster shows.
+  QImage red(64, 48, QImage::Format_RGB32);
+  red.fill(Qt::red);
+  QByteArray png;
+  QBuffer buffer(&png);
+  red.save(&buffer, "PNG");
+  const std::string photo =
+      PublishingOrigin() + std::string(wire::kMediaPrefix) + std::string(64, 'a') + ".png";
+  const std::string page = Page() + "<img src=\"" + photo + "\">";
+  const PictureFetch fetch = [&](const std::string&) { return png.toStdString(); };
+  const std::string held_address = PageAddress("held1");
+  EXPECT_EQ(PosterContentOf(page, held_address, {}, fetch).picture_address, photo);
+  for (const auto& [opens_utc, code] :
+       {std::pair{settings.opens, false}, std::pair{std::string(), true}}) {
+    const PosterContent content = PosterContentOf(page, held_address, {}, fetch, opens_utc, code);
+    EXPECT_EQ(content.picture_address, "");
+    EXPECT_EQ(content.picture, StyleArtwork(1));
+    EXPECT_EQ(content.line, QString::fromUtf8(kPosterHeldBackLine.data()));
+    EXPECT_EQ(content.opening,
+              code ? QString() : opens.toLocalTime().toString("yyyy年M月d日 HH:mm") + " 开启");
+    const QString file = QDir::temp().filePath(
+        QStringLiteral("heartpage-held-%1.png").arg(QCoreApplication::applicationPid()));
+    ASSERT_TRUE(DrawPoster(content).save(file, "PNG"));
+    const testing::RunResult decoded =
+        testing::RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", file.toStdString()});
+    EXPECT_EQ(decoded.out, held_address + "\n") << decoded.err;
+    QFile::remove(file);
+  }
 }
 
 TEST_F(UploadDialogTest, CopyNeedsAnUploadInThisOpening) {

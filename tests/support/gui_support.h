@@ -149,6 +149,9 @@ class FindingsAnswerer {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (box == nullptr || box->objectName() != "FieldFindings") return;
       texts.push_back(box->text());
+      QStringList offered;
+      for (QAbstractButton* button : box->buttons()) offered << button->text();
+      choices.push_back(offered);
       for (QAbstractButton* button : box->buttons())
         if (button->text() == answer) button->click();
     });
@@ -156,6 +159,8 @@ class FindingsAnswerer {
   }
   QString answer;
   std::vector<QString> texts;
+  // The buttons each box offered.
+  std::vector<QStringList> choices;
 
  private:
   QTimer timer_;

@@ -1,0 +1,91 @@
+#include "editors/gate_bar.h"
+
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "controls/chinese_font.h"
+#include "controls/twips.h"
+#include "protocol/page_settings.h"
+#include "publish/page_gate.h"
+
+namespace heartpage {
+namespace {
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QString ZoneText(const QDateTime& local) {
+  const int minutes = local.offsetFromUtc() / 60;
+  const int whole = minutes < 0 ? -minutes : minutes;
+  return QStringLiteral("本机时间 UTC%1%2:%3")
+      .arg(minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+      .arg(whole / 60, 2, 10, QLatin1Char('0'))
+      .arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+GateBar AddGateBar(QWidget* parent, int top, int width) {
+  auto* bar = new QWidget(parent);
+  bar->setObjectName(QStringLiteral("GateBar"));
+  bar->setGeometry(0, top, width, Px(kGateBarHeight));
+  auto* row = new QHBoxLayout(bar);
+  row->setContentsMargins(Px(240), 0, Px(240), Px(60));
+  const QFont caption_font = ChineseFont(ChineseFace::kHeiTi, 10.5);
+  const auto caption = [&](std::string_view text, QWidget* buddy) {
+    auto* label = new QLabel(Q(text) + QStringLiteral("："), bar);
+    label->setFont(caption_font);
+    label->setBuddy(buddy);
+    return label;
+  };
+
+  GateBar gate{};
+  gate.opens_set = new QCheckBox(Q(gate::kOpensCaption) + QStringLiteral("："), bar);
+  gate.opens_set->setObjectName(QStringLiteral("OpensSet"));
+  gate.opens_set->setFont(caption_font);
+  gate.opens_set->setToolTip(
+      QStringLiteral("勾选后，TA要到这个时刻才能打开网页；不勾选则立即可以打开"));
+  gate.opens = new QDateTimeEdit(bar);
+  gate.opens->setObjectName(QString::fromLatin1(gate::kOpensField.data()));
+  gate.opens->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+  gate.opens->setCalendarPopup(true);
+  gate.opens->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(20, 0)));
+  gate.opens->setEnabled(false);
+  gate.zone = new QLabel(ZoneText(gate.opens->dateTime()), bar);
+  gate.zone->setObjectName(QStringLiteral("OpensZone"));
+  QPalette grey = gate.zone->palette();
+  grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+  gate.zone->setPalette(grey);
+  QObject::connect(gate.opens_set, &QCheckBox::toggled, gate.opens, &QWidget::setEnabled);
+  // Summer time moves the offset with the day chosen.
+  QObject::connect(gate.opens, &QDateTimeEdit::dateTimeChanged, gate.zone,
+                   [zone = gate.zone](const QDateTime& local) { zone->setText(ZoneText(local)); });
+
+  gate.code = new QLineEdit(bar);
+  gate.code->setObjectName(QString::fromLatin1(gate::kCodeField.data()));
+  gate.code->setMaxLength(static_cast<int>(wire::kCodeMaxChars));
+  gate.code->setPlaceholderText(QStringLiteral("可不填"));
+  gate.code->setToolTip(QStringLiteral("填写后，TA要输入这个口令才能打开网页；口令不会显示给TA"));
+  gate.hint = new QLineEdit(bar);
+  gate.hint->setObjectName(QString::fromLatin1(gate::kHintField.data()));
+  gate.hint->setMaxLength(static_cast<int>(wire::kHintMaxChars));
+  gate.hint->setPlaceholderText(Q(gate::kHintExample));
+  gate.hint->setToolTip(QStringLiteral("TA输入口令时看到的提示"));
+
+  row->addWidget(gate.opens_set);
+  row->addWidget(gate.opens);
+  row->addWidget(gate.zone);
+  row->addSpacing(Px(240));
+  row->addWidget(caption(gate::kCodeCaption, gate.code));
+  row->addWidget(gate.code, 1);
+  row->addSpacing(Px(120));
+  row->addWidget(caption(gate::kHintCaption, gate.hint));
+  row->addWidget(gate.hint, 2);
+  return gate;
+}
+
+}  // namespace heartpage

@@ -1,0 +1,114 @@
+#include "publish/page_gate.h"
+
+#include <QDateTime>
+#include <QTimeZone>
+
+#include "pages/builders.h"
+
+namespace heartpage {
+namespace {
+
+constexpr auto kUtcForm = "yyyy-MM-dd HH:mm:ss";
+constexpr auto kLocalForm = "yyyy-MM-dd HH:mm";
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QDateTime FromUtc(std::string_view utc) {
+  if (!wire::IsUtcTime(utc)) return {};
+  QDateTime time = QDateTime::fromString(Q(utc), QString::fromLatin1(kUtcForm));
+  time.setTimeZone(QTimeZone::utc());
+  return time;
+}
+
+std::string Trimmed(const std::string& text) {
+  return QString::fromStdString(text).trimmed().toStdString();
+}
+
+QDateTime At(std::chrono::system_clock::time_point now) {
+  return QDateTime::fromMSecsSinceEpoch(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count(),
+      QTimeZone::utc());
+}
+
+}  // namespace
+
+std::optional<std::string> UtcOfLocalMinute(std::string_view local) {
+  const QString text = Q(local).trimmed();
+  const QDateTime time = QDateTime::fromString(text, QString::fromLatin1(kLocalForm));
+  // A time the clock skips comes back moved to one that exists.
+  if (!time.isValid() || time.toString(QString::fromLatin1(kLocalForm)) != text) return {};
+  return time.toUTC().toString(QString::fromLatin1(kUtcForm)).toStdString();
+}
+
+std::string LocalMinuteOfUtc(std::string_view utc) {
+  const QDateTime time = FromUtc(utc);
+  if (!time.isValid()) return {};
+  return time.toLocalTime().toString(QString::fromLatin1(kLocalForm)).toStdString();
+}
+
+wire::PageSettings GateOf(const FieldSource& fields) {
+  wire::PageSettings settings;
+  settings.opens = UtcOfLocalMinute(fields.Value(gate::kOpensField)).value_or("");
+  // Typed to be typed again on a phone: blanks around it are no part of it.
+  settings.code = Trimmed(fields.Value(gate::kCodeField));
+  settings.hint = Trimmed(fields.Value(gate::kHintField));
+  return settings;
+}
+
+std::vector<Finding> GateFindings(const FieldSource& fields,
+                                  std::chrono::system_clock::time_point now) {
+  std::vector<Finding> findings;
+  const auto add = [&](std::string_view caption, std::string reason, bool blocks) {
+    Finding finding{std::string(caption), std::move(reason)};
+    finding.setting = true;
+    finding.blocks = blocks;
+    findings.push_back(std::move(finding));
+  };
+  const std::string local = Trimmed(fields.Value(gate::kOpensField));
+  if (!local.empty()) {
+    const std::optional<std::string> utc = UtcOfLocalMinute(local);
+    if (!utc) {
+      add(gate::kOpensCaption, "本机时间里没有“" + local + "”这个时刻", true);
+    } else if (FromUtc(*utc) <= At(now)) {
+      add(gate::kOpensCaption, OpeningText(*utc) + " 已经过去，网页会立即开启", false);
+    }
+  }
+  const wire::PageSettings settings = GateOf(fields);
+  if (!settings.code.empty() && settings.hint.empty()) {
+    add(gate::kCodeCaption, "设了口令就要写口令提示，TA才知道该填什么", true);
+  } else if (settings.code.empty() && !settings.hint.empty()) {
+    add(gate::kHintCaption, "写了提示却没有设口令，请填写开启口令或清空提示", true);
+  } else if (!wire::PageSettingsProblem(settings).empty()) {
+    // Too long or holding a control character: what the boxes keep out,
+    // but a draft may bring in.
+    add(gate::kCodeCaption,
+        "口令最多 " + std::to_string(wire::kCodeMaxChars) + " 个字、提示最多 " +
+            std::to_string(wire::kHintMaxChars) + " 个字，且不能含控制字符",
+        true);
+  }
+  return findings;
+}
+
+std::string OpeningText(std::string_view utc) {
+  const QDateTime time = FromUtc(utc);
+  if (!time.isValid()) return std::string(utc);
+  const QDateTime local = time.toLocalTime();
+  const bool this_year = local.date().year() == QDate::currentDate().year();
+  return local
+      .toString(this_year ? QStringLiteral("M月d日 HH:mm") : QStringLiteral("yyyy年M月d日 HH:mm"))
+      .toStdString();
+}
+
+std::vector<std::string> GateLines(std::string_view opens_utc, bool has_code,
+                                   std::chrono::system_clock::time_point now) {
+  std::vector<std::string> lines;
+  if (const QDateTime opens = FromUtc(opens_utc); opens.isValid()) {
+    lines.push_back((opens > At(now) ? "将于 " : "已于 ") + OpeningText(opens_utc) + " 开启");
+  }
+  if (has_code) lines.emplace_back("需要口令才能打开");
+  return lines;
+}
+
+}  // namespace heartpage
