@@ -14,7 +14,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$(cd "${1:-$root/build}" && pwd)"
 out="$root/docs/screenshots"
 if [[ -z ${HEARTPAGE_SHOTS_ON_DISPLAY:-} ]]; then
-  env HEARTPAGE_SHOTS_ON_DISPLAY=normal xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
+  env HEARTPAGE_SHOTS_ON_DISPLAY=normal TZ=CST-8 xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$build"
   exec env HEARTPAGE_SHOTS_ON_DISPLAY=small QT_SCALE_FACTOR=2 \
     xvfb-run -a -s "-screen 0 1600x1200x24" "$0" "$build"
 fi
@@ -29,6 +29,11 @@ trap cleanup EXIT
 export XDG_RUNTIME_DIR=$work
 # The editors' drafts go with the rest.
 export XDG_DATA_HOME=$work/data-home
+# Style 2's holds its page back until next year's 14 February at 20:00 and
+# behind a code, which the upload dialog tells of once it is published.
+mkdir -p "$XDG_DATA_HOME/heartpage/drafts"
+printf '{"format":1,"style":2,"fields":{"Opens":"%s-02-14 20:00","Code":"上海","Hint":"我们第一次见面的城市？"},"check":false}' \
+  "$(($(date +%Y) + 1))" >"$XDG_DATA_HOME/heartpage/drafts/style2.json"
 
 # shellcheck source=tools/x11-windows.sh
 source "$root/tools/x11-windows.sh"
@@ -75,7 +80,7 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   geometry=$(xdotool getwindowgeometry --shell "$fg2")
   eval "$geometry"
   convert "$work/menu.png" -crop "520x300+$((X + 120))+$((Y))" "$out/field-menu.png"
-  click "$fg2" 516 520
+  click "$fg2" 516 556
   go_on "$out/check-sample-text.png"
   dialog=$(window '^网页上传$')
   click "$dialog" 276 73
@@ -86,13 +91,13 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   sleep 1.5
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"
-  click "$fg2" 394 520  # 扫码预览
+  click "$fg2" 394 556  # 扫码预览
   go_on
   scan=$(window '^扫码预览$')
   sleep 0.5
   import -window "$scan" "$out/scan-preview.png"
   kill "${pids[-2]}"  # the server
-  click "$fg2" 394 520
+  click "$fg2" 394 556
   go_on
   sleep 1
   import -window "$scan" "$out/scan-preview-failed.png"
