@@ -8,7 +8,8 @@ import { receiptsOf, sharedSetUp, screenshot } from './harness.js';
 
 const question = '做我女朋友好吗？';
 const answers = ['我愿意', '让我想想'];
-const phone = { name: 'small phone', width: 360, height: 640, isMobile: true, hasTouch: true };
+const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
+const phoneOnSide = { name: 'phone on its side', width: 844, height: 390, isMobile: true, hasTouch: true };
 const desktop = { name: 'desktop', width: 1280, height: 800, isMobile: false, hasTouch: false };
 
 // What tells each story to its end, beyond time passing: style 1's lines
@@ -26,14 +27,60 @@ const storyActions = {
   7: (page) => page.keyboard.press('End'),
 };
 
-// Runs the page's clock until the question is open, in steps, so that each
-// style's own moment is what opens it; fails after ten minutes of its time.
-async function waitForQuestion(page, style) {
-  for (let waited = 0; waited < 600000; waited += 2000) {
-    if (await page.locator('#hpq.hpq-open').count()) return;
+// The words each story ends on, as its reader meets them: the last lines
+// of style 1, the counter and signature in style 2's heart, style 3's typed
+// letter and clock, the last card of style 4 and its end, the foot of
+// style 5's letter, style 6's words, the last page of style 7, style 8's
+// last slide.
+const endings = {
+  1: '.verse',
+  2: '#elapseClock, #loveu',
+  3: '#code, #clock-box',
+  4: '.card, #prompt',
+  5: '#message',
+  6: '#words',
+  7: '#deck > :last-child > .slide:last-child',
+  8: '#slide6 h2',
+};
+
+// Runs the page's clock until the question comes up, in steps, so that each
+// style's own moment is what brings it; fails after ten minutes of its time.
+// Then fails if it stands over any of the story's last words, and opens it
+// from its bar if it came up as one.
+async function waitForQuestion(page, style, viewport) {
+  const at = `style ${style} at ${viewport.name}`;
+  for (let waited = 0; ; waited += 2000) {
+    if (await page.locator('#hpq.hpq-open, #hpq.hpq-folded').count()) break;
+    if (waited >= 600000) assert.fail(`${at}: the question never came up`);
     await page.clock.runFor(2000);
   }
-  assert.fail(`style ${style}: the question never opened`);
+  const covered = await page.evaluate((ending) => {
+    const shown = [...document.querySelectorAll('#hpq-card, #hpq-bar')].filter((e) => e.offsetParent)
+      .map((e) => e.getBoundingClientRect());
+    const meets = (r) => r.width > 0 && r.height > 0 && shown.some((box) =>
+      r.left < box.right && box.left < r.right && r.top < box.bottom && box.top < r.bottom);
+    const range = document.createRange();
+    const found = [];
+    for (const element of document.querySelectorAll(ending)) {
+      let lines;
+      if (element.tagName === 'TEXTAREA') {
+        // A letter that types into its box ends on the box's last three lines.
+        const box = element.getBoundingClientRect(), line = parseFloat(getComputedStyle(element).lineHeight);
+        lines = [new DOMRect(box.left, box.bottom - 3 * line - 10, box.width, 3 * line)];
+      } else {
+        range.selectNodeContents(element);
+        lines = [...range.getClientRects()];
+      }
+      if (lines.some(meets)) found.push(element.textContent.trim().slice(0, 24) || element.value.slice(-24));
+    }
+    return found;
+  }, endings[style]);
+  assert.deepEqual(covered, [], `${at}: the question stands over the story's end`);
+  if (await page.locator('#hpq.hpq-folded').count()) {
+    if (viewport.hasTouch) await page.locator('#hpq-bar').tap();
+    else await page.locator('#hpq-bar').click();
+  }
+  assert.equal(await page.locator('#hpq.hpq-open').count(), 1, `${at}: the bar did not open the question`);
 }
 
 // Each answer button: big enough for a finger, inside the window, readable
@@ -72,16 +119,24 @@ describe('the question', () => {
   // visits by address would soon refuse them.
   const site = sharedSetUp({ serverArgs: ['--visits-per-minute', '0'] });
 
-  test('on every style at phone size it opens when the story is told; a tap answers, and a second tap changes the answer', async () => {
+  test('on every style at phone size it comes up when the story is told, clear of its last words, upright and on ' +
+    'its side; a tap answers, and a second tap changes the answer', async () => {
     for (let style = 1; style <= 8; ++style) {
       const address = await site.publish(style, { question });
       const name = address.split('/').pop();
+      // A page of its own, so that the visit on its side is no opening of
+      // the one answered.
+      await site.visit(await site.publish(style, { question }), phoneOnSide, { clock: true }, async ({ page }) => {
+        await storyActions[style]?.(page, phoneOnSide);
+        await waitForQuestion(page, style, phoneOnSide);
+        await assertButtonsReachable(page, `style ${style} at ${phoneOnSide.name}`);
+      });
       await site.visit(address, phone, { clock: true }, async ({ page }) => {
         const at = `style ${style}`;
         const opened = page.waitForResponse((r) => r.url().endsWith(`/api/opened/${name}`));
         assert.equal(await page.locator('#hpq').isVisible(), false, `${at}: asked before the story`);
         await storyActions[style]?.(page, phone);
-        await waitForQuestion(page, style);
+        await waitForQuestion(page, style, phone);
         await assertButtonsReachable(page, at);
         await screenshot(page, `question-style${style}`);
         for (const [index, text] of answers.entries()) {
@@ -109,7 +164,7 @@ describe('the question', () => {
       await site.visit(address, desktop, { clock: true }, async ({ page }) => {
         const at = `style ${style} at desktop size`;
         await storyActions[style]?.(page, desktop);
-        await waitForQuestion(page, style);
+        await waitForQuestion(page, style, desktop);
         await assertButtonsReachable(page, at);
         // Where styles 4 and 7 stand in their stories, which Enter and Space turn.
         const story = () => page.evaluate(() =>
