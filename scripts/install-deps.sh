@@ -44,9 +44,10 @@ packages=(
   libjs-jquery-easing
   # the browser tests in WebKit (its MiniBrowser under Xvfb, driven by
   # WebKitWebDriver, with GStreamer's decoders for the pages' music and
-  # videos) and in Firefox (through WebDriver BiDi, sound into PulseAudio's
+  # videos; a window manager that gives its window the whole phone-sized
+  # screen) and in Firefox (through WebDriver BiDi, sound into PulseAudio's
   # null sink)
-  webkit2gtk-driver xvfb gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
+  webkit2gtk-driver xvfb matchbox-window-manager gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   firefox-esr pulseaudio
   # the Debian packages (cpack's DEB generator computes their dependencies
   # with dpkg-shlibdeps) and their checks

@@ -127,9 +127,13 @@ function ended(child) {
 }
 
 // WebKit: one MiniBrowser session, full screen on an Xvfb screen of the
-// phone's size (its window is never narrower than 447 px otherwise).
+// phone's size. A window is never narrower than 447 px by itself, and only
+// a window manager makes it the screen's size: matchbox's gives every window
+// the whole screen, and MiniBrowser's own full screen drops its toolbar.
 async function startWebKit({ width, height }) {
   const xvfb = await startXvfb(width, height);
+  const manager = spawn('matchbox-window-manager', ['-use_titlebar', 'no'],
+    { env: { ...process.env, DISPLAY: xvfb.display }, stdio: 'ignore' });
   const port = await freePort();
   const driver = spawn('WebKitWebDriver', [`--port=${port}`],
     { env: { ...process.env, DISPLAY: xvfb.display }, stdio: 'ignore' });
@@ -149,10 +153,8 @@ async function startWebKit({ width, height }) {
     }
   };
   const { sessionId } = await call('POST', '/session', { capabilities: { alwaysMatch: {
-    'webkitgtk:browserOptions': { binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', args: ['--automation'] } } } });
+    'webkitgtk:browserOptions': { binary: '/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser', args: ['--automation', '--full-screen'] } } } });
   const session = `/session/${sessionId}`;
-  await call('POST', `${session}/window/rect`, { x: 0, y: 0, width, height });
-  await call('POST', `${session}/window/fullscreen`, {});
   const pointer = (x, y) => call('POST', `${session}/actions`, { actions: [{ type: 'pointer', id: 'finger',
     parameters: { pointerType: 'touch' }, actions: [{ type: 'pointerMove', x: Math.round(x), y: Math.round(y) },
       { type: 'pointerDown', button: 0 }, { type: 'pointerUp', button: 0 }] }] });
@@ -178,6 +180,7 @@ async function startWebKit({ width, height }) {
     async stop() {
       await call('DELETE', session).catch(() => {});
       await ended(driver);
+      await ended(manager);
       await ended(xvfb.child);
     },
   };
@@ -312,7 +315,12 @@ export function engineSuite(engine) {
       for (let style = 1; style <= 8; ++style) {
         try {
           await site.visit(await site.publish(style), async (page) => {
-            if (await page.evaluate(() => document.compatMode) !== 'CSS1Compat') faults.push(`style ${style}: quirks mode`);
+            const [mode, width, height, text] = await page.evaluate(() =>
+              [document.compatMode, innerWidth, innerHeight, document.body.innerText]);
+            if (mode !== 'CSS1Compat') faults.push(`style ${style}: quirks mode`);
+            if (width !== phone.width || height !== phone.height) faults.push(`style ${style}: a window of ${width} × ${height}`);
+            // A date the engine could not read shows as NaN in a counter.
+            if (/NaN|undefined/.test(text)) faults.push(`style ${style}: "${/.{0,20}(NaN|undefined).{0,20}/.exec(text)[0]}"`);
             // Where no link or button stands.
             await page.tap(phone.width * 0.08, phone.height * 0.45);
             await until(page, audible, 'no sound began');
@@ -342,7 +350,10 @@ export function engineSuite(engine) {
     const address = await site.publish(7, { question: '做我女朋友好吗？', answers: '我愿意,让我想想' });
     await site.visit(address, async (page) => {
       await page.press('End');
-      await until(page, () => !!document.querySelector('#hpq.hpq-open'), 'the question did not open', 30000);
+      await until(page, () => !!document.querySelector('#hpq.hpq-open, #hpq.hpq-folded'), 'the question did not come up', 30000);
+      if (await page.evaluate(() => !!document.querySelector('#hpq.hpq-folded')))
+        await page.tap(...await page.evaluate(centre, '#hpq-bar'));
+      await until(page, () => !!document.querySelector('#hpq.hpq-open'), 'the bar did not open the question');
       await page.screenshot(`${engine}-question`);
       await page.tap(...await page.evaluate(centre, '#hpq .hpq-answer[data-answer="1"]'));
       await until(page, () => document.getElementById('hpq-said').textContent === '已经告诉TA啦 ❤', 'no answer told');

@@ -1,6 +1,7 @@
 // What every style owes a visitor on any screen: a page in standards mode,
-// marked Chinese, that the visitor may zoom, and that a long unbroken word
-// never pushes sideways out of the screen.
+// marked Chinese, that the visitor may zoom, whose text a phone leaves at its
+// size, whose videos play in the page, and that a long unbroken word never
+// pushes sideways out of the screen.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { sharedSetUp } from './harness.js';
@@ -65,10 +66,17 @@ test('every style, also with the floating picture: standards mode, lang zh-CN, z
           mode: document.compatMode,
           lang: document.documentElement.lang,
           viewport: document.querySelector('meta[name=viewport]')?.content,
+          textSize: getComputedStyle(document.body).textSizeAdjust,
+          videos: [...document.querySelectorAll('video')].map((v) =>
+            ['playsinline', 'webkit-playsinline', 'x5-video-player-type'].map((a) => v.getAttribute(a)).join()),
         }));
         const at = `style ${style} at ${screen.width} × ${screen.height}`;
         if (found.mode !== 'CSS1Compat') faults.push(`${at}: quirks mode`);
         if (found.lang !== 'zh-CN') faults.push(`${at}: lang "${found.lang}"`);
+        // Phones on their side keep the page's text sizes (iOS would grow them).
+        if (found.textSize !== '100%') faults.push(`${at}: text size adjusted (${found.textSize})`);
+        // Videos play in the page on iPhones and in WeChat, never full screen.
+        for (const video of found.videos) if (video !== ',,h5-page') faults.push(`${at}: a video with ${video}`);
         if (/user-scalable\s*=\s*(no|0)|maximum-scale\s*=\s*1(\.0*)?\b/.test(found.viewport))
           faults.push(`${at}: no zooming (${found.viewport})`);
         const { scroll, outside } = await page.evaluate(sideways);

@@ -18,6 +18,21 @@
   // not (activation comes as it lifts), so each of them is tried in turn
   // until one play() has really begun.
   var events = ["pointerup", "touchend", "click", "keydown"];
+  // Every video plays in the page, never full screen by itself: iPhones,
+  // older iOS web views and WeChat's Android view each read their own
+  // attribute, and read it when the video starts, long after it begins to
+  // load, whoever made it.
+  function inline(e) {
+    var video = e.target;
+    if (!video || video.tagName !== "VIDEO") return;
+    video.setAttribute("playsinline", "");
+    video.setAttribute("webkit-playsinline", "");
+    video.setAttribute("x5-video-player-type", "h5-page");
+  }
+  document.addEventListener("loadstart", inline, true);
+  var videosNow = document.getElementsByTagName("video");
+  for (var v = 0; v < videosNow.length; v++) inline({ target: videosNow[v] });
+
   // A music field left empty leaves an audio element without an address:
   // nothing to play, and no button.
   var sounds = Array.prototype.slice.call(document.getElementsByTagName("audio")).filter(function (audio) {
