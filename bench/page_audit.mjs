@@ -62,12 +62,28 @@ try {
     }
     const row = { style, layoutShift: Number(shift.toFixed(3)) };
     if (chrome) {
-      const { lhr } = await lighthouse(address, {
-        port: chrome.port,
-        output: 'json',
-        logLevel: 'error',
-        onlyCategories: ['performance', 'accessibility', 'best-practices'],
-      });
+      // A run that Lighthouse could not finish scores its categories null,
+      // which would read as 0: its error is printed and the run made once
+      // more; a second failure leaves the scores out rather than wrong.
+      let lhr;
+      for (let attempt = 1; attempt <= 2; ++attempt) {
+        ({ lhr } = await lighthouse(address, {
+          port: chrome.port,
+          output: 'json',
+          logLevel: 'error',
+          onlyCategories: ['performance', 'accessibility', 'best-practices'],
+        }));
+        const failed = lhr.runtimeError ??
+          Object.values(lhr.categories).find((c) => typeof c.score !== 'number') && { code: 'NO_SCORE', message: 'a category has no score' };
+        if (!failed) break;
+        console.error(`style ${style}, run ${attempt}: Lighthouse failed: ${failed.code}: ${failed.message}`);
+        if (attempt === 2) lhr = null;
+      }
+      if (!lhr) {
+        row.error = 'Lighthouse failed twice';
+        console.log(JSON.stringify(row));
+        continue;
+      }
       for (const [name, category] of Object.entries(lhr.categories)) row[name] = Math.round(category.score * 100);
       for (const metric of ['first-contentful-paint', 'largest-contentful-paint', 'total-blocking-time', 'speed-index'])
         row[metric] = Math.round(lhr.audits[metric].numericValue);

@@ -16,6 +16,29 @@ const painted = (page) => page.locator('#garden').evaluate((canvas) => {
   return count;
 });
 
+// Each line of the heart's words that stands outside the heart: at the
+// height of its middle, flowers are painted both left and right of it.
+const outsideHeart = (page) => page.evaluate(() => {
+  const canvas = document.getElementById('garden'), box = canvas.getBoundingClientRect();
+  const context = canvas.getContext('2d'), sx = canvas.width / box.width, sy = canvas.height / box.height;
+  const outside = [], range = document.createRange();
+  const walker = document.createTreeWalker(document.getElementById('words'), NodeFilter.SHOW_TEXT);
+  while (walker.nextNode()) {
+    range.selectNodeContents(walker.currentNode);
+    for (const line of range.getClientRects()) {
+      if (!line.width) continue;
+      const y = Math.round((line.top + line.height / 2 - box.top) * sy);
+      const row = y >= 0 && y < canvas.height ? context.getImageData(0, y, canvas.width, 1).data : [];
+      let first = -1, last = -1;
+      for (let x = 0; x < row.length / 4; ++x) if (row[x * 4 + 3] > 0) { if (first < 0) first = x; last = x; }
+      if (first < 0 || (line.left - box.left) * sx < first || (line.right - box.left) * sx > last)
+        outside.push(`"${walker.currentNode.nodeValue.trim().slice(0, 12)}" at ${Math.round(line.top)}`);
+    }
+  }
+  return outside;
+});
+const longMessage = '和你在一起的每一天都是我最珍惜的日子，'.repeat(4);
+
 describe('style 2', () => {
   const site = sharedSetUp();
 
@@ -59,13 +82,14 @@ describe('style 2', () => {
       });
     });
 
-    test(`floating picture in front at ${viewport.name} size`, async () => {
-      const address = await site.publish(2, { check: true });
+    test(`floating picture in front at ${viewport.name} size; a long message stays inside the heart`, async () => {
+      const address = await site.publish(2, { check: true, set: { 'Text1(3)': longMessage } });
       await site.measure(address, viewport, 'style2-check', { ms: 3000 });
       await site.visit(address, viewport, { clock: true }, async ({ page }) => {
         await checkFloatingPicture(page, viewport);
         await page.clock.runFor(70000);
-        for (const text of texts) await waitForText(page, text, 5000);
+        for (const text of [...texts.filter((t) => !t.startsWith('XXX')), longMessage]) await waitForText(page, text, 5000);
+        assert.deepEqual(await outsideHeart(page), [], 'words outside the heart');
       });
     });
   }

@@ -70,11 +70,12 @@ describe('style 6', () => {
         const far = await page.evaluate(() => photoRoom.widthOnScreen(2));
 
         // A click on it walks up to it; a second click walks back.
-        await page.mouse.click(viewport.width / 2, viewport.height / 2);
+        const middle = await page.evaluate(() => photoRoom.middleOnScreen(2));
+        await page.mouse.click(...middle);
         assert.equal(await focus(page), '2');
         await page.waitForFunction((w) => photoRoom.widthOnScreen(2) > w, Math.min(far * 1.8, viewport.width * 0.9));
         await screenshot(page, `style6-${viewport.name}-close`);
-        await page.mouse.click(viewport.width / 2, viewport.height / 2);
+        await page.mouse.click(...middle);
         assert.equal(await focus(page), '');
         await page.waitForFunction((w) => Math.abs(photoRoom.widthOnScreen(2) - w) < 2, far);
 

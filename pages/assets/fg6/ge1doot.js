@@ -15,9 +15,9 @@
   }
   Camera.prototype.resize = function (width, height) {
     this.cx = width / 2;
-    // On a tall screen the pictures stand a little above the middle, their
-    // reflections filling the floor under them.
-    this.cy = height > width * 1.2 ? height * 0.42 : height / 2;
+    // On a tall screen the pictures stand above the middle, close under the
+    // words, their reflections filling the floor under them.
+    this.cy = height > width * 1.2 ? height * 0.34 : height / 2;
     // Wide screens see about 90 degrees. A tall phone screen sees a narrow
     // angle instead, about one picture across, so that the picture fills its
     // width rather than lying in a thin band across the middle.

@@ -50,8 +50,29 @@
     return [offsetX + x * scale, offsetY + y * scale];
   }
 
+  // The words stand inside the heart: a long message shrinks as a whole,
+  // clock and signature with it, until it ends where the outline is still
+  // wide enough to hold its lines (160 of the heart's units below its
+  // centre, 340 being its tip). Scaling leaves the layout as it is.
+  function fitWords() {
+    var words = document.getElementById("words"), loveu = document.getElementById("loveu");
+    var shown = loveu.style.display;
+    words.style.transform = "";
+    loveu.style.visibility = "hidden";
+    loveu.style.display = "block";
+    var height = words.offsetHeight, room = offsetY + 160 * scale - words.offsetTop;
+    loveu.style.display = shown;
+    loveu.style.visibility = "";
+    if (height > room && room > 0) {
+      words.style.transformOrigin = "50% 0";
+      words.style.transform = "scale(" + Math.max(0.45, room / height).toFixed(3) + ")";
+    }
+  }
+
   function showMessages() {
-    $("#words").fadeIn(3000, function () { $("#loveu").fadeIn(2000); });
+    $("#words").css("opacity", 0).show();
+    fitWords();
+    $("#words").animate({ opacity: 1 }, 3000, function () { $("#loveu").fadeIn(2000); });
   }
 
   // Plants blooms along the heart's outline, then shows the words inside.

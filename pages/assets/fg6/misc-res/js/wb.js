@@ -219,6 +219,13 @@
       if (!c) return 0;
       var left = Math.max(0, Math.min(c[0].x, c[3].x)), right = Math.min(canvas.width, Math.max(c[1].x, c[2].x));
       return Math.max(0, right - left) / ratio;
+    },
+    // Where the middle of picture n stands on the screen, in CSS pixels.
+    middleOnScreen: function (n) {
+      var p = pictures[n - 1];
+      var c = p && p.plane.facesCamera(camera) ? p.plane.corners(camera) : null;
+      if (!c) return null;
+      return [(c[0].x + c[1].x + c[2].x + c[3].x) / 4 / ratio, (c[0].y + c[1].y + c[2].y + c[3].y) / 4 / ratio];
     }
   };
   publish();
