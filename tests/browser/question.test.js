@@ -49,10 +49,10 @@ const endings = {
 // from its bar if it came up as one.
 async function waitForQuestion(page, style, viewport) {
   const at = `style ${style} at ${viewport.name}`;
-  for (let waited = 0; ; waited += 2000) {
+  for (let waited = 0; ; waited += 4000) {
     if (await page.locator('#hpq.hpq-open, #hpq.hpq-folded').count()) break;
     if (waited >= 600000) assert.fail(`${at}: the question never came up`);
-    await page.clock.runFor(2000);
+    await page.clock.runFor(4000);
   }
   const covered = await page.evaluate((ending) => {
     const shown = [...document.querySelectorAll('#hpq-card, #hpq-bar')].filter((e) => e.offsetParent)
