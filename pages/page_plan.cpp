@@ -1,7 +1,7 @@
 #include "pages/page_plan.h"
 
 #include <algorithm>
-#include <deque>
+#include <forward_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -133,16 +133,18 @@ std::string WithFloatingPicture(std::string page, std::string_view floating) {
 
 // What a value is written as, once per place it stands in: written here, or
 // what the caller saw it written as.
+// Nothing is allocated for a row until it is written: most rows stand in one
+// place, and a build makes these for every row.
 struct StylePlan::Written {
-  std::deque<std::pair<Placement, std::string_view>> forms;
-  std::deque<std::string> made;  // stays where it is as it grows
+  std::vector<std::pair<Placement, std::string_view>> forms;
+  std::forward_list<std::string> made;  // each stays where it is as more are made
   std::string_view For(const FieldRow& row, std::size_t r, const std::string& meant,
                        const Placement& place, const SeenWriting* seen) {
     for (const auto& [known, text] : forms)
       if (known == place) return text;
     std::optional<std::string_view> text;
     if (seen != nullptr) text = seen->Find(r, meant, place);
-    if (!text) text = made.emplace_back(WrittenValue(row, meant, place));
+    if (!text) text = made.emplace_front(WrittenValue(row, meant, place));
     forms.emplace_back(place, *text);
     return *text;
   }
