@@ -50,14 +50,27 @@
 //                                         then of COUNT unlocks with the right
 //                                         code, each from a fresh address
 //                                         (127.0.30.x on), a line apiece
+//   server_load pages-seed PORT COUNT SIZE
+//                                         stores COUNT pages of SIZE bytes
+//                                         (cycle0, cycle1, …), each from an
+//                                         address of its own (127.0.17.x)
+//   server_load cycle PORT COUNT CONNECTIONS
+//                                         CONNECTIONS keep-alive connections
+//                                         from one address (127.0.18.1) GET
+//                                         those COUNT pages in turn, as a
+//                                         browser asks (gzip accepted), each
+//                                         taking its whole answer; until killed
 //   server_load probe PORT KIND COUNT [PATH]
 //                                         COUNT fresh clients, each on a new
 //                                         connection from a new address
 //                                         (127.0.20.x on): KIND store (claim
 //                                         and store a 20 KB page), media (send
-//                                         a 1 KB picture) or get (PATH); prints
-//                                         the share that succeeded (%) and the
-//                                         p99 in ms, a failure counting as 2 s
+//                                         a 1 KB picture), lookup (what a
+//                                         machine identifier owns) or get
+//                                         (PATH); prints the share that
+//                                         succeeded (%), the p99 and the
+//                                         median in ms, a failure counting as
+//                                         2 s
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -95,10 +108,31 @@ std::string Page(int port, std::size_t size) {
   const std::string field = GetStyle(1).rows.front().Name();
   const std::size_t base = ToGbk(BuildPage(1, fields, host)).size();
   std::string words = fields.values[field];
-  for (int line = 0; base + ToGbk(words).size() < size; ++line)
-    words += "第" + std::to_string(line) + "行：亲爱的，今天也想你。I love you. ";
+  // Counted a line at a time: pages of megabytes are asked for too.
+  for (std::size_t have = base + ToGbk(words).size(), line = 0; have < size; ++line) {
+    const std::string more = "第" + std::to_string(line) + "行：亲爱的，今天也想你。I love you. ";
+    have += ToGbk(more).size();
+    words += more;
+  }
   fields.values[field] = words;
   return BuildPage(1, fields, host);
+}
+
+// The same with its first text field alone grown, ASCII words, to `size`
+// bytes: a page of megabytes the check reads in its budget.
+std::string LargePage(int port, std::size_t size) {
+  using namespace heartpage;
+  const Style& style = GetStyle(1);
+  FieldMap fields = FieldMap::Defaults(style);
+  const auto text = std::find_if(style.rows.begin(), style.rows.end(),
+                                 [](const FieldRow& row) { return row.kind == FieldKind::kText; });
+  const std::size_t base =
+      ToGbk(BuildPage(1, fields, ParseHost("127.0.0.1:" + std::to_string(port)))).size();
+  std::string words;
+  for (int line = 0; base + words.size() < size; ++line)
+    words += "Line " + std::to_string(line) + ": I love you, today as every day. ";
+  fields.values[text->Name()] = words;
+  return BuildPage(1, fields, ParseHost("127.0.0.1:" + std::to_string(port)));
 }
 
 std::string ClaimBody(const std::string& machine, const std::string& name) {
@@ -349,6 +383,42 @@ int SlowReaders(int port, int count, const std::string& list) {
   }
 }
 
+int PagesSeed(int port, int count, std::size_t size) {
+  const std::string page = LargePage(port, size);
+  for (int i = 0; i < count; ++i) {
+    HttpConnection connection(port, Address(17, static_cast<std::size_t>(i)));
+    const std::string name = "cycle" + std::to_string(i);
+    const int claimed = Status(connection, ClaimBody("cycler" + std::to_string(i), name));
+    if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
+    if (const int stored = Status(connection, StoreBody("cycler" + std::to_string(i), name, page));
+        stored != 200)
+      return std::fprintf(stderr, "store: %d\n", stored), 1;
+  }
+  return 0;
+}
+
+int Cycle(int port, int count, int connections) {
+  std::vector<std::thread> threads;
+  for (int c = 0; c < connections; ++c) {
+    threads.emplace_back([=] {
+      for (int i = c;; i = (i + 1) % count) {
+        try {
+          HttpConnection connection(port, Address(18, 0));
+          for (;; i = (i + 1) % count) {
+            const std::string request = "GET /Test/cycle" + std::to_string(i) +
+                                        " HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\n\r\n";
+            if (!connection.Send(request) || !connection.Read()) break;
+          }
+        } catch (const std::exception&) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return 0;
+}
+
 int Probe(int port, const std::string& kind, int count, const std::string& path) {
   const std::string page = Page(port, 20 * 1024);
   std::vector<double> milliseconds;
@@ -364,6 +434,10 @@ int Probe(int port, const std::string& kind, int count, const std::string& path)
         const int claimed = Status(connection, ClaimBody("probe", name));
         ok = (claimed == 200 || claimed == 409) &&
              Status(connection, StoreBody("probe", name, page)) == 200;
+      } else if (kind == "lookup") {
+        ok = Status(connection,
+                    "zc=49&sql=" +
+                        heartpage::EncodeValue("select * from 免费 where 硬盘ID='probe'")) == 200;
       } else if (kind == "media") {
         ok = connection.Send(MediaHeader(name, 1024) + Png(1024, static_cast<char>(i))) &&
              connection.Read().value_or(heartpage::server::testing::HttpResponse{}).status == 200;
@@ -379,7 +453,8 @@ int Probe(int port, const std::string& kind, int count, const std::string& path)
   }
   std::sort(milliseconds.begin(), milliseconds.end());
   const std::size_t at = (milliseconds.size() * 99 + 99) / 100 - 1;
-  std::printf("%.1f %.1f\n", 100.0 * served / count, milliseconds[at]);
+  std::printf("%.1f %.1f %.1f\n", 100.0 * served / count, milliseconds[at],
+              milliseconds[milliseconds.size() / 2]);
   return 0;
 }
 
@@ -487,6 +562,10 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "slow-readers")
     return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
   if (args.size() == 3 && args[0] == "gates") return Gates(std::stoi(args[1]), std::stoi(args[2]));
+  if (args.size() == 4 && args[0] == "pages-seed")
+    return PagesSeed(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
+  if (args.size() == 4 && args[0] == "cycle")
+    return Cycle(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
   if ((args.size() == 4 || args.size() == 5) && args[0] == "probe")
     return Probe(std::stoi(args[1]), args[2], std::stoi(args[3]), args.size() == 5 ? args[4] : "");
   std::cerr
@@ -494,6 +573,7 @@ int main(int argc, char** argv) {
          " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE"
          " | trickles PORT COUNT SIZE RATE ADDRESSES | media-seed PORT COUNT SIZE OUT"
          " | slow-readers PORT COUNT PATHS | slow-media PORT COUNT SIZE RATE ADDRESSES"
-         " | gates PORT COUNT | probe PORT KIND COUNT [PATH]\n";
+         " | gates PORT COUNT | pages-seed PORT COUNT SIZE | cycle PORT COUNT CONNECTIONS"
+         " | probe PORT KIND COUNT [PATH]\n";
   return 2;
 }

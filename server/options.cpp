@@ -144,6 +144,17 @@ Problem Positive(Given& given, std::size_t& field) {
   return Count(given, field, std::size_t{1} << 24, " needs a positive number");
 }
 
+// Bytes, where 0 turns the limit off.
+template <typename Field>
+Problem BytesOrNone(Given& given, Field& field) {
+  if (given.value == "0") {
+    field = 0;
+    return std::nullopt;
+  }
+  if (Bytes(given, field)) return given.name + " needs a number of bytes, or 0 (no limit)";
+  return std::nullopt;
+}
+
 // A client's rate, where 0 turns the limit off; a burst is at least one.
 Problem Rate(Given& given, unsigned& field) {
   const bool burst = given.name.ends_with("burst");
@@ -345,6 +356,14 @@ constexpr OptionRow kOptions[] = {
      "and tries at pages' codes, from one client address (default\n"
      "20 a minute, 20 at once); 0: no limit",
      [](Given& g) { return Rate(g, g.options.server.visits_per_minute); }},
+    {"--reads-per-address", "BYTES", "",
+     [](Given& g) { return BytesOrNone(g, g.options.server.page_reads_per_second); }},
+    {"--read-burst", "BYTES",
+     "bytes of pages and previews one client address may have\n"
+     "read from the database, past the page cache, a second and at\n"
+     "once (default 8M and 32M); beyond them 429 with Retry-After;\n"
+     "pages served from the cache cost nothing; 0: no limit",
+     [](Given& g) { return Bytes(g, g.options.server.page_read_burst); }},
     {"--abuse-contact", "URI",
      "the operator's address for abuse, mailto:ADDRESS or\n"
      "https://ADDRESS, named by /.well-known/security.txt and the\n"

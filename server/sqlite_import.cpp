@@ -62,10 +62,12 @@ ImportCounts ImportSqlite(SqliteStorage& source, const std::string& uri,
         ++counts.pages_left;
         return;
       }
+      // Compressed again when first read: what the database held compressed
+      // was the page replaced.
       const PgResult copied = db.Run(
           "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES ($1, $2, $3::bigint, $4) "
           "ON CONFLICT (文件名) DO UPDATE SET 内容 = excluded.内容, 修改时间 = excluded.修改时间, "
-          "标签 = excluded.标签 WHERE 页面.内容 <> excluded.内容 RETURNING 1",
+          "标签 = excluded.标签, 压缩 = NULL WHERE 页面.内容 <> excluded.内容 RETURNING 1",
           {name, PgValue::Bytes(page.bytes), std::to_string(page.modified), page.etag});
       if (copied.Rows() == 0) {
         ++counts.pages_present;

@@ -41,7 +41,9 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
     routed = WorkOf(request, shared.site);
   const Work work = routed.work;
   if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, routed, shared.site, audit));
-  if (const auto wait = spool ? std::chrono::seconds(0) : shared.Throttle(work, client);
+  if (const auto wait = spool               ? std::chrono::seconds(0)
+                        : routed.reads_page ? shared.PageReadWait(client)
+                                            : shared.Throttle(work, client);
       wait.count() > 0) {
     audit->operation = routed.operation;
     auto refusal = TryLater(request, status::too_many_requests, wait, "too many requests");
@@ -69,6 +71,7 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
                   : HandleRequest(job->request, job->routed, shared->site, audit));
         shared->Settle(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
                        StatusOf(*response));
+        if (job->routed.reads_page) shared->ChargeReads(client, audit->page_bytes_read);
         // The connection and its thread's keep-alive go together to that
         // thread: a connection held here a moment longer could outlast the
         // thread's last turn, and end on this one.

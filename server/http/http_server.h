@@ -68,6 +68,11 @@ struct ServerConfig {
   // Openings and answers from published pages a minute, and at once: a
   // visit sends one opening and an answer or two.
   unsigned visits_per_minute = 20;
+  // Bytes of pages and previews one client address may have read from the
+  // database a second, past the cache, and at once: each costs a database
+  // read and a copy however cheap the request. 0: no limit.
+  std::size_t page_reads_per_second = 8 * 1024 * 1024;
+  std::size_t page_read_burst = 32 * 1024 * 1024;
   // The operator's address for abuse, named by security.txt and the report
   // form ("mailto:…" or "https://…"); empty: the form alone.
   std::string abuse_contact;

@@ -1,6 +1,7 @@
 #include "server/http/server_shared.h"
 
 #include <algorithm>
+#include <climits>
 
 #include "protocol/wire.h"
 #include "server/http/client_address.h"
@@ -37,6 +38,13 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     reports_.emplace(this->config.reports_per_minute, this->config.reports_per_minute);
   if (this->config.visits_per_minute > 0)
     visits_.emplace(this->config.visits_per_minute, this->config.visits_per_minute);
+  if (this->config.page_reads_per_second > 0) {
+    const auto kib = [](std::size_t bytes) {
+      return static_cast<unsigned>(std::clamp<std::size_t>(bytes / 1024, 1, UINT_MAX / 60));
+    };
+    page_reads_.emplace(kib(this->config.page_reads_per_second) * 60,
+                        kib(this->config.page_read_burst));
+  }
 }
 
 void ServerShared::Add(Connection* connection, std::weak_ptr<Connection> handle,
@@ -68,6 +76,19 @@ void ServerShared::Settle(const std::string& client, const EndpointOperation* op
       operation->guessed_stores == 0 || !stores_)
     return;
   stores_->Charge(LimitKey(client), operation->guessed_stores);
+}
+
+std::chrono::seconds ServerShared::PageReadWait(const std::string& client) {
+  return page_reads_ ? page_reads_->Take(LimitKey(client)) : std::chrono::seconds(0);
+}
+
+void ServerShared::ChargeReads(const std::string& client, std::size_t bytes) {
+  // The wait took the first KiB. The debt stays bounded: a page is never
+  // larger than a body.
+  const std::size_t kib = (bytes + 1023) / 1024;
+  if (page_reads_ && kib > 1)
+    page_reads_->Charge(LimitKey(client),
+                        static_cast<unsigned>(std::min<std::size_t>(kib - 1, UINT_MAX)));
 }
 
 bool ServerShared::TakeUploadSlot(unsigned slots) {

@@ -63,6 +63,10 @@ class ServerShared final : public UploadGate {
   // client's store rate twice, so that guessing which identifier owns a name
   // goes at half the speed of storing.
   void Settle(const std::string& client, const EndpointOperation* operation, unsigned status);
+  // Like Throttle, for a request that reads a page or a preview from the
+  // database (Routed::reads_page); ChargeReads counts what it read.
+  std::chrono::seconds PageReadWait(const std::string& client);
+  void ChargeReads(const std::string& client, std::size_t bytes);
 
   std::chrono::seconds StoreWait(const std::string& client) override {
     return Throttle(Work::kStore, client);
@@ -83,6 +87,8 @@ class ServerShared final : public UploadGate {
   std::optional<RateLimiter> lookups_;
   std::optional<RateLimiter> reports_;
   std::optional<RateLimiter> visits_;
+  // A token a KiB.
+  std::optional<RateLimiter> page_reads_;
   // Files being received now (MediaLimits::uploads_at_once).
   std::atomic<unsigned> media_uploads_{0};
   RequestLog log_{2};

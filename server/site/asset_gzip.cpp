@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "server/site/assets.h"
-#include "server/storage/gzip.h"
+#include "server/site/gzip.h"
 
 namespace heartpage::server {
 namespace {
@@ -62,8 +62,8 @@ CompressedAssets::CompressedAssets(const std::vector<std::filesystem::path>& roo
       asset->etag = AssetEtag(*stamp);
       Held held{*stamp, nullptr, plain_bytes, bytes_};
       bytes_ += gzip.size();
-      asset->gzip = std::move(gzip);
-      gzip_pieces.push_back(asset->gzip);
+      asset->compressed = std::move(gzip);
+      gzip_pieces.push_back(asset->compressed);
       if (bytes.size() <= max_bytes - plain_bytes) {
         plain_bytes += bytes.size();
         asset->bytes = std::move(bytes);

@@ -14,6 +14,7 @@
 #include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
 #include "server/site/form.h"
+#include "server/site/gzip.h"
 #include "server/site/page_check.h"
 #include "server/site/page_gate.h"
 #include "server/site/previews.h"
@@ -221,8 +222,11 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   if (claims.front().owner != std::get<MachineIdHash>(owner))
     return Refuse(wire::status::kNotYours, "file name claimed by another machine");
   const PageGate gate = GateOf(std::get<wire::PageSettings>(settings));
-  switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
-                                  fields.find(wire::kDataField)->second, sender, gate)) {
+  // Compressed once, here on the storage thread, and never again however
+  // often the page is read.
+  const std::string& bytes = fields.find(wire::kDataField)->second;
+  switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name), bytes, sender,
+                                  gate, GzipIfWorthIt(bytes))) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:

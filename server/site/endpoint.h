@@ -34,6 +34,9 @@ struct Audit {
   // Who asked, by limit key, and what that address may send: the stores
   // that count by address take it from here. Not logged.
   AddressBudget sender = {};
+  // The bytes of the page or preview the request read from the database,
+  // past the cache (Routed::reads_page). Not logged.
+  std::size_t page_bytes_read = 0;
 };
 
 struct EndpointRequest;

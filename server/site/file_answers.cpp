@@ -75,7 +75,7 @@ void EndHead(std::string& head, const Request& request, std::string_view type,
   head += "\r\n";
   if (gzip) head += "Content-Encoding: gzip\r\n";
   head += "Content-Length: ";
-  head += std::to_string(gzip ? stored.gzip.size() : stored.bytes.size());
+  head += std::to_string(gzip ? stored.compressed.size() : stored.bytes.size());
   if (!keep_alive) head += "\r\nConnection: close";
   if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
   head += "\r\n\r\n";
@@ -144,7 +144,7 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
                    const Site& site) {
   // Pages have no ranges: a Range header gets the whole page, compressed
   // like any other answer.
-  const bool gzip = !page->gzip.empty() && ClientAcceptsGzip(request);
+  const bool gzip = !page->compressed.empty() && ClientAcceptsGzip(request);
   const std::string etag = gzip ? GzipEtag(page->etag) : page->etag;
   const bool unchanged = NotModified(request[http::field::if_none_match],
                                      request[http::field::if_modified_since], etag, page->modified);
@@ -171,7 +171,7 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   if (!unchanged) {
     response.set(http::field::content_type, "text/html; charset=gbk");
     if (gzip) response.set(http::field::content_encoding, "gzip");
-    response.content_length(gzip ? page->gzip.size() : page->bytes.size());
+    response.content_length(gzip ? page->compressed.size() : page->bytes.size());
   }
   return response;
 }
@@ -282,7 +282,7 @@ Response ServeAsset(const Request& request, std::string_view path, const Site& s
   const std::string_view type = MimeTypeOf(*file);
   // Players of music and video ask for parts of a file, at most kMaxRange
   // bytes at a time; they ask again for the rest.
-  const RangedFile answer{gzip ? held->asset->gzip.size() : stamp->size,
+  const RangedFile answer{gzip ? held->asset->compressed.size() : stamp->size,
                           etag,
                           modified,
                           type,

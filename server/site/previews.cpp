@@ -8,6 +8,7 @@
 #include "protocol/wire.h"
 #include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
+#include "server/site/gzip.h"
 #include "server/site/media.h"
 #include "server/site/page_check.h"
 #include "server/site/site.h"
@@ -56,9 +57,10 @@ EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
   const std::string token = NewPreviewToken();
   const std::int64_t now = std::time(nullptr);
-  switch (storage.previews.StorePreview(std::get<MachineIdHash>(owner), token,
-                                        fields.find(wire::kDataField)->second, now,
-                                        now + kPreviewLifetimeSeconds, sender)) {
+  const std::string& bytes = fields.find(wire::kDataField)->second;
+  switch (storage.previews.StorePreview(std::get<MachineIdHash>(owner), token, bytes, now,
+                                        now + kPreviewLifetimeSeconds, sender,
+                                        GzipIfWorthIt(bytes))) {
     case PreviewStoreResult::kStored:
       break;
     case PreviewStoreResult::kOverQuota:

@@ -7,6 +7,7 @@
 #include "protocol/wire.h"
 #include "server/site/endpoint.h"
 #include "server/site/file_answers.h"
+#include "server/site/gzip.h"
 #include "server/site/http_util.h"
 #include "server/site/media.h"
 #include "server/site/origin_check.h"
@@ -84,29 +85,45 @@ StringResponse Withdrawn(const Request& request) {
       "text/html; charset=utf-8", "no-cache");
 }
 
+// A page stored before pages were kept compressed learns its compressed
+// bytes the first time it is read, on the storage thread that read it, and
+// keeps them in the database: no page is compressed twice.
+std::shared_ptr<const StoredPage> WithCompressed(std::shared_ptr<const StoredPage> page,
+                                                 std::string_view key, const Site& site) {
+  StoredPage known{page->bytes,    page->modified, page->etag, {}, GzipIfWorthIt(page->bytes),
+                   page->withheld, page->gate};
+  site.storage.pages.KeepCompressed(key, known.etag, known.compressed);
+  return std::make_shared<const StoredPage>(std::move(known));
+}
+
 Response PublishedPage(const Request& request, std::string_view name, const Site& site,
-                       const Routed&, Audit*) {
+                       const Routed& routed, Audit* audit) {
   if (!IsValidPageName(name))
     return PlainResponse(request, http::status::not_found, "no such page");
-  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(PageNameKey(name));
-  if (!page && site.storage.pages.WasTakenDown(PageNameKey(name))) return TakenDown(request);
+  const std::string key = PageNameKey(name);
+  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
+  if (page && routed.reads_page && audit != nullptr) audit->page_bytes_read = page->bytes.size();
+  if (!page && site.storage.pages.WasTakenDown(key)) return TakenDown(request);
   if (!page) return PlainResponse(request, http::status::not_found, "no such page");
   if (page->withheld) return Withdrawn(request);
   if (!page->gate.empty()) {
-    if (auto held = HeldBack(request, PageNameKey(name), *page, site, std::time(nullptr)))
+    if (auto held = HeldBack(request, key, *page, site, std::time(nullptr)))
       return std::move(*held);
   }
+  if (page->compressed_unknown) page = WithCompressed(std::move(page), key, site);
   return ServePage(request, std::move(page), site);
 }
 
 // A temporary preview is served as a published page is; once expired its
 // address says so, in words a visitor reads.
 Response TemporaryPreview(const Request& request, std::string_view token, const Site& site,
-                          const Routed&, Audit*) {
+                          const Routed& routed, Audit* audit) {
   if (!IsValidPreviewToken(token))
     return PlainResponse(request, http::status::not_found, "no such page");
   std::optional<PreviewPage> preview = site.storage.previews.LoadPreview(token, std::time(nullptr));
   if (!preview) return PlainResponse(request, http::status::not_found, "no such page");
+  if (preview->page && routed.reads_page && audit != nullptr)
+    audit->page_bytes_read = preview->page->bytes.size();
   if (preview->expired)
     return TextResponse(request, http::status::gone, ExpiredPreviewPage(),
                         "text/html; charset=utf-8", "no-cache");
@@ -166,13 +183,19 @@ Work EndpointLane(const Request& request, std::string_view, const Site&, Routed&
   return routed.endpoint->work;
 }
 
-Work PageLane(const Request&, std::string_view name, const Site& site, Routed&) {
-  return !IsValidPageName(name) || site.storage.pages.HasInMemory(PageNameKey(name)) ? Work::kAtOnce
-                                                                                     : Work::kRead;
+Work PageLane(const Request&, std::string_view name, const Site& site, Routed& routed) {
+  if (!IsValidPageName(name) || site.storage.pages.HasInMemory(PageNameKey(name)))
+    return Work::kAtOnce;
+  routed.reads_page = true;
+  routed.operation = "page";
+  return Work::kRead;
 }
 
-Work PreviewLane(const Request&, std::string_view token, const Site&, Routed&) {
-  return IsValidPreviewToken(token) ? Work::kRead : Work::kAtOnce;
+Work PreviewLane(const Request&, std::string_view token, const Site&, Routed& routed) {
+  if (!IsValidPreviewToken(token)) return Work::kAtOnce;
+  routed.reads_page = true;
+  routed.operation = "preview";
+  return Work::kRead;
 }
 
 Work MediaLane(const Request&, std::string_view name, const Site&, Routed&) {

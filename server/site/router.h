@@ -31,7 +31,7 @@ struct PageResponse {
   const PageFile* file = nullptr;
   std::size_t file_offset = 0;
 
-  std::string_view body() const { return gzip ? page->gzip : page->bytes; }
+  std::string_view body() const { return gzip ? page->compressed : page->bytes; }
 };
 
 using Response = std::variant<StringResponse, FileResponse, PageResponse>;
@@ -87,6 +87,9 @@ struct Routed {
   std::string_view operation;
   const RouteEntry* route = nullptr;  // none: no address of the site's
   bool allowed = false;               // the route takes the request's method
+  // A page or a preview is read from the database, past the cache: what it
+  // reads counts against the client's reads (Audit::page_bytes_read).
+  bool reads_page = false;
   // What follows the route's prefix (an exact route: the whole path), as a
   // span of the target, which outlives a move of the request.
   std::size_t rest_at = 0;

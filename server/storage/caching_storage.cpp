@@ -2,8 +2,6 @@
 
 #include <mutex>
 
-#include "server/storage/gzip.h"
-
 namespace heartpage::server {
 namespace {
 
@@ -16,7 +14,7 @@ constexpr std::size_t kFilePage = 4096;
 // in its file, which the kernel keeps in whole pages.
 std::size_t Footprint(const StoredPage& page) {
   const std::size_t size = page.bytes.size();
-  return kEntryCost + size + page.gzip.size() +
+  return kEntryCost + size + page.compressed.size() +
          (page.file.valid() ? (size + kFilePage - 1) / kFilePage * kFilePage : 0);
 }
 
@@ -42,8 +40,8 @@ void CachingStorage::Forget(std::string_view name) {
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                       std::string_view bytes, const AddressBudget& sender,
-                                      const PageGate& gate) {
-  const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate);
+                                      const PageGate& gate, std::string_view compressed) {
+  const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate, compressed);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
@@ -61,6 +59,13 @@ ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::strin
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
+}
+
+void CachingStorage::KeepCompressed(std::string_view name, std::string_view etag,
+                                    std::string_view compressed) {
+  engine_.KeepCompressed(name, etag, compressed);
+  std::unique_lock lock(mutex_);
+  Forget(name);
 }
 
 void CachingStorage::PageChanged(std::string_view name) {
@@ -92,16 +97,13 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
     file_allowed = cached_files_ < max_files_;
   }
   std::shared_ptr<const StoredPage> page = engine_.LoadPage(name);
-  // A page that will not be kept is not compressed either: that would be
-  // done again for every request.
-  if (!page || page->bytes.size() > capacity_ / 8 || !engine_.KeepingPagesIsSafe()) return page;
-  const bool with_file = file_allowed && page->bytes.size() >= kSmallPage;
-  // Compressed here, on the storage thread that loads the page, once for as
-  // long as the page is kept.
-  page = std::make_shared<const StoredPage>(
-      StoredPage{page->bytes, page->modified, page->etag,
-                 with_file ? PageFile::Create(page->bytes) : PageFile(), GzipIfWorthIt(page->bytes),
-                 page->withheld, page->gate});
+  if (!page || page->compressed_unknown || page->bytes.size() > capacity_ / 8 ||
+      !engine_.KeepingPagesIsSafe())
+    return page;
+  if (file_allowed && page->bytes.size() >= kSmallPage)
+    page = std::make_shared<const StoredPage>(
+        StoredPage{page->bytes, page->modified, page->etag, PageFile::Create(page->bytes),
+                   page->compressed, page->withheld, page->gate});
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   // Crude but bounded: when full, start again from empty.
@@ -115,42 +117,6 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name
     cached_files_ += page->file.valid() ? 1 : 0;
   }
   return page;
-}
-
-std::optional<PreviewPage> CachingStorage::LoadPreview(std::string_view token, std::int64_t now) {
-  std::optional<PreviewPage> preview = engine_.LoadPreview(token, now);
-  if (!preview || !preview->page || preview->page->bytes.size() > capacity_ / 8) return preview;
-  const StoredPage& page = *preview->page;
-  std::optional<std::string> gzip;
-  {
-    std::lock_guard lock(previews_mutex_);
-    if (const auto it = previews_.find(token);
-        it != previews_.end() && it->second.etag == page.etag)
-      gzip = it->second.gzip;
-  }
-  if (!gzip) {
-    // On the storage thread that loaded the preview, once while it stays
-    // the same.
-    gzip = GzipIfWorthIt(page.bytes);
-    const std::size_t cost = kEntryCost + gzip->size();
-    std::lock_guard lock(previews_mutex_);
-    if (const auto it = previews_.find(token); it != previews_.end()) {
-      previews_bytes_ -= kEntryCost + it->second.gzip.size();
-      previews_.erase(it);
-    }
-    if (previews_bytes_ + cost > capacity_ / 8) {
-      previews_.clear();
-      previews_bytes_ = 0;
-    }
-    if (cost <= capacity_ / 8) {
-      previews_.emplace(std::string(token), CompressedPreview{page.etag, *gzip});
-      previews_bytes_ += cost;
-    }
-  }
-  if (gzip->empty()) return preview;
-  preview->page = std::make_shared<const StoredPage>(
-      StoredPage{page.bytes, page.modified, page.etag, PageFile(), std::move(*gzip)});
-  return preview;
 }
 
 }  // namespace heartpage::server

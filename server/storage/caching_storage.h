@@ -11,8 +11,7 @@
 namespace heartpage::server {
 
 // Keeps published pages in memory in front of an engine, so that reading a
-// page costs no database round trip, and the compressed bytes of previews
-// read lately. Sound while this process is the database's one writer
+// page costs no database round trip. Sound while this process is the database's one writer
 // (SQLite: main() locks the data directory), or while the engine reports the
 // other writers' changes (PostgreSQL); pages read while it cannot are not
 // kept. Settings, claims and media it leaves to the engine (Serving).
@@ -36,21 +35,28 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   Stores Serving() { return {engine_, *this, *this}; }
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
+                        const AddressBudget& sender = {}, const PageGate& gate = {},
+                        std::string_view compressed = {}) override;
+  // Pages whose compressed bytes are unknown are not kept, so that whoever
+  // reads one learns it from the database, on a storage thread.
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  void KeepCompressed(std::string_view name, std::string_view etag,
+                      std::string_view compressed) override;
   bool HasInMemory(std::string_view name) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override { return engine_.WasTakenDown(name); }
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
 
-  // Previews expire, so each is read from the engine every time; only their
-  // compressed bytes are kept here, by token and validator.
+  // Previews expire, so each is read from the engine every time.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now, std::int64_t expires,
-                                  const AddressBudget& sender) override {
-    return engine_.StorePreview(owner, token, bytes, now, expires, sender);
+                                  const AddressBudget& sender,
+                                  std::string_view compressed = {}) override {
+    return engine_.StorePreview(owner, token, bytes, now, expires, sender, compressed);
   }
-  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
+  std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override {
+    return engine_.LoadPreview(token, now);
+  }
 
  private:
   void PageChanged(std::string_view name) override;
@@ -72,15 +78,6 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
       pages_;
   std::size_t cached_bytes_ = 0;
   std::size_t cached_files_ = 0;
-  // The compressed bytes of previews served lately (empty: not worth it),
-  // an eighth of the capacity at most.
-  struct CompressedPreview {
-    std::string etag;
-    std::string gzip;
-  };
-  std::mutex previews_mutex_;
-  std::unordered_map<std::string, CompressedPreview, NameHash, std::equal_to<>> previews_;
-  std::size_t previews_bytes_ = 0;
   // Counts completed stores, ours and those reported; a page read from the
   // database is cached only if none completed meanwhile, so a stale page can
   // never be cached.

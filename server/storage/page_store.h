@@ -31,12 +31,18 @@ struct StoredPage {
   std::int64_t modified = 0;  // seconds since the epoch
   std::string etag;           // quoted, ready for the header
   PageFile file;              // the same bytes, when a cache made them a file
-  std::string gzip{};         // the same bytes gzip-compressed, when a cache made them so
+  // The same bytes compressed, as whoever stored them handed them over;
+  // empty when compressing them would not pay. Opaque here: what they are
+  // is the site's business.
+  std::string compressed{};
   // Taken down by the operator (AdminStore::WithholdPage): visitors are told
   // so instead of being shown the bytes.
   bool withheld = false;
   // Kept with the bytes, so that wherever the page is kept its gate is too.
   PageGate gate{};
+  // Stored before pages were kept compressed beside their bytes: an empty
+  // `compressed` says nothing yet (KeepCompressed).
+  bool compressed_unknown = false;
 };
 
 // The validator a page's answers carry: every store gives the same bytes the
@@ -86,12 +92,19 @@ class PageStore {
   // process, and a reader never sees a mix of the old and the new bytes.
   // Otherwise nothing changes. What the page grows by counts against
   // `sender`'s share (PageShareVerdict) and is added to its usage. `gate`
-  // replaces the page's gate with the bytes.
+  // replaces the page's gate with the bytes. `compressed` is kept with the
+  // bytes and handed back with them (StoredPage::compressed).
   virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                                 std::string_view bytes, const AddressBudget& sender = {},
-                                const PageGate& gate = {}) = 0;
+                                const PageGate& gate = {}, std::string_view compressed = {}) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
+  // Keeps `compressed` beside a page whose compressed form is unknown
+  // (StoredPage::compressed_unknown), if it is still the page of validator
+  // `etag`: a page stored since keeps its own. Stores that know no such
+  // pages need not do anything.
+  virtual void KeepCompressed(std::string_view /*name*/, std::string_view /*etag*/,
+                              std::string_view /*compressed*/) {}
   // Whether LoadPage(name) would answer from memory, without waiting on the
   // database.
   virtual bool HasInMemory(std::string_view name) = 0;

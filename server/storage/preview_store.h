@@ -44,9 +44,11 @@ class PreviewStore {
   // the new one (the older ones expire now). kOverQuota, storing nothing,
   // when the live previews would pass their room; the kOverAddress results
   // when `sender`'s would pass theirs. The bytes count in `sender`'s usage.
+  // `compressed` is kept with the bytes, as StorePage keeps it.
   virtual PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                           std::string_view bytes, std::int64_t now,
-                                          std::int64_t expires, const AddressBudget& sender) = 0;
+                                          std::int64_t expires, const AddressBudget& sender,
+                                          std::string_view compressed = {}) = 0;
   // std::nullopt when `token` names no preview (never stored, or forgotten).
   virtual std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) = 0;
 };

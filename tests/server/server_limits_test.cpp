@@ -357,6 +357,44 @@ TEST_F(ServerLimitsTest, OneAddressCannotFillThePagesRoomWithNewIdentifiers) {
   EXPECT_EQ(PostFrom(port, "127.0.0.3", StoreBody("stranger", "mine", page)).status, 200);
 }
 
+// Pages read past the cache cost their bytes to the address that asks for
+// them: one address that has read its share is told to wait, while another
+// is served, and pages in the cache cost nothing.
+TEST_F(ServerLimitsTest, OneAddressReadsPagesPastTheCacheOnlyAtItsRate) {
+  // A page over an eighth of the cache is never kept in it.
+  ServerProcess server(
+      data_.path(), {"--page-cache", "1M", "--reads-per-address", "16K", "--read-burst", "256K"});
+  const int port = server.port();
+  const std::string large = BuiltPage(server.host(), std::string(150 * 1024, 'p'));
+  const std::string small = BuiltPage(server.host(), "small");
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("m", "large")).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", StoreBody("m", "large", large)).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("m", "small")).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", StoreBody("m", "small", small)).status, 200);
+  const auto get = [&](const char* from, const char* target) {
+    return Exchange(port, GetRequest(target), false, from);
+  };
+  ASSERT_EQ(get("127.0.0.2", "/Test/small").status, 200);  // now in the cache
+  HttpResponse refused;
+  int read = 0;
+  for (; read < 5; ++read) {
+    refused = get("127.0.0.2", "/Test/large");
+    if (refused.status != 200) break;
+    EXPECT_EQ(refused.body, ToGbk(large));
+  }
+  EXPECT_EQ(read, 2);
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_GE(std::stoi(refused.Header("retry-after")), 1);
+  EXPECT_EQ(get("127.0.0.2", "/Test/small").body, ToGbk(small));
+  const HttpResponse stranger = get("127.0.0.4", "/Test/large");
+  EXPECT_EQ(stranger.status, 200);
+  EXPECT_EQ(stranger.body, ToGbk(large));
+  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
+    return line.starts_with("GET /Test/large 429 ") &&
+           line.ends_with(" 127.0.0.2 page - \"too many requests\"");
+  }));
+}
+
 // Previews from one address under ever new identifiers fill only that
 // address's part of their room: the others' previews still find theirs.
 TEST_F(ServerLimitsTest, OneAddressCannotTakeThePreviewsRoomWithNewIdentifiers) {

@@ -77,7 +77,9 @@ TEST_P(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
     EXPECT_EQ(storage->ClaimName(m1, "first"), ClaimResult::kClaimed);
     EXPECT_EQ(storage->ClaimName(m1, "second"), ClaimResult::kClaimed);
     EXPECT_EQ(storage->ClaimName(m2, "first"), ClaimResult::kTaken);
-    EXPECT_EQ(storage->StorePage(m1, "first", std::string("a\0b", 3)), StoreResult::kStored);
+    EXPECT_EQ(
+        storage->StorePage(m1, "first", std::string("a\0b", 3), {}, {}, std::string("z\0", 2)),
+        StoreResult::kStored);
     EXPECT_EQ(storage->StorePage(m1, "nobody", "x"), StoreResult::kUnclaimed);
     EXPECT_EQ(storage->StorePage(m2, "first", "x"), StoreResult::kNotOwner);
     storage->UpdateSettings(
@@ -97,6 +99,8 @@ TEST_P(StorageTest, ClaimsAndPagesPersistAcrossReopening) {
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(page->bytes, std::string("a\0b", 3));
   EXPECT_EQ(page->etag, PageEtag(page->bytes));
+  EXPECT_EQ(page->compressed, std::string("z\0", 2));
+  EXPECT_FALSE(page->compressed_unknown);
   EXPECT_NEAR(static_cast<double>(page->modified), static_cast<double>(std::time(nullptr)), 5);
   EXPECT_EQ(storage->LoadPage("second"), nullptr);
   EXPECT_EQ(storage->LoadPage("nobody"), nullptr);
@@ -178,11 +182,12 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
   Storage& other = second ? *second : *storage;
   const MachineIdHash m = storage->HashMachineId("m");
   const std::int64_t t = 1'000'000'000;  // long before the router part below
-  ASSERT_EQ(storage->StorePreview(m, "token0", "zero", t, t + 1800, {}),
+  ASSERT_EQ(storage->StorePreview(m, "token0", "zero", t, t + 1800, {}, "0z"),
             PreviewStoreResult::kStored);
   auto live = other.LoadPreview("token0", t + 1799);
   ASSERT_TRUE(live && !live->expired && live->page);
   EXPECT_EQ(live->page->bytes, "zero");
+  EXPECT_EQ(live->page->compressed, "0z");
   EXPECT_EQ(live->page->etag, PageEtag("zero"));
   EXPECT_TRUE(other.LoadPreview("token0", t + 1800)->expired);
   EXPECT_EQ(other.LoadPreview("nosuchtoken", t), std::nullopt);
@@ -297,6 +302,16 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
     EXPECT_TRUE(storage.ClaimsOfMachine(Id("OTHER-SERIAL-2")).empty());
     EXPECT_EQ(storage.LoadPage("alice")->bytes, "older");
     EXPECT_EQ(storage.LoadPage("bob9")->bytes, "bob");
+    // Pages from before have no compressed bytes yet; they learn them once,
+    // and only for the bytes they were made from.
+    const auto old = storage.LoadPage("alice");
+    EXPECT_TRUE(old->compressed_unknown);
+    storage.KeepCompressed("alice", "\"stale\"", "wrong");
+    EXPECT_TRUE(storage.LoadPage("alice")->compressed_unknown);
+    storage.KeepCompressed("alice", old->etag, std::string("z\0z", 3));
+    storage.KeepCompressed("alice", old->etag, "again");
+    EXPECT_EQ(storage.LoadPage("alice")->compressed, std::string("z\0z", 3));
+    EXPECT_FALSE(storage.LoadPage("alice")->compressed_unknown);
     EXPECT_EQ(storage.StorePage(Id("OTHER-SERIAL-2"), "alice", "x"), StoreResult::kNotOwner);
     EXPECT_EQ(storage.StorePage(Id("SECRET-SERIAL-1"), "bob9", "new"), StoreResult::kStored);
     EXPECT_EQ(storage.LoadSettings().announcement, "kept");

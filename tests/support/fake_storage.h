@@ -32,7 +32,8 @@ class FakeStorage : public server::Storage {
   server::PreviewStoreResult StorePreview(const server::MachineIdHash& /*owner*/,
                                           std::string_view /*token*/, std::string_view /*bytes*/,
                                           std::int64_t /*now*/, std::int64_t /*expires*/,
-                                          const server::AddressBudget& /*sender*/) override {
+                                          const server::AddressBudget& /*sender*/,
+                                          std::string_view /*compressed*/ = {}) override {
     throw server::StorageError("this storage keeps no previews");
   }
   std::optional<server::PreviewPage> LoadPreview(std::string_view /*token*/,

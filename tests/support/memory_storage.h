@@ -77,12 +77,14 @@ class MemoryStorage : public FakeStorage {
   server::StoreResult StorePage(const server::MachineIdHash& owner, std::string_view name,
                                 std::string_view bytes,
                                 const server::AddressBudget& /*sender*/ = {},
-                                const server::PageGate& gate = {}) override {
+                                const server::PageGate& gate = {},
+                                std::string_view compressed = {}) override {
     const std::vector<server::Claim> claims = ClaimsOfName(name);
     if (claims.empty()) return server::StoreResult::kUnclaimed;
     if (!(claims.front().owner == owner)) return server::StoreResult::kNotOwner;
     auto page = std::make_shared<server::StoredPage>();
     page->bytes = bytes;
+    page->compressed = compressed;
     page->modified = 1'700'000'000 + static_cast<std::int64_t>(++stores_);
     page->etag = "\"" + std::to_string(stores_) + "\"";
     if (files_) page->file = server::PageFile::Create(bytes);
@@ -109,9 +111,11 @@ class MemoryStorage : public FakeStorage {
   server::PreviewStoreResult StorePreview(const server::MachineIdHash& owner,
                                           std::string_view token, std::string_view bytes,
                                           std::int64_t now, std::int64_t expires,
-                                          const server::AddressBudget& /*sender*/) override {
+                                          const server::AddressBudget& /*sender*/,
+                                          std::string_view compressed = {}) override {
     auto page = std::make_shared<server::StoredPage>();
     page->bytes = bytes;
+    page->compressed = compressed;
     page->modified = now;
     page->etag = server::PageEtag(bytes);
     previews_[std::string(token)] = {owner, std::move(page), expires};

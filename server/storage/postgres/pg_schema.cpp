@@ -232,6 +232,13 @@ CREATE TABLE unlock_tries (
 );
 CREATE INDEX unlock_tries_since ON unlock_tries (since);
 )sql",
+    // Pages and previews compressed beside their bytes. Rows from before
+    // have none (NULL): their pages learn theirs when first served.
+    R"sql(
+ALTER TABLE 页面 ADD COLUMN 压缩 bytea;
+ALTER TABLE 页面 ALTER COLUMN 压缩 SET STORAGE EXTERNAL;
+ALTER TABLE 预览 ADD COLUMN 压缩 bytea;
+)sql",
 };
 
 }  // namespace

@@ -158,7 +158,7 @@ void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy 
 
 StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                        std::string_view bytes, const AddressBudget& sender,
-                                       const PageGate& gate) {
+                                       const PageGate& gate, std::string_view compressed) {
   Hasher();
   const std::string etag = PageEtag(bytes);
   const std::int64_t day = UsageDay(std::time(nullptr));
@@ -196,10 +196,13 @@ StoreResult PostgresStorage::StorePage(const MachineIdHash& owner, std::string_v
       db->Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1::bigint WHERE 编号 = 1",
               {std::to_string(growth)});
     db->Run(
-        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) "
-        "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3) "
-        "ON CONFLICT (文件名) DO UPDATE SET 内容 = $2, 修改时间 = excluded.修改时间, 标签 = $3",
-        {name, PgValue::Bytes(bytes), etag});
+        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签, 压缩) "
+        "VALUES ($1, $2, extract(epoch FROM now())::bigint, $3, $4) "
+        "ON CONFLICT (文件名) DO UPDATE SET 内容 = $2, 修改时间 = excluded.修改时间, 标签 = $3, "
+        "压缩 = $4",
+        // Never NULL, which says "not known": empty bytes say "not worth it".
+        {name, PgValue::Bytes(bytes), etag,
+         PgValue::Bytes(compressed.data() != nullptr ? compressed : std::string_view(""))});
     StoreGate(*db, name, gate);
     db->Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
     announcement = AnnounceIn(*db, name);
@@ -242,7 +245,7 @@ std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view nam
   Lease db = Acquire();
   const PgResult row = db->Run(
       "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1), "
-      "COALESCE(g.opens, 0), COALESCE(g.code_hash, ''), COALESCE(g.hint, '') "
+      "COALESCE(g.opens, 0), COALESCE(g.code_hash, ''), COALESCE(g.hint, ''), 压缩 "
       "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = $1",
       {name}, /*binary=*/true);
   if (row.Rows() == 0) return nullptr;
@@ -251,9 +254,10 @@ std::shared_ptr<const StoredPage> PostgresStorage::LoadPage(std::string_view nam
                  row.BinaryInt(0, 1),
                  std::string(row.Get(0, 2)),
                  {},
-                 {},
+                 std::string(row.Get(0, 7)),
                  row.Get(0, 3) == std::string_view("\1", 1),
-                 {row.BinaryInt(0, 4), std::string(row.Get(0, 5)), std::string(row.Get(0, 6))}});
+                 {row.BinaryInt(0, 4), std::string(row.Get(0, 5)), std::string(row.Get(0, 6))},
+                 row.IsNull(0, 7)});
 }
 
 void PostgresStorage::Backup(const std::filesystem::path& /*file*/) {

@@ -42,7 +42,8 @@ class PostgresStorage final : public SqlStorage {
   PostgresStorage& operator=(const PostgresStorage&) = delete;
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
+                        const AddressBudget& sender = {}, const PageGate& gate = {},
+                        std::string_view compressed = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // pg_dump does it; this says so.

@@ -25,6 +25,8 @@ class SqlStorage : public Storage {
   std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+  void KeepCompressed(std::string_view name, std::string_view etag,
+                      std::string_view compressed) override;
 
   // In sql_reports.cpp.
   ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
@@ -50,7 +52,8 @@ class SqlStorage : public Storage {
   // In sql_previews.cpp.
   PreviewStoreResult StorePreview(const MachineIdHash& owner, std::string_view token,
                                   std::string_view bytes, std::int64_t now, std::int64_t expires,
-                                  const AddressBudget& sender) override;
+                                  const AddressBudget& sender,
+                                  std::string_view compressed = {}) override;
   std::optional<PreviewPage> LoadPreview(std::string_view token, std::int64_t now) override;
 
   // In sql_receipts.cpp.

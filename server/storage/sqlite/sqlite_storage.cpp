@@ -14,8 +14,9 @@ namespace {
 // small letters. 3: temporary previews. 4: pages taken down, and the senders'
 // own files. 5: pages that open at a moment or to a code, which an older
 // server would show to anyone at once. 6: claims numbered in a column of
-// their own.
-constexpr int kSchemaVersion = 6;
+// their own. 7: pages and previews compressed beside their bytes; rows from
+// before have none (NULL), and their pages learn theirs when first served.
+constexpr int kSchemaVersion = 7;
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS 系统设置 (
@@ -111,6 +112,8 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
     AddReceiptTables(*db);
     AddAdminTables(*db);
     AddGateTables(*db);
+    if (!HasColumn(*db, "页面", "压缩")) db->Exec("ALTER TABLE 页面 ADD COLUMN 压缩 BLOB");
+    if (!HasColumn(*db, "预览", "压缩")) db->Exec("ALTER TABLE 预览 ADD COLUMN 压缩 BLOB");
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)
@@ -165,7 +168,7 @@ void SqliteStorage::Transact(const Work& work, bool synced) {
 
 StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                      std::string_view bytes, const AddressBudget& sender,
-                                     const PageGate& gate) {
+                                     const PageGate& gate, std::string_view compressed) {
   const std::string etag = PageEtag(bytes);
   const std::int64_t now = std::time(nullptr);
   const std::int64_t day = UsageDay(now);
@@ -193,9 +196,11 @@ StoreResult SqliteStorage::StorePage(const MachineIdHash& owner, std::string_vie
       if (share != StoreResult::kStored) return share;
     }
     auto upsert = db->Prepare(
-        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签) VALUES (?1, ?2, ?3, ?4) "
-        "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4");
+        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签, 压缩) VALUES (?1, ?2, ?3, ?4, ?5) "
+        "ON CONFLICT (文件名) DO UPDATE SET 内容 = ?2, 修改时间 = ?3, 标签 = ?4, 压缩 = ?5");
     upsert.Bind(1, name).BindBlob(2, bytes).Bind(3, now).Bind(4, etag);
+    // Never NULL, which would say "not known": an empty blob is "not worth it".
+    upsert.BindBlob(5, compressed.data() != nullptr ? compressed : std::string_view(""));
     upsert.Step();
     StoreGate(*db, name, gate);
     auto back = db->Prepare("DELETE FROM 撤下 WHERE 文件名 = ?");
@@ -211,18 +216,18 @@ std::shared_ptr<const StoredPage> SqliteStorage::LoadPage(std::string_view name)
   Lease db = Acquire();
   auto query = db->Prepare(
       "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = ?1), "
-      "IFNULL(g.opens, 0), IFNULL(g.code_hash, ''), IFNULL(g.hint, '') "
+      "IFNULL(g.opens, 0), IFNULL(g.code_hash, ''), IFNULL(g.hint, ''), 压缩, 压缩 IS NULL "
       "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = ?1");
   query.Bind(1, name);
   if (!query.Step()) return nullptr;
-  return std::make_shared<const StoredPage>(
-      StoredPage{query.Blob(0),
-                 query.Int(1),
-                 query.Text(2),
-                 {},
-                 {},
-                 query.Int(3) != 0,
-                 {query.Int(4), query.Text(5), query.Text(6)}});
+  return std::make_shared<const StoredPage>(StoredPage{query.Blob(0),
+                                                       query.Int(1),
+                                                       query.Text(2),
+                                                       {},
+                                                       query.Blob(7),
+                                                       query.Int(3) != 0,
+                                                       {query.Int(4), query.Text(5), query.Text(6)},
+                                                       query.Int(8) != 0});
 }
 
 void SqliteStorage::ForEachClaim(const std::function<void(const Claim&)>& take) {

@@ -38,7 +38,8 @@ class SqliteStorage final : public SqlStorage {
   SqliteStorage& operator=(const SqliteStorage&) = delete;
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
+                        const AddressBudget& sender = {}, const PageGate& gate = {},
+                        std::string_view compressed = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   // A data folder has one server (main() locks it); the operator's tools

@@ -1,4 +1,4 @@
-#include "server/storage/gzip.h"
+#include "server/site/gzip.h"
 
 #include <zlib.h>
 
