@@ -194,8 +194,10 @@ done
 spool_kb() {
   { find "$work/spool" -type f -print0 | xargs -0r stat -c '%d:%i %b'
     for fd in /proc/"$server_pid"/fd/*; do
-      [[ $(readlink "$fd") == "$work/spool"* ]] && stat -L -c '%d:%i %b' "$fd"
-    done 2>/dev/null; } | sort -u | awk '{ kb += $2 / 2 } END { print kb + 0 }'
+      # An if, not &&: a last descriptor outside the spool must not fail
+      # the pipeline and with it the whole script.
+      if [[ $(readlink "$fd") == "$work/spool"* ]]; then stat -L -c '%d:%i %b' "$fd"; fi
+    done 2>/dev/null || true; } | sort -u | awk '{ kb += $2 / 2 } END { print kb + 0 }'
 }
 stop_server
 mkdir -p "$work/spool"
