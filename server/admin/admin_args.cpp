@@ -150,15 +150,6 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-std::string AdminTime(std::int64_t seconds) {
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
-
 std::optional<std::string> NameOperand(AdminContext& context, std::string_view name) {
   if (!IsValidPageName(name)) {
     AdminSay(context, kAdminFailed, "no such name: " + std::string(name));

@@ -54,9 +54,6 @@ std::optional<std::string> ReasonOf(AdminContext& context, const AdminArgs& args
 // an escape.
 std::string Printable(std::string_view text);
 
-// "YYYY-MM-DD HH:MM:SS" in UTC.
-std::string AdminTime(std::int64_t seconds);
-
 // A page name as the site keys it, or std::nullopt (with a line) for one the
 // site could not have.
 std::optional<std::string> NameOperand(AdminContext& context, std::string_view name);

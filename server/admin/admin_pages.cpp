@@ -8,6 +8,7 @@
 #include "protocol/wire.h"
 #include "server/admin/admin_args.h"
 #include "server/admin/admin_commands.h"
+#include "server/storage/utc_text.h"
 
 namespace heartpage::server {
 namespace {
@@ -33,7 +34,7 @@ std::optional<std::int64_t> DayStart(std::string_view text) {
 }
 
 std::string Stored(const NameRecord& record) {
-  return record.stored_at ? AdminTime(*record.stored_at) : std::string("no page");
+  return record.stored_at ? UtcText(*record.stored_at) : std::string("no page");
 }
 
 std::string Marks(const NameRecord& record) {
@@ -141,7 +142,7 @@ int AdminShow(AdminContext& context, const AdminArgs& args) {
   std::fprintf(out, "claimed:      %s UTC\n", Printable(record->claimed_at).c_str());
   std::fprintf(out, "owner:        %s\n", record->owner.hex().c_str());
   if (record->stored_at) {
-    std::fprintf(out, "last stored:  %s UTC\n", AdminTime(*record->stored_at).c_str());
+    std::fprintf(out, "last stored:  %s UTC\n", UtcText(*record->stored_at).c_str());
     std::fprintf(out, "page size:    %llu bytes\n", static_cast<unsigned long long>(record->size));
   } else {
     std::fprintf(out, "page:         none stored%s\n",
@@ -175,7 +176,7 @@ int AdminShow(AdminContext& context, const AdminArgs& args) {
       line = line.substr(0, cut) + "...";
     }
     std::fprintf(out, "  #%lld  %s  %s\n", static_cast<long long>(report.id),
-                 AdminTime(report.reported_at).c_str(), Printable(line).c_str());
+                 UtcText(report.reported_at).c_str(), Printable(line).c_str());
   }
   return kAdminDone;
 }

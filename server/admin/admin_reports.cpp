@@ -4,6 +4,7 @@
 #include "protocol/page_name.h"
 #include "server/admin/admin_args.h"
 #include "server/admin/admin_commands.h"
+#include "server/storage/utc_text.h"
 
 namespace heartpage::server {
 namespace {
@@ -59,7 +60,7 @@ int AdminReports(AdminContext& context, const AdminArgs& args) {
   }
   for (const Report& report : reports) {
     std::fprintf(context.out, "#%lld  %s  %s\n", static_cast<long long>(report.id),
-                 AdminTime(report.reported_at).c_str(), Printable(report.page).c_str());
+                 UtcText(report.reported_at).c_str(), Printable(report.page).c_str());
     PrintReason(context.out, report.reason);
   }
   return kAdminDone;

@@ -3,6 +3,7 @@
 
 #include "server/admin/admin_args.h"
 #include "server/admin/admin_commands.h"
+#include "server/storage/utc_text.h"
 
 namespace heartpage::server {
 namespace {
@@ -99,7 +100,7 @@ int AdminLogCommand(AdminContext& context, const AdminArgs& args) {
     limit = *count;
   }
   for (const AdminLogEntry& entry : context.storage.AdminLog(static_cast<std::size_t>(limit)))
-    std::fprintf(context.out, "%s  %-14s %-30s %s\n", AdminTime(entry.at).c_str(),
+    std::fprintf(context.out, "%s  %-14s %-30s %s\n", UtcText(entry.at).c_str(),
                  Printable(entry.action).c_str(), Printable(entry.target).c_str(),
                  Printable(entry.reason).c_str());
   return kAdminDone;

@@ -21,6 +21,7 @@
 #include "server/site/receipts.h"
 #include "server/site/site.h"
 #include "server/site/statement.h"
+#include "server/storage/utc_text.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {
@@ -116,16 +117,6 @@ std::optional<EndpointReply> RefuseBlocked(AdminStore& admin, const MachineIdHas
 }
 
 namespace {
-
-// "YYYY-MM-DD HH:MM:SS" in UTC, as claim times are written.
-std::string UtcText(std::int64_t seconds) {
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
 
 EndpointReply Records(const std::vector<wire::Record>& rows) {
   return {wire::status::kOk, wire::FormatRecords(rows), true};

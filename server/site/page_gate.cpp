@@ -11,6 +11,7 @@
 #include "server/site/origin_check.h"
 #include "server/site/site.h"
 #include "server/storage/page_code.h"
+#include "server/storage/utc_text.h"
 #include "text/markup.h"
 
 namespace heartpage::server {
@@ -29,15 +30,6 @@ std::int64_t UtcSeconds(std::string_view text) {
   tm.tm_min = std::stoi(std::string(text.substr(14, 2)));
   tm.tm_sec = std::stoi(std::string(text.substr(17, 2)));
   return static_cast<std::int64_t>(timegm(&tm));
-}
-
-std::string UtcText(std::int64_t seconds) {
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
 }
 
 // The senders are in China, as are most of their readers: the moment is

@@ -12,6 +12,7 @@
 #include "server/site/http_util.h"
 #include "server/site/page_check.h"
 #include "server/site/page_gate.h"
+#include "server/storage/utc_text.h"
 
 namespace heartpage::server {
 
@@ -101,13 +102,7 @@ VisitResult Count(Visit visit, ReceiptStore& receipts, std::string_view key, std
 }
 
 std::string TimeText(std::int64_t seconds) {
-  if (seconds == 0) return {};
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
+  return seconds == 0 ? std::string() : UtcText(seconds);
 }
 
 template <class Stored>

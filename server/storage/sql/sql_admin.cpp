@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "server/storage/sql/sql_storage.h"
+#include "server/storage/utc_text.h"
 
 namespace heartpage::server {
 namespace {

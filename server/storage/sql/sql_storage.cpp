@@ -1,4 +1,5 @@
 #include "server/storage/sql/sql_storage.h"
+#include "server/storage/utc_text.h"
 
 #include <ctime>
 
@@ -13,15 +14,6 @@ std::vector<Claim> ReadClaims(SqlRows rows) {
 }
 
 }  // namespace
-
-std::string UtcText(std::int64_t seconds) {
-  const std::time_t time = static_cast<std::time_t>(seconds);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return text;
-}
 
 MachineIdHash SqlStorage::HashMachineId(std::string_view machine_id) {
   return Hasher()(machine_id);

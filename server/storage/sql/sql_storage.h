@@ -132,7 +132,4 @@ class SqlStorage : public Storage {
   }
 };
 
-// "YYYY-MM-DD HH:MM:SS" in UTC, as claim times are written.
-std::string UtcText(std::int64_t seconds);
-
 }  // namespace heartpage::server
