@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
-#include "server/http/client_address.h"
 #include "server/http/connection.h"
+#include "server/site/client_address.h"
 
 namespace heartpage::server {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "server/http/client_address.h"
 #include "server/http/server_shared.h"
+#include "server/site/client_address.h"
 #include "server/site/media.h"
 #include "server/site/media_spool.h"
 #include "server/site/router.h"

@@ -14,11 +14,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "server/http/client_address.h"
 #include "server/http/descriptors.h"
 #include "server/http/listen_address.h"
 #include "server/http/session.h"
 #include "server/http/tls.h"
+#include "server/site/client_address.h"
 #include "server/site/media.h"
 
 namespace heartpage::server {

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "protocol/wire.h"
-#include "server/http/client_address.h"
+#include "server/site/client_address.h"
 
 namespace heartpage::server {
 

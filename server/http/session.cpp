@@ -20,12 +20,12 @@
 
 #include "server/http/answer_writer.h"
 #include "server/http/body_reader.h"
-#include "server/http/client_address.h"
 #include "server/http/connection_ending.h"
 #include "server/http/descriptors.h"
 #include "server/http/dispatch.h"
 #include "server/http/http_message.h"
 #include "server/http/request_record.h"
+#include "server/site/client_address.h"
 #include "server/site/media.h"
 #include "server/site/media_admission.h"
 #include "server/site/media_body.h"
@@ -434,7 +434,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   Phase phase_ = Phase::kWaiting;
   bool header_begun_ = false;
   std::size_t requests_ = 0;  // read on this connection so far
-  bool gave_way_ = false;  // the body being read makes room for another
+  bool gave_way_ = false;     // the body being read makes room for another
   Clock::time_point deadline_ = Clock::time_point::max();
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
   // The client must take shared_->config.min_send_rate bytes a second of

@@ -19,7 +19,7 @@
 #include "server/site/page_gate.h"
 #include "server/site/previews.h"
 #include "server/site/receipts.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 #include "server/site/statement.h"
 #include "server/storage/utc_text.h"
 #include "text/gbk.h"

@@ -14,7 +14,7 @@
 #include "server/site/file_stamp.h"
 #include "server/site/http_util.h"
 #include "server/site/responses.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 
 namespace heartpage::server {
 

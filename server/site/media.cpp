@@ -25,7 +25,7 @@
 #include "server/site/http_util.h"
 #include "server/site/origin_check.h"
 #include "server/site/responses.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {
@@ -79,10 +79,12 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
       return Unkept(request, wire::status::kOutOfSpace, "the server is out of room for files\n");
     // Nothing changes for the address before the day does.
     case MediaStoreResult::kOverAddressDaily:
-      return TryLater(request, http::status::too_many_requests, std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
+      return TryLater(request, http::status::too_many_requests,
+                      std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
                       kAddressDailyRefusal);
     case MediaStoreResult::kOverAddressShare:
-      return TryLater(request, http::status::too_many_requests, std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
+      return TryLater(request, http::status::too_many_requests,
+                      std::chrono::seconds(SecondsToNextUsageDay(std::time(nullptr))),
                       "files sent from this address take all the room one address may have");
   }
   return Unkept(request, 500, "unexpected store result\n");

@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "protocol/wire.h"
-#include "server/http/client_address.h"
+#include "server/site/client_address.h"
 #include "server/site/media.h"
 
 namespace heartpage::server {

@@ -9,7 +9,7 @@
 #include "protocol/wire.h"
 #include "server/site/http_util.h"
 #include "server/site/origin_check.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 #include "server/storage/page_code.h"
 #include "server/storage/utc_text.h"
 #include "text/markup.h"

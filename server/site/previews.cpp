@@ -11,7 +11,7 @@
 #include "server/site/gzip.h"
 #include "server/site/media.h"
 #include "server/site/page_check.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 #include "text/gbk.h"
 
 namespace heartpage::server {

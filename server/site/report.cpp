@@ -11,7 +11,7 @@
 #include "server/site/http_util.h"
 #include "server/site/origin_check.h"
 #include "server/site/previews.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 #include "text/markup.h"
 
 namespace heartpage::server {

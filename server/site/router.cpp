@@ -16,7 +16,7 @@
 #include "server/site/receipts.h"
 #include "server/site/report.h"
 #include "server/site/security_txt.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 
 namespace heartpage::server {
 

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 
 namespace heartpage::server {
 

@@ -14,7 +14,7 @@
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 
 namespace heartpage::server {
 namespace {
@@ -153,8 +153,8 @@ TEST(PageCheck, AnythingElseIsRefusedWithOneLine) {
       {"a card of other words",
        replaced("og:description\" content=\"", "og:description\" content=\"快来领红包 "),
        "differs"},
-      {"a card of another picture",
-       replaced("/biaobai/cards/style5.jpg", "/biaobai/fg5/chat.png"), "differs"},
+      {"a card of another picture", replaced("/biaobai/cards/style5.jpg", "/biaobai/fg5/chat.png"),
+       "differs"},
       {"script address", replaced("/biaobai/fg5/mv.mp4", "x\" src=\"javascript:alert(1)"),
        "differs"},
       {"script in markup", replaced("<b>加粗</b>", "<img src=x onerror=alert(1)>"), "Text11(17)"},

@@ -10,11 +10,11 @@
 #include <regex>
 #include <set>
 
-#include "server/http/client_address.h"
 #include "server/http/rate_limit.h"
 #include "server/http/request_log.h"
 #include "server/options.h"
 #include "server/site/assets.h"
+#include "server/site/client_address.h"
 #include "server/site/form.h"
 #include "server/site/http_util.h"
 #include "server/site/statement.h"

@@ -1,4 +1,4 @@
-#include "server/http/client_address.h"
+#include "server/site/client_address.h"
 
 #include <boost/asio/ip/address.hpp>
 

@@ -1,4 +1,4 @@
-#include "server/site/site.h"
+#include "server/site/site_pages.h"
 
 #include "text/markup.h"
 
