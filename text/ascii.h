@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace heartpage {
@@ -15,6 +17,19 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   for (std::size_t i = 0; i < a.size(); ++i)
     if (lower(a[i]) != lower(b[i])) return false;
   return true;
+}
+
+// A number written in plain decimal digits, nothing else (no sign, no
+// space), of at most `max_digits` digits so that it cannot overflow; up to
+// 19 fit 64 bits.
+inline std::optional<std::uint64_t> DecimalNumber(std::string_view text, std::size_t max_digits) {
+  if (text.empty() || text.size() > max_digits) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return value;
 }
 
 }  // namespace heartpage

@@ -1,4 +1,5 @@
 #include "server/site/http_util.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 #include <array>
@@ -99,20 +100,6 @@ bool NotModified(std::string_view if_none_match, std::string_view if_modified_si
   return since && modified < *since;
 }
 
-namespace {
-
-std::optional<std::uint64_t> ParseNumber(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return value;
-}
-
-}  // namespace
-
 RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   header = Trim(header);
   if (!header.starts_with("bytes=")) return {};
@@ -123,15 +110,15 @@ RangeRequest ParseRange(std::string_view header, std::uint64_t size) {
   const std::string_view to = Trim(bounds.substr(dash + 1));
   RangeRequest request{RangeRequest::Kind::kPart, {}};
   if (from.empty()) {  // the last N bytes
-    const std::optional<std::uint64_t> suffix = ParseNumber(to);
+    const std::optional<std::uint64_t> suffix = DecimalNumber(to, 19);
     if (!suffix) return {};
     if (*suffix == 0 || size == 0) return {RangeRequest::Kind::kUnsatisfiable, {}};
     request.range = {size - std::min(*suffix, size), size - 1};
     return request;
   }
-  const std::optional<std::uint64_t> first = ParseNumber(from);
+  const std::optional<std::uint64_t> first = DecimalNumber(from, 19);
   const std::optional<std::uint64_t> last =
-      to.empty() ? std::optional<std::uint64_t>(UINT64_MAX) : ParseNumber(to);
+      to.empty() ? std::optional<std::uint64_t>(UINT64_MAX) : DecimalNumber(to, 19);
   if (!first || !last || *last < *first) return {};
   if (*first >= size) return {RangeRequest::Kind::kUnsatisfiable, {}};
   request.range = {*first, std::min(*last, size - 1)};

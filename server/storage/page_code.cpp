@@ -1,4 +1,5 @@
 #include "server/storage/page_code.h"
+#include "text/ascii.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -59,16 +60,6 @@ std::vector<unsigned char> Scrypt(std::string_view code, const std::vector<unsig
   return out;
 }
 
-std::optional<std::uint64_t> Number(std::string_view text) {
-  if (text.empty() || text.size() > 9) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  return value;
-}
-
 }  // namespace
 
 std::string CanonicalCode(std::string_view code) {
@@ -104,9 +95,9 @@ bool PageCodeMatches(std::string_view code, std::string_view hash) {
     start = end + 1;
   }
   if (parts.size() != 6 || parts[0] != "scrypt") return false;
-  const auto cost = Number(parts[1]);
-  const auto block = Number(parts[2]);
-  const auto parallel = Number(parts[3]);
+  const auto cost = DecimalNumber(parts[1], 9);
+  const auto block = DecimalNumber(parts[2], 9);
+  const auto parallel = DecimalNumber(parts[3], 9);
   const auto salt = FromHex(parts[4]);
   const auto expected = FromHex(parts[5]);
   // What this server writes, within what it is willing to spend.
