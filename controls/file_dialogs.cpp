@@ -1,9 +1,12 @@
 #include "controls/file_dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QIdentityProxyModel>
+#include <QLineEdit>
 #include <QLocale>
 #include <QTreeView>
 
@@ -59,6 +62,21 @@ void UseChineseFileView(QFileDialog* dialog) {
     list->header()->resizeSection(
         kDateColumn, metrics.horizontalAdvance(QStringLiteral("2026/12/28 23:59")) + padding);
   }
+}
+
+QStringList ChosenFiles(const QFileDialog& dialog) {
+  const auto* box = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  const QString typed = box != nullptr ? box->text() : QString();
+  if (!typed.contains(QLatin1Char('"'))) return dialog.selectedFiles();
+  QStringList files;
+  // Between the quotes stand the names; every other piece separates them.
+  const QStringList pieces = typed.split(QLatin1Char('"'));
+  for (qsizetype i = 1; i < pieces.size(); i += 2) {
+    const QFileInfo file(dialog.directory(), pieces[i]);
+    if (!pieces[i].isEmpty() && file.isFile() && !files.contains(file.absoluteFilePath()))
+      files.push_back(file.absoluteFilePath());
+  }
+  return files.isEmpty() ? dialog.selectedFiles() : files;
 }
 
 }  // namespace heartpage

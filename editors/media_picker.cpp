@@ -365,9 +365,10 @@ std::vector<std::string> ChooseMediaFiles(MediaKind kind, bool several) {
   dialog.setFileMode(several ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
   UseChineseFileView(&dialog);
   if (dialog.exec() != QDialog::Accepted) return {};
+  const QStringList files = ChosenFiles(dialog);
   std::vector<std::string> chosen;
-  for (const QString& file : dialog.selectedFiles()) chosen.push_back(file.toStdString());
-  if (!chosen.empty()) LastFolder() = QFileInfo(dialog.selectedFiles().back()).absolutePath();
+  for (const QString& file : files) chosen.push_back(file.toStdString());
+  if (!chosen.empty()) LastFolder() = QFileInfo(files.back()).absolutePath();
   return chosen;
 }
 

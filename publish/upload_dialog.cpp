@@ -56,19 +56,23 @@ UploadDialog::UploadDialog(const ClientServices& services)
   setWindowTitle(QStringLiteral("网页上传"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-  setFixedSize(kDesignedWidth, kDesignedHeight);
+  // Everything stands on a surface of the designed size, which scrolls
+  // only where the screen is smaller than the dialog (a large scale).
+  surface_ = new QWidget;
+  scroll_ = ScrollInside(this, surface_, QSize(kDesignedWidth, kDesignedHeight));
+  SetContentHeight(kDesignedHeight);
 
   const QFont hei12 = ChineseFont(ChineseFace::kHeiTi, 12);
   const QFont hei10 = ChineseFont(ChineseFace::kHeiTi, 10.5);
 
-  summary_ = new PageSummaryPanel(this);
+  summary_ = new PageSummaryPanel(surface_);
   summary_->ShowNothing();
 
-  upload_dialog::AddLabel(this, "Label1(0)", QStringLiteral("请输入上传文件名："),
+  upload_dialog::AddLabel(surface_, "Label1(0)", QStringLiteral("请输入上传文件名："),
                           PxRect(600, 960, 2160, 240), hei12)
       ->adjustSize();
 
-  name_ = new QLineEdit(this);
+  name_ = new QLineEdit(surface_);
   name_->setObjectName(QStringLiteral("Text1"));
   name_->setGeometry(PxRect(2880, 960, 2535, 270));
   name_->setMaxLength(static_cast<int>(kMaxPageNameLength));
@@ -79,45 +83,48 @@ UploadDialog::UploadDialog(const ClientServices& services)
   name_->setValidator(new upload_dialog::NameValidator(name_));
   name_->installEventFilter(this);
 
-  confirm_ = AddButton(this, "Command1", QStringLiteral("确认上传"), PxRect(5640, 840, 1455, 495));
+  confirm_ =
+      AddButton(surface_, "Command1", QStringLiteral("确认上传"), PxRect(5640, 840, 1455, 495));
   confirm_->installEventFilter(this);
   connect(confirm_, &QPushButton::clicked, this, &UploadDialog::Confirm);
 
   for (const auto& [name, text, geometry] :
        {std::tuple{"Label1(1)", Q(NoteText()), PxRect(840, 1680, 5880, 210)},
         std::tuple{"Label1(2)", Q(upload_text::kNameRule), PxRect(1440, 2160, 5250, 210)}}) {
-    QLabel* label = upload_dialog::AddLabel(this, name, text, geometry, hei10);
+    QLabel* label = upload_dialog::AddLabel(surface_, name, text, geometry, hei10);
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, Qt::red);
     label->setPalette(palette);
-    upload_dialog::WidenToText(label, width());
+    upload_dialog::WidenToText(label, kDesignedWidth);
   }
 
   // The window's own type and size, not the small serif of the program's
   // default font: the status is what the user waits for.
-  status_ = upload_dialog::AddLabel(this, "ts", QString(), PxRect(3720, 2640, 0, 0), hei12);
+  status_ = upload_dialog::AddLabel(surface_, "ts", QString(), PxRect(3720, 2640, 0, 0), hei12);
 
-  address_caption_ = upload_dialog::AddLabel(this, "Label1(3)", Q(upload_text::kAddressCaption),
+  address_caption_ = upload_dialog::AddLabel(surface_, "Label1(3)", Q(upload_text::kAddressCaption),
                                              PxRect(600, 3120, 2400, 240), hei12);
   address_caption_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  stored_at_ = upload_dialog::AddLabel(this, "StoredAt", QString(), PxRect(600, 3390, 2400, 210),
-                                       ChineseFont(ChineseFace::kHeiTi, 9));
+  stored_at_ =
+      upload_dialog::AddLabel(surface_, "StoredAt", QString(), PxRect(600, 3390, 2400, 210),
+                              ChineseFont(ChineseFace::kHeiTi, 9));
   stored_at_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   QPalette grey = stored_at_->palette();
   grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
   stored_at_->setPalette(grey);
 
-  address_ = upload_dialog::MakeAddressBox(this, hei12);
+  address_ = upload_dialog::MakeAddressBox(surface_, hei12);
   // Under the address and its buttons, over what came back: what the
   // visitor meets before the page.
-  gate_ = upload_dialog::AddLabel(this, "PageGate", QString(), upload_dialog::kReceiptPlace, hei10);
+  gate_ =
+      upload_dialog::AddLabel(surface_, "PageGate", QString(), upload_dialog::kReceiptPlace, hei10);
   gate_->setWordWrap(true);
   gate_->setTextFormat(Qt::PlainText);
   QPalette ink = gate_->palette();
   ink.setColor(QPalette::WindowText, QColor(0x20, 0x48, 0x98));
   gate_->setPalette(ink);
   // Under the address and its buttons: what came back from the page.
-  receipt_ = new ReceiptLabel(this);
+  receipt_ = new ReceiptLabel(surface_);
   receipt_->setGeometry(upload_dialog::kReceiptPlace);
   connect(receipt_, &ReceiptLabel::Shown, this, &UploadDialog::Relayout);
   // Whoever learnt it, what came back decides what replacing the page does.
@@ -127,29 +134,29 @@ UploadDialog::UploadDialog(const ClientServices& services)
   });
 
   auto* copy =
-      AddButton(this, "Command2", QStringLiteral("点击复制"), PxRect(5160, 3720, 2055, 495));
+      AddButton(surface_, "Command2", QStringLiteral("点击复制"), PxRect(5160, 3720, 2055, 495));
   connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
 
   // Bottom left, level with "点击复制", below the address line.
   take_down_ =
-      AddButton(this, "Command3", QStringLiteral("撤下网页"), PxRect(600, 3720, 1455, 495));
+      AddButton(surface_, "Command3", QStringLiteral("撤下网页"), PxRect(600, 3720, 1455, 495));
   connect(take_down_, &QPushButton::clicked, this, &UploadDialog::AskTakeDown);
   change_name_ =
-      AddButton(this, "Command4", Q(upload_text::kChangeName), PxRect(2160, 3720, 1455, 495));
+      AddButton(surface_, "Command4", Q(upload_text::kChangeName), PxRect(2160, 3720, 1455, 495));
   connect(change_name_, &QPushButton::clicked, this, &UploadDialog::AskChangeName);
 
   // Below the designed controls, hidden until an upload succeeds: the code
   // on the left under the address's caption, its button under "点击复制".
-  qr_ = new QLabel(this);
+  qr_ = new QLabel(surface_);
   qr_->setObjectName(QStringLiteral("QrCode"));
   qr_->hide();
-  save_qr_ = AddButton(this, "SaveQrCode", QStringLiteral("保存二维码"), QRect());
+  save_qr_ = AddButton(surface_, "SaveQrCode", QStringLiteral("保存二维码"), QRect());
   save_qr_->hide();
   connect(save_qr_, &QPushButton::clicked, this, &UploadDialog::SaveQrCode);
-  save_poster_ = AddButton(this, "SavePoster", Q(poster_text::kSave), QRect());
+  save_poster_ = AddButton(surface_, "SavePoster", Q(poster_text::kSave), QRect());
   save_poster_->hide();
   connect(save_poster_, &QPushButton::clicked, this, &UploadDialog::SavePoster);
-  copy_poster_ = AddButton(this, "CopyPoster", Q(poster_text::kCopy), QRect());
+  copy_poster_ = AddButton(surface_, "CopyPoster", Q(poster_text::kCopy), QRect());
   copy_poster_->hide();
   connect(copy_poster_, &QPushButton::clicked, this, &UploadDialog::CopyPoster);
 

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QScrollArea;
 
 namespace heartpage {
 
@@ -92,10 +93,14 @@ class UploadDialog : public QWidget {
   void HideQrCode();
   // Makes the poster of the page published last and hands it to `then`.
   void MakePoster(std::function<void(const QImage& poster)> then);
+  // The controls take `height` from now on; the window shows as much of
+  // them as its screen has room for and scrolls the rest.
+  void SetContentHeight(int height);
   // Keeps the whole window on its screen after it grew.
   void KeepOnScreen();
   // The title bar and borders the system adds, as far as known.
   int FrameHeight() const;
+  int FrameWidth() const;
   // The height of the designed controls and the receipt under them, which
   // grows with the lines of earlier versions; the QR code goes below.
   int BaseHeight() const;
@@ -153,6 +158,8 @@ class UploadDialog : public QWidget {
   // of an older server does not tell.
   std::optional<wire::PageSettings> published_settings_;
   QPlainTextEdit* address_ = nullptr;
+  QWidget* surface_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
   QLabel* qr_ = nullptr;
   QPushButton* save_qr_ = nullptr;
   std::string qr_address_;

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QTextDocument>
 #include <QTextLayout>
@@ -234,6 +235,27 @@ int UploadDialog::FrameHeight() const {
                                 2 * style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth));
 }
 
+int UploadDialog::FrameWidth() const {
+  const int reported = isVisible() ? frameGeometry().width() - geometry().width() : 0;
+  return std::max(reported, 2 * style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth));
+}
+
+void UploadDialog::SetContentHeight(int height) {
+  const QSize content(kDesignedWidth, height);
+  surface_->setFixedSize(content);
+  QSize shown = content;
+  if (const QScreen* shown_on = screen()) {
+    const QSize room = shown_on->availableGeometry().size() - QSize(FrameWidth(), FrameHeight());
+    // A scroll bar takes room of its own beside what it scrolls.
+    const int bar = scroll_->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    if (shown.height() > room.height()) shown = QSize(shown.width() + bar, room.height());
+    if (shown.width() > room.width())
+      shown = QSize(room.width(), std::min(shown.height() + bar, room.height()));
+  }
+  setFixedSize(shown);
+  KeepOnScreen();
+}
+
 int UploadDialog::GateHeight() const {
   return gate_->text().isEmpty() ? 0 : gate_->heightForWidth(upload_dialog::kReceiptPlace.width());
 }
@@ -255,13 +277,12 @@ void UploadDialog::Relayout() {
   receipt_->setGeometry(place.left(), place.top() + gate, place.width(),
                         std::max(place.height(), BaseHeight() - place.top() - gate - 2));
   if (!qr_address_.empty()) return ShowQrCode(qr_address_, qr_name_);
-  setFixedSize(kDesignedWidth, BaseHeight());
-  KeepOnScreen();
+  SetContentHeight(BaseHeight());
 }
 
 // The window grows downwards to make room; nothing designed moves. On a
-// small screen (a large scale) the code shrinks rather than push the window
-// past the screen's bottom.
+// small screen (a large scale) the code shrinks first; what still does not
+// fit scrolls, never past the screen's bottom.
 void UploadDialog::ShowQrCode(const std::string& address, const std::string& name) {
   const std::optional<QrCode> code = QrCode::Encode(address);
   if (!code) return;
@@ -279,15 +300,16 @@ void UploadDialog::ShowQrCode(const std::string& address, const std::string& nam
   // them, centred on the code's height.
   const QRect copy = PxRect(5160, 3720, 2055, 495);
   const int gap = copy.height() / 3;
-  int button_top = top + (image.height() - 3 * copy.height() - 2 * gap) / 2;
+  const int buttons = 3 * copy.height() + 2 * gap;
+  int button_top = top + (image.height() - buttons) / 2;
   for (QPushButton* button : {save_qr_, save_poster_, copy_poster_}) {
     button->setGeometry(copy.left(), std::max(top, button_top), copy.width(), copy.height());
     button_top += copy.height() + gap;
     button->show();
   }
   qr_->show();
-  setFixedSize(kDesignedWidth, top + image.height() + kQrMargin);
-  KeepOnScreen();
+  // A code shrunk below the buttons' height leaves them their own.
+  SetContentHeight(top + std::max(image.height(), buttons) + kQrMargin);
 }
 
 void UploadDialog::KeepOnScreen() {
@@ -299,6 +321,8 @@ void UploadDialog::KeepOnScreen() {
   QRect frame(frameGeometry().topLeft(), QSize(frameGeometry().width(), height() + FrameHeight()));
   if (frame.bottom() > available.bottom()) frame.moveBottom(available.bottom());
   if (frame.top() < available.top()) frame.moveTop(available.top());
+  if (frame.right() > available.right()) frame.moveRight(available.right());
+  if (frame.left() < available.left()) frame.moveLeft(available.left());
   move(frame.topLeft());
 }
 
@@ -308,7 +332,7 @@ void UploadDialog::HideQrCode() {
   save_poster_->hide();
   copy_poster_->hide();
   qr_address_.clear();
-  setFixedSize(kDesignedWidth, BaseHeight());
+  SetContentHeight(BaseHeight());
 }
 
 void UploadDialog::SaveQrCode() {
@@ -409,12 +433,12 @@ void UploadDialog::ShowStatus(std::string_view text, StatusKind kind) {
   // The longest messages take the hints' smaller size rather than lose
   // their ends.
   QFont font = ChineseFont(ChineseFace::kHeiTi, 12);
-  if (QFontMetrics(font).horizontalAdvance(status_->text()) > width() - 16)
+  if (QFontMetrics(font).horizontalAdvance(status_->text()) > surface_->width() - 16)
     font.setPointSizeF(10.5);
   status_->setFont(font);
   status_->adjustSize();
   // From its designed place, moved left only as far as a long message needs.
-  const int left = std::clamp(width() - status_->width() - 8, 0, Px(3720));
+  const int left = std::clamp(surface_->width() - status_->width() - 8, 0, Px(3720));
   status_->move(left, Px(2640));
 }
 

@@ -4,6 +4,7 @@
 
 #include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QTest>
@@ -72,6 +73,30 @@ TEST(ChineseFileDialog, TypesAndDatesReadChinese) {
       << photo.siblingAtColumn(3).data().toString().toStdString();
   EXPECT_EQ(row_of(QStringLiteral("相册")).siblingAtColumn(2).data().toString(),
             QStringLiteral("文件夹"));
+}
+
+// Several names typed in quotes, as the dialog itself writes a selection,
+// are all chosen, whatever the list made of the typing.
+TEST(ChineseFileDialog, SeveralQuotedNamesTypedAreAllChosen) {
+  testing::TempDir folder;
+  for (const char* name : {"a.jpg", "b.jpg", "c.jpg"}) std::ofstream(folder.path() / name) << "x";
+  QFileDialog dialog(nullptr, QStringLiteral("选择文件（可多选）"),
+                     QString::fromStdString(folder.path().string()));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  UseChineseFileView(&dialog);
+  dialog.show();
+  auto* box = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_NE(box, nullptr);
+  auto* list = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) == 3; }));
+  box->setFocus();
+  QTest::keyClicks(box, QStringLiteral("\"c.jpg\" \"a.jpg\" \"b.jpg\""));
+  QTest::keyClick(box, Qt::Key_Return);
+  ASSERT_EQ(dialog.result(), QDialog::Accepted);
+  const QDir dir(QString::fromStdString(folder.path().string()));
+  EXPECT_EQ(ChosenFiles(dialog),
+            QStringList({dir.absoluteFilePath("c.jpg"), dir.absoluteFilePath("a.jpg"),
+                         dir.absoluteFilePath("b.jpg")}));
 }
 
 }  // namespace

@@ -24,6 +24,8 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
 #include <QTimeZone>
@@ -698,6 +700,33 @@ TEST_F(UploadDialogTest, AnUploadShowsTheAddresssQrCodeWhichSavesAsPng) {
   EXPECT_EQ(decoded.status, 0);
   EXPECT_EQ(decoded.out, PageAddress("qrcode1") + "\n");
   QFile::remove(file);
+}
+
+// On any screen, a small one at a large scale too, the dialog with its QR
+// code stays within the available area; what does not fit scrolls, and every
+// button can be brought into sight.
+TEST_F(UploadDialogTest, WithItsQrCodeTheDialogStaysOnItsScreen) {
+  Open();
+  QTest::keyClicks(name, "onscreen1");
+  Confirm();
+  ASSERT_EQ(Status(), "上传成功！");
+  const QRect available = dialog->screen()->availableGeometry();
+  EXPECT_TRUE(available.contains(dialog->frameGeometry()));
+  auto* scroll = dialog->findChild<QScrollArea*>("Scroll");
+  ASSERT_NE(scroll, nullptr);
+  QWidget* surface = scroll->widget();
+  const bool fits = available.contains(QRect(available.topLeft(), surface->size()));
+  EXPECT_EQ(dialog->size() == surface->size(), fits);
+  QWidget* qr = dialog->findChild<QLabel*>("QrCode");
+  EXPECT_TRUE(surface->rect().contains(qr->geometry()));
+  for (const char* button : {"Command1", "Command2", "SaveQrCode", "SavePoster", "CopyPoster"}) {
+    auto* widget = dialog->findChild<QPushButton*>(button);
+    EXPECT_TRUE(surface->rect().contains(widget->geometry())) << button;
+    scroll->ensureWidgetVisible(widget, 0, 0);
+    EXPECT_TRUE(scroll->viewport()->rect().contains(
+        QRect(widget->mapTo(scroll->viewport(), QPoint(0, 0)), widget->size())))
+        << button;
+  }
 }
 
 // The poster of the page just published: saved and copied alike, tall
