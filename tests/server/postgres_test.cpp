@@ -135,9 +135,7 @@ TEST_F(PostgresTest, RidesOutADatabaseRestart) {
 
   cluster_.Start();
   for (ServerProcess* server : {&a, &late})
-    ASSERT_TRUE(server->WaitForLog([](const std::string& line) {
-      return line.find("watching page changes again") != std::string::npos;
-    }));
+    ASSERT_TRUE(server->WaitForLogWith("watching page changes again"));
   EXPECT_EQ(Post(a.port(), QueryBody("select * from 系统设置")).status, 200);
   EXPECT_EQ(Post(late.port(), QueryBody("select * from 系统设置")).status, 200);
   ASSERT_EQ(Post(late.port(), StoreBody("m", "kept", Page(late.host(), 3))).status, 200);

@@ -93,22 +93,13 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
 
   // One line per endpoint request: who, what, which name, how it ended; the
   // identifier never, and nothing a client wrote can start a line.
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 429 ") &&
-           line.ends_with(" 127.0.0.2 claim - \"too many requests\"");
-  }));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 200 ") &&
-           line.ends_with(" 198.51.100.7 claim c1 ok");
-  }));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 400 ") &&
-           line.ends_with(" 127.0.0.2 - - \"one Host header needed\"");
-  }));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 507 ") &&
-           line.ends_with(" 127.0.0.2 store a2 \"the server is out of room for pages\"");
-  }));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 429 ",
+                                    " 127.0.0.2 claim - \"too many requests\""));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 200 ", " 198.51.100.7 claim c1 ok"));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 400 ",
+                                    " 127.0.0.2 - - \"one Host header needed\""));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 507 ",
+                                    " 127.0.0.2 store a2 \"the server is out of room for pages\""));
   EXPECT_EQ(server.Log().find(secret), std::string::npos);
 }
 
@@ -177,18 +168,13 @@ TEST_F(ServerLimitsTest, NeitherNewAddressesNorGuessedIdentifiersDodgeTheRates) 
     EXPECT_TRUE(server.WaitForLog([&](const std::string& line) {
       return line.starts_with("- - ") && line.ends_with(" " + client);
     })) << client;
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 429 ") &&
-           line.ends_with(" 127.0.0.5 ownership lookup - \"too many requests\"");
-  }));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 429 ") &&
-           line.ends_with(" 127.0.0.5 receipts - \"too many requests\"");
-  }));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 403 ") &&
-           line.ends_with(" 127.0.0.8 store mine \"file name claimed by another machine\"");
-  }));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 429 ",
+                                    " 127.0.0.5 ownership lookup - \"too many requests\""));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 429 ",
+                                    " 127.0.0.5 receipts - \"too many requests\""));
+  EXPECT_TRUE(
+      server.WaitForLogLine("POST /asp/index.asp 403 ",
+                            " 127.0.0.8 store mine \"file name claimed by another machine\""));
 }
 
 // Bodies that trickle hold a share of their address's connections, and at
@@ -389,10 +375,8 @@ TEST_F(ServerLimitsTest, OneAddressReadsPagesPastTheCacheOnlyAtItsRate) {
   const HttpResponse stranger = get("127.0.0.4", "/Test/large");
   EXPECT_EQ(stranger.status, 200);
   EXPECT_EQ(stranger.body, ToGbk(large));
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("GET /Test/large 429 ") &&
-           line.ends_with(" 127.0.0.2 page - \"too many requests\"");
-  }));
+  EXPECT_TRUE(
+      server.WaitForLogLine("GET /Test/large 429 ", " 127.0.0.2 page - \"too many requests\""));
 }
 
 // Previews from one address under ever new identifiers fill only that

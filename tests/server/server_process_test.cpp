@@ -105,12 +105,8 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   ASSERT_EQ(Post(port, StoreBody("WD-123 456", "abc1", renewed)).status, 200);
   EXPECT_EQ(Get(port, "/Test/abc1").body, ToGbk(renewed));
 
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 200 ") &&
-           line.ends_with("ms 127.0.0.1 store abc1 ok");
-  }));
-  EXPECT_TRUE(server.WaitForLog(
-      [](const std::string& line) { return line.starts_with("GET /Test/abc1 200 "); }));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 200 ", "ms 127.0.0.1 store abc1 ok"));
+  EXPECT_TRUE(server.WaitForLogLine("GET /Test/abc1 200 ", ""));
 }
 
 // A temporary preview: any machine, no claim, an unguessable address of its
@@ -143,10 +139,7 @@ TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
   EXPECT_EQ(Get(port, "/preview/" + std::string(24, 'a')).status, 404);
   EXPECT_EQ(Get(port, "/preview/../Test/x").status, 404);
   EXPECT_TRUE(Rows(Post(port, QueryBody("select * from 免费 where 硬盘ID='WD-77 预览'"))).empty());
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("POST /asp/index.asp 200 ") &&
-           line.ends_with(" 127.0.0.1 preview store - ok");
-  }));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 200 ", " 127.0.0.1 preview store - ok"));
 }
 
 TEST_F(ServerTest, SettingsHaveDefaultsAndPersistWhatTheOperatorSets) {
@@ -506,8 +499,7 @@ TEST_F(ServerTest, BodiesOverTheLimitOrCutOffStoreNothing) {
     connection.ShutdownWrite();
     EXPECT_FALSE(connection.Read().has_value());
   }
-  EXPECT_TRUE(server.WaitForLog(
-      [](const std::string& line) { return line.starts_with("POST /asp/index.asp 413 "); }));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 413 ", ""));
   EXPECT_EQ(DumpDatabase(data_.path()), before);
   EXPECT_EQ(Get(port, "/Test/page").status, 404);
 }
@@ -932,8 +924,7 @@ TEST_F(ServerTest, OneServerPerDataDirectorySurvivingSighupStoppingCleanlyOnSigt
   // A reload of a server without a certificate (systemctl reload) changes
   // nothing and ends nothing.
   server.Signal(SIGHUP);
-  EXPECT_TRUE(server.WaitForLog(
-      [](const std::string& line) { return line.find("SIGHUP") != std::string::npos; }));
+  EXPECT_TRUE(server.WaitForLogWith("SIGHUP"));
   ASSERT_TRUE(idle.Send(PostRequest(QueryBody("select * from 系统设置"))));
   EXPECT_EQ(idle.Read().value_or(testing::HttpResponse{}).status, 200);
   server.Signal(SIGTERM);

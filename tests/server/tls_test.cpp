@@ -152,15 +152,12 @@ TEST_F(TlsTest, SighupTakesUpARenewedCertificateAndKeepsTheOldOneForABadPair) {
   // The renewed certificate with the old key: refused, the old pair kept.
   Install(second, first);
   server.Signal(SIGHUP);
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.find("keeping the current certificate") != std::string::npos;
-  }));
+  EXPECT_TRUE(server.WaitForLogWith("keeping the current certificate"));
   EXPECT_NO_THROW(TlsConnection(port, first.certificate()));
 
   Install(second, second);
   server.Signal(SIGHUP);
-  EXPECT_TRUE(server.WaitForLog(
-      [](const std::string& line) { return line.find("reloaded") != std::string::npos; }));
+  EXPECT_TRUE(server.WaitForLogWith("reloaded"));
   EXPECT_THROW(TlsConnection(port, first.certificate()), std::runtime_error);
   TlsConnection renewed(port, second.certificate());
   ASSERT_TRUE(renewed.Send(PostRequest(QueryBody("select * from 系统设置"))));
@@ -187,9 +184,7 @@ TEST_F(TlsTest, AFreshClientIsServedBesideStalledHandshakesAndBodiesAtTheCap) {
   for (int i = 0; i < 4; ++i) crowd.push_back(std::make_unique<HttpConnection>(port, "127.0.0.6"));
   HttpConnection over_share(port, "127.0.0.6");
   EXPECT_TRUE(over_share.ClosedByServer());
-  EXPECT_TRUE(server.WaitForLog([](const std::string& line) {
-    return line.starts_with("- - 503 0 ") && line.ends_with(" 127.0.0.6");
-  }));
+  EXPECT_TRUE(server.WaitForLogLine("- - 503 0 ", " 127.0.0.6"));
 
   for (int address = 2; address <= 5; ++address) {
     const std::string from = "127.0.0." + std::to_string(address);

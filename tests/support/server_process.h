@@ -18,6 +18,7 @@
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -172,6 +173,15 @@ class ChildProcess {
         if (match(lines_[seen])) return true;
       if (closed_ || changed_.wait_until(lock, give_up) == std::cv_status::timeout) return false;
     }
+  }
+  // The usual wait: a line that begins with `start` and ends with `end`
+  // (the request and status, then who and what).
+  bool WaitForLogLine(std::string_view start, std::string_view end) {
+    return WaitForLog(
+        [&](const std::string& line) { return line.starts_with(start) && line.ends_with(end); });
+  }
+  bool WaitForLogWith(std::string_view part) {
+    return WaitForLog([&](const std::string& line) { return line.find(part) != line.npos; });
   }
 
   std::string Log() {
