@@ -126,6 +126,18 @@ std::string AssetHead(const Request& request, const StoredPage& asset, std::stri
   return head;
 }
 
+// What every answer of a page or an asset says of itself: who answers and
+// when, the validators a cache comes back with, how long it may keep it.
+void SetFileFields(http::fields& fields, std::string_view etag, std::int64_t modified,
+                   std::string_view caching) {
+  fields.set(http::field::server, kServerName);
+  fields.set(http::field::date, CurrentHttpDate());
+  fields.set(http::field::etag, etag);
+  fields.set(http::field::last_modified, FormatHttpDate(modified));
+  fields.set(http::field::cache_control, caching);
+  fields.set("X-Content-Type-Options", "nosniff");
+}
+
 }  // namespace
 
 std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors) {
@@ -156,12 +168,7 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   // 304, or the answer to HEAD: the page's header without the page.
   StringResponse response(unchanged ? http::status::not_modified : http::status::ok,
                           request.version());
-  response.set(http::field::server, kServerName);
-  response.set(http::field::date, CurrentHttpDate());
-  response.set(http::field::etag, etag);
-  response.set(http::field::last_modified, FormatHttpDate(page->modified));
-  response.set(http::field::cache_control, PageCaching(*page));
-  response.set("X-Content-Type-Options", "nosniff");
+  SetFileFields(response.base(), etag, page->modified, PageCaching(*page));
   // The page runs in an origin of its own: its scripts work, but cannot
   // touch the publishing site or other people's pages.
   response.set("Content-Security-Policy", PagePolicy(site));
@@ -193,13 +200,8 @@ class AssetFile final : public FileHolder {
         held_(held) {}
 
   void SetFields(http::fields& fields) const override {
-    fields.set(http::field::server, kServerName);
-    fields.set(http::field::date, CurrentHttpDate());
-    fields.set(http::field::etag, answer_.etag);
-    fields.set(http::field::last_modified, FormatHttpDate(*answer_.modified));
-    fields.set(http::field::cache_control, kAssetCaching);
+    SetFileFields(fields, answer_.etag, *answer_.modified, kAssetCaching);
     fields.set(http::field::accept_ranges, "bytes");
-    fields.set("X-Content-Type-Options", "nosniff");
     if (held_ != nullptr) fields.set(http::field::vary, "Accept-Encoding");
   }
 
