@@ -6,8 +6,8 @@
 # choice of 离线编辑 and the main window that choice opens, the upload dialog with a 30-letter name (sent
 # with Enter) and its QR code, the check's list of sample text left in, the
 # window of 扫码预览 with its code and with a failure, the Chinese menu of a
-# field, and, on a 1600 x 1200 screen at twice the scale, the main window and
-# style 7's editor placed within it.
+# field, and, on a 1600 x 1200 screen at twice the scale, the main window,
+# style 7's editor placed within it and the upload dialog with its QR code.
 # Usage: tools/make-window-screenshots.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -107,5 +107,15 @@ else
   fg7=$(window '^阿狸心形表白$')
   sleep 0.5
   import -window root "$out/small-screen-style7.png"
+  click "$fg7" 1092 1036  # 上传网页
+  go_on
+  dialog=$(window '^网页上传$')
+  click "$dialog" 500 140
+  xdotool type --delay 10 "scaletwo1"
+  xdotool key Return
+  sleep 0.5
+  xdotool key Return  # yes to the new name's whole address
+  sleep 1.5
+  import -window root "$out/small-screen-upload-dialog.png"
 fi
 ls -l "$out"
