@@ -25,13 +25,4 @@ std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view
   return count;
 }
 
-std::size_t CountOccurrences(std::string_view text, std::string_view key) {
-  if (key.empty()) return 0;
-  std::size_t count = 0;
-  for (std::size_t hit = text.find(key); hit != std::string_view::npos;
-       hit = text.find(key, hit + key.size()))
-    ++count;
-  return count;
-}
-
 }  // namespace heartpage

@@ -16,7 +16,4 @@ std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view
 std::size_t ReplaceAll(std::string& text, std::string_view key, std::string_view value,
                        std::string& scratch);
 
-// Counts the non-overlapping occurrences of `key` in `text`.
-std::size_t CountOccurrences(std::string_view text, std::string_view key);
-
 }  // namespace heartpage

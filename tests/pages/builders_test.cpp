@@ -10,6 +10,15 @@
 namespace heartpage {
 namespace {
 
+// The non-overlapping occurrences of `key` in `text`.
+std::size_t CountOccurrences(std::string_view text, std::string_view key) {
+  std::size_t count = 0;
+  for (std::size_t hit = text.find(key); !key.empty() && hit != std::string_view::npos;
+       hit = text.find(key, hit + key.size()))
+    ++count;
+  return count;
+}
+
 std::string Build(int style, const FieldMap& fields) {
   return BuildPage(style, fields);
 }

@@ -37,11 +37,5 @@ TEST(ReplaceAll, DegenerateCases) {
   EXPECT_EQ(Replaced("KEY", "KEY", "line\r\nbreak"), "line\r\nbreak");
 }
 
-TEST(CountOccurrences, CountsWithoutOverlap) {
-  EXPECT_EQ(CountOccurrences("aaaa", "aa"), 2u);
-  EXPECT_EQ(CountOccurrences("年年年", "年年"), 1u);
-  EXPECT_EQ(CountOccurrences("abc", ""), 0u);
-}
-
 }  // namespace
 }  // namespace heartpage
