@@ -19,6 +19,14 @@ inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The value of one hexadecimal digit, either case; -1 for any other byte.
+inline int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 // A number written in plain decimal digits, nothing else (no sign, no
 // space), of at most `max_digits` digits so that it cannot overflow; up to
 // 19 fit 64 bits.

@@ -12,13 +12,6 @@
 namespace heartpage::server {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // The entry of `dir` called `name`, the exact spelling first.
 std::optional<std::filesystem::path> FindEntry(const std::filesystem::path& dir,
                                                const std::string& name) {
@@ -73,8 +66,8 @@ std::optional<std::string> PercentDecode(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexValue(text[i + 1]);
-    const int low = HexValue(text[i + 2]);
+    const int high = HexDigit(text[i + 1]);
+    const int low = HexDigit(text[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     out += static_cast<char>(high * 16 + low);
     i += 2;

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "text/ascii.h"
+
 namespace heartpage::server {
 namespace {
 
@@ -36,20 +38,13 @@ bool IsSlash(char c) {
   return c == '/' || c == '\\';
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string PercentDecoded(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-        HexValue(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
+        HexDigit(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
       i += 2;
     } else {
       out += text[i];
@@ -128,7 +123,7 @@ bool Ipv4Part(std::string_view part, std::uint64_t& value) {
   value = 0;
   if (part.empty() && base != 8) return false;
   for (const char c : part) {
-    const int digit = HexValue(c);
+    const int digit = HexDigit(c);
     if (digit < 0 || digit >= base) return false;
     value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     if (value > 0xFFFFFFFFu) return false;

@@ -185,17 +185,6 @@ std::string GzipEtag(std::string_view etag) {
   return tag;
 }
 
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 std::optional<std::string> UnescapeFormValue(std::string_view text) {
   std::string out;
   out.reserve(text.size());

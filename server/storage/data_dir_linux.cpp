@@ -9,6 +9,7 @@
 
 #include "server/storage/data_dir.h"
 #include "server/storage/machine_id_hash.h"
+#include "text/ascii.h"
 
 namespace heartpage::server {
 namespace {
@@ -35,13 +36,6 @@ void SyncDir(const std::filesystem::path& dir) {
     fsync(fd);
     close(fd);
   }
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
