@@ -404,10 +404,8 @@ void UploadDialog::Upload(const std::string& typed, std::optional<NameCheck> che
       });
 }
 
-void UploadDialog::AskWhatIsOnline(const std::string& name,
-                                   const std::optional<std::string>& stored_before,
-                                   const std::string& failure) {
-  verifying_ = true;
+void UploadDialog::FetchOwnedPageThen(
+    std::function<void(const std::optional<OwnedPage>& owned)> then) {
   RunInBackground(
       this,
       [services = services_]() -> std::optional<OwnedPage> {
@@ -417,34 +415,40 @@ void UploadDialog::AskWhatIsOnline(const std::string& name,
           return std::nullopt;
         }
       },
-      [this, name, stored_before, failure](const std::optional<OwnedPage>& owned) {
-        verifying_ = false;
-        // Not reached again, or the user has moved on: nothing more is known.
-        if (!owned || uploading_ || asking_) return;
-        if (owned->name != name)
-          return ShowStatus(failure + std::string(upload_text::kNothingOnline));
-        if (stored_before && !owned->stored_at.empty() && owned->stored_at != *stored_before) {
-          // The store got there after all: this upload's page is online.
-          Finish({true, name, std::string(upload_text::kUploaded), PageAddress(name), name, false});
-          server_stored_at_ = owned->stored_at;
-          return;
-        }
-        // The claim got there, or a page from before is online.
-        GGCT::Get().ZCYN = name;
-        name_->setEnabled(false);
-        ShowOwned(true);
-        server_stored_at_ = owned->stored_at;
-        page_online_ = !owned->stored_at.empty();
-        std::string said(upload_text::kNameKeptNoPage);
-        if (page_online_) {
-          ShowCurrentPage(name);
-          ShowStoredAt(owned->stored_at);
-          said = stored_before ? std::string(upload_text::kBeforeStillOnline)
-                               : upload_text::OnlineSince(LocalTimeText(owned->stored_at));
-        }
-        RefreshSummary();
-        ShowStatus(failure + said);
-      });
+      std::move(then));
+}
+
+void UploadDialog::AskWhatIsOnline(const std::string& name,
+                                   const std::optional<std::string>& stored_before,
+                                   const std::string& failure) {
+  verifying_ = true;
+  FetchOwnedPageThen([this, name, stored_before, failure](const std::optional<OwnedPage>& owned) {
+    verifying_ = false;
+    // Not reached again, or the user has moved on: nothing more is known.
+    if (!owned || uploading_ || asking_) return;
+    if (owned->name != name) return ShowStatus(failure + std::string(upload_text::kNothingOnline));
+    if (stored_before && !owned->stored_at.empty() && owned->stored_at != *stored_before) {
+      // The store got there after all: this upload's page is online.
+      Finish({true, name, std::string(upload_text::kUploaded), PageAddress(name), name, false});
+      server_stored_at_ = owned->stored_at;
+      return;
+    }
+    // The claim got there, or a page from before is online.
+    GGCT::Get().ZCYN = name;
+    name_->setEnabled(false);
+    ShowOwned(true);
+    server_stored_at_ = owned->stored_at;
+    page_online_ = !owned->stored_at.empty();
+    std::string said(upload_text::kNameKeptNoPage);
+    if (page_online_) {
+      ShowCurrentPage(name);
+      ShowStoredAt(owned->stored_at);
+      said = stored_before ? std::string(upload_text::kBeforeStillOnline)
+                           : upload_text::OnlineSince(LocalTimeText(owned->stored_at));
+    }
+    RefreshSummary();
+    ShowStatus(failure + said);
+  });
 }
 
 void UploadDialog::Finish(const UploadOutcome& outcome) {

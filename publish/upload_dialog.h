@@ -119,6 +119,9 @@ class UploadDialog : public QWidget {
   // After an upload that went unanswered: what the server has under `name`
   // now, said beside `failure`; a store that got through all the same is
   // the success it was.
+  // What the server says this machine owns, asked off the windows' thread;
+  // nothing when it cannot be reached.
+  void FetchOwnedPageThen(std::function<void(const std::optional<OwnedPage>& owned)> then);
   void AskWhatIsOnline(const std::string& name, const std::optional<std::string>& stored_before,
                        const std::string& failure);
   // Builds the page from the source now; falls back on the page last shown

@@ -449,28 +449,19 @@ void UploadDialog::ShowCurrentPage(const std::string& name) {
 }
 
 void UploadDialog::FetchStoredAt(const std::string& name) {
-  RunInBackground(
-      this,
-      [services = services_]() -> std::optional<OwnedPage> {
-        try {
-          return FetchOwnedPage(services.machine_id(), services.post);
-        } catch (const std::exception&) {
-          return std::nullopt;
-        }
-      },
-      [this, name](const std::optional<OwnedPage>& owned) {
-        // Only while the page it is about is still the one shown.
-        if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
-            address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
-          server_stored_at_ = owned->stored_at;
-          ShowStoredAt(owned->stored_at);
-          // No time: the page was taken down (or the server does not say).
-          if (owned->stored_at.empty()) {
-            page_online_ = false;
-            RefreshSummary();
-          }
-        }
-      });
+  FetchOwnedPageThen([this, name](const std::optional<OwnedPage>& owned) {
+    // Only while the page it is about is still the one shown.
+    if (owned && owned->name == name && GGCT::Get().ZCYN == name &&
+        address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
+      server_stored_at_ = owned->stored_at;
+      ShowStoredAt(owned->stored_at);
+      // No time: the page was taken down (or the server does not say).
+      if (owned->stored_at.empty()) {
+        page_online_ = false;
+        RefreshSummary();
+      }
+    }
+  });
 }
 
 void UploadDialog::ShowStoredAt(const std::string& utc) {
