@@ -41,11 +41,6 @@ class PostgresStorage final : public SqlStorage {
   PostgresStorage(const PostgresStorage&) = delete;
   PostgresStorage& operator=(const PostgresStorage&) = delete;
 
-  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {},
-                        std::string_view compressed = {}) override;
-  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
-  bool HasInMemory(std::string_view /*name*/) override { return false; }
   // pg_dump does it; this says so.
   void Backup(const std::filesystem::path& file) override;
 
@@ -61,10 +56,9 @@ class PostgresStorage final : public SqlStorage {
  private:
   void Borrow(const Work& work) override;
   void Transact(const Work& work, bool synced) override;
+  // Announces the change to every server, and notes which watches must
+  // confirm it.
   void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;
-  // Inside the transaction that changes the page of `name`: announces the
-  // change to every server, and notes which watches must confirm it.
-  PgAnnouncement AnnounceIn(PgConnection& db, std::string_view name);
   // After the commit: waits for those confirmations.
   void AwaitDropped(const PgAnnouncement& announcement);
 
@@ -99,9 +93,5 @@ class PostgresStorage final : public SqlStorage {
 
   PageWatch watch_;
 };
-
-// Replaces the gate of `name`'s page, inside the transaction that stores it
-// (pg_gates.cpp).
-void StoreGate(PgConnection& db, std::string_view name, const PageGate& gate);
 
 }  // namespace heartpage::server

@@ -73,19 +73,4 @@ ClaimResult SqlStorage::ClaimName(const MachineIdHash& owner, std::string_view n
       /*synced=*/false);
 }
 
-void SqlStorage::KeepCompressed(std::string_view name, std::string_view etag,
-                                std::string_view compressed) {
-  // No server keeps such a page in memory meanwhile (CachingStorage), so no
-  // other needs telling.
-  Write(
-      [&](SqlSession& db) {
-        db.Run("UPDATE 页面 SET 压缩 = $3 WHERE 文件名 = $1 AND 标签 = $2 AND 压缩 IS NULL",
-               {name, etag,
-                SqlValue::Bytes(compressed.data() != nullptr ? compressed : std::string_view(""))});
-        return 0;
-      },
-      // Lost in a crash, it is only made again.
-      /*synced=*/false);
-}
-
 }  // namespace heartpage::server

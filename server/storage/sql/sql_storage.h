@@ -25,8 +25,15 @@ class SqlStorage : public Storage {
   std::vector<Claim> ClaimsOfMachine(const MachineIdHash& owner) override;
   std::vector<Claim> ClaimsOfName(std::string_view name) override;
   ClaimResult ClaimName(const MachineIdHash& owner, std::string_view name) override;
+
+  // In sql_pages.cpp.
+  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
+                        const AddressBudget& sender = {}, const PageGate& gate = {},
+                        std::string_view compressed = {}) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   void KeepCompressed(std::string_view name, std::string_view etag,
                       std::string_view compressed) override;
+  bool HasInMemory(std::string_view /*name*/) override { return false; }
 
   // In sql_reports.cpp.
   ReportResult AddReport(std::string_view page, std::string_view reason, std::int64_t now) override;
@@ -131,5 +138,9 @@ class SqlStorage : public Storage {
     }
   }
 };
+
+// Replaces the gate of `name`'s page, inside the write that stores it
+// (sql_pages.cpp).
+void StoreGate(SqlSession& db, std::string_view name, const PageGate& gate);
 
 }  // namespace heartpage::server

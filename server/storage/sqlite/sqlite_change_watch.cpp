@@ -1,5 +1,5 @@
 // How a server on a data folder hears of the changes the operator's tools
-// make beside it, from the table of them that sqlite_admin.cpp writes.
+// make beside it: from a table of them that the tools write.
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -15,7 +15,18 @@ namespace {
 // How often the server looks for the operator's changes: well within the
 // second in which every server must follow one.
 constexpr auto kChangePoll = std::chrono::milliseconds(100);
+// Changes kept for servers to read; a server that missed more was stopped,
+// and starts with nothing in memory.
+constexpr std::int64_t kChangesKept = 1000;
+
 }  // namespace
+
+void SqliteStorage::Announce(SqlSession& db, std::string_view name, ChangedBy by) {
+  if (by != ChangedBy::kOperator) return;
+  db.Run("INSERT INTO admin_changes (name) VALUES ($1)", {name});
+  db.Run("DELETE FROM admin_changes WHERE seq <= (SELECT MAX(seq) FROM admin_changes) - $1",
+         {kChangesKept});
+}
 
 // A thread with a connection of its own that asks SQLite, a few times a
 // second, whether anyone else wrote the file (data_version, which costs no
@@ -36,11 +47,7 @@ class SqliteStorage::ChangeWatch {
   ChangeWatch& operator=(const ChangeWatch&) = delete;
 
  private:
-  std::int64_t DataVersion() {
-    auto version = db_->Prepare("PRAGMA data_version");
-    version.Step();
-    return version.Int(0);
-  }
+  std::int64_t DataVersion() { return db_->Run("PRAGMA data_version").Int(0); }
 
   void Run() {
     std::unique_lock lock(mutex_);
@@ -66,9 +73,7 @@ class SqliteStorage::ChangeWatch {
     db_ = std::move(db);
     try {
       version_ = DataVersion();
-      auto last = db_->Prepare("SELECT COALESCE(MAX(seq), 0) FROM admin_changes");
-      last.Step();
-      last_ = last.Int(0);
+      last_ = db_->Run("SELECT COALESCE(MAX(seq), 0) FROM admin_changes").Int(0);
     } catch (...) {
       db_.reset();
       throw;
@@ -81,15 +86,13 @@ class SqliteStorage::ChangeWatch {
     const std::int64_t version = DataVersion();
     if (version == version_) return;
     std::vector<std::string> names;
-    {
-      auto changes = db_->Prepare("SELECT seq, name FROM admin_changes WHERE seq > ? ORDER BY seq");
-      changes.Bind(1, last_);
-      while (changes.Step()) {
-        last_ = changes.Int(0);
-        // Older tools told of the bytes in all with an empty name; they are
-        // kept in a row now.
-        if (std::string name = changes.Text(1); !name.empty()) names.push_back(std::move(name));
-      }
+    for (SqlRows changes =
+             db_->Run("SELECT seq, name FROM admin_changes WHERE seq > $1 ORDER BY seq", {last_});
+         changes; changes.Next()) {
+      last_ = changes.Int(0);
+      // Older tools told of the bytes in all with an empty name; they are
+      // kept in a row now.
+      if (std::string name = changes.Text(1); !name.empty()) names.push_back(std::move(name));
     }
     version_ = version;
     for (const std::string& name : names) sink_->PageChanged(name);

@@ -1,13 +1,13 @@
 #pragma once
 
-// The SQLite connection of SqliteStorage, shared with its schema migration.
+// The SQLite connection of SqliteStorage, shared with its schema and its
+// change watch.
 
 #include <sqlite3.h>
 
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,80 +67,6 @@ class SqliteStorage::Connection final : public SqlSession {
       sqlite3_free(message);
       Throw(rc, why);
     }
-  }
-
-  // A prepared statement, reset and with its bindings cleared when the
-  // returned handle goes out of scope.
-  class Query {
-   public:
-    Query(Connection& connection, sqlite3_stmt* statement)
-        : connection_(connection), statement_(statement) {}
-    ~Query() {
-      sqlite3_reset(statement_);
-      sqlite3_clear_bindings(statement_);
-    }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
-
-    Query& Bind(int index, std::string_view text) {
-      Check(sqlite3_bind_text(statement_, index, text.data(), static_cast<int>(text.size()),
-                              SQLITE_STATIC));
-      return *this;
-    }
-    Query& BindBlob(int index, std::string_view bytes) {
-      Check(sqlite3_bind_blob64(statement_, index, bytes.data(), bytes.size(), SQLITE_STATIC));
-      return *this;
-    }
-    Query& Bind(int index, std::int64_t number) {
-      Check(sqlite3_bind_int64(statement_, index, number));
-      return *this;
-    }
-    Query& BindOptional(int index, const std::optional<std::string>& text) {
-      if (text) return Bind(index, *text);
-      Check(sqlite3_bind_null(statement_, index));
-      return *this;
-    }
-    // True while there is a row; throws on errors, SQLITE_CONSTRAINT included.
-    bool Step() {
-      const int rc = sqlite3_step(statement_);
-      if (rc == SQLITE_ROW) return true;
-      if (rc == SQLITE_DONE) return false;
-      connection_.Throw(rc, sqlite3_errmsg(connection_.db_));
-    }
-    std::string Text(int column) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
-      return text == nullptr ? std::string()
-                             : std::string(text, sqlite3_column_bytes(statement_, column));
-    }
-    std::optional<std::string> OptionalText(int column) {
-      if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
-      return Text(column);
-    }
-    std::string Blob(int column) {
-      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_, column));
-      return bytes == nullptr ? std::string()
-                              : std::string(bytes, sqlite3_column_bytes(statement_, column));
-    }
-    std::int64_t Int(int column) { return sqlite3_column_int64(statement_, column); }
-
-   private:
-    void Check(int rc) {
-      if (rc != SQLITE_OK) throw StorageError(sqlite3_errmsg(connection_.db_));
-    }
-    Connection& connection_;
-    sqlite3_stmt* statement_;
-  };
-
-  Query Prepare(const char* sql) {
-    auto [it, inserted] = statements_.try_emplace(sql, nullptr);
-    if (inserted) {
-      if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &it->second, nullptr) !=
-          SQLITE_OK) {
-        statements_.erase(it);
-        throw StorageError(sqlite3_errmsg(db_));
-      }
-    }
-    return Query(*this, it->second);
   }
 
   // Runs `work` in a write transaction taken up front (BEGIN IMMEDIATE), so

@@ -37,17 +37,11 @@ class SqliteStorage final : public SqlStorage {
   SqliteStorage(const SqliteStorage&) = delete;
   SqliteStorage& operator=(const SqliteStorage&) = delete;
 
-  StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {},
-                        std::string_view compressed = {}) override;
-  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
-  bool HasInMemory(std::string_view /*name*/) override { return false; }
   // A data folder has one server (main() locks it); the operator's tools
   // change it beside that server, which hears of their changes through a
-  // table of them (sqlite_admin.cpp).
+  // table of them (sqlite_change_watch.cpp).
   void WatchPages(PageChangeSink* sink) override;
   bool KeepingPagesIsSafe() override { return true; }
-  // In sqlite_admin.cpp.
   void Backup(const std::filesystem::path& file) override;
 
   // Every claim in claim order, and every page, for copying elsewhere.
@@ -64,8 +58,8 @@ class SqliteStorage final : public SqlStorage {
  private:
   void Borrow(const Work& work) override;
   void Transact(const Work& work, bool synced) override;
-  // Only the operator's changes: the server on the folder makes its owners'
-  // changes itself.
+  // Only the operator's changes, for the server on the folder to hear of
+  // (sqlite_change_watch.cpp): it makes its owners' changes itself.
   void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;
   const MachineIdHasher& Hasher() override { return hash_; }
 
@@ -83,29 +77,11 @@ class SqliteStorage final : public SqlStorage {
   // Writers of this process queue here rather than in SQLite's busy handler,
   // which polls with sleeps; the busy timeout still covers other processes.
   std::mutex write_mutex_;
-  // Hears the operator's changes while a sink wants them (sqlite_admin.cpp).
+  // Hears the operator's changes while a sink wants them.
   class ChangeWatch;
   friend class ChangeWatch;
   std::mutex watch_mutex_;
   std::shared_ptr<ChangeWatch> change_watch_;
 };
-
-// Schema version 3: the table of temporary previews (sqlite_previews.cpp).
-void AddPreviewTable(SqliteStorage::Connection& db);
-// The bytes each client address sent, and each preview's address
-// (sqlite_address_usage.cpp).
-void AddAddressUsage(SqliteStorage::Connection& db);
-// The tables of visitors' reports and of the deny list (sqlite_reports.cpp).
-void AddReportTables(SqliteStorage::Connection& db);
-// What came back from published pages (sqlite_receipts.cpp).
-void AddReceiptTables(SqliteStorage::Connection& db);
-// The operator's decisions, their log, and the changes servers must hear of
-// (sqlite_admin.cpp).
-void AddAdminTables(SqliteStorage::Connection& db);
-// Schema version 5: the pages' gates and the tries at their codes
-// (sqlite_gates.cpp).
-void AddGateTables(SqliteStorage::Connection& db);
-// Replaces the gate of `name`'s page, inside the write that stores it.
-void StoreGate(SqliteStorage::Connection& db, std::string_view name, const PageGate& gate);
 
 }  // namespace heartpage::server
