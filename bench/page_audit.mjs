@@ -2,9 +2,10 @@
 // over 15 s at 390 x 844 on the real clock (cumulative layout shift, all
 // shifts the visitor did not cause), and, where bench/node_modules holds
 // Lighthouse (npm ci --prefix bench), its mobile scores for performance,
-// accessibility and best practices against Debian's Chromium.
+// accessibility and best practices against Debian's Chromium, the median
+// of three runs (--runs) with each run's scores beside it.
 //
-//   node bench/page_audit.mjs [build dir] [--style N] [--ms N]
+//   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N]
 //
 // HEARTPAGE_ASSETS may name another assets folder, to measure a changed page
 // against the tree's.
@@ -21,6 +22,7 @@ const option = (name, fallback) => {
 };
 const only = option('--style', 0);
 const ms = option('--ms', 15000);
+const runs = option('--runs', 3);
 const build = path.resolve(args[0] ?? path.join(here, '..', 'build'));
 process.env.HEARTPAGE_SERVER ??= path.join(build, 'server', 'heartpage-server');
 process.env.HEARTPAGE_CLI ??= path.join(build, 'app', 'heartpage-cli');
@@ -35,6 +37,42 @@ try {
   lighthouse = (await import(path.join(here, 'node_modules', 'lighthouse', 'core', 'index.js'))).default;
 } catch {
   console.log('Lighthouse is not installed in bench/node_modules (npm ci --prefix bench): layout shifts only');
+}
+
+const median = (values) => {
+  const sorted = [...values].sort((a, b) => a - b);
+  const middle = Math.floor(sorted.length / 2);
+  return sorted.length % 2 ? sorted[middle] : Math.round((sorted[middle - 1] + sorted[middle]) / 2);
+};
+
+// One Lighthouse run of the page: its scores and figures, or null. A run
+// that Lighthouse could not finish scores its categories null, which would
+// read as 0: its error is printed and the run made once more; a second
+// failure leaves the run out rather than wrong.
+async function audit(address, what) {
+  for (let attempt = 1; attempt <= 2; ++attempt) {
+    const { lhr } = await lighthouse(address, {
+      port: chrome.port,
+      output: 'json',
+      logLevel: 'error',
+      onlyCategories: ['performance', 'accessibility', 'best-practices'],
+    });
+    const unscored = Object.values(lhr.categories).some((c) => typeof c.score !== 'number');
+    const failed = lhr.runtimeError ?? (unscored ? { code: 'NO_SCORE', message: 'a category has no score' } : null);
+    if (failed) {
+      console.error(`${what}, attempt ${attempt}: Lighthouse failed: ${failed.code}: ${failed.message}`);
+      continue;
+    }
+    const figures = {};
+    for (const [name, category] of Object.entries(lhr.categories)) figures[name] = Math.round(category.score * 100);
+    for (const metric of ['first-contentful-paint', 'largest-contentful-paint', 'total-blocking-time', 'speed-index'])
+      figures[metric] = Math.round(lhr.audits[metric].numericValue);
+    const failing = Object.values(lhr.audits)
+      .filter((a) => a.score !== null && a.score < 0.9 && a.scoreDisplayMode === 'binary')
+      .map((a) => a.id);
+    return { figures, failing };
+  }
+  return null;
 }
 
 const phone = viewports.find((v) => v.name === 'phone');
@@ -62,34 +100,23 @@ try {
     }
     const row = { style, layoutShift: Number(shift.toFixed(3)) };
     if (chrome) {
-      // A run that Lighthouse could not finish scores its categories null,
-      // which would read as 0: its error is printed and the run made once
-      // more; a second failure leaves the scores out rather than wrong.
-      let lhr;
-      for (let attempt = 1; attempt <= 2; ++attempt) {
-        ({ lhr } = await lighthouse(address, {
-          port: chrome.port,
-          output: 'json',
-          logLevel: 'error',
-          onlyCategories: ['performance', 'accessibility', 'best-practices'],
-        }));
-        const unscored = Object.values(lhr.categories).some((c) => typeof c.score !== 'number');
-        const failed = lhr.runtimeError ?? (unscored ? { code: 'NO_SCORE', message: 'a category has no score' } : null);
-        if (!failed) break;
-        console.error(`style ${style}, run ${attempt}: Lighthouse failed: ${failed.code}: ${failed.message}`);
-        if (attempt === 2) lhr = null;
+      // One run's scores move with the machine's load (a busy moment costs a
+      // style its blocking time): each is taken `runs` times and the median
+      // printed, with every run's scores beside it.
+      const scored = [];
+      for (let run = 1; run <= runs; ++run) {
+        const one = await audit(address, `style ${style}, run ${run}`);
+        if (one) scored.push(one);
       }
-      if (!lhr) {
-        row.error = 'Lighthouse failed twice';
+      if (!scored.length) {
+        row.error = 'Lighthouse failed on every run';
         console.log(JSON.stringify(row));
         continue;
       }
-      for (const [name, category] of Object.entries(lhr.categories)) row[name] = Math.round(category.score * 100);
-      for (const metric of ['first-contentful-paint', 'largest-contentful-paint', 'total-blocking-time', 'speed-index'])
-        row[metric] = Math.round(lhr.audits[metric].numericValue);
-      row.failing = Object.values(lhr.audits)
-        .filter((a) => a.score !== null && a.score < 0.9 && a.scoreDisplayMode === 'binary')
-        .map((a) => a.id);
+      for (const key of Object.keys(scored[0].figures))
+        row[key] = median(scored.map((one) => one.figures[key]));
+      row.runs = scored.map((one) => [one.figures.performance, one.figures.accessibility, one.figures['best-practices']]);
+      row.failing = [...new Set(scored.flatMap((one) => one.failing))];
     }
     console.log(JSON.stringify(row));
   }

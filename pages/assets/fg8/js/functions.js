@@ -54,6 +54,9 @@
       // Visitors who asked for less motion move the slides themselves.
       timeout: global.matchMedia && global.matchMedia("(prefers-reduced-motion: reduce)").matches ? 0 : TIMEOUT,
       easing: "easeInOutCubic",
+      // The next slide comes up from below, as a finger pushes the page
+      // away, so its heading leads it in rather than arriving last.
+      rev: true,
       next: "#down",
       prev: "#up",
       pager: "#pager",
@@ -68,6 +71,7 @@
         // own greeting until the first real change.
         if (!ready) return;
         var index = options.nextSlide;
+        headings(current, next);
         $("body").attr("data-slide", String(index + 1))
                  .attr("data-changes", String(+$("body").attr("data-changes") + 1));
         global.XES.bounceOpen("#sideBox", "#sideText", middleText(index), BOUNCE);
@@ -76,6 +80,13 @@
     ready = true;
     bindGestures();
   });
+
+  // A heading never shows cut by the slider's edge: the one leaving fades
+  // before it reaches the edge, the one coming fades in once it is inside.
+  function headings(current, next) {
+    $(current).find("h2").stop(true, false).animate({ opacity: 0 }, SPEED / 5);
+    $(next).find("h2").stop(true, false).css("opacity", 0).delay(SPEED * 0.6).animate({ opacity: 1 }, SPEED * 0.4);
+  }
 
   // Besides the arrows and buttons: the wheel, the keys and a swipe move the
   // slider one slide, through the arrows' own handlers so that the plugin

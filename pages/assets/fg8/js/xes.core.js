@@ -5,14 +5,23 @@
 
   var XES = {};
 
-  // Closes the box, puts the text in and lets it bounce open over `ms`.
+  // Puts the text in and lets the box bounce open over `ms`. It opens from
+  // two thirds of its size, the new text whole inside it from the first
+  // frame: a box shut to nothing or cut through its words mid-slide reads
+  // as broken, not as a bounce. Its place in the panel stays the size of
+  // the text all the while, so nothing around it moves.
   XES.bounceOpen = function (box, textElement, text, ms) {
-    var $box = $(box), $text = $(textElement);
-    $box.stop(true, false).css("height", 0);
-    $text.text(text);
-    var full = $text.outerHeight(true);
-    $box.animate({ height: full }, ms, $.easing.easeOutBounce ? "easeOutBounce" : "swing", function () {
-      $box.css("height", "");
+    var element = $(box)[0];
+    if (!element) return;
+    $(textElement).text(text);
+    if (element.bounce) element.bounce.stop(true, false);
+    var easing = $.easing.easeOutBounce ? "easeOutBounce" : "swing";
+    element.style.transform = "scale(0.66)";
+    element.bounce = $({ scale: 0.66 }).animate({ scale: 1 }, {
+      duration: ms,
+      easing: easing,
+      step: function (now) { element.style.transform = "scale(" + now.toFixed(4) + ")"; },
+      complete: function () { element.style.transform = ""; }
     });
   };
 
