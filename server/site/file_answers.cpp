@@ -143,10 +143,14 @@ void SetFileFields(http::fields& fields, std::string_view etag, std::int64_t mod
 std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors) {
   const std::string origin = PublicOrigin(public_host);
   // The sandboxed page has no origin that 'self' could name: the site's
-  // address with the paths, which match by prefix.
-  return "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' " + origin +
-         "/biaobai/; connect-src " + origin + std::string(wire::kOpenedPrefix) + " " + origin +
-         std::string(wire::kAnswerPrefix) +
+  // address with the paths, which match by prefix. A tab its links open is
+  // an ordinary one: the sites they lead to (the site's own home page, a
+  // messenger's) need their cookies and storage, and the page could lead
+  // its own tab there unsandboxed anyway.
+  return "sandbox allow-scripts allow-popups allow-popups-to-escape-sandbox; script-src "
+         "'unsafe-inline' " +
+         origin + "/biaobai/; connect-src " + origin + std::string(wire::kOpenedPrefix) + " " +
+         origin + std::string(wire::kAnswerPrefix) +
          "; form-action 'none'; frame-src 'none'; "
          "object-src 'none'; base-uri 'none'; frame-ancestors " +
          std::string(frame_ancestors);

@@ -93,7 +93,8 @@ TEST_F(ServerTest, PublishesAndServesAPageExactlyAsSent) {
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("x-content-type-options"), "nosniff");
   EXPECT_EQ(served.Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
+            "sandbox allow-scripts allow-popups allow-popups-to-escape-sandbox; script-src "
+            "'unsafe-inline' http://" +
                 server.host() + "/biaobai/; connect-src http://" + server.host() +
                 "/api/opened/ http://" + server.host() +
                 "/api/answer/; form-action 'none'; frame-src 'none'; "
@@ -130,7 +131,8 @@ TEST_F(ServerTest, APreviewIsServedAtARandomAddressLikeAPageAndClaimsNothing) {
   EXPECT_EQ(served.body, ToGbk(page));
   EXPECT_EQ(served.Header("content-type"), "text/html; charset=gbk");
   EXPECT_EQ(served.Header("content-security-policy"),
-            "sandbox allow-scripts allow-popups; script-src 'unsafe-inline' http://" +
+            "sandbox allow-scripts allow-popups allow-popups-to-escape-sandbox; script-src "
+            "'unsafe-inline' http://" +
                 server.host() + "/biaobai/; connect-src http://" + server.host() +
                 "/api/opened/ http://" + server.host() +
                 "/api/answer/; form-action 'none'; frame-src 'none'; "
