@@ -115,18 +115,23 @@ describe('style 5', () => {
         // Both background sounds wait for the first interaction; right-click says "我爱你".
         assert.equal(await musicPlaying(page), false, 'autoplay with sound should be refused');
         assert.equal(await rightClickNote(page, viewport.width / 2, 20), '我爱你');
-        // One sound at a time: the two background pieces take turns, and a
-        // video playing with sound holds the music until it pauses.
-        await page.mouse.click(viewport.width / 2, 20);
+        // One sound at a time: the two background pieces take turns, each
+        // to its real end, the next fetched before it is due so that it
+        // follows at once; a video playing with sound holds the music until
+        // it pauses. The first tap (a click on a desktop) starts it.
+        if (viewport.hasTouch) await page.touchscreen.tap(viewport.width / 2, 20);
+        else await page.mouse.click(viewport.width / 2, 20);
         const sounds = page.locator('audio');
         assert.equal(await sounds.count(), 2);
         for (const src of await sounds.evaluateAll((a) => a.map((x) => x.src)))
           assert.ok(src.startsWith(`http://${site.server.host}/biaobai/fg5/`), `${src} is not ours`);
         await page.waitForFunction(() => !document.querySelectorAll('audio')[0].paused);
         assert.equal(await soundsPlaying(page), 1);
-        await sounds.nth(0).evaluate((a) => a.dispatchEvent(new Event('ended')));
-        await page.waitForFunction(() => !document.querySelectorAll('audio')[1].paused);
-        await sounds.nth(0).evaluate((a) => a.pause());
+        assert.equal(await sounds.nth(1).evaluate((a) => a.readyState), 0, 'the second piece fetched too early');
+        await sounds.nth(0).evaluate((a) => { a.currentTime = a.duration - 4; });
+        await page.waitForFunction(() => document.querySelectorAll('audio')[1].readyState >= 3);
+        assert.equal(await soundsPlaying(page), 1);
+        await page.waitForFunction(() => !document.querySelectorAll('audio')[1].paused, null, { timeout: 15000 });
         assert.equal(await soundsPlaying(page), 1);
         await video.evaluate((v) => v.play());
         await page.waitForFunction(() => [...document.querySelectorAll('audio')].every((a) => a.paused));
@@ -137,6 +142,42 @@ describe('style 5', () => {
       });
     });
   }
+
+  test('a phone on its side keeps the typing in sight at a phone\'s text size, and a tapped link opens an ordinary tab',
+    async () => {
+      const address = await site.publish(5);
+      const side = { name: 'phone on its side', width: 844, height: 390, isMobile: true, hasTouch: true };
+      await site.visit(address, side, { clock: true }, async ({ context, page }) => {
+        const box = page.locator('#message');
+        await page.clock.runFor(12000);
+        // The box fits the window under the heading and follows the typing,
+        // its last line in sight without scrolling the page.
+        const [bottom, scrolled, size] = await box.evaluate((b) =>
+          [b.getBoundingClientRect().bottom, b.scrollTop, parseFloat(getComputedStyle(b).fontSize)]);
+        assert.ok(bottom <= side.height, `the box ends at ${bottom} px, below the window`);
+        assert.ok(scrolled > 0, 'the box does not follow the typing');
+        assert.ok(size >= 16, `the letter at ${size} px`);
+        assert.ok(await page.locator('#footer').evaluate((f) => parseFloat(getComputedStyle(f).fontSize)) >= 14);
+        // The words that lead elsewhere read as links; the chat button's
+        // picture is sharp on a phone's dense screen.
+        for (const line of await page.locator('.line a[href]:not(#chat), #footer a').evaluateAll((all) =>
+          all.map((a) => getComputedStyle(a).textDecorationLine)))
+          assert.match(line, /underline/);
+        assert.ok(await page.locator('#chat img').evaluate((i) => i.naturalWidth >= 2 * i.width));
+        // A finger on the footer's link opens the site in a tab of its own,
+        // with its storage, not sandboxed like the page.
+        const link = page.locator('#footer a').first();
+        await link.scrollIntoViewIfNeeded();
+        const where = await link.boundingBox();
+        const opened = context.waitForEvent('page');
+        await page.touchscreen.tap(where.x + where.width / 2, where.y + where.height / 2);
+        const tab = await opened;
+        await tab.waitForLoadState('load');
+        assert.equal(tab.url(), `http://${site.server.host}/`);
+        assert.equal(await tab.evaluate(() => { localStorage.setItem('k', '1'); return localStorage.getItem('k'); }), '1');
+        await tab.close();
+      });
+    });
 
   test('a video address that is no file opens from a link that fills the box; the user\'s HTML follows the footer', async () => {
     const player = `http://${site.server.host}/`;

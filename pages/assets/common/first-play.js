@@ -113,6 +113,12 @@
     audio.addEventListener("playing", disarm);
     if (sounds.length < 2) return;
     audio.loop = false;
+    // The next piece is fetched while this one plays its last seconds, so
+    // that it follows at once rather than after a phone's download.
+    var next = sounds[(i + 1) % sounds.length];
+    audio.addEventListener("timeupdate", function () {
+      if (next !== audio && next.preload === "none" && audio.duration - audio.currentTime < 15) next.preload = "auto";
+    });
     audio.addEventListener("ended", function () {
       current = (i + 1) % sounds.length;
       if (wanted && !videoAudible) start(sounds[current]);
