@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -88,6 +89,10 @@ std::pair<std::unique_ptr<Storage>, std::string> OpenStorage(Options& options) {
   // Whatever the server creates (the database and its journal among it) is
   // for its own user alone.
   umask(0077);
+  // SQLite lets one transaction write at a time, but a store spends most of
+  // its time before its transaction (the page's check, its compression): a
+  // second writer does that for the next store meanwhile, on the other core.
+  options.server.storage_writers = std::max(options.server.storage_writers, 2u);
   // One connection for each storage thread, opened before any client can
   // hold the descriptors they need.
   auto storage = OpenDataFolder(options.data_dir, {.page_byte_limit = options.max_storage,

@@ -110,9 +110,44 @@ std::string EncodeValue(long long number) {
   return EncodeValue(std::to_string(number));
 }
 
-std::optional<std::string> DecodeValue(std::string_view codes, std::string* error) {
+namespace {
+
+// The decoding of well-formed codes in one pass, a character at a time: a
+// page's store sends some 75,000 of them. False at the first piece that is
+// not, which DecodeSlowly then names.
+bool DecodeQuickly(std::string_view codes, std::string& bytes) {
+  // A piece takes at least one and a half characters, its "A" counted, for
+  // each byte it gives.
+  bytes.resize((codes.size() + 1) / 3 * 2 + 2);
+  char* out = bytes.data();
+  const char* at = codes.data();
+  const char* const end = at + codes.size();
+  for (;;) {
+    const bool negative = *at == '-';
+    if (negative) ++at;
+    const char* const first = at;
+    int value = 0;
+    while (at != end && static_cast<unsigned>(*at - '0') < 10u && at - first < 6)
+      value = value * 10 + (*at++ - '0');
+    if (at == first || (at != end && *at != 'A')) return false;
+    if (negative) value = -value;
+    if (value < -32768 || value > 255) return false;
+    if (value >= 0) {
+      *out++ = static_cast<char>(value);
+    } else {
+      const int word = value + 65536;
+      *out++ = static_cast<char>(word >> 8);
+      *out++ = static_cast<char>(word & 0xFF);
+    }
+    if (at == end) break;
+    if (++at == end) return false;  // an empty last piece
+  }
+  bytes.resize(static_cast<std::size_t>(out - bytes.data()));
+  return true;
+}
+
+std::optional<std::string> DecodeSlowly(std::string_view codes, std::string* error) {
   std::string bytes;
-  if (codes.empty()) return bytes;
   bytes.reserve(codes.size() / 3);
   std::size_t index = 0;
   for (std::size_t pos = 0;; ++index) {
@@ -141,6 +176,15 @@ std::optional<std::string> DecodeValue(std::string_view codes, std::string* erro
     if (end == codes.size()) return bytes;
     pos = end + 1;
   }
+}
+
+}  // namespace
+
+std::optional<std::string> DecodeValue(std::string_view codes, std::string* error) {
+  std::string bytes;
+  if (codes.empty()) return bytes;
+  if (DecodeQuickly(codes, bytes)) return bytes;
+  return DecodeSlowly(codes, error);
 }
 
 }  // namespace heartpage

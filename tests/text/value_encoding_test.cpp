@@ -88,6 +88,8 @@ TEST(DecodeValue, InvertsTheEncoding) {
   EXPECT_EQ(DecodeValue("-32768"), std::string("\x80\x00", 2));
   EXPECT_EQ(DecodeValue("-1"), "\xFF\xFF");
   EXPECT_EQ(DecodeValue("000097"), "a");
+  // Two bytes from every three characters, the densest a value can be.
+  EXPECT_EQ(DecodeValue("-1A-1A-1A-1A-1A-1A-1A-1"), std::string(16, '\xFF'));
 }
 
 TEST(DecodeValue, RefusesAnythingThatIsNotACodeList) {
