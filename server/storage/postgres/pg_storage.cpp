@@ -1,5 +1,7 @@
 #include "server/storage/postgres/pg_storage.h"
 
+#include <algorithm>
+
 #include "server/storage/postgres/pg_schema.h"
 
 namespace heartpage::server {
@@ -153,19 +155,20 @@ void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy 
   PgAnnouncement& announcement = connection.announced.emplace_back();
   announcement.name = name;
   // Delivered to every listening server when, and only if, this commits;
-  // those listening now are those that must confirm.
-  announcement.transaction = connection
-                                 .Run(
-                                     "SELECT pg_current_xact_id()::text, "
-                                     "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text)",
-                                     {kPageChannel, name})
-                                 .Get(0, 0);
-  const PgResult listening = connection.Run(
-      "SELECT pid::text FROM pg_stat_activity "
-      "WHERE application_name = $1 AND datname = current_database()",
-      {PageWatch::kSessionName});
-  for (int row = 0; row < listening.Rows(); ++row)
-    announcement.watches.emplace_back(listening.Get(row, 0));
+  // those listening now are those that must confirm. One statement: every
+  // round trip inside the transaction holds the page's row lock longer.
+  const PgResult announced = connection.Run(
+      "SELECT pg_current_xact_id()::text, "
+      "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text), "
+      "(SELECT string_agg(pid::text, ' ') FROM pg_stat_activity "
+      "WHERE application_name = $3 AND datname = current_database())",
+      {kPageChannel, name, PageWatch::kSessionName});
+  announcement.transaction = announced.Get(0, 0);
+  for (std::string_view pids = announced.Get(0, 2); !pids.empty();) {
+    const std::size_t space = std::min(pids.find(' '), pids.size());
+    announcement.watches.emplace_back(pids.substr(0, space));
+    pids.remove_prefix(std::min(space + 1, pids.size()));
+  }
 }
 
 void PostgresStorage::AwaitDropped(const PgAnnouncement& announcement) {
