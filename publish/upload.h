@@ -41,6 +41,8 @@ inline constexpr std::string_view kCheckingName = "正在查询这个名字…";
 inline constexpr std::string_view kNothingOnline = "（服务器上没有这个网页）";
 inline constexpr std::string_view kBeforeStillOnline = "（服务器上仍是之前的网页）";
 inline constexpr std::string_view kNameKeptNoPage = "（名字已属于本机，网页还没有上传）";
+// Opening on an owned name whose page is not online (taken down).
+inline constexpr std::string_view kNoPageOnline = "名字仍属于本机，网页目前不在线上";
 // "（服务器上的网页发布于 12月8日 23:01）"
 std::string OnlineSince(std::string_view local_time);
 // Above the address box: the outcome of an upload in this opening, or the

@@ -455,10 +455,14 @@ void UploadDialog::FetchStoredAt(const std::string& name) {
         address_caption_->text() == Q(upload_text::kCurrentPageCaption)) {
       server_stored_at_ = owned->stored_at;
       ShowStoredAt(owned->stored_at);
-      // No time: the page was taken down (or the server does not say).
+      // No time: the page was taken down (or the server does not say). The
+      // name stays this machine's, but no address is shown as a page online.
       if (owned->stored_at.empty()) {
         page_online_ = false;
+        address_caption_->setText(Q(upload_text::kAddressCaption));
+        address_->clear();
         RefreshSummary();
+        if (!uploading_ && status_->text().isEmpty()) ShowStatus(upload_text::kNoPageOnline);
       }
     }
   });

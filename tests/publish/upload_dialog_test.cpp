@@ -377,6 +377,10 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
   Reopen();
   replaces = dialog->findChild<QWidget*>("ReplacesPage");
   EXPECT_TRUE(QTest::qWaitFor([&] { return !replaces->isVisibleTo(dialog); }));
+  // No address offered as the page online, nor "当前网页" over it.
+  EXPECT_TRUE(address->toPlainText().isEmpty());
+  EXPECT_EQ(dialog->findChild<QLabel*>("Label1(3)")->text(), "您的专属页面网址为：");
+  EXPECT_EQ(Status(), "名字仍属于本机，网页目前不在线上");
 
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
