@@ -40,6 +40,13 @@ int Status(const std::vector<std::string>& given) {
   }
   const wire::Receipt& receipt = *outcome.receipt;
   std::cout << PageAddress(owned->name) << '\t' << ReceiptText(receipt) << '\n';
+  // Taken down: what came back from it stays, but no page answers there, so
+  // it has no opening time or code either.
+  if (owned->stored_at.empty()) {
+    std::cout << "\tnot online: the name is kept, no page is stored under it\n";
+    for (const std::string& line : EarlierLines(receipt)) std::cout << '\t' << line << '\n';
+    return 0;
+  }
   // How it opens, the code only as set or not: the server keeps no more.
   std::cout << "\topens: "
             << (receipt.opens.empty() ? "at once" : LocalMinuteOfUtc(receipt.opens) + " local time")

@@ -172,6 +172,15 @@ TEST_F(PublishCliTest, StatusPrintsWhatCameBackFromThePage) {
   EXPECT_TRUE(answered.out.starts_with(PageAddress("asked") + "\t已打开 1 次 · 最近 "))
       << answered.out;
   EXPECT_NE(answered.out.find(" · TA的回答：好呀（"), std::string::npos) << answered.out;
+
+  // Taken down, the address no longer answers: status says so, and keeps
+  // what came back from it.
+  ASSERT_EQ(Cli({"unpublish", "--machine-id", "S"}).status, 0);
+  const RunResult down = Cli({"status", "--machine-id", "S"});
+  EXPECT_EQ(down.status, 0) << down.err;
+  EXPECT_NE(down.out.find("TA的回答：好呀（"), std::string::npos) << down.out;
+  EXPECT_NE(down.out.find("\tnot online: the name is kept"), std::string::npos) << down.out;
+  EXPECT_EQ(down.out.find("opens:"), std::string::npos) << down.out;
 }
 
 TEST_F(PublishCliTest, SettingsArePrintedWithTheirIndex) {
