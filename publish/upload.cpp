@@ -100,7 +100,9 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
 }
 
 StatusKind KindOfStatus(std::string_view status) {
-  if (status == upload_text::kUploading || status.empty()) return StatusKind::kProgress;
+  // A state rather than an outcome: neither success nor failure.
+  if (status == upload_text::kUploading || status == upload_text::kNoPageOnline || status.empty())
+    return StatusKind::kProgress;
   if (status == upload_text::kUploaded || status == upload_text::kCopied ||
       status == qr_text::kSaved || status == upload_text::kTakenDown ||
       status == upload_text::kReleased || status == poster_text::kSaved ||

@@ -381,6 +381,7 @@ TEST_F(UploadDialogTest, TakingThePageDownAsksFirstAndKeepsTheName) {
   EXPECT_TRUE(address->toPlainText().isEmpty());
   EXPECT_EQ(dialog->findChild<QLabel*>("Label1(3)")->text(), "您的专属页面网址为：");
   EXPECT_EQ(Status(), "名字仍属于本机，网页目前不在线上");
+  EXPECT_EQ(StatusColour(), QColor(Qt::black)) << "a state, not a failure";
 
   Confirm();
   EXPECT_EQ(Status(), "上传成功！");
