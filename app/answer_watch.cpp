@@ -1,7 +1,12 @@
 #include "app/answer_watch.h"
 
+#include <QDir>
 #include <QEvent>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QSaveFile>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
@@ -18,6 +23,9 @@ namespace heartpage {
 namespace {
 
 constexpr auto kNoticeTitle = "TA回答了";
+// Page name → the key of its last answer known (empty: none yet).
+constexpr auto kAnswersFile = "answers-seen.json";
+constexpr qint64 kMaxAnswersFileBytes = 64 * 1024;
 
 // What tells one answer from the next: the same text tapped again later is
 // news too.
@@ -101,11 +109,46 @@ void AnswerWatch::Learnt() {
   }
   const wire::ReceiptAnswer* last = receipt ? LastAnswer(*receipt) : nullptr;
   const std::string key = last == nullptr ? std::string() : AnswerKey(*last);
-  const bool fresh = news.name() == watched_ && seen_any_ && key != last_seen_ && last != nullptr;
+  bool fresh = news.name() == watched_ && seen_any_ && key != last_seen_ && last != nullptr;
+  if (receipt && !(news.name() == watched_ && seen_any_)) {
+    // First sight of this page in this run: what came while the program
+    // was closed is news too.
+    const std::optional<std::string> known = Remembered(news.name());
+    fresh = last != nullptr && known && *known != key;
+  }
+  if (receipt && (!seen_any_ || news.name() != watched_ || key != last_seen_))
+    Remember(news.name(), key);
   watched_ = news.name();
   seen_any_ = receipt.has_value();
   last_seen_ = key;
   if (fresh) Tell(QString::fromStdString(AnswerText(*last)));
+}
+
+std::optional<std::string> AnswerWatch::Remembered(const std::string& name) const {
+  if (services_.answers_directory.empty()) return std::nullopt;
+  QFile file(QDir(QString::fromStdString(services_.answers_directory)).filePath(kAnswersFile));
+  if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxAnswersFileBytes) return std::nullopt;
+  const QJsonValue known =
+      QJsonDocument::fromJson(file.readAll()).object().value(QString::fromStdString(name));
+  if (!known.isString()) return std::nullopt;
+  return known.toString().toStdString();
+}
+
+void AnswerWatch::Remember(const std::string& name, const std::string& key) const {
+  if (services_.answers_directory.empty()) return;
+  const QDir folder(QString::fromStdString(services_.answers_directory));
+  const QString path = folder.filePath(kAnswersFile);
+  // One machine owns one name at a time: the record of another page is
+  // of no use once this one is watched.
+  const QJsonObject known{{QString::fromStdString(name), QString::fromStdString(key)}};
+  if (!folder.mkpath(QStringLiteral("."))) return;
+  QSaveFile out(path);
+  // Her words are the sender's alone, as the drafts are.
+  if (!out.open(QIODevice::WriteOnly) ||
+      !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+    return;
+  out.write(QJsonDocument(known).toJson(QJsonDocument::Compact));
+  out.commit();
 }
 
 void AnswerWatch::Tell(const QString& answer) {

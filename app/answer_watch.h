@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <optional>
 #include <string>
 
 #include "publish/client_services.h"
@@ -42,13 +43,18 @@ class AnswerWatch : public QObject {
   // What ReceiptNews learnt.
   void Learnt();
   void ShowHeart(const QString& answer);
+  // The last answer known of `name` when the program last ran (nothing
+  // when never recorded), and recording it.
+  std::optional<std::string> Remembered(const std::string& name) const;
+  void Remember(const std::string& name, const std::string& key) const;
 
   ClientServices services_;
   QWidget* window_;
   QTimer* timer_;
   bool asking_ = false;
   // The page the answers below are of; answers already there when the
-  // program first sees a page are not news.
+  // program first sees a page are news only when newer than the last one
+  // it knew of when it last ran.
   std::string watched_;
   bool seen_any_ = false;
   std::string last_seen_;

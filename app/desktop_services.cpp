@@ -1,5 +1,7 @@
 #include "app/desktop_services.h"
 
+#include <QStandardPaths>
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QMessageBox>
@@ -94,6 +96,8 @@ ClientServices DesktopServices() {
   services.preview_directory = PreviewDirectory;
   services.draft_directory = UserDraftFolder().toStdString();
   services.instance_directory = InstanceLock::DefaultDirectory().toStdString();
+  services.answers_directory =
+      QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
   return services;
 }
 

@@ -59,6 +59,10 @@ struct ClientServices {
   std::string draft_directory;
   // Where the single-instance lock is kept (UTF-8).
   std::string instance_directory;
+  // Where the program remembers the last answer it knew of for each page
+  // (UTF-8), so that one given while it was closed is news at the next
+  // start; empty: nowhere, and answers there at start are not news.
+  std::string answers_directory;
 };
 
 // The endpoint with the usual limits, for the requests that take a Poster.

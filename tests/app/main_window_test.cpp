@@ -32,6 +32,7 @@
 #include "protocol/receipts.h"
 #include "protocol/records.h"
 #include "publish/page_source.h"
+#include "publish/receipt_news.h"
 #include "publish/upload_dialog.h"
 #include "tests/support/client_services.h"
 #include "tests/support/gui_support.h"
@@ -548,6 +549,47 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   EXPECT_FALSE(splash_under_notice);
   QApplication::processEvents();
   EXPECT_FALSE(SplashShown());
+}
+
+// An answer given while the program was closed is news at its next start;
+// one it knew of when it last ran is not.
+TEST(MainWindowLoad, AnAnswerGivenWhileTheProgramWasClosedIsNewsAtTheNextStart) {
+  testing::TempDir lock_dir;
+  testing::TempDir remembered;
+  std::mutex mutex;
+  wire::Receipt receipt;
+  receipt.question = "做我女朋友好吗？";
+  receipt.answers = {{2, "让我想想", "2026-12-08 13:01:00"}};
+  ClientServices services = Answering(Settings(), lock_dir);
+  services.answers_directory = remembered.path().string();
+  services.post = [&](const std::string& body, const PostLimits&) -> PostResult {
+    const std::lock_guard lock(mutex);
+    if (body == OwnershipLookupRequest("DISK-1"))
+      return {FromGbk(wire::FormatRecords({{"DISK-1", "mine"}})), true, 200};
+    if (body == ReceiptsRequest("mine", "DISK-1"))
+      return {FromGbk(wire::FormatRecords(wire::ReceiptRecords(receipt))), true, 200};
+    return Answer(body, Settings());
+  };
+  // One start of the program: the heart it shows after its first ask.
+  const auto start = [&]() -> std::string {
+    ReceiptNews::Get().Forget();  // a new process knows nothing yet
+    const auto window = std::make_unique<MainWindow>(services);
+    EXPECT_TRUE(Loaded(*window));
+    window->show();
+    auto* watch = window->findChild<AnswerWatch*>("AnswerWatch");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return ReceiptNews::Get().receipt().has_value(); }));
+    EXPECT_FALSE(watch->asking());
+    auto* heart = window->findChild<QLabel*>("AnswerHeart");
+    return heart != nullptr && heart->isVisible() ? heart->text().toStdString() : "";
+  };
+  EXPECT_EQ(start(), "") << "there before the program first saw the page";
+  EXPECT_EQ(start(), "") << "known when it last ran";
+  {
+    const std::lock_guard lock(mutex);
+    receipt.answers.push_back({1, "我愿意", "2026-12-08 13:05:00"});
+  }
+  EXPECT_NE(start().find("TA的回答：我愿意（"), std::string::npos);
+  EXPECT_EQ(start(), "") << "told once";
 }
 
 // While the program runs it asks after its page's answers, one request at a
