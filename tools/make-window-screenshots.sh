@@ -38,6 +38,17 @@ printf '{"format":1,"style":2,"fields":{"Opens":"%s-02-14 20:00","Code":"上海"
 # shellcheck source=tools/x11-windows.sh
 source "$root/tools/x11-windows.sh"
 
+# Types a new name into the upload dialog's name box at X Y, sends it with
+# Enter and says yes to its whole address.
+publish_as() {
+  click "$1" "$2" "$3"
+  xdotool type --delay 10 "$4"
+  xdotool key Return
+  sleep 0.5
+  xdotool key Return
+  sleep 1.5
+}
+
 if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   # A server that takes the connection and never answers.
   python3 -c 'import socket, time
@@ -83,12 +94,7 @@ if [[ $HEARTPAGE_SHOTS_ON_DISPLAY == normal ]]; then
   click "$fg2" 516 556
   go_on "$out/check-sample-text.png"
   dialog=$(window '^网页上传$')
-  click "$dialog" 276 73
-  xdotool type --delay 10 "woaini1314xiaohong520forever99"
-  xdotool key Return
-  sleep 0.5
-  xdotool key Return  # yes to the new name's whole address
-  sleep 1.5
+  publish_as "$dialog" 276 73 woaini1314xiaohong520forever99
   click "$dialog" 412 264
   import -window "$dialog" "$out/upload-dialog.png"
   click "$fg2" 394 556  # 扫码预览
@@ -110,12 +116,7 @@ else
   click "$fg7" 1092 1036  # 上传网页
   go_on
   dialog=$(window '^网页上传$')
-  click "$dialog" 500 140
-  xdotool type --delay 10 "scaletwo1"
-  xdotool key Return
-  sleep 0.5
-  xdotool key Return  # yes to the new name's whole address
-  sleep 1.5
+  publish_as "$dialog" 500 140 scaletwo1
   import -window root "$out/small-screen-upload-dialog.png"
 fi
 ls -l "$out"
