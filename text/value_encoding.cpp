@@ -110,28 +110,35 @@ std::string EncodeValue(long long number) {
   return EncodeValue(std::to_string(number));
 }
 
-namespace {
-
-// The decoding of well-formed codes in one pass, a character at a time: a
-// page's store sends some 75,000 of them. False at the first piece that is
-// not, which DecodeSlowly then names.
-bool DecodeQuickly(std::string_view codes, std::string& bytes) {
-  // A piece takes at least one and a half characters, its "A" counted, for
-  // each byte it gives.
+std::optional<std::string> DecodeValue(std::string_view codes, std::string* error) {
+  std::string bytes;
+  if (codes.empty()) return bytes;
+  // One pass, a character at a time: a page's store sends some 75,000
+  // codes. A piece takes at least one and a half characters, its "A"
+  // counted, for each byte it gives.
   bytes.resize((codes.size() + 1) / 3 * 2 + 2);
   char* out = bytes.data();
   const char* at = codes.data();
   const char* const end = at + codes.size();
-  for (;;) {
-    const bool negative = *at == '-';
+  for (std::size_t index = 0;; ++index) {
+    const char* const piece = at;
+    const bool negative = at != end && *at == '-';
     if (negative) ++at;
     const char* const first = at;
     int value = 0;
     while (at != end && static_cast<unsigned>(*at - '0') < 10u && at - first < 6)
       value = value * 10 + (*at++ - '0');
-    if (at == first || (at != end && *at != 'A')) return false;
+    const bool well_formed = at != first && (at == end || *at == 'A');
     if (negative) value = -value;
-    if (value < -32768 || value > 255) return false;
+    if (!well_formed || value < -32768 || value > 255) {
+      if (error != nullptr) {
+        const std::string_view rest(piece, static_cast<std::size_t>(end - piece));
+        *error = "code " + std::to_string(index + 1) + " (\"" +
+                 std::string(rest.substr(0, rest.find('A'))) + "\") " +
+                 (well_formed ? "is out of range" : "is not a number");
+      }
+      return std::nullopt;
+    }
     if (value >= 0) {
       *out++ = static_cast<char>(value);
     } else {
@@ -139,52 +146,12 @@ bool DecodeQuickly(std::string_view codes, std::string& bytes) {
       *out++ = static_cast<char>(word >> 8);
       *out++ = static_cast<char>(word & 0xFF);
     }
+    // Past the "A"; an empty last piece is refused on the next round.
     if (at == end) break;
-    if (++at == end) return false;  // an empty last piece
+    ++at;
   }
   bytes.resize(static_cast<std::size_t>(out - bytes.data()));
-  return true;
-}
-
-std::optional<std::string> DecodeSlowly(std::string_view codes, std::string* error) {
-  std::string bytes;
-  bytes.reserve(codes.size() / 3);
-  std::size_t index = 0;
-  for (std::size_t pos = 0;; ++index) {
-    const std::size_t end = std::min(codes.find('A', pos), codes.size());
-    const std::string_view piece = codes.substr(pos, end - pos);
-    const std::size_t digits = piece.size() - (piece.starts_with('-') ? 1 : 0);
-    int value = 0;
-    const char* first = piece.data() + (piece.size() - digits);
-    const auto [stop, ec] = std::from_chars(first, piece.data() + piece.size(), value);
-    const bool well_formed = digits >= 1 && digits <= 6 && *first != '-' && *first != '+' &&
-                             ec == std::errc() && stop == piece.data() + piece.size();
-    if (piece.starts_with('-')) value = -value;
-    if (!well_formed || value < -32768 || value > 255) {
-      if (error != nullptr)
-        *error = "code " + std::to_string(index + 1) + " (\"" + std::string(piece) + "\") " +
-                 (well_formed ? "is out of range" : "is not a number");
-      return std::nullopt;
-    }
-    if (value >= 0) {
-      bytes.push_back(static_cast<char>(value));
-    } else {
-      const int word = value + 65536;
-      bytes.push_back(static_cast<char>(word >> 8));
-      bytes.push_back(static_cast<char>(word & 0xFF));
-    }
-    if (end == codes.size()) return bytes;
-    pos = end + 1;
-  }
-}
-
-}  // namespace
-
-std::optional<std::string> DecodeValue(std::string_view codes, std::string* error) {
-  std::string bytes;
-  if (codes.empty()) return bytes;
-  if (DecodeQuickly(codes, bytes)) return bytes;
-  return DecodeSlowly(codes, error);
+  return bytes;
 }
 
 }  // namespace heartpage
