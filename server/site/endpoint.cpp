@@ -14,7 +14,6 @@
 #include "server/site/deny_check.h"
 #include "server/site/endpoint_checks.h"
 #include "server/site/form.h"
-#include "server/site/gzip.h"
 #include "server/site/page_check.h"
 #include "server/site/page_gate.h"
 #include "server/site/previews.h"
@@ -213,11 +212,10 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   if (claims.front().owner != std::get<MachineIdHash>(owner))
     return Refuse(wire::status::kNotYours, "file name claimed by another machine");
   const PageGate gate = GateOf(std::get<wire::PageSettings>(settings));
-  // Compressed once, here on the storage thread, and never again however
-  // often the page is read.
-  const std::string& bytes = fields.find(wire::kDataField)->second;
-  switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name), bytes, sender,
-                                  gate, GzipIfWorthIt(bytes))) {
+  // Compressed by its first reader, not here: a sender may store again
+  // before anyone reads it, and the store is answered sooner.
+  switch (storage.pages.StorePage(std::get<MachineIdHash>(owner), PageNameKey(name),
+                                  fields.find(wire::kDataField)->second, sender, gate)) {
     case StoreResult::kStored:
       return {wire::status::kOk, "", false};
     case StoreResult::kUnclaimed:

@@ -85,9 +85,9 @@ StringResponse Withdrawn(const Request& request) {
       "text/html; charset=utf-8", "no-cache");
 }
 
-// A page stored before pages were kept compressed learns its compressed
-// bytes the first time it is read, on the storage thread that read it, and
-// keeps them in the database: no page is compressed twice.
+// A page learns its compressed bytes the first time it is read after it
+// was stored, on the storage thread that read it, and keeps them in the
+// database: no page is compressed twice.
 std::shared_ptr<const StoredPage> WithCompressed(std::shared_ptr<const StoredPage> page,
                                                  std::string_view key, const Site& site) {
   StoredPage known{page->bytes,    page->modified, page->etag, {}, GzipIfWorthIt(page->bytes),

@@ -40,8 +40,8 @@ void CachingStorage::Forget(std::string_view name) {
 
 StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                       std::string_view bytes, const AddressBudget& sender,
-                                      const PageGate& gate, std::string_view compressed) {
-  const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate, compressed);
+                                      const PageGate& gate) {
+  const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate);
   std::unique_lock lock(mutex_);
   Forget(name);
   return result;
@@ -64,8 +64,13 @@ ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::strin
 void CachingStorage::KeepCompressed(std::string_view name, std::string_view etag,
                                     std::string_view compressed) {
   engine_.KeepCompressed(name, etag, compressed);
-  std::unique_lock lock(mutex_);
-  Forget(name);
+  {
+    std::unique_lock lock(mutex_);
+    Forget(name);
+  }
+  // Read again to keep it: a page's first reader is the one that compresses
+  // it, and whoever reads it next should find it in memory.
+  LoadPage(name);
 }
 
 void CachingStorage::PageChanged(std::string_view name) {

@@ -35,8 +35,7 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   Stores Serving() { return {engine_, *this, *this}; }
 
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {},
-                        std::string_view compressed = {}) override;
+                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   // Pages whose compressed bytes are unknown are not kept, so that whoever
   // reads one learns it from the database, on a storage thread.
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;

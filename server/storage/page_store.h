@@ -40,8 +40,8 @@ struct StoredPage {
   bool withheld = false;
   // Kept with the bytes, so that wherever the page is kept its gate is too.
   PageGate gate{};
-  // Stored before pages were kept compressed beside their bytes: an empty
-  // `compressed` says nothing yet (KeepCompressed).
+  // Not read since it was stored: an empty `compressed` says nothing yet
+  // (KeepCompressed).
   bool compressed_unknown = false;
 };
 
@@ -92,11 +92,11 @@ class PageStore {
   // process, and a reader never sees a mix of the old and the new bytes.
   // Otherwise nothing changes. What the page grows by counts against
   // `sender`'s share (PageShareVerdict) and is added to its usage. `gate`
-  // replaces the page's gate with the bytes. `compressed` is kept with the
-  // bytes and handed back with them (StoredPage::compressed).
+  // replaces the page's gate with the bytes. Its compressed form is unknown
+  // (StoredPage::compressed_unknown) until its first reader keeps it.
   virtual StoreResult StorePage(const MachineIdHash& owner, std::string_view name,
                                 std::string_view bytes, const AddressBudget& sender = {},
-                                const PageGate& gate = {}, std::string_view compressed = {}) = 0;
+                                const PageGate& gate = {}) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
   // Keeps `compressed` beside a page whose compressed form is unknown

@@ -77,20 +77,29 @@ class MemoryStorage : public FakeStorage {
   server::StoreResult StorePage(const server::MachineIdHash& owner, std::string_view name,
                                 std::string_view bytes,
                                 const server::AddressBudget& /*sender*/ = {},
-                                const server::PageGate& gate = {},
-                                std::string_view compressed = {}) override {
+                                const server::PageGate& gate = {}) override {
     const std::vector<server::Claim> claims = ClaimsOfName(name);
     if (claims.empty()) return server::StoreResult::kUnclaimed;
     if (!(claims.front().owner == owner)) return server::StoreResult::kNotOwner;
     auto page = std::make_shared<server::StoredPage>();
     page->bytes = bytes;
-    page->compressed = compressed;
+    page->compressed_unknown = true;
     page->modified = 1'700'000'000 + static_cast<std::int64_t>(++stores_);
     page->etag = "\"" + std::to_string(stores_) + "\"";
     if (files_) page->file = server::PageFile::Create(bytes);
     page->gate = gate;
     pages_[std::string(name)] = std::move(page);
     return server::StoreResult::kStored;
+  }
+  void KeepCompressed(std::string_view name, std::string_view etag,
+                      std::string_view compressed) override {
+    const auto it = pages_.find(std::string(name));
+    if (it == pages_.end() || it->second->etag != etag || !it->second->compressed_unknown) return;
+    const server::StoredPage& was = *it->second;
+    it->second = std::make_shared<const server::StoredPage>(
+        server::StoredPage{was.bytes, was.modified, was.etag,
+                           files_ ? server::PageFile::Create(was.bytes) : server::PageFile{},
+                           std::string(compressed), was.withheld, was.gate});
   }
   std::shared_ptr<const server::StoredPage> LoadPage(std::string_view name) override {
     const auto it = pages_.find(std::string(name));

@@ -24,7 +24,7 @@ void StoreGate(SqlSession& db, std::string_view name, const PageGate& gate) {
 
 StoreResult SqlStorage::StorePage(const MachineIdHash& owner, std::string_view name,
                                   std::string_view bytes, const AddressBudget& sender,
-                                  const PageGate& gate, std::string_view compressed) {
+                                  const PageGate& gate) {
   const std::string etag = PageEtag(bytes);
   const std::int64_t now = std::time(nullptr);
   const std::int64_t day = UsageDay(now);
@@ -60,10 +60,10 @@ StoreResult SqlStorage::StorePage(const MachineIdHash& owner, std::string_view n
     }
     if (growth != 0) db.Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1 WHERE 编号 = 1", {growth});
     db.Run(
-        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签, 压缩) VALUES ($1, $2, $3, $4, $5) "
+        "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签, 压缩) VALUES ($1, $2, $3, $4, NULL) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = excluded.内容, 修改时间 = excluded.修改时间, "
-        "标签 = excluded.标签, 压缩 = excluded.压缩",
-        {name, SqlValue::Bytes(bytes), now, etag, CompressedValue(compressed)});
+        "标签 = excluded.标签, 压缩 = NULL",
+        {name, SqlValue::Bytes(bytes), now, etag});
     StoreGate(db, name, gate);
     db.Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
     Announce(db, name, ChangedBy::kOwner);

@@ -28,8 +28,7 @@ class SqlStorage : public Storage {
 
   // In sql_pages.cpp.
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
-                        const AddressBudget& sender = {}, const PageGate& gate = {},
-                        std::string_view compressed = {}) override;
+                        const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
   void KeepCompressed(std::string_view name, std::string_view etag,
                       std::string_view compressed) override;
