@@ -196,20 +196,21 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   if (!IsValidPageName(name)) return Refuse(wire::status::kMalformed, "malformed file name");
   const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
-  if (auto refusal = RefuseBlocked(storage.admin, std::get<MachineIdHash>(owner))) return *refusal;
+  const StoreStanding standing =
+      storage.admin.StandingOfStore(std::get<MachineIdHash>(owner), PageNameKey(name));
+  if (standing.owner_blocked) return Refuse(wire::status::kNotYours, std::string(kBlockedRefusal));
   // Until the operator restores it, a page taken down stays down whoever
   // sends it.
-  if (storage.admin.PageWithheld(PageNameKey(name)))
+  if (standing.page_withheld)
     return Refuse(wire::status::kWithdrawn, "this page was taken down by the site's operator");
   const PageCheck page = CheckSentPage(fields.find(wire::kDataField)->second, public_host);
   if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
-  if (auto denied = DeniedIn(page, storage.deny.DeniedList()))
+  if (auto denied = DeniedIn(page, standing.denied))
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
   // The code is hashed only for its name's owner: the hash costs CPU, and
   // the store checks the owner again as it writes.
-  const std::vector<Claim> claims = storage.claims.ClaimsOfName(PageNameKey(name));
-  if (claims.empty()) return Refuse(wire::status::kNotYours, "file name not claimed");
-  if (claims.front().owner != std::get<MachineIdHash>(owner))
+  if (!standing.name_owner) return Refuse(wire::status::kNotYours, "file name not claimed");
+  if (*standing.name_owner != std::get<MachineIdHash>(owner))
     return Refuse(wire::status::kNotYours, "file name claimed by another machine");
   const PageGate gate = GateOf(std::get<wire::PageSettings>(settings));
   // Compressed by its first reader, not here: a sender may store again

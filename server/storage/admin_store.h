@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/storage/deny_store.h"
 #include "server/storage/machine_id_hash.h"
 #include "server/storage/storage_error.h"
 
@@ -15,6 +16,17 @@
 // see it too, and is written to the admin log with its reason in the same
 // transaction, so that no action goes unrecorded.
 namespace heartpage::server {
+
+// Everything a store of a page asks before it reads the page, in one
+// reading: with PostgreSQL each question apart is a round trip.
+struct StoreStanding {
+  bool owner_blocked = false;
+  bool page_withheld = false;
+  // Who claimed the name; none when nobody has.
+  std::optional<MachineIdHash> name_owner;
+  // The deny list, as DenyStore::DeniedList gives it.
+  std::vector<DenyEntry> denied;
+};
 
 // A claimed name as the operator sees it.
 struct NameRecord {
@@ -73,6 +85,8 @@ class AdminStore {
   // cache holds.
   virtual bool OwnerBlocked(const MachineIdHash& owner) = 0;
   virtual bool PageWithheld(std::string_view name) = 0;
+  // OwnerBlocked, PageWithheld, the name's claim and the deny list at once.
+  virtual StoreStanding StandingOfStore(const MachineIdHash& owner, std::string_view name) = 0;
   // `sha256`: 64 small hex digits.
   virtual bool MediaRemoved(std::string_view sha256) = 0;
 

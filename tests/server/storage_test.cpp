@@ -126,6 +126,32 @@ TEST_P(StorageTest, SettingsChangeOnlyTheGivenFields) {
   EXPECT_EQ(settings.download_url, "u");
 }
 
+// What a store asks before it reads the page comes in one reading, and says
+// what each question apart says.
+TEST_P(StorageTest, AStoreLearnsTheOperatorsDecisionsAndTheClaimInOneReading) {
+  auto storage = Open();
+  const MachineIdHash a = storage->HashMachineId("a"), b = storage->HashMachineId("b");
+  ASSERT_EQ(storage->ClaimName(a, "mine"), ClaimResult::kClaimed);
+  ASSERT_EQ(storage->ClaimName(b, "theirs"), ClaimResult::kClaimed);
+  StoreStanding clear = storage->StandingOfStore(a, "mine");
+  EXPECT_FALSE(clear.owner_blocked || clear.page_withheld);
+  EXPECT_EQ(clear.name_owner, a);
+  EXPECT_TRUE(clear.denied.empty());
+  EXPECT_EQ(storage->StandingOfStore(a, "nobody").name_owner, std::nullopt);
+
+  storage->AddDenied({DenyKind::kWord, "zz"}, 1);
+  storage->AddDenied({DenyKind::kHost, "bad.example"}, 1);
+  ASSERT_EQ(storage->WithholdPage("mine", "test"), AdminResult::kDone);
+  ASSERT_EQ(storage->BlockOwner("theirs", "test"), AdminResult::kDone);
+  const StoreStanding decided = storage->StandingOfStore(b, "mine");
+  EXPECT_TRUE(decided.owner_blocked);
+  EXPECT_TRUE(decided.page_withheld);
+  EXPECT_EQ(decided.name_owner, a);
+  EXPECT_EQ(decided.denied, storage->DeniedList());
+  EXPECT_EQ(decided.denied.size(), 2u);
+  EXPECT_FALSE(storage->StandingOfStore(a, "theirs").owner_blocked);
+}
+
 // The quota counts the pages of every process: a page that grows past it is
 // refused, one that does not grow may always be replaced.
 TEST_P(StorageTest, ReplacingAPageChangesItsValidatorWithinTheQuota) {

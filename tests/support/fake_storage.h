@@ -94,6 +94,12 @@ class FakeStorage : public server::Storage {
   // Nothing decided by an operator: nobody blocked, nothing withheld.
   bool OwnerBlocked(const server::MachineIdHash& /*owner*/) override { return false; }
   bool PageWithheld(std::string_view /*name*/) override { return false; }
+  server::StoreStanding StandingOfStore(const server::MachineIdHash& owner,
+                                        std::string_view name) override {
+    const std::vector<server::Claim> claims = ClaimsOfName(name);
+    return {OwnerBlocked(owner), PageWithheld(name),
+            claims.empty() ? std::nullopt : std::optional(claims.front().owner), DeniedList()};
+  }
   bool MediaRemoved(std::string_view /*sha256*/) override { return false; }
   std::vector<server::NameRecord> ListNames(std::int64_t /*since*/) override { return {}; }
   std::optional<server::NameRecord> FindName(std::string_view /*name*/) override { return {}; }

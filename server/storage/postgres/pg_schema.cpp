@@ -239,6 +239,19 @@ ALTER TABLE 页面 ADD COLUMN 压缩 bytea;
 ALTER TABLE 页面 ALTER COLUMN 压缩 SET STORAGE EXTERNAL;
 ALTER TABLE 预览 ADD COLUMN 压缩 bytea;
 )sql",
+    // Pages and previews kept in lz4 rather than pglz, where the database
+    // can: pglz took a sixth of the database's CPU on every store. Rows
+    // written before keep theirs; a database without lz4 keeps pglz.
+    R"sql(
+DO $$
+BEGIN
+  EXECUTE 'ALTER TABLE 页面 ALTER COLUMN 内容 SET COMPRESSION lz4';
+  EXECUTE 'ALTER TABLE 预览 ALTER COLUMN 内容 SET COMPRESSION lz4';
+EXCEPTION WHEN feature_not_supported OR syntax_error THEN
+  NULL;
+END
+$$;
+)sql",
 };
 
 }  // namespace

@@ -11,7 +11,7 @@ namespace heartpage::server {
 
 // The schema version this server writes; a database of a newer one is
 // refused rather than misread.
-inline constexpr int kPostgresSchemaVersion = 11;
+inline constexpr int kPostgresSchemaVersion = 12;
 
 // The channel on which a store announces the name of the page it changed,
 // and the one on which each server confirms it dropped that page.

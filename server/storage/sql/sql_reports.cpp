@@ -55,19 +55,49 @@ bool SqlStorage::RemoveDenied(const DenyEntry& entry) {
   });
 }
 
-std::vector<DenyEntry> SqlStorage::DeniedList() {
-  std::vector<std::pair<std::string, std::string>> rows = Read([](SqlSession& db) {
-    std::vector<std::pair<std::string, std::string>> found;
-    for (SqlRows row = db.Run("SELECT 类别, 内容 FROM 禁止"); row; row.Next())
-      found.emplace_back(row.Text(0), row.Text(1));
-    return found;
-  });
-  // In the bytes' order, whatever the database's collation.
+namespace {
+
+// In the bytes' order, whatever the database's collation.
+std::vector<DenyEntry> DenyList(std::vector<std::pair<std::string, std::string>> rows) {
   std::sort(rows.begin(), rows.end());
   std::vector<DenyEntry> list;
   for (auto& [kind, value] : rows)
     list.push_back({kind == "host" ? DenyKind::kHost : DenyKind::kWord, std::move(value)});
   return list;
+}
+
+}  // namespace
+
+std::vector<DenyEntry> SqlStorage::DeniedList() {
+  return DenyList(Read([](SqlSession& db) {
+    std::vector<std::pair<std::string, std::string>> found;
+    for (SqlRows row = db.Run("SELECT 类别, 内容 FROM 禁止"); row; row.Next())
+      found.emplace_back(row.Text(0), row.Text(1));
+    return found;
+  }));
+}
+
+StoreStanding SqlStorage::StandingOfStore(const MachineIdHash& owner, std::string_view name) {
+  StoreStanding standing;
+  std::vector<std::pair<std::string, std::string>> denied;
+  Read([&](SqlSession& db) {
+    // One row for each entry of the deny list, or one with none; the
+    // questions asked once, beside each.
+    SqlRows row = db.Run(
+        "SELECT EXISTS (SELECT 1 FROM admin_blocked WHERE owner = $1), "
+        "EXISTS (SELECT 1 FROM admin_withheld WHERE name = $2), "
+        "(SELECT 硬盘ID摘要 FROM 免费 WHERE 文件名 = $2 ORDER BY 序号 LIMIT 1), d.类别, d.内容 "
+        "FROM (SELECT 1) AS one LEFT JOIN 禁止 AS d ON true",
+        {owner.hex(), name});
+    standing.owner_blocked = row.Truth(0);
+    standing.page_withheld = row.Truth(1);
+    if (!row.IsNull(2)) standing.name_owner = MachineIdHash(row.Text(2));
+    denied.clear();
+    for (; row; row.Next())
+      if (!row.IsNull(3)) denied.emplace_back(row.Text(3), row.Text(4));
+  });
+  standing.denied = DenyList(std::move(denied));
+  return standing;
 }
 
 }  // namespace heartpage::server

@@ -76,6 +76,7 @@ class SqlStorage : public Storage {
   // In sql_admin.cpp.
   bool OwnerBlocked(const MachineIdHash& owner) override;
   bool PageWithheld(std::string_view name) override;
+  StoreStanding StandingOfStore(const MachineIdHash& owner, std::string_view name) override;
   bool MediaRemoved(std::string_view sha256) override;
   std::vector<NameRecord> ListNames(std::int64_t since) override;
   std::optional<NameRecord> FindName(std::string_view name) override;
