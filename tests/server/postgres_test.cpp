@@ -10,6 +10,7 @@
 
 #include "protocol/receipts.h"
 #include "tests/server/built_page.h"
+#include "server/storage/postgres/pg_connection.h"
 #include "tests/server/pg_cluster.h"
 #include "tests/support/server_harness.h"
 #include "text/gbk.h"
@@ -28,6 +29,35 @@ class PostgresTest : public ::testing::Test {
   PostgresCluster& cluster_ = PostgresCluster::Shared();
   std::string uri_ = cluster_.NewDatabase();
 };
+
+// Statements run later go with the next one; whichever of them fails, the
+// transaction changes nothing, says why, and the connection serves on.
+TEST_F(PostgresTest, StatementsSentTogetherFailAndCommitAsOne) {
+  PgConnection db(uri_);
+  db.Exec("CREATE TABLE t (k integer PRIMARY KEY, v bytea)");
+  const auto count = [&] { return db.Run("SELECT count(*) FROM t").Int(0, 0); };
+  db.Transaction([&] {
+    std::string bytes("a\0b", 3);
+    db.RunLater("INSERT INTO t VALUES (1, $1)", {SqlValue::Bytes(bytes)});
+    bytes = "gone";  // the values were copied
+    db.RunLater("INSERT INTO t VALUES (2, $1)", {SqlValue::Bytes("c")});
+    EXPECT_EQ(db.Run("SELECT v FROM t WHERE k = 1").Get(0, 0), "\\x610062");
+    return 0;
+  });
+  EXPECT_EQ(count(), 2);
+  for (const bool fails_last : {false, true}) {
+    SCOPED_TRACE(fails_last);
+    EXPECT_THROW(db.Transaction([&] {
+      db.RunLater("INSERT INTO t VALUES (3, NULL)");
+      db.RunLater("INSERT INTO t VALUES (1, NULL)");  // taken
+      if (!fails_last) db.Run("SELECT 1");
+      return 0;
+    }),
+                 StorageError);
+    EXPECT_FALSE(db.Broken());
+    EXPECT_EQ(count(), 2);
+  }
+}
 
 // Version `version` of a page of the site at `host`.
 std::string Page(const std::string& host, int version) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <regex>
+#include <span>
 
 namespace heartpage::server {
 namespace {
@@ -206,15 +207,51 @@ void PgConnection::Throw(pg_result* result, std::string_view what) {
   throw StorageError(why);
 }
 
-PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> values, bool binary) {
-  constexpr std::size_t kMost = 8;
-  if (values.size() > kMost) throw StorageError("too many values for one statement");
+namespace {
+
+constexpr std::size_t kMostValues = 8;
+
+// A statement's values as libpq takes them.
+struct Bound {
+  const char* data[kMostValues];
+  int lengths[kMostValues];
+  int formats[kMostValues];
+  // libpq reads text values up to their zero byte, which a view (a part of
+  // a request's path, say) need not have: text goes as a terminated copy.
+  std::string texts[kMostValues];
+  int count = 0;
+
+  explicit Bound(std::span<const PgValue> values) {
+    for (const PgValue& value : values) {
+      const int n = count++;
+      data[n] = value.kind == PgValue::Kind::kNull ? nullptr : value.data.data();
+      if (value.kind == PgValue::Kind::kText || value.kind == PgValue::Kind::kInt) {
+        texts[n] = value.kind == PgValue::Kind::kInt ? std::to_string(value.number)
+                                                     : std::string(value.data);
+        data[n] = texts[n].c_str();
+      }
+      lengths[n] =
+          static_cast<int>(value.kind == PgValue::Kind::kInt ? texts[n].size() : value.data.size());
+      formats[n] = value.kind == PgValue::Kind::kBytes ? 1 : 0;
+    }
+  }
+};
+
+bool Succeeded(pg_result* result) {
+  const ExecStatusType status = PQresultStatus(result);
+  return status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK;
+}
+
+}  // namespace
+
+const std::string& PgConnection::Prepared(const char* sql, std::span<const PgValue> values) {
+  if (values.size() > kMostValues) throw StorageError("too many values for one statement");
   auto [it, inserted] = prepared_.try_emplace(sql);
   if (inserted) {
     it->second = "s" + std::to_string(prepared_.size());
     // Numbers are bigints and bytes bytea; text takes the type its place
     // in the statement gives it.
-    Oid types[kMost] = {};
+    Oid types[kMostValues] = {};
     int count = 0;
     for (const PgValue& value : values)
       types[count++] = value.kind == PgValue::Kind::kInt     ? kInt8Oid
@@ -227,33 +264,92 @@ PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> value
     }
     PQclear(prepared);
   }
-  const char* data[kMost];
-  int lengths[kMost];
-  int formats[kMost];
-  // libpq reads text values up to their zero byte, which a view (a part of
-  // a request's path, say) need not have: text goes as a terminated copy.
-  std::string texts[kMost];
-  int n = 0;
-  for (const PgValue& value : values) {
-    data[n] = value.kind == PgValue::Kind::kNull ? nullptr : value.data.data();
-    if (value.kind == PgValue::Kind::kText || value.kind == PgValue::Kind::kInt) {
-      texts[n] = value.kind == PgValue::Kind::kInt ? std::to_string(value.number)
-                                                   : std::string(value.data);
-      data[n] = texts[n].c_str();
-    }
-    lengths[n] =
-        static_cast<int>(value.kind == PgValue::Kind::kInt ? texts[n].size() : value.data.size());
-    formats[n] = value.kind == PgValue::Kind::kBytes ? 1 : 0;
-    ++n;
-  }
-  pg_result* result =
-      PQexecPrepared(conn_, it->second.c_str(), n, data, lengths, formats, binary ? 1 : 0);
-  const ExecStatusType status = PQresultStatus(result);
-  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Throw(result, "statement failed");
+  return it->second;
+}
+
+PgResult PgConnection::Run(const char* sql, std::initializer_list<PgValue> values, bool binary) {
+  if (!later_.empty()) return RunWithLater(sql, values, binary);
+  const std::string& name = Prepared(sql, values);
+  const Bound bound(values);
+  pg_result* result = PQexecPrepared(conn_, name.c_str(), bound.count, bound.data, bound.lengths,
+                                     bound.formats, binary ? 1 : 0);
+  if (!Succeeded(result)) Throw(result, "statement failed");
   return PgResult(result);
 }
 
+void PgConnection::RunLater(const char* sql, std::initializer_list<SqlValue> values) {
+  if (values.size() > kMostValues) throw StorageError("too many values for one statement");
+  Later& later = later_.emplace_back();
+  later.sql = sql;
+  // Held here until sent: the caller's values may be gone by then.
+  later.owned.reserve(values.size());
+  for (const PgValue& value : values) {
+    PgValue& kept = later.values.emplace_back(value);
+    if (value.kind == PgValue::Kind::kText || value.kind == PgValue::Kind::kBytes)
+      kept.data = later.owned.emplace_back(value.data);
+  }
+}
+
+PgResult PgConnection::RunWithLater(const char* sql, std::initializer_list<PgValue> values,
+                                    bool binary) {
+  std::vector<Later> sending = std::exchange(later_, {});
+  // Prepared apart, the first time only: a pipeline's statements must be
+  // ready when it is sent.
+  for (const Later& later : sending)
+    if (later.prepared) Prepared(later.sql, later.values);
+  if (sql != nullptr) Prepared(sql, values);
+  if (PQenterPipelineMode(conn_) == 0) Throw(nullptr, "starting a pipeline");
+  bool sent = true;
+  for (const Later& later : sending) {
+    const Bound bound(later.values);
+    sent = sent && (later.prepared
+                        ? PQsendQueryPrepared(conn_, prepared_.at(later.sql).c_str(), bound.count,
+                                              bound.data, bound.lengths, bound.formats, 1)
+                        : PQsendQueryParams(conn_, later.sql, 0, nullptr, nullptr, nullptr,
+                                            nullptr, 1)) == 1;
+  }
+  if (sql != nullptr) {
+    const Bound bound(values);
+    sent = sent && PQsendQueryPrepared(conn_, prepared_.at(sql).c_str(), bound.count, bound.data,
+                                       bound.lengths, bound.formats, binary ? 1 : 0) == 1;
+  }
+  sent = sent && PQpipelineSync(conn_) == 1;
+  // Every statement's results, then the end of the pipeline; the first
+  // failure is the one to tell (those after it were not run).
+  pg_result* failure = nullptr;
+  pg_result* last = nullptr;
+  const std::size_t statements = sending.size() + (sql != nullptr ? 1 : 0);
+  for (std::size_t i = 0; sent && i < statements; ++i) {
+    pg_result* result = PQgetResult(conn_);
+    if (result == nullptr) {
+      sent = false;
+      break;
+    }
+    if (!Succeeded(result) && failure == nullptr && PQresultStatus(result) != PGRES_PIPELINE_ABORTED)
+      failure = std::exchange(result, nullptr);
+    if (i + 1 == statements && sql != nullptr) std::swap(last, result);
+    PQclear(result);
+    // Each statement's results end with a null.
+    while (pg_result* more = PQgetResult(conn_)) PQclear(more);
+  }
+  if (sent) {
+    pg_result* sync = PQgetResult(conn_);
+    sent = PQresultStatus(sync) == PGRES_PIPELINE_SYNC;
+    PQclear(sync);
+  }
+  if (!sent || PQexitPipelineMode(conn_) == 0) {
+    PQclear(last);
+    Throw(failure, "sending statements together");
+  }
+  if (failure != nullptr) {
+    PQclear(last);
+    Throw(failure, "statement failed");
+  }
+  return PgResult(last);
+}
+
 void PgConnection::Exec(const std::string& sql) {
+  if (!later_.empty()) RunWithLater(nullptr, {}, false);
   pg_result* result = PQexec(conn_, sql.c_str());
   const ExecStatusType status = PQresultStatus(result);
   if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) Throw(result, "statement failed");
@@ -261,6 +357,7 @@ void PgConnection::Exec(const std::string& sql) {
 }
 
 void PgConnection::RollBackQuietly() {
+  later_.clear();
   if (PQstatus(conn_) == CONNECTION_OK) PQclear(PQexec(conn_, "ROLLBACK"));
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -78,6 +79,8 @@ class PgConnection final : public SqlSession {
   // bytes, integers in network order). Statements given as literals are
   // prepared once per connection: the pointer is the key.
   PgResult Run(const char* sql, std::initializer_list<PgValue> values = {}, bool binary = false);
+  // Sent with the next statement, in one round trip.
+  void RunLater(const char* sql, std::initializer_list<SqlValue> values = {}) override;
   // Statements without values, several at once (schema, BEGIN, COMMIT).
   void Exec(const std::string& sql);
 
@@ -85,12 +88,16 @@ class PgConnection final : public SqlSession {
   // need not reach the disk by itself (`synced` false) is acknowledged before
   // it does: a crash of the database may lose it, the next synced commit of
   // any session carries it to the disk with its own.
+  // BEGIN goes with the transaction's first statement, and the statements
+  // run later with the COMMIT: no round trip of its own for either.
   template <typename Work>
   auto Transaction(Work&& work, bool synced = true) {
-    Exec(synced ? "BEGIN" : "BEGIN; SET LOCAL synchronous_commit TO off");
+    ValuelessLater("BEGIN");
+    if (!synced) ValuelessLater("SET LOCAL synchronous_commit TO off");
     try {
       auto result = work();
-      Exec("COMMIT");
+      ValuelessLater("COMMIT");
+      RunWithLater(nullptr, {}, false);
       return result;
     } catch (...) {
       RollBackQuietly();
@@ -117,8 +124,25 @@ class PgConnection final : public SqlSession {
   std::unique_ptr<SqlCursor> Start(const char* sql,
                                    std::initializer_list<SqlValue> values) override;
   void RollBackQuietly();
+  // The name `sql` is prepared under on this connection, preparing it first.
+  const std::string& Prepared(const char* sql, std::span<const PgValue> values);
+  // The statements waiting, then `sql` (when not null), sent together; the
+  // result of `sql`, or the first failure.
+  PgResult RunWithLater(const char* sql, std::initializer_list<PgValue> values, bool binary);
+
+  // A statement waiting for the next one. Those not `prepared` take no
+  // values (BEGIN, COMMIT).
+  struct Later {
+    const char* sql = nullptr;
+    bool prepared = true;
+    std::vector<PgValue> values;
+    std::vector<std::string> owned;  // what `values` point into
+  };
+
+  void ValuelessLater(const char* sql) { later_.push_back({sql, false, {}, {}}); }
 
   pg_conn* conn_ = nullptr;
+  std::vector<Later> later_;
   std::map<const char*, std::string> prepared_;
 };
 

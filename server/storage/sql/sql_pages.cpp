@@ -16,9 +16,9 @@ SqlValue CompressedValue(std::string_view compressed) {
 }  // namespace
 
 void StoreGate(SqlSession& db, std::string_view name, const PageGate& gate) {
-  db.Run("DELETE FROM page_gates WHERE name = $1", {name});
+  db.RunLater("DELETE FROM page_gates WHERE name = $1", {name});
   if (gate.empty()) return;
-  db.Run("INSERT INTO page_gates (name, opens, code_hash, hint) VALUES ($1, $2, $3, $4)",
+  db.RunLater("INSERT INTO page_gates (name, opens, code_hash, hint) VALUES ($1, $2, $3, $4)",
          {name, gate.opens, gate.code_hash, gate.hint});
 }
 
@@ -58,14 +58,16 @@ StoreResult SqlStorage::StorePage(const MachineIdHash& owner, std::string_view n
       if (share != StoreResult::kStored) return share;
       AddUsage(db, sender.key, day, {.pages = grown});
     }
-    if (growth != 0) db.Run("UPDATE 用量 SET 页面字节 = 页面字节 + $1 WHERE 编号 = 1", {growth});
-    db.Run(
+    // Nothing below is read back before the announcement: one round trip.
+    if (growth != 0)
+      db.RunLater("UPDATE 用量 SET 页面字节 = 页面字节 + $1 WHERE 编号 = 1", {growth});
+    db.RunLater(
         "INSERT INTO 页面 (文件名, 内容, 修改时间, 标签, 压缩) VALUES ($1, $2, $3, $4, NULL) "
         "ON CONFLICT (文件名) DO UPDATE SET 内容 = excluded.内容, 修改时间 = excluded.修改时间, "
         "标签 = excluded.标签, 压缩 = NULL",
         {name, SqlValue::Bytes(bytes), now, etag});
     StoreGate(db, name, gate);
-    db.Run("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
+    db.RunLater("DELETE FROM 撤下 WHERE 文件名 = $1", {name});
     Announce(db, name, ChangedBy::kOwner);
     return StoreResult::kStored;
   });

@@ -91,6 +91,12 @@ class SqlSession {
   SqlRows Run(const char* sql, std::initializer_list<SqlValue> values = {}) {
     return SqlRows(Start(sql, values));
   }
+  // Runs `sql`, whose rows nobody reads, no later than the next statement
+  // or the commit. An engine for which each statement is a round trip sends
+  // it with that one; its failure is then that one's. The values are copied.
+  virtual void RunLater(const char* sql, std::initializer_list<SqlValue> values = {}) {
+    Run(sql, values);
+  }
 
  protected:
   virtual std::unique_ptr<SqlCursor> Start(const char* sql,
