@@ -155,14 +155,16 @@ void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy 
   PgAnnouncement& announcement = connection.announced.emplace_back();
   announcement.name = name;
   // Delivered to every listening server when, and only if, this commits;
-  // those listening now are those that must confirm. One statement: every
-  // round trip inside the transaction holds the page's row lock longer.
+  // those listening now are those that must confirm, but for this server's
+  // own watch: its cache drops the page itself before the store is
+  // acknowledged (CachingStorage). One statement: every round trip inside
+  // the transaction holds the page's row lock longer.
   const PgResult announced = connection.Run(
       "SELECT pg_current_xact_id()::text, "
       "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text), "
       "(SELECT string_agg(pid::text, ' ') FROM pg_stat_activity "
-      "WHERE application_name = $3 AND datname = current_database())",
-      {kPageChannel, name, PageWatch::kSessionName});
+      "WHERE application_name = $3 AND datname = current_database() AND pid <> $4)",
+      {kPageChannel, name, PageWatch::kSessionName, watch_.Session()});
   announcement.transaction = announced.Get(0, 0);
   for (std::string_view pids = announced.Get(0, 2); !pids.empty();) {
     const std::size_t space = std::min(pids.find(' '), pids.size());

@@ -141,6 +141,7 @@ void PageWatch::Run() {
     {
       std::lock_guard lock(mutex_);
       watching_ = true;
+      session_ = PQbackendPID(connection->raw());
       // What was read before this moment was read unwatched.
       if (sink_ != nullptr) sink_->AllPagesChanged();
       confirmed_.notify_all();
@@ -154,6 +155,7 @@ void PageWatch::Run() {
     {
       std::lock_guard lock(mutex_);
       watching_ = false;
+      session_ = 0;
       confirmed_.notify_all();
     }
     if (stopping_) return;

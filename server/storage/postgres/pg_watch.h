@@ -47,6 +47,9 @@ class PageWatch {
   void SetSink(PageChangeSink* sink);
   bool Watching() const { return watching_; }
 
+  // The session id of this watch's connection while it listens; 0 when not.
+  int Session() const { return session_; }
+
   // Waits, up to `limit`, until listening.
   bool AwaitWatching(std::chrono::milliseconds limit);
 
@@ -75,6 +78,7 @@ class PageWatch {
   std::map<std::string, std::set<std::string>> dropped_;  // transaction → sessions
   std::deque<std::string> transactions_;                  // of dropped_, oldest first
   std::atomic<bool> watching_ = false;
+  std::atomic<int> session_ = 0;
   std::atomic<bool> stopping_ = false;
   int wake_ = -1;  // an eventfd that ends the thread's waits
   std::thread thread_;
