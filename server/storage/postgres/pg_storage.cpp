@@ -159,13 +159,15 @@ void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy 
   // own watch: its cache drops the page itself before the store is
   // acknowledged (CachingStorage). One statement: every round trip inside
   // the transaction holds the page's row lock longer.
+  const int own_watch = watch_.Session();
   const PgResult announced = connection.Run(
       "SELECT pg_current_xact_id()::text, "
       "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text), "
       "(SELECT string_agg(pid::text, ' ') FROM pg_stat_activity "
       "WHERE application_name = $3 AND datname = current_database() AND pid <> $4)",
-      {kPageChannel, name, PageWatch::kSessionName, watch_.Session()});
+      {kPageChannel, name, PageWatch::kSessionName, own_watch});
   announcement.transaction = announced.Get(0, 0);
+  if (own_watch != 0) watch_.Mine(announcement.transaction);
   for (std::string_view pids = announced.Get(0, 2); !pids.empty();) {
     const std::size_t space = std::min(pids.find(' '), pids.size());
     announcement.watches.emplace_back(pids.substr(0, space));

@@ -69,6 +69,12 @@ std::unique_ptr<PgConnection> PageWatch::Listen() {
   return connection;
 }
 
+void PageWatch::Mine(std::string transaction) {
+  std::lock_guard lock(mutex_);
+  mine_.push_back(std::move(transaction));
+  if (mine_.size() > kRemembered) mine_.pop_front();
+}
+
 // A page notice is the page's name and, after a space, its store's
 // transaction; a confirmation is the transaction and the confirming session.
 bool PageWatch::Drain(PgConnection& connection) {
@@ -87,7 +93,10 @@ bool PageWatch::Drain(PgConnection& connection) {
             space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
         if (std::string_view(notice->relname) == kPageChannel) {
           if (sink_ != nullptr) sink_->PageChanged(first);
-          if (IsNumber(second))
+          const auto own = std::find(mine_.begin(), mine_.end(), second);
+          if (own != mine_.end())
+            mine_.erase(own);
+          else if (IsNumber(second))
             confirm += std::string(confirm.empty() ? "" : ",") + "'" + std::string(second) + "'";
         } else if (IsNumber(first) && IsNumber(second)) {
           auto [it, added] = dropped_.try_emplace(std::string(first));

@@ -49,6 +49,10 @@ class PageWatch {
 
   // The session id of this watch's connection while it listens; 0 when not.
   int Session() const { return session_; }
+  // The store made in `transaction` is this server's and, announced while
+  // this watch listened as Session(), waits for no confirmation of it: the
+  // watch drops its page without confirming.
+  void Mine(std::string transaction);
 
   // Waits, up to `limit`, until listening.
   bool AwaitWatching(std::chrono::milliseconds limit);
@@ -77,6 +81,9 @@ class PageWatch {
   std::condition_variable confirmed_;
   std::map<std::string, std::set<std::string>> dropped_;  // transaction → sessions
   std::deque<std::string> transactions_;                  // of dropped_, oldest first
+  // Mine(), oldest first; one whose store rolled back is never heard, and
+  // falls off the end.
+  std::deque<std::string> mine_;
   std::atomic<bool> watching_ = false;
   std::atomic<int> session_ = 0;
   std::atomic<bool> stopping_ = false;
