@@ -81,7 +81,7 @@ class PgConnection final : public SqlSession {
   PgResult Run(const char* sql, std::initializer_list<PgValue> values = {}, bool binary = false);
   // Sent with the next statement, in one round trip.
   void RunLater(const char* sql, std::initializer_list<SqlValue> values = {}) override;
-  // Statements without values, several at once (schema, BEGIN, COMMIT).
+  // Statements without values, several at once (the schema, the session).
   void Exec(const std::string& sql);
 
   // Runs `work` in a transaction; rolls back when it throws. A commit that
