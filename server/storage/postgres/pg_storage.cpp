@@ -150,16 +150,18 @@ void PostgresStorage::Transact(const Work& work, bool synced) {
   db->announced.clear();
 }
 
-void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy /*by*/) {
+void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy by) {
   auto& connection = static_cast<PgConnection&>(db);
   PgAnnouncement& announcement = connection.announced.emplace_back();
   announcement.name = name;
   // Delivered to every listening server when, and only if, this commits;
   // those listening now are those that must confirm, but for this server's
-  // own watch: its cache drops the page itself before the store is
-  // acknowledged (CachingStorage). One statement: every round trip inside
-  // the transaction holds the page's row lock longer.
-  const int own_watch = watch_.Session();
+  // own watch when an owner made the change: that went through this
+  // server's cache, which drops the page itself before the change is
+  // acknowledged (CachingStorage), while the operator's tools change pages
+  // beside it. One statement: every round trip inside the transaction holds
+  // the page's row lock longer.
+  const int own_watch = by == ChangedBy::kOwner ? watch_.Session() : 0;
   const PgResult announced = connection.Run(
       "SELECT pg_current_xact_id()::text, "
       "pg_notify($1, $2 || ' ' || pg_current_xact_id()::text), "

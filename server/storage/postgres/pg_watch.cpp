@@ -92,11 +92,16 @@ bool PageWatch::Drain(PgConnection& connection) {
         const std::string_view second =
             space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
         if (std::string_view(notice->relname) == kPageChannel) {
-          if (sink_ != nullptr) sink_->PageChanged(first);
-          const auto own = std::find(mine_.begin(), mine_.end(), second);
-          if (own != mine_.end())
+          // This server's own store: its cache dropped the page already,
+          // and a late drop would only lose the page read since.
+          if (const auto own = std::find(mine_.begin(), mine_.end(), second);
+              own != mine_.end()) {
             mine_.erase(own);
-          else if (IsNumber(second))
+            PQfreemem(notice);
+            continue;
+          }
+          if (sink_ != nullptr) sink_->PageChanged(first);
+          if (IsNumber(second))
             confirm += std::string(confirm.empty() ? "" : ",") + "'" + std::string(second) + "'";
         } else if (IsNumber(first) && IsNumber(second)) {
           auto [it, added] = dropped_.try_emplace(std::string(first));

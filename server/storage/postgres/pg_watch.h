@@ -50,8 +50,9 @@ class PageWatch {
   // The session id of this watch's connection while it listens; 0 when not.
   int Session() const { return session_; }
   // The store made in `transaction` is this server's and, announced while
-  // this watch listened as Session(), waits for no confirmation of it: the
-  // watch drops its page without confirming.
+  // this watch listened as Session(), waits for no confirmation of it; the
+  // server's cache drops its page itself (CachingStorage), so the watch
+  // neither drops nor confirms it.
   void Mine(std::string transaction);
 
   // Waits, up to `limit`, until listening.
