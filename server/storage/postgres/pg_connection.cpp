@@ -195,15 +195,17 @@ bool PgConnection::Broken() const {
 }
 
 void PgConnection::Throw(pg_result* result, std::string_view what) {
-  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  // Copied out: the result's fields go with it.
+  const char* field = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string state = field != nullptr ? field : "";
   const std::string why = std::string(what) + ": " +
                           Trimmed(result != nullptr && *PQresultErrorMessage(result) != '\0'
                                       ? PQresultErrorMessage(result)
                                       : PQerrorMessage(conn_));
   PQclear(result);
-  if (PQstatus(conn_) != CONNECTION_OK || (state != nullptr && IsTransient(state)))
+  if (PQstatus(conn_) != CONNECTION_OK || (!state.empty() && IsTransient(state)))
     throw DatabaseUnavailable("database unavailable: " + why);
-  if (state != nullptr && IsBusy(state)) throw StorageBusy(why);
+  if (!state.empty() && IsBusy(state)) throw StorageBusy(why);
   throw StorageError(why);
 }
 
