@@ -62,11 +62,14 @@ bool HasOnly(const FormFields& fields, std::initializer_list<std::string_view> n
 // Names the first field missing from, or not belonging to, an operation, so
 // that a client of another version learns what to send.
 std::optional<std::string> FieldProblem(const FormFields& fields,
-                                        std::initializer_list<std::string_view> names) {
+                                        std::initializer_list<std::string_view> names,
+                                        std::initializer_list<std::string_view> optional) {
   for (const std::string_view name : names)
     if (!fields.contains(name)) return "missing field " + std::string(name);
   for (const auto& [name, value] : fields)
-    if (std::ranges::find(names, name) == names.end()) return "unexpected field " + name;
+    if (std::ranges::find(names, name) == names.end() &&
+        std::ranges::find(optional, name) == optional.end())
+      return "unexpected field " + name;
   return std::nullopt;
 }
 
@@ -184,11 +187,9 @@ std::variant<wire::PageSettings, EndpointReply> SentSettings(const FormFields& f
 EndpointReply RunStore(const Stores& storage, const FormFields& fields,
                        std::string_view public_host, const AddressBudget& sender) {
   // The settings are optional: an older client sends none of them.
-  FormFields required = fields;
-  for (const std::string_view optional : {wire::kOpensField, wire::kCodeField, wire::kHintField})
-    if (const auto field = required.find(optional); field != required.end()) required.erase(field);
-  if (auto problem = FieldProblem(required, {wire::kOperationField, wire::kFileField,
-                                             wire::kMachineIdField, wire::kDataField}))
+  if (auto problem = FieldProblem(
+          fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField, wire::kDataField},
+          {wire::kOpensField, wire::kCodeField, wire::kHintField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
   auto settings = SentSettings(fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&settings)) return *refusal;

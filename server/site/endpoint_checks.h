@@ -22,9 +22,11 @@ EndpointReply TryTomorrow(std::string message);
 // Bytes to UTF-8, refusing bytes that are not GBK/GB18030.
 std::optional<std::string> TextOf(std::string_view bytes);
 
-// The first field missing from, or not belonging to, an operation.
+// The first of `names` missing from `fields`, or the first field that is
+// neither one of them nor one of `optional`.
 std::optional<std::string> FieldProblem(const FormFields& fields,
-                                        std::initializer_list<std::string_view> names);
+                                        std::initializer_list<std::string_view> names,
+                                        std::initializer_list<std::string_view> optional = {});
 
 // Why a machine identifier is refused; std::nullopt when it is fine.
 std::optional<std::string> CheckMachineId(std::string_view machine_id);
