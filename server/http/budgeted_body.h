@@ -7,6 +7,7 @@
 #include <boost/optional.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -50,7 +51,9 @@ struct BudgetedBody {
       std::string& text = body_.text;
       const std::size_t needed = text.size() + size;
       if (needed > text.capacity()) {
-        std::size_t room = std::max({needed, 2 * text.capacity(), kFirstRoom});
+        // Powers of two, whatever pieces the bytes came in: a body's room
+        // depends on its size alone.
+        std::size_t room = std::bit_ceil(std::max(needed, kFirstRoom));
         // A declared length is a ceiling, never a reservation.
         if (declared_ && *declared_ >= needed)
           room = static_cast<std::size_t>(std::min<std::uint64_t>(room, *declared_));
