@@ -319,6 +319,17 @@ bool StylePlan::MayJoinLaterKey(std::size_t row, std::string_view written) const
       ++at;
       continue;
     }
+    // Chinese text is three bytes a character: read here, not by a call.
+    if ((lead & 0xF0) == 0xE0 && written.size() - at >= 3) {
+      const auto second = static_cast<unsigned char>(written[at + 1]);
+      const auto third = static_cast<unsigned char>(written[at + 2]);
+      if ((second & 0xC0) == 0x80 && (third & 0xC0) == 0x80) {
+        const char32_t c = (lead & 0x0Fu) << 12 | (second & 0x3Fu) << 6 | (third & 0x3Fu);
+        if (key_start_seen_[c] && StartsLaterKey(row, written, at, c)) return true;
+        at += 3;
+        continue;
+      }
+    }
     const auto [c, length] = CharAt(written, at);
     if (length == 0) return true;
     if ((c >= key_start_seen_.size() || key_start_seen_[c]) && StartsLaterKey(row, written, at, c))

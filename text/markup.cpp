@@ -494,7 +494,12 @@ void AppendEscapedHtml(std::string& out, std::string_view text, bool quotes) {
   // Whole runs of plain text at a time: most of a value needs no reference.
   const std::string_view special = quotes ? std::string_view("&<>\"'") : std::string_view("&<>");
   std::size_t pos = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = 0, near = 0; i < text.size(); ++i) {
+    if (i >= near) {
+      i = SkipPlainHtml(text, i, quotes);
+      if (i >= text.size()) break;
+      near = i + 8;
+    }
     const char c = text[i];
     if (c != '&' && c != '<' && c != '>' && c != '"' && c != '\'') continue;
     if (special.find(c) == std::string_view::npos) continue;

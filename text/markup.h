@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -40,6 +42,33 @@ struct CharacterReference {
   char32_t character = 0;
 };
 CharacterReference ReferenceAt(std::string_view text);
+
+// The first position from `i` where one of the eight bytes there may be
+// "&", "<" or ">" (with `quotes` also either quote), or where fewer than eight
+// are left: every byte before it is none of them. Scans of values that may be
+// the whole page pass over runs of Chinese text and words eight bytes at a
+// time with this, and look at the bytes one by one only near a mark-up byte.
+inline std::size_t SkipPlainHtml(std::string_view text, std::size_t i, bool quotes) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kTops = kOnes * 0x80;
+  // Whether a byte of `word` is `c` (exact as a whole, though not per byte).
+  const auto holds = [](std::uint64_t word, char c) {
+    const std::uint64_t x = word ^ (kOnes * static_cast<unsigned char>(c));
+    return (x - kOnes) & ~x & kTops;
+  };
+  while (i <= text.size() && text.size() - i >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    // All five bytes are below 0x40; Chinese text and letters are not.
+    if (((word - kOnes * 0x40) & ~word & kTops) != 0) {
+      std::uint64_t found = holds(word, '&') | holds(word, '<') | holds(word, '>');
+      if (quotes) found |= holds(word, '"') | holds(word, '\'');
+      if (found != 0) break;
+    }
+    i += 8;
+  }
+  return i;
+}
 
 // `text` as HTML text: "&", "<" and ">" escaped, and with `quotes` also both
 // quotes, so that it may stand in an attribute value of either quoting.

@@ -149,8 +149,14 @@ std::optional<std::string> ReadScriptString(std::string_view text) {
 }
 
 std::size_t HtmlExtent(std::string_view page, std::size_t i, std::size_t references, bool breaks,
-                       const ByteSet& stops) {
-  while (i < page.size()) {
+                       bool attribute) {
+  const ByteSet& stops = attribute ? kAttributeStops : kHtmlTextStops;
+  for (std::size_t near = 0; i < page.size();) {
+    if (i >= near) {
+      i = SkipPlainHtml(page, i, attribute);
+      if (i >= page.size()) break;
+      near = i + 8;
+    }
     const char c = page[i];
     if (c != '&' && c != '<' && !stops(c)) {
       ++i;
@@ -190,12 +196,12 @@ std::size_t CharactersExtent(std::string_view page, std::size_t i, const ByteSet
 std::size_t SlotExtent(std::string_view page, std::size_t start, const SlotKind& kind) {
   switch (kind.place.slot) {
     case Slot::kText:
-      return kind.markup ? page.size() : HtmlExtent(page, start, 3, true, kHtmlTextStops);
+      return kind.markup ? page.size() : HtmlExtent(page, start, 3, true, false);
     case Slot::kTitle:
-      return HtmlExtent(page, start, 3, false, kHtmlTextStops);
+      return HtmlExtent(page, start, 3, false, false);
     case Slot::kAttribute:
     case Slot::kAddress:
-      return HtmlExtent(page, start, 5, false, kAttributeStops);
+      return HtmlExtent(page, start, 5, false, true);
     case Slot::kAddressPart:
       return CharactersExtent(page, start, kAddressPartBytes);
     case Slot::kScriptString:

@@ -62,5 +62,26 @@ TEST(SanitizeMarkup, BoundsNestingAndWork) {
   EXPECT_EQ(SanitizeMarkup(flood).html.find('<'), std::string::npos);
 }
 
+// Long values are passed over eight bytes at a time: every special byte is
+// found wherever it falls among them, in Chinese text and in ASCII.
+TEST(EscapeHtml, FindsEverySpecialByteInLongText) {
+  const std::string_view kReferences[] = {"&amp;", "&lt;", "&gt;", "&quot;", "&#39;"};
+  const std::string_view kSpecials = "&<>\"'";
+  for (const std::string_view filler : {"x", "爱"}) {
+    for (std::size_t at = 0; at < 24; ++at) {
+      for (std::size_t k = 0; k < kSpecials.size(); ++k) {
+        std::string before, after;
+        for (std::size_t i = 0; i < at; ++i) before += filler;
+        for (std::size_t i = 0; i < 20; ++i) after += filler;
+        const std::string text = before + kSpecials[k] + after;
+        EXPECT_EQ(EscapeHtml(text), before + std::string(kReferences[k]) + after) << text;
+        const std::string unquoted =
+            k < 3 ? std::string(kReferences[k]) : std::string(1, kSpecials[k]);
+        EXPECT_EQ(EscapeHtml(text, false), before + unquoted + after) << text;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace heartpage
