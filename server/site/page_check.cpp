@@ -59,6 +59,7 @@ class Reading : public SeenWriting {
         rows_(layout.rows()),
         page_(page),
         values_(rows_.size()),
+        card_lines_(rows_.size()),
         seen_(rows_.size()),
         budget_(page.size() * 4 + (1u << 18)) {
     const Style& style = GetStyle(layout.style());
@@ -188,14 +189,19 @@ class Reading : public SeenWriting {
   bool Take(std::size_t k, std::size_t pos, std::size_t end, std::string value) {
     const PlanSlot& slot = layout_.slot(k);
     std::optional<std::string> before = std::move(values_[slot.row]);
+    std::string line_before = std::move(card_lines_[slot.row]);
     values_[slot.row] = std::move(value);
     seen_[slot.row].push_back({slot.place, page_.substr(pos, end - pos)});
-    const bool tells_card = slot.row == own_ + 1 || std::find(text_rows_.begin(), text_rows_.end(),
-                                                              slot.row) != text_rows_.end();
+    const bool text_row =
+        std::find(text_rows_.begin(), text_rows_.end(), slot.row) != text_rows_.end();
+    // Read once per value taken, not once per row each time any is.
+    if (text_row) card_lines_[slot.row] = CardLineOf(*values_[slot.row]);
+    const bool tells_card = text_row || slot.row == own_ + 1;
     if ((!tells_card || CardLineAgrees()) && From(k + 1, end + layout_.literal(k + 1).size()))
       return true;
     seen_[slot.row].pop_back();
     values_[slot.row] = std::move(before);
+    card_lines_[slot.row] = std::move(line_before);
     return false;
   }
 
@@ -220,7 +226,7 @@ class Reading : public SeenWriting {
     if (!card) return true;
     for (const std::size_t r : text_rows_) {
       if (!values_[r]) return true;
-      const std::string line = CardLineOf(*values_[r]);
+      const std::string& line = card_lines_[r];
       if (!line.empty()) return line == *card;
     }
     return card->empty();
@@ -233,6 +239,7 @@ class Reading : public SeenWriting {
   const std::vector<FieldRow>& rows_;
   std::string_view page_;
   std::vector<std::optional<std::string>> values_;
+  std::vector<std::string> card_lines_;  // of the text rows' values read so far
   // Where each field was read so far: its place and what stands there.
   std::vector<std::vector<std::pair<Placement, std::string_view>>> seen_;
   std::size_t budget_;
