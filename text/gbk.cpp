@@ -85,6 +85,30 @@ Utf8Step DecodeUtf8(std::string_view text, std::size_t pos) {
 
 }  // namespace detail
 
+namespace {
+
+// Writes the UTF-8 of a valid code point at `cursor`; returns its end.
+char* PutUtf8(char* cursor, char32_t cp) {
+  if (cp < 0x80) {
+    *cursor++ = static_cast<char>(cp);
+    return cursor;
+  }
+  if (cp < 0x800) {
+    *cursor++ = static_cast<char>(0xC0 | cp >> 6);
+  } else if (cp < 0x10000) {
+    *cursor++ = static_cast<char>(0xE0 | cp >> 12);
+    *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+  } else {
+    *cursor++ = static_cast<char>(0xF0 | cp >> 18);
+    *cursor++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+  }
+  *cursor++ = static_cast<char>(0x80 | (cp & 0x3F));
+  return cursor;
+}
+
+}  // namespace
+
 std::optional<std::string> FromGbkExactly(std::string_view bytes) {
   // ToGbk writes a character at a time, so text whose every character gives
   // back the bytes it was read from gives back all of them. Where one does
@@ -100,18 +124,30 @@ std::optional<std::string> FromGbkExactly(std::string_view bytes) {
       ++pos;
       continue;
     }
+    // A four-byte form (an emoji, a rare character) that is written back as
+    // itself is read in place: one of them sent the whole page round.
+    if (pos + 4 <= bytes.size() && lead != 0xFF && at(pos + 1) >= 0x30 && at(pos + 1) <= 0x39) {
+      const std::string_view four = bytes.substr(pos, 4);
+      const char32_t cp = detail::FourByteCodePoint(four);
+      const detail::GbBytes back = cp == detail::kInvalid ? detail::GbBytes{}
+                                   : cp >= 0x10000        ? detail::SupplementaryBytes(cp)
+                                                          : detail::BmpBytes(cp);
+      if (back.size == 4 && std::string_view(back.bytes.data(), 4) == four) {
+        cursor = PutUtf8(cursor, cp);
+        pos += 4;
+        continue;
+      }
+    }
     const char32_t cp = pos + 1 < bytes.size() && lead != 0xFF
                             ? detail::PairCodePoint(lead, at(pos + 1))
                             : detail::kInvalid;
-    if (cp == detail::kInvalid || cp < 0x800 || cp >= 0x10000 ||
+    if (cp == detail::kInvalid || cp >= 0x10000 ||
         detail::kBmpBytes[cp] != (static_cast<std::uint32_t>(lead) << 8 | at(pos + 1))) {
       std::string text = FromGbk(bytes);
       if (ToGbk(text) != bytes) return std::nullopt;
       return text;
     }
-    *cursor++ = static_cast<char>(0xE0 | cp >> 12);
-    *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    *cursor++ = static_cast<char>(0x80 | (cp & 0x3F));
+    cursor = PutUtf8(cursor, cp);
     pos += 2;
   }
   out.resize(static_cast<std::size_t>(cursor - out.data()));
@@ -179,23 +215,7 @@ std::string FromGbk(std::string_view bytes) {
   constexpr std::size_t kFlushAt = 4096;
   std::array<char, kFlushAt + 8> buffer;
   char* cursor = buffer.data();
-  const auto put = [&cursor](char32_t cp) {
-    if (cp < 0x80) {
-      *cursor++ = static_cast<char>(cp);
-      return;
-    }
-    if (cp < 0x800) {
-      *cursor++ = static_cast<char>(0xC0 | cp >> 6);
-    } else if (cp < 0x10000) {
-      *cursor++ = static_cast<char>(0xE0 | cp >> 12);
-      *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    } else {
-      *cursor++ = static_cast<char>(0xF0 | cp >> 18);
-      *cursor++ = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
-      *cursor++ = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
-    }
-    *cursor++ = static_cast<char>(0x80 | (cp & 0x3F));
-  };
+  const auto put = [&cursor](char32_t cp) { cursor = PutUtf8(cursor, cp); };
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   for (std::size_t pos = 0; pos < bytes.size();) {
     if (at(pos) < 0x80) {

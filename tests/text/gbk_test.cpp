@@ -109,7 +109,16 @@ TEST(Gbk, ReadsExactlyWhatItWouldWriteAndNothingElse) {
                                      "\x81\x37\xC5\x38",
                                      "\xA1\xA1",
                                      "\xD6\xD0\x80x",
-                                     "\x94\x39\xFC\x36"};
+                                     "\x94\x39\xFC\x36",
+                                     "\xD6\xD0\x94\x39\xFC\x36\xD6\xD0",
+                                     "a\x81\x30\x81\x30"
+                                     "b",
+                                     "\xA1\xA4\xA1\xE3\xA1\xC1",
+                                     "\x81\x30\x81\x29",
+                                     "\x84\x31\xA5\x30",
+                                     "\xE3\x32\x9A\x35",
+                                     "\xE3\x32\x9A\x36",
+                                     "\x81\x35\xF4\x37\xD6\xD0"};
   for (unsigned lead = 0x80; lead <= 0xFF; ++lead)
     for (unsigned trail = 0x30; trail <= 0xFF; ++trail)
       inputs.push_back("a" + std::string{static_cast<char>(lead), static_cast<char>(trail)} +
