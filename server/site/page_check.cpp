@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "pages/builders.h"
 #include "pages/link_card.h"
@@ -156,7 +157,15 @@ class Reading : public SeenWriting {
     const std::string_view reach = page_.substr(0, std::min(page_.size(), limit + next.size()));
     // Two fields side by side (style 5's two halves of a name) read alike
     // however the text between them is split: a few splits are enough, and
-    // trying every one would cost the square of a long value.
+    // trying every one would cost the square of a long value. Unless the
+    // first half is the field the card's line comes from: then the split
+    // where it is the card's line is tried too, however long.
+    std::size_t card_end = std::string_view::npos;
+    if (next.empty() && values_[own_ + 1] && !values_[own_ + 1]->empty()) {
+      const std::string card = WrittenValue(row, *values_[own_ + 1], slot.kind.place);
+      if (pos + card.size() <= limit && page_.compare(pos, card.size(), card) == 0)
+        card_end = pos + card.size();
+    }
     int splits = 0;
     for (std::size_t end = pos; end <= limit; ++end) {
       if (!next.empty()) {
@@ -165,7 +174,8 @@ class Reading : public SeenWriting {
       } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
         continue;
       } else if (++splits > kMaxSplits) {
-        break;
+        if (card_end == std::string_view::npos || card_end < end) break;
+        end = std::exchange(card_end, std::string_view::npos);
       }
       if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
       const std::string_view written = page_.substr(pos, end - pos);

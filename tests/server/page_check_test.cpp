@@ -66,6 +66,13 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
                    row.kind == FieldKind::kDay)
             loose.values[row.Name()] = "a\r\nb -->";
         cases.emplace_back("loosely written", loose);
+        // The card's line from a long first half of two fields side by
+        // side, the fields before it blank.
+        FieldMap halves = defaults;
+        for (const FieldRow& row : style.rows)
+          if (row.kind == FieldKind::kText && row.index < 11) halves.values[row.Name()] = "\t";
+        halves.values["Text11(11)"] = "Zjavascript:爱%;";
+        cases.emplace_back("long first half", halves);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
