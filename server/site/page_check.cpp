@@ -159,12 +159,13 @@ class Reading : public SeenWriting {
     // however the text between them is split: a few splits are enough, and
     // trying every one would cost the square of a long value. Unless the
     // first half is the field the card's line comes from: then the split
-    // where it is the card's line is tried too, however long.
+    // just after the card's line (past any blank lines before it) is tried
+    // too, however far.
     std::size_t card_end = std::string_view::npos;
     if (next.empty() && values_[own_ + 1] && !values_[own_ + 1]->empty()) {
       const std::string card = WrittenValue(row, *values_[own_ + 1], slot.kind.place);
-      if (pos + card.size() <= limit && page_.compare(pos, card.size(), card) == 0)
-        card_end = pos + card.size();
+      const std::size_t found = reach.substr(0, limit).find(card, pos);
+      if (found != std::string_view::npos) card_end = found + card.size();
     }
     int splits = 0;
     for (std::size_t end = pos; end <= limit; ++end) {

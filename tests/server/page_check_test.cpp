@@ -73,6 +73,8 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
           if (row.kind == FieldKind::kText && row.index < 11) halves.values[row.Name()] = "\t";
         halves.values["Text11(11)"] = "Zjavascript:爱%;";
         cases.emplace_back("long first half", halves);
+        halves.values["Text11(11)"] = "\n\n{Zjavascript:爱%;";
+        cases.emplace_back("first half after blank lines", halves);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
