@@ -158,15 +158,12 @@ class Reading : public SeenWriting {
     // Two fields side by side (style 5's two halves of a name) read alike
     // however the text between them is split: a few splits are enough, and
     // trying every one would cost the square of a long value. Unless the
-    // first half is the field the card's line comes from: then the split
-    // just after the card's line (past any blank lines before it) is tried
-    // too, however far.
-    std::size_t card_end = std::string_view::npos;
-    if (next.empty() && values_[own_ + 1] && !values_[own_ + 1]->empty()) {
-      const std::string card = WrittenValue(row, *values_[own_ + 1], slot.kind.place);
-      const std::size_t found = reach.substr(0, limit).find(card, pos);
-      if (found != std::string_view::npos) card_end = found + card.size();
-    }
+    // first half may be the field the card's line comes from: then every
+    // split is tried as far as that line can stand written, with its blank
+    // lines and tags before and in it.
+    std::size_t card_reach = pos;
+    if (next.empty() && GivesCardLine(slot.row))
+      card_reach = pos + 6 * values_[own_ + 1]->size() + 64;
     int splits = 0;
     for (std::size_t end = pos; end <= limit; ++end) {
       if (!next.empty()) {
@@ -174,9 +171,8 @@ class Reading : public SeenWriting {
         if (end == std::string_view::npos || end > limit) break;
       } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
         continue;
-      } else if (++splits > kMaxSplits) {
-        if (card_end == std::string_view::npos || card_end < end) break;
-        end = std::exchange(card_end, std::string_view::npos);
+      } else if (++splits > kMaxSplits && end > card_reach) {
+        break;
       }
       if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
       const std::string_view written = page_.substr(pos, end - pos);
@@ -228,6 +224,18 @@ class Reading : public SeenWriting {
   std::string FieldName(std::size_t row) const {
     const std::string& name = layout_.names()[row];
     return name.empty() ? "link card " + rows_[row].key : name;
+  }
+
+  // Whether what is read for `row` may decide the card's line: the card is
+  // read and not empty, and no text field before `row` in the editor's order
+  // is read and gives a line (one not read yet may still give none).
+  bool GivesCardLine(std::size_t row) const {
+    if (!values_[own_ + 1] || values_[own_ + 1]->empty()) return false;
+    for (const std::size_t r : text_rows_) {
+      if (r == row) return true;
+      if (values_[r] && !card_lines_[r].empty()) return false;
+    }
+    return false;
   }
 
   // Whether the card's line, once read, is the first line of the fields read

@@ -75,6 +75,8 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         cases.emplace_back("long first half", halves);
         halves.values["Text11(11)"] = "\n\n{Zjavascript:爱%;";
         cases.emplace_back("first half after blank lines", halves);
+        halves.values["Text11(11)"] = "爱<</script>';";
+        cases.emplace_back("first half with markup", halves);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
