@@ -77,6 +77,9 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         cases.emplace_back("first half after blank lines", halves);
         halves.values["Text11(11)"] = "爱<</script>';";
         cases.emplace_back("first half with markup", halves);
+        halves.values["Text11(11)"] = "http://http://http://http://";
+        halves.values["Text11(12)"] = "http://aaa";
+        cases.emplace_back("halves alike", halves);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
