@@ -158,37 +158,41 @@ class Reading : public SeenWriting {
     // Two fields side by side (style 5's two halves of a name) read alike
     // however the text between them is split: a few splits are enough, and
     // trying every one would cost the square of a long value. Unless the
-    // first half may be the field the card's line comes from: then every
-    // split is tried as far as that line can stand written, with its blank
-    // lines and tags before and in it.
-    std::size_t card_reach = pos;
-    if (next.empty() && GivesCardLine(slot.row))
-      card_reach = pos + 6 * values_[own_ + 1]->size() + 64;
-    int splits = 0;
-    for (std::size_t end = pos; end <= limit; ++end) {
-      if (!next.empty()) {
-        end = reach.find(next, end);
-        if (end == std::string_view::npos || end > limit) break;
-      } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
-        continue;
-      } else if (++splits > kMaxSplits && end > card_reach) {
-        break;
+    // first half may be the field the card's line comes from: then the
+    // splits where it gives that line, as far as the line can stand written
+    // (blank lines and tags before and in it), go first. The fields that
+    // could give the line instead may be read only later (style 5's letter
+    // names her before its lines), and until then nothing else rules a split
+    // out.
+    const std::optional<std::string>& card = values_[own_ + 1];
+    const bool card_first = next.empty() && GivesCardLine(slot.row);
+    const std::size_t card_reach = card_first ? std::min(limit, pos + 6 * card->size() + 64) : pos;
+    for (int pass = card_first ? 0 : 1, splits = 0; pass < 2; ++pass, splits = 0)
+      for (std::size_t end = pos; end <= (pass == 0 ? card_reach : limit); ++end) {
+        if (!next.empty()) {
+          end = reach.find(next, end);
+          if (end == std::string_view::npos || end > limit) break;
+        } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
+          continue;
+        } else if (pass == 1 && ++splits > kMaxSplits) {
+          break;
+        }
+        if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
+        const std::string_view written = page_.substr(pos, end - pos);
+        std::optional<std::string> read = ReadSlot(written, slot.kind);
+        if (!read) continue;
+        std::string meant = MeantValue(row, std::move(*read));
+        if (WrittenValue(row, meant, slot.kind.place) != written) {
+          if (slot.kind.markup)
+            Fail(pos, "field " + FieldName(slot.row) +
+                          " holds markup beyond the few formatting tags kept");
+          continue;
+        }
+        if (card_first && (CardLineOf(meant) == *card) != (pass == 0)) continue;
+        if (!AgreesWithEarlier(slot.row, meant)) continue;
+        if (Take(k, pos, end, std::move(meant))) return true;
+        if (spent_ > budget_) return false;
       }
-      if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
-      const std::string_view written = page_.substr(pos, end - pos);
-      std::optional<std::string> read = ReadSlot(written, slot.kind);
-      if (!read) continue;
-      std::string meant = MeantValue(row, std::move(*read));
-      if (WrittenValue(row, meant, slot.kind.place) != written) {
-        if (slot.kind.markup)
-          Fail(pos, "field " + FieldName(slot.row) +
-                        " holds markup beyond the few formatting tags kept");
-        continue;
-      }
-      if (!AgreesWithEarlier(slot.row, meant)) continue;
-      if (Take(k, pos, end, std::move(meant))) return true;
-      if (spent_ > budget_) return false;
-    }
     return Fail(slot.kind.markup ? pos : Mismatch(limit, next), "");
   }
 

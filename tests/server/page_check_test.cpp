@@ -80,6 +80,9 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         halves.values["Text11(11)"] = "http://http://http://http://";
         halves.values["Text11(12)"] = "http://aaa";
         cases.emplace_back("halves alike", halves);
+        // The name before the fields that could give the card's line.
+        halves.values["Text11(10)"] = "";
+        cases.emplace_back("halves after an empty field", halves);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
