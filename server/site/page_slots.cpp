@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "text/gbk.h"
 #include "text/markup.h"
 
 namespace heartpage::server {
@@ -44,24 +45,6 @@ constexpr ByteSet kNumberBytes("0123456789.+-");
 constexpr ByteSet kCommentStops("\r\n<*");
 constexpr ByteSet kStyleSheetBytes("#.%,- ", IsAlnumOrNonAscii);
 constexpr ByteSet kWordBytes("", IsAlnumOrNonAscii);
-
-void AppendUtf8(std::string& out, unsigned long code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // The references the builders write for the characters they escape.
 constexpr std::pair<std::string_view, char> kReferences[] = {
@@ -137,7 +120,7 @@ std::optional<std::string> ReadScriptString(std::string_view text) {
         const std::string_view hex = text.substr(i + 1, 4);
         for (const char h : hex)
           if (!IsHexDigit(h)) return std::nullopt;
-        AppendUtf8(out, std::strtoul(std::string(hex).c_str(), nullptr, 16));
+        AppendUtf8(out, static_cast<char32_t>(std::strtoul(std::string(hex).c_str(), nullptr, 16)));
         i += 4;
         break;
       }
