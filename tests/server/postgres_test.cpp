@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <latch>
 #include <mutex>
 #include <thread>
@@ -299,11 +300,22 @@ TEST_F(PostgresTest, AnswersSentToOneServerAreReadThroughTheOther) {
   };
   EXPECT_EQ(answer(a.port(), "/api/opened/asks", "", "127.0.0.1"), 204);
   // Twice the page's minute with the newcomers beyond it, whichever server.
+  // Newcomers are counted by the clock's minute, so a run that crosses one
+  // may let in up to all four more.
+  const auto minute = [] {
+    return std::chrono::duration_cast<std::chrono::minutes>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  };
+  const auto first_minute = minute();
   int answered = 0;
   for (int i = 0; i < 44; ++i)
     answered += answer(i % 2 == 0 ? a.port() : b.port(), "/api/answer/asks", "answer=1",
                        "127.0.0." + std::to_string(10 + i)) == 204;
-  EXPECT_EQ(answered, 40);
+  if (minute() == first_minute)
+    EXPECT_EQ(answered, 40);
+  else
+    EXPECT_GE(answered, 40);
 
   const HttpResponse read =
       Post(b.port(), "zc=56&File=" + EncodeValue("asks") + "&ID=" + EncodeValue("m"));
