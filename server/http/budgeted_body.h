@@ -32,6 +32,10 @@ struct BudgetedBody {
     std::string text;
     BodyCharge* charge = nullptr;
     std::size_t size() const { return text.size(); }
+    // Gives the body's memory back to the system now: assigning an empty
+    // string would keep the buffer, since the empty one lives inside the
+    // string and there is nothing to take in exchange.
+    void Free() { std::string().swap(text); }
   };
 
   class reader {

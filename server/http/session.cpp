@@ -184,7 +184,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       // Its upload slots too.
       media_parser_->get().body().reset();
     } else if (parser_) {
-      parser_->get().body().text = std::string();
+      parser_->get().body().Free();
     }
     body_.Release();
     Refuse(http::status::service_unavailable, kBusy, std::chrono::seconds(5));
@@ -394,7 +394,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     record_.Name(header.method_string(), header.target());
     Send(Refusal(header, status, message, retry_after), true);
     // What came of a refused body is of no more use while the rest drains.
-    if (parser_ && !media_parser_) parser_->get().body().text = std::string();
+    if (parser_ && !media_parser_) parser_->get().body().Free();
   }
 
   // The send deadline counts from the last progress, not from the start: a
