@@ -55,7 +55,6 @@ class PageLayout {
   std::vector<PlanSlot> slots_;
   std::vector<FieldRow> rows_;
   std::vector<std::string> names_;
-  std::vector<bool> empty_joins_;  // per slot: an empty value there may join a later key
   int style_ = 0;
   bool floating_ = false;
   bool asking_ = false;
@@ -93,8 +92,8 @@ class StylePlan {
 
   // The page of the style from `fields`: each value written for the place
   // it lands (pages/field_encoding.h), the link card from the fields it
-  // tells of. Where a value holds a later row's key the page is made step by
-  // step, each row over the whole page as the earlier ones left it.
+  // tells of. Each value is written where its key stands in the template
+  // and nowhere else: a value holding another row's key shows as typed.
   std::string Build(const FieldSource& fields) const;
   // Whether Build(fields) gives exactly `page`, found without making it
   // where it can be: what `seen` gives stands for a value written again.
@@ -105,33 +104,10 @@ class StylePlan {
   struct Filled;
   Filled Fill(const FieldSource& fields, const SeenWriting* seen) const;
   const PageLayout& LayoutFor(bool floating, bool asking) const;
-  bool MayJoinLaterKey(std::size_t row, std::string_view written) const;
-  // Whether a key of a row after `row` starts at `at` of `written`, where
-  // the character `c` stands.
-  bool StartsLaterKey(std::size_t row, std::string_view written, std::size_t at, char32_t c) const;
-  std::string StepByStep(const PageLayout& layout, const std::vector<std::string>& meant) const;
 
   int style_;
   PageTemplates templates_;
   std::vector<PageLayout> layouts_;
-  // For the style's keys, by character: where a key holds it after its
-  // first character, where before its last one (row, offset in the key,
-  // length of the character), and the rows whose key starts with it.
-  struct KeyChar {
-    struct At {
-      std::size_t row;
-      std::size_t offset;
-      std::size_t length;
-    };
-    char32_t c = 0;
-    std::vector<At> after_first;
-    std::vector<At> before_last;
-    std::vector<std::size_t> starting;
-  };
-  std::vector<KeyChar> key_chars_;    // sorted by character
-  std::vector<bool> key_char_seen_;   // by character of the first plane: whether a key holds it
-  std::vector<bool> key_start_seen_;  // the same for the characters that start a key
-  const KeyChar* FindKeyChar(char32_t c) const;
 };
 
 // The plan of style 1 ... 8 for the program's own host and templates, made

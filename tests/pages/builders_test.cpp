@@ -171,30 +171,33 @@ TEST(Builders, AQuestionAddsOnlyItsPartAndABlankOneNothing) {
   }
 }
 
-TEST(Builders, LaterRowsRewriteWhatEarlierValuesInserted) {
-  // Style 1: row 4's value holds row 10's key.
-  FieldMap one = Defaults(1);
-  one.values["Text1(3)"] = "<中间第一行>";
-  one.values["Text1(9)"] = "FIRST";
-  EXPECT_NE(Build(1, one).find("&lt;FIRST&gt;"), std::string::npos);
-
-  // Style 2: "年年" typed into the letter becomes the year.
-  FieldMap two = Defaults(2);
-  two.values["Text1(2)"] = "since 年年!";
-  two.values["Text1(4)"] = "1999";
-  EXPECT_NE(Build(2, two).find("since 1999!"), std::string::npos);
-
-  // Style 3: 日 anywhere becomes the day, 生日 included.
-  FieldMap three = Defaults(3);
-  three.values["Text1(2)"] = "生日快乐";
-  three.values["Text1(19)"] = "7";
-  EXPECT_NE(Build(3, three).find("生7快乐"), std::string::npos);
-
-  // Style 8: "第5张" in row 3 becomes row 7's value; a leading zero never matches.
+// Every text a sender may type holding every key of its style, and the
+// date words 年, 月 and 日, reaches the page as typed, in every place its
+// own key stands, and changes nothing else: no later row reads it again.
+TEST(Builders, AValueHoldingKeysShowsAsTyped) {
+  for (int n = 1; n <= kStyleCount; ++n) {
+    const Style& style = GetStyle(n);
+    std::string keys = "那年夏天，生日快乐，月月年年日日";
+    for (const FieldRow& row : style.rows) keys += "·" + row.key;
+    for (std::size_t i = 0; i < style.rows.size(); ++i) {
+      const FieldRow& row = style.rows[i];
+      if (row.kind != FieldKind::kText && row.kind != FieldKind::kMarkup) continue;
+      FieldMap typed = Defaults(n), marked = Defaults(n);
+      typed.checked = marked.checked = style.has_check;
+      typed.values[row.Name()] = keys;
+      marked.values[row.Name()] = Marker(row, i);
+      std::string page = WithoutCard(Build(n, typed));
+      EXPECT_EQ(CountOccurrences(page, keys), static_cast<std::size_t>(row.times))
+          << "style " << n << " " << row.Name();
+      for (std::size_t at = page.find(keys); at != std::string::npos; at = page.find(keys, at))
+        page.replace(at, keys.size(), Marker(row, i));
+      EXPECT_EQ(page, WithoutCard(Build(n, marked))) << "style " << n << " " << row.Name();
+    }
+  }
+  // A loop style's own keys, leading zeros and all.
   FieldMap eight = Defaults(8);
   eight.values["Text1(2)"] = "[第5张][第05张]";
-  eight.values["Text1(5)"] = "five";
-  EXPECT_NE(Build(8, eight).find("[five][第05张]"), std::string::npos);
+  EXPECT_NE(Build(8, eight).find("[第5张][第05张]"), std::string::npos);
 }
 
 TEST(Builders, EachValueIsWrittenForItsPlace) {

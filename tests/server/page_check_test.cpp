@@ -86,6 +86,14 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);
+        // Every key of the style, and the date words, typed into every text
+        // field: each stands as typed, and the page is the program's.
+        FieldMap keys = defaults;
+        std::string every = "那年夏天，生日快乐，月月年年日日";
+        for (const FieldRow& row : style.rows) every += "·" + row.key;
+        for (const FieldRow& row : style.rows)
+          if (row.kind == FieldKind::kText) keys.values[row.Name()] = every;
+        cases.emplace_back("every key", keys);
         for (int round = 0; round < 12; ++round) {
           FieldMap typed;
           typed.checked = floating;
