@@ -8,6 +8,7 @@
 #include "controls/chinese_font.h"
 #include "controls/qt_translations.h"
 #include "net/curl_library.h"
+#include "preview/preview.h"
 #include "publish/clipboard_keeper.h"
 
 int main(int argc, char** argv) {
@@ -37,6 +38,8 @@ int main(int argc, char** argv) {
   main_window.Load([&](bool show) {
     shown = show;
     if (show) {
+      // This is the one instance now: what earlier runs kept is stale.
+      heartpage::RemoveKeptPreviews(heartpage::PreviewDirectory());
       main_window.show();
       // The keyboard starts on the first tile, also where no window manager
       // hands the new window the focus.
@@ -46,6 +49,9 @@ int main(int argc, char** argv) {
     }
   });
   const int status = QApplication::exec();
-  if (shown) heartpage::KeepClipboardAfterExit();
+  if (shown) {
+    heartpage::KeepClipboardAfterExit();
+    heartpage::RemoveKeptPreviews(heartpage::PreviewDirectory());
+  }
   return status;
 }

@@ -60,6 +60,7 @@ std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
   } else {
     OpenTarget(opened);
   }
+  if (hooks.keep) return std::nullopt;
   // The last preview deletes a file; an earlier one leaves a later one's
   // file to its own deletion.
   auto remove = [written = std::move(written)] {
@@ -79,6 +80,21 @@ std::optional<std::string> ShowPreviewFiles(const PreviewHooks& hooks,
     remove();
   }
   return std::nullopt;
+}
+
+fs::path KeptPreviewFolder(const fs::path& base, std::string_view owner) {
+  const fs::path kept = base / "heartpage-preview";
+  const fs::path folder = kept / fs::path(owner);
+  std::error_code ignored;  // a folder that cannot be made fails the write, which says so
+  for (const fs::path& level : {kept, folder})
+    if (fs::create_directory(level, ignored))
+      fs::permissions(level, fs::perms::owner_all, fs::perm_options::replace, ignored);
+  return folder;
+}
+
+void RemoveKeptPreviews(const fs::path& base) {
+  std::error_code ignored;  // what cannot go now goes at the next start
+  fs::remove_all(base / "heartpage-preview", ignored);
 }
 
 std::optional<std::string> WritePreview(std::string_view page, const PreviewHooks& hooks) {

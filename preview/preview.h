@@ -62,12 +62,25 @@ struct PreviewHooks {
   std::function<void(std::chrono::milliseconds, std::function<void()>)> wait;
   // Where the file goes; PreviewDirectory by default.
   std::function<std::filesystem::path()> directory;
+  // The files stay where they are written, for a browser that starts cold
+  // and reads them late: the next preview into the same folder replaces
+  // them, RemoveKeptPreviews removes them. `wait` is not used then.
+  bool keep = false;
 };
+
+// The folder of one editor's (or the command line's) kept previews, inside
+// `base`, made 0700 where missing: each keeps one preview, its latest, so
+// their number stays bounded.
+std::filesystem::path KeptPreviewFolder(const std::filesystem::path& base, std::string_view owner);
+// Removes every kept preview below `base`: the program does at its start
+// and at its end.
+void RemoveKeptPreviews(const std::filesystem::path& base);
 
 // Writes `page` (PreviewBytes) to "yl.htm" in the preview folder
 // (WritePrivateFile), opens it and deletes it five seconds later (from a
 // timer, through the hooks' wait), unless a later preview has written the
-// file meanwhile: the last preview deletes it.
+// file meanwhile: the last preview deletes it. Kept instead where the hooks
+// say so.
 // Answers an error message, for the user, when the file cannot be written or
 // the folder is not private; nothing is opened then.
 std::optional<std::string> WritePreview(std::string_view page, const PreviewHooks& hooks = {});

@@ -44,7 +44,12 @@ int Preview(const std::vector<std::string>& args) {
     throw UsageError("preview shows the page at once; --opens, --code and --hint are for publish");
   if (!ReportFindings(request)) return 1;
   const std::string page = BuildPage(request.style, request.fields);
-  if (const auto error = phone ? WritePhonePreview(page) : WritePreview(page)) {
+  // Kept until the next preview from the command line (or the program's
+  // next start): the browser may start after this command has ended.
+  PreviewHooks hooks;
+  hooks.keep = true;
+  hooks.directory = [] { return KeptPreviewFolder(PreviewDirectory(), "cli"); };
+  if (const auto error = phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks)) {
     std::cerr << "heartpage-cli: " << *error << '\n';
     return 1;
   }
