@@ -37,19 +37,22 @@ void ShowMessageBox(const Notice& notice) {
   box.exec();
 }
 
-// The choice is what the user most likely came for, so Enter takes it;
-// Escape and the plain button end as the notice alone would.
+// The choice is what the user most likely came for, so Enter takes it, and
+// so does leaving the notice (Escape, its close button): a newcomer reads
+// that as "dismiss", not as "end the program". Only "退出" declines.
 bool OfferChoice(const Notice& notice, const std::string& choice) {
   QMessageBox box(
       notice.icon == NoticeIcon::kExclamation ? QMessageBox::Warning : QMessageBox::Information,
-      QString::fromStdString(notice.title), QString::fromStdString(notice.text), QMessageBox::Ok);
+      QString::fromStdString(notice.title), QString::fromStdString(notice.text));
   box.setObjectName(QStringLiteral("NoticeWithChoice"));
   QPushButton* chosen = box.addButton(QString::fromStdString(choice), QMessageBox::AcceptRole);
+  QPushButton* quit = box.addButton(QStringLiteral("退出"), QMessageBox::RejectRole);
+  quit->setObjectName(QStringLiteral("Quit"));
   box.setDefaultButton(chosen);
-  box.setEscapeButton(QMessageBox::Ok);
+  box.setEscapeButton(chosen);
   box.setFont(ChineseFont(ChineseFace::kSongTi, 9));
   box.exec();
-  return box.clickedButton() == chosen;
+  return box.clickedButton() != quit;
 }
 
 bool AskToQuitWhileUploading() {

@@ -49,6 +49,10 @@ StartupResult RunStartup(const ClientServices& services,
   return ServerSteps(services, /*at_start=*/true);
 }
 
+std::string UnreachableText(std::string_view host) {
+  return std::string(kUnreachableText) + "\n服务器：" + std::string(host);
+}
+
 StartupResult Reconnect(const ClientServices& services) {
   return ServerSteps(services, /*at_start=*/false);
 }
@@ -70,8 +74,12 @@ StartupResult ServerSteps(const ClientServices& services, bool at_start) {
       result.offline = true;
       return result;
     }
-    // No settings at all is a broken connection, not a newer client.
-    const Notice unreachable{std::string(kUnreachableText), std::string(kNoticeTitle),
+    // No settings at all is a broken connection, not a newer client. A
+    // mistyped port is well formed: the notice names the host so that the
+    // user can see it.
+    std::cerr << "heartpage: cannot reach the publishing server at " << PublishingOrigin()
+              << '\n';
+    const Notice unreachable{UnreachableText(PublishingHost()), std::string(kNoticeTitle),
                              NoticeIcon::kExclamation};
     if (!services.offer_choice) {
       services.show_notice(unreachable);

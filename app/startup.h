@@ -22,6 +22,8 @@ inline constexpr std::string_view kAlreadyRunningText = "程序已经运行,不�
 inline constexpr std::string_view kNewVersionText = "发现最新版本!";
 inline constexpr std::string_view kStartingText = "正在连接服务器…";
 inline constexpr std::string_view kUnreachableText = "无法连接服务器,请检查网络后重试!";
+// kUnreachableText with the host that did not answer, as start-up says it.
+std::string UnreachableText(std::string_view host);
 // The second choice beside kUnreachableText at start-up, and what the
 // announcement line says while the program runs without its server.
 inline constexpr std::string_view kOfflineChoice = "离线编辑";

@@ -110,6 +110,9 @@ class StartupTest : public ::testing::Test {
 
 const Notice kNewVersion{"发现最新版本!", "提示", NoticeIcon::kInformation};
 const Notice kUnreachable{"无法连接服务器,请检查网络后重试!", "提示", NoticeIcon::kExclamation};
+// A server that does not answer is named, a mistyped port being well formed.
+const Notice kNotAnswering{"无法连接服务器,请检查网络后重试!\n服务器：" + PublishingHost(), "提示",
+                           NoticeIcon::kExclamation};
 
 TEST_F(StartupTest, CurrentVersionWithARowForThisMachineShowsTheWindowAndTheOwnedName) {
   server.ownership_answer =
@@ -207,7 +210,7 @@ TEST_F(StartupTest, UnreadableSettingsAreReportedAsNoConnectionNotAsANewVersion)
     const StartupResult result = Run();
     EXPECT_FALSE(result.show_main) << answer;
     EXPECT_EQ(result.announcement, std::nullopt) << answer;
-    EXPECT_EQ(notices, std::vector<Notice>({kUnreachable})) << answer;
+    EXPECT_EQ(notices, std::vector<Notice>({kNotAnswering})) << answer;
   }
   EXPECT_TRUE(opened.empty());
 
@@ -217,7 +220,7 @@ TEST_F(StartupTest, UnreadableSettingsAreReportedAsNoConnectionNotAsANewVersion)
       LoopbackListener::Response("200 OK", Exactly({"1", "2", "3", "only the announcement"}));
   const StartupResult result = Run();
   EXPECT_EQ(result.announcement, "only the announcement          ");
-  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+  EXPECT_EQ(notices, std::vector<Notice>({kNotAnswering}));
 }
 
 TEST_F(StartupTest, AnUnreachableServerEndsWithOneMessageAndOpensNothing) {
@@ -225,7 +228,7 @@ TEST_F(StartupTest, AnUnreachableServerEndsWithOneMessageAndOpensNothing) {
       "http://127.0.0.1:" + std::to_string(LoopbackListener::ClosedPort()) + "/asp/index.asp";
   const StartupResult result = Run(Services(nowhere));
   EXPECT_FALSE(result.show_main);
-  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+  EXPECT_EQ(notices, std::vector<Notice>({kNotAnswering}));
   EXPECT_TRUE(opened.empty());
 }
 
@@ -246,7 +249,7 @@ TEST_F(StartupTest, WithoutTheServerTheUserMayGoOnOfflineUntilItAnswers) {
   EXPECT_TRUE(result.show_main);
   EXPECT_TRUE(result.offline);
   EXPECT_EQ(result.announcement, std::string(kOfflineAnnouncement) + "          ");
-  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable}));
+  EXPECT_EQ(notices, std::vector<Notice>({kNotAnswering}));
   EXPECT_EQ(choices, std::vector<std::string>({"离线编辑"}));
 
   result = Reconnect(services);
@@ -265,7 +268,7 @@ TEST_F(StartupTest, WithoutTheServerTheUserMayGoOnOfflineUntilItAnswers) {
   AnswerSettings(server, Settings("你好", "V2.0"));
   result = Reconnect(Services(server.Address()));
   EXPECT_FALSE(result.show_main);
-  EXPECT_EQ(notices, std::vector<Notice>({kUnreachable, kNewVersion}));
+  EXPECT_EQ(notices, std::vector<Notice>({kNotAnswering, kNewVersion}));
   EXPECT_EQ(opened, std::vector<std::string>({"http://dl.example/heartpage"}));
 
   // Declined, the program ends as it did before the choice was offered.
