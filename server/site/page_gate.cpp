@@ -81,9 +81,18 @@ constexpr std::string_view kScript = R"js(
   var local = document.getElementById('local');
   if (opens && local && new Date(opens).getTimezoneOffset() !== -480) {
     try {
-      local.textContent = '你所在地的时间：' + new Intl.DateTimeFormat('zh-CN', {
-        month: 'long', day: 'numeric', hour: '2-digit', minute: '2-digit',
-        hourCycle: 'h23', timeZoneName: 'short'}).format(new Date(opens));
+      // The zone goes after the time it qualifies, the year only when it
+      // is not this one.
+      var at = new Date(opens), part = {};
+      new Intl.DateTimeFormat('zh-CN', {
+        year: 'numeric', month: 'numeric', day: 'numeric', hour: '2-digit', minute: '2-digit',
+        hourCycle: 'h23', timeZoneName: 'short'}).formatToParts(at).forEach(function (p) {
+        part[p.type] = p.value;
+      });
+      local.textContent = '你所在地的时间：' +
+          (at.getFullYear() === new Date().getFullYear() ? '' : part.year + '年') +
+          part.month + '月' + part.day + '日 ' + part.hour + ':' + part.minute + ' ' +
+          part.timeZoneName;
       local.hidden = false;
     } catch (e) {}
   }
@@ -329,6 +338,26 @@ StringResponse Line(const Request& request, http::status status, std::string_vie
 }
 
 }  // namespace
+
+// Where no page stands under a name (given up, renamed, never made): a
+// visitor may hold the address on a poster, so the site says so in the
+// waiting page's look, in words she reads, with nothing of anyone's page.
+StringResponse NoPageResponse(const Request& request) {
+  std::string html =
+      "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<link rel=\"icon\" href=\"data:,\">\n<title>这个网页已经不在了</title>\n<style>";
+  html += kStyle;
+  html +=
+      "</style>\n</head>\n<body>\n<main>\n<div class=\"heart\" aria-hidden=\"true\">&#10084;</div>\n"
+      "<h1>这个网页已经不在了</h1>\n"
+      "<p class=\"zone\">它的主人可能换了名字，或者已经把它收回。</p>\n"
+      "<p class=\"foot\"><a href=\"/\">HeartPage 表白网页</a></p>\n</main>\n</body>\n</html>\n";
+  StringResponse response = TextResponse(request, http::status::not_found, std::move(html),
+                                         "text/html; charset=utf-8", "no-cache");
+  response.set("Content-Security-Policy", GatePolicy());
+  return response;
+}
 
 PageGate GateOf(const wire::PageSettings& settings) {
   PageGate gate;

@@ -45,6 +45,9 @@ GateSettings SettingsOf(const PageGate& gate);
 std::optional<Response> HeldBack(const Request& request, std::string_view name,
                                  const StoredPage& page, const Site& site, std::int64_t now);
 
+// 404 with the site's own small page saying that no page stands here.
+StringResponse NoPageResponse(const Request& request);
+
 // POST /api/unlock/NAME. A wrong code 403, the right one 204 with the cookie,
 // both one try of the address's few at the page (429 past them); taken only
 // from the site's own page.

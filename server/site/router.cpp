@@ -98,13 +98,19 @@ std::shared_ptr<const StoredPage> WithCompressed(std::shared_ptr<const StoredPag
 
 Response PublishedPage(const Request& request, std::string_view name, const Site& site,
                        const Routed& routed, Audit* audit) {
-  if (!IsValidPageName(name))
-    return PlainResponse(request, http::status::not_found, "no such page");
+  // A chat or a hand may add a slash: the page is the same, at one address.
+  if (name.ends_with('/') && IsValidPageName(name.substr(0, name.size() - 1))) {
+    StringResponse moved = TextResponse(request, http::status::moved_permanently, {}, kPlainText);
+    moved.set(http::field::location,
+              std::string(wire::kPagePrefix) + std::string(name.substr(0, name.size() - 1)));
+    return moved;
+  }
+  if (!IsValidPageName(name)) return NoPageResponse(request);
   const std::string key = PageNameKey(name);
   std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
   if (page && routed.reads_page && audit != nullptr) audit->page_bytes_read = page->bytes.size();
   if (!page && site.storage.pages.WasTakenDown(key)) return TakenDown(request);
-  if (!page) return PlainResponse(request, http::status::not_found, "no such page");
+  if (!page) return NoPageResponse(request);
   if (page->withheld) return Withdrawn(request);
   if (!page->gate.empty()) {
     if (auto held = HeldBack(request, key, *page, site, std::time(nullptr)))

@@ -156,6 +156,9 @@ TEST(ReleaseTest, OnlyTheOwnerGivesANameUpAndItIsFreeForAnyone) {
   const std::string page = BuiltPage(server.host(), "page");
   ASSERT_EQ(Post(port, StoreBody("owner", "love", page)).status, 200);
   ASSERT_EQ(Get(port, "/Test/love").status, 200);
+  const HttpResponse slashed = Get(port, "/Test/love/");
+  EXPECT_EQ(slashed.status, 301);
+  EXPECT_EQ(slashed.headers.at("location"), "/Test/love");
 
   EXPECT_EQ(Post(port, ReleaseBody("someone else", "love")).status, 403);
   EXPECT_EQ(Post(port, ReleaseBody("owner", "nobody")).status, 404);
@@ -166,7 +169,13 @@ TEST(ReleaseTest, OnlyTheOwnerGivesANameUpAndItIsFreeForAnyone) {
   EXPECT_EQ(Get(port, "/Test/love").body, ToGbk(page));
 
   EXPECT_EQ(Post(port, ReleaseBody("owner", "Love")).status, 200);
-  EXPECT_EQ(Get(port, "/Test/love").status, 404);
+  // The address may be on a poster: she reads why nothing opens, in Chinese.
+  const HttpResponse gone = Get(port, "/Test/love");
+  EXPECT_EQ(gone.status, 404);
+  EXPECT_NE(gone.body.find("这个网页已经不在了"), std::string::npos);
+  EXPECT_EQ(gone.headers.at("content-type"), "text/html; charset=utf-8");
+  EXPECT_NE(gone.headers.at("content-security-policy").find("frame-ancestors 'none'"),
+            std::string::npos);
   EXPECT_EQ(Post(port, ReleaseBody("owner", "love")).status, 404);
   EXPECT_EQ(Post(port, StoreBody("owner", "love", page)).status, 403);
   ASSERT_EQ(Post(port, ClaimBody("someone else", "love")).status, 200);
