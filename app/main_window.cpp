@@ -133,6 +133,7 @@ MainWindow::MainWindow(const ClientServices& services)
     std::string shown = own ? own(page) : std::string(page);
     return offline->load() ? carried->Localize(shown, PublishingOrigin()) : shown;
   };
+  services_.offline = [offline = offline_] { return offline->load(); };
 
   announcement_ = new InertLabel(QStringLiteral("公告"), surface_);
   announcement_->setObjectName(QStringLiteral("GongG"));

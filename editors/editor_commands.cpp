@@ -2,12 +2,14 @@
 // and the upload dialog.
 #include <QMessageBox>
 #include <QPointer>
+#include <utility>
 
 #include "editors/check_prompt.h"
 #include "editors/editor_window.h"
 #include "pages/question.h"
 #include "pages/styles.h"
 #include "preview/preview.h"
+#include "protocol/host.h"
 #include "publish/field_checks.h"
 #include "publish/page_gate.h"
 #include "publish/scan_preview_window.h"
@@ -33,11 +35,16 @@ void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
   if (checking_) return;
   checking_ = true;
   setCursor(Qt::BusyCursor);
+  const bool upload = then == &EditorWindow::ShowUpload;
+  // Offline, a preview shows the host's own files from the program's
+  // copies: they are not tried, and that is said once instead.
+  const bool offline = !upload && services_.offline && services_.offline();
   RunInBackground(
       this,
-      [style = style_, fields = Snapshot(), upload = then == &EditorWindow::ShowUpload] {
+      [style = style_, fields = Snapshot(), upload, offline] {
         CheckOptions options;
         options.sample_text = true;
+        if (offline) options.skip_origin = PublishingOrigin();
         std::vector<Finding> findings = CheckFields(GetStyle(style), fields, options);
         // How the page opens matters to its publication only; a preview
         // shows the page whatever its moment or code.
@@ -47,9 +54,13 @@ void EditorWindow::AfterChecks(void (EditorWindow::*then)()) {
         }
         return findings;
       },
-      [this, then](const std::vector<Finding>& findings) {
+      [this, then, offline](const std::vector<Finding>& findings) {
         unsetCursor();
         checking_ = false;
+        static bool told_offline = false;
+        if (offline && !std::exchange(told_offline, true) && services_.show_notice)
+          services_.show_notice(
+              {std::string(kOfflinePreviewNote), "提示", NoticeIcon::kInformation});
         if (findings.empty() || ConfirmFindings(this, findings)) (this->*then)();
       });
 }
@@ -81,9 +92,14 @@ void EditorWindow::ShowPhonePreview() {
 void EditorWindow::RunPreview(bool phone) {
   std::string page = BuildStyle(style_, *this);
   if (services_.preview_page) page = services_.preview_page(page);
-  // The file goes later, from the services' timer: this window may close
-  // meanwhile.
-  const PreviewHooks hooks{services_.open_target, services_.later, services_.preview_directory};
+  // The file stays until this editor's next preview replaces it or the
+  // program ends: a browser that starts cold may read it seconds later.
+  PreviewHooks hooks{services_.open_target, services_.later, {}, /*keep=*/true};
+  const std::filesystem::path base =
+      services_.preview_directory ? services_.preview_directory() : PreviewDirectory();
+  hooks.directory = [base, owner = "FG" + std::to_string(style_)] {
+    return KeptPreviewFolder(base, owner);
+  };
   const std::optional<std::string> error =
       phone ? WritePhonePreview(page, hooks) : WritePreview(page, hooks);
   if (error) {

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,31 @@ namespace {
 QString Q(std::string_view text) {
   return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// A date box takes typed digits as any date box does: the part the focus
+// or a click lands on is selected, so that digits replace it and go on to
+// the next part, instead of being refused at the end of a full one.
+class SelectsItsSection : public QObject {
+ public:
+  explicit SelectsItsSection(QDateTimeEdit* box) : QObject(box), box_(box) {
+    box->installEventFilter(this);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (watched == box_ && (type == QEvent::FocusIn || type == QEvent::MouseButtonRelease)) {
+      // After Qt has placed the cursor for the click or the focus.
+      QMetaObject::invokeMethod(
+          box_, [box = box_] { box->setSelectedSection(box->currentSection()); },
+          Qt::QueuedConnection);
+    }
+    return false;
+  }
+
+ private:
+  QDateTimeEdit* box_;
+};
 
 }  // namespace
 
@@ -55,6 +81,7 @@ GateBar AddGateBar(QWidget* parent, int top, int width) {
   gate.opens->setCalendarPopup(true);
   gate.opens->setDateTime(QDateTime(QDate::currentDate().addDays(1), QTime(20, 0)));
   gate.opens->setEnabled(false);
+  new SelectsItsSection(gate.opens);
   gate.zone = new QLabel(ZoneText(gate.opens->dateTime()), bar);
   gate.zone->setObjectName(QStringLiteral("OpensZone"));
   QPalette grey = gate.zone->palette();

@@ -1,6 +1,7 @@
 #include "protocol/host.h"
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "protocol/wire.h"
@@ -121,6 +122,16 @@ std::optional<HostProblem> CheckHost(std::string_view configured) {
   if (configured.ends_with('/')) configured.remove_suffix(1);
   if (configured.find_first_of("/?#@") != std::string_view::npos)
     return Problem("nothing but a port may follow the host", "主机后面只能跟端口，不能有路径");
+  // A Chinese keyboard types these in full width; the name's other
+  // characters may be Chinese, so each is pointed at rather than the whole.
+  for (const auto& [wide, ascii] : {std::pair{"：", ":"}, {"．", "."}, {"。", "."}}) {
+    const std::size_t at = configured.find(wide);
+    if (at == std::string_view::npos) continue;
+    const std::string before(configured.substr(0, at));
+    return Problem("the full-width \"" + std::string(wide) + "\" after \"" + before +
+                       "\" should be an ASCII '" + ascii + "'",
+                   "“" + before + "”后面的“" + wide + "”是全角字符，请改为半角的“" + ascii + "”");
+  }
   std::string_view host = configured;
   std::string_view port;
   bool has_port = false;

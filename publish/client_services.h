@@ -55,6 +55,9 @@ struct ClientServices {
   std::function<std::filesystem::path()> preview_directory;
   // What a preview gives the browser of a page; unset, the page itself.
   std::function<std::string(std::string_view page)> preview_page;
+  // Whether the program runs without its server (start-up's "离线编辑");
+  // unset, it never does.
+  std::function<bool()> offline;
   // Where the editors keep the drafts of what was typed (UTF-8).
   std::string draft_directory;
   // Where the single-instance lock is kept (UTF-8).

@@ -350,6 +350,7 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
     if (IsAddressKind(row.kind)) {
       std::string address(Trim(fields.Value(row.Name())));
       if (address.empty()) continue;
+      if (!options.skip_origin.empty() && address.starts_with(options.skip_origin + "/")) continue;
       addresses.push_back({CaptionOf(style, row), row.kind, std::move(address)});
       address_rows.push_back(i);
     } else if (row.kind == FieldKind::kYear) {

@@ -31,6 +31,9 @@ struct CheckOptions {
   int max_redirects = 5;
   // Also list the text fields that still hold the defaults' sample text.
   bool sample_text = false;
+  // Addresses on this origin ("http://host:port") are not tried: offline,
+  // the program shows them from the copies it carries.
+  std::string skip_origin = {};
 };
 
 // The heading of the list of findings, before one line per finding.
@@ -43,6 +46,11 @@ inline constexpr std::string_view kOtherHostReason =
     "以 // 开头的地址不会放进网页，请写完整的 http:// 或 https:// 网址";
 // The reason given for a field that still holds sample text.
 inline constexpr std::string_view kSampleTextReason = "还是示例文字";
+// Said once, at the first preview without the server, instead of listing
+// the host's own addresses as not answering.
+inline constexpr std::string_view kOfflinePreviewNote =
+    "现在没有连接服务器：预览中服务器上的图片、样式和脚本用程序自带的副本显示，"
+    "音乐、视频和自己上传的文件不显示。";
 
 // kSampleTextHeading when one of `findings` is about sample text or a
 // setting, else kFindingsHeading.

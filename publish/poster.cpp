@@ -133,8 +133,8 @@ QImage DrawPoster(const PosterContent& content) {
     painter.drawPath(rounded);
     below_picture = frame.bottom();
   } else if (content.held_back) {
-    // No artwork known (the page online shows only the site's own page
-    // before it opens): a heart in the picture's place.
+    // Nothing of the page's before it opens (the site shows only its own
+    // page then): a heart in the picture's place.
     DrawHeart(painter, {kPosterWidth / 2.0, kPictureTop + kLowestPicture / 2.0 + 40},
               kLowestPicture * 0.55, QColor(0xE8, 0x3A, 0x6A));
     below_picture = kPictureTop + kLowestPicture;
@@ -269,9 +269,9 @@ PosterContent PosterContentOf(std::string_view page, const std::string& address,
   words.replace(QLatin1Char('\n'), QLatin1Char(' '));
   PosterContent content{{}, words, address, PosterSiteName(), {}, {}, held_back};
   if (waits) content.opening = Q(OpeningText(opens_utc)) + QStringLiteral(" 开启");
-  // No photo of the sender's: it is the page's to show, when it opens.
-  content.picture = held_back ? StyleArtwork(StyleOfPage(page))
-                              : PosterPicture(page, fetch, content.picture_address);
+  // No photo of the sender's: it is the page's to show, when it opens. Nor
+  // the style's artwork, which carries its sample couple's names: the heart.
+  if (!held_back) content.picture = PosterPicture(page, fetch, content.picture_address);
   return content;
 }
 

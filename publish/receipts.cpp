@@ -80,13 +80,24 @@ std::string ReceiptText(const wire::Receipt& receipt) {
   return text + " · TA的回答：" + last->text + "（" + when + "）";
 }
 
+namespace {
+
+// An earlier version's answer says which question it answers: the page
+// online may ask another now.
+std::string EarlierAnswerText(const wire::Receipt& version, const wire::ReceiptAnswer& answer) {
+  const std::string asked = version.question.empty() ? "" : "“" + version.question + "” ";
+  return asked + AnswerText(answer);
+}
+
+}  // namespace
+
 std::vector<std::string> EarlierLines(const wire::Receipt& receipt) {
   std::vector<std::string> lines;
   for (std::size_t i = 0; i < receipt.earlier.size(); ++i) {
     const wire::Receipt& version = receipt.earlier[i];
     const char* which = i == 0 ? "上一版：" : i == 1 ? "上上版：" : "更早：";
     const wire::ReceiptAnswer* last = LastAnswer(version);
-    lines.push_back(which + (last != nullptr ? AnswerText(*last)
+    lines.push_back(which + (last != nullptr ? EarlierAnswerText(version, *last)
                                              : "已打开 " + std::to_string(version.opened) + " 次"));
   }
   return lines;
@@ -96,7 +107,7 @@ std::string NewestAnswerText(const wire::Receipt& receipt) {
   if (const wire::ReceiptAnswer* last = LastAnswer(receipt)) return AnswerText(*last);
   for (std::size_t i = 0; i < receipt.earlier.size(); ++i) {
     if (const wire::ReceiptAnswer* last = LastAnswer(receipt.earlier[i]))
-      return (i == 0 ? "上一版：" : "更早：") + AnswerText(*last);
+      return (i == 0 ? "上一版：" : "更早：") + EarlierAnswerText(receipt.earlier[i], *last);
   }
   return {};
 }

@@ -9,7 +9,8 @@
 namespace heartpage {
 
 std::string ReleaseQuestion(std::string_view name) {
-  return "更换名字将放弃“" + std::string(name) + "”：当前网页会被删除，" + PageAddress(name) +
+  return "更换名字将放弃“" + std::string(name) + "”：当前网页会被删除，" +
+         std::string(upload_text::kAnswersGoToo) + "，" + PageAddress(name) +
          " 将无法打开，这个名字也可能被别人使用。确定要更换吗？";
 }
 

@@ -14,6 +14,9 @@ namespace upload_text {
 inline constexpr std::string_view kChangeName = "更换名字";
 inline constexpr std::string_view kReleased = "原名字已放弃，请输入新的文件名。";
 inline constexpr std::string_view kReleaseFailed = "更换失败,请检查网络后重试!";
+// Her answers, and the earlier versions' answers, are the page's: they go
+// with the name, which the button says before it is pressed, too.
+inline constexpr std::string_view kAnswersGoToo = "TA的回答将一并删除";
 }  // namespace upload_text
 
 // The question before: what goes, and that the name is then anyone's.

@@ -20,6 +20,10 @@ constexpr std::string_view kSampleNames[] = {"思雨", "子墨", "阿福", "桃�
 // instant-messenger number and the signature under style 3's page.
 constexpr std::string_view kSampleValues[] = {"123456789", "Varnel软件"};
 
+// The default titles name the style ("风格1" … "风格6--3D相册"), which is what
+// her browser's tab and a chat's card would show.
+constexpr std::string_view kStyleTitle = "风格";
+
 // A row captioned by no words ("+" between two boxes) goes on the row
 // before it: style 5 splits the beloved's name over two boxes so.
 bool ContinuesTheRowBefore(const FieldRow& row) {
@@ -31,6 +35,7 @@ bool Contains(std::string_view text, std::string_view part) {
 }
 
 bool IsSample(std::string_view value, std::string_view by_default) {
+  if (value == by_default && value.starts_with(kStyleTitle)) return true;
   for (const std::string_view placeholder : kPlaceholders)
     if (Contains(value, placeholder)) return true;
   for (const std::string_view name : kSampleNames)

@@ -30,6 +30,17 @@
 namespace heartpage {
 namespace {
 
+// The page this program last published, and under which name: a dialog of
+// later opens knows whether the editor still holds what is online.
+struct Published {
+  std::string name;
+  BuiltPage page;
+};
+Published& LastPublished() {
+  static Published published;
+  return published;
+}
+
 using upload_dialog::kDesignedHeight;
 using upload_dialog::kDesignedWidth;
 using upload_dialog::Q;
@@ -133,9 +144,9 @@ UploadDialog::UploadDialog(const ClientServices& services)
     if (!uploading_) RefreshSummary();
   });
 
-  auto* copy =
+  copy_ =
       AddButton(surface_, "Command2", QStringLiteral("点击复制"), PxRect(5160, 3720, 2055, 495));
-  connect(copy, &QPushButton::clicked, this, &UploadDialog::Copy);
+  connect(copy_, &QPushButton::clicked, this, &UploadDialog::Copy);
 
   // Bottom left, level with "点击复制", below the address line.
   take_down_ =
@@ -143,6 +154,7 @@ UploadDialog::UploadDialog(const ClientServices& services)
   connect(take_down_, &QPushButton::clicked, this, &UploadDialog::AskTakeDown);
   change_name_ =
       AddButton(surface_, "Command4", Q(upload_text::kChangeName), PxRect(2160, 3720, 1455, 495));
+  change_name_->setToolTip(Q(upload_text::kAnswersGoToo));
   connect(change_name_, &QPushButton::clicked, this, &UploadDialog::AskChangeName);
 
   // Below the designed controls, hidden until an upload succeeds: the code
@@ -161,8 +173,8 @@ UploadDialog::UploadDialog(const ClientServices& services)
   connect(copy_poster_, &QPushButton::clicked, this, &UploadDialog::CopyPoster);
 
   setTabOrder(name_, confirm_);
-  setTabOrder(confirm_, copy);
-  setTabOrder(copy, take_down_);
+  setTabOrder(confirm_, copy_);
+  setTabOrder(copy_, take_down_);
   setTabOrder(take_down_, change_name_);
   setTabOrder(change_name_, save_qr_);
   setTabOrder(save_qr_, save_poster_);
@@ -455,6 +467,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
   if (outcome.uploaded) {
     page_online_ = true;
     published_page_ = uploading_page_;
+    LastPublished() = {outcome.name, uploading_page_};
     SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
     address_caption_->setText(Q(upload_text::kAddressCaption));
@@ -485,6 +498,15 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
   RefreshSummary();
   ShowStatus(outcome.status);
   Done();
+  if (outcome.uploaded) FocusWhatEnterShouldDo();
+}
+
+void UploadDialog::FocusWhatEnterShouldDo() {
+  const std::string& owned = GGCT::Get().ZCYN;
+  const Published& last = LastPublished();
+  const std::optional<BuiltPage> built = BuildNow();
+  if (owned.empty() || !page_online_ || last.name != owned || !built) return;
+  if (built->page == last.page.page && built->settings == last.page.settings) copy_->setFocus();
 }
 
 void UploadDialog::ForgetPageOnline() {
@@ -531,6 +553,7 @@ UploadDialog* ShowUploadDialog(PageSource source, const ClientServices& services
   dialog->show();
   dialog->raise();
   dialog->activateWindow();
+  dialog->FocusWhatEnterShouldDo();
   return dialog;
 }
 

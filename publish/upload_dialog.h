@@ -69,6 +69,11 @@ class UploadDialog : public QWidget {
   // is online after an upload that went unanswered.
   bool checking() const { return checking_name_ || verifying_; }
 
+  // Enter presses the focused button: where the page online is the one the
+  // editor holds, that is "点击复制", so that looking at her answer never
+  // stores the page again.
+  void FocusWhatEnterShouldDo();
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -150,6 +155,7 @@ class UploadDialog : public QWidget {
   PageSummaryPanel* summary_ = nullptr;
   QLineEdit* name_ = nullptr;
   QPushButton* confirm_ = nullptr;
+  QPushButton* copy_ = nullptr;
   QPushButton* take_down_ = nullptr;
   QPushButton* change_name_ = nullptr;
   QLabel* status_ = nullptr;

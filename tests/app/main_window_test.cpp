@@ -29,8 +29,10 @@
 #include "editors/editors.h"
 #include "net/server_requests.h"
 #include "pages/holder.h"
+#include "protocol/host.h"
 #include "protocol/receipts.h"
 #include "protocol/records.h"
+#include "publish/field_checks.h"
 #include "publish/page_source.h"
 #include "publish/receipt_news.h"
 #include "publish/upload_dialog.h"
@@ -541,8 +543,8 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   EXPECT_EQ(shown, false);
   const qint64 elapsed = clock.elapsed();
   unsetenv("HEARTPAGE_HOST");
-  EXPECT_EQ(notices, std::vector<Notice>({{std::string(kUnreachableText), std::string(kNoticeTitle),
-                                           NoticeIcon::kExclamation}}));
+  EXPECT_EQ(notices, std::vector<Notice>({{UnreachableText("127.0.0.1:" + std::to_string(silent.port())),
+                                           std::string(kNoticeTitle), NoticeIcon::kExclamation}}));
   EXPECT_LT(elapsed, (kStartupBudget + std::chrono::seconds(5)).count());
   EXPECT_EQ(silent.Requests().size(), 1u) << "the budget was spent on the first request";
   EXPECT_TRUE(splash_while_waiting);
@@ -655,8 +657,9 @@ TEST(MainWindowLoad, ANewAnswerShowsAsAHeartWhereThereIsNoTray) {
   }
   watch->PollNow();
   settle();
-  EXPECT_TRUE(heart->text().contains("上一版：TA的回答：我愿意（")) << heart->text().toStdString();
-  EXPECT_TRUE(shown->text().contains("\n上一版：TA的回答：我愿意（"))
+  EXPECT_TRUE(heart->text().contains("上一版：“做我女朋友好吗？” TA的回答：我愿意（"))
+      << heart->text().toStdString();
+  EXPECT_TRUE(shown->text().contains("\n上一版：“做我女朋友好吗？” TA的回答：我愿意（"))
       << shown->text().toStdString();
   dialog->close();
   QTest::mouseClick(heart, Qt::LeftButton);
@@ -733,6 +736,8 @@ TEST(MainWindowLoad, WithoutTheServerItEditsAndPreviewsOfflineAndPublishesOnceTh
   GGCT::Get().ZCYN.clear();
   services.instance_directory = lock_dir.path().string();
   services.preview_directory = [&] { return previews.path(); };
+  std::vector<std::string> told;
+  services.show_notice = [&](const Notice& notice) { told.push_back(notice.text); };
   std::string previewed;
   services.open_target = [&](const std::string& target) {
     previewed = testing::ReadFile(target);
@@ -742,7 +747,7 @@ TEST(MainWindowLoad, WithoutTheServerItEditsAndPreviewsOfflineAndPublishesOnceTh
   ASSERT_TRUE(Loaded(window));
   window.show();
   EXPECT_EQ(offered, std::vector<std::string>(
-                         {std::string(kUnreachableText) + "|" + std::string(kOfflineChoice)}));
+                         {UnreachableText(PublishingHost()) + "|" + std::string(kOfflineChoice)}));
   EXPECT_TRUE(window.Offline());
   auto* announcement = window.findChild<QLabel*>(QStringLiteral("GongG"));
   EXPECT_TRUE(announcement->text().contains(QStringLiteral("未连接服务器")));
@@ -758,6 +763,11 @@ TEST(MainWindowLoad, WithoutTheServerItEditsAndPreviewsOfflineAndPublishesOnceTh
     EXPECT_TRUE(QTest::qWaitFor([&] { return !previewed.empty(); }, 20'000));
   };
   preview();
+  preview();
+  // The host's own files are not tried while it is away: said once instead.
+  EXPECT_EQ(told, std::vector<std::string>({std::string(kOfflinePreviewNote)}));
+  for (const QString& text : findings.texts)
+    EXPECT_FALSE(text.contains(QStringLiteral("无法连接"))) << text.toStdString();
   const std::string host_scripts = "http://" + server.host() + "/biaobai/FG2/js/garden.js";
   EXPECT_EQ(previewed.find(host_scripts), std::string::npos);
   EXPECT_NE(previewed.find("file://"), std::string::npos);

@@ -18,9 +18,12 @@ describe('a page held back', () => {
   test('the waiting page counts down and loads the page at its moment', async () => {
     const opens = Math.ceil(Date.now() / 1000) * 1000 + 8000;
     const address = await publishWith({ opens: utcText(opens) });
-    await site.visit(address, phone, { clock: true }, async ({ page }) => {
+    // A reader far from Beijing also reads the moment in her own time, the
+    // zone after it.
+    await site.visit(address, { ...phone, timezoneId: 'Europe/Berlin' }, { clock: true }, async ({ page }) => {
       await waitForText(page, '为你开启');
       assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d+月\d+日 \d\d:\d\d 为你开启$/);
+      assert.match(await page.locator('#local').innerText(), /^你所在地的时间：\d+月\d+日 \d\d:\d\d GMT\+[12]$/);
       assert.equal((await page.content()).includes(words), false);
       const left = async () => page.locator('#count').innerText();
       const first = await left();

@@ -203,6 +203,7 @@ export async function openPage(browser, server, address, viewport,
     hasTouch: viewport.hasTouch,
     deviceScaleFactor: 1,
     reducedMotion: viewport.reducedMotion ?? 'no-preference',
+    timezoneId: viewport.timezoneId,
   });
   await context.addInitScript(() => {
     window.__longTasks = [];

@@ -530,21 +530,21 @@ TEST_F(EditorTest, TheCheckBoxAddsTheFloatingPicture) {
   }
 }
 
-TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
+// A browser that starts cold reads the file late: it stays until the same
+// editor previews again or the program ends, each editor's apart.
+TEST_F(EditorTest, APreviewStaysUntilItsEditorPreviewsAgain) {
   testing::TempDir directory;
   std::vector<std::string> opened;
   std::string bytes_when_opened;
-  bool file_during_wait = false;
+  bool waited = false;
   testing::UsePreview(client,
                       {[&](const std::string& path) {
                          opened.push_back(path);
                          bytes_when_opened = testing::ReadFile(path);
                          return true;
                        },
-                       [&](std::chrono::milliseconds wait, const std::function<void()>& then) {
-                         EXPECT_EQ(wait, std::chrono::seconds(5));
-                         file_during_wait = std::filesystem::exists(directory.path() / "yl.htm");
-                         then();
+                       [&](std::chrono::milliseconds, const std::function<void()>&) {
+                         waited = true;
                        },
                        [&] { return directory.path(); }});
   EditorWindow* editor = ShowEditor(4, client);
@@ -554,21 +554,27 @@ TEST_F(EditorTest, PreviewWritesThePageOpensItAndDeletesItAfterTheWait) {
   const std::string expected = Build(4, fields);
   GGCT::Get().FGN.clear();
 
+  const std::filesystem::path own = directory.path() / "heartpage-preview" / "FG4";
   testing::Press(editor->findChild<QPushButton*>("Command1"));
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(std::filesystem::path(opened[0]), directory.path() / "yl.htm");
+  EXPECT_EQ(std::filesystem::path(opened[0]), own / "yl.htm");
   EXPECT_EQ(bytes_when_opened, PreviewBytes(expected));
-  EXPECT_TRUE(file_during_wait);
-  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
   EXPECT_EQ(GGCT::Get().FGN, expected);
+  EXPECT_EQ(testing::ReadFile(own / "yl.htm"), PreviewBytes(expected));
+  EXPECT_EQ(std::filesystem::status(own).permissions(), std::filesystem::perms::owner_all);
 
-  // "手机预览" opens the phone frame beside the same page, for as long.
+  // "手机预览" puts the phone frame beside the same page; another editor's
+  // preview leaves this one's alone.
   testing::Press(editor->findChild<QPushButton*>("Command3"));
   ASSERT_EQ(opened.size(), 2u);
-  EXPECT_EQ(std::filesystem::path(opened[1]), directory.path() / "yl-phone.htm");
+  EXPECT_EQ(std::filesystem::path(opened[1]), own / "yl-phone.htm");
   EXPECT_NE(bytes_when_opened.find("src=\"yl.htm\""), std::string::npos);
-  EXPECT_TRUE(file_during_wait);
-  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl-phone.htm"));
+  testing::Press(ShowEditor(1, client)->findChild<QPushButton*>("Command1"));
+  EXPECT_EQ(std::filesystem::path(opened[2]), directory.path() / "heartpage-preview" / "FG1" / "yl.htm");
+  EXPECT_EQ(testing::ReadFile(own / "yl.htm"), PreviewBytes(expected));
+  EXPECT_FALSE(waited);
+  RemoveKeptPreviews(directory.path());
+  EXPECT_FALSE(std::filesystem::exists(directory.path() / "heartpage-preview"));
 }
 
 TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
@@ -586,30 +592,26 @@ TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
   EXPECT_TRUE(message->text().contains("yl.htm"));
 }
 
-// Nothing waits for the preview's file: the window closes at once, while its
-// preview's file waits for its timer, and the file still goes at the end; a
+// Nothing waits for the preview's file: the window closes at once and its
+// preview's file stays for the browser; a
 // window closed while its check waits goes too, and the check's answer,
 // arriving later, finds nothing to do.
 TEST_F(EditorTest, AnEditorClosedDuringItsPreviewOrItsCheckGoesAtOnce) {
   testing::TempDir directory;
-  std::function<void()> deletion;
   testing::UsePreview(client, {[](const std::string&) { return true; },
-                               [&](std::chrono::milliseconds, std::function<void()> then) {
-                                 deletion = std::move(then);
-                               },
+                               {},
                                [&] { return directory.path(); }});
+  const std::filesystem::path file = directory.path() / "heartpage-preview" / "FG6" / "yl.htm";
   QPointer<EditorWindow> editor = ShowEditor(6, client);
   editor->findChild<QLineEdit*>("Text7(12)")->setText("edited");
   testing::Press(editor->findChild<QPushButton*>("Command1"));
-  ASSERT_TRUE(deletion);
-  EXPECT_TRUE(std::filesystem::exists(directory.path() / "yl.htm"));
+  EXPECT_TRUE(std::filesystem::exists(file));
   editor->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(editor.isNull());
   EXPECT_EQ(OpenEditor(6), nullptr);
   EXPECT_EQ(ShowEditor(6, client)->Value("Text7(12)"), "edited");
-  deletion();
-  EXPECT_FALSE(std::filesystem::exists(directory.path() / "yl.htm"));
+  EXPECT_TRUE(std::filesystem::exists(file));
 
   const testing::AddressServer server;
   editor = OpenEditor(6);
@@ -663,7 +665,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   ASSERT_EQ(box.texts.size(), 1u);
   EXPECT_EQ(box.texts[0],
             "请检查以下内容：\n漂浮图片地址：3 秒内没有回应\n"
-            "背景音乐地址：不是音乐（text/html）\n开头署名：还是示例文字\n"
+            "背景音乐地址：不是音乐（text/html）\n网页标题：还是示例文字\n开头署名：还是示例文字\n"
             "心框内的话：还是示例文字\n"
             "相识时间：没有 13 月（月份填 1–12）\n"
             "结尾署名或一句话：还是示例文字");
@@ -689,6 +691,7 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   set("Text1(1)", "//亲爱的小红：");
   set("Text1(3)", "小红我们已经相爱了");
   set("Text1(5)", "－－爱你的小明");
+  set("Text1(0)", "给小红");
   testing::Press(preview);
   testing::Press(upload);
   EXPECT_EQ(box.texts.size(), 3u);

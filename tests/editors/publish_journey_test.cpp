@@ -458,7 +458,11 @@ TEST_F(PublishJourneyTest, AMomentAndACodeStayInTheDraftAndGoWithTheStoreInUtc) 
   EXPECT_EQ(hint->placeholderText(), "我们第一次见面的城市？");
   EXPECT_EQ(editor->findChild<QLabel*>("OpensZone")->text(), "本机时间 UTC+08:00");
   opens_set->setChecked(true);
-  opens->setDateTime(QDateTime(QDate(2030, 2, 14), QTime(20, 0)));
+  // Typed as into any date box, from the year the focus lands on.
+  opens->setFocus();
+  QCoreApplication::processEvents();
+  QTest::keyClicks(opens, "203002142000");
+  EXPECT_EQ(opens->dateTime(), QDateTime(QDate(2030, 2, 14), QTime(20, 0)));
   code->setText("上海");
   hint->setText("我们第一次见面的城市？");
   editor->close();

@@ -79,6 +79,8 @@ TEST(CheckHost, NamesWhatIsWrongWithAHostAndPassesEveryUsableOne) {
       {"[::1:80", "brackets"},
       {"", "no host"},
       {"https://", "no host"},
+      {"127.0.0.1：8936", "full-width \"：\" after \"127.0.0.1\""},
+      {"例子。测试", "full-width"},
   };
   for (const auto& [host, reason] : bad) {
     const auto problem = CheckHost(host);

@@ -112,11 +112,13 @@ TEST(FieldChecks, SampleTextLeftInTheTextFieldsIsListedWhenAskedFor) {
   five.values["Text11(13)"] = "";  // the video, not tried here
   EXPECT_EQ(lines(5, five),
             (std::vector<std::string>{"你的名字：还是示例文字", "Q Q：还是示例文字",
-                                      "您爱人的姓名或小名（限两个字）：还是示例文字"}));
+                                      "您爱人的姓名或小名（限两个字）：还是示例文字",
+                                      "网站标题：还是示例文字"}));
   EXPECT_EQ(CheckFields(GetStyle(5), five).size(), 0u) << "only when asked for";
   five.values["Text11(7)"] = "小明";
   five.values["Text11(8)"] = "987654321";
   five.values["Text11(11)"] = "红";  // "红雨": the sample name no more
+  five.values["Text11(15)"] = "给红雨";  // the title, no longer the style's name
   five.values["Text11(0)"] = "思雨，某某说";
   EXPECT_EQ(lines(5, five), (std::vector<std::string>{"第1行：还是示例文字"}));
   five.values["Text11(0)"] = "思雨，我爱你";
@@ -126,14 +128,16 @@ TEST(FieldChecks, SampleTextLeftInTheTextFieldsIsListedWhenAskedFor) {
   for (const char* address : {"Text1(20)", "Text1(21)", "Text1(11)"}) three.values[address] = "";
   EXPECT_EQ(lines(3, three),
             (std::vector<std::string>{"你的署名：还是示例文字", "最下方署名：还是示例文字",
-                                      "你的名字：还是示例文字", "对方名字：还是示例文字"}));
+                                      "浏览器标题：还是示例文字", "你的名字：还是示例文字",
+                                      "对方名字：还是示例文字"}));
   // Boxes that share a caption are told apart by their place on the line.
   FieldMap four = FieldMap::Defaults(GetStyle(4));
   four.values["Text8(41)"] = four.values["Text8(42)"] = "";
   four.values["Text8(0)"] = "小红";
   four.values["Text8(39)"] = "XXX";
   EXPECT_EQ(lines(4, four), (std::vector<std::string>{"第20行（第1个框）：还是示例文字",
-                                                      "第20行（第2个框）：还是示例文字"}));
+                                                      "第20行（第2个框）：还是示例文字",
+                                                      "浏览器标题：还是示例文字"}));
   FieldMap seven = FieldMap::Defaults(GetStyle(7));
   for (auto& [field, value] : seven.values) value = "小红";
   seven.values["Text1(20)"] = "XXX";
