@@ -25,12 +25,31 @@ if [[ $scheme == http ]] && ! answers; then
   for _ in $(seq 50); do answers && break; sleep 0.1; done
 fi
 
-# The desktop program. Without a display the window cannot open: the
-# command-line demo instead, style 1 from its defaults, shown in the browser
-# for five seconds.
+# The desktop program. Without a display (a server, a container, a remote
+# shell) the window cannot open: what can be opened from the phone or laptop
+# at hand instead, the maker in the browser and a published demo page.
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
-  echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are empty), so the window cannot open;" >&2
-  echo "run.sh: running the demo instead: heartpage-cli preview --style 1" >&2
-  exec build/app/heartpage-cli preview --style 1
+  origin="$scheme://$host"
+  # A server listening beyond loopback is reached at this machine's address.
+  if [[ $address == 0.0.0.0 || $address == "[::]" ]]; then
+    own=$(hostname -I 2>/dev/null | awk '{print $1}')
+    [[ -n $own ]] && origin="$scheme://$own:$port"
+  fi
+  echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are empty), so the window cannot open."
+  echo
+  echo "Make a page in the browser, on this machine or a phone that reaches it:"
+  echo "  $origin/make"
+  build/app/heartpage-cli qr "$origin/make" || true
+  echo
+  echo "A demo page of style 1, published on the local server:"
+  demo=$(HEARTPAGE_HOST="$origin" build/app/heartpage-cli publish --style 1 --name demo \
+    --machine-id "run.sh demo $(hostname)" 2>&1 | tail -1) || true
+  echo "  $demo"
+  echo
+  if server=$(pgrep -f "heartpage-server --listen $host" | head -1) && [[ -n $server ]]; then
+    echo "The server runs in the background (log: build/heartpage-server.log); stop it with:"
+    echo "  kill $server"
+  fi
+  exit 0
 fi
 exec build/app/heartpage "$@"
