@@ -179,6 +179,7 @@ TEST_F(ReportTest, NoSpellingOfADeniedHostOrWordPasses) {
   ASSERT_EQ(Post(port, ClaimBody("WD-1", "abc1")).status, 200);
   Admin(data_.path(), {"deny", "add", "host", "evil.example"});
   Admin(data_.path(), {"deny", "add", "word", "phish"});
+  Admin(data_.path(), {"deny", "add", "host", "10.1.2.3"});
   const std::string marker = "https://marker.invalid/";
   const std::string marked = Style2Page(port, "给你的信", marker);
   const auto linking = [&](std::string_view link) {
@@ -197,6 +198,11 @@ TEST_F(ReportTest, NoSpellingOfADeniedHostOrWordPasses) {
       linking("http://ｅｖｉｌ.example/"),
       linking("http://evil。example/"),
       linking("https://login.EVIL.example:443/x"),
+      linking("http://[::ffff:10.1.2.3]/"),
+      linking("http://[0:0:0:0:0:FFFF:A01:203]:80/"),
+      linking("http://0x0a.1.515/"),
+      Style2Page(port, "\u0440hish", ""),
+      Style2Page(port, "给你的信", "", "Ph\u0456\u0455h"),
       Style2Page(port, "给你的信", "", "ph&shy;ish"),
       Style2Page(port, "给你的信", "", "ph&#8203;ish"),
       Style2Page(port, "ph\u200bish", ""),
