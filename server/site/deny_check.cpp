@@ -286,7 +286,7 @@ std::optional<std::string> NormalizeDenied(DenyKind kind, std::string_view value
 }
 
 std::optional<std::string> DeniedIn(const std::vector<std::string>& values,
-                                    const std::vector<DenyEntry>& denied) {
+                                    const std::vector<DenyEntry>& denied, std::string_view what) {
   if (denied.empty()) return std::nullopt;
   // Entries kept before they were read this way are read so here too.
   std::vector<std::pair<const DenyEntry*, std::string>> hosts, words;
@@ -301,13 +301,13 @@ std::optional<std::string> DeniedIn(const std::vector<std::string>& values,
       const std::string looks = Skeleton(Folded(value));
       for (const auto& [entry, word] : words)
         if (!word.empty() && looks.find(word) != std::string::npos)
-          return "the page contains a word this site does not allow: " + entry->value;
+          return std::string(what) + " contains a word this site does not allow: " + entry->value;
     }
     if (hosts.empty()) continue;
     for (const std::string& host : HostsIn(value))
       for (const auto& [entry, denied_host] : hosts)
         if (HostDenied(host, denied_host))
-          return "the page links to a host this site does not allow: " + entry->value;
+          return std::string(what) + " links to a host this site does not allow: " + entry->value;
   }
   return std::nullopt;
 }

@@ -158,6 +158,15 @@ TEST_F(ReportTest, TheDenyListRefusesPagesNamingADeniedHostOrWord) {
     EXPECT_EQ(Post(port, PreviewBody("WD-1", page)).status, 422);
   }
   EXPECT_EQ(FromGbk(Get(port, "/Test/abc1").body), plain);
+  // The hint stands on the site's own page that asks for the code.
+  for (const std::string hint : {"问 ｆｒｅｅ\u0441oins", "见 HTTPS://phish.example。"}) {
+    const HttpResponse hinted = Post(port, StoreBody("WD-1", "abc1", plain) + "&code=" +
+                                               EncodeValue("520") + "&hint=" + EncodeValue(hint));
+    EXPECT_EQ(hinted.status, 422) << hint;
+    EXPECT_NE(hinted.body.find("the hint"), std::string::npos) << hinted.body;
+    EXPECT_EQ(std::count(hinted.body.begin(), hinted.body.end(), '\n'), 1) << hinted.body;
+  }
+  EXPECT_EQ(FromGbk(Get(port, "/Test/abc1").body), plain);
   // A host that only ends in the same letters is another host.
   EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1",
                                  Style2Page(port, "给你的信", "https://notphish.example/")))
