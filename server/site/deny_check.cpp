@@ -89,11 +89,10 @@ std::string Skeleton(std::string_view folded) {
   if (checker == nullptr) return std::string(folded);
   UErrorCode status = U_ZERO_ERROR;
   icu::UnicodeString skeleton;
-  uspoof_getSkeletonUnicodeString(
-      checker, 0,
-      icu::UnicodeString::fromUTF8(
-          icu::StringPiece(folded.data(), static_cast<int32_t>(folded.size()))),
-      skeleton, &status);
+  uspoof_getSkeletonUnicodeString(checker, 0,
+                                  icu::UnicodeString::fromUTF8(icu::StringPiece(
+                                      folded.data(), static_cast<int32_t>(folded.size()))),
+                                  skeleton, &status);
   if (U_FAILURE(status)) return std::string(folded);
   std::string out;
   skeleton.toUTF8String(out);

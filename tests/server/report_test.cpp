@@ -160,8 +160,9 @@ TEST_F(ReportTest, TheDenyListRefusesPagesNamingADeniedHostOrWord) {
   EXPECT_EQ(FromGbk(Get(port, "/Test/abc1").body), plain);
   // The hint stands on the site's own page that asks for the code.
   for (const std::string hint : {"问 ｆｒｅｅ\u0441oins", "见 HTTPS://phish.example。"}) {
-    const HttpResponse hinted = Post(port, StoreBody("WD-1", "abc1", plain) + "&code=" +
-                                               EncodeValue("520") + "&hint=" + EncodeValue(hint));
+    const HttpResponse hinted =
+        Post(port, StoreBody("WD-1", "abc1", plain) + "&code=" + EncodeValue("520") +
+                       "&hint=" + EncodeValue(hint));
     EXPECT_EQ(hinted.status, 422) << hint;
     EXPECT_NE(hinted.body.find("the hint"), std::string::npos) << hinted.body;
     EXPECT_EQ(std::count(hinted.body.begin(), hinted.body.end(), '\n'), 1) << hinted.body;
