@@ -14,7 +14,8 @@
 // protocol/requests.h) with the record shape of its answer.
 namespace heartpage::wire {
 
-// The server keeps this many answers per page, dropping the oldest.
+// The server keeps the first this many answers to a page's question; later
+// ones are counted against the page's rate but not kept.
 inline constexpr std::size_t kReceiptAnswersKept = 20;
 
 // Times are "YYYY-MM-DD HH:MM:SS" in UTC, like claim times; empty for never.

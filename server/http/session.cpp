@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include "server/http/answer_writer.h"
 #include "server/http/body_reader.h"
@@ -244,8 +245,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     if (ec) return OnRead(ec, 0);
     record_.started = Clock::now();
     const auto& header = parser_->get();
-    record_.client =
-        ClientAddress(peer_text_, header["X-Forwarded-For"], shared_->config.trusted_proxies);
+    std::vector<std::string_view> forwarded_for;
+    for (auto [line, end] = header.equal_range("X-Forwarded-For"); line != end; ++line)
+      forwarded_for.push_back(line->value());
+    record_.client = ClientAddress(peer_text_, forwarded_for, shared_->config.trusted_proxies);
     if (const auto problem = FramingProblem(header))
       return Refuse(http::status::bad_request, *problem);
     if (header_buffer_.Folded()) return Refuse(http::status::bad_request, "obsolete line folding");

@@ -65,4 +65,17 @@ std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
   return client;
 }
 
+std::string ClientAddress(std::string_view peer, std::span<const std::string_view> forwarded_for,
+                          const std::vector<std::string>& trusted_proxies) {
+  std::string joined;
+  for (const std::string_view line : forwarded_for) {
+    // An empty line would read as a malformed entry and stop the walk at
+    // the proxy.
+    if (Trim(line).empty()) continue;
+    if (!joined.empty()) joined += ", ";
+    joined += line;
+  }
+  return ClientAddress(peer, joined, trusted_proxies);
+}
+
 }  // namespace heartpage::server

@@ -3,6 +3,7 @@
 #include <boost/asio/ip/address.hpp>
 
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,12 @@ namespace heartpage::server {
 // the first other entry is the client. A malformed entry stops the walk at
 // the last address that vouched for it.
 std::string ClientAddress(std::string_view peer, std::string_view forwarded_for,
+                          const std::vector<std::string>& trusted_proxies);
+// The same for a header with several X-Forwarded-For lines, in the order
+// they came: one list, as if joined by commas. A proxy that adds a line of
+// its own rather than appending to the client's puts it last, so the
+// client's lines stand left of it and can name nobody.
+std::string ClientAddress(std::string_view peer, std::span<const std::string_view> forwarded_for,
                           const std::vector<std::string>& trusted_proxies);
 
 // What every per-client limit counts a client under: an IPv4 address whole

@@ -4,6 +4,7 @@
 #include <unicode/normalizer2.h>
 #include <unicode/uidna.h>
 #include <unicode/unistr.h>
+#include <unicode/uspoof.h>
 
 #include <algorithm>
 #include <array>
@@ -68,6 +69,33 @@ std::string Folded(std::string_view text) {
   if (U_FAILURE(status)) return Lower(text);
   std::string out;
   folded.toUTF8String(out);
+  return out;
+}
+
+const USpoofChecker* Spoof() {
+  static const USpoofChecker* const checker = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    USpoofChecker* made = uspoof_open(&status);
+    return U_SUCCESS(status) ? made : nullptr;
+  }();
+  return checker;
+}
+
+// Text as it looks: letters of other scripts that are drawn like Latin ones
+// (a Cyrillic "р", a Greek "ο") as those, so that a word is matched however
+// its letters were picked. Of folded text, which the skeleton does not fold.
+std::string Skeleton(std::string_view folded) {
+  const USpoofChecker* checker = Spoof();
+  if (checker == nullptr) return std::string(folded);
+  UErrorCode status = U_ZERO_ERROR;
+  icu::UnicodeString skeleton;
+  uspoof_getSkeletonUnicodeString(checker, 0,
+                                  icu::UnicodeString::fromUTF8(icu::StringPiece(
+                                      folded.data(), static_cast<int32_t>(folded.size()))),
+                                  skeleton, &status);
+  if (U_FAILURE(status)) return std::string(folded);
+  std::string out;
+  skeleton.toUTF8String(out);
   return out;
 }
 
@@ -176,9 +204,14 @@ std::string HostAt(std::string_view rest) {
     const std::string inside(host.substr(1, host.find(']') - 1));
     in6_addr address{};
     char text[INET6_ADDRSTRLEN] = {};
-    if (inet_pton(AF_INET6, inside.c_str(), &address) == 1 &&
-        inet_ntop(AF_INET6, &address, text, sizeof text) != nullptr)
-      return "[" + std::string(text) + "]";
+    if (inet_pton(AF_INET6, inside.c_str(), &address) == 1) {
+      // A browser reaches the IPv4 host itself through its mapped form.
+      if (IN6_IS_ADDR_V4MAPPED(&address) &&
+          inet_ntop(AF_INET, &address.s6_addr[12], text, sizeof text) != nullptr)
+        return text;
+      if (inet_ntop(AF_INET6, &address, text, sizeof text) != nullptr)
+        return "[" + std::string(text) + "]";
+    }
     return Lower(host.substr(0, host.find(']') + 1));
   }
   host = host.substr(0, host.find(':'));
@@ -252,28 +285,28 @@ std::optional<std::string> NormalizeDenied(DenyKind kind, std::string_view value
 }
 
 std::optional<std::string> DeniedIn(const std::vector<std::string>& values,
-                                    const std::vector<DenyEntry>& denied) {
+                                    const std::vector<DenyEntry>& denied, std::string_view what) {
   if (denied.empty()) return std::nullopt;
   // Entries kept before they were read this way are read so here too.
   std::vector<std::pair<const DenyEntry*, std::string>> hosts, words;
   for (const DenyEntry& entry : denied) {
     if (entry.kind == DenyKind::kWord)
-      words.emplace_back(&entry, Folded(entry.value));
+      words.emplace_back(&entry, Skeleton(Folded(entry.value)));
     else
       hosts.emplace_back(&entry, HostAt(entry.value));
   }
   for (const std::string& value : values) {
     if (!words.empty()) {
-      const std::string folded = Folded(value);
+      const std::string looks = Skeleton(Folded(value));
       for (const auto& [entry, word] : words)
-        if (!word.empty() && folded.find(word) != std::string::npos)
-          return "the page contains a word this site does not allow: " + entry->value;
+        if (!word.empty() && looks.find(word) != std::string::npos)
+          return std::string(what) + " contains a word this site does not allow: " + entry->value;
     }
     if (hosts.empty()) continue;
     for (const std::string& host : HostsIn(value))
       for (const auto& [entry, denied_host] : hosts)
         if (HostDenied(host, denied_host))
-          return "the page links to a host this site does not allow: " + entry->value;
+          return std::string(what) + " links to a host this site does not allow: " + entry->value;
   }
   return std::nullopt;
 }

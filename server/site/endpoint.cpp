@@ -208,6 +208,11 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   if (!page.genuine) return Refuse(wire::status::kUnacceptable, page.refusal);
   if (auto denied = DeniedIn(page, standing.denied))
     return Refuse(wire::status::kUnacceptable, std::move(*denied));
+  // The hint stands on the site's own asking page, which no sandbox keeps
+  // apart from the site: it answers to the list like the page's words.
+  if (const std::string& hint = std::get<wire::PageSettings>(settings).hint; !hint.empty())
+    if (auto denied = DeniedIn({hint}, standing.denied, "the hint"))
+      return Refuse(wire::status::kUnacceptable, std::move(*denied));
   // The code is hashed only for its name's owner: the hash costs CPU, and
   // the store checks the owner again as it writes.
   if (!standing.name_owner) return Refuse(wire::status::kNotYours, "file name not claimed");

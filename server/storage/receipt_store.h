@@ -48,7 +48,7 @@ struct EarlierReceipts {
 // takes her answer along unseen, and what is kept stays bounded.
 inline constexpr std::size_t kEarlierVersionsKept = 5;
 
-// What came back from a page: how often it was opened, and its last answers.
+// What came back from a page: how often it was opened, and its first answers.
 // Nothing about who sent them. Times are seconds since the epoch, 0 for never.
 struct PageReceipts {
   std::string etag;  // of the version bound to
@@ -63,8 +63,8 @@ struct PageReceipts {
 };
 
 // What one page takes a minute from all its visitors together, beside what
-// each address may send: the answers kept cannot all be from the last
-// minute, and openings are counted, not kept, so they may come faster.
+// each address may send; openings are counted, not kept, so they may come
+// faster.
 inline constexpr std::int64_t kPageAnswersPerMinute = wire::kReceiptAnswersKept;
 inline constexpr std::int64_t kPageOpeningsPerMinute = 60;
 // What one visitor's address may send one page in a minute: a few addresses
@@ -146,8 +146,10 @@ class ReceiptStore {
 
   // An opening, or answer `choice` (1 or 2), at `now`, from a visitor of
   // version `etag`; counted only while the receipts are bound to it. An
-  // empty `etag` counts for whatever version is bound. Answers beyond
-  // kReceiptAnswersKept push the oldest out. `visitor` is the sender's
+  // empty `etag` counts for whatever version is bound. Answers beyond the
+  // first kReceiptAnswersKept are counted in the rates but not kept: a
+  // flood from those who learnt the address later never pushes out what
+  // the page's first readers said. `visitor` is the sender's
   // limit key, kept only as a keyed hash and only for the minute it counts
   // in; empty counts under no address. The rates hold in every process
   // sharing the database, since they are counted in it.

@@ -158,6 +158,16 @@ TEST_F(ReportTest, TheDenyListRefusesPagesNamingADeniedHostOrWord) {
     EXPECT_EQ(Post(port, PreviewBody("WD-1", page)).status, 422);
   }
   EXPECT_EQ(FromGbk(Get(port, "/Test/abc1").body), plain);
+  // The hint stands on the site's own page that asks for the code.
+  for (const std::string hint : {"问 ｆｒｅｅ\u0441oins", "见 HTTPS://phish.example。"}) {
+    const HttpResponse hinted =
+        Post(port, StoreBody("WD-1", "abc1", plain) + "&code=" + EncodeValue("520") +
+                       "&hint=" + EncodeValue(hint));
+    EXPECT_EQ(hinted.status, 422) << hint;
+    EXPECT_NE(hinted.body.find("the hint"), std::string::npos) << hinted.body;
+    EXPECT_EQ(std::count(hinted.body.begin(), hinted.body.end(), '\n'), 1) << hinted.body;
+  }
+  EXPECT_EQ(FromGbk(Get(port, "/Test/abc1").body), plain);
   // A host that only ends in the same letters is another host.
   EXPECT_EQ(Post(port, StoreBody("WD-1", "abc1",
                                  Style2Page(port, "给你的信", "https://notphish.example/")))
@@ -179,6 +189,7 @@ TEST_F(ReportTest, NoSpellingOfADeniedHostOrWordPasses) {
   ASSERT_EQ(Post(port, ClaimBody("WD-1", "abc1")).status, 200);
   Admin(data_.path(), {"deny", "add", "host", "evil.example"});
   Admin(data_.path(), {"deny", "add", "word", "phish"});
+  Admin(data_.path(), {"deny", "add", "host", "10.1.2.3"});
   const std::string marker = "https://marker.invalid/";
   const std::string marked = Style2Page(port, "给你的信", marker);
   const auto linking = [&](std::string_view link) {
@@ -197,6 +208,11 @@ TEST_F(ReportTest, NoSpellingOfADeniedHostOrWordPasses) {
       linking("http://ｅｖｉｌ.example/"),
       linking("http://evil。example/"),
       linking("https://login.EVIL.example:443/x"),
+      linking("http://[::ffff:10.1.2.3]/"),
+      linking("http://[0:0:0:0:0:FFFF:A01:203]:80/"),
+      linking("http://0x0a.1.515/"),
+      Style2Page(port, "\u0440hish", ""),
+      Style2Page(port, "给你的信", "", "Ph\u0456\u0455h"),
       Style2Page(port, "给你的信", "", "ph&shy;ish"),
       Style2Page(port, "给你的信", "", "ph&#8203;ish"),
       Style2Page(port, "ph\u200bish", ""),

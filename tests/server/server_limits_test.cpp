@@ -70,6 +70,13 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
                      "X-Forwarded-For: 6.6.6.6, 198.51.100.7\r\n")
                 .status,
             200);
+  // A client's own line comes before the one our proxy adds, in whatever
+  // case it is spelled: it names nobody.
+  EXPECT_EQ(PostFrom(port, "127.0.0.1", ClaimBody("fifth", "e1"),
+                     "x-forwarded-for: 127.0.0.2\r\nX-Forwarded-For:\r\n"
+                     "X-FORWARDED-FOR: 198.51.100.8\r\n")
+                .status,
+            200);
 
   // Stores have buckets of their own, and the whole server a room for pages.
   const std::string page = BuiltPage(server.host(), std::string(600 * 1024, 'x'));
@@ -96,6 +103,7 @@ TEST_F(ServerLimitsTest, RatesPerClientRoomForPagesAndWhoDidWhat) {
   EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 429 ",
                                     " 127.0.0.2 claim - \"too many requests\""));
   EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 200 ", " 198.51.100.7 claim c1 ok"));
+  EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 200 ", " 198.51.100.8 claim e1 ok"));
   EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 400 ",
                                     " 127.0.0.2 - - \"one Host header needed\""));
   EXPECT_TRUE(server.WaitForLogLine("POST /asp/index.asp 507 ",

@@ -1,5 +1,5 @@
 // What came back from published pages: a row per page bound to one version
-// of it, and its last answers. The page's rates are counted in the database,
+// of it, and its first answers. The page's rates are counted in the database,
 // so that they hold for all the servers sharing it together.
 #include "server/storage/sql/sql_storage.h"
 
@@ -144,7 +144,7 @@ VisitResult SqlStorage::AddAnswer(std::string_view name, std::string_view etag,
   const std::int64_t minute = now / 60;
   return Write([&](SqlSession& db) {
     // The row's lock puts the answers of one page in a line, across servers,
-    // so that the rate and the trim see every answer before theirs.
+    // so that the rate and the room kept see every answer before theirs.
     {
       SqlRows bound = db.Run(
           "SELECT question = '' FROM receipts WHERE name = $1 AND (COALESCE($2, '') = '' OR "
@@ -155,23 +155,21 @@ VisitResult SqlStorage::AddAnswer(std::string_view name, std::string_view etag,
     }
     const std::int64_t mine = VisitorCounts(db, name, who, minute).second;
     if (mine >= kVisitorAnswersPerMinute) return VisitResult::kTooMany;
-    if (db.Run("SELECT count(*) FROM receipt_answers WHERE name = $1 AND at > $2", {name, now - 60})
-            .Int(0) >= kPageAnswersPerMinute) {
-      // Only the answers kept are there to count: beyond them, the minute's
-      // answers by address.
-      if (mine > 0 || who.empty()) return VisitResult::kTooMany;
-      if (db.Run("SELECT COALESCE(SUM(answers), 0) FROM receipt_visitors WHERE name = $1 AND "
-                 "minute = $2",
-                 {name, minute})
-              .Int(0) >= kPageAnswersPerMinute * kNewcomerRoom)
-        return VisitResult::kTooMany;
-    }
-    db.Run("INSERT INTO receipt_answers (name, choice, at) VALUES ($1, $2, $3)",
-           {name, choice, now});
+    // The page's minute is counted by address, since the answers kept stop
+    // growing once its first readers have filled them.
+    const std::int64_t room =
+        kPageAnswersPerMinute * (mine == 0 && !who.empty() ? kNewcomerRoom : 1);
+    if (db.Run("SELECT COALESCE(SUM(answers), 0) FROM receipt_visitors WHERE name = $1 AND "
+               "minute = $2",
+               {name, minute})
+            .Int(0) >= room)
+      return VisitResult::kTooMany;
+    // What its first readers said stays: whoever learns the address later
+    // cannot push it out, however many addresses it has.
     db.Run(
-        "DELETE FROM receipt_answers WHERE name = $1 AND id NOT IN "
-        "(SELECT id FROM receipt_answers WHERE name = $1 ORDER BY id DESC LIMIT $2)",
-        {name, wire::kReceiptAnswersKept});
+        "INSERT INTO receipt_answers (name, choice, at) SELECT $1, $2, $3 WHERE "
+        "(SELECT count(*) FROM receipt_answers WHERE name = $1) < $4",
+        {name, choice, now, wire::kReceiptAnswersKept});
     NoteVisitor(db, name, who, minute, 0, 1);
     return VisitResult::kCounted;
   });
