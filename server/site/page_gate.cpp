@@ -375,14 +375,9 @@ GateSettings SettingsOf(const PageGate& gate) {
 std::optional<Response> HeldBack(const Request& request, std::string_view name,
                                  const StoredPage& page, const Site& site, std::int64_t now) {
   if (page.gate.opens > now) return GateResponse(request, WaitingPage(name, page.gate.opens, now));
-  if (!LetIn(request, name, page, site))
+  if (!page.gate.code_hash.empty() && !CarriesToken(request, UnlockToken(site, name, page)))
     return GateResponse(request, AskingPage(name, page.gate.hint, now));
   return std::nullopt;
-}
-
-bool LetIn(const Request& request, std::string_view name, const StoredPage& page,
-           const Site& site) {
-  return page.gate.code_hash.empty() || CarriesToken(request, UnlockToken(site, name, page));
 }
 
 Response AnswerUnlock(const Request& request, std::string_view name, const Site& site,
@@ -418,23 +413,12 @@ Response AnswerUnlock(const Request& request, std::string_view name, const Site&
   response.set(http::field::cache_control, "no-store");
   response.erase(http::field::content_type);
   response.erase(http::field::content_length);
-  const std::string token = UnlockToken(site, key, *page);
-  const bool https = PublicOrigin(site.public_host).starts_with("https://");
-  for (const std::string_view prefix :
-       {wire::kPagePrefix, wire::kOpenedPrefix, wire::kAnswerPrefix}) {
-    std::string cookie = std::string(kUnlockCookie) + "=" + token +
-                         "; Path=" + std::string(prefix) + key +
-                         "; Max-Age=" + std::to_string(kUnlockCookieSeconds) + "; HttpOnly";
-    // The page's script runs in an origin of its own, which a browser
-    // counts as another site: only a cookie for any site reaches the paths
-    // it reports on, and a browser takes one only over HTTPS.
-    if (prefix == wire::kPagePrefix)
-      cookie += "; SameSite=Lax";
-    else if (https)
-      cookie += "; SameSite=None";
-    if (https) cookie += "; Secure";
-    response.insert(http::field::set_cookie, cookie);
-  }
+  std::string cookie = std::string(kUnlockCookie) + "=" + UnlockToken(site, key, *page) +
+                       "; Path=" + std::string(wire::kPagePrefix) + key +
+                       "; Max-Age=" + std::to_string(kUnlockCookieSeconds) +
+                       "; HttpOnly; SameSite=Lax";
+  if (PublicOrigin(site.public_host).starts_with("https://")) cookie += "; Secure";
+  response.set(http::field::set_cookie, cookie);
   return response;
 }
 

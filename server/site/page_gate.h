@@ -48,15 +48,9 @@ std::optional<Response> HeldBack(const Request& request, std::string_view name,
 // 404 with the site's own small page saying that no page stands here.
 StringResponse NoPageResponse(const Request& request);
 
-// Whether `request` comes from one of the page's readers: the page asks no
-// code, or the request carries the cookie of this version's code. `name` is
-// the page's key.
-bool LetIn(const Request& request, std::string_view name, const StoredPage& page, const Site& site);
-
 // POST /api/unlock/NAME. A wrong code 403, the right one 204 with the cookie,
 // both one try of the address's few at the page (429 past them); taken only
-// from the site's own page. The cookie goes to the page, and to the paths
-// its script reports on, which take nothing of a code page without it.
+// from the site's own page.
 Response AnswerUnlock(const Request& request, std::string_view name, const Site& site,
                       Audit* audit);
 // What is refused without the database is answered at once; the rest is a

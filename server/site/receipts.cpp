@@ -80,10 +80,8 @@ StringResponse Reply(const Request& request, http::status status, std::string_vi
     response.erase(http::field::content_length);
   }
   // The page runs in an origin of its own: without this its script could
-  // not tell a kept answer from a refused one. It sends a code page's
-  // cookie along, and reads the answer to it only when told it may.
+  // not tell a kept answer from a refused one.
   response.set(http::field::access_control_allow_origin, "null");
-  response.set(http::field::access_control_allow_credentials, "true");
   return response;
 }
 
@@ -91,7 +89,6 @@ StringResponse TooMany(const Request& request) {
   StringResponse response = TryLater(request, http::status::too_many_requests,
                                      std::chrono::seconds(60), "too many for this page");
   response.set(http::field::access_control_allow_origin, "null");
-  response.set(http::field::access_control_allow_credentials, "true");
   return response;
 }
 
@@ -158,10 +155,6 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
   // Nobody has seen the page before its moment: what claims to come from it
   // then counts for nothing.
   if (page->gate.opens > now) return Reply(request, http::status::conflict, "not open yet");
-  // Nor has anyone who never gave its code: what comes back from a code
-  // page is its readers' alone.
-  if (!LetIn(request, key, *page, site))
-    return Reply(request, http::status::forbidden, "the page's code was not given");
   const int choice = request.body() == "answer=2" ? 2 : 1;
   // Counted by address as well as by page: a few addresses cannot spend the
   // page's minute and shut its reader out.

@@ -139,9 +139,7 @@ class HttpConnection {
       for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       std::string value = line.substr(colon + 1);
       value.erase(0, value.find_first_not_of(' '));
-      // Repeated, as HTTP lets a list be: one value, every line of it.
-      if (const auto [it, fresh] = response.headers.try_emplace(name, value); !fresh)
-        it->second += ", " + value;
+      response.headers[name] = value;
     }
     std::size_t length = 0;
     if (!head_request && response.status != 304 && response.status != 100)
