@@ -425,6 +425,39 @@ TEST_F(SqliteStorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToThe
   EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
 }
 
+// Many pages read once each, as a crawler or a few readers cycling over the
+// site ask for them, pass through the cache without pushing out a page read
+// again and again, and never leave it empty.
+TEST_F(SqliteStorageTest, CacheKeepsAPageReadOftenThroughAScanOfPagesReadOnce) {
+  SqliteStorage database(File(), kKey);
+  constexpr std::size_t kPage = 8 * 1024;
+  constexpr std::size_t kCapacity = 160 * 1024;  // about fifteen pages
+  CachingStorage cache(database, kCapacity, 0);
+  // As the site reads a page: its first reader compresses it and keeps that.
+  const auto read = [&](const std::string& name) {
+    const auto page = cache.LoadPage(name);
+    if (page->compressed_unknown) cache.KeepCompressed(name, page->etag, "");
+  };
+  const auto store = [&](const std::string& name) {
+    ASSERT_EQ(database.ClaimName(Id("m"), name), ClaimResult::kClaimed);
+    ASSERT_EQ(cache.StorePage(Id("m"), name, std::string(kPage, name.back())), StoreResult::kStored);
+  };
+  store("hot");
+  for (int i = 0; i < 200; ++i) store("cold" + std::to_string(i));
+  for (int i = 0; i < 3; ++i) read("hot");
+  for (int i = 0; i < 200; ++i) {
+    read("cold" + std::to_string(i));
+    if (i % 100 == 99) {
+      EXPECT_TRUE(cache.HasInMemory("hot")) << "after " << i + 1;
+      read("hot");
+    }
+  }
+  int kept = 0;
+  for (int i = 0; i < 200; ++i) kept += cache.HasInMemory("cold" + std::to_string(i)) ? 1 : 0;
+  EXPECT_GT(kept, 0);
+  EXPECT_LE((kept + 1) * kPage, kCapacity);
+}
+
 // With PostgreSQL the stores come from another process, which the cache
 // hears of only through the database.
 TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {
