@@ -102,15 +102,25 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
     return PlainResponse(request, http::status::not_found, "no such page");
   const std::string key = PageNameKey(name);
   std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
-  if (page && routed.reads_page && audit != nullptr) audit->page_bytes_read = page->bytes.size();
+  // What the reader is sent is what a read past the cache costs them: a
+  // page held back costs its small stand-in, not the bytes it stands for.
+  const auto charge = [&](std::size_t bytes) {
+    if (routed.reads_page && audit != nullptr) audit->page_bytes_read = bytes;
+  };
   if (!page && site.storage.pages.WasTakenDown(key)) return TakenDown(request);
   if (!page) return PlainResponse(request, http::status::not_found, "no such page");
   if (page->withheld) return Withdrawn(request);
-  if (!page->gate.empty()) {
-    if (auto held = HeldBack(request, key, *page, site, std::time(nullptr)))
-      return std::move(*held);
-  }
+  // Before the gate: a page the cache does not know compressed it never
+  // keeps, and a page held back would then be read from the database at
+  // every look at its stand-in.
   if (page->compressed_unknown) page = WithCompressed(std::move(page), key, site);
+  if (!page->gate.empty()) {
+    if (auto held = HeldBack(request, key, *page, site, std::time(nullptr))) {
+      charge(BodyBytesOf(*held));
+      return std::move(*held);
+    }
+  }
+  charge(page->bytes.size());
   return ServePage(request, std::move(page), site);
 }
 
