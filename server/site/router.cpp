@@ -101,7 +101,7 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   if (!IsValidPageName(name))
     return PlainResponse(request, http::status::not_found, "no such page");
   const std::string key = PageNameKey(name);
-  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
+  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadForm(key, FormFor(request));
   // What the reader is sent is what a read past the cache costs them: a
   // page held back costs its small stand-in, not the bytes it stands for.
   const auto charge = [&](std::size_t bytes) {
@@ -120,7 +120,8 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
       return std::move(*held);
     }
   }
-  charge(page->bytes.size());
+  charge(!page->compressed.empty() && ClientAcceptsGzip(request) ? page->compressed.size()
+                                                                 : page->bytes.size());
   return ServePage(request, std::move(page), site);
 }
 
@@ -193,8 +194,9 @@ Work EndpointLane(const Request& request, std::string_view, const Site&, Routed&
   return routed.endpoint->work;
 }
 
-Work PageLane(const Request&, std::string_view name, const Site& site, Routed& routed) {
-  if (!IsValidPageName(name) || site.storage.pages.HasInMemory(PageNameKey(name)))
+Work PageLane(const Request& request, std::string_view name, const Site& site, Routed& routed) {
+  if (!IsValidPageName(name) ||
+      site.storage.pages.HasFormInMemory(PageNameKey(name), FormFor(request)))
     return Work::kAtOnce;
   routed.reads_page = true;
   routed.operation = "page";

@@ -105,7 +105,21 @@ void CachingStorage::EvictFromMain() {
 void CachingStorage::Admit(std::string_view name, std::shared_ptr<const StoredPage> page) {
   const auto [it, added] = pages_.try_emplace(std::string(name));
   Entry& entry = it->second;
-  if (!added) return;  // another reader kept it meanwhile
+  if (!added) {
+    // Kept meanwhile by another reader: the one holding both forms stays,
+    // where it stands and with its reads.
+    if (HoldsForm(*entry.page, PageForm::kBoth) || !HoldsForm(*page, PageForm::kBoth)) return;
+    cached_bytes_ -= entry.footprint;
+    if (!entry.in_main) small_bytes_ -= entry.footprint;
+    cached_files_ -= entry.page->file.valid() ? 1 : 0;
+    entry.footprint = Footprint(*page);
+    cached_files_ += page->file.valid() ? 1 : 0;
+    entry.page = std::move(page);
+    cached_bytes_ += entry.footprint;
+    if (!entry.in_main) small_bytes_ += entry.footprint;
+    Evict();
+    return;
+  }
   entry.footprint = Footprint(*page);
   cached_files_ += page->file.valid() ? 1 : 0;
   entry.page = std::move(page);
@@ -186,34 +200,56 @@ void CachingStorage::AllPagesChanged() {
   cached_files_ = 0;
 }
 
-bool CachingStorage::HasInMemory(std::string_view name) {
+bool CachingStorage::HasFormInMemory(std::string_view name, PageForm form) {
   std::shared_lock lock(mutex_);
-  return pages_.contains(name);
+  const auto it = pages_.find(name);
+  return it != pages_.end() && HoldsForm(*it->second.page, form);
 }
 
-std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
+std::shared_ptr<const StoredPage> CachingStorage::LoadForm(std::string_view name, PageForm form) {
   std::uint64_t stores_before;
   bool file_allowed;
+  // The page as kept with its other form, which the one read joins.
+  std::shared_ptr<const StoredPage> kept;
   {
     std::shared_lock lock(mutex_);
     if (const auto it = pages_.find(name); it != pages_.end()) {
-      std::atomic<std::uint8_t>& hits = it->second.hits;
-      if (hits.load(std::memory_order_relaxed) < kMaxHits)
-        hits.fetch_add(1, std::memory_order_relaxed);
-      return it->second.page;
+      if (HoldsForm(*it->second.page, form)) {
+        std::atomic<std::uint8_t>& hits = it->second.hits;
+        if (hits.load(std::memory_order_relaxed) < kMaxHits)
+          hits.fetch_add(1, std::memory_order_relaxed);
+        return it->second.page;
+      }
+      kept = it->second.page;
     }
     stores_before = stores_;
     // Loads at the same moment may pass the limit by a few, never by more.
     file_allowed = cached_files_ < max_files_;
   }
-  std::shared_ptr<const StoredPage> page = engine_.LoadPage(name);
-  if (!page || page->compressed_unknown || page->bytes.size() > capacity_ / 8 ||
-      !engine_.KeepingPagesIsSafe())
+  std::shared_ptr<const StoredPage> page = engine_.LoadForm(name, form);
+  if (!page || page->compressed_unknown ||
+      page->bytes.size() + page->compressed.size() > capacity_ / 8 || !engine_.KeepingPagesIsSafe())
     return page;
-  if (file_allowed && page->bytes.size() >= kSmallPage)
-    page = std::make_shared<const StoredPage>(
-        StoredPage{page->bytes, page->modified, page->etag, PageFile::Create(page->bytes),
-                   page->compressed, page->withheld, page->gate});
+  // A store since the other form was kept makes it another page's.
+  if (kept && (kept->etag != page->etag || kept->modified != page->modified ||
+               kept->gate != page->gate || kept->withheld != page->withheld))
+    kept = nullptr;
+  const bool plain_known = !page->plain_left_out || (kept && !kept->plain_left_out);
+  const std::string& plain = page->plain_left_out && kept ? kept->bytes : page->bytes;
+  const bool with_file = file_allowed && plain_known && plain.size() >= kSmallPage;
+  if (kept || with_file) {
+    StoredPage joined;
+    joined.bytes = plain;
+    joined.modified = page->modified;
+    joined.etag = page->etag;
+    joined.compressed = page->compressed_left_out && kept ? kept->compressed : page->compressed;
+    joined.withheld = page->withheld;
+    joined.gate = page->gate;
+    joined.plain_left_out = !plain_known;
+    joined.compressed_left_out = page->compressed_left_out && (!kept || kept->compressed_left_out);
+    if (with_file) joined.file = PageFile::Create(joined.bytes);
+    page = std::make_shared<const StoredPage>(std::move(joined));
+  }
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   Admit(name, page);

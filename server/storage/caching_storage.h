@@ -20,10 +20,10 @@ namespace heartpage::server {
 // kept. Settings, claims and media it leaves to the engine (Serving).
 class CachingStorage final : public PageStore, public PreviewStore, private PageChangeSink {
  public:
-  // Pages larger than an eighth of `capacity_bytes` are never cached. At
-  // most `max_files` cached pages are kept in in-memory files (a descriptor
-  // each) for sending without a copy; the others, and small pages, are sent
-  // from memory.
+  // Pages whose forms read take more than an eighth of `capacity_bytes`
+  // are never cached. At most `max_files` cached pages are kept in in-memory
+  // files (a descriptor each) for sending without a copy; the others, and
+  // small pages, are sent from memory.
   CachingStorage(Storage& engine, std::size_t capacity_bytes, std::size_t max_files);
   ~CachingStorage() override;
   CachingStorage(const CachingStorage&) = delete;
@@ -41,10 +41,18 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
                         const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   // Pages whose compressed bytes are unknown are not kept, so that whoever
   // reads one learns it from the database, on a storage thread.
-  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override {
+    return LoadForm(name, PageForm::kBoth);
+  }
+  // A page kept with one form gains the other when a reader of that one
+  // comes: each form is read from the database at most once.
+  std::shared_ptr<const StoredPage> LoadForm(std::string_view name, PageForm form) override;
   void KeepCompressed(std::string_view name, std::string_view etag,
                       std::string_view compressed) override;
-  bool HasInMemory(std::string_view name) override;
+  bool HasInMemory(std::string_view name) override {
+    return HasFormInMemory(name, PageForm::kBoth);
+  }
+  bool HasFormInMemory(std::string_view name, PageForm form) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override { return engine_.WasTakenDown(name); }
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
