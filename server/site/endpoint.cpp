@@ -136,7 +136,7 @@ EndpointReply RunQuery(const Stores& storage, const Statement& statement,
     // The page's time lets the program tell its user which page is online.
     for (const Claim& claim :
          storage.claims.ClaimsOfMachine(storage.claims.HashMachineId(lookup->machine_id))) {
-      const auto page = storage.pages.LoadPage(claim.name);
+      const auto page = storage.pages.LoadForm(claim.name, PageForm::kCompressed);
       rows.push_back({lookup->machine_id, claim.name, claim.claimed_at,
                       page ? UtcText(page->modified) : std::string()});
     }

@@ -36,6 +36,8 @@ const std::string& LastModified(std::int64_t modified) {
   return text;
 }
 
+}  // namespace
+
 // Every Accept-Encoding line of the request counts, as one list.
 bool ClientAcceptsGzip(const Request& request) {
   const auto [first, last] = request.equal_range(http::field::accept_encoding);
@@ -48,6 +50,12 @@ bool ClientAcceptsGzip(const Request& request) {
   }
   return AcceptsGzip(joined);
 }
+
+PageForm FormFor(const Request& request) {
+  return ClientAcceptsGzip(request) ? PageForm::kCompressed : PageForm::kPlain;
+}
+
+namespace {
 
 // The headers of 200 answers written directly from memory carry the same
 // fields as the other answers of a page or an asset. Every one starts so:

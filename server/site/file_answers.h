@@ -14,6 +14,11 @@ namespace heartpage::server {
 // here. A request with a Range header gets ranges of the uncompressed bytes.
 Response ServePage(const Request& request, std::shared_ptr<const StoredPage> page,
                    const Site& site);
+// Whether any of the request's Accept-Encoding lines takes gzip.
+bool ClientAcceptsGzip(const Request& request);
+// The form of a page ServePage sends `request`: the page it is given need
+// hold only that one.
+PageForm FormFor(const Request& request);
 Response ServeAsset(const Request& request, std::string_view path, const Site& site);
 
 }  // namespace heartpage::server

@@ -389,7 +389,9 @@ Response AnswerUnlock(const Request& request, std::string_view name, const Site&
   if (const auto problem = UnlockProblem(request, name, site))
     return Line(request, problem->status, problem->line);
   const std::string key = PageNameKey(name);
-  const std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
+  // Its gate is all that counts here: the smaller form.
+  const std::shared_ptr<const StoredPage> page =
+      site.storage.pages.LoadForm(key, PageForm::kCompressed);
   if (!page)
     return site.storage.pages.WasTakenDown(key)
                ? Line(request, http::status::gone, "taken down by its owner")

@@ -143,7 +143,9 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
                ? PlainResponse(request, problem->status, problem->line)
                : Reply(request, problem->status, problem->line);
   const std::string key = PageNameKey(name);
-  const std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
+  // Its validator and gate are all that count here: the smaller form.
+  const std::shared_ptr<const StoredPage> page =
+      site.storage.pages.LoadForm(key, PageForm::kCompressed);
   if (!page)
     return site.storage.pages.WasTakenDown(key)
                ? Reply(request, http::status::gone, "taken down by its owner")
@@ -161,7 +163,9 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
   const std::string_view visitor = audit != nullptr ? audit->sender.key : std::string_view();
   VisitResult result = Count(visit, site.storage.receipts, key, page->etag, visitor, choice, now);
   if (result == VisitResult::kUnbound) {
-    BindToPage(site.storage.receipts, key, *page, site.public_host);
+    // The question is read from the page's own bytes.
+    if (const auto whole = site.storage.pages.LoadPage(key))
+      BindToPage(site.storage.receipts, key, *whole, site.public_host);
     // Whatever version is bound now: a newer one than this visitor's page
     // may have been bound meanwhile, and it asks the question on screen as
     // well as any.

@@ -107,16 +107,27 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   }
   if (!IsValidPageName(name)) return NoPageResponse(request);
   const std::string key = PageNameKey(name);
-  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadPage(key);
-  if (page && routed.reads_page && audit != nullptr) audit->page_bytes_read = page->bytes.size();
+  std::shared_ptr<const StoredPage> page = site.storage.pages.LoadForm(key, FormFor(request));
+  // What the reader is sent is what a read past the cache costs them: a
+  // page held back costs its small stand-in, not the bytes it stands for.
+  const auto charge = [&](std::size_t bytes) {
+    if (routed.reads_page && audit != nullptr) audit->page_bytes_read = bytes;
+  };
   if (!page && site.storage.pages.WasTakenDown(key)) return TakenDown(request);
   if (!page) return NoPageResponse(request);
   if (page->withheld) return Withdrawn(request);
-  if (!page->gate.empty()) {
-    if (auto held = HeldBack(request, key, *page, site, std::time(nullptr)))
-      return std::move(*held);
-  }
+  // Before the gate: a page the cache does not know compressed it never
+  // keeps, and a page held back would then be read from the database at
+  // every look at its stand-in.
   if (page->compressed_unknown) page = WithCompressed(std::move(page), key, site);
+  if (!page->gate.empty()) {
+    if (auto held = HeldBack(request, key, *page, site, std::time(nullptr))) {
+      charge(BodyBytesOf(*held));
+      return std::move(*held);
+    }
+  }
+  charge(!page->compressed.empty() && ClientAcceptsGzip(request) ? page->compressed.size()
+                                                                 : page->bytes.size());
   return ServePage(request, std::move(page), site);
 }
 
@@ -189,8 +200,9 @@ Work EndpointLane(const Request& request, std::string_view, const Site&, Routed&
   return routed.endpoint->work;
 }
 
-Work PageLane(const Request&, std::string_view name, const Site& site, Routed& routed) {
-  if (!IsValidPageName(name) || site.storage.pages.HasInMemory(PageNameKey(name)))
+Work PageLane(const Request& request, std::string_view name, const Site& site, Routed& routed) {
+  if (!IsValidPageName(name) ||
+      site.storage.pages.HasFormInMemory(PageNameKey(name), FormFor(request)))
     return Work::kAtOnce;
   routed.reads_page = true;
   routed.operation = "page";

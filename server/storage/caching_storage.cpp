@@ -1,5 +1,6 @@
 #include "server/storage/caching_storage.h"
 
+#include <algorithm>
 #include <mutex>
 
 namespace heartpage::server {
@@ -9,6 +10,11 @@ namespace {
 // the bookkeeping of its file.
 constexpr std::size_t kEntryCost = 1024;
 constexpr std::size_t kFilePage = 4096;
+// What remembering an evicted name costs: its hash, in the queue and in the
+// set.
+constexpr std::size_t kEvictedCost = 64;
+// The small queue's share of the memory, as the policy's authors found best.
+constexpr std::size_t kSmallShare = 10;
 
 // Memory a cached page takes: its bytes, compressed too, and again as many
 // in its file, which the kernel keeps in whole pages.
@@ -29,12 +35,115 @@ CachingStorage::~CachingStorage() {
   engine_.WatchPages(nullptr);
 }
 
+void CachingStorage::Drop(std::unordered_map<std::string, Entry>::iterator it) {
+  Entry& entry = it->second;
+  cached_bytes_ -= entry.footprint;
+  cached_files_ -= entry.page->file.valid() ? 1 : 0;
+  if (entry.in_main) {
+    main_.erase(entry.at);
+  } else {
+    small_bytes_ -= entry.footprint;
+    small_.erase(entry.at);
+  }
+  pages_.erase(it);
+}
+
 void CachingStorage::Forget(std::string_view name) {
   ++stores_;
-  if (const auto it = pages_.find(name); it != pages_.end()) {
-    cached_bytes_ -= Footprint(*it->second);
-    cached_files_ -= it->second->file.valid() ? 1 : 0;
-    pages_.erase(it);
+  if (const auto it = pages_.find(name); it != pages_.end()) Drop(it);
+}
+
+void CachingStorage::RememberEvicted(std::string_view name) {
+  const std::size_t hash = NameHash{}(name);
+  evicted_order_.push_back(hash);
+  ++evicted_[hash];
+  cached_bytes_ += kEvictedCost;
+  // As many names as pages kept: enough to know a page read again within
+  // about the time the cache keeps one.
+  while (evicted_order_.size() > std::max<std::size_t>(pages_.size(), 64)) {
+    const auto oldest = evicted_.find(evicted_order_.front());
+    if (--oldest->second == 0) evicted_.erase(oldest);
+    evicted_order_.pop_front();
+    cached_bytes_ -= kEvictedCost;
+  }
+}
+
+bool CachingStorage::WasEvictedLately(std::string_view name) {
+  return evicted_.contains(NameHash{}(name));
+}
+
+void CachingStorage::EvictFromSmall() {
+  const std::string* name = small_.back();
+  const auto it = pages_.find(*name);
+  Entry& entry = it->second;
+  if (entry.hits.load(std::memory_order_relaxed) > 0) {
+    small_.pop_back();
+    small_bytes_ -= entry.footprint;
+    entry.in_main = true;
+    entry.hits.store(0, std::memory_order_relaxed);
+    main_.push_front(name);
+    entry.at = main_.begin();
+    return;
+  }
+  const std::string evicted = *name;
+  Drop(it);
+  RememberEvicted(evicted);
+}
+
+void CachingStorage::EvictFromMain() {
+  const std::string* name = main_.back();
+  const auto it = pages_.find(*name);
+  Entry& entry = it->second;
+  if (const std::uint8_t hits = entry.hits.load(std::memory_order_relaxed); hits > 0) {
+    entry.hits.store(hits - 1, std::memory_order_relaxed);
+    main_.splice(main_.begin(), main_, entry.at);
+    return;
+  }
+  Drop(it);
+}
+
+void CachingStorage::Admit(std::string_view name, std::shared_ptr<const StoredPage> page) {
+  const auto [it, added] = pages_.try_emplace(std::string(name));
+  Entry& entry = it->second;
+  if (!added) {
+    // Kept meanwhile by another reader: the one holding both forms stays,
+    // where it stands and with its reads.
+    if (HoldsForm(*entry.page, PageForm::kBoth) || !HoldsForm(*page, PageForm::kBoth)) return;
+    cached_bytes_ -= entry.footprint;
+    if (!entry.in_main) small_bytes_ -= entry.footprint;
+    cached_files_ -= entry.page->file.valid() ? 1 : 0;
+    entry.footprint = Footprint(*page);
+    cached_files_ += page->file.valid() ? 1 : 0;
+    entry.page = std::move(page);
+    cached_bytes_ += entry.footprint;
+    if (!entry.in_main) small_bytes_ += entry.footprint;
+    Evict();
+    return;
+  }
+  entry.footprint = Footprint(*page);
+  cached_files_ += page->file.valid() ? 1 : 0;
+  entry.page = std::move(page);
+  cached_bytes_ += entry.footprint;
+  if (WasEvictedLately(name)) {
+    entry.in_main = true;
+    main_.push_front(&it->first);
+    entry.at = main_.begin();
+  } else {
+    small_bytes_ += entry.footprint;
+    small_.push_front(&it->first);
+    entry.at = small_.begin();
+  }
+  Evict();
+}
+
+void CachingStorage::Evict() {
+  // Each turn either frees memory or moves a page on having taken one of its
+  // reads, so this ends.
+  while (cached_bytes_ > capacity_ && !pages_.empty()) {
+    if (!small_.empty() && (main_.empty() || small_bytes_ > capacity_ / kSmallShare))
+      EvictFromSmall();
+    else
+      EvictFromMain();
   }
 }
 
@@ -82,45 +191,68 @@ void CachingStorage::AllPagesChanged() {
   std::unique_lock lock(mutex_);
   ++stores_;
   pages_.clear();
+  small_.clear();
+  main_.clear();
+  evicted_order_.clear();
+  evicted_.clear();
+  small_bytes_ = 0;
   cached_bytes_ = 0;
   cached_files_ = 0;
 }
 
-bool CachingStorage::HasInMemory(std::string_view name) {
+bool CachingStorage::HasFormInMemory(std::string_view name, PageForm form) {
   std::shared_lock lock(mutex_);
-  return pages_.contains(name);
+  const auto it = pages_.find(name);
+  return it != pages_.end() && HoldsForm(*it->second.page, form);
 }
 
-std::shared_ptr<const StoredPage> CachingStorage::LoadPage(std::string_view name) {
+std::shared_ptr<const StoredPage> CachingStorage::LoadForm(std::string_view name, PageForm form) {
   std::uint64_t stores_before;
   bool file_allowed;
+  // The page as kept with its other form, which the one read joins.
+  std::shared_ptr<const StoredPage> kept;
   {
     std::shared_lock lock(mutex_);
-    if (const auto it = pages_.find(name); it != pages_.end()) return it->second;
+    if (const auto it = pages_.find(name); it != pages_.end()) {
+      if (HoldsForm(*it->second.page, form)) {
+        std::atomic<std::uint8_t>& hits = it->second.hits;
+        if (hits.load(std::memory_order_relaxed) < kMaxHits)
+          hits.fetch_add(1, std::memory_order_relaxed);
+        return it->second.page;
+      }
+      kept = it->second.page;
+    }
     stores_before = stores_;
     // Loads at the same moment may pass the limit by a few, never by more.
     file_allowed = cached_files_ < max_files_;
   }
-  std::shared_ptr<const StoredPage> page = engine_.LoadPage(name);
-  if (!page || page->compressed_unknown || page->bytes.size() > capacity_ / 8 ||
-      !engine_.KeepingPagesIsSafe())
+  std::shared_ptr<const StoredPage> page = engine_.LoadForm(name, form);
+  if (!page || page->compressed_unknown ||
+      page->bytes.size() + page->compressed.size() > capacity_ / 8 || !engine_.KeepingPagesIsSafe())
     return page;
-  if (file_allowed && page->bytes.size() >= kSmallPage)
-    page = std::make_shared<const StoredPage>(
-        StoredPage{page->bytes, page->modified, page->etag, PageFile::Create(page->bytes),
-                   page->compressed, page->withheld, page->gate});
+  // A store since the other form was kept makes it another page's.
+  if (kept && (kept->etag != page->etag || kept->modified != page->modified ||
+               kept->gate != page->gate || kept->withheld != page->withheld))
+    kept = nullptr;
+  const bool plain_known = !page->plain_left_out || (kept && !kept->plain_left_out);
+  const std::string& plain = page->plain_left_out && kept ? kept->bytes : page->bytes;
+  const bool with_file = file_allowed && plain_known && plain.size() >= kSmallPage;
+  if (kept || with_file) {
+    StoredPage joined;
+    joined.bytes = plain;
+    joined.modified = page->modified;
+    joined.etag = page->etag;
+    joined.compressed = page->compressed_left_out && kept ? kept->compressed : page->compressed;
+    joined.withheld = page->withheld;
+    joined.gate = page->gate;
+    joined.plain_left_out = !plain_known;
+    joined.compressed_left_out = page->compressed_left_out && (!kept || kept->compressed_left_out);
+    if (with_file) joined.file = PageFile::Create(joined.bytes);
+    page = std::make_shared<const StoredPage>(std::move(joined));
+  }
   std::unique_lock lock(mutex_);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
-  // Crude but bounded: when full, start again from empty.
-  if (cached_bytes_ + Footprint(*page) > capacity_) {
-    pages_.clear();
-    cached_bytes_ = 0;
-    cached_files_ = 0;
-  }
-  if (pages_.emplace(std::string(name), page).second) {
-    cached_bytes_ += Footprint(*page);
-    cached_files_ += page->file.valid() ? 1 : 0;
-  }
+  Admit(name, page);
   return page;
 }
 

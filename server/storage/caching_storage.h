@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -17,10 +20,10 @@ namespace heartpage::server {
 // kept. Settings, claims and media it leaves to the engine (Serving).
 class CachingStorage final : public PageStore, public PreviewStore, private PageChangeSink {
  public:
-  // Pages larger than an eighth of `capacity_bytes` are never cached. At
-  // most `max_files` cached pages are kept in in-memory files (a descriptor
-  // each) for sending without a copy; the others, and small pages, are sent
-  // from memory.
+  // Pages whose forms read take more than an eighth of `capacity_bytes`
+  // are never cached. At most `max_files` cached pages are kept in in-memory
+  // files (a descriptor each) for sending without a copy; the others, and
+  // small pages, are sent from memory.
   CachingStorage(Storage& engine, std::size_t capacity_bytes, std::size_t max_files);
   ~CachingStorage() override;
   CachingStorage(const CachingStorage&) = delete;
@@ -38,10 +41,18 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
                         const AddressBudget& sender = {}, const PageGate& gate = {}) override;
   // Pages whose compressed bytes are unknown are not kept, so that whoever
   // reads one learns it from the database, on a storage thread.
-  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override {
+    return LoadForm(name, PageForm::kBoth);
+  }
+  // A page kept with one form gains the other when a reader of that one
+  // comes: each form is read from the database at most once.
+  std::shared_ptr<const StoredPage> LoadForm(std::string_view name, PageForm form) override;
   void KeepCompressed(std::string_view name, std::string_view etag,
                       std::string_view compressed) override;
-  bool HasInMemory(std::string_view name) override;
+  bool HasInMemory(std::string_view name) override {
+    return HasFormInMemory(name, PageForm::kBoth);
+  }
+  bool HasFormInMemory(std::string_view name, PageForm form) override;
   TakeDownResult TakeDownPage(const MachineIdHash& owner, std::string_view name) override;
   bool WasTakenDown(std::string_view name) override { return engine_.WasTakenDown(name); }
   ReleaseResult ReleaseName(const MachineIdHash& owner, std::string_view name) override;
@@ -58,10 +69,34 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   }
 
  private:
+  // A cached page and where it stands in its queue. New pages enter the
+  // small queue; only one read again while there moves to the main one, so
+  // a scan of pages read once passes through the small queue and never
+  // reaches what is read often. The main queue gives each page read since it
+  // last came round another turn instead of evicting it.
+  struct Entry {
+    std::shared_ptr<const StoredPage> page;
+    std::size_t footprint = 0;
+    // Reads since it entered or last came round, at most kMaxHits; counted
+    // under the shared lock.
+    std::atomic<std::uint8_t> hits{0};
+    bool in_main = false;
+    std::list<const std::string*>::iterator at;
+  };
+  static constexpr std::uint8_t kMaxHits = 3;
+
   void PageChanged(std::string_view name) override;
   void AllPagesChanged() override;
   // Under the unique lock.
   void Forget(std::string_view name);
+  void Drop(std::unordered_map<std::string, Entry>::iterator it);
+  void Admit(std::string_view name, std::shared_ptr<const StoredPage> page);
+  // Until the pages fit in the memory given.
+  void Evict();
+  void EvictFromSmall();
+  void EvictFromMain();
+  void RememberEvicted(std::string_view name);
+  bool WasEvictedLately(std::string_view name);
 
   Storage& engine_;
   const std::size_t capacity_;
@@ -73,10 +108,19 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
       return std::hash<std::string_view>{}(name);
     }
   };
-  std::unordered_map<std::string, std::shared_ptr<const StoredPage>, NameHash, std::equal_to<>>
-      pages_;
-  std::size_t cached_bytes_ = 0;
+  std::unordered_map<std::string, Entry, NameHash, std::equal_to<>> pages_;
+  // Newest first; each names the key of its entry in pages_, whose nodes
+  // stay where they are.
+  std::list<const std::string*> small_;
+  std::list<const std::string*> main_;
+  std::size_t small_bytes_ = 0;
+  std::size_t cached_bytes_ = 0;  // with the evicted names' memory
   std::size_t cached_files_ = 0;
+  // The hashes of names lately evicted from the small queue, oldest first:
+  // one read again soon after goes to the main queue at once. A collision
+  // only does that for another page.
+  std::deque<std::size_t> evicted_order_;
+  std::unordered_map<std::size_t, unsigned> evicted_;
   // Counts completed stores, ours and those reported; a page read from the
   // database is cached only if none completed meanwhile, so a stale page can
   // never be cached.

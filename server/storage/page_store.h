@@ -43,7 +43,29 @@ struct StoredPage {
   // Not read since it was stored: an empty `compressed` says nothing yet
   // (KeepCompressed).
   bool compressed_unknown = false;
+  // Read for a reader of one form (PageStore::LoadForm), the other form was
+  // left out: empty here whatever the page holds.
+  bool plain_left_out = false;
+  bool compressed_left_out = false;
 };
+
+// What a reader is sent of a page: a reader that accepts gzip the compressed
+// bytes, where compressing paid, any other the bytes as they are. A page read
+// past a cache need bring only that one.
+enum class PageForm { kBoth, kPlain, kCompressed };
+
+// Whether `page` holds what a reader of `form` is sent.
+inline bool HoldsForm(const StoredPage& page, PageForm form) {
+  switch (form) {
+    case PageForm::kPlain:
+      return !page.plain_left_out;
+    case PageForm::kCompressed:
+      return !page.compressed_left_out && (!page.compressed.empty() || !page.plain_left_out);
+    case PageForm::kBoth:
+      break;
+  }
+  return !page.plain_left_out && !page.compressed_left_out;
+}
 
 // The validator a page's answers carry: every store gives the same bytes the
 // same one, so that processes sharing a database agree on it.
@@ -99,6 +121,12 @@ class PageStore {
                                 const PageGate& gate = {}) = 0;
   // Null when there is no such page.
   virtual std::shared_ptr<const StoredPage> LoadPage(std::string_view name) = 0;
+  // The same holding at least `form` (HoldsForm). A large page's bytes are
+  // most of what reading it costs, so a store that can read one form alone
+  // does.
+  virtual std::shared_ptr<const StoredPage> LoadForm(std::string_view name, PageForm /*form*/) {
+    return LoadPage(name);
+  }
   // Keeps `compressed` beside a page whose compressed form is unknown
   // (StoredPage::compressed_unknown), if it is still the page of validator
   // `etag`: a page stored since keeps its own. Stores that know no such
@@ -108,6 +136,10 @@ class PageStore {
   // Whether LoadPage(name) would answer from memory, without waiting on the
   // database.
   virtual bool HasInMemory(std::string_view name) = 0;
+  // Whether LoadForm(name, form) would.
+  virtual bool HasFormInMemory(std::string_view name, PageForm /*form*/) {
+    return HasInMemory(name);
+  }
 
   // Takes the published page of `name` down when `owner` claims it: the page
   // and its bytes go, the claim stays, and WasTakenDown(name) holds until the

@@ -385,6 +385,34 @@ TEST_F(ServerLimitsTest, OneAddressReadsPagesPastTheCacheOnlyAtItsRate) {
   EXPECT_EQ(stranger.body, ToGbk(large));
   EXPECT_TRUE(
       server.WaitForLogLine("GET /Test/large 429 ", " 127.0.0.2 page - \"too many requests\""));
+
+  // A page held back costs what its reader is shown, the site's small page,
+  // not the page it stands for; and one the cache can keep is kept, gate and
+  // all, and costs nothing from then on.
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("m", "waits")).status, 200);
+  ASSERT_EQ(
+      PostFrom(port, "127.0.0.3",
+               StoreBody("m", "waits", large) + "&opens=" + EncodeValue("2030-02-14 12:00:00"))
+          .status,
+      200);
+  const std::string coded = BuiltPage(server.host(), std::string(100 * 1024, 'c'));
+  ASSERT_EQ(PostFrom(port, "127.0.0.3", ClaimBody("m", "coded")).status, 200);
+  ASSERT_EQ(PostFrom(port, "127.0.0.3",
+                     StoreBody("m", "coded", coded) + "&code=" + EncodeValue("520") +
+                         "&hint=" + EncodeValue("our day"))
+                .status,
+            200);
+  for (int view = 0; view < 10; ++view) {
+    const HttpResponse waiting = get("127.0.0.5", "/Test/waits");
+    ASSERT_EQ(waiting.status, 200) << "view " << view;
+    EXPECT_NE(waiting.body.find("为你开启"), std::string::npos);
+  }
+  for (int view = 0; view < 50; ++view) {
+    const HttpResponse asking = get("127.0.0.6", "/Test/coded");
+    ASSERT_EQ(asking.status, 200) << "view " << view;
+    EXPECT_NE(asking.body.find("our day"), std::string::npos);
+    EXPECT_EQ(asking.body.find("ccccc"), std::string::npos);
+  }
 }
 
 // Previews from one address under ever new identifiers fill only that

@@ -425,6 +425,83 @@ TEST_F(SqliteStorageTest, CacheServesTheLatestStoreAndFilesHoldLargePagesUpToThe
   EXPECT_EQ(cache.LoadPage("nothing"), nullptr);
 }
 
+// Many pages read once each, as a crawler or a few readers cycling over the
+// site ask for them, pass through the cache without pushing out a page read
+// again and again, and never leave it empty.
+TEST_F(SqliteStorageTest, CacheKeepsAPageReadOftenThroughAScanOfPagesReadOnce) {
+  SqliteStorage database(File(), kKey);
+  constexpr std::size_t kPage = 8 * 1024;
+  constexpr std::size_t kCapacity = 160 * 1024;  // about fifteen pages
+  CachingStorage cache(database, kCapacity, 0);
+  // As the site reads a page: its first reader compresses it and keeps that.
+  const auto read = [&](const std::string& name) {
+    const auto page = cache.LoadPage(name);
+    if (page->compressed_unknown) cache.KeepCompressed(name, page->etag, "");
+  };
+  const auto store = [&](const std::string& name) {
+    ASSERT_EQ(database.ClaimName(Id("m"), name), ClaimResult::kClaimed);
+    ASSERT_EQ(cache.StorePage(Id("m"), name, std::string(kPage, name.back())),
+              StoreResult::kStored);
+  };
+  store("hot");
+  for (int i = 0; i < 200; ++i) store("cold" + std::to_string(i));
+  for (int i = 0; i < 3; ++i) read("hot");
+  for (int i = 0; i < 200; ++i) {
+    read("cold" + std::to_string(i));
+    if (i % 100 == 99) {
+      EXPECT_TRUE(cache.HasInMemory("hot")) << "after " << i + 1;
+      read("hot");
+    }
+  }
+  int kept = 0;
+  for (int i = 0; i < 200; ++i) kept += cache.HasInMemory("cold" + std::to_string(i)) ? 1 : 0;
+  EXPECT_GT(kept, 0);
+  EXPECT_LE((kept + 1) * kPage, kCapacity);
+}
+
+// A reader past the cache brings only the form it is sent; the cache joins
+// the other to it when a reader of that one comes, and serves both from then
+// on. A page whose compressed form is unknown or not worth it is read as it is.
+TEST_P(StorageTest, AReaderOfOneFormReadsThatFormAloneAndTheCacheJoinsThem) {
+  auto database = Open();
+  CachingStorage cache(*database, 1024 * 1024, 16);
+  const MachineIdHash m = database->HashMachineId("m");
+  ASSERT_EQ(database->ClaimName(m, "p"), ClaimResult::kClaimed);
+  const std::string bytes(CachingStorage::kSmallPage, 'p');
+  ASSERT_EQ(cache.StorePage(m, "p", bytes), StoreResult::kStored);
+  const auto unknown = database->LoadForm("p", PageForm::kCompressed);
+  EXPECT_TRUE(unknown->compressed_unknown);
+  EXPECT_EQ(unknown->bytes, bytes);
+  database->KeepCompressed("p", unknown->etag, "zipped");
+
+  const auto zipped = database->LoadForm("p", PageForm::kCompressed);
+  EXPECT_EQ(zipped->compressed, "zipped");
+  EXPECT_TRUE(zipped->plain_left_out);
+  EXPECT_TRUE(zipped->bytes.empty());
+  const auto plain = database->LoadForm("p", PageForm::kPlain);
+  EXPECT_EQ(plain->bytes, bytes);
+  EXPECT_TRUE(plain->compressed_left_out);
+  EXPECT_FALSE(plain->compressed_unknown);
+  EXPECT_EQ(plain->etag, zipped->etag);
+
+  EXPECT_EQ(cache.LoadForm("p", PageForm::kCompressed)->compressed, "zipped");
+  EXPECT_TRUE(cache.HasFormInMemory("p", PageForm::kCompressed));
+  EXPECT_FALSE(cache.HasFormInMemory("p", PageForm::kPlain));
+  const auto joined = cache.LoadForm("p", PageForm::kPlain);
+  EXPECT_EQ(joined->bytes, bytes);
+  EXPECT_EQ(joined->compressed, "zipped");
+  ASSERT_TRUE(joined->file.valid());
+  EXPECT_TRUE(cache.HasInMemory("p"));
+  EXPECT_EQ(cache.LoadPage("p"), joined);
+
+  // Not worth compressing: a reader that takes gzip gets it as it is.
+  ASSERT_EQ(cache.StorePage(m, "p", "short"), StoreResult::kStored);
+  database->KeepCompressed("p", database->LoadPage("p")->etag, "");
+  const auto as_is = cache.LoadForm("p", PageForm::kCompressed);
+  EXPECT_EQ(as_is->bytes, "short");
+  EXPECT_TRUE(HoldsForm(*as_is, PageForm::kCompressed));
+}
+
 // With PostgreSQL the stores come from another process, which the cache
 // hears of only through the database.
 TEST_P(StorageTest, CacheNeverServesAPageOlderThanAnAcknowledgedStore) {

@@ -73,23 +73,31 @@ StoreResult SqlStorage::StorePage(const MachineIdHash& owner, std::string_view n
   });
 }
 
-std::shared_ptr<const StoredPage> SqlStorage::LoadPage(std::string_view name) {
+std::shared_ptr<const StoredPage> SqlStorage::LoadForm(std::string_view name, PageForm form) {
+  // $2: 1 the bytes alone, 2 the compressed bytes alone unless the page has
+  // none worth sending, which its reader then gets as they are; 0 both. A
+  // form left out is never copied out of the database.
+  const int wanted = form == PageForm::kPlain ? 1 : form == PageForm::kCompressed ? 2 : 0;
   return Read([&](SqlSession& db) -> std::shared_ptr<const StoredPage> {
     SqlRows row = db.Run(
-        "SELECT 内容, 修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1), "
-        "COALESCE(g.opens, 0), COALESCE(g.code_hash, ''), COALESCE(g.hint, ''), 压缩 "
+        "SELECT CASE WHEN $2 <> 2 OR 压缩 IS NULL OR octet_length(压缩) = 0 THEN 内容 END, "
+        "修改时间, 标签, EXISTS (SELECT 1 FROM admin_withheld WHERE name = $1), "
+        "COALESCE(g.opens, 0), COALESCE(g.code_hash, ''), COALESCE(g.hint, ''), "
+        "CASE WHEN $2 <> 1 THEN 压缩 END, 压缩 IS NULL "
         "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = $1",
-        {name});
+        {name, wanted});
     if (!row) return nullptr;
-    const bool compressed_unknown = row.IsNull(7);
-    return std::make_shared<const StoredPage>(StoredPage{row.Text(0),
-                                                         row.Int(1),
-                                                         row.Text(2),
-                                                         {},
-                                                         row.Text(7),
-                                                         row.Truth(3),
-                                                         {row.Int(4), row.Text(5), row.Text(6)},
-                                                         compressed_unknown});
+    auto page = std::make_shared<StoredPage>();
+    page->plain_left_out = row.IsNull(0);
+    if (!page->plain_left_out) page->bytes = row.Text(0);
+    page->modified = row.Int(1);
+    page->etag = row.Text(2);
+    page->withheld = row.Truth(3);
+    page->gate = {row.Int(4), row.Text(5), row.Text(6)};
+    page->compressed_unknown = row.Truth(8);
+    page->compressed_left_out = wanted == 1 && !page->compressed_unknown;
+    if (!page->compressed_left_out) page->compressed = row.Text(7);
+    return page;
   });
 }
 

@@ -29,7 +29,10 @@ class SqlStorage : public Storage {
   // In sql_pages.cpp.
   StoreResult StorePage(const MachineIdHash& owner, std::string_view name, std::string_view bytes,
                         const AddressBudget& sender = {}, const PageGate& gate = {}) override;
-  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override;
+  std::shared_ptr<const StoredPage> LoadPage(std::string_view name) override {
+    return LoadForm(name, PageForm::kBoth);
+  }
+  std::shared_ptr<const StoredPage> LoadForm(std::string_view name, PageForm form) override;
   void KeepCompressed(std::string_view name, std::string_view etag,
                       std::string_view compressed) override;
   bool HasInMemory(std::string_view /*name*/) override { return false; }
