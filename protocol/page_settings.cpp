@@ -37,6 +37,22 @@ bool Digits(std::string_view text, std::size_t from, std::size_t count, int& val
 
 }  // namespace
 
+std::string CanonicalCode(std::string_view code) {
+  constexpr std::string_view kWideSpace = "\xE3\x80\x80";
+  for (bool trimmed = true; trimmed;) {
+    trimmed = false;
+    for (const std::string_view space :
+         {std::string_view(" "), std::string_view("\t"), kWideSpace}) {
+      for (; code.starts_with(space); trimmed = true) code.remove_prefix(space.size());
+      for (; code.ends_with(space); trimmed = true) code.remove_suffix(space.size());
+    }
+  }
+  std::string canonical(code);
+  for (char& c : canonical)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return canonical;
+}
+
 bool IsUtcTime(std::string_view text) {
   if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != ' ' || text[13] != ':' ||
       text[16] != ':')
@@ -56,6 +72,8 @@ std::string PageSettingsProblem(const PageSettings& settings) {
     return "opening time is not YYYY-MM-DD HH:MM:SS in UTC";
   if (settings.code.empty() != settings.hint.empty())
     return settings.code.empty() ? "a hint without a code" : "a code without a hint";
+  if (!settings.code.empty() && CanonicalCode(settings.code).empty())
+    return "a code of nothing but spaces, which no reader could give";
   if (CharactersIn(settings.code) > kCodeMaxChars) return "code longer than 32 characters";
   if (CharactersIn(settings.hint) > kHintMaxChars) return "hint longer than 40 characters";
   if (HoldsControl(settings.code) || HoldsControl(settings.hint))

@@ -298,7 +298,7 @@ struct Refusal {
 std::optional<std::string> CodeIn(std::string_view body) {
   if (!body.starts_with("code=") || body.find('&') != std::string_view::npos) return std::nullopt;
   std::optional<std::string> code = UnescapeFormValue(body.substr(5));
-  if (!code || CanonicalCode(*code).empty()) return std::nullopt;
+  if (!code || wire::CanonicalCode(*code).empty()) return std::nullopt;
   wire::PageSettings as_sent{{}, *code, "-"};
   if (!wire::PageSettingsProblem(as_sent).empty()) return std::nullopt;
   return code;

@@ -79,6 +79,7 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
       {"publish", "--style", "1", "--code", "上海"},
       {"build", "--style", "1", "--hint", "我们第一次见面的城市？"},
       {"build", "--style", "1", "--code", std::string(33, 'x'), "--hint", "?"},
+      {"build", "--style", "1", "--code", " \xE3\x80\x80 ", "--hint", "?"},
       {"preview", "--style", "1", "--opens", "2099-02-14 20:00"},
       {"decode", "12A"},
       {"encode"},

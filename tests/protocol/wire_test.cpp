@@ -203,6 +203,13 @@ TEST(WireTest, PageSettingsAreAMomentThatExistsAndACodeWithItsHint) {
   EXPECT_EQ(PageSettingsProblem(Settings("", "a", chinese.substr(3))), "");
   EXPECT_NE(PageSettingsProblem(Settings("", "a\nb", "h")), "");
   EXPECT_NE(PageSettingsProblem(Settings("", "a", "\xC2\x9B")), "");
+  // A code that is nothing once canonical could be stored but never given.
+  for (const char* blank : {" ", "\t \t", "\xE3\x80\x80", " \xE3\x80\x80 \xE3\x80\x80\t"})
+    EXPECT_EQ(PageSettingsProblem(Settings("", blank, "h")),
+              "a code of nothing but spaces, which no reader could give")
+        << blank;
+  EXPECT_EQ(CanonicalCode("\xE3\x80\x80 Shanghai\t\xE3\x80\x80"), "shanghai");
+  EXPECT_EQ(CanonicalCode("\xE3\x80\x80 \xE3\x80\x80"), "");
 }
 
 // One rule for the upload dialog, the command line and the server.

@@ -272,6 +272,7 @@ TEST_F(ReceiptsTest, APageHeldUntilItsMomentSaysWhenAndNothingMore) {
         WithSettings(StoreBody("m", "later", page), "2030-02-14 20:00"),
         WithSettings(StoreBody("m", "later", page), "", "上海"),
         WithSettings(StoreBody("m", "later", page), "", "", "城市"),
+        WithSettings(StoreBody("m", "later", page), "", " \xE3\x80\x80 ", "城市"),
         StoreBody("m", "later", page) + "&opens=" + EncodeValue("2031-01-01 00:00:00") +
             "&color=" + EncodeValue("red")}) {
     const HttpResponse refused = Post(port, bad);
