@@ -7,7 +7,8 @@
 // that could be tried offline quickly: scrypt with a salt of its own, the
 // parameters written beside it so that they can grow without a migration.
 // Both ways take tens of milliseconds of CPU and some megabytes: they run on
-// the storage workers, and what asks for them is counted by address.
+// threads of their own, never in the storage lanes, and what asks for them
+// is counted by address.
 namespace heartpage::server {
 
 // "scrypt$N$r$p$salt$hash" (hexadecimal salt and hash) of wire::CanonicalCode(code).

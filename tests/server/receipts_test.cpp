@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
+#include <vector>
+
 #include "protocol/receipts.h"
 #include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"
@@ -383,6 +387,62 @@ TEST_F(ReceiptsTest, ACodePageLetsInOnlyItsReaderAndSlowsGuessers) {
   EXPECT_NE(log.find("unlock lock \"wrong code\""), std::string::npos) << log;
   for (const std::string_view code : {"hanghai", "angzhou", "Beijing", "Suzhou"})
     EXPECT_EQ(log.find(code), std::string::npos) << code;
+}
+
+// Hashing a code is CPU of its own, apart from the storage lanes: a store
+// sent while tries from several addresses are being hashed is answered
+// before they all are, and one address's burst of tries keeps to its share
+// of the hashing, the rest refused before any hash is made.
+TEST_F(ReceiptsTest, TriesAtCodesNeverHoldUpAStoreAndKeepToTheirShare) {
+  ServerProcess server(data_.path());
+  const int port = server.port();
+  const std::string page = BuiltPage(server.host(), "只有你知道的话");
+  Post(port, ClaimBody("m", "gate"));
+  ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "gate", page), "", "520", "数字")).status, 200);
+  Post(port, ClaimBody("s", "plain"));
+
+  std::atomic<int> answered{0};
+  std::promise<void> first;
+  std::vector<std::future<std::pair<int, int>>> tries;
+  for (int i = 0; i < 8; ++i)
+    tries.push_back(std::async(std::launch::async, [&, i] {
+      const int status =
+          Unlock(port, "gate", "1314", "127.0.0." + std::to_string(2 + i % 4)).status;
+      const int order = answered++;
+      if (order == 0) first.set_value();
+      return std::pair{status, order};
+    }));
+  first.get_future().wait();
+  ASSERT_EQ(Post(port, StoreBody("s", "plain", page)).status, 200);
+  const int stored = answered++;
+  int last = 0;
+  for (auto& answer : tries) {
+    const auto [status, order] = answer.get();
+    EXPECT_EQ(status, 403);
+    last = std::max(last, order);
+  }
+  EXPECT_LT(stored, last) << "the store waited for every hash";
+
+  std::vector<std::future<HttpResponse>> burst;
+  for (int i = 0; i < 6; ++i)
+    burst.push_back(
+        std::async(std::launch::async, [&] { return Unlock(port, "gate", "1314", "127.0.0.20"); }));
+  int hashed = 0, refused = 0;
+  for (auto& answer : burst) {
+    const HttpResponse response = answer.get();
+    if (response.status == 403) {
+      ++hashed;
+    } else {
+      EXPECT_EQ(response.status, 429);
+      EXPECT_EQ(response.body, "too many codes being tried from this address\n");
+      EXPECT_FALSE(response.Header("retry-after").empty());
+      ++refused;
+    }
+  }
+  EXPECT_GE(hashed, 1);
+  EXPECT_GE(refused, 1);
+  EXPECT_LE(hashed, 5) << "beyond its share, or its tries at the page";
+  EXPECT_EQ(Unlock(port, "gate", "520", "127.0.0.21").status, 204) << "another address is let in";
 }
 
 }  // namespace
