@@ -31,6 +31,12 @@ struct PageSettings {
 // try and the sender's code both become this before they are compared.
 std::string CanonicalCode(std::string_view code);
 
+// Whether a code falls to a short search of the codes people choose: four
+// digits or fewer once canonical, or a date however it is written
+// ("20240214", "2024-2-14", "2月14日", "140224"). The sender is warned, not
+// refused: the page's pace keeps such a code for weeks, not for ever.
+bool IsEasyCode(std::string_view code);
+
 // What is wrong with the settings as one line of the program's own words, or
 // empty when they can be stored: a moment that is no UTC time of the form
 // above, a code without a hint or a hint without a code, a code that is
