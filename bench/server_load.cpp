@@ -50,9 +50,10 @@
 //                                         then of COUNT unlocks with the right
 //                                         code, each from a fresh address
 //                                         (127.0.30.x on), a line apiece
+//   server_load codes-seed PORT PAGES     publishes PAGES pages behind a code
+//                                         (guess0, guess1, …)
 //   server_load guessers PORT PAGES ADDRESSES
-//                                         publishes PAGES pages behind a code,
-//                                         then from ADDRESSES addresses
+//                                         from ADDRESSES addresses
 //                                         (127.0.40.x), two keep-alive
 //                                         connections each, tries wrong codes
 //                                         at them one after the other, as fast
@@ -538,21 +539,24 @@ int Gates(int port, int count) {
              : 1;
 }
 
-int Guessers(int port, int pages, int addresses) {
+int CodesSeed(int port, int pages) {
   const std::string page = Page(port, 20 * 1024);
-  {
-    HttpConnection connection(port);
-    for (int i = 0; i < pages; ++i) {
-      const std::string name = "guess" + std::to_string(i);
-      const int claimed = Status(connection, ClaimBody("guessed", name));
-      if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
-      if (const int stored = Status(connection, StoreBody("guessed", name, page) +
-                                                    "&code=" + heartpage::EncodeValue("8888") +
-                                                    "&hint=" + heartpage::EncodeValue("四位数"));
-          stored != 200)
-        return std::fprintf(stderr, "store: %d\n", stored), 1;
-    }
+  for (int i = 0; i < pages; ++i) {
+    // An address each, within the stores' rate.
+    HttpConnection connection(port, Address(41, static_cast<std::size_t>(i)));
+    const std::string name = "guess" + std::to_string(i);
+    const int claimed = Status(connection, ClaimBody("guessed", name));
+    if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
+    if (const int stored = Status(connection, StoreBody("guessed", name, page) +
+                                                  "&code=" + heartpage::EncodeValue("8888") +
+                                                  "&hint=" + heartpage::EncodeValue("四位数"));
+        stored != 200)
+      return std::fprintf(stderr, "store: %d\n", stored), 1;
   }
+  return 0;
+}
+
+int Guessers(int port, int pages, int addresses) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 2 * addresses; ++t) {
     threads.emplace_back([=] {
@@ -608,6 +612,8 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "slow-readers")
     return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
   if (args.size() == 3 && args[0] == "gates") return Gates(std::stoi(args[1]), std::stoi(args[2]));
+  if (args.size() == 3 && args[0] == "codes-seed")
+    return CodesSeed(std::stoi(args[1]), std::stoi(args[2]));
   if (args.size() == 4 && args[0] == "guessers")
     return Guessers(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
   if (args.size() == 4 && args[0] == "pages-seed")
