@@ -50,6 +50,14 @@
 //                                         then of COUNT unlocks with the right
 //                                         code, each from a fresh address
 //                                         (127.0.30.x on), a line apiece
+//   server_load codes-seed PORT PAGES     publishes PAGES pages behind a code
+//                                         (guess0, guess1, …)
+//   server_load guessers PORT PAGES ADDRESSES
+//                                         from ADDRESSES addresses
+//                                         (127.0.40.x), two keep-alive
+//                                         connections each, tries wrong codes
+//                                         at them one after the other, as fast
+//                                         as the answers come; until killed
 //   server_load pages-seed PORT COUNT SIZE
 //                                         stores COUNT pages of SIZE bytes
 //                                         (cycle0, cycle1, …), each from an
@@ -531,6 +539,48 @@ int Gates(int port, int count) {
              : 1;
 }
 
+int CodesSeed(int port, int pages) {
+  const std::string page = Page(port, 20 * 1024);
+  for (int i = 0; i < pages; ++i) {
+    // An address each, within the stores' rate.
+    HttpConnection connection(port, Address(41, static_cast<std::size_t>(i)));
+    const std::string name = "guess" + std::to_string(i);
+    const int claimed = Status(connection, ClaimBody("guessed", name));
+    if (claimed != 200 && claimed != 409) return std::fprintf(stderr, "claim: %d\n", claimed), 1;
+    if (const int stored = Status(connection, StoreBody("guessed", name, page) +
+                                                  "&code=" + heartpage::EncodeValue("8888") +
+                                                  "&hint=" + heartpage::EncodeValue("四位数"));
+        stored != 200)
+      return std::fprintf(stderr, "store: %d\n", stored), 1;
+  }
+  return 0;
+}
+
+int Guessers(int port, int pages, int addresses) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2 * addresses; ++t) {
+    threads.emplace_back([=] {
+      for (unsigned guess = static_cast<unsigned>(t) * 7919;;) {
+        try {
+          HttpConnection connection(port, Address(40, static_cast<std::size_t>(t / 2)));
+          for (;; ++guess) {
+            const std::string body = "code=" + std::to_string(guess % 10000);
+            const std::string request = "POST /api/unlock/guess" + std::to_string(guess % pages) +
+                                        " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                                        "application/x-www-form-urlencoded\r\nContent-Length: " +
+                                        std::to_string(body.size()) + "\r\n\r\n" + body;
+            if (!connection.Send(request) || !connection.Read()) break;
+          }
+        } catch (const std::exception&) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -562,6 +612,10 @@ int main(int argc, char** argv) {
   if (args.size() == 4 && args[0] == "slow-readers")
     return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
   if (args.size() == 3 && args[0] == "gates") return Gates(std::stoi(args[1]), std::stoi(args[2]));
+  if (args.size() == 3 && args[0] == "codes-seed")
+    return CodesSeed(std::stoi(args[1]), std::stoi(args[2]));
+  if (args.size() == 4 && args[0] == "guessers")
+    return Guessers(std::stoi(args[1]), std::stoi(args[2]), std::stoi(args[3]));
   if (args.size() == 4 && args[0] == "pages-seed")
     return PagesSeed(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]));
   if (args.size() == 4 && args[0] == "cycle")

@@ -19,7 +19,9 @@
 # beside which a fresh client fetches a small file, with the most disk the
 # copies took (open or listed); and 8 files trickling in at 16 KB a second
 # from 4 addresses, beside which a fresh client sends a file. Each fresh
-# client comes from an address of its own (FRESH times).
+# client comes from an address of its own (FRESH times). Then 4 readers of
+# uncached pages beside a fresh lookup, and 16 addresses trying codes beside
+# a fresh publish (GUESSERS).
 #
 #   bench/server_storms.sh [BUILD_DIR]     (default: build)
 #
@@ -253,3 +255,28 @@ printf '  %-30s %9s%% %10s %10s %9s%%\n' "4 readers of 40 uncached pages" "$serv
 stop_storms
 grep -c '/Test/cycle.* 429 ' "$work/server.log" | xargs printf '    their GETs refused with 429: %s\n' || true
 echo "  (goal: the lookup as fast as beside nothing; the readers held to their share)"
+
+# Tries at codes: 16 addresses, two connections each, trying wrong codes at
+# 40 pages behind a code as fast as the answers come (each try that is
+# hashed costs tens of milliseconds of CPU), beside which a fresh client
+# publishes a 20 KB page.
+guessers=${GUESSERS:-16}
+echo "Beside $guessers addresses trying codes at 40 pages, a fresh client's publish" \
+  "($fresh, a new connection and address each)"
+printf '  %-30s %10s %10s %10s %10s\n' "beside" "served" "p50 ms" "p99 ms" "CPU"
+stop_server
+start_server
+read -r served p50 p99 cpu < <(beside_cpu store)
+printf '  %-30s %9s%% %10s %10s %9s%%\n' "nothing" "$served" "$p50" "$p99" "$cpu"
+"$load" codes-seed "$port" 40
+"$load" guessers "$port" 40 "$guessers" &
+storm_pids+=($!)
+sleep 3
+read -r served p50 p99 cpu < <(beside_cpu store)
+printf '  %-30s %9s%% %10s %10s %9s%%\n' "$guessers addresses guessing" "$served" "$p50" "$p99" "$cpu"
+stop_storms
+for status in 403 429 503; do
+  grep -c "^POST /api/unlock/guess[0-9]* $status " "$work/server.log" |
+    xargs printf "    tries answered $status: %s\n" || true
+done
+echo "  (goal: the publish's p50 under 50 ms beside the guessers)"

@@ -97,6 +97,20 @@ GateBar AddGateBar(QWidget* parent, int top, int width) {
   gate.code->setMaxLength(static_cast<int>(wire::kCodeMaxChars));
   gate.code->setPlaceholderText(QStringLiteral("可不填"));
   gate.code->setToolTip(QStringLiteral("填写后，TA要输入这个口令才能打开网页；口令不会显示给TA"));
+  // Said as the code is typed, not only at upload, when it is still easy to
+  // think of another.
+  gate.easy_code = new QLabel(QStringLiteral("易被猜中"), bar);
+  gate.easy_code->setObjectName(QStringLiteral("EasyCode"));
+  gate.easy_code->setToolTip(Q(gate::kEasyCodeWarning));
+  QPalette warning = gate.easy_code->palette();
+  warning.setColor(QPalette::WindowText, QColor(0xC9, 0x2A, 0x2A));
+  gate.easy_code->setPalette(warning);
+  gate.easy_code->setFont(caption_font);
+  gate.easy_code->setVisible(false);
+  QObject::connect(gate.code, &QLineEdit::textChanged, gate.easy_code,
+                   [label = gate.easy_code](const QString& code) {
+                     label->setVisible(wire::IsEasyCode(code.toStdString()));
+                   });
   gate.hint = new QLineEdit(bar);
   gate.hint->setObjectName(QString::fromLatin1(gate::kHintField.data()));
   gate.hint->setMaxLength(static_cast<int>(wire::kHintMaxChars));
@@ -109,6 +123,7 @@ GateBar AddGateBar(QWidget* parent, int top, int width) {
   row->addSpacing(Px(240));
   row->addWidget(caption(gate::kCodeCaption, gate.code));
   row->addWidget(gate.code, 1);
+  row->addWidget(gate.easy_code);
   row->addSpacing(Px(120));
   row->addWidget(caption(gate::kHintCaption, gate.hint));
   row->addWidget(gate.hint, 2);

@@ -26,6 +26,7 @@ struct GateBar {
   QDateTimeEdit* opens;  // the moment in local time; taken only when ticked
   QLabel* zone;          // the zone the moment is read in
   QLineEdit* code;
+  QLabel* easy_code;  // shown while the code is easy to guess, with what to choose instead
   QLineEdit* hint;
 };
 

@@ -25,9 +25,22 @@ struct PageSettings {
   bool operator==(const PageSettings&) const = default;
 };
 
+// The code as a reader would type it again: no spaces around it (a mix of
+// ASCII and the ideographic U+3000 a Chinese keyboard types), and Latin
+// letters in one case (a phone's keyboard capitalises the first). A reader's
+// try and the sender's code both become this before they are compared.
+std::string CanonicalCode(std::string_view code);
+
+// Whether a code falls to a short search of the codes people choose: four
+// digits or fewer once canonical, or a date however it is written
+// ("20240214", "2024-2-14", "2月14日", "140224"). The sender is warned, not
+// refused: the page's pace keeps such a code for weeks, not for ever.
+bool IsEasyCode(std::string_view code);
+
 // What is wrong with the settings as one line of the program's own words, or
 // empty when they can be stored: a moment that is no UTC time of the form
-// above, a code without a hint or a hint without a code, either too long or
+// above, a code without a hint or a hint without a code, a code that is
+// nothing once canonical (no reader could ever give it), either too long or
 // holding a control character. Whether the moment has passed is the
 // sender's concern, not the protocol's: a past moment only means open now.
 std::string PageSettingsProblem(const PageSettings& settings);

@@ -87,6 +87,8 @@ std::vector<Finding> GateFindings(const FieldSource& fields,
         "口令最多 " + std::to_string(wire::kCodeMaxChars) + " 个字、提示最多 " +
             std::to_string(wire::kHintMaxChars) + " 个字，且不能含控制字符",
         true);
+  } else if (wire::IsEasyCode(settings.code)) {
+    add(gate::kCodeCaption, std::string(gate::kEasyCodeWarning), false);
   }
   return findings;
 }

@@ -31,6 +31,10 @@ inline constexpr std::string_view kOpensCaption = "定时开启";
 inline constexpr std::string_view kCodeCaption = "开启口令";
 inline constexpr std::string_view kHintCaption = "口令提示";
 inline constexpr std::string_view kHintExample = "我们第一次见面的城市？";
+// What the sender is told of a code that is easy to guess (wire::IsEasyCode):
+// a warning, and what to choose instead.
+inline constexpr std::string_view kEasyCodeWarning =
+    "4 位以内的数字或日期很容易被猜中，换成只有你们两人知道的一个词会更安全，比如第一次约会的地方";
 }  // namespace gate
 
 // The UTC "YYYY-MM-DD HH:MM:SS" of a local "YYYY-MM-DD HH:MM"; nothing when
@@ -47,8 +51,9 @@ wire::PageSettings GateOf(const FieldSource& fields);
 
 // What is wrong with the fields' settings at `now`, in the checks' words: a
 // moment already past (the page would open at once, which the sender may
-// accept), a code without a hint or a hint without a code, or what the
-// server would refuse; all but the first block the upload.
+// accept), a code without a hint or a hint without a code, what the server
+// would refuse, or a code easy to guess (which the sender may also accept);
+// all but the first and the last block the upload.
 std::vector<Finding> GateFindings(const FieldSource& fields,
                                   std::chrono::system_clock::time_point now);
 

@@ -19,7 +19,7 @@
 
 namespace heartpage::server {
 
-// The storage queue was full: by the time the client asks again it has most
+// The storage queue, or the code workers', was full: by the time the client asks again it has most
 // likely moved on.
 inline constexpr std::chrono::seconds kQueueFullRetry{1};
 
@@ -40,6 +40,7 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   else
     routed = WorkOf(request, shared.site);
   const Work work = routed.work;
+  const std::string_view routed_operation = routed.operation;
   if (work == Work::kAtOnce) return owner.Send(HandleRequest(request, routed, shared.site, audit));
   if (const auto wait = spool               ? std::chrono::seconds(0)
                         : routed.reads_page ? shared.PageReadWait(client)
@@ -61,25 +62,48 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   auto job = std::make_shared<Job>(Job{std::move(request), std::move(routed)});
   auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
       owner.Executor());
+  const auto answer = [self = owner.shared_from_this(), shared = &shared, audit, job, busy, spool,
+                       client]() mutable {
+    auto response = std::make_shared<Response>(
+        spool ? HandleMediaUpload(job->request, *spool, shared->site, audit)
+              : HandleRequest(job->request, job->routed, shared->site, audit));
+    shared->Settle(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
+                   StatusOf(*response));
+    if (job->routed.reads_page) shared->ChargeReads(client, audit->page_bytes_read);
+    // The connection and its thread's keep-alive go together to that
+    // thread: a connection held here a moment longer could outlast the
+    // thread's last turn, and end on this one.
+    const auto executor = self->Executor();
+    asio::post(executor, [self = std::move(self), response = std::move(response),
+                          busy = std::move(busy)] { self->Send(std::move(*response)); });
+  };
+  if (job->routed.hashes_code && !spool) {
+    // Refused before anything is hashed or counted; a try given way to a
+    // newcomer is answered as if the queue had been full when it came.
+    const auto given_way = [self = owner.shared_from_this(), job, busy, audit]() mutable {
+      audit->operation = job->routed.operation;
+      const auto executor = self->Executor();
+      asio::post(executor, [self = std::move(self), job = std::move(job), busy = std::move(busy)] {
+        self->Send(
+            TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
+      });
+    };
+    switch (shared.code_workers->Submit(LimitKey(client), answer, given_way)) {
+      case CodeWorkers::Admission::kQueued:
+        return;
+      case CodeWorkers::Admission::kClientFull:
+        audit->operation = routed_operation;
+        return owner.Send(TryLater(job->request, status::too_many_requests, kQueueFullRetry,
+                                   "too many codes being tried from this address"));
+      case CodeWorkers::Admission::kSiteFull:
+        audit->operation = routed_operation;
+        return owner.Send(
+            TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
+    }
+  }
   const auto lane = work == Work::kRead || work == Work::kLookup ? StorageWorkers::Lane::kRead
                                                                  : StorageWorkers::Lane::kWrite;
-  const bool queued =
-      shared.workers->Submit(lane, [self = owner.shared_from_this(), shared = &shared, audit, job,
-                                    busy, spool, client]() mutable {
-        auto response = std::make_shared<Response>(
-            spool ? HandleMediaUpload(job->request, *spool, shared->site, audit)
-                  : HandleRequest(job->request, job->routed, shared->site, audit));
-        shared->Settle(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
-                       StatusOf(*response));
-        if (job->routed.reads_page) shared->ChargeReads(client, audit->page_bytes_read);
-        // The connection and its thread's keep-alive go together to that
-        // thread: a connection held here a moment longer could outlast the
-        // thread's last turn, and end on this one.
-        const auto executor = self->Executor();
-        asio::post(executor, [self = std::move(self), response = std::move(response),
-                              busy = std::move(busy)] { self->Send(std::move(*response)); });
-      });
-  if (!queued)
+  if (!shared.workers->Submit(lane, answer))
     owner.Send(TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
 }
 

@@ -80,6 +80,7 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
         backoff(*contexts[0]) {
     for (auto& context : contexts) guards.emplace_back(context->get_executor());
     shared->workers = &workers;
+    shared->code_workers = &code_workers;
   }
 
   // What a connection over a limit is told as it is accepted. A TLS client
@@ -108,6 +109,8 @@ struct HttpServer::Impl : std::enable_shared_from_this<HttpServer::Impl> {
   // their answers to contexts that still exist.
   StorageWorkers workers{
       {.readers = shared->config.storage_readers, .writers = shared->config.storage_writers}};
+  // Its jobs talk to the storage too, so it goes before the storage does.
+  CodeWorkers code_workers{{}};
   asio::steady_timer backoff;
   tcp::endpoint peer;  // of the connection being accepted
   SpareDescriptor spare;
@@ -302,6 +305,7 @@ void HttpServer::Run() {
   // A job finishing now would otherwise drop the last reference to a
   // connection, and through it to this server, on a storage thread, after
   // the storage itself is gone.
+  impl_->code_workers.Stop();
   impl_->workers.Stop();
   impl_->shared->FlushLog();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/http/body_budget.h"
+#include "server/http/code_workers.h"
 #include "server/http/connection.h"
 #include "server/http/connection_table.h"
 #include "server/http/http_server.h"
@@ -53,6 +54,8 @@ class ServerShared final : public UploadGate {
   // The storage workers that requests needing the database are handed to;
   // owned by the listener, which outlives every use.
   StorageWorkers* workers = nullptr;
+  // Where what hashes a code is answered instead (Routed::hashes_code).
+  CodeWorkers* code_workers = nullptr;
 
   // Zero when `work` from `client` may go ahead now; otherwise how long the
   // client should wait before asking again. Every rate counts a client by its

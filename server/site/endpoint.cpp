@@ -367,6 +367,12 @@ std::string NameOf(const EndpointRequest& request) {
 
 }  // namespace
 
+bool SetsCode(const EndpointRequest& request) {
+  if (request.operation == nullptr || request.operation->number != wire::kStorePage) return false;
+  const auto code = request.fields.find(wire::kCodeField);
+  return code != request.fields.end() && !code->second.empty();
+}
+
 EndpointRequest ReadEndpoint(std::string_view body) {
   EndpointRequest request;
   auto parsed = ParseForm(body);

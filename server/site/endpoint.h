@@ -78,6 +78,8 @@ struct EndpointRequest {
   Work work = Work::kAtOnce;  // a refusal needs no database
 };
 EndpointRequest ReadEndpoint(std::string_view body);
+// Whether answering `request` hashes a code: a page's store that sets one.
+bool SetsCode(const EndpointRequest& request);
 
 // Runs what `request` asks. Whatever the body, it either runs completely or
 // changes nothing. `audit`, when given, is filled in before anything runs,

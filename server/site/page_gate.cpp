@@ -121,7 +121,7 @@ constexpr std::string_view kScript = R"js(
                         body: new URLSearchParams(new FormData(form))}).then(function (answer) {
       // Read whole, so that nothing of it is still loading when the page
       // goes on to the page it opened.
-      return answer.text().then(function () { return answer; });
+      return answer.text().then(function (line) { answer.line = line; return answer; });
     }).then(function (answer) {
       if (answer.status === 204) {
         location.replace(gate.getAttribute('data-page'));
@@ -130,6 +130,21 @@ constexpr std::string_view kScript = R"js(
       button.disabled = false;
       if (answer.status === 403) {
         say.textContent = '口令不对，再想想？';
+      } else if (answer.status === 429 && answer.line.indexOf('wait for your turn') === 0) {
+        // The turn is kept for this reader: wait for it, then try again.
+        var due = Date.now() + (Number(answer.headers.get('Retry-After')) || 30) * 1000;
+        button.disabled = true;
+        (function wait() {
+          var left = Math.ceil((due - Date.now()) / 1000);
+          if (left <= 0) {
+            say.textContent = '正在为你再试一次…';
+            form.requestSubmit();
+            return;
+          }
+          say.textContent = '这份心意被试得太多了，已为你排好队：请等 ' +
+              (left >= 60 ? Math.floor(left / 60) + ' 分 ' : '') + left % 60 + ' 秒，到时会自动再试';
+          setTimeout(wait, 1000);
+        })();
       } else if (answer.status === 429) {
         var minutes = Math.ceil(Number(answer.headers.get('Retry-After')) / 60) || 10;
         say.textContent = '试得太多了，请 ' + minutes + ' 分钟后再试';
@@ -298,6 +313,10 @@ bool CarriesToken(const Request& request, std::string_view token) {
   return false;
 }
 
+// What a try before its turn of the page's pace is told; the asking page
+// counts down to the turn and tries again by itself.
+constexpr std::string_view kTurnLine = "wait for your turn at this code";
+
 struct Refusal {
   http::status status;
   std::string_view line;
@@ -307,7 +326,7 @@ struct Refusal {
 std::optional<std::string> CodeIn(std::string_view body) {
   if (!body.starts_with("code=") || body.find('&') != std::string_view::npos) return std::nullopt;
   std::optional<std::string> code = UnescapeFormValue(body.substr(5));
-  if (!code || CanonicalCode(*code).empty()) return std::nullopt;
+  if (!code || wire::CanonicalCode(*code).empty()) return std::nullopt;
   wire::PageSettings as_sent{{}, *code, "-"};
   if (!wire::PageSettingsProblem(as_sent).empty()) return std::nullopt;
   return code;
@@ -408,7 +427,8 @@ Response AnswerUnlock(const Request& request, std::string_view name, const Site&
   const UnlockVerdict verdict = site.storage.receipts.TakeUnlockTry(key, visitor, now);
   if (!verdict.allowed)
     return TryLater(request, http::status::too_many_requests,
-                    std::chrono::seconds(verdict.retry_after), "too many tries at this code");
+                    std::chrono::seconds(verdict.retry_after),
+                    verdict.waits_turn ? kTurnLine : "too many tries at this code");
   if (!PageCodeMatches(*CodeIn(request.body()), page->gate.code_hash))
     return Line(request, http::status::forbidden, "wrong code");
   StringResponse response = TextResponse(request, http::status::no_content, {}, kPlainText);

@@ -25,7 +25,7 @@ inline constexpr std::int64_t kUnlockCookieSeconds = 30 * 24 * 3600;
 inline constexpr std::size_t kMaxUnlockBodyBytes = 16 + 12 * wire::kCodeMaxChars;
 
 // The gate a store's settings ask for; the code hashed, which is slow: on a
-// storage worker only.
+// code worker only (Routed::hashes_code).
 PageGate GateOf(const wire::PageSettings& settings);
 
 // The settings as the page's owner reads them back: the moment in the
@@ -54,7 +54,8 @@ StringResponse NoPageResponse(const Request& request);
 Response AnswerUnlock(const Request& request, std::string_view name, const Site& site,
                       Audit* audit);
 // What is refused without the database is answered at once; the rest is a
-// visitor's post, on a storage worker (the code's hash is CPU).
+// visitor's post, counted at the visitors' rate and answered on a code
+// worker (the code's hash is CPU).
 Work UnlockLane(const Request& request, std::string_view name, const Site& site);
 
 }  // namespace heartpage::server

@@ -197,6 +197,7 @@ Work EndpointLane(const Request& request, std::string_view, const Site&, Routed&
   if (SentByWebPage(request)) return Work::kAtOnce;
   routed.endpoint = ReadEndpoint(request.body());
   routed.operation = routed.endpoint->name;
+  routed.hashes_code = SetsCode(*routed.endpoint);
   return routed.endpoint->work;
 }
 
@@ -237,7 +238,9 @@ Work AnsweredLane(const Request& request, std::string_view name, const Site&, Ro
 
 Work UnlockWork(const Request& request, std::string_view name, const Site& site, Routed& routed) {
   routed.operation = "unlock";
-  return UnlockLane(request, name, site);
+  const Work work = UnlockLane(request, name, site);
+  routed.hashes_code = work != Work::kAtOnce;
+  return work;
 }
 
 Work Reads(const Request&, std::string_view, const Site&, Routed&) {

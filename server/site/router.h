@@ -90,6 +90,10 @@ struct Routed {
   // A page or a preview is read from the database, past the cache: what it
   // reads counts against the client's reads (Audit::page_bytes_read).
   bool reads_page = false;
+  // Answering hashes a code (a try at one, or a store that sets one): CPU
+  // that must keep out of the storage lanes, on the code workers instead,
+  // whatever the rate it counts against.
+  bool hashes_code = false;
   // What follows the route's prefix (an exact route: the whole path), as a
   // span of the target, which outlives a move of the request.
   std::size_t rest_at = 0;

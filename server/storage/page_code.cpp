@@ -1,4 +1,5 @@
 #include "server/storage/page_code.h"
+#include "protocol/page_settings.h"
 #include "text/ascii.h"
 
 #include <openssl/crypto.h>
@@ -62,26 +63,12 @@ std::vector<unsigned char> Scrypt(std::string_view code, const std::vector<unsig
 
 }  // namespace
 
-std::string CanonicalCode(std::string_view code) {
-  const auto space = [](char c) { return c == ' ' || c == '\t'; };
-  while (!code.empty() && space(code.front())) code.remove_prefix(1);
-  while (!code.empty() && space(code.back())) code.remove_suffix(1);
-  // The ideographic space (U+3000) a Chinese keyboard types.
-  constexpr std::string_view kWideSpace = "\xE3\x80\x80";
-  while (code.starts_with(kWideSpace)) code.remove_prefix(kWideSpace.size());
-  while (code.ends_with(kWideSpace)) code.remove_suffix(kWideSpace.size());
-  std::string canonical(code);
-  for (char& c : canonical)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return canonical;
-}
-
 std::string HashPageCode(std::string_view code) {
   std::vector<unsigned char> salt(kSaltBytes);
   if (RAND_bytes(salt.data(), static_cast<int>(salt.size())) != 1)
     throw std::runtime_error("no random bytes for a salt");
   const std::vector<unsigned char> hash =
-      Scrypt(CanonicalCode(code), salt, kCost, kBlockSize, kParallel, kHashBytes);
+      Scrypt(wire::CanonicalCode(code), salt, kCost, kBlockSize, kParallel, kHashBytes);
   return "scrypt$" + std::to_string(kCost) + "$" + std::to_string(kBlockSize) + "$" +
          std::to_string(kParallel) + "$" + Hex(salt) + "$" + Hex(hash);
 }
@@ -106,7 +93,7 @@ bool PageCodeMatches(std::string_view code, std::string_view hash) {
       128 * *cost * *block > kMaxMemory)
     return false;
   const std::vector<unsigned char> got =
-      Scrypt(CanonicalCode(code), *salt, *cost, *block, *parallel, expected->size());
+      Scrypt(wire::CanonicalCode(code), *salt, *cost, *block, *parallel, expected->size());
   return CRYPTO_memcmp(got.data(), expected->data(), got.size()) == 0;
 }
 

@@ -7,14 +7,11 @@
 // that could be tried offline quickly: scrypt with a salt of its own, the
 // parameters written beside it so that they can grow without a migration.
 // Both ways take tens of milliseconds of CPU and some megabytes: they run on
-// the storage workers, and what asks for them is counted by address.
+// threads of their own, never in the storage lanes, and what asks for them
+// is counted by address.
 namespace heartpage::server {
 
-// The code as a reader would type it again: no spaces around it, and Latin
-// letters in one case (a phone's keyboard capitalises the first).
-std::string CanonicalCode(std::string_view code);
-
-// "scrypt$N$r$p$salt$hash" (hexadecimal salt and hash) of CanonicalCode(code).
+// "scrypt$N$r$p$salt$hash" (hexadecimal salt and hash) of wire::CanonicalCode(code).
 std::string HashPageCode(std::string_view code);
 
 // Whether `code` is the one `hash` was made of; false for a hash of no known

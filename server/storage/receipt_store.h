@@ -77,46 +77,90 @@ inline constexpr std::int64_t kNewcomerRoom = 2;
 
 // Tries at a page's code: each address has a few in a window that begins at
 // its first, and the page a budget over all addresses. Past the page's
-// budget an address that has not tried in its window still has its first
-// try, so that a guesser's failures slow her but never shut her out; what
-// guessing costs in all is bounded by the addresses it takes.
+// budget every try takes a turn of the page's pace: the first at once, each
+// next one after twice the wait before it, up to the longest, so that new
+// addresses buy a guesser nothing (10,000 codes take her two months). An
+// address that comes before the next turn is given its own turn, and told
+// when: the turn is kept for it, so a guesser can never take the reader's
+// place once it is given, only come before it; turns are given out no
+// further ahead than a wait a person may bear. The pace is forgotten once
+// the page has had no turn for a day.
 inline constexpr std::int64_t kUnlockWindowSeconds = 600;
 inline constexpr std::int64_t kUnlockTriesPerAddress = 5;
 inline constexpr std::int64_t kUnlockTriesPerPage = 30;
+inline constexpr std::int64_t kUnlockFirstPaceSeconds = 30;
+inline constexpr std::int64_t kUnlockLongestPaceSeconds = 480;
+inline constexpr std::int64_t kUnlockTurnsAheadSeconds = 3600;
+inline constexpr std::int64_t kUnlockPaceKeptSeconds = 86400;
 
 // One window's tries: of an address at a page, or of the page in all.
 struct UnlockTries {
   std::int64_t since = 0;  // when the window began
   std::int64_t tries = 0;
+  bool operator==(const UnlockTries&) const = default;
 };
 
-// Whether a try at `now` may go ahead, and the windows it leaves; when not,
-// after how many seconds it would. Both engines decide by this, inside the
-// transaction that reads and writes the windows. An `address` of no visitor
-// (an empty key) counts only in the page's window, as one that has tried.
+// The page's pace: when its next turn is free, and how many it gave out.
+struct UnlockPace {
+  std::int64_t next = 0;
+  std::int64_t turns = 0;  // none: the page is within its budget
+  bool operator==(const UnlockPace&) const = default;
+};
+
+// The wait after the `turns`-th turn.
+inline std::int64_t UnlockPaceAfter(std::int64_t turns) {
+  std::int64_t pace = kUnlockFirstPaceSeconds;
+  for (std::int64_t i = 1; i < turns && pace < kUnlockLongestPaceSeconds; ++i) pace *= 2;
+  return std::min(pace, kUnlockLongestPaceSeconds);
+}
+
+// Whether a try at `now` may go ahead, and the windows, pace and turn of
+// the address it leaves (turn 0: none kept), which the engine writes back
+// when they changed; when not, after how many seconds it would. Both
+// engines decide by this, inside the transaction that reads and writes
+// them. An `address` of no visitor (an empty key) counts only in the page's
+// window, as one that has tried, and is given no turn.
 struct UnlockVerdict {
   bool allowed = false;
   std::int64_t retry_after = 0;
   UnlockTries address;
   UnlockTries page;
+  UnlockPace pace;
+  std::int64_t turn = 0;
+  bool waits_turn = false;  // refused until the turn of the page's pace
 };
-inline UnlockVerdict DecideUnlockTry(UnlockTries address, UnlockTries page, bool known_address,
-                                     std::int64_t now) {
+inline UnlockVerdict DecideUnlockTry(UnlockTries address, UnlockTries page, UnlockPace pace,
+                                     std::int64_t turn, bool known_address, std::int64_t now) {
   const auto current = [now](UnlockTries window) {
     return now - window.since >= kUnlockWindowSeconds || window.since > now ? UnlockTries{now, 0}
                                                                             : window;
   };
   address = current(address);
   page = current(page);
+  if (pace.turns > 0 && now - pace.next >= kUnlockPaceKeptSeconds) pace = {};
   const auto ends = [now](const UnlockTries& window) {
     return std::max<std::int64_t>(1, window.since + kUnlockWindowSeconds - now);
   };
-  if (address.tries >= kUnlockTriesPerAddress) return {false, ends(address), address, page};
-  if (page.tries >= kUnlockTriesPerPage && (address.tries > 0 || !known_address))
-    return {false, known_address ? std::min(ends(address), ends(page)) : ends(page), address, page};
-  ++address.tries;
-  ++page.tries;
-  return {true, 0, address, page};
+  const auto go_ahead = [&](std::int64_t kept_turn) {
+    ++address.tries;
+    ++page.tries;
+    return UnlockVerdict{true, 0, address, page, pace, kept_turn};
+  };
+  const auto await_turn = [&](std::int64_t seconds, std::int64_t kept_turn) {
+    return UnlockVerdict{false, std::max<std::int64_t>(1, seconds), address, page, pace, kept_turn,
+                         true};
+  };
+  if (address.tries >= kUnlockTriesPerAddress)
+    return {false, ends(address), address, page, pace, turn};
+  if (pace.turns == 0 && page.tries < kUnlockTriesPerPage) return go_ahead(0);
+  if (turn > 0) return now >= turn ? go_ahead(0) : await_turn(turn - now, turn);
+  const std::int64_t slot = std::max(now, pace.next);
+  if (slot - now > kUnlockTurnsAheadSeconds)
+    return await_turn(slot - now - kUnlockTurnsAheadSeconds, 0);
+  if (slot > now && !known_address) return await_turn(slot - now, 0);
+  ++pace.turns;
+  pace.next = slot + UnlockPaceAfter(pace.turns);
+  return slot <= now ? go_ahead(0) : await_turn(slot - now, slot);
 }
 
 enum class VisitResult {
@@ -162,8 +206,9 @@ class ReceiptStore {
   virtual std::optional<PageReceipts> LoadReceipts(std::string_view name) = 0;
 
   // Takes a try at the code of `name` for `visitor` (a limit key, kept only
-  // as a keyed hash and only for its window) at `now`, by DecideUnlockTry;
-  // every process sharing the database counts in the same windows.
+  // as a keyed hash and only for its window or turn) at `now`, by
+  // DecideUnlockTry; every process sharing the database counts in the same
+  // windows and keeps the same pace.
   virtual UnlockVerdict TakeUnlockTry(std::string_view name, std::string_view visitor,
                                       std::int64_t now) = 0;
 };

@@ -79,6 +79,7 @@ TEST_F(CliTest, BadRequestsEndWithStatusTwoAndAMessage) {
       {"publish", "--style", "1", "--code", "上海"},
       {"build", "--style", "1", "--hint", "我们第一次见面的城市？"},
       {"build", "--style", "1", "--code", std::string(33, 'x'), "--hint", "?"},
+      {"build", "--style", "1", "--code", " \xE3\x80\x80 ", "--hint", "?"},
       {"preview", "--style", "1", "--opens", "2099-02-14 20:00"},
       {"decode", "12A"},
       {"encode"},
@@ -105,6 +106,12 @@ TEST_F(CliTest, BuildTakesTheMomentAndTheCodeAndWritesTheSamePage) {
   EXPECT_EQ(held.out, plain.out);
   const CliRun cleared = Cli({"build", "--style", "2", "--opens", ""});
   EXPECT_EQ(cleared.status, 0) << cleared.err;
+  // A code easy to guess is warned of, and still taken.
+  const CliRun easy = Cli({"build", "--style", "2", "--code", "2024-02-14", "--hint", "那天"});
+  ASSERT_EQ(easy.status, 0) << easy.err;
+  EXPECT_EQ(easy.out, plain.out);
+  EXPECT_NE(easy.err.find("warning: --code is easy to guess"), std::string::npos) << easy.err;
+  EXPECT_EQ(easy.err.find("2024-02-14"), std::string::npos) << "the code is never echoed";
   const CliRun past = Cli({"build", "--style", "2", "--opens", "2020-01-01 08:00"});
   EXPECT_EQ(std::count(past.err.begin(), past.err.end(), '\n'), 1) << past.err;
   EXPECT_NE(past.err.find("has passed"), std::string::npos) << past.err;

@@ -35,6 +35,7 @@
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"
+#include "publish/page_gate.h"
 #include "tests/support/address_server.h"
 #include "tests/support/gui_support.h"
 #include "tests/support/server_process.h"
@@ -679,10 +680,19 @@ TEST_F(EditorTest, PreviewAndUploadAskFirstWhenAnAddressOrADateLooksWrong) {
   EXPECT_FALSE(box.texts[1].contains("漂浮图片地址"));
   EXPECT_EQ(opened, 1);
 
+  // A code easy to guess is said as it is typed, and again before the upload.
+  auto* easy = editor->findChild<QLabel*>("EasyCode");
+  set("Code", "1314");
+  set("Hint", "我们的数字");
+  EXPECT_TRUE(easy->isVisibleTo(editor));
   box.answer = "返回修改";
   testing::Press(upload);
-  EXPECT_EQ(box.texts.size(), 3u);
+  ASSERT_EQ(box.texts.size(), 3u);
+  EXPECT_TRUE(box.texts[2].contains(Q("开启口令：" + std::string(gate::kEasyCodeWarning))))
+      << box.texts[2].toStdString();
   EXPECT_EQ(OpenUploadDialog(), nullptr);
+  set("Code", "北海公园的长椅");
+  EXPECT_FALSE(easy->isVisibleTo(editor));
 
   set("Text1(8)", server.Url("/song.mp3"));
   set("Text1(9)", "2");

@@ -203,6 +203,23 @@ TEST(WireTest, PageSettingsAreAMomentThatExistsAndACodeWithItsHint) {
   EXPECT_EQ(PageSettingsProblem(Settings("", "a", chinese.substr(3))), "");
   EXPECT_NE(PageSettingsProblem(Settings("", "a\nb", "h")), "");
   EXPECT_NE(PageSettingsProblem(Settings("", "a", "\xC2\x9B")), "");
+  // A code that is nothing once canonical could be stored but never given.
+  for (const char* blank : {" ", "\t \t", "\xE3\x80\x80", " \xE3\x80\x80 \xE3\x80\x80\t"})
+    EXPECT_EQ(PageSettingsProblem(Settings("", blank, "h")),
+              "a code of nothing but spaces, which no reader could give")
+        << blank;
+  EXPECT_EQ(CanonicalCode("\xE3\x80\x80 Shanghai\t\xE3\x80\x80"), "shanghai");
+  EXPECT_EQ(CanonicalCode("\xE3\x80\x80 \xE3\x80\x80"), "");
+}
+
+// What a sender is warned of: codes a search of a few thousand finds.
+TEST(WireTest, ShortNumbersAndDatesAreEasyCodes) {
+  for (const char* easy : {"1", "520", " 1314 ", "0214", "20240214", "2024-2-14", "2024/02/14",
+                           "14.02.2024", "240214", "02142024", "2月14日", "2024年2月14号", "2-14"})
+    EXPECT_TRUE(IsEasyCode(easy)) << easy;
+  for (const char* hard : {"上海", "12345", "20241341", "2024-13-40", "wo ai ni", "520a",
+                           "1234567890", "2024-02", "abc2024-02-14"})
+    EXPECT_FALSE(IsEasyCode(hard)) << hard;
 }
 
 // One rule for the upload dialog, the command line and the server.

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fstream>
 #include <latch>
+#include <map>
 #include <thread>
 
 #include "server/site/previews.h"
@@ -266,6 +267,53 @@ TEST_P(StorageTest, PreviewsExpireAreBoundedPerMachineAndSayWhenTheyAreGone) {
       storage->StorePreview(m, "t2", "x", now + kExpiredPreviewMemorySeconds, now + 99999, {}),
       PreviewStoreResult::kStored);
   EXPECT_EQ(StatusOf(get(gone)), 404u);
+}
+
+// A guesser who tries from a new address whenever told, and comes back for
+// every turn she is given, tries at the page's pace alone: four days take
+// her no further than its budget and a turn each longest pace, so 10,000
+// codes would take her months. The reader, coming meanwhile and back when
+// told, is given a turn within a wait she may bear and let in at it.
+TEST_P(StorageTest, TriesAtACodeGoAtThePagesPaceWhateverTheAddressesAndTheReaderHasHerTurn) {
+  const std::unique_ptr<Storage> storage = Open();
+  const std::int64_t start = 1'800'000'000;
+  const std::int64_t reader_came = start + 2 * 86400;
+  std::int64_t now = start, guessed = 0, reader_due = reader_came, reader_in = 0;
+  std::uint64_t addresses = 0;
+  std::multimap<std::int64_t, std::string> turns;  // the guesser's
+  while (now < start + 4 * 86400) {
+    if (reader_in == 0 && now >= reader_due) {
+      const UnlockVerdict verdict = storage->TakeUnlockTry("gate", "reader", now);
+      if (verdict.allowed) reader_in = now;
+      reader_due = now + verdict.retry_after;
+    }
+    for (auto due = turns.begin(); due != turns.end() && due->first <= now;
+         due = turns.erase(due)) {
+      ASSERT_TRUE(storage->TakeUnlockTry("gate", due->second, now).allowed) << "her own turn";
+      ++guessed;
+    }
+    std::int64_t free_at = now;
+    for (;;) {
+      const std::string from = "g" + std::to_string(addresses++);
+      const UnlockVerdict verdict = storage->TakeUnlockTry("gate", from, now);
+      if (verdict.allowed) {
+        ++guessed;
+      } else if (verdict.turn != 0) {
+        EXPECT_TRUE(verdict.waits_turn);
+        EXPECT_EQ(verdict.retry_after, verdict.turn - now);
+        turns.emplace(verdict.turn, from);
+      } else {
+        free_at = now + verdict.retry_after;
+        break;
+      }
+    }
+    now = std::min(free_at, turns.empty() ? free_at : turns.begin()->first);
+    if (reader_in == 0) now = std::min(now, std::max(reader_due, now + 1));
+  }
+  EXPECT_GT(guessed, kUnlockTriesPerPage);
+  EXPECT_LE(guessed, kUnlockTriesPerPage + 4 * 86400 / kUnlockLongestPaceSeconds + 8);
+  ASSERT_NE(reader_in, 0);
+  EXPECT_LE(reader_in - reader_came, kUnlockTurnsAheadSeconds + kUnlockLongestPaceSeconds);
 }
 
 TEST_P(StorageTest, ConcurrentClaimsFromSeveralConnectionsHaveOneWinner) {

@@ -218,13 +218,19 @@ std::optional<PageReceipts> SqlStorage::LoadReceipts(std::string_view name) {
 
 UnlockVerdict SqlStorage::TakeUnlockTry(std::string_view name, std::string_view visitor,
                                         std::int64_t now) {
-  // The page's own window is the row of no visitor; a hashed address is
-  // never empty.
+  // The page's own window is the row of no visitor, its pace the row "~",
+  // an address's turn its hash and "~": a hashed address is never empty
+  // and holds no "~".
   const std::string who = visitor.empty() ? std::string() : Hasher()(visitor).hex();
+  const std::string turn_of = who.empty() ? std::string() : who + "~";
   return Write(
       [&](SqlSession& db) {
-        // Windows past their end say nothing any more.
-        db.Run("DELETE FROM unlock_tries WHERE since <= $1", {now - kUnlockWindowSeconds});
+        // Windows and turns past their end say nothing any more; the pace
+        // lasts longer, or a guesser who paused would find it gone.
+        db.Run("DELETE FROM unlock_tries WHERE since <= $1 AND visitor <> '~'",
+               {now - kUnlockWindowSeconds});
+        db.Run("DELETE FROM unlock_tries WHERE since <= $1 AND visitor = '~'",
+               {now - kUnlockPaceKeptSeconds});
         // The page's own row, locked, orders the tries of all servers at one
         // page: none can read a window another is about to write.
         db.Run(
@@ -236,17 +242,29 @@ UnlockVerdict SqlStorage::TakeUnlockTry(std::string_view name, std::string_view 
                 "SELECT since, tries FROM unlock_tries WHERE name = $1 AND visitor = '' FOR UPDATE",
                 {name}))
           page = {row.Int(0), row.Int(1)};
-        UnlockTries mine;
-        if (!who.empty()) {
+        const auto row_of = [&](const std::string& key) {
+          UnlockTries kept;
           if (SqlRows row =
                   db.Run("SELECT since, tries FROM unlock_tries WHERE name = $1 AND visitor = $2",
-                         {name, who}))
-            mine = {row.Int(0), row.Int(1)};
-        }
-        const UnlockVerdict verdict = DecideUnlockTry(mine, page, !who.empty(), now);
+                         {name, key}))
+            kept = {row.Int(0), row.Int(1)};
+          return kept;
+        };
+        const UnlockTries paced = row_of("~");
+        const UnlockPace pace{paced.since, paced.tries};
+        const UnlockTries mine = who.empty() ? UnlockTries{} : row_of(who);
+        const std::int64_t turn = who.empty() ? 0 : row_of(turn_of).since;
+        const UnlockVerdict verdict = DecideUnlockTry(mine, page, pace, turn, !who.empty(), now);
         if (verdict.allowed) {
           if (!who.empty()) KeepTries(db, name, who, verdict.address);
           KeepTries(db, name, "", verdict.page);
+        }
+        if (verdict.pace != pace) KeepTries(db, name, "~", {verdict.pace.next, verdict.pace.turns});
+        if (verdict.turn != turn) {
+          if (verdict.turn != 0)
+            KeepTries(db, name, turn_of, {verdict.turn, 0});
+          else
+            db.Run("DELETE FROM unlock_tries WHERE name = $1 AND visitor = $2", {name, turn_of});
         }
         return verdict;
       },
