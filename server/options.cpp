@@ -528,6 +528,17 @@ std::vector<std::filesystem::path> DefaultAssetDirs(const std::filesystem::path&
   return {HEARTPAGE_ASSETS_DIR, HEARTPAGE_VENDOR_ASSETS_DIR};
 }
 
+MakerDirs DefaultMakerDirs(const std::filesystem::path& executable) {
+  if (!executable.empty()) {
+    const std::filesystem::path installed =
+        executable.parent_path().parent_path() / "share" / "heartpage-server";
+    std::error_code ec;
+    if (std::filesystem::is_directory(installed / "maker", ec))
+      return {installed / "maker", installed / "artwork"};
+  }
+  return {HEARTPAGE_MAKER_DIR, HEARTPAGE_ARTWORK_DIR};
+}
+
 std::string PublicHost(const std::string& listen, const std::string& publishing_host) {
   const bool wildcard = listen.starts_with("0.0.0.0") || listen.starts_with("[::]") ||
                         listen.starts_with(":") || listen.starts_with("*");
@@ -600,6 +611,9 @@ std::variant<Options, OptionsError> ParseOptions(
   }
   if (assets.empty()) assets = DefaultAssetDirs(ExecutablePath());
   options.server.asset_dirs = std::move(assets);
+  const MakerDirs maker = DefaultMakerDirs(ExecutablePath());
+  options.server.maker_dir = maker.files;
+  options.server.artwork_dir = maker.artwork;
   return options;
 }
 }  // namespace heartpage::server

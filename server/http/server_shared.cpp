@@ -12,6 +12,7 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     : config(std::move(configuration)),
       compressed_assets(this->config.asset_dirs),
       asset_paths(this->config.asset_dirs),
+      maker_files(this->config.maker_dir, this->config.artwork_dir),
       site{storage,
            this->config.public_host,
            this->config.asset_dirs,

@@ -78,6 +78,9 @@ struct EndpointRequest {
   Work work = Work::kAtOnce;  // a refusal needs no database
 };
 EndpointRequest ReadEndpoint(std::string_view body);
+// The same from fields already decoded to the bytes the program would send:
+// the maker's requests, read from JSON, continue here as the program's do.
+EndpointRequest ReadEndpointFields(FormFields fields);
 
 // Runs what `request` asks. Whatever the body, it either runs completely or
 // changes nothing. `audit`, when given, is filled in before anything runs,
