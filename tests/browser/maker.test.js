@@ -1,0 +1,93 @@
+// The maker in the browser on a phone, from the gallery to the published
+// page: a style picked, a field typed into and seen in the preview without
+// a reload, the draft kept through one, the page published under a name of
+// her own and opened at its address.
+import { describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { recordFigures, screenshot, sharedSetUp, waitForText } from './harness.js';
+
+const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
+const title = '给小雨的一封信';
+const name = `maker${Date.now() % 100000}`;
+
+describe('the maker in the browser', () => {
+  const site = sharedSetUp();
+
+  test('makes, previews and publishes a page from a phone', async () => {
+    await site.visit(`http://${site.server.host}/make`, phone, async ({ page }) => {
+      const styles = await (await fetch(`http://${site.server.host}/api/styles`)).json();
+      const tiles = page.locator('#styles button');
+      await tiles.first().waitFor();
+      assert.deepEqual(await tiles.allInnerTexts(), styles.styles.map((style) => style.name));
+      assert.equal(await page.locator('#styles img').count(), 8);
+      await screenshot(page, 'maker-gallery');
+
+      await tiles.nth(0).tap();
+      const preview = page.frame({ name: 'preview' });
+      const box = page.getByLabel('网页标题', { exact: true });
+      await box.waitFor();
+      // Every field is named by a label the phone reads out, in text large
+      // enough that it does not zoom in.
+      const unlabelled = await page.locator('#fields input, #fields textarea').evaluateAll(
+        (inputs) => inputs.filter((input) => input.labels.length === 0).map((input) => input.id));
+      assert.deepEqual(unlabelled, []);
+      const smallest = await page.locator('#fields input, #fields textarea, #fields label').evaluateAll(
+        (nodes) => Math.min(...nodes.map((node) => parseFloat(getComputedStyle(node).fontSize))));
+      assert.ok(smallest >= 16, `smallest text ${smallest}px`);
+
+      const makerLoads = [];
+      page.on('load', () => makerLoads.push(Date.now()));
+      await box.fill('');
+      await box.pressSequentially(title, { delay: 20 });
+      const typed = Date.now();
+      const shown = await waitForPreviewTitle(page, preview, title);
+      recordFigures('maker-preview', { msAfterLastKey: shown - typed });
+      assert.deepEqual(makerLoads, [], 'the maker itself never reloads');
+      await screenshot(page, 'maker-form');
+
+      // The draft outlives a reload.
+      await page.reload({ waitUntil: 'load' });
+      await page.getByLabel('网页标题', { exact: true }).waitFor();
+      assert.equal(await page.getByLabel('网页标题', { exact: true }).inputValue(), title);
+
+      await page.getByLabel('请输入上传文件名').fill(name);
+      await waitForText(page, '这个名字可以使用');
+      await page.getByRole('button', { name: '确认上传' }).tap();
+      await waitForText(page, '上传成功！');
+      const address = await page.locator('#address').inputValue();
+      assert.equal(address, `http://${site.server.host}/Test/${name}`);
+      assert.match(await page.locator('#manage-link').inputValue(),
+        new RegExp(`^http://${site.server.host.replace(/\./g, '\\.')}/make#key=[0-9a-f]{32}$`));
+      await screenshot(page, 'maker-published');
+
+      const published = await page.context().newPage();
+      await published.goto(address, { waitUntil: 'load' });
+      assert.equal(await published.title(), title);
+      await published.close();
+
+      // Published again, the name is hers and the link is not shown twice.
+      await page.getByLabel('请输入上传文件名').fill(name.toUpperCase());
+      await waitForText(page, '这是您的网页');
+      await page.reload({ waitUntil: 'load' });
+      await page.getByLabel('请输入上传文件名').fill(name);
+      await page.getByRole('button', { name: '确认上传' }).tap();
+      await waitForText(page, '上传成功！');
+      assert.equal(await page.locator('#manage').isHidden(), true);
+    });
+  });
+});
+
+// When the preview's frame, in an origin of its own, first shows `wanted`
+// as its page's title: each preview is a new document in the frame.
+async function waitForPreviewTitle(page, frame, wanted) {
+  const navigated = () => page.waitForEvent('framenavigated', { predicate: (f) => f === frame, timeout: 10000 });
+  for (;;) {
+    const next = navigated();
+    await frame.waitForLoadState('domcontentloaded').catch(() => {});
+    if (await frame.title().catch(() => '') === wanted) {
+      next.catch(() => {});
+      return Date.now();
+    }
+    await next.catch(async () => assert.fail(`the preview shows "${await frame.title()}"`));
+  }
+}
