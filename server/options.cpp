@@ -347,6 +347,10 @@ constexpr OptionRow kOptions[] = {
      "lookups of what a machine identifier owns that one client\n"
      "address may make (default 30 a minute, 30 at once); 0: no limit",
      [](Given& g) { return Rate(g, g.options.server.lookups_per_minute); }},
+    {"--previews-per-minute", "N",
+     "previews the maker in the browser (/make) may have built for\n"
+     "one client address (default 120 a minute, 120 at once); 0: no limit",
+     [](Given& g) { return Rate(g, g.options.server.previews_per_minute); }},
     {"--reports-per-minute", "N",
      "reports of pages (/report) one client address may send\n"
      "(default 5 a minute, 5 at once); 0: no limit",

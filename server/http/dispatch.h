@@ -61,8 +61,9 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
   auto job = std::make_shared<Job>(Job{std::move(request), std::move(routed)});
   auto busy = std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(
       owner.Executor());
-  const auto lane = work == Work::kRead || work == Work::kLookup ? StorageWorkers::Lane::kRead
-                                                                 : StorageWorkers::Lane::kWrite;
+  const auto lane = work == Work::kRead || work == Work::kLookup || work == Work::kPreview
+                        ? StorageWorkers::Lane::kRead
+                        : StorageWorkers::Lane::kWrite;
   const bool queued =
       shared.workers->Submit(lane, [self = owner.shared_from_this(), shared = &shared, audit, job,
                                     busy, spool, client]() mutable {

@@ -67,6 +67,9 @@ struct ServerConfig {
   // Lookups of what a machine identifier owns, a minute and at once: they
   // are how identifiers would be guessed.
   unsigned lookups_per_minute = 30;
+  // Previews of the maker in the browser a minute, and at once: one follows
+  // each pause in her typing.
+  unsigned previews_per_minute = 120;
   // Reports of pages a minute, and at once: anyone may send one.
   unsigned reports_per_minute = 5;
   // Openings and answers from published pages a minute, and at once: a

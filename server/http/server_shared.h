@@ -87,6 +87,7 @@ class ServerShared final : public UploadGate {
   std::optional<RateLimiter> claims_;
   std::optional<RateLimiter> stores_;
   std::optional<RateLimiter> lookups_;
+  std::optional<RateLimiter> previews_;
   std::optional<RateLimiter> reports_;
   std::optional<RateLimiter> visits_;
   // A token a KiB.

@@ -415,8 +415,7 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
       return Refused(routed, refusal->first, std::move(refusal->second));
     maker->preview = true;
     routed.maker = std::move(maker);
-    // Building costs what a lookup costs, and is bounded like one.
-    return Work::kLookup;
+    return Work::kPreview;
   }
   auto fields = EndpointFieldsOf(*known, body, site, *maker);
   if (auto* refusal = std::get_if<Refusal>(&fields))
