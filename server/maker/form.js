@@ -100,6 +100,7 @@ export function buildForm(form, style, questionRows, draft, onInput) {
     opens: draft?.opens ?? '',
     code: draft?.code ?? '',
     hint: draft?.hint ?? '',
+    name: draft?.name ?? '',
   };
   const kind = (k) => all.find((field) => field.kind === k);
   const month = kind('month0');

@@ -19,20 +19,57 @@ let state = null;
 let owned = null; // the names her key owns, once asked
 let previewTimer = 0;
 let nameTimer = 0;
-let previewRetryAt = 0;
+let pending = null; // the preview frame still loading
+let previews = 0;
+let stale = false; // typed into since the pending preview was asked for
 
 function say(id, text) {
   $(id).textContent = text;
 }
 
+// Each preview loads into a frame of its own, shown once it has loaded in
+// place of the one before: no flicker, and since a new frame's first page
+// replaces its blank one, no entry in the history for Back to step through.
+function loadPreview() {
+  // One at a time: what she typed meanwhile goes in the next, as soon as
+  // this one shows.
+  if (pending) {
+    stale = true;
+    return;
+  }
+  const shown = $('preview');
+  const frame = document.createElement('iframe');
+  previews += 1;
+  frame.name = `preview${previews}`;
+  frame.title = '网页预览';
+  frame.className = 'loading';
+  frame.setAttribute('sandbox', 'allow-scripts');
+  const swap = () => {
+    // The blank page a new frame starts with loads too, and is ours to
+    // read; the preview, in an origin of its own, is not.
+    if (pending !== frame || frame.contentDocument) return;
+    frame.removeEventListener('load', swap);
+    pending = null;
+    shown.remove();
+    frame.id = 'preview';
+    frame.className = '';
+    if (stale) {
+      stale = false;
+      loadPreview();
+    }
+  };
+  frame.addEventListener('load', swap);
+  shown.after(frame);
+  pending = frame;
+  const form = $('preview-form');
+  form.target = frame.name;
+  form.elements.json.value = JSON.stringify({ style: style.number, fields: state.fields, checked: state.checked });
+  form.submit();
+}
+
 function showPreview() {
   clearTimeout(previewTimer);
-  const wait = Math.max(PREVIEW_DELAY_MS, previewRetryAt - Date.now());
-  previewTimer = setTimeout(() => {
-    const form = $('preview-form');
-    form.elements.json.value = JSON.stringify({ style: style.number, fields: state.fields, checked: state.checked });
-    form.submit();
-  }, wait);
+  previewTimer = setTimeout(loadPreview, PREVIEW_DELAY_MS);
 }
 
 function changed() {

@@ -17,6 +17,7 @@
 #include "protocol/wire.h"
 #include "server/site/endpoint.h"
 #include "server/site/file_answers.h"
+#include "server/site/gzip.h"
 #include "server/site/http_util.h"
 #include "server/site/json.h"
 #include "server/site/origin_check.h"
@@ -372,18 +373,33 @@ std::string StylesJson(std::string_view public_host) {
 
 Response AnswerStyles(const Request& request, const Site& site) {
   // Built once for the site's host: the table never changes while it runs.
+  // It is most of what the maker loads before her first tap: compressed
+  // then too.
+  struct Built {
+    std::string json;
+    std::string gzip;
+  };
   static std::mutex mutex;
-  static std::map<std::string, std::string, std::less<>> built;
+  static std::map<std::string, Built, std::less<>> built;
+  const bool accepts = AcceptsGzip(request[http::field::accept_encoding]);
   std::string body;
+  bool compressed = false;
   {
     const std::lock_guard lock(mutex);
     auto found = built.find(site.public_host);
-    if (found == built.end())
-      found = built.emplace(site.public_host, StylesJson(site.public_host)).first;
-    body = found->second;
+    if (found == built.end()) {
+      std::string json = StylesJson(site.public_host);
+      std::string gzip = GzipIfWorthIt(json);
+      found = built.emplace(site.public_host, Built{std::move(json), std::move(gzip)}).first;
+    }
+    compressed = accepts && !found->second.gzip.empty();
+    body = compressed ? found->second.gzip : found->second.json;
   }
-  return TextResponse(request, http::status::ok, std::move(body),
-                      "application/json; charset=utf-8", "no-cache");
+  StringResponse response = TextResponse(request, http::status::ok, std::move(body),
+                                         "application/json; charset=utf-8", "no-cache");
+  response.set(http::field::vary, "Accept-Encoding");
+  if (compressed) response.set(http::field::content_encoding, "gzip");
+  return response;
 }
 
 Work MakerLane(const Request& request, std::string_view operation, const Site& site,

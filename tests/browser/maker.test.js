@@ -23,7 +23,6 @@ describe('the maker in the browser', () => {
       await screenshot(page, 'maker-gallery');
 
       await tiles.nth(0).tap();
-      const preview = page.frame({ name: 'preview' });
       const box = page.getByLabel('网页标题', { exact: true });
       await box.waitFor();
       // Every field is named by a label the phone reads out, in text large
@@ -37,12 +36,17 @@ describe('the maker in the browser', () => {
 
       const makerLoads = [];
       page.on('load', () => makerLoads.push(Date.now()));
+      const entries = await page.evaluate(() => history.length);
       await box.fill('');
       await box.pressSequentially(title, { delay: 20 });
       const typed = Date.now();
-      const shown = await waitForPreviewTitle(page, preview, title);
+      const shown = await waitForPreviewTitle(page, title);
       recordFigures('maker-preview', { msAfterLastKey: shown - typed });
       assert.deepEqual(makerLoads, [], 'the maker itself never reloads');
+      // The previews leave no history behind them for Back to step through,
+      // and the one shown replaces the one before.
+      assert.equal(await page.evaluate(() => history.length), entries);
+      await page.waitForFunction(() => document.querySelectorAll('iframe').length === 1);
       await screenshot(page, 'maker-form');
 
       // The draft outlives a reload.
@@ -77,17 +81,21 @@ describe('the maker in the browser', () => {
   });
 });
 
-// When the preview's frame, in an origin of its own, first shows `wanted`
-// as its page's title: each preview is a new document in the frame.
-async function waitForPreviewTitle(page, frame, wanted) {
-  const navigated = () => page.waitForEvent('framenavigated', { predicate: (f) => f === frame, timeout: 10000 });
+// When a preview's frame, in an origin of its own, first shows `wanted` as
+// its page's title: each preview is a new frame.
+async function waitForPreviewTitle(page, wanted) {
+  const titled = async () => {
+    for (const frame of page.mainFrame().childFrames())
+      if (await frame.title().catch(() => '') === wanted) return true;
+    return false;
+  };
   for (;;) {
-    const next = navigated();
-    await frame.waitForLoadState('domcontentloaded').catch(() => {});
-    if (await frame.title().catch(() => '') === wanted) {
+    const next = page.waitForEvent('framenavigated', { timeout: 10000 });
+    if (await titled()) {
       next.catch(() => {});
       return Date.now();
     }
-    await next.catch(async () => assert.fail(`the preview shows "${await frame.title()}"`));
+    await next.then(async (frame) => frame.waitForLoadState('domcontentloaded').catch(() => {}),
+      () => assert.fail(`no preview shows "${wanted}"`));
   }
 }

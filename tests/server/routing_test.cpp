@@ -256,6 +256,9 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
                            std::string(kMaxMakerBodyBytes, 'x') + "\"}}"),
        "413 {\"error\":\"body too large\"}\n"},
       {Json("unknown", "{}"), "404 {\"error\":\"no such operation\"}\n"},
+      // Her settings meet the store's own rules: a code needs its hint.
+      {Json("store", R"j({"key":")j" + key + R"j(","name":"alice","style":1,"code":"上海"})j"),
+       "400 {\"error\":\"a code without a hint\"}\n"},
   };
   for (const auto& [request, expected] : refused) EXPECT_EQ(said(request), expected);
   EXPECT_FALSE(storage.LoadPage("bob"));
