@@ -21,10 +21,14 @@ inline std::optional<std::string> OwnerKeyIdentifier(std::string_view key) {
   if (key.size() != kOwnerKeyDigits) return std::nullopt;
   std::string id(kOwnerKeyPrefix);
   for (const char c : key) {
-    if (c >= '0' && c <= '9') id += c;
-    else if (c >= 'a' && c <= 'f') id += c;
-    else if (c >= 'A' && c <= 'F') id += static_cast<char>(c - 'A' + 'a');
-    else return std::nullopt;
+    if (c >= '0' && c <= '9')
+      id += c;
+    else if (c >= 'a' && c <= 'f')
+      id += c;
+    else if (c >= 'A' && c <= 'F')
+      id += static_cast<char>(c - 'A' + 'a');
+    else
+      return std::nullopt;
   }
   return id;
 }

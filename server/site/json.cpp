@@ -113,8 +113,7 @@ class Reader {
       value = value * 10 + (text_[at_] - '0');
       ++at_;
     }
-    if (at_ == start || (text_[start] == '0' && at_ - start > 1))
-      return Fail("malformed number");
+    if (at_ == start || (text_[start] == '0' && at_ - start > 1)) return Fail("malformed number");
     if (at_ < text_.size() && (text_[at_] == '.' || text_[at_] == 'e' || text_[at_] == 'E'))
       return Fail("only whole numbers are taken");
     out = negative ? -value : value;
@@ -127,10 +126,14 @@ class Reader {
     for (int i = 0; i < 4; ++i) {
       const char c = text_[at_++];
       value <<= 4;
-      if (c >= '0' && c <= '9') value |= static_cast<char32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') value |= static_cast<char32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') value |= static_cast<char32_t>(c - 'A' + 10);
-      else return std::nullopt;
+      if (c >= '0' && c <= '9')
+        value |= static_cast<char32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        value |= static_cast<char32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        value |= static_cast<char32_t>(c - 'A' + 10);
+      else
+        return std::nullopt;
     }
     return value;
   }
@@ -139,16 +142,34 @@ class Reader {
     if (at_ >= text_.size()) return Fail("unfinished string");
     const char c = text_[at_++];
     switch (c) {
-      case '"': out += '"'; return true;
-      case '\\': out += '\\'; return true;
-      case '/': out += '/'; return true;
-      case 'b': out += '\b'; return true;
-      case 'f': out += '\f'; return true;
-      case 'n': out += '\n'; return true;
-      case 'r': out += '\r'; return true;
-      case 't': out += '\t'; return true;
-      case 'u': break;
-      default: return Fail("unknown escape in a string");
+      case '"':
+        out += '"';
+        return true;
+      case '\\':
+        out += '\\';
+        return true;
+      case '/':
+        out += '/';
+        return true;
+      case 'b':
+        out += '\b';
+        return true;
+      case 'f':
+        out += '\f';
+        return true;
+      case 'n':
+        out += '\n';
+        return true;
+      case 'r':
+        out += '\r';
+        return true;
+      case 't':
+        out += '\t';
+        return true;
+      case 'u':
+        break;
+      default:
+        return Fail("unknown escape in a string");
     }
     std::optional<char32_t> unit = Hex4();
     if (!unit) return Fail("malformed \\u escape");

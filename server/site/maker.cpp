@@ -82,8 +82,8 @@ void FieldJson(std::string& out, const FieldRow& row, const BoxPlacement* box,
   out += ',';
   Member(out, "kind", FieldKindName(row.kind));
   if (box != nullptr && box->multiline) out += ",\"multiline\":true";
-  if (box != nullptr && std::ranges::find(layout.two_characters, box->index) !=
-                            layout.two_characters.end())
+  if (box != nullptr &&
+      std::ranges::find(layout.two_characters, box->index) != layout.two_characters.end())
     out += ",\"shared_max\":2";
   out += '}';
 }
@@ -95,8 +95,8 @@ void StyleJson(std::string& out, const Style& style, std::string_view public_hos
   out += ',';
   Member(out, "caption", style.caption);
   out += ',';
-  Member(out, "artwork", std::string(wire::kMakerPath) + "/artwork/style" +
-                             std::to_string(style.number) + ".jpg");
+  Member(out, "artwork",
+         std::string(wire::kMakerPath) + "/artwork/style" + std::to_string(style.number) + ".jpg");
   if (style.has_check) {
     out += ',';
     Member(out, "check", CheckCaption(layout));
@@ -199,8 +199,8 @@ std::optional<Refusal> ReadFields(const JsonObject& body, MakerRequest& into) {
       const bool question =
           std::ranges::find(QuestionFieldNames(), name) != QuestionFieldNames().end();
       if (!question && FindField(table, name) == nullptr)
-        return Refusal{wire::status::kMalformed, "style " + std::to_string(into.style) +
-                                                     " has no field " + name};
+        return Refusal{wire::status::kMalformed,
+                       "style " + std::to_string(into.style) + " has no field " + name};
       into.fields.values.emplace(name, value);
     }
   }
@@ -247,8 +247,8 @@ std::variant<FormFields, Refusal> EndpointFieldsOf(std::string_view operation,
   }
   // The store: the page is the one the builders make of her fields, never
   // one she sends.
-  if (auto refusal = Unexpected(
-          body, {"key", "name", "style", "fields", "checked", "opens", "code", "hint"}))
+  if (auto refusal =
+          Unexpected(body, {"key", "name", "style", "fields", "checked", "opens", "code", "hint"}))
     return *refusal;
   if (auto refusal = ReadFields(body, request)) return *refusal;
   FormFields fields{{std::string(wire::kOperationField), std::to_string(wire::kStorePage)},
@@ -256,9 +256,9 @@ std::variant<FormFields, Refusal> EndpointFieldsOf(std::string_view operation,
                     {std::string(wire::kMachineIdField), id}};
   fields.emplace(std::string(wire::kDataField),
                  Gbk(BuildPage(request.style, request.fields, ParseHost(site.public_host))));
-  for (const auto& [member, field] : {std::pair{"opens", wire::kOpensField},
-                                     std::pair{"code", wire::kCodeField},
-                                     std::pair{"hint", wire::kHintField}}) {
+  for (const auto& [member, field] :
+       {std::pair{"opens", wire::kOpensField}, std::pair{"code", wire::kCodeField},
+        std::pair{"hint", wire::kHintField}}) {
     auto value = Text(body, member, false);
     if (auto* refusal = std::get_if<Refusal>(&value)) return *refusal;
     // Left empty is as left out, as the program sends it.
@@ -323,7 +323,8 @@ std::vector<std::string> NamesIn(std::string_view records_gbk) {
     at += wire::kRecordSeparator.size();
     const std::size_t first = text.find(wire::kFieldSeparator, at);
     if (first == std::string::npos) break;
-    const std::size_t second = text.find(wire::kFieldSeparator, first + wire::kFieldSeparator.size());
+    const std::size_t second =
+        text.find(wire::kFieldSeparator, first + wire::kFieldSeparator.size());
     if (second == std::string::npos) break;
     const std::size_t from = first + wire::kFieldSeparator.size();
     names.push_back(text.substr(from, second - from));
@@ -334,8 +335,8 @@ std::vector<std::string> NamesIn(std::string_view records_gbk) {
 
 Response Preview(const Request& request, const MakerRequest& maker, const Site& site) {
   std::string page = Gbk(BuildPage(maker.style, maker.fields, ParseHost(site.public_host)));
-  StringResponse response =
-      TextResponse(request, http::status::ok, std::move(page), "text/html; charset=gbk", "no-store");
+  StringResponse response = TextResponse(request, http::status::ok, std::move(page),
+                                         "text/html; charset=gbk", "no-store");
   // Shown in the maker's frame, in an origin of its own: it can never read
   // what the maker keeps.
   response.set("Content-Security-Policy", PageSecurityPolicy(site.public_host, "'self'"));
@@ -363,8 +364,8 @@ std::string StylesJson(std::string_view public_host) {
     Member(out, "caption", rows[i].key);
     out += ',';
     Member(out, "default", question::kDefaults[i].value);
-    out += ",\"max\":" + std::to_string(i == 0 ? question::kMaxQuestionLength
-                                                : question::kMaxAnswerLength);
+    out += ",\"max\":" +
+           std::to_string(i == 0 ? question::kMaxQuestionLength : question::kMaxAnswerLength);
     out += '}';
   }
   out += "]}";
@@ -405,7 +406,8 @@ Response AnswerStyles(const Request& request, const Site& site) {
 Work MakerLane(const Request& request, std::string_view operation, const Site& site,
                Routed& routed) {
   const auto known = std::ranges::find(kOperations, operation);
-  if (known == std::end(kOperations)) return Refused(routed, wire::status::kUnknown, "no such operation");
+  if (known == std::end(kOperations))
+    return Refused(routed, wire::status::kUnknown, "no such operation");
   routed.operation = *known == "preview" ? "maker preview" : "maker";
   // Another site's page could otherwise act for its visitors' keys, or make
   // them preview what it likes under this site's name.
@@ -471,11 +473,11 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
     return JsonResponse(request, 200,
                         NamesIn(reply.body).empty() ? "{\"taken\":false}" : "{\"taken\":true}");
   if (operation == "claim") return JsonResponse(request, 200, "{\"claimed\":true}");
-  return JsonResponse(request, 200,
-                      "{\"address\":" +
-                          JsonString(PublicOrigin(site.public_host) +
-                                     std::string(wire::kPagePrefix) + maker.name) +
-                          "}");
+  return JsonResponse(
+      request, 200,
+      "{\"address\":" +
+          JsonString(PublicOrigin(site.public_host) + std::string(wire::kPagePrefix) + maker.name) +
+          "}");
 }
 
 }  // namespace heartpage::server

@@ -59,12 +59,15 @@ StringResponse MakerFiles::Serve(const Request& request, std::string_view path) 
   const bool page = name == "index.html";
   const bool unchanged = EtagMatches(request[http::field::if_none_match], file.etag);
   const bool gzip = !file.gzip.empty() && AcceptsGzip(request[http::field::accept_encoding]);
-  StringResponse response = TextResponse(
-      request, unchanged ? http::status::not_modified : http::status::ok,
-      unchanged ? std::string() : gzip ? file.gzip : file.bytes, file.type,
-      // Asked again each time, answered 304 while unchanged: a new
-      // version of the server's files reaches every phone at once.
-      "no-cache");
+  StringResponse response =
+      TextResponse(request, unchanged ? http::status::not_modified : http::status::ok,
+                   unchanged ? std::string()
+                   : gzip    ? file.gzip
+                             : file.bytes,
+                   file.type,
+                   // Asked again each time, answered 304 while unchanged: a new
+                   // version of the server's files reaches every phone at once.
+                   "no-cache");
   response.set(http::field::etag, file.etag);
   if (!file.gzip.empty()) response.set(http::field::vary, "Accept-Encoding");
   if (gzip && !unchanged) response.set(http::field::content_encoding, "gzip");

@@ -171,7 +171,8 @@ Response SecurityContacts(const Request& request, std::string_view, const Site& 
 
 Response MakerPage(const Request& request, std::string_view path, const Site& site, const Routed&,
                    Audit*) {
-  if (site.maker_files == nullptr) return PlainResponse(request, http::status::not_found, "not found");
+  if (site.maker_files == nullptr)
+    return PlainResponse(request, http::status::not_found, "not found");
   return site.maker_files->Serve(request, path);
 }
 

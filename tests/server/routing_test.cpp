@@ -8,8 +8,8 @@
 #include "server/site/json.h"
 #include "server/site/maker.h"
 #include "server/site/router.h"
-#include "text/gbk.h"
 #include "tests/support/memory_storage.h"
+#include "text/gbk.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {
@@ -192,8 +192,10 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
     const StringResponse response = answer(request);
     return std::to_string(response.result_int()) + " " + response.body();
   };
-  const std::string store = R"j({"key":")j" + key + R"j(","name":"Alice","style":1,)j"
-                            R"j("fields":{"Text1(1)":"小\u96e8","Question":"嫁给我？"},"checked":false})j";
+  const std::string store =
+      R"j({"key":")j" + key +
+      R"j(","name":"Alice","style":1,)j"
+      R"j("fields":{"Text1(1)":"小\u96e8","Question":"嫁给我？"},"checked":false})j";
 
   EXPECT_EQ(said(Json("name", R"j({"name":"alice"})j")), "200 {\"taken\":false}\n");
   EXPECT_EQ(said(Json("claim", R"j({"key":")j" + key + R"j(","name":"Alice"})j")),
@@ -280,8 +282,9 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
   // page under the pages' own policy, framed by the site alone.
   Request preview = Json("preview", {});
   preview.set(http::field::content_type, "application/x-www-form-urlencoded");
-  preview.body() = "json=" + std::string(R"j(%7B%22style%22%3A2%2C%22fields%22%3A%7B%22Text1(0)%22%3A%22)j") +
-                   "%E9%98%BF%E6%98%8E%22%7D%7D";
+  preview.body() =
+      "json=" + std::string(R"j(%7B%22style%22%3A2%2C%22fields%22%3A%7B%22Text1(0)%22%3A%22)j") +
+      "%E9%98%BF%E6%98%8E%22%7D%7D";
   preview.prepare_payload();
   const StringResponse shown = answer(preview);
   EXPECT_EQ(shown.result_int(), 200);
@@ -300,7 +303,8 @@ TEST(RoutingTest, StylesAreServedFromTheFieldTableInTheEditorsOrder) {
   const std::size_t name = styles.find("\"Text11(7)\"");
   EXPECT_LT(seventh, video);
   EXPECT_LT(video, name);
-  EXPECT_NE(styles.find(R"j("default":"http://pages.example:80/biaobai/fg1/center.jpg","kind":"picture")j"),
+  EXPECT_NE(styles.find(
+                R"j("default":"http://pages.example:80/biaobai/fg1/center.jpg","kind":"picture")j"),
             std::string::npos);
   EXPECT_NE(styles.find(R"j("name":"Answer1","caption":"TA的回答一","default":"我愿意","max":10)j"),
             std::string::npos);
