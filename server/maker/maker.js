@@ -7,7 +7,7 @@ import { buildForm, gateProblems, utcOfLocal } from './form.js';
 import { adoptFromAddress, manageLink, ownerKey, takeFirstShowing } from './owner.js';
 
 // Her last key, then this long, then the preview: a phone types in bursts.
-const PREVIEW_DELAY_MS = 150;
+const PREVIEW_DELAY_MS = 100;
 const NAME_DELAY_MS = 300;
 const NAME_RULE = /^[A-Za-z0-9]{1,30}$/;
 
