@@ -17,7 +17,7 @@
 
 #include "editors/draft_store.h"
 #include "editors/editor_window.h"
-#include "editors/layout.h"
+#include "pages/layout.h"
 #include "editors/media_picker.h"
 #include "pages/question.h"
 #include "pages/styles.h"

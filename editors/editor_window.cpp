@@ -30,7 +30,7 @@
 #include "controls/window_placement.h"
 #include "editors/editor_internal.h"
 #include "editors/gate_bar.h"
-#include "editors/layout.h"
+#include "pages/layout.h"
 #include "editors/media_picker.h"
 #include "editors/pickers.h"
 #include "editors/question_bar.h"

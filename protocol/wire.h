@@ -24,6 +24,12 @@ inline constexpr std::string_view kMediaPrefix = "/media/";
 inline constexpr std::string_view kOpenedPrefix = "/api/opened/";
 inline constexpr std::string_view kAnswerPrefix = "/api/answer/";
 inline constexpr std::string_view kAnswerField = "answer";
+// The maker in the browser: its form, the field table it is built from
+// (JSON), and its operations, which speak UTF-8 JSON and are read into the
+// endpoint's own requests. Each operation's name follows the prefix.
+inline constexpr std::string_view kMakerPath = "/make";
+inline constexpr std::string_view kStylesPath = "/api/styles";
+inline constexpr std::string_view kMakerPrefix = "/api/make/";
 // The header of a media post naming the sender's machine, in the value
 // encoding.
 inline constexpr std::string_view kMachineIdHeader = "X-Machine-Id";

@@ -347,6 +347,10 @@ constexpr OptionRow kOptions[] = {
      "lookups of what a machine identifier owns that one client\n"
      "address may make (default 30 a minute, 30 at once); 0: no limit",
      [](Given& g) { return Rate(g, g.options.server.lookups_per_minute); }},
+    {"--previews-per-minute", "N",
+     "previews the maker in the browser (/make) may have built for\n"
+     "one client address (default 120 a minute, 120 at once); 0: no limit",
+     [](Given& g) { return Rate(g, g.options.server.previews_per_minute); }},
     {"--reports-per-minute", "N",
      "reports of pages (/report) one client address may send\n"
      "(default 5 a minute, 5 at once); 0: no limit",
@@ -528,6 +532,17 @@ std::vector<std::filesystem::path> DefaultAssetDirs(const std::filesystem::path&
   return {HEARTPAGE_ASSETS_DIR, HEARTPAGE_VENDOR_ASSETS_DIR};
 }
 
+MakerDirs DefaultMakerDirs(const std::filesystem::path& executable) {
+  if (!executable.empty()) {
+    const std::filesystem::path installed =
+        executable.parent_path().parent_path() / "share" / "heartpage-server";
+    std::error_code ec;
+    if (std::filesystem::is_directory(installed / "maker", ec))
+      return {installed / "maker", installed / "artwork"};
+  }
+  return {HEARTPAGE_MAKER_DIR, HEARTPAGE_ARTWORK_DIR};
+}
+
 std::string PublicHost(const std::string& listen, const std::string& publishing_host) {
   const bool wildcard = listen.starts_with("0.0.0.0") || listen.starts_with("[::]") ||
                         listen.starts_with(":") || listen.starts_with("*");
@@ -600,6 +615,9 @@ std::variant<Options, OptionsError> ParseOptions(
   }
   if (assets.empty()) assets = DefaultAssetDirs(ExecutablePath());
   options.server.asset_dirs = std::move(assets);
+  const MakerDirs maker = DefaultMakerDirs(ExecutablePath());
+  options.server.maker_dir = maker.files;
+  options.server.artwork_dir = maker.artwork;
   return options;
 }
 }  // namespace heartpage::server

@@ -57,6 +57,15 @@ std::variant<Options, OptionsError> ParseOptions(
 // and build trees it was built in.
 std::vector<std::filesystem::path> DefaultAssetDirs(const std::filesystem::path& executable);
 
+// The maker in the browser's files and the styles' artwork, found as the
+// assets are: an installed server's PREFIX/share/heartpage-server/maker and
+// artwork, else the source tree's server/maker and publish/artwork.
+struct MakerDirs {
+  std::filesystem::path files;
+  std::filesystem::path artwork;
+};
+MakerDirs DefaultMakerDirs(const std::filesystem::path& executable);
+
 // The host:port that clients reach a server listening on `listen` at: the
 // publishing host when `listen` is a wildcard address, otherwise empty, which
 // stands for the bound address itself.

@@ -101,8 +101,9 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
             TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
     }
   }
-  const auto lane = work == Work::kRead || work == Work::kLookup ? StorageWorkers::Lane::kRead
-                                                                 : StorageWorkers::Lane::kWrite;
+  const auto lane = work == Work::kRead || work == Work::kLookup || work == Work::kPreview
+                        ? StorageWorkers::Lane::kRead
+                        : StorageWorkers::Lane::kWrite;
   if (!shared.workers->Submit(lane, answer))
     owner.Send(TryLater(job->request, status::service_unavailable, kQueueFullRetry, "server busy"));
 }

@@ -267,6 +267,7 @@ HttpServer::HttpServer(ServerConfig config, Stores storage)
     shared.config.public_host = "https://" + shared.config.public_host;
   shared.site.public_host = shared.config.public_host;
   shared.site.frame_ancestors = shared.config.frame_ancestors;
+  shared.site.maker_files = &shared.maker_files;
   shared.site.pages = shared.config.pages;
   shared.on_all_gone = [weak = std::weak_ptr<Impl>(impl_)] {
     if (auto impl = weak.lock())

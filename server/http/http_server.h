@@ -52,6 +52,10 @@ struct ServerConfig {
   // ten seconds, is cut off.
   std::size_t min_send_rate = 1024;
   std::vector<std::filesystem::path> asset_dirs;
+  // The maker in the browser's files, and the styles' artwork it shows;
+  // no folder: the maker is not served.
+  std::filesystem::path maker_dir;
+  std::filesystem::path artwork_dir;
   // Peers whose X-Forwarded-For names the real client (our reverse proxies).
   std::vector<std::string> trusted_proxies;
   // Per client address: claims and stores a minute, and how many may come at
@@ -63,6 +67,9 @@ struct ServerConfig {
   // Lookups of what a machine identifier owns, a minute and at once: they
   // are how identifiers would be guessed.
   unsigned lookups_per_minute = 30;
+  // Previews of the maker in the browser a minute, and at once: one follows
+  // each pause in her typing.
+  unsigned previews_per_minute = 120;
   // Reports of pages a minute, and at once: anyone may send one.
   unsigned reports_per_minute = 5;
   // Openings and answers from published pages a minute, and at once: a

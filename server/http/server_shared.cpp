@@ -12,6 +12,7 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     : config(std::move(configuration)),
       compressed_assets(this->config.asset_dirs),
       asset_paths(this->config.asset_dirs),
+      maker_files(this->config.maker_dir, this->config.artwork_dir),
       site{storage,
            this->config.public_host,
            this->config.asset_dirs,
@@ -34,6 +35,8 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
     stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
   if (this->config.lookups_per_minute > 0)
     lookups_.emplace(this->config.lookups_per_minute, this->config.lookups_per_minute);
+  if (this->config.previews_per_minute > 0)
+    previews_.emplace(this->config.previews_per_minute, this->config.previews_per_minute);
   if (this->config.reports_per_minute > 0)
     reports_.emplace(this->config.reports_per_minute, this->config.reports_per_minute);
   if (this->config.visits_per_minute > 0)
@@ -67,6 +70,7 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   if (work == Work::kLookup && lookups_) limiter = &*lookups_;
   if (work == Work::kReport && reports_) limiter = &*reports_;
   if (work == Work::kVisit && visits_) limiter = &*visits_;
+  if (work == Work::kPreview && previews_) limiter = &*previews_;
   return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 

@@ -21,6 +21,7 @@
 #include "server/http/request_log.h"
 #include "server/site/asset_gzip.h"
 #include "server/site/assets.h"
+#include "server/site/maker_files.h"
 #include "server/site/media_admission.h"
 #include "server/site/router.h"
 #include "server/storage/storage_workers.h"
@@ -36,6 +37,7 @@ class ServerShared final : public UploadGate {
   // Compressed before the first connection, and never changed after.
   CompressedAssets compressed_assets;
   AssetPaths asset_paths;
+  MakerFiles maker_files;
   Site site;
   std::atomic<bool> stopping{false};
   // Called on whichever thread forgets the last connection once stopping.
@@ -88,6 +90,7 @@ class ServerShared final : public UploadGate {
   std::optional<RateLimiter> claims_;
   std::optional<RateLimiter> stores_;
   std::optional<RateLimiter> lookups_;
+  std::optional<RateLimiter> previews_;
   std::optional<RateLimiter> reports_;
   std::optional<RateLimiter> visits_;
   // A token a KiB.

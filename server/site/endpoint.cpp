@@ -374,13 +374,18 @@ bool SetsCode(const EndpointRequest& request) {
 }
 
 EndpointRequest ReadEndpoint(std::string_view body) {
-  EndpointRequest request;
   auto parsed = ParseForm(body);
   if (auto* error = std::get_if<FormError>(&parsed)) {
+    EndpointRequest request;
     request.refusal = std::move(error->message);
     return request;
   }
-  request.fields = std::get<FormFields>(std::move(parsed));
+  return ReadEndpointFields(std::get<FormFields>(std::move(parsed)));
+}
+
+EndpointRequest ReadEndpointFields(FormFields fields) {
+  EndpointRequest request;
+  request.fields = std::move(fields);
   const auto zc = request.fields.find(wire::kOperationField);
   if (zc == request.fields.end()) {
     request.refusal = "missing field zc";

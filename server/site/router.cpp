@@ -9,6 +9,8 @@
 #include "server/site/file_answers.h"
 #include "server/site/gzip.h"
 #include "server/site/http_util.h"
+#include "server/site/maker.h"
+#include "server/site/maker_files.h"
 #include "server/site/media.h"
 #include "server/site/origin_check.h"
 #include "server/site/page_gate.h"
@@ -184,6 +186,17 @@ Response SecurityContacts(const Request& request, std::string_view, const Site& 
                       kPlainText, "max-age=86400");
 }
 
+Response MakerPage(const Request& request, std::string_view path, const Site& site, const Routed&,
+                   Audit*) {
+  if (site.maker_files == nullptr)
+    return PlainResponse(request, http::status::not_found, "not found");
+  return site.maker_files->Serve(request, path);
+}
+
+Response Styles(const Request& request, std::string_view, const Site& site, const Routed&, Audit*) {
+  return AnswerStyles(request, site);
+}
+
 // A file arrives through the connection's own path (IsMediaUpload); what
 // comes here is not one.
 Response NotAnUpload(const Request& request, std::string_view, const Site&, const Routed&, Audit*) {
@@ -277,10 +290,14 @@ constexpr RouteEntry kRoutes[] = {
      TemporaryPreview},
     {wire::kMediaPrefix, Span::kPrefix, Case::kExact, Methods::kGetHead, MediaLane, Media},
     {wire::kMediaPath, Span::kPath, Case::kExact, Methods::kPost, AtOnce, NotAnUpload},
+    {wire::kStylesPath, Span::kPath, Case::kExact, Methods::kGetHead, AtOnce, Styles},
+    {wire::kMakerPrefix, Span::kPrefix, Case::kExact, Methods::kPost, MakerLane, AnswerMaker},
     {wire::kOpenedPrefix, Span::kPrefix, Case::kExact, Methods::kPost, OpenedLane, Opened},
     {wire::kAnswerPrefix, Span::kPrefix, Case::kExact, Methods::kPost, AnsweredLane, Answered},
     {kUnlockPrefix, Span::kPrefix, Case::kExact, Methods::kPost, UnlockWork, Unlock},
     {"/", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
+    // The maker's page and its files; "/make" and "/make/" are the page.
+    {wire::kMakerPath, Span::kPrefix, Case::kExact, Methods::kGetHead, AtOnce, MakerPage},
     {"/index.html", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/download", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},
     {"/support", Span::kPath, Case::kExact, Methods::kGetHead, Reads, SitePage},

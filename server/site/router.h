@@ -59,6 +59,7 @@ inline constexpr std::string_view kMediaSecurityPolicy =
 
 class AssetPaths;
 class CompressedAssets;
+class MakerFiles;
 
 // What answering needs to know of the site.
 struct Site {
@@ -74,9 +75,12 @@ struct Site {
   // Who may frame a page: CSP source expressions, or 'none'.
   std::string frame_ancestors = std::string(kDefaultFrameAncestors);
   PageLimits pages = {};
+  // The maker in the browser's files; none: /make is not found.
+  const MakerFiles* maker_files = nullptr;
 };
 
 struct RouteEntry;
+struct MakerRequest;
 
 // A request as the site read it, once: where it is answered, and what
 // answering it needs again (its route, and the endpoint's form decoded), so
@@ -99,6 +103,8 @@ struct Routed {
   std::size_t rest_at = 0;
   std::size_t rest_size = 0;
   std::optional<EndpointRequest> endpoint;
+  // What a request of the maker in the browser said, read from its JSON.
+  std::shared_ptr<const MakerRequest> maker;
 };
 Routed WorkOf(const Request& request, const Site& site);
 

@@ -7,7 +7,9 @@ namespace heartpage::server {
 // refusals), or on a storage worker, reading or writing. Each kind but the
 // first two has a rate of its own by client address: a lookup by machine
 // identifier reads; so does a visitor's report write, and what a published
-// page's script sends back (an opening, an answer).
-enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport, kVisit };
+// page's script sends back (an opening, an answer). The maker's preview
+// reads nothing, but building a page costs what a read does, and follows
+// her typing: off the connections' threads, at a rate of its own.
+enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport, kVisit, kPreview };
 
 }  // namespace heartpage::server

@@ -1,5 +1,6 @@
 #include "server/storage/machine_id_hash.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
@@ -7,6 +8,12 @@
 #include <stdexcept>
 
 namespace heartpage::server {
+
+bool MachineIdHash::operator==(const MachineIdHash& other) const {
+  // Every hash has the same length; only an empty one differs in it.
+  return hex_.size() == other.hex_.size() &&
+         CRYPTO_memcmp(hex_.data(), other.hex_.data(), hex_.size()) == 0;
+}
 
 MachineIdHasher::MachineIdHasher(std::string key) : key_(std::move(key)) {
   if (key_.size() != kKeyBytes) throw std::invalid_argument("machine identifier key of wrong size");

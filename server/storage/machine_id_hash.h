@@ -16,7 +16,9 @@ class MachineIdHash {
   MachineIdHash() = default;
   explicit MachineIdHash(std::string hex) : hex_(std::move(hex)) {}
   const std::string& hex() const { return hex_; }
-  bool operator==(const MachineIdHash&) const = default;
+  // In constant time: an owner's key is compared by its hash, and how long
+  // a comparison takes must not tell a guesser how much of it was right.
+  bool operator==(const MachineIdHash& other) const;
 
  private:
   std::string hex_;

@@ -263,8 +263,10 @@ export async function openPage(browser, server, address, viewport,
         return;
       }
     }
-    // A page's opening or answer, kept, is answered with nothing: 204.
-    if (status !== 200 && status !== 204 && !ranged) problems.push(`HTTP ${status}: ${request.url()}`);
+    // A page's opening or answer, kept, is answered with nothing: 204; a
+    // file asked for again, unchanged since, with 304.
+    if (status !== 200 && status !== 204 && status !== 304 && !ranged)
+      problems.push(`HTTP ${status}: ${request.url()}`);
   });
   await page.goto(address, { waitUntil: 'load' });
   // From here on the page's time moves only when the test says so. The

@@ -31,7 +31,7 @@
 #include "editors/draft_store.h"
 #include "editors/editors.h"
 #include "editors/gate_bar.h"
-#include "editors/layout.h"
+#include "pages/layout.h"
 #include "pages/builders.h"
 #include "pages/holder.h"
 #include "pages/styles.h"

@@ -56,6 +56,13 @@ for file in fg2/js/jquery.js fg6/misc-res/js/jquery-1.7.2.min.js fg8/js/jquery.c
             fg8/js/jquery.easing.1.3.js; do
   expected_server+=("usr/share/heartpage-server/assets-vendor/$file")
 done
+# The maker in the browser, and the styles' artwork its gallery shows.
+while read -r file; do
+  expected_server+=("usr/share/heartpage-server/maker/$file")
+done < <(cd "$source/server/maker" && find . -type f ! -name '.*' | sed 's|^\./||')
+for style in 1 2 3 4 5 6 7 8; do
+  expected_server+=("usr/share/heartpage-server/artwork/style$style.jpg")
+done
 # The offline previews' copies: everything but music and video.
 while read -r file; do
   expected_program+=("usr/share/heartpage/assets/$file")
@@ -73,7 +80,7 @@ done
 # Nothing else: no library, header, test program or stray file of the build.
 grep -vE '^usr/(bin/heartpage(-cli)?|share/(applications|metainfo|icons/hicolor|man/man1|doc/heartpage|heartpage/assets(-vendor)?)/.*|share/lintian/overrides/heartpage)$' \
   "$work/program.list" && fail "heartpage holds the files above, which it should not"
-grep -vE '^(usr/bin/heartpage-server|usr/lib/systemd/system/heartpage-server\.service|etc/default/heartpage-server|usr/share/(heartpage-server/assets(-vendor)?|man/man8|doc/heartpage-server|lintian/overrides)/.*)$' \
+grep -vE '^(usr/bin/heartpage-server|usr/lib/systemd/system/heartpage-server\.service|etc/default/heartpage-server|usr/share/(heartpage-server/(assets(-vendor)?|maker|artwork)|man/man8|doc/heartpage-server|lintian/overrides)/.*)$' \
   "$work/server.list" && fail "heartpage-server holds the files above, which it should not"
 dpkg-deb -I "$server" conffiles | grep -qxF /etc/default/heartpage-server ||
   fail "/etc/default/heartpage-server is not a conffile"
@@ -134,6 +141,7 @@ packaged=(assets/common/first-play.js assets-vendor/fg8/js/jquery.cycle.all.js)
 for file in "${packaged[@]}"; do
   echo "/* unpacked $RANDOM */" >>"$work/root/usr/share/heartpage-server/$file"
 done
+echo "/* unpacked $RANDOM */" >>"$work/root/usr/share/heartpage-server/maker/maker.js"
 : >"$work/server.log"
 "$work/root/usr/bin/heartpage-server" --listen 127.0.0.1:0 --data "$work/data" 2>"$work/server.log" &
 server_pid=$!
@@ -152,4 +160,9 @@ for file in "${packaged[@]}"; do
   cmp -s "$work/asset" "$work/root/usr/share/heartpage-server/$file" ||
     fail "$asset is not the packaged file"
 done
+# The maker is the packaged one too: the server reads it once, at its start.
+status=$(curl -s -o "$work/maker" -w '%{http_code}' "$address/make/maker.js")
+[[ $status == 200 ]] || fail "/make/maker.js answered $status"
+cmp -s "$work/maker" "$work/root/usr/share/heartpage-server/maker/maker.js" ||
+  fail "/make/maker.js is not the packaged file"
 echo "== all well"

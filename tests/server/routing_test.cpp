@@ -5,8 +5,11 @@
 
 #include <utility>
 
+#include "server/site/json.h"
+#include "server/site/maker.h"
 #include "server/site/router.h"
 #include "tests/support/memory_storage.h"
+#include "text/gbk.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {
@@ -159,6 +162,154 @@ TEST(RoutingTest, EachRequestGoesToTheLaneOfWhatItNeeds) {
     EXPECT_EQ(StatusOf(refusal), 400u) << body;
     EXPECT_TRUE(audit.operation.empty()) << body;
   }
+}
+
+}  // namespace
+}  // namespace heartpage::server
+
+namespace heartpage::server {
+namespace {
+
+// The maker's JSON, as a browser on the site sends it.
+Request Json(std::string_view operation, std::string body) {
+  Request request = Make(http::verb::post, "/api/make/" + std::string(operation), std::move(body));
+  request.set(http::field::content_type, "application/json");
+  request.set(http::field::origin, "http://pages.example");
+  request.set(http::field::host, "pages.example");
+  return request;
+}
+
+TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotFit) {
+  fuzz::MemoryStorage storage;
+  const Site site{storage, "pages.example:80", {}, {}};
+  const std::string key = "00112233445566778899aabbccddeeff";
+  const auto answer = [&](const Request& request, Audit* audit = nullptr) {
+    Response response = HandleRequest(request, site, audit);
+    EXPECT_TRUE(std::holds_alternative<StringResponse>(response)) << request.target();
+    return std::get<StringResponse>(std::move(response));
+  };
+  const auto said = [&](const Request& request) {
+    const StringResponse response = answer(request);
+    return std::to_string(response.result_int()) + " " + response.body();
+  };
+  const std::string store =
+      R"j({"key":")j" + key +
+      R"j(","name":"Alice","style":1,)j"
+      R"j("fields":{"Text1(1)":"小\u96e8","Question":"嫁给我？"},"checked":false})j";
+
+  EXPECT_EQ(said(Json("name", R"j({"name":"alice"})j")), "200 {\"taken\":false}\n");
+  EXPECT_EQ(said(Json("claim", R"j({"key":")j" + key + R"j(","name":"Alice"})j")),
+            "200 {\"claimed\":true}\n");
+  // The key in capitals is the same key; another key is another owner.
+  Audit audit;
+  EXPECT_EQ(answer(Json("store", store), &audit).body(),
+            "{\"address\":\"http://pages.example:80/Test/alice\"}\n");
+  EXPECT_EQ(audit.operation, "store");
+  EXPECT_EQ(audit.name, "alice");
+  std::string upper = store;
+  upper.replace(upper.find(key), key.size(), "00112233445566778899AABBCCDDEEFF");
+  EXPECT_EQ(answer(Json("store", upper)).result_int(), 200);
+  std::string other = store;
+  other.replace(other.find(key), 1, "1");
+  EXPECT_EQ(said(Json("store", other)),
+            "403 {\"error\":\"file name claimed by another machine\"}\n");
+  EXPECT_EQ(said(Json("owned", R"j({"key":")j" + key + "\"}")), "200 {\"names\":[\"alice\"]}\n");
+  EXPECT_EQ(said(Json("name", R"j({"name":"ALICE"})j")), "200 {\"taken\":true}\n");
+  // What was stored is the builders' page of her fields, with her question.
+  const auto page = storage.LoadPage("alice");
+  ASSERT_TRUE(page);
+  const std::string text = FromGbk(page->bytes);
+  EXPECT_NE(text.find("小雨"), std::string::npos);
+  EXPECT_NE(text.find("嫁给我？"), std::string::npos);
+
+  // No machine's identifier is the key: the program sending the key's
+  // digits as its disk serial owns nothing.
+  const std::string lookup =
+      "zc=49&sql=" + EncodeValue("select * from 免费 where 硬盘ID='" + key + "'");
+  EXPECT_EQ(answer(Make(http::verb::post, "/asp/index.asp", lookup)).body(), "");
+
+  // Hostile or mistaken bodies get one line and change nothing.
+  Request elsewhere = Json("claim", R"j({"key":")j" + key + R"j(","name":"bob"})j");
+  elsewhere.set(http::field::origin, "http://elsewhere.example");
+  Request as_form = Json("name", R"j({"name":"bob"})j");
+  as_form.set(http::field::content_type, "application/x-www-form-urlencoded");
+  const std::pair<Request, std::string> refused[] = {
+      {std::move(elsewhere), "403 {\"error\":\"taken only from the site's own maker\"}\n"},
+      {std::move(as_form), "415 {\"error\":\"sent as application/json\"}\n"},
+      {Json("claim", R"j({"key":"00112233","name":"bob"})j"),
+       "400 {\"error\":\"key must be 32 hexadecimal digits\"}\n"},
+      {Json("claim", R"j({"key":")j" + key + R"j(","name":"b'ob"})j"),
+       "400 {\"error\":\"malformed file name\"}\n"},
+      {Json("name", R"j({"name":"bob","name":"eve"})j"),
+       "400 {\"error\":\"member name is given twice\"}\n"},
+      {Json("name", R"j({"name":"\ud800"})j"), "400 {\"error\":\"lone surrogate in a string\"}\n"},
+      {Json("name", "{\"name\":\"b\xC0\xAF\"}"), "400 {\"error\":\"a string is not UTF-8\"}\n"},
+      {Json("name", R"j({"name":"bob"} {})j"),
+       "400 {\"error\":\"unexpected text after the object\"}\n"},
+      {Json("name", R"j({"name":{"a":{"b":"c"}}})j"),
+       "400 {\"error\":\"member a must be a string\"}\n"},
+      {Json("store", R"j({"key":")j" + key + R"j(","name":"bob","style":1,"data":"<html>"})j"),
+       "400 {\"error\":\"unexpected member data\"}\n"},
+      {Json("store", R"j({"key":")j" + key + R"j(","name":"bob","style":9})j"),
+       "400 {\"error\":\"style must be a number from 1 to 8\"}\n"},
+      {Json("preview", R"j({"style":1,"fields":{"Text9(0)":"x"}})j"),
+       "400 {\"error\":\"style 1 has no field Text9(0)\"}\n"},
+      {Json("preview", "{\"style\":1,\"fields\":{\"Text1(0)\":\"" +
+                           std::string(kMaxMakerBodyBytes, 'x') + "\"}}"),
+       "413 {\"error\":\"body too large\"}\n"},
+      {Json("unknown", "{}"), "404 {\"error\":\"no such operation\"}\n"},
+      // Her settings meet the store's own rules: a code needs its hint.
+      {Json("store", R"j({"key":")j" + key + R"j(","name":"alice","style":1,"code":"上海"})j"),
+       "400 {\"error\":\"a code without a hint\"}\n"},
+  };
+  for (const auto& [request, expected] : refused) EXPECT_EQ(said(request), expected);
+  EXPECT_FALSE(storage.LoadPage("bob"));
+  EXPECT_TRUE(storage.ClaimsOfName("bob").empty());
+
+  // Each goes where its operation goes, the preview at a rate of its own;
+  // what is refused is refused at once.
+  const std::pair<Request, Work> lanes[] = {
+      {Json("name", R"j({"name":"bob"})j"), Work::kRead},
+      {Json("owned", R"j({"key":")j" + key + "\"}"), Work::kLookup},
+      {Json("claim", R"j({"key":")j" + key + R"j(","name":"bob"})j"), Work::kClaim},
+      {Json("store", store), Work::kStore},
+      {Json("preview", R"j({"style":2})j"), Work::kPreview},
+      {Json("store", "{"), Work::kAtOnce},
+  };
+  for (const auto& [request, work] : lanes) EXPECT_EQ(WorkOf(request, site).work, work);
+
+  // The preview comes posted from a form into the maker's frame, and is the
+  // page under the pages' own policy, framed by the site alone.
+  Request preview = Json("preview", {});
+  preview.set(http::field::content_type, "application/x-www-form-urlencoded");
+  preview.body() =
+      "json=" + std::string(R"j(%7B%22style%22%3A2%2C%22fields%22%3A%7B%22Text1(0)%22%3A%22)j") +
+      "%E9%98%BF%E6%98%8E%22%7D%7D";
+  preview.prepare_payload();
+  const StringResponse shown = answer(preview);
+  EXPECT_EQ(shown.result_int(), 200);
+  EXPECT_NE(FromGbk(shown.body()).find("阿明"), std::string::npos);
+  const std::string policy(shown["Content-Security-Policy"]);
+  EXPECT_TRUE(policy.starts_with("sandbox allow-scripts ")) << policy;
+  EXPECT_TRUE(policy.ends_with("frame-ancestors 'self'")) << policy;
+}
+
+TEST(RoutingTest, StylesAreServedFromTheFieldTableInTheEditorsOrder) {
+  const std::string styles = StylesJson("pages.example:80");
+  // Style 5 is read as its window's Tab order reads it: the seven lines,
+  // then the other settings, before the name of the one it is for.
+  const std::size_t seventh = styles.find("\"Text11(6)\"");
+  const std::size_t video = styles.find("\"Text11(13)\"");
+  const std::size_t name = styles.find("\"Text11(7)\"");
+  EXPECT_LT(seventh, video);
+  EXPECT_LT(video, name);
+  EXPECT_NE(styles.find(
+                R"j("default":"http://pages.example:80/biaobai/fg1/center.jpg","kind":"picture")j"),
+            std::string::npos);
+  EXPECT_NE(styles.find(R"j("name":"Answer1","caption":"TA的回答一","default":"我愿意","max":10)j"),
+            std::string::npos);
+  EXPECT_NE(styles.find("\"shared_max\":2"), std::string::npos);
+  EXPECT_EQ(std::get<JsonObject>(ReadJsonObject(R"j({"a":"b"})j")).size(), 1u);
 }
 
 }  // namespace

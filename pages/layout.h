@@ -8,7 +8,9 @@
 // Where everything stands on the eight editor windows. The fields themselves
 // (captions, defaults) come from the style tables; this adds the geometry,
 // the frames, the fixed texts and the buttons. All measures are in twips
-// (15 to a pixel), as the windows were designed.
+// (15 to a pixel), as the windows were designed. Plain data beside the style
+// tables, so that the server's form in the browser reads its fields in the
+// windows' groups and order from here too.
 namespace heartpage {
 
 struct Rect {

@@ -1,4 +1,4 @@
-#include "editors/layout.h"
+#include "pages/layout.h"
 
 #include <algorithm>
 #include <array>
