@@ -440,6 +440,8 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
     return Refused(routed, refusal->first, std::move(refusal->second));
   routed.endpoint = ReadEndpointFields(std::get<FormFields>(std::move(fields)));
   routed.operation = routed.endpoint->name;
+  // A store that sets a code hashes it where the endpoint's stores do.
+  routed.hashes_code = SetsCode(*routed.endpoint);
   routed.maker = std::move(maker);
   return routed.endpoint->work;
 }
