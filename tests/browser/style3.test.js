@@ -82,12 +82,14 @@ describe('style 3', () => {
     });
   }
 
-  test('年, 月 and 日 anywhere in the values become the date', async () => {
-    const address = await site.publish(3, { set: { 'Text1(2)': '生日快乐' } });
+  // The date boxes' numbers go where the template counts the days, never
+  // into her words.
+  test('年, 月 and 日 in her words reach her as typed', async () => {
+    const address = await site.publish(3, { set: { 'Text1(2)': '那年夏天，生日快乐' } });
     await site.visit(address, viewports[0], { clock: true }, async ({ page }) => {
       await clickSeed(page);
       await growAndShowText(page).catch(() => {});
-      await waitForText(page, '生1快乐', 5000);
+      await waitForText(page, '那年夏天，生日快乐', 5000);
     });
   });
 
