@@ -410,8 +410,16 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     body_.Release();
     if (ec) return Close();
     if (drain) return ending_.Drain();
-    if (!keep_alive) return Finish();
+    // A client that pipelined past the last request is still sending:
+    // closing on its unread bytes would reset the connection and throw away
+    // the answers not yet taken, the last one among them.
+    if (!keep_alive) return StillSending() ? ending_.Drain() : Finish();
     Read(Clock::now() + IdleTimeout());
+  }
+
+  bool StillSending() {
+    beast::error_code ignored;
+    return buffer_.size() > 0 || Lowest().available(ignored) > 0;
   }
 
   void Finish() { ending_.Finish(shared_->stopping); }
