@@ -228,6 +228,7 @@ for crowd_size in "4 1" "64 16"; do
     local now
     now=$(spool_kb); ((now > top)) && top=$now
     now=$(rss_kb "$server_pid"); ((now > rss_top)) && rss_top=$now
+    return 0
   }
   "$load" slow-readers "$port" "$readers" "$work/four" 1536 "$addresses" &
   storm_pids+=($!)
