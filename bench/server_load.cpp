@@ -34,10 +34,12 @@
 //   server_load media-seed PORT COUNT SIZE OUT
 //                                         sends COUNT files of SIZE bytes from
 //                                         4 addresses, writes their paths to OUT
-//   server_load slow-readers PORT COUNT PATHS
+//   server_load slow-readers PORT COUNT PATHS [RATE ADDRESSES]
 //                                         keeps COUNT GETs of the files listed
 //                                         in PATHS going, each reading a byte
-//                                         every 5 s; until killed
+//                                         every 5 s from 16 addresses
+//                                         (127.0.16.x), or RATE bytes a second
+//                                         from ADDRESSES; until killed
 //   server_load slow-media PORT COUNT SIZE RATE ADDRESSES
 //                                         keeps COUNT files of SIZE bytes
 //                                         coming at RATE bytes a second from
@@ -366,28 +368,39 @@ int MediaSeed(int port, int count, std::size_t size, const std::string& out) {
   return 0;
 }
 
-int SlowReaders(int port, int count, const std::string& list) {
+int SlowReaders(int port, int count, const std::string& list, std::size_t rate = 0,
+                int addresses = 16) {
   std::vector<std::string> paths;
   std::ifstream in(list);
   for (std::string line; std::getline(in, line);)
     if (!line.empty()) paths.push_back(line);
-  if (paths.empty()) return 1;
+  if (paths.empty() || addresses < 1) return 1;
   std::vector<int> fds(static_cast<std::size_t>(count), -1);
+  std::vector<double> owed(fds.size(), 0);
+  // A byte every 5 s, or RATE a second a tenth of a second at a time.
+  const auto tick = rate == 0 ? std::chrono::milliseconds(5000) : std::chrono::milliseconds(100);
+  std::vector<char> sink(64 * 1024);
   for (;;) {
+    const Clock::time_point now = Clock::now();
     for (std::size_t i = 0; i < fds.size(); ++i) {
-      char byte = 0;
-      if (fds[i] >= 0 && recv(fds[i], &byte, 1, MSG_DONTWAIT) == 0) {
+      owed[i] += rate == 0 ? 1 : static_cast<double>(rate) / 10;
+      const std::size_t want = std::min(sink.size(), static_cast<std::size_t>(owed[i]));
+      const ssize_t got =
+          fds[i] >= 0 && want > 0 ? recv(fds[i], sink.data(), want, MSG_DONTWAIT) : -1;
+      if (got > 0) owed[i] -= static_cast<double>(got);
+      if (fds[i] >= 0 && (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK))) {
         close(fds[i]);
         fds[i] = -1;
       }
       if (fds[i] >= 0) continue;
-      fds[i] = ConnectFrom(port, Address(16, i % 16));
+      owed[i] = 0;
+      fds[i] = ConnectFrom(port, Address(16, i % static_cast<std::size_t>(addresses)));
       const int smallest = 1;
       if (fds[i] >= 0) setsockopt(fds[i], SOL_SOCKET, SO_RCVBUF, &smallest, sizeof smallest);
       const std::string request = "GET " + paths[i % paths.size()] + " HTTP/1.1\r\nHost: x\r\n\r\n";
       if (fds[i] >= 0) send(fds[i], request.data(), request.size(), MSG_NOSIGNAL);
     }
-    std::this_thread::sleep_for(std::chrono::seconds(5));
+    std::this_thread::sleep_until(now + tick);
   }
 }
 
@@ -611,6 +624,9 @@ int main(int argc, char** argv) {
     return MediaSeed(std::stoi(args[1]), std::stoi(args[2]), std::stoul(args[3]), args[4]);
   if (args.size() == 4 && args[0] == "slow-readers")
     return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3]);
+  if (args.size() == 6 && args[0] == "slow-readers")
+    return SlowReaders(std::stoi(args[1]), std::stoi(args[2]), args[3], std::stoul(args[4]),
+                       std::stoi(args[5]));
   if (args.size() == 3 && args[0] == "gates") return Gates(std::stoi(args[1]), std::stoi(args[2]));
   if (args.size() == 3 && args[0] == "codes-seed")
     return CodesSeed(std::stoi(args[1]), std::stoi(args[2]));
@@ -626,7 +642,8 @@ int main(int argc, char** argv) {
       << "usage: server_load seed PORT NAME SIZE OUT | stores PORT COUNT SIZE CONNECTIONS"
          " | publishes PORT COUNT SIZE | idle PORT COUNT [AFTER] | slow-bodies PORT COUNT SIZE"
          " | trickles PORT COUNT SIZE RATE ADDRESSES | media-seed PORT COUNT SIZE OUT"
-         " | slow-readers PORT COUNT PATHS | slow-media PORT COUNT SIZE RATE ADDRESSES"
+         " | slow-readers PORT COUNT PATHS [RATE ADDRESSES] | slow-media PORT COUNT SIZE RATE "
+         "ADDRESSES"
          " | gates PORT COUNT | pages-seed PORT COUNT SIZE | cycle PORT COUNT CONNECTIONS"
          " | probe PORT KIND COUNT [PATH]\n";
   return 2;

@@ -268,6 +268,12 @@ constexpr OptionRow kOptions[] = {
      "take of it (default: a quarter, at least --max-body); past it\n"
      "429",
      [](Given& g) { return Bytes(g, g.options.server.max_body_memory_per_address); }},
+    {"--max-send-memory", "BYTES",
+     "what the senders' files on their way to readers may\n"
+     "hold in memory together, a piece of each (default 64M); one\n"
+     "client address a quarter; past either the slowest reader gives\n"
+     "way, or the request gets 503",
+     [](Given& g) { return Bytes(g, g.options.server.max_send_memory); }},
     {"--threads", "N", "worker threads (default: one per core, 2 to 8)",
      [](Given& g) {
        return Count(g, g.options.server.threads, 64, " needs a number from 1 to 64");

@@ -8,10 +8,14 @@
 #include <boost/beast/http/serializer.hpp>
 #include <boost/beast/http/write.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 #include <variant>
@@ -26,10 +30,11 @@ namespace heartpage::server {
 // The writing half of a connection: sends its answers, one at a time.
 // Pages and files go from their file to the socket inside the kernel where
 // the stream is the socket itself (no TLS), anything else through Beast's
-// serializer. `Owner` (the connection) gives its `stream()` and `Lowest()`
-// socket, hears `Progressed()` whenever some bytes went and `Written(ec,
-// keep_alive, drain)` once the answer has gone or failed, and is kept alive
-// meanwhile through its shared_from_this().
+// serializer; files kept in the database a piece at a time. `Owner` (the
+// connection) gives its `stream()` and `Lowest()` socket, reads pieces with
+// `FetchPiece(read, then)`, hears `Progressed()` whenever some bytes went
+// and `Written(ec, keep_alive, drain)` once the answer has gone or failed,
+// and is kept alive meanwhile through its shared_from_this().
 template <class Owner, class Stream>
 class AnswerWriter {
  public:
@@ -136,6 +141,55 @@ class AnswerWriter {
                           : boost::beast::error_code(error, boost::beast::system_category()));
   }
 
+  // A file kept in the database goes a piece at a time: the next is read,
+  // through the owner on a storage worker, once the last has gone to the
+  // socket, so that the connection holds one piece however slow its reader.
+  void Start(StreamResponse&& response, bool drain) {
+    stream_ = std::move(response.body());
+    stream_keep_alive_ = response.keep_alive();
+    stream_drain_ = drain;
+    next_ = stream_.first;
+    piece_ = std::make_shared<std::string>(HeaderText(response.base()));
+    SendPiece();
+  }
+
+  void SendPiece() {
+    boost::asio::async_write(
+        owner_.stream(), boost::asio::buffer(*piece_),
+        [this](boost::beast::error_code ec, std::size_t sent) {
+          if (sent > 0) owner_.Progressed();
+          return boost::asio::transfer_all()(ec, sent);
+        },
+        [this, owner = owner_.shared_from_this(), piece = piece_](boost::beast::error_code ec,
+                                                                  std::size_t) {
+          if (ec) return FinishStream(ec);
+          NextPiece();
+        });
+  }
+
+  void NextPiece() {
+    const std::uint64_t end = stream_.first + stream_.length;
+    if (next_ >= end) return FinishStream({});
+    const std::uint64_t to = std::min(end, stream_.source->PieceEnd(next_));
+    owner_.FetchPiece(
+        [source = stream_.source, from = next_, to] { return source->Read(from, to); },
+        [this](std::optional<std::string> piece) {
+          // The header promised the whole: all the client can
+          // be told now is that it did not come.
+          if (!piece || piece->empty())
+            return FinishStream(make_error_code(boost::system::errc::io_error));
+          next_ += piece->size();
+          *piece_ = std::move(*piece);
+          SendPiece();
+        });
+  }
+
+  void FinishStream(boost::beast::error_code ec) {
+    stream_ = {};
+    piece_.reset();
+    owner_.Written(ec, stream_keep_alive_, stream_drain_);
+  }
+
   void FinishPage(boost::beast::error_code ec) {
     const bool keep_alive = page_.keep_alive;
     page_ = {};
@@ -147,6 +201,11 @@ class AnswerWriter {
   PageResponse page_;
   boost::beast::http::file_body::value_type file_;
   PageSender page_sender_;
+  PieceBody::value_type stream_;
+  std::uint64_t next_ = 0;  // of the file: where the next piece begins
+  std::shared_ptr<std::string> piece_;
+  bool stream_keep_alive_ = false;
+  bool stream_drain_ = false;
 };
 
 }  // namespace heartpage::server

@@ -49,6 +49,11 @@ class Connection {
   std::atomic<std::uint64_t> body_bytes{0};
   // The memory its body holds of the body budget.
   std::atomic<std::uint64_t> body_held{0};
+  // Since when an answer holding room in the piece budget has been sent,
+  // and how many bytes of it the client has taken; 0 when none is,
+  // kPicked once chosen to give way.
+  std::atomic<std::int64_t> sending_since{0};
+  std::atomic<std::uint64_t> sending_taken{0};
   static constexpr std::int64_t kPicked = -1;
 };
 

@@ -24,6 +24,9 @@ struct ServerConfig {
   // What one client address's bodies may take of it; 0: a quarter, and at
   // least max_body.
   std::size_t max_body_memory_per_address = 0;
+  // What the pieces of stored files on their way to readers may take
+  // together, a piece of each answer being sent; one address a quarter.
+  std::size_t max_send_memory = 64 * 1024 * 1024;
   unsigned threads = 0;             // 0: one per core, at least 2 and at most 8
   std::size_t max_connections = 0;  // 0: as many as there are descriptors
   std::size_t max_connections_per_address = 64;

@@ -5,6 +5,7 @@
 
 #include "protocol/wire.h"
 #include "server/site/client_address.h"
+#include "server/storage/media_store.h"
 
 namespace heartpage::server {
 
@@ -28,7 +29,9 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
       body_budget(this->config.max_body_memory,
                   this->config.max_body_memory_per_address > 0
                       ? this->config.max_body_memory_per_address
-                      : std::max(this->config.max_body, this->config.max_body_memory / 4)) {
+                      : std::max(this->config.max_body, this->config.max_body_memory / 4)),
+      pieces(std::max<std::size_t>(this->config.max_send_memory / kMediaChunk, 1),
+             std::max<std::size_t>(this->config.max_send_memory / kMediaChunk / 4, 1)) {
   if (this->config.claims_per_minute > 0)
     claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
   if (this->config.stores_per_minute > 0)

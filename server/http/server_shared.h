@@ -17,6 +17,7 @@
 #include "server/http/connection.h"
 #include "server/http/connection_table.h"
 #include "server/http/http_server.h"
+#include "server/http/piece_budget.h"
 #include "server/http/rate_limit.h"
 #include "server/http/request_log.h"
 #include "server/site/asset_gzip.h"
@@ -45,6 +46,9 @@ class ServerShared final : public UploadGate {
 
   ConnectionTable connections;
   BodyBudget body_budget;
+  // Answers sent a piece at a time (the senders' files), a piece each in
+  // memory: within --max-send-memory, one address a quarter of it.
+  PieceBudget pieces;
   // Connections turned away since the last note in the log.
   std::atomic<std::uint64_t> refused{0};
 

@@ -4,15 +4,19 @@
 #include <openssl/ssl.h>
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl/context.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/ssl/stream.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -25,6 +29,7 @@
 #include "server/http/descriptors.h"
 #include "server/http/dispatch.h"
 #include "server/http/http_message.h"
+#include "server/http/piece_budget.h"
 #include "server/http/request_record.h"
 #include "server/site/client_address.h"
 #include "server/site/media.h"
@@ -51,6 +56,8 @@ using TlsStream = asio::ssl::stream<Socket>;
 constexpr std::size_t kKeptBuffer = 16 * 1024;
 constexpr std::string_view kBusy = "server busy, try again later";
 constexpr std::string_view kAddressShare = "too many uploads at once from this address";
+// A storage queue that was full has most likely room again by then.
+constexpr std::chrono::milliseconds kPieceRetry{20};
 
 // One connection: reads requests one after another, has each turned into an
 // answer and writes it, and watches the time the client takes meanwhile.
@@ -67,7 +74,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
         peer_(peer),
         peer_text_(CanonicalAddress(peer.to_string())),
         body_(*this, *shared_, peer_text_) {}
-  ~Session() override { shared_->Forget(this); }
+  ~Session() override {
+    shared_->pieces.Give(this);
+    shared_->Forget(this);
+  }
 
   void Start() {
     shared_->Add(this, this->weak_from_this(), peer_, kTls);
@@ -105,6 +115,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       // The kernel holds megabytes for a connection and tells us only when
       // half of it has gone: a slow reader moves the queue long before that.
       const std::size_t queued = QueuedBytes(Lowest().native_handle());
+      if (holds_pieces_)
+        sending_taken.store(TakenBytes(Lowest().native_handle()) - pieces_taken_from_,
+                            std::memory_order_relaxed);
       if (queued < queued_) deadline_ = std::max(deadline_, now + IdleTimeout());
       queued_ = queued;
       // Moving at all is not enough: a client that takes a byte now and
@@ -123,6 +136,12 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void CloseIfPicked() override {
     if (phase_ == Phase::kWaiting && waiting_since.load() == kPicked) return Close();
     if (phase_ == Phase::kBody && body_.Picked()) GiveWay();
+    // What the kernel holds for it goes at once too, not when it is read.
+    if (phase_ == Phase::kWriting && holds_pieces_ && sending_since.load() == kPicked) {
+      beast::error_code ignored;
+      Lowest().set_option(asio::socket_base::linger(true, 0), ignored);
+      Close();
+    }
   }
 
   asio::io_context::executor_type Executor() override { return Lowest().get_executor(); }
@@ -134,6 +153,9 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       if (shared_->config.hsts_seconds > 0)
         AddStrictTransport(response, shared_->config.hsts_seconds);
     }
+    if (const auto* stream = std::get_if<StreamResponse>(&response);
+        stream != nullptr && !HoldPieceRoom())
+      response = PiecesBusy(*stream);
     record_.Answered(response);
     StartWriting();
     writer_.Write(std::move(response), drain);
@@ -167,6 +189,65 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     queued_ = SIZE_MAX;
     send_window_end_ = now + kSendWindow;
     send_taken_ = TakenBytes(Lowest().native_handle());
+  }
+
+  // An answer sent a piece at a time holds one piece's room while it is
+  // sent; false when there is none, not even from a slower reader.
+  bool HoldPieceRoom() {
+    const PieceBudget::Taking taking =
+        shared_->pieces.Take(this, this->weak_from_this(), LimitKey(record_.client));
+    if (taking.evict)
+      asio::post(taking.evict->Executor(), [evict = taking.evict] { evict->CloseIfPicked(); });
+    if (!taking.taken) return false;
+    holds_pieces_ = true;
+    pieces_taken_from_ = TakenBytes(Lowest().native_handle());
+    sending_taken.store(0, std::memory_order_relaxed);
+    sending_since.store(Ticks(Clock::now()), std::memory_order_relaxed);
+    return true;
+  }
+  void ReleasePieceRoom() {
+    if (!holds_pieces_) return;
+    holds_pieces_ = false;
+    shared_->pieces.Give(this);
+    sending_since.store(0, std::memory_order_relaxed);
+  }
+  static StringResponse PiecesBusy(const StreamResponse& stream) {
+    http::request_header<> header;
+    header.version(stream.version());
+    StringResponse busy =
+        Refusal(header, http::status::service_unavailable, kBusy, std::chrono::seconds(1));
+    busy.keep_alive(stream.keep_alive());
+    return busy;
+  }
+
+  // Reads a piece of an answer on a storage worker, and hands it to `then`
+  // on this connection's thread: nothing when it could not be read. A full
+  // queue is tried again in a moment: the answer has begun, and the client
+  // can be told nothing better.
+  void FetchPiece(std::function<std::string()> read,
+                  std::function<void(std::optional<std::string>)> then) {
+    auto busy =
+        std::make_shared<asio::executor_work_guard<asio::io_context::executor_type>>(Executor());
+    const auto job = [self = this->shared_from_this(), read, then, busy]() mutable {
+      std::optional<std::string> piece;
+      try {
+        piece = read();
+      } catch (const std::exception& error) {
+        self->shared_->Note(std::string("a file could not be sent on: ") + error.what());
+      }
+      const auto executor = self->Executor();
+      asio::post(executor,
+                 [self = std::move(self), piece = std::move(piece), then = std::move(then),
+                  busy = std::move(busy)]() mutable { then(std::move(piece)); });
+    };
+    if (shared_->workers->Submit(StorageWorkers::Lane::kRead, job)) return;
+    if (shared_->stopping) return then(std::nullopt);
+    auto later = std::make_shared<asio::steady_timer>(Executor(), kPieceRetry);
+    later->async_wait([self = this->shared_from_this(), later, read = std::move(read),
+                       then = std::move(then)](beast::error_code ec) mutable {
+      if (ec) return then(std::nullopt);
+      self->FetchPiece(std::move(read), std::move(then));
+    });
   }
 
   // A body that makes room for a newcomer stops being read, and is answered
@@ -411,10 +492,19 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     shared_->Log(record_.Entry());
     record_.Clear();
     body_.Release();
+    ReleasePieceRoom();
     if (ec) return Close();
     if (drain) return ending_.Drain();
-    if (!keep_alive) return Finish();
+    // A client that pipelined past the last request is still sending:
+    // closing on its unread bytes would reset the connection and throw away
+    // the answers not yet taken, the last one among them.
+    if (!keep_alive) return StillSending() ? ending_.Drain() : Finish();
     Read(Clock::now() + IdleTimeout());
+  }
+
+  bool StillSending() {
+    beast::error_code ignored;
+    return buffer_.size() > 0 || Lowest().available(ignored) > 0;
   }
 
   void Finish() { ending_.Finish(shared_->stopping); }
@@ -436,8 +526,10 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::optional<http::request_parser<MediaBody>> media_parser_;
   Phase phase_ = Phase::kWaiting;
   bool header_begun_ = false;
-  std::size_t requests_ = 0;  // read on this connection so far
-  bool gave_way_ = false;     // the body being read makes room for another
+  std::size_t requests_ = 0;             // read on this connection so far
+  bool gave_way_ = false;                // the body being read makes room for another
+  bool holds_pieces_ = false;            // of the piece budget, for the answer being sent
+  std::uint64_t pieces_taken_from_ = 0;  // what the client had taken before it
   Clock::time_point deadline_ = Clock::time_point::max();
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
   // The client must take shared_->config.min_send_rate bytes a second of

@@ -70,6 +70,13 @@ Response SendRangedFile(const Request& request, const RangedFile& file, const Fi
     response.prepare_payload();
     return response;
   }
+  if (auto* pieces = std::get_if<PieceBody::value_type>(&*bytes)) {
+    StreamResponse response(std::piecewise_construct, std::make_tuple(std::move(*pieces)),
+                            std::make_tuple(status, request.version()));
+    finish(response);
+    response.prepare_payload();
+    return response;
+  }
   FileResponse response(std::piecewise_construct,
                         std::make_tuple(std::get<http::file_body::value_type>(std::move(*bytes))),
                         std::make_tuple(status, request.version()));

@@ -10,14 +10,17 @@
 #include <variant>
 
 #include "server/site/http_util.h"
+#include "server/site/piece_body.h"
 #include "server/site/router.h"
 
 // Files answered to GET and HEAD, whole or one byte range at a time, as
 // players of music and video ask for them: assets and the senders' media.
 namespace heartpage::server {
 
-// The bytes of a GET: in a file opened for sending, or in memory.
-using FileBytes = std::variant<std::string, boost::beast::http::file_body::value_type>;
+// The bytes of a GET: in a file opened for sending, in memory, or read a
+// piece at a time from where they are kept.
+using FileBytes =
+    std::variant<std::string, boost::beast::http::file_body::value_type, PieceBody::value_type>;
 
 // What the answer says of the file.
 struct RangedFile {

@@ -1,22 +1,10 @@
 #include "server/site/media.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <boost/beast/core/file.hpp>
 #include <boost/beast/http/verb.hpp>
 
-#include <algorithm>
-#include <atomic>
 #include <charconv>
 #include <chrono>
-#include <filesystem>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <random>
 #include <vector>
 
 #include "protocol/wire.h"
@@ -126,147 +114,35 @@ Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// A range is answered from the stored chunks straight into memory, so a
-// longer one gets its first four chunks and the player asks on for the rest:
-// a client that never reads holds no more than this.
+// A range gets at most this much, and the player asks on for the rest: a
+// connection reads one from the database while it sends another.
 constexpr std::uint64_t kMaxPart = 1024 * 1024;
 
-// Whole files go out from one copy per file, named by its hash and so never
-// stale, shared by every connection that asks for it: a client that never
-// reads holds a descriptor, not a copy. Each connection sending a copy holds
-// a shared lock on it, so that the copies used longest ago give way past a
-// few of the largest files while none that is being sent does: the folder
-// lists every byte the copies take, and an evicted copy never lives on with
-// its readers. With every copy in use, a file that has none is refused for
-// a moment; readers that do not keep up are cut off soon.
-fs::path CopiesDir(const MediaLimits& limits) {
-  std::error_code ec;
-  const fs::path base = limits.spool_dir.empty() ? fs::temp_directory_path(ec) : limits.spool_dir;
-  return base / "heartpage-media-copies";
-}
+// A stored file as a reader takes it: one of its chunks at a time, read
+// when the connection is ready to send it. Nothing of the file is copied
+// for its readers, so that no number of slow readers, of however many
+// files, fills any room that another's photo needs; what the pieces on
+// their way take of memory is counted by the connections.
+class KeptMedia final : public PieceSource {
+ public:
+  KeptMedia(MediaStore& store, std::string_view name) : store_(store), name_(name) {}
 
-// Unlinks the copy at `path` unless someone is sending it; false when in use.
-bool RemoveUnused(const fs::path& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return true;
-  const bool unused = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  if (unused) unlink(path.c_str());
-  close(fd);
-  return unused;
-}
+  std::uint64_t PieceEnd(std::uint64_t offset) const override {
+    return (offset / kMediaChunk + 1) * kMediaChunk;
+  }
 
-// Whether `size` more bytes fit within `room`, once the copies not in use
-// have given way, oldest first.
-bool MakeRoom(const fs::path& dir, std::uint64_t size, std::uint64_t room) {
-  std::vector<std::pair<fs::file_time_type, fs::directory_entry>> copies;
-  std::uint64_t total = 0;
-  std::error_code ec;
-  const auto stale = fs::file_time_type::clock::now() - std::chrono::hours(1);
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir, ec)) {
-    if (!entry.is_regular_file(ec)) continue;
-    const fs::file_time_type used = entry.last_write_time(ec);
-    // A copy still being made starts with a dot; one left by a server that
-    // ended half-way is long out of use.
-    if (entry.path().filename().string().starts_with('.')) {
-      if (used < stale)
-        fs::remove(entry.path(), ec);
-      else
-        total += entry.file_size(ec);
-      continue;
-    }
-    total += entry.file_size(ec);
-    copies.emplace_back(used, entry);
+  std::string Read(std::uint64_t from, std::uint64_t to) const override {
+    std::string bytes;
+    bytes.reserve(to - from);
+    store_.ReadMedia(name_, from, to - from, [&](std::string_view chunk) { bytes += chunk; });
+    if (bytes.size() != to - from) throw StorageError("stored file " + name_ + " is short");
+    return bytes;
   }
-  std::sort(copies.begin(), copies.end(),
-            [](const auto& a, const auto& b) { return a.first < b.first; });
-  for (const auto& [used, entry] : copies) {
-    if (total + size <= room) break;
-    const std::uint64_t gone = entry.file_size(ec);
-    if (RemoveUnused(entry.path())) total -= std::min(total, gone);
-  }
-  return total + size <= room;
-}
 
-// The copy at `path`, locked for sending; nothing when there is none whole,
-// or it has just been removed.
-std::optional<http::file_body::value_type> OpenCopy(const fs::path& path, std::uint64_t size) {
-  http::file_body::value_type body;
-  beast::error_code ec;
-  body.open(path.c_str(), beast::file_mode::scan, ec);
-  if (ec || body.size() != size) return std::nullopt;
-  const int fd = static_cast<int>(body.file().native_handle());
-  struct stat facts {};
-  if (flock(fd, LOCK_SH | LOCK_NB) != 0 || fstat(fd, &facts) != 0 || facts.st_nlink == 0)
-    return std::nullopt;
-  return body;
-}
-
-http::file_body::value_type SharedCopy(std::string_view name, const MediaFacts& facts,
-                                       const Site& site) {
-  const fs::path dir = CopiesDir(site.media);
-  const fs::path path = dir / std::string(name);
-  std::error_code fs_ec;
-  if (std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size)) {
-    fs::last_write_time(path, fs::file_time_type::clock::now(), fs_ec);
-    return std::move(*body);
-  }
-  // One connection makes the copy while the others asking for the same file
-  // wait for it, rather than each making its own.
-  static std::mutex making_mutex;
-  static std::map<std::string, std::weak_ptr<std::mutex>, std::less<>> making;
-  std::shared_ptr<std::mutex> mine;
-  {
-    const std::lock_guard lock(making_mutex);
-    std::weak_ptr<std::mutex>& slot = making[std::string(name)];
-    mine = slot.lock();
-    if (!mine) slot = mine = std::make_shared<std::mutex>();
-    std::erase_if(making, [](const auto& entry) { return entry.second.expired(); });
-  }
-  const std::lock_guard made_once(*mine);
-  if (std::optional<http::file_body::value_type> body = OpenCopy(path, facts.size))
-    return std::move(*body);
-  fs::create_directories(dir, fs_ec);
-  static std::atomic<std::uint64_t> made{0};
-  const fs::path part =
-      dir / ("." + std::string(name) + "." + std::to_string(std::random_device{}()) + "." +
-             std::to_string(++made));
-  try {
-    beast::file out;
-    beast::error_code ec;
-    {
-      // The copy's blocks are taken before the next file's room is
-      // reckoned: two files copied at once never count on the same room.
-      static std::mutex room_mutex;
-      const std::lock_guard lock(room_mutex);
-      if (!MakeRoom(dir, facts.size, 4 * site.media.Largest()))
-        throw StorageBusy("every copy of the files being sent is in use");
-      out.open(part.c_str(), beast::file_mode::write_new, ec);
-      if (ec) throw StorageError("cannot send a file: " + ec.message());
-      if (posix_fallocate(static_cast<int>(out.native_handle()), 0,
-                          static_cast<off_t>(facts.size)) != 0)
-        throw StorageError("no room to send a file");
-    }
-    std::uint64_t written = 0;
-    site.storage.media.ReadMedia(name, 0, facts.size, [&](std::string_view bytes) {
-      out.write(bytes.data(), bytes.size(), ec);
-      if (ec) throw StorageError("no room to send a file");
-      written += bytes.size();
-    });
-    if (written != facts.size) throw StorageError("stored file " + std::string(name) + " is short");
-    out.close(ec);
-    if (ec) throw StorageError("no room to send a file");
-    // Locked before it is named, so that it is never taken for unused.
-    std::optional<http::file_body::value_type> body = OpenCopy(part, facts.size);
-    if (!body) throw StorageError("cannot send a file " + std::string(name));
-    fs::rename(part, path);
-    return std::move(*body);
-  } catch (...) {
-    fs::remove(part, fs_ec);
-    throw;
-  }
-}
+ private:
+  MediaStore& store_;
+  const std::string name_;
+};
 
 // A stored file: its fields, and its bytes.
 class StoredMedia final : public FileHolder {
@@ -287,20 +163,10 @@ class StoredMedia final : public FileHolder {
   }
 
   std::optional<FileBytes> Read(std::optional<ByteRange> part) const override {
-    // A file no larger than a range answer goes from memory as a range
-    // does: it takes none of the copies' room, which slow readers of large
-    // files may hold.
-    if (!part && facts_.size > kMaxPart) return FileBytes(SharedCopy(name_, facts_, site_));
-    if (!part && facts_.size == 0) return FileBytes(std::string());
+    if (facts_.size == 0) return FileBytes(std::string());
     if (!part) part = ByteRange{0, facts_.size - 1};
-    const std::uint64_t length = part->last - part->first + 1;
-    std::string bytes;
-    bytes.reserve(length);
-    site_.storage.media.ReadMedia(name_, part->first, length,
-                                  [&](std::string_view chunk) { bytes += chunk; });
-    if (bytes.size() != length)
-      throw StorageError("stored file " + std::string(name_) + " is short");
-    return FileBytes(std::move(bytes));
+    return FileBytes(PieceBody::value_type{std::make_shared<KeptMedia>(site_.storage.media, name_),
+                                           part->first, part->last - part->first + 1});
   }
 
  private:

@@ -12,6 +12,7 @@
 #include "server/site/endpoint.h"
 #include "server/site/media_limits.h"
 #include "server/site/page_limits.h"
+#include "server/site/piece_body.h"
 #include "server/site/responses.h"
 #include "server/site/work.h"
 #include "server/storage/storage.h"
@@ -34,7 +35,7 @@ struct PageResponse {
   std::string_view body() const { return gzip ? page->compressed : page->bytes; }
 };
 
-using Response = std::variant<StringResponse, FileResponse, PageResponse>;
+using Response = std::variant<StringResponse, FileResponse, PageResponse, StreamResponse>;
 
 // What a published page or a preview may do. Its scripts run in an origin of
 // their own, with no cookies or storage, and can send nothing anywhere but
