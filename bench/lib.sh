@@ -57,3 +57,40 @@ start_server() {
   server_pid=$!
   wait_for_port "$port"
 }
+
+# Starts nginx on $nginx_port with $server_threads workers, serving the files
+# of $work/nginx as the site's pages (GBK HTML, the .gz beside a file sent
+# as it is), sets nginx_pid and waits until it answers. Further lines of its
+# http block come as arguments.
+start_nginx() {
+  mkdir -p "$work/nginx/logs"
+  {
+    cat <<CONF
+daemon off;
+worker_processes $server_threads;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/logs/error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  sendfile on;
+  tcp_nopush on;
+  tcp_nodelay on;
+  keepalive_requests 1000000;
+  default_type "text/html; charset=gbk";
+  gzip_static on;
+  gzip_vary on;
+CONF
+    printf '  %s\n' "$@"
+    cat <<CONF
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/nginx;
+  }
+}
+CONF
+  } >"$work/nginx.conf"
+  nginx -p "$work/nginx" -c "$work/nginx.conf" &
+  nginx_pid=$!
+  wait_for_port "$nginx_port"
+}

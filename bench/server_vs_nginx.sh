@@ -60,35 +60,8 @@ curl -fsS "http://127.0.0.1:$port/$script" -o "$work/nginx/$script"
 for file in Test/bench "$script"; do
   curl -fsS -H 'Accept-Encoding: gzip' "http://127.0.0.1:$port/$file" -o "$work/nginx/$file.gz"
 done
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-worker_processes $server_threads;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  tcp_nodelay on;
-  keepalive_requests 1000000;
-  types { text/javascript js; }
-  default_type "text/html; charset=gbk";
-  gzip_static on;
-  gzip on;
-  gzip_comp_level 6;
-  gzip_min_length 1024;
-  gzip_types text/css text/javascript application/json image/svg+xml text/plain;
-  gzip_vary on;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/nginx;
-  }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx.conf" &
-nginx_pid=$!
-wait_for_port "$nginx_port"
+start_nginx "types { text/javascript js; }" "gzip on;" "gzip_comp_level 6;" "gzip_min_length 1024;" \
+  "gzip_types text/css text/javascript application/json image/svg+xml text/plain;"
 
 # Both must send the same bytes, each way, for the comparison to mean anything.
 for file in Test/bench "$script"; do

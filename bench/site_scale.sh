@@ -84,31 +84,7 @@ for i in range(pages):
     shutil.copyfile(f"{work}/page", f"{work}/nginx/Test/cycle{i}")
     shutil.copyfile(f"{work}/page.gz", f"{work}/nginx/Test/cycle{i}.gz")
 PY
-cat >"$work/nginx.conf" <<CONF
-daemon off;
-worker_processes $server_threads;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/logs/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  tcp_nopush on;
-  tcp_nodelay on;
-  open_file_cache max=200000 inactive=60s;
-  keepalive_requests 1000000;
-  default_type "text/html; charset=gbk";
-  gzip_static on;
-  gzip_vary on;
-  server {
-    listen 127.0.0.1:$nginx_port;
-    root $work/nginx;
-  }
-}
-CONF
-nginx -p "$work/nginx" -c "$work/nginx.conf" &
-nginx_pid=$!
-wait_for_port "$nginx_port"
+start_nginx "open_file_cache max=200000 inactive=60s;"
 cmp -s <(curl -fsS -H 'Accept-Encoding: gzip' "http://127.0.0.1:$port/Test/cycle$((pages - 1))") \
   <(curl -fsS -H 'Accept-Encoding: gzip' "http://127.0.0.1:$nginx_port/Test/cycle$((pages - 1))") ||
   { echo "the servers send different bytes" >&2; exit 1; }
