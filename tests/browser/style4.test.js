@@ -96,6 +96,31 @@ describe('style 4', () => {
     });
   }
 
+  // Her longest words stay whole on the last card, above "— 完 —", in
+  // either orientation: smaller where they must be, never cut.
+  test('a long last line fits its card', async () => {
+    const words = '我想和你一起走过春夏秋冬，看遍山川湖海，在每一个下雨的傍晚为你撑起一把伞。';
+    const address = await site.publish(4, { set: { 'Text8(29)': '晓雨，这是最后一页：', 'Text8(39)': words.repeat(3) } });
+    const landscape = { name: 'landscape', width: 844, height: 390, isMobile: true, hasTouch: true };
+    for (const viewport of [...viewports, landscape]) {
+      await site.visit(address, viewport, { clock: true }, async ({ page }) => {
+        for (let card = 2; card <= 20; ++card) {
+          await page.mouse.click(viewport.width / 2, viewport.height / 3);
+          await page.clock.runFor(1600);
+        }
+        const fit = await page.evaluate(() => {
+          const inner = [...document.querySelectorAll('.card')].pop().querySelector('.inner');
+          const box = inner.getBoundingClientRect();
+          return { overflow: inner.scrollHeight - inner.clientHeight, top: box.top, bottom: box.bottom,
+            prompt: document.getElementById('prompt').getBoundingClientRect().top };
+        });
+        assert.ok(fit.overflow <= 1, `${viewport.name}: ${JSON.stringify(fit)}`);
+        assert.ok(fit.top >= 0 && fit.bottom <= fit.prompt, `${viewport.name}: ${JSON.stringify(fit)}`);
+        await screenshot(page, `style4-${viewport.name}-long`);
+      });
+    }
+  });
+
   test('emphasis colour given without "#" applies', async () => {
     const address = await site.publish(4, { set: { 'Text8(44)': 'FF0000' } });
     await site.visit(address, viewports[0], { clock: true }, async ({ page }) => {
