@@ -50,6 +50,14 @@ class SqliteStorage::ChangeWatch {
   std::int64_t DataVersion() { return db_->Run("PRAGMA data_version").Int(0); }
 
   void Run() {
+    // The first look at once: it forgets whatever was kept before it, which
+    // a page read in the moment before would otherwise lose at the first
+    // poll.
+    try {
+      Start();
+    } catch (const StorageError&) {
+      // Busy now: the loop tries again.
+    }
     std::unique_lock lock(mutex_);
     while (!stop_.wait_for(lock, kChangePoll, [this] { return stopping_; })) {
       lock.unlock();
