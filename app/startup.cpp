@@ -77,8 +77,7 @@ StartupResult ServerSteps(const ClientServices& services, bool at_start) {
     // No settings at all is a broken connection, not a newer client. A
     // mistyped port is well formed: the notice names the host so that the
     // user can see it.
-    std::cerr << "heartpage: cannot reach the publishing server at " << PublishingOrigin()
-              << '\n';
+    std::cerr << "heartpage: cannot reach the publishing server at " << PublishingOrigin() << '\n';
     const Notice unreachable{UnreachableText(PublishingHost()), std::string(kNoticeTitle),
                              NoticeIcon::kExclamation};
     if (!services.offer_choice) {

@@ -17,8 +17,8 @@
 
 #include "editors/draft_store.h"
 #include "editors/editor_window.h"
-#include "pages/layout.h"
 #include "editors/media_picker.h"
+#include "pages/layout.h"
 #include "pages/question.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"

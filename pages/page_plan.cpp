@@ -211,8 +211,8 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
   filled.size = layout.text_.size();
   for (std::size_t k = 0; k < layout.slots_.size(); ++k) {
     const PlanSlot& slot = layout.slots_[k];
-    const std::string_view value = filled.written[slot.row].For(
-        layout.rows_[slot.row], slot.row, meant[slot.row], slot.place, seen);
+    const std::string_view value = filled.written[slot.row].For(layout.rows_[slot.row], slot.row,
+                                                                meant[slot.row], slot.place, seen);
     filled.values[k] = value;
     filled.size += value.size();
   }

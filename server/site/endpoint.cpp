@@ -188,7 +188,8 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
                        std::string_view public_host, const AddressBudget& sender) {
   // The settings are optional: an older client sends none of them.
   if (auto problem = FieldProblem(
-          fields, {wire::kOperationField, wire::kFileField, wire::kMachineIdField, wire::kDataField},
+          fields,
+          {wire::kOperationField, wire::kFileField, wire::kMachineIdField, wire::kDataField},
           {wire::kOpensField, wire::kCodeField, wire::kHintField}))
     return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
   auto settings = SentSettings(fields);

@@ -368,7 +368,8 @@ StringResponse NoPageResponse(const Request& request) {
       "<link rel=\"icon\" href=\"data:,\">\n<title>这个网页已经不在了</title>\n<style>";
   html += kStyle;
   html +=
-      "</style>\n</head>\n<body>\n<main>\n<div class=\"heart\" aria-hidden=\"true\">&#10084;</div>\n"
+      "</style>\n</head>\n<body>\n<main>\n<div class=\"heart\" "
+      "aria-hidden=\"true\">&#10084;</div>\n"
       "<h1>这个网页已经不在了</h1>\n"
       "<p class=\"zone\">它的主人可能换了名字，或者已经把它收回。</p>\n"
       "<p class=\"foot\"><a href=\"/\">HeartPage 表白网页</a></p>\n</main>\n</body>\n</html>\n";

@@ -543,8 +543,9 @@ TEST(MainWindowLoad, AServerThatNeverAnswersEndsWithTheNoticeWithinTheBudget) {
   EXPECT_EQ(shown, false);
   const qint64 elapsed = clock.elapsed();
   unsetenv("HEARTPAGE_HOST");
-  EXPECT_EQ(notices, std::vector<Notice>({{UnreachableText("127.0.0.1:" + std::to_string(silent.port())),
-                                           std::string(kNoticeTitle), NoticeIcon::kExclamation}}));
+  EXPECT_EQ(notices,
+            std::vector<Notice>({{UnreachableText("127.0.0.1:" + std::to_string(silent.port())),
+                                  std::string(kNoticeTitle), NoticeIcon::kExclamation}}));
   EXPECT_LT(elapsed, (kStartupBudget + std::chrono::seconds(5)).count());
   EXPECT_EQ(silent.Requests().size(), 1u) << "the budget was spent on the first request";
   EXPECT_TRUE(splash_while_waiting);

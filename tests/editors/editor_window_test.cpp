@@ -31,9 +31,9 @@
 #include "editors/draft_store.h"
 #include "editors/editors.h"
 #include "editors/gate_bar.h"
-#include "pages/layout.h"
 #include "pages/builders.h"
 #include "pages/holder.h"
+#include "pages/layout.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"
 #include "tests/support/address_server.h"
@@ -538,16 +538,14 @@ TEST_F(EditorTest, APreviewStaysUntilItsEditorPreviewsAgain) {
   std::vector<std::string> opened;
   std::string bytes_when_opened;
   bool waited = false;
-  testing::UsePreview(client,
-                      {[&](const std::string& path) {
-                         opened.push_back(path);
-                         bytes_when_opened = testing::ReadFile(path);
-                         return true;
-                       },
-                       [&](std::chrono::milliseconds, const std::function<void()>&) {
-                         waited = true;
-                       },
-                       [&] { return directory.path(); }});
+  testing::UsePreview(
+      client, {[&](const std::string& path) {
+                 opened.push_back(path);
+                 bytes_when_opened = testing::ReadFile(path);
+                 return true;
+               },
+               [&](std::chrono::milliseconds, const std::function<void()>&) { waited = true; },
+               [&] { return directory.path(); }});
   EditorWindow* editor = ShowEditor(4, client);
   editor->findChild<QLineEdit*>("Text8(0)")->setText("预览😀");
   FieldMap fields = FieldMap::Defaults(GetStyle(4));
@@ -571,7 +569,8 @@ TEST_F(EditorTest, APreviewStaysUntilItsEditorPreviewsAgain) {
   EXPECT_EQ(std::filesystem::path(opened[1]), own / "yl-phone.htm");
   EXPECT_NE(bytes_when_opened.find("src=\"yl.htm\""), std::string::npos);
   testing::Press(ShowEditor(1, client)->findChild<QPushButton*>("Command1"));
-  EXPECT_EQ(std::filesystem::path(opened[2]), directory.path() / "heartpage-preview" / "FG1" / "yl.htm");
+  EXPECT_EQ(std::filesystem::path(opened[2]),
+            directory.path() / "heartpage-preview" / "FG1" / "yl.htm");
   EXPECT_EQ(testing::ReadFile(own / "yl.htm"), PreviewBytes(expected));
   EXPECT_FALSE(waited);
   RemoveKeptPreviews(directory.path());
@@ -599,9 +598,8 @@ TEST_F(EditorTest, APreviewThatCannotWriteSaysSoAndOpensNothing) {
 // arriving later, finds nothing to do.
 TEST_F(EditorTest, AnEditorClosedDuringItsPreviewOrItsCheckGoesAtOnce) {
   testing::TempDir directory;
-  testing::UsePreview(client, {[](const std::string&) { return true; },
-                               {},
-                               [&] { return directory.path(); }});
+  testing::UsePreview(
+      client, {[](const std::string&) { return true; }, {}, [&] { return directory.path(); }});
   const std::filesystem::path file = directory.path() / "heartpage-preview" / "FG6" / "yl.htm";
   QPointer<EditorWindow> editor = ShowEditor(6, client);
   editor->findChild<QLineEdit*>("Text7(12)")->setText("edited");

@@ -117,7 +117,7 @@ TEST(FieldChecks, SampleTextLeftInTheTextFieldsIsListedWhenAskedFor) {
   EXPECT_EQ(CheckFields(GetStyle(5), five).size(), 0u) << "only when asked for";
   five.values["Text11(7)"] = "小明";
   five.values["Text11(8)"] = "987654321";
-  five.values["Text11(11)"] = "红";  // "红雨": the sample name no more
+  five.values["Text11(11)"] = "红";      // "红雨": the sample name no more
   five.values["Text11(15)"] = "给红雨";  // the title, no longer the style's name
   five.values["Text11(0)"] = "思雨，某某说";
   EXPECT_EQ(lines(5, five), (std::vector<std::string>{"第1行：还是示例文字"}));

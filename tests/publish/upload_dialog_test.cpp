@@ -406,10 +406,11 @@ TEST_F(UploadDialogTest, AMistypedNameIsReleasedAndANewOneClaimed) {
 
   ClearSent();
   change->click();
-  EXPECT_EQ(Answer("ReleaseConfirm", QMessageBox::No),
-            QString::fromStdString("更换名字将放弃“mistpyed1”：当前网页会被删除，TA的回答将一并删除，" +
-                                   PageAddress("mistpyed1") +
-                                   " 将无法打开，这个名字也可能被别人使用。确定要更换吗？"));
+  EXPECT_EQ(
+      Answer("ReleaseConfirm", QMessageBox::No),
+      QString::fromStdString("更换名字将放弃“mistpyed1”：当前网页会被删除，TA的回答将一并删除，" +
+                             PageAddress("mistpyed1") +
+                             " 将无法打开，这个名字也可能被别人使用。确定要更换吗？"));
   EXPECT_TRUE(Sent().empty());
   change->click();
   Answer("ReleaseConfirm", QMessageBox::Yes);

@@ -19,7 +19,7 @@ void StoreGate(SqlSession& db, std::string_view name, const PageGate& gate) {
   db.RunLater("DELETE FROM page_gates WHERE name = $1", {name});
   if (gate.empty()) return;
   db.RunLater("INSERT INTO page_gates (name, opens, code_hash, hint) VALUES ($1, $2, $3, $4)",
-         {name, gate.opens, gate.code_hash, gate.hint});
+              {name, gate.opens, gate.code_hash, gate.hint});
 }
 
 StoreResult SqlStorage::StorePage(const MachineIdHash& owner, std::string_view name,
