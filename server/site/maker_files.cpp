@@ -7,27 +7,12 @@
 #include "server/site/assets.h"
 #include "server/site/gzip.h"
 #include "server/site/http_util.h"
+#include "server/storage/page_store.h"
 
 namespace heartpage::server {
 
 namespace http = boost::beast::http;
 
-namespace {
-
-// A version of the bytes, for If-None-Match: FNV-1a over them.
-std::string EtagOf(std::string_view bytes) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (const char c : bytes) {
-    hash ^= static_cast<unsigned char>(c);
-    hash *= 1099511628211ull;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string etag = "\"m";
-  for (int shift = 60; shift >= 0; shift -= 4) etag += kHex[(hash >> shift) & 0xF];
-  return etag + '"';
-}
-
-}  // namespace
 
 MakerFiles::MakerFiles(const std::filesystem::path& folder, const std::filesystem::path& artwork) {
   Read(folder, "");
@@ -46,7 +31,7 @@ void MakerFiles::Read(const std::filesystem::path& folder, std::string_view pref
     file.type = std::string(MimeTypeOf(entry.path()));
     if (file.type.starts_with("text/")) file.type += "; charset=utf-8";
     if (!file.type.starts_with("image/")) file.gzip = GzipIfWorthIt(file.bytes);
-    file.etag = EtagOf(file.bytes);
+    file.etag = PageEtag(file.bytes);
     files_.emplace(std::string(prefix) + name, std::move(file));
   }
 }
