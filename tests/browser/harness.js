@@ -447,3 +447,51 @@ export async function textUnder(page, selector) {
     return found;
   }, selector);
 }
+
+// Run in the page: how many lines of the page's words (a box of typed text
+// counting its rows) and whether its music button stand under what the
+// question shows (its card, its bar or its heart). Answers { lines, words,
+// music }, words being the first characters of each text met.
+export function linesUnderQuestion() {
+  const root = document.getElementById('hpq');
+  const boxes = [...document.querySelectorAll('#hpq-card, #hpq-bar, #hpq-away')]
+    .map((e) => e.getBoundingClientRect()).filter((b) => b.width > 0 && b.height > 0);
+  const meets = (r) => r.width > 0 && r.height > 0 &&
+    boxes.some((b) => r.left < b.right && b.left < r.right && r.top < b.bottom && b.top < r.bottom);
+  const shown = (element) => {
+    for (let e = element; e; e = e.parentElement) {
+      const look = getComputedStyle(e);
+      if (look.display === 'none' || look.visibility === 'hidden' || Number(look.opacity) < 0.05) return false;
+    }
+    return true;
+  };
+  const lines = new Set(), words = [], range = document.createRange();
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  while (walker.nextNode()) {
+    const node = walker.currentNode, parent = node.parentElement;
+    if (!parent || root.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue)) continue;
+    if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'TITLE'].includes(parent.tagName)) continue;
+    range.selectNodeContents(node);
+    const hit = [...range.getClientRects()].filter(meets);
+    if (!hit.length || !shown(parent)) continue;
+    for (const r of hit) lines.add(`${Math.round(r.top / 4)}`);
+    words.push(node.nodeValue.trim().slice(0, 12));
+  }
+  let rows = 0;
+  for (const field of document.querySelectorAll('textarea')) {
+    if (!field.value || !shown(field)) continue;
+    const box = field.getBoundingClientRect(), look = getComputedStyle(field);
+    const height = parseFloat(look.lineHeight), top = box.top + field.clientTop + parseFloat(look.paddingTop);
+    const count = Math.round((field.scrollHeight - parseFloat(look.paddingTop) - parseFloat(look.paddingBottom)) / height);
+    for (let i = 0; i < count; i++) {
+      const row = new DOMRect(box.left, top + i * height - field.scrollTop, box.width, height);
+      if (row.top >= box.top && row.bottom <= box.bottom + height / 2 && meets(row)) {
+        rows++;
+        words.push(field.value.split('\n')[i]?.slice(0, 12) ?? '');
+      }
+    }
+  }
+  const music = document.getElementById('musicSwitch');
+  const musicUnder = !!music && shown(music) && meets(music.getBoundingClientRect());
+  return { lines: lines.size + rows, words, music: musicUnder };
+}

@@ -21,6 +21,8 @@
         element[0].scrollTop = element[0].scrollHeight;
         if (finished) {
           clearInterval(timer);
+          // Told to the page's question, which waits for the whole letter.
+          element.attr("data-typed", "done");
           if (done) done();
         }
       }, delay || 75);
