@@ -252,7 +252,8 @@ async function startFirefox({ width, height }) {
 // ('webkit' or 'firefox') for a test file; like harness.js's sharedSetUp,
 // answers its handle: publish(style, options), and visit(address, check)
 // that opens the page, runs check(page), then fails with what went wrong.
-export function engineSetUp(engine, { serverArgs = [] } = {}) {
+// `size` is the window's, the phone upright unless told.
+export function engineSetUp(engine, { serverArgs = [], size = phone } = {}) {
   const statuses = [];
   let proxy;
   const site = {
@@ -278,7 +279,7 @@ export function engineSetUp(engine, { serverArgs = [] } = {}) {
     const server = await startServer(['--public-host', host, ...serverArgs]);
     proxy.target = server.host;
     site.server = { ...server, host, direct: server.host };
-    site.browser = await (engine === 'webkit' ? startWebKit : startFirefox)(phone);
+    site.browser = await (engine === 'webkit' ? startWebKit : startFirefox)(size);
   });
   after(async () => {
     await site.browser?.stop();

@@ -107,7 +107,11 @@ describe('the question', () => {
           await storyActions[style]?.(page, viewport);
           await waitForQuestion(page, style, viewport);
           await assertButtonsReachable(page, at);
-          if (viewport !== phone) return;
+          if (viewport !== phone) {
+            await page.clock.runFor(3000);
+            await opened;
+            return;
+          }
           for (const [index, text] of answers.entries()) {
             const sent = page.waitForResponse((r) => r.url().endsWith(`/api/answer/${name}`));
             await page.getByRole('button', { name: text }).tap();

@@ -18,8 +18,12 @@
     var phase = 0;
     function paint() {
       phase = (phase + (speed || 8)) % 360;
-      for (var i = 0; i < spans.length; i++)
-        spans[i].style.color = "hsl(" + ((phase + i * 24) % 360) + ",85%,42%)";
+      // Yellows, greens and cyans are far brighter than reds and blues of
+      // the same lightness: darker, they read on the light plate as well.
+      for (var i = 0; i < spans.length; i++) {
+        var hue = (phase + i * 24) % 360;
+        spans[i].style.color = "hsl(" + hue + ",85%," + (hue >= 35 && hue <= 200 ? 28 : 42) + "%)";
+      }
     }
     paint();
     // Visitors who asked for less motion get the colours standing still.
