@@ -43,7 +43,9 @@ describe('style 7', () => {
         assert.equal(await page.evaluate(() => document.title), '风格7－阿福与桃桃');
         await waitForText(page, '阿福 & 桃桃');
         await waitForText(page, '一生一世');
-        await waitForText(page, '开始倾听');
+        // A phone, which has no arrow keys, is told to swipe or tap instead.
+        await waitForText(page, viewport.hasTouch ? '向上滑动或轻点屏幕翻页' : '开始倾听');
+        if (viewport.hasTouch) assert.equal(await page.locator('.hint').isVisible(), false);
         assert.equal(await page.locator('.chapter').count(), 9);
         assert.equal(await page.locator('.slide').count(), 55);
         await screenshot(page, `style7-${viewport.name}`);
