@@ -12,6 +12,9 @@ const GATE = [
 ];
 
 const URL_KINDS = new Set(['picture', 'music', 'video', 'address']);
+// Fields that take a file of her own; their pickers load with the first
+// form, not with the gallery.
+const FILE_KINDS = new Set(['picture', 'music', 'video']);
 
 let unique = 0;
 function id(name) {
@@ -83,6 +86,13 @@ function fieldRow(field, values, onInput, dateParts) {
     });
   }
   wrap.append(label, input);
+  if (FILE_KINDS.has(field.kind)) {
+    import('./pickers.js').then(({ filePicker }) =>
+      wrap.append(...filePicker(field.kind, input, (address) => {
+        values[field.name] = address;
+        onInput();
+      })));
+  }
   return wrap;
 }
 
