@@ -176,13 +176,3 @@ export function utcOfLocal(local) {
   if (Number.isNaN(moment.getTime())) return '';
   return moment.toISOString().slice(0, 19).replace('T', ' ');
 }
-
-// What would stop an upload, or should be said before it.
-export function gateProblems(state, now = Date.now()) {
-  const problems = [];
-  if (state.code && !state.hint) problems.push({ block: true, text: '设置了开启口令，请填写口令提示' });
-  if (state.hint && !state.code) problems.push({ block: true, text: '填写了口令提示，请设置开启口令' });
-  if (state.opens && new Date(state.opens).getTime() <= now)
-    problems.push({ block: false, text: '定时开启的时刻已经过去，网页会立即可以打开' });
-  return problems;
-}

@@ -51,7 +51,7 @@ describe('the maker in the browser', () => {
       // Her own photo, 12 megapixels from a phone's camera: made light here
       // as the desktop makes it, sent, the field then holding its address,
       // with a thumbnail; a HEIC the browser cannot read is refused in words.
-      const picker = page.getByLabel('选择照片');
+      const picker = page.getByLabel('选择照片', { exact: true });
       await picker.setInputFiles({ name: 'IMG_0001.HEIC', mimeType: 'image/heic',
         buffer: Buffer.from('\0\0\0\x18ftypheic\0\0\0\0mif1heic', 'latin1') });
       await waitForText(page, '无法读取HEIC格式的照片');
@@ -78,8 +78,16 @@ describe('the maker in the browser', () => {
       await page.getByLabel('网页标题', { exact: true }).waitFor();
       assert.equal(await page.getByLabel('网页标题', { exact: true }).inputValue(), title);
 
+      // The desktop's checks, under the field: her name is still the sample's.
+      const sample = page.locator('.field:has(> label:text-is("对方名字")) .finding');
+      await sample.waitFor();
+      assert.equal(await sample.innerText(), '还是示例文字');
+
       await page.getByLabel('请输入上传文件名').fill(name);
       await waitForText(page, '这个名字可以使用');
+      // Hers to weigh: said at the first tap, gone on with at the second.
+      await page.getByRole('button', { name: '确认上传' }).tap();
+      await waitForText(page, '请检查以下内容：对方名字：还是示例文字');
       await page.getByRole('button', { name: '确认上传' }).tap();
       await waitForText(page, '上传成功！');
       const address = await page.locator('#address').inputValue();
@@ -88,6 +96,9 @@ describe('the maker in the browser', () => {
       assert.match(link, new RegExp(`^http://${site.server.host.replace(/\./g, '\\.')}/make#key=[0-9a-f]{32}$`));
       // The key is a secret: the server's log never holds it.
       assert.equal(site.server.log().includes(link.split('#key=')[1]), false);
+      // Both for a phone's camera too.
+      await page.getByRole('img', { name: '网页网址的二维码' }).waitFor();
+      await page.getByRole('img', { name: '管理链接的二维码' }).waitFor();
       await page.locator('#published').scrollIntoViewIfNeeded();
       await screenshot(page, 'maker-published');
 
@@ -102,6 +113,8 @@ describe('the maker in the browser', () => {
       await waitForText(page, '这是您的网页');
       await page.reload({ waitUntil: 'load' });
       await page.getByLabel('请输入上传文件名').fill(name);
+      await page.getByRole('button', { name: '确认上传' }).tap();
+      await waitForText(page, '请检查以下内容');
       await page.getByRole('button', { name: '确认上传' }).tap();
       await waitForText(page, '上传成功！');
       assert.equal(await page.locator('#manage').isHidden(), true);
