@@ -2,8 +2,6 @@
 // publishing under a name of her own.
 
 import { getStyles, post, Refused } from './api.js';
-import { loadDraft, saveDraft } from './drafts.js';
-import { buildForm, utcOfLocal } from './form.js';
 import { adoptFromAddress, manageLink, ownerKey, takeFirstShowing } from './owner.js';
 
 // Her last key, then this long, then the preview: a phone types in bursts.
@@ -25,6 +23,9 @@ let pending = null; // the preview frame still loading
 let previews = 0;
 let stale = false; // typed into since the pending preview was asked for
 let checkTimer = 0;
+// The form's and the drafts' code, which come with her first tap on a style,
+// not with the gallery.
+let forms = null;
 let weighed = ''; // the findings she was shown at her last tap on 确认上传
 
 function say(id, text) {
@@ -89,19 +90,24 @@ async function check() {
 }
 
 function changed() {
-  saveDraft(style.number, state);
+  forms.saveDraft(style.number, state);
   showPreview();
   clearTimeout(checkTimer);
   checkTimer = setTimeout(check, CHECK_DELAY_MS);
 }
 
-function openStyle(number, focus = true) {
-  style = table.styles.find((entry) => entry.number === number);
-  if (!style) return;
+async function openStyle(number, focus = true) {
+  const chosen = table.styles.find((entry) => entry.number === number);
+  if (!chosen) return;
+  if (!forms) {
+    const [form, drafts] = await Promise.all([import('./form.js'), import('./drafts.js')]);
+    forms = { ...form, ...drafts };
+  }
+  style = chosen;
   $('gallery').hidden = true;
   $('editor').hidden = false;
   say('style-title', style.name);
-  state = buildForm($('fields'), style, table.question, loadDraft(number), changed);
+  state = forms.buildForm($('fields'), style, table.question, forms.loadDraft(number), changed);
   $('page-name').value = state.name ?? '';
   say('status', '');
   say('name-state', '');
@@ -152,7 +158,7 @@ function checkName() {
   const name = $('page-name').value.trim();
   if (state) {
     state.name = name;
-    saveDraft(style.number, state);
+    forms.saveDraft(style.number, state);
   }
   if (!name) return say('name-state', '');
   if (!NAME_RULE.test(name)) return say('name-state', '文件名只能为字母或数字，不能是中文或带有标点符号！');
@@ -205,7 +211,7 @@ async function upload() {
       style: style.number,
       fields: state.fields,
       checked: state.checked,
-      opens: utcOfLocal(state.opens),
+      opens: forms.utcOfLocal(state.opens),
       code: state.code,
       hint: state.code ? state.hint : '',
     });
