@@ -71,6 +71,7 @@ describe('the maker in the browser', () => {
       }, photo), [1920, 1440]);
       assert.equal(await page.locator('.thumb:visible').count(), 1);
       await waitForText(page, '已上传：IMG_0002.JPG');
+      await page.locator('.thumb:visible').evaluate((node) => node.closest('.field').scrollIntoView({ block: 'end' }));
       await screenshot(page, 'maker-form');
 
       // The draft outlives a reload.
