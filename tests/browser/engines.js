@@ -373,7 +373,7 @@ export function engineSuite(engine) {
       await until(page, () => !!document.querySelector('.pick input[type=file]'), 'no form with a photo picker');
       // Each preview is a frame of its own, named in turn.
       const shown = () => Number(document.getElementById('preview').name.replace('preview', '')) || 0;
-      await until(page, () => document.getElementById('preview').name !== '', 'no first preview');
+      await until(page, () => document.getElementById('preview').name !== '', 'no first preview', 30000);
       const first = await page.evaluate(shown);
       // Typed as the keyboard types: a value, then its input event.
       const type = (label, text) => page.evaluate((label, text) => {
@@ -406,7 +406,7 @@ export function engineSuite(engine) {
       await until(page, () => /\/media\/[0-9a-f]{64}\.jpg$/.test(document.querySelector('.pick').parentElement
         .querySelector('input[type=url]').value), 'the photo was not sent', 30000);
       await until(page, new Function(`return Number(document.getElementById('preview').name.replace('preview', '')) > ${first}`),
-        'no preview of what she typed');
+        'no preview of what she typed', 30000);
       await type('请输入上传文件名：', name);
       await until(page, () => document.getElementById('name-state').textContent === '这个名字可以使用', 'the name was not checked');
       await page.screenshot(`${engine}-maker-form`);
