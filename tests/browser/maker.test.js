@@ -6,21 +6,26 @@ import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { recordFigures, screenshot, sharedSetUp, waitForText } from './harness.js';
 
-const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
+const phones = [
+  { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true },
+  { name: 'phone on its side', width: 844, height: 390, isMobile: true, hasTouch: true },
+];
 const title = '给小雨的一封信';
-const name = `maker${Date.now() % 100000}`;
 
 describe('the maker in the browser', () => {
   const site = sharedSetUp();
 
-  test('makes, previews and publishes a page from a phone', async () => {
+  for (const phone of phones) test(`makes, previews and publishes a page from a ${phone.name}`, async () => {
+    const name = `maker${phone.width}x${Date.now() % 100000}`;
+    // The guides show the phone upright.
+    const shot = (page, what) => screenshot(page, phone.width < phone.height ? what : `${what}-landscape`);
     await site.visit(`http://${site.server.host}/make`, phone, async ({ page }) => {
       const styles = await (await fetch(`http://${site.server.host}/api/styles`)).json();
       const tiles = page.locator('#styles button');
       await tiles.first().waitFor();
       assert.deepEqual(await tiles.allInnerTexts(), styles.styles.map((style) => style.name));
       assert.equal(await page.locator('#styles img').count(), 8);
-      await screenshot(page, 'maker-gallery');
+      await shot(page, 'maker-gallery');
 
       await tiles.nth(0).tap();
       const box = page.getByLabel('网页标题', { exact: true });
@@ -72,7 +77,7 @@ describe('the maker in the browser', () => {
       assert.equal(await page.locator('.thumb:visible').count(), 1);
       await waitForText(page, '已上传：IMG_0002.JPG');
       await page.locator('.thumb:visible').evaluate((node) => node.closest('.field').scrollIntoView({ block: 'end' }));
-      await screenshot(page, 'maker-form');
+      await shot(page, 'maker-form');
 
       // The draft outlives a reload.
       await page.reload({ waitUntil: 'load' });
@@ -101,7 +106,7 @@ describe('the maker in the browser', () => {
       await page.getByRole('img', { name: '网页网址的二维码' }).waitFor();
       await page.getByRole('img', { name: '管理链接的二维码' }).waitFor();
       await page.locator('#published').scrollIntoViewIfNeeded();
-      await screenshot(page, 'maker-published');
+      await shot(page, 'maker-published');
 
       const published = await page.context().newPage();
       await published.goto(address, { waitUntil: 'load' });
