@@ -413,7 +413,8 @@ std::vector<Finding> CodeFindings(const wire::PageSettings& settings) {
                    "口令最多 " + std::to_string(wire::kCodeMaxChars) + " 个字、提示最多 " +
                        std::to_string(wire::kHintMaxChars) + " 个字，且不能含控制字符",
                    true);
-  if (wire::IsEasyCode(settings.code)) return finding(gate::kCodeCaption, std::string(gate::kEasyCodeWarning), false);
+  if (wire::IsEasyCode(settings.code))
+    return finding(gate::kCodeCaption, std::string(gate::kEasyCodeWarning), false);
   return {};
 }
 

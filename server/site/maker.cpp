@@ -468,8 +468,8 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
       return Refused(routed, refusal->first, std::move(refusal->second));
     if (auto refusal = ReadFields(body, *maker))
       return Refused(routed, refusal->first, std::move(refusal->second));
-    for (auto [member, into] : {std::pair{"code", &maker->settings.code},
-                                std::pair{"hint", &maker->settings.hint}}) {
+    for (auto [member, into] :
+         {std::pair{"code", &maker->settings.code}, std::pair{"hint", &maker->settings.hint}}) {
       auto value = Text(body, member, false);
       if (auto* refusal = std::get_if<Refusal>(&value))
         return Refused(routed, refusal->first, std::move(refusal->second));
@@ -522,8 +522,7 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
   }
   if (maker.check) {
     if (audit != nullptr) audit->operation = routed.operation;
-    return JsonResponse(request, 200,
-                        CheckFindingsJson(maker.style, maker.fields, maker.settings));
+    return JsonResponse(request, 200, CheckFindingsJson(maker.style, maker.fields, maker.settings));
   }
   if (!maker.qr_text.empty()) {
     if (audit != nullptr) audit->operation = routed.operation;

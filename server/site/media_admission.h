@@ -71,7 +71,7 @@ struct MediaAdmission {
 // learns when the refusal is the upload's own, for the log.
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
                           const MediaLimits& limits, std::string_view public_host,
-                          const std::string& client,
-                          const std::shared_ptr<UploadGate>& gate, Audit* audit);
+                          const std::string& client, const std::shared_ptr<UploadGate>& gate,
+                          Audit* audit);
 
 }  // namespace heartpage::server

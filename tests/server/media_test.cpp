@@ -280,9 +280,8 @@ TEST(MediaTest, TheMakersDoorIsTheSameUploadUnderItsOwnerKey) {
   const std::string key = "00112233445566778899AABBCCDDEEFF";
   const auto upload = [&](std::string_view headers, std::string_view bytes) {
     return Exchange(port, "POST /api/make/media HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
-                              std::string(headers) +
-                              "Content-Length: " + std::to_string(bytes.size()) + "\r\n\r\n" +
-                              std::string(bytes));
+                              std::string(headers) + "Content-Length: " +
+                              std::to_string(bytes.size()) + "\r\n\r\n" + std::string(bytes));
   };
   const std::string mine = "Origin: http://127.0.0.1\r\nX-Owner-Key: " + key + "\r\n";
   const std::string picture = Png(60 * 1024, 'k');

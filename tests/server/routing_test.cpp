@@ -293,12 +293,15 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
   // The program's checks and words, in the program's order: sample text
   // left in, a date that does not exist, then the code; addresses are not
   // fetched by the site for strangers.
-  EXPECT_EQ(said(Json("check", R"j({"style":3,"fields":{"Text1(17)":"2023","Text1(18)":"1",)j"
-                               R"j("Text1(19)":"30","Text1(13)":"风格3"},"code":"1234","hint":"?"})j")),
-            "200 {\"findings\":[{\"caption\":\"浏览器标题\",\"reason\":\"还是示例文字\",\"blocks\":false},"
-            "{\"caption\":\"日期\",\"reason\":\"2023 年 2 月没有 30 日\",\"blocks\":false},"
-            "{\"caption\":\"开启口令\",\"reason\":\"4 位以内的数字或日期很容易被猜中，换成只有你们两人知道的一个"
-            "词会更安全，比如第一次约会的地方\",\"blocks\":false}]}\n");
+  EXPECT_EQ(
+      said(Json("check", R"j({"style":3,"fields":{"Text1(17)":"2023","Text1(18)":"1",)j"
+                         R"j("Text1(19)":"30","Text1(13)":"风格3"},"code":"1234","hint":"?"})j")),
+      "200 "
+      "{\"findings\":[{\"caption\":\"浏览器标题\",\"reason\":\"还是示例文字\",\"blocks\":false},"
+      "{\"caption\":\"日期\",\"reason\":\"2023 年 2 月没有 30 日\",\"blocks\":false},"
+      "{\"caption\":\"开启口令\",\"reason\":\"4 "
+      "位以内的数字或日期很容易被猜中，换成只有你们两人知道的一个"
+      "词会更安全，比如第一次约会的地方\",\"blocks\":false}]}\n");
   EXPECT_EQ(said(Json("check", R"j({"style":1,"fields":{"Text1(7)":"http://10.0.0.1/x.jpg"},)j"
                                R"j("code":"上海"})j")),
             "200 {\"findings\":[{\"caption\":\"开启口令\",\"reason\":\"设了口令就要写口令提示，"
