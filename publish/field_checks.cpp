@@ -350,7 +350,17 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
     const FieldRow& row = style.rows[i];
     if (IsAddressKind(row.kind)) {
       std::string address(Trim(fields.Value(row.Name())));
-      if (address.empty() || !options.try_addresses) continue;
+      if (address.empty()) continue;
+      if (options.known_answer) {
+        if (const auto answer = options.known_answer(address)) {
+          if (answer->status < 200 || answer->status >= 300)
+            dates.emplace_back(i, "服务器回答 " + std::to_string(answer->status));
+          else if (auto wrong = WrongType(row.kind, answer->content_type))
+            dates.emplace_back(i, std::move(*wrong));
+          continue;
+        }
+      }
+      if (!options.try_addresses) continue;
       if (!options.skip_origin.empty() && address.starts_with(options.skip_origin + "/")) continue;
       addresses.push_back({CaptionOf(style, row), row.kind, std::move(address)});
       address_rows.push_back(i);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +40,14 @@ struct CheckOptions {
   // None is tried at all: a server checking strangers' fields would fetch
   // whatever they name from inside its own network.
   bool try_addresses = true;
+  // Where set, how an address known without the network would answer (its
+  // status and content type), judged as a fetched answer is: a server knows
+  // its own files. Nothing for an address it does not know.
+  struct Answer {
+    long status = 0;
+    std::string content_type;
+  };
+  std::function<std::optional<Answer>(std::string_view address)> known_answer = {};
 };
 
 // The heading of the list of findings, before one line per finding.

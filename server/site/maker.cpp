@@ -522,7 +522,13 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
   }
   if (maker.check) {
     if (audit != nullptr) audit->operation = routed.operation;
-    return JsonResponse(request, 200, CheckFindingsJson(maker.style, maker.fields, maker.settings));
+    try {
+      return JsonResponse(request, 200,
+                          CheckFindingsJson(maker.style, maker.fields, maker.settings,
+                                            site.storage.media, site.public_host));
+    } catch (const std::exception& error) {
+      return StorageFailure(request, error, audit);
+    }
   }
   if (!maker.qr_text.empty()) {
     if (audit != nullptr) audit->operation = routed.operation;

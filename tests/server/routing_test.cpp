@@ -302,9 +302,13 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
       "{\"caption\":\"开启口令\",\"reason\":\"4 "
       "位以内的数字或日期很容易被猜中，换成只有你们两人知道的一个"
       "词会更安全，比如第一次约会的地方\",\"blocks\":false}]}\n");
-  EXPECT_EQ(said(Json("check", R"j({"style":1,"fields":{"Text1(7)":"http://10.0.0.1/x.jpg"},)j"
-                               R"j("code":"上海"})j")),
-            "200 {\"findings\":[{\"caption\":\"开启口令\",\"reason\":\"设了口令就要写口令提示，"
+  // Its own files it knows without asking anyone.
+  const std::string missing = "http://pages.example:80/media/" + std::string(64, 'a') + ".mp4";
+  EXPECT_EQ(said(Json("check", R"j({"style":1,"fields":{"Text1(7)":"http://10.0.0.1/x.jpg",)j"
+                               R"j("Text1(8)":")j" +
+                                   missing + R"j("},"code":"上海"})j")),
+            "200 {\"findings\":[{\"caption\":\"下方视频地址\",\"reason\":\"服务器回答 404\","
+            "\"blocks\":false},{\"caption\":\"开启口令\",\"reason\":\"设了口令就要写口令提示，"
             "TA才知道该填什么\",\"blocks\":true}]}\n");
 
   // A QR code comes back as its rows of modules, with the finder pattern a
