@@ -5,7 +5,10 @@
 // accessibility and best practices against Debian's Chromium, the median
 // of three runs (--runs) with each run's scores beside it.
 //
-//   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N]
+//   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N] [--maker]
+//
+// --maker audits the maker in the browser instead: /make and a style's form
+// (/make?style=1), Lighthouse's scores only.
 //
 // HEARTPAGE_ASSETS may name another assets folder, to measure a changed page
 // against the tree's.
@@ -20,6 +23,8 @@ const option = (name, fallback) => {
   const [, value] = args.splice(at, 2);
   return Number(value);
 };
+const maker = args.includes('--maker');
+if (maker) args.splice(args.indexOf('--maker'), 1);
 const only = option('--style', 0);
 const ms = option('--ms', 15000);
 const runs = option('--runs', 3);
@@ -87,7 +92,21 @@ try {
       chromeFlags: ['--headless=new', ...chromiumArgs],
     });
   }
-  for (let style = 1; style <= 8; ++style) {
+  for (const address of maker ? [`http://${server.host}/make`, `http://${server.host}/make?style=1`] : []) {
+    if (!chrome) break;
+    const scored = [];
+    for (let run = 1; run <= runs; ++run) {
+      const one = await audit(address, `${address}, run ${run}`);
+      if (one) scored.push(one);
+    }
+    if (!scored.length) continue;
+    const row = { address: new URL(address).pathname + new URL(address).search };
+    for (const key of Object.keys(scored[0].figures)) row[key] = median(scored.map((one) => one.figures[key]));
+    row.runs = scored.map((one) => [one.figures.performance, one.figures.accessibility, one.figures['best-practices']]);
+    row.failing = [...new Set(scored.flatMap((one) => one.failing))];
+    console.log(JSON.stringify(row));
+  }
+  for (let style = 1; style <= (maker ? 0 : 8); ++style) {
     if (only && style !== only) continue;
     const address = await publish(server, style);
     const { context, page } = await openPage(browser, server, address, phone);

@@ -17,6 +17,9 @@ inline constexpr std::string_view kAssetPrefix = "/biaobai/";
 inline constexpr std::string_view kPreviewPrefix = "/preview/";
 inline constexpr std::string_view kMediaPath = "/api/media";
 inline constexpr std::string_view kMediaPrefix = "/media/";
+// The maker in the browser's door to the same upload: its owner key in
+// kOwnerKeyHeader, where the program puts its identifier in kMachineIdHeader.
+inline constexpr std::string_view kMakerMediaPath = "/api/make/media";
 // A published page's script posts here, followed by the page's name: an
 // opening with an empty body, an answer with "answer=1" or "answer=2" as
 // text/plain. Both stay CORS-simple requests, which a sandboxed page may send
@@ -33,6 +36,7 @@ inline constexpr std::string_view kMakerPrefix = "/api/make/";
 // The header of a media post naming the sender's machine, in the value
 // encoding.
 inline constexpr std::string_view kMachineIdHeader = "X-Machine-Id";
+inline constexpr std::string_view kOwnerKeyHeader = "X-Owner-Key";
 
 // The form fields of the endpoint.
 inline constexpr std::string_view kOperationField = "zc";

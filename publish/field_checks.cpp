@@ -11,6 +11,7 @@
 
 #include "net/curl_trust.h"
 #include "pages/field_encoding.h"
+#include "publish/page_gate.h"
 
 namespace heartpage {
 namespace {
@@ -350,6 +351,16 @@ std::vector<Finding> CheckFields(const Style& style, const FieldSource& fields,
     if (IsAddressKind(row.kind)) {
       std::string address(Trim(fields.Value(row.Name())));
       if (address.empty()) continue;
+      if (options.known_answer) {
+        if (const auto answer = options.known_answer(address)) {
+          if (answer->status < 200 || answer->status >= 300)
+            dates.emplace_back(i, "服务器回答 " + std::to_string(answer->status));
+          else if (auto wrong = WrongType(row.kind, answer->content_type))
+            dates.emplace_back(i, std::move(*wrong));
+          continue;
+        }
+      }
+      if (!options.try_addresses) continue;
       if (!options.skip_origin.empty() && address.starts_with(options.skip_origin + "/")) continue;
       addresses.push_back({CaptionOf(style, row), row.kind, std::move(address)});
       address_rows.push_back(i);
@@ -390,6 +401,31 @@ std::string_view FindingsHeading(const std::vector<Finding>& findings) {
   for (const Finding& finding : findings)
     if (finding.reason == kSampleTextReason || finding.setting) return kSampleTextHeading;
   return kFindingsHeading;
+}
+
+std::vector<Finding> CodeFindings(const wire::PageSettings& settings) {
+  const auto finding = [](std::string_view caption, std::string reason, bool blocks) {
+    Finding found{std::string(caption), std::move(reason)};
+    found.setting = true;
+    found.blocks = blocks;
+    return std::vector<Finding>{std::move(found)};
+  };
+  if (!settings.code.empty() && settings.hint.empty())
+    return finding(gate::kCodeCaption, "设了口令就要写口令提示，TA才知道该填什么", true);
+  if (settings.code.empty() && !settings.hint.empty())
+    return finding(gate::kHintCaption, "写了提示却没有设口令，请填写开启口令或清空提示", true);
+  wire::PageSettings code_only = settings;
+  code_only.opens.clear();
+  // Too long or holding a control character: what the boxes keep out, but
+  // a draft may bring in.
+  if (!wire::PageSettingsProblem(code_only).empty())
+    return finding(gate::kCodeCaption,
+                   "口令最多 " + std::to_string(wire::kCodeMaxChars) + " 个字、提示最多 " +
+                       std::to_string(wire::kHintMaxChars) + " 个字，且不能含控制字符",
+                   true);
+  if (wire::IsEasyCode(settings.code))
+    return finding(gate::kCodeCaption, std::string(gate::kEasyCodeWarning), false);
+  return {};
 }
 
 std::string FindingLine(const Finding& finding) {

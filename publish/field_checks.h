@@ -1,12 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pages/builders.h"
 #include "pages/styles.h"
+#include "protocol/page_settings.h"
 
 // Before a page is previewed or published, the fields that a visitor's
 // browser will fetch are tried, and the date parts read as a calendar date,
@@ -34,6 +37,17 @@ struct CheckOptions {
   // Addresses on this origin ("http://host:port") are not tried: offline,
   // the program shows them from the copies it carries.
   std::string skip_origin = {};
+  // None is tried at all: a server checking strangers' fields would fetch
+  // whatever they name from inside its own network.
+  bool try_addresses = true;
+  // Where set, how an address known without the network would answer (its
+  // status and content type), judged as a fetched answer is: a server knows
+  // its own files. Nothing for an address it does not know.
+  struct Answer {
+    long status = 0;
+    std::string content_type;
+  };
+  std::function<std::optional<Answer>(std::string_view address)> known_answer = {};
 };
 
 // The heading of the list of findings, before one line per finding.
@@ -82,6 +96,12 @@ struct AddressCheck {
 };
 std::vector<std::string> CheckAddresses(const std::vector<AddressCheck>& addresses,
                                         const CheckOptions& options = {});
+
+// What is wrong with a page's code and hint, in the checks' words (captions
+// 开启口令 and 口令提示): a code without a hint or a hint without a code, either
+// too long or holding a control character (these block the upload), or a
+// code easy to guess (which the sender may accept).
+std::vector<Finding> CodeFindings(const wire::PageSettings& settings);
 
 // "背景音乐地址：不是音乐（text/html）"
 std::string FindingLine(const Finding& finding);

@@ -75,21 +75,7 @@ std::vector<Finding> GateFindings(const FieldSource& fields,
       add(gate::kOpensCaption, OpeningText(*utc) + " 已经过去，网页会立即开启", false);
     }
   }
-  const wire::PageSettings settings = GateOf(fields);
-  if (!settings.code.empty() && settings.hint.empty()) {
-    add(gate::kCodeCaption, "设了口令就要写口令提示，TA才知道该填什么", true);
-  } else if (settings.code.empty() && !settings.hint.empty()) {
-    add(gate::kHintCaption, "写了提示却没有设口令，请填写开启口令或清空提示", true);
-  } else if (!wire::PageSettingsProblem(settings).empty()) {
-    // Too long or holding a control character: what the boxes keep out,
-    // but a draft may bring in.
-    add(gate::kCodeCaption,
-        "口令最多 " + std::to_string(wire::kCodeMaxChars) + " 个字、提示最多 " +
-            std::to_string(wire::kHintMaxChars) + " 个字，且不能含控制字符",
-        true);
-  } else if (wire::IsEasyCode(settings.code)) {
-    add(gate::kCodeCaption, std::string(gate::kEasyCodeWarning), false);
-  }
+  for (Finding& finding : CodeFindings(GateOf(fields))) findings.push_back(std::move(finding));
   return findings;
 }
 

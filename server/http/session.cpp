@@ -396,8 +396,8 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   void StartMediaUpload() {
     if (!ClaimBody()) return;
     const MediaLimits& limits = shared_->site.media;
-    MediaAdmission admission =
-        AdmitMedia(parser_->get(), limits, record_.client, shared_, &record_.audit);
+    MediaAdmission admission = AdmitMedia(parser_->get(), limits, shared_->site.public_host,
+                                          record_.client, shared_, &record_.audit);
     if (!admission.problem.empty()) shared_->Note(admission.problem);
     if (!admission.spool)
       return Refuse(static_cast<http::status>(admission.status), admission.message,

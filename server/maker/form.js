@@ -12,6 +12,9 @@ const GATE = [
 ];
 
 const URL_KINDS = new Set(['picture', 'music', 'video', 'address']);
+// Fields that take a file of her own; their pickers load with the first
+// form, not with the gallery.
+const FILE_KINDS = new Set(['picture', 'music', 'video']);
 
 let unique = 0;
 function id(name) {
@@ -83,6 +86,13 @@ function fieldRow(field, values, onInput, dateParts) {
     });
   }
   wrap.append(label, input);
+  if (FILE_KINDS.has(field.kind)) {
+    import('./pickers.js').then(({ filePicker }) =>
+      wrap.append(...filePicker(field.kind, input, (address) => {
+        values[field.name] = address;
+        onInput();
+      })));
+  }
   return wrap;
 }
 
@@ -165,14 +175,4 @@ export function utcOfLocal(local) {
   const moment = new Date(local);
   if (Number.isNaN(moment.getTime())) return '';
   return moment.toISOString().slice(0, 19).replace('T', ' ');
-}
-
-// What would stop an upload, or should be said before it.
-export function gateProblems(state, now = Date.now()) {
-  const problems = [];
-  if (state.code && !state.hint) problems.push({ block: true, text: '设置了开启口令，请填写口令提示' });
-  if (state.hint && !state.code) problems.push({ block: true, text: '填写了口令提示，请设置开启口令' });
-  if (state.opens && new Date(state.opens).getTime() <= now)
-    problems.push({ block: false, text: '定时开启的时刻已经过去，网页会立即可以打开' });
-  return problems;
 }

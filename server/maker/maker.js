@@ -2,13 +2,13 @@
 // publishing under a name of her own.
 
 import { getStyles, post, Refused } from './api.js';
-import { loadDraft, saveDraft } from './drafts.js';
-import { buildForm, gateProblems, utcOfLocal } from './form.js';
 import { adoptFromAddress, manageLink, ownerKey, takeFirstShowing } from './owner.js';
 
 // Her last key, then this long, then the preview: a phone types in bursts.
 const PREVIEW_DELAY_MS = 100;
 const NAME_DELAY_MS = 300;
+// The checks wait for a longer pause: what she is still typing is no finding.
+const CHECK_DELAY_MS = 700;
 const NAME_RULE = /^[A-Za-z0-9]{1,30}$/;
 
 const $ = (id) => document.getElementById(id);
@@ -22,6 +22,11 @@ let nameTimer = 0;
 let pending = null; // the preview frame still loading
 let previews = 0;
 let stale = false; // typed into since the pending preview was asked for
+let checkTimer = 0;
+// The form's and the drafts' code, which come with her first tap on a style,
+// not with the gallery.
+let forms = null;
+let weighed = ''; // the findings she was shown at her last tap on 确认上传
 
 function say(id, text) {
   $(id).textContent = text;
@@ -72,24 +77,46 @@ function showPreview() {
   previewTimer = setTimeout(loadPreview, PREVIEW_DELAY_MS);
 }
 
-function changed() {
-  saveDraft(style.number, state);
-  showPreview();
+// The checks' findings of what the form holds now, each under its field;
+// none when the site cannot be asked (the store is checked there anyway).
+async function check() {
+  const { findings, showFindings } = await import('./checks.js');
+  try {
+    const found = await findings(style.number, state);
+    return { found, unplaced: showFindings($('fields'), found) };
+  } catch {
+    return { found: [], unplaced: [] };
+  }
 }
 
-function openStyle(number, focus = true) {
-  style = table.styles.find((entry) => entry.number === number);
-  if (!style) return;
+function changed() {
+  forms.saveDraft(style.number, state);
+  showPreview();
+  clearTimeout(checkTimer);
+  checkTimer = setTimeout(check, CHECK_DELAY_MS);
+}
+
+async function openStyle(number, focus = true) {
+  const chosen = table.styles.find((entry) => entry.number === number);
+  if (!chosen) return;
+  if (!forms) {
+    const [form, drafts] = await Promise.all([import('./form.js'), import('./drafts.js')]);
+    forms = { ...form, ...drafts };
+  }
+  style = chosen;
   $('gallery').hidden = true;
   $('editor').hidden = false;
   say('style-title', style.name);
-  state = buildForm($('fields'), style, table.question, loadDraft(number), changed);
+  state = forms.buildForm($('fields'), style, table.question, forms.loadDraft(number), changed);
   $('page-name').value = state.name ?? '';
   say('status', '');
   say('name-state', '');
   $('published').hidden = true;
   history.replaceState({ style: number }, '', `${location.pathname}?style=${number}`);
   showPreview();
+  // A draft brought back is checked as it stands.
+  clearTimeout(checkTimer);
+  checkTimer = setTimeout(check, CHECK_DELAY_MS);
   if (focus) $('style-title').focus();
 }
 
@@ -131,7 +158,7 @@ function checkName() {
   const name = $('page-name').value.trim();
   if (state) {
     state.name = name;
-    saveDraft(style.number, state);
+    forms.saveDraft(style.number, state);
   }
   if (!name) return say('name-state', '');
   if (!NAME_RULE.test(name)) return say('name-state', '文件名只能为字母或数字，不能是中文或带有标点符号！');
@@ -151,11 +178,25 @@ async function upload() {
   const name = $('page-name').value.trim();
   if (!name) return say('status', '文件名不能为空！');
   if (!NAME_RULE.test(name)) return say('status', '文件名只能为字母或数字，不能是中文或带有标点符号！');
-  const problems = gateProblems(state);
-  const blocking = problems.find((problem) => problem.block);
-  if (blocking) return say('status', blocking.text);
   const button = $('upload');
   button.disabled = true;
+  clearTimeout(checkTimer);
+  const { found } = await check();
+  const { findingLine } = await import('./checks.js');
+  const lines = found.map(findingLine);
+  // As the program does: what the site would refuse stops here; the rest is
+  // hers to weigh, and a second tap goes on regardless.
+  if (found.some((finding) => finding.blocks)) {
+    button.disabled = false;
+    weighed = '';
+    return say('status', `请检查以下内容：${lines.join('；')}`);
+  }
+  if (lines.length && weighed !== lines.join()) {
+    button.disabled = false;
+    weighed = lines.join();
+    return say('status', `请检查以下内容：${lines.join('；')}。仍要上传，请再点一次“确认上传”。`);
+  }
+  weighed = '';
   say('status', '正在上传…');
   try {
     const key = ownerKey();
@@ -170,23 +211,37 @@ async function upload() {
       style: style.number,
       fields: state.fields,
       checked: state.checked,
-      opens: utcOfLocal(state.opens),
+      opens: forms.utcOfLocal(state.opens),
       code: state.code,
       hint: state.code ? state.hint : '',
     });
-    const notes = problems.map((problem) => problem.text);
-    say('status', ['上传成功！', ...notes].join(' '));
+    say('status', '上传成功！');
     $('address').value = address;
     $('open').href = address;
     $('published').hidden = false;
+    const codes = [showQr($('address-qr'), address, '网页网址的二维码')];
     if (takeFirstShowing()) {
       $('manage-link').value = manageLink();
       $('manage').hidden = false;
+      codes.push(showQr($('manage-qr'), manageLink(), '管理链接的二维码'));
     }
+    await Promise.all(codes);
   } catch (error) {
     say('status', error instanceof Refused ? error.message : String(error));
   } finally {
     button.disabled = false;
+  }
+}
+
+// The QR code of `text` into `box`, for a phone's camera; the encoder comes
+// with the first publish, not with the gallery.
+async function showQr(box, text, label) {
+  box.replaceChildren();
+  try {
+    const { qrCode, qrSvg } = await import('./qr.js');
+    box.append(qrSvg(await qrCode(text), label));
+  } catch {
+    // The address is there to copy all the same.
   }
 }
 

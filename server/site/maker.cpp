@@ -21,6 +21,7 @@
 #include "server/site/gzip.h"
 #include "server/site/http_util.h"
 #include "server/site/json.h"
+#include "server/site/maker_checks.h"
 #include "server/site/origin_check.h"
 #include "server/site/responses.h"
 #include "server/site/site_pages.h"
@@ -37,6 +38,8 @@ struct MakerRequest {
   std::string refusal;
   bool preview = false;
   std::string qr_text;  // an address of this site, to be drawn as a QR code
+  bool check = false;   // the checks before an upload, of the fields and settings
+  wire::PageSettings settings;
   int style = 0;
   FieldMap fields;
   std::string name;  // the page's, in its one spelling
@@ -290,7 +293,8 @@ std::optional<std::string> PreviewJson(const Request& request) {
   return text;
 }
 
-constexpr std::string_view kOperations[] = {"preview", "qr", "owned", "name", "claim", "store"};
+constexpr std::string_view kOperations[] = {"preview", "qr",    "check", "owned",
+                                            "name",    "claim", "store"};
 
 // A QR code is of an address on this site only: the site is no encoder for
 // whatever a stranger wants printed under its name.
@@ -429,7 +433,10 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
   const auto known = std::ranges::find(kOperations, operation);
   if (known == std::end(kOperations))
     return Refused(routed, wire::status::kUnknown, "no such operation");
-  routed.operation = *known == "preview" ? "maker preview" : *known == "qr" ? "maker qr" : "maker";
+  routed.operation = *known == "preview" ? "maker preview"
+                     : *known == "qr"    ? "maker qr"
+                     : *known == "check" ? "maker check"
+                                         : "maker";
   // Another site's page could otherwise act for its visitors' keys, or make
   // them preview what it likes under this site's name.
   if (!PostedByThisSite(request, site.public_host))
@@ -454,6 +461,23 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
       return Refused(routed, refusal->first, std::move(refusal->second));
     maker->preview = true;
     routed.maker = std::move(maker);
+    return Work::kPreview;
+  }
+  if (*known == "check") {
+    if (auto refusal = Unexpected(body, {"style", "fields", "checked", "code", "hint"}))
+      return Refused(routed, refusal->first, std::move(refusal->second));
+    if (auto refusal = ReadFields(body, *maker))
+      return Refused(routed, refusal->first, std::move(refusal->second));
+    for (auto [member, into] :
+         {std::pair{"code", &maker->settings.code}, std::pair{"hint", &maker->settings.hint}}) {
+      auto value = Text(body, member, false);
+      if (auto* refusal = std::get_if<Refusal>(&value))
+        return Refused(routed, refusal->first, std::move(refusal->second));
+      *into = std::move(std::get<std::string>(value));
+    }
+    maker->check = true;
+    routed.maker = std::move(maker);
+    // Counted with the previews, which it goes with.
     return Work::kPreview;
   }
   if (*known == "qr") {
@@ -495,6 +519,16 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
   if (maker.preview) {
     if (audit != nullptr) audit->operation = routed.operation;
     return Preview(request, maker, site);
+  }
+  if (maker.check) {
+    if (audit != nullptr) audit->operation = routed.operation;
+    try {
+      return JsonResponse(request, 200,
+                          CheckFindingsJson(maker.style, maker.fields, maker.settings,
+                                            site.storage.media, site.public_host));
+    } catch (const std::exception& error) {
+      return StorageFailure(request, error, audit);
+    }
   }
   if (!maker.qr_text.empty()) {
     if (audit != nullptr) audit->operation = routed.operation;

@@ -7,13 +7,16 @@
 #include <memory>
 #include <vector>
 
+#include "protocol/owner_key.h"
 #include "protocol/wire.h"
 #include "server/site/endpoint_checks.h"
 #include "server/site/file_range.h"
 #include "server/site/http_util.h"
+#include "server/site/json.h"
 #include "server/site/origin_check.h"
 #include "server/site/responses.h"
 #include "server/site/site_pages.h"
+#include "text/gbk.h"
 #include "text/value_encoding.h"
 
 namespace heartpage::server {
@@ -37,9 +40,43 @@ std::optional<std::string> MachineIdOf(std::string_view header) {
   return ReadMachineId(*bytes).text;
 }
 
-Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site, Audit* audit) {
-  const std::optional<std::string> machine_id = MachineIdOf(request[wire::kMachineIdHeader]);
-  if (!machine_id) return Unkept(request, wire::status::kMalformed, "malformed X-Machine-Id\n");
+bool ThroughMaker(const http::request_header<>& header) {
+  const std::string_view target = header.target();
+  return target.substr(0, target.find('?')) == wire::kMakerMediaPath;
+}
+
+// The maker's owner key stands for her as the program's identifier does,
+// spelled as the maker's other operations spell it.
+std::optional<std::string> OwnerKeyIdOf(std::string_view header) {
+  const std::optional<std::string> id = wire::OwnerKeyIdentifier(header);
+  if (!id) return std::nullopt;
+  return ReadMachineId(ToGbk(*id)).text;
+}
+
+// Whom a file is sent for, whichever door it came through.
+std::optional<std::string> UploaderOf(const http::request_header<>& header) {
+  if (ThroughMaker(header)) return OwnerKeyIdOf(header[wire::kOwnerKeyHeader]);
+  return MachineIdOf(header[wire::kMachineIdHeader]);
+}
+
+// The maker reads JSON: the same status, the address or the one line.
+StringResponse AsMakerAnswer(StringResponse answer) {
+  std::string line = answer.body();
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  answer.body() = answer.result_int() == wire::status::kOk
+                      ? "{\"address\":" + JsonString(line) + "}\n"
+                      : "{\"error\":" + JsonString(line) + "}\n";
+  answer.set(http::field::content_type, "application/json; charset=utf-8");
+  answer.prepare_payload();
+  return answer;
+}
+
+StringResponse StoreUpload(const Request& request, MediaSpool& spool, const Site& site,
+                           Audit* audit) {
+  const std::optional<std::string> machine_id = UploaderOf(request);
+  if (!machine_id)
+    return Unkept(request, wire::status::kMalformed,
+                  ThroughMaker(request) ? "malformed X-Owner-Key\n" : "malformed X-Machine-Id\n");
   const std::optional<MediaType> type = DetectMediaType(spool.head());
   if (!type)
     return Unkept(request, wire::status::kWrongType,
@@ -83,16 +120,25 @@ Response StoreUpload(const Request& request, MediaSpool& spool, const Site& site
 bool IsMediaUpload(const http::request_header<>& header) {
   const std::string_view target = header.target();
   return header.method() == http::verb::post &&
-         target.substr(0, target.find('?')) == wire::kMediaPath;
+         (target.substr(0, target.find('?')) == wire::kMediaPath || ThroughMaker(header));
 }
 
 std::optional<MediaRefusal> CheckMediaHeader(const http::request_header<>& header,
-                                             const MediaLimits& limits) {
-  if (SentByWebPage(header))
-    return MediaRefusal{wire::status::kNotYours, "requests from web pages are refused"};
-  const std::string_view id = header[wire::kMachineIdHeader];
-  if (id.empty()) return MediaRefusal{wire::status::kMalformed, "missing header X-Machine-Id"};
-  if (!MachineIdOf(id)) return MediaRefusal{wire::status::kMalformed, "malformed X-Machine-Id"};
+                                             const MediaLimits& limits,
+                                             std::string_view public_host) {
+  if (ThroughMaker(header)) {
+    // Another site's page could otherwise spend her quota under her key.
+    if (!PostedByThisSite(header, public_host))
+      return MediaRefusal{wire::status::kNotYours, "taken only from the site's own maker"};
+    if (!OwnerKeyIdOf(header[wire::kOwnerKeyHeader]))
+      return MediaRefusal{wire::status::kMalformed, "X-Owner-Key must be 32 hexadecimal digits"};
+  } else {
+    if (SentByWebPage(header))
+      return MediaRefusal{wire::status::kNotYours, "requests from web pages are refused"};
+    const std::string_view id = header[wire::kMachineIdHeader];
+    if (id.empty()) return MediaRefusal{wire::status::kMalformed, "missing header X-Machine-Id"};
+    if (!MachineIdOf(id)) return MediaRefusal{wire::status::kMalformed, "malformed X-Machine-Id"};
+  }
   if (const std::string_view length = header[http::field::content_length]; !length.empty()) {
     std::uint64_t size = 0;
     const auto [end, ec] = std::from_chars(length.data(), length.data() + length.size(), size);
@@ -105,11 +151,15 @@ std::optional<MediaRefusal> CheckMediaHeader(const http::request_header<>& heade
 Response HandleMediaUpload(const Request& request, MediaSpool& spool, const Site& site,
                            Audit* audit) {
   if (audit != nullptr) audit->operation = "media upload";
-  try {
-    return StoreUpload(request, spool, site, audit);
-  } catch (const std::exception& error) {
-    return StorageFailure(request, error, audit);
-  }
+  StringResponse answer = [&] {
+    try {
+      return StoreUpload(request, spool, site, audit);
+    } catch (const std::exception& error) {
+      return StorageFailure(request, error, audit);
+    }
+  }();
+  if (ThroughMaker(request)) return AsMakerAnswer(std::move(answer));
+  return answer;
 }
 
 namespace {

@@ -32,8 +32,11 @@ struct MediaRefusal {
 // What can be refused from the header alone, before any of the body is
 // taken: a request from a web page, no or a malformed identifier, a declared
 // length over the largest file allowed.
+// The maker's door (wire::kMakerMediaPath) is taken only from the site's own
+// pages, with an owner key in X-Owner-Key instead of the identifier.
 std::optional<MediaRefusal> CheckMediaHeader(const boost::beast::http::request_header<>& header,
-                                             const MediaLimits& limits);
+                                             const MediaLimits& limits,
+                                             std::string_view public_host);
 
 // Stores the file received into `spool`: its type told again from its bytes
 // (415 when it is none we keep), the limit of its kind (413), the sender's

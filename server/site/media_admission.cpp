@@ -71,9 +71,10 @@ void UploadGate::Untrack(MediaSpool* spool) {
 }
 
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
-                          const MediaLimits& limits, const std::string& client,
-                          const std::shared_ptr<UploadGate>& gate, Audit* audit) {
-  if (const auto refusal = CheckMediaHeader(header, limits)) {
+                          const MediaLimits& limits, std::string_view public_host,
+                          const std::string& client, const std::shared_ptr<UploadGate>& gate,
+                          Audit* audit) {
+  if (const auto refusal = CheckMediaHeader(header, limits, public_host)) {
     audit->operation = kUploadOperation;
     return Refused(refusal->status, refusal->message);
   }

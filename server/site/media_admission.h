@@ -70,7 +70,8 @@ struct MediaAdmission {
 // the slots until it goes and must be filled at the limits' pace. `audit`
 // learns when the refusal is the upload's own, for the log.
 MediaAdmission AdmitMedia(const boost::beast::http::request_header<>& header,
-                          const MediaLimits& limits, const std::string& client,
-                          const std::shared_ptr<UploadGate>& gate, Audit* audit);
+                          const MediaLimits& limits, std::string_view public_host,
+                          const std::string& client, const std::shared_ptr<UploadGate>& gate,
+                          Audit* audit);
 
 }  // namespace heartpage::server

@@ -271,6 +271,51 @@ TEST(MediaTest, FilesAreCheckedByContentKeptOnceAndServedInRanges) {
   EXPECT_EQ(before, "2/2/2");
 }
 
+// The maker's door: the same upload, quota and answers, with her owner key
+// for the identifier, taken only from the site's own pages, answered in JSON.
+TEST(MediaTest, TheMakersDoorIsTheSameUploadUnderItsOwnerKey) {
+  ScratchDir data;
+  ServerProcess server(data.path(), {"--max-picture", "100K", "--media-per-machine", "150K"});
+  const int port = server.port();
+  const std::string key = "00112233445566778899AABBCCDDEEFF";
+  const auto upload = [&](std::string_view headers, std::string_view bytes) {
+    return Exchange(port, "POST /api/make/media HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                              std::string(headers) + "Content-Length: " +
+                              std::to_string(bytes.size()) + "\r\n\r\n" + std::string(bytes));
+  };
+  const std::string mine = "Origin: http://127.0.0.1\r\nX-Owner-Key: " + key + "\r\n";
+  const std::string picture = Png(60 * 1024, 'k');
+  const HttpResponse stored = upload(mine, picture);
+  ASSERT_EQ(stored.status, 200) << stored.body;
+  EXPECT_EQ(stored.headers.at("content-type"), "application/json; charset=utf-8");
+  const HttpResponse by_program = Upload(port, "m1", picture);
+  EXPECT_EQ(stored.body, "{\"address\":\"" + by_program.body + "\"}\n");
+  EXPECT_EQ(Get(port, PathOf(by_program.body)).body, picture);
+
+  // Her key has a machine's quota, of its own: either case of its digits
+  // is the one key, and the program's identifier of the same digits is not it.
+  EXPECT_EQ(upload("Origin: http://127.0.0.1\r\nX-Owner-Key: 00112233445566778899aabbccddeeff\r\n",
+                   Png(95 * 1024, 'l'))
+                .status,
+            413);
+  EXPECT_EQ(upload(mine, Png(95 * 1024, 'l')).body,
+            "{\"error\":\"this machine's files take all the room it has\"}\n");
+  EXPECT_EQ(Upload(port, "00112233445566778899aabbccddeeff", Png(95 * 1024, 'l')).status, 200);
+  EXPECT_EQ(upload(mine, "just some text").status, 415);
+
+  // Another site's page, a page in an origin of its own, no key, a key that
+  // is not 32 digits, the program's header instead of a key.
+  EXPECT_EQ(upload("Origin: http://elsewhere\r\nX-Owner-Key: " + key + "\r\n", picture).status,
+            403);
+  EXPECT_EQ(upload("Origin: null\r\nX-Owner-Key: " + key + "\r\n", picture).status, 403);
+  EXPECT_EQ(upload("Origin: http://127.0.0.1\r\n", picture).status, 400);
+  EXPECT_EQ(upload("Origin: http://127.0.0.1\r\nX-Owner-Key: " + key + "0\r\n", picture).status,
+            400);
+  EXPECT_EQ(upload("X-Machine-Id: " + EncodeValue("m1") + "\r\n", picture).status, 400);
+  EXPECT_EQ(server.Log().find(key.substr(0, 16)), std::string::npos);
+  EXPECT_EQ(server.Log().find("00112233445566778899aabb"), std::string::npos);
+}
+
 // Clients that ask for a large file and never read it hold their connections
 // and no more: no copy of the file, not the file in memory, and the storage
 // workers stay free for everyone else.

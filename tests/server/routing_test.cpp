@@ -265,6 +265,9 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
        "400 {\"error\":\"only an address on this site\"}\n"},
       {Json("qr", "{\"text\":\"http://pages.example:80/" + std::string(3000, 'a') + "\"}"),
        "413 {\"error\":\"text too long\"}\n"},
+      {Json("check", R"j({"style":1,"code":5})j"), "400 {\"error\":\"code must be a string\"}\n"},
+      {Json("check", R"j({"style":1,"opens":"2020-01-01 00:00:00"})j"),
+       "400 {\"error\":\"unexpected member opens\"}\n"},
       // Her settings meet the store's own rules: a code needs its hint.
       {Json("store", R"j({"key":")j" + key + R"j(","name":"alice","style":1,"code":"上海"})j"),
        "400 {\"error\":\"a code without a hint\"}\n"},
@@ -282,9 +285,31 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
       {Json("store", store), Work::kStore},
       {Json("preview", R"j({"style":2})j"), Work::kPreview},
       {Json("qr", R"j({"text":"http://pages.example:80/Test/alice"})j"), Work::kPreview},
+      {Json("check", R"j({"style":1})j"), Work::kPreview},
       {Json("store", "{"), Work::kAtOnce},
   };
   for (const auto& [request, work] : lanes) EXPECT_EQ(WorkOf(request, site).work, work);
+
+  // The program's checks and words, in the program's order: sample text
+  // left in, a date that does not exist, then the code; addresses are not
+  // fetched by the site for strangers.
+  EXPECT_EQ(
+      said(Json("check", R"j({"style":3,"fields":{"Text1(17)":"2023","Text1(18)":"1",)j"
+                         R"j("Text1(19)":"30","Text1(13)":"风格3"},"code":"1234","hint":"?"})j")),
+      "200 "
+      "{\"findings\":[{\"caption\":\"浏览器标题\",\"reason\":\"还是示例文字\",\"blocks\":false},"
+      "{\"caption\":\"日期\",\"reason\":\"2023 年 2 月没有 30 日\",\"blocks\":false},"
+      "{\"caption\":\"开启口令\",\"reason\":\"4 "
+      "位以内的数字或日期很容易被猜中，换成只有你们两人知道的一个"
+      "词会更安全，比如第一次约会的地方\",\"blocks\":false}]}\n");
+  // Its own files it knows without asking anyone.
+  const std::string missing = "http://pages.example:80/media/" + std::string(64, 'a') + ".mp4";
+  EXPECT_EQ(said(Json("check", R"j({"style":1,"fields":{"Text1(7)":"http://10.0.0.1/x.jpg",)j"
+                               R"j("Text1(8)":")j" +
+                                   missing + R"j("},"code":"上海"})j")),
+            "200 {\"findings\":[{\"caption\":\"下方视频地址\",\"reason\":\"服务器回答 404\","
+            "\"blocks\":false},{\"caption\":\"开启口令\",\"reason\":\"设了口令就要写口令提示，"
+            "TA才知道该填什么\",\"blocks\":true}]}\n");
 
   // A QR code comes back as its rows of modules, with the finder pattern a
   // camera looks for in its corner.
