@@ -45,7 +45,10 @@ wait_for_port() {
   return 1
 }
 
-rss_kb() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+# The memory a process holds of its own, in KB: its heap and its in-memory
+# files. Not the pages of files it maps (the server's database), which are
+# the kernel's cache, shared and given back whenever memory is short.
+rss_kb() { awk '/^(RssAnon|RssShmem):/ {kb += $2} END {print kb}' "/proc/$1/status"; }
 requests_per_second() { awk '/^Requests\/sec:/ {print $2}' "$1"; }
 
 # Starts $server (data in $work/data, log in $work/server.log) on port $port

@@ -5,6 +5,9 @@
 #   bench/site_scale.sh [BUILD_DIR]     (default: build)
 #   PAGES=100000 bench/site_scale.sh    (default 20000)
 #   PAGE_CACHE=4M bench/site_scale.sh   (the server's --page-cache; default its own)
+#   ENGINE=postgresql bench/site_scale.sh
+#                                       (two servers on one throwaway PostgreSQL
+#                                       database; the reads go to one of them)
 #
 # Measures publishes (p50, p99) and stores per second on the empty site,
 # seeds PAGES pages of 25 KB, measures both again, then runs wrk against
@@ -33,24 +36,64 @@ publishes=${PUBLISHES:-200}
 stores=${STORES:-500}
 cache_flags=()
 [[ -n ${PAGE_CACHE:-} ]] && cache_flags=(--page-cache "$PAGE_CACHE")
+engine=${ENGINE:-sqlite}
+[[ $engine == sqlite || $engine == postgresql ]] || { echo "ENGINE: sqlite or postgresql" >&2; exit 2; }
 
 work=$(mktemp -d)
 chmod 711 "$work"
-server_pid='' nginx_pid=''
+server_pid='' nginx_pid='' other_pid=''
+pg_bin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | tail -1)
+as_postgres=()
 cleanup() {
   [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  [[ -n $other_pid ]] && kill "$other_pid" 2>/dev/null && wait "$other_pid" 2>/dev/null
   [[ -n $nginx_pid ]] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  if [[ $engine == postgresql ]]; then
+    "${as_postgres[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -m immediate stop >/dev/null 2>&1 || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
+store_flags=()
+if [[ $engine == postgresql ]]; then
+  [[ -n $pg_bin ]] || { echo "needs PostgreSQL's server (scripts/install-deps.sh)" >&2; exit 1; }
+  # PostgreSQL refuses to run as root.
+  if [[ $(id -u) -eq 0 ]]; then
+    as_postgres=(runuser -u nobody --)
+    mkdir "$work/pg" && chown nobody "$work/pg"
+  else
+    mkdir "$work/pg"
+  fi
+  pg_port=$(free_port)
+  "${as_postgres[@]}" "$pg_bin/initdb" -D "$work/pg/data" -U heartpage --auth=trust -E UTF8 \
+    --locale=C >/dev/null
+  "${as_postgres[@]}" "$pg_bin/pg_ctl" -D "$work/pg/data" -l "$work/pg/log" -w \
+    -o "-p $pg_port -k $work/pg -c listen_addresses=127.0.0.1" start >/dev/null
+  store_flags=(--database "postgresql://heartpage@127.0.0.1:$pg_port/postgres")
+fi
 
 port=$(free_port)
 # Room for every page, also when the seed's addresses run out and its
 # stores come from one.
-start_server --claims-per-minute 0 --stores-per-minute 0 --lookups-per-minute 0 \
-  --reads-per-address 0 --max-storage $((pages * size * 2 + 1024 * 1024 * 1024)) \
-  --pages-per-address $((pages * size * 2)) --pages-per-address-30-days $((pages * size * 2)) \
-  "${cache_flags[@]}"
+flags=(--claims-per-minute 0 --stores-per-minute 0 --lookups-per-minute 0
+  --reads-per-address 0 --max-storage $((pages * size * 2 + 1024 * 1024 * 1024))
+  --pages-per-address $((pages * size * 2)) --pages-per-address-30-days $((pages * size * 2))
+  "${cache_flags[@]}")
+if [[ $engine == postgresql ]]; then
+  # Two servers on the database, as a site behind a balancer runs them: each
+  # hears of the other's stores, and keeps pages only while it does.
+  "$server" "${store_flags[@]}" --listen "127.0.0.1:$port" --threads "$server_threads" \
+    "${flags[@]}" 2>"$work/server.log" &
+  server_pid=$!
+  wait_for_port "$port"
+  other_port=$(free_port)
+  "$server" "${store_flags[@]}" --listen "127.0.0.1:$other_port" --threads "$server_threads" \
+    "${flags[@]}" 2>"$work/other.log" &
+  other_pid=$!
+  wait_for_port "$other_port"
+else
+  start_server "${flags[@]}"
+fi
 rss_empty=$(rss_kb "$server_pid")
 
 # Publishes one after the other as the program makes them, then stores over
@@ -141,7 +184,7 @@ mapfile -t nginx_workers < <(pgrep -P "$nginx_pid")
 requests() { awk '/requests in/ {print $1}' "$1"; }
 cpu_ticks() { local t=0 p; for p in "$@"; do t=$((t + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo "$t"; }
 echo "wrk ${wrk_args[*]}, $server_threads server threads / nginx workers, $pages pages," \
-  "page cache ${PAGE_CACHE:-64M}"
+  "page cache ${PAGE_CACHE:-64M}, $engine"
 # Every page read once first, so that each knows its compressed form, as
 # pages on a site that has run a while do: its first reader compresses it.
 wrk -t1 -c16 -d"$((pages / 500 + 5))s" -H 'Accept-Encoding: gzip' -s "$work/each.lua" \
@@ -158,7 +201,12 @@ printf '  stores/s          %8s -> %8s  ratio %s\n' "$empty_stores" "$full_store
   "$(ratio "$full_stores" "$empty_stores")"
 echo "heartpage-server resident memory (KB)"
 printf '  empty site %d, after the seed %d, after the reads %d\n' "$rss_empty" "$rss_full" "$rss_load"
-database=$(du -sk "$work/data" | awk '{print $1}')
+if [[ $engine == postgresql ]]; then
+  database=$("$pg_bin/psql" -h 127.0.0.1 -p "$pg_port" -U heartpage -d postgres -Atc \
+    "SELECT pg_database_size('postgres') / 1024")
+else
+  database=$(du -sk "$work/data" | awk '{print $1}')
+fi
 own=$(( (pages * ($(wc -c <"$work/page") + $(wc -c <"$work/page.gz"))) / 1024 ))
 printf '  database %d KB for %d KB of pages (both forms): ratio %s\n' "$database" "$own" \
   "$(ratio "$database" "$own")"

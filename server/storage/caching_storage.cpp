@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 namespace heartpage::server {
 namespace {
@@ -26,6 +27,25 @@ std::size_t Footprint(const StoredPage& page) {
 
 }  // namespace
 
+// The unique lock, and the pages let go under it freed once it is released:
+// freeing a page's memory and closing its file keep no reader waiting.
+class CachingStorage::Changing {
+ public:
+  explicit Changing(CachingStorage& cache) : cache_(cache), lock_(cache.mutex_) {}
+  ~Changing() {
+    thread_local std::vector<std::shared_ptr<const StoredPage>> gone;
+    gone.swap(cache_.dropped_);
+    lock_.unlock();
+    gone.clear();
+  }
+  Changing(const Changing&) = delete;
+  Changing& operator=(const Changing&) = delete;
+
+ private:
+  CachingStorage& cache_;
+  std::unique_lock<std::shared_mutex> lock_;
+};
+
 CachingStorage::CachingStorage(Storage& engine, std::size_t capacity_bytes, std::size_t max_files)
     : engine_(engine), capacity_(capacity_bytes), max_files_(max_files) {
   engine_.WatchPages(this);
@@ -39,6 +59,7 @@ void CachingStorage::Drop(std::unordered_map<std::string, Entry>::iterator it) {
   Entry& entry = it->second;
   cached_bytes_ -= entry.footprint;
   cached_files_ -= entry.page->file.valid() ? 1 : 0;
+  dropped_.push_back(std::move(entry.page));
   if (entry.in_main) {
     main_.erase(entry.at);
   } else {
@@ -53,8 +74,7 @@ void CachingStorage::Forget(std::string_view name) {
   if (const auto it = pages_.find(name); it != pages_.end()) Drop(it);
 }
 
-void CachingStorage::RememberEvicted(std::string_view name) {
-  const std::size_t hash = NameHash{}(name);
+void CachingStorage::RememberEvicted(std::size_t hash) {
   evicted_order_.push_back(hash);
   ++evicted_[hash];
   cached_bytes_ += kEvictedCost;
@@ -85,9 +105,9 @@ void CachingStorage::EvictFromSmall() {
     entry.at = main_.begin();
     return;
   }
-  const std::string evicted = *name;
+  const std::size_t hash = NameHash{}(*name);
   Drop(it);
-  RememberEvicted(evicted);
+  RememberEvicted(hash);
 }
 
 void CachingStorage::EvictFromMain() {
@@ -112,6 +132,7 @@ void CachingStorage::Admit(std::string_view name, std::shared_ptr<const StoredPa
     cached_bytes_ -= entry.footprint;
     if (!entry.in_main) small_bytes_ -= entry.footprint;
     cached_files_ -= entry.page->file.valid() ? 1 : 0;
+    dropped_.push_back(std::move(entry.page));
     entry.footprint = Footprint(*page);
     cached_files_ += page->file.valid() ? 1 : 0;
     entry.page = std::move(page);
@@ -151,21 +172,21 @@ StoreResult CachingStorage::StorePage(const MachineIdHash& owner, std::string_vi
                                       std::string_view bytes, const AddressBudget& sender,
                                       const PageGate& gate) {
   const StoreResult result = engine_.StorePage(owner, name, bytes, sender, gate);
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   Forget(name);
   return result;
 }
 
 TakeDownResult CachingStorage::TakeDownPage(const MachineIdHash& owner, std::string_view name) {
   const TakeDownResult result = engine_.TakeDownPage(owner, name);
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   Forget(name);
   return result;
 }
 
 ReleaseResult CachingStorage::ReleaseName(const MachineIdHash& owner, std::string_view name) {
   const ReleaseResult result = engine_.ReleaseName(owner, name);
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   Forget(name);
   return result;
 }
@@ -174,7 +195,7 @@ void CachingStorage::KeepCompressed(std::string_view name, std::string_view etag
                                     std::string_view compressed) {
   engine_.KeepCompressed(name, etag, compressed);
   {
-    std::unique_lock lock(mutex_);
+    Changing lock(*this);
     Forget(name);
   }
   // Read again to keep it: a page's first reader is the one that compresses
@@ -183,13 +204,14 @@ void CachingStorage::KeepCompressed(std::string_view name, std::string_view etag
 }
 
 void CachingStorage::PageChanged(std::string_view name) {
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   Forget(name);
 }
 
 void CachingStorage::AllPagesChanged() {
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   ++stores_;
+  for (auto& [name, entry] : pages_) dropped_.push_back(std::move(entry.page));
   pages_.clear();
   small_.clear();
   main_.clear();
@@ -250,7 +272,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadForm(std::string_view name
     if (with_file) joined.file = PageFile::Create(joined.bytes);
     page = std::make_shared<const StoredPage>(std::move(joined));
   }
-  std::unique_lock lock(mutex_);
+  Changing lock(*this);
   if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
   Admit(name, page);
   return page;

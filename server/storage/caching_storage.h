@@ -8,6 +8,7 @@
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "server/storage/storage.h"
 
@@ -95,8 +96,10 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   void Evict();
   void EvictFromSmall();
   void EvictFromMain();
-  void RememberEvicted(std::string_view name);
+  void RememberEvicted(std::size_t hash);
   bool WasEvictedLately(std::string_view name);
+
+  class Changing;
 
   Storage& engine_;
   const std::size_t capacity_;
@@ -125,6 +128,8 @@ class CachingStorage final : public PageStore, public PreviewStore, private Page
   // database is cached only if none completed meanwhile, so a stale page can
   // never be cached.
   std::uint64_t stores_ = 0;
+  // Let go under the unique lock, freed after it (Changing).
+  std::vector<std::shared_ptr<const StoredPage>> dropped_;
 };
 
 }  // namespace heartpage::server
