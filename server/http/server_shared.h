@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -91,12 +92,9 @@ class ServerShared final : public UploadGate {
   void FlushLog() { log_.Flush(); }
 
  private:
-  std::optional<RateLimiter> claims_;
-  std::optional<RateLimiter> stores_;
-  std::optional<RateLimiter> lookups_;
-  std::optional<RateLimiter> previews_;
-  std::optional<RateLimiter> reports_;
-  std::optional<RateLimiter> visits_;
+  // Each kind of work's counters by client address, indexed by Work; none:
+  // no limit.
+  std::array<std::optional<RateLimiter>, kKindsOfWork> lanes_;
   // A token a KiB.
   std::optional<RateLimiter> page_reads_;
   // Files being received now (MediaLimits::uploads_at_once).
