@@ -103,48 +103,19 @@ std::string NowUtc() {
   return text;
 }
 
-PageRequest ParsePageRequest(const std::vector<std::string>& args) {
+PageRequest ParsePageRequest(const Arguments& args) {
   PageRequest request;
-  std::vector<std::string> sets;
-  bool checked = false;
-  std::optional<std::string> asked;
-  std::optional<std::string> answers;
-  std::optional<std::string> opens;
-  std::string code;
-  std::string hint;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    const auto value = [&]() -> const std::string& {
-      if (i + 1 == args.size()) throw UsageError(option + " needs a value");
-      return args[++i];
-    };
-    if (option == "--style") {
-      request.style = ParseStyle(value());
-    } else if (option == "--set") {
-      sets.push_back(value());
-    } else if (option == "--check") {
-      checked = true;
-    } else if (option == "-o") {
-      request.output = value();
-    } else if (option == "--name") {
-      request.name = value();
-    } else if (option == "--strict") {
-      request.strict = true;
-    } else if (option == "--question") {
-      asked = value();
-    } else if (option == "--answers") {
-      answers = value();
-    } else if (option == "--opens") {
-      opens = value();
-    } else if (option == "--code") {
-      code = value();
-    } else if (option == "--hint") {
-      hint = value();
-    } else {
-      throw UsageError("unknown option \"" + option + "\"");
-    }
-  }
-  if (request.style == 0) throw UsageError("--style N is required");
+  request.style = ParseStyle(args.Value("--style").value_or(""));
+  const std::vector<std::string> sets = args.Values("--set");
+  const bool checked = args.Has("--check");
+  request.output = args.Value("-o").value_or("");
+  request.name = args.Value("--name").value_or("");
+  request.strict = args.Has("--strict");
+  const std::optional<std::string> asked = args.Value("--question");
+  const std::optional<std::string> answers = args.Value("--answers");
+  const std::optional<std::string> opens = args.Value("--opens");
+  const std::string code = args.Value("--code").value_or("");
+  const std::string hint = args.Value("--hint").value_or("");
 
   const Style& style = GetStyle(request.style);
   request.fields = FieldMap::Defaults(style);
