@@ -62,8 +62,8 @@ std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client
   return lane ? lane->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 
-void ServerShared::Settle(const std::string& client, const EndpointOperation* operation,
-                          unsigned status) {
+void ServerShared::ChargeGuess(const std::string& client, const EndpointOperation* operation,
+                               unsigned status) {
   if (operation == nullptr || !operation->for_owner || status != wire::status::kNotYours ||
       operation->guessed_stores == 0)
     return;

@@ -72,7 +72,7 @@ class ServerShared final : public UploadGate {
   // was answered with `status`: a refused ownership check costs the
   // client's store rate twice, so that guessing which identifier owns a name
   // goes at half the speed of storing.
-  void Settle(const std::string& client, const EndpointOperation* operation, unsigned status);
+  void ChargeGuess(const std::string& client, const EndpointOperation* operation, unsigned status);
   // Like Throttle, for a request that reads a page or a preview from the
   // database (Routed::reads_page); ChargeReads counts what it read.
   std::chrono::seconds PageReadWait(const std::string& client);
