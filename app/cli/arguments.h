@@ -36,7 +36,4 @@ struct PageRequest {
 // has passed, or a code without a hint or a hint without a code.
 PageRequest ParsePageRequest(const Arguments& args);
 
-// Now in UTC, "YYYY-MM-DD HH:MM:SS", which orders as the time does.
-std::string NowUtc();
-
 }  // namespace heartpage::cli

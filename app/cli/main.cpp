@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <array>
 #include <iostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,7 @@ constexpr std::array<Flag, N + M> Plus(const std::array<Flag, N>& first,
 
 constexpr Flag kStyle{"--style", "N", true};
 constexpr Flag kMachineId{"--machine-id", "ID"};
+constexpr std::span<const Flag> kNoFlags;
 constexpr std::array<Flag, 1> kOwnFlags{kMachineId};
 // What build, preview and publish read into a page (ParsePageRequest).
 constexpr std::array<Flag, 6> kPageFlags{{kStyle,
@@ -60,14 +62,11 @@ constexpr Command kCommands[] = {
      "build the page and show it in the browser (the file stays until the\n"
      "next preview); with --phone inside a phone-sized frame (390 x 844)",
      cli::Preview},
-    {"encode", "TEXT", 1, {}, "print the posted form of TEXT", cli::Encode, false},
-    {"decode", "CODES", 1, {}, "print the text that posted CODES stand for", cli::Decode, false},
-    {"machine-id",
-     "",
-     0,
-     {},
-     "print the identifier that this machine's published names are kept under",
-     cli::MachineId,
+    {"encode", "TEXT", 1, kNoFlags, "print the posted form of TEXT", cli::Encode, false},
+    {"decode", "CODES", 1, kNoFlags, "print the text that posted CODES stand for", cli::Decode,
+     false},
+    {"machine-id", "", 0, kNoFlags,
+     "print the identifier that this machine's published names are kept under", cli::MachineId,
      false},
     {"publish", "", 0, kPublishFlags,
      "build the page and publish it on the publishing host under NAME (letters\n"
@@ -76,11 +75,7 @@ constexpr Command kCommands[] = {
      cli::Publish},
     {"qr", "TEXT", 1, kQrFlags, "print the QR code of TEXT in the terminal, or write it as a PNG",
      cli::Qr, false},
-    {"settings",
-     "",
-     0,
-     {},
-     "print the publishing server's settings fields with their index",
+    {"settings", "", 0, kNoFlags, "print the publishing server's settings fields with their index",
      cli::Settings},
     {"upload", "FILE", 1, kOwnFlags,
      "send a picture, music or video file of your own to the publishing host\n"

@@ -22,6 +22,7 @@
 #include "server/site/statement.h"
 #include "server/storage/utc_text.h"
 #include "text/gbk.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 
@@ -32,9 +33,7 @@ constexpr std::size_t kMaxRefusalBytes = 160;
 // Refusals stay one short line, however long a value they quote.
 EndpointReply Refuse(unsigned status, std::string message) {
   if (message.size() > kMaxRefusalBytes) {
-    std::size_t cut = kMaxRefusalBytes;
-    while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
-    message.resize(cut);
+    message.resize(Utf8CutAt(message, kMaxRefusalBytes));
     message += "...";
   }
   return {status, std::move(message) + "\n", false};
