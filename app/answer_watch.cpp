@@ -57,7 +57,7 @@ AnswerWatch::AnswerWatch(const ClientServices& services, QWidget* window)
   setObjectName(QStringLiteral("AnswerWatch"));
   timer_->setInterval(kAnswerPollMs);
   connect(timer_, &QTimer::timeout, this, &AnswerWatch::PollNow);
-  connect(&ReceiptNews::Get(), &ReceiptNews::Changed, this, &AnswerWatch::Learnt);
+  connect(&ReceiptNews::Get(), &ReceiptNews::Changed, this, &AnswerWatch::OnReceiptNews);
 }
 
 void AnswerWatch::Start() {
@@ -94,7 +94,7 @@ void AnswerWatch::PollNow() {
       });
 }
 
-void AnswerWatch::Learnt() {
+void AnswerWatch::OnReceiptNews() {
   const ReceiptNews& news = ReceiptNews::Get();
   const std::optional<wire::Receipt>& receipt = news.receipt();
   // The heart says what the upload dialog says, also once the page it told
@@ -121,7 +121,7 @@ void AnswerWatch::Learnt() {
   watched_ = news.name();
   seen_any_ = receipt.has_value();
   last_seen_ = key;
-  if (fresh) Tell(QString::fromStdString(AnswerText(*last)));
+  if (fresh) AnnounceAnswer(QString::fromStdString(AnswerText(*last)));
 }
 
 std::optional<std::string> AnswerWatch::Remembered(const std::string& name) const {
@@ -151,7 +151,7 @@ void AnswerWatch::Remember(const std::string& name, const std::string& key) cons
   out.commit();
 }
 
-void AnswerWatch::Tell(const QString& answer) {
+void AnswerWatch::AnnounceAnswer(const QString& answer) {
   if (QSystemTrayIcon::isSystemTrayAvailable() && QSystemTrayIcon::supportsMessages()) {
     if (!tray_) {
       tray_ = new QSystemTrayIcon(window_->windowIcon(), this);

@@ -39,9 +39,9 @@ class AnswerWatch : public QObject {
   bool asking() const { return asking_; }
 
  private:
-  void Tell(const QString& answer);
-  // What ReceiptNews learnt.
-  void Learnt();
+  void AnnounceAnswer(const QString& answer);
+  // Called when ReceiptNews has a receipt to show.
+  void OnReceiptNews();
   void ShowHeart(const QString& answer);
   // The last answer known of `name` when the program last ran (nothing
   // when never recorded), and recording it.

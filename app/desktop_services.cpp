@@ -19,15 +19,12 @@
 #include "machine/disk_serial.h"
 #include "preview/preview.h"
 #include "protocol/host.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
 
 constexpr std::string_view kQuitWhileUploadingText = "正在上传，确定退出吗？";
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 void ShowMessageBox(const Notice& notice) {
   QMessageBox box(

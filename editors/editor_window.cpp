@@ -37,16 +37,13 @@
 #include "pages/question.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
 
 QRect PxRect(const Rect& rect) {
   return heartpage::PxRect(rect.left, rect.top, rect.width, rect.height);
-}
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
 }
 
 // The program's font, set in full: a frame with a caption font of its own

@@ -11,13 +11,10 @@
 #include "controls/twips.h"
 #include "protocol/page_settings.h"
 #include "publish/page_gate.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A date box takes typed digits as any date box does: the part the focus
 // or a click lands on is selected, so that digits replace it and go on to

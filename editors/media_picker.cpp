@@ -28,6 +28,7 @@
 #include "publish/picture_scaling.h"
 #include "publish/upload.h"
 #include "tasks/background.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
@@ -42,10 +43,6 @@ constexpr char kChosenPath[] = "chosenFile";  // the field's property: the file 
 constexpr char kUnreadablePicture[] = "无法读取这张图片，文件可能已损坏，请换一张！";
 
 int running_uploads = 0;
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QString Filter(MediaKind kind) {
   const QString own = kind == MediaKind::kPicture

@@ -7,13 +7,10 @@
 #include "controls/chinese_font.h"
 #include "controls/twips.h"
 #include "pages/question.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QLineEdit* AddBox(QWidget* bar, std::string_view name, std::size_t limit) {
   auto* box = new QLineEdit(bar);

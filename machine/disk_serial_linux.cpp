@@ -15,6 +15,7 @@
 #include "machine/serial_core.h"
 #include "machine/sources_linux.h"
 #include "text/gbk.h"
+#include "text/utf8.h"
 
 namespace heartpage {
 namespace machine {
@@ -29,13 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string TrimBlanks(std::string_view text) {
-  constexpr std::string_view kBlank = " \t\r\n";
-  const auto first = text.find_first_not_of(kBlank);
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(kBlank) - first + 1));
-}
-
 // The contents of a small text file without surrounding white space, or the
 // empty text when it cannot be read.
 std::string ReadValue(const fs::path& path) {
@@ -43,7 +37,7 @@ std::string ReadValue(const fs::path& path) {
   if (!in) return {};
   std::ostringstream content;
   content << in.rdbuf();
-  return TrimBlanks(content.str());
+  return std::string(Trimmed(content.str()));
 }
 
 bool StartsWith(std::string_view name, std::string_view prefix) {
@@ -69,7 +63,8 @@ std::string UdevSerial(const LinuxPaths& paths, const fs::path& disk) {
   std::ifstream in(paths.udev_data / ("b" + numbers));
   constexpr std::string_view kKey = "E:ID_SERIAL_SHORT=";
   for (std::string line; std::getline(in, line);)
-    if (StartsWith(line, kKey)) return TrimBlanks(std::string_view(line).substr(kKey.size()));
+    if (StartsWith(line, kKey))
+      return std::string(Trimmed(std::string_view(line).substr(kKey.size())));
   return {};
 }
 

@@ -3,16 +3,10 @@
 #include <algorithm>
 
 #include "pages/builders.h"
+#include "text/utf8.h"
 
 namespace heartpage {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t start = text.find_first_not_of(kBlanks);
-  if (start == std::string_view::npos) return {};
-  return text.substr(start, text.find_last_not_of(kBlanks) - start + 1);
-}
 
 // The characters outside tags; a "<" without its ">" is kept as text.
 std::string WithoutMarkup(std::string_view text) {
@@ -115,7 +109,7 @@ std::string CardLineOf(std::string_view text) {
     }
     if (characters == 0 && blank(c)) continue;
     line += c;
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+    if (!IsUtf8Continuation(c)) ++characters;
     // A character past the card's length that no trimming takes leaves
     // the first ones as they are.
     if (characters > kCharacters && !blank(c)) break;
@@ -127,12 +121,7 @@ std::string CardLineOf(std::string_view text) {
 // page longer by a copy of its message.
 std::string CardText(std::string line) {
   constexpr std::size_t kCharacters = 100;
-  std::size_t at = 0;
-  for (std::size_t count = 0; at < line.size() && count < kCharacters; ++count) {
-    ++at;
-    while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80) ++at;
-  }
-  line.resize(at);
+  line.resize(Utf8Prefix(line, kCharacters).size());
   return line;
 }
 

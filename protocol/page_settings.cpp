@@ -1,18 +1,11 @@
 #include "protocol/page_settings.h"
+#include "text/utf8.h"
 
 #include <chrono>
 #include <vector>
 
 namespace heartpage::wire {
 namespace {
-
-// Characters, not bytes: Chinese takes three bytes a character in UTF-8.
-std::size_t CharactersIn(std::string_view utf8) {
-  std::size_t count = 0;
-  for (const char byte : utf8)
-    if ((static_cast<unsigned char>(byte) & 0xC0) != 0x80) ++count;
-  return count;
-}
 
 // C0 and C1 controls and DEL: a line break or an escape in a hint would draw
 // on the visitor's page and on the operator's terminal.
@@ -135,8 +128,8 @@ std::string PageSettingsProblem(const PageSettings& settings) {
     return settings.code.empty() ? "a hint without a code" : "a code without a hint";
   if (!settings.code.empty() && CanonicalCode(settings.code).empty())
     return "a code of nothing but spaces, which no reader could give";
-  if (CharactersIn(settings.code) > kCodeMaxChars) return "code longer than 32 characters";
-  if (CharactersIn(settings.hint) > kHintMaxChars) return "hint longer than 40 characters";
+  if (Utf8Characters(settings.code) > kCodeMaxChars) return "code longer than 32 characters";
+  if (Utf8Characters(settings.hint) > kHintMaxChars) return "hint longer than 40 characters";
   if (HoldsControl(settings.code) || HoldsControl(settings.hint))
     return "a control character in the code or hint";
   return {};

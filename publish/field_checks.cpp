@@ -12,6 +12,7 @@
 #include "net/curl_trust.h"
 #include "pages/field_encoding.h"
 #include "publish/page_gate.h"
+#include "text/utf8.h"
 
 namespace heartpage {
 namespace {
@@ -39,12 +40,9 @@ std::string CaptionOf(const Style& style, const FieldRow& row) {
   return caption;
 }
 
+// As std::isspace, the vertical tab and form feed too.
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
-    text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back())))
-    text.remove_suffix(1);
-  return text;
+  return Trimmed(text, " \t\n\v\f\r");
 }
 
 std::string Lower(std::string_view text) {

@@ -4,23 +4,14 @@
 #include <QTimeZone>
 
 #include "pages/builders.h"
+#include "publish/utc_time.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
 
 constexpr auto kUtcForm = "yyyy-MM-dd HH:mm:ss";
 constexpr auto kLocalForm = "yyyy-MM-dd HH:mm";
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-QDateTime FromUtc(std::string_view utc) {
-  if (!wire::IsUtcTime(utc)) return {};
-  QDateTime time = QDateTime::fromString(Q(utc), QString::fromLatin1(kUtcForm));
-  time.setTimeZone(QTimeZone::utc());
-  return time;
-}
 
 std::string Trimmed(const std::string& text) {
   return QString::fromStdString(text).trimmed().toStdString();
@@ -34,16 +25,31 @@ QDateTime At(std::chrono::system_clock::time_point now) {
 
 }  // namespace
 
+QDateTime TimeOfUtc(std::string_view utc) {
+  if (!wire::IsUtcTime(utc)) return {};
+  QDateTime time = QDateTime::fromString(Q(utc), QString::fromLatin1(kUtcForm));
+  time.setTimeZone(QTimeZone::utc());
+  return time;
+}
+
+std::string UtcOf(const QDateTime& time) {
+  return time.toUTC().toString(QString::fromLatin1(kUtcForm)).toStdString();
+}
+
+std::string NowUtc() {
+  return UtcOf(QDateTime::currentDateTimeUtc());
+}
+
 std::optional<std::string> UtcOfLocalMinute(std::string_view local) {
   const QString text = Q(local).trimmed();
   const QDateTime time = QDateTime::fromString(text, QString::fromLatin1(kLocalForm));
   // A time the clock skips comes back moved to one that exists.
   if (!time.isValid() || time.toString(QString::fromLatin1(kLocalForm)) != text) return {};
-  return time.toUTC().toString(QString::fromLatin1(kUtcForm)).toStdString();
+  return UtcOf(time);
 }
 
 std::string LocalMinuteOfUtc(std::string_view utc) {
-  const QDateTime time = FromUtc(utc);
+  const QDateTime time = TimeOfUtc(utc);
   if (!time.isValid()) return {};
   return time.toLocalTime().toString(QString::fromLatin1(kLocalForm)).toStdString();
 }
@@ -71,7 +77,7 @@ std::vector<Finding> GateFindings(const FieldSource& fields,
     const std::optional<std::string> utc = UtcOfLocalMinute(local);
     if (!utc) {
       add(gate::kOpensCaption, "本机时间里没有“" + local + "”这个时刻", true);
-    } else if (FromUtc(*utc) <= At(now)) {
+    } else if (TimeOfUtc(*utc) <= At(now)) {
       add(gate::kOpensCaption, OpeningText(*utc) + " 已经过去，网页会立即开启", false);
     }
   }
@@ -80,7 +86,7 @@ std::vector<Finding> GateFindings(const FieldSource& fields,
 }
 
 std::string OpeningText(std::string_view utc) {
-  const QDateTime time = FromUtc(utc);
+  const QDateTime time = TimeOfUtc(utc);
   if (!time.isValid()) return std::string(utc);
   const QDateTime local = time.toLocalTime();
   const bool this_year = local.date().year() == QDate::currentDate().year();
@@ -92,7 +98,7 @@ std::string OpeningText(std::string_view utc) {
 std::vector<std::string> GateLines(std::string_view opens_utc, bool has_code,
                                    std::chrono::system_clock::time_point now) {
   std::vector<std::string> lines;
-  if (const QDateTime opens = FromUtc(opens_utc); opens.isValid()) {
+  if (const QDateTime opens = TimeOfUtc(opens_utc); opens.isValid()) {
     lines.push_back((opens > At(now) ? "将于 " : "已于 ") + OpeningText(opens_utc) + " 开启");
   }
   if (has_code) lines.emplace_back("需要口令才能打开");

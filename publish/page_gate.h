@@ -44,6 +44,8 @@ std::optional<std::string> UtcOfLocalMinute(std::string_view local);
 // The local "YYYY-MM-DD HH:MM" of a UTC "YYYY-MM-DD HH:MM:SS"; empty when it
 // is no such time.
 std::string LocalMinuteOfUtc(std::string_view utc);
+// Now in UTC, in that form, which orders as the time does.
+std::string NowUtc();
 
 // What the fields hold, the moment in UTC. A moment that is no local time
 // is left out here; GateFindings names it.

@@ -8,18 +8,10 @@
 #include "pages/link_card.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"
+#include "text/utf8.h"
 
 namespace heartpage {
-namespace {
-
-std::string_view Trimmed(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t start = text.find_first_not_of(kBlanks);
-  if (start == std::string_view::npos) return {};
-  return text.substr(start, text.find_last_not_of(kBlanks) - start + 1);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 PageSource EditorPageSource(int style, std::function<const FieldSource*()> fields) {
   return {style, [style, fields = std::move(fields)]() -> std::optional<BuiltPage> {

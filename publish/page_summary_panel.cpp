@@ -6,6 +6,7 @@
 
 #include "controls/chinese_font.h"
 #include "publish/page_source.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
@@ -14,10 +15,6 @@ constexpr int kPictureWidth = 85;
 constexpr int kPictureHeight = 44;
 constexpr int kTextLeft = kPictureWidth + 8;
 constexpr int kLineHeight = 15;
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 QLabel* Line(QWidget* parent, const char* name, int top, const QFont& font) {
   auto* label = new QLabel(parent);

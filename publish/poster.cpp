@@ -16,6 +16,7 @@
 #include "publish/page_source.h"
 #include "qr/qr_code.h"
 #include "publish/qr_image.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
@@ -38,10 +39,6 @@ constexpr int kOpeningPixels = 48;
 constexpr int kSitePixels = 26;
 const QColor kInk(0xB0, 0x00, 0x2A);
 const QColor kQuiet(0x66, 0x55, 0x5A);
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QFont FaceOfPixels(int pixels) {
   QFont font = ChineseFont(ChineseFace::kHeiTi, 12);

@@ -1,11 +1,11 @@
 #include "publish/receipts.h"
 
 #include <QDateTime>
-#include <QTimeZone>
 #include <atomic>
 #include <stdexcept>
 
 #include "publish/answer_messages.h"
+#include "publish/utc_time.h"
 
 namespace heartpage {
 namespace {
@@ -13,12 +13,8 @@ namespace {
 std::atomic<unsigned> pages_published{0};
 
 QDateTime LocalTime(std::string_view utc) {
-  QDateTime time =
-      QDateTime::fromString(QString::fromUtf8(utc.data(), static_cast<qsizetype>(utc.size())),
-                            QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-  if (!time.isValid()) return {};
-  time.setTimeZone(QTimeZone::utc());
-  return time.toLocalTime();
+  const QDateTime time = TimeOfUtc(utc);
+  return time.isValid() ? time.toLocalTime() : QDateTime();
 }
 
 }  // namespace
@@ -32,13 +28,9 @@ unsigned PagesPublished() {
 }
 
 ReceiptOutcome FetchReceipt(std::string_view name, const UploadServices& services) {
-  std::string machine_id;
-  try {
-    machine_id = services.machine_id();
-  } catch (const std::exception&) {
-    return {std::nullopt, std::string(upload_text::kNoMachineId)};
-  }
-  const PostResult answer = services.post(ReceiptsRequest(name, machine_id));
+  const std::optional<std::string> machine_id = ReadMachineId(services);
+  if (!machine_id) return {std::nullopt, std::string(upload_text::kNoMachineId)};
+  const PostResult answer = services.post(ReceiptsRequest(name, *machine_id));
   if (answer.status == 0) return {std::nullopt, std::string(upload_text::kNoServer), 0};
   if (!answer.ok)
     return {std::nullopt, std::string(MessageForStatus(answer.status)), answer.status};

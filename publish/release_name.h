@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "publish/take_down.h"
 #include "publish/upload.h"
 
 // "更换名字" in the upload dialog, without its window: the name this machine
@@ -22,14 +23,9 @@ inline constexpr std::string_view kAnswersGoToo = "TA的回答将一并删除";
 // The question before: what goes, and that the name is then anyone's.
 std::string ReleaseQuestion(std::string_view name);
 
-struct ReleaseOutcome {
-  bool released = false;  // this machine owns no name afterwards
-  std::string status;     // for the status label
-};
-
-// Asks the server to release `name` under this machine's identifier. A name
-// the server does not know (404) is owned no more either: it reads as
-// released.
-ReleaseOutcome ReleaseName(std::string_view name, const UploadServices& services);
+// Asks the server to release `name` under this machine's identifier; done:
+// this machine owns no name afterwards. A name the server does not know
+// (404) is owned no more either: it reads as released.
+NameActOutcome ReleaseName(std::string_view name, const UploadServices& services);
 
 }  // namespace heartpage

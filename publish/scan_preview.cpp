@@ -16,13 +16,9 @@ std::string ScanHint(std::string_view until) {
 }
 
 ScanPreviewOutcome StoreScanPreview(std::string_view page, const UploadServices& services) {
-  std::string machine_id;
-  try {
-    machine_id = services.machine_id();
-  } catch (const std::exception&) {
-    return {false, {}, std::string(upload_text::kNoMachineId)};
-  }
-  const PostResult answer = services.post(PreviewStoreRequest(machine_id, page));
+  const std::optional<std::string> machine_id = ReadMachineId(services);
+  if (!machine_id) return {false, {}, std::string(upload_text::kNoMachineId)};
+  const PostResult answer = services.post(PreviewStoreRequest(*machine_id, page));
   if (!answer.ok) {
     // The server's refusals read as everywhere else; only silence is the
     // preview's own failure.

@@ -12,16 +12,13 @@
 #include "publish/qr_image.h"
 #include "publish/scan_preview.h"
 #include "tasks/background.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
 
 // Large enough for a phone to read off the screen at arm's length.
 constexpr int kQrPixels = 232;
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 

@@ -35,6 +35,14 @@ NameCheck CheckName(std::string_view name, std::string_view machine_id,
   return {false, false, std::string(upload_text::kNameTaken)};
 }
 
+std::optional<std::string> ReadMachineId(const UploadServices& services) {
+  try {
+    return services.machine_id();
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
 std::string upload_text::NameQuestion(std::string_view name) {
   return "网页地址将是 " + PageAddress(name) + " ，确认使用这个名字吗？";
 }
@@ -63,12 +71,9 @@ UploadOutcome Upload(std::string_view typed, bool name_owned, std::string_view p
 
   // Read before anything is sent: every store names the machine, and without
   // the identifier a lookup alone would only waste the user's wait.
-  std::string machine_id;
-  try {
-    machine_id = services.machine_id();
-  } catch (const std::exception&) {
-    return failure(upload_text::kNoMachineId);
-  }
+  const std::optional<std::string> id = ReadMachineId(services);
+  if (!id) return failure(upload_text::kNoMachineId);
+  const std::string& machine_id = *id;
 
   if (!name_owned) {
     const NameCheck check = checked != nullptr ? *checked : CheckName(name, machine_id, services);

@@ -81,6 +81,10 @@ struct UploadServices {
   std::function<std::string()> machine_id;
 };
 
+// The machine identifier, or nothing when it cannot be read: whatever needed
+// it is then refused with upload_text::kNoMachineId, before anything is sent.
+std::optional<std::string> ReadMachineId(const UploadServices& services);
+
 struct UploadOutcome {
   bool uploaded = false;   // the page is on the server under the name
   std::string name;        // the name as sent, capitals made small

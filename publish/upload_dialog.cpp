@@ -43,7 +43,6 @@ Published& LastPublished() {
 
 using upload_dialog::kDesignedHeight;
 using upload_dialog::kDesignedWidth;
-using upload_dialog::Q;
 
 QPointer<UploadDialog>& OpenDialog() {
   static QPointer<UploadDialog> dialog;
@@ -302,11 +301,11 @@ void UploadDialog::TakeDownNow() {
   setCursor(Qt::BusyCursor);
   RunInBackground(
       this, [name = GGCT::Get().ZCYN, services = services_] { return TakeDown(name, services); },
-      [this](const TakeDownOutcome& outcome) {
+      [this](const NameActOutcome& outcome) {
         // The page is gone; its address would open the notice that it was
         // taken down, so there is nothing to copy until a page is published
         // again.
-        if (outcome.taken_down) {
+        if (outcome.done) {
           ForgetPageOnline();
           RefreshSummary();
         }
@@ -321,8 +320,8 @@ void UploadDialog::ReleaseNow() {
   setCursor(Qt::BusyCursor);
   RunInBackground(
       this, [name = GGCT::Get().ZCYN, services = services_] { return ReleaseName(name, services); },
-      [this](const ReleaseOutcome& outcome) {
-        if (outcome.released) {
+      [this](const NameActOutcome& outcome) {
+        if (outcome.done) {
           // The old name stays in the box, selected, for a typo to be
           // mended or the whole replaced.
           GGCT::Get().ZCYN.clear();
@@ -471,9 +470,7 @@ void UploadDialog::Finish(const UploadOutcome& outcome) {
     SetName(Q(outcome.name));
     ShowAddress(Q(outcome.address));
     address_caption_->setText(Q(upload_text::kAddressCaption));
-    ShowStoredAt(QDateTime::currentDateTimeUtc()
-                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-                     .toStdString());
+    ShowStoredAt(NowUtc());
     published_settings_ = uploading_page_.settings;
     ShowGate(published_settings_->opens, !published_settings_->code.empty());
     ShowQrCode(outcome.address, outcome.name);

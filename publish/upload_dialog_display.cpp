@@ -17,13 +17,13 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QTextLayout>
-#include <QTimeZone>
 
 #include "controls/chinese_font.h"
 #include "controls/file_dialogs.h"
 #include "net/form_post.h"
 #include "pages/holder.h"
 #include "protocol/host.h"
+#include "publish/page_gate.h"
 #include "publish/poster.h"
 #include "publish/qr_image.h"
 #include "publish/receipt_label.h"
@@ -99,7 +99,6 @@ namespace {
 
 using upload_dialog::kDesignedHeight;
 using upload_dialog::kDesignedWidth;
-using upload_dialog::Q;
 
 // About this many pixels square, quiet zone included: large enough for a
 // phone held at arm's length to read off the screen.
@@ -469,11 +468,9 @@ void UploadDialog::FetchStoredAt(const std::string& name) {
 }
 
 void UploadDialog::ShowStoredAt(const std::string& utc) {
-  QDateTime time = QDateTime::fromString(Q(utc), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-  if (!time.isValid()) return stored_at_->clear();
-  time.setTimeZone(QTimeZone::utc());
-  stored_at_->setText(QStringLiteral("发布于 ") +
-                      time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+  const std::string local = LocalMinuteOfUtc(utc);
+  if (local.empty()) return stored_at_->clear();
+  stored_at_->setText(QStringLiteral("发布于 ") + Q(local));
 }
 
 }  // namespace heartpage

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "controls/twips.h"
+#include "text/qstring.h"
 
 class QPlainTextEdit;
 
@@ -18,10 +19,6 @@ inline constexpr int kDesignedHeight = Px(4725);
 // Under the address and its buttons: what came back from the page, taller
 // when earlier versions have lines of their own.
 inline const QRect kReceiptPlace = PxRect(360, 4260, 7125, 420);
-
-inline QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
                  const QFont& font);

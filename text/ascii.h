@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace heartpage {
@@ -38,6 +39,30 @@ inline std::optional<std::uint64_t> DecimalNumber(std::string_view text, std::si
     value = value * 10 + static_cast<std::uint64_t>(c - '0');
   }
   return value;
+}
+
+// "%41" as "A", every other byte as it is, and a form value's "+" as a space
+// when `plus_is_space`; nothing when a "%" is not followed by two
+// hexadecimal digits.
+inline std::optional<std::string> DecodePercents(std::string_view text,
+                                                 bool plus_is_space = false) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (plus_is_space && text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%') {
+      if (i + 2 >= text.size()) return std::nullopt;
+      const int high = HexDigit(text[i + 1]);
+      const int low = HexDigit(text[i + 2]);
+      if (high < 0 || low < 0) return std::nullopt;
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 }  // namespace heartpage

@@ -1,4 +1,5 @@
 #include "text/markup.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -68,10 +69,8 @@ std::string Lowered(std::string_view text) {
   std::transform(out.begin(), out.end(), out.begin(), Lower);
   return out;
 }
-std::string_view Trimmed(std::string_view text) {
-  while (!text.empty() && IsAsciiSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsAsciiSpace(text.back())) text.remove_suffix(1);
-  return text;
+std::string_view HtmlTrimmed(std::string_view text) {
+  return Trimmed(text, kHtmlBlanks);
 }
 
 const TagRule* FindTag(std::string_view name) {
@@ -294,8 +293,8 @@ std::string CleanStyle(std::string_view style) {
     style.remove_prefix(std::min(end + 1, style.size()));
     const std::size_t colon = declaration.find(':');
     if (colon == std::string_view::npos) continue;
-    const std::string property = Lowered(Trimmed(declaration.substr(0, colon)));
-    const std::string_view value = Trimmed(declaration.substr(colon + 1));
+    const std::string property = Lowered(HtmlTrimmed(declaration.substr(0, colon)));
+    const std::string_view value = HtmlTrimmed(declaration.substr(colon + 1));
     if (std::find(std::begin(kProperties), std::end(kProperties), property) ==
             std::end(kProperties) ||
         !PlainCssValue(value) || !FormattingValue(property, Lowered(value)))
@@ -317,7 +316,7 @@ bool PlainColour(std::string_view value) {
 // The attribute's value as it is to be kept, or nothing.
 std::optional<std::string> CleanAttribute(const TagRule& tag, std::string_view name,
                                           std::string_view value) {
-  value = Trimmed(value);
+  value = HtmlTrimmed(value);
   if (name == "style") {
     if (tag.is_void) return std::nullopt;
     std::string style = CleanStyle(value);

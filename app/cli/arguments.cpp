@@ -1,14 +1,13 @@
 #include "app/cli/arguments.h"
 
 #include <charconv>
-#include <chrono>
-#include <cstdio>
 #include <optional>
 #include <utility>
 
 #include "pages/question.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"
+#include "text/utf8.h"
 
 namespace heartpage::cli {
 namespace {
@@ -19,14 +18,6 @@ int ParseStyle(const std::string& text) {
   if (ec != std::errc() || end != text.data() + text.size() || style < 1 || style > kStyleCount)
     throw UsageError("unknown style \"" + text + "\"; styles are 1 to 8");
   return style;
-}
-
-std::size_t Characters(const std::string& utf8) {
-  // Counts code points: every byte but a continuation byte starts one.
-  std::size_t count = 0;
-  for (const char c : utf8)
-    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-  return count;
 }
 
 bool Blank(const std::string& text) {
@@ -55,7 +46,7 @@ std::pair<std::string, std::string> ParseAnswers(const std::string& text) {
   if (parts.size() != 2) throw bad("not two answers separated by a comma");
   for (const std::string& part : parts) {
     if (Blank(part)) throw bad("an answer is empty");
-    if (Characters(part) > question::kMaxAnswerLength)
+    if (Utf8Characters(part) > question::kMaxAnswerLength)
       throw bad("an answer is longer than " + std::to_string(question::kMaxAnswerLength) +
                 " characters");
   }
@@ -89,62 +80,19 @@ wire::PageSettings ParseGate(const std::optional<std::string>& opens, const std:
 
 }  // namespace
 
-std::string NowUtc() {
-  using namespace std::chrono;
-  const auto now = floor<seconds>(system_clock::now());
-  const auto day = floor<days>(now);
-  const year_month_day date{day};
-  const hh_mm_ss time{now - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
-                static_cast<int>(time.seconds().count()));
-  return text;
-}
-
-PageRequest ParsePageRequest(const std::vector<std::string>& args) {
+PageRequest ParsePageRequest(const Arguments& args) {
   PageRequest request;
-  std::vector<std::string> sets;
-  bool checked = false;
-  std::optional<std::string> asked;
-  std::optional<std::string> answers;
-  std::optional<std::string> opens;
-  std::string code;
-  std::string hint;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& option = args[i];
-    const auto value = [&]() -> const std::string& {
-      if (i + 1 == args.size()) throw UsageError(option + " needs a value");
-      return args[++i];
-    };
-    if (option == "--style") {
-      request.style = ParseStyle(value());
-    } else if (option == "--set") {
-      sets.push_back(value());
-    } else if (option == "--check") {
-      checked = true;
-    } else if (option == "-o") {
-      request.output = value();
-    } else if (option == "--name") {
-      request.name = value();
-    } else if (option == "--strict") {
-      request.strict = true;
-    } else if (option == "--question") {
-      asked = value();
-    } else if (option == "--answers") {
-      answers = value();
-    } else if (option == "--opens") {
-      opens = value();
-    } else if (option == "--code") {
-      code = value();
-    } else if (option == "--hint") {
-      hint = value();
-    } else {
-      throw UsageError("unknown option \"" + option + "\"");
-    }
-  }
-  if (request.style == 0) throw UsageError("--style N is required");
+  request.style = ParseStyle(args.Value("--style").value_or(""));
+  const std::vector<std::string> sets = args.Values("--set");
+  const bool checked = args.Has("--check");
+  request.output = args.Value("-o").value_or("");
+  request.name = args.Value("--name").value_or("");
+  request.strict = args.Has("--strict");
+  const std::optional<std::string> asked = args.Value("--question");
+  const std::optional<std::string> answers = args.Value("--answers");
+  const std::optional<std::string> opens = args.Value("--opens");
+  const std::string code = args.Value("--code").value_or("");
+  const std::string hint = args.Value("--hint").value_or("");
 
   const Style& style = GetStyle(request.style);
   request.fields = FieldMap::Defaults(style);
@@ -171,7 +119,7 @@ PageRequest ParsePageRequest(const std::vector<std::string>& args) {
   for (const std::optional<std::string>* text : {&asked, &answers})
     if (*text && (*text)->find_first_of("\r\n") != std::string::npos)
       throw UsageError("--question and --answers are one line each");
-  if (asked && Characters(*asked) > question::kMaxQuestionLength)
+  if (asked && Utf8Characters(*asked) > question::kMaxQuestionLength)
     throw UsageError("--question is longer than " + std::to_string(question::kMaxQuestionLength) +
                      " characters");
   const auto [first, second] = answers ? ParseAnswers(*answers)

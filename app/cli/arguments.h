@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/command_table.h"
 #include "pages/builders.h"
 #include "protocol/page_settings.h"
 
@@ -26,17 +27,13 @@ struct PageRequest {
   wire::PageSettings settings;
 };
 
-// Parses "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]
+// Reads "--style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--name NAME]
 // [--strict] [--question TEXT [--answers 'A,B']] [--opens 'YYYY-MM-DD HH:MM']
-// [--code TEXT --hint TEXT]".
+// [--code TEXT --hint TEXT]", those of them the command takes.
 // Throws UsageError for an unknown style or field, a malformed --set, a
 // check box on a style without one, a question or answers too long, answers
 // that are not two or without a question, a moment that is no local time or
-// has passed, a code without a hint or a hint without a code, or an unknown
-// option.
-PageRequest ParsePageRequest(const std::vector<std::string>& args);
-
-// Now in UTC, "YYYY-MM-DD HH:MM:SS", which orders as the time does.
-std::string NowUtc();
+// has passed, or a code without a hint or a hint without a code.
+PageRequest ParsePageRequest(const Arguments& args);
 
 }  // namespace heartpage::cli

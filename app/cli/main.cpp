@@ -1,52 +1,106 @@
+#include <algorithm>
+#include <array>
 #include <iostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/cli/arguments.h"
+#include "app/cli/command_table.h"
 #include "app/cli/commands.h"
 #include "protocol/host.h"
 
 namespace {
 
-constexpr std::string_view kUsage =
-    "usage: heartpage-cli COMMAND ...\n"
-    "  build --style N [--set 'Text1(3)=value' ...] [--check] [-o FILE] [--strict]\n"
-    "        build style N (1 to 8) from its defaults and the given fields and write\n"
-    "        the page as the preview file holds it (GBK) to FILE or standard output\n"
-    "  fields --style N\n"
-    "        list style N's fields: the name --set takes, what it holds, its caption\n"
-    "  preview --style N [--set ...] [--check] [--phone] [--strict]\n"
-    "        build the page and show it in the browser (the file stays until the\n"
-    "        next preview); with --phone inside a phone-sized frame (390 x 844)\n"
-    "  encode TEXT      print the posted form of TEXT\n"
-    "  decode CODES     print the text that posted CODES stand for\n"
-    "  machine-id       print the identifier that this machine's published names are\n"
-    "                   kept under\n"
-    "  publish --style N [--set ...] [--check] [--name NAME] [--machine-id ID]\n"
-    "          [--qr FILE.png] [--strict]\n"
-    "        build the page and publish it on the publishing host under NAME (letters\n"
-    "        and digits; the name this machine owns when left out); print its address\n"
-    "        and, with --qr, write the address's QR code to FILE.png\n"
-    "  qr TEXT [-o FILE.png]\n"
-    "        print the QR code of TEXT in the terminal, or write it as a PNG\n"
-    "  settings         print the publishing server's settings fields with their index\n"
-    "  upload FILE [--machine-id ID]\n"
-    "        send a picture, music or video file of your own to the publishing host\n"
-    "        and print its public address\n"
-    "  unpublish [--machine-id ID]\n"
-    "        take down the page of the name this machine owns; the name stays its own\n"
-    "  release [--machine-id ID]\n"
-    "        give up the name this machine owns: its page goes, its address answers\n"
-    "        404, and anyone may claim the name\n"
-    "  status [--machine-id ID]\n"
-    "        print the address of the page this machine owns and what came back from\n"
-    "        it: how often it was opened, when last, and the answer to its question;\n"
-    "        then when it opens and whether it asks for a code\n"
-    "  poster [--name NAME] [--machine-id ID] [--line TEXT] -o FILE.png\n"
-    "        draw the poster of the page online under NAME (the name this machine\n"
-    "        owns when left out): its picture, TEXT or else its title, and the QR\n"
-    "        code of its address, 1080 x 1920, to send in a chat\n"
+using heartpage::cli::Command;
+using heartpage::cli::Flag;
+
+template <std::size_t N, std::size_t M>
+constexpr std::array<Flag, N + M> Plus(const std::array<Flag, N>& first,
+                                       const std::array<Flag, M>& second) {
+  std::array<Flag, N + M> both{};
+  std::copy(first.begin(), first.end(), both.begin());
+  std::copy(second.begin(), second.end(), both.begin() + N);
+  return both;
+}
+
+constexpr Flag kStyle{"--style", "N", true};
+constexpr Flag kMachineId{"--machine-id", "ID"};
+constexpr std::span<const Flag> kNoFlags;
+constexpr std::array<Flag, 1> kOwnFlags{kMachineId};
+// What build, preview and publish read into a page (ParsePageRequest).
+constexpr std::array<Flag, 6> kPageFlags{{kStyle,
+                                          {"--set", "'Text1(3)=value'", false, true},
+                                          {"--check", ""},
+                                          {"--strict", ""},
+                                          {"--question", "TEXT"},
+                                          {"--answers", "'A,B'"}}};
+// How a page opens, which the server keeps: for build to check, and publish.
+constexpr std::array<Flag, 3> kGateFlags{
+    {{"--opens", "'YYYY-MM-DD HH:MM'"}, {"--code", "TEXT"}, {"--hint", "TEXT"}}};
+constexpr auto kBuildFlags =
+    Plus(Plus(kPageFlags, std::array<Flag, 1>{{{"-o", "FILE"}}}), kGateFlags);
+constexpr auto kPreviewFlags = Plus(kPageFlags, std::array<Flag, 1>{{{"--phone", ""}}});
+constexpr auto kPublishFlags = Plus(
+    Plus(kPageFlags, std::array<Flag, 3>{{{"--name", "NAME"}, kMachineId, {"--qr", "FILE.png"}}}),
+    kGateFlags);
+constexpr std::array<Flag, 1> kFieldsFlags{kStyle};
+constexpr std::array<Flag, 4> kPosterFlags{
+    {{"--name", "NAME"}, kMachineId, {"--line", "TEXT"}, {"-o", "FILE.png", true}}};
+constexpr std::array<Flag, 1> kQrFlags{{{"-o", "FILE.png"}}};
+
+namespace cli = heartpage::cli;
+constexpr Command kCommands[] = {
+    {"build", "", 0, kBuildFlags,
+     "build style N (1 to 8) from its defaults and the given fields and write\n"
+     "the page as the preview file holds it (GBK) to FILE or standard output",
+     cli::Build},
+    {"fields", "", 0, kFieldsFlags,
+     "list style N's fields: the name --set takes, what it holds, its caption", cli::Fields},
+    {"preview", "", 0, kPreviewFlags,
+     "build the page and show it in the browser (the file stays until the\n"
+     "next preview); with --phone inside a phone-sized frame (390 x 844)",
+     cli::Preview},
+    {"encode", "TEXT", 1, kNoFlags, "print the posted form of TEXT", cli::Encode, false},
+    {"decode", "CODES", 1, kNoFlags, "print the text that posted CODES stand for", cli::Decode,
+     false},
+    {"machine-id", "", 0, kNoFlags,
+     "print the identifier that this machine's published names are kept under", cli::MachineId,
+     false},
+    {"publish", "", 0, kPublishFlags,
+     "build the page and publish it on the publishing host under NAME (letters\n"
+     "and digits; the name this machine owns when left out); print its address\n"
+     "and, with --qr, write the address's QR code to FILE.png",
+     cli::Publish},
+    {"qr", "TEXT", 1, kQrFlags, "print the QR code of TEXT in the terminal, or write it as a PNG",
+     cli::Qr, false},
+    {"settings", "", 0, kNoFlags, "print the publishing server's settings fields with their index",
+     cli::Settings},
+    {"upload", "FILE", 1, kOwnFlags,
+     "send a picture, music or video file of your own to the publishing host\n"
+     "and print its public address",
+     cli::UploadFile},
+    {"unpublish", "", 0, kOwnFlags,
+     "take down the page of the name this machine owns; the name stays its own", cli::Unpublish},
+    {"release", "", 0, kOwnFlags,
+     "give up the name this machine owns: its page goes, its address answers\n"
+     "404, and anyone may claim the name",
+     cli::Release},
+    {"status", "", 0, kOwnFlags,
+     "print the address of the page this machine owns and what came back from\n"
+     "it: how often it was opened, when last, and the answer to its question;\n"
+     "then when it opens and whether it asks for a code",
+     cli::Status},
+    {"poster", "", 0, kPosterFlags,
+     "draw the poster of the page online under NAME (the name this machine\n"
+     "owns when left out): its picture, TEXT or else its title, and the QR\n"
+     "code of its address, 1080 x 1920, to send in a chat",
+     cli::Poster},
+};
+
+// What the flags several commands share mean, after the commands.
+constexpr std::string_view kNotes =
     "build, preview and publish take --question TEXT [--answers 'A,B']: the page\n"
     "asks TEXT once its story is told and offers the two answers (我愿意 and\n"
     "让我想想 unless given); the answer tapped shows in status.\n"
@@ -58,24 +112,9 @@ constexpr std::string_view kUsage =
     "build, preview and publish first try the page's picture, music and video\n"
     "addresses and read its dates, and print what looks wrong on standard error;\n"
     "with --strict that ends the command with status 1.\n"
+    "upload, unpublish, release, status, poster and publish take --machine-id ID\n"
+    "in place of this machine's identifier.\n"
     "  --version        print the version\n";
-
-struct Command {
-  std::string_view name;
-  int (*run)(const std::vector<std::string>&);
-  // Makes addresses of the publishing host: pages name it, requests go to it.
-  bool uses_host = true;
-};
-
-constexpr Command kCommands[] = {
-    {"build", heartpage::cli::Build},          {"fields", heartpage::cli::Fields},
-    {"preview", heartpage::cli::Preview},      {"encode", heartpage::cli::Encode, false},
-    {"decode", heartpage::cli::Decode, false}, {"machine-id", heartpage::cli::MachineId, false},
-    {"publish", heartpage::cli::Publish},      {"settings", heartpage::cli::Settings},
-    {"qr", heartpage::cli::Qr, false},         {"upload", heartpage::cli::UploadFile},
-    {"unpublish", heartpage::cli::Unpublish},  {"release", heartpage::cli::Release},
-    {"status", heartpage::cli::Status},        {"poster", heartpage::cli::Poster},
-};
 
 }  // namespace
 
@@ -83,7 +122,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + std::min(argc, 2), argv + argc);
   const std::string_view name = argc >= 2 ? argv[1] : "";
   if (name == "--help" || name == "-h" || name == "help") {
-    std::cout << kUsage;
+    std::cout << cli::Usage(kCommands, kNotes);
     return 0;
   }
   if (name == "--version") {
@@ -99,7 +138,7 @@ int main(int argc, char** argv) {
       }
     }
     try {
-      return command.run(args);
+      return command.run(cli::ParseArguments(command, args));
     } catch (const heartpage::cli::UsageError& error) {
       std::cerr << "heartpage-cli " << name << ": " << error.what() << '\n';
       return 2;
@@ -107,6 +146,6 @@ int main(int argc, char** argv) {
   }
   std::cerr << (name.empty() ? "heartpage-cli: no command given\n"
                              : "heartpage-cli: unknown command \"" + std::string(name) + "\"\n")
-            << kUsage;
+            << cli::Usage(kCommands, kNotes);
   return 2;
 }

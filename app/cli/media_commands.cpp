@@ -25,21 +25,21 @@ int Refused(std::string_view command, long status, std::string_view detail) {
 
 }  // namespace
 
-int UploadFile(const std::vector<std::string>& given) {
-  std::vector<std::string> args = given;
-  const std::optional<std::string> machine_id = TakeMachineId("upload", args);
+int UploadFile(const Arguments& args) {
+  if (args.Words().size() != 1) throw UsageError("upload takes one FILE");
+  const std::string& file = args.Words().front();
+  const std::optional<std::string> machine_id = MachineIdFor("upload", args.Filled("--machine-id"));
   if (!machine_id) return 1;
-  if (args.size() != 1) throw UsageError("upload takes one FILE");
-  std::ifstream in(args[0], std::ios::binary);
+  std::ifstream in(file, std::ios::binary);
   if (!in) {
-    std::cerr << "heartpage-cli upload: cannot read " << args[0] << '\n';
+    std::cerr << "heartpage-cli upload: cannot read " << file << '\n';
     return 1;
   }
   std::string head(kMediaSniffBytes, '\0');
   in.read(head.data(), static_cast<std::streamsize>(head.size()));
   head.resize(static_cast<std::size_t>(in.gcount()));
   if (!DetectMediaType(head)) return Refused("upload", 415, "checked here, nothing sent");
-  const MediaUploadResult result = UploadMedia(MediaUploadAddress(), args[0], {}, *machine_id);
+  const MediaUploadResult result = UploadMedia(MediaUploadAddress(), file, {}, *machine_id);
   if (!result.ok()) return Refused("upload", result.status, result.text);
   std::cout << result.text << '\n';
   return 0;
@@ -49,14 +49,11 @@ namespace {
 
 // Sends `request` for the name this machine owns and prints `done` with the
 // page's address: the take-down and the release alike.
-int ActOnOwnedName(const std::vector<std::string>& given, std::string_view command,
+int ActOnOwnedName(const Arguments& args, std::string_view command,
                    std::string (*request)(std::string_view, std::string_view),
                    std::string_view done) {
-  std::vector<std::string> args = given;
-  const std::optional<std::string> machine_id = TakeMachineId(command, args);
+  const std::optional<std::string> machine_id = MachineIdFor(command, args.Filled("--machine-id"));
   if (!machine_id) return 1;
-  if (!args.empty())
-    throw UsageError(std::string(command) + " takes no arguments but --machine-id");
   const std::string name = FetchOwnedName(*machine_id);
   if (name.empty()) {
     std::cerr << "heartpage-cli " << command << ": this machine owns no name on "
@@ -71,11 +68,11 @@ int ActOnOwnedName(const std::vector<std::string>& given, std::string_view comma
 
 }  // namespace
 
-int Unpublish(const std::vector<std::string>& args) {
+int Unpublish(const Arguments& args) {
   return ActOnOwnedName(args, "unpublish", TakeDownRequest, "taken down");
 }
 
-int Release(const std::vector<std::string>& args) {
+int Release(const Arguments& args) {
   return ActOnOwnedName(args, "release", ReleaseRequest, "released");
 }
 

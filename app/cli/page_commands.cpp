@@ -9,7 +9,7 @@
 
 namespace heartpage::cli {
 
-int Build(const std::vector<std::string>& args) {
+int Build(const Arguments& args) {
   const PageRequest request = ParsePageRequest(args);
   if (!ReportFindings(request)) return 1;
   const std::string bytes = PreviewBytes(BuildPage(request.style, request.fields));
@@ -27,21 +27,10 @@ int Build(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Preview(const std::vector<std::string>& args) {
+int Preview(const Arguments& args) {
   // --phone: in the phone-sized frame, as "手机预览" shows it.
-  std::vector<std::string> page_args;
-  bool phone = false;
-  for (const std::string& arg : args) {
-    if (arg == "--phone") {
-      phone = true;
-    } else {
-      page_args.push_back(arg);
-    }
-  }
-  const PageRequest request = ParsePageRequest(page_args);
-  if (!request.output.empty()) throw UsageError("preview writes its own file; -o does not apply");
-  if (request.settings != wire::PageSettings{})
-    throw UsageError("preview shows the page at once; --opens, --code and --hint are for publish");
+  const bool phone = args.Has("--phone");
+  const PageRequest request = ParsePageRequest(args);
   if (!ReportFindings(request)) return 1;
   const std::string page = BuildPage(request.style, request.fields);
   // Kept until the next preview from the command line (or the program's

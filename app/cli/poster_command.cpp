@@ -25,24 +25,11 @@ std::optional<std::string> Fetched(const std::string& address) {
 
 }  // namespace
 
-int Poster(const std::vector<std::string>& args) {
-  std::string name;
-  std::string machine_id;
-  std::string line;
-  std::string output;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& flag = args[i];
-    std::string* value = flag == "--name"         ? &name
-                         : flag == "--machine-id" ? &machine_id
-                         : flag == "--line"       ? &line
-                         : flag == "-o"           ? &output
-                                                  : nullptr;
-    if (value == nullptr) throw UsageError("poster takes no argument \"" + flag + "\"");
-    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError(flag + " needs a value");
-    *value = args[++i];
-  }
-  if (output.empty()) throw UsageError("poster needs -o FILE.png");
-
+int Poster(const Arguments& args) {
+  std::string name = args.Filled("--name");
+  const std::string machine_id = args.Filled("--machine-id");
+  const std::string line = args.Filled("--line");
+  const std::string output = args.Filled("-o");
   name = PageNameKey(name);
   std::optional<std::string> id;
   if (name.empty()) {

@@ -22,27 +22,13 @@ struct PublishRequest {
   std::string qr_file;  // --qr FILE.png
 };
 
-PublishRequest ParsePublishRequest(const std::vector<std::string>& args) {
-  PublishRequest request;
-  std::vector<std::string> page_args;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--machine-id" && args[i] != "--qr") {
-      page_args.push_back(args[i]);
-      continue;
-    }
-    if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError(args[i] + " needs a value");
-    (args[i] == "--qr" ? request.qr_file : request.machine_id) = args[i + 1];
-    ++i;
-  }
-  request.page = ParsePageRequest(page_args);
-  if (!request.page.output.empty())
-    throw UsageError("publish sends the page to the server; -o does not apply");
-  return request;
+PublishRequest ParsePublishRequest(const Arguments& args) {
+  return {ParsePageRequest(args), args.Filled("--machine-id"), args.Filled("--qr")};
 }
 
 }  // namespace
 
-int Publish(const std::vector<std::string>& args) {
+int Publish(const Arguments& args) {
   const PublishRequest request = ParsePublishRequest(args);
   if (!ReportFindings(request.page)) return 1;
   const std::optional<std::string> id = MachineIdFor("publish", request.machine_id);
@@ -84,8 +70,7 @@ int Publish(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Settings(const std::vector<std::string>& args) {
-  if (!args.empty()) throw UsageError("settings takes no arguments");
+int Settings(const Arguments&) {
   const auto fields = FetchSettings();
   if (!fields) {
     std::cerr << "heartpage-cli settings: no settings row from " << EndpointAddress()

@@ -13,19 +13,9 @@ bool WriteQrPng(const std::string& text, const std::string& file) {
   return false;
 }
 
-int Qr(const std::vector<std::string>& args) {
-  std::string text;
-  std::string output;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-o") {
-      if (i + 1 == args.size() || args[i + 1].empty()) throw UsageError("-o needs a file name");
-      output = args[++i];
-    } else if (text.empty() && !args[i].empty()) {
-      text = args[i];
-    } else {
-      throw UsageError("qr takes one TEXT and optionally -o FILE.png");
-    }
-  }
+int Qr(const Arguments& args) {
+  const std::string text = args.Words().empty() ? std::string() : args.Words().front();
+  const std::string output = args.Filled("-o");
   if (text.empty()) throw UsageError("qr needs the TEXT to encode");
   if (!output.empty()) return WriteQrPng(text, output) ? 0 : 1;
   const std::optional<QrCode> code = QrCode::Encode(text);

@@ -12,12 +12,10 @@
 
 namespace heartpage::cli {
 
-int Status(const std::vector<std::string>& given) {
-  std::vector<std::string> args = given;
-  const std::optional<std::string> id = TakeMachineId("status", args);
+int Status(const Arguments& args) {
+  const std::optional<std::string> id = MachineIdFor("status", args.Filled("--machine-id"));
   if (!id) return 1;
   const std::string& machine_id = *id;
-  if (!args.empty()) throw UsageError("status takes no arguments but --machine-id");
   const PostResult lookup = PostToEndpoint(OwnershipLookupRequest(machine_id));
   if (!lookup.ok) {
     std::cerr << "heartpage-cli status: "

@@ -8,19 +8,19 @@
 namespace heartpage::cli {
 namespace {
 
-const std::string& OnlyArgument(const std::vector<std::string>& args, const char* what) {
-  if (args.size() != 1) throw UsageError(std::string("expected exactly one ") + what);
-  return args.front();
+const std::string& OnlyArgument(const Arguments& args, const char* what) {
+  if (args.Words().size() != 1) throw UsageError(std::string("expected exactly one ") + what);
+  return args.Words().front();
 }
 
 }  // namespace
 
-int Encode(const std::vector<std::string>& args) {
+int Encode(const Arguments& args) {
   std::cout << EncodeValue(OnlyArgument(args, "TEXT")) << '\n';
   return 0;
 }
 
-int Decode(const std::vector<std::string>& args) {
+int Decode(const Arguments& args) {
   std::string error;
   const auto bytes = DecodeValue(OnlyArgument(args, "CODES"), &error);
   if (!bytes) throw UsageError("cannot decode: " + error);

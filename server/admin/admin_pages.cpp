@@ -9,6 +9,7 @@
 #include "server/admin/admin_args.h"
 #include "server/admin/admin_commands.h"
 #include "server/storage/utc_text.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 namespace {
@@ -170,11 +171,7 @@ int AdminShow(AdminContext& context, const AdminArgs& args) {
   std::fprintf(out, "reports:      %s\n", reports.empty() ? "none" : "");
   for (const Report& report : reports) {
     std::string line = report.reason.substr(0, report.reason.find_first_of("\r\n"));
-    if (line.size() > 100) {
-      std::size_t cut = 100;
-      while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
-      line = line.substr(0, cut) + "...";
-    }
+    if (line.size() > 100) line = line.substr(0, Utf8CutAt(line, 100)) + "...";
     std::fprintf(out, "  #%lld  %s  %s\n", static_cast<long long>(report.id),
                  UtcText(report.reported_at).c_str(), Printable(line).c_str());
   }

@@ -67,8 +67,8 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
     auto response = std::make_shared<Response>(
         spool ? HandleMediaUpload(job->request, *spool, shared->site, audit)
               : HandleRequest(job->request, job->routed, shared->site, audit));
-    shared->Settle(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
-                   StatusOf(*response));
+    shared->ChargeGuess(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
+                        StatusOf(*response));
     if (job->routed.reads_page) shared->ChargeReads(client, audit->page_bytes_read);
     // The connection and its thread's keep-alive go together to that
     // thread: a connection held here a moment longer could outlast the

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -9,9 +10,35 @@
 
 #include "server/site/media_limits.h"
 #include "server/site/page_limits.h"
+#include "server/site/work.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {
+
+// What one client address may do of one kind of work: `per_minute` a minute,
+// `burst` at once (0: a minute's worth). A rate of 0 means no limit.
+struct RateLane {
+  unsigned per_minute = 0;
+  unsigned burst = 0;
+};
+
+// The lanes indexed by the kind of work; those without a rate have none.
+struct RateLanes {
+  std::array<RateLane, kKindsOfWork> lanes;
+  RateLane& operator[](Work work) { return lanes[static_cast<std::size_t>(work)]; }
+  const RateLane& operator[](Work work) const { return lanes[static_cast<std::size_t>(work)]; }
+};
+
+inline RateLanes DefaultRates() {
+  RateLanes rates;
+  rates[Work::kClaim] = {.per_minute = 10, .burst = 20};
+  rates[Work::kStore] = {.per_minute = 60, .burst = 60};
+  rates[Work::kLookup] = {.per_minute = 30};
+  rates[Work::kPreview] = {.per_minute = 120};
+  rates[Work::kReport] = {.per_minute = 5};
+  rates[Work::kVisit] = {.per_minute = 20};
+  return rates;
+}
 
 struct ServerConfig {
   std::string listen = "127.0.0.1:8936";  // "host:port", "[v6]:port" or "host"; port 0 picks one
@@ -61,23 +88,12 @@ struct ServerConfig {
   std::filesystem::path artwork_dir;
   // Peers whose X-Forwarded-For names the real client (our reverse proxies).
   std::vector<std::string> trusted_proxies;
-  // Per client address: claims and stores a minute, and how many may come at
-  // once. A rate of 0 means no limit.
-  unsigned claims_per_minute = 10;
-  unsigned claim_burst = 20;
-  unsigned stores_per_minute = 60;
-  unsigned store_burst = 60;
-  // Lookups of what a machine identifier owns, a minute and at once: they
-  // are how identifiers would be guessed.
-  unsigned lookups_per_minute = 30;
-  // Previews of the maker in the browser a minute, and at once: one follows
-  // each pause in her typing.
-  unsigned previews_per_minute = 120;
-  // Reports of pages a minute, and at once: anyone may send one.
-  unsigned reports_per_minute = 5;
-  // Openings and answers from published pages a minute, and at once: a
-  // visit sends one opening and an answer or two.
-  unsigned visits_per_minute = 20;
+  // Per client address, a lane for each kind of work: so many a minute, and
+  // so many at once. Claims and stores guard names; lookups of what a machine
+  // identifier owns are how identifiers would be guessed; a preview of the
+  // maker in the browser follows each pause in her typing; anyone may send
+  // a report; a visit sends one opening and an answer or two.
+  RateLanes rates = DefaultRates();
   // Bytes of pages and previews one client address may have read from the
   // database a second, past the cache, and at once: each costs a database
   // read and a copy however cheap the request. 0: no limit.

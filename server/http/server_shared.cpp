@@ -32,18 +32,9 @@ ServerShared::ServerShared(ServerConfig configuration, Stores storage)
                       : std::max(this->config.max_body, this->config.max_body_memory / 4)),
       pieces(std::max<std::size_t>(this->config.max_send_memory / kMediaChunk, 1),
              std::max<std::size_t>(this->config.max_send_memory / kMediaChunk / 4, 1)) {
-  if (this->config.claims_per_minute > 0)
-    claims_.emplace(this->config.claims_per_minute, this->config.claim_burst);
-  if (this->config.stores_per_minute > 0)
-    stores_.emplace(this->config.stores_per_minute, this->config.store_burst);
-  if (this->config.lookups_per_minute > 0)
-    lookups_.emplace(this->config.lookups_per_minute, this->config.lookups_per_minute);
-  if (this->config.previews_per_minute > 0)
-    previews_.emplace(this->config.previews_per_minute, this->config.previews_per_minute);
-  if (this->config.reports_per_minute > 0)
-    reports_.emplace(this->config.reports_per_minute, this->config.reports_per_minute);
-  if (this->config.visits_per_minute > 0)
-    visits_.emplace(this->config.visits_per_minute, this->config.visits_per_minute);
+  for (std::size_t kind = 0; kind < kKindsOfWork; ++kind)
+    if (const RateLane& rate = this->config.rates.lanes[kind]; rate.per_minute > 0)
+      lanes_[kind].emplace(rate.per_minute, rate.burst > 0 ? rate.burst : rate.per_minute);
   if (this->config.page_reads_per_second > 0) {
     const auto kib = [](std::size_t bytes) {
       return static_cast<unsigned>(std::clamp<std::size_t>(bytes / 1024, 1, UINT_MAX / 60));
@@ -67,22 +58,17 @@ void ServerShared::Note(std::string_view text) {
 }
 
 std::chrono::seconds ServerShared::Throttle(Work work, const std::string& client) {
-  RateLimiter* limiter = nullptr;
-  if (work == Work::kClaim && claims_) limiter = &*claims_;
-  if (work == Work::kStore && stores_) limiter = &*stores_;
-  if (work == Work::kLookup && lookups_) limiter = &*lookups_;
-  if (work == Work::kReport && reports_) limiter = &*reports_;
-  if (work == Work::kVisit && visits_) limiter = &*visits_;
-  if (work == Work::kPreview && previews_) limiter = &*previews_;
-  return limiter != nullptr ? limiter->Take(LimitKey(client)) : std::chrono::seconds(0);
+  std::optional<RateLimiter>& lane = lanes_[static_cast<std::size_t>(work)];
+  return lane ? lane->Take(LimitKey(client)) : std::chrono::seconds(0);
 }
 
-void ServerShared::Settle(const std::string& client, const EndpointOperation* operation,
-                          unsigned status) {
+void ServerShared::ChargeGuess(const std::string& client, const EndpointOperation* operation,
+                               unsigned status) {
   if (operation == nullptr || !operation->for_owner || status != wire::status::kNotYours ||
-      operation->guessed_stores == 0 || !stores_)
+      operation->guessed_stores == 0)
     return;
-  stores_->Charge(LimitKey(client), operation->guessed_stores);
+  if (std::optional<RateLimiter>& stores = lanes_[static_cast<std::size_t>(Work::kStore)])
+    stores->Charge(LimitKey(client), operation->guessed_stores);
 }
 
 std::chrono::seconds ServerShared::PageReadWait(const std::string& client) {

@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -71,7 +72,7 @@ class ServerShared final : public UploadGate {
   // was answered with `status`: a refused ownership check costs the
   // client's store rate twice, so that guessing which identifier owns a name
   // goes at half the speed of storing.
-  void Settle(const std::string& client, const EndpointOperation* operation, unsigned status);
+  void ChargeGuess(const std::string& client, const EndpointOperation* operation, unsigned status);
   // Like Throttle, for a request that reads a page or a preview from the
   // database (Routed::reads_page); ChargeReads counts what it read.
   std::chrono::seconds PageReadWait(const std::string& client);
@@ -91,12 +92,9 @@ class ServerShared final : public UploadGate {
   void FlushLog() { log_.Flush(); }
 
  private:
-  std::optional<RateLimiter> claims_;
-  std::optional<RateLimiter> stores_;
-  std::optional<RateLimiter> lookups_;
-  std::optional<RateLimiter> previews_;
-  std::optional<RateLimiter> reports_;
-  std::optional<RateLimiter> visits_;
+  // Each kind of work's counters by client address, indexed by Work; none:
+  // no limit.
+  std::array<std::optional<RateLimiter>, kKindsOfWork> lanes_;
   // A token a KiB.
   std::optional<RateLimiter> page_reads_;
   // Files being received now (MediaLimits::uploads_at_once).

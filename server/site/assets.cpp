@@ -58,21 +58,7 @@ std::optional<std::filesystem::path> InsideAssetRoot(const std::filesystem::path
 }
 
 std::optional<std::string> PercentDecode(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      out += text[i];
-      continue;
-    }
-    if (i + 2 >= text.size()) return std::nullopt;
-    const int high = HexDigit(text[i + 1]);
-    const int low = HexDigit(text[i + 2]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return out;
+  return DecodePercents(text);
 }
 
 std::optional<std::filesystem::path> ResolveAsset(const std::vector<std::filesystem::path>& roots,

@@ -1,4 +1,5 @@
 #include "server/site/client_address.h"
+#include "text/utf8.h"
 
 #include <boost/asio/ip/address.hpp>
 
@@ -8,9 +9,7 @@ namespace heartpage::server {
 namespace {
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+  return Trimmed(text, kHeaderBlanks);
 }
 
 bool Trusted(const std::string& address, const std::vector<std::string>& trusted_proxies) {

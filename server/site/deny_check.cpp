@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 namespace {
@@ -30,9 +31,7 @@ bool IsSpace(char c) {
 }
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
+  return Trimmed(text, kHtmlBlanks);
 }
 
 bool IsSlash(char c) {

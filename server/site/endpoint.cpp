@@ -22,6 +22,7 @@
 #include "server/site/statement.h"
 #include "server/storage/utc_text.h"
 #include "text/gbk.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 
@@ -32,9 +33,7 @@ constexpr std::size_t kMaxRefusalBytes = 160;
 // Refusals stay one short line, however long a value they quote.
 EndpointReply Refuse(unsigned status, std::string message) {
   if (message.size() > kMaxRefusalBytes) {
-    std::size_t cut = kMaxRefusalBytes;
-    while (cut > 0 && (static_cast<unsigned char>(message[cut]) & 0xC0) == 0x80) --cut;
-    message.resize(cut);
+    message.resize(Utf8CutAt(message, kMaxRefusalBytes));
     message += "...";
   }
   return {status, std::move(message) + "\n", false};
@@ -125,7 +124,7 @@ EndpointReply Records(const std::vector<wire::Record>& rows) {
 }
 
 EndpointReply RunQuery(const Stores& storage, const Statement& statement,
-                       std::string_view public_host) {
+                       std::string_view operation, std::string_view public_host) {
   if (std::holds_alternative<SettingsQuery>(statement))
     return Records({SettingsRow(storage.settings.LoadSettings(), public_host)});
   std::vector<wire::Record> rows;
@@ -147,14 +146,16 @@ EndpointReply RunQuery(const Stores& storage, const Statement& statement,
     for (const Claim& claim : storage.claims.ClaimsOfName(PageNameKey(name_lookup->name)))
       rows.push_back({"", claim.name, claim.claimed_at});
   } else {
-    return Refuse(wire::status::kMalformed, "operation 1 takes a query");
+    return Refuse(wire::status::kMalformed, std::string(operation) + " takes a query");
   }
   return Records(rows);
 }
 
-EndpointReply RunClaim(const Stores& storage, const Statement& statement) {
+EndpointReply RunClaim(const Stores& storage, const Statement& statement,
+                       std::string_view operation) {
   const auto* claim = std::get_if<NameClaim>(&statement);
-  if (claim == nullptr) return Refuse(wire::status::kMalformed, "operation 2 takes a name claim");
+  if (claim == nullptr)
+    return Refuse(wire::status::kMalformed, std::string(operation) + " takes a name claim");
   if (auto problem = CheckMachineId(claim->machine_id))
     return Refuse(wire::status::kMalformed, *problem);
   if (!IsValidPageName(claim->name)) return Refuse(wire::status::kMalformed, "malformed file name");
@@ -184,14 +185,14 @@ std::variant<wire::PageSettings, EndpointReply> SentSettings(const FormFields& f
   return settings;
 }
 
-EndpointReply RunStore(const Stores& storage, const FormFields& fields,
+EndpointReply RunStore(const Stores& storage, const FormFields& fields, std::string_view operation,
                        std::string_view public_host, const AddressBudget& sender) {
   // The settings are optional: an older client sends none of them.
   if (auto problem = FieldProblem(
           fields,
           {wire::kOperationField, wire::kFileField, wire::kMachineIdField, wire::kDataField},
           {wire::kOpensField, wire::kCodeField, wire::kHintField}))
-    return Refuse(wire::status::kMalformed, "operation 4: " + *problem);
+    return Refuse(wire::status::kMalformed, std::string(operation) + ": " + *problem);
   auto settings = SentSettings(fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&settings)) return *refusal;
   const std::string& name = fields.find(wire::kFileField)->second;
@@ -241,8 +242,9 @@ EndpointReply RunStore(const Stores& storage, const FormFields& fields,
   return Refuse(500, "unexpected store result");
 }
 
-EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields) {
-  const auto request = ReadOwnedName(storage.claims, fields, "operation 6");
+EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields,
+                          std::string_view operation) {
+  const auto request = ReadOwnedName(storage.claims, fields, operation);
   if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
   const auto& [name, owner] = std::get<OwnedName>(request);
   switch (storage.pages.TakeDownPage(owner, PageNameKey(name))) {
@@ -256,8 +258,9 @@ EndpointReply RunTakeDown(const Stores& storage, const FormFields& fields) {
   return Refuse(500, "unexpected take-down result");
 }
 
-EndpointReply RunRelease(const Stores& storage, const FormFields& fields) {
-  const auto request = ReadOwnedName(storage.claims, fields, "operation 7");
+EndpointReply RunRelease(const Stores& storage, const FormFields& fields,
+                         std::string_view operation) {
+  const auto request = ReadOwnedName(storage.claims, fields, operation);
   if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
   const auto& [name, owner] = std::get<OwnedName>(request);
   switch (storage.pages.ReleaseName(owner, PageNameKey(name))) {
@@ -274,40 +277,49 @@ EndpointReply RunRelease(const Stores& storage, const FormFields& fields) {
 // Operations 1 and 2 take their statement and nothing else.
 std::optional<EndpointReply> StatementProblem(const EndpointRequest& request) {
   if (!HasOnly(request.fields, {wire::kOperationField, wire::kStatementField}))
-    return Refuse(wire::status::kMalformed, "operations 1 and 2 take the fields zc and sql");
+    return Refuse(wire::status::kMalformed, "operations " + std::to_string(wire::kQuery) + " and " +
+                                                std::to_string(wire::kStatement) +
+                                                " take the fields zc and sql");
   if (const auto* error = std::get_if<StatementError>(&request.statement))
     return Refuse(wire::status::kMalformed, error->message);
   return std::nullopt;
 }
 
+// How a refusal names the operation it refuses: "operation 4".
+std::string OperationLabel(const EndpointCall& call) {
+  return "operation " + std::to_string(call.request.operation->number);
+}
+
 EndpointReply Query(const EndpointCall& call) {
   if (auto problem = StatementProblem(call.request)) return *problem;
-  return RunQuery(call.storage, call.request.statement, call.public_host);
+  return RunQuery(call.storage, call.request.statement, OperationLabel(call), call.public_host);
 }
 
 EndpointReply Claim(const EndpointCall& call) {
   if (auto problem = StatementProblem(call.request)) return *problem;
-  return RunClaim(call.storage, call.request.statement);
+  return RunClaim(call.storage, call.request.statement, OperationLabel(call));
 }
 
 EndpointReply Store(const EndpointCall& call) {
-  return RunStore(call.storage, call.request.fields, call.public_host, call.sender);
+  return RunStore(call.storage, call.request.fields, OperationLabel(call), call.public_host,
+                  call.sender);
 }
 
 EndpointReply PreviewStore(const EndpointCall& call) {
-  return RunPreviewStore(call.storage, call.request.fields, call.public_host, call.sender);
+  return RunPreviewStore(call.storage, call.request.fields, OperationLabel(call), call.public_host,
+                         call.sender);
 }
 
 EndpointReply TakeDown(const EndpointCall& call) {
-  return RunTakeDown(call.storage, call.request.fields);
+  return RunTakeDown(call.storage, call.request.fields, OperationLabel(call));
 }
 
 EndpointReply Release(const EndpointCall& call) {
-  return RunRelease(call.storage, call.request.fields);
+  return RunRelease(call.storage, call.request.fields, OperationLabel(call));
 }
 
 EndpointReply Receipts(const EndpointCall& call) {
-  return RunReceipts(call.storage, call.request.fields, call.public_host);
+  return RunReceipts(call.storage, call.request.fields, OperationLabel(call), call.public_host);
 }
 
 // Every operation of the endpoint. A store or take-down refused as another

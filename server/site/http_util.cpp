@@ -1,5 +1,6 @@
 #include "server/site/http_util.h"
 #include "text/ascii.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -13,9 +14,7 @@ constexpr std::array<std::string_view, 12> kMonths = {"Jan", "Feb", "Mar", "Apr"
                                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
+  return Trimmed(text, kHeaderBlanks);
 }
 
 std::string_view WithoutWeakPrefix(std::string_view tag) {
@@ -186,23 +185,7 @@ std::string GzipEtag(std::string_view etag) {
 }
 
 std::optional<std::string> UnescapeFormValue(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '+') {
-      out += ' ';
-    } else if (text[i] == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = HexDigit(text[i + 1]);
-      const int low = HexDigit(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return DecodePercents(text, /*plus_is_space=*/true);
 }
 
 }  // namespace heartpage::server

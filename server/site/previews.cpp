@@ -42,10 +42,11 @@ bool IsValidPreviewToken(std::string_view token) {
 }
 
 EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
-                              std::string_view public_host, const AddressBudget& sender) {
+                              std::string_view operation, std::string_view public_host,
+                              const AddressBudget& sender) {
   if (auto problem =
           FieldProblem(fields, {wire::kOperationField, wire::kMachineIdField, wire::kDataField}))
-    return Refuse(wire::status::kMalformed, "operation 5: " + *problem);
+    return Refuse(wire::status::kMalformed, std::string(operation) + ": " + *problem);
   const auto owner = OwnerOf(storage.claims, fields);
   if (const auto* refusal = std::get_if<EndpointReply>(&owner)) return *refusal;
   if (auto refusal = RefuseBlocked(storage.admin, std::get<MachineIdHash>(owner))) return *refusal;

@@ -23,11 +23,12 @@ std::string NewPreviewToken();
 // Whether `token` could be one of ours; anything else is not looked up.
 bool IsValidPreviewToken(std::string_view token);
 
-// Operation 5: fields zc, ID and data. Stores the page as a preview of the
-// machine, sent from `sender`, and answers 200 with the preview's address;
-// 429 past the sender's budgets, 507 past the previews' room.
+// Operation 5 (`operation` names it in a refusal): fields zc, ID and data. Stores the page as a
+// preview of the machine, sent from `sender`, and answers 200 with the preview's address; 429 past
+// the sender's budgets, 507 past the previews' room.
 EndpointReply RunPreviewStore(const Stores& storage, const FormFields& fields,
-                              std::string_view public_host, const AddressBudget& sender);
+                              std::string_view operation, std::string_view public_host,
+                              const AddressBudget& sender);
 
 // The short page of an expired address (UTF-8 HTML).
 std::string ExpiredPreviewPage();

@@ -189,8 +189,8 @@ Work VisitLane(Visit visit, const Request& request, std::string_view name) {
 }
 
 EndpointReply RunReceipts(const Stores& storage, const FormFields& fields,
-                          std::string_view public_host) {
-  const auto request = ReadOwnedName(storage.claims, fields, "operation 8");
+                          std::string_view operation, std::string_view public_host) {
+  const auto request = ReadOwnedName(storage.claims, fields, operation);
   if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
   const auto& [name, owner] = std::get<OwnedName>(request);
   const std::string key = PageNameKey(name);

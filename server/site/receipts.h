@@ -28,10 +28,10 @@ Response AnswerVisit(Visit visit, const Request& request, std::string_view name,
 // rest is stored at the visitors' rate by client address.
 Work VisitLane(Visit visit, const Request& request, std::string_view name);
 
-// Operation 8, "zc", "File" and "ID": the receipts of the caller's page, as
-// protocol/receipts.h shapes them. 403 for another machine's name, 404 for a
-// name nobody claimed.
+// Operation 8 (`operation` names it in a refusal), "zc", "File" and "ID": the receipts of the
+// caller's page, as protocol/receipts.h shapes them. 403 for another machine's name, 404 for a name
+// nobody claimed.
 EndpointReply RunReceipts(const Stores& storage, const FormFields& fields,
-                          std::string_view public_host);
+                          std::string_view operation, std::string_view public_host);
 
 }  // namespace heartpage::server

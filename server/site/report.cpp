@@ -13,6 +13,7 @@
 #include "server/site/previews.h"
 #include "server/site/site_pages.h"
 #include "text/markup.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 
@@ -93,19 +94,12 @@ std::variant<Fields, Refusal> ReadFields(std::string_view body) {
   return Fields{std::move(*address), std::move(*reason)};
 }
 
-std::string_view Trim(std::string_view text) {
-  const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // What a report is about, from the address a visitor pasted: a published
 // page's name, or the path of a preview or a file, of this site; the address
 // may come without its scheme, or be the page's name alone. Nothing for
 // anything else.
 std::optional<std::string> ReportedPage(std::string_view address, const Site& site) {
-  address = Trim(address);
+  address = Trimmed(address);
   if (IsValidPageName(address)) return PageNameKey(address);
   std::string_view rest = address;
   const std::size_t scheme = rest.find("://");
@@ -190,7 +184,7 @@ std::optional<Refusal> PostProblem(const Request& request, const Site& site) {
   if (!PostedByThisSite(request, site.public_host))
     return Refusal{http::status::forbidden, "reports are taken from this site's own form"};
   std::string_view type = request[http::field::content_type];
-  type = Trim(type.substr(0, type.find(';')));
+  type = Trimmed(type.substr(0, type.find(';')));
   if (!EqualsIgnoringCase(type, "application/x-www-form-urlencoded"))
     return Refusal{http::status::unsupported_media_type,
                    "reports are sent as application/x-www-form-urlencoded"};
@@ -232,7 +226,7 @@ std::variant<Checked, StringResponse> Check(const Request& request, const Site& 
     return mend("not an address of this site",
                 "请填写本站网页的地址，例如 " + PublicOrigin(site.public_host) + "/Test/文件名",
                 fields);
-  if (Trim(fields.reason).empty()) return mend("no reason given", "请写下举报的理由", fields);
+  if (Trimmed(fields.reason).empty()) return mend("no reason given", "请写下举报的理由", fields);
   return Checked{std::move(*page), std::move(fields)};
 }
 
@@ -242,8 +236,8 @@ Response Post(const Request& request, const Site& site, Audit* audit) {
   if (auto* refusal = std::get_if<StringResponse>(&checked)) return std::move(*refusal);
   const Checked& report = std::get<Checked>(checked);
   if (audit != nullptr) audit->name = report.page;
-  if (site.storage.reports.AddReport(report.page, Trim(report.fields.reason), std::time(nullptr)) ==
-      ReportResult::kFull) {
+  if (site.storage.reports.AddReport(report.page, Trimmed(report.fields.reason),
+                                     std::time(nullptr)) == ReportResult::kFull) {
     if (audit != nullptr) audit->failure = "too many reports wait";
     return Html(request, http::status::insufficient_storage,
                 FormPage(site, "待处理的举报太多，暂时无法收下，请稍后再试", report.fields.address,

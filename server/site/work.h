@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace heartpage::server {
 
 // Where a request is answered: at once on the network thread, because
@@ -11,5 +13,6 @@ namespace heartpage::server {
 // reads nothing, but building a page costs what a read does, and follows
 // her typing: off the connections' threads, at a rate of its own.
 enum class Work { kAtOnce, kRead, kLookup, kClaim, kStore, kReport, kVisit, kPreview };
+inline constexpr std::size_t kKindsOfWork = static_cast<std::size_t>(Work::kPreview) + 1;
 
 }  // namespace heartpage::server

@@ -250,7 +250,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadForm(std::string_view name
   }
   std::shared_ptr<const StoredPage> page = engine_.LoadForm(name, form);
   if (!page || page->compressed_unknown ||
-      page->bytes.size() + page->compressed.size() > capacity_ / 8 || !engine_.KeepingPagesIsSafe())
+      page->bytes.size() + page->compressed.size() > capacity_ / 8 || !engine_.MayKeepPages())
     return page;
   // A store since the other form was kept makes it another page's.
   if (kept && (kept->etag != page->etag || kept->modified != page->modified ||
@@ -273,7 +273,7 @@ std::shared_ptr<const StoredPage> CachingStorage::LoadForm(std::string_view name
     page = std::make_shared<const StoredPage>(std::move(joined));
   }
   Changing lock(*this);
-  if (stores_ != stores_before || !engine_.KeepingPagesIsSafe()) return page;
+  if (stores_ != stores_before || !engine_.MayKeepPages()) return page;
   Admit(name, page);
   return page;
 }

@@ -174,7 +174,7 @@ class PageChangeSource {
   virtual void WatchPages(PageChangeSink* sink) = 0;
   // Whether a page read now may be kept: true while every later change will
   // be reported, or while this process is the database's only writer.
-  virtual bool KeepingPagesIsSafe() = 0;
+  virtual bool MayKeepPages() = 0;
 };
 
 }  // namespace heartpage::server

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -231,6 +233,41 @@ TEST_F(CliTest, TheTerminalQrCodeReadsBackAsItsText) {
       heartpage::testing::RunProgram({"/usr/bin/zbarimg", "--quiet", "--raw", picture.string()});
   EXPECT_EQ(decoded.status, 0);
   EXPECT_EQ(decoded.out, address + "\n");
+}
+
+// The manual and the table of commands cannot drift apart: the manual has an
+// entry for each command --help lists and no other, and its options are the
+// flags --help shows, --help itself besides.
+TEST_F(CliTest, TheManualDescribesExactlyTheCommandsAndTheirFlags) {
+  std::string manual = ReadFile(HEARTPAGE_CLI_MANUAL);
+  ASSERT_FALSE(manual.empty());
+  for (std::size_t at; (at = manual.find("\\-")) != std::string::npos;) manual.erase(at, 1);
+  const auto section = [&](const std::string& title) {
+    const std::size_t start = manual.find("\n.SH " + title);
+    EXPECT_NE(start, std::string::npos) << title;
+    return manual.substr(start, manual.find("\n.SH ", start + 1) - start);
+  };
+  const auto all = [](const std::string& text, const std::regex& pattern, std::size_t group) {
+    std::set<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
+         it != std::sregex_iterator(); ++it)
+      found.insert((*it)[group].str());
+    return found;
+  };
+  const CliRun help = Cli({"--help"});
+  ASSERT_EQ(help.status, 0);
+  const std::regex flag("(^|[^a-z0-9-])(--?[a-z](?:[a-z-]*[a-z])?)");
+  std::set<std::string> flags = all(help.out, flag, 2);
+  flags.insert({"--help", "-h"});
+  EXPECT_EQ(all(section("OPTIONS"), flag, 2), flags);
+
+  std::set<std::string> entries;
+  const std::string commands = section("COMMANDS");
+  const std::regex heading("\n\\.TP\n\\.BR? ([^\n]*)");
+  const std::regex word("[a-z][a-z-]*");
+  for (const std::string& line : all(commands, heading, 1))
+    for (const std::string& name : all(line, word, 0)) entries.insert(name);
+  EXPECT_EQ(entries, all(help.out, std::regex("\n  ([a-z][a-z-]*)(?= |\n)"), 1));
 }
 
 }  // namespace

@@ -39,6 +39,7 @@
 #include "tests/support/address_server.h"
 #include "tests/support/gui_support.h"
 #include "tests/support/server_process.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
@@ -64,10 +65,6 @@ class EditorTest : public ::testing::Test {
   // preview and upload.
   testing::FindingsAnswerer findings;
 };
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 // The field boxes of an editor: line and multi-line boxes named like "Text1(3)".
 std::vector<QWidget*> FieldBoxes(QWidget* editor) {

@@ -30,13 +30,10 @@
 #include "protocol/host.h"
 #include "tasks/background.h"
 #include "tests/support/gui_support.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 class MediaPickerTest : public ::testing::Test {
  protected:

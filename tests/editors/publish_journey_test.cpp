@@ -37,16 +37,13 @@
 #include "publish/scan_preview_window.h"
 #include "tests/support/gui_support.h"
 #include "text/gbk.h"
+#include "text/qstring.h"
 
 namespace heartpage {
 namespace {
 
 ::testing::Environment* const kServer =
     ::testing::AddGlobalTestEnvironment(new testing::ServerEnvironment);
-
-QString Q(const std::string& text) {
-  return QString::fromStdString(text);
-}
 
 class PublishJourneyTest : public ::testing::Test {
  protected:

@@ -46,8 +46,8 @@ struct Harness {
     config.max_body = kMaxBody;
     config.asset_dirs = {dir / "assets"};
     // Every input is one client: rates would only hide the code behind 429.
-    config.claims_per_minute = 0;
-    config.stores_per_minute = 0;
+    config.rates[server::Work::kClaim].per_minute = 0;
+    config.rates[server::Work::kStore].per_minute = 0;
     shared = std::make_shared<server::ServerShared>(config, storage);
     shared->workers = &workers;
   }

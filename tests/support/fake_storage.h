@@ -17,7 +17,7 @@ class FakeStorage : public server::Storage {
  public:
   bool HasInMemory(std::string_view /*name*/) override { return false; }
   void WatchPages(server::PageChangeSink* /*sink*/) override {}
-  bool KeepingPagesIsSafe() override { return true; }
+  bool MayKeepPages() override { return true; }
 
   server::TakeDownResult TakeDownPage(const server::MachineIdHash& /*owner*/,
                                       std::string_view /*name*/) override {

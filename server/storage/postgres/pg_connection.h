@@ -92,11 +92,11 @@ class PgConnection final : public SqlSession {
   // run later with the COMMIT: no round trip of its own for either.
   template <typename Work>
   auto Transaction(Work&& work, bool synced = true) {
-    ValuelessLater("BEGIN");
-    if (!synced) ValuelessLater("SET LOCAL synchronous_commit TO off");
+    QueueUnprepared("BEGIN");
+    if (!synced) QueueUnprepared("SET LOCAL synchronous_commit TO off");
     try {
       auto result = work();
-      ValuelessLater("COMMIT");
+      QueueUnprepared("COMMIT");
       RunWithLater(nullptr, {}, false);
       return result;
     } catch (...) {
@@ -139,7 +139,7 @@ class PgConnection final : public SqlSession {
     std::vector<std::string> owned;  // what `values` point into
   };
 
-  void ValuelessLater(const char* sql) { later_.push_back({sql, false, {}, {}}); }
+  void QueueUnprepared(const char* sql) { later_.push_back({sql, false, {}, {}}); }
 
   pg_conn* conn_ = nullptr;
   std::vector<Later> later_;

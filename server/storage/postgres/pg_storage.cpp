@@ -130,19 +130,19 @@ void PostgresStorage::OpenConnections() {
   }
 }
 
-void PostgresStorage::Borrow(const Work& work) {
+void PostgresStorage::Borrow(const SessionJob& job) {
   Hasher();
   Lease db = Acquire();
-  work(*db);
+  job(*db);
 }
 
-void PostgresStorage::Transact(const Work& work, bool synced) {
+void PostgresStorage::Transact(const SessionJob& job, bool synced) {
   Hasher();
   Lease db = Acquire();
   db->announced.clear();
   db->Transaction(
       [&] {
-        work(*db);
+        job(*db);
         return 0;
       },
       synced);
@@ -169,7 +169,7 @@ void PostgresStorage::Announce(SqlSession& db, std::string_view name, ChangedBy 
       "WHERE application_name = $3 AND datname = current_database() AND pid <> $4)",
       {kPageChannel, name, PageWatch::kSessionName, own_watch});
   announcement.transaction = announced.Get(0, 0);
-  if (own_watch != 0) watch_.Mine(announcement.transaction);
+  if (own_watch != 0) watch_.NoteOwnStore(announcement.transaction);
   for (std::string_view pids = announced.Get(0, 2); !pids.empty();) {
     const std::size_t space = std::min(pids.find(' '), pids.size());
     announcement.watches.emplace_back(pids.substr(0, space));

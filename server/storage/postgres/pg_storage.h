@@ -45,7 +45,7 @@ class PostgresStorage final : public SqlStorage {
   void Backup(const std::filesystem::path& file) override;
 
   void WatchPages(PageChangeSink* sink) override { watch_.SetSink(sink); }
-  bool KeepingPagesIsSafe() override { return watch_.Watching(); }
+  bool MayKeepPages() override { return watch_.Watching(); }
 
   // Whether the schema is in place and the key known.
   bool Ready();
@@ -54,8 +54,8 @@ class PostgresStorage final : public SqlStorage {
   using Lease = PoolLease<PostgresStorage, PgConnection>;
 
  private:
-  void Borrow(const Work& work) override;
-  void Transact(const Work& work, bool synced) override;
+  void Borrow(const SessionJob& job) override;
+  void Transact(const SessionJob& job, bool synced) override;
   // Announces the change to every server, and notes which watches must
   // confirm it.
   void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;

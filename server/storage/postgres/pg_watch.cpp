@@ -69,7 +69,7 @@ std::unique_ptr<PgConnection> PageWatch::Listen() {
   return connection;
 }
 
-void PageWatch::Mine(std::string transaction) {
+void PageWatch::NoteOwnStore(std::string transaction) {
   std::lock_guard lock(mutex_);
   mine_.push_back(std::move(transaction));
   if (mine_.size() > kRemembered) mine_.pop_front();
@@ -94,8 +94,7 @@ bool PageWatch::Drain(PgConnection& connection) {
         if (std::string_view(notice->relname) == kPageChannel) {
           // This server's own store: its cache dropped the page already,
           // and a late drop would only lose the page read since.
-          if (const auto own = std::find(mine_.begin(), mine_.end(), second);
-              own != mine_.end()) {
+          if (const auto own = std::find(mine_.begin(), mine_.end(), second); own != mine_.end()) {
             mine_.erase(own);
             PQfreemem(notice);
             continue;

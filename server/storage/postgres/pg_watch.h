@@ -53,7 +53,7 @@ class PageWatch {
   // this watch listened as Session(), waits for no confirmation of it; the
   // server's cache drops its page itself (CachingStorage), so the watch
   // neither drops nor confirms it.
-  void Mine(std::string transaction);
+  void NoteOwnStore(std::string transaction);
 
   // Waits, up to `limit`, until listening.
   bool AwaitWatching(std::chrono::milliseconds limit);

@@ -97,18 +97,18 @@ class SqlStorage : public Storage {
   explicit SqlStorage(const StorageOptions& options)
       : page_limit_(options.page_byte_limit.value_or(UINT64_MAX)) {}
 
-  using Work = std::function<void(SqlSession&)>;
+  using SessionJob = std::function<void(SqlSession&)>;
   // Who changed a page: its owner, through the server, or the operator,
   // with a tool of its own beside the servers.
   enum class ChangedBy { kOwner, kOperator };
 
   // Lends a connection to `work`, for reads (and writes of one statement
   // where the engine allows them outside a transaction).
-  virtual void Borrow(const Work& work) = 0;
+  virtual void Borrow(const SessionJob& job) = 0;
   // Runs `work` in one transaction, taken for writing. A commit that need
   // not reach the disk by itself (`synced` false) is acknowledged before it
   // does; the next synced commit carries it there with its own.
-  virtual void Transact(const Work& work, bool synced) = 0;
+  virtual void Transact(const SessionJob& job, bool synced) = 0;
   // Inside the transaction that changes what the page of `name` answers:
   // every server that keeps that page must drop it, by the time the
   // transaction has been acknowledged.
@@ -120,17 +120,17 @@ class SqlStorage : public Storage {
 
   template <typename Step>
   auto Read(Step&& step) {
-    return Carry([&](const Work& work) { Borrow(work); }, step);
+    return RunStep([&](const SessionJob& job) { Borrow(job); }, step);
   }
   template <typename Step>
   auto Write(Step&& step, bool synced = true) {
-    return Carry([&](const Work& work) { Transact(work, synced); }, step);
+    return RunStep([&](const SessionJob& job) { Transact(job, synced); }, step);
   }
 
  private:
   // Hands `step` to `run` and gives back what it answered.
   template <typename Run, typename Step>
-  static auto Carry(Run&& run, Step& step) {
+  static auto RunStep(Run&& run, Step& step) {
     using Result = std::invoke_result_t<Step&, SqlSession&>;
     if constexpr (std::is_void_v<Result>) {
       run([&](SqlSession& db) { step(db); });

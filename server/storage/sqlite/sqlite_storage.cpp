@@ -48,17 +48,17 @@ void SqliteStorage::Release(std::unique_ptr<Connection> connection) {
   idle_.push_back(std::move(connection));
 }
 
-void SqliteStorage::Borrow(const Work& work) {
+void SqliteStorage::Borrow(const SessionJob& job) {
   Lease db = Acquire();
-  work(*db);
+  job(*db);
 }
 
-void SqliteStorage::Transact(const Work& work, bool synced) {
+void SqliteStorage::Transact(const SessionJob& job, bool synced) {
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   db->Write(
       [&] {
-        work(*db);
+        job(*db);
         return 0;
       },
       synced);

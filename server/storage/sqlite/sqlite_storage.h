@@ -41,7 +41,7 @@ class SqliteStorage final : public SqlStorage {
   // change it beside that server, which hears of their changes through a
   // table of them (sqlite_change_watch.cpp).
   void WatchPages(PageChangeSink* sink) override;
-  bool KeepingPagesIsSafe() override { return true; }
+  bool MayKeepPages() override { return true; }
   void Backup(const std::filesystem::path& file) override;
 
   // Every claim in claim order, and every page, for copying elsewhere.
@@ -56,8 +56,8 @@ class SqliteStorage final : public SqlStorage {
   class Connection;
 
  private:
-  void Borrow(const Work& work) override;
-  void Transact(const Work& work, bool synced) override;
+  void Borrow(const SessionJob& job) override;
+  void Transact(const SessionJob& job, bool synced) override;
   // Only the operator's changes, for the server on the folder to hear of
   // (sqlite_change_watch.cpp): it makes its owners' changes itself.
   void Announce(SqlSession& db, std::string_view name, ChangedBy by) override;
