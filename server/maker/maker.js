@@ -4,6 +4,7 @@
 import { getStyles, post, Refused } from './api.js';
 import { loadDraft, saveDraft } from './drafts.js';
 import { buildForm, gateProblems, utcOfLocal } from './form.js';
+import { replaceWarning } from './mine.js';
 import { adoptFromAddress, manageLink, ownerKey, takeFirstShowing } from './owner.js';
 
 // Her last key, then this long, then the preview: a phone types in bursts.
@@ -138,7 +139,7 @@ function checkName() {
   nameTimer = setTimeout(async () => {
     try {
       const key = name.toLowerCase();
-      if ((await ownedNames()).includes(key)) return say('name-state', '这是您的网页，上传将替换它（TA的回答会保留）');
+      if ((await ownedNames()).includes(key)) return say('name-state', await replaceWarning(key));
       const { taken } = await post('name', { name: key });
       if ($('page-name').value.trim() === name) say('name-state', taken ? '文件名已存在！' : '这个名字可以使用');
     } catch (error) {
