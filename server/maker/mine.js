@@ -306,7 +306,7 @@ function receiptLines(item, entry) {
   const gate = item.querySelector('.gate');
   if (!receipt) return;
   const lines = gateLines(receipt);
-  gate.textContent = lines.length ? `TA打开时：${lines.join(' · ')}` : 'TA打开时：立即可以打开';
+  gate.textContent = lines.length ? `TA打开时：${lines.join(' · ')}` : '';
   if (receipt.question) box.append(element('p', { class: 'question' }, `问题：${receipt.question}`));
   box.append(element('p', { class: 'answer' }, receiptText(receipt)));
   if (receipt.first_opened)
