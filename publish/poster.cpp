@@ -14,7 +14,7 @@
 #include "protocol/wire.h"
 #include "publish/page_gate.h"
 #include "publish/page_source.h"
-#include "publish/qr_code.h"
+#include "qr/qr_code.h"
 #include "publish/qr_image.h"
 
 namespace heartpage {

@@ -3,7 +3,7 @@
 #include <QImage>
 #include <QString>
 
-#include "publish/qr_code.h"
+#include "qr/qr_code.h"
 
 namespace heartpage {
 

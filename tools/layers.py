@@ -4,7 +4,7 @@ whether any include points up or across the layers.
 
 Each folder stands on one layer; code may include only from layers below
 its own. The program: app over editors over publish over the folders that
-serve it (net, pages, preview, machine, controls, tasks) over protocol over
+serve it (net, pages, qr, preview, machine, controls, tasks) over protocol over
 text. The server: main() over its admin commands over its root library
 (the options, the one place that picks an engine, the import) over the
 connections (http) over the site over the storage engines over the rules
@@ -22,7 +22,7 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 RANKS = {
     "text": 0,
     "protocol": 1,
-    "net": 2, "pages": 2, "preview": 2, "machine": 2, "controls": 2, "tasks": 2,
+    "net": 2, "pages": 2, "qr": 2, "preview": 2, "machine": 2, "controls": 2, "tasks": 2,
     "publish": 3,
     "editors": 4,
     "app": 5, "app/cli": 5,
@@ -36,7 +36,7 @@ RANKS = {
     "server/main": 17,
 }
 CODE = ("app", "controls", "editors", "machine", "net", "pages", "preview", "protocol",
-        "publish", "server", "tasks", "text")
+        "publish", "qr", "server", "tasks", "text")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
 

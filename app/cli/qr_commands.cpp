@@ -2,7 +2,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
-#include "publish/qr_code.h"
+#include "qr/qr_code.h"
 #include "publish/qr_image.h"
 
 namespace heartpage::cli {

@@ -16,6 +16,7 @@
 #include "protocol/receipts.h"
 #include "protocol/statements.h"
 #include "protocol/wire.h"
+#include "qr/qr_code.h"
 #include "server/site/endpoint.h"
 #include "server/site/file_answers.h"
 #include "server/site/gzip.h"
@@ -36,6 +37,7 @@ struct MakerRequest {
   unsigned refusal_status = 0;
   std::string refusal;
   bool preview = false;
+  std::string qr_text;  // an address of this site, to be drawn as a QR code
   int style = 0;
   FieldMap fields;
   std::string name;  // the page's, in its one spelling
@@ -300,8 +302,12 @@ std::optional<std::string> PreviewJson(const Request& request) {
   return text;
 }
 
-constexpr std::string_view kOperations[] = {"preview", "owned",    "name",     "claim",  "store",
-                                            "mine",    "receipts", "takedown", "release"};
+constexpr std::string_view kOperations[] = {"preview", "qr",   "owned",    "name",     "claim",
+                                            "store",   "mine", "receipts", "takedown", "release"};
+
+// A QR code is of an address on this site only: the site is no encoder for
+// whatever a stranger wants printed under its name.
+constexpr std::size_t kMaxQrTextBytes = 2048;
 
 Work Refused(Routed& routed, unsigned status, std::string line) {
   auto request = std::make_shared<MakerRequest>();
@@ -406,6 +412,21 @@ std::vector<std::string> NamesIn(std::string_view records_gbk) {
   return names;
 }
 
+// The modules as rows of '1' (dark) and '0', without the quiet zone: the
+// maker draws them as it needs them, on the page or on the poster's canvas.
+Response QrAnswer(const Request& request, const MakerRequest& maker) {
+  const std::optional<QrCode> code = QrCode::Encode(maker.qr_text);
+  if (!code) return JsonRefusal(request, wire::status::kTooLarge, "too long for a QR code");
+  std::string out = "{\"size\":" + std::to_string(code->size()) + ",\"rows\":[";
+  for (int y = 0; y < code->size(); ++y) {
+    if (y > 0) out += ',';
+    out += '"';
+    for (int x = 0; x < code->size(); ++x) out += code->dark(x, y) ? '1' : '0';
+    out += '"';
+  }
+  return JsonResponse(request, 200, out + "]}");
+}
+
 Response Preview(const Request& request, const MakerRequest& maker, const Site& site) {
   std::string page = Gbk(BuildPage(maker.style, maker.fields, ParseHost(site.public_host)));
   StringResponse response = TextResponse(request, http::status::ok, std::move(page),
@@ -481,7 +502,7 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
   const auto known = std::ranges::find(kOperations, operation);
   if (known == std::end(kOperations))
     return Refused(routed, wire::status::kUnknown, "no such operation");
-  routed.operation = *known == "preview" ? "maker preview" : "maker";
+  routed.operation = *known == "preview" ? "maker preview" : *known == "qr" ? "maker qr" : "maker";
   // Another site's page could otherwise act for its visitors' keys, or make
   // them preview what it likes under this site's name.
   if (!PostedByThisSite(request, site.public_host))
@@ -508,6 +529,23 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
     routed.maker = std::move(maker);
     return Work::kPreview;
   }
+  if (*known == "qr") {
+    if (auto refusal = Unexpected(body, {"text"}))
+      return Refused(routed, refusal->first, std::move(refusal->second));
+    auto given = Text(body, "text", true);
+    if (auto* refusal = std::get_if<Refusal>(&given))
+      return Refused(routed, refusal->first, std::move(refusal->second));
+    std::string& address = std::get<std::string>(given);
+    if (address.size() > kMaxQrTextBytes)
+      return Refused(routed, wire::status::kTooLarge, "text too long");
+    if (!address.starts_with(PublicOrigin(site.public_host) + "/"))
+      return Refused(routed, wire::status::kMalformed, "only an address on this site");
+    maker->qr_text = std::move(address);
+    routed.maker = std::move(maker);
+    // Counted with the previews: it is work on the site's threads that a
+    // client may ask for as often as it likes.
+    return Work::kPreview;
+  }
   auto fields = EndpointFieldsOf(*known, body, site, *maker);
   if (auto* refusal = std::get_if<Refusal>(&fields))
     return Refused(routed, refusal->first, std::move(refusal->second));
@@ -530,6 +568,10 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
   if (maker.preview) {
     if (audit != nullptr) audit->operation = routed.operation;
     return Preview(request, maker, site);
+  }
+  if (!maker.qr_text.empty()) {
+    if (audit != nullptr) audit->operation = routed.operation;
+    return QrAnswer(request, maker);
   }
   EndpointReply reply = HandleEndpoint(site.storage, *routed.endpoint, site.public_host, audit);
   if (reply.status != wire::status::kOk)

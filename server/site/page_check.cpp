@@ -48,6 +48,12 @@ class ReadFields : public FieldSource {
 
 constexpr int kMaxSplits = 4;
 
+// A card's line is 100 characters of at most 4 bytes, read as far as 6 times
+// its length written, and 64 bytes of blank lines and tags before it; two
+// full tries of every split within that reach.
+constexpr std::size_t kCardReach = 6 * 100 * 4 + 64;
+constexpr std::size_t kCardSplitAllowance = 2 * kCardReach * kCardReach;
+
 // Reads the values out of a page laid over a layout of its style, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
 // Every byte it looks at counts against a budget, so that no page, however
@@ -113,6 +119,16 @@ class Reading : public SeenWriting {
     return spent_ <= budget_;
   }
 
+  // Trying the splits where the first half gives the card's line reads a
+  // prefix per split: the square of the reach, however short the page. The
+  // reach is bounded by the card's longest line, so that square is too: an
+  // allowance of its own, two full tries deep, rather than a share of a
+  // small page's budget that one genuine page used up.
+  bool SpendOnCardSplits(std::size_t bytes) {
+    card_spent_ += bytes;
+    return card_spent_ <= kCardSplitAllowance;
+  }
+
   bool From(std::size_t k, std::size_t pos) {
     if (k == layout_.slot_count()) {
       if (pos != page_.size()) return Fail(pos, "the page goes on after its end");
@@ -166,7 +182,8 @@ class Reading : public SeenWriting {
     // out.
     const std::optional<std::string>& card = values_[own_ + 1];
     const bool card_first = next.empty() && GivesCardLine(slot.row);
-    const std::size_t card_reach = card_first ? std::min(limit, pos + 6 * card->size() + 64) : pos;
+    const std::size_t card_reach =
+        card_first ? std::min(limit, pos + std::min(6 * card->size() + 64, kCardReach)) : pos;
     for (int pass = card_first ? 0 : 1, splits = 0; pass < 2; ++pass, splits = 0)
       for (std::size_t end = pos; end <= (pass == 0 ? card_reach : limit); ++end) {
         if (!next.empty()) {
@@ -177,7 +194,9 @@ class Reading : public SeenWriting {
         } else if (pass == 1 && ++splits > kMaxSplits) {
           break;
         }
-        if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
+        const std::size_t cost = 2 * (end - pos) + next.size() + 1;
+        if (!(pass == 0 ? SpendOnCardSplits(cost) : Spend(cost)))
+          return Fail(pos, "too costly to read");
         const std::string_view written = page_.substr(pos, end - pos);
         std::optional<std::string> read = ReadSlot(written, slot.kind);
         if (!read) continue;
@@ -267,6 +286,7 @@ class Reading : public SeenWriting {
   std::vector<std::vector<std::pair<Placement, std::string_view>>> seen_;
   std::size_t budget_;
   std::size_t spent_ = 0;
+  std::size_t card_spent_ = 0;
   std::size_t furthest_ = 0;
   std::string why_;
 };

@@ -41,15 +41,6 @@ std::string Text(FuzzedDataProvider& in) {
   return text;
 }
 
-// A value that names a placeholder word is substituted again by a later row,
-// which no reading of the page can undo: such pages are knowingly refused.
-bool NamesAKey(const Style& style, const FieldMap& fields) {
-  for (const auto& [name, value] : fields.values)
-    for (const FieldRow& row : style.rows)
-      if (value.find(row.key) != std::string::npos) return true;
-  return false;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -64,10 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (in.ConsumeBool()) fields.values["Question"] = Text(in);
     if (in.ConsumeBool()) fields.values["Answer1"] = Text(in);
     if (in.ConsumeBool()) fields.values["Answer2"] = Text(in);
-    const std::string page =
-        BuildPage(style.number, fields, host);
+    const std::string page = BuildPage(style.number, fields, host);
     const server::PageCheck check = server::CheckPage(page, kHost);
-    if (NamesAKey(style, fields)) return 0;
     FUZZ_CHECK(check.genuine);
     FUZZ_CHECK(check.style == style.number);
     FUZZ_CHECK(check.question.empty() == check.answers.empty());

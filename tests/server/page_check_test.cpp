@@ -83,6 +83,16 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         // The name before the fields that could give the card's line.
         halves.values["Text11(10)"] = "";
         cases.emplace_back("halves after an empty field", halves);
+        // Halves that may be the card's line but are not, under the longest
+        // line a card shows: every split of them is tried first.
+        FieldMap breaks = defaults;
+        breaks.values["Text11(0)"] = "";
+        std::string longest;
+        for (int i = 0; i < 100; ++i) longest += "爱";
+        breaks.values["Text11(1)"] = longest;
+        for (const char* name : {"Text11(9)", "Text11(10)", "Text11(11)", "Text11(12)"})
+          breaks.values[name] = "<br><br><br>";
+        cases.emplace_back("halves of line breaks", breaks);
         FieldMap asking = defaults;
         asking.values["Question"] = "做我女朋友好吗？";
         cases.emplace_back("asking", asking);

@@ -264,6 +264,13 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
                            std::string(kMaxMakerBodyBytes, 'x') + "\"}}"),
        "413 {\"error\":\"body too large\"}\n"},
       {Json("unknown", "{}"), "404 {\"error\":\"no such operation\"}\n"},
+      // The site draws QR codes of its own addresses only.
+      {Json("qr", R"j({"text":"http://elsewhere.example/Test/alice"})j"),
+       "400 {\"error\":\"only an address on this site\"}\n"},
+      {Json("qr", R"j({"text":"http://pages.example:80.elsewhere.example/"})j"),
+       "400 {\"error\":\"only an address on this site\"}\n"},
+      {Json("qr", "{\"text\":\"http://pages.example:80/" + std::string(3000, 'a') + "\"}"),
+       "413 {\"error\":\"text too long\"}\n"},
       // Her settings meet the store's own rules: a code needs its hint.
       {Json("store", R"j({"key":")j" + key + R"j(","name":"alice","style":1,"code":"上海"})j"),
        "400 {\"error\":\"a code without a hint\"}\n"},
@@ -280,9 +287,21 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
       {Json("claim", R"j({"key":")j" + key + R"j(","name":"bob"})j"), Work::kClaim},
       {Json("store", store), Work::kStore},
       {Json("preview", R"j({"style":2})j"), Work::kPreview},
+      {Json("qr", R"j({"text":"http://pages.example:80/Test/alice"})j"), Work::kPreview},
       {Json("store", "{"), Work::kAtOnce},
   };
   for (const auto& [request, work] : lanes) EXPECT_EQ(WorkOf(request, site).work, work);
+
+  // A QR code comes back as its rows of modules, with the finder pattern a
+  // camera looks for in its corner.
+  const StringResponse qr =
+      answer(Json("qr", R"j({"text":"http://pages.example:80/Test/alice"})j"));
+  ASSERT_EQ(qr.result_int(), 200) << qr.body();
+  const std::string rows = qr.body();
+  const std::size_t first = rows.find("\"rows\":[\"") + 9;
+  EXPECT_EQ(rows.substr(0, 12), "{\"size\":29,\"") << rows;  // version 3 at level M
+  EXPECT_EQ(rows.substr(first, 8), "11111110") << rows;
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), ','), 28 + 1) << rows;
 
   // After sending: her pages, what came back, taking down, giving up, each
   // the program's own operation under her key, and another key's refused.

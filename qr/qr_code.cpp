@@ -1,4 +1,4 @@
-#include "publish/qr_code.h"
+#include "qr/qr_code.h"
 
 #include <qrencode.h>
 
