@@ -229,6 +229,15 @@ function loadImage(source) {
   });
 }
 
+function unescaped(text) {
+  const named = { amp: '&', lt: '<', gt: '>', quot: '"', apos: "'", nbsp: '\u00a0' };
+  return text.replace(/&(#x[0-9a-f]+|#[0-9]+|[a-z]+);/gi, (whole, code) => {
+    if (code[0] !== '#') return named[code.toLowerCase()] ?? whole;
+    const point = code[1] === 'x' || code[1] === 'X' ? parseInt(code.slice(2), 16) : parseInt(code.slice(1), 10);
+    return point > 0 && point <= 0x10ffff ? String.fromCodePoint(point) : whole;
+  });
+}
+
 // The page as published, read the way the program reads the built page:
 // its style, the sender's own pictures, its line.
 async function posterContent(entry, receipt) {
@@ -247,10 +256,12 @@ async function posterContent(entry, receipt) {
   if (content.heldBack) return content;
   const response = await fetch(`/Test/${entry.name}`, { credentials: 'omit' });
   const html = new TextDecoder('gbk').decode(await response.arrayBuffer());
-  const page = new DOMParser().parseFromString(html, 'text/html');
-  const card = page.querySelector('meta[name=description]')?.getAttribute('content') ?? '';
+  // Read as text, never parsed into a document: the page's own markup is
+  // nothing for the maker's policy to judge.
+  const card = unescaped(/<meta name="description" content="([^"]*)"/i.exec(html)?.[1] ?? '');
+  const title = unescaped(/<title>([^<]*)<\/title>/i.exec(html)?.[1] ?? '');
   const first = card.split(/\r?\n/).map((line) => line.trim()).find(Boolean) ?? '';
-  content.line = (first || page.title.trim()).replace(/\n/g, ' ');
+  content.line = (first || title.trim()).replace(/\n/g, ' ');
   const media = new RegExp(`${location.origin}/media/[0-9a-f]+\\.(?:jpe?g|png|gif|webp)`, 'gi');
   for (const own of new Set(html.match(media) ?? [])) {
     content.picture = await loadImage(own.replace(location.origin, ''));
@@ -302,9 +313,10 @@ const canShareFiles = () =>
 function receiptLines(item, entry) {
   const receipt = receipts.get(entry.name);
   const box = item.querySelector('.receipt');
+  // A page not online has nothing coming back to show.
+  if (!receipt || !box) return;
   box.replaceChildren();
   const gate = item.querySelector('.gate');
-  if (!receipt) return;
   const lines = gateLines(receipt);
   gate.textContent = lines.length ? `TA打开时：${lines.join(' · ')}` : '';
   if (receipt.question) box.append(element('p', { class: 'question' }, `问题：${receipt.question}`));

@@ -38,7 +38,7 @@ async function answerAs(site, address, answer) {
     await page.clock.runFor(5000);
     await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
     for (let waited = 0; !(await page.locator('#hpq.hpq-open, #hpq.hpq-folded').count()); waited += 4000) {
-      assert.ok(waited < 600000, 'the question never came up');
+      assert.ok(waited < 600000, `the question never came up: ${await page.evaluate(() => document.body.innerHTML.slice(-600))}`);
       await page.clock.runFor(4000);
     }
     if (await page.locator('#hpq.hpq-folded').count()) await page.locator('#hpq-bar').tap();
@@ -65,12 +65,13 @@ describe('我的网页 in the maker', () => {
     try {
       await page.goto(`${host}/make?style=1`, { waitUntil: 'load' });
       await page.getByLabel('网页标题', { exact: true }).fill('给小雨的一封信');
+      const question = '做我女朋友好吗？';
+      await page.getByLabel('问TA一句', { exact: true }).fill(question);
       await page.getByLabel('请输入上传文件名').fill(name);
       await waitForText(page, '这个名字可以使用');
       await page.getByRole('button', { name: '确认上传' }).tap();
       await waitForText(page, '上传成功！');
       link = await page.locator('#manage-link').inputValue();
-      const question = await page.getByLabel('问TA一句', { exact: true }).inputValue();
 
       await page.getByRole('button', { name: '我的网页' }).tap();
       const item = page.locator(`#mine-pages li[data-name="${name}"]`);
