@@ -3,7 +3,7 @@
 // from the program's own operations, asked with her key in the body.
 
 import { post, Refused } from './api.js';
-import { loadDraft } from './drafts.js';
+import { loadDraft, saveDraft } from './drafts.js';
 import { adoptFromAddress, hasOwnerKey, ownerKey } from './owner.js';
 import { drawPoster, HELD_BACK_LINE, posterBlob } from './poster.js';
 import { qrCode, qrSvg } from './qr.js';
@@ -203,9 +203,30 @@ async function release(entry) {
   if (await ask(question, '放弃名字')) await act('release', entry.name, '名字已放弃！');
 }
 
-function edit(entry) {
-  const style = draftOf(entry.name);
-  if (!style) return say('这部手机上没有这个网页的草稿：请选一种风格重新制作，上传时填同一个名字即可替换它。');
+// "YYYY-MM-DDTHH:MM" in her time, as the form's moment picker holds it.
+function localMinute(utc) {
+  const time = fromUtc(utc);
+  if (!time) return '';
+  return `${time.getFullYear()}-${pad(time.getMonth() + 1)}-${pad(time.getDate())}T${pad(time.getHours())}:${pad(time.getMinutes())}`;
+}
+
+// The page's draft when this browser has one; else what the server reads
+// back out of the page online becomes its draft. The code is never read
+// back: a page that has one asks for it again before it is published.
+async function edit(entry) {
+  let style = draftOf(entry.name);
+  if (!style) {
+    try {
+      const kept = await post('fields', { key: ownerKey(), name: entry.name });
+      style = kept.style;
+      saveDraft(style, {
+        fields: kept.fields, checked: false, name: entry.name,
+        opens: localMinute(kept.opens), code: '', hint: kept.hint,
+      });
+    } catch (error) {
+      return say(error instanceof Refused ? error.message : String(error));
+    }
+  }
   location.assign(`/make?style=${style}`);
 }
 
@@ -348,7 +369,7 @@ function pageItem(entry) {
     item.append(actions);
   }
   const manage = element('div', { class: 'actions' });
-  manage.append(button(online ? '修改并重新发布' : '重新制作并发布', () => edit(entry), true));
+  if (online || draftOf(entry.name)) manage.append(button('修改并重新发布', () => edit(entry), true));
   if (online) manage.append(button('撤下网页', () => takeDown(entry), true));
   manage.append(button('放弃名字', () => release(entry), true));
   item.append(manage);

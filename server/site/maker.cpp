@@ -252,7 +252,7 @@ std::variant<FormFields, Refusal> EndpointFieldsOf(std::string_view operation,
   // program's own operations on the name, for her key.
   for (const auto& [member, number] :
        {std::pair{"receipts", wire::kReceipts}, std::pair{"takedown", wire::kTakeDown},
-        std::pair{"release", wire::kReleaseName}}) {
+        std::pair{"release", wire::kReleaseName}, std::pair{"fields", wire::kPageFields}}) {
     if (operation != member) continue;
     if (auto refusal = Unexpected(body, {"key", "name"})) return *refusal;
     return FormFields{{std::string(wire::kOperationField), std::to_string(number)},
@@ -302,8 +302,9 @@ std::optional<std::string> PreviewJson(const Request& request) {
   return text;
 }
 
-constexpr std::string_view kOperations[] = {"preview", "qr",   "owned",    "name",     "claim",
-                                            "store",   "mine", "receipts", "takedown", "release"};
+constexpr std::string_view kOperations[] = {"preview",  "qr",      "owned", "name",
+                                            "claim",    "store",   "mine",  "receipts",
+                                            "takedown", "release", "fields"};
 
 // A QR code is of an address on this site only: the site is no encoder for
 // whatever a stranger wants printed under its name.
@@ -614,6 +615,31 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
     std::string out;
     ReceiptJson(out, *receipt, true);
     return JsonResponse(request, 200, out);
+  }
+  if (operation == "fields") {
+    // Record 1 the style; a record per field, name and value; last the
+    // settings: moment, whether a code is set, hint.
+    const std::vector<wire::Record> records = RecordsIn(reply.body);
+    if (records.empty() || records[0].empty())
+      return JsonRefusal(request, 500, "no fields in the answer");
+    std::string out = "{\"style\":" + records[0][0] + ",\"fields\":{";
+    std::string settings = ",\"opens\":\"\",\"has_code\":false,\"hint\":\"\"";
+    bool first = true;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      const wire::Record& record = records[i];
+      if (record.size() == 4 && record[0] == "settings") {
+        settings = ',';
+        Member(settings, "opens", record[1]);
+        settings += record[2] == "1" ? ",\"has_code\":true," : ",\"has_code\":false,";
+        Member(settings, "hint", record[3]);
+        continue;
+      }
+      if (record.size() != 2) continue;
+      if (!first) out += ',';
+      first = false;
+      Member(out, record[0], record[1]);
+    }
+    return JsonResponse(request, 200, out + "}" + settings + "}");
   }
   if (operation == "takedown") return JsonResponse(request, 200, "{\"taken_down\":true}");
   if (operation == "release") return JsonResponse(request, 200, "{\"released\":true}");

@@ -113,6 +113,16 @@ describe('我的网页 in the maker', () => {
       await item.getByText(`上一版：“${question}” TA的回答：我愿意`).waitFor();
       await item.getByText('问题：周末一起看电影吗？').waitFor();
 
+      // A phone without her draft edits what the server read back out of
+      // the page online.
+      await site.visit(link, phone, async ({ page: other }) => {
+        await other.locator(`#mine-pages li[data-name="${name}"]`).getByRole('button', { name: '修改并重新发布' }).tap();
+        await other.getByLabel('请输入上传文件名').waitFor();
+        assert.equal(await other.getByLabel('问TA一句', { exact: true }).inputValue(), '周末一起看电影吗？');
+        assert.equal(await other.getByLabel('网页标题', { exact: true }).inputValue(), '给小雨的一封信');
+        assert.equal(await other.getByLabel('请输入上传文件名').inputValue(), name);
+      });
+
       // Asked first; taken down only once she says so.
       await item.getByRole('button', { name: '撤下网页' }).tap();
       await page.getByText('确定撤下网页吗？撤下后对方将无法打开。').waitFor();

@@ -327,10 +327,19 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
       R"j(200 {"pages":[{"name":"alice","address":"http://pages.example:80/Test/alice","claimed":"20)j"))
       << mine;
   EXPECT_EQ(mine.find(R"j("stored":"")j"), std::string::npos) << mine;
+  // A browser that lost its draft gets her fields back out of the page.
+  const std::string kept = said(Json("fields", of("alice")));
+  EXPECT_TRUE(kept.starts_with(R"j(200 {"style":1,"fields":{)j")) << kept;
+  EXPECT_NE(kept.find(R"j("Text1(1)":"小雨")j"), std::string::npos) << kept;
+  EXPECT_NE(kept.find(R"j("Question":"嫁给我？","Answer1":"我愿意")j"), std::string::npos) << kept;
+  EXPECT_TRUE(kept.ends_with(R"j(},"opens":"","has_code":false,"hint":""})j"
+                             "\n"))
+      << kept;
   std::string stranger = of("alice");
   stranger.replace(stranger.find(key), 1, "f");
   const std::pair<Request, std::string> after_sending[] = {
       {Json("receipts", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
+      {Json("fields", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
       {Json("takedown", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
       {Json("release", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
       {Json("receipts", R"j({"key":")j" + key + "\"}"),
@@ -360,6 +369,7 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
             std::string::npos);
   // What came back stays with the name taken down, and goes with it given up.
   EXPECT_NE(said(Json("receipts", of("alice"))).find("我愿意"), std::string::npos);
+  EXPECT_EQ(said(Json("fields", of("alice"))), "410 {\"error\":\"no page online\"}\n");
   EXPECT_EQ(said(Json("release", of("alice"))), "200 {\"released\":true}\n");
   EXPECT_EQ(said(Json("mine", R"j({"key":")j" + key + "\"}")), "200 {\"pages\":[]}\n");
   EXPECT_EQ(said(Json("name", R"j({"name":"alice"})j")), "200 {\"taken\":false}\n");
