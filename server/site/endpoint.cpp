@@ -320,7 +320,7 @@ EndpointReply PageFields(const EndpointCall& call) {
   if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
   const auto& [name, owner] = std::get<OwnedName>(request);
   const std::string key = PageNameKey(name);
-  const std::vector<Claim> claims = call.storage.claims.ClaimsOfName(key);
+  const std::vector<server::Claim> claims = call.storage.claims.ClaimsOfName(key);
   if (claims.empty()) return Refuse(wire::status::kUnknown, "file name not claimed");
   if (claims.front().owner != owner)
     return Refuse(wire::status::kNotYours, "file name claimed by another machine");

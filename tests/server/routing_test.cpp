@@ -145,6 +145,7 @@ TEST(RoutingTest, EachRequestGoesToTheLaneOfWhatItNeeds) {
       {"54", "&File=1", Work::kStore, "take down"},
       {"55", "&File=1", Work::kClaim, "release"},
       {"56", "&File=1", Work::kLookup, "receipts"},
+      {"57", "&File=1", Work::kLookup, "page fields"},
   };
   for (const auto& operation : operations)
     for (const std::string zeros : {"", "0", "00", "0000"}) {
