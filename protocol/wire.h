@@ -58,6 +58,7 @@ inline constexpr int kStorePreview = 5;  // ID, data; answers the preview's addr
 inline constexpr int kTakeDown = 6;      // File, ID
 inline constexpr int kReleaseName = 7;   // File, ID: the claim, its page and its record go
 inline constexpr int kReceipts = 8;  // File, ID: what came back from the page (protocol/receipts.h)
+inline constexpr int kPageFields = 9;  // File, ID: the fields the page online was built of
 
 // The two tables the statements name, and their columns.
 inline constexpr std::string_view kSettingsTable = "系统设置";

@@ -165,7 +165,7 @@ function checkName() {
   nameTimer = setTimeout(async () => {
     try {
       const key = name.toLowerCase();
-      if ((await ownedNames()).includes(key)) return say('name-state', '这是您的网页，上传将替换它（TA的回答会保留）');
+      if ((await ownedNames()).includes(key)) return say('name-state', await (await startMine(false)).replaceWarning(key));
       const { taken } = await post('name', { name: key });
       if ($('page-name').value.trim() === name) say('name-state', taken ? '文件名已存在！' : '这个名字可以使用');
     } catch (error) {
@@ -255,8 +255,24 @@ async function copy(inputId, done) {
   say('status', done);
 }
 
+// 我的网页, and its watch over her answers, come with her first touch, or at
+// once when she came by her 管理链接 or to her pages: the gallery stays light.
+let mine = null;
+function startMine(open) {
+  mine ??= import('./mine.js').then((module) => {
+    module.start(open);
+    return module;
+  });
+  return mine;
+}
+
 async function start() {
-  adoptFromAddress();
+  const adopted = adoptFromAddress();
+  $('mine-open').addEventListener('click', () => startMine(false).then((m) => m.showMine()));
+  if (adopted || new URLSearchParams(location.search).has('mine')) startMine(true);
+  else
+    for (const type of ['pointerdown', 'keydown'])
+      addEventListener(type, () => startMine(false), { once: true, capture: true });
   try {
     table = await getStyles();
   } catch {

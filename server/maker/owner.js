@@ -24,6 +24,11 @@ export function adoptFromAddress() {
   return true;
 }
 
+// Whether this browser has a key yet: one that has none owns nothing.
+export function hasOwnerKey() {
+  return PATTERN.test(localStorage.getItem(KEY) ?? '');
+}
+
 export function ownerKey() {
   let key = localStorage.getItem(KEY);
   if (!key || !PATTERN.test(key)) {

@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <variant>
 
+#include "pages/question.h"
+#include "pages/styles.h"
 #include "protocol/page_name.h"
 #include "protocol/page_settings.h"
 #include "protocol/records.h"
@@ -322,6 +324,40 @@ EndpointReply Receipts(const EndpointCall& call) {
   return RunReceipts(call.storage, call.request.fields, OperationLabel(call), call.public_host);
 }
 
+// The fields her page online was built of, read back out of it by the page
+// check that took it: what a browser that lost its draft edits again. The
+// code is never among them (only its hash is kept).
+EndpointReply PageFields(const EndpointCall& call) {
+  const auto request = ReadOwnedName(call.storage.claims, call.request.fields, "operation 9");
+  if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
+  const auto& [name, owner] = std::get<OwnedName>(request);
+  const std::string key = PageNameKey(name);
+  const std::vector<server::Claim> claims = call.storage.claims.ClaimsOfName(key);
+  if (claims.empty()) return Refuse(wire::status::kUnknown, "file name not claimed");
+  if (claims.front().owner != owner)
+    return Refuse(wire::status::kNotYours, "file name claimed by another machine");
+  const auto page = call.storage.pages.LoadPage(key);
+  if (!page) return Refuse(wire::status::kGone, "no page online");
+  const PageCheck check = CheckSentPage(page->bytes, call.public_host);
+  if (!check.genuine) return Refuse(wire::status::kUnacceptable, check.refusal);
+  std::vector<wire::Record> records{{std::to_string(check.style)}};
+  const auto add = [&](const std::string& field, const std::string& value) {
+    // A value that would split its record stays out: its field keeps its default.
+    if (!wire::SplitsRecord(value)) records.push_back({field, value});
+  };
+  const Style& style = GetStyle(check.style);
+  for (std::size_t i = 0; i < style.rows.size() && i < check.values.size(); ++i)
+    add(style.rows[i].Name(), check.values[i]);
+  if (!check.question.empty()) {
+    add(QuestionFieldNames()[0], check.question);
+    for (std::size_t i = 0; i < check.answers.size() && i + 1 < QuestionFieldNames().size(); ++i)
+      add(QuestionFieldNames()[i + 1], check.answers[i]);
+  }
+  const GateSettings settings = SettingsOf(page->gate);
+  records.push_back({"settings", settings.opens, settings.has_code ? "1" : "0", settings.hint});
+  return {wire::status::kOk, wire::FormatRecords(records), true};
+}
+
 // Every operation of the endpoint. A store or take-down refused as another
 // machine's has paid one store already, a release paid a claim: each such
 // guess comes to about two stores.
@@ -339,6 +375,8 @@ constexpr EndpointOperation kOperations[] = {
     // Reading a page's receipts names an identifier and a name: a hit tells
     // which identifier owns the name.
     {wire::kReceipts, "receipts", Work::kLookup, false, true, 0, Receipts},
+    // The same for the fields her page was built of.
+    {wire::kPageFields, "page fields", Work::kLookup, false, true, 0, PageFields},
 };
 
 // The statements operations 1 and 2 carry, in the order of Statement's

@@ -13,6 +13,7 @@
 #include "protocol/host.h"
 #include "protocol/owner_key.h"
 #include "protocol/page_name.h"
+#include "protocol/receipts.h"
 #include "protocol/statements.h"
 #include "protocol/wire.h"
 #include "qr/qr_code.h"
@@ -229,7 +230,7 @@ std::variant<FormFields, Refusal> EndpointFieldsOf(std::string_view operation,
     return FormFields{{std::string(wire::kOperationField), std::to_string(zc)},
                       {std::string(wire::kStatementField), Gbk(sql)}};
   };
-  if (operation == "owned") {
+  if (operation == "owned" || operation == "mine") {
     if (auto refusal = Unexpected(body, {"key"})) return *refusal;
     auto owner = OwnerOf(body);
     if (auto* refusal = std::get_if<Refusal>(&owner)) return *refusal;
@@ -249,6 +250,17 @@ std::variant<FormFields, Refusal> EndpointFieldsOf(std::string_view operation,
   if (operation == "claim") {
     if (auto refusal = Unexpected(body, {"key", "name"})) return *refusal;
     return statement(wire::kStatement, wire::NameClaimStatement(FromGbk(id), request.name));
+  }
+  // Her page's answers, its taking down and the name given up: the
+  // program's own operations on the name, for her key.
+  for (const auto& [member, number] :
+       {std::pair{"receipts", wire::kReceipts}, std::pair{"takedown", wire::kTakeDown},
+        std::pair{"release", wire::kReleaseName}, std::pair{"fields", wire::kPageFields}}) {
+    if (operation != member) continue;
+    if (auto refusal = Unexpected(body, {"key", "name"})) return *refusal;
+    return FormFields{{std::string(wire::kOperationField), std::to_string(number)},
+                      {std::string(wire::kFileField), request.name},
+                      {std::string(wire::kMachineIdField), id}};
   }
   // The store: the page is the one the builders make of her fields, never
   // one she sends.
@@ -293,8 +305,9 @@ std::optional<std::string> PreviewJson(const Request& request) {
   return text;
 }
 
-constexpr std::string_view kOperations[] = {"preview", "qr",    "check", "owned",
-                                            "name",    "claim", "store"};
+constexpr std::string_view kOperations[] = {"preview",  "qr",       "check",   "owned",
+                                            "name",     "claim",    "store",   "mine",
+                                            "receipts", "takedown", "release", "fields"};
 
 // A QR code is of an address on this site only: the site is no encoder for
 // whatever a stranger wants printed under its name.
@@ -322,6 +335,66 @@ StringResponse JsonRefusal(const Request& request, unsigned status, std::string_
   StringResponse response = JsonResponse(request, status, "{\"error\":" + JsonString(text) + "}");
   if (retry_after > 0) response.set(http::field::retry_after, std::to_string(retry_after));
   return response;
+}
+
+// The records of a record set in GBK, each its fields in UTF-8.
+std::vector<wire::Record> RecordsIn(std::string_view records_gbk) {
+  std::vector<wire::Record> records;
+  const std::string text = FromGbk(records_gbk);
+  std::size_t at = text.find(wire::kRecordSeparator);
+  while (at != std::string::npos) {
+    at += wire::kRecordSeparator.size();
+    const std::size_t next = text.find(wire::kRecordSeparator, at);
+    std::string_view rest = std::string_view(text).substr(
+        at, next == std::string::npos ? std::string::npos : next - at);
+    wire::Record& record = records.emplace_back();
+    for (std::size_t end; (end = rest.find(wire::kFieldSeparator)) != std::string_view::npos;) {
+      record.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(end + wire::kFieldSeparator.size());
+    }
+    at = next;
+  }
+  return records;
+}
+
+// What came back from a page, as the program reads it, in JSON.
+void ReceiptJson(std::string& out, const wire::Receipt& receipt, bool online) {
+  out += '{';
+  Member(out, "question", receipt.question);
+  out += ",\"choices\":[";
+  AppendJsonString(out, receipt.choices[0]);
+  out += ',';
+  AppendJsonString(out, receipt.choices[1]);
+  out += "],\"opened\":" + std::to_string(receipt.opened) + ',';
+  Member(out, "first_opened", receipt.first_opened);
+  out += ',';
+  Member(out, "last_opened", receipt.last_opened);
+  out += ",\"answers\":[";
+  for (std::size_t i = 0; i < receipt.answers.size(); ++i) {
+    const wire::ReceiptAnswer& answer = receipt.answers[i];
+    if (i > 0) out += ',';
+    out += "{\"choice\":" + std::to_string(answer.choice) + ',';
+    Member(out, "text", answer.text);
+    out += ',';
+    Member(out, "time", answer.time);
+    out += '}';
+  }
+  out += ']';
+  if (online) {
+    out += ",\"earlier\":[";
+    for (std::size_t i = 0; i < receipt.earlier.size(); ++i) {
+      if (i > 0) out += ',';
+      ReceiptJson(out, receipt.earlier[i], false);
+    }
+    out += "],";
+    Member(out, "opens", receipt.opens);
+    out += receipt.has_code ? ",\"has_code\":true," : ",\"has_code\":false,";
+    Member(out, "hint", receipt.hint);
+  } else {
+    out += ',';
+    Member(out, "replaced", receipt.replaced);
+  }
+  out += '}';
 }
 
 // The names of a record set's records' second fields: what a key owns.
@@ -547,6 +620,62 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
     }
     return JsonResponse(request, 200, out + "]}");
   }
+  if (operation == "mine") {
+    // Each name with its address, when it was claimed and when its page was
+    // last stored: none while it has no page online.
+    std::string out = "{\"pages\":[";
+    bool first = true;
+    for (const wire::Record& record : RecordsIn(reply.body)) {
+      if (record.size() < 4) continue;
+      if (!first) out += ',';
+      first = false;
+      out += '{';
+      Member(out, "name", record[1]);
+      out += ',';
+      Member(out, "address",
+             PublicOrigin(site.public_host) + std::string(wire::kPagePrefix) + record[1]);
+      out += ',';
+      Member(out, "claimed", record[2]);
+      out += ',';
+      Member(out, "stored", record[3]);
+      out += '}';
+    }
+    return JsonResponse(request, 200, out + "]}");
+  }
+  if (operation == "receipts") {
+    const std::optional<wire::Receipt> receipt = wire::ReceiptIn(FromGbk(reply.body));
+    if (!receipt) return JsonRefusal(request, 500, "no receipt in the answer");
+    std::string out;
+    ReceiptJson(out, *receipt, true);
+    return JsonResponse(request, 200, out);
+  }
+  if (operation == "fields") {
+    // Record 1 the style; a record per field, name and value; last the
+    // settings: moment, whether a code is set, hint.
+    const std::vector<wire::Record> records = RecordsIn(reply.body);
+    if (records.empty() || records[0].empty())
+      return JsonRefusal(request, 500, "no fields in the answer");
+    std::string out = "{\"style\":" + records[0][0] + ",\"fields\":{";
+    std::string settings = ",\"opens\":\"\",\"has_code\":false,\"hint\":\"\"";
+    bool first = true;
+    for (std::size_t i = 1; i < records.size(); ++i) {
+      const wire::Record& record = records[i];
+      if (record.size() == 4 && record[0] == "settings") {
+        settings = ',';
+        Member(settings, "opens", record[1]);
+        settings += record[2] == "1" ? ",\"has_code\":true," : ",\"has_code\":false,";
+        Member(settings, "hint", record[3]);
+        continue;
+      }
+      if (record.size() != 2) continue;
+      if (!first) out += ',';
+      first = false;
+      Member(out, record[0], record[1]);
+    }
+    return JsonResponse(request, 200, out + "}" + settings + "}");
+  }
+  if (operation == "takedown") return JsonResponse(request, 200, "{\"taken_down\":true}");
+  if (operation == "release") return JsonResponse(request, 200, "{\"released\":true}");
   if (operation == "name")
     return JsonResponse(request, 200,
                         NamesIn(reply.body).empty() ? "{\"taken\":false}" : "{\"taken\":true}");

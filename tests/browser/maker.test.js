@@ -116,7 +116,7 @@ describe('the maker in the browser', () => {
 
       // Published again, the name is hers and the link is not shown twice.
       await page.getByLabel('请输入上传文件名').fill(name.toUpperCase());
-      await waitForText(page, '这是您的网页');
+      await waitForText(page, '将替换当前网页');
       await page.reload({ waitUntil: 'load' });
       await page.getByLabel('请输入上传文件名').fill(name);
       await page.getByRole('button', { name: '确认上传' }).tap();

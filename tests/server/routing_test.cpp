@@ -8,7 +8,9 @@
 #include "server/site/json.h"
 #include "server/site/maker.h"
 #include "server/site/router.h"
+#include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/support/memory_storage.h"
+#include "tests/support/server_harness.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"
 
@@ -143,6 +145,7 @@ TEST(RoutingTest, EachRequestGoesToTheLaneOfWhatItNeeds) {
       {"54", "&File=1", Work::kStore, "take down"},
       {"55", "&File=1", Work::kClaim, "release"},
       {"56", "&File=1", Work::kLookup, "receipts"},
+      {"57", "&File=1", Work::kLookup, "page fields"},
   };
   for (const auto& operation : operations)
     for (const std::string zeros : {"", "0", "00", "0000"}) {
@@ -180,7 +183,11 @@ Request Json(std::string_view operation, std::string body) {
 }
 
 TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotFit) {
-  fuzz::MemoryStorage storage;
+  // A real engine: what came back from a page and its taking down are
+  // stored as the server stores them.
+  const testing::ScratchDir dir;
+  SqliteStorage storage(dir.path() / "maker.sqlite3", std::string(MachineIdHasher::kKeyBytes, 'k'),
+                        {});
   const Site site{storage, "pages.example:80", {}, {}};
   const std::string key = "00112233445566778899aabbccddeeff";
   const auto answer = [&](const Request& request, Audit* audit = nullptr) {
@@ -321,6 +328,77 @@ TEST(RoutingTest, TheMakersJsonMeetsTheEndpointsOperationsAndRefusesWhatDoesNotF
   EXPECT_EQ(rows.substr(0, 12), "{\"size\":29,\"") << rows;  // version 3 at level M
   EXPECT_EQ(rows.substr(first, 8), "11111110") << rows;
   EXPECT_EQ(std::count(rows.begin(), rows.end(), ','), 28 + 1) << rows;
+
+  // After sending: her pages, what came back, taking down, giving up, each
+  // the program's own operation under her key, and another key's refused.
+  const auto of = [&](std::string_view name) {
+    return R"j({"key":")j" + key + R"j(","name":")j" + std::string(name) + "\"}";
+  };
+  Request answered = Make(http::verb::post, "/api/answer/alice", "answer=1");
+  answered.set(http::field::content_type, "text/plain");
+  answered.set(http::field::origin, "null");
+  EXPECT_EQ(answer(answered).result_int(), 204);
+  const std::string receipt = said(Json("receipts", of("ALICE")));
+  EXPECT_TRUE(receipt.starts_with(
+      R"j(200 {"question":"嫁给我？","choices":["我愿意","让我想想"],"opened":0,)j"))
+      << receipt;
+  EXPECT_NE(receipt.find(R"j("answers":[{"choice":1,"text":"我愿意","time":"20)j"),
+            std::string::npos)
+      << receipt;
+  EXPECT_NE(receipt.find(R"j("earlier":[],"opens":"","has_code":false,"hint":""})j"),
+            std::string::npos)
+      << receipt;
+  const std::string mine = said(Json("mine", R"j({"key":")j" + key + "\"}"));
+  EXPECT_TRUE(mine.starts_with(
+      R"j(200 {"pages":[{"name":"alice","address":"http://pages.example:80/Test/alice","claimed":"20)j"))
+      << mine;
+  EXPECT_EQ(mine.find(R"j("stored":"")j"), std::string::npos) << mine;
+  // A browser that lost its draft gets her fields back out of the page.
+  const std::string kept = said(Json("fields", of("alice")));
+  EXPECT_TRUE(kept.starts_with(R"j(200 {"style":1,"fields":{)j")) << kept;
+  EXPECT_NE(kept.find(R"j("Text1(1)":"小雨")j"), std::string::npos) << kept;
+  EXPECT_NE(kept.find(R"j("Question":"嫁给我？","Answer1":"我愿意")j"), std::string::npos) << kept;
+  EXPECT_TRUE(kept.ends_with(R"j(},"opens":"","has_code":false,"hint":""})j"
+                             "\n"))
+      << kept;
+  std::string stranger = of("alice");
+  stranger.replace(stranger.find(key), 1, "f");
+  const std::pair<Request, std::string> after_sending[] = {
+      {Json("receipts", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
+      {Json("fields", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
+      {Json("takedown", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
+      {Json("release", stranger), "403 {\"error\":\"file name claimed by another machine\"}\n"},
+      {Json("receipts", R"j({"key":")j" + key + "\"}"),
+       "400 {\"error\":\"missing member name\"}\n"},
+      {Json("takedown", R"j({"key":"0011","name":"alice"})j"),
+       "400 {\"error\":\"key must be 32 hexadecimal digits\"}\n"},
+      {Json("release", of("al'ice")), "400 {\"error\":\"malformed file name\"}\n"},
+      {Json("release", R"j({"key":")j" + key + R"j(","name":"alice","ID":"x"})j"),
+       "400 {\"error\":\"unexpected member ID\"}\n"},
+      {Json("mine", R"j({"key":")j" + key + R"j(","name":"alice"})j"),
+       "400 {\"error\":\"unexpected member name\"}\n"},
+      {Json("receipts", of("nobody")), "404 {\"error\":\"file name not claimed\"}\n"},
+  };
+  for (const auto& [request, expected] : after_sending) EXPECT_EQ(said(request), expected);
+  EXPECT_TRUE(storage.LoadPage("alice"));
+  for (const auto& [request, work] :
+       {std::pair{Json("mine", R"j({"key":")j" + key + "\"}"), Work::kLookup},
+        std::pair{Json("receipts", of("alice")), Work::kLookup},
+        std::pair{Json("takedown", of("alice")), Work::kStore},
+        std::pair{Json("release", of("alice")), Work::kClaim}})
+    EXPECT_EQ(WorkOf(request, site).work, work) << request.target();
+  Audit taken;
+  EXPECT_EQ(answer(Json("takedown", of("alice")), &taken).body(), "{\"taken_down\":true}\n");
+  EXPECT_EQ(taken.operation, "take down");
+  EXPECT_FALSE(storage.LoadPage("alice"));
+  EXPECT_NE(said(Json("mine", R"j({"key":")j" + key + "\"}")).find(R"j("stored":""}]})j"),
+            std::string::npos);
+  // What came back stays with the name taken down, and goes with it given up.
+  EXPECT_NE(said(Json("receipts", of("alice"))).find("我愿意"), std::string::npos);
+  EXPECT_EQ(said(Json("fields", of("alice"))), "410 {\"error\":\"no page online\"}\n");
+  EXPECT_EQ(said(Json("release", of("alice"))), "200 {\"released\":true}\n");
+  EXPECT_EQ(said(Json("mine", R"j({"key":")j" + key + "\"}")), "200 {\"pages\":[]}\n");
+  EXPECT_EQ(said(Json("name", R"j({"name":"alice"})j")), "200 {\"taken\":false}\n");
 
   // The preview comes posted from a form into the maker's frame, and is the
   // page under the pages' own policy, framed by the site alone.
