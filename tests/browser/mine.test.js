@@ -65,6 +65,8 @@ describe('我的网页 in the maker', () => {
     try {
       await page.goto(`${host}/make?style=1`, { waitUntil: 'load' });
       await page.getByLabel('网页标题', { exact: true }).fill('给小雨的一封信');
+      // Her own words where the sample stood: nothing is left to weigh.
+      await page.getByLabel('对方名字', { exact: true }).fill('小雨');
       const question = '做我女朋友好吗？';
       await page.getByLabel('问TA一句', { exact: true }).fill(question);
       await page.getByLabel('请输入上传文件名').fill(name);
