@@ -40,6 +40,12 @@ function sideways() {
     // Symbols alone (falling snowflakes) are no words.
     if (!/[\p{L}\p{N}]/u.test(node.nodeValue) || ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(node.parentElement?.tagName))
       continue;
+    // A line that ends in an ellipsis says itself that it goes on (the
+    // question's folded bar opens it whole).
+    let shortened = false;
+    for (let e = node.parentElement; e && !shortened; e = e.parentElement)
+      shortened = getComputedStyle(e).textOverflow === 'ellipsis';
+    if (shortened) continue;
     range.selectNodeContents(node);
     for (const r of range.getClientRects()) {
       if (r.width > 0 && (r.left < -1 || r.right > innerWidth + 1)) {
@@ -151,6 +157,7 @@ test('every style with a long line in every field keeps each line whole, upright
             range.selectNodeContents(node);
             const rects = [...range.getClientRects()].filter((r) => r.width > 0 && r.height > 0);
             for (let e = parent; e && e !== document.body && rects.length; e = e.parentElement) {
+              if (getComputedStyle(e).textOverflow === 'ellipsis') break;
               if (!clips(e)) continue;
               const box = e.getBoundingClientRect();
               // Partly in, partly out: a line cut. Wholly out is a page not shown.
