@@ -150,4 +150,50 @@ describe('我的网页 in the maker', () => {
     });
     assert.equal(site.server.log().includes(link.split('#key=')[1]), false);
   });
+  test('a page asking for its code shows none of what it holds on its poster', async () => {
+    const held = `held${Date.now() % 100000}`;
+    const host = `http://${site.server.host}`;
+    const maker = await phoneContext(site);
+    const { page } = maker;
+    try {
+      await page.goto(`${host}/make?style=1`, { waitUntil: 'load' });
+      await page.getByLabel('网页标题', { exact: true }).fill('只给你看的信');
+      await page.getByLabel('对方名字', { exact: true }).fill('小雨');
+      await page.getByLabel('开启口令').fill('第一次看海');
+      await page.getByLabel('口令提示').fill('我们第一次约会的地方');
+      await page.getByLabel('请输入上传文件名').fill(held);
+      await waitForText(page, '这个名字可以使用');
+      await page.getByRole('button', { name: '确认上传' }).tap();
+      await waitForText(page, '上传成功！');
+      await page.getByRole('button', { name: '我的网页' }).tap();
+      const item = page.locator(`#mine-pages li[data-name="${held}"]`);
+      await item.getByText('需要口令才能打开').waitFor();
+      // Everything the poster puts on its canvas, words and pictures.
+      await page.evaluate(() => {
+        const drawn = window.__drawn = [];
+        const context = CanvasRenderingContext2D.prototype;
+        const { fillText, drawImage } = context;
+        context.fillText = function (text, ...rest) {
+          drawn.push(String(text));
+          return fillText.call(this, text, ...rest);
+        };
+        context.drawImage = function (image, ...rest) {
+          drawn.push(`picture ${image.src ?? image.tagName}`);
+          return drawImage.call(this, image, ...rest);
+        };
+      });
+      const saved = page.waitForEvent('download');
+      await item.getByRole('button', { name: '保存海报' }).tap();
+      const poster = path.join(mkdtempSync(path.join(tmpdir(), 'poster-')), 'held.png');
+      await (await saved).saveAs(poster);
+      const drawn = await page.evaluate(() => window.__drawn);
+      assert.ok(drawn.join('').includes('有一份心意，等你打开'), drawn.join(' | '));
+      assert.deepEqual(drawn.filter((what) => /小雨|只给你看的信|\/(media|artwork)\//.test(what)), []);
+      const { stdout } = await run('zbarimg', ['--raw', '-q', poster]);
+      assert.equal(stdout.trim(), `${host}/Test/${held}`);
+      assert.deepEqual(maker.problems, []);
+    } finally {
+      await maker.context.close();
+    }
+  });
 });
