@@ -14,17 +14,20 @@
 // status that is no success, and puts first into every page a script that
 // keeps its uncaught errors, refused promises, console errors, failed
 // resources and policy violations.
-import { spawn } from 'node:child_process';
+import { execFile, spawn } from 'node:child_process';
 import { createHash } from 'node:crypto';
-import { existsSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import http from 'node:http';
 import net from 'node:net';
 import { tmpdir } from 'node:os';
 import path from 'node:path';
 import assert from 'node:assert/strict';
-import { after, before, test } from 'node:test';
+import { after, before, describe, test } from 'node:test';
+import { promisify } from 'node:util';
 import puppeteer from 'puppeteer-core';
 import { publish, publishWithSettings, receiptsOf, startServer, utcText } from './harness.js';
+
+const run = promisify(execFile);
 
 // The phone every engine plays, as the recipient holds it or on its side.
 export const phone = { width: 390, height: 844 };
@@ -160,22 +163,45 @@ async function startWebKit({ width, height }) {
     parameters: { pointerType: 'touch' }, actions: [{ type: 'pointerMove', x: Math.round(x), y: Math.round(y) },
       { type: 'pointerDown', button: 0 }, { type: 'pointerUp', button: 0 }] }] });
   const keys = { End: '\uE010' };
+  // A page opened while another is still open gets a window of its own, as
+  // a second app on the phone would; each handle sends its commands to its
+  // own window.
+  const first = await call('GET', `${session}/window`);
+  const inUse = new Set();
+  let current = first;
+  const to = async (handle) => {
+    if (current === handle) return;
+    await call('POST', `${session}/window`, { handle });
+    current = handle;
+  };
   return {
     name: 'webkit',
     async open(address) {
+      const handle = inUse.has(first) ? (await call('POST', `${session}/window/new`, { type: 'window' })).handle : first;
+      inUse.add(handle);
+      await to(handle);
       await call('POST', `${session}/url`, { url: address });
-      const evaluate = (fn, ...args) => call('POST', `${session}/execute/sync`,
-        { script: `return (${fn}).apply(null, arguments)`, args });
+      const on = (command) => async (...args) => {
+        await to(handle);
+        return command(...args);
+      };
+      const evaluate = on((fn, ...args) => call('POST', `${session}/execute/sync`,
+        { script: `return (${fn}).apply(null, arguments)`, args }));
       return {
         evaluate,
-        tap: pointer,
-        press: (key) => call('POST', `${session}/actions`, { actions: [{ type: 'key', id: 'keys',
-          actions: [{ type: 'keyDown', value: keys[key] }, { type: 'keyUp', value: keys[key] }] }] }),
+        tap: on(pointer),
+        press: on((key) => call('POST', `${session}/actions`, { actions: [{ type: 'key', id: 'keys',
+          actions: [{ type: 'keyDown', value: keys[key] }, { type: 'keyUp', value: keys[key] }] }] })),
         problems: () => evaluate(() => window.__problems ?? ['the page has no recorder']),
-        async screenshot(name) {
+        screenshot: on(async (name) => {
           writeFileSync(artefact(name), Buffer.from(await call('GET', `${session}/screenshot`), 'base64'));
-        },
-        close: () => call('POST', `${session}/url`, { url: 'about:blank' }),
+        }),
+        close: on(async () => {
+          inUse.delete(handle);
+          if (handle === first) return call('POST', `${session}/url`, { url: 'about:blank' });
+          await call('DELETE', `${session}/window`);
+          current = undefined;
+        }),
       };
     },
     async stop() {
@@ -223,10 +249,19 @@ async function startFirefox({ width, height }) {
       'media.autoplay.blocking_policy': 0,
     },
   });
+  // The tab last acted on is the one in front, as on a phone: a tab behind
+  // reads as hidden to its page.
+  let front;
   return {
     name: 'firefox',
     async open(address) {
       const page = await browser.newPage();
+      front = page;
+      const ahead = async () => {
+        if (front === page) return;
+        await page.bringToFront();
+        front = page;
+      };
       await page.setViewport({ width, height, isMobile: true, hasTouch: true });
       const own = [];
       page.on('pageerror', (error) => own.push(`uncaught: ${error.message}`));
@@ -235,8 +270,14 @@ async function startFirefox({ width, height }) {
       await page.goto(address, { waitUntil: 'load' });
       return {
         evaluate: (fn, ...args) => page.evaluate(fn, ...args),
-        tap: (x, y) => page.touchscreen.tap(x, y),
-        press: (key) => page.keyboard.press(key),
+        tap: async (x, y) => {
+          await ahead();
+          await page.touchscreen.tap(x, y);
+        },
+        press: async (key) => {
+          await ahead();
+          await page.keyboard.press(key);
+        },
         problems: async () => [...own, ...await page.evaluate(() => window.__problems ?? ['the page has no recorder'])],
         screenshot: (name) => page.screenshot({ path: artefact(name) }),
         close: () => page.close(),
@@ -306,9 +347,118 @@ const centre = (selector) => {
   return [box.left + box.width / 2, box.top + box.height / 2];
 };
 
+// Taps what she would: `selector`, or the button or link reading `text`
+// inside it, brought into the middle of the window first as her thumb
+// scrolls it there.
+async function tapOn(page, selector, text) {
+  const at = await page.evaluate((selector, text) => {
+    let node = document.querySelector(selector);
+    if (node && text) node = [...node.querySelectorAll('button, a')].find((b) => b.textContent.trim() === text);
+    if (!node) return null;
+    node.scrollIntoView({ block: 'center', behavior: 'instant' });
+    const box = node.getBoundingClientRect();
+    return [box.left + box.width / 2, box.top + box.height / 2];
+  }, selector, text ?? null);
+  assert.ok(at, `nothing to tap at ${selector} ${text ?? ''}`);
+  await page.tap(...at);
+}
+
+// Typed as the keyboard types into the box of `label`: a value, then its
+// input event.
+const typeInto = (page, label, text) => page.evaluate((label, text) => {
+  const box = [...document.querySelectorAll('label')].find((node) => node.textContent === label).control;
+  box.value = text;
+  box.dispatchEvent(new Event('input', { bubbles: true }));
+}, label, text);
+
+const bodySays = (text) => new Function(`return document.body.innerText.includes(${JSON.stringify(text)})`);
+
+// 确认上传, once more if the maker asks her to look again at what she left.
+async function publishInMaker(page) {
+  await tapOn(page, '#upload');
+  await until(page, () => /上传成功！|请检查/.test(document.getElementById('status').textContent), 'no answer to 确认上传');
+  if (await page.evaluate(() => document.getElementById('status').textContent.includes('请检查')))
+    await tapOn(page, '#upload');
+  await until(page, () => document.getElementById('status').textContent === '上传成功！', 'not published', 20000);
+}
+
+// The recipient reads to the end of the story and taps the first answer.
+async function answerQuestion(page) {
+  await page.press('End');
+  await until(page, () => !!document.querySelector('#hpq.hpq-open, #hpq.hpq-folded'), 'the question did not come up', 30000);
+  if (await page.evaluate(() => !!document.querySelector('#hpq.hpq-folded')))
+    await page.tap(...await page.evaluate(centre, '#hpq-bar'));
+  await until(page, () => !!document.querySelector('#hpq.hpq-open'), 'the bar did not open the question');
+  return async () => {
+    await page.tap(...await page.evaluate(centre, '#hpq .hpq-answer[data-answer="1"]'));
+    await until(page, () => document.getElementById('hpq-said').textContent === '已经告诉TA啦 ❤', 'no answer told');
+  };
+}
+
+// A page made in the maker from the gallery on: her photo picked, the
+// preview following her words, a name of her own, published, opened.
+async function makeFromScratch(site, engine, shot) {
+  const name = `${engine}${Date.now() % 100000}`;
+  const title = '给小雨的一封信';
+  let address = '';
+  await site.visit(`http://${site.server.host}/make`, async (page) => {
+    await until(page, () => !!document.querySelector('#styles button'), 'no gallery');
+    await tapOn(page, '#styles button');
+    await until(page, () => !!document.querySelector('.pick input[type=file]'), 'no form with a photo picker');
+    // Each preview is a frame of its own, named in turn.
+    const shown = () => Number(document.getElementById('preview').name.replace('preview', '')) || 0;
+    await until(page, () => document.getElementById('preview').name !== '', 'no first preview', 30000);
+    const first = await page.evaluate(shown);
+    await typeInto(page, '网页标题', title);
+    await typeInto(page, '对方名字', '小雨');
+    // A photo from the gallery: a WebDriver client has no file chooser to
+    // tap, so the picker is handed the file as the chooser would.
+    await page.evaluate(async () => {
+      const canvas = document.createElement('canvas');
+      canvas.width = 4000;
+      canvas.height = 3000;
+      const context = canvas.getContext('2d');
+      context.fillStyle = '#f7a8c4';
+      context.fillRect(0, 0, 4000, 3000);
+      const blob = await new Promise((resolve) => canvas.toBlob(resolve, 'image/jpeg', 0.9));
+      const files = new DataTransfer();
+      files.items.add(new File([blob], 'IMG_0003.JPG', { type: 'image/jpeg' }));
+      const input = document.querySelector('.pick input[type=file]');
+      input.files = files.files;
+      input.dispatchEvent(new Event('change'));
+    });
+    await until(page, () => /\/media\/[0-9a-f]{64}\.jpg$/.test(document.querySelector('.pick').parentElement
+      .querySelector('input[type=url]').value), 'the photo was not sent', 30000);
+    await until(page, new Function(`return Number(document.getElementById('preview').name.replace('preview', '')) > ${first}`),
+      'no preview of what she typed', 30000);
+    await typeInto(page, '请输入上传文件名：', name);
+    await until(page, () => document.getElementById('name-state').textContent === '这个名字可以使用', 'the name was not checked');
+    await page.screenshot(`${shot}-maker-form`);
+    await publishInMaker(page);
+    await until(page, () => !!document.querySelector('#address-qr svg'), 'no QR code of the address');
+    address = await page.evaluate(() => document.getElementById('address').value);
+  });
+  assert.equal(address, `http://${site.server.host}/Test/${name}`);
+  await site.visit(address, async (page) => {
+    assert.equal(await page.evaluate(() => document.title), title);
+    assert.match(await page.evaluate(() => document.documentElement.innerHTML), /\/media\/[0-9a-f]{64}\.jpg/);
+  });
+}
+
 // The suite each engine runs: what a recipient meets first on every style,
-// text that would break out of its place, and the question answered.
+// text that would break out of its place, the question answered, and the
+// maker from first tap to her pages after sending, the phone upright and
+// on its side.
 export function engineSuite(engine) {
+  describe('upright', () => uprightSuite(engine));
+  describe('on its side', () => {
+    const site = engineSetUp(engine, { size: { width: phone.height, height: phone.width } });
+    test(`${engine}: on its side, a page made in the maker from scratch with her photo, previewed and published, opens at its address`,
+      () => makeFromScratch(site, engine, `${engine}-landscape`));
+  });
+}
+
+function uprightSuite(engine) {
   const site = engineSetUp(engine, { serverArgs: ['--visits-per-minute', '0'] });
 
   test(`${engine}: every style loads in standards mode with no fault, the first tap starts one sound and the button stops it`,
@@ -351,80 +501,93 @@ export function engineSuite(engine) {
   test(`${engine}: the question, once the story is told, takes a tap and the answer reaches the site`, async () => {
     const address = await site.publish(7, { question: '做我女朋友好吗？', answers: '我愿意,让我想想' });
     await site.visit(address, async (page) => {
-      await page.press('End');
-      await until(page, () => !!document.querySelector('#hpq.hpq-open, #hpq.hpq-folded'), 'the question did not come up', 30000);
-      if (await page.evaluate(() => !!document.querySelector('#hpq.hpq-folded')))
-        await page.tap(...await page.evaluate(centre, '#hpq-bar'));
-      await until(page, () => !!document.querySelector('#hpq.hpq-open'), 'the bar did not open the question');
+      const answer = await answerQuestion(page);
       await page.screenshot(`${engine}-question`);
-      await page.tap(...await page.evaluate(centre, '#hpq .hpq-answer[data-answer="1"]'));
-      await until(page, () => document.getElementById('hpq-said').textContent === '已经告诉TA啦 ❤', 'no answer told');
+      await answer();
     });
     const receipts = await receiptsOf(site.server.host, address.split('/').pop());
     assert.deepEqual(receipts.answers, ['我愿意']);
   });
 
-  test(`${engine}: a page made in the maker from scratch with her photo, previewed and published, opens at its address`, async () => {
-    const name = `${engine}${Date.now() % 100000}`;
-    const title = '给小雨的一封信';
-    let address = '';
-    await site.visit(`http://${site.server.host}/make`, async (page) => {
-      await until(page, () => !!document.querySelector('#styles button'), 'no gallery');
-      await page.tap(...await page.evaluate(centre, '#styles button'));
-      await until(page, () => !!document.querySelector('.pick input[type=file]'), 'no form with a photo picker');
-      // Each preview is a frame of its own, named in turn.
-      const shown = () => Number(document.getElementById('preview').name.replace('preview', '')) || 0;
-      await until(page, () => document.getElementById('preview').name !== '', 'no first preview', 30000);
-      const first = await page.evaluate(shown);
-      // Typed as the keyboard types: a value, then its input event.
-      const type = (label, text) => page.evaluate((label, text) => {
-        const box = [...document.querySelectorAll('label')].find((node) => node.textContent === label).control;
-        box.value = text;
-        box.dispatchEvent(new Event('input', { bubbles: true }));
-      }, label, text);
-      const tapUpload = async () => {
-        await page.evaluate(() => document.getElementById('upload').scrollIntoView({ block: 'center' }));
-        await page.tap(...await page.evaluate(centre, '#upload'));
-      };
-      await type('网页标题', title);
-      await type('对方名字', '小雨');
-      // A photo from the gallery: a WebDriver client has no file chooser to
-      // tap, so the picker is handed the file as the chooser would.
-      await page.evaluate(async () => {
-        const canvas = document.createElement('canvas');
-        canvas.width = 4000;
-        canvas.height = 3000;
-        const context = canvas.getContext('2d');
-        context.fillStyle = '#f7a8c4';
-        context.fillRect(0, 0, 4000, 3000);
-        const blob = await new Promise((resolve) => canvas.toBlob(resolve, 'image/jpeg', 0.9));
-        const files = new DataTransfer();
-        files.items.add(new File([blob], 'IMG_0003.JPG', { type: 'image/jpeg' }));
-        const input = document.querySelector('.pick input[type=file]');
-        input.files = files.files;
-        input.dispatchEvent(new Event('change'));
+  test(`${engine}: a page made in the maker from scratch with her photo, previewed and published, opens at its address`,
+    () => makeFromScratch(site, engine, engine));
+
+  test(`${engine}: after sending, her answer comes to her pages, the poster opens the page, and her link finds it anywhere`,
+    async () => {
+      const name = `${engine}m${Date.now() % 100000}`;
+      const host = `http://${site.server.host}`;
+      const address = `${host}/Test/${name}`;
+      const question = '做我女朋友好吗？';
+      const item = `#mine-pages li[data-name="${name}"]`;
+      let link;
+      // A phone that has made no page yet: its first shows the 管理链接.
+      const forget = () => site.visit(`${host}/make`, (page) => page.evaluate(() => localStorage.clear()));
+      await forget();
+      await site.visit(`${host}/make?style=7`, async (page) => {
+        await until(page, () => !!document.querySelector('#page-name'), 'no form');
+        await typeInto(page, '问TA一句', question);
+        await typeInto(page, '请输入上传文件名：', name);
+        await until(page, () => document.getElementById('name-state').textContent === '这个名字可以使用', 'the name was not checked');
+        await publishInMaker(page);
+        link = await page.evaluate(() => document.getElementById('manage-link').value);
+
+        await tapOn(page, '#mine-open');
+        await until(page, new Function(`const item = document.querySelector('${item}');
+          return !!item?.querySelector('.qr svg') && item.innerText.includes('还没有人打开')`), 'her page is not among hers');
+        assert.equal(await page.evaluate(new Function(`return document.querySelector('${item} input').value`)), address);
+
+        // The recipient, in a window of her own, while the maker stays open.
+        await site.visit(address, async (other) => (await answerQuestion(other))());
+        // The maker learns it by itself: on its half-minute watch, or at
+        // once when it comes back to the front.
+        await until(page, bodySays('❤ TA的回答：我愿意'), 'no answer came to her pages', 65000);
+        await page.screenshot(`${engine}-maker-mine`);
+
+        // The poster goes out as a download, which WebDriver cannot catch:
+        // the file handed to the link is kept for the test as it is made.
+        await page.evaluate(() => {
+          const make = URL.createObjectURL;
+          URL.createObjectURL = (file) => {
+            const reader = new FileReader();
+            reader.onload = () => { window.__poster = reader.result; };
+            reader.readAsDataURL(file);
+            return make.call(URL, file);
+          };
+        });
+        await tapOn(page, item, '保存海报');
+        await until(page, () => !!window.__poster && document.body.innerText.includes('海报已保存！'), 'no poster saved', 30000);
+        const poster = artefact(`${engine}-maker-poster`);
+        writeFileSync(poster, Buffer.from((await page.evaluate(() => window.__poster)).split(',')[1], 'base64'));
+        const png = readFileSync(poster);
+        assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [1080, 1920]);
+        assert.equal((await run('zbarimg', ['--raw', '-q', poster])).stdout.trim(), address);
+
+        // Published again with another question: the first answer stays.
+        await tapOn(page, item, '修改并重新发布');
+        await until(page, () => document.getElementById('page-name').value !== '', 'her page did not come back to its form');
+        await typeInto(page, '问TA一句', '周末一起看电影吗？');
+        await typeInto(page, '请输入上传文件名：', name);
+        await until(page, bodySays('将替换当前网页（TA的回答会保留）'), 'no warning that the page is replaced');
+        await publishInMaker(page);
+        await tapOn(page, '#mine-open');
+        await until(page, bodySays(`上一版：“${question}” TA的回答：我愿意`), 'the earlier answer is not kept');
+
+        // Taken down once she says so in the maker's own box.
+        await tapOn(page, item, '撤下网页');
+        await until(page, () => document.getElementById('mine-ask').open, 'she was not asked first');
+        await tapOn(page, '#mine-ask-yes');
+        await until(page, bodySays('网页已撤下！'), 'not taken down');
       });
-      await until(page, () => /\/media\/[0-9a-f]{64}\.jpg$/.test(document.querySelector('.pick').parentElement
-        .querySelector('input[type=url]').value), 'the photo was not sent', 30000);
-      await until(page, new Function(`return Number(document.getElementById('preview').name.replace('preview', '')) > ${first}`),
-        'no preview of what she typed', 30000);
-      await type('请输入上传文件名：', name);
-      await until(page, () => document.getElementById('name-state').textContent === '这个名字可以使用', 'the name was not checked');
-      await page.screenshot(`${engine}-maker-form`);
-      await tapUpload();
-      await until(page, () => /上传成功！|请检查/.test(document.getElementById('status').textContent), 'no answer to 确认上传');
-      if (await page.evaluate(() => document.getElementById('status').textContent.includes('请检查')))
-        await tapUpload();
-      await until(page, () => document.getElementById('status').textContent === '上传成功！', 'not published', 20000);
-      await until(page, () => !!document.querySelector('#address-qr svg'), 'no QR code of the address');
-      address = await page.evaluate(() => document.getElementById('address').value);
+      assert.equal((await fetch(`http://${site.server.direct}/Test/${name}`)).status, 410);
+
+      // A browser that never saw her key: the link opens her pages.
+      await forget();
+      assert.match(link, /\/make#key=[0-9a-f]{32}$/);
+      await site.visit(link, async (page) => {
+        await until(page, new Function(`return !!document.querySelector('${item}')`), 'the link did not open her pages');
+        assert.equal(await page.evaluate(() => location.search), '?mine');
+      });
     });
-    assert.equal(address, `http://${site.server.host}/Test/${name}`);
-    await site.visit(address, async (page) => {
-      assert.equal(await page.evaluate(() => document.title), title);
-      assert.match(await page.evaluate(() => document.documentElement.innerHTML), /\/media\/[0-9a-f]{64}\.jpg/);
-    });
-  });
 
   // On the real clock: a moment a few seconds away.
   test(`${engine}: a page held until its moment counts down and opens by itself at it`, async () => {
