@@ -7,8 +7,9 @@
 //
 //   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N] [--maker]
 //
-// --maker audits the maker in the browser instead: /make and a style's form
-// (/make?style=1), Lighthouse's scores only.
+// --maker audits the maker in the browser instead: /make, a style's form
+// (/make?style=1) and 我的网页 as her 管理链接 opens it on another phone, a
+// page published and answered, Lighthouse's scores only.
 //
 // HEARTPAGE_ASSETS may name another assets folder, to measure a changed page
 // against the tree's.
@@ -81,6 +82,33 @@ async function audit(address, what) {
 }
 
 const phone = viewports.find((v) => v.name === 'phone');
+
+// A page published in the maker and answered by its reader: answers the
+// 管理链接 that shows it in 我的网页.
+async function answeredPage() {
+  const context = await browser.newContext({ viewport: phone, isMobile: true, hasTouch: true });
+  try {
+    const page = await context.newPage();
+    await page.goto(`http://${server.host}/make?style=1`, { waitUntil: 'load' });
+    await page.getByLabel('网页标题', { exact: true }).fill('给小雨的一封信');
+    await page.getByLabel('对方名字', { exact: true }).fill('小雨');
+    await page.getByLabel('问TA一句', { exact: true }).fill('做我女朋友好吗？');
+    const name = `audit${Date.now() % 100000}`;
+    await page.getByLabel('请输入上传文件名').fill(name);
+    await page.getByText('这个名字可以使用').waitFor();
+    await page.getByRole('button', { name: '确认上传' }).tap();
+    await page.getByText('上传成功！').waitFor();
+    const link = await page.locator('#manage-link').inputValue();
+    // The reader opens it and answers, as her page sends it.
+    await fetch(`http://${server.host}/Test/${name}`);
+    const answered = await fetch(`http://${server.host}/api/answer/${name}`, {
+      method: 'POST', headers: { 'Content-Type': 'text/plain;charset=UTF-8' }, body: 'answer=1' });
+    if (!answered.ok) console.error(`the answer was refused: ${answered.status} ${await answered.text()}`);
+    return link;
+  } finally {
+    await context.close();
+  }
+}
 const server = await startServer();
 const browser = await launchBrowser();
 let chrome = null;
@@ -92,7 +120,9 @@ try {
       chromeFlags: ['--headless=new', ...chromiumArgs],
     });
   }
-  for (const address of maker ? [`http://${server.host}/make`, `http://${server.host}/make?style=1`] : []) {
+  const makerPages = maker && chrome
+    ? [`http://${server.host}/make`, `http://${server.host}/make?style=1`, await answeredPage()] : [];
+  for (const address of makerPages) {
     if (!chrome) break;
     const scored = [];
     for (let run = 1; run <= runs; ++run) {
@@ -100,7 +130,9 @@ try {
       if (one) scored.push(one);
     }
     if (!scored.length) continue;
-    const row = { address: new URL(address).pathname + new URL(address).search };
+    const { pathname, search, hash } = new URL(address);
+    // Her key stays out of what is printed.
+    const row = { address: pathname + search + (hash ? '#key=… (我的网页)' : '') };
     for (const key of Object.keys(scored[0].figures)) row[key] = median(scored.map((one) => one.figures[key]));
     row.runs = scored.map((one) => [one.figures.performance, one.figures.accessibility, one.figures['best-practices']]);
     row.failing = [...new Set(scored.flatMap((one) => one.failing))];
