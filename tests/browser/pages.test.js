@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { promisify } from 'node:util';
-import { sharedSetUp } from './harness.js';
+import { cutOrCrossed, linesUnderQuestion, sharedSetUp } from './harness.js';
 
 const site = sharedSetUp();
 const run = promisify(execFile);
@@ -129,72 +129,33 @@ test('a visitor who asked for less motion sees no rainbow flow, no snow, no spin
     assert.deepEqual(faults, []);
   });
 
-// What each story shows last, where it takes more than half a minute to get
-// there: style 4's last card (her picture over her last line), style 7's
-// last page.
+// What each story shows last: style 1's lines under the picture, the whole
+// letter of styles 2 and 5 (long words type for minutes), style 3's clock
+// once its seed is tapped, style 4's last card (her picture over her last
+// line), style 7's last page.
+const typed = (selector) => async (page) => {
+  for (let waited = 0; waited < 300000 && !(await page.locator(`${selector}[data-typed=done]`).count()); waited += 5000)
+    await page.clock.runFor(5000);
+};
 const toTheEnd = {
+  1: (page) => page.evaluate(() => window.scrollTo(0, document.body.scrollHeight)),
+  2: typed('#code'),
+  3: (page) => page.locator('#canvas').tap(),
   4: async (page) => {
     while (!(await page.locator('#prompt.last').count())) {
       await page.mouse.click(10, 10);
       await page.clock.runFor(1600);
     }
   },
+  5: typed('#message'),
   7: (page) => page.keyboard.press('End'),
 };
-
-// Every line of words that stands cut by a box that hides what overflows
-// it, or over another line of words (the question's aside: it keeps clear
-// of them by itself).
-function cutOrCrossed() {
-  const found = [], range = document.createRange(), lines = [];
-  const question = document.getElementById('hpq');
-  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
-  const clips = (e) => /hidden|clip/.test(getComputedStyle(e).overflowX + getComputedStyle(e).overflowY);
-  const seen = (e) => {
-    for (; e; e = e.parentElement) {
-      const look = getComputedStyle(e);
-      if (look.visibility === 'hidden' || Number(look.opacity) < 0.05) return false;
-    }
-    return true;
-  };
-  while (walker.nextNode()) {
-    const node = walker.currentNode, parent = node.parentElement;
-    if (!parent || question?.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue) ||
-      ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(parent.tagName) || !seen(parent))
-      continue;
-    range.selectNodeContents(node);
-    let rects = [...range.getClientRects()].filter((r) => r.width > 0 && r.height > 0);
-    const text = `"${node.nodeValue.trim().slice(0, 12)}"`;
-    for (let e = parent; e && e !== document.body && rects.length; e = e.parentElement) {
-      if (getComputedStyle(e).textOverflow === 'ellipsis') break;
-      if (!clips(e)) continue;
-      const box = e.getBoundingClientRect();
-      // Partly in, partly out: a line cut. Wholly out is a page not shown.
-      const partly = rects.find((r) => r.right > box.left && r.left < box.right && r.bottom > box.top &&
-        r.top < box.bottom && (r.left < box.left - 1 || r.right > box.right + 1 || r.top < box.top - 1 ||
-          r.bottom > box.bottom + 1));
-      if (partly) { found.push(`${text} cut by ${e.tagName}.${e.className}`); rects = []; }
-      rects = rects.filter((r) => r.right > box.left && r.left < box.right && r.bottom > box.top && r.top < box.bottom);
-    }
-    for (const r of rects) if (r.bottom > 0 && r.top < innerHeight) lines.push({ node, text, r });
-  }
-  // Lines of two texts crossing by more than a sliver of a letter.
-  for (let i = 0; i < lines.length; i++) {
-    for (let j = i + 1; j < lines.length; j++) {
-      const a = lines[i], b = lines[j];
-      if (a.node === b.node) continue;
-      const wide = Math.min(a.r.right, b.r.right) - Math.max(a.r.left, b.r.left);
-      const high = Math.min(a.r.bottom, b.r.bottom) - Math.max(a.r.top, b.r.top);
-      if (wide > 4 && high > Math.min(a.r.height, b.r.height) / 4) found.push(`${a.text} over ${b.text}`);
-    }
-  }
-  return [...new Set(found)];
-}
 
 // Every text field of a style filled at once with a long line of words, and
 // the question and its answers as long as they may be: on a phone upright
 // and on its side, after the story's first half minute and at its end, no
-// line of words stands cut, over another, nor outside the window's width.
+// line of words stands cut, over another, under the question, nor outside
+// the window's width.
 test('every style with a long line in every field keeps each line whole, upright and on its side', async () => {
   const line = '我想和你一起走过春夏秋冬，看遍山川湖海，在每一个下雨的傍晚为你撑起一把伞，在每一个寒冷的冬夜为你留一盏灯，从此以后的每一天都有你。';
   const phones = [{ name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true }, screens[1]];
@@ -222,6 +183,8 @@ test('every style with a long line in every field keeps each line whole, upright
           for (const fault of await page.evaluate(cutOrCrossed)) faults.push(`${at}: ${fault}`);
           const { outside } = await page.evaluate(sideways);
           for (const word of outside) faults.push(`${at}: ${word}`);
+          const under = await page.evaluate(linesUnderQuestion);
+          if (under.lines || under.music) faults.push(`${at}: the question over ${under.words.join(', ') || 'the music button'}`);
         }
       });
     }
