@@ -37,7 +37,7 @@ const storyActions = {
 // style's own moment is what brings it; fails after ten minutes of its time.
 // Then fails if, as it comes up, it stands over any line of the page's words
 // or its music button (the lines are kept in figures.jsonl), and opens it
-// from its bar if it came up folded.
+// from its bar if it came up folded, clear of the music button.
 async function waitForQuestion(page, style, viewport) {
   const at = `style ${style} at ${viewport.name}`;
   for (let waited = 0; ; waited += 1000) {
@@ -55,6 +55,8 @@ async function waitForQuestion(page, style, viewport) {
     else await page.locator('#hpq-bar').click();
   }
   assert.equal(await page.locator('#hpq.hpq-open').count(), 1, `${at}: the bar did not open the question`);
+  // Opened by her where no room is free, it may cover words, never the music button.
+  assert.equal((await page.evaluate(linesUnderQuestion)).music, false, `${at}: the card opened over the music button`);
 }
 
 // Each answer button: big enough for a finger, inside the window, readable
