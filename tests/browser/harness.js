@@ -449,9 +449,10 @@ export async function textUnder(page, selector) {
 }
 
 // Run in the page: how many lines of the page's words (a box of typed text
-// counting its rows) and whether its music button stand under what the
-// question shows (its card, its bar or its heart). Answers { lines, words,
-// music }, words being the first characters of each text met.
+// counting its rows), and whether its music button and a video stand under
+// what the question shows (its card, its bar or its heart). Answers
+// { lines, words, music, video }, words being the first characters of each
+// text met.
 export function linesUnderQuestion() {
   const root = document.getElementById('hpq');
   const boxes = [...document.querySelectorAll('#hpq-card, #hpq-bar, #hpq-away')]
@@ -470,7 +471,7 @@ export function linesUnderQuestion() {
   while (walker.nextNode()) {
     const node = walker.currentNode, parent = node.parentElement;
     if (!parent || root.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue)) continue;
-    if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'TITLE'].includes(parent.tagName)) continue;
+    if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'TITLE'].includes(parent.tagName) || parent.closest('canvas')) continue;
     range.selectNodeContents(node);
     const hit = [...range.getClientRects()].filter(meets);
     if (!hit.length || !shown(parent)) continue;
@@ -493,7 +494,10 @@ export function linesUnderQuestion() {
   }
   const music = document.getElementById('musicSwitch');
   const musicUnder = !!music && shown(music) && meets(music.getBoundingClientRect());
-  return { lines: lines.size + rows, words, music: musicUnder };
+  // Only the heart may sit on a video's corner.
+  const video = !root.classList.contains('hpq-tab') &&
+    [...document.querySelectorAll('video')].some((v) => shown(v) && meets(v.getBoundingClientRect()));
+  return { lines: lines.size + rows, words, music: musicUnder, video };
 }
 
 // Every line of words that stands cut by a box that hides what overflows
@@ -514,7 +518,7 @@ export function cutOrCrossed() {
   while (walker.nextNode()) {
     const node = walker.currentNode, parent = node.parentElement;
     if (!parent || question?.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue) ||
-      ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(parent.tagName) || !seen(parent))
+      ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(parent.tagName) || parent.closest('canvas') || !seen(parent))
       continue;
     range.selectNodeContents(node);
     let rects = [...range.getClientRects()].filter((r) => r.width > 0 && r.height > 0);

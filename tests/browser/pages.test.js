@@ -184,7 +184,8 @@ test('every style with a long line in every field keeps each line whole, upright
           const { outside } = await page.evaluate(sideways);
           for (const word of outside) faults.push(`${at}: ${word}`);
           const under = await page.evaluate(linesUnderQuestion);
-          if (under.lines || under.music) faults.push(`${at}: the question over ${under.words.join(', ') || 'the music button'}`);
+          if (under.lines || under.music || under.video)
+            faults.push(`${at}: the question over ${under.words.join(', ') || 'the music button or the video'}`);
         }
       });
     }
