@@ -47,8 +47,8 @@ const toTheEnd = {
   7: (page) => page.press('End'),
 };
 const line = '我想和你一起走过春夏秋冬，看遍山川湖海，在每一个下雨的傍晚为你撑起一把伞，在每一个寒冷的冬夜为你留一盏灯，从此以后的每一天都有你。';
-const at = (style, when) => `${engine} style ${style} at ${width} × ${height} ${when}`;
-const name = (style, when) => `${engine}-style${style}-${width}x${height}-${when.replaceAll(' ', '-')}`;
+const at = (style, when = '') => `${engine} style ${style} at ${width} × ${height}${when && ` ${when}`}`;
+const name = (style, when = '') => `${engine}-style${style}-${width}x${height}${when && `-${when.replaceAll(' ', '-')}`}`;
 
 test(`${engine} at ${size}: the question over no words, long words whole`, async () => {
   const faults = [];
@@ -58,18 +58,18 @@ test(`${engine} at ${size}: the question over no words, long words whole`, async
       const start = Date.now();
       if (style === 1) {
         await sleep(20000);
-        if (await page.evaluate(up)) faults.push(`${at(1, '')}: asked before the lines were scrolled to`);
+        if (await page.evaluate(up)) faults.push(`${at(1)}: asked before the lines were scrolled to`);
       }
       if (style === 1 || style === 3 || style === 7) await toTheEnd[style](page);
       while (!(await page.evaluate(up))) {
-        if (Date.now() - start > 240000) { faults.push(`${at(style, '')}: the question never came up`); return; }
+        if (Date.now() - start > 240000) { faults.push(`${at(style)}: the question never came up`); return; }
         await sleep(250);
       }
       const under = await page.evaluate(linesUnderQuestion);
       const shape = await page.evaluate(() => document.getElementById('hpq').className);
-      recordFigures(`question-${name(style, '')}`, { engine, shape, ...under });
-      await page.screenshot(`question-${name(style, '')}`);
-      if (under.lines || under.music || under.video) faults.push(`${at(style, '')}: the question (${shape}) over ${JSON.stringify(under)}`);
+      recordFigures(`question-${name(style)}`, { engine, shape, ...under });
+      await page.screenshot(`question-${name(style)}`);
+      if (under.lines || under.music || under.video) faults.push(`${at(style)}: the question (${shape}) over ${JSON.stringify(under)}`);
     });
 
     const fields = execFileSync(process.env.HEARTPAGE_CLI, ['fields', '--style', String(style)]).toString();
