@@ -449,9 +449,10 @@ export async function textUnder(page, selector) {
 }
 
 // Run in the page: how many lines of the page's words (a box of typed text
-// counting its rows) and whether its music button stand under what the
-// question shows (its card, its bar or its heart). Answers { lines, words,
-// music }, words being the first characters of each text met.
+// counting its rows), and whether its music button and a video stand under
+// what the question shows (its card, its bar or its heart). Answers
+// { lines, words, music, video }, words being the first characters of each
+// text met.
 export function linesUnderQuestion() {
   const root = document.getElementById('hpq');
   const boxes = [...document.querySelectorAll('#hpq-card, #hpq-bar, #hpq-away')]
@@ -470,7 +471,7 @@ export function linesUnderQuestion() {
   while (walker.nextNode()) {
     const node = walker.currentNode, parent = node.parentElement;
     if (!parent || root.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue)) continue;
-    if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'TITLE'].includes(parent.tagName)) continue;
+    if (['SCRIPT', 'STYLE', 'NOSCRIPT', 'TEXTAREA', 'TITLE'].includes(parent.tagName) || parent.closest('canvas')) continue;
     range.selectNodeContents(node);
     const hit = [...range.getClientRects()].filter(meets);
     if (!hit.length || !shown(parent)) continue;
@@ -493,5 +494,57 @@ export function linesUnderQuestion() {
   }
   const music = document.getElementById('musicSwitch');
   const musicUnder = !!music && shown(music) && meets(music.getBoundingClientRect());
-  return { lines: lines.size + rows, words, music: musicUnder };
+  // Only the heart may sit on a video's corner.
+  const video = !root.classList.contains('hpq-tab') &&
+    [...document.querySelectorAll('video')].some((v) => shown(v) && meets(v.getBoundingClientRect()));
+  return { lines: lines.size + rows, words, music: musicUnder, video };
+}
+
+// Every line of words that stands cut by a box that hides what overflows
+// it, or over another line of words (the question's aside: it keeps clear
+// of them by itself).
+export function cutOrCrossed() {
+  const found = [], range = document.createRange(), lines = [];
+  const question = document.getElementById('hpq');
+  const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
+  const clips = (e) => /hidden|clip/.test(getComputedStyle(e).overflowX + getComputedStyle(e).overflowY);
+  const seen = (e) => {
+    for (; e; e = e.parentElement) {
+      const look = getComputedStyle(e);
+      if (look.visibility === 'hidden' || Number(look.opacity) < 0.05) return false;
+    }
+    return true;
+  };
+  while (walker.nextNode()) {
+    const node = walker.currentNode, parent = node.parentElement;
+    if (!parent || question?.contains(node) || !/[\p{L}\p{N}]/u.test(node.nodeValue) ||
+      ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(parent.tagName) || parent.closest('canvas') || !seen(parent))
+      continue;
+    range.selectNodeContents(node);
+    let rects = [...range.getClientRects()].filter((r) => r.width > 0 && r.height > 0);
+    const text = `"${node.nodeValue.trim().slice(0, 12)}"`;
+    for (let e = parent; e && e !== document.body && rects.length; e = e.parentElement) {
+      if (getComputedStyle(e).textOverflow === 'ellipsis') break;
+      if (!clips(e)) continue;
+      const box = e.getBoundingClientRect();
+      // Partly in, partly out: a line cut. Wholly out is a page not shown.
+      const partly = rects.find((r) => r.right > box.left && r.left < box.right && r.bottom > box.top &&
+        r.top < box.bottom && (r.left < box.left - 1 || r.right > box.right + 1 || r.top < box.top - 1 ||
+          r.bottom > box.bottom + 1));
+      if (partly) { found.push(`${text} cut by ${e.tagName}.${e.className}`); rects = []; }
+      rects = rects.filter((r) => r.right > box.left && r.left < box.right && r.bottom > box.top && r.top < box.bottom);
+    }
+    for (const r of rects) if (r.bottom > 0 && r.top < innerHeight) lines.push({ node, text, r });
+  }
+  // Lines of two texts crossing by more than a sliver of a letter.
+  for (let i = 0; i < lines.length; i++) {
+    for (let j = i + 1; j < lines.length; j++) {
+      const a = lines[i], b = lines[j];
+      if (a.node === b.node) continue;
+      const wide = Math.min(a.r.right, b.r.right) - Math.max(a.r.left, b.r.left);
+      const high = Math.min(a.r.bottom, b.r.bottom) - Math.max(a.r.top, b.r.top);
+      if (wide > 4 && high > Math.min(a.r.height, b.r.height) / 4) found.push(`${a.text} over ${b.text}`);
+    }
+  }
+  return [...new Set(found)];
 }

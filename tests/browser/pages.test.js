@@ -6,7 +6,7 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFile } from 'node:child_process';
 import { promisify } from 'node:util';
-import { sharedSetUp } from './harness.js';
+import { cutOrCrossed, linesUnderQuestion, sharedSetUp } from './harness.js';
 
 const site = sharedSetUp();
 const run = promisify(execFile);
@@ -129,49 +129,64 @@ test('a visitor who asked for less motion sees no rainbow flow, no snow, no spin
     assert.deepEqual(faults, []);
   });
 
-// Every text field of a style filled at once with a long line of words:
-// on a phone upright and on its side, after the story's first half minute,
-// no line of words stands cut by a box that hides what overflows it, nor
-// outside the window's width.
+// What each story shows last: style 1's lines under the picture, the whole
+// letter of styles 2 and 5 (long words type for minutes), style 3's clock
+// once its seed is tapped, style 4's last card (her picture over her last
+// line), style 7's last page.
+const typed = (selector) => async (page) => {
+  for (let waited = 0; waited < 300000 && !(await page.locator(`${selector}[data-typed=done]`).count()); waited += 5000)
+    await page.clock.runFor(5000);
+};
+const toTheEnd = {
+  1: (page) => page.evaluate(() => window.scrollTo(0, document.body.scrollHeight)),
+  2: typed('#code'),
+  3: (page) => page.locator('#canvas').tap(),
+  4: async (page) => {
+    while (!(await page.locator('#prompt.last').count())) {
+      await page.mouse.click(10, 10);
+      await page.clock.runFor(1600);
+    }
+  },
+  5: typed('#message'),
+  7: (page) => page.keyboard.press('End'),
+};
+
+// Every text field of a style filled at once with a long line of words, and
+// the question and its answers as long as they may be: on a phone upright
+// and on its side, after the story's first half minute and at its end, no
+// line of words stands cut, over another, under the question, nor outside
+// the window's width.
 test('every style with a long line in every field keeps each line whole, upright and on its side', async () => {
-  const line = '我想和你一起走过春夏秋冬，看遍山川湖海，在每一个下雨的傍晚为你撑起一把伞，从此以后的每一天都有你。';
+  const line = '我想和你一起走过春夏秋冬，看遍山川湖海，在每一个下雨的傍晚为你撑起一把伞，在每一个寒冷的冬夜为你留一盏灯，从此以后的每一天都有你。';
   const phones = [{ name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true }, screens[1]];
   const faults = [];
   for (let style = 1; style <= 8; ++style) {
     const { stdout } = await run(process.env.HEARTPAGE_CLI, ['fields', '--style', String(style)]);
     const set = Object.fromEntries(stdout.trim().split('\n').map((row) => row.split('\t'))
       .filter(([, kind]) => kind === 'text').map(([field]) => [field, line]));
-    const address = await site.publish(style, { set, question: '做我女朋友好吗？'.repeat(6).slice(0, 50) });
+    const address = await site.publish(style, {
+      set, question: '做我女朋友好吗？'.repeat(7).slice(0, 50), answers: '我愿意我愿意我愿意我,让我想想让我想想让我',
+    });
     for (const screen of phones) {
       await site.visit(address, screen, { clock: true }, async ({ page }) => {
-        await page.clock.runFor(30000);
-        const at = `style ${style} at ${screen.width} × ${screen.height}`;
-        const cut = await page.evaluate(() => {
-          const found = [], range = document.createRange();
-          const walker = document.createTreeWalker(document.body, NodeFilter.SHOW_TEXT);
-          const clips = (e) => /hidden|clip/.test(getComputedStyle(e).overflowX + getComputedStyle(e).overflowY);
-          while (walker.nextNode()) {
-            const node = walker.currentNode, parent = node.parentElement;
-            if (!parent || !/[\p{L}\p{N}]/u.test(node.nodeValue) || ['SCRIPT', 'STYLE', 'NOSCRIPT'].includes(parent.tagName))
-              continue;
-            range.selectNodeContents(node);
-            const rects = [...range.getClientRects()].filter((r) => r.width > 0 && r.height > 0);
-            for (let e = parent; e && e !== document.body && rects.length; e = e.parentElement) {
-              if (getComputedStyle(e).textOverflow === 'ellipsis') break;
-              if (!clips(e)) continue;
-              const box = e.getBoundingClientRect();
-              // Partly in, partly out: a line cut. Wholly out is a page not shown.
-              const partly = rects.find((r) => r.right > box.left && r.left < box.right && r.bottom > box.top &&
-                r.top < box.bottom && (r.left < box.left - 1 || r.right > box.right + 1 || r.top < box.top - 1 ||
-                  r.bottom > box.bottom + 1));
-              if (partly) { found.push(`"${node.nodeValue.trim().slice(0, 12)}" cut by ${e.tagName}.${e.className}`); break; }
-            }
-          }
-          return found;
-        });
-        for (const fault of cut) faults.push(`${at}: ${fault}`);
-        const { outside } = await page.evaluate(sideways);
-        for (const word of outside) faults.push(`${at}: ${word}`);
+        for (const when of ['after half a minute', 'at the end']) {
+          if (when === 'after half a minute') await page.clock.runFor(30000);
+          else if (toTheEnd[style]) await toTheEnd[style](page);
+          else continue;
+          await page.clock.runFor(3000);
+          // Pages that slide by (style 7's) overlap only while they move,
+          // and transitions keep the browser's time, not the page's clock.
+          for (let waited = 0; waited < 5000 && await page.evaluate(() => document.getAnimations().some((a) =>
+            a.playState === 'running' && Number.isFinite(a.effect?.getComputedTiming().endTime))); waited += 100)
+            await new Promise((resolve) => setTimeout(resolve, 100));
+          const at = `style ${style} at ${screen.width} × ${screen.height} ${when}`;
+          for (const fault of await page.evaluate(cutOrCrossed)) faults.push(`${at}: ${fault}`);
+          const { outside } = await page.evaluate(sideways);
+          for (const word of outside) faults.push(`${at}: ${word}`);
+          const under = await page.evaluate(linesUnderQuestion);
+          if (under.lines || under.music || under.video)
+            faults.push(`${at}: the question over ${under.words.join(', ') || 'the music button or the video'}`);
+        }
       });
     }
   }

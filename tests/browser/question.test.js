@@ -35,9 +35,9 @@ const storyActions = {
 
 // Runs the page's clock until the question comes up, in steps, so that each
 // style's own moment is what brings it; fails after ten minutes of its time.
-// Then fails if, as it comes up, it stands over any line of the page's words
-// or its music button (the lines are kept in figures.jsonl), and opens it
-// from its bar if it came up folded.
+// Then fails if, as it comes up, it stands over any line of the page's words,
+// its music button or its video (the lines are kept in figures.jsonl), and
+// opens it from its bar if it came up folded, clear of the music button.
 async function waitForQuestion(page, style, viewport) {
   const at = `style ${style} at ${viewport.name}`;
   for (let waited = 0; ; waited += 1000) {
@@ -49,12 +49,14 @@ async function waitForQuestion(page, style, viewport) {
   const shape = await page.locator('#hpq').getAttribute('class');
   recordFigures(`question-style${style}-${viewport.name}`, { engine: 'chromium', shape, ...under });
   await screenshot(page, `question-style${style}-${viewport.name.replaceAll(' ', '-')}`);
-  assert.deepEqual(under, { lines: 0, words: [], music: false }, `${at}: the question came up (${shape}) over them`);
+  assert.deepEqual(under, { lines: 0, words: [], music: false, video: false }, `${at}: the question came up (${shape}) over them`);
   if (await page.locator('#hpq.hpq-folded').count()) {
     if (viewport.hasTouch) await page.locator('#hpq-bar').tap();
     else await page.locator('#hpq-bar').click();
   }
   assert.equal(await page.locator('#hpq.hpq-open').count(), 1, `${at}: the bar did not open the question`);
+  // Opened by her where no room is free, it may cover words, never the music button.
+  assert.equal((await page.evaluate(linesUnderQuestion)).music, false, `${at}: the card opened over the music button`);
 }
 
 // Each answer button: big enough for a finger, inside the window, readable

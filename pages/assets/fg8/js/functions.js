@@ -39,11 +39,42 @@
     return $.trim(text);
   }
 
+  // The side box takes the room between the logo and the buttons: a long
+  // greeting shrinks until it fits there, down to a size still read on a
+  // phone on its side (the stage is scaled down: the bound is on the
+  // screen), then takes the logo's room too, and only past that scrolls
+  // within the box, never running under the buttons.
+  var SMALLEST_ON_SCREEN = 12;
+  function fitSide() {
+    var side = document.getElementById("side"), box = document.getElementById("sideBox");
+    var text = document.getElementById("sideText"), nav = document.getElementById("nav");
+    if (!side || !box || !text || !nav) return;
+    var smallest = SMALLEST_ON_SCREEN / (global.stageScale || 1), room = 0;
+    function shrink() {
+      room = Math.max(0, nav.offsetTop - box.offsetTop - 8);
+      box.style.maxHeight = room + "px";
+      text.style.fontSize = "";
+      var size = parseFloat(global.getComputedStyle(text).fontSize);
+      while (text.offsetHeight > room && size - 1 >= smallest) {
+        size -= 1;
+        text.style.fontSize = size + "px";
+      }
+      return text.offsetHeight <= room;
+    }
+    $(side).removeClass("crowded");
+    box.style.overflowY = "hidden";
+    if (shrink()) return;
+    $(side).addClass("crowded");
+    if (!shrink()) box.style.overflowY = "auto";
+  }
+  global.addEventListener("resize", fitSide);
+
   $(function () {
     var $slider = $("#slider");
     var ready = false;
     var first = greeting();
     if (first) $("#sideText").text(first);
+    fitSide();
     // The slide shown and when the slider started, for whoever inspects the page.
     $("body").attr("data-slide", "1").attr("data-changes", "0").attr("data-started", String(Date.now()));
     if (!$.fn.cycle) return;
@@ -75,6 +106,7 @@
         $("body").attr("data-slide", String(index + 1))
                  .attr("data-changes", String(+$("body").attr("data-changes") + 1));
         global.XES.bounceOpen("#sideBox", "#sideText", middleText(index), BOUNCE);
+        fitSide();
       }
     });
     ready = true;
