@@ -89,6 +89,8 @@ class StylePlan {
 
   int style() const { return style_; }
   const std::vector<PageLayout>& layouts() const { return layouts_; }
+  // The link card's picture when the page shows none a card can load.
+  const std::string& artwork() const { return templates_.artwork; }
 
   // The page of the style from `fields`: each value written for the place
   // it lands (pages/field_encoding.h), the link card from the fields it

@@ -76,6 +76,12 @@ class Reading : public SeenWriting {
       if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title) text_rows_.push_back(r);
     std::stable_sort(text_rows_.begin(), text_rows_.end(),
                      [&](std::size_t a, std::size_t b) { return rows_[a].index < rows_[b].index; });
+    for (std::size_t k = 0; k < layout.slot_count(); ++k) {
+      const std::size_t r = layout.slot(k).row;
+      if (r < own_ && rows_[r].kind == FieldKind::kPicture &&
+          (picture_ == kNone || rows_[r].index < rows_[picture_].index))
+        picture_ = r;
+    }
   }
 
   bool Run() {
@@ -208,6 +214,7 @@ class Reading : public SeenWriting {
           continue;
         }
         if (card_first && (CardLineOf(meant) == *card) != (pass == 0)) continue;
+        if (!PictureAgrees(slot.row, meant)) continue;
         if (!AgreesWithEarlier(slot.row, meant)) continue;
         if (Take(k, pos, end, std::move(meant))) return true;
         if (spent_ > budget_) return false;
@@ -233,6 +240,24 @@ class Reading : public SeenWriting {
     values_[slot.row] = std::move(before);
     card_lines_[slot.row] = std::move(line_before);
     return false;
+  }
+
+  // The card's picture is the first picture the page shows where a card can
+  // load it from anywhere, else the style's artwork: a page whose card and
+  // picture disagree is refused where the second of them stands, rather
+  // than after every split of the fields between them was tried, which on
+  // a long style costs far past the budget.
+  bool PictureAgrees(std::size_t row, const std::string& value) const {
+    const std::size_t card = own_ + 2;
+    const auto card_of = [&](const std::string& address) -> const std::string& {
+      return IsAbsoluteWebAddress(address) ? address : plan_.artwork();
+    };
+    if (row == card) {
+      if (picture_ != kNone && values_[picture_]) return value == card_of(*values_[picture_]);
+      return value == plan_.artwork() || (picture_ != kNone && IsAbsoluteWebAddress(value));
+    }
+    if (row == picture_ && values_[card]) return card_of(value) == *values_[card];
+    return true;
   }
 
   bool AgreesWithEarlier(std::size_t row, const std::string& value) {
@@ -278,6 +303,8 @@ class Reading : public SeenWriting {
   const PageLayout& layout_;
   std::size_t own_ = 0;
   std::vector<std::size_t> text_rows_;  // text fields but the title, in the editor's order
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t picture_ = kNone;  // the row of the first picture the page shows
   const std::vector<FieldRow>& rows_;
   std::string_view page_;
   std::vector<std::optional<std::string>> values_;
