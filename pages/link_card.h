@@ -34,10 +34,13 @@ std::string FirstLineOf(std::string_view text);
 // A card's line as a card carries it: at most its first 100 characters.
 std::string CardText(std::string line);
 
-// CardText(FirstLineOf(text)), reading no further into `text` than it needs.
+// CardText(FirstLineOf(text)), reading no further into `text` than it needs;
+// empty when that line is only a name or a heading (under ten Chinese
+// characters, a letter or mark counting half of one).
 std::string CardLineOf(std::string_view text);
 
-// The line a page's card carries: CardText of the FirstMessageLine.
+// The line a page's card carries: the first CardLineOf of the message's
+// fields, in the editor's order, that is not empty.
 std::string CardLine(const Style& style, const FieldSource& fields);
 
 // Whether `address` is an absolute http or https address, which a card can

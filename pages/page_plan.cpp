@@ -183,8 +183,8 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
   for (std::size_t r = 0; r < own; ++r)
     meant[r] = MeantValue(layout.rows_[r], fields.Value(layout.names_[r]));
   // The card tells of the page as its fields make it: the first picture the
-  // page shows, when a card can load it from anywhere, else the style's own
-  // artwork.
+  // page shows, when it is hers and a card can load it from anywhere, else
+  // the style's own artwork.
   const std::size_t title = static_cast<std::size_t>(&TitleRow(style) - style.rows.data());
   meant[own] = meant[title];
   meant[own + 1] = CardLine(style, fields);
@@ -196,10 +196,8 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
         (picture == nullptr || layout.rows_[r].index < picture->index))
       picture = &layout.rows_[r];
   }
-  if (picture != nullptr) {
-    const std::string& address = meant[static_cast<std::size_t>(picture - layout.rows_.data())];
-    if (IsAbsoluteWebAddress(address)) meant[own + 2] = address;
-  }
+  if (picture != nullptr)
+    meant[own + 2] = CardPicture(meant[static_cast<std::size_t>(picture - layout.rows_.data())]);
   if (asked) {
     meant[own + 3] = asked->question;
     meant[own + 4] = asked->answer1;
@@ -217,6 +215,13 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
     filled.size += value.size();
   }
   return filled;
+}
+
+const std::string& StylePlan::CardPicture(const std::string& address) const {
+  const std::string_view artwork = templates_.artwork;
+  const std::string_view site_assets = artwork.substr(0, artwork.find("/cards/") + 1);
+  return IsAbsoluteWebAddress(address) && !address.starts_with(site_assets) ? address
+                                                                            : templates_.artwork;
 }
 
 std::string StylePlan::Build(const FieldSource& fields) const {

@@ -89,8 +89,11 @@ class StylePlan {
 
   int style() const { return style_; }
   const std::vector<PageLayout>& layouts() const { return layouts_; }
-  // The link card's picture when the page shows none a card can load.
-  const std::string& artwork() const { return templates_.artwork; }
+  // The link card's picture for a page whose first picture is at `address`:
+  // that picture where a card can load it from anywhere and it is the
+  // sender's, else the style's artwork, drawn for cards, rather than one of
+  // the site's own pictures for the page, which are too small for one.
+  const std::string& CardPicture(const std::string& address) const;
 
   // The page of the style from `fields`: each value written for the place
   // it lands (pages/field_encoding.h), the link card from the fields it

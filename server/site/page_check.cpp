@@ -52,7 +52,13 @@ constexpr int kMaxSplits = 4;
 // its length written, and 64 bytes of blank lines and tags before it; two
 // full tries of every split within that reach.
 constexpr std::size_t kCardReach = 6 * 100 * 4 + 64;
-constexpr std::size_t kCardSplitAllowance = 2 * kCardReach * kCardReach;
+// A first line that is only a name gives no card (CardLineOf): under 20
+// characters of at most 4 bytes, read as far as 6 times that written, with
+// as much again of blanks and tags. Where the card's line comes from a later
+// field, the first half of two fields side by side may end anywhere in it.
+constexpr std::size_t kBareReach = 2 * 6 * 20 * 4 + 64;
+constexpr std::size_t kCardSplitAllowance =
+    2 * kCardReach * kCardReach + 2 * kBareReach * kBareReach;
 
 // Reads the values out of a page laid over a layout of its style, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
@@ -121,6 +127,7 @@ class Reading : public SeenWriting {
   }
 
   bool Spend(std::size_t bytes) {
+    if (bare_tries_ > 0) return SpendOnCardSplits(bytes);
     spent_ += bytes;
     return spent_ <= budget_;
   }
@@ -190,18 +197,24 @@ class Reading : public SeenWriting {
     const bool card_first = next.empty() && GivesCardLine(slot.row);
     const std::size_t card_reach =
         card_first ? std::min(limit, pos + std::min(6 * card->size() + 64, kCardReach)) : pos;
+    // Then, when the first half gives no line, the splits as far as a name
+    // can stand: the second half's first line, and so the card, depends on
+    // where the first ends.
+    const std::size_t bare_reach =
+        next.empty() && MayGiveCardLine(slot.row) ? std::min(limit, pos + kBareReach) : pos;
     for (int pass = card_first ? 0 : 1, splits = 0; pass < 2; ++pass, splits = 0)
       for (std::size_t end = pos; end <= (pass == 0 ? card_reach : limit); ++end) {
+        const bool on_card = pass == 0 || end < bare_reach;
         if (!next.empty()) {
           end = reach.find(next, end);
           if (end == std::string_view::npos || end > limit) break;
         } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
           continue;
-        } else if (pass == 1 && ++splits > kMaxSplits) {
+        } else if (!on_card && ++splits > kMaxSplits) {
           break;
         }
         const std::size_t cost = 2 * (end - pos) + next.size() + 1;
-        if (!(pass == 0 ? SpendOnCardSplits(cost) : Spend(cost)))
+        if (!(on_card ? SpendOnCardSplits(cost) : Spend(cost)))
           return Fail(pos, "too costly to read");
         const std::string_view written = page_.substr(pos, end - pos);
         std::optional<std::string> read = ReadSlot(written, slot.kind);
@@ -214,10 +227,19 @@ class Reading : public SeenWriting {
           continue;
         }
         if (card_first && (CardLineOf(meant) == *card) != (pass == 0)) continue;
+        // Where a first half that gives a line would give the card's, any
+        // other that gives one cannot be: the card has it already.
+        const bool bare_try = pass == 1 && on_card;
+        if (bare_try && !CardLineOf(meant).empty()) continue;
         if (!PictureAgrees(slot.row, meant)) continue;
         if (!AgreesWithEarlier(slot.row, meant)) continue;
-        if (Take(k, pos, end, std::move(meant))) return true;
-        if (spent_ > budget_) return false;
+        // What reading on from such a split costs is the card's too: a
+        // genuine page may try a few tens of them.
+        bare_tries_ += bare_try ? 1 : 0;
+        const bool taken = Take(k, pos, end, std::move(meant));
+        bare_tries_ -= bare_try ? 1 : 0;
+        if (taken) return true;
+        if (spent_ > budget_ || card_spent_ > kCardSplitAllowance) return false;
       }
     return Fail(slot.kind.markup ? pos : Mismatch(limit, next), "");
   }
@@ -242,21 +264,19 @@ class Reading : public SeenWriting {
     return false;
   }
 
-  // The card's picture is the first picture the page shows where a card can
-  // load it from anywhere, else the style's artwork: a page whose card and
-  // picture disagree is refused where the second of them stands, rather
-  // than after every split of the fields between them was tried, which on
-  // a long style costs far past the budget.
+  // The card's picture is told by the first picture the page shows: a page
+  // whose card and picture disagree is refused where the second of them
+  // stands, rather than after every split of the fields between them was
+  // tried, which on a long style costs far past the budget.
   bool PictureAgrees(std::size_t row, const std::string& value) const {
     const std::size_t card = own_ + 2;
-    const auto card_of = [&](const std::string& address) -> const std::string& {
-      return IsAbsoluteWebAddress(address) ? address : plan_.artwork();
-    };
     if (row == card) {
-      if (picture_ != kNone && values_[picture_]) return value == card_of(*values_[picture_]);
-      return value == plan_.artwork() || (picture_ != kNone && IsAbsoluteWebAddress(value));
+      if (picture_ != kNone && values_[picture_])
+        return value == plan_.CardPicture(*values_[picture_]);
+      const std::string& artwork = plan_.CardPicture({});
+      return value == artwork || (picture_ != kNone && plan_.CardPicture(value) == value);
     }
-    if (row == picture_ && values_[card]) return card_of(value) == *values_[card];
+    if (row == picture_ && values_[card]) return plan_.CardPicture(value) == *values_[card];
     return true;
   }
 
@@ -274,11 +294,19 @@ class Reading : public SeenWriting {
     return name.empty() ? "link card " + rows_[row].key : name;
   }
 
-  // Whether what is read for `row` may decide the card's line: the card is
-  // read and not empty, and no text field before `row` in the editor's order
-  // is read and gives a line (one not read yet may still give none).
+  // Whether what is read for `row` may give the card's line: the card is
+  // read and not empty, and MayGiveCardLine.
   bool GivesCardLine(std::size_t row) const {
     if (!values_[own_ + 1] || values_[own_ + 1]->empty()) return false;
+    return MayGiveCardLine(row);
+  }
+
+  // Whether what is read for `row` may decide the card's line, or that it
+  // has none: the card is read, and no text field before `row` in the
+  // editor's order is read and gives a line (one not read yet may still
+  // give none).
+  bool MayGiveCardLine(std::size_t row) const {
+    if (!values_[own_ + 1]) return false;
     for (const std::size_t r : text_rows_) {
       if (r == row) return true;
       if (values_[r] && !card_lines_[r].empty()) return false;
@@ -314,6 +342,7 @@ class Reading : public SeenWriting {
   std::size_t budget_;
   std::size_t spent_ = 0;
   std::size_t card_spent_ = 0;
+  int bare_tries_ = 0;  // splits within kBareReach being read on from
   std::size_t furthest_ = 0;
   std::string why_;
 };
