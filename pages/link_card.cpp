@@ -23,40 +23,6 @@ std::string WithoutMarkup(std::string_view text) {
   return plain;
 }
 
-// Whether a line says something rather than naming someone or heading a
-// part ("晓雨", "* 我们的故事", "Our Story 我们的故事", "(我要宣告我的爱!)"): ten
-// Chinese characters or more, a letter, digit or mark counting half of one
-// and blanks nothing. A chat showing a bare name under the title learns
-// nothing. The server's page check takes a line under 20 characters for a
-// name (kBareReach).
-bool SaysSomething(std::string_view line) {
-  constexpr int kEnough = 20;  // in halves of a Chinese character
-  int said = 0;
-  for (std::size_t i = 0; i < line.size() && said < kEnough;) {
-    const auto lead = static_cast<unsigned char>(line[i]);
-    const std::size_t length = std::min<std::size_t>(lead < 0x80    ? 1
-                                                     : lead >= 0xF0 ? 4
-                                                     : lead >= 0xE0 ? 3
-                                                                    : 2,
-                                                     line.size() - i);
-    if (lead >= 0x80) {
-      const auto second = static_cast<unsigned char>(length > 1 ? line[i + 1] : 0);
-      const auto third = static_cast<unsigned char>(length > 2 ? line[i + 2] : 0);
-      // CJK punctuation (U+3000-U+303F) and the full-width forms' marks
-      // (U+FF00-U+FF0F, U+FF1A-U+FF20) count as marks.
-      const bool mark =
-          length == 3 &&
-          ((lead == 0xE3 && second == 0x80) ||
-           (lead == 0xEF && second == 0xBC && (third <= 0x8F || (third >= 0x9A && third <= 0xA0))));
-      said += mark ? 1 : 2;
-    } else if (line[i] != ' ' && line[i] != '\t') {
-      said += 1;
-    }
-    i += length;
-  }
-  return said >= kEnough;
-}
-
 bool IsTitle(const FieldRow& row) {
   return row.key == "浏览器标题" || row.caption.find("网站标题") != std::string::npos ||
          row.caption == "标题";
@@ -79,6 +45,12 @@ const std::vector<FieldRow>& LinkCardRows() {
   return rows;
 }
 
+bool NamesSomeone(const FieldRow& row) {
+  const std::string_view caption = row.caption;
+  return caption.ends_with("名字：") || caption.ends_with("署名：") ||
+         caption.find("姓名") != std::string_view::npos;
+}
+
 const FieldRow& TitleRow(const Style& style) {
   const auto it = std::find_if(style.rows.begin(), style.rows.end(), IsTitle);
   return it == style.rows.end() ? style.rows.front() : *it;
@@ -96,12 +68,13 @@ std::string FirstMessageLine(const Style& style, const FieldSource& fields) {
   return {};
 }
 
-std::string CardLine(const Style& style, const FieldSource& fields) {
+std::string CardLine(const Style& style, const FieldSource& fields,
+                     const std::function<bool(const FieldRow&)>& gives) {
   std::vector<const FieldRow*> rows;
   for (const FieldRow& row : style.rows) rows.push_back(&row);
   std::ranges::stable_sort(rows, {}, &FieldRow::index);
   for (const FieldRow* row : rows) {
-    if (row->kind != FieldKind::kText || IsTitle(*row)) continue;
+    if (row->kind != FieldKind::kText || IsTitle(*row) || (gives && !gives(*row))) continue;
     std::string line = CardLineOf(fields.Value(row->Name()));
     if (!line.empty()) return line;
   }
@@ -148,9 +121,7 @@ std::string CardLineOf(std::string_view text) {
     // the first ones as they are.
     if (characters > kCharacters && !blank(c)) break;
   }
-  // A field whose first line is only a name leaves the card to the next.
-  std::string card = CardText(std::string(Trimmed(line)));
-  return SaysSomething(card) ? card : std::string();
+  return CardText(std::string(Trimmed(line)));
 }
 
 // A chat shows a card's line on a line or two: more would only make every

@@ -48,18 +48,6 @@ class ReadFields : public FieldSource {
 
 constexpr int kMaxSplits = 4;
 
-// A card's line is 100 characters of at most 4 bytes, read as far as 6 times
-// its length written, and 64 bytes of blank lines and tags before it; two
-// full tries of every split within that reach.
-constexpr std::size_t kCardReach = 6 * 100 * 4 + 64;
-// A first line that is only a name gives no card (CardLineOf): under 20
-// characters of at most 4 bytes, read as far as 6 times that written, with
-// as much again of blanks and tags. Where the card's line comes from a later
-// field, the first half of two fields side by side may end anywhere in it.
-constexpr std::size_t kBareReach = 2 * 6 * 20 * 4 + 64;
-constexpr std::size_t kCardSplitAllowance =
-    2 * kCardReach * kCardReach + 2 * kBareReach * kBareReach;
-
 // Reads the values out of a page laid over a layout of its style, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
 // Every byte it looks at counts against a budget, so that no page, however
@@ -79,7 +67,9 @@ class Reading : public SeenWriting {
     own_ = style.rows.size();
     const FieldRow* title = &TitleRow(style);
     for (std::size_t r = 0; r < own_; ++r)
-      if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title) text_rows_.push_back(r);
+      if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title &&
+          !NamesSomeone(style.rows[r]) && !layout.side_by_side(r))
+        text_rows_.push_back(r);
     std::stable_sort(text_rows_.begin(), text_rows_.end(),
                      [&](std::size_t a, std::size_t b) { return rows_[a].index < rows_[b].index; });
     for (std::size_t k = 0; k < layout.slot_count(); ++k) {
@@ -127,19 +117,8 @@ class Reading : public SeenWriting {
   }
 
   bool Spend(std::size_t bytes) {
-    if (bare_tries_ > 0) return SpendOnCardSplits(bytes);
     spent_ += bytes;
     return spent_ <= budget_;
-  }
-
-  // Trying the splits where the first half gives the card's line reads a
-  // prefix per split: the square of the reach, however short the page. The
-  // reach is bounded by the card's longest line, so that square is too: an
-  // allowance of its own, two full tries deep, rather than a share of a
-  // small page's budget that one genuine page used up.
-  bool SpendOnCardSplits(std::size_t bytes) {
-    card_spent_ += bytes;
-    return card_spent_ <= kCardSplitAllowance;
   }
 
   bool From(std::size_t k, std::size_t pos) {
@@ -185,62 +164,34 @@ class Reading : public SeenWriting {
     if (!Spend(limit - pos)) return Fail(pos, "too costly to read");
     const std::string_view reach = page_.substr(0, std::min(page_.size(), limit + next.size()));
     // Two fields side by side (style 5's two halves of a name) read alike
-    // however the text between them is split: a few splits are enough, and
-    // trying every one would cost the square of a long value. Unless the
-    // first half may be the field the card's line comes from: then the
-    // splits where it gives that line, as far as the line can stand written
-    // (blank lines and tags before and in it), go first. The fields that
-    // could give the line instead may be read only later (style 5's letter
-    // names her before its lines), and until then nothing else rules a split
-    // out.
-    const std::optional<std::string>& card = values_[own_ + 1];
-    const bool card_first = next.empty() && GivesCardLine(slot.row);
-    const std::size_t card_reach =
-        card_first ? std::min(limit, pos + std::min(6 * card->size() + 64, kCardReach)) : pos;
-    // Then, when the first half gives no line, the splits as far as a name
-    // can stand: the second half's first line, and so the card, depends on
-    // where the first ends.
-    const std::size_t bare_reach =
-        next.empty() && MayGiveCardLine(slot.row) ? std::min(limit, pos + kBareReach) : pos;
-    for (int pass = card_first ? 0 : 1, splits = 0; pass < 2; ++pass, splits = 0)
-      for (std::size_t end = pos; end <= (pass == 0 ? card_reach : limit); ++end) {
-        const bool on_card = pass == 0 || end < bare_reach;
-        if (!next.empty()) {
-          end = reach.find(next, end);
-          if (end == std::string_view::npos || end > limit) break;
-        } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
-          continue;
-        } else if (!on_card && ++splits > kMaxSplits) {
-          break;
-        }
-        const std::size_t cost = 2 * (end - pos) + next.size() + 1;
-        if (!(on_card ? SpendOnCardSplits(cost) : Spend(cost)))
-          return Fail(pos, "too costly to read");
-        const std::string_view written = page_.substr(pos, end - pos);
-        std::optional<std::string> read = ReadSlot(written, slot.kind);
-        if (!read) continue;
-        std::string meant = MeantValue(row, std::move(*read));
-        if (WrittenValue(row, meant, slot.kind.place) != written) {
-          if (slot.kind.markup)
-            Fail(pos, "field " + FieldName(slot.row) +
-                          " holds markup beyond the few formatting tags kept");
-          continue;
-        }
-        if (card_first && (CardLineOf(meant) == *card) != (pass == 0)) continue;
-        // Where a first half that gives a line would give the card's, any
-        // other that gives one cannot be: the card has it already.
-        const bool bare_try = pass == 1 && on_card;
-        if (bare_try && !CardLineOf(meant).empty()) continue;
-        if (!PictureAgrees(slot.row, meant)) continue;
-        if (!AgreesWithEarlier(slot.row, meant)) continue;
-        // What reading on from such a split costs is the card's too: a
-        // genuine page may try a few tens of them.
-        bare_tries_ += bare_try ? 1 : 0;
-        const bool taken = Take(k, pos, end, std::move(meant));
-        bare_tries_ -= bare_try ? 1 : 0;
-        if (taken) return true;
-        if (spent_ > budget_ || card_spent_ > kCardSplitAllowance) return false;
+    // however the text between them is split, and neither gives the card
+    // its line: a few splits are enough, and trying every one would cost the
+    // square of a long value.
+    for (std::size_t end = pos, splits = 0; end <= limit; ++end) {
+      if (!next.empty()) {
+        end = reach.find(next, end);
+        if (end == std::string_view::npos || end > limit) break;
+      } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
+        continue;
+      } else if (++splits > kMaxSplits) {
+        break;
       }
+      if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
+      const std::string_view written = page_.substr(pos, end - pos);
+      std::optional<std::string> read = ReadSlot(written, slot.kind);
+      if (!read) continue;
+      std::string meant = MeantValue(row, std::move(*read));
+      if (WrittenValue(row, meant, slot.kind.place) != written) {
+        if (slot.kind.markup)
+          Fail(pos, "field " + FieldName(slot.row) +
+                        " holds markup beyond the few formatting tags kept");
+        continue;
+      }
+      if (!PictureAgrees(slot.row, meant)) continue;
+      if (!AgreesWithEarlier(slot.row, meant)) continue;
+      if (Take(k, pos, end, std::move(meant))) return true;
+      if (spent_ > budget_) return false;
+    }
     return Fail(slot.kind.markup ? pos : Mismatch(limit, next), "");
   }
 
@@ -294,28 +245,9 @@ class Reading : public SeenWriting {
     return name.empty() ? "link card " + rows_[row].key : name;
   }
 
-  // Whether what is read for `row` may give the card's line: the card is
-  // read and not empty, and MayGiveCardLine.
-  bool GivesCardLine(std::size_t row) const {
-    if (!values_[own_ + 1] || values_[own_ + 1]->empty()) return false;
-    return MayGiveCardLine(row);
-  }
-
-  // Whether what is read for `row` may decide the card's line, or that it
-  // has none: the card is read, and no text field before `row` in the
-  // editor's order is read and gives a line (one not read yet may still
-  // give none).
-  bool MayGiveCardLine(std::size_t row) const {
-    if (!values_[own_ + 1]) return false;
-    for (const std::size_t r : text_rows_) {
-      if (r == row) return true;
-      if (values_[r] && !card_lines_[r].empty()) return false;
-    }
-    return false;
-  }
-
   // Whether the card's line, once read, is the first line of the fields read
-  // so far: where two fields stand side by side, it tells where one ends.
+  // so far: where a field's value holds what stands after it, it tells
+  // where the value ends.
   bool CardLineAgrees() const {
     const std::optional<std::string>& card = values_[own_ + 1];
     if (!card) return true;
@@ -330,7 +262,8 @@ class Reading : public SeenWriting {
   const StylePlan& plan_;
   const PageLayout& layout_;
   std::size_t own_ = 0;
-  std::vector<std::size_t> text_rows_;  // text fields but the title, in the editor's order
+  // The fields that may give the card's line, in the editor's order.
+  std::vector<std::size_t> text_rows_;
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   std::size_t picture_ = kNone;  // the row of the first picture the page shows
   const std::vector<FieldRow>& rows_;
@@ -341,8 +274,6 @@ class Reading : public SeenWriting {
   std::vector<std::vector<std::pair<Placement, std::string_view>>> seen_;
   std::size_t budget_;
   std::size_t spent_ = 0;
-  std::size_t card_spent_ = 0;
-  int bare_tries_ = 0;  // splits within kBareReach being read on from
   std::size_t furthest_ = 0;
   std::string why_;
 };
