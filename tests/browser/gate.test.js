@@ -59,6 +59,15 @@ describe('a page held back', () => {
     });
   });
 
+  test('a moment in another year is told with its year, in Beijing and where the reader is', async () => {
+    const address = await publishWith({ opens: utcText(Date.now() + 400 * 86400e3) });
+    await site.visit(address, { ...phone, timezoneId: 'America/New_York' }, async ({ page }) => {
+      await waitForText(page, '为你开启');
+      assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d{4}年\d+月\d+日 \d\d:\d\d 为你开启$/);
+      assert.match(await page.locator('#local').innerText(), /^你所在地的时间：\d{4}年\d+月\d+日 \d\d:\d\d（GMT-[45]）$/);
+    });
+  });
+
   test('the page that asks for the code shows its hint and opens to the right code only', async () => {
     const address = await publishWith({ code: 'Shanghai', hint: '我们第一次见面的城市？' });
     await site.visit(address, phone, async ({ page, problems }) => {
