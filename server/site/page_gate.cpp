@@ -249,7 +249,7 @@ constexpr std::string_view kStyle =
     ".say{min-height:1.5em;color:var(--accent);margin:.6em 0}"
     ".foot{margin:2em 0 0;font-size:.72em;opacity:.7}.foot a{color:var(--muted)}"
     "@media (orientation:landscape) and (max-height:540px){"
-    "main{display:grid;grid-template-columns:minmax(0,1fr) minmax(0,1.2fr);column-gap:1.8em;"
+    "#gate{display:grid;grid-template-columns:minmax(0,1fr) minmax(0,1.2fr);column-gap:1.8em;"
     "align-items:center;max-width:48em;padding:.8em 1.5em}"
     ".art{margin:0;max-width:none}.words{min-width:0}"
     "h1{font-size:1.15em;line-height:1.5}.label{margin-top:.6em}.count{font-size:1.8em}"
