@@ -28,9 +28,9 @@ OUT = os.path.join(HERE, "..", "pages", "assets", "cards")
 WIDTH, HEIGHT = 1200, 630
 MAX_BYTES = 160 * 1024
 
-_spec = importlib.util.spec_from_file_location("kit", os.path.join(HERE, "make-assets-fg5to8.py"))
-kit = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(kit)
+_source = importlib.util.spec_from_file_location("kit", os.path.join(HERE, "make-assets-fg5to8.py"))
+kit = importlib.util.module_from_spec(_source)
+_source.loader.exec_module(kit)
 CONVERT = kit.CONVERT
 Scene, Rand = kit.Scene, kit.Rand
 
