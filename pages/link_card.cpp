@@ -45,6 +45,12 @@ const std::vector<FieldRow>& LinkCardRows() {
   return rows;
 }
 
+bool NamesSomeone(const FieldRow& row) {
+  const std::string_view caption = row.caption;
+  return caption.ends_with("名字：") || caption.ends_with("署名：") ||
+         caption.find("姓名") != std::string_view::npos;
+}
+
 const FieldRow& TitleRow(const Style& style) {
   const auto it = std::find_if(style.rows.begin(), style.rows.end(), IsTitle);
   return it == style.rows.end() ? style.rows.front() : *it;
@@ -62,12 +68,13 @@ std::string FirstMessageLine(const Style& style, const FieldSource& fields) {
   return {};
 }
 
-std::string CardLine(const Style& style, const FieldSource& fields) {
+std::string CardLine(const Style& style, const FieldSource& fields,
+                     const std::function<bool(const FieldRow&)>& gives) {
   std::vector<const FieldRow*> rows;
   for (const FieldRow& row : style.rows) rows.push_back(&row);
   std::ranges::stable_sort(rows, {}, &FieldRow::index);
   for (const FieldRow* row : rows) {
-    if (row->kind != FieldKind::kText || IsTitle(*row)) continue;
+    if (row->kind != FieldKind::kText || IsTitle(*row) || (gives && !gives(*row))) continue;
     std::string line = CardLineOf(fields.Value(row->Name()));
     if (!line.empty()) return line;
   }

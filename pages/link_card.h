@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +38,16 @@ std::string CardText(std::string line);
 // CardText(FirstLineOf(text)), reading no further into `text` than it needs.
 std::string CardLineOf(std::string_view text);
 
-// The line a page's card carries: CardText of the FirstMessageLine.
-std::string CardLine(const Style& style, const FieldSource& fields);
+// Whether the field is someone's name ("对方名字：", "你的署名：", "您爱人的
+// 姓名或小名"): a chat showing a bare name under the title learns nothing, so
+// it never gives the card its line.
+bool NamesSomeone(const FieldRow& row);
+
+// The line a page's card carries: the first CardLineOf of the message's
+// fields, in the editor's order, that is not empty; of those `gives` takes
+// alone, when given.
+std::string CardLine(const Style& style, const FieldSource& fields,
+                     const std::function<bool(const FieldRow&)>& gives = {});
 
 // Whether `address` is an absolute http or https address, which a card can
 // show from anywhere.

@@ -145,6 +145,11 @@ StylePlan::StylePlan(int number, const PageTemplates& templates)
         layout.slots_.push_back({static_cast<std::size_t>(piece.row), scanner.At(piece.start)});
       }
       layout.ends_.push_back(layout.text_.size());
+      layout.side_by_side_.assign(layout.rows_.size(), false);
+      for (std::size_t k = 0; k + 1 < layout.slots_.size(); ++k)
+        if (layout.literal(k + 1).empty())
+          layout.side_by_side_[layout.slots_[k].row] =
+              layout.side_by_side_[layout.slots_[k + 1].row] = true;
 
       layouts_.push_back(std::move(layout));
     }
@@ -183,11 +188,14 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
   for (std::size_t r = 0; r < own; ++r)
     meant[r] = MeantValue(layout.rows_[r], fields.Value(layout.names_[r]));
   // The card tells of the page as its fields make it: the first picture the
-  // page shows, when a card can load it from anywhere, else the style's own
-  // artwork.
+  // page shows, when it is hers and a card can load it from anywhere, else
+  // the style's own artwork.
   const std::size_t title = static_cast<std::size_t>(&TitleRow(style) - style.rows.data());
   meant[own] = meant[title];
-  meant[own + 1] = CardLine(style, fields);
+  meant[own + 1] = CardLine(style, fields, [&](const FieldRow& row) {
+    return !NamesSomeone(row) &&
+           !layout.side_by_side(static_cast<std::size_t>(&row - style.rows.data()));
+  });
   meant[own + 2] = templates_.artwork;
   const FieldRow* picture = nullptr;
   for (std::size_t k = 0; k < layout.slots_.size(); ++k) {
@@ -196,10 +204,8 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
         (picture == nullptr || layout.rows_[r].index < picture->index))
       picture = &layout.rows_[r];
   }
-  if (picture != nullptr) {
-    const std::string& address = meant[static_cast<std::size_t>(picture - layout.rows_.data())];
-    if (IsAbsoluteWebAddress(address)) meant[own + 2] = address;
-  }
+  if (picture != nullptr)
+    meant[own + 2] = CardPicture(meant[static_cast<std::size_t>(picture - layout.rows_.data())]);
   if (asked) {
     meant[own + 3] = asked->question;
     meant[own + 4] = asked->answer1;
@@ -217,6 +223,13 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
     filled.size += value.size();
   }
   return filled;
+}
+
+const std::string& StylePlan::CardPicture(const std::string& address) const {
+  const std::string_view artwork = templates_.artwork;
+  const std::string_view site_assets = artwork.substr(0, artwork.find("/cards/") + 1);
+  return IsAbsoluteWebAddress(address) && !address.starts_with(site_assets) ? address
+                                                                            : templates_.artwork;
 }
 
 std::string StylePlan::Build(const FieldSource& fields) const {

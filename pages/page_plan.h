@@ -47,6 +47,10 @@ class PageLayout {
     const std::size_t start = k == 0 ? 0 : ends_[k - 1];
     return std::string_view(text_).substr(start, ends_[k] - start);
   }
+  // Whether row `r` stands somewhere right beside another row, nothing
+  // between them (style 5's two halves of a name): a page does not tell
+  // where one ends, so neither gives the card its line.
+  bool side_by_side(std::size_t r) const { return r < side_by_side_.size() && side_by_side_[r]; }
 
  private:
   friend class StylePlan;
@@ -55,6 +59,7 @@ class PageLayout {
   std::vector<PlanSlot> slots_;
   std::vector<FieldRow> rows_;
   std::vector<std::string> names_;
+  std::vector<bool> side_by_side_;
   int style_ = 0;
   bool floating_ = false;
   bool asking_ = false;
@@ -89,6 +94,11 @@ class StylePlan {
 
   int style() const { return style_; }
   const std::vector<PageLayout>& layouts() const { return layouts_; }
+  // The link card's picture for a page whose first picture is at `address`:
+  // that picture where a card can load it from anywhere and it is the
+  // sender's, else the style's artwork, drawn for cards, rather than one of
+  // the site's own pictures for the page, which are too small for one.
+  const std::string& CardPicture(const std::string& address) const;
 
   // The page of the style from `fields`: each value written for the place
   // it lands (pages/field_encoding.h), the link card from the fields it

@@ -194,7 +194,7 @@ QImage DrawPoster(const PosterContent& content) {
 
 QImage StyleArtwork(int style) {
   if (style < 1 || style > 8) return {};
-  return QImage(QStringLiteral(":/heartpage/thumbnails/style%1.jpg").arg(style));
+  return QImage(QStringLiteral(":/heartpage/cards/style%1.jpg").arg(style));
 }
 
 int StyleOfPage(std::string_view page) {

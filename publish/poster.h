@@ -55,7 +55,7 @@ FittedLine FitPosterLine(const QString& text, int width, int height);
 inline constexpr int kPosterLineWidth = 920;
 inline constexpr int kPosterLineHeight = 300;
 
-// The gallery's artwork of style 1 ... 8; null for another.
+// The artwork of style 1 ... 8, its link card's picture; null for another.
 QImage StyleArtwork(int style);
 
 // The style a built page is of, told by the assets it names; 0 when none.

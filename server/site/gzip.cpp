@@ -73,4 +73,20 @@ std::string GzipIfWorthIt(std::string_view bytes) {
   return std::move(*gzip);
 }
 
+std::string GunzipPrefix(std::string_view gzip, std::size_t most) {
+  std::string out(most, '\0');
+  z_stream stream{};
+  if (gzip.size() > std::numeric_limits<uInt>::max() || most > std::numeric_limits<uInt>::max() ||
+      inflateInit2(&stream, 15 + 16) != Z_OK)
+    return {};
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+  stream.avail_in = static_cast<uInt>(gzip.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(most);
+  inflate(&stream, Z_SYNC_FLUSH);
+  out.resize(most - stream.avail_out);
+  inflateEnd(&stream);
+  return out;
+}
+
 }  // namespace heartpage::server

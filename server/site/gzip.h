@@ -19,4 +19,8 @@ bool IsCompressibleType(std::string_view content_type);
 // servers sharing a database send the same bytes under the same validator.
 std::string GzipIfWorthIt(std::string_view bytes);
 
+// The first `most` bytes (fewer where it ends sooner) of what `gzip` holds;
+// as far as it could be read where it is no gzip.
+std::string GunzipPrefix(std::string_view gzip, std::size_t most);
+
 }  // namespace heartpage::server

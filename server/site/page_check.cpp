@@ -48,12 +48,6 @@ class ReadFields : public FieldSource {
 
 constexpr int kMaxSplits = 4;
 
-// A card's line is 100 characters of at most 4 bytes, read as far as 6 times
-// its length written, and 64 bytes of blank lines and tags before it; two
-// full tries of every split within that reach.
-constexpr std::size_t kCardReach = 6 * 100 * 4 + 64;
-constexpr std::size_t kCardSplitAllowance = 2 * kCardReach * kCardReach;
-
 // Reads the values out of a page laid over a layout of its style, trying the shortest
 // reading of each slot first and going back when a later part disagrees.
 // Every byte it looks at counts against a budget, so that no page, however
@@ -73,9 +67,17 @@ class Reading : public SeenWriting {
     own_ = style.rows.size();
     const FieldRow* title = &TitleRow(style);
     for (std::size_t r = 0; r < own_; ++r)
-      if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title) text_rows_.push_back(r);
+      if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title &&
+          !NamesSomeone(style.rows[r]) && !layout.side_by_side(r))
+        text_rows_.push_back(r);
     std::stable_sort(text_rows_.begin(), text_rows_.end(),
                      [&](std::size_t a, std::size_t b) { return rows_[a].index < rows_[b].index; });
+    for (std::size_t k = 0; k < layout.slot_count(); ++k) {
+      const std::size_t r = layout.slot(k).row;
+      if (r < own_ && rows_[r].kind == FieldKind::kPicture &&
+          (picture_ == kNone || rows_[r].index < rows_[picture_].index))
+        picture_ = r;
+    }
   }
 
   bool Run() {
@@ -117,16 +119,6 @@ class Reading : public SeenWriting {
   bool Spend(std::size_t bytes) {
     spent_ += bytes;
     return spent_ <= budget_;
-  }
-
-  // Trying the splits where the first half gives the card's line reads a
-  // prefix per split: the square of the reach, however short the page. The
-  // reach is bounded by the card's longest line, so that square is too: an
-  // allowance of its own, two full tries deep, rather than a share of a
-  // small page's budget that one genuine page used up.
-  bool SpendOnCardSplits(std::size_t bytes) {
-    card_spent_ += bytes;
-    return card_spent_ <= kCardSplitAllowance;
   }
 
   bool From(std::size_t k, std::size_t pos) {
@@ -172,46 +164,34 @@ class Reading : public SeenWriting {
     if (!Spend(limit - pos)) return Fail(pos, "too costly to read");
     const std::string_view reach = page_.substr(0, std::min(page_.size(), limit + next.size()));
     // Two fields side by side (style 5's two halves of a name) read alike
-    // however the text between them is split: a few splits are enough, and
-    // trying every one would cost the square of a long value. Unless the
-    // first half may be the field the card's line comes from: then the
-    // splits where it gives that line, as far as the line can stand written
-    // (blank lines and tags before and in it), go first. The fields that
-    // could give the line instead may be read only later (style 5's letter
-    // names her before its lines), and until then nothing else rules a split
-    // out.
-    const std::optional<std::string>& card = values_[own_ + 1];
-    const bool card_first = next.empty() && GivesCardLine(slot.row);
-    const std::size_t card_reach =
-        card_first ? std::min(limit, pos + std::min(6 * card->size() + 64, kCardReach)) : pos;
-    for (int pass = card_first ? 0 : 1, splits = 0; pass < 2; ++pass, splits = 0)
-      for (std::size_t end = pos; end <= (pass == 0 ? card_reach : limit); ++end) {
-        if (!next.empty()) {
-          end = reach.find(next, end);
-          if (end == std::string_view::npos || end > limit) break;
-        } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
-          continue;
-        } else if (pass == 1 && ++splits > kMaxSplits) {
-          break;
-        }
-        const std::size_t cost = 2 * (end - pos) + next.size() + 1;
-        if (!(pass == 0 ? SpendOnCardSplits(cost) : Spend(cost)))
-          return Fail(pos, "too costly to read");
-        const std::string_view written = page_.substr(pos, end - pos);
-        std::optional<std::string> read = ReadSlot(written, slot.kind);
-        if (!read) continue;
-        std::string meant = MeantValue(row, std::move(*read));
-        if (WrittenValue(row, meant, slot.kind.place) != written) {
-          if (slot.kind.markup)
-            Fail(pos, "field " + FieldName(slot.row) +
-                          " holds markup beyond the few formatting tags kept");
-          continue;
-        }
-        if (card_first && (CardLineOf(meant) == *card) != (pass == 0)) continue;
-        if (!AgreesWithEarlier(slot.row, meant)) continue;
-        if (Take(k, pos, end, std::move(meant))) return true;
-        if (spent_ > budget_) return false;
+    // however the text between them is split, and neither gives the card
+    // its line: a few splits are enough, and trying every one would cost the
+    // square of a long value.
+    for (std::size_t end = pos, splits = 0; end <= limit; ++end) {
+      if (!next.empty()) {
+        end = reach.find(next, end);
+        if (end == std::string_view::npos || end > limit) break;
+      } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
+        continue;
+      } else if (++splits > kMaxSplits) {
+        break;
       }
+      if (!Spend(2 * (end - pos) + next.size() + 1)) return Fail(pos, "too costly to read");
+      const std::string_view written = page_.substr(pos, end - pos);
+      std::optional<std::string> read = ReadSlot(written, slot.kind);
+      if (!read) continue;
+      std::string meant = MeantValue(row, std::move(*read));
+      if (WrittenValue(row, meant, slot.kind.place) != written) {
+        if (slot.kind.markup)
+          Fail(pos, "field " + FieldName(slot.row) +
+                        " holds markup beyond the few formatting tags kept");
+        continue;
+      }
+      if (!PictureAgrees(slot.row, meant)) continue;
+      if (!AgreesWithEarlier(slot.row, meant)) continue;
+      if (Take(k, pos, end, std::move(meant))) return true;
+      if (spent_ > budget_) return false;
+    }
     return Fail(slot.kind.markup ? pos : Mismatch(limit, next), "");
   }
 
@@ -235,6 +215,22 @@ class Reading : public SeenWriting {
     return false;
   }
 
+  // The card's picture is told by the first picture the page shows: a page
+  // whose card and picture disagree is refused where the second of them
+  // stands, rather than after every split of the fields between them was
+  // tried, which on a long style costs far past the budget.
+  bool PictureAgrees(std::size_t row, const std::string& value) const {
+    const std::size_t card = own_ + 2;
+    if (row == card) {
+      if (picture_ != kNone && values_[picture_])
+        return value == plan_.CardPicture(*values_[picture_]);
+      const std::string& artwork = plan_.CardPicture({});
+      return value == artwork || (picture_ != kNone && plan_.CardPicture(value) == value);
+    }
+    if (row == picture_ && values_[card]) return plan_.CardPicture(value) == *values_[card];
+    return true;
+  }
+
   bool AgreesWithEarlier(std::size_t row, const std::string& value) {
     for (const auto& [place, written] : seen_[row]) {
       if (!Spend(written.size())) return false;
@@ -249,20 +245,9 @@ class Reading : public SeenWriting {
     return name.empty() ? "link card " + rows_[row].key : name;
   }
 
-  // Whether what is read for `row` may decide the card's line: the card is
-  // read and not empty, and no text field before `row` in the editor's order
-  // is read and gives a line (one not read yet may still give none).
-  bool GivesCardLine(std::size_t row) const {
-    if (!values_[own_ + 1] || values_[own_ + 1]->empty()) return false;
-    for (const std::size_t r : text_rows_) {
-      if (r == row) return true;
-      if (values_[r] && !card_lines_[r].empty()) return false;
-    }
-    return false;
-  }
-
   // Whether the card's line, once read, is the first line of the fields read
-  // so far: where two fields stand side by side, it tells where one ends.
+  // so far: where a field's value holds what stands after it, it tells
+  // where the value ends.
   bool CardLineAgrees() const {
     const std::optional<std::string>& card = values_[own_ + 1];
     if (!card) return true;
@@ -277,7 +262,10 @@ class Reading : public SeenWriting {
   const StylePlan& plan_;
   const PageLayout& layout_;
   std::size_t own_ = 0;
-  std::vector<std::size_t> text_rows_;  // text fields but the title, in the editor's order
+  // The fields that may give the card's line, in the editor's order.
+  std::vector<std::size_t> text_rows_;
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  std::size_t picture_ = kNone;  // the row of the first picture the page shows
   const std::vector<FieldRow>& rows_;
   std::string_view page_;
   std::vector<std::optional<std::string>> values_;
@@ -286,7 +274,6 @@ class Reading : public SeenWriting {
   std::vector<std::vector<std::pair<Placement, std::string_view>>> seen_;
   std::size_t budget_;
   std::size_t spent_ = 0;
-  std::size_t card_spent_ = 0;
   std::size_t furthest_ = 0;
   std::string why_;
 };

@@ -7,6 +7,7 @@
 
 #include "protocol/page_name.h"
 #include "protocol/wire.h"
+#include "server/site/gzip.h"
 #include "server/site/http_util.h"
 #include "server/site/origin_check.h"
 #include "server/site/site_pages.h"
@@ -81,8 +82,8 @@ constexpr std::string_view kScript = R"js(
   var local = document.getElementById('local');
   if (opens && local && new Date(opens).getTimezoneOffset() !== -480) {
     try {
-      // The zone goes after the time it qualifies, the year only when it
-      // is not this one.
+      // The zone after the time it qualifies, in brackets as the Beijing
+      // line has it; the year only when it is not this one.
       var at = new Date(opens), part = {};
       new Intl.DateTimeFormat('zh-CN', {
         year: 'numeric', month: 'numeric', day: 'numeric', hour: '2-digit', minute: '2-digit',
@@ -91,8 +92,8 @@ constexpr std::string_view kScript = R"js(
       });
       local.textContent = '你所在地的时间：' +
           (at.getFullYear() === new Date().getFullYear() ? '' : part.year + '年') +
-          part.month + '月' + part.day + '日 ' + part.hour + ':' + part.minute + ' ' +
-          part.timeZoneName;
+          part.month + '月' + part.day + '日 ' + part.hour + ':' + part.minute + '（' +
+          part.timeZoneName + '）';
       local.hidden = false;
     } catch (e) {}
   }
@@ -170,33 +171,90 @@ const std::string& GatePolicy() {
     const int length = EVP_EncodeBlock(base64, digest, static_cast<int>(size));
     return "default-src 'none'; script-src 'sha256-" +
            std::string(reinterpret_cast<const char*>(base64), static_cast<std::size_t>(length)) +
-           "'; style-src 'unsafe-inline'; img-src data:; connect-src 'self'; "
+           "'; style-src 'unsafe-inline'; img-src 'self' data:; connect-src 'self'; "
            "form-action 'self'; "
            "frame-ancestors 'none'; base-uri 'none'";
   }();
   return policy;
 }
 
+// Both pages wear the colours of the page they stand for, its artwork
+// drawn by the site, a heart beating over it and a few more rising, so
+// that the wait looks like what comes; the sender's words and pictures
+// never. Everything moves by transforms alone, and nothing for a reader who
+// asks for less motion. On a phone on its side the picture stands beside
+// the words, so that the whole page fits without scrolling.
 constexpr std::string_view kStyle =
-    "body{margin:0;min-height:100vh;display:flex;align-items:center;justify-content:center;"
+    ":root{--bg1:#fff0f6;--bg2:#ffdeeb;--ink:#333;--accent:#d6336c;--on-accent:#fff;"
+    "--muted:#868e96;--panel:#fff;--count:#a61e4d;--line:#f783ac}"
+    ".s1{--bg1:#1a0814;--bg2:#07030a;--ink:#ffe3ef;--accent:#ff4d8d;--muted:#c9a3b6;"
+    "--panel:rgba(255,255,255,.09);--count:#ff8fb8;--line:#ff4d8d}"
+    ".s2{--bg1:#fff7f9;--bg2:#fde1e9;--ink:#5c3a44;--accent:#e05d86;--muted:#9a7883;"
+    "--panel:#fff;--count:#c2416b;--line:#f3a6bd}"
+    ".s3{--bg1:#fffdf4;--bg2:#fbeadb;--ink:#5a4033;--accent:#e75480;--muted:#94806f;"
+    "--panel:#fff;--count:#c23b67;--line:#f0a3b8}"
+    ".s4{--bg1:#f8ab35;--bg2:#ee8519;--ink:#fff;--accent:#fff;--on-accent:#c8610a;"
+    "--muted:#fff4e3;--panel:rgba(255,255,255,.24);--count:#fff;--line:#fff}"
+    ".s5{--bg1:#031203;--bg2:#000;--ink:#8cff8c;--accent:#18d418;--on-accent:#001a00;"
+    "--muted:#5fc25f;--panel:rgba(0,255,0,.08);--count:#6dff6d;--line:#18d418}"
+    ".s5 main{font-family:ui-monospace,'Noto Sans Mono CJK SC',monospace}"
+    ".s6{--bg1:#ffc8aa;--bg2:#ffe7d8;--ink:#6b3d2e;--accent:#d9532f;--muted:#93624f;"
+    "--panel:rgba(255,255,255,.66);--count:#b8431f;--line:#f09a7b}"
+    ".s7{--bg1:#ffc1d9;--bg2:#ffeaf3;--ink:#6a2742;--accent:#d81b60;--muted:#955a72;"
+    "--panel:#fff;--count:#c2185b;--line:#f48fb1}"
+    ".s8{--bg1:#2b2430;--bg2:#17161a;--ink:#f6e8e2;--accent:#ff6f61;--muted:#b3a6a2;"
+    "--panel:rgba(255,255,255,.09);--count:#ffab9e;--line:#ff8a7a}"
+    "html{-webkit-text-size-adjust:100%;text-size-adjust:100%}"
+    "body{margin:0;min-height:100vh;min-height:100dvh;display:flex;align-items:center;"
+    "justify-content:center;overflow-x:hidden;"
     "font-family:-apple-system,'PingFang SC','Microsoft YaHei','Noto Sans CJK SC',sans-serif;"
-    "background:linear-gradient(160deg,#fff0f6,#ffdeeb);color:#333;text-align:center}"
-    "main{padding:2em 1.5em;max-width:26em}"
-    ".heart{font-size:64px;line-height:1;color:#d6336c;animation:beat 1.4s infinite}"
+    "background:linear-gradient(160deg,var(--bg1),var(--bg2));color:var(--ink);"
+    "text-align:center}"
+    "main{position:relative;z-index:1;box-sizing:border-box;width:100%;padding:1.2em 1.5em;"
+    "max-width:26em}"
+    ".art{position:relative;margin:0 auto 1em;max-width:20em;border-radius:16px;overflow:hidden;"
+    "aspect-ratio:40/21;box-shadow:0 6px 24px rgba(0,0,0,.18)}"
+    ".art img{display:block;width:100%;height:100%;object-fit:cover;"
+    "animation:drift 16s ease-in-out infinite alternate}"
+    "@keyframes drift{from{transform:scale(1)}to{transform:scale(1.08) translateX(-2%)}}"
+    ".heart{font-size:64px;line-height:1;color:var(--accent);animation:beat 1.4s infinite}"
+    ".art .heart{position:absolute;right:5%;bottom:7%;width:1em;font-size:38px;color:#fff;"
+    "text-shadow:0 2px 10px rgba(0,0,0,.4)}"
     "@keyframes beat{0%,100%{transform:scale(1)}50%{transform:scale(1.12)}}"
-    "@media (prefers-reduced-motion:reduce){.heart{animation:none}}"
-    "h1{font-size:1.35em;line-height:1.7;color:#d6336c;font-weight:600;margin:.8em 0 .3em;"
+    ".rise{position:fixed;inset:0;overflow:hidden;pointer-events:none;z-index:0}"
+    ".rise i{position:absolute;bottom:-40px;font-style:normal;font-size:22px;color:var(--accent);"
+    "opacity:0;animation:rise 11s linear infinite}"
+    ".rise i::before{content:'\\2764'}"
+    ".rise i:nth-child(1){left:8%}.rise i:nth-child(2){left:27%;animation-delay:-3.6s;"
+    "font-size:15px}.rise i:nth-child(3){left:49%;animation-delay:-7.3s}"
+    ".rise i:nth-child(4){left:68%;animation-delay:-1.8s;font-size:28px}"
+    ".rise i:nth-child(5){left:86%;animation-delay:-5.5s;font-size:16px}"
+    "@keyframes rise{0%{transform:translateY(0) scale(.7);opacity:0}15%{opacity:.45}"
+    "85%{opacity:.3}100%{transform:translateY(-110vh) scale(1.15);opacity:0}}"
+    "@media (prefers-reduced-motion:reduce){.heart,.art img{animation:none}.rise{display:none}}"
+    "h1{font-size:1.35em;line-height:1.6;color:var(--accent);font-weight:600;margin:.3em 0;"
     "word-break:keep-all}"
-    ".zone,.local{color:#868e96;font-size:.9em;margin:.2em 0}"
-    ".label{margin:1.6em 0 0;color:#868e96;font-size:.9em}"
-    ".count{font-size:2.1em;font-variant-numeric:tabular-nums;color:#a61e4d;margin:.2em 0}"
-    ".hint{background:#fff;border-radius:10px;padding:.8em 1em;margin:1.2em 0;color:#495057}"
-    "input{font-size:1.1em;padding:.65em .8em;border:1px solid #f783ac;border-radius:10px;"
-    "width:100%;box-sizing:border-box;text-align:center}"
-    "button{margin-top:.9em;font-size:1.1em;padding:.6em 2.4em;border:0;border-radius:999px;"
-    "background:#d6336c;color:#fff}button:disabled{opacity:.6}"
-    ".say{min-height:1.5em;color:#c92a2a;margin:.8em 0}"
-    ".foot{margin-top:3em;font-size:.8em}.foot a{color:#adb5bd}";
+    ".zone,.local{color:var(--muted);font-size:.9em;margin:.2em 0}"
+    ".label{margin:1.2em 0 0;color:var(--muted);font-size:.9em}"
+    ".count{font-size:2.1em;font-variant-numeric:tabular-nums;color:var(--count);margin:.2em 0}"
+    ".hint{background:var(--panel);border-radius:10px;padding:.8em 1em;margin:1em 0;"
+    "color:var(--ink)}"
+    "input{font:inherit;font-size:1.1em;padding:.6em .8em;border:1px solid var(--line);"
+    "border-radius:10px;width:100%;box-sizing:border-box;text-align:center;"
+    "background:var(--panel);color:var(--ink)}"
+    "input::placeholder{color:var(--muted)}"
+    "button{margin-top:.8em;font:inherit;font-size:1.1em;padding:.55em 2.4em;border:0;"
+    "border-radius:999px;background:var(--accent);color:var(--on-accent)}"
+    "button:disabled{opacity:.6}"
+    ".say{min-height:1.5em;color:var(--accent);margin:.6em 0}"
+    ".foot{margin:2em 0 0;font-size:.72em;opacity:.7}.foot a{color:var(--muted)}"
+    "@media (orientation:landscape) and (max-height:540px){"
+    "#gate{display:grid;grid-template-columns:minmax(0,1fr) minmax(0,1.2fr);column-gap:1.8em;"
+    "align-items:center;max-width:48em;padding:.8em 1.5em}"
+    ".art{margin:0;max-width:none}.words{min-width:0}"
+    "h1{font-size:1.15em;line-height:1.5}.label{margin-top:.6em}.count{font-size:1.8em}"
+    ".hint{margin:.5em 0;padding:.55em .9em}input{padding:.45em .8em}"
+    "button{margin-top:.5em;padding:.45em 2.4em}.say{margin:.4em 0}.foot{margin-top:.6em}}";
 
 // The site's card, not the page's: a chat shows this for the link, and it
 // says nothing of the sender's.
@@ -204,7 +262,42 @@ constexpr std::string_view kCardTitle = "有一份心意在等你";
 constexpr std::string_view kCardLine =
     "这是一张 HeartPage 表白网页，到约定的时刻或说出口令就能打开。";
 
-std::string GateHtml(std::string_view title, std::string_view attributes, std::string_view body) {
+// The style a page was built in, by the folder of its assets that it names
+// first, 1 … 8; 0 when none is found. What a sender typed in front of it
+// could name another: that only dresses her own page's waiting page.
+int StyleOf(const StoredPage& page) {
+  constexpr std::size_t kLooked = 16 * 1024;
+  const std::string inflated = page.bytes.empty() && !page.compressed.empty()
+                                   ? GunzipPrefix(page.compressed, kLooked)
+                                   : std::string();
+  const std::string_view text = page.bytes.empty()
+                                    ? std::string_view(inflated)
+                                    : std::string_view(page.bytes).substr(0, kLooked);
+  constexpr std::string_view kAssets = "/biaobai/";
+  for (std::size_t at = text.find(kAssets); at != std::string_view::npos;
+       at = text.find(kAssets, at + 1)) {
+    const std::string_view folder = text.substr(at + kAssets.size(), 4);
+    if (folder.size() == 4 && (folder[0] | 0x20) == 'f' && (folder[1] | 0x20) == 'g' &&
+        folder[2] >= '1' && folder[2] <= '8' && folder[3] == '/')
+      return folder[2] - '0';
+  }
+  return 0;
+}
+
+// What both pages are dressed in: the style's colours and artwork, and
+// where a chat finds the artwork for the link's card.
+struct Look {
+  int style = 0;
+  std::string origin;  // the site's, as its visitors reach it
+};
+
+std::string ArtworkPath(int style) {
+  // No style found: the pink of the site's own pages and its petal heart.
+  return "/biaobai/cards/style" + std::to_string(style == 0 ? 2 : style) + ".jpg";
+}
+
+std::string GateHtml(std::string_view title, std::string_view attributes, std::string_view body,
+                     const Look& look) {
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
@@ -219,15 +312,27 @@ std::string GateHtml(std::string_view title, std::string_view attributes, std::s
   html += kCardTitle;
   html += "\">\n<meta property=\"og:description\" content=\"";
   html += kCardLine;
-  html += "\">\n<style>";
+  html += "\">\n<meta property=\"og:image\" content=\"";
+  html += look.origin + ArtworkPath(look.style);
+  html +=
+      "\">\n<meta property=\"og:image:width\" content=\"1200\">\n"
+      "<meta property=\"og:image:height\" content=\"630\">\n<style>";
   html += kStyle;
-  html += "</style>\n</head>\n<body>\n<main id=\"gate\" ";
+  html += "</style>\n</head>\n<body";
+  if (look.style != 0) html += " class=\"s" + std::to_string(look.style) + "\"";
+  html +=
+      ">\n<div class=\"rise\" aria-hidden=\"true\"><i></i><i></i><i></i><i></i><i></i></div>\n"
+      "<main id=\"gate\" ";
   html += attributes;
-  html += ">\n<div class=\"heart\" aria-hidden=\"true\">&#10084;</div>\n";
+  html += ">\n<div class=\"art\" aria-hidden=\"true\"><img src=\"";
+  html += ArtworkPath(look.style);
+  html +=
+      "\" alt=\"\" width=\"1200\" height=\"630\"><span class=\"heart\">&#10084;</span></div>\n"
+      "<div class=\"words\">\n";
   html += body;
   html +=
       "<p class=\"foot\"><a href=\"/\">HeartPage 表白网页</a> · <a href=\"/report\">举报</a></p>\n"
-      "</main>\n<script>";
+      "</div>\n</main>\n<script>";
   html += kScript;
   html += "</script>\n</body>\n</html>\n";
   return html;
@@ -238,7 +343,8 @@ std::string GateAttributes(std::string_view name, std::int64_t opens, std::int64
          std::to_string(opens) + "\" data-now=\"" + std::to_string(now) + "\"";
 }
 
-std::string WaitingPage(std::string_view name, std::int64_t opens, std::int64_t now) {
+std::string WaitingPage(std::string_view name, std::int64_t opens, std::int64_t now,
+                        const Look& look) {
   const std::string when = ChinaText(opens, now);
   const std::string body = "<h1>有一份心意将于 <time datetime=\"" + UtcText(opens) + "Z\">" + when +
                            "</time> 为你开启</h1>\n"
@@ -249,10 +355,12 @@ std::string WaitingPage(std::string_view name, std::int64_t opens, std::int64_t 
                            LeftText(opens - now) +
                            "</p>\n"
                            "<noscript><p class=\"zone\">到时间后请刷新本页</p></noscript>\n";
-  return GateHtml("有一份心意将于 " + when + " 为你开启", GateAttributes(name, opens, now), body);
+  return GateHtml("有一份心意将于 " + when + " 为你开启", GateAttributes(name, opens, now), body,
+                  look);
 }
 
-std::string AskingPage(std::string_view name, std::string_view hint, std::int64_t now) {
+std::string AskingPage(std::string_view name, std::string_view hint, std::int64_t now,
+                       const Look& look) {
   const std::string body =
       "<h1>这份心意需要口令才能打开</h1>\n"
       "<p class=\"hint\">提示：" +
@@ -265,7 +373,7 @@ std::string AskingPage(std::string_view name, std::string_view hint, std::int64_
       "autocapitalize=\"off\" placeholder=\"请输入口令\" aria-label=\"口令\">\n"
       "<button type=\"submit\">打开</button>\n"
       "<p class=\"say\" id=\"say\" role=\"alert\"></p>\n</form>\n";
-  return GateHtml("需要口令才能打开", GateAttributes(name, 0, now), body);
+  return GateHtml("需要口令才能打开", GateAttributes(name, 0, now), body, look);
 }
 
 StringResponse GateResponse(const Request& request, std::string html) {
@@ -394,9 +502,11 @@ GateSettings SettingsOf(const PageGate& gate) {
 
 std::optional<Response> HeldBack(const Request& request, std::string_view name,
                                  const StoredPage& page, const Site& site, std::int64_t now) {
-  if (page.gate.opens > now) return GateResponse(request, WaitingPage(name, page.gate.opens, now));
+  const auto look = [&] { return Look{StyleOf(page), PublicOrigin(site.public_host)}; };
+  if (page.gate.opens > now)
+    return GateResponse(request, WaitingPage(name, page.gate.opens, now, look()));
   if (!page.gate.code_hash.empty() && !CarriesToken(request, UnlockToken(site, name, page)))
-    return GateResponse(request, AskingPage(name, page.gate.hint, now));
+    return GateResponse(request, AskingPage(name, page.gate.hint, now, look()));
   return std::nullopt;
 }
 

@@ -103,8 +103,12 @@ Response PublishedPage(const Request& request, std::string_view name, const Site
   // A chat or a hand may add a slash: the page is the same, at one address.
   if (name.ends_with('/') && IsValidPageName(name.substr(0, name.size() - 1))) {
     StringResponse moved = TextResponse(request, http::status::moved_permanently, {}, kPlainText);
+    const std::string_view target = request.target();
+    const std::size_t query = target.find('?');
     moved.set(http::field::location,
-              std::string(wire::kPagePrefix) + std::string(name.substr(0, name.size() - 1)));
+              std::string(wire::kPagePrefix) + std::string(name.substr(0, name.size() - 1)) +
+                  std::string(query == std::string_view::npos ? std::string_view()
+                                                              : target.substr(query)));
     return moved;
   }
   if (!IsValidPageName(name)) return NoPageResponse(request);

@@ -9,6 +9,17 @@ import { publishWithSettings, sharedSetUp, screenshot, utcText, waitForText } fr
 const phone = { name: 'phone', width: 390, height: 844, isMobile: true, hasTouch: true };
 const words = '只给你一个人看的话';
 
+// The page wears its style and fits a phone on its side without scrolling.
+async function fitsOnItsSide(page) {
+  assert.equal(await page.evaluate(() => document.body.className), 's1');
+  await page.setViewportSize({ width: 844, height: 390 });
+  const { height, width } = await page.evaluate(() => ({
+    height: document.documentElement.scrollHeight - innerHeight,
+    width: document.documentElement.scrollWidth - innerWidth }));
+  assert.deepEqual({ height, width }, { height: 0, width: 0 });
+  await page.setViewportSize({ width: phone.width, height: phone.height });
+}
+
 describe('a page held back', () => {
   const site = sharedSetUp({ serverArgs: ['--visits-per-minute', '0'] });
 
@@ -23,12 +34,13 @@ describe('a page held back', () => {
     await site.visit(address, { ...phone, timezoneId: 'Europe/Berlin' }, { clock: true }, async ({ page }) => {
       await waitForText(page, '为你开启');
       assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d+月\d+日 \d\d:\d\d 为你开启$/);
-      assert.match(await page.locator('#local').innerText(), /^你所在地的时间：\d+月\d+日 \d\d:\d\d GMT\+[12]$/);
+      assert.match(await page.locator('#local').innerText(), /^你所在地的时间：\d+月\d+日 \d\d:\d\d（GMT\+[12]）$/);
       assert.equal((await page.content()).includes(words), false);
       const left = async () => page.locator('#count').innerText();
       const first = await left();
       assert.match(first, /^00:00:0\d$/);
       await screenshot(page, 'gate-waiting');
+      await fitsOnItsSide(page);
       await page.clock.runFor(3000);
       const later = await left();
       assert.equal(Number(first.slice(-2)) - Number(later.slice(-2)), 3, `${first} then ${later}`);
@@ -47,11 +59,21 @@ describe('a page held back', () => {
     });
   });
 
+  test('a moment in another year is told with its year, in Beijing and where the reader is', async () => {
+    const address = await publishWith({ opens: utcText(Date.now() + 400 * 86400e3) });
+    await site.visit(address, { ...phone, timezoneId: 'America/New_York' }, async ({ page }) => {
+      await waitForText(page, '为你开启');
+      assert.match(await page.locator('h1').innerText(), /^有一份心意将于 \d{4}年\d+月\d+日 \d\d:\d\d 为你开启$/);
+      assert.match(await page.locator('#local').innerText(), /^你所在地的时间：\d{4}年\d+月\d+日 \d\d:\d\d（GMT-[45]）$/);
+    });
+  });
+
   test('the page that asks for the code shows its hint and opens to the right code only', async () => {
     const address = await publishWith({ code: 'Shanghai', hint: '我们第一次见面的城市？' });
     await site.visit(address, phone, async ({ page, problems }) => {
       await waitForText(page, '提示：我们第一次见面的城市？');
       await screenshot(page, 'gate-code');
+      await fitsOnItsSide(page);
       const box = page.getByRole('textbox', { name: '口令' });
       await box.fill('beijing');
       const refused = page.waitForResponse((r) => r.url().includes('/api/unlock/'));

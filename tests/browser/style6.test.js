@@ -60,6 +60,31 @@ describe('style 6', () => {
         // room's memory falls back to this visit only.
         assert.equal(await page.evaluate(() => visitMemory.persistent()), false);
         await screenshot(page, `style6-${viewport.name}`);
+        // The hint's lines stand clear of the music button, and every letter
+        // of the rainbow reads on its plate (4.5:1, the plate over the page).
+        const { clear, worst } = await page.evaluate(() => {
+          const button = document.getElementById('musicSwitch').getBoundingClientRect();
+          const lines = document.createRange();
+          lines.selectNodeContents(document.getElementById('hint'));
+          const clear = [...lines.getClientRects()].every((r) => r.bottom <= button.top ||
+            r.right <= button.left || r.left >= button.right);
+          const rgb = (text) => text.match(/[\d.]+/g).map(Number);
+          const light = (colour) => colour.slice(0, 3).reduce((sum, c, i) => {
+            c /= 255;
+            return sum + [0.2126, 0.7152, 0.0722][i] * (c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ** 2.4);
+          }, 0);
+          const behind = rgb(getComputedStyle(document.body).backgroundColor);
+          let worst = Infinity;
+          for (const words of [document.getElementById('big'), document.getElementById('small')]) {
+            const [r, g, b, a = 1] = rgb(getComputedStyle(words).backgroundColor);
+            const plate = light([r, g, b].map((c, i) => a * c + (1 - a) * behind[i]));
+            for (const letter of words.querySelectorAll('span'))
+              worst = Math.min(worst, (plate + 0.05) / (light(rgb(getComputedStyle(letter).color)) + 0.05));
+          }
+          return { clear, worst };
+        });
+        assert.ok(clear, 'the hint runs under the music button');
+        assert.ok(worst >= 4.5, `a rainbow letter at ${worst.toFixed(2)}:1`);
 
         // Facing north from the middle: picture 2 straight ahead, 4 to 12 out of sight.
         assert.ok(await page.evaluate(() => photoRoom.widthOnScreen(2)) > 0);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
 #include "pages/styles.h"
 #include "pages/substitution.h"
 #include "pages/templates.h"
@@ -263,8 +267,9 @@ TEST(Builders, MarkupBoxesKeepTheirTagsAndTheirLines) {
 }
 
 // A chat's card: the title, the first line of the message (escaped for an
-// attribute, at most 100 characters), the first picture shown when it can
-// be loaded from anywhere, else the style's artwork on the site.
+// attribute, at most 100 characters) but for a name, the first picture
+// shown when it is hers and can be loaded from anywhere, else the style's
+// artwork on the site, also for the site's own picture.
 TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
   const auto card = [](const std::string& page) {
     const std::size_t start = page.find("<meta name=\"description\"");
@@ -273,16 +278,18 @@ TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
   const std::string site = BindHost("http://{publishing-host}");
   FieldMap one = Defaults(1);
   one.values["Text1(0)"] = "给\"你\"";
-  one.values["Text1(1)"] = "  \r\n<b>A & B</b>\r\nnext";
+  // Her name, first in the editor, is no line of the card's.
+  one.values["Text1(1)"] = "晓雨";
+  one.values["Text1(2)"] = "  \r\n<b>A & B</b>\r\nnext";
   EXPECT_EQ(card(Build(1, one)),
             "<meta name=\"description\" content=\"A &amp; B\">\r\n"
             "<meta property=\"og:type\" content=\"website\">\r\n"
             "<meta property=\"og:title\" content=\"给&quot;你&quot;\">\r\n"
             "<meta property=\"og:description\" content=\"A &amp; B\">\r\n"
             "<meta property=\"og:image\" content=\"" +
-                site + "/biaobai/fg1/center.jpg\">\r\n");
+                site + "/biaobai/cards/style1.jpg\">\r\n");
   one.values["Text1(7)"] = "me.jpg";
-  one.values["Text1(1)"] = std::string(120, 'x');
+  one.values["Text1(2)"] = std::string(120, 'x');
   const std::string relative = card(Build(1, one));
   EXPECT_NE(relative.find("og:image\" content=\"" + site + "/biaobai/cards/style1.jpg\""),
             std::string::npos);
@@ -297,6 +304,21 @@ TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
   FieldMap seven = Defaults(7);
   seven.values["Text1(78)"] = "卡片文字";
   EXPECT_NE(card(Build(7, seven)).find("og:title\" content=\"卡片文字\""), std::string::npos);
+  // Each style's artwork is as large as chats show sharp, 1.91:1.
+  for (int n = 1; n <= kStyleCount; ++n) {
+    std::ifstream file(
+        std::string(std::getenv("HEARTPAGE_ASSETS")) + "/cards/style" + std::to_string(n) + ".jpg",
+        std::ios::binary);
+    const std::string jpeg((std::istreambuf_iterator<char>(file)), {});
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(jpeg[i]); };
+    std::size_t at = 2;  // each segment after the start of the image: FF, kind, length
+    while (at + 9 < jpeg.size() && !(byte(at + 1) == 0xC0 || byte(at + 1) == 0xC2))
+      at += 2 + (byte(at + 2) << 8 | byte(at + 3));
+    ASSERT_LT(at + 9, jpeg.size()) << n;
+    const int height = byte(at + 5) << 8 | byte(at + 6), width = byte(at + 7) << 8 | byte(at + 8);
+    EXPECT_GE(width, 600) << n;
+    EXPECT_NEAR(width / static_cast<double>(height), 1.91, 0.02) << n;
+  }
 }
 
 TEST(Builders, LongValuesAreCarriedWhole) {

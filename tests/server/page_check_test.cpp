@@ -66,8 +66,8 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
                    row.kind == FieldKind::kDay)
             loose.values[row.Name()] = "a\r\nb -->";
         cases.emplace_back("loosely written", loose);
-        // The card's line from a long first half of two fields side by
-        // side, the fields before it blank.
+        // A long first half of two fields side by side, the fields before
+        // it blank: the card's line comes from after them.
         FieldMap halves = defaults;
         for (const FieldRow& row : style.rows)
           if (row.kind == FieldKind::kText && row.index < 11) halves.values[row.Name()] = "\t";
@@ -83,8 +83,7 @@ TEST(PageCheck, EveryPageTheProgramBuildsIsGenuine) {
         // The name before the fields that could give the card's line.
         halves.values["Text11(10)"] = "";
         cases.emplace_back("halves after an empty field", halves);
-        // Halves that may be the card's line but are not, under the longest
-        // line a card shows: every split of them is tried first.
+        // Halves of line breaks under the longest line a card shows.
         FieldMap breaks = defaults;
         breaks.values["Text11(0)"] = "";
         std::string longest;
@@ -189,6 +188,9 @@ TEST(PageCheck, AnythingElseIsRefusedWithOneLine) {
        replaced("og:description\" content=\"", "og:description\" content=\"快来领红包 "),
        "differs"},
       {"a card of another picture", replaced("/biaobai/cards/style5.jpg", "/biaobai/fg5/chat.png"),
+       "differs"},
+      {"a card of a picture from elsewhere",
+       replaced(PublicOrigin(host) + "/biaobai/cards/style5.jpg", "https://x.test/qr.jpg"),
        "differs"},
       {"script address", replaced("/biaobai/fg5/mv.mp4", "x\" src=\"javascript:alert(1)"),
        "differs"},

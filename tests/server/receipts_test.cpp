@@ -247,8 +247,12 @@ TEST_F(ReceiptsTest, APageHeldUntilItsMomentSaysWhenAndNothingMore) {
   ASSERT_EQ(Post(port, WithSettings(StoreBody("m", "later", page), "2030-02-14 12:00:00")).status,
             200);
 
-  for (const std::string target : {"/Test/later", "/Test/LATER"}) {
-    const HttpResponse held = Get(port, target);
+  // Whatever form a reader takes, the waiting page wears the page's style,
+  // and a chat's card of the link shows the site's artwork for it.
+  for (const auto& [target, accepts] : {std::pair{"/Test/later", ""},
+                                        {"/Test/LATER", ""},
+                                        {"/Test/later", "Accept-Encoding: gzip\r\n"}}) {
+    const HttpResponse held = Get(port, target, accepts);
     ASSERT_EQ(held.status, 200);
     EXPECT_EQ(held.Header("cache-control"), "no-store");
     EXPECT_NE(held.Header("content-security-policy").find("script-src 'sha256-"),
@@ -260,6 +264,10 @@ TEST_F(ReceiptsTest, APageHeldUntilItsMomentSaysWhenAndNothingMore) {
     EXPECT_NE(held.body.find("北京时间"), std::string::npos);
     EXPECT_NE(held.body.find("<meta property=\"og:title\" content=\"有一份心意在等你\">"),
               std::string::npos);
+    EXPECT_NE(held.body.find("<meta property=\"og:image\" content=\"http://" + server.host() +
+                             "/biaobai/cards/style1.jpg\">"),
+              std::string::npos);
+    EXPECT_NE(held.body.find("<body class=\"s1\">"), std::string::npos) << target << accepts;
     for (const std::string_view sent : {"只给你看的第一行", "做我女朋友好吗", "我愿意"})
       EXPECT_EQ(held.body.find(sent), std::string::npos) << sent;
   }

@@ -71,6 +71,17 @@ TEST(RoutingTest, AnswersPagesRefusesWhatDoesNotFitAndTurnsStorageFailuresInto50
   EXPECT_EQ(head[http::field::content_length], "11");
   EXPECT_TRUE(head.body().empty());
   EXPECT_EQ(text(Make(http::verb::get, "/Test/none")).result_int(), 404);
+  // A chat or a hand adds a slash: one address, what the link carried kept.
+  for (const auto& [target, location] : {std::pair{"/Test/abc/", "/Test/abc"},
+                                         {"/test/ABC/?from=qr&x=1", "/Test/ABC?from=qr&x=1"},
+                                         {"/Test/abc/?", "/Test/abc?"},
+                                         {"/Test/abc//", ""},
+                                         {"/Test/a.c/", ""},
+                                         {"/Test//", ""}}) {
+    const StringResponse moved = text(Make(http::verb::get, target));
+    EXPECT_EQ(moved.result_int(), *location ? 301 : 404) << target;
+    EXPECT_EQ(moved[http::field::location], location) << target;
+  }
   const StringResponse post_to_page = text(Make(http::verb::post, "/Test/abc", "x"));
   EXPECT_EQ(post_to_page.result_int(), 405);
   EXPECT_EQ(post_to_page[http::field::allow], "GET, HEAD");
