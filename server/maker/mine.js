@@ -289,7 +289,9 @@ async function posterContent(entry, receipt) {
     if (content.picture) return content;
   }
   const style = /\/biaobai\/fg([1-8])/i.exec(html)?.[1];
-  if (style) content.picture = await loadImage(`/make/artwork/style${style}.jpg`);
+  // The link card's picture, drawn large and without sample words, as the
+  // program's poster draws it.
+  if (style) content.picture = await loadImage(`/biaobai/cards/style${style}.jpg`);
   return content;
 }
 
