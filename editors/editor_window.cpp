@@ -170,24 +170,47 @@ EditorWindow::EditorWindow(int style, const ClientServices& services)
   if (style == 7) NumberLabels();
 }
 
-void EditorWindow::Build(const WindowLayout& layout) {
-  const Style& definition = GetStyle(style_);
-  // The question belongs with the fields: where the commands stand in a row
-  // under them it takes that row's place and the row moves down under it;
-  // where they stand beside the fields it stands under the fields.
-  WindowLayout commands = layout;
-  commands.client_height += kUnderFieldsHeight;
-  int question_top = layout.client_height;
-  if (layout.command1.top == layout.command2.top) {
-    question_top = layout.command1.top;
-    commands.command1.top += kUnderFieldsHeight;
-    commands.command2.top += kUnderFieldsHeight;
+namespace {
+
+// The frames of a layout, in its order, and where each control stands.
+class Frames {
+ public:
+  Frames(QWidget* surface, bool tinted) : surface_(surface), tinted_(tinted) {}
+  void Add(QGroupBox* frame) { frames_.push_back(frame); }
+  QGroupBox* at(int frame) const { return frames_[static_cast<std::size_t>(frame)]; }
+  // Controls of a window covered by its frame stand on that frame.
+  QWidget* ParentOf(int frame) const {
+    if (frame >= 0) return at(frame);
+    return tinted_ ? static_cast<QWidget*>(frames_.front()) : surface_;
   }
-  std::vector<QGroupBox*> frames;
+  QWidget* surface() const { return surface_; }
+
+ private:
+  QWidget* surface_;
+  bool tinted_;
+  std::vector<QGroupBox*> frames_;
+};
+
+// Labels are named by array, each array counting from 0 as it goes.
+class LabelArrays {
+ public:
+  QLabel* Add(const std::string& array, const QString& text, QWidget* parent, const QFont& font) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(Q(array + "(" + std::to_string(next_[array]++) + ")"));
+    label->setFont(font);
+    label->adjustSize();
+    return label;
+  }
+
+ private:
+  std::map<std::string, int> next_;
+};
+
+Frames AddFrames(const WindowLayout& layout, QWidget* surface) {
+  Frames frames(surface, layout.tinted);
   for (std::size_t i = 0; i < layout.frames.size(); ++i) {
     const FramePlacement& placed = layout.frames[i];
-    QWidget* parent =
-        placed.parent < 0 ? surface_ : frames[static_cast<std::size_t>(placed.parent)];
+    QWidget* parent = placed.parent < 0 ? surface : frames.at(placed.parent);
     auto* frame = new QGroupBox(Q(placed.caption), parent);
     frame->setObjectName(QStringLiteral("Frame%1").arg(i + 1));
     QRect area = PxRect(placed.rect);
@@ -207,29 +230,21 @@ void EditorWindow::Build(const WindowLayout& layout) {
         PaintText(frame, QPalette::WindowText, Qt::black);
       }
     }
-    frames.push_back(frame);
+    frames.Add(frame);
   }
-  const auto parent_of = [&](int frame) -> QWidget* {
-    if (frame >= 0) return frames[static_cast<std::size_t>(frame)];
-    // Controls of a window covered by its frame stand on that frame.
-    return layout.tinted ? static_cast<QWidget*>(frames.front()) : surface_;
-  };
+  return frames;
+}
 
-  std::map<std::string, int> next_index;
-  const auto add_label = [&](const std::string& array, const QString& text, QWidget* parent,
-                             const QFont& font) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(Q(array + "(" + std::to_string(next_index[array]++) + ")"));
-    label->setFont(font);
-    label->adjustSize();
-    return label;
-  };
-
+// The field boxes with their captions; multi-line boxes report their keys
+// to `filter`.
+void AddBoxes(const WindowLayout& layout, const Style& definition, const Frames& frames,
+              LabelArrays& labels, QObject* filter,
+              std::map<std::string, QWidget*, std::less<>>& boxes) {
   const QFont label1_font = ChineseFont(ChineseFace::kHeiTi, layout.label1_points);
   for (const BoxPlacement& placed : layout.boxes) {
     const FieldRow& row = *FindField(
         definition, definition.rows.front().control + "(" + std::to_string(placed.index) + ")");
-    QWidget* parent = parent_of(placed.frame);
+    QWidget* parent = frames.ParentOf(placed.frame);
     QRect geometry = PxRect(placed.rect);
     if (placed.rect.height == 0) geometry.setHeight(Px(kSingleLineHeight));
     QWidget* box = nullptr;
@@ -237,7 +252,7 @@ void EditorWindow::Build(const WindowLayout& layout) {
       auto* edit = new QPlainTextEdit(parent);
       // Tab and Shift+Tab move on like everywhere else; Ctrl+Tab types a tab.
       edit->setTabChangesFocus(true);
-      edit->installEventFilter(this);
+      edit->installEventFilter(filter);
       edit->setLineWrapMode(QPlainTextEdit::NoWrap);
       edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
       edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -252,12 +267,12 @@ void EditorWindow::Build(const WindowLayout& layout) {
     box->setGeometry(geometry);
     box->setFont(FontOf(placed.face, placed.points));
     if (placed.red) PaintText(box, QPalette::Text, Qt::red);
-    boxes_[row.Name()] = box;
+    boxes[row.Name()] = box;
 
     if (placed.caption == CaptionKind::kNone || row.caption.empty()) continue;
     const bool first_array = placed.caption == CaptionKind::kLabel1;
-    QLabel* label = add_label(first_array ? "Label1" : "Label2", Q(row.caption), parent,
-                              first_array ? label1_font : ApplicationFont());
+    QLabel* label = labels.Add(first_array ? "Label1" : "Label2", Q(row.caption), parent,
+                               first_array ? label1_font : ApplicationFont());
     label->setBuddy(box);
     if (placed.caption_above) {
       label->move(geometry.left(), geometry.top() - label->height() - 2);
@@ -267,11 +282,12 @@ void EditorWindow::Build(const WindowLayout& layout) {
       label->move(std::max(2, geometry.left() - label->width() - 4), top);
     }
   }
+}
 
+void AddTexts(const WindowLayout& layout, const Frames& frames, LabelArrays& labels) {
   for (const TextPlacement& placed : layout.texts) {
-    QWidget* parent = parent_of(placed.frame);
-    QLabel* label =
-        add_label(placed.array, Q(placed.text), parent, FontOf(placed.face, placed.points));
+    QLabel* label = labels.Add(placed.array, Q(placed.text), frames.ParentOf(placed.frame),
+                               FontOf(placed.face, placed.points));
     label->setWordWrap(placed.wrap);
     if (placed.centred) label->setAlignment(Qt::AlignCenter);
     if (placed.red) PaintText(label, QPalette::WindowText, Qt::red);
@@ -280,16 +296,21 @@ void EditorWindow::Build(const WindowLayout& layout) {
     if (placed.rect.height == 0) geometry.setHeight(label->height());
     label->setGeometry(geometry);
   }
+}
 
-  // The choosers' buttons, each beside what it fills.
+// The choosers' buttons, each beside what it fills; answered by the index
+// of that box.
+std::map<int, QWidget*> AddPickers(const WindowLayout& layout, const Style& definition,
+                                   const Frames& frames,
+                                   const std::map<std::string, QWidget*, std::less<>>& boxes) {
   std::map<int, QWidget*> pickers;
   const auto box_of_kind = [&](FieldKind kind) {
     for (const FieldRow& row : definition.rows)
-      if (row.kind == kind) return qobject_cast<QLineEdit*>(boxes_.at(row.Name()));
+      if (row.kind == kind) return qobject_cast<QLineEdit*>(boxes.at(row.Name()));
     return static_cast<QLineEdit*>(nullptr);
   };
   for (const PickerPlacement& placed : layout.pickers) {
-    QWidget* parent = parent_of(placed.frame);
+    QWidget* parent = frames.ParentOf(placed.frame);
     QToolButton* button = nullptr;
     if (placed.kind == PickerKind::kCalendar) {
       button = MakeCalendarButton(parent, box_of_kind(FieldKind::kYear),
@@ -297,53 +318,91 @@ void EditorWindow::Build(const WindowLayout& layout) {
     } else {
       const std::string name =
           definition.rows.front().control + "(" + std::to_string(placed.index) + ")";
-      button = MakeColourButton(parent, qobject_cast<QLineEdit*>(boxes_.at(name)), placed.index);
+      button = MakeColourButton(parent, qobject_cast<QLineEdit*>(boxes.at(name)), placed.index);
     }
     button->setGeometry(PxRect(placed.rect));
     pickers[placed.index] = button;
   }
+  return pickers;
+}
 
+}  // namespace
+
+void EditorWindow::Build(const WindowLayout& layout) {
+  const Style& definition = GetStyle(style_);
+  // The question belongs with the fields: where the commands stand in a row
+  // under them it takes that row's place and the row moves down under it;
+  // where they stand beside the fields it stands under the fields.
+  WindowLayout commands = layout;
+  commands.client_height += kUnderFieldsHeight;
+  int question_top = layout.client_height;
+  if (layout.command1.top == layout.command2.top) {
+    question_top = layout.command1.top;
+    commands.command1.top += kUnderFieldsHeight;
+    commands.command2.top += kUnderFieldsHeight;
+  }
+  const Frames frames = AddFrames(layout, surface_);
+  LabelArrays labels;
+  AddBoxes(layout, definition, frames, labels, this, boxes_);
+  AddTexts(layout, frames, labels);
+  const std::map<int, QWidget*> pickers = AddPickers(layout, definition, frames, boxes_);
+  QWidget* window = frames.ParentOf(-1);
   if (layout.check) {
-    check_ = new QCheckBox(Q(layout.check->text), parent_of(-1));
+    check_ = new QCheckBox(Q(layout.check->text), window);
     check_->setObjectName(QStringLiteral("Check1"));
     check_->setFont(ChineseFont(ChineseFace::kHeiTi, 10.5));
     check_->setGeometry(PxRect(layout.check->rect));
   }
 
   const auto [phone_rect, scan_rect] = PhoneButtons(commands);
-  const auto command = [&](const char* text, const char* name, const Rect& rect,
-                           void (EditorWindow::*run)()) {
-    auto* button = new QPushButton(QString::fromUtf8(text), parent_of(-1));
-    button->setObjectName(QString::fromUtf8(name));
-    button->setFont(ApplicationFont());
-    // Enter presses the focused button, as Space does.
-    button->setAutoDefault(true);
-    if (command_bar_ != nullptr) {
-      // One row of one height, each as wide as designed or as its text.
-      button->setFixedSize(std::max(PxRect(rect).width(), button->sizeHint().width()),
-                           PxRect(commands.command1).height());
-      command_bar_->layout()->addWidget(button);
-    } else {
-      button->setGeometry(PxRect(rect));
-    }
-    connect(button, &QPushButton::clicked, this, run);
-    commands_.push_back(button);
-    return button;
-  };
+  const int row_height = PxRect(commands.command1).height();
   // In reading order, which the bar keeps.
-  QPushButton* preview = command("预览网页", "Command1", commands.command1, &EditorWindow::Preview);
-  QPushButton* phone = command("手机预览", "Command3", phone_rect, &EditorWindow::PhonePreview);
-  QPushButton* scan = command("扫码预览", "Command4", scan_rect, &EditorWindow::ScanPreview);
-  QPushButton* upload =
-      command("上传网页", "Command2", commands.command2, &EditorWindow::UploadPage);
+  const std::array<QPushButton*, 4> buttons = {
+      AddCommand(window, "预览网页", "Command1", commands.command1, row_height,
+                 &EditorWindow::Preview),
+      AddCommand(window, "手机预览", "Command3", phone_rect, row_height,
+                 &EditorWindow::PhonePreview),
+      AddCommand(window, "扫码预览", "Command4", scan_rect, row_height, &EditorWindow::ScanPreview),
+      AddCommand(window, "上传网页", "Command2", commands.command2, row_height,
+                 &EditorWindow::UploadPage)};
 
-  // Tab follows the layout: the boxes, the check box where it stands, then
-  // the buttons.
+  // Tab follows the layout: the boxes, the check box where it stands, the
+  // question and the gate, then the buttons.
+  std::vector<QWidget*> chain = FieldsInTabOrder(layout, pickers);
+  AddQuestionAndGate(window, question_top, layout, chain);
+  chain.insert(chain.end(), buttons.begin(), buttons.end());
+  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+  // Each after its box in the Tab order.
+  AddMediaPickers(definition, boxes_, services_);
+}
+
+QPushButton* EditorWindow::AddCommand(QWidget* parent, const char* text, const char* name,
+                                      const Rect& rect, int row_height,
+                                      void (EditorWindow::*run)()) {
+  auto* button = new QPushButton(QString::fromUtf8(text), parent);
+  button->setObjectName(QString::fromUtf8(name));
+  button->setFont(ApplicationFont());
+  // Enter presses the focused button, as Space does.
+  button->setAutoDefault(true);
+  if (command_bar_ != nullptr) {
+    // One row of one height, each as wide as designed or as its text.
+    button->setFixedSize(std::max(PxRect(rect).width(), button->sizeHint().width()), row_height);
+    command_bar_->layout()->addWidget(button);
+  } else {
+    button->setGeometry(PxRect(rect));
+  }
+  connect(button, &QPushButton::clicked, this, run);
+  commands_.push_back(button);
+  return button;
+}
+
+std::vector<QWidget*> EditorWindow::FieldsInTabOrder(const WindowLayout& layout,
+                                                     const std::map<int, QWidget*>& pickers) const {
   std::vector<int> order = layout.tab_order;
   if (order.empty()) {
     for (const BoxPlacement& placed : layout.boxes) order.push_back(placed.index);
   }
-  const std::string array = definition.rows.front().control;
+  const std::string array = GetStyle(style_).rows.front().control;
   std::vector<QWidget*> chain;
   for (const int index : order) {
     const BoxPlacement& placed =
@@ -358,10 +417,14 @@ void EditorWindow::Build(const WindowLayout& layout) {
   }
   if (check_ != nullptr && std::find(chain.begin(), chain.end(), check_) == chain.end())
     chain.push_back(check_);
+  return chain;
+}
+
+void EditorWindow::AddQuestionAndGate(QWidget* parent, int top, const WindowLayout& layout,
+                                      std::vector<QWidget*>& chain) {
   const std::array<QLineEdit*, 3> question =
-      AddQuestionBar(parent_of(-1), Px(question_top), Px(layout.client_width));
-  const GateBar gate =
-      AddGateBar(parent_of(-1), Px(question_top + kQuestionBarHeight), Px(layout.client_width));
+      AddQuestionBar(parent, Px(top), Px(layout.client_width));
+  const GateBar gate = AddGateBar(parent, Px(top + kQuestionBarHeight), Px(layout.client_width));
   if (layout.tinted) {
     // On the outer frame, whose caption's font and colour are its own.
     for (QWidget* strip : {question.front()->parentWidget(), gate.code->parentWidget()}) {
@@ -381,13 +444,6 @@ void EditorWindow::Build(const WindowLayout& layout) {
     boxes_[box->objectName().toStdString()] = box;
     chain.push_back(box);
   }
-  chain.push_back(preview);
-  chain.push_back(phone);
-  chain.push_back(scan);
-  chain.push_back(upload);
-  for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
-  // Each after its box in the Tab order.
-  AddMediaPickers(definition, boxes_, services_);
 }
 
 bool EditorWindow::eventFilter(QObject* watched, QEvent* event) {

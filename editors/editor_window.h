@@ -17,6 +17,7 @@ class QTimer;
 
 namespace heartpage {
 
+struct Rect;
 struct WindowLayout;
 
 // Editor window FGn: the style's fields in boxes named like "Text1(3)", the
@@ -56,6 +57,15 @@ class EditorWindow : public QWidget, public FieldSource {
 
  private:
   void Build(const WindowLayout& layout);
+  // Build's parts: a command, in the command bar where there is one; the
+  // field boxes, check box and pickers in Tab order; the question's and the
+  // gate's bars under the fields, their boxes appended to `chain`.
+  QPushButton* AddCommand(QWidget* parent, const char* text, const char* name, const Rect& rect,
+                          int row_height, void (EditorWindow::*run)());
+  std::vector<QWidget*> FieldsInTabOrder(const WindowLayout& layout,
+                                         const std::map<int, QWidget*>& pickers) const;
+  void AddQuestionAndGate(QWidget* parent, int top, const WindowLayout& layout,
+                          std::vector<QWidget*>& chain);
   void FillDefaults();
   bool IsMonth(std::string_view field) const;
   // Ticks "定时开启：" with the moment of `local` ("YYYY-MM-DD HH:MM"), or

@@ -14,8 +14,8 @@
 #include "protocol/wire.h"
 #include "publish/page_gate.h"
 #include "publish/page_source.h"
-#include "qr/qr_code.h"
 #include "publish/qr_image.h"
+#include "qr/qr_code.h"
 #include "text/qstring.h"
 
 namespace heartpage {
@@ -97,25 +97,23 @@ FittedLine FitPosterLine(const QString& text, int width, int height) {
   }
 }
 
-QImage DrawPoster(const PosterContent& content) {
-  const std::optional<QrCode> code = QrCode::Encode(content.address);
-  if (!code) return {};
-  QImage poster(kPosterWidth, kPosterHeight, QImage::Format_RGB32);
-  QPainter painter(&poster);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setRenderHint(QPainter::TextAntialiasing);
+namespace {
 
+// The pink ground with its pale hearts.
+void DrawGround(QPainter& painter, const QRect& whole) {
   QLinearGradient ground(0, 0, 0, kPosterHeight);
   ground.setColorAt(0, QColor(0xFF, 0xE6, 0xEE));
   ground.setColorAt(1, QColor(0xFF, 0xC4, 0xD6));
-  painter.fillRect(poster.rect(), ground);
+  painter.fillRect(whole, ground);
   DrawHeart(painter, {110, 1010}, 70, QColor(255, 255, 255, 120));
   DrawHeart(painter, {980, 1060}, 50, QColor(255, 255, 255, 140));
   DrawHeart(painter, {150, 1700}, 44, QColor(255, 255, 255, 110));
   DrawHeart(painter, {950, 1620}, 80, QColor(255, 255, 255, 100));
+}
 
-  // The picture, as wide as the poster less its margins, its corners round.
-  int below_picture = kPictureTop;
+// The picture, as wide as the poster less its margins, its corners round;
+// answers where the room under it begins.
+int DrawPicture(QPainter& painter, const PosterContent& content) {
   if (!content.picture.isNull()) {
     const int shaped = kPictureWidth * content.picture.height() / content.picture.width();
     const int height = std::clamp(shaped, kLowestPicture, kTallestPicture);
@@ -128,16 +126,22 @@ QImage DrawPoster(const PosterContent& content) {
     painter.restore();
     painter.setPen(QPen(QColor(255, 255, 255), 8));
     painter.drawPath(rounded);
-    below_picture = frame.bottom();
-  } else if (content.held_back) {
+    return frame.bottom();
+  }
+  if (content.held_back) {
     // Nothing of the page's before it opens (the site shows only its own
     // page then): a heart in the picture's place.
     DrawHeart(painter, {kPosterWidth / 2.0, kPictureTop + kLowestPicture / 2.0 + 40},
               kLowestPicture * 0.55, QColor(0xE8, 0x3A, 0x6A));
-    below_picture = kPictureTop + kLowestPicture;
+    return kPictureTop + kLowestPicture;
   }
+  return kPictureTop;
+}
 
-  // From the foot up: the site's name, the hint, the QR code on its card.
+// From the foot up: the site's name, the hint, the QR code on its card and,
+// when the page opens at a moment, when; answers where the room over them
+// ends.
+int DrawFoot(QPainter& painter, const PosterContent& content, const QrCode& code) {
   const QFont site_font = FaceOfPixels(kSitePixels);
   const int site_top = kPosterHeight - 56 - QFontMetrics(site_font).height();
   painter.setFont(site_font);
@@ -154,7 +158,7 @@ QImage DrawPoster(const PosterContent& content) {
                    Qt::AlignHCenter | Qt::AlignVCenter, Q(kPosterScanHint));
 
   // Whole pixels a module and no smoothing: every edge sharp.
-  const QImage qr = QrImage(*code, QrScaleFor(*code, kQrPixels));
+  const QImage qr = QrImage(code, QrScaleFor(code, kQrPixels));
   const int card_side = qr.width() + 2 * kQrPadding;
   const QRect card((kPosterWidth - card_side) / 2, hint_top - 24 - card_side, card_side, card_side);
   painter.setPen(Qt::NoPen);
@@ -163,24 +167,24 @@ QImage DrawPoster(const PosterContent& content) {
   painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
   painter.drawImage(card.left() + kQrPadding, card.top() + kQrPadding, qr);
 
-  // Over the card, when the page opens at a moment: when.
-  int above_card = card.top();
-  if (!content.opening.isEmpty()) {
-    const QFont opening_font = FaceOfPixels(kOpeningPixels);
-    const int opening_height = QFontMetrics(opening_font).height();
-    above_card = card.top() - 24 - opening_height;
-    painter.setFont(opening_font);
-    painter.setPen(kInk);
-    painter.drawText(QRect(0, above_card, kPosterWidth, opening_height),
-                     Qt::AlignHCenter | Qt::AlignVCenter, content.opening);
-  }
+  if (content.opening.isEmpty()) return card.top();
+  const QFont opening_font = FaceOfPixels(kOpeningPixels);
+  const int opening_height = QFontMetrics(opening_font).height();
+  const int opening_top = card.top() - 24 - opening_height;
+  painter.setFont(opening_font);
+  painter.setPen(kInk);
+  painter.drawText(QRect(0, opening_top, kPosterWidth, opening_height),
+                   Qt::AlignHCenter | Qt::AlignVCenter, content.opening);
+  return opening_top;
+}
 
-  // The line between the picture and the card, each of its lines centred.
-  const int room_top = below_picture + kLineGap;
-  const int room = std::min(kPosterLineHeight, above_card - kLineGap - room_top);
-  const FittedLine fitted = FitPosterLine(content.line, kPosterLineWidth, room);
+// The line between `top` and `bottom`, each of its lines centred.
+void DrawLine(QPainter& painter, const QString& text, int top, int bottom) {
+  const int room_top = top + kLineGap;
+  const int room = std::min(kPosterLineHeight, bottom - kLineGap - room_top);
+  const FittedLine fitted = FitPosterLine(text, kPosterLineWidth, room);
   const int block = static_cast<int>(fitted.lines.size()) * fitted.line_height;
-  int y = room_top + (above_card - kLineGap - room_top - block) / 2;
+  int y = room_top + (bottom - kLineGap - room_top - block) / 2;
   painter.setFont(fitted.font);
   painter.setPen(kInk);
   for (const QString& line : fitted.lines) {
@@ -188,6 +192,21 @@ QImage DrawPoster(const PosterContent& content) {
                      Qt::AlignHCenter | Qt::AlignVCenter, line.trimmed());
     y += fitted.line_height;
   }
+}
+
+}  // namespace
+
+QImage DrawPoster(const PosterContent& content) {
+  const std::optional<QrCode> code = QrCode::Encode(content.address);
+  if (!code) return {};
+  QImage poster(kPosterWidth, kPosterHeight, QImage::Format_RGB32);
+  QPainter painter(&poster);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setRenderHint(QPainter::TextAntialiasing);
+  DrawGround(painter, poster.rect());
+  const int below_picture = DrawPicture(painter, content);
+  const int above_foot = DrawFoot(painter, content, *code);
+  DrawLine(painter, content.line, below_picture, above_foot);
   painter.end();
   return poster;
 }

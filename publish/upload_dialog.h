@@ -9,7 +9,6 @@
 #include "publish/page_source.h"
 #include "publish/upload.h"
 
-class QImage;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -18,6 +17,7 @@ class QScrollArea;
 
 namespace heartpage {
 
+class AddressCodePanel;
 class PageSummaryPanel;
 class ReceiptLabel;
 
@@ -54,7 +54,7 @@ class UploadDialog : public QWidget {
   // windows' thread; `making_poster()` meanwhile.
   void SavePoster();
   void CopyPoster();
-  bool making_poster() const { return making_poster_; }
+  bool making_poster() const;
   // Command3 "撤下网页", shown while this machine owns a name: asks for
   // confirmation (a window-modal box, "TakeDownConfirm"), then takes the
   // page down; the name stays owned.
@@ -64,10 +64,10 @@ class UploadDialog : public QWidget {
   // and the name box opens for another.
   void AskChangeName();
 
-  bool uploading() const { return uploading_; }
+  bool uploading() const { return doing_ == Doing::kSending; }
   // A name is being looked up before its question, or the server asked what
   // is online after an upload that went unanswered.
-  bool checking() const { return checking_name_ || verifying_; }
+  bool checking() const { return doing_ == Doing::kCheckingName || doing_ == Doing::kVerifying; }
 
   // Enter presses the focused button: where the page online is the one the
   // editor holds, that is "点击复制", so that looking at her answer never
@@ -81,6 +81,19 @@ class UploadDialog : public QWidget {
   void changeEvent(QEvent* event) override;
 
  private:
+  // What the dialog is doing now: one thing at a time. Only a poster is
+  // made beside it (AddressCodePanel), and the look after an unanswered
+  // upload gives way to whatever she starts meanwhile.
+  enum class Doing {
+    kNothing,
+    kCheckingName,  // the typed name looked up before its question
+    kAsking,        // a question box open
+    kSending,       // an upload, a take-down or a name given up, on its way
+    kVerifying,     // after an unanswered upload: what the server has now
+  };
+  // Whether "确认上传" and the questions wait for what is under way.
+  bool Busy() const { return doing_ != Doing::kNothing && doing_ != Doing::kVerifying; }
+
   void Load();
   void ShowStatus(std::string_view text);
   void ShowStatus(std::string_view text, StatusKind kind);
@@ -96,8 +109,6 @@ class UploadDialog : public QWidget {
   void ShowQrCode(const std::string& address, const std::string& name);
   // The address it showed is gone (another machine's name, or taken down).
   void HideQrCode();
-  // Makes the poster of the page published last and hands it to `then`.
-  void MakePoster(std::function<void(const QImage& poster)> then);
   // The controls take `height` from now on; the window shows as much of
   // them as its screen has room for and scrolls the rest.
   void SetContentHeight(int height);
@@ -169,16 +180,9 @@ class UploadDialog : public QWidget {
   QPlainTextEdit* address_ = nullptr;
   QWidget* surface_ = nullptr;
   QScrollArea* scroll_ = nullptr;
-  QLabel* qr_ = nullptr;
-  QPushButton* save_qr_ = nullptr;
-  std::string qr_address_;
-  std::string qr_name_;
-  QPushButton* save_poster_ = nullptr;
-  QPushButton* copy_poster_ = nullptr;
-  // The page of the upload under way, and of the one that got through last.
+  AddressCodePanel* code_panel_ = nullptr;
+  // The page of the upload under way.
   BuiltPage uploading_page_;
-  BuiltPage published_page_;
-  bool making_poster_ = false;
   // The new name the user confirmed with its address.
   std::string confirmed_name_;
   // The last press of "确认上传" by the mouse: a second one within the
@@ -186,15 +190,13 @@ class UploadDialog : public QWidget {
   QElapsedTimer last_press_;
   // Whether the owned name has a page that the next upload replaces.
   bool page_online_ = false;
-  bool uploading_ = false;
-  bool asking_ = false;
-  bool checking_name_ = false;
-  bool verifying_ = false;
+  Doing doing_ = Doing::kNothing;
   // When the page online was stored, as the server last said ("YYYY-MM-DD
   // HH:MM:SS", UTC; empty for no page); std::nullopt when not known, as
   // after an upload of this opening.
   std::optional<std::string> server_stored_at_;
-  bool close_pending_ = false;
+  // Closed while something was under way: gone once it is done.
+  bool close_when_done_ = false;
 };
 
 // Shows the one upload dialog for the page of `source`: a new one (loaded

@@ -8,9 +8,9 @@
 #include "text/qstring.h"
 
 class QPlainTextEdit;
+class QPushButton;
 
-// What the upload dialog's files share (upload_dialog.cpp, its display in
-// upload_dialog_display.cpp).
+// What the upload dialog's files share.
 namespace heartpage::upload_dialog {
 
 // The designed client area; the QR code, once there, goes below it.
@@ -19,6 +19,13 @@ inline constexpr int kDesignedHeight = Px(4725);
 // Under the address and its buttons: what came back from the page, taller
 // when earlier versions have lines of their own.
 inline const QRect kReceiptPlace = PxRect(360, 4260, 7125, 420);
+// The address's QR code, about this many pixels square with its quiet zone:
+// large enough for a phone held at arm's length to read off the screen.
+inline constexpr int kQrPixels = 176;
+
+// A button that Enter presses while it has the focus.
+QPushButton* AddButton(QWidget* parent, const char* name, const QString& text,
+                       const QRect& geometry);
 
 QLabel* AddLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry,
                  const QFont& font);
