@@ -24,6 +24,21 @@ namespace {
 // As wide as "点击复制" above them.
 const QRect kCopyButton = PxRect(5160, 3720, 2055, 495);
 
+// Where to save a PNG, `file` proposed. Not the platform's own dialog: one
+// look everywhere, and one the tests can answer. Opened without blocking,
+// like everything else here, by the caller once it is connected.
+QFileDialog* SaveChooser(QWidget* parent, const QString& title, const char* name,
+                         const std::string& file) {
+  auto* chooser = new QFileDialog(parent, title, QString(), QStringLiteral("PNG 图片 (*.png)"));
+  chooser->setObjectName(QString::fromLatin1(name));
+  chooser->setAttribute(Qt::WA_DeleteOnClose);
+  UseChineseFileView(chooser);
+  chooser->setAcceptMode(QFileDialog::AcceptSave);
+  chooser->setDefaultSuffix(QStringLiteral("png"));
+  chooser->selectFile(Q(file));
+  return chooser;
+}
+
 }  // namespace
 
 AddressCodePanel::AddressCodePanel(QWidget* surface, QWidget* dialogs, Say say)
@@ -84,16 +99,8 @@ void AddressCodePanel::Hide() {
 
 void AddressCodePanel::SaveQrCode() {
   if (address_.empty()) return;
-  // Not the platform's own dialog: one look everywhere, and one the tests can
-  // answer. Opened without blocking, like everything else here.
-  auto* chooser = new QFileDialog(dialogs_, QStringLiteral("保存二维码"), QString(),
-                                  QStringLiteral("PNG 图片 (*.png)"));
-  chooser->setObjectName(QStringLiteral("SaveQrCodeDialog"));
-  chooser->setAttribute(Qt::WA_DeleteOnClose);
-  UseChineseFileView(chooser);
-  chooser->setAcceptMode(QFileDialog::AcceptSave);
-  chooser->setDefaultSuffix(QStringLiteral("png"));
-  chooser->selectFile(Q(name_ + ".png"));
+  QFileDialog* chooser =
+      SaveChooser(dialogs_, QStringLiteral("保存二维码"), "SaveQrCodeDialog", name_ + ".png");
   connect(chooser, &QFileDialog::fileSelected, this,
           [this, address = address_](const QString& file) {
             Tell(SaveQrPng(address, file, 4 * upload_dialog::kQrPixels) ? qr_text::kSaved
@@ -134,14 +141,8 @@ void AddressCodePanel::MakePoster(std::function<void(const QImage& poster)> then
 
 void AddressCodePanel::SavePoster() {
   if (address_.empty() || making_poster_) return;
-  auto* chooser = new QFileDialog(dialogs_, Q(poster_text::kSave), QString(),
-                                  QStringLiteral("PNG 图片 (*.png)"));
-  chooser->setObjectName(QStringLiteral("SavePosterDialog"));
-  chooser->setAttribute(Qt::WA_DeleteOnClose);
-  UseChineseFileView(chooser);
-  chooser->setAcceptMode(QFileDialog::AcceptSave);
-  chooser->setDefaultSuffix(QStringLiteral("png"));
-  chooser->selectFile(Q(name_ + "-poster.png"));
+  QFileDialog* chooser =
+      SaveChooser(dialogs_, Q(poster_text::kSave), "SavePosterDialog", name_ + "-poster.png");
   connect(chooser, &QFileDialog::fileSelected, this, [this](const QString& file) {
     MakePoster([this, file](const QImage& poster) {
       Tell(poster.save(file, "PNG") ? poster_text::kSaved : poster_text::kNotSaved);

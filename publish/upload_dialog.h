@@ -18,6 +18,7 @@ class QScrollArea;
 namespace heartpage {
 
 class AddressCodePanel;
+struct NameActOutcome;
 class PageSummaryPanel;
 class ReceiptLabel;
 
@@ -148,6 +149,10 @@ class UploadDialog : public QWidget {
   void Upload(const std::string& typed, std::optional<NameCheck> checked = std::nullopt);
   void TakeDownNow();
   void ReleaseNow();
+  // Sends `act` for the owned name off the windows' thread; `done` runs
+  // once the server has done it.
+  void ActOnOwnedName(NameActOutcome (*act)(std::string_view, const UploadServices&),
+                      std::function<void()> done);
   // The outcome of Confirm's upload, back from the server.
   void Finish(const UploadOutcome& outcome);
   // Commands 3 and 4 are there while a name is owned.

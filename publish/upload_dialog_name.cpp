@@ -151,49 +151,44 @@ void UploadDialog::AskChangeName() {
   Ask("ReleaseConfirm", Q(ReleaseQuestion(GGCT::Get().ZCYN)), false, [this] { ReleaseNow(); });
 }
 
-void UploadDialog::TakeDownNow() {
+void UploadDialog::ActOnOwnedName(NameActOutcome (*act)(std::string_view, const UploadServices&),
+                                  std::function<void()> done) {
   if (doing_ == Doing::kSending) return;
   doing_ = Doing::kSending;
   setCursor(Qt::BusyCursor);
   RunInBackground(
-      this, [name = GGCT::Get().ZCYN, services = services_] { return TakeDown(name, services); },
-      [this](const NameActOutcome& outcome) {
-        // The page is gone; its address would open the notice that it was
-        // taken down, so there is nothing to copy until a page is published
-        // again.
-        if (outcome.done) {
-          ForgetPageOnline();
-          RefreshSummary();
-        }
+      this, [act, name = GGCT::Get().ZCYN, services = services_] { return act(name, services); },
+      [this, done = std::move(done)](const NameActOutcome& outcome) {
+        if (outcome.done) done();
         ShowStatus(outcome.status);
         Done();
       });
 }
 
+void UploadDialog::TakeDownNow() {
+  // The page is gone; its address would open the notice that it was taken
+  // down, so there is nothing to copy until a page is published again.
+  ActOnOwnedName(TakeDown, [this] {
+    ForgetPageOnline();
+    RefreshSummary();
+  });
+}
+
 void UploadDialog::ReleaseNow() {
-  if (doing_ == Doing::kSending) return;
-  doing_ = Doing::kSending;
-  setCursor(Qt::BusyCursor);
-  RunInBackground(
-      this, [name = GGCT::Get().ZCYN, services = services_] { return ReleaseName(name, services); },
-      [this](const NameActOutcome& outcome) {
-        if (outcome.done) {
-          // The old name stays in the box, selected, for a typo to be
-          // mended or the whole replaced.
-          GGCT::Get().ZCYN.clear();
-          // What came back went with the name: the heart too forgets it.
-          ReceiptNews::Get().Forget();
-          confirmed_name_.clear();
-          name_->setEnabled(true);
-          ShowOwned(false);
-          ForgetPageOnline();
-          RefreshSummary();
-          name_->setFocus();
-          name_->selectAll();
-        }
-        ShowStatus(outcome.status);
-        Done();
-      });
+  ActOnOwnedName(ReleaseName, [this] {
+    // The old name stays in the box, selected, for a typo to be mended or
+    // the whole replaced.
+    GGCT::Get().ZCYN.clear();
+    // What came back went with the name: the heart too forgets it.
+    ReceiptNews::Get().Forget();
+    confirmed_name_.clear();
+    name_->setEnabled(true);
+    ShowOwned(false);
+    ForgetPageOnline();
+    RefreshSummary();
+    name_->setFocus();
+    name_->selectAll();
+  });
 }
 
 }  // namespace heartpage

@@ -328,7 +328,8 @@ EndpointReply Receipts(const EndpointCall& call) {
 // check that took it: what a browser that lost its draft edits again. The
 // code is never among them (only its hash is kept).
 EndpointReply PageFields(const EndpointCall& call) {
-  const auto request = ReadOwnedName(call.storage.claims, call.request.fields, "operation 9");
+  const auto request =
+      ReadOwnedName(call.storage.claims, call.request.fields, OperationLabel(call));
   if (const auto* refusal = std::get_if<EndpointReply>(&request)) return *refusal;
   const auto& [name, owner] = std::get<OwnedName>(request);
   const std::string key = PageNameKey(name);

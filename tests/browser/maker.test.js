@@ -79,7 +79,14 @@ describe('the maker in the browser', () => {
       await page.locator('.thumb:visible').evaluate((node) => node.closest('.field').scrollIntoView({ block: 'end' }));
       await shot(page, 'maker-form');
 
-      // The draft outlives a reload.
+      // The draft outlives a reload, made once the preview shows her photo
+      // and none is on its way (a reload cuts that one off).
+      for (const start = Date.now(); ;) {
+        const frames = await Promise.all(page.mainFrame().childFrames().map((frame) => frame.content().catch(() => '')));
+        if (frames.some((html) => html.includes(photo)) && !(await page.locator('iframe.loading').count())) break;
+        assert.ok(Date.now() - start < 15000, 'no preview shows her photo');
+        await page.waitForTimeout(100);
+      }
       await page.reload({ waitUntil: 'load' });
       await page.getByLabel('网页标题', { exact: true }).waitFor();
       assert.equal(await page.getByLabel('网页标题', { exact: true }).inputValue(), title);
