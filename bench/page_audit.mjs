@@ -5,11 +5,13 @@
 // accessibility and best practices against Debian's Chromium, the median
 // of three runs (--runs) with each run's scores beside it.
 //
-//   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N] [--maker]
+//   node bench/page_audit.mjs [build dir] [--style N] [--ms N] [--runs N] [--maker | --gates]
 //
 // --maker audits the maker in the browser instead: /make, a style's form
 // (/make?style=1) and 我的网页 as her 管理链接 opens it on another phone, a
-// page published and answered, Lighthouse's scores only.
+// page published and answered, Lighthouse's scores only. --gates audits
+// what a page held back shows in its place: the waiting page (a moment a
+// day away) and the page asking for its code, of style N (default 1).
 //
 // HEARTPAGE_ASSETS may name another assets folder, to measure a changed page
 // against the tree's.
@@ -26,6 +28,8 @@ const option = (name, fallback) => {
 };
 const maker = args.includes('--maker');
 if (maker) args.splice(args.indexOf('--maker'), 1);
+const gates = args.includes('--gates');
+if (gates) args.splice(args.indexOf('--gates'), 1);
 const only = option('--style', 0);
 const ms = option('--ms', 15000);
 const runs = option('--runs', 3);
@@ -35,7 +39,7 @@ process.env.HEARTPAGE_CLI ??= path.join(build, 'app', 'heartpage-cli');
 process.env.HEARTPAGE_ASSETS ??= path.join(here, '..', 'pages', 'assets');
 process.env.HEARTPAGE_VENDOR ??= path.join(build, 'pages', 'assets-vendor');
 
-const { chromiumArgs, launchBrowser, openPage, publish, startServer, viewports } =
+const { chromiumArgs, launchBrowser, openPage, publish, publishWithSettings, startServer, utcText, viewports } =
   await import('../tests/browser/harness.js');
 
 let lighthouse = null;
@@ -120,9 +124,12 @@ try {
       chromeFlags: ['--headless=new', ...chromiumArgs],
     });
   }
-  const makerPages = maker && chrome
-    ? [`http://${server.host}/make`, `http://${server.host}/make?style=1`, await answeredPage()] : [];
-  for (const address of makerPages) {
+  const heldBack = (settings) => publishWithSettings(server, only || 1, settings);
+  const makerPages = !chrome ? [] : maker
+    ? [`http://${server.host}/make`, `http://${server.host}/make?style=1`, await answeredPage()]
+    : gates ? [await heldBack({ opens: utcText(Date.now() + 86400e3) }),
+      await heldBack({ code: 'Shanghai', hint: '我们第一次见面的城市？' })] : [];
+  for (const [at, address] of makerPages.entries()) {
     if (!chrome) break;
     const scored = [];
     for (let run = 1; run <= runs; ++run) {
@@ -132,13 +139,14 @@ try {
     if (!scored.length) continue;
     const { pathname, search, hash } = new URL(address);
     // Her key stays out of what is printed.
-    const row = { address: pathname + search + (hash ? '#key=… (我的网页)' : '') };
+    const row = gates ? { page: at === 0 ? 'waiting' : 'asking for the code' }
+      : { address: pathname + search + (hash ? '#key=… (我的网页)' : '') };
     for (const key of Object.keys(scored[0].figures)) row[key] = median(scored.map((one) => one.figures[key]));
     row.runs = scored.map((one) => [one.figures.performance, one.figures.accessibility, one.figures['best-practices']]);
     row.failing = [...new Set(scored.flatMap((one) => one.failing))];
     console.log(JSON.stringify(row));
   }
-  for (let style = 1; style <= (maker ? 0 : 8); ++style) {
+  for (let style = 1; style <= (maker || gates ? 0 : 8); ++style) {
     if (only && style !== only) continue;
     const address = await publish(server, style);
     const { context, page } = await openPage(browser, server, address, phone);

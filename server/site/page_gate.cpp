@@ -183,27 +183,29 @@ const std::string& GatePolicy() {
 // that the wait looks like what comes; the sender's words and pictures
 // never. Everything moves by transforms alone, and nothing for a reader who
 // asks for less motion. On a phone on its side the picture stands beside
-// the words, so that the whole page fits without scrolling.
+// the words, so that the whole page fits without scrolling. A button's
+// ground (--button) is the accent darkened where white on the accent
+// would read below 4.5:1.
 constexpr std::string_view kStyle =
     ":root{--bg1:#fff0f6;--bg2:#ffdeeb;--ink:#333;--accent:#d6336c;--on-accent:#fff;"
     "--muted:#868e96;--panel:#fff;--count:#a61e4d;--line:#f783ac}"
     ".s1{--bg1:#1a0814;--bg2:#07030a;--ink:#ffe3ef;--accent:#ff4d8d;--muted:#c9a3b6;"
-    "--panel:rgba(255,255,255,.09);--count:#ff8fb8;--line:#ff4d8d}"
+    "--panel:rgba(255,255,255,.09);--count:#ff8fb8;--line:#ff4d8d;--button:#ce3e72}"
     ".s2{--bg1:#fff7f9;--bg2:#fde1e9;--ink:#5c3a44;--accent:#e05d86;--muted:#9a7883;"
-    "--panel:#fff;--count:#c2416b;--line:#f3a6bd}"
+    "--panel:#fff;--count:#c2416b;--line:#f3a6bd;--button:#be4f71}"
     ".s3{--bg1:#fffdf4;--bg2:#fbeadb;--ink:#5a4033;--accent:#e75480;--muted:#94806f;"
-    "--panel:#fff;--count:#c23b67;--line:#f0a3b8}"
-    ".s4{--bg1:#f8ab35;--bg2:#ee8519;--ink:#fff;--accent:#fff;--on-accent:#c8610a;"
+    "--panel:#fff;--count:#c23b67;--line:#f0a3b8;--button:#c6486e}"
+    ".s4{--bg1:#f8ab35;--bg2:#ee8519;--ink:#fff;--accent:#fff;--on-accent:#ba5a09;"
     "--muted:#fff4e3;--panel:rgba(255,255,255,.24);--count:#fff;--line:#fff}"
     ".s5{--bg1:#031203;--bg2:#000;--ink:#8cff8c;--accent:#18d418;--on-accent:#001a00;"
     "--muted:#5fc25f;--panel:rgba(0,255,0,.08);--count:#6dff6d;--line:#18d418}"
     ".s5 main{font-family:ui-monospace,'Noto Sans Mono CJK SC',monospace}"
     ".s6{--bg1:#ffc8aa;--bg2:#ffe7d8;--ink:#6b3d2e;--accent:#d9532f;--muted:#93624f;"
-    "--panel:rgba(255,255,255,.66);--count:#b8431f;--line:#f09a7b}"
+    "--panel:rgba(255,255,255,.66);--count:#b8431f;--line:#f09a7b;--button:#c74c2b}"
     ".s7{--bg1:#ffc1d9;--bg2:#ffeaf3;--ink:#6a2742;--accent:#d81b60;--muted:#955a72;"
     "--panel:#fff;--count:#c2185b;--line:#f48fb1}"
     ".s8{--bg1:#2b2430;--bg2:#17161a;--ink:#f6e8e2;--accent:#ff6f61;--muted:#b3a6a2;"
-    "--panel:rgba(255,255,255,.09);--count:#ffab9e;--line:#ff8a7a}"
+    "--panel:rgba(255,255,255,.09);--count:#ffab9e;--line:#ff8a7a;--button:#bf5348}"
     "html{-webkit-text-size-adjust:100%;text-size-adjust:100%}"
     "body{margin:0;min-height:100vh;min-height:100dvh;display:flex;align-items:center;"
     "justify-content:center;overflow-x:hidden;"
@@ -244,7 +246,7 @@ constexpr std::string_view kStyle =
     "background:var(--panel);color:var(--ink)}"
     "input::placeholder{color:var(--muted)}"
     "button{margin-top:.8em;font:inherit;font-size:1.1em;padding:.55em 2.4em;border:0;"
-    "border-radius:999px;background:var(--accent);color:var(--on-accent)}"
+    "border-radius:999px;background:var(--button,var(--accent));color:var(--on-accent)}"
     "button:disabled{opacity:.6}"
     ".say{min-height:1.5em;color:var(--accent);margin:.6em 0}"
     ".foot{margin:2em 0 0;font-size:.72em;opacity:.7}.foot a{color:var(--muted)}"
