@@ -145,11 +145,13 @@ StylePlan::StylePlan(int number, const PageTemplates& templates)
         layout.slots_.push_back({static_cast<std::size_t>(piece.row), scanner.At(piece.start)});
       }
       layout.ends_.push_back(layout.text_.size());
-      layout.side_by_side_.assign(layout.rows_.size(), false);
+      layout.card_line_rows_.assign(layout.rows_.size(), false);
+      for (std::size_t r = 0; r < layout.rows_.size(); ++r)
+        layout.card_line_rows_[r] = !NamesSomeone(layout.rows_[r]);
       for (std::size_t k = 0; k + 1 < layout.slots_.size(); ++k)
         if (layout.literal(k + 1).empty())
-          layout.side_by_side_[layout.slots_[k].row] =
-              layout.side_by_side_[layout.slots_[k + 1].row] = true;
+          layout.card_line_rows_[layout.slots_[k].row] =
+              layout.card_line_rows_[layout.slots_[k + 1].row] = false;
 
       layouts_.push_back(std::move(layout));
     }
@@ -193,8 +195,7 @@ StylePlan::Filled StylePlan::Fill(const FieldSource& fields, const SeenWriting* 
   const std::size_t title = static_cast<std::size_t>(&TitleRow(style) - style.rows.data());
   meant[own] = meant[title];
   meant[own + 1] = CardLine(style, fields, [&](const FieldRow& row) {
-    return !NamesSomeone(row) &&
-           !layout.side_by_side(static_cast<std::size_t>(&row - style.rows.data()));
+    return layout.may_give_card_line(static_cast<std::size_t>(&row - style.rows.data()));
   });
   meant[own + 2] = templates_.artwork;
   const FieldRow* picture = nullptr;

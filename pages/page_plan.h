@@ -47,10 +47,13 @@ class PageLayout {
     const std::size_t start = k == 0 ? 0 : ends_[k - 1];
     return std::string_view(text_).substr(start, ends_[k] - start);
   }
-  // Whether row `r` stands somewhere right beside another row, nothing
-  // between them (style 5's two halves of a name): a page does not tell
-  // where one ends, so neither gives the card its line.
-  bool side_by_side(std::size_t r) const { return r < side_by_side_.size() && side_by_side_[r]; }
+  // Whether row `r` may give the link card its line: not a name (hers, his,
+  // a signature), nor a row standing right beside another, nothing between
+  // them (style 5's two halves of a name), since a page does not tell where
+  // one ends. What builds a page and what reads one back both ask this.
+  bool may_give_card_line(std::size_t r) const {
+    return r < card_line_rows_.size() && card_line_rows_[r];
+  }
 
  private:
   friend class StylePlan;
@@ -59,7 +62,7 @@ class PageLayout {
   std::vector<PlanSlot> slots_;
   std::vector<FieldRow> rows_;
   std::vector<std::string> names_;
-  std::vector<bool> side_by_side_;
+  std::vector<bool> card_line_rows_;
   int style_ = 0;
   bool floating_ = false;
   bool asking_ = false;

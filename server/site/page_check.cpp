@@ -68,7 +68,7 @@ class Reading : public SeenWriting {
     const FieldRow* title = &TitleRow(style);
     for (std::size_t r = 0; r < own_; ++r)
       if (rows_[r].kind == FieldKind::kText && &style.rows[r] != title &&
-          !NamesSomeone(style.rows[r]) && !layout.side_by_side(r))
+          layout.may_give_card_line(r))
         text_rows_.push_back(r);
     std::stable_sort(text_rows_.begin(), text_rows_.end(),
                      [&](std::size_t a, std::size_t b) { return rows_[a].index < rows_[b].index; });
