@@ -337,4 +337,16 @@ const FieldRow* FindField(const Style& style, std::string_view name) {
   return nullptr;
 }
 
+int StyleOfPage(std::string_view page) {
+  constexpr std::string_view kAssets = "/biaobai/";
+  for (std::size_t at = page.find(kAssets); at != std::string_view::npos;
+       at = page.find(kAssets, at + 1)) {
+    const std::string_view folder = page.substr(at + kAssets.size(), 4);
+    if (folder.size() == 4 && (folder[0] | 0x20) == 'f' && (folder[1] | 0x20) == 'g' &&
+        folder[2] >= '1' && folder[2] <= '8' && folder[3] == '/')
+      return folder[2] - '0';
+  }
+  return 0;
+}
+
 }  // namespace heartpage

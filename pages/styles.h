@@ -59,6 +59,10 @@ struct Style {
 // Style 1 ... 8; throws std::out_of_range for any other number.
 const Style& GetStyle(int number);
 
+// The style a built page is of, 1 … 8, told by the first folder of the
+// styles' assets it names ("/biaobai/fg3/", any case); 0 when none.
+int StyleOfPage(std::string_view page);
+
 // The name the gallery's tile gives style 1 ... 8, the name the user chose
 // the style by; throws std::out_of_range for any other number.
 std::string_view GalleryName(int number);

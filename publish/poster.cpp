@@ -9,6 +9,7 @@
 #include <cctype>
 
 #include "controls/chinese_font.h"
+#include "pages/styles.h"
 #include "protocol/host.h"
 #include "protocol/media_kind.h"
 #include "protocol/wire.h"
@@ -214,18 +215,6 @@ QImage DrawPoster(const PosterContent& content) {
 QImage StyleArtwork(int style) {
   if (style < 1 || style > 8) return {};
   return QImage(QStringLiteral(":/heartpage/cards/style%1.jpg").arg(style));
-}
-
-int StyleOfPage(std::string_view page) {
-  static constexpr std::string_view kAssets = "/biaobai/fg";
-  for (std::size_t at = 0; at + kAssets.size() < page.size(); ++at) {
-    bool same = true;
-    for (std::size_t i = 0; i < kAssets.size() && same; ++i)
-      same = std::tolower(static_cast<unsigned char>(page[at + i])) == kAssets[i];
-    const char digit = page[at + kAssets.size()];
-    if (same && digit >= '1' && digit <= '8') return digit - '0';
-  }
-  return 0;
 }
 
 std::vector<std::string> OwnPictureAddresses(std::string_view page) {

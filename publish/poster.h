@@ -58,9 +58,6 @@ inline constexpr int kPosterLineHeight = 300;
 // The artwork of style 1 ... 8, its link card's picture; null for another.
 QImage StyleArtwork(int style);
 
-// The style a built page is of, told by the assets it names; 0 when none.
-int StyleOfPage(std::string_view page);
-
 // The addresses of the sender's own pictures that `page` names, on the
 // publishing host, in the page's order and each once.
 std::vector<std::string> OwnPictureAddresses(std::string_view page);

@@ -8,6 +8,7 @@
 #include "app/cli/commands.h"
 #include "net/form_post.h"
 #include "net/server_requests.h"
+#include "pages/styles.h"
 #include "protocol/host.h"
 #include "protocol/page_name.h"
 #include "publish/poster.h"

@@ -5,6 +5,7 @@
 
 #include <ctime>
 
+#include "pages/styles.h"
 #include "protocol/page_name.h"
 #include "protocol/wire.h"
 #include "server/site/gzip.h"
@@ -264,26 +265,13 @@ constexpr std::string_view kCardTitle = "有一份心意在等你";
 constexpr std::string_view kCardLine =
     "这是一张 HeartPage 表白网页，到约定的时刻或说出口令就能打开。";
 
-// The style a page was built in, by the folder of its assets that it names
-// first, 1 … 8; 0 when none is found. What a sender typed in front of it
-// could name another: that only dresses her own page's waiting page.
+// The style a stored page was built in, read off its head (inflated where
+// only its compressed form is kept). What a sender typed in front of its
+// assets could name another: that only dresses her own page's waiting page.
 int StyleOf(const StoredPage& page) {
   constexpr std::size_t kLooked = 16 * 1024;
-  const std::string inflated = page.bytes.empty() && !page.compressed.empty()
-                                   ? GunzipPrefix(page.compressed, kLooked)
-                                   : std::string();
-  const std::string_view text = page.bytes.empty()
-                                    ? std::string_view(inflated)
-                                    : std::string_view(page.bytes).substr(0, kLooked);
-  constexpr std::string_view kAssets = "/biaobai/";
-  for (std::size_t at = text.find(kAssets); at != std::string_view::npos;
-       at = text.find(kAssets, at + 1)) {
-    const std::string_view folder = text.substr(at + kAssets.size(), 4);
-    if (folder.size() == 4 && (folder[0] | 0x20) == 'f' && (folder[1] | 0x20) == 'g' &&
-        folder[2] >= '1' && folder[2] <= '8' && folder[3] == '/')
-      return folder[2] - '0';
-  }
-  return 0;
+  if (!page.bytes.empty()) return StyleOfPage(std::string_view(page.bytes).substr(0, kLooked));
+  return page.compressed.empty() ? 0 : StyleOfPage(GunzipPrefix(page.compressed, kLooked));
 }
 
 // What both pages are dressed in: the style's colours and artwork, and
