@@ -147,7 +147,7 @@ StylePlan::StylePlan(int number, const PageTemplates& templates)
       layout.ends_.push_back(layout.text_.size());
       layout.card_line_rows_.assign(layout.rows_.size(), false);
       for (std::size_t r = 0; r < layout.rows_.size(); ++r)
-        layout.card_line_rows_[r] = !NamesSomeone(layout.rows_[r]);
+        layout.card_line_rows_[r] = !NamesSomeone(layout.rows_[r]) && !layout.rows_[r].heading;
       for (std::size_t k = 0; k + 1 < layout.slots_.size(); ++k)
         if (layout.literal(k + 1).empty())
           layout.card_line_rows_[layout.slots_[k].row] =

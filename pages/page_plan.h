@@ -48,7 +48,7 @@ class PageLayout {
     return std::string_view(text_).substr(start, ends_[k] - start);
   }
   // Whether row `r` may give the link card its line: not a name (hers, his,
-  // a signature), nor a row standing right beside another, nothing between
+  // a signature) nor a heading, nor a row standing right beside another, nothing between
   // them (style 5's two halves of a name), since a page does not tell where
   // one ends. What builds a page and what reads one back both ask this.
   bool may_give_card_line(std::size_t r) const {

@@ -22,6 +22,7 @@ struct Row {
   const char* key;
   FieldKind kind = FieldKind::kText;
   int times = 1;
+  bool heading = false;
 };
 
 constexpr FieldKind kText = FieldKind::kText;
@@ -34,13 +35,14 @@ constexpr FieldKind kMonth0 = FieldKind::kMonth0;
 constexpr FieldKind kDay = FieldKind::kDay;
 constexpr FieldKind kColour = FieldKind::kColour;
 constexpr FieldKind kAddress = FieldKind::kAddress;
+constexpr bool kHeading = true;
 
 Style MakeStyle(int number, const char* caption, const char* control, bool has_check,
                 std::initializer_list<Row> rows) {
   Style style{number, "FG" + std::to_string(number), caption, has_check, {}};
   for (const Row& row : rows)
-    style.rows.push_back(
-        {control, row.index, row.caption, row.default_text, row.key, row.times, row.kind});
+    style.rows.push_back({control, row.index, row.caption, row.default_text, row.key, row.times,
+                          row.kind, row.heading});
   return style;
 }
 
@@ -92,8 +94,8 @@ Style Style3() {
       {
           {20, "漂浮图片地址：", OnHost("/biaobai/fg2/psb.jpg"), "图片地址1", kPicture},
           {21, "点击图片跳转地址：", OnHost("/"), "链接地址1", kAddress},
-          {0, "第1行：", "* Our Story", "第1行"},
-          {1, "第2行：", "Our Story 我们的故事", "第2行"},
+          {0, "第1行：", "* Our Story", "第1行", kText, 1, kHeading},
+          {1, "第2行：", "Our Story 我们的故事", "第2行", kText, 1, kHeading},
           {2, "第3行：", "// 不经意相识, 或许是缘分，或许是注定的。", "第3行"},
           {3, "第4行：", "// 以后不管有怎么样，我都会在。", "第4行"},
           {4, "第5行：", "// 就算全世界都都抛弃你，记得还有我。", "第5行"},
@@ -226,9 +228,10 @@ Style Style7() {
   int field = 0;
   for (int page = 1; page <= static_cast<int>(kStyle7KeysPerPage.size()); ++page) {
     for (int k = 0; k < kStyle7KeysPerPage[page - 1]; ++k, ++field)
+      // The first page is the story's cover: the two names and a motto.
       style.rows.push_back({"Text1", field, "第" + std::to_string(page) + "张图",
                             std::string(detail::kStyle7Story[field]),
-                            "第" + std::to_string(field) + "张", 1});
+                            "第" + std::to_string(field) + "张", 1, kText, page == 1});
   }
   style.rows.push_back({"Text1", field, "标题", std::string(detail::kStyle7Story[field]),
                         "第" + std::to_string(field) + "张", 1});

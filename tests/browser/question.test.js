@@ -18,9 +18,9 @@ const desktop = { name: 'desktop', width: 1280, height: 800, isMobile: false, ha
 const storyActions = {
   // The seven lines of style 1 stand under the picture, their foot (or the
   // top of the video) peeping in on a tall phone: the question waits while
-  // the visitor has not scrolled to them.
+  // the visitor has not scrolled to them, however long she looks.
   1: async (page, viewport) => {
-    await page.clock.runFor(20000);
+    await page.clock.runFor(70000);
     assert.equal(await page.locator('#hpq').isVisible(), false, `style 1 at ${viewport.name}: asked before the lines`);
     await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
   },

@@ -300,6 +300,11 @@ TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
   EXPECT_NE(card(Build(2, two)).find("/biaobai/cards/style2.jpg"), std::string::npos);
   two.checked = true;
   EXPECT_NE(card(Build(2, two)).find("content=\"https://pic.example/a.jpg\""), std::string::npos);
+  // Nor is a heading over her words, nor a cover with the story's two names.
+  EXPECT_NE(card(Build(3, Defaults(3))).find("og:description\" content=\"// 不经意相识"),
+            std::string::npos);
+  EXPECT_NE(card(Build(7, Defaults(7))).find("og:description\" content=\"从前，森林里"),
+            std::string::npos);
   // A value naming a card's key is itself there, as in the page.
   FieldMap seven = Defaults(7);
   seven.values["Text1(78)"] = "卡片文字";
