@@ -41,8 +41,9 @@ struct FieldRow {
   int times = 0;             // occurrences in the start text outside earlier keys
                              // (with the check box ticked where the style has one)
   FieldKind kind = FieldKind::kText;
-  // Shown as a heading over the message ("* Our Story", a story's cover
-  // with its two names), not a line of it.
+  // Shown as a heading over the message ("* Our Story", the first card
+  // greeting her by name, a story's cover with its two names), not a line
+  // of it.
   bool heading = false;
 
   // "Text1(3)"

@@ -300,8 +300,11 @@ TEST(Builders, TheLinkCardTellsOfTheTitleTheFirstLineAndAPicture) {
   EXPECT_NE(card(Build(2, two)).find("/biaobai/cards/style2.jpg"), std::string::npos);
   two.checked = true;
   EXPECT_NE(card(Build(2, two)).find("content=\"https://pic.example/a.jpg\""), std::string::npos);
-  // Nor is a heading over her words, nor a cover with the story's two names.
+  // Nor is a heading over her words, a card greeting her, a cover with the
+  // story's two names.
   EXPECT_NE(card(Build(3, Defaults(3))).find("og:description\" content=\"// 不经意相识"),
+            std::string::npos);
+  EXPECT_NE(card(Build(4, Defaults(4))).find("og:description\" content=\"西湖\""),
             std::string::npos);
   EXPECT_NE(card(Build(7, Defaults(7))).find("og:description\" content=\"从前，森林里"),
             std::string::npos);
