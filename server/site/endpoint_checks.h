@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-#include "server/site/endpoint.h"
+#include "server/site/endpoint_request.h"
 #include "server/site/form.h"
 #include "server/storage/storage.h"
 

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
-#include "server/site/router.h"
+#include "server/site/answer.h"
 
 namespace heartpage::server {
 
@@ -20,5 +21,16 @@ bool ClientAcceptsGzip(const Request& request);
 // hold only that one.
 PageForm FormFor(const Request& request);
 Response ServeAsset(const Request& request, std::string_view path, const Site& site);
+
+// What a published page or a preview may do. Its scripts run in an origin of
+// their own, with no cookies or storage, and can send nothing anywhere but
+// an opening and an answer to this site's two paths for them, post no form,
+// download nothing and open no dialog. Only the site's own
+// /biaobai/ scripts and inline ones run: the site stores only pages the
+// program builds, so every inline script is a template's. Nothing is framed
+// or embedded and no base moves the page's addresses; the templates' links
+// may open a new tab, sandboxed as the page is. `frame_ancestors` says who
+// may frame the page itself (CSP source expressions).
+std::string PageSecurityPolicy(std::string_view public_host, std::string_view frame_ancestors);
 
 }  // namespace heartpage::server

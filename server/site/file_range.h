@@ -9,9 +9,9 @@
 #include <string_view>
 #include <variant>
 
+#include "server/site/answer.h"
 #include "server/site/http_util.h"
 #include "server/site/piece_body.h"
-#include "server/site/router.h"
 
 // Files answered to GET and HEAD, whole or one byte range at a time, as
 // players of music and video ask for them: assets and the senders' media.

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/site/router.h"
+#include "server/site/answer.h"
 
 // The maker in the browser: the field table it lays its forms out from, the
 // preview it shows as she types, and its operations (what a key owns,

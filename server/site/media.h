@@ -8,13 +8,22 @@
 #include <string>
 #include <string_view>
 
+#include "server/site/answer.h"
 #include "server/site/media_spool.h"
-#include "server/site/router.h"
 
 // The senders' own files: received at POST /api/media as raw bytes with the
 // machine identifier in a header, kept under the SHA-256 of their bytes,
 // served at /media/<name>.
 namespace heartpage::server {
+
+// The senders' own files run nothing, whatever their bytes, yet a browser's
+// viewer shows or plays one opened at its own address: that viewer fetches
+// the file from the document it makes for it, so the document keeps the
+// site's origin (a sandbox would make it opaque and the fetch cross-origin)
+// and may load the file itself and style its controls.
+inline constexpr std::string_view kMediaSecurityPolicy =
+    "default-src 'none'; media-src 'self'; img-src 'self'; style-src 'unsafe-inline'; "
+    "form-action 'none'; base-uri 'none'";
 
 // Whether a request's header asks to send a file: the connection then writes
 // its body to a MediaSpool instead of memory.

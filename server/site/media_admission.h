@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "server/site/endpoint.h"
+#include "server/site/endpoint_request.h"
 #include "server/site/media_limits.h"
 #include "server/site/media_spool.h"
 

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "protocol/page_settings.h"
-#include "server/site/router.h"
+#include "server/site/answer.h"
 #include "server/storage/page_store.h"
 
 // A page that opens at its moment, or to its code: until then its address

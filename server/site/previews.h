@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "protocol/preview_terms.h"
-#include "server/site/endpoint.h"
+#include "server/site/endpoint_request.h"
 #include "server/site/form.h"
 #include "server/storage/storage.h"
 

@@ -2,9 +2,9 @@
 
 #include <string_view>
 
-#include "server/site/endpoint.h"
+#include "server/site/answer.h"
+#include "server/site/endpoint_request.h"
 #include "server/site/form.h"
-#include "server/site/router.h"
 
 // What comes back from a published page that asks its question: the
 // visitors' two paths, which take an opening or an answer from the page's

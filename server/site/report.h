@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "server/site/router.h"
+#include "server/site/answer.h"
 
 // /report: anyone tells the operator about a page of the site, with a plain
 // form that needs no script.

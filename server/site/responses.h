@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/site/endpoint.h"
+#include "server/site/endpoint_request.h"
 
 // The site's short answers in text, built one way: whatever answers, a page,
 // a file or a refusal, says who and when alike.
