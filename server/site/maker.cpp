@@ -581,6 +581,58 @@ Work MakerLane(const Request& request, std::string_view operation, const Site& s
   return routed.endpoint->work;
 }
 
+namespace {
+
+// Each name an identifier owns with its address, when it was claimed and
+// when its page was last stored: none while it has no page online.
+std::string MineJson(std::string_view records, std::string_view public_host) {
+  std::string out = "{\"pages\":[";
+  bool first = true;
+  for (const wire::Record& record : RecordsIn(records)) {
+    if (record.size() < 4) continue;
+    if (!first) out += ',';
+    first = false;
+    out += '{';
+    Member(out, "name", record[1]);
+    out += ',';
+    Member(out, "address", PublicOrigin(public_host) + std::string(wire::kPagePrefix) + record[1]);
+    out += ',';
+    Member(out, "claimed", record[2]);
+    out += ',';
+    Member(out, "stored", record[3]);
+    out += '}';
+  }
+  return out + "]}";
+}
+
+// Record 1 the style; a record per field, name and value; last the
+// settings: moment, whether a code is set, hint.
+Response FieldsAnswer(const Request& request, std::string_view records_text) {
+  const std::vector<wire::Record> records = RecordsIn(records_text);
+  if (records.empty() || records[0].empty())
+    return JsonRefusal(request, 500, "no fields in the answer");
+  std::string out = "{\"style\":" + records[0][0] + ",\"fields\":{";
+  std::string settings = ",\"opens\":\"\",\"has_code\":false,\"hint\":\"\"";
+  bool first = true;
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    const wire::Record& record = records[i];
+    if (record.size() == 4 && record[0] == "settings") {
+      settings = ',';
+      Member(settings, "opens", record[1]);
+      settings += record[2] == "1" ? ",\"has_code\":true," : ",\"has_code\":false,";
+      Member(settings, "hint", record[3]);
+      continue;
+    }
+    if (record.size() != 2) continue;
+    if (!first) out += ',';
+    first = false;
+    Member(out, record[0], record[1]);
+  }
+  return JsonResponse(request, 200, out + "}" + settings + "}");
+}
+
+}  // namespace
+
 Response AnswerMaker(const Request& request, std::string_view operation, const Site& site,
                      const Routed& routed, Audit* audit) {
   if (!routed.maker) return JsonRefusal(request, wire::status::kUnknown, "no such operation");
@@ -620,28 +672,8 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
     }
     return JsonResponse(request, 200, out + "]}");
   }
-  if (operation == "mine") {
-    // Each name with its address, when it was claimed and when its page was
-    // last stored: none while it has no page online.
-    std::string out = "{\"pages\":[";
-    bool first = true;
-    for (const wire::Record& record : RecordsIn(reply.body)) {
-      if (record.size() < 4) continue;
-      if (!first) out += ',';
-      first = false;
-      out += '{';
-      Member(out, "name", record[1]);
-      out += ',';
-      Member(out, "address",
-             PublicOrigin(site.public_host) + std::string(wire::kPagePrefix) + record[1]);
-      out += ',';
-      Member(out, "claimed", record[2]);
-      out += ',';
-      Member(out, "stored", record[3]);
-      out += '}';
-    }
-    return JsonResponse(request, 200, out + "]}");
-  }
+  if (operation == "mine")
+    return JsonResponse(request, 200, MineJson(reply.body, site.public_host));
   if (operation == "receipts") {
     const std::optional<wire::Receipt> receipt = wire::ReceiptIn(FromGbk(reply.body));
     if (!receipt) return JsonRefusal(request, 500, "no receipt in the answer");
@@ -649,31 +681,7 @@ Response AnswerMaker(const Request& request, std::string_view operation, const S
     ReceiptJson(out, *receipt, true);
     return JsonResponse(request, 200, out);
   }
-  if (operation == "fields") {
-    // Record 1 the style; a record per field, name and value; last the
-    // settings: moment, whether a code is set, hint.
-    const std::vector<wire::Record> records = RecordsIn(reply.body);
-    if (records.empty() || records[0].empty())
-      return JsonRefusal(request, 500, "no fields in the answer");
-    std::string out = "{\"style\":" + records[0][0] + ",\"fields\":{";
-    std::string settings = ",\"opens\":\"\",\"has_code\":false,\"hint\":\"\"";
-    bool first = true;
-    for (std::size_t i = 1; i < records.size(); ++i) {
-      const wire::Record& record = records[i];
-      if (record.size() == 4 && record[0] == "settings") {
-        settings = ',';
-        Member(settings, "opens", record[1]);
-        settings += record[2] == "1" ? ",\"has_code\":true," : ",\"has_code\":false,";
-        Member(settings, "hint", record[3]);
-        continue;
-      }
-      if (record.size() != 2) continue;
-      if (!first) out += ',';
-      first = false;
-      Member(out, record[0], record[1]);
-    }
-    return JsonResponse(request, 200, out + "}" + settings + "}");
-  }
+  if (operation == "fields") return FieldsAnswer(request, reply.body);
   if (operation == "takedown") return JsonResponse(request, 200, "{\"taken_down\":true}");
   if (operation == "release") return JsonResponse(request, 200, "{\"released\":true}");
   if (operation == "name")
