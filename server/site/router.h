@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "server/site/answer.h"
+#include "server/site/common/answer.h"
 
 namespace heartpage::server {
 
