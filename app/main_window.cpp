@@ -76,6 +76,27 @@ const QSize& Designed() {
   return designed;
 }
 
+// The round button in the top right corner that ends the program.
+iButton* MakeCloseButton(QWidget* window, const QImage& picture) {
+  auto* button = new iButton(window);
+  button->setObjectName(QStringLiteral("iButton1"));
+  button->setGeometry(PxRect(10080, 120, 495, 495));
+  PropertyBag design;
+  design.WriteProperty("BackPicture", picture);
+  design.WriteProperty("AutoSize", false);
+  design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
+  design.WriteProperty("cDrawMode", std::int16_t{13});
+  design.WriteProperty("cForeColor", OleColor{0x80000012});
+  // See-through where the artwork has the mask colour: only the round
+  // button shows over the window's own artwork.
+  design.WriteProperty("cBackStyle", std::int16_t{0});
+  button->ReadProperties(design);
+  // Ended by the mouse only: a key meant for the gallery must never reach
+  // the one control that ends the program.
+  button->setFocusPolicy(Qt::NoFocus);
+  return button;
+}
+
 }  // namespace
 
 std::string SupportAddress() {
@@ -157,22 +178,7 @@ MainWindow::MainWindow(const ClientServices& services)
     if (IsWebAddress(support)) services_.open_target(support);
   });
 
-  close_button_ = new iButton(this);
-  close_button_->setObjectName(QStringLiteral("iButton1"));
-  close_button_->setGeometry(PxRect(10080, 120, 495, 495));
-  PropertyBag design;
-  design.WriteProperty("BackPicture", close_picture.result());
-  design.WriteProperty("AutoSize", false);
-  design.WriteProperty("cFont", ChineseFont(ChineseFace::kSongTi, 9));
-  design.WriteProperty("cDrawMode", std::int16_t{13});
-  design.WriteProperty("cForeColor", OleColor{0x80000012});
-  // See-through where the artwork has the mask colour: only the round
-  // button shows over the window's own artwork.
-  design.WriteProperty("cBackStyle", std::int16_t{0});
-  close_button_->ReadProperties(design);
-  // Ended by the mouse only: a key meant for the gallery must never reach
-  // the one control that ends the program.
-  close_button_->setFocusPolicy(Qt::NoFocus);
+  close_button_ = MakeCloseButton(this, close_picture.result());
   connect(close_button_, &iButton::Click, this, &MainWindow::RequestQuit);
 
   if (scroll_ != nullptr) {

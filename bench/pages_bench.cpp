@@ -10,7 +10,7 @@
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
-#include "server/site/page_check.h"
+#include "server/site/policy/page_check.h"
 #include "text/gbk.h"
 
 namespace heartpage {

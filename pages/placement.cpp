@@ -102,6 +102,49 @@ void PageScanner::Step() {
       StepData();
       return;
     case Mode::kRcdata:
+    case Mode::kScript:
+    case Mode::kStyle:
+      StepRawText(c);
+      return;
+    case Mode::kComment:
+      if (LooksAt("-->")) {
+        pos_ += 3;
+        mode_ = Mode::kData;
+      } else {
+        ++pos_;
+      }
+      return;
+    case Mode::kBogus:
+      if (c == '>') mode_ = Mode::kData;
+      ++pos_;
+      return;
+    case Mode::kTag:
+      StepTag();
+      return;
+    case Mode::kAfterAttributeName:
+      if (IsSpace(c)) {
+        ++pos_;
+      } else if (c == '=') {
+        ++pos_;
+        mode_ = Mode::kBeforeAttributeValue;
+      } else {
+        mode_ = Mode::kTag;
+      }
+      return;
+    case Mode::kBeforeAttributeValue:
+      StepBeforeValue(c);
+      return;
+    case Mode::kAttributeValue:
+      StepValue(c);
+      return;
+  }
+}
+
+// Inside a title, a script or a style sheet: nothing but the element's own
+// end tag ends it.
+void PageScanner::StepRawText(char c) {
+  switch (mode_) {
+    case Mode::kRcdata:
       if (c == '<' && LooksAt("</" + tag_)) {
         pos_ += 2 + tag_.size();
         closing_ = true;
@@ -132,70 +175,50 @@ void PageScanner::Step() {
       }
       StepStyle(c);
       return;
-    case Mode::kComment:
-      if (LooksAt("-->")) {
-        pos_ += 3;
-        mode_ = Mode::kData;
-      } else {
-        ++pos_;
-      }
-      return;
-    case Mode::kBogus:
-      if (c == '>') mode_ = Mode::kData;
-      ++pos_;
-      return;
-    case Mode::kTag:
-      StepTag();
-      return;
-    case Mode::kAfterAttributeName:
-      if (IsSpace(c)) {
-        ++pos_;
-      } else if (c == '=') {
-        ++pos_;
-        mode_ = Mode::kBeforeAttributeValue;
-      } else {
-        mode_ = Mode::kTag;
-      }
-      return;
-    case Mode::kBeforeAttributeValue:
-      if (IsSpace(c)) {
-        ++pos_;
-        return;
-      }
-      if (c == '>') {
-        mode_ = Mode::kTag;
-        return;
-      }
-      attribute_quote_ = c == '"' || c == '\'' ? c : 0;
-      if (attribute_quote_ != 0) ++pos_;
-      value_start_ = pos_;
-      mode_ = Mode::kAttributeValue;
-      language_ = Language::kNone;
-      if (attribute_.starts_with("on")) {
-        language_ = Language::kScript;
-        StartScript();
-      } else if (attribute_ == "style") {
-        language_ = Language::kStyle;
-        css_ = Css::kCode;
-      } else if (std::find(kAddressAttributes.begin(), kAddressAttributes.end(), attribute_) !=
-                 kAddressAttributes.end()) {
-        language_ = Language::kAddress;
-      }
-      return;
-    case Mode::kAttributeValue:
-      if (attribute_quote_ != 0 ? c == attribute_quote_ : (IsSpace(c) || c == '>')) {
-        if (attribute_quote_ != 0) ++pos_;
-        mode_ = Mode::kTag;
-        return;
-      }
-      if (language_ == Language::kScript)
-        StepScript(c);
-      else if (language_ == Language::kStyle)
-        StepStyle(c);
-      else
-        ++pos_;
+    default:
       return;
   }
+}
+
+// An attribute's value starts here: in which language it is written.
+void PageScanner::StepBeforeValue(char c) {
+  if (IsSpace(c)) {
+    ++pos_;
+    return;
+  }
+  if (c == '>') {
+    mode_ = Mode::kTag;
+    return;
+  }
+  attribute_quote_ = c == '"' || c == '\'' ? c : 0;
+  if (attribute_quote_ != 0) ++pos_;
+  value_start_ = pos_;
+  mode_ = Mode::kAttributeValue;
+  language_ = Language::kNone;
+  if (attribute_.starts_with("on")) {
+    language_ = Language::kScript;
+    StartScript();
+  } else if (attribute_ == "style") {
+    language_ = Language::kStyle;
+    css_ = Css::kCode;
+  } else if (std::find(kAddressAttributes.begin(), kAddressAttributes.end(), attribute_) !=
+             kAddressAttributes.end()) {
+    language_ = Language::kAddress;
+  }
+}
+
+void PageScanner::StepValue(char c) {
+  if (attribute_quote_ != 0 ? c == attribute_quote_ : (IsSpace(c) || c == '>')) {
+    if (attribute_quote_ != 0) ++pos_;
+    mode_ = Mode::kTag;
+    return;
+  }
+  if (language_ == Language::kScript)
+    StepScript(c);
+  else if (language_ == Language::kStyle)
+    StepStyle(c);
+  else
+    ++pos_;
 }
 
 void PageScanner::StepData() {

@@ -58,6 +58,9 @@ class PageScanner {
 
   void Step();
   void StepData();
+  void StepRawText(char c);
+  void StepBeforeValue(char c);
+  void StepValue(char c);
   void StepTag();
   void StepScript(char c);
   void StepStyle(char c);

@@ -34,6 +34,42 @@ QPointer<UploadDialog>& OpenDialog() {
   return dialog;
 }
 
+// The two notes in red under the name: what is published, and the name's rule.
+void AddNotes(QWidget* surface, const QFont& font) {
+  for (const auto& [name, text, geometry] :
+       {std::tuple{"Label1(1)", Q(NoteText()), PxRect(840, 1680, 5880, 210)},
+        std::tuple{"Label1(2)", Q(upload_text::kNameRule), PxRect(1440, 2160, 5250, 210)}}) {
+    QLabel* label = upload_dialog::AddLabel(surface, name, text, geometry, font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    label->setPalette(palette);
+    upload_dialog::WidenToText(label, kDesignedWidth);
+  }
+}
+
+// When the page online was stored, small and grey under the address's caption.
+QLabel* AddStoredAt(QWidget* surface) {
+  QLabel* stored_at =
+      upload_dialog::AddLabel(surface, "StoredAt", QString(), PxRect(600, 3390, 2400, 210),
+                              ChineseFont(ChineseFace::kHeiTi, 9));
+  stored_at->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QPalette grey = stored_at->palette();
+  grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+  stored_at->setPalette(grey);
+  return stored_at;
+}
+
+QLabel* AddGateLabel(QWidget* surface, const QFont& font) {
+  QLabel* gate =
+      upload_dialog::AddLabel(surface, "PageGate", QString(), upload_dialog::kReceiptPlace, font);
+  gate->setWordWrap(true);
+  gate->setTextFormat(Qt::PlainText);
+  QPalette ink = gate->palette();
+  ink.setColor(QPalette::WindowText, QColor(0x20, 0x48, 0x98));
+  gate->setPalette(ink);
+  return gate;
+}
+
 }  // namespace
 
 UploadDialog::UploadDialog(const ClientServices& services)
@@ -74,15 +110,7 @@ UploadDialog::UploadDialog(const ClientServices& services)
   confirm_->installEventFilter(this);
   connect(confirm_, &QPushButton::clicked, this, &UploadDialog::Confirm);
 
-  for (const auto& [name, text, geometry] :
-       {std::tuple{"Label1(1)", Q(NoteText()), PxRect(840, 1680, 5880, 210)},
-        std::tuple{"Label1(2)", Q(upload_text::kNameRule), PxRect(1440, 2160, 5250, 210)}}) {
-    QLabel* label = upload_dialog::AddLabel(surface_, name, text, geometry, hei10);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Qt::red);
-    label->setPalette(palette);
-    upload_dialog::WidenToText(label, kDesignedWidth);
-  }
+  AddNotes(surface_, hei10);
 
   // The window's own type and size, not the small serif of the program's
   // default font: the status is what the user waits for.
@@ -91,24 +119,12 @@ UploadDialog::UploadDialog(const ClientServices& services)
   address_caption_ = upload_dialog::AddLabel(surface_, "Label1(3)", Q(upload_text::kAddressCaption),
                                              PxRect(600, 3120, 2400, 240), hei12);
   address_caption_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  stored_at_ =
-      upload_dialog::AddLabel(surface_, "StoredAt", QString(), PxRect(600, 3390, 2400, 210),
-                              ChineseFont(ChineseFace::kHeiTi, 9));
-  stored_at_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  QPalette grey = stored_at_->palette();
-  grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
-  stored_at_->setPalette(grey);
+  stored_at_ = AddStoredAt(surface_);
 
   address_ = upload_dialog::MakeAddressBox(surface_, hei12);
   // Under the address and its buttons, over what came back: what the
   // visitor meets before the page.
-  gate_ =
-      upload_dialog::AddLabel(surface_, "PageGate", QString(), upload_dialog::kReceiptPlace, hei10);
-  gate_->setWordWrap(true);
-  gate_->setTextFormat(Qt::PlainText);
-  QPalette ink = gate_->palette();
-  ink.setColor(QPalette::WindowText, QColor(0x20, 0x48, 0x98));
-  gate_->setPalette(ink);
+  gate_ = AddGateLabel(surface_, hei10);
   // Under the address and its buttons: what came back from the page.
   receipt_ = new ReceiptLabel(surface_);
   receipt_->setGeometry(upload_dialog::kReceiptPlace);

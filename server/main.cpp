@@ -18,10 +18,10 @@
 
 #include "protocol/host.h"
 #include "server/admin/admin.h"
+#include "server/admin/sqlite_import.h"
 #include "server/http/descriptors.h"
 #include "server/http/http_server.h"
 #include "server/options.h"
-#include "server/sqlite_import.h"
 #include "server/storage/caching_storage.h"
 #include "server/storage/data_dir.h"
 #include "server/storage/postgres/pg_storage.h"

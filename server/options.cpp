@@ -6,7 +6,7 @@
 #include "protocol/host.h"
 #include "protocol/records.h"
 #include "server/executable_path.h"
-#include "server/site/client_address.h"
+#include "server/site/common/client_address.h"
 #include "server/storage/postgres/pg_connection.h"
 
 namespace heartpage::server {

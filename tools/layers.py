@@ -5,9 +5,11 @@ whether any include points up or across the layers.
 Each folder stands on one layer; code may include only from layers below
 its own. The program: app over editors over publish over the folders that
 serve it (net, pages, qr, preview, machine, controls, tasks) over protocol over
-text. The server: main() over its admin commands over its root library
-(the options, the one place that picks an engine, the import) over the
-connections (http) over the site over the storage engines over the rules
+text. The server: main() over its admin commands and the import over its
+root library (the options, the one place that picks an engine) over the
+connections (http) over the site's router over the site's rooms (the
+endpoint's operations over what visitors reach over the files over the
+policy over what they all share) over the storage engines over the rules
 written once for them (sql) over the storage contract.
 
 Usage: tools/layers.py [--draw]   exit 1 when an include goes against them.
@@ -29,11 +31,16 @@ RANKS = {
     "server/storage": 10,
     "server/storage/sql": 11,
     "server/storage/sqlite": 12, "server/storage/postgres": 12,
-    "server/site": 13,
-    "server/http": 14,
-    "server": 15,
-    "server/admin": 16,
-    "server/main": 17,
+    "server/site/common": 13,
+    "server/site/policy": 14,
+    "server/site/files": 15,
+    "server/site/visitors": 16,
+    "server/site/endpoint": 17,
+    "server/site": 18,
+    "server/http": 19,
+    "server": 20,
+    "server/admin": 21,
+    "server/main": 22,
 }
 CODE = ("app", "controls", "editors", "machine", "net", "pages", "preview", "protocol",
         "publish", "qr", "server", "tasks", "text")

@@ -2,7 +2,7 @@
 
 #include "server/admin/admin_args.h"
 #include "server/admin/admin_commands.h"
-#include "server/site/deny_check.h"
+#include "server/site/policy/deny_check.h"
 
 namespace heartpage::server {
 

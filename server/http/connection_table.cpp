@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "server/http/connection.h"
-#include "server/site/client_address.h"
+#include "server/site/common/client_address.h"
 
 namespace heartpage::server {
 

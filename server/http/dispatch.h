@@ -11,9 +11,9 @@
 #include <utility>
 
 #include "server/http/server_shared.h"
-#include "server/site/client_address.h"
-#include "server/site/media.h"
-#include "server/site/media_spool.h"
+#include "server/site/common/client_address.h"
+#include "server/site/files/media.h"
+#include "server/site/files/media_spool.h"
 #include "server/site/router.h"
 #include "server/storage/storage_workers.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/site/responses.h"
+#include "server/site/common/responses.h"
 #include "server/site/router.h"
 
 // What the connections write and judge of HTTP messages themselves, before

@@ -18,8 +18,8 @@
 #include "server/http/listen_address.h"
 #include "server/http/session.h"
 #include "server/http/tls.h"
-#include "server/site/client_address.h"
-#include "server/site/media.h"
+#include "server/site/common/client_address.h"
+#include "server/site/files/media.h"
 
 namespace heartpage::server {
 

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "server/site/media_limits.h"
-#include "server/site/page_limits.h"
-#include "server/site/work.h"
+#include "server/site/common/media_limits.h"
+#include "server/site/common/page_limits.h"
+#include "server/site/common/work.h"
 #include "server/storage/storage.h"
 
 namespace heartpage::server {

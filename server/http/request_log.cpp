@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "server/site/endpoint.h"
+#include "server/site/common/endpoint_request.h"
 
 namespace heartpage::server {
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "server/http/request_log.h"
-#include "server/site/endpoint.h"
+#include "server/site/common/endpoint_request.h"
 #include "server/site/router.h"
 
 namespace heartpage::server {

@@ -4,7 +4,7 @@
 #include <climits>
 
 #include "protocol/wire.h"
-#include "server/site/client_address.h"
+#include "server/site/common/client_address.h"
 #include "server/storage/media_store.h"
 
 namespace heartpage::server {

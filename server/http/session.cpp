@@ -31,10 +31,10 @@
 #include "server/http/http_message.h"
 #include "server/http/piece_budget.h"
 #include "server/http/request_record.h"
-#include "server/site/client_address.h"
-#include "server/site/media.h"
-#include "server/site/media_admission.h"
-#include "server/site/media_body.h"
+#include "server/site/common/client_address.h"
+#include "server/site/files/media.h"
+#include "server/site/files/media_admission.h"
+#include "server/site/files/media_body.h"
 #include "text/ascii.h"
 
 namespace heartpage::server {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "protocol/requests.h"
-#include "server/site/endpoint.h"
+#include "server/site/endpoint/endpoint.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/support/memory_storage.h"
 #include "text/gbk.h"

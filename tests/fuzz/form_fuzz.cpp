@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "protocol/requests.h"
-#include "server/site/form.h"
+#include "server/site/common/form.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "text/gbk.h"
 #include "text/value_encoding.h"

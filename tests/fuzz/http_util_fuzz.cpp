@@ -8,7 +8,7 @@
 #include <string>
 
 #include "server/http/request_log.h"
-#include "server/site/http_util.h"
+#include "server/site/common/http_util.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace server = heartpage::server;

@@ -12,7 +12,7 @@
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
-#include "server/site/page_check.h"
+#include "server/site/policy/page_check.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

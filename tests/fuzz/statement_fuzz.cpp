@@ -7,7 +7,7 @@
 #include <variant>
 
 #include "protocol/requests.h"
-#include "server/site/statement.h"
+#include "server/site/common/statement.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace server = heartpage::server;

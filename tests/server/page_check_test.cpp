@@ -1,7 +1,7 @@
 // Which pages the site publishes: every page the program builds, for this
 // site's address, and nothing a sender made up around it.
 
-#include "server/site/page_check.h"
+#include "server/site/policy/page_check.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include "pages/styles.h"
 #include "pages/templates.h"
 #include "protocol/host.h"
-#include "server/site/site_pages.h"
+#include "server/site/common/site_pages.h"
 
 namespace heartpage::server {
 namespace {

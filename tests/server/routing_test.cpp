@@ -5,8 +5,8 @@
 
 #include <utility>
 
-#include "server/site/json.h"
-#include "server/site/maker.h"
+#include "server/site/common/json.h"
+#include "server/site/endpoint/maker.h"
 #include "server/site/router.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/support/memory_storage.h"

@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "server/site/http_util.h"
+#include "server/site/common/http_util.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/server/built_page.h"
 #include "tests/support/server_harness.h"

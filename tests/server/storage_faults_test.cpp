@@ -8,7 +8,7 @@
 #include <map>
 #include <set>
 
-#include "server/site/endpoint.h"
+#include "server/site/endpoint/endpoint.h"
 #include "server/storage/sqlite/sqlite_storage.h"
 #include "tests/server/built_page.h"
 #include "tests/server/fault_vfs.h"

@@ -11,8 +11,8 @@
 #include <map>
 #include <thread>
 
-#include "server/site/previews.h"
 #include "server/site/router.h"
+#include "server/site/visitors/previews.h"
 #include "server/storage/caching_storage.h"
 #include "server/storage/postgres/pg_storage.h"
 #include "server/storage/sqlite/sqlite_storage.h"
