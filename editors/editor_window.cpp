@@ -37,6 +37,7 @@
 #include "pages/question.h"
 #include "pages/styles.h"
 #include "publish/page_gate.h"
+#include "publish/utc_time.h"
 #include "text/qstring.h"
 
 namespace heartpage {
@@ -509,8 +510,7 @@ std::string EditorWindow::Value(std::string_view field) const {
 }
 
 void EditorWindow::ShowOpens(const std::string& local) {
-  const QDateTime moment =
-      QDateTime::fromString(Q(local).trimmed(), QStringLiteral("yyyy-MM-dd HH:mm"));
+  const QDateTime moment = TimeOfLocalMinute(local);
   opens_set_->setChecked(moment.isValid());
   if (moment.isValid()) opens_->setDateTime(moment);
 }

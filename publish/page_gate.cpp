@@ -40,11 +40,14 @@ std::string NowUtc() {
   return UtcOf(QDateTime::currentDateTimeUtc());
 }
 
+QDateTime TimeOfLocalMinute(std::string_view local) {
+  return QDateTime::fromString(Q(local).trimmed(), QString::fromLatin1(kLocalForm));
+}
+
 std::optional<std::string> UtcOfLocalMinute(std::string_view local) {
-  const QString text = Q(local).trimmed();
-  const QDateTime time = QDateTime::fromString(text, QString::fromLatin1(kLocalForm));
-  // A time the clock skips comes back moved to one that exists.
-  if (!time.isValid() || time.toString(QString::fromLatin1(kLocalForm)) != text) return {};
+  const QDateTime time = TimeOfLocalMinute(local);
+  if (!time.isValid() || time.toString(QString::fromLatin1(kLocalForm)) != Q(local).trimmed())
+    return {};
   return UtcOf(time);
 }
 

@@ -41,23 +41,32 @@ inline std::optional<std::uint64_t> DecimalNumber(std::string_view text, std::si
   return value;
 }
 
+// What becomes of a "%" not followed by two hexadecimal digits: the whole
+// text refused, or the "%" kept as it stands (to read a text as a browser
+// would before judging it).
+enum class BadPercent { kRefuse, kKeep };
+
 // "%41" as "A", every other byte as it is, and a form value's "+" as a space
 // when `plus_is_space`; nothing when a "%" is not followed by two
-// hexadecimal digits.
-inline std::optional<std::string> DecodePercents(std::string_view text,
-                                                 bool plus_is_space = false) {
+// hexadecimal digits, unless `bad` keeps it.
+inline std::optional<std::string> DecodePercents(std::string_view text, bool plus_is_space = false,
+                                                 BadPercent bad = BadPercent::kRefuse) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (plus_is_space && text[i] == '+') {
       out += ' ';
     } else if (text[i] == '%') {
-      if (i + 2 >= text.size()) return std::nullopt;
-      const int high = HexDigit(text[i + 1]);
-      const int low = HexDigit(text[i + 2]);
-      if (high < 0 || low < 0) return std::nullopt;
-      out += static_cast<char>(high * 16 + low);
-      i += 2;
+      const int high = i + 2 < text.size() ? HexDigit(text[i + 1]) : -1;
+      const int low = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+      if (high >= 0 && low >= 0) {
+        out += static_cast<char>(high * 16 + low);
+        i += 2;
+      } else if (bad == BadPercent::kRefuse) {
+        return std::nullopt;
+      } else {
+        out += '%';
+      }
     } else {
       out += text[i];
     }

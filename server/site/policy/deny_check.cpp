@@ -38,21 +38,6 @@ bool IsSlash(char c) {
   return c == '/' || c == '\\';
 }
 
-std::string PercentDecoded(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 &&
-        HexDigit(text[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 // Text as one reads it whatever way it was written: compatibility forms
 // (full-width letters, ligatures) as their plain letters, in small letters,
 // and without the characters that show nothing (zero-width spaces, soft
@@ -217,7 +202,7 @@ std::string HostAt(std::string_view rest) {
   // Whitespace ends an address that stands in running text.
   host = host.substr(
       0, static_cast<std::size_t>(std::find_if(host.begin(), host.end(), IsSpace) - host.begin()));
-  std::string name = MappedName(PercentDecoded(host), /*ascii=*/true);
+  std::string name = MappedName(*DecodePercents(host, false, BadPercent::kKeep), /*ascii=*/true);
   while (name.ends_with('.')) name.pop_back();
   if (const std::optional<std::string> ipv4 = Ipv4Host(name); ipv4 && !ipv4->empty()) return *ipv4;
   return name;

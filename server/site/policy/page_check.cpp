@@ -18,6 +18,7 @@
 #include "protocol/host.h"
 #include "server/site/policy/page_slots.h"
 #include "text/gbk.h"
+#include "text/utf8.h"
 
 namespace heartpage::server {
 namespace {
@@ -171,7 +172,7 @@ class Reading : public SeenWriting {
       if (!next.empty()) {
         end = reach.find(next, end);
         if (end == std::string_view::npos || end > limit) break;
-      } else if (end < page_.size() && (static_cast<unsigned char>(page_[end]) & 0xC0) == 0x80) {
+      } else if (end < page_.size() && IsUtf8Continuation(page_[end])) {
         continue;
       } else if (++splits > kMaxSplits) {
         break;
@@ -285,8 +286,7 @@ constexpr std::size_t kSharedStart = 64;
 // A few bytes of the page from `at`, safe to quote on one line.
 std::string Near(std::string_view page, std::size_t at) {
   std::size_t end = std::min(page.size(), at + 40);
-  while (end < page.size() && end > at && (static_cast<unsigned char>(page[end]) & 0xC0) == 0x80)
-    --end;
+  while (end < page.size() && end > at && IsUtf8Continuation(page[end])) --end;
   std::string quoted;
   for (const char c : page.substr(at, end - at))
     quoted += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
