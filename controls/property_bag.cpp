@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <algorithm>
 #include <charconv>
+#include <optional>
+
+#include "text/backslashes.h"
 
 namespace heartpage {
 namespace {
@@ -39,34 +42,12 @@ std::string Escape(std::string_view text) {
 }
 
 std::string Unescape(std::string_view text, int line) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      out += text[i];
-      continue;
-    }
-    if (++i == text.size())
-      throw PropertyBagError("line " + std::to_string(line) + ": text ends in a lone backslash");
-    switch (text[i]) {
-      case '\\':
-        out += '\\';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      default:
-        throw PropertyBagError("line " + std::to_string(line) + ": unknown escape \\" +
-                               std::string(1, text[i]));
-    }
-  }
-  return out;
+  std::string bad;
+  std::optional<std::string> out = DecodeBackslashes(text, {.tab = true}, &bad);
+  if (out) return *std::move(out);
+  throw PropertyBagError(
+      "line " + std::to_string(line) + ": " +
+      (bad.empty() ? "text ends in a lone backslash" : "unknown escape \\" + bad));
 }
 
 template <typename T>

@@ -54,6 +54,7 @@ TEST(PropertyBag, BrokenTextIsRefusedWithTheLine) {
       "HeartPage property bag 1\nStyle\tDouble\t1\n",
       "HeartPage property bag 1\nEnabled\tBoolean\tyes\n",
       "HeartPage property bag 1\nCaption\tString\tends in \\\n",
+      "HeartPage property bag 1\nCaption\tString\tnot in a script \\u0041\n",
       "HeartPage property bag 1\nBackPicture\tPicture\tbm90IGEgcGljdHVyZQ==\n",
       "HeartPage property bag 1\nStyle\tLong\t1\nStyle\tLong\t2\n",
   };

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "text/ascii.h"
+#include "text/backslashes.h"
 #include "text/gbk.h"
 #include "text/markup.h"
 
 namespace heartpage::server {
 namespace {
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
 
 // A set of bytes looked up in one step: the extents below test every byte of
 // a value that may be the whole page, where a search of the set's string per
@@ -97,38 +95,7 @@ std::optional<std::string> ReadHtml(std::string_view text, std::size_t reference
 
 // A script string literal's content as the builders write it.
 std::optional<std::string> ReadScriptString(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t escape = std::min(text.find('\\', i), text.size());
-    out.append(text, i, escape - i);
-    if (escape == text.size()) break;
-    i = escape;
-    if (++i >= text.size()) return std::nullopt;
-    switch (text[i]) {
-      case '\\':
-        out += '\\';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 'u': {
-        if (text.size() - i < 5) return std::nullopt;
-        const std::string_view hex = text.substr(i + 1, 4);
-        for (const char h : hex)
-          if (!IsHexDigit(h)) return std::nullopt;
-        AppendUtf8(out, static_cast<char32_t>(std::strtoul(std::string(hex).c_str(), nullptr, 16)));
-        i += 4;
-        break;
-      }
-      default:
-        return std::nullopt;
-    }
-  }
-  return out;
+  return DecodeBackslashes(text, {.unicode = true});
 }
 
 std::size_t HtmlExtent(std::string_view page, std::size_t i, std::size_t references, bool breaks,
@@ -228,7 +195,7 @@ std::optional<std::string> ReadSlot(std::string_view written, const SlotKind& ki
         }
         if (written.size() - i < 3) return std::nullopt;
         const std::string hex(written.substr(i + 1, 2));
-        if (!IsHexDigit(hex[0]) || !IsHexDigit(hex[1])) return std::nullopt;
+        if (HexDigit(hex[0]) < 0 || HexDigit(hex[1]) < 0) return std::nullopt;
         out += static_cast<char>(std::strtoul(hex.c_str(), nullptr, 16));
         i += 2;
       }
