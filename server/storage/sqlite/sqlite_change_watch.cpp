@@ -33,8 +33,16 @@ void SqliteStorage::Announce(SqlSession& db, std::string_view name, ChangedBy by
 // read), and only then reads the changes the operator's tools recorded.
 class SqliteStorage::ChangeWatch {
  public:
-  ChangeWatch(SqliteStorage& storage, PageChangeSink* sink)
-      : storage_(storage), sink_(sink), thread_([this] { Run(); }) {}
+  // The first look before the thread starts: it forgets whatever was kept
+  // before it, and a page read between the two would lose its place.
+  ChangeWatch(SqliteStorage& storage, PageChangeSink* sink) : storage_(storage), sink_(sink) {
+    try {
+      Start();
+    } catch (const StorageError&) {
+      // Busy now: the thread tries again.
+    }
+    thread_ = std::thread([this] { Run(); });
+  }
   ~ChangeWatch() {
     {
       const std::lock_guard lock(mutex_);
@@ -50,14 +58,6 @@ class SqliteStorage::ChangeWatch {
   std::int64_t DataVersion() { return db_->Run("PRAGMA data_version").Int(0); }
 
   void Run() {
-    // The first look at once: it forgets whatever was kept before it, which
-    // a page read in the moment before would otherwise lose at the first
-    // poll.
-    try {
-      Start();
-    } catch (const StorageError&) {
-      // Busy now: the loop tries again.
-    }
     std::unique_lock lock(mutex_);
     while (!stop_.wait_for(lock, kChangePoll, [this] { return stopping_; })) {
       lock.unlock();
@@ -114,7 +114,7 @@ class SqliteStorage::ChangeWatch {
   std::mutex mutex_;
   std::condition_variable stop_;
   bool stopping_ = false;
-  std::thread thread_;  // last: it starts once everything above is made
+  std::thread thread_;
 };
 
 void SqliteStorage::WatchPages(PageChangeSink* sink) {
