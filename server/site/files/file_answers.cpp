@@ -57,36 +57,54 @@ PageForm FormFor(const Request& request) {
 
 namespace {
 
-// The headers of 200 answers written directly from memory carry the same
-// fields as the other answers of a page or an asset. Every one starts so:
-std::string HeadStart(const Request& request, std::string_view etag, const StoredPage& stored) {
+// Where an answer's fields go: the head of a 200 sent from memory, written
+// as text straight after its status line, or Beast's fields of the others
+// (304, HEAD, ranges). Each kind of answer writes its fields once, for both.
+struct RawHead {
+  std::string& head;
+  void operator()(std::string_view name, std::string_view value) const {
+    head += name;
+    head += ": ";
+    head += value;
+    head += "\r\n";
+  }
+};
+struct BeastFields {
+  http::fields& fields;
+  void operator()(std::string_view name, std::string_view value) const { fields.set(name, value); }
+};
+
+// What every answer of a page or an asset says of itself: who answers and
+// when, the validators a cache comes back with, how long it may keep it.
+template <typename Set>
+void FileFields(const Set& set, std::string_view etag, std::int64_t modified,
+                std::string_view caching) {
+  set("Server", kServerName);
+  set("Date", CurrentHttpDate());
+  set("ETag", etag);
+  set("Last-Modified", LastModified(modified));
+  set("Cache-Control", caching);
+  set("X-Content-Type-Options", "nosniff");
+}
+
+// A 200 from memory: its status line, its fields, what its body is, and
+// whether the connection stays.
+template <typename WriteFields>
+std::string HeadFromMemory(const Request& request, const WriteFields& write_fields,
+                           std::string_view type, const StoredPage& stored, bool gzip,
+                           bool keep_alive) {
   std::string head;
   head.reserve(512);
   head += request.version() == 10 ? "HTTP/1.0 200 OK\r\n" : "HTTP/1.1 200 OK\r\n";
-  head += "Server: ";
-  head += kServerName;
-  head += "\r\nDate: ";
-  head += CurrentHttpDate();
-  head += "\r\nETag: ";
-  head += etag;
-  head += "\r\nLast-Modified: ";
-  head += LastModified(stored.modified);
+  const RawHead set{head};
+  write_fields(set);
+  set("Content-Type", type);
+  if (gzip) set("Content-Encoding", "gzip");
+  set("Content-Length", std::to_string(gzip ? stored.compressed.size() : stored.bytes.size()));
+  if (!keep_alive) set("Connection", "close");
+  if (keep_alive && request.version() == 10) set("Connection", "keep-alive");
   head += "\r\n";
   return head;
-}
-
-// ... and ends with what the body is and whether the connection stays.
-void EndHead(std::string& head, const Request& request, std::string_view type,
-             const StoredPage& stored, bool gzip, bool keep_alive) {
-  head += "Vary: Accept-Encoding\r\nContent-Type: ";
-  head += type;
-  head += "\r\n";
-  if (gzip) head += "Content-Encoding: gzip\r\n";
-  head += "Content-Length: ";
-  head += std::to_string(gzip ? stored.compressed.size() : stored.bytes.size());
-  if (!keep_alive) head += "\r\nConnection: close";
-  if (keep_alive && request.version() == 10) head += "\r\nConnection: keep-alive";
-  head += "\r\n\r\n";
 }
 
 // The policy of the site's pages, written once for each thread and site.
@@ -106,44 +124,24 @@ std::string_view PageCaching(const StoredPage& page) {
   return page.gate.code_hash.empty() ? "no-cache" : "private, no-cache";
 }
 
-// A page's.
-std::string PageHead(const Request& request, const StoredPage& page, std::string_view etag,
-                     bool gzip, bool keep_alive, const Site& site) {
-  std::string head = HeadStart(request, etag, page);
-  head += "Cache-Control: ";
-  head += PageCaching(page);
-  head +=
-      "\r\nX-Content-Type-Options: nosniff\r\n"
-      "Referrer-Policy: no-referrer\r\nContent-Security-Policy: ";
-  head += PagePolicy(site);
-  head += "\r\n";
-  EndHead(head, request, "text/html; charset=gbk", page, gzip, keep_alive);
-  return head;
+// A page's fields. The page runs in an origin of its own: its scripts
+// work, but cannot touch the publishing site or other people's pages.
+template <typename Set>
+void PageFields(const Set& set, const StoredPage& page, std::string_view etag, const Site& site) {
+  FileFields(set, etag, page.modified, PageCaching(page));
+  set("Referrer-Policy", "no-referrer");
+  set("Content-Security-Policy", PagePolicy(site));
+  set("Vary", "Accept-Encoding");
 }
 
 constexpr std::string_view kAssetCaching = "public, max-age=86400";
 
-// An asset's.
-std::string AssetHead(const Request& request, const StoredPage& asset, std::string_view etag,
-                      std::string_view type, bool gzip, bool keep_alive) {
-  std::string head = HeadStart(request, etag, asset);
-  head += "Cache-Control: ";
-  head += kAssetCaching;
-  head += "\r\nAccept-Ranges: bytes\r\nX-Content-Type-Options: nosniff\r\n";
-  EndHead(head, request, type, asset, gzip, keep_alive);
-  return head;
-}
-
-// What every answer of a page or an asset says of itself: who answers and
-// when, the validators a cache comes back with, how long it may keep it.
-void SetFileFields(http::fields& fields, std::string_view etag, std::int64_t modified,
-                   std::string_view caching) {
-  fields.set(http::field::server, kServerName);
-  fields.set(http::field::date, CurrentHttpDate());
-  fields.set(http::field::etag, etag);
-  fields.set(http::field::last_modified, FormatHttpDate(modified));
-  fields.set(http::field::cache_control, caching);
-  fields.set("X-Content-Type-Options", "nosniff");
+// An asset's: only one held compressed varies by what the client accepts.
+template <typename Set>
+void AssetFields(const Set& set, std::string_view etag, std::int64_t modified, bool varies) {
+  FileFields(set, etag, modified, kAssetCaching);
+  set("Accept-Ranges", "bytes");
+  if (varies) set("Vary", "Accept-Encoding");
 }
 
 }  // namespace
@@ -172,23 +170,20 @@ Response ServePage(const Request& request, std::shared_ptr<const StoredPage> pag
   const std::string etag = gzip ? GzipEtag(page->etag) : page->etag;
   const bool unchanged = NotModified(request[http::field::if_none_match],
                                      request[http::field::if_modified_since], etag, page->modified);
+  const auto fields = [&](const auto& set) { PageFields(set, *page, etag, site); };
+  constexpr std::string_view kType = "text/html; charset=gbk";
   if (request.method() == http::verb::get && !unchanged) {
     const bool keep_alive = request.keep_alive();
-    std::string head = PageHead(request, *page, etag, gzip, keep_alive, site);
+    std::string head = HeadFromMemory(request, fields, kType, *page, gzip, keep_alive);
     return PageResponse{std::move(head), std::move(page), keep_alive, gzip};
   }
   // 304, or the answer to HEAD: the page's header without the page.
   StringResponse response(unchanged ? http::status::not_modified : http::status::ok,
                           request.version());
-  SetFileFields(response.base(), etag, page->modified, PageCaching(*page));
-  // The page runs in an origin of its own: its scripts work, but cannot
-  // touch the publishing site or other people's pages.
-  response.set("Content-Security-Policy", PagePolicy(site));
-  response.set("Referrer-Policy", "no-referrer");
-  response.set(http::field::vary, "Accept-Encoding");
+  fields(BeastFields{response.base()});
   response.keep_alive(request.keep_alive());
   if (!unchanged) {
-    response.set(http::field::content_type, "text/html; charset=gbk");
+    response.set(http::field::content_type, kType);
     if (gzip) response.set(http::field::content_encoding, "gzip");
     response.content_length(gzip ? page->compressed.size() : page->bytes.size());
   }
@@ -212,9 +207,7 @@ class AssetFile final : public FileHolder {
         held_(held) {}
 
   void SetFields(http::fields& fields) const override {
-    SetFileFields(fields, answer_.etag, *answer_.modified, kAssetCaching);
-    fields.set(http::field::accept_ranges, "bytes");
-    if (held_ != nullptr) fields.set(http::field::vary, "Accept-Encoding");
+    AssetFields(BeastFields{fields}, answer_.etag, *answer_.modified, held_ != nullptr);
   }
 
   std::optional<Response> FromMemory() const override {
@@ -225,8 +218,11 @@ class AssetFile final : public FileHolder {
         (!gzip && held_->asset->bytes.size() != size_))
       return std::nullopt;
     const bool keep_alive = request_.keep_alive();
+    const auto fields = [&](const auto& set) {
+      AssetFields(set, answer_.etag, *answer_.modified, true);
+    };
     std::string head =
-        AssetHead(request_, *held_->asset, answer_.etag, answer_.content_type, gzip, keep_alive);
+        HeadFromMemory(request_, fields, answer_.content_type, *held_->asset, gzip, keep_alive);
     const PageFile& shared = gzip ? assets_->gzip_file() : assets_->plain_file();
     return PageResponse{std::move(head),
                         held_->asset,
