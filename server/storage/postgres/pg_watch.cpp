@@ -71,8 +71,8 @@ std::unique_ptr<PgConnection> PageWatch::Listen() {
 
 void PageWatch::NoteOwnStore(std::string transaction) {
   std::lock_guard lock(mutex_);
-  mine_.push_back(std::move(transaction));
-  if (mine_.size() > kRemembered) mine_.pop_front();
+  own_stores_.push_back(std::move(transaction));
+  if (own_stores_.size() > kRemembered) own_stores_.pop_front();
 }
 
 // A page notice is the page's name and, after a space, its store's
@@ -94,8 +94,9 @@ bool PageWatch::Drain(PgConnection& connection) {
         if (std::string_view(notice->relname) == kPageChannel) {
           // This server's own store: its cache dropped the page already,
           // and a late drop would only lose the page read since.
-          if (const auto own = std::find(mine_.begin(), mine_.end(), second); own != mine_.end()) {
-            mine_.erase(own);
+          if (const auto own = std::find(own_stores_.begin(), own_stores_.end(), second);
+              own != own_stores_.end()) {
+            own_stores_.erase(own);
             PQfreemem(notice);
             continue;
           }

@@ -82,9 +82,9 @@ class PageWatch {
   std::condition_variable confirmed_;
   std::map<std::string, std::set<std::string>> dropped_;  // transaction → sessions
   std::deque<std::string> transactions_;                  // of dropped_, oldest first
-  // Mine(), oldest first; one whose store rolled back is never heard, and
+  // NoteOwnStore()s, oldest first; one whose store rolled back is never heard, and
   // falls off the end.
-  std::deque<std::string> mine_;
+  std::deque<std::string> own_stores_;
   std::atomic<bool> watching_ = false;
   std::atomic<int> session_ = 0;
   std::atomic<bool> stopping_ = false;
