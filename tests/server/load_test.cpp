@@ -39,13 +39,6 @@ constexpr std::size_t kShadowFactor = kAddressSanitizer || kThreadSanitizer ? 4 
 // 256 MB) to catch its use: memory given back shows only without it.
 constexpr std::size_t kQuarantineKb = kAddressSanitizer ? 128 * 1024 : 0;
 
-std::size_t ResidentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6));
-  return 0;
-}
-
 std::size_t OpenDescriptors(pid_t pid) {
   const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
@@ -67,7 +60,7 @@ TEST(LoadTest, IdleConnectionStorm) {
                        {"--max-connections", "200", "--max-connections-per-address", "16"});
   const int port = server.port();
   ASSERT_EQ(Get(port, "/").status, 200);
-  const std::size_t resident_before = ResidentKb(server.pid());
+  const std::size_t resident_before = OwnResidentKb(server.pid());
 
   // One address past its own limit is turned away at once, and told so.
   std::vector<std::unique_ptr<HttpConnection>> idle;
@@ -94,7 +87,7 @@ TEST(LoadTest, IdleConnectionStorm) {
   // The descriptors in use: the connections allowed, the database, the log
   // and the listener, and a few closing.
   EXPECT_LE(OpenDescriptors(server.pid()), 200u + 64u);
-  EXPECT_LT(ResidentKb(server.pid()), resident_before + kShadowFactor * 32 * 1024);
+  EXPECT_LT(OwnResidentKb(server.pid()), resident_before + kShadowFactor * 32 * 1024);
 }
 
 TEST(LoadTest, UnfinishedBodyStorm) {
@@ -102,7 +95,7 @@ TEST(LoadTest, UnfinishedBodyStorm) {
   ServerProcess server(data.path(), {"--max-body", "4M", "--max-body-memory", "16M"});
   const int port = server.port();
   ASSERT_EQ(Post(port, ClaimBody("m", "first")).status, 200);
-  const std::size_t resident_before = ResidentKb(server.pid());
+  const std::size_t resident_before = OwnResidentKb(server.pid());
 
   // Forty uploads of 4 MB that stop three quarters in: 120 MB sent, held by
   // a server without a budget.
@@ -126,7 +119,8 @@ TEST(LoadTest, UnfinishedBodyStorm) {
   // The budget and half as much again for everything else: the bodies
   // refused or given way while they still drain hold nothing, though the
   // connections stay open a moment.
-  EXPECT_LT(ResidentKb(server.pid()), resident_before + kShadowFactor * 24 * 1024 + kQuarantineKb);
+  EXPECT_LT(OwnResidentKb(server.pid()),
+            resident_before + kShadowFactor * 24 * 1024 + kQuarantineKb);
 
   // Those the budget had no room for were refused, or gave way to others.
   EXPECT_TRUE(Eventually([&] {

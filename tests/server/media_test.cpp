@@ -93,13 +93,6 @@ std::uintmax_t HeldUnder(pid_t pid, const std::filesystem::path& dir) {
   return bytes;
 }
 
-std::size_t ResidentKb(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6));
-  return 0;
-}
-
 // A client that asks for a file and then reads no more than the start of
 // the answer, with as small a window as the system allows.
 class StalledReader : public HttpConnection {
@@ -329,7 +322,7 @@ TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
   const HttpResponse stored = Upload(port, "m1", Png(size, 'v'));
   ASSERT_EQ(stored.status, 200) << stored.body;
   const std::string path = PathOf(stored.body);
-  const std::size_t resident_kb = ResidentKb(server.pid());
+  const std::size_t resident_kb = OwnResidentKb(server.pid());
 
   std::vector<std::unique_ptr<StalledReader>> readers;
   for (int i = 0; i < 16; ++i)
@@ -338,7 +331,7 @@ TEST(MediaTest, ClientsThatNeverReadHoldNeitherCopiesNorMemory) {
   for (const auto& reader : readers) ASSERT_TRUE(reader->Start().starts_with("HTTP/1.1 20"));
 
   EXPECT_EQ(HeldUnder(server.pid(), spool.path()), 0u);
-  EXPECT_LT(ResidentKb(server.pid()), resident_kb + 40 * 1024);
+  EXPECT_LT(OwnResidentKb(server.pid()), resident_kb + 40 * 1024);
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_EQ(Post(port, QueryBody("select * from 系统设置")).status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
@@ -379,7 +372,7 @@ TEST(MediaTest, SlowReadersOfLargeFilesKeepNoOnesPhotoOut) {
   const std::string photo = Png(3 * 1024 * 1024, 'p');
   const HttpResponse stored = Exchange(port, MediaRequest("mp", photo), false, "127.0.0.9");
   ASSERT_EQ(stored.status, 200) << stored.body;
-  const std::size_t resident_kb = ResidentKb(server.pid());
+  const std::size_t resident_kb = OwnResidentKb(server.pid());
 
   std::vector<std::unique_ptr<StalledReader>> readers;
   const auto read_slowly = [&](const std::string& path, const std::string& from) {
@@ -401,7 +394,7 @@ TEST(MediaTest, SlowReadersOfLargeFilesKeepNoOnesPhotoOut) {
     for (const std::string& path : {paths[2], paths[3]})
       EXPECT_EQ(read_slowly(path, from), "HTTP/1.1 200") << from;
   EXPECT_EQ(HeldUnder(server.pid(), spool.path()), 0u);
-  EXPECT_LT(ResidentKb(server.pid()), resident_kb + 16 * 1024);
+  EXPECT_LT(OwnResidentKb(server.pid()), resident_kb + 16 * 1024);
 
   // The room is full: the one reader old enough to be told slow gives way,
   // and another address's photo comes whole at once, and the next too.

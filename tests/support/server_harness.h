@@ -31,6 +31,7 @@ namespace heartpage::server::testing {
 
 using ScratchDir = heartpage::testing::TempDir;
 using heartpage::testing::ChildProcess;
+using heartpage::testing::OwnResidentKb;
 
 // The real heartpage-server on a free loopback port.
 class ServerProcess : public heartpage::testing::ServerProcess {

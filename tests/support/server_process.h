@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -246,5 +247,18 @@ class ServerProcess : public ChildProcess {
   std::string host_;
   int port_ = 0;
 };
+
+// The memory a process holds of its own, in KB: what it has resident but
+// for pages of files it maps, which the kernel may drop and read again (a
+// server reading a mapped database has as much of it resident as it read).
+inline std::size_t OwnResidentKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::size_t resident = 0, of_files = 0;
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) resident = std::stoul(line.substr(6));
+    if (line.starts_with("RssFile:")) of_files = std::stoul(line.substr(8));
+  }
+  return resident - std::min(resident, of_files);
+}
 
 }  // namespace heartpage::testing
