@@ -109,13 +109,13 @@ using heartpage::server::testing::HttpConnection;
 using heartpage::server::testing::PostRequest;
 
 // Style 1 as the program builds it for the server at 127.0.0.1:`port` (the
-// server takes no other page), its first text grown to make the page about
-// `size` bytes in GBK.
+// server takes no other page), the words after her name grown to make the
+// page about `size` bytes in GBK.
 std::string Page(int port, std::size_t size) {
   using namespace heartpage;
   const HostAddress host = ParseHost("127.0.0.1:" + std::to_string(port));
   FieldMap fields = FieldMap::Defaults(GetStyle(1));
-  const std::string field = GetStyle(1).rows.front().Name();
+  const std::string field = GetStyle(1).rows.at(1).Name();
   const std::size_t base = ToGbk(BuildPage(1, fields, host)).size();
   std::string words = fields.values[field];
   // Counted a line at a time: pages of megabytes are asked for too.
