@@ -2,6 +2,7 @@
 // sender's address, reading it back with its gate, and its compressed bytes.
 #include <ctime>
 
+#include "server/storage/page_buffers.h"
 #include "server/storage/sql/sql_address_usage.h"
 #include "server/storage/sql/sql_storage.h"
 
@@ -87,16 +88,16 @@ std::shared_ptr<const StoredPage> SqlStorage::LoadForm(std::string_view name, Pa
         "FROM 页面 LEFT JOIN page_gates AS g ON g.name = 文件名 WHERE 文件名 = $1",
         {name, wanted});
     if (!row) return nullptr;
-    auto page = std::make_shared<StoredPage>();
+    auto page = PageBuffers::NewPage();
     page->plain_left_out = row.IsNull(0);
-    if (!page->plain_left_out) page->bytes = row.Text(0);
+    if (!page->plain_left_out) PageBuffers::Fill(page->bytes, row.View(0));
     page->modified = row.Int(1);
     page->etag = row.Text(2);
     page->withheld = row.Truth(3);
     page->gate = {row.Int(4), row.Text(5), row.Text(6)};
     page->compressed_unknown = row.Truth(8);
     page->compressed_left_out = wanted == 1 && !page->compressed_unknown;
-    if (!page->compressed_left_out) page->compressed = row.Text(7);
+    if (!page->compressed_left_out) PageBuffers::Fill(page->compressed, row.View(7));
     return page;
   });
 }

@@ -4,7 +4,9 @@
 // whichever version the database says it has.
 #include "server/storage/sqlite/sqlite_schema.h"
 
+#include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "protocol/page_name.h"
@@ -21,7 +23,8 @@ using Note = std::function<void(const std::string&)>;
 // server would show to anyone at once. 6: claims numbered in a column of
 // their own. 7: pages and previews compressed beside their bytes; rows from
 // before have none (NULL), and their pages learn theirs when first served.
-constexpr int kSchemaVersion = 7;
+// 8: a page's compressed bytes ahead of its bytes as they are in the row.
+constexpr int kSchemaVersion = 8;
 
 // Settings, claims and pages, as the first server kept them but for the
 // claims' order (below).
@@ -307,6 +310,51 @@ CREATE TABLE IF NOT EXISTS unlock_tries (
 CREATE INDEX IF NOT EXISTS unlock_tries_since ON unlock_tries (since);
 )sql";
 
+// Version 8: the pages' rows with their small fields first, then the
+// compressed bytes, then the bytes as they are. SQLite reaches a value past
+// the first page of a row by following the row's chain of pages, one at a
+// time: most readers take the compressed bytes, which then lie at the head
+// of the chain instead of behind the whole page.
+constexpr const char* kCompressedFirst = R"sql(
+DROP TRIGGER IF EXISTS page_gates_go_with_page;
+CREATE TABLE 页面_新 (
+  文件名 TEXT PRIMARY KEY,
+  修改时间 INTEGER NOT NULL,
+  标签 TEXT NOT NULL,
+  压缩 BLOB,
+  内容 BLOB NOT NULL
+);
+)sql";
+
+// Moves the pages to the rows of version 8 a few at a time, each batch
+// deleted before the next is written, so that the new rows take the room the
+// old ones leave and the file does not grow by the pages' size. Their gates'
+// trigger, dropped meanwhile, is made again by the gates' statements.
+void PutCompressedFirst(SqliteStorage::Connection& db) {
+  db.Exec(kCompressedFirst);
+  for (;;) {
+    std::int64_t last = 0;
+    {
+      SqlRows batch =
+          db.Run("SELECT MAX(rowid) FROM (SELECT rowid FROM 页面 ORDER BY rowid LIMIT 64)");
+      if (batch.IsNull(0)) break;
+      last = batch.Int(0);
+    }
+    db.Run(
+        "INSERT INTO 页面_新 (文件名, 修改时间, 标签, 压缩, 内容) "
+        "SELECT 文件名, 修改时间, 标签, 压缩, 内容 FROM 页面 WHERE rowid <= $1 ORDER BY rowid",
+        {last});
+    db.Run("DELETE FROM 页面 WHERE rowid <= $1", {last});
+  }
+  db.Exec("DROP TABLE 页面; ALTER TABLE 页面_新 RENAME TO 页面;");
+}
+
+// Where `column` stands among the columns of `table`.
+std::int64_t ColumnPlace(SqliteStorage::Connection& db, std::string_view table,
+                         std::string_view column) {
+  return db.Run("SELECT cid FROM pragma_table_info($1) WHERE name = $2", {table, column}).Int(0);
+}
+
 bool HasColumn(SqliteStorage::Connection& db, std::string_view table, std::string_view column) {
   return static_cast<bool>(
       db.Run("SELECT 1 FROM pragma_table_info($1) WHERE name = $2", {table, column}));
@@ -390,7 +438,7 @@ void HashIdsAndSmallNames(SqliteStorage::Connection& db, const MachineIdHasher& 
 
 void OpenSqliteSchema(SqliteStorage::Connection& db, const MachineIdHasher& hash,
                       const std::string& file, const Note& note) {
-  const bool hashed = db.Write([&] {
+  const auto [hashed, rearranged] = db.Write([&] {
     const std::int64_t found = db.Run("PRAGMA user_version").Int(0);
     if (found > kSchemaVersion)
       throw StorageError(file + " was written by a newer heartpage-server");
@@ -415,16 +463,23 @@ void OpenSqliteSchema(SqliteStorage::Connection& db, const MachineIdHasher& hash
     db.Exec(kGates);
     AddColumn(db, "页面", "压缩", "ALTER TABLE 页面 ADD COLUMN 压缩 BLOB");
     AddColumn(db, "预览", "压缩", "ALTER TABLE 预览 ADD COLUMN 压缩 BLOB");
+    const bool moved = ColumnPlace(db, "页面", "压缩") > ColumnPlace(db, "页面", "内容");
+    if (moved) {
+      PutCompressedFirst(db);
+      db.Exec(kGates);
+    }
     // Written only when it changes: a start that writes nothing still starts,
     // and serves what it has, on a full disk.
     if (found != kSchemaVersion)
       db.Exec(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-    return clear;
+    return std::pair(clear, moved);
   });
   // After the hashing has committed, no copy of the old rows stays in the
   // write-ahead log either: the zeroed pages replace the old ones in the
-  // database file, and the log that held both is emptied.
-  if (hashed) db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  // database file, and the log that held both is emptied. The pages moved
+  // to their new rows passed through the log too, which would otherwise
+  // keep their size on the disk.
+  if (hashed || rearranged) db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
 }  // namespace heartpage::server
