@@ -422,6 +422,55 @@ TEST_F(SqliteStorageTest, OlderDatabaseIsMigratedInPlace) {
   EXPECT_EQ(set_aside, "alice claim;alice page;");
 }
 
+// Rows laid out before the compressed bytes came first are moved, with
+// both forms and the gates, which still go with their pages after.
+TEST_F(SqliteStorageTest, PagesOfTheEarlierRowsKeepBothFormsAndTheirGates) {
+  const MachineIdHash m = Id("m");
+  {
+    SqliteStorage storage(File(), kKey);
+    for (const char* name : {"a", "b"})
+      ASSERT_EQ(storage.ClaimName(m, name), ClaimResult::kClaimed);
+    ASSERT_EQ(storage.StorePage(m, "a", "page a", {}, {.opens = 0, .code_hash = "h", .hint = "hi"}),
+              StoreResult::kStored);
+    ASSERT_EQ(storage.StorePage(m, "b", "page b"), StoreResult::kStored);
+    storage.KeepCompressed("a", storage.LoadPage("a")->etag, "zipped a");
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
+  const auto exec = [&](const char* sql) {
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  };
+  exec(R"sql(
+    CREATE TABLE old (文件名 TEXT PRIMARY KEY, 内容 BLOB NOT NULL, 修改时间 INTEGER NOT NULL,
+                      标签 TEXT NOT NULL, 压缩 BLOB);
+    INSERT INTO old SELECT 文件名, 内容, 修改时间, 标签, 压缩 FROM 页面;
+    DROP TABLE 页面;
+    ALTER TABLE old RENAME TO 页面;
+    CREATE TRIGGER page_gates_go_with_page AFTER DELETE ON 页面 BEGIN
+      DELETE FROM page_gates WHERE name = OLD.文件名;
+    END;
+    PRAGMA user_version=7;
+  )sql");
+  sqlite3_close(db);
+  {
+    SqliteStorage storage(File(), kKey);
+    const auto a = storage.LoadPage("a");
+    EXPECT_EQ(a->bytes, "page a");
+    EXPECT_EQ(a->compressed, "zipped a");
+    EXPECT_EQ(a->gate.hint, "hi");
+    EXPECT_TRUE(storage.LoadForm("b", PageForm::kCompressed)->compressed_unknown);
+    EXPECT_EQ(storage.IntegrityCheck(), "ok");
+  }
+  ASSERT_EQ(sqlite3_open(File().c_str(), &db), SQLITE_OK);
+  exec("DELETE FROM 页面 WHERE 文件名 = 'a'");
+  sqlite3_stmt* gates = nullptr;
+  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM page_gates", -1, &gates, nullptr);
+  ASSERT_EQ(sqlite3_step(gates), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(gates, 0), 0);
+  sqlite3_finalize(gates);
+  sqlite3_close(db);
+}
+
 TEST_F(SqliteStorageTest, RefusesAFileThatIsNotADatabase) {
   std::ofstream(File()) << "this is not a database, just some text that is long enough";
   EXPECT_THROW(SqliteStorage(File(), kKey), StorageError);
