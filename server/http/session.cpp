@@ -122,7 +122,13 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
       queued_ = queued;
       // Moving at all is not enough: a client that takes a byte now and
       // then would hold its answer (a file's copy among it) for ever.
-      if (now >= send_window_end_) {
+      if (!send_window_begun_) {
+        // Measured at the first look rather than as the answer starts: most
+        // answers are gone by then, and the look costs a system call.
+        send_window_begun_ = true;
+        send_window_end_ = now + kSendWindow;
+        send_taken_ = TakenBytes(Lowest().native_handle());
+      } else if (now >= send_window_end_) {
         const std::uint64_t taken = TakenBytes(Lowest().native_handle());
         const std::uint64_t least = shared_->config.min_send_rate * kSendWindow.count();
         if (queued > 0 && taken - send_taken_ < least) return Close();
@@ -187,8 +193,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
     const Clock::time_point now = Clock::now();
     deadline_ = now + IdleTimeout();
     queued_ = SIZE_MAX;
-    send_window_end_ = now + kSendWindow;
-    send_taken_ = TakenBytes(Lowest().native_handle());
+    send_window_begun_ = false;
   }
 
   // An answer sent a piece at a time holds one piece's room while it is
@@ -534,6 +539,7 @@ class Session final : public Connection, public std::enable_shared_from_this<Ses
   std::size_t queued_ = SIZE_MAX;  // in the kernel at the last look
   // The client must take shared_->config.min_send_rate bytes a second of
   // each kSendWindow while an answer is sent: taken by the window's start.
+  bool send_window_begun_ = false;
   Clock::time_point send_window_end_{};
   std::uint64_t send_taken_ = 0;
   const std::string peer_text_;  // the connection's own peer, for the log
