@@ -19,17 +19,16 @@ Kept& Buffers() {
 }
 
 void GiveBack(std::string&& block) {
-  if (block.capacity() < PageBuffers::kLarge) return;
-  std::string gone;  // freed outside the lock
+  if (block.capacity() < PageBuffers::kLarge || block.capacity() > PageBuffers::kKept) return;
+  std::vector<std::string> gone;  // freed outside the lock
   Kept& kept = Buffers();
   std::lock_guard lock(kept.mutex);
-  if (block.capacity() > PageBuffers::kKept) return;
   kept.blocks.push_back(std::move(block));
   kept.bytes += kept.blocks.back().capacity();
   // The oldest go first: what is read now is the likelier to be read again.
   while (kept.bytes > PageBuffers::kKept) {
     kept.bytes -= kept.blocks.front().capacity();
-    gone = std::move(kept.blocks.front());
+    gone.push_back(std::move(kept.blocks.front()));
     kept.blocks.erase(kept.blocks.begin());
   }
 }

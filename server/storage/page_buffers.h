@@ -18,7 +18,7 @@ class PageBuffers {
  public:
   // Blocks below this size come from the allocator's own pools anyway.
   static constexpr std::size_t kLarge = 256 * 1024;
-  static constexpr std::size_t kKept = 32 * 1024 * 1024;
+  static constexpr std::size_t kKept = 16 * 1024 * 1024;
 
   // A page whose large bytes go back to the buffers when its last holder
   // lets go of it.

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "server/storage/sqlite/sqlite_connection.h"
+#include "server/storage/sqlite/sqlite_memory.h"
 #include "server/storage/sqlite/sqlite_schema.h"
 
 namespace heartpage::server {
@@ -17,6 +18,7 @@ SqliteStorage::SqliteStorage(std::filesystem::path file, std::string key,
       key_(std::move(key)),
       hash_(key_),
       vfs_(std::move(vfs)) {
+  KeepSqliteLargeBlocks();
   std::lock_guard writer(write_mutex_);
   Lease db = Acquire();
   OpenSqliteSchema(*db, hash_, file_.string(), note);
