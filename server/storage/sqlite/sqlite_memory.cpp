@@ -5,19 +5,20 @@
 #include <mutex>
 #include <vector>
 
-#include "server/storage/page_buffers.h"
-
 namespace heartpage::server {
 namespace {
 
 // What SQLite allocates with by default, and the blocks kept from it, at
-// most PageBuffers::kKept bytes of them.
+// most kKept bytes of them.
 sqlite3_mem_methods system_memory{};
 std::mutex kept_mutex;
 std::vector<void*>* kept_blocks = nullptr;  // never destroyed: SQLite may free after main()
 long long kept_bytes = 0;
 
-constexpr int kLarge = static_cast<int>(PageBuffers::kLarge);
+// Above the media's chunks (kMediaChunk), which a slow reader of a file
+// reads one by one: their blocks are the allocator's to give back.
+constexpr int kLarge = 1024 * 1024;
+constexpr long long kKept = 8 * 1024 * 1024;
 
 void* Allocate(int size) {
   if (size >= kLarge) {
@@ -47,7 +48,7 @@ void Free(void* block) {
     const int size = system_memory.xSize(block);
     if (size >= kLarge) {
       std::lock_guard lock(kept_mutex);
-      if (kept_bytes + size <= static_cast<long long>(PageBuffers::kKept)) {
+      if (kept_bytes + size <= kKept) {
         kept_blocks->push_back(block);
         kept_bytes += size;
         return;
