@@ -32,7 +32,17 @@ class PostgresCluster {
     }
     Run({Tool("initdb"), "-D", data_.string(), "-U", "heartpage", "--auth=trust", "-E", "UTF8",
          "--locale=C", "-N"});
-    Start();
+    // The port was free when it was chosen; a client of another test may
+    // have taken it as its own end since.
+    for (int attempt = 1;; ++attempt) {
+      try {
+        Start();
+        break;
+      } catch (const std::runtime_error&) {
+        if (attempt == 3) throw;
+        port_ = heartpage::testing::LoopbackListener::ClosedPort();
+      }
+    }
   }
   ~PostgresCluster() {
     if (running_) Run({Tool("pg_ctl"), "-D", data_.string(), "-m", "immediate", "-w", "stop"});
