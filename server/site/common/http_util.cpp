@@ -1,4 +1,5 @@
 #include "server/site/common/http_util.h"
+#include "server/storage/utc_text.h"
 #include "text/ascii.h"
 #include "text/utf8.h"
 
@@ -25,12 +26,7 @@ std::string_view WithoutWeakPrefix(std::string_view tag) {
 }  // namespace
 
 std::string FormatHttpDate(std::int64_t seconds_since_epoch) {
-  const std::time_t time = static_cast<std::time_t>(seconds_since_epoch);
-  std::tm tm{};
-  gmtime_r(&time, &tm);
-  char text[40];
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-  return text;
+  return UtcText(seconds_since_epoch, "%a, %d %b %Y %H:%M:%S GMT");
 }
 
 const std::string& CurrentHttpDate() {
