@@ -143,37 +143,25 @@ void PageScanner::Step() {
 // Inside a title, a script or a style sheet: nothing but the element's own
 // end tag ends it.
 void PageScanner::StepRawText(char c) {
+  // The element ends at its end tag whatever a script or a style sheet is in
+  // the middle of: that is why values never carry a "</" into a script.
+  const auto ends_at = [&](std::string_view tag) {
+    if (c != '<' || !LooksAt("</" + std::string(tag))) return false;
+    pos_ += 2 + tag.size();
+    tag_ = std::string(tag);
+    closing_ = true;
+    mode_ = Mode::kTag;
+    return true;
+  };
   switch (mode_) {
     case Mode::kRcdata:
-      if (c == '<' && LooksAt("</" + tag_)) {
-        pos_ += 2 + tag_.size();
-        closing_ = true;
-        mode_ = Mode::kTag;
-      } else {
-        ++pos_;
-      }
+      if (!ends_at(tag_)) ++pos_;
       return;
     case Mode::kScript:
-      // The element ends at its end tag whatever the script is in the
-      // middle of: that is why values never carry a "</" into a script.
-      if (LooksAt("</script")) {
-        pos_ += 8;
-        tag_ = "script";
-        closing_ = true;
-        mode_ = Mode::kTag;
-        return;
-      }
-      StepScript(c);
+      if (!ends_at("script")) StepScript(c);
       return;
     case Mode::kStyle:
-      if (LooksAt("</style")) {
-        pos_ += 7;
-        tag_ = "style";
-        closing_ = true;
-        mode_ = Mode::kTag;
-        return;
-      }
-      StepStyle(c);
+      if (!ends_at("style")) StepStyle(c);
       return;
     default:
       return;
