@@ -127,7 +127,14 @@ for i in range(pages):
     shutil.copyfile(f"{work}/page", f"{work}/nginx/Test/cycle{i}")
     shutil.copyfile(f"{work}/page.gz", f"{work}/nginx/Test/cycle{i}.gz")
 PY
-start_nginx "open_file_cache max=200000 inactive=60s;"
+# As many open files as its descriptors allow, beside its connections: each
+# worker keeps one descriptor for each file it holds open, and a cache larger
+# than the limit leaves no descriptor to accept a connection with.
+descriptors=$(ulimit -Hn)
+[[ $descriptors == unlimited ]] && descriptors=1048576
+ulimit -n "$descriptors"  # nginx inherits it
+open_files=$(( descriptors - 1024 < 2 * pages ? descriptors - 1024 : 2 * pages ))
+start_nginx "open_file_cache max=$open_files inactive=60s;"
 cmp -s <(curl -fsS -H 'Accept-Encoding: gzip' "http://127.0.0.1:$port/Test/cycle$((pages - 1))") \
   <(curl -fsS -H 'Accept-Encoding: gzip' "http://127.0.0.1:$nginx_port/Test/cycle$((pages - 1))") ||
   { echo "the servers send different bytes" >&2; exit 1; }
@@ -184,7 +191,7 @@ mapfile -t nginx_workers < <(pgrep -P "$nginx_pid")
 requests() { awk '/requests in/ {print $1}' "$1"; }
 cpu_ticks() { local t=0 p; for p in "$@"; do t=$((t + $(awk '{print $14 + $15}' "/proc/$p/stat"))); done; echo "$t"; }
 echo "wrk ${wrk_args[*]}, $server_threads server threads / nginx workers, $pages pages," \
-  "page cache ${PAGE_CACHE:-64M}, $engine"
+  "page cache ${PAGE_CACHE:-64M}, $engine, nginx's open file cache $open_files"
 # Every page read once first, so that each knows its compressed form, as
 # pages on a site that has run a while do: its first reader compresses it.
 wrk -t1 -c16 -d"$((pages / 500 + 5))s" -H 'Accept-Encoding: gzip' -s "$work/each.lua" \

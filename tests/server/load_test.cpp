@@ -17,28 +17,6 @@ namespace {
 
 using namespace testing;
 
-#if defined(__has_feature)
-#define HP_HAS_FEATURE(x) __has_feature(x)
-#else
-#define HP_HAS_FEATURE(x) 0
-#endif
-#if defined(__SANITIZE_ADDRESS__) || HP_HAS_FEATURE(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#if defined(__SANITIZE_THREAD__) || HP_HAS_FEATURE(thread_sanitizer)
-constexpr bool kThreadSanitizer = true;
-#else
-constexpr bool kThreadSanitizer = false;
-#endif
-
-// The sanitizers' shadow memory counts in a process's resident size too.
-constexpr std::size_t kShadowFactor = kAddressSanitizer || kThreadSanitizer ? 4 : 1;
-// And the address sanitizer keeps what is freed aside for a while (up to
-// 256 MB) to catch its use: memory given back shows only without it.
-constexpr std::size_t kQuarantineKb = kAddressSanitizer ? 128 * 1024 : 0;
-
 std::size_t OpenDescriptors(pid_t pid) {
   const auto fds = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd");
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));

@@ -394,7 +394,7 @@ TEST(MediaTest, SlowReadersOfLargeFilesKeepNoOnesPhotoOut) {
     for (const std::string& path : {paths[2], paths[3]})
       EXPECT_EQ(read_slowly(path, from), "HTTP/1.1 200") << from;
   EXPECT_EQ(HeldUnder(server.pid(), spool.path()), 0u);
-  EXPECT_LT(OwnResidentKb(server.pid()), resident_kb + 16 * 1024);
+  EXPECT_LT(OwnResidentKb(server.pid()), resident_kb + kShadowFactor * 16 * 1024 + kQuarantineKb);
 
   // The room is full: the one reader old enough to be told slow gives way,
   // and another address's photo comes whole at once, and the next too.

@@ -32,6 +32,8 @@ namespace heartpage::server::testing {
 using ScratchDir = heartpage::testing::TempDir;
 using heartpage::testing::ChildProcess;
 using heartpage::testing::OwnResidentKb;
+using heartpage::testing::kQuarantineKb;
+using heartpage::testing::kShadowFactor;
 
 // The real heartpage-server on a free loopback port.
 class ServerProcess : public heartpage::testing::ServerProcess {

@@ -248,6 +248,28 @@ class ServerProcess : public ChildProcess {
   int port_ = 0;
 };
 
+#if defined(__has_feature)
+#define HP_HAS_FEATURE(x) __has_feature(x)
+#else
+#define HP_HAS_FEATURE(x) 0
+#endif
+#if defined(__SANITIZE_ADDRESS__) || HP_HAS_FEATURE(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#if defined(__SANITIZE_THREAD__) || HP_HAS_FEATURE(thread_sanitizer)
+constexpr bool kThreadSanitizer = true;
+#else
+constexpr bool kThreadSanitizer = false;
+#endif
+
+// The sanitizers' shadow memory counts in a process's resident size too.
+constexpr std::size_t kShadowFactor = kAddressSanitizer || kThreadSanitizer ? 4 : 1;
+// And the address sanitizer keeps what is freed aside for a while (up to
+// 256 MB) to catch its use: memory given back shows only without it.
+constexpr std::size_t kQuarantineKb = kAddressSanitizer ? 128 * 1024 : 0;
+
 // The memory a process holds of its own, in KB: what it has resident but
 // for pages of files it maps, which the kernel may drop and read again (a
 // server reading a mapped database has as much of it resident as it read).
