@@ -196,6 +196,9 @@ echo "wrk ${wrk_args[*]}, $server_threads server threads / nginx workers, $pages
 # pages on a site that has run a while do: its first reader compresses it.
 wrk -t1 -c16 -d"$((pages / 500 + 5))s" -H 'Accept-Encoding: gzip' -s "$work/each.lua" \
   "http://127.0.0.1:$port/" >/dev/null
+# The files just written go to the disk before anything is timed, not
+# during it.
+sync
 compare "pages at random, gzip" -s "$work/random.lua"
 compare "one page again and again, gzip"
 rss_load=$(rss_kb "$server_pid")
