@@ -67,6 +67,9 @@ void Dispatch(Owner& owner, ServerShared& shared, Request&& request,
     auto response = std::make_shared<Response>(
         spool ? HandleMediaUpload(job->request, *spool, shared->site, audit)
               : HandleRequest(job->request, job->routed, shared->site, audit));
+    // The spooled file goes before the answer does: a client told its file
+    // is stored finds no copy of it held.
+    spool.reset();
     shared->ChargeGuess(client, job->routed.endpoint ? job->routed.endpoint->operation : nullptr,
                         StatusOf(*response));
     if (job->routed.reads_page) shared->ChargeReads(client, audit->page_bytes_read);

@@ -10,10 +10,8 @@
 namespace heartpage::server {
 
 // Memory for large pages read past the cache, used again from one read to
-// the next. The allocator gives a block this large back to the system when it
-// is freed (main() draws that line), and the next read of as many bytes
-// would fault every page of a fresh block in again, which costs ten times
-// copying the bytes. At most kKept bytes wait here between reads.
+// the next (KeptBlocks), at most kKept bytes of it. main() draws the line
+// above which the allocator gives a block back to the system.
 class PageBuffers {
  public:
   // Blocks below this size come from the allocator's own pools anyway.

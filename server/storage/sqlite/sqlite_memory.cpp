@@ -3,59 +3,38 @@
 #include <sqlite3.h>
 
 #include <mutex>
-#include <vector>
+
+#include "server/storage/kept_blocks.h"
 
 namespace heartpage::server {
 namespace {
 
-// What SQLite allocates with by default, and the blocks kept from it, at
-// most kKept bytes of them.
+// What SQLite allocates with by default.
 sqlite3_mem_methods system_memory{};
-std::mutex kept_mutex;
-std::vector<void*>* kept_blocks = nullptr;  // never destroyed: SQLite may free after main()
-long long kept_bytes = 0;
+
+struct BlockSize {
+  std::size_t operator()(void* block) const {
+    return static_cast<std::size_t>(system_memory.xSize(block));
+  }
+};
+using Kept = KeptBlocks<void*, BlockSize>;
+Kept* kept = nullptr;  // never destroyed: SQLite may free after main()
 
 // Above the media's chunks (kMediaChunk), which a slow reader of a file
 // reads one by one: their blocks are the allocator's to give back.
 constexpr int kLarge = 1024 * 1024;
-constexpr long long kKept = 8 * 1024 * 1024;
+constexpr std::size_t kKept = 8 * 1024 * 1024;
 
 void* Allocate(int size) {
-  if (size >= kLarge) {
-    std::lock_guard lock(kept_mutex);
-    // The smallest that holds it, unless it would waste more than it holds.
-    auto best = kept_blocks->end();
-    int best_size = 0;
-    for (auto it = kept_blocks->begin(); it != kept_blocks->end(); ++it) {
-      const int have = system_memory.xSize(*it);
-      if (have >= size && have / 2 <= size && (best_size == 0 || have < best_size)) {
-        best = it;
-        best_size = have;
-      }
-    }
-    if (best != kept_blocks->end()) {
-      void* block = *best;
-      kept_blocks->erase(best);
-      kept_bytes -= best_size;
-      return block;
-    }
-  }
+  if (size >= kLarge)
+    if (const std::optional<void*> block = kept->Take(static_cast<std::size_t>(size)))
+      return *block;
   return system_memory.xMalloc(size);
 }
 
 void Free(void* block) {
-  if (block != nullptr) {
-    const int size = system_memory.xSize(block);
-    if (size >= kLarge) {
-      std::lock_guard lock(kept_mutex);
-      if (kept_bytes + size <= kKept) {
-        kept_blocks->push_back(block);
-        kept_bytes += size;
-        return;
-      }
-    }
-  }
-  system_memory.xFree(block);
+  if (block == nullptr || system_memory.xSize(block) < kLarge) return system_memory.xFree(block);
+  for (void* gone : kept->Keep(block)) system_memory.xFree(gone);
 }
 
 void* Resize(void* block, int size) {
@@ -80,11 +59,11 @@ void KeepSqliteLargeBlocks() {
   static std::once_flag once;
   std::call_once(once, [] {
     if (sqlite3_config(SQLITE_CONFIG_GETMALLOC, &system_memory) != SQLITE_OK) return;
-    kept_blocks = new std::vector<void*>;
-    sqlite3_mem_methods kept{Allocate, Free,  Resize, SizeOf,
-                             RoundUp,  Start, Stop,   system_memory.pAppData};
+    kept = new Kept(kKept);
+    sqlite3_mem_methods keeping{Allocate, Free,  Resize, SizeOf,
+                                RoundUp,  Start, Stop,   system_memory.pAppData};
     // Refused once SQLite has started: it then allocates as it did.
-    sqlite3_config(SQLITE_CONFIG_MALLOC, &kept);
+    sqlite3_config(SQLITE_CONFIG_MALLOC, &keeping);
   });
 }
 
